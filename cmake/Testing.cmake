@@ -1,0 +1,48 @@
+# Test and fuzz-target helpers shared by every folder under tests/.
+include(CTest)
+
+if(CLIPMENDER_LIBFUZZER)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "CLIPMENDER_LIBFUZZER needs clang (CXX=clang++)")
+  endif()
+  # Coverage instrumentation for everything; only fuzz targets link the libFuzzer main.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
+if(BUILD_TESTING)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
+
+# clipmender_add_test(NAME n SOURCES ... [LIBS ...] [LABELS ...])
+# One GoogleTest executable whose cases are registered one by one with CTest.
+# The default label is "unit"; tests that need root, loop devices or FUSE get
+# their own executable and label so `ctest -L`/`-LE` can pick them.
+function(clipmender_add_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT T_LABELS)
+    set(T_LABELS unit)
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} test_support GTest::gmock GTest::gtest GTest::gtest_main)
+  gtest_discover_tests(${T_NAME}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "CLIPMENDER_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+endfunction()
+
+# clipmender_add_fuzzer(NAME n SOURCES ... [LIBS ...] CORPUS dir)
+# SOURCES define LLVMFuzzerTestOneInput. Every build gets "<n>_replay", which runs
+# the committed corpus through the target and is registered as a test (label
+# "fuzz"); a clang build with CLIPMENDER_LIBFUZZER also gets the real "<n>_fuzzer".
+function(clipmender_add_fuzzer)
+  cmake_parse_arguments(F "" "NAME;CORPUS" "SOURCES;LIBS" ${ARGN})
+  add_executable(${F_NAME}_replay ${F_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/FuzzReplayMain.cpp)
+  target_link_libraries(${F_NAME}_replay PRIVATE ${F_LIBS})
+  add_test(NAME fuzz_replay.${F_NAME} COMMAND ${F_NAME}_replay ${F_CORPUS})
+  set_tests_properties(fuzz_replay.${F_NAME} PROPERTIES LABELS fuzz TIMEOUT 600)
+  if(CLIPMENDER_LIBFUZZER)
+    add_executable(${F_NAME}_fuzzer ${F_SOURCES})
+    target_link_libraries(${F_NAME}_fuzzer PRIVATE ${F_LIBS})
+    target_link_options(${F_NAME}_fuzzer PRIVATE -fsanitize=fuzzer)
+  endif()
+endfunction()

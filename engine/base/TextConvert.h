@@ -1,0 +1,28 @@
+// Conversion of on-disk text to UTF-8, the engine's one text representation.
+//
+// Names come from hostile media, so conversion never fails and never cuts a
+// name short: every unit that cannot be converted (an unpaired surrogate, a
+// surrogate in UCS-2, a trailing odd byte) becomes U+FFFD and conversion goes
+// on with the next unit.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+enum class TextEncoding {
+  UTF16LE,
+  UCS2LE,
+  UTF16BE,
+  Latin1,
+};
+
+// Converts `bytes` bytes at `data`; stops at nothing (a zero unit converts to
+// a NUL character). Callers that want C-string semantics cut the input first.
+std::string ToUtf8(const void* data, size_t bytes, TextEncoding from);
+
+// Converts UTF-16LE units up to `maxUnits` or the first zero unit.
+std::string Utf16LEToUtf8(const char16_t* units, size_t maxUnits);
+
+// Whether `text` is well-formed UTF-8 (no overlongs, surrogates or values above
+// U+10FFFF).
+bool IsValidUtf8(const char* text, size_t bytes);
