@@ -119,7 +119,8 @@ class CFileNode : public IFilesystemNode {
  public:
   CFileNode();
   // Clears the node's own links and releases its run list; it neither unlinks
-  // the node from its parent nor touches its children.
+  // the node from its parent nor touches its children, so a linked node is
+  // released only when its whole tree goes (in any order).
   ~CFileNode() override;
   CFileNode& operator=(const CFileNode&) = delete;
 
