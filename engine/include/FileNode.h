@@ -145,7 +145,7 @@ class CFileNode : public IFilesystemNode {
   int AddNext(IFileNode* node) override;
   void Release() override;
   IFileReader* CreateCompressFileReader(void* privateData) override;  // null
-  int IsCompressed() const override;  // the compressed flag
+  int IsCompressed() const override;                                  // the compressed flag
   void SetMetaDataSector(int64_t sector) override;
   void UpdateFileSize(int64_t size) override;  // nothing
   void UpdateNodeInfo() override;              // nothing

@@ -21,8 +21,7 @@ class RestoreScanSink {
   // Nothing happens when the device matches no saved device. Nodes the
   // builder refuses (AddNode answers 0) stay with the source, which releases
   // them.
-  virtual void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IProgress* progress,
-                                       IStorageDevice* device) = 0;
+  virtual void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IProgress* progress, IStorageDevice* device) = 0;
 
   // The partition records restored for a searcher type, empty when none were
   // saved. The records stay owned by the source; callers copy them.

@@ -23,9 +23,7 @@ DataRun* CDataRunList::GetNext() {
   return m_cursor < size ? &m_runs[static_cast<size_t>(m_cursor)] : nullptr;
 }
 
-int CDataRunList::IsDone() const {
-  return (m_runs.empty() || m_cursor >= static_cast<int64_t>(m_runs.size())) ? 1 : 0;
-}
+int CDataRunList::IsDone() const { return (m_runs.empty() || m_cursor >= static_cast<int64_t>(m_runs.size())) ? 1 : 0; }
 
 int CDataRunList::IsResident() const { return m_resident != 0 ? 1 : 0; }
 

@@ -5,9 +5,7 @@
 
 namespace {
 
-uint32_t SoundSectorSize(uint32_t sectorSize) {
-  return (sectorSize == 0 || sectorSize % 512 != 0) ? 512 : sectorSize;
-}
+uint32_t SoundSectorSize(uint32_t sectorSize) { return (sectorSize == 0 || sectorSize % 512 != 0) ? 512 : sectorSize; }
 
 template <class T>
 void Put(uint8_t* out, size_t offset, T value) {

@@ -86,7 +86,8 @@ TEST(FileTypeManager, AgreesWithAnOracleOverTheSystemMimeTypes) {
 }
 
 TEST(KeHashTable, HashesMatchTheirDescription) {
-  const std::vector<std::string> keys = {"jpg", "JPG", "Jpg", "tar", "docx", "a", "mp3", "x-y_z.1", "\xC3\xA9t\xC3\xA9"};
+  const std::vector<std::string> keys = {
+      "jpg", "JPG", "Jpg", "tar", "docx", "a", "mp3", "x-y_z.1", "\xC3\xA9t\xC3\xA9"};
   std::string command = Oracle() + " hashes";
   for (const auto& key : keys) command += " " + testsupport::ShellQuote(key);
   const auto lines = Lines(testsupport::RunCommandOrFail(command));

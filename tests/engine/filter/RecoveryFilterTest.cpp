@@ -67,7 +67,7 @@ TEST_F(FilterTest, EachBitSelectsItsCategory) {
   const struct {
     uint32_t mask;
     TestNode* passes;
-  } cases[] = {{FILTER_TYPE_PICTURE, &photo}, {FILTER_TYPE_MUSIC, &song},      {FILTER_TYPE_MOVIE, &movie},
+  } cases[] = {{FILTER_TYPE_PICTURE, &photo},   {FILTER_TYPE_MUSIC, &song},     {FILTER_TYPE_MOVIE, &movie},
                {FILTER_TYPE_ARCHIVE, &archive}, {FILTER_TYPE_DOCUMENT, &paper}, {FILTER_TYPE_OTHER, &unknown}};
   for (const auto& c : cases) {
     filter.SetFilterTypes(c.mask);

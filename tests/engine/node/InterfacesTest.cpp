@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "DirectoryTree.h"
+#include "FileProperties.h"
 #include "FileSystemSearchController.h"
+#include "PrivateData.h"
 #include "Progress.h"
 #include "RestoreScanSink.h"
 #include "SearchedPartitionInfo.h"
-#include "FileProperties.h"
-#include "PrivateData.h"
 
 namespace {
 

@@ -13,7 +13,8 @@
 namespace {
 
 std::string Oracle() {
-  return "python3 " + testsupport::ShellQuote((testsupport::SourceDir() / "tests/engine/node/partition_record.py").string());
+  return "python3 " +
+         testsupport::ShellQuote((testsupport::SourceDir() / "tests/engine/node/partition_record.py").string());
 }
 
 std::string Hex(const uint8_t* bytes, size_t n) {
@@ -28,7 +29,8 @@ std::string Hex(const uint8_t* bytes, size_t n) {
 
 std::vector<uint8_t> Unhex(const std::string& hex) {
   std::vector<uint8_t> out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
   return out;
 }
 

@@ -8,7 +8,8 @@
 
 class TestNode : public CFileNode {
  public:
-  TestNode(std::string name, bool directory, uint64_t size = 0) : m_name(std::move(name)), m_directory(directory), m_size(size) {}
+  TestNode(std::string name, bool directory, uint64_t size = 0)
+      : m_name(std::move(name)), m_directory(directory), m_size(size) {}
   TestNode(const TestNode&) = default;
 
   const char* GetFileName() override { return m_nullName ? nullptr : m_name.c_str(); }
