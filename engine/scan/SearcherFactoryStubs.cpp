@@ -1,0 +1,18 @@
+// Factories of the searchers whose scanners are not built yet: each answers
+// null, which the scan drivers treat as "searcher could not be made". A
+// scanner that lands defines its own factories and deletes its lines here.
+#include "FileSystemSearchController.h"
+
+IQuickFileSystemSearchController* CreateNTFSQuickSearcher() { return nullptr; }
+ICompleteFileSystemSearchController* CreateNTFSSearcher() { return nullptr; }
+
+IQuickFileSystemSearchController* CreateFATQuickSearcher() { return nullptr; }
+ICompleteFileSystemSearchController* CreateFATSearcher() { return nullptr; }
+
+IQuickFileSystemSearchController* CreateEXFatQuickSearcher() { return nullptr; }
+ICompleteFileSystemSearchController* CreateEXFatSearcher() { return nullptr; }
+
+IQuickFileSystemSearchController* CreateHFSPlusQuickSearcher() { return nullptr; }
+ICompleteFileSystemSearchController* CreateHFSPlusSearcher() { return nullptr; }
+
+ICompleteFileSystemSearchController* CreateRAWSearcher() { return nullptr; }
