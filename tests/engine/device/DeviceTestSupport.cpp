@@ -74,6 +74,9 @@ LoopDevice::LoopDevice(const fs::path& image, unsigned sectorSize) {
 
 LoopDevice::~LoopDevice() {
   if (path_.empty()) return;
+  // Partitions that a tool announced to the kernel outlive the detach and
+  // would confuse the next user of the device.
+  RunCommand("partx -d " + ShellQuote(path_) + " >/dev/null 2>&1");
   // Tools that wrote through the device may still hold it briefly.
   for (int attempt = 0; attempt < 50; ++attempt) {
     if (RunCommand("losetup -d " + ShellQuote(path_) + " 2>/dev/null").exitCode == 0) return;

@@ -36,8 +36,8 @@ class ImageGuard {
   std::string before_;
 };
 
-// A loop device attached to an image for the object's lifetime (detached
-// even when the test fails).
+// A loop device attached to an image for the object's lifetime (detached,
+// with any partitions the kernel was told of, even when the test fails).
 class LoopDevice {
  public:
   // sectorSize 0 keeps the kernel's default (512).

@@ -64,7 +64,7 @@ TEST_F(LoopTable, MbrWithLogicalPartitions) {
   devicetest::MakeSparseImage(image_, 256 * kMiB);
   LoopDevice loop(image_, 4096);
   ASSERT_TRUE(loop.attached());
-  RunCommandOrFail("printf 'label: dos\\n,32M,83\\n,160M,5\\n,40M,7\\n,,83\\n,16M,c\\n' | sfdisk -q --no-reread " +
+  RunCommandOrFail("printf 'label: dos\\n,32M,83\\n,160M,5\\n,40M,7\\n,,83\\n,16M,c\\n' | sfdisk -q --no-reread --no-tell-kernel " +
                    ShellQuote(loop.path()) + " 2>/dev/null");
   const auto want = parttest::WithoutExtendedContainers(parttest::Sfdisk(loop.path()));
   ASSERT_EQ(want.size(), 4u);
