@@ -32,7 +32,8 @@ int CPartitionWindowDevice::Open() {
   // A window may also sit on a device without a disk record (the complete
   // scan's caching device, a volume): the parent knows its own sector size.
   if (!geometry::IsUsableRecordSectorSize(size)) size = parent_->GetSectorSize();
-  if (geometry::IsUsableRecordSectorSize(size)) sectorSize_.store(static_cast<uint32_t>(size), std::memory_order_relaxed);
+  if (geometry::IsUsableRecordSectorSize(size))
+    sectorSize_.store(static_cast<uint32_t>(size), std::memory_order_relaxed);
   return 1;
 }
 

@@ -34,18 +34,18 @@ struct CCollectDiskDeviceInfoStruct {
   char bsdName[128] = {};        // kernel name, e.g. "sda", "loop0"
   int64_t sectorSize = 0;        // logical sector size in bytes
   int64_t totalSectors = 0;
-  int64_t cylinders = 0;         // totalSectors / 16065
-  int64_t heads = 0;             // 255
-  int64_t sectorsPerTrack = 0;   // 63
-  int32_t deviceID = 0;          // (major << 24) | minor
-  char devicePath[1024] = {};    // the node the device was opened on: "/dev/<bsdName>"
+  int64_t cylinders = 0;        // totalSectors / 16065
+  int64_t heads = 0;            // 255
+  int64_t sectorsPerTrack = 0;  // 63
+  int32_t deviceID = 0;         // (major << 24) | minor
+  char devicePath[1024] = {};   // the node the device was opened on: "/dev/<bsdName>"
 };
 
 // A volume: one the operating system sees, or a table partition presented as
 // a volume.
 struct CCollectedVolumeDeviceInfoStruct {
-  uint32_t state = 0;            // 0 usable
-  uint32_t fileSystemType = 0;   // enumFILE_SYSTEM_TYPE
+  uint32_t state = 0;           // 0 usable
+  uint32_t fileSystemType = 0;  // enumFILE_SYSTEM_TYPE
   char label[100] = {};
   char volumeName[1024] = {};
   char bsdName[128] = {};
@@ -53,28 +53,28 @@ struct CCollectedVolumeDeviceInfoStruct {
   int64_t totalSectors = 0;
   int32_t deviceID = 0;
   IStorageDevice* parentDisk = nullptr;  // not owned
-  int32_t partitionNumber = 0;   // -1 for a whole medium
-  uint8_t gptTypeGUID[16] = {};  // GPT on-disk byte order
+  int32_t partitionNumber = 0;           // -1 for a whole medium
+  uint8_t gptTypeGUID[16] = {};          // GPT on-disk byte order
   uint8_t gptPartitionGUID[16] = {};
-  char apmType[33] = {};         // APM partition type text (up to 32 characters)
-  int64_t startSector = 0;       // 0 for OS volumes
-  uint32_t mounted = 0;          // 1 when the volume has a mount point
+  char apmType[33] = {};    // APM partition type text (up to 32 characters)
+  int64_t startSector = 0;  // 0 for OS volumes
+  uint32_t mounted = 0;     // 1 when the volume has a mount point
 };
 
 // A partition listed by a disk's partition table.
 struct CCollectedPartitionDeviceInfoStruct {
-  uint32_t state = 0;            // copied from the disk record
-  uint32_t fileSystemType = 0;   // enumFILE_SYSTEM_TYPE
+  uint32_t state = 0;           // copied from the disk record
+  uint32_t fileSystemType = 0;  // enumFILE_SYSTEM_TYPE
   char label[100] = {};
-  int64_t sectorSize = 0;        // the disk's
+  int64_t sectorSize = 0;  // the disk's
   int64_t sectorCount = 0;
-  int32_t deviceID = 0;          // the disk's
+  int32_t deviceID = 0;                  // the disk's
   IStorageDevice* parentDisk = nullptr;  // not owned
-  int32_t partitionNumber = 0;   // -1 (0xFFFFFFFF) for the whole-disk pseudo-partition
-  uint8_t gptTypeGUID[16] = {};  // GPT on-disk byte order
+  int32_t partitionNumber = 0;           // -1 (0xFFFFFFFF) for the whole-disk pseudo-partition
+  uint8_t gptTypeGUID[16] = {};          // GPT on-disk byte order
   uint8_t gptPartitionGUID[16] = {};
   char apmType[33] = {};
-  int64_t startSector = 0;       // on the parent disk, in its sectors
+  int64_t startSector = 0;  // on the parent disk, in its sectors
 };
 
 // Stores `text` (null counts as "") in a fixed field, cut to the field's size

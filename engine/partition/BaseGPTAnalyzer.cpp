@@ -24,7 +24,8 @@ ResultCode CBaseGPTAnalyzer::AnalyzeBaseGPT(IStorageDevice* device, std::list<Pa
     // Entries that cannot be a partition of this disk are not offered.
     if (total <= 0 || first >= static_cast<uint64_t>(total) || last < first) continue;
     const int64_t start = static_cast<int64_t>(first);
-    const int64_t count = (last >= static_cast<uint64_t>(total)) ? total - start : static_cast<int64_t>(last - first) + 1;
+    const int64_t count =
+        (last >= static_cast<uint64_t>(total)) ? total - start : static_cast<int64_t>(last - first) + 1;
     if (count < kMinListedSectors) continue;
 
     PartitionEntry p;

@@ -128,8 +128,12 @@ TEST_F(DiskImage, RefusesBadArgumentsWithOneCode) {
   const struct {
     void* buffer;
     int64_t first, count;
-  } cases[] = {{nullptr, 0, 1},           {buffer.data(), -1, 1},       {buffer.data(), 0, 0},
-               {buffer.data(), 0, -8},    {buffer.data(), kMax / 2, 1}, {buffer.data(), kMax / 512, 1},
+  } cases[] = {{nullptr, 0, 1},
+               {buffer.data(), -1, 1},
+               {buffer.data(), 0, 0},
+               {buffer.data(), 0, -8},
+               {buffer.data(), kMax / 2, 1},
+               {buffer.data(), kMax / 512, 1},
                {buffer.data(), 1, kMax / 256}};
   for (const auto& c : cases) {
     EXPECT_EQ(disk->ReadSector(c.buffer, c.first, c.count), 0) << c.first << "+" << c.count;

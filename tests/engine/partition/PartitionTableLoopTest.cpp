@@ -64,8 +64,9 @@ TEST_F(LoopTable, MbrWithLogicalPartitions) {
   devicetest::MakeSparseImage(image_, 256 * kMiB);
   LoopDevice loop(image_, 4096);
   ASSERT_TRUE(loop.attached());
-  RunCommandOrFail("printf 'label: dos\\n,32M,83\\n,160M,5\\n,40M,7\\n,,83\\n,16M,c\\n' | sfdisk -q --no-reread --no-tell-kernel " +
-                   ShellQuote(loop.path()) + " 2>/dev/null");
+  RunCommandOrFail(
+      "printf 'label: dos\\n,32M,83\\n,160M,5\\n,40M,7\\n,,83\\n,16M,c\\n' | sfdisk -q --no-reread --no-tell-kernel " +
+      ShellQuote(loop.path()) + " 2>/dev/null");
   const auto want = parttest::WithoutExtendedContainers(parttest::Sfdisk(loop.path()));
   ASSERT_EQ(want.size(), 4u);
   uint32_t scheme = 99;
@@ -117,9 +118,10 @@ TEST_F(LoopTable, ApmListsWhatPartedAndPartxList) {
   // parted counts in device sectors; it shows the partitions without the map
   // and free space.
   for (const auto& p : parttest::Parted(loop.path())) {
-    EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [&](const auto& e) {
-      return e.number == p.number && e.startSector == p.start && e.sectorCount == p.size;
-    })) << "parted lists #" << p.number;
+    EXPECT_TRUE(std::any_of(
+        entries.begin(), entries.end(),
+        [&](const auto& e) { return e.number == p.number && e.startSector == p.start && e.sectorCount == p.size; }))
+        << "parted lists #" << p.number;
   }
 }
 

@@ -130,8 +130,9 @@ TEST_F(MbrTable, ListsPrimaryAndLogicalPartitionsAsSfdiskDoes) {
 
 TEST_F(MbrTable, NumbersLogicalPartitionsFrom5WhateverSlotHoldsTheExtendedOne) {
   Make(64 * kMiB);
-  Sfdisk("label: dos\n1: start=2048, size=8192, type=83\n2: start=12288, size=8192, type=7\n"
-         "4: start=40960, size=40960, type=f\n5: size=8192, type=83\n6: size=8192, type=83\n");
+  Sfdisk(
+      "label: dos\n1: start=2048, size=8192, type=83\n2: start=12288, size=8192, type=7\n"
+      "4: start=40960, size=40960, type=f\n5: size=8192, type=83\n6: size=8192, type=83\n");
   const auto want = parttest::WithoutExtendedContainers(parttest::Sfdisk(path()));
   const Analysis a = AnalyzeImage(image_);
   EXPECT_EQ(a.rc, 0u);
@@ -306,8 +307,10 @@ TEST_F(MbrTable, AVeryLongChainIsBounded) {
 TEST_F(MbrTable, FourKiBSectorsReadTheTableFromTheFirst512Bytes) {
   REQUIRE_TOOL("fdisk");
   Make(64 * kMiB);
-  RunCommandOrFail("printf 'o\\nn\\np\\n1\\n\\n+8M\\nn\\ne\\n2\\n\\n\\nn\\nl\\n\\n+4M\\nn\\nl\\n\\n\\nw\\n' | "
-                   "fdisk -b 4096 " + ShellQuote(path()) + " >/dev/null");
+  RunCommandOrFail(
+      "printf 'o\\nn\\np\\n1\\n\\n+8M\\nn\\ne\\n2\\n\\n\\nn\\nl\\n\\n+4M\\nn\\nl\\n\\n\\nw\\n' | "
+      "fdisk -b 4096 " +
+      ShellQuote(path()) + " >/dev/null");
   const auto want = parttest::WithoutExtendedContainers(parttest::Fdisk(path(), 4096));
   ASSERT_EQ(want.size(), 3u);
   const Analysis a = AnalyzeImage(image_, 4096);
@@ -493,9 +496,10 @@ TEST_F(ApmTable, ListsEveryMapEntryAsPartxDoes) {
   }
   // parted's own partitions (it hides the map and free space) are all there.
   for (const auto& p : parttest::Parted(path())) {
-    EXPECT_TRUE(std::any_of(a.entries.begin(), a.entries.end(), [&](const auto& e) {
-      return e.number == p.number && e.startSector == p.start && e.sectorCount == p.size;
-    })) << "parted lists #" << p.number;
+    EXPECT_TRUE(std::any_of(
+        a.entries.begin(), a.entries.end(),
+        [&](const auto& e) { return e.number == p.number && e.startSector == p.start && e.sectorCount == p.size; }))
+        << "parted lists #" << p.number;
   }
 }
 

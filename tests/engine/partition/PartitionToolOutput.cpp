@@ -153,9 +153,9 @@ uint32_t BlkidScheme(const std::string& path) {
 std::array<uint8_t, 16> GuidBytes(const std::string& text) {
   std::array<uint8_t, 16> b{};
   unsigned v[16];
-  const int n = std::sscanf(text.c_str(), "%2x%2x%2x%2x-%2x%2x-%2x%2x-%2x%2x-%2x%2x%2x%2x%2x%2x", &v[0], &v[1], &v[2],
-                            &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9], &v[10], &v[11], &v[12], &v[13], &v[14],
-                            &v[15]);
+  const int n =
+      std::sscanf(text.c_str(), "%2x%2x%2x%2x-%2x%2x-%2x%2x-%2x%2x-%2x%2x%2x%2x%2x%2x", &v[0], &v[1], &v[2], &v[3],
+                  &v[4], &v[5], &v[6], &v[7], &v[8], &v[9], &v[10], &v[11], &v[12], &v[13], &v[14], &v[15]);
   EXPECT_EQ(n, 16) << "not a GUID: " << text;
   for (int i = 0; i < 16; ++i) b[i] = static_cast<uint8_t>(v[i]);
   std::reverse(b.begin(), b.begin() + 4);

@@ -36,8 +36,7 @@ class CFuzzDisk final : public IStorageDevice {
   int Close() override { return 1; }
   int ReadSector(void* buffer, int64_t first, int64_t count) override {
     lastError_ = 0;
-    if (buffer == nullptr || first < 0 || count <= 0 || first >= total_ || count > total_ - first ||
-        count > 4096) {
+    if (buffer == nullptr || first < 0 || count <= 0 || first >= total_ || count > total_ - first || count > 4096) {
       lastError_ = kBadRange;
       return 0;
     }
