@@ -1,0 +1,152 @@
+#include "device/PartitionDevice.h"
+
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "device/StorageDeviceCodes.h"
+#include "device/StorageGeometry.h"
+
+CPartitionWindowDevice::CPartitionWindowDevice(IStorageDevice* parent, int64_t startSector, int64_t totalSectors)
+    : parent_(parent), startSector_(startSector), totalSectors_(totalSectors) {
+  // A window made directly on a device (not through enumeration, so perhaps
+  // never opened) reads in its parent's sectors from the start.
+  if (parent_ != nullptr && geometry::IsUsableRecordSectorSize(parent_->GetSectorSize())) {
+    sectorSize_.store(parent_->GetSectorSize(), std::memory_order_relaxed);
+  }
+}
+
+CPartitionWindowDevice::~CPartitionWindowDevice() {
+  if (data_ != nullptr) data_->Release();
+}
+
+int CPartitionWindowDevice::Open() {
+  SetLastError(0);
+  if (parent_ == nullptr) {
+    SetLastError(devicecode::kWindowOpenNoParent);
+    return 0;
+  }
+  int64_t size = 0;
+  auto* disk = dynamic_cast<IDiskDeviceData*>(parent_->GetPrivateData());
+  if (disk != nullptr && disk->GetDiskInfo() != nullptr) size = disk->GetDiskInfo()->sectorSize;
+  // A window may also sit on a device without a disk record (the complete
+  // scan's caching device, a volume): the parent knows its own sector size.
+  if (!geometry::IsUsableRecordSectorSize(size)) size = parent_->GetSectorSize();
+  if (geometry::IsUsableRecordSectorSize(size))
+    sectorSize_.store(static_cast<uint32_t>(size), std::memory_order_relaxed);
+  return 1;
+}
+
+int CPartitionWindowDevice::Close() {
+  SetLastError(0);
+  return 1;
+}
+
+ResultCode CPartitionWindowDevice::IsValidRange(int64_t first, int64_t count, int64_t& readable, int64_t total) {
+  if (first < 0 || first >= total) return devicecode::kWindowBadFirst;
+  if (count <= 0 || count > total) return devicecode::kWindowBadCount;
+  readable = (count > total - first) ? total - first : count;
+  return 0;
+}
+
+int CPartitionWindowDevice::ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) {
+  SetLastError(0);
+  if (parent_ == nullptr) {
+    SetLastError(devicecode::kWindowNoParent);
+    return 0;
+  }
+  if (buffer == nullptr) {
+    SetLastError(devicecode::kWindowNullBuffer);
+    return 0;
+  }
+  int64_t readable = 0;
+  const ResultCode range = IsValidRange(firstSector, sectorCount, readable, GetTotalSectors());
+  if (result::IsFailure(range)) {
+    SetLastError(range);
+    return 0;
+  }
+  if (startSector_ < 0 || firstSector > std::numeric_limits<int64_t>::max() - startSector_) {
+    SetLastError(devicecode::kWindowBadFirst);
+    return 0;
+  }
+  const int64_t sectorSize = GetSectorSize();
+  int64_t offset = 0;
+  int64_t bytes = 0;
+  if (!geometry::ByteRange(0, sectorCount, sectorSize, offset, bytes)) {
+    SetLastError(devicecode::kWindowBadCount);
+    return 0;
+  }
+  // The parent fills whole sectors of its own size; any other size would
+  // leave part of the caller's buffer unread or run past its end.
+  if (parent_->GetSectorSize() != static_cast<uint32_t>(sectorSize)) {
+    SetLastError(devicecode::kWindowSectorSizeMismatch);
+    return 0;
+  }
+  const int answer = parent_->ReadSector(buffer, startSector_ + firstSector, readable);
+  if (answer == 0) {
+    const ResultCode parentCode = parent_->GetLastError();
+    SetLastError(result::IsFailure(parentCode) ? parentCode : devicecode::kReadFailed);
+    return 0;
+  }
+  std::memset(static_cast<unsigned char*>(buffer) + readable * sectorSize, 0,
+              static_cast<size_t>((sectorCount - readable) * sectorSize));
+  return answer;
+}
+
+int CPartitionWindowDevice::IOCtl(uint64_t, void*) {
+  SetLastError(devicecode::kWindowIOCtl);
+  return 0;
+}
+
+void CPartitionWindowDevice::SetPrivateData(IStorageDeviceData* data) {
+  SetLastError(0);
+  if (data != data_) {
+    if (data_ != nullptr) data_->Release();
+    data_ = data;
+  }
+  Geometry g{};
+  const ResultCode rc = GetRecordGeometry(data, g);
+  if (result::IsFailure(rc)) {
+    SetLastError(rc);
+    return;
+  }
+  if (geometry::IsUsableRecordSectorSize(g.sectorSize)) {
+    sectorSize_.store(static_cast<uint32_t>(g.sectorSize), std::memory_order_relaxed);
+  }
+  if (g.totalSectors >= 0) totalSectors_.store(g.totalSectors, std::memory_order_relaxed);
+}
+
+ResultCode CPartitionDevice::GetRecordGeometry(IStorageDeviceData* data, Geometry& out) {
+  if (data == nullptr) return devicecode::kWindowNoData;
+  auto* partition = dynamic_cast<IPartitionDeviceData*>(data);
+  if (partition == nullptr) return devicecode::kWindowWrongData;
+  const CCollectedPartitionDeviceInfoStruct* info = partition->GetPartitionInfo();
+  if (info == nullptr) return devicecode::kWindowNoInfo;
+  out = {info->sectorSize, info->sectorCount};
+  return 0;
+}
+
+ResultCode CPartitionVirtualVolumeDevice::GetRecordGeometry(IStorageDeviceData* data, Geometry& out) {
+  if (data == nullptr) return devicecode::kWindowNoData;
+  auto* volume = dynamic_cast<IVolumeDeviceData*>(data);
+  if (volume == nullptr) return devicecode::kWindowWrongData;
+  const CCollectedVolumeDeviceInfoStruct* info = volume->GetVolumeInfo();
+  if (info == nullptr) return devicecode::kWindowNoInfo;
+  out = {info->sectorSize, info->totalSectors};
+  return 0;
+}
+
+IStorageDevice* CreatePartitionDevice(IStorageDevice* parent, int64_t startSector, int64_t totalSectors) {
+  if (startSector < 0 || totalSectors < 0) return nullptr;
+  return new (std::nothrow) CPartitionDevice(parent, startSector, totalSectors);
+}
+
+IStorageDevice* CreatePartitionVirtualVolumeDevice(IStorageDevice* partition) {
+  if (partition == nullptr) return nullptr;
+  auto* data = dynamic_cast<IPartitionDeviceData*>(partition->GetPrivateData());
+  if (data == nullptr) return nullptr;
+  const CCollectedPartitionDeviceInfoStruct* info = data->GetPartitionInfo();
+  if (info == nullptr || info->state != 0 || info->parentDisk == nullptr) return nullptr;
+  if (info->startSector < 0 || info->sectorCount < 0) return nullptr;
+  return new (std::nothrow) CPartitionVirtualVolumeDevice(info->parentDisk, info->startSector, info->sectorCount);
+}

@@ -1,0 +1,122 @@
+// Helpers for tests that read real images and loop devices through the
+// storage devices.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "DeviceData.h"
+#include "StorageDevice.h"
+#include "support/TestSupport.h"
+
+namespace devicetest {
+
+// SHA-256 of an image's content, by sha256sum. Large files are hashed by
+// python3's hashlib over their data extents and the hole layout (size and
+// every data range): reading gigabytes of holes would make every test slow,
+// and a write anywhere still changes the result.
+std::string ImageChecksum(const std::filesystem::path& image);
+
+// Records an image's checksum when made and checks, when destroyed, that it
+// has not changed.
+class ImageGuard {
+ public:
+  explicit ImageGuard(std::filesystem::path image);
+  ~ImageGuard();
+  ImageGuard(const ImageGuard&) = delete;
+  ImageGuard& operator=(const ImageGuard&) = delete;
+
+ private:
+  std::filesystem::path image_;
+  std::string before_;
+};
+
+// A loop device attached to an image for the object's lifetime (detached,
+// with any partitions the kernel was told of, even when the test fails).
+class LoopDevice {
+ public:
+  // sectorSize 0 keeps the kernel's default (512).
+  explicit LoopDevice(const std::filesystem::path& image, unsigned sectorSize = 0);
+  ~LoopDevice();
+  LoopDevice(const LoopDevice&) = delete;
+  LoopDevice& operator=(const LoopDevice&) = delete;
+  bool attached() const { return !path_.empty(); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Bytes that dd reads: `count` blocks of `blockSize` from block `skip`.
+std::vector<uint8_t> DdRead(const std::string& path, uint64_t blockSize, uint64_t skip, uint64_t count);
+
+struct BlockdevGeometry {
+  uint32_t sectorSize = 0;
+  uint64_t sizeBytes = 0;
+};
+// What `blockdev --getss --getsize64` reports for a block device.
+BlockdevGeometry Blockdev(const std::string& path);
+
+// Makes a sparse file of `bytes` bytes.
+void MakeSparseImage(const std::filesystem::path& path, uint64_t bytes);
+
+struct DeviceReleaser {
+  void operator()(IStorageDevice* device) const {
+    if (device != nullptr) device->Release();
+  }
+};
+using DevicePtr = std::unique_ptr<IStorageDevice, DeviceReleaser>;
+
+// A disk record with the given geometry (the rest zero).
+IDiskDeviceData* MakeDiskData(int64_t sectorSize, int64_t totalSectors, uint32_t state = 0);
+
+// A disk device opened on `path` and given a disk record. The record's sector
+// size is `sectorSize`, or the one the device found when 0; its total is
+// `bytes` / sector size (the device's count when bytes is 0).
+DevicePtr OpenDisk(const std::string& path, int64_t sectorSize = 0, uint64_t bytes = 0);
+
+// Writes `data` into a file at `offset` without truncating it.
+void PatchFile(const std::filesystem::path& path, uint64_t offset, const std::vector<uint8_t>& data);
+// Reads `size` bytes of a file from `offset`.
+std::vector<uint8_t> ReadFileRange(const std::filesystem::path& path, uint64_t offset, size_t size);
+
+// A device over bytes in memory, of any kind and sector size, whose reads can
+// be made to fail. Bytes past the buffer read as zeros up to the total.
+class CMemoryDevice final : public IStorageDevice {
+ public:
+  CMemoryDevice(std::vector<uint8_t> bytes, uint32_t sectorSize, int64_t totalSectors,
+                uint32_t kind = STORAGE_DEVICE_CACHED);
+  ~CMemoryDevice() override;
+
+  int Open() override { return 1; }
+  int Close() override { return 1; }
+  int ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) override;
+  uint32_t GetSectorSize() override { return sectorSize_; }
+  int64_t GetTotalSectors() override { return total_; }
+  int IOCtl(uint64_t, void*) override { return 0; }
+  IStorageDeviceData* GetPrivateData() override { return data_; }
+  void SetPrivateData(IStorageDeviceData* data) override;
+  uint32_t GetType() override { return kind_; }
+  ResultCode GetLastError() override { return lastError_; }
+
+  // Reads fail with `code` (left as the last error) from now on.
+  void FailReads(ResultCode code) { failWith_ = code; }
+  int reads() const { return reads_; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+  uint32_t sectorSize_;
+  int64_t total_;
+  uint32_t kind_;
+  IStorageDeviceData* data_ = nullptr;
+  ResultCode lastError_ = 0;
+  ResultCode failWith_ = 0;
+  int reads_ = 0;
+};
+
+}  // namespace devicetest
