@@ -71,10 +71,9 @@ void KeepAwake::AskLogin1() {
     AskScreenSaver();
     return;
   }
-  QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.login1"),
-                                                     QStringLiteral("/org/freedesktop/login1"),
-                                                     QStringLiteral("org.freedesktop.login1.Manager"),
-                                                     QStringLiteral("Inhibit"));
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+      QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
   call << QStringLiteral("idle:sleep") << QLatin1String(kWho) << QLatin1String(kWhy) << QStringLiteral("block");
   auto* watcher = new QDBusPendingCallWatcher(connection.asyncCall(call, kCallTimeoutMs), context_.get());
   const quint64 generation = generation_;
@@ -101,10 +100,9 @@ void KeepAwake::AskScreenSaver() {
     return;
   }
   QDBusConnection connection(name);
-  QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.ScreenSaver"),
-                                                     QStringLiteral("/org/freedesktop/ScreenSaver"),
-                                                     QStringLiteral("org.freedesktop.ScreenSaver"),
-                                                     QStringLiteral("Inhibit"));
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("/org/freedesktop/ScreenSaver"),
+      QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("Inhibit"));
   call << QLatin1String(kWho) << QLatin1String(kWhy);
   auto* watcher = new QDBusPendingCallWatcher(connection.asyncCall(call, kCallTimeoutMs), context_.get());
   const quint64 generation = generation_;
@@ -117,7 +115,8 @@ void KeepAwake::AskScreenSaver() {
                        // cookie straight back.
                        if (!reply.isError()) {
                          QDBusMessage undo = QDBusMessage::createMethodCall(
-                             QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("/org/freedesktop/ScreenSaver"),
+                             QStringLiteral("org.freedesktop.ScreenSaver"),
+                             QStringLiteral("/org/freedesktop/ScreenSaver"),
                              QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("UnInhibit"));
                          undo << reply.value();
                          QDBusConnection(name).send(undo);

@@ -15,7 +15,12 @@ bool IsMainThread() {
 bool RunOnMainThread(std::function<void()> fn) {
   QCoreApplication* app = QCoreApplication::instance();
   if (app == nullptr) return false;
-  return QMetaObject::invokeMethod(app, [fn = std::move(fn)] { if (fn) fn(); }, Qt::QueuedConnection);
+  return QMetaObject::invokeMethod(
+      app,
+      [fn = std::move(fn)] {
+        if (fn) fn();
+      },
+      Qt::QueuedConnection);
 }
 
 bool RunOnMainThreadAndWait(const std::function<void()>& fn) {
@@ -25,7 +30,12 @@ bool RunOnMainThreadAndWait(const std::function<void()>& fn) {
     if (fn) fn();
     return true;
   }
-  return QMetaObject::invokeMethod(app, [&fn] { if (fn) fn(); }, Qt::BlockingQueuedConnection);
+  return QMetaObject::invokeMethod(
+      app,
+      [&fn] {
+        if (fn) fn();
+      },
+      Qt::BlockingQueuedConnection);
 }
 
 void RunInBackground(std::function<void()> work, std::function<void()> thenOnMain) {

@@ -23,7 +23,8 @@ ObserverId NotificationCenter::AddObserver(const QString& name, QObject* owner, 
     entries_.push_back(Entry{id, name, owner, std::make_shared<NotificationCallback>(std::move(callback))});
   }
   if (owner != nullptr) {
-    QObject::connect(owner, &QObject::destroyed, owner, [this, id] { RemoveObserver(id); }, Qt::DirectConnection);
+    QObject::connect(
+        owner, &QObject::destroyed, owner, [this, id] { RemoveObserver(id); }, Qt::DirectConnection);
   }
   return id;
 }

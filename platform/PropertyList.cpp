@@ -127,8 +127,8 @@ bool CheckBinaryShape(const QByteArray& data, QString* error) {
   const quint64 top = ReadBigEndian(trailer + 16, 8);
   const quint64 tableOffset = ReadBigEndian(trailer + 24, 8);
   const quint64 objectsEnd = size - 32;
-  if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || objectCount == 0 ||
-      objectCount > objectsEnd || top >= objectCount || tableOffset < 8 || tableOffset > objectsEnd ||
+  if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || objectCount == 0 || objectCount > objectsEnd ||
+      top >= objectCount || tableOffset < 8 || tableOffset > objectsEnd ||
       objectCount > (objectsEnd - tableOffset) / offsetSize) {
     SetError(error, QStringLiteral("binary property list has a damaged trailer"));
     return false;

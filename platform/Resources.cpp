@@ -26,7 +26,7 @@ struct State {
   std::mutex mutex;
   QString root;  // empty until resolved
   QString overrideRoot;
-  QString localization;  // empty until chosen
+  QString localization;                            // empty until chosen
   QHash<QString, QHash<QString, QString>> tables;  // "language/table" -> entries
 };
 

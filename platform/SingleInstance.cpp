@@ -53,4 +53,3 @@ bool IsOtherInstanceRunning(const QString& processName, const QString& procRoot)
 }
 
 }  // namespace platform
-

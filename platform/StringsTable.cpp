@@ -230,8 +230,8 @@ bool StringsTable::Decode(const QByteArray& data, QString* text, QString* error)
   QStringDecoder decoder(encoding, QStringConverter::Flag::Stateless);
   QString decoded = decoder.decode(body);
   if (decoder.hasError()) {
-    SetError(error, QStringLiteral("string table is not valid %1").arg(
-                        encoding == QStringConverter::Utf8 ? QStringLiteral("UTF-8") : QStringLiteral("UTF-16")));
+    SetError(error, QStringLiteral("string table is not valid %1")
+                        .arg(encoding == QStringConverter::Utf8 ? QStringLiteral("UTF-8") : QStringLiteral("UTF-16")));
     return false;
   }
   for (qsizetype i = 0; i < decoded.size(); ++i) {

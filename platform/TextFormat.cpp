@@ -62,8 +62,10 @@ QString Real(double value, char form, const Spec& spec) {
   char f = form;
   if (f == 'F') f = 'f';
   QString text = QString::number(value, f, precision);
-  if (value >= 0 && spec.plus) text.prepend(u'+');
-  else if (value >= 0 && spec.space) text.prepend(u' ');
+  if (value >= 0 && spec.plus)
+    text.prepend(u'+');
+  else if (value >= 0 && spec.space)
+    text.prepend(u' ');
   return text;
 }
 
@@ -102,12 +104,18 @@ QString FormatText(const QString& format, const QVariantList& args) {
     Spec spec;
     for (; i < n; ++i) {
       const QChar f = format[i];
-      if (f == u'-') spec.left = true;
-      else if (f == u'0') spec.zero = true;
-      else if (f == u'+') spec.plus = true;
-      else if (f == u' ') spec.space = true;
-      else if (f == u'#') spec.alternate = true;
-      else break;
+      if (f == u'-')
+        spec.left = true;
+      else if (f == u'0')
+        spec.zero = true;
+      else if (f == u'+')
+        spec.plus = true;
+      else if (f == u' ')
+        spec.space = true;
+      else if (f == u'#')
+        spec.alternate = true;
+      else
+        break;
     }
     while (i < n && format[i].isDigit()) spec.width = std::min(kMaxWidth, spec.width * 10 + format[i++].digitValue());
     if (i < n && format[i] == u'.') {
@@ -158,8 +166,9 @@ QString FormatText(const QString& format, const QVariantList& args) {
         out.append(Pad(Unsigned(value.toULongLong(), 8, false, spec), spec, true));
         break;
       case 'c': {
-        const uint code = value.typeId() == QMetaType::QString ? (value.toString().isEmpty() ? 0u : value.toString()[0].unicode())
-                                                               : value.toUInt();
+        const uint code = value.typeId() == QMetaType::QString
+                              ? (value.toString().isEmpty() ? 0u : value.toString()[0].unicode())
+                              : value.toUInt();
         if (code != 0 && code <= 0xFFFF && !QChar(static_cast<char16_t>(code)).isSurrogate()) {
           out.append(Pad(QString(QChar(static_cast<char16_t>(code))), spec, false));
         }

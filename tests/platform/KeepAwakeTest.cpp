@@ -34,7 +34,8 @@ TEST_F(KeepAwakeOnABus, AsksLogindForAnIdleAndSleepBlockAndReleasesByClosing) {
   EXPECT_EQ(keepAwake.CurrentMethod(), KeepAwake::Method::Login1);
   const int call = bus.WaitForLine("login1.Inhibit");
   ASSERT_GE(call, 0);
-  EXPECT_EQ(bus.lines()[call], "login1.Inhibit what=idle:sleep who=Clipmender why=Scanning or recovering files mode=block");
+  EXPECT_EQ(bus.lines()[call],
+            "login1.Inhibit what=idle:sleep who=Clipmender why=Scanning or recovering files mode=block");
   keepAwake.Acquire();  // held already: no second request
   keepAwake.Release();
   EXPECT_EQ(keepAwake.CurrentMethod(), KeepAwake::Method::None);

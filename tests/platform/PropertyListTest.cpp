@@ -257,8 +257,8 @@ TEST(PropertyListHostile, ClosingTagsHiddenInCommentsDoNotHideDepth) {
 TEST(PropertyListHostile, NestingWithinTheLimitReads) {
   const int depth = 100;
   QByteArray xml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
-  xml += QByteArray("<array>").repeated(depth) + "<array/><dict/>" + QByteArray("</array>").repeated(depth) +
-         "</plist>";
+  xml +=
+      QByteArray("<array>").repeated(depth) + "<array/><dict/>" + QByteArray("</array>").repeated(depth) + "</plist>";
   QVariant value;
   QString error;
   ASSERT_TRUE(PropertyList::FromData(xml, &value, &error)) << error.toStdString();
@@ -278,17 +278,36 @@ TEST(PropertyListHostile, DamagedTrailersAndReferencesAreRefused) {
     for (int b : bytes) data[at++] = static_cast<char>(b);
     return data;
   };
-  EXPECT_FALSE(PropertyList::FromData(patched(26, {0}), nullptr));                           // offset size 0
-  EXPECT_FALSE(PropertyList::FromData(patched(25, {9}), nullptr));                           // reference size 9
-  EXPECT_FALSE(PropertyList::FromData(patched(24, {0x7F, 0, 0, 0, 0, 0, 0, 0}), nullptr));   // object count
-  EXPECT_FALSE(PropertyList::FromData(patched(16, {0, 0, 0, 0, 0, 0, 0, 5}), nullptr));      // top object
-  EXPECT_FALSE(PropertyList::FromData(patched(8, {0xFF, 0, 0, 0, 0, 0, 0, 0}), nullptr));    // table offset
+  EXPECT_FALSE(PropertyList::FromData(patched(26, {0}), nullptr));                                // offset size 0
+  EXPECT_FALSE(PropertyList::FromData(patched(25, {9}), nullptr));                                // reference size 9
+  EXPECT_FALSE(PropertyList::FromData(patched(24, {0x7F, 0, 0, 0, 0, 0, 0, 0}), nullptr));        // object count
+  EXPECT_FALSE(PropertyList::FromData(patched(16, {0, 0, 0, 0, 0, 0, 0, 5}), nullptr));           // top object
+  EXPECT_FALSE(PropertyList::FromData(patched(8, {0xFF, 0, 0, 0, 0, 0, 0, 0}), nullptr));         // table offset
   EXPECT_FALSE(PropertyList::FromData(BinaryPlist({Bytes({0xA1, 7}), Bytes({0x09})}), nullptr));  // bad reference
   // An array claiming 2^63 elements through its extended count.
-  EXPECT_FALSE(PropertyList::FromData(
-      BinaryPlist({Bytes({0xAF, 0x13, 0x80, 0, 0, 0, 0, 0, 0, 0, 1}), Bytes({0x09})}), nullptr));
+  EXPECT_FALSE(
+      PropertyList::FromData(BinaryPlist({Bytes({0xAF, 0x13, 0x80, 0, 0, 0, 0, 0, 0, 0, 1}), Bytes({0x09})}), nullptr));
   // A dictionary whose references run past the object area.
   EXPECT_FALSE(PropertyList::FromData(BinaryPlist({Bytes({0xD3, 1, 1}), Bytes({0x09})}), nullptr));
+}
+
+TEST(PropertyListHostile, StringsAndKeysHoldingNulAreRefused) {
+  // { "k\0x": "ok" } and { "k": "a\0b" } in ASCII, and a UTF-16 value with a zero unit.
+  EXPECT_FALSE(PropertyList::FromData(
+      BinaryPlist({Bytes({0xD1, 1, 2}), Bytes({0x53, 'k', 0, 'x'}), Bytes({0x52, 'o', 'k'})}), nullptr));
+  EXPECT_FALSE(PropertyList::FromData(
+      BinaryPlist({Bytes({0xD1, 1, 2}), Bytes({0x51, 'k'}), Bytes({0x53, 'a', 0, 'b'})}), nullptr));
+  EXPECT_FALSE(PropertyList::FromData(
+      BinaryPlist({Bytes({0xD1, 1, 2}), Bytes({0x51, 'k'}), Bytes({0x62, 0, 'a', 0, 0})}), nullptr));
+  QVariant value;
+  ASSERT_TRUE(PropertyList::FromData(
+      BinaryPlist({Bytes({0xD1, 1, 2}), Bytes({0x51, 'k'}), Bytes({0x62, 0, 'a', 0x00, 0xE9})}), &value));
+  EXPECT_EQ(value.toMap().value("k").toString(), QString::fromUtf8("a\xC3\xA9"));
+  static const char kXml[] = "<?xml version=\"1.0\"?><plist version=\"1.0\"><string>a\0b</string></plist>";
+  QString error;
+  EXPECT_FALSE(PropertyList::FromData(QByteArray(kXml, sizeof kXml - 1), nullptr, &error));
+  EXPECT_TRUE(error.contains("NUL")) << error.toStdString();
+  EXPECT_FALSE(PropertyList::FromData("<plist version=\"1.0\"><string>a&#0;b</string></plist>", nullptr));
 }
 
 TEST(PropertyListHostile, GarbageEmptyAndOversizedInputsAreRefused) {

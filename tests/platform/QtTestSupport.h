@@ -45,7 +45,10 @@ class PrivateBus {
   // Every line the service printed so far.
   const QStringList& lines();
   // Sends a line to the service's standard input.
-  void Tell(const QByteArray& line) { process_.write(line + '\n'); process_.waitForBytesWritten(); }
+  void Tell(const QByteArray& line) {
+    process_.write(line + '\n');
+    process_.waitForBytesWritten();
+  }
   // Lets the service print what it has, pumping events meanwhile.
   void Settle();
 

@@ -96,10 +96,10 @@ TEST(StringsTableEncodings, Utf8WithAndWithoutByteOrderMarkLoads) {
 TEST(StringsTableEncodings, BrokenEncodingsAreRefused) {
   Table table{{"kept", "yes"}};
   QString error;
-  EXPECT_FALSE(StringsTable::Load(QByteArray("\"a\" = \"\xC3\x28\";"), &table, &error));  // bad UTF-8
-  EXPECT_FALSE(StringsTable::Load(QByteArray("\xFF\xFE\x22\x00\x61", 5), &table, &error));  // odd UTF-16
+  EXPECT_FALSE(StringsTable::Load(QByteArray("\"a\" = \"\xC3\x28\";"), &table, &error));        // bad UTF-8
+  EXPECT_FALSE(StringsTable::Load(QByteArray("\xFF\xFE\x22\x00\x61", 5), &table, &error));      // odd UTF-16
   EXPECT_FALSE(StringsTable::Load(QByteArray("\xFF\xFE\x00\xD8\x22\x00", 6), &table, &error));  // lone surrogate
-  EXPECT_FALSE(StringsTable::Load(QByteArray("\"a\" = \"b\0c\";", 12), &table, &error));  // NUL
+  EXPECT_FALSE(StringsTable::Load(QByteArray("\"a\" = \"b\0c\";", 12), &table, &error));        // NUL
   EXPECT_EQ(table.value("kept"), "yes");
 }
 

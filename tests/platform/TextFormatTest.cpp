@@ -59,7 +59,9 @@ TEST(TextFormat, MissingValuesAndUnknownConversionsAreHarmless) {
 TEST(TextFormat, NonAsciiFormatsAndValuesSurvive) {
   EXPECT_EQ(Fmt("\xC3\x80 propos de %@ \xE2\x80\xA6", {QString::fromUtf8("\xE6\x97\xA5\xE6\x9C\xAC")}),
             "\xC3\x80 propos de \xE6\x97\xA5\xE6\x9C\xAC \xE2\x80\xA6");
-  EXPECT_EQ(Fmt("%c%c", {QStringLiteral("\u00e9"), 65}), "\xC3\xA9" "A");
+  EXPECT_EQ(Fmt("%c%c", {QStringLiteral("\u00e9"), 65}),
+            "\xC3\xA9"
+            "A");
 }
 
 }  // namespace
