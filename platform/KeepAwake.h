@@ -3,9 +3,10 @@
 // It asks logind on the system bus for an idle and sleep inhibitor (held as a
 // file descriptor until released); when that is refused or missing it asks the
 // desktop's screen saver on the session bus instead. Without a bus, or with
-// neither service, it does nothing and says nothing. Requests are
-// asynchronous: the main thread never waits for a bus. Use it on the thread of
-// the QCoreApplication.
+// neither service, it does nothing and says nothing. The method calls are
+// asynchronous, so the main thread never waits for a service's answer (only
+// the connection to a local bus is made in place). Use it on the thread of the
+// QCoreApplication.
 #pragma once
 
 #include <QDBusUnixFileDescriptor>
