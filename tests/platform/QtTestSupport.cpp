@@ -1,0 +1,101 @@
+#include "QtTestSupport.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QThread>
+
+namespace qttest {
+
+QCoreApplication* App() {
+  if (QCoreApplication::instance() == nullptr) {
+    static int argc = 1;
+    static char name[] = "platform-test";
+    static char* argv[] = {name, nullptr};
+    new QCoreApplication(argc, argv);  // lives until the program ends
+  }
+  return QCoreApplication::instance();
+}
+
+bool PumpUntil(const std::function<bool()>& done, int guardSeconds) {
+  App();
+  QDeadlineTimer guard(static_cast<qint64>(guardSeconds) * 1000);
+  while (!done()) {
+    if (guard.hasExpired()) return done();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QCoreApplication::sendPostedEvents();
+    QThread::msleep(1);
+  }
+  return true;
+}
+
+void PumpPending() {
+  App();
+  for (int i = 0; i < 5; ++i) {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+  }
+}
+
+}  // namespace qttest
+
+namespace qttest {
+
+PrivateBus::PrivateBus(const QString& servicePath, const QStringList& modes) {
+  App();
+  process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  process_.start(QStringLiteral("dbus-run-session"), QStringList{QStringLiteral("--"), servicePath} + modes);
+  const int ready = WaitForLine(QStringLiteral("ready "));
+  if (ready >= 0) address_ = lines_[ready].mid(6);
+}
+
+PrivateBus::~PrivateBus() {
+  process_.closeWriteChannel();
+  if (!process_.waitForFinished(30000)) {
+    process_.kill();
+    process_.waitForFinished();
+  }
+}
+
+void PrivateBus::ReadLines() {
+  partial_ += process_.readAllStandardOutput();
+  qsizetype eol;
+  while ((eol = partial_.indexOf('\n')) >= 0) {
+    lines_ << QString::fromUtf8(partial_.left(eol));
+    partial_.remove(0, eol + 1);
+  }
+}
+
+const QStringList& PrivateBus::lines() {
+  ReadLines();
+  return lines_;
+}
+
+int PrivateBus::WaitForLine(const QString& prefix, int from) {
+  int found = -1;
+  auto look = [&] {
+    ReadLines();
+    for (int i = from; i < lines_.size(); ++i) {
+      if (lines_[i].startsWith(prefix)) {
+        found = i;
+        return true;
+      }
+    }
+    return process_.state() == QProcess::NotRunning && process_.bytesAvailable() == 0;
+  };
+  PumpUntil([&] {
+    if (look()) return true;
+    process_.waitForReadyRead(5);
+    return false;
+  });
+  return found;
+}
+
+void PrivateBus::Settle() {
+  for (int i = 0; i < 20; ++i) {
+    PumpPending();
+    process_.waitForReadyRead(5);
+  }
+  ReadLines();
+}
+
+}  // namespace qttest
