@@ -1,47 +1,40 @@
-// Helpers shared by the archive tests: the independent reader/writer
-// (archive_tool.py, on Debian's python3 with python3-crcmod) and small
-// conversions.
+// Helpers of the archive tests. Expected files come from archive_tool.py, an
+// independent reader/writer on Debian's python3 with python3-crcmod.
 #pragma once
 
-#include <cstdint>
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
 
 #include "archive/RSData.h"
 #include "support/TestSupport.h"
 
 namespace archivetest {
 
-inline std::string Tool() {
-  return "/usr/bin/python3 " +
-         testsupport::ShellQuote((testsupport::SourceDir() / "tests/engine/archive/archive_tool.py").string());
-}
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
 
-inline std::string Quote(const std::filesystem::path& path) { return testsupport::ShellQuote(path.string()); }
-
-// The tool's view of an archive: one line for the header, one per frame,
-// then "end size=N".
-inline std::string Dump(const std::filesystem::path& path) {
-  return testsupport::RunCommandOrFail(Tool() + " dump " + Quote(path));
+inline std::string Q(const fs::path& path) { return testsupport::ShellQuote(path.string()); }
+inline std::string Sh(const std::string& command) { return testsupport::RunCommandOrFail(command); }
+inline std::string Tool(const std::string& args) {
+  return Sh("/usr/bin/python3 " + Q(testsupport::SourceDir() / "tests/engine/archive/archive_tool.py") + " " + args);
 }
-
-inline void Make(const std::filesystem::path& path, const std::string& options) {
-  testsupport::RunCommandOrFail(Tool() + " make " + Quote(path) + " " + options);
-}
+inline std::string Dump(const fs::path& path) { return Tool("dump " + Q(path)); }
+inline void Make(const fs::path& path, const std::string& options) { Tool("make " + Q(path) + " " + options); }
 
 inline std::string Hex(const void* data, size_t size) {
-  static const char* digits = "0123456789abcdef";
   std::string out;
-  const auto* bytes = static_cast<const uint8_t*>(data);
   for (size_t i = 0; i < size; ++i) {
-    out += digits[bytes[i] >> 4];
-    out += digits[bytes[i] & 15];
+    out += "0123456789abcdef"[static_cast<const uint8_t*>(data)[i] >> 4];
+    out += "0123456789abcdef"[static_cast<const uint8_t*>(data)[i] & 15];
   }
   return out;
 }
-
-inline std::string Hex(const tagGUIDSIGN& id) { return Hex(id.bytes, sizeof id.bytes); }
+inline std::string Hex(const Bytes& bytes) { return Hex(bytes.data(), bytes.size()); }
+inline std::string Hex(const tagGUIDSIGN& id) { return Hex(id.bytes, 16); }
 
 inline tagGUIDSIGN Id(uint8_t seed) {
   tagGUIDSIGN id;
@@ -49,14 +42,17 @@ inline tagGUIDSIGN Id(uint8_t seed) {
   return id;
 }
 
-// SHA-256 of bytes, computed by sha256sum over a copy in `dir`.
-inline std::string Sha256Of(const testsupport::TempDir& dir, const std::vector<uint8_t>& data) {
-  const auto path = dir / "sha-input";
-  testsupport::WriteFile(path, data.data(), data.size());
-  return testsupport::Sha256(path);
+inline Bytes Pattern(size_t size, uint32_t seed) {
+  Bytes out(size);
+  uint32_t x = seed * 2654435761u + 1;
+  for (auto& b : out) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    b = static_cast<uint8_t>(x);
+  }
+  return out;
 }
 
-// The code of the CRSException that `action` throws, 0 when it throws none.
+// The code of the CRSException that `action` throws; 0 when none.
 template <class Action>
 uint32_t ErrorOf(Action&& action) {
   try {
@@ -67,33 +63,11 @@ uint32_t ErrorOf(Action&& action) {
   return 0;
 }
 
-inline std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
-  std::vector<uint8_t> out(size);
-  uint32_t x = seed * 2654435761u + 1;
-  for (auto& b : out) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    b = static_cast<uint8_t>(x);
-  }
-  return out;
-}
-
-}  // namespace archivetest
-
-#include <csignal>
-
-#include <sys/resource.h>
-
-namespace archivetest {
-
-// Caps the size of files this process may write, the way a full disk would
-// stop a write part-way, and restores the old cap when it goes. SIGXFSZ is
-// ignored meanwhile, so writes past the cap fail with EFBIG.
+// Caps the size of files this process may write, the way a full disk stops
+// a write part-way (SIGXFSZ ignored, so writes fail with EFBIG).
 class FileSizeLimit {
  public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+  explicit FileSizeLimit(rlim_t bytes) : handler_(std::signal(SIGXFSZ, SIG_IGN)) {
     getrlimit(RLIMIT_FSIZE, &old_);
     struct rlimit capped = old_;
     capped.rlim_cur = bytes;
@@ -101,27 +75,14 @@ class FileSizeLimit {
   }
   ~FileSizeLimit() {
     setrlimit(RLIMIT_FSIZE, &old_);
-    std::signal(SIGXFSZ, oldHandler_);
+    std::signal(SIGXFSZ, handler_);
   }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
   bool ok() const { return ok_; }
 
  private:
+  void (*handler_)(int);
   struct rlimit old_ {};
-  void (*oldHandler_)(int) = nullptr;
   bool ok_ = false;
 };
-
-// The permission bits of a file as stat(1) prints them, e.g. "644".
-inline std::string Mode(const std::filesystem::path& path) {
-  std::string out = testsupport::RunCommandOrFail("stat -c %a " + Quote(path));
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
-}
-
-inline uint64_t SizeOf(const std::filesystem::path& path) {
-  return std::stoull(testsupport::RunCommandOrFail("stat -c %s " + Quote(path)));
-}
 
 }  // namespace archivetest
