@@ -89,6 +89,9 @@ int64_t CNTFSGeometry::ClusterToDeviceSector(int64_t lcn, int64_t volumeStartSec
   int64_t sector;
   if (__builtin_mul_overflow(lcn, static_cast<int64_t>(GetDeviceSectorsPerCluster()), &sector)) return -1;
   if (__builtin_add_overflow(sector, volumeStartSector, &sector)) return -1;
+  // The sector must also be addressable in bytes.
+  int64_t bytes;
+  if (__builtin_mul_overflow(sector, static_cast<int64_t>(deviceSectorSize_), &bytes)) return -1;
   return sector;
 }
 

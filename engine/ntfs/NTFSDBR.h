@@ -67,7 +67,8 @@ class CNTFSGeometry {
   uint32_t GetDeviceSectorsPerCluster() const { return IsValid() ? clusterBytes_ / deviceSectorSize_ : 0; }
 
   // The device sector of cluster `lcn` on a volume whose first sector is
-  // `volumeStartSector`; -1 for a negative cluster (sparse) or on overflow.
+  // `volumeStartSector`; -1 for a negative cluster (sparse) or when the sector
+  // or its byte offset does not fit in 64 bits.
   int64_t ClusterToDeviceSector(int64_t lcn, int64_t volumeStartSector) const;
   // The byte offset on the device of FILE record `recordNumber` within an
   // MFT extent that starts at cluster `mftStartCluster`; -1 on overflow.
