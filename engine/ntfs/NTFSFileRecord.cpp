@@ -94,6 +94,7 @@ bool CNTFSFileRecord::IsValidUpdateSequence(const uint8_t* buffer, int size) {
   if (extent == 0) return false;
   const int strides = ProtectedStrides(buffer, extent);
   if (strides < 0) return false;
+  if (strides == 0) return true;  // the array is only known to be in bounds when it protects something
   const uint16_t number = LoadU16(buffer + SequenceOffset(buffer));
   for (int i = 0; i < strides; ++i) {
     if (LoadU16(buffer + kStride * i + kStride - 2) != number) return false;
@@ -116,6 +117,7 @@ bool CNTFSFileRecord::FixupFileRecord(uint8_t* buffer, int size) {
   if (extent == 0) return false;
   const int strides = ProtectedStrides(buffer, extent);
   if (strides < 0) return false;
+  if (strides == 0) return true;
   uint8_t* array = buffer + SequenceOffset(buffer);
   const uint16_t number = LoadU16(array);
   for (int i = 0; i < strides; ++i) {

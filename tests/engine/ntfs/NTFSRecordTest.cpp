@@ -223,6 +223,20 @@ TEST_F(FreshNtfs, FixupsAreUndoneAndRedoneExactly) {
   EXPECT_FALSE(CNTFSFileRecord::IsValidUpdateSequence(b.data(), 512));
 }
 
+TEST_F(FreshNtfs, AnUpdateSequenceThatProtectsNothingIsNeverRead) {
+  Bytes b = DefaultImage().Record(0);
+  PutU16(b, 6, 1);       // count 1: the array holds only the sequence number
+  PutU16(b, 4, 0xFFFF);  // and points far outside the record
+  const Bytes before = b;
+  EXPECT_TRUE(CNTFSFileRecord::IsValidUpdateSequence(b.data(), 1024));
+  EXPECT_TRUE(CNTFSFileRecord::UnfixupFileRecord(b.data(), 1024));
+  EXPECT_TRUE(CNTFSFileRecord::FixupFileRecord(b.data(), 1024));
+  EXPECT_EQ(b, before);
+  PutU16(b, 6, 3);  // an array that protects strides must lie in the first one
+  EXPECT_FALSE(CNTFSFileRecord::IsValidUpdateSequence(b.data(), 1024));
+  EXPECT_FALSE(CNTFSFileRecord::FixupFileRecord(b.data(), 1024));
+}
+
 TEST_F(FreshNtfs, ATornRecordStaysValidButIsReportedAndUnchanged) {
   Bytes b = DefaultImage().Record(5);
   b[1022] ^= 0x5A;  // the second stride was written by another update

@@ -23,8 +23,8 @@ void ReadAttribute(const uint8_t* attr, int left) {
   if (!A::IsValid(attr, left)) return;
   Use(A::GetType(attr) + A::GetLength(attr) + A::GetID(attr) + A::GetFlags(attr) + A::IsCompressed(attr) +
       A::IsEncrypted(attr) + A::IsSparse(attr) + A::GetCompressionUnitSize(attr));
-  Use(static_cast<uint64_t>(A::GetRealSizeOfAttribute(attr) + A::GetAllocSizeofAttribute(attr) +
-                            A::GetInitializedDataSize(attr)));
+  Use(static_cast<uint64_t>(A::GetRealSizeOfAttribute(attr)) + static_cast<uint64_t>(A::GetAllocSizeofAttribute(attr)) +
+      static_cast<uint64_t>(A::GetInitializedDataSize(attr)));
   Use(A::GetAttributeName(attr).size());
   using SI = CNTFSFileRecordStandardInformationAttribute;
   if (SI::IsValid(attr, left)) {
@@ -44,14 +44,17 @@ void ReadAttribute(const uint8_t* attr, int left) {
   Use(static_cast<uint64_t>(CNTFSFileRecordIndexRootAttribute::GetMFTFileRecordNumberfrom0x90(attr, left)));
   if (!A::IsResident(attr)) {
     using R = CNTFSFileRecordDataRunsAttribute;
-    Use(static_cast<uint64_t>(R::GetTotalClusters(attr) + R::GetStartVCN(attr) + R::GetLastVCN(attr)));
+    Use(static_cast<uint64_t>(R::GetTotalClusters(attr)) + static_cast<uint64_t>(R::GetStartVCN(attr)) +
+        static_cast<uint64_t>(R::GetLastVCN(attr)));
     Use(R::GetSectorsPerCluster(attr, 512));
     CNTFSDataRunList::Runs runs;
     if (R::GetDataRunList(attr, left, runs)) Use(runs.size());
     int64_t realSize = 0, startVCN = 0;
     CNTFSDataRunList list;
     if (CNTFSFileRecordAnalyzer::AddDataRunListfromNonResidentAttributeBuffer(attr, &realSize, startVCN, list)) {
-      for (const CDataRun& run : list.GetRuns()) Use(static_cast<uint64_t>(list.GetLCN(run.VCN) + list.GetVCN(run.LCN)));
+      for (const CDataRun& run : list.GetRuns()) {
+        Use(static_cast<uint64_t>(list.GetLCN(run.VCN)) + static_cast<uint64_t>(list.GetVCN(run.LCN)));
+      }
     }
   }
 }
