@@ -1,0 +1,34 @@
+// Compares what our NTFS parsing reads from an image with what the outside
+// tools said about it (the outputs written by make-ntfs-images.sh).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace ntfscheck {
+
+// The script that makes the images and the tools' outputs.
+std::filesystem::path FixtureScript();
+
+// Reads `size` bytes at `offset` of a file.
+std::vector<uint8_t> ReadAt(const std::filesystem::path& path, uint64_t offset, size_t size);
+
+// Checks the boot sector, every FILE record of PREFIX.mft and every fls
+// entry against PREFIX.fsstat, .istat/N, .ntfsinfo/N, .fls and .fls-d, and
+// that the image is unchanged afterwards. Reports failures through gtest.
+void CheckImageAgainstPeers(const std::filesystem::path& image, const std::filesystem::path& prefix);
+
+// The record number of each path of PREFIX.fls (deleted ones too).
+struct PathRecord {
+  std::string path;
+  uint64_t record;
+  bool deleted;
+};
+std::vector<PathRecord> ReadPaths(const std::filesystem::path& prefix);
+
+// The record `n` of PREFIX.mft (empty when there is none).
+std::vector<uint8_t> ReadRecord(const std::filesystem::path& prefix, uint64_t n);
+
+}  // namespace ntfscheck
