@@ -66,6 +66,36 @@ int ClaimTopFolder(const std::string& destination, const std::string& prefix) {
   return 0;
 }
 
+bool IsFolder(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Moves `path` into its subfolder `name`, making it when needed. Different
+// names on disk can become the same safe name, so a file may already stand
+// where the folder belongs; the folder then takes the first free numbered
+// name, the same one for every later file of that folder.
+bool EnterFolder(std::string& path, const std::string& name) {
+  std::string next = path + "/" + name;
+  for (int number = 1; number < kMaxNumber; ++number) {
+    if (IsFolder(next)) {
+      path = next;
+      return true;
+    }
+    struct stat info;
+    if (lstat(next.c_str(), &info) != 0) {
+      if (errno != ENOENT) return false;
+      if (mkdir(next.c_str(), 0777) == 0 || (errno == EEXIST && IsFolder(next))) {
+        path = next;
+        return true;
+      }
+      if (errno != EEXIST) return false;
+    }
+    next = path + "/" + KVNumberedFolderName(name, number);
+  }
+  return false;
+}
+
 // `folder` + "/" + the first of `name`, name_0001, name_0002, ... that does
 // not exist yet; empty when all are taken.
 std::string FreeName(const std::string& folder, const std::string& name) {
@@ -117,18 +147,16 @@ char* CreateRecoveryFilePathByNode(void* node, const char* destination, KVRecove
     numbers.Set(type, number);
   }
   folder += Numbered(prefix.c_str(), number);
+  // Made when the number was claimed; made again if it went away since.
+  if (!IsFolder(folder) && !MakeFolders(folder)) return nullptr;
 
   const std::vector<std::string> components = PathComponents(file);
-  for (size_t i = 0; i + 1 < components.size(); ++i) folder += "/" + components[i];
-  if (file->IsDirectory()) {
-    MakeFolders(folder + "/" + components.back());
-    return nullptr;
+  const size_t folders = file->IsDirectory() ? components.size() : components.size() - 1;
+  for (size_t i = 0; i < folders; ++i) {
+    if (!EnterFolder(folder, components[i])) return nullptr;
   }
-  std::string path = FreeName(folder, components.back());
-  if (path.empty() || !MakeFolders(folder)) return nullptr;
-  // Making the folders cannot have made the file, but the name is checked
-  // again as it stands now.
-  path = FreeName(folder, components.back());
+  if (file->IsDirectory()) return nullptr;
+  const std::string path = FreeName(folder, components.back());
   if (path.empty()) return nullptr;
   return strdup(path.c_str());
 }

@@ -7,7 +7,9 @@
 // node's folders, then the node's own name; a name that is taken gets
 // "_0001", "_0002", ... before its extension. Every component is made safe
 // with KVSafeFileName, so no name read from disk leads outside the chosen
-// folder.
+// folder. Names that differ on disk may be the same once safe (HFS+ allows
+// "/" in a name); a folder whose name is taken by a file gets "_0001", ...
+// appended instead of failing the files inside it.
 #pragma once
 
 #include <map>

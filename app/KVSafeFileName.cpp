@@ -65,9 +65,22 @@ std::string KVSafeFileName(std::string_view name) {
   return std::string(CutUtf8(view, kKVMaxFileNameBytes));
 }
 
-std::string KVNumberedFileName(std::string_view safeName, int number) {
+namespace {
+
+std::string NumberSuffix(int number) {
   char suffix[24];
   std::snprintf(suffix, sizeof suffix, "_%04d", number);
+  return suffix;
+}
+
+}  // namespace
+
+std::string KVNumberedFolderName(std::string_view safeName, int number) {
+  return Fit(safeName, NumberSuffix(number), {});
+}
+
+std::string KVNumberedFileName(std::string_view safeName, int number) {
+  const std::string suffix = NumberSuffix(number);
   const size_t dot = KVExtensionDot(safeName);
   if (dot == std::string_view::npos) return Fit(safeName, suffix, {});
   return Fit(safeName.substr(0, dot), suffix, safeName.substr(dot));

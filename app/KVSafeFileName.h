@@ -30,3 +30,7 @@ size_t KVExtensionDot(std::string_view name);
 // ("a" -> "a_0001"). The part before the extension is shortened when the
 // result would be longer than kKVMaxFileNameBytes.
 std::string KVNumberedFileName(std::string_view safeName, int number);
+
+// The clash variant `number` of a safe folder name: "_%04d" of the number
+// appended ("2019.05", 1 -> "2019.05_0001"), shortened like a file name.
+std::string KVNumberedFolderName(std::string_view safeName, int number);
