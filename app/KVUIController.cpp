@@ -66,9 +66,9 @@ bool KVUIController::DoOperation(std::function<void()> worker, const KVPollArgs&
     return false;
   }
 
-  const bool workerStarted = platform::StartDetachedThread(
-      [operation, worker = std::move(worker)] { RunWorker(operation, worker); }, platform::kOperationStackSize,
-      "kv-operation");
+  const bool workerStarted =
+      platform::StartDetachedThread([operation, worker = std::move(worker)] { RunWorker(operation, worker); },
+                                    platform::kOperationStackSize, "kv-operation");
   if (!workerStarted) {
     // The poller sees the idle status and posts once, so the window that
     // asked for the run learns that it is over.

@@ -5,14 +5,20 @@ namespace {
 // How long a paused engine thread sleeps between looks at the status when
 // nothing wakes it earlier.
 constexpr std::chrono::milliseconds kPausePoll(80);
+// How long a destroyed operation waits for its threads.
+constexpr std::chrono::milliseconds kDestroyWait(5000);
 
 }  // namespace
 
 KVUIOperation::KVUIOperation() = default;
 
 KVUIOperation::~KVUIOperation() {
-  std::unique_lock<std::mutex> held(m_waitMutex);
-  m_waitCond.wait(held, [this] { return !m_workerRunning && !m_pollerRunning; });
+  if (!IsWorkerRunning() && !IsPollerRunning()) return;
+  // Destroyed with a run under way (the process is ending): the engine stops
+  // at its next Continued(). Waiting for ever could hang the exit behind an
+  // engine stuck in a read, so the wait is bounded.
+  StopOperation(1);
+  WaitForThreads(kDestroyWait);
 }
 
 int KVUIOperation::UpdateProgress(_PROGRESS_INFO* info) {

@@ -30,9 +30,9 @@ enum KVOperationStatus : int {
 class KVUIOperation : public IProgress {
  public:
   KVUIOperation();
-  // Waits for the operation's worker and poller when they still run. A
-  // subclass whose worker may still call into it waits in its own destructor
-  // (WaitForThreads), before its part is gone.
+  // When a worker or poller still runs, stops the operation (discarding) and
+  // waits up to 5 s for them. A subclass whose worker may still call into it
+  // stops and waits in its own destructor, before its part is gone.
   ~KVUIOperation() override;
   KVUIOperation(const KVUIOperation&) = delete;
   KVUIOperation& operator=(const KVUIOperation&) = delete;

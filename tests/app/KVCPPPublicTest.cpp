@@ -22,8 +22,8 @@ KVCPPPublic& Public() { return KVCPPPublic::instance(); }
 
 // Year and month of Unix seconds in a POSIX time zone, as date(1) sees them.
 std::pair<int, int> DateYearMonth(int64_t seconds, const std::string& zone) {
-  std::istringstream out(testsupport::RunCommandOrFail("TZ=" + zone + " date -d @" + std::to_string(seconds) +
-                                                       " '+%Y %m'"));
+  std::istringstream out(
+      testsupport::RunCommandOrFail("TZ=" + zone + " date -d @" + std::to_string(seconds) + " '+%Y %m'"));
   int year = 0;
   int month = 0;
   out >> year >> month;

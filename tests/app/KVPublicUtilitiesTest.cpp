@@ -67,10 +67,10 @@ class Marks : public ::testing::Test {
   void TearDown() override { Resources::SetRoot(QString()); }
   // Ships a "LocalVersionMessage" list, written by Python's plistlib.
   void ShipList(const std::string& pythonDict) {
-    testsupport::RunCommandOrFail("python3 -c " +
-                                  testsupport::ShellQuote("import plistlib,sys; plistlib.dump(" + pythonDict +
-                                                          ", open(sys.argv[1], 'wb'))") +
-                                  " " + testsupport::ShellQuote((resources / "LocalVersionMessage.plist").string()));
+    testsupport::RunCommandOrFail(
+        "python3 -c " +
+        testsupport::ShellQuote("import plistlib,sys; plistlib.dump(" + pythonDict + ", open(sys.argv[1], 'wb'))") +
+        " " + testsupport::ShellQuote((resources / "LocalVersionMessage.plist").string()));
   }
   TempDir resources;
 };

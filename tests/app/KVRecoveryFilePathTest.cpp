@@ -205,16 +205,16 @@ TEST_F(RecoveryPath, HostileNamesStayInsideTheDestination) {
 
 TEST_F(RecoveryPath, RandomHostileTreesNeverLeaveTheDestination) {
   std::mt19937 random(20240611);
-  const std::vector<std::string> pieces = {"..", ".", "/", "a", "\xC3\xA9", "\xFF", "x.jpg", "", " ",
-                                           std::string(100, 'z')};
+  const std::vector<std::string> pieces = {"..",   ".",     "/", "a", "\xC3\xA9",
+                                           "\xFF", "x.jpg", "",  " ", std::string(100, 'z')};
   auto randomName = [&] {
     std::string name;
     const int parts = static_cast<int>(random() % 4);
     for (int i = 0; i < parts; ++i) name += pieces[random() % pieces.size()];
     return name;
   };
-  const _tagSearcherType types[] = {SEARCHER_TYPE_HFSPLUS, SEARCHER_TYPE_FAT, SEARCHER_TYPE_EXFAT,
-                                    SEARCHER_TYPE_RAW, SEARCHER_TYPE_NTFS};
+  const _tagSearcherType types[] = {SEARCHER_TYPE_HFSPLUS, SEARCHER_TYPE_FAT, SEARCHER_TYPE_EXFAT, SEARCHER_TYPE_RAW,
+                                    SEARCHER_TYPE_NTFS};
   int made = 0;
   for (int t = 0; t < 40; ++t) {
     IFileNode* at = tree.Root(randomName(), types[random() % 5]);

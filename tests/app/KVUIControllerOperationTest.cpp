@@ -274,6 +274,20 @@ TEST(OperationRunner, AWindowMayStartTheNextRunWhenItSeesTheEnd) {
   EXPECT_EQ(window.posts(), 2);
 }
 
+TEST(OperationRunner, DestroyingAnOperationStopsItsEngineAndWaitsForIt) {
+  qttest::App();
+  auto* operation = new KVUIOperation;
+  std::atomic<bool> engineReturned{false};
+  ASSERT_TRUE(KVUIController::DoOperation(
+      [operation, &engineReturned] {
+        while (operation->Continued()) std::this_thread::sleep_for(milliseconds(1));
+        engineReturned = true;
+      },
+      KVPollArgs{operation, "RunnerDestroyed"}));
+  delete operation;
+  EXPECT_TRUE(engineReturned);
+}
+
 TEST(OperationRunner, NothingRunsWithoutAnOperationOrAWorker) {
   EXPECT_FALSE(KVUIController::DoOperation([] {}, KVPollArgs{nullptr, "RunnerNothing"}));
   FakeOperation operation;

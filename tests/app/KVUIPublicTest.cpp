@@ -190,11 +190,11 @@ TEST(MainThreadNotifications, AKeyIsPostedAfterItsBackgroundWork) {
   std::atomic<bool> workOnMain{true};
   bool doneBeforePost = false;
   int calls = 0;
-  const auto id = NotificationCenter::DefaultCenter().AddObserver("PublicAfterWork", nullptr,
-                                                                  [&](const platform::Notification&) {
-                                                                    ++calls;
-                                                                    doneBeforePost = workDone;
-                                                                  });
+  const auto id =
+      NotificationCenter::DefaultCenter().AddObserver("PublicAfterWork", nullptr, [&](const platform::Notification&) {
+        ++calls;
+        doneBeforePost = workDone;
+      });
   KVUIPublic::NotifyMainThreadByPostKey("PublicAfterWork", [&] {
     workOnMain = platform::IsMainThread();
     workDone = true;
