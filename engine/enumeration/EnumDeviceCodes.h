@@ -14,6 +14,8 @@ inline constexpr ResultCode kNoDisk = MakeResult(kModule, 0x3A, 1);
 // Init found disks but may open none of them: the process lacks permission
 // to read raw devices (it needs root or membership of the "disk" group).
 inline constexpr ResultCode kNoDiskPermission = MakeResult(kModule, 0x3B, 1);
+// Init could not make what it needed (memory ran out).
+inline constexpr ResultCode kInitFailed = MakeResult(kModule, 0x3D, result::kErrCreateFailed);
 // The block-device list itself could not be read.
 inline constexpr ResultCode kNoMediaList = MakeResult(kModule, 0x3C, result::kErrIO);
 

@@ -1,5 +1,6 @@
 #include "enumeration/EnumDeviceEx.h"
 
+#include <exception>
 #include <new>
 #include <vector>
 
@@ -41,6 +42,18 @@ CEnumDeviceEx::~CEnumDeviceEx() {
 
 ResultCode CEnumDeviceEx::Init() {
   if (initialised_ != 0) Uninit();
+  try {
+    return InitOrThrow();
+  } catch (const std::exception&) {
+    // Only memory running out gets here: give back what was made.
+    initialised_ = 1;
+    Uninit();
+    CatchExeception::WriteLog("CEnumDeviceEx::Init ran out of memory\r\n");
+    return enumcode::kInitFailed;
+  }
+}
+
+ResultCode CEnumDeviceEx::InitOrThrow() {
   std::vector<MediaRecord> media;
   const ResultCode listed = source_->ListMedia(media);
   if (result::IsFailure(listed)) {
@@ -48,7 +61,7 @@ ResultCode CEnumDeviceEx::Init() {
     return listed;
   }
   worker_ = new (std::nothrow) CEnumDevice(std::move(media));
-  if (worker_ == nullptr) return enumcode::kNoDisk;
+  if (worker_ == nullptr) return enumcode::kInitFailed;
 
   worker_->EnumDiskDevice(disks_);
   if (disks_.empty()) {

@@ -78,6 +78,8 @@ class CEnumDeviceEx final : public IEnumDeviceEx {
   ResultCode EnumVolumeDevice(const IStorageDevice* disk, IStorageDevice** array, int& count) override;
 
  private:
+  ResultCode InitOrThrow();
+
   struct VolumeList {
     ResultCode built = 0;                 // the merge's result
     std::list<IStorageDevice*> devices;   // OS volumes, then virtual volumes

@@ -1,3 +1,5 @@
+#include "enumeration/MediaSource.h"
+
 #include <blkid/blkid.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -5,7 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -13,7 +18,6 @@
 #include <sstream>
 
 #include "enumeration/EnumDeviceCodes.h"
-#include "enumeration/MediaSource.h"
 #include "enumeration/MountInfo.h"
 
 #ifdef CLIPMENDER_HAVE_LIBUDEV
@@ -249,6 +253,17 @@ CLinuxMediaSource::CLinuxMediaSource(std::string sysRoot, std::string devRoot, s
     : sysRoot_(std::move(sysRoot)), devRoot_(std::move(devRoot)), mountInfoPath_(std::move(mountInfoPath)) {}
 
 ResultCode CLinuxMediaSource::ListMedia(std::vector<MediaRecord>& media) {
+  // A device that vanishes while its folder is walked, or memory running
+  // out, must not throw out of the engine.
+  try {
+    return ListMediaOrThrow(media);
+  } catch (const std::exception&) {
+    media.clear();
+    return enumcode::kNoMediaList;
+  }
+}
+
+ResultCode CLinuxMediaSource::ListMediaOrThrow(std::vector<MediaRecord>& media) {
   media.clear();
   const fs::path blockDir = fs::path(sysRoot_) / "block";
   std::error_code ec;
@@ -303,7 +318,8 @@ ResultCode CLinuxMediaSource::ListMedia(std::vector<MediaRecord>& media) {
     std::vector<MediaRecord> parts;
     for (const auto& entry : fs::directory_iterator(dir, ec)) {
       const fs::path pdir = entry.path();
-      if (!fs::exists(pdir / "partition")) continue;
+      std::error_code missing;
+      if (!fs::exists(pdir / "partition", missing)) continue;
       MediaRecord part;
       part.name = pdir.filename().string();
       part.parent = name;

@@ -61,6 +61,8 @@ class CLinuxMediaSource final : public IMediaSource {
   ResultCode ListMedia(std::vector<MediaRecord>& media) override;
 
  private:
+  ResultCode ListMediaOrThrow(std::vector<MediaRecord>& media);
+
   std::string sysRoot_;
   std::string devRoot_;
   std::string mountInfoPath_;
