@@ -22,17 +22,11 @@
 namespace {
 
 enum class NodeState : uint8_t {
+  kNew,       // being added; becomes one of the others or is dropped
   kHeldBack,  // in a recycle list, waiting for FlashBuild
   kPending,   // added, not yet linked to the root
   kShown,     // linked to the root and handed to the sink (or about to be)
   kRetired,   // never shown but still linked to others when its tree finished
-};
-
-struct NodeRecord {
-  uint64_t seq = 0;
-  NodeState state = NodeState::kPending;
-  bool queued = false;   // in the tree's work list
-  bool waiting = false;  // in the tree's waiting index
 };
 
 struct ReleaseNode {
@@ -80,6 +74,13 @@ int64_t SteadySeconds() {
 
 }  // namespace
 
+struct CDirectoryTreeBuilder::NodeRecord {
+  uint64_t seq = 0;
+  NodeState state = NodeState::kNew;
+  bool queued = false;   // in the tree's work list
+  bool waiting = false;  // in the tree's waiting index
+};
+
 struct CDirectoryTreeBuilder::WorkItem {
   uint64_t seq;
   IFileNode* node;
@@ -87,6 +88,8 @@ struct CDirectoryTreeBuilder::WorkItem {
 
 struct _DIRECTORY_TREE_INFO {
   using WorkItem = CDirectoryTreeBuilder::WorkItem;
+  using NodeRecord = CDirectoryTreeBuilder::NodeRecord;
+  using Entry = CDirectoryTreeBuilder::Entry;
 
   ~_DIRECTORY_TREE_INFO() {
     for (auto& entry : nodes) entry.first->Release();
@@ -104,11 +107,14 @@ struct _DIRECTORY_TREE_INFO {
   std::unordered_map<int64_t, std::vector<WorkItem>> waiting;
 
   std::vector<IFileNode*> otherTrash;
-  std::unordered_map<int64_t, std::vector<IFileNode*>> folders;
-  std::unordered_map<int64_t, std::vector<IFileNode*>> files;
+  // Recorded nodes by ID; several versions of one folder may coexist.
+  std::unordered_map<int64_t, std::vector<Entry*>> folders;
+  std::unordered_map<int64_t, std::vector<Entry*>> files;
   std::vector<int64_t> privateDataIDs;
 
   std::unique_ptr<CFilesystemNode, ReleaseNode> root;
+  // The root as a parent: always shown.
+  std::unique_ptr<Entry> rootEntry;
   int64_t rootID = 0;
   bool trashKnown = false;
   int64_t trashID = 0;
@@ -133,15 +139,17 @@ struct _DIRECTORY_TREE_INFO {
   uint64_t walkSteps = 0;
   int64_t builds = 0;
 
-  NodeRecord* Find(IFileNode* node) {
+  Entry* Find(IFileNode* node) {
     auto it = nodes.find(node);
-    return it != nodes.end() ? &it->second : nullptr;
+    return it != nodes.end() ? &*it : nullptr;
   }
-  // The record of an entry's node while it is still the same pending node.
-  NodeRecord* Live(const WorkItem& item) {
-    NodeRecord* record = Find(item.node);
-    return record != nullptr && record->seq == item.seq && record->state == NodeState::kPending ? record : nullptr;
+  // The entry of an item's node while it is still the same pending node.
+  Entry* Live(const WorkItem& item) {
+    Entry* entry = Find(item.node);
+    return entry != nullptr && entry->second.seq == item.seq && entry->second.state == NodeState::kPending ? entry
+                                                                                                           : nullptr;
   }
+  static bool IsRooted(const Entry* entry) { return entry->second.state == NodeState::kShown; }
   // Upper bound on the length of any walk by parent ID: no path through the
   // tree visits more nodes than it owns (plus the root and the node walked).
   size_t WalkLimit() const { return nodes.size() + 2; }
@@ -203,6 +211,7 @@ int CDirectoryTreeBuilder::AddSearcherInfo(_tagSearcherType type, int64_t rootNo
     tree->type = type;
     tree->rootID = rootNodeID;
     tree->root.reset(new CFilesystemNode(type, m_description + Suffix(type), m_description, rootNodeID));
+    tree->rootEntry = std::make_unique<Entry>(tree->root.get(), NodeRecord{0, NodeState::kShown, false, false});
     tree->lastBuild = Now();
     m_trees.push_back(std::move(tree));
   } catch (...) {
@@ -243,8 +252,10 @@ int CDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
   } catch (...) {
     // Out of memory half-way: a node the tree did not take in yet goes back
     // to the caller with nothing of the tree pointing at it.
-    const NodeRecord* record = tree->Find(node);
-    if (record != nullptr && record->state != NodeState::kHeldBack) return 1;
+    const Entry* entry = tree->Find(node);
+    if (entry != nullptr && entry->second.state != NodeState::kHeldBack && entry->second.state != NodeState::kNew) {
+      return 1;
+    }
     Forget(*tree, node);
     return 0;
   }
@@ -254,19 +265,21 @@ int CDirectoryTreeBuilder::AddNodeToTree(Tree& tree, IFileNode* node, _tagSearch
   for (const auto& other : m_trees) {
     if (other->root.get() == node) return 1;  // a root belongs to the builder already
   }
-  NodeRecord* known = tree.Find(node);
+  auto [it, inserted] = tree.nodes.try_emplace(node);
+  Entry& entry = *it;
+  NodeRecord& record = entry.second;
   // A node the tree already owns is not taken twice; a held-back one comes
   // back only through the recycle pass.
-  if (known != nullptr && !(known->state == NodeState::kHeldBack && m_recyclePass)) return 1;
-  const bool heldBack = known != nullptr;
-  // A refused held-back node goes back to the recycle pass, which releases it.
+  if (!inserted && !(record.state == NodeState::kHeldBack && m_recyclePass)) return 1;
+  // A refused node leaves no trace; a refused held-back one goes back to the
+  // recycle pass, which releases it.
   auto refuse = [&]() {
-    if (heldBack) tree.nodes.erase(node);
+    tree.nodes.erase(node);
     return 0;
   };
 
   const char* name = NameOf(node);
-  if (!heldBack && !m_recyclePass && DivertRecycled(tree, node, name)) return 1;
+  if (inserted && !m_recyclePass && DivertRecycled(tree, entry, name)) return 1;
 
   ++tree.addedSinceBuild;
   ++tree.addedCount;
@@ -295,7 +308,7 @@ int CDirectoryTreeBuilder::AddNodeToTree(Tree& tree, IFileNode* node, _tagSearch
   } else if (dotName) {
     return refuse();
   }
-  if (!RecordNode(tree, node, folder)) return refuse();
+  if (!RecordNode(tree, entry, folder)) return refuse();
 
   if (isTrash) {
     node->MarkDeleted();
@@ -305,19 +318,11 @@ int CDirectoryTreeBuilder::AddNodeToTree(Tree& tree, IFileNode* node, _tagSearch
     tree.otherTrash.push_back(node);
   }
 
-  const uint64_t seq = tree.nextSeq++;
-  if (heldBack) {
-    known->seq = seq;
-    known->state = NodeState::kPending;
-    known->queued = false;
-    known->waiting = false;
-  } else {
-    tree.nodes.emplace(node, NodeRecord{seq, NodeState::kPending, false, false});
-  }
+  record = NodeRecord{tree.nextSeq++, NodeState::kPending, false, false};
   ++tree.pendingLive;
-  tree.pending.push_back({seq, node});
+  tree.pending.push_back({record.seq, node});
   if (tree.pending.size() > 1024 && tree.pending.size() > 2 * tree.pendingLive) tree.CompactPending();
-  Queue(tree, node);
+  Queue(tree, entry);
   // Children that came first and wait for this folder look again.
   if (folder) Touch(tree, id);
 
@@ -326,7 +331,8 @@ int CDirectoryTreeBuilder::AddNodeToTree(Tree& tree, IFileNode* node, _tagSearch
   return 1;
 }
 
-bool CDirectoryTreeBuilder::DivertRecycled(Tree& tree, IFileNode* node, const char* name) {
+bool CDirectoryTreeBuilder::DivertRecycled(Tree& tree, Entry& entry, const char* name) {
+  IFileNode* node = entry.first;
   const bool recycled = CRecyclerFilter::IsRecycleBin(node) || CRecyclerFilter::IsRecycleRecordName(name) ||
                         CRecyclerFilter::IsRecycledDataName(name) ||
                         tree.recycleFolderIDs.count(node->GetParentNodeID()) != 0;
@@ -334,7 +340,7 @@ bool CDirectoryTreeBuilder::DivertRecycled(Tree& tree, IFileNode* node, const ch
   // Only nodes of the common base can be renamed later.
   auto* base = dynamic_cast<CFileNode*>(node);
   if (base == nullptr) return false;
-  tree.nodes.emplace(node, NodeRecord{0, NodeState::kHeldBack, false, false});
+  entry.second.state = NodeState::kHeldBack;
   if (CRecyclerFilter::IsFolder(node)) {
     tree.recycleFolders.push_back(base);
     tree.recycleFolderIDs.insert(node->GetCurrentNodeID());
@@ -365,25 +371,26 @@ void CDirectoryTreeBuilder::DropPrivateDataChildren(Tree& tree, int64_t privateD
   }
 }
 
-bool CDirectoryTreeBuilder::RecordNode(Tree& tree, IFileNode* node, bool folder) {
+bool CDirectoryTreeBuilder::RecordNode(Tree& tree, Entry& entry, bool folder) {
+  IFileNode* node = entry.first;
   auto& map = folder ? tree.folders : tree.files;
-  std::vector<IFileNode*>& versions = map[node->GetCurrentNodeID()];
+  std::vector<Entry*>& versions = map[node->GetCurrentNodeID()];
   if (!versions.empty() && !m_restoring) {
     if (auto* mine = dynamic_cast<CFileNode*>(node)) {
-      for (IFileNode* kept : versions) {
-        auto* keptNode = dynamic_cast<CFileNode*>(kept);
+      for (Entry* kept : versions) {
+        auto* keptNode = dynamic_cast<CFileNode*>(kept->first);
         if (keptNode == nullptr || !(*keptNode == *mine)) continue;
         // The same entry seen again: an empty copy adds nothing, and a copy
         // no older than the kept one is dropped; an older copy gives the kept
         // node its runs and size.
         if (node->GetFileSize() == 0) return false;
-        if (kept->GetModificationTime() <= node->GetModificationTime()) return false;
+        if (keptNode->GetModificationTime() <= node->GetModificationTime()) return false;
         keptNode->MergeNode(mine);
         return false;
       }
     }
   }
-  versions.push_back(node);
+  versions.push_back(&entry);
   return true;
 }
 
@@ -392,7 +399,7 @@ void CDirectoryTreeBuilder::Forget(Tree& tree, IFileNode* node) {
   for (auto* map : {&tree.folders, &tree.files}) {
     auto it = map->find(id);
     if (it == map->end()) continue;
-    std::erase(it->second, node);
+    std::erase_if(it->second, [node](const Entry* entry) { return entry->first == node; });
     if (it->second.empty()) map->erase(it);
   }
   std::erase(tree.otherTrash, node);
@@ -409,23 +416,25 @@ void CDirectoryTreeBuilder::Forget(Tree& tree, IFileNode* node) {
 // ---------------------------------------------------------------------------
 // Finding parents
 
-IFileNode* CDirectoryTreeBuilder::FindParent(Tree& tree, IFileNode* child) {
+CDirectoryTreeBuilder::Entry* CDirectoryTreeBuilder::FindParent(Tree& tree, IFileNode* child) {
   const int64_t parentID = child->GetParentNodeID();
-  if (parentID == tree.rootID) return tree.root.get();
+  if (parentID == tree.rootID) return tree.rootEntry.get();
   auto it = tree.folders.find(parentID);
   if (it == tree.folders.end() || it->second.empty()) return nullptr;
   if (it->second.size() == 1) return it->second.front();
   return ChooseFolder(tree, child, it->second);
 }
 
-IFileNode* CDirectoryTreeBuilder::ChooseFolder(Tree& tree, IFileNode* child, const std::vector<IFileNode*>& versions) {
+CDirectoryTreeBuilder::Entry* CDirectoryTreeBuilder::ChooseFolder(Tree& tree, IFileNode* child,
+                                                                  const std::vector<Entry*>& versions) {
   const uint16_t partition = PartitionOf(child);
-  IFileNode* first = nullptr;
-  for (IFileNode* candidate : versions) {
-    if (candidate->GetFirstChild() != nullptr) return candidate;
-    if (PartitionOf(candidate) != partition) continue;
-    if (IsInTrash(tree, candidate)) {
-      if (candidate->IsDeleted() == 0) return candidate;
+  Entry* first = nullptr;
+  for (Entry* candidate : versions) {
+    IFileNode* folder = candidate->first;
+    if (folder->GetFirstChild() != nullptr) return candidate;
+    if (PartitionOf(folder) != partition) continue;
+    if (IsInTrash(tree, folder)) {
+      if (folder->IsDeleted() == 0) return candidate;
       continue;
     }
     if (first == nullptr) first = candidate;
@@ -447,7 +456,7 @@ bool CDirectoryTreeBuilder::IsInTrash(Tree& tree, IFileNode* folder) {
       const int64_t parentID = at->GetParentNodeID();
       if (parentID == tree.rootID) return false;
       auto it = tree.folders.find(parentID);
-      up = it != tree.folders.end() && !it->second.empty() ? it->second.front() : nullptr;
+      up = it != tree.folders.end() && !it->second.empty() ? it->second.front()->first : nullptr;
     }
     at = up;
   }
@@ -466,7 +475,10 @@ bool CDirectoryTreeBuilder::IsUserTrash(Tree& tree, IFileNode* folder) {
   for (size_t step = 0;; ++step) {
     if (step >= limit) return false;
     IFileNode* up = at->GetParent();
-    if (up == nullptr) up = FindParent(tree, at);
+    if (up == nullptr) {
+      const Entry* parent = FindParent(tree, at);
+      up = parent != nullptr ? parent->first : nullptr;
+    }
     if (up == nullptr) return false;
     if (up == tree.root.get()) break;
     names.emplace_back(NameOf(up));
@@ -499,15 +511,14 @@ std::vector<IFileNode*> CDirectoryTreeBuilder::BuildTree(Tree& tree, bool force)
     // Every pending node looks again, in the order they came; whatever was
     // queued is covered by that.
     for (const auto& item : tree.work) {
-      if (NodeRecord* record = tree.Find(item.node); record != nullptr && record->seq == item.seq) {
-        record->queued = false;
+      if (Entry* entry = tree.Find(item.node); entry != nullptr && entry->second.seq == item.seq) {
+        entry->second.queued = false;
       }
     }
     tree.work.clear();
     tree.CompactPending();
     for (size_t i = 0; i < tree.pending.size(); ++i) {
-      const WorkItem item = tree.pending[i];
-      if (tree.Live(item) != nullptr) ProcessNode(tree, item.node, out);
+      if (Entry* entry = tree.Live(tree.pending[i])) ProcessNode(tree, *entry, out);
     }
   }
   DrainWork(tree, out);
@@ -519,11 +530,11 @@ std::vector<IFileNode*> CDirectoryTreeBuilder::BuildTree(Tree& tree, bool force)
   return nodes;
 }
 
-void CDirectoryTreeBuilder::Queue(Tree& tree, IFileNode* node) {
-  NodeRecord* record = tree.Find(node);
-  if (record == nullptr || record->queued || record->state != NodeState::kPending) return;
-  record->queued = true;
-  tree.work.push_back({record->seq, node});
+void CDirectoryTreeBuilder::Queue(Tree& tree, Entry& entry) {
+  NodeRecord& record = entry.second;
+  if (record.queued || record.state != NodeState::kPending) return;
+  record.queued = true;
+  tree.work.push_back({record.seq, entry.first});
 }
 
 void CDirectoryTreeBuilder::DrainWork(Tree& tree, std::vector<WorkItem>& out) {
@@ -532,72 +543,73 @@ void CDirectoryTreeBuilder::DrainWork(Tree& tree, std::vector<WorkItem>& out) {
   while (!tree.work.empty()) {
     std::vector<WorkItem> batch;
     batch.swap(tree.work);
-    for (const auto& item : batch) {
-      if (NodeRecord* record = tree.Find(item.node); record != nullptr && record->seq == item.seq) {
-        record->queued = false;
-      }
-    }
     std::sort(batch.begin(), batch.end(), [](const WorkItem& a, const WorkItem& b) { return a.seq < b.seq; });
     for (const auto& item : batch) {
-      if (tree.Live(item) != nullptr) ProcessNode(tree, item.node, out);
+      Entry* entry = tree.Find(item.node);
+      if (entry == nullptr || entry->second.seq != item.seq) continue;
+      entry->second.queued = false;
+      if (entry->second.state == NodeState::kPending) ProcessNode(tree, *entry, out);
     }
   }
 }
 
-void CDirectoryTreeBuilder::ProcessNode(Tree& tree, IFileNode* node, std::vector<WorkItem>& out) {
-  if (IFileNode* parent = node->GetParent()) {
+void CDirectoryTreeBuilder::ProcessNode(Tree& tree, Entry& entry, std::vector<WorkItem>& out) {
+  if (IFileNode* parent = entry.first->GetParent()) {
     // Linked already; it is done once its chain reaches the root.
-    if (IsRooted(tree, parent)) Reach(tree, node, out);
+    const Entry* above = parent == tree.root.get() ? tree.rootEntry.get() : tree.Find(parent);
+    if (above != nullptr && Tree::IsRooted(above)) Reach(tree, entry, out);
     return;
   }
-  Walk(tree, node, out);
+  Walk(tree, entry, out);
 }
 
-void CDirectoryTreeBuilder::Walk(Tree& tree, IFileNode* start, std::vector<WorkItem>& out) {
-  IFileNode* node = start;
+void CDirectoryTreeBuilder::Walk(Tree& tree, Entry& start, std::vector<WorkItem>& out) {
+  Entry* at = &start;
   const size_t limit = tree.WalkLimit();
   for (size_t step = 0; step < limit; ++step) {
     ++tree.walkSteps;
-    IFileNode* parent = FindParent(tree, node);
-    if (parent == nullptr) {
-      Wait(tree, node);
+    IFileNode* node = at->first;
+    Entry* above = FindParent(tree, node);
+    if (above == nullptr) {
+      Wait(tree, *at);
       return;
     }
+    IFileNode* parent = above->first;
     if (parent->IsDeleted() != 0 && node->IsDeleted() == 0) MarkDeletedBelow(tree, node, nullptr);
     if (IsFolderNode(node)) {
       // A folder enters the tree with the first file below it.
       if (node->GetFirstChild() == nullptr) {
-        Wait(tree, node);
+        Wait(tree, *at);
         return;
       }
     } else if (node->IsDeleted() == 0 && m_filter->ShowNormalFiles() == 0) {
-      Wait(tree, node);
+      Wait(tree, *at);
       return;
     }
     const bool parentHadChild = parent->GetFirstChild() != nullptr;
     // Refused only when the parent lies below the node: parent IDs that form
     // a cycle. The node stays unlinked and ends with the lost files.
     if (parent->AddChild(node) == 0) return;
-    if (!parentHadChild && parent != tree.root.get()) {
+    if (!parentHadChild && above != tree.rootEntry.get()) {
       // Among several versions of a folder, one with a child is preferred:
       // nodes waiting on this ID may now choose differently.
       auto it = tree.folders.find(parent->GetCurrentNodeID());
       if (it != tree.folders.end() && it->second.size() > 1) Touch(tree, parent->GetCurrentNodeID());
     }
-    if (IsRooted(tree, parent)) {
-      Reach(tree, node, out);
+    if (Tree::IsRooted(above)) {
+      Reach(tree, *at, out);
       return;
     }
     if (parent->GetParent() != nullptr || parent->GetCurrentNodeID() == tree.rootID) return;
-    node = parent;
+    at = above;
   }
 }
 
-void CDirectoryTreeBuilder::Wait(Tree& tree, IFileNode* node) {
-  NodeRecord* record = tree.Find(node);
-  if (record == nullptr || record->state != NodeState::kPending || record->waiting) return;
-  record->waiting = true;
-  tree.waiting[node->GetParentNodeID()].push_back({record->seq, node});
+void CDirectoryTreeBuilder::Wait(Tree& tree, Entry& entry) {
+  NodeRecord& record = entry.second;
+  if (record.state != NodeState::kPending || record.waiting) return;
+  record.waiting = true;
+  tree.waiting[entry.first->GetParentNodeID()].push_back({record.seq, entry.first});
 }
 
 void CDirectoryTreeBuilder::Touch(Tree& tree, int64_t folderID) {
@@ -606,33 +618,26 @@ void CDirectoryTreeBuilder::Touch(Tree& tree, int64_t folderID) {
   std::vector<WorkItem> woken = std::move(it->second);
   tree.waiting.erase(it);
   for (const auto& item : woken) {
-    NodeRecord* record = tree.Find(item.node);
-    if (record == nullptr || record->seq != item.seq) continue;
-    record->waiting = false;
-    Queue(tree, item.node);
+    Entry* entry = tree.Find(item.node);
+    if (entry == nullptr || entry->second.seq != item.seq) continue;
+    entry->second.waiting = false;
+    Queue(tree, *entry);
   }
 }
 
-bool CDirectoryTreeBuilder::IsRooted(const Tree& tree, IFileNode* node) const {
-  if (node == tree.root.get()) return true;
-  auto it = tree.nodes.find(node);
-  return it != tree.nodes.end() && it->second.state == NodeState::kShown;
-}
-
-void CDirectoryTreeBuilder::Reach(Tree& tree, IFileNode* top, std::vector<WorkItem>& out) {
+void CDirectoryTreeBuilder::Reach(Tree& tree, Entry& top, std::vector<WorkItem>& out) {
   // `top` was just joined to the root: it and everything pending below it
   // are done. Nothing below it was done before, since it was not rooted.
-  std::vector<IFileNode*> stack{top};
+  std::vector<Entry*> stack{&top};
   while (!stack.empty()) {
-    IFileNode* node = stack.back();
+    Entry* entry = stack.back();
     stack.pop_back();
-    NodeRecord* record = tree.Find(node);
-    if (record == nullptr || record->state != NodeState::kPending) continue;
-    record->state = NodeState::kShown;
+    if (entry->second.state != NodeState::kPending) continue;
+    entry->second.state = NodeState::kShown;
     --tree.pendingLive;
-    out.push_back({record->seq, node});
-    for (IFileNode* child = node->GetFirstChild(); child != nullptr; child = child->GetNextNode()) {
-      stack.push_back(child);
+    out.push_back({entry->second.seq, entry->first});
+    for (IFileNode* child = entry->first->GetFirstChild(); child != nullptr; child = child->GetNextNode()) {
+      if (Entry* below = tree.Find(child)) stack.push_back(below);
     }
   }
 }
@@ -789,8 +794,8 @@ void CDirectoryTreeBuilder::MarkDeletedUnderDeleted(Tree& tree) {
   for (size_t i = 0; i < queue.size(); ++i) {
     IFileNode* node = queue[i];
     if (node->IsDeleted() != 0) continue;
-    IFileNode* parent = FindParent(tree, node);
-    if (parent == nullptr || parent->IsDeleted() == 0) continue;
+    const Entry* parent = FindParent(tree, node);
+    if (parent == nullptr || parent->first->IsDeleted() == 0) continue;
     marked.clear();
     MarkDeletedBelow(tree, node, &marked);
     for (int64_t folderID : marked) {
@@ -811,8 +816,8 @@ void CDirectoryTreeBuilder::BuildLostNodes(Tree& tree) {
   tree.CompactPending();
   std::vector<IFileNode*> out;
   for (const auto& item : tree.pending) {
-    NodeRecord* record = tree.Live(item);
-    if (record == nullptr) continue;
+    Entry* entry = tree.Live(item);
+    if (entry == nullptr) continue;
     IFileNode* node = item.node;
     if (node->GetParent() == nullptr) {
       // Left out: folders with no file below, empty files, and files the
@@ -824,7 +829,7 @@ void CDirectoryTreeBuilder::BuildLostNodes(Tree& tree) {
       }
       if (lost->AddChild(node) == 0) continue;
     }
-    record->state = NodeState::kShown;
+    entry->second.state = NodeState::kShown;
     --tree.pendingLive;
     out.push_back(node);
   }

@@ -30,6 +30,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DirecotryTreeBuilder.h"
@@ -93,6 +94,11 @@ class CDirectoryTreeBuilder : public IDirecotryTreeBuilder {
  private:
   friend struct _DIRECTORY_TREE_INFO;
   using Tree = _DIRECTORY_TREE_INFO;
+  // What the tree keeps about each node it owns.
+  struct NodeRecord;
+  // A node with its record, as the tree's map holds it (stable while the
+  // node is owned).
+  using Entry = std::pair<IFileNode* const, NodeRecord>;
   // A node with the number it was given when it became pending, so that
   // entries left behind by a node that has since gone are recognised.
   struct WorkItem;
@@ -101,27 +107,26 @@ class CDirectoryTreeBuilder : public IDirecotryTreeBuilder {
   int64_t Now() const;
 
   int AddNodeToTree(Tree& tree, IFileNode* node, _tagSearcherType type);
-  bool DivertRecycled(Tree& tree, IFileNode* node, const char* name);
+  bool DivertRecycled(Tree& tree, Entry& entry, const char* name);
   void DropPrivateDataChildren(Tree& tree, int64_t privateDataID);
-  bool RecordNode(Tree& tree, IFileNode* node, bool folder);
+  bool RecordNode(Tree& tree, Entry& entry, bool folder);
   void Forget(Tree& tree, IFileNode* node);
 
   // Parent look-up and the tests that walk upwards by parent ID.
-  IFileNode* FindParent(Tree& tree, IFileNode* child);
-  IFileNode* ChooseFolder(Tree& tree, IFileNode* child, const std::vector<IFileNode*>& versions);
+  Entry* FindParent(Tree& tree, IFileNode* child);
+  Entry* ChooseFolder(Tree& tree, IFileNode* child, const std::vector<Entry*>& versions);
   bool IsInTrash(Tree& tree, IFileNode* folder);
   bool IsUserTrash(Tree& tree, IFileNode* folder);
 
   // Building.
   std::vector<IFileNode*> BuildTree(Tree& tree, bool force);
-  void ProcessNode(Tree& tree, IFileNode* node, std::vector<WorkItem>& out);
-  void Walk(Tree& tree, IFileNode* start, std::vector<WorkItem>& out);
-  void Wait(Tree& tree, IFileNode* node);
+  void ProcessNode(Tree& tree, Entry& entry, std::vector<WorkItem>& out);
+  void Walk(Tree& tree, Entry& start, std::vector<WorkItem>& out);
+  void Wait(Tree& tree, Entry& entry);
   void Touch(Tree& tree, int64_t folderID);
-  void Queue(Tree& tree, IFileNode* node);
+  void Queue(Tree& tree, Entry& entry);
   void DrainWork(Tree& tree, std::vector<WorkItem>& out);
-  void Reach(Tree& tree, IFileNode* top, std::vector<WorkItem>& out);
-  bool IsRooted(const Tree& tree, IFileNode* node) const;
+  void Reach(Tree& tree, Entry& top, std::vector<WorkItem>& out);
   void MarkDeletedBelow(Tree& tree, IFileNode* node, std::vector<int64_t>* markedFolders);
   void ShowNodes(Tree& tree, std::vector<IFileNode*>& nodes, int lost);
   void BuildAndShowUntilDone(Tree& tree);
