@@ -696,6 +696,9 @@ void CDirectoryTreeBuilder::FlashBuild(_tagSearcherType type) {
     RestoreRecycleName(type);
     BuildAndShowUntilDone(*tree);
 
+    // A trash in the user's home that came before its folders could not be
+    // told from others then; now every folder is in. What is already shown
+    // below it becomes deleted too.
     if (!tree->trashKnown) {
       for (IFileNode* candidate : tree->otherTrash) {
         if (!IsUserTrash(*tree, candidate)) continue;
@@ -708,6 +711,8 @@ void CDirectoryTreeBuilder::FlashBuild(_tagSearcherType type) {
     tree->trashFound = tree->trashKnown;
     tree->otherTrash.clear();
 
+    // Every recorded file is pending or shown here (nothing takes a file out
+    // of the pending list but showing it), so no file needs to go back to it.
     MarkDeletedUnderDeleted(*tree);
     BuildAndShowUntilDone(*tree);
     BuildLostNodes(*tree);

@@ -116,6 +116,20 @@ TEST_F(TreeBuilder, FileBeforeItsFolderIsShownInTheFolderBatch) {
   ExpectNoSinkProblems();
 }
 
+TEST_F(TreeBuilder, AWaitingFileIsShownInTheBuildAfterItsFolderArrives) {
+  ASSERT_EQ(Add(File(30, 20, "report.doc")), 1);
+  now += CDirectoryTreeBuilder::kBuildSeconds;
+  Add(File(31, kRoot, "other.txt"));  // a build: the report finds no folder and waits
+  ASSERT_EQ(sink.batches.size(), 1u);
+  ASSERT_EQ(sink.batches[0].nodes.size(), 1u);
+  Add(Folder(20, kRoot, "Documents"));
+  now += CDirectoryTreeBuilder::kBuildSeconds;
+  Add(File(32, kRoot, "third.txt"));
+  ASSERT_EQ(sink.batches.size(), 2u);
+  EXPECT_EQ(sink.batches[1].nodes.size(), 3u) << "the waiting report comes with its folder";
+  ExpectNoSinkProblems();
+}
+
 TEST_F(TreeBuilder, BuildsWaitForAThousandNodesOrThreeSeconds) {
   Add(Folder(20, kRoot, "d"));
   for (int i = 0; i < CDirectoryTreeBuilder::kBuildNodeCount - 2; ++i) {
@@ -316,6 +330,22 @@ TEST_F(TreeBuilder, EverythingBelowADeletedFolderIsDeletedWhateverTheOrder) {
   Add(File(31, 22, "y.txt"));
   builder->FlashBuild(SEARCHER_TYPE_NTFS);
   EXPECT_EQ(TreeOf(), (Lines{"g/ [deleted]", "g/f/ [deleted]", "g/f/x.txt [deleted]", "alive/", "alive/y.txt"}));
+}
+
+TEST_F(TreeBuilder, AHiddenFileIsShownInTheBuildThatFindsItsFolderDeleted) {
+  filter.showNormal = false;
+  Add(File(30, 21, "x.txt"));
+  Add(Folder(21, 20, "f"));
+  now += CDirectoryTreeBuilder::kBuildSeconds;
+  Add(Folder(22, kRoot, "other"));  // a build: x is hidden, f waits for its parent
+  EXPECT_TRUE(sink.batches.empty());
+  LedgerNode* g = Folder(20, kRoot, "g");
+  g->MarkDeleted();
+  now += CDirectoryTreeBuilder::kBuildSeconds;
+  Add(g);
+  ASSERT_EQ(sink.batches.size(), 1u);
+  EXPECT_EQ(sink.batches[0].nodes.size(), 3u) << "f is found deleted, and so x, in the same build";
+  EXPECT_EQ(TreeOf(), (Lines{"g/ [deleted]", "g/f/ [deleted]", "g/f/x.txt [deleted]"}));
 }
 
 TEST_F(TreeBuilder, HiddenFilesBelowADeletedFolderOutsideTheTreeShowAsDeletedLostFiles) {
