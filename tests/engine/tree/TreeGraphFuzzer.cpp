@@ -1,0 +1,168 @@
+// Fuzz target for the tree builder: arbitrary graphs of node and parent IDs
+// (cycles, versions, orphans, special names) fed to three trees with builds
+// and finishes in between. Every accepted node must end shown or released,
+// every refused one must come back untouched, and nothing may hang.
+//
+// Input: 8-byte records
+//   0    op: bits 0-2 what (0-4 add a node, 5 finish a tree, 6 move the
+//        clock on, 7 toggle normal files), bits 3-4 the tree (NTFS, FAT, HFS+)
+//   1-2  node ID, 3-4 parent ID (little-endian, small on purpose so that
+//        IDs collide; 0xFFFF stands for the tree's root ID)
+//   5    flags: 1 folder, 2 deleted, 4 partition 1, 8 null name, 16 size 0
+//   6    name (index into a list of ordinary and special names)
+//   7    modification time
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "DirectoryTree.h"
+#include "FileNode.h"
+#include "RecoveryFilter.h"
+#include "tree/CDirectoryTreeBuilder.h"
+#include "tree/RecycleNameRestorer.h"
+
+namespace {
+
+int g_live = 0;
+
+class FuzzNode : public CFileNode {
+ public:
+  FuzzNode(int64_t id, int64_t parent, const char* name, uint8_t flags, uint8_t time)
+      : m_name(name), m_flags(flags), m_time(time) {
+    SetCurrentNodeID(id);
+    SetParentNodeID(parent);
+    if ((flags & 4) != 0) SetBelongedPartition(1);
+    ++g_live;
+  }
+  ~FuzzNode() override { --g_live; }
+  const char* GetFileName() override { return (m_flags & 8) != 0 ? nullptr : m_name.c_str(); }
+  uint64_t GetFileSize() override { return (m_flags & 16) != 0 ? 0 : 100; }
+  uint32_t GetAttribute() override { return (m_flags & 1) != 0 ? 0x10 : 0x20; }
+  uint64_t GetCreationTime() override { return 0; }
+  uint64_t GetModificationTime() override { return m_time; }
+  uint64_t GetLastAccessTime() override { return 0; }
+  int IsDirectory() override { return (m_flags & 1) != 0 ? 1 : 0; }
+  int IsDeleted() override { return (m_flags & 2) != 0 ? 1 : 0; }
+  IFileNode* Clone() override { return new FuzzNode(*this); }
+  void MarkDeleted() override { m_flags |= 2; }
+  void FilterFileNameByDot() override { m_name = CFileNode::FilterFileNameByDot(m_name); }
+  void UpdateFileSize(int64_t) override {}
+  void Rename(const char* name) {
+    m_name = name;
+    m_flags &= ~8;
+  }
+
+ private:
+  FuzzNode(const FuzzNode& other)
+      : CFileNode(other), m_name(other.m_name), m_flags(other.m_flags), m_time(other.m_time) {
+    ++g_live;
+  }
+  std::string m_name;
+  uint8_t m_flags;
+  uint8_t m_time;
+};
+
+const char* const kNames[] = {"a",     "b.txt", ".x",       ".Trash",   ".Trashes", "$Recycle.Bin",
+                              "$Rabc", "$Iabc", "#Rq",      "RECYCLER", "",         "HFS+ Private Data",
+                              " . .y", "..",    "$Reparse", "Users",    "c.jpg",    "$Rabd"};
+constexpr size_t kNameCount = sizeof(kNames) / sizeof(kNames[0]);
+
+class Sink : public IDrirectoryTree {
+ public:
+  int ShowNodes(IFileNode** nodes, unsigned count, int) override {
+    for (unsigned i = 0; i < count; ++i) {
+      if (!shown.insert(nodes[i]).second) std::abort();    // shown twice
+      if (nodes[i]->GetParent() == nullptr) std::abort();  // shown unlinked
+    }
+    return 0;
+  }
+  int ShowFilesystemNode(IFilesystemNode* root) override {
+    if (!roots.insert(root).second) std::abort();  // root shown twice
+    return 0;
+  }
+  std::set<IFileNode*> shown;
+  std::set<IFilesystemNode*> roots;
+};
+
+class Filter : public IRecoveryFilter {
+ public:
+  int ShowNormalFiles() const override { return showNormal ? 1 : 0; }
+  void SetScanType(_SCAN_TYPE) override {}
+  int IsFileNodeValid(IFileNode* node) override { return node != nullptr ? 1 : 0; }
+  void SetFilterTypes(uint32_t) override {}
+  _FILTER_TYPE GetNodeFileType(IFileNode*) override { return FILTER_TYPE_OTHER; }
+  void Release() override {}
+  bool showNormal = true;
+};
+
+// Takes the first record with the same tail and renames the node after the
+// record's modification time, into any of the names (special ones too).
+class Restorer : public IRecycleNameRestorer {
+ public:
+  int RestoreName(CFileNode* node, _tagSearcherType, const std::vector<CFileNode*>& records, CSearchedPartitionInfo*,
+                  IStorageDevice*) override {
+    const char* name = node->GetFileName();
+    if (name == nullptr || std::strncmp(name, "$R", 2) != 0) return -1;
+    for (size_t i = 0; i < records.size(); ++i) {
+      const char* recordName = records[i]->GetFileName();
+      if (recordName != nullptr && std::strcmp(recordName + 2, name + 2) == 0) {
+        static_cast<FuzzNode*>(node)->Rename(kNames[records[i]->GetModificationTime() % kNameCount]);
+        return static_cast<int>(i);
+      }
+    }
+    return -1;
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const _tagSearcherType kTypes[] = {SEARCHER_TYPE_NTFS, SEARCHER_TYPE_FAT, SEARCHER_TYPE_HFSPLUS,
+                                            SEARCHER_TYPE_NTFS};
+  static const int64_t kRoots[] = {5, 0, 2, 5};
+  Sink sink;
+  Filter filter;
+  Restorer restorer;
+  int64_t now = 0;
+  auto* builder = new CDirectoryTreeBuilder((size > 0 && (data[0] & 0x80) != 0));
+  builder->SetClock([&now] { return now; });
+  builder->SetPause([] {});
+  builder->SetRecycleNameRestorer(&restorer);
+  builder->Initialize("fuzz", &sink, &filter);
+  for (int t = 0; t < 3; ++t) builder->AddSearcherInfo(kTypes[t], kRoots[t]);
+
+  for (size_t at = 0; at + 8 <= size; at += 8) {
+    const uint8_t* r = data + at;
+    const int tree = (r[0] >> 3) & 3;
+    const auto id16 = static_cast<uint16_t>(r[1] | (r[2] << 8));
+    const auto parent16 = static_cast<uint16_t>(r[3] | (r[4] << 8));
+    const int64_t id = id16 == 0xFFFF ? kRoots[tree] : id16 % 97;
+    const int64_t parent = parent16 == 0xFFFF ? kRoots[tree] : parent16 % 97;
+    switch (r[0] & 7) {
+      case 5:
+        builder->FlashBuild(kTypes[tree]);
+        break;
+      case 6:
+        now += r[7] % 8;
+        break;
+      case 7:
+        filter.showNormal = !filter.showNormal;
+        break;
+      default: {
+        auto* node = new FuzzNode(id, parent, kNames[r[6] % kNameCount], r[5], r[7]);
+        if (builder->AddNode(node, kTypes[tree]) == 0) {
+          if (node->GetParent() != nullptr || node->GetFirstChild() != nullptr) std::abort();
+          node->Release();
+        }
+        break;
+      }
+    }
+  }
+  for (int t = 0; t < 3; ++t) builder->FlashBuild(kTypes[t]);
+  builder->Release();
+  if (g_live != 0) std::abort();  // a node was leaked
+  return 0;
+}
