@@ -41,7 +41,8 @@ std::vector<uint8_t> RandomBytes(size_t size, unsigned seed) {
 struct Disk {
   explicit Disk(unsigned seed = 1) : bytes(RandomBytes(4 * 1024 * 1024, seed)), device(bytes, 512, 8192) {}
   std::vector<uint8_t> Slice(size_t offset, size_t size) const {
-    return std::vector<uint8_t>(bytes.begin() + static_cast<long>(offset), bytes.begin() + static_cast<long>(offset + size));
+    return std::vector<uint8_t>(bytes.begin() + static_cast<long>(offset),
+                                bytes.begin() + static_cast<long>(offset + size));
   }
   std::vector<uint8_t> bytes;
   CMemoryDevice device;
@@ -141,9 +142,9 @@ TEST_F(Recovery, AReplayedScanGivesPlainCopiesInTheGivenOrder) {
 TEST_F(Recovery, ANodeFindsItsRecordByIndexThenByPlaceAndClusterSizeElseTheHeaviest) {
   std::vector<std::unique_ptr<CSearchedPartitionInfo>> records;
   // Weights put them in the order heavy, a, b.
-  records.push_back(MakePartition(1, 2, 8, 100, 0, 1000, 0.9));       // heavy
-  records.push_back(MakePartition(2, 2, 8, 10000, 9000, 5000, 0.5));  // a: sectors 9000-13999, 4 KiB clusters
-  records.push_back(MakePartition(3, 2, 2, 20000, 20000, 4000, 0.1)); // b: sectors 20000-23999, 1 KiB clusters
+  records.push_back(MakePartition(1, 2, 8, 100, 0, 1000, 0.9));        // heavy
+  records.push_back(MakePartition(2, 2, 8, 10000, 9000, 5000, 0.5));   // a: sectors 9000-13999, 4 KiB clusters
+  records.push_back(MakePartition(3, 2, 2, 20000, 20000, 4000, 0.1));  // b: sectors 20000-23999, 1 KiB clusters
   Init(std::move(records));
 
   RunNode byIndex("x", 8192, {DataRun{0, 2}});
