@@ -28,12 +28,18 @@ class CompressedNode : public RunNode {
   IFileReader* CreateCompressFileReader(void*) override { return new CCompressFileReader(); }
 };
 
+// 16 MiB of random bytes in an image file, read through the disk device
+// (positional reads, safe on many threads at once).
 struct Disk {
   Disk() : bytes(16 * 1024 * 1024) {
     std::mt19937 gen(11);
     for (auto& b : bytes) b = static_cast<uint8_t>(gen());
+    testsupport::WriteFile(dir / "disk.img", bytes.data(), bytes.size());
+    device = devicetest::OpenDisk((dir / "disk.img").string());
   }
   std::vector<uint8_t> bytes;
+  testsupport::TempDir dir;
+  devicetest::DevicePtr device;
 };
 
 void ReadEverywhere(IFileReader* reader, const std::vector<uint8_t>& expected, std::atomic<int>& bad) {
@@ -77,19 +83,19 @@ void CopyWhileOthersRead(int fsType, RunNode& node, const std::vector<uint8_t>& 
 
 TEST(Threads, PlainClonesReadWhileTheFileIsCopied) {
   Disk disk;
-  devicetest::CMemoryDevice device(disk.bytes, 512, static_cast<int64_t>(disk.bytes.size() / 512));
+  devicetest::ImageGuard guard(disk.dir / "disk.img");
   const size_t size = 9 * 1024 * 1024 + 100;
   // Two runs, the second before the first on the device.
   RunNode node("f", size, {DataRun{2000, 1200}, DataRun{100, 1200}});
   std::vector<uint8_t> expected(disk.bytes.begin() + 2000 * 4096, disk.bytes.begin() + 3200 * 4096);
   expected.insert(expected.end(), disk.bytes.begin() + 100 * 4096, disk.bytes.begin() + 1300 * 4096);
   expected.resize(size);
-  CopyWhileOthersRead(2, node, expected, &device);
+  CopyWhileOthersRead(2, node, expected, disk.device.get());
 }
 
 TEST(Threads, CompressedClonesReadWhileTheFileIsCopied) {
   Disk disk;
-  devicetest::CMemoryDevice device(disk.bytes, 512, static_cast<int64_t>(disk.bytes.size() / 512));
+  devicetest::ImageGuard guard(disk.dir / "disk.img");
   // Raw units and sparse units, 40 of them.
   const size_t unit = 65536;
   CompressedNode node("c", 40 * unit - 7, {DataRun{64, 20 * 16}, DataRun{-1, 5 * 16}, DataRun{1000, 15 * 16}});
@@ -97,7 +103,7 @@ TEST(Threads, CompressedClonesReadWhileTheFileIsCopied) {
   expected.resize(expected.size() + 5 * unit, 0);
   expected.insert(expected.end(), disk.bytes.begin() + 1000 * 4096, disk.bytes.begin() + (1000 + 240) * 4096);
   expected.resize(40 * unit - 7);
-  CopyWhileOthersRead(3, node, expected, &device);
+  CopyWhileOthersRead(3, node, expected, disk.device.get());
 }
 
 }  // namespace
