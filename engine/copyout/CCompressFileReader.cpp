@@ -26,6 +26,8 @@ struct UnitBuffers {
 
 }  // namespace
 
+CCompressFileReader::~CCompressFileReader() = default;
+
 CCompressFileReader::CCompressFileReader(const CCompressFileReader& other)
     : CFileReader(other),
       m_placed(other.m_placed),
@@ -42,16 +44,7 @@ int CCompressFileReader::Open(IStorageDevice* device, CFileNode* node, CSearched
     Close();
     return 0;
   }
-  auto placed = std::make_shared<std::vector<PlacedRun>>();
-  uint64_t vcn = 0;
-  for (const DataRun& run : Runs()) {
-    if (run.length <= 0) continue;
-    const uint64_t length = static_cast<uint64_t>(run.length);
-    placed->push_back({vcn, length, run.start});
-    // Runs past 2^63 clusters lie beyond any file; the rest is dropped.
-    if (__builtin_add_overflow(vcn, length, &vcn) || vcn > static_cast<uint64_t>(INT64_MAX)) break;
-  }
-  m_placed = std::move(placed);
+  PlaceRuns(nullptr);
   return 1;
 }
 
@@ -169,12 +162,102 @@ void CCompressFileReader::DecodeUnit(uint64_t index, uint8_t* work, uint8_t* out
   }
 }
 
+void CCompressFileReader::PlaceRuns(IDataRunList* list) {
+  auto placed = std::make_shared<std::vector<PlacedRun>>();
+  uint64_t vcn = 0;
+  std::vector<DataRun> runs;
+  if (list == nullptr) {
+    runs = Runs();
+  } else {
+    for (DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext()) runs.push_back(*run);
+  }
+  for (const DataRun& run : runs) {
+    if (run.length <= 0) continue;
+    const uint64_t length = static_cast<uint64_t>(run.length);
+    placed->push_back({vcn, length, run.start});
+    // Runs past 2^63 clusters lie beyond any file; the rest is dropped.
+    if (__builtin_add_overflow(vcn, length, &vcn) || vcn > static_cast<uint64_t>(INT64_MAX)) break;
+  }
+  m_placed = std::move(placed);
+}
+
+ResultCode CCompressFileReader::RecoverCompressFile(uint64_t size, bool& stopped) {
+  stopped = false;
+  UnitBuffers buffers;
+  if (!buffers.Make()) {
+    COMPRESS_LOG("RecoverCompressFile");
+    return RESULT_FAILURE(result::kModuleCopyOut, result::kErrIO);
+  }
+  const ResultCode shortWrite = RESULT_FAILURE(result::kModuleCopyOut, result::kErrShortWrite);
+  const uint64_t unitBytes = UnitBytes();
+  const uint64_t unitsWithData = UnitsInRuns();
+  _PROGRESS_INFO record;
+  record.status = PROGRESS_STATUS_RUNNING;
+  record.total = static_cast<uint64_t>(m_fileSize);
+  uint64_t index = 0;
+  for (uint64_t position = 0; position < size; position += unitBytes, ++index) {
+    const uint64_t count = std::min(unitBytes, size - position);
+    if (m_memoryMode) {
+      if (m_memoryBuffer == nullptr || m_memoryOffset >= static_cast<uint64_t>(m_memoryCapacity)) break;
+      const uint64_t room = static_cast<uint64_t>(m_memoryCapacity) - m_memoryOffset;
+      DecodeUnit(index, buffers.work.get(), buffers.out.get());
+      const uint64_t n = std::min(count, room);
+      std::memcpy(m_memoryBuffer + m_memoryOffset, buffers.out.get(), n);
+      m_memoryOffset += static_cast<uint32_t>(n);
+    } else {
+      if (m_sink != nullptr && m_sink->Continued() == 0) {
+        stopped = true;
+        return 0;
+      }
+      Unit unit;
+      GetUnit(index, unit);
+      // Sparse units and whatever lies past the runs are zeros: the final
+      // length leaves them as holes of the destination.
+      if (index < unitsWithData && unit.eType != SPARSE_UNIT) {
+        DecodeUnit(index, buffers.work.get(), buffers.out.get());
+        const WriteOutcome outcome =
+            RetryWhileFull([&] { return m_output->WriteAt(static_cast<int64_t>(position), buffers.out.get(), count); },
+                           m_sink, record, shortWrite);
+        if (outcome == WriteOutcome::kStopped) {
+          stopped = true;
+          return 0;
+        }
+        if (outcome == WriteOutcome::kNoSpace) return shortWrite;
+        if (outcome != WriteOutcome::kWritten) {
+          COMPRESS_LOG("RecoverCompressFile");
+          return RESULT_FAILURE(result::kModuleCopyOut, result::kErrIO);
+        }
+      }
+    }
+    record.current = position + count;
+    if (m_sink != nullptr) m_sink->UpdateProgress(&record);
+  }
+  return 0;
+}
+
+bool CCompressFileReader::DeCompressFile(IDataRunList* list, long long size) {
+  if (list == nullptr || size < 0 || !IsOpen() || (!m_memoryMode && (!m_output || !m_output->IsOpen()))) {
+    COMPRESS_LOG("DeCompressFile");
+    return false;
+  }
+  PlaceRuns(list);
+  bool stopped = false;
+  return result::IsSuccess(RecoverCompressFile(static_cast<uint64_t>(size), stopped));
+}
+
 ResultCode CCompressFileReader::RecoverToFile(const char* path, IProgress* sink, bool& fallback) {
-  CDestinationFile destination;
-  if (!destination.Open(path)) {
+  m_output = std::make_unique<CDestinationFile>();
+  if (!m_output->Open(path)) {
     COMPRESS_LOG("Recovery");
+    m_output.reset();
     return RESULT_FAILURE(result::kModuleCopyOut, result::kErrDestinationNotOpened);
   }
+  // The destination is closed (and its close checked) before this returns,
+  // whatever happens: a file left open would hide a late write failure.
+  struct CloseOnReturn {
+    std::unique_ptr<CDestinationFile>& output;
+    ~CloseOnReturn() { output.reset(); }
+  } closeOnReturn{m_output};
   if (!IsOpen()) {
     COMPRESS_LOG("Recovery");
     return RESULT_FAILURE(result::kModuleCopyOut, result::kErrIO);
@@ -186,47 +269,19 @@ ResultCode CCompressFileReader::RecoverToFile(const char* path, IProgress* sink,
     return 0;
   }
   fallback = false;
-  UnitBuffers buffers;
-  if (!buffers.Make()) {
-    COMPRESS_LOG("Recovery");
-    return RESULT_FAILURE(result::kModuleCopyOut, result::kErrIO);
-  }
-  const ResultCode shortWrite = RESULT_FAILURE(result::kModuleCopyOut, result::kErrShortWrite);
   const uint64_t size = static_cast<uint64_t>(m_fileSize);
-  const uint64_t unitBytes = UnitBytes();
-  const uint64_t unitsWithData = UnitsInRuns();
+  bool stopped = false;
+  const ResultCode code = RecoverCompressFile(size, stopped);
+  if (stopped || result::IsFailure(code)) return code;
   _PROGRESS_INFO record;
   record.status = PROGRESS_STATUS_RUNNING;
-  record.total = size;
-  uint64_t index = 0;
-  for (uint64_t position = 0; position < size; position += unitBytes, ++index) {
-    if (sink != nullptr && sink->Continued() == 0) return 0;
-    const uint64_t count = std::min(unitBytes, size - position);
-    // Past the runs everything is zeros: the final length leaves a hole.
-    if (index < unitsWithData) {
-      Unit unit;
-      GetUnit(index, unit);
-      if (unit.eType != SPARSE_UNIT) {
-        DecodeUnit(index, buffers.work.get(), buffers.out.get());
-        const WriteOutcome outcome = RetryWhileFull(
-            [&] { return destination.WriteAt(static_cast<int64_t>(position), buffers.out.get(), count); }, sink, record,
-            shortWrite);
-        if (outcome == WriteOutcome::kStopped) return 0;
-        if (outcome == WriteOutcome::kNoSpace) return shortWrite;
-        if (outcome != WriteOutcome::kWritten) {
-          COMPRESS_LOG("Recovery");
-          return RESULT_FAILURE(result::kModuleCopyOut, result::kErrIO);
-        }
-      }
-    }
-    record.current = position + count;
-    if (sink != nullptr) sink->UpdateProgress(&record);
-  }
+  record.total = record.current = size;
+  const ResultCode shortWrite = RESULT_FAILURE(result::kModuleCopyOut, result::kErrShortWrite);
   const WriteOutcome sized =
-      RetryWhileFull([&] { return destination.SetSize(static_cast<int64_t>(size)); }, sink, record, shortWrite);
+      RetryWhileFull([&] { return m_output->SetSize(static_cast<int64_t>(size)); }, sink, record, shortWrite);
   if (sized == WriteOutcome::kStopped) return 0;
   if (sized == WriteOutcome::kNoSpace) return shortWrite;
-  if (sized != WriteOutcome::kWritten || !destination.Close()) {
+  if (sized != WriteOutcome::kWritten || !m_output->Close()) {
     COMPRESS_LOG("Recovery");
     return RESULT_FAILURE(result::kModuleCopyOut, result::kErrIO);
   }
@@ -248,6 +303,7 @@ bool CCompressFileReader::Recovery(char* buffer, int capacity, IProgress* sink) 
   m_memoryCapacity = capacity;
   m_memoryMode = true;
   m_memoryOffset = 0;
+  // Never past the file: the tail of its last unit is not the file's.
   const int64_t wanted = std::min<int64_t>(capacity, m_fileSize);
   if (wanted <= 0) return true;
   if (IsResidentList()) {
@@ -256,21 +312,8 @@ bool CCompressFileReader::Recovery(char* buffer, int capacity, IProgress* sink) 
     m_memoryOffset = static_cast<uint32_t>(wanted);
     return got > 0;
   }
-  UnitBuffers buffers;
-  if (!buffers.Make()) return false;
-  const uint64_t unitBytes = UnitBytes();
-  _PROGRESS_INFO record;
-  record.status = PROGRESS_STATUS_RUNNING;
-  record.total = static_cast<uint64_t>(m_fileSize);
-  for (uint64_t index = 0; m_memoryOffset < wanted; ++index) {
-    DecodeUnit(index, buffers.work.get(), buffers.out.get());
-    const uint64_t count = std::min<uint64_t>(unitBytes, static_cast<uint64_t>(wanted) - m_memoryOffset);
-    std::memcpy(buffer + m_memoryOffset, buffers.out.get(), count);
-    m_memoryOffset += static_cast<uint32_t>(count);
-    record.current = m_memoryOffset;
-    if (sink != nullptr) sink->UpdateProgress(&record);
-  }
-  return true;
+  bool stopped = false;
+  return result::IsSuccess(RecoverCompressFile(static_cast<uint64_t>(wanted), stopped));
 }
 
 unsigned int CCompressFileReader::ReadData(long long offset, char* buffer, unsigned int length) {

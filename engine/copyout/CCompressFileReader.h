@@ -17,6 +17,7 @@
 #include "Progress.h"
 #include "ResultCode.h"
 #include "copyout/CFileReader.h"
+#include "copyout/DestinationFile.h"
 
 // Kinds of the pieces of a regrouped run list.
 enum : uint32_t {
@@ -42,7 +43,7 @@ class CCompressFileReader : public CFileReader {
   static constexpr uint32_t kMaxUnitBytes = kUnitClusters * kMaxClusterBytes;
 
   CCompressFileReader() = default;
-  ~CCompressFileReader() override = default;
+  ~CCompressFileReader() override;
 
   // CFileReader::Open, refusing (logged) clusters above 4 KiB.
   int Open(IStorageDevice* device, CFileNode* node, CSearchedPartitionInfo* partition) override;
@@ -68,6 +69,12 @@ class CCompressFileReader : public CFileReader {
   // Same file and memory-mode settings; no destination.
   IFileReader* Clone() override;
 
+  // Regroups `list` (it replaces the runs taken at Open) and writes `size`
+  // bytes' worth of the file in the current mode: to the destination that a
+  // running file mode holds open, or into the memory-mode buffer. False for a
+  // null list or when the mode has nowhere to write.
+  bool DeCompressFile(IDataRunList* list, long long size);
+
   // The runs of the open file as pieces, unit by unit, each piece carrying
   // its unit's kind. A unit is compressed when it is complete and ends in a
   // sparse piece after some data, sparse when it holds no data, raw
@@ -91,6 +98,13 @@ class CCompressFileReader : public CFileReader {
 
   CCompressFileReader(const CCompressFileReader& other);
 
+  // Places the runs of `list` (the runs taken at Open when null) in the file.
+  void PlaceRuns(IDataRunList* list);
+  // Writes `size` bytes of the file unit by unit in the current mode. File
+  // mode asks the sink before every unit (`stopped` when it says stop) and
+  // reports after it; a full destination is retried as in copy-out.
+  ResultCode RecoverCompressFile(uint64_t size, bool& stopped);
+
   uint32_t UnitBytes() const { return kUnitClusters * m_clusterBytes; }
   uint64_t UnitsInRuns() const;
   // The pieces of unit `index`; a unit past the runs is sparse.
@@ -105,6 +119,8 @@ class CCompressFileReader : public CFileReader {
   // The run list placed by file position (shared with clones).
   std::shared_ptr<const std::vector<PlacedRun>> m_placed;
 
+  // The destination of a running file mode (never shared with clones).
+  std::unique_ptr<CDestinationFile> m_output;
   // Memory-mode and sink settings.
   IProgress* m_sink = nullptr;
   char* m_memoryBuffer = nullptr;

@@ -269,6 +269,18 @@ TEST_F(Compressed, MemoryModeFillsEachBufferFromItsFirstByte) {
   EXPECT_EQ(first, second);
   EXPECT_EQ(0, std::memcmp(first.data(), Clusters(10, first.size()).data(), first.size()));
   EXPECT_FALSE(reader->Recovery(static_cast<char*>(nullptr), 10, nullptr));
+  // A memory buffer already full takes nothing more; a null list is refused.
+  RunNode other("o", kUnit, {DataRun{200, 16}});
+  EXPECT_TRUE(reader->DeCompressFile(other.GetDataRunList(), kUnit));
+  EXPECT_EQ(0, std::memcmp(second.data(), Clusters(10, second.size()).data(), second.size()));
+  EXPECT_FALSE(reader->DeCompressFile(nullptr, kUnit));
+}
+
+TEST_F(Compressed, DeCompressFileOutsideAnyModeHasNowhereToWrite) {
+  auto reader = Open(kUnit, {DataRun{10, 16}});
+  ASSERT_NE(reader, nullptr);
+  RunNode other("o", kUnit, {DataRun{200, 16}});
+  EXPECT_FALSE(reader->DeCompressFile(other.GetDataRunList(), kUnit));
 }
 
 TEST_F(Compressed, FileModeAsksToGoOnBeforeEveryUnitAndReportsAfterIt) {
