@@ -1,0 +1,380 @@
+#include "copyout/CDataRecovery.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "FileNode.h"
+#include "FileSystemSearchController.h"
+#include "SearchedPartitionInfo.h"
+#include "base/CatchExeception.h"
+#include "copyout/CCompressFileReader.h"
+#include "copyout/CFileReader.h"
+#include "copyout/DestinationFile.h"
+
+#define RECOVERY_LOG(op) CatchExeception::WriteLog("%s %d\r\n", (op), __LINE__)
+
+namespace {
+
+using Wide = __int128;
+
+ResultCode CopyOutFailure(uint16_t line, uint32_t error) {
+  return result::MakeResult(result::kModuleCopyOut, line, error);
+}
+
+#define COPYOUT_FAILURE(error) CopyOutFailure(static_cast<uint16_t>(__LINE__), (error))
+
+}  // namespace
+
+CDataRecovery::~CDataRecovery() {
+  autolocker<mutex_locker> hold(m_lock);
+  DropReader();
+  ReleasePartitions();
+}
+
+void CDataRecovery::Release() { delete this; }
+
+void CDataRecovery::ReleasePartitions() {
+  for (CSearchedPartitionInfo* record : m_partitions) delete record;
+  m_partitions.clear();
+  m_partitionCount = 0;
+}
+
+void CDataRecovery::DropReader() {
+  if (m_reader != nullptr) m_reader->Release();
+  m_reader = nullptr;
+  m_ntfsCompressed = 0;
+}
+
+bool CDataRecovery::EnsureBuffer() {
+  if (m_buffer.size() == static_cast<size_t>(m_bufferSize)) return true;
+  try {
+    m_buffer.assign(static_cast<size_t>(m_bufferSize), 0);
+  } catch (const std::bad_alloc&) {
+    m_buffer.clear();
+    return false;
+  }
+  return true;
+}
+
+bool CDataRecovery::PartitionInfoCompare(const CSearchedPartitionInfo* a, const CSearchedPartitionInfo* b) {
+  // A strict weak order: null after every record, NaN after every number.
+  if (a == nullptr || b == nullptr) return a != nullptr && b == nullptr;
+  const double wa = a->GetOrderWeight();
+  const double wb = b->GetOrderWeight();
+  if (std::isnan(wa) || std::isnan(wb)) return !std::isnan(wa) && std::isnan(wb);
+  return wa > wb;
+}
+
+ResultCode CDataRecovery::Initialize(IFileSystemSearchController* searcher, IStorageDevice* device) {
+  if (searcher == nullptr || device == nullptr) {
+    RECOVERY_LOG("Initialize");
+    return COPYOUT_FAILURE(result::kErrBadArgument);
+  }
+  DropReader();
+  ReleasePartitions();
+
+  std::vector<CSearchedPartitionInfo*> found(kFirstQuery, nullptr);
+  int count = searcher->GetSearchedPartitionInfo(found.data(), kFirstQuery);
+  if (count > kFirstQuery) {
+    // The searcher tells how many it has: whatever it handed over already
+    // is ours to free before asking again with room for all.
+    for (CSearchedPartitionInfo* record : found) delete record;
+    const int capacity = std::min(count, kMaxPartitions);
+    found.assign(static_cast<size_t>(capacity), nullptr);
+    count = searcher->GetSearchedPartitionInfo(found.data(), capacity);
+    if (count > capacity) count = capacity;
+  }
+  if (count <= 0) {
+    RECOVERY_LOG("Initialize");
+    return COPYOUT_FAILURE(result::kErrNoFileSystem);
+  }
+  for (int i = 0; i < count; ++i) {
+    if (found[static_cast<size_t>(i)] != nullptr) m_partitions.push_back(found[static_cast<size_t>(i)]);
+  }
+  if (m_partitions.empty()) {
+    RECOVERY_LOG("Initialize");
+    return COPYOUT_FAILURE(result::kErrNoFileSystem);
+  }
+  m_partitionCount = static_cast<uint32_t>(m_partitions.size());
+  m_device = device;
+  m_buffer.clear();
+  EnsureBuffer();
+  if (m_partitions.size() >= 2) std::stable_sort(m_partitions.begin(), m_partitions.end(), PartitionInfoCompare);
+  return 0;
+}
+
+ResultCode CDataRecovery::Initialize(std::vector<CSearchedPartitionInfo*>& records, IStorageDevice* device) {
+  if (device == nullptr) {
+    RECOVERY_LOG("Initialize");
+    return COPYOUT_FAILURE(result::kErrBadArgument);
+  }
+  DropReader();
+  ReleasePartitions();
+  for (const CSearchedPartitionInfo* record : records) {
+    if (record == nullptr) continue;
+    auto* copy = new (std::nothrow) CSearchedPartitionInfo(record->GetSectorSize());
+    if (copy == nullptr) continue;
+    *copy = *record;
+    m_partitions.push_back(copy);
+  }
+  m_partitionCount = static_cast<uint32_t>(m_partitions.size());
+  m_device = device;
+  m_buffer.clear();
+  EnsureBuffer();
+  return 0;
+}
+
+std::vector<CSearchedPartitionInfo*>& CDataRecovery::GetSearchedPartition(uint32_t& count) {
+  count = m_partitionCount;
+  return m_partitions;
+}
+
+std::vector<CSearchedPartitionInfo*>& CDataRecovery::GetSearchedPartition() { return m_partitions; }
+
+bool CDataRecovery::IsMetaDataInRange(CFileNode* node, const CSearchedPartitionInfo* partition) {
+  const Wide sector = node->GetMetadataStartPosition();
+  const Wide start = partition->GetStartSector();
+  return start < sector && sector < start + Wide(partition->GetTotalSectors());
+}
+
+bool CDataRecovery::IsDataRunListInRange(CFileNode* node, const CSearchedPartitionInfo* partition) {
+  IDataRunList* list = node->GetDataRunList();
+  if (list == nullptr) return false;
+  const Wide spc = partition->GetSectorsperCluster();
+  const Wide start = partition->GetStartSector();
+  const Wide end = start + Wide(partition->GetTotalSectors());
+  const Wide base = partition->GetFirstDataSector();
+  for (DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext()) {
+    if (run->IsSparse() || run->length <= 0) continue;  // no place on the device
+    // Runs count clusters from the first data sector; the volume's bounds
+    // are device sectors.
+    const Wide first = base + Wide(run->start) * spc;
+    const Wide last = first + Wide(run->length) * spc - 1;
+    if (first < start || last >= end) return false;
+  }
+  return true;
+}
+
+bool CDataRecovery::IsClusterSuit(CFileNode* node, const CSearchedPartitionInfo* partition) {
+  IDataRunList* list = node->GetDataRunList();
+  Wide clusters = 0;
+  if (list != nullptr) {
+    for (DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext()) {
+      if (run->length > 0) clusters += run->length;
+    }
+  }
+  if (clusters < 2) return true;
+  const double estimate = std::ceil(static_cast<double>(node->GetFileSize()) / static_cast<double>(clusters) / 512.0);
+  if (!(estimate > 1.0) || estimate > 16777216.0) return false;
+  uint64_t power = 2;
+  while (static_cast<double>(power) < estimate) power <<= 1;
+  return power == partition->GetSectorsperCluster();
+}
+
+CSearchedPartitionInfo* CDataRecovery::GetNodePartition(CFileNode* node) {
+  if (m_partitions.empty()) return nullptr;
+  if (m_partitions.size() == 1 || m_partitionCount == 0 || node == nullptr) return m_partitions.front();
+  const uint16_t index = node->GetBelongedPartition();
+  for (uint32_t i = 0; i < m_partitionCount && i < m_partitions.size(); ++i) {
+    if (m_partitions[i] != nullptr && m_partitions[i]->GetPartitionIndex() == index) return m_partitions[i];
+  }
+  for (CSearchedPartitionInfo* record : m_partitions) {
+    if (record == nullptr) continue;
+    if (IsMetaDataInRange(node, record) && IsDataRunListInRange(node, record) &&
+        record->GetSectorsperCluster() % 2 == 0 && IsClusterSuit(node, record)) {
+      return record;
+    }
+  }
+  return m_partitions.front();
+}
+
+IFileReader* CDataRecovery::SetRecoverNode(IFileNode* node) {
+  autolocker<mutex_locker> hold(m_lock);
+  // Whatever happens below, the previous file is no longer the one to copy.
+  DropReader();
+  if (node == nullptr || node->IsDirectory()) {
+    RECOVERY_LOG("SetRecoverNode");
+    return nullptr;
+  }
+  auto* fileNode = dynamic_cast<CFileNode*>(node);
+  if (fileNode == nullptr || m_partitionCount == 0) {
+    RECOVERY_LOG("SetRecoverNode");
+    return nullptr;
+  }
+  CSearchedPartitionInfo* partition = GetNodePartition(fileNode);
+  if (partition == nullptr) {
+    RECOVERY_LOG("SetRecoverNode");
+    return nullptr;
+  }
+
+  IFileReader* reader = nullptr;
+  IDataRunList* list = fileNode->GetDataRunList();
+  if (fileNode->IsCompressed() && list != nullptr && list->IsResident() == 0) {
+    IFileReader* made = fileNode->CreateCompressFileReader(partition->GetPrivateData());
+    if (made == nullptr) {
+      RECOVERY_LOG("SetRecoverNode");
+      return nullptr;
+    }
+    auto* plain = dynamic_cast<CFileReader*>(made);
+    if (partition->GetFileSystemType() == FILE_SYSTEM_TYPE_NTFS && plain != nullptr) {
+      if (plain->Open(m_device, fileNode, partition) == 0) {
+        RECOVERY_LOG("SetRecoverNode");
+        made->Release();
+        return nullptr;
+      }
+      if (dynamic_cast<CCompressFileReader*>(made) != nullptr) m_ntfsCompressed = 1;
+    }
+    // Other file systems' readers (HFS+) come ready to read.
+    reader = made;
+  } else {
+    auto* plain = new (std::nothrow) CFileReader();
+    if (plain == nullptr || plain->Open(m_device, fileNode, partition) == 0) {
+      RECOVERY_LOG("SetRecoverNode");
+      if (plain != nullptr) plain->Release();
+      return nullptr;
+    }
+    reader = plain;
+  }
+  m_reader = reader;
+  IFileReader* clone = m_reader->Clone();
+  if (clone == nullptr) RECOVERY_LOG("SetRecoverNode");
+  return clone;
+}
+
+ResultCode CDataRecovery::RecoverTo(const char* path, IProgress* progress, int byteLimit) {
+  autolocker<mutex_locker> hold(m_lock);
+  _PROGRESS_INFO record;
+  record.status = PROGRESS_STATUS_RUNNING;
+  if (progress != nullptr) progress->UpdateProgress(&record);
+  if (path == nullptr) {
+    RECOVERY_LOG("RecoverTo");
+    return COPYOUT_FAILURE(result::kErrBadArgument);
+  }
+  if (m_reader == nullptr) {
+    CDestinationFile empty;
+    const bool opened = empty.Open(path);
+    RECOVERY_LOG("RecoverTo");
+    if (!opened) return COPYOUT_FAILURE(result::kErrDestinationNotOpened);
+    empty.Close();
+    return COPYOUT_FAILURE(result::kErrNoReader);
+  }
+  if (m_ntfsCompressed != 0 && m_reader->IsCompressFile() != 0) {
+    if (byteLimit > 0) {
+      RECOVERY_LOG("RecoverTo");
+      return COPYOUT_FAILURE(result::kErrDestinationNotOpened);
+    }
+    bool fallback = false;
+    const ResultCode code = static_cast<CCompressFileReader*>(m_reader)->RecoverToFile(path, progress, fallback);
+    if (result::IsFailure(code)) {
+      RECOVERY_LOG("RecoverTo");
+      const uint32_t error = result::Error(code);
+      if (error == result::kErrShortWrite || error == result::kErrDestinationNotOpened) return code;
+      return COPYOUT_FAILURE(result::kErrIO);
+    }
+    if (!fallback) return 0;
+  }
+  // A limit counts only below the file's size; 0 or negative (a size of
+  // 2 GiB or more squeezed into an int) means the whole file.
+  const int64_t size = std::max<int64_t>(m_reader->GetDataSize(), 0);
+  const uint64_t total =
+      (byteLimit > 0 && byteLimit < size) ? static_cast<uint64_t>(byteLimit) : static_cast<uint64_t>(size);
+  return CopyPlain(path, progress, total, record);
+}
+
+ResultCode CDataRecovery::CopyPlain(const char* path, IProgress* progress, uint64_t total, _PROGRESS_INFO& record) {
+  CDestinationFile destination;
+  if (!destination.Open(path)) {
+    RECOVERY_LOG("RecoverTo");
+    return COPYOUT_FAILURE(result::kErrDestinationNotOpened);
+  }
+  if (!EnsureBuffer()) {
+    RECOVERY_LOG("RecoverTo");
+    return COPYOUT_FAILURE(result::kErrIO);
+  }
+  const ResultCode shortWrite = COPYOUT_FAILURE(result::kErrShortWrite);
+  uint8_t* buffer = m_buffer.data();
+  record.total = total;
+  record.current = 0;
+  uint64_t current = 0;
+  while (current < total) {
+    if (progress != nullptr && progress->Continued() == 0) return 0;
+    const uint64_t chunk = std::min<uint64_t>(total - current, static_cast<uint64_t>(m_bufferSize));
+    record.error = 0;
+    const unsigned int got = m_reader->ReadData(static_cast<long long>(current), reinterpret_cast<char*>(buffer),
+                                                static_cast<unsigned>(chunk));
+    if (got == 0) {
+      // Unreadable: the chunk stays a hole, zeros once the length is set.
+      RECOVERY_LOG("RecoverTo");
+    } else {
+      // Bytes the reader did not deliver must not carry the previous chunk.
+      if (got < chunk) std::memset(buffer + got, 0, static_cast<size_t>(chunk - got));
+      const WriteOutcome outcome = RetryWhileFull(
+          [&] { return destination.WriteAt(static_cast<int64_t>(current), buffer, static_cast<size_t>(chunk)); },
+          progress, record, shortWrite);
+      if (outcome == WriteOutcome::kStopped) return 0;
+      if (outcome == WriteOutcome::kNoSpace) {
+        RECOVERY_LOG("RecoverTo");
+        return shortWrite;
+      }
+      if (outcome != WriteOutcome::kWritten) {
+        RECOVERY_LOG("RecoverTo");
+        return COPYOUT_FAILURE(result::kErrIO);
+      }
+    }
+    current += chunk;
+    record.current = current;
+    if (progress != nullptr) progress->UpdateProgress(&record);
+  }
+  const WriteOutcome sized =
+      RetryWhileFull([&] { return destination.SetSize(static_cast<int64_t>(total)); }, progress, record, shortWrite);
+  if (sized == WriteOutcome::kStopped) return 0;
+  if (sized == WriteOutcome::kNoSpace) {
+    RECOVERY_LOG("RecoverTo");
+    return shortWrite;
+  }
+  if (sized != WriteOutcome::kWritten || !destination.Close()) {
+    RECOVERY_LOG("RecoverTo");
+    return COPYOUT_FAILURE(result::kErrIO);
+  }
+  return 0;
+}
+
+unsigned int CDataRecovery::ReadSmallJPG(char* out, unsigned int size) {
+  autolocker<mutex_locker> hold(m_lock);
+  if (out == nullptr || size < kJpegWindow || m_reader == nullptr || m_reader->GetDataSize() < kJpegWindow) return 0;
+  if (!EnsureBuffer()) return 0;
+  uint8_t* bytes = m_buffer.data();
+  if (m_ntfsCompressed != 0) {
+    auto* reader = static_cast<CCompressFileReader*>(m_reader);
+    if (!reader->Recovery(reinterpret_cast<char*>(bytes), static_cast<int>(kJpegWindow), nullptr)) return 0;
+  } else {
+    const unsigned int got = m_reader->ReadData(0, reinterpret_cast<char*>(bytes), kJpegWindow);
+    if (got == 0) return 0;
+    if (got < kJpegWindow) std::memset(bytes + got, 0, kJpegWindow - got);
+  }
+  // The file's own start marker at 0 is never taken. An embedded picture's
+  // header is long (tables, segments); its end marker is searched only 2001
+  // bytes after its start.
+  int64_t start = -1;
+  int64_t end = -1;
+  for (uint32_t i = 4; i + 2 < kJpegWindow; ++i) {
+    if (start < 0) {
+      if (bytes[i] == 0xFF && bytes[i + 1] == 0xD8 && bytes[i + 2] == 0xFF) {
+        start = i;
+        i += 2000;
+      }
+    } else if (bytes[i] == 0xFF && bytes[i + 1] == 0xD9) {
+      end = int64_t{i} + 2;  // the picture ends with its end marker
+      break;
+    }
+  }
+  if (start < 0 || end < 0) return 0;
+  const int64_t length = end - start;
+  if (length < 1 || length > 0xFFFF || length > size) return 0;
+  std::memcpy(out, bytes + start, static_cast<size_t>(length));
+  return static_cast<unsigned int>(length);
+}
+
+IDataRecovery* CreateDataRecoveryObj() { return new (std::nothrow) CDataRecovery(); }

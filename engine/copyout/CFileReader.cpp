@@ -1,0 +1,226 @@
+#include "copyout/CFileReader.h"
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstring>
+#include <new>
+
+#include "FileNode.h"
+#include "SearchedPartitionInfo.h"
+#include "StorageDevice.h"
+#include "base/CatchExeception.h"
+
+#define READER_LOG(op) CatchExeception::WriteLog("%s %d\r\n", (op), __LINE__)
+
+namespace {
+
+std::atomic<const ResidentDataReader*> g_residentReader{nullptr};
+
+// Resident streams live inside one file record (1-4 KiB on real volumes);
+// this is far more than any record can hold.
+constexpr uint32_t kResidentCapacity = 64 * 1024;
+
+}  // namespace
+
+void SetResidentDataReader(const ResidentDataReader* reader) {
+  g_residentReader.store(reader, std::memory_order_release);
+}
+
+const ResidentDataReader* GetResidentDataReader() { return g_residentReader.load(std::memory_order_acquire); }
+
+CFileReader::~CFileReader() { Close(); }
+
+int CFileReader::Open(IStorageDevice* device, CFileNode* node, CSearchedPartitionInfo* partition) {
+  if (device == nullptr || node == nullptr || partition == nullptr) {
+    READER_LOG("Open");
+    return 0;
+  }
+  const uint64_t clusterBytes = uint64_t{partition->GetSectorsperCluster()} * partition->GetSectorSize();
+  const uint64_t size = node->GetFileSize();
+  IDataRunList* list = node->GetDataRunList();
+  if (clusterBytes == 0 || clusterBytes > UINT32_MAX) {
+    READER_LOG("Open");
+    return 0;
+  }
+  if (size == 0 || size > static_cast<uint64_t>(INT64_MAX)) {
+    READER_LOG("Open");
+    return 0;
+  }
+  if (list == nullptr) {
+    READER_LOG("Open");
+    return 0;
+  }
+  auto runs = std::make_shared<std::vector<DataRun>>();
+  for (DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext()) runs->push_back(*run);
+
+  m_dataRunList = list;
+  m_device = device;
+  m_node = node;
+  m_clusterBytes = static_cast<uint32_t>(clusterBytes);
+  m_sectorsPerCluster = partition->GetSectorsperCluster();
+  m_firstDataSector = partition->GetFirstDataSector();
+  m_fileSize = static_cast<int64_t>(size);
+  m_runs = std::move(runs);
+  m_resident = list->IsResident() != 0;
+  return 1;
+}
+
+void CFileReader::Close() {
+  m_device = nullptr;
+  m_node = nullptr;
+}
+
+const std::vector<DataRun>& CFileReader::Runs() const {
+  static const std::vector<DataRun> kNone;
+  return m_runs ? *m_runs : kNone;
+}
+
+uint32_t CFileReader::DeviceSectorSize() const {
+  const uint32_t size = m_device != nullptr ? m_device->GetSectorSize() : 0;
+  return size != 0 ? size : 512;
+}
+
+bool CFileReader::ReadFromDataArea(uint64_t byteOffset, uint8_t* out, size_t count) {
+  if (m_device == nullptr || m_firstDataSector < 0) return false;
+  const uint64_t sectorSize = DeviceSectorSize();
+  uint64_t base;
+  uint64_t position;
+  if (__builtin_mul_overflow(static_cast<uint64_t>(m_firstDataSector), sectorSize, &base) ||
+      __builtin_add_overflow(base, byteOffset, &position) || position > static_cast<uint64_t>(INT64_MAX)) {
+    return false;
+  }
+  int64_t sector = static_cast<int64_t>(position / sectorSize);
+  size_t skip = static_cast<size_t>(position % sectorSize);
+  std::vector<uint8_t> scratch;
+  while (count > 0) {
+    if (skip != 0 || count < sectorSize) {
+      // A partial sector goes through a scratch sector, so that nothing is
+      // written past the caller's bytes.
+      if (scratch.empty()) scratch.resize(sectorSize);
+      if (m_device->ReadSector(scratch.data(), sector, 1) == 0) return false;
+      const size_t n = std::min<size_t>(sectorSize - skip, count);
+      std::memcpy(out, scratch.data() + skip, n);
+      out += n;
+      count -= n;
+      skip = 0;
+      ++sector;
+      continue;
+    }
+    const uint64_t whole = count / sectorSize;
+    if (m_device->ReadSector(out, sector, static_cast<int64_t>(whole)) == 0) return false;
+    out += whole * sectorSize;
+    count -= whole * sectorSize;
+    sector += static_cast<int64_t>(whole);
+  }
+  return true;
+}
+
+int CFileReader::Read(long long offset, unsigned char* buffer, int length, int& got) {
+  if (m_device == nullptr || m_node == nullptr || buffer == nullptr || length < 0) {
+    READER_LOG("Read");
+    return 0;
+  }
+  if (offset < 0 || offset >= m_fileSize) {
+    READER_LOG("Read");
+    return 0;
+  }
+  if (length > m_fileSize - offset) length = static_cast<int>(m_fileSize - offset);
+  got = 0;
+  if (m_resident) return ReadResidentData(offset, buffer, length, got);
+
+  const uint64_t clusterBytes = m_clusterBytes;
+  const uint64_t end = static_cast<uint64_t>(offset) + static_cast<uint64_t>(length);
+  uint64_t position = static_cast<uint64_t>(offset);
+  uint64_t runFileStart = 0;  // file offset of the current run's first byte
+  for (const DataRun& run : Runs()) {
+    if (position >= end) break;
+    if (run.length <= 0) continue;
+    uint64_t runBytes;
+    uint64_t runFileEnd;
+    if (__builtin_mul_overflow(static_cast<uint64_t>(run.length), clusterBytes, &runBytes) ||
+        __builtin_add_overflow(runFileStart, runBytes, &runFileEnd)) {
+      runFileEnd = UINT64_MAX;  // runs this long reach past any file
+    }
+    if (runFileEnd > position) {
+      const uint64_t n = std::min(runFileEnd, end) - position;
+      unsigned char* target = buffer + got;
+      if (run.IsSparse()) {
+        std::memset(target, 0, n);
+      } else {
+        uint64_t deviceOffset;
+        if (__builtin_mul_overflow(static_cast<uint64_t>(run.start), clusterBytes, &deviceOffset) ||
+            __builtin_add_overflow(deviceOffset, position - runFileStart, &deviceOffset) ||
+            !ReadFromDataArea(deviceOffset, target, n)) {
+          READER_LOG("Read");
+          return 0;
+        }
+      }
+      got += static_cast<int>(n);
+      position += n;
+    }
+    runFileStart = runFileEnd;
+    if (runFileStart == UINT64_MAX) break;
+  }
+  return 1;
+}
+
+int CFileReader::ReadResidentData(long long offset, unsigned char* buffer, int length, int& got) {
+  const ResidentDataReader* hook = GetResidentDataReader();
+  if (hook == nullptr || m_device == nullptr || m_node == nullptr || buffer == nullptr || offset < 0) {
+    READER_LOG("ReadResidentData");
+    return 0;
+  }
+  std::vector<uint8_t> stream;
+  try {
+    stream.resize(kResidentCapacity);
+  } catch (const std::bad_alloc&) {
+    READER_LOG("ReadResidentData");
+    return 0;
+  }
+  int64_t streamLength = 0;
+  uint32_t copied = 0;
+  if (hook->isNTFSNode != nullptr && hook->isNTFSNode(m_node)) {
+    if (hook->fromNode != nullptr)
+      copied = hook->fromNode(*m_node, *m_device, &streamLength, stream.data(), kResidentCapacity);
+  } else {
+    // A list restored from a saved scan result: its first run's start holds
+    // the sector of the file record.
+    if (Runs().empty() || Runs().front().start < 0 || hook->fromRecordSector == nullptr) {
+      READER_LOG("ReadResidentData");
+      return 0;
+    }
+    copied = hook->fromRecordSector(static_cast<uint64_t>(Runs().front().start), *m_device, &streamLength,
+                                    stream.data(), kResidentCapacity);
+  }
+  if (copied == 0) {
+    READER_LOG("ReadResidentData");
+    return 0;
+  }
+  const int64_t available = std::min<int64_t>({streamLength, int64_t{copied}, int64_t{kResidentCapacity}});
+  if (available - offset <= 0) {
+    READER_LOG("ReadResidentData");
+    return 0;
+  }
+  const int64_t n = std::min<int64_t>(available - offset, length);
+  if (n > 0) std::memcpy(buffer, stream.data() + offset, static_cast<size_t>(n));
+  got = static_cast<int>(n);
+  return 1;
+}
+
+unsigned int CFileReader::ReadData(long long offset, char* buffer, unsigned int length) {
+  // Keeps the count inside int and whole sectors.
+  const unsigned int limit = 0x7FFFF000u;
+  int got = 0;
+  const int asked = static_cast<int>(std::min(length, limit));
+  if (Read(offset, reinterpret_cast<unsigned char*>(buffer), asked, got) == 0) return 0;
+  return static_cast<unsigned int>(got);
+}
+
+IFileReader* CFileReader::Clone() { return new (std::nothrow) CFileReader(*this); }
+
+int64_t CFileReader::GetDataSize() const { return m_node != nullptr ? m_fileSize : 0; }
+
+int CFileReader::IsCompressFile() { return m_node != nullptr ? m_node->IsCompressed() : 0; }
+
+void CFileReader::Release() { delete this; }
