@@ -25,9 +25,19 @@ function(clipmender_add_test)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} test_support GTest::gmock GTest::gtest GTest::gtest_main)
+  # Labels are set by a script that ctest runs after the discovered tests are
+  # known: a label list passed through gtest_discover_tests' PROPERTIES loses
+  # every label but the first.
   gtest_discover_tests(${T_NAME}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "CLIPMENDER_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    TEST_LIST ${T_NAME}_TESTS
+    PROPERTIES ENVIRONMENT "CLIPMENDER_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  set(_labels_file ${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}_labels.cmake)
+  file(WRITE ${_labels_file}
+    "if(${T_NAME}_TESTS)\n"
+    "  set_tests_properties(\${${T_NAME}_TESTS} PROPERTIES LABELS \"${T_LABELS}\")\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_labels_file})
 endfunction()
 
 # clipmender_add_fuzzer(NAME n SOURCES ... [LIBS ...] CORPUS dir)
