@@ -61,7 +61,25 @@ class PartitionedLoop {
     RunCommand("partx -d " + ShellQuote(path_) + " >/dev/null 2>&1");
     RunCommandOrFail("partx -a " + ShellQuote(path_) + " 2>&1");
   }
-  void Forget() const { RunCommand("partx -d " + ShellQuote(path_) + " >/dev/null 2>&1"); }
+  // partx -d fails while anything holds a partition open, and other tests
+  // that enumerate the whole machine open every partition for a moment:
+  // retry until the kernel has really dropped them.
+  void Forget() const {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      RunCommand("partx -d " + ShellQuote(path_) + " >/dev/null 2>&1");
+      if (!HasKernelPartitions()) return;
+      RunCommand("sleep 0.1");
+    }
+    ADD_FAILURE() << "the kernel keeps the partitions of " << path_;
+  }
+  bool HasKernelPartitions() const {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/sys/class/block", ec)) {
+      const std::string n = entry.path().filename().string();
+      if (n.rfind(name() + "p", 0) == 0) return true;
+    }
+    return false;
+  }
   bool attached() const { return !path_.empty(); }
   const std::string& path() const { return path_; }
   std::string name() const { return fs::path(path_).filename().string(); }
