@@ -58,8 +58,8 @@ ResultCode CDeletedRecoveryController::Run(IStorageDevice* device, IProgress* pr
   }
 
   ResultCode failure = 0;
-  BuilderPtr builder = MakeBuilder(false, device, tree, scancode::kQuickBuilderNotMade,
-                                   scancode::kQuickBuilderNotInitialized, failure);
+  BuilderPtr builder =
+      MakeBuilder(false, device, tree, scancode::kQuickBuilderNotMade, scancode::kQuickBuilderNotInitialized, failure);
   if (builder == nullptr) return failure;
 
   const _tagSearcherType type = SearcherTypeOf(VolumeFileSystemType(device));

@@ -134,8 +134,8 @@ class CDeletedRecoveryController final : public CRecoveryControllerBase {
 class CCompleteRecoveryController : public CRecoveryControllerBase {
  public:
   // The order the searchers are made and handed each block in.
-  static constexpr _tagSearcherType kSearcherOrder[] = {SEARCHER_TYPE_HFSPLUS, SEARCHER_TYPE_EXFAT,
-                                                        SEARCHER_TYPE_FAT, SEARCHER_TYPE_RAW, SEARCHER_TYPE_NTFS};
+  static constexpr _tagSearcherType kSearcherOrder[] = {SEARCHER_TYPE_HFSPLUS, SEARCHER_TYPE_EXFAT, SEARCHER_TYPE_FAT,
+                                                        SEARCHER_TYPE_RAW, SEARCHER_TYPE_NTFS};
   static constexpr uint32_t kBlockBytes = 0x400000;
 
   CCompleteRecoveryController() = default;

@@ -60,8 +60,7 @@ CStorageDeviceWithCache::Block CStorageDeviceWithCache::ReadBlock(int64_t index,
   return block;
 }
 
-void CStorageDeviceWithCache::ReadPieces(uint8_t* out, int64_t blockFirst, int64_t first, int64_t count,
-                                         Block& block) {
+void CStorageDeviceWithCache::ReadPieces(uint8_t* out, int64_t blockFirst, int64_t first, int64_t count, Block& block) {
   uint8_t* at = out + static_cast<size_t>(first - blockFirst) * m_sectorSize;
   if (m_underlying->ReadSector(at, first, count) != 0) return;
   if (count == 1) {
@@ -160,9 +159,8 @@ void CStorageDeviceWithCache::BeginCache() {
 void CStorageDeviceWithCache::ReaderLoop() {
   std::unique_lock<std::mutex> held(m_queueLock);
   for (;;) {
-    m_blockWanted.wait(held, [this] {
-      return !m_running || m_nextBlock >= BlockCount() || m_queue.size() < kQueueCapacity;
-    });
+    m_blockWanted.wait(held,
+                       [this] { return !m_running || m_nextBlock >= BlockCount() || m_queue.size() < kQueueCapacity; });
     if (!m_running || m_nextBlock >= BlockCount()) break;
     const int64_t index = m_nextBlock++;
     const uint64_t generation = m_generation;

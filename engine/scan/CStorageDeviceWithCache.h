@@ -155,7 +155,7 @@ class CStorageDeviceWithCache final : public IStorageDevice {
   std::condition_variable m_blockWanted;  // room in the queue, a new position, or stop
   bool m_running = false;
   bool m_readerAlive = false;
-  std::deque<Block> m_queue;  // oldest first
+  std::deque<Block> m_queue;    // oldest first
   std::vector<Buffer> m_spare;  // buffers to reuse, at most a queue's worth
   int64_t m_nextBlock = 0;      // the next block the reader reads
   int64_t m_inFlight = -1;      // the block the reader is reading now

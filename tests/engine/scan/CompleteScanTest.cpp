@@ -111,7 +111,7 @@ TEST_F(CompleteScan, MakesTheSearchersInOrderAndHandsEachBlockToEveryOne) {
   PatternDevice device(8193);
   ASSERT_EQ(Scan(&device), 0u);
   std::vector<std::string> expected = {"make:builder", "make:31", "31:sink", "make:33", "make:32",
-                                       "make:34",      "34:sink",  "make:35", "flush"};
+                                       "make:34",      "34:sink", "make:35", "flush"};
   for (const std::string& tag : kTags) {
     for (const char* call : {":device", ":blocksize:8192", ":builder", ":prepare"}) expected.push_back(tag + call);
   }
@@ -402,11 +402,10 @@ TEST(BlockPass, CoversTheBlocksOfARangeCutAtTheEnd) {
   searcher.readBlocks = true;
   searcher.SetDevice(&cache);
   scantest::ScriptedSink sink;
-  EXPECT_EQ(CCompleteRecoveryController::SearchBlocks(&sink, &cache, {{SEARCHER_TYPE_RAW, &searcher}}, 8000,
-                                                       1 << 30),
+  EXPECT_EQ(CCompleteRecoveryController::SearchBlocks(&sink, &cache, {{SEARCHER_TYPE_RAW, &searcher}}, 8000, 1 << 30),
             0u);
-  EXPECT_EQ(journal.Matching("34:block:"), (std::vector<std::string>{"34:block:0:8192", "34:block:8192:8192",
-                                                                   "34:block:16384:8192"}));
+  EXPECT_EQ(journal.Matching("34:block:"),
+            (std::vector<std::string>{"34:block:0:8192", "34:block:8192:8192", "34:block:16384:8192"}));
   ASSERT_EQ(searcher.blocks.size(), 3u);
   EXPECT_EQ(searcher.blocks[2], PatternDevice::Expected(16384, 8192));
   // Ending inside a block cuts that block.

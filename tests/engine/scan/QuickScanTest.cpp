@@ -153,9 +153,9 @@ TEST_F(QuickScan, AVolumeWithoutARecordHasNoSearcher) {
 }
 
 TEST_F(QuickScan, PicksTheSearcherByFileSystemType) {
-  const std::vector<std::pair<int, _tagSearcherType>> cases = {
-      {0, SEARCHER_TYPE_FAT},  {1, SEARCHER_TYPE_FAT},   {2, SEARCHER_TYPE_FAT},
-      {3, SEARCHER_TYPE_NTFS}, {7, SEARCHER_TYPE_EXFAT}, {8, SEARCHER_TYPE_HFSPLUS}};
+  const std::vector<std::pair<int, _tagSearcherType>> cases = {{0, SEARCHER_TYPE_FAT},   {1, SEARCHER_TYPE_FAT},
+                                                               {2, SEARCHER_TYPE_FAT},   {3, SEARCHER_TYPE_NTFS},
+                                                               {7, SEARCHER_TYPE_EXFAT}, {8, SEARCHER_TYPE_HFSPLUS}};
   for (const auto& [fileSystem, searcherType] : cases) {
     EXPECT_EQ(CDeletedRecoveryController::SearcherTypeOf(fileSystem), searcherType);
     PatternDevice* volume = Volume(fileSystem);
@@ -202,9 +202,7 @@ TEST_F(QuickScan, TreesAreNamedAfterUsableVolumes) {
   parts.fakeBuilder = true;
   controller->SetParts(parts.Parts());
   std::vector<std::string> descriptions;
-  parts.setUpQuick = [&](FakeQuickSearcher* searcher) {
-    searcher->feed = [] { return std::vector<IFileNode*>(); };
-  };
+  parts.setUpQuick = [&](FakeQuickSearcher* searcher) { searcher->feed = [] { return std::vector<IFileNode*>(); }; };
   controller->SetParts(parts.Parts());
   ASSERT_EQ(Scan(Volume(3, "Backup")), 0u);
   descriptions.push_back(dynamic_cast<scantest::FakeBuilder*>(controller->GetTreeBuilder())->description);
@@ -248,7 +246,8 @@ TEST_F(QuickScan, EachVolumeOfADiskKeepsItsTreeAndSearcher) {
   ASSERT_EQ(tree.roots.size(), 3u);
   for (size_t i = 0; i < 3; ++i) {
     const std::string folder = names[i].first;
-    EXPECT_EQ(treetest::TreeLines(tree.roots[i]), (std::set<std::string>{folder + "/", folder + "/" + names[i].second}));
+    EXPECT_EQ(treetest::TreeLines(tree.roots[i]),
+              (std::set<std::string>{folder + "/", folder + "/" + names[i].second}));
   }
   EXPECT_TRUE(tree.problems.empty());
 

@@ -84,7 +84,8 @@ PatternDevice::~PatternDevice() {
 
 std::vector<uint8_t> PatternDevice::Expected(int64_t first, int64_t count, uint32_t sectorSize) {
   std::vector<uint8_t> out(static_cast<size_t>(count) * sectorSize);
-  for (int64_t i = 0; i < count; ++i) FillSector(out.data() + static_cast<size_t>(i) * sectorSize, first + i, sectorSize);
+  for (int64_t i = 0; i < count; ++i)
+    FillSector(out.data() + static_cast<size_t>(i) * sectorSize, first + i, sectorSize);
   return out;
 }
 
@@ -382,8 +383,8 @@ RecoveryControllerParts FakeParts::Parts() {
 }
 
 std::string DdSha256(const std::filesystem::path& image, const std::string& operands) {
-  const std::string out = RunCommandOrFail("dd if=" + ShellQuote(image.string()) + " " + operands +
-                                           " status=none | sha256sum");
+  const std::string out =
+      RunCommandOrFail("dd if=" + ShellQuote(image.string()) + " " + operands + " status=none | sha256sum");
   return out.substr(0, 64);
 }
 

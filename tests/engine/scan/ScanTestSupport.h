@@ -101,8 +101,7 @@ class PatternDevice : public IStorageDevice {
 };
 
 // A volume record of the given file-system type for a device.
-void GiveVolumeRecord(IStorageDevice* device, int fileSystemType, const char* volumeName = "",
-                      uint32_t state = 0);
+void GiveVolumeRecord(IStorageDevice* device, int fileSystemType, const char* volumeName = "", uint32_t state = 0);
 
 // A found-partition record that says which searcher made it (its start
 // sector is `marker`).
