@@ -29,6 +29,15 @@ void CStorageDeviceWithCache::TakeGeometry() {
   if (m_blockSize != 0 && m_blockSize <= std::numeric_limits<size_t>::max() / sectorSize) {
     bytes = size_t{m_blockSize} * sectorSize;
   }
+  if (sectorSize != m_sectorSize || bytes != m_bufferBytes) {
+    // Blocks read with the old geometry are of no use any more, and their
+    // buffers are of the wrong size.
+    std::unique_lock<std::shared_mutex> current(m_currentLock);
+    m_current = -1;
+    m_currentData.reset();
+    m_currentBad.clear();
+    m_currentError = 0;
+  }
   std::lock_guard<std::mutex> hold(m_queueLock);
   if (bytes != m_bufferBytes) m_spare.clear();
   m_sectorSize = sectorSize;
@@ -288,7 +297,10 @@ int CStorageDeviceWithCache::ReadSector(void* buffer, int64_t firstSector, int64
   ResultCode failure = 0;
   {
     std::shared_lock<std::shared_mutex> hold(m_currentLock);
-    if (m_current >= 0 && firstSector >= m_currentFirst && firstSector < m_currentFirst + m_currentSectors) {
+    // The caller sized its buffer by the device's sector size now: a block
+    // read with another one is not used.
+    if (m_current >= 0 && firstSector >= m_currentFirst && firstSector < m_currentFirst + m_currentSectors &&
+        m_currentSectorSize == m_underlying->GetSectorSize()) {
       sectorSize = m_currentSectorSize;
       if (sectorCount > std::numeric_limits<int64_t>::max() / sectorSize) {
         SetLastError(kBadArgument);

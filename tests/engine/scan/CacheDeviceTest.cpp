@@ -176,6 +176,24 @@ TEST(CacheDevice, FourKiBSectorsAreServedBySector) {
   EXPECT_EQ(device.overruns(), 0);
 }
 
+TEST(CacheDevice, AnotherSectorSizeDropsTheBlocksOfTheOldOne) {
+  PatternDevice device(4 * 64);
+  CStorageDeviceWithCache cache(&device);
+  cache.SetBlockSize(64);
+  cache.BeginCache();
+  ASSERT_EQ(cache.SetCurCacheBlock(0), 1);
+  cache.EndCache();
+  device.SetSectorSize(4096);
+  // The block in memory has 512-byte sectors: the device serves the read.
+  EXPECT_EQ(Read(cache, 1, 3), PatternDevice::Expected(1, 3, 4096));
+  cache.BeginCache();
+  EXPECT_EQ(cache.GetCurCacheBlock(), -1);
+  for (int64_t block = 0; block < 4; ++block) {
+    ASSERT_EQ(cache.SetCurCacheBlock(block), 1);
+    EXPECT_EQ(Read(cache, block * 64, 64), PatternDevice::Expected(block * 64, 64, 4096));
+  }
+}
+
 TEST(CacheDevice, ReadsOutsideTheCurrentBlockGoToTheDevice) {
   constexpr int64_t kBlock = 64;
   constexpr int64_t kTotal = 4 * kBlock + 10;

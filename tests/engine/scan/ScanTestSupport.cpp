@@ -146,15 +146,16 @@ int PatternDevice::ReadSector(void* buffer, int64_t firstSector, int64_t sectorC
     if (bad != bad_.end() && *bad <= last) unreadable = true;
   }
   auto* out = static_cast<uint8_t*>(buffer);
+  const uint32_t sectorSize = sectorSize_.load();
   if (unreadable) {
     // What a failed read leaves must never reach a searcher.
-    std::memset(out, 0xEE, static_cast<size_t>(sectorCount) * sectorSize_);
+    std::memset(out, 0xEE, static_cast<size_t>(sectorCount) * sectorSize);
     ++failed_;
     lastError_ = kUnreadableCode;
     return 0;
   }
   for (int64_t i = 0; i < sectorCount; ++i) {
-    FillSector(out + static_cast<size_t>(i) * sectorSize_, firstSector + i, sectorSize_);
+    FillSector(out + static_cast<size_t>(i) * sectorSize, firstSector + i, sectorSize);
   }
   lastError_ = 0;
   return 1;

@@ -59,7 +59,7 @@ class PatternDevice : public IStorageDevice {
   int Open() override { return 1; }
   int Close() override { return 1; }
   int ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) override;
-  uint32_t GetSectorSize() override { return sectorSize_; }
+  uint32_t GetSectorSize() override { return sectorSize_.load(); }
   int64_t GetTotalSectors() override { return total_; }
   int IOCtl(uint64_t, void*) override { return 0; }
   IStorageDeviceData* GetPrivateData() override { return data_; }
@@ -67,6 +67,8 @@ class PatternDevice : public IStorageDevice {
   uint32_t GetType() override { return kind_; }
   ResultCode GetLastError() override { return lastError_.load(); }
 
+  // As when a new device record gives another sector size.
+  void SetSectorSize(uint32_t sectorSize) { sectorSize_ = sectorSize; }
   void SetUnreadable(std::set<int64_t> sectors);
   void SetAllUnreadable(bool all) { allBad_ = all; }
   // Reads that touch sector `from` or later wait until OpenGate (or a gate
@@ -84,7 +86,7 @@ class PatternDevice : public IStorageDevice {
 
  private:
   int64_t total_;
-  uint32_t sectorSize_;
+  std::atomic<uint32_t> sectorSize_;
   uint32_t kind_;
   IStorageDeviceData* data_ = nullptr;
   std::atomic<ResultCode> lastError_{0};
