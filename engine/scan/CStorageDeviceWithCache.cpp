@@ -1,0 +1,343 @@
+#include "scan/CStorageDeviceWithCache.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <system_error>
+
+namespace {
+
+// Codes of the cache's own refusals; an unreadable sector reports the
+// underlying device's code.
+constexpr ResultCode kBadArgument = RESULT_FAILURE(result::kModuleStorageDevice, result::kErrBadArgument);
+constexpr ResultCode kUnreadable = RESULT_FAILURE(result::kModuleStorageDevice, result::kErrIO);
+
+}  // namespace
+
+CStorageDeviceWithCache::CStorageDeviceWithCache(IStorageDevice* underlying) : m_underlying(underlying) {
+  TakeGeometry();
+}
+
+CStorageDeviceWithCache::~CStorageDeviceWithCache() { EndCache(); }
+
+void CStorageDeviceWithCache::TakeGeometry() {
+  uint32_t sectorSize = m_underlying != nullptr ? m_underlying->GetSectorSize() : 512;
+  if (sectorSize == 0) sectorSize = 512;
+  const int64_t total = m_underlying != nullptr ? std::max<int64_t>(m_underlying->GetTotalSectors(), 0) : 0;
+  size_t bytes = 0;
+  if (m_blockSize != 0 && m_blockSize <= std::numeric_limits<size_t>::max() / sectorSize) {
+    bytes = size_t{m_blockSize} * sectorSize;
+  }
+  if (sectorSize != m_sectorSize || bytes != m_bufferBytes) {
+    // Blocks read with the old geometry are of no use any more, and their
+    // buffers are of the wrong size.
+    std::unique_lock<std::shared_mutex> current(m_currentLock);
+    m_current = -1;
+    m_currentData.reset();
+    m_currentBad.clear();
+    m_currentError = 0;
+  }
+  std::lock_guard<std::mutex> hold(m_queueLock);
+  if (bytes != m_bufferBytes) m_spare.clear();
+  m_sectorSize = sectorSize;
+  m_total = total;
+  m_bufferBytes = bytes;
+}
+
+int64_t CStorageDeviceWithCache::BlockCount() const {
+  if (m_blockSize == 0) return 0;
+  return m_total / m_blockSize + (m_total % m_blockSize != 0 ? 1 : 0);
+}
+
+CStorageDeviceWithCache::Buffer CStorageDeviceWithCache::NewBuffer() {
+  if (m_bufferBytes == 0) return nullptr;
+  return Buffer(new (std::nothrow) uint8_t[m_bufferBytes]);
+}
+
+CStorageDeviceWithCache::Block CStorageDeviceWithCache::ReadBlock(int64_t index, Buffer data) {
+  Block block;
+  block.index = index;
+  const int64_t first = index * m_blockSize;
+  // Never past the device's end: a short last block, or a device smaller
+  // than one block, is read for the sectors it has.
+  block.sectors = std::min<int64_t>(m_blockSize, m_total - first);
+  if (data == nullptr) data = NewBuffer();
+  if (data == nullptr || block.sectors <= 0) return block;
+  ReadPieces(data.get(), first, first, block.sectors, block);
+  block.data = std::move(data);
+  return block;
+}
+
+void CStorageDeviceWithCache::ReadPieces(uint8_t* out, int64_t blockFirst, int64_t first, int64_t count, Block& block) {
+  uint8_t* at = out + static_cast<size_t>(first - blockFirst) * m_sectorSize;
+  if (m_underlying->ReadSector(at, first, count) != 0) return;
+  if (count == 1) {
+    // Only a sector the device cannot read on its own becomes zeros.
+    std::memset(at, 0, m_sectorSize);
+    if (block.error == 0) {
+      const ResultCode code = m_underlying->GetLastError();
+      block.error = result::IsFailure(code) ? code : kUnreadable;
+    }
+    const int64_t offset = first - blockFirst;
+    if (!block.bad.empty() && block.bad.back().first + block.bad.back().second == offset) {
+      ++block.bad.back().second;
+    } else {
+      block.bad.emplace_back(offset, 1);
+    }
+    return;
+  }
+  // Halving finds a few bad sectors in a block with a few dozen reads.
+  const int64_t half = count / 2;
+  ReadPieces(out, blockFirst, first, half, block);
+  ReadPieces(out, blockFirst, first + half, count - half, block);
+}
+
+CStorageDeviceWithCache::Buffer CStorageDeviceWithCache::TakeSpareLocked() {
+  if (m_spare.empty()) return nullptr;
+  Buffer buffer = std::move(m_spare.back());
+  m_spare.pop_back();
+  return buffer;
+}
+
+void CStorageDeviceWithCache::GiveBackLocked(Buffer buffer) {
+  // A queue's worth, the block in flight and the one being swapped out.
+  if (buffer != nullptr && m_spare.size() < kQueueCapacity + 2) m_spare.push_back(std::move(buffer));
+}
+
+void CStorageDeviceWithCache::DropBeforeLocked(int64_t index) {
+  bool dropped = false;
+  while (!m_queue.empty() && m_queue.front().index < index) {
+    GiveBackLocked(std::move(m_queue.front().data));
+    m_queue.pop_front();
+    dropped = true;
+  }
+  if (dropped) m_blockWanted.notify_one();
+}
+
+void CStorageDeviceWithCache::SetBlockSize(uint32_t sectors) {
+  EndCache();
+  m_blockSize = sectors;
+  {
+    std::unique_lock<std::shared_mutex> hold(m_currentLock);
+    m_current = -1;
+    m_currentData.reset();
+    m_currentBad.clear();
+    m_currentError = 0;
+  }
+  TakeGeometry();
+}
+
+void CStorageDeviceWithCache::BeginCache() {
+  EndCache();
+  {
+    std::lock_guard<std::mutex> hold(m_queueLock);
+    m_running = true;
+  }
+  if (m_underlying == nullptr) return;
+  TakeGeometry();
+  if (m_blockSize == 0) return;
+
+  // The first blocks are read before the scan starts, so that the pass
+  // begins with a full queue.
+  const int64_t count = BlockCount();
+  std::deque<Block> first;
+  int64_t next = 0;
+  for (; next < std::min<int64_t>(count, kQueueCapacity); ++next) first.push_back(ReadBlock(next, nullptr));
+
+  bool startReader = false;
+  {
+    std::lock_guard<std::mutex> hold(m_queueLock);
+    m_queue = std::move(first);
+    m_nextBlock = next;
+    m_inFlight = -1;
+    ++m_generation;
+    startReader = next < count;
+    m_readerAlive = startReader;
+  }
+  if (!startReader) return;
+  try {
+    m_reader = std::thread(&CStorageDeviceWithCache::ReaderLoop, this);
+  } catch (const std::system_error&) {
+    // Without a reader every further block is read when it is asked for.
+    std::lock_guard<std::mutex> hold(m_queueLock);
+    m_readerAlive = false;
+  }
+}
+
+void CStorageDeviceWithCache::ReaderLoop() {
+  std::unique_lock<std::mutex> held(m_queueLock);
+  for (;;) {
+    m_blockWanted.wait(held,
+                       [this] { return !m_running || m_nextBlock >= BlockCount() || m_queue.size() < kQueueCapacity; });
+    if (!m_running || m_nextBlock >= BlockCount()) break;
+    const int64_t index = m_nextBlock++;
+    const uint64_t generation = m_generation;
+    m_inFlight = index;
+    Buffer buffer = TakeSpareLocked();
+    held.unlock();
+    Block block = ReadBlock(index, std::move(buffer));
+    held.lock();
+    m_inFlight = -1;
+    if (m_running && generation == m_generation) {
+      m_queue.push_back(std::move(block));
+      m_blockReady.notify_all();
+    } else {
+      // The consumer moved on while this block was read.
+      GiveBackLocked(std::move(block.data));
+    }
+  }
+  m_readerAlive = false;
+  m_inFlight = -1;
+  m_blockReady.notify_all();
+}
+
+int CStorageDeviceWithCache::SetCurCacheBlock(int64_t block) {
+  if (m_underlying == nullptr || m_blockSize == 0) return 0;
+  std::unique_lock<std::mutex> held(m_queueLock);
+  if (block < 0 || block >= BlockCount()) return 0;
+
+  DropBeforeLocked(block);
+  if (m_queue.empty() && m_running && m_readerAlive && (block >= m_nextBlock || block == m_inFlight)) {
+    if (block > m_nextBlock) {
+      // Asked ahead of the reader: it moves there, and what it is reading
+      // now is thrown away.
+      ++m_generation;
+      m_nextBlock = block;
+    }
+    m_blockWanted.notify_one();
+    m_blockReady.wait(held, [this] { return !m_queue.empty() || !m_running || !m_readerAlive; });
+    DropBeforeLocked(block);
+  }
+
+  Block taken;
+  bool queued = false;
+  if (!m_queue.empty() && m_queue.front().index == block) {
+    taken = std::move(m_queue.front());
+    m_queue.pop_front();
+    m_blockWanted.notify_one();
+    queued = true;
+  }
+  Buffer spare = queued ? nullptr : TakeSpareLocked();
+  held.unlock();
+
+  // A block behind the queue (asked again, or never queued) is read now.
+  if (!queued || taken.data == nullptr) taken = ReadBlock(block, std::move(spare));
+  if (taken.data == nullptr) return 0;
+
+  Buffer old;
+  {
+    std::unique_lock<std::shared_mutex> hold(m_currentLock);
+    old = std::move(m_currentData);
+    m_currentData = std::move(taken.data);
+    m_current = block;
+    m_currentFirst = block * m_blockSize;
+    m_currentSectors = taken.sectors;
+    m_currentSectorSize = m_sectorSize;
+    m_currentBad = std::move(taken.bad);
+    m_currentError = taken.error;
+  }
+  held.lock();
+  GiveBackLocked(std::move(old));
+  return 1;
+}
+
+void CStorageDeviceWithCache::EndCache() {
+  {
+    std::lock_guard<std::mutex> hold(m_queueLock);
+    m_running = false;
+  }
+  m_blockWanted.notify_all();
+  m_blockReady.notify_all();
+  // The reader may still be filling a buffer: join it before anything it
+  // could touch is freed.
+  if (m_reader.joinable()) m_reader.join();
+  std::lock_guard<std::mutex> hold(m_queueLock);
+  m_readerAlive = false;
+  m_queue.clear();
+  m_spare.clear();
+  m_nextBlock = 0;
+  m_inFlight = -1;
+  ++m_generation;
+}
+
+int64_t CStorageDeviceWithCache::GetCurCacheBlock() const {
+  std::shared_lock<std::shared_mutex> hold(m_currentLock);
+  return m_current;
+}
+
+bool CStorageDeviceWithCache::IsReading() const {
+  std::lock_guard<std::mutex> hold(m_queueLock);
+  return m_readerAlive;
+}
+
+int CStorageDeviceWithCache::Open() { return m_underlying != nullptr ? 1 : 0; }
+
+int CStorageDeviceWithCache::Close() { return m_underlying != nullptr ? 1 : 0; }
+
+uint32_t CStorageDeviceWithCache::GetSectorSize() {
+  return m_underlying != nullptr ? m_underlying->GetSectorSize() : 512;
+}
+
+int64_t CStorageDeviceWithCache::GetTotalSectors() {
+  return m_underlying != nullptr ? m_underlying->GetTotalSectors() : 0;
+}
+
+int CStorageDeviceWithCache::IOCtl(uint64_t, void*) { return 0; }
+
+int CStorageDeviceWithCache::ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) {
+  if (buffer == nullptr || firstSector < 0 || sectorCount <= 0 || m_underlying == nullptr) {
+    SetLastError(kBadArgument);
+    return 0;
+  }
+  auto* out = static_cast<uint8_t*>(buffer);
+  int64_t inBlock = 0;
+  uint32_t sectorSize = 0;
+  bool ok = true;
+  ResultCode failure = 0;
+  {
+    std::shared_lock<std::shared_mutex> hold(m_currentLock);
+    // The caller sized its buffer by the device's sector size now: a block
+    // read with another one is not used.
+    if (m_current >= 0 && firstSector >= m_currentFirst && firstSector < m_currentFirst + m_currentSectors &&
+        m_currentSectorSize == m_underlying->GetSectorSize()) {
+      sectorSize = m_currentSectorSize;
+      if (sectorCount > std::numeric_limits<int64_t>::max() / sectorSize) {
+        SetLastError(kBadArgument);
+        return 0;
+      }
+      const int64_t offset = firstSector - m_currentFirst;
+      inBlock = std::min(sectorCount, m_currentSectors - offset);
+      std::memcpy(out, m_currentData.get() + static_cast<size_t>(offset) * sectorSize,
+                  static_cast<size_t>(inBlock) * sectorSize);
+      for (const BadRange& bad : m_currentBad) {
+        if (bad.first < offset + inBlock && offset < bad.first + bad.second) {
+          ok = false;
+          failure = m_currentError;
+          break;
+        }
+      }
+    }
+  }
+
+  if (inBlock == 0) {
+    const int answer = m_underlying->ReadSector(buffer, firstSector, sectorCount);
+    SetLastError(answer != 0 ? 0 : m_underlying->GetLastError());
+    return answer;
+  }
+  if (inBlock < sectorCount) {
+    const int64_t restFirst = firstSector + inBlock;
+    const int64_t rest = sectorCount - inBlock;
+    uint8_t* restOut = out + static_cast<size_t>(inBlock) * sectorSize;
+    if (restFirst >= m_underlying->GetTotalSectors()) {
+      // The request runs past the end of the last block: like the device
+      // itself, give zeros there.
+      std::memset(restOut, 0, static_cast<size_t>(rest) * sectorSize);
+    } else if (m_underlying->ReadSector(restOut, restFirst, rest) == 0) {
+      if (ok) failure = m_underlying->GetLastError();
+      ok = false;
+    }
+  }
+  SetLastError(ok ? 0 : (result::IsFailure(failure) ? failure : kUnreadable));
+  return ok ? 1 : 0;
+}

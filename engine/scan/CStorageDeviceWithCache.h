@@ -1,0 +1,164 @@
+// The read-ahead device of the complete scan (kind 3).
+//
+// The block pass reads its device in blocks of B sectors, block 0 upwards.
+// BeginCache reads the first blocks and starts a reader thread that keeps up
+// to kQueueCapacity further blocks ready; SetCurCacheBlock(k) makes block k
+// the current block, and ReadSector serves the sectors of the current block
+// from memory and everything else from the underlying device. Every searcher
+// thus examines the same 4 MiB read once, while the next reads overlap with
+// the searchers' work.
+//
+// Every block is queued exactly once, whatever its read gives: a read that
+// fails is retried in halves down to single sectors, so that only sectors
+// the device cannot read become zeros; ReadSector then fails for requests
+// that touch one of them (the rest of the request is still filled). Reads
+// never run past the underlying device's end.
+//
+// Blocks are meant to be asked for in ascending order. A block asked out of
+// order is still served with the right bytes: queued blocks before it are
+// dropped, the reader moves ahead to it, and a block no longer in the queue
+// is read on the spot.
+//
+// Threads
+// - BeginCache, SetCurCacheBlock, SetBlockSize and destruction come from one
+//   thread (the scan's worker). EndCache may also come from another thread:
+//   a worker waiting for a block is then let go and reads the block itself.
+// - ReadSector may come from any thread; the current block is swapped under
+//   a lock that readers share.
+// - The reader thread and the worker share the queue under one mutex, each
+//   waiting on its condition with a test of the queue state, so that no
+//   wake-up is lost. EndCache joins the reader before the queue is freed.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "StorageDevice.h"
+
+class CStorageDeviceWithCache final : public IStorageDevice {
+ public:
+  static constexpr uint32_t kDefaultBlockSize = 1000;  // sectors
+  static constexpr uint32_t kQueueCapacity = 10;       // blocks read ahead
+
+  // `underlying` is not owned and must outlive the cache.
+  explicit CStorageDeviceWithCache(IStorageDevice* underlying);
+  // Ends the cache (joining the reader) and frees every buffer.
+  ~CStorageDeviceWithCache() override;
+  CStorageDeviceWithCache(const CStorageDeviceWithCache&) = delete;
+  CStorageDeviceWithCache& operator=(const CStorageDeviceWithCache&) = delete;
+
+  // Sectors per block. Ends a running cache first and forgets the current
+  // block.
+  void SetBlockSize(uint32_t sectors);
+  // Reads the first blocks from sector 0 and starts the reader thread for
+  // the rest. A cache that runs already starts again from block 0.
+  void BeginCache();
+  // Makes block `block` the current one: 1 done, 0 without an underlying
+  // device, with block size 0, for a negative block or one at or past
+  // ceil(total / B), or when no memory could be had for it.
+  int SetCurCacheBlock(int64_t block);
+  // Stops and joins the reader and frees the queued blocks. The current
+  // block stays, and reads go on working.
+  void EndCache();
+
+  // Answer whether an underlying device is set.
+  int Open() override;
+  int Close() override;
+  // Sectors inside the current block come from memory, the rest from the
+  // underlying device; a request that starts outside the current block goes
+  // to the underlying device whole. Non-zero when every part was read;
+  // sectors past the device's end read as zeros.
+  int ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) override;
+  // The underlying device's, or 512 and 0 without one.
+  uint32_t GetSectorSize() override;
+  int64_t GetTotalSectors() override;
+  int IOCtl(uint64_t code, void* data) override;
+  // The cache's own record, kept but not owned; it is not passed on to the
+  // underlying device.
+  IStorageDeviceData* GetPrivateData() override { return m_privateData; }
+  void SetPrivateData(IStorageDeviceData* data) override { m_privateData = data; }
+  uint32_t GetType() override { return STORAGE_DEVICE_CACHED; }
+  // 0 after a ReadSector that succeeded; after one that failed, the code of
+  // its failure (the underlying device's when it could not read a sector).
+  ResultCode GetLastError() override { return m_lastError.load(std::memory_order_relaxed); }
+
+  IStorageDevice* GetUnderlyingDevice() const { return m_underlying; }
+  uint32_t GetBlockSize() const { return m_blockSize; }
+  // The current block, -1 for none.
+  int64_t GetCurCacheBlock() const;
+  // Whether the reader thread is still reading ahead.
+  bool IsReading() const;
+
+ private:
+  using Buffer = std::unique_ptr<uint8_t[]>;
+  // Sectors [first, first + count) of a block that could not be read,
+  // counted from the block's first sector.
+  using BadRange = std::pair<int64_t, int64_t>;
+
+  struct Block {
+    int64_t index = -1;
+    int64_t sectors = 0;  // valid sectors: B, or fewer for the last block
+    Buffer data;          // null when no memory could be had: read it on the spot
+    std::vector<BadRange> bad;
+    ResultCode error = 0;  // the failure of the first unreadable sector
+  };
+
+  // Block geometry, fixed between SetBlockSize/BeginCache calls.
+  void TakeGeometry();
+  int64_t BlockCount() const;
+  // Reads block `index` (cut at the device's end) into `data`, or into a
+  // new buffer when `data` is null.
+  Block ReadBlock(int64_t index, Buffer data);
+  void ReadPieces(uint8_t* out, int64_t blockFirst, int64_t first, int64_t count, Block& block);
+  Buffer NewBuffer();
+
+  // With m_queueLock held.
+  Buffer TakeSpareLocked();
+  void GiveBackLocked(Buffer buffer);
+  void DropBeforeLocked(int64_t index);
+
+  void ReaderLoop();
+  void SetLastError(ResultCode code) { m_lastError.store(code, std::memory_order_relaxed); }
+
+  IStorageDeviceData* m_privateData = nullptr;
+  IStorageDevice* m_underlying;
+  std::atomic<ResultCode> m_lastError{0};
+
+  // Geometry, taken from the underlying device by the constructor,
+  // SetBlockSize and BeginCache, while no reader runs.
+  uint32_t m_blockSize = kDefaultBlockSize;
+  uint32_t m_sectorSize = 512;
+  int64_t m_total = 0;
+  size_t m_bufferBytes = 0;
+
+  // The current block, swapped under m_currentLock (readers share it).
+  mutable std::shared_mutex m_currentLock;
+  int64_t m_current = -1;
+  int64_t m_currentFirst = 0;
+  int64_t m_currentSectors = 0;
+  uint32_t m_currentSectorSize = 512;
+  Buffer m_currentData;
+  std::vector<BadRange> m_currentBad;
+  ResultCode m_currentError = 0;
+
+  // The queue and the reader's position, under m_queueLock.
+  mutable std::mutex m_queueLock;
+  std::condition_variable m_blockReady;   // the reader queued a block, or stopped
+  std::condition_variable m_blockWanted;  // room in the queue, a new position, or stop
+  bool m_running = false;
+  bool m_readerAlive = false;
+  std::deque<Block> m_queue;    // oldest first
+  std::vector<Buffer> m_spare;  // buffers to reuse, at most a queue's worth
+  int64_t m_nextBlock = 0;      // the next block the reader reads
+  int64_t m_inFlight = -1;      // the block the reader is reading now
+  uint64_t m_generation = 0;    // bumped when the reader's position moves
+  std::thread m_reader;
+};
