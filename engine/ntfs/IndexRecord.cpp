@@ -95,7 +95,10 @@ bool CStandardIndexHeader::IsValid(const uint8_t* buffer, int size) {
   if (count < 1 || count > kMaxSequenceCount || count - 1 > size / kStride) return false;
   if (count - 1 != static_cast<uint16_t>((allocated + entriesOffset) / kStride)) return false;
   const uint16_t offset = SequenceOffset(buffer);
-  return offset >= 40 && offset <= 256;
+  if (offset < 40 || offset > 256) return false;
+  // The array lies in the page, before the first word it protects.
+  const uint32_t arrayEnd = offset + 2u * count;
+  return arrayEnd <= static_cast<uint32_t>(size) && arrayEnd <= kStride - 2;
 }
 
 // ---- page ------------------------------------------------------------------

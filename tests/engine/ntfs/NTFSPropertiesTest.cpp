@@ -312,18 +312,6 @@ TEST(CCompressedDataRunList, PacksAsMappingPairsWithSparseRunsWithoutOffsets) {
   EXPECT_EQ(RunsOf(back.get()), (Runs{{100, 8}, {-1, 8}, {50, 4}}));
 }
 
-TEST(CCompressedDataRunList, FieldsTakeTheFewestBytesThatHoldTheValueAsASignedNumber) {
-  EXPECT_EQ(CCompressedDataRunList::GetNeedBytes(0), 1);
-  EXPECT_EQ(CCompressedDataRunList::GetNeedBytes(127), 1);
-  EXPECT_EQ(CCompressedDataRunList::GetNeedBytes(128), 2);
-  EXPECT_EQ(CCompressedDataRunList::GetNeedBytes(-128), 1);
-  EXPECT_EQ(CCompressedDataRunList::GetNeedBytes(-129), 2);
-  EXPECT_EQ(CCompressedDataRunList::GetNeedBytes(int64_t{1} << 31), 5);
-  EXPECT_EQ(CCompressedDataRunList::GetNeedBytes(-(int64_t{1} << 31)), 4);
-  EXPECT_EQ(CCompressedDataRunList::GetNeedBytes(INT64_MAX), 8);
-  EXPECT_EQ(CCompressedDataRunList::GetNeedBytes(INT64_MIN), 8);
-}
-
 TEST(CCompressedDataRunList, RandomListsRoundTrip) {
   std::mt19937_64 rng(20240612);
   for (int trial = 0; trial < 2000; ++trial) {
