@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "ntfs/MetaFileRecordTypeAnalyzer.h"
 #include "ntfs/NTFSFileRecord.h"
 #include "ntfs/NTFSFileRecordAttribute.h"
 
@@ -93,4 +94,42 @@ bool CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(const CNTFSFileRecord
 bool CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(const CNTFSFileRecord& record,
                                                            uint8_t& sectorsPerCluster) {
   return GetSectorsPerClusterfrom0x80(record, sectorsPerCluster, GetNTFSSectorSize());
+}
+
+uint32_t CNTFSFileRecordAnalyzer::GetMetaFileRecordIndex(uint8_t* buffer, int size) {
+  CNTFSFileRecord record(buffer, size, 0);
+  return CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(record);
+}
+
+bool CNTFSFileRecordAnalyzer::IsValidMetaFileRecord(uint8_t* buffer, int size) {
+  return GetMetaFileRecordIndex(buffer, size) != CMetaFileRecordTypeAnalyzer::kNotMetaFile;
+}
+
+bool CNTFSFileRecordAnalyzer::IsValidMetaFileRecord(uint8_t* buffer, const wchar_t* name, int size) {
+  return CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(buffer, name, size);
+}
+
+bool CNTFSFileRecordAnalyzer::IsValidMFTFileRecord(uint8_t* b, int size) {
+  return IsValidMetaFileRecord(b, L"$MFT", size);
+}
+bool CNTFSFileRecordAnalyzer::IsValidMFTMirrFileRecord(uint8_t* b, int size) {
+  return IsValidMetaFileRecord(b, L"$MFTMirr", size);
+}
+bool CNTFSFileRecordAnalyzer::IsValidLogFileRecord(uint8_t* b, int size) {
+  return IsValidMetaFileRecord(b, L"$LogFile", size);
+}
+bool CNTFSFileRecordAnalyzer::IsValidVolumeFileRecord(uint8_t* b, int size) {
+  return IsValidMetaFileRecord(b, L"$Volume", size);
+}
+bool CNTFSFileRecordAnalyzer::IsValidAttrDefFileRecord(uint8_t* b, int size) {
+  return IsValidMetaFileRecord(b, L"$AttrDef", size);
+}
+bool CNTFSFileRecordAnalyzer::IsValidUpCaseFileRecord(uint8_t* b, int size) {
+  return IsValidMetaFileRecord(b, L"$UpCase", size);
+}
+bool CNTFSFileRecordAnalyzer::IsValidBitmapFileRecord(uint8_t* b, int size) {
+  return IsValidMetaFileRecord(b, L"$Bitmap", size);
+}
+bool CNTFSFileRecordAnalyzer::IsValidFolderFileRecordHavingIndexAllocation(uint8_t* buffer, int size) {
+  return CFolderFileRecordAnalyzer::IsValidFolderFileRecordHavingIndexAllocation(buffer, size);
 }

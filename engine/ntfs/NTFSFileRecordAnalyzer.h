@@ -42,4 +42,19 @@ class CNTFSFileRecordAnalyzer {
   // bytes / clusters / sectorSize, raised to a whole number and then to the
   // next of 1, 2, 4, ... 128; 0 above 128 or when there is nothing to divide.
   static uint8_t GuessSectorsPerCluster(int64_t bytes, int64_t clusters, uint32_t sectorSize);
+
+  // The metafile and folder tests of CMetaFileRecordTypeAnalyzer and
+  // CFolderFileRecordAnalyzer on a raw record buffer of `size` bytes, which
+  // is handed back unchanged.
+  static uint32_t GetMetaFileRecordIndex(uint8_t* buffer, int size = 1024);
+  static bool IsValidMetaFileRecord(uint8_t* buffer, int size = 1024);
+  static bool IsValidMetaFileRecord(uint8_t* buffer, const wchar_t* name, int size = 1024);
+  static bool IsValidMFTFileRecord(uint8_t* buffer, int size = 1024);
+  static bool IsValidMFTMirrFileRecord(uint8_t* buffer, int size = 1024);
+  static bool IsValidLogFileRecord(uint8_t* buffer, int size = 1024);
+  static bool IsValidVolumeFileRecord(uint8_t* buffer, int size = 1024);
+  static bool IsValidAttrDefFileRecord(uint8_t* buffer, int size = 1024);
+  static bool IsValidUpCaseFileRecord(uint8_t* buffer, int size = 1024);
+  static bool IsValidBitmapFileRecord(uint8_t* buffer, int size = 1024);
+  static bool IsValidFolderFileRecordHavingIndexAllocation(uint8_t* buffer, int size = 1024);
 };

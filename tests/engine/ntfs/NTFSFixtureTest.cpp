@@ -3,10 +3,10 @@
 // and every item of the manifest against its original file.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <map>
 #include <sstream>
 
+#include "NtfsFixtures.h"
 #include "NtfsImageCheck.h"
 #include "NtfsPeers.h"
 #include "ntfs/NTFSDBR.h"
@@ -23,51 +23,10 @@ using Bytes = std::vector<uint8_t>;
 
 const char* const kVariants[] = {"default", "c512", "c65536", "s4096"};
 
-fs::path FixtureDir() {
-  if (const char* dir = std::getenv("CLIPMENDER_NTFS_FIXTURES"); dir && *dir) return dir;
-  return CLIPMENDER_NTFS_FIXTURE_DIR;
-}
+using ntfsfixtures::FixtureDir;
 
-// Builds the images once (the script keeps them while it is unchanged).
-// Answers an empty text when they are ready, else why not.
-std::string EnsureFixtures() {
-  static const std::string state = [] {
-    const auto r = testsupport::RunCommand("bash " + testsupport::ShellQuote(ntfscheck::FixtureScript().string()) +
-                                           " " + testsupport::ShellQuote(FixtureDir().string()) + " 2>&1");
-    if (r.exitCode == 0) return std::string();
-    return (r.exitCode == 77 ? "cannot build the NTFS images here: " : "the NTFS image script failed: ") + r.output;
-  }();
-  return state;
-}
-
-#define REQUIRE_FIXTURES()                                                               \
-  do {                                                                                   \
-    REQUIRE_OR_SKIP(testsupport::HaveFuse(), "needs root and /dev/fuse to fill images"); \
-    const std::string why = EnsureFixtures();                                            \
-    REQUIRE_OR_SKIP(why.empty(), why);                                                   \
-  } while (0)
-
-struct ManifestItem {
-  bool folder;
-  std::string path;
-  std::string original;
-  bool deleted;
-};
-
-std::vector<ManifestItem> Manifest() {
-  std::vector<ManifestItem> items;
-  std::istringstream in(ntfspeers::ReadText(FixtureDir() / "manifest.tsv"));
-  std::string line;
-  while (std::getline(in, line)) {
-    std::vector<std::string> f;
-    std::istringstream fields(line);
-    std::string field;
-    while (std::getline(fields, field, '\t')) f.push_back(field);
-    if (f.size() < 4) continue;
-    items.push_back({f[0] == "d", f[1], f[2], f[3] == "deleted"});
-  }
-  return items;
-}
+using ntfsfixtures::Manifest;
+using ntfsfixtures::ManifestItem;
 
 // One image of the set, with the record number of every path fls lists.
 struct Image {
@@ -112,7 +71,7 @@ Bytes ContentThroughRuns(const Image& img, const CNTFSFileRecord& record) {
 
 class NtfsFixture : public testing::TestWithParam<const char*> {
  protected:
-  void SetUp() override { REQUIRE_FIXTURES(); }
+  void SetUp() override { REQUIRE_NTFS_FIXTURES(); }
 };
 
 TEST_P(NtfsFixture, EveryRecordMatchesThePeers) {

@@ -180,6 +180,9 @@ Istat ParseIstat(const std::string& text) {
           a.name = After(line, "Name: ");
           a.name = a.name.substr(0, a.name.find("   "));
           a.resident = line.find("Non-Resident") == std::string::npos;
+          a.compressed = line.find(", Compressed") != std::string::npos;
+          a.encrypted = line.find(", Encrypted") != std::string::npos;
+          a.sparse = line.find(", Sparse") != std::string::npos;
           if (line.find("size: ") != std::string::npos) a.size = Number(After(line, "size: "));
           if (line.find("init_size: ") != std::string::npos) a.initSize = Number(After(line, "init_size: "));
           r.attributes.push_back(a);
@@ -225,6 +228,8 @@ Ntfsinfo ParseNtfsinfo(const std::string& text) {
       std::istringstream in(line);
       std::string vcn, lcn, length;
       if (StartsWith(line, "\t\t\t") && (in >> vcn >> lcn >> length)) {
+        // Pieces of a run list that other records map.
+        if (lcn == "<RL_NOT_MAPPED>") continue;
         NtfsinfoRun run;
         run.vcn = Number(vcn);
         run.lcn = lcn == "<HOLE>" ? -1 : Number(lcn);

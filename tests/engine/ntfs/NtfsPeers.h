@@ -42,6 +42,7 @@ struct IstatAttribute {
   uint32_t id = 0;
   std::string name;  // "N/A" when unnamed
   bool resident = false;
+  bool compressed = false, encrypted = false, sparse = false;
   int64_t size = 0;
   int64_t initSize = -1;
   std::vector<int64_t> clusters;  // non-resident: one per cluster, 0 for a hole

@@ -1,13 +1,23 @@
 // Feeds arbitrary bytes to the boot-sector test, the FILE record test and
-// view, every attribute reader and the run-list decoder. Any read outside the
-// input shows up under AddressSanitizer; a view that does not hand its buffer
-// back unchanged aborts.
+// view, every attribute reader and the run-list decoder, the index and log
+// page tests, the metafile tests, the search records and the properties
+// built from a lone record. Any read outside the input shows up under
+// AddressSanitizer; a test that does not hand its buffer back unchanged
+// aborts.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "ntfs/IndexRecord.h"
+#include "ntfs/MetaFileRecordTypeAnalyzer.h"
 #include "ntfs/NTFSDBR.h"
+#include "ntfs/NTFSFileNode.h"
+#include "ntfs/NTFSFileProperties.h"
+#include "ntfs/NTFSFilePropertiesBuilder.h"
+#include "ntfs/NTFSMultiFileRecord.h"
+#include "ntfs/NTFSSearchInfo.h"
+#include "ntfs/RCRDRecord.h"
 #include "ntfs/NTFSFileRecord.h"
 #include "ntfs/NTFSFileRecordAnalyzer.h"
 #include "ntfs/NTFSFileRecordAttribute.h"
@@ -57,6 +67,57 @@ void ReadAttribute(const uint8_t* attr, int left) {
       }
     }
   }
+}
+
+// The page tests on the input as an index page and as a log page.
+void Pages(std::vector<uint8_t>& buffer) {
+  const std::vector<uint8_t> before = buffer;
+  const int n = static_cast<int>(buffer.size());
+  Use(CStandardIndexHeader::IsValid(buffer.data(), n));
+  Use(CIndexRecord::IsValid(buffer.data(), n));
+  Use(static_cast<uint64_t>(CIndexRecord::GetParentFileReference(buffer.data(), n)));
+  Use(CRCRDRecord::IsValid(buffer.data(), n) + CRCRDRecord::IsValidRCRDRecordFirstSector(buffer.data(), n));
+  if (buffer != before) std::abort();
+  if (CIndexRecord::UnfixupIndexRecord(buffer.data(), n)) {
+    Use(CIndexRecord::CheckIndexEntries(buffer.data(), n));
+    CIndexRecord::FixupIndexRecord(buffer.data(), n);
+    if (buffer != before) std::abort();
+  }
+  if (CRCRDRecord::Unfixup(buffer.data(), n)) buffer = before;
+}
+
+// What a scan keeps of a lone record: search records, properties, a node
+// and the runs it unpacks.
+void Properties(std::vector<uint8_t>& buffer) {
+  const std::vector<uint8_t> before = buffer;
+  const int n = static_cast<int>(buffer.size());
+  Use(CNTFSFileRecordAnalyzer::GetMetaFileRecordIndex(buffer.data(), n));
+  Use(CNTFSFileRecordAnalyzer::IsValidFolderFileRecordHavingIndexAllocation(buffer.data(), n));
+  Use(CIsMetaFileRecord::IsMetaFileRecord(buffer.data(), n));
+  CCommonFileRecordInfo common;
+  Use(common.InitFromBuffer(buffer.data(), n, 1));
+  CMetaFileInfo meta;
+  Use(meta.InitFromBuffer(buffer.data(), n, 1) ? static_cast<uint64_t>(meta.GetFirstClusterNO()) : 0);
+  CMFTInfo mft;
+  Use(mft.InitFromBuffer(buffer.data(), n, 1, 512) ? mft.GetSectorsPerCluster() : 0);
+  if (buffer != before) std::abort();
+
+  CNTFSMultiFileRecord set(buffer.data(), static_cast<uint32_t>(n), 64, nullptr, nullptr);
+  int64_t parent = 0;
+  CNTFSFileProperties* properties = CNTFSFilePropertiesBuilder::BuildFileProperties(64, set, 4096, &parent);
+  if (properties == nullptr) return;
+  CNTFSFileNode node;
+  node.SetFileProperties(properties);
+  const char* name = node.GetFileName();
+  if (name == nullptr || std::strlen(name) != static_cast<size_t>(properties->GetFileNameLength())) std::abort();
+  Use(node.GetFileSize() + node.GetAttribute() + node.IsDirectory() + node.IsDeleted() + node.IsCompressed());
+  if (IDataRunList* runs = node.GetDataRunList()) {
+    for (const DataRun* run = runs->GetFirst(); run != nullptr; run = runs->GetNext()) {
+      Use(static_cast<uint64_t>(run->start + run->length));
+    }
+  }
+  node.FilterFileNameByDot();
+  CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(properties, 8);
 }
 
 }  // namespace
@@ -118,5 +179,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CNTFSFileRecord::FixupFileRecord(buffer.data(), n);
     if (buffer != before) std::abort();
   }
+  Pages(buffer);
+  Properties(buffer);
+  if (buffer != before) std::abort();
   return 0;
 }

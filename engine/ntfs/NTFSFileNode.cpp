@@ -1,0 +1,66 @@
+#include "ntfs/NTFSFileNode.h"
+
+#include <new>
+#include <string>
+
+#include "copyout/CCompressFileReader.h"
+#include "ntfs/NTFSFileProperties.h"
+
+CNTFSFileNode::CNTFSFileNode(const CNTFSFileNode& other)
+    : CFileNode(other),
+      m_properties(other.m_properties != nullptr ? other.m_properties->Clone() : nullptr),
+      m_info(other.m_info),
+      m_metadataStart(other.m_metadataStart) {}
+
+CNTFSFileNode::~CNTFSFileNode() { delete m_properties; }
+
+const char* CNTFSFileNode::GetFileName() { return m_properties != nullptr ? m_properties->GetFileName() : nullptr; }
+uint64_t CNTFSFileNode::GetFileSize() { return m_properties != nullptr ? m_properties->GetFileSize() : 0; }
+uint32_t CNTFSFileNode::GetAttribute() { return m_properties != nullptr ? m_properties->GetAttribute() : 0; }
+uint64_t CNTFSFileNode::GetCreationTime() { return m_properties != nullptr ? m_properties->GetCreationTime() : 0; }
+uint64_t CNTFSFileNode::GetModificationTime() {
+  return m_properties != nullptr ? m_properties->GetModificationTime() : 0;
+}
+uint64_t CNTFSFileNode::GetLastAccessTime() {
+  return m_properties != nullptr ? m_properties->GetLastAccessTime() : 0;
+}
+int CNTFSFileNode::IsDirectory() { return (GetAttribute() & CNTFSFileProperties::kDirectory) != 0 ? 1 : 0; }
+int CNTFSFileNode::IsDeleted() {
+  return m_properties != nullptr && (m_properties->GetState() & CNTFSFileProperties::kStateDeleted) != 0 ? 1 : 0;
+}
+_tagSearcherType CNTFSFileNode::GetSearcheType() const { return SEARCHER_TYPE_NTFS; }
+
+IFileNode* CNTFSFileNode::Clone() { return new (std::nothrow) CNTFSFileNode(*this); }
+
+void CNTFSFileNode::MarkDeleted() {
+  if (m_properties != nullptr) m_properties->SetState(m_properties->GetState() | CNTFSFileProperties::kStateDeleted);
+}
+
+IFileReader* CNTFSFileNode::CreateCompressFileReader(void*) { return new (std::nothrow) CCompressFileReader(); }
+
+int CNTFSFileNode::IsCompressed() const {
+  return m_properties != nullptr && (m_properties->GetAttribute() & CNTFSFileProperties::kCompressed) != 0 ? 1 : 0;
+}
+
+void CNTFSFileNode::FilterFileNameByDot() {
+  const char* name = GetFileName();
+  if (name == nullptr) return;
+  const std::string filtered = CFileNode::FilterFileNameByDot(std::string(name));
+  m_properties->SetFileName(filtered.c_str());
+}
+
+void CNTFSFileNode::SetFileProperties(IFileProperties* properties) {
+  if (properties != m_properties) delete m_properties;
+  m_properties = properties;
+  SetCurrentNodeID(0);
+  SetParentNodeID(5);
+  if (auto* ntfs = dynamic_cast<CNTFSFileProperties*>(properties)) {
+    SetMetadataStartPosition(ntfs->GetFileRecordStartSector());
+  }
+  SetDataRunList(properties != nullptr ? properties->GetDataRunList() : nullptr);
+}
+
+void CNTFSFileNode::SetMetadataStartPosition(int64_t sector) {
+  m_metadataStart = sector;
+  SetMetaDataSector(sector);
+}

@@ -1,0 +1,104 @@
+// What the NTFS scanner knows about one found file: name, size, attribute
+// bits, times, state and packed data runs, as read from its FILE records.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "FileProperties.h"
+#include "ntfs/CompressedDataRunList.h"
+#include "ntfs/NTFSMultiFileRecord.h"
+
+// The plain record properties are made from. Init takes over `name` (made
+// with new[]) and `dataRuns`.
+struct CNTFSFilePropertiesStruct {
+  char* name = nullptr;  // UTF-8, zero-terminated
+  uint16_t nameLength = 0;  // strlen
+  int64_t size = 0;         // bytes
+  uint16_t attribute = 0;
+  int64_t creationTime = 0;
+  int64_t modificationTime = 0;
+  int64_t lastAccessTime = 0;
+  uint8_t state = 0;
+  int64_t fileRecordStartSector = 0;  // device sector of the FILE record
+  CCompressedDataRunList* dataRuns = nullptr;
+  int64_t mainFileRecordNumber = 0;
+};
+
+class CNTFSFileProperties : public IFileProperties {
+ public:
+  // Attribute bits: those of the file attribute word, except that encrypted
+  // is 0x40 here.
+  static constexpr uint16_t kReadOnly = 0x01;
+  static constexpr uint16_t kHidden = 0x02;
+  static constexpr uint16_t kSystem = 0x04;
+  static constexpr uint16_t kDirectory = 0x10;
+  static constexpr uint16_t kArchive = 0x20;
+  static constexpr uint16_t kEncrypted = 0x40;
+  static constexpr uint16_t kCompressed = 0x0800;
+  // State bit 0: the record is not in use.
+  static constexpr uint16_t kStateDeleted = 0x01;
+
+  // A new empty object (no name, no runs); the caller owns it.
+  static CNTFSFileProperties* Create();
+  static void Destory(CNTFSFileProperties* properties);
+  ~CNTFSFileProperties() override = default;
+  CNTFSFileProperties& operator=(const CNTFSFileProperties&) = delete;
+
+  // Takes every field of `s`, and ownership of its name and packed runs
+  // (replacing and freeing what the object had).
+  void Init(const CNTFSFilePropertiesStruct& s);
+
+  int GetFileNameLength() override { return m_nameLength; }
+  // Keeps a copy of `name` (null is ignored); the length then counts the
+  // terminating zero.
+  void SetFileName(const char* name) override;
+  const char* GetFileName() override { return m_name.get(); }
+  // A size below 0 (unknown) reads as 0.
+  uint64_t GetFileSize() override { return m_size < 0 ? 0 : static_cast<uint64_t>(m_size); }
+  uint32_t GetAttribute() override { return m_attribute; }
+  std::string GetRawFileCreateTime() override { return {}; }
+  uint64_t GetCreationTime() override { return static_cast<uint64_t>(m_creationTime); }
+  uint64_t GetModificationTime() override { return static_cast<uint64_t>(m_modificationTime); }
+  uint64_t GetLastAccessTime() override { return static_cast<uint64_t>(m_lastAccessTime); }
+  uint16_t GetState() override { return m_state; }
+  void SetState(uint16_t state) override { m_state = state; }
+  // A new list unpacked from the packed runs each call (null when there are
+  // none); the caller owns it and gives it back with Release.
+  IDataRunList* GetDataRunList() override;
+  // A copy with its own name, packed runs and extension list.
+  IFileProperties* Clone() override;
+
+  int64_t GetSize() const { return m_size; }
+  void SetFileSize(int64_t size) { m_size = size; }
+  void SetAttribute(uint16_t attribute) { m_attribute = attribute; }
+  // Packs `list` in place of the runs kept so far; null is ignored.
+  void SetDataRunList(IDataRunList* list);
+  const CCompressedDataRunList* GetCompressedDataRunList() const { return m_dataRuns.get(); }
+  int64_t GetFileRecordStartSector() const { return m_fileRecordStartSector; }
+  void SetFileRecordStartSector(int64_t sector) { m_fileRecordStartSector = sector; }
+  int64_t GetFileRecordIndex() const { return m_fileRecordIndex; }
+  // The extension records the file's runs came from (may be null).
+  const CExtendFileRecordInfoList* GetExtendFileRecordInfoList() const { return m_extensions.get(); }
+  void SetExtendFileRecordInfoList(std::unique_ptr<CExtendFileRecordInfoList> list) {
+    m_extensions = std::move(list);
+  }
+
+ private:
+  CNTFSFileProperties() = default;
+  CNTFSFileProperties(const CNTFSFileProperties& other);
+
+  std::unique_ptr<char[]> m_name;
+  uint16_t m_nameLength = 0;
+  int64_t m_size = 0;
+  uint16_t m_attribute = 0;
+  int64_t m_creationTime = 0;
+  int64_t m_modificationTime = 0;
+  int64_t m_lastAccessTime = 0;
+  uint16_t m_state = 0;
+  int64_t m_fileRecordStartSector = 0;
+  std::unique_ptr<CCompressedDataRunList> m_dataRuns;
+  std::unique_ptr<CExtendFileRecordInfoList> m_extensions;
+  int64_t m_fileRecordIndex = 0;
+};

@@ -1,0 +1,177 @@
+#include "ntfs/NTFSFilePropertiesBuilder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "ntfs/CompressedDataRunList.h"
+#include "ntfs/NTFSDataRunList.h"
+#include "ntfs/NTFSFileProperties.h"
+#include "ntfs/NTFSFileRecord.h"
+#include "ntfs/NTFSFileRecordAnalyzer.h"
+#include "ntfs/NTFSFileRecordAttribute.h"
+#include "ntfs/NTFSMultiFileRecord.h"
+
+namespace {
+
+using Attr = CNTFSFileRecordAttribute;
+using FileName = CNTFSFileRecordFileNameAttribute;
+using StdInfo = CNTFSFileRecordStandardInformationAttribute;
+
+constexpr uint16_t kStandardInformationBits = 0x01 | 0x02 | 0x04 | 0x20;
+
+// The name attributes of the record set whose name lies inside them.
+const uint8_t* FileNameAt(CNTFSMultiFileRecord& record, uint32_t index) {
+  int left = 0;
+  const uint8_t* fn = record.FindAttibute(ntfs_record::kFileName, index, nullptr, nullptr, &left);
+  return fn != nullptr && FileName::IsValid(fn, left) ? fn : nullptr;
+}
+
+// The runs in VCN order as the file lays them out: a cluster that no piece
+// covers becomes part of a hole, a cluster two pieces claim keeps the first.
+void LayOut(CNTFSDataRunList& pieces, CNoneResidentNTFSDataRunList& out, int64_t& clusters) {
+  pieces.Sort();
+  int64_t next = 0;
+  clusters = 0;
+  for (const CDataRun& piece : pieces.GetRuns()) {
+    int64_t vcn = piece.VCN;
+    int64_t lcn = piece.LCN;
+    int64_t length = piece.Length;
+    if (vcn < next) {  // overlaps what earlier pieces gave
+      const int64_t skip = next - vcn;
+      if (skip >= length) continue;
+      length -= skip;
+      vcn = next;
+      if (lcn >= 0) lcn += skip;
+    }
+    if (vcn > next) {
+      out.AddDataRun(DataRun{-1, vcn - next});
+      clusters += vcn - next;
+    }
+    out.AddDataRun(DataRun{lcn < 0 ? -1 : lcn, length});
+    clusters += length;
+    next = vcn + length;  // the decoder keeps every VCN end inside 64 bits
+  }
+}
+
+}  // namespace
+
+CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t recordStartSector,
+                                                                     CNTFSMultiFileRecord& record,
+                                                                     int64_t bytesPerCluster, int64_t* parent) {
+  if (!record.IsValid()) return nullptr;
+  CNTFSFilePropertiesStruct s;
+
+  // The name.
+  const uint8_t* first = FileNameAt(record, 0);
+  const uint8_t* second = FileNameAt(record, 1);
+  const uint8_t* chosen =
+      second != nullptr && FileName::GetFileNameNamespaceType(second) == FileName::kWin32 ? second : first;
+  if (chosen == nullptr) return nullptr;
+  int64_t parentNumber;
+  if (second != nullptr && FileName::GetFileRecordNumberofParentDirectory(second) >= 5) {
+    parentNumber = static_cast<int64_t>(FileName::GetFileRecordNumberofParentDirectory(second));
+  } else if (first != nullptr && FileName::GetFileRecordNumberofParentDirectory(first) >= 5) {
+    parentNumber = static_cast<int64_t>(FileName::GetFileRecordNumberofParentDirectory(first));
+  } else {
+    parentNumber = static_cast<int64_t>(FileName::GetFileRecordNumberofParentDirectory(chosen));
+  }
+  if (parent != nullptr) *parent = parentNumber;
+  if (FileName::GetFileNameLength(chosen) == 0) return nullptr;
+  uint16_t attribute = FileName::IsDirectory(chosen) ? CNTFSFileProperties::kDirectory : 0;
+  const std::string name = FileName::GetFileNameUtf8(chosen);
+  int64_t size = FileName::GetFileRealSize(chosen);
+  s.creationTime = static_cast<int64_t>(FileName::GetCreationFileTime(chosen));
+  s.modificationTime = static_cast<int64_t>(FileName::GetModificationFileTime(chosen));
+  s.lastAccessTime = static_cast<int64_t>(FileName::GetLastAccessFileTime(chosen));
+
+  // Times and attribute bits of the file itself.
+  int left = 0;
+  if (const uint8_t* si = record.FindAttibute(ntfs_record::kStandardInformation, 0, nullptr, nullptr, &left);
+      si != nullptr && StdInfo::IsValid(si, left)) {
+    s.creationTime = static_cast<int64_t>(StdInfo::GetCreationFileTime(si));
+    s.modificationTime = static_cast<int64_t>(StdInfo::GetModificationFileTime(si));
+    s.lastAccessTime = static_cast<int64_t>(StdInfo::GetLastAccessFileTime(si));
+    attribute |= static_cast<uint16_t>(StdInfo::GetDosFilePermission(si) & kStandardInformationBits);
+  }
+
+  s.fileRecordStartSector = recordStartSector;
+  if (!record.IsinUse()) s.state |= CNTFSFileProperties::kStateDeleted;
+
+  // The data.
+  std::unique_ptr<IDataRunList> runs;
+  CNTFSDataRunList pieces;
+  bool resident = false;
+  for (const CNTFSMultiFileRecord::FoundAttribute& found : record.FindAllAttributes(ntfs_record::kData)) {
+    const uint8_t* data = found.attr;
+    if (Attr::IsNamed(data)) continue;
+    if (Attr::IsCompressed(data)) attribute |= CNTFSFileProperties::kCompressed;
+    if (Attr::IsEncrypted(data)) attribute |= CNTFSFileProperties::kEncrypted;
+    if (Attr::IsResident(data)) {
+      const uint32_t offset = found.offset + Attr::GetOffsetToAttribute(data);
+      runs = std::make_unique<CResidentNTFSDataRunList>(found.recordSector, 1, offset);
+      size = Attr::GetLengthOfAttribute(data);
+      resident = true;
+      break;
+    }
+    int64_t realSize = -1;
+    int64_t startVCN = -1;
+    if (!CNTFSFileRecordAnalyzer::AddDataRunListfromNonResidentAttributeBuffer(data, &realSize, startVCN, pieces)) {
+      continue;
+    }
+    // The piece at VCN 0 carries the stream's size; a $FILE_NAME copy of it
+    // may be stale.
+    if (startVCN == 0 && realSize >= 0) size = realSize;
+  }
+  if (!resident && !pieces.IsEmpty()) {
+    auto list = std::make_unique<CNoneResidentNTFSDataRunList>();
+    int64_t clusters = 0;
+    LayOut(pieces, *list, clusters);
+    if (size < 0) size = 0;
+    if (bytesPerCluster > 0 && bytesPerCluster % 512 == 0) {
+      int64_t capacity;
+      if (!__builtin_mul_overflow(clusters, bytesPerCluster, &capacity)) {
+        if (size > capacity) size = capacity;
+        if (size == 0 && clusters > 0) size = capacity;
+      }
+    }
+    runs = std::move(list);
+  }
+  if (runs != nullptr) s.dataRuns = CCompressedDataRunList::Compress(runs.get());
+  if ((attribute & CNTFSFileProperties::kCompressed) != 0 && (attribute & CNTFSFileProperties::kEncrypted) != 0) {
+    attribute &= static_cast<uint16_t>(~CNTFSFileProperties::kCompressed);
+  }
+
+  s.name = new char[name.size() + 1];
+  std::memcpy(s.name, name.c_str(), name.size() + 1);
+  s.nameLength = static_cast<uint16_t>(std::min<size_t>(std::strlen(s.name), 0xFFFF));
+  s.size = size;
+  s.attribute = attribute;
+  s.mainFileRecordNumber = record.GetMainFileRecordIndex();
+  CNTFSFileProperties* properties = CNTFSFileProperties::Create();
+  properties->Init(s);
+  return properties;
+}
+
+void CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(
+    CNTFSFileProperties* properties, uint8_t sectorsPerCluster) {
+  if (properties == nullptr || properties->GetSize() >= 0) return;
+  const CCompressedDataRunList* packed = properties->GetCompressedDataRunList();
+  if (packed == nullptr || packed->GetResidentOffset() != 0) return;
+  std::unique_ptr<IDataRunList, void (*)(IDataRunList*)> list(packed->Decompress(),
+                                                              [](IDataRunList* l) { l->Release(); });
+  if (list == nullptr) return;
+  int64_t clusters = 0;
+  for (const DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext()) {
+    if (__builtin_add_overflow(clusters, run->length, &clusters)) return;
+  }
+  int64_t size;
+  if (__builtin_mul_overflow(clusters, int64_t{sectorsPerCluster} * 512, &size)) return;
+  properties->SetFileSize(size);
+}
+
+bool CIsMetaFileRecord::IsMetaFileRecord(uint8_t* buffer, int size) {
+  if (buffer == nullptr || size < ntfs_record::kMinRecordSize) return false;
+  return CNTFSFileRecordAnalyzer::IsValidMetaFileRecord(buffer, size);
+}

@@ -1,0 +1,94 @@
+// What the NTFS searches remember of the FILE records they read: where a
+// metafile record lies and what its $DATA runs are (CMetaFileInfo), where the
+// master file table lies (CMFTInfo), and what an ordinary record says about
+// its place in the tree (CCommonFileRecordInfo).
+//
+// Sectors are device sectors; -1 marks a value not found.
+#pragma once
+
+#include <cstdint>
+
+#include "ntfs/NTFSDataRunList.h"
+
+class CNTFSFileRecord;
+class IFileProperties;
+
+class CMetaFileInfo {
+ public:
+  virtual ~CMetaFileInfo() = default;
+
+  // Usable when the record is valid and its unnamed non-resident $DATA gives
+  // at least one run; then keeps the runs, `sector` and the record's
+  // $LogFile sequence number.
+  virtual bool InitFromBuffer(const CNTFSFileRecord& record, int64_t sector);
+  // The same on a raw buffer of `size` bytes, handed back unchanged.
+  bool InitFromBuffer(uint8_t* buffer, int size, int64_t sector);
+
+  int64_t GetSectorAddress() const { return m_sector; }
+  // The LCN of VCN 0; -1 when the runs do not hold it.
+  int64_t GetFirstClusterNO() const;
+  const CNTFSDataRunList& GetDataRunList() const { return m_runs; }
+  // Appends copies of the runs to `out`.
+  void GetNTFSDataRunList(CNTFSDataRunList& out) const;
+  uint64_t GetLogFileSequenceNumber() const { return m_logFileSequenceNumber; }
+  // Same sector, sequence number and runs.
+  bool Equals(const CMetaFileInfo& other) const;
+
+ protected:
+  int64_t m_sector = -1;
+  CNTFSDataRunList m_runs;
+  uint64_t m_logFileSequenceNumber = 0;
+};
+
+class CMFTInfo {
+ public:
+  // Usable when the record's $DATA lets the cluster size be guessed (a
+  // non-zero guess) and gives at least one run. `sectorSize` is the sector
+  // the guess counts in (0: the process-wide NTFS sector size).
+  bool InitFromBuffer(const CNTFSFileRecord& record, int64_t sector, uint32_t sectorSize = 0);
+  bool InitFromBuffer(uint8_t* buffer, int size, int64_t sector, uint32_t sectorSize = 0);
+  // A new usable record whose runs also place VCN 0, or null; the caller
+  // owns it.
+  static CMFTInfo* Build(const CNTFSFileRecord& record, int64_t sector, uint32_t sectorSize = 0);
+
+  int64_t GetSectorAddress() const { return m_sector; }
+  int64_t GetFirstClusterNO() const;
+  const CNTFSDataRunList& GetDataRunList() const { return m_runs; }
+  void GetNTFSDataRunList(CNTFSDataRunList& out) const;
+  uint8_t GetSectorsPerFileRecord() const { return m_sectorsPerFileRecord; }
+  void SetSectorsPerFileRecord(uint8_t sectors) { m_sectorsPerFileRecord = sectors; }
+  uint8_t GetSectorsPerCluster() const { return m_sectorsPerCluster; }
+
+ private:
+  int64_t m_sector = -1;
+  CNTFSDataRunList m_runs;
+  uint8_t m_sectorsPerFileRecord = 2;
+  uint8_t m_sectorsPerCluster = 0;
+};
+
+class CCommonFileRecordInfo {
+ public:
+  // Always usable for a valid record: the directory flag and own number from
+  // the header (when it carries one), the parent from the second $FILE_NAME
+  // when it is 5 or more, else from the first when it is, else -1.
+  bool InitFromBuffer(const CNTFSFileRecord& record, int64_t sector);
+  bool InitFromBuffer(uint8_t* buffer, int size, int64_t sector);
+
+  bool IsDirectory() const { return m_directory != 0; }
+  int64_t GetSectorAddress() const { return m_sector; }
+  int64_t GetFileRecordNumberofParentDirectory() const { return m_parent; }
+  void SetFileRecordNumberofParentDirectory(int64_t number) { m_parent = number; }
+  int64_t GetMFTFileRecordNumber() const { return m_number; }
+  void SetMFTFileRecordNumber(int64_t number) { m_number = number; }
+  // The properties built from the record until a node takes them over; not
+  // owned.
+  void SetNTFSFileProperties(IFileProperties* properties) { m_properties = properties; }
+  IFileProperties* GetNTFSFileProperties() const { return m_properties; }
+
+ private:
+  uint32_t m_directory = 0;
+  int64_t m_sector = -1;
+  int64_t m_parent = -1;
+  IFileProperties* m_properties = nullptr;
+  int64_t m_number = -1;
+};

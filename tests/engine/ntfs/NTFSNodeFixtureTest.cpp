@@ -1,0 +1,678 @@
+// Nodes of the NTFS images filled through ntfs-3g (make-ntfs-images.sh),
+// read through an image device the way a scan reads them: every base record
+// against istat, fls and ntfsinfo; the file with an attribute list and the
+// reuse of its extension records; the index pages of a folder of 200 files;
+// the metafile records; and the log record pages of the $LogFile generator.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+
+#include "NtfsFixtures.h"
+#include "NtfsImageCheck.h"
+#include "NtfsPeers.h"
+#include "SearchedPartitionInfo.h"
+#include "copyout/CCompressFileReader.h"
+#include "copyout/CFileReader.h"
+#include "device/DiskDevice.h"
+#include "engine/ntfs_logfile/LogFileScenario.h"
+#include "ntfs/IndexRecord.h"
+#include "ntfs/NTFSBytes.h"
+#include "ntfs/MetaFileRecordTypeAnalyzer.h"
+#include "ntfs/NTFSFileNode.h"
+#include "ntfs/NTFSFileProperties.h"
+#include "ntfs/NTFSFilePropertiesBuilder.h"
+#include "ntfs/NTFSFileRecord.h"
+#include "ntfs/NTFSFileRecordAnalyzer.h"
+#include "ntfs/NTFSFileRecordAttribute.h"
+#include "ntfs/NTFSMultiFileRecord.h"
+#include "ntfs/NTFSSearchInfo.h"
+#include "ntfs/RCRDRecord.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace ntfspeers;
+using ntfsfixtures::FixtureDir;
+using Bytes = std::vector<uint8_t>;
+
+const char* const kVariants[] = {"default", "c512", "c65536", "s4096"};
+
+// An image opened as a volume device, with its MFT found from record 0 as a
+// scan finds it: the runs in record 0, and those in its extension records
+// when the table grew fragmented enough to need an attribute list.
+struct Volume {
+  std::string name;
+  fs::path image, prefix;
+  Fsstat fsstat;
+  std::unique_ptr<CVolumeDevice> device;
+  CMFTInfo mft;  // from record 0 alone
+  CNTFSDataRunList mftRuns;  // every piece
+  uint8_t spc = 0;  // device sectors per cluster
+  uint8_t spr = 0;  // device sectors per FILE record
+  std::map<std::string, uint64_t> paths;  // fls path -> record
+
+  explicit Volume(const std::string& variant) : name(variant) {
+    image = FixtureDir() / (variant + ".img");
+    prefix = FixtureDir() / variant;
+    fsstat = ParseFsstat(ReadText(prefix.string() + ".fsstat"));
+    spc = static_cast<uint8_t>(fsstat.clusterSize / 512);
+    spr = static_cast<uint8_t>(fsstat.recordSize / 512);
+    device = std::make_unique<CVolumeDevice>(image.c_str());
+    EXPECT_EQ(device->Open(), 1);
+    Bytes zero = ntfscheck::ReadRecord(prefix, 0);
+    const int64_t zeroSector = fsstat.mftCluster * spc;
+    EXPECT_TRUE(mft.InitFromBuffer(zero.data(), static_cast<int>(zero.size()), zeroSector, 512));
+    auto extensions = CNTFSMultiFileRecord::InitExtendFileRecord(zero.data(), static_cast<uint32_t>(zero.size()),
+                                                                 zeroSector, spc, 0, *device,
+                                                                 &mft.GetDataRunList(), spr);
+    CNTFSMultiFileRecord set(zero.data(), static_cast<uint32_t>(zero.size()), zeroSector, device.get(),
+                             extensions.get());
+    for (const auto& piece : set.FindAllAttributes(0x80)) {
+      int64_t startVCN = 0;
+      if (!CNTFSFileRecordAttribute::IsResident(piece.attr) && !CNTFSFileRecordAttribute::IsNamed(piece.attr)) {
+        EXPECT_TRUE(
+            CNTFSFileRecordAnalyzer::AddDataRunListfromNonResidentAttributeBuffer(piece.attr, nullptr, startVCN, mftRuns));
+      }
+    }
+    mftRuns.Sort();
+    for (const auto& p : ntfscheck::ReadPaths(prefix)) paths[p.path] = p.record;
+  }
+  ~Volume() {
+    device->Close();
+    EXPECT_EQ(testsupport::Sha256(image) + "\n", ReadText(prefix.string() + ".sha256")) << "the image changed";
+  }
+
+  int64_t RecordSector(int64_t n) const {
+    return CNTFSMultiFileRecord::GetFileRecordStartSectorfromMFTNumber(n, spc, 0, &mftRuns, spr);
+  }
+  // Record n as the device gives it.
+  Bytes Record(int64_t n) const {
+    Bytes buffer(fsstat.recordSize);
+    const int64_t sector = RecordSector(n);
+    if (sector < 0 || device->ReadSector(buffer.data(), sector, spr) == 0) return {};
+    return buffer;
+  }
+  std::unique_ptr<CExtendFileRecordInfoList> Extensions(const Bytes& record, int64_t n) const {
+    return CNTFSMultiFileRecord::InitExtendFileRecord(record.data(), static_cast<uint32_t>(record.size()),
+                                                      RecordSector(n), spc, 0, *device, &mftRuns, spr);
+  }
+  // The node a scan makes of record n; null when the builder refuses it.
+  std::unique_ptr<CNTFSFileNode> Node(int64_t n) const {
+    const Bytes record = Record(n);
+    auto extensions = Extensions(record, n);
+    CNTFSMultiFileRecord set(record.data(), static_cast<uint32_t>(record.size()), RecordSector(n), device.get(),
+                             extensions.get());
+    int64_t parent = -1;
+    CNTFSFileProperties* properties =
+        CNTFSFilePropertiesBuilder::BuildFileProperties(RecordSector(n), set, fsstat.clusterSize, &parent);
+    if (properties == nullptr) return nullptr;
+    properties->SetExtendFileRecordInfoList(std::move(extensions));
+    auto node = std::make_unique<CNTFSFileNode>();
+    node->SetFileProperties(properties);
+    node->SetCurrentNodeID(n);
+    node->SetParentNodeID(parent);
+    return node;
+  }
+  CSearchedPartitionInfo Partition() const {
+    CSearchedPartitionInfo partition(512);
+    partition.SetSectorsperCluster(spc);
+    partition.SetFirstDataSector(0);
+    return partition;
+  }
+};
+
+std::vector<std::pair<int64_t, int64_t>> RunsOf(IDataRunList* list) {
+  std::vector<std::pair<int64_t, int64_t>> out;
+  if (list == nullptr) return out;
+  for (const DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext()) {
+    out.emplace_back(run->start, run->length);
+  }
+  return out;
+}
+
+// One entry per cluster, 0 for a hole, as istat lists them.
+std::vector<int64_t> ClustersOf(IDataRunList* list) {
+  std::vector<int64_t> clusters;
+  for (const auto& [start, length] : RunsOf(list)) {
+    for (int64_t i = 0; i < length; ++i) clusters.push_back(start < 0 ? 0 : start + i);
+  }
+  return clusters;
+}
+
+// istat lists clusters past the initialised size as 0: compare only up to it.
+void ExpectClustersAsIstat(std::vector<int64_t> ours, const IstatAttribute& expected, uint32_t clusterBytes) {
+  std::vector<int64_t> listed = expected.clusters;
+  const size_t initialised = static_cast<size_t>((expected.initSize + clusterBytes - 1) / clusterBytes);
+  listed.resize(std::min(listed.size(), initialised));
+  ASSERT_GE(ours.size(), listed.size());
+  ours.resize(listed.size());
+  EXPECT_EQ(ours, listed);
+}
+
+const IstatAttribute* UnnamedData(const Istat& istat) {
+  for (const IstatAttribute& a : istat.attributes) {
+    if (a.type == 0x80 && a.name == "N/A") return &a;
+  }
+  return nullptr;
+}
+
+// The runs ntfsinfo gives for the unnamed $DATA, over every piece in VCN order.
+std::vector<std::pair<int64_t, int64_t>> NtfsinfoRuns(const Ntfsinfo& info) {
+  std::vector<NtfsinfoRun> runs;
+  for (const NtfsinfoAttribute& a : info.attributes) {
+    if (a.type == 0x80 && a.name.empty() && !a.resident) runs.insert(runs.end(), a.runs.begin(), a.runs.end());
+  }
+  std::stable_sort(runs.begin(), runs.end(), [](const auto& a, const auto& b) { return a.vcn < b.vcn; });
+  std::vector<std::pair<int64_t, int64_t>> out;
+  for (const NtfsinfoRun& r : runs) out.emplace_back(r.lcn, r.length);
+  return out;
+}
+
+// A file's bytes read through its node by the engine's file readers.
+Bytes ReadThroughNode(Volume& v, CNTFSFileNode& node) {
+  CSearchedPartitionInfo partition = v.Partition();
+  std::unique_ptr<CFileReader> reader(node.IsCompressed() ? new CCompressFileReader() : new CFileReader());
+  if (reader->Open(v.device.get(), &node, &partition) == 0) return {};
+  Bytes out(node.GetFileSize());
+  size_t done = 0;
+  while (done < out.size()) {
+    const unsigned chunk = static_cast<unsigned>(std::min<size_t>(out.size() - done, 1 << 20));
+    const unsigned got = reader->ReadData(static_cast<long long>(done), reinterpret_cast<char*>(out.data() + done), chunk);
+    if (got == 0) break;
+    done += got;
+  }
+  out.resize(done);
+  return out;
+}
+
+class NtfsNodes : public testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override { REQUIRE_NTFS_FIXTURES(); }
+};
+
+// ---- every base record ------------------------------------------------------
+
+TEST_P(NtfsNodes, EveryBaseRecordBecomesTheNodeThePeersDescribe) {
+  Volume v(GetParam());
+  const uint64_t records = fs::file_size(v.prefix.string() + ".mft") / v.fsstat.recordSize;
+  // Which record each fls path names, and its parent folder's record.
+  std::map<uint64_t, std::set<std::pair<std::string, uint64_t>>> listed;
+  for (const auto& [path, record] : v.paths) {
+    if (path.rfind("$OrphanFiles", 0) == 0) continue;
+    const size_t slash = path.rfind('/');
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    const uint64_t parent = slash == std::string::npos ? 5 : v.paths.at(path.substr(0, slash));
+    listed[record].insert({base, parent});
+  }
+  int nodes = 0, withRuns = 0, resident = 0, fromPaths = 0;
+  for (uint64_t n = 0; n < records; ++n) {
+    const fs::path istatPath = v.prefix.string() + ".istat/" + std::to_string(n);
+    if (!fs::exists(istatPath)) continue;
+    const Istat istat = ParseIstat(ReadText(istatPath));
+    if (istat.baseRecord.has_value()) continue;
+    SCOPED_TRACE("record " + std::to_string(n));
+    const fs::path infoPath = v.prefix.string() + ".ntfsinfo/" + std::to_string(n);
+    const bool haveInfo = fs::exists(infoPath);
+    const Ntfsinfo info = haveInfo ? ParseNtfsinfo(ReadText(infoPath)) : Ntfsinfo();
+    ASSERT_EQ(v.Record(static_cast<int64_t>(n)), ntfscheck::ReadRecord(v.prefix, n));
+
+    std::unique_ptr<CNTFSFileNode> node = v.Node(static_cast<int64_t>(n));
+    if (istat.names.empty()) {
+      EXPECT_EQ(node, nullptr) << "a record without a name makes no node";
+      continue;
+    }
+    ASSERT_NE(node, nullptr);
+    ++nodes;
+
+    // The name shown is the long one: a short (DOS) name beside it is not.
+    size_t chosen = 0;
+    std::vector<std::string> namespaces;
+    for (const NtfsinfoAttribute& a : info.attributes) {
+      if (a.type == 0x30) namespaces.push_back(a.namespaceName);
+    }
+    if (istat.names.size() > 1 && namespaces.size() == istat.names.size() && namespaces[0] == "DOS") chosen = 1;
+    const IstatName& name = istat.names[chosen];
+    EXPECT_EQ(std::string(node->GetFileName()), name.name);
+    EXPECT_EQ(node->GetParentNodeID(), static_cast<int64_t>(name.parent));
+    if (listed.count(n) != 0) {
+      EXPECT_EQ(listed[n].count({name.name, name.parent}), 1u) << "fls does not list " << name.name;
+      ++fromPaths;
+    }
+
+    EXPECT_EQ(node->IsDeleted(), istat.allocated ? 0 : 1);
+    EXPECT_EQ(node->IsDirectory(), istat.directory ? 1 : 0);
+    EXPECT_EQ(node->GetCreationTime(), istat.siCreated);
+    EXPECT_EQ(node->GetModificationTime(), istat.siModified);
+    EXPECT_EQ(node->GetLastAccessTime(), istat.siAccessed);
+    const IstatAttribute* data = UnnamedData(istat);
+    uint32_t attribute = (istat.directory ? 0x10 : 0) | (istat.siFlags & 0x27);
+    if (data != nullptr && data->compressed) attribute |= 0x800;
+    if (data != nullptr && data->encrypted) attribute = (attribute & ~0x800u) | 0x40;
+    EXPECT_EQ(node->GetAttribute(), attribute);
+    EXPECT_EQ(node->IsCompressed(), data != nullptr && data->compressed ? 1 : 0);
+    EXPECT_EQ(node->GetMetadataStartPosition(), v.RecordSector(static_cast<int64_t>(n)));
+
+    IDataRunList* runs = node->GetDataRunList();
+    if (data == nullptr) {
+      EXPECT_EQ(node->GetFileSize(), static_cast<uint64_t>(name.realSize));
+      EXPECT_EQ(runs, nullptr);
+      continue;
+    }
+    EXPECT_EQ(node->GetFileSize(), static_cast<uint64_t>(data->size));
+    ASSERT_NE(runs, nullptr);
+    if (data->resident) {
+      ++resident;
+      // {the record's sector, 1}, and the offset of the content in it.
+      EXPECT_EQ(runs->IsResident(), 1);
+      EXPECT_EQ(RunsOf(runs), (std::vector<std::pair<int64_t, int64_t>>{{v.RecordSector(static_cast<int64_t>(n)), 1}}));
+      Bytes record = ntfscheck::ReadRecord(v.prefix, n);
+      CNTFSFileRecord view(record.data(), static_cast<int>(record.size()), 0);
+      const uint8_t* attr = view.FindAttibute(0x80, 0);
+      ASSERT_NE(attr, nullptr);
+      EXPECT_EQ(runs->GetOffset(), (attr - view.GetBuffer()) + CNTFSFileRecordAttribute::GetOffsetToAttribute(attr));
+      continue;
+    }
+    ++withRuns;
+    EXPECT_EQ(runs->IsResident(), 0);
+    ExpectClustersAsIstat(ClustersOf(runs), *data, v.fsstat.clusterSize);
+    if (haveInfo) {
+      EXPECT_EQ(RunsOf(runs), NtfsinfoRuns(info));
+    }
+  }
+  EXPECT_GT(nodes, 240);
+  EXPECT_GT(fromPaths, 230);
+  EXPECT_GE(withRuns, 8);
+  EXPECT_GE(resident, 200);
+}
+
+TEST_P(NtfsNodes, ManifestFilesReadBackThroughTheirNodes) {
+  Volume v(GetParam());
+  int read = 0;
+  for (const ntfsfixtures::ManifestItem& item : ntfsfixtures::Manifest()) {
+    if (item.folder) continue;
+    SCOPED_TRACE(item.path);
+    ASSERT_EQ(v.paths.count(item.path), 1u);
+    std::unique_ptr<CNTFSFileNode> node = v.Node(static_cast<int64_t>(v.paths.at(item.path)));
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(node->IsDeleted(), item.deleted ? 1 : 0);
+    const Bytes original = testsupport::ReadFile(FixtureDir() / "originals" / item.original);
+    EXPECT_EQ(node->GetFileSize(), original.size());
+    IDataRunList* runs = node->GetDataRunList();
+    ASSERT_NE(runs, nullptr);
+    Bytes content;
+    if (runs->IsResident()) {
+      // The content sits in the record at the list's sector, at the list's
+      // offset once the record's update sequence is undone.
+      const DataRun* run = runs->GetFirst();
+      Bytes record(v.fsstat.recordSize);
+      ASSERT_NE(v.device->ReadSector(record.data(), run->start, v.spr), 0);
+      CNTFSFileRecord view(record.data(), static_cast<int>(record.size()), 0);
+      ASSERT_TRUE(view.IsUpdateSequenceUndone());
+      ASSERT_LE(runs->GetOffset() + node->GetFileSize(), record.size());
+      content.assign(record.begin() + runs->GetOffset(), record.begin() + runs->GetOffset() + node->GetFileSize());
+    } else {
+      content = ReadThroughNode(v, *node);
+    }
+    EXPECT_TRUE(content == original) << "content differs from " << item.original;
+    ++read;
+  }
+  EXPECT_GT(read, 200);
+}
+
+TEST_P(NtfsNodes, SearchRecordsOfEveryBaseRecordMatchThePeers) {
+  Volume v(GetParam());
+  // The MFT found from record 0: its runs and the cluster size they tell.
+  const Istat mftIstat = ParseIstat(ReadText(v.prefix.string() + ".istat/0"));
+  ASSERT_NE(UnnamedData(mftIstat), nullptr);
+  CNoneResidentNTFSDataRunList mftRuns;
+  for (const CDataRun& r : v.mft.GetDataRunList().GetRuns()) mftRuns.AddDataRun(DataRun{r.LCN, r.Length});
+  ExpectClustersAsIstat(ClustersOf(&mftRuns), *UnnamedData(mftIstat), v.fsstat.clusterSize);
+  EXPECT_EQ(v.mft.GetFirstClusterNO(), v.fsstat.mftCluster);
+  EXPECT_EQ(v.mft.GetSectorsPerCluster(), v.fsstat.clusterSize / 512);
+  Bytes zero = ntfscheck::ReadRecord(v.prefix, 0);
+  {
+    CNTFSFileRecord view(zero.data(), static_cast<int>(zero.size()), 0);
+    std::unique_ptr<CMFTInfo> built(CMFTInfo::Build(view, 7, 512));
+    ASSERT_NE(built, nullptr);
+    EXPECT_EQ(built->GetSectorAddress(), 7);
+  }
+
+  // Metafiles with runs: $MFTMirr, $LogFile, $Bitmap, $UpCase.
+  for (uint64_t n : {1, 2, 6, 10}) {
+    SCOPED_TRACE("metafile " + std::to_string(n));
+    Bytes record = ntfscheck::ReadRecord(v.prefix, n);
+    CMetaFileInfo info;
+    ASSERT_TRUE(info.InitFromBuffer(record.data(), static_cast<int>(record.size()), v.RecordSector(n)));
+    const Istat istat = ParseIstat(ReadText(v.prefix.string() + ".istat/" + std::to_string(n)));
+    CNoneResidentNTFSDataRunList ours;
+    for (const CDataRun& r : info.GetDataRunList().GetRuns()) ours.AddDataRun(DataRun{r.LCN, r.Length});
+    ExpectClustersAsIstat(ClustersOf(&ours), *UnnamedData(istat), v.fsstat.clusterSize);
+    EXPECT_EQ(info.GetSectorAddress(), v.RecordSector(n));
+  }
+
+  // Every base record's place in the tree.
+  const uint64_t records = fs::file_size(v.prefix.string() + ".mft") / v.fsstat.recordSize;
+  int checked = 0;
+  for (uint64_t n = 0; n < records; ++n) {
+    const fs::path istatPath = v.prefix.string() + ".istat/" + std::to_string(n);
+    if (!fs::exists(istatPath)) continue;
+    const Istat istat = ParseIstat(ReadText(istatPath));
+    if (istat.baseRecord.has_value() || istat.hasAttributeList) continue;
+    SCOPED_TRACE("record " + std::to_string(n));
+    Bytes record = ntfscheck::ReadRecord(v.prefix, n);
+    CCommonFileRecordInfo info;
+    ASSERT_TRUE(info.InitFromBuffer(record.data(), static_cast<int>(record.size()), v.RecordSector(n)));
+    EXPECT_EQ(info.IsDirectory(), istat.directory);
+    if (istat.allocated && n >= 24) {  // mkntfs leaves the number out of records it did not use
+      EXPECT_EQ(info.GetMFTFileRecordNumber(), static_cast<int64_t>(n));
+    }
+    int64_t parent = -1;
+    if (istat.names.size() > 1 && istat.names[1].parent >= 5) {
+      parent = static_cast<int64_t>(istat.names[1].parent);
+    } else if (!istat.names.empty() && istat.names[0].parent >= 5) {
+      parent = static_cast<int64_t>(istat.names[0].parent);
+    }
+    EXPECT_EQ(info.GetFileRecordNumberofParentDirectory(), parent);
+    ++checked;
+  }
+  EXPECT_GT(checked, 240);
+}
+
+TEST_P(NtfsNodes, MetafileRecordsAreRecognisedByNameAndAttributes) {
+  Volume v(GetParam());
+  const std::map<std::string, uint32_t> table = {
+      {"$MFT", 0},     {"$MFTMirr", 1}, {"$LogFile", 2}, {"$Volume", 3}, {"$AttrDef", 4},
+      {".", 5},        {"$Bitmap", 6},  {"$Boot", 7},    {"$BadClus", 8}, {"$Secure", 9},
+      {"$UpCase", 10}, {"$Extend", 11}, {"$Quota", 32},  {"$ObjId", 33}, {"$Reparse", 34}};
+  const uint64_t records = fs::file_size(v.prefix.string() + ".mft") / v.fsstat.recordSize;
+  int metafiles = 0;
+  for (uint64_t n = 0; n < records; ++n) {
+    Bytes record = ntfscheck::ReadRecord(v.prefix, n);
+    const fs::path istatPath = v.prefix.string() + ".istat/" + std::to_string(n);
+    uint32_t expected = CMetaFileRecordTypeAnalyzer::kNotMetaFile;
+    if (fs::exists(istatPath)) {
+      const Istat istat = ParseIstat(ReadText(istatPath));
+      if (!istat.baseRecord.has_value() && !istat.names.empty() && table.count(istat.names[0].name) != 0 &&
+          (istat.siFlags & 0x06) == 0x06) {
+        expected = table.at(istat.names[0].name);
+      }
+    }
+    const Bytes before = record;
+    EXPECT_EQ(CNTFSFileRecordAnalyzer::GetMetaFileRecordIndex(record.data(), static_cast<int>(record.size())), expected)
+        << "record " << n;
+    EXPECT_EQ(CIsMetaFileRecord::IsMetaFileRecord(record.data(), static_cast<int>(record.size())),
+              expected != CMetaFileRecordTypeAnalyzer::kNotMetaFile);
+    EXPECT_EQ(record, before);
+    if (expected != CMetaFileRecordTypeAnalyzer::kNotMetaFile) ++metafiles;
+  }
+  EXPECT_EQ(metafiles, 15);
+  Bytes zero = ntfscheck::ReadRecord(v.prefix, 0);
+  EXPECT_TRUE(CNTFSFileRecordAnalyzer::IsValidMFTFileRecord(zero.data(), static_cast<int>(zero.size())));
+  Bytes many = ntfscheck::ReadRecord(v.prefix, v.paths.at("many"));
+  EXPECT_TRUE(
+      CNTFSFileRecordAnalyzer::IsValidFolderFileRecordHavingIndexAllocation(many.data(), static_cast<int>(many.size())));
+  Bytes small = ntfscheck::ReadRecord(v.prefix, v.paths.at("small"));
+  EXPECT_FALSE(
+      CNTFSFileRecordAnalyzer::IsValidFolderFileRecordHavingIndexAllocation(small.data(), static_cast<int>(small.size())));
+}
+
+// ---- index pages ----------------------------------------------------------------
+
+TEST_P(NtfsNodes, EveryIndexPageOfTheFolderOf200FilesPassesAndOtherSectorsFail) {
+  Volume v(GetParam());
+  constexpr int kPage = 4096;
+  const uint64_t many = v.paths.at("many");
+  const Bytes stream = testsupport::ReadFile(v.prefix.string() + ".indx");
+  ASSERT_GE(stream.size(), 2u * kPage);
+  ASSERT_EQ(stream.size() % kPage, 0u);
+  // NTFS counts index VCNs in clusters, or in 512-byte blocks when a cluster
+  // is larger than a page.
+  const uint32_t vcnBytes = v.fsstat.clusterSize <= kPage ? v.fsstat.clusterSize : 512;
+  size_t inner = 0;
+  for (size_t page = 0; page < stream.size() / kPage; ++page) {
+    SCOPED_TRACE("page " + std::to_string(page));
+    Bytes copy(stream.begin() + page * kPage, stream.begin() + (page + 1) * kPage);
+    const Bytes before = copy;
+    EXPECT_TRUE(CIndexRecord::IsValid(copy.data(), kPage));
+    // A page of the tree's inner nodes, whose entries all point to
+    // sub-nodes, names no folder; every other page names the folder.
+    const int64_t parent = CIndexRecord::GetParentFileReference(copy.data(), kPage);
+    if (parent == -1) {
+      ++inner;
+      uint32_t at = 0x18 + ntfs_bytes::LoadU32(copy.data() + 0x18);
+      for (uint16_t flags = 0; (flags & 2) == 0 && at + 16 <= kPage; at += ntfs_bytes::LoadU16(copy.data() + at + 8)) {
+        flags = ntfs_bytes::LoadU16(copy.data() + at + 12);
+        EXPECT_NE(flags & 1, 0) << "entry at " << at;
+      }
+    } else {
+      EXPECT_EQ(parent, static_cast<int64_t>(many));
+    }
+    EXPECT_EQ(CIndexRecord::GetVCN(copy.data()) * vcnBytes, static_cast<int64_t>(page * kPage));
+    EXPECT_EQ(copy, before);
+    // Any other start inside the page fails.
+    for (int sector = 1; sector < kPage / 512; ++sector) {
+      EXPECT_FALSE(CIndexRecord::IsValid(copy.data() + 512 * sector, kPage - 512 * sector));
+    }
+  }
+
+  EXPECT_LE(inner, 1u);
+
+  // Where the pages of every folder's index lie on the image.
+  std::set<uint64_t> pageStarts;
+  for (const auto& entry : fs::directory_iterator(v.prefix.string() + ".istat")) {
+    const Istat istat = ParseIstat(ReadText(entry.path()));
+    for (const IstatAttribute& a : istat.attributes) {
+      if (a.type != 0xA0 || a.name != "$I30") continue;
+      for (uint64_t at = 0; at < static_cast<uint64_t>(a.size); at += kPage) {
+        const uint64_t cluster = static_cast<uint64_t>(a.clusters.at(at / v.fsstat.clusterSize));
+        pageStarts.insert(cluster * v.fsstat.clusterSize + at % v.fsstat.clusterSize);
+      }
+    }
+  }
+  // Every sector of the image: only those pages pass, and all of the
+  // folder's own do.
+  const Bytes image = testsupport::ReadFile(v.image);
+  size_t passed = 0;
+  for (uint64_t at = 0; at + kPage <= image.size(); at += 512) {
+    if (CIndexRecord::IsValid(image.data() + at, kPage)) {
+      EXPECT_EQ(pageStarts.count(at), 1u) << "offset " << at;
+      ++passed;
+    }
+  }
+  EXPECT_GE(passed, stream.size() / kPage);
+}
+
+// ---- the file with an attribute list ----------------------------------------------
+
+struct AttributeListScenario {
+  int64_t big = -1;
+  std::vector<int64_t> extensions;
+  std::vector<std::pair<std::string, int64_t>> added;  // new files over the extension records
+};
+
+AttributeListScenario ReadScenario() {
+  AttributeListScenario s;
+  std::istringstream in(ReadText(FixtureDir() / "attrlist.tsv"));
+  std::string line;
+  while (std::getline(in, line)) {
+    const std::vector<std::string> f = ntfsfixtures::Fields(line);
+    if (f.size() == 2 && f[0] == "big") s.big = std::stoll(f[1]);
+    if (f.size() == 2 && f[0] == "extension") s.extensions.push_back(std::stoll(f[1]));
+    if (f.size() == 3 && f[0] == "new") s.added.emplace_back(f[1], std::stoll(f[2]));
+  }
+  return s;
+}
+
+class NtfsAttributeList : public testing::Test {
+ protected:
+  void SetUp() override { REQUIRE_NTFS_FIXTURES(); }
+};
+
+TEST_F(NtfsAttributeList, AFileSpreadOverTwentyRecordsHasTheSizeAndRunsIstatShows) {
+  const AttributeListScenario s = ReadScenario();
+  ASSERT_GE(s.extensions.size(), 15u);
+  Volume v("attrlist-live");
+  const Istat istat = ParseIstat(ReadText(v.prefix.string() + ".istat/" + std::to_string(s.big)));
+  const Ntfsinfo info = ParseNtfsinfo(ReadText(v.prefix.string() + ".ntfsinfo/" + std::to_string(s.big)));
+  ASSERT_TRUE(istat.hasAttributeList);
+
+  const Bytes record = v.Record(s.big);
+  auto extensions = v.Extensions(record, s.big);
+  ASSERT_NE(extensions, nullptr);
+  ASSERT_EQ(extensions->size(), s.extensions.size());
+  for (size_t i = 0; i < s.extensions.size(); ++i) {
+    EXPECT_EQ((*extensions)[i].recordNumber, s.extensions[i]);
+    EXPECT_EQ((*extensions)[i].startSector, v.RecordSector(s.extensions[i]));
+  }
+  {
+    // The name lives in the first extension record.
+    CNTFSMultiFileRecord set(record.data(), static_cast<uint32_t>(record.size()), v.RecordSector(s.big),
+                             v.device.get(), extensions.get());
+    int64_t sector = 0;
+    ASSERT_NE(set.FindAttibute(0x30, 0, nullptr, &sector), nullptr);
+    EXPECT_EQ(sector, v.RecordSector(s.extensions.front()));
+    EXPECT_EQ(set.FindAllAttributes(0x80).size(), s.extensions.size());  // the base record's piece, and one each
+  }
+
+  std::unique_ptr<CNTFSFileNode> node = v.Node(s.big);
+  ASSERT_NE(node, nullptr);
+  EXPECT_STREQ(node->GetFileName(), "big.bin");
+  EXPECT_EQ(node->GetParentNodeID(), 5);
+  EXPECT_EQ(node->IsDeleted(), 0);
+  EXPECT_EQ(node->GetFileSize(), 20'000'000u);
+  ASSERT_NE(UnnamedData(istat), nullptr);
+  EXPECT_EQ(UnnamedData(istat)->size, 20'000'000);
+  const auto expected = NtfsinfoRuns(info);
+  EXPECT_GT(expected.size(), 3000u);
+  EXPECT_EQ(RunsOf(node->GetDataRunList()), expected);
+  ExpectClustersAsIstat(ClustersOf(node->GetDataRunList()), *UnnamedData(istat), v.fsstat.clusterSize);
+  EXPECT_TRUE(ReadThroughNode(v, *node) == testsupport::ReadFile(FixtureDir() / "originals/attrlist/big.bin"));
+}
+
+TEST_F(NtfsAttributeList, ADeletedFileDoesNotTakeRunsFromItsExtensionRecordsOnceOtherFilesHaveThem) {
+  const AttributeListScenario s = ReadScenario();
+  ASSERT_FALSE(s.added.empty());
+  Volume live("attrlist-live");
+  Volume v("attrlist-reused");
+  const Istat before = ParseIstat(ReadText(live.prefix.string() + ".istat/" + std::to_string(s.big)));
+  const Istat after = ParseIstat(ReadText(v.prefix.string() + ".istat/" + std::to_string(s.big)));
+  EXPECT_FALSE(after.allocated);
+
+  // Every extension record now holds a new file (or the new folder).
+  std::set<int64_t> reused;
+  for (const auto& [path, n] : s.added) reused.insert(n);
+  reused.insert(static_cast<int64_t>(v.paths.at("new")));
+  for (int64_t n : s.extensions) EXPECT_EQ(reused.count(n), 1u) << n;
+
+  const Bytes record = v.Record(s.big);
+  auto extensions = v.Extensions(record, s.big);
+  ASSERT_NE(extensions, nullptr);
+  CNTFSMultiFileRecord set(record.data(), static_cast<uint32_t>(record.size()), v.RecordSector(s.big),
+                           v.device.get(), extensions.get());
+  ASSERT_TRUE(set.IsValid());
+  EXPECT_FALSE(set.IsinUse());
+  // Only the base record's own attributes are left: no name (it was in a
+  // reused record), and the first piece of the data.
+  EXPECT_EQ(set.FindAttibute(0x30, 0, nullptr, nullptr), nullptr);
+  const auto pieces = set.FindAllAttributes(0x80);
+  ASSERT_EQ(pieces.size(), 1u);
+  EXPECT_EQ(pieces[0].recordSector, v.RecordSector(s.big));
+  CNTFSDataRunList collected;
+  int64_t realSize = 0, startVCN = -1;
+  ASSERT_TRUE(CNTFSFileRecordAnalyzer::AddDataRunListfromNonResidentAttributeBuffer(pieces[0].attr, &realSize,
+                                                                                    startVCN, collected));
+  EXPECT_EQ(startVCN, 0);
+  CNoneResidentNTFSDataRunList ours;
+  for (const CDataRun& r : collected.GetRuns()) ours.AddDataRun(DataRun{r.LCN, r.Length});
+  // The Sleuth Kit leaves the reused records out too.
+  ExpectClustersAsIstat(ClustersOf(&ours), *UnnamedData(after), v.fsstat.clusterSize);
+  // What is left is the start of what the file had.
+  const std::vector<int64_t> had = UnnamedData(before)->clusters;
+  const std::vector<int64_t> has = ClustersOf(&ours);
+  ASSERT_LE(has.size(), had.size());
+  EXPECT_TRUE(std::equal(has.begin(), has.end(), had.begin()));
+  // And all of it: the clusters up to where the first extension record's
+  // piece began (the new files may hold some of these clusters by now: that
+  // is their data overwriting the deleted file's, not runs taken from them).
+  int64_t firstExtensionVCN = INT64_MAX;
+  std::istringstream list(ReadText(live.prefix.string() + ".istat/" + std::to_string(s.big)));
+  for (std::string line; std::getline(list, line);) {
+    long long record = 0, vcn = 0;
+    if (std::sscanf(line.c_str(), "Type: 128-%*d \tMFT Entry: %lld \tVCN: %lld", &record, &vcn) == 2 &&
+        record != s.big) {
+      firstExtensionVCN = std::min<int64_t>(firstExtensionVCN, vcn);
+    }
+  }
+  ASSERT_LT(firstExtensionVCN, INT64_MAX);
+  EXPECT_EQ(static_cast<int64_t>(has.size()), firstExtensionVCN);
+  // Without a name there is nothing to show the file under.
+  EXPECT_EQ(v.Node(s.big), nullptr);
+
+  // The new files themselves are whole.
+  const uint64_t folder = v.paths.at("new");
+  for (const auto& [path, n] : s.added) {
+    SCOPED_TRACE(path);
+    std::unique_ptr<CNTFSFileNode> node = v.Node(n);
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(std::string("new/") + node->GetFileName(), path);
+    EXPECT_EQ(node->GetParentNodeID(), static_cast<int64_t>(folder));
+    const Istat istat = ParseIstat(ReadText(v.prefix.string() + ".istat/" + std::to_string(n)));
+    EXPECT_EQ(node->GetFileSize(), static_cast<uint64_t>(UnnamedData(istat)->size));
+    ExpectClustersAsIstat(ClustersOf(node->GetDataRunList()), *UnnamedData(istat), v.fsstat.clusterSize);
+  }
+}
+
+// ---- log record pages ---------------------------------------------------------------
+
+TEST(NtfsLogPages, TheGeneratorsRecordPagesPassAndNothingElseInTheLogDoes) {
+  REQUIRE_OR_SKIP(ntfslogfile::MissingFacility().empty(), ntfslogfile::MissingFacility());
+  testsupport::TempDir dir;
+  const ntfslogfile::Scenario s = ntfslogfile::BuildScenario(dir.path(), {});
+  REQUIRE_OR_SKIP(s.exitCode != ntfslogfile::kSkipped, s.output);
+  ASSERT_EQ(s.exitCode, 0) << s.output;
+  const ntfslogfile::ScenarioManifest& m = s.manifest;
+  ASSERT_EQ(m.Count("log.log_clusters"), 1u);
+  const uint64_t clusterSize = m.Number("log.cluster_size");
+  const uint64_t first = m.Number("log.log_clusters.0.1") * clusterSize;
+  const uint64_t size = m.Number("log.log_size");
+  const Bytes image = testsupport::ReadFile(s.image);
+  ASSERT_GE(image.size(), first + size);
+  // Pages 0 and 1 are restart pages; 2 and 3 the copies of the last record
+  // page; record pages from 4.
+  std::set<uint64_t> recordPages;
+  for (size_t i = 0; i < m.Count("log.pages_written"); ++i) {
+    const uint64_t page = m.Number("log.pages_written." + std::to_string(i));
+    if (page >= 2) recordPages.insert(page);
+  }
+  ASSERT_GE(recordPages.size(), 3u);
+  int passed = 0;
+  for (uint64_t at = 0; at + 4096 <= size; at += 512) {
+    Bytes page(image.begin() + static_cast<std::ptrdiff_t>(first + at),
+               image.begin() + static_cast<std::ptrdiff_t>(first + at + 4096));
+    const bool expected = at % 4096 == 0 && recordPages.count(at / 4096) == 1;
+    EXPECT_EQ(CRCRDRecord::IsValid(page.data(), 4096), expected) << "log offset " << at;
+    if (at % 4096 == 0) {
+      EXPECT_EQ(CRCRDRecord::IsValidRCRDRecordFirstSector(page.data(), 512), expected);
+    }
+    if (expected) {
+      ++passed;
+      // Undone, the sector ends hold the words the array saved.
+      const Bytes fixed = page;
+      ASSERT_TRUE(CRCRDRecord::Unfixup(page.data(), 4096));
+      for (int sector = 0; sector < 8; ++sector) {
+        EXPECT_EQ(page[512 * sector + 510], fixed[42 + 2 * sector]);
+        EXPECT_EQ(page[512 * sector + 511], fixed[43 + 2 * sector]);
+      }
+    }
+  }
+  EXPECT_EQ(passed, static_cast<int>(recordPages.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, NtfsNodes, testing::ValuesIn(kVariants));
+
+}  // namespace
