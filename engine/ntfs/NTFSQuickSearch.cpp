@@ -3,17 +3,20 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "DirecotryTreeBuilder.h"
 #include "Progress.h"
 #include "StorageDevice.h"
 #include "base/CatchExeception.h"
 #include "ntfs/FindFileFromLogFile.h"
+#include "ntfs/NTFSBytes.h"
 #include "ntfs/NTFSFileNode.h"
 #include "ntfs/NTFSFileProperties.h"
 #include "ntfs/NTFSFilePropertiesBuilder.h"
 #include "ntfs/NTFSFileRecord.h"
 #include "ntfs/NTFSFileRecordAnalyzer.h"
+#include "ntfs/NTFSFileRecordAttribute.h"
 #include "ntfs/NTFSMultiFileRecord.h"
 #include "ntfs/NTFSResidentData.h"
 #include "ntfs/NTFSSearchInfo.h"
@@ -139,60 +142,74 @@ bool CNTFSQuickSearch::ReadMFTInfoFromFileRecord(int64_t sector) {
   const int bytes = static_cast<int>(spr * m_sectorSize);
   uint8_t* record = buffer.data();
   if (!CNTFSFileRecord::IsValid(record, bytes)) return false;
-  if (!CNTFSFileRecordAnalyzer::IsValidMFTFileRecord(record, bytes)) return false;
+  bool hiddenSystem = false;
   {
     // Runs that cross a sector end are only right once the update sequence
     // has been undone; a torn record 0 is left for the mirror.
     CNTFSFileRecord view(record, bytes, 0);
     if (!view.IsValid() || !view.IsUpdateSequenceUndone() || view.IsExtendFileRecord()) return false;
+    if (view.HasXPNumberOfthisMFTRecord() && view.GetXPNumberOfthisMFTRecord() != 0) return false;
+    const uint8_t* si = view.FindAttibute(ntfs_record::kStandardInformation, 0);
+    const int left = si != nullptr ? view.GetSize() - static_cast<int>(si - view.GetBuffer()) : 0;
+    hiddenSystem = si != nullptr && CNTFSFileRecordStandardInformationAttribute::IsValid(si, left) &&
+                   (CNTFSFileRecordStandardInformationAttribute::GetDosFilePermission(si) & 0x06) == 0x06;
   }
+  bool named = CNTFSFileRecordAnalyzer::IsValidMFTFileRecord(record, bytes);
 
   if (!CNTFSFileRecord::HasAttributeList(record, bytes)) {
+    if (!named) return false;
     CMFTInfo info;
     if (!info.InitFromBuffer(record, bytes, sector, m_sectorSize)) return false;
     info.GetNTFSDataRunList(m_mftRuns);
-  } else {
-    // The table's $DATA continues in extension records, which are found
-    // through the runs known so far: record 0's own, then each extension
-    // record's as it is read, until no further record can be placed.
-    if (!CNTFSFileRecordAnalyzer::AddDataRunListfromFileRecordBuffer(record, bytes, m_mftRuns, 0, nullptr)) {
-      return false;
-    }
-    auto list = CNTFSMultiFileRecord::GetExtendFileRecordInfoList(record, static_cast<uint32_t>(bytes), 0,
-                                                                  static_cast<int>(m_sectorsPerCluster), *m_device);
-    std::vector<int64_t> pending;
-    if (list != nullptr) {
-      for (const CAttributeListExtendFileRecordInfo& entry : *list) {
-        if (entry.recordNumber != 0) pending.push_back(entry.recordNumber);
-      }
-    }
-    bool progress = true;
-    while (progress && !pending.empty()) {
-      progress = false;
-      for (auto it = pending.begin(); it != pending.end();) {
-        const int64_t at = CNTFSMultiFileRecord::GetFileRecordStartSectorfromMFTNumber(
-            *it, static_cast<uint8_t>(m_sectorsPerCluster), 0, &m_mftRuns, static_cast<uint8_t>(spr));
-        if (at < 0 || at > m_deviceSectors - spr) {
-          ++it;
-          continue;
-        }
-        // An extension record of the table names record 0 as its base.
-        CAttributeListExtendFileRecordBufferInfo extension(m_device, at, *it, bytes, 0);
-        uint8_t* data = extension.GetExtendFileRecordBuffer();
-        if (data != nullptr) {
-          CNTFSDataRunList more;
-          if (CNTFSFileRecordAnalyzer::AddDataRunListfromFileRecordBuffer(
-                  data, extension.GetExtendFileRecordSize(), more, 0, nullptr)) {
-            for (const CDataRun& run : more.GetRuns()) m_mftRuns.AddDataRun(run);
-          }
-        }
-        it = pending.erase(it);
-        progress = true;
-      }
-    }
-    m_mftRuns.Sort();
+    return m_mftRuns.GetLCN(0) >= 0;
   }
-  return !m_mftRuns.IsEmpty() && m_mftRuns.GetLCN(0) >= 0;
+
+  // The table's $DATA continues in extension records (and its name may have
+  // moved there too). They are found through the runs known so far: record
+  // 0's own, then each extension record's as it is read, until no further
+  // record can be placed.
+  if (!hiddenSystem) return false;
+  if (!CNTFSFileRecordAnalyzer::AddDataRunListfromFileRecordBuffer(record, bytes, m_mftRuns, 0, nullptr)) {
+    return false;
+  }
+  auto list = CNTFSMultiFileRecord::GetExtendFileRecordInfoList(record, static_cast<uint32_t>(bytes), 0,
+                                                                static_cast<int>(m_sectorsPerCluster), *m_device);
+  std::vector<int64_t> pending;
+  if (list != nullptr) {
+    for (const CAttributeListExtendFileRecordInfo& entry : *list) {
+      if (entry.recordNumber != 0) pending.push_back(entry.recordNumber);
+    }
+  }
+  bool progress = true;
+  while (progress && !pending.empty()) {
+    progress = false;
+    for (auto it = pending.begin(); it != pending.end();) {
+      const int64_t at = CNTFSMultiFileRecord::GetFileRecordStartSectorfromMFTNumber(
+          *it, static_cast<uint8_t>(m_sectorsPerCluster), 0, &m_mftRuns, static_cast<uint8_t>(spr));
+      if (at < 0 || at > m_deviceSectors - spr) {
+        ++it;
+        continue;
+      }
+      // An extension record of the table names record 0 as its base.
+      CAttributeListExtendFileRecordBufferInfo extension(m_device, at, *it, bytes, 0);
+      if (uint8_t* data = extension.GetExtendFileRecordBuffer()) {
+        const int size = extension.GetExtendFileRecordSize();
+        CNTFSDataRunList more;
+        if (CNTFSFileRecordAnalyzer::AddDataRunListfromFileRecordBuffer(data, size, more, 0, nullptr)) {
+          for (const CDataRun& run : more.GetRuns()) m_mftRuns.AddDataRun(run);
+        }
+        if (!named) {
+          const uint8_t* fn = CNTFSFileRecord::FindAttibute(data, size, ntfs_record::kFileName, 0);
+          named = fn != nullptr && CNTFSFileRecordFileNameAttribute::IsValid(fn, size - static_cast<int>(fn - data)) &&
+                  CNTFSFileRecordFileNameAttribute::IsFileNameEqual(fn, L"$MFT");
+        }
+      }
+      it = pending.erase(it);
+      progress = true;
+    }
+  }
+  m_mftRuns.Sort();
+  return named && !m_mftRuns.IsEmpty() && m_mftRuns.GetLCN(0) >= 0;
 }
 
 // ---- the walk ---------------------------------------------------------------
@@ -289,7 +306,10 @@ ResultCode CNTFSQuickSearch::BuildFileNodeFromMFTFileRecord() {
   }
   if (filled < kBufferSectors && m_progress->Continued() != 0) {
     last = BuildFileNodeFromBuffer(buffer.data(), filled, base, table.data());
+    BuildDeferredFileNodes();
   }
+  m_deferred.clear();
+  m_extensionsByBase.clear();
 
   if (m_builder != nullptr) {
     m_builder->SetPartitonDevice(&m_partition, m_device);
@@ -313,33 +333,75 @@ ResultCode CNTFSQuickSearch::BuildFileNodeFromBuffer(uint8_t* buffer, int sector
 void CNTFSQuickSearch::BuildFileNodeFromRecord(uint8_t* record, int bytes, int64_t recordNumber, int64_t sector) {
   if (bytes < ntfs_record::kMinRecordSize) return;
   if (CIsMetaFileRecord::IsMetaFileRecord(record, bytes)) return;
-  CCommonFileRecordInfo info;
+  bool deferred = false;
   {
     CNTFSFileRecord view(record, bytes, 0);
     // A record whose update sequence does not verify was torn or left
     // stale: the bytes at its sector ends are not its own, so its names and
     // runs cannot be trusted.
-    if (!view.IsValid() || view.IsExtendFileRecord() || !view.IsUpdateSequenceUndone()) return;
-    if (!info.InitFromBuffer(view, sector)) return;
+    if (!view.IsValid() || !view.IsUpdateSequenceUndone()) return;
+    if (view.IsExtendFileRecord()) {
+      const uint64_t reference = ntfs_bytes::LoadU64(view.GetBuffer() + 0x20);
+      m_extensionsByBase[static_cast<int64_t>(reference & ntfs_bytes::kRecordNumberMask)].push_back(
+          {recordNumber, sector, static_cast<uint16_t>(reference >> 48)});
+      return;
+    }
+    // A deleted file with an attribute list waits for the end of the walk:
+    // deleting may have cut extension records out of its list that still
+    // hold its data, and the walk has seen them all only then.
+    deferred = !view.IsinUse() && CNTFSFileRecord::HasAttributeList(view.GetBuffer(), view.GetSize());
   }
+  if (deferred) {
+    m_deferred.push_back({std::vector<uint8_t>(record, record + bytes), recordNumber, sector});
+    return;
+  }
+  BuildFileNode(record, bytes, recordNumber, sector, false);
+}
+
+void CNTFSQuickSearch::BuildFileNode(uint8_t* record, int bytes, int64_t recordNumber, int64_t sector,
+                                     bool withUnlistedExtensions) {
+  CCommonFileRecordInfo info;
+  if (!info.InitFromBuffer(record, bytes, sector)) return;
   info.SetMFTFileRecordNumber(recordNumber);
 
   const uint32_t spc = m_sectorsPerCluster;
   auto extensions = CNTFSMultiFileRecord::InitExtendFileRecord(
       record, static_cast<uint32_t>(bytes), sector, static_cast<uint8_t>(spc), 0, *m_device, &m_mftRuns,
       static_cast<uint8_t>(m_sectorsPerRecord));
+  if (withUnlistedExtensions) {
+    // Extension records that name this record as their base, from the time
+    // it was in use (its sequence number went up by one when it was freed),
+    // belong to it even when its list no longer names them.
+    auto seen = m_extensionsByBase.find(recordNumber);
+    if (seen != m_extensionsByBase.end()) {
+      const uint16_t sequence = CNTFSFileRecord::GetSequenceNumber(record);
+      for (const ExtensionSeen& extension : seen->second) {
+        if (extension.baseSequence != sequence && extension.baseSequence != static_cast<uint16_t>(sequence - 1)) {
+          continue;
+        }
+        if (extensions == nullptr) extensions = std::make_unique<CExtendFileRecordInfoList>();
+        const bool listed = std::any_of(extensions->begin(), extensions->end(), [&](const auto& e) {
+          return e.recordNumber == extension.recordNumber;
+        });
+        if (!listed) extensions->push_back({extension.sector, extension.recordNumber});
+      }
+    }
+  }
   CNTFSMultiFileRecord set(record, static_cast<uint32_t>(bytes), sector, m_device, extensions.get(), recordNumber);
   int64_t parent = -1;
-  CNTFSFileProperties* properties =
-      CNTFSFilePropertiesBuilder::BuildFileProperties(sector, set, m_geometry.GetClusterBytes(), &parent);
+  // A file left without any name still comes back, under the tree's lost
+  // files, named after its record.
+  const std::string nameWhenNone = "MFTRecord-" + std::to_string(recordNumber);
+  CNTFSFileProperties* properties = CNTFSFilePropertiesBuilder::BuildFileProperties(
+      sector, set, m_geometry.GetClusterBytes(), &parent, nameWhenNone.c_str());
   if (properties == nullptr) return;
   if (info.GetFileRecordNumberofParentDirectory() == -1) info.SetFileRecordNumberofParentDirectory(parent);
 
   const bool deleted = (properties->GetState() & CNTFSFileProperties::kStateDeleted) != 0;
   if (properties->GetSize() == 0 && !info.IsDirectory() && deleted) {
     ++m_counters.logFileQueries;
-    // The finder gets the record in its on-disk form and a copy of its own,
-    // so nothing it does can change what the walk goes on reading.
+    // The finder gets a copy of the record in its on-disk form, so nothing
+    // it does can change what the walk goes on reading.
     std::memcpy(m_recordScratch.data(), record, std::min<size_t>(m_recordScratch.size(), size_t(bytes)));
     m_logFinder->ReplaceFileRecordInfo(m_recordScratch.data(), bytes, *properties,
                                        info.GetFileRecordNumberofParentDirectory(), extensions.get());
@@ -352,6 +414,15 @@ void CNTFSQuickSearch::BuildFileNodeFromRecord(uint8_t* record, int bytes, int64
   }
   properties->SetExtendFileRecordInfoList(std::move(extensions));
   CreateFileNode(properties, info);
+}
+
+void CNTFSQuickSearch::BuildDeferredFileNodes() {
+  for (DeferredRecord& deferred : m_deferred) {
+    BuildFileNode(deferred.bytes.data(), static_cast<int>(deferred.bytes.size()), deferred.recordNumber,
+                  deferred.sector, true);
+  }
+  m_deferred.clear();
+  m_extensionsByBase.clear();
 }
 
 void CNTFSQuickSearch::CreateFileNode(CNTFSFileProperties* properties, const CCommonFileRecordInfo& info) {

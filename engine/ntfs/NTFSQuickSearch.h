@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "FileSystemSearchController.h"
@@ -94,6 +95,8 @@ class CNTFSQuickSearch : public IQuickFileSystemSearchController {
   // it; `sectors` gives each one's device sector.
   ResultCode BuildFileNodeFromBuffer(uint8_t* buffer, int sectorCount, int64_t base, const int64_t* sectors);
   void BuildFileNodeFromRecord(uint8_t* record, int bytes, int64_t recordNumber, int64_t sector);
+  void BuildFileNode(uint8_t* record, int bytes, int64_t recordNumber, int64_t sector, bool withUnlistedExtensions);
+  void BuildDeferredFileNodes();
   void CreateFileNode(CNTFSFileProperties* properties, const CCommonFileRecordInfo& info);
   void Report(uint32_t status, uint64_t total, uint64_t current, ResultCode error);
 
@@ -112,4 +115,20 @@ class CNTFSQuickSearch : public IQuickFileSystemSearchController {
   bool m_fromMirror = false;
   std::vector<uint8_t> m_recordScratch;
   Counters m_counters;
+
+  // Extension records seen by the walk, by their base record's number.
+  struct ExtensionSeen {
+    int64_t recordNumber;
+    int64_t sector;
+    uint16_t baseSequence;  // the sequence number in the base reference
+  };
+  std::unordered_map<int64_t, std::vector<ExtensionSeen>> m_extensionsByBase;
+  // Deleted records with an attribute list, built once the walk has seen
+  // every extension record.
+  struct DeferredRecord {
+    std::vector<uint8_t> bytes;
+    int64_t recordNumber;
+    int64_t sector;
+  };
+  std::vector<DeferredRecord> m_deferred;
 };
