@@ -18,8 +18,7 @@ CFileReaderEx::CFileReaderEx(const CFileReaderEx& other) : CFileReader(other) {
 
 CFileReaderEx::~CFileReaderEx() { Close(); }
 
-bool CFileReaderEx::Open(IStorageDevice* device, CFileNode* node, int64_t partitionStartSector,
-                         int sectorsPerCluster) {
+bool CFileReaderEx::Open(IStorageDevice* device, CFileNode* node, int64_t partitionStartSector, int sectorsPerCluster) {
   Close();
   if (device == nullptr || node == nullptr || sectorsPerCluster <= 0 || partitionStartSector < 0) return false;
   CSearchedPartitionInfo partition(device->GetSectorSize());
@@ -46,7 +45,7 @@ bool CFileReaderEx::Open(IStorageDevice* device, CFileNode* node, int64_t partit
 int CFileReaderEx::Open(IStorageDevice* device, CFileNode* node, CSearchedPartitionInfo* partition) {
   if (partition == nullptr) return 0;
   return Open(device, node, partition->GetFirstDataSector(), static_cast<int>(partition->GetSectorsperCluster())) ? 1
-                                                                                                                 : 0;
+                                                                                                                  : 0;
 }
 
 void CFileReaderEx::Close() {

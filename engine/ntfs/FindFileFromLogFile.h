@@ -45,14 +45,14 @@ class CFindFileFromLogFile {
   // read from the device (`recordBytes` bytes, handed back unchanged),
   // `parent` its parent folder's record number (-1 unknown) and `extensions`
   // its extension records (may be null).
-  virtual bool ReplaceFileRecordInfo(uint8_t* record, int recordBytes, CNTFSFileProperties& properties,
-                                     int64_t parent, const CExtendFileRecordInfoList* extensions);
+  virtual bool ReplaceFileRecordInfo(uint8_t* record, int recordBytes, CNTFSFileProperties& properties, int64_t parent,
+                                     const CExtendFileRecordInfoList* extensions);
 
   // Whether Init found the $LogFile record.
   bool IsLogFileFound() const { return m_found; }
 
  protected:
-  IStorageDevice* m_device = nullptr;  // not owned
+  IStorageDevice* m_device = nullptr;           // not owned
   const CNTFSDataRunList* m_mftRuns = nullptr;  // not owned
   uint8_t m_sectorsPerCluster = 0;
   int64_t m_volumeStartSector = 0;

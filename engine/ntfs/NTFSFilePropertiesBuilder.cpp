@@ -73,8 +73,8 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
   // emptied (some drivers do that when they delete) may still hold its data:
   // it is kept under the name given, with no known parent.
   const bool nameless = chosen == nullptr;
-  if (nameless && (nameWhenNone == nullptr || *nameWhenNone == '\0' ||
-                   CNTFSFileRecord::IsFolder(record.GetMainFileRecord()))) {
+  if (nameless &&
+      (nameWhenNone == nullptr || *nameWhenNone == '\0' || CNTFSFileRecord::IsFolder(record.GetMainFileRecord()))) {
     return nullptr;
   }
   int64_t parentNumber = -1;

@@ -38,7 +38,7 @@ class CNTFSFilePropertiesBuilder {
   // For properties whose size is below 0 and whose runs are not resident:
   // the size becomes the runs' clusters x `sectorsPerCluster` x 512.
   static void AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(CNTFSFileProperties* properties,
-                                                                         uint8_t sectorsPerCluster);
+                                                                        uint8_t sectorsPerCluster);
 };
 
 class CIsMetaFileRecord {

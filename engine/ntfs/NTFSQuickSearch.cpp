@@ -332,6 +332,9 @@ ResultCode CNTFSQuickSearch::BuildFileNodeFromBuffer(uint8_t* buffer, int sector
 
 void CNTFSQuickSearch::BuildFileNodeFromRecord(uint8_t* record, int bytes, int64_t recordNumber, int64_t sector) {
   if (bytes < ntfs_record::kMinRecordSize) return;
+  // The format keeps the first sixteen records for the volume's own files,
+  // whose names need not be in their base records.
+  if (recordNumber < kFirstUserRecord) return;
   if (CIsMetaFileRecord::IsMetaFileRecord(record, bytes)) return;
   bool deferred = false;
   {
@@ -349,7 +352,10 @@ void CNTFSQuickSearch::BuildFileNodeFromRecord(uint8_t* record, int bytes, int64
     // A deleted file with an attribute list waits for the end of the walk:
     // deleting may have cut extension records out of its list that still
     // hold its data, and the walk has seen them all only then.
-    deferred = !view.IsinUse() && CNTFSFileRecord::HasAttributeList(view.GetBuffer(), view.GetSize());
+    // A damaged table that makes every record such a file cannot make the
+    // scan hold all of them: past the limit they are built at once.
+    deferred = !view.IsinUse() && CNTFSFileRecord::HasAttributeList(view.GetBuffer(), view.GetSize()) &&
+               m_deferred.size() < kMaxDeferredRecords;
   }
   if (deferred) {
     m_deferred.push_back({std::vector<uint8_t>(record, record + bytes), recordNumber, sector});
@@ -365,9 +371,9 @@ void CNTFSQuickSearch::BuildFileNode(uint8_t* record, int bytes, int64_t recordN
   info.SetMFTFileRecordNumber(recordNumber);
 
   const uint32_t spc = m_sectorsPerCluster;
-  auto extensions = CNTFSMultiFileRecord::InitExtendFileRecord(
-      record, static_cast<uint32_t>(bytes), sector, static_cast<uint8_t>(spc), 0, *m_device, &m_mftRuns,
-      static_cast<uint8_t>(m_sectorsPerRecord));
+  auto extensions = CNTFSMultiFileRecord::InitExtendFileRecord(record, static_cast<uint32_t>(bytes), sector,
+                                                               static_cast<uint8_t>(spc), 0, *m_device, &m_mftRuns,
+                                                               static_cast<uint8_t>(m_sectorsPerRecord));
   if (withUnlistedExtensions) {
     // Extension records that name this record as their base, from the time
     // it was in use (its sequence number went up by one when it was freed),
@@ -380,9 +386,8 @@ void CNTFSQuickSearch::BuildFileNode(uint8_t* record, int bytes, int64_t recordN
           continue;
         }
         if (extensions == nullptr) extensions = std::make_unique<CExtendFileRecordInfoList>();
-        const bool listed = std::any_of(extensions->begin(), extensions->end(), [&](const auto& e) {
-          return e.recordNumber == extension.recordNumber;
-        });
+        const bool listed = std::any_of(extensions->begin(), extensions->end(),
+                                        [&](const auto& e) { return e.recordNumber == extension.recordNumber; });
         if (!listed) extensions->push_back({extension.sector, extension.recordNumber});
       }
     }
@@ -409,8 +414,8 @@ void CNTFSQuickSearch::BuildFileNode(uint8_t* record, int bytes, int64_t recordN
   // The size fix counts clusters of 512-byte sectors.
   const uint32_t units = m_geometry.GetClusterBytes() / 512;
   if (units <= 255) {
-    CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(
-        properties, static_cast<uint8_t>(units));
+    CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(properties,
+                                                                                          static_cast<uint8_t>(units));
   }
   properties->SetExtendFileRecordInfoList(std::move(extensions));
   CreateFileNode(properties, info);

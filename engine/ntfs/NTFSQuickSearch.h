@@ -5,6 +5,16 @@
 // a CNTFSFileNode (node ID: the record number; parent ID: the parent
 // folder's record number; the root folder is record 5).
 //
+// What becomes a node: base records from number 16 on that are not the
+// volume's own files, whose update sequence verifies (a torn record's
+// sector ends are not its bytes) and that have a name or, lacking any
+// name, data: those come as "MFTRecord-<number>" with no parent, so the
+// tree builder puts them with the lost files. A deleted file with an
+// attribute list is built after the walk, when every extension record is
+// known: deleting may have cut extension records that still hold its data
+// out of its list, and those that name it as their base from its last life
+// (the sequence number it had before it was freed) are taken back.
+//
 // Geometry. The boot sector counts in its own sectors, the device in its
 // own; clusters and records are converted through bytes (CNTFSGeometry).
 // A volume whose records are smaller than a device sector, or whose
@@ -17,6 +27,7 @@
 // 0, like a scan that ran to its end.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
@@ -39,10 +50,13 @@ class CNTFSQuickSearch : public IQuickFileSystemSearchController {
   static constexpr ResultCode kNotNTFS = result::MakeResult(result::kModuleNTFSQuickScan, 0x75, 0x10);
   static constexpr ResultCode kNoMFTRuns = result::MakeResult(result::kModuleNTFSQuickScan, 0x7E, 0x11);
   // The error field of the progress records once a read of the table failed.
-  static constexpr ResultCode kMFTReadFailed =
-      result::MakeResult(result::kModuleNTFSQuickScan, 0x90, result::kErrIO);
+  static constexpr ResultCode kMFTReadFailed = result::MakeResult(result::kModuleNTFSQuickScan, 0x90, result::kErrIO);
   // Sectors read and examined at a time.
   static constexpr int kBufferSectors = 128;
+  // Records below this number are the volume's own files and make no nodes.
+  static constexpr int64_t kFirstUserRecord = 16;
+  // Deleted files with an attribute list kept for the end of the walk.
+  static constexpr size_t kMaxDeferredRecords = 16384;
 
   // What a scan did, for tests and benchmarks.
   struct Counters {

@@ -108,8 +108,7 @@ uint32_t GetResidentDataRunsStream(CNTFSFileNode& node, IStorageDevice& device, 
                            properties->GetExtendFileRecordInfoList(), number);
   if (!set.IsValid()) return 0;
   // A record that now carries another number is not the file's any more.
-  if (CNTFSFileRecord::HasXPNumberOfthisMFTRecord(set.GetMainFileRecord()) &&
-      set.GetMainFileRecordIndex() != number) {
+  if (CNTFSFileRecord::HasXPNumberOfthisMFTRecord(set.GetMainFileRecord()) && set.GetMainFileRecordIndex() != number) {
     return 0;
   }
   return CopyResident(set, expected, length, buffer, capacity);

@@ -47,8 +47,8 @@ class QuickScan::RecordingSearcher : public IQuickFileSystemSearchController {
 std::string Line(const Node& node) {
   char head[160];
   std::snprintf(head, sizeof head, "%s\t%s\t%lld\t%lld\t%llu\t0x%x\t", node.folder ? "d" : "f",
-                node.deleted ? "deleted" : "live", static_cast<long long>(node.id),
-                static_cast<long long>(node.parent), static_cast<unsigned long long>(node.size), node.attribute);
+                node.deleted ? "deleted" : "live", static_cast<long long>(node.id), static_cast<long long>(node.parent),
+                static_cast<unsigned long long>(node.size), node.attribute);
   return head + node.path;
 }
 
@@ -199,7 +199,8 @@ std::vector<uint8_t> QuickScan::Read(const Node& node, bool* ok) {
   *ok = true;
   while (done < out.size()) {
     const unsigned want = static_cast<unsigned>(std::min<size_t>(chunk, out.size() - done));
-    const unsigned got = reader->ReadData(static_cast<long long>(done), reinterpret_cast<char*>(out.data() + done), want);
+    const unsigned got =
+        reader->ReadData(static_cast<long long>(done), reinterpret_cast<char*>(out.data() + done), want);
     if (got == 0) {
       *ok = false;
       break;

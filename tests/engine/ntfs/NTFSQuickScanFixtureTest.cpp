@@ -131,9 +131,7 @@ void ExpectListingLikeFls(const QuickScan& scan, const fs::path& prefix) {
 class Unchanged {
  public:
   Unchanged(fs::path image, fs::path sha) : image_(std::move(image)), sha_(std::move(sha)) {}
-  ~Unchanged() {
-    EXPECT_EQ(testsupport::Sha256(image_) + "\n", ntfspeers::ReadText(sha_)) << image_ << " changed";
-  }
+  ~Unchanged() { EXPECT_EQ(testsupport::Sha256(image_) + "\n", ntfspeers::ReadText(sha_)) << image_ << " changed"; }
 
  private:
   fs::path image_, sha_;
@@ -326,7 +324,7 @@ TEST_P(NtfsQuickScanImages, TheVolumeAnalyzerTellsTypeAndSize) {
                                                                     [](IStorageDevice* d) { d->Release(); });
   ASSERT_EQ(device->Open(), 1);
   std::unique_ptr<IVolumeAnalyze, void (*)(IVolumeAnalyze*)> analyzer(CreateNTFSVolumeAnalyze(device.get(), 0),
-                                                                     [](IVolumeAnalyze* a) { a->Release(); });
+                                                                      [](IVolumeAnalyze* a) { a->Release(); });
   ASSERT_NE(analyzer, nullptr);
   const ntfspeers::Fsstat fsstat = ntfspeers::ParseFsstat(ntfspeers::ReadText(Prefix().string() + ".fsstat"));
   EXPECT_EQ(analyzer->GetFileSystemType(), FILE_SYSTEM_TYPE_NTFS);
@@ -402,8 +400,8 @@ TEST_F(NtfsQuickScanAttributeList, ADeletedFileWhoseExtensionRecordsOthersTookKe
   EXPECT_TRUE(big->deleted);
   // It keeps the runs of its own record, the file's first clusters as the
   // live image had them, and nothing from the records others took.
-  const ntfspeers::Istat live = ntfspeers::ParseIstat(
-      ntfspeers::ReadText(FixtureDir() / ("attrlist-live.istat/" + std::to_string(Big()))));
+  const ntfspeers::Istat live =
+      ntfspeers::ParseIstat(ntfspeers::ReadText(FixtureDir() / ("attrlist-live.istat/" + std::to_string(Big()))));
   std::vector<int64_t> clusters;
   for (const auto& a : live.attributes) {
     if (a.type == 0x80 && a.name == "N/A") clusters = a.clusters;
@@ -550,8 +548,8 @@ TEST(NtfsQuickScanProbe, TheProgramPrintsTheSameListing) {
   ASSERT_TRUE(scan.Run());
   std::vector<std::string> expected;
   for (const Node& node : scan.nodes()) expected.push_back("node\t" + quickprobe::Line(node));
-  const auto r = testsupport::RunCommand(std::string(CLIPMENDER_QUICKSCAN_PROBE) + " " +
-                                         testsupport::ShellQuote(image.string()));
+  const auto r =
+      testsupport::RunCommand(std::string(CLIPMENDER_QUICKSCAN_PROBE) + " " + testsupport::ShellQuote(image.string()));
   ASSERT_EQ(r.exitCode, 0);
   std::vector<std::string> printed;
   std::istringstream in(r.output);

@@ -118,11 +118,10 @@ struct Volume {
                      .FileName(5, u"$LogFile", 3)
                      .NonResidentData({{200, 4}}, 0, 4 * ClusterBytes())
                      .Data();
-    records[3] = TestRecord(3, true, false, -1, recordBytes).StandardInformation(0x06).FileName(5, u"$Volume", 3).Data();
-    records[5] = TestRecord(5, true, true, -1, recordBytes)
-                     .StandardInformation(0x06)
-                     .FileName(5, u".", 3, 0x10000000)
-                     .Data();
+    records[3] =
+        TestRecord(3, true, false, -1, recordBytes).StandardInformation(0x06).FileName(5, u"$Volume", 3).Data();
+    records[5] =
+        TestRecord(5, true, true, -1, recordBytes).StandardInformation(0x06).FileName(5, u".", 3, 0x10000000).Data();
   }
 
   uint64_t RecordOffset(int64_t n) const { return uint64_t(mftCluster) * ClusterBytes() + uint64_t(n) * recordBytes; }
@@ -399,10 +398,8 @@ TEST(NtfsQuickScanTable, TheTableContinuesInAnExtensionRecordFoundThroughTheFirs
                      .AttributeList(ntfstest::AttributeListContent({{0x10, 0}, {0x30, 15}, {0x80, 0}, {0x80, 15, 16}}))
                      .NonResidentData({{4, 16}}, 0, 32 * 4096)
                      .Data();
-  v.records[15] = TestRecord(15, true, false, 0)
-                      .FileName(5, u"$MFT", 3)
-                      .NonResidentData({{300, 16}}, 16, 32 * 4096)
-                      .Data();
+  v.records[15] =
+      TestRecord(15, true, false, 0).FileName(5, u"$MFT", 3).NonResidentData({{300, 16}}, 16, 32 * 4096).Data();
   v.records[70] = Bytes();  // placed below, in the second extent
   auto device = v.Device();
   device->Put(300ull * 4096 + 6 * 1024, ResidentFile(70, 5, u"far.txt", Text(5, 'f')));
@@ -634,7 +631,8 @@ TEST(NtfsQuickScanNodes, ADeletedFileKeepsTheDataThatItsListLostWhenItWasDeleted
   EXPECT_EQ(node->GetFileSize(), 8u * 4096);
   std::vector<std::pair<int64_t, int64_t>> runs;
   IDataRunList* list = node->GetDataRunList();
-  for (DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext()) runs.emplace_back(run->start, run->length);
+  for (DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext())
+    runs.emplace_back(run->start, run->length);
   EXPECT_EQ(runs, (std::vector<std::pair<int64_t, int64_t>>{{700, 4}, {800, 4}}));
 }
 
@@ -1004,7 +1002,7 @@ TEST(NtfsVolumeAnalyzer, RecognisesTheBootSectorAndCountsInDeviceSectors) {
   v.AddMetafiles();
   auto device = v.Device();
   std::unique_ptr<IVolumeAnalyze, void (*)(IVolumeAnalyze*)> analyzer(CreateNTFSVolumeAnalyze(device.get(), 0),
-                                                                     [](IVolumeAnalyze* a) { a->Release(); });
+                                                                      [](IVolumeAnalyze* a) { a->Release(); });
   ASSERT_NE(analyzer, nullptr);
   EXPECT_EQ(analyzer->GetFileSystemType(), FILE_SYSTEM_TYPE_NTFS);
   EXPECT_EQ(analyzer->GetTotalSector(), static_cast<uint64_t>(v.totalSectors - 1));
@@ -1022,8 +1020,8 @@ TEST(NtfsVolumeAnalyzer, RecognisesTheBootSectorAndCountsInDeviceSectors) {
   wide.sectorsPerCluster = 1;
   wide.totalSectors = 1000;
   auto wideDevice = wide.Device();
-  std::unique_ptr<IVolumeAnalyze, void (*)(IVolumeAnalyze*)> wideAnalyzer(
-      CreateNTFSVolumeAnalyze(wideDevice.get(), 0), [](IVolumeAnalyze* a) { a->Release(); });
+  std::unique_ptr<IVolumeAnalyze, void (*)(IVolumeAnalyze*)> wideAnalyzer(CreateNTFSVolumeAnalyze(wideDevice.get(), 0),
+                                                                          [](IVolumeAnalyze* a) { a->Release(); });
   ASSERT_NE(wideAnalyzer, nullptr);
   EXPECT_EQ(wideAnalyzer->GetTotalSector(), 999u * 8);
 }
