@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "DirectoryTree.h"
@@ -25,7 +26,9 @@ TEST(ProgressRecord, IsZeroWhenMade) {
 }
 
 TEST(SearcherFactories, AnswerNullUntilTheirScannersExist) {
-  EXPECT_EQ(CreateNTFSQuickSearcher(), nullptr);
+  // The NTFS quick scanner exists.
+  std::unique_ptr<IQuickFileSystemSearchController> ntfsQuick(CreateNTFSQuickSearcher());
+  EXPECT_NE(ntfsQuick, nullptr);
   EXPECT_EQ(CreateNTFSSearcher(), nullptr);
   EXPECT_EQ(CreateFATQuickSearcher(), nullptr);
   EXPECT_EQ(CreateFATSearcher(), nullptr);

@@ -125,6 +125,18 @@ void ExpectListingLikeFls(const QuickScan& scan, const fs::path& prefix) {
     EXPECT_EQ(byRecord.count(static_cast<int64_t>(record)), 1u) << "not shown: " << *e.paths.begin();
   }
   EXPECT_EQ(static_cast<size_t>(shown), expected.size());
+  // What fls -r -p -d lists is shown, and shown deleted.
+  const fs::path deletedOnly = prefix.string() + ".fls-d";
+  if (!fs::exists(deletedOnly)) return;
+  int deleted = 0;
+  for (const ntfspeers::FlsEntry& entry : ntfspeers::ParseFls(ntfspeers::ReadText(deletedOnly))) {
+    if (ExpectedPath(entry, prefix).empty()) continue;
+    auto it = byRecord.find(static_cast<int64_t>(entry.record));
+    if (it == byRecord.end()) continue;  // a folder without a file below (checked above)
+    EXPECT_TRUE(it->second->deleted) << entry.path;
+    ++deleted;
+  }
+  EXPECT_GT(deleted, 0);
 }
 
 // Checks at the end that the image is what the fixture script left.
