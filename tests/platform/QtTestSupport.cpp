@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QTcpSocket>
 #include <QThread>
 
 namespace qttest {
@@ -96,6 +97,39 @@ void PrivateBus::Settle() {
     process_.waitForReadyRead(5);
   }
   ReadLines();
+}
+
+}  // namespace qttest
+
+namespace qttest {
+
+HttpServer::HttpServer() {
+  App();
+  server_.listen(QHostAddress::LocalHost, 0);
+  QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
+    while (QTcpSocket* socket = server_.nextPendingConnection()) {
+      QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+        // Requests may come in pieces and several on one connection.
+        QByteArray pending = socket->property("request").toByteArray() + socket->readAll();
+        for (qsizetype end; (end = pending.indexOf("\r\n\r\n")) >= 0; pending.remove(0, end + 4)) {
+          const QByteArray path = pending.left(end).split(' ').value(1);
+          const auto [raw, close] = answers_.value(path, {"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n", true});
+          socket->write(raw);
+          if (close && !raw.isEmpty()) socket->disconnectFromHost();
+        }
+        socket->setProperty("request", pending);
+      });
+    }
+  });
+}
+
+void HttpServer::Answer(const QByteArray& path, const QByteArray& status, const QByteArray& body) {
+  Raw(path, "HTTP/1.1 " + status + "\r\nContent-Type: application/xml\r\nContent-Length: " +
+                   QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+}
+
+QUrl HttpServer::Url(const QString& path) const {
+  return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path));
 }
 
 }  // namespace qttest

@@ -1,6 +1,15 @@
-// Helpers for tests of Qt code: one application object per test program and
-// event pumping until something has happened.
+// Helpers for tests of Qt code: one application object per test program,
+// event pumping until something has happened, a private D-Bus and a local
+// web server.
 #pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTcpServer>
+#include <QUrl>
 
 #include <functional>
 
@@ -18,14 +27,6 @@ bool PumpUntil(const std::function<bool()>& done, int guardSeconds = 60);
 
 // Processes the events that are due now (and those they post) a few times.
 void PumpPending();
-
-}  // namespace qttest
-
-#include <QProcess>
-#include <QString>
-#include <QStringList>
-
-namespace qttest {
 
 // A private D-Bus daemon (dbus-run-session) running the fake inhibitor
 // service of tests/platform/FakeInhibitService.cpp with the given modes.
@@ -58,6 +59,22 @@ class PrivateBus {
   QString address_;
   QStringList lines_;
   QByteArray partial_;
+};
+
+// A web server on 127.0.0.1 that writes fixed raw bytes for each path it
+// knows (nothing at all for an empty answer) and "404 Not Found" otherwise.
+class HttpServer {
+ public:
+  HttpServer();
+  // `raw` is written as it stands; with `close` the connection ends after it.
+  void Raw(const QByteArray& path, const QByteArray& raw, bool close = true) { answers_[path] = {raw, close}; }
+  // A complete answer with a Content-Length, ending the connection.
+  void Answer(const QByteArray& path, const QByteArray& status, const QByteArray& body);
+  QUrl Url(const QString& path) const;
+
+ private:
+  QTcpServer server_;
+  QHash<QByteArray, std::pair<QByteArray, bool>> answers_;
 };
 
 }  // namespace qttest
