@@ -6,6 +6,8 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 
 #include "QtTestSupport.h"
 #include "platform/KeepAwake.h"
@@ -17,6 +19,7 @@ namespace {
 
 using platform::KeepAwake;
 using platform::UserDefaults;
+using testsupport::ShellQuote;
 
 const QString kNoBus = QStringLiteral("unix:path=/nonexistent/clipmender-test-bus");
 
@@ -85,6 +88,38 @@ TEST(ProcessEntry, TheFirstFiringHoldsALogindInhibitorUntilRelease) {
   EXPECT_GE(bus.WaitForLine("login1.released", call), 0);
   bus.Settle();
   EXPECT_EQ(bus.lines().filter("login1.Inhibit").size(), 1);
+}
+
+// The program as ./run starts it.
+TEST(ClipmenderProgram, TheFirstArgumentIsStoredAsTheLanguageAndNothingElseIsWritten) {
+  REQUIRE_TOOL("python3");
+  testsupport::TempDir work;
+  const auto ini = work / "UserDefaults.ini";
+  auto run = [&](const std::string& args) {
+    const std::string noBus = kNoBus.toStdString();
+    return testsupport::RunCommand("env CLIPMENDER_WORK_DIR=" + ShellQuote(work.path().string()) +
+                                   " DBUS_SYSTEM_BUS_ADDRESS=" + noBus + " DBUS_SESSION_BUS_ADDRESS=" + noBus +
+                                   " QT_QPA_PLATFORM=offscreen " + ShellQuote(CLIPMENDER_EXECUTABLE) + " " + args +
+                                   " 2>/dev/null");
+  };
+  auto result = run("");
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.output.find("argv ="), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(ini));
+
+  result = run("de fr");
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_NE(result.output.find("argv = de\n"), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("windows are not built yet"), std::string::npos) << result.output;
+  EXPECT_EQ(testsupport::RunCommandOrFail(  // as Python's configparser reads the settings
+                "python3 -c " +
+                ShellQuote("import configparser,sys\nc=configparser.RawConfigParser()\nc.optionxform=str\n"
+                           "c.read(sys.argv[1])\nprint(c['General']['PreferredLanguages'],end='')") +
+                " " + ShellQuote(ini.string())),
+            "de");
+  const std::string before = testsupport::Sha256(ini);
+  EXPECT_EQ(run("").exitCode, 0);
+  EXPECT_EQ(testsupport::Sha256(ini), before);
 }
 
 }  // namespace

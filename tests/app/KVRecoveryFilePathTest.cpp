@@ -15,11 +15,39 @@
 
 #include "AppTestNode.h"
 #include "app/KVSafeFileName.h"
+#include "base/TextConvert.h"
 #include "support/TestSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+TEST(SafeFileName, NamesFromDiskBecomeOneSafeComponent) {
+  const std::string n300(300, 'n'), e300(300, 'e');
+  std::string wide;
+  for (int i = 0; i < 100; ++i) wide += "\xE6\x97\xA5";  // 300 bytes of 3-byte characters
+  const std::pair<std::string, std::string> cases[] = {
+      {"a.jpg", "a.jpg"}, {"Résumé 2020.docx", "Résumé 2020.docx"}, {"...", "..."}, {".bashrc", ".bashrc"},
+      {"a..b", "a..b"}, {"-x", "-x"}, {"with space ", "with space "}, {"back\\slash", "back\\slash"},
+      {"日本語のファイル.txt", "日本語のファイル.txt"}, {"..", "__"}, {".", "_"}, {"", "_"}, {"/", "_"},
+      {"../../etc/passwd", ".._.._etc_passwd"}, {"a/b", "a_b"}, {"a\0b"s, "a_b"}, {"\0"s, "_"},
+      {"caf\xE9.txt", "caf\xEF\xBF\xBD.txt"},  // Latin-1, not UTF-8
+      {n300 + ".jpeg", std::string(250, 'n') + ".jpeg"},
+      {wide + ".txt", wide.substr(0, 83 * 3) + ".txt"},  // cut to whole characters
+      {"a." + e300, ("a." + e300).substr(0, 255)},       // an over-long extension is not kept
+  };
+  for (const auto& [name, safe] : cases) EXPECT_EQ(KVSafeFileName(name), safe) << name;
+  for (const char* broken : {"\xC0\xAF", "\xED\xA0\x80x"}) {  // an overlong "/", a lone surrogate
+    const std::string safe = KVSafeFileName(broken);
+    EXPECT_TRUE(IsValidUtf8(safe.data(), safe.size()));
+    EXPECT_EQ(safe.find('/'), std::string::npos);
+  }
+  const std::string full = KVSafeFileName(n300 + ".jpg"), longExt = "a." + std::string(253, 'e');
+  EXPECT_EQ(KVNumberedFileName(full, 1), std::string(246, 'n') + "_0001.jpg") << "within the name limit";
+  EXPECT_EQ(KVNumberedFileName(longExt, 7), longExt.substr(0, 250) + "_0007");
+  EXPECT_EQ(KVNumberedFolderName(std::string(255, 'f'), 2), std::string(250, 'f') + "_0002");
+}
 
 class RecoveryPath : public ::testing::Test {
  protected:
@@ -91,20 +119,22 @@ TEST_F(RecoveryPath, ClashesNumberOnlyTheLastComponent) {
   std::vector<std::string> made;
   for (int copy = 0; copy < 3; ++copy) made.push_back(Create(tree.File(dcim, "a.jpg")));
   for (int copy = 0; copy < 2; ++copy) {
-    made.push_back(Create(tree.File(dcim, "README")));
+    for (const char* name : {"README", ".bashrc", "a.tar.gz", "x."}) made.push_back(Create(tree.File(dcim, name)));
     made.push_back(Create(tree.File(jpgFolder, "x.jpg")));
     made.push_back(Create(tree.File(dotted, "notes")));
   }
-  // HFS+ allows "/" in names: a file "a_b" and a folder "a/b" meet as "a_b".
+  // A file "a_b" and a folder "a/b" (HFS+ allows "/") meet as "a_b".
   made.push_back(Create(tree.File(root, "a_b")));
   AppTestNode* slashed = tree.Folder(root, "a/b");
   made.push_back(Create(tree.File(slashed, "1.txt")));
   made.push_back(Create(tree.File(slashed, "2.txt")));
   EXPECT_EQ(made, (std::vector<std::string>{
                       "0001/Vol/DCIM/a.jpg", "0001/Vol/DCIM/a_0001.jpg", "0001/Vol/DCIM/a_0002.jpg",
-                      "0001/Vol/DCIM/README", "0001/Vol/old.jpg/x/x.jpg", "0001/Vol/v1.2/notes",
-                      "0001/Vol/DCIM/README_0001", "0001/Vol/old.jpg/x/x_0001.jpg", "0001/Vol/v1.2/notes_0001",
-                      "0001/Vol/a_b", "0001/Vol/a_b_0001/1.txt", "0001/Vol/a_b_0001/2.txt"}));
+                      "0001/Vol/DCIM/README", "0001/Vol/DCIM/.bashrc", "0001/Vol/DCIM/a.tar.gz", "0001/Vol/DCIM/x.",
+                      "0001/Vol/old.jpg/x/x.jpg", "0001/Vol/v1.2/notes", "0001/Vol/DCIM/README_0001",
+                      "0001/Vol/DCIM/.bashrc_0001", "0001/Vol/DCIM/a.tar_0001.gz", "0001/Vol/DCIM/x._0001",
+                      "0001/Vol/old.jpg/x/x_0001.jpg", "0001/Vol/v1.2/notes_0001", "0001/Vol/a_b",
+                      "0001/Vol/a_b_0001/1.txt", "0001/Vol/a_b_0001/2.txt"}));
 }
 
 TEST_F(RecoveryPath, NodesWithoutAPlaceGetNoPath) {

@@ -1,17 +1,17 @@
-// The operation runner with a stand-in for the engine: a worker that reports
-// progress and asks Continued() as a scan does, paced by the test.
-#include "app/KVUIController.h"
-
+// The operation and its runner, with a stand-in for the engine: a worker that
+// reports progress and asks Continued() as a scan does, paced by the test.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <future>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "QtTestSupport.h"
+#include "app/KVUIController.h"
 #include "app/KVUIOperation.h"
 #include "app/KVUIPublic.h"
 #include "platform/MainThread.h"
@@ -23,6 +23,15 @@ namespace {
 using platform::NotificationCenter;
 using std::chrono::milliseconds;
 
+void Report(KVUIOperation& operation, uint64_t current, int fill = 0) {
+  _PROGRESS_INFO info;
+  info.status = PROGRESS_STATUS_RUNNING;
+  info.total = current;
+  info.current = current;
+  std::memset(info.reserved, fill, sizeof info.reserved);
+  operation.UpdateProgress(&info);
+}
+
 class FakeOperation : public KVUIOperation {
  public:
   ~FakeOperation() override { WaitForThreads(std::chrono::minutes(1)); }
@@ -31,10 +40,9 @@ class FakeOperation : public KVUIOperation {
 };
 
 // Records the notifications of one name as a window sees them: the progress
-// it reads at each, and whether any came off the main thread or without the
+// read at each, and whether one came off the main thread or without the
 // usual object.
-class Window {
- public:
+struct Window {
   Window(FakeOperation& operation, const QString& name) : operation(operation), name(name) {
     qttest::App();
     id = NotificationCenter::DefaultCenter().AddObserver(name, nullptr, [this](const platform::Notification& n) {
@@ -52,11 +60,6 @@ class Window {
     qttest::PumpPending();
     EXPECT_FALSE(wrong);
   }
-  // For the worker: waits until the window has seen `count` posts.
-  bool WaitForPosts(int count) {
-    for (int i = 0; i < 60000 && posts < count; ++i) std::this_thread::sleep_for(milliseconds(1));
-    return posts >= count;
-  }
 
   FakeOperation& operation;
   QString name;
@@ -67,12 +70,10 @@ class Window {
   std::function<void()> onPost;
 };
 
-void Report(KVUIOperation& operation, uint64_t current) {
-  _PROGRESS_INFO info;
-  info.status = PROGRESS_STATUS_RUNNING;
-  info.total = 100;
-  info.current = current;
-  operation.UpdateProgress(&info);
+// For the worker: waits up to a minute for `done`.
+bool Await(const std::function<bool()>& done) {
+  for (int i = 0; i < 60000 && !done(); ++i) std::this_thread::sleep_for(milliseconds(1));
+  return done();
 }
 
 TEST(OperationRunner, EveryWayOutOfTheWorkerLeavesItIdleWithOneFinalPost) {
@@ -81,11 +82,7 @@ TEST(OperationRunner, EveryWayOutOfTheWorkerLeavesItIdleWithOneFinalPost) {
   std::atomic<size_t> stack{0};
   std::atomic<bool> onMain{true};
   const std::pair<const char*, std::function<void()>> ways[] = {
-      {"returns at once",
-       [&] {
-         stack = platform::CurrentThreadStackSize();
-         onMain = platform::IsMainThread();
-       }},
+      {"returns at once", [&] { stack = platform::CurrentThreadStackSize(), onMain = platform::IsMainThread(); }},
       {"ends itself", [&] { operation.EndOperation(); }},
       {"returns while paused", [&] { operation.PauseOrResumeOperation(); }},
       {"returns while stopping", [&] { operation.StopOperation(0); }},
@@ -116,34 +113,28 @@ TEST(OperationRunner, EachNewsIsPostedAndTheEndOnceMoreUnlessRowsAreRebuilt) {
     ASSERT_TRUE(window.Run([&] {
       for (int i = 1; i <= 3; ++i) {
         Report(operation, static_cast<uint64_t>(i));
-        if (!rebuilding) {
-          paced = paced && window.WaitForPosts(i);
-        } else {  // waits until the poller has taken (and dropped) the news
-          for (int polls = 0; operation.IsNeedUIUpdate() != 0 && polls < 60000; ++polls) {
-            std::this_thread::sleep_for(milliseconds(1));
-          }
-          paced = paced && operation.IsNeedUIUpdate() == 0;
-        }
+        // Until the window has seen it, or while rebuilding until the poller has taken (and dropped) it.
+        paced = paced && Await([&] { return rebuilding ? operation.IsNeedUIUpdate() == 0 : window.posts >= i; });
       }
       if (rebuilding) operation.EndOperation();  // otherwise the runner ends it
     }));
     window.WaitUntilOver();
     EXPECT_TRUE(paced);
     EXPECT_EQ(window.currents, (rebuilding ? std::vector<uint64_t>{3} : std::vector<uint64_t>{1, 2, 3, 3}));
-    EXPECT_EQ(operation.GetStatus(), KVOperationIdle);
   }
 }
 
-TEST(OperationRunner, PauseHoldsTheEngineAndStopEndsIt) {
+TEST(OperationRunner, PauseHoldsTheEngineAndNoNewRunStartsBeforeAStoppedOneReturned) {
   FakeOperation operation;
   Window window(operation, "RunnerPauseStop");
   std::atomic<uint64_t> steps{0};
-  ASSERT_TRUE(window.Run([&] {
+  std::promise<void> returnNow;
+  ASSERT_TRUE(window.Run([&, released = returnNow.get_future().share()] {
     while (operation.Continued()) {
       Report(operation, ++steps);
       std::this_thread::sleep_for(milliseconds(1));
     }
-    operation.EndOperation();
+    released.wait();
   }));
   ASSERT_TRUE(qttest::PumpUntil([&] { return steps > 5; }));
   operation.PauseOrResumeOperation();
@@ -151,23 +142,6 @@ TEST(OperationRunner, PauseHoldsTheEngineAndStopEndsIt) {
   const uint64_t whilePaused = steps;
   std::this_thread::sleep_for(milliseconds(300));
   EXPECT_EQ(steps.load(), whilePaused);
-  EXPECT_TRUE(operation.IsWorkerRunning());
-  operation.StopOperation(1);
-  window.WaitUntilOver();
-  EXPECT_EQ(steps.load(), whilePaused);
-  EXPECT_EQ(operation.GetStatus(), KVOperationIdle);
-  EXPECT_EQ(operation.shouldBuild(), 0);
-  EXPECT_GE(window.posts, 1);
-}
-
-TEST(OperationRunner, NoNewRunStartsWhileAStoppedEngineHasNotReturned) {
-  FakeOperation operation;
-  Window window(operation, "RunnerRefused");
-  std::promise<void> returnNow;
-  ASSERT_TRUE(window.Run([&, released = returnNow.get_future().share()] {
-    while (operation.Continued()) std::this_thread::sleep_for(milliseconds(1));
-    released.wait();
-  }));
   operation.StopOperation(1);
   EXPECT_FALSE(window.Run([] {}));
   // The refused start neither revived the old engine nor ended its run.
@@ -175,7 +149,9 @@ TEST(OperationRunner, NoNewRunStartsWhileAStoppedEngineHasNotReturned) {
   EXPECT_EQ(operation.Continued(), 0);
   returnNow.set_value();
   window.WaitUntilOver();
+  EXPECT_EQ(steps.load(), whilePaused);
   EXPECT_EQ(operation.GetStatus(), KVOperationIdle);
+  EXPECT_EQ(operation.shouldBuild(), 0);
 
   // A window may start the next run when it sees the end.
   std::atomic<int> runs{0};
@@ -210,6 +186,53 @@ TEST(OperationRunner, DestroyingAnOperationStopsItsEngineAndWaitsForIt) {
   EXPECT_FALSE(KVUIController::DoOperation(nullptr, KVPollArgs{&idle, "RunnerNothing"}));
   EXPECT_EQ(idle.GetStatus(), KVOperationIdle);
   KVUIController::QueryStatusAndUpdateUI(KVPollArgs{nullptr, "RunnerNothing"});
+}
+
+TEST(KVUIOperation, StopFlagsNewsAndOnlyStopsWhatRuns) {
+  const struct {
+    int status, afterPause, afterStop;
+  } cases[] = {
+      {KVOperationIdle, KVOperationIdle, KVOperationIdle},
+      {KVOperationStopping, KVOperationStopping, KVOperationStopping},
+      {KVOperationRunning, KVOperationPaused, KVOperationStopping},
+      {KVOperationPaused, KVOperationRunning, KVOperationStopping},
+      {KVOperationExited, KVOperationExited, KVOperationExited},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.status);
+    KVUIOperation operation;
+    operation.SetStatus(c.status);
+    operation.PauseOrResumeOperation();
+    EXPECT_EQ(operation.GetStatus(), c.afterPause);
+    operation.SetStatus(c.status);
+    operation.StopOperation(0);
+    EXPECT_EQ(operation.GetStatus(), c.afterStop);
+    EXPECT_EQ(operation.IsNeedUIUpdate(), 1);
+    EXPECT_EQ(operation.Continued(), 0);
+    operation.StopOperation(1);  // the user may change his mind about the trees while it stops
+    EXPECT_EQ(operation.shouldBuild(), c.afterStop == KVOperationStopping ? 0 : 1);
+  }
+}
+
+TEST(KVUIOperation, ProgressIsCopiedWholeAndNeverSeenHalfWritten) {
+  KVUIOperation operation;
+  EXPECT_EQ(operation.UpdateProgress(nullptr), 1);
+  EXPECT_EQ(operation.IsNeedUIUpdate(), 0);
+  std::atomic<bool> done{false};
+  std::thread engine([&] {
+    for (uint64_t i = 1; i <= 20000; ++i) Report(operation, i, static_cast<int>(i & 0xFF));
+    done = true;
+  });
+  int torn = 0;
+  while (!done) {
+    const _PROGRESS_INFO seen = operation.GetProgressInfo();
+    const auto fill = static_cast<uint8_t>(seen.total & 0xFF);
+    torn += seen.total != seen.current || seen.reserved[0] != fill || seen.reserved[4095] != fill ? 1 : 0;
+  }
+  engine.join();
+  EXPECT_EQ(torn, 0);
+  EXPECT_EQ(operation.GetProgressInfo().current, 20000u);
+  EXPECT_EQ(operation.IsNeedUIUpdate(), 1);
 }
 
 }  // namespace

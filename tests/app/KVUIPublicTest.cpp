@@ -1,66 +1,83 @@
-#include "app/KVUIPublic.h"
-
+// The public helpers of the application core: texts for found files, tree
+// walks, category names, settings marks and the network probe.
 #include <gtest/gtest.h>
-
-#include <QThread>
 
 #include <atomic>
 #include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <sstream>
 #include <string>
 
 #include "AppTestNode.h"
 #include "QtTestSupport.h"
+#include "app/KVCPPPublic.h"
+#include "app/KVPublicUtilities.h"
+#include "app/KVUIPublic.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
+#include "platform/Resources.h"
+#include "platform/UserDefaults.h"
 #include "support/TestSupport.h"
 
 namespace {
 
-using platform::NotificationCenter;
+using platform::Resources;
+using platform::UserDefaults;
+using testsupport::ShellQuote;
 
-// What date(1) prints for a date, in UTC and the C locale.
-std::string Date(const std::string& date, const std::string& format) {
-  std::string out = testsupport::RunCommandOrFail("LC_ALL=C TZ=UTC date -d " + testsupport::ShellQuote(date) + " " +
-                                                  testsupport::ShellQuote(format));
+KVCPPPublic& Public() { return KVCPPPublic::instance(); }
+
+// What date(1) prints for a date, in the C locale and the time zone `zone`.
+std::string Date(const std::string& date, const std::string& format, const std::string& zone = "UTC") {
+  std::string out = testsupport::RunCommandOrFail("LC_ALL=C TZ=" + zone + " date -d " + ShellQuote(date) + " " +
+                                                  ShellQuote(format));
   while (!out.empty() && out.back() == '\n') out.pop_back();
   return out;
 }
 
-uint64_t FileTime(int64_t unixSeconds, uint64_t fraction = 0) {
-  return static_cast<uint64_t>(unixSeconds) * 10000000ULL + 116444736000000000ULL + fraction;
+void SetZone(const char* zone) {
+  zone != nullptr ? setenv("TZ", zone, 1) : unsetenv("TZ");
+  tzset();
 }
 
-TEST(WindowsTime, ConvertsToTheSecondsAndTextsDateGives) {
+TEST(Times, FileTimesConvertAndShowAsDateSeesThem) {
+  auto fileTime = [](int64_t seconds) { return static_cast<uint64_t>(seconds) * 10000000ULL + 116444736000000000ULL; };
   const int64_t seconds = std::stoll(Date("2021-03-04 05:06:07", "+%s"));
-  EXPECT_EQ(convertWindowsTimeToUnixTime(FileTime(0)), 0);
-  EXPECT_EQ(convertWindowsTimeToUnixTime(FileTime(seconds)), seconds);
-  EXPECT_EQ(convertWindowsTimeToUnixTime(FileTime(seconds, 9999999)), seconds) << "parts of a second are dropped";
+  EXPECT_EQ(convertWindowsTimeToUnixTime(fileTime(0)), 0);
+  EXPECT_EQ(convertWindowsTimeToUnixTime(fileTime(seconds) + 9999999), seconds) << "parts of a second are dropped";
   EXPECT_EQ(convertWindowsTimeToUnixTime(0), std::stoll(Date("1601-01-01 00:00:00", "+%s")));
 
-  const char* oldZone = std::getenv("TZ");
-  const std::string saved = oldZone != nullptr ? oldZone : "";
-  setenv("TZ", "UTC", 1);
-  tzset();
-  const QString text = KVUIPublic::FormatFileTimeToString(FileTime(std::stoll(Date("2020-01-02 15:04:00", "+%s"))),
+  SetZone("UTC");
+  const QString text = KVUIPublic::FormatFileTimeToString(fileTime(std::stoll(Date("2020-01-02 15:04:00", "+%s"))),
                                                           QLocale(QLocale::English, QLocale::UnitedStates));
-  oldZone != nullptr ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
-  tzset();
   // A long date and a short time, whichever space the locale puts before PM.
-  EXPECT_TRUE(text.startsWith(QString::fromStdString(Date("2020-01-02 15:04:00", "+%A, %B %-d, %Y")))) << text.toStdString();
-  EXPECT_TRUE(text.contains(QString::fromStdString(Date("2020-01-02 15:04:00", "+%-I:%M")))) << text.toStdString();
+  EXPECT_TRUE(text.startsWith(QString::fromStdString(Date("2020-01-02 15:04", "+%A, %B %-d, %Y")))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QString::fromStdString(Date("2020-01-02 15:04", "+%-I:%M")))) << text.toStdString();
   EXPECT_TRUE(text.endsWith(QStringLiteral("PM"))) << text.toStdString();
   EXPECT_FALSE(text.contains(QStringLiteral(":00 "))) << "no seconds in a short time: " << text.toStdString();
+
+  const int64_t at = std::stoll(Date("2020-12-31 23:00:00", "+%s"));  // the year's last hour in UTC
+  for (const char* zone : {"UTC0", "KIT-14", "HST10"}) {
+    std::istringstream out(Date("@" + std::to_string(at), "+%Y %m", zone));
+    std::pair<int, int> expected, byTime, byFileTime;
+    out >> expected.first >> expected.second;
+    SetZone(zone);
+    Public().GetYearMonthByTimeT(&byTime.first, &byTime.second, static_cast<time_t>(at));
+    Public().GetYearMonthByFileTime(&byFileTime.first, &byFileTime.second, filetime::FromUnixSeconds(at));
+    Public().GetYearMonthByTimeT(nullptr, nullptr, 0);  // null pointers are skipped
+    EXPECT_EQ(byTime, expected) << zone;
+    EXPECT_EQ(byFileTime, expected) << zone;
+  }
+  SetZone(nullptr);
 }
 
-TEST(DisplayPath, IsTheVolumeThenEachFolderThenTheNameToADepthOf1024) {
+TEST(Trees, PathsRootsAndNameMatchesWalkAtMost1024Levels) {
   NodeTree tree;
   AppTestRoot* root = tree.Root("Macintosh HD", SEARCHER_TYPE_HFSPLUS);
   AppTestNode* dcim = tree.Folder(root, "DCIM");
   AppTestNode* nameless = tree.Folder(tree.Root(std::nullopt, SEARCHER_TYPE_FAT), std::nullopt);
-  const struct {
-    IFileNode* node;
-    QString path;
-  } cases[] = {
+  const std::pair<IFileNode*, QString> paths[] = {
       {tree.File(tree.Folder(dcim, "100APPLE"), "IMG_0001.JPG"), "/Macintosh HD/DCIM/100APPLE/IMG_0001.JPG"},
       {dcim, "/Macintosh HD/DCIM"},
       {root, "/Macintosh HD"},
@@ -69,21 +86,21 @@ TEST(DisplayPath, IsTheVolumeThenEachFolderThenTheNameToADepthOf1024) {
       {tree.File(nameless, std::nullopt), "///"},
       {tree.File(tree.Folder(root, "Clé"), "été.jpg"), QString::fromUtf8("/Macintosh HD/Clé/été.jpg")},
   };
-  for (const auto& c : cases) EXPECT_EQ(KVUIPublic::GetPathByFileNode(c.node), c.path);
-  const QString deep = KVUIPublic::GetPathByFileNode(tree.Chain(root, 2000));
+  for (const auto& [node, path] : paths) EXPECT_EQ(KVUIPublic::GetPathByFileNode(node), path);
+  IFileNode* at1024 = tree.Chain(root, 1024);
+  const QString deep = KVUIPublic::GetPathByFileNode(tree.Chain(at1024, 1000));
   EXPECT_EQ(deep.count(QLatin1Char('/')), 1024);
   EXPECT_FALSE(deep.contains(QStringLiteral("Macintosh")));
-}
+  EXPECT_EQ(Public().GetFileSystemNode(at1024), root);
+  EXPECT_NE(Public().GetFileSystemNode(tree.Chain(at1024, 1)), root);
+  EXPECT_EQ(Public().GetNodeSearcheType(dcim), SEARCHER_TYPE_HFSPLUS);
+  EXPECT_EQ(Public().GetNodeSearcheType(tree.Chain(at1024, 1)), SEARCHER_TYPE_NONE);
+  EXPECT_EQ(Public().GetNodeSearcheType(tree.File(tree.Folder(nullptr, "lost"), "x")), SEARCHER_TYPE_NONE);
 
-TEST(NameMatch, TextsAndFilesBelowAFolderContainTheKeyIgnoringCase) {
-  EXPECT_TRUE(KVUIPublic::IsString("HOLIDAY", "2019 holiday photos.jpg"));
   EXPECT_TRUE(KVUIPublic::IsString("ÉTÉ", "photos d'été.jpg"));
   EXPECT_FALSE(KVUIPublic::IsString("winter", "2019 holiday photos.jpg"));
   EXPECT_TRUE(KVUIPublic::IsString(nullptr, static_cast<const char*>(nullptr)));
   EXPECT_FALSE(KVUIPublic::IsString("a", static_cast<const char*>(nullptr)));
-
-  NodeTree tree;
-  AppTestRoot* root = tree.Root("Vol", SEARCHER_TYPE_NTFS);
   AppTestNode* holiday = tree.Folder(root, "Holiday");
   tree.File(tree.Folder(holiday, "Beach"), "sunset.jpg");
   tree.File(holiday, "notes.txt");
@@ -93,53 +110,139 @@ TEST(NameMatch, TextsAndFilesBelowAFolderContainTheKeyIgnoringCase) {
     const char* key;
     IFileNode* node;
     bool match;
-  } cases[] = {
+  } matches[] = {
       {"SUNSET", root, true},   {"SUNSET", holiday, true}, {"Notes", holiday, true},
       {"Beach", holiday, false},  // a folder's own name does not count
       {"sunset", empty, false}, {"", empty, true},         {nullptr, empty, true},
       {"x", nullptr, false},    {"NEEDLE", root, true},    {"haystack", root, false},
   };
-  for (const auto& c : cases) EXPECT_EQ(KVUIPublic::IsString(c.key, c.node), c.match) << (c.key ? c.key : "(null)");
-  EXPECT_EQ(KVUIPublic::GetFileSystemStrByType(SEARCHER_TYPE_HFSPLUS), "HFS+_");
-  EXPECT_EQ(KVUIPublic::GetFileSystemStrByType(SEARCHER_TYPE_NTFS), "");
+  for (const auto& m : matches) EXPECT_EQ(KVUIPublic::IsString(m.key, m.node), m.match) << (m.key ? m.key : "(null)");
+  EXPECT_TRUE(Public().IsStringInFileNode("needle", root));
 }
 
-TEST(MainThreadNotifications, PostsArriveOnceOnTheMainThreadAfterTheirWork) {
-  qttest::App();
-  int calls = 0;
-  bool onMain = false;
-  QVariant object;
-  std::atomic<bool> workDone{false}, workOnMain{true};
-  bool doneBeforePost = false;
-  for (const char* name : {"PublicFromWorker", "PublicAfterWork"}) {
-    const auto id =
-        NotificationCenter::DefaultCenter().AddObserver(name, nullptr, [&](const platform::Notification& n) {
-          ++calls;
-          onMain = platform::IsMainThread();
-          object = n.object;
-          doneBeforePost = workDone;
-        });
-    if (name == std::string("PublicFromWorker")) {
-      QThread* worker = QThread::create([name] { EXPECT_TRUE(KVUIPublic::NotifyMainThread(name)); });
-      worker->start();
-      worker->wait();
-      delete worker;
-    } else {
-      KVUIPublic::NotifyMainThreadByPostKey(name, [&] {
-        workOnMain = platform::IsMainThread();
-        workDone = true;
-      });
-    }
-    EXPECT_TRUE(qttest::PumpUntil([&] { return calls > 0; }));
-    qttest::PumpPending();
-    EXPECT_EQ(calls, 1) << name;
-    EXPECT_TRUE(onMain) << name;
-    EXPECT_EQ(object, KVUIPublic::NotificationObject());
-    NotificationCenter::DefaultCenter().RemoveObserver(id);
-    calls = 0;
+TEST(Texts, SizesFileSystemsAndCategoriesInTheInterfaceLanguage) {
+  // Python's "%.0f byte" / "%0.2f <unit>" of the value narrowed to single precision (struct.pack('f')).
+  const std::pair<long long, const char*> sizes[] = {
+      {0, "0 byte"},           {999, "999 byte"},          {1000, "1.00 KB"},
+      {999999, "1000.00 KB"},  // stays kilobytes and rounds up within them
+      {1500000, "1.50 MB"},    {1234567890, "1.23 GB"},    {500000000000LL, "500.00 GB"},
+      {1000000000000LL, "1.00 TB"},                        {123456789012345LL, "123.46 TB"},
+  };
+  for (const auto& [bytes, text] : sizes) {
+    EXPECT_EQ(KVPublicUtilities::longlongDiskSize(bytes), text);
+    EXPECT_EQ(KVPublicUtilities::longlongConvertVolSpace(bytes), text);
   }
+  const char* names[] = {"FAT12", "FAT16", "FAT32", "NTFS", "EXT2", "EXT3", "RAW", "EXFAT", "HFS+", "Unknown"};
+  for (int type = 0; type <= 9; ++type) EXPECT_EQ(KVPublicUtilities::fileSystemTypeForInt(type, 0), names[type]);
+  for (int type : {-1, 10}) EXPECT_EQ(KVPublicUtilities::fileSystemTypeForInt(type, 0), "Disk");
+  EXPECT_EQ(KVPublicUtilities::fileSystemTypeForInt(8, 1), "Disk Image");
+  EXPECT_EQ(KVUIPublic::GetFileSystemStrByType(SEARCHER_TYPE_NTFS), "");
+
+  static testsupport::TempDir work;  // the working folder is fixed for the whole process
+  setenv("CLIPMENDER_WORK_DIR", work.path().c_str(), 1);
+  testsupport::TempDir root;
+  std::filesystem::create_directories(root / "strings/en");
+  std::filesystem::create_directories(root / "strings/fr");
+  testsupport::WriteFile(root / "strings/en/Localizable.strings",
+                         "\"PAGE_TWO_PICTURE_TITLE\" = \"Pictures\"; \"PAGE_TWO_MUSIC_TITLE\" = \"Music\";\n"
+                         "\"PAGE_TWO_MOVIE_TITLE\" = \"Movies\"; \"PAGE_TWO_ARCHIVE_TITLE\" = \"Archives\";\n"
+                         "\"PAGE_TWO_DOCUMENT_TITLE\" = \"Documents\"; \"PAGE_TWO_OTHER_TITLE\" = \"Other\";\n");
+  testsupport::WriteFile(root / "strings/fr/Localizable.strings",
+                         "\"PAGE_TWO_PICTURE_TITLE\" = \"Images\"; \"PAGE_TWO_MOVIE_TITLE\" = \"Vidéos\";\n");
+  Resources::SetRoot(QString::fromStdString(root.path().string()));
+  const struct {
+    const char* language;
+    std::vector<std::pair<_FILTER_TYPE, const char*>> names;
+  } languages[] = {
+      {"en",
+       {{FILTER_TYPE_PICTURE, "Pictures"}, {FILTER_TYPE_MUSIC, "Music"}, {FILTER_TYPE_MOVIE, "Movies"},
+        {FILTER_TYPE_ARCHIVE, "Archives"}, {FILTER_TYPE_DOCUMENT, "Documents"}, {FILTER_TYPE_OTHER, "Other"}}},
+      {"fr", {{FILTER_TYPE_PICTURE, "Images"}, {FILTER_TYPE_MOVIE, "Vidéos"}, {FILTER_TYPE_MUSIC, "Music"}}},
+  };
+  for (const auto& [language, categories] : languages) {
+    UserDefaults::Standard().SetPreferredLanguages({language});
+    Resources::ReloadStrings();
+    for (const auto& [type, name] : categories) {
+      EXPECT_EQ(Public().FilterTypeToString(type), name) << language;
+      EXPECT_EQ(Public().StringToFilterType(name), type) << language;
+      EXPECT_TRUE(Public().IsTypeString(name, type)) << language;
+    }
+  }
+  for (int notOne : {0, 3, 64, -1}) EXPECT_EQ(Public().FilterTypeToString(static_cast<_FILTER_TYPE>(notOne)), "");
+  EXPECT_EQ(Public().StringToFilterType("music"), FILTER_TYPE_OTHER) << "names compare exactly";
+  EXPECT_EQ(Public().StringToFilterType(nullptr), FILTER_TYPE_OTHER);
+  EXPECT_FALSE(Public().IsTypeString("Movies", FILTER_TYPE_MUSIC));
+  EXPECT_FALSE(Public().IsTypeString(nullptr, FILTER_TYPE_MUSIC));
+  UserDefaults::Standard().Remove(UserDefaults::kPreferredLanguagesKey);
+  Resources::SetRoot(QString());
+}
+
+TEST(Marks, TheShippedListHoldsUntilTheUserHasHisOwnInHisSettings) {
+  REQUIRE_TOOL("python3");
+  static testsupport::TempDir work;
+  setenv("CLIPMENDER_WORK_DIR", work.path().c_str(), 1);
+  testsupport::TempDir resources;
+  Resources::SetRoot(QString::fromStdString(resources.path().string()));
+  EXPECT_FALSE(KVPublicUtilities::isFristTime().isValid());
+  EXPECT_FALSE(KVPublicUtilities::getUpDataTimeStr().isValid());
+  testsupport::RunCommandOrFail("python3 -c " +
+                                ShellQuote("import plistlib,sys; plistlib.dump({'FristTime': 'YES', 'upDataTimeStr': "
+                                           "' ', 'VersionCheck': 3}, open(sys.argv[1], 'wb'))") +
+                                " " + ShellQuote((resources / "LocalVersionMessage.plist").string()));
+  EXPECT_EQ(KVPublicUtilities::isFristTime().toString(), "YES");
+  EXPECT_EQ(KVPublicUtilities::getUpDataTimeStr().toString(), " ");
+  KVPublicUtilities::writeFristTime();
+  KVPublicUtilities::writeUpDataTimeStr("2024-05-06 07:08:09");
+  UserDefaults reread(UserDefaults::Standard().FilePath());  // written at once
+  EXPECT_EQ(reread.Value(UserDefaults::kFirstTimeKey).toString(), "NO");
+  EXPECT_EQ(reread.Value(UserDefaults::kUpdateStampKey).toString(), "2024-05-06 07:08:09");
+  EXPECT_EQ(KVPublicUtilities::isFristTime().toString(), "NO");
+  QVariant shipped;  // left alone: it is shared by every user
+  ASSERT_TRUE(Resources::ReadPropertyList("LocalVersionMessage", &shipped));
+  EXPECT_EQ(shipped.toMap().value("FristTime").toString(), "YES");
+  Resources::SetRoot(QString());
+}
+
+TEST(MainThread, TheNetworkProbeAndPostsAfterBackgroundWorkAnswerThere) {
+  qttest::HttpServer server;
+  server.Answer("/page", "200 OK", "<html>hello</html>");
+  server.Answer("/empty", "200 OK", "");
+  server.Raw("/silent", "");
+  const struct {
+    QUrl url;
+    bool usable;
+    int timeoutMs = 10000;
+  } cases[] = {
+      {server.Url("/page"), true},     {server.Url("/empty"), false},
+      {server.Url("/missing"), false}, {server.Url("/silent"), false, 300},
+      {QUrl("http://127.0.0.1:9/"), false},  // nobody listens on the discard port
+  };
+  for (const auto& c : cases) {
+    std::optional<bool> answer;
+    int calls = 0;
+    KVPublicUtilities::isCanBeUseNetWork([&](bool usable) { answer = usable, ++calls; }, c.url, c.timeoutMs);
+    qttest::PumpUntil([&] { return calls > 0; });
+    qttest::PumpPending();
+    EXPECT_EQ(calls, 1) << c.url.toString().toStdString();
+    EXPECT_EQ(answer, std::optional<bool>(c.usable)) << c.url.toString().toStdString();
+  }
+
+  std::atomic<bool> workDone{false}, workOnMain{true};
+  int calls = 0;
+  bool doneBeforePost = false, onMain = false;
+  const auto id = platform::NotificationCenter::DefaultCenter().AddObserver(
+      "PublicAfterWork", nullptr, [&](const platform::Notification& n) {
+        ++calls, doneBeforePost = workDone, onMain = platform::IsMainThread();
+        EXPECT_EQ(n.object, KVUIPublic::NotificationObject());
+      });
+  KVUIPublic::NotifyMainThreadByPostKey("PublicAfterWork", [&] { workOnMain = platform::IsMainThread(), workDone = true; });
+  EXPECT_TRUE(qttest::PumpUntil([&] { return calls > 0; }));
+  qttest::PumpPending();
+  EXPECT_EQ(calls, 1);
   EXPECT_TRUE(doneBeforePost);
+  EXPECT_TRUE(onMain);
   EXPECT_FALSE(workOnMain);
+  platform::NotificationCenter::DefaultCenter().RemoveObserver(id);
 }
 
 }  // namespace
