@@ -14,6 +14,38 @@ namespace {
 
 using platform::Resources;
 using platform::UserDefaults;
+using testsupport::ShellQuote;
+
+TEST(UserDefaults, ValuesAndLanguagesSurviveInAnIniFilePythonReads) {
+  REQUIRE_TOOL("python3");
+  testsupport::TempDir dir;
+  const QString path = QString::fromStdString((dir / "UserDefaults.ini").string());
+  {
+    UserDefaults defaults(path);
+    EXPECT_TRUE(defaults.PreferredLanguages().isEmpty());
+    defaults.SetValue(UserDefaults::kSavePathKey, QStringLiteral("/home/someone/Saved scans"));
+    defaults.SetValue(UserDefaults::kFirstTimeKey, QStringLiteral("NO"));
+    defaults.SetValue(UserDefaults::kUpdateStampKey, QStringLiteral("2013-05-31 23:59:58"));
+    defaults.SetPreferredLanguages({"fr"});
+    ASSERT_TRUE(defaults.Synchronize());
+  }
+  EXPECT_EQ(testsupport::RunCommandOrFail(
+                "python3 -c " +
+                ShellQuote("import configparser,sys\nc=configparser.RawConfigParser()\nc.optionxform=str\n"
+                           "c.read(sys.argv[1])\nprint(';'.join(k+'='+v for k,v in sorted(c['General'].items())),end='')") +
+                " " + ShellQuote(path.toStdString())),
+            "FristTime=NO;PreferredLanguages=fr;SavePath=/home/someone/Saved scans;upDataTimeStr=2013-05-31 23:59:58");
+  UserDefaults again(path);
+  EXPECT_EQ(again.Value(UserDefaults::kSavePathKey).toString(), "/home/someone/Saved scans");
+  again.Remove(UserDefaults::kFirstTimeKey);
+  EXPECT_FALSE(again.Contains(UserDefaults::kFirstTimeKey));
+  again.SetPreferredLanguages({"pt_BR", "de", "en"});
+  ASSERT_TRUE(again.Synchronize());
+  EXPECT_EQ(UserDefaults(path).PreferredLanguages(), (QStringList{"pt_BR", "de", "en"}));
+  UserDefaults unwritable(QStringLiteral("/proc/clipmender-cannot-write/UserDefaults.ini"));
+  unwritable.SetValue("k", 1);
+  EXPECT_FALSE(unwritable.Synchronize());
+}
 
 class ResourcesTest : public ::testing::Test {
  protected:
@@ -22,20 +54,22 @@ class ResourcesTest : public ::testing::Test {
     setenv("CLIPMENDER_WORK_DIR", work.path().c_str(), 1);
     unsetenv("CLIPMENDER_RESOURCE_DIR");
     Resources::SetRoot(QString::fromStdString(root.path().string()));
-    Write("strings/en/Localizable.strings", "\"HELLO\" = \"Hello\"; \"ONLY_EN\" = \"English only\";");
-    Write("strings/fr/Localizable.strings", "\"HELLO\" = \"Bonjour\";");
-    Write("strings/pt/Localizable.strings", "\"HELLO\" = \"Ol\xC3\xA1\";");
-    Write("strings/de/Localizable.strings", "\"HELLO\" = \"Hallo\"  \"MISSING_SEMICOLON\" = \"x\";");
-    Write("strings/en/Other.strings", "\"HELLO\" = \"Hello from the other table\";");
-    Write("evil/Localizable.strings", "\"HELLO\" = \"escaped\";");  // what a path traversal would reach
+    for (const auto& [file, text] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"strings/en/Localizable.strings", "\"HELLO\" = \"Hello\"; \"ONLY_EN\" = \"English only\";"},
+             {"strings/fr/Localizable.strings", "\"HELLO\" = \"Bonjour\";"},
+             {"strings/pt/Localizable.strings", "\"HELLO\" = \"Ol\xC3\xA1\";"},
+             {"strings/de/Localizable.strings", "\"HELLO\" = \"Hallo\"  \"MISSING_SEMICOLON\" = \"x\";"},
+             {"strings/en/Other.strings", "\"HELLO\" = \"Hello from the other table\";"},
+             {"evil/Localizable.strings", "\"HELLO\" = \"escaped\";"},  // what a path traversal would reach
+             {"FileType.plist", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>1</key>"
+                                "<array><string>jpg</string></array></dict></plist>"}}) {
+      std::filesystem::create_directories((root / file).parent_path());
+      testsupport::WriteFile(root / file, text);
+    }
   }
   void TearDown() override {
     Prefer({});
     Resources::SetRoot(QString());
-  }
-  void Write(const std::string& relative, const std::string& text) {
-    std::filesystem::create_directories((root.path() / relative).parent_path());
-    testsupport::WriteFile(root.path() / relative, text);
   }
   static void Prefer(const QStringList& languages) {
     UserDefaults::Standard().SetPreferredLanguages(languages);
@@ -71,21 +105,16 @@ TEST_F(ResourcesTest, TheFirstPreferredLanguageWithASoundTableWins) {
   EXPECT_EQ(Resources::LocalizedString("HELLO", "../en/Localizable"), "HELLO");
   for (const char* bad : {"", "e n", "1en"}) EXPECT_FALSE(Resources::IsLanguageCode(bad)) << bad;
   EXPECT_TRUE(Resources::IsLanguageCode("zh-Hans-CN"));
-}
 
-TEST_F(ResourcesTest, WithoutAChoiceTheSystemLanguagesApply) {
-  Prefer({});
-  QStringList expected;
+  Prefer({});  // without a choice the system's languages apply
+  QStringList system;
   for (const QString& language : QLocale::system().uiLanguages()) {
-    if (Resources::IsLanguageCode(language)) expected << language;
+    if (Resources::IsLanguageCode(language)) system << language;
   }
-  EXPECT_EQ(Resources::PreferredLanguages(), expected);
+  EXPECT_EQ(Resources::PreferredLanguages(), system);
 }
 
-TEST_F(ResourcesTest, PropertyListsAndTheEnvironmentsRoot) {
-  Write("FileType.plist",
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>1</key>"
-        "<array><string>jpg</string></array></dict></plist>\n");
+TEST_F(ResourcesTest, PropertyListsTheEnvironmentsRootAndTheShippedTable) {
   QVariant value;
   ASSERT_TRUE(Resources::ReadPropertyList("FileType", &value));
   EXPECT_EQ(value.toMap().value("1").toStringList(), QStringList{"jpg"});
@@ -98,9 +127,7 @@ TEST_F(ResourcesTest, PropertyListsAndTheEnvironmentsRoot) {
   Resources::SetRoot(QString::fromStdString(root.path().string()));  // forget the resolved root
   EXPECT_EQ(Resources::Root(), QString::fromStdString(other.path().string()));
   unsetenv("CLIPMENDER_RESOURCE_DIR");
-}
 
-TEST_F(ResourcesTest, TheShippedEnglishTableLoads) {
   Resources::SetRoot(QString::fromStdString((testsupport::SourceDir() / "resources").string()));
   Prefer({"en"});
   EXPECT_EQ(Resources::LocalizedString("WINDOW_TOP_TITLE"), "Clipmender");

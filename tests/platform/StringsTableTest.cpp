@@ -1,10 +1,13 @@
 #include "platform/StringsTable.h"
+#include "platform/TextFormat.h"
 
 #include <gtest/gtest.h>
 
 #include <QHash>
 #include <QString>
 
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "support/TestSupport.h"
@@ -109,6 +112,46 @@ TEST(StringsTable, BrokenTablesAreRefusedWholeWithTheirLine) {
     EXPECT_TRUE(StringsTable::Load(empty, &table)) << empty;
     EXPECT_TRUE(table.isEmpty()) << empty;
   }
+}
+
+// Translated texts are data: formatted by our own reader of the format, never by printf.
+TEST(TextFormat, NumbersMatchTheCLibraryAndValuesComeOnlyFromTheArguments) {
+  auto fmt = [](const char* format, const QVariantList& args) {
+    return platform::FormatText(QString::fromUtf8(format), args).toStdString();
+  };
+  auto printf = [](const char* format, auto value) {
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    return std::string(buffer);
+  };
+  for (double v : {999.0, 1.0, 1.5, -3.14159, 1234.5678}) {
+    for (const char* f : {"%.0f byte", "%0.2f KB", "%08.3f", "%e", "%g"}) EXPECT_EQ(fmt(f, {v}), printf(f, v)) << f;
+  }
+  for (int v : {7, -42, 255}) {
+    for (const char* f : {"%04d", "%+d", "%5d|", "%-5d|", "%.3d", "% i"}) EXPECT_EQ(fmt(f, {v}), printf(f, v)) << f;
+  }
+  for (const char* f : {"%x", "%#X", "%o"}) EXPECT_EQ(fmt(f, {255}), printf(f, 255)) << f;
+  EXPECT_EQ(fmt("%lld|%lu", {qlonglong(-9000000000LL), qulonglong(4000000000ULL)}), "-9000000000|4000000000");
+  const struct {
+    const char* format;
+    QVariantList args;
+    const char* expected;
+  } cases[] = {
+      {"%@_%s", {QStringLiteral("Disk"), QStringLiteral("05-31-2013")}, "Disk_05-31-2013"},
+      {"%2$@ before %1$@", {QStringLiteral("one"), QStringLiteral("two")}, "two before one"},
+      {"%02d-%02d-%04d", {5, 31, 2013}, "05-31-2013"},
+      {"100%% done", {}, "100% done"},
+      {"%@ and %@", {QStringLiteral("one")}, "one and "},
+      {"%s%s%s%s%s%n%p", {}, "%n%p"},
+      {"%9$@", {QStringLiteral("x")}, ""},
+      {"trailing %-0", {}, "trailing %-0"},
+      {"\xC3\x80 propos de %@ \xE2\x80\xA6", {QString::fromUtf8("\xE6\x97\xA5")}, "\xC3\x80 propos de \xE6\x97\xA5 \xE2\x80\xA6"},
+      {"%c%c", {QStringLiteral("\u00e9"), 65}, "\xC3\xA9" "A"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(fmt(c.format, c.args), c.expected) << c.format;
+  // A huge width or precision is capped instead of allocating gigabytes.
+  EXPECT_EQ(platform::FormatText(QStringLiteral("%999999999d"), {1}).size(), 256);
+  EXPECT_EQ(platform::FormatText(QStringLiteral("%.999999999f"), {1.0}).size(), 66);
 }
 
 }  // namespace
