@@ -28,10 +28,23 @@ TEST(SafeFileName, NamesFromDiskBecomeOneSafeComponent) {
   std::string wide;
   for (int i = 0; i < 100; ++i) wide += "\xE6\x97\xA5";  // 300 bytes of 3-byte characters
   const std::pair<std::string, std::string> cases[] = {
-      {"a.jpg", "a.jpg"}, {"Résumé 2020.docx", "Résumé 2020.docx"}, {"...", "..."}, {".bashrc", ".bashrc"},
-      {"a..b", "a..b"}, {"-x", "-x"}, {"with space ", "with space "}, {"back\\slash", "back\\slash"},
-      {"日本語のファイル.txt", "日本語のファイル.txt"}, {"..", "__"}, {".", "_"}, {"", "_"}, {"/", "_"},
-      {"../../etc/passwd", ".._.._etc_passwd"}, {"a/b", "a_b"}, {"a\0b"s, "a_b"}, {"\0"s, "_"},
+      {"a.jpg", "a.jpg"},
+      {"Résumé 2020.docx", "Résumé 2020.docx"},
+      {"...", "..."},
+      {".bashrc", ".bashrc"},
+      {"a..b", "a..b"},
+      {"-x", "-x"},
+      {"with space ", "with space "},
+      {"back\\slash", "back\\slash"},
+      {"日本語のファイル.txt", "日本語のファイル.txt"},
+      {"..", "__"},
+      {".", "_"},
+      {"", "_"},
+      {"/", "_"},
+      {"../../etc/passwd", ".._.._etc_passwd"},
+      {"a/b", "a_b"},
+      {"a\0b"s, "a_b"},
+      {"\0"s, "_"},
       {"caf\xE9.txt", "caf\xEF\xBF\xBD.txt"},  // Latin-1, not UTF-8
       {n300 + ".jpeg", std::string(250, 'n') + ".jpeg"},
       {wide + ".txt", wide.substr(0, 83 * 3) + ".txt"},  // cut to whole characters
@@ -128,13 +141,13 @@ TEST_F(RecoveryPath, ClashesNumberOnlyTheLastComponent) {
   AppTestNode* slashed = tree.Folder(root, "a/b");
   made.push_back(Create(tree.File(slashed, "1.txt")));
   made.push_back(Create(tree.File(slashed, "2.txt")));
-  EXPECT_EQ(made, (std::vector<std::string>{
-                      "0001/Vol/DCIM/a.jpg", "0001/Vol/DCIM/a_0001.jpg", "0001/Vol/DCIM/a_0002.jpg",
-                      "0001/Vol/DCIM/README", "0001/Vol/DCIM/.bashrc", "0001/Vol/DCIM/a.tar.gz", "0001/Vol/DCIM/x.",
-                      "0001/Vol/old.jpg/x/x.jpg", "0001/Vol/v1.2/notes", "0001/Vol/DCIM/README_0001",
-                      "0001/Vol/DCIM/.bashrc_0001", "0001/Vol/DCIM/a.tar_0001.gz", "0001/Vol/DCIM/x._0001",
-                      "0001/Vol/old.jpg/x/x_0001.jpg", "0001/Vol/v1.2/notes_0001", "0001/Vol/a_b",
-                      "0001/Vol/a_b_0001/1.txt", "0001/Vol/a_b_0001/2.txt"}));
+  EXPECT_EQ(made,
+            (std::vector<std::string>{
+                "0001/Vol/DCIM/a.jpg", "0001/Vol/DCIM/a_0001.jpg", "0001/Vol/DCIM/a_0002.jpg", "0001/Vol/DCIM/README",
+                "0001/Vol/DCIM/.bashrc", "0001/Vol/DCIM/a.tar.gz", "0001/Vol/DCIM/x.", "0001/Vol/old.jpg/x/x.jpg",
+                "0001/Vol/v1.2/notes", "0001/Vol/DCIM/README_0001", "0001/Vol/DCIM/.bashrc_0001",
+                "0001/Vol/DCIM/a.tar_0001.gz", "0001/Vol/DCIM/x._0001", "0001/Vol/old.jpg/x/x_0001.jpg",
+                "0001/Vol/v1.2/notes_0001", "0001/Vol/a_b", "0001/Vol/a_b_0001/1.txt", "0001/Vol/a_b_0001/2.txt"}));
 }
 
 TEST_F(RecoveryPath, NodesWithoutAPlaceGetNoPath) {
@@ -175,7 +188,8 @@ TEST_F(RecoveryPath, HostileNamesStayInsideTheDestination) {
   };
   // Random trees of hostile pieces, each file copied twice to exercise the clash numbering.
   std::mt19937 random(20240611);
-  const std::vector<std::string> pieces = {"..", ".", "/", "a", "\xC3\xA9", "\xFF", "x.jpg", "", " ", std::string(100, 'z')};
+  const std::vector<std::string> pieces = {"..",   ".",     "/", "a", "\xC3\xA9",
+                                           "\xFF", "x.jpg", "",  " ", std::string(100, 'z')};
   auto randomName = [&] {
     std::string name;
     for (int i = static_cast<int>(random() % 4); i > 0; --i) name += pieces[random() % pieces.size()];

@@ -30,8 +30,8 @@ KVCPPPublic& Public() { return KVCPPPublic::instance(); }
 
 // What date(1) prints for a date, in the C locale and the time zone `zone`.
 std::string Date(const std::string& date, const std::string& format, const std::string& zone = "UTC") {
-  std::string out = testsupport::RunCommandOrFail("LC_ALL=C TZ=" + zone + " date -d " + ShellQuote(date) + " " +
-                                                  ShellQuote(format));
+  std::string out =
+      testsupport::RunCommandOrFail("LC_ALL=C TZ=" + zone + " date -d " + ShellQuote(date) + " " + ShellQuote(format));
   while (!out.empty() && out.back() == '\n') out.pop_back();
   return out;
 }
@@ -52,7 +52,8 @@ TEST(Times, FileTimesConvertAndShowAsDateSeesThem) {
   const QString text = KVUIPublic::FormatFileTimeToString(fileTime(std::stoll(Date("2020-01-02 15:04:00", "+%s"))),
                                                           QLocale(QLocale::English, QLocale::UnitedStates));
   // A long date and a short time, whichever space the locale puts before PM.
-  EXPECT_TRUE(text.startsWith(QString::fromStdString(Date("2020-01-02 15:04", "+%A, %B %-d, %Y")))) << text.toStdString();
+  EXPECT_TRUE(text.startsWith(QString::fromStdString(Date("2020-01-02 15:04", "+%A, %B %-d, %Y"))))
+      << text.toStdString();
   EXPECT_TRUE(text.contains(QString::fromStdString(Date("2020-01-02 15:04", "+%-I:%M")))) << text.toStdString();
   EXPECT_TRUE(text.endsWith(QStringLiteral("PM"))) << text.toStdString();
   EXPECT_FALSE(text.contains(QStringLiteral(":00 "))) << "no seconds in a short time: " << text.toStdString();
@@ -111,10 +112,10 @@ TEST(Trees, PathsRootsAndNameMatchesWalkAtMost1024Levels) {
     IFileNode* node;
     bool match;
   } matches[] = {
-      {"SUNSET", root, true},   {"SUNSET", holiday, true}, {"Notes", holiday, true},
+      {"SUNSET", root, true},    {"SUNSET", holiday, true}, {"Notes", holiday, true},
       {"Beach", holiday, false},  // a folder's own name does not count
-      {"sunset", empty, false}, {"", empty, true},         {nullptr, empty, true},
-      {"x", nullptr, false},    {"NEEDLE", root, true},    {"haystack", root, false},
+      {"sunset", empty, false},  {"", empty, true},         {nullptr, empty, true},
+      {"x", nullptr, false},     {"NEEDLE", root, true},    {"haystack", root, false},
   };
   for (const auto& m : matches) EXPECT_EQ(KVUIPublic::IsString(m.key, m.node), m.match) << (m.key ? m.key : "(null)");
   EXPECT_TRUE(Public().IsStringInFileNode("needle", root));
@@ -123,10 +124,15 @@ TEST(Trees, PathsRootsAndNameMatchesWalkAtMost1024Levels) {
 TEST(Texts, SizesFileSystemsAndCategoriesInTheInterfaceLanguage) {
   // Python's "%.0f byte" / "%0.2f <unit>" of the value narrowed to single precision (struct.pack('f')).
   const std::pair<long long, const char*> sizes[] = {
-      {0, "0 byte"},           {999, "999 byte"},          {1000, "1.00 KB"},
+      {0, "0 byte"},
+      {999, "999 byte"},
+      {1000, "1.00 KB"},
       {999999, "1000.00 KB"},  // stays kilobytes and rounds up within them
-      {1500000, "1.50 MB"},    {1234567890, "1.23 GB"},    {500000000000LL, "500.00 GB"},
-      {1000000000000LL, "1.00 TB"},                        {123456789012345LL, "123.46 TB"},
+      {1500000, "1.50 MB"},
+      {1234567890, "1.23 GB"},
+      {500000000000LL, "500.00 GB"},
+      {1000000000000LL, "1.00 TB"},
+      {123456789012345LL, "123.46 TB"},
   };
   for (const auto& [bytes, text] : sizes) {
     EXPECT_EQ(KVPublicUtilities::longlongDiskSize(bytes), text);
@@ -155,8 +161,12 @@ TEST(Texts, SizesFileSystemsAndCategoriesInTheInterfaceLanguage) {
     std::vector<std::pair<_FILTER_TYPE, const char*>> names;
   } languages[] = {
       {"en",
-       {{FILTER_TYPE_PICTURE, "Pictures"}, {FILTER_TYPE_MUSIC, "Music"}, {FILTER_TYPE_MOVIE, "Movies"},
-        {FILTER_TYPE_ARCHIVE, "Archives"}, {FILTER_TYPE_DOCUMENT, "Documents"}, {FILTER_TYPE_OTHER, "Other"}}},
+       {{FILTER_TYPE_PICTURE, "Pictures"},
+        {FILTER_TYPE_MUSIC, "Music"},
+        {FILTER_TYPE_MOVIE, "Movies"},
+        {FILTER_TYPE_ARCHIVE, "Archives"},
+        {FILTER_TYPE_DOCUMENT, "Documents"},
+        {FILTER_TYPE_OTHER, "Other"}}},
       {"fr", {{FILTER_TYPE_PICTURE, "Images"}, {FILTER_TYPE_MOVIE, "Vidéos"}, {FILTER_TYPE_MUSIC, "Music"}}},
   };
   for (const auto& [language, categories] : languages) {
@@ -213,9 +223,8 @@ TEST(MainThread, TheNetworkProbeAndPostsAfterBackgroundWorkAnswerThere) {
     bool usable;
     int timeoutMs = 10000;
   } cases[] = {
-      {server.Url("/page"), true},     {server.Url("/empty"), false},
-      {server.Url("/missing"), false}, {server.Url("/silent"), false, 300},
-      {QUrl("http://127.0.0.1:9/"), false},  // nobody listens on the discard port
+      {server.Url("/page"), true},         {server.Url("/empty"), false},        {server.Url("/missing"), false},
+      {server.Url("/silent"), false, 300}, {QUrl("http://127.0.0.1:9/"), false},  // nobody listens on the discard port
   };
   for (const auto& c : cases) {
     std::optional<bool> answer;
@@ -235,7 +244,8 @@ TEST(MainThread, TheNetworkProbeAndPostsAfterBackgroundWorkAnswerThere) {
         ++calls, doneBeforePost = workDone, onMain = platform::IsMainThread();
         EXPECT_EQ(n.object, KVUIPublic::NotificationObject());
       });
-  KVUIPublic::NotifyMainThreadByPostKey("PublicAfterWork", [&] { workOnMain = platform::IsMainThread(), workDone = true; });
+  KVUIPublic::NotifyMainThreadByPostKey("PublicAfterWork",
+                                        [&] { workOnMain = platform::IsMainThread(), workDone = true; });
   EXPECT_TRUE(qttest::PumpUntil([&] { return calls > 0; }));
   qttest::PumpPending();
   EXPECT_EQ(calls, 1);

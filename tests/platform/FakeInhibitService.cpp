@@ -41,7 +41,8 @@ class Service : public QDBusVirtualObject {
     QStringList a;
     for (const QVariant& arg : args) a << arg.toString();
     if (interface_.endsWith(QLatin1String("Manager")) && message.member() == QLatin1String("Inhibit")) {
-      Say(QStringLiteral("login1.Inhibit what=%1 who=%2 why=%3 mode=%4").arg(a.value(0), a.value(1), a.value(2), a.value(3)));
+      Say(QStringLiteral("login1.Inhibit what=%1 who=%2 why=%3 mode=%4")
+              .arg(a.value(0), a.value(1), a.value(2), a.value(3)));
       if (refuseOrHold_) {
         connection.send(message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.AccessDenied"), "no"));
         return true;
@@ -96,7 +97,8 @@ int main(int argc, char** argv) {
   if (!bus.isConnected()) return 1;
   const QStringList modes = app.arguments().mid(1);
   Service login1(QStringLiteral("org.freedesktop.login1.Manager"), modes.contains(QStringLiteral("login1-deny")));
-  Service screensaver(QStringLiteral("org.freedesktop.ScreenSaver"), modes.contains(QStringLiteral("screensaver-hold")));
+  Service screensaver(QStringLiteral("org.freedesktop.ScreenSaver"),
+                      modes.contains(QStringLiteral("screensaver-hold")));
   const struct {
     const char *mode, *service, *path;
     Service* object;

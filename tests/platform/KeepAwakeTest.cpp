@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "QtTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -13,7 +11,6 @@ using platform::KeepAwake;
 using Method = KeepAwake::Method;
 
 const QString kService = QStringLiteral(FAKE_INHIBIT_SERVICE);
-const QString kNoBus = QStringLiteral("unix:path=/nonexistent/clipmender-test-bus");
 
 bool Settle(const KeepAwake& keepAwake) {
   return qttest::PumpUntil([&] { return !keepAwake.IsPending(); });
@@ -83,19 +80,6 @@ TEST(KeepAwake, AnAnswerArrivingAfterTheReleaseIsGivenBack) {
   bus.Tell("answer");
   EXPECT_GE(bus.WaitForLine("screensaver.UnInhibit cookie=42"), 0);
   EXPECT_EQ(keepAwake.CurrentMethod(), Method::None);
-}
-
-TEST(KeepAwake, WithoutABusItIsASilentNoOp) {
-  qttest::App();
-  setenv("DBUS_SYSTEM_BUS_ADDRESS", kNoBus.toUtf8().constData(), 1);
-  setenv("DBUS_SESSION_BUS_ADDRESS", kNoBus.toUtf8().constData(), 1);
-  KeepAwake missing(kNoBus, kNoBus), none{QString(), QString()}, environment;
-  for (KeepAwake* keepAwake : {&missing, &none, &environment}) {
-    keepAwake->Acquire();
-    ASSERT_TRUE(Settle(*keepAwake));
-    EXPECT_EQ(keepAwake->CurrentMethod(), Method::None);
-    keepAwake->Release();
-  }
 }
 
 }  // namespace

@@ -29,12 +29,13 @@ TEST(UserDefaults, ValuesAndLanguagesSurviveInAnIniFilePythonReads) {
     defaults.SetPreferredLanguages({"fr"});
     ASSERT_TRUE(defaults.Synchronize());
   }
-  EXPECT_EQ(testsupport::RunCommandOrFail(
-                "python3 -c " +
-                ShellQuote("import configparser,sys\nc=configparser.RawConfigParser()\nc.optionxform=str\n"
-                           "c.read(sys.argv[1])\nprint(';'.join(k+'='+v for k,v in sorted(c['General'].items())),end='')") +
-                " " + ShellQuote(path.toStdString())),
-            "FristTime=NO;PreferredLanguages=fr;SavePath=/home/someone/Saved scans;upDataTimeStr=2013-05-31 23:59:58");
+  EXPECT_EQ(
+      testsupport::RunCommandOrFail(
+          "python3 -c " +
+          ShellQuote("import configparser,sys\nc=configparser.RawConfigParser()\nc.optionxform=str\n"
+                     "c.read(sys.argv[1])\nprint(';'.join(k+'='+v for k,v in sorted(c['General'].items())),end='')") +
+          " " + ShellQuote(path.toStdString())),
+      "FristTime=NO;PreferredLanguages=fr;SavePath=/home/someone/Saved scans;upDataTimeStr=2013-05-31 23:59:58");
   UserDefaults again(path);
   EXPECT_EQ(again.Value(UserDefaults::kSavePathKey).toString(), "/home/someone/Saved scans");
   again.Remove(UserDefaults::kFirstTimeKey);
@@ -61,8 +62,9 @@ class ResourcesTest : public ::testing::Test {
              {"strings/de/Localizable.strings", "\"HELLO\" = \"Hallo\"  \"MISSING_SEMICOLON\" = \"x\";"},
              {"strings/en/Other.strings", "\"HELLO\" = \"Hello from the other table\";"},
              {"evil/Localizable.strings", "\"HELLO\" = \"escaped\";"},  // what a path traversal would reach
-             {"FileType.plist", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>1</key>"
-                                "<array><string>jpg</string></array></dict></plist>"}}) {
+             {"FileType.plist",
+              "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>1</key>"
+              "<array><string>jpg</string></array></dict></plist>"}}) {
       std::filesystem::create_directories((root / file).parent_path());
       testsupport::WriteFile(root / file, text);
     }

@@ -46,10 +46,15 @@ TEST(SingleInstance, RealProcessesCountByTheirWholeKernelName) {
     const char* asked;
     bool running;
   } cases[] = {
-      {"ClipmenderTestProduct", true}, {"clipmendertestproduct", true}, {"Clip", true},
-      {"ClipmendeX", true},            {"Clipmende", false},            {"ClipmendeXY", false},
+      {"ClipmenderTestProduct", true},
+      {"clipmendertestproduct", true},
+      {"Clip", true},
+      {"ClipmendeX", true},
+      {"Clipmende", false},
+      {"ClipmendeXY", false},
       {"Clipmender Recovery Suite", true},  // the kernel keeps "Clipmender Reco"
-      {"Clipmender Rec", false},       {"", false},
+      {"Clipmender Rec", false},
+      {"", false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsOtherInstanceRunning(c.asked), c.running) << c.asked;
   for (pid_t pid : pids) {

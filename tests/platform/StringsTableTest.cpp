@@ -57,8 +57,8 @@ TEST(StringsTable, LoadsInEveryEncodingIconvMakes) {
   const struct {
     const char* encoding;  // iconv's UTF-16 writes a byte-order mark; the LE/BE names do not
     const char* bom;
-  } cases[] = {{"UTF-8", ""},       {"UTF-8", "\xEF\xBB\xBF"}, {"UTF-16", ""},        {"UTF-16LE", ""},
-               {"UTF-16BE", ""},    {"UTF-16LE", "\xFF\xFE"},  {"UTF-16BE", "\xFE\xFF"}};
+  } cases[] = {{"UTF-8", ""},    {"UTF-8", "\xEF\xBB\xBF"}, {"UTF-16", ""},          {"UTF-16LE", ""},
+               {"UTF-16BE", ""}, {"UTF-16LE", "\xFF\xFE"},  {"UTF-16BE", "\xFE\xFF"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.encoding) + (*c.bom != 0 ? " with BOM" : ""));
     testsupport::RunCommandOrFail(std::string("iconv -f UTF-8 -t ") + c.encoding + " < " +
@@ -68,7 +68,7 @@ TEST(StringsTable, LoadsInEveryEncodingIconvMakes) {
     Table table;
     QString error;
     ASSERT_TRUE(StringsTable::Load(QByteArray(c.bom) + QByteArray(reinterpret_cast<const char*>(bytes.data()),
-                                                                   static_cast<qsizetype>(bytes.size())),
+                                                                  static_cast<qsizetype>(bytes.size())),
                                    &table, &error))
         << error.toStdString();
     EXPECT_EQ(table, kExpected);
@@ -80,7 +80,7 @@ TEST(StringsTable, BrokenTablesAreRefusedWholeWithTheirLine) {
     QByteArray data;
     const char* error;
   } cases[] = {
-      {"\"a\" = \"\xC3\x28\";", ""},                 // bad UTF-8
+      {"\"a\" = \"\xC3\x28\";", ""},                    // bad UTF-8
       {QByteArray("\xFF\xFE\x22\x00\x61", 5), ""},      // odd UTF-16
       {QByteArray("\xFF\xFE\x00\xD8\x22\x00", 6), ""},  // lone surrogate
       {QByteArray("\"a\" = \"b\0c\";", 12), ""},
@@ -145,8 +145,13 @@ TEST(TextFormat, NumbersMatchTheCLibraryAndValuesComeOnlyFromTheArguments) {
       {"%s%s%s%s%s%n%p", {}, "%n%p"},
       {"%9$@", {QStringLiteral("x")}, ""},
       {"trailing %-0", {}, "trailing %-0"},
-      {"\xC3\x80 propos de %@ \xE2\x80\xA6", {QString::fromUtf8("\xE6\x97\xA5")}, "\xC3\x80 propos de \xE6\x97\xA5 \xE2\x80\xA6"},
-      {"%c%c", {QStringLiteral("\u00e9"), 65}, "\xC3\xA9" "A"},
+      {"\xC3\x80 propos de %@ \xE2\x80\xA6",
+       {QString::fromUtf8("\xE6\x97\xA5")},
+       "\xC3\x80 propos de \xE6\x97\xA5 \xE2\x80\xA6"},
+      {"%c%c",
+       {QStringLiteral("\u00e9"), 65},
+       "\xC3\xA9"
+       "A"},
   };
   for (const auto& c : cases) EXPECT_EQ(fmt(c.format, c.args), c.expected) << c.format;
   // A huge width or precision is capped instead of allocating gigabytes.
