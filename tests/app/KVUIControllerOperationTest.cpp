@@ -189,28 +189,17 @@ TEST(OperationRunner, DestroyingAnOperationStopsItsEngineAndWaitsForIt) {
 }
 
 TEST(KVUIOperation, StopFlagsNewsAndOnlyStopsWhatRuns) {
-  const struct {
-    int status, afterPause, afterStop;
-  } cases[] = {
-      {KVOperationIdle, KVOperationIdle, KVOperationIdle},
-      {KVOperationStopping, KVOperationStopping, KVOperationStopping},
-      {KVOperationRunning, KVOperationPaused, KVOperationStopping},
-      {KVOperationPaused, KVOperationRunning, KVOperationStopping},
-      {KVOperationExited, KVOperationExited, KVOperationExited},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.status);
+  for (int status : {KVOperationIdle, KVOperationStopping, KVOperationRunning, KVOperationPaused, KVOperationExited}) {
+    SCOPED_TRACE(status);
     KVUIOperation operation;
-    operation.SetStatus(c.status);
-    operation.PauseOrResumeOperation();
-    EXPECT_EQ(operation.GetStatus(), c.afterPause);
-    operation.SetStatus(c.status);
+    operation.SetStatus(status);
     operation.StopOperation(0);
-    EXPECT_EQ(operation.GetStatus(), c.afterStop);
+    operation.StopOperation(1);  // the user may change his mind about the trees while it stops
+    const bool stops = status != KVOperationIdle && status != KVOperationExited;
+    EXPECT_EQ(operation.GetStatus(), stops ? KVOperationStopping : status);
+    EXPECT_EQ(operation.shouldBuild(), stops ? 0 : 1);
     EXPECT_EQ(operation.IsNeedUIUpdate(), 1);
     EXPECT_EQ(operation.Continued(), 0);
-    operation.StopOperation(1);  // the user may change his mind about the trees while it stops
-    EXPECT_EQ(operation.shouldBuild(), c.afterStop == KVOperationStopping ? 0 : 1);
   }
 }
 

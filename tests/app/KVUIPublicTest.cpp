@@ -52,11 +52,9 @@ TEST(Times, FileTimesConvertAndShowAsDateSeesThem) {
   const QString text = KVUIPublic::FormatFileTimeToString(fileTime(std::stoll(Date("2020-01-02 15:04:00", "+%s"))),
                                                           QLocale(QLocale::English, QLocale::UnitedStates));
   // A long date and a short time, whichever space the locale puts before PM.
-  EXPECT_TRUE(text.startsWith(QString::fromStdString(Date("2020-01-02 15:04", "+%A, %B %-d, %Y"))))
+  EXPECT_TRUE(text.startsWith(QString::fromStdString(Date("2020-01-02 15:04", "+%A, %B %-d, %Y %-I:%M"))) &&
+              text.endsWith(QStringLiteral("PM")) && !text.contains(QStringLiteral(":00 ")))
       << text.toStdString();
-  EXPECT_TRUE(text.contains(QString::fromStdString(Date("2020-01-02 15:04", "+%-I:%M")))) << text.toStdString();
-  EXPECT_TRUE(text.endsWith(QStringLiteral("PM"))) << text.toStdString();
-  EXPECT_FALSE(text.contains(QStringLiteral(":00 "))) << "no seconds in a short time: " << text.toStdString();
 
   const int64_t at = std::stoll(Date("2020-12-31 23:00:00", "+%s"));  // the year's last hour in UTC
   for (const char* zone : {"UTC0", "KIT-14", "HST10"}) {

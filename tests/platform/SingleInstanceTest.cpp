@@ -42,21 +42,17 @@ TEST(SingleInstance, RealProcessesCountByTheirWholeKernelName) {
   for (const char* name : {"ClipmenderTestProduct", "Clip", "ClipmendeX", "Clipmender Recovery Suite"}) {
     pids.push_back(StartNamed(dir, "/bin/sleep", name, true));
   }
-  const struct {
-    const char* asked;
-    bool running;
-  } cases[] = {
-      {"ClipmenderTestProduct", true},
-      {"clipmendertestproduct", true},
-      {"Clip", true},
-      {"ClipmendeX", true},
-      {"Clipmende", false},
-      {"ClipmendeXY", false},
-      {"Clipmender Recovery Suite", true},  // the kernel keeps "Clipmender Reco"
-      {"Clipmender Rec", false},
-      {"", false},
-  };
-  for (const auto& c : cases) EXPECT_EQ(IsOtherInstanceRunning(c.asked), c.running) << c.asked;
+  // Names compare whole and without case, after the kernel's cut to 15 bytes ("Clipmender Reco").
+  const std::pair<const char*, bool> cases[] = {{"ClipmenderTestProduct", true},
+                                                {"clipmendertestproduct", true},
+                                                {"Clip", true},
+                                                {"ClipmendeX", true},
+                                                {"Clipmende", false},
+                                                {"ClipmendeXY", false},
+                                                {"Clipmender Recovery Suite", true},
+                                                {"Clipmender Rec", false},
+                                                {"", false}};
+  for (const auto& [asked, running] : cases) EXPECT_EQ(IsOtherInstanceRunning(asked), running) << asked;
   for (pid_t pid : pids) {
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
