@@ -125,13 +125,12 @@ TEST(Texts, SizesFileSystemsAndCategoriesInTheInterfaceLanguage) {
       {0, "0 byte"},
       {999, "999 byte"},
       {1000, "1.00 KB"},
-      {999999, "1000.00 KB"},  // stays kilobytes and rounds up within them
+      {999999, "1000.00 KB"},
       {1500000, "1.50 MB"},
       {1234567890, "1.23 GB"},
       {500000000000LL, "500.00 GB"},
       {1000000000000LL, "1.00 TB"},
-      {123456789012345LL, "123.46 TB"},
-  };
+      {123456789012345LL, "123.46 TB"}};  // 999999 stays kilobytes and rounds up within them
   for (const auto& [bytes, text] : sizes) {
     EXPECT_EQ(KVPublicUtilities::longlongDiskSize(bytes), text);
     EXPECT_EQ(KVPublicUtilities::longlongConvertVolSpace(bytes), text);
@@ -144,13 +143,10 @@ TEST(Texts, SizesFileSystemsAndCategoriesInTheInterfaceLanguage) {
 
   static testsupport::TempDir work;  // the working folder is fixed for the whole process
   setenv("CLIPMENDER_WORK_DIR", work.path().c_str(), 1);
-  testsupport::TempDir root;
-  std::filesystem::create_directories(root / "strings/en");
+  testsupport::TempDir root;  // the shipped English table and a partial French one
+  std::filesystem::copy(testsupport::SourceDir() / "resources/strings", root / "strings",
+                        std::filesystem::copy_options::recursive);
   std::filesystem::create_directories(root / "strings/fr");
-  testsupport::WriteFile(root / "strings/en/Localizable.strings",
-                         "\"PAGE_TWO_PICTURE_TITLE\" = \"Pictures\"; \"PAGE_TWO_MUSIC_TITLE\" = \"Music\";\n"
-                         "\"PAGE_TWO_MOVIE_TITLE\" = \"Movies\"; \"PAGE_TWO_ARCHIVE_TITLE\" = \"Archives\";\n"
-                         "\"PAGE_TWO_DOCUMENT_TITLE\" = \"Documents\"; \"PAGE_TWO_OTHER_TITLE\" = \"Other\";\n");
   testsupport::WriteFile(root / "strings/fr/Localizable.strings",
                          "\"PAGE_TWO_PICTURE_TITLE\" = \"Images\"; \"PAGE_TWO_MOVIE_TITLE\" = \"Vidéos\";\n");
   Resources::SetRoot(QString::fromStdString(root.path().string()));
