@@ -18,13 +18,13 @@ TEST(ProcessFilter, EveryThreadGetsTheSameFilterAndMayChangeItWhileOthersAsk) {
   std::atomic<bool> stop{false};
   std::vector<IRecoveryFilter*> seen(16, nullptr);
   std::vector<std::thread> threads;
-  for (auto& filter : seen) {
-    threads.emplace_back([&] {
+  for (size_t i = 0; i < seen.size(); ++i) {
+    threads.emplace_back([&, i] {
       for (ready.fetch_add(1); ready.load() < 16;) std::this_thread::yield();
-      filter = CreateFilter();
+      IRecoveryFilter* filter = seen[i] = CreateFilter();
       // Pictures are in both masks below; folders always pass.
       TestNode photo("a.jpg", false), folder("dir", true);
-      while (&filter - seen.data() < 4 && !stop.load()) {
+      while (i < 4 && !stop.load()) {
         wrong += filter->IsFileNodeValid(&photo) != 1 || filter->IsFileNodeValid(&folder) != 1 ||
                  filter->GetNodeFileType(&photo) != FILTER_TYPE_PICTURE;
       }

@@ -1,5 +1,5 @@
-// Links, the packed word, run lists, equality and names of a node. Show and
-// check propagation is checked on a real hierarchy (NodeTreePropertyTest.cpp).
+// Links, the packed word, run lists and equality of a node. Show and check
+// propagation is checked on a real hierarchy (NodeTreePropertyTest.cpp).
 #include "FileNode.h"
 
 #include <gtest/gtest.h>

@@ -22,11 +22,8 @@ using treetest::Lines;
 
 enum { kHfs = 1, kRestoring = 2, kHome = 4 };
 
-// Nodes are fed in order, "|" between them, each "kind id parent name": kind
-// d folder, f file, e empty file, upper case deleted, a digit after it the
-// partition; the name "<null>" stands for none. "+" moves the clock a minute
-// on; "R id" opens the tree again with that root ID. NTFS trees start at 5,
-// HFS+ trees at 2; kHome sets HOME to /Users/alice (else it is unset).
+// Nodes as BuilderFixture::Feed takes them. NTFS trees start at 5, HFS+
+// trees at 2; kHome sets HOME to /Users/alice (else it is unset).
 const struct {
   const char* rule;
   const char* nodes;
@@ -109,25 +106,7 @@ TEST_F(BuilderFixture, RulesOnSmallTrees) {
     (c.flags & kHome) != 0 ? setenv("HOME", "/Users/alice", 1) : unsetenv("HOME");
     const _tagSearcherType type = (c.flags & kHfs) != 0 ? SEARCHER_TYPE_HFSPLUS : SEARCHER_TYPE_NTFS;
     ASSERT_EQ(builder->AddSearcherInfo(type, (c.flags & kHfs) != 0 ? 2 : 5), 1);
-    std::istringstream nodes(c.nodes);
-    for (std::string token, kind, name; std::getline(nodes, token, '|');) {
-      std::istringstream in(token);
-      int64_t id = 0, parent = 0;
-      in >> kind >> id >> parent;
-      in.get();
-      std::getline(in, name);
-      if (kind == "+") {
-        now += 60;
-      } else if (kind == "R") {
-        builder->AddSearcherInfo(type, id);
-      } else {
-        LedgerNode* node = Node(id, parent, name, std::tolower(kind[0]) == 'd', std::tolower(kind[0]) == 'e' ? 0 : 1);
-        if (std::isupper(kind[0])) node->MarkDeleted();
-        if (name == "<null>") node->SetNullName();
-        if (kind.size() > 1) node->SetBelongedPartition(static_cast<uint16_t>(kind[1] - '0'));
-        Add(node, type);
-      }
-    }
+    Feed(c.nodes, type);
     builder->FlashBuild(type);
     Lines expected;
     std::istringstream lines(c.tree);
@@ -153,12 +132,9 @@ TEST_F(BuilderFixture, NamesItsTreesAndKeepsThemApart) {
     EXPECT_STREQ(builder->GetRoot(type)->GetVolumeName(), "Disk");
     EXPECT_EQ(builder->GetRoot(type)->GetSearcheType(), type);
   }
-  Add(Folder(20, 0, "ntfs-dir"));
-  Add(File(30, 20, "n.txt"));
-  Add(Folder(20, 0, "fat-dir"), SEARCHER_TYPE_FAT);
-  Add(File(31, 20, "f.txt"), SEARCHER_TYPE_FAT);
-  builder->FlashBuild(SEARCHER_TYPE_FAT);
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
+  Feed("d 20 0 ntfs-dir|f 30 20 n.txt");
+  Feed("d 20 0 fat-dir|f 31 20 f.txt", SEARCHER_TYPE_FAT);
+  for (auto type : {SEARCHER_TYPE_FAT, SEARCHER_TYPE_NTFS}) builder->FlashBuild(type);
   EXPECT_EQ(TreeOf(SEARCHER_TYPE_NTFS), (Lines{"ntfs-dir/", "ntfs-dir/n.txt"}));
   EXPECT_EQ(TreeOf(SEARCHER_TYPE_FAT), (Lines{"fat-dir/", "fat-dir/f.txt"}));
 
@@ -173,45 +149,38 @@ TEST_F(BuilderFixture, NamesItsTreesAndKeepsThemApart) {
 TEST_F(BuilderFixture, BatchesComeInArrivalOrderAfterAThousandNodesOrThreeSeconds) {
   Init();
   ASSERT_EQ(builder->AddSearcherInfo(SEARCHER_TYPE_NTFS, 5) + builder->AddSearcherInfo(SEARCHER_TYPE_HFSPLUS, 2), 2);
-  Add(Folder(60, 5, "$Recycle.Bin"));  // held back; the builder lets it go unfinished
-  LedgerNode* report = File(30, 20, "report.doc");
-  Add(report);
-  now += CDirectoryTreeBuilder::kBuildSeconds;
-  Add(File(31, 5, "a"));  // a build: the report waits for its folder
-  Add(Folder(20, 5, "Documents"));
-  now += CDirectoryTreeBuilder::kBuildSeconds;
-  Add(File(32, 5, "b"));
+  // The bin is held back, and let go with the unfinished builder; the report
+  // waits for its folder through the first build.
+  Feed("d 60 5 $Recycle.Bin|f 30 20 report.doc|+|f 31 5 a|d 20 5 Documents|+|f 32 5 b");
   ASSERT_EQ(sink.batches.size(), 2u);
   EXPECT_EQ(sink.batches[0].nodes.size(), 1u);
   ASSERT_EQ(sink.batches[1].nodes.size(), 3u);
-  EXPECT_EQ(sink.batches[1].nodes[0], report);
+  EXPECT_STREQ(sink.batches[1].nodes[0]->GetFileName(), "report.doc");
   for (int i = 0; i < CDirectoryTreeBuilder::kBuildNodeCount - 1; ++i) Add(File(1000 + i, 5, "f"));
   EXPECT_EQ(sink.batches.size(), 2u);
   Add(File(999, 5, "f"));
   ASSERT_EQ(sink.batches.size(), 3u);
   EXPECT_EQ(sink.batches[2].nodes.size(), 1024u);
+  now += CDirectoryTreeBuilder::kBuildSeconds - 1;
+  Feed("f 33 5 c");
+  EXPECT_EQ(sink.batches.size(), 3u);
+  now += 1;
+  Feed("f 34 5 d");
+  ASSERT_EQ(sink.batches.size(), 4u);
 
   // A hidden file is shown in the build that finds its folder deleted.
   filter.showNormal = false;
-  Add(File(40, 41, "x.txt"));
-  Add(Folder(41, 42, "f"));
-  LedgerNode* gone = Folder(42, 5, "g");
-  gone->MarkDeleted();
-  now += CDirectoryTreeBuilder::kBuildSeconds;
-  Add(gone);
-  ASSERT_EQ(sink.batches.size(), 4u);
-  EXPECT_EQ(sink.batches[3].nodes.size(), 3u);
+  Feed("f 40 41 x.txt|d 41 42 f|+|D 42 5 g");
+  ASSERT_EQ(sink.batches.size(), 5u);
+  EXPECT_EQ(sink.batches[4].nodes.size(), 3u);
 
   // HFS+ trees build only once the private-data folder is known.
   filter.showNormal = true;
-  Add(File(100, 2, "h"), SEARCHER_TYPE_HFSPLUS);
-  now += 60;
-  Add(File(101, 2, "i"), SEARCHER_TYPE_HFSPLUS);
-  EXPECT_EQ(sink.batches.size(), 4u);
-  EXPECT_EQ(Add(Folder(18, 2, "HFS+ Private Data"), SEARCHER_TYPE_HFSPLUS), 0);
-  Add(File(102, 2, "j"), SEARCHER_TYPE_HFSPLUS);
-  ASSERT_EQ(sink.batches.size(), 5u);
-  EXPECT_EQ(sink.batches[4].nodes.size(), 3u);
+  Feed("f 100 2 h|+|f 101 2 i", SEARCHER_TYPE_HFSPLUS);
+  EXPECT_EQ(sink.batches.size(), 5u);
+  Feed("d 18 2 HFS+ Private Data|f 102 2 j", SEARCHER_TYPE_HFSPLUS);
+  ASSERT_EQ(sink.batches.size(), 6u);
+  EXPECT_EQ(sink.batches[5].nodes.size(), 3u);
   EXPECT_EQ(sink.roots.size(), 2u);
   EXPECT_EQ(pauses, 2);
   ExpectNoSinkProblems();
@@ -278,16 +247,12 @@ TEST_F(BuilderFixture, ARestorerRenamesFoldersOuterFirstThenFilesAndUsesEachReco
   auto* device = reinterpret_cast<IStorageDevice*>(&partition);  // only passed through
   builder->SetPartitonDevice(&partition, device);
   ASSERT_EQ(builder->AddSearcherInfo(SEARCHER_TYPE_NTFS, 5), 1);
-  Add(Folder(20, 5, "RECYCLER"));
-  Add(Folder(60, 21, "inner"));  // its parent is not known as a bin folder yet
-  Add(Folder(21, 20, "S-1004"));
-  Add(File(30, 21, "$RAB.jpg"));
-  Add(Folder(61, 21, "Dc2"));
-  Add(File(31, 21, "$IAB.jpg"));
-  Add(File(32, 21, "$Rz.txt"));  // its former name is refused when it comes back
-  Add(File(33, 21, "$Iz.txt"));
-  Add(Folder(22, 20, "S-1005"));
-  Add(File(34, 22, "$RAB.jpg"));  // the same tail, but the record is used
+  // "inner" comes before its parent is known as a bin folder; the former
+  // name of "$Rz.txt" is refused when it comes back; the second "$RAB.jpg"
+  // finds its record used.
+  Feed(
+      "d 20 5 RECYCLER|d 60 21 inner|d 21 20 S-1004|f 30 21 $RAB.jpg|d 61 21 Dc2|f 31 21 $IAB.jpg|f 32 21 $Rz.txt|"
+      "f 33 21 $Iz.txt|d 22 20 S-1005|f 34 22 $RAB.jpg");
   builder->FlashBuild(SEARCHER_TYPE_NTFS);
   EXPECT_EQ(restorer.calls, (std::vector<std::string>{"RECYCLER:2", "S-1004:2", "S-1005:2", "Dc2:2", "$RAB.jpg:2",
                                                       "$Rz.txt:1", "$RAB.jpg:0"}));

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <set>
+#include <sstream>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -147,6 +149,32 @@ class BuilderFixture : public ::testing::Test {
       if (ledger.IsLive(node)) node->Release();
     }
     return answer;
+  }
+
+  // Feeds nodes written "kind id parent name", "|" between them: kind d
+  // folder, f file, e empty file, upper case deleted, a digit after it the
+  // partition; the name "<null>" stands for none. "+" moves the clock a
+  // minute on; "R id" opens the tree again with that root ID.
+  void Feed(const char* nodes, _tagSearcherType type = SEARCHER_TYPE_NTFS) {
+    std::istringstream all(nodes);
+    for (std::string token, kind, name; std::getline(all, token, '|');) {
+      std::istringstream in(token);
+      int64_t id = 0, parent = 0;
+      in >> kind >> id >> parent;
+      in.get();
+      std::getline(in, name);
+      if (kind == "+") {
+        now += 60;
+      } else if (kind == "R") {
+        builder->AddSearcherInfo(type, id);
+      } else {
+        LedgerNode* node = Node(id, parent, name, std::tolower(kind[0]) == 'd', std::tolower(kind[0]) == 'e' ? 0 : 1);
+        if (std::isupper(kind[0])) node->MarkDeleted();
+        if (name == "<null>") node->SetNullName();
+        if (kind.size() > 1) node->SetBelongedPartition(static_cast<uint16_t>(kind[1] - '0'));
+        Add(node, type);
+      }
+    }
   }
 
   CDirectoryTreeBuilder::TreeCounters Counters(_tagSearcherType type = SEARCHER_TYPE_NTFS) {
