@@ -88,7 +88,8 @@ TEST(RecoveryFilter, KeepsFoldersAndFilesOfTheSelectedCategories) {
   EXPECT_EQ(filter.GetNodeFileType(nullptr), FILTER_TYPE_OTHER);
   // Normal files show outside quick scans of mounted volumes, for which a filter is made.
   EXPECT_EQ(filter.ShowNormalFiles(), 0);
-  for (auto [type, shows] : {std::pair{SCAN_TYPE_DEEP, 1}, {SCAN_TYPE_QUICK_UNMOUNTED, 1}, {SCAN_TYPE_QUICK_MOUNTED, 0}}) {
+  for (auto [type, shows] :
+       {std::pair{SCAN_TYPE_DEEP, 1}, {SCAN_TYPE_QUICK_UNMOUNTED, 1}, {SCAN_TYPE_QUICK_MOUNTED, 0}}) {
     filter.SetScanType(type);
     EXPECT_EQ(filter.ShowNormalFiles(), shows) << type;
   }
