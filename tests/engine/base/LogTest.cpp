@@ -15,6 +15,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/TestSupport.h"
+
 namespace {
 
 // The working folder is computed once per process, so the whole program logs
@@ -84,32 +86,6 @@ TEST(WriteLog, ProcessObjectAnnouncesItself) {
   EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](auto& l) { return std::regex_match(l, started); }));
 }
 
-// Runs `crash` in a forked child with the handler installed; answers how it
-// ended and what it printed.
-std::pair<int, std::string> CrashInChild(void (*crash)()) {
-  int fds[2];
-  EXPECT_EQ(pipe(fds), 0);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fds[1], STDOUT_FILENO);
-    struct rlimit noCore {
-      0, 0
-    };
-    setrlimit(RLIMIT_CORE, &noCore);
-    CatchExeception::Install();
-    crash();
-    _exit(0);
-  }
-  close(fds[1]);
-  std::string output;
-  char buf[4096];
-  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) output.append(buf, static_cast<size_t>(n));
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return {status, output};
-}
-
 TEST(CrashHandler, PrintsFramesAndDiesByTheSignal) {
   const struct {
     void (*crash)();
@@ -129,7 +105,15 @@ TEST(CrashHandler, PrintsFramesAndDiesByTheSignal) {
        SIGSEGV},
   };
   for (const auto& c : cases) {
-    const auto [status, output] = CrashInChild(c.crash);
+    const auto [status, output] = testsupport::RunInChild([&] {
+      struct rlimit noCore {
+        0, 0
+      };
+      setrlimit(RLIMIT_CORE, &noCore);
+      CatchExeception::Install();
+      c.crash();
+      return 0;
+    });
     ASSERT_TRUE(WIFSIGNALED(status)) << output;
     EXPECT_EQ(WTERMSIG(status), c.signal);
     EXPECT_NE(output.find("crashed with signal " + std::to_string(c.signal)), std::string::npos) << output;

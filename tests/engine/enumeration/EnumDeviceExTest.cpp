@@ -168,31 +168,17 @@ TEST(EnumDeviceEx, OneBadDiskHidesNoOther) {
 // Runs Init over `m` in a child process that may not read the images;
 // answers its result code and what it printed.
 std::pair<ResultCode, std::string> InitWithoutPermission(const FakeMachine& m) {
-  int out[2];
-  EXPECT_EQ(pipe(out), 0);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(out[0]);
+  const auto child = testsupport::RunInChild([&] {
     if (geteuid() == 0 &&
         (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)) {
-      _exit(3);
+      return 3;
     }
-    dup2(out[1], STDOUT_FILENO);
-    const ResultCode rc = CEnumDeviceEx(m.Source()).Init();
-    std::printf("\nrc=%llx\n", static_cast<unsigned long long>(rc));
-    std::fflush(stdout);
-    _exit(0);
-  }
-  close(out[1]);
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
-  close(out[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  const size_t at = text.rfind("\nrc=");
-  return {at == std::string::npos ? 0 : std::stoull(text.substr(at + 4), nullptr, 16), text};
+    std::printf("\nrc=%llx\n", static_cast<unsigned long long>(CEnumDeviceEx(m.Source()).Init()));
+    return 0;
+  });
+  EXPECT_TRUE(WIFEXITED(child.status) && WEXITSTATUS(child.status) == 0) << child.status;
+  const size_t at = child.output.rfind("\nrc=");
+  return {at == std::string::npos ? 0 : std::stoull(child.output.substr(at + 4), nullptr, 16), child.output};
 }
 
 TEST(EnumDeviceEx, WithoutPermissionToReadDisksSaysSo) {
