@@ -130,6 +130,12 @@ std::vector<uint8_t> ReadFileRange(const fs::path& path, uint64_t offset, size_t
   return out;
 }
 
+std::vector<uint8_t> Read(IStorageDevice& device, int64_t first, int64_t count, int expectAnswer) {
+  std::vector<uint8_t> buffer(static_cast<size_t>(count) * device.GetSectorSize(), 0xCC);
+  EXPECT_EQ(device.ReadSector(buffer.data(), first, count), expectAnswer) << first << "+" << count;
+  return buffer;
+}
+
 IDiskDeviceData* MakeDiskData(int64_t sectorSize, int64_t totalSectors, uint32_t state) {
   auto* info = new CCollectDiskDeviceInfoStruct();
   info->state = state;

@@ -86,6 +86,10 @@ struct DeviceReleaser {
 };
 using DevicePtr = std::unique_ptr<IStorageDevice, DeviceReleaser>;
 
+// Reads `count` sectors from `first` into a buffer that held 0xCC bytes, and
+// checks the answer (0 for a read that must fail).
+std::vector<uint8_t> Read(IStorageDevice& device, int64_t first, int64_t count, int expectAnswer = 1);
+
 // A disk record with the given geometry (the rest zero).
 IDiskDeviceData* MakeDiskData(int64_t sectorSize, int64_t totalSectors, uint32_t state = 0);
 

@@ -35,12 +35,9 @@ TEST_P(LoopDisk, ReportsWhatBlockdevReportsAndReadsWhatDdReads) {
   EXPECT_EQ(size, want.sectorSize);
   EXPECT_EQ(total, static_cast<int64_t>(want.sizeBytes / want.sectorSize));
   for (auto [first, count] : {std::pair<int64_t, int64_t>{0, 1}, {3, 17}, {total - 1, 1}, {total / 2 - 5, 40}}) {
-    std::vector<uint8_t> got(static_cast<size_t>(count) * size, 0xCC);
-    ASSERT_EQ(disk->ReadSector(got.data(), first, count), 1) << first;
-    EXPECT_EQ(got, DdRead(loop.path(), size, first, count)) << first << "+" << count;
+    EXPECT_EQ(devicetest::Read(*disk, first, count), DdRead(loop.path(), size, first, count)) << first;
   }
-  std::vector<uint8_t> got(10u * size, 0xCC);
-  EXPECT_EQ(disk->ReadSector(got.data(), total, 1), 0);
+  devicetest::Read(*disk, total, 1, 0);
   EXPECT_EQ(disk->GetLastError(), 0x010E008800000001u);
 
   // A window of 64 sectors from 2 MiB: 4 sectors of its end, then zeros.
@@ -48,10 +45,9 @@ TEST_P(LoopDisk, ReportsWhatBlockdevReportsAndReadsWhatDdReads) {
   DevicePtr window(CreatePartitionDevice(disk.get(), start, 64));
   ASSERT_EQ(window->Open(), 1);
   EXPECT_EQ(window->GetSectorSize(), size);
-  ASSERT_EQ(window->ReadSector(got.data(), 60, 10), 1);
   auto tail = DdRead(loop.path(), size, start + 60, 4);
   tail.resize(10u * size, 0);
-  EXPECT_EQ(got, tail);
+  EXPECT_EQ(devicetest::Read(*window, 60, 10), tail);
 }
 
 INSTANTIATE_TEST_SUITE_P(SectorSizes, LoopDisk, ::testing::Values(512u, 4096u),

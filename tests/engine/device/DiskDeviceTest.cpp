@@ -18,14 +18,9 @@ namespace {
 namespace fs = std::filesystem;
 using devicetest::DdRead;
 using devicetest::DevicePtr;
+using devicetest::Read;
 
 constexpr ResultCode kReadFailed = 0x010E008800000001;
-
-std::vector<uint8_t> Read(IStorageDevice& device, int64_t first, int64_t count, int expectAnswer = 1) {
-  std::vector<uint8_t> buffer(static_cast<size_t>(count) * device.GetSectorSize(), 0xCC);
-  EXPECT_EQ(device.ReadSector(buffer.data(), first, count), expectAnswer) << first << "+" << count;
-  return buffer;
-}
 
 // The open flags of this process's descriptor of `path` (-1: none), from /proc.
 int OpenFlagsOf(const fs::path& path) {

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <sstream>
 
 #include "device/DiskDevice.h"
@@ -15,12 +14,7 @@ namespace {
 
 using devicetest::DdRead;
 using devicetest::DevicePtr;
-
-std::vector<uint8_t> Read(IStorageDevice& device, int64_t first, int64_t count, int expectAnswer = 1) {
-  std::vector<uint8_t> buffer(static_cast<size_t>(count) * device.GetSectorSize(), 0xCC);
-  EXPECT_EQ(device.ReadSector(buffer.data(), first, count), expectAnswer) << first << "+" << count;
-  return buffer;
-}
+using devicetest::Read;
 
 // The record a partition device carries after enumeration.
 IPartitionDeviceData* PartitionRecord(IStorageDevice* disk, int64_t start, int64_t count, int64_t sectorSize = 512,
@@ -175,9 +169,7 @@ TEST(PartitionWindowOverCache, TakesTheParentsSectorSizeWithoutADiskRecord) {
   EXPECT_EQ(window->GetSectorSize(), 4096u);  // even before Open, as a scanner that makes one directly uses it
   ASSERT_EQ(window->Open(), 1);
   EXPECT_EQ(window->GetSectorSize(), 4096u);
-  std::vector<uint8_t> got(2 * 4096);
-  ASSERT_EQ(window->ReadSector(got.data(), 3, 2), 1);
-  EXPECT_EQ(0, std::memcmp(got.data(), bytes.data() + 13 * 4096, got.size()));
+  EXPECT_EQ(Read(*window, 3, 2), std::vector<uint8_t>(bytes.begin() + 13 * 4096, bytes.begin() + 15 * 4096));
 }
 
 }  // namespace

@@ -97,9 +97,8 @@ TEST_F(MbrMachine, VolumesAreTheSystemsThenTheUnshownPartitionsOnceForAll) {
   EXPECT_EQ(v5->partitionNumber, 5);
   EXPECT_STREQ(v6->bsdName, "");
   EXPECT_EQ(parttest::ToolPartition({6, v6->startSector, v6->totalSectors}), parts_[3]);
-  std::vector<uint8_t> got(512 * 8);
-  ASSERT_NE(volumes[2]->ReadSector(got.data(), 0, 8), 0);
-  EXPECT_EQ(got, devicetest::DdRead(image_.string(), 512, static_cast<uint64_t>(parts_[3].start), 8));
+  EXPECT_EQ(devicetest::Read(*volumes[2], 0, 8),
+            devicetest::DdRead(image_.string(), 512, static_cast<uint64_t>(parts_[3].start), 8));
 
   // Init again rebuilds the lists from what the system shows now.
   m_.AddPartition("sdz", "sdz6", 6, 8, 246, parts_[3].start, parts_[3].size);

@@ -156,9 +156,8 @@ class EnumLoop : public ::testing::Test {
                 want[i]);
       EXPECT_STREQ(v->bsdName, "");
       EXPECT_EQ(v->mounted, 0u);
-      std::vector<uint8_t> got(512 * 4);
-      ASSERT_NE(volumes[i]->ReadSector(got.data(), 0, 4), 0);
-      EXPECT_EQ(got, devicetest::DdRead(loop.path(), 512, static_cast<uint64_t>(want[i].start), 4));
+      EXPECT_EQ(devicetest::Read(*volumes[i], 0, 4),
+                devicetest::DdRead(loop.path(), 512, static_cast<uint64_t>(want[i].start), 4));
     }
   }
 
