@@ -7,8 +7,8 @@
 #include <fstream>
 
 #include "copyout/CDataRecovery.h"
-#include "scan/CStorageDeviceWithCache.h"
 #include "engine/tree/TreeTestSupport.h"
+#include "scan/CStorageDeviceWithCache.h"
 #include "support/TestSupport.h"
 #include "tree/CDirectoryTreeBuilder.h"
 
