@@ -2,26 +2,17 @@
 
 #include <new>
 
+#include "StorageDevice.h"
+
 namespace {
 
-// Setting the record a holder already has must not free it.
-template <typename Record>
-void Replace(Record*& held, Record* info) {
-  if (held == info) return;
-  delete held;
-  held = info;
+template <typename Holder, typename Record>
+Record* RecordOf(IStorageDevice* device, Record* (Holder::*get)()) {
+  auto* holder = device != nullptr ? dynamic_cast<Holder*>(device->GetPrivateData()) : nullptr;
+  return holder != nullptr ? (holder->*get)() : nullptr;
 }
 
 }  // namespace
-
-CDiskDeviceData::~CDiskDeviceData() { delete info_; }
-void CDiskDeviceData::SetDiskInfo(CCollectDiskDeviceInfoStruct* info) { Replace(info_, info); }
-
-CVolumeDeviceData::~CVolumeDeviceData() { delete info_; }
-void CVolumeDeviceData::SetVolumeInfo(CCollectedVolumeDeviceInfoStruct* info) { Replace(info_, info); }
-
-CPartitionDeviceData::~CPartitionDeviceData() { delete info_; }
-void CPartitionDeviceData::SetPartitionInfo(CCollectedPartitionDeviceInfoStruct* info) { Replace(info_, info); }
 
 IDiskDeviceData* CreateDiskDeviceData(CCollectDiskDeviceInfoStruct* info) {
   return new (std::nothrow) CDiskDeviceData(info);
@@ -33,4 +24,16 @@ IVolumeDeviceData* CreateVolumeDeviceData(CCollectedVolumeDeviceInfoStruct* info
 
 IPartitionDeviceData* CreatePartitionDeviceData(CCollectedPartitionDeviceInfoStruct* info) {
   return new (std::nothrow) CPartitionDeviceData(info);
+}
+
+CCollectDiskDeviceInfoStruct* DiskRecordOf(IStorageDevice* device) {
+  return RecordOf(device, &IDiskDeviceData::GetDiskInfo);
+}
+
+CCollectedVolumeDeviceInfoStruct* VolumeRecordOf(IStorageDevice* device) {
+  return RecordOf(device, &IVolumeDeviceData::GetVolumeInfo);
+}
+
+CCollectedPartitionDeviceInfoStruct* PartitionRecordOf(IStorageDevice* device) {
+  return RecordOf(device, &IPartitionDeviceData::GetPartitionInfo);
 }

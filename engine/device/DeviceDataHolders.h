@@ -4,44 +4,44 @@
 
 #include "DeviceData.h"
 
-class CDiskDeviceData final : public IDiskDeviceData {
+template <class Interface, class Record>
+class CRecordHolder : public Interface {
  public:
-  explicit CDiskDeviceData(CCollectDiskDeviceInfoStruct* info) : info_(info) {}
-  ~CDiskDeviceData() override;
-  CDiskDeviceData(const CDiskDeviceData&) = delete;
-  CDiskDeviceData& operator=(const CDiskDeviceData&) = delete;
+  explicit CRecordHolder(Record* info) : info_(info) {}
+  ~CRecordHolder() override { delete info_; }
+  CRecordHolder(const CRecordHolder&) = delete;
+  CRecordHolder& operator=(const CRecordHolder&) = delete;
 
-  CCollectDiskDeviceInfoStruct* GetDiskInfo() override { return info_; }
-  void SetDiskInfo(CCollectDiskDeviceInfoStruct* info) override;
+ protected:
+  Record* Get() const { return info_; }
+  // Setting the record the holder already has must not free it.
+  void Set(Record* info) {
+    if (info == info_) return;
+    delete info_;
+    info_ = info;
+  }
 
  private:
-  CCollectDiskDeviceInfoStruct* info_;
+  Record* info_;
 };
 
-class CVolumeDeviceData final : public IVolumeDeviceData {
+class CDiskDeviceData final : public CRecordHolder<IDiskDeviceData, CCollectDiskDeviceInfoStruct> {
  public:
-  explicit CVolumeDeviceData(CCollectedVolumeDeviceInfoStruct* info) : info_(info) {}
-  ~CVolumeDeviceData() override;
-  CVolumeDeviceData(const CVolumeDeviceData&) = delete;
-  CVolumeDeviceData& operator=(const CVolumeDeviceData&) = delete;
-
-  CCollectedVolumeDeviceInfoStruct* GetVolumeInfo() override { return info_; }
-  void SetVolumeInfo(CCollectedVolumeDeviceInfoStruct* info) override;
-
- private:
-  CCollectedVolumeDeviceInfoStruct* info_;
+  using CRecordHolder::CRecordHolder;
+  CCollectDiskDeviceInfoStruct* GetDiskInfo() override { return Get(); }
+  void SetDiskInfo(CCollectDiskDeviceInfoStruct* info) override { Set(info); }
 };
 
-class CPartitionDeviceData final : public IPartitionDeviceData {
+class CVolumeDeviceData final : public CRecordHolder<IVolumeDeviceData, CCollectedVolumeDeviceInfoStruct> {
  public:
-  explicit CPartitionDeviceData(CCollectedPartitionDeviceInfoStruct* info) : info_(info) {}
-  ~CPartitionDeviceData() override;
-  CPartitionDeviceData(const CPartitionDeviceData&) = delete;
-  CPartitionDeviceData& operator=(const CPartitionDeviceData&) = delete;
+  using CRecordHolder::CRecordHolder;
+  CCollectedVolumeDeviceInfoStruct* GetVolumeInfo() override { return Get(); }
+  void SetVolumeInfo(CCollectedVolumeDeviceInfoStruct* info) override { Set(info); }
+};
 
-  CCollectedPartitionDeviceInfoStruct* GetPartitionInfo() override { return info_; }
-  void SetPartitionInfo(CCollectedPartitionDeviceInfoStruct* info) override;
-
- private:
-  CCollectedPartitionDeviceInfoStruct* info_;
+class CPartitionDeviceData final : public CRecordHolder<IPartitionDeviceData, CCollectedPartitionDeviceInfoStruct> {
+ public:
+  using CRecordHolder::CRecordHolder;
+  CCollectedPartitionDeviceInfoStruct* GetPartitionInfo() override { return Get(); }
+  void SetPartitionInfo(CCollectedPartitionDeviceInfoStruct* info) override { Set(info); }
 };

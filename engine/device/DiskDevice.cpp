@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <new>
 
 #include <fcntl.h>
@@ -13,14 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "device/StorageDeviceCodes.h"
-#include "device/StorageGeometry.h"
-
 CRawDevice::CRawDevice(const char* path) : path_(path != nullptr ? path : "") {}
 
 CRawDevice::~CRawDevice() {
   if (fd_ >= 0) ::close(fd_);
-  if (data_ != nullptr) data_->Release();
 }
 
 int CRawDevice::Open() {
@@ -61,8 +56,8 @@ int CRawDevice::Open() {
   } else {
     total = static_cast<int64_t>(st.st_size) / sectorSize;
   }
-  sectorSize_.store(sectorSize, std::memory_order_relaxed);
-  totalSectors_.store(total, std::memory_order_relaxed);
+  SetSectorSize(sectorSize);
+  SetTotalSectors(total);
   fd_ = fd;
   return 1;
 }
@@ -114,44 +109,6 @@ int CRawDevice::ReadSector(void* buffer, int64_t firstSector, int64_t sectorCoun
 
 int CRawDevice::IOCtl(uint64_t, void*) {
   SetLastError(devicecode::kDiskIOCtl);
-  return 0;
-}
-
-void CRawDevice::SetPrivateData(IStorageDeviceData* data) {
-  SetLastError(0);
-  if (data != data_) {
-    if (data_ != nullptr) data_->Release();
-    data_ = data;
-  }
-  Geometry g{};
-  const ResultCode rc = GetRecordGeometry(data, g);
-  if (result::IsFailure(rc)) {
-    SetLastError(rc);
-    return;
-  }
-  if (geometry::IsUsableRecordSectorSize(g.sectorSize)) {
-    sectorSize_.store(static_cast<uint32_t>(g.sectorSize), std::memory_order_relaxed);
-  }
-  if (g.totalSectors >= 0) totalSectors_.store(g.totalSectors, std::memory_order_relaxed);
-}
-
-ResultCode CDiskDevice::GetRecordGeometry(IStorageDeviceData* data, Geometry& out) {
-  if (data == nullptr) return devicecode::kDiskNoData;
-  auto* disk = dynamic_cast<IDiskDeviceData*>(data);
-  if (disk == nullptr) return devicecode::kDiskWrongData;
-  const CCollectDiskDeviceInfoStruct* info = disk->GetDiskInfo();
-  if (info == nullptr) return devicecode::kDiskNoInfo;
-  out = {info->sectorSize, info->totalSectors};
-  return 0;
-}
-
-ResultCode CVolumeDevice::GetRecordGeometry(IStorageDeviceData* data, Geometry& out) {
-  if (data == nullptr) return devicecode::kDiskNoData;
-  auto* volume = dynamic_cast<IVolumeDeviceData*>(data);
-  if (volume == nullptr) return devicecode::kDiskWrongData;
-  const CCollectedVolumeDeviceInfoStruct* info = volume->GetVolumeInfo();
-  if (info == nullptr) return devicecode::kDiskNoInfo;
-  out = {info->sectorSize, info->totalSectors};
   return 0;
 }
 

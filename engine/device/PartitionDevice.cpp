@@ -4,20 +4,13 @@
 #include <limits>
 #include <new>
 
-#include "device/StorageDeviceCodes.h"
-#include "device/StorageGeometry.h"
-
 CPartitionWindowDevice::CPartitionWindowDevice(IStorageDevice* parent, int64_t startSector, int64_t totalSectors)
-    : parent_(parent), startSector_(startSector), totalSectors_(totalSectors) {
+    : CRecordDevice(totalSectors), parent_(parent), startSector_(startSector) {
   // A window made directly on a device (not through enumeration, so perhaps
   // never opened) reads in its parent's sectors from the start.
   if (parent_ != nullptr && geometry::IsUsableRecordSectorSize(parent_->GetSectorSize())) {
-    sectorSize_.store(parent_->GetSectorSize(), std::memory_order_relaxed);
+    SetSectorSize(parent_->GetSectorSize());
   }
-}
-
-CPartitionWindowDevice::~CPartitionWindowDevice() {
-  if (data_ != nullptr) data_->Release();
 }
 
 int CPartitionWindowDevice::Open() {
@@ -26,14 +19,12 @@ int CPartitionWindowDevice::Open() {
     SetLastError(devicecode::kWindowOpenNoParent);
     return 0;
   }
-  int64_t size = 0;
-  auto* disk = dynamic_cast<IDiskDeviceData*>(parent_->GetPrivateData());
-  if (disk != nullptr && disk->GetDiskInfo() != nullptr) size = disk->GetDiskInfo()->sectorSize;
+  const CCollectDiskDeviceInfoStruct* disk = DiskRecordOf(parent_);
+  int64_t size = disk != nullptr ? disk->sectorSize : 0;
   // A window may also sit on a device without a disk record (the complete
   // scan's caching device, a volume): the parent knows its own sector size.
   if (!geometry::IsUsableRecordSectorSize(size)) size = parent_->GetSectorSize();
-  if (geometry::IsUsableRecordSectorSize(size))
-    sectorSize_.store(static_cast<uint32_t>(size), std::memory_order_relaxed);
+  if (geometry::IsUsableRecordSectorSize(size)) SetSectorSize(static_cast<uint32_t>(size));
   return 1;
 }
 
@@ -98,54 +89,13 @@ int CPartitionWindowDevice::IOCtl(uint64_t, void*) {
   return 0;
 }
 
-void CPartitionWindowDevice::SetPrivateData(IStorageDeviceData* data) {
-  SetLastError(0);
-  if (data != data_) {
-    if (data_ != nullptr) data_->Release();
-    data_ = data;
-  }
-  Geometry g{};
-  const ResultCode rc = GetRecordGeometry(data, g);
-  if (result::IsFailure(rc)) {
-    SetLastError(rc);
-    return;
-  }
-  if (geometry::IsUsableRecordSectorSize(g.sectorSize)) {
-    sectorSize_.store(static_cast<uint32_t>(g.sectorSize), std::memory_order_relaxed);
-  }
-  if (g.totalSectors >= 0) totalSectors_.store(g.totalSectors, std::memory_order_relaxed);
-}
-
-ResultCode CPartitionDevice::GetRecordGeometry(IStorageDeviceData* data, Geometry& out) {
-  if (data == nullptr) return devicecode::kWindowNoData;
-  auto* partition = dynamic_cast<IPartitionDeviceData*>(data);
-  if (partition == nullptr) return devicecode::kWindowWrongData;
-  const CCollectedPartitionDeviceInfoStruct* info = partition->GetPartitionInfo();
-  if (info == nullptr) return devicecode::kWindowNoInfo;
-  out = {info->sectorSize, info->sectorCount};
-  return 0;
-}
-
-ResultCode CPartitionVirtualVolumeDevice::GetRecordGeometry(IStorageDeviceData* data, Geometry& out) {
-  if (data == nullptr) return devicecode::kWindowNoData;
-  auto* volume = dynamic_cast<IVolumeDeviceData*>(data);
-  if (volume == nullptr) return devicecode::kWindowWrongData;
-  const CCollectedVolumeDeviceInfoStruct* info = volume->GetVolumeInfo();
-  if (info == nullptr) return devicecode::kWindowNoInfo;
-  out = {info->sectorSize, info->totalSectors};
-  return 0;
-}
-
 IStorageDevice* CreatePartitionDevice(IStorageDevice* parent, int64_t startSector, int64_t totalSectors) {
   if (startSector < 0 || totalSectors < 0) return nullptr;
   return new (std::nothrow) CPartitionDevice(parent, startSector, totalSectors);
 }
 
 IStorageDevice* CreatePartitionVirtualVolumeDevice(IStorageDevice* partition) {
-  if (partition == nullptr) return nullptr;
-  auto* data = dynamic_cast<IPartitionDeviceData*>(partition->GetPrivateData());
-  if (data == nullptr) return nullptr;
-  const CCollectedPartitionDeviceInfoStruct* info = data->GetPartitionInfo();
+  const CCollectedPartitionDeviceInfoStruct* info = PartitionRecordOf(partition);
   if (info == nullptr || info->state != 0 || info->parentDisk == nullptr) return nullptr;
   if (info->startSector < 0 || info->sectorCount < 0) return nullptr;
   return new (std::nothrow) CPartitionVirtualVolumeDevice(info->parentDisk, info->startSector, info->sectorCount);

@@ -3,19 +3,15 @@
 // does not own and which must outlive it.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
-#include "DeviceData.h"
-#include "StorageDevice.h"
+#include "device/RecordDevice.h"
+#include "device/StorageDeviceCodes.h"
 
 // The shape that partition windows and virtual volumes share.
-class CPartitionWindowDevice : public IPartitionStorageDevice {
+class CPartitionWindowDevice : public CRecordDevice<IPartitionStorageDevice> {
  public:
   CPartitionWindowDevice(IStorageDevice* parent, int64_t startSector, int64_t totalSectors);
-  ~CPartitionWindowDevice() override;
-  CPartitionWindowDevice(const CPartitionWindowDevice&) = delete;
-  CPartitionWindowDevice& operator=(const CPartitionWindowDevice&) = delete;
 
   // Takes the sector size of the parent disk's record, or the parent's own
   // sector size when the parent carries no disk record (a caching device, a
@@ -27,15 +23,8 @@ class CPartitionWindowDevice : public IPartitionStorageDevice {
   // count that is not positive or exceeds the window, or a window whose sector
   // size differs from the parent's, is refused.
   int ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) override;
-  uint32_t GetSectorSize() override { return sectorSize_.load(std::memory_order_relaxed); }
-  int64_t GetTotalSectors() override { return totalSectors_.load(std::memory_order_relaxed); }
   int IOCtl(uint64_t code, void* data) override;
-  IStorageDeviceData* GetPrivateData() override { return data_; }
-  // Keeps `data` (releasing the old record) and takes the sector size and
-  // count from its record when it is of this device's kind; the start sector
-  // never changes.
-  void SetPrivateData(IStorageDeviceData* data) override;
-  ResultCode GetLastError() override { return lastError_.load(std::memory_order_relaxed); }
+  // A record sets the sector size and count; the start never changes.
   int64_t GetStartSector() override { return startSector_; }
 
   IStorageDevice* GetParentDevice() const { return parent_; }
@@ -46,21 +35,12 @@ class CPartitionWindowDevice : public IPartitionStorageDevice {
   static ResultCode IsValidRange(int64_t first, int64_t count, int64_t& readable, int64_t total);
 
  protected:
-  struct Geometry {
-    int64_t sectorSize;
-    int64_t totalSectors;
-  };
-  virtual ResultCode GetRecordGeometry(IStorageDeviceData* data, Geometry& out) = 0;
+  static constexpr RecordCodes kCodes = {devicecode::kWindowNoData, devicecode::kWindowWrongData,
+                                         devicecode::kWindowNoInfo};
 
  private:
-  void SetLastError(ResultCode code) { lastError_.store(code, std::memory_order_relaxed); }
-
-  std::atomic<ResultCode> lastError_{0};
   IStorageDevice* parent_;
-  std::atomic<uint32_t> sectorSize_{512};
   const int64_t startSector_;
-  std::atomic<int64_t> totalSectors_;
-  IStorageDeviceData* data_ = nullptr;
 };
 
 // A partition that a disk's table lists; its record is an IPartitionDeviceData.
@@ -70,7 +50,10 @@ class CPartitionDevice final : public CPartitionWindowDevice {
   uint32_t GetType() override { return STORAGE_DEVICE_PARTITION; }
 
  protected:
-  ResultCode GetRecordGeometry(IStorageDeviceData* data, Geometry& out) override;
+  ResultCode GetRecordGeometry(IStorageDeviceData* data, Geometry& out) override {
+    return ReadRecordGeometry(data, &IPartitionDeviceData::GetPartitionInfo,
+                              &CCollectedPartitionDeviceInfoStruct::sectorCount, kCodes, out);
+  }
 };
 
 // A window presented as a volume (a partition the operating system does not
@@ -81,7 +64,10 @@ class CPartitionVirtualVolumeDevice final : public CPartitionWindowDevice {
   uint32_t GetType() override { return STORAGE_DEVICE_VOLUME; }
 
  protected:
-  ResultCode GetRecordGeometry(IStorageDeviceData* data, Geometry& out) override;
+  ResultCode GetRecordGeometry(IStorageDeviceData* data, Geometry& out) override {
+    return ReadRecordGeometry(data, &IVolumeDeviceData::GetVolumeInfo, &CCollectedVolumeDeviceInfoStruct::totalSectors,
+                              kCodes, out);
+  }
 };
 
 // A new, unopened window of `totalSectors` sectors from `startSector` of

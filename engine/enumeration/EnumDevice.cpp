@@ -19,12 +19,6 @@
 
 namespace {
 
-CCollectDiskDeviceInfoStruct* DiskRecord(IStorageDevice* device) {
-  if (device == nullptr) return nullptr;
-  auto* data = dynamic_cast<IDiskDeviceData*>(device->GetPrivateData());
-  return data != nullptr ? data->GetDiskInfo() : nullptr;
-}
-
 void SortDevices(std::list<IStorageDevice*>& devices) { devices.sort(CDevListSortAlgorithm()); }
 
 // Why a device node could not be opened, logged once per device; a device
@@ -122,7 +116,7 @@ ResultCode CEnumDisk::ExecEnum(const std::vector<MediaRecord>& media, std::list<
 
 ResultCode CEnumVolume::ExecEnum(const std::vector<MediaRecord>& media, IStorageDevice* disk,
                                  std::list<IStorageDevice*>& volumes, EnumFindings& findings) {
-  const CCollectDiskDeviceInfoStruct* diskInfo = DiskRecord(disk);
+  const CCollectDiskDeviceInfoStruct* diskInfo = DiskRecordOf(disk);
   if (diskInfo == nullptr) return 0;
   const uint32_t scheme = diskInfo->partitionScheme;
   for (const MediaRecord& m : media) {
@@ -187,7 +181,7 @@ ResultCode CEnumVolume::ExecEnum(const std::vector<MediaRecord>& media, IStorage
 }
 
 ResultCode CEnumPartition::ExecEnum(IStorageDevice* disk, std::list<IStorageDevice*>& partitions) {
-  const CCollectDiskDeviceInfoStruct* diskInfo = DiskRecord(disk);
+  const CCollectDiskDeviceInfoStruct* diskInfo = DiskRecordOf(disk);
   if (diskInfo == nullptr) return enumcode::kPartNoDiskRecord;
   std::list<PartitionEntry> entries;
   IPartitionTableAnalyze* analyzer = CreatePartitionTableAnalyze();

@@ -26,8 +26,8 @@ ResultCode HandOut(const std::list<IStorageDevice*>& devices, IStorageDevice** a
 }
 
 const char* DiskName(IStorageDevice* disk) {
-  auto* data = dynamic_cast<IDiskDeviceData*>(disk->GetPrivateData());
-  return data != nullptr && data->GetDiskInfo() != nullptr ? data->GetDiskInfo()->bsdName : "?";
+  const CCollectDiskDeviceInfoStruct* info = DiskRecordOf(disk);
+  return info != nullptr ? info->bsdName : "?";
 }
 
 }  // namespace

@@ -12,25 +12,10 @@ namespace {
 
 constexpr int64_t kSameDeviceSlackBytes = 0xA00001;
 
-CCollectedPartitionDeviceInfoStruct* PartitionRecord(IStorageDevice* device) {
-  auto* data = dynamic_cast<IPartitionDeviceData*>(device->GetPrivateData());
-  return data != nullptr ? data->GetPartitionInfo() : nullptr;
-}
-
-CCollectedVolumeDeviceInfoStruct* VolumeRecord(IStorageDevice* device) {
-  auto* data = dynamic_cast<IVolumeDeviceData*>(device->GetPrivateData());
-  return data != nullptr ? data->GetVolumeInfo() : nullptr;
-}
-
-CCollectDiskDeviceInfoStruct* DiskRecord(IStorageDevice* device) {
-  auto* data = dynamic_cast<IDiskDeviceData*>(device->GetPrivateData());
-  return data != nullptr ? data->GetDiskInfo() : nullptr;
-}
-
 // Where a table partition starts on its disk, or -1 when it cannot be told.
 int64_t PartitionStart(IStorageDevice* partition) {
   if (auto* window = dynamic_cast<IPartitionStorageDevice*>(partition)) return window->GetStartSector();
-  if (const auto* info = PartitionRecord(partition)) return info->startSector;
+  if (const auto* info = PartitionRecordOf(partition)) return info->startSector;
   return -1;
 }
 
@@ -116,7 +101,7 @@ ResultCode CVolumePartitionConverter::ConvertPartitions2Volumes(std::list<IStora
 ResultCode CVolumePartitionConverter::ConvertPartition2Volume(IStorageDevice*& volumeOut, IStorageDevice* partition) {
   volumeOut = nullptr;
   if (partition == nullptr || partition->GetType() != STORAGE_DEVICE_PARTITION) return enumcode::kConvertNotPartition;
-  CCollectedPartitionDeviceInfoStruct* partitionInfo = PartitionRecord(partition);
+  CCollectedPartitionDeviceInfoStruct* partitionInfo = PartitionRecordOf(partition);
   if (partitionInfo == nullptr) return enumcode::kConvertNoRecord;
 
   IStorageDevice* volume = CreatePartitionVirtualVolumeDevice(partition);
@@ -185,22 +170,22 @@ bool CDevListSortAlgorithm::operator()(IStorageDevice* a, IStorageDevice* b) con
 }
 
 bool CDevListSortAlgorithm::DiskSortAlgorithm(IStorageDevice* a, IStorageDevice* b) {
-  const auto* x = DiskRecord(a);
-  const auto* y = DiskRecord(b);
+  const auto* x = DiskRecordOf(a);
+  const auto* y = DiskRecordOf(b);
   if (x == nullptr || y == nullptr) return false;
   return std::strcmp(x->bsdName, y->bsdName) < 0;
 }
 
 bool CDevListSortAlgorithm::PartSortAlgorithm(IStorageDevice* a, IStorageDevice* b) {
-  const auto* x = PartitionRecord(a);
-  const auto* y = PartitionRecord(b);
+  const auto* x = PartitionRecordOf(a);
+  const auto* y = PartitionRecordOf(b);
   if (x == nullptr || y == nullptr) return false;
   return x->partitionNumber < y->partitionNumber;
 }
 
 bool CDevListSortAlgorithm::VolumeSortAlgorithm(IStorageDevice* a, IStorageDevice* b) {
-  const auto* x = VolumeRecord(a);
-  const auto* y = VolumeRecord(b);
+  const auto* x = VolumeRecordOf(a);
+  const auto* y = VolumeRecordOf(b);
   if (x == nullptr || y == nullptr) return false;
   return x->partitionNumber < y->partitionNumber;
 }

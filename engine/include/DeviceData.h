@@ -123,3 +123,10 @@ class IPartitionDeviceData : public IStorageDeviceData {
 IDiskDeviceData* CreateDiskDeviceData(CCollectDiskDeviceInfoStruct* info);
 IVolumeDeviceData* CreateVolumeDeviceData(CCollectedVolumeDeviceInfoStruct* info);
 IPartitionDeviceData* CreatePartitionDeviceData(CCollectedPartitionDeviceInfoStruct* info);
+
+// The record of the holder that `device` carries, when the holder is of that
+// kind; null for a null device, no holder, a holder of another kind or one
+// without a record.
+CCollectDiskDeviceInfoStruct* DiskRecordOf(IStorageDevice* device);
+CCollectedVolumeDeviceInfoStruct* VolumeRecordOf(IStorageDevice* device);
+CCollectedPartitionDeviceInfoStruct* PartitionRecordOf(IStorageDevice* device);

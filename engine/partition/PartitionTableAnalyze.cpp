@@ -32,9 +32,7 @@ ResultCode RefuseDynamicDisk(IStorageDevice* device) {
 ResultCode Analyze(IStorageDevice* device, std::list<PartitionEntry>& partitions) {
   if (device == nullptr) return RESULT_FAILURE(kModule, result::kErrBadArgument);
   if (device->GetType() != STORAGE_DEVICE_DISK) return RESULT_FAILURE(kModule, result::kErrNotSupported);
-  auto* data = dynamic_cast<IDiskDeviceData*>(device->GetPrivateData());
-  if (data == nullptr) return RESULT_FAILURE(kModule, result::kErrMissingData);
-  const CCollectDiskDeviceInfoStruct* info = data->GetDiskInfo();
+  const CCollectDiskDeviceInfoStruct* info = DiskRecordOf(device);
   if (info == nullptr) return RESULT_FAILURE(kModule, result::kErrMissingData);
   if (info->state != 0) return RESULT_FAILURE(kModule, result::kErrNotSupported);
 

@@ -6,6 +6,8 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 
 #include "QtTestSupport.h"
 #include "platform/KeepAwake.h"
@@ -16,102 +18,108 @@
 namespace {
 
 using platform::KeepAwake;
-using platform::Resources;
 using platform::UserDefaults;
-using testsupport::TempDir;
+using testsupport::ShellQuote;
 
 const QString kNoBus = QStringLiteral("unix:path=/nonexistent/clipmender-test-bus");
 
-class ProcessEntry : public ::testing::Test {
- protected:
-  void SetUp() override {
-    static TempDir work;  // the working folder is fixed for the whole process
-    setenv("CLIPMENDER_WORK_DIR", work.path().c_str(), 1);
-    UserDefaults::Standard().Remove(UserDefaults::kPreferredLanguagesKey);
-    UserDefaults::Standard().Synchronize();
-    Resources::SetRoot(QString::fromStdString(root.path().string()));
-    for (const char* language : {"en", "fr"}) {
-      std::filesystem::create_directories(root / "strings" / language);
-    }
-    testsupport::WriteFile(root.path() / "strings/en/Localizable.strings", "\"HELLO\" = \"Hello\";");
-    testsupport::WriteFile(root.path() / "strings/fr/Localizable.strings", "\"HELLO\" = \"Bonjour\";");
-  }
-  void TearDown() override {
-    ReleasePreventObj();
-    Resources::SetRoot(QString());
-  }
-  TempDir root;
-};
+void SetBuses(const QString& system, const QString& session) {
+  setenv("DBUS_SYSTEM_BUS_ADDRESS", system.toUtf8().constData(), 1);
+  setenv("DBUS_SESSION_BUS_ADDRESS", session.toUtf8().constData(), 1);
+}
 
-TEST_F(ProcessEntry, TheLanguageArgumentBecomesTheOnlyPreferredLanguage) {
+TEST(ProcessEntry, TheLanguageArgumentBecomesTheOnlyPreferredLanguageAtOnce) {
+  static testsupport::TempDir work;  // the working folder is fixed for the whole process
+  setenv("CLIPMENDER_WORK_DIR", work.path().c_str(), 1);
+  testsupport::TempDir root;
+  for (const char* language : {"en", "fr"}) std::filesystem::create_directories(root / "strings" / language);
+  testsupport::WriteFile(root / "strings/en/Localizable.strings", "\"HELLO\" = \"Hello\";");
+  testsupport::WriteFile(root / "strings/fr/Localizable.strings", "\"HELLO\" = \"Bonjour\";");
+  platform::Resources::SetRoot(QString::fromStdString(root.path().string()));
   UserDefaults::Standard().SetPreferredLanguages({"de", "en"});
   setCurLanguage("fr");
-  EXPECT_EQ(UserDefaults::Standard().PreferredLanguages(), QStringList{"fr"});
-  // Stored on disk at once, for the next start.
-  EXPECT_EQ(UserDefaults(UserDefaults::Standard().FilePath()).PreferredLanguages(), QStringList{"fr"});
-  EXPECT_EQ(Resources::Localization(), "fr");
-  EXPECT_EQ(Resources::LocalizedString("HELLO"), "Bonjour");
-  setCurLanguage("en");
-  EXPECT_EQ(Resources::LocalizedString("HELLO"), "Hello");
-}
-
-TEST_F(ProcessEntry, ANullLanguageChangesNothing) {
-  UserDefaults::Standard().SetPreferredLanguages({"fr"});
+  EXPECT_EQ(UserDefaults(UserDefaults::Standard().FilePath()).PreferredLanguages(), QStringList{"fr"}) << "on disk";
+  EXPECT_EQ(platform::Resources::LocalizedString("HELLO"), "Bonjour");
   setCurLanguage(nullptr);
   EXPECT_EQ(UserDefaults::Standard().PreferredLanguages(), QStringList{"fr"});
+  setCurLanguage("en");
+  EXPECT_EQ(platform::Resources::LocalizedString("HELLO"), "Hello");
+  UserDefaults::Standard().Remove(UserDefaults::kPreferredLanguagesKey);
+  platform::Resources::SetRoot(QString());
 }
 
-TEST_F(ProcessEntry, WithoutAnApplicationThereIsNoTimer) {
-  // Only meaningful before the first test that makes the application object.
-  if (QCoreApplication::instance() != nullptr) GTEST_SKIP() << "the application object exists already";
-  PreventSleep();
-  EXPECT_EQ(timer, nullptr);
-  EXPECT_EQ(PreventSleepObject(), nullptr);
-}
-
-TEST_F(ProcessEntry, TheTimerRepeatsEveryThirtySecondsAndIsReleased) {
+TEST(ProcessEntry, PreventSleepNeedsTheApplicationThenRepeatsEveryThirtySeconds) {
+  if (QCoreApplication::instance() == nullptr) {  // only before the first test that makes it
+    PreventSleep();
+    EXPECT_EQ(timer, nullptr);
+    EXPECT_EQ(PreventSleepObject(), nullptr);
+  }
+  MyTimerCallback(nullptr, nullptr);  // harmless
   qttest::App();
-  setenv("DBUS_SYSTEM_BUS_ADDRESS", kNoBus.toUtf8().constData(), 1);
-  setenv("DBUS_SESSION_BUS_ADDRESS", kNoBus.toUtf8().constData(), 1);
+  SetBuses(kNoBus, kNoBus);
   PreventSleep();
   ASSERT_NE(timer, nullptr);
   EXPECT_EQ(timer->interval(), 30000);
   EXPECT_TRUE(timer->isActive());
   EXPECT_FALSE(timer->isSingleShot());
   QTimer* first = timer;
-  PreventSleep();  // a second call keeps the running timer
-  EXPECT_EQ(timer, first);
-  ASSERT_NE(PreventSleepObject(), nullptr);
+  PreventSleep();
+  EXPECT_EQ(timer, first) << "a second call keeps the running timer";
   ASSERT_TRUE(qttest::PumpUntil([] { return !PreventSleepObject()->IsPending(); }));
-  EXPECT_EQ(PreventSleepObject()->CurrentMethod(), KeepAwake::Method::None);  // no bus: nothing, silently
+  EXPECT_EQ(PreventSleepObject()->CurrentMethod(), KeepAwake::Method::None) << "no bus: nothing, silently";
   ReleasePreventObj();
   EXPECT_EQ(timer, nullptr);
   EXPECT_EQ(PreventSleepObject(), nullptr);
-  ReleasePreventObj();  // twice is harmless
+  ReleasePreventObj();
 }
 
-TEST_F(ProcessEntry, TheFirstFiringIsImmediateAndHoldsAnInhibitorUntilRelease) {
+TEST(ProcessEntry, TheFirstFiringHoldsALogindInhibitorUntilRelease) {
   REQUIRE_TOOL("dbus-run-session");
   qttest::App();
   qttest::PrivateBus bus(QStringLiteral(FAKE_INHIBIT_SERVICE), {"login1"});
   ASSERT_TRUE(bus.ok());
-  setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().toUtf8().constData(), 1);
-  setenv("DBUS_SESSION_BUS_ADDRESS", kNoBus.toUtf8().constData(), 1);
+  SetBuses(bus.address(), kNoBus);
   PreventSleep();
   const int call = bus.WaitForLine("login1.Inhibit what=idle:sleep");
   ASSERT_GE(call, 0);
   ASSERT_TRUE(qttest::PumpUntil([] { return PreventSleepObject()->CurrentMethod() == KeepAwake::Method::Login1; }));
-  // A later firing while the inhibitor is held asks nothing more.
-  MyTimerCallback(timer, PreventSleepObject());
+  MyTimerCallback(timer, PreventSleepObject());  // a later firing while it is held asks nothing more
   ReleasePreventObj();
   EXPECT_GE(bus.WaitForLine("login1.released", call), 0);
   bus.Settle();
   EXPECT_EQ(bus.lines().filter("login1.Inhibit").size(), 1);
 }
 
-TEST_F(ProcessEntry, TheCallbackIgnoresAMissingObject) {
-  MyTimerCallback(nullptr, nullptr);
-  SUCCEED();
+// The program as ./run starts it.
+TEST(ClipmenderProgram, TheFirstArgumentIsStoredAsTheLanguageAndNothingElseIsWritten) {
+  REQUIRE_TOOL("python3");
+  testsupport::TempDir work;
+  const auto ini = work / "UserDefaults.ini";
+  auto run = [&](const std::string& args) {
+    const std::string noBus = kNoBus.toStdString();
+    return testsupport::RunCommand("env CLIPMENDER_WORK_DIR=" + ShellQuote(work.path().string()) +
+                                   " DBUS_SYSTEM_BUS_ADDRESS=" + noBus + " DBUS_SESSION_BUS_ADDRESS=" + noBus +
+                                   " QT_QPA_PLATFORM=offscreen " + ShellQuote(CLIPMENDER_EXECUTABLE) + " " + args +
+                                   " 2>/dev/null");
+  };
+  auto result = run("");
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.output.find("argv ="), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(ini));
+
+  result = run("de fr");
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_NE(result.output.find("argv = de\n"), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("windows are not built yet"), std::string::npos) << result.output;
+  EXPECT_EQ(testsupport::RunCommandOrFail(  // as Python's configparser reads the settings
+                "python3 -c " +
+                ShellQuote("import configparser,sys\nc=configparser.RawConfigParser()\nc.optionxform=str\n"
+                           "c.read(sys.argv[1])\nprint(c['General']['PreferredLanguages'],end='')") +
+                " " + ShellQuote(ini.string())),
+            "de");
+  const std::string before = testsupport::Sha256(ini);
+  EXPECT_EQ(run("").exitCode, 0);
+  EXPECT_EQ(testsupport::Sha256(ini), before);
 }
 
 }  // namespace

@@ -1,18 +1,17 @@
-// The operation runner with a stand-in for the engine: a worker that reports
-// progress and asks Continued() as a scan does, paced by the test.
-#include "app/KVUIController.h"
-
+// The operation and its runner, with a stand-in for the engine: a worker that
+// reports progress and asks Continued() as a scan does, paced by the test.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <cstring>
+#include <future>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "QtTestSupport.h"
+#include "app/KVUIController.h"
 #include "app/KVUIOperation.h"
 #include "app/KVUIPublic.h"
 #include "platform/MainThread.h"
@@ -24,25 +23,14 @@ namespace {
 using platform::NotificationCenter;
 using std::chrono::milliseconds;
 
-// Something a thread waits for until another thread allows it.
-class Gate {
- public:
-  void Open() {
-    std::lock_guard<std::mutex> held(mutex_);
-    open_ = true;
-    cond_.notify_all();
-  }
-  // The guard only keeps a broken test from hanging.
-  bool Wait() {
-    std::unique_lock<std::mutex> held(mutex_);
-    return cond_.wait_for(held, std::chrono::seconds(60), [this] { return open_; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cond_;
-  bool open_ = false;
-};
+void Report(KVUIOperation& operation, uint64_t current, int fill = 0) {
+  _PROGRESS_INFO info;
+  info.status = PROGRESS_STATUS_RUNNING;
+  info.total = current;
+  info.current = current;
+  std::memset(info.reserved, fill, sizeof info.reserved);
+  operation.UpdateProgress(&info);
+}
 
 class FakeOperation : public KVUIOperation {
  public:
@@ -51,143 +39,51 @@ class FakeOperation : public KVUIOperation {
   std::atomic<bool> treeFinished{true};
 };
 
-// Counts the notifications of one name as the windows would see them.
-class Window {
- public:
-  Window(FakeOperation& operation, const QString& name) : operation_(operation), name_(name) {
+// Records the notifications of one name as a window sees them: the progress
+// read at each, and whether one came off the main thread or without the
+// usual object.
+struct Window {
+  Window(FakeOperation& operation, const QString& name) : operation(operation), name(name) {
     qttest::App();
-    id_ = NotificationCenter::DefaultCenter().AddObserver(name, nullptr, [this](const platform::Notification& n) {
-      if (!platform::IsMainThread()) offMainThread_ = true;
-      if (n.object != KVUIPublic::NotificationObject()) wrongObject_ = true;
-      currents_.push_back(operation_.GetProgressInfo().current);
-      posts_ = static_cast<int>(currents_.size());
-      if (onPost_) onPost_();
+    id = NotificationCenter::DefaultCenter().AddObserver(name, nullptr, [this](const platform::Notification& n) {
+      wrong = wrong || !platform::IsMainThread() || n.object != KVUIPublic::NotificationObject();
+      currents.push_back(this->operation.GetProgressInfo().current);
+      posts = static_cast<int>(currents.size());
+      if (onPost) onPost();
     });
   }
-  ~Window() { NotificationCenter::DefaultCenter().RemoveObserver(id_); }
-
-  KVPollArgs Args() { return KVPollArgs{&operation_, name_}; }
+  ~Window() { NotificationCenter::DefaultCenter().RemoveObserver(id); }
+  bool Run(std::function<void()> worker) { return KVUIController::DoOperation(std::move(worker), {&operation, name}); }
   // Pumps until the run's threads are gone and their posts delivered.
   void WaitUntilOver() {
-    EXPECT_TRUE(qttest::PumpUntil([this] { return !operation_.IsWorkerRunning() && !operation_.IsPollerRunning(); }));
+    EXPECT_TRUE(qttest::PumpUntil([this] { return !operation.IsWorkerRunning() && !operation.IsPollerRunning(); }));
     qttest::PumpPending();
-  }
-  int posts() const { return posts_; }
-  const std::vector<uint64_t>& currents() const { return currents_; }
-  bool offMainThread() const { return offMainThread_; }
-  bool wrongObject() const { return wrongObject_; }
-  void OnPost(std::function<void()> fn) { onPost_ = std::move(fn); }
-  // For worker threads: waits until the window has seen `count` posts.
-  bool WaitForPosts(int count) {
-    for (int i = 0; i < 60000 && posts_ < count; ++i) std::this_thread::sleep_for(milliseconds(1));
-    return posts_ >= count;
+    EXPECT_FALSE(wrong);
   }
 
- private:
-  FakeOperation& operation_;
-  QString name_;
-  platform::ObserverId id_ = 0;
-  std::atomic<int> posts_{0};
-  std::vector<uint64_t> currents_;
-  bool offMainThread_ = false;
-  bool wrongObject_ = false;
-  std::function<void()> onPost_;
+  FakeOperation& operation;
+  QString name;
+  platform::ObserverId id = 0;
+  std::atomic<int> posts{0};
+  std::vector<uint64_t> currents;
+  bool wrong = false;
+  std::function<void()> onPost;
 };
 
-void Report(KVUIOperation& operation, uint64_t current) {
-  _PROGRESS_INFO info;
-  info.status = PROGRESS_STATUS_RUNNING;
-  info.total = 100;
-  info.current = current;
-  operation.UpdateProgress(&info);
+// For the worker: waits up to a minute for `done`.
+bool Await(const std::function<bool()>& done) {
+  for (int i = 0; i < 60000 && !done(); ++i) std::this_thread::sleep_for(milliseconds(1));
+  return done();
 }
 
-TEST(OperationRunner, TheWorkerRunsOffTheMainThreadOnATwoMebibyteStack) {
-  FakeOperation operation;
-  Window window(operation, "RunnerStack");
-  std::atomic<size_t> stack{0};
-  std::atomic<bool> onMain{true};
-  ASSERT_TRUE(KVUIController::DoOperation(
-      [&] {
-        stack = platform::CurrentThreadStackSize();
-        onMain = platform::IsMainThread();
-      },
-      window.Args()));
-  window.WaitUntilOver();
-  EXPECT_EQ(stack.load(), platform::kOperationStackSize);
-  EXPECT_FALSE(onMain);
-}
-
-TEST(OperationRunner, AnOperationThatEndsAtOncePostsExactlyOnce) {
-  FakeOperation operation;
-  Window window(operation, "RunnerAtOnce");
-  ASSERT_TRUE(KVUIController::DoOperation([] {}, window.Args()));
-  window.WaitUntilOver();
-  EXPECT_EQ(window.posts(), 1);
-  EXPECT_EQ(operation.GetStatus(), KVOperationIdle);
-  EXPECT_EQ(operation.IsNeedUIUpdate(), 0);
-  EXPECT_FALSE(window.offMainThread());
-  EXPECT_FALSE(window.wrongObject());
-}
-
-TEST(OperationRunner, AWorkerThatEndsItselfAlsoPostsExactlyOnce) {
-  FakeOperation operation;
-  Window window(operation, "RunnerEndsItself");
-  ASSERT_TRUE(KVUIController::DoOperation([&] { operation.EndOperation(); }, window.Args()));
-  window.WaitUntilOver();
-  EXPECT_EQ(window.posts(), 1);
-}
-
-TEST(OperationRunner, EachNewsIsPostedAndTheEndOnceMore) {
-  FakeOperation operation;
-  Window window(operation, "RunnerNews");
-  std::atomic<bool> paced{true};
-  ASSERT_TRUE(KVUIController::DoOperation(
-      [&] {
-        for (int i = 1; i <= 3; ++i) {
-          Report(operation, static_cast<uint64_t>(i));
-          if (!window.WaitForPosts(i)) paced = false;
-        }
-        // Returns while still running: the runner ends the operation.
-      },
-      window.Args()));
-  window.WaitUntilOver();
-  EXPECT_TRUE(paced);
-  EXPECT_EQ(window.currents(), (std::vector<uint64_t>{1, 2, 3, 3}));
-  EXPECT_EQ(operation.GetStatus(), KVOperationIdle);
-}
-
-TEST(OperationRunner, NewsDuringARebuildIsDroppedButTheEndIsPosted) {
-  FakeOperation operation;
-  operation.treeFinished = false;
-  Window window(operation, "RunnerRebuild");
-  std::atomic<bool> consumed{true};
-  ASSERT_TRUE(KVUIController::DoOperation(
-      [&] {
-        for (int i = 1; i <= 3; ++i) {
-          Report(operation, static_cast<uint64_t>(i));
-          // Wait until the poller has taken (and dropped) the news.
-          int polls = 0;
-          while (operation.IsNeedUIUpdate() != 0 && polls++ < 60000) std::this_thread::sleep_for(milliseconds(1));
-          if (operation.IsNeedUIUpdate() != 0) consumed = false;
-        }
-        operation.EndOperation();
-      },
-      window.Args()));
-  window.WaitUntilOver();
-  EXPECT_TRUE(consumed);
-  EXPECT_EQ(window.posts(), 1);
-}
-
-TEST(OperationRunner, EveryWayOutOfTheWorkerLeavesTheOperationIdle) {
+TEST(OperationRunner, EveryWayOutOfTheWorkerLeavesItIdleWithOneFinalPost) {
   FakeOperation operation;
   Window window(operation, "RunnerWaysOut");
-  struct WayOut {
-    const char* what;
-    std::function<void()> body;
-  };
-  const std::vector<WayOut> ways = {
-      {"returns while running", [] {}},
+  std::atomic<size_t> stack{0};
+  std::atomic<bool> onMain{true};
+  const std::pair<const char*, std::function<void()>> ways[] = {
+      {"returns at once", [&] { stack = platform::CurrentThreadStackSize(), onMain = platform::IsMainThread(); }},
+      {"ends itself", [&] { operation.EndOperation(); }},
       {"returns while paused", [&] { operation.PauseOrResumeOperation(); }},
       {"returns while stopping", [&] { operation.StopOperation(0); }},
       {"returns as exited", [&] { operation.SetStatus(KVOperationExited); }},
@@ -195,83 +91,81 @@ TEST(OperationRunner, EveryWayOutOfTheWorkerLeavesTheOperationIdle) {
       {"throws something else", [] { throw 42; }},
   };
   int expectedPosts = 0;
-  for (const WayOut& way : ways) {
-    ASSERT_TRUE(KVUIController::DoOperation(way.body, window.Args())) << way.what;
+  for (const auto& [what, body] : ways) {
+    SCOPED_TRACE(what);
+    ASSERT_TRUE(window.Run(body));
     window.WaitUntilOver();
-    ++expectedPosts;
-    EXPECT_EQ(operation.GetStatus(), KVOperationIdle) << way.what;
-    EXPECT_EQ(window.posts(), expectedPosts) << way.what;
+    EXPECT_EQ(operation.GetStatus(), KVOperationIdle);
+    EXPECT_EQ(operation.IsNeedUIUpdate(), 0);
+    EXPECT_EQ(window.posts, ++expectedPosts);
+  }
+  EXPECT_EQ(stack.load(), platform::kOperationStackSize) << "measured inside the worker";
+  EXPECT_FALSE(onMain);
+}
+
+TEST(OperationRunner, EachNewsIsPostedAndTheEndOnceMoreUnlessRowsAreRebuilt) {
+  for (bool rebuilding : {false, true}) {
+    SCOPED_TRACE(rebuilding ? "rebuilding" : "rows complete");
+    FakeOperation operation;
+    operation.treeFinished = !rebuilding;
+    Window window(operation, "RunnerNews");
+    std::atomic<bool> paced{true};
+    ASSERT_TRUE(window.Run([&] {
+      for (int i = 1; i <= 3; ++i) {
+        Report(operation, static_cast<uint64_t>(i));
+        // Until the window has seen it, or while rebuilding until the poller has taken (and dropped) it.
+        paced = paced && Await([&] { return rebuilding ? operation.IsNeedUIUpdate() == 0 : window.posts >= i; });
+      }
+      if (rebuilding) operation.EndOperation();  // otherwise the runner ends it
+    }));
+    window.WaitUntilOver();
+    EXPECT_TRUE(paced);
+    EXPECT_EQ(window.currents, (rebuilding ? std::vector<uint64_t>{3} : std::vector<uint64_t>{1, 2, 3, 3}));
   }
 }
 
-TEST(OperationRunner, PauseThenStopEndsTheEngineLoop) {
+TEST(OperationRunner, PauseHoldsTheEngineAndNoNewRunStartsBeforeAStoppedOneReturned) {
   FakeOperation operation;
   Window window(operation, "RunnerPauseStop");
   std::atomic<uint64_t> steps{0};
-  ASSERT_TRUE(KVUIController::DoOperation(
-      [&] {
-        while (operation.Continued()) {
-          Report(operation, ++steps);
-          std::this_thread::sleep_for(milliseconds(1));
-        }
-        operation.EndOperation();
-      },
-      window.Args()));
+  std::promise<void> returnNow;
+  ASSERT_TRUE(window.Run([&, released = returnNow.get_future().share()] {
+    while (operation.Continued()) {
+      Report(operation, ++steps);
+      std::this_thread::sleep_for(milliseconds(1));
+    }
+    released.wait();
+  }));
   ASSERT_TRUE(qttest::PumpUntil([&] { return steps > 5; }));
   operation.PauseOrResumeOperation();
   std::this_thread::sleep_for(milliseconds(300));
   const uint64_t whilePaused = steps;
   std::this_thread::sleep_for(milliseconds(300));
   EXPECT_EQ(steps.load(), whilePaused);
-  EXPECT_EQ(operation.GetStatus(), KVOperationPaused);
-  EXPECT_TRUE(operation.IsWorkerRunning());
-
   operation.StopOperation(1);
+  EXPECT_FALSE(window.Run([] {}));
+  // The refused start neither revived the old engine nor ended its run.
+  EXPECT_EQ(operation.GetStatus(), KVOperationStopping);
+  EXPECT_EQ(operation.Continued(), 0);
+  returnNow.set_value();
   window.WaitUntilOver();
   EXPECT_EQ(steps.load(), whilePaused);
   EXPECT_EQ(operation.GetStatus(), KVOperationIdle);
   EXPECT_EQ(operation.shouldBuild(), 0);
-  EXPECT_GE(window.posts(), 1);
-}
 
-TEST(OperationRunner, NoNewRunStartsWhileAStoppedEngineHasNotReturned) {
-  FakeOperation operation;
-  Window window(operation, "RunnerRefused");
-  Gate returnNow;
-  ASSERT_TRUE(KVUIController::DoOperation(
-      [&] {
-        while (operation.Continued()) std::this_thread::sleep_for(milliseconds(1));
-        returnNow.Wait();
-      },
-      window.Args()));
-  operation.StopOperation(1);
-  EXPECT_FALSE(KVUIController::DoOperation([] {}, window.Args()));
-  // The refused start neither revived the old engine nor ended its run.
-  EXPECT_EQ(operation.GetStatus(), KVOperationStopping);
-  EXPECT_EQ(operation.Continued(), 0);
-
-  returnNow.Open();
-  window.WaitUntilOver();
-  EXPECT_EQ(operation.GetStatus(), KVOperationIdle);
-  ASSERT_TRUE(KVUIController::DoOperation([] {}, window.Args()));
-  window.WaitUntilOver();
-  EXPECT_EQ(operation.GetStatus(), KVOperationIdle);
-}
-
-TEST(OperationRunner, AWindowMayStartTheNextRunWhenItSeesTheEnd) {
-  FakeOperation operation;
-  Window window(operation, "RunnerRestart");
+  // A window may start the next run when it sees the end.
   std::atomic<int> runs{0};
   bool restarted = false;
-  window.OnPost([&] {
-    if (window.posts() == 1) restarted = KVUIController::DoOperation([&] { ++runs; }, window.Args());
-  });
-  ASSERT_TRUE(KVUIController::DoOperation([&] { ++runs; }, window.Args()));
-  ASSERT_TRUE(qttest::PumpUntil([&] { return window.posts() >= 2; }));
+  const int before = window.posts;
+  window.onPost = [&] {
+    if (window.posts == before + 1) restarted = window.Run([&] { ++runs; });
+  };
+  ASSERT_TRUE(window.Run([&] { ++runs; }));
+  ASSERT_TRUE(qttest::PumpUntil([&] { return window.posts >= before + 2; }));
   window.WaitUntilOver();
   EXPECT_TRUE(restarted);
   EXPECT_EQ(runs.load(), 2);
-  EXPECT_EQ(window.posts(), 2);
+  EXPECT_EQ(window.posts, before + 2);
 }
 
 TEST(OperationRunner, DestroyingAnOperationStopsItsEngineAndWaitsForIt) {
@@ -286,14 +180,48 @@ TEST(OperationRunner, DestroyingAnOperationStopsItsEngineAndWaitsForIt) {
       KVPollArgs{operation, "RunnerDestroyed"}));
   delete operation;
   EXPECT_TRUE(engineReturned);
+
+  EXPECT_FALSE(KVUIController::DoOperation([] {}, KVPollArgs{nullptr, "RunnerNothing"}));
+  FakeOperation idle;
+  EXPECT_FALSE(KVUIController::DoOperation(nullptr, KVPollArgs{&idle, "RunnerNothing"}));
+  EXPECT_EQ(idle.GetStatus(), KVOperationIdle);
+  KVUIController::QueryStatusAndUpdateUI(KVPollArgs{nullptr, "RunnerNothing"});
 }
 
-TEST(OperationRunner, NothingRunsWithoutAnOperationOrAWorker) {
-  EXPECT_FALSE(KVUIController::DoOperation([] {}, KVPollArgs{nullptr, "RunnerNothing"}));
-  FakeOperation operation;
-  EXPECT_FALSE(KVUIController::DoOperation(nullptr, KVPollArgs{&operation, "RunnerNothing"}));
-  EXPECT_EQ(operation.GetStatus(), KVOperationIdle);
-  KVUIController::QueryStatusAndUpdateUI(KVPollArgs{nullptr, "RunnerNothing"});
+TEST(KVUIOperation, StopFlagsNewsAndOnlyStopsWhatRuns) {
+  for (int status : {KVOperationIdle, KVOperationStopping, KVOperationRunning, KVOperationPaused, KVOperationExited}) {
+    SCOPED_TRACE(status);
+    KVUIOperation operation;
+    operation.SetStatus(status);
+    operation.StopOperation(0);
+    operation.StopOperation(1);  // the user may change his mind about the trees while it stops
+    const bool stops = status != KVOperationIdle && status != KVOperationExited;
+    EXPECT_EQ(operation.GetStatus(), stops ? KVOperationStopping : status);
+    EXPECT_EQ(operation.shouldBuild(), stops ? 0 : 1);
+    EXPECT_EQ(operation.IsNeedUIUpdate(), 1);
+    EXPECT_EQ(operation.Continued(), 0);
+  }
+}
+
+TEST(KVUIOperation, ProgressIsCopiedWholeAndNeverSeenHalfWritten) {
+  KVUIOperation operation;
+  EXPECT_EQ(operation.UpdateProgress(nullptr), 1);
+  EXPECT_EQ(operation.IsNeedUIUpdate(), 0);
+  std::atomic<bool> done{false};
+  std::thread engine([&] {
+    for (uint64_t i = 1; i <= 20000; ++i) Report(operation, i, static_cast<int>(i & 0xFF));
+    done = true;
+  });
+  int torn = 0;
+  while (!done) {
+    const _PROGRESS_INFO seen = operation.GetProgressInfo();
+    const auto fill = static_cast<uint8_t>(seen.total & 0xFF);
+    torn += seen.total != seen.current || seen.reserved[0] != fill || seen.reserved[4095] != fill ? 1 : 0;
+  }
+  engine.join();
+  EXPECT_EQ(torn, 0);
+  EXPECT_EQ(operation.GetProgressInfo().current, 20000u);
+  EXPECT_EQ(operation.IsNeedUIUpdate(), 1);
 }
 
 }  // namespace

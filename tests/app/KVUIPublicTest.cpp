@@ -1,210 +1,252 @@
-#include "app/KVUIPublic.h"
-
+// The public helpers of the application core: texts for found files, tree
+// walks, category names, settings marks and the network probe.
 #include <gtest/gtest.h>
-
-#include <QThread>
 
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
+#include <sstream>
 #include <string>
 
 #include "AppTestNode.h"
 #include "QtTestSupport.h"
+#include "app/KVCPPPublic.h"
+#include "app/KVPublicUtilities.h"
+#include "app/KVUIPublic.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
+#include "platform/Resources.h"
+#include "platform/UserDefaults.h"
 #include "support/TestSupport.h"
 
 namespace {
 
-using platform::NotificationCenter;
+using platform::Resources;
+using platform::UserDefaults;
+using testsupport::ShellQuote;
 
-// Unix seconds of a UTC date, as date(1) computes them.
-int64_t UnixSeconds(const std::string& utcDate) {
-  const std::string out = testsupport::RunCommandOrFail("date -u -d " + testsupport::ShellQuote(utcDate) + " +%s");
-  return std::stoll(out);
-}
+KVCPPPublic& Public() { return KVCPPPublic::instance(); }
 
-std::string DateText(int64_t seconds, const std::string& format) {
-  std::string out = testsupport::RunCommandOrFail("LC_ALL=C TZ=UTC date -d @" + std::to_string(seconds) + " " +
-                                                  testsupport::ShellQuote(format));
+// What date(1) prints for a date, in the C locale and the time zone `zone`.
+std::string Date(const std::string& date, const std::string& format, const std::string& zone = "UTC") {
+  std::string out =
+      testsupport::RunCommandOrFail("LC_ALL=C TZ=" + zone + " date -d " + ShellQuote(date) + " " + ShellQuote(format));
   while (!out.empty() && out.back() == '\n') out.pop_back();
   return out;
 }
 
-class ZoneGuard {
- public:
-  explicit ZoneGuard(const char* zone) {
-    const char* old = std::getenv("TZ");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ZoneGuard() {
-    if (had_) {
-      setenv("TZ", old_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
- private:
-  bool had_ = false;
-  std::string old_;
-};
-
-TEST(WindowsTime, TheUnixEpochIsZero) { EXPECT_EQ(convertWindowsTimeToUnixTime(116444736000000000ULL), 0); }
-
-TEST(WindowsTime, DatesConvertToTheSecondsDateComputes) {
-  const int64_t seconds = UnixSeconds("2021-03-04 05:06:07");
-  EXPECT_EQ(convertWindowsTimeToUnixTime(static_cast<uint64_t>(seconds) * 10000000ULL + 116444736000000000ULL),
-            seconds);
-  // Parts of a second are dropped.
-  EXPECT_EQ(convertWindowsTimeToUnixTime(static_cast<uint64_t>(seconds) * 10000000ULL + 116444736009999999ULL),
-            seconds);
-  // Before 1970 the result is negative: 1601-01-01 itself.
-  EXPECT_EQ(convertWindowsTimeToUnixTime(0), UnixSeconds("1601-01-01 00:00:00"));
+void SetZone(const char* zone) {
+  zone != nullptr ? setenv("TZ", zone, 1) : unsetenv("TZ");
+  tzset();
 }
 
-TEST(WindowsTime, TheDisplayTextHasALongDateAndAShortTime) {
-  ZoneGuard utc("UTC");
-  const int64_t seconds = UnixSeconds("2020-01-02 15:04:00");
-  const uint64_t fileTime = static_cast<uint64_t>(seconds) * 10000000ULL + 116444736000000000ULL;
-  const QString text = KVUIPublic::FormatFileTimeToString(fileTime, QLocale(QLocale::English, QLocale::UnitedStates));
-  EXPECT_TRUE(text.startsWith(QString::fromStdString(DateText(seconds, "+%A, %B %-d, %Y")))) << text.toStdString();
-  // The short time, whichever space the locale puts before AM/PM.
-  EXPECT_TRUE(text.contains(QString::fromStdString(DateText(seconds, "+%-I:%M")))) << text.toStdString();
-  EXPECT_TRUE(text.endsWith(QStringLiteral("PM"))) << text.toStdString();
-  EXPECT_FALSE(text.contains(QStringLiteral(":00 "))) << "no seconds in a short time: " << text.toStdString();
+TEST(Times, FileTimesConvertAndShowAsDateSeesThem) {
+  auto fileTime = [](int64_t seconds) { return static_cast<uint64_t>(seconds) * 10000000ULL + 116444736000000000ULL; };
+  const int64_t seconds = std::stoll(Date("2021-03-04 05:06:07", "+%s"));
+  EXPECT_EQ(convertWindowsTimeToUnixTime(fileTime(0)), 0);
+  EXPECT_EQ(convertWindowsTimeToUnixTime(fileTime(seconds) + 9999999), seconds) << "parts of a second are dropped";
+  EXPECT_EQ(convertWindowsTimeToUnixTime(0), std::stoll(Date("1601-01-01 00:00:00", "+%s")));
+
+  SetZone("UTC");
+  const QString text = KVUIPublic::FormatFileTimeToString(fileTime(std::stoll(Date("2020-01-02 15:04:00", "+%s"))),
+                                                          QLocale(QLocale::English, QLocale::UnitedStates));
+  // A long date and a short time, whichever space the locale puts before PM.
+  EXPECT_TRUE(text.startsWith(QString::fromStdString(Date("2020-01-02 15:04", "+%A, %B %-d, %Y %-I:%M"))) &&
+              text.endsWith(QStringLiteral("PM")) && !text.contains(QStringLiteral(":00 ")))
+      << text.toStdString();
+
+  const int64_t at = std::stoll(Date("2020-12-31 23:00:00", "+%s"));  // the year's last hour in UTC
+  for (const char* zone : {"UTC0", "KIT-14", "HST10"}) {
+    std::istringstream out(Date("@" + std::to_string(at), "+%Y %m", zone));
+    std::pair<int, int> expected, byTime, byFileTime;
+    out >> expected.first >> expected.second;
+    SetZone(zone);
+    Public().GetYearMonthByTimeT(&byTime.first, &byTime.second, static_cast<time_t>(at));
+    Public().GetYearMonthByFileTime(&byFileTime.first, &byFileTime.second, filetime::FromUnixSeconds(at));
+    Public().GetYearMonthByTimeT(nullptr, nullptr, 0);  // null pointers are skipped
+    EXPECT_EQ(byTime, expected) << zone;
+    EXPECT_EQ(byFileTime, expected) << zone;
+  }
+  SetZone(nullptr);
 }
 
-TEST(DisplayPath, IsTheVolumeThenEachFolderThenTheName) {
+TEST(Trees, PathsRootsAndNameMatchesWalkAtMost1024Levels) {
   NodeTree tree;
   AppTestRoot* root = tree.Root("Macintosh HD", SEARCHER_TYPE_HFSPLUS);
   AppTestNode* dcim = tree.Folder(root, "DCIM");
-  AppTestNode* day = tree.Folder(dcim, "100APPLE");
-  AppTestNode* photo = tree.File(day, "IMG_0001.JPG");
-  EXPECT_EQ(KVUIPublic::GetPathByFileNode(photo), "/Macintosh HD/DCIM/100APPLE/IMG_0001.JPG");
-  EXPECT_EQ(KVUIPublic::GetPathByFileNode(dcim), "/Macintosh HD/DCIM");
-  EXPECT_EQ(KVUIPublic::GetPathByFileNode(root), "/Macintosh HD");
-  EXPECT_EQ(KVUIPublic::GetPathByFileNode(nullptr), "");
-}
+  AppTestNode* nameless = tree.Folder(tree.Root(std::nullopt, SEARCHER_TYPE_FAT), std::nullopt);
+  const std::pair<IFileNode*, QString> paths[] = {
+      {tree.File(tree.Folder(dcim, "100APPLE"), "IMG_0001.JPG"), "/Macintosh HD/DCIM/100APPLE/IMG_0001.JPG"},
+      {dcim, "/Macintosh HD/DCIM"},
+      {root, "/Macintosh HD"},
+      {nullptr, ""},
+      {tree.File(nameless, "a.txt"), "///a.txt"},
+      {tree.File(nameless, std::nullopt), "///"},
+      {tree.File(tree.Folder(root, "Clé"), "été.jpg"), QString::fromUtf8("/Macintosh HD/Clé/été.jpg")},
+  };
+  for (const auto& [node, path] : paths) EXPECT_EQ(KVUIPublic::GetPathByFileNode(node), path);
+  IFileNode* at1024 = tree.Chain(root, 1024);
+  const QString deep = KVUIPublic::GetPathByFileNode(tree.Chain(at1024, 1000));
+  EXPECT_EQ(deep.count(QLatin1Char('/')), 1024);
+  EXPECT_FALSE(deep.contains(QStringLiteral("Macintosh")));
+  EXPECT_EQ(Public().GetFileSystemNode(at1024), root);
+  EXPECT_NE(Public().GetFileSystemNode(tree.Chain(at1024, 1)), root);
+  EXPECT_EQ(Public().GetNodeSearcheType(dcim), SEARCHER_TYPE_HFSPLUS);
+  EXPECT_EQ(Public().GetNodeSearcheType(tree.Chain(at1024, 1)), SEARCHER_TYPE_NONE);
+  EXPECT_EQ(Public().GetNodeSearcheType(tree.File(tree.Folder(nullptr, "lost"), "x")), SEARCHER_TYPE_NONE);
 
-TEST(DisplayPath, MissingNamesAreEmptyComponents) {
-  NodeTree tree;
-  AppTestRoot* root = tree.Root(std::nullopt, SEARCHER_TYPE_FAT);
-  AppTestNode* folder = tree.Folder(root, std::nullopt);
-  AppTestNode* file = tree.File(folder, "a.txt");
-  EXPECT_EQ(KVUIPublic::GetPathByFileNode(file), "///a.txt");
-  EXPECT_EQ(KVUIPublic::GetPathByFileNode(tree.File(root, std::nullopt)), "//");
-}
-
-TEST(DisplayPath, NamesAreReadAsUtf8) {
-  NodeTree tree;
-  AppTestRoot* root = tree.Root("Clé", SEARCHER_TYPE_EXFAT);
-  AppTestNode* file = tree.File(root, "été.jpg");
-  EXPECT_EQ(KVUIPublic::GetPathByFileNode(file), QString::fromUtf8("/Clé/été.jpg"));
-}
-
-TEST(DisplayPath, DeepTreesAreCutAtTheLimit) {
-  NodeTree tree;
-  AppTestRoot* root = tree.Root("Vol", SEARCHER_TYPE_NTFS);
-  IFileNode* deepest = tree.Chain(root, 2000);
-  const QString path = KVUIPublic::GetPathByFileNode(deepest);
-  EXPECT_EQ(path.count(QLatin1Char('/')), 1024);
-  EXPECT_FALSE(path.contains(QStringLiteral("Vol")));
-}
-
-TEST(FileSystemPrefix, NamesTheFoldersOfRecoveredFiles) {
-  EXPECT_EQ(KVUIPublic::GetFileSystemStrByType(31), "HFS+_");
-  EXPECT_EQ(KVUIPublic::GetFileSystemStrByType(32), "Fat_");
-  EXPECT_EQ(KVUIPublic::GetFileSystemStrByType(33), "ExFat_");
-  EXPECT_EQ(KVUIPublic::GetFileSystemStrByType(34), "RAW_");
-  for (int other : {35, 36, 30, 0, -1}) EXPECT_EQ(KVUIPublic::GetFileSystemStrByType(other), "") << other;
-}
-
-TEST(NameMatch, TextsContainTheKeyIgnoringCase) {
-  EXPECT_TRUE(KVUIPublic::IsString("HOLIDAY", "2019 holiday photos.jpg"));
   EXPECT_TRUE(KVUIPublic::IsString("ÉTÉ", "photos d'été.jpg"));
   EXPECT_FALSE(KVUIPublic::IsString("winter", "2019 holiday photos.jpg"));
   EXPECT_TRUE(KVUIPublic::IsString(nullptr, static_cast<const char*>(nullptr)));
-  EXPECT_TRUE(KVUIPublic::IsString("", "anything"));
   EXPECT_FALSE(KVUIPublic::IsString("a", static_cast<const char*>(nullptr)));
-}
-
-TEST(NameMatch, AFolderMatchesThroughTheFilesBelowIt) {
-  NodeTree tree;
-  AppTestRoot* root = tree.Root("Vol", SEARCHER_TYPE_NTFS);
   AppTestNode* holiday = tree.Folder(root, "Holiday");
-  AppTestNode* beach = tree.Folder(holiday, "Beach");
-  tree.File(beach, "sunset.jpg");
+  tree.File(tree.Folder(holiday, "Beach"), "sunset.jpg");
   tree.File(holiday, "notes.txt");
   AppTestNode* empty = tree.Folder(root, "sunset pictures");
-
-  EXPECT_TRUE(KVUIPublic::IsString("SUNSET", root));
-  EXPECT_TRUE(KVUIPublic::IsString("SUNSET", holiday));
-  EXPECT_TRUE(KVUIPublic::IsString("Notes", holiday));
-  EXPECT_FALSE(KVUIPublic::IsString("Beach", holiday)) << "a folder's own name does not count";
-  EXPECT_FALSE(KVUIPublic::IsString("sunset", empty));
-  EXPECT_TRUE(KVUIPublic::IsString("", empty));
-  EXPECT_TRUE(KVUIPublic::IsString(nullptr, empty));
-  EXPECT_FALSE(KVUIPublic::IsString("x", static_cast<IFileNode*>(nullptr)));
-}
-
-TEST(NameMatch, DeepFoldersAreSearchedToTheBottom) {
-  NodeTree tree;
-  AppTestRoot* root = tree.Root("Vol", SEARCHER_TYPE_NTFS);
   tree.File(tree.Chain(root, 20000), "needle.bin");
-  EXPECT_TRUE(KVUIPublic::IsString("NEEDLE", root));
-  EXPECT_FALSE(KVUIPublic::IsString("haystack", root));
+  const struct {
+    const char* key;
+    IFileNode* node;
+    bool match;
+  } matches[] = {
+      {"SUNSET", root, true},    {"SUNSET", holiday, true}, {"Notes", holiday, true},
+      {"Beach", holiday, false},  // a folder's own name does not count
+      {"sunset", empty, false},  {"", empty, true},         {nullptr, empty, true},
+      {"x", nullptr, false},     {"NEEDLE", root, true},    {"haystack", root, false},
+  };
+  for (const auto& m : matches) EXPECT_EQ(KVUIPublic::IsString(m.key, m.node), m.match) << (m.key ? m.key : "(null)");
+  EXPECT_TRUE(Public().IsStringInFileNode("needle", root));
 }
 
-TEST(MainThreadNotifications, APostFromAWorkerArrivesOnceOnTheMainThread) {
-  qttest::App();
-  std::atomic<int> calls{0};
-  bool onMain = false;
-  QVariant object;
-  const auto id = NotificationCenter::DefaultCenter().AddObserver("PublicFromWorker", nullptr,
-                                                                  [&](const platform::Notification& n) {
-                                                                    ++calls;
-                                                                    onMain = platform::IsMainThread();
-                                                                    object = n.object;
-                                                                  });
-  QThread* worker = QThread::create([] { EXPECT_TRUE(KVUIPublic::NotifyMainThread("PublicFromWorker")); });
-  worker->start();
-  worker->wait();
-  delete worker;
-  EXPECT_TRUE(qttest::PumpUntil([&] { return calls > 0; }));
-  qttest::PumpPending();
-  EXPECT_EQ(calls.load(), 1);
-  EXPECT_TRUE(onMain);
-  EXPECT_EQ(object, KVUIPublic::NotificationObject());
-  NotificationCenter::DefaultCenter().RemoveObserver(id);
+TEST(Texts, SizesFileSystemsAndCategoriesInTheInterfaceLanguage) {
+  // Python's "%.0f byte" / "%0.2f <unit>" of the value narrowed to single precision (struct.pack('f')).
+  const std::pair<long long, const char*> sizes[] = {
+      {0, "0 byte"},
+      {999, "999 byte"},
+      {1000, "1.00 KB"},
+      {999999, "1000.00 KB"},
+      {1500000, "1.50 MB"},
+      {1234567890, "1.23 GB"},
+      {500000000000LL, "500.00 GB"},
+      {1000000000000LL, "1.00 TB"},
+      {123456789012345LL, "123.46 TB"}};  // 999999 stays kilobytes and rounds up within them
+  for (const auto& [bytes, text] : sizes) {
+    EXPECT_EQ(KVPublicUtilities::longlongDiskSize(bytes), text);
+    EXPECT_EQ(KVPublicUtilities::longlongConvertVolSpace(bytes), text);
+  }
+  const char* names[] = {"FAT12", "FAT16", "FAT32", "NTFS", "EXT2", "EXT3", "RAW", "EXFAT", "HFS+", "Unknown"};
+  for (int type = 0; type <= 9; ++type) EXPECT_EQ(KVPublicUtilities::fileSystemTypeForInt(type, 0), names[type]);
+  for (int type : {-1, 10}) EXPECT_EQ(KVPublicUtilities::fileSystemTypeForInt(type, 0), "Disk");
+  EXPECT_EQ(KVPublicUtilities::fileSystemTypeForInt(8, 1), "Disk Image");
+  EXPECT_EQ(KVUIPublic::GetFileSystemStrByType(SEARCHER_TYPE_NTFS), "");
+
+  static testsupport::TempDir work;  // the working folder is fixed for the whole process
+  setenv("CLIPMENDER_WORK_DIR", work.path().c_str(), 1);
+  testsupport::TempDir root;  // the shipped English table and a partial French one
+  std::filesystem::copy(testsupport::SourceDir() / "resources/strings", root / "strings",
+                        std::filesystem::copy_options::recursive);
+  std::filesystem::create_directories(root / "strings/fr");
+  testsupport::WriteFile(root / "strings/fr/Localizable.strings",
+                         "\"PAGE_TWO_PICTURE_TITLE\" = \"Images\"; \"PAGE_TWO_MOVIE_TITLE\" = \"Vidéos\";\n");
+  Resources::SetRoot(QString::fromStdString(root.path().string()));
+  const struct {
+    const char* language;
+    std::vector<std::pair<_FILTER_TYPE, const char*>> names;
+  } languages[] = {
+      {"en",
+       {{FILTER_TYPE_PICTURE, "Pictures"},
+        {FILTER_TYPE_MUSIC, "Music"},
+        {FILTER_TYPE_MOVIE, "Movies"},
+        {FILTER_TYPE_ARCHIVE, "Archives"},
+        {FILTER_TYPE_DOCUMENT, "Documents"},
+        {FILTER_TYPE_OTHER, "Other"}}},
+      {"fr", {{FILTER_TYPE_PICTURE, "Images"}, {FILTER_TYPE_MOVIE, "Vidéos"}, {FILTER_TYPE_MUSIC, "Music"}}},
+  };
+  for (const auto& [language, categories] : languages) {
+    UserDefaults::Standard().SetPreferredLanguages({language});
+    Resources::ReloadStrings();
+    for (const auto& [type, name] : categories) {
+      EXPECT_EQ(Public().FilterTypeToString(type), name) << language;
+      EXPECT_EQ(Public().StringToFilterType(name), type) << language;
+      EXPECT_TRUE(Public().IsTypeString(name, type)) << language;
+    }
+  }
+  for (int notOne : {0, 3, 64, -1}) EXPECT_EQ(Public().FilterTypeToString(static_cast<_FILTER_TYPE>(notOne)), "");
+  EXPECT_EQ(Public().StringToFilterType("music"), FILTER_TYPE_OTHER) << "names compare exactly";
+  EXPECT_EQ(Public().StringToFilterType(nullptr), FILTER_TYPE_OTHER);
+  EXPECT_FALSE(Public().IsTypeString("Movies", FILTER_TYPE_MUSIC));
+  EXPECT_FALSE(Public().IsTypeString(nullptr, FILTER_TYPE_MUSIC));
+  UserDefaults::Standard().Remove(UserDefaults::kPreferredLanguagesKey);
+  Resources::SetRoot(QString());
 }
 
-TEST(MainThreadNotifications, AKeyIsPostedAfterItsBackgroundWork) {
-  qttest::App();
-  std::atomic<bool> workDone{false};
-  std::atomic<bool> workOnMain{true};
-  bool doneBeforePost = false;
+TEST(Marks, TheShippedListHoldsUntilTheUserHasHisOwnInHisSettings) {
+  REQUIRE_TOOL("python3");
+  static testsupport::TempDir work;
+  setenv("CLIPMENDER_WORK_DIR", work.path().c_str(), 1);
+  testsupport::TempDir resources;
+  Resources::SetRoot(QString::fromStdString(resources.path().string()));
+  EXPECT_FALSE(KVPublicUtilities::isFristTime().isValid());
+  EXPECT_FALSE(KVPublicUtilities::getUpDataTimeStr().isValid());
+  testsupport::RunCommandOrFail("python3 -c " +
+                                ShellQuote("import plistlib,sys; plistlib.dump({'FristTime': 'YES', 'upDataTimeStr': "
+                                           "' ', 'VersionCheck': 3}, open(sys.argv[1], 'wb'))") +
+                                " " + ShellQuote((resources / "LocalVersionMessage.plist").string()));
+  EXPECT_EQ(KVPublicUtilities::isFristTime().toString(), "YES");
+  EXPECT_EQ(KVPublicUtilities::getUpDataTimeStr().toString(), " ");
+  KVPublicUtilities::writeFristTime();
+  KVPublicUtilities::writeUpDataTimeStr("2024-05-06 07:08:09");
+  UserDefaults reread(UserDefaults::Standard().FilePath());  // written at once
+  EXPECT_EQ(reread.Value(UserDefaults::kFirstTimeKey).toString(), "NO");
+  EXPECT_EQ(reread.Value(UserDefaults::kUpdateStampKey).toString(), "2024-05-06 07:08:09");
+  EXPECT_EQ(KVPublicUtilities::isFristTime().toString(), "NO");
+  QVariant shipped;  // left alone: it is shared by every user
+  ASSERT_TRUE(Resources::ReadPropertyList("LocalVersionMessage", &shipped));
+  EXPECT_EQ(shipped.toMap().value("FristTime").toString(), "YES");
+  Resources::SetRoot(QString());
+}
+
+TEST(MainThread, TheNetworkProbeAndPostsAfterBackgroundWorkAnswerThere) {
+  qttest::HttpServer server;
+  server.Answer("/page", "200 OK", "<html>hello</html>");
+  server.Answer("/empty", "200 OK", "");
+  server.Raw("/silent", "");
+  const struct {
+    QUrl url;
+    bool usable;
+    int timeoutMs = 10000;
+  } cases[] = {
+      {server.Url("/page"), true},         {server.Url("/empty"), false},        {server.Url("/missing"), false},
+      {server.Url("/silent"), false, 300}, {QUrl("http://127.0.0.1:9/"), false},  // nobody listens on the discard port
+  };
+  for (const auto& c : cases) {
+    std::optional<bool> answer;
+    int calls = 0;
+    KVPublicUtilities::isCanBeUseNetWork([&](bool usable) { answer = usable, ++calls; }, c.url, c.timeoutMs);
+    qttest::PumpUntil([&] { return calls > 0; });
+    qttest::PumpPending();
+    EXPECT_EQ(calls, 1) << c.url.toString().toStdString();
+    EXPECT_EQ(answer, std::optional<bool>(c.usable)) << c.url.toString().toStdString();
+  }
+
+  std::atomic<bool> workDone{false}, workOnMain{true};
   int calls = 0;
-  const auto id =
-      NotificationCenter::DefaultCenter().AddObserver("PublicAfterWork", nullptr, [&](const platform::Notification&) {
-        ++calls;
-        doneBeforePost = workDone;
+  bool doneBeforePost = false, onMain = false;
+  const auto id = platform::NotificationCenter::DefaultCenter().AddObserver(
+      "PublicAfterWork", nullptr, [&](const platform::Notification& n) {
+        ++calls, doneBeforePost = workDone, onMain = platform::IsMainThread();
+        EXPECT_EQ(n.object, KVUIPublic::NotificationObject());
       });
-  KVUIPublic::NotifyMainThreadByPostKey("PublicAfterWork", [&] {
-    workOnMain = platform::IsMainThread();
-    workDone = true;
-  });
+  KVUIPublic::NotifyMainThreadByPostKey("PublicAfterWork",
+                                        [&] { workOnMain = platform::IsMainThread(), workDone = true; });
   EXPECT_TRUE(qttest::PumpUntil([&] { return calls > 0; }));
   qttest::PumpPending();
   EXPECT_EQ(calls, 1);
   EXPECT_TRUE(doneBeforePost);
+  EXPECT_TRUE(onMain);
   EXPECT_FALSE(workOnMain);
-  NotificationCenter::DefaultCenter().RemoveObserver(id);
+  platform::NotificationCenter::DefaultCenter().RemoveObserver(id);
 }
 
 }  // namespace

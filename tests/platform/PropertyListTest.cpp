@@ -2,16 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <QByteArray>
 #include <QDateTime>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTimeZone>
 
 #include <charconv>
-#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,161 +17,80 @@
 namespace {
 
 using platform::PropertyList;
-using testsupport::RunCommandOrFail;
 using testsupport::ShellQuote;
-using testsupport::TempDir;
-
-std::string Script() { return (testsupport::SourceDir() / "tests/platform/make_plist_sample.py").string(); }
 
 QByteArray ReadAll(const std::filesystem::path& path) {
   const std::vector<uint8_t> bytes = testsupport::ReadFile(path);
   return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
 }
 
-// The same canonical form as make_plist_sample.py writes.
-QJsonValue Canon(const QVariant& value) {
-  switch (value.typeId()) {
-    case QMetaType::QVariantMap: {
-      QJsonObject object;
-      const QVariantMap map = value.toMap();
-      for (auto it = map.begin(); it != map.end(); ++it) object.insert(it.key(), Canon(it.value()));
-      return object;
-    }
-    case QMetaType::QVariantList: {
-      QJsonArray array;
-      for (const QVariant& item : value.toList()) array.append(Canon(item));
-      return array;
-    }
-    case QMetaType::Bool:
-      return QJsonObject{{"bool", value.toBool()}};
-    case QMetaType::LongLong:
-      return QJsonObject{{"int", QString::number(value.toLongLong())}};
-    case QMetaType::Double: {
-      char buffer[64];
-      auto result = std::to_chars(buffer, buffer + sizeof buffer, value.toDouble());
-      std::string text(buffer, result.ptr);
-      if (text.find_first_of(".e") == std::string::npos) text += ".0";  // Python writes 2.0, not 2
-      return QJsonObject{{"real", QString::fromStdString(text)}};
-    }
-    case QMetaType::QString:
-      return QJsonObject{{"str", value.toString()}};
-    case QMetaType::QByteArray:
-      return QJsonObject{{"data", QString::fromLatin1(value.toByteArray().toBase64())}};
-    case QMetaType::QDateTime:
-      return QJsonObject{{"date", value.toDateTime().toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ"))}};
-    default:
-      return QJsonObject{{"unexpected", QString::fromLatin1(value.typeName())}};
+// The canonical JSON form that make_plist_sample.py writes.
+QJsonValue Canon(const QVariant& v) {
+  if (v.typeId() == QMetaType::QVariantMap) {
+    QJsonObject object;
+    for (const auto& [key, item] : v.toMap().asKeyValueRange()) object.insert(key, Canon(item));
+    return object;
   }
+  if (v.typeId() == QMetaType::QVariantList) {
+    QJsonArray array;
+    for (const QVariant& item : v.toList()) array.append(Canon(item));
+    return array;
+  }
+  char real[64];
+  std::string text(real, std::to_chars(real, real + sizeof real, v.toDouble()).ptr);
+  if (text.find_first_of(".e") == std::string::npos) text += ".0";  // Python writes 2.0, not 2
+  const std::map<int, std::pair<const char*, QJsonValue>> forms = {
+      {QMetaType::Bool, {"bool", v.toBool()}},
+      {QMetaType::LongLong, {"int", QString::number(v.toLongLong())}},
+      {QMetaType::Double, {"real", QString::fromStdString(text)}},
+      {QMetaType::QString, {"str", v.toString()}},
+      {QMetaType::QByteArray, {"data", QString::fromLatin1(v.toByteArray().toBase64())}},
+      {QMetaType::QDateTime, {"date", v.toDateTime().toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ"))}}};
+  const auto form = forms.find(v.typeId());
+  if (form == forms.end()) return QJsonObject{{"unexpected", QString::fromLatin1(v.typeName())}};
+  return QJsonObject{{QString::fromLatin1(form->second.first), form->second.second}};
 }
 
-class PropertyListFiles : public ::testing::Test {
- protected:
-  void SetUp() override {
-    REQUIRE_TOOL("python3");
-    REQUIRE_TOOL("plistutil");
-    RunCommandOrFail("python3 " + ShellQuote(Script()) + " " + ShellQuote((dir / "sample.plist").string()) + " " +
-                     ShellQuote((dir / "expected.json").string()));
-    RunCommandOrFail("plistutil -i " + ShellQuote((dir / "sample.plist").string()) + " -o " +
-                     ShellQuote((dir / "sample.bplist").string()) + " -f bin");
-    expected = QJsonDocument::fromJson(ReadAll(dir / "expected.json"));
-    ASSERT_TRUE(expected.isObject());
-  }
-  TempDir dir;
-  QJsonDocument expected;
-};
+// Python's plistlib writes the XML form and its own reading of the values;
+// plistutil converts the XML to the binary form. Both forms must read as
+// Python reads them, and every cut or damaged binary must be refused cleanly.
+TEST(PropertyListFiles, XmlAndBinaryReadAsPythonAndPlistutilMakeThem) {
+  REQUIRE_TOOL("python3");
+  REQUIRE_TOOL("plistutil");
+  testsupport::TempDir dir;
+  const std::string xmlPath = (dir / "sample.plist").string(), binPath = (dir / "sample.bplist").string();
+  testsupport::RunCommandOrFail(
+      "python3 " + ShellQuote((testsupport::SourceDir() / "tests/platform/make_plist_sample.py").string()) + " " +
+      ShellQuote(xmlPath) + " " + ShellQuote((dir / "expected.json").string()));
+  testsupport::RunCommandOrFail("plistutil -i " + ShellQuote(xmlPath) + " -o " + ShellQuote(binPath) + " -f bin");
+  const QJsonDocument expected = QJsonDocument::fromJson(ReadAll(dir / "expected.json"));
+  ASSERT_TRUE(expected.isObject());
 
-TEST_F(PropertyListFiles, XmlReadsAsPythonReadsIt) {
-  QVariant value;
-  QString error;
-  ASSERT_TRUE(PropertyList::FromFile(QString::fromStdString((dir / "sample.plist").string()), &value, &error))
-      << error.toStdString();
-  EXPECT_EQ(QJsonDocument(Canon(value).toObject()), expected)
-      << QJsonDocument(Canon(value).toObject()).toJson().toStdString();
-}
-
-TEST_F(PropertyListFiles, BinaryMadeByPlistutilReadsToTheSameValues) {
-  const QByteArray binary = ReadAll(dir / "sample.bplist");
+  const QByteArray xml = ReadAll(xmlPath), binary = ReadAll(binPath);
   ASSERT_TRUE(PropertyList::IsBinary(binary));
-  QVariant fromBinary, fromXml;
-  QString error;
-  ASSERT_TRUE(PropertyList::FromData(binary, &fromBinary, &error)) << error.toStdString();
-  ASSERT_TRUE(PropertyList::FromData(ReadAll(dir / "sample.plist"), &fromXml, &error)) << error.toStdString();
-  EXPECT_EQ(fromBinary, fromXml);
-  EXPECT_EQ(QJsonDocument(Canon(fromBinary).toObject()), expected);
-}
+  for (const QByteArray& data : {xml, binary}) {
+    QVariant value;
+    QString error;
+    ASSERT_TRUE(PropertyList::FromData(data, &value, &error)) << error.toStdString();
+    EXPECT_EQ(QJsonDocument(Canon(value).toObject()), expected)
+        << QJsonDocument(Canon(value).toObject()).toJson().toStdString();
+  }
 
-TEST_F(PropertyListFiles, ValuesHaveTheirQtTypes) {
-  QVariant value;
-  ASSERT_TRUE(PropertyList::FromData(ReadAll(dir / "sample.bplist"), &value));
-  const QVariantMap map = value.toMap();
-  EXPECT_EQ(map.value("VersionCheck").typeId(), QMetaType::LongLong);
-  EXPECT_EQ(map.value("VersionCheck").toInt(), 42);
-  EXPECT_EQ(map.value("Negative").toLongLong(), -17);
-  EXPECT_EQ(map.value("Stamp").toDateTime(), QDateTime(QDate(2013, 5, 31), QTime(23, 59, 58), QTimeZone::utc()));
-  EXPECT_EQ(map.value("Links").toMap().value("fr").toMap().value("IniURL").toString(),
-            "http://example.invalid/fr/version.plist");
-  EXPECT_EQ(map.value("1").toStringList(), (QStringList{"jpg", "png", "gif"}));
-}
-
-TEST_F(PropertyListFiles, EveryTruncationOfTheBinaryFormIsRefused) {
-  const QByteArray binary = ReadAll(dir / "sample.bplist");
-  for (qsizetype cut = 0; cut < binary.size(); ++cut) {
+  for (qsizetype at = 0; at < binary.size(); ++at) {
     QVariant value = QStringLiteral("untouched");
     QString error;
-    EXPECT_FALSE(PropertyList::FromData(binary.left(cut), &value, &error)) << "cut at " << cut;
+    EXPECT_FALSE(PropertyList::FromData(binary.left(at), &value, &error)) << "cut at " << at;
     EXPECT_FALSE(error.isEmpty());
     EXPECT_EQ(value.toString(), "untouched");
-  }
-}
-
-TEST_F(PropertyListFiles, TruncationsOfTheXmlFormBeforeItsEndAreRefused) {
-  const QByteArray xml = ReadAll(dir / "sample.plist");
-  const qsizetype lastClose = xml.lastIndexOf("</dict>");
-  ASSERT_GT(lastClose, 0);
-  for (qsizetype cut = 0; cut < lastClose; cut += 7) {
-    QVariant value;
-    EXPECT_FALSE(PropertyList::FromData(xml.left(cut), &value)) << "cut at " << cut;
-  }
-}
-
-TEST_F(PropertyListFiles, CorruptedBytesNeverCrash) {
-  // Every single byte of the binary form overwritten with values that break
-  // markers, counts and offsets; results may be values or errors.
-  const QByteArray binary = ReadAll(dir / "sample.bplist");
-  int refused = 0;
-  for (qsizetype at = 0; at < binary.size(); ++at) {
-    for (unsigned char b : {0x00, 0x0F, 0x7F, 0xAF, 0xDF, 0xFF}) {
+    for (unsigned char b : {0x00, 0x0F, 0x7F, 0xDF, 0xFF}) {  // must not crash; either answer will do
       QByteArray damaged = binary;
       damaged[at] = static_cast<char>(b);
-      QVariant value;
-      if (!PropertyList::FromData(damaged, &value)) ++refused;
+      PropertyList::FromData(damaged, &value);
     }
   }
-  EXPECT_GT(refused, 0);
-}
-
-// A small writer of binary property lists for shapes no tool makes: each
-// object is given as raw bytes, references are one byte wide.
-QByteArray BinaryPlist(const std::vector<QByteArray>& objects, unsigned top = 0, unsigned offsetSize = 4,
-                       unsigned refSize = 1) {
-  QByteArray out("bplist00");
-  std::vector<quint64> offsets;
-  for (const QByteArray& object : objects) {
-    offsets.push_back(static_cast<quint64>(out.size()));
-    out += object;
-  }
-  const quint64 table = static_cast<quint64>(out.size());
-  auto big = [&](quint64 value, unsigned bytes) {
-    for (int i = static_cast<int>(bytes) - 1; i >= 0; --i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-  };
-  for (quint64 offset : offsets) big(offset, offsetSize);
-  out += QByteArray(6, '\0');
-  out += static_cast<char>(offsetSize);
-  out += static_cast<char>(refSize);
-  big(objects.size(), 8);
-  big(top, 8);
-  big(table, 8);
-  return out;
+  const qsizetype lastClose = xml.lastIndexOf("</dict>");
+  for (qsizetype cut = 0; cut < lastClose; cut += 7)
+    EXPECT_FALSE(PropertyList::FromData(xml.left(cut), nullptr)) << cut;
 }
 
 QByteArray Bytes(std::initializer_list<int> values) {
@@ -183,150 +99,109 @@ QByteArray Bytes(std::initializer_list<int> values) {
   return out;
 }
 
-TEST(PropertyListHostile, AWellFormedHandMadeBinaryReads) {
-  // [ "a", true ] : array of two references, an ASCII string and a boolean.
-  const QByteArray data = BinaryPlist({Bytes({0xA2, 1, 2}), Bytes({0x51, 'a'}), Bytes({0x09})});
-  QVariant value;
-  QString error;
-  ASSERT_TRUE(PropertyList::FromData(data, &value, &error)) << error.toStdString();
-  EXPECT_EQ(value.toList(), (QVariantList{QStringLiteral("a"), true}));
-}
-
-TEST(PropertyListHostile, AnArrayThatContainsItselfIsRefused) {
-  QString error;
-  EXPECT_FALSE(PropertyList::FromData(BinaryPlist({Bytes({0xA1, 0})}), nullptr, &error));
-  EXPECT_FALSE(PropertyList::FromData(BinaryPlist({Bytes({0xA1, 1}), Bytes({0xA1, 0})}), nullptr, &error));
-}
-
-TEST(PropertyListHostile, SharedObjectsThatExpandWithoutBoundAreRefused) {
-  // Forty arrays each holding the next one twice: 2^40 values once expanded.
-  std::vector<QByteArray> objects;
-  for (int i = 0; i < 39; ++i) objects.push_back(Bytes({0xA2, i + 1, i + 1}));
-  objects.push_back(Bytes({0xA0}));
-  QString error;
-  EXPECT_FALSE(PropertyList::FromData(BinaryPlist(objects), nullptr, &error));
-  EXPECT_TRUE(error.contains("too many")) << error.toStdString();
-}
-
-TEST(PropertyListHostile, ModestSharingIsFine) {
-  // Ten levels of doubling: 2047 values.
-  std::vector<QByteArray> objects;
-  for (int i = 0; i < 10; ++i) objects.push_back(Bytes({0xA2, i + 1, i + 1}));
-  objects.push_back(Bytes({0x10, 7}));
-  QVariant value;
-  ASSERT_TRUE(PropertyList::FromData(BinaryPlist(objects), &value));
-  EXPECT_EQ(value.toList().size(), 2);
-}
-
-TEST(PropertyListHostile, DeepNestingIsRefusedInBothForms) {
-  const int depth = 100000;
-  QByteArray xml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
-  xml += QByteArray("<array>").repeated(depth) + QByteArray("</array>").repeated(depth) + "</plist>";
-  QString error;
-  EXPECT_FALSE(PropertyList::FromData(xml, nullptr, &error));
-  EXPECT_TRUE(error.contains("deeply")) << error.toStdString();
-
-  // 3000 arrays, each holding the next, with two-byte references.
-  QByteArray data("bplist00");
+// A binary property list of the given raw objects, for shapes no tool makes.
+QByteArray BinaryPlist(const std::vector<QByteArray>& objects, unsigned refSize = 1) {
+  QByteArray out("bplist00");
   std::vector<quint64> offsets;
-  for (int i = 0; i < 3000; ++i) {
-    offsets.push_back(static_cast<quint64>(data.size()));
-    if (i + 1 < 3000) {
-      data += Bytes({0xA1, (i + 1) >> 8, (i + 1) & 0xFF});
-    } else {
-      data += Bytes({0xA0});
-    }
+  for (const QByteArray& object : objects) {
+    offsets.push_back(static_cast<quint64>(out.size()));
+    out += object;
   }
-  const quint64 table = static_cast<quint64>(data.size());
-  for (quint64 o : offsets) data += Bytes({0, 0, static_cast<int>((o >> 8) & 0xFF), static_cast<int>(o & 0xFF)});
-  data += QByteArray(6, '\0') + Bytes({4, 2});
-  for (quint64 v : {quint64{3000}, quint64{0}, table}) {
-    for (int i = 7; i >= 0; --i) data += static_cast<char>((v >> (8 * i)) & 0xFF);
-  }
-  EXPECT_FALSE(PropertyList::FromData(data, nullptr, &error));
-  EXPECT_TRUE(error.contains("deeply")) << error.toStdString();
-}
-
-TEST(PropertyListHostile, ClosingTagsHiddenInCommentsDoNotHideDepth) {
-  QByteArray xml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
-  for (int i = 0; i < 5000; ++i) xml += "<array><!-- </array> --><![CDATA[</array>]]>";
-  xml += QByteArray("</array>").repeated(5000) + "</plist>";
-  EXPECT_FALSE(PropertyList::FromData(xml, nullptr));
-}
-
-TEST(PropertyListHostile, NestingWithinTheLimitReads) {
-  const int depth = 100;
-  QByteArray xml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
-  xml +=
-      QByteArray("<array>").repeated(depth) + "<array/><dict/>" + QByteArray("</array>").repeated(depth) + "</plist>";
-  QVariant value;
-  QString error;
-  ASSERT_TRUE(PropertyList::FromData(xml, &value, &error)) << error.toStdString();
-  for (int i = 0; i < depth - 1; ++i) {
-    ASSERT_EQ(value.toList().size(), 1);
-    value = value.toList().first();
-  }
-  EXPECT_EQ(value.toList().size(), 2);
-}
-
-TEST(PropertyListHostile, DamagedTrailersAndReferencesAreRefused) {
-  const QByteArray good = BinaryPlist({Bytes({0xA1, 1}), Bytes({0x09})});
-  ASSERT_TRUE(PropertyList::FromData(good, nullptr));
-  auto patched = [&](qsizetype fromEnd, std::initializer_list<int> bytes) {
-    QByteArray data = good;
-    qsizetype at = data.size() - fromEnd;
-    for (int b : bytes) data[at++] = static_cast<char>(b);
-    return data;
+  const quint64 table = static_cast<quint64>(out.size());
+  auto big = [&](quint64 value, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
   };
-  EXPECT_FALSE(PropertyList::FromData(patched(26, {0}), nullptr));                                // offset size 0
-  EXPECT_FALSE(PropertyList::FromData(patched(25, {9}), nullptr));                                // reference size 9
-  EXPECT_FALSE(PropertyList::FromData(patched(24, {0x7F, 0, 0, 0, 0, 0, 0, 0}), nullptr));        // object count
-  EXPECT_FALSE(PropertyList::FromData(patched(16, {0, 0, 0, 0, 0, 0, 0, 5}), nullptr));           // top object
-  EXPECT_FALSE(PropertyList::FromData(patched(8, {0xFF, 0, 0, 0, 0, 0, 0, 0}), nullptr));         // table offset
-  EXPECT_FALSE(PropertyList::FromData(BinaryPlist({Bytes({0xA1, 7}), Bytes({0x09})}), nullptr));  // bad reference
-  // An array claiming 2^63 elements through its extended count.
-  EXPECT_FALSE(
-      PropertyList::FromData(BinaryPlist({Bytes({0xAF, 0x13, 0x80, 0, 0, 0, 0, 0, 0, 0, 1}), Bytes({0x09})}), nullptr));
-  // A dictionary whose references run past the object area.
-  EXPECT_FALSE(PropertyList::FromData(BinaryPlist({Bytes({0xD3, 1, 1}), Bytes({0x09})}), nullptr));
+  for (quint64 offset : offsets) big(offset, 4);
+  out += QByteArray(6, '\0') + Bytes({4, static_cast<int>(refSize)});
+  big(objects.size(), 8);
+  big(0, 8);
+  big(table, 8);
+  return out;
 }
 
-TEST(PropertyListHostile, StringsAndKeysHoldingNulAreRefused) {
-  // { "k\0x": "ok" } and { "k": "a\0b" } in ASCII, and a UTF-16 value with a zero unit.
-  EXPECT_FALSE(PropertyList::FromData(
-      BinaryPlist({Bytes({0xD1, 1, 2}), Bytes({0x53, 'k', 0, 'x'}), Bytes({0x52, 'o', 'k'})}), nullptr));
-  EXPECT_FALSE(PropertyList::FromData(
-      BinaryPlist({Bytes({0xD1, 1, 2}), Bytes({0x51, 'k'}), Bytes({0x53, 'a', 0, 'b'})}), nullptr));
-  EXPECT_FALSE(PropertyList::FromData(
-      BinaryPlist({Bytes({0xD1, 1, 2}), Bytes({0x51, 'k'}), Bytes({0x62, 0, 'a', 0, 0})}), nullptr));
-  QVariant value;
-  ASSERT_TRUE(PropertyList::FromData(
-      BinaryPlist({Bytes({0xD1, 1, 2}), Bytes({0x51, 'k'}), Bytes({0x62, 0, 'a', 0x00, 0xE9})}), &value));
-  EXPECT_EQ(value.toMap().value("k").toString(), QString::fromUtf8("a\xC3\xA9"));
-  static const char kXml[] = "<?xml version=\"1.0\"?><plist version=\"1.0\"><string>a\0b</string></plist>";
-  QString error;
-  EXPECT_FALSE(PropertyList::FromData(QByteArray(kXml, sizeof kXml - 1), nullptr, &error));
-  EXPECT_TRUE(error.contains("NUL")) << error.toStdString();
-  EXPECT_FALSE(PropertyList::FromData("<plist version=\"1.0\"><string>a&#0;b</string></plist>", nullptr));
+// Arrays each holding the next one `width` times, `levels` deep, ending in `last`.
+QByteArray Chain(int levels, int width, const QByteArray& last, unsigned refSize = 1) {
+  std::vector<QByteArray> objects;
+  for (int i = 1; i <= levels; ++i) {
+    QByteArray array = Bytes({0xA0 | width});
+    for (int w = 0; w < width; ++w) array += refSize == 1 ? Bytes({i}) : Bytes({i >> 8, i & 0xFF});
+    objects.push_back(array);
+  }
+  objects.push_back(last);
+  return BinaryPlist(objects, refSize);
 }
 
-TEST(PropertyListHostile, GarbageEmptyAndOversizedInputsAreRefused) {
-  QString error;
-  EXPECT_FALSE(PropertyList::FromData(QByteArray(), nullptr, &error));
-  EXPECT_FALSE(PropertyList::FromData("not a property list at all", nullptr, &error));
-  EXPECT_FALSE(PropertyList::FromData(QByteArray("bplist00"), nullptr, &error));
-  EXPECT_FALSE(PropertyList::FromData(QByteArray(PropertyList::kMaxBytes + 1, ' '), nullptr, &error));
-  EXPECT_TRUE(error.contains("large"));
-  EXPECT_FALSE(PropertyList::FromFile("/nonexistent/file.plist", nullptr, &error));
+QByteArray Patched(QByteArray data, qsizetype fromEnd, std::initializer_list<int> bytes) {
+  qsizetype at = data.size() - fromEnd;
+  for (int b : bytes) data[at++] = static_cast<char>(b);
+  return data;
 }
 
-TEST(PropertyListHostile, EntityExpansionEndsQuickly) {
-  QByteArray xml =
+QByteArray Xml(const QByteArray& body) { return "<?xml version=\"1.0\"?><plist version=\"1.0\">" + body + "</plist>"; }
+
+// Shapes no tool makes: what must be refused (with words of the message) and what must still read.
+TEST(PropertyListHostile, MalformedAndExplosiveDocumentsAreRefusedAndOddSoundOnesRead) {
+  const QByteArray good = BinaryPlist({Bytes({0xA1, 1}), Bytes({0x09})});
+  const QByteArray hiddenClose = QByteArray("<array><!-- </array> --><![CDATA[</array>]]>").repeated(5000);
+  const QByteArray entities =
       "<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">"
       "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;\"><!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">]>"
       "<plist version=\"1.0\"><string>&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;</string></plist>";
+  const QVariant read = QStringLiteral("any value");
+  const struct {
+    const char* what;
+    QByteArray data;
+    const char* error;  // null: reads, to `expected` unless that is `read`
+    QVariant expected = {};
+  } cases[] = {
+      {"array holding itself", BinaryPlist({Bytes({0xA1, 0})}), ""},
+      {"two arrays holding each other", BinaryPlist({Bytes({0xA1, 1}), Bytes({0xA1, 0})}), ""},
+      {"2^40 values once shared objects expand", Chain(39, 2, Bytes({0xA0})), "too many"},
+      {"2047 values once shared objects expand", Chain(10, 2, Bytes({0x10, 7})), nullptr, read},
+      {"binary nested 3000 deep", Chain(2999, 1, Bytes({0xA0}), 2), "deeply"},
+      {"XML nested 100000 deep", Xml(QByteArray("<array>").repeated(100000) + QByteArray("</array>").repeated(100000)),
+       "deeply"},
+      {"XML nested 100 deep", Xml(QByteArray("<array>").repeated(100) + QByteArray("</array>").repeated(100)), nullptr,
+       read},
+      {"closing tags hidden in comments", Xml(hiddenClose + QByteArray("</array>").repeated(5000)), ""},
+      {"offset size 0", Patched(good, 26, {0}), ""},
+      {"reference size 9", Patched(good, 25, {9}), ""},
+      {"object count", Patched(good, 24, {0x7F, 0, 0, 0, 0, 0, 0, 0}), ""},
+      {"top object", Patched(good, 16, {0, 0, 0, 0, 0, 0, 0, 5}), ""},
+      {"table offset", Patched(good, 8, {0xFF, 0, 0, 0, 0, 0, 0, 0}), ""},
+      {"reference past the objects", BinaryPlist({Bytes({0xA1, 7}), Bytes({0x09})}), ""},
+      {"array of 2^63", BinaryPlist({Bytes({0xAF, 0x13, 0x80, 0, 0, 0, 0, 0, 0, 0, 1}), Bytes({0x09})}), ""},
+      {"dictionary past the objects", BinaryPlist({Bytes({0xD3, 1, 1}), Bytes({0x09})}), ""},
+      {"hand-made array", BinaryPlist({Bytes({0xA2, 1, 2}), Bytes({0x51, 'a'}), Bytes({0x09})}), nullptr,
+       QVariantList{QStringLiteral("a"), true}},
+      {"key holding NUL", BinaryPlist({Bytes({0xD1, 1, 2}), Bytes({0x53, 'k', 0, 'x'}), Bytes({0x52, 'o', 'k'})}), ""},
+      {"ASCII value holding NUL", BinaryPlist({Bytes({0xD1, 1, 2}), Bytes({0x51, 'k'}), Bytes({0x53, 'a', 0, 'b'})}),
+       ""},
+      {"UTF-16 value holding NUL", BinaryPlist({Bytes({0xD1, 1, 2}), Bytes({0x51, 'k'}), Bytes({0x62, 0, 'a', 0, 0})}),
+       ""},
+      {"UTF-16 value", BinaryPlist({Bytes({0xD1, 1, 2}), Bytes({0x51, 'k'}), Bytes({0x62, 0, 'a', 0, 0xE9})}), nullptr,
+       QVariantMap{{"k", QString::fromUtf8("a\xC3\xA9")}}},
+      {"XML string holding NUL", Xml(QByteArray("<string>a\0b</string>", 20)), "NUL"},
+      {"XML character reference to NUL", Xml("<string>a&#0;b</string>"), ""},
+      {"empty", QByteArray(), ""},
+      {"garbage", "not a property list at all", ""},
+      {"signature only", "bplist00", ""},
+      {"oversized", QByteArray(PropertyList::kMaxBytes + 1, ' '), "large"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    QVariant value;
+    QString error;
+    EXPECT_EQ(PropertyList::FromData(c.data, &value, &error), c.error == nullptr) << error.toStdString();
+    if (c.error != nullptr) {
+      EXPECT_TRUE(error.contains(QString::fromLatin1(c.error))) << error.toStdString();
+    } else if (c.expected != read) {
+      EXPECT_EQ(value, c.expected);
+    }
+  }
+  EXPECT_FALSE(PropertyList::FromFile("/nonexistent/file.plist", nullptr));
   QVariant value;
-  PropertyList::FromData(xml, &value);  // either answer will do; it must not hang or explode
+  PropertyList::FromData(entities, &value);  // either answer will do; it must not hang or explode
   EXPECT_LT(value.toString().size(), 1000000);
 }
 

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QTcpSocket>
 #include <QThread>
 
 namespace qttest {
@@ -36,10 +37,6 @@ void PumpPending() {
   }
 }
 
-}  // namespace qttest
-
-namespace qttest {
-
 PrivateBus::PrivateBus(const QString& servicePath, const QStringList& modes) {
   App();
   process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -58,10 +55,8 @@ PrivateBus::~PrivateBus() {
 
 void PrivateBus::ReadLines() {
   partial_ += process_.readAllStandardOutput();
-  qsizetype eol;
-  while ((eol = partial_.indexOf('\n')) >= 0) {
+  for (qsizetype eol; (eol = partial_.indexOf('\n')) >= 0; partial_.remove(0, eol + 1)) {
     lines_ << QString::fromUtf8(partial_.left(eol));
-    partial_.remove(0, eol + 1);
   }
 }
 
@@ -72,18 +67,10 @@ const QStringList& PrivateBus::lines() {
 
 int PrivateBus::WaitForLine(const QString& prefix, int from) {
   int found = -1;
-  auto look = [&] {
-    ReadLines();
-    for (int i = from; i < lines_.size(); ++i) {
-      if (lines_[i].startsWith(prefix)) {
-        found = i;
-        return true;
-      }
-    }
-    return process_.state() == QProcess::NotRunning && process_.bytesAvailable() == 0;
-  };
   PumpUntil([&] {
-    if (look()) return true;
+    ReadLines();
+    for (int i = from; i < lines_.size() && found < 0; ++i) found = lines_[i].startsWith(prefix) ? i : -1;
+    if (found >= 0 || (process_.state() == QProcess::NotRunning && process_.bytesAvailable() == 0)) return true;
     process_.waitForReadyRead(5);
     return false;
   });
@@ -96,6 +83,35 @@ void PrivateBus::Settle() {
     process_.waitForReadyRead(5);
   }
   ReadLines();
+}
+
+HttpServer::HttpServer() {
+  App();
+  server_.listen(QHostAddress::LocalHost, 0);
+  QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
+    while (QTcpSocket* socket = server_.nextPendingConnection()) {
+      QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+        // Requests may come in pieces and several on one connection.
+        QByteArray pending = socket->property("request").toByteArray() + socket->readAll();
+        for (qsizetype end; (end = pending.indexOf("\r\n\r\n")) >= 0; pending.remove(0, end + 4)) {
+          const auto [raw, close] = answers_.value(pending.left(end).split(' ').value(1),
+                                                   {"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n", true});
+          socket->write(raw);
+          if (close && !raw.isEmpty()) socket->disconnectFromHost();
+        }
+        socket->setProperty("request", pending);
+      });
+    }
+  });
+}
+
+void HttpServer::Answer(const QByteArray& path, const QByteArray& status, const QByteArray& body) {
+  Raw(path, "HTTP/1.1 " + status + "\r\nContent-Type: application/xml\r\nContent-Length: " +
+                QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+}
+
+QUrl HttpServer::Url(const QString& path) const {
+  return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path));
 }
 
 }  // namespace qttest

@@ -1,6 +1,14 @@
-// Helpers for tests of Qt code: one application object per test program and
-// event pumping until something has happened.
+// Helpers for tests of Qt code: the application object, event pumping, a
+// private D-Bus with the fake inhibitor service, and a local web server.
 #pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTcpServer>
+#include <QUrl>
 
 #include <functional>
 
@@ -8,27 +16,19 @@ class QCoreApplication;
 
 namespace qttest {
 
-// The test program's application object, made on first call on the calling
-// thread (which then is the main thread) and kept until the program ends.
+// The program's application object, made on the first call (whose thread is
+// then the main thread) and kept until the program ends.
 QCoreApplication* App();
 
-// Processes events until `done` answers true. The guard only stops a test
-// that would otherwise hang; nothing is measured. Answers done().
+// Processes events until `done` answers true; the guard only stops a test that
+// would hang. Answers done().
 bool PumpUntil(const std::function<bool()>& done, int guardSeconds = 60);
 
 // Processes the events that are due now (and those they post) a few times.
 void PumpPending();
 
-}  // namespace qttest
-
-#include <QProcess>
-#include <QString>
-#include <QStringList>
-
-namespace qttest {
-
-// A private D-Bus daemon (dbus-run-session) running the fake inhibitor
-// service of tests/platform/FakeInhibitService.cpp with the given modes.
+// A private D-Bus daemon (dbus-run-session) running tests/platform/FakeInhibitService.cpp
+// with the given modes.
 class PrivateBus {
  public:
   PrivateBus(const QString& servicePath, const QStringList& modes);
@@ -37,10 +37,9 @@ class PrivateBus {
   PrivateBus& operator=(const PrivateBus&) = delete;
 
   bool ok() const { return !address_.isEmpty(); }
-  // The daemon's address, empty when it did not start.
-  const QString& address() const { return address_; }
-  // Pumps events until the service printed a line starting with `prefix`
-  // after `from` lines; answers the line's index, or -1.
+  const QString& address() const { return address_; }  // empty when the daemon did not start
+  // Pumps events until the service printed a line starting with `prefix` after
+  // `from` lines; answers the line's index, or -1.
   int WaitForLine(const QString& prefix, int from = 0);
   // Every line the service printed so far.
   const QStringList& lines();
@@ -58,6 +57,22 @@ class PrivateBus {
   QString address_;
   QStringList lines_;
   QByteArray partial_;
+};
+
+// A web server on 127.0.0.1: fixed raw bytes for each path it knows (nothing
+// for an empty answer), "404 Not Found" for others.
+class HttpServer {
+ public:
+  HttpServer();
+  // Written as it stands; with `close` the connection ends after it.
+  void Raw(const QByteArray& path, const QByteArray& raw, bool close = true) { answers_[path] = {raw, close}; }
+  // A whole answer with its Content-Length, ending the connection.
+  void Answer(const QByteArray& path, const QByteArray& status, const QByteArray& body);
+  QUrl Url(const QString& path) const;
+
+ private:
+  QTcpServer server_;
+  QHash<QByteArray, std::pair<QByteArray, bool>> answers_;
 };
 
 }  // namespace qttest

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QLocale>
 
 #include <cstdlib>
@@ -15,130 +14,126 @@ namespace {
 
 using platform::Resources;
 using platform::UserDefaults;
-using testsupport::TempDir;
+using testsupport::ShellQuote;
 
-// Every test here runs with its own working folder (so its own user defaults)
-// and its own resource root.
+TEST(UserDefaults, ValuesAndLanguagesSurviveInAnIniFilePythonReads) {
+  REQUIRE_TOOL("python3");
+  testsupport::TempDir dir;
+  const QString path = QString::fromStdString((dir / "UserDefaults.ini").string());
+  {
+    UserDefaults defaults(path);
+    EXPECT_TRUE(defaults.PreferredLanguages().isEmpty());
+    defaults.SetValue(UserDefaults::kSavePathKey, QStringLiteral("/home/someone/Saved scans"));
+    defaults.SetValue(UserDefaults::kFirstTimeKey, QStringLiteral("NO"));
+    defaults.SetValue(UserDefaults::kUpdateStampKey, QStringLiteral("2013-05-31 23:59:58"));
+    defaults.SetPreferredLanguages({"fr"});
+    ASSERT_TRUE(defaults.Synchronize());
+  }
+  EXPECT_EQ(
+      testsupport::RunCommandOrFail(
+          "python3 -c " +
+          ShellQuote("import configparser,sys\nc=configparser.RawConfigParser()\nc.optionxform=str\n"
+                     "c.read(sys.argv[1])\nprint(';'.join(k+'='+v for k,v in sorted(c['General'].items())),end='')") +
+          " " + ShellQuote(path.toStdString())),
+      "FristTime=NO;PreferredLanguages=fr;SavePath=/home/someone/Saved scans;upDataTimeStr=2013-05-31 23:59:58");
+  UserDefaults again(path);
+  EXPECT_EQ(again.Value(UserDefaults::kSavePathKey).toString(), "/home/someone/Saved scans");
+  again.Remove(UserDefaults::kFirstTimeKey);
+  EXPECT_FALSE(again.Contains(UserDefaults::kFirstTimeKey));
+  again.SetPreferredLanguages({"pt_BR", "de", "en"});
+  ASSERT_TRUE(again.Synchronize());
+  EXPECT_EQ(UserDefaults(path).PreferredLanguages(), (QStringList{"pt_BR", "de", "en"}));
+  UserDefaults unwritable(QStringLiteral("/proc/clipmender-cannot-write/UserDefaults.ini"));
+  unwritable.SetValue("k", 1);
+  EXPECT_FALSE(unwritable.Synchronize());
+}
+
 class ResourcesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static TempDir work;  // the working folder is fixed for the whole process
+    static testsupport::TempDir work;  // the working folder is fixed for the whole process
     setenv("CLIPMENDER_WORK_DIR", work.path().c_str(), 1);
     unsetenv("CLIPMENDER_RESOURCE_DIR");
-    UserDefaults::Standard().Remove(UserDefaults::kPreferredLanguagesKey);
     Resources::SetRoot(QString::fromStdString(root.path().string()));
-    Write("strings/en/Localizable.strings", "\"HELLO\" = \"Hello\"; \"ONLY_EN\" = \"English only\";");
-    Write("strings/fr/Localizable.strings", "\"HELLO\" = \"Bonjour\";");
-    Write("strings/pt/Localizable.strings", "\"HELLO\" = \"Ol\xC3\xA1\";");
-    Write("strings/en/Other.strings", "\"HELLO\" = \"Hello from the other table\";");
+    for (const auto& [file, text] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"strings/en/Localizable.strings", "\"HELLO\" = \"Hello\"; \"ONLY_EN\" = \"English only\";"},
+             {"strings/fr/Localizable.strings", "\"HELLO\" = \"Bonjour\";"},
+             {"strings/pt/Localizable.strings", "\"HELLO\" = \"Ol\xC3\xA1\";"},
+             {"strings/de/Localizable.strings", "\"HELLO\" = \"Hallo\"  \"MISSING_SEMICOLON\" = \"x\";"},
+             {"strings/en/Other.strings", "\"HELLO\" = \"Hello from the other table\";"},
+             {"evil/Localizable.strings", "\"HELLO\" = \"escaped\";"},  // what a path traversal would reach
+             {"FileType.plist",
+              "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>1</key>"
+              "<array><string>jpg</string></array></dict></plist>"}}) {
+      std::filesystem::create_directories((root / file).parent_path());
+      testsupport::WriteFile(root / file, text);
+    }
   }
   void TearDown() override {
-    UserDefaults::Standard().Remove(UserDefaults::kPreferredLanguagesKey);
+    Prefer({});
     Resources::SetRoot(QString());
   }
-  void Write(const std::string& relative, const std::string& text) {
-    std::filesystem::create_directories((root.path() / relative).parent_path());
-    testsupport::WriteFile(root.path() / relative, text);
-  }
-  void Prefer(const QStringList& languages) {
+  static void Prefer(const QStringList& languages) {
     UserDefaults::Standard().SetPreferredLanguages(languages);
     Resources::ReloadStrings();
   }
-  TempDir root;
+  testsupport::TempDir root;
 };
 
-TEST_F(ResourcesTest, ThePreferredLanguageIsUsed) {
-  Prefer({"fr"});
-  EXPECT_EQ(Resources::Localization(), "fr");
-  EXPECT_EQ(Resources::LocalizedString("HELLO"), "Bonjour");
-}
-
-TEST_F(ResourcesTest, AMissingKeyFallsBackToEnglishThenToTheKey) {
+TEST_F(ResourcesTest, TheFirstPreferredLanguageWithASoundTableWins) {
+  const struct {
+    QStringList preferred;
+    const char* localization;
+    const char* hello;
+  } cases[] = {
+      {{"fr"}, "fr", "Bonjour"},
+      {{"pt-BR"}, "pt", "Ol\xC3\xA1"},
+      {{"es", "fr", "pt"}, "fr", "Bonjour"},
+      {{"es"}, "en", "Hello"},
+      {{"de"}, "de", "Hello"},  // a malformed table counts as missing
+      {{"../evil", "../../x", "fr/../.."}, "en", "Hello"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.preferred.join(',').toStdString());
+    Prefer(c.preferred);
+    EXPECT_EQ(Resources::Localization(), c.localization);
+    EXPECT_EQ(Resources::LocalizedString("HELLO"), QString::fromUtf8(c.hello));
+  }
+  EXPECT_EQ(Resources::PreferredLanguages(), QStringList());  // the hostile ones were dropped
   Prefer({"fr"});
   EXPECT_EQ(Resources::LocalizedString("ONLY_EN"), "English only");
   EXPECT_EQ(Resources::LocalizedString("NOWHERE"), "NOWHERE");
-}
-
-TEST_F(ResourcesTest, RegionsFallBackToTheirLanguage) {
-  Prefer({"pt-BR"});
-  EXPECT_EQ(Resources::Localization(), "pt");
-  EXPECT_EQ(Resources::LocalizedString("HELLO"), QString::fromUtf8("Ol\xC3\xA1"));
-}
-
-TEST_F(ResourcesTest, TheFirstPreferredLanguageWithTablesWins) {
-  Prefer({"de", "fr", "pt"});
-  EXPECT_EQ(Resources::Localization(), "fr");
-  Prefer({"de"});
-  EXPECT_EQ(Resources::Localization(), "en");
-  EXPECT_EQ(Resources::LocalizedString("HELLO"), "Hello");
-}
-
-TEST_F(ResourcesTest, ChangingTheLanguageTakesEffectAfterReload) {
-  Prefer({"fr"});
-  EXPECT_EQ(Resources::LocalizedString("HELLO"), "Bonjour");
-  Prefer({"pt"});
-  EXPECT_EQ(Resources::LocalizedString("HELLO"), QString::fromUtf8("Ol\xC3\xA1"));
-}
-
-TEST_F(ResourcesTest, OtherTablesAreSeparate) {
-  Prefer({"fr"});
   EXPECT_EQ(Resources::LocalizedString("HELLO", "Other"), "Hello from the other table");
   EXPECT_EQ(Resources::LocalizedString("HELLO", "../en/Localizable"), "HELLO");
-}
-
-TEST_F(ResourcesTest, LanguagesThatAreNotCodesNeverReachAPath) {
-  // A folder outside strings/ that a traversal would reach.
-  Write("evil/Localizable.strings", "\"HELLO\" = \"escaped\";");
-  Prefer({"../evil", "../../x", "fr/../.."});
-  EXPECT_EQ(Resources::PreferredLanguages(), QStringList());
-  EXPECT_NE(Resources::LocalizedString("HELLO"), "escaped");
-  EXPECT_FALSE(Resources::IsLanguageCode(""));
-  EXPECT_FALSE(Resources::IsLanguageCode("e n"));
-  EXPECT_FALSE(Resources::IsLanguageCode("1en"));
+  for (const char* bad : {"", "e n", "1en"}) EXPECT_FALSE(Resources::IsLanguageCode(bad)) << bad;
   EXPECT_TRUE(Resources::IsLanguageCode("zh-Hans-CN"));
-}
 
-TEST_F(ResourcesTest, WithoutAChoiceTheSystemLanguagesApply) {
-  EXPECT_TRUE(UserDefaults::Standard().PreferredLanguages().isEmpty());
-  QStringList expected;
+  Prefer({});  // without a choice the system's languages apply
+  QStringList system;
   for (const QString& language : QLocale::system().uiLanguages()) {
-    if (Resources::IsLanguageCode(language)) expected << language;
+    if (Resources::IsLanguageCode(language)) system << language;
   }
-  EXPECT_EQ(Resources::PreferredLanguages(), expected);
+  EXPECT_EQ(Resources::PreferredLanguages(), system);
 }
 
-TEST_F(ResourcesTest, AMalformedTableCountsAsMissing) {
-  Write("strings/fr/Localizable.strings", "\"HELLO\" = \"Bonjour\"  \"MISSING_SEMICOLON\" = \"x\";");
-  Prefer({"fr"});
-  EXPECT_EQ(Resources::LocalizedString("HELLO"), "Hello");
-}
-
-TEST_F(ResourcesTest, PropertyListsAndFilesAreFoundUnderTheRoot) {
-  Write("FileType.plist",
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>1</key>"
-        "<array><string>jpg</string></array></dict></plist>\n");
+TEST_F(ResourcesTest, PropertyListsTheEnvironmentsRootAndTheShippedTable) {
   QVariant value;
-  QString error;
-  ASSERT_TRUE(Resources::ReadPropertyList("FileType", &value, &error)) << error.toStdString();
+  ASSERT_TRUE(Resources::ReadPropertyList("FileType", &value));
   EXPECT_EQ(value.toMap().value("1").toStringList(), QStringList{"jpg"});
-  EXPECT_FALSE(Resources::ReadPropertyList("LocalVersionMessage", &value, &error));
+  EXPECT_FALSE(Resources::ReadPropertyList("LocalVersionMessage", &value));
   EXPECT_TRUE(Resources::PathForResource("../FileType", "plist").isEmpty());
   EXPECT_TRUE(Resources::PathForResource("FileType", "txt").isEmpty());
-}
 
-TEST_F(ResourcesTest, TheEnvironmentOverridesTheRoot) {
-  TempDir other;
+  testsupport::TempDir other;
   setenv("CLIPMENDER_RESOURCE_DIR", other.path().c_str(), 1);
   Resources::SetRoot(QString::fromStdString(root.path().string()));  // forget the resolved root
   EXPECT_EQ(Resources::Root(), QString::fromStdString(other.path().string()));
   unsetenv("CLIPMENDER_RESOURCE_DIR");
-}
 
-TEST_F(ResourcesTest, TheShippedEnglishTableLoadsAndNamesTheProduct) {
   Resources::SetRoot(QString::fromStdString((testsupport::SourceDir() / "resources").string()));
   Prefer({"en"});
   EXPECT_EQ(Resources::LocalizedString("WINDOW_TOP_TITLE"), "Clipmender");
-  EXPECT_EQ(Resources::LocalizedString("PAGE_TWO_PICTURE_TITLE", "Localizable"), "Pictures");
+  EXPECT_EQ(Resources::LocalizedString("PAGE_TWO_PICTURE_TITLE"), "Pictures");
 }
 
 }  // namespace

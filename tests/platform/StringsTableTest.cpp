@@ -1,10 +1,13 @@
 #include "platform/StringsTable.h"
+#include "platform/TextFormat.h"
 
 #include <gtest/gtest.h>
 
 #include <QHash>
 #include <QString>
 
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "support/TestSupport.h"
@@ -12,10 +15,6 @@
 namespace {
 
 using platform::StringsTable;
-using testsupport::RunCommandOrFail;
-using testsupport::ShellQuote;
-using testsupport::TempDir;
-
 using Table = QHash<QString, QString>;
 
 // A table as a translator writes it: comments of both kinds, escapes,
@@ -32,84 +31,60 @@ const char kTableUtf8[] =
     "\"DIRECT\" = \"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E \xF0\x9F\x98\x80\";\n"
     "BARE_KEY = \"bare\";\n"
     "\"KEY_ONLY\";\n"
+    "\"F\" = \"%s %n %@ %%\"; \"F\" = \"%s %n %@ %%!\";\n"
     "\"MULTI\" = \"first line\n"
     "second line\";\n"
     "// a last comment without a newline";
 
-void ExpectSampleTable(const Table& table) {
-  EXPECT_EQ(table.size(), 9);
-  EXPECT_EQ(table.value("MENU_ABOUT_NAME"), QString::fromUtf8("\xC3\x80 propos de %@"));
-  EXPECT_EQ(table.value("QUOTED"), QStringLiteral("She said \"hi\" \\ then left"));
-  EXPECT_EQ(table.value("LINES"), QStringLiteral("one\ntwo\tthree\r"));
-  EXPECT_EQ(table.value("UNICODE"), QString::fromUtf8("\xC3\xA9t\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80"));
-  EXPECT_EQ(table.value("OCTAL"), QString::fromUtf8("AB\xC3\x83"));
-  EXPECT_EQ(table.value("DIRECT"), QString::fromUtf8("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E \xF0\x9F\x98\x80"));
-  EXPECT_EQ(table.value("BARE_KEY"), QStringLiteral("bare"));
-  EXPECT_EQ(table.value("KEY_ONLY"), QStringLiteral("KEY_ONLY"));
-  EXPECT_EQ(table.value("MULTI"), QStringLiteral("first line\nsecond line"));
-}
-
-QByteArray Encode(const TempDir& dir, const std::string& encoding, bool bom) {
-  testsupport::WriteFile(dir / "table.utf8", std::string(kTableUtf8));
-  // iconv's "UTF-16" writes a byte-order mark; the LE/BE names do not.
-  RunCommandOrFail("iconv -f UTF-8 -t " + encoding + " < " + ShellQuote((dir / "table.utf8").string()) + " > " +
-                   ShellQuote((dir / "table.out").string()));
-  std::vector<uint8_t> bytes = testsupport::ReadFile(dir / "table.out");
-  QByteArray data(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
-  if (bom && encoding == "UTF-16LE") data.prepend("\xFF\xFE", 2);
-  if (bom && encoding == "UTF-16BE") data.prepend("\xFE\xFF", 2);
-  return data;
-}
-
-TEST(StringsTableEncodings, Utf16WithByteOrderMarkLoads) {
-  REQUIRE_TOOL("iconv");
-  TempDir dir;
-  for (const char* encoding : {"UTF-16LE", "UTF-16BE"}) {
-    Table table;
-    QString error;
-    ASSERT_TRUE(StringsTable::Load(Encode(dir, encoding, true), &table, &error)) << encoding << error.toStdString();
-    ExpectSampleTable(table);
-  }
-}
-
-TEST(StringsTableEncodings, Utf16WithoutByteOrderMarkLoads) {
-  REQUIRE_TOOL("iconv");
-  TempDir dir;
-  for (const char* encoding : {"UTF-16LE", "UTF-16BE"}) {
-    Table table;
-    QString error;
-    ASSERT_TRUE(StringsTable::Load(Encode(dir, encoding, false), &table, &error)) << encoding << error.toStdString();
-    ExpectSampleTable(table);
-  }
-}
-
-TEST(StringsTableEncodings, Utf8WithAndWithoutByteOrderMarkLoads) {
-  Table table;
-  QString error;
-  ASSERT_TRUE(StringsTable::Load(QByteArray(kTableUtf8), &table, &error)) << error.toStdString();
-  ExpectSampleTable(table);
-  table.clear();
-  ASSERT_TRUE(StringsTable::Load(QByteArray("\xEF\xBB\xBF") + kTableUtf8, &table, &error)) << error.toStdString();
-  ExpectSampleTable(table);
-}
-
-TEST(StringsTableEncodings, BrokenEncodingsAreRefused) {
-  Table table{{"kept", "yes"}};
-  QString error;
-  EXPECT_FALSE(StringsTable::Load(QByteArray("\"a\" = \"\xC3\x28\";"), &table, &error));        // bad UTF-8
-  EXPECT_FALSE(StringsTable::Load(QByteArray("\xFF\xFE\x22\x00\x61", 5), &table, &error));      // odd UTF-16
-  EXPECT_FALSE(StringsTable::Load(QByteArray("\xFF\xFE\x00\xD8\x22\x00", 6), &table, &error));  // lone surrogate
-  EXPECT_FALSE(StringsTable::Load(QByteArray("\"a\" = \"b\0c\";", 12), &table, &error));        // NUL
-  EXPECT_EQ(table.value("kept"), "yes");
-}
-
-struct Bad {
-  const char* text;
-  const char* error;
+const Table kExpected{
+    {"MENU_ABOUT_NAME", QString::fromUtf8("\xC3\x80 propos de %@")},
+    {"QUOTED", "She said \"hi\" \\ then left"},
+    {"LINES", "one\ntwo\tthree\r"},
+    {"UNICODE", QString::fromUtf8("\xC3\xA9t\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80")},
+    {"OCTAL", QString::fromUtf8("AB\xC3\x83")},
+    {"DIRECT", QString::fromUtf8("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E \xF0\x9F\x98\x80")},
+    {"BARE_KEY", "bare"},
+    {"KEY_ONLY", "KEY_ONLY"},
+    {"F", "%s %n %@ %%!"},
+    {"MULTI", "first line\nsecond line"},
 };
 
-TEST(StringsTableSyntax, MalformedTablesAreRefusedWithTheirLine) {
-  const Bad cases[] = {
+// The same table in every encoding a translator's editor may save, made by iconv.
+TEST(StringsTable, LoadsInEveryEncodingIconvMakes) {
+  REQUIRE_TOOL("iconv");
+  testsupport::TempDir dir;
+  testsupport::WriteFile(dir / "table.utf8", std::string(kTableUtf8));
+  const struct {
+    const char* encoding;  // iconv's UTF-16 writes a byte-order mark; the LE/BE names do not
+    const char* bom;
+  } cases[] = {{"UTF-8", ""},    {"UTF-8", "\xEF\xBB\xBF"}, {"UTF-16", ""},          {"UTF-16LE", ""},
+               {"UTF-16BE", ""}, {"UTF-16LE", "\xFF\xFE"},  {"UTF-16BE", "\xFE\xFF"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.encoding) + (*c.bom != 0 ? " with BOM" : ""));
+    testsupport::RunCommandOrFail(std::string("iconv -f UTF-8 -t ") + c.encoding + " < " +
+                                  testsupport::ShellQuote((dir / "table.utf8").string()) + " > " +
+                                  testsupport::ShellQuote((dir / "table.out").string()));
+    const std::vector<uint8_t> bytes = testsupport::ReadFile(dir / "table.out");
+    Table table;
+    QString error;
+    ASSERT_TRUE(StringsTable::Load(QByteArray(c.bom) + QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                                                                  static_cast<qsizetype>(bytes.size())),
+                                   &table, &error))
+        << error.toStdString();
+    EXPECT_EQ(table, kExpected);
+  }
+}
+
+TEST(StringsTable, BrokenTablesAreRefusedWholeWithTheirLine) {
+  const struct {
+    QByteArray data;
+    const char* error;
+  } cases[] = {
+      {"\"a\" = \"\xC3\x28\";", ""},                    // bad UTF-8
+      {QByteArray("\xFF\xFE\x22\x00\x61", 5), ""},      // odd UTF-16
+      {QByteArray("\xFF\xFE\x00\xD8\x22\x00", 6), ""},  // lone surrogate
+      {QByteArray("\"a\" = \"b\0c\";", 12), ""},
+      {QByteArray(StringsTable::kMaxBytes + 1, ' '), "large"},
       {"\"a\" = \"b\"", "line 1: expected ';'"},
       {"\"a\" = \"b\";\n\"c\" = \"d", "line 2: string is not closed"},
       {"\"a\" = ;", "line 1: expected a quoted string"},
@@ -124,41 +99,64 @@ TEST(StringsTableSyntax, MalformedTablesAreRefusedWithTheirLine) {
       {"\n\n\"a\"\n=", "line 4: unexpected end"},
       {"= \"b\";", "line 1: expected a quoted string"},
   };
-  for (const Bad& bad : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.data.left(40).toStdString());
     Table table{{"kept", "yes"}};
     QString error;
-    EXPECT_FALSE(StringsTable::Parse(QString::fromUtf8(bad.text), &table, &error)) << bad.text;
-    EXPECT_TRUE(error.contains(QString::fromUtf8(bad.error))) << bad.text << " -> " << error.toStdString();
-    EXPECT_EQ(table.size(), 1);
+    EXPECT_FALSE(StringsTable::Load(c.data, &table, &error));
+    EXPECT_TRUE(error.contains(QString::fromUtf8(c.error))) << error.toStdString();
+    EXPECT_EQ(table, (Table{{"kept", "yes"}}));
   }
-}
-
-TEST(StringsTableSyntax, EmptyAndCommentOnlyTablesAreEmpty) {
-  for (const char* text : {"", "  \n\t ", "/* nothing */", "// nothing", "/**/ // x\n"}) {
+  for (const char* empty : {"", "  \n\t ", "/* nothing */", "// nothing", "/**/ // x\n"}) {
     Table table{{"old", "x"}};
-    QString error;
-    EXPECT_TRUE(StringsTable::Parse(QString::fromUtf8(text), &table, &error)) << text << error.toStdString();
-    EXPECT_TRUE(table.isEmpty()) << text;
+    EXPECT_TRUE(StringsTable::Load(empty, &table)) << empty;
+    EXPECT_TRUE(table.isEmpty()) << empty;
   }
 }
 
-TEST(StringsTableSyntax, LaterEntriesReplaceEarlierOnes) {
-  Table table;
-  ASSERT_TRUE(StringsTable::Parse(QStringLiteral("\"a\" = \"1\"; \"a\" = \"2\";"), &table));
-  EXPECT_EQ(table.value("a"), "2");
-}
-
-TEST(StringsTableSyntax, PercentSignsAndFormatsAreKeptAsText) {
-  Table table;
-  ASSERT_TRUE(StringsTable::Parse(QStringLiteral("\"f\" = \"%s %n %@ %%\";"), &table));
-  EXPECT_EQ(table.value("f"), "%s %n %@ %%");
-}
-
-TEST(StringsTableSyntax, OversizedTablesAreRefused) {
-  Table table;
-  QString error;
-  EXPECT_FALSE(StringsTable::Load(QByteArray(StringsTable::kMaxBytes + 1, ' '), &table, &error));
-  EXPECT_TRUE(error.contains("large"));
+// Translated texts are data: formatted by our own reader of the format, never by printf.
+TEST(TextFormat, NumbersMatchTheCLibraryAndValuesComeOnlyFromTheArguments) {
+  auto fmt = [](const char* format, const QVariantList& args) {
+    return platform::FormatText(QString::fromUtf8(format), args).toStdString();
+  };
+  auto printf = [](const char* format, auto value) {
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    return std::string(buffer);
+  };
+  for (double v : {999.0, 1.0, 1.5, -3.14159, 1234.5678}) {
+    for (const char* f : {"%.0f byte", "%0.2f KB", "%08.3f", "%e", "%g"}) EXPECT_EQ(fmt(f, {v}), printf(f, v)) << f;
+  }
+  for (int v : {7, -42, 255}) {
+    for (const char* f : {"%04d", "%+d", "%5d|", "%-5d|", "%.3d", "% i"}) EXPECT_EQ(fmt(f, {v}), printf(f, v)) << f;
+  }
+  for (const char* f : {"%x", "%#X", "%o"}) EXPECT_EQ(fmt(f, {255}), printf(f, 255)) << f;
+  EXPECT_EQ(fmt("%lld|%lu", {qlonglong(-9000000000LL), qulonglong(4000000000ULL)}), "-9000000000|4000000000");
+  const struct {
+    const char* format;
+    QVariantList args;
+    const char* expected;
+  } cases[] = {
+      {"%@_%s", {QStringLiteral("Disk"), QStringLiteral("05-31-2013")}, "Disk_05-31-2013"},
+      {"%2$@ before %1$@", {QStringLiteral("one"), QStringLiteral("two")}, "two before one"},
+      {"%02d-%02d-%04d", {5, 31, 2013}, "05-31-2013"},
+      {"100%% done", {}, "100% done"},
+      {"%@ and %@", {QStringLiteral("one")}, "one and "},
+      {"%s%s%s%s%s%n%p", {}, "%n%p"},
+      {"%9$@", {QStringLiteral("x")}, ""},
+      {"trailing %-0", {}, "trailing %-0"},
+      {"\xC3\x80 propos de %@ \xE2\x80\xA6",
+       {QString::fromUtf8("\xE6\x97\xA5")},
+       "\xC3\x80 propos de \xE6\x97\xA5 \xE2\x80\xA6"},
+      {"%c%c",
+       {QStringLiteral("\u00e9"), 65},
+       "\xC3\xA9"
+       "A"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(fmt(c.format, c.args), c.expected) << c.format;
+  // A huge width or precision is capped instead of allocating gigabytes.
+  EXPECT_EQ(platform::FormatText(QStringLiteral("%999999999d"), {1}).size(), 256);
+  EXPECT_EQ(platform::FormatText(QStringLiteral("%.999999999f"), {1.0}).size(), 66);
 }
 
 }  // namespace

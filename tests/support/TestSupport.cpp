@@ -44,6 +44,30 @@ std::string ShellQuote(const std::string& text) {
   return out + "'";
 }
 
+ChildResult RunInChild(const std::function<int()>& body) {
+  int fds[2];
+  ChildResult result;
+  if (pipe(fds) != 0) {
+    ADD_FAILURE() << "no pipe";
+    return result;
+  }
+  std::fflush(stdout);  // or the child writes the parent's pending output again
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    dup2(fds[1], STDOUT_FILENO);
+    const int code = body();
+    std::fflush(stdout);
+    _exit(code);
+  }
+  close(fds[1]);
+  char buffer[4096];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) result.output.append(buffer, static_cast<size_t>(n));
+  close(fds[0]);
+  waitpid(pid, &result.status, 0);
+  return result;
+}
+
 bool HaveTool(const std::string& name) {
   return RunCommand("command -v " + ShellQuote(name) + " >/dev/null 2>&1").exitCode == 0;
 }

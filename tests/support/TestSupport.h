@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,14 @@ bool HaveLoopDevices();  // root and /dev/loop-control
 bool HaveFuse();         // root and /dev/fuse
 // True under CI=true, where missing facilities are failures, not skips.
 bool InCI();
+
+struct ChildResult {
+  int status = 0;      // as waitpid reports it
+  std::string output;  // what the child wrote to its standard output
+};
+// Runs `body` in a forked child whose standard output goes to a pipe; the
+// child exits with body's answer, unless it dies first.
+ChildResult RunInChild(const std::function<int()>& body);
 
 // A fresh folder under the build's temporary root, removed with the object.
 class TempDir {
@@ -61,16 +70,15 @@ std::filesystem::path SharedFixturesDir();
 
 // Skips the test with a message, or fails it under CI=true where every
 // facility must be present.
-#define REQUIRE_OR_SKIP(condition, message)                  \
-  do {                                                       \
-    if (!(condition)) {                                      \
-      if (::testsupport::InCI()) {                           \
-        FAIL() << "required under CI: " << (message);        \
-      } else {                                               \
-        GTEST_SKIP() << (message);                           \
-      }                                                      \
-    }                                                        \
+#define REQUIRE_OR_SKIP(condition, message)           \
+  do {                                                \
+    if (!(condition)) {                               \
+      if (::testsupport::InCI()) {                    \
+        FAIL() << "required under CI: " << (message); \
+      } else {                                        \
+        GTEST_SKIP() << (message);                    \
+      }                                               \
+    }                                                 \
   } while (0)
 
-#define REQUIRE_TOOL(name) \
-  REQUIRE_OR_SKIP(::testsupport::HaveTool(name), std::string("tool not installed: ") + (name))
+#define REQUIRE_TOOL(name) REQUIRE_OR_SKIP(::testsupport::HaveTool(name), std::string("tool not installed: ") + (name))

@@ -1,10 +1,7 @@
 #!/usr/bin/python3
 """Independent reader and writer of the archive container for the tests,
 written from the file layout with struct, hashlib and python3-crcmod.
-
-  crc FILE [POLY]     CRC-16 of the file (default 0x18005, init 0, unreflected)
-  dump FILE           the header, then one line per frame, then the size
-  make OUT [options]  build an archive; see --help
+  crc FILE [POLY] | dump FILE | make OUT [options]
 """
 import argparse
 import hashlib
@@ -25,19 +22,17 @@ def dump(args):
         f.seek(0)
         raw = f.read(132)
         version, check, status, dlen = struct.unpack("<4I", raw[16:32])
-        ok = crc16(raw[:20] + bytes(4) + raw[24:]) == check
         print("header sign_ok=%d version=%d check_ok=%d status=%d desc_length=%d desc=%s" % (
-            raw[:16] == SIGN, version, ok, status, dlen, raw[32:32 + min(dlen, 100)].hex()))
+            raw[:16] == SIGN, version, crc16(raw[:20] + bytes(4) + raw[24:]) == check, status, dlen,
+            raw[32:32 + min(dlen, 100)].hex()))
         at = 132
         while at + 36 <= size:
             f.seek(at)
             head = f.read(36)
             length = struct.unpack("<I", head[32:])[0]
             present = max(0, min(length, size - at - 36))
-            if present <= 4096:
-                payload = f.read(present).hex()
-            else:
-                payload = "sha256:" + (hashlib.sha256(f.read(present)).hexdigest() if present < 1 << 26 else "?")
+            payload = f.read(present).hex() if present <= 4096 else "sha256:" + (
+                hashlib.sha256(f.read(present)).hexdigest() if present < 1 << 26 else "?")
             print("frame offset=%d sign_ok=%d id=%s length=%d present=%d payload=%s" % (
                 at, head[:16] == SIGN, head[16:32].hex(), length, present, payload))
             at += 36 + length
@@ -70,15 +65,11 @@ p.add_argument("file")
 p.set_defaults(run=dump)
 p = sub.add_parser("make")
 p.add_argument("out")
-p.add_argument("--status", type=int, default=1)
-p.add_argument("--version", type=int, default=5800)
-p.add_argument("--desc", default="")
-p.add_argument("--desc-length", type=int, help="stored length instead of the text's")
-p.add_argument("--check", help="stored check value instead of the computed one")
-p.add_argument("--check-or", default="0", help="bits to set in the stored check value")
-p.add_argument("--sign", default=SIGN.hex(), help="header signature (hex)")
+for name, kind, default in [("--status", int, 1), ("--version", int, 5800), ("--desc", str, ""),
+                            ("--desc-length", int, None), ("--check", str, None), ("--check-or", str, "0"),
+                            ("--sign", str, SIGN.hex()), ("--cut", int, None)]:
+    p.add_argument(name, type=kind, default=default)
 p.add_argument("--frame", action="append", default=[], help="ID:PAYLOAD[:LENGTH[:SIGNATURE]]")
-p.add_argument("--cut", type=int, help="keep only this many bytes")
 p.set_defaults(run=make)
 args = parser.parse_args()
 args.run(args)

@@ -2,15 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <set>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -21,21 +19,16 @@
 
 namespace {
 
-// The working folder is computed once per process, so the whole test program
-// logs into one folder of its own, chosen before anything logs.
+// The working folder is computed once per process, so the whole program logs
+// into one folder of its own, chosen before anything logs and removed at exit
+// (after the process object's last line: the handler is registered first).
 const std::string& WorkDir() {
   static const std::string dir = [] {
     char tmpl[] = "/tmp/clipmender-logtest-XXXXXX";
-    const char* made = mkdtemp(tmpl);
-    std::string d = made ? made : "/tmp";
+    const std::string d = mkdtemp(tmpl) != nullptr ? tmpl : "/tmp";
     setenv("CLIPMENDER_WORK_DIR", d.c_str(), 1);
-    // Registered before anything logs, so it runs after the process object's
-    // last line at exit.
     static const std::string* const kept = new std::string(d);
-    std::atexit([] {
-      std::error_code ec;
-      std::filesystem::remove_all(*kept, ec);
-    });
+    std::atexit([] { std::filesystem::remove_all(*kept); });
     return d;
   }();
   return dir;
@@ -49,23 +42,14 @@ std::vector<std::string> LogLines() {
   return lines;
 }
 
-TEST(WriteLog, PrefixesTheLocalTimeAndAppendsToTheLogFile) {
+TEST(WriteLog, PrefixesTheLocalTimeAndCutsTheTextTo1999Characters) {
   ASSERT_TRUE(kWorkDirChosen);
   EXPECT_STREQ(CatchExeception::GetWorkPath(), WorkDir().c_str());
-  const int n = CatchExeception::WriteLog("copy of %s failed at %d\n", "a.jpg", 42);
-  EXPECT_EQ(n, 9 + 27);  // the newline counts
-  const auto lines = LogLines();
-  ASSERT_FALSE(lines.empty());
-  EXPECT_TRUE(std::regex_match(lines.back(), std::regex(R"(\d\d:\d\d:\d\d copy of a\.jpg failed at 42)")))
-      << lines.back();
-}
-
-TEST(WriteLog, CutsTheTextTo1999Characters) {
-  const std::string text(3000, 'x');
-  EXPECT_EQ(CatchExeception::WriteLog("%s\n", text.c_str()), 9 + 1999);
-  const auto lines = LogLines();
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back().size(), 9u + 1999u);
+  EXPECT_EQ(CatchExeception::WriteLog("copy of %s failed at %d\n", "a.jpg", 42), 9 + 27);  // the newline counts
+  EXPECT_TRUE(std::regex_match(LogLines().back(), std::regex(R"(\d\d:\d\d:\d\d copy of a\.jpg failed at 42)")));
+  EXPECT_EQ(CatchExeception::WriteLog("%s\n", std::string(3000, 'x').c_str()), 9 + 1999);
+  EXPECT_EQ(LogLines().back().size(), 9u + 1999u);
+  CatchExeception::WriteLog("\n");  // the cut line lost its newline
 }
 
 TEST(WriteLog, ConcurrentThreadsWriteWholeLines) {
@@ -97,82 +81,46 @@ TEST(WriteLog, ConcurrentThreadsWriteWholeLines) {
 
 TEST(WriteLog, ProcessObjectAnnouncesItself) {
   CatchExeception::Instance();
+  const std::regex started(R"(\d\d:\d\d:\d\d process\[test_engine_bas:)" + std::to_string(getpid()) + R"(\] started)");
   const auto lines = LogLines();
-  bool found = false;
-  const std::regex started(R"(\d\d:\d\d:\d\d process\[test_engine_bas:(\d+)\] started)");
-  for (const auto& line : lines) {
-    std::smatch m;
-    if (std::regex_match(line, m, started) && std::stoi(m[1]) == getpid()) found = true;
-  }
-  EXPECT_TRUE(found);
-}
-
-struct ChildOutcome {
-  int status = 0;
-  std::string output;
-};
-
-// Runs `crash` in a forked child with the handler installed; collects what it
-// printed and how it ended.
-template <class Crash>
-ChildOutcome CrashInChild(Crash crash) {
-  int fds[2];
-  EXPECT_EQ(pipe(fds), 0);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    dup2(fds[1], STDOUT_FILENO);
-    struct rlimit noCore {0, 0};
-    setrlimit(RLIMIT_CORE, &noCore);
-    CatchExeception::Install();
-    crash();
-    _exit(0);
-  }
-  close(fds[1]);
-  ChildOutcome out;
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(fds[0], buf, sizeof buf)) > 0) out.output.append(buf, static_cast<size_t>(n));
-  close(fds[0]);
-  waitpid(pid, &out.status, 0);
-  return out;
-}
-
-// A real fault (not undefined behaviour the sanitizers would stop first): a
-// write to a page mapped without access.
-__attribute__((noinline)) void WriteToProtectedPage() {
-  void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  *static_cast<volatile int*>(page) = 1;
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](auto& l) { return std::regex_match(l, started); }));
 }
 
 TEST(CrashHandler, PrintsFramesAndDiesByTheSignal) {
-  const auto segv = CrashInChild([] { WriteToProtectedPage(); });
-  ASSERT_TRUE(WIFSIGNALED(segv.status)) << segv.output;
-  EXPECT_EQ(WTERMSIG(segv.status), SIGSEGV);
-  EXPECT_NE(segv.output.find("crashed with signal 11"), std::string::npos) << segv.output;
-  // backtrace_symbols_fd writes one "module(symbol+offset) [address]" line per frame.
-  EXPECT_GE(std::count(segv.output.begin(), segv.output.end(), '\n'), 4) << segv.output;
-  EXPECT_NE(segv.output.find("test_engine_base"), std::string::npos) << segv.output;
-
-  const auto abrt = CrashInChild([] { std::abort(); });
-  ASSERT_TRUE(WIFSIGNALED(abrt.status));
-  EXPECT_EQ(WTERMSIG(abrt.status), SIGABRT);
-  EXPECT_NE(abrt.output.find("crashed with signal 6"), std::string::npos);
-}
-
-TEST(CrashHandler, SurvivesACrashWhileTheHeapLockIsHeld) {
-  // A crash inside malloc must still print and die, not deadlock: the
-  // handler allocates nothing.
-  const auto outcome = CrashInChild([] {
-    std::signal(SIGALRM, [](int) { raise(SIGSEGV); });
-    alarm(1);
-    for (;;) {
-      void* p = std::malloc(4096);
-      std::free(p);
-    }
-  });
-  ASSERT_TRUE(WIFSIGNALED(outcome.status));
-  EXPECT_EQ(WTERMSIG(outcome.status), SIGSEGV);
+  const struct {
+    void (*crash)();
+    int signal;
+  } cases[] = {
+      // A real fault (not undefined behaviour the sanitizers would stop first).
+      {[] { *static_cast<volatile int*>(mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)) = 1; },
+       SIGSEGV},
+      {[] { std::abort(); }, SIGABRT},
+      // A crash inside malloc must still print and die, not deadlock: the
+      // handler allocates nothing.
+      {[] {
+         std::signal(SIGALRM, [](int) { raise(SIGSEGV); });
+         alarm(1);
+         for (;;) std::free(std::malloc(4096));
+       },
+       SIGSEGV},
+  };
+  for (const auto& c : cases) {
+    const auto [status, output] = testsupport::RunInChild([&] {
+      struct rlimit noCore {
+        0, 0
+      };
+      setrlimit(RLIMIT_CORE, &noCore);
+      CatchExeception::Install();
+      c.crash();
+      return 0;
+    });
+    ASSERT_TRUE(WIFSIGNALED(status)) << output;
+    EXPECT_EQ(WTERMSIG(status), c.signal);
+    EXPECT_NE(output.find("crashed with signal " + std::to_string(c.signal)), std::string::npos) << output;
+    // backtrace_symbols_fd writes one "module(symbol+offset) [address]" line per frame.
+    EXPECT_GE(std::count(output.begin(), output.end(), '\n'), 4) << output;
+    EXPECT_NE(output.find("test_engine_base"), std::string::npos) << output;
+  }
 }
 
 }  // namespace

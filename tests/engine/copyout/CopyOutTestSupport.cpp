@@ -2,61 +2,70 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
+#include <random>
 #include <regex>
-#include <sstream>
 
+#include "copyout/CCompressFileReader.h"
 #include "support/TestSupport.h"
 
 namespace copyouttest {
 
-using testsupport::RunCommand;
-using testsupport::RunCommandOrFail;
-using testsupport::ShellQuote;
-
 namespace {
 
+using testsupport::ShellQuote;
+
 // mtools refuses images whose geometry it finds odd unless told not to check.
-const char* kMtools = "MTOOLS_SKIP_CHECK=1 ";
+std::string Mtools(const std::string& command) {
+  return testsupport::RunCommandOrFail("MTOOLS_SKIP_CHECK=1 " + command);
+}
 
 uint64_t Field(const std::string& text, const std::string& pattern) {
   std::smatch match;
-  if (!std::regex_search(text, match, std::regex(pattern))) return 0;
-  return std::stoull(match[1].str());
+  return std::regex_search(text, match, std::regex(pattern)) ? std::stoull(match[1].str()) : 0;
 }
 
 }  // namespace
 
+Bytes RandomBytes(size_t size, unsigned seed) {
+  Bytes bytes(size);
+  std::mt19937 gen(seed);
+  for (auto& b : bytes) b = static_cast<uint8_t>(gen());
+  return bytes;
+}
+
+void WriteRandomFile(const fs::path& path, uint64_t size, int seed) {
+  testsupport::RunCommandOrFail(
+      "python3 -c 'import random,sys; r=random.Random(int(sys.argv[2])); "
+      "open(sys.argv[1],\"wb\").write(r.randbytes(int(sys.argv[3])))' " +
+      ShellQuote(path.string()) + " " + std::to_string(seed) + " " + std::to_string(size));
+}
+
+bool SameFile(const fs::path& a, const fs::path& b) {
+  return testsupport::RunCommand("cmp " + ShellQuote(a.string()) + " " + ShellQuote(b.string())).exitCode == 0;
+}
+
 FatGeometry ReadFatGeometry(const std::string& spec) {
-  const std::string info = RunCommandOrFail(std::string(kMtools) + "minfo -i " + ShellQuote(spec) + " ::");
+  const std::string info = Mtools("minfo -i " + ShellQuote(spec) + " ::");
   FatGeometry g;
   g.sectorSize = static_cast<uint32_t>(Field(info, R"(sector size: (\d+) bytes)"));
   g.sectorsPerCluster = static_cast<uint32_t>(Field(info, R"(cluster size: (\d+) sectors)"));
-  g.reservedSectors = static_cast<uint32_t>(Field(info, R"(reserved \(boot\) sectors: (\d+))"));
-  g.fats = static_cast<uint32_t>(Field(info, R"(\nfats: (\d+))"));
-  g.sectorsPerFat = static_cast<uint32_t>(Field(info, R"(sectors per fat: (\d+))"));
-  if (g.sectorsPerFat == 0) g.sectorsPerFat = static_cast<uint32_t>(Field(info, R"(Big fatlen=(\d+))"));
-  g.rootEntries = static_cast<uint32_t>(Field(info, R"(max available root directory slots: (\d+))"));
-  g.totalSectors = Field(info, R"(small size: (\d+) sectors)");
-  if (g.totalSectors == 0) g.totalSectors = Field(info, R"(big size: (\d+) sectors)");
-  EXPECT_GT(g.sectorSize, 0u) << info;
-  EXPECT_GT(g.sectorsPerCluster, 0u) << info;
-  EXPECT_GT(g.sectorsPerFat, 0u) << info;
-  const uint64_t rootSectors = g.sectorSize ? (uint64_t{g.rootEntries} * 32 + g.sectorSize - 1) / g.sectorSize : 0;
-  g.firstDataSector = static_cast<int64_t>(g.reservedSectors + uint64_t{g.fats} * g.sectorsPerFat + rootSectors);
+  const uint64_t perFat = Field(info, R"(sectors per fat: (\d+))") + Field(info, R"(Big fatlen=(\d+))");
+  g.totalSectors = Field(info, R"(small size: (\d+) sectors)") + Field(info, R"(big size: (\d+) sectors)");
+  const uint64_t rootBytes = Field(info, R"(max available root directory slots: (\d+))") * 32;
+  EXPECT_TRUE(g.sectorSize > 0 && g.sectorsPerCluster > 0 && perFat > 0) << info;
+  g.firstDataSector = static_cast<int64_t>(Field(info, R"(reserved \(boot\) sectors: (\d+))") +
+                                           Field(info, R"(\nfats: (\d+))") * perFat +
+                                           (rootBytes + g.sectorSize - 1) / std::max(g.sectorSize, 1u));
   return g;
 }
 
 std::vector<DataRun> FatRuns(const std::string& spec, const std::string& name) {
-  const std::string out =
-      RunCommandOrFail(std::string(kMtools) + "mshowfat -i " + ShellQuote(spec) + " " + ShellQuote(name));
+  const std::string out = Mtools("mshowfat -i " + ShellQuote(spec) + " " + ShellQuote(name));
   std::vector<DataRun> runs;
   const std::regex range(R"(<(\d+)(?:-(\d+))?>)");
   for (auto it = std::sregex_iterator(out.begin(), out.end(), range); it != std::sregex_iterator(); ++it) {
     const int64_t first = std::stoll((*it)[1].str());
-    const int64_t last = (*it)[2].matched ? std::stoll((*it)[2].str()) : first;
-    runs.push_back(DataRun{first - 2, last - first + 1});
+    runs.push_back(DataRun{first - 2, ((*it)[2].matched ? std::stoll((*it)[2].str()) : first) - first + 1});
   }
   EXPECT_FALSE(runs.empty()) << out;
   return runs;
@@ -65,58 +74,39 @@ std::vector<DataRun> FatRuns(const std::string& spec, const std::string& name) {
 void MakeFragmentedFat(const fs::path& image, int fatBits, uint64_t kib, int sectorsPerCluster,
                        const std::vector<fs::path>& files) {
   const std::string img = ShellQuote(image.string());
-  std::string mkfs = "mkfs.vfat -C -F " + std::to_string(fatBits);
-  if (sectorsPerCluster > 0) mkfs += " -s " + std::to_string(sectorsPerCluster);
-  RunCommandOrFail(mkfs + " " + img + " " + std::to_string(kib) + " >/dev/null");
-  // Twelve small files of 1 to 12 clusters' worth; deleting every other one
-  // leaves gaps that the real files then fill in pieces.
+  testsupport::RunCommandOrFail("mkfs.vfat -C -F " + std::to_string(fatBits) +
+                                (sectorsPerCluster > 0 ? " -s " + std::to_string(sectorsPerCluster) : "") + " " + img +
+                                " " + std::to_string(kib) + " >/dev/null");
+  // Twelve small files; deleting every other one leaves gaps that the files
+  // then fill in pieces.
+  const uint64_t cluster = uint64_t{ReadFatGeometry(image.string()).sectorsPerCluster} * 512;
+  const auto rounded = [cluster](uint64_t bytes) { return (bytes + cluster - 1) / cluster * cluster; };
   const fs::path scratch = image.string() + ".gap";
+  uint64_t gaps = 0, needed = 0;
   for (int i = 1; i <= 12; ++i) {
-    WriteRandomFile(scratch, static_cast<uint64_t>(i) * 1500 + 100, 1000 + i);
-    RunCommandOrFail(std::string(kMtools) + "mcopy -i " + img + " " + ShellQuote(scratch.string()) + " ::/gap" +
-                     std::to_string(i));
+    WriteRandomFile(scratch, i * 1500 + 100, 1000 + i);
+    Mtools("mcopy -i " + img + " " + ShellQuote(scratch.string()) + " ::/gap" + std::to_string(i));
+    gaps += i % 2 == 1 ? rounded(i * 1500 + 100) : 0;
   }
-  fs::remove(scratch);
-  // mtools allocates next-fit: a file goes after the last one written and
-  // wraps to the start only when the end is full. A filler leaves less room
-  // at the end than the files need, so their tails land in the gaps.
-  const uint64_t clusterBytes = uint64_t{ReadFatGeometry(image.string()).sectorsPerCluster} * 512;
-  uint64_t needed = 0;
-  for (const fs::path& file : files) needed += (fs::file_size(file) + clusterBytes - 1) / clusterBytes * clusterBytes;
-  uint64_t gaps = 0;
-  for (int i = 1; i <= 12; i += 2) gaps += (uint64_t(i) * 1500 + 100 + clusterBytes - 1) / clusterBytes * clusterBytes;
-  const std::string dir = RunCommandOrFail(std::string(kMtools) + "mdir -i " + img + " ::");
+  for (const fs::path& file : files) needed += rounded(fs::file_size(file));
+  // mtools allocates next-fit, wrapping to the start only when the end is
+  // full: a filler leaves less room at the end than the files need.
   std::smatch match;
+  const std::string dir = Mtools("mdir -i " + img + " ::");
   ASSERT_TRUE(std::regex_search(dir, match, std::regex(R"(([\d ]+) bytes free)"))) << dir;
   std::string digits = match[1].str();
   digits.erase(std::remove(digits.begin(), digits.end(), ' '), digits.end());
-  const uint64_t freeBytes = std::stoull(digits);
-  const uint64_t tail = needed > gaps / 2 ? needed - gaps / 2 : 0;
-  if (freeBytes > tail + clusterBytes) {
-    const uint64_t filler = (freeBytes - tail) / clusterBytes * clusterBytes - clusterBytes;
-    const fs::path fillerPath = image.string() + ".filler";
-    RunCommandOrFail("truncate -s " + std::to_string(filler) + " " + ShellQuote(fillerPath.string()));
-    RunCommandOrFail(std::string(kMtools) + "mcopy -i " + img + " " + ShellQuote(fillerPath.string()) + " ::/filler");
-    fs::remove(fillerPath);
+  const uint64_t freeBytes = std::stoull(digits), tail = needed > gaps / 2 ? needed - gaps / 2 : 0;
+  if (freeBytes > tail + cluster) {
+    testsupport::RunCommandOrFail("truncate -s " + std::to_string((freeBytes - tail) / cluster * cluster - cluster) +
+                                  " " + ShellQuote(scratch.string()));
+    Mtools("mcopy -i " + img + " " + ShellQuote(scratch.string()) + " ::/filler");
   }
-  for (int i = 1; i <= 12; i += 2)
-    RunCommandOrFail(std::string(kMtools) + "mdel -i " + img + " ::/gap" + std::to_string(i));
+  fs::remove(scratch);
+  Mtools("mdel -i " + img + " ::/gap1 ::/gap3 ::/gap5 ::/gap7 ::/gap9 ::/gap11");
   for (const fs::path& file : files) {
-    RunCommandOrFail(std::string(kMtools) + "mcopy -i " + img + " " + ShellQuote(file.string()) + " ::/" +
-                     file.filename().string());
+    Mtools("mcopy -i " + img + " " + ShellQuote(file.string()) + " ::/" + file.filename().string());
   }
-}
-
-void WriteRandomFile(const fs::path& path, uint64_t size, int seed) {
-  RunCommandOrFail(
-      "python3 -c 'import random,sys; r=random.Random(int(sys.argv[2])); "
-      "open(sys.argv[1],\"wb\").write(r.randbytes(int(sys.argv[3])))' " +
-      ShellQuote(path.string()) + " " + std::to_string(seed) + " " + std::to_string(size));
-}
-
-bool SameFile(const fs::path& a, const fs::path& b) {
-  const auto r = RunCommand("cmp " + ShellQuote(a.string()) + " " + ShellQuote(b.string()));
-  return r.exitCode == 0;
 }
 
 RunNode::RunNode(const std::string& name, uint64_t size, const std::vector<DataRun>& runs, uint32_t resident)
@@ -125,6 +115,29 @@ RunNode::RunNode(const std::string& name, uint64_t size, const std::vector<DataR
   for (const DataRun& run : runs) list->AddDataRun(&run);
   SetDataRunList(list);
   SetBelongedPartition(0);
+}
+
+std::unique_ptr<RunNode> NtfsCompressedNode(uint64_t size, const std::vector<DataRun>& runs) {
+  auto node = std::make_unique<RunNode>("c", size, runs);
+  node->compressed = true;
+  node->makeReader = [] { return new CCompressFileReader(); };
+  return node;
+}
+
+SampleFile::SampleFile(bool compressed)
+    : disk(RandomBytes(12 << 20, 5)),
+      runs(compressed ? std::vector<DataRun>{{10, 128}, {-1, 64}, {300, 128}}
+                      : std::vector<DataRun>{{1500, 1200}, {40, 1105}}),
+      node(compressed ? NtfsCompressedNode(20 * 65536 - 1000, runs)
+                      : std::make_unique<RunNode>("f", (9 << 20) + 333, runs)) {
+  for (const DataRun& run : runs) {
+    if (run.start < 0) {
+      expected.resize(expected.size() + run.length * 4096, 0);
+    } else {
+      expected.insert(expected.end(), disk.begin() + run.start * 4096, disk.begin() + (run.start + run.length) * 4096);
+    }
+  }
+  expected.resize(node->GetFileSize());
 }
 
 std::unique_ptr<CSearchedPartitionInfo> MakePartition(uint16_t index, int fsType, uint32_t sectorsPerCluster,
@@ -145,10 +158,25 @@ int FakeSearcher::GetSearchedPartitionInfo(CSearchedPartitionInfo** array, int c
   capacities.push_back(capacity);
   const int count = static_cast<int>(records.size());
   if (count > capacity && announce) return count;
-  const int n = std::min(count, capacity);
-  for (int i = 0; i < n; ++i) array[i] = new CSearchedPartitionInfo(*records[static_cast<size_t>(i)]);
-  if (count > capacity && fillAndAnnounce) return count;
-  return n;
+  for (int i = 0; i < std::min(count, capacity); ++i) array[i] = new CSearchedPartitionInfo(*records[i]);
+  return count > capacity && !fillAndAnnounce ? capacity : count;
+}
+
+RecoveryPtr MakeRecovery(IStorageDevice* device, int fsType, uint32_t sectorsPerCluster, int64_t firstDataSector,
+                         int64_t startSector, uint32_t sectorSize) {
+  FakeSearcher searcher;
+  const uint64_t total = static_cast<uint64_t>(device->GetTotalSectors()) * device->GetSectorSize() / sectorSize;
+  searcher.records.push_back(
+      MakePartition(0, fsType, sectorsPerCluster, firstDataSector, startSector, total, 1.0, sectorSize));
+  RecoveryPtr recovery(CreateDataRecoveryObj());
+  EXPECT_EQ(recovery->Initialize(&searcher, device), 0u);
+  return recovery;
+}
+
+bool Prepare(IDataRecovery* recovery, IFileNode* node) {
+  IFileReader* clone = recovery->SetRecoverNode(node);
+  if (clone != nullptr) clone->Release();
+  return clone != nullptr;
 }
 
 int RecordingSink::UpdateProgress(_PROGRESS_INFO* info) {
@@ -167,10 +195,10 @@ std::vector<_PROGRESS_INFO> RecordingSink::Records() {
   return records_;
 }
 
-std::vector<_PROGRESS_INFO> RecordingSink::RecordsWithError(uint32_t error) {
-  std::vector<_PROGRESS_INFO> out;
+std::vector<uint64_t> RecordingSink::ShortWrites() {
+  std::vector<uint64_t> out;
   for (const _PROGRESS_INFO& r : Records()) {
-    if (static_cast<uint32_t>(r.error) == error) out.push_back(r);
+    if (static_cast<uint32_t>(r.error) == 0xD03) out.push_back(r.current);
   }
   return out;
 }

@@ -1,10 +1,8 @@
-// Helpers for the copy-out tests: FAT images made by mkfs.vfat and mtools
-// with their geometry and cluster chains as minfo and mshowfat report them,
-// nodes and searchers that hand those to copy-out, and a scripted progress
-// sink.
+// Helpers for the copy-out tests: FAT images made by mkfs.vfat and mtools with
+// their geometry and cluster chains as minfo and mshowfat report them, nodes
+// and searchers that hand those to copy-out, and a recording progress sink.
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -12,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "DataRecovery.h"
 #include "DataRunList.h"
 #include "FileSystemSearchController.h"
 #include "Progress.h"
@@ -22,70 +21,84 @@
 namespace copyouttest {
 
 namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
 
-// What minfo reports of a FAT boot sector, and where the data area starts.
-struct FatGeometry {
-  uint32_t sectorSize = 0;
-  uint32_t sectorsPerCluster = 0;
-  uint32_t reservedSectors = 0;
-  uint32_t fats = 0;
-  uint32_t sectorsPerFat = 0;
-  uint32_t rootEntries = 0;
-  uint64_t totalSectors = 0;
-  // reserved + fats x sectors per FAT + root-folder sectors
-  int64_t firstDataSector = 0;
-};
-
-// `spec` is an mtools image spec: "path" or "path@@offset".
-FatGeometry ReadFatGeometry(const std::string& spec);
-// The clusters of `name` (e.g. "::/big.bin") as mshowfat lists them, as runs
-// counted from the data area (cluster 2 is run start 0).
-std::vector<DataRun> FatRuns(const std::string& spec, const std::string& name);
-
-// Makes a FAT image of `kib` KiB (mkfs.vfat -C -F bits [-s spc]) whose free
-// space is cut into gaps by copying small files in and deleting every other
-// one, then copies `files` in (named by their file names).
-void MakeFragmentedFat(const fs::path& image, int fatBits, uint64_t kib, int sectorsPerCluster,
-                       const std::vector<fs::path>& files);
-
+Bytes RandomBytes(size_t size, unsigned seed);
 // A file of pseudo-random bytes (python3's random with `seed`).
 void WriteRandomFile(const fs::path& path, uint64_t size, int seed);
 // Whether cmp finds the two files identical.
 bool SameFile(const fs::path& a, const fs::path& b);
 
-// A file node that carries runs, a partition index and a compressed flag,
-// and makes compressed-data readers through a callback.
+// What minfo reports of a FAT boot sector. `spec` is "path" or "path@@offset".
+struct FatGeometry {
+  uint32_t sectorSize = 0, sectorsPerCluster = 0;
+  uint64_t totalSectors = 0;
+  int64_t firstDataSector = 0;  // reserved + FATs + root-folder sectors
+};
+FatGeometry ReadFatGeometry(const std::string& spec);
+// The clusters of `name` (e.g. "::/big.bin") as mshowfat lists them, as runs
+// counted from the data area (cluster 2 is run start 0).
+std::vector<DataRun> FatRuns(const std::string& spec, const std::string& name);
+// A FAT image of `kib` KiB (mkfs.vfat -C -F bits [-s spc]) whose free space is
+// cut into gaps before `files` are copied in, so that they land in pieces.
+void MakeFragmentedFat(const fs::path& image, int fatBits, uint64_t kib, int sectorsPerCluster,
+                       const std::vector<fs::path>& files);
+
+// A file node with runs; compressed ones make readers through `makeReader`.
 class RunNode : public TestNode {
  public:
   RunNode(const std::string& name, uint64_t size, const std::vector<DataRun>& runs, uint32_t resident = 0);
   RunNode(const RunNode&) = default;
   IFileNode* Clone() override { return new RunNode(*this); }
+  int IsCompressed() const override { return compressed ? 1 : 0; }
   IFileReader* CreateCompressFileReader(void* privateData) override {
     lastPrivateData = privateData;
     return makeReader ? makeReader() : nullptr;
   }
+  bool compressed = false;
   std::function<IFileReader*()> makeReader;
   void* lastPrivateData = nullptr;
 };
+// A compressed node read by the NTFS compressed-data reader.
+std::unique_ptr<RunNode> NtfsCompressedNode(uint64_t size, const std::vector<DataRun>& runs);
 
-// A partition record as a searcher would make it.
+// A file on 12 MiB of random bytes with 4 KiB clusters from sector 0: plain,
+// 9 MiB + 333 bytes in two runs, the second before the first; or
+// NTFS-compressed, 20 units (8 raw, 4 sparse, 8 raw) ending 1000 bytes into
+// the last. `expected` is its content.
+struct SampleFile {
+  explicit SampleFile(bool compressed);
+  Bytes disk;
+  std::vector<DataRun> runs;
+  std::unique_ptr<RunNode> node;
+  Bytes expected;
+};
+
 std::unique_ptr<CSearchedPartitionInfo> MakePartition(uint16_t index, int fsType, uint32_t sectorsPerCluster,
                                                       int64_t firstDataSector, int64_t startSector,
                                                       uint64_t totalSectors, double weight = 0.0,
                                                       uint32_t sectorSize = 512);
 
-// A searcher that hands out copies of its records. With `announce` set it
-// answers its full count without filling an array that is too small.
-class FakeSearcher : public IFileSystemSearchController {
- public:
+// A searcher that hands out copies of its records. `announce` answers the full
+// count without filling an array that is too small; `fillAndAnnounce` fills it
+// and then answers the full count.
+struct FakeSearcher : IFileSystemSearchController {
   void SetDirecotryTreeBuilder(IDirecotryTreeBuilder*) override {}
   int GetSearchedPartitionInfo(CSearchedPartitionInfo** array, int capacity) override;
   std::vector<std::unique_ptr<CSearchedPartitionInfo>> records;
-  bool announce = false;
-  // Fill the array even when it is too small, then answer the full count.
-  bool fillAndAnnounce = false;
+  bool announce = false, fillAndAnnounce = false;
   std::vector<int> capacities;  // what each query offered
 };
+
+struct RecoveryReleaser {
+  void operator()(IDataRecovery* recovery) const { recovery->Release(); }
+};
+using RecoveryPtr = std::unique_ptr<IDataRecovery, RecoveryReleaser>;
+// A copy-out object over `device` with one record of the file system.
+RecoveryPtr MakeRecovery(IStorageDevice* device, int fsType, uint32_t sectorsPerCluster, int64_t firstDataSector = 0,
+                         int64_t startSector = 0, uint32_t sectorSize = 512);
+// Prepares `node` and gives the reader clone back; whether there was one.
+bool Prepare(IDataRecovery* recovery, IFileNode* node);
 
 // A progress sink that keeps every record and answers Continued() through a
 // callback (1 when none is set).
@@ -95,44 +108,14 @@ class RecordingSink : public IProgress {
   int Continued() override;
   int shouldBuild() override { return 1; }
   std::vector<_PROGRESS_INFO> Records();
-  // The records whose error's low 32 bits are `error`.
-  std::vector<_PROGRESS_INFO> RecordsWithError(uint32_t error);
+  // The `current` of each record that reported a full destination (0xD03).
+  std::vector<uint64_t> ShortWrites();
   std::function<int()> onContinued;
   int continuedCalls = 0;
 
  private:
   std::mutex lock_;
   std::vector<_PROGRESS_INFO> records_;
-};
-
-}  // namespace copyouttest
-
-namespace copyouttest {
-
-// A device that reads through another one but fails every read touching the
-// sectors [badFirst, badLast].
-class FailingRangeDevice final : public IStorageDevice {
- public:
-  FailingRangeDevice(IStorageDevice* inner, int64_t badFirst, int64_t badLast)
-      : inner_(inner), badFirst_(badFirst), badLast_(badLast) {}
-  int Open() override { return 1; }
-  int Close() override { return 1; }
-  int ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) override {
-    if (firstSector <= badLast_ && firstSector + sectorCount - 1 >= badFirst_) return 0;
-    return inner_->ReadSector(buffer, firstSector, sectorCount);
-  }
-  uint32_t GetSectorSize() override { return inner_->GetSectorSize(); }
-  int64_t GetTotalSectors() override { return inner_->GetTotalSectors(); }
-  int IOCtl(uint64_t code, void* data) override { return inner_->IOCtl(code, data); }
-  IStorageDeviceData* GetPrivateData() override { return nullptr; }
-  void SetPrivateData(IStorageDeviceData*) override {}
-  uint32_t GetType() override { return inner_->GetType(); }
-  ResultCode GetLastError() override { return 0; }
-
- private:
-  IStorageDevice* inner_;
-  int64_t badFirst_;
-  int64_t badLast_;
 };
 
 }  // namespace copyouttest

@@ -1,231 +1,84 @@
-// A destination that runs full: the short write is reported through the
-// progress record (error 0xD03, position unchanged), the copy waits in
-// Continued() and then writes the same chunk again at its own offset, so the
-// finished file is identical to the source. /dev/full refuses every write; a
-// lowered file-size limit in a child process (RLIMIT_FSIZE, SIGXFSZ ignored)
-// refuses writes past a point until the sink raises it again.
+// A destination that runs full: the copy reports the short write (0xD03, its
+// position unchanged), waits in Continued() and writes the same chunk again at
+// its own offset, so that the finished file is identical to the source.
+// /dev/full refuses every write; a child with a lowered file-size limit
+// (RLIMIT_FSIZE, SIGXFSZ ignored) refuses writes past a point until the sink
+// raises the limit.
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <random>
-#include <vector>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "DataRecovery.h"
-#include "copyout/CCompressFileReader.h"
-#include "copyout/CDataRecovery.h"
 #include "engine/copyout/CopyOutTestSupport.h"
 #include "engine/device/DeviceTestSupport.h"
-#include "support/TestSupport.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using copyouttest::FakeSearcher;
-using copyouttest::MakePartition;
-using copyouttest::RecordingSink;
-using copyouttest::RunNode;
-using devicetest::CMemoryDevice;
-using testsupport::TempDir;
+using namespace copyouttest;
 
-constexpr uint64_t kMiB = 1024 * 1024;
-constexpr uint32_t kCluster = 4096;
-
-std::vector<uint8_t> RandomBytes(size_t size, unsigned seed) {
-  std::vector<uint8_t> bytes(size);
-  std::mt19937 gen(seed);
-  for (auto& b : bytes) b = static_cast<uint8_t>(gen());
-  return bytes;
-}
-
-// A 9 MiB + 333 file in two runs on a memory device: its second half lies
-// before its first on the device, so only a correct mapping gives it back.
-struct Source {
-  Source() {
-    file = RandomBytes(9 * kMiB + 333, 5);
-    const uint64_t clusters = (file.size() + kCluster - 1) / kCluster;
-    const uint64_t firstRun = 1200;
-    disk.assign((clusters + 64) * kCluster, 0);
-    // Run 1: clusters [40, 40 + 1200) hold file clusters [0, 1200); run 2:
-    // clusters [1300, ...) hold the rest.
-    for (uint64_t c = 0; c < clusters; ++c) {
-      const uint64_t at = c < firstRun ? 40 + c : 1300 + (c - firstRun);
-      const size_t n = std::min<size_t>(kCluster, file.size() - c * kCluster);
-      if ((at + 1) * kCluster > disk.size()) disk.resize((at + 1) * kCluster);
-      std::memcpy(disk.data() + at * kCluster, file.data() + c * kCluster, n);
-    }
-    runs = {DataRun{40, static_cast<int64_t>(firstRun)}, DataRun{1300, static_cast<int64_t>(clusters - firstRun)}};
-    device = std::make_unique<CMemoryDevice>(disk, 512, static_cast<int64_t>(disk.size() / 512));
-  }
-  std::vector<uint8_t> file;
-  std::vector<uint8_t> disk;
-  std::vector<DataRun> runs;
-  std::unique_ptr<CMemoryDevice> device;
-};
-
-IDataRecovery* MakeRecovery(IStorageDevice* device, int fsType = 2) {
-  FakeSearcher searcher;
-  searcher.records.push_back(MakePartition(0, fsType, kCluster / 512, 0, 0, device->GetTotalSectors()));
-  IDataRecovery* recovery = CreateDataRecoveryObj();
-  EXPECT_EQ(recovery->Initialize(&searcher, device), 0u);
-  return recovery;
-}
-
-std::vector<uint8_t> ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-TEST(DevFull, EveryChunkReportsTheShortWriteAndStoppingEndsTheCopy) {
-  ASSERT_TRUE(fs::exists("/dev/full"));
-  Source source;
-  IDataRecovery* recovery = MakeRecovery(source.device.get());
-  RunNode node("f", source.file.size(), source.runs);
-  IFileReader* clone = recovery->SetRecoverNode(&node);
-  ASSERT_NE(clone, nullptr);
-  clone->Release();
-
+TEST(FullDestination, DevFullReportsEveryChunkUntilTheSinkStops) {
+  SampleFile file(false);
+  devicetest::CMemoryDevice device(file.disk, 512, static_cast<int64_t>(file.disk.size() / 512));
+  RecoveryPtr recovery = MakeRecovery(&device, 2, 8);
+  ASSERT_TRUE(Prepare(recovery.get(), file.node.get()));
   RecordingSink sink;
-  int asked = 0;
-  // Go on twice (the first chunk, one retry), then stop.
-  sink.onContinued = [&] { return ++asked <= 2 ? 1 : 0; };
+  sink.onContinued = [&] { return sink.continuedCalls <= 2 ? 1 : 0; };  // the first chunk, one retry
   EXPECT_EQ(recovery->RecoverTo("/dev/full", &sink, 0), 0u);
-  const auto full = sink.RecordsWithError(0xD03);
-  ASSERT_EQ(full.size(), 2u);
-  for (const _PROGRESS_INFO& r : full) {
-    EXPECT_EQ(r.current, 0u) << "the position must stay on the chunk that did not fit";
-    EXPECT_EQ(r.total, source.file.size());
-    EXPECT_EQ(result::Module(r.error), result::kModuleCopyOut);
-    EXPECT_TRUE(result::IsFailure(r.error));
-  }
+  EXPECT_EQ(sink.ShortWrites(), (std::vector<uint64_t>{0, 0})) << "the position stays on the chunk that did not fit";
+  const _PROGRESS_INFO last = sink.Records().back();
+  EXPECT_TRUE(last.total == file.expected.size() && result::Module(last.error) == result::kModuleCopyOut &&
+              result::IsFailure(last.error));
   // Without a sink nobody can make room: the copy answers the code itself.
   const ResultCode code = recovery->RecoverTo("/dev/full", nullptr, 0);
-  EXPECT_EQ(result::Error(code), 0xD03u);
-  EXPECT_EQ(result::Module(code), result::kModuleCopyOut);
-  recovery->Release();
+  EXPECT_TRUE(result::Error(code) == 0xD03 && result::Module(code) == result::kModuleCopyOut);
 }
 
-// Runs `body` in a child whose file-size limit is `limit` bytes (SIGXFSZ
-// ignored, so writes past it fail with EFBIG) and answers its exit status.
-template <class Body>
-int InLimitedChild(rlim_t limit, Body body) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit r{limit, RLIM_INFINITY};
-    if (setrlimit(RLIMIT_FSIZE, &r) != 0) _exit(90);
-    _exit(body());
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-}
-
-void RaiseFileSizeLimit() {
-  rlimit r{RLIM_INFINITY, RLIM_INFINITY};
-  setrlimit(RLIMIT_FSIZE, &r);
-}
-
-TEST(FileSizeLimit, TheSameChunkIsWrittenAgainOnceThereIsRoomAndTheFileIsIdentical) {
-  TempDir dir;
-  const fs::path out = dir / "copy.bin";
-  Source source;
-  const int status = InLimitedChild(5 * kMiB, [&]() -> int {
-    IDataRecovery* recovery = MakeRecovery(source.device.get());
-    RunNode node("f", source.file.size(), source.runs);
-    IFileReader* clone = recovery->SetRecoverNode(&node);
-    if (clone == nullptr) return 1;
-    clone->Release();
-    RecordingSink sink;
-    bool raised = false;
-    sink.onContinued = [&] {
-      // The user makes room after the out-of-space pane came up.
-      if (!raised && !sink.RecordsWithError(0xD03).empty()) {
-        RaiseFileSizeLimit();
-        raised = true;
-      }
-      return 1;
-    };
-    if (recovery->RecoverTo(out.c_str(), &sink, 0) != 0) return 2;
-    const auto full = sink.RecordsWithError(0xD03);
-    if (full.empty()) return 3;
-    // The second 4 MiB chunk crossed the limit: reported at its own start.
-    for (const _PROGRESS_INFO& r : full) {
-      if (r.current != 4 * kMiB) return 4;
+TEST(FullDestination, TheSameChunkIsWrittenAgainOnceThereIsRoomAndTheFileIsIdentical) {
+  const struct {
+    const char* name;
+    bool compressed, sink;
+    rlim_t limit;
+    uint64_t at;  // where the short write is reported
+  } cases[] = {
+      {"plain", false, true, 5 << 20, 4 << 20},
+      {"plain without a sink", false, false, 2 << 20, 0},
+      {"compressed, the limit inside the first raw unit after the sparse ones", true, true, 800 << 10, 768 << 10},
+      {"compressed without a sink", true, false, 800 << 10, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::TempDir dir;
+    const fs::path out = dir / "copy";
+    SampleFile file(c.compressed);
+    devicetest::CMemoryDevice device(file.disk, 512, static_cast<int64_t>(file.disk.size() / 512));
+    const pid_t pid = fork();
+    if (pid == 0) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{c.limit, RLIM_INFINITY};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(90);
+      RecoveryPtr recovery = MakeRecovery(&device, c.compressed ? 3 : 2, 8);
+      if (!Prepare(recovery.get(), file.node.get())) _exit(1);
+      RecordingSink sink;
+      sink.onContinued = [&] {
+        // The user makes room after the out-of-space pane came up.
+        rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+        if (!sink.ShortWrites().empty()) setrlimit(RLIMIT_FSIZE, &unlimited);
+        return 1;
+      };
+      const ResultCode code = recovery->RecoverTo(out.c_str(), c.sink ? &sink : nullptr, 0);
+      if (!c.sink) _exit(result::Error(code) == 0xD03 ? 0 : 2);
+      const auto shortWrites = sink.ShortWrites();
+      if (code != 0 || shortWrites.empty() || shortWrites != std::vector<uint64_t>(shortWrites.size(), c.at)) _exit(3);
+      _exit(testsupport::ReadFile(out) == file.expected ? 0 : 4);
     }
-    const auto last = sink.Records().back();
-    if (last.current != source.file.size() || last.error != 0) return 5;
-    recovery->Release();
-    return ReadAll(out) == source.file ? 0 : 6;
-  });
-  EXPECT_EQ(status, 0) << "1 no reader, 2 failed, 3 no short write seen, 4 position moved, 5 unfinished, 6 differs";
-}
-
-TEST(FileSizeLimit, WithoutASinkTheCopyAnswersTheShortWrite) {
-  TempDir dir;
-  const fs::path out = dir / "copy.bin";
-  Source source;
-  const int status = InLimitedChild(2 * kMiB, [&]() -> int {
-    IDataRecovery* recovery = MakeRecovery(source.device.get());
-    RunNode node("f", source.file.size(), source.runs);
-    IFileReader* clone = recovery->SetRecoverNode(&node);
-    if (clone == nullptr) return 1;
-    clone->Release();
-    const ResultCode code = recovery->RecoverTo(out.c_str(), nullptr, 0);
-    recovery->Release();
-    return result::Error(code) == 0xD03 ? 0 : 2;
-  });
-  EXPECT_EQ(status, 0);
-}
-
-// An NTFS-compressed file of raw and sparse units, written in file mode.
-class CompressedNode : public RunNode {
- public:
-  using RunNode::RunNode;
-  int IsCompressed() const override { return 1; }
-};
-
-TEST(FileSizeLimit, FileModeOfTheCompressedReaderPausesAndRetriesToo) {
-  TempDir dir;
-  const fs::path out = dir / "compressed.bin";
-  // Eight raw units, four sparse, eight raw: 20 units of 64 KiB.
-  const std::vector<uint8_t> data = RandomBytes(16 * 64 * 1024, 8);
-  std::vector<uint8_t> disk(2 * kMiB + 64 * 1024 * 20, 0);
-  std::memcpy(disk.data() + 10 * kCluster, data.data(), 8 * 64 * 1024);
-  std::memcpy(disk.data() + 300 * kCluster, data.data() + 8 * 64 * 1024, 8 * 64 * 1024);
-  CMemoryDevice device(disk, 512, static_cast<int64_t>(disk.size() / 512));
-  std::vector<uint8_t> expected;
-  expected.insert(expected.end(), data.begin(), data.begin() + 8 * 64 * 1024);
-  expected.resize(expected.size() + 4 * 64 * 1024, 0);
-  expected.insert(expected.end(), data.begin() + 8 * 64 * 1024, data.end());
-  expected.resize(expected.size() - 1000);  // the file ends inside its last unit
-
-  // The limit falls inside the first raw unit after the sparse ones (768 KiB on).
-  const int status = InLimitedChild(800 * 1024, [&]() -> int {
-    IDataRecovery* recovery = MakeRecovery(&device, 3);
-    CompressedNode node("c", expected.size(), {DataRun{10, 128}, DataRun{-1, 64}, DataRun{300, 128}});
-    node.makeReader = [] { return new CCompressFileReader(); };
-    IFileReader* clone = recovery->SetRecoverNode(&node);
-    if (clone == nullptr) return 1;
-    clone->Release();
-    RecordingSink sink;
-    sink.onContinued = [&] {
-      if (!sink.RecordsWithError(0xD03).empty()) RaiseFileSizeLimit();
-      return 1;
-    };
-    if (recovery->RecoverTo(out.c_str(), &sink, 0) != 0) return 2;
-    const auto full = sink.RecordsWithError(0xD03);
-    if (full.empty() || full.front().current != 768 * 1024) return 3;
-    recovery->Release();
-    return ReadAll(out) == expected ? 0 : 4;
-  });
-  EXPECT_EQ(status, 0) << "1 no reader, 2 failed, 3 short write not reported at its unit, 4 differs";
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1 no reader, 2 not 0xD03, 3 short write not reported at its chunk, 4 differs";
+  }
 }
 
 }  // namespace

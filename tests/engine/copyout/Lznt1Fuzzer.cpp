@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "DataRunList.h"
-#include "FileNode.h"
 #include "SearchedPartitionInfo.h"
 #include "StorageDevice.h"
 #include "copyout/CCompressFileReader.h"
 #include "copyout/Lznt1.h"
+#include "engine/node/TestNode.h"
 
 namespace {
 
@@ -39,24 +39,9 @@ class BytesDevice final : public IStorageDevice {
   std::vector<uint8_t> bytes_;
 };
 
-class FuzzNode final : public CFileNode {
- public:
-  explicit FuzzNode(uint64_t size) : size_(size) {}
-  const char* GetFileName() override { return "f"; }
-  uint64_t GetFileSize() override { return size_; }
-  uint32_t GetAttribute() override { return 0x800; }
-  uint64_t GetCreationTime() override { return 0; }
-  uint64_t GetModificationTime() override { return 0; }
-  uint64_t GetLastAccessTime() override { return 0; }
-  int IsDirectory() override { return 0; }
-  int IsDeleted() override { return 0; }
-  IFileNode* Clone() override { return nullptr; }
-  void MarkDeleted() override {}
-  void FilterFileNameByDot() override {}
+struct FuzzNode final : TestNode {
+  explicit FuzzNode(uint64_t size) : TestNode("f", false, size) {}
   int IsCompressed() const override { return 1; }
-
- private:
-  uint64_t size_;
 };
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "engine/device/DeviceTestSupport.h"
 
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -10,11 +9,10 @@ namespace devicetest {
 
 namespace fs = std::filesystem;
 using testsupport::RunCommand;
+using testsupport::RunCommandOrFail;
 using testsupport::ShellQuote;
 
 namespace {
-
-constexpr uint64_t kWholeHashLimit = 256ull << 20;
 
 const char* const kSparseHash = R"PY(
 import hashlib, os, sys
@@ -37,7 +35,7 @@ while off < size:
         h.update(chunk)
         pos += len(chunk)
     off = hole
-print(h.hexdigest())
+print(h.hexdigest(), end="")
 )PY";
 
 }  // namespace
@@ -46,10 +44,8 @@ std::string ImageChecksum(const fs::path& image) {
   std::error_code ec;
   const uint64_t size = fs::file_size(image, ec);
   if (ec) return "missing";
-  if (size <= kWholeHashLimit) return testsupport::Sha256(image);
-  std::string out = RunCommand("python3 -c " + ShellQuote(kSparseHash) + " " + ShellQuote(image.string())).output;
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out;
+  if (size <= (256u << 20)) return testsupport::Sha256(image);
+  return RunCommand("python3 -c " + ShellQuote(kSparseHash) + " " + ShellQuote(image.string())).output;
 }
 
 ImageGuard::ImageGuard(fs::path image) : image_(std::move(image)), before_(ImageChecksum(image_)) {
@@ -58,15 +54,12 @@ ImageGuard::ImageGuard(fs::path image) : image_(std::move(image)), before_(Image
 
 ImageGuard::~ImageGuard() { EXPECT_EQ(ImageChecksum(image_), before_) << image_ << " changed"; }
 
-LoopDevice::LoopDevice(const fs::path& image, unsigned sectorSize) {
-  std::string command = "losetup -f --show";
+LoopDevice::LoopDevice(const fs::path& image, unsigned sectorSize, bool scanPartitions) {
+  std::string command = scanPartitions ? "losetup -fP --show" : "losetup -f --show";
   if (sectorSize != 0) command += " --sector-size " + std::to_string(sectorSize);
-  command += " " + ShellQuote(image.string());
-  auto r = RunCommand(command);
-  std::string out = r.output;
-  while (!out.empty() && out.back() == '\n') out.pop_back();
-  if (r.exitCode == 0 && out.rfind("/dev/loop", 0) == 0) {
-    path_ = out;
+  const auto r = RunCommand(command + " " + ShellQuote(image.string()));
+  if (r.exitCode == 0 && r.output.rfind("/dev/loop", 0) == 0) {
+    path_ = r.output.substr(0, r.output.find('\n'));
   } else {
     ADD_FAILURE() << "losetup failed: " << command << "\n" << r.output;
   }
@@ -76,7 +69,7 @@ LoopDevice::~LoopDevice() {
   if (path_.empty()) return;
   // Partitions that a tool announced to the kernel outlive the detach and
   // would confuse the next user of the device.
-  RunCommand("partx -d " + ShellQuote(path_) + " >/dev/null 2>&1");
+  Forget();
   // Tools that wrote through the device may still hold it briefly.
   for (int attempt = 0; attempt < 50; ++attempt) {
     if (RunCommand("losetup -d " + ShellQuote(path_) + " 2>/dev/null").exitCode == 0) return;
@@ -85,44 +78,40 @@ LoopDevice::~LoopDevice() {
   ADD_FAILURE() << "cannot detach " << path_;
 }
 
+void LoopDevice::Announce() const {
+  RunCommand("partx -d " + ShellQuote(path_) + " >/dev/null 2>&1");
+  RunCommandOrFail("partx -a " + ShellQuote(path_) + " 2>&1");
+}
+
+bool LoopDevice::Forget() const {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    RunCommand("partx -d " + ShellQuote(path_) + " >/dev/null 2>&1");
+    bool left = false;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/sys/class/block", ec)) {
+      left = left || entry.path().filename().string().rfind(name() + "p", 0) == 0;
+    }
+    if (!left) return true;
+    RunCommand("sleep 0.1");
+  }
+  return false;
+}
+
 std::vector<uint8_t> DdRead(const std::string& path, uint64_t blockSize, uint64_t skip, uint64_t count) {
-  const std::string command = "dd if=" + ShellQuote(path) + " bs=" + std::to_string(blockSize) +
-                              " skip=" + std::to_string(skip) + " count=" + std::to_string(count) + " status=none";
-  auto r = RunCommand(command);
-  EXPECT_EQ(r.exitCode, 0) << command;
-  return std::vector<uint8_t>(r.output.begin(), r.output.end());
+  const std::string out = RunCommandOrFail("dd if=" + ShellQuote(path) + " bs=" + std::to_string(blockSize) + " skip=" +
+                                           std::to_string(skip) + " count=" + std::to_string(count) + " status=none");
+  return std::vector<uint8_t>(out.begin(), out.end());
 }
 
 BlockdevGeometry Blockdev(const std::string& path) {
-  const std::string out = testsupport::RunCommandOrFail("blockdev --getss --getsize64 " + ShellQuote(path));
-  std::istringstream in(out);
+  std::istringstream in(RunCommandOrFail("blockdev --getss --getsize64 " + ShellQuote(path)));
   BlockdevGeometry g;
-  in >> g.sectorSize >> g.sizeBytes;
-  EXPECT_TRUE(static_cast<bool>(in)) << "blockdev said: " << out;
+  EXPECT_TRUE(in >> g.sectorSize >> g.sizeBytes) << "blockdev said nothing of " << path;
   return g;
 }
 
 void MakeSparseImage(const fs::path& path, uint64_t bytes) {
-  testsupport::RunCommandOrFail("truncate -s " + std::to_string(bytes) + " " + ShellQuote(path.string()));
-}
-
-IDiskDeviceData* MakeDiskData(int64_t sectorSize, int64_t totalSectors, uint32_t state) {
-  auto* info = new CCollectDiskDeviceInfoStruct();
-  info->state = state;
-  info->sectorSize = sectorSize;
-  info->totalSectors = totalSectors;
-  return CreateDiskDeviceData(info);
-}
-
-DevicePtr OpenDisk(const std::string& path, int64_t sectorSize, uint64_t bytes) {
-  DevicePtr disk(CreateDiskDevice(path.c_str()));
-  EXPECT_NE(disk, nullptr);
-  if (disk == nullptr) return disk;
-  EXPECT_EQ(disk->Open(), 1) << path;
-  const int64_t size = sectorSize != 0 ? sectorSize : disk->GetSectorSize();
-  const int64_t total = bytes != 0 ? static_cast<int64_t>(bytes) / size : disk->GetTotalSectors();
-  disk->SetPrivateData(MakeDiskData(size, total));
-  return disk;
+  RunCommandOrFail("truncate -s " + std::to_string(bytes) + " " + ShellQuote(path.string()));
 }
 
 void PatchFile(const fs::path& path, uint64_t offset, const std::vector<uint8_t>& data) {
@@ -141,25 +130,32 @@ std::vector<uint8_t> ReadFileRange(const fs::path& path, uint64_t offset, size_t
   return out;
 }
 
-CMemoryDevice::CMemoryDevice(std::vector<uint8_t> bytes, uint32_t sectorSize, int64_t totalSectors, uint32_t kind)
-    : bytes_(std::move(bytes)), sectorSize_(sectorSize), total_(totalSectors), kind_(kind) {}
-
-CMemoryDevice::~CMemoryDevice() {
-  if (data_ != nullptr) data_->Release();
+std::vector<uint8_t> Read(IStorageDevice& device, int64_t first, int64_t count, int expectAnswer) {
+  std::vector<uint8_t> buffer(static_cast<size_t>(count) * device.GetSectorSize(), 0xCC);
+  EXPECT_EQ(device.ReadSector(buffer.data(), first, count), expectAnswer) << first << "+" << count;
+  return buffer;
 }
 
-void CMemoryDevice::SetPrivateData(IStorageDeviceData* data) {
-  if (data_ != nullptr && data_ != data) data_->Release();
-  data_ = data;
+IDiskDeviceData* MakeDiskData(int64_t sectorSize, int64_t totalSectors, uint32_t state) {
+  auto* info = new CCollectDiskDeviceInfoStruct();
+  info->state = state;
+  info->sectorSize = sectorSize;
+  info->totalSectors = totalSectors;
+  return CreateDiskDeviceData(info);
+}
+
+DevicePtr OpenDisk(const std::string& path, int64_t sectorSize, uint64_t bytes) {
+  DevicePtr disk(CreateDiskDevice(path.c_str()));
+  EXPECT_EQ(disk->Open(), 1) << path;
+  const int64_t size = sectorSize != 0 ? sectorSize : disk->GetSectorSize();
+  disk->SetPrivateData(MakeDiskData(size, bytes != 0 ? static_cast<int64_t>(bytes) / size : disk->GetTotalSectors()));
+  return disk;
 }
 
 int CMemoryDevice::ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) {
   ++reads_;
-  lastError_ = 0;
-  if (failWith_ != 0) {
-    lastError_ = failWith_;
-    return 0;
-  }
+  lastError_ = failWith_;
+  if (failWith_ != 0) return 0;
   if (buffer == nullptr || firstSector < 0 || sectorCount <= 0 || firstSector >= total_ ||
       sectorCount > total_ - firstSector) {
     lastError_ = result::MakeResult(0x7F, 1, result::kErrBadArgument);

@@ -1,5 +1,5 @@
-// Helpers for tests that read real images and loop devices through the
-// storage devices.
+// Helpers for tests that read images and loop devices through the storage
+// devices; the tests of every component that reads images use them.
 #pragma once
 
 #include <cstdint>
@@ -16,14 +16,12 @@
 
 namespace devicetest {
 
-// SHA-256 of an image's content, by sha256sum. Large files are hashed by
-// python3's hashlib over their data extents and the hole layout (size and
-// every data range): reading gigabytes of holes would make every test slow,
-// and a write anywhere still changes the result.
+// SHA-256 of an image's content, by sha256sum. Above 256 MiB, python3's
+// hashlib over the data extents and the hole layout: reading gigabytes of
+// holes would make every test slow, and a write anywhere still shows.
 std::string ImageChecksum(const std::filesystem::path& image);
 
-// Records an image's checksum when made and checks, when destroyed, that it
-// has not changed.
+// Checks, when destroyed, that the image's checksum is what it was when made.
 class ImageGuard {
  public:
   explicit ImageGuard(std::filesystem::path image);
@@ -36,17 +34,29 @@ class ImageGuard {
   std::string before_;
 };
 
-// A loop device attached to an image for the object's lifetime (detached,
-// with any partitions the kernel was told of, even when the test fails).
+// A loop device attached to an image for the object's lifetime; detached,
+// with every partition the kernel was told of, even when the test fails.
 class LoopDevice {
  public:
-  // sectorSize 0 keeps the kernel's default (512).
-  explicit LoopDevice(const std::filesystem::path& image, unsigned sectorSize = 0);
+  // sectorSize 0 keeps the kernel's default (512); with scanPartitions the
+  // kernel reads the table itself (losetup -P).
+  explicit LoopDevice(const std::filesystem::path& image, unsigned sectorSize = 0, bool scanPartitions = false);
   ~LoopDevice();
   LoopDevice(const LoopDevice&) = delete;
   LoopDevice& operator=(const LoopDevice&) = delete;
   bool attached() const { return !path_.empty(); }
   const std::string& path() const { return path_; }
+  std::string name() const { return std::filesystem::path(path_).filename().string(); }
+  std::string Partition(int number) const { return path_ + "p" + std::to_string(number); }
+
+  // Tells the kernel of the partitions of the table now on the device, as
+  // udev would on a kernel without that table's parser (partx -a).
+  void Announce() const;
+  // Makes the kernel drop the device's partitions. partx -d fails while
+  // anything holds a partition open (tests that enumerate the whole machine
+  // open every partition for a moment): it is retried until they are gone.
+  // Answers whether they are.
+  bool Forget() const;
 
  private:
   std::string path_;
@@ -55,15 +65,19 @@ class LoopDevice {
 // Bytes that dd reads: `count` blocks of `blockSize` from block `skip`.
 std::vector<uint8_t> DdRead(const std::string& path, uint64_t blockSize, uint64_t skip, uint64_t count);
 
+// What `blockdev --getss --getsize64` reports for a block device.
 struct BlockdevGeometry {
   uint32_t sectorSize = 0;
   uint64_t sizeBytes = 0;
 };
-// What `blockdev --getss --getsize64` reports for a block device.
 BlockdevGeometry Blockdev(const std::string& path);
 
 // Makes a sparse file of `bytes` bytes.
 void MakeSparseImage(const std::filesystem::path& path, uint64_t bytes);
+// Writes `data` into a file at `offset` without truncating it.
+void PatchFile(const std::filesystem::path& path, uint64_t offset, const std::vector<uint8_t>& data);
+// Up to `size` bytes of a file from `offset`.
+std::vector<uint8_t> ReadFileRange(const std::filesystem::path& path, uint64_t offset, size_t size);
 
 struct DeviceReleaser {
   void operator()(IStorageDevice* device) const {
@@ -71,6 +85,10 @@ struct DeviceReleaser {
   }
 };
 using DevicePtr = std::unique_ptr<IStorageDevice, DeviceReleaser>;
+
+// Reads `count` sectors from `first` into a buffer that held 0xCC bytes, and
+// checks the answer (0 for a read that must fail).
+std::vector<uint8_t> Read(IStorageDevice& device, int64_t first, int64_t count, int expectAnswer = 1);
 
 // A disk record with the given geometry (the rest zero).
 IDiskDeviceData* MakeDiskData(int64_t sectorSize, int64_t totalSectors, uint32_t state = 0);
@@ -80,18 +98,14 @@ IDiskDeviceData* MakeDiskData(int64_t sectorSize, int64_t totalSectors, uint32_t
 // `bytes` / sector size (the device's count when bytes is 0).
 DevicePtr OpenDisk(const std::string& path, int64_t sectorSize = 0, uint64_t bytes = 0);
 
-// Writes `data` into a file at `offset` without truncating it.
-void PatchFile(const std::filesystem::path& path, uint64_t offset, const std::vector<uint8_t>& data);
-// Reads `size` bytes of a file from `offset`.
-std::vector<uint8_t> ReadFileRange(const std::filesystem::path& path, uint64_t offset, size_t size);
-
 // A device over bytes in memory, of any kind and sector size, whose reads can
 // be made to fail. Bytes past the buffer read as zeros up to the total.
 class CMemoryDevice final : public IStorageDevice {
  public:
   CMemoryDevice(std::vector<uint8_t> bytes, uint32_t sectorSize, int64_t totalSectors,
-                uint32_t kind = STORAGE_DEVICE_CACHED);
-  ~CMemoryDevice() override;
+                uint32_t kind = STORAGE_DEVICE_CACHED)
+      : bytes_(std::move(bytes)), sectorSize_(sectorSize), total_(totalSectors), kind_(kind) {}
+  ~CMemoryDevice() override { SetPrivateData(nullptr); }
 
   int Open() override { return 1; }
   int Close() override { return 1; }
@@ -100,7 +114,10 @@ class CMemoryDevice final : public IStorageDevice {
   int64_t GetTotalSectors() override { return total_; }
   int IOCtl(uint64_t, void*) override { return 0; }
   IStorageDeviceData* GetPrivateData() override { return data_; }
-  void SetPrivateData(IStorageDeviceData* data) override;
+  void SetPrivateData(IStorageDeviceData* data) override {
+    if (data_ != nullptr && data_ != data) data_->Release();
+    data_ = data;
+  }
   uint32_t GetType() override { return kind_; }
   ResultCode GetLastError() override { return lastError_; }
 

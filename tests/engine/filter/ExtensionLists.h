@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "FileTypeManager.h"
 
@@ -10,19 +11,12 @@ class ScopedExtensionLists {
  public:
   ScopedExtensionLists(std::string pics, std::string music, std::string movies, std::string archive,
                        std::string document)
-      : m_saved{strPics, strMusic, strMovies, strArchvie, strDocument} {
-    strPics = std::move(pics);
-    strMusic = std::move(music);
-    strMovies = std::move(movies);
-    strArchvie = std::move(archive);
-    strDocument = std::move(document);
-  }
+      : m_saved{std::exchange(strPics, std::move(pics)), std::exchange(strMusic, std::move(music)),
+                std::exchange(strMovies, std::move(movies)), std::exchange(strArchvie, std::move(archive)),
+                std::exchange(strDocument, std::move(document))} {}
   ~ScopedExtensionLists() {
-    strPics = m_saved[0];
-    strMusic = m_saved[1];
-    strMovies = m_saved[2];
-    strArchvie = m_saved[3];
-    strDocument = m_saved[4];
+    std::string* lists[] = {&strPics, &strMusic, &strMovies, &strArchvie, &strDocument};
+    for (int i = 0; i < 5; ++i) *lists[i] = std::move(m_saved[i]);
   }
   ScopedExtensionLists(const ScopedExtensionLists&) = delete;
   ScopedExtensionLists& operator=(const ScopedExtensionLists&) = delete;

@@ -26,6 +26,7 @@ class TestNode : public CFileNode {
   void UpdateFileSize(int64_t size) override { m_size = static_cast<uint64_t>(size); }
 
   void SetNullName() { m_nullName = true; }
+  void SetName(std::string name) { m_name = std::move(name), m_nullName = false; }
   void SetModified(uint64_t time) { m_modified = time; }
 
  private:

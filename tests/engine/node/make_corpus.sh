@@ -11,21 +11,18 @@ python3 "$here/partition_record.py" random 7 3 | while read -r hex _; do
 done
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-mkfs.fat -C -F 16 -S 512 -s 1 "$tmp/img" 4096 >/dev/null
-for i in 1 2 3 4 5; do head -c $((i * 1500)) /dev/urandom > "$tmp/f$i"; MTOOLS_SKIP_CHECK=1 mcopy -i "$tmp/img" "$tmp/f$i" ::/f$i; done
-MTOOLS_SKIP_CHECK=1 mdel -i "$tmp/img" ::/f2 ::/f4
-head -c 20000 /dev/urandom > "$tmp/big"
-MTOOLS_SKIP_CHECK=1 mcopy -i "$tmp/img" "$tmp/big" ::/big
-MTOOLS_SKIP_CHECK=1 mshowfat -i "$tmp/img" ::/big | grep -o '<[0-9-]*>' | tr -d '<>' |
-  python3 -c '
+cd "$tmp"
+export MTOOLS_SKIP_CHECK=1
+mkfs.fat -C -F 16 -S 512 -s 1 img 4096 >/dev/null
+for i in 1 2 3 4 5; do head -c $((i * 1500)) /dev/urandom > f$i; mcopy -i img f$i ::/; done
+mdel -i img ::/f2 ::/f4 && head -c 20000 /dev/urandom > big && mcopy -i img big ::/
+# Each cluster as a 16-byte run (counted from cluster 2, length 1), then a sparse run.
+mshowfat -i img ::/big | grep -o '<[0-9-]*>' | tr -d '<>' | python3 -c '
 import struct, sys
-runs = b""
 for r in sys.stdin.read().split():
     a, _, b = r.partition("-")
-    a = int(a); b = int(b or a)
-    for c in range(a, b + 1):
-        runs += struct.pack("<qq", c - 2, 1)
-runs += struct.pack("<qq", -1, 4)
-sys.stdout.buffer.write(runs)' > "$out/fat16-chain-runs"
+    for c in range(int(a), int(b or a) + 1):
+        sys.stdout.buffer.write(struct.pack("<qq", c - 2, 1))
+sys.stdout.buffer.write(struct.pack("<qq", -1, 4))' > "$out/fat16-chain-runs"
 printf ' . ..Trash' > "$out/name-dots"
 printf '...' > "$out/name-only-dots"

@@ -2,12 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
-#include "DeviceData.h"
-#include "FileNode.h"
+#include "copyout/CDataRecovery.h"
+#include "engine/tree/TreeTestSupport.h"
+#include "scan/CStorageDeviceWithCache.h"
 #include "support/TestSupport.h"
 #include "tree/CDirectoryTreeBuilder.h"
 
@@ -15,155 +16,81 @@ namespace scantest {
 
 namespace {
 
-// The working folder is computed once per process, so it is chosen while
-// the program starts, before anything can log.
-const std::string& WorkDir() {
-  static const std::string dir = [] {
-    char pattern[] = "/tmp/clipmender-scantest-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    std::string chosen = made != nullptr ? made : "/tmp";
-    setenv("CLIPMENDER_WORK_DIR", chosen.c_str(), 1);
-    static const std::string* const kept = new std::string(chosen);
-    std::atexit([] {
-      std::error_code ignored;
-      if (*kept != "/tmp") std::filesystem::remove_all(*kept, ignored);
-    });
-    return chosen;
-  }();
-  return dir;
-}
-const bool kWorkDirChosen = !WorkDir().empty();
-
-}  // namespace
-
-std::filesystem::path LogFile() { return std::filesystem::path(WorkDir()) / "tolveraware.log"; }
-
-using testsupport::RunCommandOrFail;
-using testsupport::ShellQuote;
-
-void Journal::Add(const std::string& event) {
-  std::lock_guard<std::mutex> hold(lock_);
-  events_.push_back(event);
-}
-
-std::vector<std::string> Journal::Events() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return events_;
-}
-
-std::vector<std::string> Journal::Matching(const std::string& prefix) const {
-  std::vector<std::string> out;
-  for (const std::string& event : Events()) {
-    if (event.compare(0, prefix.size(), prefix) == 0) out.push_back(event);
-  }
-  return out;
-}
-
-size_t Journal::Count(const std::string& event) const {
-  const std::vector<std::string> all = Events();
-  return static_cast<size_t>(std::count(all.begin(), all.end(), event));
-}
-
-namespace {
+// Chosen while the program starts, before anything can log.
+const std::filesystem::path kWorkDir = [] {
+  char pattern[] = "/tmp/clipmender-scantest-XXXXXX";
+  const std::string dir = mkdtemp(pattern) != nullptr ? pattern : "/tmp";
+  setenv("CLIPMENDER_WORK_DIR", dir.c_str(), 1);
+  static const std::string kept = dir;
+  std::atexit([] {
+    std::error_code ignored;
+    if (kept != "/tmp") std::filesystem::remove_all(kept, ignored);
+  });
+  return std::filesystem::path(dir);
+}();
 
 void FillSector(uint8_t* out, int64_t sector, uint32_t sectorSize) {
   const uint64_t s = static_cast<uint64_t>(sector);
-  for (int i = 0; i < 8 && static_cast<uint32_t>(i) < sectorSize; ++i) out[i] = static_cast<uint8_t>(s >> (8 * i));
+  for (uint32_t i = 0; i < 8 && i < sectorSize; ++i) out[i] = static_cast<uint8_t>(s >> (8 * i));
   const uint32_t mix = static_cast<uint32_t>(s * 2654435761u);
   for (uint32_t i = 8; i < sectorSize; ++i) out[i] = static_cast<uint8_t>((mix >> (i % 24)) + i * 13);
 }
 
+std::string Sh(const std::string& command) { return testsupport::RunCommandOrFail(command); }
+
 }  // namespace
 
-PatternDevice::PatternDevice(int64_t total, uint32_t sectorSize, uint32_t kind)
-    : total_(total), sectorSize_(sectorSize), kind_(kind) {}
-
-PatternDevice::~PatternDevice() {
-  if (data_ != nullptr) data_->Release();
-}
-
-std::vector<uint8_t> PatternDevice::Expected(int64_t first, int64_t count, uint32_t sectorSize) {
-  std::vector<uint8_t> out(static_cast<size_t>(count) * sectorSize);
-  for (int64_t i = 0; i < count; ++i)
-    FillSector(out.data() + static_cast<size_t>(i) * sectorSize, first + i, sectorSize);
+Bytes PatternDevice::Expected(int64_t first, int64_t count, uint32_t sectorSize) {
+  Bytes out(static_cast<size_t>(count) * sectorSize);
+  for (int64_t i = 0; i < count; ++i) FillSector(out.data() + i * sectorSize, first + i, sectorSize);
   return out;
 }
 
-void PatternDevice::SetPrivateData(IStorageDeviceData* data) {
-  if (data_ != nullptr && data_ != data) data_->Release();
-  data_ = data;
-}
-
-void PatternDevice::SetUnreadable(std::set<int64_t> sectors) {
+void PatternDevice::Gate(int64_t from) {
   std::lock_guard<std::mutex> hold(lock_);
-  bad_ = std::move(sectors);
-}
-
-void PatternDevice::CloseGate(int64_t from) {
-  std::lock_guard<std::mutex> hold(lock_);
-  gateFrom_ = from;
-}
-
-void PatternDevice::OpenGate() {
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    gateFrom_ = -1;
-  }
-  gateChanged_.notify_all();
+  gate_ = from;
+  gateMoved_.notify_all();
 }
 
 void PatternDevice::WaitUntilHeld() {
   std::unique_lock<std::mutex> hold(lock_);
-  gateChanged_.wait(hold, [this] { return held_ > 0; });
+  gateMoved_.wait(hold, [this] { return held_ > 0; });
 }
 
 int PatternDevice::ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) {
-  ++reads_;
-  if (buffer == nullptr || firstSector < 0 || sectorCount <= 0) {
-    ++failed_;
-    lastError_ = result::MakeResult(result::kModuleStorageDevice, 0x79, result::kErrBadArgument);
-    return 0;
-  }
-  if (sectorCount > total_ || firstSector > total_ - sectorCount) {
-    ++overruns_;
-    ++failed_;
+  ++reads;
+  if (buffer == nullptr || firstSector < 0 || sectorCount <= 0 || sectorCount > total_ ||
+      firstSector > total_ - sectorCount) {
+    ++overruns;
     lastError_ = result::MakeResult(result::kModuleStorageDevice, 0x96, result::kErrBadArgument);
     return 0;
   }
   const int64_t last = firstSector + sectorCount - 1;
-  for (int64_t seen = highest_.load(); last > seen && !highest_.compare_exchange_weak(seen, last);) {
+  for (int64_t seen = highest.load(); last > seen && !highest.compare_exchange_weak(seen, last);) {
   }
-  bool unreadable = allBad_.load();
   {
     std::unique_lock<std::mutex> hold(lock_);
-    if (gateFrom_ >= 0 && last >= gateFrom_) {
+    if (gate_ >= 0 && last >= gate_) {
       ++held_;
-      gateChanged_.notify_all();
-      gateChanged_.wait(hold, [&] { return gateFrom_ < 0 || last < gateFrom_; });
+      gateMoved_.notify_all();
+      gateMoved_.wait(hold, [&] { return gate_ < 0 || last < gate_; });
       --held_;
     }
-    auto bad = bad_.lower_bound(firstSector);
-    if (bad != bad_.end() && *bad <= last) unreadable = true;
   }
   auto* out = static_cast<uint8_t*>(buffer);
-  const uint32_t sectorSize = sectorSize_.load();
-  if (unreadable) {
-    // What a failed read leaves must never reach a searcher.
-    std::memset(out, 0xEE, static_cast<size_t>(sectorCount) * sectorSize);
-    ++failed_;
+  const auto bad = unreadable.lower_bound(firstSector);
+  if (allUnreadable || (bad != unreadable.end() && *bad <= last)) {
+    std::memset(out, 0xEE, static_cast<size_t>(sectorCount) * sectorSize);  // must never reach a searcher
     lastError_ = kUnreadableCode;
     return 0;
   }
-  for (int64_t i = 0; i < sectorCount; ++i) {
-    FillSector(out + static_cast<size_t>(i) * sectorSize, firstSector + i, sectorSize);
-  }
+  for (int64_t i = 0; i < sectorCount; ++i) FillSector(out + i * sectorSize, firstSector + i, sectorSize);
   lastError_ = 0;
   return 1;
 }
 
-void GiveVolumeRecord(IStorageDevice* device, int fileSystemType, const char* volumeName, uint32_t state) {
+void GiveVolumeRecord(IStorageDevice* device, int fileSystemType, const char* volumeName) {
   auto* info = new CCollectedVolumeDeviceInfoStruct();
-  info->state = state;
   info->fileSystemType = static_cast<uint32_t>(fileSystemType);
   SetRecordText(info->volumeName, volumeName);
   info->sectorSize = device->GetSectorSize();
@@ -171,98 +98,52 @@ void GiveVolumeRecord(IStorageDevice* device, int fileSystemType, const char* vo
   device->SetPrivateData(CreateVolumeDeviceData(info));
 }
 
-CSearchedPartitionInfo* MakeRecord(int fileSystemType, int64_t marker) {
+CSearchedPartitionInfo* MakeRecord(int64_t marker) {
   auto* record = new CSearchedPartitionInfo(512);
-  record->SetPartitionIndex(0);
-  record->SetFileSystemType(fileSystemType);
   record->SetSectorsperCluster(8);
   record->SetStartSector(marker);
   record->SetTotalSectors(1000);
   return record;
 }
 
-namespace {
+std::vector<int64_t> Markers(IDataRecovery* recovery) {
+  std::vector<int64_t> markers;
+  if (auto* records = dynamic_cast<CDataRecovery*>(recovery)) {
+    for (CSearchedPartitionInfo* record : records->GetSearchedPartition()) markers.push_back(record->GetStartSector());
+  }
+  if (recovery != nullptr) recovery->Release();
+  return markers;
+}
 
-int CopyRecords(const std::vector<std::unique_ptr<CSearchedPartitionInfo>>& records, CSearchedPartitionInfo** array,
-                int capacity) {
+Strings FakeSearcher::Calls(const std::string& prefix) const {
+  Strings out;
+  for (const std::string& call : calls) {
+    if (call.compare(0, prefix.size(), prefix) == 0) out.push_back(call);
+  }
+  return out;
+}
+
+int FakeSearcher::GetSearchedPartitionInfo(CSearchedPartitionInfo** array, int capacity) {
   const int count = static_cast<int>(records.size());
-  if (count > capacity) return count;
-  for (int i = 0; i < count; ++i) array[i] = new CSearchedPartitionInfo(*records[static_cast<size_t>(i)]);
+  for (int i = 0; i < count && count <= capacity; ++i) array[i] = new CSearchedPartitionInfo(*records[i]);
   return count;
 }
 
-std::string Tag(_tagSearcherType type) { return std::to_string(static_cast<int>(type)); }
-
-}  // namespace
-
-FakeCompleteSearcher::FakeCompleteSearcher(_tagSearcherType type, Journal* journal) : type(type), journal(journal) {}
-
-FakeCompleteSearcher::~FakeCompleteSearcher() {
-  if (onDestroy) onDestroy();
-  journal->Add(Tag(type) + ":destroyed");
-}
-
-void FakeCompleteSearcher::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* b) {
-  builder = b;
-  journal->Add(Tag(type) + ":builder");
-}
-
-int FakeCompleteSearcher::GetSearchedPartitionInfo(CSearchedPartitionInfo** array, int capacity) {
-  return CopyRecords(records, array, capacity);
-}
-
-void FakeCompleteSearcher::SetDevice(IStorageDevice* d) {
-  device = d;
-  journal->Add(Tag(type) + ":device");
-}
-
-void FakeCompleteSearcher::SetBlockSize(int sectors) {
-  blockSize = sectors;
-  journal->Add(Tag(type) + ":blocksize:" + std::to_string(sectors));
-}
-
-void FakeCompleteSearcher::PreparetoSearch() { journal->Add(Tag(type) + ":prepare"); }
-
-void FakeCompleteSearcher::EndSearch(int build) { journal->Add(Tag(type) + ":end:" + std::to_string(build)); }
-
-ResultCode FakeCompleteSearcher::AnalyzeBlock(int64_t firstSector, int64_t sectorCount) {
-  journal->Add(Tag(type) + ":block:" + std::to_string(firstSector) + ":" + std::to_string(sectorCount));
-  if (readBlocks && device != nullptr) {
-    std::vector<uint8_t> bytes(static_cast<size_t>(sectorCount) * device->GetSectorSize(), 0xCC);
-    readAnswers.push_back(device->ReadSector(bytes.data(), firstSector, sectorCount));
-    blocks.push_back(std::move(bytes));
+ResultCode FakeSearcher::AnalyzeBlock(int64_t firstSector, int64_t sectorCount) {
+  calls.push_back("block:" + std::to_string(firstSector) + ":" + std::to_string(sectorCount));
+  if (readBlocks) {
+    Bytes& bytes = blocks.emplace_back(static_cast<size_t>(sectorCount) * device->GetSectorSize(), 0xCC);
+    if (device->ReadSector(bytes.data(), firstSector, sectorCount) == 0) calls.push_back("unreadable");
   }
-  if (onBlock) onBlock(firstSector);
-  return analyzeAnswer;
+  return answer;
 }
 
-void FakeCompleteSearcher::SetIProgressSink(IProgress* progress) {
+ResultCode FakeSearcher::QuickSearchFiles(IStorageDevice* scanned, IProgress* progress) {
+  calls.push_back("quick");
+  device = scanned;
   sink = progress;
-  journal->Add(Tag(type) + ":sink");
-}
-
-FakeQuickSearcher::FakeQuickSearcher(_tagSearcherType type, Journal* journal) : type(type), journal(journal) {}
-
-FakeQuickSearcher::~FakeQuickSearcher() {
-  if (onDestroy) onDestroy();
-  journal->Add(Tag(type) + ":destroyed");
-}
-
-void FakeQuickSearcher::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* b) {
-  builder = b;
-  journal->Add(Tag(type) + ":builder");
-}
-
-int FakeQuickSearcher::GetSearchedPartitionInfo(CSearchedPartitionInfo** array, int capacity) {
-  return CopyRecords(records, array, capacity);
-}
-
-ResultCode FakeQuickSearcher::QuickSearchFiles(IStorageDevice* device, IProgress* progress) {
-  journal->Add(Tag(type) + ":quick");
-  scanned = device;
-  sink = progress;
-  if (builder != nullptr && feed) {
-    builder->AddSearcherInfo(type, rootID);
+  if (feed) {
+    builder->AddSearcherInfo(type, 5);
     for (IFileNode* node : feed()) {
       if (builder->AddNode(node, type) == 0) node->Release();
     }
@@ -271,46 +152,29 @@ ResultCode FakeQuickSearcher::QuickSearchFiles(IStorageDevice* device, IProgress
   return answer;
 }
 
-int FakeBuilder::Initialize(const char* d, IDrirectoryTree*, IRecoveryFilter*) {
-  description = d != nullptr ? d : "<null>";
-  journal->Add("builder:initialize");
-  return initializeAnswer;
-}
-
-int FakeBuilder::AddNode(IFileNode*, _tagSearcherType) { return 0; }
-
-int FakeBuilder::AddSearcherInfo(_tagSearcherType, int64_t) { return 1; }
-
-void FakeBuilder::FlashBuild(_tagSearcherType type) { journal->Add("builder:flash:" + Tag(type)); }
-
-void FakeBuilder::Release() {
-  journal->Add("builder:released");
-  delete this;
-}
-
 int ScriptedSink::UpdateProgress(_PROGRESS_INFO* info) {
+  bool other = info->error != 0 || info->padding != 0;
+  for (uint8_t byte : info->reserved) other |= byte != 0;
   std::lock_guard<std::mutex> hold(lock_);
-  records_.push_back(*info);
+  reports_.push_back("{" + std::to_string(info->status) + "," + std::to_string(info->total) + "," +
+                     std::to_string(info->current) + "}" + (other ? "!" : ""));
   return 0;
 }
 
 int ScriptedSink::Continued() {
+  std::unique_lock<std::mutex> hold(lock_);
   const int n = ++calls_;
-  if (onContinued) onContinued();
-  if (pauseAt_ != 0 && n == pauseAt_) {
-    std::unique_lock<std::mutex> hold(lock_);
+  if (n == pauseAt) {
     paused_ = true;
     changed_.notify_all();
     changed_.wait(hold, [this] { return resumed_; });
-    paused_ = false;
   }
-  if (stopAt_ != 0 && n >= stopAt_) return 0;
-  return 1;
+  return stopAt != 0 && n >= stopAt ? 0 : 1;
 }
 
-std::vector<_PROGRESS_INFO> ScriptedSink::Records() const {
+Strings ScriptedSink::Reports() const {
   std::lock_guard<std::mutex> hold(lock_);
-  return records_;
+  return reports_;
 }
 
 void ScriptedSink::WaitUntilPaused() {
@@ -319,11 +183,17 @@ void ScriptedSink::WaitUntilPaused() {
 }
 
 void ScriptedSink::Resume() {
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    resumed_ = true;
-  }
+  std::lock_guard<std::mutex> hold(lock_);
+  resumed_ = true;
   changed_.notify_all();
+}
+
+Strings PassReports(uint64_t blocks, uint64_t done) {
+  const std::string n = std::to_string(blocks);
+  Strings reports{"{2,1,0}", "{0," + n + ",0}"};
+  for (uint64_t k = 1; k <= done; ++k) reports.push_back("{2," + n + "," + std::to_string(k * 4 / 5) + "}");
+  reports.push_back("{3,1,1}");
+  return reports;
 }
 
 FakeReplay::~FakeReplay() {
@@ -332,84 +202,109 @@ FakeReplay::~FakeReplay() {
   }
 }
 
-void FakeReplay::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* b, IProgress* p, IStorageDevice* d) {
-  journal->Add("replay");
-  builder = b;
-  progress = p;
+void FakeReplay::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IProgress* progress, IStorageDevice* d) {
   device = d;
-  b->AddSearcherInfo(type, rootID);
-  if (feed) {
-    for (IFileNode* node : feed()) {
-      if (p->Continued() == 0 || b->AddNode(node, type) == 0) node->Release();
-    }
+  builder->AddSearcherInfo(type, 5);
+  for (IFileNode* node : feed ? feed() : std::vector<IFileNode*>()) {
+    if (progress->Continued() == 0 || builder->AddNode(node, type) == 0) node->Release();
   }
-  b->FlashBuild(type);
-}
-
-std::vector<CSearchedPartitionInfo*>& FakeReplay::GetSearchedPartition(int searcherType) {
-  return records[searcherType];
+  builder->FlashBuild(type);
 }
 
 RecoveryControllerParts FakeParts::Parts() {
   RecoveryControllerParts parts;
   parts.makeTreeBuilder = [this](bool restoring) -> IDirecotryTreeBuilder* {
     builderFlags.push_back(restoring);
-    journal.Add("make:builder");
-    if (fakeBuilder) return new FakeBuilder(restoring, &journal);
+    madeLog.push_back("builder");
     auto* builder = new CDirectoryTreeBuilder(restoring);
     builder->SetPause([] {});
     return builder;
   };
-  parts.makeCompleteSearcher = [this](_tagSearcherType type) -> ICompleteFileSystemSearchController* {
-    journal.Add("make:" + Tag(type));
+  const auto make = [this](_tagSearcherType type) -> FakeSearcher* {
+    madeLog.push_back(std::to_string(type));
     if (missing.count(type) != 0) return nullptr;
-    auto* searcher = new FakeCompleteSearcher(type, &journal);
-    complete[type] = searcher;
-    if (setUpComplete) setUpComplete(searcher);
+    auto* searcher = made[type] = new FakeSearcher(type);
+    if (setUp) setUp(searcher);
     return searcher;
   };
-  parts.makeQuickSearcher = [this](_tagSearcherType type) -> IQuickFileSystemSearchController* {
-    journal.Add("make:" + Tag(type));
-    if (missing.count(type) != 0) return nullptr;
-    auto* searcher = new FakeQuickSearcher(type, &journal);
-    quick[type] = searcher;
-    if (setUpQuick) setUpQuick(searcher);
-    return searcher;
+  parts.makeCompleteSearcher = [make](_tagSearcherType type) -> ICompleteFileSystemSearchController* {
+    return make(type);
   };
-  parts.flushFileBuffers = [this] {
-    ++flushes;
-    journal.Add("flush");
-  };
+  parts.makeQuickSearcher = [make](_tagSearcherType type) -> IQuickFileSystemSearchController* { return make(type); };
+  parts.flushFileBuffers = [this] { madeLog.push_back("flush"); };
   return parts;
 }
 
-std::string DdSha256(const std::filesystem::path& image, const std::string& operands) {
-  const std::string out =
-      RunCommandOrFail("dd if=" + ShellQuote(image.string()) + " " + operands + " status=none | sha256sum");
-  return out.substr(0, 64);
-}
-
-std::string Sha256Of(const std::vector<uint8_t>& bytes) {
-  testsupport::TempDir dir;
-  const std::filesystem::path file = dir / "bytes";
-  testsupport::WriteFile(file, bytes.data(), bytes.size());
-  return testsupport::Sha256(file);
+size_t LogLinesWith(const std::string& text) {
+  std::ifstream log(kWorkDir / "tolveraware.log");
+  size_t lines = 0;
+  for (std::string line; std::getline(log, line);) lines += line.find(text) != std::string::npos ? 1 : 0;
+  return lines;
 }
 
 void MakeFilledFatImage(const std::filesystem::path& image, int64_t sectors, uint64_t fillBytes) {
-  const std::string img = ShellQuote(image.string());
-  RunCommandOrFail("truncate -s " + std::to_string(sectors * 512) + " " + img);
-  RunCommandOrFail("mkfs.vfat -n SCANTEST " + img + " >/dev/null");
+  const std::string img = testsupport::ShellQuote(image.string());
+  Sh("truncate -s " + std::to_string(sectors * 512) + " " + img + " && mkfs.vfat -n SCANTEST " + img + " >/dev/null");
   testsupport::TempDir scratch;
-  constexpr uint64_t kFileBytes = 4u << 20;
-  int n = 0;
-  for (uint64_t left = fillBytes; left > 0; ++n) {
-    const uint64_t size = std::min(left, kFileBytes);
-    const std::filesystem::path file = scratch / ("f" + std::to_string(n) + ".bin");
-    RunCommandOrFail("head -c " + std::to_string(size) + " /dev/urandom > " + ShellQuote(file.string()));
-    RunCommandOrFail("MTOOLS_SKIP_CHECK=1 mcopy -i " + img + " " + ShellQuote(file.string()) + " ::/f" +
-                     std::to_string(n) + ".bin");
+  const std::string file = testsupport::ShellQuote((scratch / "f").string());
+  for (uint64_t left = fillBytes, n = 0; left > 0; ++n) {
+    const uint64_t size = std::min<uint64_t>(left, 4u << 20);
+    Sh("head -c " + std::to_string(size) + " /dev/urandom > " + file + " && MTOOLS_SKIP_CHECK=1 mcopy -i " + img + " " +
+       file + " ::/f" + std::to_string(n) + ".bin");
     left -= size;
+  }
+}
+
+std::pair<Strings, std::vector<Bytes>> ScanBlocks(IStorageDevice* device, bool wholeDisk) {
+  FakeParts parts;
+  parts.setUp = [](FakeSearcher* searcher) {
+    searcher->readBlocks = searcher->type == SEARCHER_TYPE_FAT;
+    if (searcher->type == SEARCHER_TYPE_NTFS) searcher->answer = 0x0112004400000006ull;  // fails every block
+  };
+  std::unique_ptr<CCompleteRecoveryController, void (*)(CCompleteRecoveryController*)> controller(
+      wholeDisk ? new CPartitionRecoveryController() : new CCompleteRecoveryController(),
+      [](CCompleteRecoveryController* c) { c->Release(); });
+  controller->SetParts(parts.Parts());
+  RecoveryControllerParts realFlush;
+  realFlush.flushFileBuffers = RecoveryControllerParts::Defaults().flushFileBuffers;
+  controller->SetParts(realFlush);
+  treetest::FakeFilter filter;
+  treetest::RecordingTree tree;
+  ScriptedSink sink;
+  controller->Initialize(&filter);
+  const size_t logged = LogLinesWith("AnalyzeBlock of searcher 35 failed");
+  EXPECT_EQ(controller->StartDataRecovery(device, &sink, &tree), 0u);
+  EXPECT_EQ(LogLinesWith("AnalyzeBlock of searcher 35 failed"), logged + 1) << "once per pass";
+  EXPECT_EQ(LogLinesWith("AnalyzeBlock of searcher 35 failed at sector 0: 0x0112004400000006"), logged + 1);
+  EXPECT_EQ(parts.madeLog, (Strings{"builder", "31", "33", "32", "34", "35"}));  // the order blocks go in
+  FakeSearcher* fat = parts.made[SEARCHER_TYPE_FAT];
+  const Strings blocks = fat->Calls("block:");
+  EXPECT_EQ(sink.Reports(), PassReports(blocks.size(), blocks.size()));
+  Strings expected{"prepare"};
+  expected.insert(expected.end(), blocks.begin(), blocks.end());
+  expected.push_back("end:1");
+  for (const auto& [type, searcher] : parts.made) {
+    EXPECT_EQ(searcher->calls, expected) << type;
+    EXPECT_EQ(searcher->device, static_cast<IStorageDevice*>(controller->GetCacheDevice()));
+    EXPECT_EQ(searcher->blockSize, CCompleteRecoveryController::BlockSectors(device->GetSectorSize()));
+    // Only the searchers that report progress of their own get the sink.
+    EXPECT_EQ(searcher->sink, type == SEARCHER_TYPE_HFSPLUS || type == SEARCHER_TYPE_RAW ? &sink : nullptr);
+  }
+  Strings analyzed;
+  for (const std::string& block : blocks) analyzed.push_back(block.substr(6));
+  return {analyzed, fat->blocks};
+}
+
+void ExpectBlocksHashLikeDd(const std::string& path, const std::vector<Bytes>& blocks, int64_t first) {
+  testsupport::TempDir dir;
+  for (size_t k = 0; k < blocks.size(); ++k) {
+    testsupport::WriteFile(dir / "block", blocks[k].data(), blocks[k].size());
+    const std::string operands =
+        first < 0 ? "bs=4M skip=" + std::to_string(k) + " count=1"
+                  : "bs=512 skip=" + std::to_string(first) + " count=" + std::to_string(blocks[k].size() / 512);
+    EXPECT_EQ(testsupport::Sha256(dir / "block"),
+              Sh("dd if=" + testsupport::ShellQuote(path) + " " + operands + " status=none | sha256sum").substr(0, 64))
+        << path << " block " << k;
   }
 }
 

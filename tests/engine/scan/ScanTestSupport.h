@@ -1,12 +1,10 @@
-// Test doubles for the scan drivers: devices whose every sector can be
-// recognised, searchers and a tree builder that write what they are asked
-// into a shared journal, a progress sink that can stop or pause a scan, and
-// a replay source.
+// Test doubles for the scan drivers (a device whose every sector can be
+// recognised, searchers that log their calls, a progress sink that can stop
+// or pause a scan, a replay source) and complete scans of real devices.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -16,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "DirecotryTreeBuilder.h"
+#include "DeviceData.h"
 #include "FileSystemSearchController.h"
 #include "Progress.h"
 #include "RestoreScanSink.h"
@@ -26,245 +24,156 @@
 
 namespace scantest {
 
-// The code a PatternDevice leaves when it refuses a read.
+using Bytes = std::vector<uint8_t>;
+using Strings = std::vector<std::string>;
+// The code a PatternDevice leaves when it cannot read a sector.
 inline constexpr ResultCode kUnreadableCode = result::MakeResult(result::kModuleStorageDevice, 0x88, 1);
 
-// What happened, in order, across every double that shares it.
-class Journal {
- public:
-  void Add(const std::string& event);
-  std::vector<std::string> Events() const;
-  // The events that begin with `prefix`.
-  std::vector<std::string> Matching(const std::string& prefix) const;
-  size_t Count(const std::string& event) const;
-
- private:
-  mutable std::mutex lock_;
-  std::vector<std::string> events_;
-};
-
-// A device of `total` sectors whose bytes are a function of their sector
-// (the sector number stands in the first eight bytes of every sector, the
-// rest follows from it), so that a sector read from the wrong place shows.
-// Reads that run past the end are refused and counted as overruns; chosen
-// sectors can be made unreadable; reads can be held at a gate. Thread-safe.
+// A device of `total` sectors whose bytes follow from their sector number.
+// Reads past the end are refused and counted; chosen sectors fail (set them
+// before reads start); reads that touch the gate sector or later wait until
+// the gate moves (-1 holds nothing).
 class PatternDevice : public IStorageDevice {
  public:
-  explicit PatternDevice(int64_t total, uint32_t sectorSize = 512, uint32_t kind = STORAGE_DEVICE_VOLUME);
-  ~PatternDevice() override;
-
-  // The bytes of sectors [first, first + count).
-  static std::vector<uint8_t> Expected(int64_t first, int64_t count, uint32_t sectorSize = 512);
+  explicit PatternDevice(int64_t total, uint32_t sectorSize = 512, uint32_t kind = STORAGE_DEVICE_VOLUME)
+      : sectorSize(sectorSize), total_(total), kind_(kind) {}
+  ~PatternDevice() override { SetPrivateData(nullptr); }
+  static Bytes Expected(int64_t first, int64_t count, uint32_t sectorSize = 512);
 
   int Open() override { return 1; }
   int Close() override { return 1; }
   int ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) override;
-  uint32_t GetSectorSize() override { return sectorSize_.load(); }
+  uint32_t GetSectorSize() override { return sectorSize; }
   int64_t GetTotalSectors() override { return total_; }
   int IOCtl(uint64_t, void*) override { return 0; }
   IStorageDeviceData* GetPrivateData() override { return data_; }
-  void SetPrivateData(IStorageDeviceData* data) override;
+  void SetPrivateData(IStorageDeviceData* data) override {
+    if (data_ != nullptr && data_ != data) data_->Release();
+    data_ = data;
+  }
   uint32_t GetType() override { return kind_; }
-  ResultCode GetLastError() override { return lastError_.load(); }
-
-  // As when a new device record gives another sector size.
-  void SetSectorSize(uint32_t sectorSize) { sectorSize_ = sectorSize; }
-  void SetUnreadable(std::set<int64_t> sectors);
-  void SetAllUnreadable(bool all) { allBad_ = all; }
-  // Reads that touch sector `from` or later wait until OpenGate (or a gate
-  // at -1, the default, holds nothing).
-  void CloseGate(int64_t from);
-  void OpenGate();
-  // Waits until a read is held at the gate.
+  ResultCode GetLastError() override { return lastError_; }
+  void Gate(int64_t from);
   void WaitUntilHeld();
 
-  int reads() const { return reads_.load(); }
-  int failedReads() const { return failed_.load(); }
-  int overruns() const { return overruns_.load(); }
-  // The highest sector any read touched, -1 before the first.
-  int64_t highestSector() const { return highest_.load(); }
+  std::atomic<uint32_t> sectorSize;
+  std::set<int64_t> unreadable;
+  bool allUnreadable = false;
+  std::atomic<int> reads{0}, overruns{0};
+  std::atomic<int64_t> highest{-1};  // the highest sector read
 
  private:
   int64_t total_;
-  std::atomic<uint32_t> sectorSize_;
   uint32_t kind_;
   IStorageDeviceData* data_ = nullptr;
   std::atomic<ResultCode> lastError_{0};
-  std::atomic<int> reads_{0};
-  std::atomic<int> failed_{0};
-  std::atomic<int> overruns_{0};
-  std::atomic<int64_t> highest_{-1};
-  std::atomic<bool> allBad_{false};
-  mutable std::mutex lock_;
-  std::condition_variable gateChanged_;
-  std::set<int64_t> bad_;
-  int64_t gateFrom_ = -1;
+  std::mutex lock_;
+  std::condition_variable gateMoved_;
+  int64_t gate_ = -1;
   int held_ = 0;
 };
 
 // A volume record of the given file-system type for a device.
-void GiveVolumeRecord(IStorageDevice* device, int fileSystemType, const char* volumeName = "", uint32_t state = 0);
+void GiveVolumeRecord(IStorageDevice* device, int fileSystemType, const char* volumeName = "");
+// A found-partition record marked by its start sector.
+CSearchedPartitionInfo* MakeRecord(int64_t marker);
+// The markers of the records a copy-out object took; the object is released.
+std::vector<int64_t> Markers(IDataRecovery* recovery);
 
-// A found-partition record that says which searcher made it (its start
-// sector is `marker`).
-CSearchedPartitionInfo* MakeRecord(int fileSystemType, int64_t marker);
-
-// A complete searcher that writes every call into the journal as
-// "<type>:<call>", keeps what it read through its device, block by block,
-// and hands out copies of its records.
-class FakeCompleteSearcher : public ICompleteFileSystemSearchController {
- public:
-  FakeCompleteSearcher(_tagSearcherType type, Journal* journal);
-  ~FakeCompleteSearcher() override;
-
-  void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) override;
+// A searcher of either kind. It logs "prepare", "block:<first>:<count>",
+// "end:<build>" and "quick"; reads each block through its device when
+// asked; hands out copies of its records; and, when quick-scanning, adds the
+// nodes `feed` makes to its tree.
+struct FakeSearcher : ICompleteFileSystemSearchController, IQuickFileSystemSearchController {
+  explicit FakeSearcher(_tagSearcherType type) : type(type) {}
+  ~FakeSearcher() override {
+    if (onDestroy) onDestroy();
+  }
+  Strings Calls(const std::string& prefix) const;
+  void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* b) override { builder = b; }
   int GetSearchedPartitionInfo(CSearchedPartitionInfo** array, int capacity) override;
-  void SetDevice(IStorageDevice* device) override;
-  void SetBlockSize(int sectors) override;
-  void PreparetoSearch() override;
-  void EndSearch(int build) override;
+  void SetDevice(IStorageDevice* d) override { device = d; }
+  void SetBlockSize(int sectors) override { blockSize = sectors; }
+  void PreparetoSearch() override { calls.push_back("prepare"); }
+  void EndSearch(int build) override { calls.push_back("end:" + std::to_string(build)); }
   ResultCode AnalyzeBlock(int64_t firstSector, int64_t sectorCount) override;
-  void SetIProgressSink(IProgress* progress) override;
+  void SetIProgressSink(IProgress* progress) override { sink = progress; }
+  ResultCode QuickSearchFiles(IStorageDevice* device, IProgress* progress) override;
 
   _tagSearcherType type;
-  Journal* journal;
+  Strings calls;
   IStorageDevice* device = nullptr;
   IDirecotryTreeBuilder* builder = nullptr;
   IProgress* sink = nullptr;
   int blockSize = 0;
-  // Read every block through the device and keep its bytes.
   bool readBlocks = false;
-  std::vector<std::vector<uint8_t>> blocks;
-  std::vector<int> readAnswers;
-  ResultCode analyzeAnswer = 0;
+  std::vector<Bytes> blocks;  // what each block read gave, when readBlocks
+  ResultCode answer = 0;      // of AnalyzeBlock and QuickSearchFiles
   std::vector<std::unique_ptr<CSearchedPartitionInfo>> records;
-  // Called after each AnalyzeBlock with the block's first sector.
-  std::function<void(int64_t)> onBlock;
-  // Called from the destructor (for checks of what is still alive).
-  std::function<void()> onDestroy;
-};
-
-// A quick searcher that journals its calls and, when scanning, opens its
-// tree, adds the nodes that `feed` makes and finishes the tree.
-class FakeQuickSearcher : public IQuickFileSystemSearchController {
- public:
-  FakeQuickSearcher(_tagSearcherType type, Journal* journal);
-  ~FakeQuickSearcher() override;
-
-  void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) override;
-  int GetSearchedPartitionInfo(CSearchedPartitionInfo** array, int capacity) override;
-  ResultCode QuickSearchFiles(IStorageDevice* device, IProgress* progress) override;
-
-  _tagSearcherType type;
-  Journal* journal;
-  IDirecotryTreeBuilder* builder = nullptr;
-  IStorageDevice* scanned = nullptr;
-  IProgress* sink = nullptr;
-  int64_t rootID = 5;
-  // Makes the nodes to add; refused nodes are released, as a searcher must.
   std::function<std::vector<IFileNode*>()> feed;
-  ResultCode answer = 0;
-  std::vector<std::unique_ptr<CSearchedPartitionInfo>> records;
   std::function<void()> onDestroy;
 };
 
-// A builder that only journals ("builder:<call>") and remembers how it was
-// made.
-class FakeBuilder : public IDirecotryTreeBuilder {
- public:
-  FakeBuilder(bool restoring, Journal* journal) : restoring(restoring), journal(journal) {}
-  int Initialize(const char* description, IDrirectoryTree* tree, IRecoveryFilter* filter) override;
-  int AddNode(IFileNode* node, _tagSearcherType type) override;
-  int AddSearcherInfo(_tagSearcherType type, int64_t rootNodeID) override;
-  void FlashBuild(_tagSearcherType type) override;
-  void Release() override;
-  void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
-
-  bool restoring;
-  Journal* journal;
-  std::string description;
-  int initializeAnswer = 1;
-};
-
-// A progress sink that keeps every record. Continued() can stop the scan
-// after a number of calls, or pause it: a paused call blocks until Resume.
+// A progress sink that keeps every report as "{status,total,current}" (with
+// "!" when another field is set). Continued() answers 0 from call `stopAt` on
+// and blocks at call `pauseAt` until Resume.
 class ScriptedSink : public IProgress {
  public:
   int UpdateProgress(_PROGRESS_INFO* info) override;
   int Continued() override;
   int shouldBuild() override { return build; }
-
-  std::vector<_PROGRESS_INFO> Records() const;
-  // Continued() answers 0 from its `n`-th call on (counting from 1).
-  void StopAtCall(int n) { stopAt_ = n; }
-  // The `n`-th call of Continued() blocks until Resume.
-  void PauseAtCall(int n) { pauseAt_ = n; }
+  Strings Reports() const;
   void WaitUntilPaused();
   void Resume();
-  int continuedCalls() const { return calls_.load(); }
-
-  int build = 1;
-  std::function<void()> onContinued;
+  int stopAt = 0, pauseAt = 0, build = 1;
 
  private:
   mutable std::mutex lock_;
   std::condition_variable changed_;
-  std::vector<_PROGRESS_INFO> records_;
-  std::atomic<int> calls_{0};
-  int stopAt_ = 0;
-  int pauseAt_ = 0;
-  bool paused_ = false;
-  bool resumed_ = false;
+  Strings reports_;
+  int calls_ = 0;
+  bool paused_ = false, resumed_ = false;
 };
+// The reports of a block pass over `blocks` blocks that stopped after `done`.
+Strings PassReports(uint64_t blocks, uint64_t done);
 
-// A replay source that journals its calls ("replay:<device>"), replays the
-// nodes `feed` makes into the tree of `type`, and hands out its records.
-class FakeReplay : public RestoreScanSink {
- public:
-  explicit FakeReplay(Journal* journal) : journal(journal) {}
+// A replay source that replays the nodes `feed` makes into the tree of `type`
+// and hands out its records.
+struct FakeReplay : RestoreScanSink {
   ~FakeReplay() override;
   void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IProgress* progress, IStorageDevice* device) override;
-  std::vector<CSearchedPartitionInfo*>& GetSearchedPartition(int searcherType) override;
-
-  Journal* journal;
+  std::vector<CSearchedPartitionInfo*>& GetSearchedPartition(int type) override { return records[type]; }
   _tagSearcherType type = SEARCHER_TYPE_NTFS;
-  int64_t rootID = 5;
   std::function<std::vector<IFileNode*>()> feed;
-  IDirecotryTreeBuilder* builder = nullptr;
   IStorageDevice* device = nullptr;
-  IProgress* progress = nullptr;
   std::map<int, std::vector<CSearchedPartitionInfo*>> records;
 };
 
-// Parts that make fake searchers (keeping pointers to them in `made`), the
-// real tree builder without its one-second pause, and no flush.
+// Parts that make fake searchers (the latest of each type in `made`), the real
+// tree builder without its pause, and no flush.
 struct FakeParts {
-  Journal journal;
-  std::map<_tagSearcherType, FakeCompleteSearcher*> complete;
-  std::map<_tagSearcherType, FakeQuickSearcher*> quick;
-  // Types whose searchers cannot be made.
-  std::set<_tagSearcherType> missing;
-  // Prepares each searcher as it is made.
-  std::function<void(FakeCompleteSearcher*)> setUpComplete;
-  std::function<void(FakeQuickSearcher*)> setUpQuick;
-  bool fakeBuilder = false;
-  std::vector<bool> builderFlags;  // the restoring flag of each builder made
-  int flushes = 0;
-
   RecoveryControllerParts Parts();
+  std::map<_tagSearcherType, FakeSearcher*> made;
+  std::set<_tagSearcherType> missing;  // types whose searchers cannot be made
+  std::function<void(FakeSearcher*)> setUp;
+  std::vector<bool> builderFlags;  // the restoring flag of each builder made
+  Strings madeLog;                 // "builder", "<type>" and "flush", in order
 };
 
-// The engine's log file for this test program. Its working folder is a
-// fresh temporary folder, chosen before anything logs.
-std::filesystem::path LogFile();
+// How many lines of the engine's log (in a fresh folder for this program)
+// hold `text`.
+size_t LogLinesWith(const std::string& text);
 
-// What `dd if=<image> <operands> | sha256sum` prints (the hash only).
-std::string DdSha256(const std::filesystem::path& image, const std::string& operands);
-// sha256sum of bytes.
-std::string Sha256Of(const std::vector<uint8_t>& bytes);
-
-// Makes a FAT image of exactly `sectors` 512-byte sectors with mkfs.vfat and
-// fills it with files of random bytes through mcopy, `fillBytes` in all.
+// A FAT image of `sectors` 512-byte sectors made by mkfs.vfat and filled with
+// random files through mcopy, `fillBytes` in all.
 void MakeFilledFatImage(const std::filesystem::path& image, int64_t sectors, uint64_t fillBytes);
+// A complete (for a whole disk, partition) scan of `device` with the five
+// fake searchers and the system's flush; checks what every searcher must see.
+// Answers the blocks ("first:count") and what was read of each through the
+// caching device.
+std::pair<Strings, std::vector<Bytes>> ScanBlocks(IStorageDevice* device, bool wholeDisk);
+// Each block must hash like `dd if=<path> bs=4M skip=k count=1`; with `first`
+// and one block, like `dd bs=512 skip=first count=<its sectors>`.
+void ExpectBlocksHashLikeDd(const std::string& path, const std::vector<Bytes>& blocks, int64_t first = -1);
 
 }  // namespace scantest

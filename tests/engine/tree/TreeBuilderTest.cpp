@@ -1,603 +1,266 @@
-// The tree builder's rules, each on a small hand-made tree: naming, refusals,
-// linking in any order, throttled batches, versions of a folder, lost files,
-// deleted folders, dot names, duplicates, HFS+ private data and trashes.
+// The tree builder's rules on small hand-made trees, its batches, its
+// duplicates and its recycle-bin pass.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
+#include <map>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "DataRunList.h"
+#include "SearchedPartitionInfo.h"
 #include "TreeTestSupport.h"
-#include "tree/CFilesystemNode.h"
+#include "tree/RecycleNameRestorer.h"
 
 namespace {
 
 using treetest::BuilderFixture;
 using treetest::LedgerNode;
-using Lines = std::set<std::string>;
+using treetest::Lines;
 
-constexpr int64_t kRoot = 5;  // where NTFS trees start
+enum { kHfs = 1, kRestoring = 2, kHome = 4 };
 
-class TreeBuilder : public BuilderFixture {
- protected:
-  void SetUp() override {
-    Init();
-    ASSERT_EQ(builder->AddSearcherInfo(SEARCHER_TYPE_NTFS, kRoot), 1);
-  }
+// Nodes as BuilderFixture::Feed takes them. NTFS trees start at 5, HFS+
+// trees at 2; kHome sets HOME to /Users/alice (else it is unset).
+const struct {
+  const char* rule;
+  const char* nodes;
+  const char* tree;
+  int flags = 0;
+} kCases[] = {
+    {"what never reaches the root is lost, but for empty files and folders without files",
+     "d 20 999 orphan|f 30 20 kept.txt|f 31 998 loose.bin|e 32 998 empty.bin|d 21 997 empty-orphan|"
+     "f 40 40 self.txt|f 41 5 unwanted.bin",
+     "Other lost files/|Other lost files/orphan/|Other lost files/orphan/kept.txt|Other lost files/loose.bin"},
+    {"dot files are refused, dot folders lose their dots",
+     "d 20 5 .config|d 21 20  ..cache|f 30 21 data.bin|f 31 21 .lock|d 22 5 ..|f 32 22 a",
+     "config/|config/ ..cache/|config/ ..cache/data.bin|/|/a"},
+    {"a nameless node has the empty name", "d 20 5 <null>|f 30 20 <null>|f 31 20 named.txt",
+     "<null>/|<null>/<null>|<null>/named.txt"},
+    {"a version of a folder with children beats one of the file's partition",
+     "d0 20 5 photos|d1 20 5 photos (older)|f1 30 20 a.jpg|+|f0 31 20 b.jpg",
+     "photos (older)/|photos (older)/a.jpg|photos (older)/b.jpg"},
+    {"else the first version of the file's partition", "d3 20 5 v-other|d4 20 5 v-mine|d4 20 5 v-mine-too|f4 30 20 f",
+     "v-mine/|v-mine/f"},
+    {"a trash under the root is deleted; in it a live version beats a deleted one",
+     "d 10 5 .Trashes|d 11 10 501|f 33 11 old.doc|D 20 10 album|f 30 20 p.jpg|d 20 10 album (restored)",
+     "Trashes/ [deleted]|Trashes/501/ [deleted]|Trashes/501/old.doc [deleted]|Trashes/album (restored)/ [deleted]|"
+     "Trashes/album (restored)/p.jpg [deleted]"},
+    {"outside the trash the first version is taken, deleted or not",
+     "D 20 5 album|f 30 20 p.jpg|d 20 5 album (restored)", "album/ [deleted]|album/p.jpg [deleted]"},
+    {"the trash in HOME is deleted, other users' are not",
+     "d 20 5 Users|d 21 20 alice|d 22 20 bob|d 23 21 .Trash|f 30 23 letter.doc|d 24 22 .Trash|f 31 24 memo.doc",
+     "Users/|Users/alice/|Users/alice/Trash/ [deleted]|Users/alice/Trash/letter.doc [deleted]|Users/bob/|"
+     "Users/bob/Trash/|Users/bob/Trash/memo.doc",
+     kHome},
+    {"the trash in HOME is found at the end when it came first",
+     "d 23 21 .Trash|f 30 23 letter.doc|d 20 5 Users|d 21 20 alice",
+     "Users/|Users/alice/|Users/alice/Trash/ [deleted]|Users/alice/Trash/letter.doc [deleted]", kHome},
+    {"without HOME there is no user trash", "d 23 21 .Trash|f 30 23 letter.doc|d 20 5 Users|d 21 20 alice",
+     "Users/|Users/alice/|Users/alice/Trash/|Users/alice/Trash/letter.doc"},
+    {"parent IDs forming a cycle end under the lost files",
+     "d 10 11 a|d 11 12 b|d 12 10 c|f 30 10 in-a.txt|f 31 12 in-c.txt|+|f 32 5 top.txt",
+     "top.txt|Other lost files/|Other lost files/c/|Other lost files/c/in-c.txt|Other lost files/c/b/|"
+     "Other lost files/c/b/a/|Other lost files/c/b/a/in-a.txt"},
+    {"walks through versions and trashes stop on cycles",
+     "d 9 5 .Trashes|d 10 11 a|d 10 11 a-too|d 11 10 b|d 11 10 b-too|f 30 10 f|f 31 11 g",
+     "Other lost files/|Other lost files/b/|Other lost files/b/g|Other lost files/b/a/|Other lost files/b/a/f"},
+    {"the HOME trash look-up stops on cycles", "d 10 11 x|d 11 10 y|d 12 11 .Trash|f 30 12 t",
+     "Other lost files/|Other lost files/x/|Other lost files/x/y/|Other lost files/x/y/Trash/|"
+     "Other lost files/x/y/Trash/t",
+     kHome},
+    {"recycled entries are deleted and records never enter",
+     "d 20 5 $Recycle.Bin|f 30 20 $RXYZ.docx|f 31 20 desktop.ini|f 32 5 #Rstray|d 21 5 $RECYCLE.BIN|d 22 21 S-1-5|"
+     "f 33 22 $RAB.jpg|f 34 22 $IAB.jpg",
+     "$Recycle.Bin/ [deleted]|$Recycle.Bin/$RXYZ.docx [deleted]|$Recycle.Bin/desktop.ini [deleted]|#Rstray [deleted]|"
+     "$RECYCLE.BIN/ [deleted]|$RECYCLE.BIN/S-1-5/ [deleted]|$RECYCLE.BIN/S-1-5/$RAB.jpg [deleted]"},
+    {"bins of every generation in any case, but only folders",
+     "d 20 5 recycler|f 30 20 a|d 21 5 Recycled|f 31 21 b|d 22 5 $recycle.bi0|f 32 22 c|d 23 5 Recycle|f 33 23 d|"
+     "f 34 5 RECYCLER",
+     "recycler/ [deleted]|recycler/a [deleted]|Recycled/ [deleted]|Recycled/b [deleted]|$recycle.bi0/ [deleted]|"
+     "$recycle.bi0/c [deleted]|Recycle/|Recycle/d|RECYCLER"},
+    {"metadata files with look-alike names are no recycled files",
+     "d 11 5 $Extend|d 12 11 $RmMetadata|f 13 12 $Repair|f 14 11 $Reparse|f 15 11 $R",
+     "$Extend/|$Extend/$RmMetadata/|$Extend/$RmMetadata/$Repair|$Extend/$Reparse|$Extend/$R"},
+    {"folders in the HFS+ private-data folder under the root never enter",
+     "d 40 18 dir_40|d 18 2 HFS+ Private Data|d 41 18 dir_41|d 16 2 Users|f 100 16 a|d 17 16 HFS+ Private Data|"
+     "f 101 17 b",
+     "Users/|Users/a|Users/HFS+ Private Data/|Users/HFS+ Private Data/b", kHfs},
+    {"a replayed HFS+ tree keeps it", "d 18 2 HFS+ Private Data|f 100 18 iNode100|+|f 101 18 iNode101",
+     "HFS+ Private Data/|HFS+ Private Data/iNode100|HFS+ Private Data/iNode101", kHfs | kRestoring},
+    {"a replay keeps every copy", "e 30 5 same.doc|e 30 5 same.doc|d 20 5 empty|e 31 999 empty-orphan",
+     "same.doc|same.doc", kRestoring},
+    {"opening a tree again moves its root ID", "R 77 0 -|f 30 77 new.txt|f 31 5 old.txt",
+     "new.txt|Other lost files/|Other lost files/old.txt"},
 };
 
-// --- Initialising and opening trees -------------------------------------
-
-TEST_F(BuilderFixture, InitializeRefusesAnyNullArgument) {
-  EXPECT_EQ(builder->Initialize(nullptr, &sink, &filter), 0);
-  EXPECT_EQ(builder->Initialize("d", nullptr, &filter), 0);
-  EXPECT_EQ(builder->Initialize("d", &sink, nullptr), 0);
-  // Nothing was set: nodes are still refused for want of a filter.
-  ASSERT_EQ(builder->AddSearcherInfo(SEARCHER_TYPE_NTFS, kRoot), 1);
-  EXPECT_EQ(Add(File(30, kRoot, "a.txt")), 0);
+TEST_F(BuilderFixture, RulesOnSmallTrees) {
+  const char* home = std::getenv("HOME");
+  const std::string savedHome = home != nullptr ? home : "";
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.rule);
+    Reset((c.flags & kRestoring) != 0);
+    Init();
+    (c.flags & kHome) != 0 ? setenv("HOME", "/Users/alice", 1) : unsetenv("HOME");
+    const _tagSearcherType type = (c.flags & kHfs) != 0 ? SEARCHER_TYPE_HFSPLUS : SEARCHER_TYPE_NTFS;
+    ASSERT_EQ(builder->AddSearcherInfo(type, (c.flags & kHfs) != 0 ? 2 : 5), 1);
+    Feed(c.nodes, type);
+    builder->FlashBuild(type);
+    Lines expected;
+    std::istringstream lines(c.tree);
+    for (std::string line; std::getline(lines, line, '|');) expected.insert(line);
+    EXPECT_EQ(TreeOf(type), expected);
+    // The tree owns what it shows, and what it does not show is released.
+    EXPECT_EQ(Counters(type).owned, expected.size());
+    EXPECT_EQ(static_cast<size_t>(ledger.Live()) + expected.count("Other lost files/"), expected.size());
+    ExpectNoSinkProblems();
+  }
+  home != nullptr ? setenv("HOME", savedHome.c_str(), 1) : unsetenv("HOME");
 }
 
-TEST_F(BuilderFixture, EmptyDescriptionNamesTheTreeDiskWithTheSuffixJoined) {
+TEST_F(BuilderFixture, NamesItsTreesAndKeepsThemApart) {
   Init("");
-  ASSERT_EQ(builder->AddSearcherInfo(SEARCHER_TYPE_NTFS, kRoot), 1);
-  IFilesystemNode* root = builder->GetRoot(SEARCHER_TYPE_NTFS);
-  ASSERT_NE(root, nullptr);
-  EXPECT_STREQ(root->GetFileName(), "Disk(NTFS)");
-  EXPECT_STREQ(root->GetVolumeName(), "Disk");
-  EXPECT_EQ(root->GetCurrentNodeID(), kRoot);
-  EXPECT_EQ(root->GetSearcheType(), SEARCHER_TYPE_NTFS);
-}
-
-TEST_F(BuilderFixture, EachSearcherTypeGetsItsOwnSuffix) {
-  Init("USB stick");
-  const std::pair<_tagSearcherType, const char*> expected[] = {
-      {SEARCHER_TYPE_HFSPLUS, "USB stick(HFS+)"}, {SEARCHER_TYPE_FAT, "USB stick(FAT/FAT32)"},
-      {SEARCHER_TYPE_EXFAT, "USB stick(ExFat)"},  {SEARCHER_TYPE_RAW, "USB stick(RAW Files)"},
-      {SEARCHER_TYPE_NTFS, "USB stick(NTFS)"},    {SEARCHER_TYPE_NONE, "USB stick"},
-  };
-  for (const auto& [type, name] : expected) {
-    ASSERT_EQ(builder->AddSearcherInfo(type, 1), 1);
-    ASSERT_NE(builder->GetRoot(type), nullptr);
+  const std::pair<_tagSearcherType, const char*> names[] = {
+      {SEARCHER_TYPE_HFSPLUS, "Disk(HFS+)"}, {SEARCHER_TYPE_FAT, "Disk(FAT/FAT32)"},
+      {SEARCHER_TYPE_EXFAT, "Disk(ExFat)"},  {SEARCHER_TYPE_RAW, "Disk(RAW Files)"},
+      {SEARCHER_TYPE_NTFS, "Disk(NTFS)"},    {SEARCHER_TYPE_NONE, "Disk"}};
+  for (const auto& [type, name] : names) {
+    ASSERT_EQ(builder->AddSearcherInfo(type, 0), 1);
     EXPECT_STREQ(builder->GetRoot(type)->GetFileName(), name);
-    EXPECT_STREQ(builder->GetRoot(type)->GetVolumeName(), "USB stick");
+    EXPECT_STREQ(builder->GetRoot(type)->GetVolumeName(), "Disk");
+    EXPECT_EQ(builder->GetRoot(type)->GetSearcheType(), type);
   }
-}
-
-TEST_F(TreeBuilder, OpeningAnOpenTreeAgainOnlyMovesItsRootID) {
-  IFilesystemNode* root = builder->GetRoot(SEARCHER_TYPE_NTFS);
-  ASSERT_EQ(builder->AddSearcherInfo(SEARCHER_TYPE_NTFS, 77), 1);
-  EXPECT_EQ(builder->GetRoot(SEARCHER_TYPE_NTFS), root);
-  // Children of the new root ID now hang under the root; those of the old one
-  // find no parent.
-  Add(File(30, 77, "new.txt"));
-  Add(File(31, kRoot, "old.txt"));
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
-  EXPECT_EQ(TreeOf(), (Lines{"new.txt", "Other lost files/", "Other lost files/old.txt"}));
-}
-
-// --- Refusals ------------------------------------------------------------
-
-TEST_F(TreeBuilder, RefusedNodesStayUntouchedWithTheCaller) {
-  EXPECT_EQ(builder->AddNode(nullptr, SEARCHER_TYPE_NTFS), 0);
-
-  LedgerNode* own = File(40, 40, "self.txt");
-  EXPECT_EQ(builder->AddNode(own, SEARCHER_TYPE_NTFS), 0);
-  LedgerNode* wrongType = File(41, kRoot, "fat.txt");
-  EXPECT_EQ(builder->AddNode(wrongType, SEARCHER_TYPE_FAT), 0);
-  filter.valid = [](IFileNode* node) { return std::string(node->GetFileName()) != "unwanted.bin"; };
-  LedgerNode* unwanted = File(42, kRoot, "unwanted.bin");
-  EXPECT_EQ(builder->AddNode(unwanted, SEARCHER_TYPE_NTFS), 0);
-
-  for (LedgerNode* node : {own, wrongType, unwanted}) {
-    EXPECT_EQ(node->GetParent(), nullptr);
-    EXPECT_EQ(node->IsDeleted(), 0);
-    node->Release();
-  }
-  EXPECT_EQ(Counters().owned, 0u);
-}
-
-// --- Linking and batches -------------------------------------------------
-
-TEST_F(TreeBuilder, FileBeforeItsFolderIsShownInTheFolderBatch) {
-  ASSERT_EQ(Add(File(30, 20, "report.doc")), 1);
-  now += CDirectoryTreeBuilder::kBuildSeconds;  // the next node runs a build
-  LedgerNode* folder = Folder(20, kRoot, "Documents");
-  ASSERT_EQ(Add(folder), 1);
-
-  ASSERT_EQ(sink.roots.size(), 1u);
-  EXPECT_EQ(sink.roots[0], builder->GetRoot(SEARCHER_TYPE_NTFS));
-  ASSERT_EQ(sink.batches.size(), 1u);
-  ASSERT_EQ(sink.batches[0].nodes.size(), 2u);
-  EXPECT_STREQ(sink.batches[0].nodes[0]->GetFileName(), "report.doc");  // in the order they came
-  EXPECT_EQ(sink.batches[0].nodes[1], folder);
-  EXPECT_EQ(sink.batches[0].lost, 0);
-  EXPECT_EQ(TreeOf(), (Lines{"Documents/", "Documents/report.doc"}));
-  EXPECT_EQ(pauses, 1);
-  ExpectNoSinkProblems();
-}
-
-TEST_F(TreeBuilder, AWaitingFileIsShownInTheBuildAfterItsFolderArrives) {
-  ASSERT_EQ(Add(File(30, 20, "report.doc")), 1);
-  now += CDirectoryTreeBuilder::kBuildSeconds;
-  Add(File(31, kRoot, "other.txt"));  // a build: the report finds no folder and waits
-  ASSERT_EQ(sink.batches.size(), 1u);
-  ASSERT_EQ(sink.batches[0].nodes.size(), 1u);
-  Add(Folder(20, kRoot, "Documents"));
-  now += CDirectoryTreeBuilder::kBuildSeconds;
-  Add(File(32, kRoot, "third.txt"));
-  ASSERT_EQ(sink.batches.size(), 2u);
-  EXPECT_EQ(sink.batches[1].nodes.size(), 3u) << "the waiting report comes with its folder";
-  ExpectNoSinkProblems();
-}
-
-TEST_F(TreeBuilder, BuildsWaitForAThousandNodesOrThreeSeconds) {
-  Add(Folder(20, kRoot, "d"));
-  for (int i = 0; i < CDirectoryTreeBuilder::kBuildNodeCount - 2; ++i) {
-    Add(File(1000 + i, 20, "f" + std::to_string(i)));
-  }
-  now += CDirectoryTreeBuilder::kBuildSeconds - 1;
-  EXPECT_TRUE(sink.batches.empty()) << "1023 nodes in 2 s";
-  Add(File(5000, 20, "last"));  // the 1024th node
-  ASSERT_EQ(sink.batches.size(), 1u);
-  EXPECT_EQ(sink.batches[0].nodes.size(), 1024u);
-
-  Add(File(5001, 20, "x"));
-  now += CDirectoryTreeBuilder::kBuildSeconds - 1;
-  Add(File(5002, 20, "y"));
-  EXPECT_EQ(sink.batches.size(), 1u) << "2 s after the last build";
-  now += 1;
-  Add(File(5003, 20, "z"));
-  ASSERT_EQ(sink.batches.size(), 2u);
-  EXPECT_EQ(sink.batches[1].nodes.size(), 3u);
-  EXPECT_EQ(sink.roots.size(), 1u);
-  EXPECT_EQ(pauses, 1);
-  ExpectNoSinkProblems();
-}
-
-TEST_F(TreeBuilder, FlashBuildShowsWhatTheThrottleHeldBack) {
-  Add(Folder(20, kRoot, "a"));
-  Add(Folder(21, 20, "b"));
-  Add(File(30, 21, "c.txt"));
-  EXPECT_TRUE(sink.batches.empty());
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
-  ASSERT_EQ(sink.batches.size(), 1u);
-  EXPECT_EQ(sink.batches[0].nodes.size(), 3u);
-  EXPECT_EQ(TreeOf(), (Lines{"a/", "a/b/", "a/b/c.txt"}));
-  EXPECT_EQ(Counters().shown, 3);
-  EXPECT_EQ(Counters().added, 3);
-  ExpectNoSinkProblems();
-}
-
-TEST_F(TreeBuilder, FoldersWaitForAFileBelowThem) {
-  Add(Folder(20, kRoot, "empty"));
-  Add(Folder(21, 20, "emptier"));
-  Add(Folder(22, kRoot, "full"));
-  Add(File(30, 22, "x", 0));  // a file of size 0 still fills its folder
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
-  EXPECT_EQ(TreeOf(), (Lines{"full/", "full/x"}));
-  EXPECT_EQ(Counters().owned, 2u) << "the empty folders were released";
-  EXPECT_EQ(ledger.Live(), 2);
-}
-
-TEST_F(TreeBuilder, TreesOfDifferentSearchersStayApart) {
-  ASSERT_EQ(builder->AddSearcherInfo(SEARCHER_TYPE_FAT, 0), 1);
-  Add(Folder(20, kRoot, "ntfs-dir"));
-  Add(File(30, 20, "n.txt"));
-  Add(Folder(20, 0, "fat-dir"), SEARCHER_TYPE_FAT);
-  Add(File(31, 20, "f.txt"), SEARCHER_TYPE_FAT);
-  builder->FlashBuild(SEARCHER_TYPE_FAT);
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
+  Feed("d 20 0 ntfs-dir|f 30 20 n.txt");
+  Feed("d 20 0 fat-dir|f 31 20 f.txt", SEARCHER_TYPE_FAT);
+  for (auto type : {SEARCHER_TYPE_FAT, SEARCHER_TYPE_NTFS}) builder->FlashBuild(type);
   EXPECT_EQ(TreeOf(SEARCHER_TYPE_NTFS), (Lines{"ntfs-dir/", "ntfs-dir/n.txt"}));
   EXPECT_EQ(TreeOf(SEARCHER_TYPE_FAT), (Lines{"fat-dir/", "fat-dir/f.txt"}));
-  EXPECT_EQ(sink.roots.size(), 2u);
-  ExpectNoSinkProblems();
+
+  Reset();
+  EXPECT_EQ(builder->Initialize(nullptr, &sink, &filter) + builder->Initialize("d", nullptr, &filter) +
+                builder->Initialize("d", &sink, nullptr),
+            0);
+  ASSERT_EQ(builder->AddSearcherInfo(SEARCHER_TYPE_NTFS, 5), 1);
+  EXPECT_EQ(Add(File(30, 5, "a.txt")), 0) << "nothing was set: no filter";
 }
 
-// --- Versions of one folder ----------------------------------------------
-
-TEST_F(TreeBuilder, AFileJoinsTheFolderVersionThatAlreadyHasChildren) {
-  LedgerNode* first = Folder(20, kRoot, "photos");
-  LedgerNode* second = Folder(20, kRoot, "photos (older)");
-  first->SetBelongedPartition(0);
-  second->SetBelongedPartition(1);
-  Add(first);
-  Add(second);
-  LedgerNode* fromOne = File(30, 20, "a.jpg");
-  fromOne->SetBelongedPartition(1);
-  Add(fromOne);  // only the second version is of its partition
-  now += CDirectoryTreeBuilder::kBuildSeconds;
-  LedgerNode* fromZero = File(31, 20, "b.jpg");
-  fromZero->SetBelongedPartition(0);
-  Add(fromZero);
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
-  EXPECT_EQ(fromOne->GetParent(), second);
-  EXPECT_EQ(fromZero->GetParent(), second) << "the version with a child wins over the partition match";
-  EXPECT_EQ(TreeOf(), (Lines{"photos (older)/", "photos (older)/a.jpg", "photos (older)/b.jpg"}));
-}
-
-TEST_F(TreeBuilder, AmongVersionsTheFirstOfTheNodesPartitionIsTaken) {
-  LedgerNode* other = Folder(20, kRoot, "v-other");
-  LedgerNode* mine = Folder(20, kRoot, "v-mine");
-  LedgerNode* mineToo = Folder(20, kRoot, "v-mine-too");
-  other->SetBelongedPartition(3);
-  mine->SetBelongedPartition(4);
-  mineToo->SetBelongedPartition(4);
-  Add(other);
-  Add(mine);
-  Add(mineToo);
-  LedgerNode* file = File(30, 20, "f");
-  file->SetBelongedPartition(4);
-  Add(file);
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
-  EXPECT_EQ(file->GetParent(), mine);
-}
-
-TEST_F(TreeBuilder, InsideTheTrashALiveVersionWinsAndADeletedOneIsPassedOver) {
-  Add(Folder(10, kRoot, ".Trashes"));
-  LedgerNode* deleted = Folder(20, 10, "album");
-  deleted->MarkDeleted();
-  Add(deleted);
-  LedgerNode* file = File(30, 20, "p.jpg");
-  Add(file);
-  // The live version comes last, so the file chooses before that version is
-  // itself found inside the (deleted) trash.
-  LedgerNode* live = Folder(20, 10, "album (restored)");
-  Add(live);
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
-  EXPECT_EQ(file->GetParent(), live);
-  EXPECT_EQ(TreeOf(), (Lines{"Trashes/ [deleted]", "Trashes/album (restored)/ [deleted]",
-                             "Trashes/album (restored)/p.jpg [deleted]"}));
-}
-
-TEST_F(TreeBuilder, OutsideTheTrashTheFirstVersionIsTakenDeletedOrNot) {
-  LedgerNode* deleted = Folder(20, kRoot, "album");
-  deleted->MarkDeleted();
-  Add(deleted);
-  LedgerNode* file = File(30, 20, "p.jpg");
-  Add(file);
-  Add(Folder(20, kRoot, "album (restored)"));
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
-  EXPECT_EQ(file->GetParent(), deleted);
-}
-
-// --- Lost files ----------------------------------------------------------
-
-TEST_F(TreeBuilder, NodesThatNeverReachTheRootEndUnderOtherLostFiles) {
-  Add(Folder(20, 999, "orphan-dir"));  // its parent never comes
-  Add(File(30, 20, "kept.txt", 10));
-  Add(File(31, 998, "loose.bin", 10));
-  Add(File(32, 998, "empty.bin", 0));        // empty files are left out
-  Add(Folder(21, 997, "empty-orphan-dir"));  // so are folders with no file
-  Add(Folder(22, kRoot, "home"));
-  Add(File(33, 22, "fine.txt"));
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
-
-  EXPECT_EQ(TreeOf(), (Lines{"home/", "home/fine.txt", "Other lost files/", "Other lost files/orphan-dir/",
-                             "Other lost files/orphan-dir/kept.txt", "Other lost files/loose.bin"}));
+TEST_F(BuilderFixture, BatchesComeInArrivalOrderAfterAThousandNodesOrThreeSeconds) {
+  Init();
+  ASSERT_EQ(builder->AddSearcherInfo(SEARCHER_TYPE_NTFS, 5) + builder->AddSearcherInfo(SEARCHER_TYPE_HFSPLUS, 2), 2);
+  // The bin is held back, and let go with the unfinished builder; the report
+  // waits for its folder through the first build.
+  Feed("d 60 5 $Recycle.Bin|f 30 20 report.doc|+|f 31 5 a|d 20 5 Documents|+|f 32 5 b");
   ASSERT_EQ(sink.batches.size(), 2u);
-  const auto& lost = sink.batches.back();
-  EXPECT_EQ(lost.lost, 1);
-  ASSERT_EQ(lost.nodes.size(), 4u);
-  IFileNode* folder = lost.nodes.back();
-  EXPECT_STREQ(folder->GetFileName(), "Other lost files");
-  EXPECT_STREQ(folder->GetVolumeName(), "LostFiles");
-  EXPECT_EQ(folder->GetCurrentNodeID(), -1);
-  EXPECT_EQ(folder->GetSearcheType(), SEARCHER_TYPE_NTFS);
-  EXPECT_EQ(folder->GetParent(), builder->GetRoot(SEARCHER_TYPE_NTFS));
-  EXPECT_EQ(Counters().owned, 6u);
-  EXPECT_EQ(ledger.Live(), 5);  // the lost folder is the builder's own
+  EXPECT_EQ(sink.batches[0].nodes.size(), 1u);
+  ASSERT_EQ(sink.batches[1].nodes.size(), 3u);
+  EXPECT_STREQ(sink.batches[1].nodes[0]->GetFileName(), "report.doc");
+  for (int i = 0; i < CDirectoryTreeBuilder::kBuildNodeCount - 1; ++i) Add(File(1000 + i, 5, "f"));
+  EXPECT_EQ(sink.batches.size(), 2u);
+  Add(File(999, 5, "f"));
+  ASSERT_EQ(sink.batches.size(), 3u);
+  EXPECT_EQ(sink.batches[2].nodes.size(), 1024u);
+  now += CDirectoryTreeBuilder::kBuildSeconds - 1;
+  Feed("f 33 5 c");
+  EXPECT_EQ(sink.batches.size(), 3u);
+  now += 1;
+  Feed("f 34 5 d");
+  ASSERT_EQ(sink.batches.size(), 4u);
+
+  // A hidden file is shown in the build that finds its folder deleted.
+  filter.showNormal = false;
+  Feed("f 40 41 x.txt|d 41 42 f|+|D 42 5 g");
+  ASSERT_EQ(sink.batches.size(), 5u);
+  EXPECT_EQ(sink.batches[4].nodes.size(), 3u);
+
+  // HFS+ trees build only once the private-data folder is known.
+  filter.showNormal = true;
+  Feed("f 100 2 h|+|f 101 2 i", SEARCHER_TYPE_HFSPLUS);
+  EXPECT_EQ(sink.batches.size(), 5u);
+  Feed("d 18 2 HFS+ Private Data|f 102 2 j", SEARCHER_TYPE_HFSPLUS);
+  ASSERT_EQ(sink.batches.size(), 6u);
+  EXPECT_EQ(sink.batches[5].nodes.size(), 3u);
+  EXPECT_EQ(sink.roots.size(), 2u);
+  EXPECT_EQ(pauses, 2);
   ExpectNoSinkProblems();
 }
 
-TEST_F(TreeBuilder, WithNothingLostThereIsNoLostFolderOrLostBatch) {
-  Add(Folder(20, kRoot, "d"));
-  Add(File(30, 20, "f"));
-  Add(Folder(21, 999, "empty-orphan"));
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
-  for (const auto& batch : sink.batches) EXPECT_EQ(batch.lost, 0);
-  EXPECT_EQ(TreeOf(), (Lines{"d/", "d/f"}));
-}
-
-TEST_F(TreeBuilder, WhenNormalFilesAreHiddenOnlyDeletedFilesAndTheirFoldersShow) {
-  filter.showNormal = false;
-  Add(Folder(20, kRoot, "docs"));
-  Add(File(30, 20, "alive.txt"));
-  LedgerNode* gone = File(31, 20, "gone.txt");
-  gone->MarkDeleted();
-  Add(gone);
-  Add(Folder(21, kRoot, "only-alive"));
-  Add(File(32, 21, "alive2.txt"));
-  Add(File(33, 999, "lost-alive.txt", 5));
-  LedgerNode* lostGone = File(34, 999, "lost-gone.txt", 5);
-  lostGone->MarkDeleted();
-  Add(lostGone);
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
-  EXPECT_EQ(TreeOf(), (Lines{"docs/", "docs/gone.txt [deleted]", "Other lost files/",
-                             "Other lost files/lost-gone.txt [deleted]"}));
-}
-
-// --- Deleted folders -----------------------------------------------------
-
-TEST_F(TreeBuilder, EverythingBelowADeletedFolderIsDeletedWhateverTheOrder) {
-  // g (deleted) / f / x.txt, fed innermost first: x is linked under f before
-  // f learns that its own parent is deleted.
-  Add(File(30, 21, "x.txt"));
-  Add(Folder(21, 20, "f"));
-  LedgerNode* g = Folder(20, kRoot, "g");
-  g->MarkDeleted();
-  Add(g);
-  Add(Folder(22, kRoot, "alive"));
-  Add(File(31, 22, "y.txt"));
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
-  EXPECT_EQ(TreeOf(), (Lines{"g/ [deleted]", "g/f/ [deleted]", "g/f/x.txt [deleted]", "alive/", "alive/y.txt"}));
-}
-
-TEST_F(TreeBuilder, AHiddenFileIsShownInTheBuildThatFindsItsFolderDeleted) {
-  filter.showNormal = false;
-  Add(File(30, 21, "x.txt"));
-  Add(Folder(21, 20, "f"));
-  now += CDirectoryTreeBuilder::kBuildSeconds;
-  Add(Folder(22, kRoot, "other"));  // a build: x is hidden, f waits for its parent
-  EXPECT_TRUE(sink.batches.empty());
-  LedgerNode* g = Folder(20, kRoot, "g");
-  g->MarkDeleted();
-  now += CDirectoryTreeBuilder::kBuildSeconds;
-  Add(g);
-  ASSERT_EQ(sink.batches.size(), 1u);
-  EXPECT_EQ(sink.batches[0].nodes.size(), 3u) << "f is found deleted, and so x, in the same build";
-  EXPECT_EQ(TreeOf(), (Lines{"g/ [deleted]", "g/f/ [deleted]", "g/f/x.txt [deleted]"}));
-}
-
-TEST_F(TreeBuilder, HiddenFilesBelowADeletedFolderOutsideTheTreeShowAsDeletedLostFiles) {
-  // g (deleted) never reaches the root; f below it looks alive, and the
-  // normal file x below f is hidden until f is found deleted.
-  filter.showNormal = false;
-  Add(File(30, 21, "x.txt", 4));
-  Add(Folder(21, 20, "f"));
-  LedgerNode* g = Folder(20, 999, "g");
-  g->MarkDeleted();
-  Add(g);
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
-  EXPECT_EQ(TreeOf(), (Lines{"Other lost files/", "Other lost files/g/ [deleted]", "Other lost files/g/f/ [deleted]",
-                             "Other lost files/g/f/x.txt [deleted]"}));
-}
-
-// --- Names ---------------------------------------------------------------
-
-TEST_F(TreeBuilder, DotFilesAreRefusedAndDotFoldersLoseTheirLeadingDots) {
-  Add(Folder(20, kRoot, ".config"));
-  Add(Folder(21, 20, " ..cache"));
-  Add(File(30, 21, "data.bin"));
-  EXPECT_EQ(Add(File(31, 21, ".lock")), 0);
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
-  EXPECT_EQ(TreeOf(), (Lines{"config/", "config/ ..cache/", "config/ ..cache/data.bin"}));
-}
-
-TEST_F(TreeBuilder, ADotFolderOfBlanksAndDotsOnlyIsShownWithAnEmptyName) {
-  Add(Folder(20, kRoot, ".."));
-  Add(File(30, 20, "a"));
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
-  EXPECT_EQ(TreeOf(), (Lines{"/", "/a"}));
-}
-
-// --- Duplicates ----------------------------------------------------------
-
-class Duplicates : public TreeBuilder {
- protected:
-  LedgerNode* Kept(uint64_t size, uint64_t modified) {
-    LedgerNode* node = File(30, kRoot, "same.doc", size);
+TEST_F(BuilderFixture, DuplicatesGiveTheKeptNodeTheirRunsOnlyWhenOlder) {
+  Init();
+  ASSERT_EQ(builder->AddSearcherInfo(SEARCHER_TYPE_NTFS, 5), 1);
+  auto copy = [&](uint64_t size, uint64_t modified, int64_t start) {
+    LedgerNode* node = Node(30, 5, "same.doc", false, size);
     node->SetModified(modified);
     node->SetDataRunList(new CDataRunList());
-    DataRun run{100, 4};
+    const DataRun run{start, 4};
     node->GetDataRunList()->AddDataRun(&run);
     return node;
-  }
-};
-
-TEST_F(Duplicates, AnEmptyCopyIsRefused) {
-  LedgerNode* kept = Kept(4096, 50);
+  };
+  LedgerNode* kept = copy(4096, 50, 100);
   ASSERT_EQ(Add(kept), 1);
-  EXPECT_EQ(Add(Kept(0, 10)), 0);
+  EXPECT_EQ(Add(copy(0, 10, 200)) + Add(copy(8192, 50, 300)), 0);  // empty, or no older
   EXPECT_EQ(kept->GetFileSize(), 4096u);
-}
-
-TEST_F(Duplicates, ACopyNoOlderThanTheKeptNodeIsRefused) {
-  LedgerNode* kept = Kept(4096, 50);
-  ASSERT_EQ(Add(kept), 1);
-  EXPECT_EQ(Add(Kept(8192, 50)), 0);
-  EXPECT_EQ(Add(Kept(8192, 60)), 0);
-  EXPECT_EQ(kept->GetFileSize(), 4096u);
-  EXPECT_EQ(kept->GetDataRunList()->GetFirst()->start, 100);
-}
-
-TEST_F(Duplicates, AnOlderCopyGivesTheKeptNodeItsRunsAndSize) {
-  LedgerNode* kept = Kept(4096, 50);
-  ASSERT_EQ(Add(kept), 1);
-  LedgerNode* older = Kept(8192, 10);
-  DataRun extra{500, 2};
-  older->SetDataRunList(new CDataRunList());
-  older->GetDataRunList()->AddDataRun(&extra);
-  const int answer = builder->AddNode(older, SEARCHER_TYPE_NTFS);
-  EXPECT_EQ(answer, 0);
-  EXPECT_EQ(older->GetDataRunList(), nullptr) << "the runs moved to the kept node";
-  older->Release();
+  EXPECT_EQ(Add(copy(8192, 10, 500)), 0);
   EXPECT_EQ(kept->GetFileSize(), 8192u);
-  ASSERT_NE(kept->GetDataRunList(), nullptr);
   EXPECT_EQ(kept->GetDataRunList()->GetFirst()->start, 500);
-}
-
-TEST_F(Duplicates, CopiesThatDifferAreKeptSideBySide) {
-  ASSERT_EQ(Add(Kept(4096, 50)), 1);
-  LedgerNode* renamed = File(30, kRoot, "other.doc", 10);
-  EXPECT_EQ(Add(renamed), 1);
-  LedgerNode* otherPartition = Kept(10, 1);
-  otherPartition->SetBelongedPartition(2);
-  EXPECT_EQ(Add(otherPartition), 1);
+  // Copies that differ stay side by side; a node or root given again is owned once.
+  LedgerNode* elsewhere = copy(10, 1, 0);
+  elsewhere->SetBelongedPartition(2);
+  EXPECT_EQ(Add(elsewhere) + Add(File(30, 5, "other.doc")), 2);
+  EXPECT_EQ(builder->AddNode(kept, SEARCHER_TYPE_NTFS), 1);
+  EXPECT_EQ(builder->AddNode(builder->GetRoot(SEARCHER_TYPE_NTFS), SEARCHER_TYPE_NTFS), 1);
   builder->FlashBuild(SEARCHER_TYPE_NTFS);
-  EXPECT_EQ(TreeOf(), (Lines{"same.doc", "other.doc"}));
-  EXPECT_EQ(Counters().shown, 3);
+  EXPECT_EQ(TreeOf(), (Lines{"same.doc", "same.doc", "other.doc"}));
+  ExpectNoSinkProblems();
 }
 
-class RestoringBuilder : public BuilderFixture {
- protected:
-  RestoringBuilder() : BuilderFixture(true) {}
-};
-
-TEST_F(RestoringBuilder, KeepsEveryCopyOfAReplayedNode) {
-  Init();
-  ASSERT_EQ(builder->AddSearcherInfo(SEARCHER_TYPE_NTFS, kRoot), 1);
-  EXPECT_EQ(Add(File(30, kRoot, "same.doc", 0)), 1);
-  EXPECT_EQ(Add(File(30, kRoot, "same.doc", 0)), 1);
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
-  EXPECT_EQ(Counters().shown, 2);
-}
-
-TEST_F(RestoringBuilder, ReleasesReplayedNodesThatNeverEnterTheTree) {
-  Init();
-  ASSERT_EQ(builder->AddSearcherInfo(SEARCHER_TYPE_NTFS, kRoot), 1);
-  Add(Folder(20, kRoot, "empty"));
-  Add(File(30, 999, "empty-orphan", 0));
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
-  EXPECT_EQ(ledger.Live(), 0);
-  EXPECT_EQ(Counters().owned, 0u);
-}
-
-// --- HFS+ private data ---------------------------------------------------
-
-class HfsTree : public BuilderFixture {
- protected:
-  static constexpr int64_t kHfsRoot = 2;
-  void SetUp() override {
-    Init("Mac");
-    ASSERT_EQ(builder->AddSearcherInfo(SEARCHER_TYPE_HFSPLUS, kHfsRoot), 1);
-  }
-  int AddHfs(IFileNode* node) { return Add(node, SEARCHER_TYPE_HFSPLUS); }
-};
-
-TEST_F(HfsTree, NothingIsBuiltUntilThePrivateDataFolderIsKnown) {
-  AddHfs(Folder(16, kHfsRoot, "Users"));
-  for (int i = 0; i < 2 * CDirectoryTreeBuilder::kBuildNodeCount; ++i) {
-    AddHfs(File(100 + i, 16, "f" + std::to_string(i)));
-  }
-  now += 60;
-  AddHfs(File(99, 16, "late"));
-  EXPECT_TRUE(sink.batches.empty());
-  EXPECT_EQ(AddHfs(Folder(18, kHfsRoot, "HFS+ Private Data")), 0);
-  AddHfs(File(98, 16, "after"));
-  ASSERT_FALSE(sink.batches.empty());
-  EXPECT_EQ(sink.batches[0].nodes.size(), 2u * CDirectoryTreeBuilder::kBuildNodeCount + 3);
-}
-
-TEST_F(HfsTree, FoldersInsideThePrivateDataFolderNeverEnter) {
-  LedgerNode* early = Folder(40, 18, "dir_40");
-  AddHfs(early);
-  EXPECT_EQ(AddHfs(Folder(18, kHfsRoot, "HFS+ Private Data")), 0);
-  EXPECT_FALSE(ledger.IsLive(early)) << "an accepted folder below it is released";
-  EXPECT_EQ(AddHfs(Folder(41, 18, "dir_41")), 0);
-  AddHfs(Folder(16, kHfsRoot, "Users"));
-  AddHfs(File(100, 16, "a"));
-  builder->FlashBuild(SEARCHER_TYPE_HFSPLUS);
-  EXPECT_EQ(TreeOf(SEARCHER_TYPE_HFSPLUS), (Lines{"Users/", "Users/a"}));
-}
-
-TEST_F(HfsTree, OnlyThePrivateDataFolderDirectlyUnderTheRootCounts) {
-  AddHfs(Folder(16, kHfsRoot, "Users"));
-  EXPECT_EQ(AddHfs(Folder(17, 16, "HFS+ Private Data")), 1);
-  AddHfs(File(100, 17, "a"));
-  builder->FlashBuild(SEARCHER_TYPE_HFSPLUS);
-  EXPECT_EQ(TreeOf(SEARCHER_TYPE_HFSPLUS), (Lines{"Users/", "Users/HFS+ Private Data/", "Users/HFS+ Private Data/a"}));
-}
-
-TEST_F(RestoringBuilder, ReplayedHfsTreesKeepThePrivateDataFolderAndBuildAtTheEnd) {
-  Init("Mac");
-  ASSERT_EQ(builder->AddSearcherInfo(SEARCHER_TYPE_HFSPLUS, 2), 1);
-  EXPECT_EQ(Add(Folder(18, 2, "HFS+ Private Data"), SEARCHER_TYPE_HFSPLUS), 1);
-  Add(File(100, 18, "iNode100"), SEARCHER_TYPE_HFSPLUS);
-  now += 60;
-  Add(File(101, 18, "iNode101"), SEARCHER_TYPE_HFSPLUS);
-  EXPECT_TRUE(sink.batches.empty());
-  builder->FlashBuild(SEARCHER_TYPE_HFSPLUS);
-  EXPECT_EQ(TreeOf(SEARCHER_TYPE_HFSPLUS),
-            (Lines{"HFS+ Private Data/", "HFS+ Private Data/iNode100", "HFS+ Private Data/iNode101"}));
-}
-
-// --- Trash folders -------------------------------------------------------
-
-TEST_F(TreeBuilder, ATrashUnderTheRootIsDeletedWithItsContent) {
-  Add(Folder(10, kRoot, ".Trashes"));
-  Add(Folder(11, 10, "501"));
-  Add(File(30, 11, "old.doc"));
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
-  EXPECT_EQ(TreeOf(), (Lines{"Trashes/ [deleted]", "Trashes/501/ [deleted]", "Trashes/501/old.doc [deleted]"}));
-}
-
-TEST_F(TreeBuilder, AFileNamedLikeATrashIsNoTrash) {
-  LedgerNode* file = File(10, kRoot, ".Trash");
-  EXPECT_EQ(builder->AddNode(file, SEARCHER_TYPE_NTFS), 0);
-  EXPECT_EQ(file->IsDeleted(), 0);
-  file->Release();
-  Add(Folder(20, kRoot, "d"));
-  Add(File(30, 20, "f"));
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
-  EXPECT_EQ(TreeOf(), (Lines{"d/", "d/f"}));
-}
-
-class UserTrash : public TreeBuilder {
- protected:
-  void SetUp() override {
-    const char* home = std::getenv("HOME");
-    if (home != nullptr) m_savedHome = home;
-    m_hadHome = home != nullptr;
-    setenv("HOME", "/Users/alice", 1);
-    TreeBuilder::SetUp();
-  }
-  void TearDown() override {
-    if (m_hadHome) {
-      setenv("HOME", m_savedHome.c_str(), 1);
-    } else {
-      unsetenv("HOME");
+// Renames a node after the first record with the same tail, from a table of
+// former names, and notes each node it is asked about with the records left.
+class FakeRestorer : public IRecycleNameRestorer {
+ public:
+  int RestoreName(CFileNode* node, _tagSearcherType, const std::vector<CFileNode*>& records,
+                  CSearchedPartitionInfo* partition, IStorageDevice* device) override {
+    const std::string name = node->GetFileName();
+    calls.push_back(name + ":" + std::to_string(records.size()));
+    seen = {partition, device};
+    for (size_t i = 0; i < records.size() && name.rfind("$R", 0) == 0; ++i) {
+      if (name.substr(2) != records[i]->GetFileName() + 2) continue;
+      if (formerNames.count(name) != 0) static_cast<TestNode*>(node)->SetName(formerNames[name]);
+      return static_cast<int>(i);
     }
+    return -1;
   }
-  void AddHome() {
-    Add(Folder(20, kRoot, "Users"));
-    Add(Folder(21, 20, "alice"));
-    Add(Folder(22, 20, "bob"));
-  }
-
- private:
-  std::string m_savedHome;
-  bool m_hadHome = false;
+  std::map<std::string, std::string> formerNames;
+  std::vector<std::string> calls;
+  std::pair<CSearchedPartitionInfo*, IStorageDevice*> seen;
 };
 
-TEST_F(UserTrash, TheTrashInHomeIsDeletedWhenItsFoldersCameFirst) {
-  AddHome();
-  Add(Folder(23, 21, ".Trash"));
-  Add(File(30, 23, "letter.doc"));
-  Add(Folder(24, 22, ".Trash"));  // someone else's
-  Add(File(31, 24, "memo.doc"));
+TEST_F(BuilderFixture, ARestorerRenamesFoldersOuterFirstThenFilesAndUsesEachRecordOnce) {
+  FakeRestorer restorer;
+  restorer.formerNames = {{"$RAB.jpg", "holiday.jpg"}, {"$Rz.txt", ".hidden"}};
+  SetRecycleNameRestorer(&restorer);
+  Reset();
+  SetRecycleNameRestorer(nullptr);  // later registrations do not reach a builder
+  Init();
+  CSearchedPartitionInfo partition(512);
+  auto* device = reinterpret_cast<IStorageDevice*>(&partition);  // only passed through
+  builder->SetPartitonDevice(&partition, device);
+  ASSERT_EQ(builder->AddSearcherInfo(SEARCHER_TYPE_NTFS, 5), 1);
+  // "inner" comes before its parent is known as a bin folder; the former
+  // name of "$Rz.txt" is refused when it comes back; the second "$RAB.jpg"
+  // finds its record used.
+  Feed(
+      "d 20 5 RECYCLER|d 60 21 inner|d 21 20 S-1004|f 30 21 $RAB.jpg|d 61 21 Dc2|f 31 21 $IAB.jpg|f 32 21 $Rz.txt|"
+      "f 33 21 $Iz.txt|d 22 20 S-1005|f 34 22 $RAB.jpg");
   builder->FlashBuild(SEARCHER_TYPE_NTFS);
+  EXPECT_EQ(restorer.calls, (std::vector<std::string>{"RECYCLER:2", "S-1004:2", "S-1005:2", "Dc2:2", "$RAB.jpg:2",
+                                                      "$Rz.txt:1", "$RAB.jpg:0"}));
+  EXPECT_EQ(restorer.seen, std::make_pair(&partition, device));
   EXPECT_EQ(TreeOf(),
-            (Lines{"Users/", "Users/alice/", "Users/alice/Trash/ [deleted]", "Users/alice/Trash/letter.doc [deleted]",
-                   "Users/bob/", "Users/bob/Trash/", "Users/bob/Trash/memo.doc"}));
-}
-
-TEST_F(UserTrash, TheTrashInHomeIsFoundAtTheEndWhenItCameFirst) {
-  Add(Folder(23, 21, ".Trash"));
-  Add(File(30, 23, "letter.doc"));
-  AddHome();
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
-  const Lines lines = TreeOf();
-  EXPECT_TRUE(lines.count("Users/alice/Trash/ [deleted]")) << ::testing::PrintToString(lines);
-  EXPECT_TRUE(lines.count("Users/alice/Trash/letter.doc [deleted]")) << ::testing::PrintToString(lines);
-}
-
-TEST_F(UserTrash, WithoutHomeNoFolderIsTheUserTrash) {
-  unsetenv("HOME");
-  AddHome();
-  Add(Folder(23, 21, ".Trash"));
-  Add(File(30, 23, "letter.doc"));
-  builder->FlashBuild(SEARCHER_TYPE_NTFS);
-  EXPECT_TRUE(TreeOf().count("Users/alice/Trash/letter.doc"));
+            (Lines{"RECYCLER/ [deleted]", "RECYCLER/S-1004/ [deleted]", "RECYCLER/S-1004/holiday.jpg [deleted]",
+                   "RECYCLER/S-1005/ [deleted]", "RECYCLER/S-1005/$RAB.jpg [deleted]"}));
+  EXPECT_EQ(static_cast<size_t>(ledger.Live()), 5u);
 }
 
 }  // namespace

@@ -15,11 +15,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
-#include <string>
 #include <vector>
 
+#include "../node/TestNode.h"
 #include "DirectoryTree.h"
-#include "FileNode.h"
 #include "RecoveryFilter.h"
 #include "tree/CDirectoryTreeBuilder.h"
 #include "tree/RecycleNameRestorer.h"
@@ -28,41 +27,18 @@ namespace {
 
 int g_live = 0;
 
-class FuzzNode : public CFileNode {
- public:
+struct FuzzNode : TestNode {
   FuzzNode(int64_t id, int64_t parent, const char* name, uint8_t flags, uint8_t time)
-      : m_name(name), m_flags(flags), m_time(time) {
+      : TestNode(name, (flags & 1) != 0, (flags & 16) != 0 ? 0 : 100) {
     SetCurrentNodeID(id);
     SetParentNodeID(parent);
-    if ((flags & 4) != 0) SetBelongedPartition(1);
+    SetBelongedPartition((flags & 4) != 0 ? 1 : 0xFFFF);
+    SetModified(time);
+    if ((flags & 2) != 0) MarkDeleted();
+    if ((flags & 8) != 0) SetNullName();
     ++g_live;
   }
   ~FuzzNode() override { --g_live; }
-  const char* GetFileName() override { return (m_flags & 8) != 0 ? nullptr : m_name.c_str(); }
-  uint64_t GetFileSize() override { return (m_flags & 16) != 0 ? 0 : 100; }
-  uint32_t GetAttribute() override { return (m_flags & 1) != 0 ? 0x10 : 0x20; }
-  uint64_t GetCreationTime() override { return 0; }
-  uint64_t GetModificationTime() override { return m_time; }
-  uint64_t GetLastAccessTime() override { return 0; }
-  int IsDirectory() override { return (m_flags & 1) != 0 ? 1 : 0; }
-  int IsDeleted() override { return (m_flags & 2) != 0 ? 1 : 0; }
-  IFileNode* Clone() override { return new FuzzNode(*this); }
-  void MarkDeleted() override { m_flags |= 2; }
-  void FilterFileNameByDot() override { m_name = CFileNode::FilterFileNameByDot(m_name); }
-  void UpdateFileSize(int64_t) override {}
-  void Rename(const char* name) {
-    m_name = name;
-    m_flags &= ~8;
-  }
-
- private:
-  FuzzNode(const FuzzNode& other)
-      : CFileNode(other), m_name(other.m_name), m_flags(other.m_flags), m_time(other.m_time) {
-    ++g_live;
-  }
-  std::string m_name;
-  uint8_t m_flags;
-  uint8_t m_time;
 };
 
 const char* const kNames[] = {"a",     "b.txt", ".x",       ".Trash",   ".Trashes", "$Recycle.Bin",
@@ -70,25 +46,21 @@ const char* const kNames[] = {"a",     "b.txt", ".x",       ".Trash",   ".Trashe
                               " . .y", "..",    "$Reparse", "Users",    "c.jpg",    "$Rabd"};
 constexpr size_t kNameCount = sizeof(kNames) / sizeof(kNames[0]);
 
-class Sink : public IDrirectoryTree {
- public:
+struct Sink : IDrirectoryTree {
   int ShowNodes(IFileNode** nodes, unsigned count, int) override {
     for (unsigned i = 0; i < count; ++i) {
-      if (!shown.insert(nodes[i]).second) std::abort();    // shown twice
-      if (nodes[i]->GetParent() == nullptr) std::abort();  // shown unlinked
+      if (!shown.insert(nodes[i]).second || nodes[i]->GetParent() == nullptr) std::abort();  // twice, or unlinked
     }
     return 0;
   }
   int ShowFilesystemNode(IFilesystemNode* root) override {
-    if (!roots.insert(root).second) std::abort();  // root shown twice
+    if (!shown.insert(root).second) std::abort();
     return 0;
   }
   std::set<IFileNode*> shown;
-  std::set<IFilesystemNode*> roots;
 };
 
-class Filter : public IRecoveryFilter {
- public:
+struct Filter : IRecoveryFilter {
   int ShowNormalFiles() const override { return showNormal ? 1 : 0; }
   void SetScanType(_SCAN_TYPE) override {}
   int IsFileNodeValid(IFileNode* node) override { return node != nullptr ? 1 : 0; }
@@ -100,18 +72,15 @@ class Filter : public IRecoveryFilter {
 
 // Takes the first record with the same tail and renames the node after the
 // record's modification time, into any of the names (special ones too).
-class Restorer : public IRecycleNameRestorer {
- public:
+struct Restorer : IRecycleNameRestorer {
   int RestoreName(CFileNode* node, _tagSearcherType, const std::vector<CFileNode*>& records, CSearchedPartitionInfo*,
                   IStorageDevice*) override {
     const char* name = node->GetFileName();
-    if (name == nullptr || std::strncmp(name, "$R", 2) != 0) return -1;
-    for (size_t i = 0; i < records.size(); ++i) {
+    for (size_t i = 0; name != nullptr && std::strncmp(name, "$R", 2) == 0 && i < records.size(); ++i) {
       const char* recordName = records[i]->GetFileName();
-      if (recordName != nullptr && std::strcmp(recordName + 2, name + 2) == 0) {
-        static_cast<FuzzNode*>(node)->Rename(kNames[records[i]->GetModificationTime() % kNameCount]);
-        return static_cast<int>(i);
-      }
+      if (recordName == nullptr || std::strcmp(recordName + 2, name + 2) != 0) continue;
+      static_cast<FuzzNode*>(node)->SetName(kNames[records[i]->GetModificationTime() % kNameCount]);
+      return static_cast<int>(i);
     }
     return -1;
   }
@@ -141,24 +110,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto parent16 = static_cast<uint16_t>(r[3] | (r[4] << 8));
     const int64_t id = id16 == 0xFFFF ? kRoots[tree] : id16 % 97;
     const int64_t parent = parent16 == 0xFFFF ? kRoots[tree] : parent16 % 97;
-    switch (r[0] & 7) {
-      case 5:
-        builder->FlashBuild(kTypes[tree]);
-        break;
-      case 6:
-        now += r[7] % 8;
-        break;
-      case 7:
-        filter.showNormal = !filter.showNormal;
-        break;
-      default: {
-        auto* node = new FuzzNode(id, parent, kNames[r[6] % kNameCount], r[5], r[7]);
-        if (builder->AddNode(node, kTypes[tree]) == 0) {
-          if (node->GetParent() != nullptr || node->GetFirstChild() != nullptr) std::abort();
-          node->Release();
-        }
-        break;
-      }
+    if ((r[0] & 7) == 5) {
+      builder->FlashBuild(kTypes[tree]);
+    } else if ((r[0] & 7) == 6) {
+      now += r[7] % 8;
+    } else if ((r[0] & 7) == 7) {
+      filter.showNormal = !filter.showNormal;
+    } else if (auto* node = new FuzzNode(id, parent, kNames[r[6] % kNameCount], r[5], r[7]);
+               builder->AddNode(node, kTypes[tree]) == 0) {
+      if (node->GetParent() != nullptr || node->GetFirstChild() != nullptr) std::abort();
+      node->Release();
     }
   }
   for (int t = 0; t < 3; ++t) builder->FlashBuild(kTypes[t]);
