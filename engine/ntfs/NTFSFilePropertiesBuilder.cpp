@@ -59,7 +59,8 @@ void LayOut(CNTFSDataRunList& pieces, CNoneResidentNTFSDataRunList& out, int64_t
 
 CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t recordStartSector,
                                                                      CNTFSMultiFileRecord& record,
-                                                                     int64_t bytesPerCluster, int64_t* parent) {
+                                                                     int64_t bytesPerCluster, int64_t* parent,
+                                                                     const char* nameWhenNone) {
   if (!record.IsValid()) return nullptr;
   CNTFSFilePropertiesStruct s;
 
@@ -68,9 +69,18 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
   const uint8_t* second = FileNameAt(record, 1);
   const uint8_t* chosen =
       second != nullptr && FileName::GetFileNameNamespaceType(second) == FileName::kWin32 ? second : first;
-  if (chosen == nullptr) return nullptr;
-  int64_t parentNumber;
-  if (second != nullptr && FileName::GetFileRecordNumberofParentDirectory(second) >= 5) {
+  // A file whose only name was in an extension record that has since been
+  // emptied (some drivers do that when they delete) may still hold its data:
+  // it is kept under the name given, with no known parent.
+  const bool nameless = chosen == nullptr;
+  if (nameless &&
+      (nameWhenNone == nullptr || *nameWhenNone == '\0' || CNTFSFileRecord::IsFolder(record.GetMainFileRecord()))) {
+    return nullptr;
+  }
+  int64_t parentNumber = -1;
+  if (nameless) {
+    parentNumber = -1;
+  } else if (second != nullptr && FileName::GetFileRecordNumberofParentDirectory(second) >= 5) {
     parentNumber = static_cast<int64_t>(FileName::GetFileRecordNumberofParentDirectory(second));
   } else if (first != nullptr && FileName::GetFileRecordNumberofParentDirectory(first) >= 5) {
     parentNumber = static_cast<int64_t>(FileName::GetFileRecordNumberofParentDirectory(first));
@@ -78,13 +88,15 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
     parentNumber = static_cast<int64_t>(FileName::GetFileRecordNumberofParentDirectory(chosen));
   }
   if (parent != nullptr) *parent = parentNumber;
-  if (FileName::GetFileNameLength(chosen) == 0) return nullptr;
-  uint16_t attribute = FileName::IsDirectory(chosen) ? CNTFSFileProperties::kDirectory : 0;
-  const std::string name = FileName::GetFileNameUtf8(chosen);
-  int64_t size = FileName::GetFileRealSize(chosen);
-  s.creationTime = static_cast<int64_t>(FileName::GetCreationFileTime(chosen));
-  s.modificationTime = static_cast<int64_t>(FileName::GetModificationFileTime(chosen));
-  s.lastAccessTime = static_cast<int64_t>(FileName::GetLastAccessFileTime(chosen));
+  if (!nameless && FileName::GetFileNameLength(chosen) == 0) return nullptr;
+  uint16_t attribute = !nameless && FileName::IsDirectory(chosen) ? CNTFSFileProperties::kDirectory : 0;
+  const std::string name = nameless ? std::string(nameWhenNone) : FileName::GetFileNameUtf8(chosen);
+  int64_t size = nameless ? 0 : FileName::GetFileRealSize(chosen);
+  if (!nameless) {
+    s.creationTime = static_cast<int64_t>(FileName::GetCreationFileTime(chosen));
+    s.modificationTime = static_cast<int64_t>(FileName::GetModificationFileTime(chosen));
+    s.lastAccessTime = static_cast<int64_t>(FileName::GetLastAccessFileTime(chosen));
+  }
 
   // Times and attribute bits of the file itself.
   int left = 0;
@@ -138,6 +150,8 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
     }
     runs = std::move(list);
   }
+  // Nothing to bring back under a made-up name.
+  if (nameless && (runs == nullptr || size <= 0)) return nullptr;
   if (runs != nullptr) s.dataRuns = CCompressedDataRunList::Compress(runs.get());
   if ((attribute & CNTFSFileProperties::kCompressed) != 0 && (attribute & CNTFSFileProperties::kEncrypted) != 0) {
     attribute &= static_cast<uint16_t>(~CNTFSFileProperties::kCompressed);

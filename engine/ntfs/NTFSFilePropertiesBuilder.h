@@ -14,7 +14,9 @@ class CNTFSFilePropertiesBuilder {
   // owns them. `bytesPerCluster` (0: unknown) caps the size at the clusters
   // the runs hold. `parent`, when not null, receives the parent folder's
   // record number. Null when the record set is not valid or has no usable
-  // $FILE_NAME.
+  // $FILE_NAME; with `nameWhenNone`, a file (not a folder) without any
+  // $FILE_NAME whose unnamed $DATA holds something gets that name and parent
+  // -1 instead.
   //
   // - Name: the second $FILE_NAME when it is a long (Win32) name, else the
   //   first; converted to UTF-8, with U+FFFD for what cannot be converted.
@@ -31,11 +33,12 @@ class CNTFSFilePropertiesBuilder {
   //   with clusters that no piece covers read as holes so that later data
   //   stays at its place in the file.
   static CNTFSFileProperties* BuildFileProperties(int64_t recordStartSector, CNTFSMultiFileRecord& record,
-                                                  int64_t bytesPerCluster, int64_t* parent);
+                                                  int64_t bytesPerCluster, int64_t* parent,
+                                                  const char* nameWhenNone = nullptr);
   // For properties whose size is below 0 and whose runs are not resident:
   // the size becomes the runs' clusters x `sectorsPerCluster` x 512.
   static void AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(CNTFSFileProperties* properties,
-                                                                         uint8_t sectorsPerCluster);
+                                                                        uint8_t sectorsPerCluster);
 };
 
 class CIsMetaFileRecord {

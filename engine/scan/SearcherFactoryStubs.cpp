@@ -3,7 +3,6 @@
 // scanner that lands defines its own factories and deletes its lines here.
 #include "FileSystemSearchController.h"
 
-IQuickFileSystemSearchController* CreateNTFSQuickSearcher() { return nullptr; }
 ICompleteFileSystemSearchController* CreateNTFSSearcher() { return nullptr; }
 
 IQuickFileSystemSearchController* CreateFATQuickSearcher() { return nullptr; }

@@ -8,6 +8,4 @@ IVolumeAnalyze* CreateFatVolumeAnalyze(IStorageDevice*, uint64_t) { return nullp
 
 IVolumeAnalyze* CreateExfatVolumeAnalyze(IStorageDevice*, uint64_t) { return nullptr; }
 
-IVolumeAnalyze* CreateNTFSVolumeAnalyze(IStorageDevice*, uint64_t) { return nullptr; }
-
 IVolumeAnalyze* CreateHFSPlusVolumeAnalyze(IStorageDevice*, uint64_t) { return nullptr; }

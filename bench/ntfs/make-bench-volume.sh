@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Makes the NTFS volume the quick-scan benchmark reads: 100,000 small files
+# in 100 folders, every tenth of them deleted again, written through an
+# ntfs-3g mount into a sparse 1 GiB image.
+#
+#   make-bench-volume.sh IMAGE
+#
+# Needs root, /dev/fuse, mkntfs, ntfs-3g and python3; exits 77 when one is
+# missing. An existing IMAGE is left as it is.
+set -euo pipefail
+img=${1:?usage: make-bench-volume.sh IMAGE}
+[ -s "$img" ] && exit 0
+skip() { echo "make-bench-volume: $*" >&2; exit 77; }
+[ "$(id -u)" -eq 0 ] || skip "needs root to mount through FUSE"
+[ -w /dev/fuse ] || skip "/dev/fuse is missing"
+for tool in mkntfs ntfs-3g python3; do command -v "$tool" >/dev/null 2>&1 || skip "tool not installed: $tool"; done
+
+tmp="$img.part"
+mnt=$(mktemp -d /tmp/clipmender-ntfs-bench.XXXXXX)
+fusepid=
+cleanup() {
+  if mountpoint -q "$mnt" 2>/dev/null; then umount "$mnt" || true; fi
+  if [ -n "$fusepid" ]; then wait "$fusepid" 2>/dev/null || true; fi
+  rmdir "$mnt" 2>/dev/null || true
+  rm -f "$tmp"
+}
+trap cleanup EXIT
+rm -f "$tmp"
+truncate -s 1G "$tmp"
+mkntfs -F -f -q -L clip-bench "$tmp" >/dev/null 2>&1
+ntfs-3g -o no_detach,big_writes "$tmp" "$mnt" >/dev/null 2>&1 &
+fusepid=$!
+for _ in $(seq 100); do mountpoint -q "$mnt" && break; sleep 0.05; done
+mountpoint -q "$mnt" || { echo "make-bench-volume: cannot mount $tmp" >&2; exit 1; }
+python3 - "$mnt" <<'PY'
+import os, sys
+m = sys.argv[1]
+for d in range(100):
+    folder = os.path.join(m, 'folder-%03d' % d)
+    os.mkdir(folder)
+    for f in range(1000):
+        with open(os.path.join(folder, 'file-%04d.txt' % f), 'wb') as out:
+            out.write(b'benchmark file %d of folder %d\n' % (f, d))
+for d in range(100):
+    for f in range(0, 1000, 10):
+        os.unlink(os.path.join(m, 'folder-%03d' % d, 'file-%04d.txt' % f))
+PY
+umount "$mnt"
+wait "$fusepid"
+fusepid=
+mv "$tmp" "$img"

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Writes the seeds of the quick-scan fuzz target from the images of
+# make-ntfs-images.sh: each seed is an image's boot sector followed by its
+# $MFT record 0, the root folder's record and a few file records (deleted,
+# resident, non-resident, compressed, sparse), packed one after another.
+#
+#   make-quickscan-seeds.sh FIXTURE_DIR
+set -euo pipefail
+fx=${1:?usage: make-quickscan-seeds.sh FIXTURE_DIR}
+out=$(dirname "$0")/quickscan-corpus
+mkdir -p "$out"
+seed() {
+  local variant=$1 name=$2; shift 2
+  python3 - "$fx/$variant.img" "$fx/$variant.mft" "$fx/$variant.fsstat" "$fx/$variant.fls" "$out/$name" "$@" <<'PY'
+import re, sys
+img, mft, fsstat, fls, out, *paths = sys.argv[1:]
+size = int(re.search(r'Size of MFT Entries: (\d+)', open(fsstat).read()).group(1))
+records = {}
+for line in open(fls, encoding='utf-8'):
+    m = re.match(r'^\S+ (?:\* )?(\d+)(?:-\d+-\d+)?:\t(.*)$', line.rstrip('\n'))
+    if m:
+        records.setdefault(m.group(2), int(m.group(1)))
+table = open(mft, 'rb').read()
+data = open(img, 'rb').read(512)
+for n in [0, 5] + [records[p] for p in paths]:
+    data += table[n * size:(n + 1) * size]
+open(out, 'wb').write(data)
+PY
+}
+seed default default-deleted gone gone/deleted-small.txt gone/deleted-big.bin gone/sparse-deleted.bin
+seed default default-compressed gone-compressed gone-compressed/text-200k.txt small/resident-500.bin
+seed c512 c512-fragmented gone gone/fragmented.bin names/😀\ smile.txt
+seed s4096 s4096-resident small/one-byte.txt

@@ -1,0 +1,118 @@
+// A quick scan of an image file or block device run the way the application
+// runs one: a volume device with the record device enumeration would give it
+// (file-system type from the volume analyzers), the deleted-file recovery
+// controller, an IDrirectoryTree that keeps every node it is shown, and
+// copy-out through the controller's IDataRecovery. Used by the tests and by
+// the quickscan_probe program, whose listing people can put beside the
+// peers' (fls -r -p).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DirectoryTree.h"
+#include "Progress.h"
+#include "ResultCode.h"
+
+class IDataRecovery;
+class IFileNode;
+class IFilesystemNode;
+class IQuickFileSystemSearchController;
+class IRecoveryController;
+class IStorageDevice;
+
+namespace quickprobe {
+
+// The folder the tree builder puts nodes in whose folder was not found.
+inline constexpr const char* kLostFolder = "Other lost files";
+
+struct Node {
+  IFileNode* node = nullptr;  // owned by the scan's tree builder
+  std::string path;           // from the root, "/"-separated (lost nodes under kLostFolder)
+  int64_t id = -1;
+  int64_t parent = -1;
+  bool folder = false;
+  bool deleted = false;
+  bool lost = false;  // shown in a batch of lost nodes
+  uint64_t size = 0;
+  uint32_t attribute = 0;
+};
+
+// "d|f", "deleted|live", node ID, parent ID, size, attribute (hex), path;
+// tab-separated.
+std::string Line(const Node& node);
+
+class QuickScan : private IDrirectoryTree, private IProgress {
+ public:
+  struct Options {
+    // The device's sector size; 0 keeps the device's own (512 for images).
+    uint32_t sectorSize = 0;
+    // Keep the tree builder's pause before a tree's first batch.
+    bool pause = false;
+    // Make the file-system type unknown instead of asking the analyzers.
+    bool skipAnalyzers = false;
+  };
+
+  explicit QuickScan(std::filesystem::path device, Options options);
+  explicit QuickScan(std::filesystem::path device) : QuickScan(std::move(device), Options()) {}
+  ~QuickScan() override;
+  QuickScan(const QuickScan&) = delete;
+  QuickScan& operator=(const QuickScan&) = delete;
+
+  // Opens the device and runs the scan; false when the device cannot be
+  // opened or the controller cannot be made.
+  bool Run();
+
+  // The file-system type the analyzers gave the volume record.
+  int fileSystemType() const { return fileSystemType_; }
+  // What StartDataRecovery answered, and what the searcher's QuickSearchFiles
+  // answered (kNoAnswer when it was not called).
+  static constexpr ResultCode kNoAnswer = ~ResultCode{0};
+  ResultCode controllerAnswer() const { return controllerAnswer_; }
+  ResultCode searcherAnswer() const { return searcherAnswer_; }
+  // The searcher the controller made (owned by the controller), or null.
+  IQuickFileSystemSearchController* searcher() const { return searcher_; }
+  IStorageDevice* device() const { return device_; }
+
+  const std::vector<Node>& nodes() const { return nodes_; }
+  const std::vector<IFilesystemNode*>& roots() const { return roots_; }
+  const std::vector<_PROGRESS_INFO>& progress() const { return progress_; }
+  // The node shown at `path`, or null.
+  const Node* Find(const std::string& path) const;
+
+  // Copies a file out through the controller's copy-out object; an empty
+  // file is made for files of size 0. Answers RecoverTo's code.
+  ResultCode CopyOut(const Node& node, const std::filesystem::path& to);
+  // The file's bytes through the reader SetRecoverNode hands out; `ok` is
+  // false when no reader was made or a read failed.
+  std::vector<uint8_t> Read(const Node& node, bool* ok);
+
+ private:
+  class RecordingSearcher;
+
+  int ShowNodes(IFileNode** nodes, unsigned count, int lostNodes) override;
+  int ShowFilesystemNode(IFilesystemNode* root) override;
+  int UpdateProgress(_PROGRESS_INFO* info) override;
+  int Continued() override { return 1; }
+  int shouldBuild() override { return 1; }
+  IDataRecovery* Recovery();
+
+  std::filesystem::path path_;
+  Options options_;
+  IStorageDevice* device_ = nullptr;
+  IRecoveryController* controller_ = nullptr;
+  IDataRecovery* recovery_ = nullptr;
+  IQuickFileSystemSearchController* searcher_ = nullptr;
+  int fileSystemType_ = 9;
+  ResultCode controllerAnswer_ = kNoAnswer;
+  ResultCode searcherAnswer_ = kNoAnswer;
+  std::vector<IFilesystemNode*> roots_;
+  std::vector<std::pair<IFileNode*, bool>> shown_;
+  std::vector<Node> nodes_;
+  std::vector<_PROGRESS_INFO> progress_;
+};
+
+}  // namespace quickprobe
