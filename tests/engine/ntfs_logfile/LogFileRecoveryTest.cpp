@@ -1,0 +1,190 @@
+// Deleted files whose runs were cleared, brought back by the quick scan from
+// what the volume's $LogFile holds, on the scenarios of
+// tests/fixtures/ntfs/logfile: sizes and runs against istat's from before the
+// deletion, copied-out bytes against the original files, and hostile logs
+// that must neither crash the scan nor change what it gives back.
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "DataRunList.h"
+#include "FileNode.h"
+#include "QuickScanProbe.h"
+#include "engine/ntfs_logfile/LogFileScenario.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ntfslogfile::Scenario;
+using ntfslogfile::ScenarioManifest;
+using quickprobe::Node;
+using quickprobe::QuickScan;
+
+std::string File(size_t i, const std::string& field) { return "files." + std::to_string(i) + "." + field; }
+
+// The clusters istat listed for file `i` before its deletion, in file order.
+std::vector<int64_t> ManifestClusters(const ScenarioManifest& m, size_t i) {
+  std::vector<int64_t> clusters;
+  for (size_t r = 0; r < m.Count(File(i, "runs")); ++r) {
+    const std::string run = File(i, "runs." + std::to_string(r));
+    for (uint64_t k = 0; k < m.Number(run + ".2"); ++k) clusters.push_back(int64_t(m.Number(run + ".1") + k));
+  }
+  return clusters;
+}
+
+std::vector<int64_t> NodeClusters(const Node& node) {
+  std::vector<int64_t> clusters;
+  IDataRunList* runs = dynamic_cast<CFileNode*>(node.node)->GetDataRunList();
+  if (runs == nullptr) return clusters;
+  for (DataRun* run = runs->GetFirst(); run != nullptr; run = runs->GetNext()) {
+    for (int64_t k = 0; k < run->length; ++k) clusters.push_back(run->start < 0 ? -1 : run->start + k);
+  }
+  return clusters;
+}
+
+// What the scan gave file `i` of the manifest.
+enum class Outcome { kMissing, kNotRecovered, kRecovered, kWrong };
+
+Outcome Check(QuickScan& scan, const ScenarioManifest& m, size_t i, const fs::path& scratch) {
+  const Node* node = scan.Find(m.Text(File(i, "path")));
+  if (node == nullptr) return Outcome::kMissing;
+  if (node->deleted != (m.Number(File(i, "deleted")) != 0)) return Outcome::kWrong;
+  if (node->size == 0 && NodeClusters(*node).empty()) return Outcome::kNotRecovered;
+  if (node->size != m.Number(File(i, "size")) || NodeClusters(*node) != ManifestClusters(m, i)) {
+    return Outcome::kWrong;
+  }
+  const fs::path out = scratch / ("file" + std::to_string(i));
+  if (scan.CopyOut(*node, out) != 0) return Outcome::kWrong;
+  return testsupport::Sha256(out) == m.Text(File(i, "sha256")) ? Outcome::kRecovered : Outcome::kWrong;
+}
+
+const char* Name(Outcome o) {
+  switch (o) {
+    case Outcome::kMissing: return "missing";
+    case Outcome::kNotRecovered: return "not recovered";
+    case Outcome::kRecovered: return "recovered";
+    case Outcome::kWrong: return "WRONG size, runs or bytes";
+  }
+  return "?";
+}
+
+// Scans `image` and checks every file of the manifest: the deleted ones
+// named in `lost` come back with size 0 and no runs, every other file
+// exactly as it was. The image is not changed.
+void ExpectScan(const Scenario& s, const fs::path& image, const std::string& sha, const std::set<std::string>& lost,
+                uint32_t sectorSize = 0) {
+  testsupport::TempDir scratch;
+  {
+    QuickScan::Options options;
+    options.sectorSize = sectorSize;
+    QuickScan scan(image, options);
+    ASSERT_TRUE(scan.Run());
+    const ScenarioManifest& m = s.manifest;
+    ASSERT_GT(m.Count("files"), 0u);
+    for (size_t i = 0; i < m.Count("files"); ++i) {
+      const std::string path = m.Text(File(i, "path"));
+      const bool recoverable = m.Number(File(i, "expect_recovered")) != 0 || m.Number(File(i, "deleted")) == 0;
+      const Outcome want = recoverable && lost.count(path) == 0 ? Outcome::kRecovered : Outcome::kNotRecovered;
+      EXPECT_STREQ(Name(Check(scan, m, i, scratch.path())), Name(want)) << path;
+    }
+  }
+  EXPECT_EQ(testsupport::Sha256(image), sha) << image << " changed";
+}
+
+class LogFileRecovery : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new testsupport::TempDir();
+    if (!ntfslogfile::MissingFacility().empty()) return;
+    ntfslogfile::ScenarioOptions options;
+    options.hostile = "all";
+    scenario_ = new Scenario(ntfslogfile::BuildScenario(dir_->path(), options));
+  }
+  static void TearDownTestSuite() {
+    delete scenario_;
+    delete dir_;
+    scenario_ = nullptr;
+    dir_ = nullptr;
+  }
+  void SetUp() override {
+    const std::string missing = ntfslogfile::MissingFacility();
+    REQUIRE_OR_SKIP(missing.empty(), missing);
+    ASSERT_NE(scenario_, nullptr);
+    ASSERT_EQ(scenario_->exitCode, 0) << scenario_->output;
+  }
+  static const Scenario& S() { return *scenario_; }
+  void ExpectVariant(const std::string& variant, const std::set<std::string>& lost) {
+    SCOPED_TRACE(variant);
+    const std::string key = "variants." + variant;
+    ASSERT_TRUE(S().manifest.Has(key + ".image")) << variant;
+    ExpectScan(S(), S().dir / S().manifest.Text(key + ".image"), S().manifest.Text(key + ".image_sha256"), lost);
+  }
+
+  static testsupport::TempDir* dir_;
+  static Scenario* scenario_;
+};
+
+testsupport::TempDir* LogFileRecovery::dir_ = nullptr;
+Scenario* LogFileRecovery::scenario_ = nullptr;
+
+// Record images (one crossing a log page end) and undo data of the sizes and
+// mapping pairs give three deleted files back; the file in another folder
+// with the same name as one of them, which the log does not cover, stays
+// without runs rather than taking the other's.
+TEST_F(LogFileRecovery, DeletedFilesComeBackWithTheirSizeRunsAndOriginalBytes) {
+  ExpectScan(S(), S().image, S().manifest.Text("image_sha256"), {});
+}
+
+// Damage that leaves the useful records whole changes nothing.
+TEST_F(LogFileRecovery, GarbageAndMalformedRecordsChangeNothing) {
+  for (const char* variant : {"garbage-pages", "overrun-length", "huge-length", "undo-outside", "image-threshold",
+                              "short-records", "wrap"}) {
+    ExpectVariant(variant, {});
+  }
+}
+
+// The record whose second half is gone is lost, and only it.
+TEST_F(LogFileRecovery, TruncatedLogLosesOnlyTheRecordItCutsOff) {
+  ExpectVariant("truncated", {"LogTest/known.txt"});
+}
+
+// A $LogFile cut to its restart pages holds no records at all.
+TEST_F(LogFileRecovery, LogWithoutRecordPagesGivesNothingBack) {
+  ExpectVariant("short-log", {"LogTest/small.txt", "LogTest/known.txt", "fragmented.bin"});
+}
+
+// Other geometries: the MFT record a log record changes follows from its
+// target cluster and 512-byte block for every cluster size, and the log is
+// read in the device's own sectors.
+struct Geometry {
+  int clusterSize;
+  int sectorSize;
+};
+
+class LogFileRecoveryGeometry : public ::testing::TestWithParam<Geometry> {};
+
+TEST_P(LogFileRecoveryGeometry, DeletedFilesComeBack) {
+  const std::string missing = ntfslogfile::MissingFacility();
+  REQUIRE_OR_SKIP(missing.empty(), missing);
+  testsupport::TempDir dir;
+  ntfslogfile::ScenarioOptions options;
+  options.clusterSize = GetParam().clusterSize;
+  options.sectorSize = GetParam().sectorSize;
+  const Scenario s = ntfslogfile::BuildScenario(dir.path(), options);
+  ASSERT_EQ(s.exitCode, 0) << s.output;
+  ExpectScan(s, s.image, s.manifest.Text("image_sha256"), {}, static_cast<uint32_t>(GetParam().sectorSize));
+}
+
+INSTANTIATE_TEST_SUITE_P(Clusters, LogFileRecoveryGeometry,
+                         ::testing::Values(Geometry{512, 0}, Geometry{2048, 0}, Geometry{65536, 0},
+                                           Geometry{4096, 4096}),
+                         [](const auto& info) {
+                           return "cluster" + std::to_string(info.param.clusterSize) + "_sector" +
+                                  std::to_string(info.param.sectorSize);
+                         });
+
+}  // namespace
