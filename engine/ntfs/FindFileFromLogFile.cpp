@@ -39,7 +39,6 @@ constexpr int kClientDataLength = 0x18;
 constexpr int kRecordType = 0x20;
 constexpr uint32_t kClientRecord = 1;
 // Client-data fields, from the start of the log record.
-constexpr int kRedoOperation = 0x30;
 constexpr int kUndoOperation = 0x32;
 constexpr int kRedoOffset = 0x34;
 constexpr int kRedoLength = 0x36;
