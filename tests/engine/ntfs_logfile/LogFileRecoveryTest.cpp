@@ -2,8 +2,13 @@
 // what the volume's $LogFile holds, on the scenarios of
 // tests/fixtures/ntfs/logfile: sizes and runs against istat's from before the
 // deletion, copied-out bytes against the original files, and hostile logs
-// that must neither crash the scan nor change what it gives back.
+// that must neither crash the scan nor change what it gives back. Also the
+// log finder on its own, for a volume that starts inside its device.
 
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,7 +18,11 @@
 #include "DataRunList.h"
 #include "FileNode.h"
 #include "QuickScanProbe.h"
+#include "StorageDevice.h"
 #include "engine/ntfs_logfile/LogFileScenario.h"
+#include "ntfs/FindFileFromLogFile.h"
+#include "ntfs/NTFSDataRunList.h"
+#include "ntfs/NTFSFileProperties.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -95,6 +104,43 @@ void ExpectScan(const Scenario& s, const fs::path& image, const std::string& sha
   EXPECT_EQ(testsupport::Sha256(image), sha) << image << " changed";
 }
 
+std::vector<uint8_t> ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// The image's bytes after `lead` sectors of zeros, in 512-byte sectors.
+class ShiftedDevice : public IStorageDevice {
+ public:
+  ShiftedDevice(std::vector<uint8_t> image, int64_t lead) : image_(std::move(image)), lead_(lead) {}
+  int Open() override { return 1; }
+  int Close() override { return 1; }
+  int ReadSector(void* buffer, int64_t first, int64_t count) override {
+    if (first < 0 || count < 0 || first + count > GetTotalSectors()) return 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    for (int64_t k = 0; k < count; ++k, out += 512) {
+      const int64_t at = first + k - lead_;
+      if (at < 0) {
+        std::memset(out, 0, 512);
+      } else {
+        std::memcpy(out, image_.data() + at * 512, 512);
+      }
+    }
+    return 1;
+  }
+  uint32_t GetSectorSize() override { return 512; }
+  int64_t GetTotalSectors() override { return lead_ + int64_t(image_.size() / 512); }
+  int IOCtl(uint64_t, void*) override { return 0; }
+  IStorageDeviceData* GetPrivateData() override { return nullptr; }
+  void SetPrivateData(IStorageDeviceData*) override {}
+  uint32_t GetType() override { return STORAGE_DEVICE_PARTITION; }
+  ResultCode GetLastError() override { return 0; }
+
+ private:
+  std::vector<uint8_t> image_;
+  int64_t lead_;
+};
+
 class LogFileRecovery : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -155,6 +201,57 @@ TEST_F(LogFileRecovery, TruncatedLogLosesOnlyTheRecordItCutsOff) {
 // A $LogFile cut to its restart pages holds no records at all.
 TEST_F(LogFileRecovery, LogWithoutRecordPagesGivesNothingBack) {
   ExpectVariant("short-log", {"LogTest/small.txt", "LogTest/known.txt", "fragmented.bin"});
+}
+
+// The finder alone, for a volume 1 MiB into its device: every address it
+// reads counts from the volume's first sector, and the deleted record it is
+// asked about is handed back unchanged.
+TEST_F(LogFileRecovery, FinderReadsTheLogOfAVolumeInsideItsDevice) {
+  constexpr int64_t kLead = 2048;
+  const ScenarioManifest& m = S().manifest;
+  ShiftedDevice device(ReadAll(S().image), kLead);
+  CNTFSDataRunList mft;  // as istat gave it
+  for (size_t i = 0; i < m.Count("volume.mft_runs"); ++i) {
+    const std::string run = "volume.mft_runs." + std::to_string(i);
+    mft.AddDataRun({int64_t(m.Number(run + ".1")), int64_t(m.Number(run + ".0")), int64_t(m.Number(run + ".2"))});
+  }
+  const auto spc = uint8_t(m.Number("volume.sectors_per_cluster"));
+  CFindFileFromLogFile finder;
+  ASSERT_TRUE(finder.Init(&device, &mft, spc, kLead, uint32_t(m.Number("volume.record_size"))));
+  ASSERT_TRUE(finder.IsLogFileFound());
+  finder.Analyzer();
+  // Every record the generator wrote; three carry FILE images (two of
+  // deleted files, one of a live one), two undo data of sizes and pairs.
+  EXPECT_EQ(finder.GetExaminedRecordCount(), m.Count("log.records"));
+  EXPECT_EQ(finder.GetFoundRecordCount(), 3u);
+  EXPECT_EQ(finder.GetUndoRecordCount(), 2u);
+
+  const int f = m.Find("files", "path", "fragmented.bin");
+  ASSERT_GE(f, 0);
+  std::vector<uint8_t> record = ReadAll(S().dir / m.Text(File(size_t(f), "record_cleared")));
+  const std::vector<uint8_t> before = record;
+  std::unique_ptr<CNTFSFileProperties, void (*)(CNTFSFileProperties*)> properties(CNTFSFileProperties::Create(),
+                                                                                  CNTFSFileProperties::Destory);
+  properties->SetState(CNTFSFileProperties::kStateDeleted);
+  properties->SetFileName(m.Text(File(size_t(f), "name")).c_str());
+  ASSERT_TRUE(finder.ReplaceFileRecordInfo(record.data(), int(record.size()), *properties,
+                                           int64_t(m.Number(File(size_t(f), "parent_mft"))), nullptr));
+  EXPECT_EQ(record, before);
+  EXPECT_EQ(properties->GetFileSize(), m.Number(File(size_t(f), "size")));
+  std::vector<int64_t> clusters;
+  IDataRunList* list = properties->GetDataRunList();
+  ASSERT_NE(list, nullptr);
+  for (const DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext()) {
+    for (int64_t k = 0; k < run->length; ++k) clusters.push_back(run->start + k);
+  }
+  list->Release();
+  EXPECT_EQ(clusters, ManifestClusters(m, size_t(f)));
+
+  // Taken as if the volume started at the device's first sector, there is
+  // no log to find.
+  CFindFileFromLogFile misplaced;
+  misplaced.Init(&device, &mft, spc, 0, 1024);
+  EXPECT_FALSE(misplaced.IsLogFileFound());
 }
 
 // Other geometries: the MFT record a log record changes follows from its
