@@ -501,24 +501,17 @@ bool CFindFileFromLogFile::RebuildFileRecord(uint8_t* record, int bytes, int64_t
 const CFindFileFromLogFile::FoundRecord* CFindFileFromLogFile::MatchFoundRecord(const std::string& name,
                                                                                int64_t parent,
                                                                                int64_t recordNumber) const {
-  // The newest image of the same record wins over other images, and any
-  // newer image over an older one.
+  // An image is the file's own only when the log wrote it to the file's MFT
+  // record: a file of the same name elsewhere, or one that took the name in
+  // the same folder after the deletion (as editors that save by replacing
+  // do), has its own record and must not lend its clusters. The name and,
+  // when known, the parent confirm that the record still held this file.
+  // The newest image wins.
   const FoundRecord* best = nullptr;
-  auto better = [&](const FoundRecord& f) {
-    if (best == nullptr) return true;
-    const bool same = f.recordNumber == recordNumber, bestSame = best->recordNumber == recordNumber;
-    if (same != bestSame) return same;
-    return f.lsn > best->lsn;
-  };
   for (const FoundRecord& found : m_foundRecords) {
-    if (found.parent != parent || name != found.properties->GetFileName()) continue;
-    if (better(found)) best = &found;
-  }
-  if (best != nullptr || parent != -1) return best;
-  // Without a known parent, the name alone decides; the same record first.
-  for (const FoundRecord& found : m_foundRecords) {
-    if (name != found.properties->GetFileName()) continue;
-    if (better(found)) best = &found;
+    if (found.recordNumber != recordNumber || name != found.properties->GetFileName()) continue;
+    if (parent != -1 && found.parent != parent) continue;
+    if (best == nullptr || found.lsn > best->lsn) best = &found;
   }
   return best;
 }
@@ -542,7 +535,7 @@ bool CFindFileFromLogFile::ReplaceFileRecordInfo(uint8_t* record, int recordByte
   }
 
   const char* name = properties.GetFileName();
-  const FoundRecord* match = name != nullptr ? MatchFoundRecord(name, parent, number) : nullptr;
+  const FoundRecord* match = name != nullptr && number > 0 ? MatchFoundRecord(name, parent, number) : nullptr;
 
   // Each record's $DATA instances are decoded on their own, shifted by their
   // start VCN, and merged in VCN order.

@@ -247,6 +247,21 @@ TEST_F(LogFileRecovery, FinderReadsTheLogOfAVolumeInsideItsDevice) {
   list->Release();
   EXPECT_EQ(clusters, ManifestClusters(m, size_t(f)));
 
+  // An image the log wrote to another record lends nothing, even to a
+  // record that now names the same file in the same folder: the record of
+  // Other/small.txt asked about as if it were the live keep.txt.
+  const int other = m.Find("files", "path", "Other/small.txt");
+  const int live = m.Find("files", "path", "keep.txt");
+  ASSERT_GE(other, 0);
+  ASSERT_GE(live, 0);
+  record = ReadAll(S().dir / m.Text(File(size_t(other), "record_cleared")));
+  properties.reset(CNTFSFileProperties::Create());
+  properties->SetState(CNTFSFileProperties::kStateDeleted);
+  properties->SetFileName(m.Text(File(size_t(live), "name")).c_str());
+  EXPECT_FALSE(finder.ReplaceFileRecordInfo(record.data(), int(record.size()), *properties,
+                                            int64_t(m.Number(File(size_t(live), "parent_mft"))), nullptr));
+  EXPECT_EQ(properties->GetFileSize(), 0u);
+
   // Taken as if the volume started at the device's first sector, there is
   // no log to find.
   CFindFileFromLogFile misplaced;
