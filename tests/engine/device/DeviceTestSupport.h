@@ -16,12 +16,9 @@
 
 namespace devicetest {
 
-// SHA-256 of an image's content, by sha256sum. Above 256 MiB, python3's
-// hashlib over the data extents and the hole layout: reading gigabytes of
-// holes would make every test slow, and a write anywhere still shows.
-std::string ImageChecksum(const std::filesystem::path& image);
-
-// Checks, when destroyed, that the image's checksum is what it was when made.
+// Checks, when destroyed, that the image's SHA-256 is what it was when made
+// (above 256 MiB, over the data extents and the hole layout: reading
+// gigabytes of holes would make every test slow, and a write still shows).
 class ImageGuard {
  public:
   explicit ImageGuard(std::filesystem::path image);
@@ -76,8 +73,6 @@ BlockdevGeometry Blockdev(const std::string& path);
 void MakeSparseImage(const std::filesystem::path& path, uint64_t bytes);
 // Writes `data` into a file at `offset` without truncating it.
 void PatchFile(const std::filesystem::path& path, uint64_t offset, const std::vector<uint8_t>& data);
-// Up to `size` bytes of a file from `offset`.
-std::vector<uint8_t> ReadFileRange(const std::filesystem::path& path, uint64_t offset, size_t size);
 
 struct DeviceReleaser {
   void operator()(IStorageDevice* device) const {
