@@ -46,13 +46,11 @@ class LoopDevice {
   std::string name() const { return std::filesystem::path(path_).filename().string(); }
   std::string Partition(int number) const { return path_ + "p" + std::to_string(number); }
 
-  // Tells the kernel of the partitions of the table now on the device, as
-  // udev would on a kernel without that table's parser (partx -a).
+  // Tells the kernel of the partitions of the table now on the device
+  // (partx -a), as udev would on a kernel without that table's parser.
   void Announce() const;
-  // Makes the kernel drop the device's partitions. partx -d fails while
-  // anything holds a partition open (tests that enumerate the whole machine
-  // open every partition for a moment): it is retried until they are gone.
-  // Answers whether they are.
+  // Makes the kernel drop the device's partitions (partx -d, retried while
+  // anything holds one open); answers whether they are gone.
   bool Forget() const;
 
  private:
