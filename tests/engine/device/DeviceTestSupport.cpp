@@ -38,8 +38,6 @@ while off < size:
 print(h.hexdigest(), end="")
 )PY";
 
-}  // namespace
-
 std::string ImageChecksum(const fs::path& image) {
   std::error_code ec;
   const uint64_t size = fs::file_size(image, ec);
@@ -47,6 +45,8 @@ std::string ImageChecksum(const fs::path& image) {
   if (size <= (256u << 20)) return testsupport::Sha256(image);
   return RunCommand("python3 -c " + ShellQuote(kSparseHash) + " " + ShellQuote(image.string())).output;
 }
+
+}  // namespace
 
 ImageGuard::ImageGuard(fs::path image) : image_(std::move(image)), before_(ImageChecksum(image_)) {
   EXPECT_EQ(before_.size(), 64u) << "no checksum for " << image_;
@@ -119,15 +119,6 @@ void PatchFile(const fs::path& path, uint64_t offset, const std::vector<uint8_t>
   f.seekp(static_cast<std::streamoff>(offset));
   f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
   EXPECT_TRUE(f.good()) << "cannot patch " << path;
-}
-
-std::vector<uint8_t> ReadFileRange(const fs::path& path, uint64_t offset, size_t size) {
-  std::ifstream f(path, std::ios::binary);
-  f.seekg(static_cast<std::streamoff>(offset));
-  std::vector<uint8_t> out(size);
-  f.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(size));
-  out.resize(static_cast<size_t>(f.gcount()));
-  return out;
 }
 
 std::vector<uint8_t> Read(IStorageDevice& device, int64_t first, int64_t count, int expectAnswer) {

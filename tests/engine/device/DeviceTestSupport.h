@@ -16,12 +16,9 @@
 
 namespace devicetest {
 
-// SHA-256 of an image's content, by sha256sum. Above 256 MiB, python3's
-// hashlib over the data extents and the hole layout: reading gigabytes of
-// holes would make every test slow, and a write anywhere still shows.
-std::string ImageChecksum(const std::filesystem::path& image);
-
-// Checks, when destroyed, that the image's checksum is what it was when made.
+// Checks, when destroyed, that the image's SHA-256 is what it was when made
+// (above 256 MiB, over the data extents and the hole layout: reading
+// gigabytes of holes would make every test slow, and a write still shows).
 class ImageGuard {
  public:
   explicit ImageGuard(std::filesystem::path image);
@@ -49,13 +46,11 @@ class LoopDevice {
   std::string name() const { return std::filesystem::path(path_).filename().string(); }
   std::string Partition(int number) const { return path_ + "p" + std::to_string(number); }
 
-  // Tells the kernel of the partitions of the table now on the device, as
-  // udev would on a kernel without that table's parser (partx -a).
+  // Tells the kernel of the partitions of the table now on the device
+  // (partx -a), as udev would on a kernel without that table's parser.
   void Announce() const;
-  // Makes the kernel drop the device's partitions. partx -d fails while
-  // anything holds a partition open (tests that enumerate the whole machine
-  // open every partition for a moment): it is retried until they are gone.
-  // Answers whether they are.
+  // Makes the kernel drop the device's partitions (partx -d, retried while
+  // anything holds one open); answers whether they are gone.
   bool Forget() const;
 
  private:
@@ -76,8 +71,6 @@ BlockdevGeometry Blockdev(const std::string& path);
 void MakeSparseImage(const std::filesystem::path& path, uint64_t bytes);
 // Writes `data` into a file at `offset` without truncating it.
 void PatchFile(const std::filesystem::path& path, uint64_t offset, const std::vector<uint8_t>& data);
-// Up to `size` bytes of a file from `offset`.
-std::vector<uint8_t> ReadFileRange(const std::filesystem::path& path, uint64_t offset, size_t size);
 
 struct DeviceReleaser {
   void operator()(IStorageDevice* device) const {

@@ -1,10 +1,12 @@
 // Disk and volume devices on image files: geometry, reads against dd, the
-// failure codes callers compare, records (which the device owns), and that
-// nothing is opened for writing.
+// failure codes callers compare, records (which the device owns, with text
+// fields that always end in a terminator), and that nothing is opened for
+// writing.
 #include "device/DiskDevice.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <limits>
@@ -162,16 +164,16 @@ TEST(DiskDeviceOpen, FailsWithOneCodeAndPrintsAllButAMissingNodesError) {
   EXPECT_EQ(CreateVolumeDevice(""), nullptr);
 }
 
-TEST(DiskDeviceOpen, KeepsPathsOfAnyLength) {
-  testsupport::TempDir dir;
-  fs::path deep = dir.path();
-  for (int i = 0; i < 6; ++i) deep /= std::string(40, static_cast<char>('a' + i));
-  fs::create_directories(deep);
-  testsupport::WriteFile(deep / "long.img", std::string(1024, 'x'));
-  DevicePtr disk(CreateDiskDevice((deep / "long.img").c_str()));
-  ASSERT_EQ(disk->Open(), 1);
-  EXPECT_EQ(static_cast<CDiskDevice*>(disk.get())->GetDevicePath(), deep / "long.img");
-  EXPECT_EQ(disk->GetTotalSectors(), 2);
+TEST(SetRecordText, CutsLongTextsClearsTheRestAndAlwaysTerminates) {
+  CCollectedVolumeDeviceInfoStruct v;
+  for (const auto& [text, want] : {std::pair<const char*, std::string>{"sdb1", "sdb1"},
+                                   {"Apple_UNIX_SVR2_and_more_than_thirty_two", "Apple_UNIX_SVR2_and_more_than_th"},
+                                   {nullptr, ""}}) {
+    std::memset(v.apmType, 'x', sizeof v.apmType);
+    SetRecordText(v.apmType, text);
+    EXPECT_EQ(v.apmType, want);
+    EXPECT_EQ(std::string(v.apmType, sizeof v.apmType), want + std::string(sizeof v.apmType - want.size(), '\0'));
+  }
 }
 
 }  // namespace

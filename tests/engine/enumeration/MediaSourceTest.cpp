@@ -59,42 +59,33 @@ TEST(LinuxMediaSource, ListsDisksWithTheirPartitionsButNoOpticalEmptyOrUnattache
 
 TEST(LinuxMediaSource, TellsTheBusFromWhereTheDiskHangs) {
   FakeMachine m;
-  const std::string pci = "devices/pci0000:00/";
-  m.AddDisk({.name = "sda",
-             .size512 = 64,
-             .devicePath = pci + "0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0/block/sda",
-             .vendor = "ATA",
-             .model = "Samsung SSD 870"});
-  m.Write("sys/" + pci + "0000:00:1f.2/ata1/link1/ata_link/link1/sata_spd", "6.0 Gbps\n");
-  m.AddDisk({.name = "sdb",
-             .minor = 16,
-             .size512 = 64,
-             .devicePath = pci + "0000:00:1f.1/ata3/host2/target2:0:0/2:0:0:0/block/sdb"});
-  m.Write("sys/" + pci + "0000:00:1f.1/ata3/link3/ata_link/link3/sata_spd", "<unknown>\n");
-  m.AddDisk({.name = "sdc",
-             .minor = 32,
-             .size512 = 64,
-             .devicePath = pci + "0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block/sdc",
-             .vendor = "Kingston",
-             .model = "DataTraveler 3.0"});
-  m.AddDisk({.name = "sdd",
-             .minor = 48,
-             .size512 = 64,
-             .devicePath = pci + "0000:00:03.0/virtio2/host0/target0:0:1/0:0:1:0/block/sdd"});
-  m.AddDisk({.name = "nvme0n1",
-             .major = 259,
-             .size512 = 64,
-             .devicePath = pci + "0000:00:1d.0/0000:3d:00.0/nvme/nvme0/nvme0n1",
-             .model = "WD Blue SN570"});
+  const std::string pci = "devices/pci0000:00/0000:00:";
+  const struct {
+    const char *name, *path, *vendor, *model, *bus, *registryName;
+    uint32_t major;
+  } disks[] = {{"sda", "1f.2/ata1/host0/target0:0:0/0:0:0:0/block/sda", "ATA", "Samsung SSD 870", "SATA",
+                "ATA Samsung SSD 870", 8},
+               {"sdb", "1f.1/ata3/host2/target2:0:0/2:0:0:0/block/sdb", "", "", "ATA", "", 8},
+               {"sdc", "14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block/sdc", "Kingston", "DataTraveler 3.0",
+                "USB", "Kingston DataTraveler 3.0", 8},
+               {"sdd", "03.0/virtio2/host0/target0:0:1/0:0:1:0/block/sdd", "", "", "SCSI", "", 8},
+               {"nvme0n1", "1d.0/0000:3d:00.0/nvme/nvme0/nvme0n1", "", "WD Blue SN570", "", "WD Blue SN570", 259}};
+  uint32_t minor = 0;
+  for (const auto& d : disks) {
+    m.AddDisk({.name = d.name,
+               .major = d.major,
+               .minor = minor += 16,
+               .size512 = 64,
+               .devicePath = pci + d.path,
+               .vendor = d.vendor,
+               .model = d.model});
+  }
+  m.Write("sys/" + pci + "1f.2/ata1/link1/ata_link/link1/sata_spd", "6.0 Gbps\n");
+  m.Write("sys/" + pci + "1f.1/ata3/link3/ata_link/link3/sata_spd", "<unknown>\n");
   const auto media = m.List();
-  const std::tuple<const char*, const char*, const char*> want[] = {{"sda", "SATA", "ATA Samsung SSD 870"},
-                                                                    {"sdb", "ATA", ""},
-                                                                    {"sdc", "USB", "Kingston DataTraveler 3.0"},
-                                                                    {"sdd", "SCSI", ""},
-                                                                    {"nvme0n1", "", "WD Blue SN570"}};
-  for (const auto& [name, bus, model] : want) {
-    EXPECT_EQ(Find(media, name).busProtocol, bus) << name;
-    EXPECT_EQ(Find(media, name).registryName, model) << name;
+  for (const auto& d : disks) {
+    EXPECT_EQ(Find(media, d.name).busProtocol, d.bus) << d.name;
+    EXPECT_EQ(Find(media, d.name).registryName, d.registryName) << d.name;
   }
 }
 

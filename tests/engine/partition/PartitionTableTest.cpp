@@ -137,8 +137,6 @@ INSTANTIATE_TEST_SUITE_P(
                   "printf 'o\\nn\\np\\n1\\n\\n+8M\\nn\\ne\\n2\\n\\n\\nn\\nl\\n\\n+4M\\nn\\nl\\n\\n\\nw\\n' | fdisk -b "
                   "4096 %s",
                   FdiskWithoutContainers, 4096},
-        MadeTable{"Mbr4KiBSectorsEmpty", "fdisk", 16 * kMiB, "printf 'o\\nw\\n' | fdisk -b 4096 %s",
-                  FdiskWithoutContainers, 4096},
         MadeTable{"GptBySgdisk", "sgdisk", 6 * kGiB, "sgdisk -n 1:2048:+200M -t 1:ef00 -n 4:0:+5G -t 4:0700 %s",
                   [](const std::string& p) { return LargeGpt(parttest::Sgdisk(p)); }, 512, true},
         MadeTable{"GptBySfdisk", "sfdisk", 11 * kGiB,
@@ -257,8 +255,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Hostile{"MbrBadBootIndicator", MakeMbrWithLogicals,
                 [](const fs::path& image, const Parts&) { PatchFile(image, 446 + 32, {0x01}); }, 6, Nothing, 1},
-        Hostile{"EbrBadBootIndicator", MakeMbrWithLogicals,
-                [](const fs::path& image, const Parts& p) { PatchFile(image, Ebr(p) + 446, {0x7F}); }, 6, Nothing, 1},
         Hostile{"EbrWithTwoLinks", MakeMbrWithLogicals,
                 [](const fs::path& image, const Parts& p) {
                   PatchFile(image, Ebr(p) + 446 + 32, {0, 0, 0, 0, 5, 0, 0, 0, 0, 0x10, 0, 0, 0, 8, 0, 0});
