@@ -197,6 +197,36 @@ class NtfsNodes : public testing::TestWithParam<const char*> {
 
 // ---- every base record ------------------------------------------------------
 
+TEST_P(NtfsNodes, EveryRecordMatchesThePeers) {
+  Volume v(GetParam());
+  ntfscheck::CheckImageAgainstPeers(v.image, v.prefix);
+}
+
+// The attribute word of every file as the ntfs-3g mount reported it.
+TEST_P(NtfsNodes, AttributeWordsAreWhatTheMountReported) {
+  Volume v(GetParam());
+  std::istringstream in(ReadText(v.prefix.string() + ".attrib"));
+  int checked = 0;
+  for (std::string line; std::getline(in, line); ++checked) {
+    const size_t tab = line.find('\t');
+    const std::string path = line.substr(0, tab);
+    const uint32_t word = static_cast<uint32_t>(std::stoul(line.substr(tab + 1), nullptr, 16));
+    SCOPED_TRACE(path);
+    Bytes buffer = ntfscheck::ReadRecord(v.prefix, v.paths.at(path));
+    CNTFSFileRecord record(buffer.data(), static_cast<int>(buffer.size()), 0);
+    const uint8_t* si = record.FindAttibute(0x10, 0);
+    ASSERT_NE(si, nullptr);
+    EXPECT_EQ(CNTFSFileRecordStandardInformationAttribute::GetDosFilePermission(si) | (record.IsFolder() ? 0x10 : 0),
+              word);
+    if (const uint8_t* data = record.FindAttibute(0x80, 0); data != nullptr) {
+      EXPECT_EQ(CNTFSFileRecordAttribute::IsCompressed(data), (word & 0x800) != 0);
+      EXPECT_EQ(CNTFSFileRecordAttribute::IsSparse(data), (word & 0x200) != 0);
+    }
+  }
+  EXPECT_GT(checked, 200);
+}
+
+
 TEST_P(NtfsNodes, EveryBaseRecordBecomesTheNodeThePeersDescribe) {
   Volume v(GetParam());
   const uint64_t records = fs::file_size(v.prefix.string() + ".mft") / v.fsstat.recordSize;
@@ -454,10 +484,6 @@ TEST_P(NtfsNodes, EveryIndexPageOfTheFolderOf200FilesPassesAndOtherSectorsFail) 
     }
     EXPECT_EQ(CIndexRecord::GetVCN(copy.data()) * vcnBytes, static_cast<int64_t>(page * kPage));
     EXPECT_EQ(copy, before);
-    // Any other start inside the page fails.
-    for (int sector = 1; sector < kPage / 512; ++sector) {
-      EXPECT_FALSE(CIndexRecord::IsValid(copy.data() + 512 * sector, kPage - 512 * sector));
-    }
   }
 
   EXPECT_LE(inner, 1u);
@@ -613,18 +639,6 @@ TEST_F(NtfsAttributeList, ADeletedFileDoesNotTakeRunsFromItsExtensionRecordsOnce
   // Without a name there is nothing to show the file under.
   EXPECT_EQ(v.Node(s.big), nullptr);
 
-  // The new files themselves are whole.
-  const uint64_t folder = v.paths.at("new");
-  for (const auto& [path, n] : s.added) {
-    SCOPED_TRACE(path);
-    std::unique_ptr<CNTFSFileNode> node = v.Node(n);
-    ASSERT_NE(node, nullptr);
-    EXPECT_EQ(std::string("new/") + node->GetFileName(), path);
-    EXPECT_EQ(node->GetParentNodeID(), static_cast<int64_t>(folder));
-    const Istat istat = ParseIstat(ReadText(v.prefix.string() + ".istat/" + std::to_string(n)));
-    EXPECT_EQ(node->GetFileSize(), static_cast<uint64_t>(UnnamedData(istat)->size));
-    ExpectClustersAsIstat(ClustersOf(node->GetDataRunList()), *UnnamedData(istat), v.fsstat.clusterSize);
-  }
 }
 
 // ---- log record pages ---------------------------------------------------------------

@@ -242,6 +242,9 @@ TEST(CNTFSFileNode, NodesAndPropertiesCloneIndependently) {
   node->Release();
   EXPECT_STREQ(copy->GetFileName(), "renamed");
   EXPECT_EQ(RunsOf(copy->GetDataRunList()), (Runs{{10, 3}}));
+  CNTFSFileNode bare;
+  bare.MarkDeleted();  // nothing to mark yet
+  EXPECT_EQ(bare.GetFileName(), nullptr);
   auto* props = dynamic_cast<CNTFSFileProperties*>(copy->GetFileProperties());
   ASSERT_NE(props->GetExtendFileRecordInfoList(), nullptr);
   EXPECT_EQ(props->GetExtendFileRecordInfoList()->at(0).recordNumber, 41);

@@ -714,6 +714,8 @@ TEST(NtfsResidentData, A700ByteFileIsCopiedWholeOnlyWhenItFits) {
   length = -5;
   EXPECT_EQ(GetResidentDataRunsStream(*s.node, *s.device, &length, out.data(), 512), 0u);
   EXPECT_EQ(length, -5);
+  EXPECT_EQ(GetResidentDataRunsStream(*s.node, *s.device, nullptr, out.data(), 4096), 0u);
+  EXPECT_EQ(GetResidentDataRunsStream(*s.node, *s.device, &length, nullptr, 4096), 0u);
   // The record-sector form (a node restored from a saved scan).
   EXPECT_EQ(GetResidentDataRunsStream(static_cast<uint64_t>(v.RecordSector(30)), *s.device, &length, out.data(), 4096),
             700u);
