@@ -1,5 +1,6 @@
-// Nodes of the NTFS images filled through ntfs-3g (make-ntfs-images.sh),
-// read through an image device the way a scan reads them: every base record
+// The NTFS images filled through ntfs-3g (make-ntfs-images.sh): every record
+// against istat and ntfsinfo, attribute words against the mount's; nodes read
+// through an image device the way a scan reads them, every base record
 // against istat, fls and ntfsinfo; the file with an attribute list and the
 // reuse of its extension records; the index pages of a folder of 200 files;
 // the metafile records; and the log record pages of the $LogFile generator.
@@ -318,40 +319,6 @@ TEST_P(NtfsNodes, EveryBaseRecordBecomesTheNodeThePeersDescribe) {
   EXPECT_GT(fromPaths, 230);
   EXPECT_GE(withRuns, 8);
   EXPECT_GE(resident, 200);
-}
-
-TEST_P(NtfsNodes, ManifestFilesReadBackThroughTheirNodes) {
-  Volume v(GetParam());
-  int read = 0;
-  for (const ntfsfixtures::ManifestItem& item : ntfsfixtures::Manifest()) {
-    if (item.folder) continue;
-    SCOPED_TRACE(item.path);
-    ASSERT_EQ(v.paths.count(item.path), 1u);
-    std::unique_ptr<CNTFSFileNode> node = v.Node(static_cast<int64_t>(v.paths.at(item.path)));
-    ASSERT_NE(node, nullptr);
-    EXPECT_EQ(node->IsDeleted(), item.deleted ? 1 : 0);
-    const Bytes original = testsupport::ReadFile(FixtureDir() / "originals" / item.original);
-    EXPECT_EQ(node->GetFileSize(), original.size());
-    IDataRunList* runs = node->GetDataRunList();
-    ASSERT_NE(runs, nullptr);
-    Bytes content;
-    if (runs->IsResident()) {
-      // The content sits in the record at the list's sector, at the list's
-      // offset once the record's update sequence is undone.
-      const DataRun* run = runs->GetFirst();
-      Bytes record(v.fsstat.recordSize);
-      ASSERT_NE(v.device->ReadSector(record.data(), run->start, v.spr), 0);
-      CNTFSFileRecord view(record.data(), static_cast<int>(record.size()), 0);
-      ASSERT_TRUE(view.IsUpdateSequenceUndone());
-      ASSERT_LE(runs->GetOffset() + node->GetFileSize(), record.size());
-      content.assign(record.begin() + runs->GetOffset(), record.begin() + runs->GetOffset() + node->GetFileSize());
-    } else {
-      content = ReadThroughNode(v, *node);
-    }
-    EXPECT_TRUE(content == original) << "content differs from " << item.original;
-    ++read;
-  }
-  EXPECT_GT(read, 200);
 }
 
 TEST_P(NtfsNodes, SearchRecordsOfEveryBaseRecordMatchThePeers) {
