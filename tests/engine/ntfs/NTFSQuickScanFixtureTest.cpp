@@ -286,41 +286,30 @@ TEST_P(NtfsQuickScanImages, EveryFileCopiesOutLikeItsOriginal) {
 }
 
 TEST_P(NtfsQuickScanImages, TheDeletedFilesAreOfEveryKind) {
-  // What the deleted files are, as istat describes them: the copy-out test
-  // above is only as good as this variety.
+  // The copy-out test above is only as good as the variety istat shows.
   QuickScan scan(Image());
   ASSERT_TRUE(scan.Run());
-  auto istat = [&](const std::string& path) {
+  auto data = [&](const std::string& path) {
     const Node* node = scan.Find(path);
     EXPECT_NE(node, nullptr) << path;
-    return ntfspeers::ParseIstat(
+    const auto istat = ntfspeers::ParseIstat(
         ntfspeers::ReadText(Prefix().string() + ".istat/" + std::to_string(node != nullptr ? node->id : 0)));
-  };
-  auto data = [](const ntfspeers::Istat& i) {
-    for (const auto& a : i.attributes) {
+    for (const auto& a : istat.attributes) {
       if (a.type == 0x80 && a.name == "N/A") return a;
     }
     return ntfspeers::IstatAttribute();
   };
-  const auto small = data(istat("gone/deleted-small.txt"));
-  EXPECT_TRUE(small.resident);
-  const auto fragmented = data(istat("gone/fragmented.bin"));
+  EXPECT_TRUE(data("gone/deleted-small.txt").resident);
+  const auto fragmented = data("gone/fragmented.bin").clusters;
   int pieces = 1;
-  for (size_t i = 1; i < fragmented.clusters.size(); ++i) {
-    if (fragmented.clusters[i] != fragmented.clusters[i - 1] + 1) ++pieces;
-  }
-  // On the volume of 4096-byte sectors ntfs-3g finds room outside the holes
-  // (the zone it keeps for the MFT), and the file stays in one piece there.
-  if (std::string(GetParam()) != "s4096") {
-    EXPECT_GE(pieces, 2);
-  }
-  const auto sparse = data(istat("gone/sparse-deleted.bin"));
-  EXPECT_TRUE(std::count(sparse.clusters.begin(), sparse.clusters.end(), 0) > 0) << "holes";
+  for (size_t i = 1; i < fragmented.size(); ++i) pieces += fragmented[i] != fragmented[i - 1] + 1;
+  // With 4096-byte sectors ntfs-3g finds room outside the holes.
+  EXPECT_GE(pieces, std::string(GetParam()) != "s4096" ? 2 : 1);
+  const auto sparse = data("gone/sparse-deleted.bin").clusters;
+  EXPECT_GT(std::count(sparse.begin(), sparse.end(), 0), 0) << "holes";
   const bool compresses = std::string(GetParam()) != "c65536";  // clusters above 4 KiB never compress
-  EXPECT_EQ(data(istat("gone-compressed/text-200k.txt")).compressed, compresses);
-  const Node* text = scan.Find("gone-compressed/text-200k.txt");
-  ASSERT_NE(text, nullptr);
-  EXPECT_EQ((text->attribute & 0x800) != 0, compresses);
+  EXPECT_EQ(data("gone-compressed/text-200k.txt").compressed, compresses);
+  EXPECT_EQ((scan.Find("gone-compressed/text-200k.txt")->attribute & 0x800) != 0, compresses);
 }
 
 TEST_P(NtfsQuickScanImages, EveryDeletedFileThePeersRecoverComesBack) {
@@ -488,66 +477,49 @@ TEST(NtfsQuickScanDamage, AOneSectorDeviceEndsWithAnErrorAndNoNodes) {
   EXPECT_EQ(searcher.QuickSearchFiles(device.get(), &quiet), CNTFSQuickSearch::kNotNTFS);
 }
 
-TEST(NtfsQuickScanDamage, ADeviceOf4096ByteSectorsWalksWholeRecordsOnly) {
+// On a device of 4096-byte sectors, 1024-byte records (four to a sector)
+// are refused, not divided by zero; a volume made for such sectors has
+// 4096-byte records, one a sector, and is walked.
+void ExpectWideSectorScan(QuickScan& scan, const std::string& variant, const std::string& readBack) {
+  ASSERT_TRUE(scan.Run());
+  EXPECT_EQ(scan.fileSystemType(), 3);
+  if (variant == "default") {
+    EXPECT_EQ(scan.searcherAnswer(), CNTFSQuickSearch::kNoMFTRuns);
+    EXPECT_TRUE(scan.nodes().empty());
+    return;
+  }
+  EXPECT_EQ(scan.searcherAnswer(), 0u);
+  EXPECT_EQ(Searcher(scan)->GetSectorsPerFileRecord(), 1u);
+  ExpectListingLikeFls(scan, FixtureDir() / variant);
+  const Node* node = scan.Find(readBack);
+  ASSERT_NE(node, nullptr);
+  EXPECT_TRUE(ReadThrough(scan, *node) == testsupport::ReadFile(FixtureDir() / "originals/deleted" / readBack));
+}
+
+TEST(NtfsQuickScanDamage, AnImageReadIn4096ByteSectorsWalksWholeRecordsOnly) {
   REQUIRE_NTFS_FIXTURES();
   QuickScan::Options wide;
   wide.sectorSize = 4096;
-  {
-    // 1024-byte records, four to a sector: refused, not divided by zero.
-    const fs::path image = FixtureDir() / "default.img";
-    Unchanged unchanged(image, FixtureDir() / "default.sha256");
-    QuickScan scan(image, wide);
-    ASSERT_TRUE(scan.Run());
-    EXPECT_EQ(scan.fileSystemType(), 3);
-    EXPECT_EQ(scan.searcherAnswer(), CNTFSQuickSearch::kNoMFTRuns);
-    EXPECT_TRUE(scan.nodes().empty());
-  }
-  {
-    // A volume made for 4096-byte sectors has 4096-byte records: one a
-    // sector.
-    const fs::path image = FixtureDir() / "s4096.img";
-    Unchanged unchanged(image, FixtureDir() / "s4096.sha256");
-    QuickScan scan(image, wide);
-    ASSERT_TRUE(scan.Run());
-    EXPECT_EQ(scan.searcherAnswer(), 0u);
-    EXPECT_EQ(Searcher(scan)->GetSectorsPerFileRecord(), 1u);
-    ExpectListingLikeFls(scan, FixtureDir() / "s4096");
-    const Node* sparse = scan.Find("gone/sparse-deleted.bin");
-    ASSERT_NE(sparse, nullptr);
-    EXPECT_TRUE(ReadThrough(scan, *sparse) ==
-                testsupport::ReadFile(FixtureDir() / "originals/deleted/gone/sparse-deleted.bin"));
+  for (const std::string variant : {"default", "s4096"}) {
+    SCOPED_TRACE(variant);
+    Unchanged unchanged(FixtureDir() / (variant + ".img"), FixtureDir() / (variant + ".sha256"));
+    QuickScan scan(FixtureDir() / (variant + ".img"), wide);
+    ExpectWideSectorScan(scan, variant, "gone/sparse-deleted.bin");
   }
 }
 
 TEST(NtfsQuickScanDamage, ALoopDeviceOf4096ByteSectorsIsScannedInItsOwnSectors) {
   REQUIRE_NTFS_FIXTURES();
   REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
-  {
-    const fs::path image = FixtureDir() / "default.img";
-    Unchanged unchanged(image, FixtureDir() / "default.sha256");
-    devicetest::LoopDevice loop(image, 4096);
+  for (const std::string variant : {"default", "s4096"}) {
+    SCOPED_TRACE(variant);
+    Unchanged unchanged(FixtureDir() / (variant + ".img"), FixtureDir() / (variant + ".sha256"));
+    devicetest::LoopDevice loop(FixtureDir() / (variant + ".img"), 4096);
     ASSERT_TRUE(loop.attached());
     QuickScan scan(loop.path());
-    ASSERT_TRUE(scan.Run());
+    ExpectWideSectorScan(scan, variant, "gone-compressed/text-200k.txt");
     ASSERT_NE(scan.device(), nullptr);
     EXPECT_EQ(scan.device()->GetSectorSize(), 4096u);
-    EXPECT_EQ(scan.fileSystemType(), 3);
-    EXPECT_EQ(scan.searcherAnswer(), CNTFSQuickSearch::kNoMFTRuns);
-    EXPECT_TRUE(scan.nodes().empty());
-  }
-  {
-    const fs::path image = FixtureDir() / "s4096.img";
-    Unchanged unchanged(image, FixtureDir() / "s4096.sha256");
-    devicetest::LoopDevice loop(image, 4096);
-    ASSERT_TRUE(loop.attached());
-    QuickScan scan(loop.path());
-    ASSERT_TRUE(scan.Run());
-    EXPECT_EQ(scan.searcherAnswer(), 0u);
-    ExpectListingLikeFls(scan, FixtureDir() / "s4096");
-    const Node* compressed = scan.Find("gone-compressed/text-200k.txt");
-    ASSERT_NE(compressed, nullptr);
-    EXPECT_TRUE(ReadThrough(scan, *compressed) ==
-                testsupport::ReadFile(FixtureDir() / "originals/deleted/gone-compressed/text-200k.txt"));
   }
 }
 

@@ -15,9 +15,9 @@ std::filesystem::path FixtureScript();
 // Reads `size` bytes at `offset` of a file.
 std::vector<uint8_t> ReadAt(const std::filesystem::path& path, uint64_t offset, size_t size);
 
-// Checks the boot sector, every FILE record of PREFIX.mft and every fls
-// entry against PREFIX.fsstat, .istat/N, .ntfsinfo/N, .fls and .fls-d, and
-// that the image is unchanged afterwards. Reports failures through gtest.
+// Checks the boot sector and every FILE record of PREFIX.mft against
+// PREFIX.fsstat, .istat/N and .ntfsinfo/N, and that the image is unchanged
+// afterwards. Reports failures through gtest.
 void CheckImageAgainstPeers(const std::filesystem::path& image, const std::filesystem::path& prefix);
 
 // The record number of each path of PREFIX.fls (deleted ones too).
