@@ -92,6 +92,7 @@ TEST(StringsTable, BrokenTablesAreRefusedWholeWithTheirLine) {
       {"\"a\" = \"\\q\";", "line 1: unknown escape \\q"},
       {"\"a\" = \"\\U\";", "line 1: \\U needs hex digits"},
       {"\"a\" = \"\\0\";", "NUL character"},
+      {"\"a\" = \"\\U0000\";", "NUL character"},
       {"\"a\" = \"\\777\";", "octal escape above"},
       {"\"a\" = \"\\UD800\";", "unpaired surrogate"},
       {"\n\n\"a\"\n=", "line 4: unexpected end"},
