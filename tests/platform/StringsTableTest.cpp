@@ -95,9 +95,7 @@ TEST(StringsTable, BrokenTablesAreRefusedWholeWithTheirLine) {
       {"\"a\" = \"\\U0000\";", "NUL character"},
       {"\"a\" = \"\\777\";", "octal escape above"},
       {"\"a\" = \"\\UD800\";", "unpaired surrogate"},
-      {"\"a\" = \"b\" = \"c\";", "expected ';'"},
       {"\n\n\"a\"\n=", "line 4: unexpected end"},
-      {"= \"b\";", "line 1: expected a quoted string"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.data.left(40).toStdString());
@@ -107,7 +105,7 @@ TEST(StringsTable, BrokenTablesAreRefusedWholeWithTheirLine) {
     EXPECT_TRUE(error.contains(QString::fromUtf8(c.error))) << error.toStdString();
     EXPECT_EQ(table, (Table{{"kept", "yes"}}));
   }
-  for (const char* empty : {"", "  \n\t ", "/* nothing */", "// nothing", "/**/ // x\n"}) {
+  for (const char* empty : {"", "  \n\t ", "/**/ // x\n"}) {
     Table table{{"old", "x"}};
     EXPECT_TRUE(StringsTable::Load(empty, &table)) << empty;
     EXPECT_TRUE(table.isEmpty()) << empty;

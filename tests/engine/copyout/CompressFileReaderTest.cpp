@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <list>
 
 #include "copyout/CCompressFileReader.h"
 #include "copyout/Lznt1.h"
@@ -123,16 +122,6 @@ TEST_F(Compressed, EachUnitIsReadRawDecodedPaddedOrAsZeros) {
     EXPECT_EQ(reader->ReadData(static_cast<long long>(c.expected.size()), &byte, 1), 0u);
   }
   EXPECT_EQ(Open(kUnit, {{10, 16}}, 16), nullptr) << "clusters above 4 KiB";
-  // The pieces of each unit carry its kind.
-  std::list<tagCompressDataRun> pieces;
-  Open(2 * kUnit, {{10, 3}, {50, 2}, {-1, 11}, {70, 16}, {-1, 16}})->ReGroupCompressDataRunList(pieces, 1000);
-  std::vector<std::vector<int64_t>> kinds;
-  for (const auto& p : pieces) kinds.push_back({p.s64LCN, p.length, p.eType});
-  EXPECT_EQ(kinds, (std::vector<std::vector<int64_t>>{{10, 3, COMPRESSED_UNIT},
-                                                      {50, 2, COMPRESSED_UNIT},
-                                                      {-1, 11, COMPRESSED_UNIT},
-                                                      {70, 16, NONECOMPRESSED_UNIT},
-                                                      {-1, 16, SPARSE_UNIT}}));
 }
 
 TEST_F(Compressed, ReadDataDecodesOnlyTheUnitsItNeeds) {
@@ -146,23 +135,16 @@ TEST_F(Compressed, ReadDataDecodesOnlyTheUnitsItNeeds) {
   EXPECT_EQ(Bytes(buffer.begin(), buffer.end()), Bytes(unit.begin() + 512, unit.end()));
 }
 
-TEST_F(Compressed, FileModeAsksToGoOnBeforeEveryUnitAndReportsAfterIt) {
+TEST_F(Compressed, FileModeStopsBetweenUnitsAndLeavesResidentListsToThePlainPath) {
   testsupport::TempDir dir;
   auto reader = Open(5 * kUnit, {{10, 80}});
   ASSERT_NE(reader, nullptr);
-  RecordingSink sink;
   bool fallback = true;
-  ASSERT_EQ(reader->RecoverToFile((dir / "all").c_str(), &sink, fallback), 0u);
-  EXPECT_FALSE(fallback);
-  EXPECT_EQ(sink.continuedCalls, 5);
-  ASSERT_EQ(sink.Records().size(), 5u);
-  EXPECT_EQ(sink.Records().back().current, 5 * kUnit);
-  EXPECT_EQ(testsupport::ReadFile(dir / "all"), Clusters(10, 5 * kUnit));
   RecordingSink stopper;
   stopper.onContinued = [&] { return stopper.continuedCalls <= 2 ? 1 : 0; };
   ASSERT_EQ(reader->RecoverToFile((dir / "stopped").c_str(), &stopper, fallback), 0u);
-  EXPECT_EQ(fs::file_size(dir / "stopped"), 2 * kUnit);
-  // A resident list asks for the plain path and writes nothing.
+  EXPECT_FALSE(fallback);
+  EXPECT_EQ(testsupport::ReadFile(dir / "stopped"), Clusters(10, 2 * kUnit));
   device_ = std::make_unique<devicetest::CMemoryDevice>(bytes_, 512, 8192);
   RunNode resident("r", 700, {{5000, 1}}, 1);
   CCompressFileReader residentReader;
@@ -180,13 +162,6 @@ TEST_F(Compressed, MemoryModeFillsEachBufferFromItsFirstByte) {
   EXPECT_EQ(Bytes(second.begin(), second.end()), Clusters(10, second.size()));
   EXPECT_EQ(first, second);
   EXPECT_FALSE(reader->Recovery(static_cast<char*>(nullptr), 10, nullptr));
-  // DeCompressFile writes to the mode's target: a full memory buffer takes
-  // nothing more, a null list is refused, and outside any mode nothing is taken.
-  RunNode other("o", kUnit, {{200, 16}});
-  EXPECT_TRUE(reader->DeCompressFile(other.GetDataRunList(), kUnit));
-  EXPECT_EQ(Bytes(second.begin(), second.end()), Clusters(10, second.size()));
-  EXPECT_FALSE(reader->DeCompressFile(nullptr, kUnit));
-  EXPECT_FALSE(Open(kUnit, {{10, 16}})->DeCompressFile(other.GetDataRunList(), kUnit));
 }
 
 }  // namespace

@@ -46,17 +46,6 @@ Bytes PatternDevice::Expected(int64_t first, int64_t count, uint32_t sectorSize)
   return out;
 }
 
-void PatternDevice::Gate(int64_t from) {
-  std::lock_guard<std::mutex> hold(lock_);
-  gate_ = from;
-  gateMoved_.notify_all();
-}
-
-void PatternDevice::WaitUntilHeld() {
-  std::unique_lock<std::mutex> hold(lock_);
-  gateMoved_.wait(hold, [this] { return held_ > 0; });
-}
-
 int PatternDevice::ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) {
   ++reads;
   if (buffer == nullptr || firstSector < 0 || sectorCount <= 0 || sectorCount > total_ ||
@@ -115,20 +104,6 @@ std::vector<int64_t> Markers(IDataRecovery* recovery) {
   return markers;
 }
 
-Strings FakeSearcher::Calls(const std::string& prefix) const {
-  Strings out;
-  for (const std::string& call : calls) {
-    if (call.compare(0, prefix.size(), prefix) == 0) out.push_back(call);
-  }
-  return out;
-}
-
-int FakeSearcher::GetSearchedPartitionInfo(CSearchedPartitionInfo** array, int capacity) {
-  const int count = static_cast<int>(records.size());
-  for (int i = 0; i < count && count <= capacity; ++i) array[i] = new CSearchedPartitionInfo(*records[i]);
-  return count;
-}
-
 ResultCode FakeSearcher::AnalyzeBlock(int64_t firstSector, int64_t sectorCount) {
   calls.push_back("block:" + std::to_string(firstSector) + ":" + std::to_string(sectorCount));
   if (readBlocks) {
@@ -172,34 +147,12 @@ int ScriptedSink::Continued() {
   return stopAt != 0 && n >= stopAt ? 0 : 1;
 }
 
-Strings ScriptedSink::Reports() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return reports_;
-}
-
-void ScriptedSink::WaitUntilPaused() {
-  std::unique_lock<std::mutex> hold(lock_);
-  changed_.wait(hold, [this] { return paused_; });
-}
-
-void ScriptedSink::Resume() {
-  std::lock_guard<std::mutex> hold(lock_);
-  resumed_ = true;
-  changed_.notify_all();
-}
-
 Strings PassReports(uint64_t blocks, uint64_t done) {
   const std::string n = std::to_string(blocks);
   Strings reports{"{2,1,0}", "{0," + n + ",0}"};
   for (uint64_t k = 1; k <= done; ++k) reports.push_back("{2," + n + "," + std::to_string(k * 4 / 5) + "}");
   reports.push_back("{3,1,1}");
   return reports;
-}
-
-FakeReplay::~FakeReplay() {
-  for (auto& [type, list] : records) {
-    for (CSearchedPartitionInfo* record : list) delete record;
-  }
 }
 
 void FakeReplay::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IProgress* progress, IStorageDevice* d) {

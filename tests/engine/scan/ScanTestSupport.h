@@ -53,8 +53,15 @@ class PatternDevice : public IStorageDevice {
   }
   uint32_t GetType() override { return kind_; }
   ResultCode GetLastError() override { return lastError_; }
-  void Gate(int64_t from);
-  void WaitUntilHeld();
+  void Gate(int64_t from) {
+    std::lock_guard<std::mutex> hold(lock_);
+    gate_ = from;
+    gateMoved_.notify_all();
+  }
+  void WaitUntilHeld() {
+    std::unique_lock<std::mutex> hold(lock_);
+    gateMoved_.wait(hold, [this] { return held_ > 0; });
+  }
 
   std::atomic<uint32_t> sectorSize;
   std::set<int64_t> unreadable;
@@ -89,9 +96,19 @@ struct FakeSearcher : ICompleteFileSystemSearchController, IQuickFileSystemSearc
   ~FakeSearcher() override {
     if (onDestroy) onDestroy();
   }
-  Strings Calls(const std::string& prefix) const;
+  Strings Calls(const std::string& prefix) const {
+    Strings out;
+    for (const std::string& call : calls) {
+      if (call.compare(0, prefix.size(), prefix) == 0) out.push_back(call);
+    }
+    return out;
+  }
   void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* b) override { builder = b; }
-  int GetSearchedPartitionInfo(CSearchedPartitionInfo** array, int capacity) override;
+  int GetSearchedPartitionInfo(CSearchedPartitionInfo** array, int capacity) override {
+    const int count = static_cast<int>(records.size());
+    for (int i = 0; i < count && count <= capacity; ++i) array[i] = new CSearchedPartitionInfo(*records[i]);
+    return count;
+  }
   void SetDevice(IStorageDevice* d) override { device = d; }
   void SetBlockSize(int sectors) override { blockSize = sectors; }
   void PreparetoSearch() override { calls.push_back("prepare"); }
@@ -122,9 +139,19 @@ class ScriptedSink : public IProgress {
   int UpdateProgress(_PROGRESS_INFO* info) override;
   int Continued() override;
   int shouldBuild() override { return build; }
-  Strings Reports() const;
-  void WaitUntilPaused();
-  void Resume();
+  Strings Reports() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return reports_;
+  }
+  void WaitUntilPaused() {
+    std::unique_lock<std::mutex> hold(lock_);
+    changed_.wait(hold, [this] { return paused_; });
+  }
+  void Resume() {
+    std::lock_guard<std::mutex> hold(lock_);
+    resumed_ = true;
+    changed_.notify_all();
+  }
   int stopAt = 0, pauseAt = 0, build = 1;
 
  private:
@@ -140,7 +167,11 @@ Strings PassReports(uint64_t blocks, uint64_t done);
 // A replay source that replays the nodes `feed` makes into the tree of `type`
 // and hands out its records.
 struct FakeReplay : RestoreScanSink {
-  ~FakeReplay() override;
+  ~FakeReplay() override {
+    for (auto& [type, list] : records) {
+      for (CSearchedPartitionInfo* record : list) delete record;
+    }
+  }
   void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IProgress* progress, IStorageDevice* device) override;
   std::vector<CSearchedPartitionInfo*>& GetSearchedPartition(int type) override { return records[type]; }
   _tagSearcherType type = SEARCHER_TYPE_NTFS;

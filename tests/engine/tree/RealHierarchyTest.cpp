@@ -112,7 +112,6 @@ TEST_F(RealHierarchy, SystemFolderInManyOrdersBuildsItsOwnTree) {
   const Scenario scenarios[] = {{"parents first", 0, 0, 0},
                                 {"children first", 1, 0, 0},
                                 {"shuffled", 2, 0, 0},
-                                {"shuffled", 3, 0, 0},
                                 {"withheld folders", 4, 60, 0},
                                 {"deleted folders", 5, 30, 60},
                                 {"normal files hidden", 7, 30, 80, false}};
