@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -37,20 +38,28 @@ pid_t StartNamed(const TempDir& dir, const char* program, const std::string& nam
 
 TEST(SingleInstance, RealProcessesCountByTheirWholeKernelName) {
   TempDir dir;
-  EXPECT_FALSE(IsOtherInstanceRunning("ClipmenderTestProduct"));
+  // Names carry this process's number so that test runs side by side never see each other's.
+  char id[8];
+  snprintf(id, sizeof id, "%05x", static_cast<unsigned>(getpid()) & 0xFFFFFu);
+  const std::string tag(id);
+  const auto IsOtherInstanceRunning = [](const std::string& name) {
+    return platform::IsOtherInstanceRunning(QString::fromStdString(name));
+  };
+  EXPECT_FALSE(IsOtherInstanceRunning("Cm" + tag + "TestProduct"));
   std::vector<pid_t> pids;
-  for (const char* name : {"ClipmenderTestProduct", "Clip", "ClipmendeX", "Clipmender Recovery Suite"}) {
+  for (const std::string& name :
+       {"Cm" + tag + "TestProduct", "Cp" + tag, "Cx" + tag + "X", "Cs" + tag + " Recovery Suite"}) {
     pids.push_back(StartNamed(dir, "/bin/sleep", name, true));
   }
-  // Names compare whole and without case, after the kernel's cut to 15 bytes ("Clipmender Reco").
-  const std::pair<const char*, bool> cases[] = {{"ClipmenderTestProduct", true},
-                                                {"clipmendertestproduct", true},
-                                                {"Clip", true},
-                                                {"ClipmendeX", true},
-                                                {"Clipmende", false},
-                                                {"ClipmendeXY", false},
-                                                {"Clipmender Recovery Suite", true},
-                                                {"Clipmender Rec", false},
+  // Names compare whole and without case, after the kernel's cut to 15 bytes ("Cs<tag> Recover").
+  const std::pair<std::string, bool> cases[] = {{"Cm" + tag + "TestProduct", true},
+                                                {"cM" + tag + "testproduct", true},
+                                                {"Cp" + tag, true},
+                                                {"Cx" + tag + "X", true},
+                                                {"Cx" + tag, false},
+                                                {"Cx" + tag + "XY", false},
+                                                {"Cs" + tag + " Recovery Suite", true},
+                                                {"Cs" + tag + " Recov", false},
                                                 {"", false}};
   for (const auto& [asked, running] : cases) EXPECT_EQ(IsOtherInstanceRunning(asked), running) << asked;
   for (pid_t pid : pids) {
@@ -59,10 +68,10 @@ TEST(SingleInstance, RealProcessesCountByTheirWholeKernelName) {
   }
 
   // One that has exited but is not reaped stays a zombie, which does not count.
-  const pid_t zombie = StartNamed(dir, "/bin/true", "ClipZombieTest", false);
+  const pid_t zombie = StartNamed(dir, "/bin/true", "Cz" + tag + "Zombie", false);
   siginfo_t info{};
   ASSERT_EQ(waitid(P_PID, static_cast<id_t>(zombie), &info, WEXITED | WNOWAIT), 0);
-  EXPECT_FALSE(IsOtherInstanceRunning("ClipZombieTest"));
+  EXPECT_FALSE(IsOtherInstanceRunning("Cz" + tag + "Zombie"));
   waitpid(zombie, nullptr, 0);
 }
 
