@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchDoubles.h"
 #include "DirecotryTreeBuilder.h"
 #include "DirectoryTree.h"
 #include "FileNode.h"
@@ -29,35 +30,12 @@
 
 namespace {
 
+using bench::CountingTree;
+using bench::PassAll;
+using bench::QuietSink;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-class QuietSink : public IProgress {
- public:
-  int UpdateProgress(_PROGRESS_INFO*) override { return 0; }
-  int Continued() override { return 1; }
-  int shouldBuild() override { return 1; }
-};
-
-class NoTree : public IDrirectoryTree {
- public:
-  int ShowNodes(IFileNode**, unsigned count, int) override {
-    shown += count;
-    return 0;
-  }
-  int ShowFilesystemNode(IFilesystemNode*) override { return 0; }
-  uint64_t shown = 0;
-};
-
-class PassAll : public IRecoveryFilter {
- public:
-  int ShowNormalFiles() const override { return 1; }
-  void SetScanType(_SCAN_TYPE) override {}
-  int IsFileNodeValid(IFileNode* node) override { return node != nullptr ? 1 : 0; }
-  void SetFilterTypes(uint32_t) override {}
-  _FILTER_TYPE GetNodeFileType(IFileNode*) override { return FILTER_TYPE_OTHER; }
-  void Release() override {}
-};
 
 // Takes every node and keeps it until the run is over.
 class KeepingBuilder : public IDirecotryTreeBuilder {
@@ -136,7 +114,7 @@ int main(int argc, char** argv) {
   uint64_t shown = 0;
   PassAll filter;
   const double withTree = BestOfThree([&] {
-    NoTree tree;
+    CountingTree tree;
     CDirectoryTreeBuilder builder(false);
     builder.SetPause([] {});
     builder.Initialize("bench", &tree, &filter);

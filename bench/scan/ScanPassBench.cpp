@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "BenchDoubles.h"
 #include "DirectoryTree.h"
 #include "Progress.h"
 #include "RecoveryFilter.h"
@@ -29,33 +30,14 @@
 
 namespace {
 
+using bench::CountingTree;
+using bench::PassAll;
+using bench::QuietSink;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr uint64_t kImageBytes = 2ull << 30;
-
-class NoTree : public IDrirectoryTree {
- public:
-  int ShowNodes(IFileNode**, unsigned, int) override { return 0; }
-  int ShowFilesystemNode(IFilesystemNode*) override { return 0; }
-};
-
-class PassAll : public IRecoveryFilter {
- public:
-  int ShowNormalFiles() const override { return 1; }
-  void SetScanType(_SCAN_TYPE) override {}
-  int IsFileNodeValid(IFileNode* node) override { return node != nullptr ? 1 : 0; }
-  void SetFilterTypes(uint32_t) override {}
-  _FILTER_TYPE GetNodeFileType(IFileNode*) override { return FILTER_TYPE_OTHER; }
-  void Release() override {}
-};
-
-class QuietSink : public IProgress {
- public:
-  int UpdateProgress(_PROGRESS_INFO*) override { return 0; }
-  int Continued() override { return 1; }
-  int shouldBuild() override { return 1; }
-};
 
 // Takes each block; with `copy` set, also reads all of it through the device.
 class IdleSearcher : public ICompleteFileSystemSearchController {
@@ -134,7 +116,7 @@ double PassSeconds(IStorageDevice* device, bool copy, int* failures) {
   parts.flushFileBuffers = [] {};
   controller->SetParts(parts);
   PassAll filter;
-  NoTree tree;
+  CountingTree tree;
   QuietSink sink;
   controller->Initialize(&filter);
   const auto start = Clock::now();

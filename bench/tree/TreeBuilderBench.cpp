@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "BenchDoubles.h"
 #include "DirectoryTree.h"
 #include "RecoveryFilter.h"
 #include "engine/node/TestNode.h"
@@ -19,25 +20,8 @@
 
 namespace {
 
-class CountingTree : public IDrirectoryTree {
- public:
-  int ShowNodes(IFileNode**, unsigned count, int) override {
-    shown += count;
-    return 0;
-  }
-  int ShowFilesystemNode(IFilesystemNode*) override { return 0; }
-  size_t shown = 0;
-};
-
-class PassAll : public IRecoveryFilter {
- public:
-  int ShowNormalFiles() const override { return 1; }
-  void SetScanType(_SCAN_TYPE) override {}
-  int IsFileNodeValid(IFileNode* node) override { return node != nullptr ? 1 : 0; }
-  void SetFilterTypes(uint32_t) override {}
-  _FILTER_TYPE GetNodeFileType(IFileNode*) override { return FILTER_TYPE_OTHER; }
-  void Release() override {}
-};
+using bench::CountingTree;
+using bench::PassAll;
 
 struct Result {
   double seconds = 0;

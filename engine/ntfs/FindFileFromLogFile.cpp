@@ -91,29 +91,8 @@ std::vector<uint32_t> DataAttributeOffsets(const uint8_t* record, int bytes) {
 // The runs in VCN order, holes where no piece covers a cluster, overlaps
 // given to the first piece.
 std::unique_ptr<CNoneResidentNTFSDataRunList> LayOutRuns(CNTFSDataRunList& pieces, int64_t& clusters) {
-  pieces.Sort();
   auto list = std::make_unique<CNoneResidentNTFSDataRunList>();
-  int64_t next = 0;
-  clusters = 0;
-  for (const CDataRun& piece : pieces.GetRuns()) {
-    int64_t vcn = piece.VCN;
-    int64_t lcn = piece.LCN;
-    int64_t length = piece.Length;
-    if (vcn < next) {
-      const int64_t skip = next - vcn;
-      if (skip >= length) continue;
-      length -= skip;
-      vcn = next;
-      if (lcn >= 0) lcn += skip;
-    }
-    if (vcn > next) {
-      list->AddDataRun(DataRun{-1, vcn - next});
-      clusters += vcn - next;
-    }
-    list->AddDataRun(DataRun{lcn < 0 ? -1 : lcn, length});
-    clusters += length;
-    next = vcn + length;
-  }
+  CNTFSFilePropertiesBuilder::LayOutDataRuns(pieces, *list, clusters);
   return list;
 }
 
@@ -277,9 +256,8 @@ void CFindFileFromLogFile::AnalyzerLogBuffer(const uint8_t* log, size_t bytes, u
   m_examinedRecords = 0;
   m_sectorSize = sectorSize != 0 && sectorSize % 512 == 0 ? sectorSize : 512;
   m_sectorsPerCluster = sectorsPerCluster != 0 ? sectorsPerCluster : 8;
-  m_fileRecordBytes = fileRecordBytes >= 1024 && fileRecordBytes <= uint32_t(ntfs_record::kMaxRecordSize)
-                          ? fileRecordBytes
-                          : 1024;
+  m_fileRecordBytes =
+      fileRecordBytes >= 1024 && fileRecordBytes <= uint32_t(ntfs_record::kMaxRecordSize) ? fileRecordBytes : 1024;
   m_analysed = true;
   if (log == nullptr || bytes > kMaxLogBytes) return;
   std::vector<uint8_t> copy(log, log + bytes);
@@ -447,8 +425,8 @@ void CFindFileFromLogFile::AddFoundImage(const uint8_t* image, size_t bytes, int
   CNTFSMultiFileRecord set(record.data(), m_fileRecordBytes, 0, nullptr, nullptr, recordNumber);
   if (!set.IsValid()) return;
   int64_t parent = -1;
-  CNTFSFileProperties* properties = CNTFSFilePropertiesBuilder::BuildFileProperties(
-      0, set, int64_t{m_sectorsPerCluster} * m_sectorSize, &parent);
+  CNTFSFileProperties* properties =
+      CNTFSFilePropertiesBuilder::BuildFileProperties(0, set, int64_t{m_sectorsPerCluster} * m_sectorSize, &parent);
   if (properties == nullptr) return;
   // Resident content would be read from the record's place on the disk,
   // which the image does not describe.
@@ -498,9 +476,8 @@ bool CFindFileFromLogFile::RebuildFileRecord(uint8_t* record, int bytes, int64_t
   return applied;
 }
 
-const CFindFileFromLogFile::FoundRecord* CFindFileFromLogFile::MatchFoundRecord(const std::string& name,
-                                                                               int64_t parent,
-                                                                               int64_t recordNumber) const {
+const CFindFileFromLogFile::FoundRecord* CFindFileFromLogFile::MatchFoundRecord(const std::string& name, int64_t parent,
+                                                                                int64_t recordNumber) const {
   // An image is the file's own only when the log wrote it to the file's MFT
   // record: a file of the same name elsewhere, or one that took the name in
   // the same folder after the deletion (as editors that save by replacing

@@ -28,9 +28,10 @@ const uint8_t* FileNameAt(CNTFSMultiFileRecord& record, uint32_t index) {
   return fn != nullptr && FileName::IsValid(fn, left) ? fn : nullptr;
 }
 
-// The runs in VCN order as the file lays them out: a cluster that no piece
-// covers becomes part of a hole, a cluster two pieces claim keeps the first.
-void LayOut(CNTFSDataRunList& pieces, CNoneResidentNTFSDataRunList& out, int64_t& clusters) {
+}  // namespace
+
+void CNTFSFilePropertiesBuilder::LayOutDataRuns(CNTFSDataRunList& pieces, CNoneResidentNTFSDataRunList& out,
+                                                int64_t& clusters) {
   pieces.Sort();
   int64_t next = 0;
   clusters = 0;
@@ -54,8 +55,6 @@ void LayOut(CNTFSDataRunList& pieces, CNoneResidentNTFSDataRunList& out, int64_t
     next = vcn + length;  // the decoder keeps every VCN end inside 64 bits
   }
 }
-
-}  // namespace
 
 CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t recordStartSector,
                                                                      CNTFSMultiFileRecord& record,
@@ -139,7 +138,7 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
   if (!resident && !pieces.IsEmpty()) {
     auto list = std::make_unique<CNoneResidentNTFSDataRunList>();
     int64_t clusters = 0;
-    LayOut(pieces, *list, clusters);
+    LayOutDataRuns(pieces, *list, clusters);
     if (size < 0) size = 0;
     if (bytesPerCluster > 0 && bytesPerCluster % 512 == 0) {
       int64_t capacity;

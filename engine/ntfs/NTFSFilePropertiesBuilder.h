@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
+class CNTFSDataRunList;
 class CNTFSFileProperties;
+class CNoneResidentNTFSDataRunList;
 class CNTFSMultiFileRecord;
 
 class CNTFSFilePropertiesBuilder {
@@ -35,6 +37,10 @@ class CNTFSFilePropertiesBuilder {
   static CNTFSFileProperties* BuildFileProperties(int64_t recordStartSector, CNTFSMultiFileRecord& record,
                                                   int64_t bytesPerCluster, int64_t* parent,
                                                   const char* nameWhenNone = nullptr);
+  // Appends to `out` the runs of `pieces` (sorted here) in VCN order as the
+  // file lays them out: a cluster no piece covers becomes part of a hole, a
+  // cluster two pieces claim keeps the first. `clusters` receives the count.
+  static void LayOutDataRuns(CNTFSDataRunList& pieces, CNoneResidentNTFSDataRunList& out, int64_t& clusters);
   // For properties whose size is below 0 and whose runs are not resident:
   // the size becomes the runs' clusters x `sectorsPerCluster` x 512.
   static void AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(CNTFSFileProperties* properties,

@@ -23,8 +23,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using ntfslogfile::Listing;
 using ntfslogfile::ListedRecord;
+using ntfslogfile::Listing;
 using ntfslogfile::Scenario;
 using ntfslogfile::ScenarioManifest;
 
@@ -154,8 +154,8 @@ class LogFileGeneratorTest : public ::testing::Test {
     ntfslogfile::ScenarioOptions options;
     options.hostile = "all";
     scenario_ = new Scenario(ntfslogfile::BuildScenario(dir_->path(), options));
-    if (scenario_->exitCode == 0) listing_ = new Listing(ntfslogfile::ParseNtfsrecover(
-                                        ntfslogfile::RunNtfsrecover(scenario_->image)));
+    if (scenario_->exitCode == 0)
+      listing_ = new Listing(ntfslogfile::ParseNtfsrecover(ntfslogfile::RunNtfsrecover(scenario_->image)));
   }
   static void TearDownTestSuite() {
     delete listing_;
@@ -289,23 +289,24 @@ TEST_F(LogFileGeneratorTest, UndoDataHoldsTheSizeAndRunsIstatShowedBeforeDeletio
 }
 
 TEST_F(LogFileGeneratorTest, DeletedFilesHaveNoRunsLeftButKeepTheirNames) {
-  const std::string deletedList = testsupport::RunCommandOrFail(
-      "fls -f ntfs -r -d -p " + testsupport::ShellQuote(S().image.string()));
+  const std::string deletedList =
+      testsupport::RunCommandOrFail("fls -f ntfs -r -d -p " + testsupport::ShellQuote(S().image.string()));
   for (size_t f = 0; f < M().Count("files"); ++f) {
     const std::string path = M().Text(Item("files", f, "path"));
     SCOPED_TRACE(path);
     const std::string text = Istat(S().image, M().Text(Item("files", f, "mft")));
     if (M().Text(Item("files", f, "deleted")) == "1") {
       EXPECT_NE(text.find("Not Allocated File"), std::string::npos);
-      EXPECT_TRUE(std::regex_search(text, std::regex(R"(Type: \$DATA \(128-\d+\)\s+Name: N/A\s+Non-Resident\s+size: 0 )")))
+      EXPECT_TRUE(
+          std::regex_search(text, std::regex(R"(Type: \$DATA \(128-\d+\)\s+Name: N/A\s+Non-Resident\s+size: 0 )")))
           << text;
       EXPECT_NE(deletedList.find(path), std::string::npos) << "fls -d does not list it";
     } else {
       EXPECT_NE(text.find("Allocated File"), std::string::npos);
       EXPECT_EQ(text.find("Not Allocated"), std::string::npos);
-      const std::string sha = testsupport::RunCommandOrFail(
-          "icat -f ntfs " + testsupport::ShellQuote(S().image.string()) + " " + M().Text(Item("files", f, "mft")) +
-          " | sha256sum");
+      const std::string sha =
+          testsupport::RunCommandOrFail("icat -f ntfs " + testsupport::ShellQuote(S().image.string()) + " " +
+                                        M().Text(Item("files", f, "mft")) + " | sha256sum");
       EXPECT_EQ(sha.substr(0, 64), M().Text(Item("files", f, "sha256")));
     }
   }
@@ -520,10 +521,7 @@ TEST_F(LogFileGeneratorTest, ShortLogLeavesTheRecordsOutsideTheLog) {
 // Other geometries: the target VCN, cluster-block offset and LCN list of every
 // record must still name the right MFT record.
 
-struct Geometry {
-  int clusterSize;
-  int sectorSize;
-};
+using ntfslogfile::Geometry;
 
 class LogFileGeometryTest : public ::testing::TestWithParam<Geometry> {};
 
@@ -531,10 +529,7 @@ TEST_P(LogFileGeometryTest, NtfsrecoverFindsTheSameRecordsAndTargets) {
   const std::string missing = ntfslogfile::MissingFacility();
   REQUIRE_OR_SKIP(missing.empty(), missing);
   testsupport::TempDir dir;
-  ntfslogfile::ScenarioOptions options;
-  options.clusterSize = GetParam().clusterSize;
-  options.sectorSize = GetParam().sectorSize;
-  const Scenario s = ntfslogfile::BuildScenario(dir.path(), options);
+  const Scenario s = ntfslogfile::BuildScenarioOn(dir.path(), GetParam());
   ASSERT_EQ(s.exitCode, 0) << s.output;
   const Listing listing = ntfslogfile::ParseNtfsrecover(ntfslogfile::RunNtfsrecover(s.image));
   EXPECT_EQ(s.manifest.Number("volume.cluster_size"), static_cast<uint64_t>(GetParam().clusterSize));
@@ -545,8 +540,8 @@ TEST_P(LogFileGeometryTest, NtfsrecoverFindsTheSameRecordsAndTargets) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ClusterAndSectorSizes, LogFileGeometryTest,
-                         ::testing::Values(Geometry{512, 0}, Geometry{1024, 0}, Geometry{2048, 0},
-                                           Geometry{65536, 0}, Geometry{4096, 4096}),
+                         ::testing::Values(Geometry{512, 0}, Geometry{1024, 0}, Geometry{2048, 0}, Geometry{65536, 0},
+                                           Geometry{4096, 4096}),
                          [](const ::testing::TestParamInfo<Geometry>& info) {
                            return "Cluster" + std::to_string(info.param.clusterSize) + "Sector" +
                                   std::to_string(info.param.sectorSize == 0 ? 512 : info.param.sectorSize);

@@ -73,10 +73,14 @@ Outcome Check(QuickScan& scan, const ScenarioManifest& m, size_t i, const fs::pa
 
 const char* Name(Outcome o) {
   switch (o) {
-    case Outcome::kMissing: return "missing";
-    case Outcome::kNotRecovered: return "not recovered";
-    case Outcome::kRecovered: return "recovered";
-    case Outcome::kWrong: return "WRONG size, runs or bytes";
+    case Outcome::kMissing:
+      return "missing";
+    case Outcome::kNotRecovered:
+      return "not recovered";
+    case Outcome::kRecovered:
+      return "recovered";
+    case Outcome::kWrong:
+      return "WRONG size, runs or bytes";
   }
   return "?";
 }
@@ -187,16 +191,14 @@ TEST_F(LogFileRecovery, DeletedFilesComeBackWithTheirSizeRunsAndOriginalBytes) {
 
 // Damage that leaves the useful records whole changes nothing.
 TEST_F(LogFileRecovery, GarbageAndMalformedRecordsChangeNothing) {
-  for (const char* variant : {"garbage-pages", "overrun-length", "huge-length", "undo-outside", "image-threshold",
-                              "short-records", "wrap"}) {
+  for (const char* variant :
+       {"garbage-pages", "overrun-length", "huge-length", "undo-outside", "image-threshold", "short-records", "wrap"}) {
     ExpectVariant(variant, {});
   }
 }
 
 // The record whose second half is gone is lost, and only it.
-TEST_F(LogFileRecovery, TruncatedLogLosesOnlyTheRecordItCutsOff) {
-  ExpectVariant("truncated", {"LogTest/known.txt"});
-}
+TEST_F(LogFileRecovery, TruncatedLogLosesOnlyTheRecordItCutsOff) { ExpectVariant("truncated", {"LogTest/known.txt"}); }
 
 // A $LogFile cut to its restart pages holds no records at all.
 TEST_F(LogFileRecovery, LogWithoutRecordPagesGivesNothingBack) {
@@ -272,10 +274,7 @@ TEST_F(LogFileRecovery, FinderReadsTheLogOfAVolumeInsideItsDevice) {
 // Other geometries: the MFT record a log record changes follows from its
 // target cluster and 512-byte block for every cluster size, and the log is
 // read in the device's own sectors.
-struct Geometry {
-  int clusterSize;
-  int sectorSize;
-};
+using ntfslogfile::Geometry;
 
 class LogFileRecoveryGeometry : public ::testing::TestWithParam<Geometry> {};
 
@@ -283,10 +282,7 @@ TEST_P(LogFileRecoveryGeometry, DeletedFilesComeBack) {
   const std::string missing = ntfslogfile::MissingFacility();
   REQUIRE_OR_SKIP(missing.empty(), missing);
   testsupport::TempDir dir;
-  ntfslogfile::ScenarioOptions options;
-  options.clusterSize = GetParam().clusterSize;
-  options.sectorSize = GetParam().sectorSize;
-  const Scenario s = ntfslogfile::BuildScenario(dir.path(), options);
+  const Scenario s = ntfslogfile::BuildScenarioOn(dir.path(), GetParam());
   ASSERT_EQ(s.exitCode, 0) << s.output;
   ExpectScan(s, s.image, s.manifest.Text("image_sha256"), {}, static_cast<uint32_t>(GetParam().sectorSize));
 }

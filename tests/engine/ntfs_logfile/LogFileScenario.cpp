@@ -47,6 +47,13 @@ int ScenarioManifest::Find(const std::string& list, const std::string& field, co
   return -1;
 }
 
+Scenario BuildScenarioOn(const std::filesystem::path& dir, Geometry geometry) {
+  ScenarioOptions options;
+  options.clusterSize = geometry.clusterSize;
+  options.sectorSize = geometry.sectorSize;
+  return BuildScenario(dir, options);
+}
+
 std::string MissingFacility() {
   if (!testsupport::HaveFuse()) return "needs root and /dev/fuse to mount ntfs-3g";
   for (const char* tool : {"python3", "mkntfs", "ntfs-3g", "istat", "ifind", "fls", "icat", "ntfsrecover"}) {
@@ -61,9 +68,8 @@ Scenario BuildScenario(const fs::path& dir, const ScenarioOptions& options) {
   s.image = dir / "volume.img";
   const fs::path script = testsupport::SourceDir() / "tests" / "fixtures" / "ntfs" / "logfile" / "make-scenario.py";
   std::string command = "python3 " + testsupport::ShellQuote(script.string()) + " --out " +
-                        testsupport::ShellQuote(dir.string()) +
-                        " --cluster-size " + std::to_string(options.clusterSize) +
-                        " --size-mib " + std::to_string(options.sizeMiB);
+                        testsupport::ShellQuote(dir.string()) + " --cluster-size " +
+                        std::to_string(options.clusterSize) + " --size-mib " + std::to_string(options.sizeMiB);
   if (options.sectorSize != 0) command += " --sector-size " + std::to_string(options.sectorSize);
   if (!options.hostile.empty()) command += " --hostile " + testsupport::ShellQuote(options.hostile);
   const testsupport::CommandResult r = testsupport::RunCommand(command + " 2>&1");

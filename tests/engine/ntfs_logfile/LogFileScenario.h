@@ -49,12 +49,12 @@ struct ScenarioOptions {
   int clusterSize = 4096;  // mkntfs -c
   int sectorSize = 0;      // mkntfs -s; 0 leaves mkntfs's own
   int sizeMiB = 32;
-  std::string hostile;     // comma-separated variants, "all", or empty
+  std::string hostile;  // comma-separated variants, "all", or empty
 };
 
 struct Scenario {
-  int exitCode = -1;       // 0 built, kSkipped when a facility is missing, else failed
-  std::string output;      // what the script said (its reason when it did not build)
+  int exitCode = -1;   // 0 built, kSkipped when a facility is missing, else failed
+  std::string output;  // what the script said (its reason when it did not build)
   std::filesystem::path dir;
   std::filesystem::path image;
   ScenarioManifest manifest;
@@ -62,6 +62,13 @@ struct Scenario {
 
 // Runs make-scenario.py into `dir` (made when missing) and loads its manifest.
 Scenario BuildScenario(const std::filesystem::path& dir, const ScenarioOptions& options);
+
+// The plain scenario on another geometry, for tests run over several.
+struct Geometry {
+  int clusterSize;
+  int sectorSize;  // 0 leaves mkntfs's own
+};
+Scenario BuildScenarioOn(const std::filesystem::path& dir, Geometry geometry);
 
 // Empty when the scenario can be built here, else what is missing.
 std::string MissingFacility();
