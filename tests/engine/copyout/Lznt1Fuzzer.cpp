@@ -14,30 +14,9 @@
 #include "copyout/CCompressFileReader.h"
 #include "copyout/Lznt1.h"
 #include "engine/node/TestNode.h"
+#include "support/BytesDevice.h"
 
 namespace {
-
-class BytesDevice final : public IStorageDevice {
- public:
-  explicit BytesDevice(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  int Open() override { return 1; }
-  int Close() override { return 1; }
-  int ReadSector(void* buffer, int64_t first, int64_t count) override {
-    if (first < 0 || count <= 0 || first + count > GetTotalSectors()) return 0;
-    std::memcpy(buffer, bytes_.data() + first * 512, static_cast<size_t>(count) * 512);
-    return 1;
-  }
-  uint32_t GetSectorSize() override { return 512; }
-  int64_t GetTotalSectors() override { return static_cast<int64_t>(bytes_.size() / 512); }
-  int IOCtl(uint64_t, void*) override { return 0; }
-  IStorageDeviceData* GetPrivateData() override { return nullptr; }
-  void SetPrivateData(IStorageDeviceData*) override {}
-  uint32_t GetType() override { return STORAGE_DEVICE_CACHED; }
-  ResultCode GetLastError() override { return 0; }
-
- private:
-  std::vector<uint8_t> bytes_;
-};
 
 struct FuzzNode final : TestNode {
   explicit FuzzNode(uint64_t size) : TestNode("f", false, size) {}
@@ -57,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t clusters = (size + 4095) / 4096;
   std::vector<uint8_t> disk((clusters + 2) * 4096, 0);
   if (size > 0) std::memcpy(disk.data() + 4096, data, size);
-  BytesDevice device(std::move(disk));
+  testsupport::BytesDevice device(disk.data(), disk.size());
   const uint8_t shape = size > 0 ? data[0] : 0;
   auto* list = new CDataRunList();
   const int64_t used = static_cast<int64_t>(clusters > 16 ? 16 : clusters);

@@ -20,34 +20,12 @@
 #include "ntfs/NTFSFileProperties.h"
 #include "ntfs/NTFSFilePropertiesBuilder.h"
 #include "ntfs/NTFSMultiFileRecord.h"
+#include "support/BytesDevice.h"
 
 namespace {
 
 volatile uint64_t g_sink;
 void Use(uint64_t v) { g_sink = g_sink + v; }
-
-class InputDevice : public IStorageDevice {
- public:
-  InputDevice(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  int Open() override { return 1; }
-  int Close() override { return 1; }
-  int ReadSector(void* buffer, int64_t first, int64_t count) override {
-    if (first < 0 || count < 0 || static_cast<unsigned __int128>(first + count) * 512 > size_) return 0;
-    std::memcpy(buffer, data_ + first * 512, static_cast<size_t>(count) * 512);
-    return 1;
-  }
-  uint32_t GetSectorSize() override { return 512; }
-  int64_t GetTotalSectors() override { return static_cast<int64_t>(size_ / 512); }
-  int IOCtl(uint64_t, void*) override { return 0; }
-  IStorageDeviceData* GetPrivateData() override { return nullptr; }
-  void SetPrivateData(IStorageDeviceData*) override {}
-  uint32_t GetType() override { return STORAGE_DEVICE_CACHED; }
-  ResultCode GetLastError() override { return 0; }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-};
 
 // Run lists from the input: pairs of (start, length) taken 9 bytes at a
 // time (a kind byte and 8 bytes of value), packed and unpacked.
@@ -60,10 +38,18 @@ void RoundTrip(const uint8_t* data, size_t size) {
     DataRun run;
     run.length = (value & 0xFFFFFFFFFF) + 1;
     switch (data[at] % 4) {
-      case 0: run.start = -1; break;
-      case 1: run.start = value & 0xFFFF; break;
-      case 2: run.start = (value >> 8) & INT64_MAX; break;
-      default: run.start = value; break;
+      case 0:
+        run.start = -1;
+        break;
+      case 1:
+        run.start = value & 0xFFFF;
+        break;
+      case 2:
+        run.start = (value >> 8) & INT64_MAX;
+        break;
+      default:
+        run.start = value;
+        break;
     }
     list.AddDataRun(run);
     given.push_back(run);
@@ -95,15 +81,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* volume = data + 4;
   const size_t bytes = size - 4;
   if (bytes < 1024) return 0;
-  InputDevice device(volume, bytes);
+  testsupport::BytesDevice device(volume, bytes);
   CNTFSDataRunList mft;
   if (base > 0) mft.AddDataRun(CDataRun{-1, 0, base});
   mft.AddDataRun(CDataRun{0, base, static_cast<int64_t>(bytes / 1024)});
 
   std::vector<uint8_t> record(volume, volume + 1024);
   const std::vector<uint8_t> before = record;
-  auto extensions =
-      CNTFSMultiFileRecord::InitExtendFileRecord(record.data(), 1024, 0, 2, 0, device, &mft, 2);
+  auto extensions = CNTFSMultiFileRecord::InitExtendFileRecord(record.data(), 1024, 0, 2, 0, device, &mft, 2);
   if (record != before) std::abort();
   CNTFSMultiFileRecord set(record.data(), 1024, 0, &device, extensions.get(), base);
   if (record != before) std::abort();
@@ -125,7 +110,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   node.SetFileProperties(properties);
   Use(node.GetFileSize() + node.GetAttribute() + static_cast<uint64_t>(parent));
   std::unique_ptr<IFileNode, void (*)(IFileNode*)> clone(node.Clone(), [](IFileNode* n) { n->Release(); });
-  if (IDataRunList* runs = clone->IsDirectory() ? nullptr : static_cast<CNTFSFileNode*>(clone.get())->GetDataRunList()) {
+  if (IDataRunList* runs =
+          clone->IsDirectory() ? nullptr : static_cast<CNTFSFileNode*>(clone.get())->GetDataRunList()) {
     for (const DataRun* run = runs->GetFirst(); run != nullptr; run = runs->GetNext()) Use(run->length);
   }
   return 0;

@@ -21,6 +21,7 @@
 #include "ntfs/NTFSFileNode.h"
 #include "ntfs/NTFSQuickSearch.h"
 #include "ntfs/NTFSResidentData.h"
+#include "support/BytesDevice.h"
 
 namespace {
 
@@ -29,29 +30,6 @@ constexpr size_t kMaxInput = 64 << 10;
 
 volatile uint64_t g_sink;
 void Use(uint64_t v) { g_sink = g_sink + v; }
-
-class BytesDevice : public IStorageDevice {
- public:
-  BytesDevice(const std::vector<uint8_t>& bytes, uint32_t sectorSize) : bytes_(bytes), sectorSize_(sectorSize) {}
-  int Open() override { return 1; }
-  int Close() override { return 1; }
-  int ReadSector(void* buffer, int64_t first, int64_t count) override {
-    if (first < 0 || count < 0 || first > GetTotalSectors() || count > GetTotalSectors() - first) return 0;
-    std::memcpy(buffer, bytes_.data() + first * sectorSize_, static_cast<size_t>(count) * sectorSize_);
-    return 1;
-  }
-  uint32_t GetSectorSize() override { return sectorSize_; }
-  int64_t GetTotalSectors() override { return static_cast<int64_t>(bytes_.size() / sectorSize_); }
-  int IOCtl(uint64_t, void*) override { return 0; }
-  IStorageDeviceData* GetPrivateData() override { return nullptr; }
-  void SetPrivateData(IStorageDeviceData*) override {}
-  uint32_t GetType() override { return STORAGE_DEVICE_CACHED; }
-  ResultCode GetLastError() override { return 0; }
-
- private:
-  const std::vector<uint8_t>& bytes_;
-  uint32_t sectorSize_;
-};
 
 class KeepingBuilder : public IDirecotryTreeBuilder {
  public:
@@ -95,7 +73,7 @@ void Place(std::vector<uint8_t>& device, uint64_t offset, const uint8_t* data, s
 }
 
 void Scan(const std::vector<uint8_t>& bytes, uint32_t sectorSize) {
-  BytesDevice device(bytes, sectorSize);
+  testsupport::BytesDevice device(bytes.data(), bytes.size(), sectorSize);
   KeepingBuilder builder;
   Sink sink;
   CNTFSQuickSearch searcher;
