@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -43,9 +42,9 @@ void AnalyzeVolume(IStorageDevice* device, uint32_t& type, char (&label)[100]) {
   if (controller == nullptr) return;
   if (IVolumeAnalyze* analyzer = controller->GetVolumeAnzlyzer()) {
     type = static_cast<uint32_t>(analyzer->GetFileSystemType());
-    char text[sizeof label + 1] = {};
-    analyzer->GetLabel(text, static_cast<int>(sizeof label));
-    text[sizeof label - 1] = '\0';  // whatever the analyzer wrote, the record ends in a terminator
+    char text[sizeof label] = {};
+    analyzer->GetLabel(text, static_cast<int>(sizeof text));
+    text[sizeof text - 1] = '\0';  // whatever the analyzer wrote, the record ends in a terminator
     SetRecordText(label, text);
   }
   controller->Release();

@@ -1,6 +1,8 @@
 #include "enumeration/EnumDeviceEx.h"
 
+#include <algorithm>
 #include <exception>
+#include <iterator>
 #include <new>
 #include <vector>
 

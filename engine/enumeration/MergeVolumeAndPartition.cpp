@@ -1,9 +1,7 @@
 #include "enumeration/MergeVolumeAndPartition.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <new>
-#include <vector>
 
 #include "device/PartitionDevice.h"
 #include "enumeration/EnumDeviceCodes.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "partition/OnDiskBytes.h"
+#include "OnDiskBytes.h"
 #include "partition/SectorReader.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <limits>
 #include <vector>
 
-#include "partition/OnDiskBytes.h"
+#include "OnDiskBytes.h"
 #include "partition/SectorReader.h"
 
 ResultCode CBaseGPTAnalyzer::AnalyzeBaseGPT(IStorageDevice* device, std::list<PartitionEntry>& partitions) {

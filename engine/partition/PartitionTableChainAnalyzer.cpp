@@ -4,7 +4,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "partition/OnDiskBytes.h"
+#include "OnDiskBytes.h"
 #include "partition/SectorReader.h"
 
 namespace {

@@ -53,6 +53,13 @@ ChildResult RunInChild(const std::function<int()>& body) {
   }
   std::fflush(stdout);  // or the child writes the parent's pending output again
   const pid_t pid = fork();
+  if (pid < 0) {
+    // Without a child, waitpid below would wait for any other one.
+    ADD_FAILURE() << "no fork";
+    close(fds[0]);
+    close(fds[1]);
+    return result;
+  }
   if (pid == 0) {
     close(fds[0]);
     dup2(fds[1], STDOUT_FILENO);

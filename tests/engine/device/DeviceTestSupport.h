@@ -12,6 +12,7 @@
 
 #include "DeviceData.h"
 #include "StorageDevice.h"
+#include "support/StubDevice.h"
 #include "support/TestSupport.h"
 
 namespace devicetest {
@@ -93,24 +94,15 @@ DevicePtr OpenDisk(const std::string& path, int64_t sectorSize = 0, uint64_t byt
 
 // A device over bytes in memory, of any kind and sector size, whose reads can
 // be made to fail. Bytes past the buffer read as zeros up to the total.
-class CMemoryDevice final : public IStorageDevice {
+class CMemoryDevice final : public testsupport::StubDevice {
  public:
   CMemoryDevice(std::vector<uint8_t> bytes, uint32_t sectorSize, int64_t totalSectors,
                 uint32_t kind = STORAGE_DEVICE_CACHED)
       : bytes_(std::move(bytes)), sectorSize_(sectorSize), total_(totalSectors), kind_(kind) {}
-  ~CMemoryDevice() override { SetPrivateData(nullptr); }
 
-  int Open() override { return 1; }
-  int Close() override { return 1; }
   int ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) override;
   uint32_t GetSectorSize() override { return sectorSize_; }
   int64_t GetTotalSectors() override { return total_; }
-  int IOCtl(uint64_t, void*) override { return 0; }
-  IStorageDeviceData* GetPrivateData() override { return data_; }
-  void SetPrivateData(IStorageDeviceData* data) override {
-    if (data_ != nullptr && data_ != data) data_->Release();
-    data_ = data;
-  }
   uint32_t GetType() override { return kind_; }
   ResultCode GetLastError() override { return lastError_; }
 
@@ -123,7 +115,6 @@ class CMemoryDevice final : public IStorageDevice {
   uint32_t sectorSize_;
   int64_t total_;
   uint32_t kind_;
-  IStorageDeviceData* data_ = nullptr;
   ResultCode lastError_ = 0;
   ResultCode failWith_ = 0;
   int reads_ = 0;

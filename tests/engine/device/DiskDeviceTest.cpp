@@ -164,6 +164,33 @@ TEST(DiskDeviceOpen, FailsWithOneCodeAndPrintsAllButAMissingNodesError) {
   EXPECT_EQ(CreateVolumeDevice(""), nullptr);
 }
 
+TEST(DeviceRecordHolders, KeepTheirOwnRecordWhenGivenItAgainAndAnswerOnlyForTheirKind) {
+  auto* first = new CCollectDiskDeviceInfoStruct();
+  IDiskDeviceData* holder = CreateDiskDeviceData(first);
+  ASSERT_NE(holder, nullptr);
+  holder->SetDiskInfo(first);  // kept, not freed: the write below is checked by the sanitizer build
+  first->sectorSize = 4096;
+  EXPECT_EQ(holder->GetDiskInfo(), first);
+  auto* second = new CCollectDiskDeviceInfoStruct();
+  holder->SetDiskInfo(second);  // the first record goes (the leak check sees it otherwise)
+  EXPECT_EQ(holder->GetDiskInfo(), second);
+
+  devicetest::CMemoryDevice device({}, 512, 8, STORAGE_DEVICE_DISK);
+  device.SetPrivateData(holder);
+  EXPECT_EQ(DiskRecordOf(&device), second);
+  EXPECT_EQ(VolumeRecordOf(&device), nullptr);
+  EXPECT_EQ(PartitionRecordOf(&device), nullptr);
+  auto* partition = new CCollectedPartitionDeviceInfoStruct();
+  device.SetPrivateData(CreatePartitionDeviceData(partition));
+  EXPECT_EQ(PartitionRecordOf(&device), partition);
+  EXPECT_EQ(DiskRecordOf(&device), nullptr);
+  device.SetPrivateData(CreateVolumeDeviceData(nullptr));
+  EXPECT_EQ(VolumeRecordOf(&device), nullptr);
+  device.SetPrivateData(nullptr);
+  EXPECT_EQ(VolumeRecordOf(&device), nullptr);
+  EXPECT_EQ(DiskRecordOf(nullptr), nullptr);
+}
+
 TEST(SetRecordText, CutsLongTextsClearsTheRestAndAlwaysTerminates) {
   CCollectedVolumeDeviceInfoStruct v;
   for (const auto& [text, want] : {std::pair<const char*, std::string>{"sdb1", "sdb1"},

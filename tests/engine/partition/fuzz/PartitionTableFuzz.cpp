@@ -14,16 +14,14 @@
 #include "DeviceData.h"
 #include "StorageDevice.h"
 #include "partition/PartitionTableAnalyze.h"
+#include "support/StubDevice.h"
 
 namespace {
 
-class CFuzzDisk final : public IStorageDevice {
+class CFuzzDisk final : public testsupport::StubDevice {
  public:
   CFuzzDisk(uint32_t sectorSize, int64_t total, bool failPastData)
       : sectorSize_(sectorSize), total_(total), failPastData_(failPastData) {}
-  ~CFuzzDisk() override {
-    if (data_ != nullptr) data_->Release();
-  }
 
   void Put(uint64_t unit, const uint8_t* bytes, size_t n) {
     auto& block = units_[unit];
@@ -32,8 +30,6 @@ class CFuzzDisk final : public IStorageDevice {
     if (unit > lastUnit_) lastUnit_ = unit;
   }
 
-  int Open() override { return 1; }
-  int Close() override { return 1; }
   int ReadSector(void* buffer, int64_t first, int64_t count) override {
     lastError_ = 0;
     if (buffer == nullptr || first < 0 || count <= 0 || first >= total_ || count > total_ - first || count > 4096) {
@@ -59,12 +55,6 @@ class CFuzzDisk final : public IStorageDevice {
   }
   uint32_t GetSectorSize() override { return sectorSize_; }
   int64_t GetTotalSectors() override { return total_; }
-  int IOCtl(uint64_t, void*) override { return 0; }
-  IStorageDeviceData* GetPrivateData() override { return data_; }
-  void SetPrivateData(IStorageDeviceData* data) override {
-    if (data_ != nullptr && data_ != data) data_->Release();
-    data_ = data;
-  }
   uint32_t GetType() override { return STORAGE_DEVICE_DISK; }
   ResultCode GetLastError() override { return lastError_; }
 
@@ -77,7 +67,6 @@ class CFuzzDisk final : public IStorageDevice {
   bool failPastData_;
   std::map<uint64_t, std::vector<uint8_t>> units_;
   uint64_t lastUnit_ = 0;
-  IStorageDeviceData* data_ = nullptr;
   ResultCode lastError_ = 0;
 };
 
