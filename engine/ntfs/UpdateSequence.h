@@ -4,8 +4,10 @@
 // the last two bytes of every protected stride carry the number; the saved
 // words are the real data there.
 //
-// The routines here do no checks: callers first make sure that the array and
-// every protected stride lie inside their buffer.
+// The routines here do no bounds checks: callers first make sure that the
+// array and every protected stride lie inside their buffer. With no stride to
+// protect they read and write nothing, so an array whose place was never
+// checked is not touched.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +27,7 @@ inline uint16_t Count(const uint8_t* header) { return ntfs_bytes::LoadU16(header
 // Whether the last word of each of the first `strides` strides holds the
 // sequence number.
 inline bool StrideEndsCarryNumber(const uint8_t* buffer, uint32_t arrayOffset, int strides) {
+  if (strides <= 0) return true;
   const uint16_t number = ntfs_bytes::LoadU16(buffer + arrayOffset);
   for (int i = 0; i < strides; ++i) {
     if (ntfs_bytes::LoadU16(buffer + kStride * (i + 1) - 2) != number) return false;
@@ -34,12 +37,12 @@ inline bool StrideEndsCarryNumber(const uint8_t* buffer, uint32_t arrayOffset, i
 
 // Puts the saved words back at the stride ends.
 inline void Undo(uint8_t* buffer, uint32_t arrayOffset, int strides) {
-  const uint8_t* saved = buffer + arrayOffset + 2;
-  for (int i = 0; i < strides; ++i) std::memcpy(buffer + kStride * (i + 1) - 2, saved + 2 * i, 2);
+  for (int i = 0; i < strides; ++i) std::memcpy(buffer + kStride * (i + 1) - 2, buffer + arrayOffset + 2 * (i + 1), 2);
 }
 
 // Saves the stride-end words into the array and writes the number over them.
 inline void Redo(uint8_t* buffer, uint32_t arrayOffset, int strides) {
+  if (strides <= 0) return;
   uint8_t* saved = buffer + arrayOffset + 2;
   const uint16_t number = ntfs_bytes::LoadU16(buffer + arrayOffset);
   for (int i = 0; i < strides; ++i) {
