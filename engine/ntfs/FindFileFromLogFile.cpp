@@ -88,14 +88,6 @@ std::vector<uint32_t> DataAttributeOffsets(const uint8_t* record, int bytes) {
   return out;
 }
 
-// The runs in VCN order, holes where no piece covers a cluster, overlaps
-// given to the first piece.
-std::unique_ptr<CNoneResidentNTFSDataRunList> LayOutRuns(CNTFSDataRunList& pieces, int64_t& clusters) {
-  auto list = std::make_unique<CNoneResidentNTFSDataRunList>();
-  CNTFSFilePropertiesBuilder::LayOutDataRuns(pieces, *list, clusters);
-  return list;
-}
-
 }  // namespace
 
 CFindFileFromLogFile::CFindFileFromLogFile() = default;
@@ -545,7 +537,10 @@ bool CFindFileFromLogFile::ReplaceFileRecordInfo(uint8_t* record, int recordByte
 
   int64_t clusters = 0;
   std::unique_ptr<CNoneResidentNTFSDataRunList> runs;
-  if (!pieces.IsEmpty()) runs = LayOutRuns(pieces, clusters);
+  if (!pieces.IsEmpty()) {
+    runs = std::make_unique<CNoneResidentNTFSDataRunList>();
+    CNTFSFilePropertiesBuilder::LayOutDataRuns(pieces, *runs, clusters);
+  }
   const int64_t clusterBytes = int64_t{m_sectorsPerCluster} * m_sectorSize;
   int64_t capacity = 0;
   if (runs != nullptr && (clusters <= 0 || __builtin_mul_overflow(clusters, clusterBytes, &capacity))) runs.reset();

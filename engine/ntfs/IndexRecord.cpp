@@ -5,24 +5,23 @@
 
 #include "ntfs/NTFSBytes.h"
 #include "ntfs/NTFSFileRecordAttribute.h"
+#include "ntfs/UpdateSequence.h"
 
 using ntfs_bytes::LoadI64;
 using ntfs_bytes::LoadU16;
 using ntfs_bytes::LoadU32;
 using ntfs_bytes::LoadU64;
-using ntfs_bytes::StoreU16;
 
 namespace {
 
 constexpr uint8_t kMagic[4] = {'I', 'N', 'D', 'X'};
-constexpr int kStride = 512;
+constexpr int kStride = ntfs_usa::kStride;
 constexpr int kMinPage = 0x28;  // up to the end of the index header
-constexpr uint16_t kMaxSequenceCount = 16;
 constexpr uint16_t kFlagSubNode = 1;
 constexpr uint16_t kFlagLast = 2;
 
-uint16_t SequenceOffset(const uint8_t* b) { return LoadU16(b + 4); }
-uint16_t SequenceCount(const uint8_t* b) { return LoadU16(b + 6); }
+uint16_t SequenceOffset(const uint8_t* b) { return ntfs_usa::ArrayOffset(b); }
+uint16_t SequenceCount(const uint8_t* b) { return ntfs_usa::Count(b); }
 
 // The end of the entries, counted from the page start.
 uint64_t EntriesEnd(const uint8_t* b) {
@@ -92,7 +91,7 @@ bool CStandardIndexHeader::IsValid(const uint8_t* buffer, int size) {
   // The entries start inside their own extent and end inside the page.
   if (entriesOffset > entriesSize || EntriesEnd(buffer) > static_cast<uint64_t>(size)) return false;
   const uint16_t count = SequenceCount(buffer);
-  if (count < 1 || count > kMaxSequenceCount || count - 1 > size / kStride) return false;
+  if (count < 1 || count > ntfs_usa::kMaxCount || count - 1 > size / kStride) return false;
   if (count - 1 != static_cast<uint16_t>((allocated + entriesOffset) / kStride)) return false;
   const uint16_t offset = SequenceOffset(buffer);
   if (offset < 40 || offset > 256) return false;
@@ -105,32 +104,18 @@ bool CStandardIndexHeader::IsValid(const uint8_t* buffer, int size) {
 
 bool CIndexRecord::IsValidUpdateSequence(const uint8_t* buffer, int size) {
   if (!CStandardIndexHeader::IsValid(buffer, size)) return false;
-  const int strides = SequenceCount(buffer) - 1;
-  const uint16_t number = LoadU16(buffer + SequenceOffset(buffer));
-  for (int i = 0; i < strides; ++i) {
-    if (LoadU16(buffer + kStride * i + kStride - 2) != number) return false;
-  }
-  return true;
+  return ntfs_usa::StrideEndsCarryNumber(buffer, SequenceOffset(buffer), SequenceCount(buffer) - 1);
 }
 
 bool CIndexRecord::UnfixupIndexRecord(uint8_t* buffer, int size) {
   if (!IsValidUpdateSequence(buffer, size)) return false;
-  const int strides = SequenceCount(buffer) - 1;
-  const uint8_t* array = buffer + SequenceOffset(buffer);
-  for (int i = 0; i < strides; ++i) std::memcpy(buffer + kStride * i + kStride - 2, array + 2 * (i + 1), 2);
+  ntfs_usa::Undo(buffer, SequenceOffset(buffer), SequenceCount(buffer) - 1);
   return true;
 }
 
 bool CIndexRecord::FixupIndexRecord(uint8_t* buffer, int size) {
   if (!CStandardIndexHeader::IsValid(buffer, size)) return false;
-  const int strides = SequenceCount(buffer) - 1;
-  uint8_t* array = buffer + SequenceOffset(buffer);
-  const uint16_t number = LoadU16(array);
-  for (int i = 0; i < strides; ++i) {
-    uint8_t* end = buffer + kStride * i + kStride - 2;
-    std::memcpy(array + 2 * (i + 1), end, 2);
-    StoreU16(end, number);
-  }
+  ntfs_usa::Redo(buffer, SequenceOffset(buffer), SequenceCount(buffer) - 1);
   return true;
 }
 

@@ -5,20 +5,19 @@
 
 #include "ntfs/NTFSBytes.h"
 #include "ntfs/NTFSFileRecordAttribute.h"
+#include "ntfs/UpdateSequence.h"
 
 using ntfs_bytes::LoadU16;
 using ntfs_bytes::LoadU32;
 using ntfs_bytes::LoadU64;
-using ntfs_bytes::StoreU16;
 
 namespace {
 
 constexpr uint8_t kMagic[4] = {'F', 'I', 'L', 'E'};
-constexpr int kStride = 512;
-constexpr uint16_t kMaxSequenceCount = 16;
+constexpr int kStride = ntfs_usa::kStride;
 
-uint16_t SequenceOffset(const uint8_t* b) { return LoadU16(b + 4); }
-uint16_t SequenceCount(const uint8_t* b) { return LoadU16(b + 6); }
+uint16_t SequenceOffset(const uint8_t* b) { return ntfs_usa::ArrayOffset(b); }
+uint16_t SequenceCount(const uint8_t* b) { return ntfs_usa::Count(b); }
 
 // How many 512-byte strides of the extent the update sequence protects, or
 // -1 when its array does not lie inside the first stride before the first
@@ -26,7 +25,7 @@ uint16_t SequenceCount(const uint8_t* b) { return LoadU16(b + 6); }
 int ProtectedStrides(const uint8_t* buffer, int extent) {
   const uint16_t count = SequenceCount(buffer);
   if (count < 2) return 0;
-  if (count > kMaxSequenceCount) return -1;
+  if (count > ntfs_usa::kMaxCount) return -1;
   if (SequenceOffset(buffer) + 2 * count > kStride - 2) return -1;
   const int strides = count - 1;
   return strides < extent / kStride ? strides : extent / kStride;
@@ -71,7 +70,7 @@ bool CNTFSFileRecordHeader::IsValid(const uint8_t* buffer, int size) {
   if (buffer == nullptr || size <= 0 || size % kStride != 0) return false;
   if (std::memcmp(buffer, kMagic, 4) != 0) return false;
   const uint16_t count = SequenceCount(buffer);
-  if (count > kMaxSequenceCount) return false;
+  if (count > ntfs_usa::kMaxCount) return false;
   const uint32_t allocated = LoadU32(buffer + 0x1C);
   if (allocated > static_cast<uint32_t>(ntfs_record::kMaxRecordSize) || allocated % 1024 != 0) return false;
   if (count < 1 || count - 1u > allocated / kStride) return false;
@@ -95,20 +94,13 @@ bool CNTFSFileRecord::IsValidUpdateSequence(const uint8_t* buffer, int size) {
   const int strides = ProtectedStrides(buffer, extent);
   if (strides < 0) return false;
   if (strides == 0) return true;  // the array is only known to be in bounds when it protects something
-  const uint16_t number = LoadU16(buffer + SequenceOffset(buffer));
-  for (int i = 0; i < strides; ++i) {
-    if (LoadU16(buffer + kStride * i + kStride - 2) != number) return false;
-  }
-  return true;
+  return ntfs_usa::StrideEndsCarryNumber(buffer, SequenceOffset(buffer), strides);
 }
 
 bool CNTFSFileRecord::UnfixupFileRecord(uint8_t* buffer, int size) {
   if (!IsValidUpdateSequence(buffer, size)) return false;
   const int strides = ProtectedStrides(buffer, ntfs_record::RecordExtent(buffer, size));
-  const uint8_t* array = buffer + SequenceOffset(buffer);
-  for (int i = 0; i < strides; ++i) {
-    std::memcpy(buffer + kStride * i + kStride - 2, array + 2 * (i + 1), 2);
-  }
+  ntfs_usa::Undo(buffer, SequenceOffset(buffer), strides);
   return true;
 }
 
@@ -117,14 +109,7 @@ bool CNTFSFileRecord::FixupFileRecord(uint8_t* buffer, int size) {
   if (extent == 0) return false;
   const int strides = ProtectedStrides(buffer, extent);
   if (strides < 0) return false;
-  if (strides == 0) return true;
-  uint8_t* array = buffer + SequenceOffset(buffer);
-  const uint16_t number = LoadU16(array);
-  for (int i = 0; i < strides; ++i) {
-    uint8_t* end = buffer + kStride * i + kStride - 2;
-    std::memcpy(array + 2 * (i + 1), end, 2);
-    StoreU16(end, number);
-  }
+  ntfs_usa::Redo(buffer, SequenceOffset(buffer), strides);
   return true;
 }
 

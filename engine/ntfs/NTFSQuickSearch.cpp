@@ -235,6 +235,11 @@ ResultCode CNTFSQuickSearch::BuildFileNodeFromMFTFileRecord() {
     // Nothing past the device's end is read: a damaged run cannot make the
     // walk read (and fail) for ever.
     sectors = std::min(sectors, m_deviceSectors - first);
+    // Nor is the table larger than the device: runs that list the same
+    // clusters over and over would make the walk read the device again for
+    // each of them.
+    sectors = std::min(sectors, m_deviceSectors - static_cast<int64_t>(total));
+    if (sectors <= 0) break;
     pieces.push_back({tableSector, first, sectors});
     total += static_cast<uint64_t>(sectors);
   }

@@ -2,13 +2,10 @@
 
 #include <cstring>
 
-#include "ntfs/NTFSBytes.h"
-
-using ntfs_bytes::LoadU16;
+#include "ntfs/UpdateSequence.h"
 
 namespace {
 constexpr uint8_t kMagic[4] = {'R', 'C', 'R', 'D'};
-constexpr int kStride = 512;
 }  // namespace
 
 bool CRCRDRecord::IsValidMagicNumber(const uint8_t* buffer) {
@@ -16,17 +13,13 @@ bool CRCRDRecord::IsValidMagicNumber(const uint8_t* buffer) {
 }
 
 bool CRCRDRecord::IsValidRCRDRecordFirstSector(const uint8_t* buffer, int size) {
-  return size >= kStride && IsValidMagicNumber(buffer);
+  return size >= ntfs_usa::kStride && IsValidMagicNumber(buffer);
 }
 
 bool CRCRDRecord::IsValidUpdateSequence(const uint8_t* buffer, int size) {
   if (buffer == nullptr || size < kPageSize) return false;
-  if (LoadU16(buffer + 4) != kSequenceOffset || LoadU16(buffer + 6) != kSequenceCount) return false;
-  const uint16_t number = LoadU16(buffer + kSequenceOffset);
-  for (int i = 0; i < kSectors; ++i) {
-    if (LoadU16(buffer + kStride * i + kStride - 2) != number) return false;
-  }
-  return true;
+  if (ntfs_usa::ArrayOffset(buffer) != kSequenceOffset || ntfs_usa::Count(buffer) != kSequenceCount) return false;
+  return ntfs_usa::StrideEndsCarryNumber(buffer, kSequenceOffset, kSectors);
 }
 
 bool CRCRDRecord::IsValid(const uint8_t* buffer, int size) {
@@ -35,8 +28,7 @@ bool CRCRDRecord::IsValid(const uint8_t* buffer, int size) {
 
 bool CRCRDRecord::Unfixup(uint8_t* buffer, int size) {
   if (!IsValid(buffer, size)) return false;
-  const uint8_t* array = buffer + kSequenceOffset + 2;
-  for (int i = 0; i < kSectors; ++i) std::memcpy(buffer + kStride * i + kStride - 2, array + 2 * i, 2);
+  ntfs_usa::Undo(buffer, kSequenceOffset, kSectors);
   return true;
 }
 

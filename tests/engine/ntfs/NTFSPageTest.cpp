@@ -115,6 +115,13 @@ Bytes LogPage(uint16_t count = 9) {
   return page;
 }
 
+TEST(CRCRDRecord, UndoingPutsTheSavedWordsBackAtEverySectorEnd) {
+  Bytes page = LogPage();
+  ASSERT_TRUE(CRCRDRecord::Unfixup(page.data(), 4096));
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(ntfs_bytes::LoadU16(page.data() + 512 * i + 510), 0x1100 + i) << i;
+  EXPECT_EQ(ntfs_bytes::LoadU16(page.data() + 40), 0x0033);
+}
+
 TEST(CRCRDRecord, OtherSequenceLayoutsAndTornPagesFail) {
   EXPECT_TRUE(CRCRDRecord::IsValid(LogPage().data(), 4096));
   EXPECT_FALSE(CRCRDRecord::IsValid(LogPage().data(), 2048));

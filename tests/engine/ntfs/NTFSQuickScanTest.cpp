@@ -370,6 +370,30 @@ TEST(NtfsQuickScanTable, RecordNumbersFollowTheTableAcrossAGapInItsRuns) {
   EXPECT_EQ(scan.builder.Find(80)->name, "eighty.txt");
 }
 
+TEST(NtfsQuickScanTable, RunsThatRepeatTheWholeDeviceAreWalkedOnce) {
+  // Record 0 lists every cluster from the table's start to the device's end
+  // forty times over.
+  Volume v;
+  v.AddMetafiles();
+  const int64_t clusters = v.totalSectors * v.bytesPerSector / v.ClusterBytes() - v.mftCluster;
+  const std::vector<ntfstest::Run> again(40, ntfstest::Run{v.mftCluster, clusters});
+  v.records[0] = TestRecord(0)
+                     .StandardInformation(0x06)
+                     .FileName(5, u"$MFT", 3)
+                     .NonResidentData(again, 0, 40 * clusters * v.ClusterBytes())
+                     .Data();
+  v.records[40] = ResidentFile(40, 5, u"forty.txt", Text(4, '4'));
+  auto device = v.Device();
+  Scan scan;
+  ASSERT_EQ(scan.Run(*device), 0u);
+  ASSERT_NE(scan.builder.Find(40), nullptr);
+  EXPECT_EQ(scan.builder.Find(40)->name, "forty.txt");
+  // No more sectors than the device's 16384 are walked, two a record
+  // (forty times 16352 without the limit).
+  EXPECT_EQ(scan.sink.records.back().total, 16384u);
+  EXPECT_EQ(scan.searcher->GetCounters().recordSlots, 8192);
+}
+
 // ---- the walk --------------------------------------------------------------------
 
 // A table of 300 sectors (512-byte clusters, two sectors a record).

@@ -217,6 +217,13 @@ TEST_F(FreshNtfs, AnUpdateSequenceThatProtectsNothingIsNeverRead) {
   EXPECT_TRUE(CNTFSFileRecord::UnfixupFileRecord(b.data(), 1024));
   EXPECT_TRUE(CNTFSFileRecord::FixupFileRecord(b.data(), 1024));
   EXPECT_EQ(b, before);
+  // Just past the record's end, where the address sanitizer sees any read.
+  Store(b, 4, 1024, 2);
+  const Bytes past = b;
+  EXPECT_TRUE(CNTFSFileRecord::IsValidUpdateSequence(b.data(), 1024));
+  EXPECT_TRUE(CNTFSFileRecord::UnfixupFileRecord(b.data(), 1024));
+  EXPECT_TRUE(CNTFSFileRecord::FixupFileRecord(b.data(), 1024));
+  EXPECT_EQ(b, past);
   Store(b, 6, 3, 2);  // an array that protects strides must lie in the first one
   EXPECT_FALSE(CNTFSFileRecord::IsValidUpdateSequence(b.data(), 1024));
   EXPECT_FALSE(CNTFSFileRecord::FixupFileRecord(b.data(), 1024));
