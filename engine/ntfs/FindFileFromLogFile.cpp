@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "OnDiskBytes.h"
 #include "StorageDevice.h"
 #include "ntfs/CompressedDataRunList.h"
 #include "ntfs/NTFSBytes.h"
@@ -16,9 +17,9 @@
 #include "ntfs/NTFSFileRecordAttribute.h"
 #include "ntfs/RCRDRecord.h"
 
-using ntfs_bytes::LoadU16;
-using ntfs_bytes::LoadU32;
-using ntfs_bytes::LoadU64;
+using ondisk::Le16;
+using ondisk::Le32;
+using ondisk::Le64;
 
 namespace {
 
@@ -78,9 +79,9 @@ std::vector<uint32_t> DataAttributeOffsets(const uint8_t* record, int bytes) {
   if (bytes < 48) return out;
   uint32_t at = CNTFSFileRecord::GetFirstAttibuteOffset(record);
   while (at >= 24 && uint64_t{at} + 16 <= uint64_t(bytes)) {
-    const uint32_t type = LoadU32(record + at);
+    const uint32_t type = Le32(record + at);
     if (type == ntfs_record::kEndMarker) break;
-    const uint32_t length = LoadU32(record + at + 4);
+    const uint32_t length = Le32(record + at + 4);
     if (length < 16 || length % 8 != 0 || uint64_t{at} + length > uint64_t(bytes)) break;
     if (type == ntfs_record::kData && record[at + 8] != 0 && record[at + 9] == 0) out.push_back(at);
     at += length;
@@ -280,11 +281,11 @@ void CFindFileFromLogFile::WalkLog(std::vector<uint8_t>& log, const std::vector<
   // its first record page is taken from the last page first.
   if (sound(pages - 1)) {
     const uint8_t* page = base + (pages - 1) * kPage;
-    const uint64_t lastLsn = LoadU64(page + kPageLastLsn);
-    if (lastLsn != 0 && lastLsn != LoadU64(page + kPageLastEndLsn)) {
+    const uint64_t lastLsn = Le64(page + kPageLastLsn);
+    if (lastLsn != 0 && lastLsn != Le64(page + kPageLastEndLsn)) {
       for (uint64_t off = kPage - kPageData; off + kHeader <= kPage; off += 8) {
-        if (LoadU64(page + off) != lastLsn) continue;
-        const uint64_t full = kHeader + LoadU32(page + off + kClientDataLength);
+        if (Le64(page + off) != lastLsn) continue;
+        const uint64_t full = kHeader + Le32(page + off + kClientDataLength);
         if (full > kPage - off && full <= kMaxRecordBytes) {
           carry.assign(page + off, page + kPage);
           carryNeed = full;
@@ -303,14 +304,14 @@ void CFindFileFromLogFile::WalkLog(std::vector<uint8_t>& log, const std::vector<
     }
     ++m_walkedPages;
     const uint8_t* page = base + p * kPage;
-    const uint64_t lastLsn = LoadU64(page + kPageLastLsn);
-    const bool continues = lastLsn != LoadU64(page + kPageLastEndLsn);
+    const uint64_t lastLsn = Le64(page + kPageLastLsn);
+    const bool continues = lastLsn != Le64(page + kPageLastEndLsn);
     uint64_t off = kPage - kPageData;
 
     if (!carry.empty()) {
       const uint64_t rest = carryNeed - carry.size();
       // A page that a record passes through names that record as its last.
-      if (rest > kPageData && lastLsn != LoadU64(carry.data())) carry.clear();
+      if (rest > kPageData && lastLsn != Le64(carry.data())) carry.clear();
     }
     if (!carry.empty()) {
       const uint64_t rest = carryNeed - carry.size();
@@ -326,11 +327,11 @@ void CFindFileFromLogFile::WalkLog(std::vector<uint8_t>& log, const std::vector<
 
     while (off + kHeader <= kPage) {
       const uint8_t* record = page + off;
-      const uint64_t lsn = LoadU64(record);
+      const uint64_t lsn = Le64(record);
       // Past the page's records: unused space, or a record that claims to
       // be later than the page says its last one is.
       if (lsn == 0 || (lastLsn != 0 && lsn > lastLsn)) break;
-      const uint64_t full = kHeader + uint64_t{LoadU32(record + kClientDataLength)};
+      const uint64_t full = kHeader + uint64_t{Le32(record + kClientDataLength)};
       if (full > kPage - off) {
         if (continues && lsn == lastLsn && full <= kMaxRecordBytes) {
           carry.assign(record, page + kPage);
@@ -363,14 +364,14 @@ int64_t CFindFileFromLogFile::TargetRecordNumber(uint64_t targetVCN, uint16_t cl
 
 void CFindFileFromLogFile::ExamineLogRecord(const uint8_t* record, size_t bytes) {
   ++m_examinedRecords;
-  if (bytes < kClientHeaderEnd || LoadU32(record + kRecordType) != kClientRecord) return;
-  const uint64_t lsn = LoadU64(record);
-  const int64_t target = TargetRecordNumber(LoadU64(record + kTargetVCN), LoadU16(record + kClusterBlockOffset));
+  if (bytes < kClientHeaderEnd || Le32(record + kRecordType) != kClientRecord) return;
+  const uint64_t lsn = Le64(record);
+  const int64_t target = TargetRecordNumber(Le64(record + kTargetVCN), Le16(record + kClusterBlockOffset));
 
   // The data a record carries, cut to the record's own bytes.
   auto region = [&](int offsetField, int lengthField, size_t& length) -> const uint8_t* {
-    const uint64_t from = kHeader + LoadU16(record + offsetField);
-    const uint64_t want = LoadU16(record + lengthField);
+    const uint64_t from = kHeader + Le16(record + offsetField);
+    const uint64_t want = Le16(record + lengthField);
     if (from >= bytes) return nullptr;
     length = size_t(std::min<uint64_t>(want, bytes - from));
     return record + from;
@@ -388,17 +389,17 @@ void CFindFileFromLogFile::ExamineLogRecord(const uint8_t* record, size_t bytes)
 
   // Undo data of an attribute's sizes or mapping pairs; kept only when it
   // lies wholly inside the log record.
-  const uint16_t undoOp = LoadU16(record + kUndoOperation);
+  const uint16_t undoOp = Le16(record + kUndoOperation);
   if (undoOp != kUpdateMappingPairs && undoOp != kSetNewAttributeSizes) return;
-  if (target < 0 || LoadU16(record + kAttributeOffset) < kFirstUndoableByte) return;
-  const uint64_t from = kHeader + LoadU16(record + kUndoOffset);
-  const uint64_t length = LoadU16(record + kUndoLength);
+  if (target < 0 || Le16(record + kAttributeOffset) < kFirstUndoableByte) return;
+  const uint64_t from = kHeader + Le16(record + kUndoOffset);
+  const uint64_t length = Le16(record + kUndoLength);
   if (length == 0 || from + length > bytes) return;
   UndoRecord undo;
   undo.lsn = lsn;
   undo.recordNumber = target;
-  undo.recordOffset = LoadU16(record + kRecordOffset);
-  undo.attributeOffset = LoadU16(record + kAttributeOffset);
+  undo.recordOffset = Le16(record + kRecordOffset);
+  undo.attributeOffset = Le16(record + kAttributeOffset);
   try {
     undo.undo.assign(record + from, record + from + length);
     m_undoRecords.push_back(std::move(undo));
@@ -440,7 +441,7 @@ void CFindFileFromLogFile::AddFoundImage(const uint8_t* image, size_t bytes, int
 bool CFindFileFromLogFile::RebuildFileRecord(uint8_t* record, int bytes, int64_t recordNumber) const {
   bool applied = false;
   for (const uint32_t at : DataAttributeOffsets(record, bytes)) {
-    const uint32_t attributeEnd = at + LoadU32(record + at + 4);
+    const uint32_t attributeEnd = at + Le32(record + at + 4);
     uint64_t end = attributeEnd;
     bool touched = false;
     for (const UndoRecord& undo : m_undoRecords) {

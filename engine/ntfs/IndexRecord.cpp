@@ -3,14 +3,15 @@
 #include <cstring>
 #include <vector>
 
+#include "OnDiskBytes.h"
 #include "ntfs/NTFSBytes.h"
 #include "ntfs/NTFSFileRecordAttribute.h"
 #include "ntfs/UpdateSequence.h"
 
-using ntfs_bytes::LoadI64;
-using ntfs_bytes::LoadU16;
-using ntfs_bytes::LoadU32;
-using ntfs_bytes::LoadU64;
+using ondisk::Le16;
+using ondisk::Le32;
+using ondisk::Le64;
+using ondisk::LeI64;
 
 namespace {
 
@@ -39,13 +40,13 @@ bool WalkEntries(const uint8_t* b, First&& first) {
   uint64_t parent = 0;
   while (pos + 16 <= end) {
     const uint8_t* entry = b + pos;
-    const uint16_t length = LoadU16(entry + 8);
-    const uint16_t flags = LoadU16(entry + 12);
+    const uint16_t length = Le16(entry + 8);
+    const uint16_t flags = Le16(entry + 12);
     if ((flags & kFlagLast) != 0 || length == 0) break;
     if (pos + length > end) return false;
     if (flags != kFlagSubNode) {
       if (!CIndexRecord::IsValidEntry(entry, static_cast<int>(end - pos))) return false;
-      const uint64_t reference = LoadU64(entry + 16);
+      const uint64_t reference = Le64(entry + 16);
       if (!haveFirst) {
         haveFirst = true;
         parent = reference;
@@ -75,18 +76,18 @@ std::vector<uint8_t> UnfixedCopy(const uint8_t* buffer, int size) {
 bool CStandardIndexHeader::IsValidMagicNumber(const uint8_t* buffer) {
   return buffer != nullptr && std::memcmp(buffer, kMagic, 4) == 0;
 }
-uint32_t CStandardIndexHeader::GetOffsetofIndexEntries(const uint8_t* b) { return LoadU32(b + 0x18) + kHeaderOffset; }
-uint32_t CStandardIndexHeader::GetSizeofIndexEntries(const uint8_t* b) { return LoadU32(b + 0x1C); }
-uint32_t CStandardIndexHeader::GetAllocatedSize(const uint8_t* b) { return LoadU32(b + 0x20); }
-int64_t CStandardIndexHeader::GetVCN(const uint8_t* b) { return LoadI64(b + 0x10); }
-uint64_t CStandardIndexHeader::GetLogFileSequenceNumber(const uint8_t* b) { return LoadU64(b + 8); }
+uint32_t CStandardIndexHeader::GetOffsetofIndexEntries(const uint8_t* b) { return Le32(b + 0x18) + kHeaderOffset; }
+uint32_t CStandardIndexHeader::GetSizeofIndexEntries(const uint8_t* b) { return Le32(b + 0x1C); }
+uint32_t CStandardIndexHeader::GetAllocatedSize(const uint8_t* b) { return Le32(b + 0x20); }
+int64_t CStandardIndexHeader::GetVCN(const uint8_t* b) { return LeI64(b + 0x10); }
+uint64_t CStandardIndexHeader::GetLogFileSequenceNumber(const uint8_t* b) { return Le64(b + 8); }
 
 bool CStandardIndexHeader::IsValid(const uint8_t* buffer, int size) {
   if (buffer == nullptr || size < kMinPage) return false;
   if (!IsValidMagicNumber(buffer)) return false;
   const uint64_t allocated = GetAllocatedSize(buffer);
   const uint64_t entriesSize = GetSizeofIndexEntries(buffer);
-  const uint64_t entriesOffset = LoadU32(buffer + 0x18);
+  const uint64_t entriesOffset = Le32(buffer + 0x18);
   if (allocated > static_cast<uint64_t>(size) || entriesSize > allocated) return false;
   // The entries start inside their own extent and end inside the page.
   if (entriesOffset > entriesSize || EntriesEnd(buffer) > static_cast<uint64_t>(size)) return false;
@@ -121,7 +122,7 @@ bool CIndexRecord::FixupIndexRecord(uint8_t* buffer, int size) {
 
 bool CIndexRecord::IsValidEntry(const uint8_t* entry, int bytesLeft) {
   if (entry == nullptr || bytesLeft < kNamedEntryMin) return false;
-  const uint16_t length = LoadU16(entry + 8);
+  const uint16_t length = Le16(entry + 8);
   if (length < kNamedEntryMin || length > bytesLeft) return false;
   return IsValidIndexEntry(entry);
 }

@@ -2,10 +2,11 @@
 
 #include <cstring>
 
+#include "OnDiskBytes.h"
 #include "ntfs/NTFSBytes.h"
 
-using ntfs_bytes::LoadU16;
-using ntfs_bytes::LoadU64;
+using ondisk::Le16;
+using ondisk::Le64;
 
 namespace {
 constexpr char kOemId[] = "NTFS    ";
@@ -25,12 +26,21 @@ bool CNTFSDBR::IsValidDBR(const uint8_t* sector) {
 
 bool CNTFSDBR::IsFullValidDBR(const uint8_t* sector) {
   if (!IsValidDBR(sector)) return false;
-  const uint16_t bytesPerSector = LoadU16(sector + 0x0B);
+  const uint16_t bytesPerSector = Le16(sector + 0x0B);
   if (bytesPerSector == 0 || bytesPerSector % 512 != 0) return false;
-  if (LoadU16(sector + 0x0E) != 0) return false;
+  if (Le16(sector + 0x0E) != 0) return false;
   switch (sector[0x0D]) {
-    case 1: case 2: case 4: case 8: case 16: case 32: case 64: case 128: break;
-    default: return false;
+    case 1:
+    case 2:
+    case 4:
+    case 8:
+    case 16:
+    case 32:
+    case 64:
+    case 128:
+      break;
+    default:
+      return false;
   }
   // Fields that NTFS keeps zero where FAT has its counts; 0x15 (the media
   // descriptor) varies between formatters and is left out.
@@ -41,12 +51,12 @@ bool CNTFSDBR::IsFullValidDBR(const uint8_t* sector) {
   return sector[510] == 0x55 && sector[511] == 0xAA;
 }
 
-int64_t CNTFSDBR::GetMFTStartCluster() const { return static_cast<int64_t>(LoadU64(dbr_ + 0x30)); }
-int64_t CNTFSDBR::GetMFTMirrorStartCluster() const { return static_cast<int64_t>(LoadU64(dbr_ + 0x38)); }
+int64_t CNTFSDBR::GetMFTStartCluster() const { return static_cast<int64_t>(Le64(dbr_ + 0x30)); }
+int64_t CNTFSDBR::GetMFTMirrorStartCluster() const { return static_cast<int64_t>(Le64(dbr_ + 0x38)); }
 uint8_t CNTFSDBR::GetSectorsperCluster() const { return dbr_[0x0D]; }
-int64_t CNTFSDBR::GetTotalSectors() const { return static_cast<int64_t>(LoadU64(dbr_ + 0x28)); }
-uint64_t CNTFSDBR::GetSerialNumber() const { return LoadU64(dbr_ + 0x48); }
-uint16_t CNTFSDBR::GetBytesPerSector() const { return LoadU16(dbr_ + 0x0B); }
+int64_t CNTFSDBR::GetTotalSectors() const { return static_cast<int64_t>(Le64(dbr_ + 0x28)); }
+uint64_t CNTFSDBR::GetSerialNumber() const { return Le64(dbr_ + 0x48); }
+uint16_t CNTFSDBR::GetBytesPerSector() const { return Le16(dbr_ + 0x0B); }
 int8_t CNTFSDBR::GetClustersPerFileRecord() const { return static_cast<int8_t>(dbr_[0x40]); }
 
 uint32_t CNTFSDBR::GetFileRecordSizeByByte() const {

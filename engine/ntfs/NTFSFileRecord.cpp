@@ -3,13 +3,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "OnDiskBytes.h"
 #include "ntfs/NTFSBytes.h"
 #include "ntfs/NTFSFileRecordAttribute.h"
 #include "ntfs/UpdateSequence.h"
 
-using ntfs_bytes::LoadU16;
-using ntfs_bytes::LoadU32;
-using ntfs_bytes::LoadU64;
+using ondisk::Le16;
+using ondisk::Le32;
+using ondisk::Le64;
 
 namespace {
 
@@ -40,11 +41,11 @@ void WalkAttributes(const uint8_t* buffer, int size, Visit&& visit) {
   const int extent = ntfs_record::RecordExtent(buffer, size);
   if (extent == 0) return;
   const int64_t limit = extent - 8;  // the end of the last type and length pair
-  int64_t pos = LoadU16(buffer + 0x14);
+  int64_t pos = Le16(buffer + 0x14);
   while (pos < limit) {
-    const uint32_t type = LoadU32(buffer + pos);
+    const uint32_t type = Le32(buffer + pos);
     if (type == ntfs_record::kEndMarker) return;
-    const uint32_t length = LoadU32(buffer + pos + 4);
+    const uint32_t length = Le32(buffer + pos + 4);
     if (length == 0 || length > extent - pos) return;
     if (!visit(static_cast<int>(pos), type, length)) return;
     pos += length;
@@ -56,7 +57,7 @@ void WalkAttributes(const uint8_t* buffer, int size, Visit&& visit) {
 int ntfs_record::RecordExtent(const uint8_t* buffer, int size) {
   if (buffer == nullptr || size < kMinRecordSize) return 0;
   int extent = kMinRecordSize;
-  const uint32_t allocated = LoadU32(buffer + 0x1C);
+  const uint32_t allocated = Le32(buffer + 0x1C);
   if (allocated >= static_cast<uint32_t>(kMinRecordSize) && allocated <= static_cast<uint32_t>(kMaxRecordSize) &&
       allocated % kMinRecordSize == 0) {
     extent = static_cast<int>(allocated);
@@ -71,7 +72,7 @@ bool CNTFSFileRecordHeader::IsValid(const uint8_t* buffer, int size) {
   if (std::memcmp(buffer, kMagic, 4) != 0) return false;
   const uint16_t count = SequenceCount(buffer);
   if (count > ntfs_usa::kMaxCount) return false;
-  const uint32_t allocated = LoadU32(buffer + 0x1C);
+  const uint32_t allocated = Le32(buffer + 0x1C);
   if (allocated > static_cast<uint32_t>(ntfs_record::kMaxRecordSize) || allocated % 1024 != 0) return false;
   if (count < 1 || count - 1u > allocated / kStride) return false;
   const uint16_t offset = SequenceOffset(buffer);
@@ -121,7 +122,7 @@ bool CNTFSFileRecord::CheckAttibutes(const uint8_t* buffer, int size) {
   bool valid = true;
   // The walk stops before an attribute that overruns the record; that one
   // must fail the test too, so check what the walk would have skipped.
-  int64_t reached = LoadU16(buffer + 0x14);
+  int64_t reached = Le16(buffer + 0x14);
   WalkAttributes(buffer, size, [&](int pos, uint32_t type, uint32_t length) {
     const uint8_t* attr = buffer + pos;
     const int left = extent - pos;
@@ -135,8 +136,8 @@ bool CNTFSFileRecord::CheckAttibutes(const uint8_t* buffer, int size) {
   });
   if (!valid) return false;
   if (reached < extent - 8) {
-    const uint32_t type = LoadU32(buffer + reached);
-    const uint32_t length = LoadU32(buffer + reached + 4);
+    const uint32_t type = Le32(buffer + reached);
+    const uint32_t length = Le32(buffer + reached + 4);
     if (type != ntfs_record::kEndMarker && length != 0 && length > extent - reached) return false;
   }
   return true;
@@ -179,12 +180,8 @@ CNTFSFileRecord::~CNTFSFileRecord() {
 bool CNTFSFileRecord::IsExtendFileRecord() const { return IsValid() && IsExtendFileRecord(buffer_); }
 bool CNTFSFileRecord::IsFolder() const { return IsValid() && IsFolder(buffer_); }
 bool CNTFSFileRecord::IsinUse() const { return IsValid() && IsinUse(buffer_); }
-uint64_t CNTFSFileRecord::GetBaseFileRecordNumber() const {
-  return IsValid() ? GetBaseFileRecordNumber(buffer_) : 0;
-}
-uint64_t CNTFSFileRecord::GetLogFileSequenceNumber() const {
-  return IsValid() ? GetLogFileSequenceNumber(buffer_) : 0;
-}
+uint64_t CNTFSFileRecord::GetBaseFileRecordNumber() const { return IsValid() ? GetBaseFileRecordNumber(buffer_) : 0; }
+uint64_t CNTFSFileRecord::GetLogFileSequenceNumber() const { return IsValid() ? GetLogFileSequenceNumber(buffer_) : 0; }
 bool CNTFSFileRecord::HasXPNumberOfthisMFTRecord() const { return IsValid() && HasXPNumberOfthisMFTRecord(buffer_); }
 uint32_t CNTFSFileRecord::GetXPNumberOfthisMFTRecord() const {
   return IsValid() ? GetXPNumberOfthisMFTRecord(buffer_) : 0;
@@ -237,17 +234,17 @@ bool CNTFSFileRecord::HasAttributeList(const uint8_t* buffer, int size) {
 // ---- header fields ---------------------------------------------------------
 
 uint64_t CNTFSFileRecord::GetBaseFileRecordNumber(const uint8_t* b) {
-  return LoadU64(b + 0x20) & ntfs_bytes::kRecordNumberMask;
+  return Le64(b + 0x20) & ntfs_bytes::kRecordNumberMask;
 }
-bool CNTFSFileRecord::IsExtendFileRecord(const uint8_t* b) { return LoadU64(b + 0x20) != 0; }
-bool CNTFSFileRecord::IsFolder(const uint8_t* b) { return (LoadU16(b + 0x16) & ntfs_record::kFlagDirectory) != 0; }
-bool CNTFSFileRecord::IsinUse(const uint8_t* b) { return (LoadU16(b + 0x16) & ntfs_record::kFlagInUse) != 0; }
-uint16_t CNTFSFileRecord::GetFirstAttibuteOffset(const uint8_t* b) { return LoadU16(b + 0x14); }
-uint32_t CNTFSFileRecord::GetAllocatedSize(const uint8_t* b) { return LoadU32(b + 0x1C); }
-uint32_t CNTFSFileRecord::GetLength(const uint8_t* b) { return LoadU32(b + 0x18); }
-uint64_t CNTFSFileRecord::GetLogFileSequenceNumber(const uint8_t* b) { return LoadU64(b + 8); }
-uint16_t CNTFSFileRecord::GetSequenceNumber(const uint8_t* b) { return LoadU16(b + 0x10); }
+bool CNTFSFileRecord::IsExtendFileRecord(const uint8_t* b) { return Le64(b + 0x20) != 0; }
+bool CNTFSFileRecord::IsFolder(const uint8_t* b) { return (Le16(b + 0x16) & ntfs_record::kFlagDirectory) != 0; }
+bool CNTFSFileRecord::IsinUse(const uint8_t* b) { return (Le16(b + 0x16) & ntfs_record::kFlagInUse) != 0; }
+uint16_t CNTFSFileRecord::GetFirstAttibuteOffset(const uint8_t* b) { return Le16(b + 0x14); }
+uint32_t CNTFSFileRecord::GetAllocatedSize(const uint8_t* b) { return Le32(b + 0x1C); }
+uint32_t CNTFSFileRecord::GetLength(const uint8_t* b) { return Le32(b + 0x18); }
+uint64_t CNTFSFileRecord::GetLogFileSequenceNumber(const uint8_t* b) { return Le64(b + 8); }
+uint16_t CNTFSFileRecord::GetSequenceNumber(const uint8_t* b) { return Le16(b + 0x10); }
 bool CNTFSFileRecord::HasXPNumberOfthisMFTRecord(const uint8_t* b) {
-  return SequenceOffset(b) >= 48 && LoadU16(b + 0x2A) == 0;
+  return SequenceOffset(b) >= 48 && Le16(b + 0x2A) == 0;
 }
-uint32_t CNTFSFileRecord::GetXPNumberOfthisMFTRecord(const uint8_t* b) { return LoadU32(b + 0x2C); }
+uint32_t CNTFSFileRecord::GetXPNumberOfthisMFTRecord(const uint8_t* b) { return Le32(b + 0x2C); }

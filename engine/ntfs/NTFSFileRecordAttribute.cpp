@@ -2,15 +2,16 @@
 
 #include <algorithm>
 
+#include "OnDiskBytes.h"
 #include "base/TextConvert.h"
 #include "ntfs/NTFSBytes.h"
 #include "ntfs/NTFSFileRecord.h"
 #include "ntfs/NTFSFileRecordAnalyzer.h"
 
-using ntfs_bytes::LoadI64;
-using ntfs_bytes::LoadU16;
-using ntfs_bytes::LoadU32;
-using ntfs_bytes::LoadU64;
+using ondisk::Le16;
+using ondisk::Le32;
+using ondisk::Le64;
+using ondisk::LeI64;
 
 namespace {
 
@@ -53,8 +54,18 @@ bool NameFits(const uint8_t* attr, uint32_t length) {
 
 bool IsForbiddenNameUnit(uint16_t unit) {
   switch (unit) {
-    case '"': case '*': case '/': case ':': case '<': case '>': case '?': case '\\': case '|': return true;
-    default: return false;
+    case '"':
+    case '*':
+    case '/':
+    case ':':
+    case '<':
+    case '>':
+    case '?':
+    case '\\':
+    case '|':
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -62,20 +73,20 @@ bool IsForbiddenNameUnit(uint16_t unit) {
 
 // ---- common header ---------------------------------------------------------
 
-uint32_t CNTFSFileRecordAttribute::GetType(const uint8_t* attr) { return LoadU32(attr); }
-uint32_t CNTFSFileRecordAttribute::GetLength(const uint8_t* attr) { return LoadU32(attr + 4); }
+uint32_t CNTFSFileRecordAttribute::GetType(const uint8_t* attr) { return Le32(attr); }
+uint32_t CNTFSFileRecordAttribute::GetLength(const uint8_t* attr) { return Le32(attr + 4); }
 bool CNTFSFileRecordAttribute::IsResident(const uint8_t* attr) { return attr[8] == 0; }
 bool CNTFSFileRecordAttribute::IsNamed(const uint8_t* attr) { return attr[9] != 0; }
 uint8_t CNTFSFileRecordAttribute::GetAttributeNameLength(const uint8_t* attr) { return attr[9]; }
-uint16_t CNTFSFileRecordAttribute::GetOffsetToName(const uint8_t* attr) { return LoadU16(attr + 0x0A); }
-uint16_t CNTFSFileRecordAttribute::GetFlags(const uint8_t* attr) { return LoadU16(attr + 0x0C); }
-uint16_t CNTFSFileRecordAttribute::GetID(const uint8_t* attr) { return LoadU16(attr + 0x0E); }
+uint16_t CNTFSFileRecordAttribute::GetOffsetToName(const uint8_t* attr) { return Le16(attr + 0x0A); }
+uint16_t CNTFSFileRecordAttribute::GetFlags(const uint8_t* attr) { return Le16(attr + 0x0C); }
+uint16_t CNTFSFileRecordAttribute::GetID(const uint8_t* attr) { return Le16(attr + 0x0E); }
 bool CNTFSFileRecordAttribute::IsCompressed(const uint8_t* attr) { return (GetFlags(attr) & kFlagCompressed) != 0; }
 bool CNTFSFileRecordAttribute::IsEncrypted(const uint8_t* attr) { return (GetFlags(attr) & kFlagEncrypted) != 0; }
 bool CNTFSFileRecordAttribute::IsSparse(const uint8_t* attr) { return (GetFlags(attr) & kFlagSparse) != 0; }
-uint32_t CNTFSFileRecordAttribute::GetLengthOfAttribute(const uint8_t* attr) { return LoadU32(attr + 0x10); }
-uint32_t CNTFSFileRecordAttribute::GetNameLength(const uint8_t* attr) { return LoadU32(attr + 0x10); }
-uint16_t CNTFSFileRecordAttribute::GetOffsetToAttribute(const uint8_t* attr) { return LoadU16(attr + 0x14); }
+uint32_t CNTFSFileRecordAttribute::GetLengthOfAttribute(const uint8_t* attr) { return Le32(attr + 0x10); }
+uint32_t CNTFSFileRecordAttribute::GetNameLength(const uint8_t* attr) { return Le32(attr + 0x10); }
+uint16_t CNTFSFileRecordAttribute::GetOffsetToAttribute(const uint8_t* attr) { return Le16(attr + 0x14); }
 
 std::string CNTFSFileRecordAttribute::GetAttributeName(const uint8_t* attr) {
   if (!IsNamed(attr)) return {};
@@ -83,16 +94,16 @@ std::string CNTFSFileRecordAttribute::GetAttributeName(const uint8_t* attr) {
 }
 
 int64_t CNTFSFileRecordAttribute::GetRealSizeOfAttribute(const uint8_t* attr) {
-  return IsResident(attr) ? int64_t{GetLengthOfAttribute(attr)} : LoadI64(attr + 0x30);
+  return IsResident(attr) ? int64_t{GetLengthOfAttribute(attr)} : LeI64(attr + 0x30);
 }
 int64_t CNTFSFileRecordAttribute::GetAllocSizeofAttribute(const uint8_t* attr) {
-  return IsResident(attr) ? int64_t{GetLengthOfAttribute(attr)} : LoadI64(attr + 0x28);
+  return IsResident(attr) ? int64_t{GetLengthOfAttribute(attr)} : LeI64(attr + 0x28);
 }
 int64_t CNTFSFileRecordAttribute::GetInitializedDataSize(const uint8_t* attr) {
-  return IsResident(attr) ? int64_t{GetLengthOfAttribute(attr)} : LoadI64(attr + 0x38);
+  return IsResident(attr) ? int64_t{GetLengthOfAttribute(attr)} : LeI64(attr + 0x38);
 }
 uint16_t CNTFSFileRecordAttribute::GetCompressionUnitSize(const uint8_t* attr) {
-  return IsResident(attr) ? 0 : LoadU16(attr + 0x22);
+  return IsResident(attr) ? 0 : Le16(attr + 0x22);
 }
 
 bool CNTFSFileRecordAttribute::IsValidResidentAttribute(const uint8_t* attr) {
@@ -107,7 +118,7 @@ bool CNTFSFileRecordAttribute::IsValidNonResidentAttribute(const uint8_t* attr) 
   if (attr == nullptr) return false;
   const uint32_t length = GetLength(attr);
   if (length < kNonResidentHeaderSize) return false;
-  const uint16_t runsOffset = LoadU16(attr + 0x20);
+  const uint16_t runsOffset = Le16(attr + 0x20);
   if (runsOffset > length) return false;
   if (!NameFits(attr, length)) return false;
   if (GetType(attr) == ntfs_record::kData &&
@@ -126,55 +137,56 @@ bool CNTFSFileRecordAttribute::IsValid(const uint8_t* attr, int bytesLeft) {
 // ---- $STANDARD_INFORMATION -------------------------------------------------
 
 _FILETIME CNTFSFileRecordStandardInformationAttribute::GetCreationFileTime(const uint8_t* attr) {
-  return LoadU64(Content(attr) + kSiCreation);
+  return Le64(Content(attr) + kSiCreation);
 }
 _FILETIME CNTFSFileRecordStandardInformationAttribute::GetModificationFileTime(const uint8_t* attr) {
-  return LoadU64(Content(attr) + kSiModification);
+  return Le64(Content(attr) + kSiModification);
 }
 _FILETIME CNTFSFileRecordStandardInformationAttribute::GetMFTChangeFileTime(const uint8_t* attr) {
-  return LoadU64(Content(attr) + kSiMFTChange);
+  return Le64(Content(attr) + kSiMFTChange);
 }
 _FILETIME CNTFSFileRecordStandardInformationAttribute::GetLastAccessFileTime(const uint8_t* attr) {
-  return LoadU64(Content(attr) + kSiAccess);
+  return Le64(Content(attr) + kSiAccess);
 }
 uint32_t CNTFSFileRecordStandardInformationAttribute::GetDosFilePermission(const uint8_t* attr) {
-  return LoadU32(Content(attr) + kSiAttributes);
+  return Le32(Content(attr) + kSiAttributes);
 }
 
 bool CNTFSFileRecordStandardInformationAttribute::IsValid(const uint8_t* attr, int length) {
   if (attr == nullptr || !CNTFSFileRecordAttribute::IsValid(attr, length)) return false;
   if (!CNTFSFileRecordAttribute::IsResident(attr)) return false;
   if (CNTFSFileRecordAttribute::GetLengthOfAttribute(attr) < kSiMinContent) return false;
-  return uint32_t{CNTFSFileRecordAttribute::GetOffsetToAttribute(attr)} + 40 <= (static_cast<uint32_t>(length) & 0xFFFF);
+  return uint32_t{CNTFSFileRecordAttribute::GetOffsetToAttribute(attr)} + 40 <=
+         (static_cast<uint32_t>(length) & 0xFFFF);
 }
 
 // ---- $FILE_NAME ------------------------------------------------------------
 
 uint64_t CNTFSFileRecordFileNameAttribute::GetFileRecordNumberofParentDirectory(const uint8_t* attr) {
-  return LoadU64(Content(attr) + kFnParent) & ntfs_bytes::kRecordNumberMask;
+  return Le64(Content(attr) + kFnParent) & ntfs_bytes::kRecordNumberMask;
 }
 uint16_t CNTFSFileRecordFileNameAttribute::GetParentSequenceNumber(const uint8_t* attr) {
-  return LoadU16(Content(attr) + kFnParent + 6);
+  return Le16(Content(attr) + kFnParent + 6);
 }
 _FILETIME CNTFSFileRecordFileNameAttribute::GetCreationFileTime(const uint8_t* attr) {
-  return LoadU64(Content(attr) + kFnCreation);
+  return Le64(Content(attr) + kFnCreation);
 }
 _FILETIME CNTFSFileRecordFileNameAttribute::GetModificationFileTime(const uint8_t* attr) {
-  return LoadU64(Content(attr) + kFnModification);
+  return Le64(Content(attr) + kFnModification);
 }
 _FILETIME CNTFSFileRecordFileNameAttribute::GetMFTChangeFileTime(const uint8_t* attr) {
-  return LoadU64(Content(attr) + kFnMFTChange);
+  return Le64(Content(attr) + kFnMFTChange);
 }
 _FILETIME CNTFSFileRecordFileNameAttribute::GetLastAccessFileTime(const uint8_t* attr) {
-  return LoadU64(Content(attr) + kFnAccess);
+  return Le64(Content(attr) + kFnAccess);
 }
 int64_t CNTFSFileRecordFileNameAttribute::GetFileAllocatedSize(const uint8_t* attr) {
-  return LoadI64(Content(attr) + kFnAllocated);
+  return LeI64(Content(attr) + kFnAllocated);
 }
 int64_t CNTFSFileRecordFileNameAttribute::GetFileRealSize(const uint8_t* attr) {
-  return LoadI64(Content(attr) + kFnRealSize);
+  return LeI64(Content(attr) + kFnRealSize);
 }
-uint32_t CNTFSFileRecordFileNameAttribute::GetFlags(const uint8_t* attr) { return LoadU32(Content(attr) + kFnFlags); }
+uint32_t CNTFSFileRecordFileNameAttribute::GetFlags(const uint8_t* attr) { return Le32(Content(attr) + kFnFlags); }
 bool CNTFSFileRecordFileNameAttribute::IsDirectory(const uint8_t* attr) {
   return (GetFlags(attr) & kFlagDirectory) != 0;
 }
@@ -197,7 +209,7 @@ std::string CNTFSFileRecordFileNameAttribute::GetFileNameUtf8(const uint8_t* att
   const uint8_t* name = GetFileName(attr);
   const int length = GetFileNameLength(attr);
   int units = 0;
-  while (units < length && LoadU16(name + 2 * units) != 0) ++units;
+  while (units < length && Le16(name + 2 * units) != 0) ++units;
   return ToUtf8(name, 2u * units, TextEncoding::UTF16LE);
 }
 
@@ -208,7 +220,7 @@ bool CNTFSFileRecordFileNameAttribute::IsFileNameEqual(const uint8_t* attr, cons
   int i = 0;
   for (; i < length; ++i) {
     if (text[i] == 0) return false;
-    if (static_cast<uint16_t>(text[i]) != LoadU16(name + 2 * i)) return false;
+    if (static_cast<uint16_t>(text[i]) != Le16(name + 2 * i)) return false;
   }
   return text[i] == 0;
 }
@@ -229,7 +241,7 @@ bool CNTFSFileRecordFileNameAttribute::IsValid(const uint8_t* attr, int bytesLef
 bool IsValidFileName(const uint8_t* name, int length) {
   if (name == nullptr) return length <= 0;
   for (int i = 0; i < length; ++i) {
-    const uint16_t unit = LoadU16(name + 2 * i);
+    const uint16_t unit = Le16(name + 2 * i);
     if (unit == 0) break;
     if (IsForbiddenNameUnit(unit)) return false;
   }
@@ -239,7 +251,7 @@ bool IsValidFileName(const uint8_t* name, int length) {
 // ---- $INDEX_ROOT -----------------------------------------------------------
 
 bool IsValidIndexEntry(const uint8_t* entry) {
-  return LoadI64(entry + kEntryKey + kFnRealSize) <= LoadI64(entry + kEntryKey + kFnAllocated);
+  return LeI64(entry + kEntryKey + kFnRealSize) <= LeI64(entry + kEntryKey + kFnAllocated);
 }
 
 bool CNTFSFileRecordIndexRootAttribute::IsValid(const uint8_t* attr, int bytesLeft) {
@@ -247,15 +259,15 @@ bool CNTFSFileRecordIndexRootAttribute::IsValid(const uint8_t* attr, int bytesLe
   if (!CNTFSFileRecordAttribute::IsResident(attr)) return false;
   const uint32_t contentLength = CNTFSFileRecordAttribute::GetLengthOfAttribute(attr);
   if (contentLength < 32) return false;  // the root's own 16 bytes and the index header
-  return uint64_t{LoadU32(Content(attr) + 20)} + 16 <= contentLength;
+  return uint64_t{Le32(Content(attr) + 20)} + 16 <= contentLength;
 }
 
 int64_t CNTFSFileRecordIndexRootAttribute::GetMFTFileRecordNumberfrom0x90(const uint8_t* attr, int bytesLeft) {
   if (!IsValid(attr, bytesLeft)) return -1;
   const uint8_t* content = Content(attr);
   const uint64_t contentLength = CNTFSFileRecordAttribute::GetLengthOfAttribute(attr);
-  const uint64_t entriesOffset = LoadU32(content + 16);
-  const uint64_t indexLength = LoadU32(content + 20);
+  const uint64_t entriesOffset = Le32(content + 16);
+  const uint64_t indexLength = Le32(content + 20);
   if (indexLength <= 16) return -1;
   const uint64_t start = 16 + entriesOffset;
   const uint64_t end = std::min(start + indexLength - 16, contentLength);
@@ -263,14 +275,14 @@ int64_t CNTFSFileRecordIndexRootAttribute::GetMFTFileRecordNumberfrom0x90(const 
   uint64_t pos = start;
   while (pos + kEntryKey <= end) {
     const uint8_t* entry = content + pos;
-    const uint16_t entryLength = LoadU16(entry + kEntryLength);
+    const uint16_t entryLength = Le16(entry + kEntryLength);
     if (entryLength == 0 || pos + entryLength > end) break;
-    const uint16_t flags = LoadU16(entry + kEntryFlags);
+    const uint16_t flags = Le16(entry + kEntryFlags);
     if (flags != kEntryHasSubNode) {
       // The last entry carries no key; an entry too short for a name has none.
       if ((flags & kEntryLast) != 0 || entryLength < kNamedEntryMin) break;
       if (entry[kEntryKey + kFnNameLength] == 0 || !IsValidIndexEntry(entry)) break;
-      const int64_t parent = static_cast<int64_t>(LoadU64(entry + kEntryKey) & ntfs_bytes::kRecordNumberMask);
+      const int64_t parent = static_cast<int64_t>(Le64(entry + kEntryKey) & ntfs_bytes::kRecordNumberMask);
       if (candidate == -1) {
         candidate = parent;
       } else if (candidate != parent) {
@@ -287,16 +299,16 @@ int64_t CNTFSFileRecordIndexRootAttribute::GetMFTFileRecordNumberfrom0x90(const 
 const uint8_t* CNTFSFileRecordDataRunsAttribute::GetDataRunsBuffer(const uint8_t* attr) {
   if (attr == nullptr || CNTFSFileRecordAttribute::IsResident(attr)) return nullptr;
   if (!CNTFSFileRecordAttribute::IsValidNonResidentAttribute(attr)) return nullptr;
-  return attr + LoadU16(attr + 0x20);
+  return attr + Le16(attr + 0x20);
 }
 
 int CNTFSFileRecordDataRunsAttribute::GetDataRunsLength(const uint8_t* attr) {
   if (GetDataRunsBuffer(attr) == nullptr) return 0;
-  return static_cast<int>(CNTFSFileRecordAttribute::GetLength(attr) - LoadU16(attr + 0x20));
+  return static_cast<int>(CNTFSFileRecordAttribute::GetLength(attr) - Le16(attr + 0x20));
 }
 
-int64_t CNTFSFileRecordDataRunsAttribute::GetStartVCN(const uint8_t* attr) { return LoadI64(attr + 0x10); }
-int64_t CNTFSFileRecordDataRunsAttribute::GetLastVCN(const uint8_t* attr) { return LoadI64(attr + 0x18); }
+int64_t CNTFSFileRecordDataRunsAttribute::GetStartVCN(const uint8_t* attr) { return LeI64(attr + 0x10); }
+int64_t CNTFSFileRecordDataRunsAttribute::GetLastVCN(const uint8_t* attr) { return LeI64(attr + 0x18); }
 
 int64_t CNTFSFileRecordDataRunsAttribute::GetTotalClusters(const uint8_t* attr) {
   const uint8_t* runs = GetDataRunsBuffer(attr);

@@ -4,15 +4,16 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "OnDiskBytes.h"
 #include "StorageDevice.h"
 #include "ntfs/NTFSBytes.h"
 #include "ntfs/NTFSDataRunList.h"
 #include "ntfs/NTFSFileRecord.h"
 #include "ntfs/NTFSFileRecordAttribute.h"
 
-using ntfs_bytes::LoadU16;
-using ntfs_bytes::LoadU32;
-using ntfs_bytes::LoadU64;
+using ondisk::Le16;
+using ondisk::Le32;
+using ondisk::Le64;
 
 namespace {
 
@@ -42,8 +43,7 @@ std::vector<uint8_t> CopyRecord(const uint8_t* record, uint32_t size) {
 
 CAttributeListExtendFileRecordBufferInfo::CAttributeListExtendFileRecordBufferInfo(IStorageDevice* device,
                                                                                    int64_t startSector,
-                                                                                   int64_t recordNumber,
-                                                                                   int recordSize,
+                                                                                   int64_t recordNumber, int recordSize,
                                                                                    int64_t baseRecordNumber)
     : device_(device),
       startSector_(startSector),
@@ -152,11 +152,11 @@ std::unique_ptr<CExtendFileRecordInfoList> CNTFSMultiFileRecord::GetExtendFileRe
   uint64_t pos = 0;
   while (pos + kListEntryMin <= length) {
     const uint8_t* entry = list + pos;
-    const uint32_t type = LoadU32(entry);
-    const uint16_t entryLength = LoadU16(entry + 4);
+    const uint32_t type = Le32(entry);
+    const uint16_t entryLength = Le16(entry + 4);
     if (type == 0 || entryLength == 0) break;
     if (entryLength < kListEntryMin || pos + entryLength > length) break;
-    const int64_t number = static_cast<int64_t>(LoadU64(entry + 16) & ntfs_bytes::kRecordNumberMask);
+    const int64_t number = static_cast<int64_t>(Le64(entry + 16) & ntfs_bytes::kRecordNumberMask);
     if (seen.insert(number).second) out->push_back({-1, number});
     pos += entryLength;
   }
@@ -207,9 +207,8 @@ std::unique_ptr<CExtendFileRecordInfoList> CNTFSMultiFileRecord::InitExtendFileR
 
 // ---- the multi-record ------------------------------------------------------
 
-CNTFSMultiFileRecord::CNTFSMultiFileRecord(const uint8_t* record, uint32_t size, int64_t sector,
-                                           IStorageDevice* device, const CExtendFileRecordInfoList* extensions,
-                                           int64_t recordNumber)
+CNTFSMultiFileRecord::CNTFSMultiFileRecord(const uint8_t* record, uint32_t size, int64_t sector, IStorageDevice* device,
+                                           const CExtendFileRecordInfoList* extensions, int64_t recordNumber)
     : sector_(sector), recordNumber_(recordNumber) {
   std::vector<uint8_t> copy = CopyRecord(record, size);
   if (copy.empty()) return;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "DirecotryTreeBuilder.h"
+#include "OnDiskBytes.h"
 #include "Progress.h"
 #include "StorageDevice.h"
 #include "base/CatchExeception.h"
@@ -349,7 +350,7 @@ void CNTFSQuickSearch::BuildFileNodeFromRecord(uint8_t* record, int bytes, int64
     // runs cannot be trusted.
     if (!view.IsValid() || !view.IsUpdateSequenceUndone()) return;
     if (view.IsExtendFileRecord()) {
-      const uint64_t reference = ntfs_bytes::LoadU64(view.GetBuffer() + 0x20);
+      const uint64_t reference = ondisk::Le64(view.GetBuffer() + 0x20);
       m_extensionsByBase[static_cast<int64_t>(reference & ntfs_bytes::kRecordNumberMask)].push_back(
           {recordNumber, sector, static_cast<uint16_t>(reference >> 48)});
       return;

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "OnDiskBytes.h"
 #include "ntfs/NTFSBytes.h"
 
 namespace ntfs_usa {
@@ -21,16 +22,16 @@ inline constexpr int kStride = 512;
 // No structure we read protects more than 15 strides (a 4096-byte page has 8).
 inline constexpr uint16_t kMaxCount = 16;
 
-inline uint16_t ArrayOffset(const uint8_t* header) { return ntfs_bytes::LoadU16(header + 4); }
-inline uint16_t Count(const uint8_t* header) { return ntfs_bytes::LoadU16(header + 6); }
+inline uint16_t ArrayOffset(const uint8_t* header) { return ondisk::Le16(header + 4); }
+inline uint16_t Count(const uint8_t* header) { return ondisk::Le16(header + 6); }
 
 // Whether the last word of each of the first `strides` strides holds the
 // sequence number.
 inline bool StrideEndsCarryNumber(const uint8_t* buffer, uint32_t arrayOffset, int strides) {
   if (strides <= 0) return true;
-  const uint16_t number = ntfs_bytes::LoadU16(buffer + arrayOffset);
+  const uint16_t number = ondisk::Le16(buffer + arrayOffset);
   for (int i = 0; i < strides; ++i) {
-    if (ntfs_bytes::LoadU16(buffer + kStride * (i + 1) - 2) != number) return false;
+    if (ondisk::Le16(buffer + kStride * (i + 1) - 2) != number) return false;
   }
   return true;
 }
@@ -44,11 +45,11 @@ inline void Undo(uint8_t* buffer, uint32_t arrayOffset, int strides) {
 inline void Redo(uint8_t* buffer, uint32_t arrayOffset, int strides) {
   if (strides <= 0) return;
   uint8_t* saved = buffer + arrayOffset + 2;
-  const uint16_t number = ntfs_bytes::LoadU16(buffer + arrayOffset);
+  const uint16_t number = ondisk::Le16(buffer + arrayOffset);
   for (int i = 0; i < strides; ++i) {
     uint8_t* end = buffer + kStride * (i + 1) - 2;
     std::memcpy(saved + 2 * i, end, 2);
-    ntfs_bytes::StoreU16(end, number);
+    ondisk::StoreLe16(end, number);
   }
 }
 

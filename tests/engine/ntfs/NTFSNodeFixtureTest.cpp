@@ -16,14 +16,15 @@
 #include "NtfsFixtures.h"
 #include "NtfsImageCheck.h"
 #include "NtfsPeers.h"
+#include "OnDiskBytes.h"
 #include "SearchedPartitionInfo.h"
 #include "copyout/CCompressFileReader.h"
 #include "copyout/CFileReader.h"
 #include "device/DiskDevice.h"
 #include "engine/ntfs_logfile/LogFileScenario.h"
 #include "ntfs/IndexRecord.h"
-#include "ntfs/NTFSBytes.h"
 #include "ntfs/MetaFileRecordTypeAnalyzer.h"
+#include "ntfs/NTFSBytes.h"
 #include "ntfs/NTFSFileNode.h"
 #include "ntfs/NTFSFileProperties.h"
 #include "ntfs/NTFSFilePropertiesBuilder.h"
@@ -51,10 +52,10 @@ struct Volume {
   fs::path image, prefix;
   Fsstat fsstat;
   std::unique_ptr<CVolumeDevice> device;
-  CMFTInfo mft;  // from record 0 alone
-  CNTFSDataRunList mftRuns;  // every piece
-  uint8_t spc = 0;  // device sectors per cluster
-  uint8_t spr = 0;  // device sectors per FILE record
+  CMFTInfo mft;                           // from record 0 alone
+  CNTFSDataRunList mftRuns;               // every piece
+  uint8_t spc = 0;                        // device sectors per cluster
+  uint8_t spr = 0;                        // device sectors per FILE record
   std::map<std::string, uint64_t> paths;  // fls path -> record
 
   explicit Volume(const std::string& variant) : name(variant) {
@@ -68,16 +69,15 @@ struct Volume {
     Bytes zero = ntfscheck::ReadRecord(prefix, 0);
     const int64_t zeroSector = fsstat.mftCluster * spc;
     EXPECT_TRUE(mft.InitFromBuffer(zero.data(), static_cast<int>(zero.size()), zeroSector, 512));
-    auto extensions = CNTFSMultiFileRecord::InitExtendFileRecord(zero.data(), static_cast<uint32_t>(zero.size()),
-                                                                 zeroSector, spc, 0, *device,
-                                                                 &mft.GetDataRunList(), spr);
+    auto extensions = CNTFSMultiFileRecord::InitExtendFileRecord(
+        zero.data(), static_cast<uint32_t>(zero.size()), zeroSector, spc, 0, *device, &mft.GetDataRunList(), spr);
     CNTFSMultiFileRecord set(zero.data(), static_cast<uint32_t>(zero.size()), zeroSector, device.get(),
                              extensions.get());
     for (const auto& piece : set.FindAllAttributes(0x80)) {
       int64_t startVCN = 0;
       if (!CNTFSFileRecordAttribute::IsResident(piece.attr) && !CNTFSFileRecordAttribute::IsNamed(piece.attr)) {
-        EXPECT_TRUE(
-            CNTFSFileRecordAnalyzer::AddDataRunListfromNonResidentAttributeBuffer(piece.attr, nullptr, startVCN, mftRuns));
+        EXPECT_TRUE(CNTFSFileRecordAnalyzer::AddDataRunListfromNonResidentAttributeBuffer(piece.attr, nullptr, startVCN,
+                                                                                          mftRuns));
       }
     }
     mftRuns.Sort();
@@ -183,7 +183,8 @@ Bytes ReadThroughNode(Volume& v, CNTFSFileNode& node) {
   size_t done = 0;
   while (done < out.size()) {
     const unsigned chunk = static_cast<unsigned>(std::min<size_t>(out.size() - done, 1 << 20));
-    const unsigned got = reader->ReadData(static_cast<long long>(done), reinterpret_cast<char*>(out.data() + done), chunk);
+    const unsigned got =
+        reader->ReadData(static_cast<long long>(done), reinterpret_cast<char*>(out.data() + done), chunk);
     if (got == 0) break;
     done += got;
   }
@@ -226,7 +227,6 @@ TEST_P(NtfsNodes, AttributeWordsAreWhatTheMountReported) {
   }
   EXPECT_GT(checked, 200);
 }
-
 
 TEST_P(NtfsNodes, EveryBaseRecordBecomesTheNodeThePeersDescribe) {
   Volume v(GetParam());
@@ -382,10 +382,10 @@ TEST_P(NtfsNodes, SearchRecordsOfEveryBaseRecordMatchThePeers) {
 
 TEST_P(NtfsNodes, MetafileRecordsAreRecognisedByNameAndAttributes) {
   Volume v(GetParam());
-  const std::map<std::string, uint32_t> table = {
-      {"$MFT", 0},     {"$MFTMirr", 1}, {"$LogFile", 2}, {"$Volume", 3}, {"$AttrDef", 4},
-      {".", 5},        {"$Bitmap", 6},  {"$Boot", 7},    {"$BadClus", 8}, {"$Secure", 9},
-      {"$UpCase", 10}, {"$Extend", 11}, {"$Quota", 32},  {"$ObjId", 33}, {"$Reparse", 34}};
+  const std::map<std::string, uint32_t> table = {{"$MFT", 0},     {"$MFTMirr", 1}, {"$LogFile", 2}, {"$Volume", 3},
+                                                 {"$AttrDef", 4}, {".", 5},        {"$Bitmap", 6},  {"$Boot", 7},
+                                                 {"$BadClus", 8}, {"$Secure", 9},  {"$UpCase", 10}, {"$Extend", 11},
+                                                 {"$Quota", 32},  {"$ObjId", 33},  {"$Reparse", 34}};
   const uint64_t records = fs::file_size(v.prefix.string() + ".mft") / v.fsstat.recordSize;
   int metafiles = 0;
   for (uint64_t n = 0; n < records; ++n) {
@@ -411,11 +411,11 @@ TEST_P(NtfsNodes, MetafileRecordsAreRecognisedByNameAndAttributes) {
   Bytes zero = ntfscheck::ReadRecord(v.prefix, 0);
   EXPECT_TRUE(CNTFSFileRecordAnalyzer::IsValidMFTFileRecord(zero.data(), static_cast<int>(zero.size())));
   Bytes many = ntfscheck::ReadRecord(v.prefix, v.paths.at("many"));
-  EXPECT_TRUE(
-      CNTFSFileRecordAnalyzer::IsValidFolderFileRecordHavingIndexAllocation(many.data(), static_cast<int>(many.size())));
+  EXPECT_TRUE(CNTFSFileRecordAnalyzer::IsValidFolderFileRecordHavingIndexAllocation(many.data(),
+                                                                                    static_cast<int>(many.size())));
   Bytes small = ntfscheck::ReadRecord(v.prefix, v.paths.at("small"));
-  EXPECT_FALSE(
-      CNTFSFileRecordAnalyzer::IsValidFolderFileRecordHavingIndexAllocation(small.data(), static_cast<int>(small.size())));
+  EXPECT_FALSE(CNTFSFileRecordAnalyzer::IsValidFolderFileRecordHavingIndexAllocation(small.data(),
+                                                                                     static_cast<int>(small.size())));
 }
 
 // ---- index pages ----------------------------------------------------------------
@@ -441,9 +441,9 @@ TEST_P(NtfsNodes, EveryIndexPageOfTheFolderOf200FilesPassesAndOtherSectorsFail) 
     const int64_t parent = CIndexRecord::GetParentFileReference(copy.data(), kPage);
     if (parent == -1) {
       ++inner;
-      uint32_t at = 0x18 + ntfs_bytes::LoadU32(copy.data() + 0x18);
-      for (uint16_t flags = 0; (flags & 2) == 0 && at + 16 <= kPage; at += ntfs_bytes::LoadU16(copy.data() + at + 8)) {
-        flags = ntfs_bytes::LoadU16(copy.data() + at + 12);
+      uint32_t at = 0x18 + ondisk::Le32(copy.data() + 0x18);
+      for (uint16_t flags = 0; (flags & 2) == 0 && at + 16 <= kPage; at += ondisk::Le16(copy.data() + at + 8)) {
+        flags = ondisk::Le16(copy.data() + at + 12);
         EXPECT_NE(flags & 1, 0) << "entry at " << at;
       }
     } else {
@@ -524,8 +524,8 @@ TEST_F(NtfsAttributeList, AFileSpreadOverTwentyRecordsHasTheSizeAndRunsIstatShow
   }
   {
     // The name lives in the first extension record.
-    CNTFSMultiFileRecord set(record.data(), static_cast<uint32_t>(record.size()), v.RecordSector(s.big),
-                             v.device.get(), extensions.get());
+    CNTFSMultiFileRecord set(record.data(), static_cast<uint32_t>(record.size()), v.RecordSector(s.big), v.device.get(),
+                             extensions.get());
     int64_t sector = 0;
     ASSERT_NE(set.FindAttibute(0x30, 0, nullptr, &sector), nullptr);
     EXPECT_EQ(sector, v.RecordSector(s.extensions.front()));
@@ -565,8 +565,8 @@ TEST_F(NtfsAttributeList, ADeletedFileDoesNotTakeRunsFromItsExtensionRecordsOnce
   const Bytes record = v.Record(s.big);
   auto extensions = v.Extensions(record, s.big);
   ASSERT_NE(extensions, nullptr);
-  CNTFSMultiFileRecord set(record.data(), static_cast<uint32_t>(record.size()), v.RecordSector(s.big),
-                           v.device.get(), extensions.get());
+  CNTFSMultiFileRecord set(record.data(), static_cast<uint32_t>(record.size()), v.RecordSector(s.big), v.device.get(),
+                           extensions.get());
   ASSERT_TRUE(set.IsValid());
   EXPECT_FALSE(set.IsinUse());
   // Only the base record's own attributes are left: no name (it was in a
@@ -577,8 +577,8 @@ TEST_F(NtfsAttributeList, ADeletedFileDoesNotTakeRunsFromItsExtensionRecordsOnce
   EXPECT_EQ(pieces[0].recordSector, v.RecordSector(s.big));
   CNTFSDataRunList collected;
   int64_t realSize = 0, startVCN = -1;
-  ASSERT_TRUE(CNTFSFileRecordAnalyzer::AddDataRunListfromNonResidentAttributeBuffer(pieces[0].attr, &realSize,
-                                                                                    startVCN, collected));
+  ASSERT_TRUE(CNTFSFileRecordAnalyzer::AddDataRunListfromNonResidentAttributeBuffer(pieces[0].attr, &realSize, startVCN,
+                                                                                    collected));
   EXPECT_EQ(startVCN, 0);
   CNoneResidentNTFSDataRunList ours;
   for (const CDataRun& r : collected.GetRuns()) ours.AddDataRun(DataRun{r.LCN, r.Length});
@@ -605,7 +605,6 @@ TEST_F(NtfsAttributeList, ADeletedFileDoesNotTakeRunsFromItsExtensionRecordsOnce
   EXPECT_EQ(static_cast<int64_t>(has.size()), firstExtensionVCN);
   // Without a name there is nothing to show the file under.
   EXPECT_EQ(v.Node(s.big), nullptr);
-
 }
 
 // ---- log record pages ---------------------------------------------------------------

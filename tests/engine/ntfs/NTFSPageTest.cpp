@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "NtfsTestRecords.h"
+#include "OnDiskBytes.h"
 #include "ntfs/IndexRecord.h"
 #include "ntfs/MetaFileRecordTypeAnalyzer.h"
 #include "ntfs/NTFSBytes.h"
@@ -25,7 +26,7 @@ bool Valid(const Bytes& page) { return CIndexRecord::IsValid(page.data(), static
 
 size_t EntryAt(const Bytes& page, int index) {
   size_t pos = CStandardIndexHeader::GetOffsetofIndexEntries(page.data());
-  for (int i = 0; i < index; ++i) pos += ntfs_bytes::LoadU16(page.data() + pos + 8);
+  for (int i = 0; i < index; ++i) pos += ondisk::Le16(page.data() + pos + 8);
   return pos;
 }
 
@@ -70,13 +71,13 @@ TEST(CIndexRecord, APageIsValidOnlyWhenItsEntriesNameOneFolderAndLieInsideIt) {
       {"a key whose real size exceeds its allocated size", ntfstest::IndexPage({{77, u"a"}, oversized}), false},
       {"torn", torn, false},
       {"an update sequence of eight words", With(ntfstest::IndexPage({{77, u"a"}}), 6, 8, 2), false},
-      {"an entry past the page",
-       Edited(two, [](Bytes& p) { ntfs_bytes::StoreU16(p.data() + EntryAt(p, 1) + 8, 0xFFF8); }), false},
-      {"an entry shorter than its key", Edited(two, [](Bytes& p) { ntfs_bytes::StoreU16(p.data() + EntryAt(p, 0) + 8, 40); }),
+      {"an entry past the page", Edited(two, [](Bytes& p) { ondisk::StoreLe16(p.data() + EntryAt(p, 1) + 8, 0xFFF8); }),
        false},
+      {"an entry shorter than its key",
+       Edited(two, [](Bytes& p) { ondisk::StoreLe16(p.data() + EntryAt(p, 0) + 8, 40); }), false},
       {"a zero-length last entry ends the walk",
        Edited(ntfstest::IndexPage({{77, u"a"}, {77, u"b"}, {78, u"c"}}),
-              [](Bytes& p) { ntfs_bytes::StoreU16(p.data() + EntryAt(p, 2) + 8, 0); }),
+              [](Bytes& p) { ondisk::StoreLe16(p.data() + EntryAt(p, 2) + 8, 0); }),
        true},
       {"entries end past the page", With(two, 0x1C, 8000, 4), false},
       {"entries start after they end", With(two, 0x18, 4000, 4), false},
@@ -94,8 +95,8 @@ TEST(CIndexRecord, APageIsValidOnlyWhenItsEntriesNameOneFolderAndLieInsideIt) {
   EXPECT_FALSE(CStandardIndexHeader::IsValid(nullptr, 4096));
   EXPECT_FALSE(CStandardIndexHeader::IsValid(page.data(), 2048));
   Bytes stub(page.begin(), page.begin() + 49);
-  ntfs_bytes::StoreU16(stub.data() + 4, 0xFF);
-  ntfs_bytes::StoreU16(stub.data() + 6, 1);
+  ondisk::StoreLe16(stub.data() + 4, 0xFF);
+  ondisk::StoreLe16(stub.data() + 6, 1);
   std::memset(stub.data() + 0x18, 0, 12);
   EXPECT_FALSE(CIndexRecord::IsValid(stub.data(), 49));
 }
@@ -105,12 +106,12 @@ TEST(CIndexRecord, APageIsValidOnlyWhenItsEntriesNameOneFolderAndLieInsideIt) {
 Bytes LogPage(uint16_t count = 9) {
   Bytes page(4096, 0xAB);
   std::memcpy(page.data(), "RCRD", 4);
-  ntfs_bytes::StoreU16(page.data() + 4, 40);
-  ntfs_bytes::StoreU16(page.data() + 6, count);
-  ntfs_bytes::StoreU16(page.data() + 40, 0x0033);
+  ondisk::StoreLe16(page.data() + 4, 40);
+  ondisk::StoreLe16(page.data() + 6, count);
+  ondisk::StoreLe16(page.data() + 40, 0x0033);
   for (int i = 0; i < 8; ++i) {
-    ntfs_bytes::StoreU16(page.data() + 42 + 2 * i, static_cast<uint16_t>(0x1100 + i));
-    ntfs_bytes::StoreU16(page.data() + 512 * i + 510, 0x0033);
+    ondisk::StoreLe16(page.data() + 42 + 2 * i, static_cast<uint16_t>(0x1100 + i));
+    ondisk::StoreLe16(page.data() + 512 * i + 510, 0x0033);
   }
   return page;
 }
@@ -118,8 +119,8 @@ Bytes LogPage(uint16_t count = 9) {
 TEST(CRCRDRecord, UndoingPutsTheSavedWordsBackAtEverySectorEnd) {
   Bytes page = LogPage();
   ASSERT_TRUE(CRCRDRecord::Unfixup(page.data(), 4096));
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(ntfs_bytes::LoadU16(page.data() + 512 * i + 510), 0x1100 + i) << i;
-  EXPECT_EQ(ntfs_bytes::LoadU16(page.data() + 40), 0x0033);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(ondisk::Le16(page.data() + 512 * i + 510), 0x1100 + i) << i;
+  EXPECT_EQ(ondisk::Le16(page.data() + 40), 0x0033);
 }
 
 TEST(CRCRDRecord, OtherSequenceLayoutsAndTornPagesFail) {
@@ -128,7 +129,7 @@ TEST(CRCRDRecord, OtherSequenceLayoutsAndTornPagesFail) {
   EXPECT_FALSE(CRCRDRecord::IsValidRCRDRecordFirstSector(LogPage().data(), 511));
   EXPECT_FALSE(CRCRDRecord::IsValid(LogPage(3).data(), 4096));  // a 1 KiB page's sequence
   Bytes offset = LogPage();
-  ntfs_bytes::StoreU16(offset.data() + 4, 48);
+  ondisk::StoreLe16(offset.data() + 4, 48);
   EXPECT_FALSE(CRCRDRecord::IsValid(offset.data(), 4096));
   for (int sector = 0; sector < 8; ++sector) {
     Bytes torn = LogPage();

@@ -10,6 +10,7 @@
 
 #include "NtfsImageCheck.h"
 #include "NtfsPeers.h"
+#include "OnDiskBytes.h"
 #include "ntfs/NTFSBytes.h"
 #include "ntfs/NTFSDBR.h"
 #include "ntfs/NTFSFileRecord.h"
@@ -20,7 +21,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using ntfs_bytes::LoadU16;
+using ondisk::Le16;
 using testsupport::ShellQuote;
 using Bytes = std::vector<uint8_t>;
 
@@ -34,8 +35,8 @@ struct FreshImage {
     const std::string img = ShellQuote(image.string());
     testsupport::RunCommandOrFail("truncate -s 16M " + img + " && mkntfs -F -f -q " + options + " " + img +
                                   " >/dev/null 2>&1");
-    testsupport::RunCommandOrFail("bash " + ShellQuote(ntfscheck::FixtureScript().string()) + " --peers " + img +
-                                  " " + ShellQuote(prefix.string()));
+    testsupport::RunCommandOrFail("bash " + ShellQuote(ntfscheck::FixtureScript().string()) + " --peers " + img + " " +
+                                  ShellQuote(prefix.string()));
   }
   Bytes Boot() const { return ntfscheck::ReadAt(image, 0, 512); }
   Bytes Record(uint64_t n) const { return ntfscheck::ReadRecord(prefix, n); }
@@ -81,9 +82,9 @@ TEST_F(FreshNtfs, BootSectorFieldsThatMustBeZeroOrSound) {
   for (int spc = 0; spc < 256; ++spc) {
     EXPECT_EQ(with(0x0D, {static_cast<uint8_t>(spc)}), spc != 0 && (spc & (spc - 1)) == 0) << spc;
   }
-  EXPECT_TRUE(with(0x15, {0x12}));          // the media descriptor does not matter
-  EXPECT_TRUE(with(0x0B, {0x00, 0x10}));    // 4096 bytes per sector
-  EXPECT_FALSE(with(0x0B, {0x08, 0x02}));   // 520
+  EXPECT_TRUE(with(0x15, {0x12}));         // the media descriptor does not matter
+  EXPECT_TRUE(with(0x0B, {0x00, 0x10}));   // 4096 bytes per sector
+  EXPECT_FALSE(with(0x0B, {0x08, 0x02}));  // 520
   EXPECT_FALSE(with(0x0B, {0x00, 0x00}));
   for (size_t offset : {0x0E, 0x10, 0x11, 0x12, 0x13, 0x14, 0x16, 0x17, 0x20, 0x21, 0x22, 0x23}) {
     EXPECT_FALSE(with(offset, {0x01})) << offset;
@@ -163,9 +164,9 @@ TEST_F(FreshNtfs, HeaderTestLimits) {
     bool valid;
   };
   const Case cases[] = {
-      {6, 0, 2, false},    {6, 3, 2, true},       {6, 4, 2, false},  // update-sequence count vs 1024 bytes
-      {6, 17, 2, false},   {0x1C, 1536, 4, false}, {0x1C, 8192, 4, false}, {4, 41, 2, false},
-      {4, 257, 2, false},  {4, 42, 2, true},       {4, 256, 2, true},      {0, 0x454C4942, 4, false} /* "BILE" */};
+      {6, 0, 2, false},   {6, 3, 2, true},        {6, 4, 2, false},  // update-sequence count vs 1024 bytes
+      {6, 17, 2, false},  {0x1C, 1536, 4, false}, {0x1C, 8192, 4, false}, {4, 41, 2, false},
+      {4, 257, 2, false}, {4, 42, 2, true},       {4, 256, 2, true},      {0, 0x454C4942, 4, false} /* "BILE" */};
   for (const Case& c : cases) {
     Bytes b = good;
     Store(b, c.offset, c.value, c.width);
@@ -179,10 +180,10 @@ TEST_F(FreshNtfs, FixupsAreUndoneAndRedoneExactly) {
   const Bytes disk = DefaultImage().Record(5);
   Bytes b = disk;
   ASSERT_TRUE(CNTFSFileRecord::IsValidUpdateSequence(b.data(), 1024));
-  const uint16_t usa = LoadU16(b.data() + 4);
+  const uint16_t usa = Le16(b.data() + 4);
   ASSERT_TRUE(CNTFSFileRecord::UnfixupFileRecord(b.data(), 1024));
-  EXPECT_EQ(LoadU16(b.data() + 510), LoadU16(b.data() + usa + 2));
-  EXPECT_EQ(LoadU16(b.data() + 1022), LoadU16(b.data() + usa + 4));
+  EXPECT_EQ(Le16(b.data() + 510), Le16(b.data() + usa + 2));
+  EXPECT_EQ(Le16(b.data() + 1022), Le16(b.data() + usa + 4));
   EXPECT_FALSE(CNTFSFileRecord::IsValidUpdateSequence(b.data(), 1024));
   ASSERT_TRUE(CNTFSFileRecord::FixupFileRecord(b.data(), 1024));
   EXPECT_EQ(b, disk);
@@ -286,20 +287,20 @@ TEST_F(FreshNtfs, DamagedNamesAndAttributesMakeTheRecordInvalid) {
       {"an attribute shorter than its header", [](Bytes& b, uint32_t fn, uint32_t) { Store(b, fn + 4, 16, 4); }, false},
       {"content offset past the attribute", [](Bytes& b, uint32_t fn, uint32_t) { Store(b, fn + 0x14, 0xFFF0, 2); },
        false},
-      {"content length past the attribute",
-       [](Bytes& b, uint32_t fn, uint32_t) { Store(b, fn + 0x10, 0xFFFFFFF0, 4); }, false},
+      {"content length past the attribute", [](Bytes& b, uint32_t fn, uint32_t) { Store(b, fn + 0x10, 0xFFFFFFF0, 4); },
+       false},
       {"mapping pairs that run off the attribute",
        [](Bytes& b, uint32_t, uint32_t data) {
-         const uint16_t pairs = LoadU16(b.data() + data + 0x20);
-         std::memset(b.data() + data + pairs, 0x11, ntfs_bytes::LoadU32(b.data() + data + 4) - pairs);
+         const uint16_t pairs = Le16(b.data() + data + 0x20);
+         std::memset(b.data() + data + pairs, 0x11, ondisk::Le32(b.data() + data + 4) - pairs);
        },
        false},
       {"mapping pairs offset past the attribute",
        [](Bytes& b, uint32_t, uint32_t data) { Store(b, data + 0x20, 0x2000, 2); }, false},
   };
   for (char c : std::string("\"*/<>?\\|")) {
-    cases.push_back({"a forbidden character", [c](Bytes& b, uint32_t fn, uint32_t) { Store(b, fn + 0x5A, c, 2); },
-                     false});
+    cases.push_back(
+        {"a forbidden character", [c](Bytes& b, uint32_t fn, uint32_t) { Store(b, fn + 0x5A, c, 2); }, false});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
