@@ -102,6 +102,17 @@ void CCompressFileReader::ReGroupCompressDataRunList(std::list<tagCompressDataRu
   }
 }
 
+bool CCompressFileReader::ReadClusters(const tagCompressDataRun& piece, uint8_t* out) {
+  uint64_t offset;
+  // A cluster number read from disk can be large enough for its byte offset
+  // to wrap round to the start of the volume.
+  if (piece.s64LCN < 0 ||
+      __builtin_mul_overflow(static_cast<uint64_t>(piece.s64LCN), uint64_t{m_clusterBytes}, &offset)) {
+    return false;
+  }
+  return ReadFromDataArea(offset, out, uint64_t{piece.length} * m_clusterBytes);
+}
+
 void CCompressFileReader::RecoverCompressFileSparseUnit(uint8_t* out) const { std::memset(out, 0, UnitBytes()); }
 
 void CCompressFileReader::RecoverCompressFileUnCompressUnit(const Unit& unit, uint8_t* out) {
@@ -112,7 +123,7 @@ void CCompressFileReader::RecoverCompressFileUnCompressUnit(const Unit& unit, ui
     const uint64_t bytes = uint64_t{piece.length} * m_clusterBytes;
     // Cluster 0 holds the boot sector, never file data: a piece there is
     // damage and reads as zeros, like a sparse one.
-    if (piece.s64LCN > 0 && !ReadFromDataArea(static_cast<uint64_t>(piece.s64LCN) * m_clusterBytes, out + at, bytes)) {
+    if (piece.s64LCN > 0 && !ReadClusters(piece, out + at)) {
       COMPRESS_LOG("RecoverCompressFileUnCompressUnit");
       std::memset(out + at, 0, bytes);
     }
@@ -131,7 +142,7 @@ void CCompressFileReader::RecoverCompressFileCompressUnit(const Unit& unit, uint
       return;  // a damaged unit: zeros
     }
     const uint64_t bytes = uint64_t{piece.length} * m_clusterBytes;
-    if (!ReadFromDataArea(static_cast<uint64_t>(piece.s64LCN) * m_clusterBytes, work + read, bytes)) {
+    if (!ReadClusters(piece, work + read)) {
       COMPRESS_LOG("RecoverCompressFileCompressUnit");
       std::memset(work + read, 0, bytes);
     }
