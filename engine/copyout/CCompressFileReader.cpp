@@ -157,9 +157,7 @@ void CCompressFileReader::RecoverCompressFileCompressUnit(const Unit& unit, uint
   lznt1::DecompressUnit(work, read, out, UnitBytes());
 }
 
-void CCompressFileReader::DecodeUnit(uint64_t index, uint8_t* work, uint8_t* out) {
-  Unit unit;
-  GetUnit(index, unit);
+void CCompressFileReader::DecodeUnit(const Unit& unit, uint8_t* work, uint8_t* out) {
   switch (unit.eType) {
     case COMPRESSED_UNIT:
       RecoverCompressFileCompressUnit(unit, work, out);
@@ -201,17 +199,18 @@ ResultCode CCompressFileReader::RecoverCompressFile(uint64_t size, bool& stopped
   }
   const ResultCode shortWrite = RESULT_FAILURE(result::kModuleCopyOut, result::kErrShortWrite);
   const uint64_t unitBytes = UnitBytes();
-  const uint64_t unitsWithData = UnitsInRuns();
   _PROGRESS_INFO record;
   record.status = PROGRESS_STATUS_RUNNING;
   record.total = static_cast<uint64_t>(m_fileSize);
   uint64_t index = 0;
   for (uint64_t position = 0; position < size; position += unitBytes, ++index) {
     const uint64_t count = std::min(unitBytes, size - position);
+    Unit unit;
+    GetUnit(index, unit);
     if (m_memoryMode) {
       if (m_memoryBuffer == nullptr || m_memoryOffset >= static_cast<uint64_t>(m_memoryCapacity)) break;
       const uint64_t room = static_cast<uint64_t>(m_memoryCapacity) - m_memoryOffset;
-      DecodeUnit(index, buffers.work.get(), buffers.out.get());
+      DecodeUnit(unit, buffers.work.get(), buffers.out.get());
       const uint64_t n = std::min(count, room);
       std::memcpy(m_memoryBuffer + m_memoryOffset, buffers.out.get(), n);
       m_memoryOffset += static_cast<uint32_t>(n);
@@ -220,12 +219,10 @@ ResultCode CCompressFileReader::RecoverCompressFile(uint64_t size, bool& stopped
         stopped = true;
         return 0;
       }
-      Unit unit;
-      GetUnit(index, unit);
       // Sparse units and whatever lies past the runs are zeros: the final
       // length leaves them as holes of the destination.
-      if (index < unitsWithData && unit.eType != SPARSE_UNIT) {
-        DecodeUnit(index, buffers.work.get(), buffers.out.get());
+      if (unit.eType != SPARSE_UNIT) {
+        DecodeUnit(unit, buffers.work.get(), buffers.out.get());
         const WriteOutcome outcome =
             RetryWhileFull([&] { return m_output->WriteAt(static_cast<int64_t>(position), buffers.out.get(), count); },
                            m_sink, record, shortWrite);
@@ -336,11 +333,12 @@ unsigned int CCompressFileReader::ReadData(long long offset, char* buffer, unsig
   const uint64_t unitBytes = UnitBytes();
   const uint64_t end = static_cast<uint64_t>(offset) + count;
   uint64_t position = static_cast<uint64_t>(offset);
+  Unit unit;
   while (position < end) {
-    const uint64_t index = position / unitBytes;
     const uint64_t inUnit = position % unitBytes;
     const uint64_t n = std::min(unitBytes - inUnit, end - position);
-    DecodeUnit(index, buffers.work.get(), buffers.out.get());
+    GetUnit(position / unitBytes, unit);
+    DecodeUnit(unit, buffers.work.get(), buffers.out.get());
     std::memcpy(buffer + (position - static_cast<uint64_t>(offset)), buffers.out.get() + inUnit, n);
     position += n;
   }
