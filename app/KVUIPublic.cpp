@@ -18,10 +18,7 @@ QString NameOf(const char* name) { return name != nullptr ? QString::fromUtf8(na
 
 }  // namespace
 
-int64_t convertWindowsTimeToUnixTime(_FILETIME fileTime) {
-  return static_cast<int64_t>(fileTime / filetime::kTicksPerSecond) -
-         static_cast<int64_t>(filetime::kUnixEpoch / filetime::kTicksPerSecond);
-}
+int64_t convertWindowsTimeToUnixTime(_FILETIME fileTime) { return filetime::ToUnixSeconds(fileTime); }
 
 QVariant KVUIPublic::NotificationObject() { return QVariant(QStringLiteral("KVUIPublic")); }
 

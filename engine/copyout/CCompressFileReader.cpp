@@ -102,6 +102,17 @@ void CCompressFileReader::ReGroupCompressDataRunList(std::list<tagCompressDataRu
   }
 }
 
+bool CCompressFileReader::ReadClusters(const tagCompressDataRun& piece, uint8_t* out) {
+  uint64_t offset;
+  // A cluster number read from disk can be large enough for its byte offset
+  // to wrap round to the start of the volume.
+  if (piece.s64LCN < 0 ||
+      __builtin_mul_overflow(static_cast<uint64_t>(piece.s64LCN), uint64_t{m_clusterBytes}, &offset)) {
+    return false;
+  }
+  return ReadFromDataArea(offset, out, uint64_t{piece.length} * m_clusterBytes);
+}
+
 void CCompressFileReader::RecoverCompressFileSparseUnit(uint8_t* out) const { std::memset(out, 0, UnitBytes()); }
 
 void CCompressFileReader::RecoverCompressFileUnCompressUnit(const Unit& unit, uint8_t* out) {
@@ -112,7 +123,7 @@ void CCompressFileReader::RecoverCompressFileUnCompressUnit(const Unit& unit, ui
     const uint64_t bytes = uint64_t{piece.length} * m_clusterBytes;
     // Cluster 0 holds the boot sector, never file data: a piece there is
     // damage and reads as zeros, like a sparse one.
-    if (piece.s64LCN > 0 && !ReadFromDataArea(static_cast<uint64_t>(piece.s64LCN) * m_clusterBytes, out + at, bytes)) {
+    if (piece.s64LCN > 0 && !ReadClusters(piece, out + at)) {
       COMPRESS_LOG("RecoverCompressFileUnCompressUnit");
       std::memset(out + at, 0, bytes);
     }
@@ -131,7 +142,7 @@ void CCompressFileReader::RecoverCompressFileCompressUnit(const Unit& unit, uint
       return;  // a damaged unit: zeros
     }
     const uint64_t bytes = uint64_t{piece.length} * m_clusterBytes;
-    if (!ReadFromDataArea(static_cast<uint64_t>(piece.s64LCN) * m_clusterBytes, work + read, bytes)) {
+    if (!ReadClusters(piece, work + read)) {
       COMPRESS_LOG("RecoverCompressFileCompressUnit");
       std::memset(work + read, 0, bytes);
     }
@@ -146,9 +157,7 @@ void CCompressFileReader::RecoverCompressFileCompressUnit(const Unit& unit, uint
   lznt1::DecompressUnit(work, read, out, UnitBytes());
 }
 
-void CCompressFileReader::DecodeUnit(uint64_t index, uint8_t* work, uint8_t* out) {
-  Unit unit;
-  GetUnit(index, unit);
+void CCompressFileReader::DecodeUnit(const Unit& unit, uint8_t* work, uint8_t* out) {
   switch (unit.eType) {
     case COMPRESSED_UNIT:
       RecoverCompressFileCompressUnit(unit, work, out);
@@ -190,17 +199,18 @@ ResultCode CCompressFileReader::RecoverCompressFile(uint64_t size, bool& stopped
   }
   const ResultCode shortWrite = RESULT_FAILURE(result::kModuleCopyOut, result::kErrShortWrite);
   const uint64_t unitBytes = UnitBytes();
-  const uint64_t unitsWithData = UnitsInRuns();
   _PROGRESS_INFO record;
   record.status = PROGRESS_STATUS_RUNNING;
   record.total = static_cast<uint64_t>(m_fileSize);
   uint64_t index = 0;
   for (uint64_t position = 0; position < size; position += unitBytes, ++index) {
     const uint64_t count = std::min(unitBytes, size - position);
+    Unit unit;
+    GetUnit(index, unit);
     if (m_memoryMode) {
       if (m_memoryBuffer == nullptr || m_memoryOffset >= static_cast<uint64_t>(m_memoryCapacity)) break;
       const uint64_t room = static_cast<uint64_t>(m_memoryCapacity) - m_memoryOffset;
-      DecodeUnit(index, buffers.work.get(), buffers.out.get());
+      DecodeUnit(unit, buffers.work.get(), buffers.out.get());
       const uint64_t n = std::min(count, room);
       std::memcpy(m_memoryBuffer + m_memoryOffset, buffers.out.get(), n);
       m_memoryOffset += static_cast<uint32_t>(n);
@@ -209,12 +219,10 @@ ResultCode CCompressFileReader::RecoverCompressFile(uint64_t size, bool& stopped
         stopped = true;
         return 0;
       }
-      Unit unit;
-      GetUnit(index, unit);
       // Sparse units and whatever lies past the runs are zeros: the final
       // length leaves them as holes of the destination.
-      if (index < unitsWithData && unit.eType != SPARSE_UNIT) {
-        DecodeUnit(index, buffers.work.get(), buffers.out.get());
+      if (unit.eType != SPARSE_UNIT) {
+        DecodeUnit(unit, buffers.work.get(), buffers.out.get());
         const WriteOutcome outcome =
             RetryWhileFull([&] { return m_output->WriteAt(static_cast<int64_t>(position), buffers.out.get(), count); },
                            m_sink, record, shortWrite);
@@ -325,11 +333,12 @@ unsigned int CCompressFileReader::ReadData(long long offset, char* buffer, unsig
   const uint64_t unitBytes = UnitBytes();
   const uint64_t end = static_cast<uint64_t>(offset) + count;
   uint64_t position = static_cast<uint64_t>(offset);
+  Unit unit;
   while (position < end) {
-    const uint64_t index = position / unitBytes;
     const uint64_t inUnit = position % unitBytes;
     const uint64_t n = std::min(unitBytes - inUnit, end - position);
-    DecodeUnit(index, buffers.work.get(), buffers.out.get());
+    GetUnit(position / unitBytes, unit);
+    DecodeUnit(unit, buffers.work.get(), buffers.out.get());
     std::memcpy(buffer + (position - static_cast<uint64_t>(offset)), buffers.out.get() + inUnit, n);
     position += n;
   }

@@ -109,9 +109,12 @@ class CCompressFileReader : public CFileReader {
   uint64_t UnitsInRuns() const;
   // The pieces of unit `index`; a unit past the runs is sparse.
   void GetUnit(uint64_t index, Unit& unit) const;
-  // Writes unit `index`, UnitBytes() long, into `out`; `work` has room for a
-  // unit. Unreadable parts are zeros.
-  void DecodeUnit(uint64_t index, uint8_t* work, uint8_t* out);
+  // Writes `unit`, UnitBytes() long, into `out`; `work` has room for a unit.
+  // Unreadable parts are zeros.
+  void DecodeUnit(const Unit& unit, uint8_t* work, uint8_t* out);
+  // Reads the clusters of a data piece into `out`; false when they lie past
+  // any byte offset or cannot be read.
+  bool ReadClusters(const tagCompressDataRun& piece, uint8_t* out);
   void RecoverCompressFileSparseUnit(uint8_t* out) const;
   void RecoverCompressFileUnCompressUnit(const Unit& unit, uint8_t* out);
   void RecoverCompressFileCompressUnit(const Unit& unit, uint8_t* work, uint8_t* out);

@@ -108,6 +108,10 @@ TEST_F(Compressed, EachUnitIsReadRawDecodedPaddedOrAsZeros) {
       {"sparse before data", {{-1, 4}, {50, 12}}, Cat({Bytes(4 * kCluster, 0), Clusters(50, 12 * kCluster)})},
       {"raw at cluster 0, the boot sector", {{0, 16}}, Bytes(kUnit, 0)},
       {"compressed at cluster 0", {{0, 2}, {-1, 14}}, Bytes(kUnit, 0)},
+      // 2^52 clusters of 4 KiB are 2^64 bytes: offsets that would wrap round
+      // onto clusters 100 and 200.
+      {"raw past any offset", {{(int64_t{1} << 52) + 100, 16}}, Bytes(kUnit, 0)},
+      {"compressed past any offset", {{(int64_t{1} << 52) + 200, 5}, {-1, 11}}, Bytes(kUnit, 0)},
       {"runs that end before the file", {{80, 16}}, Cat({Clusters(80, kUnit), Bytes(2 * kUnit, 0)})},
   };
   for (const auto& c : cases) {
