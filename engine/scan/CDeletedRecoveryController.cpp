@@ -12,8 +12,7 @@ namespace {
 
 // The file-system type in the device's volume record, or -1 without one.
 int VolumeFileSystemType(IStorageDevice* device) {
-  auto* volume = dynamic_cast<IVolumeDeviceData*>(device->GetPrivateData());
-  const CCollectedVolumeDeviceInfoStruct* info = volume != nullptr ? volume->GetVolumeInfo() : nullptr;
+  const CCollectedVolumeDeviceInfoStruct* info = VolumeRecordOf(device);
   return info != nullptr ? static_cast<int>(info->fileSystemType) : -1;
 }
 

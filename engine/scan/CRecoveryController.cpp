@@ -77,8 +77,7 @@ IStorageDevice* CRecoveryControllerBase::GetDevice() const {
 
 std::string CRecoveryControllerBase::DeviceDescription(IStorageDevice* device) {
   if (device == nullptr || device->GetType() != STORAGE_DEVICE_VOLUME) return std::string();
-  auto* volume = dynamic_cast<IVolumeDeviceData*>(device->GetPrivateData());
-  const CCollectedVolumeDeviceInfoStruct* info = volume != nullptr ? volume->GetVolumeInfo() : nullptr;
+  const CCollectedVolumeDeviceInfoStruct* info = VolumeRecordOf(device);
   if (info == nullptr || info->state != 0) return std::string();
   return info->volumeName;
 }

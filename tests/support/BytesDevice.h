@@ -8,15 +8,14 @@
 #include <cstring>
 
 #include "StorageDevice.h"
+#include "support/StubDevice.h"
 
 namespace testsupport {
 
-class BytesDevice final : public IStorageDevice {
+class BytesDevice final : public StubDevice {
  public:
   BytesDevice(const uint8_t* data, size_t size, uint32_t sectorSize = 512)
       : data_(data), size_(size), sectorSize_(sectorSize) {}
-  int Open() override { return 1; }
-  int Close() override { return 1; }
   int ReadSector(void* buffer, int64_t first, int64_t count) override {
     const int64_t total = GetTotalSectors();
     if (buffer == nullptr || first < 0 || count < 0 || first > total || count > total - first) return 0;
@@ -25,9 +24,6 @@ class BytesDevice final : public IStorageDevice {
   }
   uint32_t GetSectorSize() override { return sectorSize_; }
   int64_t GetTotalSectors() override { return static_cast<int64_t>(size_ / sectorSize_); }
-  int IOCtl(uint64_t, void*) override { return 0; }
-  IStorageDeviceData* GetPrivateData() override { return nullptr; }
-  void SetPrivateData(IStorageDeviceData*) override {}
   uint32_t GetType() override { return STORAGE_DEVICE_CACHED; }
   ResultCode GetLastError() override { return 0; }
 

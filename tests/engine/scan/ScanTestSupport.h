@@ -21,6 +21,7 @@
 #include "SearchedPartitionInfo.h"
 #include "StorageDevice.h"
 #include "scan/CRecoveryController.h"
+#include "support/StubDevice.h"
 
 namespace scantest {
 
@@ -33,24 +34,15 @@ inline constexpr ResultCode kUnreadableCode = result::MakeResult(result::kModule
 // Reads past the end are refused and counted; chosen sectors fail (set them
 // before reads start); reads that touch the gate sector or later wait until
 // the gate moves (-1 holds nothing).
-class PatternDevice : public IStorageDevice {
+class PatternDevice : public testsupport::StubDevice {
  public:
   explicit PatternDevice(int64_t total, uint32_t sectorSize = 512, uint32_t kind = STORAGE_DEVICE_VOLUME)
       : sectorSize(sectorSize), total_(total), kind_(kind) {}
-  ~PatternDevice() override { SetPrivateData(nullptr); }
   static Bytes Expected(int64_t first, int64_t count, uint32_t sectorSize = 512);
 
-  int Open() override { return 1; }
-  int Close() override { return 1; }
   int ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) override;
   uint32_t GetSectorSize() override { return sectorSize; }
   int64_t GetTotalSectors() override { return total_; }
-  int IOCtl(uint64_t, void*) override { return 0; }
-  IStorageDeviceData* GetPrivateData() override { return data_; }
-  void SetPrivateData(IStorageDeviceData* data) override {
-    if (data_ != nullptr && data_ != data) data_->Release();
-    data_ = data;
-  }
   uint32_t GetType() override { return kind_; }
   ResultCode GetLastError() override { return lastError_; }
   void Gate(int64_t from) {
@@ -72,7 +64,6 @@ class PatternDevice : public IStorageDevice {
  private:
   int64_t total_;
   uint32_t kind_;
-  IStorageDeviceData* data_ = nullptr;
   std::atomic<ResultCode> lastError_{0};
   std::mutex lock_;
   std::condition_variable gateMoved_;
