@@ -24,6 +24,9 @@ int RunApplication(QCoreApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The process object raises the core-file and open-file limits before any
+  // device is opened, and logs the start now and the end at exit.
+  CatchExeception::Instance();
   CatchExeception::Install();
   if (argc > 1) setCurLanguage(argv[1]);
   QCoreApplication app(argc, argv);
