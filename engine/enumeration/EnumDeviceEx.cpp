@@ -161,6 +161,7 @@ ResultCode CEnumDeviceEx::EnumVolumeDevice(const IStorageDevice* disk, IStorageD
 }
 
 IEnumDeviceEx* CreateEnumDeviceEx() {
-  static CEnumDeviceEx enumerator;
-  return &enumerator;
+  // Never destroyed (see EnumDeviceEx.h).
+  static CEnumDeviceEx* const enumerator = new CEnumDeviceEx();
+  return enumerator;
 }

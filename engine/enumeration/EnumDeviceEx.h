@@ -59,8 +59,9 @@ class IEnumDeviceEx {
 };
 
 // The one process-wide enumerator of the machine (/sys, /dev,
-// /proc/self/mountinfo), made on the first call; it is destroyed at process
-// exit, which runs Uninit.
+// /proc/self/mountinfo), made on the first call. It is never destroyed: a
+// scan may still be reading one of its devices on a worker while the process
+// exits, and tearing it down then would release the device under the worker.
 IEnumDeviceEx* CreateEnumDeviceEx();
 
 class CEnumDeviceEx final : public IEnumDeviceEx {
