@@ -1,6 +1,7 @@
 #include "platform/KeepAwake.h"
 
 #include <QAtomicInteger>
+#include <QByteArray>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -45,6 +46,11 @@ bool KeepAwake::Connect(Bus bus, QString* name) {
   // request tries the bus again.
   QDBusConnection::disconnectFromBus(*name);
   if (useEnvironment_) {
+    // libdbus reads the bus addresses from the environment once per process
+    // and keeps them; the environment is read here at every request instead,
+    // so that a bus named after the first try is found.
+    const QByteArray named = qgetenv(bus == Bus::System ? "DBUS_SYSTEM_BUS_ADDRESS" : "DBUS_SESSION_BUS_ADDRESS");
+    if (!named.isEmpty()) return QDBusConnection::connectToBus(QString::fromLocal8Bit(named), *name).isConnected();
     const auto type = bus == Bus::System ? QDBusConnection::SystemBus : QDBusConnection::SessionBus;
     return QDBusConnection::connectToBus(type, *name).isConnected();
   }

@@ -21,7 +21,9 @@ class KeepAwake {
  public:
   enum class Method { None, Login1, ScreenSaver };
 
-  // The system and session buses that the environment names.
+  // The system and session buses that the environment names when a request
+  // is made (DBUS_SYSTEM_BUS_ADDRESS, DBUS_SESSION_BUS_ADDRESS, else the
+  // usual places).
   KeepAwake();
   // The buses at the given addresses; an empty address skips that bus.
   KeepAwake(const QString& systemBusAddress, const QString& sessionBusAddress);
