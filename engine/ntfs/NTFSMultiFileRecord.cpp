@@ -39,6 +39,11 @@ std::vector<uint8_t> CopyRecord(const uint8_t* record, uint32_t size) {
 
 }  // namespace
 
+size_t SharedSectorSlot(uint32_t sectorSize, uint32_t recordSize, int64_t recordNumber) {
+  if (recordSize == 0 || recordSize >= sectorSize || sectorSize % recordSize != 0 || recordNumber < 0) return 0;
+  return size_t(uint64_t(recordNumber) % (sectorSize / recordSize)) * recordSize;
+}
+
 // ---- extension records -----------------------------------------------------
 
 CAttributeListExtendFileRecordBufferInfo::CAttributeListExtendFileRecordBufferInfo(IStorageDevice* device,
@@ -61,6 +66,10 @@ uint8_t* CAttributeListExtendFileRecordBufferInfo::GetExtendFileRecordBuffer() {
   const uint32_t sectors = (static_cast<uint32_t>(recordSize_) + sectorSize - 1) / sectorSize;
   std::vector<uint8_t> buffer(static_cast<size_t>(sectors) * sectorSize);
   if (device_->ReadSector(buffer.data(), startSector_, sectors) == 0) return nullptr;
+  // Records smaller than a sector share it: the record is at its number's
+  // place among them (the MFT's clusters start on sectors).
+  const size_t slot = SharedSectorSlot(sectorSize, static_cast<uint32_t>(recordSize_), recordNumber_);
+  if (slot != 0) buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(slot));
   const int size = std::min<int>(recordSize_, static_cast<int>(buffer.size()));
   if (!CNTFSFileRecord::IsValid(buffer.data(), size)) return nullptr;
   // A torn record's sector ends hold the sequence number, not its bytes,
@@ -167,17 +176,23 @@ std::unique_ptr<CExtendFileRecordInfoList> CNTFSMultiFileRecord::GetExtendFileRe
 int64_t CNTFSMultiFileRecord::GetFileRecordStartSectorfromMFTNumber(int64_t recordNumber, uint8_t sectorsPerCluster,
                                                                     int64_t volumeStartSector,
                                                                     const CNTFSDataRunList* mftRuns,
-                                                                    uint8_t sectorsPerRecord) {
-  if (mftRuns == nullptr || mftRuns->IsEmpty() || sectorsPerCluster == 0 || sectorsPerRecord == 0) return -1;
+                                                                    uint8_t sectorsPerRecord,
+                                                                    uint32_t recordsPerSector) {
+  if (mftRuns == nullptr || mftRuns->IsEmpty() || sectorsPerCluster == 0) return -1;
+  if (sectorsPerRecord == 0 && recordsPerSector < 2) return -1;
   if (recordNumber < 0 || volumeStartSector < 0) return -1;
   int64_t s;
-  if (__builtin_mul_overflow(recordNumber, static_cast<int64_t>(sectorsPerRecord), &s)) return -1;
+  if (sectorsPerRecord == 0) {
+    s = recordNumber / recordsPerSector;
+  } else if (__builtin_mul_overflow(recordNumber, static_cast<int64_t>(sectorsPerRecord), &s)) {
+    return -1;
+  }
   const int64_t spc = sectorsPerCluster;
   const int64_t vcn = s / spc;
   const int64_t lcn = mftRuns->GetLCN(vcn);
   if (lcn < 0) return -1;
   // A record whose clusters lie in two runs cannot be read in one piece.
-  const int64_t lastVcn = (s + sectorsPerRecord - 1) / spc;
+  const int64_t lastVcn = (s + std::max<int64_t>(sectorsPerRecord, 1) - 1) / spc;
   if (lastVcn != vcn && mftRuns->GetLCN(lastVcn) != lcn + (lastVcn - vcn)) return -1;
   int64_t sector;
   if (__builtin_mul_overflow(lcn, spc, &sector) || __builtin_add_overflow(sector, volumeStartSector, &sector) ||
@@ -189,7 +204,7 @@ int64_t CNTFSMultiFileRecord::GetFileRecordStartSectorfromMFTNumber(int64_t reco
 
 std::unique_ptr<CExtendFileRecordInfoList> CNTFSMultiFileRecord::InitExtendFileRecord(
     const uint8_t* record, uint32_t size, int64_t recordSector, uint8_t sectorsPerCluster, int64_t volumeStartSector,
-    IStorageDevice& device, const CNTFSDataRunList* mftRuns, uint8_t sectorsPerRecord) {
+    IStorageDevice& device, const CNTFSDataRunList* mftRuns, uint8_t sectorsPerRecord, uint32_t recordsPerSector) {
   auto list = GetExtendFileRecordInfoList(record, size, volumeStartSector, sectorsPerCluster, device);
   if (list == nullptr) return nullptr;
   const int64_t own = OwnNumber(record, -1);
@@ -197,8 +212,8 @@ std::unique_ptr<CExtendFileRecordInfoList> CNTFSMultiFileRecord::InitExtendFileR
   for (CAttributeListExtendFileRecordInfo info : *list) {
     if (own >= 0 && info.recordNumber == own) continue;
     info.startSector = GetFileRecordStartSectorfromMFTNumber(info.recordNumber, sectorsPerCluster, volumeStartSector,
-                                                             mftRuns, sectorsPerRecord);
-    if (info.startSector == -1 || info.startSector == recordSector) continue;
+                                                             mftRuns, sectorsPerRecord, recordsPerSector);
+    if (info.startSector == -1 || (sectorsPerRecord != 0 && info.startSector == recordSector)) continue;
     placed.push_back(info);
   }
   *list = std::move(placed);

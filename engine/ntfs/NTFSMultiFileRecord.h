@@ -11,6 +11,7 @@
 // for volumes whose boot sector counts in other sectors).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -26,6 +27,11 @@ struct CAttributeListExtendFileRecordInfo {
 using CExtendFileRecordInfoList = std::vector<CAttributeListExtendFileRecordInfo>;
 
 // One extension record of an open multi-record, read on first use.
+// Where FILE record `recordNumber` lies inside its device sector when records
+// of `recordSize` bytes are smaller than the sector and several share it; 0
+// otherwise.
+size_t SharedSectorSlot(uint32_t sectorSize, uint32_t recordSize, int64_t recordNumber);
+
 class CAttributeListExtendFileRecordBufferInfo {
  public:
   // `recordSize` is the base record's size; `baseRecordNumber` the number the
@@ -70,21 +76,27 @@ class CNTFSMultiFileRecord {
                                                                                 int sectorsPerCluster,
                                                                                 IStorageDevice& device);
   // The same list with every entry placed through the MFT's runs; entries
-  // that are the base record itself (by sector or number) or that cannot be
-  // placed are left out. Null when the record has no usable list.
+  // that are the base record itself (by number, or by sector when records do
+  // not share sectors) or that cannot be placed are left out. Null when the
+  // record has no usable list. `sectorsPerRecord` and `recordsPerSector` as
+  // for GetFileRecordStartSectorfromMFTNumber.
   static std::unique_ptr<CExtendFileRecordInfoList> InitExtendFileRecord(const uint8_t* record, uint32_t size,
                                                                          int64_t recordSector,
                                                                          uint8_t sectorsPerCluster,
                                                                          int64_t volumeStartSector,
                                                                          IStorageDevice& device,
                                                                          const CNTFSDataRunList* mftRuns,
-                                                                         uint8_t sectorsPerRecord);
+                                                                         uint8_t sectorsPerRecord,
+                                                                         uint32_t recordsPerSector = 1);
   // The device sector where FILE record `recordNumber` starts; -1 when the
   // MFT's runs do not hold it, when its sectors are not contiguous (a record
-  // split between two runs) or on overflow.
+  // split between two runs) or on overflow. Records span `sectorsPerRecord`
+  // sectors, or, when that is 0, `recordsPerSector` records share a sector
+  // (record n at byte (n mod recordsPerSector) x record size of it, since the
+  // MFT's clusters start on sectors).
   static int64_t GetFileRecordStartSectorfromMFTNumber(int64_t recordNumber, uint8_t sectorsPerCluster,
                                                        int64_t volumeStartSector, const CNTFSDataRunList* mftRuns,
-                                                       uint8_t sectorsPerRecord);
+                                                       uint8_t sectorsPerRecord, uint32_t recordsPerSector = 1);
   // Reads the clusters of `runs` into `out` (zeroed first) in order, up to
   // the last run that fits in `outSize` bytes; sparse runs stay zero. False
   // when the runs are not sound or a read fails.

@@ -100,11 +100,15 @@ ResultCode CNTFSQuickSearch::QuickSearchFiles(IStorageDevice* device, IProgress*
   if (!m_geometry.Init(m_dbr, m_sectorSize)) return kNoMFTRuns;
   const uint32_t spc = m_geometry.GetDeviceSectorsPerCluster();
   const uint32_t recordBytes = m_geometry.GetFileRecordBytes();
-  // Records are walked as whole device sectors, and the record helpers count
-  // sectors in a byte.
-  if (recordBytes < m_sectorSize || recordBytes % m_sectorSize != 0 || spc == 0 || spc > 255) return kNoMFTRuns;
+  // A record spans whole device sectors, or several records share one (a
+  // volume made with 512-byte sectors seen through a device of 4096-byte
+  // sectors); the record helpers count sectors in a byte.
+  const bool fits = recordBytes >= m_sectorSize ? recordBytes % m_sectorSize == 0 : m_sectorSize % recordBytes == 0;
+  if (!fits || spc == 0 || spc > 255) return kNoMFTRuns;
   m_sectorsPerCluster = spc;
+  m_recordBytes = recordBytes;
   m_sectorsPerRecord = recordBytes / m_sectorSize;
+  m_recordsPerSector = std::max<uint32_t>(1, m_sectorSize / recordBytes);
   m_partition.SetSectorsperCluster(spc);
 
   if (!GetMFTInfo()) return kNoMFTRuns;
@@ -136,11 +140,12 @@ bool CNTFSQuickSearch::GetMFTInfo() {
 }
 
 bool CNTFSQuickSearch::ReadMFTInfoFromFileRecord(int64_t sector) {
-  const int64_t spr = m_sectorsPerRecord;
+  // Record 0 starts its cluster, so it starts a device sector too.
+  const int64_t spr = std::max<int64_t>(m_sectorsPerRecord, 1);
   if (sector < 0 || sector > m_deviceSectors - spr) return false;
   std::vector<uint8_t> buffer(std::max<size_t>(kMFTRecordBufferBytes, size_t(spr) * m_sectorSize), 0);
   if (m_device->ReadSector(buffer.data(), sector, spr) == 0) return false;
-  const int bytes = static_cast<int>(spr * m_sectorSize);
+  const int bytes = static_cast<int>(m_recordBytes);
   uint8_t* record = buffer.data();
   if (!CNTFSFileRecord::IsValid(record, bytes)) return false;
   bool hiddenSystem = false;
@@ -186,7 +191,8 @@ bool CNTFSQuickSearch::ReadMFTInfoFromFileRecord(int64_t sector) {
     progress = false;
     for (auto it = pending.begin(); it != pending.end();) {
       const int64_t at = CNTFSMultiFileRecord::GetFileRecordStartSectorfromMFTNumber(
-          *it, static_cast<uint8_t>(m_sectorsPerCluster), 0, &m_mftRuns, static_cast<uint8_t>(spr));
+          *it, static_cast<uint8_t>(m_sectorsPerCluster), 0, &m_mftRuns, static_cast<uint8_t>(m_sectorsPerRecord),
+          m_recordsPerSector);
       if (at < 0 || at > m_deviceSectors - spr) {
         ++it;
         continue;
@@ -217,7 +223,8 @@ bool CNTFSQuickSearch::ReadMFTInfoFromFileRecord(int64_t sector) {
 
 ResultCode CNTFSQuickSearch::BuildFileNodeFromMFTFileRecord() {
   const uint32_t spc = m_sectorsPerCluster;
-  const int64_t spr = m_sectorsPerRecord;
+  // Sectors from one record start to the next that starts a sector too.
+  const int64_t spr = std::max<int64_t>(m_sectorsPerRecord, 1);
 
   // The pieces of the table that lie on the device, in table order.
   struct Piece {
@@ -249,7 +256,7 @@ ResultCode CNTFSQuickSearch::BuildFileNodeFromMFTFileRecord() {
   std::vector<int64_t> table(kBufferSectors, -1);
   try {
     buffer.assign(size_t(kBufferSectors) * m_sectorSize, 0);
-    m_recordScratch.assign(size_t(spr) * m_sectorSize, 0);
+    m_recordScratch.assign(m_recordBytes, 0);
   } catch (const std::bad_alloc&) {
     return kNoMFTRuns;
   }
@@ -327,11 +334,14 @@ ResultCode CNTFSQuickSearch::BuildFileNodeFromMFTFileRecord() {
 
 ResultCode CNTFSQuickSearch::BuildFileNodeFromBuffer(uint8_t* buffer, int sectorCount, int64_t base,
                                                      const int64_t* sectors) {
-  const int spr = static_cast<int>(m_sectorsPerRecord);
-  for (int i = 0; i < sectorCount; i += spr) {
-    const int bytes = std::min(sectorCount - i, spr) * static_cast<int>(m_sectorSize);
+  // The buffer starts on a record; records are taken at their byte offsets,
+  // whether one spans several sectors or several share one.
+  const uint64_t filled = uint64_t(sectorCount) * m_sectorSize;
+  const uint64_t first = uint64_t(base) * m_sectorSize;
+  for (uint64_t at = 0; at < filled; at += m_recordBytes) {
+    const int bytes = static_cast<int>(std::min<uint64_t>(filled - at, m_recordBytes));
     ++m_counters.recordSlots;
-    BuildFileNodeFromRecord(buffer + size_t(i) * m_sectorSize, bytes, (base + i) / spr, sectors[i]);
+    BuildFileNodeFromRecord(buffer + at, bytes, int64_t((first + at) / m_recordBytes), sectors[at / m_sectorSize]);
   }
   return 0;
 }
@@ -379,7 +389,8 @@ void CNTFSQuickSearch::BuildFileNode(uint8_t* record, int bytes, int64_t recordN
   const uint32_t spc = m_sectorsPerCluster;
   auto extensions = CNTFSMultiFileRecord::InitExtendFileRecord(record, static_cast<uint32_t>(bytes), sector,
                                                                static_cast<uint8_t>(spc), 0, *m_device, &m_mftRuns,
-                                                               static_cast<uint8_t>(m_sectorsPerRecord));
+                                                               static_cast<uint8_t>(m_sectorsPerRecord),
+                                                               m_recordsPerSector);
   if (withUnlistedExtensions) {
     // Extension records that name this record as their base, from the time
     // it was in use (its sequence number went up by one when it was freed),

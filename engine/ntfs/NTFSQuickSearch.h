@@ -91,11 +91,13 @@ class CNTFSQuickSearch : public IQuickFileSystemSearchController {
   void SetLogFileFinder(std::unique_ptr<CFindFileFromLogFile> finder);
 
   // After a scan: the table's runs (VCN order), whether they came from the
-  // mirror, device sectors per cluster and per FILE record.
+  // mirror, device sectors per cluster and per FILE record (0 when several
+  // records share a device sector), and FILE records per device sector.
   const CNTFSDataRunList& GetMFTDataRunList() const { return m_mftRuns; }
   bool IsMFTFromMirror() const { return m_fromMirror; }
   uint32_t GetSectorsPerCluster() const { return m_sectorsPerCluster; }
   uint32_t GetSectorsPerFileRecord() const { return m_sectorsPerRecord; }
+  uint32_t GetFileRecordsPerSector() const { return m_recordsPerSector; }
   const Counters& GetCounters() const { return m_counters; }
 
  private:
@@ -106,7 +108,8 @@ class CNTFSQuickSearch : public IQuickFileSystemSearchController {
   // The walk over every sector of the table.
   ResultCode BuildFileNodeFromMFTFileRecord();
   // Examines `sectorCount` sectors of the table starting `base` sectors into
-  // it; `sectors` gives each one's device sector.
+  // it, record by record at their byte offsets; `sectors` gives each one's
+  // device sector.
   ResultCode BuildFileNodeFromBuffer(uint8_t* buffer, int sectorCount, int64_t base, const int64_t* sectors);
   void BuildFileNodeFromRecord(uint8_t* record, int bytes, int64_t recordNumber, int64_t sector);
   void BuildFileNode(uint8_t* record, int bytes, int64_t recordNumber, int64_t sector, bool withUnlistedExtensions);
@@ -125,6 +128,8 @@ class CNTFSQuickSearch : public IQuickFileSystemSearchController {
   uint32_t m_sectorSize = 512;
   uint32_t m_sectorsPerCluster = 1;
   uint32_t m_sectorsPerRecord = 2;
+  uint32_t m_recordsPerSector = 1;
+  uint32_t m_recordBytes = 1024;
   int64_t m_deviceSectors = 0;
   bool m_fromMirror = false;
   std::vector<uint8_t> m_recordScratch;

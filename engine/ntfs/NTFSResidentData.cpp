@@ -8,6 +8,7 @@
 
 #include "DataRunList.h"
 #include "FileReader.h"
+#include "OnDiskBytes.h"
 #include "StorageDevice.h"
 #include "ntfs/NTFSFileNode.h"
 #include "ntfs/NTFSFileProperties.h"
@@ -104,6 +105,17 @@ uint32_t GetResidentDataRunsStream(CNTFSFileNode& node, IStorageDevice& device, 
   std::vector<uint8_t> record = ReadRecordSectors(device, sector);
   if (record.empty()) return 0;
   const int64_t number = properties->GetFileRecordIndex();
+  // Records smaller than the device's sector share it: the file's is the one
+  // at its number's place, for the record size the records there carry.
+  for (const uint32_t size : {1024u, 512u, 2048u}) {
+    const size_t slot = SharedSectorSlot(device.GetSectorSize(), size, number);
+    if (slot == 0 || slot + size > record.size()) continue;
+    if (std::memcmp(record.data() + slot, "FILE", 4) != 0 || ondisk::Le32(record.data() + slot + 0x1C) != size) {
+      continue;
+    }
+    record.erase(record.begin(), record.begin() + static_cast<std::ptrdiff_t>(slot));
+    break;
+  }
   CNTFSMultiFileRecord set(record.data(), static_cast<uint32_t>(record.size()), sector, &device,
                            properties->GetExtendFileRecordInfoList(), number);
   if (!set.IsValid()) return 0;
@@ -120,6 +132,9 @@ uint32_t GetResidentDataRunsStream(uint64_t recordSector, IStorageDevice& device
   const auto sector = static_cast<int64_t>(recordSector);
   std::vector<uint8_t> record = ReadRecordSectors(device, sector);
   if (record.empty()) return 0;
+  // Without the record's number, a sector that several records share does
+  // not tell which one is the file's: none is read rather than another's.
+  if (ondisk::Le32(record.data() + 0x1C) < device.GetSectorSize()) return 0;
   CNTFSMultiFileRecord set(record.data(), static_cast<uint32_t>(record.size()), sector, &device, nullptr);
   return CopyResident(set, Expected(), length, buffer, capacity);
 }

@@ -269,13 +269,9 @@ TEST(NtfsQuickScanAnswers, DevicesTheScanCannotWalkEndWithTheirErrorAndNoNodes) 
   Volume unsigned_ = plain;
   unsigned_.signature = false;
   cases.push_back({"a boot sector without its signature", unsigned_.Device(), 0x0112007500000010ULL});
-  // A sector holds four 1024-byte records, which the walk does not take
-  // apart: refused, not divided by zero.
   Volume wide;
   wide.deviceSector = 4096;
   wide.AddMetafiles();
-  wide.records[30] = ResidentFile(30, 5, u"a.txt", Text(10, 'a'));
-  cases.push_back({"records smaller than a device sector", wide.Device(), 0x0112007E00000011ULL});
   Volume small = wide;
   small.sectorsPerCluster = 1;  // 512-byte clusters on 4096-byte sectors
   small.recordCode = -12;
