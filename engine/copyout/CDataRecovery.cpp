@@ -366,7 +366,11 @@ unsigned int CDataRecovery::ReadSmallJPG(char* out, unsigned int size) {
         i += 2000;
       }
     } else if (bytes[i] == 0xFF && bytes[i + 1] == 0xD9) {
-      end = int64_t{i} + 2;  // the picture ends with its end marker
+      // The picture ends with the two bytes of its end marker. The previews
+      // decode exactly these bytes, and they are the thumbnail as EXIF
+      // readers extract it; two bytes more would be whatever follows the
+      // picture in the file, not part of it.
+      end = int64_t{i} + 2;
       break;
     }
   }
