@@ -10,6 +10,7 @@
 #include "NtfsFixtures.h"
 #include "QuickScanProbe.h"
 #include "StorageDevice.h"
+#include "ntfs/NTFSQuickSearch.h"
 #include "engine/device/DeviceTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -58,6 +59,9 @@ TEST(NtfsSectorSize, A512ByteSectorVolumeOnA4096ByteSectorDeviceGivesTheSameFile
     ASSERT_TRUE(wide.Run());
     ASSERT_EQ(wide.device()->GetSectorSize(), 4096u);
     EXPECT_EQ(wide.searcherAnswer(), 0u);
+    const auto* searcher = dynamic_cast<const CNTFSQuickSearch*>(wide.searcher());
+    ASSERT_NE(searcher, nullptr);
+    EXPECT_EQ(searcher->GetFileRecordsPerSector(), 4u);
 
     const auto expected = Listing(narrow), got = Listing(wide);
     ASSERT_GT(expected.size(), 20u);
