@@ -179,25 +179,9 @@ bool Prepare(IDataRecovery* recovery, IFileNode* node) {
   return clone != nullptr;
 }
 
-int RecordingSink::UpdateProgress(_PROGRESS_INFO* info) {
-  std::lock_guard<std::mutex> hold(lock_);
-  records_.push_back(*info);
-  return 0;
-}
-
-int RecordingSink::Continued() {
-  ++continuedCalls;
-  return onContinued ? onContinued() : 1;
-}
-
-std::vector<_PROGRESS_INFO> RecordingSink::Records() {
-  std::lock_guard<std::mutex> hold(lock_);
-  return records_;
-}
-
-std::vector<uint64_t> RecordingSink::ShortWrites() {
+std::vector<uint64_t> ShortWrites(const RecordingSink& sink) {
   std::vector<uint64_t> out;
-  for (const _PROGRESS_INFO& r : Records()) {
+  for (const _PROGRESS_INFO& r : sink.Records()) {
     if (static_cast<uint32_t>(r.error) == 0xD03) out.push_back(r.current);
   }
   return out;
