@@ -148,14 +148,11 @@ TEST_F(DiskImage, OnlyARecordOfTheDevicesKindSetsItsGeometry) {
   }
 }
 
-TEST(DiskDeviceOpen, FailsWithOneCodeAndPrintsAllButAMissingNodesError) {
+TEST(DiskDeviceOpen, FailsWithOneCode) {
   testsupport::TempDir dir;
-  for (const auto& [path, printed] :
-       {std::pair{dir / "missing", std::string()}, {dir.path(), "open failed:" + std::to_string(EISDIR) + "\n"}}) {
+  for (const fs::path& path : {dir / "missing", dir.path()}) {
     DevicePtr disk(CreateDiskDevice(path.c_str()));
-    ::testing::internal::CaptureStdout();
     EXPECT_EQ(disk->Open(), 0);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), printed);
     EXPECT_EQ(disk->GetLastError(), 0x010E004100000001u);
   }
   EXPECT_EQ(CreateDiskDevice(nullptr), nullptr);
