@@ -34,10 +34,8 @@ Bytes RandomBytes(size_t size, unsigned seed) {
 }
 
 void WriteRandomFile(const fs::path& path, uint64_t size, int seed) {
-  testsupport::RunCommandOrFail(
-      "python3 -c 'import random,sys; r=random.Random(int(sys.argv[2])); "
-      "open(sys.argv[1],\"wb\").write(r.randbytes(int(sys.argv[3])))' " +
-      ShellQuote(path.string()) + " " + std::to_string(seed) + " " + std::to_string(size));
+  const Bytes bytes = RandomBytes(size, static_cast<unsigned>(seed));
+  testsupport::WriteFile(path, bytes.data(), bytes.size());
 }
 
 bool SameFile(const fs::path& a, const fs::path& b) {

@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 Bytes RandomBytes(size_t size, unsigned seed);
-// A file of pseudo-random bytes (python3's random with `seed`).
+// A file of RandomBytes.
 void WriteRandomFile(const fs::path& path, uint64_t size, int seed);
 // Whether cmp finds the two files identical.
 bool SameFile(const fs::path& a, const fs::path& b);
