@@ -18,9 +18,8 @@ namespace treetest {
 
 using Lines = std::multiset<std::string>;
 
-// Which nodes were made and which are still alive.
+// Which nodes are still alive.
 struct NodeLedger {
-  int made = 0;
   std::unordered_set<const IFileNode*> live;
   int Live() const { return static_cast<int>(live.size()); }
   bool IsLive(const IFileNode* node) const { return live.count(node) != 0; }
@@ -32,7 +31,6 @@ class LedgerNode : public TestNode {
       : TestNode(std::move(name), folder, size), m_ledger(ledger) {
     SetCurrentNodeID(id);
     SetParentNodeID(parentID);
-    ++m_ledger->made;
     m_ledger->live.insert(this);
   }
   LedgerNode(const LedgerNode&) = delete;
