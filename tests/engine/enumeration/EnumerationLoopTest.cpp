@@ -24,23 +24,6 @@ using testsupport::ShellQuote;
 
 constexpr uint64_t kMiB = 1024 * 1024;
 
-// A read-only mount for the object's lifetime.
-class Mount {
- public:
-  Mount(const std::string& device, const fs::path& where) : where_(where) {
-    fs::create_directories(where_);
-    mounted_ = RunCommand("mount -o ro " + device + " " + ShellQuote(where_.string())).exitCode == 0;
-    EXPECT_TRUE(mounted_) << "cannot mount " << device;
-  }
-  ~Mount() {
-    if (mounted_) RunCommand("umount " + ShellQuote(where_.string()));
-  }
-
- private:
-  fs::path where_;
-  bool mounted_ = false;
-};
-
 class EnumLoop : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -180,7 +163,12 @@ TEST_F(EnumLoop, MbrPartitionsAreListedAsLsblkAndBlkidReportThenAsVirtualVolumes
                    loop.Partition(5) + " >/dev/null && mkfs.ext4 -q " + loop.Partition(6));
   const auto want = parttest::WithoutExtendedContainers(parttest::Sfdisk(loop.path()));
   {
-    Mount mount(loop.Partition(6), dir_ / "media" / "Backup Disk");
+    const std::string where = ShellQuote((dir_ / "media" / "Backup Disk").string());
+    ASSERT_EQ(RunCommand("mkdir -p " + where + " && mount -o ro " + loop.Partition(6) + " " + where).exitCode, 0);
+    struct Unmount {
+      std::string where;
+      ~Unmount() { RunCommand("umount " + where); }
+    } unmount{where};
     const auto rows = Enumerate(loop);
     ASSERT_EQ(rows.size(), 4u);  // p1, p2 (the extended container), p5, p6
     EXPECT_FALSE(rows[3].mountpoint.empty());
