@@ -8,28 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "FileNode.h"
+#include "engine/node/TestNode.h"
 
-class AppTestNode : public CFileNode {
+class AppTestNode : public TestNode {
  public:
-  AppTestNode(std::optional<std::string> name, bool directory) : m_name(std::move(name)), m_directory(directory) {}
-
-  const char* GetFileName() override { return m_name ? m_name->c_str() : nullptr; }
-  uint64_t GetFileSize() override { return 0; }
-  uint32_t GetAttribute() override { return m_directory ? 0x10 : 0x20; }
-  uint64_t GetCreationTime() override { return 0; }
-  uint64_t GetModificationTime() override { return 0; }
-  uint64_t GetLastAccessTime() override { return 0; }
-  int IsDirectory() override { return m_directory ? 1 : 0; }
-  int IsDeleted() override { return 1; }
-  IFileNode* Clone() override { return nullptr; }
-  void MarkDeleted() override {}
-  void FilterFileNameByDot() override {}
+  AppTestNode(const std::optional<std::string>& name, bool directory) : TestNode(name.value_or(""), directory) {
+    if (!name) SetNullName();
+  }
   void Release() override {}  // the NodeTree owns every node
-
- private:
-  std::optional<std::string> m_name;
-  bool m_directory;
 };
 
 class AppTestRoot : public AppTestNode {

@@ -20,24 +20,16 @@ bool Settle(const KeepAwake& keepAwake) {
 TEST(KeepAwake, AsksLogindThenTheScreenSaverAndGivesBackWhatItHolds) {
   qttest::App();
   REQUIRE_TOOL("dbus-run-session");
+  const QString kLogind("login1.Inhibit what=idle:sleep who=Clipmender why=Scanning or recovering files mode=block"),
+      kScreenSaver("screensaver.Inhibit app=Clipmender reason=Scanning or recovering files cookie=42");
   const struct {
     QStringList modes;
     Method method;
     QStringList calls;  // in order, after the release
   } cases[] = {
-      {{"login1", "screensaver"},
-       Method::Login1,
-       {"login1.Inhibit what=idle:sleep who=Clipmender why=Scanning or recovering files mode=block",
-        "login1.released"}},
-      {{"screensaver"},
-       Method::ScreenSaver,
-       {"screensaver.Inhibit app=Clipmender reason=Scanning or recovering files cookie=42",
-        "screensaver.UnInhibit cookie=42"}},
-      {{"login1-deny", "screensaver"},
-       Method::ScreenSaver,
-       {"login1.Inhibit what=idle:sleep who=Clipmender why=Scanning or recovering files mode=block",
-        "screensaver.Inhibit app=Clipmender reason=Scanning or recovering files cookie=42",
-        "screensaver.UnInhibit cookie=42"}},
+      {{"login1", "screensaver"}, Method::Login1, {kLogind, "login1.released"}},
+      {{"screensaver"}, Method::ScreenSaver, {kScreenSaver, "screensaver.UnInhibit cookie=42"}},
+      {{"login1-deny", "screensaver"}, Method::ScreenSaver, {kLogind, kScreenSaver, "screensaver.UnInhibit cookie=42"}},
       {{}, Method::None, {}},
   };
   for (const auto& c : cases) {

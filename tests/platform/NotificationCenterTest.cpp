@@ -6,7 +6,6 @@
 #include <QThread>
 
 #include <atomic>
-#include <cstdlib>
 #include <map>
 #include <memory>
 #include <numeric>
@@ -20,6 +19,7 @@
 #include "QtTestSupport.h"
 #include "platform/MainThread.h"
 #include "platform/WorkerThread.h"
+#include "support/ScratchWorkDir.h"  // the log of the exception test
 #include "support/TestSupport.h"
 
 namespace {
@@ -27,13 +27,6 @@ namespace {
 using platform::Notification;
 using platform::NotificationCenter;
 using platform::WorkerThread;
-
-// The log of the exception test goes to a scratch working folder.
-const bool kWorkDirSet = [] {
-  static testsupport::TempDir work;
-  setenv("CLIPMENDER_WORK_DIR", work.path().c_str(), 1);
-  return true;
-}();
 
 // Uses about `bytes` of stack in 1 KiB frames.
 int Recurse(size_t bytes) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "platform/UserDefaults.h"
+#include "support/ScratchWorkDir.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -51,8 +52,6 @@ TEST(UserDefaults, ValuesAndLanguagesSurviveInAnIniFilePythonReads) {
 class ResourcesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static testsupport::TempDir work;  // the working folder is fixed for the whole process
-    setenv("CLIPMENDER_WORK_DIR", work.path().c_str(), 1);
     unsetenv("CLIPMENDER_RESOURCE_DIR");
     Resources::SetRoot(QString::fromStdString(root.path().string()));
     for (const auto& [file, text] : std::initializer_list<std::pair<const char*, const char*>>{

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <filesystem>
-#include <fstream>
 #include <regex>
 #include <set>
 #include <thread>
@@ -15,36 +13,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/ScratchWorkDir.h"
 #include "support/TestSupport.h"
 
 namespace {
 
-// The working folder is computed once per process, so the whole program logs
-// into one folder of its own, chosen before anything logs and removed at exit
-// (after the process object's last line: the handler is registered first).
-const std::string& WorkDir() {
-  static const std::string dir = [] {
-    char tmpl[] = "/tmp/clipmender-logtest-XXXXXX";
-    const std::string d = mkdtemp(tmpl) != nullptr ? tmpl : "/tmp";
-    setenv("CLIPMENDER_WORK_DIR", d.c_str(), 1);
-    static const std::string* const kept = new std::string(d);
-    std::atexit([] { std::filesystem::remove_all(*kept); });
-    return d;
-  }();
-  return dir;
-}
-const bool kWorkDirChosen = !WorkDir().empty();
-
-std::vector<std::string> LogLines() {
-  std::ifstream in(WorkDir() + "/tolveraware.log");
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using testsupport::LogLines;
 
 TEST(WriteLog, PrefixesTheLocalTimeAndCutsTheTextTo1999Characters) {
-  ASSERT_TRUE(kWorkDirChosen);
-  EXPECT_STREQ(CatchExeception::GetWorkPath(), WorkDir().c_str());
+  ASSERT_TRUE(testsupport::kScratchWorkDirChosen);
+  EXPECT_STREQ(CatchExeception::GetWorkPath(), testsupport::ScratchWorkDir().c_str());
   EXPECT_EQ(CatchExeception::WriteLog("copy of %s failed at %d\n", "a.jpg", 42), 9 + 27);  // the newline counts
   EXPECT_TRUE(std::regex_match(LogLines().back(), std::regex(R"(\d\d:\d\d:\d\d copy of a\.jpg failed at 42)")));
   EXPECT_EQ(CatchExeception::WriteLog("%s\n", std::string(3000, 'x').c_str()), 9 + 1999);

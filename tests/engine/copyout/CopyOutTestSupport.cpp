@@ -34,10 +34,8 @@ Bytes RandomBytes(size_t size, unsigned seed) {
 }
 
 void WriteRandomFile(const fs::path& path, uint64_t size, int seed) {
-  testsupport::RunCommandOrFail(
-      "python3 -c 'import random,sys; r=random.Random(int(sys.argv[2])); "
-      "open(sys.argv[1],\"wb\").write(r.randbytes(int(sys.argv[3])))' " +
-      ShellQuote(path.string()) + " " + std::to_string(seed) + " " + std::to_string(size));
+  const Bytes bytes = RandomBytes(size, static_cast<unsigned>(seed));
+  testsupport::WriteFile(path, bytes.data(), bytes.size());
 }
 
 bool SameFile(const fs::path& a, const fs::path& b) {
@@ -179,25 +177,9 @@ bool Prepare(IDataRecovery* recovery, IFileNode* node) {
   return clone != nullptr;
 }
 
-int RecordingSink::UpdateProgress(_PROGRESS_INFO* info) {
-  std::lock_guard<std::mutex> hold(lock_);
-  records_.push_back(*info);
-  return 0;
-}
-
-int RecordingSink::Continued() {
-  ++continuedCalls;
-  return onContinued ? onContinued() : 1;
-}
-
-std::vector<_PROGRESS_INFO> RecordingSink::Records() {
-  std::lock_guard<std::mutex> hold(lock_);
-  return records_;
-}
-
-std::vector<uint64_t> RecordingSink::ShortWrites() {
+std::vector<uint64_t> ShortWrites(const RecordingSink& sink) {
   std::vector<uint64_t> out;
-  for (const _PROGRESS_INFO& r : Records()) {
+  for (const _PROGRESS_INFO& r : sink.Records()) {
     if (static_cast<uint32_t>(r.error) == 0xD03) out.push_back(r.current);
   }
   return out;

@@ -1,12 +1,11 @@
 // Helpers for the copy-out tests: FAT images made by mkfs.vfat and mtools with
 // their geometry and cluster chains as minfo and mshowfat report them, nodes
-// and searchers that hand those to copy-out, and a recording progress sink.
+// and searchers that hand those to copy-out.
 #pragma once
 
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@
 #include "SearchedPartitionInfo.h"
 #include "StorageDevice.h"
 #include "engine/node/TestNode.h"
+#include "support/RecordingProgress.h"
 
 namespace copyouttest {
 
@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 Bytes RandomBytes(size_t size, unsigned seed);
-// A file of pseudo-random bytes (python3's random with `seed`).
+// A file of RandomBytes.
 void WriteRandomFile(const fs::path& path, uint64_t size, int seed);
 // Whether cmp finds the two files identical.
 bool SameFile(const fs::path& a, const fs::path& b);
@@ -100,22 +100,8 @@ RecoveryPtr MakeRecovery(IStorageDevice* device, int fsType, uint32_t sectorsPer
 // Prepares `node` and gives the reader clone back; whether there was one.
 bool Prepare(IDataRecovery* recovery, IFileNode* node);
 
-// A progress sink that keeps every record and answers Continued() through a
-// callback (1 when none is set).
-class RecordingSink : public IProgress {
- public:
-  int UpdateProgress(_PROGRESS_INFO* info) override;
-  int Continued() override;
-  int shouldBuild() override { return 1; }
-  std::vector<_PROGRESS_INFO> Records();
-  // The `current` of each record that reported a full destination (0xD03).
-  std::vector<uint64_t> ShortWrites();
-  std::function<int()> onContinued;
-  int continuedCalls = 0;
-
- private:
-  std::mutex lock_;
-  std::vector<_PROGRESS_INFO> records_;
-};
+using RecordingSink = testsupport::RecordingProgress;
+// The `current` of each report of a full destination (0xD03).
+std::vector<uint64_t> ShortWrites(const RecordingSink& sink);
 
 }  // namespace copyouttest

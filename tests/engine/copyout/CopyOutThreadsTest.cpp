@@ -1,6 +1,7 @@
 // Readers handed to other threads (previews) read while the copy-out object
-// copies on its own thread: clones share nothing that a read changes, and the
-// object's calls wait for one another.
+// copies on its own thread: clones share nothing that a read changes, the
+// object's calls wait for one another, and the disk device's positional reads
+// from many threads each get their own bytes.
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -141,7 +141,7 @@ TEST_F(Recovery, ACopyZeroFillsWhatIsNotReadAndStopsWhenAsked) {
   EXPECT_EQ(testsupport::ReadFile(dir_ / "short"), expected);
   EXPECT_TRUE(sink.Records().back().current == 10000 && sink.Records().back().error == 0);
   RecordingSink stopper;
-  stopper.onContinued = [] { return 0; };
+  stopper.onContinued = [](int) { return 0; };
   EXPECT_EQ(CopyTo("stopped", &stopper), 0u);
   EXPECT_EQ(fs::file_size(dir_ / "stopped"), 0u);
 }

@@ -22,9 +22,9 @@ TEST(FullDestination, ASinkThatGivesUpOnDevFullEndsInAFailure) {
   RecoveryPtr recovery = MakeRecovery(&device, 2, 8);
   ASSERT_TRUE(Prepare(recovery.get(), file.node.get()));
   RecordingSink sink;
-  sink.onContinued = [&] { return sink.continuedCalls <= 2 ? 1 : 0; };
+  sink.onContinued = [](int call) { return call <= 2 ? 1 : 0; };
   EXPECT_EQ(recovery->RecoverTo("/dev/full", &sink, 0), 0u);
-  EXPECT_EQ(sink.ShortWrites(), (std::vector<uint64_t>{0, 0}));
+  EXPECT_EQ(ShortWrites(sink), (std::vector<uint64_t>{0, 0}));
   EXPECT_TRUE(result::IsFailure(sink.Records().back().error));
 }
 
@@ -54,15 +54,15 @@ TEST(FullDestination, TheSameChunkIsWrittenAgainOnceThereIsRoomAndTheFileIsIdent
       RecoveryPtr recovery = MakeRecovery(&device, c.compressed ? 3 : 2, 8);
       if (!Prepare(recovery.get(), file.node.get())) _exit(1);
       RecordingSink sink;
-      sink.onContinued = [&] {
+      sink.onContinued = [&](int) {
         // The user makes room after the out-of-space pane came up.
         rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
-        if (!sink.ShortWrites().empty()) setrlimit(RLIMIT_FSIZE, &unlimited);
+        if (!ShortWrites(sink).empty()) setrlimit(RLIMIT_FSIZE, &unlimited);
         return 1;
       };
       const ResultCode code = recovery->RecoverTo(out.c_str(), c.sink ? &sink : nullptr, 0);
       if (!c.sink) _exit(result::Error(code) == 0xD03 ? 0 : 2);
-      const auto shortWrites = sink.ShortWrites();
+      const auto shortWrites = ShortWrites(sink);
       if (code != 0 || shortWrites.empty() || shortWrites != std::vector<uint64_t>(shortWrites.size(), c.at)) _exit(3);
       _exit(testsupport::ReadFile(out) == file.expected ? 0 : 4);
     }

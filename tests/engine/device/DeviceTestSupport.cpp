@@ -144,7 +144,6 @@ DevicePtr OpenDisk(const std::string& path, int64_t sectorSize, uint64_t bytes) 
 }
 
 int CMemoryDevice::ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) {
-  ++reads_;
   lastError_ = failWith_;
   if (failWith_ != 0) return 0;
   if (buffer == nullptr || firstSector < 0 || sectorCount <= 0 || firstSector >= total_ ||

@@ -108,7 +108,6 @@ class CMemoryDevice final : public testsupport::StubDevice {
 
   // Reads fail with `code` (left as the last error) from now on.
   void FailReads(ResultCode code) { failWith_ = code; }
-  int reads() const { return reads_; }
 
  private:
   std::vector<uint8_t> bytes_;
@@ -117,7 +116,6 @@ class CMemoryDevice final : public testsupport::StubDevice {
   uint32_t kind_;
   ResultCode lastError_ = 0;
   ResultCode failWith_ = 0;
-  int reads_ = 0;
 };
 
 }  // namespace devicetest

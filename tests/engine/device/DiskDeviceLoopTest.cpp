@@ -1,10 +1,9 @@
 // Disk devices on loop devices over images (as root), with 512- and
 // 4096-byte logical sectors: the geometry blockdev reports and the bytes dd
-// reads, directly and through a partition window.
+// reads.
 #include <gtest/gtest.h>
 
 #include "device/DiskDevice.h"
-#include "device/PartitionDevice.h"
 #include "engine/device/DeviceTestSupport.h"
 
 namespace {
@@ -39,15 +38,6 @@ TEST_P(LoopDisk, ReportsWhatBlockdevReportsAndReadsWhatDdReads) {
   }
   devicetest::Read(*disk, total, 1, 0);
   EXPECT_EQ(disk->GetLastError(), 0x010E008800000001u);
-
-  // A window of 64 sectors from 2 MiB: 4 sectors of its end, then zeros.
-  const int64_t start = (2 << 20) / size;
-  DevicePtr window(CreatePartitionDevice(disk.get(), start, 64));
-  ASSERT_EQ(window->Open(), 1);
-  EXPECT_EQ(window->GetSectorSize(), size);
-  auto tail = DdRead(loop.path(), size, start + 60, 4);
-  tail.resize(10u * size, 0);
-  EXPECT_EQ(devicetest::Read(*window, 60, 10), tail);
 }
 
 INSTANTIATE_TEST_SUITE_P(SectorSizes, LoopDisk, ::testing::Values(512u, 4096u),

@@ -58,8 +58,6 @@ TEST_F(DiskImage, OpensReadOnlyOnceAndClosesItsDescriptor) {
   const int flags = OpenFlagsOf(image_);
   EXPECT_EQ(flags & O_ACCMODE, O_RDONLY);
   EXPECT_NE(flags & O_CLOEXEC, 0);
-  EXPECT_EQ(disk->GetType(), 0u);
-  EXPECT_EQ(disk->GetSectorSize(), 512u);
   EXPECT_EQ(disk->GetTotalSectors(), static_cast<int64_t>(fs::file_size(image_) / 512));
   EXPECT_EQ(disk->IOCtl(0x40046418, nullptr), 0);
   EXPECT_EQ(disk->GetLastError(), 0x010E00A200000003u);
@@ -150,14 +148,11 @@ TEST_F(DiskImage, OnlyARecordOfTheDevicesKindSetsItsGeometry) {
   }
 }
 
-TEST(DiskDeviceOpen, FailsWithOneCodeAndPrintsAllButAMissingNodesError) {
+TEST(DiskDeviceOpen, FailsWithOneCode) {
   testsupport::TempDir dir;
-  for (const auto& [path, printed] :
-       {std::pair{dir / "missing", std::string()}, {dir.path(), "open failed:" + std::to_string(EISDIR) + "\n"}}) {
+  for (const fs::path& path : {dir / "missing", dir.path()}) {
     DevicePtr disk(CreateDiskDevice(path.c_str()));
-    ::testing::internal::CaptureStdout();
     EXPECT_EQ(disk->Open(), 0);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), printed);
     EXPECT_EQ(disk->GetLastError(), 0x010E004100000001u);
   }
   EXPECT_EQ(CreateDiskDevice(nullptr), nullptr);

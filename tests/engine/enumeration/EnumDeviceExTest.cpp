@@ -84,16 +84,12 @@ TEST_F(MbrMachine, VolumesAreTheSystemsThenTheUnshownPartitionsOnceForAll) {
   const auto volumes = enumtest::Volumes(e_, disk_);
   ASSERT_EQ(volumes.size(), 3u);                     // sdz1, sdz5, then partition 6; never the extended container
   EXPECT_EQ(enumtest::Volumes(e_, disk_), volumes);  // the same devices on every call
-  const auto* v1 = VolumeRecordOf(volumes[0]);
-  const auto* v5 = VolumeRecordOf(volumes[1]);
-  const auto* v6 = VolumeRecordOf(volumes[2]);
-  EXPECT_STREQ(v1->volumeName, "sdz1");  // no label, not mounted: the kernel name
-  EXPECT_EQ(v1->parentDisk, disk_);
-  EXPECT_STREQ(v5->volumeName, "Backup");  // no label: the mount point's last folder
-  EXPECT_STREQ(v6->bsdName, "");
-  EXPECT_EQ(parttest::ToolPartition({6, v6->startSector, v6->totalSectors}), parts_[3]);
-  EXPECT_EQ(devicetest::Read(*volumes[2], 0, 8),
-            devicetest::DdRead(image_.string(), 512, static_cast<uint64_t>(parts_[3].start), 8));
+  // What the volumes carry and read is checked against the tools on loop devices (EnumerationLoopTest).
+  EXPECT_STREQ(VolumeRecordOf(volumes[0])->volumeName, "sdz1");  // no label, not mounted: the kernel name
+  EXPECT_EQ(VolumeRecordOf(volumes[0])->parentDisk, disk_);
+  EXPECT_EQ(
+      parttest::ToolPartition({6, VolumeRecordOf(volumes[2])->startSector, VolumeRecordOf(volumes[2])->totalSectors}),
+      parts_[3]);
 
   // Init again rebuilds the lists from what the system shows now.
   m_.AddPartition("sdz", "sdz6", 6, 8, 246, parts_[3].start, parts_[3].size);

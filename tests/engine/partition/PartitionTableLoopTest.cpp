@@ -71,11 +71,6 @@ TEST_P(FourKiBLoop, ListsWhatTheToolsReport) {
 INSTANTIATE_TEST_SUITE_P(
     Tools, FourKiBLoop,
     ::testing::Values(
-        LoopTable{"MbrWithLogicals", "sfdisk", 256 * kMiB,
-                  "printf 'label: dos\\n,32M,83\\n,160M,5\\n,40M,7\\n,,83\\n,16M,c\\n' | sfdisk --no-reread "
-                  "--no-tell-kernel %s",
-                  DISK_PARTITION_SCHEME_MBR,
-                  [](const std::string& p) { return parttest::WithoutExtendedContainers(parttest::Sfdisk(p)); }},
         // 0x800001 sectors of 4 KiB are 32 GiB and 4 KiB: of a 200 MiB, a 5 GiB
         // and a 33 GiB partition only the last is listed.
         LoopTable{"GptCountsItsSizeLimitInDeviceSectors", "sgdisk", 40 * 1024 * kMiB,
@@ -89,9 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Parts parts = parttest::Partx(p);
                     for (auto& q : parts) q = {q.number, q.start / 8, q.size / 8, q.type};
                     return parts;
-                  }},
-        LoopTable{"FileSystemOnTheWholeDisk", "mkfs.vfat", 128 * kMiB, "mkfs.vfat -F 32 -S 4096 %s",
-                  DISK_PARTITION_SCHEME_UNKNOWN, [](const std::string&) { return Parts{}; }}),
+                  }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

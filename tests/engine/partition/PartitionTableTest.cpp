@@ -142,9 +142,6 @@ INSTANTIATE_TEST_SUITE_P(
         MadeTable{"GptBySfdisk", "sfdisk", 11 * kGiB,
                   "printf 'label: gpt\\n,300M,L\\n,4200M,L\\n,1G,S\\n,,H\\n' | sfdisk %s",
                   [](const std::string& p) { return LargeGpt(parttest::Sfdisk(p)); }, 512, true},
-        MadeTable{"GptByParted", "parted", 10 * kGiB,
-                  "parted -s %s mklabel gpt mkpart a 1MiB 101MiB mkpart b 101MiB 5000MiB mkpart c 5000MiB 100%",
-                  [](const std::string& p) { return LargeGpt(parttest::Parted(p)); }},
         // partx lists every map entry, the map itself and free space included.
         MadeTable{"ApmByParted", "parted", 64 * kMiB,
                   "parted -s %s mklabel mac mkpart one hfs+ 1MiB 20MiB mkpart two fat32 20MiB 40MiB", parttest::Partx,

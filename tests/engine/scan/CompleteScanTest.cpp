@@ -3,6 +3,7 @@
 // checked on real images (RealImageScanTest.cpp).
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
 
 #include "engine/scan/ScanTestSupport.h"
@@ -31,7 +32,7 @@ class CompleteScan : public ::testing::Test {
 };
 
 TEST_F(CompleteScan, CancellingMidPassSkipsOnlyTheCarversEnd) {
-  sink.stopAt = 4;  // Continued() is asked once per block: the stop comes before block 3
+  sink.onContinued = [](int call) { return call < 4 ? 1 : 0; };  // asked once per block: stops before block 3
   sink.build = 0;
   PatternDevice device(13 * 8192);
   EXPECT_EQ(Scan(&device), 0u) << "a stop is not an error";
@@ -44,13 +45,17 @@ TEST_F(CompleteScan, CancellingMidPassSkipsOnlyTheCarversEnd) {
 }
 
 TEST_F(CompleteScan, PausingMidPassHoldsTheSearchersUntilResumed) {
-  sink.pauseAt = 3;  // before block 2
+  std::promise<void> paused, resumed;
+  sink.onContinued = [&, resume = resumed.get_future().share()](int call) {
+    if (call == 3) paused.set_value(), resume.wait();  // before block 2
+    return 1;
+  };
   PatternDevice device(13 * 8192);
   ResultCode code = 1;
   std::thread worker([&] { code = Scan(&device); });
-  sink.WaitUntilPaused();
+  paused.get_future().wait();
   EXPECT_EQ(parts.made[SEARCHER_TYPE_NTFS]->calls, (Strings{"prepare", "block:0:8192", "block:8192:8192"}));
-  sink.Resume();
+  resumed.set_value();
   worker.join();
   EXPECT_EQ(code, 0u);
   EXPECT_EQ(parts.made[SEARCHER_TYPE_NTFS]->Calls("block:").size(), 13u);

@@ -1,6 +1,5 @@
 // Test doubles for the scan drivers (a device whose every sector can be
-// recognised, searchers that log their calls, a progress sink that can stop
-// or pause a scan, a replay source) and complete scans of real devices.
+// recognised, searchers that log their calls, a replay source) and complete scans of real devices.
 #pragma once
 
 #include <atomic>
@@ -21,6 +20,8 @@
 #include "SearchedPartitionInfo.h"
 #include "StorageDevice.h"
 #include "scan/CRecoveryController.h"
+#include "support/RecordingProgress.h"
+#include "support/ScratchWorkDir.h"
 #include "support/StubDevice.h"
 
 namespace scantest {
@@ -122,36 +123,7 @@ struct FakeSearcher : ICompleteFileSystemSearchController, IQuickFileSystemSearc
   std::function<void()> onDestroy;
 };
 
-// A progress sink that keeps every report as "{status,total,current}" (with
-// "!" when another field is set). Continued() answers 0 from call `stopAt` on
-// and blocks at call `pauseAt` until Resume.
-class ScriptedSink : public IProgress {
- public:
-  int UpdateProgress(_PROGRESS_INFO* info) override;
-  int Continued() override;
-  int shouldBuild() override { return build; }
-  Strings Reports() const {
-    std::lock_guard<std::mutex> hold(lock_);
-    return reports_;
-  }
-  void WaitUntilPaused() {
-    std::unique_lock<std::mutex> hold(lock_);
-    changed_.wait(hold, [this] { return paused_; });
-  }
-  void Resume() {
-    std::lock_guard<std::mutex> hold(lock_);
-    resumed_ = true;
-    changed_.notify_all();
-  }
-  int stopAt = 0, pauseAt = 0, build = 1;
-
- private:
-  mutable std::mutex lock_;
-  std::condition_variable changed_;
-  Strings reports_;
-  int calls_ = 0;
-  bool paused_ = false, resumed_ = false;
-};
+using ScriptedSink = testsupport::RecordingProgress;
 // The reports of a block pass over `blocks` blocks that stopped after `done`.
 Strings PassReports(uint64_t blocks, uint64_t done);
 
@@ -182,9 +154,7 @@ struct FakeParts {
   Strings madeLog;                 // "builder", "<type>" and "flush", in order
 };
 
-// How many lines of the engine's log (in a fresh folder for this program)
-// hold `text`.
-size_t LogLinesWith(const std::string& text);
+using testsupport::LogLinesWith;  // the engine logs into a fresh folder for this program
 
 // A FAT image of `sectors` 512-byte sectors made by mkfs.vfat and filled with
 // random files through mcopy, `fillBytes` in all.

@@ -14,61 +14,29 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <set>
-#include <vector>
 
-#include "../node/TestNode.h"
-#include "DirectoryTree.h"
-#include "RecoveryFilter.h"
+#include "TreeDoubles.h"
 #include "tree/CDirectoryTreeBuilder.h"
 #include "tree/RecycleNameRestorer.h"
 
 namespace {
 
-int g_live = 0;
-
-struct FuzzNode : TestNode {
-  FuzzNode(int64_t id, int64_t parent, const char* name, uint8_t flags, uint8_t time)
-      : TestNode(name, (flags & 1) != 0, (flags & 16) != 0 ? 0 : 100) {
-    SetCurrentNodeID(id);
-    SetParentNodeID(parent);
-    SetBelongedPartition((flags & 4) != 0 ? 1 : 0xFFFF);
-    SetModified(time);
-    if ((flags & 2) != 0) MarkDeleted();
-    if ((flags & 8) != 0) SetNullName();
-    ++g_live;
-  }
-  ~FuzzNode() override { --g_live; }
-};
+using treetest::LedgerNode;
 
 const char* const kNames[] = {"a",     "b.txt", ".x",       ".Trash",   ".Trashes", "$Recycle.Bin",
                               "$Rabc", "$Iabc", "#Rq",      "RECYCLER", "",         "HFS+ Private Data",
                               " . .y", "..",    "$Reparse", "Users",    "c.jpg",    "$Rabd"};
 constexpr size_t kNameCount = sizeof(kNames) / sizeof(kNames[0]);
 
-struct Sink : IDrirectoryTree {
-  int ShowNodes(IFileNode** nodes, unsigned count, int) override {
-    for (unsigned i = 0; i < count; ++i) {
-      if (!shown.insert(nodes[i]).second || nodes[i]->GetParent() == nullptr) std::abort();  // twice, or unlinked
-    }
-    return 0;
-  }
-  int ShowFilesystemNode(IFilesystemNode* root) override {
-    if (!shown.insert(root).second) std::abort();
-    return 0;
-  }
-  std::set<IFileNode*> shown;
-};
-
-struct Filter : IRecoveryFilter {
-  int ShowNormalFiles() const override { return showNormal ? 1 : 0; }
-  void SetScanType(_SCAN_TYPE) override {}
-  int IsFileNodeValid(IFileNode* node) override { return node != nullptr ? 1 : 0; }
-  void SetFilterTypes(uint32_t) override {}
-  _FILTER_TYPE GetNodeFileType(IFileNode*) override { return FILTER_TYPE_OTHER; }
-  void Release() override {}
-  bool showNormal = true;
-};
+LedgerNode* MakeNode(treetest::NodeLedger* ledger, int64_t id, int64_t parent, const char* name, uint8_t flags,
+                     uint8_t time) {
+  auto* node = new LedgerNode(ledger, id, parent, name, (flags & 1) != 0, (flags & 16) != 0 ? 0 : 100);
+  node->SetBelongedPartition((flags & 4) != 0 ? 1 : 0xFFFF);
+  node->SetModified(time);
+  if ((flags & 2) != 0) node->MarkDeleted();
+  if ((flags & 8) != 0) node->SetNullName();
+  return node;
+}
 
 // Takes the first record with the same tail and renames the node after the
 // record's modification time, into any of the names (special ones too).
@@ -79,7 +47,7 @@ struct Restorer : IRecycleNameRestorer {
     for (size_t i = 0; name != nullptr && std::strncmp(name, "$R", 2) == 0 && i < records.size(); ++i) {
       const char* recordName = records[i]->GetFileName();
       if (recordName == nullptr || std::strcmp(recordName + 2, name + 2) != 0) continue;
-      static_cast<FuzzNode*>(node)->SetName(kNames[records[i]->GetModificationTime() % kNameCount]);
+      static_cast<TestNode*>(node)->SetName(kNames[records[i]->GetModificationTime() % kNameCount]);
       return static_cast<int>(i);
     }
     return -1;
@@ -92,8 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const _tagSearcherType kTypes[] = {SEARCHER_TYPE_NTFS, SEARCHER_TYPE_FAT, SEARCHER_TYPE_HFSPLUS,
                                             SEARCHER_TYPE_NTFS};
   static const int64_t kRoots[] = {5, 0, 2, 5};
-  Sink sink;
-  Filter filter;
+  treetest::NodeLedger ledger;
+  treetest::RecordingTree sink;
+  treetest::FakeFilter filter;
   Restorer restorer;
   int64_t now = 0;
   auto* builder = new CDirectoryTreeBuilder((size > 0 && (data[0] & 0x80) != 0));
@@ -116,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       now += r[7] % 8;
     } else if ((r[0] & 7) == 7) {
       filter.showNormal = !filter.showNormal;
-    } else if (auto* node = new FuzzNode(id, parent, kNames[r[6] % kNameCount], r[5], r[7]);
+    } else if (auto* node = MakeNode(&ledger, id, parent, kNames[r[6] % kNameCount], r[5], r[7]);
                builder->AddNode(node, kTypes[tree]) == 0) {
       if (node->GetParent() != nullptr || node->GetFirstChild() != nullptr) std::abort();
       node->Release();
@@ -124,6 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (int t = 0; t < 3; ++t) builder->FlashBuild(kTypes[t]);
   builder->Release();
-  if (g_live != 0) std::abort();  // a node was leaked
+  // A node shown twice or before its root, or one leaked.
+  if (!sink.problems.empty() || ledger.Live() != 0) std::abort();
   return 0;
 }
