@@ -1,0 +1,102 @@
+// The Linux-written samples against their manifests: every live file is
+// found through the catalog walk with its path, size, extents and content.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "HFSPlusTestImages.h"
+#include "engine/device/DeviceTestSupport.h"
+#include "hfsplus/CHFSPlusVolumeAnalyze.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using hfstest::Catalog;
+
+struct ManifestCase {
+  const char* name;
+  int64_t startSector;
+  bool hfsx;
+};
+
+class ManifestTest : public ::testing::TestWithParam<ManifestCase> {};
+
+// Counts the extents a note word "frag=N" names.
+int FragExtents(const std::string& note) {
+  const auto at = note.find("frag=");
+  return at == std::string::npos ? 0 : std::stoi(note.substr(at + 5));
+}
+
+TEST_P(ManifestTest, LiveFilesReadBackThroughTheCatalog) {
+  const ManifestCase& c = GetParam();
+  std::string why;
+  const auto image = hfstest::Unpacked(c.name, &why);
+  REQUIRE_OR_SKIP(!image.empty(), why);
+  devicetest::ImageGuard guard(image);
+  auto open = hfstest::Open(image, c.startSector);
+  ASSERT_TRUE(open->volume);
+  ASSERT_TRUE(result::IsSuccess(open->volume->GetLastError()));
+  EXPECT_EQ(open->volume->IsHFSX(), c.hfsx);
+  EXPECT_EQ(open->volume->GetKeyCompareType(), c.hfsx ? hfsplus::kBinaryCompare : hfsplus::kCaseFoldingCompare);
+
+  Catalog catalog;
+  EXPECT_TRUE(result::IsSuccess(catalog.Walk(open->volume.get())));
+  const auto rows = hfstest::ReadManifest(testsupport::SharedFixturesDir() / "hfsplus" / (std::string(c.name) + ".manifest.tsv"));
+  ASSERT_GT(rows.size(), 200u);
+  size_t live = 0;
+  size_t overflowed = 0;
+  for (const auto& row : rows) {
+    if (row.state != "live") continue;
+    ++live;
+    SCOPED_TRACE(row.path);
+    const hfstest::Found* found = catalog.FindPath(row.path);
+    ASSERT_NE(found, nullptr) << "not found through the catalog";
+    EXPECT_FALSE(found->node->IsDirectory());
+    EXPECT_EQ(found->node->GetFileSize(), row.size);
+    const auto runs = hfstest::Runs(found->node);
+    if (const int frag = FragExtents(row.note); frag != 0) {
+      EXPECT_EQ(static_cast<int>(runs.size()), frag);
+      if (frag > 8) ++overflowed;
+    }
+    EXPECT_EQ(row.note.find("hardlink=") != std::string::npos, found->node->IsHardLink());
+    EXPECT_EQ(hfstest::Md5(hfstest::ReadContent(open->volume.get(), found->node)), row.md5);
+  }
+  EXPECT_GT(live, 200u);
+  EXPECT_GE(overflowed, 1u) << "a file with overflow extents";
+}
+
+INSTANTIATE_TEST_SUITE_P(Linux, ManifestTest,
+                         ::testing::Values(ManifestCase{"lx-hfsplus", 0, false}, ManifestCase{"lx-hfsplus-j", 0, false},
+                                           ManifestCase{"lx-hfsx-j", 0, true},
+                                           ManifestCase{"lx-gpt-hfsx", 2048, true}),
+                         [](const auto& info) {
+                           std::string n = info.param.name;
+                           for (auto& ch : n) ch = ch == '-' ? '_' : ch;
+                           return n;
+                         });
+
+// Case-only variants are separate files on HFSX and name look-ups honour the
+// binary order.
+TEST(HFSXTest, CaseOnlyVariantsStayApart) {
+  std::string why;
+  const auto image = hfstest::Unpacked("lx-hfsx-j", &why);
+  REQUIRE_OR_SKIP(!image.empty(), why);
+  devicetest::ImageGuard guard(image);
+  auto open = hfstest::Open(image, 0);
+  ASSERT_TRUE(open->volume && result::IsSuccess(open->volume->GetLastError()));
+  Catalog catalog;
+  catalog.Walk(open->volume.get());
+  std::set<int64_t> ids;
+  for (const char* path : {"Case/Readme.txt", "Case/README.txt", "Case/readme.txt"}) {
+    const hfstest::Found* f = catalog.FindPath(path);
+    ASSERT_NE(f, nullptr) << path;
+    ids.insert(f->node->GetCurrentNodeID());
+  }
+  EXPECT_EQ(ids.size(), 3u);
+  const hfstest::Found* upper = catalog.FindPath("Case/Data");
+  const hfstest::Found* lower = catalog.FindPath("Case/data");
+  ASSERT_TRUE(upper && lower);
+  EXPECT_NE(upper->node->GetCurrentNodeID(), lower->node->GetCurrentNodeID());
+}
+
+}  // namespace
