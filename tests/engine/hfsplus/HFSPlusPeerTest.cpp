@@ -1,0 +1,167 @@
+// The public samples made by macOS tools, against The Sleuth Kit: every
+// file and folder fls lists is found through the catalog under the same path
+// and catalog node ID, and reads back as icat copies it; the volume analyzer
+// agrees with fsstat on the volume's size and leaves FAT and NTFS alone.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "HFSPlusTestImages.h"
+#include "VolumeAnalyze.h"
+#include "device/DiskDevice.h"
+#include "engine/device/DeviceTestSupport.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using testsupport::RunCommand;
+using testsupport::ShellQuote;
+
+struct FlsEntry {
+  char type;  // 'r', 'd' or 'l'
+  int64_t inode;
+};
+
+std::string Offset(int64_t start) { return start != 0 ? " -o " + std::to_string(start) + " " : " "; }
+
+// fls -r -p with names composed to NFC (fls prints them as stored); its
+// metadata files ($...) and the private folders (names with ^ for control
+// characters) left out.
+std::map<std::string, FlsEntry> Fls(const std::filesystem::path& image, int64_t start) {
+  const std::string out =
+      testsupport::RunCommandOrFail("fls -r -p" + Offset(start) + ShellQuote(image.string()) +
+                                    " | python3 -c 'import sys,unicodedata; "
+                                    "sys.stdout.write(unicodedata.normalize(\"NFC\", sys.stdin.read()))'");
+  std::map<std::string, FlsEntry> entries;
+  std::istringstream in(out);
+  std::string line;
+  const std::regex row(R"(^([rdl])/[rdl] (\d+):\t(.*)$)");
+  std::smatch m;
+  while (std::getline(in, line)) {
+    if (!std::regex_match(line, m, row)) continue;
+    const std::string path = m[3];
+    if (path.empty() || path[0] == '$' || path.find('^') != std::string::npos) continue;
+    entries[path] = FlsEntry{m[1].str()[0], std::stoll(m[2])};
+  }
+  return entries;
+}
+
+class PeerTest : public ::testing::TestWithParam<hfstest::SampleImage> {};
+
+TEST_P(PeerTest, CatalogAgreesWithFlsAndIcat) {
+  REQUIRE_TOOL("fls");
+  const auto& sample = GetParam();
+  std::string why;
+  const auto image = hfstest::Unpacked(sample.name, &why);
+  REQUIRE_OR_SKIP(!image.empty(), why);
+  devicetest::ImageGuard guard(image);
+  auto open = hfstest::Open(image, sample.startSector);
+  ASSERT_TRUE(open->volume && result::IsSuccess(open->volume->GetLastError()));
+  hfstest::Catalog catalog;
+  EXPECT_TRUE(result::IsSuccess(catalog.Walk(open->volume.get())));
+
+  const auto fls = Fls(image, sample.startSector);
+  ASSERT_FALSE(fls.empty());
+  for (const auto& [path, entry] : fls) {
+    SCOPED_TRACE(path);
+    const hfstest::Found* found = catalog.FindPath(path);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->node->IsDirectory() != 0, entry.type == 'd');
+    if (entry.type == 'd') {
+      EXPECT_EQ(found->node->GetCurrentNodeID(), entry.inode);
+      continue;
+    }
+    // fls names a hard link by the indirect node it reads.
+    EXPECT_EQ(found->node->GetContentFileID(), entry.inode);
+    const std::string peer = RunCommand("icat" + Offset(sample.startSector) + ShellQuote(image.string()) + " " +
+                                        std::to_string(entry.inode) + " | md5sum")
+                                 .output;
+    EXPECT_EQ(hfstest::Md5(hfstest::ReadContent(open->volume.get(), found->node)), peer.substr(0, peer.find(' ')));
+  }
+  // Nothing of ours that fls does not list, beyond the private folders.
+  for (const auto& [id, found] : catalog.byID()) {
+    if (id == hfsplus::kRootFolderID || found.path.find("HFS+ Private") != std::string::npos) continue;
+    EXPECT_EQ(fls.count(found.path), 1u) << found.path;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Public, PeerTest,
+                         ::testing::Values(hfstest::SampleImage{"hdi-hfsp", 40}, hfstest::SampleImage{"hdi-hfsp-j", 40},
+                                           hfstest::SampleImage{"hdi-hfsp-c", 40},
+                                           hfstest::SampleImage{"hdi-hfsp-j-c", 40},
+                                           hfstest::SampleImage{"keramics-hfsplus", 40},
+                                           hfstest::SampleImage{"dfvfs-hfsplus", 0},
+                                           hfstest::SampleImage{"nps-hfsjtest1", 0}),
+                         [](const auto& info) {
+                           std::string n = info.param.name;
+                           for (auto& ch : n) ch = ch == '-' ? '_' : ch;
+                           return n;
+                         });
+
+// fsstat's block range and block size, as 512-byte sectors.
+uint64_t FsstatSectors(const std::filesystem::path& image, int64_t start) {
+  const std::string out = testsupport::RunCommandOrFail("fsstat" + Offset(start) + ShellQuote(image.string()));
+  std::smatch range;
+  std::smatch size;
+  const std::regex blocks(R"(Block Range: 0 - (\d+))");
+  const std::regex blockSize(R"(Allocation Block Size: (\d+))");
+  if (!std::regex_search(out, range, blocks) || !std::regex_search(out, size, blockSize)) return 0;
+  return (std::stoull(range[1]) + 1) * std::stoull(size[1]) / 512;
+}
+
+TEST(VolumeAnalyzerTest, RecognisesEverySampleWithFsstatsSize) {
+  REQUIRE_TOOL("fsstat");
+  for (const auto& sample : hfstest::Samples()) {
+    SCOPED_TRACE(sample.name);
+    std::string why;
+    const auto image = hfstest::Unpacked(sample.name, &why);
+    REQUIRE_OR_SKIP(!image.empty(), why);
+    devicetest::ImageGuard guard(image);
+    IStorageDevice* disk = CreateDiskDevice(image.c_str());
+    ASSERT_TRUE(disk != nullptr && disk->Open() != 0);
+    IVolumeAnalyze* analyzer = CreateHFSPlusVolumeAnalyze(disk, static_cast<uint64_t>(sample.startSector));
+    ASSERT_NE(analyzer, nullptr);
+    EXPECT_EQ(analyzer->GetFileSystemType(), FILE_SYSTEM_TYPE_HFSPLUS);
+    EXPECT_EQ(analyzer->GetTotalSector(), FsstatSectors(image, sample.startSector));
+    char label[8] = "label";
+    analyzer->GetLabel(label, sizeof(label));
+    EXPECT_STREQ(label, "");
+    analyzer->Release();
+    // The partition map in front of the volume is no volume header.
+    if (sample.startSector != 0) {
+      IVolumeAnalyze* atZero = CreateHFSPlusVolumeAnalyze(disk, 0);
+      EXPECT_EQ(atZero->GetFileSystemType(), FILE_SYSTEM_TYPE_UNKNOWN);
+      atZero->Release();
+    }
+    disk->Close();
+    disk->Release();
+  }
+}
+
+TEST(VolumeAnalyzerTest, LeavesFatAndNtfsVolumesAlone) {
+  REQUIRE_TOOL("mkfs.fat");
+  REQUIRE_TOOL("mkntfs");
+  testsupport::TempDir dir;
+  const auto fat = dir / "fat.img";
+  const auto ntfs = dir / "ntfs.img";
+  testsupport::RunCommandOrFail("truncate -s 16M " + ShellQuote(fat.string()) + " && mkfs.fat -F 16 " +
+                                ShellQuote(fat.string()) + " >/dev/null");
+  testsupport::RunCommandOrFail("truncate -s 16M " + ShellQuote(ntfs.string()) + " && mkntfs -q -F -Q " +
+                                ShellQuote(ntfs.string()) + " >/dev/null 2>&1");
+  for (const auto& image : {fat, ntfs}) {
+    SCOPED_TRACE(image.string());
+    IStorageDevice* disk = CreateDiskDevice(image.c_str());
+    ASSERT_TRUE(disk != nullptr && disk->Open() != 0);
+    IVolumeAnalyze* analyzer = CreateHFSPlusVolumeAnalyze(disk, 0);
+    EXPECT_EQ(analyzer->GetFileSystemType(), FILE_SYSTEM_TYPE_UNKNOWN);
+    EXPECT_EQ(analyzer->GetTotalSector(), 0u);
+    analyzer->Release();
+    disk->Close();
+    disk->Release();
+  }
+}
+
+}  // namespace
