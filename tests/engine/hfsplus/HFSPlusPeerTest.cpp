@@ -76,10 +76,16 @@ TEST_P(PeerTest, CatalogAgreesWithFlsAndIcat) {
     }
     // fls names a hard link by the indirect node it reads.
     EXPECT_EQ(found->node->GetContentFileID(), entry.inode);
-    const std::string peer = RunCommand("icat" + Offset(sample.startSector) + ShellQuote(image.string()) + " " +
-                                        std::to_string(entry.inode) + " | md5sum")
-                                 .output;
-    EXPECT_EQ(hfstest::Md5(hfstest::ReadContent(open->volume.get(), found->node)), peer.substr(0, peer.find(' ')));
+    // Only where icat can read the file (it refuses some with extended
+    // attributes kept in forks).
+    testsupport::TempDir dir;
+    const auto copy = dir / "icat";
+    if (RunCommand("icat" + Offset(sample.startSector) + ShellQuote(image.string()) + " " +
+                   std::to_string(entry.inode) + " > " + ShellQuote(copy.string()) + " 2>/dev/null")
+            .exitCode != 0) {
+      continue;
+    }
+    EXPECT_EQ(hfstest::ReadContent(open->volume.get(), found->node), testsupport::ReadFile(copy));
   }
   // Nothing of ours that fls does not list, beyond the private folders.
   for (const auto& [id, found] : catalog.byID()) {
