@@ -29,8 +29,7 @@ std::string HFSPlusNameToUtf8(const uint16_t* units, uint32_t length) {
   return out;
 }
 
-IDataRunList* BuildFileDataRun(CHFSPlusVolume* volume, const HFSPlusForkData& fork, uint32_t fileID,
-                               uint8_t forkType) {
+IDataRunList* BuildFileDataRun(CHFSPlusVolume* volume, const HFSPlusForkData& fork, uint32_t fileID, uint8_t forkType) {
   IDataRunList* list = CreateDataRunList();
   if (list == nullptr) return nullptr;
   std::vector<HFSPlusExtentDescriptor> extents;

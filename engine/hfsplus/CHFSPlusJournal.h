@@ -15,6 +15,7 @@ class CHFSPlusJournal {
   ResultCode GetLastError() const { return m_lastError; }
   // The journal info block's number; 0 when the volume keeps no journal.
   uint32_t GetInfoBlock() const { return m_infoBlock; }
+  CHFSPlusVolume* GetVolume() const { return m_volume; }
 
  private:
   CHFSPlusVolume* m_volume;

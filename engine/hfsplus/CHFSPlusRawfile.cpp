@@ -53,8 +53,7 @@ bool CollectForkExtents(CHFSPlusVolume* volume, uint32_t fileID, uint8_t forkTyp
 
 }  // namespace hfsplus
 
-CHFSPlusRawfile::CHFSPlusRawfile(CHFSPlusVolume* volume, uint32_t fileID, const HFSPlusForkData& fork,
-                                 uint8_t forkType)
+CHFSPlusRawfile::CHFSPlusRawfile(CHFSPlusVolume* volume, uint32_t fileID, const HFSPlusForkData& fork, uint8_t forkType)
     : m_volume(volume), m_fileID(fileID) {
   if (volume == nullptr) {
     m_lastError = HFSPLUS_ERROR(result::kErrBadArgument);
@@ -110,8 +109,8 @@ CHFSPlusFileCache::CHFSPlusFileCache(CHFSPlusVolume* volume, uint32_t fileID, co
     : CHFSPlusRawfile(volume, fileID, fork) {
   if (result::IsFailure(m_lastError) || volume == nullptr) return;
   // Never more than the extents map, nor more than the device holds.
-  uint64_t size = std::min<uint64_t>({uint64_t{fork.totalBlocks} * volume->GetBlockSize(), GetMappedBytes(),
-                                      volume->GetDeviceBytes(), kMaxCached});
+  uint64_t size = std::min<uint64_t>(
+      {uint64_t{fork.totalBlocks} * volume->GetBlockSize(), GetMappedBytes(), volume->GetDeviceBytes(), kMaxCached});
   size -= size % 512;
   if (size == 0) return;
   try {

@@ -50,8 +50,7 @@ CHFSPlusVolume::CHFSPlusVolume(IStorageDevice* device, bool noCatalog) : m_devic
   if (result::IsFailure(m_lastError = ReadVolumeHeader())) return;
   // Nothing of the volume is trusted before its header is.
   uint8_t raw[hfsplus::kVolumeHeaderSize];
-  if (Read(hfsplus::kVolumeHeaderOffset, raw, sizeof(raw)) != sizeof(raw) ||
-      !IsValidVolumeHeader(raw, sizeof(raw))) {
+  if (Read(hfsplus::kVolumeHeaderOffset, raw, sizeof(raw)) != sizeof(raw) || !IsValidVolumeHeader(raw, sizeof(raw))) {
     m_header.reset();
     m_lastError = HFSPLUS_ERROR(result::kErrBadData);
     return;
@@ -78,8 +77,8 @@ CHFSPlusVolume::CHFSPlusVolume(IStorageDevice* device, bool noCatalog) : m_devic
   }
 
   if (m_header->attributesFile.totalBlocks != 0) {
-    m_attributesFork.reset(
-        new (std::nothrow) CHFSPlusRawfile(this, hfsplus::kAttributesFileID, m_header->attributesFile));
+    m_attributesFork.reset(new (std::nothrow)
+                               CHFSPlusRawfile(this, hfsplus::kAttributesFileID, m_header->attributesFile));
     if (m_attributesFork && result::IsSuccess(m_attributesFork->GetLastError())) {
       m_attributes.reset(new (std::nothrow) CHFSPlusAttribute(this, m_attributesFork.get()));
     }
@@ -209,8 +208,7 @@ bool CHFSPlusVolume::IsBelongToFile(uint32_t fileID, const HFSPlusForkData& fork
   const uint64_t blockSize = GetBlockSize();
   if (blockSize == 0) return false;
   std::vector<HFSPlusExtentDescriptor> extents;
-  hfsplus::CollectForkExtents(this, fileID, hfsplus::kDataForkType, fork, fileID != hfsplus::kExtentsFileID,
-                              extents);
+  hfsplus::CollectForkExtents(this, fileID, hfsplus::kDataForkType, fork, fileID != hfsplus::kExtentsFileID, extents);
   const uint64_t block = byteOffset / blockSize;
   for (const auto& e : extents) {
     if (block >= e.startBlock && block < uint64_t{e.startBlock} + e.blockCount) return true;
@@ -220,10 +218,11 @@ bool CHFSPlusVolume::IsBelongToFile(uint32_t fileID, const HFSPlusForkData& fork
 
 uint32_t CHFSPlusVolume::GetNodeBelongToFile(uint64_t byteOffset) {
   if (!m_header) return 0;
-  const std::pair<uint32_t, const HFSPlusForkData*> files[] = {
-      {hfsplus::kCatalogFileID, &m_header->catalogFile},       {hfsplus::kExtentsFileID, &m_header->extentsFile},
-      {hfsplus::kAttributesFileID, &m_header->attributesFile}, {hfsplus::kAllocationFileID, &m_header->allocationFile},
-      {hfsplus::kStartupFileID, &m_header->startupFile}};
+  const std::pair<uint32_t, const HFSPlusForkData*> files[] = {{hfsplus::kCatalogFileID, &m_header->catalogFile},
+                                                               {hfsplus::kExtentsFileID, &m_header->extentsFile},
+                                                               {hfsplus::kAttributesFileID, &m_header->attributesFile},
+                                                               {hfsplus::kAllocationFileID, &m_header->allocationFile},
+                                                               {hfsplus::kStartupFileID, &m_header->startupFile}};
   for (const auto& [id, fork] : files) {
     if (IsBelongToFile(id, *fork, byteOffset)) return id;
   }
@@ -262,9 +261,9 @@ uint32_t CHFSPlusVolume::getAttribute(uint32_t fileID, const char* name, uint8_t
   return size;
 }
 
-ResultCode CHFSPlusVolume::FindIn(const std::vector<JournalRecord>& records,
-                                  int (*compare)(const BTKey*, const BTKey*), uint8_t* (*clone)(const uint8_t*),
-                                  const BTKey* key, HFSPlusSearchResult& result, uint8_t** record) {
+ResultCode CHFSPlusVolume::FindIn(const std::vector<JournalRecord>& records, int (*compare)(const BTKey*, const BTKey*),
+                                  uint8_t* (*clone)(const uint8_t*), const BTKey* key, HFSPlusSearchResult& result,
+                                  uint8_t** record) {
   result = HFSPlusSearchResult{};
   if (record != nullptr) *record = nullptr;
   if (key == nullptr) return HFSPLUS_ERROR(result::kErrBadArgument);

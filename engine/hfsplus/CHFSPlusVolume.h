@@ -82,8 +82,7 @@ class CHFSPlusVolume {
   using JournalRecord = std::pair<std::unique_ptr<BTKey>, std::unique_ptr<uint8_t[]>>;
   CHFSPlusBTreeOptionBase* TreeOf(int fileID);
   ResultCode FindIn(const std::vector<JournalRecord>& records, int (*compare)(const BTKey*, const BTKey*),
-                    uint8_t* (*clone)(const uint8_t*), const BTKey* key, HFSPlusSearchResult& result,
-                    uint8_t** record);
+                    uint8_t* (*clone)(const uint8_t*), const BTKey* key, HFSPlusSearchResult& result, uint8_t** record);
 
   IStorageDevice* m_device;
   uint32_t m_sectorSize = 0;

@@ -23,8 +23,7 @@ bool AssignedByUnicode2(UChar32 c) {
 }
 
 bool Ignorable(uint16_t c) {
-  return (c >= 0x200C && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x206A && c <= 0x206F) ||
-         c == 0xFEFF;
+  return (c >= 0x200C && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x206A && c <= 0x206F) || c == 0xFEFF;
 }
 
 // High bytes whose sub-tables the note's table carries; everything else is

@@ -9,9 +9,8 @@
 ResultCode FormatError(ResultCode code, const char* sourceFile, long line, const char* function);
 
 // A failure with error number `error` at the current source line, reported.
-#define HFSPLUS_ERROR(error)                                                                        \
-  FormatError(RESULT_FAILURE(::result::kModuleHFSPlus, static_cast<uint32_t>(error)), __FILE__, __LINE__, \
-              __func__)
+#define HFSPLUS_ERROR(error) \
+  FormatError(RESULT_FAILURE(::result::kModuleHFSPlus, static_cast<uint32_t>(error)), __FILE__, __LINE__, __func__)
 
 namespace hfsplus {
 inline constexpr uint32_t kErrDeviceRead = 0x501;

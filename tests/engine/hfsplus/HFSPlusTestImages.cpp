@@ -18,8 +18,8 @@ namespace hfstest {
 
 const std::vector<SampleImage>& Samples() {
   static const std::vector<SampleImage> samples = {
-      {"lx-hfsplus", 0},   {"lx-hfsplus-j", 0},   {"lx-hfsx-j", 0},   {"lx-gpt-hfsx", 2048},
-      {"hdi-hfsp", 40},    {"hdi-hfsp-j", 40},    {"hdi-hfsp-c", 40}, {"hdi-hfsp-j-c", 40},
+      {"lx-hfsplus", 0},        {"lx-hfsplus-j", 0},  {"lx-hfsx-j", 0},    {"lx-gpt-hfsx", 2048},
+      {"hdi-hfsp", 40},         {"hdi-hfsp-j", 40},   {"hdi-hfsp-c", 40},  {"hdi-hfsp-j-c", 40},
       {"keramics-hfsplus", 40}, {"dfvfs-hfsplus", 0}, {"nps-hfsjtest1", 0}};
   return samples;
 }
@@ -62,8 +62,7 @@ std::unique_ptr<OpenImage> Open(const fs::path& image, int64_t startSector) {
   if (out->disk == nullptr || out->disk->Open() == 0) return out;
   out->volumeDevice = out->disk;
   if (startSector != 0) {
-    out->volumeDevice =
-        CreatePartitionDevice(out->disk, startSector, out->disk->GetTotalSectors() - startSector);
+    out->volumeDevice = CreatePartitionDevice(out->disk, startSector, out->disk->GetTotalSectors() - startSector);
     if (out->volumeDevice == nullptr || out->volumeDevice->Open() == 0) return out;
   }
   out->volume = std::make_unique<CHFSPlusVolume>(out->volumeDevice, false);
@@ -131,7 +130,8 @@ std::vector<std::pair<int64_t, int64_t>> Runs(CHFSPlusFileNode* node) {
   std::vector<std::pair<int64_t, int64_t>> out;
   IDataRunList* list = node->GetDataRunList();
   if (list == nullptr) return out;
-  for (DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext()) out.emplace_back(run->start, run->length);
+  for (DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext())
+    out.emplace_back(run->start, run->length);
   return out;
 }
 
@@ -151,7 +151,8 @@ std::vector<uint8_t> ReadContent(CHFSPlusVolume* volume, CHFSPlusFileNode* node)
 std::string Md5(const std::vector<uint8_t>& bytes) {
   testsupport::TempDir dir;
   testsupport::WriteFile(dir / "content", bytes.data(), bytes.size());
-  const std::string out = testsupport::RunCommand("md5sum " + testsupport::ShellQuote((dir / "content").string())).output;
+  const std::string out =
+      testsupport::RunCommand("md5sum " + testsupport::ShellQuote((dir / "content").string())).output;
   return out.substr(0, out.find(' '));
 }
 

@@ -16,8 +16,8 @@
 namespace hfstest {
 
 struct SampleImage {
-  const char* name;      // file name without ".img.gz"
-  int64_t startSector;   // the HFS+ volume's first 512-byte sector
+  const char* name;     // file name without ".img.gz"
+  int64_t startSector;  // the HFS+ volume's first 512-byte sector
 };
 // Every sample, with where SOURCES.md says its volume starts.
 const std::vector<SampleImage>& Samples();

@@ -13,11 +13,11 @@
 
 #include "DataRunList.h"
 #include "DirecotryTreeBuilder.h"
+#include "VolumeAnalyze.h"
 #include "hfsplus/CHFSPlusBTree.h"
 #include "hfsplus/CHFSPlusFileNode.h"
 #include "hfsplus/CHFSPlusQuickFileSystemSearchProgress.h"
 #include "hfsplus/CHFSPlusVolume.h"
-#include "VolumeAnalyze.h"
 #include "support/BytesDevice.h"
 
 namespace {
