@@ -327,3 +327,42 @@ bool CHFSPlusBTreeOptionBase::SplitRecord(const uint8_t* rec, uint16_t length, u
   dataLength = static_cast<uint16_t>(length - keySpan);
   return true;
 }
+
+const uint8_t* CHFSPlusBTreeOptionBase::KeyedRecord(CHFSPlusBTNode* node, uint16_t index, uint16_t minKeyLength,
+                                                    uint16_t& keyLength) {
+  uint16_t length = 0;
+  const uint8_t* rec = node != nullptr ? node->GetRecord(index, &length) : nullptr;
+  const uint8_t* data = nullptr;
+  uint16_t dataLength = 0;
+  if (!SplitRecord(rec, length, keyLength, data, dataLength) || keyLength < minKeyLength) {
+    m_lastError = HFSPLUS_ERROR(result::kErrBadData);
+    return nullptr;
+  }
+  return rec;
+}
+
+const uint8_t* CHFSPlusBTreeOptionBase::LeafData(CHFSPlusBTNode* node, uint16_t index, uint16_t minDataLength,
+                                                 uint16_t& dataLength) {
+  uint16_t length = 0;
+  const uint8_t* rec =
+      node != nullptr && node->GetKind() == hfsplus::kLeafNode ? node->GetRecord(index, &length) : nullptr;
+  uint16_t keyLength = 0;
+  const uint8_t* data = nullptr;
+  if (!SplitRecord(rec, length, keyLength, data, dataLength) || dataLength < minDataLength) {
+    m_lastError = HFSPLUS_ERROR(result::kErrBadData);
+    return nullptr;
+  }
+  return data;
+}
+
+BTKey* CHFSPlusBTreeOptionBase::NewKey() {
+  auto* key = new (std::nothrow) BTKey{};
+  if (key == nullptr) m_lastError = HFSPLUS_ERROR(result::kErrCreateFailed);
+  return key;
+}
+
+uint8_t* CHFSPlusBTreeOptionBase::NewRecord(size_t size) {
+  auto* record = new (std::nothrow) uint8_t[size]();
+  if (record == nullptr) m_lastError = HFSPLUS_ERROR(result::kErrCreateFailed);
+  return record;
+}

@@ -138,6 +138,15 @@ class CHFSPlusBTreeOptionBase : public IHFSPlusBTreeOption {
   // when the key does not fit (the record is skipped).
   static bool SplitRecord(const uint8_t* rec, uint16_t length, uint16_t& keyLength, const uint8_t*& data,
                           uint16_t& dataLength);
+  // Record `index` when a key of at least minKeyLength fits in it; null
+  // with error 6 otherwise.
+  const uint8_t* KeyedRecord(CHFSPlusBTNode* node, uint16_t index, uint16_t minKeyLength, uint16_t& keyLength);
+  // The data of leaf record `index`, at least minDataLength bytes; null
+  // with error 6 otherwise.
+  const uint8_t* LeafData(CHFSPlusBTNode* node, uint16_t index, uint16_t minDataLength, uint16_t& dataLength);
+  // A new zeroed key or record; null with error 4.
+  BTKey* NewKey();
+  uint8_t* NewRecord(size_t size);
 
   CHFSPlusVolume* m_volume;
   CHFSPlusRawfile* m_fork;

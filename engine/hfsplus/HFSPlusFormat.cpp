@@ -86,39 +86,41 @@ void LoadBSDInfo(const uint8_t* p, HFSPlusBSDInfo& out) {
   out.special = Be32(p + 12);
 }
 
-void LoadCatalogFolder(const uint8_t* p, HFSPlusCatalogFolder& out) {
+namespace {
+
+// Folder and file records share their first 48 bytes but for the names of
+// the words at 4 and 8.
+template <typename Record>
+void LoadCatalogHead(const uint8_t* p, Record& out) {
   out.recordType = static_cast<int16_t>(Be16(p));
   out.flags = Be16(p + 2);
-  out.valence = Be32(p + 4);
-  out.folderID = Be32(p + 8);
   out.createDate = Be32(p + 12);
   out.contentModDate = Be32(p + 16);
   out.attributeModDate = Be32(p + 20);
   out.accessDate = Be32(p + 24);
   out.backupDate = Be32(p + 28);
   LoadBSDInfo(p + 32, out.permissions);
-  for (int i = 0; i < 16; ++i) out.userInfo[i] = p[48 + i];
   for (int i = 0; i < 16; ++i) out.finderInfo[i] = p[64 + i];
   out.textEncoding = Be32(p + 80);
+}
+
+}  // namespace
+
+void LoadCatalogFolder(const uint8_t* p, HFSPlusCatalogFolder& out) {
+  LoadCatalogHead(p, out);
+  out.valence = Be32(p + 4);
+  out.folderID = Be32(p + 8);
+  for (int i = 0; i < 16; ++i) out.userInfo[i] = p[48 + i];
   out.folderCount = Be32(p + 84);
 }
 
 void LoadCatalogFile(const uint8_t* p, HFSPlusCatalogFile& out) {
-  out.recordType = static_cast<int16_t>(Be16(p));
-  out.flags = Be16(p + 2);
+  LoadCatalogHead(p, out);
   out.reserved1 = Be32(p + 4);
   out.fileID = Be32(p + 8);
-  out.createDate = Be32(p + 12);
-  out.contentModDate = Be32(p + 16);
-  out.attributeModDate = Be32(p + 20);
-  out.accessDate = Be32(p + 24);
-  out.backupDate = Be32(p + 28);
-  LoadBSDInfo(p + 32, out.permissions);
   out.fileType = Be32(p + 48);
   out.fileCreator = Be32(p + 52);
   for (int i = 0; i < 8; ++i) out.finderRest[i] = p[56 + i];
-  for (int i = 0; i < 16; ++i) out.finderInfo[i] = p[64 + i];
-  out.textEncoding = Be32(p + 80);
   out.reserved2 = Be32(p + 84);
   LoadForkData(p + 88, out.dataFork);
   LoadForkData(p + 168, out.resourceFork);

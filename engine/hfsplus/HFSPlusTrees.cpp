@@ -86,20 +86,10 @@ int CHFSPlusCatalog::Compare(const BTKey* a, const BTKey* b) {
 }
 
 BTKey* CHFSPlusCatalog::KeyRead(CHFSPlusBTNode* node, uint16_t index) {
-  uint16_t length = 0;
-  const uint8_t* rec = node != nullptr ? node->GetRecord(index, &length) : nullptr;
   uint16_t keyLength = 0;
-  const uint8_t* data = nullptr;
-  uint16_t dataLength = 0;
-  if (!SplitRecord(rec, length, keyLength, data, dataLength) || keyLength < 6) {
-    m_lastError = HFSPLUS_ERROR(result::kErrBadData);
-    return nullptr;
-  }
-  auto* key = new (std::nothrow) BTKey{};
-  if (key == nullptr) {
-    m_lastError = HFSPLUS_ERROR(result::kErrCreateFailed);
-    return nullptr;
-  }
+  const uint8_t* rec = KeyedRecord(node, index, 6, keyLength);
+  BTKey* key = rec != nullptr ? NewKey() : nullptr;
+  if (key == nullptr) return nullptr;
   key->catalog.keyLength = keyLength;
   key->catalog.parentID = Be32(rec + 2);
   const uint16_t units = std::min<uint16_t>({Be16(rec + 6), hfsplus::kMaxNameUnits, uint16_t((keyLength - 6) / 2)});
@@ -123,47 +113,31 @@ size_t CHFSPlusCatalog::RecordSize(int16_t recordType) {
 }
 
 uint8_t* CHFSPlusCatalog::DataRead(CHFSPlusBTNode* node, uint16_t index) {
-  if (node == nullptr || node->GetKind() != hfsplus::kLeafNode) {
-    m_lastError = HFSPLUS_ERROR(result::kErrBadData);
-    return nullptr;
-  }
-  uint16_t length = 0;
-  const uint8_t* rec = node->GetRecord(index, &length);
-  uint16_t keyLength = 0;
-  const uint8_t* data = nullptr;
   uint16_t dataLength = 0;
-  if (!SplitRecord(rec, length, keyLength, data, dataLength) || dataLength < 2) {
-    m_lastError = HFSPLUS_ERROR(result::kErrBadData);
-    return nullptr;
-  }
+  const uint8_t* data = LeafData(node, index, 2, dataLength);
+  if (data == nullptr) return nullptr;
   const auto type = static_cast<int16_t>(Be16(data));
   const size_t size = RecordSize(type);
-  auto* out = size != 0 ? new (std::nothrow) uint8_t[size]() : nullptr;
-  if (out == nullptr) {
-    m_lastError = HFSPLUS_ERROR(size == 0 ? result::kErrBadData : result::kErrCreateFailed);
+  // Each kind needs its whole on-disk record (a thread at least its head).
+  const size_t needed = type == hfsplus::kFolderRecord ? 88 : type == hfsplus::kFileRecord ? 248 : 10;
+  if (size == 0 || dataLength < needed) {
+    m_lastError = HFSPLUS_ERROR(result::kErrBadData);
     return nullptr;
   }
+  uint8_t* out = NewRecord(size);
+  if (out == nullptr) return nullptr;
   auto* record = reinterpret_cast<HFSPlusCatalogRecord*>(out);
-  bool ok = false;
-  if (type == hfsplus::kFolderRecord && dataLength >= 88) {
+  if (type == hfsplus::kFolderRecord) {
     hfsplus::LoadCatalogFolder(data, record->folder);
-    ok = true;
-  } else if (type == hfsplus::kFileRecord && dataLength >= 248) {
+  } else if (type == hfsplus::kFileRecord) {
     hfsplus::LoadCatalogFile(data, record->file);
-    ok = true;
-  } else if ((type == hfsplus::kFolderThreadRecord || type == hfsplus::kFileThreadRecord) && dataLength >= 10) {
+  } else {
     record->thread.recordType = type;
     record->thread.parentID = Be32(data + 4);
     const uint16_t units =
         std::min<uint16_t>({Be16(data + 8), hfsplus::kMaxNameUnits, uint16_t((dataLength - 10) / 2)});
     record->thread.nodeName.length = units;
     for (uint16_t i = 0; i < units; ++i) record->thread.nodeName.unicode[i] = Be16(data + 10 + 2 * i);
-    ok = true;
-  }
-  if (!ok) {
-    delete[] out;
-    m_lastError = HFSPLUS_ERROR(result::kErrBadData);
-    return nullptr;
   }
   return out;
 }
@@ -212,20 +186,10 @@ int CHFSPlusExtents::CompareKey(const BTKey* a, const BTKey* b) {
 }
 
 BTKey* CHFSPlusExtents::KeyRead(CHFSPlusBTNode* node, uint16_t index) {
-  uint16_t length = 0;
-  const uint8_t* rec = node != nullptr ? node->GetRecord(index, &length) : nullptr;
   uint16_t keyLength = 0;
-  const uint8_t* data = nullptr;
-  uint16_t dataLength = 0;
-  if (!SplitRecord(rec, length, keyLength, data, dataLength) || keyLength < 10) {
-    m_lastError = HFSPLUS_ERROR(result::kErrBadData);
-    return nullptr;
-  }
-  auto* key = new (std::nothrow) BTKey{};
-  if (key == nullptr) {
-    m_lastError = HFSPLUS_ERROR(result::kErrCreateFailed);
-    return nullptr;
-  }
+  const uint8_t* rec = KeyedRecord(node, index, 10, keyLength);
+  BTKey* key = rec != nullptr ? NewKey() : nullptr;
+  if (key == nullptr) return nullptr;
   key->extent.keyLength = keyLength;
   key->extent.forkType = rec[2];
   key->extent.pad = rec[3];
@@ -235,25 +199,10 @@ BTKey* CHFSPlusExtents::KeyRead(CHFSPlusBTNode* node, uint16_t index) {
 }
 
 uint8_t* CHFSPlusExtents::DataRead(CHFSPlusBTNode* node, uint16_t index) {
-  if (node == nullptr || node->GetKind() != hfsplus::kLeafNode) {
-    m_lastError = HFSPLUS_ERROR(result::kErrBadData);
-    return nullptr;
-  }
-  uint16_t length = 0;
-  const uint8_t* rec = node->GetRecord(index, &length);
-  uint16_t keyLength = 0;
-  const uint8_t* data = nullptr;
   uint16_t dataLength = 0;
-  if (!SplitRecord(rec, length, keyLength, data, dataLength) || dataLength < sizeof(HFSPlusExtentRecord)) {
-    m_lastError = HFSPLUS_ERROR(result::kErrBadData);
-    return nullptr;
-  }
-  auto* out = new (std::nothrow) uint8_t[sizeof(HFSPlusExtentRecord)];
-  if (out == nullptr) {
-    m_lastError = HFSPLUS_ERROR(result::kErrCreateFailed);
-    return nullptr;
-  }
-  hfsplus::LoadExtentRecord(data, reinterpret_cast<HFSPlusExtentRecord*>(out)->extents);
+  const uint8_t* data = LeafData(node, index, sizeof(HFSPlusExtentRecord), dataLength);
+  uint8_t* out = data != nullptr ? NewRecord(sizeof(HFSPlusExtentRecord)) : nullptr;
+  if (out != nullptr) hfsplus::LoadExtentRecord(data, reinterpret_cast<HFSPlusExtentRecord*>(out)->extents);
   return out;
 }
 
@@ -292,20 +241,10 @@ int CHFSPlusAttribute::CompareKey(const BTKey* a, const BTKey* b) {
 }
 
 BTKey* CHFSPlusAttribute::KeyRead(CHFSPlusBTNode* node, uint16_t index) {
-  uint16_t length = 0;
-  const uint8_t* rec = node != nullptr ? node->GetRecord(index, &length) : nullptr;
   uint16_t keyLength = 0;
-  const uint8_t* data = nullptr;
-  uint16_t dataLength = 0;
-  if (!SplitRecord(rec, length, keyLength, data, dataLength) || keyLength < 12) {
-    m_lastError = HFSPLUS_ERROR(result::kErrBadData);
-    return nullptr;
-  }
-  auto* key = new (std::nothrow) BTKey{};
-  if (key == nullptr) {
-    m_lastError = HFSPLUS_ERROR(result::kErrCreateFailed);
-    return nullptr;
-  }
+  const uint8_t* rec = KeyedRecord(node, index, 12, keyLength);
+  BTKey* key = rec != nullptr ? NewKey() : nullptr;
+  if (key == nullptr) return nullptr;
   key->attribute.keyLength = keyLength;
   key->attribute.pad = Be16(rec + 2);
   key->attribute.fileID = Be32(rec + 4);
@@ -332,51 +271,43 @@ size_t CHFSPlusAttribute::RecordSize(const uint8_t* record) {
 }
 
 uint8_t* CHFSPlusAttribute::DataRead(CHFSPlusBTNode* node, uint16_t index) {
-  if (node == nullptr || node->GetKind() != hfsplus::kLeafNode) {
-    m_lastError = HFSPLUS_ERROR(result::kErrBadData);
-    return nullptr;
-  }
-  uint16_t length = 0;
-  const uint8_t* rec = node->GetRecord(index, &length);
-  uint16_t keyLength = 0;
-  const uint8_t* data = nullptr;
   uint16_t dataLength = 0;
-  if (!SplitRecord(rec, length, keyLength, data, dataLength) || dataLength < 4) {
-    m_lastError = HFSPLUS_ERROR(result::kErrBadData);
-    return nullptr;
-  }
+  const uint8_t* data = LeafData(node, index, 4, dataLength);
+  if (data == nullptr) return nullptr;
   const uint32_t type = Be32(data);
-  uint8_t* out = nullptr;
   if (type == hfsplus::kAttrInlineData && dataLength >= hfsplus::kAttrInlineHeadSize) {
+    // The stated size must stay inside the record.
     const uint32_t size = Be32(data + 12);
-    if (size <= dataLength - hfsplus::kAttrInlineHeadSize) {
-      out = new (std::nothrow) uint8_t[hfsplus::kAttrInlineHeadSize + size]();
-      if (out != nullptr) {
-        auto* record = reinterpret_cast<HFSPlusAttrInlineData*>(out);
-        record->recordType = type;
-        record->reserved[0] = Be32(data + 4);
-        record->reserved[1] = Be32(data + 8);
-        record->attrSize = size;
-        std::memcpy(out + hfsplus::kAttrInlineHeadSize, data + hfsplus::kAttrInlineHeadSize, size);
-      }
+    if (size > dataLength - hfsplus::kAttrInlineHeadSize) {
+      m_lastError = HFSPLUS_ERROR(result::kErrBadData);
+      return nullptr;
     }
-  } else if (type == hfsplus::kAttrForkData && dataLength >= 88) {
-    out = new (std::nothrow) uint8_t[sizeof(HFSPlusAttrForkData)]();
-    if (out != nullptr) {
-      auto* record = reinterpret_cast<HFSPlusAttrForkData*>(out);
-      record->recordType = type;
-      hfsplus::LoadForkData(data + 8, record->theFork);
-    }
-  } else if (type == hfsplus::kAttrExtents && dataLength >= 72) {
-    out = new (std::nothrow) uint8_t[sizeof(HFSPlusAttrExtents)]();
-    if (out != nullptr) {
-      auto* record = reinterpret_cast<HFSPlusAttrExtents*>(out);
-      record->recordType = type;
-      hfsplus::LoadExtentRecord(data + 8, record->extents);
-    }
+    uint8_t* out = NewRecord(hfsplus::kAttrInlineHeadSize + size);
+    if (out == nullptr) return nullptr;
+    auto* record = reinterpret_cast<HFSPlusAttrInlineData*>(out);
+    record->recordType = type;
+    record->reserved[0] = Be32(data + 4);
+    record->reserved[1] = Be32(data + 8);
+    record->attrSize = size;
+    std::memcpy(out + hfsplus::kAttrInlineHeadSize, data + hfsplus::kAttrInlineHeadSize, size);
+    return out;
   }
-  if (out == nullptr) m_lastError = HFSPLUS_ERROR(result::kErrBadData);
-  return out;
+  if (type == hfsplus::kAttrForkData && dataLength >= 88) {
+    uint8_t* out = NewRecord(sizeof(HFSPlusAttrForkData));
+    if (out == nullptr) return nullptr;
+    reinterpret_cast<HFSPlusAttrForkData*>(out)->recordType = type;
+    hfsplus::LoadForkData(data + 8, reinterpret_cast<HFSPlusAttrForkData*>(out)->theFork);
+    return out;
+  }
+  if (type == hfsplus::kAttrExtents && dataLength >= 72) {
+    uint8_t* out = NewRecord(sizeof(HFSPlusAttrExtents));
+    if (out == nullptr) return nullptr;
+    reinterpret_cast<HFSPlusAttrExtents*>(out)->recordType = type;
+    hfsplus::LoadExtentRecord(data + 8, reinterpret_cast<HFSPlusAttrExtents*>(out)->extents);
+    return out;
+  }
+  m_lastError = HFSPLUS_ERROR(result::kErrBadData);
+  return nullptr;
 }
 
 uint8_t* CHFSPlusAttribute::CloneRecord(const uint8_t* record) {

@@ -83,10 +83,6 @@ TEST_P(ManifestTest, LiveFilesReadBackThroughTheCatalog) {
 INSTANTIATE_TEST_SUITE_P(Linux, ManifestTest,
                          ::testing::Values(ManifestCase{"lx-hfsplus", 0, false}, ManifestCase{"lx-hfsplus-j", 0, false},
                                            ManifestCase{"lx-hfsx-j", 0, true}, ManifestCase{"lx-gpt-hfsx", 2048, true}),
-                         [](const auto& info) {
-                           std::string n = info.param.name;
-                           for (auto& ch : n) ch = ch == '-' ? '_' : ch;
-                           return n;
-                         });
+                         [](const auto& info) { return hfstest::TestName(info.param.name); });
 
 }  // namespace

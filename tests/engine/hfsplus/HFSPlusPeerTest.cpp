@@ -102,11 +102,8 @@ std::vector<hfstest::SampleImage> PublicSamples() {
   }
   return out;
 }
-INSTANTIATE_TEST_SUITE_P(Public, PeerTest, ::testing::ValuesIn(PublicSamples()), [](const auto& info) {
-  std::string n = info.param.name;
-  for (auto& ch : n) ch = ch == '-' ? '_' : ch;
-  return n;
-});
+INSTANTIATE_TEST_SUITE_P(Public, PeerTest, ::testing::ValuesIn(PublicSamples()),
+                         [](const auto& info) { return hfstest::TestName(info.param.name); });
 
 // fsstat's block range and block size, as 512-byte sectors.
 uint64_t FsstatSectors(const std::filesystem::path& image, int64_t start) {

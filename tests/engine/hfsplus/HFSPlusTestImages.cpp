@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 
 #include "DataRunList.h"
-#include "DirecotryTreeBuilder.h"
 #include "device/DiskDevice.h"
 #include "device/PartitionDevice.h"
 #include "hfsplus/CHFSPlusQuickFileSystemSearchProgress.h"
+#include "support/KeepingTreeBuilder.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -22,6 +22,12 @@ const std::vector<SampleImage>& Samples() {
       {"hdi-hfsp", 40},         {"hdi-hfsp-j", 40},   {"hdi-hfsp-c", 40},  {"hdi-hfsp-j-c", 40},
       {"keramics-hfsplus", 40}, {"dfvfs-hfsplus", 0}, {"nps-hfsjtest1", 0}};
   return samples;
+}
+
+std::string TestName(const char* sample) {
+  std::string name = sample;
+  for (auto& ch : name) ch = ch == '-' ? '_' : ch;
+  return name;
 }
 
 fs::path Unpacked(const std::string& name, std::string* why) {
@@ -69,38 +75,16 @@ std::unique_ptr<OpenImage> Open(const fs::path& image, int64_t startSector) {
   return out;
 }
 
-namespace {
-
-// Keeps every node the walk hands on.
-class CollectingBuilder final : public IDirecotryTreeBuilder {
- public:
-  explicit CollectingBuilder(std::vector<CHFSPlusFileNode*>& into) : into_(into) {}
-  int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
-  int AddNode(IFileNode* node, _tagSearcherType type) override {
-    auto* hfs = dynamic_cast<CHFSPlusFileNode*>(node);
-    if (hfs == nullptr || type != SEARCHER_TYPE_HFSPLUS) return 0;
-    into_.push_back(hfs);
-    return 1;
-  }
-  int AddSearcherInfo(_tagSearcherType, int64_t) override { return 1; }
-  void FlashBuild(_tagSearcherType) override {}
-  void Release() override {}
-  void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
-
- private:
-  std::vector<CHFSPlusFileNode*>& into_;
-};
-
-}  // namespace
-
 Catalog::~Catalog() {
   for (auto* node : owned_) node->Release();
 }
 
 ResultCode Catalog::Walk(CHFSPlusVolume* volume) {
-  CollectingBuilder builder(owned_);
+  testsupport::KeepingTreeBuilder builder;
   CHFSPlusQuickFileSystemSearchProgress progress;
   const ResultCode code = volume->Traverse(hfsplus::kCatalogFileID, &builder, &progress);
+  for (IFileNode* node : builder.nodes) owned_.push_back(static_cast<CHFSPlusFileNode*>(node));
+  builder.nodes.clear();
   for (auto* node : owned_) byID_[node->GetCurrentNodeID()] = Found{node, {}};
   for (auto& [id, found] : byID_) {
     if (id == hfsplus::kRootFolderID) continue;

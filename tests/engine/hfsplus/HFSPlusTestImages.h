@@ -21,6 +21,8 @@ struct SampleImage {
 };
 // Every sample, with where SOURCES.md says its volume starts.
 const std::vector<SampleImage>& Samples();
+// A sample's name as a test name ('-' becomes '_').
+std::string TestName(const char* sample);
 
 // The unpacked image, or empty (with the reason in *why) when the shared
 // fixtures are absent.

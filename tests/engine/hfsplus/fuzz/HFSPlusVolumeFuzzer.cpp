@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "DataRunList.h"
-#include "DirecotryTreeBuilder.h"
 #include "VolumeAnalyze.h"
 #include "hfsplus/CHFSPlusBTree.h"
 #include "hfsplus/CHFSPlusFileNode.h"
 #include "hfsplus/CHFSPlusQuickFileSystemSearchProgress.h"
 #include "hfsplus/CHFSPlusVolume.h"
 #include "support/BytesDevice.h"
+#include "support/KeepingTreeBuilder.h"
 
 namespace {
 
@@ -27,26 +27,6 @@ constexpr size_t kMaxInput = 256 << 10;
 
 volatile uint64_t g_sink;
 void Use(uint64_t v) { g_sink = g_sink + v; }
-
-class KeepingBuilder : public IDirecotryTreeBuilder {
- public:
-  ~KeepingBuilder() override {
-    for (IFileNode* node : nodes) node->Release();
-  }
-  int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
-  int AddNode(IFileNode* node, _tagSearcherType) override {
-    // Every other node is refused, so that the walk's release runs too.
-    if ((++count & 1) == 0) return 0;
-    nodes.push_back(node);
-    return 1;
-  }
-  int AddSearcherInfo(_tagSearcherType, int64_t) override { return 1; }
-  void FlashBuild(_tagSearcherType) override {}
-  void Release() override {}
-  void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
-  std::vector<IFileNode*> nodes;
-  int count = 0;
-};
 
 void Exercise(const std::vector<uint8_t>& image, uint32_t sectorSize) {
   testsupport::BytesDevice device(image.data(), image.size(), sectorSize);
@@ -58,7 +38,7 @@ void Exercise(const std::vector<uint8_t>& image, uint32_t sectorSize) {
   if (result::IsFailure(volume.GetLastError())) return;
   Use(volume.GetNodeBelongToFile(8192));
 
-  KeepingBuilder builder;
+  testsupport::KeepingTreeBuilder builder(true);
   CHFSPlusQuickFileSystemSearchProgress progress;
   volume.Traverse(hfsplus::kCatalogFileID, &builder, &progress);
   uint8_t block[4096];
