@@ -4,6 +4,7 @@
 // agrees with fsstat on the volume's size and leaves FAT and NTFS alone.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <map>
 #include <regex>
 #include <set>
@@ -49,6 +50,42 @@ std::map<std::string, FlsEntry> Fls(const std::filesystem::path& image, int64_t 
   return entries;
 }
 
+// istat's content-modification time, data-fork blocks and inline
+// attributes against the node's.
+void CheckIstat(CHFSPlusVolume* volume, CHFSPlusFileNode* node, const std::string& istat) {
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(istat, m, std::regex(R"(Content Modified:\t(\S+ \S+) \(UTC\))")));
+  const time_t unixTime = static_cast<time_t>((node->GetModificationTime() - 116444736000000000ULL) / 10000000ULL);
+  char text[32];
+  std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", std::gmtime(&unixTime));
+  EXPECT_EQ(m[1].str(), text);
+
+  std::vector<int64_t> ours;
+  for (const auto& [start, length] : hfstest::Runs(node)) {
+    for (int64_t b = start; b < start + length; ++b) ours.push_back(b);
+  }
+  std::vector<int64_t> peers;
+  const auto blocksAt = istat.find("Data Fork Blocks:");
+  std::istringstream blocks(istat.substr(blocksAt, istat.find("\n\n", blocksAt) - blocksAt).substr(17));
+  // Single blocks or first-last ranges.
+  for (std::string word; blocks >> word;) {
+    const auto dash = word.find('-');
+    const int64_t first = std::stoll(word.substr(0, dash));
+    const int64_t last = dash == std::string::npos ? first : std::stoll(word.substr(dash + 1));
+    for (int64_t b = first; b <= last; ++b) peers.push_back(b);
+  }
+  ASSERT_LE(peers.size(), ours.size());
+  EXPECT_EQ(std::vector<int64_t>(ours.begin(), ours.begin() + peers.size()), peers);
+
+  const std::regex attr(R"(Type: ExATTR \S+\s+Name: (\S+)\s+Resident\s+size: (\d+))");
+  for (auto it = std::sregex_iterator(istat.begin(), istat.end(), attr); it != std::sregex_iterator(); ++it) {
+    uint8_t* data = nullptr;
+    const uint32_t size = volume->getAttribute(node->GetContentFileID(), (*it)[1].str().c_str(), &data);
+    delete[] data;
+    EXPECT_EQ(size, std::stoul((*it)[2])) << (*it)[1];
+  }
+}
+
 class PeerTest : public ::testing::TestWithParam<hfstest::SampleImage> {};
 
 TEST_P(PeerTest, CatalogAgreesWithFlsAndIcat) {
@@ -86,6 +123,10 @@ TEST_P(PeerTest, CatalogAgreesWithFlsAndIcat) {
       continue;
     }
     EXPECT_EQ(hfstest::ReadContent(open->volume.get(), found->node), testsupport::ReadFile(copy));
+    CheckIstat(open->volume.get(), found->node,
+               RunCommand("istat" + Offset(sample.startSector) + ShellQuote(image.string()) + " " +
+                          std::to_string(entry.inode))
+                   .output);
   }
   // Nothing of ours that fls does not list, beyond the private folders.
   for (const auto& [id, found] : catalog.byID()) {
