@@ -1,5 +1,6 @@
 #include "hfsplus/CHFSPlusBTree.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -264,6 +265,11 @@ CHFSPlusBTreeOptionBase::CHFSPlusBTreeOptionBase(CHFSPlusVolume* volume, CHFSPlu
     m_lastError = HFSPLUS_ERROR(result::kErrBadData);
     return;
   }
+  // No more nodes than the tree file and the device hold: walks keep a mark
+  // per node.
+  uint64_t bytes = fork->GetMappedBytes();
+  if (volume != nullptr) bytes = std::min(bytes, volume->GetDeviceBytes());
+  m_header.totalNodes = static_cast<uint32_t>(std::min<uint64_t>(m_header.totalNodes, bytes / m_nodeSize));
   m_hasHeader = true;
 }
 

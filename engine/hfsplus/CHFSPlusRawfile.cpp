@@ -96,6 +96,7 @@ uint64_t CHFSPlusRawfile::Read(uint64_t offset, uint8_t* buffer, uint64_t length
         return done;
       }
     }
+    if (extentBytes > UINT64_MAX - extentStart) break;
     extentStart += extentBytes;
   }
   if (done != length) {
