@@ -20,6 +20,8 @@ struct ManifestCase {
   bool hfsx;
 };
 
+void PrintTo(const ManifestCase& c, std::ostream* os) { *os << c.name; }
+
 class ManifestTest : public ::testing::TestWithParam<ManifestCase> {};
 
 // Counts the extents a note word "frag=N" names.

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
