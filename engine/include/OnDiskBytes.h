@@ -21,6 +21,7 @@ inline uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8
 inline uint32_t Be32(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
+inline uint64_t Be64(const uint8_t* p) { return (uint64_t{Be32(p)} << 32) | uint64_t{Be32(p + 4)}; }
 
 inline bool AllZero(const uint8_t* p, size_t n) {
   for (size_t i = 0; i < n; ++i) {

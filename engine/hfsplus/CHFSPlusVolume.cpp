@@ -1,0 +1,344 @@
+#include "hfsplus/CHFSPlusVolume.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "hfsplus/CHFSPlusJournal.h"
+#include "hfsplus/CHFSPlusRawfile.h"
+#include "hfsplus/HFSPlusError.h"
+
+namespace {
+
+bool PowerOfTwo(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+void SetName(HFSUniStr255& name, const char16_t* text, size_t units) {
+  name.length = static_cast<uint16_t>(std::min<size_t>(units, hfsplus::kMaxNameUnits));
+  for (uint16_t i = 0; i < name.length; ++i) name.unicode[i] = text[i];
+}
+
+}  // namespace
+
+bool IsHardLinkRecord(const HFSPlusCatalogFile& file, uint32_t* linkID) {
+  if (file.fileType != hfsplus::kHardLinkFileType || file.fileCreator != hfsplus::kHardLinkCreator) return false;
+  if (linkID != nullptr) *linkID = file.permissions.special;
+  return true;
+}
+
+CHFSPlusJournal::CHFSPlusJournal(CHFSPlusVolume* volume) : m_volume(volume) {
+  const HFSPlusVolumeHeader* header = volume != nullptr ? volume->GetVolumeHeader() : nullptr;
+  // Attribute bit 13: the volume is journaled.
+  if (header != nullptr && (header->attributes & 0x2000) != 0) m_infoBlock = header->journalInfoBlock;
+}
+
+CHFSPlusVolume::CHFSPlusVolume(IStorageDevice* device, bool noCatalog) : m_device(device) {
+  if (device == nullptr) {
+    m_lastError = HFSPLUS_ERROR(result::kErrBadArgument);
+    return;
+  }
+  m_sectorSize = device->GetSectorSize();
+  if (m_sectorSize == 0 || m_sectorSize % 512 != 0 || m_sectorSize > 65536) {
+    m_sectorSize = 0;
+    m_lastError = HFSPLUS_ERROR(result::kErrBadData);
+    return;
+  }
+  const int64_t sectors = device->GetTotalSectors();
+  m_deviceBytes = sectors > 0 ? static_cast<uint64_t>(sectors) * m_sectorSize : 0;
+  if (result::IsFailure(m_lastError = ReadVolumeHeader())) return;
+  // Nothing of the volume is trusted before its header is.
+  uint8_t raw[hfsplus::kVolumeHeaderSize];
+  if (Read(hfsplus::kVolumeHeaderOffset, raw, sizeof(raw)) != sizeof(raw) || !IsValidVolumeHeader(raw, sizeof(raw))) {
+    m_header.reset();
+    m_lastError = HFSPLUS_ERROR(result::kErrBadData);
+    return;
+  }
+  m_journal.reset(new (std::nothrow) CHFSPlusJournal(this));
+  if (!m_journal) {
+    m_lastError = HFSPLUS_ERROR(result::kErrCreateFailed);
+    return;
+  }
+
+  m_extentsFork.reset(new (std::nothrow) CHFSPlusRawfile(this, hfsplus::kExtentsFileID, m_header->extentsFile));
+  if (!m_extentsFork) {
+    m_lastError = HFSPLUS_ERROR(result::kErrCreateFailed);
+    return;
+  }
+  if (result::IsFailure(m_lastError = m_extentsFork->GetLastError())) return;
+  if (m_header->extentsFile.totalBlocks != 0) {
+    m_extents.reset(new (std::nothrow) CHFSPlusExtents(this, m_extentsFork.get()));
+    if (!m_extents) {
+      m_lastError = HFSPLUS_ERROR(result::kErrCreateFailed);
+      return;
+    }
+    if (result::IsFailure(m_lastError = m_extents->GetLastError())) return;
+  }
+
+  if (m_header->attributesFile.totalBlocks != 0) {
+    m_attributesFork.reset(new (std::nothrow)
+                               CHFSPlusRawfile(this, hfsplus::kAttributesFileID, m_header->attributesFile));
+    if (m_attributesFork && result::IsSuccess(m_attributesFork->GetLastError())) {
+      m_attributes.reset(new (std::nothrow) CHFSPlusAttribute(this, m_attributesFork.get()));
+    }
+    // Damaged attributes only cost the attributes: the catalog still opens.
+    if (!m_attributes || result::IsFailure(m_attributes->GetLastError())) m_attributes.reset();
+  }
+
+  if (noCatalog) {
+    m_lastError = HFSPLUS_ERROR(result::kErrBadData);
+    return;
+  }
+  m_catalogFork.reset(new (std::nothrow) CHFSPlusFileCache(this, hfsplus::kCatalogFileID, m_header->catalogFile));
+  if (!m_catalogFork) {
+    m_lastError = HFSPLUS_ERROR(result::kErrCreateFailed);
+    return;
+  }
+  if (result::IsFailure(m_lastError = m_catalogFork->GetLastError())) return;
+  m_catalog.reset(new (std::nothrow) CHFSPlusCatalog(this, m_catalogFork.get()));
+  if (!m_catalog) {
+    m_lastError = HFSPLUS_ERROR(result::kErrCreateFailed);
+    return;
+  }
+  const BTHeaderRec* catalogHeader = m_catalog->GetHeaderRec();
+  if (catalogHeader == nullptr) {
+    m_lastError = HFSPLUS_ERROR(result::kErrBadData);
+    return;
+  }
+  // Plain HFS+ names always fold case, whatever the reserved field holds;
+  // only HFSX chooses its order.
+  m_keyCompareType = IsHFSX() ? catalogHeader->keyCompareType : hfsplus::kCaseFoldingCompare;
+  m_lastError = 0;
+}
+
+CHFSPlusVolume::~CHFSPlusVolume() = default;
+
+ResultCode CHFSPlusVolume::ReadVolumeHeader() {
+  uint8_t raw[hfsplus::kVolumeHeaderSize];
+  if (Read(hfsplus::kVolumeHeaderOffset, raw, sizeof(raw)) != sizeof(raw)) return HFSPLUS_ERROR(result::kErrShortRead);
+  m_header.reset(new (std::nothrow) HFSPlusVolumeHeader);
+  if (!m_header) return HFSPLUS_ERROR(result::kErrCreateFailed);
+  hfsplus::LoadVolumeHeader(raw, *m_header);
+  return 0;
+}
+
+bool CHFSPlusVolume::IsValidVolumeHeader(const uint8_t* bytes, uint16_t length) {
+  if (bytes == nullptr || length < hfsplus::kVolumeHeaderSize) return false;
+  HFSPlusVolumeHeader h;
+  hfsplus::LoadVolumeHeader(bytes, h);
+  if (h.signature != hfsplus::kSignatureHFSPlus && h.signature != hfsplus::kSignatureHFSX) return false;
+  if (h.blockSize < 512 || !PowerOfTwo(h.blockSize)) return false;
+  if (h.version > 16) return false;
+  if (h.freeBlocks > h.totalBlocks || h.journalInfoBlock > h.totalBlocks) return false;
+  return uint64_t{h.blockSize} * h.catalogFile.totalBlocks == h.catalogFile.logicalSize;
+}
+
+uint64_t CHFSPlusVolume::Read(uint64_t byteOffset, void* buffer, uint64_t length) {
+  auto* out = static_cast<uint8_t*>(buffer);
+  const uint32_t s = m_sectorSize;
+  if (out == nullptr || s == 0 || m_device == nullptr) {
+    m_lastError = HFSPLUS_ERROR(result::kErrBadArgument);
+    return 0;
+  }
+  uint64_t done = 0;
+  auto fail = [&](uint32_t error) {
+    m_lastError = HFSPLUS_ERROR(error);
+    std::printf("Location%" PRIu64 "Size:%" PRIu64 "\n", byteOffset + done, length - done);
+    return done;
+  };
+  if (byteOffset > INT64_MAX || length > INT64_MAX - byteOffset) return fail(result::kErrBadArgument);
+  std::vector<uint8_t> bounce;
+  auto readPart = [&](uint64_t sector, uint32_t skip, uint64_t n) {
+    if (bounce.empty()) bounce.resize(s);
+    if (m_device->ReadSector(bounce.data(), static_cast<int64_t>(sector), 1) == 0) return false;
+    std::memcpy(out + done, bounce.data() + skip, n);
+    done += n;
+    return true;
+  };
+  const uint32_t head = static_cast<uint32_t>(byteOffset % s);
+  if (head != 0 && length != 0) {
+    const uint64_t n = std::min<uint64_t>(length, s - head);
+    if (!readPart(byteOffset / s, head, n)) return fail(hfsplus::kErrDeviceRead);
+  }
+  const uint64_t whole = (length - done) / s;
+  if (whole != 0) {
+    if (m_device->ReadSector(out + done, static_cast<int64_t>((byteOffset + done) / s), static_cast<int64_t>(whole)) ==
+        0) {
+      return fail(hfsplus::kErrDeviceRead);
+    }
+    done += whole * s;
+  }
+  if (done < length && !readPart((byteOffset + done) / s, 0, length - done)) return fail(hfsplus::kErrDeviceRead);
+  return done;
+}
+
+CHFSPlusBTreeOptionBase* CHFSPlusVolume::TreeOf(int fileID) {
+  switch (fileID) {
+    case hfsplus::kExtentsFileID:
+      return m_extents.get();
+    case hfsplus::kCatalogFileID:
+      return m_catalog.get();
+    case hfsplus::kAttributesFileID:
+      return m_attributes.get();
+    default:
+      return nullptr;
+  }
+}
+
+ResultCode CHFSPlusVolume::Search(int fileID, const BTKey* key, HFSPlusSearchResult& result, uint8_t** record) {
+  result = HFSPlusSearchResult{};
+  if (record != nullptr) *record = nullptr;
+  if (fileID != hfsplus::kExtentsFileID && fileID != hfsplus::kCatalogFileID && fileID != hfsplus::kAttributesFileID) {
+    return m_lastError = HFSPLUS_ERROR(result::kErrNotSupported);
+  }
+  CHFSPlusBTreeOptionBase* tree = TreeOf(fileID);
+  if (tree == nullptr || tree->GetHeaderRec() == nullptr) return HFSPLUS_ERROR(result::kErrNotInitialized);
+  return tree->Search(key, result, record);
+}
+
+ResultCode CHFSPlusVolume::Traverse(int fileID, IDirecotryTreeBuilder* builder,
+                                    CHFSPlusQuickFileSystemSearchProgress* progress) {
+  if (fileID != hfsplus::kCatalogFileID) return m_lastError = HFSPLUS_ERROR(result::kErrNotSupported);
+  if (!m_catalog || m_catalog->GetHeaderRec() == nullptr) return HFSPLUS_ERROR(result::kErrNotInitialized);
+  return m_catalog->Traverse(builder, progress);
+}
+
+bool CHFSPlusVolume::IsBelongToFile(uint32_t fileID, const HFSPlusForkData& fork, uint64_t byteOffset) {
+  const uint64_t blockSize = GetBlockSize();
+  if (blockSize == 0) return false;
+  std::vector<HFSPlusExtentDescriptor> extents;
+  hfsplus::CollectForkExtents(this, fileID, hfsplus::kDataForkType, fork, fileID != hfsplus::kExtentsFileID, extents);
+  const uint64_t block = byteOffset / blockSize;
+  for (const auto& e : extents) {
+    if (block >= e.startBlock && block < uint64_t{e.startBlock} + e.blockCount) return true;
+  }
+  return false;
+}
+
+uint32_t CHFSPlusVolume::GetNodeBelongToFile(uint64_t byteOffset) {
+  if (!m_header) return 0;
+  const std::pair<uint32_t, const HFSPlusForkData*> files[] = {{hfsplus::kCatalogFileID, &m_header->catalogFile},
+                                                               {hfsplus::kExtentsFileID, &m_header->extentsFile},
+                                                               {hfsplus::kAttributesFileID, &m_header->attributesFile},
+                                                               {hfsplus::kAllocationFileID, &m_header->allocationFile},
+                                                               {hfsplus::kStartupFileID, &m_header->startupFile}};
+  for (const auto& [id, fork] : files) {
+    if (IsBelongToFile(id, *fork, byteOffset)) return id;
+  }
+  return 0;
+}
+
+uint32_t CHFSPlusVolume::getAttribute(uint32_t fileID, const char* name, uint8_t** data) {
+  if (data != nullptr) *data = nullptr;
+  if (!HasAttributesTree() || name == nullptr || data == nullptr) return 0;
+  BTKey key{};
+  key.attribute.fileID = fileID;
+  const size_t units = std::min<size_t>(std::strlen(name), 127);
+  key.attribute.nameLength = static_cast<uint16_t>(units);
+  for (size_t i = 0; i < units; ++i) key.attribute.name[i] = static_cast<uint8_t>(name[i]);
+  key.attribute.keyLength = static_cast<uint16_t>(12 + 2 * units);
+  HFSPlusSearchResult found;
+  uint8_t* raw = nullptr;
+  Search(hfsplus::kAttributesFileID, &key, found, &raw);
+  if (found.found == 0 || raw == nullptr) {
+    delete[] raw;
+    raw = nullptr;
+    FindDeleteAttribute(&key, found, &raw);
+  }
+  std::unique_ptr<uint8_t[]> record(raw);
+  if (found.found == 0 || !record) return 0;
+  const auto* inlineData = reinterpret_cast<const HFSPlusAttrInlineData*>(record.get());
+  if (inlineData->recordType != hfsplus::kAttrInlineData) {
+    std::fprintf(stderr, "unsupported attribute node format\n");
+    return 0;
+  }
+  const uint32_t size = inlineData->attrSize;
+  auto* copy = new (std::nothrow) uint8_t[size == 0 ? 1 : size];
+  if (copy == nullptr) return 0;
+  std::memcpy(copy, record.get() + hfsplus::kAttrInlineHeadSize, size);
+  *data = copy;
+  return size;
+}
+
+ResultCode CHFSPlusVolume::FindIn(const std::vector<JournalRecord>& records, int (*compare)(const BTKey*, const BTKey*),
+                                  uint8_t* (*clone)(const uint8_t*), const BTKey* key, HFSPlusSearchResult& result,
+                                  uint8_t** record) {
+  result = HFSPlusSearchResult{};
+  if (record != nullptr) *record = nullptr;
+  if (key == nullptr) return HFSPLUS_ERROR(result::kErrBadArgument);
+  for (const auto& entry : records) {
+    if (compare(entry.first.get(), key) != 0) continue;
+    result.found = 1;
+    if (record != nullptr) *record = clone(entry.second.get());
+    return 0;
+  }
+  return 0;
+}
+
+ResultCode CHFSPlusVolume::FindDeleteCatalog(const BTKey* key, HFSPlusSearchResult& result, uint8_t** record) {
+  const uint8_t order = m_keyCompareType;
+  if (key == nullptr) return HFSPLUS_ERROR(result::kErrBadArgument);
+  result = HFSPlusSearchResult{};
+  if (record != nullptr) *record = nullptr;
+  for (const auto& entry : m_journalCatalog) {
+    if (CHFSPlusCatalog::Compare(entry.first.get(), key, order) != 0) continue;
+    result.found = 1;
+    if (record != nullptr) *record = CHFSPlusCatalog::CloneRecord(entry.second.get());
+    return 0;
+  }
+  return 0;
+}
+
+ResultCode CHFSPlusVolume::FindDeleteExtent(const BTKey* key, HFSPlusSearchResult& result, uint8_t** record) {
+  return FindIn(m_journalExtents, &CHFSPlusExtents::CompareKey, &CHFSPlusExtents::CloneRecord, key, result, record);
+}
+
+ResultCode CHFSPlusVolume::FindDeleteAttribute(const BTKey* key, HFSPlusSearchResult& result, uint8_t** record) {
+  return FindIn(m_journalAttributes, &CHFSPlusAttribute::CompareKey, &CHFSPlusAttribute::CloneRecord, key, result,
+                record);
+}
+
+void CHFSPlusVolume::AddJournalCatalogRecord(BTKey* key, uint8_t* record) {
+  m_journalCatalog.emplace_back(std::unique_ptr<BTKey>(key), std::unique_ptr<uint8_t[]>(record));
+}
+void CHFSPlusVolume::AddJournalExtentRecord(BTKey* key, uint8_t* record) {
+  m_journalExtents.emplace_back(std::unique_ptr<BTKey>(key), std::unique_ptr<uint8_t[]>(record));
+}
+void CHFSPlusVolume::AddJournalAttributeRecord(BTKey* key, uint8_t* record) {
+  m_journalAttributes.emplace_back(std::unique_ptr<BTKey>(key), std::unique_ptr<uint8_t[]>(record));
+}
+
+bool CHFSPlusVolume::GetIndirectNodeFile(uint32_t linkID, HFSPlusCatalogFile& out) {
+  if (m_privateFolderID == 0) {
+    m_privateFolderID = UINT32_MAX;
+    static const char16_t kPrivate[] = u"\0\0\0\0HFS+ Private Data";
+    BTKey key{};
+    key.catalog.parentID = hfsplus::kRootFolderID;
+    SetName(key.catalog.nodeName, kPrivate, sizeof(kPrivate) / sizeof(char16_t) - 1);
+    key.catalog.keyLength = static_cast<uint16_t>(6 + 2 * key.catalog.nodeName.length);
+    HFSPlusSearchResult found;
+    uint8_t* raw = nullptr;
+    Search(hfsplus::kCatalogFileID, &key, found, &raw);
+    std::unique_ptr<uint8_t[]> record(raw);
+    const auto* folder = reinterpret_cast<const HFSPlusCatalogRecord*>(record.get());
+    if (found.found != 0 && folder != nullptr && folder->recordType == hfsplus::kFolderRecord) {
+      m_privateFolderID = folder->folder.folderID;
+    }
+  }
+  if (m_privateFolderID == UINT32_MAX) return false;
+  const std::string name = "iNode" + std::to_string(linkID);
+  BTKey key{};
+  key.catalog.parentID = m_privateFolderID;
+  key.catalog.nodeName.length = static_cast<uint16_t>(name.size());
+  for (size_t i = 0; i < name.size(); ++i) key.catalog.nodeName.unicode[i] = static_cast<uint8_t>(name[i]);
+  key.catalog.keyLength = static_cast<uint16_t>(6 + 2 * name.size());
+  HFSPlusSearchResult found;
+  uint8_t* raw = nullptr;
+  Search(hfsplus::kCatalogFileID, &key, found, &raw);
+  std::unique_ptr<uint8_t[]> record(raw);
+  const auto* file = reinterpret_cast<const HFSPlusCatalogRecord*>(record.get());
+  if (found.found == 0 || file == nullptr || file->recordType != hfsplus::kFileRecord) return false;
+  out = file->file;
+  return true;
+}

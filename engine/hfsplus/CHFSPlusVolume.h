@@ -1,0 +1,109 @@
+// An open HFS+ or HFSX volume on a read-only device: its checked volume
+// header, its special files (extents overflow, catalog held in memory,
+// attributes) and their B-trees, and the records taken from its journal.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "ResultCode.h"
+#include "StorageDevice.h"
+#include "hfsplus/CHFSPlusBTree.h"
+#include "hfsplus/HFSPlusFormat.h"
+
+class CHFSPlusRawfile;
+class CHFSPlusJournal;
+class IDirecotryTreeBuilder;
+class CHFSPlusQuickFileSystemSearchProgress;
+
+class CHFSPlusVolume {
+ public:
+  // Opens the volume; the outcome is GetLastError() (success iff its top byte
+  // is 0). A header that fails IsValidVolumeHeader is refused with error 6
+  // and nothing further is read. With noCatalog the catalog is neither read
+  // nor kept, and the construction ends with error 6 while the header, the
+  // extents and attributes trees and Read stay usable.
+  CHFSPlusVolume(IStorageDevice* device, bool noCatalog);
+  ~CHFSPlusVolume();
+  CHFSPlusVolume(const CHFSPlusVolume&) = delete;
+  CHFSPlusVolume& operator=(const CHFSPlusVolume&) = delete;
+
+  ResultCode GetLastError() const { return m_lastError; }
+  ResultCode ReadVolumeHeader();
+  static bool IsValidVolumeHeader(const uint8_t* bytes, uint16_t length);
+
+  // Bytes of the device by byte position; answers the bytes delivered.
+  uint64_t Read(uint64_t byteOffset, void* buffer, uint64_t length);
+
+  // Looks `key` up in tree 3, 4 or 8 (others: error 3).
+  ResultCode Search(int fileID, const BTKey* key, HFSPlusSearchResult& result, uint8_t** record);
+  // Walks the catalog (only ID 4) and hands every file and folder to builder.
+  ResultCode Traverse(int fileID, IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress);
+
+  // The special file whose extents hold `byteOffset`: 4, 3, 8, 6, 7 or 0.
+  uint32_t GetNodeBelongToFile(uint64_t byteOffset);
+  bool IsBelongToFile(uint32_t fileID, const HFSPlusForkData& fork, uint64_t byteOffset);
+
+  // The inline data of attribute `name` (ASCII) of `fileID`: its size, with
+  // a new buffer in *data (delete[]); 0 when absent.
+  uint32_t getAttribute(uint32_t fileID, const char* name, uint8_t** data);
+
+  // Linear look-ups among the records taken from the journal: a hit sets
+  // found 1 and hands out a copy of the record (delete[]).
+  ResultCode FindDeleteCatalog(const BTKey* key, HFSPlusSearchResult& result, uint8_t** record);
+  ResultCode FindDeleteExtent(const BTKey* key, HFSPlusSearchResult& result, uint8_t** record);
+  ResultCode FindDeleteAttribute(const BTKey* key, HFSPlusSearchResult& result, uint8_t** record);
+  // The journal reader hands its records over (newest first); the volume owns them.
+  void AddJournalCatalogRecord(BTKey* key, uint8_t* record);
+  void AddJournalExtentRecord(BTKey* key, uint8_t* record);
+  void AddJournalAttributeRecord(BTKey* key, uint8_t* record);
+
+  // The file record of the indirect node "iNode<linkID>" in the private-data
+  // folder that a hard link stands for; false when there is none.
+  bool GetIndirectNodeFile(uint32_t linkID, HFSPlusCatalogFile& out);
+
+  IStorageDevice* GetDevice() const { return m_device; }
+  uint32_t GetSectorSize() const { return m_sectorSize; }
+  uint64_t GetDeviceBytes() const { return m_deviceBytes; }
+  const HFSPlusVolumeHeader* GetVolumeHeader() const { return m_header.get(); }
+  uint32_t GetBlockSize() const { return m_header ? m_header->blockSize : 0; }
+  uint8_t GetKeyCompareType() const { return m_keyCompareType; }
+  bool IsHFSX() const { return m_header && m_header->signature == hfsplus::kSignatureHFSX; }
+  bool HasAttributesTree() const { return m_attributes != nullptr && m_attributes->GetHeaderRec() != nullptr; }
+  CHFSPlusCatalog* GetCatalog() const { return m_catalog.get(); }
+  CHFSPlusExtents* GetExtents() const { return m_extents.get(); }
+  CHFSPlusAttribute* GetAttributes() const { return m_attributes.get(); }
+  CHFSPlusRawfile* GetCatalogFile() const { return m_catalogFork.get(); }
+  CHFSPlusJournal* GetJournal() const { return m_journal.get(); }
+
+ private:
+  using JournalRecord = std::pair<std::unique_ptr<BTKey>, std::unique_ptr<uint8_t[]>>;
+  CHFSPlusBTreeOptionBase* TreeOf(int fileID);
+  ResultCode FindIn(const std::vector<JournalRecord>& records, int (*compare)(const BTKey*, const BTKey*),
+                    uint8_t* (*clone)(const uint8_t*), const BTKey* key, HFSPlusSearchResult& result, uint8_t** record);
+
+  IStorageDevice* m_device;
+  uint32_t m_sectorSize = 0;
+  uint64_t m_deviceBytes = 0;
+  ResultCode m_lastError = 0;
+  std::unique_ptr<HFSPlusVolumeHeader> m_header;
+  std::unique_ptr<CHFSPlusRawfile> m_extentsFork;
+  std::unique_ptr<CHFSPlusExtents> m_extents;
+  std::unique_ptr<CHFSPlusRawfile> m_attributesFork;
+  std::unique_ptr<CHFSPlusAttribute> m_attributes;
+  std::unique_ptr<CHFSPlusRawfile> m_catalogFork;
+  std::unique_ptr<CHFSPlusCatalog> m_catalog;
+  std::unique_ptr<CHFSPlusJournal> m_journal;
+  std::vector<JournalRecord> m_journalCatalog;
+  std::vector<JournalRecord> m_journalExtents;
+  std::vector<JournalRecord> m_journalAttributes;
+  uint8_t m_keyCompareType = hfsplus::kCaseFoldingCompare;
+  // The private-data folder's ID: 0 not looked up yet, UINT32_MAX none.
+  uint32_t m_privateFolderID = 0;
+};
+
+// Whether the catalog key and its record are the file record of an HFS+
+// hard link, and the indirect node it names.
+bool IsHardLinkRecord(const HFSPlusCatalogFile& file, uint32_t* linkID);
