@@ -21,7 +21,6 @@
 #include "copyout/CCompressFileReader.h"
 #include "copyout/CFileReader.h"
 #include "device/DiskDevice.h"
-#include "engine/ntfs_logfile/LogFileScenario.h"
 #include "ntfs/IndexRecord.h"
 #include "ntfs/MetaFileRecordTypeAnalyzer.h"
 #include "ntfs/NTFSBytes.h"
@@ -603,52 +602,6 @@ TEST_F(NtfsAttributeList, ADeletedFileDoesNotTakeRunsFromItsExtensionRecordsOnce
   EXPECT_EQ(static_cast<int64_t>(has.size()), firstExtensionVCN);
   // Without a name there is nothing to show the file under.
   EXPECT_EQ(v.Node(s.big), nullptr);
-}
-
-// ---- log record pages ---------------------------------------------------------------
-
-TEST(NtfsLogPages, TheGeneratorsRecordPagesPassAndNothingElseInTheLogDoes) {
-  REQUIRE_OR_SKIP(ntfslogfile::MissingFacility().empty(), ntfslogfile::MissingFacility());
-  testsupport::TempDir dir;
-  const ntfslogfile::Scenario s = ntfslogfile::BuildScenario(dir.path(), {});
-  REQUIRE_OR_SKIP(s.exitCode != ntfslogfile::kSkipped, s.output);
-  ASSERT_EQ(s.exitCode, 0) << s.output;
-  const ntfslogfile::ScenarioManifest& m = s.manifest;
-  ASSERT_EQ(m.Count("log.log_clusters"), 1u);
-  const uint64_t clusterSize = m.Number("log.cluster_size");
-  const uint64_t first = m.Number("log.log_clusters.0.1") * clusterSize;
-  const uint64_t size = m.Number("log.log_size");
-  const Bytes image = testsupport::ReadFile(s.image);
-  ASSERT_GE(image.size(), first + size);
-  // Pages 0 and 1 are restart pages; 2 and 3 the copies of the last record
-  // page; record pages from 4.
-  std::set<uint64_t> recordPages;
-  for (size_t i = 0; i < m.Count("log.pages_written"); ++i) {
-    const uint64_t page = m.Number("log.pages_written." + std::to_string(i));
-    if (page >= 2) recordPages.insert(page);
-  }
-  ASSERT_GE(recordPages.size(), 3u);
-  int passed = 0;
-  for (uint64_t at = 0; at + 4096 <= size; at += 512) {
-    Bytes page(image.begin() + static_cast<std::ptrdiff_t>(first + at),
-               image.begin() + static_cast<std::ptrdiff_t>(first + at + 4096));
-    const bool expected = at % 4096 == 0 && recordPages.count(at / 4096) == 1;
-    EXPECT_EQ(CRCRDRecord::IsValid(page.data(), 4096), expected) << "log offset " << at;
-    if (at % 4096 == 0) {
-      EXPECT_EQ(CRCRDRecord::IsValidRCRDRecordFirstSector(page.data(), 512), expected);
-    }
-    if (expected) {
-      ++passed;
-      // Undone, the sector ends hold the words the array saved.
-      const Bytes fixed = page;
-      ASSERT_TRUE(CRCRDRecord::Unfixup(page.data(), 4096));
-      for (int sector = 0; sector < 8; ++sector) {
-        EXPECT_EQ(page[512 * sector + 510], fixed[42 + 2 * sector]);
-        EXPECT_EQ(page[512 * sector + 511], fixed[43 + 2 * sector]);
-      }
-    }
-  }
-  EXPECT_EQ(passed, static_cast<int>(recordPages.size()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, NtfsNodes, testing::ValuesIn(kVariants));
