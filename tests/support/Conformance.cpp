@@ -1,6 +1,7 @@
 #include "support/Conformance.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -43,6 +44,11 @@ std::vector<Expected> ReadExpectations(const fs::path& file) {
 }
 
 std::string RowName(const testing::TestParamInfo<Row>& info) { return info.param.name; }
+
+fs::path FixtureDir(const char* env, const fs::path& builtIn) {
+  const char* dir = std::getenv(env);
+  return dir != nullptr && *dir != '\0' ? fs::path(dir) : builtIn;
+}
 
 std::string EnsureFixtures(const fs::path& script, const fs::path& outDir) {
   static std::mutex lock;

@@ -32,7 +32,8 @@ using ListPtr = std::unique_ptr<IDataRunList, ListReleaser>;
 using Runs = std::vector<std::pair<int64_t, int64_t>>;
 Runs RunsOf(IDataRunList* list) {
   Runs out;
-  for (const DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext()) out.emplace_back(run->start, run->length);
+  for (const DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext())
+    out.emplace_back(run->start, run->length);
   return out;
 }
 
@@ -61,7 +62,9 @@ TEST(NTFSFileProperties, NamesThatDoNotConvertOrAreMissingOrBelowTheRoot) {
   name += static_cast<char16_t>(0xDC00);
   auto p = Build(Named(name).Data());
   ASSERT_NE(p, nullptr);
-  EXPECT_STREQ(p->GetFileName(), "ab\xEF\xBF\xBD" "cd\xEF\xBF\xBD");
+  EXPECT_STREQ(p->GetFileName(),
+               "ab\xEF\xBF\xBD"
+               "cd\xEF\xBF\xBD");
   // Without a usable name there are no properties.
   EXPECT_EQ(Build(TestRecord(30).StandardInformation(0).NonResidentData({{10, 1}}, 0, 10).Data()), nullptr);
   EXPECT_EQ(Build(Named(u"").Data()), nullptr);
@@ -114,8 +117,11 @@ TEST(NTFSFileProperties, TheSizeIsTheDataSizeCappedByTheClustersTheRunsHold) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    auto p = Build(TestRecord(30).StandardInformation(0).FileName(5, u"f", 1, 0, c.nameSize)
-                       .NonResidentData({{10, 3}}, 0, c.dataSize).Data(),
+    auto p = Build(TestRecord(30)
+                       .StandardInformation(0)
+                       .FileName(5, u"f", 1, 0, c.nameSize)
+                       .NonResidentData({{10, 3}}, 0, c.dataSize)
+                       .Data(),
                    nullptr, c.clusterBytes);
     EXPECT_EQ(p->GetFileSize(), c.expected);
   }
@@ -211,7 +217,8 @@ TEST(CNTFSFileNode, NodesAndPropertiesCloneIndependently) {
   ASSERT_NE(copy->GetFileProperties(), node->GetFileProperties());
   copy->GetFileProperties()->SetFileName("renamed");
   EXPECT_STREQ(node->GetFileName(), "hidden.txt");
-  dynamic_cast<CNTFSFileProperties*>(node->GetFileProperties())->SetDataRunList(ListPtr(new CNoneResidentNTFSDataRunList()).get());
+  dynamic_cast<CNTFSFileProperties*>(node->GetFileProperties())
+      ->SetDataRunList(ListPtr(new CNoneResidentNTFSDataRunList()).get());
   node->Release();
   EXPECT_STREQ(copy->GetFileName(), "renamed");
   EXPECT_EQ(RunsOf(copy->GetDataRunList()), (Runs{{10, 3}}));
@@ -230,7 +237,8 @@ TEST(CMFTInfo, NeedsAClusterSizeItCanGuessAndRunsThatStartTheTable) {
   Bytes huge = TestRecord(0).StandardInformation(6).FileName(5, u"$MFT").NonResidentData({{4, 1}}, 0, 131072).Data();
   EXPECT_FALSE(CMFTInfo().InitFromBuffer(huge.data(), 1024, 32, 512));
   // A table whose first cluster is a hole cannot be read from its start.
-  Bytes holed = TestRecord(0).StandardInformation(6).FileName(5, u"$MFT").NonResidentData({{-1, 1}, {4, 15}}, 0, 65536).Data();
+  Bytes holed =
+      TestRecord(0).StandardInformation(6).FileName(5, u"$MFT").NonResidentData({{-1, 1}, {4, 15}}, 0, 65536).Data();
   CNTFSFileRecord holedView(holed.data(), 1024, 0);
   EXPECT_TRUE(CMFTInfo().InitFromBuffer(holedView, 32, 512));
   EXPECT_EQ(CMFTInfo::Build(holedView, 32, 512), nullptr);

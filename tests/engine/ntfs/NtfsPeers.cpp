@@ -28,10 +28,9 @@ std::string After(const std::string& line, const std::string& key) {
 
 uint32_t SiFlagBit(const std::string& name) {
   static const std::map<std::string, uint32_t> kBits = {
-      {"Read Only", 0x1},       {"Hidden", 0x2},       {"System", 0x4},
-      {"Archive", 0x20},        {"Device", 0x40},      {"Normal", 0x80},
-      {"Temporary", 0x100},     {"Sparse", 0x200},     {"Reparse Point", 0x400},
-      {"Compressed", 0x800},    {"Offline", 0x1000},   {"Not Content Indexed", 0x2000},
+      {"Read Only", 0x1},       {"Hidden", 0x2},       {"System", 0x4},      {"Archive", 0x20},
+      {"Device", 0x40},         {"Normal", 0x80},      {"Temporary", 0x100}, {"Sparse", 0x200},
+      {"Reparse Point", 0x400}, {"Compressed", 0x800}, {"Offline", 0x1000},  {"Not Content Indexed", 0x2000},
       {"Encrypted", 0x4000}};
   const auto it = kBits.find(name);
   return it == kBits.end() ? 0x80000000u : it->second;
