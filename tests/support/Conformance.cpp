@@ -15,6 +15,10 @@
 #include "engine/device/DeviceTestSupport.h"
 #include "support/TestSupport.h"
 
+#ifdef CLIPMENDER_CONFORMANCE_APP
+#include "app/KVRecoveryFilePath.h"
+#endif
+
 namespace conformance {
 
 namespace fs = std::filesystem;
@@ -147,6 +151,9 @@ void CheckListing(const Row& row, QuickScan& scan, const std::vector<Expected>& 
   fs::create_directories(scratch / "r");
   std::map<std::string, const Expected*> wanted;
   int n = 0;
+#ifdef CLIPMENDER_CONFORMANCE_APP
+  KVRecoveryFolderNumbers numbers;
+#endif
   for (const Expected& e : expected) {
     if (e.folder || (e.sha256.empty() && e.peerSha256.empty()) || shown.count(e.path) == 0) continue;
     const Node& node = *shown[e.path];
@@ -157,13 +164,22 @@ void CheckListing(const Row& row, QuickScan& scan, const std::vector<Expected>& 
     const std::vector<uint8_t> bytes = scan.Read(node, &ok, 4093);
     EXPECT_TRUE(ok || node.size == 0) << e.path;
     testsupport::WriteFile(scratch / "r" / name, bytes.data(), bytes.size());
+#ifdef CLIPMENDER_CONFORMANCE_APP
+    // Through the application's path builder, below a folder of its own.
+    char* path = CreateRecoveryFilePathByNode(node.node, (scratch / "app").c_str(), numbers);
+    EXPECT_NE(path, nullptr) << e.path;
+    if (path == nullptr) continue;
+    EXPECT_EQ(scan.CopyOut(node, path), 0u) << e.path;
+    wanted["./" + fs::relative(path, scratch.path()).string()] = &e;
+    std::free(path);
+#endif
   }
   const std::map<std::string, std::string> hashes = HashAll(scratch.path());
   for (const auto& [file, e] : wanted) {
     auto it = hashes.find(file);
     const std::string got = it == hashes.end() ? "(none)" : it->second;
     EXPECT_EQ(got, e->sha256.empty() ? e->peerSha256 : e->sha256)
-        << e->path << (file[2] == 'c' ? " copied out" : " read in pieces")
+        << e->path << (file[2] == 'c' ? " copied out" : file[2] == 'r' ? " read in pieces" : " copied by the app's path")
         << (e->sha256.empty() ? " differs from the peer's copy" : " differs from the original");
   }
 }
