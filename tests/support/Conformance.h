@@ -62,6 +62,7 @@ struct Row {
 
 void Check(const Row& row);
 std::string RowName(const testing::TestParamInfo<Row>& info);
+inline void PrintTo(const Row& row, std::ostream* out) { *out << row.image; }
 
 // The folder the environment variable `env` names, else `builtIn` (the
 // build tree's).
