@@ -528,18 +528,6 @@ TEST(NtfsQuickScanLogFile, DeletedFilesOfSizeZeroAreOfferedToTheFinderAndTakeWha
   EXPECT_EQ(node->GetDataRunList()->GetFirst()->start, 1000);
 }
 
-TEST(NtfsQuickScanLogFile, WithoutALogTheScanIsTheSame) {
-  Volume v;
-  v.AddMetafiles();
-  v.records[31] = TestRecord(31, false).StandardInformation(0x20).FileName(5, u"cleared.bin").Data();
-  auto device = v.Device();
-  Scan scan;
-  ASSERT_EQ(scan.Run(*device), 0u);
-  ASSERT_NE(scan.builder.Find(31), nullptr);
-  EXPECT_EQ(scan.builder.Find(31)->size, 0u);
-  EXPECT_EQ(scan.searcher->GetCounters().logFileQueries, 1);
-}
-
 // ---- geometry and the found volume ----------------------------------------------------
 
 TEST(NtfsQuickScanGeometry, TheSectorSizeIsTheScannedDevicesNotAProcessWideOne) {
