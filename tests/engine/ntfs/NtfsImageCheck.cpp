@@ -168,6 +168,10 @@ void CheckRecord(uint64_t n, std::vector<uint8_t> buffer, const fs::path& prefix
         continue;
       }
       EXPECT_EQ(Attr::IsResident(o.attr), expected->resident);
+      if (type == 0x80) {  // istat names the flags of data streams only
+        EXPECT_EQ(Attr::IsCompressed(o.attr), expected->compressed);
+        EXPECT_EQ(Attr::IsSparse(o.attr), expected->sparse);
+      }
       EXPECT_EQ(Attr::IsNamed(o.attr) ? Attr::GetAttributeName(o.attr) : std::string("N/A"), expected->name);
       if (expected->resident) {
         EXPECT_EQ(Attr::GetLengthOfAttribute(o.attr), static_cast<uint64_t>(expected->size));
