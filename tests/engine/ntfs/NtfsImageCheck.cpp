@@ -32,8 +32,8 @@ struct OurAttribute {
 
 std::vector<OurAttribute> Attributes(const CNTFSFileRecord& record) {
   std::vector<OurAttribute> out;
-  for (uint32_t type : {0x10u, 0x20u, 0x30u, 0x40u, 0x50u, 0x60u, 0x70u, 0x80u, 0x90u, 0xA0u, 0xB0u, 0xC0u, 0xD0u,
-                        0xE0u, 0x100u}) {
+  for (uint32_t type :
+       {0x10u, 0x20u, 0x30u, 0x40u, 0x50u, 0x60u, 0x70u, 0x80u, 0x90u, 0xA0u, 0xB0u, 0xC0u, 0xD0u, 0xE0u, 0x100u}) {
     for (uint32_t i = 0;; ++i) {
       const uint8_t* attr = record.FindAttibute(type, i);
       if (attr == nullptr) break;
@@ -55,11 +55,16 @@ std::vector<int64_t> Clusters(const CNTFSDataRunList::Runs& runs) {
 
 std::string NamespaceName(uint8_t type) {
   switch (type) {
-    case 0: return "POSIX";
-    case 1: return "Win32";
-    case 2: return "DOS";
-    case 3: return "Win32 & DOS";
-    default: return "?";
+    case 0:
+      return "POSIX";
+    case 1:
+      return "Win32";
+    case 2:
+      return "DOS";
+    case 3:
+      return "Win32 & DOS";
+    default:
+      return "?";
   }
 }
 
@@ -163,6 +168,10 @@ void CheckRecord(uint64_t n, std::vector<uint8_t> buffer, const fs::path& prefix
         continue;
       }
       EXPECT_EQ(Attr::IsResident(o.attr), expected->resident);
+      if (type == 0x80) {  // istat names the flags of data streams only
+        EXPECT_EQ(Attr::IsCompressed(o.attr), expected->compressed);
+        EXPECT_EQ(Attr::IsSparse(o.attr), expected->sparse);
+      }
       EXPECT_EQ(Attr::IsNamed(o.attr) ? Attr::GetAttributeName(o.attr) : std::string("N/A"), expected->name);
       if (expected->resident) {
         EXPECT_EQ(Attr::GetLengthOfAttribute(o.attr), static_cast<uint64_t>(expected->size));
@@ -267,7 +276,7 @@ std::vector<uint8_t> ReadAt(const fs::path& path, uint64_t offset, size_t size) 
 }
 
 std::vector<uint8_t> ReadRecord(const fs::path& prefix, uint64_t n) {
-  const Fsstat fsstat = ParseFsstat(ReadText(prefix.string() + ".fsstat"));
+  const Fsstat fsstat = ParseFsstat(ReadText(prefix.string() + ".img.fsstat.txt"));
   if (fsstat.recordSize == 0) return {};
   auto data = ReadAt(prefix.string() + ".mft", n * fsstat.recordSize, fsstat.recordSize);
   if (data.size() != fsstat.recordSize) return {};
@@ -276,7 +285,7 @@ std::vector<uint8_t> ReadRecord(const fs::path& prefix, uint64_t n) {
 
 std::vector<PathRecord> ReadPaths(const fs::path& prefix) {
   std::vector<PathRecord> out;
-  for (const FlsEntry& e : ParseFls(ReadText(prefix.string() + ".fls"))) {
+  for (const FlsEntry& e : ParseFls(ReadText(prefix.string() + ".img.fls.txt"))) {
     out.push_back({e.path, e.record, e.deleted});
   }
   return out;
@@ -285,7 +294,7 @@ std::vector<PathRecord> ReadPaths(const fs::path& prefix) {
 void CheckImageAgainstPeers(const fs::path& image, const fs::path& prefix) {
   SCOPED_TRACE(image.string());
   const std::string before = Sha256(image);
-  const Fsstat fsstat = ParseFsstat(ReadText(prefix.string() + ".fsstat"));
+  const Fsstat fsstat = ParseFsstat(ReadText(prefix.string() + ".img.fsstat.txt"));
   ASSERT_GT(fsstat.recordSize, 0u);
 
   // The boot sector.
