@@ -51,25 +51,4 @@ TEST(NtfsCompleteDisk, PartitionsAreThoseThePeersReadOnTheIntactDisk) {
   }
 }
 
-TEST(NtfsCompleteDisk, ADiskThatFailsOneBlockShowsNoPartitionThatIsNotThere) {
-  REQUIRE_DISK_FIXTURES();
-  const fs::path image = FixtureDir() / "gpt3.img";
-  const std::vector<Geometry> expected = ntfscomplete::ReadPartitions(image.string() + ".partitions.tsv");
-  ASSERT_EQ(expected.size(), 3u);
-  devicetest::ImageGuard guard(image);
-  devicetest::DevicePtr disk = devicetest::OpenDisk(image.string());
-  ASSERT_NE(disk, nullptr);
-  // The 4 MiB block after the one that holds the second volume's boot
-  // sector, and then the one that holds it.
-  const int64_t block = expected[1].start / 8192;
-  for (const int64_t failing : {block + 1, block}) {
-    SCOPED_TRACE("block " + std::to_string(failing));
-    ntfscomplete::FailingWindow window(disk.get(), failing * 8192, 8192);
-    const std::vector<Geometry> found = ntfscomplete::ScanDisk(&window);
-    for (const Geometry& g : found) EXPECT_NE(std::find(expected.begin(), expected.end(), g), expected.end()) << g;
-    EXPECT_NE(std::find(found.begin(), found.end(), expected[0]), found.end());
-    EXPECT_NE(std::find(found.begin(), found.end(), expected[2]), found.end());
-  }
-}
-
 }  // namespace

@@ -5,11 +5,12 @@
 
 #include "NtfsCompleteSupport.h"
 #include "ntfs/SearchedNTFSPartitionInfo.h"
+#include "support/BytesDevice.h"
 #include "support/TestSupport.h"
 
 namespace {
 
-using ntfscomplete::DiskInMemory;
+using ntfscomplete::FailingWindow;
 using ntfscomplete::Geometry;
 using ntfscomplete::MakeVolume;
 using ntfscomplete::Search;
@@ -25,19 +26,21 @@ namespace ev = ntfs_evidence;
 // Three volumes with 512-byte, 4 KiB and 64 KiB clusters; the third has no
 // index pages at all (mkntfs keeps every folder's index in its record).
 struct ThreeVolumes {
-  ThreeVolumes() : disk(100000) {
+  ThreeVolumes() : bytes(100000 * 512) {
     volumes.push_back(MakeVolume(2048, 20000, 512));
     volumes.push_back(MakeVolume(24576, 30000, 4096));
     volumes.push_back(MakeVolume(57344, 40000, 65536));
-    for (const Volume& v : volumes) disk.Put(v);
+    for (const Volume& v : volumes) ntfscomplete::Put(bytes, v);
   }
+  void ZeroSector(int64_t sector) { std::fill_n(bytes.begin() + sector * 512, 512, 0); }
   std::vector<Geometry> Expected() const {
     std::vector<Geometry> out;
     for (const Volume& v : volumes) out.push_back(v.geometry);
     return out;
   }
   std::vector<Volume> volumes;
-  DiskInMemory disk;
+  std::vector<uint8_t> bytes;
+  testsupport::BytesDevice disk{bytes.data(), bytes.size()};
 };
 
 TEST(NtfsCompleteSearch, FindsEveryVolumeWhereverBlocksCutItsStructures) {
@@ -60,7 +63,7 @@ TEST(NtfsCompleteSearch, VolumeWithoutItsBootSectorIsFoundFromBackupAndTable) {
   REQUIRE_MKNTFS();
   ThreeVolumes three;
   const Geometry lost = three.volumes[1].geometry;
-  three.disk.ZeroSector(lost.start);
+  three.ZeroSector(lost.start);
   std::vector<uint32_t> flags;
   EXPECT_EQ(Search(&three.disk, 8192, true, &flags), three.Expected());
   ASSERT_EQ(flags.size(), 3u);
@@ -70,7 +73,7 @@ TEST(NtfsCompleteSearch, VolumeWithoutItsBootSectorIsFoundFromBackupAndTable) {
 
   // Without the backup too, the table and its mirror alone place the volume,
   // and $BadClus sizes it.
-  three.disk.ZeroSector(lost.start + static_cast<int64_t>(three.volumes[1].bytes.size() / 512) - 1);
+  three.ZeroSector(lost.start + static_cast<int64_t>(three.volumes[1].bytes.size() / 512) - 1);
   EXPECT_EQ(Search(&three.disk, 8192, true, &flags), three.Expected());
   ASSERT_EQ(flags.size(), 3u);
   EXPECT_EQ(flags[1], ev::kMFTWithMirror);
@@ -79,37 +82,21 @@ TEST(NtfsCompleteSearch, VolumeWithoutItsBootSectorIsFoundFromBackupAndTable) {
 TEST(NtfsCompleteSearch, UnreadableBlockIsNeverTakenForTheBlockBefore) {
   REQUIRE_MKNTFS();
   const Volume v = MakeVolume(2048, 20000, 512);
-  DiskInMemory disk(40000);
-  disk.Put(v);
+  std::vector<uint8_t> bytes(40000 * 512);
+  ntfscomplete::Put(bytes, v);
+  testsupport::BytesDevice disk(bytes.data(), bytes.size());
   // The block after the one holding the boot sector and the table fails
   // without touching the buffer: read as the bytes before, it would show a
   // boot sector and a table 8192 sectors further on.
-  disk.FailSectors(8192, 8192);
+  FailingWindow failedBlock(&disk, 8192, 8192);
   std::vector<uint32_t> flags;
-  EXPECT_EQ(Search(&disk, 8192, true, &flags), std::vector<Geometry>{v.geometry});
+  EXPECT_EQ(Search(&failedBlock, 8192, true, &flags), std::vector<Geometry>{v.geometry});
   // One unreadable sector in a block costs only that sector: the mirror
   // still confirms the table.
-  disk.FailSectors(2048 + v.mirrorCluster * v.geometry.spc + 7, 1);
-  EXPECT_EQ(Search(&disk, 8192, true, &flags), std::vector<Geometry>{v.geometry});
+  FailingWindow failedSector(&disk, 2048 + v.mirrorCluster * v.geometry.spc + 7, 1);
+  EXPECT_EQ(Search(&failedSector, 8192, true, &flags), std::vector<Geometry>{v.geometry});
   ASSERT_EQ(flags.size(), 1u);
   EXPECT_NE(flags[0] & ev::kMFTWithMirror, 0u);
-}
-
-TEST(NtfsCompleteSearch, WithoutBuildEveryCandidateStaysAndArraysTooSmallGetNothing) {
-  REQUIRE_MKNTFS();
-  ThreeVolumes three;
-  three.disk.ZeroSector(three.volumes[1].geometry.start);
-  // The backup boot sector of the second volume also reads as a primary one.
-  const std::vector<Geometry> all = Search(&three.disk, 8192, false);
-  EXPECT_GT(all.size(), 3u);
-  CNTFSSearchController searcher;
-  searcher.SetDevice(&three.disk);
-  searcher.SetBlockSize(8192);
-  searcher.PreparetoSearch();
-  for (int64_t first = 0; first < 100000; first += 8192) searcher.AnalyzeBlock(first, std::min<int64_t>(8192, 100000 - first));
-  CSearchedPartitionInfo* one[1] = {nullptr};
-  EXPECT_EQ(searcher.GetSearchedPartitionInfo(one, 1), static_cast<int>(all.size()));
-  EXPECT_EQ(one[0], nullptr);
 }
 
 TEST(NtfsCompleteCandidates, StructuresPlaceVolumesAtLeastEightSectorsBeforeThem) {

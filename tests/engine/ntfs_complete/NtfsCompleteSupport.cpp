@@ -58,10 +58,6 @@ std::vector<Geometry> Reported(IFileSystemSearchController& searcher) {
   return out;
 }
 
-bool Touches(int64_t first, int64_t count, int64_t badFirst, int64_t badCount) {
-  return badCount > 0 && first < badFirst + badCount && badFirst < first + count;
-}
-
 }  // namespace
 
 std::ostream& operator<<(std::ostream& out, const Geometry& g) {
@@ -143,27 +139,14 @@ Volume MakeVolume(int64_t start, int64_t sectors, uint32_t cluster) {
   return volume;
 }
 
-void DiskInMemory::Put(const Volume& volume) {
+void Put(std::vector<uint8_t>& disk, const Volume& volume) {
   const size_t at = static_cast<size_t>(volume.geometry.start) * 512;
-  ASSERT_LE(at + volume.bytes.size(), bytes_.size());
-  std::memcpy(bytes_.data() + at, volume.bytes.data(), volume.bytes.size());
-}
-
-void DiskInMemory::ZeroSector(int64_t sector) { std::memset(bytes_.data() + sector * 512, 0, 512); }
-
-int DiskInMemory::ReadSector(void* buffer, int64_t first, int64_t count) {
-  if (buffer == nullptr || first < 0 || count < 0 || first + count > GetTotalSectors() ||
-      Touches(first, count, failFirst_, failCount_)) {
-    lastError_ = kUnreadable;
-    return 0;
-  }
-  std::memcpy(buffer, bytes_.data() + first * 512, static_cast<size_t>(count) * 512);
-  lastError_ = 0;
-  return 1;
+  ASSERT_LE(at + volume.bytes.size(), disk.size());
+  std::memcpy(disk.data() + at, volume.bytes.data(), volume.bytes.size());
 }
 
 int FailingWindow::ReadSector(void* buffer, int64_t first, int64_t count) {
-  if (Touches(first, count, first_, count_)) {
+  if (count_ > 0 && first < first_ + count_ && first_ < first + count) {
     lastError_ = kUnreadable;
     return 0;
   }

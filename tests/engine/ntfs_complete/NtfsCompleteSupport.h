@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <ostream>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -41,34 +40,16 @@ std::vector<Geometry> Search(IStorageDevice* device, int blockSectors, bool buil
                              std::vector<uint32_t>* flags = nullptr);
 
 // An mkntfs volume of `sectors` sectors with `cluster`-byte clusters, made for
-// a partition at `start`, and its geometry as fsstat reads it.
+// a partition at `start`, its geometry as fsstat reads it, and where fsstat
+// says $MFTMirr begins.
 struct Volume {
   std::vector<uint8_t> bytes;
   Geometry geometry;
-  int64_t mirrorCluster = 0;  // where fsstat says $MFTMirr begins
+  int64_t mirrorCluster = 0;
 };
 Volume MakeVolume(int64_t start, int64_t sectors, uint32_t cluster);
-
-// A device over a disk in memory whose reads fail, without touching the
-// caller's buffer, when they touch sectors [failFirst, failFirst + failCount).
-class DiskInMemory final : public testsupport::StubDevice {
- public:
-  explicit DiskInMemory(int64_t sectors) : bytes_(static_cast<size_t>(sectors) * 512, 0) {}
-  void Put(const Volume& volume);
-  void ZeroSector(int64_t sector);
-  void FailSectors(int64_t first, int64_t count) { failFirst_ = first, failCount_ = count; }
-
-  int ReadSector(void* buffer, int64_t first, int64_t count) override;
-  uint32_t GetSectorSize() override { return 512; }
-  int64_t GetTotalSectors() override { return static_cast<int64_t>(bytes_.size() / 512); }
-  uint32_t GetType() override { return STORAGE_DEVICE_DISK; }
-  ResultCode GetLastError() override { return lastError_; }
-
- private:
-  std::vector<uint8_t> bytes_;
-  int64_t failFirst_ = -1, failCount_ = 0;
-  ResultCode lastError_ = 0;
-};
+// Copies the volume into `disk` (512-byte sectors) at its start.
+void Put(std::vector<uint8_t>& disk, const Volume& volume);
 
 // Reads through another device and fails, without touching the caller's
 // buffer, reads that touch sectors [first, first + count).
