@@ -39,9 +39,9 @@ CMetaFileRecordGroupinMFTAnalyzer::CMetaFileRecordGroupinMFTAnalyzer(
       m_sectorSize(sectorSize),
       m_sectorsPerRecord(std::max<int64_t>(1, 1024 / static_cast<int64_t>(sectorSize))) {}
 
-bool CMetaFileRecordGroupinMFTAnalyzer::IsaMetaFileRecordNotNeedtoCount(const CNTFSFileRecord& record) const {
-  if (CMetaFileRecordTypeAnalyzer::IsValidMFTFileRecord(record)) return m_mfts.size() >= kNTFSFoundRecordCap;
-  if (CMetaFileRecordTypeAnalyzer::IsValidMFTMirrFileRecord(record)) return m_mirrors.size() >= kNTFSFoundRecordCap;
+bool CMetaFileRecordGroupinMFTAnalyzer::IsaMetaFileRecordNotNeedtoCount(uint32_t index) const {
+  if (index == kMFT) return m_mfts.size() >= kNTFSFoundRecordCap;
+  if (index == kMFTMirr) return m_mirrors.size() >= kNTFSFoundRecordCap;
   return false;
 }
 
@@ -54,13 +54,20 @@ bool CMetaFileRecordGroupinMFTAnalyzer::IsGroupEnd(int64_t sector, bool valid, u
 
 void CMetaFileRecordGroupinMFTAnalyzer::AnalyzeNTFSMetaFileRecord(int64_t sector, const CNTFSFileRecord* record) {
   const bool valid = record != nullptr && record->IsValid();
+  AnalyzeNTFSMetaFileRecord(sector, record,
+                            valid ? CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(*record)
+                                  : CMetaFileRecordTypeAnalyzer::kNotMetaFile);
+}
+
+void CMetaFileRecordGroupinMFTAnalyzer::AnalyzeNTFSMetaFileRecord(int64_t sector, const CNTFSFileRecord* record,
+                                                                  uint32_t index) {
+  const bool valid = record != nullptr && record->IsValid();
   // The second sector of a record of the open group.
   if (!valid && m_groupStart >= 0) {
     const int64_t offset = sector - m_groupStart;
     if (offset > 0 && offset <= kLastGroupRecord * m_sectorsPerRecord && offset % m_sectorsPerRecord != 0) return;
   }
-  const uint32_t index = valid ? CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(*record)
-                               : CMetaFileRecordTypeAnalyzer::kNotMetaFile;
+  if (!valid) index = CMetaFileRecordTypeAnalyzer::kNotMetaFile;
   if (index == kMFT || IsGroupEnd(sector, valid, index)) {
     AnalyzeGroup();
     Reset();

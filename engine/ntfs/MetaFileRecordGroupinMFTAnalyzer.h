@@ -34,10 +34,14 @@ class CMetaFileRecordGroupinMFTAnalyzer {
   // Called for every record position in ascending order, with the record
   // there (null or an invalid view when none is there).
   void AnalyzeNTFSMetaFileRecord(int64_t sector, const CNTFSFileRecord* record);
+  // The same when the caller knows the record's metafile number already
+  // (CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex).
+  void AnalyzeNTFSMetaFileRecord(int64_t sector, const CNTFSFileRecord* record, uint32_t index);
   // Ends the open group (at the end of the scan, or where reading failed).
   void Flush();
-  // Whether `record` is a $MFT or $MFTMirr record past its cap.
-  bool IsaMetaFileRecordNotNeedtoCount(const CNTFSFileRecord& record) const;
+  // Whether a record of metafile number `index` is a $MFT or $MFTMirr
+  // record past its cap.
+  bool IsaMetaFileRecordNotNeedtoCount(uint32_t index) const;
 
  private:
   bool IsGroupEnd(int64_t sector, bool valid, uint32_t index) const;

@@ -19,6 +19,8 @@ constexpr int64_t kLookAheadSectors = 16;
 // The root folder: its pages and record say nothing about where a lost
 // partition lies that the other evidence does not.
 constexpr int64_t kRootFolder = 5;
+// The metafiles whose records the content analysers take.
+constexpr uint32_t kLogFileRecord = 2, kAttrDefRecord = 4, kUpCaseRecord = 10;
 
 }  // namespace
 
@@ -69,12 +71,11 @@ void CNTFSSearchController::DropPending() {
 // ---- the block pass ---------------------------------------------------------
 
 void CNTFSSearchController::ReadBlock(int64_t first, int64_t count) {
-  const size_t bytes = static_cast<size_t>(count) * m_sectorSize;
-  std::memset(m_block.data(), 0, bytes);
   std::fill(m_unreadable.begin(), m_unreadable.begin() + count, 0);
   if (m_device->ReadSector(m_block.data(), first, count) != 0) return;
-  // Find out which sectors are unreadable, so that the rest still counts
-  // and those are never examined.
+  // A failed read may have left anything in the buffer (the block before,
+  // most likely): every sector is read again on its own, so that the
+  // readable ones still count and the others are never examined.
   int64_t bad = 0, firstBad = -1, lastBad = -1;
   for (int64_t i = 0; i < count; ++i) {
     uint8_t* sector = m_block.data() + i * m_sectorSize;
@@ -316,19 +317,22 @@ void CNTFSSearchController::AnalyzeFileRecordBuffer(int64_t sector, const uint8_
   uint8_t* record = m_record.data();
   if (buffer != record) std::memcpy(record, buffer, m_record.size());
   const CNTFSFileRecord view(record, static_cast<int>(m_record.size()), 0);
-  m_groupAnalyzer->AnalyzeNTFSMetaFileRecord(sector, &view);
+  const uint32_t index =
+      view.IsValid() ? CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(view) : CMetaFileRecordTypeAnalyzer::kNotMetaFile;
+  m_groupAnalyzer->AnalyzeNTFSMetaFileRecord(sector, &view, index);
   if (!view.IsValid()) return;
   const uint8_t* allocation = view.IsFolder() ? view.FindAttibute(ntfs_record::kIndexAllocation, 0) : nullptr;
   if (allocation != nullptr && !CNTFSFileRecordAttribute::IsResident(allocation)) {
     AnalyzeFolderFileRecordHavingIndexAllocation(sector, view);
-  } else if (CMetaFileRecordTypeAnalyzer::IsValidLogFileRecord(view)) {
+  } else if (index == kLogFileRecord) {
     m_logAnalyzer->AnalyzeLogFileFileRecord(sector, view);
-  } else if (CMetaFileRecordTypeAnalyzer::IsValidAttrDefFileRecord(view)) {
+  } else if (index == kAttrDefRecord) {
     m_attrDefAnalyzer->AnalyzeAttrDefFileRecord(sector, view);
-  } else if (CMetaFileRecordTypeAnalyzer::IsValidUpCaseFileRecord(view)) {
+  } else if (index == kUpCaseRecord) {
     m_upCaseAnalyzer->AnalyzeUpCaseFileRecord(sector, view);
-  } else {
-    AnalyzeNormalFileRecord(sector, view);
+  } else if (!view.IsExtendFileRecord() && !m_groupAnalyzer->IsaMetaFileRecordNotNeedtoCount(index) &&
+             !m_logAnalyzer->IsaMetaFileRecordNotNeedtoCount()) {
+    AnalyzeNormalFileRecord(sector);
   }
 }
 
@@ -344,11 +348,7 @@ void CNTFSSearchController::AnalyzeFolderFileRecordHavingIndexAllocation(int64_t
   m_positions.emplace_back(sector);
 }
 
-void CNTFSSearchController::AnalyzeNormalFileRecord(int64_t sector, const CNTFSFileRecord& record) {
-  if (record.IsExtendFileRecord()) return;
-  if (m_groupAnalyzer->IsaMetaFileRecordNotNeedtoCount(record) || m_logAnalyzer->IsaMetaFileRecordNotNeedtoCount()) {
-    return;
-  }
+void CNTFSSearchController::AnalyzeNormalFileRecord(int64_t sector) {
   if (!m_positions.empty() && m_positions.back().Merge(sector, m_sectorsPerRecord)) return;
   if (m_positions.size() < kNTFSFoundRecordCap * 8) m_positions.emplace_back(sector);
 }

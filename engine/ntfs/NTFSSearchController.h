@@ -87,7 +87,9 @@ class CNTFSSearchController final : public ICompleteFileSystemSearchController {
   void AnalyzeNTFSFileRecordSector(int64_t sector, const uint8_t* buffer, int64_t available);
   void AnalyzeFileRecordBuffer(int64_t sector, const uint8_t* buffer);
   void AnalyzeFolderFileRecordHavingIndexAllocation(int64_t sector, const CNTFSFileRecord& record);
-  void AnalyzeNormalFileRecord(int64_t sector, const CNTFSFileRecord& record);
+  // An ordinary base record (not past a cap): joins the run of records it
+  // follows or starts a new one.
+  void AnalyzeNormalFileRecord(int64_t sector);
 
   IDirecotryTreeBuilder* m_treeBuilder = nullptr;
   IStorageDevice* m_device = nullptr;
