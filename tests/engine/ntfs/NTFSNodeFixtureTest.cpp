@@ -61,7 +61,7 @@ struct Volume {
   explicit Volume(const std::string& variant) : name(variant) {
     image = FixtureDir() / (variant + ".img");
     prefix = FixtureDir() / variant;
-    fsstat = ParseFsstat(ReadText(prefix.string() + ".fsstat"));
+    fsstat = ParseFsstat(ReadText(prefix.string() + ".img.fsstat.txt"));
     spc = static_cast<uint8_t>(fsstat.clusterSize / 512);
     spr = static_cast<uint8_t>(fsstat.recordSize / 512);
     device = std::make_unique<CVolumeDevice>(image.c_str());
@@ -85,7 +85,7 @@ struct Volume {
   }
   ~Volume() {
     device->Close();
-    EXPECT_EQ(testsupport::Sha256(image) + "\n", ReadText(prefix.string() + ".sha256")) << "the image changed";
+    EXPECT_EQ(testsupport::Sha256(image) + "\n", ReadText(prefix.string() + ".img.sha256")) << "the image changed";
   }
 
   int64_t RecordSector(int64_t n) const {
@@ -491,12 +491,10 @@ struct AttributeListScenario {
 AttributeListScenario ReadScenario() {
   AttributeListScenario s;
   std::istringstream in(ReadText(FixtureDir() / "attrlist.tsv"));
-  std::string line;
-  while (std::getline(in, line)) {
-    const std::vector<std::string> f = ntfsfixtures::Fields(line);
-    if (f.size() == 2 && f[0] == "big") s.big = std::stoll(f[1]);
-    if (f.size() == 2 && f[0] == "extension") s.extensions.push_back(std::stoll(f[1]));
-    if (f.size() == 3 && f[0] == "new") s.added.emplace_back(f[1], std::stoll(f[2]));
+  for (std::string kind, a, b; in >> kind >> a;) {
+    if (kind == "big") s.big = std::stoll(a);
+    if (kind == "extension") s.extensions.push_back(std::stoll(a));
+    if (kind == "new" && in >> b) s.added.emplace_back(a, std::stoll(b));
   }
   return s;
 }
