@@ -76,7 +76,6 @@ class CSearchedNTFSPartitionInfo : public CSearchedPartitionInfo {
   uint32_t m_sectorsPerFileRecord = 2;
   uint32_t m_flags = 0;
   uint32_t m_mftFound = 0;
-  uint32_t m_spare = 0;
   int64_t m_clusterCount = -1;
   int64_t m_logMatched = -1;
   int64_t m_attrDefMatched = -1;
