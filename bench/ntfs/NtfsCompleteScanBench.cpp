@@ -81,7 +81,8 @@ double ScanSeconds(IStorageDevice* device, int* found, bool copyOnly = false) {
   const auto start = Clock::now();
   const ResultCode code = controller->StartDataRecovery(device, &sink, &tree);
   const double seconds = Since(start);
-  for (const _SEARCHER_INFO& entry : controller->GetSearchers()) *found = entry.searcher->GetSearchedPartitionInfo(nullptr, 0);
+  for (const _SEARCHER_INFO& entry : controller->GetSearchers())
+    *found = entry.searcher->GetSearchedPartitionInfo(nullptr, 0);
   controller->Release();
   return code == 0 ? seconds : -1;
 }
@@ -127,8 +128,8 @@ int main(int argc, char** argv) {
   }
   std::printf("image                              %s (%.2f GiB)\n", image.c_str(), gib);
   std::printf("cat image > /dev/null              %7.2f GiB/s\n", gib / cat);
-  std::printf("complete scan, NTFS searcher alone %7.2f GiB/s  ratio to cat %.2f  (%d partitions found)\n",
-              gib / scan, cat / scan, found);
+  std::printf("complete scan, NTFS searcher alone %7.2f GiB/s  ratio to cat %.2f  (%d partitions found)\n", gib / scan,
+              cat / scan, found);
   std::printf("complete scan, searcher only copies %6.2f GiB/s  ratio to cat %.2f\n", gib / copy, cat / copy);
   return 0;
 }

@@ -54,9 +54,9 @@ bool CMetaFileRecordGroupinMFTAnalyzer::IsGroupEnd(int64_t sector, bool valid, u
 
 void CMetaFileRecordGroupinMFTAnalyzer::AnalyzeNTFSMetaFileRecord(int64_t sector, const CNTFSFileRecord* record) {
   const bool valid = record != nullptr && record->IsValid();
-  AnalyzeNTFSMetaFileRecord(sector, record,
-                            valid ? CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(*record)
-                                  : CMetaFileRecordTypeAnalyzer::kNotMetaFile);
+  AnalyzeNTFSMetaFileRecord(
+      sector, record,
+      valid ? CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(*record) : CMetaFileRecordTypeAnalyzer::kNotMetaFile);
 }
 
 void CMetaFileRecordGroupinMFTAnalyzer::AnalyzeNTFSMetaFileRecord(int64_t sector, const CNTFSFileRecord* record,

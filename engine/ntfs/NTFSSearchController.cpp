@@ -134,8 +134,7 @@ ResultCode CNTFSSearchController::AnalyzeBlock(int64_t firstSector, int64_t sect
 
 // ---- boot sectors -------------------------------------------------------------
 
-CandidatePtr CNTFSSearchController::BuildPartitionInfoFromDBR(const CNTFSDBR& dbr, int64_t start,
-                                                              uint32_t flag) const {
+CandidatePtr CNTFSSearchController::BuildPartitionInfoFromDBR(const CNTFSDBR& dbr, int64_t start, uint32_t flag) const {
   // The boot sector counts in its own sectors; candidates count in the
   // device's.
   const uint64_t clusterBytes = dbr.GetClusterSizeByByte();
@@ -143,8 +142,8 @@ CandidatePtr CNTFSSearchController::BuildPartitionInfoFromDBR(const CNTFSDBR& db
     return nullptr;
   }
   const uint32_t spc = static_cast<uint32_t>(clusterBytes / m_sectorSize);
-  const int64_t volumeSectors = static_cast<int64_t>(
-      static_cast<unsigned __int128>(dbr.GetTotalSectors()) * dbr.GetBytesPerSector() / m_sectorSize);
+  const int64_t volumeSectors = static_cast<int64_t>(static_cast<unsigned __int128>(dbr.GetTotalSectors()) *
+                                                     dbr.GetBytesPerSector() / m_sectorSize);
   const int64_t deviceTotal = m_builder.GetDeviceTotalSectors();
   if (start >= deviceTotal) return nullptr;
   const int64_t available = std::min(deviceTotal - start, volumeSectors);
@@ -163,8 +162,8 @@ bool CNTFSSearchController::AdjustPartitionInfoAccordingtoLastBootRecord(const C
   bool confirmed = false;
   for (CSearchedNTFSPartitionInfo* equal : m_builder.Equal(backup)) {
     equal->AddPartitionBuildFromFlag(ntfs_evidence::kBackupBootSector);
-    const bool sameVolume = equal->GetTotalSectors() == backup.GetTotalSectors() &&
-                            equal->GetSerialNumber() == backup.GetSerialNumber();
+    const bool sameVolume =
+        equal->GetTotalSectors() == backup.GetTotalSectors() && equal->GetSerialNumber() == backup.GetSerialNumber();
     if ((equal->GetPartitionBuildFromFlags() & ntfs_evidence::kBootSector) != 0 || sameVolume) confirmed = true;
   }
   return confirmed;
@@ -179,7 +178,8 @@ void CNTFSSearchController::AnalyzeNTFSDBRSector(int64_t sector, const uint8_t* 
   // number of device sectors.
   if (dbr.GetTotalSectors() > 0 && volumeBytes % m_sectorSize == 0 && volumeBytes / m_sectorSize <= INT64_MAX) {
     const int64_t volumeSectors = static_cast<int64_t>(volumeBytes / m_sectorSize);
-    if (CandidatePtr backup = BuildPartitionInfoFromDBR(dbr, sector - volumeSectors, ntfs_evidence::kBackupBootSector)) {
+    if (CandidatePtr backup =
+            BuildPartitionInfoFromDBR(dbr, sector - volumeSectors, ntfs_evidence::kBackupBootSector)) {
       if (AdjustPartitionInfoAccordingtoLastBootRecord(*backup)) {
         // The primary boot sector is known: what its own backup hypothesis
         // placed one volume earlier was wrong.
@@ -317,8 +317,8 @@ void CNTFSSearchController::AnalyzeFileRecordBuffer(int64_t sector, const uint8_
   uint8_t* record = m_record.data();
   if (buffer != record) std::memcpy(record, buffer, m_record.size());
   const CNTFSFileRecord view(record, static_cast<int>(m_record.size()), 0);
-  const uint32_t index =
-      view.IsValid() ? CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(view) : CMetaFileRecordTypeAnalyzer::kNotMetaFile;
+  const uint32_t index = view.IsValid() ? CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(view)
+                                        : CMetaFileRecordTypeAnalyzer::kNotMetaFile;
   m_groupAnalyzer->AnalyzeNTFSMetaFileRecord(sector, &view, index);
   if (!view.IsValid()) return;
   const uint8_t* allocation = view.IsFolder() ? view.FindAttibute(ntfs_record::kIndexAllocation, 0) : nullptr;

@@ -61,9 +61,7 @@ class CNTFSSearchController final : public ICompleteFileSystemSearchController {
   // The candidates as they stand (owned by the searcher).
   const NTFSCandidateSet& GetCandidates() const { return m_candidates; }
   const std::vector<std::unique_ptr<CMFTInfo>>& GetMFTInfoContainer() const { return m_mfts; }
-  const std::vector<CCommonFileRecordPositionInfo>& GetCommonFileRecordPositionInfoList() const {
-    return m_positions;
-  }
+  const std::vector<CCommonFileRecordPositionInfo>& GetCommonFileRecordPositionInfoList() const { return m_positions; }
 
  private:
   struct Pending {
@@ -106,7 +104,7 @@ class CNTFSSearchController final : public ICompleteFileSystemSearchController {
   Pending m_pendingRecord;
   Pending m_pendingIndex;
 
-  std::multimap<int64_t, CIndexRecordInfo> m_indexRecords;                          // by parent folder
+  std::multimap<int64_t, CIndexRecordInfo> m_indexRecords;                        // by parent folder
   std::multimap<int64_t, std::unique_ptr<CFolderIndexAllocationInfo>> m_folders;  // by folder number
   NTFSCandidateSet m_candidates;
   std::vector<std::unique_ptr<CMFTMirrInfo>> m_mirrors;

@@ -82,7 +82,8 @@ bool CFolderIndexAllocationInfo::InitFromBuffer(const CNTFSFileRecord& record, i
   const int size = record.GetSize();
   int64_t number = -1;
   if (const uint8_t* root = record.FindAttibute(ntfs_record::kIndexRoot, 0)) {
-    number = CNTFSFileRecordIndexRootAttribute::GetMFTFileRecordNumberfrom0x90(root, size - static_cast<int>(root - buffer));
+    number =
+        CNTFSFileRecordIndexRootAttribute::GetMFTFileRecordNumberfrom0x90(root, size - static_cast<int>(root - buffer));
   }
   const uint8_t* allocation = record.FindAttibute(ntfs_record::kIndexAllocation, 0);
   if (allocation == nullptr || CNTFSFileRecordAttribute::IsResident(allocation) ||
@@ -90,7 +91,8 @@ bool CFolderIndexAllocationInfo::InitFromBuffer(const CNTFSFileRecord& record, i
     return false;
   }
   CNTFSDataRunList::Runs runs;
-  if (!CNTFSFileRecordDataRunsAttribute::GetDataRunList(allocation, size - static_cast<int>(allocation - buffer), runs)) {
+  if (!CNTFSFileRecordDataRunsAttribute::GetDataRunList(allocation, size - static_cast<int>(allocation - buffer),
+                                                        runs)) {
     return false;
   }
   const uint8_t spc = CNTFSFileRecordDataRunsAttribute::GetSectorsPerCluster(allocation, sectorSize);

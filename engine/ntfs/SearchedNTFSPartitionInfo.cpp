@@ -18,8 +18,8 @@ uint64_t CSearchedNTFSPartitionInfo::CalcFileSystemReliabilityScore() const {
   static constexpr struct {
     uint32_t flag;
     uint64_t points;
-  } kPoints[] = {{kBootSector, 30},   {kBackupBootSector, 10},  {kMFTWithMirror, 30},     {kMFTAlone, 10},
-                 {kMirrorAlone, 10},  {kFirstRestartPage, 10}, {kSecondRestartPage, 10}};
+  } kPoints[] = {{kBootSector, 30},  {kBackupBootSector, 10}, {kMFTWithMirror, 30},    {kMFTAlone, 10},
+                 {kMirrorAlone, 10}, {kFirstRestartPage, 10}, {kSecondRestartPage, 10}};
   uint64_t score = 0;
   for (const auto& term : kPoints) {
     if ((m_flags & term.flag) != 0) score += term.points;
@@ -47,12 +47,13 @@ CandidatePtr CNTFSPartitionInfoBuilder::BuildPartitionInfoAccordingtoFileRecord(
   return candidate;
 }
 
-void CNTFSPartitionInfoBuilder::BuildPartitionInfoAccordingtoFileRecord(int64_t sector, int64_t cluster,
-                                                                        uint32_t flags, int64_t deviceTotal,
+void CNTFSPartitionInfoBuilder::BuildPartitionInfoAccordingtoFileRecord(int64_t sector, int64_t cluster, uint32_t flags,
+                                                                        int64_t deviceTotal,
                                                                         std::vector<CandidatePtr>& out,
                                                                         uint32_t sectorSize) {
   for (uint32_t spc : NTFS_SUPPORTED_SECTORS_PER_CLUSTER) {
-    if (CandidatePtr c = BuildPartitionInfoAccordingtoFileRecord(sector, cluster, spc, flags, deviceTotal, sectorSize)) {
+    if (CandidatePtr c =
+            BuildPartitionInfoAccordingtoFileRecord(sector, cluster, spc, flags, deviceTotal, sectorSize)) {
       out.push_back(std::move(c));
     }
   }
@@ -66,8 +67,8 @@ std::vector<CSearchedNTFSPartitionInfo*> CNTFSPartitionInfoBuilder::Equal(
   return out;
 }
 
-bool CNTFSPartitionInfoBuilder::AdjustPartitionBuildFromFlag(const CSearchedNTFSPartitionInfo& candidate,
-                                                             uint32_t add, uint32_t remove) {
+bool CNTFSPartitionInfoBuilder::AdjustPartitionBuildFromFlag(const CSearchedNTFSPartitionInfo& candidate, uint32_t add,
+                                                             uint32_t remove) {
   auto [it, end] = m_candidates.equal_range(&candidate);
   const bool found = it != end;
   while (it != end) {

@@ -17,10 +17,10 @@ using ntfscomplete::Search;
 using ntfscomplete::Volume;
 namespace ev = ntfs_evidence;
 
-#define REQUIRE_MKNTFS()     \
-  do {                       \
-    REQUIRE_TOOL("mkntfs");  \
-    REQUIRE_TOOL("fsstat");  \
+#define REQUIRE_MKNTFS()    \
+  do {                      \
+    REQUIRE_TOOL("mkntfs"); \
+    REQUIRE_TOOL("fsstat"); \
   } while (0)
 
 // Three volumes with 512-byte, 4 KiB and 64 KiB clusters; the third has no
