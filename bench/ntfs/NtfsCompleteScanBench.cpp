@@ -87,17 +87,6 @@ double ScanSeconds(IStorageDevice* device, int* found, bool copyOnly = false) {
   return code == 0 ? seconds : -1;
 }
 
-template <class Run>
-double Best(Run run) {
-  double best = -1;
-  for (int i = 0; i < 3; ++i) {
-    const double s = run();
-    if (s < 0) return -1;
-    if (best < 0 || s < best) best = s;
-  }
-  return best;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -118,10 +107,10 @@ int main(int argc, char** argv) {
   int found = 0;
   CatSeconds(image);
   ScanSeconds(device.get(), &found);
-  const double cat = Best([&] { return CatSeconds(image); });
-  const double scan = Best([&] { return ScanSeconds(device.get(), &found); });
+  const double cat = bench::Best([&] { return CatSeconds(image); });
+  const double scan = bench::Best([&] { return ScanSeconds(device.get(), &found); });
   int none = 0;
-  const double copy = Best([&] { return ScanSeconds(device.get(), &none, true); });
+  const double copy = bench::Best([&] { return ScanSeconds(device.get(), &none, true); });
   if (cat <= 0 || scan <= 0 || copy <= 0) {
     std::printf("a run failed\n");
     return 1;

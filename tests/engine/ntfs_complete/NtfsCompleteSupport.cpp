@@ -7,10 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "DirectoryTree.h"
-#include "Progress.h"
+#include "BenchDoubles.h"
 #include "RecoveryController.h"
-#include "RecoveryFilter.h"
 #include "SearchedPartitionInfo.h"
 #include "scan/CRecoveryController.h"
 #include "support/TestSupport.h"
@@ -20,29 +18,6 @@ namespace ntfscomplete {
 namespace {
 
 constexpr ResultCode kUnreadable = result::MakeResult(result::kModuleStorageDevice, 0x99, 1);
-
-class QuietTree : public IDrirectoryTree {
- public:
-  int ShowNodes(IFileNode**, unsigned, int) override { return 0; }
-  int ShowFilesystemNode(IFilesystemNode*) override { return 0; }
-};
-
-class PassAll : public IRecoveryFilter {
- public:
-  int ShowNormalFiles() const override { return 1; }
-  void SetScanType(_SCAN_TYPE) override {}
-  int IsFileNodeValid(IFileNode* node) override { return node != nullptr ? 1 : 0; }
-  void SetFilterTypes(uint32_t) override {}
-  _FILTER_TYPE GetNodeFileType(IFileNode*) override { return FILTER_TYPE_OTHER; }
-  void Release() override {}
-};
-
-class Sink : public IProgress {
- public:
-  int UpdateProgress(_PROGRESS_INFO*) override { return 0; }
-  int Continued() override { return 1; }
-  int shouldBuild() override { return 1; }
-};
 
 std::vector<Geometry> Reported(IFileSystemSearchController& searcher) {
   const int count = searcher.GetSearchedPartitionInfo(nullptr, 0);
@@ -79,9 +54,9 @@ std::vector<Geometry> ScanDisk(IStorageDevice* device) {
     if (controller != nullptr) controller->Release();
     return {};
   }
-  PassAll filter;
-  QuietTree tree;
-  Sink sink;
+  bench::PassAll filter;
+  bench::CountingTree tree;
+  bench::QuietSink sink;
   controller->Initialize(&filter);
   EXPECT_EQ(controller->StartDataRecovery(device, &sink, &tree), 0u);
   std::vector<Geometry> out;
