@@ -243,7 +243,9 @@ void CNTFSSearchController::AnalyzeIndexRecordBuffer(int64_t sector, const uint8
   if (info.parent < 0 || info.parent == kRootFolder || info.vcn < 0) return;
   const auto folders = m_folders.equal_range(info.parent);
   for (auto it = folders.first; it != folders.second; ++it) PlaceFromIndexRecord(info, *it->second);
-  m_indexRecords.emplace(info.parent, info);
+  // Pages beyond the cap still confirm folders already known, but wait for
+  // none that comes later.
+  if (m_indexRecords.size() < kNTFSFoundRecordCap) m_indexRecords.emplace(info.parent, info);
 }
 
 void CNTFSSearchController::PlaceFromIndexRecord(const CIndexRecordInfo& page,

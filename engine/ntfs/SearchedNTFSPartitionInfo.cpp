@@ -59,6 +59,10 @@ void CNTFSPartitionInfoBuilder::BuildPartitionInfoAccordingtoFileRecord(int64_t 
   }
 }
 
+void CNTFSPartitionInfoBuilder::Insert(CandidatePtr candidate) {
+  if (candidate != nullptr && m_candidates.size() < kCandidateCap) m_candidates.insert(std::move(candidate));
+}
+
 std::vector<CSearchedNTFSPartitionInfo*> CNTFSPartitionInfoBuilder::Equal(
     const CSearchedNTFSPartitionInfo& candidate) const {
   std::vector<CSearchedNTFSPartitionInfo*> out;

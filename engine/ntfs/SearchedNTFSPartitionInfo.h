@@ -137,7 +137,10 @@ class CNTFSPartitionInfoBuilder {
   bool AdjustPartitionBuildFromFlag(const CSearchedNTFSPartitionInfo& candidate, uint32_t add, uint32_t remove);
   // The candidates equal to `candidate`.
   std::vector<CSearchedNTFSPartitionInfo*> Equal(const CSearchedNTFSPartitionInfo& candidate) const;
-  void Insert(CandidatePtr candidate) { m_candidates.insert(std::move(candidate)); }
+  // Keeps the candidate, unless the set holds kCandidateCap already (a disk
+  // full of copied volumes must not exhaust memory).
+  void Insert(CandidatePtr candidate);
+  static constexpr size_t kCandidateCap = 500000;
 
  private:
   NTFSCandidateSet& m_candidates;
