@@ -1,6 +1,7 @@
 // Stand-ins for the application's side of a scan, shared by the benchmarks:
 // a tree that only counts what it is shown, a filter that lets every node
-// through and a progress sink that never stops the scan.
+// through and a progress sink that never stops the scan; and the best of
+// three timed runs.
 #pragma once
 
 #include <cstdint>
@@ -37,5 +38,18 @@ class QuietSink : public IProgress {
   int Continued() override { return 1; }
   int shouldBuild() override { return 1; }
 };
+
+// The shortest of three runs of `run` (seconds; negative for a failed run),
+// or -1 when one failed.
+template <class Run>
+double Best(Run run) {
+  double best = -1;
+  for (int i = 0; i < 3; ++i) {
+    const double s = run();
+    if (s < 0) return -1;
+    if (best < 0 || s < best) best = s;
+  }
+  return best;
+}
 
 }  // namespace bench

@@ -139,17 +139,6 @@ double OnDemandSeconds(IStorageDevice* device) {
   return Seconds(start);
 }
 
-template <class Run>
-double Best(Run run) {
-  double best = -1;
-  for (int i = 0; i < 3; ++i) {
-    const double s = run();
-    if (s < 0) return -1;
-    if (best < 0 || s < best) best = s;
-  }
-  return best;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -174,10 +163,10 @@ int main(int argc, char** argv) {
   } else {
     const double gib = static_cast<double>(kImageBytes) / (1u << 30);
     int failures = 0;
-    const double cat = Best([&] { return CatSeconds(image); });
-    const double idle = Best([&] { return PassSeconds(device.get(), false, &failures); });
-    const double copying = Best([&] { return PassSeconds(device.get(), true, &failures); });
-    const double onDemand = Best([&] { return OnDemandSeconds(device.get()); });
+    const double cat = bench::Best([&] { return CatSeconds(image); });
+    const double idle = bench::Best([&] { return PassSeconds(device.get(), false, &failures); });
+    const double copying = bench::Best([&] { return PassSeconds(device.get(), true, &failures); });
+    const double onDemand = bench::Best([&] { return OnDemandSeconds(device.get()); });
     if (cat <= 0 || idle <= 0 || copying <= 0 || onDemand <= 0 || failures != 0) {
       std::printf("a run failed\n");
       status = 1;

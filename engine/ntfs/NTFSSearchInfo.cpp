@@ -51,6 +51,84 @@ bool CMetaFileInfo::Equals(const CMetaFileInfo& other) const {
          m_runs.IsEqual(other.m_runs);
 }
 
+bool CGuessedClusterMetaFileInfo::InitFromBuffer(const CNTFSFileRecord& record, int64_t sector) {
+  uint8_t spc = 0;
+  if (!CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(record, spc, m_sectorSize)) return false;
+  if (!CMetaFileInfo::InitFromBuffer(record, sector)) return false;
+  m_sectorsPerCluster = spc;
+  return true;
+}
+
+CMFTMirrInfo* CMFTMirrInfo::Build(const CNTFSFileRecord& record, int64_t sector, uint32_t sectorSize) {
+  auto info = std::make_unique<CMFTMirrInfo>(sectorSize);
+  return info->InitFromBuffer(record, sector) ? info.release() : nullptr;
+}
+
+bool CBitmapFileInfo::InitFromBuffer(const CNTFSFileRecord& record, int64_t sector) {
+  CNTFSDataRunList runs;
+  int64_t size = 0;
+  if (!CNTFSFileRecordAnalyzer::AddDataRunListfromFileRecordBuffer(record, runs, 1, &size)) return false;
+  if (size <= 0 || runs.GetTotalClusters() < 1) return false;
+  m_sector = sector;
+  m_size = size;
+  return true;
+}
+
+// ---- folders with index pages ---------------------------------------------
+
+bool CFolderIndexAllocationInfo::InitFromBuffer(const CNTFSFileRecord& record, int64_t sector, uint32_t sectorSize) {
+  if (!record.IsValid() || record.IsExtendFileRecord()) return false;
+  const uint8_t* buffer = record.GetBuffer();
+  const int size = record.GetSize();
+  int64_t number = -1;
+  if (const uint8_t* root = record.FindAttibute(ntfs_record::kIndexRoot, 0)) {
+    number =
+        CNTFSFileRecordIndexRootAttribute::GetMFTFileRecordNumberfrom0x90(root, size - static_cast<int>(root - buffer));
+  }
+  const uint8_t* allocation = record.FindAttibute(ntfs_record::kIndexAllocation, 0);
+  if (allocation == nullptr || CNTFSFileRecordAttribute::IsResident(allocation) ||
+      CNTFSFileRecordDataRunsAttribute::GetDataRunsLength(allocation) < 1) {
+    return false;
+  }
+  CNTFSDataRunList::Runs runs;
+  if (!CNTFSFileRecordDataRunsAttribute::GetDataRunList(allocation, size - static_cast<int>(allocation - buffer),
+                                                        runs)) {
+    return false;
+  }
+  const uint8_t spc = CNTFSFileRecordDataRunsAttribute::GetSectorsPerCluster(allocation, sectorSize);
+  if (spc == 0) return false;
+  m_sector = sector;
+  m_runs.ClearDataRunList();
+  for (const CDataRun& run : runs) m_runs.AddDataRun(run);
+  m_sectorsPerCluster = spc;
+  m_logFileSequenceNumber = record.GetLogFileSequenceNumber();
+  if (record.HasXPNumberOfthisMFTRecord()) {
+    m_ownNumber = record.GetXPNumberOfthisMFTRecord();
+    m_hasOwnNumber = 1;
+    if (number < 0) number = m_ownNumber;
+  }
+  m_number = number;
+  return m_number >= 0 && m_number != 5;
+}
+
+bool CFolderIndexAllocationInfo::InitFromBuffer(uint8_t* buffer, int size, int64_t sector, uint32_t sectorSize) {
+  CNTFSFileRecord record(buffer, size, 0);
+  return record.IsValid() && InitFromBuffer(record, sector, sectorSize);
+}
+
+int64_t CFolderIndexAllocationInfo::GetFirstClusterNO() const {
+  for (const CDataRun& run : m_runs.GetRuns()) {
+    if (run.VCN == 0) return run.LCN;
+  }
+  return -1;
+}
+
+bool CCommonFileRecordPositionInfo::Merge(int64_t sector, int64_t sectorsPerRecord) {
+  if (m_first < 0 || sector != m_first + sectorsPerRecord * m_count) return false;
+  ++m_count;
+  return true;
+}
+
 // ---- the master file table -------------------------------------------------
 
 bool CMFTInfo::InitFromBuffer(const CNTFSFileRecord& record, int64_t sector, uint32_t sectorSize) {

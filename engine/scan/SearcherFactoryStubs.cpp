@@ -3,8 +3,6 @@
 // scanner that lands defines its own factories and deletes its lines here.
 #include "FileSystemSearchController.h"
 
-ICompleteFileSystemSearchController* CreateNTFSSearcher() { return nullptr; }
-
 IQuickFileSystemSearchController* CreateFATQuickSearcher() { return nullptr; }
 ICompleteFileSystemSearchController* CreateFATSearcher() { return nullptr; }
 

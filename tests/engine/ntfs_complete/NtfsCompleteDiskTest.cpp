@@ -1,0 +1,54 @@
+// Complete scans of whole disks made by sfdisk, sgdisk, mkntfs and ntfs-3g,
+// some of them damaged with dd and sgdisk: the partitions the NTFS searcher
+// reports must be those mmls and fsstat read on the intact copy.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "NtfsCompleteSupport.h"
+#include "engine/device/DeviceTestSupport.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ntfscomplete::Geometry;
+
+fs::path FixtureDir() {
+  if (const char* dir = std::getenv("CLIPMENDER_NTFS_DISK_FIXTURES"); dir && *dir) return dir;
+  return CLIPMENDER_NTFS_DISK_FIXTURE_DIR;
+}
+
+std::string EnsureFixtures() {
+  static const std::string state = [] {
+    const fs::path script = testsupport::SourceDir() / "tests/fixtures/ntfs-disk/make-ntfs-disk-images.sh";
+    const auto r = testsupport::RunCommand("bash " + testsupport::ShellQuote(script.string()) + " " +
+                                           testsupport::ShellQuote(FixtureDir().string()) + " 2>&1");
+    if (r.exitCode == 0) return std::string();
+    return (r.exitCode == 77 ? "cannot build the disk images here: " : "the disk image script failed: ") + r.output;
+  }();
+  return state;
+}
+
+#define REQUIRE_DISK_FIXTURES()                                                          \
+  do {                                                                                   \
+    REQUIRE_OR_SKIP(testsupport::HaveFuse(), "needs root and /dev/fuse to fill images"); \
+    const std::string why = EnsureFixtures();                                            \
+    REQUIRE_OR_SKIP(why.empty(), why);                                                   \
+  } while (0)
+
+TEST(NtfsCompleteDisk, PartitionsAreThoseThePeersReadOnTheIntactDisk) {
+  REQUIRE_DISK_FIXTURES();
+  for (const char* name : {"mbr.img", "gpt3.img", "gpt3-lost.img", "gpt3-bothlost.img", "gpt3-notable.img"}) {
+    SCOPED_TRACE(name);
+    const fs::path image = FixtureDir() / name;
+    const std::vector<Geometry> expected = ntfscomplete::ReadPartitions(image.string() + ".partitions.tsv");
+    ASSERT_FALSE(expected.empty());
+    devicetest::ImageGuard guard(image);
+    devicetest::DevicePtr disk = devicetest::OpenDisk(image.string());
+    ASSERT_NE(disk, nullptr);
+    EXPECT_EQ(ntfscomplete::ScanDisk(disk.get()), expected);
+  }
+}
+
+}  // namespace
