@@ -8,7 +8,6 @@ ICompleteFileSystemSearchController* CreateNTFSSearcher() { return nullptr; }
 IQuickFileSystemSearchController* CreateFATQuickSearcher() { return nullptr; }
 ICompleteFileSystemSearchController* CreateFATSearcher() { return nullptr; }
 
-IQuickFileSystemSearchController* CreateEXFatQuickSearcher() { return nullptr; }
 ICompleteFileSystemSearchController* CreateEXFatSearcher() { return nullptr; }
 
 IQuickFileSystemSearchController* CreateHFSPlusQuickSearcher() { return nullptr; }

@@ -6,6 +6,4 @@
 
 IVolumeAnalyze* CreateFatVolumeAnalyze(IStorageDevice*, uint64_t) { return nullptr; }
 
-IVolumeAnalyze* CreateExfatVolumeAnalyze(IStorageDevice*, uint64_t) { return nullptr; }
-
 IVolumeAnalyze* CreateHFSPlusVolumeAnalyze(IStorageDevice*, uint64_t) { return nullptr; }
