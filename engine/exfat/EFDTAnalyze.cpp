@@ -23,24 +23,7 @@ bool IsValidTimestamp(uint32_t stamp) {
 
 }  // namespace
 
-bool IsValidNameChar(uint16_t unit) {
-  if (unit >= 256) return true;
-  if (unit < 0x1A) return false;
-  switch (unit) {
-    case '"':
-    case '*':
-    case '/':
-    case ':':
-    case '<':
-    case '>':
-    case '?':
-    case '\\':
-    case '|':
-      return false;
-    default:
-      return true;
-  }
-}
+bool IsValidNameChar(uint16_t unit) { return unit >= 0x1A && !IsForbiddenNameUnit(unit); }
 
 bool IsValidFileEntry(const uint8_t* e) {
   if (e[1] < 2 || e[1] > 18) return false;

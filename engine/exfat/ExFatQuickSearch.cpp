@@ -40,12 +40,7 @@ int CExFatQuickSearch::GetSearchedPartitionInfo(CSearchedPartitionInfo** array, 
 }
 
 void CExFatQuickSearch::Report(uint32_t status, uint64_t total, uint64_t current, ResultCode error) {
-  _PROGRESS_INFO info;
-  info.status = status;
-  info.total = total;
-  info.current = current;
-  info.error = error;
-  m_progress->UpdateProgress(&info);
+  ReportProgress(m_progress, status, total, current, error);
 }
 
 ResultCode CExFatQuickSearch::QuickSearchFiles(IStorageDevice* device, IProgress* progress) {

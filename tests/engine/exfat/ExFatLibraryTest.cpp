@@ -1,7 +1,7 @@
-// The exFAT library on volumes made by mkfs.exfat (no mount needed): the
-// volume analyzer against dump.exfat and FAT images, boot-sector limits,
-// table chains, entry sets the format allows or forbids, times against
-// date(1), and the quick scan's answers on unusable volumes.
+// The exFAT library on volumes mkfs.exfat makes (no mount needed): the volume
+// analyzer against dump.exfat and FAT images, and the hostile cases of the
+// format: boot-sector limits, table chains, entry sets, times, unusable
+// volumes.
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -11,10 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "DataRunList.h"
-#include "DirecotryTreeBuilder.h"
-#include "FileNode.h"
 #include "OnDiskBytes.h"
-#include "Progress.h"
 #include "VolumeAnalyze.h"
 #include "exfat/EFDTAnalyze.h"
 #include "exfat/ExFatDBR.h"
@@ -22,60 +19,27 @@
 #include "exfat/ExFatPartition.h"
 #include "exfat/ExFatQuickSearch.h"
 #include "support/BytesDevice.h"
+#include "support/KeepingBuilder.h"
 #include "support/TestSupport.h"
 
 namespace {
 
 using testsupport::RunCommandOrFail;
-using testsupport::ShellQuote;
 
-// A fresh image from `command` (with IMG standing for its path), in memory.
-std::vector<uint8_t> MakeImage(const std::string& command, std::string* dump = nullptr) {
+// A 64 MiB volume made by `tool` (IMG stands for its path), its dump.exfat
+// figure `field` in *value.
+std::vector<uint8_t> MakeImage(const std::string& tool, const char* field = nullptr, uint64_t* value = nullptr) {
   testsupport::TempDir dir;
-  const std::string img = ShellQuote((dir / "v.img").string());
-  std::string line = command;
+  const std::string img = testsupport::ShellQuote((dir / "v.img").string());
+  std::string line = tool;
   line.replace(line.find("IMG"), 3, img);
   RunCommandOrFail("truncate -s 64M " + img + " && " + line + " >/dev/null");
-  if (dump != nullptr) *dump = RunCommandOrFail("dump.exfat " + img + " 2>/dev/null");
+  if (field != nullptr) {
+    const std::string dump = RunCommandOrFail("dump.exfat " + img + " 2>/dev/null");
+    *value = std::strtoull(dump.c_str() + dump.find_first_of("0123456789", dump.find(field)), nullptr, 0);
+  }
   return testsupport::ReadFile(dir / "v.img");
 }
-
-uint64_t DumpField(const std::string& dump, const std::string& field) {
-  const size_t at = dump.find(field);
-  EXPECT_NE(at, std::string::npos) << field;
-  return at == std::string::npos
-             ? 0
-             : std::strtoull(dump.c_str() + dump.find_first_of("0123456789", at + field.size()), nullptr, 0);
-}
-
-class Builder : public IDirecotryTreeBuilder {
- public:
-  ~Builder() override {
-    for (IFileNode* node : nodes) node->Release();
-  }
-  int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
-  int AddNode(IFileNode* node, _tagSearcherType) override {
-    nodes.push_back(node);
-    return 1;
-  }
-  int AddSearcherInfo(_tagSearcherType, int64_t) override { return 1; }
-  void FlashBuild(_tagSearcherType) override { ++flashes; }
-  void Release() override {}
-  void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
-  std::vector<IFileNode*> nodes;
-  int flashes = 0;
-};
-
-class Sink : public IProgress {
- public:
-  int UpdateProgress(_PROGRESS_INFO* info) override {
-    last = *info;
-    return 0;
-  }
-  int Continued() override { return 1; }
-  int shouldBuild() override { return 1; }
-  _PROGRESS_INFO last;
-};
 
 // Fails every read that touches sector `bad`.
 class FailingDevice : public testsupport::StubDevice {
@@ -94,58 +58,48 @@ class FailingDevice : public testsupport::StubDevice {
   int64_t bad_;
 };
 
-// One entry set as a writer lays it out; the checksum is left 0.
-std::vector<uint8_t> EntrySet(const std::u16string& name, uint8_t nameLength, int secondaries, bool inUse = true) {
-  std::vector<uint8_t> set(size_t(secondaries + 1) * 32, 0);
-  const uint8_t live = inUse ? 0x80 : 0;
-  set[0] = 0x05 | live;
-  set[1] = static_cast<uint8_t>(secondaries);
-  for (int at : {8, 12, 16}) ondisk::StoreLe16(set.data() + at + 2, 0x5264);  // 2021-03-04
-  set[32] = 0x40 | live;
-  set[32 + 1] = 1;
-  set[32 + 3] = nameLength;
-  for (int entry = 2; entry <= secondaries; ++entry) set[size_t(entry) * 32] = 0x41 | live;
+// An entry set as writers lay it out (checksum 0): every secondary past the
+// stream is a name entry, holding the name as far as it reaches.
+void AddSet(std::vector<uint8_t>& dir, const std::u16string& name, uint8_t nameLength, int secondaries,
+            uint8_t inUse = 0x80) {
+  const size_t at = dir.size();
+  dir.resize(at + size_t(secondaries + 1) * 32, 0);
+  uint8_t* set = dir.data() + at;
+  set[0] = 0x05 | inUse, set[1] = static_cast<uint8_t>(secondaries);
+  for (int stamp : {8, 12, 16}) ondisk::StoreLe16(set + stamp + 2, 0x5264);  // 2021-03-04
+  set[32] = 0x40 | inUse, set[33] = 1, set[35] = nameLength;
+  for (int entry = 2; entry <= secondaries; ++entry) set[entry * 32] = 0x41 | inUse;
   for (size_t i = 0; i < name.size() && 2 + i / 15 <= size_t(secondaries); ++i) {
-    ondisk::StoreLe16(set.data() + (2 + i / 15) * 32 + 2 + 2 * (i % 15), static_cast<uint16_t>(name[i]));
+    ondisk::StoreLe16(set + (2 + i / 15) * 32 + 2 + 2 * (i % 15), static_cast<uint16_t>(name[i]));
   }
-  return set;
 }
 
-std::vector<std::string> Names(const std::vector<uint8_t>& entries, bool* ended = nullptr) {
+std::vector<std::string> Names(const std::vector<uint8_t>& entries, bool* more) {
   CEFDTAnalyze parser;
   parser.PrepareAnayze(9, 12, 1 << 20);
-  const bool more = parser.Analyze(entries.data(), entries.size(), 100);
-  if (ended != nullptr) *ended = !more;
+  *more = parser.Analyze(entries.data(), entries.size(), 100);
   std::vector<std::string> names;
   for (const _tagFileBaseInfo& info : parser.GetFileList()) names.push_back(info.name);
   return names;
-}
-
-void Append(std::vector<uint8_t>& to, const std::vector<uint8_t>& more) {
-  to.insert(to.end(), more.begin(), more.end());
 }
 
 }  // namespace
 
 TEST(ExFatVolumeAnalyzer, ReportsExFatVolumesAsDumpExFatDoesAndNothingOnFat) {
   for (const char* options : {"-c 512", "-c 4K", "-c 128K"}) {
-    std::string dump;
-    std::vector<uint8_t> image = MakeImage(std::string("mkfs.exfat ") + options + " IMG", &dump);
-    // Behind a 1 MiB gap, as a partition would be.
-    image.insert(image.begin(), 2048 * 512, 0);
+    uint64_t length = 0;
+    std::vector<uint8_t> image = MakeImage(std::string("mkfs.exfat ") + options + " IMG", "Volume Length", &length);
+    image.insert(image.begin(), 2048 * 512, 0);  // a partition at 1 MiB
     testsupport::BytesDevice device(image.data(), image.size());
     IVolumeAnalyze* analyzer = CreateExfatVolumeAnalyze(&device, 2048);
     ASSERT_NE(analyzer, nullptr) << options;
     EXPECT_EQ(analyzer->GetFileSystemType(), FILE_SYSTEM_TYPE_EXFAT);
-    EXPECT_EQ(analyzer->GetTotalSector(), DumpField(dump, "Volume Length(sectors):"));
-    char label[8] = "x";
-    analyzer->GetLabel(label, sizeof label);
-    EXPECT_STREQ(label, "");
+    EXPECT_EQ(analyzer->GetTotalSector(), length);
     analyzer->Release();
     EXPECT_EQ(CreateExfatVolumeAnalyze(&device, 0), nullptr);
-    // The same boot sector on a device of 4096-byte sectors does not fit it.
-    testsupport::BytesDevice large(image.data() + 2048 * 512, image.size() - 2048 * 512, 4096);
-    EXPECT_EQ(CreateExfatVolumeAnalyze(&large, 0), nullptr);
+    // Its boot sector does not fit a device of 4096-byte sectors.
+    testsupport::BytesDevice wide(image.data() + 2048 * 512, image.size() - 2048 * 512, 4096);
+    EXPECT_EQ(CreateExfatVolumeAnalyze(&wide, 0), nullptr);
   }
   for (const char* fat : {"mkfs.fat -F 16 IMG", "mkfs.fat -F 32 -s 1 IMG"}) {
     const std::vector<uint8_t> image = MakeImage(fat);
@@ -154,133 +108,120 @@ TEST(ExFatVolumeAnalyzer, ReportsExFatVolumesAsDumpExFatDoesAndNothingOnFat) {
   }
 }
 
-TEST(ExFatBootSector, HoldsClusterSizeAndHeapToTheVolumeIn64Bits) {
+TEST(ExFatBootSector, HoldsClustersAndHeapToTheVolumeIn64Bits) {
   const std::vector<uint8_t> image = MakeImage("mkfs.exfat -c 4K IMG");
-  std::vector<uint8_t> boot(image.begin(), image.begin() + 512);
-  ASSERT_TRUE(CExFatDBR(boot.data()).IsValid(512));
-  EXPECT_FALSE(CExFatDBR(boot.data()).IsValid(4096));
-  auto with = [&](size_t at, const std::vector<uint8_t>& bytes) {
-    std::vector<uint8_t> copy = boot;
-    std::memcpy(copy.data() + at, bytes.data(), bytes.size());
-    return CExFatDBR(copy.data()).IsValid(512);
+  auto valid = [&](std::vector<std::pair<size_t, uint8_t>> bytes) {
+    std::vector<uint8_t> boot(image.begin(), image.begin() + 512);
+    for (auto [at, value] : bytes) boot[at] = value;
+    return CExFatDBR(boot.data()).IsValid(512);
   };
-  // Clusters of 32 MiB are the largest; one cluster keeps the heap inside.
-  std::vector<uint8_t> one = boot;
-  one[92] = 1, one[93] = one[94] = one[95] = 0, one[109] = 16;
-  EXPECT_TRUE(CExFatDBR(one.data()).IsValid(512));
-  one[109] = 17;
-  EXPECT_FALSE(CExFatDBR(one.data()).IsValid(512));
-  // A cluster count whose heap would end far past the volume wraps round
-  // to a small number in 32 bits.
-  EXPECT_FALSE(with(92, {0x01, 0x00, 0x00, 0x20}));
-  EXPECT_FALSE(with(92, {0xF5, 0xFF, 0xFF, 0xFF}));
-  EXPECT_FALSE(with(40, {1}));   // MustBeZero
-  EXPECT_FALSE(with(110, {3}));  // NumberOfFats
-  EXPECT_FALSE(with(96, {1, 0, 0, 0}));
+  ASSERT_TRUE(valid({}));
+  // One cluster of 32 MiB, the largest; 64 MiB is too large.
+  EXPECT_TRUE(valid({{92, 1}, {93, 0}, {94, 0}, {95, 0}, {109, 16}}));
+  EXPECT_FALSE(valid({{92, 1}, {93, 0}, {94, 0}, {95, 0}, {109, 17}}));
+  // Heaps ending far past the volume, which 32-bit sums wrap round.
+  EXPECT_FALSE(valid({{95, 0x20}}));
+  EXPECT_FALSE(valid({{92, 0xF5}, {93, 0xFF}, {94, 0xFF}, {95, 0xFF}}));
+  EXPECT_FALSE(valid({{40, 1}}));   // MustBeZero
+  EXPECT_FALSE(valid({{110, 3}}));  // NumberOfFats
 }
 
 TEST(ExFatTable, ChainsStayInTheHeapAndLoopsEnd) {
-  std::string dump;
-  std::vector<uint8_t> image = MakeImage("mkfs.exfat -c 4K IMG", &dump);
-  const uint64_t fat = DumpField(dump, "FAT Offset(sector offset):") * 512;
-  const uint32_t count = static_cast<uint32_t>(DumpField(dump, "Cluster Count:"));
-  // 100 -> 101 -> 300 -> 100: a loop; 400 -> past the last cluster.
-  auto link = [&](uint32_t from, uint32_t to) { std::memcpy(image.data() + fat + from * 4, &to, 4); };
-  link(100, 101), link(101, 300), link(300, 100), link(400, count + 2);
+  uint64_t count = 0;
+  std::vector<uint8_t> image = MakeImage("mkfs.exfat -c 4K IMG", "Cluster Count", &count);
+  const size_t fat = 2048 * 512;  // FatOffset of every mkfs.exfat volume this size
+  ASSERT_EQ(ondisk::Le32(image.data() + 80) * 512u, fat);
+  // 100 -> 101 -> 300 -> 100 loops; 400 leads past the last cluster.
+  for (auto [from, to] : {std::pair<uint32_t, uint32_t>{100, 101}, {101, 300}, {300, 100}, {400, count + 2}}) {
+    std::memcpy(image.data() + fat + from * 4, &to, 4);
+  }
   testsupport::BytesDevice device(image.data(), image.size());
   CExFatPartition partition;
   ASSERT_TRUE(partition.Init(CExFatDBR(image.data()), &device, 0));
   EXPECT_EQ(partition.GetNextCluster(400, false), CFatTable::kEndOfChain);
-  EXPECT_EQ(partition.GetNextCluster(count + 1, true), CFatTable::kEndOfChain);
-  EXPECT_EQ(partition.GetNextCluster(count + 2, false), CFatTable::kEndOfChain);
-  EXPECT_EQ(partition.GetNextCluster(1, false), CFatTable::kEndOfChain);
+  EXPECT_EQ(partition.GetNextCluster(uint32_t(count) + 1, true), CFatTable::kEndOfChain);
   EXPECT_EQ(partition.ConvertClusterNumToSector(1), 0);
-
-  auto runs = [&](uint32_t first, int64_t length, bool contiguous) {
+  using Runs = std::vector<std::pair<int64_t, int64_t>>;
+  auto runs = [&](uint32_t first, int64_t length, uint8_t contiguous) {
     _tagFileBaseInfo info;
-    info.firstCluster = first;
-    info.dataLength = length;
-    info.contiguous = contiguous ? 1 : 0;
+    info.firstCluster = first, info.dataLength = length, info.contiguous = contiguous;
     IDataRunList* list = partition.BuildFileDataRun(info);
-    std::vector<std::pair<int64_t, int64_t>> out;
+    Runs out;
     for (DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext())
       out.emplace_back(run->start, run->length);
     list->Release();
     return out;
   };
-  using Runs = std::vector<std::pair<int64_t, int64_t>>;
-  EXPECT_EQ(runs(100, int64_t{1} << 30, false), (Runs{{98, 2}, {298, 1}}));
-  EXPECT_EQ(runs(7, 1, true), (Runs{{5, 1}}));
-  EXPECT_EQ(runs(count, int64_t{1} << 30, true), (Runs{{count - 2, 2}}));
-  EXPECT_EQ(runs(0, 4096, true), Runs{});
+  EXPECT_EQ(runs(100, int64_t{1} << 30, 0), (Runs{{98, 2}, {298, 1}}));
+  EXPECT_EQ(runs(7, 1, 1), (Runs{{5, 1}}));
+  EXPECT_EQ(runs(uint32_t(count), int64_t{1} << 30, 1), (Runs{{int64_t(count) - 2, 2}}));
+  EXPECT_EQ(runs(0, 4096, 1), Runs{});
 }
 
 TEST(ExFatEntrySets, OneBadSetCostsOnlyItselfAndNamesEndAtTheirLength) {
   std::vector<uint8_t> dir;
-  Append(dir, EntrySet(u"a/b", 3, 2));                          // "/" is refused
-  Append(dir, EntrySet(u"\u00FFt\u00E9", 3, 2));                // ÿ and é are names
-  std::vector<uint8_t> cut = EntrySet(u"short!garbage", 5, 2);  // NameLength 5
-  Append(dir, cut);
-  Append(dir, EntrySet(u"one", 3, 1));                        // SecondaryCount 1
-  Append(dir, EntrySet(u"x", 1, 19));                         // 19
-  Append(dir, EntrySet(std::u16string(255, u'L'), 255, 18));  // 18, the largest
-  std::vector<uint8_t> mixed = EntrySet(u"mixed", 5, 2);
-  mixed[32] &= 0x7F;  // a deleted stream behind a live File entry
-  Append(dir, mixed);
-  std::vector<uint8_t> vendor(32, 0);
-  vendor[0] = 0xE0;
-  Append(dir, vendor);
-  vendor[0] = 0xA0;
-  Append(dir, vendor);
-  Append(dir, EntrySet(u"gone.txt", 8, 2, false));
-  bool ended = true;
-  EXPECT_EQ(Names(dir, &ended),
+  AddSet(dir, u"a/b", 3, 2);                        // "/" is no name character
+  AddSet(dir, u"\u00FFt\u00E9", 3, 2);              // ÿ and é are
+  AddSet(dir, u"short!garbage", 5, 2);              // NameLength 5
+  AddSet(dir, u"one", 3, 1);                        // SecondaryCount 1
+  AddSet(dir, u"x", 1, 19);                         // 19
+  AddSet(dir, std::u16string(255, u'L'), 255, 18);  // 18, the largest
+  AddSet(dir, u"mixed", 5, 2);
+  dir[dir.size() - 64] &= 0x7F;          // a deleted stream behind a live File entry
+  for (uint8_t benign : {0xE0, 0xA0}) {  // vendor and GUID entries
+    dir.resize(dir.size() + 32, 0);
+    dir[dir.size() - 32] = benign;
+  }
+  AddSet(dir, u"gone.txt", 8, 2, 0);
+  bool more = false;
+  EXPECT_EQ(Names(dir, &more),
             (std::vector<std::string>{"\xC3\xBFt\xC3\xA9", "short", std::string(255, 'L'), "gone.txt"}));
-  EXPECT_FALSE(ended);
-  // The end-of-directory entry ends the folder: nothing behind it counts.
-  std::vector<uint8_t> end(32, 0);
-  Append(end, EntrySet(u"after", 5, 2));
-  EXPECT_TRUE(Names(end, &ended).empty());
-  EXPECT_TRUE(ended);
+  EXPECT_TRUE(more);
+  std::vector<uint8_t> end(32, 0);  // the end of the folder: nothing after it counts
+  AddSet(end, u"after", 5, 2);
+  EXPECT_TRUE(Names(end, &more).empty());
+  EXPECT_FALSE(more);
 }
 
 TEST(ExFatTimes, HonourTheUtcOffsetAndTheTenMillisecondCount) {
-  // 2021-03-04 05:06:06 as stored (the two-second field holds 3).
-  const uint32_t stamp = (uint32_t{(2021 - 1980) << 9 | 3 << 5 | 4} << 16) | (5 << 11 | 6 << 5 | 3);
-  auto unix = [](const std::string& when) { return std::stoll(RunCommandOrFail("date -u -d '" + when + "' +%s")); };
-  // +01:00 is 4 quarters east, -05:30 is -22 (0x6A in 7 bits).
-  EXPECT_EQ(filetime::ToUnixSeconds(DosTime2FileTime(stamp, 0, 0x80 | 4)), unix("2021-03-04 05:06:06 +0100"));
-  EXPECT_EQ(filetime::ToUnixSeconds(DosTime2FileTime(stamp, 100, 0x80 | 0x6A)), unix("2021-03-04 05:06:07 -0530"));
-  // Without the valid bit the fields are this machine's local time.
-  const char* old = std::getenv("TZ");
-  const std::string saved = old != nullptr ? old : "";
+  // 2021-03-04 05:06:06 (the two-second field holds 3).
+  const uint32_t stamp = (uint32_t{41 << 9 | 3 << 5 | 4} << 16) | (5 << 11 | 6 << 5 | 3);
+  auto date = [](const std::string& zone, const std::string& when) {
+    return std::stoll(RunCommandOrFail("TZ=" + zone + " date -d '" + when + "' +%s"));
+  };
+  auto unix = [](_FILETIME t) { return filetime::ToUnixSeconds(t); };
+  // +01:00 is 4 quarter hours east; -05:30 is -22, 0x6A in 7 bits.
+  EXPECT_EQ(unix(DosTime2FileTime(stamp, 0, 0x80 | 4)), date("UTC", "2021-03-04 05:06:06 +0100"));
+  EXPECT_EQ(unix(DosTime2FileTime(stamp, 100, 0x80 | 0x6A)), date("UTC", "2021-03-04 05:06:07 -0530"));
+  // Without the valid bit: this machine's local time.
+  const std::string saved = std::getenv("TZ") != nullptr ? std::getenv("TZ") : "";
   setenv("TZ", "Asia/Tokyo", 1);
   tzset();
-  const int64_t local = filetime::ToUnixSeconds(DosTime2FileTime(stamp, 0, 0x04));
-  old != nullptr ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
+  const int64_t local = unix(DosTime2FileTime(stamp, 0, 0x04));
+  setenv("TZ", saved.c_str(), 1);
   tzset();
-  EXPECT_EQ(local, std::stoll(RunCommandOrFail("TZ=Asia/Tokyo date -d '2021-03-04 05:06:06' +%s")));
+  EXPECT_EQ(local, date("Asia/Tokyo", "2021-03-04 05:06:06"));
   EXPECT_EQ(DosTime2FileTime(0, 0, 0x80), 0u);
 }
 
 TEST(ExFatQuickScan, UnusableVolumesAndUnreadableFoldersAreFailures) {
-  std::string dump;
-  std::vector<uint8_t> image = MakeImage("mkfs.exfat -c 4K IMG", &dump);
-  const int64_t root = int64_t(DumpField(dump, "Cluster Heap Offset (sector offset):")) +
-                       (int64_t(DumpField(dump, "Root Cluster (cluster offset):")) - 2) * 8;
+  uint64_t rootCluster = 0;
+  std::vector<uint8_t> image = MakeImage("mkfs.exfat -c 4K IMG", "Root Cluster", &rootCluster);
+  const int64_t root = int64_t{ondisk::Le32(image.data() + 88)} + (int64_t(rootCluster) - 2) * 8;
   struct Case {
     int64_t badSector;
     bool zeroBoot;
     ResultCode want;
+    int records;
   };
-  for (const Case& c :
-       {Case{-1, false, 0}, Case{-1, true, CExFatQuickSearch::kNotExFat},
-        Case{0, false, CExFatQuickSearch::kBootUnreadable}, Case{root + 3, false, CExFatQuickSearch::kReadFailed}}) {
+  for (const Case& c : {Case{-1, false, 0, 1}, Case{-1, true, CExFatQuickSearch::kNotExFat, 0},
+                        Case{0, false, CExFatQuickSearch::kBootUnreadable, 0},
+                        Case{root + 3, false, CExFatQuickSearch::kReadFailed, 1}}) {
     std::vector<uint8_t> bytes = image;
     if (c.zeroBoot) std::memset(bytes.data(), 0, 512);
     FailingDevice device(bytes, c.badSector);
-    Builder builder;
-    Sink sink;
+    testsupport::KeepingBuilder builder;
+    testsupport::LastProgress sink;
     CExFatQuickSearch searcher;
     searcher.SetDirecotryTreeBuilder(&builder);
     EXPECT_EQ(searcher.QuickSearchFiles(&device, &sink), c.want) << c.badSector;
@@ -288,9 +229,9 @@ TEST(ExFatQuickScan, UnusableVolumesAndUnreadableFoldersAreFailures) {
     EXPECT_EQ(builder.flashes, 1);
     EXPECT_EQ(sink.last.status, PROGRESS_STATUS_FINISHED);
     EXPECT_EQ(sink.last.error, c.want);
-    EXPECT_TRUE(builder.nodes.empty());
+    EXPECT_EQ(builder.rootID, c.records == 1 ? root : -1);
     CSearchedPartitionInfo* record = nullptr;
-    EXPECT_EQ(searcher.GetSearchedPartitionInfo(&record, 1), c.want == 0 || c.badSector > 0 ? 1 : 0);
+    EXPECT_EQ(searcher.GetSearchedPartitionInfo(&record, 1), c.records);
     delete record;
   }
 }

@@ -11,14 +11,13 @@
 #include <vector>
 
 #include "DataRunList.h"
-#include "DirecotryTreeBuilder.h"
 #include "FileNode.h"
 #include "OnDiskBytes.h"
-#include "Progress.h"
 #include "SearchedPartitionInfo.h"
 #include "VolumeAnalyze.h"
 #include "exfat/ExFatQuickSearch.h"
 #include "support/BytesDevice.h"
+#include "support/KeepingBuilder.h"
 
 namespace {
 
@@ -27,36 +26,6 @@ constexpr size_t kTableBytes = 2048;
 
 volatile uint64_t g_sink;
 void Use(uint64_t v) { g_sink = g_sink + v; }
-
-class KeepingBuilder : public IDirecotryTreeBuilder {
- public:
-  ~KeepingBuilder() override {
-    for (IFileNode* node : nodes) node->Release();
-  }
-  int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
-  int AddNode(IFileNode* node, _tagSearcherType) override {
-    // Every third node is refused, so that the searcher's release runs too.
-    if (++count % 3 == 0) return 0;
-    nodes.push_back(node);
-    return 1;
-  }
-  int AddSearcherInfo(_tagSearcherType, int64_t) override { return 1; }
-  void FlashBuild(_tagSearcherType) override {}
-  void Release() override {}
-  void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
-  std::vector<IFileNode*> nodes;
-  int count = 0;
-};
-
-class Sink : public IProgress {
- public:
-  int UpdateProgress(_PROGRESS_INFO* info) override {
-    Use(info->current + info->error);
-    return 0;
-  }
-  int Continued() override { return 1; }
-  int shouldBuild() override { return 1; }
-};
 
 void Place(std::vector<uint8_t>& device, uint64_t offset, const uint8_t* data, size_t size) {
   if (offset >= device.size() || size == 0) return;
@@ -78,11 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Use(analyzer->GetTotalSector());
     analyzer->Release();
   }
-  KeepingBuilder builder;
-  Sink sink;
+  testsupport::KeepingBuilder builder(3);
+  testsupport::LastProgress sink;
   CExFatQuickSearch searcher;
   searcher.SetDirecotryTreeBuilder(&builder);
   Use(searcher.QuickSearchFiles(&device, &sink));
+  Use(sink.last.current + sink.last.error);
   CSearchedPartitionInfo* record = nullptr;
   if (searcher.GetSearchedPartitionInfo(&record, 1) == 1) delete record;
   for (IFileNode* node : builder.nodes) {
