@@ -26,7 +26,6 @@
 #include "RecoveryFilter.h"
 #include "device/DiskDevice.h"
 #include "ntfs/NTFSQuickSearch.h"
-#include "support/KeepingBuilder.h"
 #include "tree/CDirectoryTreeBuilder.h"
 
 namespace {
@@ -34,10 +33,29 @@ namespace {
 using bench::CountingTree;
 using bench::PassAll;
 using bench::QuietSink;
-using testsupport::KeepingBuilder;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+
+// Takes every node and keeps it until the run is over.
+class KeepingBuilder : public IDirecotryTreeBuilder {
+ public:
+  ~KeepingBuilder() override { Drop(); }
+  int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
+  int AddNode(IFileNode* node, _tagSearcherType) override {
+    nodes.push_back(node);
+    return 1;
+  }
+  int AddSearcherInfo(_tagSearcherType, int64_t) override { return 1; }
+  void FlashBuild(_tagSearcherType) override {}
+  void Release() override {}
+  void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
+  void Drop() {
+    for (IFileNode* node : nodes) node->Release();
+    nodes.clear();
+  }
+  std::vector<IFileNode*> nodes;
+};
 
 double Seconds(const std::function<void()>& run) {
   const auto start = Clock::now();

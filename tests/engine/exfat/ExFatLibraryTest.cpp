@@ -19,7 +19,7 @@
 #include "exfat/ExFatPartition.h"
 #include "exfat/ExFatQuickSearch.h"
 #include "support/BytesDevice.h"
-#include "support/KeepingBuilder.h"
+#include "support/Recorders.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -222,16 +222,17 @@ TEST(ExFatQuickScan, UnusableVolumesAndUnreadableFoldersAreFailures) {
     std::vector<uint8_t> bytes = image;
     if (c.zeroBoot) std::memset(bytes.data(), 0, 512);
     FailingDevice device(bytes, c.badSector);
-    testsupport::KeepingBuilder builder;
-    testsupport::LastProgress sink;
+    testsupport::RecordingBuilder builder;
+    testsupport::ProgressSink sink;
     CExFatQuickSearch searcher;
     searcher.SetDirecotryTreeBuilder(&builder);
     EXPECT_EQ(searcher.QuickSearchFiles(&device, &sink), c.want) << c.badSector;
     // Every scan ends its tree and says it finished, with what went wrong.
-    EXPECT_EQ(builder.flashes, 1);
-    EXPECT_EQ(sink.last.status, PROGRESS_STATUS_FINISHED);
-    EXPECT_EQ(sink.last.error, c.want);
-    EXPECT_EQ(builder.rootID, c.records == 1 ? root : -1);
+    const std::vector<std::string> opened{"info:33:" + std::to_string(root), "partition", "flash:33"};
+    EXPECT_EQ(builder.events, c.records == 1 ? opened : std::vector<std::string>({"partition", "flash:33"}));
+    ASSERT_FALSE(sink.records.empty());
+    EXPECT_EQ(sink.records.back().status, PROGRESS_STATUS_FINISHED);
+    EXPECT_EQ(sink.records.back().error, c.want);
     CSearchedPartitionInfo* record = nullptr;
     EXPECT_EQ(searcher.GetSearchedPartitionInfo(&record, 1), c.records);
     delete record;

@@ -21,7 +21,6 @@
 #include "copyout/CCompressFileReader.h"
 #include "copyout/CFileReader.h"
 #include "device/DiskDevice.h"
-#include "engine/ntfs_logfile/LogFileScenario.h"
 #include "ntfs/IndexRecord.h"
 #include "ntfs/MetaFileRecordTypeAnalyzer.h"
 #include "ntfs/NTFSBytes.h"
@@ -61,7 +60,7 @@ struct Volume {
   explicit Volume(const std::string& variant) : name(variant) {
     image = FixtureDir() / (variant + ".img");
     prefix = FixtureDir() / variant;
-    fsstat = ParseFsstat(ReadText(prefix.string() + ".fsstat"));
+    fsstat = ParseFsstat(ReadText(prefix.string() + ".img.fsstat.txt"));
     spc = static_cast<uint8_t>(fsstat.clusterSize / 512);
     spr = static_cast<uint8_t>(fsstat.recordSize / 512);
     device = std::make_unique<CVolumeDevice>(image.c_str());
@@ -85,7 +84,7 @@ struct Volume {
   }
   ~Volume() {
     device->Close();
-    EXPECT_EQ(testsupport::Sha256(image) + "\n", ReadText(prefix.string() + ".sha256")) << "the image changed";
+    EXPECT_EQ(testsupport::Sha256(image) + "\n", ReadText(prefix.string() + ".img.sha256")) << "the image changed";
   }
 
   int64_t RecordSector(int64_t n) const {
@@ -491,12 +490,10 @@ struct AttributeListScenario {
 AttributeListScenario ReadScenario() {
   AttributeListScenario s;
   std::istringstream in(ReadText(FixtureDir() / "attrlist.tsv"));
-  std::string line;
-  while (std::getline(in, line)) {
-    const std::vector<std::string> f = ntfsfixtures::Fields(line);
-    if (f.size() == 2 && f[0] == "big") s.big = std::stoll(f[1]);
-    if (f.size() == 2 && f[0] == "extension") s.extensions.push_back(std::stoll(f[1]));
-    if (f.size() == 3 && f[0] == "new") s.added.emplace_back(f[1], std::stoll(f[2]));
+  for (std::string kind, a, b; in >> kind >> a;) {
+    if (kind == "big") s.big = std::stoll(a);
+    if (kind == "extension") s.extensions.push_back(std::stoll(a));
+    if (kind == "new" && in >> b) s.added.emplace_back(a, std::stoll(b));
   }
   return s;
 }
@@ -605,52 +602,6 @@ TEST_F(NtfsAttributeList, ADeletedFileDoesNotTakeRunsFromItsExtensionRecordsOnce
   EXPECT_EQ(static_cast<int64_t>(has.size()), firstExtensionVCN);
   // Without a name there is nothing to show the file under.
   EXPECT_EQ(v.Node(s.big), nullptr);
-}
-
-// ---- log record pages ---------------------------------------------------------------
-
-TEST(NtfsLogPages, TheGeneratorsRecordPagesPassAndNothingElseInTheLogDoes) {
-  REQUIRE_OR_SKIP(ntfslogfile::MissingFacility().empty(), ntfslogfile::MissingFacility());
-  testsupport::TempDir dir;
-  const ntfslogfile::Scenario s = ntfslogfile::BuildScenario(dir.path(), {});
-  REQUIRE_OR_SKIP(s.exitCode != ntfslogfile::kSkipped, s.output);
-  ASSERT_EQ(s.exitCode, 0) << s.output;
-  const ntfslogfile::ScenarioManifest& m = s.manifest;
-  ASSERT_EQ(m.Count("log.log_clusters"), 1u);
-  const uint64_t clusterSize = m.Number("log.cluster_size");
-  const uint64_t first = m.Number("log.log_clusters.0.1") * clusterSize;
-  const uint64_t size = m.Number("log.log_size");
-  const Bytes image = testsupport::ReadFile(s.image);
-  ASSERT_GE(image.size(), first + size);
-  // Pages 0 and 1 are restart pages; 2 and 3 the copies of the last record
-  // page; record pages from 4.
-  std::set<uint64_t> recordPages;
-  for (size_t i = 0; i < m.Count("log.pages_written"); ++i) {
-    const uint64_t page = m.Number("log.pages_written." + std::to_string(i));
-    if (page >= 2) recordPages.insert(page);
-  }
-  ASSERT_GE(recordPages.size(), 3u);
-  int passed = 0;
-  for (uint64_t at = 0; at + 4096 <= size; at += 512) {
-    Bytes page(image.begin() + static_cast<std::ptrdiff_t>(first + at),
-               image.begin() + static_cast<std::ptrdiff_t>(first + at + 4096));
-    const bool expected = at % 4096 == 0 && recordPages.count(at / 4096) == 1;
-    EXPECT_EQ(CRCRDRecord::IsValid(page.data(), 4096), expected) << "log offset " << at;
-    if (at % 4096 == 0) {
-      EXPECT_EQ(CRCRDRecord::IsValidRCRDRecordFirstSector(page.data(), 512), expected);
-    }
-    if (expected) {
-      ++passed;
-      // Undone, the sector ends hold the words the array saved.
-      const Bytes fixed = page;
-      ASSERT_TRUE(CRCRDRecord::Unfixup(page.data(), 4096));
-      for (int sector = 0; sector < 8; ++sector) {
-        EXPECT_EQ(page[512 * sector + 510], fixed[42 + 2 * sector]);
-        EXPECT_EQ(page[512 * sector + 511], fixed[43 + 2 * sector]);
-      }
-    }
-  }
-  EXPECT_EQ(passed, static_cast<int>(recordPages.size()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, NtfsNodes, testing::ValuesIn(kVariants));

@@ -127,7 +127,7 @@ TEST_F(FreshNtfs, GeometryKeepsDeviceAndVolumeSectorsApart) {
   CNTFSDBR dbr512, dbr4096;
   ASSERT_TRUE(dbr512.InitFromBuffer(small.Boot().data()));
   ASSERT_TRUE(dbr4096.InitFromBuffer(big.Boot().data()));
-  const auto fsstat = ntfspeers::ParseFsstat(ntfspeers::ReadText(big.prefix.string() + ".fsstat"));
+  const auto fsstat = ntfspeers::ParseFsstat(ntfspeers::ReadText(big.prefix.string() + ".img.fsstat.txt"));
 
   CNTFSGeometry g;
   // A volume made for 4 KiB sectors inside an image read in 512-byte sectors.

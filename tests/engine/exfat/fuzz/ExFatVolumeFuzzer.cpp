@@ -17,7 +17,7 @@
 #include "VolumeAnalyze.h"
 #include "exfat/ExFatQuickSearch.h"
 #include "support/BytesDevice.h"
-#include "support/KeepingBuilder.h"
+#include "support/Recorders.h"
 
 namespace {
 
@@ -47,15 +47,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Use(analyzer->GetTotalSector());
     analyzer->Release();
   }
-  testsupport::KeepingBuilder builder(3);
-  testsupport::LastProgress sink;
+  testsupport::RecordingBuilder builder;
+  builder.refuseEvery = 3;
+  testsupport::ProgressSink sink;
   CExFatQuickSearch searcher;
   searcher.SetDirecotryTreeBuilder(&builder);
   Use(searcher.QuickSearchFiles(&device, &sink));
-  Use(sink.last.current + sink.last.error);
+  for (const _PROGRESS_INFO& info : sink.records) Use(info.current + info.error);
   CSearchedPartitionInfo* record = nullptr;
   if (searcher.GetSearchedPartitionInfo(&record, 1) == 1) delete record;
-  for (IFileNode* node : builder.nodes) {
+  for (IFileNode* node : builder.owned) {
     Use(node->GetFileSize() + node->GetCurrentNodeID() + node->GetParentNodeID());
     if (IDataRunList* list = static_cast<CFileNode*>(node)->GetDataRunList()) {
       for (DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext()) Use(run->start + run->length);

@@ -13,16 +13,14 @@
 #include <memory>
 #include <vector>
 
-#include "DirecotryTreeBuilder.h"
 #include "FileNode.h"
-#include "Progress.h"
 #include "StorageDevice.h"
 #include "ntfs/CFileReaderEx.h"
 #include "ntfs/NTFSFileNode.h"
 #include "ntfs/NTFSQuickSearch.h"
 #include "ntfs/NTFSResidentData.h"
 #include "support/BytesDevice.h"
-#include "support/KeepingBuilder.h"
+#include "support/Recorders.h"
 
 namespace {
 
@@ -45,17 +43,18 @@ void Place(std::vector<uint8_t>& device, uint64_t offset, const uint8_t* data, s
 
 void Scan(const std::vector<uint8_t>& bytes, uint32_t sectorSize) {
   testsupport::BytesDevice device(bytes.data(), bytes.size(), sectorSize);
-  testsupport::KeepingBuilder builder(2);
-  testsupport::LastProgress sink;
+  // Every other node is refused, so that the searcher's release runs too.
+  testsupport::RecordingBuilder builder;
+  builder.refuseEvery = 2;
+  testsupport::ProgressSink sink;
   CNTFSQuickSearch searcher;
   searcher.SetDirecotryTreeBuilder(&builder);
   Use(searcher.QuickSearchFiles(&device, &sink));
-  Use(sink.last.current + sink.last.error);
   CSearchedPartitionInfo* record = nullptr;
   if (searcher.GetSearchedPartitionInfo(&record, 1) == 1) delete record;
 
   std::vector<uint8_t> out(64 << 10);
-  for (IFileNode* node : builder.nodes) {
+  for (IFileNode* node : builder.owned) {
     auto* ntfs = dynamic_cast<CNTFSFileNode*>(node);
     if (ntfs == nullptr) continue;
     int64_t length = 0;
