@@ -1,6 +1,7 @@
 #include "support/Conformance.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -13,6 +14,10 @@
 #include "QuickScanProbe.h"
 #include "engine/device/DeviceTestSupport.h"
 #include "support/TestSupport.h"
+
+#ifdef CLIPMENDER_CONFORMANCE_APP
+#include "app/KVRecoveryFilePath.h"
+#endif
 
 namespace conformance {
 
@@ -43,6 +48,11 @@ std::vector<Expected> ReadExpectations(const fs::path& file) {
 }
 
 std::string RowName(const testing::TestParamInfo<Row>& info) { return info.param.name; }
+
+fs::path FixtureDir(const char* env, const fs::path& builtIn) {
+  const char* dir = std::getenv(env);
+  return dir != nullptr && *dir != '\0' ? fs::path(dir) : builtIn;
+}
 
 std::string EnsureFixtures(const fs::path& script, const fs::path& outDir) {
   static std::mutex lock;
@@ -141,6 +151,9 @@ void CheckListing(const Row& row, QuickScan& scan, const std::vector<Expected>& 
   fs::create_directories(scratch / "r");
   std::map<std::string, const Expected*> wanted;
   int n = 0;
+#ifdef CLIPMENDER_CONFORMANCE_APP
+  KVRecoveryFolderNumbers numbers;
+#endif
   for (const Expected& e : expected) {
     if (e.folder || (e.sha256.empty() && e.peerSha256.empty()) || shown.count(e.path) == 0) continue;
     const Node& node = *shown[e.path];
@@ -151,13 +164,22 @@ void CheckListing(const Row& row, QuickScan& scan, const std::vector<Expected>& 
     const std::vector<uint8_t> bytes = scan.Read(node, &ok, 4093);
     EXPECT_TRUE(ok || node.size == 0) << e.path;
     testsupport::WriteFile(scratch / "r" / name, bytes.data(), bytes.size());
+#ifdef CLIPMENDER_CONFORMANCE_APP
+    // Through the application's path builder, below a folder of its own.
+    char* path = CreateRecoveryFilePathByNode(node.node, (scratch / "app").c_str(), numbers);
+    EXPECT_NE(path, nullptr) << e.path;
+    if (path == nullptr) continue;
+    EXPECT_EQ(scan.CopyOut(node, path), 0u) << e.path;
+    wanted["./" + fs::relative(path, scratch.path()).string()] = &e;
+    std::free(path);
+#endif
   }
   const std::map<std::string, std::string> hashes = HashAll(scratch.path());
   for (const auto& [file, e] : wanted) {
     auto it = hashes.find(file);
     const std::string got = it == hashes.end() ? "(none)" : it->second;
     EXPECT_EQ(got, e->sha256.empty() ? e->peerSha256 : e->sha256)
-        << e->path << (file[2] == 'c' ? " copied out" : " read in pieces")
+        << e->path << (file[2] == 'c' ? " copied out" : file[2] == 'r' ? " read in pieces" : " copied by the app's path")
         << (e->sha256.empty() ? " differs from the peer's copy" : " differs from the original");
   }
 }

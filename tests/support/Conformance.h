@@ -63,6 +63,10 @@ struct Row {
 void Check(const Row& row);
 std::string RowName(const testing::TestParamInfo<Row>& info);
 
+// The folder the environment variable `env` names, else `builtIn` (the
+// build tree's).
+std::filesystem::path FixtureDir(const char* env, const std::filesystem::path& builtIn);
+
 // Runs `bash script outDir` once per process (the script stamps and locks
 // its folder itself): empty when the images are ready, else why not.
 std::string EnsureFixtures(const std::filesystem::path& script, const std::filesystem::path& outDir);

@@ -1,6 +1,5 @@
-// What a scan reports to, for tests and fuzz targets (no gtest): a progress
-// sink that keeps every record and can stop the scan, and a tree builder
-// that keeps what it is given and owns the nodes it accepts.
+// A tree builder for tests and fuzz targets (no gtest) that keeps what a
+// scan gives it and owns the nodes it accepts (progress: RecordingProgress.h).
 #pragma once
 
 #include <cstdint>
@@ -10,23 +9,9 @@
 
 #include "DirecotryTreeBuilder.h"
 #include "FileNode.h"
-#include "Progress.h"
 #include "SearchedPartitionInfo.h"
 
 namespace testsupport {
-
-class ProgressSink : public IProgress {
- public:
-  int UpdateProgress(_PROGRESS_INFO* info) override {
-    records.push_back(*info);
-    return 0;
-  }
-  int Continued() override { return ++calls < stopAt || stopAt == 0 ? 1 : 0; }
-  int shouldBuild() override { return 1; }
-  std::vector<_PROGRESS_INFO> records;
-  int calls = 0;
-  int stopAt = 0;  // Continued() answers 0 from this call on (0: never)
-};
 
 class RecordingBuilder : public IDirecotryTreeBuilder {
  public:

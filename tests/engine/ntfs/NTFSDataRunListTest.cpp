@@ -51,8 +51,8 @@ TEST(NTFSDataRunListDecoding, OffsetsAreSignedAndRelativeAndSparseRunsKeepTheRef
     for (int offsetSize = 1; offsetSize <= 8; ++offsetSize) {
       SCOPED_TRACE(testing::Message() << "length " << lengthSize << " offset " << offsetSize);
       const uint64_t length = lengthSize == 8 ? 0x7FFFFFFFFFFFFFFFULL >> 1 : (uint64_t{1} << (8 * lengthSize)) - 1;
-      const int64_t offset = static_cast<int64_t>((offsetSize == 8 ? 0x3FFFFFFFFFFFFFFFULL
-                                                                   : (uint64_t{1} << (8 * offsetSize - 1)) - 1));
+      const int64_t offset =
+          static_cast<int64_t>((offsetSize == 8 ? 0x3FFFFFFFFFFFFFFFULL : (uint64_t{1} << (8 * offsetSize - 1)) - 1));
       Bytes bytes;
       Pair(bytes, length, lengthSize, offset, offsetSize);
       bytes.push_back(0);
@@ -71,13 +71,13 @@ TEST(NTFSDataRunListDecoding, HostileHeadersAndValuesAreRefused) {
   Pair(lcnOverflow, 1, 1, 1, 1);
   lcnOverflow.push_back(0);
   const Bytes refused[] = {
-      {0x21, 0x10, 0x00, 0x01},                   // no room for the terminator
+      {0x21, 0x10, 0x00, 0x01},                       // no room for the terminator
       {0x91, 0x01, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x00},  // 9-byte offset
       {0x19, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x01, 0x00},  // 9-byte length
-      {0x10, 0x05, 0x00},                         // no length field
-      {0x11, 0x00, 0x05, 0x00},                   // zero-length run
-      {0x11, 0x01, 0xFB, 0x00},                   // starts at cluster -5
-      {0x18, 0, 0, 0, 0, 0, 0, 0, 0x80, 0x00},    // negative length
+      {0x10, 0x05, 0x00},                             // no length field
+      {0x11, 0x00, 0x05, 0x00},                       // zero-length run
+      {0x11, 0x01, 0xFB, 0x00},                       // starts at cluster -5
+      {0x18, 0, 0, 0, 0, 0, 0, 0, 0x80, 0x00},        // negative length
       vcnOverflow,
       lcnOverflow,
   };
@@ -102,7 +102,8 @@ TEST(NTFSDataRunListTest, ExtentsJoinByStartVCNAndLookupsSkipHoles) {
   struct Lookup {
     int64_t vcn, lcn;
   };
-  for (const Lookup& l : {Lookup{0, 64}, Lookup{3, 67}, Lookup{4, -1}, Lookup{11, -1}, Lookup{12, 80}, Lookup{14, -1}}) {
+  for (const Lookup& l :
+       {Lookup{0, 64}, Lookup{3, 67}, Lookup{4, -1}, Lookup{11, -1}, Lookup{12, 80}, Lookup{14, -1}}) {
     EXPECT_EQ(list.GetLCN(l.vcn), l.lcn) << l.vcn;
   }
   EXPECT_EQ(list.GetVCN(81), 13);

@@ -31,8 +31,8 @@ struct Volume {
   void Put(int64_t record, const Bytes& bytes) { device.Put(static_cast<uint64_t>(SectorOf(record)) * 512, bytes); }
 
   std::unique_ptr<CExtendFileRecordInfoList> Extensions(const Bytes& base, int64_t record) {
-    return CNTFSMultiFileRecord::InitExtendFileRecord(base.data(), static_cast<uint32_t>(base.size()),
-                                                      SectorOf(record), kSpc, 0, device, &mft, 2);
+    return CNTFSMultiFileRecord::InitExtendFileRecord(base.data(), static_cast<uint32_t>(base.size()), SectorOf(record),
+                                                      kSpc, 0, device, &mft, 2);
   }
 };
 
@@ -66,7 +66,8 @@ TEST(NTFSMultiFileRecord, AnExtensionRecordCountsOnlyWhenItIsStillTheBaseRecords
       {"the base record's own", DataOf40(), true},
       {"freed with its deleted base record", DataOf40(41, 40, false), true, false},
       {"reused as the base record of a new file",
-       TestRecord(41).StandardInformation(0).FileName(5, u"new.bin").NonResidentData({{900, 2}}, 0, 6000).Data(), false},
+       TestRecord(41).StandardInformation(0).FileName(5, u"new.bin").NonResidentData({{900, 2}}, 0, 6000).Data(),
+       false},
       {"reused as an extension of another file", DataOf40(41, 77), false},
       {"not the record the list names (own number 43)", DataOf40(43), false},
       {"torn", torn, false},
@@ -197,11 +198,8 @@ TEST(NTFSMultiFileRecord, NonResidentListsOfImpossibleSizesAreRefused) {
   Volume v;
   v.device.Put(60 * 4096, ntfstest::AttributeListContent({{0x10, 40}, {0x80, 41}}));
   auto listOf = [&](int64_t size, int64_t allocated, std::vector<ntfstest::Run> runs) {
-    const Bytes base = TestRecord(40)
-                           .StandardInformation(0)
-                           .NonResidentAttributeList(runs, size, allocated)
-                           .FileName(5, u"x")
-                           .Data();
+    const Bytes base =
+        TestRecord(40).StandardInformation(0).NonResidentAttributeList(runs, size, allocated).FileName(5, u"x").Data();
     return CNTFSMultiFileRecord::GetExtendFileRecordInfoList(base.data(), 1024, 0, kSpc, v.device);
   };
   EXPECT_NE(listOf(64, 4096, {{60, 1}}), nullptr);
@@ -234,16 +232,22 @@ TEST(NTFSMultiFileRecord, WhereARecordStartsAndWhenItCannotBePlaced) {
     int64_t sector;
   };
   const Case cases[] = {
-      {0, 1, 0, &small, 2, 100},  {1, 1, 0, &small, 2, -1} /* split */, {2, 1, 0, &small, 2, 501},
-      {4, 1, 0, &small, 2, -1} /* past the runs */,           {5, 8, 2048, &big, 2, 2048 + 32 + 10},
-      {9, 8, 2048, &big, 2, 2048 + 720 + 2},                  {5, 8, 0, &big, 0, -1},
-      {5, 0, 0, &big, 2, -1},     {-1, 8, 0, &big, 2, -1},      {INT64_MAX / 2, 8, 0, &big, 2, -1},
+      {0, 1, 0, &small, 2, 100},
+      {1, 1, 0, &small, 2, -1} /* split */,
+      {2, 1, 0, &small, 2, 501},
+      {4, 1, 0, &small, 2, -1} /* past the runs */,
+      {5, 8, 2048, &big, 2, 2048 + 32 + 10},
+      {9, 8, 2048, &big, 2, 2048 + 720 + 2},
+      {5, 8, 0, &big, 0, -1},
+      {5, 0, 0, &big, 2, -1},
+      {-1, 8, 0, &big, 2, -1},
+      {INT64_MAX / 2, 8, 0, &big, 2, -1},
       {5, 8, 0, nullptr, 2, -1},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(CNTFSMultiFileRecord::GetFileRecordStartSectorfromMFTNumber(c.record, c.spc, c.volumeStart, c.runs,
-                                                                          c.spr),
-              c.sector)
+    EXPECT_EQ(
+        CNTFSMultiFileRecord::GetFileRecordStartSectorfromMFTNumber(c.record, c.spc, c.volumeStart, c.runs, c.spr),
+        c.sector)
         << c.record << " spc " << int{c.spc};
   }
 }

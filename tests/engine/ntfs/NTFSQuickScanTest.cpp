@@ -29,6 +29,8 @@
 #include "ntfs/NTFSResidentData.h"
 #include "ntfs/NTFSVolumeAnalyer.h"
 #include "support/Recorders.h"
+#include "support/RecordingProgress.h"
+#include "support/ScratchWorkDir.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -36,10 +38,6 @@ namespace {
 using ntfstest::Bytes;
 using ntfstest::MemoryDevice;
 using ntfstest::TestRecord;
-
-// The engine logs into its working folder: a fresh one, chosen before
-// anything can log.
-const bool kWorkDirChosen = !testsupport::TempWorkDir().empty();
 
 void Put(Bytes& b, size_t at, uint64_t v, int n) {
   for (int i = 0; i < n; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
@@ -113,7 +111,7 @@ Bytes Folder(uint32_t n, uint64_t parent, const std::u16string& name, bool inUse
 }
 Bytes Text(size_t n, char c) { return Bytes(n, static_cast<uint8_t>(c)); }
 
-using Sink = testsupport::ProgressSink;
+using Sink = testsupport::RecordingProgress;
 
 struct Scan {
   testsupport::RecordingBuilder builder;
@@ -204,7 +202,7 @@ TEST(NtfsQuickScanAnswers, DevicesTheScanCannotWalkEndWithTheirErrorAndNoNodes) 
   auto device = plain.Device();
   EXPECT_EQ(searcher.QuickSearchFiles(nullptr, &sink), 0x0112006500000005ULL);
   EXPECT_EQ(searcher.QuickSearchFiles(device.get(), nullptr), 0x0112006500000005ULL);
-  EXPECT_TRUE(sink.records.empty());
+  EXPECT_TRUE(sink.Records().empty());
   EXPECT_EQ(CreateNTFSVolumeAnalyze(unsigned_.Device().get(), 0), nullptr);
   EXPECT_EQ(CreateNTFSVolumeAnalyze(nullptr, 0), nullptr);
   EXPECT_EQ(CreateNTFSVolumeAnalyze(device.get(), static_cast<uint64_t>(device->GetTotalSectors())), nullptr);
@@ -296,7 +294,7 @@ TEST(NtfsQuickScanTable, RunsThatRepeatTheWholeDeviceAreWalkedOnce) {
   EXPECT_EQ(scan.builder.Find(40)->name, "forty.txt");
   // No more sectors than the device's 16384 are walked, two a record
   // (forty times 16352 without the limit).
-  EXPECT_EQ(scan.sink.records.back().total, 16384u);
+  EXPECT_EQ(scan.sink.Records().back().total, 16384u);
   EXPECT_EQ(scan.searcher->GetCounters().recordSlots, 8192);
 }
 
@@ -323,13 +321,13 @@ TEST(NtfsQuickScanWalk, ATableOf300SectorsIsTwoFullBuffersAndOneOf44) {
   auto device = v.Device();
   Scan scan;
   ASSERT_EQ(scan.Run(*device), 0u);
-  ASSERT_EQ(scan.sink.records.size(), 4u);
+  ASSERT_EQ(scan.sink.Records().size(), 4u);
   const std::vector<std::array<uint64_t, 2>> expected = {{2, 0}, {2, 128}, {2, 256}, {3, 300}};
   for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(scan.sink.records[i].status, expected[i][0]);
-    EXPECT_EQ(scan.sink.records[i].current, expected[i][1]);
-    EXPECT_EQ(scan.sink.records[i].total, 300u);
-    EXPECT_EQ(scan.sink.records[i].error, 0u);
+    EXPECT_EQ(scan.sink.Records()[i].status, expected[i][0]);
+    EXPECT_EQ(scan.sink.Records()[i].current, expected[i][1]);
+    EXPECT_EQ(scan.sink.Records()[i].total, 300u);
+    EXPECT_EQ(scan.sink.Records()[i].error, 0u);
   }
   EXPECT_EQ(scan.builder.Ids(), (std::set<int64_t>{30, 70, 149}));
   EXPECT_EQ(scan.builder.events, (std::vector<std::string>{"info:35:5", "partition", "flash:35"}));
@@ -341,12 +339,12 @@ TEST(NtfsQuickScanWalk, AStopStillFlushesTheTreeAndReportsTheEnd) {
   Volume v = ThreeHundredSectorVolume();
   auto device = v.Device();
   Scan scan;
-  scan.sink.stopAt = 3;  // the walk's second read
+  scan.sink.onContinued = [](int call) { return call < 3 ? 1 : 0; };  // the walk's second read
   ASSERT_EQ(scan.Run(*device), 0u);
   EXPECT_EQ(scan.builder.Ids(), (std::set<int64_t>{30}));
   EXPECT_EQ(scan.builder.events.back(), "flash:35");
-  ASSERT_FALSE(scan.sink.records.empty());
-  EXPECT_EQ(scan.sink.records.back().status, 3u);
+  ASSERT_FALSE(scan.sink.Records().empty());
+  EXPECT_EQ(scan.sink.Records().back().status, 3u);
 }
 
 TEST(NtfsQuickScanWalk, UnreadableSectorsAreLoggedAndMarkTheLastProgressRecord) {
@@ -360,10 +358,10 @@ TEST(NtfsQuickScanWalk, UnreadableSectorsAreLoggedAndMarkTheLastProgressRecord) 
   Scan scan;
   ASSERT_EQ(scan.Run(device), 0u);
   EXPECT_EQ(scan.builder.Ids(), (std::set<int64_t>{30, 149}));
-  EXPECT_EQ(scan.sink.records.back().status, 3u);
-  EXPECT_EQ(scan.sink.records.back().error, CNTFSQuickSearch::kMFTReadFailed);
+  EXPECT_EQ(scan.sink.Records().back().status, 3u);
+  EXPECT_EQ(scan.sink.Records().back().error, CNTFSQuickSearch::kMFTReadFailed);
   EXPECT_EQ(scan.searcher->GetCounters().failedReads, 1);
-  EXPECT_NE(testsupport::ReadLog().find("cannot read MFT sectors"), std::string::npos);
+  EXPECT_EQ(testsupport::LogLinesWith("cannot read MFT sectors"), 1u);
 }
 
 // ---- what becomes a node ------------------------------------------------------------

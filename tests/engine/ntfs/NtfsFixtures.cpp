@@ -1,12 +1,9 @@
 #include "NtfsFixtures.h"
 
-#include <cstdlib>
-
 namespace ntfsfixtures {
 
 std::filesystem::path FixtureDir() {
-  if (const char* dir = std::getenv("CLIPMENDER_NTFS_FIXTURES"); dir && *dir) return dir;
-  return CLIPMENDER_NTFS_FIXTURE_DIR;
+  return conformance::FixtureDir("CLIPMENDER_NTFS_FIXTURES", CLIPMENDER_NTFS_FIXTURE_DIR);
 }
 
 std::string EnsureFixtures() {

@@ -32,8 +32,8 @@ struct OurAttribute {
 
 std::vector<OurAttribute> Attributes(const CNTFSFileRecord& record) {
   std::vector<OurAttribute> out;
-  for (uint32_t type : {0x10u, 0x20u, 0x30u, 0x40u, 0x50u, 0x60u, 0x70u, 0x80u, 0x90u, 0xA0u, 0xB0u, 0xC0u, 0xD0u,
-                        0xE0u, 0x100u}) {
+  for (uint32_t type :
+       {0x10u, 0x20u, 0x30u, 0x40u, 0x50u, 0x60u, 0x70u, 0x80u, 0x90u, 0xA0u, 0xB0u, 0xC0u, 0xD0u, 0xE0u, 0x100u}) {
     for (uint32_t i = 0;; ++i) {
       const uint8_t* attr = record.FindAttibute(type, i);
       if (attr == nullptr) break;
@@ -55,11 +55,16 @@ std::vector<int64_t> Clusters(const CNTFSDataRunList::Runs& runs) {
 
 std::string NamespaceName(uint8_t type) {
   switch (type) {
-    case 0: return "POSIX";
-    case 1: return "Win32";
-    case 2: return "DOS";
-    case 3: return "Win32 & DOS";
-    default: return "?";
+    case 0:
+      return "POSIX";
+    case 1:
+      return "Win32";
+    case 2:
+      return "DOS";
+    case 3:
+      return "Win32 & DOS";
+    default:
+      return "?";
   }
 }
 

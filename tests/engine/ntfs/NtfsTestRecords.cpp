@@ -251,7 +251,8 @@ Bytes IndexPage(const std::vector<IndexEntry>& entries, int size, int64_t vcn) {
   return page;
 }
 
-MemoryDevice::MemoryDevice(ntfstest::Bytes data, uint32_t sectorSize) : data_(std::move(data)), sectorSize_(sectorSize) {}
+MemoryDevice::MemoryDevice(ntfstest::Bytes data, uint32_t sectorSize)
+    : data_(std::move(data)), sectorSize_(sectorSize) {}
 
 int MemoryDevice::ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) {
   ++reads_;

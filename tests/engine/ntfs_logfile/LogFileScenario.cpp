@@ -38,8 +38,7 @@ int ScenarioManifest::Find(const std::string& list, const std::string& field, co
 }
 
 std::filesystem::path FixtureDir() {
-  if (const char* dir = std::getenv("CLIPMENDER_NTFS_LOGFILE_FIXTURES"); dir && *dir) return dir;
-  return CLIPMENDER_NTFS_LOGFILE_FIXTURE_DIR;
+  return conformance::FixtureDir("CLIPMENDER_NTFS_LOGFILE_FIXTURES", CLIPMENDER_NTFS_LOGFILE_FIXTURE_DIR);
 }
 
 std::string EnsureFixtures() {

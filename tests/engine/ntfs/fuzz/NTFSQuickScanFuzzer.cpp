@@ -21,6 +21,7 @@
 #include "ntfs/NTFSResidentData.h"
 #include "support/BytesDevice.h"
 #include "support/Recorders.h"
+#include "support/RecordingProgress.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ void Scan(const std::vector<uint8_t>& bytes, uint32_t sectorSize) {
   // Every other node is refused, so that the searcher's release runs too.
   testsupport::RecordingBuilder builder;
   builder.refuseEvery = 2;
-  testsupport::ProgressSink sink;
+  testsupport::RecordingProgress sink;
   CNTFSQuickSearch searcher;
   searcher.SetDirecotryTreeBuilder(&builder);
   Use(searcher.QuickSearchFiles(&device, &sink));

@@ -15,12 +15,12 @@
 #include "ntfs/NTFSFileNode.h"
 #include "ntfs/NTFSFileProperties.h"
 #include "ntfs/NTFSFilePropertiesBuilder.h"
-#include "ntfs/NTFSMultiFileRecord.h"
-#include "ntfs/NTFSSearchInfo.h"
-#include "ntfs/RCRDRecord.h"
 #include "ntfs/NTFSFileRecord.h"
 #include "ntfs/NTFSFileRecordAnalyzer.h"
 #include "ntfs/NTFSFileRecordAttribute.h"
+#include "ntfs/NTFSMultiFileRecord.h"
+#include "ntfs/NTFSSearchInfo.h"
+#include "ntfs/RCRDRecord.h"
 
 namespace {
 
