@@ -19,6 +19,7 @@
 #include "exfat/ExFatQuickSearch.h"
 #include "support/BytesDevice.h"
 #include "support/Recorders.h"
+#include "support/RecordingProgress.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -214,16 +215,17 @@ TEST(ExFatQuickScan, UnusableVolumesAndUnreadableFoldersAreFailures) {
     if (c.zeroBoot) std::memset(bytes.data(), 0, 512);
     FailingDevice device(bytes, c.badSector);
     testsupport::RecordingBuilder builder;
-    testsupport::ProgressSink sink;
+    testsupport::RecordingProgress sink;
     CExFatQuickSearch searcher;
     searcher.SetDirecotryTreeBuilder(&builder);
     EXPECT_EQ(searcher.QuickSearchFiles(&device, &sink), c.want) << c.badSector;
     // Every scan ends its tree and says it finished, with what went wrong.
     const std::vector<std::string> opened{"info:33:" + std::to_string(root), "partition", "flash:33"};
     EXPECT_EQ(builder.events, c.records == 1 ? opened : std::vector<std::string>({"partition", "flash:33"}));
-    ASSERT_FALSE(sink.records.empty());
-    EXPECT_EQ(sink.records.back().status, PROGRESS_STATUS_FINISHED);
-    EXPECT_EQ(sink.records.back().error, c.want);
+    const std::vector<_PROGRESS_INFO> records = sink.Records();
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.back().status, PROGRESS_STATUS_FINISHED);
+    EXPECT_EQ(records.back().error, c.want);
     CSearchedPartitionInfo* record = nullptr;
     EXPECT_EQ(searcher.GetSearchedPartitionInfo(&record, 1), c.records);
     delete record;

@@ -2,8 +2,6 @@
 // conformance harness: 4 KiB and 512-byte clusters, 4096-byte sectors, loop
 // devices, inside an MBR disk, cut short, a folder chained back on itself,
 // and a volume read with sectors that do not fit its boot sector.
-#include <cstdlib>
-
 #include "support/Conformance.h"
 #include "support/TestSupport.h"
 
@@ -13,8 +11,7 @@ using conformance::Row;
 using conformance::Through;
 
 std::filesystem::path FixtureDir() {
-  if (const char* dir = std::getenv("CLIPMENDER_EXFAT_FIXTURES"); dir != nullptr && *dir != '\0') return dir;
-  return CLIPMENDER_EXFAT_FIXTURE_DIR;
+  return conformance::FixtureDir("CLIPMENDER_EXFAT_FIXTURES", CLIPMENDER_EXFAT_FIXTURE_DIR);
 }
 
 std::vector<Row> Rows() {

@@ -18,6 +18,7 @@
 #include "exfat/ExFatQuickSearch.h"
 #include "support/BytesDevice.h"
 #include "support/Recorders.h"
+#include "support/RecordingProgress.h"
 
 namespace {
 
@@ -49,11 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   testsupport::RecordingBuilder builder;
   builder.refuseEvery = 3;
-  testsupport::ProgressSink sink;
+  testsupport::RecordingProgress sink;
   CExFatQuickSearch searcher;
   searcher.SetDirecotryTreeBuilder(&builder);
   Use(searcher.QuickSearchFiles(&device, &sink));
-  for (const _PROGRESS_INFO& info : sink.records) Use(info.current + info.error);
+  for (const _PROGRESS_INFO& info : sink.Records()) Use(info.current + info.error);
   CSearchedPartitionInfo* record = nullptr;
   if (searcher.GetSearchedPartitionInfo(&record, 1) == 1) delete record;
   for (IFileNode* node : builder.owned) {
