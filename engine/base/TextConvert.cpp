@@ -143,3 +143,20 @@ bool IsValidUtf8(const char* text, size_t bytes) {
   }
   return true;
 }
+
+bool IsForbiddenNameUnit(uint16_t unit) {
+  switch (unit) {
+    case '"':
+    case '*':
+    case '/':
+    case ':':
+    case '<':
+    case '>':
+    case '?':
+    case '\\':
+    case '|':
+      return true;
+    default:
+      return false;
+  }
+}

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 enum class TextEncoding {
@@ -22,6 +23,10 @@ std::string ToUtf8(const void* data, size_t bytes, TextEncoding from);
 
 // Converts UTF-16LE units up to `maxUnits` or the first zero unit.
 std::string Utf16LEToUtf8(const char16_t* units, size_t maxUnits);
+
+// Whether a name unit is one of the printable characters no file name of the
+// FAT and NTFS families may hold: " * / : < > ? \ |
+bool IsForbiddenNameUnit(uint16_t unit);
 
 // Whether `text` is well-formed UTF-8 (no overlongs, surrogates or values above
 // U+10FFFF).

@@ -42,3 +42,13 @@ class IProgress {
   // Whether complete searchers build their trees when the scan ends.
   virtual int shouldBuild() = 0;
 };
+
+// Sends `sink` a record with these fields, the others zero.
+inline void ReportProgress(IProgress* sink, uint32_t status, uint64_t total, uint64_t current, uint64_t error = 0) {
+  _PROGRESS_INFO info;
+  info.status = status;
+  info.total = total;
+  info.current = current;
+  info.error = error;
+  sink->UpdateProgress(&info);
+}

@@ -52,23 +52,6 @@ bool NameFits(const uint8_t* attr, uint32_t length) {
   return uint64_t{CNTFSFileRecordAttribute::GetOffsetToName(attr)} + 2 * units <= length;
 }
 
-bool IsForbiddenNameUnit(uint16_t unit) {
-  switch (unit) {
-    case '"':
-    case '*':
-    case '/':
-    case ':':
-    case '<':
-    case '>':
-    case '?':
-    case '\\':
-    case '|':
-      return true;
-    default:
-      return false;
-  }
-}
-
 }  // namespace
 
 // ---- common header ---------------------------------------------------------

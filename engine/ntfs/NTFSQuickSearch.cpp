@@ -65,12 +65,7 @@ int CNTFSQuickSearch::GetSearchedPartitionInfo(CSearchedPartitionInfo** array, i
 }
 
 void CNTFSQuickSearch::Report(uint32_t status, uint64_t total, uint64_t current, ResultCode error) {
-  _PROGRESS_INFO info;
-  info.status = status;
-  info.total = total;
-  info.current = current;
-  info.error = error;
-  m_progress->UpdateProgress(&info);
+  ReportProgress(m_progress, status, total, current, error);
 }
 
 ResultCode CNTFSQuickSearch::QuickSearchFiles(IStorageDevice* device, IProgress* progress) {

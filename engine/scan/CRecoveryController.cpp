@@ -119,11 +119,7 @@ IDataRecovery* CRecoveryControllerBase::MakeDataRecovery(_tagSearcherType type, 
 }
 
 void CRecoveryControllerBase::Report(IProgress* progress, uint32_t status, uint64_t total, uint64_t current) {
-  _PROGRESS_INFO info;
-  info.status = status;
-  info.total = total;
-  info.current = current;
-  progress->UpdateProgress(&info);
+  ReportProgress(progress, status, total, current);
 }
 
 ResultCode CRecoveryControllerBase::Guarded(const char* operation, const std::function<ResultCode()>& body) {

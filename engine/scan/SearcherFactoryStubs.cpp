@@ -6,7 +6,6 @@
 IQuickFileSystemSearchController* CreateFATQuickSearcher() { return nullptr; }
 ICompleteFileSystemSearchController* CreateFATSearcher() { return nullptr; }
 
-IQuickFileSystemSearchController* CreateEXFatQuickSearcher() { return nullptr; }
 ICompleteFileSystemSearchController* CreateEXFatSearcher() { return nullptr; }
 
 IQuickFileSystemSearchController* CreateHFSPlusQuickSearcher() { return nullptr; }

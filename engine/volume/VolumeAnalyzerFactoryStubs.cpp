@@ -6,4 +6,3 @@
 
 IVolumeAnalyze* CreateFatVolumeAnalyze(IStorageDevice*, uint64_t) { return nullptr; }
 
-IVolumeAnalyze* CreateExfatVolumeAnalyze(IStorageDevice*, uint64_t) { return nullptr; }

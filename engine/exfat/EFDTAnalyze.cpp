@@ -1,0 +1,193 @@
+#include "exfat/EFDTAnalyze.h"
+
+#include <algorithm>
+
+#include "OnDiskBytes.h"
+#include "base/TextConvert.h"
+
+using ondisk::Le16;
+using ondisk::Le32;
+using ondisk::Le64;
+
+namespace exfat_entry {
+namespace {
+
+// A timestamp that was never set (0) is allowed: it costs the file its
+// time, not its place in the results.
+bool IsValidTimestamp(uint32_t stamp) {
+  if (stamp == 0) return true;
+  const uint32_t month = (stamp >> 21) & 15;
+  return ((stamp >> 16) & 31) != 0 && (stamp & 31) <= 29 && ((stamp >> 5) & 63) <= 59 && ((stamp >> 11) & 31) <= 23 &&
+         month >= 1 && month <= 12;
+}
+
+}  // namespace
+
+bool IsValidNameChar(uint16_t unit) { return unit >= 0x1A && !IsForbiddenNameUnit(unit); }
+
+bool IsValidFileEntry(const uint8_t* e) {
+  if (e[1] < 2 || e[1] > 18) return false;
+  for (int at : {8, 12, 16}) {
+    if (!IsValidTimestamp(Le32(e + at))) return false;
+  }
+  if (e[20] > 199 || e[21] > 199) return false;
+  return e[6] == 0 && e[7] == 0 && ondisk::AllZero(e + 25, 7);
+}
+
+bool IsValidStreamEntry(const uint8_t* e, uint32_t sectorShift, uint32_t clusterShift, uint64_t totalSectors) {
+  if (e[2] != 0 || e[6] != 0 || e[7] != 0 || Le32(e + 16) != 0) return false;
+  const uint32_t first = Le32(e + 20);
+  if (first == 1 || first > 0xFFFFFFF6u) return false;
+  const uint64_t length = Le64(e + 24);
+  const uint64_t valid = Le64(e + 8);
+  if (sectorShift >= 64 || clusterShift >= 64) return false;
+  if ((length >> sectorShift) >= totalSectors || (valid >> sectorShift) >= totalSectors) return false;
+  if (first != 0 && (e[1] & 2) != 0) {
+    // Both lengths are below the device's bytes, so these sums cannot wrap.
+    if (first + (length >> clusterShift) > 0xFFFFFFF5u || first + (valid >> clusterShift) > 0xFFFFFFF5u) return false;
+  }
+  return true;
+}
+
+bool IsValidNameEntry(const uint8_t* e, int units) {
+  if (e[1] != 0 || Le16(e + 2) == 0) return false;
+  for (int i = 0; i < units && i < kNameUnitsPerEntry; ++i) {
+    const uint16_t unit = Le16(e + 2 + 2 * i);
+    if (unit == 0) break;
+    if (!IsValidNameChar(unit)) return false;
+  }
+  return true;
+}
+
+bool IsValidLabelEntry(const uint8_t* e) {
+  const int count = e[1];
+  if (count > 11) return false;
+  for (int i = 0; i < count; ++i) {
+    if (!IsValidNameChar(Le16(e + 2 + 2 * i))) return false;
+  }
+  return ondisk::AllZero(e + 2 + 2 * count, size_t(2 * (11 - count))) && ondisk::AllZero(e + 24, 8);
+}
+
+}  // namespace exfat_entry
+
+bool CheckDirEntry(const uint8_t* bytes, size_t length, uint16_t storedChecksum) {
+  if (bytes == nullptr) return length == 0 && storedChecksum == 0;
+  const bool deleted = length > 0 && bytes[0] == (exfat_entry::kFile & 0x7F);
+  uint16_t sum = 0;
+  uint16_t asInUse = 0;
+  auto add = [](uint16_t s, uint8_t b) { return static_cast<uint16_t>(((s & 1) != 0 ? 0x8000 : 0) + (s >> 1) + b); };
+  for (size_t i = 0; i < length; ++i) {
+    if (i == 2 || i == 3) continue;
+    sum = add(sum, bytes[i]);
+    if (deleted) {
+      uint8_t b = bytes[i];
+      if (i == 0) {
+        b = exfat_entry::kFile;
+      } else if (i == exfat_entry::kEntrySize) {
+        b = exfat_entry::kStream;
+      } else if (i % exfat_entry::kEntrySize == 0) {
+        b = exfat_entry::kName;
+      }
+      asInUse = add(asInUse, b);
+    }
+  }
+  return sum == storedChecksum || (deleted && asInUse == storedChecksum);
+}
+
+void CEFDTAnalyze::PrepareAnayze(uint32_t sectorShift, uint32_t clusterShift, uint64_t totalSectors) {
+  m_sectorShift = sectorShift;
+  m_clusterShift = clusterShift;
+  m_totalSectors = totalSectors;
+  m_state = 0;
+}
+
+bool CEFDTAnalyze::Analyze(const uint8_t* buffer, size_t length, int64_t sector, uint32_t bytesPerSector) {
+  if (buffer == nullptr) return true;
+  for (size_t at = 0; at + exfat_entry::kEntrySize <= length; at += exfat_entry::kEntrySize) {
+    const uint8_t* entry = buffer + at;
+    if (entry[0] == exfat_entry::kEndOfDirectory) {
+      m_state = 0;
+      return false;
+    }
+    Entry(entry, bytesPerSector != 0 ? sector + static_cast<int64_t>(at / bytesPerSector) : sector);
+  }
+  return true;
+}
+
+void CEFDTAnalyze::Entry(const uint8_t* e, int64_t sector) {
+  using namespace exfat_entry;
+  const uint8_t type = e[0];
+  const uint8_t inUse = (type & kInUse) != 0 ? 1 : 0;
+  const uint8_t index = m_state;  // a set's next entry sits at this index
+  switch (type & 0x7F) {
+    case kFile & 0x7F:
+      m_state = 0;
+      if (!IsValidFileEntry(e)) return;
+      m_info = _tagFileBaseInfo();
+      m_units.clear();
+      m_state = 1;
+      m_expected = e[1];
+      m_info.inUse = inUse;
+      m_info.attributes = Le16(e + 4);
+      m_info.createTime = Le32(e + 8);
+      m_info.modifyTime = Le32(e + 12);
+      m_info.accessTime = Le32(e + 16);
+      m_info.create10ms = e[20];
+      m_info.modify10ms = e[21];
+      m_info.createUtcOffset = e[22];
+      m_info.modifyUtcOffset = e[23];
+      m_info.accessUtcOffset = e[24];
+      m_info.sector = sector;
+      return;
+    case kStream & 0x7F:
+      if (index != 1 || inUse != m_info.inUse ||
+          !IsValidStreamEntry(e, m_sectorShift, m_clusterShift, m_totalSectors)) {
+        m_state = 0;
+        return;
+      }
+      m_state = 2;
+      --m_expected;
+      m_info.contiguous = (e[1] & 2) != 0 ? 1 : 0;
+      m_nameLength = e[3];
+      m_info.firstCluster = Le32(e + 20);
+      m_info.dataLength = static_cast<int64_t>(Le64(e + 24));
+      return;
+    case kName & 0x7F: {
+      const size_t left = m_nameLength != 0 && m_nameLength > m_units.size() ? m_nameLength - m_units.size() : 0;
+      const int units =
+          m_nameLength != 0 ? static_cast<int>(std::min<size_t>(left, kNameUnitsPerEntry)) : kNameUnitsPerEntry;
+      if (index < 2 || inUse != m_info.inUse || units == 0 || !IsValidNameEntry(e, units)) {
+        m_state = 0;
+        return;
+      }
+      bool ended = false;
+      for (int i = 0; i < units; ++i) {
+        const char16_t unit = Le16(e + 2 + 2 * i);
+        if (unit == 0) {
+          ended = true;
+          break;
+        }
+        m_units.push_back(unit);
+      }
+      ++m_state;
+      --m_expected;
+      // Secondary entries past the name (vendor extensions) add nothing.
+      if (m_expected == 0 || ended || (m_nameLength != 0 && m_units.size() >= m_nameLength)) Finish();
+      return;
+    }
+    default:
+      // Labels, the bitmap and up-case entries, GUID, padding and vendor
+      // entries, and whatever this reader does not know: none belongs inside
+      // a File entry's set.
+      m_state = 0;
+      return;
+  }
+}
+
+void CEFDTAnalyze::Finish() {
+  m_info.name = ToUtf8(m_units.data(), m_units.size() * 2, TextEncoding::UTF16LE);
+  m_files.push_back(std::move(m_info));
+  m_info = _tagFileBaseInfo();
+  m_units.clear();
+  m_state = 0;
+}

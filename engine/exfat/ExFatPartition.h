@@ -1,0 +1,104 @@
+// The allocation table and geometry of one exFAT volume: cluster and sector
+// arithmetic (64-bit, bounded by the cluster heap), cluster chains, the data
+// runs of a decoded entry set and the node made from it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "exfat/EFDTAnalyze.h"
+
+class CExFatDBR;
+class CExFatFileNode;
+class IDataRunList;
+class IStorageDevice;
+
+// The allocation table, read in windows of 1 MiB as the chains reach them;
+// at most kMaxWindows are kept, the one with the lowest start sector goes
+// first.
+class CFatTable {
+ public:
+  static constexpr uint32_t kWindowBytes = 1u << 20;
+  static constexpr size_t kMaxWindows = 9;
+  static constexpr uint32_t kEndOfChain = 0xFFFFFFFF;
+
+  CFatTable() = default;
+  virtual ~CFatTable() = default;
+  CFatTable(const CFatTable&) = delete;
+  CFatTable& operator=(const CFatTable&) = delete;
+
+  // Binds the reader to the table of `fatSectors` sectors at `fatStartSector`
+  // of `device` (which must lie on the device) for clusters 2 to
+  // clusterCount + 1, and loads the first window. False, with no window,
+  // when the table does not fit the device or cannot be read.
+  bool CreateFatTable(IStorageDevice* device, int64_t fatStartSector, uint32_t fatSectors, uint32_t clusterCount);
+  // The raw table entry of `cluster`; kEndOfChain when no window is loaded,
+  // the cluster is outside 2..clusterCount + 1 or past the table, or its
+  // window cannot be read.
+  uint32_t GetNextCluster(uint32_t cluster);
+  void ClearFatData();
+  bool IsValid() const { return !m_windows.empty(); }
+  // Whether a window could not be read since the table was bound.
+  bool HasReadFailed() const { return m_readFailed; }
+
+ private:
+  std::vector<uint8_t>* LoadWindow(int64_t start);
+
+  IStorageDevice* m_device = nullptr;  // not owned
+  int64_t m_fatStart = 0;
+  uint32_t m_fatSectors = 0;
+  uint32_t m_windowSectors = 0;
+  uint32_t m_sectorSize = 0;
+  uint32_t m_clusterCount = 0;
+  bool m_readFailed = false;
+  std::map<int64_t, std::vector<uint8_t>> m_windows;
+};
+
+class CExFatPartition : public CFatTable {
+ public:
+  // Takes the geometry of a boot sector that passed CExFatDBR::IsValid for
+  // this device, for the volume starting at `volumeStart`, and binds its
+  // first allocation table. False when the table cannot be read.
+  bool Init(const CExFatDBR& dbr, IStorageDevice* device, int64_t volumeStart);
+
+  // 0 for a cluster outside the heap, else the device sector where it starts.
+  int64_t ConvertClusterNumToSector(uint32_t cluster) const;
+  // The cluster holding `sector` (rounded up); 0 when no geometry is set.
+  uint32_t ConvertSectorToClusterNum(int64_t sector) const;
+  // Clusters 2 to ClusterCount + 1 hold data.
+  bool IsHeapCluster(uint64_t cluster) const { return cluster >= 2 && cluster < m_clusterLimit; }
+  // The cluster after `cluster` in its chain: the next one on disk for a
+  // contiguous (NoFatChain) chain, the table entry otherwise; kEndOfChain
+  // for anything outside the heap.
+  uint32_t GetNextCluster(uint32_t cluster, bool contiguous);
+  using CFatTable::GetNextCluster;
+  // A new run list (never null unless memory is short): empty for folders,
+  // files without clusters or data; one run for contiguous files; the table
+  // chain otherwise, as far as the data length reaches. Runs count from the
+  // heap (cluster 2 is run start 0) and never leave it.
+  IDataRunList* BuildFileDataRun(const _tagFileBaseInfo& info);
+  // A new node of the set (IDs are set by the caller); null when memory is
+  // short.
+  CExFatFileNode* BuildFile(const _tagFileBaseInfo& info);
+
+  uint32_t GetBytesPerSector() const { return m_bytesPerSector; }
+  uint32_t GetSectorsPerCluster() const { return m_sectorsPerCluster; }
+  uint32_t GetBytesPerCluster() const { return m_bytesPerCluster; }
+  uint32_t GetRootCluster() const { return m_rootCluster; }
+  // One past the last heap cluster (ClusterCount + 2).
+  uint64_t GetClusterLimit() const { return m_clusterLimit; }
+  int64_t GetHeapFirstSector() const { return m_heapFirstSector; }
+  int64_t GetVolumeStartSector() const { return m_volumeStart; }
+  uint64_t GetTotalSectors() const { return m_totalSectors; }
+
+ private:
+  uint32_t m_bytesPerSector = 512;
+  uint32_t m_sectorsPerCluster = 1;
+  uint64_t m_clusterLimit = 0;
+  uint32_t m_rootCluster = 0xFFFFFFFF;
+  uint32_t m_bytesPerCluster = 512;
+  int64_t m_heapFirstSector = 0;
+  int64_t m_volumeStart = 0;
+  uint64_t m_totalSectors = 0;
+};

@@ -1,0 +1,253 @@
+// The exFAT library on volumes mkfs.exfat makes (no mount needed): the volume
+// analyzer against dump.exfat and FAT images, and the hostile cases of the
+// format: boot-sector limits, table chains, entry sets, times, unusable
+// volumes.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "DataRunList.h"
+#include "OnDiskBytes.h"
+#include "VolumeAnalyze.h"
+#include "exfat/EFDTAnalyze.h"
+#include "exfat/ExFatDBR.h"
+#include "exfat/ExFatFileNode.h"
+#include "exfat/ExFatPartition.h"
+#include "exfat/ExFatQuickSearch.h"
+#include "support/BytesDevice.h"
+#include "support/Recorders.h"
+#include "support/RecordingProgress.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using testsupport::RunCommandOrFail;
+
+// A 64 MiB volume made by `tool` (IMG stands for its path), its dump.exfat
+// figure `field` in *value.
+std::vector<uint8_t> MakeImage(const std::string& tool, const char* field = nullptr, uint64_t* value = nullptr) {
+  testsupport::TempDir dir;
+  const std::string img = testsupport::ShellQuote((dir / "v.img").string());
+  std::string line = tool;
+  line.replace(line.find("IMG"), 3, img);
+  RunCommandOrFail("truncate -s 64M " + img + " && " + line + " >/dev/null");
+  if (field != nullptr) {
+    const std::string dump = RunCommandOrFail("dump.exfat " + img + " 2>/dev/null");
+    *value = std::strtoull(dump.c_str() + dump.find_first_of("0123456789", dump.find(field)), nullptr, 0);
+  }
+  return testsupport::ReadFile(dir / "v.img");
+}
+
+// Fails every read that touches sector `bad`.
+class FailingDevice : public testsupport::StubDevice {
+ public:
+  FailingDevice(const std::vector<uint8_t>& bytes, int64_t bad) : bytes_(bytes.data(), bytes.size()), bad_(bad) {}
+  int ReadSector(void* buffer, int64_t first, int64_t count) override {
+    return first <= bad_ && bad_ < first + count ? 0 : bytes_.ReadSector(buffer, first, count);
+  }
+  uint32_t GetSectorSize() override { return 512; }
+  int64_t GetTotalSectors() override { return bytes_.GetTotalSectors(); }
+  uint32_t GetType() override { return STORAGE_DEVICE_CACHED; }
+  ResultCode GetLastError() override { return 0; }
+
+ private:
+  testsupport::BytesDevice bytes_;
+  int64_t bad_;
+};
+
+// An entry set as writers lay it out (checksum 0): every secondary past the
+// stream is a name entry, holding the name as far as it reaches.
+void AddSet(std::vector<uint8_t>& dir, const std::u16string& name, uint8_t nameLength, int secondaries,
+            uint8_t inUse = 0x80) {
+  const size_t at = dir.size();
+  dir.resize(at + size_t(secondaries + 1) * 32, 0);
+  uint8_t* set = dir.data() + at;
+  set[0] = 0x05 | inUse, set[1] = static_cast<uint8_t>(secondaries);
+  for (int stamp : {8, 12, 16}) ondisk::StoreLe16(set + stamp + 2, 0x5264);  // 2021-03-04
+  set[32] = 0x40 | inUse, set[33] = 1, set[35] = nameLength;
+  for (int entry = 2; entry <= secondaries; ++entry) set[entry * 32] = 0x41 | inUse;
+  for (size_t i = 0; i < name.size() && 2 + i / 15 <= size_t(secondaries); ++i) {
+    ondisk::StoreLe16(set + (2 + i / 15) * 32 + 2 + 2 * (i % 15), static_cast<uint16_t>(name[i]));
+  }
+}
+
+std::vector<std::string> Names(const std::vector<uint8_t>& entries, bool* more) {
+  CEFDTAnalyze parser;
+  parser.PrepareAnayze(9, 12, 1 << 20);
+  *more = parser.Analyze(entries.data(), entries.size(), 100);
+  std::vector<std::string> names;
+  for (const _tagFileBaseInfo& info : parser.GetFileList()) names.push_back(info.name);
+  return names;
+}
+
+}  // namespace
+
+TEST(ExFatVolumeAnalyzer, ReportsExFatVolumesAsDumpExFatDoesAndNothingOnFat) {
+  for (const char* options : {"-c 512", "-c 4K", "-c 128K"}) {
+    uint64_t length = 0;
+    std::vector<uint8_t> image = MakeImage(std::string("mkfs.exfat ") + options + " IMG", "Volume Length", &length);
+    image.insert(image.begin(), 2048 * 512, 0);  // a partition at 1 MiB
+    testsupport::BytesDevice device(image.data(), image.size());
+    IVolumeAnalyze* analyzer = CreateExfatVolumeAnalyze(&device, 2048);
+    ASSERT_NE(analyzer, nullptr) << options;
+    EXPECT_EQ(analyzer->GetFileSystemType(), FILE_SYSTEM_TYPE_EXFAT);
+    EXPECT_EQ(analyzer->GetTotalSector(), length);
+    analyzer->Release();
+    EXPECT_EQ(CreateExfatVolumeAnalyze(&device, 0), nullptr);
+    // Its boot sector does not fit a device of 4096-byte sectors.
+    testsupport::BytesDevice wide(image.data() + 2048 * 512, image.size() - 2048 * 512, 4096);
+    EXPECT_EQ(CreateExfatVolumeAnalyze(&wide, 0), nullptr);
+  }
+  for (const char* fat : {"mkfs.fat -F 16 IMG", "mkfs.fat -F 32 -s 1 IMG"}) {
+    const std::vector<uint8_t> image = MakeImage(fat);
+    testsupport::BytesDevice device(image.data(), image.size());
+    EXPECT_EQ(CreateExfatVolumeAnalyze(&device, 0), nullptr) << fat;
+  }
+}
+
+TEST(ExFatBootSector, HoldsClustersAndHeapToTheVolumeIn64Bits) {
+  const std::vector<uint8_t> image = MakeImage("mkfs.exfat -c 4K IMG");
+  auto valid = [&](std::vector<std::pair<size_t, uint8_t>> bytes) {
+    std::vector<uint8_t> boot(image.begin(), image.begin() + 512);
+    for (auto [at, value] : bytes) boot[at] = value;
+    return CExFatDBR(boot.data()).IsValid(512);
+  };
+  ASSERT_TRUE(valid({}));
+  // One cluster of 32 MiB, the largest; 64 MiB is too large.
+  EXPECT_TRUE(valid({{92, 1}, {93, 0}, {94, 0}, {95, 0}, {109, 16}}));
+  EXPECT_FALSE(valid({{92, 1}, {93, 0}, {94, 0}, {95, 0}, {109, 17}}));
+  // Heaps ending far past the volume, which 32-bit sums wrap round.
+  EXPECT_FALSE(valid({{95, 0x20}}));
+  EXPECT_FALSE(valid({{92, 0xF5}, {93, 0xFF}, {94, 0xFF}, {95, 0xFF}}));
+  EXPECT_FALSE(valid({{40, 1}}));   // MustBeZero
+  EXPECT_FALSE(valid({{110, 3}}));  // NumberOfFats
+}
+
+TEST(ExFatTable, ChainsStayInTheHeapAndLoopsEnd) {
+  uint64_t count = 0;
+  std::vector<uint8_t> image = MakeImage("mkfs.exfat -c 4K IMG", "Cluster Count", &count);
+  const size_t fat = 2048 * 512;  // FatOffset of every mkfs.exfat volume this size
+  ASSERT_EQ(ondisk::Le32(image.data() + 80) * 512u, fat);
+  // 100 -> 101 -> 300 -> 100 loops; 400 leads past the last cluster.
+  for (auto [from, to] : {std::pair<uint32_t, uint32_t>{100, 101}, {101, 300}, {300, 100}, {400, count + 2}}) {
+    std::memcpy(image.data() + fat + from * 4, &to, 4);
+  }
+  testsupport::BytesDevice device(image.data(), image.size());
+  CExFatPartition partition;
+  ASSERT_TRUE(partition.Init(CExFatDBR(image.data()), &device, 0));
+  EXPECT_EQ(partition.GetNextCluster(400, false), CFatTable::kEndOfChain);
+  // A contiguous chain's next cluster is the next on disk, whatever the table says.
+  EXPECT_EQ(partition.GetNextCluster(101, true), 102u);
+  EXPECT_EQ(partition.GetNextCluster(uint32_t(count) + 1, true), CFatTable::kEndOfChain);
+  EXPECT_EQ(partition.ConvertClusterNumToSector(1), 0);
+  using Runs = std::vector<std::pair<int64_t, int64_t>>;
+  auto runs = [&](uint32_t first, int64_t length, uint8_t contiguous) {
+    _tagFileBaseInfo info;
+    info.firstCluster = first, info.dataLength = length, info.contiguous = contiguous;
+    IDataRunList* list = partition.BuildFileDataRun(info);
+    Runs out;
+    for (DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext())
+      out.emplace_back(run->start, run->length);
+    list->Release();
+    return out;
+  };
+  EXPECT_EQ(runs(100, int64_t{1} << 30, 0), (Runs{{98, 2}, {298, 1}}));
+  EXPECT_EQ(runs(7, 1, 1), (Runs{{5, 1}}));
+  EXPECT_EQ(runs(uint32_t(count), int64_t{1} << 30, 1), (Runs{{int64_t(count) - 2, 2}}));
+  EXPECT_EQ(runs(0, 4096, 1), Runs{});
+}
+
+TEST(ExFatEntrySets, OneBadSetCostsOnlyItselfAndNamesEndAtTheirLength) {
+  std::vector<uint8_t> dir;
+  AddSet(dir, u"a/b", 3, 2);                        // "/" is no name character
+  AddSet(dir, u"\u00FFt\u00E9", 3, 2);              // ÿ and é are
+  AddSet(dir, u"short!garbage", 5, 2);              // NameLength 5
+  AddSet(dir, u"one", 3, 1);                        // SecondaryCount 1
+  AddSet(dir, u"x", 1, 19);                         // 19
+  AddSet(dir, std::u16string(255, u'L'), 255, 18);  // 18, the largest
+  AddSet(dir, u"mixed", 5, 2);
+  dir[dir.size() - 64] &= 0x7F;          // a deleted stream behind a live File entry
+  for (uint8_t benign : {0xE0, 0xA0}) {  // vendor and GUID entries
+    dir.resize(dir.size() + 32, 0);
+    dir[dir.size() - 32] = benign;
+  }
+  AddSet(dir, u"gone.txt", 8, 2, 0);
+  bool more = false;
+  EXPECT_EQ(Names(dir, &more),
+            (std::vector<std::string>{"\xC3\xBFt\xC3\xA9", "short", std::string(255, 'L'), "gone.txt"}));
+  EXPECT_TRUE(more);
+  std::vector<uint8_t> end(32, 0);  // the end of the folder: nothing after it counts
+  AddSet(end, u"after", 5, 2);
+  EXPECT_TRUE(Names(end, &more).empty());
+  EXPECT_FALSE(more);
+}
+
+TEST(ExFatTimes, HonourTheUtcOffsetAndTheTenMillisecondCount) {
+  // 2021-03-04 05:06:06 (the two-second field holds 3).
+  const uint32_t stamp = (uint32_t{41 << 9 | 3 << 5 | 4} << 16) | (5 << 11 | 6 << 5 | 3);
+  auto date = [](const std::string& when) { return std::stoll(RunCommandOrFail("date -d '" + when + "' +%s")); };
+  auto unix = [](_FILETIME t) { return filetime::ToUnixSeconds(t); };
+  // +01:00 is 4 quarter hours east; -05:30 is -22, 0x6A in 7 bits.
+  EXPECT_EQ(unix(DosTime2FileTime(stamp, 0, 0x80 | 4)), date("2021-03-04 05:06:06 +0100"));
+  EXPECT_EQ(unix(DosTime2FileTime(stamp, 100, 0x80 | 0x6A)), date("2021-03-04 05:06:07 -0530"));
+  // Without the valid bit: this machine's local time, as date(1) takes it.
+  EXPECT_EQ(unix(DosTime2FileTime(stamp, 0, 0x04)), date("2021-03-04 05:06:06"));
+  EXPECT_EQ(DosTime2FileTime(0, 0, 0x80), 0u);
+}
+
+TEST(ExFatQuickScan, UnusableVolumesAndUnreadableFoldersAreFailures) {
+  uint64_t rootCluster = 0;
+  std::vector<uint8_t> image = MakeImage("mkfs.exfat -c 4K IMG", "Root Cluster", &rootCluster);
+  const int64_t root = int64_t{ondisk::Le32(image.data() + 88)} + (int64_t(rootCluster) - 2) * 8;
+  struct Case {
+    int64_t badSector;
+    bool zeroBoot;
+    ResultCode want;
+    int records;
+  };
+  for (const Case& c : {Case{-1, false, 0, 1}, Case{-1, true, CExFatQuickSearch::kNotExFat, 0},
+                        Case{0, false, CExFatQuickSearch::kBootUnreadable, 0},
+                        Case{root + 3, false, CExFatQuickSearch::kReadFailed, 1}}) {
+    std::vector<uint8_t> bytes = image;
+    if (c.zeroBoot) std::memset(bytes.data(), 0, 512);
+    FailingDevice device(bytes, c.badSector);
+    testsupport::RecordingBuilder builder;
+    testsupport::RecordingProgress sink;
+    CExFatQuickSearch searcher;
+    searcher.SetDirecotryTreeBuilder(&builder);
+    EXPECT_EQ(searcher.QuickSearchFiles(&device, &sink), c.want) << c.badSector;
+    // Every scan ends its tree and says it finished, with what went wrong.
+    const std::vector<std::string> opened{"info:33:" + std::to_string(root), "partition", "flash:33"};
+    EXPECT_EQ(builder.events, c.records == 1 ? opened : std::vector<std::string>({"partition", "flash:33"}));
+    const std::vector<_PROGRESS_INFO> records = sink.Records();
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.back().status, PROGRESS_STATUS_FINISHED);
+    EXPECT_EQ(records.back().error, c.want);
+    CSearchedPartitionInfo* record = nullptr;
+    EXPECT_EQ(searcher.GetSearchedPartitionInfo(&record, 1), c.records);
+    delete record;
+  }
+}
+
+TEST(ExFatEntrySets, ChecksumsOfRealLiveAndDeletedSetsHold) {
+  // Folders exfat-fuse wrote (fuzz seeds made from the fixture images): the
+  // files of "gone" and then the folder itself were deleted.
+  int sets = 0;
+  for (const char* seed : {"c4k-gone", "c4k-names"}) {
+    const std::vector<uint8_t> bytes =
+        testsupport::ReadFile(testsupport::SourceDir() / "tests/engine/exfat/fuzz/entries-corpus" / seed);
+    for (size_t at = 1; at + 32 <= bytes.size(); at += 32) {
+      const uint8_t* entry = bytes.data() + at;
+      if (entry[0] != 0x85 && entry[0] != 0x05) continue;
+      ++sets;
+      std::vector<uint8_t> set(entry, entry + size_t{entry[1]} * 32 + 32);
+      EXPECT_TRUE(CheckDirEntry(set.data(), set.size(), ondisk::Le16(entry + 2))) << seed << " " << at;
+      set[40] ^= 1;
+      EXPECT_FALSE(CheckDirEntry(set.data(), set.size(), ondisk::Le16(entry + 2))) << seed << " " << at;
+    }
+  }
+  EXPECT_EQ(sets, 7);
+}
