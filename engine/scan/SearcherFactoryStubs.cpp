@@ -5,7 +5,6 @@
 
 ICompleteFileSystemSearchController* CreateNTFSSearcher() { return nullptr; }
 
-IQuickFileSystemSearchController* CreateFATQuickSearcher() { return nullptr; }
 ICompleteFileSystemSearchController* CreateFATSearcher() { return nullptr; }
 
 IQuickFileSystemSearchController* CreateEXFatQuickSearcher() { return nullptr; }

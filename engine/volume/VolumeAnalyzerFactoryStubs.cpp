@@ -4,8 +4,6 @@
 // line here.
 #include "VolumeAnalyze.h"
 
-IVolumeAnalyze* CreateFatVolumeAnalyze(IStorageDevice*, uint64_t) { return nullptr; }
-
 IVolumeAnalyze* CreateExfatVolumeAnalyze(IStorageDevice*, uint64_t) { return nullptr; }
 
 IVolumeAnalyze* CreateHFSPlusVolumeAnalyze(IStorageDevice*, uint64_t) { return nullptr; }
