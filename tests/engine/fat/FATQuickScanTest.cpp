@@ -8,6 +8,8 @@
 #include <map>
 #include <set>
 
+#include <unistd.h>
+
 #include "FatTestSupport.h"
 #include "QuickScanProbe.h"
 #include "StorageDevice.h"
@@ -55,7 +57,8 @@ TEST_P(FatScan, ShowsWhatFlsShowsAndCopiesOutTheOriginals) {
   const std::vector<Expected> expected = fattest::ReadExpect(dir / (std::string(v.name) + ".expect.tsv"));
   ASSERT_GT(expected.size(), 250u);
   std::set<std::string> paths;
-  const fs::path scratch = fs::path(::testing::TempDir()) / "fat-copy.bin";
+  // Parallel test processes share the temporary folder.
+  const fs::path scratch = fs::path(::testing::TempDir()) / ("fat-copy-" + std::to_string(getpid()) + ".bin");
   int deletedCopies = 0;
   for (const Expected& e : expected) {
     paths.insert(e.path);
@@ -79,6 +82,7 @@ TEST_P(FatScan, ShowsWhatFlsShowsAndCopiesOutTheOriginals) {
     }
   }
   EXPECT_GE(deletedCopies, 3);
+  fs::remove(scratch);
   for (const fattest::Found& f : scan.found()) EXPECT_TRUE(paths.count(f.path)) << "not in fls: " << f.path;
 }
 
@@ -105,7 +109,7 @@ TEST_F(FatRefusals, Fat12AndAWipedFat16BootSectorAreRefusedWithTheirCodes) {
     EXPECT_EQ(scan.progress().back().status, PROGRESS_STATUS_FINISHED);
   }
   // FAT16 keeps no boot-sector copy.
-  const fs::path wiped = fs::path(::testing::TempDir()) / "f16-wiped.img";
+  const fs::path wiped = fs::path(::testing::TempDir()) / ("f16-wiped-" + std::to_string(getpid()) + ".img");
   fs::copy_file(dir / "f16.img", wiped, fs::copy_options::overwrite_existing);
   {
     std::fstream f(wiped, std::ios::in | std::ios::out | std::ios::binary);
@@ -128,7 +132,7 @@ TEST_F(FatRefusals, AFolderChainClosedIntoALoopEndsTheScan) {
   ASSERT_NE(readme, nullptr);
   std::map<std::string, Expected> expected;
   for (const Expected& e : fattest::ReadExpect(dir / "f32.expect.tsv")) expected[e.path] = e;
-  EXPECT_EQ(scan.CopySha256(*readme, fs::path(::testing::TempDir()) / "loop.bin"), expected["readme.txt"].sha256);
+  EXPECT_EQ(scan.CopySha256(*readme, fs::path(::testing::TempDir()) / ("loop-" + std::to_string(getpid()) + ".bin")), expected["readme.txt"].sha256);
   EXPECT_EQ(scan.progress().back().status, PROGRESS_STATUS_FINISHED);
 }
 
