@@ -7,83 +7,35 @@
 // each figure is the best of three runs. Printed: entries per second by the
 // searcher alone (its nodes taken and dropped), by the searcher feeding the
 // real tree builder, and by fls, with the ratios to fls.
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "BenchDoubles.h"
 #include "DeviceData.h"
-#include "DirecotryTreeBuilder.h"
-#include "FileNode.h"
 #include "device/DiskDevice.h"
 #include "fat/FATQuickSearcher.h"
 #include "tree/CDirectoryTreeBuilder.h"
 
 namespace {
 
+using bench::BestOfThree;
 using bench::CountingTree;
+using bench::KeepingBuilder;
 using bench::PassAll;
 using bench::QuietSink;
+using bench::Quote;
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-// Takes every node and releases it when the run is over.
-class KeepingBuilder : public IDirecotryTreeBuilder {
- public:
-  ~KeepingBuilder() override {
-    for (IFileNode* node : nodes) node->Release();
-  }
-  int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
-  int AddNode(IFileNode* node, _tagSearcherType) override {
-    nodes.push_back(node);
-    return 1;
-  }
-  int AddSearcherInfo(_tagSearcherType, int64_t) override { return 1; }
-  void FlashBuild(_tagSearcherType) override {}
-  void Release() override {}
-  void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
-  std::vector<IFileNode*> nodes;
-};
-
-double BestOfThree(const std::function<void()>& run) {
-  run();  // warm-up: the page cache
-  double best = 1e300;
-  for (int i = 0; i < 3; ++i) {
-    const auto start = Clock::now();
-    run();
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
-  }
-  return best;
-}
-
-std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* tmp = std::getenv("TMPDIR");
-  const fs::path dir = argc > 1 ? fs::path(argv[1]) : fs::path(tmp != nullptr && *tmp ? tmp : "/tmp");
-  const fs::path image = dir / "clipmender-fat-bench-100k.img";
-  std::printf("volume: %s (made on first use, takes a few minutes)\n", image.c_str());
-  if (std::system(("bash " + Quote(CLIPMENDER_FAT_BENCH_SCRIPT) + " " + Quote(image.string())).c_str()) != 0) {
-    std::fprintf(stderr, "cannot make the benchmark volume (needs mkfs.fat and mtools)\n");
-    return 1;
-  }
-  if (std::system("command -v fls >/dev/null 2>&1") != 0) {
-    std::fprintf(stderr, "fls (The Sleuth Kit) is not installed\n");
-    return 1;
-  }
+  const fs::path image = bench::PrepareVolume(argc, argv, "clipmender-fat-bench-100k.img", CLIPMENDER_FAT_BENCH_SCRIPT,
+                                              "mkfs.fat and mtools");
+  if (image.empty()) return 1;
   std::unique_ptr<IStorageDevice, void (*)(IStorageDevice*)> device(CreateVolumeDevice(image.c_str()),
                                                                     [](IStorageDevice* d) { d->Release(); });
   if (device == nullptr || device->Open() == 0) {

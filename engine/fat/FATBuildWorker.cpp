@@ -26,6 +26,15 @@ bool IsDotName(const uint8_t* entry) { return entry[0] == '.'; }
 
 }  // namespace
 
+void ReportFATProgress(IProgress* progress, uint32_t status, uint64_t percent) {
+  if (progress == nullptr) return;
+  _PROGRESS_INFO info;
+  info.status = status;
+  info.total = 100;
+  info.current = percent;
+  progress->UpdateProgress(&info);
+}
+
 CFATBuildChildren::CFATBuildChildren(IDirecotryTreeBuilder* builder, CSearchedPartitionInfo* record,
                                      IStorageDevice* device, const FATGeometry& geometry, IFATTable* table)
     : m_builder(builder), m_record(record), m_device(device), m_g(geometry), m_table(table) {
@@ -294,13 +303,9 @@ ResultCode CFATBuildWorker::QuickBuildDirectoryTree() {
     }
     ++done;
     const uint64_t percent = done * 100 / (done + live.size() + deleted.size());
-    if (m_progress != nullptr && percent > reported) {
+    if (percent > reported) {
       reported = percent;
-      _PROGRESS_INFO info;
-      info.status = PROGRESS_STATUS_RUNNING;
-      info.total = 100;
-      info.current = percent;
-      m_progress->UpdateProgress(&info);
+      ReportFATProgress(m_progress, PROGRESS_STATUS_RUNNING, percent);
     }
     std::deque<FATFolderToParse>& queue = !live.empty() ? live : deleted;
     FATFolderToParse folder = queue.front();
@@ -310,13 +315,7 @@ ResultCode CFATBuildWorker::QuickBuildDirectoryTree() {
     }
   }
   children->HandOverDeletedFolders();
-  if (m_progress != nullptr && result == 0) {
-    _PROGRESS_INFO info;
-    info.status = PROGRESS_STATUS_RUNNING;
-    info.total = 100;
-    info.current = 100;
-    m_progress->UpdateProgress(&info);
-  }
+  if (result == 0) ReportFATProgress(m_progress, PROGRESS_STATUS_RUNNING, 100);
   return result;
 }
 

@@ -40,6 +40,9 @@ struct FATGeometry {
   uint64_t clusterCount = 0;  // valid clusters: 2 .. clusterCount + 1
 };
 
+// Sends {status, total 100, current percent} to `progress` (null: nothing).
+void ReportFATProgress(IProgress* progress, uint32_t status, uint64_t percent);
+
 // A folder waiting for its content to be parsed.
 struct FATFolderToParse {
   uint32_t cluster = 0;

@@ -65,11 +65,7 @@ ResultCode CFATQuickSearcher::QuickSearchFiles(IStorageDevice* device, IProgress
   if (result == 0) {
     result = type == FILE_SYSTEM_TYPE_FAT16 || type == FILE_SYSTEM_TYPE_FAT32 ? SearchFAT(type) : kUnsupportedType;
   }
-  _PROGRESS_INFO info;
-  info.status = PROGRESS_STATUS_FINISHED;
-  info.total = 100;
-  info.current = 100;
-  progress->UpdateProgress(&info);
+  ReportFATProgress(progress, PROGRESS_STATUS_FINISHED, 100);
   return result;
 }
 
