@@ -44,6 +44,8 @@ int main(int argc, char** argv) {
   }
   auto* info = new CCollectedVolumeDeviceInfoStruct();
   info->fileSystemType = FILE_SYSTEM_TYPE_FAT32;
+  info->sectorSize = 512;
+  info->totalSectors = static_cast<int64_t>(fs::file_size(image) / 512);
   device->SetPrivateData(CreateVolumeDeviceData(info));
   QuietSink sink;
 
@@ -52,7 +54,8 @@ int main(int argc, char** argv) {
     KeepingBuilder builder;
     CFATQuickSearcher searcher;
     searcher.SetDirecotryTreeBuilder(&builder);
-    if (searcher.QuickSearchFiles(device.get(), &sink) != 0) std::fprintf(stderr, "scan failed\n");
+    const ResultCode code = searcher.QuickSearchFiles(device.get(), &sink);
+    if (code != 0) std::fprintf(stderr, "scan failed: 0x%016llx\n", static_cast<unsigned long long>(code));
     nodes = builder.nodes.size();
   });
 

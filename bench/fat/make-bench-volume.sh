@@ -23,13 +23,15 @@ for d in range(100):
     folder = os.path.join(root, "folder-%03d" % d)
     os.mkdir(folder)
     for f in range(1000):
-        with open(os.path.join(folder, "file-%03d-%04d.txt" % (d, f)), "w") as out:
+        # Long names whose first six characters differ, so that mtools finds
+        # each short name at its first try.
+        with open(os.path.join(folder, "%04d-%02d file.txt" % (f, d % 100)), "w") as out:
             out.write("folder %d file %d\n" % (d, f))
 PY
 truncate -s 512M "$tmp"
 mkfs.fat -F 32 -s 1 -n FATBENCH "$tmp" >/dev/null
 for d in "$src"/folder-*; do
   mcopy -s -i "$tmp" "$d" ::/
-  mdel -i "$tmp" "::/$(basename "$d")/file-*-*0.txt"
+  mdel -i "$tmp" "::/$(basename "$d")/???0-* file.txt"
 done
 mv "$tmp" "$img"

@@ -224,6 +224,21 @@ bool DosDateTimeToFileTime(uint16_t date, uint16_t time, _FILETIME* out) {
     *out = 0;
     return true;
   }
+  // mktime is slow and the entries of one folder mostly share their times:
+  // the last few conversions are kept (per thread, as mktime's own state).
+  struct Cached {
+    uint32_t key = 0;
+    _FILETIME value = 0;
+  };
+  thread_local Cached cache[4];
+  thread_local unsigned next = 0;
+  const uint32_t key = (uint32_t{date} << 16) | time;
+  for (const Cached& c : cache) {
+    if (c.key == key) {
+      *out = c.value;
+      return true;
+    }
+  }
   std::tm tm{};
   tm.tm_sec = (time & 31) * 2;
   tm.tm_min = (time >> 5) & 63;
@@ -234,5 +249,7 @@ bool DosDateTimeToFileTime(uint16_t date, uint16_t time, _FILETIME* out) {
   tm.tm_isdst = -1;
   const time_t seconds = std::mktime(&tm);
   *out = filetime::FromUnixSeconds(static_cast<int64_t>(seconds));
+  cache[next] = Cached{key, *out};
+  next = (next + 1) % 4;
   return true;
 }

@@ -127,7 +127,8 @@ ResultCode CFATQuickSearcher::SearchFAT(int recordedType) {
     }
     const uint64_t bootTotal = dbr.GetTotalSectors();
     const int64_t deviceSectors = m_device->GetTotalSectors();
-    g.totalSectors = deviceSectors >= 0 ? std::min(bootTotal, static_cast<uint64_t>(deviceSectors)) : bootTotal;
+    // A device that cannot tell its size does not cut the volume.
+    g.totalSectors = deviceSectors > 0 ? std::min(bootTotal, static_cast<uint64_t>(deviceSectors)) : bootTotal;
     g.clusterCount = g.totalSectors > static_cast<uint64_t>(g.dataStart)
                          ? (g.totalSectors - static_cast<uint64_t>(g.dataStart)) / g.sectorsPerCluster
                          : 0;
