@@ -138,4 +138,24 @@ fs::path SharedFixturesDir() {
   return fs::is_directory(candidate, ec) ? candidate : fs::path();
 }
 
+const fs::path& TempWorkDir() {
+  static const fs::path dir = [] {
+    char pattern[] = "/tmp/clipmender-test-XXXXXX";
+    const std::string made = mkdtemp(pattern) != nullptr ? pattern : "/tmp";
+    setenv("CLIPMENDER_WORK_DIR", made.c_str(), 1);
+    static const std::string kept = made;
+    std::atexit([] {
+      std::error_code ignored;
+      if (kept != "/tmp") fs::remove_all(kept, ignored);
+    });
+    return fs::path(made);
+  }();
+  return dir;
+}
+
+std::string ReadLog() {
+  const std::vector<uint8_t> bytes = ReadFile(TempWorkDir() / "tolveraware.log");
+  return std::string(bytes.begin(), bytes.end());
+}
+
 }  // namespace testsupport

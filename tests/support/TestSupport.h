@@ -65,6 +65,12 @@ std::string Sha256(const std::filesystem::path& path);
 std::filesystem::path SourceDir();
 // The shared fixtures folder next to the checkout, or empty when absent.
 std::filesystem::path SharedFixturesDir();
+// Points CLIPMENDER_WORK_DIR (where the engine logs) at a fresh folder the
+// first time, removed when the program ends; call it before anything logs
+// (from a namespace-scope initialiser).
+const std::filesystem::path& TempWorkDir();
+// The text of the engine's log in TempWorkDir().
+std::string ReadLog();
 
 }  // namespace testsupport
 

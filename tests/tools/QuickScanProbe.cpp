@@ -16,6 +16,7 @@
 #include "StorageDevice.h"
 #include "VolumeAnalyze.h"
 #include "device/DiskDevice.h"
+#include "device/PartitionDevice.h"
 #include "scan/CRecoveryController.h"
 #include "tree/CDirectoryTreeBuilder.h"
 
@@ -58,9 +59,10 @@ QuickScan::~QuickScan() {
   // Copy-out first: its records may point at what the searcher owns.
   if (recovery_ != nullptr) recovery_->Release();
   if (controller_ != nullptr) controller_->Release();
-  if (device_ != nullptr) {
-    device_->Close();
-    device_->Release();
+  for (IStorageDevice* device : {device_, disk_}) {
+    if (device == nullptr) continue;
+    device->Close();
+    device->Release();
   }
 }
 
@@ -82,6 +84,12 @@ int QuickScan::UpdateProgress(_PROGRESS_INFO* info) {
 bool QuickScan::Run() {
   device_ = CreateVolumeDevice(path_.c_str());
   if (device_ == nullptr || device_->Open() == 0) return false;
+  if (options_.offset != 0) {
+    disk_ = device_;
+    const int64_t start = static_cast<int64_t>(options_.offset / disk_->GetSectorSize());
+    device_ = CreatePartitionDevice(disk_, start, disk_->GetTotalSectors() - start);
+    if (device_ == nullptr || device_->Open() == 0) return false;
+  }
 
   // The record device enumeration would attach: sector size and count, and
   // the file-system type the volume analyzers find.
@@ -107,7 +115,8 @@ bool QuickScan::Run() {
   }
   fileSystemType_ = static_cast<int>(info->fileSystemType);
 
-  controller_ = CreateRecoveryController(RECOVERY_CONTROLLER_DELETED);
+  controller_ =
+      CreateRecoveryController(options_.complete ? RECOVERY_CONTROLLER_COMPLETE : RECOVERY_CONTROLLER_DELETED);
   if (controller_ == nullptr) return false;
   if (auto* base = dynamic_cast<CRecoveryControllerBase*>(controller_)) {
     RecoveryControllerParts parts;
@@ -130,7 +139,7 @@ bool QuickScan::Run() {
   IRecoveryFilter* filter = CreateFilter();
   // A quick scan of an unmounted volume shows live files too; no category
   // is selected, so every file passes.
-  filter->SetScanType(SCAN_TYPE_QUICK_UNMOUNTED);
+  filter->SetScanType(options_.complete ? SCAN_TYPE_DEEP : SCAN_TYPE_QUICK_UNMOUNTED);
   filter->SetFilterTypes(kFilterAllTypes);
   controller_->Initialize(filter);
   controllerAnswer_ = controller_->StartDataRecovery(device_, this, this);
@@ -171,7 +180,11 @@ const Node* QuickScan::Find(const std::string& path) const {
 }
 
 IDataRecovery* QuickScan::Recovery() {
-  if (recovery_ == nullptr && controller_ != nullptr) recovery_ = controller_->GetDataRecovery(SEARCHER_TYPE_NTFS);
+  // Each searcher's records are its own: a FAT node read through NTFS's
+  // copy-out would be taken for an NTFS record.
+  if (recovery_ == nullptr && controller_ != nullptr && !roots_.empty()) {
+    recovery_ = controller_->GetDataRecovery(roots_.front()->GetSearcheType());
+  }
   return recovery_;
 }
 
@@ -187,14 +200,13 @@ ResultCode QuickScan::CopyOut(const Node& node, const fs::path& to) {
   return recovery->RecoverTo(to.c_str(), nullptr, 0);
 }
 
-std::vector<uint8_t> QuickScan::Read(const Node& node, bool* ok) {
+std::vector<uint8_t> QuickScan::Read(const Node& node, bool* ok, unsigned chunk) {
   *ok = false;
   IDataRecovery* recovery = Recovery();
   if (recovery == nullptr) return {};
   IFileReader* reader = recovery->SetRecoverNode(node.node);
   if (reader == nullptr) return {};
   std::vector<uint8_t> out(static_cast<size_t>(reader->GetDataSize()));
-  const unsigned chunk = 1u << 20;
   size_t done = 0;
   *ok = true;
   while (done < out.size()) {

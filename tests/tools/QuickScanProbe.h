@@ -54,6 +54,11 @@ class QuickScan : private IDrirectoryTree, private IProgress {
     bool pause = false;
     // Make the file-system type unknown instead of asking the analyzers.
     bool skipAnalyzers = false;
+    // Scan the volume that starts this many bytes into the device (a
+    // partition window on it, as for a partition of a disk image).
+    uint64_t offset = 0;
+    // A complete scan (every sector) instead of the quick one.
+    bool complete = false;
   };
 
   explicit QuickScan(std::filesystem::path device, Options options);
@@ -83,12 +88,16 @@ class QuickScan : private IDrirectoryTree, private IProgress {
   // The node shown at `path`, or null.
   const Node* Find(const std::string& path) const;
 
+  // The copy-out object of the found root's own searcher type (null when
+  // nothing was found); owned by the scan.
+  IDataRecovery* Recovery();
   // Copies a file out through the controller's copy-out object; an empty
   // file is made for files of size 0. Answers RecoverTo's code.
   ResultCode CopyOut(const Node& node, const std::filesystem::path& to);
-  // The file's bytes through the reader SetRecoverNode hands out; `ok` is
+  // The file's bytes through the reader SetRecoverNode hands out, in reads
+  // of `piece` bytes (odd sizes cross sector and cluster ends); `ok` is
   // false when no reader was made or a read failed.
-  std::vector<uint8_t> Read(const Node& node, bool* ok);
+  std::vector<uint8_t> Read(const Node& node, bool* ok, unsigned piece = 1u << 20);
 
  private:
   class RecordingSearcher;
@@ -98,10 +107,10 @@ class QuickScan : private IDrirectoryTree, private IProgress {
   int UpdateProgress(_PROGRESS_INFO* info) override;
   int Continued() override { return 1; }
   int shouldBuild() override { return 1; }
-  IDataRecovery* Recovery();
 
   std::filesystem::path path_;
   Options options_;
+  IStorageDevice* disk_ = nullptr;  // the device under a window, or null
   IStorageDevice* device_ = nullptr;
   IRecoveryController* controller_ = nullptr;
   IDataRecovery* recovery_ = nullptr;

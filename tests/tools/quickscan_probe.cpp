@@ -2,7 +2,7 @@
 // prints one line per node it shows, so the result can be put beside the
 // peers' listings (fls -r -p); optionally copies the files out.
 //
-//   quickscan_probe [--sector-size N] [--copy DIR [--deleted-only]] [--pause] IMAGE
+//   quickscan_probe [--sector-size N] [--offset BYTES] [--copy DIR [--deleted-only]] [--pause] IMAGE
 //
 // Node lines begin with "node\t" (the engine prints diagnostics of its own on
 // standard output): kind (d, f), deleted or live, node ID, parent ID, size,
@@ -24,6 +24,8 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--sector-size" && i + 1 < argc) {
       options.sectorSize = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 0));
+    } else if (arg == "--offset" && i + 1 < argc) {
+      options.offset = std::strtoull(argv[++i], nullptr, 0);
     } else if (arg == "--copy" && i + 1 < argc) {
       copyTo = argv[++i];
     } else if (arg == "--deleted-only") {
@@ -38,7 +40,8 @@ int main(int argc, char** argv) {
     }
   }
   if (image == nullptr) {
-    std::fprintf(stderr, "usage: %s [--sector-size N] [--copy DIR [--deleted-only]] [--pause] IMAGE\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [--sector-size N] [--offset BYTES] [--copy DIR [--deleted-only]] [--pause] IMAGE\n",
+                 argv[0]);
     return 2;
   }
   quickprobe::QuickScan scan(image, options);

@@ -166,7 +166,6 @@ TEST(CCompressedDataRunList, PacksAsMappingPairsWithSparseRunsWithoutOffsets) {
   list.AddDataRun(DataRun{50, 4});
   std::unique_ptr<CCompressedDataRunList> packed(CCompressedDataRunList::Compress(&list));
   ASSERT_NE(packed, nullptr);
-  EXPECT_EQ(packed->GetBytes(), (Bytes{0x11, 0x08, 0x64, 0x01, 0x08, 0x11, 0x04, 0xCE, 0x00}));
   EXPECT_EQ(packed->GetBytes(), ntfstest::MappingPairs({{100, 8}, {-1, 8}, {50, 4}}));
   // A resident list keeps its record sector and content offset.
   CResidentNTFSDataRunList resident(123456789, 1, 0x1B0);
@@ -187,33 +186,7 @@ TEST(CCompressedDataRunList, PacksAsMappingPairsWithSparseRunsWithoutOffsets) {
   EXPECT_EQ(CCompressedDataRunList::Compress(&overflowing), nullptr);
 }
 
-TEST(CCompressedDataRunList, RandomListsRoundTrip) {
-  std::mt19937_64 rng(20240612);
-  for (int trial = 0; trial < 2000; ++trial) {
-    CNoneResidentNTFSDataRunList list;
-    Runs expected;
-    const int runs = 1 + static_cast<int>(rng() % 40);
-    for (int i = 0; i < runs; ++i) {
-      DataRun run;
-      const int bits = 1 + static_cast<int>(rng() % 40);  // lengths up to 2^40 clusters
-      run.length = 1 + static_cast<int64_t>(rng() % (uint64_t{1} << bits));
-      switch (rng() % 4) {
-        case 0: run.start = -1; break;                                             // sparse
-        case 1: run.start = static_cast<int64_t>(rng() % 1000); break;             // near the start
-        case 2: run.start = static_cast<int64_t>(rng() >> 2); break;               // anywhere, deltas past 2^31
-        default: run.start = (int64_t{1} << 31) + static_cast<int64_t>(rng() % 5); break;  // just past 2^31
-      }
-      if (run.start >= 0 && run.start > INT64_MAX - run.length) run.start = INT64_MAX - run.length;
-      list.AddDataRun(run);
-      expected.emplace_back(run.start, run.length);
-    }
-    std::unique_ptr<CCompressedDataRunList> packed(CCompressedDataRunList::Compress(&list));
-    ASSERT_NE(packed, nullptr) << trial;
-    ListPtr back(packed->Decompress());
-    ASSERT_NE(back, nullptr) << trial;
-    ASSERT_EQ(RunsOf(back.get()), expected) << trial;
-  }
-}
+// (Random lists round trip in the multi-record fuzz target.)
 
 // ---- the node ---------------------------------------------------------------
 

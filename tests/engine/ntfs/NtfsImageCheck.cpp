@@ -267,7 +267,7 @@ std::vector<uint8_t> ReadAt(const fs::path& path, uint64_t offset, size_t size) 
 }
 
 std::vector<uint8_t> ReadRecord(const fs::path& prefix, uint64_t n) {
-  const Fsstat fsstat = ParseFsstat(ReadText(prefix.string() + ".fsstat"));
+  const Fsstat fsstat = ParseFsstat(ReadText(prefix.string() + ".img.fsstat.txt"));
   if (fsstat.recordSize == 0) return {};
   auto data = ReadAt(prefix.string() + ".mft", n * fsstat.recordSize, fsstat.recordSize);
   if (data.size() != fsstat.recordSize) return {};
@@ -276,7 +276,7 @@ std::vector<uint8_t> ReadRecord(const fs::path& prefix, uint64_t n) {
 
 std::vector<PathRecord> ReadPaths(const fs::path& prefix) {
   std::vector<PathRecord> out;
-  for (const FlsEntry& e : ParseFls(ReadText(prefix.string() + ".fls"))) {
+  for (const FlsEntry& e : ParseFls(ReadText(prefix.string() + ".img.fls.txt"))) {
     out.push_back({e.path, e.record, e.deleted});
   }
   return out;
@@ -285,7 +285,7 @@ std::vector<PathRecord> ReadPaths(const fs::path& prefix) {
 void CheckImageAgainstPeers(const fs::path& image, const fs::path& prefix) {
   SCOPED_TRACE(image.string());
   const std::string before = Sha256(image);
-  const Fsstat fsstat = ParseFsstat(ReadText(prefix.string() + ".fsstat"));
+  const Fsstat fsstat = ParseFsstat(ReadText(prefix.string() + ".img.fsstat.txt"));
   ASSERT_GT(fsstat.recordSize, 0u);
 
   // The boot sector.

@@ -1,6 +1,6 @@
 #include "NtfsPeers.h"
 
-#include <ctime>
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -64,47 +64,15 @@ int64_t Number(const std::string& text) { return std::stoll(text, nullptr, 0); }
 
 }  // namespace
 
-std::string ReadText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-uint64_t FileTimeFromText(const std::string& text) {
-  std::tm tm{};
-  int year, month, day, hour, minute, second;
-  char fraction[16] = {0};
-  if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d.%9[0-9]", &year, &month, &day, &hour, &minute, &second,
-                  fraction) < 6) {
-    return 0;
-  }
-  // A time of 0 comes out of The Sleuth Kit's unsigned conversion to Unix
-  // seconds as 2076-11-29 08:54:34 (and as 0000-00-00 in some versions).
-  if (year == 0 || text.rfind("2076-11-29 08:54:34.000000000", 0) == 0) return 0;
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  const int64_t unix = timegm(&tm);
-  std::string ns = fraction;
-  ns.resize(9, '0');
-  return static_cast<uint64_t>(unix * 10000000LL + 116444736000000000LL) + std::stoull(ns) / 100;
-}
-
 Fsstat ParseFsstat(const std::string& text) {
   Fsstat f;
-  for (const std::string& line : Lines(text)) {
-    if (StartsWith(line, "Volume Serial Number: ")) f.serial = std::stoull(After(line, ": "), nullptr, 16);
-    if (StartsWith(line, "OEM Name: ")) f.oem = line.substr(std::string("OEM Name: ").size());
-    if (StartsWith(line, "First Cluster of MFT: ")) f.mftCluster = Number(After(line, ": "));
-    if (StartsWith(line, "First Cluster of MFT Mirror: ")) f.mftMirrorCluster = Number(After(line, ": "));
-    if (StartsWith(line, "Size of MFT Entries: ")) f.recordSize = static_cast<uint32_t>(Number(After(line, ": ")));
-    if (StartsWith(line, "Sector Size: ")) f.sectorSize = static_cast<uint32_t>(Number(After(line, ": ")));
-    if (StartsWith(line, "Cluster Size: ")) f.clusterSize = static_cast<uint32_t>(Number(After(line, ": ")));
-    if (StartsWith(line, "Total Sector Range: ")) f.lastSector = Number(After(line, " - "));
-    if (StartsWith(line, "Range: ")) f.lastRecord = Number(After(line, " - "));
-  }
+  static_cast<peers::Fsstat&>(f) = peers::ParseFsstat(text);
+  const auto serial = f.fields.find("Volume Serial Number");
+  if (serial != f.fields.end()) f.serial = std::stoull(serial->second, nullptr, 16);
+  if (f.fields.count("OEM Name") != 0) f.oem = f.fields.at("OEM Name");
+  f.mftCluster = f.Number("First Cluster of MFT");
+  f.mftMirrorCluster = f.Number("First Cluster of MFT Mirror");
+  f.recordSize = static_cast<uint32_t>(std::max<int64_t>(0, f.Number("Size of MFT Entries")));
   return f;
 }
 
@@ -266,23 +234,6 @@ Ntfsinfo ParseNtfsinfo(const std::string& text) {
     if (StartsWith(field, "Runlist:")) inRuns = true;
   }
   return r;
-}
-
-std::vector<FlsEntry> ParseFls(const std::string& text) {
-  std::vector<FlsEntry> entries;
-  static const std::regex kLine(R"(^(\S+) (\* )?(\d+)(-\d+-\d+)?:\t(.*)$)");
-  for (const std::string& line : Lines(text)) {
-    std::smatch m;
-    if (!std::regex_match(line, m, kLine)) continue;
-    FlsEntry e;
-    e.type = m[1];
-    e.deleted = m[2].matched;
-    e.record = std::stoull(m[3]);
-    e.path = m[5];
-    if (e.path.find(':') != std::string::npos) continue;  // a named stream
-    entries.push_back(e);
-  }
-  return entries;
 }
 
 }  // namespace ntfspeers

@@ -1,5 +1,5 @@
 // Readers of what outside tools print about an NTFS image (The Sleuth Kit's
-// fsstat, istat and fls, and ntfsinfo), so tests compare our parsing with
+// fsstat and istat, and ntfsinfo; the generic readers are support/PeerOutput.h), so tests compare our parsing with
 // them. Nothing here uses the engine's own NTFS code.
 #pragma once
 
@@ -10,21 +10,22 @@
 #include <string>
 #include <vector>
 
+#include "support/PeerOutput.h"
+
 namespace ntfspeers {
 
-// "2026-12-06 21:56:38.332136500" (UTC) as 100 ns ticks since 1601.
-uint64_t FileTimeFromText(const std::string& text);
+using peers::FileTimeFromText;
+using peers::FlsEntry;
+using peers::ParseFls;
+using peers::ReadText;
 
-struct Fsstat {
+// fsstat's NTFS fields besides the common ones.
+struct Fsstat : peers::Fsstat {
   uint64_t serial = 0;
   std::string oem;
   int64_t mftCluster = -1;
   int64_t mftMirrorCluster = -1;
   uint32_t recordSize = 0;
-  uint32_t sectorSize = 0;
-  uint32_t clusterSize = 0;
-  int64_t lastSector = -1;  // "Total Sector Range: 0 - N"
-  int64_t lastRecord = -1;  // "Range: 0 - N" (TSK adds one virtual entry)
 };
 Fsstat ParseFsstat(const std::string& text);
 
@@ -93,16 +94,5 @@ struct Ntfsinfo {
   std::vector<NtfsinfoAttribute> attributes;
 };
 Ntfsinfo ParseNtfsinfo(const std::string& text);
-
-struct FlsEntry {
-  std::string type;  // "r/r", "d/d", "-/r", ...
-  bool deleted = false;
-  uint64_t record = 0;
-  std::string path;
-};
-// Lines of fls -r -p; entries of named streams ("name:stream") are left out.
-std::vector<FlsEntry> ParseFls(const std::string& text);
-
-std::string ReadText(const std::filesystem::path& path);
 
 }  // namespace ntfspeers

@@ -13,15 +13,14 @@
 #include <memory>
 #include <vector>
 
-#include "DirecotryTreeBuilder.h"
 #include "FileNode.h"
-#include "Progress.h"
 #include "StorageDevice.h"
 #include "ntfs/CFileReaderEx.h"
 #include "ntfs/NTFSFileNode.h"
 #include "ntfs/NTFSQuickSearch.h"
 #include "ntfs/NTFSResidentData.h"
 #include "support/BytesDevice.h"
+#include "support/Recorders.h"
 
 namespace {
 
@@ -30,36 +29,6 @@ constexpr size_t kMaxInput = 64 << 10;
 
 volatile uint64_t g_sink;
 void Use(uint64_t v) { g_sink = g_sink + v; }
-
-class KeepingBuilder : public IDirecotryTreeBuilder {
- public:
-  ~KeepingBuilder() override {
-    for (IFileNode* node : nodes) node->Release();
-  }
-  int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
-  int AddNode(IFileNode* node, _tagSearcherType) override {
-    // Every other node is refused, so that the searcher's release runs too.
-    if ((++count & 1) == 0) return 0;
-    nodes.push_back(node);
-    return 1;
-  }
-  int AddSearcherInfo(_tagSearcherType, int64_t) override { return 1; }
-  void FlashBuild(_tagSearcherType) override {}
-  void Release() override {}
-  void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
-  std::vector<IFileNode*> nodes;
-  int count = 0;
-};
-
-class Sink : public IProgress {
- public:
-  int UpdateProgress(_PROGRESS_INFO* info) override {
-    Use(info->current + info->error);
-    return 0;
-  }
-  int Continued() override { return 1; }
-  int shouldBuild() override { return 1; }
-};
 
 uint64_t Load(const uint8_t* p, int n) {
   uint64_t v = 0;
@@ -74,8 +43,10 @@ void Place(std::vector<uint8_t>& device, uint64_t offset, const uint8_t* data, s
 
 void Scan(const std::vector<uint8_t>& bytes, uint32_t sectorSize) {
   testsupport::BytesDevice device(bytes.data(), bytes.size(), sectorSize);
-  KeepingBuilder builder;
-  Sink sink;
+  // Every other node is refused, so that the searcher's release runs too.
+  testsupport::RecordingBuilder builder;
+  builder.refuseEvery = 2;
+  testsupport::ProgressSink sink;
   CNTFSQuickSearch searcher;
   searcher.SetDirecotryTreeBuilder(&builder);
   Use(searcher.QuickSearchFiles(&device, &sink));
@@ -83,7 +54,7 @@ void Scan(const std::vector<uint8_t>& bytes, uint32_t sectorSize) {
   if (searcher.GetSearchedPartitionInfo(&record, 1) == 1) delete record;
 
   std::vector<uint8_t> out(64 << 10);
-  for (IFileNode* node : builder.nodes) {
+  for (IFileNode* node : builder.owned) {
     auto* ntfs = dynamic_cast<CNTFSFileNode*>(node);
     if (ntfs == nullptr) continue;
     int64_t length = 0;

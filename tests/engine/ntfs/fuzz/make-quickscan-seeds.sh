@@ -11,7 +11,7 @@ out=$(dirname "$0")/quickscan-corpus
 mkdir -p "$out"
 seed() {
   local variant=$1 name=$2; shift 2
-  python3 - "$fx/$variant.img" "$fx/$variant.mft" "$fx/$variant.fsstat" "$fx/$variant.fls" "$out/$name" "$@" <<'PY'
+  python3 - "$fx/$variant.img" "$fx/$variant.mft" "$fx/$variant.img.fsstat.txt" "$fx/$variant.img.fls.txt" "$out/$name" "$@" <<'PY'
 import re, sys
 img, mft, fsstat, fls, out, *paths = sys.argv[1:]
 size = int(re.search(r'Size of MFT Entries: (\d+)', open(fsstat).read()).group(1))

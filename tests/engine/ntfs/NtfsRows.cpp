@@ -1,0 +1,59 @@
+// The NTFS images of make-ntfs-images.sh through the conformance harness:
+// every cluster size, 4096-byte sectors, a loop device, inside an MBR disk,
+// cut short, with $MFT's first record zeroed (read through $MFTMirr), and the
+// file spread over thousands of runs in extension records.
+#include <algorithm>
+
+#include "NtfsFixtures.h"
+
+namespace {
+
+using conformance::Row;
+using conformance::Through;
+
+std::vector<Row> Rows() {
+  const auto dir = ntfsfixtures::FixtureDir();
+  auto row = [&](std::string name, const std::string& image, const std::string& expect) {
+    Row r;
+    r.name = std::move(name);
+    r.image = dir / (image + ".img");
+    if (!expect.empty()) r.expect = dir / (expect + ".img.expect.tsv");
+    r.prepare = ntfsfixtures::EnsureFixtures;
+    return r;
+  };
+  std::vector<Row> rows;
+  for (const char* v : {"default", "c512", "c65536", "s4096", "attrlist_live", "attrlist_deleted", "attrlist_reused"}) {
+    std::string image = v;
+    std::replace(image.begin(), image.end(), '_', '-');
+    rows.push_back(row(v, image, image));
+  }
+  rows.push_back(row("mirror", "mirror", "default"));
+  Row loop = row("default_loop", "default", "default");
+  loop.through = Through::kLoop;
+  rows.push_back(loop);
+  // 1024-byte records, four to a 4096-byte sector, are refused (not divided
+  // by zero); a volume made for such sectors has one record a sector.
+  for (Through through : {Through::kFile, Through::kLoop}) {
+    const std::string how = through == Through::kLoop ? "_loop" : "";
+    for (const char* v : {"default", "s4096"}) {
+      Row wide = row(std::string(v) + "_4096" + how, v, std::string(v) == "s4096" ? v : "");
+      wide.sectorSize = 4096;
+      wide.through = through;
+      rows.push_back(wide);
+    }
+    Row mbr = row("default_mbr" + how, "default", "default");
+    mbr.mbr = true;
+    mbr.through = through;
+    rows.push_back(mbr);
+  }
+  for (const char* v : {"default", "c512"}) {
+    Row cut = row(std::string(v) + "_cut", v, v);
+    cut.keep = 0.4;
+    rows.push_back(cut);
+  }
+  return rows;
+}
+
+CONFORMANCE_ROWS(Ntfs, Rows());
+
+}  // namespace

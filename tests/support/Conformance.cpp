@@ -1,0 +1,206 @@
+#include "support/Conformance.h"
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <sstream>
+
+#include "FileNode.h"
+#include "FileTime.h"
+#include "QuickScanProbe.h"
+#include "engine/device/DeviceTestSupport.h"
+#include "support/TestSupport.h"
+
+namespace conformance {
+
+namespace fs = std::filesystem;
+using quickprobe::Node;
+using quickprobe::QuickScan;
+using testsupport::RunCommandOrFail;
+using testsupport::ShellQuote;
+
+std::vector<Expected> ReadExpectations(const fs::path& file) {
+  std::vector<Expected> out;
+  std::ifstream in(file);
+  EXPECT_TRUE(in.good()) << "no expectation file " << file;
+  auto number = [](const std::string& f) -> int64_t { return f == "-" ? -1 : std::stoll(f); };
+  auto hash = [](const std::string& f) { return f == "-" ? std::string() : f; };
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> f;
+    std::istringstream fields(line);
+    for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
+    if (f.size() != 7 || (f[0] != "d" && f[0] != "f") || (f[1] != "live" && f[1] != "deleted")) {
+      ADD_FAILURE() << file << ": malformed line: " << line;
+      continue;
+    }
+    out.push_back({f[0] == "d", f[1] == "deleted", number(f[2]), number(f[3]), hash(f[4]), hash(f[5]), f[6]});
+  }
+  return out;
+}
+
+std::string RowName(const testing::TestParamInfo<Row>& info) { return info.param.name; }
+
+std::string EnsureFixtures(const fs::path& script, const fs::path& outDir) {
+  static std::mutex lock;
+  static std::map<fs::path, std::string> done;
+  std::lock_guard<std::mutex> hold(lock);
+  auto it = done.find(script);
+  if (it != done.end()) return it->second;
+  const auto r =
+      testsupport::RunCommand("bash " + ShellQuote(script.string()) + " " + ShellQuote(outDir.string()) + " 2>&1");
+  std::string why;
+  if (r.exitCode == 77) why = "cannot build the images here: " + r.output;
+  if (r.exitCode != 0 && r.exitCode != 77) why = "the fixture script failed: " + r.output;
+  return done[script] = why;
+}
+
+namespace {
+
+// The SHA-256 of every file under `dir`, by name.
+std::map<std::string, std::string> HashAll(const fs::path& dir) {
+  std::map<std::string, std::string> out;
+  std::istringstream in(
+      RunCommandOrFail("cd " + ShellQuote(dir.string()) + " && find . -type f -print0 | xargs -0 -r sha256sum"));
+  for (std::string line; std::getline(in, line);) {
+    if (line.size() > 66) out[line.substr(66)] = line.substr(0, 64);
+  }
+  return out;
+}
+
+std::vector<std::string> Listing(const QuickScan& scan) {
+  std::vector<std::string> lines;
+  for (const Node& node : scan.nodes()) lines.push_back(quickprobe::Line(node));
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// The image as the row scans it: cut, or inside an MBR disk.
+fs::path Derive(const Row& row, const testsupport::TempDir& scratch) {
+  fs::path image = row.image;
+  if (row.keep < 1.0) {
+    const fs::path cut = scratch / "cut.img";
+    const auto size = static_cast<uint64_t>(static_cast<double>(fs::file_size(image)) * row.keep) / 4096 * 4096;
+    RunCommandOrFail("cp --sparse=always " + ShellQuote(image.string()) + " " + ShellQuote(cut.string()) +
+                     " && truncate -s " + std::to_string(size) + " " + ShellQuote(cut.string()));
+    image = cut;
+  }
+  if (row.mbr) {
+    const fs::path disk = scratch / "disk.img";
+    const uint64_t size = fs::file_size(image);
+    RunCommandOrFail(
+        "truncate -s " + std::to_string(size + (2u << 20)) + " " + ShellQuote(disk.string()) +
+        " && dd if=" + ShellQuote(image.string()) + " of=" + ShellQuote(disk.string()) +
+        " bs=1M seek=1 conv=notrunc,sparse status=none && echo 'start=2048, size=" + std::to_string(size / 512) +
+        ", type=" + row.mbrType + "' | sfdisk -q " + ShellQuote(disk.string()) + " >/dev/null");
+    image = disk;
+  }
+  return image;
+}
+
+void CheckListing(const Row& row, QuickScan& scan, const std::vector<Expected>& expected,
+                  const testsupport::TempDir& scratch) {
+  std::map<std::string, const Expected*> byPath;
+  for (const Expected& e : expected) EXPECT_TRUE(byPath.emplace(e.path, &e).second) << "expected twice: " << e.path;
+  std::map<std::string, const Node*> shown;
+  for (const Node& node : scan.nodes()) {
+    if (node.id == -1 && node.path == quickprobe::kLostFolder) continue;
+    EXPECT_TRUE(shown.emplace(node.path, &node).second) << "shown twice: " << node.path;
+    auto it = byPath.find(node.path);
+    if (it == byPath.end()) {
+      ADD_FAILURE() << "not expected: " << quickprobe::Line(node);
+      continue;
+    }
+    const Expected& e = *it->second;
+    EXPECT_EQ(node.folder, e.folder) << quickprobe::Line(node);
+    EXPECT_EQ(node.deleted, e.deleted) << quickprobe::Line(node);
+    if (row.keep < 1.0) continue;  // sizes and times of a cut volume may go with it
+    if (!e.folder && e.size >= 0) {
+      EXPECT_EQ(node.size, static_cast<uint64_t>(e.size)) << node.path;
+    }
+    if (e.mtime >= 0) {
+      EXPECT_EQ(filetime::ToUnixSeconds(node.node->GetModificationTime()), e.mtime) << node.path;
+    }
+  }
+  if (row.keep < 1.0) {
+    // Whatever is still shown reads without a crash; its bytes may be cut.
+    bool ok = false;
+    for (const auto& [path, node] : shown) {
+      if (!node->folder) scan.Read(*node, &ok, 4093);
+    }
+    return;
+  }
+  for (const Expected& e : expected) EXPECT_EQ(shown.count(e.path), 1u) << "not shown: " << e.path;
+
+  // Copies through the copy-out object (c/N) and reads in pieces of an odd
+  // size (r/N), hashed in one go.
+  fs::create_directories(scratch / "c");
+  fs::create_directories(scratch / "r");
+  std::map<std::string, const Expected*> wanted;
+  int n = 0;
+  for (const Expected& e : expected) {
+    if (e.folder || (e.sha256.empty() && e.peerSha256.empty()) || shown.count(e.path) == 0) continue;
+    const Node& node = *shown[e.path];
+    const std::string name = std::to_string(n++);
+    wanted["./c/" + name] = wanted["./r/" + name] = &e;
+    EXPECT_EQ(scan.CopyOut(node, scratch / "c" / name), 0u) << e.path;
+    bool ok = false;
+    const std::vector<uint8_t> bytes = scan.Read(node, &ok, 4093);
+    EXPECT_TRUE(ok || node.size == 0) << e.path;
+    testsupport::WriteFile(scratch / "r" / name, bytes.data(), bytes.size());
+  }
+  const std::map<std::string, std::string> hashes = HashAll(scratch.path());
+  for (const auto& [file, e] : wanted) {
+    auto it = hashes.find(file);
+    const std::string got = it == hashes.end() ? "(none)" : it->second;
+    EXPECT_EQ(got, e->sha256.empty() ? e->peerSha256 : e->sha256)
+        << e->path << (file[2] == 'c' ? " copied out" : " read in pieces")
+        << (e->sha256.empty() ? " differs from the peer's copy" : " differs from the original");
+  }
+}
+
+}  // namespace
+
+void Check(const Row& row) {
+  if (row.prepare) {
+    const std::string why = row.prepare();
+    REQUIRE_OR_SKIP(why.empty(), why);
+  }
+  if (row.through == Through::kLoop) REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
+  if (row.mbr) REQUIRE_TOOL("sfdisk");
+  devicetest::ImageGuard guard(row.image);
+  testsupport::TempDir scratch;
+  const fs::path image = Derive(row, scratch);
+
+  std::unique_ptr<devicetest::LoopDevice> loop;
+  QuickScan::Options options;
+  options.sectorSize = row.sectorSize;
+  options.complete = row.complete;
+  fs::path device = image;
+  if (row.through == Through::kLoop) {
+    loop = std::make_unique<devicetest::LoopDevice>(image, row.sectorSize);
+    ASSERT_TRUE(loop->attached());
+    device = loop->path();
+  }
+  // The partition as a window on the disk, the way a partition of a disk
+  // image is read.
+  if (row.mbr) options.offset = 1u << 20;
+
+  QuickScan scan(device, options);
+  ASSERT_TRUE(scan.Run()) << device;
+  const std::vector<Expected> expected = row.expect.empty() ? std::vector<Expected>() : ReadExpectations(row.expect);
+  if (expected.empty()) {
+    EXPECT_TRUE(scan.nodes().empty()) << scan.nodes().size() << " nodes, first " << quickprobe::Line(scan.nodes()[0]);
+  } else {
+    EXPECT_EQ(scan.searcherAnswer(), row.keep < 1.0 ? scan.searcherAnswer() : 0u);
+    CheckListing(row, scan, expected, scratch);
+  }
+  QuickScan again(device, options);
+  ASSERT_TRUE(again.Run());
+  EXPECT_EQ(Listing(again), Listing(scan)) << "a second scan shows something else";
+}
+
+}  // namespace conformance

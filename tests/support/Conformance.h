@@ -1,0 +1,75 @@
+// One comparator for every file system: a scan of an image, run the way the
+// application runs it (tests/tools/QuickScanProbe.h), against the image's
+// expectation file, which its fixture script wrote from the original files
+// and the peers' outputs. A scanner joins with a fixture script and rows:
+//
+//   std::vector<conformance::Row> Rows() { ... }
+//   CONFORMANCE_ROWS(FatRows, Rows());
+//
+// For each row: every expected entry is shown once with its kind and deleted
+// state and nothing else is; every file with a checksum copies out identical
+// (through the copy-out object and through reads in unaligned pieces), like
+// the original where there is one, else like the peer's copy; sizes and
+// times agree; a second scan shows the same; the image is unchanged.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace conformance {
+
+// One line of IMG.expect.tsv.
+struct Expected {
+  bool folder = false;
+  bool deleted = false;
+  int64_t size = -1;   // -1: not known
+  int64_t mtime = -1;  // Unix seconds UTC; -1: not known
+  std::string sha256;  // of the original; empty when none
+  std::string peerSha256;
+  std::string path;  // as the application shows it
+};
+// Lines starting with '#' are comments; a malformed line fails the test.
+std::vector<Expected> ReadExpectations(const std::filesystem::path& file);
+
+enum class Through { kFile, kLoop };  // the image file, or a loop device on it
+
+struct Row {
+  std::string name;  // the test's name: letters, digits and '_'
+  std::filesystem::path image;
+  // The device's sector size; 0 keeps its own (512 for a file).
+  uint32_t sectorSize = 0;
+  Through through = Through::kFile;
+  // Scanned inside an MBR disk, as its one partition at 1 MiB; mbrType is
+  // the partition type sfdisk writes.
+  bool mbr = false;
+  std::string mbrType = "7";
+  // Truncated to this fraction: what is shown must still be expected, and
+  // nothing may crash; all of it need not be shown.
+  double keep = 1.0;
+  // Empty: the scan must show nothing.
+  std::filesystem::path expect;
+  // A complete scan instead of the quick one (for complete searchers).
+  bool complete = false;
+  // Makes the fixtures: empty when ready, else why not (the row is skipped,
+  // or fails under CI).
+  std::function<std::string()> prepare;
+};
+
+void Check(const Row& row);
+std::string RowName(const testing::TestParamInfo<Row>& info);
+
+// Runs `bash script outDir` once per process (the script stamps and locks
+// its folder itself): empty when the images are ready, else why not.
+std::string EnsureFixtures(const std::filesystem::path& script, const std::filesystem::path& outDir);
+
+}  // namespace conformance
+
+#define CONFORMANCE_ROWS(Suite, rows)                                  \
+  class Suite : public testing::TestWithParam<::conformance::Row> {};  \
+  TEST_P(Suite, MatchesThePeers) { ::conformance::Check(GetParam()); } \
+  INSTANTIATE_TEST_SUITE_P(Rows, Suite, testing::ValuesIn(rows), ::conformance::RowName)
