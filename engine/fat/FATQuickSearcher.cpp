@@ -46,7 +46,10 @@ int CFATQuickSearcher::GetSearchedPartitionInfo(CSearchedPartitionInfo** array, 
 }
 
 ResultCode CFATQuickSearcher::GetFsType(int* type) {
-  if (m_device->GetType() != STORAGE_DEVICE_VOLUME) return kNotVolume;
+  // Partitions of a table are scanned as volumes too, with the volume record
+  // enumeration gives them.
+  const uint32_t kind = m_device->GetType();
+  if (kind != STORAGE_DEVICE_VOLUME && kind != STORAGE_DEVICE_PARTITION) return kNotVolume;
   auto* data = dynamic_cast<IVolumeDeviceData*>(m_device->GetPrivateData());
   if (data == nullptr) return kNoVolumeData;
   const CCollectedVolumeDeviceInfoStruct* info = data->GetVolumeInfo();

@@ -7,6 +7,7 @@
 
 #include "OnDiskBytes.h"
 #include "StorageDevice.h"
+#include "fat/FATBuildWorker.h"
 #include "fat/FATDBR.h"
 #include "fat/FATDirEntry.h"
 #include "fat/FATTable.h"
@@ -91,8 +92,17 @@ CFatVolumeAnalyze::CFatVolumeAnalyze(IStorageDevice* device, uint64_t startSecto
       device->ReadSector(buffer.data(), static_cast<int64_t>(startSector), 1) == 0) {
     return;
   }
-  const CTempFATDBR dbr(buffer.data(), sectorSize);
-  if (!dbr.IsValidDBR()) return;
+  CTempFATDBR dbr(buffer.data(), sectorSize);
+  // A FAT32 volume whose first sector is damaged still has its copy at
+  // sector 6, which the quick scan reads: it must be offered that volume.
+  if (!dbr.IsValidDBR()) {
+    if (device->ReadSector(buffer.data(), static_cast<int64_t>(startSector) + 6, 1) == 0) return;
+    dbr = CTempFATDBR(buffer.data(), sectorSize);
+    if (dbr.GetFileSystemType() != FILE_SYSTEM_TYPE_FAT32 ||
+        !CFATBuildWorker::IsFullValidDBR(buffer.data(), static_cast<int64_t>(startSector), device)) {
+      return;
+    }
+  }
   m_type = dbr.GetFileSystemType();
   m_totalSectors = dbr.GetTotalSectors();
   std::string label;

@@ -29,6 +29,8 @@ class CFATVolume {
   uint32_t m_sectorSize;
 };
 
+// Reads the boot sector at the start (for FAT32, the copy at sector 6 when
+// the first one is damaged and the copy passes the strong test).
 class CFatVolumeAnalyze : public IVolumeAnalyze {
  public:
   CFatVolumeAnalyze(IStorageDevice* device, uint64_t startSector);

@@ -9,7 +9,7 @@
 
 #include "DataRunList.h"
 #include "DirecotryTreeBuilder.h"
-#include "FatTestSupport.h"
+#include "FatFixtures.h"
 #include "FileNode.h"
 #include "OnDiskBytes.h"
 #include "fat/FATBuildDataRun.h"
@@ -29,10 +29,10 @@ class FatLibrary : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("TZ", "UTC", 1);
-    const std::string why = fattest::EnsureFixtures();
+    const std::string why = fatfixtures::Ready();
     REQUIRE_OR_SKIP(why.empty(), why);
   }
-  static std::vector<uint8_t> Image(const char* name) { return testsupport::ReadFile(fattest::FixtureDir() / name); }
+  static std::vector<uint8_t> Image(const char* name) { return testsupport::ReadFile(fatfixtures::Dir() / name); }
   static uint16_t At16(const std::vector<uint8_t>& b, size_t o) { return ondisk::Le16(b.data() + o); }
 };
 
