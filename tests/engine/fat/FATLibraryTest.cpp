@@ -19,6 +19,7 @@
 #include "fat/FATFileProperties.h"
 #include "fat/FATTable.h"
 #include "support/BytesDevice.h"
+#include "support/Recorders.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -66,7 +67,6 @@ TEST_F(FatLibrary, TablesRefuseCrossLinksLoopsAndOutOfRangeSizes) {
     testsupport::BytesDevice device(img.data(), img.size());
     IRealFATTable* table = IFATTableFactory::CreateRealFATTable(&device, 1, dbr.GetReservedSector(), spf);
     ASSERT_NE(table, nullptr);
-    // The root's first subfolder entry chain: "docs" is one cluster.
     delete table;
     EXPECT_EQ(IFATTableFactory::CreateRealFATTable(&device, 1, dbr.GetReservedSector(), 257), nullptr);
   }
@@ -105,7 +105,6 @@ TEST_F(FatLibrary, TablesRefuseCrossLinksLoopsAndOutOfRangeSizes) {
 
 TEST_F(FatLibrary, Fat12EntriesAndFat32ReservedBitsReadWithinTheTable) {
   std::vector<uint8_t> f12 = Image("f12.img");
-  const CTempFATDBR dbr(f12.data(), 512);
   const uint32_t reserved = At16(f12, 14);
   testsupport::BytesDevice device(f12.data(), f12.size());
   CFAT12Table one(&device, reserved, 1);
@@ -118,7 +117,6 @@ TEST_F(FatLibrary, Fat12EntriesAndFat32ReservedBitsReadWithinTheTable) {
   EXPECT_EQ(one.GetNextCluster(340), 0u);
   CFAT12Table again(&device, reserved, 1);
   EXPECT_EQ(again.GetNextCluster(340), 0x234u);
-  (void)dbr;
 
   std::vector<uint8_t> f32 = Image("f32.img");
   const CTempFATDBR d32(f32.data(), 512);
@@ -158,22 +156,14 @@ TEST_F(FatLibrary, LongNamesNeedTheirShortEntrysChecksumAndStayBounded) {
   const std::vector<uint8_t> img = Image("f16.img");
   const CTempFATDBR dbr(img.data(), 512);
   const size_t root = (dbr.GetReservedSector() + 2 * dbr.GetSectorsPerFat()) * 512;
-  size_t shortAt = 0, runAt = 0;
-  for (size_t o = root; o < root + dbr.GetRootEntries() * 32; o += 32) {
-    if (img[o + 11] == 0x0F && runAt == 0) runAt = o;
-    if (img[o + 11] != 0x0F && runAt != 0) {
-      CFATFileProperties* p =
-          CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(img.data() + runAt, o + 32 - runAt);
-      const bool hit = p != nullptr && std::string(p->GetFileName()) == "Long Name With Blanks.txt";
-      CFATFileProperties::Destory(p);
-      if (hit) {
-        shortAt = o;
-        break;
-      }
-      runAt = 0;
-    }
-  }
-  ASSERT_NE(shortAt, 0u);
+  size_t shortAt = root;
+  while (shortAt < root + 4096 && std::memcmp(img.data() + shortAt, "LONGNA~1TXT", 11) != 0) shortAt += 32;
+  size_t runAt = shortAt;
+  while (img[runAt - 32 + 11] == 0x0F) runAt -= 32;
+  CFATFileProperties* whole =
+      CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(img.data() + runAt, shortAt + 32 - runAt);
+  EXPECT_EQ(std::string(whole->GetFileName()), "Long Name With Blanks.txt");
+  CFATFileProperties::Destory(whole);
   std::vector<uint8_t> run(img.begin() + runAt, img.begin() + shortAt + 32);
   run[13] ^= 0x55;  // the piece with the name's end no longer matches
   CFATFileProperties* p = CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(run.data(), run.size());
@@ -269,22 +259,6 @@ TEST(FatTimes, UnsetDatesStayUnknown) {
 
 namespace {
 
-// Takes every node and releases it; counts them.
-class CountingBuilder : public IDirecotryTreeBuilder {
- public:
-  int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
-  int AddNode(IFileNode* node, _tagSearcherType) override {
-    ++count;
-    node->Release();
-    return 1;
-  }
-  int AddSearcherInfo(_tagSearcherType, int64_t) override { return 1; }
-  void FlashBuild(_tagSearcherType) override {}
-  void Release() override {}
-  void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
-  int count = 0;
-};
-
 // Every chain's end leads back to the root's cluster.
 class LoopingTable : public IFATTable {
  public:
@@ -312,12 +286,12 @@ TEST_F(FatLibrary, FolderChainsThatComeBackRoundEndTheWalkWithNothingLost) {
   g.rootStart = g.dataStart;
   g.totalSectors = dbr.GetTotalSectors();
   g.clusterCount = (g.totalSectors - g.dataStart) / g.sectorsPerCluster;
-  CountingBuilder plain, looping;
+  testsupport::RecordingBuilder plain, looping;
   EXPECT_EQ(CFATBuildWorker(&plain, nullptr, nullptr, &device, g, table).QuickBuildDirectoryTree(), 0u);
   LoopingTable loop(table);
   EXPECT_EQ(CFATBuildWorker(&looping, nullptr, nullptr, &device, g, &loop).QuickBuildDirectoryTree(), 0u);
-  EXPECT_GT(plain.count, 250);
-  EXPECT_EQ(looping.count, plain.count);
+  EXPECT_GT(plain.added.size(), 250u);
+  EXPECT_EQ(looping.added.size(), plain.added.size());
   IFATTableFactory::DestroyFATTable(table);
 }
 
