@@ -112,7 +112,9 @@ uint32_t CFATBuildChildren::BuildChildrenFromBuffer(const uint8_t* bytes, uint32
     p->SetParentFirstClusterNum(parentCluster);
     p->SetMetaDataSector(SectorOfCluster(parentCluster));
     IDataRunList* runs = nullptr;
-    if (!folder && p->GetFileSize() < 1) {
+    // Empty files, and entries whose cluster field is 0 or 1 (which would
+    // collide with the root's ID), get IDs of their own.
+    if ((!folder && p->GetFileSize() < 1) || c < 2) {
       p->SetFirstClusterNum(static_cast<int64_t>(GetEmptyFileVirtualClusterNumObject()->GetVirtualClusterNum()));
     } else {
       p->SetFirstClusterNum(c);
