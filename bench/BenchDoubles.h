@@ -1,12 +1,22 @@
 // Stand-ins for the application's side of a scan, shared by the benchmarks:
 // a tree that only counts what it is shown, a filter that lets every node
-// through and a progress sink that never stops the scan; and the best of
-// three timed runs.
+// through, a progress sink that never stops the scan and a tree builder that
+// only keeps the nodes; and the timing and shell-quoting the benchmarks share.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
 
+#include "DirecotryTreeBuilder.h"
 #include "DirectoryTree.h"
+#include "FileNode.h"
 #include "Progress.h"
 #include "RecoveryFilter.h"
 
@@ -39,17 +49,38 @@ class QuietSink : public IProgress {
   int shouldBuild() override { return 1; }
 };
 
-// The shortest of three runs of `run` (seconds; negative for a failed run),
-// or -1 when one failed.
-template <class Run>
-double Best(Run run) {
-  double best = -1;
-  for (int i = 0; i < 3; ++i) {
-    const double s = run();
-    if (s < 0) return -1;
-    if (best < 0 || s < best) best = s;
+// through, a progress sink that never stops the scan and a tree builder that
+// only keeps the nodes; and the timing and shell-quoting the benchmarks share.
   }
   return best;
+}
+
+// `text` in single quotes for the shell.
+inline std::string Quote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// The benchmark volume `name` in the folder given as the first argument, or
+// $TMPDIR, or /tmp, made by `script` on first use; empty (and said why) when
+// it cannot be made (`needs` names what the script needs) or fls is missing.
+inline std::filesystem::path PrepareVolume(int argc, char** argv, const char* name, const char* script,
+                                           const char* needs) {
+  const char* tmp = std::getenv("TMPDIR");
+  const std::filesystem::path dir =
+      argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::path(tmp != nullptr && *tmp ? tmp : "/tmp");
+  const std::filesystem::path image = dir / name;
+  std::printf("volume: %s (made on first use, takes a few minutes)\n", image.c_str());
+  if (std::system(("bash " + Quote(script) + " " + Quote(image.string())).c_str()) != 0) {
+    std::fprintf(stderr, "cannot make the benchmark volume (needs %s)\n", needs);
+    return {};
+  }
+  if (std::system("command -v fls >/dev/null 2>&1") != 0) {
+    std::fprintf(stderr, "fls (The Sleuth Kit) is not installed\n");
+    return {};
+  }
+  return image;
 }
 
 }  // namespace bench

@@ -31,48 +31,20 @@
 
 namespace {
 
+using bench::BestOfThree;
 using bench::CountingTree;
 using bench::PassAll;
 using bench::QuietSink;
+using bench::Quote;
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-double Seconds(const std::function<void()>& run) {
-  const auto start = Clock::now();
-  run();
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double BestOfThree(const std::function<void()>& run) {
-  run();  // warm-up: the page cache
-  double best = 1e300;
-  for (int i = 0; i < 3; ++i) best = std::min(best, Seconds(run));
-  return best;
-}
-
-std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* tmp = std::getenv("TMPDIR");
-  const fs::path dir = argc > 1 ? fs::path(argv[1]) : fs::path(tmp != nullptr && *tmp ? tmp : "/tmp");
-  const fs::path image = dir / "clipmender-ntfs-bench-100k.img";
-  std::printf("volume: %s (made on first use, takes a few minutes)\n", image.c_str());
-  const int made = std::system(("bash " + Quote(CLIPMENDER_NTFS_BENCH_SCRIPT) + " " + Quote(image.string())).c_str());
-  if (made != 0) {
-    std::fprintf(stderr, "cannot make the benchmark volume (needs root, /dev/fuse, mkntfs, ntfs-3g)\n");
-    return 1;
-  }
-  if (std::system("command -v fls >/dev/null 2>&1") != 0) {
-    std::fprintf(stderr, "fls (The Sleuth Kit) is not installed\n");
-    return 1;
-  }
+  const fs::path image = bench::PrepareVolume(argc, argv, "clipmender-ntfs-bench-100k.img",
+                                              CLIPMENDER_NTFS_BENCH_SCRIPT, "root, /dev/fuse, mkntfs, ntfs-3g");
+  if (image.empty()) return 1;
 
   std::unique_ptr<IStorageDevice, void (*)(IStorageDevice*)> device(CreateVolumeDevice(image.c_str()),
                                                                     [](IStorageDevice* d) { d->Release(); });

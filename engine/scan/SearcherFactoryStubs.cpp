@@ -3,7 +3,6 @@
 // scanner that lands defines its own factories and deletes its lines here.
 #include "FileSystemSearchController.h"
 
-IQuickFileSystemSearchController* CreateFATQuickSearcher() { return nullptr; }
 ICompleteFileSystemSearchController* CreateFATSearcher() { return nullptr; }
 
 ICompleteFileSystemSearchController* CreateEXFatSearcher() { return nullptr; }

@@ -1,0 +1,342 @@
+#include "fat/FATBuildWorker.h"
+
+#include <algorithm>
+#include <new>
+
+#include "DataRunList.h"
+#include "DirecotryTreeBuilder.h"
+#include "Progress.h"
+#include "SearchedPartitionInfo.h"
+#include "StorageDevice.h"
+#include "fat/FATBuildDataRun.h"
+#include "fat/FATDBR.h"
+#include "fat/FATDirEntry.h"
+#include "fat/FATFileNode.h"
+#include "fat/FATFileProperties.h"
+#include "fat/FATTable.h"
+
+namespace {
+
+// Directory chains are read in runs of at most this many sectors.
+constexpr uint32_t kRunSectors = 128;
+// Room in front of a run for a long-name run carried over from the last one.
+constexpr uint32_t kCarryBytes = CTempFATDirEntry::kMaxLongNamePieces * 32;
+
+bool IsDotName(const uint8_t* entry) { return entry[0] == '.'; }
+
+}  // namespace
+
+void ReportFATProgress(IProgress* progress, uint32_t status, uint64_t percent) {
+  if (progress == nullptr) return;
+  _PROGRESS_INFO info;
+  info.status = status;
+  info.total = 100;
+  info.current = percent;
+  progress->UpdateProgress(&info);
+}
+
+CFATBuildChildren::CFATBuildChildren(IDirecotryTreeBuilder* builder, CSearchedPartitionInfo* record,
+                                     IStorageDevice* device, const FATGeometry& geometry, IFATTable* table)
+    : m_builder(builder), m_record(record), m_device(device), m_g(geometry), m_table(table) {
+  m_sectorSize = device != nullptr && device->GetSectorSize() != 0 ? device->GetSectorSize() : 512;
+  const size_t slots = static_cast<size_t>(std::min<uint64_t>(m_g.clusterCount + 2, 0x10000000));
+  m_parsed.assign(slots, false);
+  m_liveFolder.assign(slots, false);
+}
+
+CFATBuildChildren::~CFATBuildChildren() {
+  for (CFATFileNode* node : m_heldFolders) node->Release();
+  for (CFATFileNode* node : m_revisionFiles) node->Release();
+}
+
+bool CFATBuildChildren::ClusterInVolume(uint64_t cluster) const {
+  return cluster >= 2 && cluster <= m_g.clusterCount + 1 && cluster < m_parsed.size();
+}
+
+int64_t CFATBuildChildren::SectorOfCluster(uint64_t cluster) const {
+  if (cluster < 2) return 0;
+  return static_cast<int64_t>(cluster - 2) * m_g.sectorsPerCluster + m_g.dataStart;
+}
+
+void CFATBuildChildren::AddToBuilder(CFATFileNode* node) {
+  if (m_builder == nullptr || m_builder->AddNode(node, SEARCHER_TYPE_FAT) == 0) node->Release();
+}
+
+uint32_t CFATBuildChildren::BuildChildrenFromBuffer(const uint8_t* bytes, uint32_t length,
+                                                    const FATFolderToParse* parent, std::deque<FATFolderToParse>& live,
+                                                    std::deque<FATFolderToParse>& deleted, int stopAtInvalid) {
+  if (bytes == nullptr) return kInvalidRun;
+  const uint32_t parentCluster = parent != nullptr ? parent->cluster : 0;
+  const bool parentDeleted = parent != nullptr && parent->deleted;
+  constexpr uint32_t kNone = 0xFFFFFFFF;
+  uint32_t longStart = kNone;
+  uint32_t dots = 0;
+  uint32_t o = 0;
+  for (; o + 32 <= length; o += 32) {
+    const uint8_t* raw = bytes + o;
+    CTempFATDirEntry entry(raw);
+    if (!entry.IsValidFATDirEntry(0)) {
+      longStart = kNone;
+      if (stopAtInvalid != 0) return length;
+      continue;
+    }
+    if (entry.IsLongFileNameEntry()) {
+      if (longStart == kNone) longStart = o;
+      // A run longer than any name: the oldest pieces belong to nothing.
+      if (o - longStart >= kCarryBytes) longStart += 32;
+      continue;
+    }
+    if (entry.IsVolumeLabel()) {
+      longStart = kNone;
+      continue;
+    }
+    if (IsDotName(raw)) {
+      longStart = kNone;
+      if (++dots > 2) return kInvalidRun;
+      continue;
+    }
+    const uint32_t c = entry.GetFirstClusterNO();
+    const uint32_t from = longStart != kNone ? longStart : o;
+    longStart = kNone;
+    if (c >= 2 && !ClusterInVolume(c)) {
+      if (stopAtInvalid != 0) return length;
+      continue;
+    }
+    if (parentCluster != 0 && c == parentCluster) continue;
+    CFATFileProperties* p =
+        CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(bytes + from, o + 32 - from);
+    if (p == nullptr) continue;
+    if (parentDeleted) p->SetState(p->GetState() | CFATFileProperties::kStateDeleted);
+    const bool isDeleted = (p->GetState() & CFATFileProperties::kStateDeleted) != 0;
+    const bool folder = entry.IsDirectory();
+    p->SetParentFirstClusterNum(parentCluster);
+    p->SetMetaDataSector(SectorOfCluster(parentCluster));
+    IDataRunList* runs = nullptr;
+    // Empty files, and entries whose cluster field is 0 or 1 (which would
+    // collide with the root's ID), get IDs of their own.
+    if ((!folder && p->GetFileSize() < 1) || c < 2) {
+      p->SetFirstClusterNum(static_cast<int64_t>(GetEmptyFileVirtualClusterNumObject()->GetVirtualClusterNum()));
+    } else {
+      p->SetFirstClusterNum(c);
+      if (!folder) {
+        runs = CFATBuildDataRun(m_table, m_sectorSize, m_g.sectorsPerCluster, m_g.clusterCount)
+                   .BuildDataRunList(c, static_cast<int64_t>(p->GetFileSize()), isDeleted ? 1 : 0);
+      }
+    }
+    auto* node = new (std::nothrow) CFATFileNode();
+    if (node == nullptr) {
+      CFATFileProperties::Destory(p);
+      if (runs != nullptr) runs->Release();
+      continue;
+    }
+    node->SetFileProperties(p);
+    node->SetDataRunList(runs);
+    node->SetBelongedPartition(m_record != nullptr ? m_record->GetPartitionIndex() : 0);
+
+    if (!folder) {
+      if (isDeleted && m_revision) {
+        m_revisionFiles.push_back(node);
+      } else {
+        AddToBuilder(node);
+      }
+      continue;
+    }
+    // A folder entry without a cluster of its own has no content to walk.
+    const bool walkable = ClusterInVolume(c);
+    if (isDeleted) {
+      m_heldFolders.push_back(node);
+      if (m_revision) m_revisionFolders.push_back(node);
+      if (walkable) deleted.push_back(FATFolderToParse{c, true, node});
+    } else {
+      AddToBuilder(node);
+      if (walkable) {
+        m_liveFolder[c] = true;
+        live.push_back(FATFolderToParse{c, false, nullptr});
+      }
+    }
+  }
+  return longStart != kNone ? longStart : o;
+}
+
+bool CFATBuildChildren::BuildChildren(const FATFolderToParse* folder, uint32_t firstCluster,
+                                      std::deque<FATFolderToParse>& live, std::deque<FATFolderToParse>& deleted,
+                                      int isRoot) {
+  const uint64_t runBytesMax = uint64_t{std::max(kRunSectors, m_g.sectorsPerCluster)} * m_sectorSize;
+  if (m_work.size() < runBytesMax + kCarryBytes) m_work.assign(runBytesMax + kCarryBytes, 0);
+  uint32_t carried = 0;
+  uint64_t c = firstCluster;
+  bool first = true;
+  bool parsedAny = false;
+  while (ClusterInVolume(c)) {
+    if (m_parsed[c]) break;  // parsed before, or the chain came back round
+    // A run of consecutive clusters, none parsed before.
+    uint64_t runClusters = 1;
+    uint64_t next = m_table != nullptr ? m_table->GetNextCluster(static_cast<uint32_t>(c)) : 0;
+    while (next == c + runClusters && ClusterInVolume(next) && !m_parsed[next] &&
+           (runClusters + 1) * m_g.sectorsPerCluster <= kRunSectors) {
+      ++runClusters;
+      next = m_table->GetNextCluster(static_cast<uint32_t>(next));
+    }
+    const uint64_t runBytes = runClusters * m_g.sectorsPerCluster * m_sectorSize;
+    uint8_t* at = m_work.data() + carried;
+    if (m_device->ReadSector(at, SectorOfCluster(c), static_cast<int64_t>(runClusters * m_g.sectorsPerCluster)) == 0) {
+      break;
+    }
+    if (first) {
+      const CTempFATDirEntry dot(at);
+      const CTempFATDirEntry dotDot(at + 32);
+      const bool dots = dot.IsDirectory() && CFATFolderAnalyser::IsCurDirFileName(dot) && dotDot.IsDirectory() &&
+                        CFATFolderAnalyser::IsParentDirFileName(dotDot);
+      const bool anyDot = CFATFolderAnalyser::IsCurDirFileName(dot) || CFATFolderAnalyser::IsParentDirFileName(dotDot);
+      if (isRoot != 0 ? anyDot : !dots) return false;
+      first = false;
+    }
+    for (uint64_t i = 0; i < runClusters; ++i) m_parsed[c + i] = true;
+    const uint32_t total = carried + static_cast<uint32_t>(runBytes);
+    const uint32_t used = BuildChildrenFromBuffer(m_work.data(), total, folder, live, deleted, 0);
+    parsedAny = true;
+    if (used == kInvalidRun) break;
+    carried = std::min(total - std::min(used, total), kCarryBytes);
+    if (carried > 0) std::copy(m_work.data() + total - carried, m_work.data() + total, m_work.data());
+    // The next cluster: plain end-of-chain values, bad clusters and clusters
+    // past the volume all end the walk in the loop test.
+    c = next >= fatchain::kBadCluster ? 0 : next;
+  }
+  if (m_revision) {
+    m_revision(m_revisionFolders, m_revisionFiles);
+    m_revisionFolders.clear();
+    m_revisionFiles.clear();
+  }
+  return parsedAny;
+}
+
+bool CFATBuildChildren::BuildRoot(std::deque<FATFolderToParse>& live, std::deque<FATFolderToParse>& deleted,
+                                  int readRoot) {
+  if (readRoot == 0 || m_device == nullptr) return false;
+  if (m_g.type == 2) return BuildChildren(nullptr, m_g.rootCluster, live, deleted, 1);
+  // The fixed root of FAT16, sized from its entry count and read only where
+  // the volume holds it.
+  const uint64_t rootEnd = static_cast<uint64_t>(m_g.rootStart - m_g.volumeStart) + m_g.rootSectors;
+  if (m_g.rootSectors == 0 || rootEnd > m_g.totalSectors) return false;
+  std::vector<uint8_t> root;
+  try {
+    root.assign(size_t{m_g.rootSectors} * m_sectorSize, 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (m_device->ReadSector(root.data(), m_g.rootStart, m_g.rootSectors) == 0) return false;
+  const uint32_t used =
+      BuildChildrenFromBuffer(root.data(), static_cast<uint32_t>(root.size()), nullptr, live, deleted, 0);
+  if (m_revision) {
+    m_revision(m_revisionFolders, m_revisionFiles);
+    m_revisionFolders.clear();
+    m_revisionFiles.clear();
+  }
+  return used != kInvalidRun;
+}
+
+bool CFATBuildChildren::BuildSubDirChild(FATFolderToParse& folder, std::deque<FATFolderToParse>& live,
+                                         std::deque<FATFolderToParse>& deleted) {
+  if (m_g.type != 2 || !folder.deleted || folder.held == nullptr) return false;
+  CFATFileProperties* p = folder.held->GetFileProperties();
+  if (p == nullptr || (p->GetAttribute() & CFATFileProperties::kDirectory) == 0 ||
+      (p->GetState() & 0xFF) != CFATFileProperties::kStateDeleted) {
+    return false;
+  }
+  const uint32_t low = folder.cluster & 0xFFFF;
+  for (uint32_t k = 0; k < 50; ++k) {
+    const uint64_t candidate = low + uint64_t{k} * 65536;
+    if (!ClusterInVolume(candidate) || m_parsed[candidate]) continue;
+    IDataRunList* runs =
+        CFATBuildDataRun(m_table, m_sectorSize, m_g.sectorsPerCluster, m_g.clusterCount)
+            .BuildDataRunList(static_cast<uint32_t>(candidate), static_cast<int64_t>(p->GetFileSize()), 1);
+    if (runs == nullptr) continue;
+    // The node is still ours (deleted folders are handed over at the end),
+    // so its ID can change before the tree builder indexes it.
+    FATFolderToParse moved{static_cast<uint32_t>(candidate), true, folder.held};
+    if (BuildChildren(&moved, moved.cluster, live, deleted, 0)) {
+      folder.held->SetDataRunList(runs);
+      p->SetFirstClusterNum(static_cast<int64_t>(candidate));
+      folder.held->SetCurrentNodeID(static_cast<int64_t>(candidate));
+      folder.cluster = moved.cluster;
+      return true;
+    }
+    runs->Release();
+  }
+  return false;
+}
+
+void CFATBuildChildren::HandOverDeletedFolders() {
+  for (CFATFileNode* node : m_heldFolders) {
+    CFATFileProperties* p = node->GetFileProperties();
+    const int64_t cluster = p != nullptr ? p->GetFirstClusterNum() : -1;
+    // A live folder owns this cluster now: the removed folder keeps its own
+    // ID so that the live one's content stays under the live one.
+    if (cluster >= 0 && static_cast<uint64_t>(cluster) < m_liveFolder.size() && m_liveFolder[cluster]) {
+      const int64_t id = static_cast<int64_t>(GetEmptyFileVirtualClusterNumObject()->GetVirtualClusterNum());
+      p->SetFirstClusterNum(id);
+      node->SetCurrentNodeID(id);
+    }
+    AddToBuilder(node);
+  }
+  m_heldFolders.clear();
+}
+
+CFATBuildWorker::CFATBuildWorker(IDirecotryTreeBuilder* builder, IProgress* progress, CSearchedPartitionInfo* record,
+                                 IStorageDevice* device, const FATGeometry& geometry, IFATTable* table)
+    : m_builder(builder), m_progress(progress), m_record(record), m_device(device), m_g(geometry), m_table(table) {}
+
+ResultCode CFATBuildWorker::QuickBuildDirectoryTree() {
+  GetEmptyFileVirtualClusterNumObject()->ResetVirtualClusterNum();
+  auto children = std::make_unique<CFATBuildChildren>(m_builder, m_record, m_device, m_g, m_table);
+  std::deque<FATFolderToParse> live;
+  std::deque<FATFolderToParse> deleted;
+  if (!children->BuildRoot(live, deleted, 1)) {
+    children->HandOverDeletedFolders();
+    return kRootFailed;
+  }
+  ResultCode result = 0;
+  uint64_t done = 0;
+  uint64_t reported = 0;
+  while (!live.empty() || !deleted.empty()) {
+    if (m_progress != nullptr && m_progress->Continued() == 0) {
+      result = kCancelled;
+      break;
+    }
+    ++done;
+    const uint64_t percent = done * 100 / (done + live.size() + deleted.size());
+    if (percent > reported) {
+      reported = percent;
+      ReportFATProgress(m_progress, PROGRESS_STATUS_RUNNING, percent);
+    }
+    std::deque<FATFolderToParse>& queue = !live.empty() ? live : deleted;
+    FATFolderToParse folder = queue.front();
+    queue.pop_front();
+    if (!children->BuildChildren(&folder, folder.cluster, live, deleted, 0)) {
+      children->BuildSubDirChild(folder, live, deleted);
+    }
+  }
+  children->HandOverDeletedFolders();
+  if (result == 0) ReportFATProgress(m_progress, PROGRESS_STATUS_RUNNING, 100);
+  return result;
+}
+
+bool CFATBuildWorker::IsFullValidDBR(const uint8_t* bootSector, int64_t volumeStart, IStorageDevice* device) {
+  if (bootSector == nullptr || device == nullptr) return false;
+  const uint32_t sectorSize = device->GetSectorSize();
+  if (sectorSize < 512 || sectorSize % 512 != 0) return false;
+  const CTempFATDBR dbr(bootSector, sectorSize);
+  if (!dbr.IsValidDBR()) return false;
+  if (uint64_t{dbr.GetSectorsPerFat()} * dbr.GetNumberOfFat() > dbr.GetTotalSectors()) return false;
+  std::vector<uint8_t> sector(std::max<uint32_t>(4096, sectorSize), 0);
+  const int64_t firstTable = volumeStart + dbr.GetReservedSector();
+  for (int copy = 0; copy < 2; ++copy) {
+    std::fill(sector.begin(), sector.end(), 0);
+    int type = 0;
+    if (device->ReadSector(sector.data(), firstTable + int64_t{copy} * dbr.GetSectorsPerFat(), 1) != 0 &&
+        CFATTableAnalyser::IsValidFATTableFirstSector(sector.data(), sectorSize, &type)) {
+      return true;
+    }
+  }
+  return false;
+}

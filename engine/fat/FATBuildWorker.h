@@ -1,0 +1,133 @@
+// Turning one FAT volume's directories into nodes for the tree builder.
+// CFATBuildChildren parses directory content; CFATBuildWorker walks the
+// tree from the root, breadth-first.
+//
+// Live folders are walked before deleted ones, so that when a removed folder
+// and a folder made later share a cluster, the content goes to the live
+// folder; the removed one is shown empty. Deleted folders are handed to the
+// tree builder when the walk ends, so their IDs can still be told apart from
+// a live folder on the same cluster.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "ResultCode.h"
+
+class CFATFileNode;
+class CFATFileProperties;
+class CSearchedPartitionInfo;
+class IDirecotryTreeBuilder;
+class IFATTable;
+class IProgress;
+class IStorageDevice;
+
+// Where one volume's structures lie, in device sectors from the device's
+// start (the volume starts at `volumeStart`).
+struct FATGeometry {
+  int type = 0;  // enumFILE_SYSTEM_TYPE
+  int64_t volumeStart = 0;
+  uint32_t sectorsPerCluster = 0;
+  int64_t rootStart = 0;  // FAT16: the fixed root; FAT32: the root cluster's first sector
+  uint32_t rootSectors = 0;
+  uint32_t rootCluster = 0;  // FAT32
+  int64_t dataStart = 0;     // first sector of cluster 2
+  uint64_t totalSectors = 0;
+  uint64_t clusterCount = 0;  // valid clusters: 2 .. clusterCount + 1
+};
+
+// Sends {status, total 100, current percent} to `progress` (null: nothing).
+void ReportFATProgress(IProgress* progress, uint32_t status, uint64_t percent);
+
+// A folder waiting for its content to be parsed.
+struct FATFolderToParse {
+  uint32_t cluster = 0;
+  bool deleted = false;
+  CFATFileNode* held = nullptr;  // deleted folders: the node the worker still owns
+};
+
+class CFATBuildChildren {
+ public:
+  // Called after each folder's content with the deleted folders and files it
+  // gave, when set; it then owns the files (held back from the tree
+  // builder). The first-cluster revision of FAT32 hooks in here; no hook,
+  // no hold-back.
+  using RevisionHook = std::function<void(std::vector<CFATFileNode*>& folders, std::vector<CFATFileNode*>& files)>;
+
+  CFATBuildChildren(IDirecotryTreeBuilder* builder, CSearchedPartitionInfo* record, IStorageDevice* device,
+                    const FATGeometry& geometry, IFATTable* table);
+  ~CFATBuildChildren();
+  CFATBuildChildren(const CFATBuildChildren&) = delete;
+  CFATBuildChildren& operator=(const CFATBuildChildren&) = delete;
+
+  void SetRevisionHook(RevisionHook hook) { m_revision = std::move(hook); }
+
+  // The root's content; false when it cannot be read or parsed.
+  bool BuildRoot(std::deque<FATFolderToParse>& live, std::deque<FATFolderToParse>& deleted, int readRoot);
+  // One folder's cluster chain; false when its content is not there (a
+  // first cluster without "." and "..", a cluster parsed before, a read
+  // failure before anything was parsed).
+  bool BuildChildren(const FATFolderToParse* folder, uint32_t firstCluster, std::deque<FATFolderToParse>& live,
+                     std::deque<FATFolderToParse>& deleted, int isRoot);
+  // Entries of `length` bytes under `parent` (null: the root). Answers the
+  // bytes consumed (a pending long-name run is left for the next call) or
+  // kInvalidRun.
+  static constexpr uint32_t kInvalidRun = 0xFFFFFFFF;
+  uint32_t BuildChildrenFromBuffer(const uint8_t* bytes, uint32_t length, const FATFolderToParse* parent,
+                                   std::deque<FATFolderToParse>& live, std::deque<FATFolderToParse>& deleted,
+                                   int stopAtInvalid);
+  // A deleted FAT32 folder whose recorded cluster lost its high word: tries
+  // the 50 high words a volume can have, while the entry's size gives runs.
+  bool BuildSubDirChild(FATFolderToParse& folder, std::deque<FATFolderToParse>& live,
+                        std::deque<FATFolderToParse>& deleted);
+  // Hands the held deleted folders to the tree builder.
+  void HandOverDeletedFolders();
+
+ private:
+  int64_t SectorOfCluster(uint64_t cluster) const;
+  bool ClusterInVolume(uint64_t cluster) const;
+  void AddToBuilder(CFATFileNode* node);
+
+  IDirecotryTreeBuilder* m_builder;
+  CSearchedPartitionInfo* m_record;
+  IStorageDevice* m_device;
+  FATGeometry m_g;
+  IFATTable* m_table;
+  uint32_t m_sectorSize;
+  // Clusters whose content was parsed; folders' clusters claimed by a live
+  // entry.
+  std::vector<bool> m_parsed;
+  std::vector<bool> m_liveFolder;
+  std::vector<CFATFileNode*> m_heldFolders;
+  RevisionHook m_revision;
+  std::vector<CFATFileNode*> m_revisionFolders;
+  std::vector<CFATFileNode*> m_revisionFiles;
+  std::vector<uint8_t> m_work;
+};
+
+class CFATBuildWorker {
+ public:
+  CFATBuildWorker(IDirecotryTreeBuilder* builder, IProgress* progress, CSearchedPartitionInfo* record,
+                  IStorageDevice* device, const FATGeometry& geometry, IFATTable* table);
+
+  // 0, kRootFailed or kCancelled.
+  ResultCode QuickBuildDirectoryTree();
+
+  // The boot sector at `volumeStart` and one of its tables' first sectors.
+  static bool IsFullValidDBR(const uint8_t* bootSector, int64_t volumeStart, IStorageDevice* device);
+
+  static constexpr ResultCode kRootFailed = 0x010A008B00000001;
+  static constexpr ResultCode kCancelled = 0x010A00950000000D;
+
+ private:
+  IDirecotryTreeBuilder* m_builder;
+  IProgress* m_progress;
+  CSearchedPartitionInfo* m_record;
+  IStorageDevice* m_device;
+  FATGeometry m_g;
+  IFATTable* m_table;
+};

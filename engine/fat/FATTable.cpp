@@ -1,0 +1,228 @@
+#include "fat/FATTable.h"
+
+#include <algorithm>
+#include <new>
+
+#include "OnDiskBytes.h"
+#include "StorageDevice.h"
+
+using ondisk::Le16;
+using ondisk::Le32;
+
+namespace {
+
+// Tables are read in pieces of this many bytes, so that no single read asks
+// the device for hundreds of megabytes.
+constexpr uint64_t kReadPieceBytes = 4u << 20;
+// The format allows at most 2^28 FAT32 entries.
+constexpr uint64_t kFat32MaxTableBytes = (uint64_t{1} << 28) * 4;
+
+bool Fat12Header(const uint8_t* p) { return (Le32(p) & 0x00FFFFF0u) == 0x00FFFFF0u; }
+// Media bytes from 0xF0 up are allowed, as for FAT32; bit 15 of the second
+// entry (the clean-shutdown flag) is ignored.
+bool Fat16Header(const uint8_t* p) { return (Le32(p) & 0x7FFFFFF0u) == 0x7FFFFFF0u; }
+bool Fat32Header(const uint8_t* p) {
+  return (Le32(p) & 0x0FFFFFF0u) == 0x0FFFFFF0u && (Le32(p + 4) & 0x07FFFFF8u) == 0x07FFFFF8u;
+}
+
+}  // namespace
+
+IRealFATTable::IRealFATTable(IStorageDevice* device, int64_t startSector, uint32_t sectors, uint32_t entryWidth)
+    : m_device(device),
+      m_startSector(startSector),
+      m_sectors(sectors),
+      m_entryWidth(entryWidth),
+      m_sectorSize(device != nullptr ? device->GetSectorSize() : 512) {
+  if (m_sectorSize == 0) m_sectorSize = 512;
+  m_entries = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{m_sectorSize} * sectors / entryWidth, UINT32_MAX));
+}
+
+void IRealFATTable::Load(uint64_t minSectors, uint64_t maxSectors) {
+  if (m_device == nullptr || m_sectors < minSectors || m_sectors > maxSectors || m_sectors == 0 || m_startSector < 0) {
+    return;
+  }
+  const uint64_t bytes = uint64_t{m_sectors} * m_sectorSize;
+  std::vector<uint8_t> buffer;
+  try {
+    buffer.assign(bytes, 0);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  const uint64_t piece = std::max<uint64_t>(1, kReadPieceBytes / m_sectorSize);
+  for (uint64_t done = 0; done < m_sectors; done += piece) {
+    const uint64_t count = std::min<uint64_t>(piece, m_sectors - done);
+    // A copy we could not read whole is no copy: stale bytes would pass for
+    // chains.
+    if (m_device->ReadSector(buffer.data() + done * m_sectorSize, m_startSector + static_cast<int64_t>(done),
+                             static_cast<int64_t>(count)) == 0) {
+      return;
+    }
+  }
+  m_buffer.swap(buffer);
+}
+
+bool IRealFATTable::BodyAndIndexHold(uint32_t badValue, uint32_t lastChainValue) {
+  const uint32_t n = m_entries;
+  if (n < 3) return true;
+  for (uint32_t i = 2; i < n; ++i) {
+    const uint32_t e = RawEntry(i);
+    if ((e >= n && e < badValue) || e == 1 || e == i) return false;
+  }
+  // Cross links and loops in one linear pass: every entry is walked at most
+  // once. Each slot keeps the walk that reached it (low 31 bits) and whether
+  // some cluster already leads to it (top bit).
+  constexpr uint32_t kHasPredecessor = 0x80000000u;
+  std::vector<uint32_t> seen;
+  try {
+    seen.assign(n, 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  uint32_t walk = 0;
+  for (uint32_t start = 2; start < n; ++start) {
+    if (seen[start] != 0) continue;
+    ++walk;
+    seen[start] = walk;
+    uint32_t current = start;
+    for (;;) {
+      const uint32_t next = RawEntry(current);
+      if (next < 2 || next > lastChainValue || next >= n) break;
+      if (seen[next] & kHasPredecessor) return false;             // two clusters lead to `next`
+      if ((seen[next] & ~kHasPredecessor) == walk) return false;  // a loop
+      const bool walkedBefore = seen[next] != 0;
+      seen[next] = (walkedBefore ? seen[next] : walk) | kHasPredecessor;
+      if (walkedBefore) break;  // the rest of that chain was checked already
+      current = next;
+    }
+  }
+  return true;
+}
+
+CFAT12Table::CFAT12Table(IStorageDevice* device, int64_t startSector, uint32_t sectors)
+    : IRealFATTable(device, startSector, sectors, 4) {
+  Load(1, 12);
+}
+
+uint32_t CFAT12Table::RawEntry(uint32_t index) const {
+  const uint64_t offset = uint64_t{index} * 3 / 2;
+  if (offset + 2 > m_buffer.size()) return 0;
+  const uint16_t v = Le16(m_buffer.data() + offset);
+  return (index & 1) != 0 ? v >> 4 : v & 0x0FFF;
+}
+
+uint32_t CFAT12Table::GetNextCluster(uint32_t cluster) {
+  const uint32_t v = RawEntry(cluster);
+  if (v == 0x0FFF) return 0xFFFFFFFF;
+  if (v >= 0x0FF8) return fatchain::kEndOfChain;
+  return v;
+}
+
+bool CFAT12Table::IsValidFATTable() { return m_buffer.size() >= 4 && Fat12Header(m_buffer.data()); }
+
+CFAT16Table::CFAT16Table(IStorageDevice* device, int64_t startSector, uint32_t sectors)
+    : IRealFATTable(device, startSector, sectors, 2) {
+  const uint32_t k = std::max<uint32_t>(1, m_sectorSize / 512);
+  Load(12 / k, 256 / k);
+}
+
+uint32_t CFAT16Table::RawEntry(uint32_t index) const {
+  if (index >= m_entries || uint64_t{index} * 2 + 2 > m_buffer.size()) return 0;
+  return Le16(m_buffer.data() + uint64_t{index} * 2);
+}
+
+uint32_t CFAT16Table::GetNextCluster(uint32_t cluster) {
+  const uint32_t v = RawEntry(cluster);
+  if (v == 0xFFF7) return fatchain::kBadCluster;
+  if (v > 0xFFF7) return fatchain::kEndOfChain;
+  return v;
+}
+
+bool CFAT16Table::IsValidFATTable() {
+  return m_buffer.size() >= 4 && Fat16Header(m_buffer.data()) && BodyAndIndexHold(0xFFF7, 0xFFF6);
+}
+
+CFAT32Table::CFAT32Table(IStorageDevice* device, int64_t startSector, uint32_t sectors)
+    : IRealFATTable(device, startSector, sectors, 4) {
+  const uint32_t k = std::max<uint32_t>(1, m_sectorSize / 512);
+  Load(256 / k, kFat32MaxTableBytes / m_sectorSize);
+}
+
+uint32_t CFAT32Table::RawEntry(uint32_t index) const {
+  if (index >= m_entries || uint64_t{index} * 4 + 4 > m_buffer.size()) return 0;
+  // The upper four bits are reserved: the format says to ignore them.
+  return Le32(m_buffer.data() + uint64_t{index} * 4) & 0x0FFFFFFF;
+}
+
+uint32_t CFAT32Table::GetNextCluster(uint32_t cluster) {
+  const uint32_t v = RawEntry(cluster);
+  if (v == fatchain::kBadCluster) return v;
+  return v > fatchain::kBadCluster ? std::max(v, fatchain::kEndOfChain) : v;
+}
+
+bool CFAT32Table::IsValidFATTable() {
+  return m_buffer.size() >= 8 && Fat32Header(m_buffer.data()) && BodyAndIndexHold(0x0FFFFFF7, 0x0FFFFFF6);
+}
+
+CDoubleFATTable::~CDoubleFATTable() {
+  delete m_first;
+  delete m_second;
+}
+
+uint32_t CDoubleFATTable::GetNextCluster(uint32_t cluster) {
+  if (m_first != nullptr) return m_first->GetNextCluster(cluster);
+  if (m_second != nullptr) return m_second->GetNextCluster(cluster);
+  return 0;
+}
+
+IFATTable* IFATTableFactory::CreateFATTable(IStorageDevice* device, int64_t start, int type, uint32_t sectorsPerFat,
+                                            int useFirst, int useSecond) {
+  IRealFATTable* first = nullptr;
+  IRealFATTable* second = nullptr;
+  if (useFirst != 0 || useSecond == 0) first = CreateRealFATTable(device, type, start, sectorsPerFat);
+  if (useSecond != 0 && first == nullptr)
+    second = CreateRealFATTable(device, type, start + sectorsPerFat, sectorsPerFat);
+  auto* table = new (std::nothrow) CDoubleFATTable(first, second);
+  if (table == nullptr) {
+    delete first;
+    delete second;
+  }
+  return table;
+}
+
+IRealFATTable* IFATTableFactory::CreateRealFATTable(IStorageDevice* device, int type, int64_t start, uint32_t sectors) {
+  IRealFATTable* table = nullptr;
+  switch (type) {
+    case FILE_SYSTEM_TYPE_FAT32:
+      table = new (std::nothrow) CFAT32Table(device, start, sectors);
+      break;
+    case FILE_SYSTEM_TYPE_FAT16:
+      table = new (std::nothrow) CFAT16Table(device, start, sectors);
+      break;
+    case FILE_SYSTEM_TYPE_FAT12:
+      table = new (std::nothrow) CFAT12Table(device, start, sectors);
+      break;
+    default:
+      return nullptr;
+  }
+  if (table != nullptr && !table->IsValidFATTable()) {
+    delete table;
+    table = nullptr;
+  }
+  return table;
+}
+
+void IFATTableFactory::DestroyFATTable(IFATTable* table) { delete table; }
+
+bool CFATTableAnalyser::IsValidFATTableFirstSector(const uint8_t* sector, uint32_t sectorSize, int* type) {
+  if (sector == nullptr || sectorSize < 8) return false;
+  int found = -1;
+  if (Fat32Header(sector)) {
+    found = FILE_SYSTEM_TYPE_FAT32;
+  } else if (Fat16Header(sector)) {
+    found = FILE_SYSTEM_TYPE_FAT16;
+  } else {
+    return false;
+  }
+  if (type != nullptr) *type = found;
+  return true;
+}
