@@ -45,6 +45,9 @@ struct KVUIDeviceData::Generation {
   ~Generation() {
     if (initialised) enumerator->Uninit();
   }
+  bool Lists(IStorageDevice* device) const {
+    return std::find(disks.begin(), disks.end(), device) != disks.end() || Owner(device).first != nullptr;
+  }
   int DiskIndex(IStorageDevice* disk) const {
     const auto it = std::find(disks.begin(), disks.end(), disk);
     return it == disks.end() ? -1 : static_cast<int>(it - disks.begin());
@@ -82,8 +85,10 @@ void KVUIDeviceData::InitDeviceInfo() {
   const ResultCode init = fresh->enumerator != nullptr ? fresh->enumerator->Init() : 1;
   if (result::IsFailure(init)) {
     CatchExeception::WriteLog("Device enumeration failed: 0x%016llx\r\n", static_cast<unsigned long long>(init));
+    std::shared_ptr<Generation> released;
     std::lock_guard<std::mutex> held(m_lock);
-    m_current.reset();
+    released = std::move(m_previous);
+    m_previous = std::move(m_current);
     m_initResult = init;
     m_state = KVDeviceEnumerationFailed;
     return;
@@ -98,7 +103,10 @@ void KVUIDeviceData::InitDeviceInfo() {
     // A disk whose volumes cannot be listed is no disk of the volume map.
     if (ok) fresh->volumes[disk] = std::move(list);
   }
+  std::shared_ptr<Generation> released;
   std::lock_guard<std::mutex> held(m_lock);
+  released = std::move(m_previous);
+  m_previous = std::move(m_current);
   m_current = std::move(fresh);
   m_initResult = init;
   m_state = KVDeviceReady;
@@ -115,12 +123,19 @@ ResultCode KVUIDeviceData::GetInitResult() {
 }
 
 void KVUIDeviceData::Clear() {
-  std::shared_ptr<Generation> old;
+  std::shared_ptr<Generation> released;
   std::lock_guard<std::mutex> held(m_lock);
-  old.swap(m_current);
+  released = std::move(m_previous);
+  m_previous = std::move(m_current);
 }
 
-std::shared_ptr<const void> KVUIDeviceData::HoldDevices() { return Current(); }
+std::shared_ptr<const void> KVUIDeviceData::HoldDevices(IStorageDevice* device) {
+  std::lock_guard<std::mutex> held(m_lock);
+  for (const auto& generation : {m_current, m_previous}) {
+    if (generation != nullptr && device != nullptr && generation->Lists(device)) return generation;
+  }
+  return nullptr;
+}
 
 std::shared_ptr<KVUIDeviceData::Generation> KVUIDeviceData::Current() {
   std::lock_guard<std::mutex> held(m_lock);

@@ -4,10 +4,10 @@
 // (disk index, volume index) pairs.
 //
 // Every enumeration is a generation of its own: a new enumerator lists the
-// machine and the model swaps the finished maps in under its lock. The
-// devices of a generation stay valid until the model has moved on and
-// nobody holds the generation any more (HoldDevices), so a refresh while a
-// scan or a copy reads one of them never releases it under the reader.
+// machine and the model swaps the finished maps in under its lock. A device
+// handed out stays valid until the second refresh after it was handed out,
+// and for as long after as someone holds it (HoldDevices), so a refresh
+// while a scan or a copy reads one never releases it under the reader.
 // Every operation may be called from any thread.
 #pragma once
 
@@ -71,11 +71,13 @@ class KVUIDeviceData {
   uint32_t GetInitState();
   // The enumerator's Init result of the last enumeration (0 before any).
   ResultCode GetInitResult();
-  // Forgets the lists; the devices go once nobody holds them. The init state
-  // stays as it was.
+  // Forgets the lists; their devices go at the next refresh once nobody
+  // holds them. The init state stays as it was.
   void Clear();
-  // Keeps the devices of the current lists alive while the answer lives.
-  std::shared_ptr<const void> HoldDevices();
+  // Keeps `device` (and the devices listed with it) alive while the answer
+  // lives; null when the device is none of the current or the previous
+  // lists.
+  std::shared_ptr<const void> HoldDevices(IStorageDevice* device);
 
   void GetAllDeviceInfo(std::list<_DiskVolumeData>& out);
   int GetDiskDataByStorage(IStorageDevice* disk, _DiskVolumeData& out);
@@ -111,6 +113,7 @@ class KVUIDeviceData {
   std::mutex m_initLock;  // one enumeration at a time
   std::mutex m_lock;      // the fields below
   std::shared_ptr<Generation> m_current;
+  std::shared_ptr<Generation> m_previous;  // what callers may still be using
   uint32_t m_state = KVDeviceNeverEnumerated;
   ResultCode m_initResult = 0;
 };

@@ -183,7 +183,7 @@ void KVUIScan::ResetRecoveryController(_RECOVERY_CONTROLLER_TYPE kind) {
 }
 
 void KVUIScan::SaveScanSorage(IStorageDevice* storage) {
-  std::shared_ptr<const void> hold = Devices().HoldDevices();
+  std::shared_ptr<const void> hold = Devices().HoldDevices(storage);
   Lock held(OperationLock());
   m_savedStorage = storage;
   m_savedStorageHold = std::move(hold);
