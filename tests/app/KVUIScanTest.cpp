@@ -1,8 +1,6 @@
-// The scan operation over the real engine and the device list of a stand-in
-// machine: a disk of three volumes (NTFS, ext2, NTFS) made by sfdisk, mkntfs,
-// ntfscp and mkfs.ext2, with The Sleuth Kit's listings as the expectation;
-// and the ends of a scan that the engine cannot show (a controller failing
-// without its final report, a file system no quick searcher reads).
+// The scan operation: how it ends and picks its controller, and a whole-disk
+// quick scan through the real engine of a stand-in machine's disk of three
+// volumes (NTFS, ext2, NTFS), against The Sleuth Kit's listings.
 #include <gtest/gtest.h>
 
 #include "DeviceData.h"
@@ -17,7 +15,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using scantest::RecordingController;
 
 // A volume whose record says `fileSystem`; reads nothing.
 class RecordVolume final : public testsupport::StubDevice {
@@ -34,101 +31,86 @@ class RecordVolume final : public testsupport::StubDevice {
   ResultCode GetLastError() override { return 0; }
 };
 
-// A controller that fails at once, without a final report.
-class FailingController final : public IRecoveryController {
+// Records the devices a scan starts on and runs `onStart` first; forwards
+// to `real`, or without one fails at once, without a final report.
+class TestController final : public IRecoveryController {
  public:
-  explicit FailingController(_RECOVERY_CONTROLLER_TYPE kind) : kind_(kind) {}
+  TestController(_RECOVERY_CONTROLLER_TYPE kind, std::vector<IStorageDevice*>* started,
+                 std::function<void()> onStart = {})
+      : kind_(kind), real_(onStart ? CreateRecoveryController(kind) : nullptr), started_(started), onStart_(onStart) {}
   _RECOVERY_CONTROLLER_TYPE thisType() const override { return kind_; }
-  int Initialize(IRecoveryFilter*) override { return 1; }
-  ResultCode StartDataRecovery(IStorageDevice*, IProgress*, IDrirectoryTree*) override { return kFailure; }
-  IDataRecovery* GetDataRecovery(_tagSearcherType) const override { return nullptr; }
-  void Release() override { delete this; }
+  int Initialize(IRecoveryFilter* filter) override { return real_ ? real_->Initialize(filter) : 1; }
+  ResultCode StartDataRecovery(IStorageDevice* device, IProgress* progress, IDrirectoryTree* tree) override {
+    started_->push_back(device);
+    if (onStart_) onStart_();
+    return real_ ? real_->StartDataRecovery(device, progress, tree) : kFailure;
+  }
+  IDataRecovery* GetDataRecovery(_tagSearcherType type) const override {
+    return real_ ? real_->GetDataRecovery(type) : nullptr;
+  }
+  void Release() override {
+    if (real_) real_->Release();
+    delete this;
+  }
   void SetRestoreScanSink(RestoreScanSink*) override {}
   static constexpr ResultCode kFailure = 0x0104000100000001ull;
 
  private:
   _RECOVERY_CONTROLLER_TYPE kind_;
+  IRecoveryController* real_;
+  std::vector<IStorageDevice*>* started_;
+  std::function<void()> onStart_;
 };
 
-TEST(ScanOperationEnds, EvenWhenTheControllerFailsWithoutItsFinalReport) {
+TEST(ScanOperation, EndsWhateverTheControllerDoesAndScansUnreadableFileSystemsCompletely) {
   std::vector<_RECOVERY_CONTROLLER_TYPE> kinds;
-  KVUIScan scan(nullptr, [&](_RECOVERY_CONTROLLER_TYPE kind) -> IRecoveryController* {
+  std::vector<IStorageDevice*> started;
+  KVUIScan scan(nullptr, [&](_RECOVERY_CONTROLLER_TYPE kind) {
     kinds.push_back(kind);
-    return new FailingController(kind);
+    return new TestController(kind, &started);
   });
-  RecordVolume ntfs(FILE_SYSTEM_TYPE_NTFS);
+  RecordVolume ntfs(FILE_SYSTEM_TYPE_NTFS), ext2(FILE_SYSTEM_TYPE_EXT2);
   scan.SetStatus(KVOperationRunning);
-  EXPECT_EQ(scan.DoScan(&ntfs, nullptr), FailingController::kFailure);
-  EXPECT_EQ(scan.GetStatus(), KVOperationIdle);
+  EXPECT_EQ(scan.DoScan(&ntfs, nullptr), TestController::kFailure);
+  EXPECT_EQ(scan.GetStatus(), KVOperationIdle) << "ended without the engine's final report";
   EXPECT_EQ(scan.IsNeedUIUpdate(), 1);
-  EXPECT_EQ(kinds, std::vector<_RECOVERY_CONTROLLER_TYPE>{RECOVERY_CONTROLLER_DELETED});
   EXPECT_FALSE(scan.IsDeepScan());
-
-  // Nothing to scan ends the operation too.
   scan.SetStatus(KVOperationRunning);
   EXPECT_EQ(scan.DoScan(nullptr, nullptr), KVUIScan::kNothingScanned);
   EXPECT_EQ(scan.GetStatus(), KVOperationIdle);
-}
+  scan.SetStatus(KVOperationRunning);
+  scan.DoScan(&ext2, nullptr);
+  EXPECT_TRUE(scan.IsDeepScan()) << "no quick searcher reads ext2";
+  EXPECT_EQ(kinds, (std::vector<_RECOVERY_CONTROLLER_TYPE>{RECOVERY_CONTROLLER_DELETED, RECOVERY_CONTROLLER_COMPLETE}));
 
-TEST(ScanOperationEnds, AQuickRequestForAFileSystemNoQuickSearcherReadsBecomesACompleteScan) {
-  std::vector<_RECOVERY_CONTROLLER_TYPE> kinds;
-  KVUIScan scan(nullptr, [&](_RECOVERY_CONTROLLER_TYPE kind) -> IRecoveryController* {
-    kinds.push_back(kind);
-    return new FailingController(kind);
-  });
-  RecordVolume ext2(FILE_SYSTEM_TYPE_EXT2), unknown(FILE_SYSTEM_TYPE_UNKNOWN);
-  for (RecordVolume* volume : {&ext2, &unknown}) {
-    scan.SetDeepScan(0);
-    scan.SetStatus(KVOperationRunning);
-    scan.DoScan(volume, nullptr);
-    EXPECT_TRUE(scan.IsDeepScan());
-  }
-  EXPECT_EQ(kinds,
-            (std::vector<_RECOVERY_CONTROLLER_TYPE>{RECOVERY_CONTROLLER_COMPLETE, RECOVERY_CONTROLLER_COMPLETE}));
-}
-
-TEST(ScanOperationEnds, ExtensionsAreTheTextAfterTheLastDotLowerCased) {
   TestNode photo("Photo.JPG", false), readme("README", false), tarball("a.tar.GZ", false);
-  EXPECT_EQ(KVUIScan::GetNodeExt(&photo), "jpg");
-  EXPECT_EQ(KVUIScan::GetNodeExt(&readme), "");
-  EXPECT_EQ(KVUIScan::GetNodeExt(&tarball), "gz");
-  EXPECT_EQ(KVUIScan::GetNodeExt(nullptr), "");
+  EXPECT_EQ(KVUIScan::GetNodeExt(&photo) + KVUIScan::GetNodeExt(&readme) + "/" + KVUIScan::GetNodeExt(&tarball),
+            "jpg/gz");
 }
 
 // The disk of make-three-volume-disk.sh on a stand-in machine, listed by the
-// device model; made once for the suite.
+// device model.
 class ThreeVolumeDisk : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    dir_ = new testsupport::TempDir();
-    const auto script = testsupport::SourceDir() / "tests/app/make-three-volume-disk.sh";
-    const auto made = testsupport::RunCommand("bash " + testsupport::ShellQuote(script.string()) + " " +
-                                              testsupport::ShellQuote(dir_->path().string()) + " 2>&1");
-    why_ = made.exitCode == 0 ? "" : made.output;
-    skip_ = made.exitCode == 77;
-  }
-  static void TearDownTestSuite() { delete dir_; }
-
   void SetUp() override {
-    if (skip_) REQUIRE_OR_SKIP(false, why_);
-    ASSERT_EQ(why_, "");
-    image_ = dir_->path() / "disk.img";
+    const auto made =
+        testsupport::RunCommand("bash " + (testsupport::SourceDir() / "tests/app/make-three-volume-disk.sh").string() +
+                                " " + dir_.path().string() + " 2>&1");
+    REQUIRE_OR_SKIP(made.exitCode != 77, made.output);
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    image_ = dir_ / "disk.img";
     machine_.AddDisk({.name = "sdq", .major = 8, .minor = 64, .size512 = fs::file_size(image_) / 512});
     machine_.SetNode("sdq", image_);
     guard_ = std::make_unique<devicetest::ImageGuard>(image_);
     model_.InitDeviceInfo();
-    ASSERT_EQ(model_.GetInitState(), KVDeviceReady);
     disk_ = model_.GetDiskStorageByIndex(0);
-    ASSERT_NE(disk_, nullptr);
     ASSERT_TRUE(model_.GetDiskVolumeStorage(disk_, volumes_));
     ASSERT_EQ(volumes_.size(), 3u);
   }
 
   IStorageDevice* Volume(size_t i) { return *std::next(volumes_.begin(), static_cast<long>(i)); }
 
-  static inline testsupport::TempDir* dir_ = nullptr;
-  static inline std::string why_;
-  static inline bool skip_ = false;
+  testsupport::TempDir dir_;
   enumtest::FakeMachine machine_;
   fs::path image_;
   std::unique_ptr<devicetest::ImageGuard> guard_;
@@ -139,11 +121,7 @@ class ThreeVolumeDisk : public ::testing::Test {
 };
 
 TEST_F(ThreeVolumeDisk, AWholeDiskQuickScanScansTheNtfsVolumesAndIndexesEveryFileTheSleuthKitLists) {
-  EXPECT_EQ(VolumeRecordOf(Volume(0))->fileSystemType, uint32_t{FILE_SYSTEM_TYPE_NTFS});
-  EXPECT_EQ(VolumeRecordOf(Volume(2))->fileSystemType, uint32_t{FILE_SYSTEM_TYPE_NTFS});
-  KVUIScan scan(&model_, [this](_RECOVERY_CONTROLLER_TYPE kind) {
-    return new RecordingController(CreateRecoveryController(kind), &started_, {});
-  });
+  KVUIScan scan(&model_, [this](_RECOVERY_CONTROLLER_TYPE kind) { return new TestController(kind, &started_, [] {}); });
   scan.SetStatus(KVOperationRunning);
   EXPECT_FALSE(result::IsFailure(scan.DoScan(disk_, nullptr)));
   EXPECT_EQ(scan.GetStatus(), KVOperationIdle);
@@ -155,7 +133,7 @@ TEST_F(ThreeVolumeDisk, AWholeDiskQuickScanScansTheNtfsVolumesAndIndexesEveryFil
   size_t files = 0;
   for (int i = 0; i < 2; ++i) {
     EXPECT_NE(scan.GetFileNodeDataRecover(roots[i]), nullptr) << "quick scans keep a copy-out object per tree";
-    const fs::path fls = dir_->path() / (i == 0 ? "p1.fls" : "p3.fls");
+    const fs::path fls = dir_ / (i == 0 ? "p1.fls" : "p3.fls");
     for (const auto& entry : ntfspeers::ParseFls(ntfspeers::ReadText(fls))) {
       if (entry.path[0] == '$' || entry.type.find('d') != std::string::npos) continue;
       const auto istat = ntfspeers::ParseIstat(
@@ -173,7 +151,7 @@ TEST_F(ThreeVolumeDisk, AWholeDiskQuickScanScansTheNtfsVolumesAndIndexesEveryFil
 TEST_F(ThreeVolumeDisk, AStopDuringTheFirstVolumeEndsTheWholeDisk) {
   KVUIScan* self = nullptr;
   KVUIScan scan(&model_, [&](_RECOVERY_CONTROLLER_TYPE kind) {
-    return new RecordingController(CreateRecoveryController(kind), &started_, [&] { self->StopOperation(0); });
+    return new TestController(kind, &started_, [&] { self->StopOperation(0); });
   });
   self = &scan;
   scan.SetStatus(KVOperationRunning);

@@ -1,17 +1,12 @@
 #!/usr/bin/env bash
-# A 48 MiB disk image with an MBR and three 12 MiB partitions: NTFS, ext2 (a
-# file system no quick scan reads) and NTFS, each NTFS one holding a few
-# files copied in with ntfscp (no mount needed).
-#
-#   make-three-volume-disk.sh OUTDIR
-#
-# OUTDIR receives disk.img, disk.sha256, disk.mmls (mmls), and pN.fls
-# (fls -r -p -o START disk.img) for partitions 1 and 3.
-# Exits 77 with a message on stderr when a tool is missing.
+# make-three-volume-disk.sh OUTDIR: OUTDIR/disk.img, 48 MiB with an MBR and
+# three 12 MiB partitions, NTFS, ext2 (no quick scan reads it) and NTFS, the
+# NTFS ones holding files copied in with ntfscp; disk.mmls, and p1.fls and
+# p3.fls (fls -r -p) of the NTFS ones. Exits 77 when a tool is missing.
 set -euo pipefail
 
 out=$1
-for tool in sfdisk mkntfs ntfscp mkfs.ext2 fls mmls sha256sum; do
+for tool in sfdisk mkntfs ntfscp mkfs.ext2 fls mmls; do
   command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 77; }
 done
 mkdir -p "$out"
@@ -48,10 +43,9 @@ starts=($(sfdisk -d disk.img | sed -n 's/.*start= *\([0-9]*\).*/\1/p'))
 [ "${#starts[@]}" -eq 3 ] || { echo "sfdisk did not make three partitions" >&2; exit 1; }
 for i in 1 2 3; do
   dd if=p$i.img of=disk.img bs=512 seek="${starts[$((i - 1))]}" conv=notrunc status=none
-  rm -f p$i.img
 done
+rm -f p?.img
 mmls disk.img >disk.mmls
 fls -r -p -o "${starts[0]}" disk.img >p1.fls
 fls -r -p -o "${starts[2]}" disk.img >p3.fls
 grep -q 'photo.jpg' p1.fls && grep -q 'report.doc' p3.fls || { echo "fls does not list the copied files" >&2; exit 1; }
-sha256sum disk.img | cut -d' ' -f1 >disk.sha256
