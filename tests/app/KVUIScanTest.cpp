@@ -10,26 +10,10 @@
 #include "engine/device/DeviceTestSupport.h"
 #include "engine/enumeration/EnumTestSupport.h"
 #include "engine/node/TestNode.h"
-#include "support/StubDevice.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// A volume whose record says `fileSystem`; reads nothing.
-class RecordVolume final : public testsupport::StubDevice {
- public:
-  explicit RecordVolume(uint32_t fileSystem) {
-    auto* info = new CCollectedVolumeDeviceInfoStruct();
-    info->fileSystemType = fileSystem;
-    SetPrivateData(CreateVolumeDeviceData(info));
-  }
-  int ReadSector(void*, int64_t, int64_t) override { return 0; }
-  uint32_t GetSectorSize() override { return 512; }
-  int64_t GetTotalSectors() override { return 2048; }
-  uint32_t GetType() override { return STORAGE_DEVICE_VOLUME; }
-  ResultCode GetLastError() override { return 0; }
-};
 
 // Records the devices a scan starts on and runs `onStart` first; forwards
 // to `real`, or without one fails at once, without a final report.
@@ -61,32 +45,6 @@ class TestController final : public IRecoveryController {
   std::vector<IStorageDevice*>* started_;
   std::function<void()> onStart_;
 };
-
-TEST(ScanOperation, EndsWhateverTheControllerDoesAndScansUnreadableFileSystemsCompletely) {
-  std::vector<_RECOVERY_CONTROLLER_TYPE> kinds;
-  std::vector<IStorageDevice*> started;
-  KVUIScan scan(nullptr, [&](_RECOVERY_CONTROLLER_TYPE kind) {
-    kinds.push_back(kind);
-    return new TestController(kind, &started);
-  });
-  RecordVolume ntfs(FILE_SYSTEM_TYPE_NTFS), ext2(FILE_SYSTEM_TYPE_EXT2);
-  scan.SetStatus(KVOperationRunning);
-  EXPECT_EQ(scan.DoScan(&ntfs, nullptr), TestController::kFailure);
-  EXPECT_EQ(scan.GetStatus(), KVOperationIdle) << "ended without the engine's final report";
-  EXPECT_EQ(scan.IsNeedUIUpdate(), 1);
-  EXPECT_FALSE(scan.IsDeepScan());
-  scan.SetStatus(KVOperationRunning);
-  EXPECT_EQ(scan.DoScan(nullptr, nullptr), KVUIScan::kNothingScanned);
-  EXPECT_EQ(scan.GetStatus(), KVOperationIdle);
-  scan.SetStatus(KVOperationRunning);
-  scan.DoScan(&ext2, nullptr);
-  EXPECT_TRUE(scan.IsDeepScan()) << "no quick searcher reads ext2";
-  EXPECT_EQ(kinds, (std::vector<_RECOVERY_CONTROLLER_TYPE>{RECOVERY_CONTROLLER_DELETED, RECOVERY_CONTROLLER_COMPLETE}));
-
-  TestNode photo("Photo.JPG", false), readme("README", false), tarball("a.tar.GZ", false);
-  EXPECT_EQ(KVUIScan::GetNodeExt(&photo) + KVUIScan::GetNodeExt(&readme) + "/" + KVUIScan::GetNodeExt(&tarball),
-            "jpg/gz");
-}
 
 // The disk of make-three-volume-disk.sh on a stand-in machine, listed by the
 // device model.
@@ -158,6 +116,30 @@ TEST_F(ThreeVolumeDisk, AStopDuringTheFirstVolumeEndsTheWholeDisk) {
   scan.DoScan(disk_, nullptr);
   EXPECT_EQ(started_, std::vector<IStorageDevice*>{Volume(0)});
   EXPECT_EQ(scan.GetStatus(), KVOperationIdle);
+}
+
+TEST_F(ThreeVolumeDisk, AScanEndsWhateverTheControllerDoesAndAnExt2VolumeIsScannedCompletely) {
+  std::vector<_RECOVERY_CONTROLLER_TYPE> kinds;
+  KVUIScan scan(&model_, [&](_RECOVERY_CONTROLLER_TYPE kind) {
+    kinds.push_back(kind);
+    return new TestController(kind, &started_);  // fails without a final report
+  });
+  scan.SetStatus(KVOperationRunning);
+  EXPECT_EQ(scan.DoScan(Volume(0), nullptr), TestController::kFailure);
+  EXPECT_EQ(scan.GetStatus(), KVOperationIdle) << "ended without the engine's final report";
+  EXPECT_EQ(scan.IsNeedUIUpdate(), 1);
+  EXPECT_FALSE(scan.IsDeepScan());
+  scan.SetStatus(KVOperationRunning);
+  EXPECT_EQ(scan.DoScan(nullptr, nullptr), KVUIScan::kNothingScanned);
+  EXPECT_EQ(scan.GetStatus(), KVOperationIdle);
+  scan.SetStatus(KVOperationRunning);
+  scan.DoScan(Volume(1), nullptr);
+  EXPECT_TRUE(scan.IsDeepScan()) << "no quick searcher reads ext2";
+  EXPECT_EQ(kinds, (std::vector<_RECOVERY_CONTROLLER_TYPE>{RECOVERY_CONTROLLER_DELETED, RECOVERY_CONTROLLER_COMPLETE}));
+
+  TestNode photo("Photo.JPG", false), readme("README", false), tarball("a.tar.GZ", false);
+  EXPECT_EQ(KVUIScan::GetNodeExt(&photo) + KVUIScan::GetNodeExt(&readme) + "/" + KVUIScan::GetNodeExt(&tarball),
+            "jpg/gz");
 }
 
 }  // namespace
