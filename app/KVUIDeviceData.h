@@ -1,0 +1,119 @@
+// The application's view of the machine's disks and volumes: disks numbered
+// 0, 1, 2 in the enumerator's order, each with its volumes in order, and the
+// look-ups the rest of the application makes between devices and their
+// (disk index, volume index) pairs.
+//
+// Every enumeration is a generation of its own: a new enumerator lists the
+// machine and the model swaps the finished maps in under its lock. A device
+// handed out stays valid until the second refresh after it was handed out,
+// and for as long after as someone holds it (HoldDevices), so a refresh
+// while a scan or a copy reads one never releases it under the reader.
+// Every operation may be called from any thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "DeviceData.h"
+#include "ResultCode.h"
+
+class IEnumDeviceEx;
+class IStorageDevice;
+
+// One disk or volume row of the device list, copied by value; it owns its
+// texts, so it outlives any refresh.
+struct _DiskVolumeData {
+  std::string name;         // a disk's registry name, a volume's name
+  std::string description;  // a disk's device path; empty for volumes
+  uint64_t size = 0;        // bytes: sector size x total sectors
+  uint64_t used = 0;        // always 0
+  int32_t diskIndex = -1;
+  int32_t volumeIndex = -1;  // -1 for a disk
+  int32_t fileSystem = -1;   // enumFILE_SYSTEM_TYPE of a volume; -1 for a disk
+  int32_t isDmg = 0;         // a disk on the virtual bus (an attached image)
+  int32_t isUsb = 0;
+  std::vector<_DiskVolumeData> children;  // a disk's scannable volumes
+};
+
+enum KVDeviceInitState : uint32_t {
+  KVDeviceNeverEnumerated = 0,
+  KVDeviceEnumerating = 1,
+  KVDeviceReady = 2,
+  // The last enumeration failed (GetInitResult says why); the lists are
+  // empty and InitDeviceInfo may be called again.
+  KVDeviceEnumerationFailed = 3,
+};
+
+class KVUIDeviceData {
+ public:
+  using EnumeratorFactory = std::function<std::unique_ptr<IEnumDeviceEx>()>;
+
+  // The model of the machine; never destroyed, like the engine's enumerator,
+  // so a worker still reading a device at exit keeps it.
+  static KVUIDeviceData& instance();
+
+  // A model over the enumerators `factory` makes, one per enumeration (the
+  // machine's when empty).
+  explicit KVUIDeviceData(EnumeratorFactory factory = {});
+  virtual ~KVUIDeviceData();
+  KVUIDeviceData(const KVUIDeviceData&) = delete;
+  KVUIDeviceData& operator=(const KVUIDeviceData&) = delete;
+
+  // Enumerates afresh. Concurrent calls run one after the other; readers see
+  // the old lists until the new ones are complete.
+  void InitDeviceInfo();
+  uint32_t GetInitState();
+  // The enumerator's Init result of the last enumeration (0 before any).
+  ResultCode GetInitResult();
+  // Forgets the lists; their devices go at the next refresh once nobody
+  // holds them. The init state stays as it was.
+  void Clear();
+  // Keeps `device` (and the devices listed with it) alive while the answer
+  // lives; null when the device is none of the current or the previous
+  // lists.
+  std::shared_ptr<const void> HoldDevices(IStorageDevice* device);
+
+  void GetAllDeviceInfo(std::list<_DiskVolumeData>& out);
+  int GetDiskDataByStorage(IStorageDevice* disk, _DiskVolumeData& out);
+  int GetVolumeDataByStorage(IStorageDevice* volume, _DiskVolumeData& out);
+  void GetDiskVolumeInfo(IStorageDevice* disk, std::list<_DiskVolumeData>& out);
+
+  // disk -1: null; volume -1: the disk itself; null when out of range.
+  IStorageDevice* GetStorageByDiskVolumeIndex(int disk, int volume);
+  IStorageDevice* GetDiskStorageByIndex(int disk);
+  IStorageDevice* GetVolumeStorageByIndex(IStorageDevice* disk, int volume);
+  bool GetDiskVolumeIndexByStorage(IStorageDevice* device, int& disk, int& volume);
+  uint32_t GetDiskIndexByStorage(IStorageDevice* disk);  // 0xFFFFFFFF when unknown
+  IStorageDevice* GetDiskStorageByVolumeStorage(IStorageDevice* volume);
+  uint32_t GetVolumeIndexByStorage(IStorageDevice* disk, IStorageDevice* volume);  // 0xFFFFFFFF when absent
+  bool IsDiskStorage(IStorageDevice* device);
+  bool GetDiskVolumeStorage(IStorageDevice* disk, std::list<IStorageDevice*>& out);
+  // Null for null, a disk, or a device without a volume record.
+  CCollectedVolumeDeviceInfoStruct* GetVolumeInfo(IStorageDevice* device);
+  bool IsVolumeStorageSupported(IStorageDevice* volume);
+  // False only for the table entries that hold no user files: the EFI system
+  // and boot-helper partitions of a GPT disk, the map and free entries of an
+  // APM disk.
+  static bool IsSupportVolume(CCollectedVolumeDeviceInfoStruct* info);
+
+ private:
+  struct Generation;
+  std::shared_ptr<Generation> Current();
+  // Disk record of `disk` with its index in `generation`; false when none.
+  static bool DiskData(const Generation& generation, IStorageDevice* disk, _DiskVolumeData& out);
+  static bool VolumeData(const Generation& generation, IStorageDevice* volume, _DiskVolumeData& out);
+
+  EnumeratorFactory m_factory;
+  std::mutex m_initLock;  // one enumeration at a time
+  std::mutex m_lock;      // the fields below
+  std::shared_ptr<Generation> m_current;
+  std::shared_ptr<Generation> m_previous;  // what callers may still be using
+  uint32_t m_state = KVDeviceNeverEnumerated;
+  ResultCode m_initResult = 0;
+};

@@ -1,0 +1,171 @@
+// The scan operation: runs one engine scan per volume on the operation's
+// worker, and indexes what the engine finds (by file-system root, category
+// and month of creation and modification) as it arrives, so the windows can
+// build result rows from copies of the indexes while the scan goes on.
+//
+// Threads: DoScan runs on the worker; the engine calls UpdateProgress,
+// Continued, ShowFilesystemNode and ShowNodes on that thread too; every
+// other operation may be called from any thread. Index writes and copies
+// take the operation's lock, one node at a time, so a reader waits for at
+// most one node's indexing.
+//
+// The indexed nodes belong to the engine's recovery controller: the indexes
+// and the copy-out objects are emptied before the controller that found
+// them is released (at the start of the next scan, or when the operation
+// goes).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "DirectoryTree.h"
+#include "RecoveryController.h"
+#include "RecoveryFilter.h"
+#include "ResultCode.h"
+#include "app/KVUIOperation.h"
+
+class IDataRecovery;
+class IStorageDevice;
+class KVUIDeviceData;
+class RestoreScanSink;
+
+// The owner of the engine's one category filter.
+class KVUIFilter {
+ public:
+  static KVUIFilter& instance();
+  IRecoveryFilter* GetFilter();
+  // Makes the filter when there is none and sets its category bits.
+  void ResetFilter(uint32_t mask);
+
+ private:
+  KVUIFilter();
+  std::mutex m_lock;
+  IRecoveryFilter* m_filter = nullptr;
+};
+
+// Result views of the windows.
+enum KVViewType : uint32_t {
+  KVViewPath = 0,
+  KVViewFileType = 1,
+  KVViewCreationDate = 2,
+  KVViewModificationDate = 3,
+  KVViewAccessDate = 4,
+};
+
+class KVUIScan : public KVUIOperation, public IDrirectoryTree {
+ public:
+  using MonthIndex = std::map<int, std::map<int, std::vector<IFileNode*>>>;  // year -> month (1-12) -> files
+  using TypeIndex = std::map<_FILTER_TYPE, std::vector<IFileNode*>>;
+  using ControllerFactory = std::function<IRecoveryController*(_RECOVERY_CONTROLLER_TYPE)>;
+
+  // Result codes of DoScan besides the engine's.
+  static constexpr ResultCode kNothingScanned = 0x0104003100000001ull;
+  static constexpr ResultCode kVolumeScanNotStarted = 0x0104012400000001ull;
+
+  // The scan operation of the process.
+  static KVUIScan& instance();
+
+  // An operation over `devices` (the machine's model when null) that makes
+  // its controllers with `factory` (the engine's when empty).
+  explicit KVUIScan(KVUIDeviceData* devices = nullptr, ControllerFactory factory = {});
+  // Stops a running scan and waits for its worker, then lets the copy-out
+  // objects and the controller go.
+  ~KVUIScan() override;
+
+  // The calls the recovery operation wants around every scan: its copy-out
+  // objects are let go before the controller changes, and its parameters
+  // reset afterwards.
+  void SetRecoveryHooks(std::function<void()> releaseCopyOut, std::function<void()> resetParameters);
+
+  // The scan body. The operation must be running (KVUIController::
+  // DoOperation sets it so). With `restoreSink`, the controller replays the
+  // saved result instead of reading the device. Whatever way it returns,
+  // the operation ends (idle, with news flagged).
+  ResultCode DoScan(IStorageDevice* storage, RestoreScanSink* restoreSink);
+
+  void SaveScanSorage(IStorageDevice* storage);
+  IStorageDevice* GetSavedStorage();
+  void SetDeepScan(int deep);
+  // The deep flag; a quick request for a volume whose file system no quick
+  // searcher reads turns it on, so that volume gets a complete scan.
+  bool IsDeepScan();
+  _RECOVERY_CONTROLLER_TYPE GetScanControllerType(IStorageDevice* storage);
+  IRecoveryController* GetRecoveryController();
+
+  bool IsOpTreeFinished() override;
+  void SetOpTreeFinished(int finished) override;
+
+  std::vector<IFilesystemNode*> GetFileSystemNode();
+  TypeIndex GetTypeMap();
+  MonthIndex GetCreateTimeMap();
+  MonthIndex GetModifyTimeMap();
+  // Stays empty: access times are not indexed.
+  MonthIndex GetAccessTimeMap();
+  uint64_t GetScanFileCnt();
+  uint64_t GetScanFileSize();
+
+  // The copy-out object of the node's tree (quick scans only), or null; it
+  // stays the operation's.
+  IDataRecovery* GetFileNodeDataRecover(IFileNode* node);
+  void ReleaseDataRecovery();
+  void UnselectAllNodes();
+  // The text after the name's last ".", lower-cased; "" when there is none.
+  static std::string GetNodeExt(IFileNode* node);
+
+  void SetCurrentScanRecoveryCnt(int count);
+  int GetCurrentScanRecoveryCnt();
+  uint32_t GetScanType();
+  void SetScanType(uint32_t viewType);
+  // Empties the indexes, the counters and the copy-out objects.
+  void ClearData();
+
+  // IProgress: a copy of the record, and news. The operation ends when
+  // DoScan returns, not at the engine's final report: a searcher may report
+  // its end and go on, and a failing one may never report it.
+  int UpdateProgress(_PROGRESS_INFO* info) override;
+  // IDrirectoryTree.
+  int ShowNodes(IFileNode** nodes, unsigned count, int lostNodes) override;
+  int ShowFilesystemNode(IFilesystemNode* root) override;
+
+ private:
+  KVUIDeviceData& Devices();
+  bool IsDisk(IStorageDevice* storage);
+  bool IsMounted(IStorageDevice* storage);
+  // Whether a whole-disk quick scan scans this volume: a volume the device
+  // list offers and whose file system a quick searcher reads.
+  bool IsQuickScannable(IStorageDevice* volume);
+  ResultCode DoDiskQuickScan(IStorageDevice* disk, IRecoveryFilter* filter);
+  ResultCode DoVolumeStorageScan(IStorageDevice* storage, IRecoveryFilter* filter);
+  void ResetRecoveryController(_RECOVERY_CONTROLLER_TYPE kind);
+  void ReleaseCopyOutLocked();
+
+  KVUIDeviceData* m_devices;
+  ControllerFactory m_factory;
+  std::function<void()> m_releaseRecoveryCopyOut;
+  std::function<void()> m_resetRecovery;
+
+  // Under the operation's lock.
+  RestoreScanSink* m_restoreSink = nullptr;
+  IStorageDevice* m_savedStorage = nullptr;
+  std::shared_ptr<const void> m_savedStorageHold;  // keeps the device list's devices alive
+  IRecoveryController* m_controller = nullptr;
+  uint32_t m_deep = 0;
+  uint32_t m_treeFinished = 1;
+  std::vector<IFilesystemNode*> m_roots;
+  MonthIndex m_creationIndex, m_modificationIndex, m_accessIndex;
+  TypeIndex m_typeIndex;
+  uint32_t m_viewType = KVViewPath;
+  uint32_t m_volumesLeft = 0;
+  uint64_t m_fileCount = 0;
+  uint64_t m_totalSize = 0;
+  int m_recoveryCount = 0;
+  std::map<IFilesystemNode*, IDataRecovery*> m_copyOut;
+
+  // Held for the whole of DoScan: one scan (or load) at a time.
+  std::mutex m_scanLock;
+};

@@ -1,0 +1,110 @@
+// The device list model and the media watcher on real loop devices
+// (losetup -P) over images with MBR and GPT tables: the model lists them with
+// the sizes and file systems lsblk gives, and attaching and detaching each
+// posts one attach and one detach whose key is the registry name.
+#include <gtest/gtest.h>
+
+#include <QVariantMap>
+
+#include <sstream>
+
+#include "EngineTypes.h"
+#include "QtTestSupport.h"
+#include "app/KVUIDeviceData.h"
+#include "app/KVUSBNotifier.h"
+#include "engine/device/DeviceTestSupport.h"
+#include "engine/enumeration/EnumTestSupport.h"
+#include "platform/NotificationCenter.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::RunCommandOrFail;
+using testsupport::ShellQuote;
+
+// lsblk -b -o NAME,SIZE,FSTYPE of a device and its partitions: name -> (size, file system).
+std::map<std::string, std::pair<uint64_t, std::string>> Lsblk(const std::string& device) {
+  std::map<std::string, std::pair<uint64_t, std::string>> rows;
+  std::istringstream in(RunCommandOrFail("lsblk -b -n -r -o NAME,SIZE,FSTYPE " + ShellQuote(device)));
+  for (std::string name, line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    fields >> name;
+    fields >> rows[name].first >> rows[name].second;
+  }
+  return rows;
+}
+
+class LoopMedia : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(LoopMedia, AreListedAsLsblkSeesThemAndPostOneAttachAndOneDetach) {
+  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
+  REQUIRE_TOOL("mkntfs");
+  qttest::App();
+  testsupport::TempDir dir;
+  // A name of its own: the detach key is the image's file name.
+  const std::string key = "media-" + std::to_string(getpid()) + "-" + GetParam() + ".img";
+  const fs::path image = dir / key;
+  // GPT partitions below 4 GiB are system partitions the enumeration does
+  // not offer: the GPT disk's first one is larger.
+  devicetest::MakeSparseImage(image, GetParam() == "mbr" ? 32ull << 20 : 4300ull << 20);
+  RunCommandOrFail(GetParam() == "mbr"
+                       ? "printf 'label: dos\\nstart=2048, size=12M, type=7\\nsize=8M, type=83\\n' | sfdisk -q " +
+                             ShellQuote(image.string())
+                       : "sgdisk -n1:2048:+4200M -t1:0700 -n2:0:+8M -t2:8300 " + ShellQuote(image.string()) +
+                             " >/dev/null");
+  QObject owner;
+  KVUSBNotifier watcher;
+  int attaches = 0, batchesWithIt = 0;
+  QString name;  // other loop devices may come and go meanwhile: count the batches that had this one
+  std::vector<std::string> detached;
+  auto& center = platform::NotificationCenter::DefaultCenter();
+  center.AddObserver("RefreshAttachDevice", &owner, [&](const platform::Notification&) {
+    ++attaches;
+    batchesWithIt += !name.isEmpty() && watcher.LastAttached().contains(name) ? 1 : 0;
+  });
+  center.AddObserver("RefreshDetachDevice", &owner, [&](const platform::Notification& n) {
+    detached.push_back(n.object.toMap().value("USBPath").toString().toStdString());
+  });
+  watcher.Start();
+  EXPECT_EQ(attaches, 1) << "registration posts one attach";
+  {
+    devicetest::LoopDevice loop(image, 0, true);
+    ASSERT_TRUE(loop.attached());
+    name = QString::fromStdString(loop.name());
+    loop.Announce();
+    RunCommandOrFail("mkntfs -q -F -Q -L Media " + loop.Partition(1) + " >/dev/null 2>&1 && mkfs.ext2 -q -F " +
+                     loop.Partition(2) + " >/dev/null 2>&1");
+    ASSERT_TRUE(qttest::PumpUntil([&] { return batchesWithIt > 0; }, 20));
+    qttest::PumpUntil([] { return false; }, 1);
+
+    devicetest::ImageGuard guard(image);
+    KVUIDeviceData model;
+    model.InitDeviceInfo();
+    std::list<_DiskVolumeData> rows;
+    model.GetAllDeviceInfo(rows);
+    const auto row =
+        std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r.description == loop.path(); });
+    ASSERT_NE(row, rows.end());
+    const auto lsblk = Lsblk(loop.path());
+    EXPECT_EQ(std::make_tuple(row->name, row->isDmg, row->size), std::make_tuple(key, 1, lsblk.at(loop.name()).first));
+    ASSERT_EQ(row->children.size(), 2u);
+    for (int i = 0; i < 2; ++i) {
+      const auto& [size, lsblkType] = lsblk.at(loop.name() + "p" + std::to_string(i + 1));
+      EXPECT_EQ(row->children[i].size, size);
+      // lsblk reads file systems from the udev database; without a udev
+      // daemon (containers) its column is empty and blkid probes instead.
+      const std::string type =
+          !lsblkType.empty() ? lsblkType : enumtest::Value(enumtest::Blkid(loop.Partition(i + 1)), "TYPE");
+      EXPECT_EQ(type == "ntfs", row->children[i].fileSystem == FILE_SYSTEM_TYPE_NTFS) << type;
+    }
+  }
+  name.clear();  // another process may take the device's name once it is free
+  ASSERT_TRUE(qttest::PumpUntil([&] { return std::count(detached.begin(), detached.end(), key) > 0; }, 20));
+  qttest::PumpUntil([] { return false; }, 1);
+  EXPECT_EQ(std::count(detached.begin(), detached.end(), key), 1);
+  EXPECT_EQ(batchesWithIt, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, LoopMedia, testing::Values("mbr", "gpt"));
+
+}  // namespace
