@@ -12,6 +12,7 @@
 #include "fat/FATQuickSearcher.h"
 #include "support/PeerOutput.h"
 #include "support/Recorders.h"
+#include "support/RecordingProgress.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ class FatQuick : public ::testing::Test {
   }
   // Scans `image` recorded as `type`; answers the searcher's code.
   static ResultCode Scan(const fs::path& image, int type, testsupport::RecordingBuilder& builder,
-                         testsupport::ProgressSink& sink) {
+                         testsupport::RecordingProgress& sink) {
     devicetest::ImageGuard guard(image);
     IStorageDevice* device = fatfixtures::OpenVolume(image, type);
     CFATQuickSearcher searcher;
@@ -39,12 +40,12 @@ class FatQuick : public ::testing::Test {
 
 TEST_F(FatQuick, Fat12AndAWipedFat16BootSectorAreRefusedWithTheirCodes) {
   testsupport::RecordingBuilder builder;
-  testsupport::ProgressSink sink;
+  testsupport::RecordingProgress sink;
   EXPECT_EQ(Scan(fatfixtures::Dir() / "f12.img", FILE_SYSTEM_TYPE_FAT12, builder, sink),
             CFATQuickSearcher::kUnsupportedType);
   EXPECT_TRUE(builder.added.empty());
-  ASSERT_FALSE(sink.records.empty());
-  EXPECT_EQ(sink.records.back().status, PROGRESS_STATUS_FINISHED);
+  ASSERT_FALSE(sink.Records().empty());
+  EXPECT_EQ(sink.Records().back().status, PROGRESS_STATUS_FINISHED);
 
   // FAT16 keeps no boot-sector copy.
   const fs::path wiped = fs::path(::testing::TempDir()) / ("f16-wiped-" + std::to_string(getpid()) + ".img");
@@ -64,7 +65,7 @@ TEST_F(FatQuick, AFolderChainClosedIntoALoopEndsTheScan) {
   // Both tables carry the loop, so both are refused: what the root's first
   // cluster holds is still handed over, and the tree is finished.
   testsupport::RecordingBuilder builder;
-  testsupport::ProgressSink sink;
+  testsupport::RecordingProgress sink;
   EXPECT_EQ(Scan(fatfixtures::Dir() / "f32-loop.img", FILE_SYSTEM_TYPE_FAT32, builder, sink), 0u);
   bool readme = false;
   for (const auto& a : builder.added) readme = readme || a.name == "readme.txt";
