@@ -42,7 +42,7 @@ TEST(NtfsScanIndexes, EveryFileTheSleuthKitListsIsUnderItsRootCategoryAndMonths)
   ASSERT_EQ(roots.size(), 1u);
 
   std::map<uint64_t, std::vector<std::string>> links;  // record -> its paths
-  for (const auto& entry : ntfspeers::ParseFls(ntfspeers::ReadText(fixtures / "default.fls"))) {
+  for (const auto& entry : ntfspeers::ParseFls(ntfspeers::ReadText(fixtures / "default.img.fls.txt"))) {
     // Metafiles and fls's orphans (shown elsewhere, under the lost-file folder).
     if (entry.path[0] == '$' || entry.type.find('d') != std::string::npos) continue;
     const auto istat =
