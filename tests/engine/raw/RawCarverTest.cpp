@@ -15,6 +15,7 @@
 #include "raw/RawFileBuffer.h"
 #include "support/BytesDevice.h"
 #include "support/Recorders.h"
+#include "support/StubDevice.h"
 
 namespace {
 
@@ -145,9 +146,29 @@ TEST(RawExif, NamesFromModelOrMakeAndBoundedDirectories) {
   EXPECT_FALSE(EXIF_process_EXIF(outside.data(), outside.size(), info, error));
 }
 
-// The searcher over bytes in memory, blocks of `blockSectors`.
+// A device over bytes in memory whose chosen sectors cannot be read.
+class HoleDevice : public testsupport::StubDevice {
+ public:
+  HoleDevice(const Bytes& disk, int64_t holeFirst, int64_t holeEnd)
+      : inner_(disk.data(), disk.size()), holeFirst_(holeFirst), holeEnd_(holeEnd) {}
+  int ReadSector(void* buffer, int64_t first, int64_t count) override {
+    if (first < holeEnd_ && holeFirst_ < first + count) return 0;
+    return inner_.ReadSector(buffer, first, count);
+  }
+  uint32_t GetSectorSize() override { return 512; }
+  int64_t GetTotalSectors() override { return inner_.GetTotalSectors(); }
+  uint32_t GetType() override { return STORAGE_DEVICE_CACHED; }
+  ResultCode GetLastError() override { return 0; }
+
+ private:
+  testsupport::BytesDevice inner_;
+  int64_t holeFirst_, holeEnd_;
+};
+
+// The searcher over a device, blocks of `blockSectors`.
 struct Carve {
-  explicit Carve(const Bytes& disk, int blockSectors = 8) : device(disk.data(), disk.size()) {
+  explicit Carve(const Bytes& disk, int blockSectors = 8, int64_t holeFirst = 0, int64_t holeEnd = 0)
+      : device(disk, holeFirst, holeEnd) {
     raw = CreateRAWSearcher();
     raw->SetIProgressSink(&sink);
     raw->SetDevice(&device);
@@ -166,11 +187,21 @@ struct Carve {
     }
     return out;
   }
-  testsupport::BytesDevice device;
+  HoleDevice device;
   testsupport::RecordingBuilder builder;
   testsupport::ProgressSink sink;
   ICompleteFileSystemSearchController* raw;
 };
+
+// PNG chunks: length, type, data, a CRC the carver does not check.
+void Chunk(Bytes& png, const char* type, const Bytes& data) {
+  const uint32_t n = static_cast<uint32_t>(data.size());
+  png.insert(png.end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
+  png.insert(png.end(), type, type + 4);
+  png.insert(png.end(), data.begin(), data.end());
+  png.insert(png.end(), 4, 0);
+}
+const uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
 void PutBmp(Bytes& disk, size_t at, uint32_t size) {
   const uint8_t head[] = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0};
@@ -200,20 +231,12 @@ TEST(RawSearch, HeaderSizesAreClampedAndFoldersMadeOnce) {
 TEST(RawSearch, AnUnsizableHeadDoesNotHoldBackLaterFiles) {
   // A PNG signature with no IHDR, then a whole PNG; 30 blocks of 8 sectors.
   Bytes disk(240 * 512);
-  const uint8_t sig[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-  std::memcpy(disk.data(), sig, 8);
-  Bytes png(sig, sig + 8);
-  auto chunk = [&](const char* type, Bytes data) {
-    const uint32_t n = static_cast<uint32_t>(data.size());
-    png.insert(png.end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
-    png.insert(png.end(), type, type + 4);
-    png.insert(png.end(), data.begin(), data.end());
-    png.insert(png.end(), 4, 0);  // the CRC is not checked
-  };
-  chunk("IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 8, 2, 0, 0, 0});
-  chunk("IDAT", {1, 2, 3});
-  chunk("IDAT", {4});
-  chunk("IEND", {});
+  std::memcpy(disk.data(), kPngSignature, 8);
+  Bytes png(kPngSignature, kPngSignature + 8);
+  Chunk(png, "IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 8, 2, 0, 0, 0});
+  Chunk(png, "IDAT", {1, 2, 3});
+  Chunk(png, "IDAT", {4});
+  Chunk(png, "IEND", {});
   std::memcpy(disk.data() + 512, png.data(), png.size());
   Carve carve(disk);
   // Settled during the pass, before EndSearch, and the broken one dropped.
@@ -233,7 +256,7 @@ TEST(RawSearch, ZeroKeyedSectorsAndCancelledScansAddNothing) {
     carve.raw->EndSearch(1);
     EXPECT_EQ(carve.Files(), (std::vector<std::string>{"FILE000.BMP:100"}));
   }
-  testsupport::BytesDevice device(disk.data(), disk.size());
+  HoleDevice device(disk, 0, 0);
   testsupport::RecordingBuilder builder;
   testsupport::ProgressSink stopped;
   stopped.stopAt = 1;
@@ -248,6 +271,39 @@ TEST(RawSearch, ZeroKeyedSectorsAndCancelledScansAddNothing) {
   delete raw;  // the sink is forgotten with the searcher
   RawFileBuffer after(&device, 0);
   EXPECT_NE(after.Get(0, 4), nullptr);
+}
+
+TEST(RawSearch, AnUnreadableBlockEntersTheRingAsZeros) {
+  // A PNG in block 0 whose IEND sits at sector 24 (block 3); block 1 cannot
+  // be read. A ring one block off would find the decoy IEND of sector 32.
+  Bytes disk(30 * 8 * 512);
+  Bytes png(kPngSignature, kPngSignature + 8);
+  Chunk(png, "IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 8, 2, 0, 0, 0});
+  Chunk(png, "IDAT", Bytes(24 * 512 - 33 - 12, 7));
+  Chunk(png, "IEND", {});
+  std::memcpy(disk.data(), png.data(), 3 * 512);
+  std::memcpy(disk.data() + 24 * 512, png.data() + 24 * 512, 12);
+  Bytes decoy;
+  Chunk(decoy, "IEND", {1, 2, 3, 4, 5});
+  std::memcpy(disk.data() + 32 * 512, decoy.data(), decoy.size());
+  Carve carve(disk, 8, 8, 16);
+  EXPECT_EQ(carve.Files(), (std::vector<std::string>{"FILE000.PNG:12300"}));
+}
+
+TEST(RawSearch, HostileLengthsEndTheWalksInsideTheDevice) {
+  Bytes disk(64 * 512);
+  // A PSP block whose length would wrap a 32-bit position back onto itself.
+  const char psp[] = "Paint Shop Pro Image File\n\x1a\0\0\0\0";
+  std::memcpy(disk.data(), psp, 32);
+  const uint8_t block[] = {0x7E, 'B', 'K', 0, 0, 0, 0xF6, 0xFF, 0xFF, 0xFF};
+  std::memcpy(disk.data() + 36, block, sizeof block);
+  // A raw PSD whose pixel count overflows 64 bits.
+  const uint8_t psd[] = {'8',  'B',  'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0, 0, 56, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                         0xFF, 0xFF, 0,   32,  0, 3, 0, 0, 0, 0, 0, 0, 0, 0,  0,    0,    0,    0,    0,    0};
+  std::memcpy(disk.data() + 16 * 512, psd, sizeof psd);
+  Carve carve(disk);
+  carve.raw->EndSearch(1);
+  EXPECT_EQ(carve.Files(), (std::vector<std::string>{"FILE000.PSP:" + std::to_string(disk.size())}));
 }
 
 }  // namespace
