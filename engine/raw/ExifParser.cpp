@@ -45,6 +45,9 @@ struct Reader {
   }
 };
 
+// Values out of an int's range are of no use here and must not be converted.
+int ToInt(double value) { return value >= 0 && value <= 65535 ? static_cast<int>(value) : -1; }
+
 std::string Text(const uint8_t* at, size_t count, size_t max) {
   size_t n = 0;
   while (n < count && n < max && at[n] != 0) ++n;
@@ -96,23 +99,23 @@ bool ProcessDir(const Reader& r, size_t dir, int depth, std::set<size_t>& seen, 
         info.DateTimeOriginal = Text(r.tiff + value, static_cast<size_t>(bytes), 19);
         break;
       case 0x0112:
-        info.Orientation = static_cast<int>(r.Number(value, static_cast<int>(format)));
+        info.Orientation = ToInt(r.Number(value, static_cast<int>(format)));
         if (info.Orientation < 0 || info.Orientation > 8) {
           error = "Undefined rotation value";
           info.Orientation = 0;
         }
         break;
       case 0xA002:
-        info.Width = static_cast<int>(r.Number(value, static_cast<int>(format)));
+        info.Width = ToInt(r.Number(value, static_cast<int>(format)));
         break;
       case 0xA003:
-        info.Height = static_cast<int>(r.Number(value, static_cast<int>(format)));
+        info.Height = ToInt(r.Number(value, static_cast<int>(format)));
         break;
       case 0xA20E:
         info.FocalplaneXRes = r.Number(value, static_cast<int>(format));
         break;
       case 0xA210:
-        switch (static_cast<int>(r.Number(value, static_cast<int>(format)))) {
+        switch (ToInt(r.Number(value, static_cast<int>(format)))) {
           case 1:
             info.FocalplaneUnits = 25.4;
             break;
@@ -179,7 +182,7 @@ bool EXIF_process_EXIF(const uint8_t* block, size_t length, tag_ExifInfo& info, 
   std::set<size_t> seen;
   if (!ProcessDir(r, first, 0, seen, info, error)) return false;
   // Without a focal-plane resolution there is nothing to divide by.
-  if (info.FocalplaneXRes != 0 && info.Width != 0) {
+  if (info.FocalplaneXRes != 0 && info.Width > 0) {
     info.CCDWidth = info.Width * info.FocalplaneUnits / info.FocalplaneXRes;
   }
   error.clear();
