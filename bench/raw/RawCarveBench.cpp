@@ -51,14 +51,17 @@ double RawScanSeconds(IStorageDevice* device, uint64_t* shown) {
 double PhotoRecSeconds(const fs::path& image, const fs::path& out) {
   std::error_code ignored;
   fs::remove_all(out, ignored);
-  const std::string command = "photorec /log /d '" + out.string() + "' /cmd '" + image.string() +
+  // PhotoRec writes its log into the folder it runs in.
+  const std::string command = "cd '" + out.parent_path().string() + "' && photorec /log /d '" + out.string() +
+                              "' /cmd '" + image.string() +
                               "' partition_none,options,keep_corrupted_file_no,fileopt,everything,enable,"
                               "wholespace,search > /dev/null 2>&1";
   const auto start = Clock::now();
   const int status = std::system(command.c_str());
   const double seconds = Seconds(start);
   for (const auto& entry : fs::directory_iterator(out.parent_path())) {
-    if (entry.path().filename().string().rfind(out.filename().string(), 0) == 0) fs::remove_all(entry.path(), ignored);
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(out.filename().string(), 0) == 0 || name == "photorec.log") fs::remove_all(entry.path(), ignored);
   }
   return status == 0 ? seconds : -1;
 }
