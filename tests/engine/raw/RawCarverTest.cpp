@@ -10,6 +10,7 @@
 #include "raw/BufferStorageDevice.h"
 #include "raw/ExifParser.h"
 #include "raw/FileJPGAnalyser.h"
+#include "raw/ImageAnalysers.h"
 #include "raw/RAWFileNode.h"
 #include "raw/RawFileAnalyserList.h"
 #include "raw/RawFileBuffer.h"
@@ -304,6 +305,46 @@ TEST(RawSearch, HostileLengthsEndTheWalksInsideTheDevice) {
   Carve carve(disk);
   carve.raw->EndSearch(1);
   EXPECT_EQ(carve.Files(), (std::vector<std::string>{"FILE000.PSP:" + std::to_string(disk.size())}));
+}
+
+TEST(RawHeaders, EdgesOfTheHeaderTests) {
+  Bytes sector(512);
+  CRawFileInfo info;
+  FileBMPAnalyser bmp;
+  PutBmp(sector, 0, 100);
+  EXPECT_EQ(bmp.AnalyseBuffer(sector.data(), info), 1u);
+  sector[14] = 124;
+  EXPECT_EQ(bmp.AnalyseBuffer(sector.data(), info), 1u);
+  sector[14] = 108;  // version 4 headers are not taken
+  EXPECT_EQ(bmp.AnalyseBuffer(sector.data(), info), 0u);
+
+  FileICOAnalyser ico;
+  Bytes icon(512);
+  icon[2] = 2;  // a cursor
+  icon[4] = 16;
+  for (int i = 0; i < 16; ++i) icon[6 + 16 * i + 8] = 10;
+  ASSERT_EQ(ico.AnalyseBuffer(icon.data(), info), 1u);
+  EXPECT_EQ(info.m_type, RAW_TYPE_CUR);
+  EXPECT_EQ(info.m_size, 6u + 16 * (10 + 16));
+  icon[4] = 17;
+  EXPECT_EQ(ico.AnalyseBuffer(icon.data(), info), 0u);
+
+  // A placeable metafile header; its checksum is the XOR of the words
+  // before it.
+  FileWMFAnalyser wmf;
+  Bytes meta(512);
+  const uint8_t head[] = {0xD7, 0xCD, 0xC6, 0x9A, 0, 0, 0, 0, 0, 0, 0x40, 1, 0xF0, 0, 0xA0, 5};
+  std::memcpy(meta.data(), head, sizeof head);
+  uint16_t sum = 0;
+  for (int i = 0; i < 10; ++i) sum ^= static_cast<uint16_t>(meta[2 * i] | (meta[2 * i + 1] << 8));
+  meta[20] = static_cast<uint8_t>(sum);
+  meta[21] = static_cast<uint8_t>(sum >> 8);
+  const uint8_t record[] = {1, 0, 9, 0, 0, 3, 0x34, 0x12, 0, 0};
+  std::memcpy(meta.data() + 22, record, sizeof record);
+  ASSERT_EQ(wmf.AnalyseBuffer(meta.data(), info), 1u);
+  EXPECT_EQ(info.m_size, 2u * 0x1234 + 22);
+  meta[20] ^= 1;
+  EXPECT_EQ(wmf.AnalyseBuffer(meta.data(), info), 0u);
 }
 
 }  // namespace
