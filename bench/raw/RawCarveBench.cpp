@@ -70,8 +70,8 @@ double PhotoRecSeconds(const fs::path& image, const fs::path& out) {
 
 int main(int argc, char** argv) {
   const char* tmp = std::getenv("TMPDIR");
-  const fs::path folder = tmp != nullptr && *tmp != '\0' ? fs::path(tmp) : fs::path("/tmp");
-  fs::path image = argc > 1 ? fs::path(argv[1]) : folder / "raw-bench.img";
+  const fs::path folder = fs::absolute(tmp != nullptr && *tmp != '\0' ? fs::path(tmp) : fs::path("/tmp"));
+  fs::path image = fs::absolute(argc > 1 ? fs::path(argv[1]) : folder / "raw-bench.img");
   if (!fs::exists(image)) {
     const std::string make = std::string("bash '") + CLIPMENDER_RAW_BENCH_SCRIPT + "' '" + folder.string() + "'";
     if (std::system(make.c_str()) != 0) {
