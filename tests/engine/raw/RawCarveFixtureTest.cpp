@@ -50,7 +50,9 @@ class CarveFixture : public ::testing::TestWithParam<const char*> {
  protected:
   static void SetUpTestSuite() {
     const auto script = testsupport::SourceDir() / "tests/fixtures/raw/make-carve-images.sh";
-    made_ = testsupport::RunCommand("bash " + testsupport::ShellQuote(script.string()) + " " +
+    const std::string shared = testsupport::SharedFixturesDir().string();
+    made_ = testsupport::RunCommand("CLIPMENDER_SHARED_FIXTURES=" + testsupport::ShellQuote(shared) + " bash " +
+                                    testsupport::ShellQuote(script.string()) + " " +
                                     testsupport::ShellQuote(FixtureDir().string()) + " 2>&1");
     strPics = "jpg;png;bmp;gif;ico;cur;psd;psp;wmf;emf;crw;mrw;x3f;cpt";
   }
