@@ -10,6 +10,7 @@
 #include <regex>
 #include <sstream>
 
+#include "BenchDoubles.h"
 #include "DataRecovery.h"
 #include "DataRunList.h"
 #include "DirectoryTree.h"
@@ -157,16 +158,6 @@ class ShownFiles : public IDrirectoryTree {
   int ShowFilesystemNode(IFilesystemNode*) override { return 0; }
   std::vector<IFileNode*> files;
 };
-class AllNodes : public IRecoveryFilter {
- public:
-  int ShowNormalFiles() const override { return 1; }
-  void SetScanType(_SCAN_TYPE) override {}
-  int IsFileNodeValid(IFileNode* node) override { return node != nullptr ? 1 : 0; }
-  void SetFilterTypes(uint32_t) override {}
-  _FILTER_TYPE GetNodeFileType(IFileNode*) override { return FILTER_TYPE_OTHER; }
-  void Release() override {}
-};
-
 TEST_F(CarveFixture, ACompleteScanCopiesEveryPictureOutWhole) {
   REQUIRE_OR_SKIP(made_.exitCode != 77, made_.output);
   ASSERT_EQ(made_.exitCode, 0) << made_.output;
@@ -178,7 +169,7 @@ TEST_F(CarveFixture, ACompleteScanCopiesEveryPictureOutWhole) {
   RecoveryControllerParts parts = RecoveryControllerParts::Defaults();
   parts.flushFileBuffers = [] {};
   controller->SetParts(parts);
-  AllNodes filter;
+  bench::PassAll filter;
   ShownFiles tree;
   testsupport::ProgressSink sink;
   controller->Initialize(&filter);
