@@ -10,4 +10,3 @@ ICompleteFileSystemSearchController* CreateEXFatSearcher() { return nullptr; }
 IQuickFileSystemSearchController* CreateHFSPlusQuickSearcher() { return nullptr; }
 ICompleteFileSystemSearchController* CreateHFSPlusSearcher() { return nullptr; }
 
-ICompleteFileSystemSearchController* CreateRAWSearcher() { return nullptr; }

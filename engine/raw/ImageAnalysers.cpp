@@ -1,0 +1,365 @@
+#include "raw/ImageAnalysers.h"
+
+#include <cstring>
+
+#include "OnDiskBytes.h"
+#include "raw/RawFileBuffer.h"
+
+using ondisk::Be16;
+using ondisk::Be32;
+using ondisk::Le16;
+using ondisk::Le32;
+
+// ---- sized from the header ----
+
+uint32_t FileBMPAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  if (s[0] != 'B' || s[1] != 'M' || Le16(s + 6) != 0 || Le16(s + 8) != 0) return 0;
+  const uint32_t header = Le32(s + 14);
+  if (header != 40 && header != 124) return 0;
+  info.m_type = RAW_TYPE_BMP;
+  info.m_size = Le32(s + 2);
+  return 1;
+}
+
+uint32_t FileICOAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  const uint16_t kind = Le16(s + 2);
+  if (kind != 1 && kind != 2) return 0;
+  const uint16_t images = Le16(s + 4);
+  if (images < 1 || images > 16) return 0;
+  uint64_t size = 6;
+  for (unsigned i = 0; i < images; ++i) {
+    const unsigned char* entry = s + 6 + 16 * i;
+    const uint32_t bytes = Le32(entry + 8);
+    if (entry[3] != 0 || Le16(entry + 6) > 256 || bytes > 0xA00000 || Le32(entry + 12) > 0xA00000) return 0;
+    size += uint64_t{bytes} + 16;
+  }
+  if (size > 0x100000) return 0;
+  info.m_type = kind == 1 ? RAW_TYPE_ICO : RAW_TYPE_CUR;
+  info.m_size = size;
+  return 1;
+}
+
+uint32_t FileWMFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  if (s[0] == 0x01 && s[1] == 0x00 && s[2] == 0x09 && s[3] == 0x00) {
+    if (Le16(s + 16) != 0) return 0;
+    info.m_size = 2ull * Le32(s + 6);
+  } else {
+    if (Le16(s + 4) != 0 || Le32(s + 16) != 0 || Le32(s + 22) != 0x00090001u || Le16(s + 38) != 0) return 0;
+    uint16_t sum = 0;
+    for (int i = 0; i < 10; ++i) sum ^= Le16(s + 2 * i);
+    if (sum != Le16(s + 20)) return 0;
+    info.m_size = 2ull * Le32(s + 28) + 22;
+  }
+  info.m_type = RAW_TYPE_WMF;
+  return 1;
+}
+
+uint32_t FileEMFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  if (std::memcmp(s + 40, " EMF", 4) != 0 || Le16(s + 58) != 0 || Le32(s + 48) == 0) return 0;
+  info.m_type = RAW_TYPE_EMF;
+  info.m_size = Le32(s + 48);
+  return 1;
+}
+
+uint32_t FileMRWAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  info.m_type = RAW_TYPE_MRW;
+  info.m_size = uint64_t{Be32(s + 4)} + 8 + (uint64_t{s[32]} * Be16(s + 24) * Be16(s + 26)) / 8;
+  return 1;
+}
+
+// ---- sized by walking ----
+
+uint32_t FilePNGAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  if (s[4] != 0x0D || s[5] != 0x0A || s[6] != 0x1A || s[7] != 0x0A) return 0;
+  info.m_type = RAW_TYPE_PNG;
+  return 1;
+}
+
+uint32_t FilePNGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  constexpr int64_t kLimit = 0x1400000;
+  RawFileBuffer buffer(device, info.m_startSector);
+  const uint8_t* head = buffer.Get(0, 33);
+  if (head == nullptr || std::memcmp(head + 12, "IHDR", 4) != 0) return 0;
+  if (static_cast<int32_t>(Be32(head + 16)) <= 0 || static_cast<int32_t>(Be32(head + 20)) <= 0) return 0;
+  int64_t position = int64_t{Be32(head + 8)} + 20;
+  bool data = false;
+  while (true) {
+    if (position > kLimit) return 0;
+    const uint8_t* chunk = buffer.Get(static_cast<uint64_t>(position), 8);
+    if (chunk == nullptr) return 0;
+    const int32_t length = static_cast<int32_t>(Be32(chunk));
+    if (length < 0 || length > kLimit) {
+      if (!data) return 0;
+      info.m_size = static_cast<uint64_t>(position);
+      return 1;
+    }
+    if (std::memcmp(chunk + 4, "IEND", 4) == 0) {
+      info.m_size = static_cast<uint64_t>(position + length + 12);
+      return 1;
+    }
+    if (std::memcmp(chunk + 4, "IDAT", 4) == 0) data = true;
+    position += int64_t{length} + 12;
+  }
+}
+
+uint32_t FileGIFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  if ((s[4] != '7' && s[4] != '9') || s[5] != 'a') return 0;
+  info.m_type = RAW_TYPE_GIF;
+  return 1;
+}
+
+namespace {
+
+constexpr uint64_t kWalkLimit = 0xD000000;
+
+// The byte at `at`, or -1.
+int ByteAt(RawFileBuffer& buffer, uint64_t at) {
+  const uint8_t* p = buffer.Get(at, 1);
+  return p != nullptr ? *p : -1;
+}
+
+// Skips sub-blocks from `at`; the position after the terminating zero, or 0.
+uint64_t SkipSubBlocks(RawFileBuffer& buffer, uint64_t at) {
+  while (at < kWalkLimit) {
+    const int length = ByteAt(buffer, at);
+    if (length < 0) return 0;
+    at += 1;
+    if (length == 0) return at;
+    at += static_cast<uint64_t>(length);
+  }
+  return 0;
+}
+
+}  // namespace
+
+uint32_t FileGIFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  const uint8_t* head = buffer.Get(0, 13);
+  if (head == nullptr) return 0;
+  const bool version9 = head[4] == '9';
+  uint64_t p = 13 + ((head[10] & 0x80) != 0 ? 3u << ((head[10] & 7) + 1) : 0u);
+  while (p < kWalkLimit) {
+    const int b = ByteAt(buffer, p);
+    if (b < 0) return 0;
+    if (b == 0x3B) {
+      info.m_size = p + 1;
+      return 1;
+    }
+    if (b == 0x21) {
+      p = SkipSubBlocks(buffer, p + 2);
+      if (p == 0) return 0;
+      continue;
+    }
+    if (b == 0x2C) {
+      const int flags = ByteAt(buffer, p + 9);
+      if (flags < 0) return 0;
+      uint64_t q = p + 10 + ((flags & 0x80) != 0 ? 3u << ((flags & 7) + 1) : 0u) + 1;
+      q = SkipSubBlocks(buffer, q);
+      if (q == 0) return 0;
+      if (ByteAt(buffer, q) < 0) {
+        // The picture ends with the device: what came through is the file.
+        info.m_size = q + 1;
+        return 1;
+      }
+      p = q;
+      continue;
+    }
+    // Lost step: look for the next image or the trailer nearby.
+    bool found = false;
+    for (uint64_t q = p + 1; q < p + 1024; ++q) {
+      const int c = ByteAt(buffer, q);
+      if (c < 0) return 0;
+      if (c == 0x2C || (version9 && c == 0x21)) {
+        p = q;
+        found = true;
+        break;
+      }
+      if (c == 0x3B && ByteAt(buffer, q + 1) == 0) {
+        info.m_size = q + 1;
+        return 1;
+      }
+    }
+    if (!found) return 0;
+  }
+  return 0;
+}
+
+uint32_t FilePSDAnalyser::AnalyseBuffer(unsigned char*, CRawFileInfo& info) {
+  info.m_type = RAW_TYPE_PSD;
+  return 1;
+}
+
+uint32_t FilePSDAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  const uint8_t* h = buffer.Get(0, 30);
+  if (h == nullptr || Be16(h + 4) != 1) return 0;
+  for (int i = 6; i < 12; ++i) {
+    if (h[i] != 0) return 0;
+  }
+  const uint64_t channels = Be16(h + 12), height = Be32(h + 14), width = Be32(h + 18), depth = Be16(h + 22);
+  uint64_t p = uint64_t{Be32(h + 26)} + 30;
+  for (int section = 0; section < 2; ++section) {
+    const uint8_t* length = buffer.Get(p, 4);
+    if (length == nullptr) return 0;
+    p += uint64_t{Be32(length)} + 4;
+  }
+  const uint8_t* compression = buffer.Get(p, 2);
+  if (compression == nullptr) return 0;
+  const uint16_t method = Be16(compression);
+  if (method == 0) {
+    // Each factor is below 2^32 or 2^16; the product is checked before use.
+    const unsigned __int128 bytes = static_cast<unsigned __int128>(height) * channels * width * depth / 8;
+    if (bytes > kWalkLimit * 64) return 0;
+    info.m_size = p + 2 + static_cast<uint64_t>(bytes);
+    return 1;
+  }
+  if (method != 1) return 0;
+  uint64_t position = p + 2;
+  uint64_t sum = 0;
+  const uint64_t rows = height * channels;
+  if (rows != 0 && p < 0xCFFFFFF) {
+    for (uint64_t row = 0; row < rows && position < 0xD000001; ++row) {
+      const uint8_t* count = buffer.Get(position, 2);
+      if (count == nullptr) return 0;
+      sum += Be16(count);
+      position += 2;
+    }
+  }
+  info.m_size = position + sum;
+  return 1;
+}
+
+uint32_t FilePSPAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  static const char kHead[] = "Paint Shop Pro Image File\n\x1a\0\0\0\0";
+  if (std::memcmp(s, kHead, 32) != 0) return 0;
+  info.m_type = RAW_TYPE_PSP;
+  return 1;
+}
+
+uint32_t FilePSPAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  uint64_t p = 36;
+  while (p <= kWalkLimit) {
+    const uint8_t* block = buffer.Get(p, 10);
+    if (block == nullptr) return 0;
+    if (Le32(block) != 0x004B427Eu) break;
+    p += uint64_t{Le32(block + 6)} + 10;
+  }
+  if (p < 512) return 0;
+  info.m_size = p;
+  return 1;
+}
+
+uint32_t FileCRWAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  if (std::memcmp(s + 4, "\0\0HEAP", 6) != 0) return 0;
+  if (std::memcmp(s + 10, "CCDR\x02", 5) != 0 && std::memcmp(s + 10, "TIFP\x02", 5) != 0 &&
+      std::memcmp(s + 10, "ARCH\x02", 5) != 0) {
+    return 0;
+  }
+  info.m_type = RAW_TYPE_CRW;
+  return 1;
+}
+
+uint32_t FileCRWAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  static const uint8_t kTrailers[3][6] = {
+      {0x07, 0x28, 0xA8, 0, 0, 0}, {0x07, 0x28, 0xB2, 0, 0, 0}, {0x07, 0x28, 0xE4, 0, 0, 0}};
+  static const uint64_t kAdd[3] = {70, 60, 50};
+  RawFileBuffer buffer(device, info.m_startSector);
+  const uint64_t s = buffer.SectorSize();
+  info.m_size = 0x3200000;
+  for (uint64_t p = 0; p < 0x3200001; p += s) {
+    const uint8_t* sector = buffer.Get(p, s);
+    if (sector == nullptr) return 1;
+    if (!ondisk::AllZero(sector + s - 4, 4)) continue;
+    for (uint64_t i = 0; i < s - 6; ++i) {
+      int which = -1;
+      for (int t = 0; t < 3; ++t) {
+        if (std::memcmp(sector + i, kTrailers[t], 3) == 0) which = t;
+      }
+      if (which < 0) continue;
+      if (sector[i + 3] == 0 && sector[i + 4] == 0 && sector[i + 5] == 0) {
+        info.m_size = p + i + kAdd[which];
+        return 1;
+      }
+      break;
+    }
+    const uint64_t from = p == 0 ? s - 80 : p - 80;
+    const uint8_t* span = buffer.Get(from, 96);
+    if (span == nullptr) return 1;
+    for (const auto& trailer : kTrailers) {
+      const uint8_t* hit = Apimemstr(span, 96, trailer, 6);
+      if (hit != nullptr) {
+        info.m_size = from + static_cast<uint64_t>(hit - span) + 70;
+        return 1;
+      }
+    }
+  }
+  return 1;
+}
+
+uint32_t FileX3FAnalyser::AnalyseBuffer(unsigned char*, CRawFileInfo& info) {
+  info.m_type = RAW_TYPE_X3F;
+  return 1;
+}
+
+uint32_t FileX3FAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  static const uint8_t kSign[] = {'S', 'E', 'C', 'd'};
+  RawFileBuffer buffer(device, info.m_startSector);
+  const uint64_t s = buffer.SectorSize();
+  info.m_type = RAW_TYPE_X3F;
+  uint64_t p = 0;
+  for (; p < 0x6800000; p += s) {
+    const uint8_t* sector = buffer.Get(p, s);
+    if (sector == nullptr) break;
+    if (std::memcmp(sector + s - 4, kSign, 4) == 0) {
+      info.m_size = p + s - 4 + 76;
+      return 1;
+    }
+    if (!ondisk::AllZero(sector + s - 4, 4)) continue;
+    const uint8_t* hit = Apimemstr(sector, static_cast<int64_t>(s), kSign, 4);
+    if (hit != nullptr) {
+      info.m_size = p + static_cast<uint64_t>(hit - sector) + 76;
+      return 1;
+    }
+    if (p > 0) {
+      const uint8_t* pair = buffer.Get(p - s, 2 * s);
+      hit = pair != nullptr ? Apimemstr(pair, static_cast<int64_t>(2 * s), kSign, 4) : nullptr;
+      if (hit != nullptr) {
+        info.m_size = p - s + static_cast<uint64_t>(hit - pair) + 76;
+        return 1;
+      }
+    }
+  }
+  info.m_size = p;
+  return 1;
+}
+
+uint32_t FileCPTAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  if (std::memcmp(s + 4, "FILE", 4) != 0 || Le32(s + 52) != 316) return 0;
+  info.m_type = RAW_TYPE_CPT;
+  return 1;
+}
+
+uint32_t FileCPTAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  auto u32 = [&](uint64_t at, uint32_t& out) {
+    const uint8_t* p = buffer.Get(at, 4);
+    if (p == nullptr) return false;
+    out = Le32(p);
+    return true;
+  };
+  uint32_t q = 0, records = 0, o = 0, a = 0, b = 0, r0 = 0, r1 = 0;
+  if (!u32(52, q) || !u32(40, records) || records == 0) return 0;
+  if (!u32(uint64_t{q} + 8ull * records - 8, o)) return 0;
+  if (!u32(uint64_t{o} + 32, a) || !u32(uint64_t{o} + 60, b)) return 0;
+  const uint64_t r = a != 0 && a == b ? uint64_t{o} + 60 + a : uint64_t{o} + 60;
+  if (!u32(r, r0) || !u32(r + 4, r1)) return 0;
+  if (r0 != 0 && r1 != 0) {
+    uint32_t x = 0, y = 0;
+    if (r0 < 8 || !u32(uint64_t{r0} - 8, x) || !u32(uint64_t{r0} - 4, y)) return 0;
+    info.m_size = uint64_t{x} + y;
+  } else {
+    info.m_size = o;
+  }
+  return 1;
+}

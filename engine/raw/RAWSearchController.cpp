@@ -1,0 +1,183 @@
+#include "raw/RAWSearchController.h"
+
+#include <cassert>
+#include <cstdio>
+#include <cstring>
+
+#include "DirecotryTreeBuilder.h"
+#include "SearchedPartitionInfo.h"
+#include "StorageDevice.h"
+#include "raw/NotifyCenter.h"
+#include "raw/RawFileAnalyserList.h"
+
+ICompleteFileSystemSearchController* CreateRAWSearcher() { return new CRAWSearchController(); }
+
+CRAWSearchController::~CRAWSearchController() {
+  // A cancelled scan never reaches EndSearch: the sink must not outlive it.
+  if (m_ownsProgress) CNotifyCenter::Instance().Reset();
+}
+
+void CRAWSearchController::SetIProgressSink(IProgress* progress) {
+  CNotifyCenter::Instance().SetProgress(progress);
+  m_ownsProgress = true;
+}
+
+void CRAWSearchController::SetDevice(IStorageDevice* device) {
+  assert(nullptr != device && "NULL != pDevice");
+  m_device = device;
+}
+
+void CRAWSearchController::SetBlockSize(int sectors) {
+  assert(0 < sectors && "0 < iSectorsperBlock");
+  m_sectorsPerBlock = sectors;
+}
+
+int CRAWSearchController::GetSearchedPartitionInfo(CSearchedPartitionInfo** array, int capacity) {
+  if (array == nullptr || capacity < 1) return 1;
+  const uint32_t size = m_device != nullptr ? m_device->GetSectorSize() : 0;
+  auto* record = new CSearchedPartitionInfo(size == 0 ? 512 : size);
+  record->SetSectorsperCluster(1);
+  record->SetFirstDataSector(0);
+  record->SetStartSector(0);
+  record->SetOrderWeight(1.0);
+  array[0] = record;
+  return 1;
+}
+
+void CRAWSearchController::PreparetoSearch() {
+  CRawFileAnalyserListSingle* registry = CRawFileAnalyserListSingle::CreateInstance();
+  registry->BuildRawFileAnalyserListByRawFileType(nullptr);
+  registry->BuildRawFileAnalyserMapByRawFileType(nullptr);
+  CRAWFileManager::g_nID = 10;
+  const uint32_t size = m_device != nullptr ? m_device->GetSectorSize() : 0;
+  m_sectorSize = size == 0 ? 512 : size;
+  m_ring.InitBufferDevice(m_device, 0, m_sectorSize, static_cast<uint32_t>(m_sectorsPerBlock), kRingBlocks);
+  m_block.assign(static_cast<size_t>(m_sectorsPerBlock) * m_sectorSize + kPadding, 0);
+  ResetRawNameCounters();
+  m_pending.clear();
+  m_managers.clear();
+  m_types.Initialize();
+  if (m_builder != nullptr) m_builder->AddSearcherInfo(SEARCHER_TYPE_RAW, 1);
+}
+
+CRAWFileManager* CRAWSearchController::GetFileManager(uint32_t type) {
+  const char* ext = RawFileExtName(type);
+  if (ext == nullptr) return nullptr;
+  const FILE_TYPE_ID category = m_types.GetFileTypeID(ext);
+  std::unique_ptr<CRAWFileManager>& manager = m_managers[category];
+  if (!manager) manager = std::make_unique<CRAWFileManager>(category, m_builder);
+  return manager.get();
+}
+
+void CRAWSearchController::Settle(CRawFileInfo& info) {
+  const int64_t total = m_device != nullptr ? m_device->GetTotalSectors() : 0;
+  const uint64_t end = total > 0 ? static_cast<uint64_t>(total) * m_sectorSize : 0;
+  const uint64_t start = info.m_startSector * m_sectorSize;
+  if (start >= end) return;
+  // A size read from a header may claim more than the device holds.
+  if (info.m_size > end - start) info.m_size = end - start;
+  if (CRAWFileManager* manager = GetFileManager(info.m_type)) manager->AddRawFileInfo(&info);
+}
+
+ResultCode CRAWSearchController::AnalyzeBlock(int64_t firstSector, int64_t sectorCount) {
+  CRawFileAnalyserListSingle* registry = CRawFileAnalyserListSingle::CreateInstance();
+  RawAnalyserList& noMagic = registry->GetAnalyserList(0);
+  RawAnalyserMap& map = registry->GetAnalyserMap();
+  if (noMagic.empty() || map.empty() || m_block.empty() || m_device == nullptr) return 1;
+  const int64_t count = std::min<int64_t>(sectorCount, m_sectorsPerBlock);
+  if (count <= 0) return 1;
+  CNotifyCenter& center = CNotifyCenter::Instance();
+  if (m_device->ReadSector(m_block.data(), firstSector, count) == 0) {
+    // The ring counts blocks: an unreadable one enters as zeros so that
+    // later sizing is never served the wrong sectors.
+    std::memset(m_block.data(), 0, m_block.size());
+    m_ring.AddBlockToBuffer(m_block.data());
+    return 1;
+  }
+  if (count < m_sectorsPerBlock) {
+    std::memset(m_block.data() + count * m_sectorSize, 0, m_block.size() - count * m_sectorSize);
+  }
+  std::unique_ptr<CRawFileInfo> record;
+  for (int64_t i = 0; i < count; ++i) {
+    if (!center.isContinue()) break;
+    unsigned char* sector = m_block.data() + i * m_sectorSize;
+    uint32_t key;
+    std::memcpy(&key, sector, 4);
+    if (key == 0) continue;
+    if (!record) record = std::make_unique<CRawFileInfo>();
+    IRawFileAnalyser* matched = nullptr;
+    if (IRawFileAnalyser* mapped = registry->FindByKey(key)) {
+      record->ResetFindings();
+      if (mapped->AnalyseBuffer(sector, *record) != 0) matched = mapped;
+    }
+    if (matched == nullptr) {
+      for (const std::unique_ptr<IRawFileAnalyser>& analyser : noMagic) {
+        record->ResetFindings();
+        bool hit = false;
+        try {
+          hit = analyser->AnalyseBuffer(sector, *record) != 0;
+        } catch (...) {
+          hit = false;
+        }
+        if (hit) {
+          matched = analyser.get();
+          break;
+        }
+      }
+    }
+    if (matched == nullptr) continue;
+    record->m_startSector = static_cast<uint64_t>(firstSector + i);
+    record->m_analyser = matched;
+    record->m_analyserType = matched->GetAnalyserType();
+    if (record->m_size != 0) {
+      Settle(*record);
+      record->ResetFindings();
+    } else {
+      m_pending.push_back(std::move(record));
+    }
+  }
+  record.reset();
+  if (m_ring.IsFullBuffer()) SettleFromRing(m_ring.GetDeviceStartSector() + m_sectorsPerBlock - 1);
+  m_ring.AddBlockToBuffer(m_block.data());
+  return 1;
+}
+
+void CRAWSearchController::SettleFromRing(uint64_t lastRingSector) {
+  CNotifyCenter& center = CNotifyCenter::Instance();
+  while (!m_pending.empty()) {
+    if (!center.isContinue()) return;
+    CRawFileInfo& info = *m_pending.front();
+    if (info.m_startSector > lastRingSector) return;
+    // The ring passes reads beyond its blocks to the device, so a record it
+    // cannot size now will never be sized: it is dropped instead of holding
+    // back every later file.
+    try {
+      const uint32_t answer = info.m_analyser->GetRawFileSize(info, &m_ring);
+      if (answer != 0 && info.m_size != 0) Settle(info);
+    } catch (...) {
+    }
+    m_pending.pop_front();
+  }
+}
+
+void CRAWSearchController::EndSearch(int build) {
+  if (build == 0) return;
+  std::printf("--------------%s:%d:list size = %d--------\n", "EndSearch", 253, static_cast<int>(m_pending.size()));
+  CNotifyCenter& center = CNotifyCenter::Instance();
+  while (!m_pending.empty()) {
+    std::unique_ptr<CRawFileInfo> info = std::move(m_pending.front());
+    m_pending.pop_front();
+    if (!center.isContinue()) break;
+    if (info->m_analyser == nullptr) continue;
+    try {
+      if (info->m_analyser->GetRawFileSize(*info, m_device) != 0 && info->m_size != 0) Settle(*info);
+    } catch (...) {
+    }
+  }
+  m_pending.clear();
+  std::printf("--------------%s:%d:--------\n", "EndSearch", 283);
+  CNotifyCenter::Instance().Reset();
+  m_ownsProgress = false;
+  std::vector<uint8_t>().swap(m_block);
+  if (m_builder != nullptr) m_builder->FlashBuild(SEARCHER_TYPE_RAW);
+}

@@ -1,0 +1,57 @@
+// The complete-scan carver (searcher type 34): every sector of every block
+// is offered to the analysers; files whose header gives their length go to
+// the tree at once, the others wait in a queue until 20 blocks have passed
+// and are sized from the ring of recent blocks (or the device).
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "FileSystemSearchController.h"
+#include "FileTypeManager.h"
+#include "raw/BufferStorageDevice.h"
+#include "raw/RAWFileNode.h"
+#include "raw/RawFileInfo.h"
+
+class CRAWSearchController : public ICompleteFileSystemSearchController {
+ public:
+  static constexpr uint32_t kRingBlocks = 20;
+  // Zero bytes kept behind the block buffer's last sector.
+  static constexpr size_t kPadding = 2048;
+
+  CRAWSearchController() = default;
+  ~CRAWSearchController() override;
+  CRAWSearchController(const CRAWSearchController&) = delete;
+  CRAWSearchController& operator=(const CRAWSearchController&) = delete;
+
+  void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) override { m_builder = builder; }
+  int GetSearchedPartitionInfo(CSearchedPartitionInfo** array, int capacity) override;
+  void SetDevice(IStorageDevice* device) override;
+  void SetBlockSize(int sectors) override;
+  void PreparetoSearch() override;
+  void EndSearch(int build) override;
+  ResultCode AnalyzeBlock(int64_t firstSector, int64_t sectorCount) override;
+  void SetIProgressSink(IProgress* progress) override;
+
+  size_t PendingCount() const { return m_pending.size(); }
+
+ private:
+  CRAWFileManager* GetFileManager(uint32_t type);
+  // Clamps the size to the device and hands the record to its category.
+  void Settle(CRawFileInfo& info);
+  void SettleFromRing(uint64_t lastRingSector);
+
+  CFileTypeManager m_types;
+  std::map<int, std::unique_ptr<CRAWFileManager>> m_managers;
+  IStorageDevice* m_device = nullptr;
+  int m_sectorsPerBlock = 0;
+  IDirecotryTreeBuilder* m_builder = nullptr;
+  CBufferStorageDevice m_ring;
+  std::deque<std::unique_ptr<CRawFileInfo>> m_pending;
+  std::vector<uint8_t> m_block;
+  uint32_t m_sectorSize = 512;
+  bool m_ownsProgress = false;
+};

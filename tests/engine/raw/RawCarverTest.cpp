@@ -1,0 +1,351 @@
+// The carver's parts on hand-made bytes: names and folders, the ring of
+// recent blocks, the registry, the JPEG end search and EXIF bounds, and the
+// searcher's handling of files it cannot size or whose header lies.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "FileSystemSearchController.h"
+#include "raw/BufferStorageDevice.h"
+#include "raw/ExifParser.h"
+#include "raw/FileJPGAnalyser.h"
+#include "raw/ImageAnalysers.h"
+#include "raw/RAWFileNode.h"
+#include "raw/RawFileAnalyserList.h"
+#include "raw/RawFileBuffer.h"
+#include "support/BytesDevice.h"
+#include "support/Recorders.h"
+#include "support/RecordingProgress.h"
+#include "support/StubDevice.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+std::string Name(uint16_t type, const char* prefix) {
+  char out[1024];
+  CRAWFileNode::BuildFileName(out, type, prefix);
+  return out;
+}
+
+TEST(RawNames, PrefixesAreFilteredCutAndNumberedPerType) {
+  ResetRawNameCounters();
+  EXPECT_EQ(FilterRawFileName("a/b:c"), "a_b_c");
+  EXPECT_EQ(FilterRawFileName("   "), "");
+  EXPECT_EQ(FilterRawFileName(" ..bashrc  "), "bashrc");
+  const std::string cut = FilterRawFileName(std::string(199, 'x') + "\xC3\xA9" + "tail");
+  EXPECT_EQ(cut, std::string(199, 'x'));  // the two-byte character is not split
+  EXPECT_EQ(Name(RAW_TYPE_JPG, ""), "FILE000.JPG");
+  EXPECT_EQ(Name(RAW_TYPE_PNG, ""), "FILE000.PNG");
+  EXPECT_EQ(Name(RAW_TYPE_JPG, "Holiday"), "Holiday001.JPG");
+  EXPECT_EQ(Name(RAW_TYPE_JPG, "\xFF\xFE"), "FILE002.JPG");  // not UTF-8, counter still advances
+  RawNameCounters()[RAW_TYPE_JPG] = 1000;
+  EXPECT_EQ(Name(RAW_TYPE_JPG, ""), "FILE1000.JPG");
+  EXPECT_LE(Name(RAW_TYPE_FCPEVENT, FilterRawFileName(std::string(4000, 'y')).c_str()).size(), 255u);
+}
+
+TEST(RawRing, ServesHeldBlocksAcrossTheWrapAndPassesTheRestOn) {
+  Bytes disk(64 * 512);
+  for (size_t i = 0; i < disk.size(); ++i) disk[i] = static_cast<uint8_t>(i / 512);
+  testsupport::BytesDevice device(disk.data(), disk.size());
+  CBufferStorageDevice ring;
+  ring.InitBufferDevice(&device, 0, 512, 2, 3);
+  for (int block = 0; block < 5; ++block) {
+    Bytes data(2 * 512, static_cast<uint8_t>(100 + block));
+    ring.AddBlockToBuffer(data.data());
+  }
+  EXPECT_TRUE(ring.IsFullBuffer());
+  EXPECT_EQ(ring.GetDeviceStartSector(), 4u);
+  EXPECT_EQ(ring.GetTotalSectors(), 64);  // the device's total, not what is held
+  Bytes out(4 * 512);
+  ASSERT_EQ(ring.ReadSector(out.data(), 5, 4), 1);  // blocks 2 (second half), 3, 4 (first half)
+  EXPECT_EQ(out[0], 102);
+  EXPECT_EQ(out[512], 103);
+  EXPECT_EQ(out[3 * 512], 104);
+  ASSERT_EQ(ring.ReadSector(out.data(), 3, 2), 1);  // not all held: from the device
+  EXPECT_EQ(out[0], 3);
+  EXPECT_EQ(out[512], 4);
+}
+
+TEST(RawRegistry, KeysAndListsComeFromTheTable) {
+  CRawFileAnalyserListSingle* registry = CRawFileAnalyserListSingle::CreateInstance();
+  registry->BuildRawFileAnalyserListByRawFileType(nullptr);
+  registry->BuildRawFileAnalyserListByRawFileType(nullptr);
+  registry->BuildRawFileAnalyserMapByRawFileType(nullptr);
+  size_t keys = 0, unkeyed = 0;
+  for (const RawAnalyserEntry& entry : RawAnalyserEntries()) {
+    for (uint32_t key : entry.keys) keys += key != 0;
+    unkeyed += entry.noMagic;
+  }
+  EXPECT_EQ(registry->GetAnalyserList(0).size(), unkeyed);
+  EXPECT_EQ(registry->GetAnalyserMap().size(), keys);
+  EXPECT_EQ(registry->GetAnalyserList(1).size(), RawAnalyserEntries().size());
+  RawAnalyserList list;
+  const std::vector<RAW_FILE_TYPE> order{RAW_TYPE_EMF, RAW_TYPE_JPG, RAW_TYPE_BMP};
+  CRawFileAnalyserListSingle::BuildRawFileAnalyserListByFileType(list, &order);
+  ASSERT_EQ(list.size(), 2u);  // JPEG has keys: it is never in list 0
+  EXPECT_EQ(list[0]->GetAnalyserType(), RAW_TYPE_EMF);
+  EXPECT_EQ(list[1]->GetAnalyserType(), RAW_TYPE_BMP);
+  EXPECT_EQ(registry->FindByKey(RawKey(0xFF, 0xD8, 0xFF, 0xE1))->GetAnalyserType(), RAW_TYPE_JPG);
+}
+
+TEST(RawToolkit, PatternSearchAndBoxWalkStayInBounds) {
+  const uint8_t hay[] = {1, 2, 3};
+  const uint8_t longer[] = {1, 2, 3, 4};
+  EXPECT_EQ(Apimemstr(hay, 3, longer, 4), nullptr);
+  EXPECT_EQ(Apimemstr(hay, 3, longer + 1, 2), hay + 1);
+  Bytes disk(8 * 512);
+  const uint8_t ftyp[] = {0, 0, 0, 0x18, 'f', 't', 'y', 'p'};
+  std::memcpy(disk.data(), ftyp, sizeof ftyp);
+  testsupport::BytesDevice device(disk.data(), disk.size());
+  CRawFileInfo info;
+  ASSERT_EQ(CRawBoxFileAnalyser::GetFileSize(info, &device), 1u);
+  EXPECT_EQ(info.m_size, 0x18u);
+}
+
+TEST(RawJpeg, EndMarkerAtASectorEndOrSplitAcrossTwo) {
+  Bytes disk(8 * 512, 0x55);
+  disk[3 * 512 - 2] = 0xFF;
+  disk[3 * 512 - 1] = 0xD9;
+  testsupport::BytesDevice device(disk.data(), disk.size());
+  RawFileBuffer atEnd(&device, 0);
+  EXPECT_EQ(FileJPGAnalyser::AddFileSizeByPerSecSize(atEnd, 700, 1u << 20), 3u * 512);
+  EXPECT_EQ(FileJPGAnalyser::AddFileSizeByPerSecSize(atEnd, 700, 1000), 1024u);  // never past the limit
+  disk[3 * 512 - 2] = 0x55;
+  disk[3 * 512 - 1] = 0xFF;
+  disk[3 * 512] = 0xD9;
+  disk[4 * 512 - 2] = disk[4 * 512 - 1] = 0;
+  RawFileBuffer split(&device, 0);
+  EXPECT_EQ(FileJPGAnalyser::AddFileSizeByPerSecSize(split, 700, 1u << 20), 3u * 512 + 1);
+}
+
+// "Exif" 00 00, then a little-endian TIFF header and IFD0 of `entries`.
+Bytes Exif(const std::vector<std::array<uint32_t, 4>>& entries, const std::string& strings = {}) {
+  Bytes b = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0};
+  auto put16 = [&](uint32_t v) { b.push_back(v & 0xFF), b.push_back((v >> 8) & 0xFF); };
+  auto put32 = [&](uint32_t v) { put16(v & 0xFFFF), put16(v >> 16); };
+  put16(static_cast<uint32_t>(entries.size()));
+  for (const auto& e : entries) put16(e[0]), put16(e[1]), put32(e[2]), put32(e[3]);
+  put32(0);
+  b.insert(b.end(), strings.begin(), strings.end());
+  return b;
+}
+
+TEST(RawExif, NamesFromModelOrMakeAndBoundedDirectories) {
+  // IFD0 at 8 with two entries ends at 8 + 2 + 24 + 4 = 38: strings follow.
+  const Bytes named = Exif({{0x010F, 2, 6, 38}, {0x0110, 2, 8, 44}}, std::string("Maker\0X <y>\0\0\0", 14));
+  tag_ExifInfo info;
+  std::string error;
+  ASSERT_TRUE(EXIF_process_EXIF(named.data(), named.size(), info, error)) << error;
+  EXPECT_EQ(info.CameraMake, "Maker");
+  EXPECT_EQ(info.CameraModel, "X <y>");
+  // An EXIF sub-directory that points back at IFD0 is refused, not followed.
+  const Bytes loop = Exif({{0x8769, 4, 1, 8}});
+  EXPECT_FALSE(EXIF_process_EXIF(loop.data(), loop.size(), info, error));
+  EXPECT_EQ(error, "Illegal subdirectory link");
+  const Bytes outside = Exif({{0x0110, 2, 4000, 20}});
+  EXPECT_FALSE(EXIF_process_EXIF(outside.data(), outside.size(), info, error));
+}
+
+// A device over bytes in memory whose chosen sectors cannot be read.
+class HoleDevice : public testsupport::StubDevice {
+ public:
+  HoleDevice(const Bytes& disk, int64_t holeFirst, int64_t holeEnd)
+      : inner_(disk.data(), disk.size()), holeFirst_(holeFirst), holeEnd_(holeEnd) {}
+  int ReadSector(void* buffer, int64_t first, int64_t count) override {
+    if (first < holeEnd_ && holeFirst_ < first + count) return 0;
+    return inner_.ReadSector(buffer, first, count);
+  }
+  uint32_t GetSectorSize() override { return 512; }
+  int64_t GetTotalSectors() override { return inner_.GetTotalSectors(); }
+  uint32_t GetType() override { return STORAGE_DEVICE_CACHED; }
+  ResultCode GetLastError() override { return 0; }
+
+ private:
+  testsupport::BytesDevice inner_;
+  int64_t holeFirst_, holeEnd_;
+};
+
+// The searcher over a device, blocks of `blockSectors`.
+struct Carve {
+  explicit Carve(const Bytes& disk, int blockSectors = 8, int64_t holeFirst = 0, int64_t holeEnd = 0)
+      : device(disk, holeFirst, holeEnd) {
+    raw = CreateRAWSearcher();
+    raw->SetIProgressSink(&sink);
+    raw->SetDevice(&device);
+    raw->SetBlockSize(blockSectors);
+    raw->SetDirecotryTreeBuilder(&builder);
+    raw->PreparetoSearch();
+    for (int64_t first = 0; first < device.GetTotalSectors(); first += blockSectors) {
+      raw->AnalyzeBlock(first, std::min<int64_t>(blockSectors, device.GetTotalSectors() - first));
+    }
+  }
+  ~Carve() { delete raw; }
+  std::vector<std::string> Files() const {
+    std::vector<std::string> out;
+    for (const auto& a : builder.added) {
+      if (!a.folder) out.push_back(a.name + ":" + std::to_string(a.size));
+    }
+    return out;
+  }
+  HoleDevice device;
+  testsupport::RecordingBuilder builder;
+  testsupport::RecordingProgress sink;
+  ICompleteFileSystemSearchController* raw;
+};
+
+// PNG chunks: length, type, data, a CRC the carver does not check.
+void Chunk(Bytes& png, const char* type, const Bytes& data) {
+  const uint32_t n = static_cast<uint32_t>(data.size());
+  png.insert(png.end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
+  png.insert(png.end(), type, type + 4);
+  png.insert(png.end(), data.begin(), data.end());
+  png.insert(png.end(), 4, 0);
+}
+const uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+
+void PutBmp(Bytes& disk, size_t at, uint32_t size) {
+  const uint8_t head[] = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0};
+  std::memcpy(disk.data() + at, head, sizeof head);
+  std::memcpy(disk.data() + at + 2, &size, 4);
+}
+
+TEST(RawSearch, HeaderSizesAreClampedAndFoldersMadeOnce) {
+  Bytes disk(64 * 512);
+  PutBmp(disk, 512, 1000);
+  PutBmp(disk, 60 * 512, 0x7FFFFFFF);  // claims more than the device holds
+  Carve carve(disk);
+  carve.raw->EndSearch(1);
+  EXPECT_EQ(carve.Files(), (std::vector<std::string>{"FILE000.BMP:1000", "FILE001.BMP:2048"}));
+  ASSERT_EQ(carve.builder.added.front().name, "bmp");
+  EXPECT_TRUE(carve.builder.added.front().folder);
+  EXPECT_EQ(carve.builder.added.front().id, 10);
+  EXPECT_EQ(carve.builder.added.front().parent, 1);
+  EXPECT_EQ(carve.builder.events, (std::vector<std::string>{"info:34:1", "flash:34"}));
+  CSearchedPartitionInfo* record = nullptr;
+  EXPECT_EQ(carve.raw->GetSearchedPartitionInfo(nullptr, 5), 1);
+  ASSERT_EQ(carve.raw->GetSearchedPartitionInfo(&record, 1), 1);
+  EXPECT_EQ(record->GetSectorsperCluster(), 1u);
+  delete record;
+}
+
+TEST(RawSearch, AnUnsizableHeadDoesNotHoldBackLaterFiles) {
+  // A PNG signature with no IHDR, then a whole PNG; 30 blocks of 8 sectors.
+  Bytes disk(240 * 512);
+  std::memcpy(disk.data(), kPngSignature, 8);
+  Bytes png(kPngSignature, kPngSignature + 8);
+  Chunk(png, "IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 8, 2, 0, 0, 0});
+  Chunk(png, "IDAT", {1, 2, 3});
+  Chunk(png, "IDAT", {4});
+  Chunk(png, "IEND", {});
+  std::memcpy(disk.data() + 512, png.data(), png.size());
+  Carve carve(disk);
+  // Settled during the pass, before EndSearch, and the broken one dropped.
+  EXPECT_EQ(carve.Files(), (std::vector<std::string>{"FILE000.PNG:" + std::to_string(8 + 25 + 15 + 13 + 12)}));
+  carve.raw->EndSearch(0);
+  EXPECT_TRUE(carve.builder.events == std::vector<std::string>{"info:34:1"});
+}
+
+TEST(RawSearch, ZeroKeyedSectorsAndCancelledScansAddNothing) {
+  Bytes disk(64 * 512);
+  PutBmp(disk, 32 * 512, 100);
+  disk[32 * 512] = 0;  // key 0 is never looked up
+  disk[32 * 512 + 1] = 0;
+  PutBmp(disk, 40 * 512, 100);
+  {
+    Carve carve(disk);
+    carve.raw->EndSearch(1);
+    EXPECT_EQ(carve.Files(), (std::vector<std::string>{"FILE000.BMP:100"}));
+  }
+  HoleDevice device(disk, 0, 0);
+  testsupport::RecordingBuilder builder;
+  testsupport::RecordingProgress stopped;
+  stopped.onContinued = [](int) { return 0; };
+  ICompleteFileSystemSearchController* raw = CreateRAWSearcher();
+  raw->SetIProgressSink(&stopped);
+  raw->SetDevice(&device);
+  raw->SetBlockSize(64);
+  raw->SetDirecotryTreeBuilder(&builder);
+  raw->PreparetoSearch();
+  raw->AnalyzeBlock(0, 64);
+  EXPECT_TRUE(builder.added.empty());
+  delete raw;  // the sink is forgotten with the searcher
+  RawFileBuffer after(&device, 0);
+  EXPECT_NE(after.Get(0, 4), nullptr);
+}
+
+TEST(RawSearch, AnUnreadableBlockEntersTheRingAsZeros) {
+  // A PNG in block 0 whose IEND sits at sector 24 (block 3); block 1 cannot
+  // be read. A ring one block off would find the decoy IEND of sector 32.
+  Bytes disk(30 * 8 * 512);
+  Bytes png(kPngSignature, kPngSignature + 8);
+  Chunk(png, "IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 8, 2, 0, 0, 0});
+  Chunk(png, "IDAT", Bytes(24 * 512 - 33 - 12, 7));
+  Chunk(png, "IEND", {});
+  std::memcpy(disk.data(), png.data(), 3 * 512);
+  std::memcpy(disk.data() + 24 * 512, png.data() + 24 * 512, 12);
+  Bytes decoy;
+  Chunk(decoy, "IEND", {1, 2, 3, 4, 5});
+  std::memcpy(disk.data() + 32 * 512, decoy.data(), decoy.size());
+  Carve carve(disk, 8, 8, 16);
+  EXPECT_EQ(carve.Files(), (std::vector<std::string>{"FILE000.PNG:12300"}));
+}
+
+TEST(RawSearch, HostileLengthsEndTheWalksInsideTheDevice) {
+  Bytes disk(64 * 512);
+  // A PSP block whose length would wrap a 32-bit position back onto itself.
+  const char psp[] = "Paint Shop Pro Image File\n\x1a\0\0\0\0";
+  std::memcpy(disk.data(), psp, 32);
+  const uint8_t block[] = {0x7E, 'B', 'K', 0, 0, 0, 0xF6, 0xFF, 0xFF, 0xFF};
+  std::memcpy(disk.data() + 36, block, sizeof block);
+  // A raw PSD whose pixel count overflows 64 bits.
+  const uint8_t psd[] = {'8',  'B',  'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0, 0, 56, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                         0xFF, 0xFF, 0,   32,  0, 3, 0, 0, 0, 0, 0, 0, 0, 0,  0,    0,    0,    0,    0,    0};
+  std::memcpy(disk.data() + 16 * 512, psd, sizeof psd);
+  Carve carve(disk);
+  carve.raw->EndSearch(1);
+  EXPECT_EQ(carve.Files(), (std::vector<std::string>{"FILE000.PSP:" + std::to_string(disk.size())}));
+}
+
+TEST(RawHeaders, EdgesOfTheHeaderTests) {
+  Bytes sector(512);
+  CRawFileInfo info;
+  FileBMPAnalyser bmp;
+  PutBmp(sector, 0, 100);
+  EXPECT_EQ(bmp.AnalyseBuffer(sector.data(), info), 1u);
+  sector[14] = 124;
+  EXPECT_EQ(bmp.AnalyseBuffer(sector.data(), info), 1u);
+  sector[14] = 108;  // version 4 headers are not taken
+  EXPECT_EQ(bmp.AnalyseBuffer(sector.data(), info), 0u);
+
+  FileICOAnalyser ico;
+  Bytes icon(512);
+  icon[2] = 2;  // a cursor
+  icon[4] = 16;
+  for (int i = 0; i < 16; ++i) icon[6 + 16 * i + 8] = 10;
+  ASSERT_EQ(ico.AnalyseBuffer(icon.data(), info), 1u);
+  EXPECT_EQ(info.m_type, RAW_TYPE_CUR);
+  EXPECT_EQ(info.m_size, 6u + 16 * (10 + 16));
+  icon[4] = 17;
+  EXPECT_EQ(ico.AnalyseBuffer(icon.data(), info), 0u);
+
+  // A placeable metafile header; its checksum is the XOR of the words
+  // before it.
+  FileWMFAnalyser wmf;
+  Bytes meta(512);
+  const uint8_t head[] = {0xD7, 0xCD, 0xC6, 0x9A, 0, 0, 0, 0, 0, 0, 0x40, 1, 0xF0, 0, 0xA0, 5};
+  std::memcpy(meta.data(), head, sizeof head);
+  uint16_t sum = 0;
+  for (int i = 0; i < 10; ++i) sum ^= static_cast<uint16_t>(meta[2 * i] | (meta[2 * i + 1] << 8));
+  meta[20] = static_cast<uint8_t>(sum);
+  meta[21] = static_cast<uint8_t>(sum >> 8);
+  const uint8_t record[] = {1, 0, 9, 0, 0, 3, 0x34, 0x12, 0, 0};
+  std::memcpy(meta.data() + 22, record, sizeof record);
+  ASSERT_EQ(wmf.AnalyseBuffer(meta.data(), info), 1u);
+  EXPECT_EQ(info.m_size, 2u * 0x1234 + 22);
+  meta[20] ^= 1;
+  EXPECT_EQ(wmf.AnalyseBuffer(meta.data(), info), 0u);
+}
+
+}  // namespace
