@@ -21,18 +21,28 @@
 
 #include <sched.h>
 
-#include "BenchTiming.h"
 #include "scan/CRecoveryController.h"
 #include "scan/CStorageDeviceWithCache.h"
 #include "support/BytesDevice.h"
 
 namespace {
 
-using bench::Best;
-using bench::Clock;
-using bench::Seconds;
+using Clock = std::chrono::steady_clock;
 
 constexpr size_t kMediumBytes = size_t{512} << 20;
+
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+template <class Run>
+double Best(Run run) {
+  double best = -1;
+  for (int i = 0; i < 3; ++i) {
+    const double s = run();
+    if (s < 0) return -1;
+    if (best < 0 || s < best) best = s;
+  }
+  return best;
+}
 
 double PlainSeconds(IStorageDevice& medium, int64_t blockSectors) {
   std::vector<uint8_t> buffer(static_cast<size_t>(blockSectors) * medium.GetSectorSize());

@@ -20,7 +20,6 @@
 #include <unistd.h>
 
 #include "BenchDoubles.h"
-#include "BenchTiming.h"
 #include "DirectoryTree.h"
 #include "Progress.h"
 #include "RecoveryFilter.h"
@@ -36,9 +35,7 @@ using bench::PassAll;
 using bench::QuietSink;
 
 namespace fs = std::filesystem;
-using bench::Best;
-using bench::Clock;
-using bench::Seconds;
+using Clock = std::chrono::steady_clock;
 
 constexpr uint64_t kImageBytes = 2ull << 30;
 
@@ -64,6 +61,8 @@ class IdleSearcher : public ICompleteFileSystemSearchController {
   IStorageDevice* device_ = nullptr;
   std::vector<uint8_t> buffer_;
 };
+
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
 bool MakeImage(const fs::path& path) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -138,6 +137,17 @@ double OnDemandSeconds(IStorageDevice* device) {
     if (cache.SetCurCacheBlock(block) == 0) return -1;
   }
   return Seconds(start);
+}
+
+template <class Run>
+double Best(Run run) {
+  double best = -1;
+  for (int i = 0; i < 3; ++i) {
+    const double s = run();
+    if (s < 0) return -1;
+    if (best < 0 || s < best) best = s;
+  }
+  return best;
 }
 
 }  // namespace
