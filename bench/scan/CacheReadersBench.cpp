@@ -33,17 +33,6 @@ constexpr size_t kMediumBytes = size_t{512} << 20;
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
-template <class Run>
-double Best(Run run) {
-  double best = -1;
-  for (int i = 0; i < 3; ++i) {
-    const double s = run();
-    if (s < 0) return -1;
-    if (best < 0 || s < best) best = s;
-  }
-  return best;
-}
-
 double PlainSeconds(IStorageDevice& medium, int64_t blockSectors) {
   std::vector<uint8_t> buffer(static_cast<size_t>(blockSectors) * medium.GetSectorSize());
   const int64_t total = medium.GetTotalSectors();
@@ -102,10 +91,14 @@ int main() {
   const int64_t blockSectors = CCompleteRecoveryController::BlockSectors(medium.GetSectorSize());
   const double gib = static_cast<double>(kMediumBytes) / (1u << 30);
 
-  const double plain = Best([&] { return PlainSeconds(medium, blockSectors); });
-  if (plain <= 0) {
-    std::printf("the plain read failed\n");
-    return 1;
+  double plain = -1;  // the best of three
+  for (int run = 0; run < 3; ++run) {
+    const double seconds = PlainSeconds(medium, blockSectors);
+    if (seconds <= 0) {
+      std::printf("the plain read failed\n");
+      return 1;
+    }
+    plain = plain < 0 ? seconds : std::min(plain, seconds);
   }
   cpu_set_t cpus;
   const int usable = ::sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? CPU_COUNT(&cpus) : 0;
