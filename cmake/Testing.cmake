@@ -25,6 +25,9 @@ function(clipmender_add_test)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} test_support GTest::gmock GTest::gtest GTest::gtest_main)
+  foreach(label ${T_LABELS})
+    set_property(GLOBAL APPEND PROPERTY CLIPMENDER_TESTS_LABELLED_${label} ${T_NAME})
+  endforeach()
   # Labels are set by a script that ctest runs after the discovered tests are
   # known: a label list passed through gtest_discover_tests' PROPERTIES loses
   # every label but the first.
@@ -73,4 +76,40 @@ function(clipmender_add_headers_alone)
   endforeach()
   add_library(${H_NAME} OBJECT ${_sources})
   target_link_libraries(${H_NAME} PRIVATE engine_headers)
+endfunction()
+
+# clipmender_add_test_targets(DIRECTORY dir LABELS ...)
+# Call once every test folder is added. Makes "clipmender_tests", every
+# program under `dir` (test programs, corpus replays, the tools tests run),
+# and "clipmender_tests_<label>" for each label given, the programs of
+# clipmender_add_test with that label. A sanitizer build then compiles only
+# what its tests run (ctest shows the programs it did not build as
+# "<name>_NOT_BUILT", without labels, so `ctest -L <label>` leaves them out).
+function(clipmender_add_test_targets)
+  cmake_parse_arguments(A "" "DIRECTORY" "LABELS" ${ARGN})
+  set(_programs)
+  set(_dirs ${A_DIRECTORY})
+  while(_dirs)
+    list(POP_FRONT _dirs _dir)
+    get_property(_targets DIRECTORY ${_dir} PROPERTY BUILDSYSTEM_TARGETS)
+    foreach(_target ${_targets})
+      get_target_property(_type ${_target} TYPE)
+      if(_type STREQUAL "EXECUTABLE")
+        list(APPEND _programs ${_target})
+      endif()
+    endforeach()
+    get_property(_subdirs DIRECTORY ${_dir} PROPERTY SUBDIRECTORIES)
+    list(APPEND _dirs ${_subdirs})
+  endwhile()
+  add_custom_target(clipmender_tests)
+  if(_programs)
+    add_dependencies(clipmender_tests ${_programs})
+  endif()
+  foreach(label ${A_LABELS})
+    get_property(_labelled GLOBAL PROPERTY CLIPMENDER_TESTS_LABELLED_${label})
+    add_custom_target(clipmender_tests_${label})
+    if(_labelled)
+      add_dependencies(clipmender_tests_${label} ${_labelled})
+    endif()
+  endforeach()
 endfunction()

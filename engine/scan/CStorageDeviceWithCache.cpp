@@ -19,7 +19,11 @@ CStorageDeviceWithCache::CStorageDeviceWithCache(IStorageDevice* underlying) : m
   TakeGeometry();
 }
 
-CStorageDeviceWithCache::~CStorageDeviceWithCache() { EndCache(); }
+CStorageDeviceWithCache::~CStorageDeviceWithCache() {
+  EndCache();
+  // Its buffer goes to the spares, which must still be there.
+  SwapCurrent(nullptr).reset();
+}
 
 void CStorageDeviceWithCache::TakeGeometry() {
   uint32_t sectorSize = m_underlying != nullptr ? m_underlying->GetSectorSize() : 512;
@@ -32,11 +36,7 @@ void CStorageDeviceWithCache::TakeGeometry() {
   if (sectorSize != m_sectorSize || bytes != m_bufferBytes) {
     // Blocks read with the old geometry are of no use any more, and their
     // buffers are of the wrong size.
-    std::unique_lock<std::shared_mutex> current(m_currentLock);
-    m_current = -1;
-    m_currentData.reset();
-    m_currentBad.clear();
-    m_currentError = 0;
+    SwapCurrent(nullptr).reset();
   }
   std::lock_guard<std::mutex> hold(m_queueLock);
   if (bytes != m_bufferBytes) m_spare.clear();
@@ -100,15 +100,36 @@ CStorageDeviceWithCache::Buffer CStorageDeviceWithCache::TakeSpareLocked() {
   return buffer;
 }
 
-void CStorageDeviceWithCache::GiveBackLocked(Buffer buffer) {
+void CStorageDeviceWithCache::GiveBackLocked(Buffer buffer, size_t bytes) {
   // A queue's worth, the block in flight and the one being swapped out.
-  if (buffer != nullptr && m_spare.size() < kQueueCapacity + 2) m_spare.push_back(std::move(buffer));
+  if (buffer != nullptr && bytes == m_bufferBytes && m_spare.size() < kQueueCapacity + 2) {
+    m_spare.push_back(std::move(buffer));
+  }
+}
+
+CStorageDeviceWithCache::CurrentRef CStorageDeviceWithCache::TakeCurrent() const {
+  std::lock_guard<std::mutex> hold(m_currentLock);
+  return m_current;
+}
+
+CStorageDeviceWithCache::CurrentRef CStorageDeviceWithCache::SwapCurrent(CurrentRef next) {
+  std::lock_guard<std::mutex> hold(m_currentLock);
+  m_current.swap(next);
+  return next;
+}
+
+void CStorageDeviceWithCache::Recycle(Current* current) {
+  {
+    std::lock_guard<std::mutex> hold(m_queueLock);
+    GiveBackLocked(std::move(current->data), current->bytes);
+  }
+  delete current;
 }
 
 void CStorageDeviceWithCache::DropBeforeLocked(int64_t index) {
   bool dropped = false;
   while (!m_queue.empty() && m_queue.front().index < index) {
-    GiveBackLocked(std::move(m_queue.front().data));
+    GiveBackLocked(std::move(m_queue.front().data), m_bufferBytes);
     m_queue.pop_front();
     dropped = true;
   }
@@ -118,13 +139,7 @@ void CStorageDeviceWithCache::DropBeforeLocked(int64_t index) {
 void CStorageDeviceWithCache::SetBlockSize(uint32_t sectors) {
   EndCache();
   m_blockSize = sectors;
-  {
-    std::unique_lock<std::shared_mutex> hold(m_currentLock);
-    m_current = -1;
-    m_currentData.reset();
-    m_currentBad.clear();
-    m_currentError = 0;
-  }
+  SwapCurrent(nullptr).reset();
   TakeGeometry();
 }
 
@@ -184,7 +199,7 @@ void CStorageDeviceWithCache::ReaderLoop() {
       m_blockReady.notify_all();
     } else {
       // The consumer moved on while this block was read.
-      GiveBackLocked(std::move(block.data));
+      GiveBackLocked(std::move(block.data), m_bufferBytes);
     }
   }
   m_readerAlive = false;
@@ -225,20 +240,30 @@ int CStorageDeviceWithCache::SetCurCacheBlock(int64_t block) {
   if (!queued || taken.data == nullptr) taken = ReadBlock(block, std::move(spare));
   if (taken.data == nullptr) return 0;
 
-  Buffer old;
-  {
-    std::unique_lock<std::shared_mutex> hold(m_currentLock);
-    old = std::move(m_currentData);
-    m_currentData = std::move(taken.data);
-    m_current = block;
-    m_currentFirst = block * m_blockSize;
-    m_currentSectors = taken.sectors;
-    m_currentSectorSize = m_sectorSize;
-    m_currentBad = std::move(taken.bad);
-    m_currentError = taken.error;
+  auto* current = new (std::nothrow) Current;
+  if (current == nullptr) {
+    held.lock();
+    GiveBackLocked(std::move(taken.data), m_bufferBytes);
+    return 0;
   }
-  held.lock();
-  GiveBackLocked(std::move(old));
+  current->index = block;
+  current->first = block * m_blockSize;
+  current->sectors = taken.sectors;
+  current->sectorSize = m_sectorSize;
+  current->bytes = m_bufferBytes;
+  current->data = std::move(taken.data);
+  current->bad = std::move(taken.bad);
+  current->error = taken.error;
+  CurrentRef next;
+  try {
+    next = CurrentRef(current, [this](Current* done) { Recycle(done); });
+  } catch (const std::bad_alloc&) {
+    // The deleter has given the buffer back already.
+    return 0;
+  }
+  // Readers that still hold the old block finish with it; the last of them
+  // gives its buffer back.
+  SwapCurrent(std::move(next)).reset();
   return 1;
 }
 
@@ -262,8 +287,8 @@ void CStorageDeviceWithCache::EndCache() {
 }
 
 int64_t CStorageDeviceWithCache::GetCurCacheBlock() const {
-  std::shared_lock<std::shared_mutex> hold(m_currentLock);
-  return m_current;
+  const CurrentRef current = TakeCurrent();
+  return current != nullptr ? current->index : -1;
 }
 
 bool CStorageDeviceWithCache::IsReading() const {
@@ -295,27 +320,25 @@ int CStorageDeviceWithCache::ReadSector(void* buffer, int64_t firstSector, int64
   uint32_t sectorSize = 0;
   bool ok = true;
   ResultCode failure = 0;
-  {
-    std::shared_lock<std::shared_mutex> hold(m_currentLock);
-    // The caller sized its buffer by the device's sector size now: a block
-    // read with another one is not used.
-    if (m_current >= 0 && firstSector >= m_currentFirst && firstSector < m_currentFirst + m_currentSectors &&
-        m_currentSectorSize == m_underlying->GetSectorSize()) {
-      sectorSize = m_currentSectorSize;
-      if (sectorCount > std::numeric_limits<int64_t>::max() / sectorSize) {
-        SetLastError(kBadArgument);
-        return 0;
-      }
-      const int64_t offset = firstSector - m_currentFirst;
-      inBlock = std::min(sectorCount, m_currentSectors - offset);
-      std::memcpy(out, m_currentData.get() + static_cast<size_t>(offset) * sectorSize,
-                  static_cast<size_t>(inBlock) * sectorSize);
-      for (const BadRange& bad : m_currentBad) {
-        if (bad.first < offset + inBlock && offset < bad.first + bad.second) {
-          ok = false;
-          failure = m_currentError;
-          break;
-        }
+  const CurrentRef current = TakeCurrent();
+  // The caller sized its buffer by the device's sector size now: a block
+  // read with another one is not used.
+  if (current != nullptr && firstSector >= current->first && firstSector < current->first + current->sectors &&
+      current->sectorSize == m_underlying->GetSectorSize()) {
+    sectorSize = current->sectorSize;
+    if (sectorCount > std::numeric_limits<int64_t>::max() / sectorSize) {
+      SetLastError(kBadArgument);
+      return 0;
+    }
+    const int64_t offset = firstSector - current->first;
+    inBlock = std::min(sectorCount, current->sectors - offset);
+    std::memcpy(out, current->data.get() + static_cast<size_t>(offset) * sectorSize,
+                static_cast<size_t>(inBlock) * sectorSize);
+    for (const BadRange& bad : current->bad) {
+      if (bad.first < offset + inBlock && offset < bad.first + bad.second) {
+        ok = false;
+        failure = current->error;
+        break;
       }
     }
   }

@@ -23,8 +23,14 @@
 // - BeginCache, SetCurCacheBlock, SetBlockSize and destruction come from one
 //   thread (the scan's worker). EndCache may also come from another thread:
 //   a worker waiting for a block is then let go and reads the block itself.
-// - ReadSector may come from any thread; the current block is swapped under
-//   a lock that readers share.
+// - ReadSector may come from any thread. A block once made current never
+//   changes: a reader takes its own reference to it under a lock held only
+//   for that, and copies out of it with no lock held; making a block current
+//   swaps the reference under the same lock. However many readers there are,
+//   the block pass waits at most for a few pointer copies, never for their
+//   reads (a lock that readers share would let a steady stream of them keep
+//   it out). A block that readers still hold goes back to the spare buffers
+//   when the last of them lets go.
 // - The reader thread and the worker share the queue under one mutex, each
 //   waiting on its condition with a test of the queue state, so that no
 //   wake-up is lost. EndCache joins the reader before the queue is freed.
@@ -36,7 +42,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <shared_mutex>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -111,6 +116,19 @@ class CStorageDeviceWithCache final : public IStorageDevice {
     ResultCode error = 0;  // the failure of the first unreadable sector
   };
 
+  // The current block as readers see it; fixed once made current.
+  struct Current {
+    int64_t index = -1;
+    int64_t first = 0;
+    int64_t sectors = 0;
+    uint32_t sectorSize = 512;
+    size_t bytes = 0;  // the buffer's size, to tell whether it may be reused
+    Buffer data;
+    std::vector<BadRange> bad;
+    ResultCode error = 0;
+  };
+  using CurrentRef = std::shared_ptr<Current>;
+
   // Block geometry, fixed between SetBlockSize/BeginCache calls.
   void TakeGeometry();
   int64_t BlockCount() const;
@@ -122,10 +140,18 @@ class CStorageDeviceWithCache final : public IStorageDevice {
 
   // With m_queueLock held.
   Buffer TakeSpareLocked();
-  void GiveBackLocked(Buffer buffer);
+  // `bytes` is the buffer's size: one of another geometry is dropped.
+  void GiveBackLocked(Buffer buffer, size_t bytes);
   void DropBeforeLocked(int64_t index);
 
   void ReaderLoop();
+  // The current block's reference, or null; takes m_currentLock briefly.
+  CurrentRef TakeCurrent() const;
+  // Replaces the current block (null for none) and answers the old one,
+  // which the caller lets go with no lock held.
+  CurrentRef SwapCurrent(CurrentRef next);
+  // The deleter of a current block: its buffer goes back to the spares.
+  void Recycle(Current* current);
   void SetLastError(ResultCode code) { m_lastError.store(code, std::memory_order_relaxed); }
 
   IStorageDeviceData* m_privateData = nullptr;
@@ -139,15 +165,10 @@ class CStorageDeviceWithCache final : public IStorageDevice {
   int64_t m_total = 0;
   size_t m_bufferBytes = 0;
 
-  // The current block, swapped under m_currentLock (readers share it).
-  mutable std::shared_mutex m_currentLock;
-  int64_t m_current = -1;
-  int64_t m_currentFirst = 0;
-  int64_t m_currentSectors = 0;
-  uint32_t m_currentSectorSize = 512;
-  Buffer m_currentData;
-  std::vector<BadRange> m_currentBad;
-  ResultCode m_currentError = 0;
+  // The current block; m_currentLock guards the reference alone, never a
+  // read from the block.
+  mutable std::mutex m_currentLock;
+  CurrentRef m_current;
 
   // The queue and the reader's position, under m_queueLock.
   mutable std::mutex m_queueLock;

@@ -2,9 +2,13 @@
 // reader thread and the consumer meet.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include "engine/scan/ScanTestSupport.h"
 #include "scan/CStorageDeviceWithCache.h"
@@ -185,34 +189,60 @@ TEST(CacheDevice, AConsumerWaitingForTheBlockInFlightIsLetGo) {
   }
 }
 
-// Both sides go at random speeds while other threads read anywhere; a lost
-// wake-up would hang here, a block swapped under a reader would show.
+// Both sides go at random speeds while other threads read: one anywhere on
+// the device, four without pause inside the current block, more readers
+// than two cores. A lost wake-up would hang the pass, a block swapped under
+// a reader would show in its bytes, and readers that keep the device busy
+// must not hold the pass up: they give up after 20 s, far beyond the second
+// the pass takes, and a pass still running by then fails. The consumer
+// pauses by sleeping, never by yielding: a yield hands a busy core to a
+// reader for a whole time slice, and thousands of them took minutes.
 TEST(CacheDevice, ReadersOnOtherThreadsWhileTheConsumerGoesAtRandomSpeeds) {
-  constexpr int64_t kBlock = 4, kBlocks = 300, kTotal = kBlocks * kBlock + 1;
+  constexpr int64_t kBlock = 64, kBlocks = 300, kTotal = kBlocks * kBlock + 1;
   PatternDevice device(kTotal);
+  const Bytes whole = PatternDevice::Expected(0, kTotal);
   std::mt19937 rng(7);
   for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
     auto cache = Begun(device, kBlock);
-    std::atomic<bool> done{false};
+    std::atomic<bool> done{false}, heldUp{false};
     std::atomic<int> wrong{0};
     std::vector<std::thread> readers;
-    for (unsigned t = 0; t < 3; ++t) {
+    for (unsigned t = 0; t < 5; ++t) {
       readers.emplace_back([&, t] {
         std::mt19937 own(t);
+        Bytes bytes(kBlock * 512);
+        unsigned copies = 0;
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (!done) {
-          const int64_t count = 1 + own() % 40, first = own() % (kTotal - count);
-          int answer = 0;
-          wrong += Read(*cache, first, count, &answer) != PatternDevice::Expected(first, count) || answer != 1;
+          if (std::chrono::steady_clock::now() > giveUp) {
+            heldUp = true;
+            return;
+          }
+          if (t == 0) {
+            const int64_t count = 1 + own() % 40, first = own() % (kTotal - count);
+            int answer = 0;
+            wrong += Read(*cache, first, count, &answer) != PatternDevice::Expected(first, count) || answer != 1;
+            continue;
+          }
+          // The whole current block, over and over; every eighth copy is
+          // checked, so that these readers nearly always hold the device.
+          const int64_t first = std::max<int64_t>(cache->GetCurCacheBlock(), 0) * kBlock;
+          const int64_t count = std::min(kBlock, kTotal - first);
+          const bool read = cache->ReadSector(bytes.data(), first, count) == 1;
+          wrong +=
+              !read || (++copies % 8 == 0 && std::memcmp(bytes.data(), whole.data() + first * 512, count * 512) != 0);
         }
       });
     }
     for (int64_t block = 0; block <= kBlocks; ++block) {
       ExpectBlock(*cache, block);
-      for (unsigned spin = rng() % (round * 400 + 1); spin > 0; --spin) std::this_thread::yield();
+      if (round > 0) std::this_thread::sleep_for(std::chrono::microseconds(rng() % (round * 100)));
     }
     done = true;
     for (std::thread& reader : readers) reader.join();
     EXPECT_EQ(wrong.load(), 0);
+    EXPECT_FALSE(heldUp.load()) << "the readers held the block pass up";
   }
   EXPECT_EQ(device.overruns.load(), 0);
 }
