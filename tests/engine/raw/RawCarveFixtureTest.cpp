@@ -22,6 +22,7 @@
 #include "device/DiskDevice.h"
 #include "engine/device/DeviceTestSupport.h"
 #include "scan/CRecoveryController.h"
+#include "support/Conformance.h"
 #include "support/Recorders.h"
 #include "support/RecordingProgress.h"
 #include "support/TestSupport.h"
@@ -36,7 +37,7 @@ struct Expected {
 };
 
 const fs::path& FixtureDir() {
-  static const fs::path dir = CLIPMENDER_RAW_FIXTURE_DIR;
+  static const fs::path dir = conformance::FixtureDir("CLIPMENDER_RAW_FIXTURES", CLIPMENDER_RAW_FIXTURE_DIR);
   return dir;
 }
 
