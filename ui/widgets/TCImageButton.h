@@ -6,11 +6,10 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QLabel>
 #include <QPixmap>
 #include <QPointer>
 #include <QRect>
-
-class QLabel;
 
 class TCImageButton : public QAbstractButton {
  public:

@@ -20,14 +20,25 @@
 #include <functional>
 #include <vector>
 
+#include "platform/Resources.h"
+#include "ui/widgets/HVTitlebarView.h"
 #include "ui/widgets/KitAnimations.h"
 #include "ui/widgets/KitImages.h"
+#include "ui/widgets/KitServices.h"
+#include "ui/widgets/KitSheet.h"
 #include "ui/widgets/KitStyle.h"
 #include "ui/widgets/TCImageButton.h"
+#include "ui/widgets/TCImageWindow.h"
 
 namespace {
 
 constexpr int kCell = 150;
+
+// The application's string tables, as the windows will see them.
+class ResourceStrings : public IKitStrings {
+ public:
+  QString LocalizedString(const QString& key) const override { return platform::Resources::LocalizedString(key); }
+};
 constexpr int kCaption = 18;
 
 bool Save(const QImage& image, const QDir& out, const QString& file) {
@@ -140,6 +151,29 @@ QWidget* ImageButtonPanel(std::vector<TCImageButton*>* buttons) {
   return panel;
 }
 
+// A window like the results window: a 90-point bar holding its own buttons,
+// with an alert sheet hanging from the bar.
+TCImageWindow* SheetWindow() {
+  auto* window = new TCImageWindow(nullptr, true);
+  window->setWindowTitle(QStringLiteral("Kit gallery: window and sheet"));
+  window->resize(640, 400);
+  window->setTopButtonMoveUp(35);
+  window->setTitleBarHeight(90);
+  auto* home = new TCImageButton(QRect(20, 40, 32, 32), window->titleBarView());
+  home->setImageStem(QStringLiteral("home"));
+  auto* deep = new TCImageButton(QRect(62, 40, 32, 32), window->titleBarView());
+  deep->setImageStem(QStringLiteral("deepscan"));
+  auto* mark = new QLabel(window->titleBarView());
+  mark->setPixmap(KitImages::Named(QStringLiteral("title_mark")));
+  mark->setGeometry(312, 12, 15, 15);
+  window->contentView()->setAutoFillBackground(true);
+  QPalette palette = window->contentView()->palette();
+  palette.setColor(QPalette::Window, KitColors::kStripeA);
+  window->contentView()->setPalette(palette);
+  KitAlert::BeginSheet(window, QStringLiteral("PAGE_FOUR_SCAN_STOP"), [](int) {});
+  return window;
+}
+
 bool WaitExposed(QWidget* widget) {
   QDeadlineTimer guard(10000);
   while (!guard.hasExpired()) {
@@ -159,6 +193,8 @@ int main(int argc, char** argv) {
   }
   KitStyle::ApplyFixedLook(&app);
   KitAnimations::SetEnabled(false);
+  const ResourceStrings strings;
+  KitServices::SetStrings(&strings);
   const QDir out(QString::fromLocal8Bit(argv[1]));
   if (!QDir().mkpath(out.path())) {
     std::fprintf(stderr, "kit_gallery: cannot make %s\n", argv[1]);
@@ -185,5 +221,11 @@ int main(int argc, char** argv) {
     ok = false;
   }
   delete panel;
+
+  TCImageWindow* window = SheetWindow();
+  window->show();
+  WaitExposed(window);
+  ok = Save(window->grab().toImage(), out, QStringLiteral("tcimagewindow-sheet.png")) && ok;
+  delete window;
   return ok ? 0 : 1;
 }
