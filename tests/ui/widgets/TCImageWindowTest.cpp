@@ -88,6 +88,16 @@ TEST_F(TCImageWindowTest, TheBarMovesTheWindowAndItsButtonsDoNot) {
   EXPECT_EQ(window.pos(), start + QPoint(40, 25));
   EXPECT_EQ(clicks.count(), 0);  // released away from the button
 
+  // A double-click on the bar minimises only when the desktop asks for it.
+  QMouseEvent twice(QEvent::MouseButtonDblClick, QPointF(300, 10), window.mapToGlobal(QPointF(300, 10)),
+                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(window.titleBarView(), &twice);
+  EXPECT_FALSE(window.isMinimized());
+  window.setMinimiseOnDoubleClick(true);
+  QApplication::sendEvent(window.titleBarView(), &twice);
+  EXPECT_TRUE(window.isMinimized());
+  window.showNormal();
+
   // The bottom-right grip resizes a resizable window.
   const QSize size = window.size();
   QWidget* grip = window.childAt(window.width() - 2, window.height() - 2);
