@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -62,6 +63,13 @@ void KitSheet::mousePressEvent(QMouseEvent* event) { event->accept(); }
 void KitSheet::mouseReleaseEvent(QMouseEvent* event) { event->accept(); }
 void KitSheet::mouseDoubleClickEvent(QMouseEvent* event) { event->accept(); }
 
+void KitSheet::keyPressEvent(QKeyEvent* event) {
+  const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  const int code = isReturn ? returnCode_ : event->key() == Qt::Key_Escape ? escapeCode_ : -1;
+  if (code < 0) return QWidget::keyPressEvent(event);
+  end(code);
+}
+
 namespace KitAlert {
 
 KitSheet* BeginSheet(TCImageWindow* window, const QString& stem, std::function<void(int)> completion,
@@ -112,6 +120,7 @@ KitSheet* BeginSheet(TCImageWindow* window, const QString& stem, std::function<v
   panel->adjustSize();
 
   KitSheet* sheet = KitSheet::Begin(window, panel, std::move(completion));
+  sheet->setKeyCodes(1, withNoButton ? 0 : 1);
   QObject::connect(yes, &QPushButton::clicked, sheet, [sheet] { sheet->end(1); });
   if (no) QObject::connect(no, &QPushButton::clicked, sheet, [sheet] { sheet->end(0); });
   return sheet;

@@ -21,6 +21,12 @@ class KitSheet : public QWidget {
   // nothing.
   void end(int code);
   QWidget* panel() const { return panel_; }
+  // Return (or Enter) and Escape end the sheet with these codes; -1 leaves
+  // the key alone (the default).
+  void setKeyCodes(int returnCode, int escapeCode) {
+    returnCode_ = returnCode;
+    escapeCode_ = escapeCode;
+  }
   bool isOpen() const { return !ended_; }
 
  protected:
@@ -29,6 +35,7 @@ class KitSheet : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   KitSheet(TCImageWindow* window, QWidget* panel, std::function<void(int)> completion);
@@ -38,6 +45,8 @@ class KitSheet : public QWidget {
   QWidget* panel_;
   std::function<void(int)> completion_;
   bool ended_ = false;
+  int returnCode_ = -1;
+  int escapeCode_ = -1;
 };
 
 // Alerts as sheets, built from the four keys of a string stem ("_TITLE",

@@ -89,8 +89,8 @@ TEST_F(TCImageWindowTest, TheBarMovesTheWindowAndItsButtonsDoNot) {
   EXPECT_EQ(clicks.count(), 0);  // released away from the button
 
   // A double-click on the bar minimises only when the desktop asks for it.
-  QMouseEvent twice(QEvent::MouseButtonDblClick, QPointF(300, 10), window.mapToGlobal(QPointF(300, 10)),
-                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent twice(QEvent::MouseButtonDblClick, QPointF(300, 10), window.mapToGlobal(QPointF(300, 10)), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(window.titleBarView(), &twice);
   EXPECT_FALSE(window.isMinimized());
   window.setMinimiseOnDoubleClick(true);
@@ -170,6 +170,13 @@ TEST_F(TCImageWindowTest, AnAlertSheetBlocksTheWindowAndAnswersOnce) {
   EXPECT_EQ(yes->text(), QStringLiteral("NO_RIGHTS_YES_BUTTON"));
   QTest::mouseClick(yes, Qt::LeftButton);
   EXPECT_EQ(codes, (std::vector<int>{0, 1}));
+
+  // Escape answers NO, Return the default YES.
+  KitSheet* keys = KitAlert::BeginSheet(&window, QStringLiteral("STOP"), [&](int code) { codes.push_back(code); });
+  QTest::keyClick(keys->panel()->findChild<QPushButton*>(QStringLiteral("yesButton")), Qt::Key_Escape);
+  keys = KitAlert::BeginSheet(&window, QStringLiteral("STOP"), [&](int code) { codes.push_back(code); });
+  QTest::keyClick(keys->panel(), Qt::Key_Return);
+  EXPECT_EQ(codes, (std::vector<int>{0, 1, 0, 1}));
 }
 
 TEST_F(TCImageWindowTest, NestedModalSessionsEndInnermostFirst) {
