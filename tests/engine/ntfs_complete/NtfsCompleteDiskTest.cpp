@@ -1,12 +1,16 @@
 // Complete scans of whole disks made by sfdisk, sgdisk, mkntfs and ntfs-3g,
 // some of them damaged with dd and sgdisk: the partitions the NTFS searcher
-// reports must be those mmls and fsstat read on the intact copy.
+// reports must be those mmls and fsstat read on the intact copy, and through
+// the conformance harness, every partition's files must be those fls and
+// tsk_recover read on the intact copy, and copy out like the originals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "NtfsCompleteSupport.h"
 #include "engine/device/DeviceTestSupport.h"
+#include "support/Conformance.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -39,7 +43,8 @@ std::string EnsureFixtures() {
 
 TEST(NtfsCompleteDisk, PartitionsAreThoseThePeersReadOnTheIntactDisk) {
   REQUIRE_DISK_FIXTURES();
-  for (const char* name : {"mbr.img", "gpt3.img", "gpt3-lost.img", "gpt3-bothlost.img", "gpt3-notable.img"}) {
+  for (const char* name : {"mbr.img", "gpt3.img", "gpt3-lost.img", "gpt3-bothlost.img", "gpt3-notable.img", "mixed.img",
+                           "mixed-lost.img"}) {
     SCOPED_TRACE(name);
     const fs::path image = FixtureDir() / name;
     const std::vector<Geometry> expected = ntfscomplete::ReadPartitions(image.string() + ".partitions.tsv");
@@ -50,5 +55,32 @@ TEST(NtfsCompleteDisk, PartitionsAreThoseThePeersReadOnTheIntactDisk) {
     EXPECT_EQ(ntfscomplete::ScanDisk(disk.get()), expected);
   }
 }
+
+std::vector<conformance::Row> Rows() {
+  auto row = [](std::string name, const std::string& image, const std::string& expect) {
+    conformance::Row r;
+    r.name = std::move(name);
+    r.image = FixtureDir() / (image + ".img");
+    r.expect = FixtureDir() / (expect + ".expect.tsv");
+    r.complete = true;
+    r.prepare = [] { return testsupport::HaveFuse() ? EnsureFixtures() : "needs root and /dev/fuse to fill images"; };
+    return r;
+  };
+  std::vector<conformance::Row> rows;
+  for (const char* image : {"mbr", "gpt3", "gpt3-lost", "gpt3-bothlost", "gpt3-notable"}) {
+    std::string name = image;
+    std::replace(name.begin(), name.end(), '-', '_');
+    rows.push_back(row(name, image, std::string(image) + ".img"));
+  }
+  conformance::Row loop = row("gpt3_lost_loop", "gpt3-lost", "gpt3-lost.img");
+  loop.through = conformance::Through::kLoop;
+  rows.push_back(loop);
+  // Only the NTFS partition: the FAT32 one is not the NTFS searcher's.
+  rows.push_back(row("mixed", "mixed", "mixed.img.2048"));
+  rows.push_back(row("mixed_lost", "mixed-lost", "mixed-lost.img.2048"));
+  return rows;
+}
+
+CONFORMANCE_ROWS(NtfsCompleteRows, Rows());
 
 }  // namespace
