@@ -171,6 +171,13 @@ void CLogFileAnalyzer::AnalyzeRSTRRecord(int64_t sector, const uint8_t* buffer, 
             ntfs_evidence::kSecondRestartPage, total, m_sectorSize)) {
       m_builder->AdjustPartitionBuildFromFlag(*earlier, ntfs_evidence::kSecondRestartPage, 0);
     }
+    // Nor was the page before a second one: what it placed as such, a page
+    // before the true start, loses flag 128 (and goes when that was all).
+    if (CandidatePtr before = CNTFSPartitionInfoBuilder::BuildPartitionInfoAccordingtoFileRecord(
+            sector - 2 * m_pageSectors, log->GetFirstClusterNO(), log->GetSectorsPerCluster(),
+            ntfs_evidence::kSecondRestartPage, total, m_sectorSize)) {
+      m_builder->AdjustPartitionBuildFromFlag(*before, 0, ntfs_evidence::kSecondRestartPage);
+    }
     // This page is no first one: what it placed as such loses flag 64.
     if (CandidatePtr wrong = CNTFSPartitionInfoBuilder::BuildPartitionInfoAccordingtoFileRecord(
             sector, log->GetFirstClusterNO(), log->GetSectorsPerCluster(), ntfs_evidence::kFirstRestartPage, total,

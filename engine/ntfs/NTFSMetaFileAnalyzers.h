@@ -102,8 +102,9 @@ class CLogFileAnalyzer {
   // A restart page at `sector`: with every known $LogFile record, a first
   // page places a candidate (flag 64) and one a page earlier (flag 128); a
   // page right after the last one is the second page: the candidates a page
-  // earlier gain flag 128, and those placed as if it were a first page lose
-  // flag 64.
+  // earlier gain flag 128, those placed as if it were a first page lose
+  // flag 64, and those placed as if the page before were a second one lose
+  // flag 128 (a candidate left without evidence goes).
   void AnalyzeRSTRRecord(int64_t sector, const uint8_t* buffer, int64_t available);
   // Record pages of a block (`count` sectors from `first`); a page cut by
   // the block's end is completed from the next block when that follows.

@@ -88,6 +88,27 @@ std::vector<Geometry> Search(IStorageDevice* device, int blockSectors, bool buil
   return Reported(searcher);
 }
 
+std::vector<Evidence> SearchEvidence(IStorageDevice* device, int blockSectors) {
+  CNTFSSearchController searcher;
+  searcher.SetDevice(device);
+  searcher.SetBlockSize(blockSectors);
+  searcher.PreparetoSearch();
+  const int64_t total = device->GetTotalSectors();
+  for (int64_t first = 0; first < total; first += blockSectors) {
+    searcher.AnalyzeBlock(first, std::min<int64_t>(blockSectors, total - first));
+  }
+  searcher.EndSearch(1);
+  std::vector<Evidence> out;
+  for (const CandidatePtr& c : searcher.GetCandidates()) {
+    out.push_back({{c->GetFirstDataSector(), c->GetSectorsperCluster(), c->GetTotalSectors()},
+                   c->GetPartitionBuildFromFlags(),
+                   c->GetAttrDefMatchedCount(),
+                   c->GetUpCaseMatchedCount(),
+                   c->GetReliabilityScore()});
+  }
+  return out;
+}
+
 Volume MakeVolume(int64_t start, int64_t sectors, uint32_t cluster) {
   testsupport::TempDir dir;
   const std::string img = testsupport::ShellQuote((dir / "v.img").string());
