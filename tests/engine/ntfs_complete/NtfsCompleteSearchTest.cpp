@@ -5,6 +5,8 @@
 
 #include "NtfsCompleteSupport.h"
 #include "ntfs/NTFSDirectoryTreeBuilder.h"
+#include "ntfs/NTFSFileNode.h"
+#include "ntfs/NTFSFileProperties.h"
 #include "ntfs/NTFSReferenceTables.h"
 #include "ntfs/SearchedNTFSPartitionInfo.h"
 #include "support/BytesDevice.h"
@@ -139,6 +141,26 @@ TEST(NtfsCompleteTrees, RecordNumbersComeFromTheTablesRunsAndUnmappedClustersHav
   EXPECT_EQ(CNTFSDirectoryTreeBuilder::GetMFTNumber(1000 + 801, runs, 1000, 8, 2), -1);      // inside a record
   EXPECT_EQ(CNTFSDirectoryTreeBuilder::GetMFTNumber(1000 + 300 * 8, runs, 1000, 8, 2), -1);  // not the table's
   EXPECT_EQ(CNTFSDirectoryTreeBuilder::GetMFTNumber(999, runs, 1000, 8, 2), -1);
+}
+
+// The same file met twice (in a found $MFT and again elsewhere): the version
+// with the runs lends them to the kept node, and its size with them, so that
+// copy-out reads as many bytes as the runs hold.
+TEST(NtfsCompleteTrees, MergedNodeTakesTheOtherVersionsSize) {
+  const auto node = [](int64_t size) {
+    CNTFSFileProperties* p = CNTFSFileProperties::Create();
+    p->SetFileName("same.bin");
+    p->SetFileSize(size);
+    auto* n = new CNTFSFileNode();
+    n->SetFileProperties(p);
+    return n;
+  };
+  CNTFSFileNode* kept = node(0);
+  CNTFSFileNode* other = node(70000);
+  kept->MergeNode(other);
+  EXPECT_EQ(kept->GetFileSize(), 70000u);
+  kept->Release();
+  other->Release();
 }
 
 TEST(NtfsCompleteCandidates, StructuresPlaceVolumesAtLeastEightSectorsBeforeThem) {
