@@ -6,9 +6,9 @@
 namespace {
 
 constexpr CMetaFileRecordTypeAnalyzer::Row kTable[] = {
-    {0, L"$MFT"},     {1, L"$MFTMirr"}, {2, L"$LogFile"}, {3, L"$Volume"},  {4, L"$AttrDef"},
-    {5, L"."},        {6, L"$Bitmap"},  {7, L"$Boot"},    {8, L"$BadClus"}, {9, L"$Secure"},
-    {10, L"$UpCase"}, {11, L"$Extend"}, {32, L"$Quota"},  {33, L"$ObjId"},  {34, L"$Reparse"},
+    {0, L"$MFT"},     {1, L"$MFTMirr"},  {2, L"$LogFile"}, {3, L"$Volume"}, {4, L"$AttrDef"},
+    {5, L"."},        {6, L"$Bitmap"},   {7, L"$Boot"},    {8, L"$BadClus"}, {9, L"$Secure"},
+    {10, L"$UpCase"}, {11, L"$Extend"},  {32, L"$Quota"},  {33, L"$ObjId"}, {34, L"$Reparse"},
 };
 constexpr uint32_t kHiddenSystem = 0x02 | 0x04;
 

@@ -95,7 +95,8 @@ bool CNTFSDataRunList::AddDataRunsfromBuffer(const uint8_t* runs, int length, in
   if (startVCN < 0) return false;
   for (CDataRun& run : decoded) {
     int64_t end;
-    if (__builtin_add_overflow(run.VCN, startVCN, &run.VCN) || __builtin_add_overflow(run.VCN, run.Length, &end)) {
+    if (__builtin_add_overflow(run.VCN, startVCN, &run.VCN) ||
+        __builtin_add_overflow(run.VCN, run.Length, &end)) {
       return false;
     }
   }

@@ -14,9 +14,9 @@
 
 // One decoded run; an LCN of -1 (any negative LCN) marks a sparse run.
 struct CDataRun {
-  int64_t LCN = -1;    // first cluster, counted from the start of the volume
-  int64_t VCN = 0;     // first cluster of the run within the attribute
-  int64_t Length = 0;  // in clusters
+  int64_t LCN = -1;     // first cluster, counted from the start of the volume
+  int64_t VCN = 0;      // first cluster of the run within the attribute
+  int64_t Length = 0;   // in clusters
 
   bool IsSparse() const { return LCN < 0; }
   bool operator==(const CDataRun& other) const = default;

@@ -24,8 +24,8 @@ class CNTFSFileNode : public CFileNode {
   uint64_t GetCreationTime() override;
   uint64_t GetModificationTime() override;
   uint64_t GetLastAccessTime() override;
-  int IsDirectory() override;                        // attribute bit 0x10
-  int IsDeleted() override;                          // state bit 0
+  int IsDirectory() override;  // attribute bit 0x10
+  int IsDeleted() override;    // state bit 0
   _tagSearcherType GetSearcheType() const override;  // SEARCHER_TYPE_NTFS
   // An unlinked copy with its own properties and run list.
   IFileNode* Clone() override;

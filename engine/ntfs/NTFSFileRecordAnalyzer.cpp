@@ -27,7 +27,8 @@ uint8_t CNTFSFileRecordAnalyzer::GuessSectorsPerCluster(int64_t bytes, int64_t c
 }
 
 bool CNTFSFileRecordAnalyzer::AddDataRunListfromNonResidentAttributeBuffer(const uint8_t* attr, int64_t* realSize,
-                                                                           int64_t& startVCN, CNTFSDataRunList& list) {
+                                                                           int64_t& startVCN,
+                                                                           CNTFSDataRunList& list) {
   if (attr == nullptr || CNTFSFileRecordAttribute::IsNamed(attr) || CNTFSFileRecordAttribute::IsResident(attr)) {
     return false;
   }
@@ -44,8 +45,9 @@ bool CNTFSFileRecordAnalyzer::AddDataRunListfromNonResidentAttributeBuffer(const
   return true;
 }
 
-bool CNTFSFileRecordAnalyzer::AddDataRunListfromFileRecordBuffer(const CNTFSFileRecord& record, CNTFSDataRunList& list,
-                                                                 int verify, int64_t* realSize) {
+bool CNTFSFileRecordAnalyzer::AddDataRunListfromFileRecordBuffer(const CNTFSFileRecord& record,
+                                                                 CNTFSDataRunList& list, int verify,
+                                                                 int64_t* realSize) {
   if (!record.IsValid()) return false;
   const uint8_t* buffer = record.GetBuffer();
   const int size = record.GetSize();
@@ -61,7 +63,8 @@ bool CNTFSFileRecordAnalyzer::AddDataRunListfromFileRecordBuffer(const CNTFSFile
     const int64_t first = CNTFSFileRecordDataRunsAttribute::GetStartVCN(attr);
     if (verify != 0 && !CNTFSFileRecordAttribute::IsCompressed(attr)) {
       // The runs must cover exactly the VCN range the header announces.
-      const __int128 span = static_cast<__int128>(CNTFSFileRecordDataRunsAttribute::GetLastVCN(attr)) + 1 - first;
+      const __int128 span =
+          static_cast<__int128>(CNTFSFileRecordDataRunsAttribute::GetLastVCN(attr)) + 1 - first;
       if (span != CNTFSFileRecordDataRunsAttribute::GetTotalClusters(attr)) return false;
     }
     int64_t size0 = 0;
@@ -88,7 +91,8 @@ bool CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(const CNTFSFileRecord
   return true;
 }
 
-bool CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(const CNTFSFileRecord& record, uint8_t& sectorsPerCluster) {
+bool CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(const CNTFSFileRecord& record,
+                                                           uint8_t& sectorsPerCluster) {
   return GetSectorsPerClusterfrom0x80(record, sectorsPerCluster, GetNTFSSectorSize());
 }
 

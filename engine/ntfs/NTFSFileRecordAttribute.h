@@ -92,7 +92,7 @@ class CNTFSFileRecordFileNameAttribute {
   static bool IsEncrypted(const uint8_t* attr);
   // The UTF-16LE name; it may sit at any alignment, so read it bytewise.
   static const uint8_t* GetFileName(const uint8_t* attr);
-  static uint8_t GetFileNameLength(const uint8_t* attr);         // UTF-16 units
+  static uint8_t GetFileNameLength(const uint8_t* attr);  // UTF-16 units
   static uint8_t GetFileNameNamespaceType(const uint8_t* attr);  // above 3 reads as 4
   // The name as UTF-8, up to its length or a 0 unit; units that do not
   // convert (an unpaired surrogate) become U+FFFD.

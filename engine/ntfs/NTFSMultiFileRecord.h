@@ -72,9 +72,13 @@ class CNTFSMultiFileRecord {
   // The same list with every entry placed through the MFT's runs; entries
   // that are the base record itself (by sector or number) or that cannot be
   // placed are left out. Null when the record has no usable list.
-  static std::unique_ptr<CExtendFileRecordInfoList> InitExtendFileRecord(
-      const uint8_t* record, uint32_t size, int64_t recordSector, uint8_t sectorsPerCluster, int64_t volumeStartSector,
-      IStorageDevice& device, const CNTFSDataRunList* mftRuns, uint8_t sectorsPerRecord);
+  static std::unique_ptr<CExtendFileRecordInfoList> InitExtendFileRecord(const uint8_t* record, uint32_t size,
+                                                                         int64_t recordSector,
+                                                                         uint8_t sectorsPerCluster,
+                                                                         int64_t volumeStartSector,
+                                                                         IStorageDevice& device,
+                                                                         const CNTFSDataRunList* mftRuns,
+                                                                         uint8_t sectorsPerRecord);
   // The device sector where FILE record `recordNumber` starts; -1 when the
   // MFT's runs do not hold it, when its sectors are not contiguous (a record
   // split between two runs) or on overflow.

@@ -71,8 +71,8 @@ std::vector<Geometry> ScanDisk(IStorageDevice* device) {
   return out;
 }
 
-std::vector<Geometry> Search(IStorageDevice* device, int blockSectors, bool build, std::vector<uint32_t>* flags) {
-  CNTFSSearchController searcher;
+// Every block of `device` through `searcher`, then the end of the scan.
+static void RunSearcher(CNTFSSearchController& searcher, IStorageDevice* device, int blockSectors, bool build) {
   searcher.SetDevice(device);
   searcher.SetBlockSize(blockSectors);
   searcher.PreparetoSearch();
@@ -81,6 +81,11 @@ std::vector<Geometry> Search(IStorageDevice* device, int blockSectors, bool buil
     EXPECT_EQ(searcher.AnalyzeBlock(first, std::min<int64_t>(blockSectors, total - first)), 1u);
   }
   searcher.EndSearch(build ? 1 : 0);
+}
+
+std::vector<Geometry> Search(IStorageDevice* device, int blockSectors, bool build, std::vector<uint32_t>* flags) {
+  CNTFSSearchController searcher;
+  RunSearcher(searcher, device, blockSectors, build);
   if (flags != nullptr) {
     flags->clear();
     for (const CandidatePtr& c : searcher.GetCandidates()) flags->push_back(c->GetPartitionBuildFromFlags());
@@ -90,14 +95,7 @@ std::vector<Geometry> Search(IStorageDevice* device, int blockSectors, bool buil
 
 std::vector<Evidence> SearchEvidence(IStorageDevice* device, int blockSectors) {
   CNTFSSearchController searcher;
-  searcher.SetDevice(device);
-  searcher.SetBlockSize(blockSectors);
-  searcher.PreparetoSearch();
-  const int64_t total = device->GetTotalSectors();
-  for (int64_t first = 0; first < total; first += blockSectors) {
-    searcher.AnalyzeBlock(first, std::min<int64_t>(blockSectors, total - first));
-  }
-  searcher.EndSearch(1);
+  RunSearcher(searcher, device, blockSectors, true);
   std::vector<Evidence> out;
   for (const CandidatePtr& c : searcher.GetCandidates()) {
     out.push_back({{c->GetFirstDataSector(), c->GetSectorsperCluster(), c->GetTotalSectors()},
