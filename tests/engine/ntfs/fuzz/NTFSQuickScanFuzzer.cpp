@@ -22,6 +22,7 @@
 #include "ntfs/NTFSQuickSearch.h"
 #include "ntfs/NTFSResidentData.h"
 #include "support/BytesDevice.h"
+#include "support/KeepingTreeBuilder.h"
 
 namespace {
 
@@ -30,26 +31,6 @@ constexpr size_t kMaxInput = 64 << 10;
 
 volatile uint64_t g_sink;
 void Use(uint64_t v) { g_sink = g_sink + v; }
-
-class KeepingBuilder : public IDirecotryTreeBuilder {
- public:
-  ~KeepingBuilder() override {
-    for (IFileNode* node : nodes) node->Release();
-  }
-  int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
-  int AddNode(IFileNode* node, _tagSearcherType) override {
-    // Every other node is refused, so that the searcher's release runs too.
-    if ((++count & 1) == 0) return 0;
-    nodes.push_back(node);
-    return 1;
-  }
-  int AddSearcherInfo(_tagSearcherType, int64_t) override { return 1; }
-  void FlashBuild(_tagSearcherType) override {}
-  void Release() override {}
-  void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
-  std::vector<IFileNode*> nodes;
-  int count = 0;
-};
 
 class Sink : public IProgress {
  public:
@@ -74,7 +55,7 @@ void Place(std::vector<uint8_t>& device, uint64_t offset, const uint8_t* data, s
 
 void Scan(const std::vector<uint8_t>& bytes, uint32_t sectorSize) {
   testsupport::BytesDevice device(bytes.data(), bytes.size(), sectorSize);
-  KeepingBuilder builder;
+  testsupport::KeepingTreeBuilder builder;
   Sink sink;
   CNTFSQuickSearch searcher;
   searcher.SetDirecotryTreeBuilder(&builder);

@@ -1,7 +1,7 @@
 // Runs the complete scan's NTFS searcher over a disk made of the input (in
 // blocks whose size the input's length picks, so that structures are cut at
 // many places), with the folder trees of what it found handed to a builder
-// that keeps every other node, and the search records over the input taken
+// that refuses every other node, and the search records over the input taken
 // as a FILE record.
 // Any read outside the input shows up under AddressSanitizer.
 #include <cstdint>
@@ -9,47 +9,17 @@
 #include <memory>
 #include <vector>
 
-#include "DirecotryTreeBuilder.h"
-#include "FileNode.h"
 #include "ntfs/NTFSFileRecord.h"
 #include "ntfs/NTFSMetaFileAnalyzers.h"
 #include "ntfs/NTFSSearchController.h"
 #include "ntfs/NTFSSearchInfo.h"
 #include "support/BytesDevice.h"
-
-namespace {
-
-// Takes every other node (released at the end) and refuses the rest, which
-// the searcher must release itself.
-class KeepingBuilder final : public IDirecotryTreeBuilder {
- public:
-  ~KeepingBuilder() override {
-    for (IFileNode* node : kept_) node->Release();
-  }
-  int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
-  int AddNode(IFileNode* node, _tagSearcherType) override {
-    if ((++added_ & 1) == 0) return 0;
-    node->GetFileName();
-    node->GetFileSize();
-    kept_.push_back(node);
-    return 1;
-  }
-  int AddSearcherInfo(_tagSearcherType, int64_t) override { return 1; }
-  void FlashBuild(_tagSearcherType) override {}
-  void Release() override {}
-  void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
-
- private:
-  std::vector<IFileNode*> kept_;
-  uint64_t added_ = 0;
-};
-
-}  // namespace
+#include "support/KeepingTreeBuilder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 512) return 0;
   testsupport::BytesDevice device(data, size);
-  KeepingBuilder builder;
+  testsupport::KeepingTreeBuilder builder;
   CNTFSSearchController searcher;
   searcher.SetDirecotryTreeBuilder(&builder);
   const int block = 8 + static_cast<int>(size % 57);
