@@ -26,6 +26,7 @@
 #include "RecoveryFilter.h"
 #include "device/DiskDevice.h"
 #include "ntfs/NTFSQuickSearch.h"
+#include "support/KeepingTreeBuilder.h"
 #include "tree/CDirectoryTreeBuilder.h"
 
 namespace {
@@ -36,26 +37,6 @@ using bench::QuietSink;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-// Takes every node and keeps it until the run is over.
-class KeepingBuilder : public IDirecotryTreeBuilder {
- public:
-  ~KeepingBuilder() override { Drop(); }
-  int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
-  int AddNode(IFileNode* node, _tagSearcherType) override {
-    nodes.push_back(node);
-    return 1;
-  }
-  int AddSearcherInfo(_tagSearcherType, int64_t) override { return 1; }
-  void FlashBuild(_tagSearcherType) override {}
-  void Release() override {}
-  void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
-  void Drop() {
-    for (IFileNode* node : nodes) node->Release();
-    nodes.clear();
-  }
-  std::vector<IFileNode*> nodes;
-};
 
 double Seconds(const std::function<void()>& run) {
   const auto start = Clock::now();
@@ -103,7 +84,7 @@ int main(int argc, char** argv) {
 
   int64_t records = 0, nodes = 0;
   const double alone = BestOfThree([&] {
-    KeepingBuilder builder;
+    testsupport::KeepingTreeBuilder builder(false);
     CNTFSQuickSearch searcher;
     searcher.SetDirecotryTreeBuilder(&builder);
     if (searcher.QuickSearchFiles(device.get(), &sink) != 0) std::fprintf(stderr, "scan failed\n");

@@ -1,6 +1,6 @@
-// A tree builder for fuzz targets: it takes every other node (released when
-// the builder goes) and refuses the rest, so that both the builder's and the
-// searcher's release paths run.
+// A tree builder that keeps the nodes it takes until it goes. For fuzz
+// targets it takes every other node and refuses the rest, so that both the
+// builder's and the searcher's release paths run; benchmarks take them all.
 #pragma once
 
 #include <cstdint>
@@ -13,12 +13,13 @@ namespace testsupport {
 
 class KeepingTreeBuilder final : public IDirecotryTreeBuilder {
  public:
+  explicit KeepingTreeBuilder(bool refuseEveryOther = true) : refuseEveryOther_(refuseEveryOther) {}
   ~KeepingTreeBuilder() override {
     for (IFileNode* node : nodes) node->Release();
   }
   int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
   int AddNode(IFileNode* node, _tagSearcherType) override {
-    if ((++count & 1) == 0) return 0;
+    if (refuseEveryOther_ && (++count & 1) == 0) return 0;
     nodes.push_back(node);
     return 1;
   }
@@ -29,6 +30,9 @@ class KeepingTreeBuilder final : public IDirecotryTreeBuilder {
 
   std::vector<IFileNode*> nodes;
   uint64_t count = 0;
+
+ private:
+  bool refuseEveryOther_;
 };
 
 }  // namespace testsupport
