@@ -49,6 +49,11 @@ void CNTFSFileNode::FilterFileNameByDot() {
   m_properties->SetFileName(filtered.c_str());
 }
 
+void CNTFSFileNode::UpdateFileSize(int64_t size) {
+  auto* ntfs = dynamic_cast<CNTFSFileProperties*>(m_properties);
+  if (ntfs != nullptr && size >= 0) ntfs->SetFileSize(size);
+}
+
 void CNTFSFileNode::SetFileProperties(IFileProperties* properties) {
   if (properties != m_properties) delete m_properties;
   m_properties = properties;

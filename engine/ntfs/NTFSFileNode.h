@@ -36,6 +36,9 @@ class CNTFSFileNode : public CFileNode {
   int IsCompressed() const override;  // attribute bit 0x0800
   // Strips leading blanks and dots from the name kept in the properties.
   void FilterFileNameByDot() override;
+  // The size the properties give, after a merge took another version's
+  // runs (copy-out reads this many bytes of them).
+  void UpdateFileSize(int64_t size) override;
 
   // Takes ownership of `properties` (null allowed), then sets node ID 0 and
   // parent ID 5 (callers set the real IDs afterwards), the metadata sector to

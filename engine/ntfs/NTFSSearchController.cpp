@@ -9,6 +9,7 @@
 #include "ntfs/IndexRecord.h"
 #include "ntfs/MetaFileRecordTypeAnalyzer.h"
 #include "ntfs/NTFSDBR.h"
+#include "ntfs/NTFSDirectoryTreeBuilder.h"
 #include "ntfs/NTFSFileRecord.h"
 #include "ntfs/NTFSFileRecordAttribute.h"
 
@@ -47,9 +48,9 @@ void CNTFSSearchController::PreparetoSearch() {
   const int64_t total = m_device->GetTotalSectors();
   m_builder.SetDeviceTotalSectors(total);
 
-  m_attrDefAnalyzer = std::make_unique<CAttrDefFileAnalyzer>();
-  m_upCaseAnalyzer = std::make_unique<CUpCaseFileAnalyzer>();
-  m_logAnalyzer = std::make_unique<CLogFileAnalyzer>();
+  m_attrDefAnalyzer = std::make_unique<CAttrDefFileAnalyzer>(m_sectorSize);
+  m_upCaseAnalyzer = std::make_unique<CUpCaseFileAnalyzer>(m_sectorSize);
+  m_logAnalyzer = std::make_unique<CLogFileAnalyzer>(&m_builder, m_sectorSize);
   m_groupAnalyzer =
       std::make_unique<CMetaFileRecordGroupinMFTAnalyzer>(m_mfts, m_mirrors, m_builder, m_pairs, m_sectorSize);
   m_groupAnalyzer->SetDeviceTotalSectors(total);
@@ -402,6 +403,16 @@ void CNTFSSearchController::EndSearch(int build) {
   m_block.clear();
   m_block.shrink_to_fit();
   m_unreadable.clear();
+  if (m_treeBuilder != nullptr) {
+    CNTFSDirectoryTreeBuilder trees(m_device, m_sectorSize);
+    CNTFSIntelligentSearchInfo info;
+    info.mfts = &m_mfts;
+    info.positions = &m_positions;
+    index = 0;
+    for (const CandidatePtr& candidate : m_candidates) {
+      trees.BuildDirectoryTree(info, *candidate, static_cast<int>(index++), m_treeBuilder);
+    }
+  }
   m_groupAnalyzer.reset();
   m_attrDefAnalyzer.reset();
   m_upCaseAnalyzer.reset();

@@ -2,7 +2,7 @@
 // prints one line per node it shows, so the result can be put beside the
 // peers' listings (fls -r -p); optionally copies the files out.
 //
-//   quickscan_probe [--sector-size N] [--offset BYTES] [--copy DIR [--deleted-only]] [--pause] IMAGE
+//   quickscan_probe [--sector-size N] [--offset BYTES] [--copy DIR [--deleted-only]] [--pause] [--complete] IMAGE
 //
 // Node lines begin with "node\t" (the engine prints diagnostics of its own on
 // standard output): kind (d, f), deleted or live, node ID, parent ID, size,
@@ -30,6 +30,8 @@ int main(int argc, char** argv) {
       copyTo = argv[++i];
     } else if (arg == "--deleted-only") {
       deletedOnly = true;
+    } else if (arg == "--complete") {
+      options.complete = true;
     } else if (arg == "--pause") {
       options.pause = true;
     } else if (!arg.empty() && arg[0] != '-' && image == nullptr) {
@@ -40,8 +42,10 @@ int main(int argc, char** argv) {
     }
   }
   if (image == nullptr) {
-    std::fprintf(stderr, "usage: %s [--sector-size N] [--offset BYTES] [--copy DIR [--deleted-only]] [--pause] IMAGE\n",
-                 argv[0]);
+    std::fprintf(
+        stderr,
+        "usage: %s [--sector-size N] [--offset BYTES] [--copy DIR [--deleted-only]] [--pause] [--complete] IMAGE\n",
+        argv[0]);
     return 2;
   }
   quickprobe::QuickScan scan(image, options);

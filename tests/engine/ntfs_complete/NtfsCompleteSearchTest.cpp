@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "NtfsCompleteSupport.h"
+#include "ntfs/NTFSDirectoryTreeBuilder.h"
+#include "ntfs/NTFSFileNode.h"
+#include "ntfs/NTFSFileProperties.h"
+#include "ntfs/NTFSReferenceTables.h"
 #include "ntfs/SearchedNTFSPartitionInfo.h"
 #include "support/BytesDevice.h"
 #include "support/TestSupport.h"
@@ -97,6 +101,66 @@ TEST(NtfsCompleteSearch, UnreadableBlockIsNeverTakenForTheBlockBefore) {
   EXPECT_EQ(Search(&failedSector, 8192, true, &flags), std::vector<Geometry>{v.geometry});
   ASSERT_EQ(flags.size(), 1u);
   EXPECT_NE(flags[0] & ev::kMFTWithMirror, 0u);
+}
+
+TEST(NtfsCompleteEvidence, MkntfsVolumesEarnTheAttrDefAndUpCaseTerms) {
+  REQUIRE_MKNTFS();
+  REQUIRE_TOOL("icat");
+  ThreeVolumes three;
+  // The reference contents are the ones mkntfs writes, byte for byte.
+  testsupport::TempDir dir;
+  testsupport::WriteFile(dir / "v.img", three.volumes[1].bytes.data(), three.volumes[1].bytes.size());
+  const std::string img = testsupport::ShellQuote((dir / "v.img").string());
+  EXPECT_EQ(
+      testsupport::RunCommandOrFail("icat " + img + " 4"),
+      std::string(reinterpret_cast<const char*>(ntfs_reference::AttrDefContents()), ntfs_reference::kAttrDefBytes));
+  EXPECT_EQ(testsupport::RunCommandOrFail("icat " + img + " 10"),
+            std::string(reinterpret_cast<const char*>(ntfs_reference::UpCaseContents()), ntfs_reference::kUpCaseBytes));
+
+  // Every sector of both tables counts once, whatever the cluster size (the
+  // clusters' zero tails and the sector after a run count nothing).
+  const std::vector<ntfscomplete::Evidence> found = ntfscomplete::SearchEvidence(&three.disk, 8192);
+  ASSERT_EQ(found.size(), 3u);
+  for (size_t i = 0; i < found.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(found[i].geometry, three.volumes[i].geometry);
+    EXPECT_EQ(found[i].attrDefSectors, 5);
+    EXPECT_EQ(found[i].upCaseSectors, 256);
+    // Boot sector, backup, table with mirror, and both terms.
+    EXPECT_GE(found[i].score, 30u + 10 + 30 + 10 + 10);
+  }
+}
+
+TEST(NtfsCompleteTrees, RecordNumbersComeFromTheTablesRunsAndUnmappedClustersHaveNone) {
+  CNTFSDataRunList runs;
+  runs.AddDataRun({100, 0, 4});  // records 0-15 (8 sectors a cluster)
+  runs.AddDataRun({500, 4, 2});  // records 16-23
+  EXPECT_EQ(CNTFSDirectoryTreeBuilder::GetMFTNumber(1000 + 800, runs, 1000, 8, 2), 0);
+  EXPECT_EQ(CNTFSDirectoryTreeBuilder::GetMFTNumber(1000 + 806, runs, 1000, 8, 2), 3);
+  EXPECT_EQ(CNTFSDirectoryTreeBuilder::GetMFTNumber(1000 + 4000 + 10, runs, 1000, 8, 2), 21);
+  EXPECT_EQ(CNTFSDirectoryTreeBuilder::GetMFTNumber(1000 + 801, runs, 1000, 8, 2), -1);      // inside a record
+  EXPECT_EQ(CNTFSDirectoryTreeBuilder::GetMFTNumber(1000 + 300 * 8, runs, 1000, 8, 2), -1);  // not the table's
+  EXPECT_EQ(CNTFSDirectoryTreeBuilder::GetMFTNumber(999, runs, 1000, 8, 2), -1);
+}
+
+// The same file met twice (in a found $MFT and again elsewhere): the version
+// with the runs lends them to the kept node, and its size with them, so that
+// copy-out reads as many bytes as the runs hold.
+TEST(NtfsCompleteTrees, MergedNodeTakesTheOtherVersionsSize) {
+  const auto node = [](int64_t size) {
+    CNTFSFileProperties* p = CNTFSFileProperties::Create();
+    p->SetFileName("same.bin");
+    p->SetFileSize(size);
+    auto* n = new CNTFSFileNode();
+    n->SetFileProperties(p);
+    return n;
+  };
+  CNTFSFileNode* kept = node(0);
+  CNTFSFileNode* other = node(70000);
+  kept->MergeNode(other);
+  EXPECT_EQ(kept->GetFileSize(), 70000u);
+  kept->Release();
+  other->Release();
 }
 
 TEST(NtfsCompleteCandidates, StructuresPlaceVolumesAtLeastEightSectorsBeforeThem) {

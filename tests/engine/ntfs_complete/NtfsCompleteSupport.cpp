@@ -71,8 +71,8 @@ std::vector<Geometry> ScanDisk(IStorageDevice* device) {
   return out;
 }
 
-std::vector<Geometry> Search(IStorageDevice* device, int blockSectors, bool build, std::vector<uint32_t>* flags) {
-  CNTFSSearchController searcher;
+// Every block of `device` through `searcher`, then the end of the scan.
+static void RunSearcher(CNTFSSearchController& searcher, IStorageDevice* device, int blockSectors, bool build) {
   searcher.SetDevice(device);
   searcher.SetBlockSize(blockSectors);
   searcher.PreparetoSearch();
@@ -81,11 +81,30 @@ std::vector<Geometry> Search(IStorageDevice* device, int blockSectors, bool buil
     EXPECT_EQ(searcher.AnalyzeBlock(first, std::min<int64_t>(blockSectors, total - first)), 1u);
   }
   searcher.EndSearch(build ? 1 : 0);
+}
+
+std::vector<Geometry> Search(IStorageDevice* device, int blockSectors, bool build, std::vector<uint32_t>* flags) {
+  CNTFSSearchController searcher;
+  RunSearcher(searcher, device, blockSectors, build);
   if (flags != nullptr) {
     flags->clear();
     for (const CandidatePtr& c : searcher.GetCandidates()) flags->push_back(c->GetPartitionBuildFromFlags());
   }
   return Reported(searcher);
+}
+
+std::vector<Evidence> SearchEvidence(IStorageDevice* device, int blockSectors) {
+  CNTFSSearchController searcher;
+  RunSearcher(searcher, device, blockSectors, true);
+  std::vector<Evidence> out;
+  for (const CandidatePtr& c : searcher.GetCandidates()) {
+    out.push_back({{c->GetFirstDataSector(), c->GetSectorsperCluster(), c->GetTotalSectors()},
+                   c->GetPartitionBuildFromFlags(),
+                   c->GetAttrDefMatchedCount(),
+                   c->GetUpCaseMatchedCount(),
+                   c->GetReliabilityScore()});
+  }
+  return out;
 }
 
 Volume MakeVolume(int64_t start, int64_t sectors, uint32_t cluster) {

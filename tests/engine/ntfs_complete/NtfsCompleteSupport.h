@@ -39,6 +39,16 @@ std::vector<Geometry> ScanDisk(IStorageDevice* device);
 std::vector<Geometry> Search(IStorageDevice* device, int blockSectors, bool build = true,
                              std::vector<uint32_t>* flags = nullptr);
 
+// What the searcher alone gathered for each candidate it kept.
+struct Evidence {
+  Geometry geometry;
+  uint32_t flags = 0;
+  int64_t attrDefSectors = 0;  // matched, in 512-byte sectors
+  int64_t upCaseSectors = 0;
+  uint64_t score = 0;
+};
+std::vector<Evidence> SearchEvidence(IStorageDevice* device, int blockSectors);
+
 // An mkntfs volume of `sectors` sectors with `cluster`-byte clusters, made for
 // a partition at `start`, its geometry as fsstat reads it, and where fsstat
 // says $MFTMirr begins.

@@ -1,6 +1,8 @@
 // Runs the complete scan's NTFS searcher over a disk made of the input (in
 // blocks whose size the input's length picks, so that structures are cut at
-// many places) and the search records over the input taken as a FILE record.
+// many places), with the folder trees of what it found handed to a builder
+// that refuses every other node, and the search records over the input taken
+// as a FILE record.
 // Any read outside the input shows up under AddressSanitizer.
 #include <cstdint>
 #include <cstring>
@@ -12,11 +14,14 @@
 #include "ntfs/NTFSSearchController.h"
 #include "ntfs/NTFSSearchInfo.h"
 #include "support/BytesDevice.h"
+#include "support/KeepingTreeBuilder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 512) return 0;
   testsupport::BytesDevice device(data, size);
+  testsupport::KeepingTreeBuilder builder(true);
   CNTFSSearchController searcher;
+  searcher.SetDirecotryTreeBuilder(&builder);
   const int block = 8 + static_cast<int>(size % 57);
   searcher.SetDevice(&device);
   searcher.SetBlockSize(block);
