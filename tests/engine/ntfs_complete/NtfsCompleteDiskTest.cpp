@@ -62,11 +62,13 @@ TEST(NtfsCompleteDisk, PartitionsAreThoseThePeersReadOnTheIntactDisk) {
 // hold deleted files' earlier records), at sector 2048 of a disk, with both
 // its boot sectors zeroed.
 TEST(NtfsCompleteDisk, LostVolumesLogPlacesItAndGivesItsDeletedFilesBack) {
+  const std::string why = ntfslogfile::EnsureFixtures();
+  REQUIRE_OR_SKIP(why.empty(), why);
   testsupport::TempDir dir;
-  const ntfslogfile::Scenario s = ntfslogfile::BuildScenario(dir / "scenario", {});
-  REQUIRE_OR_SKIP(s.exitCode != ntfslogfile::kSkipped, s.output);
-  ASSERT_EQ(s.exitCode, 0) << s.output;
-  const std::vector<uint8_t> volume = testsupport::ReadFile(s.image);
+  const fs::path scenario = ntfslogfile::FixtureDir() / "c4096";
+  ntfslogfile::ScenarioManifest m;
+  ASSERT_TRUE(m.Load(scenario / "manifest.txt"));
+  const std::vector<uint8_t> volume = testsupport::ReadFile(scenario / "volume.img");
   const int64_t start = 2048, sectors = static_cast<int64_t>(volume.size() / 512);
   std::vector<uint8_t> bytes(volume.size() + 4096 * 512);
   std::copy(volume.begin(), volume.end(), bytes.begin() + start * 512);
@@ -91,7 +93,6 @@ TEST(NtfsCompleteDisk, LostVolumesLogPlacesItAndGivesItsDeletedFilesBack) {
   options.complete = true;
   quickprobe::QuickScan scan(image, options);
   ASSERT_TRUE(scan.Run());
-  const ntfslogfile::ScenarioManifest& m = s.manifest;
   size_t checked = 0;
   for (size_t i = 0; i < m.Count("files"); ++i) {
     const std::string key = "files." + std::to_string(i) + ".";
