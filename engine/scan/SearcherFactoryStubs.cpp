@@ -11,7 +11,6 @@ ICompleteFileSystemSearchController* CreateFATSearcher() { return nullptr; }
 IQuickFileSystemSearchController* CreateEXFatQuickSearcher() { return nullptr; }
 ICompleteFileSystemSearchController* CreateEXFatSearcher() { return nullptr; }
 
-IQuickFileSystemSearchController* CreateHFSPlusQuickSearcher() { return nullptr; }
 ICompleteFileSystemSearchController* CreateHFSPlusSearcher() { return nullptr; }
 
 ICompleteFileSystemSearchController* CreateRAWSearcher() { return nullptr; }
