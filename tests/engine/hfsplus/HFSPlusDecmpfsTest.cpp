@@ -19,7 +19,8 @@ using Bytes = std::vector<uint8_t>;
 fs::path Samples() {
   static const fs::path dir = [] {
     const fs::path out = fs::path(CLIPMENDER_HFSPLUS_QUICK_DIR) / "decmpfs";
-    testsupport::RunCommandOrFail("python3 " +
+    fs::create_directories(out);
+    testsupport::RunCommandOrFail("flock " + testsupport::ShellQuote((out / ".lock").string()) + " python3 " +
                                   testsupport::ShellQuote(CLIPMENDER_HFSPLUS_TEST_SOURCE "/make-decmpfs-samples.py") +
                                   " " + testsupport::ShellQuote(out.string()));
     return out;
@@ -75,7 +76,7 @@ TEST_P(DecmpfsSamples, DecodeToTheOriginal) {
   EXPECT_EQ(c.ReadAll(4096), s.raw);
   EXPECT_EQ(c.ReadAll(777), s.raw);
   // From the middle of a chunk.
-  if (s.raw.size() > 70000) {
+  if (s.raw.size() >= 74000) {
     Bytes part(5000);
     ASSERT_EQ(c.content.Read(69000, part.data(), part.size()), 5000);
     EXPECT_TRUE(std::equal(part.begin(), part.end(), s.raw.begin() + 69000));
@@ -84,7 +85,8 @@ TEST_P(DecmpfsSamples, DecodeToTheOriginal) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, DecmpfsSamples,
                          ::testing::Values("zlib-inline", "zlib-inline-stored", "lzvn-inline", "lzvn-inline-tiny",
-                                           "lzvn-inline-stored", "zlib-fork", "lzvn-fork"),
+                                           "lzvn-inline-stored", "zlib-fork", "lzvn-fork", "zlib-fork-short",
+                                           "lzvn-fork-short"),
                          [](const auto& info) {
                            std::string n = info.param;
                            for (char& ch : n) ch = ch == '-' ? '_' : ch;

@@ -5,8 +5,10 @@ encoder below, written from the published opcode layout apart from the
 scanner's decoder (it uses every opcode kind but the no-op). For each
 sample NAME: NAME.raw (the content), NAME.attr (the decmpfs attribute) and,
 for the resource-fork kinds, NAME.fork.
-Usage: make-decmpfs-samples.py OUTDIR
+Usage: make-decmpfs-samples.py OUTDIR (does nothing when OUTDIR holds this
+version's samples; callers serialise runs with flock).
 """
+import hashlib
 import os
 import random
 import struct
@@ -118,6 +120,9 @@ def write(out, name, raw, attr, fork=None):
 
 out = sys.argv[1]
 os.makedirs(out, exist_ok=True)
+stamp = hashlib.sha256(open(__file__, "rb").read()).hexdigest()
+if os.path.exists(os.path.join(out, ".stamp")) and open(os.path.join(out, ".stamp")).read() == stamp:
+    sys.exit(0)
 rng = random.Random(27)
 words = "journal catalog extent volume allocation record deleted block node leaf".split()
 text = " ".join(rng.choice(words) for _ in range(60000)).encode()[:3 * CHUNK]
@@ -141,3 +146,8 @@ zchunks = [b"\xff" + c if c == noise else zlib.compress(c, 9) for c in chunks]
 write(out, "zlib-fork", content, header(4, len(content)), zlib_fork(zchunks))
 vchunks = [b"\x06" + c if c == noise else lzvn_encode(c) for c in chunks]
 write(out, "lzvn-fork", content, header(8, len(content)), lzvn_fork(vchunks))
+# Two-chunk forks, small enough for fuzz seeds.
+short = [text[:CHUNK], text[CHUNK:CHUNK + 5000]]
+write(out, "zlib-fork-short", b"".join(short), header(4, CHUNK + 5000), zlib_fork([zlib.compress(c, 9) for c in short]))
+write(out, "lzvn-fork-short", b"".join(short), header(8, CHUNK + 5000), lzvn_fork([lzvn_encode(c) for c in short]))
+open(os.path.join(out, ".stamp"), "w").write(stamp)
