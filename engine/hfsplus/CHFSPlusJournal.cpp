@@ -163,11 +163,20 @@ ResultCode CHFSPlusJournal::GetDeleteRecord(CHFSPlusQuickFileSystemSearchProgres
     ++m_counters.blockLists;
     position = Advance(position, m_blockListSize);
     swept += m_blockListSize;
+    // The blocks cannot hold more than the list says it uses; an entry that
+    // would is damage, and the rest of the list is skipped.
+    uint64_t remaining = J32(list.data() + 4) - m_blockListSize;
     for (uint32_t i = 1; i < count && swept < lap; ++i) {
       if (!go()) return m_lastError;
       const uint8_t* entry = list.data() + kBlockInfoSize * (i + 1);
       const uint64_t number = J64(entry);
       const uint32_t size = J32(entry + 8);
+      if (size > remaining) {
+        position = Advance(position, remaining);
+        swept += remaining;
+        break;
+      }
+      remaining -= size;
       const uint64_t at = position;
       position = Advance(position, size);
       swept += size;
