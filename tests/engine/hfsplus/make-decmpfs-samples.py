@@ -1,8 +1,8 @@
 """Writes compressed-file samples for the decmpfs reader's tests into OUTDIR.
 
 zlib streams come from Python's zlib; LZVN streams from the small greedy
-encoder below, written from the published opcode layout apart from the
-scanner's decoder (it uses every opcode kind but the no-op). For each
+encoder of tests/fixtures/hfsplus/lzvn_encode.py, written from the published
+opcode layout apart from the scanner's decoder. For each
 sample NAME: NAME.raw (the content), NAME.attr (the decmpfs attribute) and,
 for the resource-fork kinds, NAME.fork.
 Usage: make-decmpfs-samples.py OUTDIR (does nothing when OUTDIR holds this
@@ -16,75 +16,8 @@ import sys
 import zlib
 
 CHUNK = 0x10000
-MAX_M = {0: 10, 1: 8, 2: 6, 3: 4}  # longest match each literal count allows
-
-
-def lzvn_encode(data):
-    out = bytearray()
-    table = {}
-    prev = 0
-    i = lit = 0
-
-    def literals(run):
-        while len(run) > 3:
-            n = min(len(run) - 3, 271)
-            if n < 16:
-                out.append(0xE0 | n)
-            else:
-                out.extend([0xE0, n - 16])
-            out.extend(run[:n])
-            run = run[n:]
-        return run
-
-    def repeat(m):
-        while m:
-            n = min(m, 271)
-            if n < 16:
-                out.append(0xF0 | n)
-            else:
-                out.extend([0xF0, n - 16])
-            m -= n
-
-    while i + 3 <= len(data):
-        key = bytes(data[i:i + 3])
-        cand = table.get(key)
-        table[key] = i
-        if cand is None or i - cand > 0xFFFF:
-            i += 1
-            continue
-        m = 3
-        while i + m < len(data) and data[cand + m] == data[i + m] and m < 600:
-            m += 1
-        d = i - cand
-        run = literals(data[lit:i])
-        L = len(run)
-        if d == prev and L == 0:
-            repeat(m)
-        else:
-            if d == prev:
-                first = min(m, MAX_M[L])
-                out.append(L << 6 | (first - 3) << 3 | 6)
-            elif d < 1536:
-                first = min(m, MAX_M[L])
-                out += bytes([L << 6 | (first - 3) << 3 | d >> 8, d & 0xFF])
-            elif d < 0x4000:
-                first = min(m, 34)
-                out += bytes([0xA0 | L << 3 | (first - 3) >> 2, (d & 0x3F) << 2 | (first - 3) & 3, d >> 6])
-            else:
-                first = min(m, MAX_M[L])
-                out += bytes([L << 6 | (first - 3) << 3 | 7, d & 0xFF, d >> 8])
-            out.extend(run)
-            repeat(m - first)
-        prev = d
-        i += m
-        lit = i
-    run = data[lit:]
-    while run:
-        n = min(len(run), 271)
-        out += bytes([0xE0 | n]) if n < 16 else bytes([0xE0, n - 16])
-        out.extend(run[:n])
-        run = run[n:]
-    return bytes(out) + b"\x06" + b"\x00" * 7
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../fixtures/hfsplus"))
+from lzvn_encode import lzvn_encode  # noqa: E402
 
 
 def header(kind, size):
