@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <algorithm>
+#include "OnDiskBytes.h"
 #include "hfsplus/CHFSPlusBTree.h"
 #include "hfsplus/CHFSPlusQuickFileSystemSearchProgress.h"
 #include "hfsplus/CHFSPlusVolume.h"
@@ -22,22 +23,19 @@ constexpr uint32_t kJournalHeaderBytes = 44;
 constexpr uint32_t kBlockInfoSize = 16;
 constexpr uint64_t kKilledBlock = UINT64_MAX;
 
-uint32_t Be32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
-uint64_t Be64(const uint8_t* p) { return uint64_t{Be32(p)} << 32 | Be32(p + 4); }
-uint32_t Le32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
+using ondisk::Be16;
+using ondisk::Be32;
+using ondisk::Be64;
+using ondisk::Le16;
+using ondisk::Le32;
+using ondisk::Le64;
 bool PowerOfTwo(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 }  // namespace
 
-uint32_t CHFSPlusJournal::J16(const uint8_t* p) const {
-  return m_bigEndian ? (uint32_t{p[0]} << 8 | p[1]) : (uint32_t{p[1]} << 8 | p[0]);
-}
+uint32_t CHFSPlusJournal::J16(const uint8_t* p) const { return m_bigEndian ? Be16(p) : Le16(p); }
 uint32_t CHFSPlusJournal::J32(const uint8_t* p) const { return m_bigEndian ? Be32(p) : Le32(p); }
-uint64_t CHFSPlusJournal::J64(const uint8_t* p) const {
-  return m_bigEndian ? Be64(p) : (uint64_t{Le32(p)} | uint64_t{Le32(p + 4)} << 32);
-}
+uint64_t CHFSPlusJournal::J64(const uint8_t* p) const { return m_bigEndian ? Be64(p) : Le64(p); }
 
 CHFSPlusJournal::CHFSPlusJournal(CHFSPlusVolume* volume) : m_volume(volume) {
   if (volume == nullptr) {

@@ -5,17 +5,16 @@
 #include <algorithm>
 #include <cstring>
 
+#include "OnDiskBytes.h"
 #include "hfsplus/Lzvn.h"
 
 namespace hfsplus {
 
 namespace {
 
-uint32_t Le32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-uint64_t Le64(const uint8_t* p) { return uint64_t{Le32(p)} | uint64_t{Le32(p + 4)} << 32; }
-uint32_t Be32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
+using ondisk::Be32;
+using ondisk::Le32;
+using ondisk::Le64;
 
 bool IsZlib(uint32_t type) { return type == kDecmpfsZlibInline || type == kDecmpfsZlibFork; }
 

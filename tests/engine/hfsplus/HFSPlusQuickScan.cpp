@@ -10,22 +10,27 @@
 #include "FileNode.h"
 #include "support/TestSupport.h"
 
+#include <gtest/gtest.h>
+
 namespace hfsquick {
 
 namespace fs = std::filesystem;
 
 fs::path Fixtures(std::string* why) {
   static std::string failure;
-  static const bool made = [] {
+  static const int made = [] {
     const fs::path script = testsupport::SourceDir() / "tests/fixtures/hfsplus/make-hfsplus-images.sh";
     const auto run = testsupport::RunCommand(
         "CLIPMENDER_SHARED_FIXTURES=" + testsupport::ShellQuote(testsupport::SharedFixturesDir().string()) + " bash " +
         testsupport::ShellQuote(script.string()) + " " + testsupport::ShellQuote(CLIPMENDER_HFSPLUS_QUICK_DIR) +
         " 2>&1");
     if (run.exitCode != 0) failure = "HFS+ fixtures not made: " + run.output;
-    return run.exitCode == 0;
+    return run.exitCode == 0 ? 0 : run.exitCode;
   }();
-  if (!made) {
+  // 77: a tool or the shared samples are missing; anything else is a broken
+  // fixture, which must not pass for a skip.
+  if (made != 0 && made != 77) ADD_FAILURE() << failure;
+  if (made != 0) {
     if (why != nullptr) *why = failure;
     return {};
   }

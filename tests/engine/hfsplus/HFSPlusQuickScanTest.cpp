@@ -75,6 +75,11 @@ TEST_P(QuickScanImages, ShowsEveryLiveFileAndCopiesItOut) {
     }
   }
   EXPECT_GT(files, 0u);
+  // Journal records of files still live (the real journal holds only such)
+  // show nothing deleted.
+  size_t expectedDeleted = 0;
+  for (const auto& e : hfsquick::ReadExpect(image.string() + ".expect.tsv")) expectedDeleted += e.deleted ? 1 : 0;
+  EXPECT_EQ(scan.deleted.size(), expectedDeleted) << (scan.deleted.empty() ? "" : scan.deleted.begin()->first);
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, QuickScanImages,
