@@ -304,6 +304,12 @@ ResultCode CDataRecovery::CopyPlain(const char* path, IProgress* progress, uint6
     record.error = 0;
     const unsigned int got = m_reader->ReadData(static_cast<long long>(current), reinterpret_cast<char*>(buffer),
                                                 static_cast<unsigned>(chunk));
+    // A decompressing reader that cannot decode its file has nothing to put
+    // in the hole: a file of zeros must not pass for the recovered one.
+    if (got < chunk && m_ntfsCompressed == 0 && m_reader->IsCompressFile() != 0) {
+      RECOVERY_LOG("RecoverTo");
+      return COPYOUT_FAILURE(result::kErrIO);
+    }
     if (got == 0) {
       // Unreadable: the chunk stays a hole, zeros once the length is set.
       RECOVERY_LOG("RecoverTo");

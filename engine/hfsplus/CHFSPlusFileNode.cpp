@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "hfsplus/CHFSPlusCompressFileReader.h"
 #include "hfsplus/CHFSPlusRawfile.h"
 #include "hfsplus/CHFSPlusVolume.h"
 
@@ -84,9 +85,10 @@ void CHFSPlusFileNode::CreateFileNode(const BTKey* key, const HFSPlusCatalogReco
       m_flags |= kCompressed;
       SetCompressedFlag(1);
       m_size = static_cast<int64_t>(file->resourceFork.logicalSize);
-      if (file->resourceFork.logicalSize != 0) {
-        SetDataRunList(BuildFileDataRun(m_volume, file->resourceFork, m_contentFileID, hfsplus::kResourceForkType));
-      }
+      m_forkSize = file->resourceFork.logicalSize;
+      // Inline kinds too get a (then empty) run list: copy-out asks for a
+      // compressed reader only for nodes that have one.
+      SetDataRunList(BuildFileDataRun(m_volume, file->resourceFork, m_contentFileID, hfsplus::kResourceForkType));
     } else {
       m_size = static_cast<int64_t>(file->dataFork.logicalSize);
       if (m_size == 0) m_size = static_cast<int64_t>(uint64_t{file->dataFork.totalBlocks} * blockSize);
@@ -115,7 +117,15 @@ void CHFSPlusFileNode::CreateFileNode(const BTKey* key, const HFSPlusCatalogReco
 
 IFileNode* CHFSPlusFileNode::Clone() { return new (std::nothrow) CHFSPlusFileNode(*this); }
 
-IFileReader* CHFSPlusFileNode::CreateCompressFileReader(void*) { return nullptr; }
+IFileReader* CHFSPlusFileNode::CreateCompressFileReader(void*) {
+  if (!IsCompressed() || m_volume == nullptr) return nullptr;
+  auto* reader = new (std::nothrow) CHFSPlusCompressFileReader(m_volume, this);
+  if (reader != nullptr && !reader->Open()) {
+    reader->Release();
+    return nullptr;
+  }
+  return reader;
+}
 
 void CHFSPlusFileNode::UpdateNodeInfo() {
   if (!IsCompressed() || m_volume == nullptr || !m_volume->HasAttributesTree()) return;

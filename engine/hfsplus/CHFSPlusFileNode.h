@@ -33,7 +33,8 @@ class CHFSPlusFileNode final : public CFileNode {
   // A new, unlinked node with the same data (the caller owns it).
   IFileNode* Clone() override;
   void MarkDeleted() override { m_flags |= kDeleted; }
-  // Decompressing reader: not available yet (null).
+  // The decompressing reader of a compressed file, on the node's own volume
+  // (the private data is not needed); null when the file cannot be decoded.
   IFileReader* CreateCompressFileReader(void* privateData) override;
   int IsCompressed() const override { return (m_flags & kCompressed) != 0; }
   void FilterFileNameByDot() override { m_name = CFileNode::FilterFileNameByDot(m_name); }
@@ -46,6 +47,9 @@ class CHFSPlusFileNode final : public CFileNode {
   // indirect node for a hard link, otherwise its own).
   uint32_t GetContentFileID() const { return m_contentFileID; }
   bool IsHardLink() const { return m_hardLink; }
+  // A compressed file's resource fork length (its runs hold the fork; the
+  // file's size is the decompressed one).
+  uint64_t GetResourceForkSize() const { return m_forkSize; }
 
  private:
   enum : uint8_t { kDeleted = 1, kDirectory = 2, kCompressed = 4 };
@@ -63,6 +67,7 @@ class CHFSPlusFileNode final : public CFileNode {
   uint8_t m_flags = 0;
   uint32_t m_contentFileID = 0;
   bool m_hardLink = false;
+  uint64_t m_forkSize = 0;
 };
 
 // The runs of `fork` in allocation blocks, overflow records included; a

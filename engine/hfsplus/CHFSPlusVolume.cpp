@@ -28,12 +28,6 @@ bool IsHardLinkRecord(const HFSPlusCatalogFile& file, uint32_t* linkID) {
   return true;
 }
 
-CHFSPlusJournal::CHFSPlusJournal(CHFSPlusVolume* volume) : m_volume(volume) {
-  const HFSPlusVolumeHeader* header = volume != nullptr ? volume->GetVolumeHeader() : nullptr;
-  // Attribute bit 13: the volume is journaled.
-  if (header != nullptr && (header->attributes & 0x2000) != 0) m_infoBlock = header->journalInfoBlock;
-}
-
 CHFSPlusVolume::CHFSPlusVolume(IStorageDevice* device, bool noCatalog) : m_device(device) {
   if (device == nullptr) {
     m_lastError = HFSPLUS_ERROR(result::kErrBadArgument);
@@ -109,6 +103,7 @@ CHFSPlusVolume::CHFSPlusVolume(IStorageDevice* device, bool noCatalog) : m_devic
   // Plain HFS+ names always fold case, whatever the reserved field holds;
   // only HFSX chooses its order.
   m_keyCompareType = IsHFSX() ? catalogHeader->keyCompareType : hfsplus::kCaseFoldingCompare;
+  m_journalCatalog.SetKeyCompareType(m_keyCompareType);
   m_lastError = 0;
 }
 
@@ -261,52 +256,28 @@ uint32_t CHFSPlusVolume::getAttribute(uint32_t fileID, const char* name, uint8_t
   return size;
 }
 
-ResultCode CHFSPlusVolume::FindIn(const std::vector<JournalRecord>& records, int (*compare)(const BTKey*, const BTKey*),
-                                  uint8_t* (*clone)(const uint8_t*), const BTKey* key, HFSPlusSearchResult& result,
-                                  uint8_t** record) {
+ResultCode CHFSPlusVolume::FindIn(const CHFSPlusJournalRecords& records, uint8_t* (*clone)(const uint8_t*),
+                                  const BTKey* key, HFSPlusSearchResult& result, uint8_t** record) {
   result = HFSPlusSearchResult{};
   if (record != nullptr) *record = nullptr;
   if (key == nullptr) return HFSPLUS_ERROR(result::kErrBadArgument);
-  for (const auto& entry : records) {
-    if (compare(entry.first.get(), key) != 0) continue;
-    result.found = 1;
-    if (record != nullptr) *record = clone(entry.second.get());
-    return 0;
-  }
+  const uint8_t* hit = records.Find(key);
+  if (hit == nullptr) return 0;
+  result.found = 1;
+  if (record != nullptr) *record = clone(hit);
   return 0;
 }
 
 ResultCode CHFSPlusVolume::FindDeleteCatalog(const BTKey* key, HFSPlusSearchResult& result, uint8_t** record) {
-  const uint8_t order = m_keyCompareType;
-  if (key == nullptr) return HFSPLUS_ERROR(result::kErrBadArgument);
-  result = HFSPlusSearchResult{};
-  if (record != nullptr) *record = nullptr;
-  for (const auto& entry : m_journalCatalog) {
-    if (CHFSPlusCatalog::Compare(entry.first.get(), key, order) != 0) continue;
-    result.found = 1;
-    if (record != nullptr) *record = CHFSPlusCatalog::CloneRecord(entry.second.get());
-    return 0;
-  }
-  return 0;
+  return FindIn(m_journalCatalog, &CHFSPlusCatalog::CloneRecord, key, result, record);
 }
 
 ResultCode CHFSPlusVolume::FindDeleteExtent(const BTKey* key, HFSPlusSearchResult& result, uint8_t** record) {
-  return FindIn(m_journalExtents, &CHFSPlusExtents::CompareKey, &CHFSPlusExtents::CloneRecord, key, result, record);
+  return FindIn(m_journalExtents, &CHFSPlusExtents::CloneRecord, key, result, record);
 }
 
 ResultCode CHFSPlusVolume::FindDeleteAttribute(const BTKey* key, HFSPlusSearchResult& result, uint8_t** record) {
-  return FindIn(m_journalAttributes, &CHFSPlusAttribute::CompareKey, &CHFSPlusAttribute::CloneRecord, key, result,
-                record);
-}
-
-void CHFSPlusVolume::AddJournalCatalogRecord(BTKey* key, uint8_t* record) {
-  m_journalCatalog.emplace_back(std::unique_ptr<BTKey>(key), std::unique_ptr<uint8_t[]>(record));
-}
-void CHFSPlusVolume::AddJournalExtentRecord(BTKey* key, uint8_t* record) {
-  m_journalExtents.emplace_back(std::unique_ptr<BTKey>(key), std::unique_ptr<uint8_t[]>(record));
-}
-void CHFSPlusVolume::AddJournalAttributeRecord(BTKey* key, uint8_t* record) {
-  m_journalAttributes.emplace_back(std::unique_ptr<BTKey>(key), std::unique_ptr<uint8_t[]>(record));
+  return FindIn(m_journalAttributes, &CHFSPlusAttribute::CloneRecord, key, result, record);
 }
 
 bool CHFSPlusVolume::GetIndirectNodeFile(uint32_t linkID, HFSPlusCatalogFile& out) {

@@ -12,6 +12,7 @@
 #include "StorageDevice.h"
 #include "hfsplus/CHFSPlusBTree.h"
 #include "hfsplus/HFSPlusFormat.h"
+#include "hfsplus/HFSPlusJournalRecords.h"
 
 class CHFSPlusRawfile;
 class CHFSPlusJournal;
@@ -50,15 +51,23 @@ class CHFSPlusVolume {
   // a new buffer in *data (delete[]); 0 when absent.
   uint32_t getAttribute(uint32_t fileID, const char* name, uint8_t** data);
 
-  // Linear look-ups among the records taken from the journal: a hit sets
-  // found 1 and hands out a copy of the record (delete[]).
+  // Look-ups among the records taken from the journal: a hit sets found 1
+  // and hands out a copy of the record (delete[]).
   ResultCode FindDeleteCatalog(const BTKey* key, HFSPlusSearchResult& result, uint8_t** record);
   ResultCode FindDeleteExtent(const BTKey* key, HFSPlusSearchResult& result, uint8_t** record);
   ResultCode FindDeleteAttribute(const BTKey* key, HFSPlusSearchResult& result, uint8_t** record);
-  // The journal reader hands its records over (newest first); the volume owns them.
-  void AddJournalCatalogRecord(BTKey* key, uint8_t* record);
-  void AddJournalExtentRecord(BTKey* key, uint8_t* record);
-  void AddJournalAttributeRecord(BTKey* key, uint8_t* record);
+  // The journal's records, filled by the journal sweep; the volume owns them.
+  CHFSPlusJournalRecords& GetJournalCatalog() { return m_journalCatalog; }
+  CHFSPlusJournalRecords& GetJournalExtents() { return m_journalExtents; }
+  CHFSPlusJournalRecords& GetJournalAttributes() { return m_journalAttributes; }
+
+  // The quick scan's walk: the files and folders the journal shows deleted
+  // (marked so), then the live catalog. Answers the walk's outcome: a failed
+  // journal leaves only its own records out; a failed catalog walk is the
+  // answer; cancelling is error 0xd.
+  ResultCode QuickSearchFiles(IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress);
+  // What the last journal sweep answered (0: none ran or it went well).
+  ResultCode GetJournalResult() const { return m_journalResult; }
 
   // The file record of the indirect node "iNode<linkID>" in the private-data
   // folder that a hard link stands for; false when there is none.
@@ -79,10 +88,9 @@ class CHFSPlusVolume {
   CHFSPlusJournal* GetJournal() const { return m_journal.get(); }
 
  private:
-  using JournalRecord = std::pair<std::unique_ptr<BTKey>, std::unique_ptr<uint8_t[]>>;
   CHFSPlusBTreeOptionBase* TreeOf(int fileID);
-  ResultCode FindIn(const std::vector<JournalRecord>& records, int (*compare)(const BTKey*, const BTKey*),
-                    uint8_t* (*clone)(const uint8_t*), const BTKey* key, HFSPlusSearchResult& result, uint8_t** record);
+  ResultCode FindIn(const CHFSPlusJournalRecords& records, uint8_t* (*clone)(const uint8_t*), const BTKey* key,
+                    HFSPlusSearchResult& result, uint8_t** record);
 
   IStorageDevice* m_device;
   uint32_t m_sectorSize = 0;
@@ -96,9 +104,10 @@ class CHFSPlusVolume {
   std::unique_ptr<CHFSPlusRawfile> m_catalogFork;
   std::unique_ptr<CHFSPlusCatalog> m_catalog;
   std::unique_ptr<CHFSPlusJournal> m_journal;
-  std::vector<JournalRecord> m_journalCatalog;
-  std::vector<JournalRecord> m_journalExtents;
-  std::vector<JournalRecord> m_journalAttributes;
+  CHFSPlusJournalRecords m_journalCatalog{CHFSPlusJournalRecords::Kind::kCatalog, hfsplus::kCaseFoldingCompare};
+  CHFSPlusJournalRecords m_journalExtents{CHFSPlusJournalRecords::Kind::kExtents, 0};
+  CHFSPlusJournalRecords m_journalAttributes{CHFSPlusJournalRecords::Kind::kAttributes, 0};
+  ResultCode m_journalResult = 0;
   uint8_t m_keyCompareType = hfsplus::kCaseFoldingCompare;
   // The private-data folder's ID: 0 not looked up yet, UINT32_MAX none.
   uint32_t m_privateFolderID = 0;

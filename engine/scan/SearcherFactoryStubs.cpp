@@ -7,6 +7,5 @@ ICompleteFileSystemSearchController* CreateFATSearcher() { return nullptr; }
 
 ICompleteFileSystemSearchController* CreateEXFatSearcher() { return nullptr; }
 
-IQuickFileSystemSearchController* CreateHFSPlusQuickSearcher() { return nullptr; }
 ICompleteFileSystemSearchController* CreateHFSPlusSearcher() { return nullptr; }
 
