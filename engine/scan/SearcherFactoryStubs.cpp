@@ -5,8 +5,6 @@
 
 ICompleteFileSystemSearchController* CreateFATSearcher() { return nullptr; }
 
-ICompleteFileSystemSearchController* CreateEXFatSearcher() { return nullptr; }
-
 IQuickFileSystemSearchController* CreateHFSPlusQuickSearcher() { return nullptr; }
 ICompleteFileSystemSearchController* CreateHFSPlusSearcher() { return nullptr; }
 
