@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cstdint>
 #include <initializer_list>
+#include <iterator>
 #include <new>
 #include <unordered_set>
 
@@ -191,7 +193,12 @@ void CExFatSearchController::PlaceVolumes() {
   for (const RootSet& root : m_roots) {
     if (!Covered(root.sector)) PlaceFromRootSet(root);
   }
-  PlaceFromFolderTree();
+  // One volume per round, each taking its evidence out of the next vote.
+  for (size_t round = 0; round < kFolderTreeRounds; ++round) {
+    const size_t before = m_volumes.size();
+    PlaceFromFolderTree();
+    if (m_volumes.size() == before) break;
+  }
   std::sort(m_volumes.begin(), m_volumes.end(), [](const Volume& a, const Volume& b) { return a.start < b.start; });
 }
 
@@ -267,32 +274,64 @@ void CExFatSearchController::PlaceFromFolderTree() {
   // Every link votes, for every cluster size, for the heap start that would
   // put its folder on each folder cluster seen; the true geometry gathers a
   // vote from every link whose folder survives.
+  // Folders a formatter makes one after the other also line up one or two
+  // clusters off; among the geometries with the most votes the one whose
+  // first cluster holds a bitmap marking the linked folders in use wins.
   int bestVotes = 1;
-  int64_t bestHeap = -1;
-  uint32_t bestSpc = 0;
+  std::vector<std::pair<int64_t, uint32_t>> best;  // heap, sectors per cluster
   for (uint32_t spc = 1; spc * m_sectorSize <= kMaxClusterBytes; spc <<= 1) {
     std::vector<int64_t> votes;
     votes.reserve(links.size() * folders.size());
     for (const FolderLink& link : links) {
-      for (int64_t sector : folders) {
-        const int64_t heap = sector - int64_t{link.cluster - 2} * spc;
-        if (heap >= 0 && heap < link.sector) votes.push_back(heap);
+      // A volume's folders lie between its allocation table and the next
+      // volume's: pairs across a table would mix two volumes' numbering.
+      const auto table = std::upper_bound(m_tables.begin(), m_tables.end(), link.sector);
+      const int64_t low = table == m_tables.begin() ? 0 : *std::prev(table);
+      const int64_t high = table == m_tables.end() ? INT64_MAX : *table;
+      auto it = std::lower_bound(folders.begin(), folders.end(), low);
+      for (; it != folders.end() && *it < high; ++it) {
+        const int64_t heap = *it - int64_t{link.cluster - 2} * spc;
+        if (heap >= low && heap < link.sector) votes.push_back(heap);
       }
     }
     std::sort(votes.begin(), votes.end());
     for (size_t i = 0; i < votes.size();) {
       size_t j = i;
       while (j < votes.size() && votes[j] == votes[i]) ++j;
-      if (static_cast<int>(j - i) > bestVotes) {
-        bestVotes = static_cast<int>(j - i);
-        bestHeap = votes[i];
-        bestSpc = spc;
+      const int count = static_cast<int>(j - i);
+      if (count > bestVotes) {
+        bestVotes = count;
+        best.clear();
       }
+      if (count == bestVotes && best.size() < 64) best.emplace_back(votes[i], spc);
       i = j;
     }
   }
+  int64_t bestHeap = -1;
+  uint32_t bestSpc = 0;
+  size_t bestMarks = 0;
+  std::vector<uint8_t> bitmap(m_sectorSize, 0);
+  for (const auto& [heap, spc] : best) {
+    size_t marks = 0;
+    if (m_device->ReadSector(bitmap.data(), heap, 1) != 0) {
+      for (const FolderLink& link : links) {
+        const uint64_t bit = link.cluster - 2;
+        if (bit < uint64_t{m_sectorSize} * 8 && (bitmap[bit / 8] & (1u << (bit % 8))) != 0) ++marks;
+      }
+    }
+    if (bestSpc == 0 || marks > bestMarks) {
+      bestHeap = heap;
+      bestSpc = spc;
+      bestMarks = marks;
+    }
+  }
   if (bestSpc == 0) return;
-  const uint64_t room = static_cast<uint64_t>(m_device->GetTotalSectors() - bestHeap) / bestSpc;
+  // Nothing says how far the volume reaches: up to the next allocation table
+  // (another volume's) or the end of the device.
+  int64_t end = m_device->GetTotalSectors();
+  const auto next = std::upper_bound(m_tables.begin(), m_tables.end(), bestHeap);
+  if (next != m_tables.end()) end = std::min(end, *next);
+  const uint64_t room = static_cast<uint64_t>(end - bestHeap) / bestSpc;
   AddMadeVolume(bestHeap, bestSpc, room, 2, false, kFolderTree);
 }
 

@@ -27,6 +27,7 @@ class CExFatSearchController final : public ICompleteFileSystemSearchController 
   static constexpr size_t kEvidenceCap = size_t{1} << 18;
   static constexpr size_t kVoteLinks = 256;
   static constexpr size_t kVoteFolders = 4096;
+  static constexpr size_t kFolderTreeRounds = 16;
 
   // How a volume was placed.
   enum Placement { kMainBoot = 0, kBackupBoot = 1, kRootSet = 2, kFolderTree = 3 };
