@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "BenchDoubles.h"
+#include "CompleteScanBench.h"
 #include "FileSystemSearchController.h"
 #include "SearchedPartitionInfo.h"
 #include "device/DiskDevice.h"
@@ -28,63 +29,11 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using bench::CatSeconds;
+using bench::Quote;
 
-// Reads every block through the device it is given, and does nothing else.
-class CopyingSearcher : public ICompleteFileSystemSearchController {
- public:
-  void SetDirecotryTreeBuilder(IDirecotryTreeBuilder*) override {}
-  int GetSearchedPartitionInfo(CSearchedPartitionInfo**, int) override { return 0; }
-  void SetDevice(IStorageDevice* device) override { device_ = device; }
-  void SetBlockSize(int sectors) override { buffer_.resize(static_cast<size_t>(sectors) * device_->GetSectorSize()); }
-  void PreparetoSearch() override {}
-  ResultCode AnalyzeBlock(int64_t first, int64_t count) override {
-    device_->ReadSector(buffer_.data(), first, count);
-    return 0;
-  }
-
- private:
-  IStorageDevice* device_ = nullptr;
-  std::vector<uint8_t> buffer_;
-};
-
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
-
-double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-double CatSeconds(const fs::path& image) {
-  const auto start = Clock::now();
-  if (std::system(("cat " + Quote(image.string()) + " > /dev/null").c_str()) != 0) return -1;
-  return Since(start);
-}
-
-// A partition scan with the NTFS searcher alone; `found` gets the number of
-// partitions it reported.
 double ScanSeconds(IStorageDevice* device, int* found, bool copyOnly = false) {
-  auto* controller = new CPartitionRecoveryController();
-  RecoveryControllerParts parts;
-  parts.makeTreeBuilder = [](bool restoring) -> IDirecotryTreeBuilder* {
-    auto* builder = new CDirectoryTreeBuilder(restoring);
-    builder->SetPause([] {});
-    return builder;
-  };
-  parts.makeCompleteSearcher = [copyOnly](_tagSearcherType type) -> ICompleteFileSystemSearchController* {
-    if (type != SEARCHER_TYPE_NTFS) return nullptr;
-    return copyOnly ? static_cast<ICompleteFileSystemSearchController*>(new CopyingSearcher()) : CreateNTFSSearcher();
-  };
-  parts.flushFileBuffers = [] {};
-  controller->SetParts(parts);
-  bench::PassAll filter;
-  bench::CountingTree tree;
-  bench::QuietSink sink;
-  controller->Initialize(&filter);
-  const auto start = Clock::now();
-  const ResultCode code = controller->StartDataRecovery(device, &sink, &tree);
-  const double seconds = Since(start);
-  for (const _SEARCHER_INFO& entry : controller->GetSearchers())
-    *found = entry.searcher->GetSearchedPartitionInfo(nullptr, 0);
-  controller->Release();
-  return code == 0 ? seconds : -1;
+  return bench::CompleteScanSeconds(device, SEARCHER_TYPE_NTFS, CreateNTFSSearcher, found, copyOnly);
 }
 
 }  // namespace

@@ -5,7 +5,5 @@
 
 ICompleteFileSystemSearchController* CreateFATSearcher() { return nullptr; }
 
-ICompleteFileSystemSearchController* CreateEXFatSearcher() { return nullptr; }
-
 ICompleteFileSystemSearchController* CreateHFSPlusSearcher() { return nullptr; }
 

@@ -1,0 +1,183 @@
+// The complete scan's exFAT searcher over the two-partition disk of
+// tests/fixtures/exfat/make-exfat-disk.sh, whole and with its boot regions,
+// table and root folders wiped: the volumes sit where the boot sectors
+// mkfs.exfat wrote (and dump.exfat reads) put them, and every file copies
+// out like its original.
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "DataRunList.h"
+#include "FileNode.h"
+#include "exfat/ExFatSearchController.h"
+#include "support/BytesDevice.h"
+#include "support/Conformance.h"
+#include "support/Recorders.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using Volume = CExFatSearchController::Volume;
+
+std::filesystem::path Dir() {
+  return conformance::FixtureDir("CLIPMENDER_EXFAT_DISK_FIXTURES", CLIPMENDER_EXFAT_DISK_FIXTURE_DIR);
+}
+
+std::vector<std::vector<std::string>> Table(const std::filesystem::path& file) {
+  std::vector<std::vector<std::string>> rows;
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> fields;
+    std::stringstream split(line);
+    for (std::string f; std::getline(split, f, '\t');) fields.push_back(f);
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+struct Scan {
+  std::vector<uint8_t> bytes;
+  testsupport::RecordingBuilder builder;
+  CExFatSearchController searcher;
+
+  explicit Scan(const std::string& image) {
+    bytes = testsupport::ReadFile(Dir() / image);
+    testsupport::BytesDevice device(bytes.data(), bytes.size());
+    searcher.SetDevice(&device);
+    searcher.SetBlockSize(2048);
+    searcher.SetDirecotryTreeBuilder(&builder);
+    searcher.PreparetoSearch();
+    for (int64_t first = 0; first < device.GetTotalSectors(); first += 2048) {
+      searcher.AnalyzeBlock(first, std::min<int64_t>(2048, device.GetTotalSectors() - first));
+    }
+    searcher.EndSearch(1);
+  }
+
+  // The bytes a file node's runs give, cut at its size.
+  std::string CopyOut(IFileNode* node) const {
+    auto* file = static_cast<CFileNode*>(node);
+    const Volume& v = searcher.GetVolumes().at(file->GetBelongedPartition());
+    std::string data;
+    IDataRunList* runs = file->GetDataRunList();
+    for (DataRun* run = runs != nullptr ? runs->GetFirst() : nullptr; run != nullptr; run = runs->GetNext()) {
+      const size_t at = static_cast<size_t>(v.heap + run->start * v.sectorsPerCluster) * 512;
+      const size_t length = static_cast<size_t>(run->length) * v.sectorsPerCluster * 512;
+      if (at + length > bytes.size()) break;
+      data.append(reinterpret_cast<const char*>(bytes.data()) + at, length);
+    }
+    data.resize(std::min<size_t>(data.size(), node->GetFileSize()));
+    return data;
+  }
+};
+
+class ExFatCompleteScan : public testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string why =
+        conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/exfat/make-exfat-disk.sh", Dir());
+    if (!why.empty()) GTEST_SKIP() << why;
+    geometry = Table(Dir() / "disk.img.geometry.tsv");
+    ASSERT_EQ(geometry.size(), 2u);
+  }
+
+  // Every live file of the originals (but those at a root, with `roots`
+  // false) is among the nodes of its partition, by name and size, and
+  // copies out identical.
+  void ExpectFiles(const Scan& scan, bool roots) {
+    std::multimap<std::pair<uint16_t, std::string>, IFileNode*> nodes;
+    for (IFileNode* node : scan.builder.owned) {
+      if (node->IsDirectory() == 0 && node->IsDeleted() == 0) {
+        nodes.emplace(std::make_pair(static_cast<CFileNode*>(node)->GetBelongedPartition(), node->GetFileName()), node);
+      }
+    }
+    int checked = 0;
+    for (const auto& row : Table(Dir() / "disk.img.files.tsv")) {
+      ASSERT_EQ(row.size(), 4u);
+      if (!roots && row[1].find('/') == std::string::npos) continue;
+      const std::string name = row[1].substr(row[1].rfind('/') + 1);
+      const std::vector<uint8_t> original =
+          testsupport::ReadFile(Dir() / "originals" / ("p" + row[0]) / row[1]);
+      bool found = false;
+      auto range = nodes.equal_range({static_cast<uint16_t>(std::stoi(row[0])), name});
+      for (auto it = range.first; it != range.second && !found; ++it) {
+        found = scan.CopyOut(it->second) == std::string(original.begin(), original.end());
+      }
+      EXPECT_TRUE(found) << "partition " << row[0] << ": " << row[1];
+      ++checked;
+    }
+    EXPECT_GT(checked, 80);
+  }
+
+  void ExpectGeometry(const Scan& scan, bool starts) {
+    const auto& volumes = scan.searcher.GetVolumes();
+    ASSERT_EQ(volumes.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+      if (starts) {
+        EXPECT_EQ(volumes[i].start, std::stoll(geometry[i][1])) << i;
+      }
+      EXPECT_EQ(volumes[i].heap, std::stoll(geometry[i][2])) << i;
+      EXPECT_EQ(volumes[i].sectorsPerCluster, std::stoul(geometry[i][3])) << i;
+    }
+    CSearchedPartitionInfo* records[2] = {};
+    ASSERT_EQ(const_cast<CExFatSearchController&>(scan.searcher).GetSearchedPartitionInfo(records, 2), 2);
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(records[i]->GetPartitionIndex(), i);
+      EXPECT_EQ(records[i]->GetFirstDataSector(), std::stoll(geometry[i][2]));
+      delete records[i];
+    }
+  }
+
+  std::vector<std::vector<std::string>> geometry;
+};
+
+TEST_F(ExFatCompleteScan, FindsBothPartitionsOfTheDiskWhereTheirBootSectorsPutThem) {
+  Scan scan("disk.img");
+  ExpectGeometry(scan, true);
+  EXPECT_EQ(scan.searcher.GetVolumes()[0].placement, CExFatSearchController::kMainBoot);
+  ExpectFiles(scan, true);
+  EXPECT_EQ(testsupport::Sha256(Dir() / "disk.img"), Table(Dir() / "disk.img.sha256").at(0).at(0));
+}
+
+TEST_F(ExFatCompleteScan, PlacesAPartitionFromItsBackupBootSector) {
+  Scan scan("nomain.img");
+  ExpectGeometry(scan, true);
+  EXPECT_EQ(scan.searcher.GetVolumes()[0].placement, CExFatSearchController::kBackupBoot);
+  ExpectFiles(scan, true);
+}
+
+TEST_F(ExFatCompleteScan, InfersPartitionsFromTheRootFolderAndTheUpCaseTable) {
+  Scan scan("noboot.img");
+  ExpectGeometry(scan, false);
+  for (const Volume& v : scan.searcher.GetVolumes()) EXPECT_EQ(v.placement, CExFatSearchController::kRootSet);
+  ExpectFiles(scan, true);
+}
+
+TEST_F(ExFatCompleteScan, InfersPartitionsFromAFolderTreeWithoutTheRoot) {
+  Scan scan("noroot.img");
+  ExpectGeometry(scan, false);
+  for (const Volume& v : scan.searcher.GetVolumes()) EXPECT_EQ(v.placement, CExFatSearchController::kFolderTree);
+  ExpectFiles(scan, false);
+}
+
+// Boot sectors of another volume's image stored as a file, or stray copies,
+// must not place volumes whose root does not check out.
+TEST(ExFatCompleteScanEvidence, ALoneBootSectorWithoutItsRootPlacesNothing) {
+  std::vector<uint8_t> disk(8 << 20, 0);
+  const std::vector<uint8_t> fixture = testsupport::ReadFile(Dir() / "disk.img");
+  if (fixture.size() < 2049 * 512) GTEST_SKIP() << "fixture missing";
+  std::copy_n(fixture.begin() + 2048 * 512, 512, disk.begin() + 4096 * 512);
+  testsupport::BytesDevice device(disk.data(), disk.size());
+  testsupport::RecordingBuilder builder;
+  CExFatSearchController searcher;
+  searcher.SetDevice(&device);
+  searcher.SetDirecotryTreeBuilder(&builder);
+  searcher.PreparetoSearch();
+  searcher.AnalyzeBlock(0, device.GetTotalSectors());
+  searcher.EndSearch(1);
+  EXPECT_TRUE(searcher.GetVolumes().empty());
+  EXPECT_EQ(builder.events.back(), "flash:" + std::to_string(SEARCHER_TYPE_EXFAT));
+}
+
+}  // namespace
