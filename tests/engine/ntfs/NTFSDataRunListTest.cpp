@@ -1,6 +1,6 @@
 // NTFS mapping pairs ("data runs") decoded from hand-made bytes: signed
 // relative offsets, sparse runs, every field width, and hostile headers and
-// values. Real runs are checked against ntfsinfo in the fixture tests.
+// values. Real runs are the conformance rows', through copy-out byte for byte.
 #include "ntfs/NTFSDataRunList.h"
 
 #include <gtest/gtest.h>

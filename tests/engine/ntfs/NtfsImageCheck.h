@@ -1,5 +1,5 @@
-// Compares what our NTFS parsing reads from an image with what the outside
-// tools said about it (the outputs written by make-ntfs-images.sh).
+// Reads the images and the outside tools' outputs that make-ntfs-images.sh
+// writes.
 #pragma once
 
 #include <cstdint>
@@ -14,11 +14,6 @@ std::filesystem::path FixtureScript();
 
 // Reads `size` bytes at `offset` of a file.
 std::vector<uint8_t> ReadAt(const std::filesystem::path& path, uint64_t offset, size_t size);
-
-// Checks the boot sector and every FILE record of PREFIX.mft against
-// PREFIX.fsstat, .istat/N and .ntfsinfo/N, and that the image is unchanged
-// afterwards. Reports failures through gtest.
-void CheckImageAgainstPeers(const std::filesystem::path& image, const std::filesystem::path& prefix);
 
 // The record number of each path of PREFIX.fls (deleted ones too).
 struct PathRecord {
