@@ -3,8 +3,6 @@
 // scanner that lands defines its own factories and deletes its lines here.
 #include "FileSystemSearchController.h"
 
-ICompleteFileSystemSearchController* CreateFATSearcher() { return nullptr; }
-
 ICompleteFileSystemSearchController* CreateEXFatSearcher() { return nullptr; }
 
 IQuickFileSystemSearchController* CreateHFSPlusQuickSearcher() { return nullptr; }
