@@ -341,7 +341,8 @@ ResultCode CFATCompleteFSearcher::CompleteBulidDirectoryTree(Info* record) {
   g.rootStart = 0xFFFFFFFF;
   if (fromBoot) {
     if (type == FILE_SYSTEM_TYPE_FAT16) {
-      g.rootStart = g.volumeStart + record->GetReservedSectors() + 2 * int64_t{record->GetSectorsPerFat()};
+      // Just before the data, whatever the number of tables.
+      g.rootStart = g.dataStart - record->GetRootInfo();
       g.rootSectors = record->GetRootInfo();
     } else {
       g.rootCluster = record->GetRootInfo();
