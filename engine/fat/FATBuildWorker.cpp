@@ -1,6 +1,8 @@
 #include "fat/FATBuildWorker.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <new>
 
 #include "DataRunList.h"
@@ -282,9 +284,105 @@ void CFATBuildChildren::HandOverDeletedFolders() {
   m_heldFolders.clear();
 }
 
+bool CFATBuildChildren::IsClusterStart(int64_t sector) const {
+  return m_g.sectorsPerCluster != 0 && sector >= m_g.dataStart && (sector - m_g.dataStart) % m_g.sectorsPerCluster == 0;
+}
+
+uint32_t CFATBuildChildren::ClusterOfSector(int64_t sector) const {
+  if (m_g.sectorsPerCluster == 0 || sector < m_g.dataStart) return 0;
+  return static_cast<uint32_t>((sector - m_g.dataStart) / m_g.sectorsPerCluster + 2);
+}
+
+void CFATBuildChildren::BuildFat16LostRoot(int64_t sector, std::deque<FATFolderToParse>& live,
+                                           std::deque<FATFolderToParse>& deleted) {
+  if (m_device == nullptr) return;
+  std::vector<uint8_t> buffer(std::max<uint32_t>(4096, m_sectorSize), 0);
+  if (m_device->ReadSector(buffer.data(), sector, 1) == 0) return;
+  BuildChildrenFromBuffer(buffer.data(), m_sectorSize, nullptr, live, deleted, 1);
+  if (m_revision) {
+    m_revision(m_revisionFolders, m_revisionFiles);
+    m_revisionFolders.clear();
+    m_revisionFiles.clear();
+  }
+}
+
+CFATFileNode* CFATBuildChildren::CreateTempFileNode(uint32_t cluster, uint32_t parentCluster) const {
+  // Numbered across every partition of the process, so that two made-up
+  // folders never share a name.
+  static std::atomic<uint32_t> s_counter{0};
+  CFATFileProperties* p = CFATFileProperties::Create();
+  if (p == nullptr) return nullptr;
+  char name[24];
+  std::snprintf(name, sizeof name, "DIR%u", s_counter.fetch_add(1));
+  p->SetFileName(name);
+  p->SetAttribute(static_cast<uint16_t>(p->GetAttribute() | CFATFileProperties::kDirectory));
+  p->SetState(9);
+  p->SetFirstClusterNum(cluster);
+  p->SetParentFirstClusterNum(parentCluster);
+  p->SetMetaDataSector(SectorOfCluster(parentCluster));
+  auto* node = new (std::nothrow) CFATFileNode();
+  if (node == nullptr) {
+    CFATFileProperties::Destory(p);
+    return nullptr;
+  }
+  node->SetFileProperties(p);
+  node->SetBelongedPartition(m_record != nullptr ? m_record->GetPartitionIndex() : 0);
+  return node;
+}
+
+void CFATBuildChildren::BuildLostFolder(uint32_t cluster, uint32_t parentCluster, std::deque<FATFolderToParse>& live,
+                                        std::deque<FATFolderToParse>& deleted) {
+  if (!ClusterInVolume(cluster) || m_parsed[cluster]) return;
+  // The content is parsed under the cluster whether or not the builder took
+  // the folder; a refused folder is released here and never looked at again.
+  if (CFATFileNode* node = CreateTempFileNode(cluster, parentCluster)) AddToBuilder(node);
+  const FATFolderToParse folder{cluster, true, nullptr};
+  BuildChildren(&folder, cluster, live, deleted, 0);
+}
+
+void CFATBuildChildren::BuildLostNode(uint32_t cluster, std::deque<FATFolderToParse>& live,
+                                      std::deque<FATFolderToParse>& deleted) {
+  if (!ClusterInVolume(cluster) || m_parsed[cluster] || m_device == nullptr) return;
+  const uint32_t sectors = std::min(m_g.sectorsPerCluster, kRunSectors);
+  std::vector<uint8_t> buffer(size_t{sectors} * m_sectorSize, 0);
+  if (m_device->ReadSector(buffer.data(), SectorOfCluster(cluster), sectors) == 0) return;
+  m_parsed[cluster] = true;
+  // A transient parent: the content's folder is not known, so it is not
+  // shown; what it holds goes to the lost files as deleted.
+  const FATFolderToParse parent{cluster, true, nullptr};
+  BuildChildrenFromBuffer(buffer.data(), static_cast<uint32_t>(buffer.size()), &parent, live, deleted, 1);
+  if (m_revision) {
+    m_revision(m_revisionFolders, m_revisionFiles);
+    m_revisionFolders.clear();
+    m_revisionFiles.clear();
+  }
+}
+
 CFATBuildWorker::CFATBuildWorker(IDirecotryTreeBuilder* builder, IProgress* progress, CSearchedPartitionInfo* record,
                                  IStorageDevice* device, const FATGeometry& geometry, IFATTable* table)
     : m_builder(builder), m_progress(progress), m_record(record), m_device(device), m_g(geometry), m_table(table) {}
+
+bool CFATBuildWorker::WalkQueued(CFATBuildChildren& children, std::deque<FATFolderToParse>& live,
+                                 std::deque<FATFolderToParse>& deleted, bool report) {
+  uint64_t done = 0;
+  uint64_t reported = 0;
+  while (!live.empty() || !deleted.empty()) {
+    if (m_progress != nullptr && m_progress->Continued() == 0) return false;
+    ++done;
+    const uint64_t percent = done * 100 / (done + live.size() + deleted.size());
+    if (report && percent > reported) {
+      reported = percent;
+      ReportFATProgress(m_progress, PROGRESS_STATUS_RUNNING, percent);
+    }
+    std::deque<FATFolderToParse>& queue = !live.empty() ? live : deleted;
+    FATFolderToParse folder = queue.front();
+    queue.pop_front();
+    if (!children.BuildChildren(&folder, folder.cluster, live, deleted, 0)) {
+      children.BuildSubDirChild(folder, live, deleted);
+    }
+  }
+  return true;
+}
 
 ResultCode CFATBuildWorker::QuickBuildDirectoryTree() {
   GetEmptyFileVirtualClusterNumObject()->ResetVirtualClusterNum();
@@ -295,30 +393,70 @@ ResultCode CFATBuildWorker::QuickBuildDirectoryTree() {
     children->HandOverDeletedFolders();
     return kRootFailed;
   }
-  ResultCode result = 0;
-  uint64_t done = 0;
-  uint64_t reported = 0;
-  while (!live.empty() || !deleted.empty()) {
-    if (m_progress != nullptr && m_progress->Continued() == 0) {
-      result = kCancelled;
-      break;
-    }
-    ++done;
-    const uint64_t percent = done * 100 / (done + live.size() + deleted.size());
-    if (percent > reported) {
-      reported = percent;
-      ReportFATProgress(m_progress, PROGRESS_STATUS_RUNNING, percent);
-    }
-    std::deque<FATFolderToParse>& queue = !live.empty() ? live : deleted;
-    FATFolderToParse folder = queue.front();
-    queue.pop_front();
-    if (!children->BuildChildren(&folder, folder.cluster, live, deleted, 0)) {
-      children->BuildSubDirChild(folder, live, deleted);
-    }
-  }
+  const ResultCode result = WalkQueued(*children, live, deleted, true) ? 0 : kCancelled;
   children->HandOverDeletedFolders();
   if (result == 0) ReportFATProgress(m_progress, PROGRESS_STATUS_RUNNING, 100);
   return result;
+}
+
+ResultCode CFATBuildWorker::CompleteBuildDirectoryTree(const FolderSectorSet& folderSectors, int readRoot) {
+  GetEmptyFileVirtualClusterNumObject()->ResetVirtualClusterNum();
+  auto children = std::make_unique<CFATBuildChildren>(m_builder, m_record, m_device, m_g, m_table);
+  std::deque<FATFolderToParse> live;
+  std::deque<FATFolderToParse> deleted;
+  // The walk from the root first: folders reached from it get their own
+  // names, and only what it cannot reach is made up below.
+  bool rootRead = children->BuildRoot(live, deleted, readRoot);
+  // A FAT32 partition found from its subfolders: cluster 2 holds the root
+  // when its first sector is directory content that is no subfolder's.
+  if (readRoot == 0 && m_g.type == FILE_SYSTEM_TYPE_FAT32) {
+    auto root = folderSectors.find(FIRSTFOLDERSECTOR{m_g.dataStart, 0, 0});
+    if (root != folderSectors.end() && root->cluster == 0xFFFFFFFF) {
+      rootRead = children->BuildChildren(nullptr, 2, live, deleted, 1);
+    }
+  }
+  if (!WalkQueued(*children, live, deleted, false)) {
+    children->HandOverDeletedFolders();
+    return kCancelled;
+  }
+
+  // Directory sectors inside the partition; a FAT16 partition found only
+  // from its subfolders may have its fixed root just before its data.
+  int64_t from = m_g.dataStart;
+  if (readRoot == 0 && m_g.type == FILE_SYSTEM_TYPE_FAT16) {
+    const uint32_t sectorSize = m_device != nullptr && m_device->GetSectorSize() != 0 ? m_device->GetSectorSize() : 512;
+    from -= std::min<int64_t>(m_g.dataStart, 131072 / sectorSize);
+  }
+  const int64_t to = m_g.volumeStart + static_cast<int64_t>(m_g.totalSectors);
+  auto first = folderSectors.lower_bound(FIRSTFOLDERSECTOR{from, 0, 0});
+  bool any = false;
+  // Subfolders first (they keep their "." and ".." links), then content
+  // whose folder is not known at all.
+  for (auto it = first; it != folderSectors.end() && it->sector < to; ++it) {
+    any = true;
+    if (it->sector < m_g.dataStart) {
+      if (readRoot == 0) children->BuildFat16LostRoot(it->sector, live, deleted);
+    } else if (it->cluster != 0xFFFFFFFF && children->IsClusterStart(it->sector) &&
+               children->ClusterOfSector(it->sector) == it->cluster && !children->IsClusterParsed(it->cluster)) {
+      children->BuildLostFolder(it->cluster, it->parentCluster, live, deleted);
+    }
+    if (!WalkQueued(*children, live, deleted, false)) {
+      children->HandOverDeletedFolders();
+      return kCancelled;
+    }
+  }
+  for (auto it = first; it != folderSectors.end() && it->sector < to; ++it) {
+    if (it->sector < m_g.dataStart || it->cluster != 0xFFFFFFFF || !children->IsClusterStart(it->sector)) continue;
+    const uint32_t cluster = children->ClusterOfSector(it->sector);
+    if (children->IsClusterParsed(cluster)) continue;
+    children->BuildLostNode(cluster, live, deleted);
+    if (!WalkQueued(*children, live, deleted, false)) {
+      children->HandOverDeletedFolders();
+      return kCancelled;
+    }
+  }
+  children->HandOverDeletedFolders();
+  return rootRead || any ? 0 : kRootFailed;
 }
 
 bool CFATBuildWorker::IsFullValidDBR(const uint8_t* bootSector, int64_t volumeStart, IStorageDevice* device) {

@@ -13,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -42,6 +43,18 @@ struct FATGeometry {
 
 // Sends {status, total 100, current percent} to `progress` (null: nothing).
 void ReportFATProgress(IProgress* progress, uint32_t status, uint64_t percent);
+
+// A directory sector the complete scan's block pass met: `cluster` is the
+// "." entry's cluster when the sector starts a subfolder, else all bits set.
+struct FIRSTFOLDERSECTOR {
+  int64_t sector = 0;
+  uint32_t cluster = 0xFFFFFFFF;
+  uint32_t parentCluster = 0xFFFFFFFF;
+};
+struct FIRSTFOLDERSECTORLESS {
+  bool operator()(const FIRSTFOLDERSECTOR& a, const FIRSTFOLDERSECTOR& b) const { return a.sector < b.sector; }
+};
+using FolderSectorSet = std::set<FIRSTFOLDERSECTOR, FIRSTFOLDERSECTORLESS>;
 
 // A folder waiting for its content to be parsed.
 struct FATFolderToParse {
@@ -87,6 +100,24 @@ class CFATBuildChildren {
   // Hands the held deleted folders to the tree builder.
   void HandOverDeletedFolders();
 
+  // Complete scans.
+  bool IsClusterParsed(uint64_t cluster) const { return ClusterInVolume(cluster) && m_parsed[cluster]; }
+  bool IsClusterStart(int64_t sector) const;
+  uint32_t ClusterOfSector(int64_t sector) const;
+  // One sector of a FAT16 root whose boot sector is gone, parsed as root
+  // content up to its first invalid entry.
+  void BuildFat16LostRoot(int64_t sector, std::deque<FATFolderToParse>& live, std::deque<FATFolderToParse>& deleted);
+  // A folder whose own entry is gone: a made-up "DIR%d" folder handed to the
+  // tree builder, whose content is then walked. When the builder refuses the
+  // folder, its content is parsed under a transient parent instead.
+  void BuildLostFolder(uint32_t cluster, uint32_t parentCluster, std::deque<FATFolderToParse>& live,
+                       std::deque<FATFolderToParse>& deleted);
+  // One cluster of directory content whose folder is unknown: its entries go
+  // to the tree builder as deleted, with the lost cluster as their parent.
+  void BuildLostNode(uint32_t cluster, std::deque<FATFolderToParse>& live, std::deque<FATFolderToParse>& deleted);
+  // A new "DIR%d" folder node for `cluster` (the number is process-wide).
+  CFATFileNode* CreateTempFileNode(uint32_t cluster, uint32_t parentCluster) const;
+
  private:
   int64_t SectorOfCluster(uint64_t cluster) const;
   bool ClusterInVolume(uint64_t cluster) const;
@@ -116,6 +147,11 @@ class CFATBuildWorker {
 
   // 0, kRootFailed or kCancelled.
   ResultCode QuickBuildDirectoryTree();
+  // A partition the complete scan found: the tree from the root when
+  // `readRoot` is set, then every recorded directory sector inside the
+  // partition whose cluster no walk reached. 0, or kRootFailed when nothing
+  // at all could be read.
+  ResultCode CompleteBuildDirectoryTree(const FolderSectorSet& folderSectors, int readRoot);
 
   // The boot sector at `volumeStart` and one of its tables' first sectors.
   static bool IsFullValidDBR(const uint8_t* bootSector, int64_t volumeStart, IStorageDevice* device);
@@ -124,6 +160,10 @@ class CFATBuildWorker {
   static constexpr ResultCode kCancelled = 0x010A00950000000D;
 
  private:
+  // Walks the queued folders, live ones first; false when cancelled.
+  bool WalkQueued(CFATBuildChildren& children, std::deque<FATFolderToParse>& live,
+                  std::deque<FATFolderToParse>& deleted, bool report);
+
   IDirecotryTreeBuilder* m_builder;
   IProgress* m_progress;
   CSearchedPartitionInfo* m_record;

@@ -3,7 +3,5 @@
 // scanner that lands defines its own factories and deletes its lines here.
 #include "FileSystemSearchController.h"
 
-ICompleteFileSystemSearchController* CreateFATSearcher() { return nullptr; }
-
 ICompleteFileSystemSearchController* CreateHFSPlusSearcher() { return nullptr; }
 

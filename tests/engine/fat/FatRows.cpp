@@ -33,6 +33,18 @@ std::vector<Row> Rows() {
     cut.keep = 0.5;
     rows.push_back(cut);
   }
+  // The complete scan finds the same volumes, whole or in a partition, and
+  // shows the same trees.
+  for (const char* v : {"f16", "f32"}) {
+    Row whole = row(std::string(v) + "_complete", v, v);
+    whole.complete = true;
+    rows.push_back(whole);
+    Row mbr = row(std::string(v) + "_mbr_complete", v, v);
+    mbr.mbr = true;
+    mbr.mbrType = std::string(v) == "f16" ? "6" : "c";
+    mbr.complete = true;
+    rows.push_back(mbr);
+  }
   for (Row& r : rows) r.through = through;
   return rows;
 }

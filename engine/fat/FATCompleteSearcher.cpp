@@ -1,0 +1,356 @@
+#include "fat/FATCompleteSearcher.h"
+
+#include <algorithm>
+#include <cassert>
+#include <memory>
+#include <new>
+
+#include "DirecotryTreeBuilder.h"
+#include "StorageDevice.h"
+#include "fat/FATDBR.h"
+#include "fat/FATDirEntry.h"
+#include "fat/FATTable.h"
+
+namespace {
+
+using Info = CFATSearchedPartitionInfo;
+
+constexpr uint32_t kSupportedSectorsPerCluster[] = {1, 2, 4, 8, 16, 32, 64, 128};
+
+struct TypeLimits {
+  uint64_t atLeast;
+  uint64_t below;
+  uint64_t nibbles;
+};
+constexpr TypeLimits kLimits[] = {{1, 4085, 3}, {4085, 65524, 4}, {65524, 0x0FFFFFF4, 8}};
+
+bool WithinLimits(uint64_t clusters, int type) {
+  return type >= 0 && type <= 2 && clusters >= kLimits[type].atLeast && clusters < kLimits[type].below;
+}
+
+uint64_t TableSectors(uint64_t clusters, int type, uint32_t sectorSize) {
+  const uint64_t bytes2 = 2ull * sectorSize;
+  return (clusters * kLimits[type].nibbles + bytes2 - 1) / bytes2;
+}
+
+}  // namespace
+
+CFATCompleteFSearcher::~CFATCompleteFSearcher() {
+  for (Info* record : m_kept) Info::DestroyFATSearchedPartitionInfo(record);
+  DropCandidates();
+}
+
+void CFATCompleteFSearcher::DropCandidates() {
+  for (Info* candidate : m_candidates) Info::DestroyFATSearchedPartitionInfo(candidate);
+  m_candidates.clear();
+  m_tables.clear();
+  m_folderSectors.clear();
+}
+
+int CFATCompleteFSearcher::GetSearchedPartitionInfo(CSearchedPartitionInfo** array, int capacity) {
+  const int count = static_cast<int>(m_kept.size());
+  if (array == nullptr || capacity < count) return count;
+  int made = 0;
+  for (const Info* record : m_kept) {
+    Info* copy = record->Clone();
+    if (copy == nullptr) break;
+    copy->SetMatchedCount(record->GetMatchedCount());
+    copy->SetReliabilityScore(record->GetReliabilityScore());
+    array[made++] = copy;
+  }
+  return made;
+}
+
+void CFATCompleteFSearcher::SetDevice(IStorageDevice* device) {
+  m_device = device;
+  if (device != nullptr && device->GetSectorSize() >= 512) m_sectorSize = device->GetSectorSize();
+}
+
+void CFATCompleteFSearcher::PreparetoSearch() {
+  for (Info* record : m_kept) Info::DestroyFATSearchedPartitionInfo(record);
+  m_kept.clear();
+  DropCandidates();
+}
+
+ResultCode CFATCompleteFSearcher::AnalyzeBlock(int64_t firstSector, int64_t sectorCount) {
+  assert(m_device != nullptr && "m_pDevice != NULL");
+  assert(m_sectorsPerBlock > 0 && "m_iSectorsperBlock > 0");
+  if (m_device == nullptr || m_sectorsPerBlock <= 0) return 1;
+  if (m_sector.size() < std::max<uint32_t>(4096, m_sectorSize))
+    m_sector.assign(std::max<uint32_t>(4096, m_sectorSize), 0);
+  CFATFolderAnalyser folders(m_sectorSize);
+  for (int64_t s = firstSector; s < firstSector + sectorCount; ++s) {
+    uint8_t* bytes = m_sector.data();
+    if (m_device->ReadSector(bytes, s, 1) == 0 || bytes[0] == 0) continue;
+    if (CTempFATDBR::SimpleCheck(bytes) && AnalyzeFATDBRSector(s, bytes)) continue;
+    int tableType = 0;
+    if (CFATTableAnalyser::IsValidFATTableFirstSector(bytes, m_sectorSize, &tableType)) {
+      UpdateFATTableInfo(s);
+      continue;
+    }
+    if (folders.AnalyseSector(bytes, nullptr, nullptr) == 0) continue;
+    FIRSTFOLDERSECTOR record{s, 0xFFFFFFFF, 0xFFFFFFFF};
+    if (folders.GetDirectoryEntryType() == CFATFolderAnalyser::kSubfolderFirstSector) {
+      record.cluster = folders.GetCurDirFirstClusterNum();
+      record.parentCluster = folders.GetParentFirstClusterNum();
+      AnalyzeFATSubFolderFirstSector(s, record.cluster);
+    }
+    m_folderSectors.insert(record);
+  }
+  return 1;
+}
+
+bool CFATCompleteFSearcher::AnalyzeFATDBRSector(int64_t sector, const uint8_t* bytes) {
+  assert(bytes != nullptr && "pSectorBuffer != NULL");
+  const CTempFATDBR dbr(bytes, m_sectorSize);
+  if (!dbr.IsValidDBR()) return false;
+  if (Info* candidate = BuildPartitionInfoAccordingFATDBR(sector, bytes, 0)) InsertCandidate(candidate);
+  if (dbr.GetFileSystemType() == FILE_SYSTEM_TYPE_FAT32 && sector >= 6) {
+    if (Info* copy = BuildPartitionInfoAccordingFATDBR(sector - 6, bytes, 1)) {
+      if (Info* existing = FindMatchedPartitionInfo(copy)) {
+        existing->MergeFlag(Info::kFat32BootCopy);
+        Info::DestroyFATSearchedPartitionInfo(copy);
+      } else {
+        InsertCandidate(copy);
+      }
+    }
+  }
+  return true;
+}
+
+void CFATCompleteFSearcher::InsertCandidate(Info* candidate) {
+  m_candidates.insert(candidate);
+  const int64_t firstTable = candidate->GetStartSector() + candidate->GetReservedSectors();
+  m_tables.insert(FATTableInfo{firstTable, candidate});
+  m_tables.insert(FATTableInfo{firstTable + candidate->GetSectorsPerFat(), candidate});
+}
+
+Info* CFATCompleteFSearcher::BuildPartitionInfoAccordingFATDBR(int64_t start, const uint8_t* bytes, int isCopy) {
+  const CTempFATDBR dbr(bytes, m_sectorSize);
+  const int type = dbr.GetFileSystemType();
+  if (type != FILE_SYSTEM_TYPE_FAT16 && type != FILE_SYSTEM_TYPE_FAT32) return nullptr;
+  const uint32_t perCluster = dbr.GetSectorsperCluster();
+  if (perCluster == 0 || start < 0) return nullptr;
+  uint64_t total = dbr.GetTotalSectors();
+  const int64_t deviceSectors = m_device != nullptr ? m_device->GetTotalSectors() : 0;
+  if (deviceSectors > 0) {
+    const uint64_t room = deviceSectors > start ? static_cast<uint64_t>(deviceSectors - start) : 0;
+    total = std::min(total, room);
+  }
+  const int64_t tablesEnd =
+      start + int64_t{dbr.GetReservedSector()} + int64_t{dbr.GetNumberOfFat()} * dbr.GetSectorsPerFat();
+  int64_t dataStart = tablesEnd;
+  uint32_t flag = 0;
+  uint32_t rootInfo = 0;
+  if (type == FILE_SYSTEM_TYPE_FAT32) {
+    flag = isCopy != 0 ? Info::kFat32BootCopy : Info::kFat32Boot;
+    rootInfo = dbr.GetRootDirStartCluster();
+  } else {
+    rootInfo = static_cast<uint32_t>(uint64_t{dbr.GetRootEntries()} * 32 / m_sectorSize);
+    dataStart += rootInfo;
+    flag = isCopy != 0 ? 0 : Info::kFat16Boot;
+  }
+  const int64_t dataSectors = static_cast<int64_t>(total) - (dataStart - start);
+  if (dataSectors < 1) return nullptr;
+  const uint64_t clusters = static_cast<uint32_t>(static_cast<uint64_t>(dataSectors) / perCluster);
+  if (!WithinLimits(clusters, type)) return nullptr;
+  if (TableSectors(clusters, type, m_sectorSize) > dbr.GetSectorsPerFat()) return nullptr;
+  if (type == FILE_SYSTEM_TYPE_FAT32 && rootInfo > clusters) return nullptr;
+  Info* record = Info::CreateFATSearchedPartitionInfo(m_sectorSize);
+  if (record == nullptr) return nullptr;
+  record->SetFirstDataSector(dataStart);
+  record->SetSectorsperCluster(perCluster);
+  record->SetMatchedCount(0);
+  record->SetFileSystemType(type);
+  record->SetTotalSectors(total);
+  record->SetSectorsPerFat(dbr.GetSectorsPerFat());
+  record->SetTotalClusters(static_cast<uint32_t>(clusters));
+  record->SetStartSector(start);
+  record->SetReservedSectors(static_cast<uint16_t>(dbr.GetReservedSector()));
+  record->SetRootInfo(rootInfo);
+  record->MergeFlag(flag);
+  return record;
+}
+
+Info* CFATCompleteFSearcher::FindCandidate(int64_t dataStart, uint32_t sectorsPerCluster) const {
+  Info probe(m_sectorSize);
+  probe.SetFirstDataSector(dataStart);
+  for (auto it = m_candidates.lower_bound(&probe); it != m_candidates.end() && (*it)->GetFirstDataSector() == dataStart;
+       ++it) {
+    if ((*it)->GetSectorsperCluster() == sectorsPerCluster) return *it;
+  }
+  return nullptr;
+}
+
+Info* CFATCompleteFSearcher::FindMatchedPartitionInfo(const Info* probe) const {
+  assert(probe != nullptr && "pSearchedFATPartitionInfo != NULL");
+  return FindCandidate(probe->GetFirstDataSector(), probe->GetSectorsperCluster());
+}
+
+void CFATCompleteFSearcher::UpdateFATTableInfo(int64_t sector) {
+  auto [from, to] = m_tables.equal_range(FATTableInfo{sector, nullptr});
+  for (auto it = from; it != to; ++it) {
+    Info* c = it->candidate;
+    const int64_t firstTable = c->GetStartSector() + c->GetReservedSectors();
+    if (sector == firstTable) c->MergeFlag(Info::kFirstTableSeen | Info::kUseFirstTable);
+    if (sector == firstTable + c->GetSectorsPerFat()) c->MergeFlag(Info::kSecondTableSeen | Info::kUseSecondTable);
+  }
+  // Evidence only counts after the boot sector that predicts it.
+  m_tables.erase(m_tables.begin(), m_tables.upper_bound(FATTableInfo{sector, nullptr}));
+}
+
+void CFATCompleteFSearcher::AnalyzeFATSubFolderFirstSector(int64_t sector, uint32_t cluster) {
+  if (cluster < 2) return;
+  std::vector<uint32_t> valid;
+  for (uint32_t k : kSupportedSectorsPerCluster) {
+    const int64_t d = sector - static_cast<int64_t>(cluster - 2) * k;
+    if (d < 0 || d > sector) continue;
+    valid.push_back(k);
+    if (Info* match = FindCandidate(d, k)) {
+      match->MergeFlag(Info::kSubfolderConfirmed);
+      match->SetMatchedCount(match->GetMatchedCount() + 1);
+      return;
+    }
+  }
+  for (uint32_t k : valid) {
+    if (Info* candidate = BuildPartitionInfoAccordingtoSubFolder(sector, cluster, k)) InsertCandidate(candidate);
+  }
+}
+
+bool CFATCompleteFSearcher::IsValidFileSystem(int64_t dataStart, uint32_t sectorsPerCluster, int type) const {
+  const int64_t deviceSectors = m_device != nullptr ? m_device->GetTotalSectors() : 0;
+  if (deviceSectors <= dataStart || sectorsPerCluster == 0) return false;
+  uint64_t clusters = static_cast<uint64_t>(deviceSectors - dataStart) / sectorsPerCluster;
+  if (!WithinLimits(clusters, type)) return false;
+  const uint64_t f = TableSectors(clusters, type, m_sectorSize);
+  if (static_cast<uint64_t>(dataStart) / 2 >= f) return true;
+  clusters = static_cast<uint64_t>(dataStart) / 2 * 2 * m_sectorSize / kLimits[type].nibbles;
+  return WithinLimits(clusters, type);
+}
+
+int CFATCompleteFSearcher::CalcFileSystemType(int64_t dataStart, uint32_t sectorsPerCluster) const {
+  if (IsValidFileSystem(dataStart, sectorsPerCluster, FILE_SYSTEM_TYPE_FAT32)) return FILE_SYSTEM_TYPE_FAT32;
+  if (IsValidFileSystem(dataStart, sectorsPerCluster, FILE_SYSTEM_TYPE_FAT16)) return FILE_SYSTEM_TYPE_FAT16;
+  return FILE_SYSTEM_TYPE_UNKNOWN;
+}
+
+Info* CFATCompleteFSearcher::BuildPartitionInfoAccordingtoSubFolder(int64_t sector, uint32_t cluster,
+                                                                    uint32_t sectorsPerCluster) {
+  const int64_t d = sector - static_cast<int64_t>(cluster - 2) * sectorsPerCluster;
+  if (d < 0 || d > sector) return nullptr;
+  const int type = CalcFileSystemType(d, sectorsPerCluster);
+  if (type != FILE_SYSTEM_TYPE_FAT16 && type != FILE_SYSTEM_TYPE_FAT32) return nullptr;
+  const uint64_t clusters = static_cast<uint64_t>(m_device->GetTotalSectors() - d) / sectorsPerCluster;
+  const uint64_t f = TableSectors(clusters, type, m_sectorSize);
+  int64_t start = d - 2 * static_cast<int64_t>(f) - 1;
+  if (start < 0) return nullptr;
+  uint32_t rootInfo = 2;
+  uint64_t rootSectors = 0;
+  if (type == FILE_SYSTEM_TYPE_FAT16) {
+    rootSectors = std::min<uint64_t>(static_cast<uint64_t>(start), 16384 / m_sectorSize);
+    start -= static_cast<int64_t>(rootSectors);
+    rootInfo = static_cast<uint32_t>(rootSectors);
+  }
+  Info* record = Info::CreateFATSearchedPartitionInfo(m_sectorSize);
+  if (record == nullptr) return nullptr;
+  record->SetFirstDataSector(d);
+  record->SetSectorsperCluster(sectorsPerCluster);
+  record->SetMatchedCount(0);
+  record->SetFileSystemType(type);
+  record->SetTotalSectors(static_cast<uint32_t>(clusters * sectorsPerCluster + rootSectors + 2 * f + 1));
+  record->SetSectorsPerFat(static_cast<uint32_t>(f));
+  record->SetTotalClusters(static_cast<uint32_t>(clusters));
+  record->SetStartSector(start);
+  record->SetReservedSectors(1);
+  record->SetRootInfo(rootInfo);
+  record->MergeFlag(Info::kSubfolderConfirmed);
+  return record;
+}
+
+int CFATCompleteFSearcher::Score(const Info& c) {
+  const uint32_t flags = c.GetFlag();
+  const bool first = (flags & Info::kFirstTableSeen) != 0;
+  const bool second = (flags & Info::kSecondTableSeen) != 0;
+  const int table = first && second ? 50 : first || second ? 45 : 10;
+  int boot = 10;
+  if (c.GetFileSystemType() == FILE_SYSTEM_TYPE_FAT32) {
+    const bool primary = (flags & Info::kFat32Boot) != 0;
+    const bool copy = (flags & Info::kFat32BootCopy) != 0;
+    boot = primary && copy ? 50 : primary || copy ? 45 : 10;
+  } else if ((flags & (Info::kFat16Boot | Info::kFat12Boot)) != 0) {
+    boot = 50;
+  }
+  return table + boot;
+}
+
+void CFATCompleteFSearcher::AddSearchedPartitionInfoList2(std::vector<Info*>& list) {
+  constexpr uint32_t kBootFlags = Info::kFat12Boot | Info::kFat16Boot | Info::kFat32Boot | Info::kFat32BootCopy;
+  for (Info* c : m_candidates) {
+    const uint32_t flags = c->GetFlag();
+    const bool tableSeen = (flags & (Info::kFirstTableSeen | Info::kSecondTableSeen)) != 0;
+    const bool keep = (flags & kBootFlags) != 0 ? c->GetMatchedCount() > 0 || tableSeen : c->GetMatchedCount() > 0;
+    if (!keep) {
+      Info::DestroyFATSearchedPartitionInfo(c);
+      continue;
+    }
+    c->SetReliabilityScore(Score(*c));
+    c->SetPartitionIndex(static_cast<uint32_t>(list.size()));
+    list.push_back(c);
+  }
+  m_candidates.clear();
+  m_tables.clear();
+}
+
+void CFATCompleteFSearcher::EndSearch(int build) {
+  if (build == 0) {
+    DropCandidates();
+    return;
+  }
+  AddSearchedPartitionInfoList2(m_kept);
+  if (!m_kept.empty() && m_builder != nullptr) {
+    m_builder->AddSearcherInfo(SEARCHER_TYPE_FAT, 0);
+    for (Info* record : m_kept) CompleteBulidDirectoryTree(record);
+    m_builder->SetPartitonDevice(nullptr, m_device);
+    m_builder->FlashBuild(SEARCHER_TYPE_FAT);
+  }
+  m_folderSectors.clear();
+}
+
+ResultCode CFATCompleteFSearcher::CompleteBulidDirectoryTree(Info* record) {
+  constexpr uint32_t kBootFlags = Info::kFat12Boot | Info::kFat16Boot | Info::kFat32Boot | Info::kFat32BootCopy;
+  const bool fromBoot = (record->GetFlag() & kBootFlags) != 0;
+  const int type = record->GetFileSystemType();
+  // A table nobody saw begin would be read at a guessed place: a table that
+  // knows no chains instead, so that files are taken as contiguous.
+  std::unique_ptr<IFATTable> table;
+  if ((record->GetFlag() & (Info::kFirstTableSeen | Info::kSecondTableSeen)) != 0) {
+    table.reset(IFATTableFactory::CreateFATTable(m_device, record->GetStartSector() + record->GetReservedSectors(),
+                                                 type, record->GetSectorsPerFat(), record->GetFlag() & 0x80,
+                                                 record->GetFlag() & 0x200));
+  } else {
+    table.reset(new (std::nothrow) CDoubleFATTable(nullptr, nullptr));
+  }
+  if (table == nullptr) return kNoTable;
+  FATGeometry g;
+  g.type = type;
+  g.volumeStart = record->GetStartSector();
+  g.sectorsPerCluster = record->GetSectorsperCluster();
+  g.dataStart = record->GetFirstDataSector();
+  g.totalSectors = record->GetTotalSectors();
+  g.clusterCount = record->GetTotalClusters();
+  g.rootStart = 0xFFFFFFFF;
+  if (fromBoot) {
+    if (type == FILE_SYSTEM_TYPE_FAT16) {
+      // Just before the data, whatever the number of tables.
+      g.rootStart = g.dataStart - record->GetRootInfo();
+      g.rootSectors = record->GetRootInfo();
+    } else {
+      g.rootCluster = record->GetRootInfo();
+      g.rootStart = g.dataStart + int64_t{g.rootCluster - 2} * g.sectorsPerCluster;
+    }
+  }
+  CFATBuildWorker worker(m_builder, nullptr, record, m_device, g, table.get());
+  return worker.CompleteBuildDirectoryTree(m_folderSectors, fromBoot ? 1 : 0);
+}
+
+ICompleteFileSystemSearchController* CreateFATSearcher() { return new (std::nothrow) CFATCompleteFSearcher(); }

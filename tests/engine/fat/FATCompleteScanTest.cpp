@@ -1,0 +1,195 @@
+// The complete scan over an MBR disk holding FAT16 and FAT32: the partitions
+// mmls and fsstat describe, the quick scan's trees, and, with the table and
+// every boot sector zeroed, the same partitions found from their tables and
+// folders with their files intact.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <tuple>
+
+#include "FatFixtures.h"
+#include "engine/device/DeviceTestSupport.h"
+#include "fat/FATCompleteSearcher.h"
+#include "fat/FATQuickSearcher.h"
+#include "support/PeerOutput.h"
+#include "support/Recorders.h"
+#include "support/RecordingProgress.h"
+#include "tools/QuickScanProbe.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Entry = std::tuple<int64_t, int64_t, std::string, bool, bool, uint64_t>;
+
+struct Geometry {
+  int64_t start, dataStart;
+  uint32_t sectorsPerCluster;
+};
+
+// Partitions of mmls, data starts and cluster sizes of fsstat.
+std::vector<Geometry> PeerGeometry() {
+  std::vector<Geometry> out;
+  std::istringstream mmls(peers::ReadText(fatfixtures::Dir() / "disk.img.mmls.txt"));
+  const std::regex line(R"(^\d+:\s+\d+:\d+\s+(\d+)\s+)");
+  std::smatch m;
+  for (std::string text; std::getline(mmls, text);) {
+    if (!std::regex_search(text, m, line)) continue;
+    const int64_t start = std::stoll(m[1]);
+    const std::string stat =
+        peers::ReadText(fatfixtures::Dir() / ("disk.img.p" + std::to_string(out.size() + 1) + ".fsstat.txt"));
+    const std::smatch area = [&] {
+      std::smatch a;
+      std::regex_search(stat, a, std::regex(R"(\*\* Cluster Area: (\d+))"));
+      return a;
+    }();
+    const peers::Fsstat fsstat = peers::ParseFsstat(stat);
+    out.push_back({start, start + std::stoll(area[1]), fsstat.clusterSize / fsstat.sectorSize});
+  }
+  return out;
+}
+
+class FatComplete : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string why = fatfixtures::Ready();
+    REQUIRE_OR_SKIP(why.empty(), why);
+  }
+  // Every sector of `image` through the searcher, then EndSearch(build).
+  static void Scan(const fs::path& image, CFATCompleteFSearcher& searcher, testsupport::RecordingBuilder& builder,
+                   int build) {
+    devicetest::ImageGuard guard(image);
+    IStorageDevice* device = fatfixtures::OpenVolume(image, FILE_SYSTEM_TYPE_UNKNOWN);
+    ASSERT_NE(device, nullptr);
+    searcher.SetDevice(device);
+    searcher.SetBlockSize(8192);
+    searcher.SetDirecotryTreeBuilder(&builder);
+    searcher.PreparetoSearch();
+    for (int64_t s = 0; s < device->GetTotalSectors(); s += 8192) {
+      searcher.AnalyzeBlock(s, std::min<int64_t>(8192, device->GetTotalSectors() - s));
+    }
+    searcher.EndSearch(build);
+    device->Release();
+  }
+  static std::vector<CFATSearchedPartitionInfo*> Found(CFATCompleteFSearcher& searcher) {
+    const int count = searcher.GetSearchedPartitionInfo(nullptr, 0);
+    std::vector<CSearchedPartitionInfo*> array(static_cast<size_t>(count), nullptr);
+    // Too little room: nothing written, the count told.
+    if (count > 0) {
+      EXPECT_EQ(searcher.GetSearchedPartitionInfo(array.data(), count - 1), count);
+    }
+    EXPECT_EQ(searcher.GetSearchedPartitionInfo(array.data(), count), count);
+    std::vector<CFATSearchedPartitionInfo*> out;
+    for (CSearchedPartitionInfo* r : array) out.push_back(static_cast<CFATSearchedPartitionInfo*>(r));
+    return out;
+  }
+  static std::multiset<Entry> Entries(const testsupport::RecordingBuilder& builder) {
+    std::multiset<Entry> out;
+    for (const auto& a : builder.added) out.emplace(a.id, a.parent, a.name, a.deleted, a.folder, a.size);
+    return out;
+  }
+};
+
+TEST_F(FatComplete, FindsBothPartitionsAsThePeersDoAndTheQuickScansTrees) {
+  CFATCompleteFSearcher searcher;
+  testsupport::RecordingBuilder builder;
+  Scan(fatfixtures::Dir() / "disk.img", searcher, builder, 1);
+  const std::vector<Geometry> peer = PeerGeometry();
+  ASSERT_EQ(peer.size(), 2u);
+  std::vector<CFATSearchedPartitionInfo*> found = Found(searcher);
+  ASSERT_EQ(found.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(found[i]->GetStartSector(), peer[i].start) << i;
+    EXPECT_EQ(found[i]->GetFirstDataSector(), peer[i].dataStart) << i;
+    EXPECT_EQ(found[i]->GetSectorsperCluster(), peer[i].sectorsPerCluster) << i;
+  }
+  EXPECT_EQ(found[0]->GetFileSystemType(), FILE_SYSTEM_TYPE_FAT16);
+  EXPECT_EQ(found[1]->GetFileSystemType(), FILE_SYSTEM_TYPE_FAT32);
+  // Both boot sectors of FAT32 and both tables of each.
+  EXPECT_EQ(found[0]->GetReliabilityScore(), 100u);
+  EXPECT_EQ(found[1]->GetReliabilityScore(), 100u);
+  for (auto* r : found) delete r;
+
+  std::multiset<Entry> quick;
+  for (const char* v : {"f16", "f32"}) {
+    testsupport::RecordingBuilder one;
+    testsupport::RecordingProgress sink;
+    IStorageDevice* device =
+        fatfixtures::OpenVolume(fatfixtures::Dir() / (std::string(v) + ".img"),
+                                std::string(v) == "f16" ? FILE_SYSTEM_TYPE_FAT16 : FILE_SYSTEM_TYPE_FAT32);
+    CFATQuickSearcher q;
+    q.SetDirecotryTreeBuilder(&one);
+    EXPECT_EQ(q.QuickSearchFiles(device, &sink), 0u);
+    device->Release();
+    const std::multiset<Entry> e = Entries(one);
+    quick.insert(e.begin(), e.end());
+  }
+  EXPECT_EQ(Entries(builder), quick);
+  EXPECT_EQ(builder.events.back(), "flash:32");
+}
+
+TEST_F(FatComplete, EndSearchWithoutBuildingKeepsAndBuildsNothing) {
+  CFATCompleteFSearcher searcher;
+  testsupport::RecordingBuilder builder;
+  Scan(fatfixtures::Dir() / "disk.img", searcher, builder, 0);
+  EXPECT_TRUE(builder.added.empty());
+  EXPECT_TRUE(builder.events.empty());
+  EXPECT_EQ(searcher.GetSearchedPartitionInfo(nullptr, 0), 0);
+}
+
+TEST_F(FatComplete, RefusedFoldersAreNotTouchedAgain) {
+  // Every third node refused: what the searcher gets back it releases, and
+  // the refused folders' content is still parsed (ASan tells the rest).
+  CFATCompleteFSearcher searcher;
+  testsupport::RecordingBuilder builder;
+  builder.refuseEvery = 3;
+  Scan(fatfixtures::Dir() / "disk-wiped.img", searcher, builder, 1);
+  EXPECT_GT(builder.owned.size(), 100u);
+}
+
+TEST_F(FatComplete, WipedTableAndBootSectorsStillGiveThePartitionsAndTheirFiles) {
+  CFATCompleteFSearcher searcher;
+  testsupport::RecordingBuilder builder;
+  Scan(fatfixtures::Dir() / "disk-wiped.img", searcher, builder, 1);
+  const std::vector<Geometry> peer = PeerGeometry();
+  std::vector<CFATSearchedPartitionInfo*> found = Found(searcher);
+  for (const Geometry& g : peer) {
+    const bool seen = std::any_of(found.begin(), found.end(), [&](CFATSearchedPartitionInfo* r) {
+      return r->GetFirstDataSector() == g.dataStart && r->GetSectorsperCluster() == g.sectorsPerCluster;
+    });
+    EXPECT_TRUE(seen) << "data start " << g.dataStart;
+  }
+  for (auto* r : found) delete r;
+  EXPECT_TRUE(std::any_of(builder.added.begin(), builder.added.end(),
+                          [](const auto& a) { return a.folder && std::regex_match(a.name, std::regex("DIR[0-9]+")); }));
+
+  // Through the application's complete scan: live contiguous files copy out
+  // as they were written.
+  quickprobe::QuickScan::Options options;
+  options.complete = true;
+  quickprobe::QuickScan scan(fatfixtures::Dir() / "disk-wiped.img", options);
+  ASSERT_TRUE(scan.Run());
+  int compared = 0;
+  for (const char* name : {"readme.txt", "Entry number 001 of the big folder.txt", "deep.txt", "report.bin"}) {
+    std::ifstream in(fatfixtures::Dir() / "originals" /
+                         (std::string(name) == "deep.txt"     ? "docs/sub dir/deep.txt"
+                          : std::string(name) == "report.bin" ? "docs/report.bin"
+                          : std::string(name)[0] == 'E'       ? "many/" + std::string(name)
+                                                              : std::string(name)),
+                     std::ios::binary);
+    const std::vector<uint8_t> original((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const quickprobe::Node& n : scan.nodes()) {
+      if (n.folder || fs::path(n.path).filename() != name) continue;
+      bool ok = false;
+      EXPECT_EQ(scan.Read(n, &ok, 777), original) << n.path;
+      EXPECT_TRUE(ok) << n.path;
+      ++compared;
+    }
+  }
+  // Each file once on each partition.
+  EXPECT_EQ(compared, 8);
+}
+
+}  // namespace
