@@ -1,0 +1,192 @@
+// Result rows by date and type over found nodes handed to the scan
+// operation as a scanner would, and the scan's progress texts.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "AppTestNode.h"
+#include "FileTime.h"
+#include "app/KVTimeMgr.h"
+#include "app/KVTypeMgr.h"
+#include "app/KVUIController.h"
+#include "app/KVUIScan.h"
+
+namespace {
+
+// Unix seconds of a UTC date.
+int64_t Utc(int year, int month, int day) {
+  struct tm parts {};
+  parts.tm_year = year - 1900;
+  parts.tm_mon = month - 1;
+  parts.tm_mday = day;
+  parts.tm_hour = 10;
+  return timegm(&parts);
+}
+
+class ResultTrees : public testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    // The engine's category lists come from the type table, before the
+    // first filter is made.
+    KVUIController::initFileType();
+    KVUIController::UseScan(&scan);
+    KVTypeMgr::share().clear();
+    KVTimeMgr::share().clear();
+    root = tree.Root(std::string("vol"), SEARCHER_TYPE_NTFS);
+    scan.ShowFilesystemNode(root);
+  }
+  void TearDown() override { KVUIController::UseScan(nullptr); }
+
+  AppTestNode* File(const std::string& name, int64_t modified) {
+    AppTestNode* node = tree.File(root, name);
+    node->SetModified(modified == 0 ? 0 : filetime::FromUnixSeconds(modified));
+    IFileNode* handle = node;
+    scan.ShowNodes(&handle, 1, 0);
+    return node;
+  }
+
+  NodeTree tree;
+  AppTestRoot* root = nullptr;
+  KVUIScan scan;
+};
+
+std::vector<std::string> Names(OpNodeData* row) {
+  std::vector<std::string> names;
+  for (auto& child : row->children()) {
+    if (auto* sub = std::get_if<std::unique_ptr<OpNodeData>>(&child)) names.push_back((*sub)->name().toStdString());
+  }
+  return names;
+}
+
+OpNodeData* Row(OpNodeData* parent, size_t i) {
+  return std::get<std::unique_ptr<OpNodeData>>(parent->children().at(i)).get();
+}
+
+TEST_F(ResultTrees, DateRowsSortByNumberAndKeepTheirMonth) {
+  File("a.jpg", Utc(2015, 3, 31));
+  File("b.txt", Utc(2013, 11, 30));
+  File("c.txt", Utc(2015, 1, 31));
+  File("never.txt", 0);
+  tree.Folder(root, "folder");
+  KVRowArray rows;
+  KVUIController::SetViewType(KVViewModificationDate);
+  KVUIController::GetScanTreeNodeData(&rows, 0);
+  ASSERT_EQ(rows.size(), 1u);
+  OpNodeData* top = rows[0].get();
+  EXPECT_EQ(Names(top), (std::vector<std::string>{"2013", "2015"}));
+  EXPECT_EQ(Names(Row(top, 1)), (std::vector<std::string>{"01", "03"}));
+  EXPECT_EQ(KVUIController::GetTimeNodeChildrenCnt(top), 3u);
+  EXPECT_EQ(KVUIController::GetTimeNodeChildrenCnt(Row(top, 1)), 2u);
+
+  // A month row's time lies in its own month whatever today's day is: the
+  // 31st must not carry February into March.
+  for (int month = 1; month <= 12; ++month) {
+    const time_t t = KVTimeMgr::MonthTime(2015, month);
+    struct tm parts {};
+    localtime_r(&t, &parts);
+    EXPECT_EQ(parts.tm_mon + 1, month);
+  }
+  std::vector<IFileNode*> list;
+  KVUIController::GetFileNodeToArray(&list, Row(Row(top, 1), 1));
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_STREQ(list[0]->GetFileName(), "a.jpg");
+
+  // A second refresh adds nothing; a later file goes to the end of its month.
+  KVUIController::GetScanTreeNodeData(&rows, 0);
+  EXPECT_EQ(KVUIController::GetTimeNodeChildrenCnt(top), 3u);
+  File("d.txt", Utc(2015, 3, 2));
+  File("e.txt", Utc(10000, 1, 1));
+  KVUIController::GetScanTreeNodeData(&rows, 0);
+  EXPECT_EQ(Names(top), (std::vector<std::string>{"2013", "2015", "10000"}));
+  KVUIController::GetFileNodeToArray(&list, Row(Row(top, 1), 1));
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_STREQ(list[1]->GetFileName(), "d.txt");
+
+  // Ticks read back from the nodes.
+  OpNodeData::setFileNodeWithState(list[0], 2);
+  KVUIController::RefreshTimeTreeState(rows);
+  EXPECT_EQ(Row(Row(top, 1), 1)->state(), 1);
+  EXPECT_EQ(Row(top, 1)->state(), 1);
+  OpNodeData::setFileNodeWithState(list[1], 2);
+  KVUIController::RefreshTimeTreeState(rows);
+  EXPECT_EQ(Row(Row(top, 1), 1)->state(), 2);
+}
+
+TEST_F(ResultTrees, TypeRowsPutUnlistedExtensionsUnderOther) {
+  File("b.JPG", 1);
+  File("a.png", 1);
+  File("c.jpg", 1);
+  File("notes.qqq", 1);
+  File("README", 1);
+  AppTestNode* hidden = File("d.jpg", 1);
+  hidden->ShowNode(0);
+  KVRowArray rows;
+  KVUIController::SetViewType(KVViewFileType);
+  KVUIController::GetScanTreeNodeData(&rows, 0);
+  ASSERT_EQ(rows.size(), 6u);
+  EXPECT_EQ(Names(rows[0].get()), (std::vector<std::string>{"jpg", "png"}));
+  EXPECT_EQ(Row(rows[0].get(), 0)->children().size(), 2u);
+  EXPECT_TRUE(Names(rows[5].get()).empty());
+  EXPECT_EQ(rows[5]->children().size(), 2u);
+  std::vector<IFileNode*> list;
+  EXPECT_EQ(KVUIController::GetTypeInfoToArray(&list, rows[0].get()), 1);
+  EXPECT_TRUE(list.empty());
+  EXPECT_EQ(KVUIController::GetTypeInfoToArray(&list, rows[5].get()), 0);
+  EXPECT_EQ(list.size(), 2u);
+  EXPECT_EQ(KVUIController::GetNodeChildrenCnt(rows[0].get()), 3u);
+
+  // One of the two jpg files ticked: the extension row is partly ticked.
+  OpNodeData::setFileNodeWithState(std::get<IFileNode*>(Row(rows[0].get(), 0)->children()[0]), 2);
+  KVUIController::RefreshTypeTreeState(nullptr);
+  EXPECT_EQ(Row(rows[0].get(), 0)->state(), 1);
+  EXPECT_EQ(rows[0]->state(), 1);
+  EXPECT_FALSE(KVUIController::getImageForType("jpg").isEmpty());
+  EXPECT_TRUE(KVUIController::getImageForType("qqq").isEmpty());
+}
+
+TEST_F(ResultTrees, RowStateFromShownNodesOnly) {
+  AppTestNode* a = File("a.txt", 1);
+  AppTestNode* b = File("b.txt", 1);
+  OpNodeData row(__TreeNodeData__{1, 0, 0, nullptr});
+  row.setType(1);
+  a->SetCheck(CHECKED_STATUS_CHECKED);
+  KVUIController::setNodeState(&row, {a, b});
+  EXPECT_EQ(row.state(), 1);
+  b->SetCheck(CHECKED_STATUS_CHECKED);
+  KVUIController::setNodeState(&row, {a, b});
+  EXPECT_EQ(row.state(), 2);
+  b->ShowNode(0);
+  a->SetCheck(CHECKED_STATUS_UNCHECKED);
+  KVUIController::setNodeState(&row, {a, b});
+  EXPECT_EQ(row.state(), 0);
+  KVUIController::setNodeState(&row, {b});
+  EXPECT_EQ(row.state(), 0);
+}
+
+TEST_F(ResultTrees, ProgressTexts) {
+  double percent = -1;
+  uint64_t files = 1;
+  EXPECT_EQ(KVUIController::GetScanProgress(&percent, &files), "-:-:-");
+  EXPECT_EQ(percent, 0.0);
+  EXPECT_EQ(files, 0u);
+  const auto at = [&](uint64_t current, uint64_t total, time_t elapsed) {
+    _PROGRESS_INFO info;
+    info.total = total;
+    info.current = current;
+    scan.SetProgressInfo(info);
+    scan.SetStartTime(1000);
+    scan.SetEndTime(1000 + elapsed);
+    return KVUIController::GetScanProgress(&percent, &files).toStdString();
+  };
+  EXPECT_EQ(at(5, 1000, 10), "-:-:-");
+  EXPECT_EQ(at(50, 100, 10), "00:00:10");
+  EXPECT_DOUBLE_EQ(percent, 50.0);
+  EXPECT_EQ(at(50, 100, 101 * 3600), "-:-:-");
+  EXPECT_EQ(at(50, 100, 100 * 3600 + 59 * 60), "100:59:00");
+  EXPECT_EQ(at(100, 100, 10), "00:00:00");
+}
+
+}  // namespace
