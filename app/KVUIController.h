@@ -113,4 +113,14 @@ class KVUIController {
   static void RefreshTimeTreeState(const KVRowArray& roots);
   static QString getImageForType(const QString& ext);
   static void UnselectedAllNodes();
+
+  // Name search. Starts a search on its own thread unless one has not been
+  // acknowledged yet (StopSearch) or a scan runs; posts `postName` on the
+  // main thread when the marks are set.
+  static bool DoSearchWithString(const QString& key, const QString& postName);
+  static void DoSearchFn(const QString& postName);
+  static QString GetSearchString();
+  static void StopSearch();
+  // The shown files of the category index; nothing when there is no key.
+  static void GetSearchResultToArr(std::vector<IFileNode*>* list);
 };

@@ -21,6 +21,7 @@
 #include "app/KVUIPublic.h"
 #include "app/KVUIScan.h"
 #include "platform/Resources.h"
+#include "platform/WorkerThread.h"
 
 namespace {
 
@@ -400,3 +401,40 @@ void KVUIController::RefreshTimeTreeState(const KVRowArray& roots) {
 QString KVUIController::getImageForType(const QString& ext) { return KVTypeMgr::share().getImageForType(ext); }
 
 void KVUIController::UnselectedAllNodes() { Scan().UnselectAllNodes(); }
+
+bool KVUIController::DoSearchWithString(const QString& key, const QString& postName) {
+  KVUIScan& scan = Scan();
+  if (scan.IsSearching() != 0 || !scan.IsOperationExit()) {
+    std::fprintf(stderr, "++++++++++skip search key:%s++++++++\n", key.toUtf8().constData());
+    return false;
+  }
+  KVTypeMgr::share().setSearch(true);
+  KVTimeMgr::share().setSearch(true);
+  scan.SetSearching(1);
+  scan.SetSearchKey(key.toUtf8().constData());
+  if (!platform::StartDetachedThread([postName] { DoSearchFn(postName); }, platform::kOperationStackSize,
+                                     "kv-search")) {
+    scan.SetSearching(0);
+    return false;
+  }
+  return true;
+}
+
+void KVUIController::DoSearchFn(const QString& postName) {
+  // The scan's news flag is the scan poller's: the search leaves it alone.
+  Scan().DoSearch();
+  KVUIPublic::NotifyMainThread(postName);
+}
+
+QString KVUIController::GetSearchString() { return QString::fromStdString(Scan().GetSearchKey()); }
+
+void KVUIController::StopSearch() { Scan().SetSearching(0); }
+
+void KVUIController::GetSearchResultToArr(std::vector<IFileNode*>* list) {
+  if (list == nullptr || !Scan().HasSearchKey()) return;
+  for (const auto& [category, nodes] : Scan().GetTypeMap()) {
+    for (IFileNode* node : nodes) {
+      if (node != nullptr && node->IsNodeShow() != 0) list->push_back(node);
+    }
+  }
+}

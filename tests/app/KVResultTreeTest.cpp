@@ -166,6 +166,41 @@ TEST_F(ResultTrees, RowStateFromShownNodesOnly) {
   EXPECT_EQ(row.state(), 0);
 }
 
+TEST_F(ResultTrees, NameSearchHidesWhatDoesNotMatch) {
+  AppTestNode* folder = tree.Folder(root, "album");
+  AppTestNode* photo = tree.File(folder, "PHOTO1.jpg");
+  AppTestNode* other = tree.File(root, "myphoto.png");
+  AppTestNode* doc = File("doc.txt", 1);
+  for (IFileNode* node : {static_cast<IFileNode*>(photo), static_cast<IFileNode*>(other)}) scan.ShowNodes(&node, 1, 0);
+  std::vector<IFileNode*> list;
+  KVUIController::GetSearchResultToArr(&list);
+  EXPECT_TRUE(list.empty()) << "no key, no result list";
+
+  // One search at a time, and none while a scan runs.
+  scan.SetSearching(1);
+  EXPECT_FALSE(KVUIController::DoSearchWithString("PHO", "searched"));
+  KVUIController::StopSearch();
+  scan.SetStatus(KVOperationRunning);
+  EXPECT_FALSE(KVUIController::DoSearchWithString("PHO", "searched"));
+  EXPECT_FALSE(scan.DoSearch());
+  scan.SetStatus(KVOperationIdle);
+
+  scan.SetSearchKey("PHO");
+  KVUIController::DoSearchFn("searched");
+  EXPECT_TRUE(photo->IsNodeShow());
+  EXPECT_TRUE(other->IsNodeShow());
+  EXPECT_FALSE(doc->IsNodeShow());
+  EXPECT_TRUE(folder->IsNodeShow());
+  KVUIController::GetSearchResultToArr(&list);
+  EXPECT_EQ(list.size(), 2u);
+  EXPECT_EQ(KVUIController::GetSearchString(), "PHO");
+
+  scan.SetSearchKey("");
+  KVUIController::DoSearchFn("searched");
+  EXPECT_TRUE(doc->IsNodeShow());
+  EXPECT_EQ(KVUIController::GetSearchString(), "");
+}
+
 TEST_F(ResultTrees, ProgressTexts) {
   double percent = -1;
   uint64_t files = 1;
