@@ -14,6 +14,7 @@ class DiskVolumeNodeData;
 class IFileNode;
 class IStorageDevice;
 class KVUIOperation;
+class KVUIRecovery;
 class KVUIScan;
 class OpNodeData;
 
@@ -123,4 +124,22 @@ class KVUIController {
   static void StopSearch();
   // The shown files of the category index; nothing when there is no key.
   static void GetSearchResultToArr(std::vector<IFileNode*>* list);
+
+  // Recovery. The selection is every shown, fully ticked file.
+  static std::vector<IFileNode*> GetSelectedFilesAndSize(uint64_t* size);
+  static void GetSelectedFilesAmout(int* count, uint64_t* size);
+  // Starts copying the selection into `folder`: 0, or an error when the
+  // folder is empty or a recovery's worker still runs.
+  static uint64_t DoRecovery(const QString& folder, const QString& postName);
+  static void DoRecoveryFn();
+  // The name of the file being copied, "" when none.
+  static QString GetRecoveryProgressTotal(uint64_t* total, uint64_t* current, uint64_t* error);
+  static bool IsRecoveryRunning();
+  static void StopRecvoery();
+  static void PauseOrResumeRecovery();
+  static bool IsRecoveryToSameDevice(const QString& path);
+  static uint64_t GetRecoveridedSize();
+  static uint64_t GetRecoveridedFiles();
+  // The recovery operation the methods above drive (tests may swap it).
+  static void UseRecovery(KVUIRecovery* recovery);
 };

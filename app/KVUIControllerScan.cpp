@@ -14,11 +14,13 @@
 #include "FileTypeManager.h"
 #include "app/KVCPPPublic.h"
 #include "app/KVNode.h"
+#include "app/KVRecoveryFilePath.h"
 #include "app/KVTimeMgr.h"
 #include "app/KVTypeMgr.h"
 #include "app/KVUIController.h"
 #include "app/KVUIDeviceData.h"
 #include "app/KVUIPublic.h"
+#include "app/KVUIRecovery.h"
 #include "app/KVUIScan.h"
 #include "platform/Resources.h"
 #include "platform/WorkerThread.h"
@@ -26,6 +28,12 @@
 namespace {
 
 std::atomic<KVUIScan*> g_scan{nullptr};
+std::atomic<KVUIRecovery*> g_recovery{nullptr};
+
+KVUIRecovery& Recovery() {
+  KVUIRecovery* recovery = g_recovery.load();
+  return recovery != nullptr ? *recovery : KVUIRecovery::instance();
+}
 
 // The trees are the main thread's: workers must never touch them.
 bool OnMainThread() {
@@ -438,3 +446,66 @@ void KVUIController::GetSearchResultToArr(std::vector<IFileNode*>* list) {
     }
   }
 }
+
+void KVUIController::UseRecovery(KVUIRecovery* recovery) { g_recovery.store(recovery); }
+
+std::vector<IFileNode*> KVUIController::GetSelectedFilesAndSize(uint64_t* size) {
+  std::vector<IFileNode*> files;
+  for (const auto& [category, nodes] : Scan().GetTypeMap()) {
+    for (IFileNode* node : nodes) {
+      if (node == nullptr || node->IsNodeShow() == 0 || node->GetCheckedStatus() != CHECKED_STATUS_CHECKED) continue;
+      files.push_back(node);
+      if (size != nullptr) *size += node->GetFileSize();
+    }
+  }
+  return files;
+}
+
+void KVUIController::GetSelectedFilesAmout(int* count, uint64_t* size) {
+  uint64_t bytes = 0;
+  const size_t files = GetSelectedFilesAndSize(&bytes).size();
+  if (count != nullptr) *count = static_cast<int>(files);
+  if (size != nullptr) *size += bytes;
+  Recovery().SetRecoveryTotalSize(bytes);
+}
+
+uint64_t KVUIController::DoRecovery(const QString& folder, const QString& postName) {
+  constexpr uint64_t kNoFolder = 0x0102052F00000001ull;
+  constexpr uint64_t kRunning = 0x0102052F00000002ull;
+  if (folder.isEmpty()) return kNoFolder;
+  KVUIRecovery& recovery = Recovery();
+  // Refused until the previous worker has returned, stopping included.
+  if (recovery.IsWorkerRunning() && !recovery.IsOperationExit()) return kRunning;
+  recovery.SetRecoveryPath(folder.toUtf8().constData());
+  KVRecoveryFolderNumbers::Shared().Clear();
+  return DoOperation([] { DoRecoveryFn(); }, KVPollArgs{&recovery, postName}) ? 0 : kRunning;
+}
+
+void KVUIController::DoRecoveryFn() {
+  std::string rawFolders;
+  Recovery().DoRecovery(rawFolders);
+}
+
+QString KVUIController::GetRecoveryProgressTotal(uint64_t* total, uint64_t* current, uint64_t* error) {
+  const _PROGRESS_INFO info = Recovery().GetProgressInfo();
+  if (total != nullptr) *total = info.total;
+  if (current != nullptr) *current = info.current;
+  if (error != nullptr) *error = info.error;
+  IFileNode* node = Recovery().GetCurrentRecoveryNode();
+  return node != nullptr ? OpNodeData::fileNodeName(node) : QString();
+}
+
+bool KVUIController::IsRecoveryRunning() {
+  const int status = Recovery().GetStatus();
+  return status == KVOperationRunning || status == KVOperationPaused;
+}
+
+void KVUIController::StopRecvoery() { Recovery().StopOperation(1); }
+void KVUIController::PauseOrResumeRecovery() { Recovery().PauseOrResumeOperation(); }
+
+bool KVUIController::IsRecoveryToSameDevice(const QString& path) {
+  return Recovery().RecoveryPathIsSameDevice(path.toUtf8().constData());
+}
+
+uint64_t KVUIController::GetRecoveridedSize() { return Recovery().GetRecoveriedFileSize(); }
+uint64_t KVUIController::GetRecoveridedFiles() { return Recovery().GetRecoveriedFilesCnt(); }

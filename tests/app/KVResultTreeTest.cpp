@@ -10,6 +10,7 @@
 #include "app/KVTimeMgr.h"
 #include "app/KVTypeMgr.h"
 #include "app/KVUIController.h"
+#include "app/KVUIRecovery.h"
 #include "app/KVUIScan.h"
 
 namespace {
@@ -199,6 +200,39 @@ TEST_F(ResultTrees, NameSearchHidesWhatDoesNotMatch) {
   KVUIController::DoSearchFn("searched");
   EXPECT_TRUE(doc->IsNodeShow());
   EXPECT_EQ(KVUIController::GetSearchString(), "");
+}
+
+// A full destination pauses a running recovery and never turns a stop into
+// a pause; bytes count per file.
+TEST_F(ResultTrees, RecoveryProgressPausesOnAFullDestination) {
+  KVUIRecovery recovery(&scan);
+  recovery.SetRecoveryTotalSize(300);
+  recovery.SetStatus(KVOperationRunning);
+  _PROGRESS_INFO info;
+  info.total = 200;
+  info.current = 100;
+  recovery.UpdateProgress(&info);
+  info.error = 0x0107000000000d03ull;
+  recovery.UpdateProgress(&info);
+  EXPECT_EQ(recovery.GetStatus(), KVOperationPaused);
+  EXPECT_EQ(recovery.GetProgressInfo().error, info.error);
+  recovery.SetStatus(KVOperationStopping);
+  recovery.UpdateProgress(&info);
+  EXPECT_EQ(recovery.GetStatus(), KVOperationStopping);
+  info.error = 0;
+  info.current = 200;
+  recovery.UpdateProgress(&info);
+  EXPECT_EQ(recovery.GetRecoveriedFileSize(), 200u);
+  EXPECT_EQ(recovery.GetProgressInfo().total, 300u);
+
+  setenv("PKEXEC_UID", "1234", 1);
+  setenv("SUDO_UID", "99", 1);
+  EXPECT_EQ(KVUIRecovery::InvokingUser(), 1234);
+  setenv("PKEXEC_UID", "12x", 1);
+  EXPECT_EQ(KVUIRecovery::InvokingUser(), 99);
+  unsetenv("PKEXEC_UID");
+  unsetenv("SUDO_UID");
+  EXPECT_EQ(KVUIRecovery::InvokingUser(), -1);
 }
 
 TEST_F(ResultTrees, ProgressTexts) {

@@ -16,6 +16,7 @@
 #include "app/KVTypeMgr.h"
 #include "app/KVUIController.h"
 #include "app/KVUIDeviceData.h"
+#include "app/KVUIRecovery.h"
 #include "engine/device/DeviceTestSupport.h"
 #include "engine/enumeration/EnumTestSupport.h"
 
@@ -268,5 +269,73 @@ TEST(NtfsResultTrees, TypeAndDateRowsCountWhatTheSleuthKitListsAndShareTicks) {
   OpNodeData(oneTxt).setNodeState(0);
   KVUIController::RefreshTypeTreeState(nullptr);
   EXPECT_EQ(txt->state(), txtFiles > 1 ? 1 : 0);
+  KVUIController::UseScan(nullptr);
+}
+
+// Ticked live files copied out through the recovery operation are
+// byte-identical to the originals the fixture wrote, below a top folder for
+// the volume; the image is unchanged (the guard).
+TEST(NtfsRecovery, TickedFilesCopyOutByteIdenticalAndNothingElse) {
+  REQUIRE_NTFS_FIXTURES();
+  const fs::path fixtures = ntfsfixtures::FixtureDir();
+  ScannedDisk scanned;
+  ASSERT_NO_FATAL_FAILURE(scanned.Scan(fixtures));
+  KVUIScan& scan = *scanned.scan;
+  KVUIController::UseScan(&scan);
+  std::map<std::string, IFileNode*> tree;
+  scantest::Walk(scan.GetFileSystemNode().at(0), "", tree);
+
+  std::map<std::string, std::string> wanted;  // path -> sha256 of the original
+  std::istringstream lines(
+      testsupport::RunCommandOrFail("cat " + testsupport::ShellQuote((fixtures / "default.img.expect.tsv").string())));
+  size_t skipped = 0;
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> f;
+    std::istringstream fields(line);
+    for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
+    if (f.size() != 7 || f[0] != "f" || f[1] != "live" || f[4] == "-") continue;
+    // Every other file is left unticked and must not be copied.
+    if (++skipped % 3 == 0) continue;
+    ASSERT_TRUE(tree.count(f[6])) << f[6];
+    tree[f[6]]->SetCheck(CHECKED_STATUS_CHECKED);
+    wanted[f[6]] = f[4];
+  }
+  ASSERT_GT(wanted.size(), 20u);
+
+  const fs::path out = scanned.machine / "out";
+  fs::create_directories(out);
+  EXPECT_FALSE(KVUIController::IsRecoveryToSameDevice(QString::fromStdString(out.string())));
+  KVUIRecovery recovery(&scan, scanned.model.get());
+  KVUIController::UseRecovery(&recovery);
+  uint64_t size = 0;
+  int count = 0;
+  KVUIController::GetSelectedFilesAmout(&count, &size);
+  EXPECT_EQ(static_cast<size_t>(count), wanted.size());
+  recovery.SetRecoveryPath(out.c_str());
+  recovery.SetStatus(KVOperationRunning);
+  std::string raw;
+  EXPECT_FALSE(result::IsFailure(recovery.DoRecovery(raw)));
+  EXPECT_EQ(recovery.GetRecoveriedFilesCnt(), wanted.size());
+  EXPECT_EQ(recovery.GetFailedFilesCnt(), 0u);
+  EXPECT_EQ(recovery.GetRecoveriedFileSize(), size);
+  EXPECT_EQ(recovery.GetStatus(), KVOperationIdle);
+
+  // One top folder, "0001", holding the volume's folder.
+  std::vector<fs::path> tops;
+  for (const auto& entry : fs::directory_iterator(out)) tops.push_back(entry.path());
+  ASSERT_EQ(tops.size(), 1u);
+  EXPECT_EQ(tops[0].filename(), "0001");
+  std::vector<fs::path> volumes;
+  for (const auto& entry : fs::directory_iterator(tops[0])) volumes.push_back(entry.path());
+  ASSERT_EQ(volumes.size(), 1u);
+  size_t files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(volumes[0])) files += entry.is_regular_file();
+  EXPECT_EQ(files, wanted.size());
+  for (const auto& [path, sha] : wanted) {
+    const std::string sum = testsupport::RunCommandOrFail(
+        "sha256sum " + testsupport::ShellQuote((volumes[0] / path).string()) + " 2>/dev/null || true");
+    EXPECT_EQ(sum.substr(0, 64), sha) << path;
+  }
+  KVUIController::UseRecovery(nullptr);
   KVUIController::UseScan(nullptr);
 }
