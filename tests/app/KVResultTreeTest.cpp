@@ -2,8 +2,11 @@
 // operation as a scanner would, and the scan's progress texts.
 #include <gtest/gtest.h>
 
+#include <sys/sysmacros.h>
+
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 
 #include "AppTestNode.h"
 #include "FileTime.h"
@@ -233,6 +236,28 @@ TEST_F(ResultTrees, RecoveryProgressPausesOnAFullDestination) {
   unsetenv("PKEXEC_UID");
   unsetenv("SUDO_UID");
   EXPECT_EQ(KVUIRecovery::InvokingUser(), -1);
+}
+
+// The disks under a device-mapper volume over a partition, as sysfs links
+// them: the volume, the partition and the disk holding it.
+TEST(RecoveryDestination, BackingDisksFollowSlavesAndPartitionsInSysfs) {
+  namespace fs = std::filesystem;
+  const fs::path sys = fs::temp_directory_path() / ("clipmender-sys-" + std::to_string(getpid()));
+  const fs::path disk = sys / "devices/virtual/block/loop7";
+  const fs::path dm = sys / "devices/virtual/block/dm-0";
+  fs::create_directories(disk / "loop7p1");
+  fs::create_directories(disk / "loop7p2");
+  std::FILE* mark = std::fopen((disk / "loop7p1/partition").c_str(), "w");
+  ASSERT_NE(mark, nullptr);
+  std::fclose(mark);
+  fs::create_directories(dm / "slaves");
+  fs::create_directory_symlink("../../loop7/loop7p1", dm / "slaves/loop7p1");
+  fs::create_directories(sys / "dev/block");
+  fs::create_directory_symlink("../../devices/virtual/block/dm-0", sys / "dev/block/253:0");
+  EXPECT_EQ(KVUIRecovery::BackingDisks(makedev(253, 0), sys.string()),
+            (std::set<std::string>{"dm-0", "loop7p1", "loop7"}));
+  EXPECT_TRUE(KVUIRecovery::BackingDisks(makedev(253, 1), sys.string()).empty());
+  fs::remove_all(sys);
 }
 
 TEST_F(ResultTrees, ProgressTexts) {
