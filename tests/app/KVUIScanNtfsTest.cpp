@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "NtfsFixtures.h"
 #include "NtfsPeers.h"
@@ -272,9 +273,55 @@ TEST(NtfsResultTrees, TypeAndDateRowsCountWhatTheSleuthKitListsAndShareTicks) {
   KVUIController::UseScan(nullptr);
 }
 
+namespace recovery {
+
+// Ticks two of every three live files the fixture wrote; answers their
+// paths and the sha256 of their originals.
+std::map<std::string, std::string> Tick(KVUIScan& scan, const fs::path& fixtures) {
+  std::map<std::string, IFileNode*> tree;
+  scantest::Walk(scan.GetFileSystemNode().at(0), "", tree);
+  std::map<std::string, std::string> wanted;
+  std::istringstream lines(
+      testsupport::RunCommandOrFail("cat " + testsupport::ShellQuote((fixtures / "default.img.expect.tsv").string())));
+  size_t seen = 0;
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> f;
+    std::istringstream fields(line);
+    for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
+    if (f.size() != 7 || f[0] != "f" || f[1] != "live" || f[4] == "-" || ++seen % 3 == 0) continue;
+    EXPECT_TRUE(tree.count(f[6])) << f[6];
+    if (tree.count(f[6]) == 0) continue;
+    tree[f[6]]->SetCheck(CHECKED_STATUS_CHECKED);
+    wanted[f[6]] = f[4];
+  }
+  return wanted;
+}
+
+// The copies lie below one top folder "0001" and its volume folder, byte
+// for byte the originals, and nothing else was copied.
+void ExpectCopied(const fs::path& out, const std::map<std::string, std::string>& wanted) {
+  std::vector<fs::path> tops;
+  for (const auto& entry : fs::directory_iterator(out)) tops.push_back(entry.path());
+  ASSERT_EQ(tops.size(), 1u);
+  EXPECT_EQ(tops[0].filename(), "0001");
+  std::vector<fs::path> volumes;
+  for (const auto& entry : fs::directory_iterator(tops[0])) volumes.push_back(entry.path());
+  ASSERT_EQ(volumes.size(), 1u);
+  size_t files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(volumes[0])) files += entry.is_regular_file();
+  EXPECT_EQ(files, wanted.size());
+  for (const auto& [path, sha] : wanted) {
+    const std::string sum = testsupport::RunCommandOrFail(
+        "sha256sum " + testsupport::ShellQuote((volumes[0] / path).string()) + " 2>/dev/null || true");
+    EXPECT_EQ(sum.substr(0, 64), sha) << path;
+  }
+}
+
+}  // namespace recovery
+
 // Ticked live files copied out through the recovery operation are
-// byte-identical to the originals the fixture wrote, below a top folder for
-// the volume; the image is unchanged (the guard).
+// byte-identical to the originals the fixture wrote; the image is unchanged
+// (the guard).
 TEST(NtfsRecovery, TickedFilesCopyOutByteIdenticalAndNothingElse) {
   REQUIRE_NTFS_FIXTURES();
   const fs::path fixtures = ntfsfixtures::FixtureDir();
@@ -282,24 +329,7 @@ TEST(NtfsRecovery, TickedFilesCopyOutByteIdenticalAndNothingElse) {
   ASSERT_NO_FATAL_FAILURE(scanned.Scan(fixtures));
   KVUIScan& scan = *scanned.scan;
   KVUIController::UseScan(&scan);
-  std::map<std::string, IFileNode*> tree;
-  scantest::Walk(scan.GetFileSystemNode().at(0), "", tree);
-
-  std::map<std::string, std::string> wanted;  // path -> sha256 of the original
-  std::istringstream lines(
-      testsupport::RunCommandOrFail("cat " + testsupport::ShellQuote((fixtures / "default.img.expect.tsv").string())));
-  size_t skipped = 0;
-  for (std::string line; std::getline(lines, line);) {
-    std::vector<std::string> f;
-    std::istringstream fields(line);
-    for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
-    if (f.size() != 7 || f[0] != "f" || f[1] != "live" || f[4] == "-") continue;
-    // Every other file is left unticked and must not be copied.
-    if (++skipped % 3 == 0) continue;
-    ASSERT_TRUE(tree.count(f[6])) << f[6];
-    tree[f[6]]->SetCheck(CHECKED_STATUS_CHECKED);
-    wanted[f[6]] = f[4];
-  }
+  const auto wanted = recovery::Tick(scan, fixtures);
   ASSERT_GT(wanted.size(), 20u);
 
   const fs::path out = scanned.machine / "out";
@@ -319,23 +349,50 @@ TEST(NtfsRecovery, TickedFilesCopyOutByteIdenticalAndNothingElse) {
   EXPECT_EQ(recovery.GetFailedFilesCnt(), 0u);
   EXPECT_EQ(recovery.GetRecoveriedFileSize(), size);
   EXPECT_EQ(recovery.GetStatus(), KVOperationIdle);
+  recovery::ExpectCopied(out, wanted);
+  KVUIController::UseRecovery(nullptr);
+  KVUIController::UseScan(nullptr);
+}
 
-  // One top folder, "0001", holding the volume's folder.
-  std::vector<fs::path> tops;
-  for (const auto& entry : fs::directory_iterator(out)) tops.push_back(entry.path());
-  ASSERT_EQ(tops.size(), 1u);
-  EXPECT_EQ(tops[0].filename(), "0001");
-  std::vector<fs::path> volumes;
-  for (const auto& entry : fs::directory_iterator(tops[0])) volumes.push_back(entry.path());
-  ASSERT_EQ(volumes.size(), 1u);
-  size_t files = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(volumes[0])) files += entry.is_regular_file();
-  EXPECT_EQ(files, wanted.size());
-  for (const auto& [path, sha] : wanted) {
-    const std::string sum = testsupport::RunCommandOrFail(
-        "sha256sum " + testsupport::ShellQuote((volumes[0] / path).string()) + " 2>/dev/null || true");
-    EXPECT_EQ(sum.substr(0, 64), sha) << path;
-  }
+// A destination that fills mid-run pauses the recovery; once space is
+// freed and the user resumes, every file finishes byte-identical.
+TEST(NtfsRecovery, AFullDestinationPausesAndResumesToIdenticalCopies) {
+  REQUIRE_NTFS_FIXTURES();
+  const fs::path fixtures = ntfsfixtures::FixtureDir();
+  ScannedDisk scanned;
+  ASSERT_NO_FATAL_FAILURE(scanned.Scan(fixtures));
+  KVUIScan& scan = *scanned.scan;
+  KVUIController::UseScan(&scan);
+  const auto wanted = recovery::Tick(scan, fixtures);
+  const fs::path out = scanned.machine / "small";
+  fs::create_directories(out);
+  ASSERT_EQ(
+      testsupport::RunCommand("mount -t tmpfs -o size=256k tmpfs " + testsupport::ShellQuote(out.string())).exitCode,
+      0);
+  KVUIRecovery recovery(&scan, scanned.model.get());
+  KVUIController::UseRecovery(&recovery);
+  int count = 0;
+  uint64_t size = 0;
+  KVUIController::GetSelectedFilesAmout(&count, &size);
+  ASSERT_GT(size, 1u << 20) << "the selection must not fit";
+  ASSERT_EQ(KVUIController::DoRecovery(QString::fromStdString(out.string()), "DoRecovery"), 0u);
+  const auto waitFor = [&](const std::function<bool()>& done) {
+    for (int i = 0; i < 600 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return done();
+  };
+  EXPECT_TRUE(waitFor([&] { return recovery.GetStatus() == KVOperationPaused; }));
+  uint64_t total = 0, current = 0, error = 0;
+  KVUIController::GetRecoveryProgressTotal(&total, &current, &error);
+  EXPECT_EQ(error & 0xffffffffu, KVUIRecovery::kDestinationFull);
+  EXPECT_EQ(KVUIController::DoRecovery(QString::fromStdString(out.string()), "DoRecovery") != 0, true)
+      << "a second start while one runs";
+  testsupport::RunCommandOrFail("mount -o remount,size=64m " + testsupport::ShellQuote(out.string()));
+  KVUIController::PauseOrResumeRecovery();
+  EXPECT_TRUE(waitFor([&] { return !recovery.IsWorkerRunning(); }));
+  EXPECT_EQ(recovery.GetRecoveriedFilesCnt(), wanted.size());
+  EXPECT_EQ(recovery.GetFailedFilesCnt(), 0u);
+  recovery::ExpectCopied(out, wanted);
+  testsupport::RunCommand("umount " + testsupport::ShellQuote(out.string()));
   KVUIController::UseRecovery(nullptr);
   KVUIController::UseScan(nullptr);
 }
