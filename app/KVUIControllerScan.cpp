@@ -185,7 +185,10 @@ void KVUIController::initFileType() {
 
 bool KVUIController::IsAppRunning() { return KVCPPPublic::instance().IsAppRunning(); }
 void KVUIController::CloseApp() { std::exit(0); }
-void KVUIController::ReleaseDataRecovery() { Scan().ReleaseDataRecovery(); }
+void KVUIController::ReleaseDataRecovery() {
+  Scan().ReleaseDataRecovery();
+  Recovery().ReleaseDataRecovery();
+}
 int KVUIController::GetCurrentScanRecoveryCnt() { return Scan().GetCurrentScanRecoveryCnt(); }
 
 // Result trees.

@@ -32,6 +32,14 @@ std::string ReadLink(const fs::path& path) {
 
 KVUIRecovery& KVUIRecovery::instance() {
   static KVUIRecovery recovery;
+  // The process's scan lets the copy-out objects go before its controller
+  // changes and fills them again after every scan.
+  static const bool hooked = [] {
+    KVUIScan::instance().SetRecoveryHooks([] { KVUIRecovery::instance().ReleaseDataRecovery(); },
+                                          [] { KVUIRecovery::instance().ResetParam(); });
+    return true;
+  }();
+  (void)hooked;
   return recovery;
 }
 

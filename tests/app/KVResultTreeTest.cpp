@@ -151,25 +151,6 @@ TEST_F(ResultTrees, TypeRowsPutUnlistedExtensionsUnderOther) {
   EXPECT_TRUE(KVUIController::getImageForType("qqq").isEmpty());
 }
 
-TEST_F(ResultTrees, RowStateFromShownNodesOnly) {
-  AppTestNode* a = File("a.txt", 1);
-  AppTestNode* b = File("b.txt", 1);
-  OpNodeData row(__TreeNodeData__{1, 0, 0, nullptr});
-  row.setType(1);
-  a->SetCheck(CHECKED_STATUS_CHECKED);
-  KVUIController::setNodeState(&row, {a, b});
-  EXPECT_EQ(row.state(), 1);
-  b->SetCheck(CHECKED_STATUS_CHECKED);
-  KVUIController::setNodeState(&row, {a, b});
-  EXPECT_EQ(row.state(), 2);
-  b->ShowNode(0);
-  a->SetCheck(CHECKED_STATUS_UNCHECKED);
-  KVUIController::setNodeState(&row, {a, b});
-  EXPECT_EQ(row.state(), 0);
-  KVUIController::setNodeState(&row, {b});
-  EXPECT_EQ(row.state(), 0);
-}
-
 TEST_F(ResultTrees, NameSearchHidesWhatDoesNotMatch) {
   AppTestNode* folder = tree.Folder(root, "album");
   AppTestNode* photo = tree.File(folder, "PHOTO1.jpg");

@@ -319,61 +319,47 @@ void ExpectCopied(const fs::path& out, const std::map<std::string, std::string>&
 
 }  // namespace recovery
 
-// Ticked live files copied out through the recovery operation are
-// byte-identical to the originals the fixture wrote; the image is unchanged
+// A scanned disk with two of every three live files ticked.
+class NtfsRecovery : public testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_NTFS_FIXTURES();
+    ASSERT_NO_FATAL_FAILURE(scanned.Scan(ntfsfixtures::FixtureDir()));
+    KVUIController::UseScan(scanned.scan.get());
+    wanted = recovery::Tick(*scanned.scan, ntfsfixtures::FixtureDir());
+    operation = std::make_unique<KVUIRecovery>(scanned.scan.get(), scanned.model.get());
+    KVUIController::UseRecovery(operation.get());
+  }
+  void TearDown() override {
+    KVUIController::UseRecovery(nullptr);
+    KVUIController::UseScan(nullptr);
+  }
+
+  ScannedDisk scanned;
+  std::map<std::string, std::string> wanted;
+  std::unique_ptr<KVUIRecovery> operation;
+};
+
+// Ticked live files copied out through the recovery operation into a
+// destination that fills mid-run: the recovery pauses; once space is freed
+// and the user resumes, every file finishes byte-identical to the original
+// the fixture wrote, and nothing else is copied. The image is unchanged
 // (the guard).
-TEST(NtfsRecovery, TickedFilesCopyOutByteIdenticalAndNothingElse) {
-  REQUIRE_NTFS_FIXTURES();
-  const fs::path fixtures = ntfsfixtures::FixtureDir();
-  ScannedDisk scanned;
-  ASSERT_NO_FATAL_FAILURE(scanned.Scan(fixtures));
-  KVUIScan& scan = *scanned.scan;
-  KVUIController::UseScan(&scan);
-  const auto wanted = recovery::Tick(scan, fixtures);
-  ASSERT_GT(wanted.size(), 20u);
-
-  const fs::path out = scanned.machine / "out";
-  fs::create_directories(out);
-  EXPECT_FALSE(KVUIController::IsRecoveryToSameDevice(QString::fromStdString(out.string())));
-  KVUIRecovery recovery(&scan, scanned.model.get());
-  KVUIController::UseRecovery(&recovery);
-  uint64_t size = 0;
-  int count = 0;
-  KVUIController::GetSelectedFilesAmout(&count, &size);
-  EXPECT_EQ(static_cast<size_t>(count), wanted.size());
-  recovery.SetRecoveryPath(out.c_str());
-  recovery.SetStatus(KVOperationRunning);
-  std::string raw;
-  EXPECT_FALSE(result::IsFailure(recovery.DoRecovery(raw)));
-  EXPECT_EQ(recovery.GetRecoveriedFilesCnt(), wanted.size());
-  EXPECT_EQ(recovery.GetFailedFilesCnt(), 0u);
-  EXPECT_EQ(recovery.GetRecoveriedFileSize(), size);
-  EXPECT_EQ(recovery.GetStatus(), KVOperationIdle);
-  recovery::ExpectCopied(out, wanted);
-  KVUIController::UseRecovery(nullptr);
-  KVUIController::UseScan(nullptr);
-}
-
-// A destination that fills mid-run pauses the recovery; once space is
-// freed and the user resumes, every file finishes byte-identical.
-TEST(NtfsRecovery, AFullDestinationPausesAndResumesToIdenticalCopies) {
-  REQUIRE_NTFS_FIXTURES();
-  const fs::path fixtures = ntfsfixtures::FixtureDir();
-  ScannedDisk scanned;
-  ASSERT_NO_FATAL_FAILURE(scanned.Scan(fixtures));
-  KVUIScan& scan = *scanned.scan;
-  KVUIController::UseScan(&scan);
-  const auto wanted = recovery::Tick(scan, fixtures);
+TEST_F(NtfsRecovery, AFullDestinationPausesAndResumesToIdenticalCopies) {
   const fs::path out = scanned.machine / "small";
   fs::create_directories(out);
-  ASSERT_EQ(
-      testsupport::RunCommand("mount -t tmpfs -o size=256k tmpfs " + testsupport::ShellQuote(out.string())).exitCode,
-      0);
-  KVUIRecovery recovery(&scan, scanned.model.get());
-  KVUIController::UseRecovery(&recovery);
+  testsupport::RunCommandOrFail("mount -t tmpfs -o size=256k tmpfs " + testsupport::ShellQuote(out.string()));
+  struct Unmount {
+    ~Unmount() { testsupport::RunCommand("umount " + testsupport::ShellQuote(at.string())); }
+    fs::path at;
+  } unmount{out};
+  KVUIRecovery& recovery = *operation;
+  EXPECT_FALSE(KVUIController::IsRecoveryToSameDevice(QString::fromStdString(out.string())));
   int count = 0;
   uint64_t size = 0;
   KVUIController::GetSelectedFilesAmout(&count, &size);
+  ASSERT_GT(wanted.size(), 20u);
+  EXPECT_EQ(static_cast<size_t>(count), wanted.size());
   ASSERT_GT(size, 1u << 20) << "the selection must not fit";
   ASSERT_EQ(KVUIController::DoRecovery(QString::fromStdString(out.string()), "DoRecovery"), 0u);
   const auto waitFor = [&](const std::function<bool()>& done) {
@@ -391,8 +377,6 @@ TEST(NtfsRecovery, AFullDestinationPausesAndResumesToIdenticalCopies) {
   EXPECT_TRUE(waitFor([&] { return !recovery.IsWorkerRunning(); }));
   EXPECT_EQ(recovery.GetRecoveriedFilesCnt(), wanted.size());
   EXPECT_EQ(recovery.GetFailedFilesCnt(), 0u);
+  EXPECT_EQ(recovery.GetRecoveriedFileSize(), size);
   recovery::ExpectCopied(out, wanted);
-  testsupport::RunCommand("umount " + testsupport::ShellQuote(out.string()));
-  KVUIController::UseRecovery(nullptr);
-  KVUIController::UseScan(nullptr);
 }

@@ -15,8 +15,8 @@ TEST(ClipmenderProgram, TheLogSaysWhenTheProcessStartedAndEnded) {
   testsupport::TempDir work;
   const std::string noBus = "unix:path=/nonexistent/clipmender-test-bus";
   const auto result = testsupport::RunCommand(
-      "env CLIPMENDER_WORK_DIR=" + testsupport::ShellQuote(work.path().string()) + " DBUS_SYSTEM_BUS_ADDRESS=" + noBus +
-      " DBUS_SESSION_BUS_ADDRESS=" + noBus + " " + testsupport::ShellQuote(CLIPMENDER_EXECUTABLE) +
+      "env CLIPMENDER_WORK_DIR=" + testsupport::ShellQuote(work.path().string()) + " DBUS_SYSTEM_BUS_ADDRESS=" +
+      noBus + " DBUS_SESSION_BUS_ADDRESS=" + noBus + " " + testsupport::ShellQuote(CLIPMENDER_EXECUTABLE) +
       " 2>/dev/null & echo \"pid=$!\"; wait $!");
   ASSERT_EQ(result.exitCode, 0) << result.output;
   std::smatch pid;
@@ -24,8 +24,7 @@ TEST(ClipmenderProgram, TheLogSaysWhenTheProcessStartedAndEnded) {
   std::ifstream in(work / "tolveraware.log");
   const std::string log{std::istreambuf_iterator<char>(in), {}};
   const std::string time = R"(\d\d:\d\d:\d\d )";
-  EXPECT_TRUE(
-      std::regex_search(log, std::regex("^" + time + R"(process\[clipmender:)" + pid[1].str() + R"(\] started\n)")))
+  EXPECT_TRUE(std::regex_search(log, std::regex("^" + time + R"(process\[clipmender:)" + pid[1].str() + R"(\] started\n)")))
       << log;
   EXPECT_TRUE(std::regex_search(log, std::regex(time + R"(process\[)" + pid[1].str() + R"(\] existed\n$)"))) << log;
 }
