@@ -108,15 +108,6 @@ TEST_F(ResultTrees, DateRowsSortByNumberAndKeepTheirMonth) {
   KVUIController::GetFileNodeToArray(&list, Row(Row(top, 1), 1));
   ASSERT_EQ(list.size(), 2u);
   EXPECT_STREQ(list[1]->GetFileName(), "d.txt");
-
-  // Ticks read back from the nodes.
-  OpNodeData::setFileNodeWithState(list[0], 2);
-  KVUIController::RefreshTimeTreeState(rows);
-  EXPECT_EQ(Row(Row(top, 1), 1)->state(), 1);
-  EXPECT_EQ(Row(top, 1)->state(), 1);
-  OpNodeData::setFileNodeWithState(list[1], 2);
-  KVUIController::RefreshTimeTreeState(rows);
-  EXPECT_EQ(Row(Row(top, 1), 1)->state(), 2);
 }
 
 TEST_F(ResultTrees, TypeRowsPutUnlistedExtensionsUnderOther) {
