@@ -5,9 +5,22 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <vector>
 
+class DiskVolumeNodeData;
+class IFileNode;
+class IStorageDevice;
 class KVUIOperation;
+class KVUIRecovery;
+class KVUIScan;
+class OpNodeData;
+
+// The rows of a result view's top level; type rows are shared with the
+// file-type manager, which keeps them between rebuilds.
+using KVRowArray = std::vector<std::shared_ptr<OpNodeData>>;
 
 // What the poller watches and what it posts.
 struct KVPollArgs {
@@ -42,4 +55,91 @@ class KVUIController {
   // if nothing was posted during the run or news came after the last look,
   // so a window always sees the final state.
   static void QueryStatusAndUpdateUI(const KVPollArgs& pollArgs);
+
+  // The scan operation the methods below drive: the process's, or another
+  // one (tests).
+  static KVUIScan& Scan();
+  static void UseScan(KVUIScan* scan);
+
+  // Devices.
+  static void GetDeviceInfoToArray(std::vector<std::unique_ptr<DiskVolumeNodeData>>* rows);
+  // Posts `name` on the main thread once the device list is enumerated.
+  static void NotifiyDeviceInfoAfterInit(const QString& name);
+  static void InitDeviceInfoInBgThread();
+  static void RefreshDeviceInfo();
+
+  // Scans. A start is refused while an earlier scan's worker still runs,
+  // also when that scan is only stopping: reviving it would let its final
+  // report end the new one.
+  static bool DoScanWithDiskIndex(int disk, int volume, const QString& postName);
+  static bool DoScanWithData(const DiskVolumeNodeData* row, const QString& postName);
+  static bool DoDeepScan(const QString& postName);
+  static void DoScanFn(IStorageDevice* storage);
+  static void PauseOrResumeScan();
+  static void StopScan(int discard);
+  static void ResetShouldBuild();
+  static bool IsScanRunning();
+  static bool IsPause();
+  static bool IsDeepScan();
+  // Fills both and answers the remaining time as "hh:mm:ss", or "-:-:-" when
+  // it cannot be told yet or exceeds 100 hours.
+  static QString GetScanProgress(double* percent, uint64_t* fileCount);
+  static void GetScanFileSize(uint64_t* size, uint64_t* count);
+  static void SetRecoveryType(uint32_t mask);
+  // Hands the category extension lists of the type table to the engine; to
+  // be called before the first filter is made.
+  static void initFileType();
+  static bool IsAppRunning();
+  [[noreturn]] static void CloseApp();
+  static void ReleaseDataRecovery();
+  static int GetCurrentScanRecoveryCnt();
+
+  // Result trees.
+  static void SetViewType(int view);
+  static int GetScanTreeNodeData(KVRowArray* rows, int clear);
+  static void AddNodeToArr(KVRowArray* rows);
+  static void AddPathNodeToArray(KVRowArray* rows);
+  static void AddTypeNodeToArr(KVRowArray* rows);
+  static void AddDateNodeToArray(KVRowArray* rows);
+  static bool IsFileNode(IFileNode* node, const KVRowArray& rows);
+  // The files shown under a row, by the row's view.
+  static int GetFileNodeToArray(std::vector<IFileNode*>* list, OpNodeData* row);
+  static bool GetPathInfoToArray(std::vector<IFileNode*>* list, OpNodeData* row);
+  static int GetTypeInfoToArray(std::vector<IFileNode*>* list, OpNodeData* row);
+  static int GetDateInfoToArray(std::vector<IFileNode*>* list, OpNodeData* row);
+  static uint64_t GetNodeChildrenCnt(OpNodeData* row);
+  static uint64_t GetTimeNodeChildrenCnt(OpNodeData* row);
+  static void setNodeState(OpNodeData* row, const std::vector<IFileNode*>& nodes);
+  static void RefreshTypeTreeState(OpNodeData* row);
+  static void RefreshTimeTreeState(const KVRowArray& roots);
+  static QString getImageForType(const QString& ext);
+  static void UnselectedAllNodes();
+
+  // Name search. Starts a search on its own thread unless one has not been
+  // acknowledged yet (StopSearch) or a scan runs; posts `postName` on the
+  // main thread when the marks are set.
+  static bool DoSearchWithString(const QString& key, const QString& postName);
+  static void DoSearchFn(const QString& postName);
+  static QString GetSearchString();
+  static void StopSearch();
+  // The shown files of the category index; nothing when there is no key.
+  static void GetSearchResultToArr(std::vector<IFileNode*>* list);
+
+  // Recovery. The selection is every shown, fully ticked file.
+  static std::vector<IFileNode*> GetSelectedFilesAndSize(uint64_t* size);
+  static void GetSelectedFilesAmout(int* count, uint64_t* size);
+  // Starts copying the selection into `folder`: 0, or an error when the
+  // folder is empty or a recovery's worker still runs.
+  static uint64_t DoRecovery(const QString& folder, const QString& postName);
+  static void DoRecoveryFn();
+  // The name of the file being copied, "" when none.
+  static QString GetRecoveryProgressTotal(uint64_t* total, uint64_t* current, uint64_t* error);
+  static bool IsRecoveryRunning();
+  static void StopRecvoery();
+  static void PauseOrResumeRecovery();
+  static bool IsRecoveryToSameDevice(const QString& path);
+  static uint64_t GetRecoveridedSize();
+  static uint64_t GetRecoveridedFiles();
+  // The recovery operation the methods above drive (tests may swap it).
+  static void UseRecovery(KVUIRecovery* recovery);
 };

@@ -392,3 +392,45 @@ int KVUIScan::ShowNodes(IFileNode** nodes, unsigned count, int /*lostNodes*/) {
   SetNeedUIUpdate(1);
   return 1;
 }
+
+void KVUIScan::SetSearchKey(const char* key) {
+  if (key == nullptr) return;
+  Lock held(OperationLock());
+  m_searchKey = *key != '\0' ? std::optional<std::string>(key) : std::nullopt;
+}
+
+std::string KVUIScan::GetSearchKey() {
+  Lock held(OperationLock());
+  return m_searchKey.value_or(std::string());
+}
+
+bool KVUIScan::HasSearchKey() {
+  Lock held(OperationLock());
+  return m_searchKey.has_value();
+}
+
+void KVUIScan::SetSearching(int searching) {
+  Lock held(OperationLock());
+  m_searching = searching != 0 ? 1 : 0;
+}
+
+int KVUIScan::IsSearching() {
+  Lock held(OperationLock());
+  return static_cast<int>(m_searching);
+}
+
+bool KVUIScan::DoSearch() {
+  // Held like a scan: node marks change parents' counts, which the
+  // builder must not see half done.
+  std::unique_lock<std::mutex> scanning(m_scanLock, std::try_to_lock);
+  if (!scanning.owns_lock() || !IsOperationExit()) return false;
+  const std::string key = GetSearchKey();
+  KVCPPPublic& helpers = KVCPPPublic::instance();
+  Lock held(OperationLock());
+  for (const auto& [category, nodes] : m_typeIndex) {
+    for (IFileNode* node : nodes) {
+      if (node != nullptr) node->ShowNode(helpers.IsStringInFileNode(key.c_str(), node) ? 1 : 0);
+    }
+  }
+  return true;
+}

@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,19 @@ class KVUIScan : public KVUIOperation, public IDrirectoryTree {
   // Empties the indexes, the counters and the copy-out objects.
   void ClearData();
 
+  // The name search. A null key changes nothing; an empty one leaves no key.
+  void SetSearchKey(const char* key);
+  // The key, "" when there is none.
+  std::string GetSearchKey();
+  bool HasSearchKey();
+  void SetSearching(int searching);
+  int IsSearching();
+  // Shows every indexed file whose name holds the key (all of them when
+  // there is no key) and hides the others; folders follow their files.
+  // Refused (false) while a scan runs: the scan's worker links the same
+  // trees. A scan that starts meanwhile waits until the marks are set.
+  bool DoSearch();
+
   // IProgress: a copy of the record, and news. The operation ends when
   // DoScan returns, not at the engine's final report: a searcher may report
   // its end and go on, and a failing one may never report it.
@@ -165,6 +179,8 @@ class KVUIScan : public KVUIOperation, public IDrirectoryTree {
   uint64_t m_totalSize = 0;
   int m_recoveryCount = 0;
   std::map<IFilesystemNode*, IDataRecovery*> m_copyOut;
+  std::optional<std::string> m_searchKey;
+  uint32_t m_searching = 0;
 
   // Held for the whole of DoScan: one scan (or load) at a time.
   std::mutex m_scanLock;

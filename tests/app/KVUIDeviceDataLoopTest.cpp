@@ -11,6 +11,8 @@
 #include "EngineTypes.h"
 #include "QtTestSupport.h"
 #include "app/KVUIDeviceData.h"
+#include "app/KVUIRecovery.h"
+#include "app/KVUIScan.h"
 #include "app/KVUSBNotifier.h"
 #include "engine/device/DeviceTestSupport.h"
 #include "engine/enumeration/EnumTestSupport.h"
@@ -106,5 +108,63 @@ TEST_P(LoopMedia, AreListedAsLsblkSeesThemAndPostOneAttachAndOneDetach) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, LoopMedia, testing::Values("mbr", "gpt"));
+
+// Mounts a device for the life of the object.
+struct Mounted {
+  Mounted(const std::string& device, const fs::path& at) : point(at) {
+    fs::create_directories(at);
+    RunCommandOrFail("mkfs.ext2 -q -F " + ShellQuote(device) + " >/dev/null 2>&1 && mount " + ShellQuote(device) + " " +
+                     ShellQuote(at.string()));
+    fs::create_directories(at / "dest");
+  }
+  ~Mounted() { testsupport::RunCommand("umount " + ShellQuote(point.string())); }
+  fs::path point;
+};
+
+// A folder on another partition of the scanned disk, or on a device-mapper
+// volume built on one of its partitions, is on the scanned device; a folder
+// elsewhere is not.
+TEST(RecoveryDestination, OnTheScannedDiskThroughPartitionsAndDeviceMapper) {
+  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
+  REQUIRE_TOOL("dmsetup");
+  testsupport::TempDir dir;
+  const fs::path image = dir / "same-device.img";
+  devicetest::MakeSparseImage(image, 64ull << 20);
+  RunCommandOrFail("printf 'label: dos\\nstart=2048, size=24M, type=83\\nsize=24M, type=83\\n' | sfdisk -q " +
+                   ShellQuote(image.string()));
+  devicetest::LoopDevice loop(image, 0, true);
+  ASSERT_TRUE(loop.attached());
+  loop.Announce();
+  KVUIDeviceData model;
+  model.InitDeviceInfo();
+  IStorageDevice* disk = nullptr;
+  std::list<_DiskVolumeData> rows;
+  model.GetAllDeviceInfo(rows);
+  for (const auto& row : rows) {
+    if (row.description == loop.path()) disk = model.GetStorageByDiskVolumeIndex(row.diskIndex, -1);
+  }
+  ASSERT_NE(disk, nullptr);
+  KVUIScan scan(&model);
+  scan.SaveScanSorage(disk);
+  KVUIRecovery recovery(&scan, &model);
+
+  {
+    Mounted second(loop.Partition(2), dir / "p2");
+    EXPECT_TRUE(recovery.RecoveryPathIsSameDevice((second.point / "dest").c_str()));
+    EXPECT_FALSE(recovery.RecoveryPathIsSameDevice(dir.path().c_str()));
+  }
+  // Without the kernel's device-mapper the stand-in sysfs test covers it.
+  REQUIRE_OR_SKIP(
+      fs::exists("/dev/mapper/control") && testsupport::RunCommand("dmsetup version >/dev/null 2>&1").exitCode == 0,
+      "needs the kernel's device-mapper");
+  const std::string mapped = "clipmender-test-" + std::to_string(getpid());
+  RunCommandOrFail("dmsetup create " + mapped + " --table '0 " + std::to_string((24 << 20) / 512) + " linear " +
+                   loop.Partition(1) + " 0'");
+  {
+    Mounted overMapper("/dev/mapper/" + mapped, dir / "dm");
+    EXPECT_TRUE(recovery.RecoveryPathIsSameDevice((overMapper.point / "dest").c_str()));
+  }
+  testsupport::RunCommand("dmsetup remove " + mapped);
+}
 
 }  // namespace
