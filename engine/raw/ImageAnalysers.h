@@ -4,15 +4,6 @@
 
 #include "raw/RawFileAnalyser.h"
 
-#define CLIPMENDER_RAW_ANALYSER(Name, Type, Sizes)                              \
-  class Name : public IRawFileAnalyser {                                        \
-   public:                                                                      \
-    Name() : IRawFileAnalyser(Type) {}                                          \
-    uint32_t AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override; \
-    Sizes                                                                       \
-  };
-#define CLIPMENDER_RAW_SIZES uint32_t GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
-
 // Sized from their header in AnalyseBuffer.
 CLIPMENDER_RAW_ANALYSER(FileBMPAnalyser, RAW_TYPE_BMP, )
 CLIPMENDER_RAW_ANALYSER(FileICOAnalyser, RAW_TYPE_ICO, )
@@ -27,6 +18,3 @@ CLIPMENDER_RAW_ANALYSER(FilePSPAnalyser, RAW_TYPE_PSP, CLIPMENDER_RAW_SIZES)
 CLIPMENDER_RAW_ANALYSER(FileCRWAnalyser, RAW_TYPE_CRW, CLIPMENDER_RAW_SIZES)
 CLIPMENDER_RAW_ANALYSER(FileX3FAnalyser, RAW_TYPE_X3F, CLIPMENDER_RAW_SIZES)
 CLIPMENDER_RAW_ANALYSER(FileCPTAnalyser, RAW_TYPE_CPT, CLIPMENDER_RAW_SIZES)
-
-#undef CLIPMENDER_RAW_SIZES
-#undef CLIPMENDER_RAW_ANALYSER

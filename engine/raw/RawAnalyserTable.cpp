@@ -1,7 +1,9 @@
 // Every analyser class, in list-1 order: base type, factory, the keys that
 // route sectors to it (as bytes in sector order) and whether it is asked for
 // sectors no key matched. Analysers of further types join by adding a line.
+#include "raw/AVAnalysers.h"
 #include "raw/FileJPGAnalyser.h"
+#include "raw/FileMP3Analyser.h"
 #include "raw/ImageAnalysers.h"
 #include "raw/RawFileAnalyserList.h"
 
@@ -35,6 +37,18 @@ const std::vector<RawAnalyserEntry>& RawAnalyserEntries() {
       {RAW_TYPE_WMF, Make<FileWMFAnalyser>, {RawKey(0x01, 0x00, 0x09, 0x00), RawKey(0xD7, 0xCD, 0xC6, 0x9A)}, false},
       {RAW_TYPE_X3F, Make<FileX3FAnalyser>, {RawKey('F', 'O', 'V', 'b')}, false},
       {RAW_TYPE_MRW, Make<FileMRWAnalyser>, {RawKey(0, 'M', 'R', 'M')}, false},
+      {RAW_TYPE_MP3, Make<FileMP3Analyser>, {}, true},
+      {RAW_TYPE_RIFF, Make<FileRIFFAnalyser>, {RawKey('R', 'I', 'F', 'F')}, false},
+      {RAW_TYPE_3GP, Make<File3GPAnalyser>, {}, true},
+      {RAW_TYPE_MP4, Make<FileMP4Analyser>, {}, true},
+      {RAW_TYPE_MOV, Make<FileMOVAnalyser>, {}, true},
+      {RAW_TYPE_AU, Make<FileAUAnalyser>, {RawKey('.', 's', 'n', 'd')}, false},
+      {RAW_TYPE_AIFF, Make<CFileAIFAnalyzer>, {RawKey('F', 'O', 'R', 'M')}, false},
+      {RAW_TYPE_FLV, Make<FileFLVAnalyser>, {}, true},
+      {RAW_TYPE_MKV, Make<FileMKVAnalyser>, {RawKey(0x1A, 0x45, 0xDF, 0xA3)}, false},
+      {RAW_TYPE_MID, Make<FileMIDAnalyser>, {RawKey('M', 'T', 'h', 'd')}, false},
+      {RAW_TYPE_OGG, Make<CFileOggAnalyser>, {RawKey('O', 'g', 'g', 'S')}, false},
+      {RAW_TYPE_SWF, Make<FileSWFAnalyser>, {}, true},
   };
   return entries;
 }

@@ -43,6 +43,17 @@ class IRawFileAnalyser {
   uint32_t m_analyserType;
 };
 
+// An analyser class in one line: its name, base type and, when it sizes by
+// reading the device, CLIPMENDER_RAW_SIZES.
+#define CLIPMENDER_RAW_ANALYSER(Name, Type, Sizes)                              \
+  class Name : public IRawFileAnalyser {                                        \
+   public:                                                                      \
+    Name() : IRawFileAnalyser(Type) {}                                          \
+    uint32_t AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override; \
+    Sizes                                                                       \
+  };
+#define CLIPMENDER_RAW_SIZES uint32_t GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
+
 // Tags an analyser reports with its name text (the MP3, JPEG and TIFF
 // analysers).
 enum RAW_FILE_TAG : int {

@@ -1,4 +1,4 @@
-// Pictures made by real tools, laid into images by dd and by file systems
+// Pictures, sound and films made by real tools, laid into images by dd and by file systems
 // (tests/fixtures/raw/make-carve-images.sh): each must come back whole under
 // its folder and name, and per type at least as often as PhotoRec and
 // foremost bring it back.
@@ -58,6 +58,8 @@ class CarveFixture : public ::testing::TestWithParam<const char*> {
                                     testsupport::ShellQuote(script.string()) + " " +
                                     testsupport::ShellQuote(FixtureDir().string()) + " 2>&1");
     strPics = "jpg;png;bmp;gif;ico;cur;psd;psp;wmf;emf;crw;mrw;x3f;cpt";
+    strMusic = "mp3;wav;aiff;au;ogg";
+    strMovies = "mp4;mov;mkv;avi;flv;3gp";
   }
   static testsupport::CommandResult made_;
 };

@@ -30,3 +30,9 @@ head = b"Paint Shop Pro Image File\n\x1a" + bytes(5) + bytes(4)
 block = b"~BK\x00" + bytes(2) + (600).to_bytes(4, "little") + bytes(600)
 open(sys.argv[1], "wb").write(head + block)
 PY
+# MP3: a short stream tagged with ID3v2.3 and v1 and one with lame's own tag,
+# both small.
+python3 -c "import sys; sys.stdout.buffer.write(bytes(range(256)) * 90)" >"$tmp/t.raw"
+lame --quiet -r -s 22.05 -b 32 "$tmp/t.raw" "$out/short.mp3"
+id3v2 -t T -a A -y 2000 "$out/short.mp3"
+lame --quiet -r -s 8 -b 8 --tt Title --ta Artist "$tmp/t.raw" "$out/lame-tag.mp3"

@@ -1,0 +1,274 @@
+#include "raw/AVAnalysers.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "OnDiskBytes.h"
+#include "raw/RawFileBuffer.h"
+
+using ondisk::Be16;
+using ondisk::Be32;
+using ondisk::Be64;
+using ondisk::Le32;
+
+namespace {
+
+constexpr uint64_t kWalkLimit = 0x82000000;
+constexpr uint64_t kBoxLimit = 0x104000000;
+
+// Whether `n` bytes at `p` spell `text`, A-Z folded to a-z on both sides.
+bool SameFolded(const uint8_t* p, const char* text, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    if (std::tolower(p[i]) != std::tolower(static_cast<unsigned char>(text[i]))) return false;
+  }
+  return true;
+}
+
+bool AnyOf(const uint8_t* p, std::initializer_list<const char*> texts) {
+  for (const char* t : texts) {
+    if (SameFolded(p, t, 8)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// ---- sized from the header ----
+
+uint32_t FileAUAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  const uint32_t offset = Be32(s + 4), size = Be32(s + 8);
+  if (offset < 24 || size == 0xFFFFFFFFu) return 0;
+  info.m_type = RAW_TYPE_AU;
+  info.m_size = uint64_t{offset} + size;
+  return 1;
+}
+
+uint32_t CFileAIFAnalyzer::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  if (std::memcmp(s + 8, "AIF", 3) != 0) return 0;
+  info.m_type = RAW_TYPE_AIFF;
+  info.m_size = uint64_t{Be32(s + 4)} + 8;
+  return 1;
+}
+
+int EbmlLength(uint8_t first) {
+  for (int length = 1; length <= 8; ++length) {
+    if ((first & (0x80 >> (length - 1))) != 0) return length;
+  }
+  return 0;
+}
+
+uint64_t EbmlValue(const uint8_t* p, int length) {
+  uint64_t value = p[0] & (0xFFu >> length);
+  bool allOnes = value == (0xFFu >> length);
+  for (int i = 1; i < length; ++i) {
+    value = (value << 8) | p[i];
+    allOnes = allOnes && p[i] == 0xFF;
+  }
+  return allOnes ? UINT64_MAX : value;
+}
+
+uint32_t FileMKVAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  const int headLength = EbmlLength(s[4]);
+  if (headLength == 0) return 0;
+  const uint64_t headSize = EbmlValue(s + 4, headLength);
+  const uint64_t segment = 4 + uint64_t(headLength) + headSize;
+  // The Segment's identifier and its whole size field lie in the sector.
+  if (segment + 4 + 8 > 512 || std::memcmp(s + segment, "\x18\x53\x80\x67", 4) != 0) return 0;
+  const int sizeLength = EbmlLength(s[segment + 4]);
+  if (sizeLength == 0) return 0;
+  const uint64_t size = EbmlValue(s + segment + 4, sizeLength);
+  // A stream written live leaves the size unknown: the header cannot size it.
+  if (size == UINT64_MAX || size > (uint64_t{1} << 48)) return 0;
+  info.m_type = RAW_TYPE_MKV;
+  info.m_size = segment + 4 + uint64_t(sizeLength) + size;
+  return 1;
+}
+
+uint32_t FileSWFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  if (s[1] != 'W' || s[2] != 'S') return 0;
+  if (s[0] == 'F') {
+    info.m_size = Le32(s + 4);
+  } else if (s[0] == 'C' && s[3] >= 6) {
+    info.m_size = uint64_t{Le32(s + 4)} + 8;
+  } else {
+    return 0;
+  }
+  if (info.m_size < 21) return 0;
+  info.m_type = RAW_TYPE_SWF;
+  return 1;
+}
+
+// ---- sized by reading ----
+
+uint32_t FileRIFFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  const uint8_t* form = s + 8;
+  const uint8_t* chunk = s + 12;
+  uint32_t type = RAW_TYPE_RIFF;
+  if (SameFolded(form, "WAVE", 4) && SameFolded(chunk, "fmt ", 4)) {
+    type = RAW_TYPE_WAV;
+  } else if (SameFolded(form, "AVI ", 4) && SameFolded(chunk, "LIST", 4)) {
+    type = RAW_TYPE_AVI;
+  } else if (SameFolded(form, "ACON", 4) && (SameFolded(chunk, "LIST", 4) || SameFolded(chunk, "anih", 4))) {
+    type = RAW_TYPE_ANI;
+  } else if (std::memcmp(form, "CMX1", 4) == 0 && std::memcmp(s + 20, "{Corel Binary Meta File}", 24) == 0) {
+    type = RAW_TYPE_CMX;
+  } else if (SameFolded(chunk, "vrsn", 4)) {
+    if (SameFolded(form, "CARC", 4))
+      type = RAW_TYPE_CLK;
+    else if (SameFolded(form, "CSL2", 4))
+      type = RAW_TYPE_CSL;
+    else if (std::memcmp(form, "CDR", 3) == 0 || std::memcmp(form, "cdr8", 4) == 0) {
+      if (std::strchr("789ABC", form[3]) != nullptr && form[3] != 0) type = RAW_TYPE_CDR;
+    }
+  }
+  info.m_type = type;
+  info.m_size = 0;
+  return 1;
+}
+
+uint32_t FileRIFFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  const uint8_t* head = buffer.Get(0, 8);
+  if (head == nullptr) return 0;
+  // The header gives the exact length: the rest of the last sector is not
+  // part of the file.
+  info.m_size = uint64_t{Le32(head + 4)} + 8;
+  return 1;
+}
+
+uint32_t File3GPAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  if (!AnyOf(s + 4, {"ftyp3g2a", "ftyp3gp4", "ftyp3gp5", "ftypmmp4"})) return 0;
+  info.m_type = RAW_TYPE_3GP;
+  return 1;
+}
+
+uint32_t File3GPAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  return CRawBoxFileAnalyser::GetFileSize(info, device);
+}
+
+uint32_t FileMP4Analyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  if (AnyOf(s + 4, {"ftypisom", "ftypmp41", "ftypmp42"}))
+    info.m_type = RAW_TYPE_MP4;
+  else if (SameFolded(s + 4, "ftypM4A ", 8))
+    info.m_type = RAW_TYPE_M4A;
+  else if (SameFolded(s + 4, "ftypM4V ", 8))
+    info.m_type = RAW_TYPE_M4V;
+  else
+    return 0;
+  return 1;
+}
+
+uint32_t FileMP4Analyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  return CRawBoxFileAnalyser::GetFileSize(info, device);
+}
+
+uint32_t FileMOVAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  if (std::memcmp(s + 4, "ftyp", 4) != 0 || AnyOf(s + 4, {"ftypisom", "ftyp3gp4", "ftyp3g2a", "ftypmmp4", "ftypM4A ",
+                                                          "ftypM4V ", "ftypmp41", "ftypmp42", "ftyp3gp5"}))
+    return 0;
+  info.m_type = RAW_TYPE_MOV;
+  return 1;
+}
+
+uint32_t FileMOVAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  static const char* const kStepped[] = {"ftyp", "free", "mdat", "meta", "moov", "mvex",
+                                         "mvhd", "pnot", "trak", "udta", "wide"};
+  RawFileBuffer buffer(device, info.m_startSector);
+  uint64_t position = 0;
+  while (position < kBoxLimit) {
+    const uint8_t* atom = buffer.Get(position, 16);
+    if (atom == nullptr) break;
+    uint64_t size = Be32(atom);
+    if (size == 1) size = Be64(atom + 8);  // a 64-bit atom, as large media data carries
+    if (size < 8) break;
+    bool known = false;
+    for (const char* t : kStepped) known = known || std::memcmp(atom + 4, t, 4) == 0;
+    if (!known) break;
+    if (size > kBoxLimit - position) {
+      position = kBoxLimit;
+      break;
+    }
+    position += size;
+  }
+  if (position == 0) return 0;
+  info.m_size = position;
+  return 1;
+}
+
+uint32_t FileMIDAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  if (Be32(s + 4) != 6 || Be16(s + 8) > 2 || Be16(s + 10) == 0) return 0;
+  info.m_type = RAW_TYPE_MID;
+  return 1;
+}
+
+uint32_t FileMIDAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  uint64_t position = 14;
+  while (position < 0xD000001) {
+    const uint8_t* chunk = buffer.Get(position, 8);
+    if (chunk == nullptr || !SameFolded(chunk, "MTrk", 4)) break;
+    position += 8 + uint64_t{Be32(chunk + 4)};
+  }
+  info.m_size = position;
+  return 1;
+}
+
+uint32_t CFileOggAnalyser::AnalyseBuffer(unsigned char*, CRawFileInfo& info) {
+  info.m_type = RAW_TYPE_OGG;
+  return 1;
+}
+
+uint32_t CFileOggAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  uint64_t position = 0;
+  while (position <= kWalkLimit) {
+    const uint8_t* page = buffer.Get(position, 27 + 255);
+    if (page == nullptr || std::memcmp(page, "OggS", 4) != 0) break;
+    uint64_t length = 27 + uint64_t{page[26]};
+    for (int i = 0; i < page[26]; ++i) length += page[27 + i];
+    position += length;
+  }
+  if (position == 0) return 0;
+  info.m_size = position;
+  return 1;
+}
+
+uint32_t FileFLVAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  if (s[0] != 'F' || s[1] != 'L' || s[2] != 'V') return 0;
+  info.m_type = RAW_TYPE_FLV;
+  return 1;
+}
+
+uint32_t FileFLVAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  const uint8_t* head = buffer.Get(0, 13);
+  if (head == nullptr || head[3] != 1 || Be32(head + 9) != 0) return 0;
+  uint64_t p = 9;
+  uint64_t expected = 0;  // 0: none yet
+  uint64_t previousData = 1;
+  uint64_t end = 0;
+  while (true) {
+    const uint8_t* tag = buffer.Get(p, 8);
+    if (tag == nullptr || p > kWalkLimit) {
+      end = p;
+      break;
+    }
+    const uint64_t previous = Be32(tag);
+    const int type = tag[4];
+    const uint64_t data = (uint64_t{tag[5]} << 16) | (uint64_t{tag[6]} << 8) | tag[7];
+    if (previous == previousData || (type != 8 && type != 9 && type != 18)) {
+      end = p + 4;
+      break;
+    }
+    if (expected != 0 && previous != expected) {
+      end = p + data + 15;
+      break;
+    }
+    expected = data + 11;
+    previousData = data;
+    p += data + 15;
+  }
+  info.m_type = RAW_TYPE_FLV;
+  info.m_size = std::min<uint64_t>(end, kWalkLimit);
+  return 1;
+}

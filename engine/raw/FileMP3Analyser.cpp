@@ -1,0 +1,350 @@
+#include "raw/FileMP3Analyser.h"
+
+#include <iconv.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "OnDiskBytes.h"
+#include "raw/RawFileBuffer.h"
+
+using ondisk::Be32;
+
+namespace {
+
+// kbit/s by [MPEG-1?0:1][layer-1][index].
+constexpr uint16_t kBitrates[2][3][16] = {{{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
+                                           {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
+                                           {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
+                                          {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
+                                           {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+                                           {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}}};
+// Hz by version (0: 2.5, 2: 2, 3: 1) and index.
+constexpr uint32_t kRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
+
+constexpr uint64_t kAudioLimit = 4362076160ull;
+constexpr uint64_t kFrameWalkLimit = 2181038079ull;
+constexpr uint64_t kMinFrameWalkSize = 10240;
+constexpr uint32_t kSearchSpan = 65536;
+
+// Set when an analyser is made: the next frame walk forgets the last file.
+std::atomic<bool> g_clearLast{false};
+
+std::string Convert(const char* from, const uint8_t* text, size_t length, bool* ok) {
+  *ok = false;
+  iconv_t cd = iconv_open("UTF-8", from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+  std::string out(length * 4 + 4, '\0');
+  char* in = const_cast<char*>(reinterpret_cast<const char*>(text));
+  size_t inLeft = length;
+  char* dst = out.data();
+  size_t outLeft = out.size();
+  const size_t r = iconv(cd, &in, &inLeft, &dst, &outLeft);
+  iconv_close(cd);
+  if (r == static_cast<size_t>(-1)) return {};
+  out.resize(out.size() - outLeft);
+  *ok = true;
+  return out;
+}
+
+// Text up to its first NUL.
+std::string UpToNul(std::string s) {
+  const size_t nul = s.find('\0');
+  if (nul != std::string::npos) s.resize(nul);
+  return s;
+}
+
+bool IsTagHead(const uint8_t* p) { return p[0] == 'T' && p[1] == 'A' && p[2] == 'G'; }
+bool IsApeHead(const uint8_t* p) { return std::memcmp(p, "APETAGEX", 8) == 0 && p[8] == 0xD0; }
+bool IsId3Head(const uint8_t* p) { return p[0] == 'I' && p[1] == 'D' && p[2] == '3' && (p[3] == 3 || p[3] == 4); }
+
+}  // namespace
+
+bool CMPAHeader::Init(const uint8_t* h) {
+  m_version = (h[1] >> 3) & 3;
+  const int layerBits = (h[1] >> 1) & 3;
+  const int bitrateIndex = h[2] >> 4;
+  const int rateIndex = (h[2] >> 2) & 3;
+  m_emphasis = h[3] & 3;
+  if (m_version == 1 || layerBits == 0 || bitrateIndex == 15 || bitrateIndex == 0 || rateIndex == 3 || m_emphasis == 2)
+    return false;
+  m_lsf = m_version != 3;
+  m_layer = 4 - layerBits;
+  m_crc = (h[1] & 1) == 0;
+  m_bitrate = uint32_t{kBitrates[m_lsf ? 1 : 0][m_layer - 1][bitrateIndex]} * 1000;
+  m_samplerate = kRates[m_version][rateIndex];
+  m_padding = (h[2] >> 1) & 1;
+  m_private = (h[2] & 1) != 0;
+  m_channelMode = h[3] >> 6;
+  m_modeExtension = (h[3] >> 4) & 3;
+  m_copyright = (h[3] & 8) != 0;
+  m_original = (h[3] & 4) != 0;
+  m_samplesPerFrame = m_layer == 1 ? 384 : (m_layer == 3 && m_lsf ? 576 : 1152);
+  m_allowedMode = true;
+  if (!m_lsf && m_layer == 2) {
+    const uint32_t kbit = m_bitrate / 1000;
+    if (m_channelMode == 3)
+      m_allowedMode = kbit <= 192;
+    else
+      m_allowedMode = kbit == 64 || kbit >= 96;
+    if (!m_allowedMode) return false;
+  }
+  return true;
+}
+
+uint32_t CMPAHeader::CalcFrameSize() const {
+  if (m_layer == 1) return (12 * m_bitrate / m_samplerate + m_padding) * 4;
+  const uint32_t coefficient = m_layer == 3 && m_lsf ? 72 : 144;
+  return coefficient * m_bitrate / m_samplerate + m_padding;
+}
+
+bool IsMPAFrame(const uint8_t* p, CMPAHeader& header) {
+  return p[0] == 0xFF && p[1] >= 0xE0 && p[2] < 0xF0 && header.Init(p);
+}
+
+int64_t SynchsafeSize(const uint8_t* p) {
+  if (((p[0] | p[1] | p[2] | p[3]) & 0x80) != 0) return -1;
+  return (int64_t{p[0]} << 21) | (int64_t{p[1]} << 14) | (int64_t{p[2]} << 7) | int64_t{p[3]};
+}
+
+std::string GetTagValue(const uint8_t* data, uint64_t size) {
+  constexpr uint64_t kMax = 1023;
+  if (size < 2) return {};
+  const uint8_t* text = data + 1;
+  const size_t length = static_cast<size_t>(std::min<uint64_t>(size - 1, kMax));
+  bool ok = false;
+  switch (data[0]) {
+    case 3:
+      return UpToNul(std::string(reinterpret_cast<const char*>(text), length));
+    case 0: {
+      std::string raw = UpToNul(std::string(reinterpret_cast<const char*>(text), length));
+      std::string out = Convert("LATIN1", reinterpret_cast<const uint8_t*>(raw.data()), raw.size(), &ok);
+      if (ok) return out.substr(0, kMax);
+      for (char& c : raw) {
+        if ((static_cast<unsigned char>(c) & 0x80) != 0) c = '_';
+      }
+      return raw;
+    }
+    case 1: {
+      if (size < 4 || text[0] != 0xFF || text[1] != 0xFE) return {};
+      size_t units = (length - 2) / 2;
+      for (size_t i = 0; i < units; ++i) {
+        if (text[2 + 2 * i] == 0 && text[3 + 2 * i] == 0) {
+          units = i;
+          break;
+        }
+      }
+      std::string out = Convert("UTF-16LE", text + 2, units * 2, &ok);
+      if (!ok) return {};
+      // Cut at a character boundary.
+      size_t cut = std::min<size_t>(out.size(), kMax);
+      while (cut > 0 && cut < out.size() && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+      return out.substr(0, cut);
+    }
+    default:
+      return {};
+  }
+}
+
+FileMP3Analyser::FileMP3Analyser() : IRawFileAnalyser(RAW_TYPE_MP3) { g_clearLast = true; }
+
+void FileMP3Analyser::InitMemValue() {
+  m_name.clear();
+  m_time.clear();
+  m_artist.clear();
+  m_tag = RAW_FILE_TAG_NONE;
+  m_tagValue.clear();
+}
+
+uint32_t FileMP3Analyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  CMPAHeader header;
+  if (!IsId3Head(s) && !IsMPAFrame(s, header)) return 0;
+  info.m_type = RAW_TYPE_MP3;
+  return 1;
+}
+
+uint32_t FileMP3Analyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  InitMemValue();
+  RawFileBuffer buffer(device, info.m_startSector);
+  const uint8_t* h = buffer.Get(0, 64);
+  if (h == nullptr) return 0;
+  if (!IsId3Head(h)) {
+    CMPAHeader header;
+    if (h[0] == 0xFF && h[1] == 0xFB) {
+      if ((h[2] == 0xE0 || h[2] == 0xB0) &&
+          (std::memcmp(h + 36, "Xing", 4) == 0 || std::memcmp(h + 36, "Info", 4) == 0) && (h[43] & 2) != 0 &&
+          Be32(h + 48) > 64)
+        return GetRawFileSizeXING(info, device);
+      return GetRawFileSizeFromFrame(info, device);
+    }
+    if (IsMPAFrame(h, header)) return GetRawFileSizeFromFrame(info, device);
+  }
+  if (h[0] != 'I' || h[1] != 'D' || h[2] != '3') return 0;
+  const int64_t tagSize = SynchsafeSize(h + 6);
+  if (tagSize < 0) return 0;
+  const bool v4 = h[3] == 4;
+  // Frames up to the tag's end; a frame that passes it ends the list.
+  for (uint64_t at = 10; at + 10 <= static_cast<uint64_t>(tagSize) + 10;) {
+    const uint8_t* frame = buffer.Get(at, 10);
+    if (frame == nullptr) break;
+    const int64_t size = v4 ? SynchsafeSize(frame + 4) : int64_t{Be32(frame + 4)};
+    if (size <= 0 || at + 10 + static_cast<uint64_t>(size) > static_cast<uint64_t>(tagSize) + 10) break;
+    std::string* field = std::memcmp(frame, "TIT2", 4) == 0                                         ? &m_name
+                         : std::memcmp(frame, "TPE1", 4) == 0                                       ? &m_artist
+                         : std::memcmp(frame, "TYER", 4) == 0 || std::memcmp(frame, "TDRC", 4) == 0 ? &m_time
+                                                                                                    : nullptr;
+    if (field != nullptr && field->empty()) {
+      const uint64_t take = std::min<uint64_t>(static_cast<uint64_t>(size), 1024);
+      const uint8_t* data = buffer.Get(at + 10, static_cast<size_t>(take));
+      if (data != nullptr) *field = GetTagValue(data, take);
+    }
+    at += 10 + static_cast<uint64_t>(size);
+  }
+  const uint64_t start = static_cast<uint64_t>(tagSize) + 10;
+  const uint64_t end = WalkAudio(buffer, start);
+  if (end <= start) return 0;
+  if (m_time.size() > 4) m_time.resize(4);
+  m_tagValue = FilterRawFileName(m_artist);
+  if (!m_name.empty() || !m_tagValue.empty()) info.SetRawFileName(m_name + "_" + m_tagValue);
+  info.m_timeText = m_time;
+  if (!m_tagValue.empty()) m_tag = RAW_FILE_TAG_ARTIST;
+  // Frames inside this file are no new files either.
+  if (g_clearLast.exchange(false)) m_lastStart = -1;
+  m_lastStart = static_cast<int64_t>(info.m_startSector);
+  m_lastCount = static_cast<int64_t>((end + buffer.SectorSize() - 1) / buffer.SectorSize());
+  info.m_type = RAW_TYPE_MP3;
+  info.m_size = end;
+  return 1;
+}
+
+uint64_t FileMP3Analyser::WalkAudio(RawFileBuffer& buffer, uint64_t p) {
+  const uint32_t sector = buffer.SectorSize();
+  CMPAHeader header;
+  while (true) {
+    bool advanced = false;
+    for (uint32_t k = 0; k < kSearchSpan; ++k) {
+      const uint64_t at = p + k;
+      if (at > kAudioLimit) return p;
+      const uint8_t* b = buffer.Get(at, 16);
+      if (b == nullptr) return p;
+      if (IsTagHead(b)) {
+        const uint64_t tagEnd = at + 128;
+        // Straight after a frame the tag is the end whatever follows it: the
+        // space behind a file is not always zero.
+        bool end = k == 0 || tagEnd % sector == 0;
+        if (!end) {
+          const uint64_t rest = sector - tagEnd % sector;
+          const uint8_t* tail = buffer.Get(tagEnd, static_cast<size_t>(rest));
+          end = tail != nullptr && ondisk::AllZero(tail, static_cast<size_t>(rest));
+        }
+        if (end) {
+          const uint8_t* tag = buffer.Get(at, 128);
+          if (tag != nullptr) {
+            auto field = [&](std::string& out, size_t offset, size_t length) {
+              if (out.empty())
+                out = FilterRawFileName(UpToNul(std::string(reinterpret_cast<const char*>(tag + offset), length)));
+            };
+            field(m_name, 3, 30);
+            field(m_artist, 33, 30);
+            field(m_time, 93, 4);
+          }
+          return tagEnd;
+        }
+        continue;
+      }
+      if (IsId3Head(b) && at % sector == 0 && SynchsafeSize(b + 6) >= 0) return p;
+      if (IsApeHead(b)) return ApeTail(buffer, p);
+      if (IsMPAFrame(b, header)) {
+        p = at + header.CalcFrameSize();  // at least 4 bytes further: the walk always moves on
+        advanced = true;
+        break;
+      }
+    }
+    if (!advanced) return p;
+  }
+}
+
+uint64_t FileMP3Analyser::ApeTail(RawFileBuffer& buffer, uint64_t p) {
+  const uint32_t sector = buffer.SectorSize();
+  uint64_t at = p / sector * sector;
+  uint64_t passed = 0;
+  while (true) {
+    const uint8_t* s = buffer.Get(at, sector);
+    if (s == nullptr || passed > 102400) return at;
+    if (!ondisk::AllZero(s + sector - 4, 4)) {
+      passed += sector;
+    } else if (ondisk::AllZero(s + sector - 12, 12)) {
+      return at + sector;
+    } else {
+      for (uint32_t i = 0; i + 4 <= sector; ++i) {
+        if (s[i] == 0 && IsTagHead(s + i + 1)) return at + i + 1 + 128;
+      }
+    }
+    at += sector;
+  }
+}
+
+uint32_t FileMP3Analyser::GetRawFileSizeXING(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  const uint8_t* h = buffer.Get(0, 64);
+  if (h == nullptr) return 0;
+  const uint64_t bytes = Be32(h + 48);
+  const uint8_t* at = buffer.Get(bytes, 3);
+  if (at == nullptr) return 0;
+  info.m_type = RAW_TYPE_MP3;
+  info.m_size = IsTagHead(at) ? bytes + 128 : bytes;
+  return 1;
+}
+
+uint32_t FileMP3Analyser::GetRawFileSizeFromFrame(CRawFileInfo& info, IStorageDevice* device) {
+  if (g_clearLast.exchange(false)) {
+    m_lastStart = -1;
+    m_lastCount = 0;
+  }
+  const int64_t start = static_cast<int64_t>(info.m_startSector);
+  if (m_lastStart >= 0 && start > m_lastStart && start < m_lastStart + m_lastCount) return 0;
+  RawFileBuffer buffer(device, info.m_startSector);
+  CMPAHeader header;
+  uint64_t p = 0;
+  bool limited = false;
+  uint64_t size = 0;
+  while (true) {
+    if (p > kFrameWalkLimit) {
+      limited = true;
+      size = p;
+      break;
+    }
+    const uint8_t* b = buffer.Get(p, 132);
+    if (b == nullptr) {
+      size = p;
+      break;
+    }
+    if (IsMPAFrame(b, header)) {
+      p += header.CalcFrameSize();
+      continue;
+    }
+    if (IsTagHead(b)) {
+      size = p + 128;
+    } else if (IsApeHead(b)) {
+      size = p + 260;
+    } else {
+      size = p;
+      for (uint64_t k = 1; k < 128; ++k) {
+        if (IsTagHead(b + k)) {
+          size = p + k + 128;
+          break;
+        }
+      }
+    }
+    break;
+  }
+  if (!limited && size < kMinFrameWalkSize) return 0;
+  const uint32_t sector = buffer.SectorSize();
+  const int64_t count = static_cast<int64_t>((size + sector - 1) / sector);
+  if (m_lastStart >= 0 && start + count >= m_lastStart && start + count <= m_lastStart + m_lastCount) return 0;
+  m_lastStart = start;
+  m_lastCount = count;
+  info.m_type = RAW_TYPE_MP3;
+  info.m_size = size;
+  return 1;
+}

@@ -1,0 +1,74 @@
+// MP3 audio: recognised by an ID3v2 tag or an MPEG audio frame header, sized
+// from a XING/Info header or by walking frames up to the ID3v1 or APE tag
+// that ends the file, named from the ID3 title and artist.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "raw/RawFileAnalyser.h"
+
+class RawFileBuffer;
+
+// One MPEG-1/2/2.5 audio frame header (layers I-III).
+class CMPAHeader {
+ public:
+  // Whether the four bytes are an acceptable header; the sync bits are the
+  // caller's to test.
+  bool Init(const uint8_t* header);
+  // The frame's length in bytes, header included.
+  uint32_t CalcFrameSize() const;
+
+  int m_version = 0;  // 0: 2.5, 2: 2, 3: 1
+  bool m_lsf = false;
+  int m_layer = 0;  // 1-3
+  bool m_crc = false;
+  uint32_t m_bitrate = 0;     // bit/s
+  uint32_t m_samplerate = 0;  // Hz
+  uint32_t m_padding = 0;
+  uint32_t m_samplesPerFrame = 0;
+  bool m_private = false;
+  int m_channelMode = 0;
+  int m_modeExtension = 0;
+  bool m_copyright = false;
+  bool m_original = false;
+  int m_emphasis = 0;
+  bool m_allowedMode = true;
+};
+
+// Sync bits and an acceptable header at `p`.
+bool IsMPAFrame(const uint8_t* p, CMPAHeader& header);
+
+// Text of an ID3 text frame (encoding byte first) as UTF-8: ISO-8859-1 and
+// UTF-16 with a byte-order mark are converted; at most 1,023 bytes.
+std::string GetTagValue(const uint8_t* data, uint64_t size);
+
+// The 28-bit synchsafe integer at `p`, or -1 when a byte has its top bit set.
+int64_t SynchsafeSize(const uint8_t* p);
+
+class FileMP3Analyser : public IRawFileAnalyser {
+ public:
+  FileMP3Analyser();
+  uint32_t GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
+  uint32_t AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+  std::string GetRawFileName() override { return m_name; }
+  std::string GetRawFileTime() override { return m_time; }
+  uint32_t GetRawFileSizeXING(CRawFileInfo& info, IStorageDevice* device);
+  uint32_t GetRawFileSizeFromFrame(CRawFileInfo& info, IStorageDevice* device);
+
+  int GetTag() const { return m_tag; }
+  const std::string& GetTagValueText() const { return m_tagValue; }
+
+ private:
+  void InitMemValue();
+  // The end of the audio from `p` (after the ID3v2 tag); fills missing names
+  // from an ID3v1 tag.
+  uint64_t WalkAudio(RawFileBuffer& buffer, uint64_t p);
+  uint64_t ApeTail(RawFileBuffer& buffer, uint64_t p);
+
+  std::string m_name, m_time, m_artist;
+  int m_tag = RAW_FILE_TAG_NONE;
+  std::string m_tagValue;
+  int64_t m_lastStart = -1;
+  int64_t m_lastCount = 0;
+};

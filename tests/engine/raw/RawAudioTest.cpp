@@ -1,0 +1,305 @@
+// The MP3 analyser on hand-made streams: frame header tables, ID3 sizes and
+// text, the ends a walk accepts and refuses, and the memory that keeps the
+// frames of one file from becoming files of their own. Then the containers'
+// header tests and walks where their sizes are widest or missing.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "raw/AVAnalysers.h"
+#include "raw/FileMP3Analyser.h"
+#include "raw/RawFileBuffer.h"
+#include "support/BytesDevice.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// MPEG-1 layer III, 128 kbit/s, 44.1 kHz, no padding: 417-byte frames.
+constexpr uint8_t kFrame[4] = {0xFF, 0xFB, 0x90, 0x00};
+
+void Frames(Bytes& out, size_t at, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (out.size() < at + 417) out.resize(at + 417, 0x11);
+    std::fill(out.begin() + at, out.begin() + at + 417, 0x11);
+    std::memcpy(out.data() + at, kFrame, 4);
+    at += 417;
+  }
+}
+
+Bytes Id3(uint8_t major, const std::vector<std::pair<const char*, Bytes>>& frames) {
+  Bytes body;
+  for (const auto& [id, data] : frames) {
+    body.insert(body.end(), id, id + 4);
+    const uint32_t n = static_cast<uint32_t>(data.size());
+    if (major == 4)
+      body.insert(body.end(),
+                  {uint8_t(n >> 21 & 0x7F), uint8_t(n >> 14 & 0x7F), uint8_t(n >> 7 & 0x7F), uint8_t(n & 0x7F)});
+    else
+      body.insert(body.end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
+    body.insert(body.end(), {0, 0});
+    body.insert(body.end(), data.begin(), data.end());
+  }
+  const uint32_t n = static_cast<uint32_t>(body.size());
+  Bytes tag{'I',
+            'D',
+            '3',
+            major,
+            0,
+            0,
+            uint8_t(n >> 21 & 0x7F),
+            uint8_t(n >> 14 & 0x7F),
+            uint8_t(n >> 7 & 0x7F),
+            uint8_t(n & 0x7F)};
+  tag.insert(tag.end(), body.begin(), body.end());
+  return tag;
+}
+
+Bytes Text(uint8_t encoding, const std::string& s) {
+  Bytes out(s.size() + 1, encoding);
+  std::copy(s.begin(), s.end(), out.begin() + 1);
+  return out;
+}
+
+struct Sized {
+  uint32_t answer;
+  CRawFileInfo info;
+};
+
+Sized Size(FileMP3Analyser& mp3, Bytes disk, uint64_t startSector = 0) {
+  disk.resize((disk.size() + 511) / 512 * 512 + 4096, 0);
+  testsupport::BytesDevice device(disk.data(), disk.size());
+  Sized out{};
+  out.info.m_startSector = startSector;
+  out.answer = mp3.GetRawFileSize(out.info, &device);
+  return out;
+}
+
+TEST(RawMp3, FrameHeadersFollowTheMpegTables) {
+  CMPAHeader h;
+  ASSERT_TRUE(h.Init(kFrame));
+  EXPECT_EQ(h.CalcFrameSize(), 417u);
+  const uint8_t padded[4] = {0xFF, 0xFB, 0x92, 0x00};
+  ASSERT_TRUE(h.Init(padded));
+  EXPECT_EQ(h.CalcFrameSize(), 418u);
+  const uint8_t mpeg2[4] = {0xFF, 0xF3, 0x80, 0xC0};  // layer III, 64 kbit/s, 22.05 kHz: 72 x 64000 / 22050
+  ASSERT_TRUE(h.Init(mpeg2));
+  EXPECT_EQ(h.m_samplesPerFrame, 576u);
+  EXPECT_EQ(h.CalcFrameSize(), 208u);
+  const uint8_t layer1[4] = {0xFF, 0xFF, 0x10, 0x00};  // 32 kbit/s, 44.1 kHz: (12 x 32000 / 44100) x 4
+  ASSERT_TRUE(h.Init(layer1));
+  EXPECT_EQ(h.CalcFrameSize(), 32u);
+  const uint8_t monoLayer2High[4] = {0xFF, 0xFD, 0xB0, 0xC0};  // 224 kbit/s mono: not allowed
+  EXPECT_FALSE(h.Init(monoLayer2High));
+  const uint8_t stereoLayer2Low[4] = {0xFF, 0xFD, 0x10, 0x00};  // 32 kbit/s stereo: not allowed
+  EXPECT_FALSE(h.Init(stereoLayer2Low));
+  for (const auto& bad : {Bytes{0xFF, 0xEB, 0x90, 0}, Bytes{0xFF, 0xF9, 0x90, 0}, Bytes{0xFF, 0xFB, 0xF0, 0},
+                          Bytes{0xFF, 0xFB, 0x00, 0}, Bytes{0xFF, 0xFB, 0x9C, 0}, Bytes{0xFF, 0xFB, 0x90, 2}})
+    EXPECT_FALSE(h.Init(bad.data()));
+}
+
+TEST(RawMp3, TagTextIsConvertedAndBounded) {
+  EXPECT_EQ(SynchsafeSize(Bytes{0, 0, 2, 1}.data()), 257);
+  EXPECT_EQ(SynchsafeSize(Bytes{0, 0x80, 0, 0}.data()), -1);
+  const Bytes latin = Text(0, "Caf\xE9");
+  EXPECT_EQ(GetTagValue(latin.data(), latin.size()), "Caf\xC3\xA9");
+  const Bytes utf16{1, 0xFF, 0xFE, 'H', 0, 'i', 0, 0, 0};
+  EXPECT_EQ(GetTagValue(utf16.data(), utf16.size()), "Hi");
+  const Bytes noMark{1, 'H', 0, 'i', 0};
+  EXPECT_EQ(GetTagValue(noMark.data(), noMark.size()), "");
+  const Bytes latinOnly = Text(2, "x");
+  EXPECT_EQ(GetTagValue(latinOnly.data(), latinOnly.size()), "");
+  const Bytes longText = Text(3, std::string(5000, 'a'));
+  EXPECT_EQ(GetTagValue(longText.data(), longText.size()).size(), 1023u);
+}
+
+TEST(RawMp3, Id3TaggedStreamEndsAtItsId3v1TagAndIsNamed) {
+  FileMP3Analyser mp3;
+  Bytes file = Id3(4, {{"TIT2", Text(3, "Song")}, {"TPE1", Text(0, "A/B")}, {"TYER", Text(3, "1999")}});
+  const size_t audio = file.size();
+  Frames(file, audio, 30);
+  Bytes tag(128, 0);
+  std::memcpy(tag.data(), "TAG", 3);
+  file.insert(file.end(), tag.begin(), tag.end());
+  unsigned char sector[512] = {};
+  std::memcpy(sector, file.data(), 512);
+  CRawFileInfo seen;
+  EXPECT_EQ(mp3.AnalyseBuffer(sector, seen), 1u);
+  const Sized s = Size(mp3, file);
+  ASSERT_EQ(s.answer, 1u);
+  EXPECT_EQ(s.info.m_size, file.size());  // the rest of the tag's sector is zero
+  EXPECT_EQ(s.info.m_namePrefix, "Song_A_B");
+  EXPECT_EQ(s.info.m_timeText, "1999");
+  EXPECT_EQ(mp3.GetTag(), RAW_FILE_TAG_ARTIST);
+}
+
+TEST(RawMp3, TagsAloneAndTagsInsideAudioAreNoEnds) {
+  FileMP3Analyser mp3;
+  // No audio within reach of the tag: no file.
+  Bytes lonely = Id3(3, {{"TIT2", Text(3, "x")}});
+  lonely.resize(lonely.size() + 70000, 0x22);
+  EXPECT_EQ(Size(mp3, lonely).answer, 0u);
+  // "TAG" in the middle of a sector, not straight after a frame, with audio
+  // behind it is passed over.
+  Bytes file = Id3(3, {});
+  Frames(file, file.size(), 5);
+  file.insert(file.end(), 7, 0x44);
+  const size_t fake = file.size();
+  Bytes tag(128, 0x33);
+  std::memcpy(tag.data(), "TAG", 3);
+  file.insert(file.end(), tag.begin(), tag.end());
+  Frames(file, file.size(), 5);
+  const Sized s = Size(mp3, file);
+  ASSERT_EQ(s.answer, 1u);
+  EXPECT_GT(s.info.m_size, fake + 128);
+  EXPECT_EQ(s.info.m_size, file.size());
+}
+
+TEST(RawMp3, FrameWalkRefusesShortStreamsAndFramesOfTheLastFile) {
+  FileMP3Analyser fresh;
+  FileMP3Analyser mp3;
+  Bytes shortStream;
+  Frames(shortStream, 0, 20);  // 8,340 bytes
+  EXPECT_EQ(Size(mp3, shortStream).answer, 0u);
+  Bytes stream;
+  Frames(stream, 0, 100);
+  const Sized first = Size(mp3, stream);
+  ASSERT_EQ(first.answer, 1u);
+  EXPECT_EQ(first.info.m_size, 41700u);
+  // Frames at sector 10, inside the accepted file, are not a file of their
+  // own; an analyser without that memory takes them.
+  Bytes shifted(10 * 512, 0);
+  Frames(shifted, shifted.size(), 100);
+  EXPECT_EQ(Size(mp3, shifted, 10).answer, 0u);
+  EXPECT_EQ(Size(fresh, shifted, 10).answer, 1u);
+}
+
+TEST(RawMp3, XingByteCountSizesTheFileWithItsTag) {
+  FileMP3Analyser mp3;
+  Bytes file;
+  Frames(file, 0, 40);
+  file[2] = 0xB0;  // 192 kbit/s: the first frame is the Info frame
+  std::memcpy(file.data() + 36, "Info", 4);
+  file[43] = 0x0F;
+  const uint32_t bytes = 40 * 417 + 100;
+  file[48] = 0, file[49] = 0, file[50] = uint8_t(bytes >> 8), file[51] = uint8_t(bytes);
+  file.resize(bytes, 0);
+  file.insert(file.end(), {'T', 'A', 'G'});
+  const Sized s = Size(mp3, file);
+  ASSERT_EQ(s.answer, 1u);
+  EXPECT_EQ(s.info.m_size, bytes + 128u);
+}
+
+// Sector 0 of `disk` through the analyser, then its sizing over `disk`.
+Sized Carve(IRawFileAnalyser& analyser, Bytes disk) {
+  disk.resize((disk.size() + 511) / 512 * 512 + 1024, 0);
+  testsupport::BytesDevice device(disk.data(), disk.size());
+  Sized out{};
+  out.answer = analyser.AnalyseBuffer(disk.data(), out.info);
+  if (out.answer != 0) out.answer = analyser.GetRawFileSize(out.info, &device);
+  return out;
+}
+
+void Put(Bytes& b, size_t at, const char* text) { std::memcpy(b.data() + at, text, std::strlen(text)); }
+void Be32At(Bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (24 - 8 * i));
+}
+
+TEST(RawContainers, RiffIsTypedByFormAndSizedExactly) {
+  FileRIFFAnalyser riff;
+  Bytes wav(1008, 0);
+  Put(wav, 0, "RIFF");
+  wav[4] = 0xE0, wav[5] = 0x03;  // 992 + 8 bytes
+  Put(wav, 8, "wave");
+  Put(wav, 12, "FMT ");
+  const Sized s = Carve(riff, wav);
+  ASSERT_EQ(s.answer, 1u);
+  EXPECT_EQ(s.info.m_type, RAW_TYPE_WAV);
+  EXPECT_EQ(s.info.m_size, 1000u);
+  Bytes huge = wav;
+  huge[4] = huge[5] = huge[6] = huge[7] = 0xFF;  // no wrap past 4 GiB
+  EXPECT_GT(Carve(riff, huge).info.m_size, 0xFFFFFFFFull);
+}
+
+TEST(RawContainers, BrandsPickTheAnalyser) {
+  File3GPAnalyser gp;
+  FileMP4Analyser mp4;
+  FileMOVAnalyser mov;
+  Bytes box(512, 0);
+  Put(box, 4, "ftyp3gp5");
+  CRawFileInfo info;
+  EXPECT_EQ(gp.AnalyseBuffer(box.data(), info), 1u);
+  EXPECT_EQ(mov.AnalyseBuffer(box.data(), info), 0u);
+  Put(box, 4, "ftypM4A ");
+  EXPECT_EQ(mp4.AnalyseBuffer(box.data(), info), 1u);
+  EXPECT_EQ(info.m_type, RAW_TYPE_M4A);
+  EXPECT_EQ(mov.AnalyseBuffer(box.data(), info), 0u);
+  Put(box, 4, "ftypqt  ");
+  EXPECT_EQ(mov.AnalyseBuffer(box.data(), info), 1u);
+}
+
+TEST(RawContainers, MovWalkStepsOverSixtyFourBitAtoms) {
+  FileMOVAnalyser mov;
+  Bytes file(4096, 0);
+  Be32At(file, 0, 20);
+  Put(file, 4, "ftypqt  ");
+  Be32At(file, 20, 1);  // size in the 64-bit field behind the type
+  Put(file, 24, "mdat");
+  file[28 + 6] = 0x02;  // 512 bytes
+  Be32At(file, 532, 40);
+  Put(file, 536, "moov");
+  const Sized s = Carve(mov, file);
+  ASSERT_EQ(s.answer, 1u);
+  EXPECT_EQ(s.info.m_size, 572u);
+  file[28 + 6] = 0;  // an atom shorter than its header ends the walk
+  EXPECT_EQ(Carve(mov, file).info.m_size, 20u);
+}
+
+TEST(RawContainers, MatroskaSizeFieldsAreDecodedWhole) {
+  FileMKVAnalyser mkv;
+  Bytes file(512, 0);
+  const uint8_t head[] = {0x1A, 0x45, 0xDF, 0xA3, 0x84, 1, 2, 3, 4, 0x18, 0x53, 0x80, 0x67};
+  std::memcpy(file.data(), head, sizeof head);
+  const uint8_t eight[] = {0x01, 0, 0, 0x01, 0, 0, 0, 0x10};  // 8-byte field, above 4 GiB
+  std::memcpy(file.data() + 13, eight, 8);
+  CRawFileInfo info;
+  ASSERT_EQ(mkv.AnalyseBuffer(file.data(), info), 1u);
+  EXPECT_EQ(info.m_size, 21 + 0x100000010ull);
+  file[13] = 0x42, file[14] = 0x00;  // a 2-byte field
+  ASSERT_EQ(mkv.AnalyseBuffer(file.data(), info), 1u);
+  EXPECT_EQ(info.m_size, 15u + 0x200);
+  file[13] = 0x01;
+  std::memset(file.data() + 14, 0xFF, 7);  // unknown size: the header cannot size it
+  EXPECT_EQ(mkv.AnalyseBuffer(file.data(), info), 0u);
+}
+
+TEST(RawContainers, OggPagesAndFlvTagsAreWalkedToTheirEnd) {
+  CFileOggAnalyser ogg;
+  Bytes pages(512, 0);
+  for (size_t at : {size_t{0}, size_t{28 + 5}}) {
+    Put(pages, at, "OggS");
+    pages[at + 26] = 1;
+    pages[at + 27] = 5;
+  }
+  EXPECT_EQ(Carve(ogg, pages).info.m_size, 2u * 28 + 10);
+  FileFLVAnalyser flv;
+  Bytes tags(512, 0);
+  Put(tags, 0, "FLV");
+  tags[3] = 1, tags[4] = 1, tags[8] = 9;
+  size_t p = 9;
+  uint32_t previous = 0;
+  for (int i = 0; i < 3; ++i) {
+    Be32At(tags, p, previous);
+    tags[p + 4] = 9;
+    tags[p + 7] = 20;  // 20 data bytes
+    previous = 31;
+    p += 35;
+  }
+  Be32At(tags, p, previous);
+  const Sized s = Carve(flv, tags);
+  ASSERT_EQ(s.answer, 1u);
+  EXPECT_EQ(s.info.m_size, p + 4);
+}
+
+}  // namespace
