@@ -57,7 +57,9 @@ QuickScan::QuickScan(fs::path device, Options options) : path_(std::move(device)
 
 QuickScan::~QuickScan() {
   // Copy-out first: its records may point at what the searcher owns.
-  if (recovery_ != nullptr) recovery_->Release();
+  for (auto& [type, recovery] : recoveries_) {
+    if (recovery != nullptr) recovery->Release();
+  }
   if (controller_ != nullptr) controller_->Release();
   for (IStorageDevice* device : {device_, disk_}) {
     if (device == nullptr) continue;
@@ -179,13 +181,17 @@ const Node* QuickScan::Find(const std::string& path) const {
   return nullptr;
 }
 
-IDataRecovery* QuickScan::Recovery() {
+IDataRecovery* QuickScan::Recovery(IFileNode* node) {
   // Each searcher's records are its own: a FAT node read through NTFS's
-  // copy-out would be taken for an NTFS record.
-  if (recovery_ == nullptr && controller_ != nullptr && !roots_.empty()) {
-    recovery_ = controller_->GetDataRecovery(roots_.front()->GetSearcheType());
+  // copy-out would be taken for an NTFS record, and a complete scan finds
+  // several file systems at once.
+  if (controller_ == nullptr || node == nullptr) return nullptr;
+  const int type = node->GetSearcheType();
+  auto found = recoveries_.find(type);
+  if (found == recoveries_.end()) {
+    found = recoveries_.emplace(type, controller_->GetDataRecovery(static_cast<_tagSearcherType>(type))).first;
   }
-  return recovery_;
+  return found->second;
 }
 
 ResultCode QuickScan::CopyOut(const Node& node, const fs::path& to) {
@@ -194,7 +200,7 @@ ResultCode QuickScan::CopyOut(const Node& node, const fs::path& to) {
     std::ofstream(to, std::ios::binary | std::ios::trunc);
     return 0;
   }
-  IDataRecovery* recovery = Recovery();
+  IDataRecovery* recovery = Recovery(node.node);
   if (recovery == nullptr) return result::MakeResult(result::kModuleCopyOut, 0, result::kErrNoFileSystem);
   if (IFileReader* clone = recovery->SetRecoverNode(node.node)) clone->Release();
   return recovery->RecoverTo(to.c_str(), nullptr, 0);
@@ -202,7 +208,7 @@ ResultCode QuickScan::CopyOut(const Node& node, const fs::path& to) {
 
 std::vector<uint8_t> QuickScan::Read(const Node& node, bool* ok, unsigned chunk) {
   *ok = false;
-  IDataRecovery* recovery = Recovery();
+  IDataRecovery* recovery = Recovery(node.node);
   if (recovery == nullptr) return {};
   IFileReader* reader = recovery->SetRecoverNode(node.node);
   if (reader == nullptr) return {};

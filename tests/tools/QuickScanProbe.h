@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -90,7 +91,7 @@ class QuickScan : private IDrirectoryTree, private IProgress {
 
   // The copy-out object of the found root's own searcher type (null when
   // nothing was found); owned by the scan.
-  IDataRecovery* Recovery();
+  IDataRecovery* Recovery(IFileNode* node);
   // Copies a file out through the controller's copy-out object; an empty
   // file is made for files of size 0. Answers RecoverTo's code.
   ResultCode CopyOut(const Node& node, const std::filesystem::path& to);
@@ -113,7 +114,7 @@ class QuickScan : private IDrirectoryTree, private IProgress {
   IStorageDevice* disk_ = nullptr;  // the device under a window, or null
   IStorageDevice* device_ = nullptr;
   IRecoveryController* controller_ = nullptr;
-  IDataRecovery* recovery_ = nullptr;
+  std::map<int, IDataRecovery*> recoveries_;  // one copy-out object per searcher type
   IQuickFileSystemSearchController* searcher_ = nullptr;
   int fileSystemType_ = 9;
   ResultCode controllerAnswer_ = kNoAnswer;
