@@ -1,7 +1,8 @@
 // Stand-ins for the application's side of a scan, shared by the benchmarks:
 // a tree that only counts what it is shown, a filter that lets every node
-// through, a progress sink that never stops the scan and a tree builder that
-// only keeps the nodes; and the timing and shell-quoting the benchmarks share.
+// through and a progress sink that never stops the scan (the tree builder that
+// only keeps the nodes is the tests' KeepingTreeBuilder); and the timing and
+// shell-quoting the benchmarks share.
 #pragma once
 
 #include <algorithm>
@@ -61,26 +62,6 @@ double Best(Run run) {
   }
   return best;
 }
-
-// Takes every node and keeps it until Drop or its end.
-class KeepingBuilder : public IDirecotryTreeBuilder {
- public:
-  ~KeepingBuilder() override { Drop(); }
-  int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
-  int AddNode(IFileNode* node, _tagSearcherType) override {
-    nodes.push_back(node);
-    return 1;
-  }
-  int AddSearcherInfo(_tagSearcherType, int64_t) override { return 1; }
-  void FlashBuild(_tagSearcherType) override {}
-  void Release() override {}
-  void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
-  void Drop() {
-    for (IFileNode* node : nodes) node->Release();
-    nodes.clear();
-  }
-  std::vector<IFileNode*> nodes;
-};
 
 // Seconds of the best of three runs, after one warm-up run (the page cache).
 inline double BestOfThree(const std::function<void()>& run) {

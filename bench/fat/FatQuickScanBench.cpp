@@ -17,13 +17,13 @@
 #include "DeviceData.h"
 #include "device/DiskDevice.h"
 #include "fat/FATQuickSearcher.h"
+#include "support/KeepingTreeBuilder.h"
 #include "tree/CDirectoryTreeBuilder.h"
 
 namespace {
 
 using bench::BestOfThree;
 using bench::CountingTree;
-using bench::KeepingBuilder;
 using bench::PassAll;
 using bench::QuietSink;
 using bench::Quote;
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
 
   size_t nodes = 0;
   const double alone = BestOfThree([&] {
-    KeepingBuilder builder;
+    testsupport::KeepingTreeBuilder builder;
     CFATQuickSearcher searcher;
     searcher.SetDirecotryTreeBuilder(&builder);
     const ResultCode code = searcher.QuickSearchFiles(device.get(), &sink);
