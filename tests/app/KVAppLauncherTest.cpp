@@ -2,13 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTcpServer>
 #include <QTemporaryDir>
-
-#include <unistd.h>
 
 #include <cstdlib>
 
@@ -246,21 +243,6 @@ TEST(QuitGuard, AsksOnlyWhileAnOperationRuns) {
     platform::NotificationCenter::DefaultCenter().Post(QStringLiteral("appWillTerminate"));
     EXPECT_TRUE(s.closed);
   }
-}
-
-TEST(DiskAccess, SaysSoWhenNoDiskCanBeOpened) {
-  QTemporaryDir tree;
-  ASSERT_TRUE(QDir(tree.path()).mkpath(QStringLiteral("sys/sda")));
-  ASSERT_TRUE(QDir(tree.path()).mkpath(QStringLiteral("sys/ram0")));
-  ASSERT_TRUE(QDir(tree.path()).mkpath(QStringLiteral("dev")));
-  QFile disk(tree.path() + QStringLiteral("/dev/sda"));
-  ASSERT_TRUE(disk.open(QIODevice::WriteOnly));
-  disk.close();
-  const QString sys = tree.path() + QStringLiteral("/sys"), dev = tree.path() + QStringLiteral("/dev");
-  EXPECT_EQ(DiskAccessProblem(sys, dev), QString());
-  ASSERT_TRUE(disk.setPermissions(QFileDevice::Permissions()));
-  if (::geteuid() == 0) GTEST_SKIP() << "root opens any file";
-  EXPECT_TRUE(DiskAccessProblem(sys, dev).contains(QStringLiteral("pkexec")));
 }
 
 }  // namespace
