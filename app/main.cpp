@@ -5,19 +5,29 @@
 
 #include <cstdio>
 
+#include "app/KVAppLauncher.h"
 #include "app/KVProcessEntry.h"
 #include "base/CatchExeception.h"
 
 namespace {
 
-// Opens the first window and runs the event loop until the application quits.
-// The windows are not built yet: the entry says so and ends the loop at once.
+// Runs the start-up sequence and the event loop until the application quits.
+// The windows are not built yet: opening the first one says so and ends the
+// loop.
 int RunApplication(QCoreApplication& app) {
-  QTimer::singleShot(0, &app, [] {
+  KVAppLauncher::Hooks hooks;
+  hooks.showRootWindow = [] {
     std::printf("Clipmender: the windows are not built yet; only the recovery engine and the platform layer exist.\n");
     std::fflush(stdout);
     QCoreApplication::exit(0);
-  });
+  };
+  hooks.showUpdateWindow = [] {
+    std::printf("Clipmender: a newer version is available.\n");
+    std::fflush(stdout);
+    QCoreApplication::exit(0);
+  };
+  KVAppLauncher launcher(std::move(hooks));
+  QTimer::singleShot(0, &app, [&launcher] { launcher.applicationDidFinishLaunching(); });
   return app.exec();
 }
 
@@ -31,6 +41,13 @@ int main(int argc, char** argv) {
   if (argc > 1) setCurLanguage(argv[1]);
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("Clipmender"));
+  // Without the rights to read disks the device list would just be empty;
+  // say why instead, and how to start with them.
+  const QString problem = DiskAccessProblem();
+  if (!problem.isEmpty()) {
+    std::fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
+    return 1;
+  }
   PreventSleep();
   const int status = RunApplication(app);
   ReleasePreventObj();

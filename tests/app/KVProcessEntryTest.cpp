@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QSettings>
 #include <QTimer>
 
 #include <cstdlib>
@@ -68,7 +69,7 @@ TEST(ProcessEntry, PreventSleepNeedsTheApplicationThenRepeatsEveryThirtySeconds)
 }
 
 // The program as ./run starts it.
-TEST(ClipmenderProgram, TheFirstArgumentIsStoredAsTheLanguageAndNothingElseIsWritten) {
+TEST(ClipmenderProgram, TheFirstArgumentIsStoredAsTheLanguageBesideTheUpdateStamp) {
   testsupport::TempDir work;
   const auto ini = work / "UserDefaults.ini";
   auto run = [&](const std::string& args) {
@@ -81,7 +82,9 @@ TEST(ClipmenderProgram, TheFirstArgumentIsStoredAsTheLanguageAndNothingElseIsWri
   auto result = run("");
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(result.output.find("argv ="), std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists(ini));
+  // The first start checks for an update and stamps it; nothing else.
+  EXPECT_EQ(QSettings(QString::fromStdString(ini.string()), QSettings::IniFormat).allKeys(),
+            QStringList{"upDataTimeStr"});
 
   result = run("de fr");
   EXPECT_EQ(result.exitCode, 0);

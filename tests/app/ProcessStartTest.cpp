@@ -15,8 +15,8 @@ TEST(ClipmenderProgram, TheLogSaysWhenTheProcessStartedAndEnded) {
   testsupport::TempDir work;
   const std::string noBus = "unix:path=/nonexistent/clipmender-test-bus";
   const auto result = testsupport::RunCommand(
-      "env CLIPMENDER_WORK_DIR=" + testsupport::ShellQuote(work.path().string()) + " DBUS_SYSTEM_BUS_ADDRESS=" +
-      noBus + " DBUS_SESSION_BUS_ADDRESS=" + noBus + " " + testsupport::ShellQuote(CLIPMENDER_EXECUTABLE) +
+      "env CLIPMENDER_WORK_DIR=" + testsupport::ShellQuote(work.path().string()) + " DBUS_SYSTEM_BUS_ADDRESS=" + noBus +
+      " DBUS_SESSION_BUS_ADDRESS=" + noBus + " " + testsupport::ShellQuote(CLIPMENDER_EXECUTABLE) +
       " 2>/dev/null & echo \"pid=$!\"; wait $!");
   ASSERT_EQ(result.exitCode, 0) << result.output;
   std::smatch pid;
@@ -24,9 +24,25 @@ TEST(ClipmenderProgram, TheLogSaysWhenTheProcessStartedAndEnded) {
   std::ifstream in(work / "tolveraware.log");
   const std::string log{std::istreambuf_iterator<char>(in), {}};
   const std::string time = R"(\d\d:\d\d:\d\d )";
-  EXPECT_TRUE(std::regex_search(log, std::regex("^" + time + R"(process\[clipmender:)" + pid[1].str() + R"(\] started\n)")))
+  EXPECT_TRUE(
+      std::regex_search(log, std::regex("^" + time + R"(process\[clipmender:)" + pid[1].str() + R"(\] started\n)")))
       << log;
   EXPECT_TRUE(std::regex_search(log, std::regex(time + R"(process\[)" + pid[1].str() + R"(\] existed\n$)"))) << log;
+}
+
+// Started without the rights to read disks, the program says why and how to
+// start with them, instead of coming up with an empty device list.
+TEST(ClipmenderProgram, WithoutDiskRightsItSaysSo) {
+  if (!testsupport::IsRoot() || !testsupport::HaveTool("setpriv")) GTEST_SKIP() << "needs root and setpriv";
+  testsupport::TempDir work;
+  testsupport::RunCommandOrFail("chmod 0777 " + testsupport::ShellQuote(work.path().string()));
+  const auto result =
+      testsupport::RunCommand("env CLIPMENDER_WORK_DIR=" + testsupport::ShellQuote(work.path().string()) +
+                              " setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                              testsupport::ShellQuote(CLIPMENDER_EXECUTABLE) + " 2>&1");
+  EXPECT_EQ(result.exitCode, 1) << result.output;
+  EXPECT_NE(result.output.find("cannot read the disks"), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("pkexec"), std::string::npos) << result.output;
 }
 
 }  // namespace

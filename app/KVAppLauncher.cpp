@@ -1,0 +1,170 @@
+#include "app/KVAppLauncher.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QVariantMap>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "app/KVPublicUtilities.h"
+#include "app/KVUSBNotifier.h"
+#include "platform/NetworkFetch.h"
+#include "platform/NotificationCenter.h"
+#include "platform/Resources.h"
+
+namespace {
+
+const QString kWillTerminate = QStringLiteral("appWillTerminate");
+
+QVariant LocalVersionList() {
+  QVariant list;
+  if (!platform::Resources::ReadPropertyList(QStringLiteral("LocalVersionMessage"), &list)) return QVariant();
+  return list;
+}
+
+}  // namespace
+
+KVAppLauncher::KVAppLauncher(Hooks hooks, QObject* parent) : QObject(parent), m_hooks(std::move(hooks)) {
+  if (!m_hooks.startWatcher) m_hooks.startWatcher = [] { return USBNotifier_init(); };
+  if (!m_hooks.closeApp) m_hooks.closeApp = [] { std::exit(0); };
+  if (!m_hooks.now) m_hooks.now = [] { return QDateTime::currentDateTime(); };
+  m_remoteUrl = DefaultRemoteListUrl();
+}
+
+KVAppLauncher::~KVAppLauncher() { platform::NotificationCenter::DefaultCenter().RemoveObserver(this); }
+
+QUrl KVAppLauncher::DefaultRemoteListUrl() {
+  // The address ships with the resources so a release can move it without a
+  // rebuild; only web addresses are taken.
+  const QUrl url(LocalVersionList().toMap().value(QStringLiteral("IniURL")).toString());
+  if (!url.isValid() || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")))
+    return QUrl();
+  return url;
+}
+
+bool KVAppLauncher::ShouldCheckForUpdate(const QVariant& stamp, const QDateTime& now) {
+  const QString text = stamp.toString();
+  if (text.isEmpty() || text == QLatin1String(" ")) return true;
+  const QDateTime last = QDateTime::fromString(text, QString::fromLatin1(kStampFormat));
+  if (!last.isValid()) return true;
+  const qint64 seconds = last.secsTo(now);
+  if (seconds < 0) return true;
+  return static_cast<qint64>(static_cast<double>(seconds) / 86400.0) >= kCheckIntervalDays;
+}
+
+qlonglong KVAppLauncher::VersionCheck(const QVariant& list) {
+  if (list.typeId() != QMetaType::QVariantMap) return 0;
+  const QVariant value = list.toMap().value(QStringLiteral("VersionCheck"));
+  bool ok = false;
+  qlonglong number = 0;
+  switch (value.typeId()) {
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+    case QMetaType::ULongLong:
+      number = value.toLongLong(&ok);
+      break;
+    case QMetaType::QString:
+      number = value.toString().trimmed().toLongLong(&ok, 10);
+      break;
+    default:
+      break;
+  }
+  return ok && number > 0 ? number : 0;
+}
+
+void KVAppLauncher::applicationDidFinishLaunching() {
+  platform::NotificationCenter::DefaultCenter().AddObserver(
+      kWillTerminate, this, [this](const platform::Notification&) { applicationWillTerminate(); });
+  m_hooks.startWatcher();
+
+  m_checkStarted = ShouldCheckForUpdate(KVPublicUtilities::getUpDataTimeStr(), m_hooks.now());
+  if (!m_checkStarted) {
+    runRootWindow();
+    return;
+  }
+  // The stamp goes first: a check that crashes or hangs must not run again on
+  // every start.
+  KVPublicUtilities::writeUpDataTimeStr(m_hooks.now().toString(QString::fromLatin1(kStampFormat)));
+  if (m_remoteUrl.isEmpty()) {
+    runRootWindow();
+    return;
+  }
+  QPointer<KVAppLauncher> self(this);
+  platform::FetchPropertyList(m_remoteUrl, kFetchTimeoutMs, [self](const QVariant& remote, const QString&) {
+    if (self) self->OnRemoteList(remote);
+  });
+}
+
+void KVAppLauncher::OnRemoteList(const QVariant& remote) {
+  // A list that arrived proves the network works, so no separate probe is
+  // made; a failed fetch gives an invalid value, whose number reads as 0.
+  if (VersionCheck(remote) > VersionCheck(LocalVersionList()) && m_hooks.showUpdateWindow) {
+    m_hooks.showUpdateWindow();
+    return;
+  }
+  runRootWindow();
+}
+
+void KVAppLauncher::runRootWindow() {
+  if (m_rootShown) return;
+  m_rootShown = true;
+  if (m_hooks.showRootWindow) m_hooks.showRootWindow();
+}
+
+bool KVAppLauncher::applicationShouldTerminate() {
+  if (!m_hooks.isOperationRunning || !m_hooks.isOperationRunning()) return true;
+  if (m_asking) return false;
+  if (m_hooks.isOperationPaused && !m_hooks.isOperationPaused() && m_hooks.pauseOrResumeOperation)
+    m_hooks.pauseOrResumeOperation();
+  if (!m_hooks.askToQuit) return false;
+  m_asking = true;
+  QPointer<KVAppLauncher> self(this);
+  m_hooks.askToQuit([self](bool quit) {
+    if (!self) return;
+    self->m_asking = false;
+    if (quit) {
+      self->applicationWillTerminate();
+      return;
+    }
+    // Declining goes on with the operation the question paused.
+    if (self->m_hooks.isOperationRunning && self->m_hooks.isOperationRunning() && self->m_hooks.isOperationPaused &&
+        self->m_hooks.isOperationPaused() && self->m_hooks.pauseOrResumeOperation)
+      self->m_hooks.pauseOrResumeOperation();
+  });
+  return false;
+}
+
+void KVAppLauncher::applicationWillTerminate() {
+  platform::NotificationCenter::DefaultCenter().RemoveObserver(this);
+  if (m_hooks.hideMainWindow) m_hooks.hideMainWindow();
+  m_hooks.closeApp();
+}
+
+QString DiskAccessProblem(const QString& sysBlock, const QString& devDir) {
+  const QStringList names = QDir(sysBlock).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
+  int denied = 0;
+  for (const QString& name : names) {
+    // Loop and RAM devices without media say nothing about the rights.
+    if (name.startsWith(QLatin1String("ram")) || name.startsWith(QLatin1String("zram"))) continue;
+    if (name.startsWith(QLatin1String("loop")) &&
+        !QFileInfo::exists(sysBlock + QLatin1Char('/') + name + QLatin1String("/loop/backing_file")))
+      continue;
+    const QByteArray path = QFile::encodeName(devDir + QLatin1Char('/') + name);
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+      ::close(fd);
+      return QString();
+    }
+    if (errno == EACCES || errno == EPERM) ++denied;
+  }
+  if (denied == 0) return QString();
+  return QStringLiteral(
+      "Clipmender cannot read the disks: it needs administrator rights to look for lost files. "
+      "Start it from the applications menu, or run \"pkexec clipmender\".");
+}

@@ -1,0 +1,99 @@
+// What happens between the application object and the first window: the
+// observers, the media watcher, the weekly update check and the first window,
+// and the guard that asks before quitting while a long operation runs.
+//
+// The launcher shows no window itself: the windows are reached through the
+// hooks, so the sequence runs (and is tested) without a display.
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <QVariant>
+
+#include <functional>
+
+class KVAppLauncher : public QObject {
+ public:
+  struct Hooks {
+    // Opens the update window. Its closing must call runRootWindow().
+    std::function<void()> showUpdateWindow;
+    // Opens the wizard's root window (called at most once).
+    std::function<void()> showRootWindow;
+    // Starts the media watcher; defaults to USBNotifier_init.
+    std::function<bool()> startWatcher;
+    // Whether a scan, recovery or save runs, whether it is paused, and the
+    // toggle between the two.
+    std::function<bool()> isOperationRunning;
+    std::function<bool()> isOperationPaused;
+    std::function<void()> pauseOrResumeOperation;
+    // Asks the user whether to quit while an operation runs; `answer` gets
+    // true for quitting. May answer later (a sheet).
+    std::function<void(std::function<void(bool)> answer)> askToQuit;
+    // Hides the main window (may be empty).
+    std::function<void()> hideMainWindow;
+    // Ends the process with status 0; defaults to std::exit(0).
+    std::function<void()> closeApp;
+    // The clock of the stamp rule; defaults to the current local time.
+    std::function<QDateTime()> now;
+  };
+
+  // Whole days between two checks.
+  static constexpr int kCheckIntervalDays = 7;
+  // No data for this long ends the fetch of the remote list.
+  static constexpr int kFetchTimeoutMs = 5000;
+  // How the stamp is written and read.
+  static constexpr const char* kStampFormat = "yyyy-MM-dd HH:mm:ss";
+
+  explicit KVAppLauncher(Hooks hooks, QObject* parent = nullptr);
+  ~KVAppLauncher() override;
+
+  // Where the remote version list lives ("IniURL" of the link table unless a
+  // caller sets another).
+  void SetRemoteListUrl(const QUrl& url) { m_remoteUrl = url; }
+  static QUrl DefaultRemoteListUrl();
+
+  // The start-up sequence: observes "appWillTerminate", starts the watcher,
+  // then checks for an update when one is due, or opens the root window.
+  void applicationDidFinishLaunching();
+
+  // Opens the root window the first time; later calls do nothing.
+  void runRootWindow();
+
+  // True: quit now. False: an operation runs; it has been paused and the user
+  // is asked; quitting follows the answer.
+  bool applicationShouldTerminate();
+
+  // Stops observing, hides the main window and ends the process.
+  void applicationWillTerminate();
+
+  // Whether a check is due: no usable stamp (missing, empty, a single space,
+  // unreadable) or at least seven whole days since it, or a stamp in the
+  // future (a clock set back must not stop checks for good).
+  static bool ShouldCheckForUpdate(const QVariant& stamp, const QDateTime& now);
+
+  // The "VersionCheck" number of a version list: an integer, or a string of
+  // decimal digits; anything else (missing, negative, a list, no dictionary)
+  // reads as 0, so a malformed list never asks for an update.
+  static qlonglong VersionCheck(const QVariant& list);
+
+  // Whether a check was started by the last applicationDidFinishLaunching
+  // (tests).
+  bool checkStarted() const { return m_checkStarted; }
+
+ private:
+  void OnRemoteList(const QVariant& remote);
+
+  Hooks m_hooks;
+  QUrl m_remoteUrl;
+  bool m_rootShown = false;
+  bool m_checkStarted = false;
+  bool m_asking = false;
+};
+
+// Why the disks cannot be read, or an empty text when they can (or there is
+// no disk to try). Started without root, the device list would be empty with
+// no word of why; the entry prints this instead.
+QString DiskAccessProblem(const QString& sysBlock = QStringLiteral("/sys/block"),
+                          const QString& devDir = QStringLiteral("/dev"));
