@@ -1,5 +1,5 @@
-// Recycle records laid out byte by byte in both versions a recycle bin
-// writes, and the damage a record can carry.
+// What the recycle-bin images (RecycleRows.cpp) do not hold: records laid out
+// byte by byte with the damage and odd text a record can carry.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -32,8 +32,6 @@ std::string Name(const std::vector<uint8_t>& record) {
 }
 
 TEST(RecycleRecord, GivesTheLastComponentOfADrivePath) {
-  EXPECT_EQ(Name(Record(2, u"C:\\Users\\a\\Desktop\\holiday.jpg")), "holiday.jpg");
-  EXPECT_EQ(Name(Record(1, u"D:\\Docs\\Letter to Grandma.txt")), "Letter to Grandma.txt");
   // U+5C0F ends in the byte 0x5C: not a backslash.
   EXPECT_EQ(Name(Record(2, u"C:\\a\\\u5C0F\u5C0F.txt")), "\u5C0F\u5C0F.txt");
   // Junk after the path's terminator in a version-1 field is not read.
@@ -44,8 +42,6 @@ TEST(RecycleRecord, GivesTheLastComponentOfADrivePath) {
 }
 
 TEST(RecycleRecord, KeepsTheGeneratedNameForUnusablePaths) {
-  EXPECT_EQ(Name(Record(2, u"Users\\a\\report.doc")), "");  // no drive
-  EXPECT_EQ(Name(Record(2, u"C:\\Users\\a\\..")), "");
   EXPECT_EQ(Name(Record(2, u"C:\\Users\\a\\.")), "");
   EXPECT_EQ(Name(Record(2, u"C:\\Users\\a\\")), "");
   EXPECT_EQ(Name(Record(2, u"C:\\Users\\a\\x/y")), "");
