@@ -12,8 +12,11 @@
 #include "StorageDevice.h"
 #include "base/CatchExeception.h"
 #include "copyout/CDataRecovery.h"
+#include "recycle/CRecycleNameRestorer.h"
 
 RecoveryControllerParts RecoveryControllerParts::Defaults() {
+  // Tree builders made from now on give recycled files their former names.
+  CRecycleNameRestorer::Register();
   RecoveryControllerParts parts;
   parts.makeTreeBuilder = [](bool restoring) { return CreateTreeBuilder(restoring); };
   parts.makeQuickSearcher = [](_tagSearcherType type) -> IQuickFileSystemSearchController* {
