@@ -34,6 +34,7 @@
 #include "ui/widgets/NewSearchTextFiled.h"
 #include "ui/widgets/TCImageButton.h"
 #include "ui/widgets/TCImageWindow.h"
+#include "ui/widgets/TypeButton.h"
 
 namespace {
 
@@ -184,7 +185,7 @@ TCImageWindow* SheetWindow() {
 // tick cell in each tick state, and a bubble pointing at a button.
 QWidget* ControlsPanel() {
   auto* panel = new QWidget;
-  panel->resize(520, 330);
+  panel->resize(520, 340);
   panel->setAutoFillBackground(true);
   QPalette palette = panel->palette();
   palette.setColor(QPalette::Window, KitColors::kStripeA);
@@ -225,6 +226,19 @@ QWidget* ControlsPanel() {
   note->resize(130, 24);
   auto* hint = new MAAttachedWindow(note, deep, panel, 10, 10);
   hint->show();
+
+  // The six categories; the last two unticked and unusable.
+  const char* stems[] = {"icon_graphics", "icon_audio", "icon_video", "icon_archive", "icon_document", "icon_other"};
+  for (int k = 0; k < 6; ++k) {
+    auto* category = new TypeButton(QRect(10 + 84 * k, 230, 90, 92), panel);
+    const KitImages::Stem names = KitImages::StemNames(QString::fromLatin1(stems[k]));
+    category->setImageFromFileNormalName(names.normal, names.press, names.hover, names.disable);
+    category->setTextWithName(QString::fromLatin1(stems[k]).mid(5));
+    if (k >= 4) {
+      category->changeSelect(false);
+      category->setButtonEnabled(false);
+    }
+  }
   return panel;
 }
 
