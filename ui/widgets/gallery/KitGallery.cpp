@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QToolButton>
 #include <QWindow>
 
 #include <cstdio>
@@ -22,13 +23,18 @@
 
 #include "platform/Resources.h"
 #include "ui/widgets/HVTitlebarView.h"
+#include "ui/widgets/KVProgressView.h"
 #include "ui/widgets/KitAnimations.h"
 #include "ui/widgets/KitImages.h"
 #include "ui/widgets/KitServices.h"
 #include "ui/widgets/KitSheet.h"
 #include "ui/widgets/KitStyle.h"
+#include "ui/widgets/MAAttachedWindow.h"
+#include "ui/widgets/NewButton.h"
+#include "ui/widgets/NewSearchTextFiled.h"
 #include "ui/widgets/TCImageButton.h"
 #include "ui/widgets/TCImageWindow.h"
+#include "ui/widgets/TypeButton.h"
 
 namespace {
 
@@ -174,6 +180,68 @@ TCImageWindow* SheetWindow() {
   return window;
 }
 
+// The small controls on one dark panel: progress bars at 0, 40 and 100 per
+// cent, the search field empty and holding text, outline rows drawn by the
+// tick cell in each tick state, and a bubble pointing at a button.
+QWidget* ControlsPanel() {
+  auto* panel = new QWidget;
+  panel->resize(520, 340);
+  panel->setAutoFillBackground(true);
+  QPalette palette = panel->palette();
+  palette.setColor(QPalette::Window, KitColors::kStripeA);
+  panel->setPalette(palette);
+  const float values[] = {0, 40, 100};
+  for (int k = 0; k < 3; ++k) {
+    auto* bar = new KVProgressView(QRect(20, 20 + 16 * k, 368, 6), panel);
+    bar->changeProgressValue(values[k]);
+  }
+  auto* empty = new NewSearchTextFiled(panel);
+  empty->setGeometry(20, 80, 200, 24);
+  auto* typed = new NewSearchTextFiled(panel);
+  typed->setGeometry(240, 80, 200, 24);
+  typed->textField()->setText(QStringLiteral("holiday"));
+  typed->clearButton()->show();
+
+  auto* rows = new QLabel(panel);
+  QPixmap rowImage(300, 90);
+  rowImage.fill(KitColors::kDarkRow);
+  {
+    QPainter painter(&rowImage);
+    const char* ticks[] = {"checkbox_no", "checkbox_yes", "checkbox_election"};
+    for (int k = 0; k < 3; ++k) {
+      NewButton cell;
+      cell.setImage(KitImages::Named(QString::fromLatin1(ticks[k])));
+      cell.setIconImage(KitImages::Named(QStringLiteral("1IconImage")));
+      cell.setLabel(QString::fromLatin1(ticks[k]));
+      cell.drawWithFrame(&painter, QRect(0, 30 * k, 300, 30));
+    }
+  }
+  rows->setPixmap(rowImage);
+  rows->setGeometry(20, 120, 300, 90);
+
+  auto* deep = new TCImageButton(QRect(400, 130, 32, 32), panel);
+  deep->setImageStem(QStringLiteral("deepscan"));
+  auto* note = new QLabel(QStringLiteral("Try a deeper scan"));
+  note->setStyleSheet(QStringLiteral("color: white"));
+  note->resize(130, 24);
+  auto* hint = new MAAttachedWindow(note, deep, panel, 10, 10);
+  hint->show();
+
+  // The six categories; the last two unticked and unusable.
+  const char* stems[] = {"icon_graphics", "icon_audio", "icon_video", "icon_archive", "icon_document", "icon_other"};
+  for (int k = 0; k < 6; ++k) {
+    auto* category = new TypeButton(QRect(10 + 84 * k, 230, 90, 92), panel);
+    const KitImages::Stem names = KitImages::StemNames(QString::fromLatin1(stems[k]));
+    category->setImageFromFileNormalName(names.normal, names.press, names.hover, names.disable);
+    category->setTextWithName(QString::fromLatin1(stems[k]).mid(5));
+    if (k >= 4) {
+      category->changeSelect(false);
+      category->setButtonEnabled(false);
+    }
+  }
+  return panel;
+}
+
 bool WaitExposed(QWidget* widget) {
   QDeadlineTimer guard(10000);
   while (!guard.hasExpired()) {
@@ -227,5 +295,11 @@ int main(int argc, char** argv) {
   WaitExposed(window);
   ok = Save(window->grab().toImage(), out, QStringLiteral("tcimagewindow-sheet.png")) && ok;
   delete window;
+
+  QWidget* controls = ControlsPanel();
+  controls->show();
+  WaitExposed(controls);
+  ok = Save(controls->grab().toImage(), out, QStringLiteral("kit-controls.png")) && ok;
+  delete controls;
   return ok ? 0 : 1;
 }

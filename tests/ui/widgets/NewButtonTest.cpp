@@ -1,0 +1,87 @@
+// The outline's tick cell: presses in its tick area reach the delegate once
+// and leave the row selection alone; presses elsewhere are the view's.
+#include <QApplication>
+#include <QStandardItemModel>
+#include <QTest>
+#include <QTreeView>
+
+#include <gtest/gtest.h>
+
+#include "UiTestSupport.h"
+#include "ui/widgets/NewButton.h"
+
+namespace {
+
+class Toggles : public INewButtonDelegate {
+ public:
+  void clickButtonAction(NewButton* sender) override { rows.push_back(sender->opNodeData().toInt()); }
+  std::vector<int> rows;
+};
+
+void WaitForLatch() {
+  QTest::qWait(NewButton::kLatchMs + 50);
+  ASSERT_FALSE(NewButton::latched());
+}
+
+TEST(NewButtonTest, LayoutOfIconAndTitle) {
+  uitest::App();
+  NewButton cell;
+  const QRect frame(10, 100, 300, 40);
+  EXPECT_TRUE(cell.iconImageRectForBounds(frame).isNull());
+  cell.setLabel(QStringLiteral("photo.jpg"));
+  EXPECT_EQ(cell.imageRectForBounds(frame), QRect(25, 112, 800, 16));
+  cell.setIconImage(uitest::Solid(QSize(4, 4), Qt::red));
+  EXPECT_EQ(cell.iconImageRectForBounds(frame), QRect(18, 105, 40, 30));
+  EXPECT_EQ(cell.imageRectForBounds(frame), QRect(50, 112, 800, 16));
+}
+
+TEST(NewButtonTest, TickAreaTellsTheDelegateOncePerLatch) {
+  uitest::App();
+  WaitForLatch();
+  Toggles toggles;
+  NewButton cell;
+  cell.setDelegate(&toggles);
+  const QRect frame(0, 0, 200, 30);
+  EXPECT_FALSE(cell.hitTest(QPoint(20, 5), frame));  // right of the tick area
+  EXPECT_TRUE(toggles.rows.empty());
+  EXPECT_TRUE(cell.hitTest(QPoint(5, 5), frame));
+  EXPECT_FALSE(cell.hitTest(QPoint(5, 5), frame));  // second click within the latch
+  EXPECT_EQ(toggles.rows.size(), 1u);
+  WaitForLatch();
+  EXPECT_TRUE(cell.hitTest(QPoint(14, 29), frame));
+  EXPECT_EQ(toggles.rows.size(), 2u);
+  WaitForLatch();
+}
+
+TEST(NewButtonTest, PressInTreeRowTogglesAndKeepsSelection) {
+  uitest::App();
+  WaitForLatch();
+  QStandardItemModel model;
+  for (int i = 0; i < 3; ++i) model.appendRow(new QStandardItem(QStringLiteral("row %1").arg(i)));
+  QTreeView view;
+  view.setModel(&model);
+  view.setRootIsDecorated(false);
+  view.setIndentation(0);
+  view.resize(300, 200);
+  view.show();
+  Toggles toggles;
+  NewButton cell;
+  cell.setDelegate(&toggles);
+  new KitCheckCellFilter(&view, &cell, 0,
+                         [](NewButton* c, const QModelIndex& index) { c->setOpNodeData(index.row()); });
+  view.setCurrentIndex(model.index(0, 0));
+
+  const QRect row2 = view.visualRect(model.index(2, 0));
+  QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, row2.topLeft() + QPoint(4, row2.height() / 2));
+  ASSERT_EQ(toggles.rows, std::vector<int>{2});
+  EXPECT_EQ(view.currentIndex().row(), 0);
+  EXPECT_FALSE(view.selectionModel()->isSelected(model.index(2, 0)));
+
+  // Beside the tick area the press selects as usual and toggles nothing.
+  WaitForLatch();
+  QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, row2.topLeft() + QPoint(60, row2.height() / 2));
+  EXPECT_EQ(view.currentIndex().row(), 2);
+  EXPECT_EQ(toggles.rows.size(), 1u);
+}
+
+}  // namespace

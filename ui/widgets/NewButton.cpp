@@ -1,0 +1,73 @@
+#include "ui/widgets/NewButton.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTimer>
+
+#include "ui/widgets/KitStyle.h"
+
+namespace {
+// One latch for every cell of the process.
+bool g_latched = false;
+constexpr QSize kIconSize{40, 30};
+constexpr QSize kTitleSize{800, 16};
+
+int Centred(const QRect& cell, int height) { return cell.y() + (cell.height() - height + 1) / 2; }
+}  // namespace
+
+QRect NewButton::iconImageRectForBounds(const QRect& cell) const {
+  if (icon_.isNull()) return {};
+  return {QPoint(cell.x() + 8, Centred(cell, kIconSize.height())), kIconSize};
+}
+
+QRect NewButton::imageRectForBounds(const QRect& cell) const {
+  if (label_.isEmpty()) return {};
+  const int x = cell.x() + (icon_.isNull() ? 15 : 40);
+  return {QPoint(x, Centred(cell, kTitleSize.height())), kTitleSize};
+}
+
+void NewButton::drawWithFrame(QPainter* painter, const QRect& cell) const {
+  if (!icon_.isNull()) painter->drawPixmap(iconImageRectForBounds(cell), icon_);
+  if (!label_.isEmpty()) {
+    painter->setPen(KitColors::kLabelText);
+    painter->drawText(imageRectForBounds(cell), Qt::AlignLeft | Qt::AlignVCenter, label_);
+  }
+  if (!tick_.isNull()) {
+    const QRect tick(QPoint(0, 0), tick_.deviceIndependentSize().toSize());
+    painter->drawPixmap(tick.translated(cell.x(), Centred(cell, tick.height())), tick_);
+  }
+}
+
+bool NewButton::hitTest(const QPoint& point, const QRect& cell) {
+  const QRect tickArea(cell.topLeft(), kTickArea);
+  if (!tickArea.contains(point) || g_latched) return false;
+  g_latched = true;
+  QTimer::singleShot(kLatchMs, [] { g_latched = false; });
+  if (delegate_ != nullptr) delegate_->clickButtonAction(this);
+  return true;
+}
+
+bool NewButton::latched() { return g_latched; }
+
+KitCheckCellFilter::KitCheckCellFilter(QAbstractItemView* view, NewButton* cell, int column,
+                                       std::function<void(NewButton*, const QModelIndex&)> prepare)
+    : QObject(view), view_(view), cell_(cell), column_(column), prepare_(std::move(prepare)) {
+  view->viewport()->installEventFilter(this);
+}
+
+bool KitCheckCellFilter::eventFilter(QObject* watched, QEvent* event) {
+  if (view_ == nullptr || watched != view_->viewport()) return false;
+  if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonDblClick) return false;
+  auto* mouse = static_cast<QMouseEvent*>(event);
+  if (mouse->button() != Qt::LeftButton) return false;
+  const QPoint pos = mouse->position().toPoint();
+  const QModelIndex index = view_->indexAt(pos);
+  if (!index.isValid() || index.column() != column_) return false;
+  if (prepare_) prepare_(cell_, index);
+  // Inside the tick area the press is ours alone, even while latched: a
+  // second click there must not select the row either.
+  const QRect cell = view_->visualRect(index);
+  if (!QRect(cell.topLeft(), NewButton::kTickArea).contains(pos)) return false;
+  cell_->hitTest(pos, cell);
+  return true;
+}
