@@ -15,6 +15,7 @@
 #include "fat/FATDirEntry.h"
 #include "fat/FATFileNode.h"
 #include "fat/FATFileProperties.h"
+#include "fat/FATRevision.h"
 #include "fat/FATTable.h"
 
 namespace {
@@ -386,7 +387,17 @@ bool CFATBuildWorker::WalkQueued(CFATBuildChildren& children, std::deque<FATFold
 
 ResultCode CFATBuildWorker::QuickBuildDirectoryTree() {
   GetEmptyFileVirtualClusterNumObject()->ResetVirtualClusterNum();
+  std::unique_ptr<CFATFirstCluReviser> reviser;
+  if (m_g.type == 2 && IsFAT32RevisionOn()) {
+    reviser = std::make_unique<CFATFirstCluReviser>(m_builder, m_record, m_device, m_g, m_table);
+  }
   auto children = std::make_unique<CFATBuildChildren>(m_builder, m_record, m_device, m_g, m_table);
+  if (reviser) {
+    children->SetRevisionHook(
+        [r = reviser.get()](std::vector<CFATFileNode*>& folders, std::vector<CFATFileNode*>& files) {
+          r->ReviseFAT32FileFirstClu(folders, files);
+        });
+  }
   std::deque<FATFolderToParse> live;
   std::deque<FATFolderToParse> deleted;
   if (!children->BuildRoot(live, deleted, 1)) {

@@ -39,3 +39,14 @@ inline IStorageDevice* OpenVolume(const std::filesystem::path& image, int fileSy
 }
 
 }  // namespace fatfixtures
+
+namespace fatfixtures {
+
+// The large FAT32 volume of make-fat32-revise-images.sh (deleted files past
+// cluster 65536), next to the other images.
+inline std::string ReviseReady() {
+  return conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/fat/make-fat32-revise-images.sh",
+                                     Dir() / "revise");
+}
+
+}  // namespace fatfixtures

@@ -1,5 +1,5 @@
 // Pictures, sound and films made by real tools, laid into images by dd and by file systems
-// (tests/fixtures/raw/make-carve-images.sh): each must come back whole under
+// (tests/fixtures/raw/make-raw-images.sh): each must come back whole under
 // its folder and name, and per type at least as often as PhotoRec and
 // foremost bring it back.
 #include <gtest/gtest.h>
@@ -52,7 +52,7 @@ std::vector<std::string> Split(const std::string& line) {
 class CarveFixture : public ::testing::TestWithParam<const char*> {
  protected:
   static void SetUpTestSuite() {
-    const auto script = testsupport::SourceDir() / "tests/fixtures/raw/make-carve-images.sh";
+    const auto script = testsupport::SourceDir() / "tests/fixtures/raw/make-raw-images.sh";
     const std::string shared = testsupport::SharedFixturesDir().string();
     made_ = testsupport::RunCommand("CLIPMENDER_SHARED_FIXTURES=" + testsupport::ShellQuote(shared) + " bash " +
                                     testsupport::ShellQuote(script.string()) + " " +
