@@ -33,7 +33,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using bench::CatSeconds;
-using bench::Quote;
 
 double PeakMiB() {
   rusage usage{};
@@ -48,14 +47,8 @@ double ScanSeconds(IStorageDevice* device, int* found, bool copyOnly = false) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* tmp = std::getenv("TMPDIR");
-  const fs::path dir = argc > 1 ? fs::path(argv[1]) : fs::path(tmp != nullptr && *tmp ? tmp : "/tmp");
-  const fs::path image = dir / "clipmender-exfat-bench-20k.img";
-  const int made = std::system(("bash " + Quote(CLIPMENDER_EXFAT_BENCH_SCRIPT) + " " + Quote(image.string())).c_str());
-  if (made != 0) {
-    std::printf("could not make the benchmark volume (exit %d)\n", made);
-    return 1;
-  }
+  const fs::path image = bench::PrepareVolume(argc, argv, "clipmender-exfat-bench-20k.img", CLIPMENDER_EXFAT_BENCH_SCRIPT, "root, exfat-fuse and exfatprogs");
+  if (image.empty()) return 1;
   std::unique_ptr<IStorageDevice> device(CreateDiskDevice(image.c_str()));
   if (device == nullptr || device->Open() != 1) {
     std::printf("could not open %s\n", image.c_str());

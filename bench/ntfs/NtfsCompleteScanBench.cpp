@@ -30,7 +30,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using bench::CatSeconds;
-using bench::Quote;
 
 double ScanSeconds(IStorageDevice* device, int* found, bool copyOnly = false) {
   return bench::CompleteScanSeconds(device, SEARCHER_TYPE_NTFS, CreateNTFSSearcher, found, copyOnly);
@@ -39,14 +38,8 @@ double ScanSeconds(IStorageDevice* device, int* found, bool copyOnly = false) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* tmp = std::getenv("TMPDIR");
-  const fs::path dir = argc > 1 ? fs::path(argv[1]) : fs::path(tmp != nullptr && *tmp ? tmp : "/tmp");
-  const fs::path image = dir / "clipmender-ntfs-bench-100k.img";
-  const int made = std::system(("bash " + Quote(CLIPMENDER_NTFS_BENCH_SCRIPT) + " " + Quote(image.string())).c_str());
-  if (made != 0) {
-    std::printf("could not make the benchmark volume (exit %d)\n", made);
-    return 1;
-  }
+  const fs::path image = bench::PrepareVolume(argc, argv, "clipmender-ntfs-bench-100k.img", CLIPMENDER_NTFS_BENCH_SCRIPT, "root, ntfs-3g and FUSE");
+  if (image.empty()) return 1;
   std::unique_ptr<IStorageDevice> device(CreateDiskDevice(image.c_str()));
   if (device == nullptr || device->Open() != 1) {
     std::printf("could not open %s\n", image.c_str());
