@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/KVAppLauncher.h"
+#include "app/KVDiskAccess.h"
 #include "app/KVProcessEntry.h"
 #include "base/CatchExeception.h"
 
@@ -42,12 +43,14 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("Clipmender"));
   // Without the rights to read disks the device list would just be empty;
-  // say why instead, and how to start with them.
-  const QString problem = DiskAccessProblem();
-  if (!problem.isEmpty()) {
-    std::fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
+  // say why instead, and how to start with them. Root that the system still
+  // refuses gets told why the list is short, and goes on with what it can read.
+  const KVDiskAccessCheck access = CheckDiskAccess();
+  if (access.mustStop()) {
+    std::fprintf(stderr, "%s\n", access.message.toLocal8Bit().constData());
     return 1;
   }
+  if (!access.message.isEmpty()) CatchExeception::WriteLog("%s\n", access.message.toUtf8().constData());
   PreventSleep();
   const int status = RunApplication(app);
   ReleasePreventObj();
