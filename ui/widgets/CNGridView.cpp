@@ -210,6 +210,7 @@ CNGridViewItemBase* CNGridView::dequeueReusableItemWithIdentifier(const QString&
   if (it == reuseable_.end() || it->isEmpty()) return nullptr;
   CNGridViewItemBase* item = it->takeLast();
   item->setRepresentedObject({});
+  if (placing_) lent_.append(item);
   return item;
 }
 
@@ -227,6 +228,7 @@ void CNGridView::adopt(CNGridViewItemBase* item) {
 void CNGridView::forget(CNGridViewItemBase* item) {
   adopted_.remove(item);
   for (auto& queue : reuseable_) queue.removeAll(item);
+  lent_.removeAll(item);
   for (auto it = visible_.begin(); it != visible_.end();) it = it.value() == item ? visible_.erase(it) : ++it;
   for (auto it = selected_.begin(); it != selected_.end();) it = it.value() == item ? selected_.erase(it) : ++it;
   newlyPlaced_.removeAll(item);
@@ -240,6 +242,12 @@ void CNGridView::updateVisibleItems() {
     const auto index = static_cast<qint64>(i);
     if (visible_.contains(index)) continue;
     CNGridViewItemBase* item = dataSource_->itemAtIndex(this, index, 0);
+    // An item taken from a queue but not given back (the data source had
+    // nothing for that index) goes back to its queue.
+    for (CNGridViewItemBase* lent : std::as_const(lent_)) {
+      if (lent != item) reuseable_[lent->reuseIdentifier()].append(lent);
+    }
+    lent_.clear();
     if (item == nullptr) continue;
     // The same widget cannot stand in two cells.
     if (std::find(visible_.cbegin(), visible_.cend(), item) != visible_.cend()) continue;

@@ -177,6 +177,7 @@ class CNGridView : public QAbstractScrollArea {
   QMap<qint64, CNGridViewItemBase*> selected_;
   QSet<CNGridViewItemBase*> adopted_;
   QList<CNGridViewItemBase*> newlyPlaced_;
+  QList<CNGridViewItemBase*> lent_;  // dequeued while the data source fills a cell
   qint64 lastHoveredIndex_ = kCNNotFound;
   quint64 numberOfItems_ = 0;
   bool isInitialCall_ = true;

@@ -227,7 +227,8 @@ QWidget* StandInsPanel(std::vector<std::unique_ptr<BVPrototype>>* tiles) {
     for (int k = 0; k < 3; ++k) {
       NewButton cell;
       cell.setImage(KitImages::Named(QString::fromLatin1(ticks[k])));
-      cell.setIconImage(KitImages::Named(QStringLiteral("%1IconImage").arg(k == 2 ? 8 : 2 + 4 * k)));
+      const QString icon = QStringLiteral("%1IconImage").arg(k == 2 ? 8 : 2 + 4 * k);
+      cell.setIconImage(KitImages::Named(icon));
       cell.setLabel(QString::fromLatin1(names[k]));
       cell.drawWithFrame(&painter, QRect(0, 30 * k, 260, 30));
     }
