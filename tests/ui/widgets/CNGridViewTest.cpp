@@ -98,7 +98,8 @@ class Source : public ICNGridViewDataSource {
 };
 
 struct Grid : gridtest::WithApp {
-  Grid() {
+  explicit Grid(quint64 count = 10000) {
+    source.count = count;
     // A viewport of exactly 600 x 450, beside the scroll bar.
     view.resize(600 + view.verticalScrollBar()->sizeHint().width(), 450);
     view.setDataSource(&source);
@@ -270,10 +271,7 @@ void MoveOver(QWidget* widget, QPoint local) {
 }
 
 TEST(CNGridViewTest, HoverFollowsThePointerThroughItemsAndEndsWhenItLeaves) {
-  Grid grid;
-  grid.source.count = 6;
-  grid.view.reloadData();
-  QApplication::processEvents();
+  Grid grid(6);
   grid.view.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&grid.view));
   Recorder recorder(&grid.view);
@@ -311,10 +309,7 @@ void Click(QWidget* widget, QPoint local, Qt::MouseButton button) {
 }
 
 TEST(CNGridViewTest, RightClickSelectsAloneKeepsASelectionAndClearsOnEmptySpace) {
-  Grid grid;
-  grid.source.count = 6;
-  grid.view.reloadData();
-  QApplication::processEvents();
+  Grid grid(6);
   Recorder recorder(&grid.view);
   CNGridViewItemBase* item1 = grid.view.placedItem(1);
   CNGridViewItemBase* item2 = grid.view.placedItem(2);
