@@ -5,6 +5,8 @@
 #pragma once
 
 #include <QAbstractItemView>
+#include <QColor>
+#include <QFontMetrics>
 #include <QObject>
 #include <QPixmap>
 #include <QPointer>
@@ -31,6 +33,15 @@ class NewButton {
 
   void setLabel(const QString& label) { label_ = label; }
   const QString& label() const { return label_; }
+  // How the title is drawn: its colour (a pale blue unless told otherwise)
+  // and where a title too long for the cell is cut (at the tail unless told
+  // otherwise); Qt::ElideNone clips it at the cell's edge.
+  void setLabelColor(const QColor& color) { labelColor_ = color; }
+  const QColor& labelColor() const { return labelColor_; }
+  void setLabelElideMode(Qt::TextElideMode mode) { labelElideMode_ = mode; }
+  Qt::TextElideMode labelElideMode() const { return labelElideMode_; }
+  // The title as drawn in `cell`.
+  QString shownLabel(const QFontMetrics& metrics, const QRect& cell) const;
   void setIconImage(const QPixmap& icon) { icon_ = icon; }
   const QPixmap& iconImage() const { return icon_; }
   // The tick-box image ("checkbox_no", "checkbox_yes", "checkbox_election").
@@ -51,6 +62,8 @@ class NewButton {
 
  private:
   QString label_;
+  QColor labelColor_{160, 170, 211};
+  Qt::TextElideMode labelElideMode_ = Qt::ElideRight;
   QPixmap icon_, tick_;
   QVariant opNodeData_;
   INewButtonDelegate* delegate_ = nullptr;

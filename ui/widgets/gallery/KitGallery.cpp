@@ -21,6 +21,7 @@
 #include <functional>
 #include <vector>
 
+#include "GalleryGrid.h"
 #include "platform/Resources.h"
 #include "ui/widgets/HVTitlebarView.h"
 #include "ui/widgets/KVProgressView.h"
@@ -301,5 +302,7 @@ int main(int argc, char** argv) {
   WaitExposed(controls);
   ok = Save(controls->grab().toImage(), out, QStringLiteral("kit-controls.png")) && ok;
   delete controls;
+
+  ok = SaveGridGalleryPages(out) && ok;
   return ok ? 0 : 1;
 }
