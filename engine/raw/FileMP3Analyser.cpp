@@ -231,7 +231,7 @@ uint32_t FileMP3Analyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     at += 10 + static_cast<uint64_t>(size);
   }
   const uint64_t start = static_cast<uint64_t>(tagSize) + 10;
-  const AudioEnd audio = FollowFrames(buffer, start, kAudioLimit);
+  const AudioEnd audio = FollowFrames(buffer, start, kAudioLimit, false);
   const uint64_t end = audio.end;
   if (end <= start) return 0;
   if (m_time.size() > 4) m_time.resize(4);
@@ -260,7 +260,8 @@ bool FileMP3Analyser::Confirmed(RawFileBuffer& buffer, uint64_t at, const CMPAHe
   return true;
 }
 
-FileMP3Analyser::AudioEnd FileMP3Analyser::FollowFrames(RawFileBuffer& buffer, uint64_t p, uint64_t limit) {
+FileMP3Analyser::AudioEnd FileMP3Analyser::FollowFrames(RawFileBuffer& buffer, uint64_t p, uint64_t limit,
+                                                        bool firstAtP) {
   const uint32_t sector = buffer.SectorSize();
   CMPAHeader stream, h;
   bool started = false;
@@ -271,11 +272,14 @@ FileMP3Analyser::AudioEnd FileMP3Analyser::FollowFrames(RawFileBuffer& buffer, u
       if (end > limit) return {end, true};
       const uint8_t* b = buffer.Get(end, kFrameLook);
       if (b == nullptr || !IsMPAFrame(b, h)) break;
-      if (started ? !SameStream(stream, h) || CarriesVbrHeader(b, h) : !Confirmed(buffer, end, h)) break;
+      // A VBR header opens a file: the next one begins here.
+      if (started && CarriesVbrHeader(b, h)) return {end, false};
+      if (started ? !SameStream(stream, h) : !Confirmed(buffer, end, h)) break;
       if (!started) stream = h;
       started = true;
       end += h.CalcFrameSize();  // at least 4 bytes further: the walk always moves on
     }
+    if (!started && firstAtP) return {p, false};
     if (started) {
       // Tags belong to the file only straight after its last frame.
       const uint8_t* b = buffer.Get(end, 32);
@@ -307,7 +311,8 @@ uint64_t FileMP3Analyser::ReadId3v1(RawFileBuffer& buffer, uint64_t at) {
   const uint8_t* tag = buffer.Get(at, 128);
   if (tag != nullptr) {
     auto field = [&](std::string& out, size_t offset, size_t length) {
-      if (out.empty()) out = FilterRawFileName(UpToNul(std::string(reinterpret_cast<const char*>(tag + offset), length)));
+      if (out.empty())
+        out = FilterRawFileName(UpToNul(std::string(reinterpret_cast<const char*>(tag + offset), length)));
     };
     field(m_name, 3, 30);
     field(m_artist, 33, 30);
@@ -347,7 +352,7 @@ uint32_t FileMP3Analyser::GetRawFileSizeXING(CRawFileInfo& info, IStorageDevice*
   info.m_size = IsTagHead(at) ? bytes + 128 : bytes;
   // The count is the encoder's word; the file is whole when its frames
   // lead there too.
-  info.m_whole = FollowFrames(buffer, 0, kFrameWalkLimit).end == info.m_size;
+  info.m_whole = FollowFrames(buffer, 0, kFrameWalkLimit, true).end == info.m_size;
   // Its frames are no new files.
   m_lastStart = static_cast<int64_t>(info.m_startSector);
   m_lastCount = static_cast<int64_t>((info.m_size + buffer.SectorSize() - 1) / buffer.SectorSize());
@@ -362,7 +367,7 @@ uint32_t FileMP3Analyser::GetRawFileSizeFromFrame(CRawFileInfo& info, IStorageDe
   const int64_t start = static_cast<int64_t>(info.m_startSector);
   if (m_lastStart >= 0 && start > m_lastStart && start < m_lastStart + m_lastCount) return 0;
   RawFileBuffer buffer(device, info.m_startSector);
-  const AudioEnd audio = FollowFrames(buffer, 0, kFrameWalkLimit);
+  const AudioEnd audio = FollowFrames(buffer, 0, kFrameWalkLimit, true);
   const uint64_t size = audio.end;
   if (size == 0 || (!audio.limited && size < kMinFrameWalkSize)) return 0;
   const uint32_t sector = buffer.SectorSize();

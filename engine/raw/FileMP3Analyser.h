@@ -66,11 +66,12 @@ class FileMP3Analyser : public IRawFileAnalyser {
     bool limited;  // the walk reached its limit
   };
   void InitMemValue();
-  // The end of the audio that starts at or after `p`: frames of one stream
-  // that follow each other without a gap (or, across a gap, that a chain of
-  // frames confirms), and an ID3v1 or APE tag right after the last; `p` when
-  // there is none. Fills missing names from an ID3v1 tag.
-  AudioEnd FollowFrames(RawFileBuffer& buffer, uint64_t p, uint64_t limit);
+  // The end of the audio that starts at `p` (or after it, unless
+  // `firstAtP`): frames of one stream that follow each other without a gap
+  // (or, across a gap, that a chain of frames confirms), and an ID3v1 or APE
+  // tag right after the last; `p` when there is none. Fills missing names
+  // from an ID3v1 tag.
+  AudioEnd FollowFrames(RawFileBuffer& buffer, uint64_t p, uint64_t limit, bool firstAtP);
   // Whether the frame at `at` is followed by a chain of frames of its stream.
   static bool Confirmed(RawFileBuffer& buffer, uint64_t at, const CMPAHeader& first);
   // The end of the ID3v1 tag at `at`, whose fields fill missing names.

@@ -73,7 +73,8 @@ void CarveImage(const fs::path& image, Carved& out) {
   raw->SetDirecotryTreeBuilder(&out.builder);
   raw->PreparetoSearch();
   const int64_t total = device->GetTotalSectors();
-  for (int64_t first = 0; first < total; first += 8192) raw->AnalyzeBlock(first, std::min<int64_t>(8192, total - first));
+  for (int64_t first = 0; first < total; first += 8192)
+    raw->AnalyzeBlock(first, std::min<int64_t>(8192, total - first));
   raw->EndSearch(1);
   delete raw;
   device->Close();
@@ -102,7 +103,10 @@ TEST_P(CarveFixture, EveryTypeComesBackIdenticalAtLeastAsOftenAsThePeers) {
   for (const Expected& e : expected) {
     SCOPED_TRACE(std::string(GetParam()) + " at " + std::to_string(e.offset) + " " + e.type);
     const auto found = carved.byOffset.find(e.offset);
-    ASSERT_NE(found, carved.byOffset.end()) << "not carved";
+    if (found == carved.byOffset.end()) {
+      ADD_FAILURE() << "not carved";
+      continue;
+    }
     IFileNode* node = found->second;
     const std::string name = node->GetFileName();
     EXPECT_EQ(carved.folders[node->GetParentNodeID()], e.folder);

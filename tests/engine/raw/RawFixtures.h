@@ -12,7 +12,8 @@
 namespace rawfixtures {
 
 inline const std::filesystem::path& Dir() {
-  static const std::filesystem::path dir = conformance::FixtureDir("CLIPMENDER_RAW_FIXTURES", CLIPMENDER_RAW_FIXTURE_DIR);
+  static const std::filesystem::path dir =
+      conformance::FixtureDir("CLIPMENDER_RAW_FIXTURES", CLIPMENDER_RAW_FIXTURE_DIR);
   return dir;
 }
 
