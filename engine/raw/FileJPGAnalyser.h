@@ -25,6 +25,7 @@ class FileJPGAnalyser : public IRawFileAnalyser {
   // looking beyond `limit` bytes from the file's start; the file size.
   static uint64_t AddFileSizeByPerSecSize(RawFileBuffer& buffer, uint64_t position, uint64_t limit);
 
+ private:
   struct JpegScanEnd {
     enum Kind {
       kEndOfImage,  // size: just past the end-of-image marker
@@ -38,8 +39,6 @@ class FileJPGAnalyser : public IRawFileAnalyser {
   // headers of further scans) up to the end-of-image marker, never past
   // `limit`.
   static JpegScanEnd FollowScans(RawFileBuffer& buffer, uint64_t position, uint64_t limit, bool restarts);
-
- private:
   enum Variant { kJFIF, kExif, kPlain };
   void InitMemValue();
   void ReadExif(RawFileBuffer& buffer, CRawFileInfo& info, Variant variant);
