@@ -221,15 +221,19 @@ uint32_t CFileOggAnalyser::AnalyseBuffer(unsigned char*, CRawFileInfo& info) {
 uint32_t CFileOggAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
   RawFileBuffer buffer(device, info.m_startSector);
   uint64_t position = 0;
+  bool endOfStream = false;
   while (position <= kWalkLimit) {
     const uint8_t* page = buffer.Get(position, 27 + 255);
     if (page == nullptr || std::memcmp(page, "OggS", 4) != 0) break;
+    endOfStream = (page[5] & 0x04) != 0;
     uint64_t length = 27 + uint64_t{page[26]};
     for (int i = 0; i < page[26]; ++i) length += page[27 + i];
     position += length;
   }
   if (position == 0) return 0;
   info.m_size = position;
+  // Pages walked up to one that closes the stream: the stream is whole.
+  info.m_whole = endOfStream;
   return 1;
 }
 

@@ -95,6 +95,7 @@ uint32_t FilePNGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     }
     if (std::memcmp(chunk + 4, "IEND", 4) == 0) {
       info.m_size = static_cast<uint64_t>(position + length + 12);
+      info.m_whole = true;
       return 1;
     }
     if (std::memcmp(chunk + 4, "IDAT", 4) == 0) data = true;

@@ -186,7 +186,12 @@ IDataRecovery* QuickScan::Recovery(IFileNode* node) {
   // copy-out would be taken for an NTFS record, and a complete scan finds
   // several file systems at once.
   if (controller_ == nullptr || node == nullptr) return nullptr;
-  const int type = node->GetSearcheType();
+  // Nodes that answer no type themselves (carved files, exFAT's) have it
+  // from the root of their tree, as the application reads it.
+  int type = node->GetSearcheType();
+  for (IFileNode* up = node->GetParent(); type == SEARCHER_TYPE_NONE && up != nullptr; up = up->GetParent()) {
+    type = up->GetSearcheType();
+  }
   auto found = recoveries_.find(type);
   if (found == recoveries_.end()) {
     found = recoveries_.emplace(type, controller_->GetDataRecovery(static_cast<_tagSearcherType>(type))).first;
