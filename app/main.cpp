@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "app/KVAppLauncher.h"
+#include "app/KVAppDelegate.h"
 #include "app/KVProcessEntry.h"
 #include "base/CatchExeception.h"
 
@@ -15,7 +15,7 @@ namespace {
 // The windows are not built yet: opening the first one says so and ends the
 // loop.
 int RunApplication(QCoreApplication& app) {
-  KVAppLauncher::Hooks hooks;
+  KVAppDelegate::Hooks hooks;
   hooks.showRootWindow = [] {
     std::printf("Clipmender: the windows are not built yet; only the recovery engine and the platform layer exist.\n");
     std::fflush(stdout);
@@ -26,8 +26,8 @@ int RunApplication(QCoreApplication& app) {
     std::fflush(stdout);
     QCoreApplication::exit(0);
   };
-  KVAppLauncher launcher(std::move(hooks));
-  QTimer::singleShot(0, &app, [&launcher] { launcher.applicationDidFinishLaunching(); });
+  KVAppDelegate delegate(std::move(hooks));
+  QTimer::singleShot(0, &app, [&delegate] { delegate.applicationDidFinishLaunching(); });
   return app.exec();
 }
 

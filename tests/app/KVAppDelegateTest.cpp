@@ -1,4 +1,4 @@
-#include "app/KVAppLauncher.h"
+#include "app/KVAppDelegate.h"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +45,7 @@ const QByteArray kBinary5(
 const QDateTime kNow(QDate(2026, 3, 10), QTime(12, 0, 0));
 
 QString StampDaysBefore(double days) {
-  return kNow.addSecs(-static_cast<qint64>(days * 86400.0)).toString(QString::fromLatin1(KVAppLauncher::kStampFormat));
+  return kNow.addSecs(-static_cast<qint64>(days * 86400.0)).toString(QString::fromLatin1(KVAppDelegate::kStampFormat));
 }
 
 class Launch : public ::testing::Test {
@@ -64,20 +64,20 @@ class Launch : public ::testing::Test {
   // `url`, until a window hook was called (or the guard ran out).
   void Run(const QString& stamp, const QUrl& url) {
     KVPublicUtilities::writeUpDataTimeStr(stamp);
-    KVAppLauncher::Hooks hooks;
+    KVAppDelegate::Hooks hooks;
     hooks.showUpdateWindow = [this] { ++update_; };
     hooks.showRootWindow = [this] { ++root_; };
     hooks.startWatcher = [this] { return ++watcher_ > 0; };
     hooks.now = [] { return kNow; };
-    KVAppLauncher launcher(hooks);
-    launcher.SetRemoteListUrl(url);
-    launcher.applicationDidFinishLaunching();
-    checked_ = launcher.checkStarted();
+    KVAppDelegate delegate(hooks);
+    delegate.SetRemoteListUrl(url);
+    delegate.applicationDidFinishLaunching();
+    checked_ = delegate.checkStarted();
     stampAtFetch_ = KVPublicUtilities::getUpDataTimeStr().toString();  // before any answer arrived
     qttest::PumpUntil([this] { return update_ + root_ > 0; }, 30);
     qttest::PumpPending();
     // A late or second answer would call a hook again.
-    launcher.runRootWindow();
+    delegate.runRootWindow();
   }
 
   QTemporaryDir resources_;
@@ -156,8 +156,8 @@ TEST_F(Launch, ASilentServerEndsInTheRootWindowAfterTheTimeOut) {
   EXPECT_EQ(root_, 1);
   // The transfer timer is coarse; a give-up well before the time-out would
   // still show here.
-  EXPECT_GE(clock.elapsed(), KVAppLauncher::kFetchTimeoutMs / 2);
-  EXPECT_LT(clock.elapsed(), KVAppLauncher::kFetchTimeoutMs + 5000);
+  EXPECT_GE(clock.elapsed(), KVAppDelegate::kFetchTimeoutMs / 2);
+  EXPECT_LT(clock.elapsed(), KVAppDelegate::kFetchTimeoutMs + 5000);
 }
 
 TEST(UpdateCheck, StampRuleAndVersionNumbers) {
@@ -170,17 +170,17 @@ TEST(UpdateCheck, StampRuleAndVersionNumbers) {
            {QStringLiteral(" "), true},
            {QVariant(), true},
            {QStringLiteral("10/03/2026"), true},
-           {kNow.addDays(2).toString(QString::fromLatin1(KVAppLauncher::kStampFormat)), true}}) {
-    EXPECT_EQ(KVAppLauncher::ShouldCheckForUpdate(stamp, kNow), due) << stamp.toString().toStdString();
+           {kNow.addDays(2).toString(QString::fromLatin1(KVAppDelegate::kStampFormat)), true}}) {
+    EXPECT_EQ(KVAppDelegate::ShouldCheckForUpdate(stamp, kNow), due) << stamp.toString().toStdString();
   }
   const auto list = [](const QVariant& v) { return QVariant(QVariantMap{{QStringLiteral("VersionCheck"), v}}); };
-  EXPECT_EQ(KVAppLauncher::VersionCheck(list(qlonglong(12))), 12);
-  EXPECT_EQ(KVAppLauncher::VersionCheck(list(QStringLiteral(" 12 "))), 12);
-  EXPECT_EQ(KVAppLauncher::VersionCheck(list(qlonglong(-3))), 0);
-  EXPECT_EQ(KVAppLauncher::VersionCheck(list(QStringLiteral("1e9"))), 0);
-  EXPECT_EQ(KVAppLauncher::VersionCheck(list(QVariantList{12})), 0);
-  EXPECT_EQ(KVAppLauncher::VersionCheck(QVariantList{list(12)}), 0);
-  EXPECT_EQ(KVAppLauncher::VersionCheck(QVariant()), 0);
+  EXPECT_EQ(KVAppDelegate::VersionCheck(list(qlonglong(12))), 12);
+  EXPECT_EQ(KVAppDelegate::VersionCheck(list(QStringLiteral(" 12 "))), 12);
+  EXPECT_EQ(KVAppDelegate::VersionCheck(list(qlonglong(-3))), 0);
+  EXPECT_EQ(KVAppDelegate::VersionCheck(list(QStringLiteral("1e9"))), 0);
+  EXPECT_EQ(KVAppDelegate::VersionCheck(list(QVariantList{12})), 0);
+  EXPECT_EQ(KVAppDelegate::VersionCheck(QVariantList{list(12)}), 0);
+  EXPECT_EQ(KVAppDelegate::VersionCheck(QVariant()), 0);
 }
 
 // The user's side of the quit guard: an operation that can be paused, and a
@@ -189,7 +189,7 @@ struct QuitScene {
   bool running = false, paused = false, closed = false, hidden = false;
   int asked = 0, toggles = 0;
   std::function<void(bool)> answer;
-  KVAppLauncher launcher{{
+  KVAppDelegate delegate{{
       .showUpdateWindow = {},
       .showRootWindow = {},
       .startWatcher = [] { return true; },
@@ -215,7 +215,7 @@ TEST(QuitGuard, AsksOnlyWhileAnOperationRuns) {
   qttest::App();
   {
     QuitScene s;
-    EXPECT_TRUE(s.launcher.applicationShouldTerminate());
+    EXPECT_TRUE(s.delegate.applicationShouldTerminate());
     EXPECT_EQ(s.asked, 0);
   }
   for (const bool pausedBefore : {false, true}) {
@@ -223,14 +223,14 @@ TEST(QuitGuard, AsksOnlyWhileAnOperationRuns) {
     QuitScene s;
     s.running = true;
     s.paused = pausedBefore;
-    EXPECT_FALSE(s.launcher.applicationShouldTerminate());
+    EXPECT_FALSE(s.delegate.applicationShouldTerminate());
     EXPECT_TRUE(s.paused);
-    EXPECT_FALSE(s.launcher.applicationShouldTerminate());  // a second quit while asking asks nothing more
+    EXPECT_FALSE(s.delegate.applicationShouldTerminate());  // a second quit while asking asks nothing more
     ASSERT_EQ(s.asked, 1);
     s.answer(false);
     EXPECT_FALSE(s.paused);
     EXPECT_FALSE(s.closed);
-    EXPECT_FALSE(s.launcher.applicationShouldTerminate());
+    EXPECT_FALSE(s.delegate.applicationShouldTerminate());
     ASSERT_EQ(s.asked, 2);
     s.answer(true);
     EXPECT_TRUE(s.hidden);
@@ -239,7 +239,7 @@ TEST(QuitGuard, AsksOnlyWhileAnOperationRuns) {
   {
     // The windows post "appWillTerminate" when they close with nothing running.
     QuitScene s;
-    s.launcher.applicationDidFinishLaunching();
+    s.delegate.applicationDidFinishLaunching();
     platform::NotificationCenter::DefaultCenter().Post(QStringLiteral("appWillTerminate"));
     EXPECT_TRUE(s.closed);
   }

@@ -2,7 +2,7 @@
 // observers, the media watcher, the weekly update check and the first window,
 // and the guard that asks before quitting while a long operation runs.
 //
-// The launcher shows no window itself: the windows are reached through the
+// The delegate shows no window itself: the windows are reached through the
 // hooks, so the sequence runs (and is tested) without a display.
 #pragma once
 
@@ -14,7 +14,7 @@
 
 #include <functional>
 
-class KVAppLauncher : public QObject {
+class KVAppDelegate : public QObject {
  public:
   struct Hooks {
     // Opens the update window. Its closing must call runRootWindow().
@@ -46,8 +46,8 @@ class KVAppLauncher : public QObject {
   // How the stamp is written and read.
   static constexpr const char* kStampFormat = "yyyy-MM-dd HH:mm:ss";
 
-  explicit KVAppLauncher(Hooks hooks, QObject* parent = nullptr);
-  ~KVAppLauncher() override;
+  explicit KVAppDelegate(Hooks hooks, QObject* parent = nullptr);
+  ~KVAppDelegate() override;
 
   // Where the remote version list lives ("IniURL" of the link table unless a
   // caller sets another).

@@ -1,4 +1,4 @@
-#include "app/KVAppLauncher.h"
+#include "app/KVAppDelegate.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,16 +30,16 @@ QVariant LocalVersionList() {
 
 }  // namespace
 
-KVAppLauncher::KVAppLauncher(Hooks hooks, QObject* parent) : QObject(parent), m_hooks(std::move(hooks)) {
+KVAppDelegate::KVAppDelegate(Hooks hooks, QObject* parent) : QObject(parent), m_hooks(std::move(hooks)) {
   if (!m_hooks.startWatcher) m_hooks.startWatcher = [] { return USBNotifier_init(); };
   if (!m_hooks.closeApp) m_hooks.closeApp = [] { std::exit(0); };
   if (!m_hooks.now) m_hooks.now = [] { return QDateTime::currentDateTime(); };
   m_remoteUrl = DefaultRemoteListUrl();
 }
 
-KVAppLauncher::~KVAppLauncher() { platform::NotificationCenter::DefaultCenter().RemoveObserver(this); }
+KVAppDelegate::~KVAppDelegate() { platform::NotificationCenter::DefaultCenter().RemoveObserver(this); }
 
-QUrl KVAppLauncher::DefaultRemoteListUrl() {
+QUrl KVAppDelegate::DefaultRemoteListUrl() {
   // The address ships with the resources so a release can move it without a
   // rebuild; only web addresses are taken.
   const QUrl url(LocalVersionList().toMap().value(QStringLiteral("IniURL")).toString());
@@ -48,7 +48,7 @@ QUrl KVAppLauncher::DefaultRemoteListUrl() {
   return url;
 }
 
-bool KVAppLauncher::ShouldCheckForUpdate(const QVariant& stamp, const QDateTime& now) {
+bool KVAppDelegate::ShouldCheckForUpdate(const QVariant& stamp, const QDateTime& now) {
   const QString text = stamp.toString();
   if (text.isEmpty() || text == QLatin1String(" ")) return true;
   const QDateTime last = QDateTime::fromString(text, QString::fromLatin1(kStampFormat));
@@ -58,7 +58,7 @@ bool KVAppLauncher::ShouldCheckForUpdate(const QVariant& stamp, const QDateTime&
   return static_cast<qint64>(static_cast<double>(seconds) / 86400.0) >= kCheckIntervalDays;
 }
 
-qlonglong KVAppLauncher::VersionCheck(const QVariant& list) {
+qlonglong KVAppDelegate::VersionCheck(const QVariant& list) {
   if (list.typeId() != QMetaType::QVariantMap) return 0;
   const QVariant value = list.toMap().value(QStringLiteral("VersionCheck"));
   bool ok = false;
@@ -78,7 +78,7 @@ qlonglong KVAppLauncher::VersionCheck(const QVariant& list) {
   return ok && number > 0 ? number : 0;
 }
 
-void KVAppLauncher::applicationDidFinishLaunching() {
+void KVAppDelegate::applicationDidFinishLaunching() {
   platform::NotificationCenter::DefaultCenter().AddObserver(
       kWillTerminate, this, [this](const platform::Notification&) { applicationWillTerminate(); });
   m_hooks.startWatcher();
@@ -95,13 +95,13 @@ void KVAppLauncher::applicationDidFinishLaunching() {
     runRootWindow();
     return;
   }
-  QPointer<KVAppLauncher> self(this);
+  QPointer<KVAppDelegate> self(this);
   platform::FetchPropertyList(m_remoteUrl, kFetchTimeoutMs, [self](const QVariant& remote, const QString&) {
     if (self) self->OnRemoteList(remote);
   });
 }
 
-void KVAppLauncher::OnRemoteList(const QVariant& remote) {
+void KVAppDelegate::OnRemoteList(const QVariant& remote) {
   // A list that arrived proves the network works, so no separate probe is
   // made; a failed fetch gives an invalid value, whose number reads as 0.
   if (VersionCheck(remote) > VersionCheck(LocalVersionList()) && m_hooks.showUpdateWindow) {
@@ -111,20 +111,20 @@ void KVAppLauncher::OnRemoteList(const QVariant& remote) {
   runRootWindow();
 }
 
-void KVAppLauncher::runRootWindow() {
+void KVAppDelegate::runRootWindow() {
   if (m_rootShown) return;
   m_rootShown = true;
   if (m_hooks.showRootWindow) m_hooks.showRootWindow();
 }
 
-bool KVAppLauncher::applicationShouldTerminate() {
+bool KVAppDelegate::applicationShouldTerminate() {
   if (!m_hooks.isOperationRunning || !m_hooks.isOperationRunning()) return true;
   if (m_asking) return false;
   if (m_hooks.isOperationPaused && !m_hooks.isOperationPaused() && m_hooks.pauseOrResumeOperation)
     m_hooks.pauseOrResumeOperation();
   if (!m_hooks.askToQuit) return false;
   m_asking = true;
-  QPointer<KVAppLauncher> self(this);
+  QPointer<KVAppDelegate> self(this);
   m_hooks.askToQuit([self](bool quit) {
     if (!self) return;
     self->m_asking = false;
@@ -140,7 +140,7 @@ bool KVAppLauncher::applicationShouldTerminate() {
   return false;
 }
 
-void KVAppLauncher::applicationWillTerminate() {
+void KVAppDelegate::applicationWillTerminate() {
   platform::NotificationCenter::DefaultCenter().RemoveObserver(this);
   if (m_hooks.hideMainWindow) m_hooks.hideMainWindow();
   m_hooks.closeApp();
