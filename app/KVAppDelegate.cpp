@@ -12,11 +12,13 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "app/KVLinkUrl.h"
 #include "app/KVPublicUtilities.h"
 #include "app/KVUSBNotifier.h"
 #include "platform/NetworkFetch.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Resources.h"
+#include "base/CatchExeception.h"
 
 namespace {
 
@@ -40,12 +42,9 @@ KVAppDelegate::KVAppDelegate(Hooks hooks, QObject* parent) : QObject(parent), m_
 KVAppDelegate::~KVAppDelegate() { platform::NotificationCenter::DefaultCenter().RemoveObserver(this); }
 
 QUrl KVAppDelegate::DefaultRemoteListUrl() {
-  // The address ships with the resources so a release can move it without a
-  // rebuild; only web addresses are taken.
-  const QUrl url(LocalVersionList().toMap().value(QStringLiteral("IniURL")).toString());
-  if (!url.isValid() || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")))
-    return QUrl();
-  return url;
+  // The address ships with the resources (or the build) so a release can
+  // move it; only web addresses are taken.
+  return KVLinkUrl::WebUrl(QStringLiteral("IniURL"));
 }
 
 bool KVAppDelegate::ShouldCheckForUpdate(const QVariant& stamp, const QDateTime& now) {
@@ -84,6 +83,12 @@ void KVAppDelegate::applicationDidFinishLaunching() {
   m_hooks.startWatcher();
 
   m_checkStarted = ShouldCheckForUpdate(KVPublicUtilities::getUpDataTimeStr(), m_hooks.now());
+  if (m_checkStarted && m_remoteUrl.isEmpty()) {
+    // A build that names no version list has nothing to check; the stamp is
+    // left as it is, so the next start says so again.
+    CatchExeception::WriteLog("update check skipped: no address for the remote version list (IniURL)\n");
+    m_checkStarted = false;
+  }
   if (!m_checkStarted) {
     runRootWindow();
     return;
@@ -91,10 +96,6 @@ void KVAppDelegate::applicationDidFinishLaunching() {
   // The stamp goes first: a check that crashes or hangs must not run again on
   // every start.
   KVPublicUtilities::writeUpDataTimeStr(m_hooks.now().toString(QString::fromLatin1(kStampFormat)));
-  if (m_remoteUrl.isEmpty()) {
-    runRootWindow();
-    return;
-  }
   QPointer<KVAppDelegate> self(this);
   platform::FetchPropertyList(m_remoteUrl, kFetchTimeoutMs, [self](const QVariant& remote, const QString&) {
     if (self) self->OnRemoteList(remote);
@@ -126,18 +127,36 @@ bool KVAppDelegate::applicationShouldTerminate() {
   m_asking = true;
   QPointer<KVAppDelegate> self(this);
   m_hooks.askToQuit([self](bool quit) {
-    if (!self) return;
-    self->m_asking = false;
-    if (quit) {
-      self->applicationWillTerminate();
-      return;
-    }
-    // Declining goes on with the operation the question paused.
-    if (self->m_hooks.isOperationRunning && self->m_hooks.isOperationRunning() && self->m_hooks.isOperationPaused &&
-        self->m_hooks.isOperationPaused() && self->m_hooks.pauseOrResumeOperation)
-      self->m_hooks.pauseOrResumeOperation();
+    if (self) self->alertEnded(quit ? 1 : 0);
   });
   return false;
+}
+
+void KVAppDelegate::alertEnded(int code) {
+  m_asking = false;
+  if (code != 0) {
+    applicationWillTerminate();
+    return;
+  }
+  // Declining goes on with the operation the question paused.
+  if (m_hooks.isOperationRunning && m_hooks.isOperationRunning() && m_hooks.isOperationPaused &&
+      m_hooks.isOperationPaused() && m_hooks.pauseOrResumeOperation)
+    m_hooks.pauseOrResumeOperation();
+}
+
+void KVAppDelegate::aboutAction() {
+  if (m_hooks.showAboutWindow) m_hooks.showAboutWindow();
+}
+
+void KVAppDelegate::CheckUpAction() {
+  if (canCheckForUpdates() && m_hooks.showUpdateWindowFromMenu) m_hooks.showUpdateWindowFromMenu();
+}
+
+bool KVAppDelegate::hasOnlineHelp() { return !KVLinkUrl::WebUrl(QStringLiteral("HelpURL")).isEmpty(); }
+
+void KVAppDelegate::onlineHelp() {
+  const QUrl url = KVLinkUrl::WebUrl(QStringLiteral("HelpURL"));
+  if (!url.isEmpty() && m_hooks.openUrl) m_hooks.openUrl(url);
 }
 
 void KVAppDelegate::applicationWillTerminate() {

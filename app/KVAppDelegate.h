@@ -1,6 +1,8 @@
 // What happens between the application object and the first window: the
 // observers, the media watcher, the weekly update check and the first window,
-// and the guard that asks before quitting while a long operation runs.
+// and the guard that asks before quitting while a long operation runs; and
+// what the application menu's About, Check for Updates and online-help items
+// do (the menu itself is the windows' KVMainMenu).
 //
 // The delegate shows no window itself: the windows are reached through the
 // hooks, so the sequence runs (and is tested) without a display.
@@ -37,6 +39,12 @@ class KVAppDelegate : public QObject {
     std::function<void()> closeApp;
     // The clock of the stamp rule; defaults to the current local time.
     std::function<QDateTime()> now;
+    // Runs the About window modally.
+    std::function<void()> showAboutWindow;
+    // Runs the update window modally for the menu (no root window after it).
+    std::function<void()> showUpdateWindowFromMenu;
+    // Opens a web address in the user's browser.
+    std::function<void(const QUrl&)> openUrl;
   };
 
   // Whole days between two checks.
@@ -67,6 +75,21 @@ class KVAppDelegate : public QObject {
 
   // Stops observing, hides the main window and ends the process.
   void applicationWillTerminate();
+
+  // The answer to the quit question: 1 (its default button) quits, 0 goes
+  // on with the operation, resuming it when it is paused.
+  void alertEnded(int code);
+
+  // The menu's actions: the About window, a check for updates, the online
+  // help page (both help items do the same).
+  void aboutAction();
+  void CheckUpAction();
+  void onlineHelp();
+  void supportCenterAction() { onlineHelp(); }
+  // Whether the menu offers a check for updates and the online help: a build
+  // without an address for them has nothing to check or open.
+  bool canCheckForUpdates() const { return !m_remoteUrl.isEmpty(); }
+  static bool hasOnlineHelp();
 
   // Whether a check is due: no usable stamp (missing, empty, a single space,
   // unreadable) or at least seven whole days since it, or a stamp in the

@@ -10,9 +10,11 @@
 #include <cstdlib>
 
 #include "QtTestSupport.h"
+#include "app/KVLinkUrl.h"
 #include "app/KVPublicUtilities.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Resources.h"
+#include "platform/UserDefaults.h"
 
 namespace {
 
@@ -62,7 +64,7 @@ class Launch : public ::testing::Test {
 
   // Runs the start-up sequence with the stamp `stamp`, the remote list at
   // `url`, until a window hook was called (or the guard ran out).
-  void Run(const QString& stamp, const QUrl& url) {
+  void Run(const QString& stamp, const QUrl& url, bool setUrl = true) {
     KVPublicUtilities::writeUpDataTimeStr(stamp);
     KVAppDelegate::Hooks hooks;
     hooks.showUpdateWindow = [this] { ++update_; };
@@ -70,7 +72,7 @@ class Launch : public ::testing::Test {
     hooks.startWatcher = [this] { return ++watcher_ > 0; };
     hooks.now = [] { return kNow; };
     KVAppDelegate delegate(hooks);
-    delegate.SetRemoteListUrl(url);
+    if (setUrl) delegate.SetRemoteListUrl(url);
     delegate.applicationDidFinishLaunching();
     checked_ = delegate.checkStarted();
     stampAtFetch_ = KVPublicUtilities::getUpDataTimeStr().toString();  // before any answer arrived
@@ -160,6 +162,126 @@ TEST_F(Launch, ASilentServerEndsInTheRootWindowAfterTheTimeOut) {
   EXPECT_LT(clock.elapsed(), KVAppDelegate::kFetchTimeoutMs + 5000);
 }
 
+// The address comes from the shipped list's link table: a list that names
+// the test server is fetched from it; without an address (and none built in)
+// no check is made, the log says so and the wizard opens.
+TEST_F(Launch, TheAddressComesFromTheLinkTableAndNoAddressSkipsTheCheck) {
+  server_.Answer("/list", "200 OK", XmlList("<integer>9</integer>"));
+  {
+    QFile local(resources_.path() + QStringLiteral("/LocalVersionMessage.plist"));
+    ASSERT_TRUE(local.open(QIODevice::WriteOnly));
+    local.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>VersionCheck</key>"
+                "<integer>5</integer><key>en</key><dict><key>IniURL</key><string>" +
+                server_.Url(QStringLiteral("/list")).toEncoded() + "</string></dict></dict></plist>\n");
+  }
+  Run(QString(), QUrl(), false);
+  EXPECT_TRUE(checked_);
+  EXPECT_EQ(update_, 1);
+
+  if (!KVLinkUrl::BuiltInUrl(QStringLiteral("IniURL")).isEmpty()) GTEST_SKIP() << "this build names a version list";
+  {
+    QFile local(resources_.path() + QStringLiteral("/LocalVersionMessage.plist"));
+    ASSERT_TRUE(local.open(QIODevice::WriteOnly));
+    local.write(XmlList("<integer>5</integer>"));
+  }
+  update_ = root_ = 0;
+  Run(QStringLiteral(" "), QUrl(), false);
+  EXPECT_FALSE(checked_);
+  EXPECT_EQ(update_, 0);
+  EXPECT_EQ(root_, 1);
+  EXPECT_EQ(KVPublicUtilities::getUpDataTimeStr().toString(), QStringLiteral(" "));  // no check made, none noted
+  QFile log(WorkDir().path() + QStringLiteral("/tolveraware.log"));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(log.readAll().contains("update check skipped: no address for the remote version list"));
+}
+
+// Addresses by the interface language, then English, then the build; only
+// web addresses are handed out.
+TEST_F(Launch, LinksFollowTheLanguageThenEnglish) {
+  QFile local(resources_.path() + QStringLiteral("/LocalVersionMessage.plist"));
+  ASSERT_TRUE(local.open(QIODevice::WriteOnly));
+  local.write(R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+<key>en</key><dict><key>AboutURL</key><string>https://about.example/en</string>
+  <key>HelpURL</key><string>https://help.example/en</string><key>UpdateURL</key><string>file:///etc/passwd</string>
+  <key>Twitter</key><string>javascript:alert(1)</string><key>GoogleURL</key><string>https://</string></dict>
+<key>de</key><dict><key>AboutURL</key><string></string><key>HelpURL</key><string>https://help.example/de</string></dict>
+<key>pt</key><dict><key>AboutURL</key><string>https://about.example/pt</string></dict>
+<key>fr</key><string>not a dictionary</string>
+</dict></plist>
+)");
+  local.close();
+  platform::UserDefaults& defaults = platform::UserDefaults::Standard();
+  const struct {
+    const char* language;
+    const char* about;
+    const char* help;
+  } cases[] = {
+      {"de", "https://about.example/en", "https://help.example/de"},
+      {"pt-BR", "https://about.example/pt", "https://help.example/en"},
+      {"fr", "https://about.example/en", "https://help.example/en"},
+      {"en", "https://about.example/en", "https://help.example/en"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.language);
+    defaults.SetPreferredLanguages({QString::fromLatin1(c.language)});
+    EXPECT_EQ(KVLinkUrl::GetUrl(QStringLiteral("AboutURL")), QString::fromLatin1(c.about));
+    EXPECT_EQ(KVLinkUrl::WebUrl(QStringLiteral("HelpURL")), QUrl(QString::fromLatin1(c.help)));
+  }
+  defaults.SetPreferredLanguages({});
+  // Missing everywhere: what the build was configured with.
+  EXPECT_EQ(KVLinkUrl::GetUrl(QStringLiteral("IniURL")), KVLinkUrl::BuiltInUrl(QStringLiteral("IniURL")));
+  EXPECT_EQ(KVLinkUrl::GetUrl(QStringLiteral("FaceBookURL")), QString());
+  for (const char* key : {"UpdateURL", "Twitter", "GoogleURL"}) {
+    EXPECT_FALSE(KVLinkUrl::GetUrl(QString::fromLatin1(key)).isEmpty()) << key;
+    EXPECT_TRUE(KVLinkUrl::WebUrl(QString::fromLatin1(key)).isEmpty()) << key;
+  }
+}
+
+// The menu's About, Check for Updates and help items.
+TEST_F(Launch, MenuActionsReachTheirWindowsOnlyWhereTheBuildCanAct) {
+  QFile local(resources_.path() + QStringLiteral("/LocalVersionMessage.plist"));
+  ASSERT_TRUE(local.open(QIODevice::WriteOnly));
+  local.write(R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>en</key><dict><key>HelpURL</key><string>https://help.example/</string>
+<key>IniURL</key><string>https://updates.example/list.plist</string></dict></dict></plist>
+)");
+  local.close();
+  int about = 0, update = 0;
+  QList<QUrl> opened;
+  KVAppDelegate::Hooks hooks;
+  hooks.showAboutWindow = [&] { ++about; };
+  hooks.showUpdateWindowFromMenu = [&] { ++update; };
+  hooks.openUrl = [&](const QUrl& url) { opened << url; };
+  {
+    KVAppDelegate delegate(hooks);
+    delegate.aboutAction();
+    EXPECT_TRUE(delegate.canCheckForUpdates());
+    delegate.CheckUpAction();
+    EXPECT_TRUE(KVAppDelegate::hasOnlineHelp());
+    delegate.onlineHelp();
+    delegate.supportCenterAction();
+  }
+  EXPECT_EQ(about, 1);
+  EXPECT_EQ(update, 1);
+  EXPECT_EQ(opened, QList<QUrl>({QUrl(QStringLiteral("https://help.example/")),
+                                 QUrl(QStringLiteral("https://help.example/"))}));
+
+  if (!KVLinkUrl::BuiltInUrl(QStringLiteral("IniURL")).isEmpty() ||
+      !KVLinkUrl::BuiltInUrl(QStringLiteral("HelpURL")).isEmpty())
+    GTEST_SKIP() << "this build names its own addresses";
+  ASSERT_TRUE(local.open(QIODevice::WriteOnly));
+  local.write(XmlList("<integer>5</integer>"));
+  local.close();
+  KVAppDelegate bare(hooks);
+  EXPECT_FALSE(bare.canCheckForUpdates());
+  bare.CheckUpAction();
+  EXPECT_FALSE(KVAppDelegate::hasOnlineHelp());
+  bare.onlineHelp();
+  EXPECT_EQ(update, 1);
+  EXPECT_EQ(opened.size(), 2);
+}
+
 TEST(UpdateCheck, StampRuleAndVersionNumbers) {
   for (const auto& [stamp, due] : std::initializer_list<std::pair<QVariant, bool>>{
            {StampDaysBefore(6.9), false},
@@ -208,6 +330,9 @@ struct QuitScene {
       .hideMainWindow = [this] { hidden = true; },
       .closeApp = [this] { closed = true; },
       .now = {},
+      .showAboutWindow = {},
+      .showUpdateWindowFromMenu = {},
+      .openUrl = {},
   }};
 };
 
