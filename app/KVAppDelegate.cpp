@@ -15,10 +15,10 @@
 #include "app/KVLinkUrl.h"
 #include "app/KVPublicUtilities.h"
 #include "app/KVUSBNotifier.h"
+#include "base/CatchExeception.h"
 #include "platform/NetworkFetch.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Resources.h"
-#include "base/CatchExeception.h"
 
 namespace {
 

@@ -213,8 +213,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (!HaveDisplay()) {
-    std::fprintf(stderr, "Clipmender shows its windows on a graphical desktop, and none was found "
-                         "(neither DISPLAY nor WAYLAND_DISPLAY is set).\n");
+    std::fprintf(stderr,
+                 "Clipmender shows its windows on a graphical desktop, and none was found "
+                 "(neither DISPLAY nor WAYLAND_DISPLAY is set).\n");
     return 1;
   }
   QApplication app(argc, argv);

@@ -170,9 +170,10 @@ TEST_F(Launch, TheAddressComesFromTheLinkTableAndNoAddressSkipsTheCheck) {
   {
     QFile local(resources_.path() + QStringLiteral("/LocalVersionMessage.plist"));
     ASSERT_TRUE(local.open(QIODevice::WriteOnly));
-    local.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>VersionCheck</key>"
-                "<integer>5</integer><key>en</key><dict><key>IniURL</key><string>" +
-                server_.Url(QStringLiteral("/list")).toEncoded() + "</string></dict></dict></plist>\n");
+    local.write(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>VersionCheck</key>"
+        "<integer>5</integer><key>en</key><dict><key>IniURL</key><string>" +
+        server_.Url(QStringLiteral("/list")).toEncoded() + "</string></dict></dict></plist>\n");
   }
   Run(QString(), QUrl(), false);
   EXPECT_TRUE(checked_);

@@ -30,9 +30,9 @@ std::string ReadText(const std::filesystem::path& path) {
 // The program with a private working folder, no buses and `display` as its
 // only display setting.
 std::string Program(const testsupport::TempDir& work, const std::string& display) {
-  return "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM CLIPMENDER_WORK_DIR=" + ShellQuote(work.path().string()) +
-         " DBUS_SYSTEM_BUS_ADDRESS=" + kNoBus + " DBUS_SESSION_BUS_ADDRESS=" + kNoBus + " " + display + " " +
-         ShellQuote(CLIPMENDER_EXECUTABLE);
+  return "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM CLIPMENDER_WORK_DIR=" +
+         ShellQuote(work.path().string()) + " DBUS_SYSTEM_BUS_ADDRESS=" + kNoBus +
+         " DBUS_SESSION_BUS_ADDRESS=" + kNoBus + " " + display + " " + ShellQuote(CLIPMENDER_EXECUTABLE);
 }
 
 bool DisksRefused(const std::string& output) { return output.find("cannot read the disks") != std::string::npos; }
@@ -85,8 +85,8 @@ TEST(ClipmenderWindows, TheFirstArgumentIsStoredAsTheLanguage) {
   EXPECT_EQ(run.output.find("argv ="), std::string::npos);
   // Nothing else is written; an update check, when the build names a list,
   // leaves its stamp.
-  EXPECT_EQ(keys(), KVLinkUrl::BuiltInUrl(QStringLiteral("IniURL")).isEmpty() ? QStringList()
-                                                                              : QStringList{"upDataTimeStr"});
+  EXPECT_EQ(keys(),
+            KVLinkUrl::BuiltInUrl(QStringLiteral("IniURL")).isEmpty() ? QStringList() : QStringList{"upDataTimeStr"});
 
   run = StartAndTerminate(work, "de fr");
   EXPECT_EQ(run.status, 0) << run.output;

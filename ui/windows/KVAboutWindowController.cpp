@@ -28,8 +28,9 @@ void KVAboutWindowController::windowDidLoad() {
   logo->setGeometry(28, 24, 64, 64);
   nameLabel = KVSmallWindow::Label(content, platform::Localized("WINDOW_TOP_TITLE"), 22, Qt::white);
   nameLabel->setGeometry(112, 30, 230, 28);
-  versionLabel = KVSmallWindow::Label(content, platform::LocalizedFormat("ABOUT_VERSION", {QStringLiteral(CLIPMENDER_VERSION)}), 13,
-                                      KitColors::kHeaderText);
+  versionLabel =
+      KVSmallWindow::Label(content, platform::LocalizedFormat("ABOUT_VERSION", {QStringLiteral(CLIPMENDER_VERSION)}),
+                           13, KitColors::kHeaderText);
   versionLabel->setGeometry(112, 62, 230, 20);
   KVSmallWindow::Label(content, platform::Localized("ABOUT_NOTE"), 12, KitColors::kHeaderText,
                        Qt::AlignLeft | Qt::AlignTop, true)
@@ -41,9 +42,7 @@ void KVAboutWindowController::windowDidLoad() {
   aWindow->setCloseButtonAction([this] { closeWindow(); });
 }
 
-void KVAboutWindowController::linkButtonAction() {
-  KVUrlOpener::Open(KVLinkUrl::WebUrl(QStringLiteral("AboutURL")));
-}
+void KVAboutWindowController::linkButtonAction() { KVUrlOpener::Open(KVLinkUrl::WebUrl(QStringLiteral("AboutURL"))); }
 
 void KVAboutWindowController::closeWindow() {
   if (aWindow) aWindow->close();

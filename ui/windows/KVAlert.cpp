@@ -17,10 +17,13 @@ KitSheet* Begin(QWidget* window, const QString& stem, std::function<void(int)> c
   own->setAttribute(Qt::WA_DeleteOnClose);
   own->setWindowModality(Qt::ApplicationModal);
   QPointer<KVSmallWindow> guard = own;
-  KitSheet* sheet = KitAlert::BeginSheet(own, stem, [guard, completion = std::move(completion)](int code) {
-    if (guard) guard->close();
-    if (completion) completion(code);
-  }, withNoButton);
+  KitSheet* sheet = KitAlert::BeginSheet(
+      own, stem,
+      [guard, completion = std::move(completion)](int code) {
+        if (guard) guard->close();
+        if (completion) completion(code);
+      },
+      withNoButton);
   const QSize panel = sheet->panel()->size();
   own->setFixedSize(panel.width(), panel.height() + KVSmallWindow::kTitleBarHeight);
   const int closeCode = withNoButton ? 0 : 1;

@@ -99,8 +99,8 @@ void KVCheckUpdateWindowController::windowDidLoad() {
   changeValueScrollView->setFrameShape(QFrame::NoFrame);
   changeValueScrollView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   changeValueScrollView->viewport()->setAutoFillBackground(false);
-  updateLink = new KVLinkLabel(platform::Localized("UPDATE_DOWNLOAD_LINK"), haveUpdateView,
-                               [this] { updateClickHereAction(); });
+  updateLink =
+      new KVLinkLabel(platform::Localized("UPDATE_DOWNLOAD_LINK"), haveUpdateView, [this] { updateClickHereAction(); });
   updateLink->setAlignment(Qt::AlignCenter);
   updateLink->setGeometry(20, 254, 380, 22);
 

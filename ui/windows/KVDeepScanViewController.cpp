@@ -10,8 +10,8 @@
 KVDeepScanViewController::KVDeepScanViewController(QObject* parent) : QObject(parent) {
   view_ = new QWidget;
   view_->resize(kWidth, kHeight);
-  deepScanNodeLabel = KVSmallWindow::Label(view_, QString(), 12, KitColors::kNoteText, Qt::AlignLeft | Qt::AlignVCenter,
-                                           true);
+  deepScanNodeLabel =
+      KVSmallWindow::Label(view_, QString(), 12, KitColors::kNoteText, Qt::AlignLeft | Qt::AlignVCenter, true);
   deepScanNodeLabel->setGeometry(10, 6, kWidth - 38, kHeight - 12);
   closeButton = new TCImageButton(QRect(kWidth - 20, 8, 12, 12), view_);
   const QString image = QStringLiteral("popover_close");

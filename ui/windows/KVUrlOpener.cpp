@@ -70,7 +70,8 @@ bool KVUrlOpener::CommandForUser(const QUrl& url, uid_t euid, qint64 uid, const 
   env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
   if (QFileInfo(runtime).isDir()) {
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + runtime + QStringLiteral("/bus"));
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+               QStringLiteral("unix:path=") + runtime + QStringLiteral("/bus"));
   }
   command->program = QStringLiteral("runuser");
   command->arguments = {QStringLiteral("-u"), name, QStringLiteral("--"), QStringLiteral("xdg-open"),

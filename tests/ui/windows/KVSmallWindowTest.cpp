@@ -216,7 +216,8 @@ TEST(UrlOpener, OnlyWebAddressesAndFilesAndAsTheInvokingUser) {
   EXPECT_EQ(command.arguments, QStringList({QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"),
                                             QStringLiteral("xdg-open"), url.toString(QUrl::FullyEncoded)}));
   EXPECT_EQ(command.environment.value(QStringLiteral("DISPLAY")), QStringLiteral(":3"));
-  EXPECT_NE(command.environment.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")), QStringLiteral("unix:path=/root/bus"));
+  EXPECT_NE(command.environment.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")),
+            QStringLiteral("unix:path=/root/bus"));
   // Not root, acting for root, or for nobody known: the desktop's own way.
   EXPECT_FALSE(KVUrlOpener::CommandForUser(url, 1000, 65534, environment, &command));
   EXPECT_FALSE(KVUrlOpener::CommandForUser(url, 0, 0, environment, &command));

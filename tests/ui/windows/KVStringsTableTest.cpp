@@ -149,9 +149,8 @@ TEST(StringsTable, FormatsTakeAsManyValuesAsTheirCallersGive) {
   const struct {
     const char* key;
     int values;
-  } formats[] = {{"PAGE_FOUR_REMAININGTIME", 1},       {"PAGE_FOUR_FILESFOUND", 1},
-                 {"PAGE_FOUR_ALL_FILES_SIZE", 2},      {"PAGE_FOUR_SELECT_FILES", 2},
-                 {"PAGE_FOUR_RECOVER_NOTEND_NODE", 1}, {"MENU_ABOUT_NAME", 1}};
+  } formats[] = {{"PAGE_FOUR_REMAININGTIME", 1}, {"PAGE_FOUR_FILESFOUND", 1},          {"PAGE_FOUR_ALL_FILES_SIZE", 2},
+                 {"PAGE_FOUR_SELECT_FILES", 2},  {"PAGE_FOUR_RECOVER_NOTEND_NODE", 1}, {"MENU_ABOUT_NAME", 1}};
   for (const auto& f : formats)
     EXPECT_EQ(Conversions(english.value(QString::fromLatin1(f.key))).size(), f.values) << f.key;
 }
@@ -161,19 +160,51 @@ TEST(StringsTable, FormatsTakeAsManyValuesAsTheirCallersGive) {
 TEST(StringsTable, EveryTextTheWindowsNameIsThere) {
   windowtest::Start();
   const QHash<QString, QString> english = Table(QStringLiteral("en"));
-  const char* keys[] = {
-      "WINDOW_TOP_TITLE", "PAGE_TWO_IMPORT_BUTTON_TIP", "PAGE_TWO_MIDLLE_STRING", "PAGE_TWO_ALLTYPES",
-      "PAGE_THREE_MIDLLE_STRING", "PAGE_THREE_TABLEVIEW_DRIVES", "PAGE_THREE_TABLEVIEW_SIZE",
-      "PAGE_THREE_TABLEVIEW_FILESYSTEM", "SAVE_SCAN_RESULT", "SAVE_RESULT_WAIT", "LOAD_SCAN_RESULT",
-      "LOAD_RESULT_WAIT", "READ_RSF_FAILED", "PAGE_FOUR_DEEPSCAN_NODE", "PAGE_FOUR_SELECT_TYPE_BUTTON_TYPE",
-      "PAGE_FOUR_SELECT_TYPE_BUTTON_PATH", "PAGE_FOUR_SELECT_TYPE_BUTTON_CREATTIME",
-      "PAGE_FOUR_SELECT_TYPE_BUTTON_MODIFYTIME", "PAGE_FOUR_BACKHOME_BUTTON", "PAGE_FOUR_DEEPSCAN_BUTTON",
-      "PAGE_FOUR_RECOVERY_BUTTON", "PAGE_FOUR_SAVE_BUTTON_TIP", "SAVE_SAME_DISK_WARNING", "SAVE_SAME_DISK_PROMPT",
-      "CHANG_DESTINATION", "PAGE_FOUR_RECOVERY_NODE", "PAGE_FOUR_RECOVERY_WINDOW_SAVE_BUTTON",
-      "PAGE_FOUR_NO_VALUE_NOTE", "PAGE_FOUR_RECOVER_PROGRESS_TITLE", "PAGE_FOUR_RECOVER_END_TITLE",
-      "PAGE_FOUR_RECOVER_END_NODE", "PAGE_FOUR_RECOVERY_STOP_BUTTON", "MENU_WINDOW", "MENU_HELP",
-      "MENU_CHECK_UPDTE", "MENU_HIDEN_SELF", "MENU_HIDEN_OTHER", "MENU_SHOW_ALL", "MENU_EXIT", "MENU_MAXIMIZE",
-      "MENU_MINIMIZE", "MENU_ONLINE_HELP", "MENU_SUPPORT_CENTER", "USB Bus", "USB 2.0 Bus"};
+  const char* keys[] = {"WINDOW_TOP_TITLE",
+                        "PAGE_TWO_IMPORT_BUTTON_TIP",
+                        "PAGE_TWO_MIDLLE_STRING",
+                        "PAGE_TWO_ALLTYPES",
+                        "PAGE_THREE_MIDLLE_STRING",
+                        "PAGE_THREE_TABLEVIEW_DRIVES",
+                        "PAGE_THREE_TABLEVIEW_SIZE",
+                        "PAGE_THREE_TABLEVIEW_FILESYSTEM",
+                        "SAVE_SCAN_RESULT",
+                        "SAVE_RESULT_WAIT",
+                        "LOAD_SCAN_RESULT",
+                        "LOAD_RESULT_WAIT",
+                        "READ_RSF_FAILED",
+                        "PAGE_FOUR_DEEPSCAN_NODE",
+                        "PAGE_FOUR_SELECT_TYPE_BUTTON_TYPE",
+                        "PAGE_FOUR_SELECT_TYPE_BUTTON_PATH",
+                        "PAGE_FOUR_SELECT_TYPE_BUTTON_CREATTIME",
+                        "PAGE_FOUR_SELECT_TYPE_BUTTON_MODIFYTIME",
+                        "PAGE_FOUR_BACKHOME_BUTTON",
+                        "PAGE_FOUR_DEEPSCAN_BUTTON",
+                        "PAGE_FOUR_RECOVERY_BUTTON",
+                        "PAGE_FOUR_SAVE_BUTTON_TIP",
+                        "SAVE_SAME_DISK_WARNING",
+                        "SAVE_SAME_DISK_PROMPT",
+                        "CHANG_DESTINATION",
+                        "PAGE_FOUR_RECOVERY_NODE",
+                        "PAGE_FOUR_RECOVERY_WINDOW_SAVE_BUTTON",
+                        "PAGE_FOUR_NO_VALUE_NOTE",
+                        "PAGE_FOUR_RECOVER_PROGRESS_TITLE",
+                        "PAGE_FOUR_RECOVER_END_TITLE",
+                        "PAGE_FOUR_RECOVER_END_NODE",
+                        "PAGE_FOUR_RECOVERY_STOP_BUTTON",
+                        "MENU_WINDOW",
+                        "MENU_HELP",
+                        "MENU_CHECK_UPDTE",
+                        "MENU_HIDEN_SELF",
+                        "MENU_HIDEN_OTHER",
+                        "MENU_SHOW_ALL",
+                        "MENU_EXIT",
+                        "MENU_MAXIMIZE",
+                        "MENU_MINIMIZE",
+                        "MENU_ONLINE_HELP",
+                        "MENU_SUPPORT_CENTER",
+                        "USB Bus",
+                        "USB 2.0 Bus"};
   for (const char* key : keys) EXPECT_FALSE(english.value(QString::fromLatin1(key)).isEmpty()) << key;
   for (const char* stem : {"PAGE_FOUR_SCAN_STOP", "PAGE_FOUR_SCAN_BACKHOME", "PAGE_FOUR_SAVE_SAME_PATH",
                            "PAGE_FOUR_RECOVERY_NO_SPACE", "PAGE_FOUR_RECOVERY_STOP"}) {

@@ -120,14 +120,15 @@ TEST_F(UpdateWindow, AListWithMissingNotesShowsTheOthers) {
 TEST(UpdateNotes, OrderFilterAndLimits) {
   QVariantMap remote{{QStringLiteral("VersionCheck"), 3}, {QStringLiteral("Version"), QStringLiteral("x")}};
   for (int i = 1; i <= 120; ++i) remote.insert(QString::number(i), QStringLiteral("note %1").arg(i));
-  for (const char* odd : {"0", "01", "-1", "+2", " 3", "1e2", "9999999"}) remote.insert(QString::fromLatin1(odd), "odd");
+  for (const char* odd : {"0", "01", "-1", "+2", " 3", "1e2", "9999999"})
+    remote.insert(QString::fromLatin1(odd), "odd");
   remote.insert(QStringLiteral("2"), QStringLiteral("   "));
   remote.insert(QStringLiteral("3"), QString(5000, u'y'));
   const QStringList notes = KVCheckUpdateWindowController::ReleaseNotes(remote);
   ASSERT_EQ(notes.size(), KVCheckUpdateWindowController::kMaxNotes);
   EXPECT_EQ(notes[0], QStringLiteral("note 1"));
   EXPECT_EQ(notes[1].size(), KVCheckUpdateWindowController::kMaxNoteLength + 1);  // "3", cut, with an ellipsis
-  EXPECT_EQ(notes[8], QStringLiteral("note 10"));  // by number, not by text
+  EXPECT_EQ(notes[8], QStringLiteral("note 10"));                                 // by number, not by text
   EXPECT_FALSE(notes.contains(QStringLiteral("odd")));
 }
 

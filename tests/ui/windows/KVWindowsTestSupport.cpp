@@ -34,9 +34,10 @@ void UseLinkTable(const QByteArray& list) {
 }
 
 QByteArray LinkTable(int version, const QList<std::pair<QString, QString>>& links) {
-  QByteArray text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>VersionCheck</key>"
-                    "<integer>" +
-                    QByteArray::number(version) + "</integer><key>en</key><dict>";
+  QByteArray text =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>VersionCheck</key>"
+      "<integer>" +
+      QByteArray::number(version) + "</integer><key>en</key><dict>";
   for (const auto& [key, url] : links)
     text += "<key>" + key.toUtf8() + "</key><string>" + url.toHtmlEscaped().toUtf8() + "</string>";
   return text + "</dict></dict></plist>\n";
