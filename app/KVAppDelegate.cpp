@@ -1,15 +1,8 @@
 #include "app/KVAppDelegate.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QPointer>
 #include <QVariantMap>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 
 #include "app/KVLinkUrl.h"
@@ -163,27 +156,4 @@ void KVAppDelegate::applicationWillTerminate() {
   platform::NotificationCenter::DefaultCenter().RemoveObserver(this);
   if (m_hooks.hideMainWindow) m_hooks.hideMainWindow();
   m_hooks.closeApp();
-}
-
-QString DiskAccessProblem(const QString& sysBlock, const QString& devDir) {
-  const QStringList names = QDir(sysBlock).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
-  int denied = 0;
-  for (const QString& name : names) {
-    // Loop and RAM devices without media say nothing about the rights.
-    if (name.startsWith(QLatin1String("ram")) || name.startsWith(QLatin1String("zram"))) continue;
-    if (name.startsWith(QLatin1String("loop")) &&
-        !QFileInfo::exists(sysBlock + QLatin1Char('/') + name + QLatin1String("/loop/backing_file")))
-      continue;
-    const QByteArray path = QFile::encodeName(devDir + QLatin1Char('/') + name);
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd >= 0) {
-      ::close(fd);
-      return QString();
-    }
-    if (errno == EACCES || errno == EPERM) ++denied;
-  }
-  if (denied == 0) return QString();
-  return QStringLiteral(
-      "Clipmender cannot read the disks: it needs administrator rights to look for lost files. "
-      "Start it from the applications menu, or run \"pkexec clipmender\".");
 }

@@ -114,9 +114,3 @@ class KVAppDelegate : public QObject {
   bool m_checkStarted = false;
   bool m_asking = false;
 };
-
-// Why the disks cannot be read, or an empty text when they can (or there is
-// no disk to try). Started without root, the device list would be empty with
-// no word of why; the entry prints this instead.
-QString DiskAccessProblem(const QString& sysBlock = QStringLiteral("/sys/block"),
-                          const QString& devDir = QStringLiteral("/dev"));

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "app/KVAppDelegate.h"
+#include "app/KVDiskAccess.h"
 #include "app/KVProcessEntry.h"
 #include "app/KVUIController.h"
 #include "app/KVUIOperation.h"
@@ -206,12 +207,14 @@ int main(int argc, char** argv) {
   if (argc > 1) setCurLanguage(argv[1]);
   QCoreApplication::setApplicationName(QStringLiteral("Clipmender"));
   // Without the rights to read disks the device list would just be empty;
-  // say why instead, and how to start with them.
-  const QString problem = DiskAccessProblem();
-  if (!problem.isEmpty()) {
-    std::fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
+  // say why instead, and how to start with them. Root that the system still
+  // refuses gets told why the list is short, and goes on with what it can read.
+  const KVDiskAccessCheck access = CheckDiskAccess();
+  if (access.mustStop()) {
+    std::fprintf(stderr, "%s\n", access.message.toLocal8Bit().constData());
     return 1;
   }
+  if (!access.message.isEmpty()) CatchExeception::WriteLog("%s\n", access.message.toUtf8().constData());
   if (!HaveDisplay()) {
     std::fprintf(stderr,
                  "Clipmender shows its windows on a graphical desktop, and none was found "
