@@ -90,9 +90,12 @@ void KVAppDelegate::applicationDidFinishLaunching() {
   // every start.
   KVPublicUtilities::writeUpDataTimeStr(m_hooks.now().toString(QString::fromLatin1(kStampFormat)));
   QPointer<KVAppDelegate> self(this);
-  platform::FetchPropertyList(m_remoteUrl, kFetchTimeoutMs, [self](const QVariant& remote, const QString&) {
-    if (self) self->OnRemoteList(remote);
-  });
+  platform::FetchPropertyList(
+      m_remoteUrl, kFetchTimeoutMs,
+      [self](const QVariant& remote, const QString&) {
+        if (self) self->OnRemoteList(remote);
+      },
+      this);
 }
 
 void KVAppDelegate::OnRemoteList(const QVariant& remote) {

@@ -129,12 +129,16 @@ void KVCheckUpdateWindowController::getVersionChange() {
   }
   // The list arriving is what proves the network works: no separate probe.
   QPointer<KVCheckUpdateWindowController> self = this;
-  platform::FetchPropertyList(url, kFetchTimeoutMs, [self, generation](const QVariant& remote, const QString& error) {
-    if (!self || generation != self->generation_) return;
-    if (!remote.isValid())
-      CatchExeception::WriteLog("update check: the remote version list is unusable: %s\n", error.toUtf8().constData());
-    self->whatIsNewVersionDiff(remote);
-  });
+  platform::FetchPropertyList(
+      url, kFetchTimeoutMs,
+      [self, generation](const QVariant& remote, const QString& error) {
+        if (!self || generation != self->generation_) return;
+        if (!remote.isValid())
+          CatchExeception::WriteLog("update check: the remote version list is unusable: %s\n",
+                                    error.toUtf8().constData());
+        self->whatIsNewVersionDiff(remote);
+      },
+      this);  // a window that goes away takes its check with it
 }
 
 void KVCheckUpdateWindowController::showNoNetwork() { showOnly(noNetworkView); }
