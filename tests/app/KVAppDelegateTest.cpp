@@ -239,50 +239,6 @@ TEST_F(Launch, LinksFollowTheLanguageThenEnglish) {
   }
 }
 
-// The menu's About, Check for Updates and help items.
-TEST_F(Launch, MenuActionsReachTheirWindowsOnlyWhereTheBuildCanAct) {
-  QFile local(resources_.path() + QStringLiteral("/LocalVersionMessage.plist"));
-  ASSERT_TRUE(local.open(QIODevice::WriteOnly));
-  local.write(R"(<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict><key>en</key><dict><key>HelpURL</key><string>https://help.example/</string>
-<key>IniURL</key><string>https://updates.example/list.plist</string></dict></dict></plist>
-)");
-  local.close();
-  int about = 0, update = 0;
-  QList<QUrl> opened;
-  KVAppDelegate::Hooks hooks;
-  hooks.showAboutWindow = [&] { ++about; };
-  hooks.showUpdateWindowFromMenu = [&] { ++update; };
-  hooks.openUrl = [&](const QUrl& url) { opened << url; };
-  {
-    KVAppDelegate delegate(hooks);
-    delegate.aboutAction();
-    EXPECT_TRUE(delegate.canCheckForUpdates());
-    delegate.CheckUpAction();
-    EXPECT_TRUE(KVAppDelegate::hasOnlineHelp());
-    delegate.onlineHelp();
-    delegate.supportCenterAction();
-  }
-  EXPECT_EQ(about, 1);
-  EXPECT_EQ(update, 1);
-  EXPECT_EQ(opened, QList<QUrl>({QUrl(QStringLiteral("https://help.example/")),
-                                 QUrl(QStringLiteral("https://help.example/"))}));
-
-  if (!KVLinkUrl::BuiltInUrl(QStringLiteral("IniURL")).isEmpty() ||
-      !KVLinkUrl::BuiltInUrl(QStringLiteral("HelpURL")).isEmpty())
-    GTEST_SKIP() << "this build names its own addresses";
-  ASSERT_TRUE(local.open(QIODevice::WriteOnly));
-  local.write(XmlList("<integer>5</integer>"));
-  local.close();
-  KVAppDelegate bare(hooks);
-  EXPECT_FALSE(bare.canCheckForUpdates());
-  bare.CheckUpAction();
-  EXPECT_FALSE(KVAppDelegate::hasOnlineHelp());
-  bare.onlineHelp();
-  EXPECT_EQ(update, 1);
-  EXPECT_EQ(opened.size(), 2);
-}
-
 TEST(UpdateCheck, StampRuleAndVersionNumbers) {
   for (const auto& [stamp, due] : std::initializer_list<std::pair<QVariant, bool>>{
            {StampDaysBefore(6.9), false},
