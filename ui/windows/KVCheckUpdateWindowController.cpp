@@ -157,8 +157,10 @@ void KVCheckUpdateWindowController::whatIsNewVersionDiff(const QVariant& remote)
     return;
   }
   const QVariantMap list = remote.toMap();
-  versionLabel->setText(
-      platform::FormatText(QStringLiteral("Version %@:"), {list.value(QStringLiteral("Version")).toString()}));
+  // A name, not a text: a list that sends more is cut short.
+  QString version = list.value(QStringLiteral("Version")).toString().simplified();
+  if (version.size() > kMaxVersionLength) version = version.left(kMaxVersionLength) + QChar(0x2026);
+  versionLabel->setText(platform::FormatText(QStringLiteral("Version %@:"), {version}));
 
   // The notes stacked from the top, each at least kNoteMinHeight high.
   delete showVersionScrollView;

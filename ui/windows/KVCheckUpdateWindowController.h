@@ -34,6 +34,8 @@ class KVCheckUpdateWindowController : public QObject {
   // Release notes shown at most, and the longest note shown whole.
   static constexpr int kMaxNotes = 100;
   static constexpr int kMaxNoteLength = 2000;
+  // The longest version name shown whole.
+  static constexpr int kMaxVersionLength = 40;
   // No data for this long ends the fetch of the remote list.
   static constexpr int kFetchTimeoutMs = 10000;
   // The window's area below its bar.

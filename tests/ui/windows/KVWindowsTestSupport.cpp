@@ -20,7 +20,10 @@ void Start() {
   KVKitServices::Install();  // the kit's questions read the application's string tables
 }
 
-QString SourceDir() { return qEnvironmentVariable("CLIPMENDER_SOURCE_DIR"); }
+QString SourceDir() {
+  const QString fromTest = qEnvironmentVariable("CLIPMENDER_SOURCE_DIR");
+  return fromTest.isEmpty() ? QStringLiteral(CLIPMENDER_TEST_SOURCE_DIR) : fromTest;  // run by hand
+}
 
 void UseLinkTable(const QByteArray& list) {
   Start();
