@@ -39,6 +39,7 @@ bool DisksRefused(const std::string& output) { return output.find("cannot read t
 
 struct ProgramRun {
   int status = -1;
+  std::string pid;
   std::string output;  // standard output and error
 };
 
@@ -50,10 +51,13 @@ ProgramRun StartAndTerminate(const testsupport::TempDir& work, const std::string
       Program(work, "QT_QPA_PLATFORM=offscreen") + " " + args + " >" + out + " 2>&1 & pid=$!; " +
       "for i in $(seq 300); do grep -q 'stand-in window' " + out +
       " && break; kill -0 $pid 2>/dev/null || break; sleep 0.1; done; kill -TERM $pid 2>/dev/null; wait $pid; "
-      "echo status=$?");
+      "echo status=$? pid=$pid");
   ProgramRun run;
   std::smatch status;
-  if (std::regex_search(result.output, status, std::regex(R"(status=(\d+))"))) run.status = std::stoi(status[1]);
+  if (std::regex_search(result.output, status, std::regex(R"(status=(\d+) pid=(\d+))"))) {
+    run.status = std::stoi(status[1]);
+    run.pid = status[2];
+  }
   run.output = ReadText(work / "program.out");
   return run;
 }
@@ -72,7 +76,12 @@ TEST(ClipmenderWindows, ATerminationSignalEndsItCleanly) {
   if (DisksRefused(run.output)) GTEST_SKIP() << "this machine keeps its disks from the program";
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("stand-in window"), std::string::npos) << run.output;
-  EXPECT_NE(ReadText(work / "tolveraware.log").find("] existed"), std::string::npos);
+  // The process object announces the start and the end in the log.
+  const std::string log = ReadText(work / "tolveraware.log");
+  const std::string time = R"(\d\d:\d\d:\d\d )";
+  EXPECT_TRUE(std::regex_search(log, std::regex("^" + time + R"(process\[clipmender:)" + run.pid + R"(\] started\n)")))
+      << log;
+  EXPECT_TRUE(std::regex_search(log, std::regex(time + R"(process\[)" + run.pid + R"(\] existed\n$)"))) << log;
 }
 
 TEST(ClipmenderWindows, TheFirstArgumentIsStoredAsTheLanguage) {
