@@ -222,7 +222,6 @@ void CustomTableView::layoutNote() {
     noteText_->setGeometry(area.width() / 2 - kNoteTextWidth / 2, area.height() / 2, kNoteTextWidth,
                            kNoteTextHeight);
   }
-  noValueView_->raise();
 }
 
 void CustomTableView::updateGeometries() {

@@ -7,6 +7,7 @@
 #include <QTableView>
 #include <QTreeView>
 
+#include "ui/widgets/KitOwnedTimer.h"
 #include "ui/widgets/RFOverlayScroller.h"
 
 RFOverlayScrollView::RFOverlayScrollView(QAbstractScrollArea* area)
@@ -23,6 +24,7 @@ RFOverlayScrollView::RFOverlayScrollView(QAbstractScrollArea* area)
     connect(scroller, &QScrollBar::valueChanged, source, &QScrollBar::setValue);
     follow(source, scroller);
   }
+  retile_ = new KitOwnedTimer(this);
   area->installEventFilter(this);
   if (QHeaderView* header = tableHeader()) header->installEventFilter(this);
   tile();
@@ -65,9 +67,11 @@ void RFOverlayScrollView::tile() {
 
 bool RFOverlayScrollView::eventFilter(QObject* watched, QEvent* event) {
   if (watched != area_) {
-    // The table's header: its height is the scroller's offset.
+    // The table's header: its height is the scroller's offset. It also hides
+    // while the area is being taken apart, when the area must not be
+    // touched, so the tiling waits for the event loop (and dies with us).
     const QEvent::Type type = event->type();
-    if (type == QEvent::Resize || type == QEvent::Show || type == QEvent::Hide) tile();
+    if (type == QEvent::Resize || type == QEvent::Show || type == QEvent::Hide) retile_->start(0, [this] { tile(); });
   } else {
     switch (event->type()) {
       case QEvent::Resize:

@@ -15,6 +15,7 @@
 
 class QAbstractScrollArea;
 class QHeaderView;
+class KitOwnedTimer;
 class QScrollBar;
 class RFOverlayScroller;
 
@@ -47,6 +48,7 @@ class RFOverlayScrollView : public QObject {
   QAbstractScrollArea* area_;
   RFOverlayScroller* vertical_;
   RFOverlayScroller* horizontal_;
+  KitOwnedTimer* retile_;
   int headerOffset_ = 0;
   bool tiling_ = false;
 };

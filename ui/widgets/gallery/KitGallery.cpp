@@ -21,6 +21,7 @@
 #include <functional>
 #include <vector>
 
+#include "TablesPanel.h"
 #include "platform/Resources.h"
 #include "ui/widgets/HVTitlebarView.h"
 #include "ui/widgets/KVProgressView.h"
@@ -301,5 +302,11 @@ int main(int argc, char** argv) {
   WaitExposed(controls);
   ok = Save(controls->grab().toImage(), out, QStringLiteral("kit-controls.png")) && ok;
   delete controls;
+
+  QWidget* tables = TablesPanel();
+  tables->show();
+  WaitExposed(tables);
+  ok = Save(tables->grab().toImage(), out, QStringLiteral("kit-tables.png")) && ok;
+  delete tables;
   return ok ? 0 : 1;
 }
