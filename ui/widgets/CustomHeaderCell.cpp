@@ -11,8 +11,7 @@ const QColor kPlainFace = KitColors::kControl;
 const QColor kPlainLine{170, 170, 170};
 }  // namespace
 
-KitHeaderCell::KitHeaderCell(const QString& title)
-    : title_(title), font_(KitStyle::Font(12)), textColor_(Qt::black) {}
+KitHeaderCell::KitHeaderCell(const QString& title) : title_(title), font_(KitStyle::Font(12)), textColor_(Qt::black) {}
 
 void KitHeaderCell::drawWithFrame(QPainter* painter, const QRect& frame, bool highlighted) const {
   drawBackgroundWithFrame(painter, frame, highlighted);

@@ -219,8 +219,7 @@ void CustomTableView::layoutNote() {
   noValueView_->setGeometry(area);
   noValueView_->findChild<QLabel*>(QStringLiteral("plate"))->setGeometry(0, 0, area.width(), area.height());
   if (noteText_ != nullptr) {
-    noteText_->setGeometry(area.width() / 2 - kNoteTextWidth / 2, area.height() / 2, kNoteTextWidth,
-                           kNoteTextHeight);
+    noteText_->setGeometry(area.width() / 2 - kNoteTextWidth / 2, area.height() / 2, kNoteTextWidth, kNoteTextHeight);
   }
 }
 

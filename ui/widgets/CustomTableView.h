@@ -102,8 +102,7 @@ class CustomTableView : public QTableView, public IKitCellHost {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void updateGeometries() override;
-  QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
-                                                       const QEvent* event) const override;
+  QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index, const QEvent* event) const override;
   void keyboardSearch(const QString& search) override;
   void keyPressEvent(QKeyEvent* event) override;
 

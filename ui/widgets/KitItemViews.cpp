@@ -1,9 +1,9 @@
 #include "ui/widgets/KitItemViews.h"
 
 #include <QAbstractItemView>
-#include <algorithm>
 #include <QItemSelectionModel>
 #include <QPainter>
+#include <algorithm>
 
 #include "ui/widgets/KitCell.h"
 #include "ui/widgets/KitStyle.h"

@@ -28,9 +28,9 @@ class KitOutlineModel : public QAbstractItemModel {
     Node* parent = nullptr;
     int row = 0;
     quint64 generation = 0;
-    int count = -1;              // children not asked yet
+    int count = -1;               // children not asked yet
     signed char expandable = -1;  // not asked yet
-    bool empty = false;          // the data source gave no item for this row
+    bool empty = false;           // the data source gave no item for this row
     std::vector<std::unique_ptr<Node>> children;
   };
 

@@ -144,8 +144,8 @@ void KitOutlineView::reloadData() {
   bool keptSelection = false;
   if (Node* node = findChain(selected); node != nullptr) {
     const QSignalBlocker quiet(selectionModel());
-    selectionModel()->setCurrentIndex(model_->indexOf(node), QItemSelectionModel::ClearAndSelect |
-                                                                 QItemSelectionModel::Rows);
+    selectionModel()->setCurrentIndex(model_->indexOf(node),
+                                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     keptSelection = true;
   }
   executeDelayedItemsLayout();

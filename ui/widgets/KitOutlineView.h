@@ -138,8 +138,7 @@ class KitOutlineView : public QTreeView, public IKitCellHost {
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
-  QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
-                                                       const QEvent* event) const override;
+  QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index, const QEvent* event) const override;
   void keyboardSearch(const QString& search) override;
   void keyPressEvent(QKeyEvent* event) override;
   // The disclosure mark of a shown row that can expand.

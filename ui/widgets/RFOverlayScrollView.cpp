@@ -17,8 +17,8 @@ RFOverlayScrollView::RFOverlayScrollView(QAbstractScrollArea* area)
       horizontal_(new RFOverlayScroller(Qt::Horizontal, area)) {
   area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  for (auto [source, scroller] : {std::pair{area->verticalScrollBar(), vertical_},
-                                  std::pair{area->horizontalScrollBar(), horizontal_}}) {
+  for (auto [source, scroller] :
+       {std::pair{area->verticalScrollBar(), vertical_}, std::pair{area->horizontalScrollBar(), horizontal_}}) {
     connect(source, &QScrollBar::rangeChanged, this, [this, source, scroller] { follow(source, scroller); });
     connect(source, &QScrollBar::valueChanged, scroller, &QScrollBar::setValue);
     connect(scroller, &QScrollBar::valueChanged, source, &QScrollBar::setValue);

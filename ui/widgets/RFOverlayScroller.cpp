@@ -40,8 +40,8 @@ class OverlayScrollerStyle : public QProxyStyle {
       knob = static_cast<int>(static_cast<qint64>(length) * slider->pageStep / (range + slider->pageStep));
       knob = std::clamp(knob, std::min(kMinimumKnob, length), length);
     }
-    const int start = sliderPositionFromValue(slider->minimum, slider->maximum, slider->sliderPosition,
-                                              length - knob, slider->upsideDown);
+    const int start = sliderPositionFromValue(slider->minimum, slider->maximum, slider->sliderPosition, length - knob,
+                                              slider->upsideDown);
     auto along = [&](int from, int size) {
       return vertical ? QRect(whole.x(), whole.y() + from, whole.width(), size)
                       : QRect(whole.x() + from, whole.y(), size, whole.height());

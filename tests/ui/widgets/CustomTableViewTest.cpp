@@ -67,7 +67,9 @@ class Recorder : public ITableViewDelegate {
   void mouseDownInHeaderOfTableColumn(CustomTableView*, KitTableColumn* column) override {
     pressed.push_back(column->identifier());
   }
-  void didClickTableColumn(CustomTableView*, KitTableColumn* column) override { clicked.push_back(column->identifier()); }
+  void didClickTableColumn(CustomTableView*, KitTableColumn* column) override {
+    clicked.push_back(column->identifier());
+  }
   std::vector<int> asked;
   std::vector<QString> pressed, clicked;
   int selectionChanges = 0;

@@ -69,11 +69,13 @@ TEST(KitCellsTest, TextCellsCutAtTheTailAndDrawTheirBackgroundOnlyWhenAsked) {
   KitTextFieldCell cell;
   cell.setObjectValue(QStringLiteral("a rather long name that will not fit in the column"));
   cell.setTextColor(Qt::white);
-  const QImage clear = Drawn(QSize(80, 20), Qt::black, [&](QPainter* p) { cell.drawWithFrame(p, QRect(0, 0, 60, 20)); });
+  const QImage clear =
+      Drawn(QSize(80, 20), Qt::black, [&](QPainter* p) { cell.drawWithFrame(p, QRect(0, 0, 60, 20)); });
   for (int y = 0; y < 20; ++y) EXPECT_TRUE(uitest::Near(clear.pixelColor(70, y), Qt::black)) << "cut within the cell";
   cell.setDrawsBackground(true);
   cell.setBackgroundColor(Qt::blue);
-  const QImage filled = Drawn(QSize(80, 20), Qt::black, [&](QPainter* p) { cell.drawWithFrame(p, QRect(0, 0, 60, 20)); });
+  const QImage filled =
+      Drawn(QSize(80, 20), Qt::black, [&](QPainter* p) { cell.drawWithFrame(p, QRect(0, 0, 60, 20)); });
   EXPECT_TRUE(uitest::Near(filled.pixelColor(59, 1), Qt::blue));
 }
 
@@ -90,8 +92,10 @@ TEST(KitCellsTest, TheDarkHeaderCellKeepsOnlyTheTitleOfTheCellItReplaces) {
   EXPECT_EQ(dark.priority(), 1);
   // Pressed or not, it draws the same; the title starts 5 in from the left.
   const QRect frame(0, 0, 120, 25);
-  const QImage normal = Drawn(frame.size(), KitColors::kTitleBar, [&](QPainter* p) { dark.drawWithFrame(p, frame, false); });
-  const QImage pressed = Drawn(frame.size(), KitColors::kTitleBar, [&](QPainter* p) { dark.drawWithFrame(p, frame, true); });
+  const QImage normal =
+      Drawn(frame.size(), KitColors::kTitleBar, [&](QPainter* p) { dark.drawWithFrame(p, frame, false); });
+  const QImage pressed =
+      Drawn(frame.size(), KitColors::kTitleBar, [&](QPainter* p) { dark.drawWithFrame(p, frame, true); });
   EXPECT_EQ(normal, pressed);
   EXPECT_TRUE(uitest::Near(normal.pixelColor(2, 2), KitColors::kDarkRow, 1));
   const int ink = FirstInk(normal, KitColors::kDarkRow);

@@ -205,7 +205,7 @@ TEST(KitOutlineViewTest, ReloadsTenTimesASecondForTenSecondsKeepTheUsersView) {
     photos->count += 3;               // new files in an expanded folder
     tree.root()->count += tick % 10 == 0 ? 1 : 0;
     if (tick % 7 == 0) tree.replace(disk, 20);  // a folder rebuilt
-    if (tick == 50) tree.insert(nullptr, 1);  // a new volume above `lost`
+    if (tick == 50) tree.insert(nullptr, 1);    // a new volume above `lost`
     view->reloadData();
     tree.releaseReplaced();
     uitest::Grab(view.get());
@@ -303,9 +303,8 @@ TEST(KitOutlineViewTest, TheTickCellSitsInTheOutlinesRows) {
   view.resize(300, 250);
   view.setDataSource(&tree);
   view.show();
-  new KitCheckCellFilter(&view, cell, 0, [&view](NewButton*, const QModelIndex& index) {
-    view.preparedCell(0, index);
-  });
+  new KitCheckCellFilter(&view, cell, 0,
+                         [&view](NewButton*, const QModelIndex& index) { view.preparedCell(0, index); });
   view.selectRow(0);
   const QRect row = view.visualRect(view.indexForItem(tree.at(nullptr, 2)));
   // The tick image is drawn at the cell's left edge.

@@ -152,6 +152,39 @@ TEST(RFOverlayScrollViewTest, ScrollersFadeAfterRestAndComeBackOnScrollOrHover) 
   EXPECT_EQ(vertical->alphaValue(), 0.0);
 }
 
+// A scan reloads the views ten times a second without the user scrolling:
+// faded scrollers stay faded.
+TEST(RFOverlayScrollViewTest, ReloadsDoNotWakeFadedScrollers) {
+  uitest::App();
+  standin::Tree tree(300);
+  KVCustomOutlineView outline;
+  outline.addTableColumn(QStringLiteral("Name"));
+  outline.resize(300, 200);
+  outline.setDataSource(&tree);
+  standin::List list(300);
+  CustomTableView table;
+  table.addTableColumn(QStringLiteral("Name"));
+  table.resize(300, 200);
+  table.setDataSource(&list);
+  for (QAbstractItemView* view : std::initializer_list<QAbstractItemView*>{&outline, &table}) {
+    auto* overlay = new RFOverlayScrollView(view);
+    view->show();
+    QApplication::processEvents();
+    overlay->verticalScroller()->setValue(2000);
+    overlay->verticalScroller()->fadeOut();
+    for (int k = 0; k < 5; ++k) {
+      tree.root()->count += 10;
+      list.rows += 10;
+      if (view == &outline) outline.reloadData();
+      if (view == &table) table.reloadData();
+      QApplication::processEvents();
+    }
+    EXPECT_EQ(view->verticalScrollBar()->value(), 2000);
+    EXPECT_EQ(overlay->verticalScroller()->alphaValue(), 0.0);
+    EXPECT_FALSE(overlay->verticalScroller()->isFadePending());
+  }
+}
+
 // With animations on, the fade takes its time and then stops: a resting
 // view paints nothing more.
 TEST(RFOverlayScrollViewTest, AFadeEndsAndTheScrollerRests) {

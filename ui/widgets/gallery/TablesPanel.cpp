@@ -61,7 +61,8 @@ class Source : public QObject, public IOutlineViewDataSource, public IOutlineVie
     }
     auto* text = static_cast<KitTextFieldCell*>(cell);
     text->setTextColor(named ? QColor(Qt::white) : QColor(175, 186, 219));
-    if (column->identifier() == QLatin1String("Name")) static_cast<ImageAndTextCell*>(cell)->setImage(KitImages::Named(row->icon));
+    if (column->identifier() == QLatin1String("Name"))
+      static_cast<ImageAndTextCell*>(cell)->setImage(KitImages::Named(row->icon));
   }
 
   Entry* entry(void* item) { return item != nullptr ? static_cast<Entry*>(item) : &root_; }
@@ -112,19 +113,33 @@ QWidget* TablesPanel() {
   panel->setPalette(palette);
   auto* band = new SelectTypeTopView(panel);
   band->setGeometry(0, 0, 1180, 30);
-  Caption(QStringLiteral("striped outline, light headers / dark outline with tick cells / file list, dark header"), band,
-          QRect(10, 6, 900, 18));
+  Caption(QStringLiteral("striped outline, light headers / dark outline with tick cells / file list, dark header"),
+          band, QRect(10, 6, 900, 18));
 
   // The disk page's outline: disks and their volumes, light headers.
   auto* diskOutline = new KVCustomOutlineView(panel);
-  auto* disks = new Source({
-      {QStringLiteral("WDC WD10EZEX"), QStringLiteral("1.00 TB"), {}, QStringLiteral("0IconImage"), 0,
-       {{QStringLiteral("System"), QStringLiteral("499.94 GB"), QStringLiteral("NTFS"), QStringLiteral("0IconImage")},
-        {QStringLiteral("Data"), QStringLiteral("500.06 GB"), QStringLiteral("EXFAT"), QStringLiteral("0IconImage")}}},
-      {QStringLiteral("SanDisk Cruzer"), QStringLiteral("16.01 GB"), {}, QStringLiteral("usb.png"), 0,
-       {{QStringLiteral("CRUZER"), QStringLiteral("16.00 GB"), QStringLiteral("FAT32"), QStringLiteral("usb.png")}}},
-      {QStringLiteral("backup.dmg"), QStringLiteral("2.15 GB"), QStringLiteral("HFS+"), QStringLiteral("mirror_image")},
-  }, diskOutline);
+  auto* disks = new Source(
+      {
+          {QStringLiteral("WDC WD10EZEX"),
+           QStringLiteral("1.00 TB"),
+           {},
+           QStringLiteral("0IconImage"),
+           0,
+           {{QStringLiteral("System"), QStringLiteral("499.94 GB"), QStringLiteral("NTFS"),
+             QStringLiteral("0IconImage")},
+            {QStringLiteral("Data"), QStringLiteral("500.06 GB"), QStringLiteral("EXFAT"),
+             QStringLiteral("0IconImage")}}},
+          {QStringLiteral("SanDisk Cruzer"),
+           QStringLiteral("16.01 GB"),
+           {},
+           QStringLiteral("usb.png"),
+           0,
+           {{QStringLiteral("CRUZER"), QStringLiteral("16.00 GB"), QStringLiteral("FAT32"),
+             QStringLiteral("usb.png")}}},
+          {QStringLiteral("backup.dmg"), QStringLiteral("2.15 GB"), QStringLiteral("HFS+"),
+           QStringLiteral("mirror_image")},
+      },
+      diskOutline);
   diskOutline->setGeometry(10, 40, 380, 300);
   const char* const diskColumns[][2] = {{"Name", "Drives"}, {"Size", "Size"}, {"FileSystem", "File system"}};
   const int widths[] = {200, 90, 80};
@@ -144,16 +159,27 @@ QWidget* TablesPanel() {
 
   // The results window's folder tree: tick, icon and name in one cell.
   Entry lost{QStringLiteral("Other lost files"), {}, {}, QStringLiteral("10IconImage"), 0, {}};
-  for (int k = 0; k < 12; ++k) lost.children.push_back({QStringLiteral("DIR%1").arg(k), {}, {}, QStringLiteral("1IconImage")});
+  for (int k = 0; k < 12; ++k)
+    lost.children.push_back({QStringLiteral("DIR%1").arg(k), {}, {}, QStringLiteral("1IconImage")});
   auto* folderOutline = new CustemOutlineView(panel);
-  auto* folders = new Source({
-      {QStringLiteral("System (NTFS)"), {}, {}, QStringLiteral("0IconImage"), 1,
-       {{QStringLiteral("Users"), {}, {}, QStringLiteral("1IconImage"), 1,
-         {{QStringLiteral("Pictures"), {}, {}, QStringLiteral("1IconImage"), 2},
-          {QStringLiteral("Music"), {}, {}, QStringLiteral("1IconImage"), 0}}},
-        {QStringLiteral("Windows"), {}, {}, QStringLiteral("1IconImage"), 0}}},
-      lost,
-  }, folderOutline);
+  auto* folders = new Source(
+      {
+          {QStringLiteral("System (NTFS)"),
+           {},
+           {},
+           QStringLiteral("0IconImage"),
+           1,
+           {{QStringLiteral("Users"),
+             {},
+             {},
+             QStringLiteral("1IconImage"),
+             1,
+             {{QStringLiteral("Pictures"), {}, {}, QStringLiteral("1IconImage"), 2},
+              {QStringLiteral("Music"), {}, {}, QStringLiteral("1IconImage"), 0}}},
+            {QStringLiteral("Windows"), {}, {}, QStringLiteral("1IconImage"), 0}}},
+          lost,
+      },
+      folderOutline);
   folderOutline->setGeometry(400, 40, 300, 300);
   folderOutline->setHeaderHidden(true);
   folderOutline->addTableColumn(QStringLiteral("Name"))->setDataCell(std::make_unique<NewButton>());
