@@ -243,7 +243,7 @@ void CustomTableView::paintEvent(QPaintEvent* event) {
 }
 
 void CustomTableView::mousePressEvent(QMouseEvent* event) {
-  pressAsked_ = false;
+  gate_.pressStarting();
   const QModelIndex index = indexAt(event->position().toPoint());
   clickedRow_ = index.isValid() ? index.row() : -1;
   clickedColumn_ = index.isValid() ? index.column() : -1;
@@ -262,25 +262,18 @@ void CustomTableView::mouseDoubleClickEvent(QMouseEvent* event) {
 QItemSelectionModel::SelectionFlags CustomTableView::selectionCommand(const QModelIndex& index,
                                                                       const QEvent* event) const {
   const QItemSelectionModel::SelectionFlags flags = QTableView::selectionCommand(index, event);
-  if (delegate_ == nullptr || !index.isValid() || !flags.testFlag(QItemSelectionModel::Select)) return flags;
-  const QEvent::Type type = event != nullptr ? event->type() : QEvent::None;
-  // Dragging over the selected row asks nothing again, and a release asks
-  // only when its press did not (a press on the selected row).
-  if (type == QEvent::MouseMove && selectionModel()->isSelected(index)) return flags;
-  if (type == QEvent::MouseButtonRelease && pressAsked_) return QItemSelectionModel::NoUpdate;
-  if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) pressAsked_ = true;
-  auto* self = const_cast<CustomTableView*>(this);
-  const int row = index.row();
-  const quint64 generation = model_->generation();
-  currentEvent_ = event;
-  const bool allowed = delegate_->shouldSelectRow(self, row);
-  currentEvent_ = nullptr;
-  if (!allowed) return QItemSelectionModel::NoUpdate;
-  if (model_->generation() == generation) return flags;
-  // The delegate reloaded the list: Qt's index is gone, the row is selected
-  // here (when the list still has it) and Qt does nothing more.
-  self->selectRow(row < model_->rowCount() ? row : -1);
-  return QItemSelectionModel::NoUpdate;
+  if (delegate_ == nullptr) return flags;
+  return gate_.filter(selectionModel(), index, event, flags, [&](bool* reloaded) {
+    auto* self = const_cast<CustomTableView*>(this);
+    const int row = index.row();
+    const quint64 generation = model_->generation();
+    if (!delegate_->shouldSelectRow(self, row)) return false;
+    if (model_->generation() != generation) {
+      *reloaded = true;
+      self->selectRow(row < model_->rowCount() ? row : -1);
+    }
+    return true;
+  });
 }
 
 void CustomTableView::keyPressEvent(QKeyEvent* event) {

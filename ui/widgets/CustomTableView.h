@@ -79,7 +79,7 @@ class CustomTableView : public QTableView, public IKitCellHost {
   // told that it changed); -1 clears it.
   void selectRow(int row);
   int selectedRow() const;
-  const QEvent* currentEvent() const { return currentEvent_; }
+  const QEvent* currentEvent() const { return gate_.currentEvent(); }
 
   // The row the window paints selected; 0 (the first row) at first, -1 for
   // none. A row beyond the list paints nothing.
@@ -122,8 +122,7 @@ class CustomTableView : public QTableView, public IKitCellHost {
   int clickedRow_ = -1;
   int clickedColumn_ = -1;
   bool restoring_ = false;
-  mutable const QEvent* currentEvent_ = nullptr;
-  mutable bool pressAsked_ = false;
+  mutable KitSelectionGate gate_;
   QPointer<QWidget> noValueView_;
   QLabel* noteText_ = nullptr;
 };

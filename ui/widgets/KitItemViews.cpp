@@ -1,8 +1,10 @@
 #include "ui/widgets/KitItemViews.h"
 
 #include <QAbstractItemView>
+#include <QEvent>
 #include <QItemSelectionModel>
 #include <QPainter>
+
 #include <algorithm>
 
 #include "ui/widgets/KitCell.h"
@@ -56,6 +58,24 @@ QRect RowRect(int row, int rowHeight, int verticalOffset, int viewportWidth) {
 }
 
 }  // namespace KitItemViews
+
+QItemSelectionModel::SelectionFlags KitSelectionGate::filter(const QItemSelectionModel* selection,
+                                                             const QModelIndex& index, const QEvent* event,
+                                                             QItemSelectionModel::SelectionFlags flags,
+                                                             const std::function<bool(bool*)>& ask) {
+  if (!index.isValid() || !flags.testFlag(QItemSelectionModel::Select)) return flags;
+  const QEvent::Type type = event != nullptr ? event->type() : QEvent::None;
+  // Dragging over the selected row asks nothing again, and a release asks
+  // only when its press did not (a press on the selected row).
+  if (type == QEvent::MouseMove && selection->isSelected(index)) return flags;
+  if (type == QEvent::MouseButtonRelease && pressAsked_) return QItemSelectionModel::NoUpdate;
+  if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) pressAsked_ = true;
+  event_ = event;
+  bool reloaded = false;
+  const bool allowed = ask(&reloaded);
+  event_ = nullptr;
+  return allowed && !reloaded ? flags : QItemSelectionModel::NoUpdate;
+}
 
 KitCellDelegate::KitCellDelegate(IKitCellHost* host, QObject* parent) : QStyledItemDelegate(parent), host_(host) {}
 

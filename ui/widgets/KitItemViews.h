@@ -5,8 +5,11 @@
 // cell (KitCell.h), dressed for each row by the window as it is painted.
 #pragma once
 
+#include <QItemSelectionModel>
 #include <QModelIndex>
 #include <QStyledItemDelegate>
+
+#include <functional>
 
 class QAbstractItemView;
 class QPainter;
@@ -37,6 +40,29 @@ void KeepCursorOnSelection(QAbstractItemView* view);
 QRect RowRect(int row, int rowHeight, int verticalOffset, int viewportWidth);
 
 }  // namespace KitItemViews
+
+// The delegate's say over the rows the user selects. Qt asks a view how a
+// press, a drag or a key changes its selection; the gate asks the delegate
+// once per user action, with the event at hand, and copes with a delegate
+// that reloads the view while it decides.
+class KitSelectionGate {
+ public:
+  // Called as a press reaches the view.
+  void pressStarting() { pressAsked_ = false; }
+  // The event being decided on, while the delegate is asked; else null.
+  const QEvent* currentEvent() const { return event_; }
+  // `flags`: Qt's answer for selecting `index` on `event`. `ask` asks the
+  // delegate and answers whether the row may be selected; it sets
+  // `*reloaded` when the delegate reloaded the view meanwhile, after it
+  // selected the row anew itself (Qt's index is gone then).
+  QItemSelectionModel::SelectionFlags filter(const QItemSelectionModel* selection, const QModelIndex& index,
+                                             const QEvent* event, QItemSelectionModel::SelectionFlags flags,
+                                             const std::function<bool(bool* reloaded)>& ask);
+
+ private:
+  const QEvent* event_ = nullptr;
+  bool pressAsked_ = false;
+};
 
 // A view whose columns are drawn by cells.
 class IKitCellHost {

@@ -314,7 +314,7 @@ void KitOutlineView::paintEvent(QPaintEvent* event) {
 }
 
 void KitOutlineView::mousePressEvent(QMouseEvent* event) {
-  pressAsked_ = false;
+  gate_.pressStarting();
   const QModelIndex index = indexAt(event->position().toPoint());
   clickedRow_ = rowOfIndex(index);
   // A press below the rows clears the selection.
@@ -331,32 +331,26 @@ void KitOutlineView::mouseDoubleClickEvent(QMouseEvent* event) {
 QItemSelectionModel::SelectionFlags KitOutlineView::selectionCommand(const QModelIndex& index,
                                                                      const QEvent* event) const {
   const QItemSelectionModel::SelectionFlags flags = QTreeView::selectionCommand(index, event);
-  if (delegate_ == nullptr || !index.isValid() || !flags.testFlag(QItemSelectionModel::Select)) return flags;
-  const QEvent::Type type = event != nullptr ? event->type() : QEvent::None;
-  // Dragging over the selected row asks nothing again, and a release asks
-  // only when its press did not (a press on the selected row).
-  if (type == QEvent::MouseMove && selectionModel()->isSelected(index)) return flags;
-  if (type == QEvent::MouseButtonRelease && pressAsked_) return QItemSelectionModel::NoUpdate;
-  if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) pressAsked_ = true;
-  const Node* node = model_->nodeOf(index);
-  if (node == nullptr || node->empty) return QItemSelectionModel::NoUpdate;
-  // The delegate acts on the view as it decides (it names the row to paint,
-  // and may reload the view), as it would outside of the view's handling.
-  auto* self = const_cast<KitOutlineView*>(this);
-  const Chain chain = chainOf(node);
-  const quint64 generation = model_->generation();
-  currentEvent_ = event;
-  const bool allowed = delegate_->shouldSelectItem(self, node->item);
-  currentEvent_ = nullptr;
-  if (!allowed) return QItemSelectionModel::NoUpdate;
-  if (model_->generation() == generation) return flags;
-  // The delegate reloaded the view: the index Qt holds is gone. The item is
-  // selected where it shows now, and Qt is told to do nothing more.
-  if (const Node* now = findChain(chain); now != nullptr) {
-    self->selectionModel()->setCurrentIndex(model_->indexOf(now),
-                                            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-  }
-  return QItemSelectionModel::NoUpdate;
+  if (delegate_ == nullptr) return flags;
+  return gate_.filter(selectionModel(), index, event, flags, [&](bool* reloaded) {
+    const Node* node = model_->nodeOf(index);
+    if (node == nullptr || node->empty) return false;
+    // The delegate acts on the view as it decides (it names the row to
+    // paint, and may reload the view), as it would outside of the view's
+    // handling of an event.
+    auto* self = const_cast<KitOutlineView*>(this);
+    const Chain chain = chainOf(node);
+    const quint64 generation = model_->generation();
+    if (!delegate_->shouldSelectItem(self, node->item)) return false;
+    if (model_->generation() != generation) {
+      *reloaded = true;
+      if (const Node* now = findChain(chain); now != nullptr) {
+        self->selectionModel()->setCurrentIndex(model_->indexOf(now),
+                                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+      }
+    }
+    return true;
+  });
 }
 
 void KitOutlineView::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const {

@@ -106,7 +106,7 @@ class KitOutlineView : public QTreeView, public IKitCellHost {
   int selectedRow() const;
   void* selectedItem() const;
   // The event the view is handling while it asks shouldSelectItem, else null.
-  const QEvent* currentEvent() const { return currentEvent_; }
+  const QEvent* currentEvent() const { return gate_.currentEvent(); }
 
   // The row the window paints selected; 0 (the first row) at first, -1 for
   // none. A row that is not shown paints nothing.
@@ -176,6 +176,5 @@ class KitOutlineView : public QTreeView, public IKitCellHost {
   QStringList isRootArr_;
   int clickedRow_ = -1;
   bool restoring_ = false;
-  mutable const QEvent* currentEvent_ = nullptr;
-  mutable bool pressAsked_ = false;
+  mutable KitSelectionGate gate_;
 };
