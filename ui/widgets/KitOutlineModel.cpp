@@ -27,6 +27,9 @@ QModelIndex KitOutlineModel::indexOf(const Node* node, int column) const {
 
 int KitOutlineModel::childCount(Node* node) const {
   if (node->count < 0) {
+    // A data source that asks the view about rows while it counts sees none
+    // here yet, rather than counting again.
+    node->count = 0;
     int count = 0;
     IOutlineViewDataSource* source = view_->dataSource();
     if (source != nullptr && !node->empty) count = std::max(0, source->numberOfChildrenOfItem(view_, node->item));

@@ -4,7 +4,7 @@
 #include <QPainter>
 #include <QTimer>
 
-#include "ui/widgets/KitStyle.h"
+#include <algorithm>
 
 namespace {
 // One latch for every cell of the process.
@@ -29,8 +29,11 @@ QRect NewButton::imageRectForBounds(const QRect& cell) const {
 void NewButton::drawWithFrame(QPainter* painter, const QRect& cell) const {
   if (!icon_.isNull()) painter->drawPixmap(iconImageRectForBounds(cell), icon_);
   if (!label_.isEmpty()) {
-    painter->setPen(KitColors::kLabelText);
-    painter->drawText(imageRectForBounds(cell), Qt::AlignLeft | Qt::AlignVCenter, label_);
+    const QRect title = imageRectForBounds(cell);
+    const int room = std::min(title.width(), cell.x() + cell.width() - title.x());
+    painter->setPen(textColor_);
+    painter->drawText(title, Qt::AlignLeft | Qt::AlignVCenter,
+                      painter->fontMetrics().elidedText(label_, Qt::ElideRight, std::max(0, room)));
   }
   if (!tick_.isNull()) {
     const QRect tick(QPoint(0, 0), tick_.deviceIndependentSize().toSize());

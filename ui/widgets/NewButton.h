@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QAbstractItemView>
+#include <QColor>
 #include <QObject>
 #include <QPixmap>
 #include <QPointer>
@@ -34,6 +35,10 @@ class NewButton : public KitCell {
 
   void setLabel(const QString& label) { label_ = label; }
   const QString& label() const { return label_; }
+  // White unless the window dresses the row otherwise; a label too long
+  // for the cell is cut at the tail.
+  void setTextColor(const QColor& color) { textColor_ = color; }
+  const QColor& textColor() const { return textColor_; }
   void setIconImage(const QPixmap& icon) { icon_ = icon; }
   const QPixmap& iconImage() const { return icon_; }
   // The tick-box image ("checkbox_no", "checkbox_yes", "checkbox_election").
@@ -54,6 +59,7 @@ class NewButton : public KitCell {
 
  private:
   QString label_;
+  QColor textColor_{Qt::white};
   QPixmap icon_, tick_;
   QVariant opNodeData_;
   INewButtonDelegate* delegate_ = nullptr;

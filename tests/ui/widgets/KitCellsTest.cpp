@@ -9,6 +9,7 @@
 #include "ui/widgets/CustomTableHeaderView.h"
 #include "ui/widgets/ImageAndTextCell.h"
 #include "ui/widgets/KitStyle.h"
+#include "ui/widgets/NewButton.h"
 #include "ui/widgets/SelectTypeTopView.h"
 
 namespace {
@@ -77,6 +78,24 @@ TEST(KitCellsTest, TextCellsCutAtTheTailAndDrawTheirBackgroundOnlyWhenAsked) {
   const QImage filled =
       Drawn(QSize(80, 20), Qt::black, [&](QPainter* p) { cell.drawWithFrame(p, QRect(0, 0, 60, 20)); });
   EXPECT_TRUE(uitest::Near(filled.pixelColor(59, 1), Qt::blue));
+}
+
+// In an outline's row the tick cell's label takes the window's colour and
+// stops at the cell's edge.
+TEST(KitCellsTest, TheTickCellsLabelTakesAColourAndEndsWithTheCell) {
+  uitest::App();
+  NewButton cell;
+  cell.setLabel(QStringLiteral("a folder name far too long for a narrow outline column"));
+  cell.setTextColor(Qt::red);
+  const QImage image =
+      Drawn(QSize(200, 30), Qt::black, [&](QPainter* p) { cell.drawWithFrame(p, QRect(0, 0, 120, 30)); });
+  EXPECT_GE(FirstInk(image, Qt::black), 15);
+  bool red = false;
+  for (int x = 15; x < 120 && !red; ++x) {
+    for (int y = 8; y < 22 && !red; ++y) red = uitest::Near(image.pixelColor(x, y), Qt::red, 60);
+  }
+  EXPECT_TRUE(red);
+  for (int x = 121; x < 200; ++x) ASSERT_TRUE(uitest::Near(image.pixelColor(x, 15), Qt::black)) << x;
 }
 
 TEST(KitCellsTest, TheDarkHeaderCellKeepsOnlyTheTitleOfTheCellItReplaces) {
