@@ -57,6 +57,7 @@ class Source : public QObject, public IOutlineViewDataSource, public IOutlineVie
       button->setImage(KitImages::Named(QString::fromLatin1(ticks[row->tick])));
       button->setIconImage(KitImages::Named(row->icon));
       button->setLabel(row->name);
+      button->setTextColor(KitColors::kHeaderText);
       return;
     }
     auto* text = static_cast<KitTextFieldCell*>(cell);
