@@ -153,6 +153,8 @@ void KVProgressWindow::closed() {
   Say("----------close ProgressWindow-------------");
   if (!bSave_ && bSucess_ && !posted_) {
     posted_ = true;
+    // Out of sight before anyone shows the results.
+    if (aWindow) aWindow->hide();
     platform::NotificationCenter::DefaultCenter().Post(QStringLiteral("ShowDetailWindow"));
   }
 }

@@ -22,10 +22,10 @@
 #include "ui/windows/KVProgressWindow.h"
 #include "ui/windows/KVSelectDiskViewController.h"
 #include "ui/windows/KVSelectTypeViewController.h"
+#include "ui/windows/KVSmallWindow.h"
 #include "ui/windows/KVWizardServices.h"
 
 class DiskVolumeNodeData;
-class KVSmallWindow;
 class QLabel;
 class TCImageButton;
 
