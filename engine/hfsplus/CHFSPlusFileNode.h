@@ -56,6 +56,8 @@ class CHFSPlusFileNode final : public CFileNode {
   CHFSPlusFileNode(const CHFSPlusFileNode& other) = default;
   void CreateFileNode(const BTKey* key, const HFSPlusCatalogRecord* record, int64_t metadataSector,
                       uint16_t partitionIndex);
+  // The bytes the runs of `list` hold inside the volume.
+  uint64_t HeldBytes(IDataRunList* list) const;
 
   CHFSPlusVolume* m_volume;
   std::string m_name;

@@ -61,6 +61,8 @@ void CNTFSFileNode::SetFileProperties(IFileProperties* properties) {
   SetParentNodeID(5);
   if (auto* ntfs = dynamic_cast<CNTFSFileProperties*>(properties)) {
     SetMetadataStartPosition(ntfs->GetFileRecordStartSector());
+    SetStoredSize(ntfs->GetStoredBytes() >= 0 ? static_cast<uint64_t>(ntfs->GetStoredBytes()) : UINT64_MAX);
+    SetSizeDamaged(ntfs->IsSizeDamaged());
   }
   SetDataRunList(properties != nullptr ? properties->GetDataRunList() : nullptr);
 }

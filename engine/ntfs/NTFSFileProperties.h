@@ -72,6 +72,13 @@ class CNTFSFileProperties : public IFileProperties {
 
   int64_t GetSize() const { return m_size; }
   void SetFileSize(int64_t size) { m_size = size; }
+  // The bytes the runs hold on the volume (holes left out), -1 when not
+  // known (resident data: the size); and whether the size read from the
+  // record was more than the runs can hold (it was cut to what they hold).
+  int64_t GetStoredBytes() const { return m_storedBytes; }
+  void SetStoredBytes(int64_t bytes) { m_storedBytes = bytes; }
+  bool IsSizeDamaged() const { return m_sizeDamaged; }
+  void SetSizeDamaged(bool damaged) { m_sizeDamaged = damaged; }
   void SetAttribute(uint16_t attribute) { m_attribute = attribute; }
   // Packs `list` in place of the runs kept so far; null is ignored.
   void SetDataRunList(IDataRunList* list);
@@ -101,4 +108,6 @@ class CNTFSFileProperties : public IFileProperties {
   std::unique_ptr<CCompressedDataRunList> m_dataRuns;
   std::unique_ptr<CExtendFileRecordInfoList> m_extensions;
   int64_t m_fileRecordIndex = 0;
+  int64_t m_storedBytes = -1;
+  bool m_sizeDamaged = false;
 };
