@@ -331,29 +331,33 @@ ResultCode CDataRecovery::CopyPlain(const char* path, IProgress* progress, uint6
     if (progress != nullptr && progress->Continued() == 0) return 0;
     const uint64_t chunk = std::min<uint64_t>(total - current, static_cast<uint64_t>(m_bufferSize));
     record.error = 0;
-    unsigned int got = 0;
-    if (runs == nullptr || !runs->IsHole(current, chunk)) {
-      got = m_reader->ReadData(static_cast<long long>(current), reinterpret_cast<char*>(buffer),
-                               static_cast<unsigned>(chunk));
-      // A decompressing reader that delivers less has no more to give: what
-      // it gave is written, and the copy is incomplete (never a success).
-      if (decoding && got < chunk) {
+    if (runs != nullptr && runs->IsHole(current, chunk)) {
+      // A stretch of holes is passed over in one step, however long.
+      current = std::min(total, runs->NextStoredOffset(current));
+      record.current = current;
+      if (progress != nullptr) progress->UpdateProgress(&record);
+      continue;
+    }
+    const unsigned int got = m_reader->ReadData(static_cast<long long>(current), reinterpret_cast<char*>(buffer),
+                                                static_cast<unsigned>(chunk));
+    // A decompressing reader that delivers less has no more to give: what
+    // it gave is written, and the copy is incomplete (never a success).
+    if (decoding && got < chunk) {
+      log.Log("RecoverTo", __LINE__);
+      incomplete = true;
+      total = current + got;
+      if (got == 0) break;
+    } else if (got == 0) {
+      // Unreadable: the chunk stays a hole, zeros once the length is set.
+      // Reads that deliver nothing for this long have stopped making
+      // progress: the copy ends instead of running on through a size the
+      // medium cannot hold.
+      log.Log("RecoverTo", __LINE__);
+      unread += chunk;
+      if (unread >= kMaxUnreadBytes) {
         log.Log("RecoverTo", __LINE__);
         incomplete = true;
-        total = current + got;
-        if (got == 0) break;
-      } else if (got == 0) {
-        // Unreadable: the chunk stays a hole, zeros once the length is set.
-        // Reads that deliver nothing for this long have stopped making
-        // progress: the copy ends instead of running on through a size the
-        // medium cannot hold.
-        log.Log("RecoverTo", __LINE__);
-        unread += chunk;
-        if (unread >= kMaxUnreadBytes) {
-          log.Log("RecoverTo", __LINE__);
-          incomplete = true;
-          total = current + chunk;
-        }
+        total = current + chunk;
       }
     }
     if (got != 0) {

@@ -235,6 +235,11 @@ bool CFileReader::IsHole(uint64_t offset, uint64_t length) const {
   if (m_resident || length == 0) return false;
   uint64_t end;
   if (__builtin_add_overflow(offset, length, &end)) end = UINT64_MAX;
+  return NextStoredOffset(offset) >= end;
+}
+
+uint64_t CFileReader::NextStoredOffset(uint64_t offset) const {
+  if (m_resident) return offset;
   uint64_t runStart = 0;
   for (const DataRun& run : Runs()) {
     if (run.length <= 0) continue;
@@ -244,12 +249,11 @@ bool CFileReader::IsHole(uint64_t offset, uint64_t length) const {
         __builtin_add_overflow(runStart, bytes, &runEnd)) {
       runEnd = UINT64_MAX;
     }
-    if (runStart >= end) break;
-    if (runEnd > offset && !run.IsSparse()) return false;
+    if (runEnd > offset && !run.IsSparse()) return std::max(runStart, offset);
     if (runEnd == UINT64_MAX) break;
     runStart = runEnd;
   }
-  return true;
+  return UINT64_MAX;
 }
 
 IFileReader* CFileReader::Clone() { return new (std::nothrow) CFileReader(*this); }

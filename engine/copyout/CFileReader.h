@@ -54,6 +54,9 @@ class CFileReader : public IFileReader {
   // Whether [offset, offset + length) holds no stored byte: it lies in
   // sparse runs or past the end of the runs (never for a resident list).
   bool IsHole(uint64_t offset, uint64_t length) const;
+  // Where the first stored byte at or after `offset` lies; UINT64_MAX when
+  // none does (`offset` itself for a resident list).
+  uint64_t NextStoredOffset(uint64_t offset) const;
 
   uint32_t GetClusterBytes() const { return m_clusterBytes; }
   uint32_t GetSectorsPerCluster() const { return m_sectorsPerCluster; }
