@@ -17,6 +17,7 @@
 #include "VolumeAnalyze.h"
 #include "device/DiskDevice.h"
 #include "device/PartitionDevice.h"
+#include "recycle/CRecycleNameRestorer.h"
 #include "scan/CRecoveryController.h"
 #include "tree/CDirectoryTreeBuilder.h"
 
@@ -92,6 +93,8 @@ int QuickScan::UpdateProgress(_PROGRESS_INFO* info) {
 }
 
 bool QuickScan::Run() {
+  // As the application does, before its first scan.
+  CRecycleNameRestorer::Register();
   device_ = CreateVolumeDevice(path_.c_str());
   if (device_ == nullptr || device_->Open() == 0) return false;
   if (options_.offset != 0) {

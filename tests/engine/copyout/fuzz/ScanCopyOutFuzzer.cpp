@@ -36,6 +36,7 @@
 #include "RecoveryController.h"
 #include "RecoveryFilter.h"
 #include "VolumeAnalyze.h"
+#include "recycle/CRecycleNameRestorer.h"
 #include "scan/CRecoveryController.h"
 #include "support/StubDevice.h"
 #include "tree/CDirectoryTreeBuilder.h"
@@ -105,6 +106,7 @@ int TreeType(IFileNode* node) {
 }
 
 void Run(const std::vector<uint8_t>& image, uint32_t sectorSize, bool complete) {
+  CRecycleNameRestorer::Register();
   ImageDevice device(image, sectorSize);
   auto* info = new CCollectedVolumeDeviceInfoStruct();
   info->sectorSize = sectorSize;
