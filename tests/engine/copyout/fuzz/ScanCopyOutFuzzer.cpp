@@ -90,13 +90,17 @@ class Sink final : public IDrirectoryTree, public IProgress {
 };
 
 const std::string& Scratch() {
-  static const std::string dir = [] {
+  // Kept until the process ends (never destroyed), so that the folder can be
+  // removed then.
+  static const std::string* dir = [] {
     char pattern[] = "/tmp/scan-copyout-XXXXXX";
     const char* made = ::mkdtemp(pattern);
     if (made == nullptr) std::abort();
-    return std::string(made);
+    auto* path = new std::string(made);
+    std::atexit([] { ::rmdir(Scratch().c_str()); });
+    return path;
   }();
-  return dir;
+  return *dir;
 }
 
 int TreeType(IFileNode* node) {
