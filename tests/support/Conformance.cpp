@@ -238,7 +238,7 @@ void Check(const Row& row) {
   }
   // The partition as a window on the disk, the way a partition of a disk
   // image is read.
-  if (row.mbr) options.offset = 1u << 20;
+  options.offset = row.mbr ? uint64_t{1} << 20 : row.offset;
 
   QuickScan scan(device, options);
   ASSERT_TRUE(scan.Run()) << device;

@@ -48,6 +48,9 @@ struct Row {
   // the partition type sfdisk writes.
   bool mbr = false;
   std::string mbrType = "7";
+  // Otherwise, the volume starts this many bytes into the image (a
+  // partition of a disk image, read through a window on it).
+  uint64_t offset = 0;
   // Truncated to this fraction: what is shown must still be expected, and
   // nothing may crash; all of it need not be shown.
   double keep = 1.0;
