@@ -126,6 +126,7 @@ bool QuickScan::Run() {
       analyzers->Release();
     }
   }
+  if (options_.fileSystemType >= 0) info->fileSystemType = static_cast<uint32_t>(options_.fileSystemType);
   fileSystemType_ = static_cast<int>(info->fileSystemType);
 
   controller_ =

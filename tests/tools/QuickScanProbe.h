@@ -59,6 +59,9 @@ class QuickScan : private IDrirectoryTree, private IProgress {
     bool pause = false;
     // Make the file-system type unknown instead of asking the analyzers.
     bool skipAnalyzers = false;
+    // The file-system type the volume record says, whatever the analyzers
+    // find (as enumerated before the volume was damaged); -1 asks them.
+    int fileSystemType = -1;
     // Scan the volume that starts this many bytes into the device (a
     // partition window on it, as for a partition of a disk image).
     uint64_t offset = 0;
