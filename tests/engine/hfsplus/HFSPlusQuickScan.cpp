@@ -68,6 +68,15 @@ std::vector<Expected> ReadExpect(const fs::path& tsv) {
   return rows;
 }
 
+void WriteExpectWithHiddenFiles(const fs::path& expect, const fs::path& fls, const fs::path& out) {
+  fs::create_directories(out.parent_path());
+  testsupport::RunCommandOrFail(
+      "{ cat " + testsupport::ShellQuote(expect.string()) + "; sed -n " +
+      testsupport::ShellQuote(R"(s|^r/r [0-9]*:\t....HFS+ Private Data/\(iNode[0-9]*\)$|f\tlive\t-\t-\t-\t-\t)"
+                              R"(Other lost files/\1|p)") +
+      " " + testsupport::ShellQuote(fls.string()) + "; } >" + testsupport::ShellQuote(out.string()));
+}
+
 Scan::Scan(IStorageDevice* dev) : device(dev), searcher(CreateHFSPlusQuickSearcher()) {
   searcher->SetDirecotryTreeBuilder(&builder);
   result = searcher->QuickSearchFiles(device, nullptr);

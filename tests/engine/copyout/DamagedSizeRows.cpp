@@ -1,0 +1,133 @@
+// Copies of fixture images with one file's size damaged, as a few changed
+// bytes on a failing disk would, through the conformance harness: the scan
+// and the copies end within moments, and no copy is larger than the file's
+// runs (tests/engine/copyout/damage-size.py makes the damage).
+// - HFS+: a catalog record's data-fork size set to 2^62; the file shows the
+//   bytes its extents hold, which The Sleuth Kit's copy with slack gives.
+// - NTFS: a base record's $DATA start VCN set to 2^40 (the size would have
+//   come from a leading hole of petabytes); the file copies out whole.
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "HFSPlusQuickScan.h"
+#include "support/Conformance.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using conformance::Row;
+using testsupport::RunCommand;
+using testsupport::ShellQuote;
+
+fs::path Out() { return fs::path(CLIPMENDER_DAMAGED_DIR); }
+
+std::string Run(const std::string& command) {
+  const auto r = RunCommand(command + " 2>&1");
+  return r.exitCode == 0 ? std::string() : command + ": " + r.output;
+}
+
+// The inode fls gives `path` in `listing`; -1 when it is not there.
+int64_t Inode(const fs::path& listing, const std::string& path) {
+  std::ifstream in(listing);
+  const std::regex line("^\\S+ (\\d+)[^:]*:\\t(.*)$");
+  for (std::string text; std::getline(in, text);) {
+    std::smatch m;
+    if (std::regex_match(text, m, line) && m[2] == path) return std::stoll(m[1]);
+  }
+  return -1;
+}
+
+std::string FsstatNumber(const fs::path& fsstat, const std::string& label) {
+  std::ifstream in(fsstat);
+  for (std::string text; std::getline(in, text);) {
+    if (text.rfind(label, 0) == 0) return text.substr(label.size());
+  }
+  return "";
+}
+
+std::string MakeHfs() {
+  const fs::path dir = conformance::FixtureDir("CLIPMENDER_HFSPLUS_FIXTURES", CLIPMENDER_HFSPLUS_QUICK_DIR);
+  std::string why = conformance::EnsureFixtures(
+      testsupport::SourceDir() / "tests/fixtures/hfsplus/make-hfsplus-images.sh", dir);
+  if (!why.empty()) return why;
+  const fs::path original = dir / "lx-hfsplus.img";
+  const std::string file = "random/r-100000.bin";
+  const int64_t inode = Inode(original.string() + ".fls.txt", file);
+  if (inode < 0) return file + " not in the listing";
+  const fs::path image = Out() / "hfs-size.img";
+  fs::create_directories(Out());
+  why = Run("cp --sparse=always " + ShellQuote(original.string()) + " " + ShellQuote(image.string()) +
+            " && python3 " + ShellQuote((testsupport::SourceDir() / "tests/engine/copyout/damage-size.py").string()) +
+            " hfsplus " + ShellQuote(image.string()) + " " + std::to_string(inode) + " 100000 " +
+            std::to_string(uint64_t{1} << 62));
+  if (!why.empty()) return why;
+  // The file as its extents hold it: the peer's copy with the slack.
+  const std::string slack = ShellQuote((Out() / "hfs-size.slack").string());
+  why = Run("icat -s " + ShellQuote(original.string()) + " " + std::to_string(inode) + " >" + slack);
+  if (!why.empty()) return why;
+  const std::string sha = testsupport::Sha256(Out() / "hfs-size.slack");
+  const uint64_t held = fs::file_size(Out() / "hfs-size.slack");
+  hfsquick::WriteExpectWithHiddenFiles(original.string() + ".expect.tsv", original.string() + ".fls.txt",
+                                       Out() / "hfs-size.expect.tsv");
+  std::ifstream in(Out() / "hfs-size.expect.tsv");
+  std::ofstream out(image.string() + ".expect.tsv");
+  for (std::string line; std::getline(in, line);) {
+    if (line.size() > file.size() && line.compare(line.size() - file.size() - 1, std::string::npos, "\t" + file) == 0) {
+      std::istringstream fields(line);
+      std::string kind, state, size, mtime;
+      std::getline(fields, kind, '\t');
+      std::getline(fields, state, '\t');
+      std::getline(fields, size, '\t');
+      std::getline(fields, mtime, '\t');
+      line = kind + "\t" + state + "\t" + std::to_string(held) + "\t" + mtime + "\t-\t" + sha + "\t" + file;
+    }
+    out << line << "\n";
+  }
+  return "";
+}
+
+std::string MakeNtfs() {
+  const fs::path dir = conformance::FixtureDir("CLIPMENDER_NTFS_FIXTURES", CLIPMENDER_NTFS_FIXTURE_DIR);
+  if (!testsupport::HaveFuse()) return "needs root and /dev/fuse to fill the NTFS images";
+  std::string why =
+      conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/ntfs/make-ntfs-images.sh", dir);
+  if (!why.empty()) return why;
+  const fs::path original = dir / "default.img";
+  const int64_t record = Inode(original.string() + ".fls.txt", "big/random-300k.bin");
+  const std::string fsstat = original.string() + ".fsstat.txt";
+  const std::string cluster = FsstatNumber(fsstat, "Cluster Size: ");
+  const std::string mft = FsstatNumber(fsstat, "First Cluster of MFT: ");
+  const std::string entry = FsstatNumber(fsstat, "Size of MFT Entries: ");
+  if (record < 0 || cluster.empty() || mft.empty() || entry.empty()) return "no geometry for the NTFS image";
+  const fs::path image = Out() / "ntfs-vcn.img";
+  fs::create_directories(Out());
+  why = Run("cp --sparse=always " + ShellQuote(original.string()) + " " + ShellQuote(image.string()) +
+            " && python3 " + ShellQuote((testsupport::SourceDir() / "tests/engine/copyout/damage-size.py").string()) +
+            " ntfs " + ShellQuote(image.string()) + " " +
+            std::to_string(std::stoll(mft) * std::stoll(cluster)) + " " + std::to_string(std::stoll(entry)) + " " +
+            std::to_string(record) + " " + std::to_string(uint64_t{1} << 40) + " && cp " +
+            ShellQuote(original.string() + ".expect.tsv") + " " + ShellQuote(image.string() + ".expect.tsv"));
+  return why;
+}
+
+std::vector<Row> Rows() {
+  Row hfs;
+  hfs.name = "hfsplus_catalog_size";
+  hfs.image = Out() / "hfs-size.img";
+  hfs.expect = Out() / "hfs-size.img.expect.tsv";
+  hfs.prepare = MakeHfs;
+  Row ntfs;
+  ntfs.name = "ntfs_start_vcn";
+  ntfs.image = Out() / "ntfs-vcn.img";
+  ntfs.expect = Out() / "ntfs-vcn.img.expect.tsv";
+  ntfs.prepare = MakeNtfs;
+  return {hfs, ntfs};
+}
+
+CONFORMANCE_ROWS(DamagedSize, Rows());
+
+}  // namespace
