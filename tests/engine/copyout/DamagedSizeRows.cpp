@@ -7,13 +7,17 @@
 // - NTFS: a base record's $DATA start VCN set to 2^40 (the size would have
 //   come from a leading hole of petabytes); the file copies out whole.
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 
 #include "HFSPlusQuickScan.h"
+#include "EngineTypes.h"
+#include "QuickScanProbe.h"
 #include "support/Conformance.h"
+#include "support/ScratchWorkDir.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -129,5 +133,48 @@ std::vector<Row> Rows() {
 }
 
 CONFORMANCE_ROWS(DamagedSize, Rows());
+
+// Copies of the journaled HFS+ sample with 1, 5 and 20 % of the 4 KiB blocks
+// after its header overwritten with random bytes (fixed seeds): scanning and
+// copying out every file shown ends, and the log stays small (each copy
+// writes the first few failures of a kind and then a count).
+TEST(HeavilyDamagedHFSPlus, AScanAndCopyOutKeepTheLogSmall) {
+  const fs::path dir = conformance::FixtureDir("CLIPMENDER_HFSPLUS_FIXTURES", CLIPMENDER_HFSPLUS_QUICK_DIR);
+  const std::string why = conformance::EnsureFixtures(
+      testsupport::SourceDir() / "tests/fixtures/hfsplus/make-hfsplus-images.sh", dir);
+  REQUIRE_OR_SKIP(why.empty(), why);
+  testsupport::TempDir scratch;
+  const fs::path log = testsupport::ScratchWorkDir() / "tolveraware.log";
+  int copies = 0;
+  for (const int percent : {1, 5, 20}) {
+    const fs::path image = scratch / ("damaged-" + std::to_string(percent) + ".img");
+    fs::copy_file(dir / "lx-hfsplus-j.img", image);
+    testsupport::RunCommandOrFail("python3 -c " + ShellQuote(R"(
+import random, sys
+path, percent = sys.argv[1], int(sys.argv[2])
+rng = random.Random(percent)
+with open(path, 'r+b') as f:
+    f.seek(0, 2)
+    blocks = f.tell() // 4096
+    for block in range(1, blocks - 1):
+        if rng.random() * 100 < percent:
+            f.seek(block * 4096)
+            f.write(bytes(rng.getrandbits(8) for _ in range(4096)))
+)") + " " + ShellQuote(image.string()) + " " + std::to_string(percent));
+    quickprobe::QuickScan::Options options;
+    options.fileSystemType = FILE_SYSTEM_TYPE_HFSPLUS;
+    quickprobe::QuickScan scan(image, options);
+    ASSERT_TRUE(scan.Run());
+    for (const quickprobe::Node& node : scan.nodes()) {
+      if (node.folder) continue;
+      scan.CopyOut(node, scratch / "copy");
+      ++copies;
+    }
+  }
+  EXPECT_GT(copies, 100);
+  const uintmax_t logBytes = fs::exists(log) ? fs::file_size(log) : 0;
+  std::printf("%d copies, log of %ju bytes\n", copies, logBytes);
+  EXPECT_LT(logBytes, 1u << 20);
+}
 
 }  // namespace
