@@ -62,6 +62,17 @@ bool CHFSPlusCompressFileReader::Open() {
     }
     return done;
   };
+  // The kinds kept in the resource fork need its runs.
+  if (size >= 16 && runs.empty()) {
+    const uint32_t type = uint32_t{attribute[4]} | uint32_t{attribute[5]} << 8 | uint32_t{attribute[6]} << 16 |
+                          uint32_t{attribute[7]} << 24;
+    if (type != hfsplus::kDecmpfsZlibInline && type != hfsplus::kDecmpfsLzvnInline) {
+      CatchExeception::WriteLog("%s decompress flag %" PRIu32 ",got empty IDataRunList\n", "ReadData", type);
+    }
+  }
+  // Besides the line above, the log names a missing attribute and what of
+  // the decmpfs data could not be used (one line per file), where the
+  // system's own lines say less.
   if (!m_content.Open(attribute.get(), size, forkSize, readFork)) {
     CatchExeception::WriteLog("%s file %" PRIu32 ": %s\r\n", "Open", fileID, m_content.GetError());
     return false;
