@@ -15,6 +15,7 @@
 
 #include "HFSPlusQuickScan.h"
 #include "EngineTypes.h"
+#include "FileNode.h"
 #include "QuickScanProbe.h"
 #include "support/Conformance.h"
 #include "support/ScratchWorkDir.h"
@@ -133,6 +134,49 @@ std::vector<Row> Rows() {
 }
 
 CONFORMANCE_ROWS(DamagedSize, Rows());
+
+// What a node tells the recovery's free-space check and the user: the bytes
+// its content takes on the medium (a sparse file's holes left out, as the
+// peer's cluster list gives them) and whether its size was damaged.
+TEST(StoredBytes, HolesDoNotCountAndADamagedSizeSaysSo) {
+  const std::string whyHfs = MakeHfs();
+  REQUIRE_OR_SKIP(whyHfs.empty(), whyHfs);
+  quickprobe::QuickScan hfs(Out() / "hfs-size.img");
+  ASSERT_TRUE(hfs.Run());
+  const quickprobe::Node* damaged = hfs.Find("random/r-100000.bin");
+  ASSERT_NE(damaged, nullptr);
+  auto* node = dynamic_cast<CFileNode*>(damaged->node);
+  ASSERT_NE(node, nullptr);
+  EXPECT_TRUE(node->IsSizeDamaged());
+  EXPECT_EQ(node->GetStoredSize(), fs::file_size(Out() / "hfs-size.slack"));
+  const quickprobe::Node* intact = hfs.Find("random/r-10000.bin");
+  ASSERT_NE(intact, nullptr);
+  EXPECT_FALSE(dynamic_cast<CFileNode*>(intact->node)->IsSizeDamaged());
+
+  const fs::path dir = conformance::FixtureDir("CLIPMENDER_NTFS_FIXTURES", CLIPMENDER_NTFS_FIXTURE_DIR);
+  REQUIRE_OR_SKIP(testsupport::HaveFuse(), "needs root and /dev/fuse to fill the NTFS images");
+  const std::string why =
+      conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/ntfs/make-ntfs-images.sh", dir);
+  REQUIRE_OR_SKIP(why.empty(), why);
+  const fs::path image = dir / "default.img";
+  const int64_t inode = Inode(image.string() + ".fls.txt", "sparse/sparse.bin");
+  ASSERT_GE(inode, 0);
+  // istat lists the unnamed stream's clusters after its attribute line, 0
+  // for a hole.
+  const auto listed =
+      RunCommand("istat " + ShellQuote(image.string()) + " " + std::to_string(inode) +
+                 R"( | sed -n '/^Type: \$DATA (128-/,$p' | tail -n +2 | tr ' ' '\n' | grep -c '^[1-9]')");
+  const uint64_t clusters = std::stoull(listed.output);
+  quickprobe::QuickScan ntfs(image);
+  ASSERT_TRUE(ntfs.Run());
+  const quickprobe::Node* sparse = ntfs.Find("sparse/sparse.bin");
+  ASSERT_NE(sparse, nullptr);
+  auto* sparseNode = dynamic_cast<CFileNode*>(sparse->node);
+  ASSERT_NE(sparseNode, nullptr);
+  EXPECT_EQ(sparseNode->GetFileSize(), 8u << 20);
+  EXPECT_EQ(sparseNode->GetStoredSize(), clusters * 4096) << "from istat: " << clusters << " clusters";
+  EXPECT_FALSE(sparseNode->IsSizeDamaged());
+}
 
 // Copies of the journaled HFS+ sample with 1, 5 and 20 % of the 4 KiB blocks
 // after its header overwritten with random bytes (fixed seeds): scanning and
