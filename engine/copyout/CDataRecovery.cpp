@@ -76,24 +76,7 @@ ResultCode CDataRecovery::Initialize(IFileSystemSearchController* searcher, ISto
   DropReader();
   ReleasePartitions();
 
-  std::vector<CSearchedPartitionInfo*> found(kFirstQuery, nullptr);
-  int count = searcher->GetSearchedPartitionInfo(found.data(), kFirstQuery);
-  if (count > kFirstQuery) {
-    // The searcher tells how many it has: whatever it handed over already
-    // is ours to free before asking again with room for all.
-    for (CSearchedPartitionInfo* record : found) delete record;
-    const int capacity = std::min(count, kMaxPartitions);
-    found.assign(static_cast<size_t>(capacity), nullptr);
-    count = searcher->GetSearchedPartitionInfo(found.data(), capacity);
-    if (count > capacity) count = capacity;
-  }
-  if (count <= 0) {
-    RECOVERY_LOG("Initialize");
-    return COPYOUT_FAILURE(result::kErrNoFileSystem);
-  }
-  for (int i = 0; i < count; ++i) {
-    if (found[static_cast<size_t>(i)] != nullptr) m_partitions.push_back(found[static_cast<size_t>(i)]);
-  }
+  m_partitions = TakeSearchedPartitionInfo(searcher, kFirstQuery);
   if (m_partitions.empty()) {
     RECOVERY_LOG("Initialize");
     return COPYOUT_FAILURE(result::kErrNoFileSystem);
@@ -368,9 +351,9 @@ ResultCode CDataRecovery::CopyPlain(const char* path, IProgress* progress, uint6
       for (size_t at = 0; at < count; at += kHolePiece) {
         const size_t n = std::min(kHolePiece, count - at);
         if (AllZero(buffer + at, n)) continue;
-        const WriteOutcome outcome = RetryWhileFull(
-            [&] { return destination.WriteAt(static_cast<int64_t>(current + at), buffer + at, n); }, progress, record,
-            shortWrite);
+        const WriteOutcome outcome =
+            RetryWhileFull([&] { return destination.WriteAt(static_cast<int64_t>(current + at), buffer + at, n); },
+                           progress, record, shortWrite);
         if (outcome == WriteOutcome::kStopped) return 0;
         if (outcome == WriteOutcome::kNoSpace) {
           log.Log("RecoverTo", __LINE__);

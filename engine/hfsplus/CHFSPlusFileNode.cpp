@@ -165,11 +165,11 @@ void CHFSPlusFileNode::UpdateNodeInfo() {
     // The size the compressed data can hold: inline data expands at most
     // kMaxExpansion-fold; a resource fork holds a table entry and at least
     // one byte for every 64 KiB chunk.
-    const bool inline_ = header.compressionType == hfsplus::kDecmpfsZlibInline ||
-                         header.compressionType == hfsplus::kDecmpfsLzvnInline;
+    const bool inline_ =
+        header.compressionType == hfsplus::kDecmpfsZlibInline || header.compressionType == hfsplus::kDecmpfsLzvnInline;
     const uint64_t fork = std::min<uint64_t>(m_forkSize, HeldBytes(GetDataRunList()));
-    const uint64_t limit = inline_ ? hfsplus::kMaxExpansion * (size - sizeof(HFSPlusDecmpfsHeader))
-                                   : fork / 5 * hfsplus::kDecmpfsChunk;
+    const uint64_t limit =
+        inline_ ? hfsplus::kMaxExpansion * (size - sizeof(HFSPlusDecmpfsHeader)) : fork / 5 * hfsplus::kDecmpfsChunk;
     m_size = static_cast<int64_t>(std::min<uint64_t>({header.uncompressedSize, limit, INT64_MAX}));
     if (header.uncompressedSize > limit) SetSizeDamaged(true);
     return;

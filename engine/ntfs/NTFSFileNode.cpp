@@ -21,9 +21,7 @@ uint64_t CNTFSFileNode::GetCreationTime() { return m_properties != nullptr ? m_p
 uint64_t CNTFSFileNode::GetModificationTime() {
   return m_properties != nullptr ? m_properties->GetModificationTime() : 0;
 }
-uint64_t CNTFSFileNode::GetLastAccessTime() {
-  return m_properties != nullptr ? m_properties->GetLastAccessTime() : 0;
-}
+uint64_t CNTFSFileNode::GetLastAccessTime() { return m_properties != nullptr ? m_properties->GetLastAccessTime() : 0; }
 int CNTFSFileNode::IsDirectory() { return (GetAttribute() & CNTFSFileProperties::kDirectory) != 0 ? 1 : 0; }
 int CNTFSFileNode::IsDeleted() {
   return m_properties != nullptr && (m_properties->GetState() & CNTFSFileProperties::kStateDeleted) != 0 ? 1 : 0;

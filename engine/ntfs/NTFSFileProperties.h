@@ -13,7 +13,7 @@
 // The plain record properties are made from. Init takes over `name` (made
 // with new[]) and `dataRuns`.
 struct CNTFSFilePropertiesStruct {
-  char* name = nullptr;  // UTF-8, zero-terminated
+  char* name = nullptr;     // UTF-8, zero-terminated
   uint16_t nameLength = 0;  // strlen
   int64_t size = 0;         // bytes
   uint16_t attribute = 0;
@@ -88,9 +88,7 @@ class CNTFSFileProperties : public IFileProperties {
   int64_t GetFileRecordIndex() const { return m_fileRecordIndex; }
   // The extension records the file's runs came from (may be null).
   const CExtendFileRecordInfoList* GetExtendFileRecordInfoList() const { return m_extensions.get(); }
-  void SetExtendFileRecordInfoList(std::unique_ptr<CExtendFileRecordInfoList> list) {
-    m_extensions = std::move(list);
-  }
+  void SetExtendFileRecordInfoList(std::unique_ptr<CExtendFileRecordInfoList> list) { m_extensions = std::move(list); }
 
  private:
   CNTFSFileProperties() = default;

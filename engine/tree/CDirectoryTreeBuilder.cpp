@@ -75,29 +75,6 @@ int64_t SteadySeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-
-// The found partitions `searcher` hands out (ours to delete), however many.
-void TakePartitions(IFileSystemSearchController* searcher,
-                    std::vector<std::unique_ptr<CSearchedPartitionInfo>>& out) {
-  constexpr int kFirstQuery = 16;
-  constexpr int kMost = 0xFFFF;
-  std::vector<CSearchedPartitionInfo*> found(kFirstQuery, nullptr);
-  int count = searcher->GetSearchedPartitionInfo(found.data(), kFirstQuery);
-  if (count > kFirstQuery) {
-    for (CSearchedPartitionInfo* record : found) delete record;
-    const int capacity = std::min(count, kMost);
-    found.assign(static_cast<size_t>(capacity), nullptr);
-    count = std::min(searcher->GetSearchedPartitionInfo(found.data(), capacity), capacity);
-  }
-  for (int i = 0; i < static_cast<int>(found.size()); ++i) {
-    if (found[static_cast<size_t>(i)] == nullptr) continue;
-    if (i < count) {
-      out.emplace_back(found[static_cast<size_t>(i)]);
-    } else {
-      delete found[static_cast<size_t>(i)];
-    }
-  }
-}
 }  // namespace
 
 struct CDirectoryTreeBuilder::NodeRecord {
@@ -780,7 +757,9 @@ bool CDirectoryTreeBuilder::RestoreRecycleName(_tagSearcherType type) {
   auto source = m_partitionSources.find(type);
   if (m_partition == nullptr && source != m_partitionSources.end() &&
       (!tree->recycleFolders.empty() || !tree->recycledFiles.empty())) {
-    TakePartitions(source->second, m_sourcePartitions);
+    for (CSearchedPartitionInfo* record : TakeSearchedPartitionInfo(source->second, 16)) {
+      m_sourcePartitions.emplace_back(record);
+    }
   }
 
   // Folders first, outer ones (smaller parent IDs) before inner ones.

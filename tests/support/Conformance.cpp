@@ -208,7 +208,10 @@ void CheckListing(const Row& row, QuickScan& scan, const std::vector<Expected>& 
     auto it = hashes.find(file);
     const std::string got = it == hashes.end() ? "(none)" : it->second;
     EXPECT_EQ(got, e->sha256.empty() ? e->peerSha256 : e->sha256)
-        << e->path << (file[2] == 'c' ? " copied out" : file[2] == 'r' ? " read in pieces" : " copied by the app's path")
+        << e->path
+        << (file[2] == 'c'   ? " copied out"
+            : file[2] == 'r' ? " read in pieces"
+                             : " copied by the app's path")
         << (e->sha256.empty() ? " differs from the peer's copy" : " differs from the original");
   }
 }

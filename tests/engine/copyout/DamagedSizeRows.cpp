@@ -13,9 +13,9 @@
 #include <regex>
 #include <sstream>
 
-#include "HFSPlusQuickScan.h"
 #include "EngineTypes.h"
 #include "FileNode.h"
+#include "HFSPlusQuickScan.h"
 #include "QuickScanProbe.h"
 #include "support/Conformance.h"
 #include "support/ScratchWorkDir.h"
@@ -55,9 +55,8 @@ std::string FsstatNumber(const fs::path& fsstat, const std::string& label) {
 }
 
 std::string MakeHfs() {
-  const fs::path dir = conformance::FixtureDir("CLIPMENDER_HFSPLUS_FIXTURES", CLIPMENDER_HFSPLUS_QUICK_DIR);
-  std::string why = conformance::EnsureFixtures(
-      testsupport::SourceDir() / "tests/fixtures/hfsplus/make-hfsplus-images.sh", dir);
+  std::string why;
+  const fs::path dir = hfsquick::RowFixtures(&why);
   if (!why.empty()) return why;
   const fs::path original = dir / "lx-hfsplus.img";
   const std::string file = "random/r-100000.bin";
@@ -65,10 +64,9 @@ std::string MakeHfs() {
   if (inode < 0) return file + " not in the listing";
   const fs::path image = Out() / "hfs-size.img";
   fs::create_directories(Out());
-  why = Run("cp --sparse=always " + ShellQuote(original.string()) + " " + ShellQuote(image.string()) +
-            " && python3 " + ShellQuote((testsupport::SourceDir() / "tests/engine/copyout/damage-size.py").string()) +
-            " hfsplus " + ShellQuote(image.string()) + " " + std::to_string(inode) + " 100000 " +
-            std::to_string(uint64_t{1} << 62));
+  why = Run("cp --sparse=always " + ShellQuote(original.string()) + " " + ShellQuote(image.string()) + " && python3 " +
+            ShellQuote((testsupport::SourceDir() / "tests/engine/copyout/damage-size.py").string()) + " hfsplus " +
+            ShellQuote(image.string()) + " " + std::to_string(inode) + " 100000 " + std::to_string(uint64_t{1} << 62));
   if (!why.empty()) return why;
   // The file as its extents hold it: the peer's copy with the slack.
   const std::string slack = ShellQuote((Out() / "hfs-size.slack").string());
@@ -110,12 +108,12 @@ std::string MakeNtfs() {
   if (record < 0 || cluster.empty() || mft.empty() || entry.empty()) return "no geometry for the NTFS image";
   const fs::path image = Out() / "ntfs-vcn.img";
   fs::create_directories(Out());
-  why = Run("cp --sparse=always " + ShellQuote(original.string()) + " " + ShellQuote(image.string()) +
-            " && python3 " + ShellQuote((testsupport::SourceDir() / "tests/engine/copyout/damage-size.py").string()) +
-            " ntfs " + ShellQuote(image.string()) + " " +
-            std::to_string(std::stoll(mft) * std::stoll(cluster)) + " " + std::to_string(std::stoll(entry)) + " " +
-            std::to_string(record) + " " + std::to_string(uint64_t{1} << 40) + " && cp " +
-            ShellQuote(original.string() + ".expect.tsv") + " " + ShellQuote(image.string() + ".expect.tsv"));
+  why =
+      Run("cp --sparse=always " + ShellQuote(original.string()) + " " + ShellQuote(image.string()) + " && python3 " +
+          ShellQuote((testsupport::SourceDir() / "tests/engine/copyout/damage-size.py").string()) + " ntfs " +
+          ShellQuote(image.string()) + " " + std::to_string(std::stoll(mft) * std::stoll(cluster)) + " " +
+          std::to_string(std::stoll(entry)) + " " + std::to_string(record) + " " + std::to_string(uint64_t{1} << 40) +
+          " && cp " + ShellQuote(original.string() + ".expect.tsv") + " " + ShellQuote(image.string() + ".expect.tsv"));
   return why;
 }
 
@@ -183,9 +181,8 @@ TEST(StoredBytes, HolesDoNotCountAndADamagedSizeSaysSo) {
 // copying out every file shown ends, and the log stays small (each copy
 // writes the first few failures of a kind and then a count).
 TEST(HeavilyDamagedHFSPlus, AScanAndCopyOutKeepTheLogSmall) {
-  const fs::path dir = conformance::FixtureDir("CLIPMENDER_HFSPLUS_FIXTURES", CLIPMENDER_HFSPLUS_QUICK_DIR);
-  const std::string why = conformance::EnsureFixtures(
-      testsupport::SourceDir() / "tests/fixtures/hfsplus/make-hfsplus-images.sh", dir);
+  std::string why;
+  const fs::path dir = hfsquick::RowFixtures(&why);
   REQUIRE_OR_SKIP(why.empty(), why);
   testsupport::TempDir scratch;
   const fs::path log = testsupport::ScratchWorkDir() / "tolveraware.log";
@@ -204,7 +201,8 @@ with open(path, 'r+b') as f:
         if rng.random() * 100 < percent:
             f.seek(block * 4096)
             f.write(bytes(rng.getrandbits(8) for _ in range(4096)))
-)") + " " + ShellQuote(image.string()) + " " + std::to_string(percent));
+)") + " " + ShellQuote(image.string()) +
+                                  " " + std::to_string(percent));
     quickprobe::QuickScan::Options options;
     options.fileSystemType = FILE_SYSTEM_TYPE_HFSPLUS;
     quickprobe::QuickScan scan(image, options);

@@ -156,8 +156,8 @@ TEST(DecmpfsBounds, DamagedStreamsGiveWhatDecodesAndSaySo) {
   while (same < first.size() && first[same] == s.raw[same]) ++same;
   EXPECT_GT(same, 0u);
   EXPECT_LT(same, first.size());
-  EXPECT_EQ(Bytes(first.begin() + static_cast<long>(same) + 1, first.end()),
-            Bytes(first.size() - same - 1, 0)) << "zeros after what decoded";
+  EXPECT_EQ(Bytes(first.begin() + static_cast<long>(same) + 1, first.end()), Bytes(first.size() - same - 1, 0))
+      << "zeros after what decoded";
   Bytes out(4096);
   EXPECT_EQ(c.content.Read(0x10000, out.data(), out.size()), 4096);
   EXPECT_EQ(out, Bytes(s.raw.begin() + 0x10000, s.raw.begin() + 0x10000 + 4096));

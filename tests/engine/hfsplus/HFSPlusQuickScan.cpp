@@ -8,6 +8,7 @@
 
 #include "DataRecovery.h"
 #include "FileNode.h"
+#include "support/Conformance.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -66,6 +67,13 @@ std::vector<Expected> ReadExpect(const fs::path& tsv) {
     rows.push_back(e);
   }
   return rows;
+}
+
+fs::path RowFixtures(std::string* why) {
+  const fs::path dir = conformance::FixtureDir("CLIPMENDER_HFSPLUS_FIXTURES", CLIPMENDER_HFSPLUS_QUICK_DIR);
+  setenv("CLIPMENDER_SHARED_FIXTURES", testsupport::SharedFixturesDir().c_str(), 0);
+  *why = conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/hfsplus/make-hfsplus-images.sh", dir);
+  return dir;
 }
 
 void WriteExpectWithHiddenFiles(const fs::path& expect, const fs::path& fls, const fs::path& out) {

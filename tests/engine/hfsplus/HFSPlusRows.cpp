@@ -23,12 +23,12 @@ std::vector<Row> Rows() {
     r.image = Dir() / (image + ".img");
     r.offset = offset;
     r.prepare = [image]() -> std::string {
-      const std::string why = conformance::EnsureFixtures(
-          testsupport::SourceDir() / "tests/fixtures/hfsplus/make-hfsplus-images.sh", Dir());
+      std::string why;
+      const fs::path dir = hfsquick::RowFixtures(&why);
       if (why.empty()) {
-        hfsquick::WriteExpectWithHiddenFiles(Dir() / (image + ".img.expect.tsv"), Dir() / (image + ".img.fls.txt"),
-                                             fs::path(CLIPMENDER_HFSPLUS_QUICK_DIR) / "rows" /
-                                                 (image + ".img.expect.tsv"));
+        hfsquick::WriteExpectWithHiddenFiles(
+            dir / (image + ".img.expect.tsv"), dir / (image + ".img.fls.txt"),
+            fs::path(CLIPMENDER_HFSPLUS_QUICK_DIR) / "rows" / (image + ".img.expect.tsv"));
       }
       return why;
     };

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "EngineTypes.h"
+#include "HFSPlusQuickScan.h"
 #include "QuickScanProbe.h"
 #include "ResultCode.h"
 #include "support/Conformance.h"
@@ -17,9 +18,8 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(HFSPlusUnreadable, AQuickScanWithoutEitherHeaderAnswersTheFailure) {
-  const fs::path fixtures = conformance::FixtureDir("CLIPMENDER_HFSPLUS_FIXTURES", CLIPMENDER_HFSPLUS_QUICK_DIR);
-  const std::string why = conformance::EnsureFixtures(
-      testsupport::SourceDir() / "tests/fixtures/hfsplus/make-hfsplus-images.sh", fixtures);
+  std::string why;
+  const fs::path fixtures = hfsquick::RowFixtures(&why);
   REQUIRE_OR_SKIP(why.empty(), why);
   testsupport::TempDir scratch;
   const fs::path image = scratch / "zeroed.img";
@@ -27,8 +27,8 @@ TEST(HFSPlusUnreadable, AQuickScanWithoutEitherHeaderAnswersTheFailure) {
   const uintmax_t size = fs::file_size(image);
   testsupport::RunCommandOrFail("dd if=/dev/zero of=" + testsupport::ShellQuote(image.string()) +
                                 " bs=512 seek=2 count=1 conv=notrunc status=none && dd if=/dev/zero of=" +
-                                testsupport::ShellQuote(image.string()) + " bs=512 seek=" +
-                                std::to_string(size / 512 - 2) + " count=1 conv=notrunc status=none");
+                                testsupport::ShellQuote(image.string()) +
+                                " bs=512 seek=" + std::to_string(size / 512 - 2) + " count=1 conv=notrunc status=none");
 
   quickprobe::QuickScan::Options options;
   options.fileSystemType = FILE_SYSTEM_TYPE_HFSPLUS;

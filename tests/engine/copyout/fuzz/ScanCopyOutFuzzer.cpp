@@ -181,8 +181,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> image(imageBytes, 0);
   size_t at = 3;
   while (size - at >= 6) {
-    const uint64_t sector = uint64_t{data[at]} | uint64_t{data[at + 1]} << 8 | uint64_t{data[at + 2]} << 16 |
-                            uint64_t{data[at + 3]} << 24;
+    const uint64_t sector =
+        uint64_t{data[at]} | uint64_t{data[at + 1]} << 8 | uint64_t{data[at + 2]} << 16 | uint64_t{data[at + 3]} << 24;
     const uint64_t count = uint64_t{data[at + 4]} | uint64_t{data[at + 5]} << 8;
     at += 6;
     const uint64_t bytes = std::min<uint64_t>(count * 512, size - at);
