@@ -3,11 +3,14 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QFile>
+#include <QImageIOHandler>
 #include <QImageReader>
 #include <QMimeDatabase>
 #include <QTransform>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -78,6 +81,41 @@ void FillCompleteScanCopyOut() {
   if (recovery.CheckWhetherNeedReset()) recovery.ResetParam();
 }
 
+// The small picture a camera stores in a photo's head spares reading and
+// decoding the whole photo; but it records neither the photo's orientation
+// nor, always, its proportions (a 4:3 thumbnail of a 3:2 photo). Both come
+// from the photo's own header in `head`: the thumbnail is turned as the
+// photo is, and refused when its shape is not the photo's.
+QImage SmallPicture(const std::vector<uint8_t>& embedded, const std::vector<uint8_t>& head) {
+  if (embedded.empty() || head.empty()) return QImage();
+  QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(head.data()), qsizetype(head.size()));
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader photo(&buffer);
+  const QSize full = photo.size();
+  int turns = 0;
+  switch (photo.transformation()) {
+    case QImageIOHandler::TransformationNone:
+      break;
+    case QImageIOHandler::TransformationRotate90:
+      turns = 1;
+      break;
+    case QImageIOHandler::TransformationRotate180:
+      turns = 2;
+      break;
+    case QImageIOHandler::TransformationRotate270:
+      turns = 3;
+      break;
+    default:  // mirrored: the whole photo is decoded instead
+      return QImage();
+  }
+  QImage image = KVUIPreview::DecodePicture(embedded.data(), embedded.size(), KVUIPreview::kPictureSide, false);
+  if (image.isNull() || !FitsPixels(full)) return QImage();
+  const int64_t cross = int64_t(image.width()) * full.height() - int64_t(image.height()) * full.width();
+  if (std::abs(cross) * 50 > int64_t(image.width()) * full.height()) return QImage();
+  return turns == 0 ? image : image.transformed(QTransform().rotate(90.0 * turns));
+}
+
 QImage PictureThumb(IFileNode* node) {
   const uint64_t size = node->GetFileSize();
   if (size == 0 || size > KVThumbnailSource::kPictureLimit) return QImage();
@@ -86,9 +124,7 @@ QImage PictureThumb(IFileNode* node) {
   KVThumbnailSource source;
   std::vector<uint8_t> embedded;
   if (!source.Open(copyOut, KVUIRecovery::CopyOutLock(copyOut), node, &embedded)) return QImage();
-  // The small picture a camera stores in the file's head spares reading
-  // and decoding the whole file.
-  QImage image = KVUIPreview::DecodePicture(embedded.data(), embedded.size(), KVUIPreview::kPictureSide);
+  QImage image = SmallPicture(embedded, embedded.empty() ? std::vector<uint8_t>() : source.ReadHead(0x10000));
   if (!image.isNull()) return image;
   const std::vector<uint8_t> bytes = source.ReadHead(KVThumbnailSource::kPictureLimit);
   image = KVUIPreview::DecodePicture(bytes.data(), bytes.size(), KVUIPreview::kPictureSide);
