@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "FileNode.h"
@@ -77,6 +78,10 @@ void FillCompleteScanCopyOut() {
   IRecoveryController* controller = KVUIController::Scan().GetRecoveryController();
   if (controller == nullptr || controller->thisType() == RECOVERY_CONTROLLER_DELETED) return;
   if (KVUIController::IsScanRunning()) return;
+  // Loaders asking at once fill the map once: a second fill would put new
+  // objects over the first ones without letting those go.
+  static std::mutex filling;
+  std::lock_guard<std::mutex> held(filling);
   KVUIRecovery& recovery = Recovery();
   if (recovery.CheckWhetherNeedReset()) recovery.ResetParam();
 }
