@@ -71,9 +71,9 @@ void ShowResultsWindowStandIn(const QString& what, const QRect& wizardFrame) {
   std::fflush(stdout);
   auto* window = new KVSmallWindow(QSize(520, 150), 8);
   window->setAttribute(Qt::WA_DeleteOnClose);
-  auto* note = KVSmallWindow::Label(window->contentView(),
-                                    QStringLiteral("The results window is not built yet.\nIt would now show %1.").arg(what),
-                                    14, KitColors::kHeaderText, Qt::AlignCenter, true);
+  auto* note = KVSmallWindow::Label(
+      window->contentView(), QStringLiteral("The results window is not built yet.\nIt would now show %1.").arg(what),
+      14, KitColors::kHeaderText, Qt::AlignCenter, true);
   note->setGeometry(20, 20, 480, 110);
   window->setClosedHandler(
       [] { platform::NotificationCenter::DefaultCenter().Post(QStringLiteral("appWillTerminate")); });

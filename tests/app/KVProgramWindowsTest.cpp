@@ -99,7 +99,8 @@ TEST(ClipmenderWindows, ATerminationSignalEndsItCleanly) {
   // the end in the log.
   const std::string log = ReadText(work / "tolveraware.log");
   const std::string time = R"(\d\d:\d\d:\d\d )";
-  EXPECT_TRUE(std::regex_search(log, std::regex("^" + time + R"(process\[)" + OwnName() + ":" + run.pid + R"(\] started\n)")))
+  EXPECT_TRUE(
+      std::regex_search(log, std::regex("^" + time + R"(process\[)" + OwnName() + ":" + run.pid + R"(\] started\n)")))
       << log;
   EXPECT_TRUE(std::regex_search(log, std::regex(time + R"(process\[)" + run.pid + R"(\] existed\n$)"))) << log;
 }
@@ -135,8 +136,8 @@ TEST(ClipmenderWindows, ASecondProgramEndsAtOnce) {
       "for i in $(seq 300); do grep -q '" + kWindowShown + "' " + out +
       " && break; kill -0 $pid 2>/dev/null || break; sleep 0.1; done; "
       "kill -0 $pid 2>/dev/null || { echo first-ended; exit 0; }; " +
-      "timeout 60 " + Program(work, "QT_QPA_PLATFORM=offscreen", "clipmender") +
-      " >" + ShellQuote((work / "second.out").string()) + " 2>&1; echo second=$?; kill -TERM $pid; wait $pid");
+      "timeout 60 " + Program(work, "QT_QPA_PLATFORM=offscreen", "clipmender") + " >" +
+      ShellQuote((work / "second.out").string()) + " 2>&1; echo second=$?; kill -TERM $pid; wait $pid");
   const std::string first = ReadText(work / "first.out");
   if (DisksRefused(first)) GTEST_SKIP() << "this machine keeps its disks from the program";
   if (result.output.find("first-ended") != std::string::npos) {

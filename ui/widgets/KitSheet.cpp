@@ -132,11 +132,12 @@ KitSheet* BeginSheetWithTexts(TCImageWindow* window, const QString& title, const
 
 KitSheet* BeginSheet(TCImageWindow* window, const QString& stem, std::function<void(int)> completion,
                      bool withNoButton) {
-  return BeginSheetWithTexts(window, KitServices::LocalizedString(stem + QLatin1String("_TITLE")),
-                             KitServices::LocalizedString(stem + QLatin1String("_NODE")),
-                             KitServices::LocalizedString(stem + QLatin1String("_YES_BUTTON")),
-                             withNoButton ? KitServices::LocalizedString(stem + QLatin1String("_NO_BUTTON")) : QString(),
-                             std::move(completion));
+  return BeginSheetWithTexts(
+      window, KitServices::LocalizedString(stem + QLatin1String("_TITLE")),
+      KitServices::LocalizedString(stem + QLatin1String("_NODE")),
+      KitServices::LocalizedString(stem + QLatin1String("_YES_BUTTON")),
+      withNoButton ? KitServices::LocalizedString(stem + QLatin1String("_NO_BUTTON")) : QString(),
+      std::move(completion));
 }
 
 }  // namespace KitAlert

@@ -79,8 +79,8 @@ void KVProgressWindow::windowDidLoad() {
   title = KVSmallWindow::Label(content, platform::Localized(bSave_ ? "SAVE_SCAN_RESULT" : "LOAD_SCAN_RESULT"), 15,
                                Qt::white);
   title->setGeometry(24, 16, kWidth - 48, 22);
-  Description = KVSmallWindow::Label(content, platform::Localized(bSave_ ? "SAVE_RESULT_WAIT" : "LOAD_RESULT_WAIT"),
-                                     12, KitColors::kHeaderText, Qt::AlignLeft | Qt::AlignTop, true);
+  Description = KVSmallWindow::Label(content, platform::Localized(bSave_ ? "SAVE_RESULT_WAIT" : "LOAD_RESULT_WAIT"), 12,
+                                     KitColors::kHeaderText, Qt::AlignLeft | Qt::AlignTop, true);
   Description->setGeometry(24, 44, kWidth - 48, 34);
   progress = new KVProgressView(QRect(24, 90, kWidth - 48, 12), content);
   progress->changeProgressValue(0);

@@ -57,7 +57,8 @@ KVRootWindowController::DiskPageChoice KVRootWindowController::ChooseDiskPage(co
       choice.lastVolume = volume;
       if (choice.candidates == 1) choice.firstVolume = volume;
     }
-    if (choice.candidates == 1 && disk->capacity() > lastCapacity && disk->capacity() - lastCapacity >= kWholeDiskMargin)
+    if (choice.candidates == 1 && disk->capacity() > lastCapacity &&
+        disk->capacity() - lastCapacity >= kWholeDiskMargin)
       ++choice.candidates;
   }
   // Without any volume there is nothing to go straight to: the page lets
@@ -183,8 +184,8 @@ void KVRootWindowController::selectTypesContinouButtonClick() {
 
 void KVRootWindowController::getDiskData() {
   removeObservers();
-  platform::NotificationCenter::DefaultCenter().AddObserver(
-      kInitFinished, this, [this](const platform::Notification&) { InitFinished(); });
+  platform::NotificationCenter::DefaultCenter().AddObserver(kInitFinished, this,
+                                                            [this](const platform::Notification&) { InitFinished(); });
   if (services_.notifyDeviceInfoAfterInit) services_.notifyDeviceInfoAfterInit(kInitFinished);
 }
 

@@ -91,9 +91,7 @@ class KVRootWindowController : public QObject,
   // Chooses the ".rsf" file to load, starting in `startPath` (a folder or a
   // file; may be empty); empty when the user cancels. An open panel unless
   // set.
-  void SetImportFileChooser(std::function<QString(const QString& startPath)> chooser) {
-    chooser_ = std::move(chooser);
-  }
+  void SetImportFileChooser(std::function<QString(const QString& startPath)> chooser) { chooser_ = std::move(chooser); }
 
   int whichPage() const { return whichPage_; }
   uint32_t selectValues() const { return selectValues_; }

@@ -39,8 +39,8 @@ KVSelectTypeViewController::KVSelectTypeViewController(QObject* parent) : QObjec
   } buttons[] = {{&picTypeButton, 0}, {&muiscTypeButton, 1}, {&videosTypeButton, 2},
                  {&zipTypeButton, 3}, {&docTypeButton, 4},   {&otherTypeButton, 5}};
   for (const auto& each : buttons) {
-    *each.button = new TypeButton(
-        QRect(kButtonsLeft + each.tag * kButtonStep, kButtonTop, kButtonWidth, kButtonHeight), view_);
+    *each.button =
+        new TypeButton(QRect(kButtonsLeft + each.tag * kButtonStep, kButtonTop, kButtonWidth, kButtonHeight), view_);
     (*each.button)->setProperty(kTag, each.tag);
   }
 

@@ -54,7 +54,8 @@ KVWizardServices KVWizardServices::OverDevices(std::shared_ptr<const std::vector
     for (const _DiskVolumeData& disk : *disks) {
       auto row = std::make_unique<DiskVolumeNodeData>(disk);
       std::vector<std::unique_ptr<DiskVolumeNodeData>> volumes;
-      for (const _DiskVolumeData& volume : disk.children) volumes.push_back(std::make_unique<DiskVolumeNodeData>(volume));
+      for (const _DiskVolumeData& volume : disk.children)
+        volumes.push_back(std::make_unique<DiskVolumeNodeData>(volume));
       if (!volumes.empty()) row->setSubNode(std::move(volumes));
       rows->push_back(std::move(row));
     }

@@ -142,8 +142,7 @@ TEST(WizardOnLoopDevices, ListsAttachedImagesFollowsThemAndScansThePick) {
   ASSERT_TRUE(qttest::PumpUntil([&] { return RowNamed(page, cardName) != nullptr; }, 30)) << "relisted on attach";
   DiskVolumeNodeData* bare = RowNamed(page, cardName);
   ASSERT_EQ(bare->numberOfChildren(), 1u);
-  EXPECT_EQ(Column(page, "FileSystem", bare->childAtIndex(0)),
-            FsstatType(fatfixtures::Dir() / "f16.img.fsstat.txt"));
+  EXPECT_EQ(Column(page, "FileSystem", bare->childAtIndex(0)), FsstatType(fatfixtures::Dir() / "f16.img.fsstat.txt"));
   EXPECT_EQ(Column(page, "Size", bare->childAtIndex(0)), "33.55 MB");
   // The pick is our FAT32 volume still, in the new listing.
   ours = RowNamed(page, diskName);
@@ -157,7 +156,9 @@ TEST(WizardOnLoopDevices, ListsAttachedImagesFollowsThemAndScansThePick) {
   card.reset();
   KVUIDeviceData::instance().Clear();
   KVUIDeviceData::instance().Clear();
-  ASSERT_TRUE(qttest::PumpUntil([&] { return page->allDiskArr() && RowNamed(page, cardName) == nullptr && RowNamed(page, diskName) != nullptr; }, 30))
+  ASSERT_TRUE(qttest::PumpUntil(
+      [&] { return page->allDiskArr() && RowNamed(page, cardName) == nullptr && RowNamed(page, diskName) != nullptr; },
+      30))
       << "relisted on detach";
   ours = RowNamed(page, diskName);
   EXPECT_EQ(root.selectVolumeData(), ours->childAtIndex(1));

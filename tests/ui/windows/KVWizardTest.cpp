@@ -123,7 +123,10 @@ KVDeviceRows Rows(const std::vector<_DiskVolumeData>& disks) {
 TEST(DiskPageRule, OneVolumeCountsTwiceWhenItsDiskHolds100000BytesMore) {
   windowtest::Start();  // the rows' texts
   const std::vector<RuleCase> cases = {
-      {"99,999 bytes outside the volume", {Disk("d", kDisk, 0, {Volume("v", kDisk - 99999, kNTFS, 0, 0)})}, 1, true,
+      {"99,999 bytes outside the volume",
+       {Disk("d", kDisk, 0, {Volume("v", kDisk - 99999, kNTFS, 0, 0)})},
+       1,
+       true,
        "v"},
       {"100,000 bytes outside", {Disk("d", kDisk, 0, {Volume("v", kDisk - 100000, kNTFS, 0, 0)})}, 2, false, "v"},
       {"a volume larger than its disk", {Disk("d", 1000, 0, {Volume("v", kDisk, kNTFS, 0, 0)})}, 1, true, "v"},
@@ -150,8 +153,7 @@ TEST(DiskPageRule, OneVolumeCountsTwiceWhenItsDiskHolds100000BytesMore) {
     const auto choice = KVRootWindowController::ChooseDiskPage(rows);
     EXPECT_EQ(choice.candidates, each.candidates) << each.what;
     EXPECT_EQ(choice.skipDiskPage, each.skip) << each.what;
-    EXPECT_EQ(choice.firstVolume != nullptr ? choice.firstVolume->name() : QString(), QString(each.first))
-        << each.what;
+    EXPECT_EQ(choice.firstVolume != nullptr ? choice.firstVolume->name() : QString(), QString(each.first)) << each.what;
   }
 }
 
@@ -215,8 +217,9 @@ TEST(Wizard, ShowsTheDiskPageAt100000BytesWithTheVolumePicked) {
 }
 
 TEST(Wizard, PicksClearsAndDoubleClicks) {
-  Machine machine({Disk("WDC", kDisk, 0, {Volume("System", kDisk / 2, kNTFS, 0, 0), Volume("Data", kDisk / 2, kEXFAT, 0, 1)}),
-                   Disk("bare", kDisk, 1)});
+  Machine machine(
+      {Disk("WDC", kDisk, 0, {Volume("System", kDisk / 2, kNTFS, 0, 0), Volume("Data", kDisk / 2, kEXFAT, 0, 1)}),
+       Disk("bare", kDisk, 1)});
   Wizard wizard(machine);
   wizard.Start();
   ASSERT_NE(wizard.page(), nullptr);
@@ -261,7 +264,8 @@ TEST(Wizard, PicksClearsAndDoubleClicks) {
 }
 
 TEST(Wizard, MediaChangesRelistThePageAndKeepThePick) {
-  Machine machine({Disk("WDC", kDisk, 0, {Volume("System", kDisk / 2, kNTFS, 0, 0), Volume("Data", kDisk / 2, kEXFAT, 0, 1)})});
+  Machine machine(
+      {Disk("WDC", kDisk, 0, {Volume("System", kDisk / 2, kNTFS, 0, 0), Volume("Data", kDisk / 2, kEXFAT, 0, 1)})});
   Wizard wizard(machine);
   wizard.Start();
   KitOutlineView* outline = wizard.outline();
@@ -269,8 +273,9 @@ TEST(Wizard, MediaChangesRelistThePageAndKeepThePick) {
   auto& center = platform::NotificationCenter::DefaultCenter();
 
   // A stick comes in before the disk: the pick is found again among the new rows.
-  machine.Set({Disk("stick", kDisk / 4, 0, {Volume("CARD", kDisk / 4, kFAT32, 0, 0)}),
-               Disk("WDC", kDisk, 1, {Volume("System", kDisk / 2, kNTFS, 1, 0), Volume("Data", kDisk / 2, kEXFAT, 1, 1)})});
+  machine.Set(
+      {Disk("stick", kDisk / 4, 0, {Volume("CARD", kDisk / 4, kFAT32, 0, 0)}),
+       Disk("WDC", kDisk, 1, {Volume("System", kDisk / 2, kNTFS, 1, 0), Volume("Data", kDisk / 2, kEXFAT, 1, 1)})});
   center.Post(QStringLiteral("RefreshAttachDevice"));
   EXPECT_EQ(machine.refreshes, 1);
   EXPECT_EQ(outline->numberOfRows(), 5);
@@ -295,7 +300,8 @@ TEST(Wizard, MediaChangesRelistThePageAndKeepThePick) {
 }
 
 TEST(Wizard, BackThenStartAsksForTheDevicesAgainWithAFreshPage) {
-  Machine machine({Disk("a", kDisk, 0, {Volume("one", kDisk, kNTFS, 0, 0)}), Disk("b", kDisk, 1, {Volume("two", kDisk, kNTFS, 1, 0)})});
+  Machine machine({Disk("a", kDisk, 0, {Volume("one", kDisk, kNTFS, 0, 0)}),
+                   Disk("b", kDisk, 1, {Volume("two", kDisk, kNTFS, 1, 0)})});
   Wizard wizard(machine);
   wizard.Start();
   const KVSelectDiskViewController* first = wizard.page();
@@ -344,7 +350,8 @@ TEST(Wizard, ItsCloseButtonEndsTheApplicationOnce) {
 }
 
 TEST(Wizard, ASecondAnnouncementOfTheDeviceListIsIgnored) {
-  Machine machine({Disk("a", kDisk, 0, {Volume("one", kDisk, kNTFS, 0, 0)}), Disk("b", kDisk, 1, {Volume("two", kDisk, kNTFS, 1, 0)})});
+  Machine machine({Disk("a", kDisk, 0, {Volume("one", kDisk, kNTFS, 0, 0)}),
+                   Disk("b", kDisk, 1, {Volume("two", kDisk, kNTFS, 1, 0)})});
   Wizard wizard(machine);
   wizard.Start();
   const KVSelectDiskViewController* page = wizard.page();

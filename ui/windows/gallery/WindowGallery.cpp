@@ -17,6 +17,7 @@
 
 #include <cstdio>
 
+#include "WizardShots.h"
 #include "app/KVAppDelegate.h"
 #include "platform/Resources.h"
 #include "ui/widgets/HVTitlebarView.h"
@@ -32,7 +33,6 @@
 #include "ui/windows/KVKitServices.h"
 #include "ui/windows/KVMainMenu.h"
 #include "ui/windows/KVSmallWindow.h"
-#include "WizardShots.h"
 
 namespace {
 
