@@ -76,8 +76,9 @@ bool KVUIController::beginSaveOrRestoreNode(int save, const QString& path) {
   } else {
     KVUIScan& scan = Scan();
     // A scan still running (stopping included) keeps its controller: the
-    // load would replace it under the scan's feet.
-    if (!scan.IsOperationExit() || scan.IsWorkerRunning()) {
+    // load would replace it under the scan's feet. One that has ended and is
+    // only winding down is waited for.
+    if (!scan.IsOperationExit()) {
       started = -2;
     } else {
       if (OnMainThread()) {
