@@ -159,6 +159,18 @@ RestoreFileNode* RestoreFileNode::ReadFileNode(RecordReader& reader, RestoreFile
   return node;
 }
 
+int RestoreFileNode::WriteFileNode(CFileNode* node, IRSData* archive) {
+  std::vector<uint8_t> bytes;
+  EncodeFileRecord(node, bytes);
+  return WriteRecord(archive, bytes) ? 1 : 0;
+}
+
+int RestoreFileNode::WriteSystemNode(IFilesystemNode* root, IRSData* archive) {
+  std::vector<uint8_t> bytes;
+  EncodeSystemRecord(root, bytes);
+  return WriteRecord(archive, bytes) ? 1 : 0;
+}
+
 _tagSearcherType RestoreSystemNode::GetSearcheType() const { return m_searcherType; }
 const char* RestoreSystemNode::GetVolumeName() const { return m_volumeName.c_str(); }
 

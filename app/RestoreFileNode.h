@@ -17,6 +17,7 @@
 #include "FileNode.h"
 
 class CHFSPlusVolume;
+class IRSData;
 class IStorageDevice;
 
 namespace SaveRestoreResult {
@@ -73,6 +74,11 @@ class RestoreFileNode : public CFileNode {
   // CRecordDamage (a new node is released first) or the archive's
   // CRSException.
   static RestoreFileNode* ReadFileNode(RecordReader& reader, RestoreFileNode* node);
+  // Write one file record of `node`, or the system record of a tree's root,
+  // into the archive's open frame; 1, or 0 when the archive did not take it
+  // (its own failures throw CRSException).
+  static int WriteFileNode(CFileNode* node, IRSData* archive);
+  static int WriteSystemNode(IFilesystemNode* root, IRSData* archive);
 
   void SetHFSPlusVolume(std::shared_ptr<ReopenedHFSPlusVolume> volume) { m_hfsVolume = std::move(volume); }
   const std::shared_ptr<ReopenedHFSPlusVolume>& GetHFSPlusVolume() const { return m_hfsVolume; }

@@ -24,6 +24,7 @@
 #include "app/KVUIDeviceData.h"
 #include "app/KVUIRecovery.h"
 #include "app/KVUIScan.h"
+#include "app/RestoreFileNode.h"
 #include "app/SaveRestoreProgress.h"
 #include "base/CatchExeception.h"
 #include "copyout/CDataRecovery.h"
@@ -119,8 +120,8 @@ void EncodePartitions(KVUIScan& scan, IFilesystemNode* root, std::vector<uint8_t
 void WriteRoot(IRSData& archive, KVUIScan& scan, IFilesystemNode* root, SaveRestoreProgress& progress) {
   std::vector<uint8_t> bytes;
   RecordBytes(bytes).U32(kSectionTag);
-  EncodeSystemRecord(root, bytes);
   Put(archive, bytes);
+  if (RestoreFileNode::WriteSystemNode(root, &archive) == 0) throw CRSException(RSErrorWriteFailed);
   progress.IncProgress(false, false);
 
   std::vector<uint8_t> partitions;
@@ -138,11 +139,14 @@ void WriteRoot(IRSData& archive, KVUIScan& scan, IFilesystemNode* root, SaveRest
       IFileNode* folder = folders.front();
       folders.pop_front();
       for (IFileNode* child = folder->GetFirstChild(); child != nullptr; child = child->GetNextNode()) {
-        bytes.clear();
-        RecordBytes(bytes).U32(kFileEntryTag);
-        EncodeFileRecord(child, bytes);
-        Put(archive, bytes);
-        progress.IncProgress(false, false);
+        // Every node of a tree is a CFileNode: a record needs its runs.
+        if (auto* node = dynamic_cast<CFileNode*>(child); node != nullptr) {
+          bytes.clear();
+          RecordBytes(bytes).U32(kFileEntryTag);
+          Put(archive, bytes);
+          if (RestoreFileNode::WriteFileNode(node, &archive) == 0) throw CRSException(RSErrorWriteFailed);
+          progress.IncProgress(false, false);
+        }
         if (child->IsDirectory() != 0) folders.push_back(child);
       }
     }
