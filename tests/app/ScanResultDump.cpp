@@ -52,8 +52,8 @@ std::string Line(IFileNode* node, const std::string& path) {
        << node->GetCreationTime() << "/" << node->GetModificationTime() << "/" << node->GetLastAccessTime()
        << " compressed " << node->IsCompressed() << " shown " << node->IsNodeShow();
   if (base != nullptr) {
-    line << " partition " << base->GetBelongedPartition() << " record " << base->GetMetadataStartPosition()
-         << " runs " << Runs(base);
+    line << " partition " << base->GetBelongedPartition() << " record " << base->GetMetadataStartPosition() << " runs "
+         << Runs(base);
   }
   return line.str();
 }
@@ -61,8 +61,8 @@ std::string Line(IFileNode* node, const std::string& path) {
 std::string Partitions(KVUIScan& scan, IFilesystemNode* root) {
   IRecoveryController* controller = scan.GetRecoveryController();
   if (controller == nullptr) return "no controller\n";
-  IDataRecovery* kept = controller->thisType() == RECOVERY_CONTROLLER_DELETED ? scan.GetFileNodeDataRecover(root)
-                                                                               : nullptr;
+  IDataRecovery* kept =
+      controller->thisType() == RECOVERY_CONTROLLER_DELETED ? scan.GetFileNodeDataRecover(root) : nullptr;
   std::unique_ptr<IDataRecovery, void (*)(IDataRecovery*)> made(nullptr, [](IDataRecovery* r) { r->Release(); });
   if (kept == nullptr) made.reset(controller->GetDataRecovery(root->GetSearcheType()));
   auto* records = dynamic_cast<CDataRecovery*>(kept != nullptr ? kept : made.get());

@@ -28,14 +28,15 @@ int main(int argc, char** argv) {
   }
   QCoreApplication app(argc, argv);
   const std::string sys = argv[1], dev = argv[2], mounts = argv[3];
-  KVUIDeviceData devices([&] { return std::make_unique<CEnumDeviceEx>(std::make_unique<CLinuxMediaSource>(sys, dev, mounts)); });
+  KVUIDeviceData devices(
+      [&] { return std::make_unique<CEnumDeviceEx>(std::make_unique<CLinuxMediaSource>(sys, dev, mounts)); });
   KVUIScan scan(&devices);
   KVUIController::UseScan(&scan);
   KVUIController::UseSaveDevices(&devices);
 
   QObject owner;
-  platform::NotificationCenter::DefaultCenter().AddObserver("QueryProgressFinish", &owner,
-                                                            [](const platform::Notification&) { QCoreApplication::quit(); });
+  platform::NotificationCenter::DefaultCenter().AddObserver(
+      "QueryProgressFinish", &owner, [](const platform::Notification&) { QCoreApplication::quit(); });
   // A load that never ends is a failure, not a hang.
   QTimer::singleShot(300000, [] { QCoreApplication::exit(3); });
   if (!KVUIController::beginSaveOrRestoreNode(0, QString::fromUtf8(argv[4]))) std::printf("not started\n");

@@ -11,16 +11,21 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <tuple>
 
+#include "FileNode.h"
 #include "QtTestSupport.h"
 #include "ScanResultDump.h"
 #include "app/KVSaveAndRestoreNodeOperate.h"
 #include "app/KVUIController.h"
 #include "app/KVUIDeviceData.h"
-#include "FileNode.h"
 #include "app/KVUIScan.h"
+#include "app/RestoreFileNode.h"
+#include "app/ScanResultSaveRestore.h"
+#include "device/DiskDevice.h"
 #include "engine/device/DeviceTestSupport.h"
 #include "engine/enumeration/EnumTestSupport.h"
+#include "hfsplus/CHFSPlusVolume.h"
 #include "platform/NotificationCenter.h"
 #include "support/Conformance.h"
 #include "support/ScratchWorkDir.h"
@@ -67,8 +72,8 @@ class SavedAndLoaded : public testing::Test {
   // of `expect` with a checksum must come out of the loaded result.
   void RoundTrip(bool deep, bool wholeDisk, const fs::path& expect) {
     roots_.clear();
-    machine_.AddDisk({.name = "sdp", .major = 240, .minor = 48, .size512 = fs::file_size(disk_) / 512,
-                      .model = "Round trip"});
+    machine_.AddDisk(
+        {.name = "sdp", .major = 240, .minor = 48, .size512 = fs::file_size(disk_) / 512, .model = "Round trip"});
     machine_.SetNode("sdp", disk_);
     devicetest::ImageGuard guard(disk_);
     KVUIDeviceData model([this] { return std::make_unique<CEnumDeviceEx>(machine_.Source()); });
@@ -103,6 +108,29 @@ class SavedAndLoaded : public testing::Test {
     KVUIController::UseSaveOperation(nullptr);
 
     const std::string scanned = rsftest::DumpResult(scan);
+    {
+      // Loaded here too: the same, and each HFS+ tree reads compressed files
+      // through a volume reopened for it.
+      KVUIScan again(&model);
+      again.SetStatus(KVOperationRunning);
+      SaveRestoreResult::OperationPara para;
+      para.path = file.string();
+      para.scan = &again;
+      para.devices = &model;
+      ASSERT_EQ(SaveRestoreResult::Static_RestoreScanResult(para), 0u);
+      ExpectSameLines(scanned, rsftest::DumpResult(again));
+      for (IFilesystemNode* root : again.GetFileSystemNode()) {
+        if (root->GetSearcheType() != SEARCHER_TYPE_HFSPLUS) continue;
+        // The first restored node ("Other lost files" is the builder's own).
+        SaveRestoreResult::RestoreFileNode* child = nullptr;
+        for (IFileNode* at = root->GetFirstChild(); at != nullptr && child == nullptr; at = at->GetNextNode()) {
+          child = dynamic_cast<SaveRestoreResult::RestoreFileNode*>(at);
+        }
+        ASSERT_NE(child, nullptr);
+        ASSERT_NE(child->GetHFSPlusVolume(), nullptr);
+        EXPECT_NE(child->GetHFSPlusVolume()->Volume()->GetVolumeHeader(), nullptr);
+      }
+    }
     for (IFilesystemNode* root : scan.GetFileSystemNode()) roots_.push_back(root->GetSearcheType());
     const fs::path fromScan = work_ / "from-scan", fromFile = work_ / "from-file";
     fs::create_directories(fromScan);
@@ -110,14 +138,13 @@ class SavedAndLoaded : public testing::Test {
     const uint64_t failedFromScan = rsftest::RecoverAll(scan, model, fromScan);
 
     // Loaded in a fresh process on the same machine.
-    const auto probe = testsupport::RunCommand(
-        ShellQuote(CLIPMENDER_LOAD_PROBE) + " " + ShellQuote(machine_.sys().string()) + " " +
-        ShellQuote(machine_.dev().string()) + " " + ShellQuote((machine_ / "mountinfo").string()) + " " +
-        ShellQuote(file.string()) + " " + ShellQuote((work_ / "loaded.txt").string()) + " " +
-        ShellQuote(fromFile.string()));
+    const auto probe =
+        testsupport::RunCommand(ShellQuote(CLIPMENDER_LOAD_PROBE) + " " + ShellQuote(machine_.sys().string()) + " " +
+                                ShellQuote(machine_.dev().string()) + " " +
+                                ShellQuote((machine_ / "mountinfo").string()) + " " + ShellQuote(file.string()) + " " +
+                                ShellQuote((work_ / "loaded.txt").string()) + " " + ShellQuote(fromFile.string()));
     ASSERT_EQ(probe.exitCode, 0) << probe.output;
-    EXPECT_NE(probe.output.find("failed " + std::to_string(failedFromScan) + "\n"), std::string::npos)
-        << probe.output;
+    EXPECT_NE(probe.output.find("failed " + std::to_string(failedFromScan) + "\n"), std::string::npos) << probe.output;
     std::ifstream in(work_ / "loaded.txt");
     const std::string loaded((std::istreambuf_iterator<char>(in)), {});
     ExpectSameLines(scanned, loaded);
@@ -225,12 +252,35 @@ TEST_F(SavedAndLoaded, HfsPlusQuickScan) {
   RoundTrip(false, false, images / "lx-hfsplus.img.expect.tsv");
 }
 
+// Where a tree's partition records place its volume on the device the
+// result is loaded on.
+TEST(ReopenedVolumes, AnHfsPlusVolumeIsReopenedWhereItStarts) {
+  std::string why;
+  const fs::path images = Images(kHfsPlus, why);
+  REQUIRE_OR_SKIP(why.empty(), why);
+  for (const auto& [name, start, blockSize, hfsx] :
+       {std::tuple{"lx-gpt-hfsx.img", 2048, 1024u, true}, std::tuple{"lx-hfsplus.img", 0, 4096u, false}}) {
+    devicetest::ImageGuard guard(images / name);
+    IStorageDevice* disk = CreateDiskDevice((images / name).c_str());
+    ASSERT_EQ(disk->Open(), 1);
+    {
+      const auto reopened = SaveRestoreResult::ReopenedHFSPlusVolume::Open(disk, start);
+      ASSERT_NE(reopened, nullptr) << name;
+      EXPECT_EQ(reopened->Volume()->GetBlockSize(), blockSize) << name << ": as fsstat says";
+      EXPECT_EQ(reopened->Volume()->IsHFSX(), hfsx) << name;
+      EXPECT_EQ(SaveRestoreResult::ReopenedHFSPlusVolume::Open(disk, start + 8), nullptr) << "no volume there";
+    }
+    disk->Close();
+    disk->Release();
+  }
+}
+
 // A quick scan of a whole disk runs once per volume; loaded, each volume
 // takes back its own tree.
 TEST_F(SavedAndLoaded, WholeDiskQuickScanOfTwoNtfsVolumes) {
-  const auto made = testsupport::RunCommand("bash " +
-                                            ShellQuote((testsupport::SourceDir() / "tests/app/make-three-volume-disk.sh").string()) +
-                                            " " + ShellQuote(work_.path().string()) + " 2>&1");
+  const auto made = testsupport::RunCommand(
+      "bash " + ShellQuote((testsupport::SourceDir() / "tests/app/make-three-volume-disk.sh").string()) + " " +
+      ShellQuote(work_.path().string()) + " 2>&1");
   REQUIRE_OR_SKIP(made.exitCode != 77, made.output);
   ASSERT_EQ(made.exitCode, 0) << made.output;
   fs::rename(work_ / "disk.img", disk_);

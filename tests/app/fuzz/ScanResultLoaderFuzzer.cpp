@@ -75,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   builder->SetPause([] {});
   builder->Initialize("fuzz", &shown, &filter);
   SaveRestoreResult::KVRestoreScanSink::DeviceView view{true, true, ""};
-  SaveRestoreResult::KVRestoreScanSink sink(&archive, [&view](IStorageDevice*) { return view; }, nullptr);
+  SaveRestoreResult::KVRestoreScanSink sink(
+      &archive, [&view](IStorageDevice*) { return view; }, nullptr);
   sink.SetDirecotryTreeBuilder(builder, &progress, nullptr);
   view = {true, false, "v"};
   sink.SetDirecotryTreeBuilder(builder, &progress, nullptr);
