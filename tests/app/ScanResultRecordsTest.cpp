@@ -471,6 +471,21 @@ TEST(RestoredNodes, CloneOwnsItsRunsAndCompressedReadersFollowTheTree) {
   EXPECT_EQ(node->IsDeleted(), 0);
 
   EXPECT_EQ(node->CreateCompressFileReader(nullptr), nullptr) << "outside any tree";
+
+  // Hidden by a name search when saved, and a name that is not UTF-8: shown,
+  // with the bad byte replaced.
+  FileRecord hidden;
+  hidden.name = "a\xFF.txt";
+  Bytes bytes = hidden.Encode();
+  const size_t shownAt = 66 + 16 + 4 + hidden.name.size();
+  ASSERT_EQ(Bytes(bytes.begin() + long(shownAt), bytes.begin() + long(shownAt) + 4), U32(1));
+  std::copy_n(U32(0).begin(), 4, bytes.begin() + long(shownAt));
+  WriteNodes(dir / "h.rsf", bytes);
+  OpenFrame hiddenFrame(dir / "h.rsf", SaveRestoreResult::_frFileSystemNode);
+  SaveRestoreResult::RecordReader hiddenReader(&hiddenFrame.archive);
+  std::unique_ptr<RestoreFileNode> shown(RestoreFileNode::ReadFileNode(hiddenReader, nullptr));
+  EXPECT_EQ(shown->IsNodeShow(), 1);
+  EXPECT_STREQ(shown->GetFileName(), "a\xEF\xBF\xBD.txt");
   for (const auto& [type, reader] : std::vector<std::pair<_tagSearcherType, bool>>{
            {SEARCHER_TYPE_NTFS, true}, {SEARCHER_TYPE_HFSPLUS, false}, {SEARCHER_TYPE_FAT, false}}) {
     CFilesystemNode root(type, "r", "r", 1);
