@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -239,6 +240,30 @@ void KeepSink(KVUIScan* scan, std::unique_ptr<KVRestoreScanSink> sink, bool repl
   }
 }
 
+enum class FrameRead { kRead, kMissing, kDamaged };
+
+// Opens the frame and decodes its record, with a step after each.
+FrameRead ReadFrame(IRSData& archive, const tagGUIDSIGN& id, SaveRestoreProgress& progress,
+                    const std::function<void(RecordReader&)>& decode) {
+  try {
+    archive.OpenFrame(id);
+  } catch (const CRSException&) {
+    return FrameRead::kMissing;
+  }
+  progress.IncProgress(false, false);
+  try {
+    RecordReader reader(&archive);
+    decode(reader);
+    archive.CloseFrame();
+  } catch (const CRecordDamage&) {
+    return FrameRead::kDamaged;
+  } catch (const CRSException&) {
+    return FrameRead::kDamaged;
+  }
+  progress.IncProgress(false, false);
+  return FrameRead::kRead;
+}
+
 bool MatchesByName(const _DiskVolumeData& row, const DeviceRecord& record) {
   return !row.name.empty() && row.name == record.name && row.fileSystem == record.fileSystem &&
          row.size == record.capacity;
@@ -371,47 +396,22 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
     }
     progress.IncProgress(false, false);
 
+    // Each frame: missing, or damaged (a length word that is not the
+    // layout's, a record cut short), ends the load with its error.
     ScanKindRecord kind;
-    try {
-      archive->OpenFrame(_frFileSystemSearchControllerList);
-    } catch (const CRSException&) {
-      fail(676, kLoadBadScanKind);
+    const FrameRead kindRead = ReadFrame(*archive, _frFileSystemSearchControllerList, progress,
+                                         [&kind](RecordReader& reader) { kind = DecodeScanKind(reader); });
+    if (kindRead != FrameRead::kRead) {
+      fail(kindRead == FrameRead::kMissing ? 676 : 686, kLoadBadScanKind);
       break;
     }
-    progress.IncProgress(false, false);
-    try {
-      RecordReader reader(archive.get());
-      kind = DecodeScanKind(reader);
-      archive->CloseFrame();
-    } catch (const CRecordDamage&) {
-      fail(686, kLoadBadScanKind);
-      break;
-    } catch (const CRSException&) {
-      fail(686, kLoadBadScanKind);
-      break;
-    }
-    progress.IncProgress(false, false);
-
     DeviceRecord device;
-    try {
-      archive->OpenFrame(_frDiskDevice);
-    } catch (const CRSException&) {
-      fail(698, kLoadBadDevice);
+    const FrameRead deviceRead = ReadFrame(*archive, _frDiskDevice, progress,
+                                           [&device](RecordReader& reader) { device = DecodeDevice(reader); });
+    if (deviceRead != FrameRead::kRead) {
+      fail(deviceRead == FrameRead::kMissing ? 698 : 715, kLoadBadDevice);
       break;
     }
-    progress.IncProgress(false, false);
-    try {
-      RecordReader reader(archive.get());
-      device = DecodeDevice(reader);
-      archive->CloseFrame();
-    } catch (const CRecordDamage&) {
-      fail(715, kLoadBadDevice);
-      break;
-    } catch (const CRSException&) {
-      fail(715, kLoadBadDevice);
-      break;
-    }
-    progress.IncProgress(false, false);
 
     IStorageDevice* storage = GetFromDiskVolumeData(device, devices);
     if (storage == nullptr) {
