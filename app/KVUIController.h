@@ -154,7 +154,7 @@ class KVUIController {
   // unless told otherwise), then "QueryProgressFinish". A load empties the
   // scan and, on the main thread, the type and date trees first. False, with
   // "QueryProgressFinish" posted at once, when it cannot start (a save, scan
-  // or load still runs).
+  // or load still runs: a save needs the scan finished).
   static bool beginSaveOrRestoreNode(int save, const QString& path);
   // Names the notification the poller of the next (or the running) save or
   // load posts. The operation's status is left alone: the run itself sets it

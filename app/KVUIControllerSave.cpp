@@ -65,7 +65,8 @@ bool KVUIController::beginSaveOrRestoreNode(int save, const QString& path) {
   para.devices = &Devices();
   int started;
   if (save != 0) {
-    started = SaveRestoreResult::DoSaveScanResult(para, PostName(1));
+    // The trees are saved as they stand: not while a scan still grows them.
+    started = Scan().IsOperationExit() ? SaveRestoreResult::DoSaveScanResult(para, PostName(1)) : -2;
     if (started != 0 && Saver().IsOperationExit()) {
       _PROGRESS_INFO refused;
       refused.status = PROGRESS_STATUS_FINISHED;

@@ -289,10 +289,12 @@ TEST_F(BlankDisks, TheControllerLoadsAndSavesWithTheirNotifications) {
   EXPECT_EQ(posts.front(), "QueryProgressInfo");
   EXPECT_TRUE(fs::exists(dir_ / "saved.rsf"));
 
-  // A load while a scan runs is refused at once, and says so.
+  // A load or a save while a scan runs is refused at once, and says so.
   scan_.SetStatus(KVOperationRunning);
   EXPECT_EQ(run(0, dir_ / "raw.rsf"), std::pair(false, srr::kLoadRefused));
   EXPECT_EQ(posts, std::vector<std::string>{"QueryProgressFinish"});
+  EXPECT_EQ(run(1, dir_ / "during.rsf"), std::pair(false, srr::kSaveRefused));
+  EXPECT_FALSE(fs::exists(dir_ / "during.rsf"));
   scan_.SetStatus(KVOperationIdle);
 
   KVUIController::UseScan(nullptr);
