@@ -54,6 +54,7 @@ const Fixture kNtfs{"CLIPMENDER_NTFS_FIXTURES", "ntfs", "ntfs/make-ntfs-images.s
 const Fixture kFat{"CLIPMENDER_FAT_FIXTURES", "fat", "fat/make-fat-images.sh"};
 const Fixture kExFat{"CLIPMENDER_EXFAT_FIXTURES", "exfat", "exfat/make-exfat-images.sh"};
 const Fixture kRaw{"CLIPMENDER_RAW_FIXTURES", "raw", "raw/make-raw-images.sh"};
+const Fixture kRecycle{"CLIPMENDER_RECYCLE_FIXTURES", "recycle", "recycle/make-recycle-images.sh"};
 const Fixture kHfsPlus{"CLIPMENDER_HFSPLUS_FIXTURES", "hfsplus-quick", "hfsplus/make-hfsplus-images.sh"};
 
 class SavedAndLoaded : public testing::Test {
@@ -234,6 +235,16 @@ TEST_F(SavedAndLoaded, CompleteScanWithCarvedPictures) {
     EXPECT_GE(got.count(sha), 1u) << line;
   }
   EXPECT_GT(pictures, 10u);
+}
+
+// Files in the recycle bin keep the names they had before, which the scan
+// read from the bin's own records.
+TEST_F(SavedAndLoaded, NtfsRecycleBinKeepsFormerNames) {
+  std::string why;
+  const fs::path images = Images(kRecycle, why);
+  REQUIRE_OR_SKIP(why.empty(), why);
+  PutOnDisk(images / "rb-ntfs.img", "7");
+  RoundTrip(false, false, images / "rb-ntfs.img.expect.tsv");
 }
 
 TEST_F(SavedAndLoaded, ExFatQuickScan) {
