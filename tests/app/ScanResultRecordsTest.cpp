@@ -436,6 +436,7 @@ TEST(ScanResultReplay, ACutAnywhereOrAnOverlongFrameIsDamage) {
 TEST(ScanResultReplay, FilesWrittenFromTheLayoutElsewhereReplayWhole) {
   size_t files = 0;
   for (const auto& entry : fs::directory_iterator(testsupport::SourceDir() / "tests/app/fuzz/corpus")) {
+    if (entry.path().extension() != ".rsf") continue;  // what the fuzzer found is damaged on purpose
     Replay replay(entry.path());
     FILEHEADER header;
     EXPECT_EQ(replay.frame.archive.ReadFileHeader(header), 1) << entry.path();
