@@ -70,9 +70,6 @@ std::string EnsureFixtures(const fs::path& script, const fs::path& outDir) {
   return done[script] = why;
 }
 
-namespace {
-
-// The SHA-256 of every file under `dir`, by name.
 std::map<std::string, std::string> HashAll(const fs::path& dir) {
   std::map<std::string, std::string> out;
   std::istringstream in(
@@ -82,6 +79,8 @@ std::map<std::string, std::string> HashAll(const fs::path& dir) {
   }
   return out;
 }
+
+namespace {
 
 std::vector<std::string> Listing(const QuickScan& scan) {
   std::vector<std::string> lines;

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,9 @@ inline void PrintTo(const Row& row, std::ostream* out) { *out << row.image; }
 // The folder the environment variable `env` names, else `builtIn` (the
 // build tree's).
 std::filesystem::path FixtureDir(const char* env, const std::filesystem::path& builtIn);
+
+// The SHA-256 of every file under `dir`, by its path from there ("./a/b").
+std::map<std::string, std::string> HashAll(const std::filesystem::path& dir);
 
 // Runs `bash script outDir` once per process (the script stamps and locks
 // its folder itself): empty when the images are ready, else why not.
