@@ -1,5 +1,9 @@
 #include "fat/FATBuildDataRun.h"
 
+#include <algorithm>
+#include <iterator>
+#include <map>
+
 #include "DataRunList.h"
 #include "fat/FATTable.h"
 
@@ -7,16 +11,44 @@ namespace {
 
 bool InVolume(uint64_t cluster, uint64_t clusters) { return cluster >= 2 && cluster <= clusters + 1; }
 
+// The clusters a walk took, as intervals (first -> one past the last): real
+// chains are few runs of neighbours, so this stays small.
+class TakenClusters {
+ public:
+  bool Has(uint64_t c) const {
+    auto after = m_spans.upper_bound(c);
+    return after != m_spans.begin() && std::prev(after)->second > c;
+  }
+  void Add(uint64_t c) {
+    auto after = m_spans.upper_bound(c);
+    if (after != m_spans.begin() && std::prev(after)->second == c) {
+      ++std::prev(after)->second;
+    } else {
+      m_spans.emplace_hint(after, c, c + 1);
+    }
+  }
+
+ private:
+  std::map<uint64_t, uint64_t> m_spans;
+};
+
+int64_t Supported(int64_t size, uint64_t clusters, uint64_t clusterBytes) {
+  const uint64_t bytes = clusters * clusterBytes;
+  return bytes >= static_cast<uint64_t>(size) ? size : static_cast<int64_t>(bytes);
+}
+
 }  // namespace
 
 IDataRunList* CFATBuildDataRun::BuildDataRunList(uint32_t firstCluster, int64_t size, int deleted) {
+  m_supported = 0;
   if (m_table == nullptr || m_clusters == 0 || m_sectorsPerCluster == 0 || m_sectorSize == 0 || size <= 0) {
     return nullptr;
   }
   if (deleted == 0) return BuildLiveDataRunList(firstCluster, size);
   IDataRunList* list = CreateDataRunList();
   if (list == nullptr) return nullptr;
-  if (!BuildDeleteFileDataRunList(list, firstCluster, size, m_table, m_sectorsPerCluster, m_clusters, m_sectorSize)) {
+  if (!BuildDeleteFileDataRunList(list, firstCluster, size, m_table, m_sectorsPerCluster, m_clusters, m_sectorSize,
+                                  &m_supported)) {
     list->Release();
     return nullptr;
   }
@@ -34,22 +66,23 @@ IDataRunList* CFATBuildDataRun::BuildLiveDataRunList(uint32_t firstCluster, int6
   DataRun run{int64_t{firstCluster} - 2, 1};
   uint64_t covered = 0;  // clusters in finished runs
   uint32_t current = firstCluster;
-  // Each step takes one cluster of the file, so a chain that loops ends with
-  // the file's size.
-  for (uint64_t steps = 0;; ++steps) {
-    const uint32_t next = m_table->GetNextCluster(current);
-    const bool chainEnds = next < 2 || next >= fatchain::kBadCluster || !InVolume(next, m_clusters) ||
-                           covered + static_cast<uint64_t>(run.length) >= needed || steps > m_clusters;
-    if (chainEnds) {
-      // The last run is sized from the file: a chain longer than the file is
-      // cut, one that ends early is stretched (within the volume).
+  TakenClusters taken;
+  taken.Add(current);
+  // Each step takes a new cluster of the volume, so the walk ends.
+  for (;;) {
+    if (covered + static_cast<uint64_t>(run.length) >= needed) {
+      // A chain longer than the file is cut.
       run.length = static_cast<int64_t>(needed - covered);
-      if (static_cast<uint64_t>(run.start + run.length) > m_clusters) {
-        list->Release();
-        return nullptr;
-      }
-      list->AddDataRun(&run);
-      return list;
+      break;
+    }
+    const uint32_t next = m_table->GetNextCluster(current);
+    if (next >= fatchain::kEndOfChain) break;  // the chain holds less than the size
+    if (next < 2 || next == fatchain::kBadCluster || !InVolume(next, m_clusters) || taken.Has(next)) {
+      // A broken chain: the file is taken to go on consecutively, as far as
+      // the volume allows.
+      const uint64_t room = m_clusters - static_cast<uint64_t>(run.start);
+      run.length = static_cast<int64_t>(std::min(needed - covered, room));
+      break;
     }
     if (next == current + 1) {
       ++run.length;
@@ -58,26 +91,33 @@ IDataRunList* CFATBuildDataRun::BuildLiveDataRunList(uint32_t firstCluster, int6
       covered += static_cast<uint64_t>(run.length);
       run = DataRun{int64_t{next} - 2, 1};
     }
+    taken.Add(next);
     current = next;
   }
+  list->AddDataRun(&run);
+  m_supported = Supported(size, covered + static_cast<uint64_t>(run.length), clusterBytes);
+  return list;
 }
 
 bool CFATBuildDataRun::BuildDeleteFileDataRunList(IDataRunList* list, uint32_t firstCluster, int64_t size,
                                                   IFATTable* table, uint32_t sectorsPerCluster, uint64_t clusterCount,
-                                                  uint32_t sectorSize) {
+                                                  uint32_t sectorSize, int64_t* supported) {
+  if (supported != nullptr) *supported = 0;
   if (list == nullptr || table == nullptr || size <= 0) return false;
   const uint64_t clusterBytes = uint64_t{sectorsPerCluster} * sectorSize;
   if (clusterBytes == 0) return false;
   uint64_t c = firstCluster;
   bool followTable = true;
   uint64_t covered = 0;
-  bool added = false;
-  // Each step adds one cluster of the file, and clusters stay inside the
-  // volume, so the walk is bounded by the size and the volume's end.
-  while (covered < static_cast<uint64_t>(size) && InVolume(c, clusterCount)) {
+  uint64_t clusters = 0;
+  TakenClusters taken;
+  // Each step adds one cluster of the volume not taken before, so the walk
+  // is bounded by the size and the volume.
+  while (covered < static_cast<uint64_t>(size) && InVolume(c, clusterCount) && !taken.Has(c)) {
     const DataRun run{static_cast<int64_t>(c) - 2, 1};
     list->AddDataRun(&run);
-    added = true;
+    taken.Add(c);
+    ++clusters;
     covered += clusterBytes;
     uint64_t next = c + 1;
     if (followTable) {
@@ -92,7 +132,8 @@ bool CFATBuildDataRun::BuildDeleteFileDataRunList(IDataRunList* list, uint32_t f
     }
     c = next;
   }
-  return added;
+  if (supported != nullptr) *supported = Supported(size, clusters, clusterBytes);
+  return clusters > 0;
 }
 
 CEmptyFileVirtualClusterNum* GetEmptyFileVirtualClusterNumObject() {

@@ -28,7 +28,7 @@ std::vector<Row> Rows() {
     return r;
   };
   std::vector<Row> rows{row("c4k", "c4k", "c4k"), row("c512", "c512", "c512"), row("s4096", "s4096", "s4096", 4096),
-                        row("looped", "looped", "c512"), row("c4k_as_4096", "c4k", "", 4096)};
+                        row("looped", "looped", "c512"), row("c4k_as_4096", "c4k", "c4k", 4096)};
   for (Row loop : {row("c4k_loop", "c4k", "c4k"), row("s4096_loop", "s4096", "s4096", 4096)}) {
     loop.through = Through::kLoop;
     rows.push_back(loop);
