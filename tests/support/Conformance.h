@@ -55,6 +55,9 @@ struct Row {
   std::filesystem::path expect;
   // A complete scan instead of the quick one (for complete searchers).
   bool complete = false;
+  // The scan must answer a failure (a damaged volume the complete scan is
+  // for) and still show what is expected.
+  bool failure = false;
   // Makes the fixtures: empty when ready, else why not (the row is skipped,
   // or fails under CI).
   std::function<std::string()> prepare;
