@@ -186,7 +186,11 @@ IDataRecovery* QuickScan::Recovery(IFileNode* node) {
   // copy-out would be taken for an NTFS record, and a complete scan finds
   // several file systems at once.
   if (controller_ == nullptr || node == nullptr) return nullptr;
-  const int type = node->GetSearcheType();
+  // The tree's type, as the application takes it: a node's own answer need
+  // not be its searcher's (exFAT nodes keep the base's).
+  IFileNode* top = node;
+  for (IFileNode* up = node->GetParent(); up != nullptr; up = up->GetParent()) top = up;
+  const int type = top->GetSearcheType();
   auto found = recoveries_.find(type);
   if (found == recoveries_.end()) {
     found = recoveries_.emplace(type, controller_->GetDataRecovery(static_cast<_tagSearcherType>(type))).first;

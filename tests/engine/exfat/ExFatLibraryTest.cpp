@@ -190,6 +190,18 @@ TEST(ExFatTable, ChainsStayInTheHeapAndLoopsEnd) {
   EXPECT_EQ(deleted(100, 12288), (Runs{{98, 3}, {-1, 12288}}));     // it loops
   // No node is more than its clusters hold.
   EXPECT_EQ(deleted(uint32_t(count), 1 << 20), (Runs{{int64_t(count) - 2, 2}, {-1, 8192}}));
+  // A chain that holds in the table but runs through a cluster the bitmap
+  // gives to a live file is no longer the file's.
+  const uint32_t heap = ondisk::Le32(image.data() + 88) * 512;
+  const size_t root = heap + (ondisk::Le32(image.data() + 96) - 2) * 4096;
+  size_t entry = root;
+  while (image[entry] != 0x81) entry += 32;
+  const uint32_t bitmap = ondisk::Le32(image.data() + entry + 20);
+  image[heap + (bitmap - 2) * 4096 + (700 - 2) / 8] |= 1 << ((700 - 2) % 8);
+  again.SetAllocationBitmap(bitmap, ondisk::Le64(image.data() + entry + 24));
+  EXPECT_EQ(again.IsClusterAllocated(700), 1);
+  EXPECT_EQ(again.IsClusterAllocated(500), 0);
+  EXPECT_EQ(deleted(500, 8000), (Runs{{498, 2}, {-1, 8000}}));
 }
 
 TEST(ExFatEntrySets, OneBadSetCostsOnlyItselfAndNamesEndAtTheirLength) {
