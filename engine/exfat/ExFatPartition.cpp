@@ -213,8 +213,22 @@ IDataRunList* CExFatPartition::BuildFileDataRun(const _tagFileBaseInfo& info, bo
   }
   const uint64_t clusters = (uint64_t(info.dataLength) + m_bytesPerCluster - 1) / m_bytesPerCluster;
   const bool contiguous = info.contiguous != 0 || (info.inUse == 0 && !DeletedChainHolds(info.firstCluster, clusters));
+  if (contiguous && info.contiguous == 0) {
+    if (guessed != nullptr) *guessed = true;
+    if (IsClusterAllocated(info.firstCluster) >= 0) {
+      // A file that needed a chain lay in pieces between others' clusters;
+      // those still given to live files are passed over.
+      uint64_t taken = 0;
+      for (uint64_t c = info.firstCluster; taken < clusters && IsHeapCluster(c); ++c) {
+        if (c != info.firstCluster && IsClusterAllocated(static_cast<uint32_t>(c)) == 1) continue;
+        const DataRun run{static_cast<int64_t>(c) - 2, 1};
+        list->AddDataRun(&run);
+        ++taken;
+      }
+      return list;
+    }
+  }
   if (contiguous) {
-    if (info.contiguous == 0 && guessed != nullptr) *guessed = true;
     // Never past the heap's last cluster.
     const uint64_t fit = std::min<uint64_t>(clusters, m_clusterLimit - info.firstCluster);
     const DataRun run{int64_t{info.firstCluster} - 2, static_cast<int64_t>(fit)};

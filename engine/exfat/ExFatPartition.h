@@ -81,8 +81,9 @@ class CExFatPartition : public CFatTable {
   // A deleted file's chain is followed only while it still holds in the
   // table: as long as the length needs, ending with the end-of-chain mark,
   // no cluster twice and none the allocation bitmap gives to a live file.
-  // Otherwise (writers free the chain with the file) its clusters are taken
-  // to follow each other, and `guessed` is set.
+  // Otherwise (writers free the chain with the file) `guessed` is set and
+  // its clusters are taken to follow each other from the first, passing over
+  // those the bitmap gives to live files when it is known.
   IDataRunList* BuildFileDataRun(const _tagFileBaseInfo& info, bool* guessed = nullptr);
   // A new node of the set (IDs are set by the caller); null when memory is
   // short. Its size is what its runs hold when the stream's length is more

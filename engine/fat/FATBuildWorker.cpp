@@ -196,7 +196,11 @@ bool CFATBuildChildren::BuildChildren(const FATFolderToParse* folder, uint32_t f
       const bool dots = dot.IsDirectory() && CFATFolderAnalyser::IsCurDirFileName(dot) && dotDot.IsDirectory() &&
                         CFATFolderAnalyser::IsParentDirFileName(dotDot);
       const bool anyDot = CFATFolderAnalyser::IsCurDirFileName(dot) || CFATFolderAnalyser::IsParentDirFileName(dotDot);
-      if (isRoot != 0 ? anyDot : !dots) return false;
+      // A live folder's chain is its own, whatever its first cluster now
+      // holds (damage may have taken "." and ".."): the rest of it is still
+      // read. A deleted folder's cluster may be anything since.
+      const bool live = folder != nullptr && !folder->deleted;
+      if (isRoot != 0 ? anyDot : (!dots && !live)) return false;
       first = false;
     }
     for (uint64_t i = 0; i < runClusters; ++i) m_parsed[c + i] = true;

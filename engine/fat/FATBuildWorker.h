@@ -86,8 +86,8 @@ class CFATBuildChildren {
   bool BuildRoot(std::deque<FATFolderToParse>& live, std::deque<FATFolderToParse>& deleted, int readRoot);
   bool IsRootDamaged() const { return m_rootDamaged; }
   // One folder's cluster chain; false when its content is not there (a
-  // first cluster without "." and "..", a cluster parsed before, a read
-  // failure before anything was parsed).
+  // deleted folder's first cluster without "." and "..", a cluster parsed
+  // before, a read failure before anything was parsed).
   bool BuildChildren(const FATFolderToParse* folder, uint32_t firstCluster, std::deque<FATFolderToParse>& live,
                      std::deque<FATFolderToParse>& deleted, int isRoot);
   // Entries of `length` bytes under `parent` (null: the root). Answers the

@@ -202,6 +202,10 @@ TEST(ExFatTable, ChainsStayInTheHeapAndLoopsEnd) {
   EXPECT_EQ(again.IsClusterAllocated(700), 1);
   EXPECT_EQ(again.IsClusterAllocated(500), 0);
   EXPECT_EQ(deleted(500, 8000), (Runs{{498, 2}, {-1, 8000}}));
+  // The guess passes over clusters live files hold.
+  image[heap + (bitmap - 2) * 4096 + (501 - 2) / 8] |= 1 << ((501 - 2) % 8);
+  again.SetAllocationBitmap(bitmap, ondisk::Le64(image.data() + entry + 24));
+  EXPECT_EQ(deleted(500, 8000), (Runs{{498, 1}, {500, 1}, {-1, 8000}}));
 }
 
 TEST(ExFatEntrySets, OneBadSetCostsOnlyItselfAndNamesEndAtTheirLength) {
