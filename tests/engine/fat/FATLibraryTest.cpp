@@ -292,8 +292,8 @@ class LoopingTable : public IFATTable {
   IFATTable* inner_;
 };
 
-TEST_F(FatLibrary, FolderChainsThatComeBackRoundEndTheWalkWithNothingLost) {
-  const std::vector<uint8_t> img = Image("f32.img");
+TEST_F(FatLibrary, FolderChainsThatComeBackRoundOrLoseTheirFirstClusterCostLittle) {
+  std::vector<uint8_t> img = Image("f32.img");
   const CTempFATDBR dbr(img.data(), 512);
   testsupport::BytesDevice device(img.data(), img.size());
   IFATTable* table =
@@ -312,6 +312,20 @@ TEST_F(FatLibrary, FolderChainsThatComeBackRoundEndTheWalkWithNothingLost) {
   EXPECT_EQ(CFATBuildWorker(&looping, nullptr, nullptr, &device, g, &loop).QuickBuildDirectoryTree(), 0u);
   EXPECT_GT(plain.added.size(), 250u);
   EXPECT_EQ(looping.added.size(), plain.added.size());
+
+  // The big folder's first cluster overwritten: "." and ".." are gone, the
+  // rest of its live chain is still read.
+  int64_t many = -1;
+  for (const auto& a : plain.added) many = a.name == "many" ? a.id : many;
+  ASSERT_GE(many, 2);
+  const size_t at = static_cast<size_t>(g.dataStart + (many - 2) * g.sectorsPerCluster) * 512;
+  for (size_t i = 0; i < g.sectorsPerCluster * 512u; ++i) img[at + i] = static_cast<uint8_t>(i * 151 + 7);
+  testsupport::RecordingBuilder damaged;
+  EXPECT_EQ(CFATBuildWorker(&damaged, nullptr, nullptr, &device, g, table).QuickBuildDirectoryTree(), 0u);
+  size_t inMany = 0;
+  for (const auto& a : damaged.added) inMany += a.parent == many ? 1 : 0;
+  EXPECT_GT(inMany, 180u);
+  EXPECT_LT(inMany, 200u);
   IFATTableFactory::DestroyFATTable(table);
 }
 
