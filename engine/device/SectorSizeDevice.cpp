@@ -30,7 +30,8 @@ int CSectorSizeDevice::ReadSector(void* buffer, int64_t firstSector, int64_t sec
   int64_t offset = 0;
   int64_t bytes = 0;
   int64_t base = 0;
-  if (buffer == nullptr || parentSize <= 0 || !geometry::ByteRange(firstSector, sectorCount, m_sectorSize, offset, bytes) ||
+  if (buffer == nullptr || parentSize <= 0 ||
+      !geometry::ByteRange(firstSector, sectorCount, m_sectorSize, offset, bytes) ||
       __builtin_mul_overflow(m_parentStart, parentSize, &base) || __builtin_add_overflow(offset, base, &offset) ||
       offset > std::numeric_limits<int64_t>::max() - bytes) {
     m_lastError = devicecode::kReadBadArgument;
@@ -59,7 +60,9 @@ int CSectorSizeDevice::ReadSector(void* buffer, int64_t firstSector, int64_t sec
   return answer;
 }
 
-int CSectorSizeDevice::IOCtl(uint64_t code, void* data) { return m_parent != nullptr ? m_parent->IOCtl(code, data) : 0; }
+int CSectorSizeDevice::IOCtl(uint64_t code, void* data) {
+  return m_parent != nullptr ? m_parent->IOCtl(code, data) : 0;
+}
 
 IStorageDeviceData* CSectorSizeDevice::GetPrivateData() {
   return m_parent != nullptr ? m_parent->GetPrivateData() : nullptr;

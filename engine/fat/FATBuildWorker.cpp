@@ -403,10 +403,9 @@ std::unique_ptr<CFATFirstCluReviser> CFATBuildWorker::InstallRevision(CFATBuildC
   std::unique_ptr<CFATFirstCluReviser> reviser;
   if (m_g.type != FILE_SYSTEM_TYPE_FAT32 || !IsFAT32RevisionOn()) return reviser;
   reviser = std::make_unique<CFATFirstCluReviser>(m_builder, m_record, m_device, m_g, m_table);
-  children.SetRevisionHook(
-      [r = reviser.get()](std::vector<CFATFileNode*>& folders, std::vector<CFATFileNode*>& files) {
-        r->ReviseFAT32FileFirstClu(folders, files);
-      });
+  children.SetRevisionHook([r = reviser.get()](std::vector<CFATFileNode*>& folders, std::vector<CFATFileNode*>& files) {
+    r->ReviseFAT32FileFirstClu(folders, files);
+  });
   return reviser;
 }
 

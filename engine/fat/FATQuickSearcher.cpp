@@ -114,9 +114,9 @@ ResultCode CFATQuickSearcher::SearchFAT(int recordedType) {
       rootInfo = g.rootCluster;
     }
     const uint64_t bootTotal = dbr.GetTotalSectors();
-    const uint64_t bootClusters =
-        bootTotal > static_cast<uint64_t>(g.dataStart) ? (bootTotal - static_cast<uint64_t>(g.dataStart)) / g.sectorsPerCluster
-                                                       : 0;
+    const uint64_t bootClusters = bootTotal > static_cast<uint64_t>(g.dataStart)
+                                      ? (bootTotal - static_cast<uint64_t>(g.dataStart)) / g.sectorsPerCluster
+                                      : 0;
     // Entries are judged against the clusters the volume has, not the
     // device's cut of it.
     table = IFATTableFactory::CreateFATTable(device, dbr.GetReservedSector(), type, dbr.GetSectorsPerFat(),

@@ -185,9 +185,9 @@ TEST(ExFatTable, ChainsStayInTheHeapAndLoopsEnd) {
     return out;
   };
   EXPECT_EQ(deleted(500, 8000), (Runs{{498, 1}, {698, 1}, {0, 8000}}));
-  EXPECT_EQ(deleted(500, 4000), (Runs{{498, 1}, {-1, 4000}}));      // the chain runs on
-  EXPECT_EQ(deleted(500, 12000), (Runs{{498, 3}, {-1, 12000}}));    // it ends too soon
-  EXPECT_EQ(deleted(100, 12288), (Runs{{98, 3}, {-1, 12288}}));     // it loops
+  EXPECT_EQ(deleted(500, 4000), (Runs{{498, 1}, {-1, 4000}}));    // the chain runs on
+  EXPECT_EQ(deleted(500, 12000), (Runs{{498, 3}, {-1, 12000}}));  // it ends too soon
+  EXPECT_EQ(deleted(100, 12288), (Runs{{98, 3}, {-1, 12288}}));   // it loops
   // No node is more than its clusters hold.
   EXPECT_EQ(deleted(uint32_t(count), 1 << 20), (Runs{{int64_t(count) - 2, 2}, {-1, 8192}}));
   // A chain that holds in the table but runs through a cluster the bitmap

@@ -75,13 +75,13 @@ TEST_F(FatLibrary, BadEntriesEndOnlyTheirChainAndTheOtherCopyIsAsked) {
   auto put = [&](size_t copy, uint32_t index, uint16_t value) {
     ondisk::StoreLe16(img.data() + fat + size_t{copy} * spf * 512 + index * 2, value);
   };
-  put(0, a, 1);                             // 1 is no cluster: the second copy is asked
+  put(0, a, 1);  // 1 is no cluster: the second copy is asked
   put(1, a, static_cast<uint16_t>(c));
-  put(0, b, static_cast<uint16_t>(b));      // itself, in both copies
+  put(0, b, static_cast<uint16_t>(b));  // itself, in both copies
   put(1, b, static_cast<uint16_t>(b));
-  put(0, c, static_cast<uint16_t>(a));      // a loop and a cross link stay for the walks
+  put(0, c, static_cast<uint16_t>(a));  // a loop and a cross link stay for the walks
   put(0, d, static_cast<uint16_t>(a));
-  put(0, 0, 0xFFF0);                        // media 0xF0 (removable) is a FAT16 header too
+  put(0, 0, 0xFFF0);  // media 0xF0 (removable) is a FAT16 header too
   testsupport::BytesDevice device(img.data(), img.size());
   IFATTable* both = IFATTableFactory::CreateFATTable(&device, dbr.GetReservedSector(), 1, spf, 1, 1);
   IFATTable* firstOnly = IFATTableFactory::CreateFATTable(&device, dbr.GetReservedSector(), 1, spf, 1, 0);
