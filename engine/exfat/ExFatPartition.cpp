@@ -5,6 +5,7 @@
 #include <map>
 #include <new>
 
+#include "ClusterSpans.h"
 #include "DataRunList.h"
 #include "OnDiskBytes.h"
 #include "StorageDevice.h"
@@ -119,30 +120,6 @@ uint32_t CExFatPartition::GetNextCluster(uint32_t cluster, bool contiguous) {
   return IsHeapCluster(next) ? static_cast<uint32_t>(next) : kEndOfChain;
 }
 
-namespace {
-
-// The clusters a walk took, as intervals (first -> one past the last): real
-// chains are few runs of neighbours.
-class TakenClusters {
- public:
-  // False when `cluster` was taken before.
-  bool Take(uint32_t cluster) {
-    auto after = m_spans.upper_bound(cluster);
-    if (after != m_spans.begin() && std::prev(after)->second > cluster) return false;
-    if (after != m_spans.begin() && std::prev(after)->second == cluster) {
-      ++std::prev(after)->second;
-    } else {
-      m_spans.emplace_hint(after, cluster, uint64_t{cluster} + 1);
-    }
-    return true;
-  }
-
- private:
-  std::map<uint32_t, uint64_t> m_spans;
-};
-
-}  // namespace
-
 void CExFatPartition::SetAllocationBitmap(uint32_t firstCluster, uint64_t length) {
   if (!IsHeapCluster(firstCluster) || length == 0) return;
   m_bitmapCluster = firstCluster;
@@ -167,7 +144,7 @@ bool CExFatPartition::LoadBitmap() {
   // Its clusters by the table, or one after the other where the table has
   // no chain for them.
   uint32_t cluster = m_bitmapCluster;
-  TakenClusters taken;
+  ClusterSpans taken;
   for (uint64_t at = 0; at < bytes.size(); at += m_bytesPerCluster) {
     if (!IsHeapCluster(cluster) || !taken.Take(cluster) ||
         m_device->ReadSector(bytes.data() + at, ConvertClusterNumToSector(cluster), m_sectorsPerCluster) == 0) {
@@ -190,7 +167,7 @@ int CExFatPartition::IsClusterAllocated(uint32_t cluster) {
 
 bool CExFatPartition::DeletedChainHolds(uint32_t first, uint64_t clusters) {
   if (!IsValid()) return false;
-  TakenClusters taken;
+  ClusterSpans taken;
   uint32_t cluster = first;
   for (uint64_t step = 0; step < clusters; ++step) {
     if (!IsHeapCluster(cluster) || !taken.Take(cluster) || IsClusterAllocated(cluster) == 1) return false;
@@ -237,7 +214,7 @@ IDataRunList* CExFatPartition::BuildFileDataRun(const _tagFileBaseInfo& info, bo
   }
   // One step per cluster the data needs: a chain that runs on is cut there.
   // A chain that comes back on itself is cut where it does.
-  TakenClusters taken;
+  ClusterSpans taken;
   uint32_t cluster = info.firstCluster;
   for (uint64_t step = 0; step < clusters && IsHeapCluster(cluster) && taken.Take(cluster); ++step) {
     const DataRun run{int64_t{cluster} - 2, 1};

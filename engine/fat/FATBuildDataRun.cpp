@@ -1,36 +1,14 @@
 #include "fat/FATBuildDataRun.h"
 
 #include <algorithm>
-#include <iterator>
-#include <map>
 
+#include "ClusterSpans.h"
 #include "DataRunList.h"
 #include "fat/FATTable.h"
 
 namespace {
 
 bool InVolume(uint64_t cluster, uint64_t clusters) { return cluster >= 2 && cluster <= clusters + 1; }
-
-// The clusters a walk took, as intervals (first -> one past the last): real
-// chains are few runs of neighbours, so this stays small.
-class TakenClusters {
- public:
-  bool Has(uint64_t c) const {
-    auto after = m_spans.upper_bound(c);
-    return after != m_spans.begin() && std::prev(after)->second > c;
-  }
-  void Add(uint64_t c) {
-    auto after = m_spans.upper_bound(c);
-    if (after != m_spans.begin() && std::prev(after)->second == c) {
-      ++std::prev(after)->second;
-    } else {
-      m_spans.emplace_hint(after, c, c + 1);
-    }
-  }
-
- private:
-  std::map<uint64_t, uint64_t> m_spans;
-};
 
 int64_t Supported(int64_t size, uint64_t clusters, uint64_t clusterBytes) {
   const uint64_t bytes = clusters * clusterBytes;
@@ -66,8 +44,8 @@ IDataRunList* CFATBuildDataRun::BuildLiveDataRunList(uint32_t firstCluster, int6
   DataRun run{int64_t{firstCluster} - 2, 1};
   uint64_t covered = 0;  // clusters in finished runs
   uint32_t current = firstCluster;
-  TakenClusters taken;
-  taken.Add(current);
+  ClusterSpans taken;
+  taken.Take(current);
   // Each step takes a new cluster of the volume, so the walk ends.
   for (;;) {
     if (covered + static_cast<uint64_t>(run.length) >= needed) {
@@ -91,7 +69,7 @@ IDataRunList* CFATBuildDataRun::BuildLiveDataRunList(uint32_t firstCluster, int6
       covered += static_cast<uint64_t>(run.length);
       run = DataRun{int64_t{next} - 2, 1};
     }
-    taken.Add(next);
+    taken.Take(next);
     current = next;
   }
   list->AddDataRun(&run);
@@ -110,13 +88,12 @@ bool CFATBuildDataRun::BuildDeleteFileDataRunList(IDataRunList* list, uint32_t f
   bool followTable = true;
   uint64_t covered = 0;
   uint64_t clusters = 0;
-  TakenClusters taken;
+  ClusterSpans taken;
   // Each step adds one cluster of the volume not taken before, so the walk
   // is bounded by the size and the volume.
-  while (covered < static_cast<uint64_t>(size) && InVolume(c, clusterCount) && !taken.Has(c)) {
+  while (covered < static_cast<uint64_t>(size) && InVolume(c, clusterCount) && taken.Take(c)) {
     const DataRun run{static_cast<int64_t>(c) - 2, 1};
     list->AddDataRun(&run);
-    taken.Add(c);
     ++clusters;
     covered += clusterBytes;
     uint64_t next = c + 1;
