@@ -68,6 +68,9 @@ make_fat() {
   : >"$img.deleted"
   for round in 1 2 3; do
     gen "$src" "$round"
+    # Without the FSInfo hint mtools takes the first free clusters: later
+    # rounds fill the holes earlier ones left.
+    printf '\xff\xff\xff\xff' | dd of="$img.part" bs=1 seek=$((512 + 492)) conv=notrunc status=none
     (cd "$src" && ls -d round"$round"-*) | while read -r d; do mcopy -s -i "$img.part" "$src/$d" ::/; done
     (cd "$src" && find . -path "./round$round-*" -type f | sed 's|^\./||' | sort) >"$work/list"
     pick "$work/list" 0.35 "$round" >"$work/gone"

@@ -89,6 +89,9 @@ bool CFATBuildDataRun::BuildDeleteFileDataRunList(IDataRunList* list, uint32_t f
   uint64_t covered = 0;
   uint64_t clusters = 0;
   ClusterSpans taken;
+  // Clusters the table gives to files are passed over while this many
+  // look-ups last; then the walk simply goes on.
+  uint64_t skipBudget = kSkipBudget;
   // Each step adds one cluster of the volume not taken before, so the walk
   // is bounded by the size and the volume.
   while (covered < static_cast<uint64_t>(size) && InVolume(c, clusterCount) && taken.Take(c)) {
@@ -99,12 +102,23 @@ bool CFATBuildDataRun::BuildDeleteFileDataRunList(IDataRunList* list, uint32_t f
     uint64_t next = c + 1;
     if (followTable) {
       const uint32_t entry = table->GetNextCluster(static_cast<uint32_t>(c));
-      if (entry == 0) {
-        followTable = false;  // the freed chain: go on consecutively
-      } else if (entry >= fatchain::kBadCluster || !InVolume(entry, clusterCount)) {
+      if (entry == 0 || entry == fatchain::kBadCluster) {
+        // The freed chain (or an entry damaged in both copies, which tells
+        // nothing): go on consecutively.
+        followTable = false;
+      } else if (entry >= fatchain::kEndOfChain || !InVolume(entry, clusterCount)) {
         break;
       } else {
         next = entry;
+      }
+    }
+    if (!followTable) {
+      // A file written in pieces lay between others' clusters: those the
+      // table still gives to files are not its own.
+      while (skipBudget > 0 && InVolume(next, clusterCount) &&
+             table->GetNextCluster(static_cast<uint32_t>(next)) != 0) {
+        --skipBudget;
+        ++next;
       }
     }
     c = next;

@@ -225,7 +225,7 @@ std::vector<std::pair<int64_t, int64_t>> Runs(IDataRunList* list) {
   return out;
 }
 
-TEST(FatRuns, LiveChainsAreSizedFromTheFileWithinTheirChainAndDeletedOnesGoOnConsecutively) {
+TEST(FatRuns, LiveChainsAreSizedFromTheFileWithinTheirChainAndDeletedOnesGoOnThroughFreeClusters) {
   using R = std::vector<std::pair<int64_t, int64_t>>;
   MapTable table({{10, 11},
                   {11, 12},
@@ -261,8 +261,10 @@ TEST(FatRuns, LiveChainsAreSizedFromTheFileWithinTheirChainAndDeletedOnesGoOnCon
 
   EXPECT_EQ(build(300, 1536, 1), (R{{298, 3}, {-1, 1536}}));
   EXPECT_EQ(build(100, 1536, 1), (R{{98, 1}, {198, 2}, {-1, 1536}}));
-  EXPECT_EQ(build(999, 4096, 1), (R{{997, 3}, {-1, 1536}}));  // stops at the volume's end
-  EXPECT_EQ(build(50, 4096, 1), (R{{48, 1}, {-1, 512}}));     // a bad cluster ends the guess
+  EXPECT_EQ(build(999, 4096, 1), (R{{997, 3}, {-1, 1536}}));       // stops at the volume's end
+  EXPECT_EQ(build(50, 2048, 1), (R{{48, 4}, {-1, 2048}}));         // a bad entry tells nothing
+  EXPECT_EQ(build(20, 2048, 1), (R{{18, 1}, {-1, 512}}));          // a chain's end ends the guess
+  EXPECT_EQ(build(9, 1024, 1), (R{{7, 1}, {11, 1}, {-1, 1024}}));  // passes over a live file's clusters
 }
 
 TEST(FatTimes, UnsetDatesStayUnknown) {
