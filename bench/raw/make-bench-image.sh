@@ -1,41 +1,54 @@
 #!/bin/bash
-# A 1 GiB image of random bytes with pictures from real tools laid in at
-# sector offsets, one every 2 MiB or so: OUT (default $TMPDIR or /tmp)/raw-bench.img.
+# A 1 GiB image of random bytes with 100 JPEGs from ImageMagick laid in at
+# random 512-byte offsets, the rest of each one's last sector random too:
+# OUT (default $TMPDIR or /tmp)/raw-jpeg-bench.img, and beside it
+# IMG.tsv, one line per picture: offset (bytes) | length | sha256.
+# The pictures: 64 to 1,600 pixels wide, quality 60 to 95, every third
+# progressive, every fourth with EXIF (make, model, date, a thumbnail).
 # Made once; a second run reuses it.
 set -euo pipefail
-out=${1:-${TMPDIR:-/tmp}}/raw-bench.img
-[ -s "$out" ] && { echo "$out"; exit 0; }
+out=${1:-${TMPDIR:-/tmp}}/raw-jpeg-bench.img
+[ -s "$out" ] && [ -s "$out.tsv" ] && { echo "$out"; exit 0; }
+for tool in convert exiftool python3; do
+  command -v $tool >/dev/null || { echo "make-bench-image: $tool is not installed" >&2; exit 1; }
+done
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-convert -size 800x600 -seed 5 plasma:red-blue "$tmp/a.ppm"
-convert -size 320x240 -seed 6 plasma:green-blue "$tmp/b.ppm"
-cjpeg -quality 85 "$tmp/a.ppm" >"$tmp/1.jpg"
-cjpeg -progressive "$tmp/b.ppm" >"$tmp/2.jpg"
-cp "$tmp/2.jpg" "$tmp/3.jpg"
-exiftool -q -overwrite_original -JFIF:all= -Make=Canon -Model="Canon EOS 5D" "$tmp/3.jpg"
-convert "$tmp/b.ppm" "$tmp/4.png"
-convert "$tmp/b.ppm" BMP3:"$tmp/5.bmp"
-convert "$tmp/b.ppm" -colors 64 "$tmp/6.gif"
-convert "$tmp/b.ppm" "$tmp/7.psd"
-convert "$tmp/b.ppm" -resize 32x32 "$tmp/i.png"
-icotool -c -o "$tmp/8.ico" "$tmp/i.png"
+colours=(red-blue green-yellow orange-navy teal-pink gold-purple lime-maroon cyan-brown white-black)
+exif=()
+for i in $(seq 0 99); do
+  w=$((64 + i * 397 % 1537)); h=$((w * 3 / 4))
+  name=$(printf '%s/%03d.jpg' "$tmp" "$i")
+  options=(-quality $((60 + i * 7 % 36)))
+  [ $((i % 3)) -eq 0 ] && options+=(-interlace JPEG)
+  convert -size ${w}x${h} -seed $i "plasma:${colours[i % 8]}" "${options[@]}" "$name"
+  [ $((i % 4)) -eq 1 ] && exif+=("$name")
+done
+convert -size 160x120 -seed 1 plasma:red-blue "$tmp/thumb.jpg"
+exiftool -q -overwrite_original -Make=Canon -Model="Canon EOS 80D" -DateTimeOriginal="2022:03:04 05:06:07" \
+  "-ThumbnailImage<=$tmp/thumb.jpg" "${exif[@]}"
+rm "$tmp/thumb.jpg"
 python3 - "$tmp" "$out" <<'PY'
-import os, random, sys
+import hashlib, os, random, sys
 tmp, out = sys.argv[1], sys.argv[2]
-files = [open(os.path.join(tmp, f), "rb").read() for f in sorted(os.listdir(tmp)) if f[0].isdigit()]
+pictures = [open(os.path.join(tmp, f), "rb").read() for f in sorted(os.listdir(tmp))]
+size = 1 << 30
 r = random.Random(11)
-size, pos, i = 1 << 30, 0, 0
+free = (size - sum((len(p) + 511) // 512 * 512 for p in pictures)) // 512
+cuts = sorted(r.sample(range(free), len(pictures)))
+lines, pos = [], 0
 with open(out + ".part", "wb") as f:
-    while pos < size:
-        gap = r.randrange(256, 4096) * 512
-        data = r.randbytes(min(gap, size - pos))
-        f.write(data); pos += len(data)
-        if pos >= size: break
-        pic = files[i % len(files)]; i += 1
-        pic = pic[: size - pos]
-        f.write(pic); pos += len(pic)
-        pad = (-pos) % 512
+    used = 0
+    for cut, picture in zip(cuts, pictures):
+        gap = (cut - used) * 512
+        used = cut
+        f.write(r.randbytes(gap)); pos += gap
+        lines.append(f"{pos}\t{len(picture)}\t{hashlib.sha256(picture).hexdigest()}\n")
+        f.write(picture); pos += len(picture)
+        pad = -pos % 512
         f.write(r.randbytes(pad)); pos += pad
+    f.write(r.randbytes(size - pos))
+open(out + ".tsv", "w").write("".join(lines))
 os.rename(out + ".part", out)
 PY
 echo "$out"

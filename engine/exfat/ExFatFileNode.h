@@ -20,9 +20,6 @@ class CExFatFileNode : public CFileNode {
  public:
   // Attribute word: the low 16 bits are the entry's FileAttributes.
   static constexpr uint32_t kDirectory = 0x10;
-  // The stream's length was more than its clusters hold: the size kept is
-  // what they hold.
-  static constexpr uint32_t kSizeDamaged = 1u << 28;
   // A deleted file whose chain is no longer in the table: its clusters are
   // taken to follow each other, which they may not.
   static constexpr uint32_t kContentGuessed = 1u << 29;
@@ -56,8 +53,6 @@ class CExFatFileNode : public CFileNode {
   bool IsFatInvalid() const { return (m_attribute & kFatInvalid) != 0; }
   void SetContentGuessed() { m_attribute |= kContentGuessed; }
   bool IsContentGuessed() const { return (m_attribute & kContentGuessed) != 0; }
-  void SetSizeDamaged() { m_attribute |= kSizeDamaged; }
-  bool IsSizeDamaged() const { return (m_attribute & kSizeDamaged) != 0; }
   void SetFirstCluster(int64_t cluster) { m_firstCluster = cluster; }
   int64_t GetFirstCluster() const { return m_firstCluster; }
   void SetID(int64_t id) { SetCurrentNodeID(id); }

@@ -248,7 +248,7 @@ CExFatFileNode* CExFatPartition::BuildFile(const _tagFileBaseInfo& info) {
     }
     if (held < node->GetFileSize() && IsHeapCluster(info.firstCluster)) {
       node->SetFileSize(held);
-      node->SetSizeDamaged();
+      node->SetSizeDamaged(true);
     }
   }
   node->SetDataRunList(runs);

@@ -1,5 +1,6 @@
 #include "raw/FileJPGAnalyser.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -76,6 +77,7 @@ void FileJPGAnalyser::ReadExif(RawFileBuffer& buffer, CRawFileInfo& info, Varian
 
 uint32_t FileJPGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
   InitMemValue();
+  info.m_whole = false;
   RawFileBuffer buffer(device, info.m_startSector);
   m_sectorSize = buffer.SectorSize();
   const uint8_t* head = buffer.Get(0, 16);
@@ -94,6 +96,7 @@ uint32_t FileJPGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   const uint64_t positionLimit = variant == kJFIF ? 436207615u : 218103807u;
   uint64_t position = 2;
   bool frame = false;
+  bool restarts = false;
   uint32_t width = 0, height = 0;
   while (true) {
     if (position > positionLimit) {
@@ -115,12 +118,12 @@ uint32_t FileJPGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
       break;
     }
     bool isFrame = false;
-    if (variant == kJFIF) {
-      isFrame = marker == 0xC0 || (marker == 0xC2 && !frame);
-    } else if (variant == kExif) {
-      isFrame = marker == 0xC0;
-    } else {
+    if (variant == kPlain) {
       isFrame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    } else {
+      // Progressive pictures behind an EXIF block are as common as behind a
+      // JFIF one, and must be sized alike.
+      isFrame = marker == 0xC0 || (marker == 0xC2 && !frame);
     }
     if (isFrame) {
       if (m[4] != 8) return 0;
@@ -129,10 +132,130 @@ uint32_t FileJPGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
       width = ondisk::Be16(m + 7);
       frame = true;
     }
+    if (marker == 0xDD && length == 4) restarts = ondisk::Be16(m + 4) != 0;
     position += length + 2u;
   }
-  info.m_size = AddFileSizeByPerSecSize(buffer, position, uint64_t{width} * height * 3);
+  // The bound counts the picture's data only: metadata (colour profiles,
+  // thumbnails) can outweigh a small picture.
+  const uint64_t limit = position + uint64_t{width} * height * 3;
+  const JpegScanEnd end = FollowScans(buffer, position, limit, restarts);
+  if (end.kind == JpegScanEnd::kUndecided) {
+    info.m_size = AddFileSizeByPerSecSize(buffer, position, limit);
+  } else {
+    info.m_size = end.size;
+    info.m_whole = end.kind == JpegScanEnd::kEndOfImage;
+  }
   return 1;
+}
+
+namespace {
+
+// The markers that may stand between two scans, each followed by a length.
+bool IsTableOrMiscellany(uint8_t marker) {
+  return marker == 0xC4 || marker == 0xCC || marker == 0xDB || marker == 0xDC || marker == 0xDD ||
+         (marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE;
+}
+
+// Whether the segment's body (after its length) is a well-formed Huffman or
+// quantisation table list; other segments are taken as they come.
+bool SegmentBodyIsSound(uint8_t marker, const uint8_t* body, size_t length) {
+  size_t at = 0;
+  if (marker == 0xC4) {
+    while (at < length) {
+      if (length - at < 17 || (body[at] >> 4) > 1 || (body[at] & 0x0F) > 3) return false;
+      size_t codes = 0;
+      for (int i = 1; i <= 16; ++i) codes += body[at + i];
+      if (codes > 256 || length - at - 17 < codes) return false;
+      at += 17 + codes;
+    }
+    return true;
+  }
+  if (marker == 0xDB) {
+    while (at < length) {
+      const size_t table = (body[at] >> 4) == 0 ? 64 : (body[at] >> 4) == 1 ? 128 : 0;
+      if (table == 0 || (body[at] & 0x0F) > 3 || length - at < 1 + table) return false;
+      at += 1 + table;
+    }
+    return true;
+  }
+  if (marker == 0xDD) return length == 2;
+  if (marker == 0xDC) return length == 2;
+  return true;
+}
+
+}  // namespace
+
+FileJPGAnalyser::JpegScanEnd FileJPGAnalyser::FollowScans(RawFileBuffer& buffer, uint64_t position, uint64_t limit,
+                                                          bool restarts) {
+  constexpr size_t kChunk = 32768;
+  const uint64_t s = buffer.SectorSize();
+  // The end of the last stretch known to belong to the picture: scan data
+  // shows that it is the picture's only where a byte FF is followed by a
+  // stuffed 00 or the next restart marker.
+  uint64_t good = position;
+  int nextRestart = 0;
+  auto brokenAt = [&](uint64_t at) {
+    // Foreign data begins at a sector boundary after the last sure stretch
+    // (files are laid down in whole sectors): the first such boundary keeps
+    // none of it.
+    const uint64_t boundary = (good + s - 1) / s * s;
+    return JpegScanEnd{JpegScanEnd::kBrokenOff, std::min(boundary, at)};
+  };
+  while (true) {
+    // Entropy-coded data, up to the marker that ends it.
+    uint64_t marker = 0;
+    while (marker == 0) {
+      if (position >= limit) return {JpegScanEnd::kUndecided, position};
+      const size_t span = static_cast<size_t>(std::min<uint64_t>(kChunk, limit - position));
+      const uint8_t* data = buffer.Get(position, span + 1);
+      if (data == nullptr) return {JpegScanEnd::kUndecided, position};
+      const auto* ff = static_cast<const uint8_t*>(std::memchr(data, 0xFF, span));
+      if (ff == nullptr) {
+        position += span;
+        continue;
+      }
+      const uint64_t at = position + static_cast<uint64_t>(ff - data);
+      const uint8_t next = ff[1];
+      if (next == 0x00) {
+        good = position = at + 2;
+      } else if (next >= 0xD0 && next <= 0xD7) {
+        if (!restarts || (next & 7) != nextRestart) return brokenAt(at);
+        nextRestart = (nextRestart + 1) & 7;
+        good = position = at + 2;
+      } else if (next == 0xFF) {
+        position = at + 1;  // a fill byte; the marker follows
+      } else {
+        marker = at;
+      }
+    }
+    // Markers between scans, up to the next scan or the end of the image.
+    position = marker;
+    while (true) {
+      if (position >= limit) return {JpegScanEnd::kUndecided, position};
+      const uint8_t* m = buffer.Get(position, 4);
+      if (m == nullptr) return {JpegScanEnd::kUndecided, position};
+      if (m[0] != 0xFF) return brokenAt(position);
+      if (m[1] == 0xFF) {
+        position += 1;
+        continue;
+      }
+      if (m[1] == 0xD9) return {JpegScanEnd::kEndOfImage, position + 2};
+      const uint16_t length = ondisk::Be16(m + 2);
+      if (length < 2) return brokenAt(position);
+      const uint8_t* body = buffer.Get(position + 4, length - 2u);
+      if (body == nullptr) return {JpegScanEnd::kUndecided, position};
+      if (m[1] == 0xDA) {
+        const unsigned components = length > 2 ? body[0] : 0;
+        if (components < 1 || components > 4 || length != 6 + 2 * components) return brokenAt(position);
+        good = position = position + 2 + length;
+        nextRestart = 0;
+        break;
+      }
+      if (!IsTableOrMiscellany(m[1]) || !SegmentBodyIsSound(m[1], body, length - 2u)) return brokenAt(position);
+      if (m[1] == 0xDD) restarts = ondisk::Be16(body) != 0;
+      position += 2u + length;
+    }
+  }
 }
 
 uint64_t FileJPGAnalyser::AddFileSizeByPerSecSize(RawFileBuffer& buffer, uint64_t position, uint64_t limit) {
@@ -141,6 +264,8 @@ uint64_t FileJPGAnalyser::AddFileSizeByPerSecSize(RawFileBuffer& buffer, uint64_
     const uint64_t start = position - position % s;
     const uint64_t end = start + s;
     const uint8_t* sector = buffer.Get(start, s);
+    // An unreadable sector ends the picture where the search got to: the
+    // part before it is kept rather than nothing.
     if (sector == nullptr) return position;
     const uint8_t a = sector[s - 2], b = sector[s - 1];
     if (a == 0xFF && b == 0xD9) return end;

@@ -1,7 +1,8 @@
 // JPEG pictures (type 35): the marker segments are walked up to the start of
-// scan, then the entropy-coded data is searched sector by sector for the
-// end-of-image marker. The EXIF block names the file (camera model, or make)
-// and gives its time text (original date and time).
+// scan, then the entropy-coded data of every scan is followed to the
+// end-of-image marker; where that cannot decide, the end is searched sector
+// by sector. The EXIF block names the file (camera model, or make) and gives
+// its time text (original date and time).
 #pragma once
 
 #include <cstdint>
@@ -25,6 +26,19 @@ class FileJPGAnalyser : public IRawFileAnalyser {
   static uint64_t AddFileSizeByPerSecSize(RawFileBuffer& buffer, uint64_t position, uint64_t limit);
 
  private:
+  struct JpegScanEnd {
+    enum Kind {
+      kEndOfImage,  // size: just past the end-of-image marker
+      kBrokenOff,   // the data stopped being the picture's; size: where it still was
+      kUndecided,   // the bound or an unreadable sector came first
+    } kind;
+    uint64_t size;
+  };
+  // Follows the scan data that starts at `position` (stuffed bytes, restart
+  // markers in their order when `restarts`, fill bytes, the tables and
+  // headers of further scans) up to the end-of-image marker, never past
+  // `limit`.
+  static JpegScanEnd FollowScans(RawFileBuffer& buffer, uint64_t position, uint64_t limit, bool restarts);
   enum Variant { kJFIF, kExif, kPlain };
   void InitMemValue();
   void ReadExif(RawFileBuffer& buffer, CRawFileInfo& info, Variant variant);

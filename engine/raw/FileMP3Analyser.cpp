@@ -58,6 +58,35 @@ bool IsTagHead(const uint8_t* p) { return p[0] == 'T' && p[1] == 'A' && p[2] == 
 bool IsApeHead(const uint8_t* p) { return std::memcmp(p, "APETAGEX", 8) == 0 && p[8] == 0xD0; }
 bool IsId3Head(const uint8_t* p) { return p[0] == 'I' && p[1] == 'D' && p[2] == '3' && (p[3] == 3 || p[3] == 4); }
 
+// Frames further that must follow a frame found across a gap, each where
+// the one before ends and of the same stream, before it is believed: in
+// foreign bytes a header-like pattern turns up every few kilobytes, four in
+// a row practically never.
+constexpr int kConfirmingFrames = 3;
+// Bytes read at a frame: its header and a VBR header's tag.
+constexpr size_t kFrameLook = 48;
+
+// Channel modes that one stream may mix: encoders switch a frame between
+// plain and joint stereo, never to dual channel or mono.
+int ChannelClass(int mode) { return mode == 3 ? 2 : mode == 2 ? 1 : 0; }
+
+bool SameStream(const CMPAHeader& a, const CMPAHeader& b) {
+  return a.m_version == b.m_version && a.m_layer == b.m_layer && a.m_samplerate == b.m_samplerate &&
+         ChannelClass(a.m_channelMode) == ChannelClass(b.m_channelMode);
+}
+
+// Whether a layer III frame carries a VBR header ("Xing", "Info" after the
+// side information, or "VBRI"): encoders write one only into a file's first
+// frame.
+bool CarriesVbrHeader(const uint8_t* frame, const CMPAHeader& h) {
+  if (h.m_layer != 3) return false;
+  const bool mono = h.m_channelMode == 3;
+  const size_t side = h.m_version == 3 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+  const uint8_t* tag = frame + 4 + (h.m_crc ? 2 : 0) + side;
+  return std::memcmp(tag, "Xing", 4) == 0 || std::memcmp(tag, "Info", 4) == 0 ||
+         std::memcmp(frame + 36, "VBRI", 4) == 0;
+}
+
 }  // namespace
 
 bool CMPAHeader::Init(const uint8_t* h) {
@@ -165,12 +194,15 @@ uint32_t FileMP3Analyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
 
 uint32_t FileMP3Analyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
   InitMemValue();
+  info.m_whole = false;
   RawFileBuffer buffer(device, info.m_startSector);
   const uint8_t* h = buffer.Get(0, 64);
   if (h == nullptr) return 0;
   if (!IsId3Head(h)) {
     CMPAHeader header;
     if (h[0] == 0xFF && h[1] == 0xFB) {
+      // The VBR header sizes the file only when it carries its byte count
+      // (flag bit 1) and a plausible frame count; otherwise the frames do.
       if ((h[2] == 0xE0 || h[2] == 0xB0) &&
           (std::memcmp(h + 36, "Xing", 4) == 0 || std::memcmp(h + 36, "Info", 4) == 0) && (h[43] & 2) != 0 &&
           Be32(h + 48) > 64)
@@ -189,6 +221,7 @@ uint32_t FileMP3Analyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     if (frame == nullptr) break;
     const int64_t size = v4 ? SynchsafeSize(frame + 4) : int64_t{Be32(frame + 4)};
     if (size <= 0 || at + 10 + static_cast<uint64_t>(size) > static_cast<uint64_t>(tagSize) + 10) break;
+    // Version 2.4 tags keep the year in TDRC (recording time) instead of TYER.
     std::string* field = std::memcmp(frame, "TIT2", 4) == 0                                         ? &m_name
                          : std::memcmp(frame, "TPE1", 4) == 0                                       ? &m_artist
                          : std::memcmp(frame, "TYER", 4) == 0 || std::memcmp(frame, "TDRC", 4) == 0 ? &m_time
@@ -201,10 +234,12 @@ uint32_t FileMP3Analyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     at += 10 + static_cast<uint64_t>(size);
   }
   const uint64_t start = static_cast<uint64_t>(tagSize) + 10;
-  const uint64_t end = WalkAudio(buffer, start);
+  const AudioEnd audio = FollowFrames(buffer, start, kAudioLimit, false);
+  const uint64_t end = audio.end;
   if (end <= start) return 0;
   if (m_time.size() > 4) m_time.resize(4);
   m_tagValue = FilterRawFileName(m_artist);
+  // Without title and artist the file keeps the plain "FILE" name, not "_".
   if (!m_name.empty() || !m_tagValue.empty()) info.SetRawFileName(m_name + "_" + m_tagValue);
   info.m_timeText = m_time;
   if (!m_tagValue.empty()) m_tag = RAW_FILE_TAG_ARTIST;
@@ -214,77 +249,103 @@ uint32_t FileMP3Analyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   m_lastCount = static_cast<int64_t>((end + buffer.SectorSize() - 1) / buffer.SectorSize());
   info.m_type = RAW_TYPE_MP3;
   info.m_size = end;
+  info.m_whole = !audio.limited;
   return 1;
 }
 
-uint64_t FileMP3Analyser::WalkAudio(RawFileBuffer& buffer, uint64_t p) {
+bool FileMP3Analyser::Confirmed(RawFileBuffer& buffer, uint64_t at, const CMPAHeader& first) {
+  CMPAHeader next;
+  at += first.CalcFrameSize();
+  for (int i = 0; i < kConfirmingFrames; ++i) {
+    const uint8_t* b = buffer.Get(at, 4);
+    if (b == nullptr || !IsMPAFrame(b, next) || !SameStream(first, next)) return false;
+    at += next.CalcFrameSize();
+  }
+  return true;
+}
+
+FileMP3Analyser::AudioEnd FileMP3Analyser::FollowFrames(RawFileBuffer& buffer, uint64_t p, uint64_t limit,
+                                                        bool firstAtP) {
   const uint32_t sector = buffer.SectorSize();
-  CMPAHeader header;
+  CMPAHeader stream, h;
+  bool started = false;
+  uint64_t end = p;
   while (true) {
-    bool advanced = false;
-    for (uint32_t k = 0; k < kSearchSpan; ++k) {
-      const uint64_t at = p + k;
-      if (at > kAudioLimit) return p;
-      const uint8_t* b = buffer.Get(at, 16);
-      if (b == nullptr) return p;
-      if (IsTagHead(b)) {
-        const uint64_t tagEnd = at + 128;
-        // Straight after a frame the tag is the end whatever follows it: the
-        // space behind a file is not always zero.
-        bool end = k == 0 || tagEnd % sector == 0;
-        if (!end) {
-          const uint64_t rest = sector - tagEnd % sector;
-          const uint8_t* tail = buffer.Get(tagEnd, static_cast<size_t>(rest));
-          end = tail != nullptr && ondisk::AllZero(tail, static_cast<size_t>(rest));
-        }
-        if (end) {
-          const uint8_t* tag = buffer.Get(at, 128);
-          if (tag != nullptr) {
-            auto field = [&](std::string& out, size_t offset, size_t length) {
-              if (out.empty())
-                out = FilterRawFileName(UpToNul(std::string(reinterpret_cast<const char*>(tag + offset), length)));
-            };
-            field(m_name, 3, 30);
-            field(m_artist, 33, 30);
-            field(m_time, 93, 4);
-          }
-          return tagEnd;
-        }
-        continue;
-      }
-      if (IsId3Head(b) && at % sector == 0 && SynchsafeSize(b + 6) >= 0) return p;
-      if (IsApeHead(b)) return ApeTail(buffer, p);
-      if (IsMPAFrame(b, header)) {
-        p = at + header.CalcFrameSize();  // at least 4 bytes further: the walk always moves on
-        advanced = true;
-        break;
-      }
+    // Frames one straight after the other.
+    while (true) {
+      if (end > limit) return {end, true};
+      const uint8_t* b = buffer.Get(end, kFrameLook);
+      if (b == nullptr || !IsMPAFrame(b, h)) break;
+      // A VBR header opens a file: the next one begins here.
+      if (started && CarriesVbrHeader(b, h)) return {end, false};
+      if (started ? !SameStream(stream, h) : !Confirmed(buffer, end, h)) break;
+      if (!started) stream = h;
+      started = true;
+      end += h.CalcFrameSize();  // at least 4 bytes further: the walk always moves on
     }
-    if (!advanced) return p;
+    if (!started && firstAtP) return {p, false};
+    if (started) {
+      // Tags belong to the file only straight after its last frame.
+      const uint8_t* b = buffer.Get(end, 32);
+      if (b != nullptr && IsTagHead(b)) return {ReadId3v1(buffer, end), false};
+      if (b != nullptr && IsApeHead(b)) return {ApeTail(buffer, end), false};
+    }
+    // Across a gap, only a frame that a chain of frames confirms; a chain
+    // that begins a sector of its own, or a frame with a VBR header, is the
+    // next file.
+    bool found = false;
+    for (uint32_t k = 1; k < kSearchSpan && !found; ++k) {
+      const uint64_t at = end + k;
+      if (at > limit) return {end, false};
+      const uint8_t* b = buffer.Get(at, kFrameLook);
+      if (b == nullptr) return {end, false};
+      if (IsId3Head(b) && at % sector == 0 && SynchsafeSize(b + 6) >= 0) return {end, false};
+      if (!IsMPAFrame(b, h) || (started && !SameStream(stream, h)) || !Confirmed(buffer, at, h)) continue;
+      if (started && (at % sector == 0 || CarriesVbrHeader(b, h))) return {end, false};
+      if (!started) stream = h;
+      started = true;
+      end = at + h.CalcFrameSize();
+      found = true;
+    }
+    if (!found) return {end, false};
   }
 }
 
-uint64_t FileMP3Analyser::ApeTail(RawFileBuffer& buffer, uint64_t p) {
-  const uint32_t sector = buffer.SectorSize();
-  uint64_t at = p / sector * sector;
-  uint64_t passed = 0;
-  while (true) {
-    const uint8_t* s = buffer.Get(at, sector);
-    if (s == nullptr || passed > 102400) return at;
-    if (!ondisk::AllZero(s + sector - 4, 4)) {
-      passed += sector;
-    } else if (ondisk::AllZero(s + sector - 12, 12)) {
-      return at + sector;
-    } else {
-      for (uint32_t i = 0; i + 4 <= sector; ++i) {
-        if (s[i] == 0 && IsTagHead(s + i + 1)) return at + i + 1 + 128;
-      }
-    }
-    at += sector;
+uint64_t FileMP3Analyser::ReadId3v1(RawFileBuffer& buffer, uint64_t at) {
+  const uint8_t* tag = buffer.Get(at, 128);
+  if (tag != nullptr) {
+    auto field = [&](std::string& out, size_t offset, size_t length) {
+      if (out.empty())
+        out = FilterRawFileName(UpToNul(std::string(reinterpret_cast<const char*>(tag + offset), length)));
+    };
+    field(m_name, 3, 30);
+    field(m_artist, 33, 30);
+    field(m_time, 93, 4);
   }
+  return at + 128;
+}
+
+uint64_t FileMP3Analyser::ApeTail(RawFileBuffer& buffer, uint64_t at) {
+  // An APE tag with its header: the header gives the length of the items
+  // and the footer behind them; an ID3v1 tag may follow.
+  constexpr uint32_t kHasHeader = 1u << 31, kIsHeader = 1u << 29;
+  constexpr uint32_t kMaxTag = 16u << 20;
+  const uint8_t* head = buffer.Get(at, 32);
+  if (head == nullptr) return at;
+  const uint32_t size = ondisk::Le32(head + 12), flags = ondisk::Le32(head + 20);
+  if ((flags & (kHasHeader | kIsHeader)) != (kHasHeader | kIsHeader) || size < 32 || size > kMaxTag) return at;
+  const uint64_t end = at + 32 + size;
+  const uint8_t* footer = buffer.Get(end - 32, 32);
+  if (footer == nullptr || std::memcmp(footer, "APETAGEX", 8) != 0) return at;
+  const uint8_t* after = buffer.Get(end, 3);
+  return after != nullptr && IsTagHead(after) ? ReadId3v1(buffer, end) : end;
 }
 
 uint32_t FileMP3Analyser::GetRawFileSizeXING(CRawFileInfo& info, IStorageDevice* device) {
+  if (g_clearLast.exchange(false)) {
+    m_lastStart = -1;
+    m_lastCount = 0;
+  }
   RawFileBuffer buffer(device, info.m_startSector);
   const uint8_t* h = buffer.Get(0, 64);
   if (h == nullptr) return 0;
@@ -293,6 +354,12 @@ uint32_t FileMP3Analyser::GetRawFileSizeXING(CRawFileInfo& info, IStorageDevice*
   if (at == nullptr) return 0;
   info.m_type = RAW_TYPE_MP3;
   info.m_size = IsTagHead(at) ? bytes + 128 : bytes;
+  // The count is the encoder's word; the file is whole when its frames
+  // lead there too.
+  info.m_whole = FollowFrames(buffer, 0, kFrameWalkLimit, true).end == info.m_size;
+  // Its frames are no new files.
+  m_lastStart = static_cast<int64_t>(info.m_startSector);
+  m_lastCount = static_cast<int64_t>((info.m_size + buffer.SectorSize() - 1) / buffer.SectorSize());
   return 1;
 }
 
@@ -304,41 +371,9 @@ uint32_t FileMP3Analyser::GetRawFileSizeFromFrame(CRawFileInfo& info, IStorageDe
   const int64_t start = static_cast<int64_t>(info.m_startSector);
   if (m_lastStart >= 0 && start > m_lastStart && start < m_lastStart + m_lastCount) return 0;
   RawFileBuffer buffer(device, info.m_startSector);
-  CMPAHeader header;
-  uint64_t p = 0;
-  bool limited = false;
-  uint64_t size = 0;
-  while (true) {
-    if (p > kFrameWalkLimit) {
-      limited = true;
-      size = p;
-      break;
-    }
-    const uint8_t* b = buffer.Get(p, 132);
-    if (b == nullptr) {
-      size = p;
-      break;
-    }
-    if (IsMPAFrame(b, header)) {
-      p += header.CalcFrameSize();
-      continue;
-    }
-    if (IsTagHead(b)) {
-      size = p + 128;
-    } else if (IsApeHead(b)) {
-      size = p + 260;
-    } else {
-      size = p;
-      for (uint64_t k = 1; k < 128; ++k) {
-        if (IsTagHead(b + k)) {
-          size = p + k + 128;
-          break;
-        }
-      }
-    }
-    break;
-  }
-  if (!limited && size < kMinFrameWalkSize) return 0;
+  const AudioEnd audio = FollowFrames(buffer, 0, kFrameWalkLimit, true);
+  const uint64_t size = audio.end;
+  if (size == 0 || (!audio.limited && size < kMinFrameWalkSize)) return 0;
   const uint32_t sector = buffer.SectorSize();
   const int64_t count = static_cast<int64_t>((size + sector - 1) / sector);
   if (m_lastStart >= 0 && start + count >= m_lastStart && start + count <= m_lastStart + m_lastCount) return 0;
@@ -346,5 +381,6 @@ uint32_t FileMP3Analyser::GetRawFileSizeFromFrame(CRawFileInfo& info, IStorageDe
   m_lastCount = count;
   info.m_type = RAW_TYPE_MP3;
   info.m_size = size;
+  info.m_whole = !audio.limited;
   return 1;
 }

@@ -1,6 +1,7 @@
 // MP3 audio: recognised by an ID3v2 tag or an MPEG audio frame header, sized
-// from a XING/Info header or by walking frames up to the ID3v1 or APE tag
-// that ends the file, named from the ID3 title and artist.
+// from a XING/Info header or by following the frames of its stream up to the
+// last one and the ID3v1 or APE tag right after it, named from the ID3 title
+// and artist.
 #pragma once
 
 #include <cstdint>
@@ -60,11 +61,24 @@ class FileMP3Analyser : public IRawFileAnalyser {
   const std::string& GetTagValueText() const { return m_tagValue; }
 
  private:
+  struct AudioEnd {
+    uint64_t end;  // bytes from the file's start
+    bool limited;  // the walk reached its limit
+  };
   void InitMemValue();
-  // The end of the audio from `p` (after the ID3v2 tag); fills missing names
+  // The end of the audio that starts at `p` (or after it, unless
+  // `firstAtP`): frames of one stream that follow each other without a gap
+  // (or, across a gap, that a chain of frames confirms), and an ID3v1 or APE
+  // tag right after the last; `p` when there is none. Fills missing names
   // from an ID3v1 tag.
-  uint64_t WalkAudio(RawFileBuffer& buffer, uint64_t p);
-  uint64_t ApeTail(RawFileBuffer& buffer, uint64_t p);
+  AudioEnd FollowFrames(RawFileBuffer& buffer, uint64_t p, uint64_t limit, bool firstAtP);
+  // Whether the frame at `at` is followed by a chain of frames of its stream.
+  static bool Confirmed(RawFileBuffer& buffer, uint64_t at, const CMPAHeader& first);
+  // The end of the ID3v1 tag at `at`, whose fields fill missing names.
+  uint64_t ReadId3v1(RawFileBuffer& buffer, uint64_t at);
+  // The end of the APE tag (and an ID3v1 tag behind it) at `at`; `at` when
+  // its header does not hold.
+  uint64_t ApeTail(RawFileBuffer& buffer, uint64_t at);
 
   std::string m_name, m_time, m_artist;
   int m_tag = RAW_FILE_TAG_NONE;

@@ -95,6 +95,7 @@ uint32_t FilePNGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     }
     if (std::memcmp(chunk + 4, "IEND", 4) == 0) {
       info.m_size = static_cast<uint64_t>(position + length + 12);
+      info.m_whole = true;
       return 1;
     }
     if (std::memcmp(chunk + 4, "IDAT", 4) == 0) data = true;
@@ -169,6 +170,8 @@ uint32_t FileGIFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     for (uint64_t q = p + 1; q < p + 1024; ++q) {
       const int c = ByteAt(buffer, q);
       if (c < 0) return 0;
+      // In a "9a" file an extension block (0x21) may come next as well as an
+      // image: the walk goes on from either.
       if (c == 0x2C || (version9 && c == 0x21)) {
         p = q;
         found = true;

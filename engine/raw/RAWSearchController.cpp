@@ -55,6 +55,7 @@ void CRAWSearchController::PreparetoSearch() {
   m_block.assign(static_cast<size_t>(m_sectorsPerBlock) * m_sectorSize + kPadding, 0);
   ResetRawNameCounters();
   m_pending.clear();
+  m_wholeStart = m_wholeEnd = 0;
   m_managers.clear();
   m_types.Initialize();
   if (m_builder != nullptr) m_builder->AddSearcherInfo(SEARCHER_TYPE_RAW, 1);
@@ -69,14 +70,33 @@ CRAWFileManager* CRAWSearchController::GetFileManager(uint32_t type) {
   return manager.get();
 }
 
+bool CRAWSearchController::InsideWholeFile(const CRawFileInfo& info) const {
+  return info.m_startSector > m_wholeStart && info.m_startSector < m_wholeEnd;
+}
+
 void CRAWSearchController::Settle(CRawFileInfo& info) {
+  if (InsideWholeFile(info)) return;
   const int64_t total = m_device != nullptr ? m_device->GetTotalSectors() : 0;
   const uint64_t end = total > 0 ? static_cast<uint64_t>(total) * m_sectorSize : 0;
   const uint64_t start = info.m_startSector * m_sectorSize;
   if (start >= end) return;
   // A size read from a header may claim more than the device holds.
   if (info.m_size > end - start) info.m_size = end - start;
+  if (info.m_whole) {
+    // Streams whose pages or frames start sectors of their own (Ogg, MP3)
+    // would otherwise come back again from each such sector.
+    m_wholeStart = info.m_startSector;
+    m_wholeEnd = info.m_startSector + (info.m_size + m_sectorSize - 1) / m_sectorSize;
+  }
   if (CRAWFileManager* manager = GetFileManager(info.m_type)) manager->AddRawFileInfo(&info);
+}
+
+bool CRAWSearchController::SizeQueued(Pending& pending, IStorageDevice* device) {
+  CRawFileInfo& info = *pending.info;
+  if (pending.sizedByHeader) return true;
+  // A record inside a file sized whole is dropped before it costs a sizing.
+  if (info.m_analyser == nullptr || InsideWholeFile(info)) return false;
+  return info.m_analyser->GetRawFileSize(info, device) != 0 && info.m_size != 0;
 }
 
 ResultCode CRAWSearchController::AnalyzeBlock(int64_t firstSector, int64_t sectorCount) {
@@ -129,11 +149,14 @@ ResultCode CRAWSearchController::AnalyzeBlock(int64_t firstSector, int64_t secto
     record->m_startSector = static_cast<uint64_t>(firstSector + i);
     record->m_analyser = matched;
     record->m_analyserType = matched->GetAnalyserType();
-    if (record->m_size != 0) {
+    if (record->m_size != 0 && m_pending.empty()) {
       Settle(*record);
       record->ResetFindings();
     } else {
-      m_pending.push_back(std::move(record));
+      // Behind a queued file a header-sized one waits its turn: the queued
+      // one may turn out to hold it.
+      const bool sized = record->m_size != 0;
+      m_pending.push_back({std::move(record), sized});
     }
   }
   record.reset();
@@ -146,14 +169,13 @@ void CRAWSearchController::SettleFromRing(uint64_t lastRingSector) {
   CNotifyCenter& center = CNotifyCenter::Instance();
   while (!m_pending.empty()) {
     if (!center.isContinue()) return;
-    CRawFileInfo& info = *m_pending.front();
-    if (info.m_startSector > lastRingSector) return;
+    Pending& pending = m_pending.front();
+    if (pending.info->m_startSector > lastRingSector) return;
     // The ring passes reads beyond its blocks to the device, so a record it
     // cannot size now will never be sized: it is dropped instead of holding
     // back every later file.
     try {
-      const uint32_t answer = info.m_analyser->GetRawFileSize(info, &m_ring);
-      if (answer != 0 && info.m_size != 0) Settle(info);
+      if (SizeQueued(pending, &m_ring)) Settle(*pending.info);
     } catch (...) {
     }
     m_pending.pop_front();
@@ -165,12 +187,11 @@ void CRAWSearchController::EndSearch(int build) {
   std::printf("--------------%s:%d:list size = %d--------\n", "EndSearch", 253, static_cast<int>(m_pending.size()));
   CNotifyCenter& center = CNotifyCenter::Instance();
   while (!m_pending.empty()) {
-    std::unique_ptr<CRawFileInfo> info = std::move(m_pending.front());
+    Pending pending = std::move(m_pending.front());
     m_pending.pop_front();
     if (!center.isContinue()) break;
-    if (info->m_analyser == nullptr) continue;
     try {
-      if (info->m_analyser->GetRawFileSize(*info, m_device) != 0 && info->m_size != 0) Settle(*info);
+      if (SizeQueued(pending, m_device)) Settle(*pending.info);
     } catch (...) {
     }
   }

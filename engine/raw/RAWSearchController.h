@@ -40,7 +40,17 @@ class CRAWSearchController : public ICompleteFileSystemSearchController {
 
  private:
   CRAWFileManager* GetFileManager(uint32_t type);
-  // Clamps the size to the device and hands the record to its category.
+  // Whether the record starts inside the last file that was sized whole.
+  bool InsideWholeFile(const CRawFileInfo& info) const;
+  struct Pending {
+    std::unique_ptr<CRawFileInfo> info;
+    bool sizedByHeader = false;
+  };
+  // Sizes a queued record (unless its header already did) from `device`;
+  // false when it cannot be sized.
+  bool SizeQueued(Pending& pending, IStorageDevice* device);
+  // Clamps the size to the device and hands the record to its category;
+  // a file sized whole hides what starts inside it.
   void Settle(CRawFileInfo& info);
   void SettleFromRing(uint64_t lastRingSector);
 
@@ -50,8 +60,10 @@ class CRAWSearchController : public ICompleteFileSystemSearchController {
   int m_sectorsPerBlock = 0;
   IDirecotryTreeBuilder* m_builder = nullptr;
   CBufferStorageDevice m_ring;
-  std::deque<std::unique_ptr<CRawFileInfo>> m_pending;
+  std::deque<Pending> m_pending;
   std::vector<uint8_t> m_block;
   uint32_t m_sectorSize = 512;
   bool m_ownsProgress = false;
+  // The sectors of the last file sized whole: [start, end).
+  uint64_t m_wholeStart = 0, m_wholeEnd = 0;
 };

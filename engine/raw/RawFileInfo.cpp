@@ -52,6 +52,7 @@ void CRawFileInfo::SetRawFileName(const std::string& name) { m_namePrefix = Filt
 
 void CRawFileInfo::ResetFindings() {
   m_size = 0;
+  m_whole = false;
   m_type = RAW_TYPE_NONE;
   m_namePrefix.clear();
   m_timeText.clear();

@@ -150,11 +150,16 @@ class CRawFileInfo {
  public:
   // Sets the name prefix through FilterRawFileName.
   void SetRawFileName(const std::string& name);
-  // Forgets what an analyser wrote: size, type, name prefix and time text.
+  // Forgets what an analyser wrote: size, type, name prefix, time text and
+  // whether the file was sized whole.
   void ResetFindings();
 
   uint64_t m_startSector = 0;  // in the scanned device's sectors
   uint64_t m_size = 0;         // bytes; 0 while unknown
+  // Set by an analyser that followed the file's own structure from its first
+  // byte to the mark that ends it (not a length a header claims, not a
+  // guess): nothing that starts inside such a file is a file of its own.
+  bool m_whole = false;
   uint32_t m_type = RAW_TYPE_NONE;
   uint32_t m_analyserType = 0xFFFF;
   std::string m_namePrefix;

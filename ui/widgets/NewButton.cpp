@@ -4,7 +4,7 @@
 #include <QPainter>
 #include <QTimer>
 
-#include "ui/widgets/KitStyle.h"
+#include <algorithm>
 
 namespace {
 // One latch for every cell of the process.
@@ -26,11 +26,25 @@ QRect NewButton::imageRectForBounds(const QRect& cell) const {
   return {QPoint(x, Centred(cell, kTitleSize.height())), kTitleSize};
 }
 
+// The title's frame is far wider than any column: the text is cut where
+// the cell ends, not where the frame does.
+QString NewButton::shownLabel(const QFontMetrics& metrics, const QRect& cell) const {
+  const QRect title = imageRectForBounds(cell);
+  const int room = std::min(title.right(), cell.right()) - title.left() + 1;
+  if (room <= 0) return {};
+  return metrics.elidedText(label_, labelElideMode_, room);
+}
+
 void NewButton::drawWithFrame(QPainter* painter, const QRect& cell) const {
   if (!icon_.isNull()) painter->drawPixmap(iconImageRectForBounds(cell), icon_);
   if (!label_.isEmpty()) {
-    painter->setPen(KitColors::kLabelText);
-    painter->drawText(imageRectForBounds(cell), Qt::AlignLeft | Qt::AlignVCenter, label_);
+    const QRect title = imageRectForBounds(cell);
+    painter->save();
+    painter->setClipRect(title.intersected(cell));
+    painter->setPen(labelColor_);
+    painter->drawText(title, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                      shownLabel(painter->fontMetrics(), cell));
+    painter->restore();
   }
   if (!tick_.isNull()) {
     const QRect tick(QPoint(0, 0), tick_.deviceIndependentSize().toSize());
@@ -56,8 +70,10 @@ KitCheckCellFilter::KitCheckCellFilter(QAbstractItemView* view, NewButton* cell,
 }
 
 bool KitCheckCellFilter::eventFilter(QObject* watched, QEvent* event) {
-  if (view_ == nullptr || watched != view_->viewport()) return false;
+  // The type first: while the view is being taken apart its viewport still
+  // sends events here, and the view must not be touched then.
   if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonDblClick) return false;
+  if (view_ == nullptr || watched != view_->viewport()) return false;
   auto* mouse = static_cast<QMouseEvent*>(event);
   if (mouse->button() != Qt::LeftButton) return false;
   const QPoint pos = mouse->position().toPoint();

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <QAbstractItemView>
+#include <QColor>
+#include <QFontMetrics>
 #include <QObject>
 #include <QPixmap>
 #include <QPointer>
@@ -14,6 +16,8 @@
 
 #include <functional>
 
+#include "ui/widgets/KitCell.h"
+
 class NewButton;
 
 class INewButtonDelegate {
@@ -22,7 +26,8 @@ class INewButtonDelegate {
   virtual void clickButtonAction(NewButton* sender) = 0;
 };
 
-class NewButton {
+// A cell, so that an outline's or a table's column can draw its rows with it.
+class NewButton : public KitCell {
  public:
   // How long an accepted click blocks further clicks on every row: one
   // press can reach the cell twice (press and double-click).
@@ -31,6 +36,15 @@ class NewButton {
 
   void setLabel(const QString& label) { label_ = label; }
   const QString& label() const { return label_; }
+  // How the title is drawn: its colour (a pale blue unless told otherwise)
+  // and where a title too long for the cell is cut (at the tail unless told
+  // otherwise); Qt::ElideNone clips it at the cell's edge.
+  void setLabelColor(const QColor& color) { labelColor_ = color; }
+  const QColor& labelColor() const { return labelColor_; }
+  void setLabelElideMode(Qt::TextElideMode mode) { labelElideMode_ = mode; }
+  Qt::TextElideMode labelElideMode() const { return labelElideMode_; }
+  // The title as drawn in `cell`.
+  QString shownLabel(const QFontMetrics& metrics, const QRect& cell) const;
   void setIconImage(const QPixmap& icon) { icon_ = icon; }
   const QPixmap& iconImage() const { return icon_; }
   // The tick-box image ("checkbox_no", "checkbox_yes", "checkbox_election").
@@ -41,7 +55,7 @@ class NewButton {
 
   QRect iconImageRectForBounds(const QRect& cell) const;
   QRect imageRectForBounds(const QRect& cell) const;
-  void drawWithFrame(QPainter* painter, const QRect& cell) const;
+  void drawWithFrame(QPainter* painter, const QRect& cell) const override;
 
   // `point` in the same coordinates as `cell`. Answers whether the press
   // landed in the tick area and was taken (the delegate told).
@@ -51,6 +65,8 @@ class NewButton {
 
  private:
   QString label_;
+  QColor labelColor_{160, 170, 211};
+  Qt::TextElideMode labelElideMode_ = Qt::ElideRight;
   QPixmap icon_, tick_;
   QVariant opNodeData_;
   INewButtonDelegate* delegate_ = nullptr;

@@ -175,6 +175,84 @@ TEST(RawMp3, FrameWalkRefusesShortStreamsAndFramesOfTheLastFile) {
   EXPECT_EQ(Size(fresh, shifted, 10).answer, 1u);
 }
 
+// Frames of a 48 kHz stream: another stream than kFrame's.
+void OtherFrames(Bytes& out, size_t at, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (out.size() < at + 384) out.resize(at + 384, 0x11);
+    const uint8_t other[4] = {0xFF, 0xFB, 0x94, 0x00};  // 128 kbit/s at 48 kHz: 384 bytes
+    std::memcpy(out.data() + at, other, 4);
+    at += 384;
+  }
+}
+
+TEST(RawMp3, AStreamEndsAtItsLastFrameAmongForeignBytes) {
+  FileMP3Analyser mp3;
+  Bytes file = Id3(3, {{"TIT2", Text(3, "x")}});
+  Frames(file, file.size(), 30);
+  const size_t end = file.size();
+  // Straight behind it, frames of another stream; then a lone header of
+  // this stream that no chain follows.
+  OtherFrames(file, end, 6);
+  file.resize(end + 6 * 384 + 900, 0x33);
+  std::memcpy(file.data() + end + 6 * 384 + 100, kFrame, 4);
+  const Sized s = Size(mp3, file);
+  ASSERT_EQ(s.answer, 1u);
+  EXPECT_EQ(s.info.m_size, end);
+  EXPECT_TRUE(s.info.m_whole);
+}
+
+TEST(RawMp3, AConfirmedChainCarriesTheStreamAcrossAGapButNotIntoTheNextFile) {
+  FileMP3Analyser mp3;
+  Bytes file = Id3(3, {});
+  Frames(file, file.size(), 10);
+  file.resize(file.size() + 7, 0x44);
+  Frames(file, file.size(), 10);
+  EXPECT_EQ(Size(mp3, file).info.m_size, file.size());
+  // A chain that begins a sector of its own is the next file.
+  Bytes two = Id3(3, {});
+  Frames(two, two.size(), 10);
+  const size_t first = two.size();
+  two.resize((first + 511) / 512 * 512, 0x44);
+  Frames(two, two.size(), 10);
+  EXPECT_EQ(Size(mp3, two).info.m_size, first);
+  // So is a frame that carries a VBR header, even straight behind.
+  Bytes info = Id3(3, {});
+  Frames(info, info.size(), 10);
+  const size_t before = info.size();
+  Frames(info, before, 10);
+  std::memcpy(info.data() + before + 36, "Info", 4);
+  EXPECT_EQ(Size(mp3, info).info.m_size, before);
+}
+
+TEST(RawMp3, OnlyTagsStraightAfterTheLastFrameBelongToTheFile) {
+  FileMP3Analyser mp3;
+  // An APE tag with its header (32 bytes), 20 bytes of items and its
+  // footer, then an ID3v1 tag.
+  Bytes file;
+  Frames(file, 0, 30);
+  Bytes ape(32 + 20 + 32, 0x55);
+  for (size_t at : {size_t{0}, size_t{52}}) {
+    std::memcpy(ape.data() + at, "APETAGEX", 8);
+    const uint8_t fields[16] = {0xD0, 0x07, 0, 0, 52, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, uint8_t(at == 0 ? 0xA0 : 0x80)};
+    std::memcpy(ape.data() + at + 8, fields, 16);
+  }
+  file.insert(file.end(), ape.begin(), ape.end());
+  Bytes tag(128, 0x20);
+  std::memcpy(tag.data(), "TAG", 3);
+  file.insert(file.end(), tag.begin(), tag.end());
+  const Sized tagged = Size(mp3, file);
+  ASSERT_EQ(tagged.answer, 1u);
+  EXPECT_EQ(tagged.info.m_size, file.size());
+  // An ID3v1 tag behind a few foreign bytes is someone else's.
+  FileMP3Analyser fresh;
+  Bytes gap;
+  Frames(gap, 0, 30);
+  const size_t frames = gap.size();
+  gap.resize(frames + 5, 0x44);
+  gap.insert(gap.end(), tag.begin(), tag.end());
+  EXPECT_EQ(Size(fresh, gap).info.m_size, frames);
+}
+
 TEST(RawMp3, XingByteCountSizesTheFileWithItsTag) {
   FileMP3Analyser mp3;
   Bytes file;

@@ -120,6 +120,94 @@ TEST(RawJpeg, EndMarkerAtASectorEndOrSplitAcrossTwo) {
   EXPECT_EQ(FileJPGAnalyser::AddFileSizeByPerSecSize(split, 700, 1u << 20), 3u * 512 + 1);
 }
 
+// A JFIF picture of 64x64 (so a bound of 12,288 bytes of scan data): one
+// grey component, a Huffman table, then `scan` after the start of scan;
+// `restart` gives it a restart interval.
+Bytes Jpeg(const Bytes& scan, bool restart = false) {
+  Bytes b = {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0};
+  if (restart) b.insert(b.end(), {0xFF, 0xDD, 0, 4, 0, 1});
+  b.insert(b.end(), {0xFF, 0xC0, 0, 11, 8, 0, 64, 0, 64, 1, 1, 0x11, 0});
+  b.insert(b.end(), {0xFF, 0xC4, 0, 20, 0x00, 0, 1});
+  b.insert(b.end(), 14, 0);
+  b.push_back(0);
+  b.insert(b.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0});
+  b.insert(b.end(), scan.begin(), scan.end());
+  return b;
+}
+
+// Bytes that hold no FF (scan data with nothing to say).
+Bytes Plain(size_t n) { return Bytes(n, 0x5A); }
+
+// The JPEG at sector 0 of `disk`, sized.
+CRawFileInfo SizeJpeg(const Bytes& disk, uint32_t* answer = nullptr) {
+  testsupport::BytesDevice device(disk.data(), disk.size());
+  FileJPGAnalyser jpg;
+  CRawFileInfo info;
+  const uint32_t got = jpg.GetRawFileSize(info, &device);
+  if (answer != nullptr) *answer = got;
+  return info;
+}
+
+TEST(RawJpeg, ScanDataIsFollowedThroughStuffingRestartsFillAndFurtherScans) {
+  // Stuffed bytes, the restart markers in their order (wrapping after 7),
+  // a second scan behind a table, fill bytes before the end.
+  Bytes scan = Plain(300);
+  for (int i = 0; i < 9; ++i) scan.insert(scan.end(), {0x12, 0xFF, 0x00, 0xFF, uint8_t(0xD0 + i % 8), 0x34});
+  scan.insert(scan.end(), {0xFF, 0xC4, 0, 20, 0x10, 0, 1});
+  scan.insert(scan.end(), 15, 0);
+  scan.insert(scan.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0, 1, 63, 0, 0x77, 0xFF, 0xFF, 0xFF, 0xD9});
+  Bytes disk = Jpeg(scan, true);
+  const size_t size = disk.size();
+  // Behind it, foreign bytes whose sector ends in FF D9: no end of this file.
+  disk.resize(4 * 512, 0x66);
+  disk[2 * 512 - 2] = 0xFF, disk[2 * 512 - 1] = 0xD9;
+  const CRawFileInfo info = SizeJpeg(disk);
+  EXPECT_EQ(info.m_size, size);
+  EXPECT_TRUE(info.m_whole);
+}
+
+TEST(RawJpeg, ForeignBytesEndTheFileAtTheFirstSectorAfterItsLastSureByte) {
+  Bytes scan = Plain(600);
+  scan.insert(scan.end(), {0xFF, 0x00});  // the last sure byte, in sector 1
+  scan.resize(1400, 0x5A);
+  Bytes disk = Jpeg(scan);
+  const size_t sure = disk.size() - 800;
+  ASSERT_LT(sure, 1024u);
+  // From sector 2 on, foreign bytes; their first FF is followed by neither
+  // a stuffed zero nor a marker that may stand there.
+  disk.resize(8 * 512, 0x22);
+  disk[1100] = 0xFF, disk[1101] = 0x31;
+  CRawFileInfo info = SizeJpeg(disk);
+  EXPECT_EQ(info.m_size, 1024u);
+  EXPECT_FALSE(info.m_whole);
+  // A restart marker out of its order, or in a picture without restart
+  // interval, is foreign as well.
+  // A break inside the last sure sector ends the file right there.
+  Bytes rst = Plain(200);
+  rst.insert(rst.end(), {0xFF, 0xD0, 0x01, 0xFF, 0xD2, 0xFF, 0xD9});
+  Bytes disk2 = Jpeg(rst, true);
+  const size_t wrongRestart = disk2.size() - 4;
+  disk2.resize(4 * 512, 0x22);
+  EXPECT_EQ(SizeJpeg(disk2).m_size, wrongRestart);
+  Bytes disk3 = Jpeg(Bytes{0xFF, 0xD0, 0xFF, 0xD9});
+  const size_t noInterval = disk3.size() - 4;
+  disk3.resize(2 * 512, 0x22);
+  EXPECT_EQ(SizeJpeg(disk3).m_size, noInterval);
+}
+
+TEST(RawJpeg, AWalkThatReachesItsBoundFallsBackToTheSectorEnds) {
+  // 64 x 64 x 3 bytes of scan data without a marker: the walk cannot decide;
+  // the sector-end search stops at the same bound.
+  Bytes disk = Jpeg(Plain(20000));
+  const size_t scan = disk.size() - 20000;
+  disk.resize(48 * 512, 0x5A);
+  uint32_t answer = 0;
+  const CRawFileInfo info = SizeJpeg(disk, &answer);
+  ASSERT_EQ(answer, 1u);
+  EXPECT_EQ(info.m_size, (scan + 64 * 64 * 3 + 511) / 512 * 512);
+  EXPECT_FALSE(info.m_whole);
+}
+
 // "Exif" 00 00, then a little-endian TIFF header and IFD0 of `entries`.
 Bytes Exif(const std::vector<std::array<uint32_t, 4>>& entries, const std::string& strings = {}) {
   Bytes b = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0};
@@ -290,6 +378,35 @@ TEST(RawSearch, AnUnreadableBlockEntersTheRingAsZeros) {
   std::memcpy(disk.data() + 32 * 512, decoy.data(), decoy.size());
   Carve carve(disk, 8, 8, 16);
   EXPECT_EQ(carve.Files(), (std::vector<std::string>{"FILE000.PNG:12300"}));
+}
+
+// An Ogg page at `at` of `lacing` segment lengths; `flags` 4 closes the stream.
+void OggPage(Bytes& disk, size_t at, uint8_t flags, const Bytes& lacing) {
+  std::memcpy(disk.data() + at, "OggS", 4);
+  disk[at + 5] = flags;
+  disk[at + 26] = static_cast<uint8_t>(lacing.size());
+  std::copy(lacing.begin(), lacing.end(), disk.begin() + static_cast<long>(at) + 27);
+}
+
+TEST(RawSearch, NothingStartsInsideAFileSizedWholeButAFileNotSizedWholeIsLookedInto) {
+  for (const bool closed : {true, false}) {
+    SCOPED_TRACE(closed ? "closed stream" : "stream without its last page");
+    // Pages of 1,024 bytes at 0 and 1,024, the last of 128 bytes, each at a
+    // sector of its own; a BMP header at sector 1, inside the first page.
+    Bytes disk(64 * 512, 0x5A);
+    OggPage(disk, 0, 2, {255, 255, 255, 228});
+    OggPage(disk, 1024, 0, {255, 255, 255, 228});
+    OggPage(disk, 2048, closed ? 4 : 0, {100});
+    PutBmp(disk, 512, 100);
+    Carve carve(disk);
+    carve.raw->EndSearch(1);
+    if (closed) {
+      EXPECT_EQ(carve.Files(), (std::vector<std::string>{"FILE000.OGG:2176"}));
+    } else {
+      EXPECT_EQ(carve.Files(), (std::vector<std::string>{"FILE000.OGG:2176", "FILE000.BMP:100", "FILE001.OGG:1152",
+                                                         "FILE002.OGG:128"}));
+    }
+  }
 }
 
 TEST(RawSearch, HostileLengthsEndTheWalksInsideTheDevice) {

@@ -1,6 +1,7 @@
 // The outline's tick cell: presses in its tick area reach the delegate once
 // and leave the row selection alone; presses elsewhere are the view's.
 #include <QApplication>
+#include <QPainter>
 #include <QStandardItemModel>
 #include <QTest>
 #include <QTreeView>
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "UiTestSupport.h"
+#include "ui/widgets/KitStyle.h"
 #include "ui/widgets/NewButton.h"
 
 namespace {
@@ -82,6 +84,39 @@ TEST(NewButtonTest, PressInTreeRowTogglesAndKeepsSelection) {
   QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, row2.topLeft() + QPoint(60, row2.height() / 2));
   EXPECT_EQ(view.currentIndex().row(), 2);
   EXPECT_EQ(toggles.rows.size(), 1u);
+}
+
+TEST(NewButtonTest, TitleIsPaleBlueAndCutWhereTheCellEnds) {
+  uitest::App();
+  NewButton cell;
+  cell.setLabel(QStringLiteral("Documents and letters of the last three years(87)"));
+  EXPECT_EQ(cell.labelColor(), QColor(160, 170, 211));
+  QImage image(300, 30, QImage::Format_RGB32);
+  image.fill(Qt::black);
+  const QRect frame(0, 0, 160, 30);
+  {
+    QPainter painter(&image);
+    painter.setFont(KitStyle::Font(13));
+    EXPECT_TRUE(cell.shownLabel(painter.fontMetrics(), frame).endsWith(QChar(0x2026)));
+    EXPECT_LE(painter.fontMetrics().horizontalAdvance(cell.shownLabel(painter.fontMetrics(), frame)), 160 - 15);
+    cell.drawWithFrame(&painter, frame);
+  }
+  uitest::SaveArtifact(image, QStringLiteral("newbutton-title"));
+  bool pale = false;
+  for (int x = 15; x < 160 && !pale; ++x) {
+    for (int y = 7; y < 23 && !pale; ++y) pale = uitest::Near(image.pixelColor(x, y), QColor(160, 170, 211), 6);
+  }
+  EXPECT_TRUE(pale);
+  for (int x = 160; x < 300; ++x) {
+    for (int y = 0; y < 30; ++y) ASSERT_EQ(image.pixelColor(x, y), QColor(Qt::black)) << x << "," << y;
+  }
+  // The owner may choose both.
+  cell.setLabelColor(Qt::white);
+  cell.setLabelElideMode(Qt::ElideMiddle);
+  EXPECT_EQ(cell.labelColor(), QColor(Qt::white));
+  QFontMetrics metrics(KitStyle::Font(13));
+  EXPECT_TRUE(cell.shownLabel(metrics, frame).endsWith(QStringLiteral("(87)")));
+  EXPECT_TRUE(cell.shownLabel(metrics, QRect(0, 0, 10, 30)).isEmpty());  // no room right of the tick area
 }
 
 }  // namespace

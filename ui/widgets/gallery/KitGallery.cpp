@@ -21,6 +21,8 @@
 #include <functional>
 #include <vector>
 
+#include "GalleryGrid.h"
+#include "TablesPanel.h"
 #include "platform/Resources.h"
 #include "ui/widgets/HVTitlebarView.h"
 #include "ui/widgets/KVProgressView.h"
@@ -301,5 +303,12 @@ int main(int argc, char** argv) {
   WaitExposed(controls);
   ok = Save(controls->grab().toImage(), out, QStringLiteral("kit-controls.png")) && ok;
   delete controls;
+
+  ok = SaveGridGalleryPages(out) && ok;
+  QWidget* tables = TablesPanel();
+  tables->show();
+  WaitExposed(tables);
+  ok = Save(tables->grab().toImage(), out, QStringLiteral("kit-tables.png")) && ok;
+  delete tables;
   return ok ? 0 : 1;
 }
