@@ -5,31 +5,6 @@
 #include "app/KVUIDeviceData.h"
 #include "app/KVUIPublic.h"
 
-namespace {
-
-// STAND-IN until the application core saves and loads scan results: every
-// load is refused as a load that cannot start would be (its end is announced
-// at once and its outcome is a failure), so the wizard shows its failure
-// alert and stays usable. Replace the three functions below with
-// KVUIController::beginSaveOrRestoreNode, GetSaveorRestoreProgress and
-// GetSavePath once they exist.
-constexpr uint64_t kNotAvailable = 1;
-
-bool BeginSaveOrRestoreNode(int, const QString&) {
-  KVUIPublic::NotifyMainThread(QStringLiteral("QueryProgressFinish"));
-  return false;
-}
-
-void GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, uint64_t* error, int) {
-  if (total != nullptr) *total = 0;
-  if (current != nullptr) *current = 0;
-  if (error != nullptr) *error = kNotAvailable;
-}
-
-QString GetSavePath() { return {}; }
-
-}  // namespace
-
 KVWizardServices KVWizardServices::Default() {
   KVWizardServices services;
   services.isAppRunning = [] { return KVUIController::IsAppRunning(); };
@@ -38,9 +13,13 @@ KVWizardServices KVWizardServices::Default() {
   services.getDeviceInfoToArray = [](KVDeviceRows* rows) { KVUIController::GetDeviceInfoToArray(rows); };
   services.refreshDeviceInfo = [] { KVUIController::RefreshDeviceInfo(); };
   services.setRecoveryType = [](uint32_t mask) { KVUIController::SetRecoveryType(mask); };
-  services.getSavePath = GetSavePath;
-  services.beginSaveOrRestoreNode = BeginSaveOrRestoreNode;
-  services.getSaveorRestoreProgress = GetSaveorRestoreProgress;
+  services.getSavePath = [] { return KVUIController::GetSavePath(); };
+  services.beginSaveOrRestoreNode = [](int save, const QString& path) {
+    return KVUIController::beginSaveOrRestoreNode(save, path);
+  };
+  services.getSaveorRestoreProgress = [](uint64_t* total, uint64_t* current, uint64_t* error, int save) {
+    KVUIController::GetSaveorRestoreProgress(total, current, error, save);
+  };
   // A load replays into the scan operation and stops as a scan does.
   services.stopRestore = [] { KVUIController::StopScan(1); };
   return services;

@@ -1,8 +1,9 @@
 // The wizard on the machine itself, over FAT images of the fixture script
 // attached read-only as loop devices: the disk page lists them as the kernel
 // and The Sleuth Kit see them, follows a device attached and detached while
-// it shows, and hands the picked volume over to a scan of that volume. The
-// machine has disks of its own: only our devices are looked at.
+// it shows, and hands the picked volume over to a scan of that volume; the
+// scan's result, saved, comes back through the wizard's import. The machine
+// has disks of its own: only our devices are looked at.
 #include <gtest/gtest.h>
 
 #include <QTest>
@@ -177,6 +178,38 @@ TEST(WizardOnLoopDevices, ListsAttachedImagesFollowsThemAndScansThePick) {
                                                                      scannedDisk, scannedVolume));
   EXPECT_EQ(scannedDisk, DiskIndexOf(disk.path()));
   EXPECT_EQ(scannedVolume, 1);
+
+  // The result saved, then loaded through a new wizard's import.
+  const fs::path saved = dir / "fat32.rsf";
+  wizardtest::PostCounter finishes(QStringLiteral("QueryProgressFinish"));
+  ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(1, QString::fromStdString(saved.string())));
+  ASSERT_TRUE(qttest::PumpUntil([&] { return finishes.count == 1; }, 60));
+  uint64_t total = 0, current = 0, error = 1;
+  KVUIController::GetSaveorRestoreProgress(&total, &current, &error, 1);
+  ASSERT_EQ(error, 0u);
+
+  wizardtest::ResultsWindow loaded;
+  wizardtest::PostCounter shows(QStringLiteral("ShowDetailWindow"));
+  KVRootWindowController again(services);
+  again.SetResultsWindowHooks(loaded.Hooks());
+  again.SetImportFileChooser([&](const QString&) { return QString::fromStdString(saved.string()); });
+  again.showWindow();
+  QTest::mouseClick(again.selectTypeVC()->startScanButton, Qt::LeftButton);
+  ASSERT_TRUE(qttest::PumpUntil([&] { return again.selectDiskVC() != nullptr; }, 60));
+  again.window()->activateWindow();
+  qttest::PumpUntil([&] { return again.window()->isActiveWindow(); }, 5);
+  wizardtest::AlertAnswerer alerts(1);
+  QTest::mouseClick(again.importButton, Qt::LeftButton);
+  EXPECT_TRUE(alerts.texts.isEmpty()) << alerts.texts.join(QLatin1Char('\n')).toStdString();
+  EXPECT_EQ(loaded.imports, QStringList{QString::fromStdString(saved.string())});
+  EXPECT_EQ(shows.count, 1);
+  EXPECT_GE(loaded.shows, 1);
+  EXPECT_EQ(loaded.discards, 0);
+  EXPECT_FALSE(again.window()->isVisible());
+  uint64_t loadedSize = 0, loadedFiles = 0;
+  KVUIController::GetScanFileSize(&loadedSize, &loadedFiles);
+  EXPECT_EQ(loadedFiles, files);
+  EXPECT_EQ(loadedSize, size);
 }
 
 }  // namespace
