@@ -5,6 +5,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 
+#include <cstdio>
+
 #include "app/KVNode.h"
 #include "app/KVUIController.h"
 #include "platform/Localized.h"
@@ -88,7 +90,11 @@ KVRootWindowController::~KVRootWindowController() {
 }
 
 void KVRootWindowController::windowDidLoad() {
-  if (services_.isAppRunning && services_.isAppRunning()) KVUIController::CloseApp();
+  if (services_.isAppRunning && services_.isAppRunning()) {
+    std::printf("Clipmender: another process of the application runs; this one ends.\n");
+    std::fflush(stdout);
+    KVUIController::CloseApp();
+  }
   // The extension lists reached the engine at start, before the category
   // filter was first made: the filter reads them only then.
   platform::NotificationCenter::DefaultCenter().AddObserver(
