@@ -1,34 +1,199 @@
 // The process entry: the interface language from the command line, the
-// keep-awake timer, then the application's event loop.
-#include <QCoreApplication>
+// keep-awake timer, the application object with the kit's fixed look, then
+// the application delegate's start-up sequence and the event loop.
+#include <QApplication>
+#include <QLabel>
+#include <QPointer>
+#include <QSocketNotifier>
 #include <QTimer>
 
-#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
 
-#include "app/KVAppLauncher.h"
+#include <csignal>
+#include <cstdio>
+#include <memory>
+
+#include "app/KVAppDelegate.h"
 #include "app/KVDiskAccess.h"
 #include "app/KVProcessEntry.h"
+#include "app/KVUIController.h"
+#include "app/KVUIOperation.h"
+#include "app/KVUIRecovery.h"
 #include "base/CatchExeception.h"
+#include "platform/NotificationCenter.h"
+#include "ui/widgets/KitStyle.h"
+#include "ui/widgets/MyNSApplication.h"
+#include "ui/widgets/TCImageWindow.h"
+#include "ui/windows/KVAboutWindowController.h"
+#include "ui/windows/KVAlert.h"
+#include "ui/windows/KVCheckUpdateWindowController.h"
+#include "ui/windows/KVKitServices.h"
+#include "ui/windows/KVMainMenu.h"
+#include "ui/windows/KVSmallWindow.h"
+#include "ui/windows/KVUrlOpener.h"
 
 namespace {
 
+// Whether Qt has somewhere to show windows. Without it, creating the
+// application object would abort the process with a bare platform error.
+bool HaveDisplay() {
+  return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
+         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// The operation the quit guard asks about: a scan, else a recovery.
+bool RecoveryPaused() { return KVUIRecovery::instance().GetStatus() == KVOperationPaused; }
+bool OperationRunning() { return KVUIController::IsScanRunning() || KVUIController::IsRecoveryRunning(); }
+bool OperationPaused() { return KVUIController::IsScanRunning() ? KVUIController::IsPause() : RecoveryPaused(); }
+void PauseOrResumeOperation() {
+  if (KVUIController::IsScanRunning()) {
+    KVUIController::PauseOrResumeScan();
+  } else if (KVUIController::IsRecoveryRunning()) {
+    KVUIController::PauseOrResumeRecovery();
+  }
+}
+
+// Brings the application's first window forward after a modal window.
+void Activate(QWidget* window) {
+  if (window == nullptr) return;
+  window->raise();
+  window->activateWindow();
+}
+
+// ---------------------------------------------------------------------------
+// PLACEHOLDER for the wizard's root window (KVRootWindowController), which is
+// built next. It stands in for it so that the program shows a window with the
+// application menu (About, Check for Updates, Quit) instead of ending: its
+// menu goes to the real root window, and closing it ends the application as
+// closing the wizard will (by posting "appWillTerminate").
+QWidget* ShowRootWindowPlaceholder(KVAppDelegate* delegate) {
+  std::printf("Clipmender: the wizard is not built yet; a stand-in window holds the application menu.\n");
+  std::fflush(stdout);
+  auto* window = new TCImageWindow(nullptr, false);
+  window->setAttribute(Qt::WA_DeleteOnClose);
+  window->setWindowTitle(QStringLiteral("Clipmender"));
+  window->setShowsTitle(true);
+  window->resize(640, 360);
+  new KVMainMenu(delegate, window);
+  auto* note = KVSmallWindow::Label(window->contentView(),
+                                    QStringLiteral("The wizard that finds lost files comes here.\n"
+                                                   "The menu above opens About and Check for Updates."),
+                                    14, KitColors::kHeaderText, Qt::AlignCenter, true);
+  note->setGeometry(40, 120, 560, 80);
+  QObject::connect(window, &QObject::destroyed,
+                   [] { platform::NotificationCenter::DefaultCenter().Post(QStringLiteral("appWillTerminate")); });
+  KVSmallWindow::CenterOnScreen(window);
+  window->show();
+  Activate(window);
+  return window;
+}
+// ---------------------------------------------------------------------------
+
+// The windows the delegate opens, and the update window it keeps.
+class DelegateWindows : public KVCheckUpdateWindowControllerDelegate {
+ public:
+  explicit DelegateWindows(KVAppDelegate** delegate) : delegate_(delegate) {}
+
+  void runRootWindow() override { (*delegate_)->runRootWindow(); }
+
+  void ShowRoot() { root_ = ShowRootWindowPlaceholder(*delegate_); }
+
+  // The update window: made on first need and kept; every showing checks
+  // again. The one the start-up check opens stays above other windows and
+  // goes on to the root window however it is closed.
+  void ShowUpdate(bool fromStartUp) {
+    if (!update_) {
+      update_ = std::make_unique<KVCheckUpdateWindowController>();
+    } else {
+      update_->getVersionChange();
+    }
+    if (fromStartUp) update_->setDelegate(this);
+    KVSmallWindow* window = update_->window();
+    window->setWindowFlag(Qt::WindowStaysOnTopHint, fromStartUp);
+    window->center();
+    window->runModal();
+    Activate(root_);
+  }
+
+  void ShowAbout() {
+    KVAboutWindowController about;
+    about.window()->center();
+    about.window()->runModal();
+    Activate(root_);
+  }
+
+  void HideAll() {
+    for (QWidget* each : QApplication::topLevelWidgets()) {
+      if (each->isWindow() && each->isVisible()) each->hide();
+    }
+  }
+
+ private:
+  KVAppDelegate** delegate_;
+  std::unique_ptr<KVCheckUpdateWindowController> update_;
+  QPointer<QWidget> root_;
+};
+
+// A session that ends (logout, shutdown) or a plain kill sends SIGTERM,
+// SIGINT or SIGHUP: the application ends as after a confirmed quit, with its
+// log closed. The handler only wakes the event loop, which does the rest.
+int g_termination[2] = {-1, -1};
+
+void OnTerminationSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = ::write(g_termination[0], &byte, 1);
+}
+
+void EndOnTerminationSignals(KVAppDelegate* delegate) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_termination) != 0) return;
+  auto* notifier = new QSocketNotifier(g_termination[1], QSocketNotifier::Read, qApp);
+  QObject::connect(notifier, &QSocketNotifier::activated, qApp, [delegate] {
+    char byte = 0;
+    while (::read(g_termination[1], &byte, 1) > 0) {
+    }
+    delegate->applicationWillTerminate();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
 // Runs the start-up sequence and the event loop until the application quits.
-// The windows are not built yet: opening the first one says so and ends the
-// loop.
-int RunApplication(QCoreApplication& app) {
-  KVAppLauncher::Hooks hooks;
-  hooks.showRootWindow = [] {
-    std::printf("Clipmender: the windows are not built yet; only the recovery engine and the platform layer exist.\n");
-    std::fflush(stdout);
-    QCoreApplication::exit(0);
+int RunApplication(QApplication& app) {
+  KitStyle::ApplyFixedLook(&app);
+  MyNSApplication::Install(&app);
+  KVKitServices::Install();
+  // The category filter reads the extension lists once, when it is made.
+  KVUIController::initFileType();
+  // Windows end the application through the delegate ("appWillTerminate",
+  // the menu's Quit), never by being the last one closed: between the update
+  // window and the wizard there is a moment without any.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  KVAppDelegate* delegate = nullptr;
+  DelegateWindows windows(&delegate);
+  KVAppDelegate::Hooks hooks;
+  hooks.showRootWindow = [&windows] { windows.ShowRoot(); };
+  hooks.showUpdateWindow = [&windows] { windows.ShowUpdate(true); };
+  hooks.showUpdateWindowFromMenu = [&windows] { windows.ShowUpdate(false); };
+  hooks.showAboutWindow = [&windows] { windows.ShowAbout(); };
+  hooks.openUrl = [](const QUrl& url) { KVUrlOpener::Open(url); };
+  hooks.isOperationRunning = OperationRunning;
+  hooks.isOperationPaused = OperationPaused;
+  hooks.pauseOrResumeOperation = PauseOrResumeOperation;
+  hooks.askToQuit = [](std::function<void(bool)> answer) {
+    KVAlert::Begin(KVAlert::ActiveWindow(), QStringLiteral("PAGE_FOUR_SCAN_STOP"),
+                   [answer = std::move(answer)](int code) { answer(code != 0); });
   };
-  hooks.showUpdateWindow = [] {
-    std::printf("Clipmender: a newer version is available.\n");
-    std::fflush(stdout);
-    QCoreApplication::exit(0);
-  };
-  KVAppLauncher launcher(std::move(hooks));
-  QTimer::singleShot(0, &app, [&launcher] { launcher.applicationDidFinishLaunching(); });
+  hooks.hideMainWindow = [&windows] { windows.HideAll(); };
+  hooks.closeApp = [] { KVUIController::CloseApp(); };
+  KVAppDelegate appDelegate(std::move(hooks));
+  delegate = &appDelegate;
+  EndOnTerminationSignals(delegate);
+  QTimer::singleShot(0, &app, [delegate] { delegate->applicationDidFinishLaunching(); });
   return app.exec();
 }
 
@@ -40,7 +205,6 @@ int main(int argc, char** argv) {
   CatchExeception::Instance();
   CatchExeception::Install();
   if (argc > 1) setCurLanguage(argv[1]);
-  QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("Clipmender"));
   // Without the rights to read disks the device list would just be empty;
   // say why instead, and how to start with them. Root that the system still
@@ -51,6 +215,13 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (!access.message.isEmpty()) CatchExeception::WriteLog("%s\n", access.message.toUtf8().constData());
+  if (!HaveDisplay()) {
+    std::fprintf(stderr,
+                 "Clipmender shows its windows on a graphical desktop, and none was found "
+                 "(neither DISPLAY nor WAYLAND_DISPLAY is set).\n");
+    return 1;
+  }
+  QApplication app(argc, argv);
   PreventSleep();
   const int status = RunApplication(app);
   ReleasePreventObj();

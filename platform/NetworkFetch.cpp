@@ -22,7 +22,8 @@ QNetworkAccessManager* Manager() {
 
 }  // namespace
 
-void FetchUrl(const QUrl& url, int timeoutMs, qint64 maxBytes, std::function<void(const FetchResult&)> done) {
+void FetchUrl(const QUrl& url, int timeoutMs, qint64 maxBytes, std::function<void(const FetchResult&)> done,
+              QObject* context) {
   QNetworkRequest request(url);
   request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
   request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
@@ -30,6 +31,14 @@ void FetchUrl(const QUrl& url, int timeoutMs, qint64 maxBytes, std::function<voi
   request.setTransferTimeout(timeoutMs > 0 ? timeoutMs : 1);
   QNetworkReply* reply = Manager()->get(request);
   auto tooLarge = std::make_shared<bool>(false);
+  if (context != nullptr) {
+    // Aborting finishes the reply at once; the mark keeps `done` from a
+    // caller that is gone.
+    QObject::connect(context, &QObject::destroyed, reply, [reply] {
+      reply->setProperty("abandoned", true);
+      reply->abort();
+    });
+  }
   auto checkSize = [reply, maxBytes, tooLarge](qint64 received) {
     if (received > maxBytes && !*tooLarge) {
       *tooLarge = true;
@@ -46,6 +55,7 @@ void FetchUrl(const QUrl& url, int timeoutMs, qint64 maxBytes, std::function<voi
   });
   QObject::connect(reply, &QNetworkReply::finished, reply, [reply, maxBytes, tooLarge, done = std::move(done)] {
     reply->deleteLater();
+    if (reply->property("abandoned").toBool()) return;
     FetchResult result;
     result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (*tooLarge) {
@@ -65,8 +75,9 @@ void FetchUrl(const QUrl& url, int timeoutMs, qint64 maxBytes, std::function<voi
   });
 }
 
-void FetchPropertyList(const QUrl& url, int timeoutMs, std::function<void(const QVariant&, const QString&)> done) {
-  FetchUrl(url, timeoutMs, PropertyList::kMaxBytes, [done = std::move(done)](const FetchResult& result) {
+void FetchPropertyList(const QUrl& url, int timeoutMs, std::function<void(const QVariant&, const QString&)> done,
+                       QObject* context) {
+  auto parse = [done = std::move(done)](const FetchResult& result) {
     if (!done) return;
     if (!result.ok) {
       done(QVariant(), result.error);
@@ -79,7 +90,8 @@ void FetchPropertyList(const QUrl& url, int timeoutMs, std::function<void(const 
       return;
     }
     done(value, QString());
-  });
+  };
+  FetchUrl(url, timeoutMs, PropertyList::kMaxBytes, std::move(parse), context);
 }
 
 }  // namespace platform

@@ -68,32 +68,4 @@ TEST(ProcessEntry, PreventSleepNeedsTheApplicationThenRepeatsEveryThirtySeconds)
   ReleasePreventObj();
 }
 
-// The program as ./run starts it.
-TEST(ClipmenderProgram, TheFirstArgumentIsStoredAsTheLanguageBesideTheUpdateStamp) {
-  testsupport::TempDir work;
-  const auto ini = work / "UserDefaults.ini";
-  auto run = [&](const std::string& args) {
-    const std::string noBus = kNoBus.toStdString();
-    return testsupport::RunCommand("env CLIPMENDER_WORK_DIR=" + ShellQuote(work.path().string()) +
-                                   " DBUS_SYSTEM_BUS_ADDRESS=" + noBus + " DBUS_SESSION_BUS_ADDRESS=" + noBus +
-                                   " QT_QPA_PLATFORM=offscreen " + ShellQuote(CLIPMENDER_EXECUTABLE) + " " + args +
-                                   " 2>/dev/null");
-  };
-  auto result = run("");
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_EQ(result.output.find("argv ="), std::string::npos);
-  // The first start checks for an update and stamps it; nothing else.
-  EXPECT_EQ(QSettings(QString::fromStdString(ini.string()), QSettings::IniFormat).allKeys(),
-            QStringList{"upDataTimeStr"});
-
-  result = run("de fr");
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_NE(result.output.find("argv = de\n"), std::string::npos) << result.output;
-  EXPECT_NE(result.output.find("windows are not built yet"), std::string::npos) << result.output;
-  EXPECT_EQ(UserDefaults(QString::fromStdString(ini.string())).PreferredLanguages(), QStringList{"de"});
-  const std::string before = testsupport::Sha256(ini);
-  EXPECT_EQ(run("").exitCode, 0);
-  EXPECT_EQ(testsupport::Sha256(ini), before);
-}
-
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 
 #include "QtTestSupport.h"
@@ -60,6 +61,24 @@ TEST(NetworkFetch, EachAnswerEndsInExactlyOneResult) {
     EXPECT_EQ(got->data, c.ok ? kPlist : QByteArray());
     EXPECT_EQ(got->error.isEmpty(), c.ok);
     EXPECT_TRUE(got->error.contains(c.error)) << got->error.toStdString();
+  }
+}
+
+// A caller that goes away takes its transfer with it: no answer reaches it,
+// also not the time-out's; while it lives, the answer comes as usual.
+TEST(NetworkFetch, ATransferEndsWithItsContext) {
+  qttest::HttpServer server;
+  server.Raw("/silent", "");
+  for (const bool keep : {true, false}) {
+    SCOPED_TRACE(keep);
+    int calls = 0;
+    auto context = std::make_unique<QObject>();
+    platform::FetchPropertyList(
+        server.Url("/silent"), 300, [&](const QVariant&, const QString&) { ++calls; }, context.get());
+    qttest::PumpPending();
+    if (!keep) context.reset();
+    qttest::PumpUntil([&] { return calls > 0; }, 1);  // well past the time-out
+    EXPECT_EQ(calls, keep ? 1 : 0);
   }
 }
 

@@ -1,4 +1,4 @@
-#include "app/KVAppLauncher.h"
+#include "app/KVAppDelegate.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,11 @@
 #include <cstdlib>
 
 #include "QtTestSupport.h"
+#include "app/KVLinkUrl.h"
 #include "app/KVPublicUtilities.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Resources.h"
+#include "platform/UserDefaults.h"
 
 namespace {
 
@@ -45,7 +47,7 @@ const QByteArray kBinary5(
 const QDateTime kNow(QDate(2026, 3, 10), QTime(12, 0, 0));
 
 QString StampDaysBefore(double days) {
-  return kNow.addSecs(-static_cast<qint64>(days * 86400.0)).toString(QString::fromLatin1(KVAppLauncher::kStampFormat));
+  return kNow.addSecs(-static_cast<qint64>(days * 86400.0)).toString(QString::fromLatin1(KVAppDelegate::kStampFormat));
 }
 
 class Launch : public ::testing::Test {
@@ -62,22 +64,22 @@ class Launch : public ::testing::Test {
 
   // Runs the start-up sequence with the stamp `stamp`, the remote list at
   // `url`, until a window hook was called (or the guard ran out).
-  void Run(const QString& stamp, const QUrl& url) {
+  void Run(const QString& stamp, const QUrl& url, bool setUrl = true) {
     KVPublicUtilities::writeUpDataTimeStr(stamp);
-    KVAppLauncher::Hooks hooks;
+    KVAppDelegate::Hooks hooks;
     hooks.showUpdateWindow = [this] { ++update_; };
     hooks.showRootWindow = [this] { ++root_; };
     hooks.startWatcher = [this] { return ++watcher_ > 0; };
     hooks.now = [] { return kNow; };
-    KVAppLauncher launcher(hooks);
-    launcher.SetRemoteListUrl(url);
-    launcher.applicationDidFinishLaunching();
-    checked_ = launcher.checkStarted();
+    KVAppDelegate delegate(hooks);
+    if (setUrl) delegate.SetRemoteListUrl(url);
+    delegate.applicationDidFinishLaunching();
+    checked_ = delegate.checkStarted();
     stampAtFetch_ = KVPublicUtilities::getUpDataTimeStr().toString();  // before any answer arrived
     qttest::PumpUntil([this] { return update_ + root_ > 0; }, 30);
     qttest::PumpPending();
     // A late or second answer would call a hook again.
-    launcher.runRootWindow();
+    delegate.runRootWindow();
   }
 
   QTemporaryDir resources_;
@@ -156,8 +158,85 @@ TEST_F(Launch, ASilentServerEndsInTheRootWindowAfterTheTimeOut) {
   EXPECT_EQ(root_, 1);
   // The transfer timer is coarse; a give-up well before the time-out would
   // still show here.
-  EXPECT_GE(clock.elapsed(), KVAppLauncher::kFetchTimeoutMs / 2);
-  EXPECT_LT(clock.elapsed(), KVAppLauncher::kFetchTimeoutMs + 5000);
+  EXPECT_GE(clock.elapsed(), KVAppDelegate::kFetchTimeoutMs / 2);
+  EXPECT_LT(clock.elapsed(), KVAppDelegate::kFetchTimeoutMs + 5000);
+}
+
+// The address comes from the shipped list's link table: a list that names
+// the test server is fetched from it; without an address (and none built in)
+// no check is made, the log says so and the wizard opens.
+TEST_F(Launch, TheAddressComesFromTheLinkTableAndNoAddressSkipsTheCheck) {
+  server_.Answer("/list", "200 OK", XmlList("<integer>9</integer>"));
+  {
+    QFile local(resources_.path() + QStringLiteral("/LocalVersionMessage.plist"));
+    ASSERT_TRUE(local.open(QIODevice::WriteOnly));
+    local.write(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>VersionCheck</key>"
+        "<integer>5</integer><key>en</key><dict><key>IniURL</key><string>" +
+        server_.Url(QStringLiteral("/list")).toEncoded() + "</string></dict></dict></plist>\n");
+  }
+  Run(QString(), QUrl(), false);
+  EXPECT_TRUE(checked_);
+  EXPECT_EQ(update_, 1);
+
+  if (!KVLinkUrl::BuiltInUrl(QStringLiteral("IniURL")).isEmpty()) GTEST_SKIP() << "this build names a version list";
+  {
+    QFile local(resources_.path() + QStringLiteral("/LocalVersionMessage.plist"));
+    ASSERT_TRUE(local.open(QIODevice::WriteOnly));
+    local.write(XmlList("<integer>5</integer>"));
+  }
+  update_ = root_ = 0;
+  Run(QStringLiteral(" "), QUrl(), false);
+  EXPECT_FALSE(checked_);
+  EXPECT_EQ(update_, 0);
+  EXPECT_EQ(root_, 1);
+  EXPECT_EQ(KVPublicUtilities::getUpDataTimeStr().toString(), QStringLiteral(" "));  // no check made, none noted
+  QFile log(WorkDir().path() + QStringLiteral("/tolveraware.log"));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(log.readAll().contains("update check skipped: no address for the remote version list"));
+}
+
+// Addresses by the interface language, then English, then the build; only
+// web addresses are handed out.
+TEST_F(Launch, LinksFollowTheLanguageThenEnglish) {
+  QFile local(resources_.path() + QStringLiteral("/LocalVersionMessage.plist"));
+  ASSERT_TRUE(local.open(QIODevice::WriteOnly));
+  local.write(R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+<key>en</key><dict><key>AboutURL</key><string>https://about.example/en</string>
+  <key>HelpURL</key><string>https://help.example/en</string><key>UpdateURL</key><string>file:///etc/passwd</string>
+  <key>Twitter</key><string>javascript:alert(1)</string><key>GoogleURL</key><string>https://</string></dict>
+<key>de</key><dict><key>AboutURL</key><string></string><key>HelpURL</key><string>https://help.example/de</string></dict>
+<key>pt</key><dict><key>AboutURL</key><string>https://about.example/pt</string></dict>
+<key>fr</key><string>not a dictionary</string>
+</dict></plist>
+)");
+  local.close();
+  platform::UserDefaults& defaults = platform::UserDefaults::Standard();
+  const struct {
+    const char* language;
+    const char* about;
+    const char* help;
+  } cases[] = {
+      {"de", "https://about.example/en", "https://help.example/de"},
+      {"pt-BR", "https://about.example/pt", "https://help.example/en"},
+      {"fr", "https://about.example/en", "https://help.example/en"},
+      {"en", "https://about.example/en", "https://help.example/en"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.language);
+    defaults.SetPreferredLanguages({QString::fromLatin1(c.language)});
+    EXPECT_EQ(KVLinkUrl::GetUrl(QStringLiteral("AboutURL")), QString::fromLatin1(c.about));
+    EXPECT_EQ(KVLinkUrl::WebUrl(QStringLiteral("HelpURL")), QUrl(QString::fromLatin1(c.help)));
+  }
+  defaults.SetPreferredLanguages({});
+  // Missing everywhere: what the build was configured with.
+  EXPECT_EQ(KVLinkUrl::GetUrl(QStringLiteral("IniURL")), KVLinkUrl::BuiltInUrl(QStringLiteral("IniURL")));
+  EXPECT_EQ(KVLinkUrl::GetUrl(QStringLiteral("FaceBookURL")), QString());
+  for (const char* key : {"UpdateURL", "Twitter", "GoogleURL"}) {
+    EXPECT_FALSE(KVLinkUrl::GetUrl(QString::fromLatin1(key)).isEmpty()) << key;
+    EXPECT_TRUE(KVLinkUrl::WebUrl(QString::fromLatin1(key)).isEmpty()) << key;
+  }
 }
 
 TEST(UpdateCheck, StampRuleAndVersionNumbers) {
@@ -170,17 +249,17 @@ TEST(UpdateCheck, StampRuleAndVersionNumbers) {
            {QStringLiteral(" "), true},
            {QVariant(), true},
            {QStringLiteral("10/03/2026"), true},
-           {kNow.addDays(2).toString(QString::fromLatin1(KVAppLauncher::kStampFormat)), true}}) {
-    EXPECT_EQ(KVAppLauncher::ShouldCheckForUpdate(stamp, kNow), due) << stamp.toString().toStdString();
+           {kNow.addDays(2).toString(QString::fromLatin1(KVAppDelegate::kStampFormat)), true}}) {
+    EXPECT_EQ(KVAppDelegate::ShouldCheckForUpdate(stamp, kNow), due) << stamp.toString().toStdString();
   }
   const auto list = [](const QVariant& v) { return QVariant(QVariantMap{{QStringLiteral("VersionCheck"), v}}); };
-  EXPECT_EQ(KVAppLauncher::VersionCheck(list(qlonglong(12))), 12);
-  EXPECT_EQ(KVAppLauncher::VersionCheck(list(QStringLiteral(" 12 "))), 12);
-  EXPECT_EQ(KVAppLauncher::VersionCheck(list(qlonglong(-3))), 0);
-  EXPECT_EQ(KVAppLauncher::VersionCheck(list(QStringLiteral("1e9"))), 0);
-  EXPECT_EQ(KVAppLauncher::VersionCheck(list(QVariantList{12})), 0);
-  EXPECT_EQ(KVAppLauncher::VersionCheck(QVariantList{list(12)}), 0);
-  EXPECT_EQ(KVAppLauncher::VersionCheck(QVariant()), 0);
+  EXPECT_EQ(KVAppDelegate::VersionCheck(list(qlonglong(12))), 12);
+  EXPECT_EQ(KVAppDelegate::VersionCheck(list(QStringLiteral(" 12 "))), 12);
+  EXPECT_EQ(KVAppDelegate::VersionCheck(list(qlonglong(-3))), 0);
+  EXPECT_EQ(KVAppDelegate::VersionCheck(list(QStringLiteral("1e9"))), 0);
+  EXPECT_EQ(KVAppDelegate::VersionCheck(list(QVariantList{12})), 0);
+  EXPECT_EQ(KVAppDelegate::VersionCheck(QVariantList{list(12)}), 0);
+  EXPECT_EQ(KVAppDelegate::VersionCheck(QVariant()), 0);
 }
 
 // The user's side of the quit guard: an operation that can be paused, and a
@@ -189,7 +268,7 @@ struct QuitScene {
   bool running = false, paused = false, closed = false, hidden = false;
   int asked = 0, toggles = 0;
   std::function<void(bool)> answer;
-  KVAppLauncher launcher{{
+  KVAppDelegate delegate{{
       .showUpdateWindow = {},
       .showRootWindow = {},
       .startWatcher = [] { return true; },
@@ -208,6 +287,9 @@ struct QuitScene {
       .hideMainWindow = [this] { hidden = true; },
       .closeApp = [this] { closed = true; },
       .now = {},
+      .showAboutWindow = {},
+      .showUpdateWindowFromMenu = {},
+      .openUrl = {},
   }};
 };
 
@@ -215,7 +297,7 @@ TEST(QuitGuard, AsksOnlyWhileAnOperationRuns) {
   qttest::App();
   {
     QuitScene s;
-    EXPECT_TRUE(s.launcher.applicationShouldTerminate());
+    EXPECT_TRUE(s.delegate.applicationShouldTerminate());
     EXPECT_EQ(s.asked, 0);
   }
   for (const bool pausedBefore : {false, true}) {
@@ -223,14 +305,14 @@ TEST(QuitGuard, AsksOnlyWhileAnOperationRuns) {
     QuitScene s;
     s.running = true;
     s.paused = pausedBefore;
-    EXPECT_FALSE(s.launcher.applicationShouldTerminate());
+    EXPECT_FALSE(s.delegate.applicationShouldTerminate());
     EXPECT_TRUE(s.paused);
-    EXPECT_FALSE(s.launcher.applicationShouldTerminate());  // a second quit while asking asks nothing more
+    EXPECT_FALSE(s.delegate.applicationShouldTerminate());  // a second quit while asking asks nothing more
     ASSERT_EQ(s.asked, 1);
     s.answer(false);
     EXPECT_FALSE(s.paused);
     EXPECT_FALSE(s.closed);
-    EXPECT_FALSE(s.launcher.applicationShouldTerminate());
+    EXPECT_FALSE(s.delegate.applicationShouldTerminate());
     ASSERT_EQ(s.asked, 2);
     s.answer(true);
     EXPECT_TRUE(s.hidden);
@@ -239,7 +321,7 @@ TEST(QuitGuard, AsksOnlyWhileAnOperationRuns) {
   {
     // The windows post "appWillTerminate" when they close with nothing running.
     QuitScene s;
-    s.launcher.applicationDidFinishLaunching();
+    s.delegate.applicationDidFinishLaunching();
     platform::NotificationCenter::DefaultCenter().Post(QStringLiteral("appWillTerminate"));
     EXPECT_TRUE(s.closed);
   }

@@ -1,8 +1,10 @@
 // What happens between the application object and the first window: the
 // observers, the media watcher, the weekly update check and the first window,
-// and the guard that asks before quitting while a long operation runs.
+// and the guard that asks before quitting while a long operation runs; and
+// what the application menu's About, Check for Updates and online-help items
+// do (the menu itself is the windows' KVMainMenu).
 //
-// The launcher shows no window itself: the windows are reached through the
+// The delegate shows no window itself: the windows are reached through the
 // hooks, so the sequence runs (and is tested) without a display.
 #pragma once
 
@@ -14,7 +16,7 @@
 
 #include <functional>
 
-class KVAppLauncher : public QObject {
+class KVAppDelegate : public QObject {
  public:
   struct Hooks {
     // Opens the update window. Its closing must call runRootWindow().
@@ -37,6 +39,12 @@ class KVAppLauncher : public QObject {
     std::function<void()> closeApp;
     // The clock of the stamp rule; defaults to the current local time.
     std::function<QDateTime()> now;
+    // Runs the About window modally.
+    std::function<void()> showAboutWindow;
+    // Runs the update window modally for the menu (no root window after it).
+    std::function<void()> showUpdateWindowFromMenu;
+    // Opens a web address in the user's browser.
+    std::function<void(const QUrl&)> openUrl;
   };
 
   // Whole days between two checks.
@@ -46,8 +54,8 @@ class KVAppLauncher : public QObject {
   // How the stamp is written and read.
   static constexpr const char* kStampFormat = "yyyy-MM-dd HH:mm:ss";
 
-  explicit KVAppLauncher(Hooks hooks, QObject* parent = nullptr);
-  ~KVAppLauncher() override;
+  explicit KVAppDelegate(Hooks hooks, QObject* parent = nullptr);
+  ~KVAppDelegate() override;
 
   // Where the remote version list lives ("IniURL" of the link table unless a
   // caller sets another).
@@ -67,6 +75,21 @@ class KVAppLauncher : public QObject {
 
   // Stops observing, hides the main window and ends the process.
   void applicationWillTerminate();
+
+  // The answer to the quit question: 1 (its default button) quits, 0 goes
+  // on with the operation, resuming it when it is paused.
+  void alertEnded(int code);
+
+  // The menu's actions: the About window, a check for updates, the online
+  // help page (both help items do the same).
+  void aboutAction();
+  void CheckUpAction();
+  void onlineHelp();
+  void supportCenterAction() { onlineHelp(); }
+  // Whether the menu offers a check for updates and the online help: a build
+  // without an address for them has nothing to check or open.
+  bool canCheckForUpdates() const { return !m_remoteUrl.isEmpty(); }
+  static bool hasOnlineHelp();
 
   // Whether a check is due: no usable stamp (missing, empty, a single space,
   // unreadable) or at least seven whole days since it, or a stamp in the

@@ -1,0 +1,47 @@
+#include "ui/windows/KVAlert.h"
+
+#include <QApplication>
+#include <QPointer>
+
+#include "ui/widgets/KitSheet.h"
+#include "ui/windows/KVSmallWindow.h"
+
+namespace KVAlert {
+
+KitSheet* Begin(QWidget* window, const QString& stem, std::function<void(int)> completion, bool withNoButton) {
+  if (auto* host = dynamic_cast<TCImageWindow*>(window); host != nullptr && host->isVisible()) {
+    return KitAlert::BeginSheet(host, stem, std::move(completion), withNoButton);
+  }
+  // A window of its own, the size of the alert's panel below the bar.
+  auto* own = new KVSmallWindow(QSize(420, 140), 8);
+  own->setAttribute(Qt::WA_DeleteOnClose);
+  own->setWindowModality(Qt::ApplicationModal);
+  QPointer<KVSmallWindow> guard = own;
+  KitSheet* sheet = KitAlert::BeginSheet(
+      own, stem,
+      [guard, completion = std::move(completion)](int code) {
+        if (guard) guard->close();
+        if (completion) completion(code);
+      },
+      withNoButton);
+  const QSize panel = sheet->panel()->size();
+  own->setFixedSize(panel.width(), panel.height() + KVSmallWindow::kTitleBarHeight);
+  const int closeCode = withNoButton ? 0 : 1;
+  QPointer<KitSheet> open = sheet;
+  own->setCloseButtonAction([open, closeCode] {
+    if (open) open->end(closeCode);
+  });
+  own->setClosedHandler([open, closeCode] {
+    if (open) open->end(closeCode);  // the window manager's close or Escape
+  });
+  own->center();
+  own->fadeIn();
+  return sheet;
+}
+
+QWidget* ActiveWindow() {
+  QWidget* active = QApplication::activeWindow();
+  return dynamic_cast<TCImageWindow*>(active) != nullptr ? active : nullptr;
+}
+
+}  // namespace KVAlert
