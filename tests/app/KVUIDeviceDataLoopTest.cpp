@@ -67,7 +67,7 @@ TEST_P(LoopMedia, AreListedAsLsblkSeesThemAndPostOneAttachAndOneDetach) {
   center.AddObserver("RefreshDetachDevice", &owner, [&](const platform::Notification& n) {
     detached.push_back(n.object.toMap().value("USBPath").toString().toStdString());
   });
-  watcher.Start();
+  watcher.registerForUSBNotifications();
   EXPECT_EQ(attaches, 1) << "registration posts one attach";
   {
     devicetest::LoopDevice loop(image, 0, true);
