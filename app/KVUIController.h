@@ -27,6 +27,7 @@
 class DiskVolumeNodeData;
 class IFileNode;
 class IStorageDevice;
+class KVUIDeviceData;
 class KVUIOperation;
 class KVUIRecovery;
 class KVUIScan;
@@ -75,7 +76,9 @@ class KVUIController {
   static KVUIScan& Scan();
   static void UseScan(KVUIScan* scan);
 
-  // Devices.
+  // Devices. The device list the methods below use: the process's, or
+  // another one (tests).
+  static void UseDevices(KVUIDeviceData* devices);
   static void GetDeviceInfoToArray(std::vector<std::unique_ptr<DiskVolumeNodeData>>* rows);
   // Posts `name` on the main thread once the device list is enumerated. A
   // request while an enumeration is queued or under way only waits for it:

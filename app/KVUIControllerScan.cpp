@@ -41,7 +41,12 @@ bool OnMainThread() {
   return app == nullptr || QThread::currentThread() == app->thread();
 }
 
-KVUIDeviceData& Devices() { return KVUIDeviceData::instance(); }
+std::atomic<KVUIDeviceData*> g_devices{nullptr};
+
+KVUIDeviceData& Devices() {
+  KVUIDeviceData* devices = g_devices.load();
+  return devices != nullptr ? *devices : KVUIDeviceData::instance();
+}
 
 template <typename F>
 void ForEachRow(OpNodeData* row, F&& f) {
@@ -64,6 +69,8 @@ KVUIScan& KVUIController::Scan() {
 }
 
 void KVUIController::UseScan(KVUIScan* scan) { g_scan.store(scan); }
+
+void KVUIController::UseDevices(KVUIDeviceData* devices) { g_devices.store(devices); }
 
 void KVUIController::GetDeviceInfoToArray(std::vector<std::unique_ptr<DiskVolumeNodeData>>* rows) {
   if (rows == nullptr) return;
