@@ -50,6 +50,9 @@ KVUIRecovery::~KVUIRecovery() {
     StopOperation(1);
     WaitForThreads(std::chrono::milliseconds(5000));
   }
+  // The copy-out objects are the operation's; a worker that never came back
+  // still uses them, so they are left to it.
+  if (!IsWorkerRunning()) ReleaseDataRecovery();
 }
 
 KVUIScan& KVUIRecovery::Scan() { return m_scan != nullptr ? *m_scan : KVUIScan::instance(); }
