@@ -51,11 +51,13 @@ void RunWorker(KVUIOperation* operation, std::function<void()> worker) {
 bool KVUIController::DoOperation(std::function<void()> worker, const KVPollArgs& pollArgs) {
   KVUIOperation* operation = pollArgs.operation;
   if (operation == nullptr || !worker) return false;
+  const std::string name = pollArgs.notificationName.toStdString();
+  if (operation->QueueRun(worker, name)) return true;
+  // Not stopping (or no more): a run that has just gone idle may still be
+  // winding down its threads.
   if (operation->IsOperationExit() && (operation->IsWorkerRunning() || operation->IsPollerRunning())) {
     operation->WaitForThreads(kWindDown);
   }
-  const std::string name = pollArgs.notificationName.toStdString();
-  if (operation->QueueRun(worker, name)) return true;
   if (!operation->BeginRun()) return false;
   operation->SetRunName(name);
 
