@@ -14,7 +14,8 @@
 // the same way: ask, then wait for the notification; they never need to
 // retry. A pause or stop asked for before the queued run begins applies to
 // it (stopped, it ends at once with nothing found). Only a start while a run
-// of the operation is running or paused is refused, as before.
+// of the operation is running or paused is refused; the windows never ask
+// for one.
 #pragma once
 
 #include <QString>

@@ -41,7 +41,9 @@
 // parent and next sibling.
 // The builder holds nothing else while it holds the lock, and calls the
 // receiver without it; holders must not wait for the scan operation while
-// they hold it, only take its short field lock.
+// they hold it, only take its short field lock. The application releases a
+// builder (and every node it owns) only under the lock, so a walk under the
+// lock never meets a freed node; pointers kept past that release dangle.
 #pragma once
 
 #include <atomic>
