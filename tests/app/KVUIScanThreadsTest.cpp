@@ -336,7 +336,7 @@ TEST_F(FatDisk, APausedScanIsSearchedOverItsFilesSoFarAndATickDoesNotWaitForTheS
   EXPECT_TRUE(searchStillHeld) << "the tick waited for the search to end";
   EXPECT_EQ(heldAt.load(), KVUIScan::kSearchBatch) << "held half-way, after the first batch";
   EXPECT_LT(tickSeconds, 5.0);
-  RecordProperty("tick_during_search_ms", static_cast<int>(tickSeconds * 1000));
+  RecordProperty("tick_during_search_us", static_cast<int>(tickSeconds * 1e6));
   ASSERT_TRUE(Await([&] { return marked == total; }));
   std::vector<IFileNode*> found;
   KVUIController::GetSearchResultToArr(&found);
