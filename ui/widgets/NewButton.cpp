@@ -70,8 +70,10 @@ KitCheckCellFilter::KitCheckCellFilter(QAbstractItemView* view, NewButton* cell,
 }
 
 bool KitCheckCellFilter::eventFilter(QObject* watched, QEvent* event) {
-  if (view_ == nullptr || watched != view_->viewport()) return false;
+  // The type first: while the view is being taken apart its viewport still
+  // sends events here, and the view must not be touched then.
   if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonDblClick) return false;
+  if (view_ == nullptr || watched != view_->viewport()) return false;
   auto* mouse = static_cast<QMouseEvent*>(event);
   if (mouse->button() != Qt::LeftButton) return false;
   const QPoint pos = mouse->position().toPoint();

@@ -16,6 +16,8 @@
 
 #include <functional>
 
+#include "ui/widgets/KitCell.h"
+
 class NewButton;
 
 class INewButtonDelegate {
@@ -24,7 +26,8 @@ class INewButtonDelegate {
   virtual void clickButtonAction(NewButton* sender) = 0;
 };
 
-class NewButton {
+// A cell, so that an outline's or a table's column can draw its rows with it.
+class NewButton : public KitCell {
  public:
   // How long an accepted click blocks further clicks on every row: one
   // press can reach the cell twice (press and double-click).
@@ -52,7 +55,7 @@ class NewButton {
 
   QRect iconImageRectForBounds(const QRect& cell) const;
   QRect imageRectForBounds(const QRect& cell) const;
-  void drawWithFrame(QPainter* painter, const QRect& cell) const;
+  void drawWithFrame(QPainter* painter, const QRect& cell) const override;
 
   // `point` in the same coordinates as `cell`. Answers whether the press
   // landed in the tick area and was taken (the delegate told).

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "BenchDoubles.h"
+#include "HFSPlusQuickScan.h"
 #include "SearchedPartitionInfo.h"
 #include "engine/device/DeviceTestSupport.h"
 #include "scan/CRecoveryController.h"
@@ -32,8 +33,11 @@ fs::path Disks() {
 }
 
 std::string EnsureDisks() {
-  // The disk script builds the samples first, into the folder the other
-  // HFS+ tests use.
+  // The samples first, in the folder the other HFS+ rows use; the disk
+  // script finds them there.
+  std::string why;
+  hfsquick::RowFixtures(&why);
+  if (!why.empty()) return why;
   ::setenv("CLIPMENDER_HFSPLUS_FIXTURES", Samples().c_str(), 1);
   return conformance::EnsureFixtures(
       testsupport::SourceDir() / "tests/fixtures/hfsplus-disk/make-hfsplus-disk-images.sh", Disks());

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "GalleryGrid.h"
+#include "TablesPanel.h"
 #include "platform/Resources.h"
 #include "ui/widgets/HVTitlebarView.h"
 #include "ui/widgets/KVProgressView.h"
@@ -304,5 +305,10 @@ int main(int argc, char** argv) {
   delete controls;
 
   ok = SaveGridGalleryPages(out) && ok;
+  QWidget* tables = TablesPanel();
+  tables->show();
+  WaitExposed(tables);
+  ok = Save(tables->grab().toImage(), out, QStringLiteral("kit-tables.png")) && ok;
+  delete tables;
   return ok ? 0 : 1;
 }
