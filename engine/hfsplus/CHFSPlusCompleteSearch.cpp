@@ -582,16 +582,17 @@ int CHFSPlusCompleteFileSystemSearchController::GetSearchedPartitionInfo(CSearch
   int written = 0;
   for (const auto& item : m_partitions) {
     const CompleteSearchPatition& record = *item;
-    // Runs count allocation blocks from the volume's start; blocks smaller
-    // than the device's sectors are counted in 512-byte units (the file
-    // reader goes by byte offset).
+    // Runs count allocation blocks from the volume's start; a volume whose
+    // blocks are smaller than the device's sectors is told in 512-byte
+    // units (the file reader goes by byte offset).
     const uint32_t unit = record.blockSize >= S ? S : kSlice;
+    const int64_t perSector = S / unit;
     auto* info = new (std::nothrow) CSearchedPartitionInfo(unit);
     if (info == nullptr) break;
     info->SetPartitionIndex(static_cast<uint16_t>(record.index));
-    info->SetFirstDataSector(record.start);
-    info->SetStartSector(record.start);
-    info->SetTotalSectors(static_cast<uint64_t>(std::max<int64_t>(record.count, 0)));
+    info->SetFirstDataSector(record.start * perSector);
+    info->SetStartSector(record.start * perSector);
+    info->SetTotalSectors(static_cast<uint64_t>(std::max<int64_t>(record.count, 0) * perSector));
     info->SetFileSystemType(FILE_SYSTEM_TYPE_HFSPLUS);
     uint32_t perCluster = record.blockSize / unit;
     if (perCluster == 0) {

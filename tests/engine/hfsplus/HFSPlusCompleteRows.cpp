@@ -54,7 +54,8 @@ std::vector<Extent> ReadPartitions(const fs::path& tsv) {
 }
 
 // A partition scan of `device` the way the application runs one: what the
-// HFS+ searcher reports, each record carrying its place as its index.
+// HFS+ searcher reports (in 512-byte sectors), each record carrying its
+// place as its index.
 std::vector<Extent> Reported(IStorageDevice* device) {
   IRecoveryController* controller = CreateRecoveryController(RECOVERY_CONTROLLER_PARTITION);
   auto* complete = dynamic_cast<CCompleteRecoveryController*>(controller);
@@ -77,7 +78,9 @@ std::vector<Extent> Reported(IStorageDevice* device) {
       EXPECT_EQ(records[i]->GetPartitionIndex(), i);
       EXPECT_EQ(records[i]->GetFileSystemType(), FILE_SYSTEM_TYPE_HFSPLUS);
       EXPECT_EQ(records[i]->GetFirstDataSector(), records[i]->GetStartSector());
-      out.emplace_back(records[i]->GetStartSector(), static_cast<int64_t>(records[i]->GetTotalSectors()));
+      // In 512-byte sectors, whatever unit the record counts in.
+      const int64_t unit = records[i]->GetSectorSize() / 512;
+      out.emplace_back(records[i]->GetStartSector() * unit, static_cast<int64_t>(records[i]->GetTotalSectors()) * unit);
       delete records[i];
     }
   }
@@ -103,12 +106,10 @@ TEST(HFSPlusCompleteDisk, VolumesAreWhereMmlsPutsThemOnTheIntactCopy) {
       ASSERT_NE(disk, nullptr);
       EXPECT_EQ(Reported(disk.get()), expected);
     }
-    // The same bytes behind 4096-byte sectors: starts and sizes in those.
+    // The same bytes behind 4096-byte sectors.
     const std::vector<uint8_t> bytes = testsupport::ReadFile(image);
     testsupport::BytesDevice large(bytes.data(), bytes.size(), 4096);
-    std::vector<Extent> inLarge;
-    for (const auto& [start, sectors] : expected) inLarge.emplace_back(start / 8, sectors / 8);
-    EXPECT_EQ(Reported(&large), inLarge);
+    EXPECT_EQ(Reported(&large), expected);
   }
 }
 
