@@ -70,8 +70,8 @@ int main(int argc, char** argv) {
   const char* tmp = std::getenv("TMPDIR");
   const fs::path dir = argc > 1 ? fs::path(argv[1]) : fs::path(tmp != nullptr && *tmp ? tmp : "/tmp");
   std::printf("images in %s (made on first use)\n", dir.c_str());
-  if (std::system(("bash " + bench::Quote(CLIPMENDER_HFSPLUS_BENCH_SCRIPT) + " " + bench::Quote(dir.string())).c_str()) !=
-      0) {
+  if (std::system(
+          ("bash " + bench::Quote(CLIPMENDER_HFSPLUS_BENCH_SCRIPT) + " " + bench::Quote(dir.string())).c_str()) != 0) {
     std::fprintf(stderr, "cannot make the benchmark images (needs the shared HFS+ samples)\n");
     return 1;
   }

@@ -335,8 +335,8 @@ void CHFSPlusCompleteFileSystemSearchController::GiveVolumeHeader(const uint8_t*
 }
 
 void CHFSPlusCompleteFileSystemSearchController::TakeHeader(CompleteSearchPatition& record,
-                                                            const HFSPlusVolumeHeader& header, int64_t s,
-                                                            int64_t start, bool confirmed) {
+                                                            const HFSPlusVolumeHeader& header, int64_t s, int64_t start,
+                                                            bool confirmed) {
   record.header = std::make_unique<HFSPlusVolumeHeader>(header);
   record.headerSector = s;
   record.start = start;
@@ -379,7 +379,8 @@ bool CHFSPlusCompleteFileSystemSearchController::CatalogHeaderAt(int64_t start, 
   if (start < 0 || first.blockCount == 0 || m_sectorSize == 0) return false;
   const uint64_t S = m_sectorSize;
   const uint64_t extentBytes = uint64_t{first.blockCount} * header.blockSize;
-  const unsigned __int128 at = static_cast<unsigned __int128>(start) * S + uint64_t{first.startBlock} * header.blockSize;
+  const unsigned __int128 at =
+      static_cast<unsigned __int128>(start) * S + uint64_t{first.startBlock} * header.blockSize;
   if (at % S != 0 || at / S >= static_cast<uint64_t>(m_totalSectors)) return false;
   const int64_t sector = static_cast<int64_t>(at / S);
   auto read = [&](std::vector<uint8_t>& out, uint64_t bytes) {
@@ -574,8 +575,7 @@ void CHFSPlusCompleteFileSystemSearchController::EndSearch(int completed) {
   }
 }
 
-int CHFSPlusCompleteFileSystemSearchController::GetSearchedPartitionInfo(CSearchedPartitionInfo** array,
-                                                                         int capacity) {
+int CHFSPlusCompleteFileSystemSearchController::GetSearchedPartitionInfo(CSearchedPartitionInfo** array, int capacity) {
   const int count = static_cast<int>(m_partitions.size());
   if (array == nullptr || capacity < count) return count;
   const uint32_t S = m_sectorSize != 0 ? m_sectorSize : 512;

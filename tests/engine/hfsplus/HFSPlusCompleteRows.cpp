@@ -123,16 +123,15 @@ std::vector<Row> Rows() {
     r.prepare = EnsureDisks;
     return r;
   };
-  std::vector<Row> rows{
-      row("gpt_hfsx", Samples() / "lx-gpt-hfsx.img", "lx-gpt-hfsx.complete.tsv"),
-      row("gpt_hfsx_nogpt", Disks() / "gpt-hfsx-nogpt.img", "gpt-hfsx-nogpt.img.expect.tsv"),
-      row("two", Disks() / "two.img", "two.img.expect.tsv"),
-      row("two_nogpt", Disks() / "two-nogpt.img", "two-nogpt.img.expect.tsv"),
-      // A volume at the device's start: its journal's deleted files, and
-      // with the journal info block gone, what the journal's leaf nodes
-      // still say.
-      row("jdel", Samples() / "lx-hfsplus-jdel.img", "lx-hfsplus-jdel.complete.tsv"),
-      row("jdel_nojib", Disks() / "jdel-nojib.img", "jdel-nojib.img.expect.tsv")};
+  std::vector<Row> rows{row("gpt_hfsx", Samples() / "lx-gpt-hfsx.img", "lx-gpt-hfsx.complete.tsv"),
+                        row("gpt_hfsx_nogpt", Disks() / "gpt-hfsx-nogpt.img", "gpt-hfsx-nogpt.img.expect.tsv"),
+                        row("two", Disks() / "two.img", "two.img.expect.tsv"),
+                        row("two_nogpt", Disks() / "two-nogpt.img", "two-nogpt.img.expect.tsv"),
+                        // A volume at the device's start: its journal's deleted files, and
+                        // with the journal info block gone, what the journal's leaf nodes
+                        // still say.
+                        row("jdel", Samples() / "lx-hfsplus-jdel.img", "lx-hfsplus-jdel.complete.tsv"),
+                        row("jdel_nojib", Disks() / "jdel-nojib.img", "jdel-nojib.img.expect.tsv")};
   // 1 KiB blocks and 512-byte-aligned starts behind 4096-byte sectors.
   for (Row loop : {row("gpt_hfsx_nogpt_4096", Disks() / "gpt-hfsx-nogpt.img", "gpt-hfsx-nogpt.img.expect.tsv"),
                    row("two_nogpt_4096", Disks() / "two-nogpt.img", "two-nogpt.img.expect.tsv")}) {
