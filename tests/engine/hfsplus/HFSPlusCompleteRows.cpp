@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "BenchDoubles.h"
+#include "CompleteScanBench.h"
 #include "HFSPlusQuickScan.h"
 #include "SearchedPartitionInfo.h"
 #include "engine/device/DeviceTestSupport.h"
@@ -57,34 +58,26 @@ std::vector<Extent> ReadPartitions(const fs::path& tsv) {
 // HFS+ searcher reports (in 512-byte sectors), each record carrying its
 // place as its index.
 std::vector<Extent> Reported(IStorageDevice* device) {
-  IRecoveryController* controller = CreateRecoveryController(RECOVERY_CONTROLLER_PARTITION);
-  auto* complete = dynamic_cast<CCompleteRecoveryController*>(controller);
-  if (complete == nullptr) {
-    ADD_FAILURE() << "no complete controller";
-    if (controller != nullptr) controller->Release();
-    return {};
-  }
-  bench::PassAll filter;
-  bench::CountingTree tree;
-  bench::QuietSink sink;
-  controller->Initialize(&filter);
-  EXPECT_EQ(controller->StartDataRecovery(device, &sink, &tree), 0u);
   std::vector<Extent> out;
-  for (const _SEARCHER_INFO& entry : complete->GetSearchers()) {
-    if (entry.type != SEARCHER_TYPE_HFSPLUS) continue;
-    std::vector<CSearchedPartitionInfo*> records(64, nullptr);
-    const int n = entry.searcher->GetSearchedPartitionInfo(records.data(), 64);
-    for (int i = 0; i < n && i < 64; ++i) {
-      EXPECT_EQ(records[i]->GetPartitionIndex(), i);
-      EXPECT_EQ(records[i]->GetFileSystemType(), FILE_SYSTEM_TYPE_HFSPLUS);
-      EXPECT_EQ(records[i]->GetFirstDataSector(), records[i]->GetStartSector());
-      // In 512-byte sectors, whatever unit the record counts in.
-      const int64_t unit = records[i]->GetSectorSize() / 512;
-      out.emplace_back(records[i]->GetStartSector() * unit, static_cast<int64_t>(records[i]->GetTotalSectors()) * unit);
-      delete records[i];
-    }
-  }
-  controller->Release();
+  ResultCode answer = 0;
+  const bool found = bench::PartitionScan(
+      device, SEARCHER_TYPE_HFSPLUS,
+      [&](ICompleteFileSystemSearchController& searcher) {
+        std::vector<CSearchedPartitionInfo*> records = TakeSearchedPartitionInfo(&searcher, 4);
+        for (size_t i = 0; i < records.size(); ++i) {
+          EXPECT_EQ(records[i]->GetPartitionIndex(), i);
+          EXPECT_EQ(records[i]->GetFileSystemType(), FILE_SYSTEM_TYPE_HFSPLUS);
+          EXPECT_EQ(records[i]->GetFirstDataSector(), records[i]->GetStartSector());
+          // In 512-byte sectors, whatever unit the record counts in.
+          const int64_t unit = records[i]->GetSectorSize() / 512;
+          out.emplace_back(records[i]->GetStartSector() * unit,
+                           static_cast<int64_t>(records[i]->GetTotalSectors()) * unit);
+          delete records[i];
+        }
+      },
+      &answer);
+  EXPECT_EQ(answer, 0u);
+  EXPECT_TRUE(found) << "the complete scan made no HFS+ searcher";
   return out;
 }
 
