@@ -14,18 +14,19 @@
 // Where a volume starts: a header found at byte p of the device is the
 // volume's own header (1024 bytes in) or its alternate (1024 bytes before
 // the end); the start is the one of the two at which the catalog's header
-// node lies where the header says, else p - 1024 (else, at the end, where
-// the journal info block puts it). A start must be a whole number of the
-// device's sectors and not below 0; a header that gives none makes no
-// record.
+// node lies where the header says, else p - 1024. When the pass ends, a
+// start the catalog did not confirm gives way to the one the volume's
+// journal info block gives, if the catalog lies there. A start must be a
+// whole number of the device's sectors and not below 0; a header that gives
+// none makes no record.
 //
-// Deleted files: a record of a leaf node whose volume opened and whose live
-// catalog does not hold it (same key, same ID) belongs to a deleted or
-// renamed file and is marked deleted; a record the live catalog holds is
-// taken as the live catalog has it, so that stale copies never stand in for
-// the live file. Every volume that opens is also walked once the way a quick
-// scan walks it (the files its journal still remembers, then the live
-// catalog), with its own partition index.
+// Every volume that opens is walked once the way a quick scan walks it (the
+// files its journal still remembers, then the live catalog), its nodes
+// carrying its partition index. A record of a leaf node that lies in an
+// opened volume is then handed on only when that volume's live catalog does
+// not hold it (same key, same ID): it belongs to a deleted or renamed file
+// and is marked deleted. Stale copies of live records never stand in for the
+// live file.
 //
 // Memory: the records keep their opened volumes (nodes read compressed files
 // through them), whose catalogs share one cap (hfsplus::CatalogMemory); the
