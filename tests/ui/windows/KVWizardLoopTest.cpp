@@ -86,7 +86,7 @@ TEST(WizardOnLoopDevices, ListsAttachedImagesFollowsThemAndScansThePick) {
   devicetest::ImageGuard diskGuard(diskImage), cardGuard(cardImage);
 
   KVUSBNotifier watcher;
-  watcher.Start();
+  watcher.registerForUSBNotifications();
   devicetest::LoopDevice disk(diskImage, 0, true, true);
   ASSERT_TRUE(disk.attached());
   disk.Announce();  // the kernel may leave the table of a read-only device unread
