@@ -414,6 +414,9 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
     }
 
     IStorageDevice* storage = GetFromDiskVolumeData(device, devices);
+    // Until the scan body holds it: a refresh of the list meanwhile must not
+    // take it away.
+    const std::shared_ptr<const void> kept = devices.KeepDevices(storage);
     if (storage == nullptr) {
       fail(726, kLoadDeviceNotFound);
       break;

@@ -3,7 +3,9 @@
 // trees, nodes (names, sizes, times, deleted flags, runs) and partition
 // records as the scan, the files copied out of it through the recovery
 // operation are byte for byte those copied out of the scan, and every file
-// whose original the fixture knows is among them. The image is unchanged.
+// whose original the fixture knows is among them. Loaded here as well, every
+// tree is begun, finished and shown once, and every HFS+ node reads through
+// the volume it was found in. The image is unchanged.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,6 +15,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "DirecotryTreeBuilder.h"
 #include "FileNode.h"
 #include "QtTestSupport.h"
 #include "ScanResultDump.h"
@@ -27,6 +30,7 @@
 #include "engine/enumeration/EnumTestSupport.h"
 #include "hfsplus/CHFSPlusVolume.h"
 #include "platform/NotificationCenter.h"
+#include "scan/CRecoveryController.h"
 #include "support/Conformance.h"
 #include "support/ScratchWorkDir.h"
 #include "support/TestSupport.h"
@@ -57,6 +61,113 @@ const Fixture kRaw{"CLIPMENDER_RAW_FIXTURES", "raw", "raw/make-raw-images.sh"};
 const Fixture kRecycle{"CLIPMENDER_RECYCLE_FIXTURES", "recycle", "recycle/make-recycle-images.sh"};
 const Fixture kHfsPlus{"CLIPMENDER_HFSPLUS_FIXTURES", "hfsplus-quick", "hfsplus/make-hfsplus-images.sh"};
 
+// How often a tree builder's trees were begun and finished, by searcher.
+struct TreeCounts {
+  std::map<int, int> begun, finished;
+};
+
+// The engine's tree builder, counting.
+class CountingBuilder final : public IDirecotryTreeBuilder {
+ public:
+  CountingBuilder(IDirecotryTreeBuilder* inner, std::shared_ptr<TreeCounts> counts)
+      : inner_(inner), counts_(std::move(counts)) {}
+  int Initialize(const char* description, IDrirectoryTree* tree, IRecoveryFilter* filter) override {
+    return inner_->Initialize(description, tree, filter);
+  }
+  int AddNode(IFileNode* node, _tagSearcherType type) override { return inner_->AddNode(node, type); }
+  int AddSearcherInfo(_tagSearcherType type, int64_t rootNodeID) override {
+    ++counts_->begun[type];
+    return inner_->AddSearcherInfo(type, rootNodeID);
+  }
+  void FlashBuild(_tagSearcherType type) override {
+    ++counts_->finished[type];
+    inner_->FlashBuild(type);
+  }
+  void Release() override {
+    inner_->Release();
+    delete this;
+  }
+  void SetPartitonDevice(CSearchedPartitionInfo* partition, IStorageDevice* device) override {
+    inner_->SetPartitonDevice(partition, device);
+  }
+  void SetPartitionSource(_tagSearcherType type, IFileSystemSearchController* searcher) override {
+    inner_->SetPartitionSource(type, searcher);
+  }
+
+ private:
+  IDirecotryTreeBuilder* inner_;
+  std::shared_ptr<TreeCounts> counts_;
+};
+
+// The scan operation over the engine's controllers, whose builders count,
+// counting the roots it is shown.
+class CountingScan final : public KVUIScan {
+ public:
+  explicit CountingScan(KVUIDeviceData* devices)
+      : KVUIScan(devices, [this](_RECOVERY_CONTROLLER_TYPE kind) { return Make(kind); }) {}
+  int ShowFilesystemNode(IFilesystemNode* root) override {
+    ++shown[root];
+    return KVUIScan::ShowFilesystemNode(root);
+  }
+  std::vector<std::shared_ptr<TreeCounts>> builders;
+  std::map<IFilesystemNode*, int> shown;
+
+ private:
+  IRecoveryController* Make(_RECOVERY_CONTROLLER_TYPE kind) {
+    IRecoveryController* controller = CreateRecoveryController(kind);
+    if (auto* engine = dynamic_cast<CRecoveryControllerBase*>(controller)) {
+      RecoveryControllerParts parts;
+      parts.makeTreeBuilder = [this](bool restoring) -> IDirecotryTreeBuilder* {
+        IDirecotryTreeBuilder* inner = CreateTreeBuilder(restoring);
+        if (inner == nullptr) return nullptr;
+        builders.push_back(std::make_shared<TreeCounts>());
+        return new CountingBuilder(inner, builders.back());
+      };
+      engine->SetParts(parts);
+    }
+    return controller;
+  }
+};
+
+// The path of `node` below its tree's root, as expectation files write it.
+std::string PathBelowRoot(IFileNode* node) {
+  std::string path;
+  NodeTreeGuard held;
+  for (IFileNode* at = node; at != nullptr && at->GetParent() != nullptr; at = at->GetParent()) {
+    path = path.empty() ? std::string(at->GetFileName()) : std::string(at->GetFileName()) + "/" + path;
+  }
+  return path;
+}
+
+// One volume of a disk: the paths its expectation file lists, and where mmls
+// puts it (512-byte sectors).
+struct VolumeOnDisk {
+  std::set<std::string> paths;
+  int64_t start512;
+};
+
+VolumeOnDisk Volume(const fs::path& expect, int64_t start512) {
+  VolumeOnDisk volume{{}, start512};
+  for (const conformance::Expected& e : conformance::ReadExpectations(expect)) volume.paths.insert(e.path);
+  return volume;
+}
+
+// The starts of the partitions mmls lists on `disk`, in 512-byte sectors.
+std::vector<int64_t> MmlsStarts(const fs::path& disk) {
+  std::vector<int64_t> starts;
+  std::istringstream in(testsupport::RunCommandOrFail("mmls " + ShellQuote(disk.string())));
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    std::string slot, table, start;
+    // "002:  000      0000002600   ..." : a numbered slot of a table.
+    if (fields >> slot >> table >> start && table.find_first_not_of("0123456789") == std::string::npos &&
+        slot.find(':') != std::string::npos) {
+      starts.push_back(std::stoll(start));
+    }
+  }
+  return starts;
+}
+
 class SavedAndLoaded : public testing::Test {
  protected:
   void SetUp() override { qttest::App(); }
@@ -71,7 +182,7 @@ class SavedAndLoaded : public testing::Test {
 
   // Scans `pick`'s device, saves, loads in the probe and compares; the files
   // of `expect` with a checksum must come out of the loaded result.
-  void RoundTrip(bool deep, bool wholeDisk, const fs::path& expect) {
+  void RoundTrip(bool deep, bool wholeDisk, const fs::path& expect, const std::vector<VolumeOnDisk>& hfsVolumes = {}) {
     roots_.clear();
     machine_.AddDisk(
         {.name = "sdp", .major = 240, .minor = 48, .size512 = fs::file_size(disk_) / 512, .model = "Round trip"});
@@ -110,9 +221,10 @@ class SavedAndLoaded : public testing::Test {
 
     const std::string scanned = rsftest::DumpResult(scan);
     {
-      // Loaded here too: the same, and each HFS+ tree reads compressed files
-      // through a volume reopened for it.
-      KVUIScan again(&model);
+      // Loaded here too: the same, each tree begun, finished and shown once
+      // (by the replay, not again by a searcher), and each HFS+ tree reads
+      // compressed files through a volume reopened for it.
+      CountingScan again(&model);
       again.SetStatus(KVOperationRunning);
       SaveRestoreResult::OperationPara para;
       para.path = file.string();
@@ -120,6 +232,15 @@ class SavedAndLoaded : public testing::Test {
       para.devices = &model;
       ASSERT_EQ(SaveRestoreResult::Static_RestoreScanResult(para), 0u);
       ExpectSameLines(scanned, rsftest::DumpResult(again));
+      ASSERT_FALSE(again.builders.empty());
+      for (const auto& counts : again.builders) {
+        std::map<int, int> once;
+        for (const auto& [type, times] : counts->begun) once[type] = 1;
+        EXPECT_EQ(counts->begun, once) << "a tree begun twice";
+        EXPECT_EQ(counts->finished, once) << "trees finished other than once each";
+      }
+      EXPECT_EQ(again.shown.size(), again.GetFileSystemNode().size());
+      for (const auto& [root, times] : again.shown) EXPECT_EQ(times, 1) << root->GetFileName();
       for (IFilesystemNode* root : again.GetFileSystemNode()) {
         if (root->GetSearcheType() != SEARCHER_TYPE_HFSPLUS) continue;
         // The first restored node ("Other lost files" is the builder's own).
@@ -130,6 +251,7 @@ class SavedAndLoaded : public testing::Test {
         ASSERT_NE(child, nullptr);
         ASSERT_NE(child->GetHFSPlusVolume(), nullptr);
         EXPECT_NE(child->GetHFSPlusVolume()->Volume()->GetVolumeHeader(), nullptr);
+        ExpectOwnVolumes(root, hfsVolumes, device->GetSectorSize());
       }
     }
     for (IFilesystemNode* root : scan.GetFileSystemNode()) roots_.push_back(root->GetSearcheType());
@@ -167,6 +289,32 @@ class SavedAndLoaded : public testing::Test {
       }
       EXPECT_GT(checked, 3u);
     }
+  }
+
+  // Every restored node below `root` that one of `volumes` lists reads
+  // through a volume reopened where mmls puts that volume.
+  static void ExpectOwnVolumes(IFilesystemNode* root, const std::vector<VolumeOnDisk>& volumes, uint32_t sectorSize) {
+    if (volumes.empty()) return;
+    std::vector<size_t> matched(volumes.size(), 0);
+    std::vector<IFileNode*> pending{root};
+    while (!pending.empty()) {
+      IFileNode* folder = pending.back();
+      pending.pop_back();
+      NodeTreeGuard held;
+      for (IFileNode* at = folder->GetFirstChild(); at != nullptr; at = at->GetNextNode()) {
+        if (at->IsDirectory() != 0) pending.push_back(at);
+        auto* node = dynamic_cast<SaveRestoreResult::RestoreFileNode*>(at);
+        if (node == nullptr) continue;
+        const std::string path = PathBelowRoot(node);
+        for (size_t i = 0; i < volumes.size(); ++i) {
+          if (volumes[i].paths.count(path) == 0) continue;
+          ++matched[i];
+          ASSERT_NE(node->GetHFSPlusVolume(), nullptr) << path;
+          EXPECT_EQ(node->GetHFSPlusVolume()->StartSector() * sectorSize / 512, volumes[i].start512) << path;
+        }
+      }
+    }
+    for (size_t i = 0; i < volumes.size(); ++i) EXPECT_GT(matched[i], 3u) << "volume at " << volumes[i].start512;
   }
 
   // What was copied where, without the numbers that tell apart files of one
@@ -261,6 +409,72 @@ TEST_F(SavedAndLoaded, HfsPlusQuickScan) {
   REQUIRE_OR_SKIP(why.empty(), why);
   PutOnDisk(images / "lx-hfsplus.img", "af");
   RoundTrip(false, false, images / "lx-hfsplus.img.expect.tsv");
+}
+
+const Fixture kHfsPlusDisk{"CLIPMENDER_HFSPLUS_DISK_FIXTURES", "hfsplus-disk",
+                           "hfsplus-disk/make-hfsplus-disk-images.sh"};
+
+// The HFS+ disks of the fixture, made from the samples; empty with `why`
+// when they cannot be made here.
+fs::path HfsPlusDisks(fs::path& samples, std::string& why) {
+  samples = Images(kHfsPlus, why);
+  if (!why.empty()) return {};
+  ::setenv("CLIPMENDER_HFSPLUS_FIXTURES", samples.c_str(), 1);
+  return Images(kHfsPlusDisk, why);
+}
+
+// The complete scan of a GPT disk (sgdisk) of two HFS+ volumes finds both
+// in one tree; loaded, each node reads through its own volume, and every
+// file copies out as from the scan.
+TEST_F(SavedAndLoaded, HfsPlusCompleteScanOfTwoVolumes) {
+  std::string why;
+  fs::path samples;
+  const fs::path disks = HfsPlusDisks(samples, why);
+  REQUIRE_OR_SKIP(why.empty(), why);
+  testsupport::RunCommandOrFail("cp --sparse=always " + ShellQuote((disks / "two.img").string()) + " " +
+                                ShellQuote(disk_.string()));
+  const std::vector<int64_t> starts = MmlsStarts(disk_);
+  ASSERT_EQ(starts.size(), 2u);
+  RoundTrip(true, true, disks / "two.img.expect.tsv",
+            {Volume(disks / "lx-hfsplus-jdel.complete.tsv", starts[0]),
+             Volume(disks / "nps-hfsjtest1.complete.tsv", starts[1])});
+  EXPECT_EQ(roots_.front(), SEARCHER_TYPE_HFSPLUS);
+}
+
+// The same two volumes the other way round: the compressed files, all in
+// the volume whose journal remembers deleted files, now lie in the second
+// volume, and come out of the loaded result whole.
+TEST_F(SavedAndLoaded, HfsPlusCompressedFilesOfTheSecondVolume) {
+  REQUIRE_TOOL("sgdisk");
+  std::string why;
+  fs::path samples;
+  const fs::path disks = HfsPlusDisks(samples, why);
+  REQUIRE_OR_SKIP(why.empty(), why);
+  const fs::path first = samples / "nps-hfsjtest1.img", second = samples / "lx-hfsplus-jdel.img";
+  const int64_t firstStart = 2600, secondStart = 24000;
+  devicetest::MakeSparseImage(disk_, 46ull << 20);
+  testsupport::RunCommandOrFail(
+      "sgdisk -a 8 -n 1:" + std::to_string(firstStart) + ":+" + std::to_string(fs::file_size(first) / 512 - 1) +
+      " -t 1:AF00 -n 2:" + std::to_string(secondStart) + ":+" + std::to_string(fs::file_size(second) / 512 - 1) +
+      " -t 2:AF00 " + ShellQuote(disk_.string()) + " >/dev/null");
+  for (const auto& [image, start] : {std::pair{first, firstStart}, std::pair{second, secondStart}}) {
+    testsupport::RunCommandOrFail("dd if=" + ShellQuote(image.string()) + " of=" + ShellQuote(disk_.string()) +
+                                  " bs=512 seek=" + std::to_string(start) + " conv=notrunc,sparse status=none");
+  }
+  ASSERT_EQ(MmlsStarts(disk_), (std::vector<int64_t>{firstStart, secondStart}));
+  // Both volumes' expectations; the compressed files are among them.
+  const fs::path expect = work_ / "swapped.expect.tsv";
+  testsupport::RunCommandOrFail("cat " + ShellQuote((disks / "nps-hfsjtest1.complete.tsv").string()) + " " +
+                                ShellQuote((disks / "lx-hfsplus-jdel.complete.tsv").string()) + " > " +
+                                ShellQuote(expect.string()));
+  size_t compressed = 0;
+  for (const conformance::Expected& e : conformance::ReadExpectations(expect)) {
+    compressed += e.path.find("compressed-") != std::string::npos && !e.sha256.empty() ? 1 : 0;
+  }
+  ASSERT_EQ(compressed, 4u);
+  RoundTrip(true, true, expect,
+            {Volume(disks / "nps-hfsjtest1.complete.tsv", firstStart),
+             Volume(disks / "lx-hfsplus-jdel.complete.tsv", secondStart)});
 }
 
 // Where a tree's partition records place its volume on the device the
