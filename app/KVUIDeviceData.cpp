@@ -100,9 +100,7 @@ struct KVUIDeviceData::Generation {
       for (const Opener& opener : medium.devices) opener.device->Close();
     }
   }
-  IStorageDevice* DiskOf(IStorageDevice* device) const {
-    return DiskIndex(device) >= 0 ? device : Owner(device).first;
-  }
+  IStorageDevice* DiskOf(IStorageDevice* device) const { return DiskIndex(device) >= 0 ? device : Owner(device).first; }
   void Acquire(IStorageDevice* disk) {
     std::lock_guard<std::mutex> held(mediaLock);
     Medium& medium = media[disk];

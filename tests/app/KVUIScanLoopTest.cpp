@@ -164,9 +164,9 @@ TEST(PulledDisk, AListedDiskGoesAtOnceAHeldOneOnceLetGoAndAStaleOneReadsNothing)
 
   // The same device node on another image (unless another test took it
   // meanwhile: then it holds that test's image, or none).
-  const bool attached = testsupport::RunCommand("losetup -r " + ShellQuote(path) + " " + ShellQuote(other.string()) +
-                                                " 2>/dev/null")
-                            .exitCode == 0;
+  const bool attached =
+      testsupport::RunCommand("losetup -r " + ShellQuote(path) + " " + ShellQuote(other.string()) + " 2>/dev/null")
+          .exitCode == 0;
   const std::shared_ptr<const void> hold = model.HoldDevices(stale);
   ASSERT_NE(hold, nullptr);
   EXPECT_EQ(stale->ReadSector(sector.data(), 0, 1), 0) << (attached ? "read the image attached since" : "read");

@@ -371,11 +371,10 @@ TEST_F(BlankDisks, TheQuitQuestionIsAboutTheOperationThatRuns) {
   EXPECT_EQ(KVQuitGuard::Running(), KVQuitGuard::kNone);
   EXPECT_TRUE(quit.delegate->applicationShouldTerminate());
   EXPECT_TRUE(quit.asked.empty());
-  for (const auto& [operation, running, stem] :
-       {std::tuple<KVUIOperation*, KVQuitGuard::Operation, std::string>{&scan_, KVQuitGuard::kScan,
-                                                                        "PAGE_FOUR_SCAN_STOP"},
-        std::tuple<KVUIOperation*, KVQuitGuard::Operation, std::string>{&recovery, KVQuitGuard::kRecovery,
-                                                                        "PAGE_FOUR_RECOVERY_STOP"}}) {
+  for (const auto& [operation, running, stem] : {std::tuple<KVUIOperation*, KVQuitGuard::Operation, std::string>{
+                                                     &scan_, KVQuitGuard::kScan, "PAGE_FOUR_SCAN_STOP"},
+                                                 std::tuple<KVUIOperation*, KVQuitGuard::Operation, std::string>{
+                                                     &recovery, KVQuitGuard::kRecovery, "PAGE_FOUR_RECOVERY_STOP"}}) {
     operation->SetStatus(KVOperationRunning);
     EXPECT_EQ(KVQuitGuard::Running(), running);
     EXPECT_FALSE(quit.delegate->applicationShouldTerminate());
