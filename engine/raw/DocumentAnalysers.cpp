@@ -308,8 +308,9 @@ uint32_t FileEPSAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   constexpr uint64_t kLimit = 0x3400000;
   RawFileBuffer buffer(device, info.m_startSector);
   const uint64_t step = Step(buffer);
-  // Documents embedded between %%BeginDocument and %%EndDocument carry
-  // trailers of their own.
+  // Prologs, resources and documents embedded between %%Begin... and
+  // %%End... comments may carry trailers of their own; the comment section's
+  // end (%%EndComments) has no beginning.
   int64_t depth = 0;
   for (uint64_t p = 0; p < kLimit; p += step) {
     const uint8_t* bytes = buffer.Get(p, step + kLookAhead);
@@ -320,8 +321,8 @@ uint32_t FileEPSAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
       i = static_cast<uint64_t>(static_cast<const uint8_t*>(hit) - bytes);
       const uint8_t* at = bytes + i;
       if (Same(at, "%AI9_PrivateDataEnd", false)) return EndAt(info, buffer, p + i, 19);
-      if (Same(at, "%%BeginDocument", false)) ++depth;
-      if (Same(at, "%%EndDocument", false)) --depth;
+      if (Same(at, "%%Begin", false)) ++depth;
+      if (Same(at, "%%End", false) && !Same(at, "%%EndComments", false)) --depth;
       if (depth <= 0 && Same(at, "%%EOF", false)) {
         // An AI file's private data follows its PostScript trailer.
         const uint64_t line = at[5] == '\r' ? (at[6] == '\n' ? 2 : 1) : at[5] == '\n' ? 1 : 0;
@@ -385,7 +386,9 @@ uint32_t FileHLPAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
 uint32_t FileCHMAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   static const uint8_t kGuid[16] = {0x10, 0xFD, 0x01, 0x7C, 0xAA, 0x7B, 0xD0, 0x11,
                                     0x9E, 0x0C, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC};
-  if (Le32(s + 8) != 96 || std::memcmp(s + 24, kGuid, 16) != 0 || s[40] != 0x11 ||
+  // The second identifier ends its first part in 11; some writers repeat
+  // the first one there.
+  if (Le32(s + 8) != 96 || std::memcmp(s + 24, kGuid, 16) != 0 || (s[40] != 0x11 && s[40] != 0x10) ||
       std::memcmp(s + 41, kGuid + 1, 15) != 0 || Le32(s + 96) != 510 || Le32(s + 100) != 0 || Le32(s + 112) != 0 ||
       Le32(s + 116) != 0) {
     return 0;

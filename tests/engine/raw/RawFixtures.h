@@ -17,18 +17,21 @@ inline const std::filesystem::path& Dir() {
   return dir;
 }
 
-// Empty when the images are ready, else why not.
+// Empty when the images `script` (from the source tree) makes into `dir` are
+// ready, else why not.
+inline std::string Build(const std::filesystem::path& dir, const char* script) {
+  const auto path = testsupport::SourceDir() / script;
+  const std::string shared = testsupport::SharedFixturesDir().string();
+  const auto made = testsupport::RunCommand("CLIPMENDER_SHARED_FIXTURES=" + testsupport::ShellQuote(shared) + " bash " +
+                                            testsupport::ShellQuote(path.string()) + " " +
+                                            testsupport::ShellQuote(dir.string()) + " 2>&1");
+  if (made.exitCode == 0) return std::string();
+  return (made.exitCode == 77 ? "cannot build the carving images here: " : "the carving image script failed: ") +
+         made.output;
+}
+
 inline std::string Ready() {
-  static const std::string why = [] {
-    const auto script = testsupport::SourceDir() / "tests/fixtures/raw/make-raw-images.sh";
-    const std::string shared = testsupport::SharedFixturesDir().string();
-    const auto made = testsupport::RunCommand("CLIPMENDER_SHARED_FIXTURES=" + testsupport::ShellQuote(shared) +
-                                              " bash " + testsupport::ShellQuote(script.string()) + " " +
-                                              testsupport::ShellQuote(Dir().string()) + " 2>&1");
-    if (made.exitCode == 0) return std::string();
-    return (made.exitCode == 77 ? "cannot build the carving images here: " : "the carving image script failed: ") +
-           made.output;
-  }();
+  static const std::string why = Build(Dir(), "tests/fixtures/raw/make-raw-images.sh");
   return why;
 }
 
