@@ -31,7 +31,7 @@ uint64_t Step(const RawFileBuffer& buffer) { return uint64_t{RawFileBuffer::kWin
 constexpr size_t kLookAhead = 64;
 
 struct Found {
-  uint64_t at = kNone;  // the first occurrence, or kNone
+  uint64_t at = kNone;   // the first occurrence, or kNone
   uint64_t reached = 0;  // where the search stopped without one
   bool unreadable = false;
 };
@@ -95,8 +95,8 @@ uint32_t FilePDFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
 }
 
 bool FilePDFAnalyser::IsContainPdfKeyWords(const char* text) {
-  static const char* const kWords[] = {" 0 obj",   "xref\r\n",      "xref\r",      "xref\n",      "trailr\r\n",
-                                       "trailr\r", "trailr\n",      "startxref\r\n", "startxref\r", "startxref\n"};
+  static const char* const kWords[] = {" 0 obj",   "xref\r\n", "xref\r",        "xref\n",      "trailr\r\n",
+                                       "trailr\r", "trailr\n", "startxref\r\n", "startxref\r", "startxref\n"};
   if (text == nullptr) return false;
   for (const char* word : kWords) {
     if (std::strstr(text, word) != nullptr) return true;
@@ -472,9 +472,7 @@ uint32_t FileMDBAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   return 1;
 }
 
-uint32_t FileMDBAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
-  return WalkPages(info, device);
-}
+uint32_t FileMDBAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) { return WalkPages(info, device); }
 
 uint32_t FileMNYAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   if (std::memcmp(s + 4, "MSISAM Database", 15) != 0) return 0;
@@ -484,6 +482,4 @@ uint32_t FileMNYAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
 
 // Its pages are laid out as those of MDB files: a fixed megabyte would cut
 // larger files short.
-uint32_t FileMNYAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
-  return WalkPages(info, device);
-}
+uint32_t FileMNYAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) { return WalkPages(info, device); }

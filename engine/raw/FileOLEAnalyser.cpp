@@ -108,8 +108,9 @@ uint32_t TypeFromFirstEntries(const uint8_t* dir) {
   }
   if (Named(e(1), u"Objects") && Named(e(2), u"Quill") && Named(e(3), u"Escher")) type = RAW_TYPE_PUB;
   if (Named(e(1), u"NativeContent_MAIN")) type = RAW_TYPE_QPW;
-  if (Named(e(1), u"\x01"
-                  u"CompObj") &&
+  if (Named(e(1),
+            u"\x01"
+            u"CompObj") &&
       ((Named(e(2), u"   19") && Named(e(3), u"   29")) || (Named(e(2), u"   112") && Named(e(3), u"   212")))) {
     type = RAW_TYPE_MPP;
   }
@@ -174,8 +175,7 @@ int FileOLEAnalyser::Simulate512ReadSector(uint8_t* buffer, uint64_t fileStartSe
   }
   const uint64_t ratio = size / 512;
   std::vector<uint8_t> sectors(uint64_t{count} * size);
-  const int read =
-      device->ReadSector(sectors.data(), static_cast<int64_t>(fileStartSector + unit / ratio), count);
+  const int read = device->ReadSector(sectors.data(), static_cast<int64_t>(fileStartSector + unit / ratio), count);
   if (read != 0) std::memcpy(buffer, sectors.data() + (unit % ratio) * 512, uint64_t{count} * 512);
   return read;
 }

@@ -186,7 +186,8 @@ uint64_t classZipSearch::GetBlockSize(RawFileBuffer& buffer, uint64_t offset, Wa
 }
 
 void FileZIPAnalyser::JudgeMaybeOfficeType(const std::string& first) {
-  m_maybeOffice = first == "[Content_Types].xml" || first == "docProps/app.xml" || first.find("doc") != std::string::npos;
+  m_maybeOffice =
+      first == "[Content_Types].xml" || first == "docProps/app.xml" || first.find("doc") != std::string::npos;
   m_drawing = first == "content/riffData.cdr";
 }
 

@@ -23,7 +23,7 @@ class classZipSearch {
   static bool IsValidHeader(const uint8_t* record);
   // What a walk has learnt so far.
   struct Walk {
-    bool maybeOffice = false;   // the first entry names an office document
+    bool maybeOffice = false;  // the first entry names an office document
     uint32_t type = RAW_TYPE_ZIP;
     uint32_t office = 0;        // the office type entry names point at
     bool contentTypes = false;  // an entry is an office package's type list

@@ -34,7 +34,7 @@ struct Carve {
 };
 
 Carve Sized(IRawFileAnalyser& analyser, Bytes file, bool randomTail = false, uint32_t sectorSize = 512,
-          size_t tail = 16384) {
+            size_t tail = 16384) {
   std::mt19937 random(7);
   const size_t body = file.size();
   file.resize((body + tail + sectorSize - 1) / sectorSize * sectorSize, 0);
@@ -143,9 +143,9 @@ Bytes DosEps(uint32_t ps, uint32_t wmfAt, uint32_t wmf, uint32_t tiffAt, uint32_
 TEST(RawDocuments, HeaderSizedFormatsCheckWhatTheirHeadersSay) {
   FileEPSAnalyser eps;
   EXPECT_EQ(Sized(eps, DosEps(1000, 0, 0, 1032, 500, 0x25, 0x21)).size, 1532u);
-  EXPECT_EQ(Sized(eps, DosEps(1000, 0, 0, 0, 0, 0x25, 0x21)).size, 1032u);  // no preview: the PostScript
+  EXPECT_EQ(Sized(eps, DosEps(1000, 0, 0, 0, 0, 0x25, 0x21)).size, 1032u);            // no preview: the PostScript
   EXPECT_EQ(Sized(eps, DosEps(1000, 1032, 300, 1332, 500, 0x25, 0x21)).size, 1832u);  // both
-  EXPECT_EQ(Sized(eps, DosEps(1000, 0, 0, 1032, 500, 0x69, 0x49)).size, 1032u);  // "iI": PostScript alone
+  EXPECT_EQ(Sized(eps, DosEps(1000, 0, 0, 1032, 500, 0x69, 0x49)).size, 1032u);       // "iI": PostScript alone
   EXPECT_EQ(Sized(eps, DosEps(1000, 0, 0, 1032, 500, 0x41, 0x42)).matched, 0u);
   FileWPDAnalyser wpd;
   Bytes wp = {0xFF, 'W', 'P', 'C', 0, 0, 0, 0, 0x0F, 0x0F, 0x01, 0x00, 0, 0, 0x00, 0x00, 0x03, 0x00, 0, 0, 0x34, 0x12};
@@ -240,7 +240,14 @@ TEST(RawOle, SizedInItsOwnSectorsUpToTheLastOneItsTableMarksUsed) {
   EXPECT_TRUE(v3.whole);
   // Version 4: 4096-byte sectors, on 512- and 4096-byte devices alike.
   for (uint32_t sectorSize : {512u, 4096u}) {
-    const Carve v4 = Sized(ole, Compound(12, {u"Root Entry", u"\x01" u"CompObj", u"Workbook"}, 5), true, sectorSize);
+    const Carve v4 = Sized(ole,
+                           Compound(12,
+                                    {u"Root Entry",
+                                     u"\x01"
+                                     u"CompObj",
+                                     u"Workbook"},
+                                    5),
+                           true, sectorSize);
     EXPECT_EQ(v4.size, 4096u + 5 * 4096);
     EXPECT_EQ(v4.type, RAW_TYPE_XLS);
   }
@@ -261,18 +268,30 @@ TEST(RawOle, TypedFromItsFirstEntriesOrItsRootStorage) {
   EXPECT_EQ(Sized(ole, drawing).type, RAW_TYPE_WPG);  // the root's class is all zero
   drawing[2 * 512 + 80] = 1;
   EXPECT_EQ(Sized(ole, drawing).type, RAW_TYPE_WPD);
-  EXPECT_EQ(Sized(ole, Compound(9, {u"Root Entry", u"\x01" u"CompObj", u"   112", u"   212"}, 2)).type, RAW_TYPE_MPP);
+  EXPECT_EQ(Sized(ole, Compound(9,
+                                {u"Root Entry",
+                                 u"\x01"
+                                 u"CompObj",
+                                 u"   112", u"   212"},
+                                2))
+                .type,
+            RAW_TYPE_MPP);
   // The main stream among the root's children, past the first entries: the
   // root's child is entry 3, whose siblings are entries 1 and 5.
-  Bytes deck = Compound(12, {u"Root Entry", u"\x01" u"CompObj", u"\x01" u"Ole", u"Current User", u"Pictures",
-                             u"PowerPoint Document"},
+  Bytes deck = Compound(12,
+                        {u"Root Entry",
+                         u"\x01"
+                         u"CompObj",
+                         u"\x01"
+                         u"Ole",
+                         u"Current User", u"Pictures", u"PowerPoint Document"},
                         2);
   uint8_t* dir = deck.data() + 2 * 4096;
   auto link = [dir](int entry, int field, uint32_t to) { std::memcpy(dir + 128 * entry + field, &to, 4); };
   link(0, 76, 3);
   link(3, 68, 1);
   link(3, 72, 5);
-  link(5, 68, 3);  // back to where the look began
+  link(5, 68, 3);    // back to where the look began
   link(1, 72, 999);  // beyond the directory
   EXPECT_EQ(Sized(ole, deck).type, RAW_TYPE_PPT);
   link(3, 72, 4);
@@ -442,12 +461,12 @@ TEST(RawZip, WalkedToItsEndRecordThroughDescriptorsAndComments) {
 
 TEST(RawZip, TypedFromEntryNamesAndData) {
   FileZIPAnalyser zip;
-  EXPECT_EQ(Sized(zip, Zip({{"[Content_Types].xml", "x"}, {"xl/_rels/workbook.xml.rels", "r"}})).type,
-            RAW_TYPE_XLSX);
+  EXPECT_EQ(Sized(zip, Zip({{"[Content_Types].xml", "x"}, {"xl/_rels/workbook.xml.rels", "r"}})).type, RAW_TYPE_XLSX);
   // Office packages whose writers put other parts first.
-  EXPECT_EQ(Sized(zip, Zip({{"_rels/.rels", "x"}, {"ppt/_rels/presentation.xml.rels", "r"}, {"[Content_Types].xml", ""}}))
-                .type,
-            RAW_TYPE_PPTX);
+  EXPECT_EQ(
+      Sized(zip, Zip({{"_rels/.rels", "x"}, {"ppt/_rels/presentation.xml.rels", "r"}, {"[Content_Types].xml", ""}}))
+          .type,
+      RAW_TYPE_PPTX);
   EXPECT_EQ(Sized(zip, Zip({{"_rels/.rels", "x"}, {"word/_rels/document.xml.rels", "r"}})).type, RAW_TYPE_ZIP);
   EXPECT_EQ(Sized(zip, Zip({{"docs/readme", "x"}, {"word.txt", "r"}})).type, RAW_TYPE_DOCX);
   EXPECT_EQ(Sized(zip, Zip({{"mimetype", "application/epub+zip"}, {"OEBPS/a.xhtml", "x"}})).type, RAW_TYPE_EPUB);
