@@ -4,7 +4,9 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "support/Conformance.h"
 #include "support/TestSupport.h"
@@ -33,6 +35,50 @@ inline std::string Build(const std::filesystem::path& dir, const char* script) {
 inline std::string Ready() {
   static const std::string why = Build(Dir(), "tests/fixtures/raw/make-raw-images.sh");
   return why;
+}
+
+// The rows of a carving fixture's zeros.img and random.img: as they stand,
+// inside an MBR disk, with 4096-byte sectors, random.img cut to half; with
+// CLIPMENDER_RAW_LOOP_ROWS, through loop devices of both sector sizes
+// instead. Row names begin with `prefix`.
+inline std::vector<conformance::Row> CarveRows(const std::filesystem::path& dir, std::function<std::string()> ready,
+                                               const std::string& prefix) {
+  using conformance::Row;
+  auto row = [&](const std::string& name, const std::string& image) {
+    Row r;
+    r.name = prefix + name;
+    r.image = dir / (image + ".img");
+    r.expect = dir / (image + ".img.expect.tsv");
+    r.complete = true;
+    r.prepare = ready;
+    return r;
+  };
+  std::vector<Row> rows;
+#ifdef CLIPMENDER_RAW_LOOP_ROWS
+  for (const char* image : {"zeros", "random"}) {
+    Row loop = row(std::string(image) + "_loop", image);
+    loop.through = conformance::Through::kLoop;
+    rows.push_back(loop);
+    Row big = row(std::string(image) + "_loop_4096", image);
+    big.through = conformance::Through::kLoop;
+    big.sectorSize = 4096;
+    rows.push_back(big);
+  }
+#else
+  for (const char* image : {"zeros", "random"}) {
+    rows.push_back(row(image, image));
+    Row mbr = row(std::string(image) + "_mbr", image);
+    mbr.mbr = true;
+    rows.push_back(mbr);
+    Row big = row(std::string(image) + "_4096", image);
+    big.sectorSize = 4096;
+    rows.push_back(big);
+  }
+  Row cut = row("random_cut", "random");
+  cut.keep = 0.5;
+  rows.push_back(cut);
+#endif
+  return rows;
 }
 
 }  // namespace rawfixtures
