@@ -74,6 +74,10 @@ void TypeFromLocal(classZipSearch::Walk& walk, std::string_view name, RawFileBuf
   }
 }
 
+bool IsRecord(uint32_t sig) {
+  return sig == kLocal || sig == kCentral || sig == kEnd || sig == kEnd64 || sig == kSignature;
+}
+
 // The end of the data descriptor behind an entry whose sizes follow its data
 // (`data` is where the data starts), or 0: a signed descriptor whose
 // compressed size is the distance from the data, or an unsigned one right
@@ -93,6 +97,9 @@ uint64_t FindDescriptor(RawFileBuffer& buffer, uint64_t data, bool zip64) {
       const uint64_t at = base + i;
       const uint64_t length = at - data;
       if (sig == kDescriptor && (zip64 ? Le64(bytes + i + 8) : Le32(bytes + i + 8)) == length) {
+        // Some writers give small entries the descriptor of large ones, with
+        // 64-bit sizes: the next record tells.
+        if (!zip64 && !IsRecord(Le32(bytes + i + 16)) && IsRecord(Le32(bytes + i + 24))) return at + 24;
         return at + (zip64 ? 24 : 16);
       }
       const uint64_t unsignedLength = zip64 ? 20 : 12;
