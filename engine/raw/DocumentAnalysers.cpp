@@ -210,16 +210,44 @@ uint32_t FileHTMAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   return 1;
 }
 
+namespace {
+
+bool IsText(uint8_t c) { return c >= 0x20 ? c != 0x7F : c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+// Where the text that runs from `from` stops before `limit`: the first byte
+// that no text holds (zeros, or foreign bytes), else `limit`.
+uint64_t TextEnd(RawFileBuffer& buffer, uint64_t from, uint64_t limit) {
+  const uint64_t step = Step(buffer);
+  for (uint64_t p = from; p < limit; p += step) {
+    const uint8_t* bytes = buffer.Get(p, step);
+    if (bytes == nullptr) return p;
+    for (uint64_t i = 0; i < step && p + i < limit; ++i) {
+      if (!IsText(bytes[i])) return p + i;
+    }
+  }
+  return limit;
+}
+
+}  // namespace
+
 uint32_t FileHTMAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
   constexpr uint64_t kLimit = 0x100000;
   RawFileBuffer buffer(device, info.m_startSector);
-  const Found end = FindForward(buffer, 0, kLimit, "</html>", true);
-  if (end.at != kNone) return EndAt(info, buffer, end.at, 7);
-  // No end within the limit: what was searched, in whole sectors.
-  const uint32_t answer = Unended(info, buffer, end, false);
-  const uint64_t s = buffer.SectorSize();
-  info.m_size = (info.m_size + s - 1) / s * s;
-  return answer;
+  Found end = FindForward(buffer, 0, kLimit, "</html>", true);
+  if (end.at == kNone) {
+    // No end within the limit: what was searched, in whole sectors.
+    const uint32_t answer = Unended(info, buffer, end, false);
+    const uint64_t s = buffer.SectorSize();
+    info.m_size = (info.m_size + s - 1) / s * s;
+    return answer;
+  }
+  // A closing tag that only text separates from the next one was written by
+  // a script or stands in a comment: the document ends at the next.
+  while (true) {
+    const Found next = FindForward(buffer, end.at + 7, kLimit, "</html>", true);
+    if (next.at == kNone || TextEnd(buffer, end.at + 7, next.at) < next.at) return EndAt(info, buffer, end.at, 7);
+    end = next;
+  }
 }
 
 uint32_t FileUnicodeHTMAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {

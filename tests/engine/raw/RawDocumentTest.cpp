@@ -66,6 +66,9 @@ TEST(RawDocuments, TextFilesEndAtTheirMarkWithTheirOwnLineEnd) {
   EXPECT_EQ(Sized(rtf, Text("{\\rtf1 {a}")).answer, 0u);  // cut off by zeros: not carved
   FileHTMAnalyser html;
   EXPECT_EQ(Sized(html, Text("<!doctype html><p>x</p></HTML>\n"), true).size, 31u);
+  // A closing tag that a script writes is not the document's end.
+  const std::string script = "<html><script>document.write('</html>');</script></html>\n";
+  EXPECT_EQ(Sized(html, Text(script), true).size, script.size());
   const Carve open = Sized(html, Text("<html><p>never closed"), false, 512, 0x120000);
   EXPECT_EQ(open.size, 0x100000u);  // the limit, in whole sectors
   EXPECT_FALSE(open.whole);
