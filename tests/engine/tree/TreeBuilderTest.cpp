@@ -39,9 +39,11 @@ const struct {
      "config/|config/ ..cache/|config/ ..cache/data.bin|/|/a"},
     {"a nameless node has the empty name", "d 20 5 <null>|f 30 20 <null>|f 31 20 named.txt",
      "<null>/|<null>/<null>|<null>/named.txt"},
-    {"a version of a folder with children beats one of the file's partition",
+    {"two versions in one partition gather their files in one",
+     "d1 20 5 photos|d1 20 5 photos (older)|f1 30 20 a.jpg|+|f1 31 20 b.jpg", "photos/|photos/a.jpg|photos/b.jpg"},
+    {"another partition's version never, children or not (volumes number their folders alike)",
      "d0 20 5 photos|d1 20 5 photos (older)|f1 30 20 a.jpg|+|f0 31 20 b.jpg",
-     "photos (older)/|photos (older)/a.jpg|photos (older)/b.jpg"},
+     "photos/|photos/b.jpg|photos (older)/|photos (older)/a.jpg"},
     {"else the first version of the file's partition", "d3 20 5 v-other|d4 20 5 v-mine|d4 20 5 v-mine-too|f4 30 20 f",
      "v-mine/|v-mine/f"},
     {"a trash under the root is deleted; in it a live version beats a deleted one",
@@ -92,8 +94,9 @@ const struct {
      "HFS+ Private Data/|HFS+ Private Data/iNode100|HFS+ Private Data/iNode101", kHfs | kRestoring},
     {"a replay keeps every copy", "e 30 5 same.doc|e 30 5 same.doc|d 20 5 empty|e 31 999 empty-orphan",
      "same.doc|same.doc", kRestoring},
-    {"opening a tree again moves its root ID", "R 77 0 -|f 30 77 new.txt|f 31 5 old.txt",
-     "new.txt|Other lost files/|Other lost files/old.txt"},
+    {"opening a tree again adds a root ID: every volume's top level stays at the root, also what came first",
+     "d 40 77 early|f 41 40 e.txt|R 77 0 -|f 30 77 new.txt|f 31 5 old.txt|R 88 0 -|d 50 88 third|f 51 50 t.txt",
+     "early/|early/e.txt|new.txt|old.txt|third/|third/t.txt"},
 };
 
 TEST_F(BuilderFixture, RulesOnSmallTrees) {
