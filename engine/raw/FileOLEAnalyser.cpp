@@ -188,8 +188,10 @@ uint32_t FileOLEAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   uint8_t header[512];
   std::memcpy(header, h, sizeof header);
   Compound file(buffer, header);
+  // Without a table sector nothing says where the file ends.
   if (!file.ReadTableList(header) || file.Tables().empty()) return 0;
-  // The file ends with the last sector its last table sector marks used.
+  // The file ends with the last sector its last table sector marks used,
+  // whatever its kind: a VSD file as well.
   const uint8_t* last = file.Sector(file.Tables().back());
   if (last == nullptr) return 0;
   uint64_t used = 0;
