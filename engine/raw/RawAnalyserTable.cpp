@@ -2,6 +2,8 @@
 // route sectors to it (as bytes in sector order) and whether it is asked for
 // sectors no key matched. Analysers of further types join by adding a line.
 #include "raw/AVAnalysers.h"
+#include "raw/ArchiveAnalysers.h"
+#include "raw/DesignAnalysers.h"
 #include "raw/FileJPGAnalyser.h"
 #include "raw/FileMP3Analyser.h"
 #include "raw/ImageAnalysers.h"
@@ -36,7 +38,7 @@ const std::vector<RawAnalyserEntry>& RawAnalyserEntries() {
       {RAW_TYPE_PSP, Make<FilePSPAnalyser>, {RawKey('P', 'a', 'i', 'n')}, false},
       {RAW_TYPE_WMF, Make<FileWMFAnalyser>, {RawKey(0x01, 0x00, 0x09, 0x00), RawKey(0xD7, 0xCD, 0xC6, 0x9A)}, false},
       {RAW_TYPE_X3F, Make<FileX3FAnalyser>, {RawKey('F', 'O', 'V', 'b')}, false},
-      {RAW_TYPE_MRW, Make<FileMRWAnalyser>, {RawKey(0, 'M', 'R', 'M')}, false},
+      {RAW_TYPE_MRW, Make<FileMRWAnalyser>, {RawKey(0, 'M', 'R', 'M')}, false, false},  // in the map only
       {RAW_TYPE_MP3, Make<FileMP3Analyser>, {}, true},
       {RAW_TYPE_RIFF, Make<FileRIFFAnalyser>, {RawKey('R', 'I', 'F', 'F')}, false},
       {RAW_TYPE_3GP, Make<File3GPAnalyser>, {}, true},
@@ -49,6 +51,20 @@ const std::vector<RawAnalyserEntry>& RawAnalyserEntries() {
       {RAW_TYPE_MID, Make<FileMIDAnalyser>, {RawKey('M', 'T', 'h', 'd')}, false},
       {RAW_TYPE_OGG, Make<CFileOggAnalyser>, {RawKey('O', 'g', 'g', 'S')}, false},
       {RAW_TYPE_SWF, Make<FileSWFAnalyser>, {}, true},
+      {RAW_TYPE_RAR, Make<FileRARAnalyser>, {RawKey('R', 'a', 'r', '!')}, false},
+      {RAW_TYPE_CAB, Make<FileCABAnalyser>, {RawKey('M', 'S', 'C', 'F'), RawKey('m', 's', 'c', 'f')}, false},
+      {RAW_TYPE_GZ, Make<FileGZAnalyser>, {}, true},
+      {RAW_TYPE_LZH, Make<FileLZHAnalyser>, {}, true},
+      {RAW_TYPE_SIT, Make<FileSITAnalyser>, {RawKey('S', 't', 'u', 'f')}, false},
+      {RAW_TYPE_TAR, Make<FileTARAnalyser>, {}, true},
+      {RAW_TYPE_DMG, Make<FileDMGAnalyser>, {RawKey('B', 'Z', 'h', '1')}, false},
+      {RAW_TYPE_DWG, Make<FileDWGAnalyser>, {RawKey('A', 'C', '1', '0')}, false},
+      {RAW_TYPE_DXF, Make<FileDXFAnalyser>, {RawKey(' ', ' ', '0', '\r')}, false},
+      {RAW_TYPE_3DS, Make<File3DSAnalyser>, {}, true},
+      {RAW_TYPE_FH11, Make<FileFH11Analyser>, {RawKey(0x1C, 0x01, 0x00, 0x00)}, false},
+      {RAW_TYPE_TTF, Make<FileTTFAnalyser>, {RawKey(0x00, 0x01, 0x00, 0x00)}, false},
+      {RAW_TYPE_FCPEVENT, Make<FileFCPEVENTAnalyser>, {RawKey('S', 'Q', 'L', 'i')}, false},
+      {0xFFFFFFFF, Make<CustomFileAnalyser>, {}, false},
   };
   return entries;
 }
