@@ -20,10 +20,11 @@
 //   released when their tree finishes (FlashBuild).
 //
 // Threads
-// Every call comes from the scan's worker thread; the builder takes no lock.
-// It changes nodes it has already shown (new children, merged runs, deleted
-// marks) only inside these calls, so readers on other threads hold the scan
-// operation's lock (see FileNode.h).
+// Every call comes from the scan's worker thread. The builder changes nodes
+// it has already shown (new children, merged runs, deleted marks) only inside
+// these calls and only while it holds NodeTreeLock(), which readers on other
+// threads hold too (see FileNode.h); it never calls the receiver while it
+// holds that lock.
 #pragma once
 
 #include <cstdint>
@@ -48,7 +49,9 @@ class IDirecotryTreeBuilder {
   // 1 accepted (the builder owns the node), 0 refused (the caller keeps it).
   virtual int AddNode(IFileNode* node, _tagSearcherType type) = 0;
   // Opens the tree of `type` with a root of the given node ID, or, when it is
-  // open already, only changes the ID that counts as its root. Answers 1.
+  // open already, adds the ID to those that count as its root (each volume a
+  // complete scan finds registers its own root). Answers 1, 0 when out of
+  // memory.
   virtual int AddSearcherInfo(_tagSearcherType type, int64_t rootNodeID) = 0;
   // Finishes the tree of `type`: recycle-bin entries enter it, everything
   // that can be linked is shown, the rest goes under "Other lost files" or is

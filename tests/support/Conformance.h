@@ -64,6 +64,9 @@ struct Row {
   // then set apart from the listing (their names are the carver's own):
   // every one must copy out, and every line must be one of the copies.
   std::filesystem::path carved;
+  // The scan must answer a failure (a damaged volume the complete scan is
+  // for) and still show what is expected.
+  bool failure = false;
   // Makes the fixtures: empty when ready, else why not (the row is skipped,
   // or fails under CI).
   std::function<std::string()> prepare;
