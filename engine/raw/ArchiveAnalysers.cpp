@@ -372,12 +372,7 @@ uint32_t FileSITAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     kind = p[3];
     return p[4] == 0x98 && p[5] == 0xF6 && p[6] == 0x42 && p[7] == 0x88;
   });
-  if (find.found) {
-    info.m_size = find.offset + 8 + (kind == 0x19 ? 4 : kind == ';' ? 5 : 6);
-    info.m_whole = true;
-  } else {
-    info.m_size = find.reached;
-  }
+  SizeFromRawEndMark(info, find, 8 + (kind == 0x19 ? 4 : kind == ';' ? 5 : 6));
   return 1;
 }
 
@@ -457,11 +452,6 @@ uint32_t FileDMGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   static const uint8_t kMark[4] = {'k', 'o', 'l', 'y'};
   const RawMarkFind find = FindRawEndMark(buffer, 10, kSearchLimit, kMark, sizeof kMark, 0, 12,
                                           [](const uint8_t* p) { return Be32(p + 4) == 4 && Be32(p + 8) == 512; });
-  if (find.found) {
-    info.m_size = find.offset + 512;
-    info.m_whole = true;
-  } else {
-    info.m_size = find.reached;
-  }
+  SizeFromRawEndMark(info, find, 512);
   return 1;
 }

@@ -150,12 +150,7 @@ uint32_t FileDWGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   if (r2007 && AllZero(atHeader, sizeof atHeader)) return 0;
   const RawMarkFind find = FindRawEndMark(buffer, 1024, kWalkLimit + 1, atHeader, sizeof atHeader, 0, 16,
                                           [](const uint8_t*) { return true; });
-  if (find.found) {
-    info.m_size = find.offset + (r2007 ? 1024 : 108);
-    info.m_whole = true;
-  } else {
-    info.m_size = find.reached;
-  }
+  SizeFromRawEndMark(info, find, r2007 ? 1024 : 108);
   return 1;
 }
 
@@ -175,8 +170,7 @@ uint32_t FileDXFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   const RawMarkFind find = FindRawEndMark(buffer, 0, kWalkLimit, kEnd, sizeof kEnd, 1, sizeof kEnd,
                                           [](const uint8_t* p) { return p[-1] == ' ' || p[-1] == '\n'; });
   if (find.found) {
-    info.m_size = find.offset + sizeof kEnd;
-    info.m_whole = true;
+    SizeFromRawEndMark(info, find, sizeof kEnd);
     return 1;
   }
   SearchSignCodeInfo sign;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "raw/RawFileBuffer.h"
+#include "raw/RawFileInfo.h"
 
 RawMarkFind FindRawEndMark(RawFileBuffer& buffer, uint64_t from, uint64_t limit, const uint8_t* mark, size_t length,
                            size_t before, size_t after, const std::function<bool(const uint8_t*)>& accept) {
@@ -36,4 +37,9 @@ RawMarkFind FindRawEndMark(RawFileBuffer& buffer, uint64_t from, uint64_t limit,
   }
   result.reached = std::min({pos, limit, deviceEnd});
   return result;
+}
+
+void SizeFromRawEndMark(CRawFileInfo& info, const RawMarkFind& find, uint64_t tail) {
+  info.m_size = find.found ? find.offset + tail : find.reached;
+  info.m_whole = find.found;
 }

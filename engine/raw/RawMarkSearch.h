@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 
+class CRawFileInfo;
 class RawFileBuffer;
 
 struct RawMarkFind {
@@ -21,5 +22,9 @@ struct RawMarkFind {
 // bytes of `mark` stand and `accept` holds; `accept` gets the mark's first
 // byte with `before` bytes readable ahead of it and `after` bytes from it
 // (at most 4096 each).
+// Sizes `info` from a search: `tail` bytes past the mark when it was found
+// (the file then ends itself), else as far as the search got.
+void SizeFromRawEndMark(CRawFileInfo& info, const RawMarkFind& find, uint64_t tail);
+
 RawMarkFind FindRawEndMark(RawFileBuffer& buffer, uint64_t from, uint64_t limit, const uint8_t* mark, size_t length,
                            size_t before, size_t after, const std::function<bool(const uint8_t*)>& accept);
