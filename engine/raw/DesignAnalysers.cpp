@@ -27,7 +27,7 @@ uint32_t File3DSAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   // The editor chunk follows the version chunk; writers that leave the
   // version out put it first.
   const bool versioned = Le16(s + 16) == 0x3D3D && Le32(s + 18) <= length;
-  const bool bare = Le16(s + 6) == 0x3D3D && Le32(s + 8) != 0 && Le32(s + 8) <= length - 6;
+  const bool bare = length > 6 && Le16(s + 6) == 0x3D3D && Le32(s + 8) != 0 && Le32(s + 8) <= length - 6;
   if (!versioned && !bare) return 0;
   info.m_type = RAW_TYPE_3DS;
   info.m_size = length;
