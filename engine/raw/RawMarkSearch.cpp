@@ -8,32 +8,36 @@
 
 RawMarkFind FindRawEndMark(RawFileBuffer& buffer, uint64_t from, uint64_t limit, const uint8_t* mark, size_t length,
                            size_t before, size_t after, const std::function<bool(const uint8_t*)>& accept) {
-  constexpr uint64_t kChunk = 32 * 1024;
   RawMarkFind result;
   if (length == 0 || length > 4096 || before > 4096 || after > 4096) return result;
-  const size_t need = std::max(length, after);
+  const uint64_t need = std::max(length, after);
   const uint64_t deviceEnd = buffer.BytesToDeviceEnd();
+  const uint64_t sector = buffer.SectorSize();
+  const uint64_t window = uint64_t{RawFileBuffer::kWindowSectors} * sector;
   uint64_t pos = from;
-  for (; pos < limit && pos < deviceEnd; pos += kChunk) {
-    const uint64_t back = std::min<uint64_t>(pos, before);
-    const uint64_t scan = std::min(kChunk, limit - pos);
-    const uint8_t* bytes = buffer.Get(pos - back, static_cast<size_t>(back + scan + need));
+  while (pos < limit && pos < deviceEnd) {
+    const uint64_t start = pos - std::min<uint64_t>(pos, before);
+    // Each read reaches to the end of the buffer's window (and its extra
+    // sector), so that the buffer reads every sector about once; marks that
+    // begin too near its end for `need` bytes are looked at in the next.
+    uint64_t end = std::min(start - start % window + window + sector, start + window);
+    if (end < pos + need + sector) end = start + window;
+    const uint8_t* bytes = buffer.Get(start, static_cast<size_t>(end - start));
     if (bytes == nullptr) break;
-    const uint8_t* first = bytes + back;
-    // Marks may begin anywhere in [pos, pos + scan); the bytes read past that
-    // let the last ones be checked whole.
-    const uint8_t* end = first + scan;
-    for (const uint8_t* p = first; p < end;) {
-      p = static_cast<const uint8_t*>(std::memchr(p, mark[0], static_cast<size_t>(end - p)));
+    const uint64_t stop = std::min(end - need + 1, limit);
+    const uint8_t* first = bytes + (pos - start);
+    const uint8_t* last = bytes + (stop - start);
+    for (const uint8_t* p = first; p < last; ++p) {
+      p = static_cast<const uint8_t*>(std::memchr(p, mark[0], static_cast<size_t>(last - p)));
       if (p == nullptr) break;
-      const uint64_t offset = pos + static_cast<uint64_t>(p - first);
+      const uint64_t offset = start + static_cast<uint64_t>(p - bytes);
       if (std::memcmp(p, mark, length) == 0 && offset >= before && accept(p)) {
         result.found = true;
         result.offset = offset;
         return result;
       }
-      ++p;
     }
+    pos = stop;
   }
   result.reached = std::min({pos, limit, deviceEnd});
   return result;
