@@ -1,6 +1,7 @@
 // Every analyser class, in list-1 order: base type, factory, the keys that
 // route sectors to it (as bytes in sector order) and whether it is asked for
-// sectors no key matched. Analysers of further types join by adding a line.
+// sectors no key matched (and, where it says so, that it is in the map only).
+// Analysers of further types join by adding a line.
 #include "raw/AVAnalysers.h"
 #include "raw/AVStreamAnalysers.h"
 #include "raw/ArchiveAnalysers.h"
