@@ -1,14 +1,9 @@
-// The images of tests/fixtures/archives/make-archives-images.sh, made once
-// per build tree (or into CLIPMENDER_ARCHIVES_FIXTURES) from real tools and
-// the samples of the shared fixtures folder.
+// The images of tests/fixtures/archives/make-archives-images.sh (archives,
+// drawings, fonts and databases; one file of every carved type), made once
+// per build tree or into CLIPMENDER_ARCHIVES_FIXTURES.
 #pragma once
 
-#include <cstdlib>
-#include <filesystem>
-#include <string>
-
-#include "support/Conformance.h"
-#include "support/TestSupport.h"
+#include "RawFixtures.h"
 
 namespace archivefixtures {
 
@@ -18,11 +13,9 @@ inline const std::filesystem::path& Dir() {
   return dir;
 }
 
-// Empty when the images are ready, else why not.
 inline std::string Ready() {
-  setenv("CLIPMENDER_SHARED_FIXTURES", testsupport::SharedFixturesDir().c_str(), 0);
-  return conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/archives/make-archives-images.sh",
-                                     Dir());
+  static const std::string why = rawfixtures::Build(Dir(), "tests/fixtures/archives/make-archives-images.sh");
+  return why;
 }
 
 }  // namespace archivefixtures
