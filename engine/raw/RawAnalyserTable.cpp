@@ -1,8 +1,11 @@
 // Every analyser class, in list-1 order: base type, factory, the keys that
 // route sectors to it (as bytes in sector order) and whether it is asked for
-// sectors no key matched. Analysers of further types join by adding a line.
+// sectors no key matched (and, where it says so, that it is in the map only).
+// Analysers of further types join by adding a line.
 #include "raw/AVAnalysers.h"
 #include "raw/AVStreamAnalysers.h"
+#include "raw/ArchiveAnalysers.h"
+#include "raw/DesignAnalysers.h"
 #include "raw/DocumentAnalysers.h"
 #include "raw/FileJPGAnalyser.h"
 #include "raw/FileMP3Analyser.h"
@@ -41,7 +44,7 @@ const std::vector<RawAnalyserEntry>& RawAnalyserEntries() {
       {RAW_TYPE_PSP, Make<FilePSPAnalyser>, {RawKey('P', 'a', 'i', 'n')}, false},
       {RAW_TYPE_WMF, Make<FileWMFAnalyser>, {RawKey(0x01, 0x00, 0x09, 0x00), RawKey(0xD7, 0xCD, 0xC6, 0x9A)}, false},
       {RAW_TYPE_X3F, Make<FileX3FAnalyser>, {RawKey('F', 'O', 'V', 'b')}, false},
-      {RAW_TYPE_MRW, Make<FileMRWAnalyser>, {RawKey(0, 'M', 'R', 'M')}, false},
+      {RAW_TYPE_MRW, Make<FileMRWAnalyser>, {RawKey(0, 'M', 'R', 'M')}, false, false},  // in the map only
       {RAW_TYPE_MP3, Make<FileMP3Analyser>, {}, true},
       {RAW_TYPE_RIFF, Make<FileRIFFAnalyser>, {RawKey('R', 'I', 'F', 'F')}, false},
       {RAW_TYPE_3GP, Make<File3GPAnalyser>, {}, true},
@@ -81,6 +84,20 @@ const std::vector<RawAnalyserEntry>& RawAnalyserEntries() {
       {RAW_TYPE_WPD, Make<FileWPDAnalyser>, {RawKey(0xFF, 'W', 'P', 'C')}, false},
       {RAW_TYPE_OLE, Make<FileOLEAnalyser>, {RawKey(0xD0, 0xCF, 0x11, 0xE0)}, false},
       {RAW_TYPE_ZIP, Make<FileZIPAnalyser>, {RawKey('P', 'K', 0x03, 0x04)}, false},
+      {RAW_TYPE_RAR, Make<FileRARAnalyser>, {RawKey('R', 'a', 'r', '!')}, false},
+      {RAW_TYPE_CAB, Make<FileCABAnalyser>, {RawKey('M', 'S', 'C', 'F'), RawKey('m', 's', 'c', 'f')}, false},
+      {RAW_TYPE_GZ, Make<FileGZAnalyser>, {}, true},
+      {RAW_TYPE_LZH, Make<FileLZHAnalyser>, {}, true},
+      {RAW_TYPE_SIT, Make<FileSITAnalyser>, {RawKey('S', 't', 'u', 'f')}, false},
+      {RAW_TYPE_TAR, Make<FileTARAnalyser>, {}, true},
+      {RAW_TYPE_DMG, Make<FileDMGAnalyser>, {RawKey('B', 'Z', 'h', '1')}, false},
+      {RAW_TYPE_DWG, Make<FileDWGAnalyser>, {RawKey('A', 'C', '1', '0')}, false},
+      {RAW_TYPE_DXF, Make<FileDXFAnalyser>, {RawKey(' ', ' ', '0', '\r')}, false},
+      {RAW_TYPE_3DS, Make<File3DSAnalyser>, {}, true},
+      {RAW_TYPE_FH11, Make<FileFH11Analyser>, {RawKey(0x1C, 0x01, 0x00, 0x00)}, false},
+      {RAW_TYPE_TTF, Make<FileTTFAnalyser>, {RawKey(0x00, 0x01, 0x00, 0x00)}, false},
+      {RAW_TYPE_FCPEVENT, Make<FileFCPEVENTAnalyser>, {RawKey('S', 'Q', 'L', 'i')}, false},
+      {0xFFFFFFFF, Make<CustomFileAnalyser>, {}, false},
   };
   return entries;
 }
