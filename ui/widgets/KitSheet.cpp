@@ -74,6 +74,14 @@ namespace KitAlert {
 
 KitSheet* BeginSheet(TCImageWindow* window, const QString& stem, std::function<void(int)> completion,
                      bool withNoButton) {
+  const auto text = [&stem](const char* suffix) { return KitServices::LocalizedString(stem + QLatin1String(suffix)); };
+  return BeginSheetWithTexts(window,
+                             {text("_TITLE"), text("_NODE"), text("_YES_BUTTON"), withNoButton ? text("_NO_BUTTON") : QString()},
+                             std::move(completion));
+}
+
+KitSheet* BeginSheetWithTexts(TCImageWindow* window, const Texts& texts, std::function<void(int)> completion) {
+  const bool withNoButton = !texts.no.isEmpty();
   auto* panel = new QWidget;
   panel->setObjectName(QStringLiteral("alertPanel"));
   QPalette palette = panel->palette();
@@ -85,12 +93,14 @@ KitSheet* BeginSheet(TCImageWindow* window, const QString& stem, std::function<v
   auto* icon = new QLabel;
   icon->setPixmap(KitImages::Named(QStringLiteral("warning_b")));
   icon->setAlignment(Qt::AlignTop);
-  auto* title = new QLabel(KitServices::LocalizedString(stem + QLatin1String("_TITLE")));
+  auto* title = new QLabel(texts.title);
+  title->setTextFormat(Qt::PlainText);
   QFont bold = KitStyle::Font(13);
   bold.setBold(true);
   title->setFont(bold);
   title->setWordWrap(true);
-  auto* note = new QLabel(KitServices::LocalizedString(stem + QLatin1String("_NODE")));
+  auto* note = new QLabel(texts.note);
+  note->setTextFormat(Qt::PlainText);
   note->setFont(KitStyle::Font(11));
   note->setWordWrap(true);
 
@@ -98,11 +108,11 @@ KitSheet* BeginSheet(TCImageWindow* window, const QString& stem, std::function<v
   buttons->addStretch();
   QPushButton* no = nullptr;
   if (withNoButton) {
-    no = new QPushButton(KitServices::LocalizedString(stem + QLatin1String("_NO_BUTTON")));
+    no = new QPushButton(texts.no);
     no->setObjectName(QStringLiteral("noButton"));
     buttons->addWidget(no);
   }
-  auto* yes = new QPushButton(KitServices::LocalizedString(stem + QLatin1String("_YES_BUTTON")));
+  auto* yes = new QPushButton(texts.yes);
   yes->setObjectName(QStringLiteral("yesButton"));
   yes->setDefault(true);
   buttons->addWidget(yes);
