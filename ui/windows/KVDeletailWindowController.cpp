@@ -175,7 +175,7 @@ void KVDeletailWindowController::windowDidLoad() {
 
 void KVDeletailWindowController::showWindow() {
   if (aWindow == nullptr) return;
-  aWindow->findChild<KitFader*>(QString(), Qt::FindDirectChildrenOnly)->fadeIn();
+  fader_->fadeIn();
   aWindow->raise();
   aWindow->activateWindow();
 }

@@ -61,6 +61,7 @@ class DiskVolumeNodeData;
 class HVTitlebarView;
 class IFileNode;
 class KitElidedLabel;
+class KitFader;
 class KitImageCheckButton;
 class KitImageFlowView;
 class KitImageView;
@@ -386,6 +387,7 @@ class KVDeletailWindowController : public QObject,
   static void setFrame(QWidget* child, const QRectF& frame, unsigned mask);
 
   ScanStarter scanStarter_;
+  KitFader* fader_ = nullptr;
   QPointer<KitSheet> sheet_;
   KitOwnedTimer* expandTimer_ = nullptr;
   KitOwnedTimer* popoverTimer_ = nullptr;

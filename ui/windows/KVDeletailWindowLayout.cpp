@@ -61,11 +61,10 @@ void KVDeletailWindowController::buildLayout() {
   aWindow = new TCImageWindow(nullptr, true);
   aWindow->setAttribute(Qt::WA_DeleteOnClose);
   aWindow->setWindowTitle(platform::Localized("WINDOW_TOP_TITLE"));
-  aWindow->setShowsTitle(true);
   aWindow->setTitleBarHeight(kTitleBarHeight);
   aWindow->setMinimumSize(kMinimumSize);
   aWindow->resize(kInitialSize);
-  new KitFader(aWindow);
+  fader_ = new KitFader(aWindow);
   // After the fader's: this filter sees a close first.
   aWindow->installEventFilter(this);
   QObject::connect(aWindow, &QObject::destroyed, this, [this] { windowDestroyed(); });

@@ -53,7 +53,11 @@ TCImageButton* StemButton(QWidget* parent, const QString& stem) {
 
 void KVDeletailWindowController::setFrame(QWidget* child, const QRectF& frame, unsigned mask) {
   QWidget* parent = child->parentWidget();
-  auto* resizer = parent->findChild<KitAutoresizer*>(QString(), Qt::FindDirectChildrenOnly);
+  // The resizer has no meta-object of its own: findChild cannot tell it.
+  KitAutoresizer* resizer = nullptr;
+  for (QObject* each : parent->children()) {
+    if (resizer == nullptr) resizer = dynamic_cast<KitAutoresizer*>(each);
+  }
   if (resizer == nullptr) resizer = new KitAutoresizer(parent, true);
   resizer->add(child, KitGeometry::FromBottomLeft(frame, parent->height()), mask);
 }
@@ -160,9 +164,9 @@ void KVDeletailWindowController::changeSelectCountLabelPos() {
 
 void KVDeletailWindowController::windowDidResize() {
   if (titleImage == nullptr || aWindow == nullptr) return;
-  // Beside the window's centred title, within the bar.
-  const QRect title = titleBarView->titleFrame();
-  titleImage->setGeometry(titleBarView->width() / 2 - 118, title.center().y() - 7, 15, 15);
+  // The mark peeks out from the bar's top edge.
+  titleImage->setGeometry(
+      KitGeometry::FromBottomLeftRounded(QRectF(titleBarView->width() / 2.0 - 118, 81, 15, 15), titleBarView->height()));
   double percent = 0;
   KVUIController::GetScanProgress(&percent, nullptr);
   progressView->changeProgressValue(percent < 1.0 ? 0.0f : static_cast<float>(percent));
