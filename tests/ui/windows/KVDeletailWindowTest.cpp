@@ -1,0 +1,377 @@
+// The results window over a scan of a made-up volume that can be held part
+// way: the scanning and browsing states of the title bar, rows kept across
+// reloads, the file pane and its empty note, closing, a pulled-out disk, a
+// scan that cannot start, the deep-scan bubble and the split view.
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QSplitter>
+#include <QTest>
+#include <QWindow>
+#include <QtTest/qtestspontaneevent.h>
+
+#include <gtest/gtest.h>
+
+#include "KVDeletailWindowTestSupport.h"
+#include "KVWindowsTestSupport.h"
+#include "UiTestSupport.h"
+#include "app/KVUIController.h"
+#include "app/KVUIDeviceData.h"
+#include "FileNode.h"
+#include "app/KVUIScan.h"
+#include "ui/widgets/CustomTableView.h"
+#include "ui/widgets/ImageAndTextCell.h"
+#include "ui/widgets/KVProgressView.h"
+#include "ui/widgets/KitElidedLabel.h"
+#include "ui/widgets/KitImages.h"
+#include "ui/widgets/KitSegmentedControl.h"
+#include "ui/widgets/MAAttachedWindow.h"
+#include "ui/widgets/TCImageWindow.h"
+#include "ui/windows/gallery/ResultsScene.h"
+
+namespace {
+
+using resultsscene::Scene;
+using resultstest::Answer;
+using resultstest::Browsing;
+using resultstest::Choose;
+using resultstest::FolderAt;
+using resultstest::Posts;
+
+// A window whose scans are the scene's; the disk it scans is called "CARD".
+struct SceneWindow {
+  explicit SceneWindow(Scene& scene) {
+    windowtest::Start();
+    _DiskVolumeData disk;
+    disk.name = "CARD";
+    disk.diskIndex = 7;
+    disk.volumeIndex = 0;
+    DiskVolumeNodeData row(disk);
+    row.setParentName(QStringLiteral("CARD"));
+    controller = new KVDeletailWindowController;
+    controller->setSelectDiskVolumeData(row);
+    controller->setScanStarter([&scene](const DiskVolumeNodeData* asked, const QString& name) {
+      EXPECT_EQ(asked->parentName(), QStringLiteral("CARD"));
+      return scene.Start(name);
+    });
+    controller->showWindow();
+  }
+  ~SceneWindow() { delete controller.data(); }
+  KVDeletailWindowController* operator->() const { return controller; }
+  KVDeletailWindowController& operator*() const { return *controller; }
+
+  QPointer<KVDeletailWindowController> controller;
+};
+
+QStringList Names(const KVDeletailWindowController& window) {
+  QStringList names;
+  for (IFileNode* file : window.arrList) names << OpNodeData::fileNodeName(file);
+  return names;
+}
+
+// The title bar while scanning: progress and counts, pause and stop usable,
+// nothing of the browsing state; the tree fills and keeps what the user
+// opened across reloads; at the end the first root is chosen and opened and
+// the title bar shows the result.
+TEST(ResultsWindow, ScanningThenBrowsing) {
+  Scene scene(1, 1);
+  scene.HoldAt(42);
+  SceneWindow window(scene);
+  window->getData();
+  ASSERT_TRUE(qttest::PumpUntil([&] { return scene.IsHeld() && window->findFilesLabel->text().endsWith("19"); }));
+  EXPECT_EQ(window->findFilesLabel->text(), QStringLiteral("Files found: 19"));
+  EXPECT_TRUE(window->remainTimeLabel->text().startsWith(QStringLiteral("Time remaining: ")));
+  EXPECT_NEAR(window->progressView->progressValue(), 42.0, 0.01);
+  for (TCImageButton* button : {window->pauseButton, window->stopButton, window->backHomeButton})
+    EXPECT_TRUE(button->isButtonEnabled());
+  EXPECT_FALSE(window->recovertyButton->isVisibleTo(window->window()));
+  EXPECT_FALSE(window->continueButton->isVisibleTo(window->window()));
+  EXPECT_FALSE(window->search->textField()->isEnabled());
+  EXPECT_EQ(window->exportButton, nullptr);
+  ASSERT_EQ(window->allDiskArr.size(), 1u);
+  EXPECT_EQ(window->allDiskArr.front()->name(), Scene::VolumeName(0));
+
+  // The user opens a folder and chooses another; the scan's reloads keep both.
+  OpNodeData* dcim = FolderAt(*window, window->allDiskArr.front().get(), {QStringLiteral("DCIM")});
+  OpNodeData* camera = FolderAt(*window, dcim, {QStringLiteral("100CANON")});
+  ASSERT_NE(camera, nullptr);
+  Choose(*window, camera);
+  EXPECT_EQ(window->arrList.size(), static_cast<size_t>(Scene::kCameraFiles));
+  uitest::SaveArtifact(uitest::Grab(window->window()), QStringLiteral("results-scanning"));
+  for (int k = 0; k < 3; ++k) window->DataInitFinished();
+  EXPECT_TRUE(window->outlineView->isItemExpanded(dcim));
+  EXPECT_EQ(window->opDataFile, camera);
+
+  // The remaining time is told at most once a second; the count every time.
+  window->remainTimeLabel->setText(QStringLiteral("held"));
+  window->lastUpdateTime = QDateTime::currentSecsSinceEpoch() + 5;
+  window->getScanProgress();
+  EXPECT_EQ(window->remainTimeLabel->text(), QStringLiteral("held"));
+  EXPECT_EQ(window->findFilesLabel->text(), QStringLiteral("Files found: 19"));
+  window->lastUpdateTime = 0;
+  window->getScanProgress();
+  EXPECT_NE(window->remainTimeLabel->text(), QStringLiteral("held"));
+
+  scene.Release();
+  ASSERT_TRUE(Browsing(*window));
+  ASSERT_TRUE(qttest::PumpUntil([&] { return window->allDiskArr.size() == 2; }));
+  qttest::PumpUntil([] { return false; }, 1);  // the scan's last news
+  EXPECT_TRUE(window->outlineView->isItemExpanded(dcim));
+  // The first root is chosen and open, and its files are listed.
+  OpNodeData* first = window->allDiskArr.front().get();
+  EXPECT_EQ(window->opDataFile, first);
+  EXPECT_EQ(window->outlineView->isSelectRow(), 0);
+  EXPECT_EQ(window->outlineView->selectedItem(), first);
+  for (const auto& root : window->allDiskArr) EXPECT_TRUE(window->outlineView->isItemExpanded(root.get()));
+  EXPECT_EQ(Names(*window), QStringList{QStringLiteral("readme.txt")});
+
+  // Browsing: the summary, the recovery button (nothing ticked), search,
+  // export with its tooltip, the deep-scan offer; no progress any more.
+  EXPECT_EQ(window->selectFilesLabel->text(), QStringLiteral("Found 57.82 MB in 21 files"));
+  EXPECT_TRUE(window->selectFilesLabel->isVisibleTo(window->window()));
+  EXPECT_TRUE(window->recovertyButton->isVisibleTo(window->window()));
+  EXPECT_FALSE(window->recovertyButton->isButtonEnabled());
+  EXPECT_TRUE(window->search->textField()->isEnabled());
+  ASSERT_NE(window->exportButton, nullptr);
+  EXPECT_EQ(window->exportButton->toolTip(), QStringLiteral("Save this scan result to a file"));
+  EXPECT_TRUE(window->continueButton->isVisibleTo(window->window()));
+  EXPECT_TRUE(window->deepScanLabel->isVisibleTo(window->window()));
+  EXPECT_NE(window->attachedWindow, nullptr);
+  for (QWidget* gone : {static_cast<QWidget*>(window->progressView), static_cast<QWidget*>(window->pauseButton),
+                        static_cast<QWidget*>(window->stopButton), static_cast<QWidget*>(window->findFilesLabel),
+                        static_cast<QWidget*>(window->remainTimeLabel)})
+    EXPECT_FALSE(gone->isVisibleTo(window->window()));
+  EXPECT_TRUE(window->backHomeButton->isButtonEnabled());
+  EXPECT_TRUE(window->segment->isEnabled());
+  uitest::SaveArtifact(uitest::Grab(window->window()), QStringLiteral("results-browsing"));
+}
+
+// Folders list their own files with sizes and deleted marks; a folder
+// without files of its own shows the note over both lists and the grid.
+TEST(ResultsWindow, FoldersListTheirFilesAndAnEmptyOneShowsTheNote) {
+  Scene scene(2, 0);
+  SceneWindow window(scene);
+  window->getData();
+  ASSERT_TRUE(Browsing(*window));
+  OpNodeData* root = window->allDiskArr.front().get();
+  Choose(*window, FolderAt(*window, root, {QStringLiteral("Documents")}));
+  EXPECT_EQ(Names(*window), (QStringList{QStringLiteral("Notes.txt"), QStringLiteral("Budget 2023.xls"),
+                                         QStringLiteral("Letter to Anna.doc")}));
+  EXPECT_FALSE(window->tableView->noValueView() && window->tableView->noValueView()->isVisibleTo(window->tableView));
+  EXPECT_EQ(window->gridNoValueView, nullptr);
+  ASSERT_EQ(window->tableView->numberOfRows(), 3);
+  KitTableColumn* size = window->tableView->tableColumnWithIdentifier(QStringLiteral("Size"));
+  KitTableColumn* path = window->tableView->tableColumnWithIdentifier(QStringLiteral("Path"));
+  EXPECT_EQ(window->objectValueForTableColumn(window->tableView, size, 1).toString(), QStringLiteral("122.88 KB"));
+  EXPECT_EQ(window->objectValueForTableColumn(window->tableView, path, 1).toString(),
+            QStringLiteral("/CAMERA/Documents/Budget 2023.xls"));
+  EXPECT_FALSE(window->objectValueForTableColumn(window->tableView, size, 3).isValid());
+  // Only the deleted file's name carries the mark.
+  KitTableColumn* name = window->tableView->tableColumnWithIdentifier(QStringLiteral("Name"));
+  auto* cell = static_cast<ImageAndTextCell*>(name->dataCell());
+  for (int row = 0; row < 3; ++row) {
+    window->willDisplayCell(window->tableView, cell, name, row);
+    EXPECT_EQ(!cell->image().isNull(), row == 1) << row;
+  }
+
+  for (const QStringList& empty : {QStringList{QStringLiteral("Empty folder")}, QStringList{QStringLiteral("DCIM")}}) {
+    Choose(*window, FolderAt(*window, root, empty));
+    EXPECT_TRUE(window->arrList.empty()) << qPrintable(empty.join('/'));
+    ASSERT_NE(window->tableView->noValueView(), nullptr);
+    EXPECT_TRUE(window->tableView->noValueView()->isVisibleTo(window->tableView));
+    EXPECT_TRUE(window->coverFlowerTableView->noValueView()->isVisibleTo(window->coverFlowerTableView));
+    EXPECT_NE(window->gridNoValueView, nullptr);
+  }
+  uitest::SaveArtifact(uitest::Grab(window->window()), QStringLiteral("results-empty-folder"));
+  // A folder deleted with its files still lists them.
+  Choose(*window, FolderAt(*window, root, {QStringLiteral("Old trip")}));
+  EXPECT_EQ(Names(*window), (QStringList{QStringLiteral("Sunset.jpg"), QStringLiteral("Beach.jpg")}));
+  EXPECT_TRUE(window->arrList.front()->IsDeleted());
+  EXPECT_EQ(window->gridNoValueView, nullptr);
+  // The second volume's files, under its own root.
+  Choose(*window, window->allDiskArr.back().get());
+  EXPECT_EQ(Names(*window), QStringList{QStringLiteral("archive.zip")});
+}
+
+// The outline shows a row's folders only, the i-th folder child for index i
+// even where files stand between them, and opens only rows with folders.
+TEST(ResultsWindow, OutlineShowsFolderRowsOnly) {
+  Scene scene(1, 0);
+  SceneWindow window(scene);
+  window->getData();
+  ASSERT_TRUE(Browsing(*window));
+  OpNodeData* root = window->allDiskArr.front().get();
+  EXPECT_EQ(window->numberOfChildrenOfItem(window->outlineView, nullptr), 1);
+  EXPECT_EQ(window->numberOfChildrenOfItem(window->outlineView, root), 5);
+  EXPECT_TRUE(window->isItemExpandable(window->outlineView, root));
+  OpNodeData* music = FolderAt(*window, root, {QStringLiteral("Music")});
+  EXPECT_EQ(window->numberOfChildrenOfItem(window->outlineView, music), 0);
+  EXPECT_FALSE(window->isItemExpandable(window->outlineView, music));
+  EXPECT_EQ(window->childOfItem(window->outlineView, 5, root), nullptr);
+  EXPECT_EQ(window->childOfItem(window->outlineView, 1, nullptr), nullptr);
+
+  // A grouping row holding a file between two folders.
+  __TreeNodeData__ none;
+  OpNodeData group(none);
+  group.setType(1);
+  auto first = std::make_unique<OpNodeData>(none);
+  first->setType(1);
+  OpNodeData* firstRow = first.get();
+  auto second = std::make_unique<OpNodeData>(none);
+  second->setType(1);
+  OpNodeData* secondRow = second.get();
+  group.addChildObject(std::move(first));
+  group.addChildObject(window->arrList.front());
+  group.addChildObject(std::move(second));
+  EXPECT_EQ(window->getNodeDataIsLeaf(&group), 2);
+  EXPECT_EQ(window->folderChildAt(&group, 0), firstRow);
+  EXPECT_EQ(window->folderChildAt(&group, 1), secondRow);
+  EXPECT_EQ(window->folderChildAt(&group, 2), nullptr);
+
+  // Keys other than the arrows never choose a row.
+  QTest::keyClick(window->outlineView, Qt::Key_End);
+  EXPECT_EQ(window->opDataFile, root);
+  window->outlineView->setFocus();
+  QTest::keyClick(window->outlineView, Qt::Key_Down);
+  EXPECT_EQ(window->opDataFile, window->folderChildAt(root, 0));
+}
+
+// Closing while the scan runs pauses it and asks: No resumes it, Yes stops
+// it and quits once it has ended. Closing afterwards quits at once.
+TEST(ResultsWindow, ClosingAsksWhileScanning) {
+  Scene scene(1, 1);
+  scene.HoldAt(30);
+  SceneWindow window(scene);
+  Posts quits(QStringLiteral("appWillTerminate"));
+  window->getData();
+  ASSERT_TRUE(qttest::PumpUntil([&] { return scene.IsHeld(); }));
+  window->closeWindow();
+  EXPECT_TRUE(KVUIController::IsPause());
+  ASSERT_TRUE(Answer(*window, 0));
+  EXPECT_FALSE(KVUIController::IsPause());
+  EXPECT_TRUE(KVUIController::IsScanRunning());
+  EXPECT_TRUE(window->window()->isVisible());
+
+  // The window manager's close asks the same.
+  QCloseEvent fromWindowManager;
+  QSpontaneKeyEvent::setSpontaneous(&fromWindowManager);
+  QApplication::instance()->notify(window->window(), &fromWindowManager);  // sendEvent would unmark it
+  EXPECT_FALSE(fromWindowManager.isAccepted());
+  EXPECT_TRUE(KVUIController::IsPause());
+  ASSERT_TRUE(Answer(*window, 1));
+  EXPECT_EQ(window->isCloseWindow, 1);
+  for (TCImageButton* button : {window->backHomeButton, window->pauseButton, window->stopButton})
+    EXPECT_FALSE(button->isButtonEnabled());
+  ASSERT_TRUE(qttest::PumpUntil([&] { return quits.count() > 0; }));
+  EXPECT_FALSE(KVUIController::IsScanRunning());
+  EXPECT_FALSE(window->window()->isVisible());
+  qttest::PumpUntil([] { return false; }, 1);
+  EXPECT_EQ(quits.count(), 1);
+  EXPECT_TRUE(window.controller);  // hidden, not gone: the application ends
+}
+
+TEST(ResultsWindow, ClosingAfterTheScanQuitsAtOnce) {
+  Scene scene(1, 0);
+  SceneWindow window(scene);
+  Posts quits(QStringLiteral("appWillTerminate"));
+  window->getData();
+  ASSERT_TRUE(Browsing(*window));
+  window->closeWindow();
+  EXPECT_EQ(window->currentSheet(), nullptr);
+  EXPECT_EQ(quits.count(), 1);
+  EXPECT_FALSE(window->window()->isVisible());
+}
+
+// The scanned disk pulled out: the scan stops, the message comes, and its OK
+// goes back to the wizard; another disk going changes nothing.
+TEST(ResultsWindow, APulledOutDiskStopsTheScanAndGoesHome) {
+  Scene scene(1, 1);
+  scene.HoldAt(30);
+  SceneWindow window(scene);
+  int roots = 0;
+  KVDeletailWindowController::SetRootWindowOpener([&] { ++roots; });
+  window->getData();
+  ASSERT_TRUE(qttest::PumpUntil([&] { return scene.IsHeld(); }));
+  auto& center = platform::NotificationCenter::DefaultCenter();
+  center.Post(QStringLiteral("RefreshDetachDevice"), QVariantMap{{QStringLiteral("USBPath"), QStringLiteral("OTHER")}});
+  EXPECT_EQ(window->currentSheet(), nullptr);
+  EXPECT_TRUE(KVUIController::IsScanRunning());
+  center.Post(QStringLiteral("RefreshDetachDevice"), QVariantMap{{QStringLiteral("USBPath"), QStringLiteral("CARD")}});
+  ASSERT_NE(window->currentSheet(), nullptr);
+  EXPECT_EQ(center.ObserverCount(QStringLiteral("RefreshDetachDevice")), 0);
+  ASSERT_TRUE(qttest::PumpUntil([] { return !KVUIController::IsScanRunning(); }));
+  QStringList texts;
+  for (QLabel* label : window->currentSheet()->panel()->findChildren<QLabel*>()) texts << label->text();
+  EXPECT_TRUE(texts.contains(QStringLiteral("The usb device is detatched!")));
+  ASSERT_TRUE(Answer(*window, 1));
+  // The window goes, and the wizard comes 0.2 s later.
+  ASSERT_TRUE(qttest::PumpUntil([&] { return window.controller.isNull() && roots == 1; }));
+  KVDeletailWindowController::SetRootWindowOpener({});
+}
+
+// A scan that cannot start says so instead of waiting for news that never
+// comes, and its OK goes back to the wizard.
+TEST(ResultsWindow, AScanThatCannotStartSaysSo) {
+  Scene scene(1, 0);
+  SceneWindow window(scene);
+  int roots = 0;
+  KVDeletailWindowController::SetRootWindowOpener([&] { ++roots; });
+  window->setScanStarter([](const DiskVolumeNodeData*, const QString&) { return false; });
+  window->getData();
+  ASSERT_NE(window->currentSheet(), nullptr);
+  QStringList texts;
+  for (QLabel* label : window->currentSheet()->panel()->findChildren<QLabel*>()) texts << label->text();
+  EXPECT_TRUE(texts.contains(QStringLiteral("The scan could not start"))) << qPrintable(texts.join('|'));
+  EXPECT_EQ(window->currentSheet()->panel()->findChild<QObject*>(QStringLiteral("noButton")), nullptr);
+  ASSERT_TRUE(Answer(*window, 1));
+  ASSERT_TRUE(qttest::PumpUntil([&] { return window.controller.isNull() && roots == 1; }));
+  KVDeletailWindowController::SetRootWindowOpener({});
+}
+
+// The deep-scan bubble follows its anchor while it lives and is gone for
+// good once its time is up.
+TEST(ResultsWindow, TheDeepScanBubbleFollowsResizesUntilItsTimeIsUp) {
+  Scene scene(1, 0);
+  SceneWindow window(scene);
+  window->popoverLifetimeMs = 600;
+  window->getData();
+  ASSERT_TRUE(Browsing(*window));
+  ASSERT_NE(window->attachedWindow, nullptr);
+  const QPointer<MAAttachedWindow> first = window->attachedWindow;
+  window->window()->resize(1200, 700);
+  QApplication::processEvents();
+  ASSERT_NE(window->attachedWindow, nullptr);
+  EXPECT_TRUE(first.isNull());
+  EXPECT_TRUE(window->attachedWindow->isVisible());
+  EXPECT_EQ(window->popView->parentWidget(), window->attachedWindow.data());
+  // The search field and the progress box keep to the right edge.
+  EXPECT_EQ(window->search->geometry().right(), 1200 - 21);
+  EXPECT_EQ(window->abox->width(), 650);
+  ASSERT_TRUE(qttest::PumpUntil([&] { return window->isClodePopView == 1; }));
+  EXPECT_EQ(window->attachedWindow, nullptr);
+  ASSERT_NE(window->popView, nullptr);  // the view stays its controller's
+  window->window()->resize(1100, 700);
+  QApplication::processEvents();
+  EXPECT_EQ(window->attachedWindow, nullptr);
+  // Shown once per window: a second end of a scan shows none.
+  window->getScanProgress();
+  EXPECT_EQ(window->attachedWindow, nullptr);
+}
+
+// The left pane keeps between 223 and 400 points, and the divider's limits
+// say the same; no pane can collapse.
+TEST(ResultsWindow, SplitViewLimits) {
+  Scene scene(1, 0);
+  SceneWindow window(scene);
+  EXPECT_EQ(KVDeletailWindowController::splitViewConstrainMinCoordinate(0), 224.0);
+  EXPECT_EQ(KVDeletailWindowController::splitViewConstrainMaxCoordinate(0), 400.0);
+  EXPECT_EQ(KVDeletailWindowController::splitViewConstrainMinCoordinate(1), 1500.0);
+  EXPECT_EQ(KVDeletailWindowController::splitViewConstrainMaxCoordinate(1), 5000.0);
+  EXPECT_FALSE(window->splistView->childrenCollapsible());
+  window->splistView->setSizes({100, 900});
+  EXPECT_GE(window->splistLeftView->width(), 223);
+  window->splistView->setSizes({600, 400});
+  EXPECT_LE(window->splistLeftView->width(), 400);
+}
+
+}  // namespace
