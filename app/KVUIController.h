@@ -17,6 +17,8 @@ class KVUIOperation;
 class KVUIRecovery;
 class KVUIScan;
 class OpNodeData;
+class QImage;
+struct KVPreview;
 
 // The rows of a result view's top level; type rows are shared with the
 // file-type manager, which keeps them between rebuilds.
@@ -142,4 +144,17 @@ class KVUIController {
   static uint64_t GetRecoveridedFiles();
   // The recovery operation the methods above drive (tests may swap it).
   static void UseRecovery(KVUIRecovery* recovery);
+
+  // Previews of found files (app/KVUIControllerPreview.cpp, in the library
+  // app_previews; what they give, and from which threads: KVUIPreview.h).
+  // The thumbnail of a found file, else its type's icon name; a null
+  // preview for a null node, before the category filter exists, and for a
+  // video whose name has no extension.
+  static KVPreview GetNSImageByFildNode(IFileNode* node);
+  // The same for a node handle (a child of a row that is no row).
+  static KVPreview GetNSImageByFildNodeNSNumber(uintptr_t handle);
+  // The same for a row's node; a null preview for a null row.
+  static KVPreview GetNSImageByNode(const OpNodeData* row);
+  // A frame of the video file at `path`; null when none can be made.
+  static QImage getVideoThumbFromPath(const QString& path);
 };

@@ -154,7 +154,11 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
       ResultCode result = 0x0102052F00000005ull;  // no destination path
       if (destination != nullptr) {
         result = copyOut->RecoverTo(destination, this, 0);
-        if (!result::IsFailure(result)) GiveToInvokingUser(folder, destination);
+        // An incomplete copy stays too (what could be read of a damaged
+        // file), counted as failed.
+        if (!result::IsFailure(result) || result::Error(result) == result::kErrIncomplete) {
+          GiveToInvokingUser(folder, destination);
+        }
         std::free(destination);
       }
       if (reader != nullptr) reader->Release();

@@ -15,6 +15,7 @@
 #include "app/KVCPPPublic.h"
 #include "app/KVUIDeviceData.h"
 #include "base/CatchExeception.h"
+#include "recycle/CRecycleNameRestorer.h"
 #include "scan/CRecoveryController.h"
 
 using Lock = std::lock_guard<std::recursive_mutex>;
@@ -46,6 +47,9 @@ KVUIScan& KVUIScan::instance() {
 KVUIScan::KVUIScan(KVUIDeviceData* devices, ControllerFactory factory)
     : m_devices(devices), m_factory(std::move(factory)) {
   if (!m_factory) m_factory = CreateRecoveryController;
+  // The scans' tree builders give files found in recycle bins their former
+  // names.
+  CRecycleNameRestorer::Register();
 }
 
 KVUIScan::~KVUIScan() {

@@ -10,7 +10,7 @@
 #include "copyout/DestinationFile.h"
 #include "copyout/Lznt1.h"
 
-#define COMPRESS_LOG(op) CatchExeception::WriteLog("%s %d\r\n", (op), __LINE__)
+#define COMPRESS_LOG(op) m_log.Log((op), __LINE__)
 
 namespace {
 
@@ -53,6 +53,16 @@ uint64_t CCompressFileReader::UnitsInRuns() const {
   const PlacedRun& last = m_placed->back();
   const uint64_t end = std::min<uint64_t>(last.vcn + last.length, static_cast<uint64_t>(INT64_MAX));
   return end / kUnitClusters + (end % kUnitClusters != 0 ? 1 : 0);
+}
+
+uint64_t CCompressFileReader::NextUnitWithData(uint64_t index) const {
+  if (!m_placed || index > static_cast<uint64_t>(INT64_MAX) / kUnitClusters) return UINT64_MAX;
+  const uint64_t first = index * kUnitClusters;
+  for (const PlacedRun& run : *m_placed) {
+    if (run.lcn < 0 || run.vcn + run.length <= first) continue;
+    return std::max(index, run.vcn / kUnitClusters);
+  }
+  return UINT64_MAX;
 }
 
 void CCompressFileReader::GetUnit(uint64_t index, Unit& unit) const {
@@ -220,8 +230,17 @@ ResultCode CCompressFileReader::RecoverCompressFile(uint64_t size, bool& stopped
         return 0;
       }
       // Sparse units and whatever lies past the runs are zeros: the final
-      // length leaves them as holes of the destination.
-      if (unit.eType != SPARSE_UNIT) {
+      // length leaves them as holes of the destination. A long stretch of
+      // them (or a damaged size far past the runs) is passed over at once.
+      if (unit.eType == SPARSE_UNIT) {
+        const uint64_t next = NextUnitWithData(index + 1);
+        if (next > index + 1) {
+          const uint64_t skip = next - index - 1;
+          if (skip >= (size - position) / unitBytes) break;
+          index += skip;
+          position += skip * unitBytes;
+        }
+      } else {
         DecodeUnit(unit, buffers.work.get(), buffers.out.get());
         const WriteOutcome outcome =
             RetryWhileFull([&] { return m_output->WriteAt(static_cast<int64_t>(position), buffers.out.get(), count); },

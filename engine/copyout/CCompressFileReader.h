@@ -106,6 +106,9 @@ class CCompressFileReader : public CFileReader {
   ResultCode RecoverCompressFile(uint64_t size, bool& stopped);
 
   uint32_t UnitBytes() const { return kUnitClusters * m_clusterBytes; }
+  // The first unit at or after `index` that holds a stored cluster;
+  // UINT64_MAX when none does.
+  uint64_t NextUnitWithData(uint64_t index) const;
   uint64_t UnitsInRuns() const;
   // The pieces of unit `index`; a unit past the runs is sparse.
   void GetUnit(uint64_t index, Unit& unit) const;

@@ -9,6 +9,7 @@
 #include "FileSystemSearchController.h"
 #include "SearchedPartitionInfo.h"
 #include "base/CatchExeception.h"
+#include "base/LogBudget.h"
 #include "copyout/CCompressFileReader.h"
 #include "copyout/CFileReader.h"
 #include "copyout/DestinationFile.h"
@@ -75,24 +76,7 @@ ResultCode CDataRecovery::Initialize(IFileSystemSearchController* searcher, ISto
   DropReader();
   ReleasePartitions();
 
-  std::vector<CSearchedPartitionInfo*> found(kFirstQuery, nullptr);
-  int count = searcher->GetSearchedPartitionInfo(found.data(), kFirstQuery);
-  if (count > kFirstQuery) {
-    // The searcher tells how many it has: whatever it handed over already
-    // is ours to free before asking again with room for all.
-    for (CSearchedPartitionInfo* record : found) delete record;
-    const int capacity = std::min(count, kMaxPartitions);
-    found.assign(static_cast<size_t>(capacity), nullptr);
-    count = searcher->GetSearchedPartitionInfo(found.data(), capacity);
-    if (count > capacity) count = capacity;
-  }
-  if (count <= 0) {
-    RECOVERY_LOG("Initialize");
-    return COPYOUT_FAILURE(result::kErrNoFileSystem);
-  }
-  for (int i = 0; i < count; ++i) {
-    if (found[static_cast<size_t>(i)] != nullptr) m_partitions.push_back(found[static_cast<size_t>(i)]);
-  }
+  m_partitions = TakeSearchedPartitionInfo(searcher, kFirstQuery);
   if (m_partitions.empty()) {
     RECOVERY_LOG("Initialize");
     return COPYOUT_FAILURE(result::kErrNoFileSystem);
@@ -283,53 +267,105 @@ ResultCode CDataRecovery::RecoverTo(const char* path, IProgress* progress, int b
   return CopyPlain(path, progress, total, record);
 }
 
+namespace {
+
+// Pieces of a chunk that hold only zeros are not written: the destination
+// keeps them as holes (zeros once its length is set), so a sparse file stays
+// sparse.
+constexpr size_t kHolePiece = 64 * 1024;
+
+bool AllZero(const uint8_t* bytes, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    if (bytes[i] != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 ResultCode CDataRecovery::CopyPlain(const char* path, IProgress* progress, uint64_t total, _PROGRESS_INFO& record) {
+  CLogBudget log;
   CDestinationFile destination;
   if (!destination.Open(path)) {
-    RECOVERY_LOG("RecoverTo");
+    log.Log("RecoverTo", __LINE__);
     return COPYOUT_FAILURE(result::kErrDestinationNotOpened);
   }
   if (!EnsureBuffer()) {
-    RECOVERY_LOG("RecoverTo");
+    log.Log("RecoverTo", __LINE__);
     return COPYOUT_FAILURE(result::kErrIO);
   }
+  // A plain reader knows where its runs are: nothing is copied past what
+  // they describe, and their holes are passed over without reading.
+  auto* runs = dynamic_cast<CFileReader*>(m_reader);
+  if (runs != nullptr && dynamic_cast<CCompressFileReader*>(m_reader) != nullptr) runs = nullptr;
+  bool incomplete = false;
+  if (runs != nullptr && runs->GetDescribedBytes() < total) {
+    total = runs->GetDescribedBytes();
+    incomplete = true;
+  }
+  const bool decoding = m_ntfsCompressed == 0 && m_reader->IsCompressFile() != 0;
   const ResultCode shortWrite = COPYOUT_FAILURE(result::kErrShortWrite);
   uint8_t* buffer = m_buffer.data();
   record.total = total;
   record.current = 0;
   uint64_t current = 0;
+  uint64_t unread = 0;  // bytes of the latest chunks in a row that could not be read
   while (current < total) {
     if (progress != nullptr && progress->Continued() == 0) return 0;
     const uint64_t chunk = std::min<uint64_t>(total - current, static_cast<uint64_t>(m_bufferSize));
     record.error = 0;
+    if (runs != nullptr && runs->IsHole(current, chunk)) {
+      // A stretch of holes is passed over in one step, however long.
+      current = std::min(total, runs->NextStoredOffset(current));
+      record.current = current;
+      if (progress != nullptr) progress->UpdateProgress(&record);
+      continue;
+    }
     const unsigned int got = m_reader->ReadData(static_cast<long long>(current), reinterpret_cast<char*>(buffer),
                                                 static_cast<unsigned>(chunk));
-    // A decompressing reader that cannot decode its file has nothing to put
-    // in the hole: a file of zeros must not pass for the recovered one.
-    if (got < chunk && m_ntfsCompressed == 0 && m_reader->IsCompressFile() != 0) {
-      RECOVERY_LOG("RecoverTo");
-      return COPYOUT_FAILURE(result::kErrIO);
-    }
-    if (got == 0) {
+    // A decompressing reader that delivers less has no more to give: what
+    // it gave is written, and the copy is incomplete (never a success).
+    if (decoding && got < chunk) {
+      log.Log("RecoverTo", __LINE__);
+      incomplete = true;
+      total = current + got;
+      if (got == 0) break;
+    } else if (got == 0) {
       // Unreadable: the chunk stays a hole, zeros once the length is set.
-      RECOVERY_LOG("RecoverTo");
-    } else {
-      // Bytes the reader did not deliver must not carry the previous chunk.
-      if (got < chunk) std::memset(buffer + got, 0, static_cast<size_t>(chunk - got));
-      const WriteOutcome outcome = RetryWhileFull(
-          [&] { return destination.WriteAt(static_cast<int64_t>(current), buffer, static_cast<size_t>(chunk)); },
-          progress, record, shortWrite);
-      if (outcome == WriteOutcome::kStopped) return 0;
-      if (outcome == WriteOutcome::kNoSpace) {
-        RECOVERY_LOG("RecoverTo");
-        return shortWrite;
-      }
-      if (outcome != WriteOutcome::kWritten) {
-        RECOVERY_LOG("RecoverTo");
-        return COPYOUT_FAILURE(result::kErrIO);
+      // Reads that deliver nothing for this long have stopped making
+      // progress: the copy ends instead of running on through a size the
+      // medium cannot hold.
+      log.Log("RecoverTo", __LINE__);
+      unread += chunk;
+      if (unread >= kMaxUnreadBytes) {
+        log.Log("RecoverTo", __LINE__);
+        incomplete = true;
+        total = current + chunk;
       }
     }
-    current += chunk;
+    if (got != 0) {
+      unread = 0;
+      // Bytes the reader did not deliver must not carry the previous chunk.
+      const size_t count = decoding ? got : static_cast<size_t>(chunk);
+      if (got < count) std::memset(buffer + got, 0, count - got);
+      for (size_t at = 0; at < count; at += kHolePiece) {
+        const size_t n = std::min(kHolePiece, count - at);
+        if (AllZero(buffer + at, n)) continue;
+        const WriteOutcome outcome =
+            RetryWhileFull([&] { return destination.WriteAt(static_cast<int64_t>(current + at), buffer + at, n); },
+                           progress, record, shortWrite);
+        if (outcome == WriteOutcome::kStopped) return 0;
+        if (outcome == WriteOutcome::kNoSpace) {
+          log.Log("RecoverTo", __LINE__);
+          return shortWrite;
+        }
+        if (outcome != WriteOutcome::kWritten) {
+          log.Log("RecoverTo", __LINE__);
+          return COPYOUT_FAILURE(result::kErrIO);
+        }
+      }
+    }
+    current = std::min(total, current + chunk);
     record.current = current;
     if (progress != nullptr) progress->UpdateProgress(&record);
   }
@@ -337,13 +373,14 @@ ResultCode CDataRecovery::CopyPlain(const char* path, IProgress* progress, uint6
       RetryWhileFull([&] { return destination.SetSize(static_cast<int64_t>(total)); }, progress, record, shortWrite);
   if (sized == WriteOutcome::kStopped) return 0;
   if (sized == WriteOutcome::kNoSpace) {
-    RECOVERY_LOG("RecoverTo");
+    log.Log("RecoverTo", __LINE__);
     return shortWrite;
   }
   if (sized != WriteOutcome::kWritten || !destination.Close()) {
-    RECOVERY_LOG("RecoverTo");
+    log.Log("RecoverTo", __LINE__);
     return COPYOUT_FAILURE(result::kErrIO);
   }
+  if (incomplete || m_reader->IsContentIncomplete() != 0) return COPYOUT_FAILURE(result::kErrIncomplete);
   return 0;
 }
 

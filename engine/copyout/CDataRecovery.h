@@ -19,6 +19,9 @@ class CDataRecovery final : public IDataRecovery {
   // Partition indexes are 16 bits wide; a searcher answering more is broken.
   static constexpr int kMaxPartitions = 0xFFFF;
   static constexpr unsigned int kJpegWindow = 0x10000;
+  // A copy whose reads deliver nothing for this many bytes in a row ends
+  // (incomplete) instead of running on: reads that stopped making progress.
+  static constexpr uint64_t kMaxUnreadBytes = uint64_t{1} << 30;
 
   CDataRecovery() = default;
   // Releases the reader and deletes the partition records.

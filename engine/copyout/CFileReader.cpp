@@ -11,7 +11,7 @@
 #include "StorageDevice.h"
 #include "base/CatchExeception.h"
 
-#define READER_LOG(op) CatchExeception::WriteLog("%s %d\r\n", (op), __LINE__)
+#define READER_LOG(op) m_log.Log((op), __LINE__)
 
 namespace {
 
@@ -215,6 +215,45 @@ unsigned int CFileReader::ReadData(long long offset, char* buffer, unsigned int 
   const int asked = static_cast<int>(std::min(length, limit));
   if (Read(offset, reinterpret_cast<unsigned char*>(buffer), asked, got) == 0) return 0;
   return static_cast<unsigned int>(got);
+}
+
+uint64_t CFileReader::GetDescribedBytes() const {
+  if (m_resident) return INT64_MAX;
+  uint64_t total = 0;
+  for (const DataRun& run : Runs()) {
+    if (run.length <= 0) continue;
+    uint64_t bytes;
+    if (__builtin_mul_overflow(static_cast<uint64_t>(run.length), uint64_t{m_clusterBytes}, &bytes) ||
+        __builtin_add_overflow(total, bytes, &total)) {
+      return UINT64_MAX;
+    }
+  }
+  return total;
+}
+
+bool CFileReader::IsHole(uint64_t offset, uint64_t length) const {
+  if (m_resident || length == 0) return false;
+  uint64_t end;
+  if (__builtin_add_overflow(offset, length, &end)) end = UINT64_MAX;
+  return NextStoredOffset(offset) >= end;
+}
+
+uint64_t CFileReader::NextStoredOffset(uint64_t offset) const {
+  if (m_resident) return offset;
+  uint64_t runStart = 0;
+  for (const DataRun& run : Runs()) {
+    if (run.length <= 0) continue;
+    uint64_t bytes;
+    uint64_t runEnd;
+    if (__builtin_mul_overflow(static_cast<uint64_t>(run.length), uint64_t{m_clusterBytes}, &bytes) ||
+        __builtin_add_overflow(runStart, bytes, &runEnd)) {
+      runEnd = UINT64_MAX;
+    }
+    if (runEnd > offset && !run.IsSparse()) return std::max(runStart, offset);
+    if (runEnd == UINT64_MAX) break;
+    runStart = runEnd;
+  }
+  return UINT64_MAX;
 }
 
 IFileReader* CFileReader::Clone() { return new (std::nothrow) CFileReader(*this); }

@@ -9,6 +9,7 @@
 
 #include "DataRunList.h"
 #include "FileReader.h"
+#include "base/LogBudget.h"
 
 class CFileNode;
 class CSearchedPartitionInfo;
@@ -47,6 +48,16 @@ class CFileReader : public IFileReader {
   int IsCompressFile() override;         // the node's IsCompressed()
   void Release() override;
 
+  // The bytes the runs describe, holes included; INT64_MAX for a resident
+  // list (its stream's own length counts). A copy writes no more than this.
+  uint64_t GetDescribedBytes() const;
+  // Whether [offset, offset + length) holds no stored byte: it lies in
+  // sparse runs or past the end of the runs (never for a resident list).
+  bool IsHole(uint64_t offset, uint64_t length) const;
+  // Where the first stored byte at or after `offset` lies; UINT64_MAX when
+  // none does (`offset` itself for a resident list).
+  uint64_t NextStoredOffset(uint64_t offset) const;
+
   uint32_t GetClusterBytes() const { return m_clusterBytes; }
   uint32_t GetSectorsPerCluster() const { return m_sectorsPerCluster; }
   int64_t GetFirstDataSector() const { return m_firstDataSector; }
@@ -72,6 +83,8 @@ class CFileReader : public IFileReader {
   uint32_t m_sectorsPerCluster = 0;
   int64_t m_fileSize = 0;
   int64_t m_firstDataSector = 0;
+  // Failures of one file's reads: the first few of a kind, then a count.
+  CLogBudget m_log;
 
  private:
   std::shared_ptr<const std::vector<DataRun>> m_runs;

@@ -16,19 +16,30 @@ std::string Trim(const std::string& text) {
 
 int CIniFile::Init(const std::string& path) {
   m_path = path;
-  std::ifstream in(path, std::ios::binary);
+  return LoadFile();
+}
+
+int CIniFile::LoadFile() {
+  std::ifstream in(m_path, std::ios::binary);
   if (!in) return -1;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return LoadText(text.str());
+  return Load(in);
 }
 
 int CIniFile::LoadText(const std::string& text) {
   std::istringstream in(text);
+  return Load(in);
+}
+
+bool CIniFile::ReadLine(std::istream& in, std::string& line) {
+  if (!std::getline(in, line)) return false;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+int CIniFile::Load(std::istream& in) {
   std::string line;
   std::map<std::string, std::string>* section = nullptr;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  while (ReadLine(in, line)) {
     line = Trim(line);
     if (line.empty()) continue;
     if (line.front() == '[') {

@@ -62,6 +62,17 @@ bool CHFSPlusCompressFileReader::Open() {
     }
     return done;
   };
+  // The kinds kept in the resource fork need its runs.
+  if (size >= 16 && runs.empty()) {
+    const uint32_t type = uint32_t{attribute[4]} | uint32_t{attribute[5]} << 8 | uint32_t{attribute[6]} << 16 |
+                          uint32_t{attribute[7]} << 24;
+    if (type != hfsplus::kDecmpfsZlibInline && type != hfsplus::kDecmpfsLzvnInline) {
+      CatchExeception::WriteLog("%s decompress flag %" PRIu32 ",got empty IDataRunList\n", "ReadData", type);
+    }
+  }
+  // Besides the line above, the log names a missing attribute and what of
+  // the decmpfs data could not be used (one line per file), where the
+  // system's own lines say less.
   if (!m_content.Open(attribute.get(), size, forkSize, readFork)) {
     CatchExeception::WriteLog("%s file %" PRIu32 ": %s\r\n", "Open", fileID, m_content.GetError());
     return false;
@@ -72,13 +83,14 @@ bool CHFSPlusCompressFileReader::Open() {
 
 unsigned int CHFSPlusCompressFileReader::ReadData(long long offset, char* buffer, unsigned int length) {
   if (!m_open || offset < 0 || buffer == nullptr) return 0;
+  const bool before = m_content.IsIncomplete();
   const int64_t n = m_content.Read(static_cast<uint64_t>(offset), reinterpret_cast<uint8_t*>(buffer), length);
-  if (n < 0) {
+  // Once per file: the first chunk that does not decode whole.
+  if (n < 0 || (!before && m_content.IsIncomplete())) {
     CatchExeception::WriteLog("%s decompress flag %" PRIu32 " failed at %lld\r\n", "ReadData", m_content.GetType(),
                               offset);
-    return 0;
   }
-  return static_cast<unsigned int>(n);
+  return n < 0 ? 0 : static_cast<unsigned int>(n);
 }
 
 IFileReader* CHFSPlusCompressFileReader::Clone() { return new (std::nothrow) CHFSPlusCompressFileReader(*this); }
@@ -87,5 +99,7 @@ int64_t CHFSPlusCompressFileReader::GetDataSize() const {
   if (m_open) return static_cast<int64_t>(std::min<uint64_t>(m_content.GetSize(), INT64_MAX));
   return m_node != nullptr ? static_cast<int64_t>(m_node->GetFileSize()) : 0;
 }
+
+int CHFSPlusCompressFileReader::IsContentIncomplete() { return m_content.IsIncomplete() ? 1 : 0; }
 
 int CHFSPlusCompressFileReader::IsCompressFile() { return m_node != nullptr ? m_node->IsCompressed() : 0; }

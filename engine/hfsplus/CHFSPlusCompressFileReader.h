@@ -30,6 +30,9 @@ class CHFSPlusCompressFileReader final : public IFileReader {
   int64_t GetDataSize() const override;
   int IsCompressFile() override;
   void Release() override { delete this; }
+  // Whether a read met a chunk that did not decode whole (its bytes were
+  // given as far as they decoded, zeros after).
+  int IsContentIncomplete() override;
   uint32_t GetCompressionType() const { return m_content.GetType(); }
 
  private:

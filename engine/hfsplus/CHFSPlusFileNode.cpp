@@ -3,6 +3,7 @@
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "hfsplus/CHFSPlusCompressFileReader.h"
 #include "hfsplus/CHFSPlusRawfile.h"
 #include "hfsplus/CHFSPlusVolume.h"
+#include "hfsplus/Decmpfs.h"
 
 std::string HFSPlusNameToUtf8(const uint16_t* units, uint32_t length) {
   uint32_t first = 0;
@@ -90,9 +92,16 @@ void CHFSPlusFileNode::CreateFileNode(const BTKey* key, const HFSPlusCatalogReco
       // compressed reader only for nodes that have one.
       SetDataRunList(BuildFileDataRun(m_volume, file->resourceFork, m_contentFileID, hfsplus::kResourceForkType));
     } else {
-      m_size = static_cast<int64_t>(file->dataFork.logicalSize);
+      m_size = static_cast<int64_t>(std::min<uint64_t>(file->dataFork.logicalSize, INT64_MAX));
       if (m_size == 0) m_size = static_cast<int64_t>(uint64_t{file->dataFork.totalBlocks} * blockSize);
       SetDataRunList(BuildFileDataRun(m_volume, file->dataFork, m_contentFileID, hfsplus::kDataForkType));
+      // A size read from the record is no more than its extents hold inside
+      // the volume; a damaged one keeps what they hold.
+      const uint64_t held = HeldBytes(GetDataRunList());
+      if (static_cast<uint64_t>(m_size) > held) {
+        m_size = static_cast<int64_t>(held);
+        SetSizeDamaged(true);
+      }
     }
     m_creationTime = file->createDate;
     m_modificationTime = file->contentModDate;
@@ -115,6 +124,24 @@ void CHFSPlusFileNode::CreateFileNode(const BTKey* key, const HFSPlusCatalogReco
   }
 }
 
+uint64_t CHFSPlusFileNode::HeldBytes(IDataRunList* list) const {
+  const HFSPlusVolumeHeader* header = m_volume != nullptr ? m_volume->GetVolumeHeader() : nullptr;
+  if (list == nullptr || header == nullptr) return 0;
+  const uint64_t volumeBlocks = header->totalBlocks;
+  uint64_t blocks = 0;
+  // Extents in file order; one that leaves the volume ends what the file
+  // can hold there.
+  for (DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext()) {
+    if (run->start < 0 || run->length <= 0) break;
+    const uint64_t start = static_cast<uint64_t>(run->start);
+    const uint64_t length = static_cast<uint64_t>(run->length);
+    if (start >= volumeBlocks) break;
+    blocks += std::min(length, volumeBlocks - start);
+    if (length > volumeBlocks - start) break;
+  }
+  return blocks * header->blockSize;
+}
+
 IFileNode* CHFSPlusFileNode::Clone() { return new (std::nothrow) CHFSPlusFileNode(*this); }
 
 IFileReader* CHFSPlusFileNode::CreateCompressFileReader(void*) {
@@ -135,7 +162,16 @@ void CHFSPlusFileNode::UpdateNodeInfo() {
   if (size >= sizeof(HFSPlusDecmpfsHeader) && data) {
     HFSPlusDecmpfsHeader header;
     hfsplus::LoadDecmpfsHeader(data.get(), header);
-    if (header.uncompressedSize <= INT64_MAX) m_size = static_cast<int64_t>(header.uncompressedSize);
+    // The size the compressed data can hold: inline data expands at most
+    // kMaxExpansion-fold; a resource fork holds a table entry and at least
+    // one byte for every 64 KiB chunk.
+    const bool inline_ =
+        header.compressionType == hfsplus::kDecmpfsZlibInline || header.compressionType == hfsplus::kDecmpfsLzvnInline;
+    const uint64_t fork = std::min<uint64_t>(m_forkSize, HeldBytes(GetDataRunList()));
+    const uint64_t limit =
+        inline_ ? hfsplus::kMaxExpansion * (size - sizeof(HFSPlusDecmpfsHeader)) : fork / 5 * hfsplus::kDecmpfsChunk;
+    m_size = static_cast<int64_t>(std::min<uint64_t>({header.uncompressedSize, limit, INT64_MAX}));
+    if (header.uncompressedSize > limit) SetSizeDamaged(true);
     return;
   }
   std::printf("Warn:Can't find file 0x%" PRIx32 " Attribute\n", m_contentFileID);

@@ -56,6 +56,8 @@ class CHFSPlusFileNode final : public CFileNode {
   CHFSPlusFileNode(const CHFSPlusFileNode& other) = default;
   void CreateFileNode(const BTKey* key, const HFSPlusCatalogRecord* record, int64_t metadataSector,
                       uint16_t partitionIndex);
+  // The bytes the runs of `list` hold inside the volume.
+  uint64_t HeldBytes(IDataRunList* list) const;
 
   CHFSPlusVolume* m_volume;
   std::string m_name;
@@ -77,5 +79,10 @@ IDataRunList* BuildFileDataRun(CHFSPlusVolume* volume, const HFSPlusForkData& fo
                                uint8_t forkType = hfsplus::kDataForkType);
 
 // A catalog name in host-order UTF-16 as shown: leading NULs dropped, '/'
-// shown as ':', composed to NFC, as UTF-8.
+// shown as ':', composed to NFC, as UTF-8. Linux shows and writes names
+// composed, and '/' cannot stand in a file name there; the macOS Finder shows
+// a name typed with ':' the same way. Every place that names an HFS+ node
+// goes through this one rule: the scans, the tree builder's name tests (it
+// leaves the private-data folder's name as the builder looks for it) and the
+// replay of a saved scan, so that a saved tree finds the same names.
 std::string HFSPlusNameToUtf8(const uint16_t* units, uint32_t length);

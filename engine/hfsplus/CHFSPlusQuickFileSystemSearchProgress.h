@@ -20,7 +20,10 @@ class CHFSPlusQuickFileSystemSearchProgress {
   CHFSPlusQuickFileSystemSearchProgress& operator=(const CHFSPlusQuickFileSystemSearchProgress&) = delete;
 
   int Continued() { return m_sink == nullptr || m_sink->Continued() != 0; }
-  // One more file or folder handed on.
+  // One more file or folder handed on. The sink hears of every 1024th: it
+  // copies the record under the operation's lock and the application looks
+  // at it every 0.1 s, so a call per file of a catalog of a million would
+  // only cost time.
   void Advance() {
     ++m_current;
     if (m_sink != nullptr && (m_current & 0x3FF) == 0) Report(PROGRESS_STATUS_RUNNING);

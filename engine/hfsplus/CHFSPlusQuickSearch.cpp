@@ -48,13 +48,18 @@ ResultCode CHFSPlusQuickFileSystemSearchController::QuickSearchFiles(IStorageDev
 int CHFSPlusQuickFileSystemSearchController::GetSearchedPartitionInfo(CSearchedPartitionInfo** array, int capacity) {
   if (capacity < 1) return 1;
   if (array == nullptr || m_privateData == nullptr || m_device == nullptr) return 0;
-  const uint32_t sectorSize = m_device->GetSectorSize();
-  auto* info = new (std::nothrow) CSearchedPartitionInfo(sectorSize);
+  const uint32_t deviceSector = m_device->GetSectorSize();
+  // Blocks smaller than the device's sectors (512-byte or 2 KiB blocks
+  // behind a 4096-byte-sector device) are counted in 512-byte units: the
+  // file reader reads by byte offset, whatever the device's sectors.
+  const uint32_t unit = m_blockSize != 0 && m_blockSize < deviceSector ? 512 : deviceSector;
+  auto* info = new (std::nothrow) CSearchedPartitionInfo(unit);
   if (info == nullptr) return 0;
   info->SetFirstDataSector(0);
   info->SetStartSector(0);
   const int64_t total = m_device->GetTotalSectors();
-  info->SetTotalSectors(total > 0 ? static_cast<uint64_t>(total) : 0);
+  const uint64_t bytes = total > 0 ? static_cast<uint64_t>(total) * deviceSector : 0;
+  info->SetTotalSectors(info->GetSectorSize() != 0 ? bytes / info->GetSectorSize() : 0);
   info->SetFileSystemType(FILE_SYSTEM_TYPE_HFSPLUS);
   info->SetSectorsperCluster(info->GetSectorSize() != 0 ? m_blockSize / info->GetSectorSize() : 0);
   info->SetPrivateData(m_privateData);

@@ -42,7 +42,9 @@ CHFSPlusVolume::CHFSPlusVolume(IStorageDevice* device, bool noCatalog) : m_devic
   const int64_t sectors = device->GetTotalSectors();
   m_deviceBytes = sectors > 0 ? static_cast<uint64_t>(sectors) * m_sectorSize : 0;
   if (result::IsFailure(m_lastError = ReadVolumeHeader())) return;
-  // Nothing of the volume is trusted before its header is.
+  // Nothing of the volume is trusted before its header is. Read itself stays
+  // usable afterwards (it only reads the device); every caller tests the
+  // volume's error before it reads through it.
   uint8_t raw[hfsplus::kVolumeHeaderSize];
   if (Read(hfsplus::kVolumeHeaderOffset, raw, sizeof(raw)) != sizeof(raw) || !IsValidVolumeHeader(raw, sizeof(raw))) {
     m_header.reset();

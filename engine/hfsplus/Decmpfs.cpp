@@ -108,37 +108,55 @@ bool CDecmpfsContent::OpenLzvnTable() {
   return true;
 }
 
-bool CDecmpfsContent::Decode(const uint8_t* in, size_t inLength, uint8_t* out, size_t outLength) {
-  if (outLength == 0) return true;
-  if (inLength == 0) return false;
+size_t CDecmpfsContent::Decode(const uint8_t* in, size_t inLength, uint8_t* out, size_t outLength, bool& clean) {
+  clean = outLength == 0;
+  if (outLength == 0 || inLength == 0) return 0;
   // A chunk that did not shrink is kept as it was, behind a marker byte.
   const bool stored = IsZlib(m_type) ? (in[0] & 0x0F) == 0x0F : in[0] == 0x06;
   if (stored) {
-    if (inLength - 1 < outLength) return false;
-    std::memcpy(out, in + 1, outLength);
-    return true;
+    const size_t n = std::min(inLength - 1, outLength);
+    std::memcpy(out, in + 1, n);
+    clean = n == outLength;
+    return n;
   }
   if (IsZlib(m_type)) {
-    uLongf produced = static_cast<uLongf>(outLength);
-    const int rc = uncompress(out, &produced, in, static_cast<uLong>(inLength));
-    // Z_BUF_ERROR: the stream holds more than its chunk may; Z_OK with fewer
-    // bytes: it holds less. Either way the chunk is not this file's.
-    return rc == Z_OK && produced == outLength;
+    // Inflated step by step, so that a damaged stream still gives the bytes
+    // before the damage; more than the chunk may hold is cut at its end.
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return 0;
+    z.next_in = const_cast<Bytef*>(in);
+    z.avail_in = static_cast<uInt>(inLength);
+    z.next_out = out;
+    z.avail_out = static_cast<uInt>(outLength);
+    int rc = Z_OK;
+    while (z.avail_out != 0 && (rc = inflate(&z, Z_NO_FLUSH)) == Z_OK) {
+    }
+    // Whole only when the stream ends, checksum included, exactly at the
+    // chunk's end.
+    if (rc == Z_OK && z.avail_out == 0) rc = inflate(&z, Z_NO_FLUSH);
+    const size_t produced = outLength - z.avail_out;
+    clean = rc == Z_STREAM_END && produced == outLength;
+    inflateEnd(&z);
+    return produced;
   }
-  return LzvnDecode(in, inLength, out, outLength) == static_cast<int64_t>(outLength);
+  size_t produced = 0;
+  clean = LzvnDecode(in, inLength, out, outLength, &produced) == static_cast<int64_t>(outLength);
+  return produced;
 }
 
 bool CDecmpfsContent::LoadChunk(uint64_t index) {
   if (index == m_chunkIndex) return true;
   m_chunkIndex = UINT64_MAX;
-  const uint64_t plain = std::min<uint64_t>(kDecmpfsChunk, m_size - index * kDecmpfsChunk);
-  m_chunk.resize(plain);
   if (index >= m_chunks.size()) return false;
+  const uint64_t plain = std::min<uint64_t>(kDecmpfsChunk, m_size - index * kDecmpfsChunk);
+  m_chunk.assign(plain, 0);
   const auto [offset, size] = m_chunks[index];
   std::vector<uint8_t> packed(size);
-  if (m_fork(offset, packed.data(), size) != size) return false;
-  if (!Decode(packed.data(), size, m_chunk.data(), plain)) return false;
+  const uint64_t read = m_fork(offset, packed.data(), size);
+  bool clean = false;
+  Decode(packed.data(), static_cast<size_t>(std::min<uint64_t>(read, size)), m_chunk.data(), plain, clean);
   m_chunkIndex = index;
+  m_chunkWhole = read == size && clean;
   return true;
 }
 
@@ -148,11 +166,13 @@ int64_t CDecmpfsContent::Read(uint64_t offset, uint8_t* buffer, uint64_t length)
   if (m_type == kDecmpfsZlibInline || m_type == kDecmpfsLzvnInline) {
     // Inline content is small (bounded by the attribute): one chunk of it all.
     if (m_chunkIndex != 0) {
-      m_chunkIndex = UINT64_MAX;
-      m_chunk.resize(m_size);
-      if (!Decode(m_inline.data(), m_inline.size(), m_chunk.data(), m_size)) return -1;
+      m_chunk.assign(m_size, 0);
+      bool clean = false;
+      Decode(m_inline.data(), m_inline.size(), m_chunk.data(), m_size, clean);
+      m_chunkWhole = clean;
       m_chunkIndex = 0;
     }
+    if (!m_chunkWhole) m_incomplete = true;
     std::memcpy(buffer, m_chunk.data() + offset, length);
     return static_cast<int64_t>(length);
   }
@@ -160,7 +180,10 @@ int64_t CDecmpfsContent::Read(uint64_t offset, uint8_t* buffer, uint64_t length)
   while (done < length) {
     const uint64_t at = offset + done;
     const uint64_t index = at / kDecmpfsChunk;
-    if (!LoadChunk(index)) return -1;
+    if (!LoadChunk(index)) return done != 0 ? static_cast<int64_t>(done) : -1;
+    // A chunk that decoded only in part gives what it could and zeros for
+    // the rest; the chunks after it may be whole again.
+    if (!m_chunkWhole) m_incomplete = true;
     const uint64_t within = at - index * kDecmpfsChunk;
     const uint64_t n = std::min(length - done, m_chunk.size() - within);
     std::memcpy(buffer + done, m_chunk.data() + within, n);

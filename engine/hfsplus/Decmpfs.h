@@ -38,9 +38,13 @@ class CDecmpfsContent {
   uint64_t GetSize() const { return m_size; }
   const char* GetError() const { return m_error; }
 
-  // Copies up to `length` bytes of the decoded content from `offset`;
-  // answers the count, or -1 when a chunk the range needs fails to decode.
+  // Copies up to `length` bytes of the decoded content from `offset` and
+  // answers the count; -1 when the chunk at `offset` is not in the table. A
+  // damaged chunk gives the bytes that decode before the damage and zeros
+  // for the rest of it, and marks the content incomplete.
   int64_t Read(uint64_t offset, uint8_t* buffer, uint64_t length);
+  // Whether a read met content that did not decode whole.
+  bool IsIncomplete() const { return m_incomplete; }
 
  private:
   bool Fail(const char* why) {
@@ -51,7 +55,9 @@ class CDecmpfsContent {
   bool OpenLzvnTable();
   // Decodes chunk `index` into m_chunk (kept until another is needed).
   bool LoadChunk(uint64_t index);
-  bool Decode(const uint8_t* in, size_t inLength, uint8_t* out, size_t outLength);
+  // The bytes decoded into `out` before the data ended or turned bad;
+  // `clean` when the stream filled `out` exactly and ended well.
+  size_t Decode(const uint8_t* in, size_t inLength, uint8_t* out, size_t outLength, bool& clean);
 
   uint32_t m_type = 0;
   uint64_t m_size = 0;
@@ -63,6 +69,8 @@ class CDecmpfsContent {
   std::vector<std::pair<uint64_t, uint32_t>> m_chunks;
   std::vector<uint8_t> m_chunk;
   uint64_t m_chunkIndex = UINT64_MAX;
+  bool m_chunkWhole = false;  // m_chunk decoded whole
+  bool m_incomplete = false;
 };
 
 }  // namespace hfsplus

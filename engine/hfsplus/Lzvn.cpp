@@ -64,10 +64,18 @@ constexpr std::array<Op, 256> kOps = MakeTable();
 
 namespace hfsplus {
 
-int64_t LzvnDecode(const uint8_t* src, size_t srcLength, uint8_t* dst, size_t capacity) {
+int64_t LzvnDecode(const uint8_t* src, size_t srcLength, uint8_t* dst, size_t capacity, size_t* produced) {
+  size_t d = 0;
+  // Whatever way it ends, the caller may learn how far the output got.
+  struct Report {
+    size_t* out;
+    const size_t& d;
+    ~Report() {
+      if (out != nullptr) *out = d;
+    }
+  } report{produced, d};
   if ((src == nullptr && srcLength != 0) || (dst == nullptr && capacity != 0)) return -1;
   size_t s = 0;
-  size_t d = 0;
   size_t distance = 0;
   while (d < capacity) {
     if (s >= srcLength) return -1;

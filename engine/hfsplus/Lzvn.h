@@ -12,8 +12,10 @@ namespace hfsplus {
 // there, so a destination smaller than the stream gets exactly its
 // capacity), and -1 when the source ends first, an undefined opcode comes,
 // or a match reaches before the start of the output. Nothing is written
-// past `capacity`, whatever it is (1 byte included).
-int64_t LzvnDecode(const uint8_t* source, size_t sourceLength, uint8_t* destination, size_t capacity);
+// past `capacity`, whatever it is (1 byte included). `produced`, when given,
+// gets the bytes written before the decoding ended, a failure included.
+int64_t LzvnDecode(const uint8_t* source, size_t sourceLength, uint8_t* destination, size_t capacity,
+                   size_t* produced = nullptr);
 
 }  // namespace hfsplus
 

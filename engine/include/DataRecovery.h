@@ -47,8 +47,11 @@ class IDataRecovery {
   // the sink stopped the copy; 0xD02 (with an empty file created) when no
   // reader is prepared; 0xF when the destination cannot be opened (or a byte
   // limit is asked of an NTFS-compressed file); 5 for a null path; 1 when the
-  // destination fails otherwise or the compressed-data reader fails.
-  // `progress` may be null.
+  // destination fails otherwise or the compressed-data reader fails; 0xD04
+  // when the destination holds only part of the file (a damaged compressed
+  // stream, or reads that stopped delivering anything). Nothing is written
+  // past what the file's runs describe, and zeros it reads (holes of a
+  // sparse file) stay holes of the destination. `progress` may be null.
   virtual ResultCode RecoverTo(const char* path, IProgress* progress, int byteLimit) = 0;
   // Copies the embedded JPEG picture (an EXIF thumbnail) found in the first
   // 64 KiB of the prepared file into `out` and answers its length; 0 when

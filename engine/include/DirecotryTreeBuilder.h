@@ -31,6 +31,7 @@
 #include "EngineTypes.h"
 
 class CSearchedPartitionInfo;
+class IFileSystemSearchController;
 class IDrirectoryTree;
 class IFileNode;
 class IRecoveryFilter;
@@ -58,6 +59,15 @@ class IDirecotryTreeBuilder {
   // The found partition and the device that recycle records are read from;
   // neither is owned. Either may be null.
   virtual void SetPartitonDevice(CSearchedPartitionInfo* partition, IStorageDevice* device) = 0;
+  // Where the partitions of the tree of `type` come from when its searcher
+  // names none through SetPartitonDevice (a complete scan finds several): a
+  // recycled file's record is then read through the found partition whose
+  // index is the file's own, asked of `searcher` when the tree finishes.
+  // Not owned; it must outlive the tree's FlashBuild. This base keeps none.
+  virtual void SetPartitionSource(_tagSearcherType type, IFileSystemSearchController* searcher) {
+    static_cast<void>(type);
+    static_cast<void>(searcher);
+  }
 };
 
 // A new builder, or null when it cannot be made. `restoring` is set when it

@@ -168,6 +168,19 @@ class CFileNode : public IFilesystemNode {
   // The sector given to SetMetaDataSector, kept in 40 bits; -1 none.
   int64_t GetMetadataStartPosition() const;
 
+  // A size read from disk is judged against what the file's runs can hold
+  // before anything trusts it. A size beyond that is cut to what the runs
+  // support and the node is marked damaged (the user is told; the copy
+  // holds what the runs hold).
+  bool IsSizeDamaged() const { return m_sizeDamaged; }
+  void SetSizeDamaged(bool damaged) { m_sizeDamaged = damaged; }
+  // The bytes of the file's content that lie on the medium, which is what a
+  // copy writes: the size, less the holes of a sparse file. At most the
+  // size; the size itself when the scanner did not say (SetStoredSize).
+  // The recovery's free-space check counts these.
+  uint64_t GetStoredSize();
+  void SetStoredSize(uint64_t bytes) { m_storedSize = bytes; }
+
   uint32_t GetShownChildCount() const { return m_shownChildren; }
   uint32_t GetCheckedWeight() const { return m_checkedWeight; }
 
@@ -216,4 +229,6 @@ class CFileNode : public IFilesystemNode {
   CFileNode* m_parent = nullptr;
   uint32_t m_checkedWeight = 0;
   uint32_t m_compressed = 0;
+  uint64_t m_storedSize = UINT64_MAX;  // not said
+  bool m_sizeDamaged = false;
 };

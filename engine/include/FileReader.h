@@ -30,6 +30,10 @@ class IFileReader {
   virtual int IsCompressFile() = 0;
   // Destroys the reader.
   virtual void Release() = 0;
+  // Non-zero once a read delivered zeros in place of content that could not
+  // be decoded (a damaged compressed stream): a copy holding them is
+  // incomplete. The base answers 0.
+  virtual int IsContentIncomplete() { return 0; }
 };
 
 // Resident data

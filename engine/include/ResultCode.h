@@ -48,6 +48,10 @@ inline constexpr uint32_t kErrDeviceKindRefused = 0x404;
 inline constexpr uint32_t kErrNoFileSystem = 0xD01;
 inline constexpr uint32_t kErrNoReader = 0xD02;
 inline constexpr uint32_t kErrShortWrite = 0xD03;   // destination full: pause and retry
+// The copy holds only part of the file: what could be read or decoded was
+// written, the rest is missing (a damaged compressed stream, reads that
+// stopped making progress). The destination file stays.
+inline constexpr uint32_t kErrIncomplete = 0xD04;
 inline constexpr uint32_t kErrDestinationNotOpened = 0xF;
 
 inline constexpr uint8_t kFailureFlag = 0x01;

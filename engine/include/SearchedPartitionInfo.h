@@ -29,6 +29,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "EngineTypes.h"
 
@@ -101,3 +102,12 @@ class CSearchedPartitionInfo {
   uint32_t m_reserved96 = 0;
   uint32_t m_reserved100 = 0;
 };
+
+class IFileSystemSearchController;
+
+// The records `searcher` hands out, however many it found: asked with room
+// for `firstQuery` first, and when it answers a larger count (how many it
+// has) asked again with room for that many, at most 0xFFFF (what the first
+// query handed over is deleted). Null entries are left out; the records are
+// the caller's to delete.
+std::vector<CSearchedPartitionInfo*> TakeSearchedPartitionInfo(IFileSystemSearchController* searcher, int firstQuery);

@@ -1,5 +1,6 @@
 #include "FileNode.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_set>
 #include <utility>
@@ -44,7 +45,9 @@ CFileNode::CFileNode(const CFileNode& other)
       m_nodeID(other.m_nodeID),
       m_parentNodeID(other.m_parentNodeID),
       m_packed(other.m_packed),
-      m_compressed(other.m_compressed) {
+      m_compressed(other.m_compressed),
+      m_storedSize(other.m_storedSize),
+      m_sizeDamaged(other.m_sizeDamaged) {
   // A copy has no children, so it cannot be partly checked.
   if (StatusBits() == CHECKED_STATUS_PARTLY) SetStatusBits(CHECKED_STATUS_UNCHECKED);
   if (other.m_dataRunList != nullptr) m_dataRunList = other.m_dataRunList->Clone();
@@ -188,6 +191,8 @@ void CFileNode::Release() { delete this; }
 IFileReader* CFileNode::CreateCompressFileReader(void* /*privateData*/) { return nullptr; }
 
 int CFileNode::IsCompressed() const { return static_cast<int>(m_compressed); }
+
+uint64_t CFileNode::GetStoredSize() { return std::min(m_storedSize, GetFileSize()); }
 
 void CFileNode::SetMetaDataSector(int64_t sector) {
   m_packed = (m_packed & kLow24Mask) | (static_cast<uint64_t>(sector) << 24);

@@ -1,7 +1,10 @@
 #include "SearchedPartitionInfo.h"
 
+#include <algorithm>
 #include <cstring>
 #include <type_traits>
+
+#include "FileSystemSearchController.h"
 
 namespace {
 
@@ -73,4 +76,29 @@ void CSearchedPartitionInfo::ReadRecord(const uint8_t* in) {
   m_orderWeight = Get<double>(in, 88);
   m_reserved96 = Get<uint32_t>(in, 96);
   m_reserved100 = Get<uint32_t>(in, 100);
+}
+
+std::vector<CSearchedPartitionInfo*> TakeSearchedPartitionInfo(IFileSystemSearchController* searcher, int firstQuery) {
+  constexpr int kMost = 0xFFFF;
+  std::vector<CSearchedPartitionInfo*> out;
+  if (searcher == nullptr || firstQuery < 1) return out;
+  std::vector<CSearchedPartitionInfo*> found(static_cast<size_t>(firstQuery), nullptr);
+  int count = searcher->GetSearchedPartitionInfo(found.data(), firstQuery);
+  if (count > firstQuery) {
+    // The searcher tells how many it has: whatever it handed over already
+    // goes before asking again with room for all.
+    for (CSearchedPartitionInfo* record : found) delete record;
+    const int capacity = std::min(count, kMost);
+    found.assign(static_cast<size_t>(capacity), nullptr);
+    count = std::min(searcher->GetSearchedPartitionInfo(found.data(), capacity), capacity);
+  }
+  for (size_t i = 0; i < found.size(); ++i) {
+    if (found[i] == nullptr) continue;
+    if (static_cast<int>(i) < count) {
+      out.push_back(found[i]);
+    } else {
+      delete found[i];
+    }
+  }
+  return out;
 }

@@ -36,7 +36,7 @@ struct CNTFSDirectoryTreeBuilder::Record {
 };
 
 // A $MFT of the partition, the finder of its $LogFile and its records.
-struct CNTFSDirectoryTreeBuilder::Selected {
+struct CNTFSDirectoryTreeBuilder::CMFTDirectoryTreeBuildInfo {
   const CMFTInfo* mft = nullptr;
   std::unique_ptr<CFindFileFromLogFile> finder;
   std::vector<Record> records;
@@ -114,7 +114,7 @@ void CNTFSDirectoryTreeBuilder::OrganizeMatchedMFTInfo(const CNTFSIntelligentSea
       return s->mft->GetDataRunList().IsEqual(mft->GetDataRunList());
     });
     if (known) continue;
-    auto selected = std::make_unique<Selected>();
+    auto selected = std::make_unique<CMFTDirectoryTreeBuildInfo>();
     selected->mft = mft.get();
     // The log finder reads clusters counted from the partition's start.
     selected->finder = std::make_unique<CFindFileFromLogFile>();
@@ -178,7 +178,7 @@ void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfo(uint8_t* bytes, int64_
   ++m_counters.recordsRead;
 
   // The $MFT whose runs hold the record.
-  Selected* owner = nullptr;
+  CMFTDirectoryTreeBuildInfo* owner = nullptr;
   const int64_t cluster = (sector - m_start) / m_sectorsPerCluster;
   for (auto& selected : m_selected) {
     if (selected->mft->GetDataRunList().GetVCN(cluster) >= 0) {

@@ -72,7 +72,7 @@ class CNTFSDirectoryTreeBuilder {
   const Counters& GetCounters() const { return m_counters; }
 
  private:
-  struct Selected;
+  struct CMFTDirectoryTreeBuildInfo;
   struct Record;
 
   void OrganizeMatchedMFTInfo(const CNTFSIntelligentSearchInfo& info);
@@ -91,7 +91,7 @@ class CNTFSDirectoryTreeBuilder {
   uint32_t m_sectorsPerCluster = 0;
   uint16_t m_index = 0;
   IDirecotryTreeBuilder* m_builder = nullptr;
-  std::vector<std::unique_ptr<Selected>> m_selected;
+  std::vector<std::unique_ptr<CMFTDirectoryTreeBuildInfo>> m_selected;
   std::vector<Record> m_orphans;
   std::vector<uint8_t> m_block;
   Counters m_counters;

@@ -21,9 +21,7 @@ uint64_t CNTFSFileNode::GetCreationTime() { return m_properties != nullptr ? m_p
 uint64_t CNTFSFileNode::GetModificationTime() {
   return m_properties != nullptr ? m_properties->GetModificationTime() : 0;
 }
-uint64_t CNTFSFileNode::GetLastAccessTime() {
-  return m_properties != nullptr ? m_properties->GetLastAccessTime() : 0;
-}
+uint64_t CNTFSFileNode::GetLastAccessTime() { return m_properties != nullptr ? m_properties->GetLastAccessTime() : 0; }
 int CNTFSFileNode::IsDirectory() { return (GetAttribute() & CNTFSFileProperties::kDirectory) != 0 ? 1 : 0; }
 int CNTFSFileNode::IsDeleted() {
   return m_properties != nullptr && (m_properties->GetState() & CNTFSFileProperties::kStateDeleted) != 0 ? 1 : 0;
@@ -61,6 +59,8 @@ void CNTFSFileNode::SetFileProperties(IFileProperties* properties) {
   SetParentNodeID(5);
   if (auto* ntfs = dynamic_cast<CNTFSFileProperties*>(properties)) {
     SetMetadataStartPosition(ntfs->GetFileRecordStartSector());
+    SetStoredSize(ntfs->GetStoredBytes() >= 0 ? static_cast<uint64_t>(ntfs->GetStoredBytes()) : UINT64_MAX);
+    SetSizeDamaged(ntfs->IsSizeDamaged());
   }
   SetDataRunList(properties != nullptr ? properties->GetDataRunList() : nullptr);
 }

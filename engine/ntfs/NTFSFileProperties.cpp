@@ -16,7 +16,9 @@ CNTFSFileProperties::CNTFSFileProperties(const CNTFSFileProperties& other)
       m_lastAccessTime(other.m_lastAccessTime),
       m_state(other.m_state),
       m_fileRecordStartSector(other.m_fileRecordStartSector),
-      m_fileRecordIndex(other.m_fileRecordIndex) {
+      m_fileRecordIndex(other.m_fileRecordIndex),
+      m_storedBytes(other.m_storedBytes),
+      m_sizeDamaged(other.m_sizeDamaged) {
   if (other.m_name != nullptr) {
     const size_t n = std::strlen(other.m_name.get()) + 1;
     m_name.reset(new char[n]);

@@ -13,7 +13,7 @@
 // The plain record properties are made from. Init takes over `name` (made
 // with new[]) and `dataRuns`.
 struct CNTFSFilePropertiesStruct {
-  char* name = nullptr;  // UTF-8, zero-terminated
+  char* name = nullptr;     // UTF-8, zero-terminated
   uint16_t nameLength = 0;  // strlen
   int64_t size = 0;         // bytes
   uint16_t attribute = 0;
@@ -72,6 +72,13 @@ class CNTFSFileProperties : public IFileProperties {
 
   int64_t GetSize() const { return m_size; }
   void SetFileSize(int64_t size) { m_size = size; }
+  // The bytes the runs hold on the volume (holes left out), -1 when not
+  // known (resident data: the size); and whether the size read from the
+  // record was more than the runs can hold (it was cut to what they hold).
+  int64_t GetStoredBytes() const { return m_storedBytes; }
+  void SetStoredBytes(int64_t bytes) { m_storedBytes = bytes; }
+  bool IsSizeDamaged() const { return m_sizeDamaged; }
+  void SetSizeDamaged(bool damaged) { m_sizeDamaged = damaged; }
   void SetAttribute(uint16_t attribute) { m_attribute = attribute; }
   // Packs `list` in place of the runs kept so far; null is ignored.
   void SetDataRunList(IDataRunList* list);
@@ -81,9 +88,7 @@ class CNTFSFileProperties : public IFileProperties {
   int64_t GetFileRecordIndex() const { return m_fileRecordIndex; }
   // The extension records the file's runs came from (may be null).
   const CExtendFileRecordInfoList* GetExtendFileRecordInfoList() const { return m_extensions.get(); }
-  void SetExtendFileRecordInfoList(std::unique_ptr<CExtendFileRecordInfoList> list) {
-    m_extensions = std::move(list);
-  }
+  void SetExtendFileRecordInfoList(std::unique_ptr<CExtendFileRecordInfoList> list) { m_extensions = std::move(list); }
 
  private:
   CNTFSFileProperties() = default;
@@ -101,4 +106,6 @@ class CNTFSFileProperties : public IFileProperties {
   std::unique_ptr<CCompressedDataRunList> m_dataRuns;
   std::unique_ptr<CExtendFileRecordInfoList> m_extensions;
   int64_t m_fileRecordIndex = 0;
+  int64_t m_storedBytes = -1;
+  bool m_sizeDamaged = false;
 };

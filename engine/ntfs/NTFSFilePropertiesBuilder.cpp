@@ -111,9 +111,15 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
   if (!record.IsinUse()) s.state |= CNTFSFileProperties::kStateDeleted;
 
   // The data.
+  bool sizeDamaged = false;
+  int64_t storedBytes = -1;
   std::unique_ptr<IDataRunList> runs;
   CNTFSDataRunList pieces;
   bool resident = false;
+  bool holesAllowed = false;  // a sparse or compressed stream has holes of its own
+  bool sizeFromStream = false;
+  int64_t firstPieceVCN = INT64_MAX;
+  int64_t firstPieceSize = -1;
   for (const CNTFSMultiFileRecord::FoundAttribute& found : record.FindAllAttributes(ntfs_record::kData)) {
     const uint8_t* data = found.attr;
     if (Attr::IsNamed(data)) continue;
@@ -126,6 +132,7 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
       resident = true;
       break;
     }
+    if (Attr::IsSparse(data) || Attr::IsCompressed(data)) holesAllowed = true;
     int64_t realSize = -1;
     int64_t startVCN = -1;
     if (!CNTFSFileRecordAnalyzer::AddDataRunListfromNonResidentAttributeBuffer(data, &realSize, startVCN, pieces)) {
@@ -133,19 +140,50 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
     }
     // The piece at VCN 0 carries the stream's size; a $FILE_NAME copy of it
     // may be stale.
-    if (startVCN == 0 && realSize >= 0) size = realSize;
+    if (startVCN == 0 && realSize >= 0) {
+      size = realSize;
+      sizeFromStream = true;
+    }
+    if (startVCN < firstPieceVCN) {
+      firstPieceVCN = startVCN;
+      firstPieceSize = realSize;
+    }
   }
   if (!resident && !pieces.IsEmpty()) {
+    // A stream always begins at VCN 0, in the base record. When no piece
+    // does and the stream is neither sparse nor compressed, the first
+    // piece's start field is damaged (a few changed bytes there would make
+    // a small file a hole of petabytes): the pieces keep their order and
+    // begin at 0, and the first one's size stands for the stream's.
+    if (!holesAllowed && !sizeFromStream && firstPieceVCN > 0 && firstPieceVCN != INT64_MAX) {
+      CNTFSDataRunList rebased;
+      for (const CDataRun& piece : pieces.GetRuns()) {
+        rebased.AddDataRun(CDataRun{piece.LCN, piece.VCN - firstPieceVCN, piece.Length});
+      }
+      pieces = std::move(rebased);
+      if (firstPieceSize >= 0) size = firstPieceSize;
+    }
     auto list = std::make_unique<CNoneResidentNTFSDataRunList>();
     int64_t clusters = 0;
     LayOutDataRuns(pieces, *list, clusters);
+    int64_t storedClusters = 0;
+    for (DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext()) {
+      if (!run->IsSparse() && run->length > 0) storedClusters += run->length;
+    }
     if (size < 0) size = 0;
     if (bytesPerCluster > 0 && bytesPerCluster % 512 == 0) {
       int64_t capacity;
       if (!__builtin_mul_overflow(clusters, bytesPerCluster, &capacity)) {
-        if (size > capacity) size = capacity;
+        // More than the runs hold is a damaged size: the runs' bytes are all
+        // there is.
+        if (size > capacity) {
+          size = capacity;
+          sizeDamaged = true;
+        }
         if (size == 0 && clusters > 0) size = capacity;
       }
+      int64_t stored;
+      if (!__builtin_mul_overflow(storedClusters, bytesPerCluster, &stored)) storedBytes = std::min(stored, size);
     }
     runs = std::move(list);
   }
@@ -164,6 +202,8 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
   s.mainFileRecordNumber = record.GetMainFileRecordIndex();
   CNTFSFileProperties* properties = CNTFSFileProperties::Create();
   properties->Init(s);
+  properties->SetStoredBytes(storedBytes);
+  properties->SetSizeDamaged(sizeDamaged);
   return properties;
 }
 

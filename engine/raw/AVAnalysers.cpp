@@ -93,6 +93,7 @@ uint32_t FileSWFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   } else {
     return 0;
   }
+  // The header alone takes 21 bytes: a smaller size is no SWF file.
   if (info.m_size < 21) return 0;
   info.m_type = RAW_TYPE_SWF;
   return 1;
@@ -117,6 +118,8 @@ uint32_t FileRIFFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
       type = RAW_TYPE_CLK;
     else if (SameFolded(form, "CSL2", 4))
       type = RAW_TYPE_CSL;
+    // The drawing forms are written in these cases only ("CDR7".."CDRC",
+    // "cdr8"): other cases are not compared.
     else if (std::memcmp(form, "CDR", 3) == 0 || std::memcmp(form, "cdr8", 4) == 0) {
       if (std::strchr("789ABC", form[3]) != nullptr && form[3] != 0) type = RAW_TYPE_CDR;
     }
@@ -162,6 +165,7 @@ uint32_t FileMP4Analyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   return CRawBoxFileAnalyser::GetFileSize(info, device);
 }
 
+// "ftyp3gp5" is a 3GP brand (the 3GP analyser's), so it is not taken here.
 uint32_t FileMOVAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   if (std::memcmp(s + 4, "ftyp", 4) != 0 || AnyOf(s + 4, {"ftypisom", "ftyp3gp4", "ftyp3g2a", "ftypmmp4", "ftypM4A ",
                                                           "ftypM4V ", "ftypmp41", "ftypmp42", "ftyp3gp5"}))

@@ -264,6 +264,8 @@ uint64_t FileJPGAnalyser::AddFileSizeByPerSecSize(RawFileBuffer& buffer, uint64_
     const uint64_t start = position - position % s;
     const uint64_t end = start + s;
     const uint8_t* sector = buffer.Get(start, s);
+    // An unreadable sector ends the picture where the search got to: the
+    // part before it is kept rather than nothing.
     if (sector == nullptr) return position;
     const uint8_t a = sector[s - 2], b = sector[s - 1];
     if (a == 0xFF && b == 0xD9) return end;

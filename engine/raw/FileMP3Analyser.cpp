@@ -201,6 +201,8 @@ uint32_t FileMP3Analyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   if (!IsId3Head(h)) {
     CMPAHeader header;
     if (h[0] == 0xFF && h[1] == 0xFB) {
+      // The VBR header sizes the file only when it carries its byte count
+      // (flag bit 1) and a plausible frame count; otherwise the frames do.
       if ((h[2] == 0xE0 || h[2] == 0xB0) &&
           (std::memcmp(h + 36, "Xing", 4) == 0 || std::memcmp(h + 36, "Info", 4) == 0) && (h[43] & 2) != 0 &&
           Be32(h + 48) > 64)
@@ -219,6 +221,7 @@ uint32_t FileMP3Analyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     if (frame == nullptr) break;
     const int64_t size = v4 ? SynchsafeSize(frame + 4) : int64_t{Be32(frame + 4)};
     if (size <= 0 || at + 10 + static_cast<uint64_t>(size) > static_cast<uint64_t>(tagSize) + 10) break;
+    // Version 2.4 tags keep the year in TDRC (recording time) instead of TYER.
     std::string* field = std::memcmp(frame, "TIT2", 4) == 0                                         ? &m_name
                          : std::memcmp(frame, "TPE1", 4) == 0                                       ? &m_artist
                          : std::memcmp(frame, "TYER", 4) == 0 || std::memcmp(frame, "TDRC", 4) == 0 ? &m_time
@@ -236,6 +239,7 @@ uint32_t FileMP3Analyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   if (end <= start) return 0;
   if (m_time.size() > 4) m_time.resize(4);
   m_tagValue = FilterRawFileName(m_artist);
+  // Without title and artist the file keeps the plain "FILE" name, not "_".
   if (!m_name.empty() || !m_tagValue.empty()) info.SetRawFileName(m_name + "_" + m_tagValue);
   info.m_timeText = m_time;
   if (!m_tagValue.empty()) m_tag = RAW_FILE_TAG_ARTIST;

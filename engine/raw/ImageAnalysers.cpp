@@ -170,6 +170,8 @@ uint32_t FileGIFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     for (uint64_t q = p + 1; q < p + 1024; ++q) {
       const int c = ByteAt(buffer, q);
       if (c < 0) return 0;
+      // In a "9a" file an extension block (0x21) may come next as well as an
+      // image: the walk goes on from either.
       if (c == 0x2C || (version9 && c == 0x21)) {
         p = q;
         found = true;

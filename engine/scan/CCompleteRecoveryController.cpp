@@ -100,6 +100,9 @@ ResultCode CCompleteRecoveryController::Run(IStorageDevice* device, IProgress* p
     entry.searcher->SetDevice(cacheDevice);
     entry.searcher->SetBlockSize(static_cast<int>(blockSectors));
     entry.searcher->SetDirecotryTreeBuilder(runBuilder);
+    // Several partitions per searcher: the tree reads recycle records
+    // through each file's own.
+    runBuilder->SetPartitionSource(entry.type, entry.searcher);
     if (!replaying) entry.searcher->PreparetoSearch();
   }
 

@@ -86,11 +86,13 @@ ResultCode CDeletedRecoveryController::Run(IStorageDevice* device, IProgress* pr
   }
   m_parts.flushFileBuffers();
   const ResultCode code = current->QuickSearchFiles(device, progress);
-  // Callers take 0 for a finished scan; an unreadable volume must still
-  // leave a trace.
-  if (result::IsFailure(code)) {
+  // A volume the searcher could not read (no readable header, no readable
+  // root folder) must not pass for an empty one: the application says so
+  // and offers the deep scan. A stop asked for by the user is no failure.
+  if (result::IsFailure(code) && result::Error(code) != result::kErrCancelled) {
     CatchExeception::WriteLog("QuickSearchFiles of searcher %d failed: 0x%016llx\r\n", static_cast<int>(type),
                               static_cast<unsigned long long>(code));
+    return code;
   }
   return 0;
 }

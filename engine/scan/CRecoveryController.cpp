@@ -12,11 +12,11 @@
 #include "StorageDevice.h"
 #include "base/CatchExeception.h"
 #include "copyout/CDataRecovery.h"
-#include "recycle/CRecycleNameRestorer.h"
 
 RecoveryControllerParts RecoveryControllerParts::Defaults() {
-  // Tree builders made from now on give recycled files their former names.
-  CRecycleNameRestorer::Register();
+  // Recycle-bin names are restored by whatever the application (or a tool
+  // standing in for it) registers with the tree builders; the drivers reach
+  // the scanners only through their factories.
   RecoveryControllerParts parts;
   parts.makeTreeBuilder = [](bool restoring) { return CreateTreeBuilder(restoring); };
   parts.makeQuickSearcher = [](_tagSearcherType type) -> IQuickFileSystemSearchController* {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <thread>
 #include <unordered_map>
@@ -14,7 +15,9 @@
 
 #include "DirectoryTree.h"
 #include "FileNode.h"
+#include "FileSystemSearchController.h"
 #include "RecoveryFilter.h"
+#include "SearchedPartitionInfo.h"
 #include "tree/CFilesystemNode.h"
 #include "tree/CRecyclerFilter.h"
 #include "tree/RecycleNameRestorer.h"
@@ -194,6 +197,23 @@ int CDirectoryTreeBuilder::Initialize(const char* description, IDrirectoryTree* 
   m_sink = tree;
   m_filter = filter;
   return 1;
+}
+
+void CDirectoryTreeBuilder::SetPartitionSource(_tagSearcherType type, IFileSystemSearchController* searcher) {
+  if (searcher == nullptr) {
+    m_partitionSources.erase(type);
+  } else {
+    m_partitionSources[type] = searcher;
+  }
+}
+
+CSearchedPartitionInfo* CDirectoryTreeBuilder::RecyclePartitionOf(CFileNode* node) const {
+  if (m_partition != nullptr || node == nullptr) return m_partition;
+  if (m_sourcePartitions.size() == 1) return m_sourcePartitions.front().get();
+  for (const auto& record : m_sourcePartitions) {
+    if (record->GetPartitionIndex() == node->GetBelongedPartition()) return record.get();
+  }
+  return nullptr;
 }
 
 void CDirectoryTreeBuilder::SetPartitonDevice(CSearchedPartitionInfo* partition, IStorageDevice* device) {
@@ -731,6 +751,16 @@ bool CDirectoryTreeBuilder::RestoreRecycleName(_tagSearcherType type) {
   Tree* tree = FindTree(type);
   if (tree == nullptr) return true;
   const bool wasRecyclePass = std::exchange(m_recyclePass, true);
+  // A searcher that found several partitions names none: its records are
+  // asked for now, for this pass only.
+  m_sourcePartitions.clear();
+  auto source = m_partitionSources.find(type);
+  if (m_partition == nullptr && source != m_partitionSources.end() &&
+      (!tree->recycleFolders.empty() || !tree->recycledFiles.empty())) {
+    for (CSearchedPartitionInfo* record : TakeSearchedPartitionInfo(source->second, 16)) {
+      m_sourcePartitions.emplace_back(record);
+    }
+  }
 
   // Folders first, outer ones (smaller parent IDs) before inner ones.
   std::vector<CFileNode*> folders;
@@ -758,6 +788,7 @@ bool CDirectoryTreeBuilder::RestoreRecycleName(_tagSearcherType type) {
     tree->nodes.erase(record);
     record->Release();
   }
+  m_sourcePartitions.clear();
   m_recyclePass = wasRecyclePass;
   return true;
 }
@@ -774,7 +805,8 @@ bool CDirectoryTreeBuilder::RestorFileName(CFileNode* node, _tagSearcherType typ
   if (node == nullptr || m_restorer == nullptr) return false;
   Tree* tree = FindTree(type);
   if (tree == nullptr) return false;
-  const int used = m_restorer->RestoreName(node, type, tree->recycleRecords, m_partition, m_device);
+  // A recycled file and its record lie in one bin, in one partition.
+  const int used = m_restorer->RestoreName(node, type, tree->recycleRecords, RecyclePartitionOf(node), m_device);
   if (used < 0 || static_cast<size_t>(used) >= tree->recycleRecords.size()) return false;
   CFileNode* record = tree->recycleRecords[static_cast<size_t>(used)];
   tree->recycleRecords.erase(tree->recycleRecords.begin() + used);

@@ -28,6 +28,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -58,6 +59,7 @@ class CDirectoryTreeBuilder : public IDirecotryTreeBuilder {
   void FlashBuild(_tagSearcherType type) override;
   void Release() override;
   void SetPartitonDevice(CSearchedPartitionInfo* partition, IStorageDevice* device) override;
+  void SetPartitionSource(_tagSearcherType type, IFileSystemSearchController* searcher) override;
 
   // The recycle pass of FlashBuild: every held-back folder (by parent ID,
   // ascending) and then every held-back data file (in the order they came)
@@ -68,6 +70,10 @@ class CDirectoryTreeBuilder : public IDirecotryTreeBuilder {
   // RecycleNameRestorer.h) and releases the record it used. False without a
   // node, a restorer or an open tree of `type`, or when no record was used.
   bool RestorFileName(CFileNode* node, _tagSearcherType type);
+  // The partition a held-back node's record is read through: the one named
+  // by SetPartitonDevice, else the source's record whose index is the
+  // node's (its only record, whatever its index); null when none.
+  CSearchedPartitionInfo* RecyclePartitionOf(CFileNode* node) const;
 
   // Seams for tests and benchmarks. The clock answers seconds on any steady
   // scale; the pause runs once before a tree's first batch (one second by
@@ -144,6 +150,9 @@ class CDirectoryTreeBuilder : public IDirecotryTreeBuilder {
   std::string m_description;
   IStorageDevice* m_device = nullptr;
   CSearchedPartitionInfo* m_partition = nullptr;
+  std::map<_tagSearcherType, IFileSystemSearchController*> m_partitionSources;
+  // The partitions of the tree in its recycle pass, from its source.
+  std::vector<std::unique_ptr<CSearchedPartitionInfo>> m_sourcePartitions;
   bool m_recyclePass = false;
   IRecycleNameRestorer* m_restorer;
   std::function<int64_t()> m_clock;

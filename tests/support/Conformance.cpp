@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "EngineTypes.h"
 #include "FileNode.h"
 #include "FileTime.h"
 #include "QuickScanProbe.h"
@@ -112,13 +113,41 @@ fs::path Derive(const Row& row, const testsupport::TempDir& scratch) {
   return image;
 }
 
+bool Carved(const Row& row, const Node& node) {
+  return !row.carved.empty() && quickprobe::TreeSearcherType(node.node) == SEARCHER_TYPE_RAW;
+}
+
+// Every carved file copies out through the carver's copy-out object, and
+// every original the row names is among the copies.
+void CheckCarved(const Row& row, QuickScan& scan, const testsupport::TempDir& scratch) {
+  std::set<std::string> wanted;
+  std::ifstream in(row.carved);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line[0] != '#') wanted.insert(line.substr(0, line.find('\t')));
+  }
+  EXPECT_FALSE(wanted.empty()) << row.carved;
+  const fs::path dir = scratch / "carved";
+  fs::create_directories(dir);
+  int n = 0;
+  for (const Node& node : scan.nodes()) {
+    if (!Carved(row, node) || node.folder) continue;
+    const fs::path to = dir / std::to_string(n++);
+    EXPECT_EQ(scan.CopyOut(node, to), 0u) << node.path;
+  }
+  std::set<std::string> copies;
+  for (const auto& [file, hash] : HashAll(dir)) copies.insert(hash);
+  for (const std::string& hash : wanted) EXPECT_EQ(copies.count(hash), 1u) << "not carved whole: " << hash;
+}
+
 void CheckListing(const Row& row, QuickScan& scan, const std::vector<Expected>& expected,
                   const testsupport::TempDir& scratch) {
   std::map<std::string, const Expected*> byPath;
   for (const Expected& e : expected) EXPECT_TRUE(byPath.emplace(e.path, &e).second) << "expected twice: " << e.path;
+  if (!row.carved.empty() && row.keep >= 1.0) CheckCarved(row, scan, scratch);
   std::map<std::string, const Node*> shown;
   for (const Node& node : scan.nodes()) {
     if (node.id == -1 && node.path == quickprobe::kLostFolder) continue;
+    if (Carved(row, node)) continue;
     EXPECT_TRUE(shown.emplace(node.path, &node).second) << "shown twice: " << node.path;
     auto it = byPath.find(node.path);
     if (it == byPath.end()) {
@@ -180,7 +209,10 @@ void CheckListing(const Row& row, QuickScan& scan, const std::vector<Expected>& 
     auto it = hashes.find(file);
     const std::string got = it == hashes.end() ? "(none)" : it->second;
     EXPECT_EQ(got, e->sha256.empty() ? e->peerSha256 : e->sha256)
-        << e->path << (file[2] == 'c' ? " copied out" : file[2] == 'r' ? " read in pieces" : " copied by the app's path")
+        << e->path
+        << (file[2] == 'c'   ? " copied out"
+            : file[2] == 'r' ? " read in pieces"
+                             : " copied by the app's path")
         << (e->sha256.empty() ? " differs from the peer's copy" : " differs from the original");
   }
 }
@@ -215,7 +247,7 @@ void Check(const Row& row) {
   }
   // The partition as a window on the disk, the way a partition of a disk
   // image is read.
-  if (row.mbr) options.offset = 1u << 20;
+  options.offset = row.mbr ? uint64_t{1} << 20 : row.offset;
 
   QuickScan scan(device, options);
   ASSERT_TRUE(scan.Run()) << device;

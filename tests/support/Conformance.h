@@ -48,6 +48,9 @@ struct Row {
   // the partition type sfdisk writes.
   bool mbr = false;
   std::string mbrType = "7";
+  // Otherwise, the volume starts this many bytes into the image (a
+  // partition of a disk image, read through a window on it).
+  uint64_t offset = 0;
   // Truncated to this fraction: what is shown must still be expected, and
   // nothing may crash; all of it need not be shown.
   double keep = 1.0;
@@ -55,6 +58,11 @@ struct Row {
   std::filesystem::path expect;
   // A complete scan instead of the quick one (for complete searchers).
   bool complete = false;
+  // Complete scans: the files the carver must bring back, one line each:
+  // the SHA-256 of the original, a tab, its extension. Carved files are
+  // then set apart from the listing (their names are the carver's own):
+  // every one must copy out, and every line must be one of the copies.
+  std::filesystem::path carved;
   // Makes the fixtures: empty when ready, else why not (the row is skipped,
   // or fails under CI).
   std::function<std::string()> prepare;

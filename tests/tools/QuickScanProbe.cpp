@@ -17,6 +17,7 @@
 #include "VolumeAnalyze.h"
 #include "device/DiskDevice.h"
 #include "device/PartitionDevice.h"
+#include "recycle/CRecycleNameRestorer.h"
 #include "scan/CRecoveryController.h"
 #include "tree/CDirectoryTreeBuilder.h"
 
@@ -25,7 +26,7 @@ namespace quickprobe {
 namespace fs = std::filesystem;
 
 // Forwards to the searcher the engine makes and keeps what its scan
-// answered (the controller logs it but answers 0 for any finished scan).
+// answered (the controller answers it too, except a stop).
 class QuickScan::RecordingSearcher : public IQuickFileSystemSearchController {
  public:
   RecordingSearcher(IQuickFileSystemSearchController* inner, ResultCode* answer) : inner_(inner), answer_(answer) {}
@@ -44,6 +45,14 @@ class QuickScan::RecordingSearcher : public IQuickFileSystemSearchController {
   IQuickFileSystemSearchController* inner_;
   ResultCode* answer_;
 };
+
+int TreeSearcherType(IFileNode* node) {
+  IFileNode* top = node;
+  // Trees are shallow; a parent chain this long is a loop.
+  for (int step = 0; top != nullptr && top->GetParent() != nullptr && step < 4096; ++step) top = top->GetParent();
+  auto* root = dynamic_cast<IFilesystemNode*>(top);
+  return root != nullptr ? root->GetSearcheType() : SEARCHER_TYPE_NONE;
+}
 
 std::string Line(const Node& node) {
   char head[160];
@@ -84,6 +93,8 @@ int QuickScan::UpdateProgress(_PROGRESS_INFO* info) {
 }
 
 bool QuickScan::Run() {
+  // As the application does, before its first scan.
+  CRecycleNameRestorer::Register();
   device_ = CreateVolumeDevice(path_.c_str());
   if (device_ == nullptr || device_->Open() == 0) return false;
   if (options_.offset != 0) {
@@ -115,6 +126,7 @@ bool QuickScan::Run() {
       analyzers->Release();
     }
   }
+  if (options_.fileSystemType >= 0) info->fileSystemType = static_cast<uint32_t>(options_.fileSystemType);
   fileSystemType_ = static_cast<int>(info->fileSystemType);
 
   controller_ =
@@ -184,14 +196,11 @@ const Node* QuickScan::Find(const std::string& path) const {
 IDataRecovery* QuickScan::Recovery(IFileNode* node) {
   // Each searcher's records are its own: a FAT node read through NTFS's
   // copy-out would be taken for an NTFS record, and a complete scan finds
-  // several file systems at once.
+  // several file systems at once. As the application does, the searcher is
+  // the one whose tree the node is in: only a tree's root knows it (most
+  // nodes answer "none" themselves).
   if (controller_ == nullptr || node == nullptr) return nullptr;
-  // Nodes that answer no type themselves (carved files, exFAT's) have it
-  // from the root of their tree, as the application reads it.
-  int type = node->GetSearcheType();
-  for (IFileNode* up = node->GetParent(); type == SEARCHER_TYPE_NONE && up != nullptr; up = up->GetParent()) {
-    type = up->GetSearcheType();
-  }
+  const int type = TreeSearcherType(node);
   auto found = recoveries_.find(type);
   if (found == recoveries_.end()) {
     found = recoveries_.emplace(type, controller_->GetDataRecovery(static_cast<_tagSearcherType>(type))).first;

@@ -42,6 +42,10 @@ struct Node {
   uint32_t attribute = 0;
 };
 
+// The searcher type of the tree `node` is shown in (its root's), or
+// SEARCHER_TYPE_NONE when the node is in no tree.
+int TreeSearcherType(IFileNode* node);
+
 // "d|f", "deleted|live", node ID, parent ID, size, attribute (hex), path;
 // tab-separated.
 std::string Line(const Node& node);
@@ -55,6 +59,9 @@ class QuickScan : private IDrirectoryTree, private IProgress {
     bool pause = false;
     // Make the file-system type unknown instead of asking the analyzers.
     bool skipAnalyzers = false;
+    // The file-system type the volume record says, whatever the analyzers
+    // find (as enumerated before the volume was damaged); -1 asks them.
+    int fileSystemType = -1;
     // Scan the volume that starts this many bytes into the device (a
     // partition window on it, as for a partition of a disk image).
     uint64_t offset = 0;
@@ -89,8 +96,8 @@ class QuickScan : private IDrirectoryTree, private IProgress {
   // The node shown at `path`, or null.
   const Node* Find(const std::string& path) const;
 
-  // The copy-out object of the found root's own searcher type (null when
-  // nothing was found); owned by the scan.
+  // The copy-out object of the searcher whose tree the node is in (null
+  // when nothing was found); owned by the scan.
   IDataRecovery* Recovery(IFileNode* node);
   // Copies a file out through the controller's copy-out object; an empty
   // file is made for files of size 0. Answers RecoverTo's code.

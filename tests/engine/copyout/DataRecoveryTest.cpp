@@ -3,6 +3,9 @@
 // cases of RecoverTo, and compressed files.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <fstream>
 #include <limits>
 
 #include "PrivateData.h"
@@ -129,17 +132,16 @@ TEST_F(Recovery, WithoutAReaderTheDestinationIsEmptyAndThePreviousFileNeverGoesO
   }
 }
 
-TEST_F(Recovery, ACopyZeroFillsWhatIsNotReadAndStopsWhenAsked) {
+TEST_F(Recovery, ACopyEndsWithItsRunsAndStopsWhenAsked) {
   InitOne(2);
-  // Runs that end after 1 of 3 clusters: zeros after it, not the previous chunk.
+  // Runs that end after 1 of 3 clusters: the copy holds that cluster and
+  // says it is incomplete; nothing is made up past the runs.
   RunNode shortRuns("short", 10000, {{100, 1}});
   ASSERT_TRUE(Prepare(&recovery_, &shortRuns));
   RecordingSink sink;
-  ASSERT_EQ(CopyTo("short", &sink), 0u);
-  Bytes expected = Slice(100 * 4096, 4096);
-  expected.resize(10000, 0);
-  EXPECT_EQ(testsupport::ReadFile(dir_ / "short"), expected);
-  EXPECT_TRUE(sink.Records().back().current == 10000 && sink.Records().back().error == 0);
+  ASSERT_EQ(result::Error(CopyTo("short", &sink)), result::kErrIncomplete);
+  EXPECT_EQ(testsupport::ReadFile(dir_ / "short"), Slice(100 * 4096, 4096));
+  EXPECT_TRUE(sink.Records().back().current == 4096 && sink.Records().back().error == 0);
   RecordingSink stopper;
   stopper.onContinued = [](int) { return 0; };
   EXPECT_EQ(CopyTo("stopped", &stopper), 0u);
@@ -149,6 +151,36 @@ TEST_F(Recovery, ACopyZeroFillsWhatIsNotReadAndStopsWhenAsked) {
 struct Volume : IPrivateData {
   void Release() override {}
 };
+
+TEST_F(Recovery, HolesStayHolesAndReadsThatStopDeliveringEndTheCopy) {
+  InitOne(2);
+  // A sparse file far larger than the device: its one stored cluster comes
+  // out at its place, the rest is holes that take no room.
+  const uint64_t holeClusters = uint64_t{1} << 20;
+  RunNode sparse("sparse", (holeClusters + 1) * 4096, {{-1, static_cast<int64_t>(holeClusters)}, {100, 1}});
+  ASSERT_TRUE(Prepare(&recovery_, &sparse));
+  ASSERT_EQ(CopyTo("sparse"), 0u);
+  const fs::path copy = dir_ / "sparse";
+  EXPECT_EQ(fs::file_size(copy), (holeClusters + 1) * 4096);
+  struct stat st {};
+  ASSERT_EQ(::stat(copy.c_str(), &st), 0);
+  EXPECT_LE(static_cast<uint64_t>(st.st_blocks) * 512, 64u * 1024) << "holes were written as zeros";
+  std::ifstream in(copy, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(holeClusters * 4096));
+  Bytes tail(4096);
+  in.read(reinterpret_cast<char*>(tail.data()), 4096);
+  EXPECT_EQ(tail, Slice(100 * 4096, 4096));
+
+  // Runs that lie past the device's end: nothing can be read, and after
+  // kMaxUnreadBytes of nothing the copy ends, incomplete, instead of going
+  // through the whole size.
+  RunNode far("far", uint64_t{2} << 30, {{1000000, 524288}});
+  ASSERT_TRUE(Prepare(&recovery_, &far));
+  RecordingSink sink;
+  EXPECT_EQ(result::Error(CopyTo("far", &sink)), result::kErrIncomplete);
+  EXPECT_EQ(sink.Records().back().current, CDataRecovery::kMaxUnreadBytes);
+  EXPECT_EQ(fs::file_size(dir_ / "far"), CDataRecovery::kMaxUnreadBytes);
+}
 
 TEST_F(Recovery, CompressedFiles) {
   // NTFS: a byte limit is refused and writes nothing.

@@ -231,6 +231,17 @@ TEST_F(EnumLoop, GptVolumesCarryTheGuidsThatBlkidReads) {
   CheckSystemVolumes(rows);
 }
 
+// Small data partitions of a GPT disk (a memory card) are the volumes the
+// system shows, and no whole-disk volume is added beside them.
+TEST_F(EnumLoop, SmallGptDataPartitionsAreTheVolumes) {
+  REQUIRE_TOOL("sgdisk");
+  LoopDevice& loop = Attach(64 * kMiB, "sgdisk -n 1:0:+12M -t 1:0700 -n 2:0:+8M -t 2:8300 %s");
+  RunCommandOrFail("mkfs.vfat -n CARD " + loop.Partition(1) + " >/dev/null");
+  const auto rows = Enumerate(loop);
+  ASSERT_EQ(rows.size(), 2u);
+  CheckSystemVolumes(rows);
+}
+
 TEST(MountTableAsRoot, BlanksAndBackslashesInMountPointsAgreeWithFindmnt) {
   REQUIRE_OR_SKIP(testsupport::IsRoot(), "needs root to mount");
   REQUIRE_TOOL("findmnt");

@@ -139,23 +139,39 @@ TEST(DecmpfsBounds, TablesOutsideTheForkAreRefused) {
   EXPECT_FALSE(c4.Open(s.attr, Bytes(s.fork.begin(), s.fork.end() - 1)));
 }
 
-TEST(DecmpfsBounds, DamagedStreamsAreErrorsNotZeros) {
+TEST(DecmpfsBounds, DamagedStreamsGiveWhatDecodesAndSaySo) {
   Sample s = LoadSample("lzvn-fork");
   Bytes fork = s.fork;
-  // Cut the first chunk's end-of-stream opcode and more: the chunk ends early.
+  // Undefined opcodes over the first chunk's end: it decodes in part; the
+  // bytes before the damage are the original's, zeros follow, and the next
+  // chunk is whole.
   const uint32_t second = fork[4] | fork[5] << 8 | fork[6] << 16 | uint32_t{fork[7]} << 24;
-  std::memset(&fork[second - 40], 0xD5, 40);  // undefined opcodes
+  std::memset(&fork[second - 40], 0xD5, 40);
   Content c;
   ASSERT_TRUE(c.Open(s.attr, fork));
+  Bytes first(0x10000);
+  ASSERT_EQ(c.content.Read(0, first.data(), first.size()), 0x10000);
+  EXPECT_TRUE(c.content.IsIncomplete());
+  size_t same = 0;
+  while (same < first.size() && first[same] == s.raw[same]) ++same;
+  EXPECT_GT(same, 0u);
+  EXPECT_LT(same, first.size());
+  EXPECT_EQ(Bytes(first.begin() + static_cast<long>(same) + 1, first.end()), Bytes(first.size() - same - 1, 0))
+      << "zeros after what decoded";
   Bytes out(4096);
-  EXPECT_EQ(c.content.Read(0x10000 - 4096, out.data(), out.size()), -1);
-  EXPECT_EQ(c.content.Read(0x10000, out.data(), out.size()), 4096);  // the next chunk is intact
+  EXPECT_EQ(c.content.Read(0x10000, out.data(), out.size()), 4096);
+  EXPECT_EQ(out, Bytes(s.raw.begin() + 0x10000, s.raw.begin() + 0x10000 + 4096));
 
   s = LoadSample("zlib-inline");
   s.attr[s.attr.size() - 3] ^= 0x55;
   Content z;
   ASSERT_TRUE(z.Open(s.attr, {}));
-  EXPECT_EQ(z.content.Read(0, out.data(), 100), -1);
+  EXPECT_EQ(z.content.Read(0, out.data(), 100), 100);
+  EXPECT_TRUE(z.content.IsIncomplete());
+  Content whole;
+  ASSERT_TRUE(whole.Open(LoadSample("zlib-inline").attr, {}));
+  EXPECT_EQ(whole.content.Read(0, out.data(), 100), 100);
+  EXPECT_FALSE(whole.content.IsIncomplete());
 
   Bytes unknown = LoadSample("zlib-inline").attr;
   unknown[4] = 12;  // a kind not read

@@ -8,6 +8,7 @@
 
 #include "DataRecovery.h"
 #include "FileNode.h"
+#include "support/Conformance.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -66,6 +67,22 @@ std::vector<Expected> ReadExpect(const fs::path& tsv) {
     rows.push_back(e);
   }
   return rows;
+}
+
+fs::path RowFixtures(std::string* why) {
+  const fs::path dir = conformance::FixtureDir("CLIPMENDER_HFSPLUS_FIXTURES", CLIPMENDER_HFSPLUS_QUICK_DIR);
+  setenv("CLIPMENDER_SHARED_FIXTURES", testsupport::SharedFixturesDir().c_str(), 0);
+  *why = conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/hfsplus/make-hfsplus-images.sh", dir);
+  return dir;
+}
+
+void WriteExpectWithHiddenFiles(const fs::path& expect, const fs::path& fls, const fs::path& out) {
+  fs::create_directories(out.parent_path());
+  testsupport::RunCommandOrFail(
+      "{ cat " + testsupport::ShellQuote(expect.string()) + "; sed -n " +
+      testsupport::ShellQuote(R"(s|^r/r [0-9]*:\t....HFS+ Private Data/\(iNode[0-9]*\)$|f\tlive\t-\t-\t-\t-\t)"
+                              R"(Other lost files/\1|p)") +
+      " " + testsupport::ShellQuote(fls.string()) + "; } >" + testsupport::ShellQuote(out.string()));
 }
 
 Scan::Scan(IStorageDevice* dev) : device(dev), searcher(CreateHFSPlusQuickSearcher()) {

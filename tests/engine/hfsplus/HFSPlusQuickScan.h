@@ -33,6 +33,17 @@ struct Expected {
 };
 std::vector<Expected> ReadExpect(const std::filesystem::path& tsv);
 
+// The fixture folder the conformance rows read (CLIPMENDER_HFSPLUS_FIXTURES,
+// else the build tree's), made when needed; `why` says why it is not ready.
+std::filesystem::path RowFixtures(std::string* why);
+
+// Writes to `out` the lines of `expect` and, from the peer's listing `fls`
+// (fls -r -p), one line for each file of the hidden private-data folder
+// (the targets of hard links), which the tree shows under its lost-file
+// folder.
+void WriteExpectWithHiddenFiles(const std::filesystem::path& expect, const std::filesystem::path& fls,
+                                const std::filesystem::path& out);
+
 struct Shown {
   CFileNode* node;
   std::string path;  // NFC, '/'-separated, from the root folder

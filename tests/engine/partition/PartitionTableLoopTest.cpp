@@ -71,10 +71,10 @@ TEST_P(FourKiBLoop, ListsWhatTheToolsReport) {
 INSTANTIATE_TEST_SUITE_P(
     Tools, FourKiBLoop,
     ::testing::Values(
-        // 0x800001 sectors of 4 KiB are 32 GiB and 4 KiB: of a 200 MiB, a 5 GiB
-        // and a 33 GiB partition only the last is listed.
+        // 0x800001 sectors of 4 KiB are 32 GiB and 4 KiB: of a 200 MiB and a
+        // 5 GiB system partition and a 33 GiB one only the last is listed.
         LoopTable{"GptCountsItsSizeLimitInDeviceSectors", "sgdisk", 40 * 1024 * kMiB,
-                  "sgdisk -n 1:0:+200M -n 2:0:+5G -n 5:0:+33G %s", DISK_PARTITION_SCHEME_GPT,
+                  "sgdisk -n 1:0:+200M -t 1:ef00 -n 2:0:+5G -t 2:ef00 -n 5:0:+33G %s", DISK_PARTITION_SCHEME_GPT,
                   [](const std::string& p) { return parttest::AtLeast(parttest::Sgdisk(p), 0x800001); }},
         // partx (libblkid) counts in 512-byte units whatever the sector size.
         LoopTable{"Apm", "partx", 128 * kMiB,

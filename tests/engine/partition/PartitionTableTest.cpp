@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <functional>
 
@@ -117,7 +119,21 @@ Parts SfdiskWithoutContainers(const std::string& path) {
 Parts FdiskWithoutContainers(const std::string& path) {
   return parttest::WithoutExtendedContainers(parttest::Fdisk(path, 4096));
 }
-Parts LargeGpt(Parts parts) { return parttest::AtLeast(std::move(parts), kMinGPTListed); }
+// What the reader lists of a GPT: partitions of 4 GiB and more, and smaller
+// ones that are not system partitions (the tools give types as GUID text).
+Parts ListedGpt(Parts parts) {
+  static const char* const kSystem[] = {"C12A7328-F81F-11D2-BA4B-00A0C93EC93B", "21686148-6449-6E6F-744E-656564454649",
+                                        "E3C9E316-0B5C-4DB8-817D-F92DF00215AE", "DE94BBA4-06D1-4D40-A16A-BFD50179D6AC",
+                                        "426F6F74-0000-11AA-AA11-00306543ECAC", "0657FD6D-A4AB-43C4-84E5-0933C84B4F4F"};
+  Parts out;
+  for (const auto& p : parts) {
+    std::string type = p.type;
+    std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return std::toupper(c); });
+    const bool system = std::find(std::begin(kSystem), std::end(kSystem), type) != std::end(kSystem);
+    if (p.size >= kMinGPTListed || !system) out.push_back(p);
+  }
+  return out;
+}
 
 // Primaries 1, 3 and 4 around an extended partition (2) that holds three
 // logical ones (5, 6, 7).
@@ -138,10 +154,14 @@ INSTANTIATE_TEST_SUITE_P(
                   "4096 %s",
                   FdiskWithoutContainers, 4096},
         MadeTable{"GptBySgdisk", "sgdisk", 6 * kGiB, "sgdisk -n 1:2048:+200M -t 1:ef00 -n 4:0:+5G -t 4:0700 %s",
-                  [](const std::string& p) { return LargeGpt(parttest::Sgdisk(p)); }, 512, true},
+                  [](const std::string& p) { return ListedGpt(parttest::Sgdisk(p)); }, 512, true},
+        // Small data partitions are listed; a small system one is not.
+        MadeTable{"GptSmallDataPartitions", "sgdisk", 256 * kMiB,
+                  "sgdisk -n 1:2048:+200M -t 1:ef00 -n 2:0:+12M -t 2:0700 -n 3:0:+8M %s",
+                  [](const std::string& p) { return ListedGpt(parttest::Sgdisk(p)); }, 512, true},
         MadeTable{"GptBySfdisk", "sfdisk", 11 * kGiB,
                   "printf 'label: gpt\\n,300M,L\\n,4200M,L\\n,1G,S\\n,,H\\n' | sfdisk %s",
-                  [](const std::string& p) { return LargeGpt(parttest::Sfdisk(p)); }, 512, true},
+                  [](const std::string& p) { return ListedGpt(parttest::Sfdisk(p)); }, 512, true},
         // partx lists every map entry, the map itself and free space included.
         MadeTable{"ApmByParted", "parted", 64 * kMiB,
                   "parted -s %s mklabel mac mkpart one hfs+ 1MiB 20MiB mkpart two fat32 20MiB 40MiB", parttest::Partx,
@@ -197,7 +217,7 @@ Parts MakeMbrWithLogicals(const fs::path& image) {
 }
 Parts MakeGpt(const fs::path& image) {
   Make(image, 6 * kGiB, "sgdisk -n 1:2048:+200M -t 1:ef00 -n 4:0:+5G -t 4:0700 %s");
-  return LargeGpt(parttest::Sgdisk(image.string()));
+  return ListedGpt(parttest::Sgdisk(image.string()));
 }
 Parts MakeApm(const fs::path& image) {
   Make(image, 64 * kMiB, "parted -s %s mklabel mac mkpart one hfs+ 1MiB 20MiB mkpart two fat32 20MiB 40MiB");

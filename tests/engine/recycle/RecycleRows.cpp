@@ -16,7 +16,7 @@ std::filesystem::path Dir() {
   return CLIPMENDER_RECYCLE_FIXTURE_DIR;
 }
 
-// The scan drivers register the restorer themselves.
+// The probe registers the restorer, as the application does.
 std::string Ready() {
   return conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/recycle/make-recycle-images.sh", Dir());
 }
@@ -30,9 +30,10 @@ std::string ReadyMounted(const char* image) {
 
 std::vector<Row> Rows() {
   std::vector<Row> rows;
-  auto row = [&](const char* name, const char* image, const char* mbrType) {
+  auto row = [&](const char* name, const char* image, const char* mbrType, bool complete = false) {
     Row r;
     r.name = name;
+    r.complete = complete;
     r.image = Dir() / image;
     r.expect = Dir() / (std::string(image) + ".expect.tsv");
     if (std::string(image) == "rb-f32.img") {
@@ -51,6 +52,11 @@ std::vector<Row> Rows() {
   row("ntfs", "rb-ntfs.img", nullptr);
   row("ntfs_mbr", "rb-ntfs.img", "7");
   row("exfat", "rb-exfat.img", nullptr);
+  // A deep scan reads each record through the partition of its own file.
+  row("f32_complete", "rb-f32.img", nullptr, true);
+  row("f32_mbr_complete", "rb-f32.img", "c", true);
+  row("ntfs_complete", "rb-ntfs.img", nullptr, true);
+  row("exfat_complete", "rb-exfat.img", nullptr, true);
   return rows;
 }
 

@@ -149,11 +149,14 @@ TEST_F(QuickScan, EachVolumeOfADiskKeepsItsTreeAndSearcher) {
   EXPECT_EQ(destroyed, 3);
 }
 
-TEST_F(QuickScan, ASearcherFailureIsLoggedAndTheScanStillAnswersZero) {
+TEST_F(QuickScan, ASearcherFailureIsLoggedAndAnsweredButAStopIsNot) {
   parts.setUp = [&](FakeSearcher* searcher) { searcher->answer = 0x0112009900000006ull; };
-  EXPECT_EQ(Scan(Volume(3)), 0u);
+  EXPECT_EQ(Scan(Volume(3)), 0x0112009900000006ull);
   EXPECT_EQ(LogLinesWith("0x0112009900000006"), 1u);
   EXPECT_EQ(controller->GetDataRecovery(SEARCHER_TYPE_NTFS), nullptr) << "no records, no copy-out";
+  parts.setUp = [&](FakeSearcher* searcher) { searcher->answer = 0x0105002A0000000Dull; };
+  EXPECT_EQ(Scan(Volume(8)), 0u) << "cancelled";
+  EXPECT_EQ(LogLinesWith("0x0105002a0000000d"), 0u);
 }
 
 TEST_F(QuickScan, AReplayFeedsTheBuilderInsteadOfTheSearcher) {
