@@ -341,6 +341,9 @@ void KVDeletailWindowController::getScanProgress() {
     ExpandeRootItem();
     isCanClick = 1;
     if (isCloseWindow != 0) {
+      // Once: later news of the ended scan must not ask again.
+      closing_ = true;
+      clearImportData();
       aWindow->hide();
       Center().Post(QStringLiteral("appWillTerminate"));
       return;
@@ -381,6 +384,8 @@ void KVDeletailWindowController::closeWindow() {
   if (!SaveScanResult()) return;
   stopImageLoading();
   stopGridImageLoading();
+  closing_ = true;
+  clearImportData();
   aWindow->hide();
   Center().Post(QStringLiteral("appWillTerminate"));
 }
