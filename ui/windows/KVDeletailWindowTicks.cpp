@@ -69,6 +69,9 @@ void KVDeletailWindowController::changeSelectAllButtonState() {
 
 void KVDeletailWindowController::showSelectFilesCountAndSize() {
   if (!KVUIController::IsScanRunning() || KVUIController::IsPause()) {
+    // The controller adds to what it is given.
+    selectedFileCnt = 0;
+    selectedFileSize = 0;
     KVUIController::GetSelectedFilesAmout(&selectedFileCnt, &selectedFileSize);
     recovertyButton->setButtonEnabled(selectedFileCnt >= 1);
     selectFilesLabel->setText(platform::LocalizedFormat(

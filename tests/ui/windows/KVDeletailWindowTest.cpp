@@ -19,6 +19,7 @@
 #include "app/KVUIDeviceData.h"
 #include "FileNode.h"
 #include "app/KVUIScan.h"
+#include "platform/UserDefaults.h"
 #include "ui/widgets/CustomTableView.h"
 #include "ui/widgets/ImageAndTextCell.h"
 #include "ui/widgets/KVProgressView.h"
@@ -26,6 +27,9 @@
 #include "ui/widgets/KitImages.h"
 #include "ui/widgets/KitSegmentedControl.h"
 #include "ui/widgets/MAAttachedWindow.h"
+#include "ui/widgets/KitImageView.h"
+#include "ui/widgets/KitSpinner.h"
+#include "ui/windows/KVTabButton.h"
 #include "ui/widgets/TCImageWindow.h"
 #include "ui/windows/gallery/ResultsScene.h"
 
@@ -372,6 +376,143 @@ TEST(ResultsWindow, SplitViewLimits) {
   EXPECT_GE(window->splistLeftView->width(), 223);
   window->splistView->setSizes({600, 400});
   EXPECT_LE(window->splistLeftView->width(), 400);
+}
+
+// Where the title bar's controls sit before a scan (frames counted from each
+// parent's bottom-left corner, as the bar was drawn), what they say and which
+// can be used; and where the summary and the recovery button go after it.
+TEST(ResultsWindow, TitleBarControls) {
+  Scene scene(1, 0);
+  SceneWindow window(scene);
+  EXPECT_EQ(window->window()->titleBarHeight(), 90.0);
+  EXPECT_EQ(window->window()->size(), KVDeletailWindowController::kInitialSize);
+  const auto qt = [](QRect frame, int parentHeight) {
+    return QRect(frame.x(), parentHeight - frame.y() - frame.height(), frame.width(), frame.height());
+  };
+  EXPECT_EQ(window->backHomeButton->geometry(), qt({28, 30, 32, 32}, 90));
+  EXPECT_EQ(window->homeLabel->geometry(), qt({15, 13, 50, 18}, 90));
+  EXPECT_EQ(window->continueButton->geometry(), qt({110, 30, 32, 32}, 90));
+  EXPECT_EQ(window->deepScanLabel->geometry(), qt({90, 13, 80, 18}, 90));
+  EXPECT_EQ(window->abox->geometry(), qt({250, 13, 450, 65}, 90));
+  EXPECT_EQ(window->search->geometry(), qt({780, 30, 200, 30}, 90));
+  EXPECT_EQ(window->subBox->geometry(), QRect(0, 0, 450, 65));
+  EXPECT_EQ(window->loadImageView->geometry(), qt({14, 24, 16, 16}, 65));
+  EXPECT_EQ(window->progressView->geometry(), qt({40, 19, 348, 6}, 65));
+  EXPECT_EQ(window->pauseButton->geometry(), qt({398, 20, 16, 16}, 65));
+  EXPECT_EQ(window->continueScanButton->geometry(), qt({398, 20, 16, 16}, 65));
+  EXPECT_EQ(window->stopButton->geometry(), qt({424, 20, 16, 16}, 65));
+  EXPECT_EQ(window->selectFilesLabel->geometry(), qt({40, 35, 380, 18}, 65));
+  EXPECT_EQ(window->findFilesLabel->geometry(), qt({40, 30, 180, 17}, 65));
+  EXPECT_EQ(window->remainTimeLabel->geometry(), qt({220, 30, 168, 17}, 65));
+  EXPECT_EQ(window->recovertyButton->geometry(), qt({175, 12, 100, 30}, 65));
+
+  EXPECT_EQ(window->homeLabel->text(), QStringLiteral("Home"));
+  EXPECT_EQ(window->deepScanLabel->text(), QStringLiteral("Deep Scan"));
+  EXPECT_EQ(window->findFilesLabel->text(), QStringLiteral("Files found: 0"));
+  EXPECT_EQ(window->remainTimeLabel->text(), QStringLiteral("Time remaining: -:-:-"));
+  EXPECT_EQ(window->selectFilesLabel->text(), QStringLiteral("Selected 0 byte in 0 files"));
+  EXPECT_EQ(window->recovertyButton->label()->text(), QStringLiteral("Recover"));
+  for (TCImageButton* off : {window->backHomeButton, window->pauseButton, window->stopButton, window->recovertyButton})
+    EXPECT_FALSE(off->isButtonEnabled());
+  for (QWidget* hidden : {static_cast<QWidget*>(window->continueButton), static_cast<QWidget*>(window->deepScanLabel),
+                          static_cast<QWidget*>(window->continueScanButton),
+                          static_cast<QWidget*>(window->selectFilesLabel),
+                          static_cast<QWidget*>(window->recovertyButton)})
+    EXPECT_FALSE(hidden->isVisibleTo(window->window()));
+  // The tabs: the path tree first, every title in the tabs' blue.
+  EXPECT_EQ(window->pathButton->text(), QStringLiteral("Path"));
+  EXPECT_EQ(window->typeButton->text(), QStringLiteral("File Type"));
+  EXPECT_EQ(window->creatButton->text(), QStringLiteral("Created"));
+  EXPECT_EQ(window->modifyButton->text(), QStringLiteral("Modified"));
+  EXPECT_EQ(window->pathButton->imageName(), QStringLiteral("bg_tab"));
+  EXPECT_EQ(window->modifyButton->titleColor(), QColor(174, 184, 222));
+  EXPECT_EQ(window->segment->selectedSegment(), 0);
+
+  window->getData();
+  ASSERT_TRUE(Browsing(*window));
+  EXPECT_EQ(window->selectFilesLabel->geometry(), qt({40, 40, 380, 18}, 65));
+  EXPECT_EQ(window->selectFilesLabel->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+  EXPECT_EQ(window->recovertyButton->geometry(), qt({175, 10, 100, 30}, 65));
+  // The export button keeps 34 points from the right edge.
+  EXPECT_EQ(window->exportButton->geometry(), qt({966, 70, 16, 16}, 90));
+  // The scan's bar painted orange across the box before the scan ended is
+  // full now.
+  EXPECT_EQ(window->progressView->progressValue(), 100.0);
+}
+
+// With Spanish first among the preferred languages the summary takes the
+// box's whole width.
+TEST(ResultsWindow, SpanishSummaryTakesTheWholeBox) {
+  windowtest::Start();
+  platform::UserDefaults::Standard().SetPreferredLanguages({QStringLiteral("es-ES")});
+  Scene scene(1, 0);
+  SceneWindow window(scene);
+  platform::UserDefaults::Standard().SetPreferredLanguages({});
+  EXPECT_EQ(window->selectFilesLabel->geometry(), QRect(0, 20, 550, 15));
+}
+
+// The outline's rows: the tick box by the row's state, the name alone in the
+// path tree, the row's kind of icon.
+TEST(ResultsWindow, TreeRowCells) {
+  Scene scene(1, 0);
+  SceneWindow window(scene);
+  window->getData();
+  ASSERT_TRUE(Browsing(*window));
+  OpNodeData* root = window->allDiskArr.front().get();
+  OpNodeData* documents = FolderAt(*window, root, {QStringLiteral("Documents")});
+  KitTableColumn* column = window->outlineView->tableColumnWithIdentifier(QStringLiteral("Name"));
+  auto* cell = static_cast<NewButton*>(column->dataCell());
+  const auto dressed = [&](OpNodeData* row) {
+    window->willDisplayCell(window->outlineView, cell, column, row);
+    return cell->label();
+  };
+  EXPECT_EQ(dressed(documents), QStringLiteral("Documents"));
+  EXPECT_EQ(cell->labelColor(), QColor(160, 170, 211));
+  EXPECT_EQ(cell->opNodeData().value<void*>(), documents);
+  EXPECT_EQ(cell->iconImage().toImage(), KitImages::Named(QStringLiteral("1IconImage")).toImage());
+  dressed(root);
+  EXPECT_EQ(cell->iconImage().toImage(), KitImages::Named(QStringLiteral("0IconImage")).toImage());
+  // A partly ticked folder shows the partly ticked box.
+  OpNodeData::setFileNodeWithState(window->arrList.front(), 2);
+  Choose(*window, documents);
+  OpNodeData::setFileNodeWithState(window->arrList.front(), 2);
+  dressed(documents);
+  EXPECT_EQ(documents->state(), 1);
+  EXPECT_EQ(window->GetCellNodeState(documents), 1);
+  EXPECT_EQ(window->GetCellNodeState(nullptr), 1);
+  window->changeSelectAllButtonState();
+  EXPECT_EQ(window->listViewSelectAllButton->image().toImage(),
+            KitImages::Named(QStringLiteral("checkbox_election")).toImage());
+  window->showSelectFilesCountAndSize();
+  EXPECT_EQ(window->selectFilesLabel->text(), QStringLiteral("Selected 4.14 KB in 2 files"));
+  EXPECT_TRUE(window->recovertyButton->isButtonEnabled());
+  window->untickAllRows();
+  EXPECT_EQ(window->GetCellNodeState(documents), 0);
+}
+
+// A loaded result: no progress, no pause or stop, home usable, the rows
+// shown at once; no export button and no deep-scan offer once shown.
+TEST(ResultsWindow, LoadedResult) {
+  Scene scene(1, 0);
+  {
+    SceneWindow scanned(scene);
+    scanned->getData();
+    ASSERT_TRUE(Browsing(*scanned));
+  }
+  windowtest::Start();
+  QPointer<KVDeletailWindowController> window = KVDeletailWindowController::OpenForImport(QStringLiteral("x.rsf"));
+  EXPECT_EQ(window->isImport, 1);
+  for (QWidget* hidden : {static_cast<QWidget*>(window->findFilesLabel), static_cast<QWidget*>(window->pauseButton),
+                          static_cast<QWidget*>(window->progressView), static_cast<QWidget*>(window->continueButton)})
+    EXPECT_FALSE(hidden->isVisibleTo(window->window()));
+  EXPECT_TRUE(window->backHomeButton->isButtonEnabled());
+  ASSERT_TRUE(Browsing(*window));
+  ASSERT_EQ(window->allDiskArr.size(), 1u);
+  EXPECT_EQ(window->opDataFile, window->allDiskArr.front().get());
+  EXPECT_EQ(window->exportButton, nullptr);
+  EXPECT_FALSE(window->continueButton->isVisibleTo(window->window()));
+  EXPECT_EQ(window->attachedWindow, nullptr);
+  delete window.data();
 }
 
 }  // namespace
