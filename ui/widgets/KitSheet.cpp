@@ -75,9 +75,9 @@ namespace KitAlert {
 KitSheet* BeginSheet(TCImageWindow* window, const QString& stem, std::function<void(int)> completion,
                      bool withNoButton) {
   const auto text = [&stem](const char* suffix) { return KitServices::LocalizedString(stem + QLatin1String(suffix)); };
-  return BeginSheetWithTexts(window,
-                             {text("_TITLE"), text("_NODE"), text("_YES_BUTTON"), withNoButton ? text("_NO_BUTTON") : QString()},
-                             std::move(completion));
+  return BeginSheetWithTexts(
+      window, {text("_TITLE"), text("_NODE"), text("_YES_BUTTON"), withNoButton ? text("_NO_BUTTON") : QString()},
+      std::move(completion));
 }
 
 KitSheet* BeginSheetWithTexts(TCImageWindow* window, const Texts& texts, std::function<void(int)> completion) {

@@ -42,9 +42,8 @@ QRect NewButton::iconDrawnRectForBounds(const QRect& cell) const {
   // its proportions) only when it is larger: the box is wider than the room
   // between the tick area and the title.
   const QSize own = icon_.deviceIndependentSize().toSize();
-  const QSize drawn = own.width() > box.width() || own.height() > box.height()
-                          ? own.scaled(box.size(), Qt::KeepAspectRatio)
-                          : own;
+  const QSize drawn =
+      own.width() > box.width() || own.height() > box.height() ? own.scaled(box.size(), Qt::KeepAspectRatio) : own;
   return {QPoint(box.x() + (box.width() - drawn.width()) / 2, box.y() + (box.height() - drawn.height()) / 2), drawn};
 }
 

@@ -315,8 +315,9 @@ void KVDeletailWindowController::getScanProgress() {
       KVUIController::SetViewType(static_cast<int>(selectTypeCount));
     }
     segment->setEnabled(true);
-    SetVisible({continueButton, deepScanLabel, progressView, loadImageView, pauseButton, stopButton, continueScanButton},
-               false);
+    SetVisible(
+        {continueButton, deepScanLabel, progressView, loadImageView, pauseButton, stopButton, continueScanButton},
+        false);
     loadImageView->stopAnimation();
     recovertyButton->show();
     selectFilesLabel->setAlignment(Qt::AlignCenter);

@@ -48,8 +48,8 @@
 
 #include "app/KVUIController.h"
 #include "ui/widgets/CustomTableView.h"
-#include "ui/widgets/KitSheet.h"
 #include "ui/widgets/KitOutlineView.h"
+#include "ui/widgets/KitSheet.h"
 #include "ui/widgets/NewButton.h"
 #include "ui/widgets/NewSearchTextFiled.h"
 #include "ui/windows/KVDeepScanViewController.h"
@@ -306,8 +306,8 @@ class KVDeletailWindowController : public QObject,
   TCImageButton* recovertyButton = nullptr;
   KitElidedLabel* findFilesLabel = nullptr;
   KitElidedLabel* remainTimeLabel = nullptr;
-  TCImageButton* exportButton = nullptr;  // made when a scan ends
-  QWidget* pointButton = nullptr;         // where the deep-scan bubble points
+  TCImageButton* exportButton = nullptr;                    // made when a scan ends
+  QWidget* pointButton = nullptr;                           // where the deep-scan bubble points
   KitImageCheckButton* listViewSelectAllButton = nullptr;   // tableView's header box
   KitImageCheckButton* coverViewSelectAllButton = nullptr;  // coverFlowerTableView's header box
 

@@ -115,9 +115,8 @@ void KVDeletailWindowController::buildLayout() {
     outline->setHeaderHidden(true);
     auto* cell = outline->addTableColumn(QStringLiteral("Name"))->setDataCell(std::make_unique<NewButton>());
     // A press on a row's tick box goes to the box, not to the selection.
-    new KitCheckCellFilter(outline, cell, 0, [outline](NewButton*, const QModelIndex& index) {
-      outline->preparedCell(0, index);
-    });
+    new KitCheckCellFilter(outline, cell, 0,
+                           [outline](NewButton*, const QModelIndex& index) { outline->preparedCell(0, index); });
     new RFOverlayScrollView(outline);
   }
   PTOutlineViewBlowView = Holding(splistLeftView, outlineView);

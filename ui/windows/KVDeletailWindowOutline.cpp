@@ -189,9 +189,10 @@ void KVDeletailWindowController::willDisplayCell(CustomTableView*, KitCell* cell
     auto* box = static_cast<NewButton*>(cell);
     box->setOpNodeData(row);
     // A file's box is ticked or not; it never shows partly ticked.
-    box->setImage(node == nullptr ? QPixmap()
-                                  : KitImages::Named(OpNodeData::fileNodeState(node) == 2 ? QStringLiteral("checkbox_yes")
-                                                                                          : QStringLiteral("checkbox_no")));
+    box->setImage(node == nullptr
+                      ? QPixmap()
+                      : KitImages::Named(OpNodeData::fileNodeState(node) == 2 ? QStringLiteral("checkbox_yes")
+                                                                              : QStringLiteral("checkbox_no")));
   } else if (id == QLatin1String("Name")) {
     static_cast<ImageAndTextCell*>(cell)->setImage(node != nullptr && OpNodeData::isFileNodeDeleted(node)
                                                        ? KitImages::Named(QStringLiteral("deletered"))

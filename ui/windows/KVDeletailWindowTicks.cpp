@@ -60,8 +60,9 @@ int KVDeletailWindowController::GetCellNodeState(OpNodeData* row) {
 
 void KVDeletailWindowController::changeSelectAllButtonState() {
   const int state = GetCellNodeState(opDataFile);
-  const QPixmap image = KitImages::Named(QString::fromLatin1(
-      state == 0 ? "checkbox_no" : state == 2 ? "checkbox_yes" : "checkbox_election"));
+  const QPixmap image = KitImages::Named(QString::fromLatin1(state == 0   ? "checkbox_no"
+                                                             : state == 2 ? "checkbox_yes"
+                                                                          : "checkbox_election"));
   for (KitImageCheckButton* box : {listViewSelectAllButton, coverViewSelectAllButton}) {
     if (box != nullptr) box->setImage(image);
   }

@@ -116,9 +116,8 @@ void KVDeletailWindowController::buildDetailViewWindowTitleBar() {
     stopButton->setButtonEnabled(false);
     QObject::connect(stopButton, &QAbstractButton::clicked, this, [this] { stopButtonClick(); });
 
-    selectFilesLabel = Label(subBox,
-                             platform::LocalizedFormat("PAGE_FOUR_SELECT_FILES", {QStringLiteral("0 byte"), 0}), 14,
-                             kBoxTextColor, Qt::AlignLeft);
+    selectFilesLabel = Label(subBox, platform::LocalizedFormat("PAGE_FOUR_SELECT_FILES", {QStringLiteral("0 byte"), 0}),
+                             14, kBoxTextColor, Qt::AlignLeft);
     setFrame(selectFilesLabel, QRectF(40, 35, 380, 18), Mask::kWidthSizable);
     selectFilesLabel->hide();
 
@@ -156,8 +155,8 @@ void KVDeletailWindowController::buildDetailViewWindowTitleBar() {
 // Spanish needs the summary's whole width.
 void KVDeletailWindowController::changeSelectCountLabelPos() {
   const QStringList languages = platform::Resources::PreferredLanguages();
-  if (!languages.isEmpty() && languages.first().section(QLatin1Char('-'), 0, 0).section(QLatin1Char('_'), 0, 0) ==
-                                  QLatin1String("es")) {
+  if (!languages.isEmpty() &&
+      languages.first().section(QLatin1Char('-'), 0, 0).section(QLatin1Char('_'), 0, 0) == QLatin1String("es")) {
     setFrame(selectFilesLabel, QRectF(0, 30, 550, 15), Mask::kWidthSizable);
   }
 }
@@ -165,8 +164,8 @@ void KVDeletailWindowController::changeSelectCountLabelPos() {
 void KVDeletailWindowController::windowDidResize() {
   if (titleImage == nullptr || aWindow == nullptr) return;
   // The mark peeks out from the bar's top edge.
-  titleImage->setGeometry(
-      KitGeometry::FromBottomLeftRounded(QRectF(titleBarView->width() / 2.0 - 118, 81, 15, 15), titleBarView->height()));
+  titleImage->setGeometry(KitGeometry::FromBottomLeftRounded(QRectF(titleBarView->width() / 2.0 - 118, 81, 15, 15),
+                                                             titleBarView->height()));
   double percent = 0;
   KVUIController::GetScanProgress(&percent, nullptr);
   progressView->changeProgressValue(percent < 1.0 ? 0.0f : static_cast<float>(percent));

@@ -54,7 +54,7 @@ TEST(NewButtonTest, IconKeepsItsSizeBetweenTickAndTitle) {
     cell.drawWithFrame(&painter, frame);
   }
   uitest::SaveArtifact(image, QStringLiteral("newbutton-icon"));
-  EXPECT_EQ(image.pixelColor(8, 20), QColor(Qt::white));  // the tick box
+  EXPECT_EQ(image.pixelColor(8, 20), QColor(Qt::white));   // the tick box
   EXPECT_EQ(image.pixelColor(17, 20), QColor(Qt::black));  // a gap, then the icon
   EXPECT_EQ(image.pixelColor(28, 20), QColor(Qt::red));
   EXPECT_EQ(image.pixelColor(38, 20), QColor(Qt::black));  // a gap before the title

@@ -2,35 +2,35 @@
 // way: the scanning and browsing states of the title bar, rows kept across
 // reloads, the file pane and its empty note, closing, a pulled-out disk, a
 // scan that cannot start, the deep-scan bubble and the split view.
+#include <QtTest/qtestspontaneevent.h>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QSplitter>
 #include <QTest>
 #include <QWindow>
-#include <QtTest/qtestspontaneevent.h>
 
 #include <gtest/gtest.h>
 
+#include "FileNode.h"
 #include "KVDeletailWindowTestSupport.h"
 #include "KVWindowsTestSupport.h"
 #include "UiTestSupport.h"
 #include "app/KVUIController.h"
 #include "app/KVUIDeviceData.h"
-#include "FileNode.h"
 #include "app/KVUIScan.h"
 #include "platform/UserDefaults.h"
 #include "ui/widgets/CustomTableView.h"
 #include "ui/widgets/ImageAndTextCell.h"
 #include "ui/widgets/KVProgressView.h"
 #include "ui/widgets/KitElidedLabel.h"
+#include "ui/widgets/KitImageView.h"
 #include "ui/widgets/KitImages.h"
 #include "ui/widgets/KitSegmentedControl.h"
-#include "ui/widgets/MAAttachedWindow.h"
-#include "ui/widgets/KitImageView.h"
 #include "ui/widgets/KitSpinner.h"
-#include "ui/windows/KVTabButton.h"
+#include "ui/widgets/MAAttachedWindow.h"
 #include "ui/widgets/TCImageWindow.h"
+#include "ui/windows/KVTabButton.h"
 #include "ui/windows/gallery/ResultsScene.h"
 
 namespace {
@@ -414,10 +414,10 @@ TEST(ResultsWindow, TitleBarControls) {
   EXPECT_EQ(window->recovertyButton->label()->text(), QStringLiteral("Recover"));
   for (TCImageButton* off : {window->backHomeButton, window->pauseButton, window->stopButton, window->recovertyButton})
     EXPECT_FALSE(off->isButtonEnabled());
-  for (QWidget* hidden : {static_cast<QWidget*>(window->continueButton), static_cast<QWidget*>(window->deepScanLabel),
-                          static_cast<QWidget*>(window->continueScanButton),
-                          static_cast<QWidget*>(window->selectFilesLabel),
-                          static_cast<QWidget*>(window->recovertyButton)})
+  for (QWidget* hidden :
+       {static_cast<QWidget*>(window->continueButton), static_cast<QWidget*>(window->deepScanLabel),
+        static_cast<QWidget*>(window->continueScanButton), static_cast<QWidget*>(window->selectFilesLabel),
+        static_cast<QWidget*>(window->recovertyButton)})
     EXPECT_FALSE(hidden->isVisibleTo(window->window()));
   // The tabs: the path tree first, every title in the tabs' blue.
   EXPECT_EQ(window->pathButton->text(), QStringLiteral("Path"));

@@ -19,8 +19,8 @@
 #include <cstdio>
 
 #include "app/KVAppDelegate.h"
-#include "platform/Resources.h"
 #include "app/KVNode.h"
+#include "platform/Resources.h"
 #include "ui/widgets/CustemOutlineView.h"
 #include "ui/widgets/HVTitlebarView.h"
 #include "ui/widgets/KitAnimations.h"
