@@ -35,11 +35,18 @@ QWidget* Pane(QWidget* parent) {
   return pane;
 }
 
+// A layout of `owner` without margins or spacing.
+template <class Layout>
+Layout* Tight(QWidget* owner) {
+  auto* layout = new Layout(owner);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  return layout;
+}
+
 QWidget* Holding(QWidget* parent, QWidget* view) {
   auto* holder = new QWidget(parent);
-  auto* layout = new QVBoxLayout(holder);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(view);
+  Tight<QVBoxLayout>(holder)->addWidget(view);
   return holder;
 }
 
@@ -71,8 +78,7 @@ void KVDeletailWindowController::buildLayout() {
 
   QWidget* content = Pane(nullptr);
   aWindow->setContentView(content);
-  auto* contentLayout = new QVBoxLayout(content);
-  contentLayout->setContentsMargins(0, 0, 0, 0);
+  auto* contentLayout = Tight<QVBoxLayout>(content);
   splistView = new QSplitter(Qt::Horizontal, content);
   splistView->setChildrenCollapsible(splitViewCanCollapseSubview());
   splistView->setHandleWidth(1);
@@ -83,20 +89,15 @@ void KVDeletailWindowController::buildLayout() {
   splistLeftView = Pane(splistView);
   splistLeftView->setMinimumWidth(static_cast<int>(splitViewConstrainMinCoordinate(0)));
   splistLeftView->setMaximumWidth(static_cast<int>(splitViewConstrainMaxCoordinate(0)));
-  auto* left = new QVBoxLayout(splistLeftView);
-  left->setContentsMargins(0, 0, 0, 0);
-  left->setSpacing(0);
+  auto* left = Tight<QVBoxLayout>(splistLeftView);
   auto* tabs = new QWidget(splistLeftView);
   tabs->setFixedHeight(kTopStripHeight);
-  auto* tabRow = new QHBoxLayout(tabs);
-  tabRow->setContentsMargins(0, 0, 0, 0);
-  tabRow->setSpacing(0);
+  auto* tabRow = Tight<QHBoxLayout>(tabs);
   pathButton = new KVTabButton(QString(), tabs);
   typeButton = new KVTabButton(QString(), tabs);
   timeButton = new KVTabButton(QString(), tabs);
-  auto* dates = new QVBoxLayout(timeButton);
+  auto* dates = Tight<QVBoxLayout>(timeButton);
   dates->setContentsMargins(2, 2, 2, 2);
-  dates->setSpacing(0);
   creatButton = new KVTabButton(QString(), timeButton);
   modifyButton = new KVTabButton(QString(), timeButton);
   for (KVTabButton* choice : {creatButton, modifyButton}) {
@@ -127,12 +128,10 @@ void KVDeletailWindowController::buildLayout() {
 
   // Right: the view switch over the three panes.
   QWidget* right = Pane(splistView);
-  auto* rightLayout = new QVBoxLayout(right);
-  rightLayout->setContentsMargins(0, 0, 0, 0);
-  rightLayout->setSpacing(0);
+  auto* rightLayout = Tight<QVBoxLayout>(right);
   auto* strip = new QWidget(right);
   strip->setFixedHeight(kTopStripHeight);
-  auto* stripRow = new QHBoxLayout(strip);
+  auto* stripRow = Tight<QHBoxLayout>(strip);
   stripRow->setContentsMargins(0, 0, 12, 0);
   stripRow->addStretch();
   segment = new KitSegmentedControl(QRect(0, 0, 96, 24), 3, strip);
@@ -144,8 +143,7 @@ void KVDeletailWindowController::buildLayout() {
   rightLayout->addWidget(strip);
 
   auto* panes = new QWidget(right);
-  auto* stack = new QGridLayout(panes);
-  stack->setContentsMargins(0, 0, 0, 0);
+  auto* stack = Tight<QGridLayout>(panes);
   tableView = new CustomTableView;
   AddFileColumns(tableView);
   tableScrollView = Holding(panes, tableView);
@@ -154,9 +152,7 @@ void KVDeletailWindowController::buildLayout() {
   coverFlowerTableView = new CustomTableView;
   AddFileColumns(coverFlowerTableView);
   coverFlower = new QWidget(panes);
-  auto* flowLayout = new QVBoxLayout(coverFlower);
-  flowLayout->setContentsMargins(0, 0, 0, 0);
-  flowLayout->setSpacing(0);
+  auto* flowLayout = Tight<QVBoxLayout>(coverFlower);
   flowLayout->addWidget(flowView, 3);
   flowLayout->addWidget(coverFlowerTableView, 2);
 

@@ -41,6 +41,8 @@ using resultstest::Browsing;
 using resultstest::Choose;
 using resultstest::FolderAt;
 using resultstest::Posts;
+using resultstest::RootWindows;
+using resultstest::SheetTexts;
 
 // A window whose scans are the scene's; the disk it scans is called "CARD".
 struct SceneWindow {
@@ -292,8 +294,7 @@ TEST(ResultsWindow, APulledOutDiskStopsTheScanAndGoesHome) {
   Scene scene(1, 1);
   scene.HoldAt(30);
   SceneWindow window(scene);
-  int roots = 0;
-  KVDeletailWindowController::SetRootWindowOpener([&] { ++roots; });
+  RootWindows roots;
   window->getData();
   ASSERT_TRUE(qttest::PumpUntil([&] { return scene.IsHeld(); }));
   auto& center = platform::NotificationCenter::DefaultCenter();
@@ -304,13 +305,10 @@ TEST(ResultsWindow, APulledOutDiskStopsTheScanAndGoesHome) {
   ASSERT_NE(window->currentSheet(), nullptr);
   EXPECT_EQ(center.ObserverCount(QStringLiteral("RefreshDetachDevice")), 0);
   ASSERT_TRUE(qttest::PumpUntil([] { return !KVUIController::IsScanRunning(); }));
-  QStringList texts;
-  for (QLabel* label : window->currentSheet()->panel()->findChildren<QLabel*>()) texts << label->text();
-  EXPECT_TRUE(texts.contains(QStringLiteral("The usb device is detatched!")));
+  EXPECT_TRUE(SheetTexts(*window).contains(QStringLiteral("The usb device is detatched!")));
   ASSERT_TRUE(Answer(*window, 1));
   // The window goes, and the wizard comes 0.2 s later.
-  ASSERT_TRUE(qttest::PumpUntil([&] { return window.controller.isNull() && roots == 1; }));
-  KVDeletailWindowController::SetRootWindowOpener({});
+  ASSERT_TRUE(qttest::PumpUntil([&] { return window.controller.isNull() && roots.opened() == 1; }));
 }
 
 // A scan that cannot start says so instead of waiting for news that never
@@ -318,18 +316,14 @@ TEST(ResultsWindow, APulledOutDiskStopsTheScanAndGoesHome) {
 TEST(ResultsWindow, AScanThatCannotStartSaysSo) {
   Scene scene(1, 0);
   SceneWindow window(scene);
-  int roots = 0;
-  KVDeletailWindowController::SetRootWindowOpener([&] { ++roots; });
+  RootWindows roots;
   window->setScanStarter([](const DiskVolumeNodeData*, const QString&) { return false; });
   window->getData();
   ASSERT_NE(window->currentSheet(), nullptr);
-  QStringList texts;
-  for (QLabel* label : window->currentSheet()->panel()->findChildren<QLabel*>()) texts << label->text();
-  EXPECT_TRUE(texts.contains(QStringLiteral("The scan could not start"))) << qPrintable(texts.join('|'));
+  EXPECT_TRUE(SheetTexts(*window).contains(QStringLiteral("The scan could not start")));
   EXPECT_EQ(window->currentSheet()->panel()->findChild<QObject*>(QStringLiteral("noButton")), nullptr);
   ASSERT_TRUE(Answer(*window, 1));
-  ASSERT_TRUE(qttest::PumpUntil([&] { return window.controller.isNull() && roots == 1; }));
-  KVDeletailWindowController::SetRootWindowOpener({});
+  ASSERT_TRUE(qttest::PumpUntil([&] { return window.controller.isNull() && roots.opened() == 1; }));
 }
 
 // The deep-scan bubble follows its anchor while it lives and is gone for

@@ -3,6 +3,7 @@
 // a click does, and waiting for the end of a scan.
 #pragma once
 
+#include <QLabel>
 #include <QString>
 #include <QStringList>
 
@@ -44,6 +45,27 @@ inline bool Answer(KVDeletailWindowController& window, int code) {
   window.currentSheet()->end(code);
   return true;
 }
+
+// The texts of the window's open sheet.
+inline QStringList SheetTexts(KVDeletailWindowController& window) {
+  QStringList texts;
+  if (window.currentSheet() == nullptr) return texts;
+  for (QLabel* label : window.currentSheet()->panel()->findChildren<QLabel*>()) texts << label->text();
+  return texts;
+}
+
+// Counts the wizards the window opens while it lives.
+class RootWindows {
+ public:
+  RootWindows() {
+    KVDeletailWindowController::SetRootWindowOpener([this] { ++opened_; });
+  }
+  ~RootWindows() { KVDeletailWindowController::SetRootWindowOpener({}); }
+  int opened() const { return opened_; }
+
+ private:
+  int opened_ = 0;
+};
 
 // The folder row at `path` below `row` (names of folder rows), or null.
 inline OpNodeData* FolderAt(KVDeletailWindowController& window, OpNodeData* row, const QStringList& path) {
