@@ -124,7 +124,9 @@ void KVDeletailWindowController::willDisplayCell(KitOutlineView*, KitCell* cell,
     const QString name = KVUIController::getImageForType(row->name());
     if (!name.isEmpty()) icon = QIcon::fromTheme(name).pixmap(16, 16);
   }
-  if (icon.isNull()) icon = KitImages::Named(QStringLiteral("%1IconImage").arg(row->nodeType()));
+  // "0IconImage" (a volume) to "10IconImage" (any other grouping row).
+  const QString kind = QStringLiteral("%1IconImage").arg(row->nodeType());
+  if (icon.isNull()) icon = KitImages::Named(kind);
   button->setIconImage(icon);
 }
 
