@@ -95,5 +95,6 @@ void KVUIController::QueryStatusAndUpdateUI(const KVPollArgs& pollArgs) {
   // is seen here even when it came after the last look above.
   if (TakeNews(operation) || !posted) KVUIPublic::NotifyMainThread(pollArgs.notificationName);
   operation->SetNeedUIUpdate(0);
+  if (!pollArgs.finishName.isEmpty()) KVUIPublic::NotifyMainThread(pollArgs.finishName);
   std::fprintf(stderr, "!!!!!!! The state query thread is exited!!!!!!!!!\n");
 }

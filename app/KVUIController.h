@@ -28,7 +28,11 @@ using KVRowArray = std::vector<std::shared_ptr<OpNodeData>>;
 struct KVPollArgs {
   KVUIOperation* operation = nullptr;
   QString notificationName;  // "NormalScranValue" for a scan, "DoRecovery" for a recovery
+  QString finishName = {};   // posted once after the last post when not empty
 };
+
+class KVSaveAndRestoreNodeOperate;
+class KVUIDeviceData;
 
 class KVUIController {
  public:
@@ -157,4 +161,33 @@ class KVUIController {
   static KVPreview GetNSImageByNode(const OpNodeData* row);
   // A frame of the video file at `path`; null when none can be made.
   static QImage getVideoThumbFromPath(const QString& path);
+
+  // Saving and loading scan results (KVUIControllerSave.cpp).
+  // Starts saving the scan's result to `path` (save 1) or loading the file
+  // at `path` (save 0). The poller posts the name RestorPostUIUpdate gave for
+  // that kind ("QueryProgressInfo" for a save, "NormalScranValue" for a load
+  // unless told otherwise), then "QueryProgressFinish". A load empties the
+  // scan and, on the main thread, the type and date trees first. False, with
+  // "QueryProgressFinish" posted at once, when it cannot start (a save, scan
+  // or load still runs: a save needs the scan finished).
+  static bool beginSaveOrRestoreNode(int save, const QString& path);
+  // Names the notification the poller of the next (or the running) save or
+  // load posts. The operation's status is left alone: the run itself sets it
+  // when it starts, so a load that ended before this call stays ended.
+  static void RestorPostUIUpdate(const QString& name, int save);
+  // The save's (save 1) or the load's record: total, current (equal to the
+  // total once the operation is over) and the outcome (0 success).
+  static void GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, uint64_t* error, int save);
+  // The folder (or file) of the last save, remembered in the user's settings.
+  static void SavePathToPList(const QString& folder);
+  static QString GetSavePath();
+  // "SaveScan" in the working folder, made when missing.
+  static QString GetDefaultSavePath();
+  // The scanned device's name and the local time, as a safe file name
+  // without extension.
+  static QString GetSaveFileName();
+  // The save operation and device list these methods use (tests may swap
+  // them; null for the process's).
+  static void UseSaveOperation(KVSaveAndRestoreNodeOperate* operation);
+  static void UseSaveDevices(KVUIDeviceData* devices);
 };

@@ -60,6 +60,7 @@ int CFileReader::Open(IStorageDevice* device, CFileNode* node, CSearchedPartitio
   m_clusterBytes = static_cast<uint32_t>(clusterBytes);
   m_sectorsPerCluster = partition->GetSectorsperCluster();
   m_firstDataSector = partition->GetFirstDataSector();
+  m_dataSectorSize = partition->GetSectorSize();
   m_fileSize = static_cast<int64_t>(size);
   m_runs = std::move(runs);
   m_resident = list->IsResident() != 0;
@@ -84,9 +85,10 @@ uint32_t CFileReader::DeviceSectorSize() const {
 bool CFileReader::ReadFromDataArea(uint64_t byteOffset, uint8_t* out, size_t count) {
   if (m_device == nullptr || m_firstDataSector < 0) return false;
   const uint64_t sectorSize = DeviceSectorSize();
+  const uint64_t dataSectorSize = m_dataSectorSize != 0 ? m_dataSectorSize : sectorSize;
   uint64_t base;
   uint64_t position;
-  if (__builtin_mul_overflow(static_cast<uint64_t>(m_firstDataSector), sectorSize, &base) ||
+  if (__builtin_mul_overflow(static_cast<uint64_t>(m_firstDataSector), dataSectorSize, &base) ||
       __builtin_add_overflow(base, byteOffset, &position) || position > static_cast<uint64_t>(INT64_MAX)) {
     return false;
   }

@@ -72,8 +72,10 @@ class CFileReader : public IFileReader {
   // The device's sector size, 512 when it reports 0.
   uint32_t DeviceSectorSize() const;
   // Reads `count` bytes of the device starting `byteOffset` bytes after the
-  // first data sector (any alignment) into `out`. Fails on overflow, on a
-  // position before the device or on a failing device read.
+  // first data sector (any alignment) into `out`. The first data sector
+  // counts in the partition record's sectors, which are the device's own
+  // unless the volume was read in sectors of its own size. Fails on
+  // overflow, on a position before the device or on a failing device read.
   bool ReadFromDataArea(uint64_t byteOffset, uint8_t* out, size_t count);
 
   IDataRunList* m_dataRunList = nullptr;
@@ -83,6 +85,7 @@ class CFileReader : public IFileReader {
   uint32_t m_sectorsPerCluster = 0;
   int64_t m_fileSize = 0;
   int64_t m_firstDataSector = 0;
+  uint32_t m_dataSectorSize = 0;  // the record's sector size; 0: the device's
   // Failures of one file's reads: the first few of a kind, then a count.
   CLogBudget m_log;
 

@@ -99,6 +99,15 @@ void CEFDTAnalyze::PrepareAnayze(uint32_t sectorShift, uint32_t clusterShift, ui
   m_clusterShift = clusterShift;
   m_totalSectors = totalSectors;
   m_state = 0;
+  m_bitmapCluster = 0;
+  m_bitmapLength = 0;
+}
+
+bool CEFDTAnalyze::GetAllocationBitmap(uint32_t* firstCluster, uint64_t* length) const {
+  if (m_bitmapCluster < 2) return false;
+  *firstCluster = m_bitmapCluster;
+  *length = m_bitmapLength;
+  return true;
 }
 
 bool CEFDTAnalyze::Analyze(const uint8_t* buffer, size_t length, int64_t sector, uint32_t bytesPerSector) {
@@ -180,6 +189,12 @@ void CEFDTAnalyze::Entry(const uint8_t* e, int64_t sector) {
       // entries, and whatever this reader does not know: none belongs inside
       // a File entry's set.
       m_state = 0;
+      // The first bitmap describes the first table's clusters (a second
+      // one, kept by some writers, the second table's).
+      if (type == kBitmap && m_bitmapCluster == 0 && Le32(e + 20) >= 2) {
+        m_bitmapCluster = Le32(e + 20);
+        m_bitmapLength = Le64(e + 24);
+      }
       return;
   }
 }

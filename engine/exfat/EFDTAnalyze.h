@@ -84,6 +84,10 @@ class CEFDTAnalyze {
   void ResetSet() { m_state = 0; }
 
   std::vector<_tagFileBaseInfo>& GetFileList() { return m_files; }
+  // The first in-use Allocation Bitmap entry met since PrepareAnayze (a
+  // root folder holds it): its first cluster and length in bytes; false
+  // when none was met.
+  bool GetAllocationBitmap(uint32_t* firstCluster, uint64_t* length) const;
 
  private:
   void Entry(const uint8_t* entry, int64_t sector);
@@ -99,4 +103,6 @@ class CEFDTAnalyze {
   uint64_t m_totalSectors = 0;
   uint32_t m_clusterShift = 9;
   uint32_t m_sectorShift = 9;
+  uint32_t m_bitmapCluster = 0;
+  uint64_t m_bitmapLength = 0;
 };

@@ -33,6 +33,13 @@ bool CExFatDBR::IsValid(uint32_t sectorSize) const {
   return ((clusters - 1) << spcShift) + heap <= volume;
 }
 
+uint32_t CExFatDBR::GetVolumeSectorSize() const {
+  const uint8_t* s = m_sector;
+  if (s == nullptr || s[510] != 0x55 || s[511] != 0xAA || std::memcmp(s + 3, "EXFAT   ", 8) != 0) return 0;
+  const uint32_t shift = GetBytesPerSectorShift();
+  return shift >= 9 && shift <= 12 ? 1u << shift : 0;
+}
+
 uint8_t CExFatDBR::GetBytesPerSectorShift() const { return m_sector[108]; }
 uint8_t CExFatDBR::GetSectorsPerClusterShift() const { return m_sector[109]; }
 uint32_t CExFatDBR::GetBytePerSector() const {

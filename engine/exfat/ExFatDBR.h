@@ -17,6 +17,10 @@ class CExFatDBR {
   // most 32 MiB, one or two tables in front of the cluster heap, and a heap
   // that ends inside the volume (computed in 64 bits).
   bool IsValid(uint32_t sectorSize) const;
+  // The volume's own sector size when the sector names itself exFAT (name
+  // and signature) with a sector shift of 9 to 12, else 0: what IsValid
+  // must then be asked with, whatever the device's sectors are.
+  uint32_t GetVolumeSectorSize() const;
 
   uint32_t GetBytePerSector() const;      // 1 << BytesPerSectorShift
   uint32_t GetSectorsperCluster() const;  // 1 << SectorsPerClusterShift

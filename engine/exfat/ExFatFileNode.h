@@ -20,6 +20,9 @@ class CExFatFileNode : public CFileNode {
  public:
   // Attribute word: the low 16 bits are the entry's FileAttributes.
   static constexpr uint32_t kDirectory = 0x10;
+  // A deleted file whose chain is no longer in the table: its clusters are
+  // taken to follow each other, which they may not.
+  static constexpr uint32_t kContentGuessed = 1u << 29;
   static constexpr uint32_t kFatInvalid = 1u << 30;  // clusters contiguous (NoFatChain)
   static constexpr uint32_t kDeleted = 1u << 31;
 
@@ -48,6 +51,8 @@ class CExFatFileNode : public CFileNode {
   void SetFileDeleted() { m_attribute |= kDeleted; }
   void SetFileFatInvalid() { m_attribute |= kFatInvalid; }
   bool IsFatInvalid() const { return (m_attribute & kFatInvalid) != 0; }
+  void SetContentGuessed() { m_attribute |= kContentGuessed; }
+  bool IsContentGuessed() const { return (m_attribute & kContentGuessed) != 0; }
   void SetFirstCluster(int64_t cluster) { m_firstCluster = cluster; }
   int64_t GetFirstCluster() const { return m_firstCluster; }
   void SetID(int64_t id) { SetCurrentNodeID(id); }

@@ -5,6 +5,7 @@
 #include <map>
 #include <new>
 
+#include "ClusterSpans.h"
 #include "DataRunList.h"
 #include "OnDiskBytes.h"
 #include "StorageDevice.h"
@@ -81,6 +82,11 @@ uint32_t CFatTable::GetNextCluster(uint32_t cluster) {
 // ---- the volume's geometry --------------------------------------------------
 
 bool CExFatPartition::Init(const CExFatDBR& dbr, IStorageDevice* device, int64_t volumeStart) {
+  m_device = device;
+  m_bitmapCluster = 0;
+  m_bitmapLength = 0;
+  m_bitmapTried = false;
+  m_bitmap.clear();
   m_bytesPerSector = dbr.GetBytePerSector();
   m_sectorsPerCluster = dbr.GetSectorsperCluster();
   m_bytesPerCluster = m_bytesPerSector * m_sectorsPerCluster;
@@ -114,7 +120,68 @@ uint32_t CExFatPartition::GetNextCluster(uint32_t cluster, bool contiguous) {
   return IsHeapCluster(next) ? static_cast<uint32_t>(next) : kEndOfChain;
 }
 
-IDataRunList* CExFatPartition::BuildFileDataRun(const _tagFileBaseInfo& info) {
+void CExFatPartition::SetAllocationBitmap(uint32_t firstCluster, uint64_t length) {
+  if (!IsHeapCluster(firstCluster) || length == 0) return;
+  m_bitmapCluster = firstCluster;
+  m_bitmapLength = length;
+  m_bitmapTried = false;
+  m_bitmap.clear();
+}
+
+bool CExFatPartition::LoadBitmap() {
+  if (m_bitmapTried) return !m_bitmap.empty();
+  m_bitmapTried = true;
+  if (m_device == nullptr || m_bitmapCluster == 0 || m_bytesPerCluster == 0) return false;
+  // Bits past the heap's clusters describe nothing.
+  const uint64_t length = std::min<uint64_t>(m_bitmapLength, (m_clusterLimit - 2 + 7) / 8);
+  if (length > kMaxBitmapBytes) return false;
+  std::vector<uint8_t> bytes;
+  try {
+    bytes.assign((length + m_bytesPerCluster - 1) / m_bytesPerCluster * m_bytesPerCluster, 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  // Its clusters by the table, or one after the other where the table has
+  // no chain for them.
+  uint32_t cluster = m_bitmapCluster;
+  ClusterSpans taken;
+  for (uint64_t at = 0; at < bytes.size(); at += m_bytesPerCluster) {
+    if (!IsHeapCluster(cluster) || !taken.Take(cluster) ||
+        m_device->ReadSector(bytes.data() + at, ConvertClusterNumToSector(cluster), m_sectorsPerCluster) == 0) {
+      return false;
+    }
+    const uint32_t next = GetNextCluster(cluster);
+    cluster = IsHeapCluster(next) ? next : cluster + 1;
+  }
+  bytes.resize(length);
+  m_bitmap.swap(bytes);
+  return true;
+}
+
+int CExFatPartition::IsClusterAllocated(uint32_t cluster) {
+  if (!IsHeapCluster(cluster) || !LoadBitmap()) return -1;
+  const uint64_t bit = uint64_t{cluster} - 2;
+  if (bit / 8 >= m_bitmap.size()) return -1;
+  return (m_bitmap[bit / 8] >> (bit % 8)) & 1;
+}
+
+bool CExFatPartition::DeletedChainHolds(uint32_t first, uint64_t clusters) {
+  if (!IsValid()) return false;
+  ClusterSpans taken;
+  uint32_t cluster = first;
+  for (uint64_t step = 0; step < clusters; ++step) {
+    if (!IsHeapCluster(cluster) || !taken.Take(cluster) || IsClusterAllocated(cluster) == 1) return false;
+    const bool readFailed = HasReadFailed();
+    const uint32_t next = GetNextCluster(cluster);
+    if (HasReadFailed() != readFailed) return false;
+    if (step + 1 == clusters) return next == kEndOfChain;
+    cluster = next;
+  }
+  return false;
+}
+
+IDataRunList* CExFatPartition::BuildFileDataRun(const _tagFileBaseInfo& info, bool* guessed) {
+  if (guessed != nullptr) *guessed = false;
   IDataRunList* list = CreateDataRunList();
   if (list == nullptr) return nullptr;
   if ((info.attributes & CExFatFileNode::kDirectory) != 0 || !IsHeapCluster(info.firstCluster) ||
@@ -122,7 +189,23 @@ IDataRunList* CExFatPartition::BuildFileDataRun(const _tagFileBaseInfo& info) {
     return list;
   }
   const uint64_t clusters = (uint64_t(info.dataLength) + m_bytesPerCluster - 1) / m_bytesPerCluster;
-  if (info.contiguous != 0) {
+  const bool contiguous = info.contiguous != 0 || (info.inUse == 0 && !DeletedChainHolds(info.firstCluster, clusters));
+  if (contiguous && info.contiguous == 0) {
+    if (guessed != nullptr) *guessed = true;
+    if (IsClusterAllocated(info.firstCluster) >= 0) {
+      // A file that needed a chain lay in pieces between others' clusters;
+      // those still given to live files are passed over.
+      uint64_t taken = 0;
+      for (uint64_t c = info.firstCluster; taken < clusters && IsHeapCluster(c); ++c) {
+        if (c != info.firstCluster && IsClusterAllocated(static_cast<uint32_t>(c)) == 1) continue;
+        const DataRun run{static_cast<int64_t>(c) - 2, 1};
+        list->AddDataRun(&run);
+        ++taken;
+      }
+      return list;
+    }
+  }
+  if (contiguous) {
     // Never past the heap's last cluster.
     const uint64_t fit = std::min<uint64_t>(clusters, m_clusterLimit - info.firstCluster);
     const DataRun run{int64_t{info.firstCluster} - 2, static_cast<int64_t>(fit)};
@@ -130,19 +213,10 @@ IDataRunList* CExFatPartition::BuildFileDataRun(const _tagFileBaseInfo& info) {
     return list;
   }
   // One step per cluster the data needs: a chain that runs on is cut there.
-  // A chain that comes back on itself is cut where it does. The clusters
-  // seen are kept as intervals: real chains are few runs of neighbours.
-  std::map<uint32_t, uint32_t> seen;  // first cluster -> one past the last
-  auto current = seen.end();
+  // A chain that comes back on itself is cut where it does.
+  ClusterSpans taken;
   uint32_t cluster = info.firstCluster;
-  for (uint64_t step = 0; step < clusters && IsHeapCluster(cluster); ++step) {
-    auto after = seen.upper_bound(cluster);
-    if (after != seen.begin() && std::prev(after)->second > cluster) break;
-    if (current != seen.end() && current->second == cluster) {
-      ++current->second;
-    } else {
-      current = seen.emplace_hint(after, cluster, cluster + 1);
-    }
+  for (uint64_t step = 0; step < clusters && IsHeapCluster(cluster) && taken.Take(cluster); ++step) {
     const DataRun run{int64_t{cluster} - 2, 1};
     list->AddDataRun(&run);
     cluster = GetNextCluster(cluster, false);
@@ -163,6 +237,20 @@ CExFatFileNode* CExFatPartition::BuildFile(const _tagFileBaseInfo& info) {
   node->SetMetaDataSector(info.sector);
   if (info.inUse == 0) node->SetFileDeleted();
   if (info.contiguous != 0) node->SetFileFatInvalid();
-  node->SetDataRunList(BuildFileDataRun(info));
+  bool guessed = false;
+  IDataRunList* runs = BuildFileDataRun(info, &guessed);
+  if (guessed) node->SetContentGuessed();
+  // No file is more than its clusters hold.
+  if (runs != nullptr && (info.attributes & CExFatFileNode::kDirectory) == 0 && info.dataLength > 0) {
+    uint64_t held = 0;
+    for (DataRun* run = runs->GetFirst(); run != nullptr; run = runs->GetNext()) {
+      if (run->length > 0) held += uint64_t(run->length) * m_bytesPerCluster;
+    }
+    if (held < node->GetFileSize() && IsHeapCluster(info.firstCluster)) {
+      node->SetFileSize(held);
+      node->SetSizeDamaged(true);
+    }
+  }
+  node->SetDataRunList(runs);
   return node;
 }

@@ -77,10 +77,27 @@ class CExFatPartition : public CFatTable {
   // files without clusters or data; one run for contiguous files; the table
   // chain otherwise, as far as the data length reaches. Runs count from the
   // heap (cluster 2 is run start 0) and never leave it.
-  IDataRunList* BuildFileDataRun(const _tagFileBaseInfo& info);
+  //
+  // A deleted file's chain is followed only while it still holds in the
+  // table: as long as the length needs, ending with the end-of-chain mark,
+  // no cluster twice and none the allocation bitmap gives to a live file.
+  // Otherwise (writers free the chain with the file) `guessed` is set and
+  // its clusters are taken to follow each other from the first, passing over
+  // those the bitmap gives to live files when it is known.
+  IDataRunList* BuildFileDataRun(const _tagFileBaseInfo& info, bool* guessed = nullptr);
   // A new node of the set (IDs are set by the caller); null when memory is
-  // short.
+  // short. Its size is what its runs hold when the stream's length is more
+  // (the node then says its size is damaged).
   CExFatFileNode* BuildFile(const _tagFileBaseInfo& info);
+
+  // The allocation bitmap, from the root's Allocation Bitmap entry; read
+  // whole on first use, when at most kMaxBitmapBytes.
+  static constexpr uint64_t kMaxBitmapBytes = 32u << 20;
+  void SetAllocationBitmap(uint32_t firstCluster, uint64_t length);
+  bool HasAllocationBitmap() const { return m_bitmapCluster != 0; }
+  // 1 when the bitmap gives `cluster` to a file, 0 when it is free, -1 when
+  // that is not known.
+  int IsClusterAllocated(uint32_t cluster);
 
   uint32_t GetBytesPerSector() const { return m_bytesPerSector; }
   uint32_t GetSectorsPerCluster() const { return m_sectorsPerCluster; }
@@ -93,6 +110,15 @@ class CExFatPartition : public CFatTable {
   uint64_t GetTotalSectors() const { return m_totalSectors; }
 
  private:
+  // Whether the deleted chain from `first` still holds `clusters` clusters.
+  bool DeletedChainHolds(uint32_t first, uint64_t clusters);
+  bool LoadBitmap();
+
+  IStorageDevice* m_device = nullptr;  // not owned
+  uint32_t m_bitmapCluster = 0;
+  uint64_t m_bitmapLength = 0;
+  bool m_bitmapTried = false;
+  std::vector<uint8_t> m_bitmap;
   uint32_t m_bytesPerSector = 512;
   uint32_t m_sectorsPerCluster = 1;
   uint64_t m_clusterLimit = 0;

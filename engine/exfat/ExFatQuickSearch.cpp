@@ -8,6 +8,7 @@
 #include "Progress.h"
 #include "StorageDevice.h"
 #include "base/CatchExeception.h"
+#include "device/SectorSizeDevice.h"
 #include "exfat/ExFatDBR.h"
 #include "exfat/ExFatFileNode.h"
 
@@ -102,7 +103,7 @@ void CExFatQuickSearch::ReleaseBuffers() {
 
 ResultCode CExFatQuickSearch::Prepare() {
   m_valid = false;
-  const uint32_t sectorSize = m_device->GetSectorSize();
+  uint32_t sectorSize = m_device->GetSectorSize();
   if (sectorSize < 512 || (sectorSize & (sectorSize - 1)) != 0) return kNotExFat;
   std::vector<uint8_t> boot(std::max(kBootBufferBytes, sectorSize), 0);
   if (!m_boot.empty()) {
@@ -110,6 +111,15 @@ ResultCode CExFatQuickSearch::Prepare() {
   } else if (m_device->ReadSector(boot.data(), m_volumeStart, 1) == 0) {
     CatchExeception::WriteLog("CExFatQuickSearch: cannot read the boot sector\r\n");
     return kBootUnreadable;
+  } else if (const uint32_t own = CExFatDBR(boot.data()).GetVolumeSectorSize(); own != 0 && own != sectorSize) {
+    // A volume whose sectors are not the device's is read in its own, so
+    // that every sector worked out and recorded is the volume's.
+    m_view = std::make_unique<CSectorSizeDevice>(m_device, own, m_volumeStart);
+    m_device = m_view.get();
+    m_volumeStart = 0;
+    sectorSize = own;
+    std::fill(boot.begin(), boot.end(), 0);
+    if (m_device->ReadSector(boot.data(), 0, 1) == 0) return kBootUnreadable;
   }
   const CExFatDBR dbr(boot.data());
   if (!dbr.IsValid(sectorSize)) return kNotExFat;
@@ -221,6 +231,14 @@ bool CExFatQuickSearch::BuildChildren(uint32_t cluster, uint64_t length, bool co
     cluster = m_partition.GetNextCluster(cluster, contiguous);
   }
   if (m_partition.HasReadFailed()) m_readFailed = true;
+  // The root names the allocation bitmap, which tells a deleted file's chain
+  // that still holds from one whose clusters went to other files.
+  uint32_t bitmapCluster = 0;
+  uint64_t bitmapLength = 0;
+  if (folderID == m_partition.ConvertClusterNumToSector(m_partition.GetRootCluster()) &&
+      !m_partition.HasAllocationBitmap() && m_parser.GetAllocationBitmap(&bitmapCluster, &bitmapLength)) {
+    m_partition.SetAllocationBitmap(bitmapCluster, bitmapLength);
+  }
 
   std::vector<_tagFileBaseInfo>& records = m_parser.GetFileList();
   for (_tagFileBaseInfo& info : records) {

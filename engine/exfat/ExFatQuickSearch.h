@@ -18,11 +18,17 @@
 // answers kReadFailed (also in the error field of its progress records).
 // Every scan that got its arguments ends with FlashBuild(33) and a finished
 // progress record.
+//
+// A volume whose sectors are not the device's (a 512-byte-sector volume
+// behind a 4096-byte-sector enclosure, a 4096-byte-sector volume in an image
+// file) is read through a view in its own sector size; its record then
+// counts in those sectors.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <unordered_set>
 #include <vector>
 
@@ -33,6 +39,7 @@
 #include "exfat/ExFatPartition.h"
 
 class CExFatFileNode;
+class CSectorSizeDevice;
 
 class CExFatQuickSearch : public IQuickFileSystemSearchController {
  public:
@@ -102,8 +109,11 @@ class CExFatQuickSearch : public IQuickFileSystemSearchController {
   void Report(uint32_t status, uint64_t total, uint64_t current, ResultCode error);
 
   IDirecotryTreeBuilder* m_builder = nullptr;  // not owned
-  IStorageDevice* m_device = nullptr;          // not owned
+  IStorageDevice* m_device = nullptr;          // not owned, or m_view
   IProgress* m_progress = nullptr;             // not owned
+  // The volume in its own sector size; kept while the searcher lives, as
+  // the tree builder was given it.
+  std::unique_ptr<CSectorSizeDevice> m_view;
   CExFatPartition m_partition;
   CEFDTAnalyze m_parser;
   CSearchedPartitionInfo m_record;

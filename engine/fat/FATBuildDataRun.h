@@ -1,7 +1,17 @@
 // The extents of a FAT file: a live file's follow its chain in the table; a
 // deleted file's chain is normally freed, so after the table runs out the
-// file is taken to go on in consecutive clusters. Runs count clusters from
-// cluster 2 (run start = cluster - 2) and are bounded by the volume.
+// file is taken to go on in the next clusters the table does not give to
+// other files (a file written in pieces lay between others'). Runs count
+// clusters from cluster 2 (run start = cluster - 2) and are bounded by the
+// volume.
+//
+// A size is judged against what the runs can hold: a live file whose chain
+// ends where the table says it ends holds no more than its chain (a larger
+// size is damaged, as fsck.fat also finds); a chain broken by a free or bad
+// entry, a cluster past the volume or a loop goes on consecutively as far
+// as the size needs, but never past the volume's end. GetSupportedSize
+// gives the size the runs support; the caller keeps that and marks the
+// entry's size damaged when it is smaller.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +29,17 @@ class CFATBuildDataRun {
   // A new list (the caller owns it), or null when the file has no place on
   // the volume.
   IDataRunList* BuildDataRunList(uint32_t firstCluster, int64_t size, int deleted);
-  // Fills `list` for a deleted file; false when nothing was added.
+  // The bytes of the size of the last BuildDataRunList that its runs hold
+  // (the size itself when they hold it all; 0 without runs).
+  int64_t GetSupportedSize() const { return m_supported; }
+  // Fills `list` for a deleted file; false when nothing was added. With
+  // `supported`, the bytes of `size` the runs hold. At most kSkipBudget
+  // clusters given to files are passed over (a bound on the look-ups of one
+  // file); past that the file goes on consecutively.
+  static constexpr uint64_t kSkipBudget = 1u << 16;
   static bool BuildDeleteFileDataRunList(IDataRunList* list, uint32_t firstCluster, int64_t size, IFATTable* table,
-                                         uint32_t sectorsPerCluster, uint64_t clusterCount, uint32_t sectorSize);
+                                         uint32_t sectorsPerCluster, uint64_t clusterCount, uint32_t sectorSize,
+                                         int64_t* supported = nullptr);
 
  private:
   IDataRunList* BuildLiveDataRunList(uint32_t firstCluster, int64_t size);
@@ -30,6 +48,7 @@ class CFATBuildDataRun {
   uint32_t m_sectorSize;
   uint32_t m_sectorsPerCluster;
   uint64_t m_clusters;
+  int64_t m_supported = 0;
 };
 
 // The unique IDs of empty files, above every 32-bit cluster number.

@@ -79,6 +79,7 @@ uint32_t CFATBuildChildren::BuildChildrenFromBuffer(const uint8_t* bytes, uint32
     const uint8_t* raw = bytes + o;
     CTempFATDirEntry entry(raw);
     if (!entry.IsValidFATDirEntry(0)) {
+      if (raw[0] != 0) ++m_invalidEntries;
       longStart = kNone;
       if (stopAtInvalid != 0) return length;
       continue;
@@ -122,8 +123,9 @@ uint32_t CFATBuildChildren::BuildChildrenFromBuffer(const uint8_t* bytes, uint32
     } else {
       p->SetFirstClusterNum(c);
       if (!folder) {
-        runs = CFATBuildDataRun(m_table, m_sectorSize, m_g.sectorsPerCluster, m_g.clusterCount)
-                   .BuildDataRunList(c, static_cast<int64_t>(p->GetFileSize()), isDeleted ? 1 : 0);
+        CFATBuildDataRun builder(m_table, m_sectorSize, m_g.sectorsPerCluster, m_g.clusterCount);
+        runs = builder.BuildDataRunList(c, static_cast<int64_t>(p->GetFileSize()), isDeleted ? 1 : 0);
+        if (runs != nullptr) p->KeepSupportedSize(builder.GetSupportedSize());
       }
     }
     auto* node = new (std::nothrow) CFATFileNode();
@@ -170,6 +172,8 @@ bool CFATBuildChildren::BuildChildren(const FATFolderToParse* folder, uint32_t f
   uint64_t c = firstCluster;
   bool first = true;
   bool parsedAny = false;
+  bool broken = false;  // a read failed, or the table has no next cluster where it needs one
+  const uint64_t invalidBefore = m_invalidEntries;
   while (ClusterInVolume(c)) {
     if (m_parsed[c]) break;  // parsed before, or the chain came back round
     // A run of consecutive clusters, none parsed before.
@@ -183,6 +187,7 @@ bool CFATBuildChildren::BuildChildren(const FATFolderToParse* folder, uint32_t f
     const uint64_t runBytes = runClusters * m_g.sectorsPerCluster * m_sectorSize;
     uint8_t* at = m_work.data() + carried;
     if (m_device->ReadSector(at, SectorOfCluster(c), static_cast<int64_t>(runClusters * m_g.sectorsPerCluster)) == 0) {
+      broken = true;
       break;
     }
     if (first) {
@@ -191,7 +196,11 @@ bool CFATBuildChildren::BuildChildren(const FATFolderToParse* folder, uint32_t f
       const bool dots = dot.IsDirectory() && CFATFolderAnalyser::IsCurDirFileName(dot) && dotDot.IsDirectory() &&
                         CFATFolderAnalyser::IsParentDirFileName(dotDot);
       const bool anyDot = CFATFolderAnalyser::IsCurDirFileName(dot) || CFATFolderAnalyser::IsParentDirFileName(dotDot);
-      if (isRoot != 0 ? anyDot : !dots) return false;
+      // A live folder's chain is its own, whatever its first cluster now
+      // holds (damage may have taken "." and ".."): the rest of it is still
+      // read. A deleted folder's cluster may be anything since.
+      const bool live = folder != nullptr && !folder->deleted;
+      if (isRoot != 0 ? anyDot : (!dots && !live)) return false;
       first = false;
     }
     for (uint64_t i = 0; i < runClusters; ++i) m_parsed[c + i] = true;
@@ -203,8 +212,11 @@ bool CFATBuildChildren::BuildChildren(const FATFolderToParse* folder, uint32_t f
     if (carried > 0) std::copy(m_work.data() + total - carried, m_work.data() + total, m_work.data());
     // The next cluster: plain end-of-chain values, bad clusters and clusters
     // past the volume all end the walk in the loop test.
+    // A chain that comes back round was read whole all the same.
+    broken = next < fatchain::kEndOfChain && !ClusterInVolume(next);
     c = next >= fatchain::kBadCluster ? 0 : next;
   }
+  if (isRoot != 0 && parsedAny && (broken || m_invalidEntries != invalidBefore)) m_rootDamaged = true;
   if (m_revision) {
     m_revision(m_revisionFolders, m_revisionFiles);
     m_revisionFolders.clear();
@@ -228,8 +240,10 @@ bool CFATBuildChildren::BuildRoot(std::deque<FATFolderToParse>& live, std::deque
     return false;
   }
   if (m_device->ReadSector(root.data(), m_g.rootStart, m_g.rootSectors) == 0) return false;
+  const uint64_t invalidBefore = m_invalidEntries;
   const uint32_t used =
       BuildChildrenFromBuffer(root.data(), static_cast<uint32_t>(root.size()), nullptr, live, deleted, 0);
+  if (m_invalidEntries != invalidBefore) m_rootDamaged = true;
   if (m_revision) {
     m_revision(m_revisionFolders, m_revisionFiles);
     m_revisionFolders.clear();
@@ -385,34 +399,44 @@ bool CFATBuildWorker::WalkQueued(CFATBuildChildren& children, std::deque<FATFold
   return true;
 }
 
+std::unique_ptr<CFATFirstCluReviser> CFATBuildWorker::InstallRevision(CFATBuildChildren& children) const {
+  std::unique_ptr<CFATFirstCluReviser> reviser;
+  if (m_g.type != FILE_SYSTEM_TYPE_FAT32 || !IsFAT32RevisionOn()) return reviser;
+  reviser = std::make_unique<CFATFirstCluReviser>(m_builder, m_record, m_device, m_g, m_table);
+  children.SetRevisionHook([r = reviser.get()](std::vector<CFATFileNode*>& folders, std::vector<CFATFileNode*>& files) {
+    r->ReviseFAT32FileFirstClu(folders, files);
+  });
+  return reviser;
+}
+
 ResultCode CFATBuildWorker::QuickBuildDirectoryTree() {
   GetEmptyFileVirtualClusterNumObject()->ResetVirtualClusterNum();
+  // The reviser outlives the walk that calls it (declared first).
   std::unique_ptr<CFATFirstCluReviser> reviser;
-  if (m_g.type == 2 && IsFAT32RevisionOn()) {
-    reviser = std::make_unique<CFATFirstCluReviser>(m_builder, m_record, m_device, m_g, m_table);
-  }
   auto children = std::make_unique<CFATBuildChildren>(m_builder, m_record, m_device, m_g, m_table);
-  if (reviser) {
-    children->SetRevisionHook(
-        [r = reviser.get()](std::vector<CFATFileNode*>& folders, std::vector<CFATFileNode*>& files) {
-          r->ReviseFAT32FileFirstClu(folders, files);
-        });
-  }
+  reviser = InstallRevision(*children);
   std::deque<FATFolderToParse> live;
   std::deque<FATFolderToParse> deleted;
   if (!children->BuildRoot(live, deleted, 1)) {
     children->HandOverDeletedFolders();
     return kRootFailed;
   }
-  const ResultCode result = WalkQueued(*children, live, deleted, true) ? 0 : kCancelled;
+  ResultCode result = WalkQueued(*children, live, deleted, true) ? 0 : kCancelled;
   children->HandOverDeletedFolders();
   if (result == 0) ReportFATProgress(m_progress, PROGRESS_STATUS_RUNNING, 100);
+  // What the damaged root still led to is shown; the answer says the rest
+  // needs the complete scan.
+  if (result == 0 && children->IsRootDamaged()) result = kRootDamaged;
   return result;
 }
 
 ResultCode CFATBuildWorker::CompleteBuildDirectoryTree(const FolderSectorSet& folderSectors, int readRoot) {
   GetEmptyFileVirtualClusterNumObject()->ResetVirtualClusterNum();
+  std::unique_ptr<CFATFirstCluReviser> reviser;
   auto children = std::make_unique<CFATBuildChildren>(m_builder, m_record, m_device, m_g, m_table);
+  // Found partitions get the same revision of first clusters as a quick
+  // scan of the volume.
+  reviser = InstallRevision(*children);
   std::deque<FATFolderToParse> live;
   std::deque<FATFolderToParse> deleted;
   // The walk from the root first: folders reached from it get their own

@@ -20,6 +20,7 @@
 #include "ResultCode.h"
 
 class CFATFileNode;
+class CFATFirstCluReviser;
 class CFATFileProperties;
 class CSearchedPartitionInfo;
 class IDirecotryTreeBuilder;
@@ -79,11 +80,14 @@ class CFATBuildChildren {
 
   void SetRevisionHook(RevisionHook hook) { m_revision = std::move(hook); }
 
-  // The root's content; false when it cannot be read or parsed.
+  // The root's content; false when it cannot be read or parsed. A root that
+  // was read in part, or holds entries that are no entries, is damaged
+  // (IsRootDamaged): what it still holds is parsed all the same.
   bool BuildRoot(std::deque<FATFolderToParse>& live, std::deque<FATFolderToParse>& deleted, int readRoot);
+  bool IsRootDamaged() const { return m_rootDamaged; }
   // One folder's cluster chain; false when its content is not there (a
-  // first cluster without "." and "..", a cluster parsed before, a read
-  // failure before anything was parsed).
+  // deleted folder's first cluster without "." and "..", a cluster parsed
+  // before, a read failure before anything was parsed).
   bool BuildChildren(const FATFolderToParse* folder, uint32_t firstCluster, std::deque<FATFolderToParse>& live,
                      std::deque<FATFolderToParse>& deleted, int isRoot);
   // Entries of `length` bytes under `parent` (null: the root). Answers the
@@ -134,6 +138,10 @@ class CFATBuildChildren {
   std::vector<bool> m_parsed;
   std::vector<bool> m_liveFolder;
   std::vector<CFATFileNode*> m_heldFolders;
+  // Entries that are neither free nor valid, met so far; whether the root
+  // was damaged.
+  uint64_t m_invalidEntries = 0;
+  bool m_rootDamaged = false;
   RevisionHook m_revision;
   std::vector<CFATFileNode*> m_revisionFolders;
   std::vector<CFATFileNode*> m_revisionFiles;
@@ -145,7 +153,9 @@ class CFATBuildWorker {
   CFATBuildWorker(IDirecotryTreeBuilder* builder, IProgress* progress, CSearchedPartitionInfo* record,
                   IStorageDevice* device, const FATGeometry& geometry, IFATTable* table);
 
-  // 0, kRootFailed or kCancelled.
+  // 0, kRootFailed (nothing of the root could be read), kRootDamaged (the
+  // root was read in part: whatever its readable part leads to is shown) or
+  // kCancelled.
   ResultCode QuickBuildDirectoryTree();
   // A partition the complete scan found: the tree from the root when
   // `readRoot` is set, then every recorded directory sector inside the
@@ -157,9 +167,13 @@ class CFATBuildWorker {
   static bool IsFullValidDBR(const uint8_t* bootSector, int64_t volumeStart, IStorageDevice* device);
 
   static constexpr ResultCode kRootFailed = 0x010A008B00000001;
+  static constexpr ResultCode kRootDamaged = result::MakeResult(result::kModuleFATSearch, 0x8C, result::kErrBadData);
   static constexpr ResultCode kCancelled = 0x010A00950000000D;
 
  private:
+  // The FAT32 first-cluster revision hooked into `children` when it is on
+  // (null otherwise); it must outlive the walk.
+  std::unique_ptr<CFATFirstCluReviser> InstallRevision(CFATBuildChildren& children) const;
   // Walks the queued folders, live ones first; false when cancelled.
   bool WalkQueued(CFATBuildChildren& children, std::deque<FATFolderToParse>& live,
                   std::deque<FATFolderToParse>& deleted, bool report);

@@ -326,7 +326,7 @@ ResultCode CFATCompleteFSearcher::CompleteBulidDirectoryTree(Info* record) {
   if ((record->GetFlag() & (Info::kFirstTableSeen | Info::kSecondTableSeen)) != 0) {
     table.reset(IFATTableFactory::CreateFATTable(m_device, record->GetStartSector() + record->GetReservedSectors(),
                                                  type, record->GetSectorsPerFat(), record->GetFlag() & 0x80,
-                                                 record->GetFlag() & 0x200));
+                                                 record->GetFlag() & 0x200, uint64_t{record->GetTotalClusters()} + 2));
   } else {
     table.reset(new (std::nothrow) CDoubleFATTable(nullptr, nullptr));
   }

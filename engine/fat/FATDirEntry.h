@@ -64,6 +64,11 @@ class CTempFATDirEntry {
   // "BASE.EXT" (or "BASEEXT" in the label form): trailing blanks dropped, an
   // erased first byte shown as '#', bytes from 0x80 up as '_'; the lower-case
   // flags of byte 12 applied. "_" when nothing is left.
+  //
+  // The flags are applied on purpose: a name such as "readme.txt" is stored
+  // as "README  TXT" with them (writers keep no long name for it), every
+  // system that made or showed the file showed it lower-case, and so do
+  // the peers (fls); the user looks for the name they saw.
   std::string GetShortName(int labelForm) const;
   // The piece's 13 UTF-16 units, cut at the first zero unit.
   std::u16string GetLongFileNamePiece() const;

@@ -50,4 +50,5 @@ void CFATFileNode::SetFileProperties(CFATFileProperties* properties) {
   SetCurrentNodeID(properties->GetFirstClusterNum());
   SetParentNodeID(properties->GetParentFirstClusterNum());
   SetMetaDataSector(properties->GetMetaDataSector());
+  SetSizeDamaged(properties->IsSizeDamaged());
 }

@@ -29,8 +29,8 @@ class CFATFileNode : public CFileNode {
   void MarkDeleted() override;
   void FilterFileNameByDot() override;
 
-  // Takes ownership of `properties`; node ID, parent ID and metadata sector
-  // come from them.
+  // Takes ownership of `properties`; node ID, parent ID, metadata sector and
+  // the damaged-size mark come from them.
   void SetFileProperties(CFATFileProperties* properties);
   CFATFileProperties* GetFileProperties() const { return m_properties; }
   void DelDataRunList() { SetDataRunList(nullptr); }

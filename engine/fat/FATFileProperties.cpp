@@ -89,3 +89,9 @@ CFATFileProperties* CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntry(
   p->SetState(e.IsErased() ? CFATFileProperties::kStateDeleted : 0);
   return p;
 }
+
+void CFATFileProperties::KeepSupportedSize(int64_t supported) {
+  if (supported < 0 || supported >= m_s.size) return;
+  m_s.size = supported;
+  m_s.state = static_cast<uint8_t>(m_s.state | kStateSizeDamaged);
+}

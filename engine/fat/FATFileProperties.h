@@ -17,7 +17,7 @@ struct CFATFilePropertiesStruct {
   _FILETIME creationTime = 0;
   _FILETIME modificationTime = 0;
   _FILETIME lastAccessTime = 0;
-  uint8_t state = 0;  // bit 0 deleted; 9 for folders made up for lost content
+  uint8_t state = 0;  // bit 0 deleted, bit 5 size damaged; 9 for folders made up for lost content
   int64_t firstCluster = 0;
   int64_t parentFirstCluster = 0;
   int64_t metaDataSector = 0;  // first sector of the parent folder's first cluster
@@ -26,6 +26,9 @@ struct CFATFilePropertiesStruct {
 class CFATFileProperties : public IFileProperties {
  public:
   static constexpr uint16_t kStateDeleted = 0x01;
+  // The entry's size was more than its clusters hold: the size kept is what
+  // they hold.
+  static constexpr uint16_t kStateSizeDamaged = 0x20;
   static constexpr uint16_t kDirectory = 0x10;
 
   static CFATFileProperties* Create();
@@ -49,6 +52,10 @@ class CFATFileProperties : public IFileProperties {
   IFileProperties* Clone() override;
 
   void SetFileSize(int64_t size) { m_s.size = size; }
+  // Keeps `supported` (the bytes the file's runs hold) as the size when the
+  // entry's size is larger, and marks the size damaged.
+  void KeepSupportedSize(int64_t supported);
+  bool IsSizeDamaged() const { return (m_s.state & kStateSizeDamaged) != 0; }
   void SetAttribute(uint16_t attribute) { m_s.attribute = attribute; }
   void SetCreationTime(_FILETIME t) { m_s.creationTime = t; }
   void SetModificationTime(_FILETIME t) { m_s.modificationTime = t; }

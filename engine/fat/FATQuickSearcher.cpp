@@ -12,6 +12,7 @@
 #include "fat/FATBuildWorker.h"
 #include "fat/FATDBR.h"
 #include "fat/FATTable.h"
+#include "fat/FATVolumeView.h"
 
 CFATSearchedPartitionInfo* CFATSearchedPartitionInfo::CreateFATSearchedPartitionInfo(uint32_t sectorSize) {
   return new (std::nothrow) CFATSearchedPartitionInfo(sectorSize);
@@ -33,6 +34,8 @@ CFATSearchedPartitionInfo* CFATSearchedPartitionInfo::Clone() const {
   copy->m_flags = m_flags;
   return copy;
 }
+
+CFATQuickSearcher::CFATQuickSearcher() : m_view(std::make_unique<CFATVolumeView>()) {}
 
 CFATQuickSearcher::~CFATQuickSearcher() {
   for (CFATSearchedPartitionInfo* record : m_records)
@@ -73,43 +76,25 @@ ResultCode CFATQuickSearcher::QuickSearchFiles(IStorageDevice* device, IProgress
 }
 
 ResultCode CFATQuickSearcher::SearchFAT(int recordedType) {
-  const uint32_t sectorSize = m_device->GetSectorSize();
   CFATSearchedPartitionInfo* record = nullptr;
   IFATTable* table = nullptr;
   ResultCode result = 0;
   // The boot sector's type wins over the recorded one; the flags follow the
   // recorded one.
   const uint32_t flags = recordedType == FILE_SYSTEM_TYPE_FAT16 ? 0x3C3 : 0x3CC;
-  std::vector<uint8_t> boot;
+  // What the volume is read through: the device, or a view of it in the
+  // volume's own sector size. Every sector below, and in the record, counts
+  // in those sectors.
+  IStorageDevice* device = m_device;
   do {
-    if (sectorSize < 512 || sectorSize % 512 != 0) {
+    if (!m_view->Open(m_device, 0, recordedType == FILE_SYSTEM_TYPE_FAT32)) {
       result = kNoBootSector;
       break;
     }
-    try {
-      boot.assign(std::max<uint32_t>(sectorSize, 512), 0);
-    } catch (const std::bad_alloc&) {
-      result = kNoMemory;
-      break;
-    }
-    bool valid =
-        m_device->ReadSector(boot.data(), 0, 1) != 0 && CFATBuildWorker::IsFullValidDBR(boot.data(), 0, m_device);
-    if (!valid && recordedType == FILE_SYSTEM_TYPE_FAT32) {
-      std::fill(boot.begin(), boot.end(), 0);
-      valid = m_device->ReadSector(boot.data(), 6, 1) != 0 && CFATBuildWorker::IsFullValidDBR(boot.data(), 0, m_device);
-    }
-    if (!valid) {
-      result = kNoBootSector;
-      break;
-    }
-    const CTempFATDBR dbr(boot.data(), sectorSize);
+    device = m_view->Device();
+    const uint32_t sectorSize = device->GetSectorSize();
+    const CTempFATDBR dbr(m_view->Boot().data(), sectorSize);
     const int type = dbr.GetFileSystemType();
-    table = IFATTableFactory::CreateFATTable(m_device, dbr.GetReservedSector(), type, dbr.GetSectorsPerFat(),
-                                             flags & 0x80, flags & 0x200);
-    if (table == nullptr) {
-      result = kNoTable;
-      break;
-    }
 
     FATGeometry g;
     g.type = type;
@@ -129,7 +114,18 @@ ResultCode CFATQuickSearcher::SearchFAT(int recordedType) {
       rootInfo = g.rootCluster;
     }
     const uint64_t bootTotal = dbr.GetTotalSectors();
-    const int64_t deviceSectors = m_device->GetTotalSectors();
+    const uint64_t bootClusters = bootTotal > static_cast<uint64_t>(g.dataStart)
+                                      ? (bootTotal - static_cast<uint64_t>(g.dataStart)) / g.sectorsPerCluster
+                                      : 0;
+    // Entries are judged against the clusters the volume has, not the
+    // device's cut of it.
+    table = IFATTableFactory::CreateFATTable(device, dbr.GetReservedSector(), type, dbr.GetSectorsPerFat(),
+                                             flags & 0x80, flags & 0x200, bootClusters + 2);
+    if (table == nullptr) {
+      result = kNoTable;
+      break;
+    }
+    const int64_t deviceSectors = device->GetTotalSectors();
     // A device that cannot tell its size does not cut the volume.
     g.totalSectors = deviceSectors > 0 ? std::min(bootTotal, static_cast<uint64_t>(deviceSectors)) : bootTotal;
     g.clusterCount = g.totalSectors > static_cast<uint64_t>(g.dataStart)
@@ -156,11 +152,11 @@ ResultCode CFATQuickSearcher::SearchFAT(int recordedType) {
     m_records.push_back(record);
 
     m_builder->AddSearcherInfo(SEARCHER_TYPE_FAT, 0);
-    CFATBuildWorker worker(m_builder, m_progress, record, m_device, g, table);
+    CFATBuildWorker worker(m_builder, m_progress, record, device, g, table);
     result = worker.QuickBuildDirectoryTree();
   } while (false);
 
-  m_builder->SetPartitonDevice(record, m_device);
+  m_builder->SetPartitonDevice(record, device);
   m_builder->FlashBuild(SEARCHER_TYPE_FAT);
   IFATTableFactory::DestroyFATTable(table);
   return result;

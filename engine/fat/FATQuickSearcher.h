@@ -1,9 +1,15 @@
 // The quick scan of a FAT16 or FAT32 volume: the boot sector (or FAT32's
 // copy at sector 6), the table, one partition record, and the walk of the
-// directory tree from the root.
+// directory tree from the root. A volume whose sectors are not the device's
+// is read in its own (CFATVolumeView); its record then counts in them.
+//
+// A root that cannot be read answers kRootFailed, one read only in part
+// kRootDamaged, with whatever its readable part leads to shown: either way
+// the volume needs the complete scan for the rest.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "FileSystemSearchController.h"
@@ -11,6 +17,7 @@
 
 class IDirecotryTreeBuilder;
 class IProgress;
+class CFATVolumeView;
 class IStorageDevice;
 
 // A FAT volume found or scanned. The base's first data sector is the first
@@ -70,7 +77,7 @@ class CFATQuickSearcher : public IQuickFileSystemSearchController {
   static constexpr ResultCode kNoTable = 0x010A00D800000007;
   static constexpr ResultCode kNoRecord = 0x010A010600000002;
 
-  CFATQuickSearcher() = default;
+  CFATQuickSearcher();
   ~CFATQuickSearcher() override;
 
   void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) override { m_builder = builder; }
@@ -86,4 +93,7 @@ class CFATQuickSearcher : public IQuickFileSystemSearchController {
   std::vector<CFATSearchedPartitionInfo*> m_records;
   IStorageDevice* m_device = nullptr;
   IProgress* m_progress = nullptr;
+  // Kept while the searcher lives: the tree builder was given the device it
+  // holds.
+  std::unique_ptr<CFATVolumeView> m_view;
 };

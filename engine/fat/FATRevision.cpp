@@ -140,9 +140,10 @@ void CFATFirstCluReviser::ReviseFAT32FileFirstClu(std::vector<CFATFileNode*>& fo
       const int64_t size = static_cast<int64_t>(p->GetFileSize());
       const int64_t g = GetFAT32LostFirstCluNum(files, size, first, p->GetCreationTime());
       if (g >= kHighWordStep && static_cast<uint64_t>(g) <= m_g.clusterCount + 1) {
-        IDataRunList* runs = CFATBuildDataRun(m_table, m_sectorSize, m_g.sectorsPerCluster, m_g.clusterCount)
-                                 .BuildDataRunList(static_cast<uint32_t>(g), size, 1);
+        CFATBuildDataRun builder(m_table, m_sectorSize, m_g.sectorsPerCluster, m_g.clusterCount);
+        IDataRunList* runs = builder.BuildDataRunList(static_cast<uint32_t>(g), size, 1);
         if (runs != nullptr) {
+          p->KeepSupportedSize(builder.GetSupportedSize());
           node->SetDataRunList(runs);
           p->SetState(p->GetState() | CFATFileProperties::kStateDeleted);
           p->SetFirstClusterNum(g);

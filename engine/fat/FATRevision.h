@@ -45,6 +45,12 @@ class CFATFirstCluReviser {
   // The hook of CFATBuildChildren: takes `files` (deleted files held back),
   // revises them and hands every one of them to the builder. `folders` stay
   // with the caller; their clusters are only compared.
+  //
+  // `folders` holds the deleted folders only, on purpose: a deleted file
+  // recorded on a live folder's cluster cannot start there (the folder holds
+  // it now), so it is revised like any file whose recorded cluster starts
+  // nothing known, rather than kept on the folder's entries as a collision
+  // would keep it.
   void ReviseFAT32FileFirstClu(std::vector<CFATFileNode*>& folders, std::vector<CFATFileNode*>& files);
   // True when cluster `c` needs no revision: above 65536, unreadable, or its
   // first sector starts a known file.

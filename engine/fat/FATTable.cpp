@@ -61,41 +61,12 @@ void IRealFATTable::Load(uint64_t minSectors, uint64_t maxSectors) {
   m_buffer.swap(buffer);
 }
 
-bool IRealFATTable::BodyAndIndexHold(uint32_t badValue, uint32_t lastChainValue) {
-  const uint32_t n = m_entries;
-  if (n < 3) return true;
-  for (uint32_t i = 2; i < n; ++i) {
-    const uint32_t e = RawEntry(i);
-    if ((e >= n && e < badValue) || e == 1 || e == i) return false;
-  }
-  // Cross links and loops in one linear pass: every entry is walked at most
-  // once. Each slot keeps the walk that reached it (low 31 bits) and whether
-  // some cluster already leads to it (top bit).
-  constexpr uint32_t kHasPredecessor = 0x80000000u;
-  std::vector<uint32_t> seen;
-  try {
-    seen.assign(n, 0);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  uint32_t walk = 0;
-  for (uint32_t start = 2; start < n; ++start) {
-    if (seen[start] != 0) continue;
-    ++walk;
-    seen[start] = walk;
-    uint32_t current = start;
-    for (;;) {
-      const uint32_t next = RawEntry(current);
-      if (next < 2 || next > lastChainValue || next >= n) break;
-      if (seen[next] & kHasPredecessor) return false;             // two clusters lead to `next`
-      if ((seen[next] & ~kHasPredecessor) == walk) return false;  // a loop
-      const bool walkedBefore = seen[next] != 0;
-      seen[next] = (walkedBefore ? seen[next] : walk) | kHasPredecessor;
-      if (walkedBefore) break;  // the rest of that chain was checked already
-      current = next;
-    }
-  }
-  return true;
+bool IRealFATTable::EntryHolds(uint32_t cluster, uint32_t* next) {
+  const uint32_t v = GetNextCluster(cluster);
+  *next = v;
+  if (v == 0 || v >= fatchain::kBadCluster) return true;
+  const uint64_t limit = m_limit != 0 ? std::min<uint64_t>(m_limit, m_entries) : m_entries;
+  return v != 1 && v != cluster && v < limit;
 }
 
 CFAT12Table::CFAT12Table(IStorageDevice* device, int64_t startSector, uint32_t sectors)
@@ -137,9 +108,7 @@ uint32_t CFAT16Table::GetNextCluster(uint32_t cluster) {
   return v;
 }
 
-bool CFAT16Table::IsValidFATTable() {
-  return m_buffer.size() >= 4 && Fat16Header(m_buffer.data()) && BodyAndIndexHold(0xFFF7, 0xFFF6);
-}
+bool CFAT16Table::IsValidFATTable() { return m_buffer.size() >= 4 && Fat16Header(m_buffer.data()); }
 
 CFAT32Table::CFAT32Table(IStorageDevice* device, int64_t startSector, uint32_t sectors)
     : IRealFATTable(device, startSector, sectors, 4) {
@@ -159,33 +128,57 @@ uint32_t CFAT32Table::GetNextCluster(uint32_t cluster) {
   return v > fatchain::kBadCluster ? std::max(v, fatchain::kEndOfChain) : v;
 }
 
-bool CFAT32Table::IsValidFATTable() {
-  return m_buffer.size() >= 8 && Fat32Header(m_buffer.data()) && BodyAndIndexHold(0x0FFFFFF7, 0x0FFFFFF6);
-}
+bool CFAT32Table::IsValidFATTable() { return m_buffer.size() >= 8 && Fat32Header(m_buffer.data()); }
 
 CDoubleFATTable::~CDoubleFATTable() {
   delete m_first;
   delete m_second;
 }
 
+void CDoubleFATTable::SetSecondCopy(IStorageDevice* device, int type, int64_t start, uint32_t sectors) {
+  m_secondDevice = device;
+  m_secondType = type;
+  m_secondStart = start;
+  m_secondSectors = sectors;
+  m_secondTried = m_second != nullptr;
+}
+
+void CDoubleFATTable::SetClusterLimit(uint64_t limit) {
+  m_limit = limit;
+  for (IRealFATTable* copy : {m_first, m_second}) {
+    if (copy != nullptr) copy->SetClusterLimit(limit);
+  }
+}
+
+IRealFATTable* CDoubleFATTable::Second() {
+  if (m_second == nullptr && !m_secondTried && m_secondDevice != nullptr) {
+    m_secondTried = true;
+    m_second = IFATTableFactory::CreateRealFATTable(m_secondDevice, m_secondType, m_secondStart, m_secondSectors);
+    if (m_second != nullptr) m_second->SetClusterLimit(m_limit);
+  }
+  return m_second;
+}
+
 uint32_t CDoubleFATTable::GetNextCluster(uint32_t cluster) {
-  if (m_first != nullptr) return m_first->GetNextCluster(cluster);
-  if (m_second != nullptr) return m_second->GetNextCluster(cluster);
-  return 0;
+  uint32_t next = 0;
+  if (m_first != nullptr && m_first->EntryHolds(cluster, &next)) return next;
+  IRealFATTable* second = Second();
+  if (second != nullptr && second->EntryHolds(cluster, &next)) return next;
+  if (m_first == nullptr && second == nullptr) return 0;
+  return fatchain::kBadCluster;
 }
 
 IFATTable* IFATTableFactory::CreateFATTable(IStorageDevice* device, int64_t start, int type, uint32_t sectorsPerFat,
-                                            int useFirst, int useSecond) {
+                                            int useFirst, int useSecond, uint64_t clusterLimit) {
   IRealFATTable* first = nullptr;
-  IRealFATTable* second = nullptr;
   if (useFirst != 0 || useSecond == 0) first = CreateRealFATTable(device, type, start, sectorsPerFat);
-  if (useSecond != 0 && first == nullptr)
-    second = CreateRealFATTable(device, type, start + sectorsPerFat, sectorsPerFat);
-  auto* table = new (std::nothrow) CDoubleFATTable(first, second);
+  auto* table = new (std::nothrow) CDoubleFATTable(first, nullptr);
   if (table == nullptr) {
     delete first;
-    delete second;
+    return nullptr;
   }
+  if (useSecond != 0) table->SetSecondCopy(device, type, start + sectorsPerFat, sectorsPerFat);
+  table->SetClusterLimit(clusterLimit);
   return table;
 }
 

@@ -4,6 +4,13 @@
 //
 // Every answer of GetNextCluster is one of: 0 (free, or outside the table),
 // a cluster number, kBadCluster, or kEndOfChain and above.
+//
+// Damage is judged entry by entry, not copy by copy: one bad entry (1, the
+// cluster itself, or a cluster the volume does not have) would otherwise
+// throw a whole copy away, and with one in each copy no chain could be
+// followed at all. The pair asks the other copy for a bad entry, and answers
+// kBadCluster, which ends that chain only, when both are bad. Loops and
+// cross links are left to the walks, which are all bounded.
 #pragma once
 
 #include <cstdint>
@@ -30,16 +37,22 @@ class IRealFATTable : public IFATTable {
  public:
   IRealFATTable(IStorageDevice* device, int64_t startSector, uint32_t sectors, uint32_t entryWidth);
   ~IRealFATTable() override = default;
+  // The copy was read whole and begins with its width's header.
   virtual bool IsValidFATTable() = 0;
 
   uint32_t GetEntryCount() const { return m_entries; }
   bool IsLoaded() const { return !m_buffer.empty(); }
+  // Cluster numbers at or above `limit` are past the volume's end (0: the
+  // table's own capacity is the only limit).
+  void SetClusterLimit(uint64_t limit) { m_limit = limit; }
+  // GetNextCluster's answer for `cluster` in `next`, and whether it can be
+  // part of a chain: free, bad, end of chain, or another cluster of the
+  // volume (not 0, 1 or `cluster` itself).
+  bool EntryHolds(uint32_t cluster, uint32_t* next);
 
  protected:
   // Reads the table when `sectors` is within [minSectors, maxSectors].
   void Load(uint64_t minSectors, uint64_t maxSectors);
-  // The FAT16/FAT32 body and cross-link tests over the loaded entries.
-  bool BodyAndIndexHold(uint32_t badValue, uint32_t lastChainValue);
   virtual uint32_t RawEntry(uint32_t index) const = 0;
 
   IStorageDevice* m_device;
@@ -48,6 +61,7 @@ class IRealFATTable : public IFATTable {
   uint32_t m_entries = 0;
   uint32_t m_entryWidth;
   uint32_t m_sectorSize;
+  uint64_t m_limit = 0;
   std::vector<uint8_t> m_buffer;
 };
 
@@ -82,8 +96,10 @@ class CFAT32Table final : public IRealFATTable {
   uint32_t RawEntry(uint32_t index) const override;
 };
 
-// The two copies of a volume's table; answers from the first copy when there
-// is one, else from the second, else 0. Owns both.
+// The two copies of a volume's table; owns both. Each entry is answered by
+// the first copy where it holds there, else by the second where it holds
+// there; an entry bad in both answers kBadCluster. Without any copy every
+// answer is 0.
 class CDoubleFATTable final : public IFATTable {
  public:
   CDoubleFATTable(IRealFATTable* first, IRealFATTable* second) : m_first(first), m_second(second) {}
@@ -92,21 +108,36 @@ class CDoubleFATTable final : public IFATTable {
   CDoubleFATTable& operator=(const CDoubleFATTable&) = delete;
   uint32_t GetNextCluster(uint32_t cluster) override;
   bool HasTable() const { return m_first != nullptr || m_second != nullptr; }
+  // Where the second copy lies, read only when the first has a bad entry
+  // (a sound first copy never costs the memory of a second).
+  void SetSecondCopy(IStorageDevice* device, int type, int64_t start, uint32_t sectors);
+  // Passed on to both copies (see IRealFATTable::SetClusterLimit).
+  void SetClusterLimit(uint64_t limit);
 
  private:
+  IRealFATTable* Second();
+
   IRealFATTable* m_first;
   IRealFATTable* m_second;
+  IStorageDevice* m_secondDevice = nullptr;
+  int m_secondType = 0;
+  int64_t m_secondStart = 0;
+  uint32_t m_secondSectors = 0;
+  bool m_secondTried = false;
+  uint64_t m_limit = 0;
 };
 
 class IFATTableFactory {
  public:
   // The first copy at `start` (unless only the second is asked for), the
-  // second at start + sectorsPerFat only when asked for and the first is
-  // unusable. Always a new table (answering 0 when neither copy is usable),
-  // null only when memory runs out.
+  // second at start + sectorsPerFat when asked for: read at once when the
+  // first is unusable, else only once the first has a bad entry. Clusters
+  // from `clusterLimit` on are past the volume (0: unknown). Always a new
+  // table (answering 0 when neither copy is usable), null only when memory
+  // runs out.
   static IFATTable* CreateFATTable(IStorageDevice* device, int64_t start, int type, uint32_t sectorsPerFat,
-                                   int useFirst, int useSecond);
-  // One validated copy, or null.
+                                   int useFirst, int useSecond, uint64_t clusterLimit = 0);
+  // One copy that was read whole and begins with its header, or null.
   static IRealFATTable* CreateRealFATTable(IStorageDevice* device, int type, int64_t start, uint32_t sectors);
   static void DestroyFATTable(IFATTable* table);
 };

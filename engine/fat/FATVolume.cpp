@@ -11,6 +11,7 @@
 #include "fat/FATDBR.h"
 #include "fat/FATDirEntry.h"
 #include "fat/FATTable.h"
+#include "fat/FATVolumeView.h"
 
 CFATVolume::CFATVolume(IStorageDevice* device)
     : m_device(device), m_sectorSize(device != nullptr ? device->GetSectorSize() : 512) {
@@ -85,28 +86,17 @@ bool CFATVolume::GetPartitionLabel(uint64_t volumeStart, const uint8_t* bootSect
 
 CFatVolumeAnalyze::CFatVolumeAnalyze(IStorageDevice* device, uint64_t startSector) {
   if (device == nullptr || startSector > static_cast<uint64_t>(INT64_MAX)) return;
-  const uint32_t sectorSize = device->GetSectorSize();
-  if (sectorSize < 512 || sectorSize % 512 != 0) return;
-  std::vector<uint8_t> buffer(size_t{4} * sectorSize, 0);
-  if (device->ReadSector(buffer.data(), static_cast<int64_t>(startSector), 4) == 0 &&
-      device->ReadSector(buffer.data(), static_cast<int64_t>(startSector), 1) == 0) {
-    return;
-  }
-  CTempFATDBR dbr(buffer.data(), sectorSize);
   // A FAT32 volume whose first sector is damaged still has its copy at
   // sector 6, which the quick scan reads: it must be offered that volume.
-  if (!dbr.IsValidDBR()) {
-    if (device->ReadSector(buffer.data(), static_cast<int64_t>(startSector) + 6, 1) == 0) return;
-    dbr = CTempFATDBR(buffer.data(), sectorSize);
-    if (dbr.GetFileSystemType() != FILE_SYSTEM_TYPE_FAT32 ||
-        !CFATBuildWorker::IsFullValidDBR(buffer.data(), static_cast<int64_t>(startSector), device)) {
-      return;
-    }
-  }
+  CFATVolumeView view;
+  if (!view.Open(device, static_cast<int64_t>(startSector), true, true)) return;
+  const CTempFATDBR dbr(view.Boot().data(), view.SectorSize());
   m_type = dbr.GetFileSystemType();
-  m_totalSectors = dbr.GetTotalSectors();
+  // In the device's sectors, whatever the volume's own.
+  const unsigned __int128 bytes = static_cast<unsigned __int128>(dbr.GetTotalSectors()) * view.SectorSize();
+  m_totalSectors = static_cast<uint64_t>(bytes / device->GetSectorSize());
   std::string label;
-  if (CFATVolume(device).GetPartitionLabel(startSector, buffer.data(), &label)) {
+  if (CFATVolume(view.Device()).GetPartitionLabel(static_cast<uint64_t>(view.Start()), view.Boot().data(), &label)) {
     std::strncpy(m_label, label.c_str(), sizeof m_label - 1);
   }
 }

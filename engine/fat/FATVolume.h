@@ -30,7 +30,8 @@ class CFATVolume {
 };
 
 // Reads the boot sector at the start (for FAT32, the copy at sector 6 when
-// the first one is damaged and the copy passes the strong test).
+// the first one is damaged and the copy passes the strong test), in the
+// volume's own sector size; the total is in the device's sectors.
 class CFatVolumeAnalyze : public IVolumeAnalyze {
  public:
   CFatVolumeAnalyze(IStorageDevice* device, uint64_t startSector);

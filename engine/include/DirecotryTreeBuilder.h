@@ -48,7 +48,9 @@ class IDirecotryTreeBuilder {
   // 1 accepted (the builder owns the node), 0 refused (the caller keeps it).
   virtual int AddNode(IFileNode* node, _tagSearcherType type) = 0;
   // Opens the tree of `type` with a root of the given node ID, or, when it is
-  // open already, only changes the ID that counts as its root. Answers 1.
+  // open already, adds the ID to those that count as its root (each volume a
+  // complete scan finds registers its own root). Answers 1, 0 when out of
+  // memory.
   virtual int AddSearcherInfo(_tagSearcherType type, int64_t rootNodeID) = 0;
   // Finishes the tree of `type`: recycle-bin entries enter it, everything
   // that can be linked is shown, the rest goes under "Other lost files" or is

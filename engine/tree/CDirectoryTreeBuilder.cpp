@@ -118,7 +118,11 @@ struct _DIRECTORY_TREE_INFO {
   std::unique_ptr<CFilesystemNode, ReleaseNode> root;
   // The root as a parent: always shown.
   std::unique_ptr<Entry> rootEntry;
+  // The root's own ID, and the IDs under which further volumes of the same
+  // searcher (a complete scan finds several) register their roots: nodes
+  // naming any of them as parent belong at the root.
   int64_t rootID = 0;
+  std::vector<int64_t> moreRootIDs;
   bool trashKnown = false;
   int64_t trashID = 0;
 
@@ -142,6 +146,9 @@ struct _DIRECTORY_TREE_INFO {
   uint64_t walkSteps = 0;
   int64_t builds = 0;
 
+  bool IsRootID(int64_t id) const {
+    return id == rootID || std::find(moreRootIDs.begin(), moreRootIDs.end(), id) != moreRootIDs.end();
+  }
   Entry* Find(IFileNode* node) {
     auto it = nodes.find(node);
     return it != nodes.end() ? &*it : nullptr;
@@ -223,7 +230,14 @@ void CDirectoryTreeBuilder::SetPartitonDevice(CSearchedPartitionInfo* partition,
 
 int CDirectoryTreeBuilder::AddSearcherInfo(_tagSearcherType type, int64_t rootNodeID) {
   if (Tree* tree = FindTree(type)) {
-    tree->rootID = rootNodeID;
+    if (tree->IsRootID(rootNodeID)) return 1;
+    try {
+      tree->moreRootIDs.push_back(rootNodeID);
+    } catch (...) {
+      return 0;
+    }
+    // Nodes that came before and wait for this ID can reach the root now.
+    Touch(*tree, rootNodeID);
     return 1;
   }
   try {
@@ -308,7 +322,7 @@ int CDirectoryTreeBuilder::AddNodeToTree(Tree& tree, IFileNode* node, _tagSearch
   const int64_t parentID = node->GetParentNodeID();
   const bool folder = IsFolderNode(node);
 
-  if (type == SEARCHER_TYPE_HFSPLUS && !m_restoring && tree.privateDataIDs.empty() && parentID == tree.rootID &&
+  if (type == SEARCHER_TYPE_HFSPLUS && !m_restoring && tree.privateDataIDs.empty() && tree.IsRootID(parentID) &&
       std::strcmp(name, kPrivateDataName) == 0) {
     tree.privateDataIDs.push_back(id);
     DropPrivateDataChildren(tree, id);
@@ -317,7 +331,7 @@ int CDirectoryTreeBuilder::AddNodeToTree(Tree& tree, IFileNode* node, _tagSearch
 
   const bool trashNamed =
       !tree.trashFound && folder && (std::strcmp(name, ".Trashes") == 0 || std::strcmp(name, ".Trash") == 0);
-  const bool isTrash = trashNamed && (parentID == tree.rootID || IsUserTrash(tree, node));
+  const bool isTrash = trashNamed && (tree.IsRootID(parentID) || IsUserTrash(tree, node));
   const bool dotName = name[0] == '.';
   // `name` may not survive the clean-up below.
   name = nullptr;
@@ -438,7 +452,7 @@ void CDirectoryTreeBuilder::Forget(Tree& tree, IFileNode* node) {
 
 CDirectoryTreeBuilder::Entry* CDirectoryTreeBuilder::FindParent(Tree& tree, IFileNode* child) {
   const int64_t parentID = child->GetParentNodeID();
-  if (parentID == tree.rootID) return tree.rootEntry.get();
+  if (tree.IsRootID(parentID)) return tree.rootEntry.get();
   auto it = tree.folders.find(parentID);
   if (it == tree.folders.end() || it->second.empty()) return nullptr;
   if (it->second.size() == 1) return it->second.front();
@@ -474,7 +488,7 @@ bool CDirectoryTreeBuilder::IsInTrash(Tree& tree, IFileNode* folder) {
     IFileNode* up = at->GetParent();
     if (up == nullptr) {
       const int64_t parentID = at->GetParentNodeID();
-      if (parentID == tree.rootID) return false;
+      if (tree.IsRootID(parentID)) return false;
       auto it = tree.folders.find(parentID);
       up = it != tree.folders.end() && !it->second.empty() ? it->second.front()->first : nullptr;
     }
@@ -620,7 +634,7 @@ void CDirectoryTreeBuilder::Walk(Tree& tree, Entry& start, std::vector<WorkItem>
       Reach(tree, *at, out);
       return;
     }
-    if (parent->GetParent() != nullptr || parent->GetCurrentNodeID() == tree.rootID) return;
+    if (parent->GetParent() != nullptr || tree.IsRootID(parent->GetCurrentNodeID())) return;
     at = above;
   }
 }

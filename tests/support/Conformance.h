@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,9 @@ struct Row {
   // then set apart from the listing (their names are the carver's own):
   // every one must copy out, and every line must be one of the copies.
   std::filesystem::path carved;
+  // The scan must answer a failure (a damaged volume the complete scan is
+  // for) and still show what is expected.
+  bool failure = false;
   // Makes the fixtures: empty when ready, else why not (the row is skipped,
   // or fails under CI).
   std::function<std::string()> prepare;
@@ -75,6 +79,9 @@ inline void PrintTo(const Row& row, std::ostream* out) { *out << row.image; }
 // The folder the environment variable `env` names, else `builtIn` (the
 // build tree's).
 std::filesystem::path FixtureDir(const char* env, const std::filesystem::path& builtIn);
+
+// The SHA-256 of every file under `dir`, by its path from there ("./a/b").
+std::map<std::string, std::string> HashAll(const std::filesystem::path& dir);
 
 // Runs `bash script outDir` once per process (the script stamps and locks
 // its folder itself): empty when the images are ready, else why not.

@@ -2,7 +2,9 @@
 // tests/fixtures/exfat/make-exfat-disk.sh, whole and with its boot regions,
 // table and root folders wiped: the volumes sit where the boot sectors
 // mkfs.exfat wrote (and dump.exfat reads) put them, and every file copies
-// out like its original.
+// out like its original. Through the conformance harness (the real tree
+// builder), each volume keeps its own top level, with or without the
+// partition table.
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -179,5 +181,25 @@ TEST(ExFatCompleteScanEvidence, ALoneBootSectorWithoutItsRootPlacesNothing) {
   EXPECT_TRUE(searcher.GetVolumes().empty());
   EXPECT_EQ(builder.events.back(), "flash:" + std::to_string(SEARCHER_TYPE_EXFAT));
 }
+
+std::vector<conformance::Row> DiskRows() {
+  auto row = [](std::string name, const std::string& image, conformance::Through through) {
+    conformance::Row r;
+    r.name = std::move(name);
+    r.image = Dir() / (image + ".img");
+    r.expect = Dir() / "disk.img.expect.tsv";
+    r.complete = true;
+    r.through = through;
+    r.prepare = [] {
+      return conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/exfat/make-exfat-disk.sh", Dir());
+    };
+    return r;
+  };
+  using conformance::Through;
+  return {row("disk", "disk", Through::kFile), row("notable", "notable", Through::kFile),
+          row("notable_loop", "notable", Through::kLoop), row("noboot", "noboot", Through::kFile)};
+}
+
+CONFORMANCE_ROWS(ExFatDisk, DiskRows());
 
 }  // namespace

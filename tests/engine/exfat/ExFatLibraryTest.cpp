@@ -4,6 +4,7 @@
 // volumes.
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -97,9 +98,13 @@ TEST(ExFatVolumeAnalyzer, ReportsExFatVolumesAsDumpExFatDoesAndNothingOnFat) {
     EXPECT_EQ(analyzer->GetTotalSector(), length);
     analyzer->Release();
     EXPECT_EQ(CreateExfatVolumeAnalyze(&device, 0), nullptr);
-    // Its boot sector does not fit a device of 4096-byte sectors.
-    testsupport::BytesDevice wide(image.data() + 2048 * 512, image.size() - 2048 * 512, 4096);
-    EXPECT_EQ(CreateExfatVolumeAnalyze(&wide, 0), nullptr);
+    // Behind a device of 4096-byte sectors it is read in its own; its length
+    // counts in the device's.
+    testsupport::BytesDevice wide(image.data(), image.size(), 4096);
+    analyzer = CreateExfatVolumeAnalyze(&wide, 2048 / 8);
+    ASSERT_NE(analyzer, nullptr) << options;
+    EXPECT_EQ(analyzer->GetTotalSector(), length / 8);
+    analyzer->Release();
   }
   for (const char* fat : {"mkfs.fat -F 16 IMG", "mkfs.fat -F 32 -s 1 IMG"}) {
     const std::vector<uint8_t> image = MakeImage(fat);
@@ -144,10 +149,11 @@ TEST(ExFatTable, ChainsStayInTheHeapAndLoopsEnd) {
   EXPECT_EQ(partition.GetNextCluster(uint32_t(count) + 1, true), CFatTable::kEndOfChain);
   EXPECT_EQ(partition.ConvertClusterNumToSector(1), 0);
   using Runs = std::vector<std::pair<int64_t, int64_t>>;
-  auto runs = [&](uint32_t first, int64_t length, uint8_t contiguous) {
+  bool guessed = false;
+  auto runs = [&](uint32_t first, int64_t length, uint8_t contiguous, uint8_t inUse = 1) {
     _tagFileBaseInfo info;
-    info.firstCluster = first, info.dataLength = length, info.contiguous = contiguous;
-    IDataRunList* list = partition.BuildFileDataRun(info);
+    info.firstCluster = first, info.dataLength = length, info.contiguous = contiguous, info.inUse = inUse;
+    IDataRunList* list = partition.BuildFileDataRun(info, &guessed);
     Runs out;
     for (DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext())
       out.emplace_back(run->start, run->length);
@@ -158,6 +164,48 @@ TEST(ExFatTable, ChainsStayInTheHeapAndLoopsEnd) {
   EXPECT_EQ(runs(7, 1, 1), (Runs{{5, 1}}));
   EXPECT_EQ(runs(uint32_t(count), int64_t{1} << 30, 1), (Runs{{int64_t(count) - 2, 2}}));
   EXPECT_EQ(runs(0, 4096, 1), Runs{});
+  EXPECT_FALSE(guessed);
+  // A deleted file's chain is followed only while it still holds: as long as
+  // its length and ending with the end-of-chain mark. Else its clusters are
+  // guessed to follow each other.
+  for (auto [from, to] : {std::pair<uint32_t, uint32_t>{500, 700}, {700, 0xFFFFFFFF}}) {
+    std::memcpy(image.data() + fat + from * 4, &to, 4);
+  }
+  CExFatPartition again;
+  ASSERT_TRUE(again.Init(CExFatDBR(image.data()), &device, 0));
+  auto deleted = [&](uint32_t first, int64_t length) {
+    _tagFileBaseInfo info;
+    info.firstCluster = first, info.dataLength = length;
+    std::unique_ptr<CExFatFileNode> node(again.BuildFile(info));
+    Runs out;
+    IDataRunList* list = node->GetDataRunList();
+    for (DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext())
+      out.emplace_back(run->start, run->length);
+    out.emplace_back(node->IsContentGuessed() ? -1 : 0, static_cast<int64_t>(node->GetFileSize()));
+    return out;
+  };
+  EXPECT_EQ(deleted(500, 8000), (Runs{{498, 1}, {698, 1}, {0, 8000}}));
+  EXPECT_EQ(deleted(500, 4000), (Runs{{498, 1}, {-1, 4000}}));    // the chain runs on
+  EXPECT_EQ(deleted(500, 12000), (Runs{{498, 3}, {-1, 12000}}));  // it ends too soon
+  EXPECT_EQ(deleted(100, 12288), (Runs{{98, 3}, {-1, 12288}}));   // it loops
+  // No node is more than its clusters hold.
+  EXPECT_EQ(deleted(uint32_t(count), 1 << 20), (Runs{{int64_t(count) - 2, 2}, {-1, 8192}}));
+  // A chain that holds in the table but runs through a cluster the bitmap
+  // gives to a live file is no longer the file's.
+  const uint32_t heap = ondisk::Le32(image.data() + 88) * 512;
+  const size_t root = heap + (ondisk::Le32(image.data() + 96) - 2) * 4096;
+  size_t entry = root;
+  while (image[entry] != 0x81) entry += 32;
+  const uint32_t bitmap = ondisk::Le32(image.data() + entry + 20);
+  image[heap + (bitmap - 2) * 4096 + (700 - 2) / 8] |= 1 << ((700 - 2) % 8);
+  again.SetAllocationBitmap(bitmap, ondisk::Le64(image.data() + entry + 24));
+  EXPECT_EQ(again.IsClusterAllocated(700), 1);
+  EXPECT_EQ(again.IsClusterAllocated(500), 0);
+  EXPECT_EQ(deleted(500, 8000), (Runs{{498, 2}, {-1, 8000}}));
+  // The guess passes over clusters live files hold.
+  image[heap + (bitmap - 2) * 4096 + (501 - 2) / 8] |= 1 << ((501 - 2) % 8);
+  again.SetAllocationBitmap(bitmap, ondisk::Le64(image.data() + entry + 24));
+  EXPECT_EQ(deleted(500, 8000), (Runs{{498, 1}, {500, 1}, {-1, 8000}}));
 }
 
 TEST(ExFatEntrySets, OneBadSetCostsOnlyItselfAndNamesEndAtTheirLength) {

@@ -1,7 +1,9 @@
 // The exFAT volumes of tests/fixtures/exfat/make-exfat-images.sh through the
 // conformance harness: 4 KiB and 512-byte clusters, 4096-byte sectors, loop
 // devices, inside an MBR disk, cut short, a folder chained back on itself,
-// and a volume read with sectors that do not fit its boot sector.
+// volumes whose sectors are not the device's (read in their own), quick and
+// complete. Every image holds a fragmented file deleted with its chain kept,
+// which must copy out whole.
 #include "support/Conformance.h"
 #include "support/TestSupport.h"
 
@@ -27,9 +29,14 @@ std::vector<Row> Rows() {
     };
     return r;
   };
-  std::vector<Row> rows{row("c4k", "c4k", "c4k"), row("c512", "c512", "c512"), row("s4096", "s4096", "s4096", 4096),
-                        row("looped", "looped", "c512"), row("c4k_as_4096", "c4k", "", 4096)};
-  for (Row loop : {row("c4k_loop", "c4k", "c4k"), row("s4096_loop", "s4096", "s4096", 4096)}) {
+  std::vector<Row> rows{row("c4k", "c4k", "c4k"),
+                        row("c512", "c512", "c512"),
+                        row("s4096", "s4096", "s4096", 4096),
+                        row("looped", "looped", "c512"),
+                        row("c4k_as_4096", "c4k", "c4k", 4096),
+                        row("s4096_as_512", "s4096", "s4096")};
+  for (Row loop : {row("c4k_loop", "c4k", "c4k"), row("s4096_loop", "s4096", "s4096", 4096),
+                   row("c4k_loop_as_4096", "c4k", "c4k", 4096), row("s4096_loop_as_512", "s4096", "s4096")}) {
     loop.through = Through::kLoop;
     rows.push_back(loop);
   }
@@ -39,6 +46,11 @@ std::vector<Row> Rows() {
   Row cut = row("c512_cut", "c512", "c512");
   cut.keep = 0.4;
   rows.push_back(cut);
+  for (Row complete : {row("c4k_complete", "c4k", "c4k"), row("c512_complete", "c512", "c512"),
+                       row("s4096_complete", "s4096", "s4096", 4096)}) {
+    complete.complete = true;
+    rows.push_back(complete);
+  }
   return rows;
 }
 

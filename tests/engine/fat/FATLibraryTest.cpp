@@ -1,6 +1,6 @@
 // The FAT on-disk library on the bytes of real images (mkfs.fat, mtools)
-// and on crafted damage to them: boot-sector tests, tables and their
-// cross-link and loop tests, directory sectors, long names and data runs.
+// and on crafted damage to them: boot-sector tests, tables judged entry by
+// entry, directory sectors, long names and data runs.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -58,7 +58,7 @@ TEST_F(FatLibrary, BootSectorTestsTakeRealVolumesAndRefuseEachBrokenField) {
   }
 }
 
-TEST_F(FatLibrary, TablesRefuseCrossLinksLoopsAndOutOfRangeSizes) {
+TEST_F(FatLibrary, BadEntriesEndOnlyTheirChainAndTheOtherCopyIsAsked) {
   std::vector<uint8_t> img = Image("f16.img");
   const CTempFATDBR dbr(img.data(), 512);
   const size_t fat = dbr.GetReservedSector() * 512;
@@ -70,33 +70,40 @@ TEST_F(FatLibrary, TablesRefuseCrossLinksLoopsAndOutOfRangeSizes) {
     delete table;
     EXPECT_EQ(IFATTableFactory::CreateRealFATTable(&device, 1, dbr.GetReservedSector(), 257), nullptr);
   }
-  auto patched = [&](std::map<uint32_t, uint16_t> entries) {
-    std::vector<uint8_t> copy = img;
-    for (const auto& [index, value] : entries) ondisk::StoreLe16(copy.data() + fat + index * 2, value);
-    testsupport::BytesDevice device(copy.data(), copy.size());
-    IRealFATTable* table = IFATTableFactory::CreateRealFATTable(&device, 1, dbr.GetReservedSector(), spf);
-    const bool valid = table != nullptr;
-    delete table;
-    return valid;
+  // Entries past the volume's clusters, free in both copies.
+  const uint32_t a = spf * 256 - 10, b = a + 1, c = a + 2, d = a + 3;
+  auto put = [&](size_t copy, uint32_t index, uint16_t value) {
+    ondisk::StoreLe16(img.data() + fat + size_t{copy} * spf * 512 + index * 2, value);
   };
-  const uint32_t free1 = spf * 256 - 10;  // past the volume's clusters: free
-  const uint32_t free2 = free1 + 1, free3 = free1 + 2;
-  EXPECT_TRUE(patched({{free1, static_cast<uint16_t>(free2)}, {free2, 0xFFFF}}));
-  EXPECT_FALSE(
-      patched({{free1, static_cast<uint16_t>(free3)}, {free2, static_cast<uint16_t>(free3)}, {free3, 0xFFFF}}));
-  EXPECT_FALSE(patched({{free1, static_cast<uint16_t>(free2)},
-                        {free2, static_cast<uint16_t>(free3)},
-                        {free3, static_cast<uint16_t>(free1)}}));
-  EXPECT_FALSE(patched({{free1, 1}}));
-  // Media 0xF0 (removable) is a FAT16 table too.
-  EXPECT_TRUE(patched({{0, 0xFFF0}}));
-
-  // The second copy is read only when the first is unusable.
-  std::vector<uint8_t> copy = img;
-  std::memset(copy.data() + fat, 0, 512);
-  testsupport::BytesDevice device(copy.data(), copy.size());
+  put(0, a, 1);  // 1 is no cluster: the second copy is asked
+  put(1, a, static_cast<uint16_t>(c));
+  put(0, b, static_cast<uint16_t>(b));  // itself, in both copies
+  put(1, b, static_cast<uint16_t>(b));
+  put(0, c, static_cast<uint16_t>(a));  // a loop and a cross link stay for the walks
+  put(0, d, static_cast<uint16_t>(a));
+  put(0, 0, 0xFFF0);  // media 0xF0 (removable) is a FAT16 header too
+  testsupport::BytesDevice device(img.data(), img.size());
   IFATTable* both = IFATTableFactory::CreateFATTable(&device, dbr.GetReservedSector(), 1, spf, 1, 1);
   IFATTable* firstOnly = IFATTableFactory::CreateFATTable(&device, dbr.GetReservedSector(), 1, spf, 1, 0);
+  EXPECT_EQ(both->GetNextCluster(a), c);
+  EXPECT_EQ(firstOnly->GetNextCluster(a), fatchain::kBadCluster);
+  EXPECT_EQ(both->GetNextCluster(b), fatchain::kBadCluster);
+  EXPECT_EQ(both->GetNextCluster(c), a);
+  EXPECT_EQ(both->GetNextCluster(d), a);
+  IFATTableFactory::DestroyFATTable(both);
+  IFATTableFactory::DestroyFATTable(firstOnly);
+  // With the volume's clusters known, a cluster past them is no cluster.
+  const uint32_t clusters = (dbr.GetTotalSectors() - (fat / 512 + 2 * spf + dbr.GetRootEntries() / 16)) / 4;
+  IFATTable* bounded = IFATTableFactory::CreateFATTable(&device, dbr.GetReservedSector(), 1, spf, 1, 1, clusters + 2);
+  EXPECT_EQ(bounded->GetNextCluster(a), fatchain::kBadCluster);
+  IFATTableFactory::DestroyFATTable(bounded);
+
+  // A copy without its header is none: the second answers for it.
+  std::vector<uint8_t> copy = img;
+  std::memset(copy.data() + fat, 0, 512);
+  testsupport::BytesDevice wiped(copy.data(), copy.size());
+  both = IFATTableFactory::CreateFATTable(&wiped, dbr.GetReservedSector(), 1, spf, 1, 1);
+  firstOnly = IFATTableFactory::CreateFATTable(&wiped, dbr.GetReservedSector(), 1, spf, 1, 0);
   EXPECT_EQ(both->GetNextCluster(0), 0x0FFFFFF8u);  // the header, read from the second copy
   EXPECT_EQ(firstOnly->GetNextCluster(0), 0u);
   IFATTableFactory::DestroyFATTable(both);
@@ -218,7 +225,7 @@ std::vector<std::pair<int64_t, int64_t>> Runs(IDataRunList* list) {
   return out;
 }
 
-TEST(FatRuns, LiveChainsAreSizedFromTheFileAndDeletedOnesGoOnConsecutively) {
+TEST(FatRuns, LiveChainsAreSizedFromTheFileWithinTheirChainAndDeletedOnesGoOnThroughFreeClusters) {
   using R = std::vector<std::pair<int64_t, int64_t>>;
   MapTable table({{10, 11},
                   {11, 12},
@@ -230,19 +237,34 @@ TEST(FatRuns, LiveChainsAreSizedFromTheFileAndDeletedOnesGoOnConsecutively) {
                   {200, 0},
                   {50, 0x0FFFFFF7}});
   CFATBuildDataRun runs(&table, 512, 1, 1000);
-  EXPECT_EQ(Runs(runs.BuildDataRunList(10, 1280, 0)), (R{{8, 3}}));
-  EXPECT_EQ(Runs(runs.BuildDataRunList(10, 600, 0)), (R{{8, 2}}));
-  EXPECT_EQ(Runs(runs.BuildDataRunList(20, 1536, 0)), (R{{18, 3}}));  // a chain that ended early
-  EXPECT_EQ(Runs(runs.BuildDataRunList(30, 1024, 0)), (R{{28, 1}, {38, 1}}));
+  // The runs, and the part of the size they hold.
+  auto build = [&](uint32_t first, int64_t size, int deleted) {
+    R out = Runs(runs.BuildDataRunList(first, size, deleted));
+    out.emplace_back(-1, runs.GetSupportedSize());
+    return out;
+  };
+  EXPECT_EQ(build(10, 1280, 0), (R{{8, 3}, {-1, 1280}}));
+  EXPECT_EQ(build(10, 600, 0), (R{{8, 2}, {-1, 600}}));
+  EXPECT_EQ(build(30, 1024, 0), (R{{28, 1}, {38, 1}, {-1, 1024}}));
+  // A size past a chain that ends where the table says is damaged: the
+  // chain's clusters are all it holds (2^32 - 16 is a real entry's damage).
+  EXPECT_EQ(build(20, 1536, 0), (R{{18, 1}, {-1, 512}}));
+  EXPECT_EQ(build(10, 0xFFFFFFF0, 0), (R{{8, 3}, {-1, 1536}}));
+  // A chain broken by a free or bad entry, or one that comes back on
+  // itself, goes on consecutively, as far as the volume's end.
+  EXPECT_EQ(build(100, 1536, 0), (R{{98, 1}, {198, 2}, {-1, 1536}}));
+  EXPECT_EQ(build(50, 1024, 0), (R{{48, 2}, {-1, 1024}}));
+  EXPECT_EQ(build(1000, 2048, 0), (R{{998, 2}, {-1, 1024}}));
   // A live file claiming cluster 0 or 1 would read the tables.
   EXPECT_TRUE(Runs(runs.BuildDataRunList(0, 100, 0)).empty());
   EXPECT_TRUE(Runs(runs.BuildDataRunList(1, 100, 0)).empty());
-  EXPECT_TRUE(Runs(runs.BuildDataRunList(1000, 2048, 0)).empty());  // past the volume's end
 
-  EXPECT_EQ(Runs(runs.BuildDataRunList(300, 1536, 1)), (R{{298, 3}}));
-  EXPECT_EQ(Runs(runs.BuildDataRunList(100, 1536, 1)), (R{{98, 1}, {198, 2}}));
-  EXPECT_EQ(Runs(runs.BuildDataRunList(999, 4096, 1)), (R{{997, 3}}));  // stops at the volume's end
-  EXPECT_EQ(Runs(runs.BuildDataRunList(50, 4096, 1)), (R{{48, 1}}));    // a bad cluster ends the guess
+  EXPECT_EQ(build(300, 1536, 1), (R{{298, 3}, {-1, 1536}}));
+  EXPECT_EQ(build(100, 1536, 1), (R{{98, 1}, {198, 2}, {-1, 1536}}));
+  EXPECT_EQ(build(999, 4096, 1), (R{{997, 3}, {-1, 1536}}));       // stops at the volume's end
+  EXPECT_EQ(build(50, 2048, 1), (R{{48, 4}, {-1, 2048}}));         // a bad entry tells nothing
+  EXPECT_EQ(build(20, 2048, 1), (R{{18, 1}, {-1, 512}}));          // a chain's end ends the guess
+  EXPECT_EQ(build(9, 1024, 1), (R{{7, 1}, {11, 1}, {-1, 1024}}));  // passes over a live file's clusters
 }
 
 TEST(FatTimes, UnsetDatesStayUnknown) {
@@ -272,8 +294,8 @@ class LoopingTable : public IFATTable {
   IFATTable* inner_;
 };
 
-TEST_F(FatLibrary, FolderChainsThatComeBackRoundEndTheWalkWithNothingLost) {
-  const std::vector<uint8_t> img = Image("f32.img");
+TEST_F(FatLibrary, FolderChainsThatComeBackRoundOrLoseTheirFirstClusterCostLittle) {
+  std::vector<uint8_t> img = Image("f32.img");
   const CTempFATDBR dbr(img.data(), 512);
   testsupport::BytesDevice device(img.data(), img.size());
   IFATTable* table =
@@ -292,6 +314,20 @@ TEST_F(FatLibrary, FolderChainsThatComeBackRoundEndTheWalkWithNothingLost) {
   EXPECT_EQ(CFATBuildWorker(&looping, nullptr, nullptr, &device, g, &loop).QuickBuildDirectoryTree(), 0u);
   EXPECT_GT(plain.added.size(), 250u);
   EXPECT_EQ(looping.added.size(), plain.added.size());
+
+  // The big folder's first cluster overwritten: "." and ".." are gone, the
+  // rest of its live chain is still read.
+  int64_t many = -1;
+  for (const auto& a : plain.added) many = a.name == "many" ? a.id : many;
+  ASSERT_GE(many, 2);
+  const size_t at = static_cast<size_t>(g.dataStart + (many - 2) * g.sectorsPerCluster) * 512;
+  for (size_t i = 0; i < g.sectorsPerCluster * 512u; ++i) img[at + i] = static_cast<uint8_t>(i * 151 + 7);
+  testsupport::RecordingBuilder damaged;
+  EXPECT_EQ(CFATBuildWorker(&damaged, nullptr, nullptr, &device, g, table).QuickBuildDirectoryTree(), 0u);
+  size_t inMany = 0;
+  for (const auto& a : damaged.added) inMany += a.parent == many ? 1 : 0;
+  EXPECT_GT(inMany, 180u);
+  EXPECT_LT(inMany, 200u);
   IFATTableFactory::DestroyFATTable(table);
 }
 

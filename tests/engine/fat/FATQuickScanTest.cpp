@@ -62,8 +62,9 @@ TEST_F(FatQuick, Fat12AndAWipedFat16BootSectorAreRefusedWithTheirCodes) {
 }
 
 TEST_F(FatQuick, AFolderChainClosedIntoALoopEndsTheScan) {
-  // Both tables carry the loop, so both are refused: what the root's first
-  // cluster holds is still handed over, and the tree is finished.
+  // Both tables carry the loop: the folder's walk ends where its chain comes
+  // back round, with everything it holds handed over, and the tree is
+  // finished.
   testsupport::RecordingBuilder builder;
   testsupport::RecordingProgress sink;
   EXPECT_EQ(Scan(fatfixtures::Dir() / "f32-loop.img", FILE_SYSTEM_TYPE_FAT32, builder, sink), 0u);

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "FatFixtures.h"
+#include "QuickScanProbe.h"
 #include "engine/device/DeviceTestSupport.h"
 #include "fat/FATFileNode.h"
 #include "fat/FATFileProperties.h"
@@ -187,6 +188,24 @@ TEST_F(FatReviseScan, WipedHighWordIsRestoredUnlessTurnedOff) {
     EXPECT_EQ(ids["#oved.bin"], moved.second) << off;
     EXPECT_EQ(ids["#hoto.jpg"], photo.first) << off;
   }
+}
+
+// The complete scan revises as the quick one does (a row cannot hold it: it
+// also carves the JPEG).
+TEST_F(FatReviseScan, TheCompleteScanMovesTheFileToo) {
+  WriteSettings("");
+  devicetest::ImageGuard guard(image_);
+  quickprobe::QuickScan::Options options;
+  options.complete = true;
+  quickprobe::QuickScan scan(image_, options);
+  ASSERT_TRUE(scan.Run());
+  const quickprobe::Node* moved = scan.Find("#oved.bin");
+  ASSERT_NE(moved, nullptr);
+  EXPECT_EQ(moved->id, clusters_.at("OVED.BIN").first);
+  testsupport::TempDir scratch;
+  ASSERT_EQ(scan.CopyOut(*moved, scratch / "moved.bin"), 0u);
+  EXPECT_EQ(testsupport::Sha256(scratch / "moved.bin"),
+            testsupport::Sha256(fatfixtures::Dir() / "revise" / "originals" / "moved.bin"));
 }
 
 // With revision on (no settings file), every file copies out identical to

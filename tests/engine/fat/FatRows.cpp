@@ -1,7 +1,11 @@
 // The FAT images of make-fat-images.sh through the conformance harness: bare
 // FAT16 and FAT32 volumes, the same inside an MBR disk, cut short, FAT32 with
-// its boot sector zeroed (read through the copy at sector 6); built with
-// CLIPMENDER_FAT_LOOP_ROWS, the rows read through loop devices instead.
+// its boot sector zeroed (read through the copy at sector 6), volumes whose
+// sectors are not the device's (512-byte ones behind 4096-byte sectors, a
+// 4096-byte one in a 512-byte image), a bad entry in each table copy, a
+// damaged root (a failure answer, and what the rest of the root leads to)
+// and a damaged entry size; built with CLIPMENDER_FAT_LOOP_ROWS, the rows
+// read through loop devices instead.
 #include "FatFixtures.h"
 
 namespace {
@@ -10,11 +14,12 @@ using conformance::Row;
 using conformance::Through;
 
 std::vector<Row> Rows() {
-  auto row = [](std::string name, const std::string& image, const std::string& expect) {
+  auto row = [](std::string name, const std::string& image, const std::string& expect, uint32_t sectorSize = 0) {
     Row r;
     r.name = std::move(name);
     r.image = fatfixtures::Dir() / (image + ".img");
     r.expect = fatfixtures::Dir() / (expect + ".img.expect.tsv");
+    r.sectorSize = sectorSize;
     r.prepare = fatfixtures::Ready;
     return r;
   };
@@ -23,7 +28,22 @@ std::vector<Row> Rows() {
 #else
   const Through through = Through::kFile;
 #endif
-  std::vector<Row> rows = {row("f16", "f16", "f16"), row("f32", "f32", "f32"), row("f32_wiped", "f32-wiped", "f32")};
+  // In f32-badentries either table copy alone would end a chain: entry by
+  // entry, the other copy answers.
+  std::vector<Row> rows = {row("f16", "f16", "f16"),
+                           row("f32", "f32", "f32"),
+                           row("f32_wiped", "f32-wiped", "f32"),
+                           row("f16_as_4096", "f16", "f16", 4096),
+                           row("f32_as_4096", "f32", "f32", 4096),
+                           row("f16_s4096", "f16-s4096", "f16-s4096"),
+                           row("f16_s4096_as_4096", "f16-s4096", "f16-s4096", 4096),
+                           row("f32_badentries", "f32-badentries", "f32"),
+                           row("f32_bigsize", "f32-bigsize", "f32-bigsize")};
+  for (const char* v : {"f16", "f32"}) {
+    Row damaged = row(std::string(v) + "_rootdamage", std::string(v) + "-rootdamage", std::string(v) + "-rootdamage");
+    damaged.failure = true;
+    rows.push_back(damaged);
+  }
   for (const char* v : {"f16", "f32"}) {
     Row mbr = row(std::string(v) + "_mbr", v, v);
     mbr.mbr = true;
@@ -44,6 +64,12 @@ std::vector<Row> Rows() {
     mbr.mbrType = std::string(v) == "f16" ? "6" : "c";
     mbr.complete = true;
     rows.push_back(mbr);
+  }
+  for (Row complete : {row("f32_badentries_complete", "f32-badentries", "f32"),
+                       row("f32_bigsize_complete", "f32-bigsize", "f32-bigsize"),
+                       row("f16_s4096_complete", "f16-s4096", "f16-s4096", 4096)}) {
+    complete.complete = true;
+    rows.push_back(complete);
   }
   for (Row& r : rows) r.through = through;
   return rows;

@@ -92,8 +92,9 @@ const struct {
      "HFS+ Private Data/|HFS+ Private Data/iNode100|HFS+ Private Data/iNode101", kHfs | kRestoring},
     {"a replay keeps every copy", "e 30 5 same.doc|e 30 5 same.doc|d 20 5 empty|e 31 999 empty-orphan",
      "same.doc|same.doc", kRestoring},
-    {"opening a tree again moves its root ID", "R 77 0 -|f 30 77 new.txt|f 31 5 old.txt",
-     "new.txt|Other lost files/|Other lost files/old.txt"},
+    {"opening a tree again adds a root ID: every volume's top level stays at the root, also what came first",
+     "d 40 77 early|f 41 40 e.txt|R 77 0 -|f 30 77 new.txt|f 31 5 old.txt|R 88 0 -|d 50 88 third|f 51 50 t.txt",
+     "early/|early/e.txt|new.txt|old.txt|third/|third/t.txt"},
 };
 
 TEST_F(BuilderFixture, RulesOnSmallTrees) {

@@ -3,8 +3,9 @@
 //
 // Input: a boot sector (512 bytes), the first 2 KiB of the allocation table,
 // then the start of the cluster heap. The device is 4 MiB of zeros (512-byte
-// sectors) with each piece where the boot sector places it, so that a
-// mutated boot sector still leads the scan to tables and folders.
+// sectors, then 4096-byte ones) with each piece where the boot sector places
+// it, so that a mutated boot sector still leads the scan to tables and
+// folders.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -43,24 +44,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Place(bytes, uint64_t{ondisk::Le32(data + 80)} * 512, data + 512, table);
   Place(bytes, uint64_t{ondisk::Le32(data + 88)} * 512, data + 512 + table, size - 512 - table);
 
-  testsupport::BytesDevice device(bytes.data(), bytes.size());
-  if (IVolumeAnalyze* analyzer = CreateExfatVolumeAnalyze(&device, 0)) {
-    Use(analyzer->GetTotalSector());
-    analyzer->Release();
-  }
-  testsupport::RecordingBuilder builder;
-  builder.refuseEvery = 3;
-  testsupport::RecordingProgress sink;
-  CExFatQuickSearch searcher;
-  searcher.SetDirecotryTreeBuilder(&builder);
-  Use(searcher.QuickSearchFiles(&device, &sink));
-  for (const _PROGRESS_INFO& info : sink.Records()) Use(info.current + info.error);
-  CSearchedPartitionInfo* record = nullptr;
-  if (searcher.GetSearchedPartitionInfo(&record, 1) == 1) delete record;
-  for (IFileNode* node : builder.owned) {
-    Use(node->GetFileSize() + node->GetCurrentNodeID() + node->GetParentNodeID());
-    if (IDataRunList* list = static_cast<CFileNode*>(node)->GetDataRunList()) {
-      for (DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext()) Use(run->start + run->length);
+  // Read in the device's 512-byte sectors, and behind 4096-byte ones (the
+  // volume is then read in its own through a view).
+  for (const uint32_t sectorSize : {512u, 4096u}) {
+    testsupport::BytesDevice device(bytes.data(), bytes.size(), sectorSize);
+    if (IVolumeAnalyze* analyzer = CreateExfatVolumeAnalyze(&device, 0)) {
+      Use(analyzer->GetTotalSector());
+      analyzer->Release();
+    }
+    testsupport::RecordingBuilder builder;
+    builder.refuseEvery = 3;
+    testsupport::RecordingProgress sink;
+    CExFatQuickSearch searcher;
+    searcher.SetDirecotryTreeBuilder(&builder);
+    Use(searcher.QuickSearchFiles(&device, &sink));
+    for (const _PROGRESS_INFO& info : sink.Records()) Use(info.current + info.error);
+    CSearchedPartitionInfo* record = nullptr;
+    if (searcher.GetSearchedPartitionInfo(&record, 1) == 1) delete record;
+    for (IFileNode* node : builder.owned) {
+      Use(node->GetFileSize() + node->GetCurrentNodeID() + node->GetParentNodeID());
+      if (IDataRunList* list = static_cast<CFileNode*>(node)->GetDataRunList()) {
+        for (DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext()) Use(run->start + run->length);
+      }
     }
   }
   return 0;

@@ -1,5 +1,6 @@
 // The input is the start of a volume: boot-sector tests, the strong test
-// with its table sectors, the label walk and the volume analyzer.
+// with its table sectors, the label walk and the volume analyzer (behind
+// 512- and 4096-byte sectors).
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -20,8 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)CFATBuildWorker::IsFullValidDBR(bytes.data(), 0, &device);
   std::string label;
   CFATVolume(&device).GetPartitionLabel(0, bytes.data(), &label);
-  CFatVolumeAnalyze analyzer(&device, 0);
   char text[100];
-  analyzer.GetLabel(text, sizeof text);
+  // Behind 512- and 4096-byte sectors: the analyzer reads the volume in the
+  // sectors its boot sector gives.
+  bytes.resize((bytes.size() + 4095) / 4096 * 4096, 0);
+  for (const uint32_t sectorSize : {512u, 4096u}) {
+    testsupport::BytesDevice sized(bytes.data(), bytes.size(), sectorSize);
+    CFatVolumeAnalyze analyzer(&sized, 0);
+    analyzer.GetLabel(text, sizeof text);
+  }
   return 0;
 }

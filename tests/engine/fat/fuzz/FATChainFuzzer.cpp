@@ -1,5 +1,6 @@
-// The input is an allocation table: the header, body and cross-link tests of
-// all three widths, and chain walks for live and deleted files over it.
+// The input is an allocation table: the header tests of all three widths,
+// chain walks for live and deleted files over it, and the same over its two
+// halves taken as a table's two copies.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -27,6 +28,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       CFATBuildDataRun runs(t, 512, 1 + (data[2] & 7), sectors * 128);
       if (IDataRunList* list = runs.BuildDataRunList(first, fileSize, deleted)) list->Release();
     }
+  }
+  // The input's halves as the two copies of one table, judged entry by entry.
+  for (int type : {1, 2}) {
+    IFATTable* pair = IFATTableFactory::CreateFATTable(&device, 0, type, sectors / 2, 1, 1, data[3] * 64u);
+    if (pair == nullptr) continue;
+    for (int deleted = 0; deleted < 2; ++deleted) {
+      CFATBuildDataRun runs(pair, 512, 1, sectors * 64);
+      if (IDataRunList* list = runs.BuildDataRunList(first, fileSize, deleted)) list->Release();
+    }
+    IFATTableFactory::DestroyFATTable(pair);
   }
   return 0;
 }

@@ -1,0 +1,145 @@
+#include "app/KVRestoreScanSink.h"
+
+#include <new>
+
+#include "DirecotryTreeBuilder.h"
+#include "Progress.h"
+#include "SearchedPartitionInfo.h"
+#include "app/RestoreFileNode.h"
+#include "app/SaveRestoreProgress.h"
+#include "app/ScanResultRecords.h"
+#include "archive/RSData.h"
+#include "base/CatchExeception.h"
+
+namespace SaveRestoreResult {
+
+KVRestoreScanSink::KVRestoreScanSink(IRSData* archive, Describer describe, SaveRestoreProgress* progress,
+                                     std::function<void()> onDamage)
+    : m_archive(archive), m_describe(std::move(describe)), m_progress(progress), m_onDamage(std::move(onDamage)) {}
+
+KVRestoreScanSink::~KVRestoreScanSink() { ClearMapCell(); }
+
+void KVRestoreScanSink::DetachArchive() {
+  m_archive = nullptr;
+  m_progress = nullptr;
+  m_onDamage = nullptr;
+}
+
+int KVRestoreScanSink::ClearMapCell() {
+  for (auto& [type, list] : m_partitions) {
+    for (CSearchedPartitionInfo* partition : list) delete partition;
+  }
+  m_partitions.clear();
+  return 0;
+}
+
+std::vector<CSearchedPartitionInfo*>& KVRestoreScanSink::GetSearchedPartition(int searcherType) {
+  return m_partitions[searcherType];
+}
+
+void KVRestoreScanSink::Step() {
+  if (m_progress != nullptr) m_progress->IncProgress(false, false);
+}
+
+void KVRestoreScanSink::Damaged(const std::string& what) {
+  CatchExeception::WriteLog("%s: the saved scan result is damaged (%s)\r\n", "RestoreScanSink", what.c_str());
+  if (m_damage.empty()) {
+    m_damage = what;
+    if (m_onDamage) m_onDamage();
+  }
+}
+
+void KVRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IProgress* progress,
+                                                IStorageDevice* device) {
+  if (builder == nullptr || progress == nullptr || m_archive == nullptr || !m_describe) return;
+  // A file found damaged once is not read again for the next volume.
+  if (IsDamaged()) return;
+  const DeviceView view = m_describe(device);
+  if (!view.replay) return;
+  const uint32_t pass = view.everyRoot ? 0 : m_passesByName[view.volumeName]++;
+  try {
+    Replay(builder, progress, device, view, pass);
+  } catch (const CRecordDamage& damage) {
+    Damaged(damage.what);
+  } catch (const CRSException& failure) {
+    Damaged(failure.GetErrorcode() == RSErrorFrameNotFound ? "no trees frame" : "file ends early");
+  } catch (const std::bad_alloc&) {
+    Damaged("out of memory");
+  }
+  try {
+    m_archive->CloseFrame();
+  } catch (const CRSException&) {
+  }
+}
+
+void KVRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progress, IStorageDevice* device,
+                               const DeviceView& view, uint32_t pass) {
+  m_archive->OpenFrame(_frFileSystemNode);
+  // Copy-out objects of earlier replays hold copies of their records.
+  ClearMapCell();
+  RecordReader reader(m_archive);
+  const uint64_t roots = reader.U64("root count");
+  Step();
+  std::map<std::pair<std::string, int>, uint32_t> seen;
+  bool stopped = false;
+  for (uint64_t i = 0; i < roots && !stopped && progress->Continued() != 0; ++i) {
+    if (reader.U32("section tag") != kSectionTag) throw CRecordDamage{"section tag"};
+    std::unique_ptr<RestoreSystemNode> root(RestoreSystemNode::ReadSystemNode(reader));
+    const _tagSearcherType type = root->GetSearcheType();
+    const std::string volume = root->GetVolumeName();
+    const uint32_t occurrence = seen[{volume, static_cast<int>(type)}]++;
+    const bool mine = view.everyRoot || (volume == view.volumeName && occurrence == pass);
+
+    const uint32_t count = reader.U32("partition count");
+    if (count > kMaxPartitions || uint64_t{count} * kPartitionEntryBytes > reader.Left()) {
+      throw CRecordDamage{"partition count"};
+    }
+    std::vector<std::unique_ptr<CSearchedPartitionInfo>> partitions;
+    for (uint32_t p = 0; p < count; ++p) partitions.push_back(DecodePartitionEntry(reader));
+
+    std::shared_ptr<ReopenedHFSPlusVolume> hfs;
+    if (mine) {
+      builder->AddSearcherInfo(type, root->GetCurrentNodeID());
+      ++m_replayedRoots;
+      Step();
+      if (type == SEARCHER_TYPE_HFSPLUS) {
+        // Each HFS+ tree reads its compressed files through its own volume,
+        // where its records say the volume starts on this device.
+        const int64_t start = partitions.empty() ? 0 : partitions.front()->GetStartSector();
+        hfs = ReopenedHFSPlusVolume::Open(device, start);
+      }
+      std::vector<CSearchedPartitionInfo*>& list = m_partitions[type];
+      for (auto& partition : partitions) {
+        list.push_back(partition.get());
+        partition.release();
+      }
+    }
+    root.reset();
+
+    try {
+      for (;;) {
+        const uint32_t tag = reader.U32("entry tag");
+        if (tag == kEndMarker) break;
+        if (tag != kFileEntryTag) throw CRecordDamage{"entry tag"};
+        if (progress->Continued() == 0) {
+          stopped = true;
+          break;
+        }
+        std::unique_ptr<RestoreFileNode> node(RestoreFileNode::ReadFileNode(reader, nullptr));
+        if (mine) {
+          node->SetHFSPlusVolume(hfs);
+          // A node the builder refuses stays ours (the tree's "Other lost
+          // files" folder, saved among its nodes, is one).
+          if (builder->AddNode(node.get(), type) != 0) node.release();
+        }
+        Step();
+      }
+    } catch (...) {
+      if (mine) builder->FlashBuild(type);
+      throw;
+    }
+    if (mine) builder->FlashBuild(type);
+  }
+}
+
+}  // namespace SaveRestoreResult

@@ -1,0 +1,85 @@
+// The replay of a loaded scan result. The load hands it to the recovery
+// controller that stands in for the scan; the controller asks it to fill its
+// tree builder instead of reading the device, and later for the saved
+// partition records whenever it makes a copy-out object.
+//
+// Which trees a replay gives: all of them on a whole disk; on a volume those
+// whose volume name is the volume's. When several volumes of one disk carry
+// the same name (two unnamed sticks' worth of partitions), the k-th replay
+// on a volume of that name takes the k-th tree of that name and searcher, so
+// the trees keep the order they were scanned in and none is shown twice.
+//
+// A damaged nodes frame ends the replay: the trees replayed before stay
+// (each finished with FlashBuild), the damage is remembered (GetError) and
+// announced at once through the callback, and nothing is thrown. Memory
+// follows what the file really holds: nothing is allocated from a count
+// before the bytes it counts have been read.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "RestoreScanSink.h"
+
+class IRSData;
+
+namespace SaveRestoreResult {
+
+class SaveRestoreProgress;
+class ReopenedHFSPlusVolume;
+
+class KVRestoreScanSink final : public RestoreScanSink {
+ public:
+  // How a replay sees the device it runs on.
+  struct DeviceView {
+    bool replay = false;     // false: nothing belongs to it
+    bool everyRoot = false;  // a whole disk: every tree belongs to it
+    std::string volumeName;  // a volume: the name its trees carry
+  };
+  using Describer = std::function<DeviceView(IStorageDevice*)>;
+
+  // The load's archive (not owned; it must stay open while replays run),
+  // how to see devices, the load's progress (steps; may be null) and what
+  // to call when damage is found (may be empty).
+  KVRestoreScanSink(IRSData* archive, Describer describe, SaveRestoreProgress* progress,
+                    std::function<void()> onDamage = {});
+  ~KVRestoreScanSink() override;
+  KVRestoreScanSink(const KVRestoreScanSink&) = delete;
+  KVRestoreScanSink& operator=(const KVRestoreScanSink&) = delete;
+
+  void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IProgress* progress, IStorageDevice* device) override;
+  // Made empty for a type without records.
+  std::vector<CSearchedPartitionInfo*>& GetSearchedPartition(int searcherType) override;
+  // Releases every partition record; answers 0.
+  int ClearMapCell();
+
+  // The load is over (its archive closed, its progress gone): later
+  // replays find nothing.
+  void DetachArchive();
+  // Whether damage ended a replay, and what it was ("" for none).
+  bool IsDamaged() const { return !m_damage.empty(); }
+  const std::string& GetDamage() const { return m_damage; }
+  size_t GetReplayedRoots() const { return m_replayedRoots; }
+
+ private:
+  void Replay(IDirecotryTreeBuilder* builder, IProgress* progress, IStorageDevice* device, const DeviceView& view,
+              uint32_t pass);
+  void Damaged(const std::string& what);
+  void Step();
+
+  IRSData* m_archive;
+  Describer m_describe;
+  SaveRestoreProgress* m_progress;
+  std::function<void()> m_onDamage;
+  std::map<int, std::vector<CSearchedPartitionInfo*>> m_partitions;
+  std::map<std::string, uint32_t> m_passesByName;
+  std::string m_damage;
+  size_t m_replayedRoots = 0;
+};
+
+}  // namespace SaveRestoreResult

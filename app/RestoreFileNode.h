@@ -1,0 +1,118 @@
+// The nodes of a loaded scan result: every file and folder record of the
+// file (ScanResultRecords.h) comes back as a RestoreFileNode, an ordinary
+// found-file node for the rest of the application (shown, ticked, previewed
+// and copied out like the nodes a scan finds), and the root of each tree as
+// a RestoreSystemNode, which only the replay looks at.
+//
+// Compressed files: an NTFS one gets the engine's NTFS reader; an HFS+ one
+// reads through the HFS+ volume that the replay reopened for its own tree on
+// the device the result was loaded on. The nodes of a tree share that volume
+// and keep it open for as long as any of them lives.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "FileNode.h"
+
+class CHFSPlusVolume;
+class IRSData;
+class IStorageDevice;
+
+namespace SaveRestoreResult {
+
+class RecordReader;
+
+// An HFS+ volume reopened for the compressed files of one restored tree.
+class ReopenedHFSPlusVolume {
+ public:
+  // The volume starting at `startSector` of `device` (read through a window
+  // when that is not 0), opened without its catalog; null when there is
+  // none.
+  static std::shared_ptr<ReopenedHFSPlusVolume> Open(IStorageDevice* device, int64_t startSector);
+  ~ReopenedHFSPlusVolume();
+  ReopenedHFSPlusVolume(const ReopenedHFSPlusVolume&) = delete;
+  ReopenedHFSPlusVolume& operator=(const ReopenedHFSPlusVolume&) = delete;
+
+  CHFSPlusVolume* Volume() const { return m_volume.get(); }
+
+ private:
+  ReopenedHFSPlusVolume() = default;
+  IStorageDevice* m_window = nullptr;  // owned; null when the volume starts at sector 0
+  std::unique_ptr<CHFSPlusVolume> m_volume;
+};
+
+class RestoreFileNode : public CFileNode {
+ public:
+  // Node and parent IDs 0, no run list, no name.
+  RestoreFileNode();
+  ~RestoreFileNode() override;
+  RestoreFileNode& operator=(const RestoreFileNode&) = delete;
+
+  const char* GetFileName() override;
+  uint64_t GetFileSize() override;
+  uint32_t GetAttribute() override;
+  uint64_t GetCreationTime() override;
+  uint64_t GetModificationTime() override;
+  uint64_t GetLastAccessTime() override;
+  int IsDirectory() override;
+  int IsDeleted() override;
+  // The same properties, state and HFS+ volume, with a copy of the runs.
+  IFileNode* Clone() override;
+  void MarkDeleted() override;
+  // Null for a node outside any tree. Otherwise by the searcher of its tree:
+  // the HFS+ reader over the tree's reopened volume (opened; null when the
+  // file cannot be decoded), a new NTFS reader (opened by copy-out), or null.
+  IFileReader* CreateCompressFileReader(void* privateData) override;
+  // Names stay as they were saved.
+  void FilterFileNameByDot() override;
+
+  // Reads one file record into `node`, or into a new node when it is null
+  // (the caller owns it). Every node comes back shown: a name search that
+  // hid some when the result was saved is not part of the result. Throws
+  // CRecordDamage (a new node is released first) or the archive's
+  // CRSException.
+  static RestoreFileNode* ReadFileNode(RecordReader& reader, RestoreFileNode* node);
+  // Write one file record of `node`, or the system record of a tree's root,
+  // into the archive's open frame; 1, or 0 when the archive did not take it
+  // (its own failures throw CRSException).
+  static int WriteFileNode(CFileNode* node, IRSData* archive);
+  static int WriteSystemNode(IFilesystemNode* root, IRSData* archive);
+
+  void SetHFSPlusVolume(std::shared_ptr<ReopenedHFSPlusVolume> volume) { m_hfsVolume = std::move(volume); }
+  const std::shared_ptr<ReopenedHFSPlusVolume>& GetHFSPlusVolume() const { return m_hfsVolume; }
+
+ protected:
+  RestoreFileNode(const RestoreFileNode& other);
+
+ private:
+  std::string m_name;
+  uint64_t m_size = 0;
+  uint16_t m_attribute = 0;
+  uint64_t m_creationTime = 0;
+  uint64_t m_modificationTime = 0;
+  uint64_t m_lastAccessTime = 0;
+  uint32_t m_directory = 0;
+  uint32_t m_deleted = 0;
+  std::shared_ptr<ReopenedHFSPlusVolume> m_hfsVolume;
+};
+
+// The root record of one saved tree.
+class RestoreSystemNode : public RestoreFileNode {
+ public:
+  RestoreSystemNode() = default;
+
+  _tagSearcherType GetSearcheType() const override;
+  const char* GetVolumeName() const override;
+
+  // Reads one system record into a new node (the caller owns it). Throws as
+  // ReadFileNode does; a searcher type outside 31 to 35 is damage.
+  static RestoreSystemNode* ReadSystemNode(RecordReader& reader);
+
+ private:
+  _tagSearcherType m_searcherType = SEARCHER_TYPE_NONE;
+  std::string m_volumeName;
+};
+
+}  // namespace SaveRestoreResult

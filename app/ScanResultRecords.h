@@ -1,0 +1,158 @@
+// The records of a saved scan result (an ".rsf" file): what goes into the
+// frames of the archive container (archive/RSData.h), byte for byte.
+//
+// Every payload is little-endian and packed. Text is its byte count (u32)
+// followed by that many bytes of UTF-8, without a terminator. Times are
+// _FILETIME values as the nodes report them.
+//
+//   frame _frFileSystemSearchControllerList: the scan kind
+//     u32 8 (the length of what follows), u32 controller type, u32 deep flag
+//   frame _frDiskDevice: the scanned device
+//     u64 capacity, i32 disk index, i32 volume index (-1: a whole disk),
+//     i32 file-system type (-1: a whole disk), text name (at most 4095 bytes)
+//   frame _frFileSystemNode: the trees
+//     u64 root count, then per root: u32 1, the system record, u32 partition
+//     count, that many partition entries, then u32 0 + a file record per node
+//     (breadth-first below the root), and u32 0xFFFFFFFF.
+//
+//   file record (88 bytes + 16 per run + the name):
+//     i64 node ID, i64 parent node ID, u64 size, u16 attribute, u64 creation,
+//     modification and last-access time, u32 folder flag, u32 deleted flag,
+//     u32 run count, u32 resident flag, runs (i64 start cluster, negative for
+//     a sparse run; u64 length in clusters), text name (at most 65535 bytes),
+//     u32 shown flag, u16 partition index, i64 metadata sector, u32
+//     compressed flag
+//   system record: a file record of the root, u32 searcher type, text volume
+//     name (at most 511 bytes)
+//   partition entry: u32 kind (0 NTFS, 1 FAT, 4 any other; readers accept 0
+//     to 4), then the 104-byte record of SearchedPartitionInfo.h
+//
+// Writers cut names that are too long on a character boundary, so that
+// everything they write reads back. Readers treat a saved file as hostile:
+// every count and length is checked against what is left of its frame and
+// read exactly, and anything that does not fit is damage (CRecordDamage).
+// Counts of runs and partitions have no limit of their own beyond that: a
+// heavily fragmented file and a deep scan with many partition candidates
+// round-trip.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "EngineTypes.h"
+#include "SearchedPartitionInfo.h"
+#include "archive/RSData.h"
+
+class IFileNode;
+class IFilesystemNode;
+
+namespace SaveRestoreResult {
+
+inline constexpr tagGUIDSIGN _frFileSystemSearchControllerList = {
+    {0x94, 0x63, 0x9B, 0x40, 0x81, 0xF6, 0x88, 0x4E, 0xA2, 0x0F, 0x5D, 0x63, 0x57, 0x82, 0xED, 0x75}};
+inline constexpr tagGUIDSIGN _frDiskDevice = {
+    {0x76, 0xA6, 0x72, 0xB0, 0x48, 0x05, 0x8B, 0x46, 0xBA, 0x9E, 0x91, 0x09, 0x3A, 0x63, 0xB5, 0x17}};
+inline constexpr tagGUIDSIGN _frFileSystemNode = {
+    {0x6C, 0xF2, 0x08, 0xD2, 0x8C, 0x07, 0x34, 0x4E, 0x9D, 0x71, 0xD9, 0x1F, 0x53, 0x5F, 0x7B, 0x57}};
+
+inline constexpr uint32_t kScanKindLength = 8;
+inline constexpr uint32_t kSectionTag = 1;
+inline constexpr uint32_t kFileEntryTag = 0;
+inline constexpr uint32_t kEndMarker = 0xFFFFFFFF;
+inline constexpr uint32_t kMaxDeviceNameBytes = 4095;
+inline constexpr uint32_t kMaxFileNameBytes = 65535;
+inline constexpr uint32_t kMaxVolumeNameBytes = 511;
+inline constexpr uint32_t kMaxPartitionKind = 4;
+// Nodes name their partition in 16 bits, and copy-out takes no more.
+inline constexpr uint32_t kMaxPartitions = 0xFFFF;
+inline constexpr size_t kPartitionEntryBytes = 4 + CSearchedPartitionInfo::kRecordSize;
+inline constexpr size_t kRunBytes = 16;
+
+struct ScanKindRecord {
+  uint32_t controllerType = 3;  // _RECOVERY_CONTROLLER_TYPE; 3 none
+  uint32_t deep = 0;
+};
+
+struct DeviceRecord {
+  uint64_t capacity = 0;  // bytes
+  int32_t diskIndex = -1;
+  int32_t volumeIndex = -1;  // -1 for a whole disk
+  int32_t fileSystem = -1;   // enumFILE_SYSTEM_TYPE of a volume; -1 for a whole disk
+  std::string name;          // a disk's registry name, a volume's name
+};
+
+// Damage found in a saved file: a record that does not fit its frame, a count
+// or length out of range, an unknown tag. `what` names the field.
+struct CRecordDamage {
+  const char* what;
+};
+
+// The longest prefix of `text` of at most `bytes` bytes that does not end
+// inside a UTF-8 sequence.
+std::string_view CutUtf8(std::string_view text, size_t bytes);
+
+// Appends little-endian fields to a byte vector.
+class RecordBytes {
+ public:
+  explicit RecordBytes(std::vector<uint8_t>& out) : m_out(out) {}
+  void U16(uint16_t value) { Le(value, 2); }
+  void U32(uint32_t value) { Le(value, 4); }
+  void U64(uint64_t value) { Le(value, 8); }
+  void I32(int32_t value) { Le(static_cast<uint32_t>(value), 4); }
+  void I64(int64_t value) { Le(static_cast<uint64_t>(value), 8); }
+  // The byte count and the bytes of `text`, cut to `maxBytes`.
+  void Text(std::string_view text, size_t maxBytes);
+  void Raw(const void* data, size_t n);
+
+ private:
+  void Le(uint64_t value, int bytes);
+  std::vector<uint8_t>& m_out;
+};
+
+void EncodeScanKind(const ScanKindRecord& record, std::vector<uint8_t>& out);
+void EncodeDevice(const DeviceRecord& record, std::vector<uint8_t>& out);
+// The file record of `node`. A node that is no CFileNode is written without
+// runs, partition and metadata sector.
+void EncodeFileRecord(IFileNode* node, std::vector<uint8_t>& out);
+// The system record of a tree's root.
+void EncodeSystemRecord(IFilesystemNode* root, std::vector<uint8_t>& out);
+void EncodePartitionEntry(const CSearchedPartitionInfo& partition, std::vector<uint8_t>& out);
+
+// Writes `bytes` into the archive's open frame; false when the archive did
+// not take them (the archive's own failures also throw CRSException).
+bool WriteRecord(IRSData* archive, const std::vector<uint8_t>& bytes);
+
+// Reads the open frame of an archive in read mode exactly: a field that
+// reaches past the frame is damage, and a file that ends before its frame
+// does makes the archive throw CRSException.
+class RecordReader {
+ public:
+  // The archive's frame must be open; its length is taken now.
+  explicit RecordReader(IRSData* archive);
+
+  uint64_t Left() const { return m_left; }
+  void Read(void* out, size_t n, const char* what);
+  uint16_t U16(const char* what);
+  uint32_t U32(const char* what);
+  uint64_t U64(const char* what);
+  int32_t I32(const char* what) { return static_cast<int32_t>(U32(what)); }
+  int64_t I64(const char* what) { return static_cast<int64_t>(U64(what)); }
+  // `n` bytes as text; damage when `n` is above `maxBytes` or past the frame.
+  std::string Text(uint32_t n, uint32_t maxBytes, const char* what);
+
+ private:
+  IRSData* m_archive;
+  uint64_t m_left;
+};
+
+// Each throws CRecordDamage when the record is damaged.
+ScanKindRecord DecodeScanKind(RecordReader& reader);
+DeviceRecord DecodeDevice(RecordReader& reader);
+// A plain partition record (whatever its kind) without private data.
+std::unique_ptr<CSearchedPartitionInfo> DecodePartitionEntry(RecordReader& reader);
+
+}  // namespace SaveRestoreResult

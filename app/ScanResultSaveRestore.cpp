@@ -1,0 +1,458 @@
+#include "app/ScanResultSaveRestore.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+
+#include "DataRecovery.h"
+#include "FileNode.h"
+#include "StorageDevice.h"
+#include "app/KVCPPPublic.h"
+#include "app/KVRestoreScanSink.h"
+#include "app/KVSaveAndRestoreNodeOperate.h"
+#include "app/KVUIController.h"
+#include "app/KVUIDeviceData.h"
+#include "app/KVUIRecovery.h"
+#include "app/KVUIScan.h"
+#include "app/RestoreFileNode.h"
+#include "app/SaveRestoreProgress.h"
+#include "base/CatchExeception.h"
+#include "copyout/CDataRecovery.h"
+#include "scan/CRecoveryController.h"
+
+namespace SaveRestoreResult {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kFinishName = "QueryProgressFinish";
+
+std::atomic<uint64_t> g_lastLoadError{0};
+
+// The replay source of the latest load of each scan: the recovery controller
+// it was handed to asks it for partition records for as long as it lives,
+// which is until the scan's next run releases it.
+std::mutex g_sinkLock;
+std::map<KVUIScan*, std::unique_ptr<KVRestoreScanSink>> g_sinks;
+
+void Log(const char* function, int point) { CatchExeception::WriteLog("%s %d\r\n", function, point); }
+
+// Writes the bytes into the open frame, or throws the archive's failure.
+void Put(IRSData& archive, const std::vector<uint8_t>& bytes) {
+  if (!WriteRecord(&archive, bytes)) throw CRSException(RSErrorWriteFailed);
+}
+
+// A new, empty file beside `path` that nobody else can have opened.
+std::string TemporaryBeside(const std::string& path) {
+  const fs::path target(path);
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  const int fd = mkstemp(pattern.data());
+  if (fd < 0) return std::string();
+  close(fd);
+  return pattern;
+}
+
+bool Flush(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool flushed = fsync(fd) == 0;
+  close(fd);
+  return flushed;
+}
+
+// The file belongs to the user the privileged program acts for.
+void GiveToInvokingUser(const std::string& path) {
+  const int64_t uid = KVUIRecovery::InvokingUser();
+  if (uid >= 0 && geteuid() == 0) {
+    if (lchown(path.c_str(), static_cast<uid_t>(uid), static_cast<gid_t>(-1)) != 0) {
+      CatchExeception::WriteLog("%s: cannot give %s to user %lld\r\n", "Static_SaveScanResult", path.c_str(),
+                                static_cast<long long>(uid));
+    }
+  }
+}
+
+// The partition records of a tree: those of the copy-out object the scan
+// keeps for it (quick scans), else those of a fresh copy-out object of the
+// controller for the tree's searcher.
+void EncodePartitions(KVUIScan& scan, IFilesystemNode* root, std::vector<uint8_t>& out, uint32_t& count) {
+  count = 0;
+  IRecoveryController* controller = scan.GetRecoveryController();
+  if (controller == nullptr) return;
+  const _tagSearcherType type = KVCPPPublic::instance().GetNodeSearcheType(root);
+  IDataRecovery* copyOut = nullptr;
+  std::unique_ptr<IDataRecovery, void (*)(IDataRecovery*)> made(nullptr, [](IDataRecovery* r) { r->Release(); });
+  if (controller->thisType() == RECOVERY_CONTROLLER_DELETED) copyOut = scan.GetFileNodeDataRecover(root);
+  if (copyOut == nullptr) {
+    made.reset(controller->GetDataRecovery(type));
+    copyOut = made.get();
+  }
+  auto* records = dynamic_cast<CDataRecovery*>(copyOut);
+  if (records == nullptr) return;
+  std::lock_guard<std::mutex> reading(KVUIRecovery::CopyOutLock(copyOut));
+  uint32_t valid = 0;
+  const std::vector<CSearchedPartitionInfo*>& list = records->GetSearchedPartition(valid);
+  for (uint32_t i = 0; i < valid && i < list.size() && count < kMaxPartitions; ++i) {
+    const CSearchedPartitionInfo* partition = list[i];
+    if (partition == nullptr) continue;
+    EncodePartitionEntry(*partition, out);
+    ++count;
+    CatchExeception::WriteLog("%s:%d partition index:%d fileSystemType%d start:%lld end:%lld\n",
+                              "Static_SaveScanResult", 495, partition->GetPartitionIndex(),
+                              partition->GetFileSystemType(), static_cast<long long>(partition->GetFirstDataSector()),
+                              static_cast<long long>(partition->GetTotalSectors()));
+  }
+}
+
+// Writes one root section: tag, system record, partitions, then the nodes
+// breadth-first by folder, each folder's children in sibling order.
+void WriteRoot(IRSData& archive, KVUIScan& scan, IFilesystemNode* root, SaveRestoreProgress& progress) {
+  std::vector<uint8_t> bytes;
+  RecordBytes(bytes).U32(kSectionTag);
+  Put(archive, bytes);
+  if (RestoreFileNode::WriteSystemNode(root, &archive) == 0) throw CRSException(RSErrorWriteFailed);
+  progress.IncProgress(false, false);
+
+  std::vector<uint8_t> partitions;
+  uint32_t count = 0;
+  EncodePartitions(scan, root, partitions, count);
+  bytes.clear();
+  RecordBytes(bytes).U32(count);
+  Put(archive, bytes);
+  Put(archive, partitions);
+
+  // A tree without partitions cannot be copied from: only its root is kept.
+  if (count != 0) {
+    std::deque<IFileNode*> folders{root};
+    while (!folders.empty()) {
+      IFileNode* folder = folders.front();
+      folders.pop_front();
+      for (IFileNode* child = folder->GetFirstChild(); child != nullptr; child = child->GetNextNode()) {
+        // Every node of a tree is a CFileNode: a record needs its runs.
+        if (auto* node = dynamic_cast<CFileNode*>(child); node != nullptr) {
+          bytes.clear();
+          RecordBytes(bytes).U32(kFileEntryTag);
+          Put(archive, bytes);
+          if (RestoreFileNode::WriteFileNode(node, &archive) == 0) throw CRSException(RSErrorWriteFailed);
+          progress.IncProgress(false, false);
+        }
+        if (child->IsDirectory() != 0) folders.push_back(child);
+      }
+    }
+  }
+  bytes.clear();
+  RecordBytes(bytes).U32(kEndMarker);
+  Put(archive, bytes);
+  progress.IncProgress(false, false);
+}
+
+// The header and the three frames; false (with the error noted) when the
+// result cannot be saved.
+bool WriteResult(IRSData& archive, const OperationPara& para, SaveRestoreProgress& progress) {
+  FILEHEADER header;
+  header.status = FileStatusNormal;
+  if (archive.WriteFileHeader(header) != 1) {
+    progress.TipError(kSaveWriteFailed);
+    return false;
+  }
+  progress.IncProgress(false, false);
+
+  KVUIScan& scan = *para.scan;
+  IStorageDevice* storage = scan.GetSavedStorage();
+  DeviceRecord device;
+  // A file without its device could never be loaded.
+  if (storage == nullptr || !DescribeDevice(storage, *para.devices, device)) {
+    Log("Static_SaveScanResult", 420);
+    progress.TipError(kSaveNoDevice);
+    return false;
+  }
+  ScanKindRecord kind;
+  kind.controllerType = static_cast<uint32_t>(scan.GetScanControllerType(storage));
+  kind.deep = scan.IsDeepScan() ? 1 : 0;
+
+  std::vector<uint8_t> bytes;
+  archive.OpenFrame(_frFileSystemSearchControllerList);
+  EncodeScanKind(kind, bytes);
+  Put(archive, bytes);
+  archive.CloseFrame();
+  progress.IncProgress(false, false);
+
+  bytes.clear();
+  archive.OpenFrame(_frDiskDevice);
+  EncodeDevice(device, bytes);
+  Put(archive, bytes);
+  archive.CloseFrame();
+  progress.IncProgress(false, false);
+
+  const std::vector<IFilesystemNode*> roots = scan.GetFileSystemNode();
+  bytes.clear();
+  archive.OpenFrame(_frFileSystemNode);
+  RecordBytes(bytes).U64(roots.size());
+  Put(archive, bytes);
+  for (IFilesystemNode* root : roots) WriteRoot(archive, scan, root, progress);
+  archive.CloseFrame();
+  return true;
+}
+
+// How the replay sees the devices of the list: a volume by the name its
+// trees were given (the builder names an unnamed volume's trees "Disk"), a
+// disk as the owner of every tree.
+KVRestoreScanSink::Describer DescriberOver(KVUIDeviceData& devices) {
+  return [&devices](IStorageDevice* device) {
+    KVRestoreScanSink::DeviceView view;
+    _DiskVolumeData data;
+    if (device == nullptr) return view;
+    if (devices.GetVolumeDataByStorage(device, data) != 0) {
+      view.replay = true;
+      view.volumeName = CRecoveryControllerBase::DeviceDescription(device);
+      if (view.volumeName.empty()) view.volumeName = "Disk";
+    } else if (devices.IsDiskStorage(device)) {
+      view.replay = true;
+      view.everyRoot = true;
+    }
+    return view;
+  };
+}
+
+// Keeps `sink` for as long as the scan's controller may ask it, and lets the
+// previous load's go once the scan no longer uses it.
+void KeepSink(KVUIScan* scan, std::unique_ptr<KVRestoreScanSink> sink, bool replaced) {
+  std::unique_ptr<KVRestoreScanSink> old;
+  std::lock_guard<std::mutex> held(g_sinkLock);
+  std::unique_ptr<KVRestoreScanSink>& slot = g_sinks[scan];
+  // The scan body released the controller of the previous load only when it
+  // ran; otherwise that controller keeps asking its own sink.
+  if (replaced) {
+    old = std::move(slot);
+    slot = std::move(sink);
+  }
+}
+
+enum class FrameRead { kRead, kMissing, kDamaged };
+
+// Opens the frame and decodes its record, with a step after each.
+FrameRead ReadFrame(IRSData& archive, const tagGUIDSIGN& id, SaveRestoreProgress& progress,
+                    const std::function<void(RecordReader&)>& decode) {
+  try {
+    archive.OpenFrame(id);
+  } catch (const CRSException&) {
+    return FrameRead::kMissing;
+  }
+  progress.IncProgress(false, false);
+  try {
+    RecordReader reader(&archive);
+    decode(reader);
+    archive.CloseFrame();
+  } catch (const CRecordDamage&) {
+    return FrameRead::kDamaged;
+  } catch (const CRSException&) {
+    return FrameRead::kDamaged;
+  }
+  progress.IncProgress(false, false);
+  return FrameRead::kRead;
+}
+
+bool MatchesByName(const _DiskVolumeData& row, const DeviceRecord& record) {
+  return !row.name.empty() && row.name == record.name && row.fileSystem == record.fileSystem &&
+         row.size == record.capacity;
+}
+
+}  // namespace
+
+uint64_t LastLoadError() { return g_lastLoadError.load(); }
+void SetLastLoadError(uint64_t code) { g_lastLoadError.store(code); }
+
+bool DescribeDevice(IStorageDevice* device, KVUIDeviceData& devices, DeviceRecord& out) {
+  _DiskVolumeData data;
+  const bool known = devices.IsDiskStorage(device) ? devices.GetDiskDataByStorage(device, data) != 0
+                                                   : devices.GetVolumeDataByStorage(device, data) != 0;
+  if (!known) return false;
+  out.capacity = data.size;
+  out.diskIndex = data.diskIndex;
+  out.volumeIndex = data.volumeIndex;
+  out.fileSystem = data.fileSystem;
+  out.name = data.name;
+  return true;
+}
+
+IStorageDevice* GetFromDiskVolumeData(const DeviceRecord& record, KVUIDeviceData& devices) {
+  if (devices.GetInitState() != KVDeviceReady) devices.InitDeviceInfo();
+  // Where it was: the same place, capacity and kind, and the same name when
+  // one was saved (two sticks of one size are not the same stick).
+  if (IStorageDevice* at = devices.GetStorageByDiskVolumeIndex(record.diskIndex, record.volumeIndex)) {
+    DeviceRecord now;
+    if (DescribeDevice(at, devices, now) && now.capacity == record.capacity &&
+        (now.volumeIndex == -1) == (record.volumeIndex == -1) && (record.name.empty() || now.name == record.name)) {
+      return at;
+    }
+  }
+  std::list<_DiskVolumeData> disks;
+  devices.GetAllDeviceInfo(disks);
+  for (const _DiskVolumeData& disk : disks) {
+    if (MatchesByName(disk, record)) return devices.GetDiskStorageByIndex(disk.diskIndex);
+    for (const _DiskVolumeData& volume : disk.children) {
+      if (MatchesByName(volume, record))
+        return devices.GetStorageByDiskVolumeIndex(volume.diskIndex, volume.volumeIndex);
+    }
+  }
+  return nullptr;
+}
+
+uint64_t Static_SaveScanResult(const OperationPara& para) {
+  SaveRestoreProgress progress(para.saver);
+  std::unique_ptr<CRSData> archive(new (std::nothrow) CRSData(RSModeWrite));
+  progress.IncProgress(false, true);
+  Log("Static_SaveScanResult", 382);
+  if (archive == nullptr) {
+    Log("Static_SaveScanResult", 389);
+    progress.TipError(kSaveNoArchive);
+  } else {
+    progress.IncProgress(false, false);
+    const std::string temporary = para.path.empty() ? std::string() : TemporaryBeside(para.path);
+    if (temporary.empty() || archive->StartRS(temporary.c_str(), 1) == 0) {
+      Log("Static_SaveScanResult", 398);
+      progress.TipError(kSaveCannotCreate);
+    } else {
+      bool written = false;
+      try {
+        written = WriteResult(*archive, para, progress);
+      } catch (const CRSException&) {
+        progress.TipError(kSaveWriteFailed);
+      } catch (const std::bad_alloc&) {
+        progress.TipError(kSaveWriteFailed);
+      }
+      archive->EndRS();
+      if (written && !Flush(temporary)) {
+        written = false;
+        progress.TipError(kSaveWriteFailed);
+      }
+      if (written && std::rename(temporary.c_str(), para.path.c_str()) != 0) {
+        written = false;
+        progress.TipError(kSaveCannotCreate);
+      }
+      if (written) {
+        GiveToInvokingUser(para.path);
+      } else {
+        unlink(temporary.c_str());
+      }
+    }
+  }
+  archive.reset();
+  Log("Static_SaveScanResult", 543);
+  progress.IncProgress(true, false);
+  return progress.GetError();
+}
+
+uint64_t Static_RestoreScanResult(const OperationPara& para) {
+  KVUIScan& scan = *para.scan;
+  KVUIDeviceData& devices = *para.devices;
+  SaveRestoreProgress progress(&scan);
+  SetLastLoadError(0);
+  std::unique_ptr<CRSData> archive(new (std::nothrow) CRSData(RSModeRead));
+  scan.ClearData();
+  progress.IncProgress(false, true);
+  Log("Static_RestoreScanResult", 641);
+  const auto fail = [&progress](int point, uint64_t code) {
+    Log("Static_RestoreScanResult", point);
+    progress.TipError(code);
+    SetLastLoadError(code);
+  };
+
+  std::unique_ptr<KVRestoreScanSink> sink;
+  bool scanned = false;
+  do {
+    if (archive == nullptr) {
+      fail(648, kLoadNoArchive);
+      break;
+    }
+    progress.IncProgress(false, false);
+    if (archive->StartRS(para.path.c_str(), 0) == 0) {
+      fail(657, kLoadCannotOpen);
+      break;
+    }
+    progress.IncProgress(false, false);
+    FILEHEADER header;
+    bool valid = archive->ReadFileHeader(header) == 1 && header.signature == _frSignPub;
+    try {
+      valid = valid && archive->GetStatus() != FileStatusNone;
+    } catch (const CRSException&) {
+      valid = false;  // a status above the archive's own
+    }
+    if (!valid) {
+      fail(667, kLoadBadHeader);
+      break;
+    }
+    progress.IncProgress(false, false);
+
+    // Each frame: missing, or damaged (a length word that is not the
+    // layout's, a record cut short), ends the load with its error.
+    ScanKindRecord kind;
+    const FrameRead kindRead = ReadFrame(*archive, _frFileSystemSearchControllerList, progress,
+                                         [&kind](RecordReader& reader) { kind = DecodeScanKind(reader); });
+    if (kindRead != FrameRead::kRead) {
+      fail(kindRead == FrameRead::kMissing ? 676 : 686, kLoadBadScanKind);
+      break;
+    }
+    DeviceRecord device;
+    const FrameRead deviceRead = ReadFrame(*archive, _frDiskDevice, progress,
+                                           [&device](RecordReader& reader) { device = DecodeDevice(reader); });
+    if (deviceRead != FrameRead::kRead) {
+      fail(deviceRead == FrameRead::kMissing ? 698 : 715, kLoadBadDevice);
+      break;
+    }
+
+    IStorageDevice* storage = GetFromDiskVolumeData(device, devices);
+    if (storage == nullptr) {
+      fail(726, kLoadDeviceNotFound);
+      break;
+    }
+    progress.IncProgress(false, false);
+    sink = std::make_unique<KVRestoreScanSink>(archive.get(), DescriberOver(devices), &progress,
+                                               [&fail] { fail(730, kLoadDamagedTrees); });
+    scan.SetDeepScan(static_cast<int>(kind.deep));
+    scan.SetShouldBuildTree(1);
+    scan.DoScan(storage, sink.get());
+    scanned = true;
+    scan.SetOpTreeFinished(1);
+    sink->DetachArchive();
+  } while (false);
+
+  if (archive != nullptr) archive->EndRS();
+  archive.reset();
+  KeepSink(&scan, std::move(sink), scanned);
+  Log("Static_RestoreScanResult", 748);
+  progress.IncProgress(true, false);
+  return progress.GetError();
+}
+
+int DoSaveScanResult(const OperationPara& para, const QString& postName) {
+  if (para.path.empty() || para.scan == nullptr || para.saver == nullptr || para.devices == nullptr) return -1;
+  const OperationPara copy = para;
+  KVPollArgs poll{para.saver, postName};
+  poll.finishName = QString::fromLatin1(kFinishName);
+  return KVUIController::DoOperation([copy] { Static_SaveScanResult(copy); }, poll) ? 0 : -2;
+}
+
+int DoRestoreScanResult(const OperationPara& para, const QString& postName) {
+  if (para.path.empty() || para.scan == nullptr || para.devices == nullptr) return -1;
+  // Nobody may read the outcome of the load before this one.
+  SetLastLoadError(0);
+  const OperationPara copy = para;
+  KVPollArgs poll{para.scan, postName};
+  poll.finishName = QString::fromLatin1(kFinishName);
+  return KVUIController::DoOperation([copy] { Static_RestoreScanResult(copy); }, poll) ? 0 : -2;
+}
+
+}  // namespace SaveRestoreResult

@@ -1,0 +1,91 @@
+// Saving the current scan result to an ".rsf" file and loading one back
+// (the records are in ScanResultRecords.h).
+//
+// Saving writes the scan kind, the scanned device and every tree of the
+// result with the partition records its copy-out object holds. The file is
+// written under a temporary name in the chosen folder and renamed over the
+// chosen name only once all of it is written and flushed: a save that fails
+// (a full disk, a write error) leaves no file behind, and an older file of
+// that name stays as it was.
+//
+// Loading checks the file, finds the device it was made on among this
+// machine's devices (by its place in the device list and its capacity and
+// name, else by name, file system and capacity) and runs the ordinary scan
+// body over that device with a KVRestoreScanSink: the recovery controller
+// replays the saved trees instead of reading the device, so the loaded
+// result fills the scan's indexes exactly as a scan would.
+//
+// Each runs on a worker of its operation (KVUIController::DoOperation) and
+// reports through the operation's progress record: a start, steps, and one
+// closing report whose error field is the outcome (the codes below; 0 for
+// success).
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <string>
+
+#include "app/ScanResultRecords.h"
+
+class IStorageDevice;
+class KVSaveAndRestoreNodeOperate;
+class KVUIDeviceData;
+class KVUIScan;
+
+namespace SaveRestoreResult {
+
+// Outcomes of a save.
+inline constexpr uint64_t kSaveNoArchive = 1;
+inline constexpr uint64_t kSaveCannotCreate = 2;  // the file cannot be created or put in place
+inline constexpr uint64_t kSaveWriteFailed = 3;   // a write failed (the file was removed)
+inline constexpr uint64_t kSaveNoDevice = 4;      // no scanned device to describe: nothing could be loaded
+inline constexpr uint64_t kSaveRefused = 5;       // a save still runs
+// Outcomes of a load.
+inline constexpr uint64_t kLoadNoArchive = 1;
+inline constexpr uint64_t kLoadCannotOpen = 2;
+inline constexpr uint64_t kLoadBadHeader = 3;       // not an archive, a damaged header, a status of 0 or above 4
+inline constexpr uint64_t kLoadBadScanKind = 4;     // no scan-kind frame, or a damaged one
+inline constexpr uint64_t kLoadBadDevice = 5;       // no device frame, a damaged one, a name above 4095 bytes
+inline constexpr uint64_t kLoadDeviceNotFound = 6;  // the device is not attached to this machine
+inline constexpr uint64_t kLoadDamagedTrees = 7;    // the trees frame is missing or damaged
+inline constexpr uint64_t kLoadRefused = 8;         // a scan or load still runs
+
+// What a save or a load works on.
+struct OperationPara {
+  std::string path;
+  // The scan whose result is saved, or the scan that replays a load (the
+  // load's progress sink).
+  KVUIScan* scan = nullptr;
+  // The save's progress sink; unused by a load.
+  KVSaveAndRestoreNodeOperate* saver = nullptr;
+  // The device list the scan's devices come from.
+  KVUIDeviceData* devices = nullptr;
+};
+
+// Start the body on a worker of the operation (the saver, or the scan for a
+// load) with its poller, which posts `postName` while the body runs and after
+// it, then "QueryProgressFinish". -1 for an empty path or a missing object;
+// -2 when an earlier run of the operation is still there or no thread could
+// be made; 0 when started.
+int DoSaveScanResult(const OperationPara& para, const QString& postName);
+int DoRestoreScanResult(const OperationPara& para, const QString& postName);
+
+// The bodies, on the calling thread, whose operation must be running.
+// Answer the error of the closing report.
+uint64_t Static_SaveScanResult(const OperationPara& para);
+uint64_t Static_RestoreScanResult(const OperationPara& para);
+
+// The device of this machine that a saved device record names, or null.
+// Enumerates the devices first when the list is not ready.
+IStorageDevice* GetFromDiskVolumeData(const DeviceRecord& record, KVUIDeviceData& devices);
+// The record of a device of the list; false for a device the list does not
+// show.
+bool DescribeDevice(IStorageDevice* device, KVUIDeviceData& devices, DeviceRecord& out);
+
+// The outcome of the latest load as soon as it is known (a damaged trees
+// frame is known before the scan body has finished); 0 while none is.
+uint64_t LastLoadError();
+void SetLastLoadError(uint64_t code);
+
+}  // namespace SaveRestoreResult

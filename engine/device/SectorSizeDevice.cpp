@@ -1,0 +1,77 @@
+#include "device/SectorSizeDevice.h"
+
+#include "DeviceData.h"
+
+#include <cstring>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include "device/StorageDeviceCodes.h"
+#include "device/StorageGeometry.h"
+
+CSectorSizeDevice::CSectorSizeDevice(IStorageDevice* parent, uint32_t sectorSize, int64_t parentStart)
+    : m_parent(parent),
+      m_sectorSize(IsUsableSectorSize(sectorSize) ? sectorSize : 512),
+      m_parentStart(parentStart > 0 ? parentStart : 0) {}
+
+int64_t CSectorSizeDevice::GetTotalSectors() {
+  if (m_parent == nullptr) return 0;
+  const int64_t parentSectors = m_parent->GetTotalSectors();
+  const uint32_t parentSize = m_parent->GetSectorSize();
+  if (parentSectors <= m_parentStart || parentSize == 0) return 0;
+  const unsigned __int128 bytes = static_cast<unsigned __int128>(parentSectors - m_parentStart) * parentSize;
+  return static_cast<int64_t>(bytes / m_sectorSize);
+}
+
+int CSectorSizeDevice::ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) {
+  m_lastError = 0;
+  const int64_t parentSize = m_parent != nullptr ? m_parent->GetSectorSize() : 0;
+  int64_t offset = 0;
+  int64_t bytes = 0;
+  int64_t base = 0;
+  if (buffer == nullptr || parentSize <= 0 ||
+      !geometry::ByteRange(firstSector, sectorCount, m_sectorSize, offset, bytes) ||
+      __builtin_mul_overflow(m_parentStart, parentSize, &base) || __builtin_add_overflow(offset, base, &offset) ||
+      offset > std::numeric_limits<int64_t>::max() - bytes) {
+    m_lastError = devicecode::kReadBadArgument;
+    return 0;
+  }
+  const int64_t first = offset / parentSize;
+  const int64_t last = (offset + bytes - 1) / parentSize;
+  int answer = 0;
+  if (offset % parentSize == 0 && bytes % parentSize == 0) {
+    answer = m_parent->ReadSector(buffer, first, last - first + 1);
+  } else {
+    std::vector<uint8_t> scratch;
+    try {
+      scratch.resize(static_cast<size_t>((last - first + 1) * parentSize));
+    } catch (const std::bad_alloc&) {
+      m_lastError = devicecode::kReadFailed;
+      return 0;
+    }
+    answer = m_parent->ReadSector(scratch.data(), first, last - first + 1);
+    if (answer != 0) std::memcpy(buffer, scratch.data() + (offset - first * parentSize), static_cast<size_t>(bytes));
+  }
+  if (answer == 0) {
+    const ResultCode code = m_parent->GetLastError();
+    m_lastError = result::IsFailure(code) ? code : devicecode::kReadFailed;
+  }
+  return answer;
+}
+
+int CSectorSizeDevice::IOCtl(uint64_t code, void* data) {
+  return m_parent != nullptr ? m_parent->IOCtl(code, data) : 0;
+}
+
+IStorageDeviceData* CSectorSizeDevice::GetPrivateData() {
+  return m_parent != nullptr ? m_parent->GetPrivateData() : nullptr;
+}
+
+void CSectorSizeDevice::SetPrivateData(IStorageDeviceData* data) {
+  // The parent's record would set its sector size from this view's: a view
+  // keeps none, so what it is given goes.
+  if (data != nullptr) data->Release();
+}
+
+uint32_t CSectorSizeDevice::GetType() { return m_parent != nullptr ? m_parent->GetType() : STORAGE_DEVICE_CACHED; }

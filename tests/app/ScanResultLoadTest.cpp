@@ -1,0 +1,324 @@
+// Loading and saving scan results on a stand-in machine with two blank
+// disks: every load error the outcome table lists, each in the closing
+// progress record; the device found where it was or by name; a save that
+// cannot finish leaves no file; the controller's save and load methods with
+// their notifications.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <string>
+#include <tuple>
+
+#include <QRegularExpression>
+
+#include "DataRecovery.h"
+#include "FileNode.h"
+#include "QtTestSupport.h"
+#include "ScanResultFiles.h"
+#include "app/KVSaveAndRestoreNodeOperate.h"
+#include "app/KVTimeMgr.h"
+#include "app/KVTypeMgr.h"
+#include "app/KVUIController.h"
+#include "app/KVUIDeviceData.h"
+#include "app/KVUIScan.h"
+#include "app/ScanResultSaveRestore.h"
+#include "engine/device/DeviceTestSupport.h"
+#include "engine/enumeration/EnumTestSupport.h"
+#include "platform/NotificationCenter.h"
+#include "platform/Resources.h"
+#include "platform/UserDefaults.h"
+#include "support/ScratchWorkDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace srr = SaveRestoreResult;
+using namespace rsftest;
+
+class BlankDisks : public testing::Test {
+ protected:
+  void SetUp() override {
+    // Device numbers of the experimental range: nothing of the host's own
+    // (its udev data) can mix in.
+    for (const auto& [name, minor, mib] : {std::tuple{"sdr", 0u, 8u}, std::tuple{"sds", 16u, 16u}}) {
+      const fs::path image = machine_ / (std::string(name) + ".img");
+      devicetest::MakeSparseImage(image, uint64_t{mib} << 20);
+      machine_.AddDisk({.name = name,
+                        .major = 240,
+                        .minor = minor,
+                        .size512 = (uint64_t{mib} << 20) / 512,
+                        .model = std::string("Stick ") + name[2]});
+      machine_.SetNode(name, image);
+    }
+    model_.InitDeviceInfo();
+    for (int i = 0; i < 2; ++i) {
+      disks_[i] = model_.GetDiskStorageByIndex(i);
+      ASSERT_NE(disks_[i], nullptr);
+      ASSERT_TRUE(srr::DescribeDevice(disks_[i], model_, records_[i]));
+    }
+    ASSERT_EQ(records_[1].capacity, 16u << 20);
+  }
+
+  srr::OperationPara Para(const fs::path& path) {
+    srr::OperationPara para;
+    para.path = path.string();
+    para.scan = &scan_;
+    para.saver = &saver_;
+    para.devices = &model_;
+    return para;
+  }
+  // A load on this thread; the closing record must carry the outcome.
+  uint64_t Load(const fs::path& path) {
+    scan_.SetStatus(KVOperationRunning);
+    const uint64_t code = srr::Static_RestoreScanResult(Para(path));
+    const _PROGRESS_INFO last = scan_.GetProgressInfo();
+    EXPECT_EQ(last.status, PROGRESS_STATUS_FINISHED);
+    EXPECT_EQ(last.current, last.total);
+    EXPECT_EQ(last.error, code);
+    EXPECT_EQ(srr::LastLoadError(), code);
+    scan_.SetStatus(KVOperationIdle);
+    return code;
+  }
+  uint64_t Save(const fs::path& path) {
+    saver_.SetStatus(KVOperationRunning);
+    const uint64_t code = srr::Static_SaveScanResult(Para(path));
+    const _PROGRESS_INFO last = saver_.GetProgressInfo();
+    EXPECT_EQ(last.status, PROGRESS_STATUS_FINISHED);
+    EXPECT_EQ(last.error, code);
+    saver_.SetStatus(KVOperationIdle);
+    return code;
+  }
+  // Only `keep` in the folder: no temporary file stays behind.
+  void ExpectOnly(const fs::path& folder, const std::set<std::string>& keep) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, keep);
+  }
+
+  enumtest::FakeMachine machine_;
+  KVUIDeviceData model_{[this] { return std::make_unique<CEnumDeviceEx>(machine_.Source()); }};
+  KVUIScan scan_{&model_};
+  KVSaveAndRestoreNodeOperate saver_;
+  IStorageDevice* disks_[2] = {};
+  srr::DeviceRecord records_[2];
+  testsupport::TempDir dir_;
+};
+
+// Two carved files and a folder under a RAW tree.
+Bytes RawTrees() {
+  FileRecord folder, photo, song;
+  folder.id = 20, folder.folder = true, folder.runs = {}, folder.name = "JPG";
+  photo.id = 21, photo.parent = 20, photo.name = "a.jpg", photo.runs = {{100, 20}};
+  song.id = 22, song.parent = 1, song.name = "b.mp3";
+  return NodesPayload({Section(1, 34, "Disk", {PartitionEntry(0)}, {folder.Encode(), photo.Encode(), song.Encode()})});
+}
+
+TEST_F(BlankDisks, EveryLoadErrorEndsInTheClosingRecord) {
+  const srr::DeviceRecord& disk = records_[1];
+  Bytes kind;
+  srr::EncodeScanKind({2, 1}, kind);
+  Bytes device;
+  srr::EncodeDevice(disk, device);
+  srr::DeviceRecord moved = disk;
+  moved.capacity += 512;
+  const auto file = [&](const std::string& name, const std::vector<std::pair<tagGUIDSIGN, Bytes>>& frames,
+                        uint32_t status = 1) {
+    WriteArchive(dir_ / name, frames, status);
+    return dir_ / name;
+  };
+  const auto nodes = std::pair{srr::_frFileSystemNode, RawTrees()};
+  const auto kindFrame = std::pair{srr::_frFileSystemSearchControllerList, kind};
+  const auto deviceFrame = std::pair{srr::_frDiskDevice, device};
+
+  EXPECT_EQ(Load(dir_ / "absent.rsf"), srr::kLoadCannotOpen);
+  testsupport::WriteFile(dir_ / "text.rsf", std::string(400, 'x'));
+  EXPECT_EQ(Load(dir_ / "text.rsf"), srr::kLoadBadHeader);
+  EXPECT_EQ(Load(file("status0.rsf", Frames(disk, RawTrees()), 0)), srr::kLoadBadHeader);
+  EXPECT_EQ(Load(file("status5.rsf", Frames(disk, RawTrees()), 5)), srr::kLoadBadHeader);
+  Bytes flipped = testsupport::ReadFile(file("crc.rsf", Frames(disk, RawTrees())));
+  flipped[40] ^= 1;  // in the description, under the check value
+  testsupport::WriteFile(dir_ / "crc.rsf", flipped.data(), flipped.size());
+  EXPECT_EQ(Load(dir_ / "crc.rsf"), srr::kLoadBadHeader);
+
+  EXPECT_EQ(Load(file("nokind.rsf", {deviceFrame, nodes})), srr::kLoadBadScanKind);
+  EXPECT_EQ(
+      Load(file("kind9.rsf",
+                {{srr::_frFileSystemSearchControllerList, Hex("09000000 02000000 01000000 00")}, deviceFrame, nodes})),
+      srr::kLoadBadScanKind);
+  EXPECT_EQ(Load(file("kindshort.rsf",
+                      {{srr::_frFileSystemSearchControllerList, Hex("08000000 02000000")}, deviceFrame, nodes})),
+            srr::kLoadBadScanKind);
+
+  EXPECT_EQ(Load(file("nodevice.rsf", {kindFrame, nodes})), srr::kLoadBadDevice);
+  const Bytes longName =
+      U64(disk.capacity) + U32(1) + U32(uint32_t(-1)) + U32(uint32_t(-1)) + U32(4096) + Bytes(4096, 'd');
+  EXPECT_EQ(Load(file("longname.rsf", {kindFrame, {srr::_frDiskDevice, longName}, nodes})), srr::kLoadBadDevice);
+  EXPECT_EQ(
+      Load(file("devshort.rsf", {kindFrame, {srr::_frDiskDevice, Bytes(device.begin(), device.end() - 1)}, nodes})),
+      srr::kLoadBadDevice);
+
+  EXPECT_EQ(Load(file("elsewhere.rsf", Frames(moved, RawTrees()))), srr::kLoadDeviceNotFound);
+
+  EXPECT_EQ(Load(file("notrees.rsf", {kindFrame, deviceFrame})), srr::kLoadDamagedTrees);
+  Bytes damaged = RawTrees();
+  damaged[8] = 2;  // the section tag
+  EXPECT_EQ(Load(file("damaged.rsf", Frames(disk, damaged))), srr::kLoadDamagedTrees);
+
+  // Whole, the trees come back: a complete scan of the disk replays them
+  // (the engine's searchers are made and ended without reading it).
+  EXPECT_EQ(Load(file("good.rsf", Frames(disk, RawTrees()))), 0u);
+  EXPECT_EQ(scan_.GetSavedStorage(), disks_[1]);
+  EXPECT_TRUE(scan_.IsDeepScan());
+  ASSERT_EQ(scan_.GetFileSystemNode().size(), 1u);
+  EXPECT_EQ(scan_.GetFileSystemNode()[0]->GetSearcheType(), SEARCHER_TYPE_RAW);
+  EXPECT_EQ(scan_.GetScanFileCnt(), 2u);
+  IDataRecovery* copyOut = scan_.GetRecoveryController()->GetDataRecovery(SEARCHER_TYPE_RAW);
+  ASSERT_NE(copyOut, nullptr) << "made from the saved partition records";
+  copyOut->Release();
+}
+
+TEST_F(BlankDisks, TheDeviceIsFoundWhereItWasOrByNameFileSystemAndCapacity) {
+  const srr::DeviceRecord second = records_[1];
+  srr::DeviceRecord record = second;
+  EXPECT_EQ(srr::GetFromDiskVolumeData(record, model_), disks_[1]);
+  record.diskIndex = 0;  // the disks were listed in another order
+  EXPECT_EQ(srr::GetFromDiskVolumeData(record, model_), disks_[1]);
+  record.diskIndex = 7;
+  EXPECT_EQ(srr::GetFromDiskVolumeData(record, model_), disks_[1]);
+  record.capacity = records_[0].capacity;  // where the first disk is, but not it
+  EXPECT_EQ(srr::GetFromDiskVolumeData(record, model_), nullptr);
+  record = records_[0];
+  record.name = "another stick";  // same place and size, another medium
+  EXPECT_EQ(srr::GetFromDiskVolumeData(record, model_), nullptr);
+  record.name.clear();  // no name saved: place and size decide
+  EXPECT_EQ(srr::GetFromDiskVolumeData(record, model_), disks_[0]);
+  record.diskIndex = 1;
+  EXPECT_EQ(srr::GetFromDiskVolumeData(record, model_), nullptr) << "a record without a name never matches by name";
+}
+
+TEST_F(BlankDisks, ASaveWritesTheThreeFramesOrNoFileAtAll) {
+  const fs::path out = dir_ / "out";
+  fs::create_directories(out);
+  EXPECT_EQ(Save(out / "none.rsf"), srr::kSaveNoDevice) << "nothing was scanned";
+  EXPECT_EQ(Save(dir_ / "missing" / "a.rsf"), srr::kSaveCannotCreate);
+  ExpectOnly(out, {});
+
+  // A result without trees.
+  WriteArchive(dir_ / "empty.rsf", Frames(records_[0], U64(0), 0));
+  EXPECT_EQ(Load(dir_ / "empty.rsf"), 0u);
+  EXPECT_EQ(scan_.GetSavedStorage(), disks_[0]);
+  EXPECT_FALSE(scan_.IsDeepScan());
+  EXPECT_EQ(Save(out / "empty.rsf"), 0u);
+  const Bytes saved = testsupport::ReadFile(out / "empty.rsf");
+  // The file as the layout has it: the header, then the three frames.
+  const Bytes signature = Hex("EAF4B31C0543B64AB4B8244A33D913BB");
+  ASSERT_EQ(saved.size(), 132u + 36 + 12 + 36 + 24 + 7 + 36 + 8);
+  EXPECT_EQ(Bytes(saved.begin(), saved.begin() + 16), signature);
+  EXPECT_EQ(Bytes(saved.begin() + 16, saved.begin() + 20), U32(5800));
+  EXPECT_EQ(Bytes(saved.begin() + 24, saved.begin() + 28), U32(1)) << "status";
+  EXPECT_EQ(Bytes(saved.begin() + 132, saved.begin() + 180),
+            signature + Hex("94639B4081F6884EA20F5D635782ED75 0C000000 08000000 00000000 00000000"));
+  EXPECT_EQ(Bytes(saved.begin() + 180, saved.begin() + 247),
+            signature + Hex("76A672B048058B46BA9E91093A63B517 1F000000") + U64(8 << 20) +
+                Hex("00000000 FFFFFFFF FFFFFFFF 07000000 537469636B2072"));  // "Stick r"
+  EXPECT_EQ(Bytes(saved.begin() + 247, saved.end()),
+            signature + Hex("6CF208D28C07344E9D71D91F535F7B57 08000000 0000000000000000"));
+
+  // Over an older file: a failed save leaves it as it was.
+  ASSERT_EQ(Load(dir_ / "empty.rsf"), 0u);
+  WriteArchive(dir_ / "raw.rsf", Frames(records_[1], RawTrees()));
+  ASSERT_EQ(Load(dir_ / "raw.rsf"), 0u);
+  testsupport::WriteFile(out / "old.rsf", std::string("older"));
+  const auto child = testsupport::RunInChild([&] {
+    // Files may not grow past 300 bytes: the trees frame runs into it.
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{300, 300};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    saver_.SetStatus(KVOperationRunning);
+    return static_cast<int>(srr::Static_SaveScanResult(Para(out / "old.rsf")));
+  });
+  ASSERT_TRUE(WIFEXITED(child.status));
+  EXPECT_EQ(WEXITSTATUS(child.status), static_cast<int>(srr::kSaveWriteFailed));
+  ExpectOnly(out, {"empty.rsf", "old.rsf"});
+  EXPECT_EQ(testsupport::ReadFile(out / "old.rsf"), (Bytes{'o', 'l', 'd', 'e', 'r'}));
+
+  // The same save with room: the loaded trees saved again load the same.
+  EXPECT_EQ(Save(out / "old.rsf"), 0u);
+  ExpectOnly(out, {"empty.rsf", "old.rsf"});
+  ASSERT_EQ(Load(out / "old.rsf"), 0u);
+  ASSERT_EQ(scan_.GetFileSystemNode().size(), 1u);
+  EXPECT_EQ(scan_.GetScanFileCnt(), 2u);
+}
+
+// The windows' way: the controller starts the run, the poller posts the
+// progress name and then "QueryProgressFinish", and the outcome is read.
+TEST_F(BlankDisks, TheControllerLoadsAndSavesWithTheirNotifications) {
+  qttest::App();
+  KVUIController::UseScan(&scan_);
+  KVUIController::UseSaveDevices(&model_);
+  KVUIController::UseSaveOperation(&saver_);
+  std::vector<std::string> posts;
+  QObject owner;
+  for (const char* name : {"NormalScranValue", "QueryProgressInfo", "QueryProgressFinish"}) {
+    platform::NotificationCenter::DefaultCenter().AddObserver(
+        name, &owner, [&posts, name](const platform::Notification&) { posts.push_back(name); });
+  }
+  const auto run = [&](int save, const fs::path& path) {
+    posts.clear();
+    const bool started = KVUIController::beginSaveOrRestoreNode(save, QString::fromStdString(path.string()));
+    EXPECT_TRUE(qttest::PumpUntil([&] { return !posts.empty() && posts.back() == "QueryProgressFinish"; }));
+    uint64_t total = 0, current = 0, error = 0;
+    KVUIController::GetSaveorRestoreProgress(&total, &current, &error, save);
+    EXPECT_EQ(current, total);
+    return std::pair{started, error};
+  };
+  WriteArchive(dir_ / "raw.rsf", Frames(records_[1], RawTrees()));
+  EXPECT_EQ(run(0, dir_ / "raw.rsf"), std::pair(true, uint64_t{0}));
+  EXPECT_GE(posts.size(), 2u);
+  EXPECT_EQ(posts.front(), "NormalScranValue");
+  EXPECT_EQ(scan_.GetScanFileCnt(), 2u);
+  EXPECT_EQ(run(0, dir_ / "absent.rsf"), std::pair(true, srr::kLoadCannotOpen));
+
+  KVUIController::RestorPostUIUpdate("QueryProgressInfo", 1);
+  WriteArchive(dir_ / "raw.rsf", Frames(records_[1], RawTrees()));
+  ASSERT_EQ(run(0, dir_ / "raw.rsf").second, 0u);
+  EXPECT_EQ(run(1, dir_ / "saved.rsf"), std::pair(true, uint64_t{0}));
+  EXPECT_EQ(posts.front(), "QueryProgressInfo");
+  EXPECT_TRUE(fs::exists(dir_ / "saved.rsf"));
+
+  // A load or a save while a scan runs is refused at once, and says so.
+  scan_.SetStatus(KVOperationRunning);
+  EXPECT_EQ(run(0, dir_ / "raw.rsf"), std::pair(false, srr::kLoadRefused));
+  EXPECT_EQ(posts, std::vector<std::string>{"QueryProgressFinish"});
+  EXPECT_EQ(run(1, dir_ / "during.rsf"), std::pair(false, srr::kSaveRefused));
+  EXPECT_FALSE(fs::exists(dir_ / "during.rsf"));
+  scan_.SetStatus(KVOperationIdle);
+
+  KVUIController::UseScan(nullptr);
+  KVUIController::UseSaveDevices(nullptr);
+  KVUIController::UseSaveOperation(nullptr);
+}
+
+TEST(SaveFolderAndName, TheDefaultFolderIsMadeOnceAndTheNameIsASafeFileName) {
+  qttest::App();
+  platform::Resources::SetRoot(QString::fromStdString((testsupport::SourceDir() / "resources").string()));
+  platform::UserDefaults::Standard().SetPreferredLanguages({"en"});
+  platform::Resources::ReloadStrings();
+  const QString folder = KVUIController::GetDefaultSavePath();
+  EXPECT_EQ(folder, QString::fromStdString((testsupport::ScratchWorkDir() / "SaveScan").string()));
+  EXPECT_TRUE(fs::is_directory(folder.toStdString()));
+  EXPECT_EQ(KVUIController::GetDefaultSavePath(), folder) << "an existing folder is no failure";
+  KVUIController::SavePathToPList("/media/stick/scans");
+  EXPECT_EQ(KVUIController::GetSavePath(), "/media/stick/scans");
+  // Nothing scanned yet: the untitled name and the local time.
+  const QString name = KVUIController::GetSaveFileName();
+  EXPECT_TRUE(QRegularExpression("^Untitled_\\d\\d-\\d\\d-\\d{4} at \\d\\d_\\d\\d_\\d\\d$").match(name).hasMatch())
+      << name.toStdString();
+  platform::UserDefaults::Standard().Remove(platform::UserDefaults::kPreferredLanguagesKey);
+  platform::Resources::SetRoot(QString());
+}
+
+}  // namespace

@@ -1,0 +1,529 @@
+// The records of a saved scan result against byte images written by hand
+// from the layout, the replay of saved trees into a tree builder, and damaged
+// files: each ends the replay with damage, keeps what was replayed before and
+// never crashes or hangs.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+#include "DataRunList.h"
+#include "ScanResultFiles.h"
+#include "app/KVRestoreScanSink.h"
+#include "app/RestoreFileNode.h"
+#include "app/SaveRestoreProgress.h"
+#include "copyout/CCompressFileReader.h"
+#include "support/Recorders.h"
+#include "support/RecordingProgress.h"
+#include "support/ScratchWorkDir.h"
+#include "tree/CFilesystemNode.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace rsftest;
+using SaveRestoreResult::KVRestoreScanSink;
+using SaveRestoreResult::RestoreFileNode;
+
+// A node whose every field the test sets.
+class GoldenNode : public CFileNode {
+ public:
+  const char* GetFileName() override { return name.c_str(); }
+  uint64_t GetFileSize() override { return size; }
+  uint32_t GetAttribute() override { return attribute; }
+  uint64_t GetCreationTime() override { return 0x01D9000000000001; }
+  uint64_t GetModificationTime() override { return 0x01D9000000000002; }
+  uint64_t GetLastAccessTime() override { return 0x01D9000000000003; }
+  int IsDirectory() override { return 0; }
+  int IsDeleted() override { return 1; }
+  IFileNode* Clone() override { return nullptr; }
+  void MarkDeleted() override {}
+  void FilterFileNameByDot() override {}
+  std::string name = "Caf\xC3\xA9";
+  uint64_t size = 0x0102;
+  uint32_t attribute = 0x12345;
+};
+
+Bytes Encoded(const std::function<void(std::vector<uint8_t>&)>& encode) {
+  Bytes out;
+  encode(out);
+  return out;
+}
+
+TEST(ScanResultRecords, ScanKindDeviceAndPartitionRecordsAreTheLayoutsBytes) {
+  SaveRestoreResult::ScanKindRecord kind;
+  kind.controllerType = 1;
+  kind.deep = 1;
+  EXPECT_EQ(Encoded([&](Bytes& b) { SaveRestoreResult::EncodeScanKind(kind, b); }), Hex("08000000 01000000 01000000"));
+
+  SaveRestoreResult::DeviceRecord device;
+  device.capacity = 0x123456789A;
+  device.diskIndex = 2;
+  device.volumeIndex = -1;
+  device.fileSystem = -1;
+  device.name = "sdq";
+  const Bytes deviceBytes = Hex("9A78563412000000 02000000 FFFFFFFF FFFFFFFF 03000000 736471");
+  EXPECT_EQ(Encoded([&](Bytes& b) { SaveRestoreResult::EncodeDevice(device, b); }), deviceBytes);
+
+  CSearchedPartitionInfo partition(4096);
+  partition.SetPartitionIndex(3);
+  partition.SetFileSystemType(FILE_SYSTEM_TYPE_NTFS);
+  partition.SetSectorsperCluster(8);
+  partition.SetFirstDataSector(2048);
+  partition.SetStartSector(2048);
+  partition.SetReservedWord(0x55);
+  partition.SetMatchedCount(9);
+  partition.SetTotalSectors(0x10000);
+  partition.SetReliabilityScore(77);
+  partition.SetOrderWeight(0.5);
+  const Bytes partitionBytes =
+      Hex("04000000"                              // kind: a plain record
+          "0000000000000000 0000000000000000"     // reserved, private data
+          "0300 0000 03000000 08000000 00000000"  // index, padding, type, sectors per cluster, padding
+          "0008000000000000 0008000000000000"     // first data sector, start
+          "5500000000000000 0900000000000000"     // reserved word, matched count
+          "00100000 00000000 0000010000000000"    // sector size, reserved, total sectors
+          "4D00000000000000 000000000000E03F"     // score, weight 0.5
+          "00000000 00000000");                   // reserved
+  EXPECT_EQ(Encoded([&](Bytes& b) { SaveRestoreResult::EncodePartitionEntry(partition, b); }), partitionBytes);
+
+  // The same bytes read back.
+  testsupport::TempDir dir;
+  WriteArchive(dir / "r.rsf",
+               {{SaveRestoreResult::_frFileSystemSearchControllerList, Hex("08000000 02000000 00000000")},
+                {SaveRestoreResult::_frDiskDevice, deviceBytes},
+                {SaveRestoreResult::_frFileSystemNode, partitionBytes}});
+  {
+    OpenFrame frame(dir / "r.rsf", SaveRestoreResult::_frFileSystemSearchControllerList);
+    SaveRestoreResult::RecordReader reader(&frame.archive);
+    const auto read = SaveRestoreResult::DecodeScanKind(reader);
+    EXPECT_EQ(read.controllerType, 2u);
+    EXPECT_EQ(read.deep, 0u);
+  }
+  {
+    OpenFrame frame(dir / "r.rsf", SaveRestoreResult::_frDiskDevice);
+    SaveRestoreResult::RecordReader reader(&frame.archive);
+    const auto read = SaveRestoreResult::DecodeDevice(reader);
+    EXPECT_EQ(read.capacity, 0x123456789Au);
+    EXPECT_EQ(read.diskIndex, 2);
+    EXPECT_EQ(read.volumeIndex, -1);
+    EXPECT_EQ(read.fileSystem, -1);
+    EXPECT_EQ(read.name, "sdq");
+  }
+  {
+    OpenFrame frame(dir / "r.rsf", SaveRestoreResult::_frFileSystemNode);
+    SaveRestoreResult::RecordReader reader(&frame.archive);
+    const auto read = SaveRestoreResult::DecodePartitionEntry(reader);
+    EXPECT_EQ(read->GetType(), 4) << "a plain record whatever the kind";
+    EXPECT_EQ(read->GetPrivateData(), nullptr);
+    EXPECT_EQ(read->GetPartitionIndex(), 3);
+    EXPECT_EQ(read->GetFileSystemType(), FILE_SYSTEM_TYPE_NTFS);
+    EXPECT_EQ(read->GetSectorsperCluster(), 8u);
+    EXPECT_EQ(read->GetFirstDataSector(), 2048);
+    EXPECT_EQ(read->GetStartSector(), 2048);
+    EXPECT_EQ(read->GetReservedWord(), 0x55);
+    EXPECT_EQ(read->GetMatchedCount(), 9);
+    EXPECT_EQ(read->GetSectorSize(), 4096u);
+    EXPECT_EQ(read->GetTotalSectors(), 0x10000u);
+    EXPECT_EQ(read->GetReliabilityScore(), 77u);
+    EXPECT_EQ(read->GetOrderWeight(), 0.5);
+  }
+}
+
+TEST(ScanResultRecords, FileAndSystemRecordsAreTheLayoutsBytes) {
+  GoldenNode node;
+  node.SetCurrentNodeID(0x1122334455667788);
+  node.SetParentNodeID(5);
+  node.SetCompressedFlag(1);
+  node.SetBelongedPartition(7);
+  node.SetMetaDataSector(0x123456);
+  auto* runs = new CDataRunList();
+  const DataRun data{5, 3}, sparse{-1, 2};
+  runs->AddDataRun(&data);
+  runs->AddDataRun(&sparse);
+  node.SetDataRunList(runs);
+  const Bytes fileBytes =
+      Hex("8877665544332211 0500000000000000 0201000000000000"     // IDs, size
+          "4523"                                                   // attribute, low 16 bits
+          "0100000000 00D901 0200000000 00D901 0300000000 00D901"  // three times
+          "00000000 01000000"                                      // folder, deleted
+          "02000000 00000000"                                      // two runs, not resident
+          "0500000000000000 0300000000000000"                      // cluster 5, 3 clusters
+          "FFFFFFFFFFFFFFFF 0200000000000000"                      // sparse, 2 clusters
+          "05000000 436166C3A9"                                    // name
+          "01000000 0700 5634120000000000 01000000");              // shown, partition, metadata sector, compressed
+  EXPECT_EQ(Encoded([&](Bytes& b) { SaveRestoreResult::EncodeFileRecord(&node, b); }), fileBytes);
+
+  CFilesystemNode root(SEARCHER_TYPE_FAT, "stick(FAT/FAT32)", "stick", 2);
+  const Bytes systemBytes =
+      Hex("0200000000000000 FFFFFFFFFFFFFFFF 0000000000000000 0000"
+          "0000000000000000 0000000000000000 0000000000000000"
+          "01000000 00000000 00000000 00000000"           // a folder without runs
+          "10000000 737469636B28 4641542F 4641543332 29"  // "stick(FAT/FAT32)"
+          "01000000 FFFF FFFFFFFFFFFFFFFF 00000000"
+          "20000000 05000000 737469636B");  // FAT, "stick"
+  EXPECT_EQ(Encoded([&](Bytes& b) { SaveRestoreResult::EncodeSystemRecord(&root, b); }), systemBytes);
+
+  // Read back from the hand image.
+  testsupport::TempDir dir;
+  WriteArchive(dir / "r.rsf", {{SaveRestoreResult::_frFileSystemNode, fileBytes + systemBytes}});
+  OpenFrame frame(dir / "r.rsf", SaveRestoreResult::_frFileSystemNode);
+  SaveRestoreResult::RecordReader reader(&frame.archive);
+  std::unique_ptr<RestoreFileNode> read(RestoreFileNode::ReadFileNode(reader, nullptr));
+  EXPECT_EQ(read->GetCurrentNodeID(), 0x1122334455667788);
+  EXPECT_EQ(read->GetParentNodeID(), 5);
+  EXPECT_EQ(read->GetFileSize(), 0x0102u);
+  EXPECT_EQ(read->GetAttribute(), 0x2345u);
+  EXPECT_EQ(read->GetCreationTime(), 0x01D9000000000001u);
+  EXPECT_EQ(read->GetModificationTime(), 0x01D9000000000002u);
+  EXPECT_EQ(read->GetLastAccessTime(), 0x01D9000000000003u);
+  EXPECT_EQ(read->IsDirectory(), 0);
+  EXPECT_EQ(read->IsDeleted(), 1);
+  EXPECT_STREQ(read->GetFileName(), "Caf\xC3\xA9");
+  EXPECT_EQ(read->IsNodeShow(), 1);
+  EXPECT_EQ(read->GetBelongedPartition(), 7);
+  EXPECT_EQ(read->GetMetadataStartPosition(), 0x123456);
+  EXPECT_EQ(read->IsCompressed(), 1);
+  ASSERT_NE(read->GetDataRunList(), nullptr);
+  EXPECT_EQ(read->GetDataRunList()->IsResident(), 0);
+  std::vector<std::pair<int64_t, int64_t>> got;
+  for (DataRun* r = read->GetDataRunList()->GetFirst(); r != nullptr; r = read->GetDataRunList()->GetNext()) {
+    got.emplace_back(r->start, r->length);
+  }
+  EXPECT_EQ(got, (std::vector<std::pair<int64_t, int64_t>>{{5, 3}, {-1, 2}}));
+  std::unique_ptr<SaveRestoreResult::RestoreSystemNode> system(
+      SaveRestoreResult::RestoreSystemNode::ReadSystemNode(reader));
+  EXPECT_EQ(system->GetCurrentNodeID(), 2);
+  EXPECT_EQ(system->GetSearcheType(), SEARCHER_TYPE_FAT);
+  EXPECT_STREQ(system->GetVolumeName(), "stick");
+  EXPECT_STREQ(system->GetFileName(), "stick(FAT/FAT32)");
+  EXPECT_EQ(reader.Left(), 0u);
+}
+
+// Replays the nodes frame of the file at `path` once into `builder`.
+struct Replay {
+  explicit Replay(const fs::path& path, KVRestoreScanSink::DeviceView view = {true, true, ""})
+      : frame(path, SaveRestoreResult::_frDiskDevice),
+        sink(
+            &frame.archive, [this](IStorageDevice*) { return this->view; }, nullptr, [this] { ++damage; }),
+        view(std::move(view)) {}
+  void Run() { sink.SetDirecotryTreeBuilder(&builder, &progress, nullptr); }
+  OpenFrame frame;
+  KVRestoreScanSink sink;
+  KVRestoreScanSink::DeviceView view;
+  testsupport::RecordingBuilder builder;
+  testsupport::RecordingProgress progress;
+  int damage = 0;
+};
+
+void WriteNodes(const fs::path& path, const Bytes& nodes) {
+  WriteArchive(path, {{SaveRestoreResult::_frDiskDevice, Hex("00")}, {SaveRestoreResult::_frFileSystemNode, nodes}});
+}
+
+TEST(ScanResultReplay, MoreThan65535RunsAnd512PartitionsAndLongAndEmptyNamesRoundTrip) {
+  testsupport::TempDir dir;
+  GoldenNode fragmented, empty, resident;
+  fragmented.SetCurrentNodeID(10);
+  fragmented.SetParentNodeID(1);
+  auto* runs = new CDataRunList();
+  for (int64_t i = 0; i < 70000; ++i) {
+    const DataRun run{2 * i, 1};  // gaps between them: nothing merges
+    runs->AddDataRun(&run);
+  }
+  fragmented.SetDataRunList(runs);
+  fragmented.name = std::string(65535, 'n');
+  empty.SetCurrentNodeID(11);
+  empty.SetParentNodeID(1);
+  empty.name = "";
+  resident.SetCurrentNodeID(12);
+  resident.SetParentNodeID(1);
+  auto* record = new CDataRunList(1);
+  const DataRun recordSector{4100, 1};
+  record->AddDataRun(&recordSector);
+  resident.SetDataRunList(record);
+  std::vector<CSearchedPartitionInfo> partitions;
+  for (uint16_t i = 0; i < 600; ++i) {
+    partitions.emplace_back(512);
+    partitions.back().SetPartitionIndex(i);
+    partitions.back().SetStartSector(i * 100);
+  }
+  CFilesystemNode root(SEARCHER_TYPE_NTFS, "disk(NTFS)", "disk", 1);
+
+  Bytes nodes;
+  SaveRestoreResult::RecordBytes out(nodes);
+  out.U64(1);
+  out.U32(1);
+  SaveRestoreResult::EncodeSystemRecord(&root, nodes);
+  out.U32(600);
+  for (const auto& p : partitions) SaveRestoreResult::EncodePartitionEntry(p, nodes);
+  for (IFileNode* node : std::vector<IFileNode*>{&fragmented, &empty, &resident}) {
+    out.U32(0);
+    SaveRestoreResult::EncodeFileRecord(node, nodes);
+  }
+  out.U32(0xFFFFFFFF);
+  WriteNodes(dir / "big.rsf", nodes);
+
+  Replay replay(dir / "big.rsf");
+  replay.Run();
+  EXPECT_EQ(replay.damage, 0) << replay.sink.GetDamage();
+  EXPECT_EQ(replay.builder.events, (std::vector<std::string>{"info:35:1", "flash:35"}));
+  ASSERT_EQ(replay.builder.owned.size(), 3u);
+  auto* back = dynamic_cast<CFileNode*>(replay.builder.Node(10));
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(std::string(back->GetFileName()), fragmented.name);
+  size_t count = 0;
+  bool same = true;
+  for (DataRun* run = back->GetDataRunList()->GetFirst(); run != nullptr; run = back->GetDataRunList()->GetNext()) {
+    same = same && run->start == 2 * static_cast<int64_t>(count) && run->length == 1;
+    ++count;
+  }
+  EXPECT_EQ(count, 70000u);
+  EXPECT_TRUE(same);
+  EXPECT_STREQ(replay.builder.Node(11)->GetFileName(), "");
+  EXPECT_EQ(dynamic_cast<CFileNode*>(replay.builder.Node(11))->GetDataRunList(), nullptr);
+  auto* residentBack = dynamic_cast<CFileNode*>(replay.builder.Node(12));
+  ASSERT_NE(residentBack->GetDataRunList(), nullptr);
+  EXPECT_EQ(residentBack->GetDataRunList()->IsResident(), 1);
+  EXPECT_EQ(residentBack->GetDataRunList()->GetFirst()->start, 4100);
+
+  const auto& restored = replay.sink.GetSearchedPartition(SEARCHER_TYPE_NTFS);
+  ASSERT_EQ(restored.size(), 600u);
+  for (size_t i = 0; i < restored.size(); ++i) {
+    uint8_t want[104], got[104];
+    partitions[i].WriteRecord(want);
+    restored[i]->WriteRecord(got);
+    ASSERT_EQ(std::memcmp(want, got, sizeof want), 0) << i;
+  }
+}
+
+TEST(ScanResultReplay, VolumesTakeTheirOwnTreesInOrderAndADiskTakesAll) {
+  testsupport::TempDir dir;
+  FileRecord file;
+  const auto section = [&](int64_t root, uint32_t searcher, const std::string& volume, uint16_t partition) {
+    file.id = root * 10;
+    file.parent = root;
+    return Section(root, searcher, volume, {PartitionEntry(partition)}, {file.Encode()});
+  };
+  // Two volumes named "A" on one disk, each scanned quickly, and a "B".
+  WriteNodes(dir / "three.rsf", NodesPayload({section(1, 32, "A", 101), section(2, 35, "B", 102),
+                                              section(3, 32, "A", 103), section(4, 33, "A", 104)}));
+  Replay replay(dir / "three.rsf", {true, false, "A"});
+  const auto pass = [&](const std::string& volume) {
+    replay.view.volumeName = volume;
+    replay.builder.events.clear();
+    replay.Run();
+    std::string partitions;
+    for (int type : {32, 33, 35}) {
+      for (const CSearchedPartitionInfo* p : replay.sink.GetSearchedPartition(type)) {
+        partitions += std::to_string(type) + ":" + std::to_string(p->GetPartitionIndex()) + " ";
+      }
+    }
+    return partitions;
+  };
+  EXPECT_EQ(pass("A"), "32:101 33:104 ");
+  EXPECT_EQ(replay.builder.events, (std::vector<std::string>{"info:32:1", "flash:32", "info:33:4", "flash:33"}));
+  EXPECT_EQ(pass("B"), "35:102 ");
+  EXPECT_EQ(pass("A"), "32:103 ") << "the second volume named A takes the second FAT tree of that name";
+  EXPECT_EQ(pass("C"), "");
+  EXPECT_TRUE(replay.builder.events.empty());
+  EXPECT_EQ(replay.builder.Ids(), (std::set<int64_t>{10, 20, 30, 40}));
+
+  replay.view = {true, true, ""};
+  EXPECT_EQ(pass(""), "32:101 32:103 33:104 35:102 ");
+  EXPECT_EQ(replay.builder.events.size(), 8u);
+  replay.view = {false, false, ""};
+  EXPECT_EQ(pass(""), "32:101 32:103 33:104 35:102 ") << "a device that is neither replays nothing";
+  EXPECT_EQ(replay.damage, 0);
+}
+
+TEST(ScanResultReplay, ATreeWithoutPartitionsComesBackEmptyAndAStopStillFinishesTheTree) {
+  testsupport::TempDir dir;
+  FileRecord a, b;
+  b.id = 3;
+  WriteNodes(dir / "f.rsf", NodesPayload({Section(7, 34, "v", {}, {}),
+                                          Section(1, 32, "v", {PartitionEntry(0)}, {a.Encode(), b.Encode()}),
+                                          Section(9, 35, "v", {PartitionEntry(0)}, {a.Encode()})}));
+  Replay replay(dir / "f.rsf");
+  // Continued: before the first root, the second root, then its first node;
+  // the stop comes before the second node.
+  replay.progress.onContinued = [](int call) { return call <= 3 ? 1 : 0; };
+  replay.Run();
+  EXPECT_EQ(replay.builder.events, (std::vector<std::string>{"info:34:7", "flash:34", "info:32:1", "flash:32"}));
+  EXPECT_EQ(replay.builder.Ids(), std::set<int64_t>{2});
+  EXPECT_TRUE(replay.sink.GetSearchedPartition(34).empty());
+  EXPECT_EQ(replay.damage, 0);
+}
+
+// Damage of every kind: the replay ends with it, the trees before it stay
+// finished, nothing is thrown and nothing is allocated from the bad count.
+TEST(ScanResultReplay, DamagedTreesEndTheReplayWithDamageAndKeepWhatCameBefore) {
+  testsupport::TempDir dir;
+  FileRecord file;
+  const Bytes good = Section(1, 32, "v", {PartitionEntry(0)}, {file.Encode()});
+  const auto withRecord = [&](const Bytes& record) {
+    return Bytes(U32(1) + SystemRecord(5, 35, "v") + U32(1) + PartitionEntry(0) + U32(0) + record + U32(0xFFFFFFFF));
+  };
+  FileRecord huge;
+  huge.runs = {{1, 1}};
+  Bytes hugeRuns = huge.Encode();
+  std::copy_n(U32(0xFFFFFFFF).begin(), 4, hugeRuns.begin() + 58);
+  FileRecord named;
+  Bytes longName = named.Encode();
+  std::copy_n(U32(0x10000).begin(), 4, longName.begin() + 82);
+  Bytes system = SystemRecord(5, 35, "v");
+  const std::vector<std::pair<std::string, Bytes>> damaged = {
+      {"section tag", NodesPayload({good, U32(2) + good})},
+      {"entry tag", NodesPayload({good, U32(1) + SystemRecord(5, 35, "v") + U32(0) + U32(5)})},
+      {"run count", NodesPayload({good, withRecord(hugeRuns)})},
+      {"name", NodesPayload({good, withRecord(longName)})},
+      {"volume name", NodesPayload({good, U32(1) + Bytes(system.begin(), system.end() - 5) + U32(512) +
+                                              Bytes(512, 'v') + U32(0) + U32(0xFFFFFFFF)})},
+      {"partition count", NodesPayload({good, U32(1) + system + U32(0x80000000) + U32(0xFFFFFFFF)})},
+      {"partition count", NodesPayload({good, U32(1) + system + U32(513) + PartitionEntry(0) + U32(0xFFFFFFFF)})},
+      {"partition kind", NodesPayload({good, U32(1) + system + U32(1) + PartitionEntry(0, 5) + U32(0xFFFFFFFF)})},
+      {"searcher type", NodesPayload({good, U32(1) + SystemRecord(5, 40, "v") + U32(0) + U32(0xFFFFFFFF)})},
+      {"root count", U64(~0ull) + good},
+  };
+  for (const auto& [what, nodes] : damaged) {
+    WriteNodes(dir / "d.rsf", nodes);
+    Replay replay(dir / "d.rsf");
+    replay.Run();
+    EXPECT_EQ(replay.damage, 1) << what;
+    EXPECT_EQ(replay.sink.GetDamage().rfind(what == "root count" ? "section tag" : what, 0), 0u)
+        << what << ": " << replay.sink.GetDamage();
+    EXPECT_EQ(replay.builder.events[0], "info:32:1") << what;
+    EXPECT_EQ(replay.builder.events[1], "flash:32") << what;
+    EXPECT_EQ(replay.builder.events.size() % 2, 0u) << what << ": every tree opened is finished";
+    EXPECT_EQ(replay.builder.Ids(), std::set<int64_t>{2}) << what;
+    // Once damaged, the file is not read again for another volume.
+    replay.Run();
+    EXPECT_EQ(replay.builder.events.size() % 2, 0u);
+    EXPECT_EQ(replay.damage, 1);
+  }
+}
+
+// A file cut anywhere in its trees, and a frame that claims more than the
+// file holds: damage, whatever the place.
+TEST(ScanResultReplay, ACutAnywhereOrAnOverlongFrameIsDamage) {
+  testsupport::TempDir dir;
+  FileRecord a, b;
+  b.id = 3;
+  b.runs = {{7, 2}, {20, 1}};
+  const Bytes nodes = NodesPayload({Section(1, 32, "v", {PartitionEntry(0)}, {a.Encode(), b.Encode()})});
+  WriteNodes(dir / "whole.rsf", nodes);
+  const Bytes whole = testsupport::ReadFile(dir / "whole.rsf");
+  const size_t payloadStart = whole.size() - nodes.size();
+  for (size_t keep = payloadStart - 36; keep < whole.size(); ++keep) {
+    testsupport::WriteFile(dir / "cut.rsf", whole.data(), keep);
+    Replay replay(dir / "cut.rsf");
+    replay.Run();
+    ASSERT_EQ(replay.damage, 1) << keep;
+  }
+  // The frame says 4 GiB; the file ends long before.
+  Bytes overlong = whole;
+  std::copy_n(U32(0xFFFFFF00).begin(), 4, overlong.begin() + long(payloadStart) - 4);
+  std::copy_n(U64(2).begin(), 8, overlong.begin() + long(payloadStart));  // a second root that is not there
+  testsupport::WriteFile(dir / "long.rsf", overlong.data(), overlong.size());
+  Replay replay(dir / "long.rsf");
+  replay.Run();
+  EXPECT_EQ(replay.sink.GetDamage(), "file ends early");
+  EXPECT_EQ(replay.builder.Ids(), (std::set<int64_t>{2, 3}));
+}
+
+// The fuzz seeds, written from the layout by a program of their own
+// (fuzz/make-rsf-seeds.py), pass the container's checks and replay whole.
+TEST(ScanResultReplay, FilesWrittenFromTheLayoutElsewhereReplayWhole) {
+  size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(testsupport::SourceDir() / "tests/app/fuzz/corpus")) {
+    if (entry.path().extension() != ".rsf") continue;  // what the fuzzer found is damaged on purpose
+    Replay replay(entry.path());
+    FILEHEADER header;
+    EXPECT_EQ(replay.frame.archive.ReadFileHeader(header), 1) << entry.path();
+    replay.Run();
+    EXPECT_EQ(replay.damage, 0) << entry.path() << ": " << replay.sink.GetDamage();
+    ++files;
+  }
+  EXPECT_GE(files, 6u);
+}
+
+TEST(RestoredNodes, CloneOwnsItsRunsAndCompressedReadersFollowTheTree) {
+  testsupport::TempDir dir;
+  FileRecord file;
+  file.runs = {{3, 2}, {9, 1}};
+  file.name = ".hidden";
+  WriteNodes(dir / "n.rsf", file.Encode());
+  OpenFrame frame(dir / "n.rsf", SaveRestoreResult::_frFileSystemNode);
+  SaveRestoreResult::RecordReader reader(&frame.archive);
+  std::unique_ptr<RestoreFileNode> node(RestoreFileNode::ReadFileNode(reader, nullptr));
+  node->FilterFileNameByDot();
+  EXPECT_STREQ(node->GetFileName(), ".hidden");
+  std::unique_ptr<IFileNode> clone(node->Clone());
+  IDataRunList* original = node->GetDataRunList();
+  node->SetDataRunList(nullptr);  // the original's runs go
+  auto* copy = dynamic_cast<CFileNode*>(clone.get());
+  ASSERT_NE(copy->GetDataRunList(), nullptr);
+  EXPECT_NE(copy->GetDataRunList(), original);
+  EXPECT_EQ(copy->GetDataRunList()->GetFirst()->start, 3);
+  EXPECT_STREQ(clone->GetFileName(), ".hidden");
+  EXPECT_EQ(clone->GetFileSize(), 10u);
+  clone->MarkDeleted();
+  EXPECT_EQ(clone->IsDeleted(), 1);
+  EXPECT_EQ(node->IsDeleted(), 0);
+
+  EXPECT_EQ(node->CreateCompressFileReader(nullptr), nullptr) << "outside any tree";
+
+  // Hidden by a name search when saved, and a name that is not UTF-8: shown,
+  // with the bad byte replaced.
+  FileRecord hidden;
+  hidden.name = "a\xFF.txt";
+  Bytes bytes = hidden.Encode();
+  const size_t shownAt = 66 + 16 + 4 + hidden.name.size();
+  ASSERT_EQ(Bytes(bytes.begin() + long(shownAt), bytes.begin() + long(shownAt) + 4), U32(1));
+  std::copy_n(U32(0).begin(), 4, bytes.begin() + long(shownAt));
+  WriteNodes(dir / "h.rsf", bytes);
+  OpenFrame hiddenFrame(dir / "h.rsf", SaveRestoreResult::_frFileSystemNode);
+  SaveRestoreResult::RecordReader hiddenReader(&hiddenFrame.archive);
+  std::unique_ptr<RestoreFileNode> shown(RestoreFileNode::ReadFileNode(hiddenReader, nullptr));
+  EXPECT_EQ(shown->IsNodeShow(), 1);
+  EXPECT_STREQ(shown->GetFileName(), "a\xEF\xBF\xBD.txt");
+  for (const auto& [type, reader] : std::vector<std::pair<_tagSearcherType, bool>>{
+           {SEARCHER_TYPE_NTFS, true}, {SEARCHER_TYPE_HFSPLUS, false}, {SEARCHER_TYPE_FAT, false}}) {
+    CFilesystemNode root(type, "r", "r", 1);
+    RestoreFileNode* child = dynamic_cast<RestoreFileNode*>(node->Clone());
+    ASSERT_EQ(root.AddChild(child), 1);
+    IFileReader* made = child->CreateCompressFileReader(nullptr);
+    EXPECT_EQ(made != nullptr, reader) << type;
+    if (type == SEARCHER_TYPE_NTFS) {
+      EXPECT_NE(dynamic_cast<CCompressFileReader*>(made), nullptr);
+    }
+    if (made != nullptr) made->Release();
+    child->Release();
+  }
+}
+
+TEST(SaveRestoreProgress, StepsAreThinnedNeverPass98AndTheOneEndCarriesTheError) {
+  testsupport::RecordingProgress sink;
+  uint64_t now = 1000;
+  SaveRestoreResult::SaveRestoreProgress progress(&sink, [&now] { return now; });
+  progress.IncProgress(false, true);
+  progress.IncProgress(false, false);
+  now += 99;
+  EXPECT_EQ(progress.IncProgress(false, false), 0) << "within 100 ms of the last step";
+  for (int i = 0; i < 200; ++i) {
+    now += 100;
+    progress.IncProgress(false, false);
+  }
+  progress.TipError(6);
+  progress.TipError(7);
+  progress.IncProgress(true, false);
+  const auto reports = sink.Reports();
+  ASSERT_EQ(reports.size(), 203u);
+  EXPECT_EQ(reports[0], "{2,100,5}");
+  EXPECT_EQ(reports[1], "{2,100,6}");
+  EXPECT_EQ(reports[201], "{2,100,98}");
+  EXPECT_EQ(reports[202], "{3,100,100}!");
+  EXPECT_EQ(sink.Records().back().error, 6u) << "the first error counts";
+}
+
+}  // namespace

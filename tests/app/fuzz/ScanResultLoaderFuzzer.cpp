@@ -1,0 +1,87 @@
+// Fuzz target for the reader of saved scan results: the input is a whole
+// ".rsf" file. Its header and scan-kind and device frames are read as a load
+// reads them, then its trees are replayed, once as for a whole disk and once
+// for a volume named "v", into the real tree builder. Whatever the bytes,
+// nothing may crash, hang or allocate more than the file holds, and every
+// node shown must hang below a root.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/KVRestoreScanSink.h"
+#include "app/ScanResultRecords.h"
+#include "archive/RSData.h"
+#include "engine/tree/TreeDoubles.h"
+#include "support/RecordingProgress.h"
+#include "tree/CDirectoryTreeBuilder.h"
+
+namespace {
+
+// One file for the whole run, rewritten for every input.
+const std::string& InputPath() {
+  static const std::string path = [] {
+    char pattern[] = "/tmp/rsf-fuzz-XXXXXX";
+    const int fd = mkstemp(pattern);
+    if (fd >= 0) close(fd);
+    static const std::string* kept = new std::string(pattern);
+    std::atexit([] { unlink(kept->c_str()); });
+    return std::string(pattern);
+  }();
+  return path;
+}
+
+void ReadFrames(CRSData& archive) {
+  namespace srr = SaveRestoreResult;
+  FILEHEADER header;
+  archive.ReadFileHeader(header);
+  try {
+    archive.GetStatus();
+  } catch (const CRSException&) {
+  }
+  for (const tagGUIDSIGN& id : {srr::_frFileSystemSearchControllerList, srr::_frDiskDevice}) {
+    try {
+      archive.OpenFrame(id);
+      srr::RecordReader reader(&archive);
+      if (id == srr::_frDiskDevice) {
+        srr::DecodeDevice(reader);
+      } else {
+        srr::DecodeScanKind(reader);
+      }
+    } catch (const srr::CRecordDamage&) {
+    } catch (const CRSException&) {
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FILE* out = std::fopen(InputPath().c_str(), "wb");
+  if (out == nullptr) return 0;
+  if (size > 0) std::fwrite(data, 1, size, out);
+  std::fclose(out);
+
+  CRSData archive(RSModeRead);
+  if (archive.StartRS(InputPath().c_str(), 0) == 0) return 0;
+  ReadFrames(archive);
+
+  treetest::RecordingTree shown;
+  treetest::FakeFilter filter;
+  testsupport::RecordingProgress progress;
+  auto* builder = new CDirectoryTreeBuilder(true);
+  builder->SetPause([] {});
+  builder->Initialize("fuzz", &shown, &filter);
+  SaveRestoreResult::KVRestoreScanSink::DeviceView view{true, true, ""};
+  SaveRestoreResult::KVRestoreScanSink sink(
+      &archive, [&view](IStorageDevice*) { return view; }, nullptr);
+  sink.SetDirecotryTreeBuilder(builder, &progress, nullptr);
+  view = {true, false, "v"};
+  sink.SetDirecotryTreeBuilder(builder, &progress, nullptr);
+  if (!shown.problems.empty()) std::abort();
+  builder->Release();
+  archive.EndRS();
+  return 0;
+}

@@ -1,0 +1,107 @@
+#!/usr/bin/env python3
+"""Seeds for the scanresult_loader fuzz target: saved scan results written
+from the layout (archive header with its CRC-16, frames, records), not by the
+application's writer.
+
+Usage: make-rsf-seeds.py OUTDIR
+"""
+import os
+import struct
+import sys
+
+SIGN = bytes.fromhex("EAF4B31C0543B64AB4B8244A33D913BB")
+SCAN_KIND = bytes.fromhex("94639B4081F6884EA20F5D635782ED75")
+DEVICE = bytes.fromhex("76A672B048058B46BA9E91093A63B517")
+NODES = bytes.fromhex("6CF208D28C07344E9D71D91F535F7B57")
+
+
+def crc16(data):
+    crc = 0
+    for byte in data:
+        crc ^= byte << 8
+        for _ in range(8):
+            crc = ((crc << 1) ^ 0x8005) if crc & 0x8000 else (crc << 1)
+            crc &= 0xFFFF
+    return crc
+
+
+def header(status=1):
+    raw = SIGN + struct.pack("<IIII", 5800, 0, status, 0) + bytes(100)
+    return raw[:20] + struct.pack("<I", crc16(raw)) + raw[24:]
+
+
+def frame(guid, payload):
+    return SIGN + guid + struct.pack("<I", len(payload)) + payload
+
+
+def text(s):
+    b = s.encode()
+    return struct.pack("<I", len(b)) + b
+
+
+def file_record(node_id, parent, name, size=100, folder=False, deleted=0, runs=((8, 2),), resident=0, partition=0):
+    out = struct.pack("<qqQH", node_id, parent, size, 0x20 if not folder else 0x10)
+    out += struct.pack("<QQQ", 132000000000000000, 132000000000000001, 132000000000000002)
+    out += struct.pack("<IIII", 1 if folder else 0, deleted, len(runs), resident)
+    for start, length in runs:
+        out += struct.pack("<qQ", start, length)
+    out += text(name) + struct.pack("<IHqI", 1, partition, -1, 0)
+    return out
+
+
+def partition_entry(index=0, kind=4, fs_type=6, spc=1, start=0, sector=512, total=1 << 16):
+    rec = bytearray(104)
+    struct.pack_into("<H", rec, 16, index)
+    struct.pack_into("<II", rec, 20, fs_type, spc)
+    struct.pack_into("<qq", rec, 32, start, start)
+    struct.pack_into("<I", rec, 64, sector)
+    struct.pack_into("<QQd", rec, 72, total, 1, 1.0)
+    return struct.pack("<I", kind) + bytes(rec)
+
+
+def section(root_id, searcher, volume, partitions, files):
+    out = struct.pack("<I", 1)
+    out += file_record(root_id, -1, "root", size=0, folder=True, runs=(), partition=0xFFFF)
+    out += struct.pack("<I", searcher) + text(volume)
+    out += struct.pack("<I", len(partitions)) + b"".join(partitions)
+    for f in files:
+        out += struct.pack("<I", 0) + f
+    return out + struct.pack("<I", 0xFFFFFFFF)
+
+
+def result(sections, kind=(2, 1), device_name="stick"):
+    scan_kind = struct.pack("<III", 8, *kind)
+    device = struct.pack("<QiiiI", 1 << 26, 0, -1, -1, len(device_name)) + device_name.encode()
+    nodes = struct.pack("<Q", len(sections)) + b"".join(sections)
+    return header() + frame(SCAN_KIND, scan_kind) + frame(DEVICE, device) + frame(NODES, nodes)
+
+
+def main():
+    out = sys.argv[1]
+    os.makedirs(out, exist_ok=True)
+    raw_tree = section(1, 34, "v", [partition_entry()],
+                       [file_record(20, 1, "JPG", folder=True, runs=()), file_record(21, 20, "a.jpg"),
+                        file_record(22, 1, "b.mp3", deleted=1, runs=((40, 1), (-1, 3), (41, 2)))])
+    ntfs_tree = section(5, 35, "v", [partition_entry(0, 0, 3, 8, 2048), partition_entry(1, 0, 3, 8, 90000)],
+                        [file_record(30, 5, "Users", folder=True, runs=()),
+                         file_record(31, 30, "note.txt", size=40, runs=((4100, 1),), resident=1),
+                         file_record(32, 30, "lost.bin", partition=1),
+                         file_record(-1, -1, "Other lost files", folder=True, runs=()),
+                         file_record(33, 77, "orphan.doc")])
+    fat_trees = [section(9, 32, "v", [partition_entry(0, 1, 1, 4)], [file_record(40, 9, "x.txt")]),
+                 section(9, 32, "v", [partition_entry(0, 1, 1, 4)], [file_record(41, 9, "y.txt")])]
+    seeds = {
+        "empty.rsf": result([]),
+        "raw.rsf": result([raw_tree]),
+        "ntfs.rsf": result([ntfs_tree], kind=(0, 0)),
+        "two-volumes-one-name.rsf": result(fat_trees, kind=(0, 0)),
+        "no-partitions.rsf": result([section(3, 33, "v", [], [])]),
+        "all.rsf": result([raw_tree, ntfs_tree] + fat_trees),
+    }
+    for name, data in seeds.items():
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(data)
+
+
+if __name__ == "__main__":
+    main()
