@@ -233,10 +233,14 @@ void KVDeletailWindowController::getImportData(const QString& /*path*/) {
   observeResults();
 }
 
-// The loaded result is the scan operation's: its rows are shown as soon as
-// the window has observed the scan notification.
+// The load (started by the wizard) posts the scan notification while it
+// brings rows. A load that is already over posts nothing more: its result
+// is shown at once.
 void KVDeletailWindowController::startRestorePolling() {
-  QTimer::singleShot(0, this, [this] { DataInitFinished(); });
+  KVUIController::RestorPostUIUpdate(QString::fromLatin1(kScanNotification), 0);
+  uint64_t total = 0, current = 0, error = 0;
+  KVUIController::GetSaveorRestoreProgress(&total, &current, &error, 0);
+  if (current >= total) QTimer::singleShot(0, this, [this] { DataInitFinished(); });
 }
 
 void KVDeletailWindowController::observeResults() {

@@ -3,7 +3,8 @@
 // file written from the originals and The Sleuth Kit's listing): the quick
 // scan runs, the first root ends up chosen and open, and clicking through
 // every folder lists exactly the files, sizes and deleted marks the tools
-// put on the image. The image is unchanged afterwards.
+// put on the image; the result saved and loaded back lists the same. The
+// image is unchanged afterwards.
 #include <QPointer>
 
 #include <gtest/gtest.h>
@@ -57,6 +58,36 @@ void ClickThrough(KVDeletailWindowController& window, OpNodeData* row, const std
     shown.emplace(sub, Listed{true, folder->isDeleted(), -1});
     ClickThrough(window, folder, sub, shown, depth + 1);
   }
+}
+
+// Clicking through the whole path tree lists every entry of the image once,
+// with its kind, size and deleted mark, and nothing else.
+void ExpectListing(KVDeletailWindowController& window, const std::vector<conformance::Expected>& expected) {
+  ASSERT_EQ(window.allDiskArr.size(), 1u);
+  std::multimap<std::string, Listed> shown;
+  ClickThrough(window, window.allDiskArr.front().get(), "", shown);
+  for (const conformance::Expected& e : expected) {
+    ASSERT_EQ(shown.count(e.path), 1u) << "not listed once: " << e.path;
+    const Listed& listed = shown.find(e.path)->second;
+    EXPECT_EQ(listed.folder, e.folder) << e.path;
+    EXPECT_EQ(listed.deleted, e.deleted) << e.path;
+    if (!e.folder && e.size >= 0) {
+      EXPECT_EQ(listed.size, e.size) << e.path;
+    }
+  }
+  std::set<std::string> paths;
+  for (const conformance::Expected& e : expected) paths.insert(e.path);
+  for (const auto& [path, listed] : shown) EXPECT_EQ(paths.count(path), 1u) << "not on the image: " << path;
+}
+
+// Whether the save (1) or load (0) ended well, waiting for it.
+bool SaveOrLoadEnded(int save) {
+  uint64_t total = 0, current = 0, error = 0;
+  const bool ended = qttest::PumpUntil([&] {
+    KVUIController::GetSaveorRestoreProgress(&total, &current, &error, save);
+    return total > 0 && current >= total;
+  });
+  return ended && error == 0;
 }
 
 // The disk index the device list gives the loop device at `path`.
@@ -114,27 +145,28 @@ TEST(ResultsWindowOnFat, ListsWhatTheToolsPutOnTheImage) {
     EXPECT_EQ(window->outlineView->selectedItem(), root);
     EXPECT_TRUE(window->outlineView->isItemExpanded(root));
 
-    std::multimap<std::string, Listed> shown;
-    ClickThrough(*window, root, "", shown);
-    for (const conformance::Expected& e : expected) {
-      ASSERT_EQ(shown.count(e.path), 1u) << "not listed once: " << e.path;
-      const Listed& listed = shown.find(e.path)->second;
-      EXPECT_EQ(listed.folder, e.folder) << e.path;
-      EXPECT_EQ(listed.deleted, e.deleted) << e.path;
-      if (!e.folder && e.size >= 0) {
-        EXPECT_EQ(listed.size, e.size) << e.path;
-      }
-    }
-    std::set<std::string> paths;
-    for (const conformance::Expected& e : expected) paths.insert(e.path);
-    for (const auto& [path, listed] : shown) EXPECT_EQ(paths.count(path), 1u) << "not on the image: " << path;
+    ExpectListing(*window, expected);
 
     // A folder holding only a folder has no files to list: the note shows.
     Choose(*window, resultstest::FolderAt(*window, root, {QStringLiteral("Parent")}));
     EXPECT_TRUE(window->arrList.empty());
     ASSERT_NE(window->tableView->noValueView(), nullptr);
     EXPECT_TRUE(window->tableView->noValueView()->isVisibleTo(window->tableView));
+    delete window.data();
 
+    // The result saved and loaded again: a window on the loaded result lists
+    // the same.
+    testsupport::TempDir dir;
+    const QString saved = QString::fromStdString((dir / "f16.rsf").string());
+    ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(1, saved));
+    ASSERT_TRUE(SaveOrLoadEnded(1));
+    ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(0, saved));
+    window = KVDeletailWindowController::OpenForImport(saved);
+    ASSERT_TRUE(SaveOrLoadEnded(0));
+    ASSERT_TRUE(Browsing(*window));
+    ASSERT_TRUE(qttest::PumpUntil([&] { return window->opDataFile != nullptr; }));
+    EXPECT_EQ(window->exportButton, nullptr);
+    ExpectListing(*window, expected);
     delete window.data();
     KVUIController::UseScan(nullptr);
   }
