@@ -259,10 +259,7 @@ void KVDeletailWindowController::observeResults() {
   }
 }
 
-void KVDeletailWindowController::clearImportData() {
-  for (const char* name : {kScanNotification, kSearchNotification, kRecoveryNotification, kDetachNotification})
-    Center().RemoveObserver(this, QString::fromLatin1(name));
-}
+void KVDeletailWindowController::clearImportData() { Center().RemoveObserver(this); }
 
 void KVDeletailWindowController::DataInitFinished() {
   if (closing_) return;
