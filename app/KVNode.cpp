@@ -60,6 +60,7 @@ bool OpNodeData::isDirect() const {
 
 uint64_t OpNodeData::size() const {
   if (isFadeNode() || m_node == nullptr || m_node->IsDirectory() != 0) return 0;
+  NodeTreeGuard held;
   return m_node->GetFileSize();
 }
 
@@ -96,20 +97,25 @@ uint64_t OpNodeData::modifyTimeValue() const {
   return isFadeNode() || m_node == nullptr ? 0 : m_node->GetModificationTime();
 }
 
-bool OpNodeData::isDeleted() const { return !isFadeNode() && m_node != nullptr && m_node->IsDeleted() != 0; }
+bool OpNodeData::isDeleted() const { return !isFadeNode() && isFileNodeDeleted(m_node); }
 
 bool OpNodeData::IsShow() const {
   if (isFadeNode()) return true;
-  return m_node != nullptr && m_node->IsNodeShow() != 0;
+  if (m_node == nullptr) return false;
+  NodeTreeGuard held;
+  return m_node->IsNodeShow() != 0;
 }
 
 void OpNodeData::SetShow(int show) {
-  if (!isFadeNode() && m_node != nullptr) m_node->ShowNode(show);
+  if (isFadeNode() || m_node == nullptr) return;
+  NodeTreeGuard held;
+  m_node->ShowNode(show);
 }
 
 bool OpNodeData::isHasFolderChildren() const {
   if (isFadeNode()) return m_expandable != 0;
   if (m_node == nullptr) return false;
+  NodeTreeGuard held;
   for (IFileNode* child = m_node->GetFirstChild(); child != nullptr; child = child->GetNextNode()) {
     if (child->IsDirectory() != 0) return true;
   }
@@ -119,12 +125,14 @@ bool OpNodeData::isHasFolderChildren() const {
 int OpNodeData::nodeType() const {
   if (!isFadeNode()) return m_isFileSystem != 0 ? 0 : 1;
   if (m_type == 1) return IconOfCategory(KVCPPPublic::instance().StringToFilterType(m_fadeName.toUtf8().constData()));
-  if (m_type == 2 || m_type == 3) return m_parent == nullptr ? 8 : 9;
+  // The date root and its years carry the year icon, the months below them
+  // the month icon.
+  if (m_type == 2 || m_type == 3) return m_parent == nullptr || m_parent->m_parent == nullptr ? 8 : 9;
   return 10;
 }
 
 int OpNodeData::state() const {
-  if (!isFadeNode() && m_node != nullptr) return m_node->GetCheckedStatus();
+  if (!isFadeNode() && m_node != nullptr) return fileNodeState(m_node);
   return m_state;
 }
 
@@ -134,6 +142,7 @@ int OpNodeData::ChildState(const Child& child) {
 }
 
 void OpNodeData::setNodeState(int state) {
+  NodeTreeGuard held;
   if (isFadeNode() || m_node == nullptr) {
     m_state = state;
   } else {
@@ -144,6 +153,7 @@ void OpNodeData::setNodeState(int state) {
 }
 
 void OpNodeData::setParentNodeState(int state) {
+  NodeTreeGuard held;
   m_state = state;
   OpNodeData* parent = m_parent;
   if (parent == nullptr || !parent->isFadeNode()) return;
@@ -157,6 +167,7 @@ void OpNodeData::setParentNodeState(int state) {
 }
 
 void OpNodeData::SetChildrenNodeState(int state) {
+  NodeTreeGuard held;
   if (!isFadeNode() && m_node != nullptr) {
     if (m_parent != nullptr && m_parent->isFadeNode()) setFileNodeWithState(m_node, state);
     return;
@@ -176,12 +187,22 @@ void OpNodeData::free() { m_children.clear(); }
 
 bool OpNodeData::isFileNodeDirect(IFileNode* node) { return node != nullptr && node->IsDirectory() != 0; }
 
-bool OpNodeData::isFileNodeDeleted(IFileNode* node) { return node != nullptr && node->IsDeleted() != 0; }
+bool OpNodeData::isFileNodeDeleted(IFileNode* node) {
+  if (node == nullptr) return false;
+  NodeTreeGuard held;
+  return node->IsDeleted() != 0;
+}
 
-int OpNodeData::fileNodeState(IFileNode* node) { return node != nullptr ? node->GetCheckedStatus() : 0; }
+int OpNodeData::fileNodeState(IFileNode* node) {
+  if (node == nullptr) return 0;
+  NodeTreeGuard held;
+  return node->GetCheckedStatus();
+}
 
 void OpNodeData::setFileNodeWithState(IFileNode* node, int state) {
-  if (node != nullptr && state >= 0 && state <= 2) node->SetCheck(static_cast<_tagCheckedStatus>(state));
+  if (node == nullptr || state < 0 || state > 2) return;
+  NodeTreeGuard held;
+  node->SetCheck(static_cast<_tagCheckedStatus>(state));
 }
 
 QString OpNodeData::fileNodeName(IFileNode* node) { return node != nullptr ? Utf8(node->GetFileName()) : QString(); }

@@ -8,8 +8,15 @@
 // and their children; a node's own mark is kept by the node, whose SetCheck
 // carries it down its tree and up to its ancestors.
 //
-// Rows that wrap nodes of a running scan are used under the scan
-// operation's lock (see FileNode.h), like every other walk of those trees.
+// Threads: rows belong to the main thread. The nodes they wrap are the
+// scan's, which its worker may still be linking: every operation below that
+// reads or changes what a scan may change on a shown node (children, check
+// mark, shown flag, deleted mark, size) takes the found-file tree lock
+// (NodeTreeLock, FileNode.h) for its own span, so rows may be used while a
+// scan runs. The texts (name, path, times) read only what a shown node never
+// changes. A caller that walks nodes itself (GetFirstChild, GetNextNode)
+// holds a NodeTreeGuard across the walk. Rows must be dropped before the
+// next scan or load starts: it releases the nodes of the last one.
 #pragma once
 
 #include <QString>

@@ -133,7 +133,10 @@ void KVRecoveryFolderNumbers::Clear() {
 char* CreateRecoveryFilePathByNode(void* node, const char* destination, KVRecoveryFolderNumbers& numbers) {
   auto* file = static_cast<IFileNode*>(node);
   if (file == nullptr || destination == nullptr || *destination == '\0') return nullptr;
-  if (!file->IsNodeShow()) return nullptr;
+  {
+    NodeTreeGuard held;
+    if (!file->IsNodeShow()) return nullptr;
+  }
   const _tagSearcherType type = KVCPPPublic::instance().GetNodeSearcheType(file);
   if (type == SEARCHER_TYPE_NONE) return nullptr;
 

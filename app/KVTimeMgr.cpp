@@ -50,6 +50,7 @@ void KVTimeMgr::refreshTimeTree(OpNodeData* root, KVUIScan* scan) {
   }
   for (const auto& [year, months] : index) {
     for (const auto& [month, nodes] : months) {
+      NodeTreeGuard held;  // a month's files at a time
       for (size_t position = getIndex(year, month, view); position < nodes.size(); ++position) {
         setIndex(year, month, position + 1, view);
         IFileNode* node = nodes[position];

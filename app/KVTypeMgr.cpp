@@ -77,6 +77,7 @@ void KVTypeMgr::refreshTypeTree(KVUIScan* scan) {
   const KVUIScan::TypeIndex index = scan->GetTypeMap();
   for (const auto& [category, nodes] : index) {
     size_t& position = m_typeIndexMap[static_cast<int>(category)];
+    NodeTreeGuard held;  // a category's files at a time
     for (; position < nodes.size(); ++position) {
       IFileNode* node = nodes[position];
       if (node == nullptr || node->IsNodeShow() == 0 || !m_insertFileNodeMap.insert(node).second) continue;

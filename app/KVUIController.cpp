@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -27,18 +28,21 @@ bool TakeNews(KVUIOperation* operation) {
   return true;
 }
 
-void RunWorker(KVUIOperation* operation, const std::function<void()>& worker) {
-  try {
-    worker();
-  } catch (const std::exception& e) {
-    CatchExeception::WriteLog("operation worker ended by an exception: %s\n", e.what());
-  } catch (...) {
-    CatchExeception::WriteLog("operation worker ended by an exception\n");
+void RunWorker(KVUIOperation* operation, std::function<void()> worker) {
+  while (worker) {
+    try {
+      worker();
+    } catch (const std::exception& e) {
+      CatchExeception::WriteLog("operation worker ended by an exception: %s\n", e.what());
+    } catch (...) {
+      CatchExeception::WriteLog("operation worker ended by an exception\n");
+    }
+    // However the body left, its run is over: a start queued meanwhile runs
+    // next on this thread, or the operation goes idle. Without this a worker
+    // that returned early would leave the poller polling and every window
+    // waiting for an end that never comes.
+    worker = operation->TakeQueuedRunOrEnd();
   }
-  // However the body left, the operation is over: without this a worker
-  // that returned early would leave the poller polling and every window
-  // waiting for an end that never comes.
-  if (operation->GetStatus() != KVOperationIdle) operation->EndOperation();
   operation->WorkerEnded();
 }
 
@@ -47,10 +51,15 @@ void RunWorker(KVUIOperation* operation, const std::function<void()>& worker) {
 bool KVUIController::DoOperation(std::function<void()> worker, const KVPollArgs& pollArgs) {
   KVUIOperation* operation = pollArgs.operation;
   if (operation == nullptr || !worker) return false;
+  const std::string name = pollArgs.notificationName.toStdString();
+  if (operation->QueueRun(worker, name)) return true;
+  // Not stopping (or no more): a run that has just gone idle may still be
+  // winding down its threads.
   if (operation->IsOperationExit() && (operation->IsWorkerRunning() || operation->IsPollerRunning())) {
     operation->WaitForThreads(kWindDown);
   }
   if (!operation->BeginRun()) return false;
+  operation->SetRunName(name);
 
   const KVPollArgs args = pollArgs;
   const bool pollerStarted = platform::StartDetachedThread(
@@ -66,9 +75,9 @@ bool KVUIController::DoOperation(std::function<void()> worker, const KVPollArgs&
     return false;
   }
 
-  const bool workerStarted =
-      platform::StartDetachedThread([operation, worker = std::move(worker)] { RunWorker(operation, worker); },
-                                    platform::kOperationStackSize, "kv-operation");
+  const bool workerStarted = platform::StartDetachedThread(
+      [operation, worker = std::move(worker)] { RunWorker(operation, std::move(worker)); },
+      platform::kOperationStackSize, "kv-operation");
   if (!workerStarted) {
     // The poller sees the idle status and posts once, so the window that
     // asked for the run learns that it is over.
@@ -82,18 +91,23 @@ bool KVUIController::DoOperation(std::function<void()> worker, const KVPollArgs&
 void KVUIController::QueryStatusAndUpdateUI(const KVPollArgs& pollArgs) {
   KVUIOperation* operation = pollArgs.operation;
   if (operation == nullptr) return;
+  // A run queued behind this one may post under another name.
+  const auto name = [&] {
+    const std::string current = operation->RunName();
+    return current.empty() ? pollArgs.notificationName : QString::fromStdString(current);
+  };
   bool posted = false;
   while (!operation->IsOperationExit()) {
     std::this_thread::sleep_for(kPollPeriod);
     // News that falls into a rebuild of the result rows is dropped.
     if (TakeNews(operation) && operation->IsOpTreeFinished()) {
-      KVUIPublic::NotifyMainThread(pollArgs.notificationName);
+      KVUIPublic::NotifyMainThread(name());
       posted = true;
     }
   }
   // EndOperation flags news and goes idle in one step, so news of the end
   // is seen here even when it came after the last look above.
-  if (TakeNews(operation) || !posted) KVUIPublic::NotifyMainThread(pollArgs.notificationName);
+  if (TakeNews(operation) || !posted) KVUIPublic::NotifyMainThread(name());
   operation->SetNeedUIUpdate(0);
   if (!pollArgs.finishName.isEmpty()) KVUIPublic::NotifyMainThread(pollArgs.finishName);
   std::fprintf(stderr, "!!!!!!! The state query thread is exited!!!!!!!!!\n");

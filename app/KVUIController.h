@@ -1,6 +1,21 @@
 // The single bridge from the windows to the engine. This part runs long
 // operations: a worker thread for the operation's body and a poller that
 // turns the operation's news into notifications on the main thread.
+//
+// Starting while the last run still stops: the start is queued, never
+// refused. A scan or recovery asked for while the previous run of the same
+// operation is stopping (the user stopped it, or the results window gave up
+// on a pulled disk, and the engine has not returned yet) answers success at
+// once and begins on the same worker as soon as the old body returns. From
+// the request on, the status is the new run's (running, so IsScanRunning and
+// IsRecoveryRunning answer YES), the old run's reports and found files no
+// longer reach the windows, and the poller posts the new run's name, ending
+// with one post when the new run ends. Windows therefore treat every start
+// the same way: ask, then wait for the notification; they never need to
+// retry. A pause or stop asked for before the queued run begins applies to
+// it (stopped, it ends at once with nothing found). Only a start while a run
+// of the operation is running or paused is refused; the windows never ask
+// for one.
 #pragma once
 
 #include <QString>
@@ -13,6 +28,7 @@
 class DiskVolumeNodeData;
 class IFileNode;
 class IStorageDevice;
+class KVUIDeviceData;
 class KVUIOperation;
 class KVUIRecovery;
 class KVUIScan;
@@ -46,12 +62,12 @@ class KVUIController {
   // the operation is made idle with news flagged unless the worker did so
   // itself, so the poller always ends and posts the final state.
   //
-  // Answers false, and starts nothing, when a worker or poller of an earlier
-  // run of the operation is still there (a stopped engine that has not
-  // returned yet) or a thread cannot be made; the status is then idle again
-  // unless the earlier run still owns it. When the earlier run has already
-  // gone idle and only its threads are winding down, the call waits for
-  // them first.
+  // While the earlier run is stopping, `worker` is queued behind it (see the
+  // top of this file) and the answer is true. Answers false, and starts
+  // nothing, when an earlier run is running or paused, or a thread cannot be
+  // made; the status is then idle again unless the earlier run still owns
+  // it. When the earlier run has already gone idle and only its threads are
+  // winding down, the call waits for them first.
   static bool DoOperation(std::function<void()> worker, const KVPollArgs& pollArgs);
 
   // The poller's body: every 0.1 s while the operation is neither idle nor
@@ -67,16 +83,23 @@ class KVUIController {
   static KVUIScan& Scan();
   static void UseScan(KVUIScan* scan);
 
-  // Devices.
+  // Devices. The device list the methods below use: the process's, or
+  // another one (tests).
+  static void UseDevices(KVUIDeviceData* devices);
   static void GetDeviceInfoToArray(std::vector<std::unique_ptr<DiskVolumeNodeData>>* rows);
-  // Posts `name` on the main thread once the device list is enumerated.
+  // Posts `name` on the main thread once the device list is enumerated. A
+  // request while an enumeration is queued or under way only waits for it:
+  // two quick requests enumerate once (and post once).
   static void NotifiyDeviceInfoAfterInit(const QString& name);
   static void InitDeviceInfoInBgThread();
+  // Enumerates afresh on the calling thread and forgets the scan's saved
+  // storage. Devices a scan, its controller or its copy-out objects still
+  // use stay alive: the scan holds them from the start request to the
+  // release of the controller that read them.
   static void RefreshDeviceInfo();
 
-  // Scans. A start is refused while an earlier scan's worker still runs,
-  // also when that scan is only stopping: reviving it would let its final
-  // report end the new one.
+  // Scans. A start while the previous scan still stops is queued behind it
+  // (see the top of this file); one while a scan runs or pauses is refused.
   static bool DoScanWithDiskIndex(int disk, int volume, const QString& postName);
   static bool DoScanWithData(const DiskVolumeNodeData* row, const QString& postName);
   static bool DoDeepScan(const QString& postName);
@@ -120,10 +143,16 @@ class KVUIController {
   static void RefreshTimeTreeState(const KVRowArray& roots);
   static QString getImageForType(const QString& ext);
   static void UnselectedAllNodes();
+  // Asked by the results window before it rebuilds the path rows at the end
+  // of a scan; the rows are rebuilt from the indexes, so there is nothing to
+  // bring up to date.
+  static void RefreshData();
 
   // Name search. Starts a search on its own thread unless one has not been
-  // acknowledged yet (StopSearch) or a scan runs; posts `postName` on the
-  // main thread when the marks are set.
+  // acknowledged yet (StopSearch); posts `postName` on the main thread when
+  // the marks are set. A paused scan is searched over the files found so far
+  // (see KVUIScan::DoSearch); ticks and tree walks meanwhile wait for one
+  // batch of marks at most.
   static bool DoSearchWithString(const QString& key, const QString& postName);
   static void DoSearchFn(const QString& postName);
   static QString GetSearchString();

@@ -41,7 +41,12 @@ bool OnMainThread() {
   return app == nullptr || QThread::currentThread() == app->thread();
 }
 
-KVUIDeviceData& Devices() { return KVUIDeviceData::instance(); }
+std::atomic<KVUIDeviceData*> g_devices{nullptr};
+
+KVUIDeviceData& Devices() {
+  KVUIDeviceData* devices = g_devices.load();
+  return devices != nullptr ? *devices : KVUIDeviceData::instance();
+}
 
 template <typename F>
 void ForEachRow(OpNodeData* row, F&& f) {
@@ -65,6 +70,8 @@ KVUIScan& KVUIController::Scan() {
 
 void KVUIController::UseScan(KVUIScan* scan) { g_scan.store(scan); }
 
+void KVUIController::UseDevices(KVUIDeviceData* devices) { g_devices.store(devices); }
+
 void KVUIController::GetDeviceInfoToArray(std::vector<std::unique_ptr<DiskVolumeNodeData>>* rows) {
   if (rows == nullptr) return;
   std::list<_DiskVolumeData> disks;
@@ -82,9 +89,11 @@ void KVUIController::GetDeviceInfoToArray(std::vector<std::unique_ptr<DiskVolume
 }
 
 void KVUIController::NotifiyDeviceInfoAfterInit(const QString& name) {
-  switch (Devices().GetInitState()) {
+  // Claimed before the enumeration is queued, so a second request meanwhile
+  // finds it under way.
+  switch (Devices().ClaimEnumeration()) {
     case KVDeviceEnumerating:
-      return;  // the enumeration under way posts when it ends
+      return;  // the enumeration queued or under way posts when it ends
     case KVDeviceReady:
       KVUIPublic::NotifyMainThread(name);
       return;
@@ -98,25 +107,28 @@ void KVUIController::InitDeviceInfoInBgThread() { Devices().InitDeviceInfo(); }
 void KVUIController::RefreshDeviceInfo() {
   Devices().Clear();
   Devices().InitDeviceInfo();
+  // Only the saved storage is forgotten: the scan's controller keeps the
+  // devices it reads for as long as it lives.
   Scan().SaveScanSorage(nullptr);
 }
 
 bool KVUIController::DoScanWithDiskIndex(int disk, int volume, const QString& postName) {
   KVUIScan& scan = Scan();
   // A stopping scan is not forced idle here: its engine would read that as
-  // leave to go on. DoOperation waits for a run that has ended and refuses
-  // one whose worker has not returned.
-  if (!scan.IsOperationExit() && scan.GetStatus() != KVOperationStopping) return false;
-  IStorageDevice* storage = Devices().GetStorageByDiskVolumeIndex(disk, volume);
+  // leave to go on. DoOperation queues the start behind it instead.
+  const int status = scan.GetStatus();
+  if (status == KVOperationRunning || status == KVOperationPaused) return false;
+  // The device is held from here to the end of the worker's body, however
+  // often the list is refreshed meanwhile; the controller holds it after.
+  std::shared_ptr<IStorageDevice> storage = Devices().HoldStorageByDiskVolumeIndex(disk, volume);
   if (storage == nullptr) return false;
-  if (scan.IsWorkerRunning() && !scan.IsOperationExit()) return false;
   // The trees belong to the main thread, so they are emptied here, before
   // the worker starts, not by the worker.
   if (OnMainThread()) {
     KVTypeMgr::share().clear();
     KVTimeMgr::share().clear();
   }
-  return DoOperation([storage] { DoScanFn(storage); }, KVPollArgs{&scan, postName});
+  return DoOperation([storage] { DoScanFn(storage.get()); }, KVPollArgs{&scan, postName});
 }
 
 bool KVUIController::DoScanWithData(const DiskVolumeNodeData* row, const QString& postName) {
@@ -201,6 +213,7 @@ int KVUIController::GetScanTreeNodeData(KVRowArray* rows, int clear) {
   scan.SetOpTreeFinished(0);
   const bool pathView = scan.GetScanType() == KVViewPath;
   for (IFilesystemNode* root : scan.GetFileSystemNode()) {
+    NodeTreeGuard held;
     if (clear != 0) {
       root->ShowNode(1);
       root->SetCheck(CHECKED_STATUS_UNCHECKED);
@@ -246,8 +259,16 @@ void AddFolderRows(OpNodeData* row, int depth) {
         known.insert((*sub)->fileNode());
       }
     }
-    for (IFileNode* child = node->GetFirstChild(); child != nullptr; child = child->GetNextNode()) {
-      if (child->IsDirectory() == 0 || child->IsNodeShow() == 0 || known.count(child) != 0) continue;
+    // One folder's children at a time under the tree lock, so a running
+    // scan waits for one folder at most.
+    std::vector<IFileNode*> folders;
+    {
+      NodeTreeGuard held;
+      for (IFileNode* child = node->GetFirstChild(); child != nullptr; child = child->GetNextNode()) {
+        if (child->IsDirectory() != 0 && child->IsNodeShow() != 0 && known.count(child) == 0) folders.push_back(child);
+      }
+    }
+    for (IFileNode* child : folders) {
       auto sub = std::make_unique<OpNodeData>(__TreeNodeData__{0, 0, 0, child});
       sub->setExpandAble(1);
       row->addChildObject(std::move(sub));
@@ -312,6 +333,7 @@ int KVUIController::GetFileNodeToArray(std::vector<IFileNode*>* list, OpNodeData
 bool KVUIController::GetPathInfoToArray(std::vector<IFileNode*>* list, OpNodeData* row) {
   if (row == nullptr || list == nullptr || !row->isDirect() || row->fileNode() == nullptr) return false;
   list->clear();
+  NodeTreeGuard held;
   for (IFileNode* child = row->fileNode()->GetFirstChild(); child != nullptr; child = child->GetNextNode()) {
     if (child->IsDirectory() == 0 && child->IsNodeShow() != 0) list->push_back(child);
   }
@@ -361,6 +383,7 @@ uint64_t KVUIController::GetTimeNodeChildrenCnt(OpNodeData* row) {
 
 void KVUIController::setNodeState(OpNodeData* row, const std::vector<IFileNode*>& nodes) {
   if (row == nullptr) return;
+  NodeTreeGuard held;
   uint64_t sum = 0, count = 0;
   int state = row->state();
   for (IFileNode* node : nodes) {
@@ -413,9 +436,11 @@ QString KVUIController::getImageForType(const QString& ext) { return KVTypeMgr::
 
 void KVUIController::UnselectedAllNodes() { Scan().UnselectAllNodes(); }
 
+void KVUIController::RefreshData() { Scan().RefreshAllData(); }
+
 bool KVUIController::DoSearchWithString(const QString& key, const QString& postName) {
   KVUIScan& scan = Scan();
-  if (scan.IsSearching() != 0 || !scan.IsOperationExit()) {
+  if (scan.IsSearching() != 0) {
     std::fprintf(stderr, "++++++++++skip search key:%s++++++++\n", key.toUtf8().constData());
     return false;
   }
@@ -444,6 +469,7 @@ void KVUIController::StopSearch() { Scan().SetSearching(0); }
 void KVUIController::GetSearchResultToArr(std::vector<IFileNode*>* list) {
   if (list == nullptr || !Scan().HasSearchKey()) return;
   for (const auto& [category, nodes] : Scan().GetTypeMap()) {
+    NodeTreeGuard held;
     for (IFileNode* node : nodes) {
       if (node != nullptr && node->IsNodeShow() != 0) list->push_back(node);
     }
@@ -455,6 +481,7 @@ void KVUIController::UseRecovery(KVUIRecovery* recovery) { g_recovery.store(reco
 std::vector<IFileNode*> KVUIController::GetSelectedFilesAndSize(uint64_t* size) {
   std::vector<IFileNode*> files;
   for (const auto& [category, nodes] : Scan().GetTypeMap()) {
+    NodeTreeGuard held;
     for (IFileNode* node : nodes) {
       if (node == nullptr || node->IsNodeShow() == 0 || node->GetCheckedStatus() != CHECKED_STATUS_CHECKED) continue;
       files.push_back(node);
@@ -477,11 +504,18 @@ uint64_t KVUIController::DoRecovery(const QString& folder, const QString& postNa
   constexpr uint64_t kRunning = 0x0102052F00000002ull;
   if (folder.isEmpty()) return kNoFolder;
   KVUIRecovery& recovery = Recovery();
-  // Refused until the previous worker has returned, stopping included.
-  if (recovery.IsWorkerRunning() && !recovery.IsOperationExit()) return kRunning;
-  recovery.SetRecoveryPath(folder.toUtf8().constData());
-  KVRecoveryFolderNumbers::Shared().Clear();
-  return DoOperation([] { DoRecoveryFn(); }, KVPollArgs{&recovery, postName}) ? 0 : kRunning;
+  const int status = recovery.GetStatus();
+  if (status == KVOperationRunning || status == KVOperationPaused) return kRunning;
+  // Set by the body, so that a recovery still stopping keeps its own folder
+  // until it has returned (a start meanwhile is queued behind it).
+  const std::string path = folder.toUtf8().toStdString();
+  const auto body = [&recovery, path] {
+    recovery.SetRecoveryPath(path.c_str());
+    KVRecoveryFolderNumbers::Shared().Clear();
+    std::string rawFolders;
+    recovery.DoRecovery(rawFolders);
+  };
+  return DoOperation(body, KVPollArgs{&recovery, postName}) ? 0 : kRunning;
 }
 
 void KVUIController::DoRecoveryFn() {

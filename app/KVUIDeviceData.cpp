@@ -108,8 +108,17 @@ void KVUIDeviceData::InitDeviceInfo() {
   released = std::move(m_previous);
   m_previous = std::move(m_current);
   m_current = std::move(fresh);
+  m_held.push_back(m_current);
+  std::erase_if(m_held, [](const std::weak_ptr<Generation>& g) { return g.expired(); });
   m_initResult = init;
   m_state = KVDeviceReady;
+}
+
+uint32_t KVUIDeviceData::ClaimEnumeration() {
+  std::lock_guard<std::mutex> held(m_lock);
+  const uint32_t state = m_state;
+  if (state == KVDeviceNeverEnumerated || state == KVDeviceEnumerationFailed) m_state = KVDeviceEnumerating;
+  return state;
 }
 
 uint32_t KVUIDeviceData::GetInitState() {
@@ -129,17 +138,40 @@ void KVUIDeviceData::Clear() {
   m_previous = std::move(m_current);
 }
 
-std::shared_ptr<const void> KVUIDeviceData::HoldDevices(IStorageDevice* device) {
-  std::lock_guard<std::mutex> held(m_lock);
-  for (const auto& generation : {m_current, m_previous}) {
-    if (generation != nullptr && device != nullptr && generation->Lists(device)) return generation;
+std::shared_ptr<const void> KVUIDeviceData::HoldDevices(IStorageDevice* device) { return Listing(device); }
+
+std::shared_ptr<IStorageDevice> KVUIDeviceData::HoldStorageByDiskVolumeIndex(int disk, int volume) {
+  const auto g = Current();
+  if (g == nullptr || disk < 0 || static_cast<size_t>(disk) >= g->disks.size()) return nullptr;
+  IStorageDevice* device = g->disks[static_cast<size_t>(disk)];
+  if (volume != -1) {
+    const auto it = g->volumes.find(device);
+    if (volume < 0 || it == g->volumes.end() || static_cast<size_t>(volume) >= it->second.size()) return nullptr;
+    device = it->second[static_cast<size_t>(volume)];
   }
-  return nullptr;
+  // Shares the list's ownership: the device lives as long as the answer.
+  return std::shared_ptr<IStorageDevice>(g, device);
 }
 
 std::shared_ptr<KVUIDeviceData::Generation> KVUIDeviceData::Current() {
   std::lock_guard<std::mutex> held(m_lock);
   return m_current;
+}
+
+std::shared_ptr<KVUIDeviceData::Generation> KVUIDeviceData::Listing(IStorageDevice* device) {
+  if (device == nullptr) return nullptr;
+  std::vector<std::shared_ptr<Generation>> lists;
+  {
+    std::lock_guard<std::mutex> held(m_lock);
+    lists = {m_current, m_previous};
+    // Newest first: a device object belongs to one list, but an address
+    // freed with an old list may be reused by a newer one.
+    for (auto it = m_held.rbegin(); it != m_held.rend(); ++it) lists.push_back(it->lock());
+  }
+  for (const auto& generation : lists) {
+    if (generation != nullptr && generation->Lists(device)) return generation;
+  }
+  return nullptr;
 }
 
 bool KVUIDeviceData::DiskData(const Generation& g, IStorageDevice* disk, _DiskVolumeData& out) {
@@ -251,7 +283,7 @@ uint32_t KVUIDeviceData::GetDiskIndexByStorage(IStorageDevice* disk) {
 }
 
 IStorageDevice* KVUIDeviceData::GetDiskStorageByVolumeStorage(IStorageDevice* volume) {
-  const auto g = Current();
+  const auto g = Listing(volume);
   return g != nullptr && volume != nullptr ? g->Owner(volume).first : nullptr;
 }
 
@@ -265,12 +297,12 @@ uint32_t KVUIDeviceData::GetVolumeIndexByStorage(IStorageDevice* disk, IStorageD
 }
 
 bool KVUIDeviceData::IsDiskStorage(IStorageDevice* device) {
-  const auto g = Current();
+  const auto g = Listing(device);
   return g != nullptr && device != nullptr && g->volumes.count(device) != 0;
 }
 
 bool KVUIDeviceData::GetDiskVolumeStorage(IStorageDevice* disk, std::list<IStorageDevice*>& out) {
-  const auto g = Current();
+  const auto g = Listing(disk);
   if (g == nullptr) return false;
   const auto it = g->volumes.find(disk);
   if (it == g->volumes.end()) return false;

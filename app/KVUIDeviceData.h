@@ -5,10 +5,14 @@
 //
 // Every enumeration is a generation of its own: a new enumerator lists the
 // machine and the model swaps the finished maps in under its lock. A device
-// handed out stays valid until the second refresh after it was handed out,
-// and for as long after as someone holds it (HoldDevices), so a refresh
-// while a scan or a copy reads one never releases it under the reader.
-// Every operation may be called from any thread.
+// handed out stays valid until the second refresh after it was handed out
+// (Clear counts as one), and for as long after as someone holds it
+// (HoldDevices, HoldStorageByDiskVolumeIndex), so a refresh while a scan or
+// a copy reads one never releases it under the reader. Look-ups by index
+// answer from the current list; look-ups by device (what a disk holds,
+// whether a device is a disk) answer from whichever list, current or still
+// held, the device belongs to, so a scan that outlives a refresh still sees
+// the disk it was given. Every operation may be called from any thread.
 #pragma once
 
 #include <cstdint>
@@ -69,15 +73,22 @@ class KVUIDeviceData {
   // the old lists until the new ones are complete.
   void InitDeviceInfo();
   uint32_t GetInitState();
+  // For whoever is about to queue an enumeration: answers the init state and,
+  // when it is never enumerated or failed, makes it "enumerating" at once, so
+  // a second request before the queued enumeration runs does not queue
+  // another.
+  uint32_t ClaimEnumeration();
   // The enumerator's Init result of the last enumeration (0 before any).
   ResultCode GetInitResult();
   // Forgets the lists; their devices go at the next refresh once nobody
   // holds them. The init state stays as it was.
   void Clear();
   // Keeps `device` (and the devices listed with it) alive while the answer
-  // lives; null when the device is none of the current or the previous
-  // lists.
+  // lives; null when the device is in no list that is still alive.
   std::shared_ptr<const void> HoldDevices(IStorageDevice* device);
+  // The storage of GetStorageByDiskVolumeIndex, held as HoldDevices holds
+  // it, in one step: a refresh in between cannot take it away.
+  std::shared_ptr<IStorageDevice> HoldStorageByDiskVolumeIndex(int disk, int volume);
 
   void GetAllDeviceInfo(std::list<_DiskVolumeData>& out);
   int GetDiskDataByStorage(IStorageDevice* disk, _DiskVolumeData& out);
@@ -105,6 +116,9 @@ class KVUIDeviceData {
  private:
   struct Generation;
   std::shared_ptr<Generation> Current();
+  // The list `device` belongs to: the current one, the previous one, or one
+  // someone still holds; null when none.
+  std::shared_ptr<Generation> Listing(IStorageDevice* device);
   // Disk record of `disk` with its index in `generation`; false when none.
   static bool DiskData(const Generation& generation, IStorageDevice* disk, _DiskVolumeData& out);
   static bool VolumeData(const Generation& generation, IStorageDevice* volume, _DiskVolumeData& out);
@@ -113,7 +127,8 @@ class KVUIDeviceData {
   std::mutex m_initLock;  // one enumeration at a time
   std::mutex m_lock;      // the fields below
   std::shared_ptr<Generation> m_current;
-  std::shared_ptr<Generation> m_previous;  // what callers may still be using
+  std::shared_ptr<Generation> m_previous;         // what callers may still be using
+  std::vector<std::weak_ptr<Generation>> m_held;  // older lists, alive while held
   uint32_t m_state = KVDeviceNeverEnumerated;
   ResultCode m_initResult = 0;
 };

@@ -38,16 +38,18 @@ int KVUIOperation::Continued() {
     }
     // Read after taking the change count, so a change in between ends the
     // wait below at once.
+    if (IsRunEnding()) return 0;
     if (GetStatus() != KVOperationPaused) break;
     std::unique_lock<std::mutex> held(m_waitMutex);
     m_waitCond.wait_for(held, kPausePoll, [&] { return m_statusChanges != seen; });
   }
-  return GetStatus() == KVOperationRunning ? 1 : 0;
+  std::lock_guard<std::recursive_mutex> held(m_lock);
+  return m_status == KVOperationRunning && !m_ending ? 1 : 0;
 }
 
 int KVUIOperation::shouldBuild() {
   std::lock_guard<std::recursive_mutex> held(m_lock);
-  return static_cast<int>(m_shouldBuild);
+  return m_ending ? 0 : static_cast<int>(m_shouldBuild);
 }
 
 bool KVUIOperation::IsOpTreeFinished() { return true; }
@@ -125,9 +127,60 @@ void KVUIOperation::EndOperation() {
   {
     std::lock_guard<std::recursive_mutex> held(m_lock);
     m_needUIUpdate = 1;
+    if (m_ending) return;
     m_status = KVOperationIdle;
   }
   WakeWaiters();
+}
+
+bool KVUIOperation::QueueRun(std::function<void()> body, const std::string& notificationName) {
+  if (!body) return false;
+  {
+    std::lock_guard<std::recursive_mutex> held(m_lock);
+    // Checked under the lock: the runner takes the queue under it too, so a
+    // body queued here is never left behind by a worker that just ended.
+    if (m_status != KVOperationStopping || !IsWorkerRunning()) return false;
+    m_queued = std::move(body);
+    m_ending = true;
+    m_runName = notificationName;
+    m_status = KVOperationRunning;
+    m_needUIUpdate = 1;
+  }
+  WakeWaiters();
+  RunQueued();
+  return true;
+}
+
+bool KVUIOperation::IsRunEnding() {
+  std::lock_guard<std::recursive_mutex> held(m_lock);
+  return m_ending;
+}
+
+std::function<void()> KVUIOperation::TakeQueuedRunOrEnd() {
+  std::function<void()> next;
+  {
+    std::lock_guard<std::recursive_mutex> held(m_lock);
+    m_needUIUpdate = 1;
+    if (m_ending) {
+      next = std::move(m_queued);
+      m_queued = nullptr;
+      m_ending = false;
+    } else {
+      m_status = KVOperationIdle;
+    }
+  }
+  WakeWaiters();
+  return next;
+}
+
+void KVUIOperation::SetRunName(const std::string& notificationName) {
+  std::lock_guard<std::recursive_mutex> held(m_lock);
+  m_runName = notificationName;
+}
+
+std::string KVUIOperation::RunName() {
+  std::lock_guard<std::recursive_mutex> held(m_lock);
+  return m_runName;
 }
 
 void KVUIOperation::SetStartTime(time_t t) {

@@ -15,7 +15,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <mutex>
+#include <string>
 
 #include "Progress.h"
 
@@ -42,8 +44,10 @@ class KVUIOperation : public IProgress {
   int UpdateProgress(_PROGRESS_INFO* info) override;
   // Blocks while the operation is paused, looking at the status at least
   // every 80 ms and at once when it changes; then answers 1 only while the
-  // operation runs (idle, stopping and exited answer 0).
+  // operation runs (idle, stopping and exited answer 0). A run that a queued
+  // run has superseded (IsRunEnding) gets 0 at once, paused or not.
   int Continued() override;
+  // The should-build flag; 0 for a superseded run.
   int shouldBuild() override;
 
   // Whether the result rows are complete, so that news may be posted; the
@@ -71,6 +75,7 @@ class KVUIOperation : public IProgress {
   // The operation's own end: flags news and goes idle in one step under the
   // lock, so a poller that sees the idle status also sees the news. Workers
   // call it on their way out; the runner calls it for them when they forget.
+  // A superseded run's end only flags news: the status is its successor's.
   void EndOperation();
 
   void SetStartTime(time_t t);
@@ -95,10 +100,32 @@ class KVUIOperation : public IProgress {
   void WorkerEnded();
   void PollerEnded();
 
+  // A start asked while the previous run is still stopping is queued behind
+  // it: QueueRun succeeds only while the status is stopping and that run's
+  // worker has not ended (a later request replaces a queued one that has not
+  // begun). The status becomes running at once, so the windows see a scan
+  // under way; the stopping run is superseded (IsRunEnding): Continued
+  // answers it 0 even when the user pauses, and its reports, news and end no
+  // longer count. The runner starts the queued body on the same worker
+  // thread as soon as the old body returns (TakeQueuedRunOrEnd), with the
+  // status the user left it in (running, paused, or stopping after a stop,
+  // in which case the body returns at once). RunQueued is called once the
+  // run is queued, for the subclass to drop what the old run showed.
+  bool QueueRun(std::function<void()> body, const std::string& notificationName);
+  bool IsRunEnding();
+  // For the runner, after a body returned: the queued body (its run begins
+  // now), or none, and then the operation is idle with news flagged.
+  std::function<void()> TakeQueuedRunOrEnd();
+  // The notification the poller posts for the current run.
+  void SetRunName(const std::string& notificationName);
+  std::string RunName();
+
  protected:
   // The operation's lock, for subclasses that keep fields of their own
   // under it. Hold it only for short reads and writes.
   std::recursive_mutex& OperationLock() { return m_lock; }
+  // See QueueRun; called on the thread that queued, without the lock.
+  virtual void RunQueued() {}
 
  private:
   void WakeWaiters();
@@ -110,6 +137,9 @@ class KVUIOperation : public IProgress {
   uint32_t m_shouldBuild = 1;
   uint32_t m_needUIUpdate = 0;
   _PROGRESS_INFO m_progress{};
+  std::function<void()> m_queued;  // the body waiting behind the ending run
+  bool m_ending = false;           // the running body is superseded by m_queued
+  std::string m_runName;
 
   // Wakes Continued early when the status changes, and whoever waits for the
   // threads to end.

@@ -88,6 +88,7 @@ bool KVUIPublic::IsString(const char* key, IFileNode* node) {
   // stack: found trees can be far deeper than the thread's stack allows to
   // recurse.
   const QString wanted = QString::fromUtf8(key);
+  NodeTreeGuard held;
   std::vector<IFileNode*> pending;
   for (IFileNode* child = node->GetFirstChild(); child != nullptr; child = child->GetNextNode()) {
     pending.push_back(child);

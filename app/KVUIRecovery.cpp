@@ -50,6 +50,9 @@ KVUIRecovery::~KVUIRecovery() {
     StopOperation(1);
     WaitForThreads(std::chrono::milliseconds(5000));
   }
+  // The copy-out objects are the operation's; a worker that never came back
+  // still uses them, so they are left to it.
+  if (!IsWorkerRunning()) ReleaseDataRecovery();
 }
 
 KVUIScan& KVUIRecovery::Scan() { return m_scan != nullptr ? *m_scan : KVUIScan::instance(); }
@@ -129,7 +132,11 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
     if (Continued() == 0) break;
     for (IFileNode* node : nodes) {
       if (Continued() == 0) break;
-      if (node == nullptr || node->IsNodeShow() == 0 || node->GetCheckedStatus() != CHECKED_STATUS_CHECKED) continue;
+      if (node == nullptr) continue;
+      {
+        NodeTreeGuard tree;
+        if (node->IsNodeShow() == 0 || node->GetCheckedStatus() != CHECKED_STATUS_CHECKED) continue;
+      }
       IRecoveryController* controller;
       {
         Lock held(m_fieldLock);
@@ -179,6 +186,9 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
 
 int KVUIRecovery::UpdateProgress(_PROGRESS_INFO* info) {
   if (info == nullptr) return 1;
+  // A recovery superseded by a queued one reports nothing: the counters,
+  // and a pause for a full destination, would be the new run's.
+  if (IsRunEnding()) return 0;
   const uint64_t last = m_lastCurrent.exchange(info->current);
   if (info->current > last) m_recoveredBytes += info->current - last;
   _PROGRESS_INFO record;

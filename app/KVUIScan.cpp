@@ -2,11 +2,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <list>
+#include <utility>
 
 #include "DataRecovery.h"
 #include "DeviceData.h"
@@ -60,10 +62,16 @@ KVUIScan::~KVUIScan() {
   // A worker that never came back still uses the controller: it is left.
   std::unique_lock<std::mutex> scanning(m_scanLock, std::try_to_lock);
   if (!scanning.owns_lock()) return;
+  std::lock_guard<std::mutex> searching(m_searchLock);
   ClearData();
-  Lock held(OperationLock());
-  if (m_controller != nullptr) m_controller->Release();
-  m_controller = nullptr;
+  IRecoveryController* controller;
+  std::shared_ptr<const void> hold;
+  {
+    Lock held(OperationLock());
+    controller = std::exchange(m_controller, nullptr);
+    hold = std::move(m_controllerHold);
+  }
+  ReleaseController(controller, std::move(hold));
 }
 
 void KVUIScan::SetRecoveryHooks(std::function<void()> releaseCopyOut, std::function<void()> resetParameters) {
@@ -108,10 +116,14 @@ ResultCode KVUIScan::DoScan(IStorageDevice* storage, RestoreScanSink* restoreSin
     if (storage != nullptr) {
       SaveScanSorage(storage);
       SetNeedUIUpdate(0);
-      // Before the controller goes: no index may point into its trees.
-      ClearData();
       const bool deep = IsDeepScan();
-      ResetRecoveryController(GetScanControllerType(storage));
+      {
+        // A search still marking the old nodes ends first.
+        std::lock_guard<std::mutex> searching(m_searchLock);
+        // Before the controller goes: no index may point into its trees.
+        ClearData();
+        ResetRecoveryController(GetScanControllerType(storage), storage);
+      }
       IRecoveryFilter* filter = KVUIFilter::instance().GetFilter();
       if (!deep && IsDisk(storage)) {
         result = DoDiskQuickScan(storage, filter);
@@ -158,7 +170,9 @@ ResultCode KVUIScan::DoDiskQuickScan(IStorageDevice* disk, IRecoveryFilter* filt
     // A stop ends the whole disk, whatever the volume's scan answered (a
     // stopped quick scan answers success).
     const int status = GetStatus();
-    if (status == KVOperationStopping || status == KVOperationIdle || status == KVOperationExited) break;
+    if (status == KVOperationStopping || status == KVOperationIdle || status == KVOperationExited || IsRunEnding()) {
+      break;
+    }
   }
   return result;
 }
@@ -177,13 +191,34 @@ ResultCode KVUIScan::DoVolumeStorageScan(IStorageDevice* storage, IRecoveryFilte
   return controller->StartDataRecovery(storage, this, this);
 }
 
-void KVUIScan::ResetRecoveryController(_RECOVERY_CONTROLLER_TYPE kind) {
+void KVUIScan::ResetRecoveryController(_RECOVERY_CONTROLLER_TYPE kind, IStorageDevice* storage) {
+  // Taken before the old hold goes, so a device that both scans read is
+  // never let go in between.
+  std::shared_ptr<const void> hold = Devices().HoldDevices(storage);
+  IRecoveryController* old;
+  std::shared_ptr<const void> oldHold;
+  {
+    Lock held(OperationLock());
+    old = std::exchange(m_controller, nullptr);
+    oldHold = std::exchange(m_controllerHold, nullptr);
+  }
+  ReleaseController(old, std::move(oldHold));
+  IRecoveryController* controller = m_factory(kind);
   Lock held(OperationLock());
-  if (m_controller != nullptr) m_controller->Release();
-  m_controller = m_factory(kind);
+  m_controller = controller;
+  m_controllerHold = controller != nullptr ? std::move(hold) : nullptr;
   if (m_controller != nullptr && m_restoreSink != nullptr && kind <= RECOVERY_CONTROLLER_PARTITION) {
     m_controller->SetRestoreScanSink(m_restoreSink);
   }
+}
+
+void KVUIScan::ReleaseController(IRecoveryController* controller, std::shared_ptr<const void> hold) {
+  if (controller != nullptr) {
+    // Its nodes go with it: a walk on another thread finishes first.
+    NodeTreeGuard tree;
+    controller->Release();
+  }
+  hold.reset();
 }
 
 void KVUIScan::SaveScanSorage(IStorageDevice* storage) {
@@ -293,8 +328,10 @@ void KVUIScan::ReleaseDataRecovery() {
 }
 
 void KVUIScan::UnselectAllNodes() {
-  Lock held(OperationLock());
-  for (IFilesystemNode* root : m_roots) root->SetCheck(CHECKED_STATUS_UNCHECKED);
+  // The tree lock is never taken under the operation's lock.
+  const std::vector<IFilesystemNode*> roots = GetFileSystemNode();
+  NodeTreeGuard held;
+  for (IFilesystemNode* root : roots) root->SetCheck(CHECKED_STATUS_UNCHECKED);
 }
 
 std::string KVUIScan::GetNodeExt(IFileNode* node) {
@@ -346,7 +383,7 @@ void KVUIScan::ClearData() {
 }
 
 int KVUIScan::UpdateProgress(_PROGRESS_INFO* info) {
-  if (info == nullptr) return 0;
+  if (info == nullptr || IsRunEnding()) return 0;
   SetProgressInfo(*info);
   if (info->status == PROGRESS_STATUS_FINISHED) std::printf("=====Scan Progress finished!=====\n");
   SetEndTime(time(nullptr));
@@ -361,6 +398,7 @@ int KVUIScan::ShowFilesystemNode(IFilesystemNode* root) {
   if (root->IsDirectory() == 0) return 0;
   {
     Lock held(OperationLock());
+    if (IsRunEnding()) return 0;
     if (m_controller != nullptr && m_controller->thisType() == RECOVERY_CONTROLLER_DELETED) {
       IDataRecovery*& slot = m_copyOut[root];
       if (slot != nullptr) slot->Release();
@@ -380,6 +418,7 @@ int KVUIScan::ShowNodes(IFileNode** nodes, unsigned count, int /*lostNodes*/) {
     IFileNode* node = nodes[i];
     if (node == nullptr || node->IsDirectory() != 0) continue;
     Lock held(OperationLock());
+    if (IsRunEnding()) return 0;
     ++m_fileCount;
     int year = 0, month = 0;
     if (const uint64_t created = node->GetCreationTime(); created != 0) {
@@ -423,18 +462,43 @@ int KVUIScan::IsSearching() {
   return static_cast<int>(m_searching);
 }
 
-bool KVUIScan::DoSearch() {
-  // Held like a scan: node marks change parents' counts, which the
-  // builder must not see half done.
-  std::unique_lock<std::mutex> scanning(m_scanLock, std::try_to_lock);
-  if (!scanning.owns_lock() || !IsOperationExit()) return false;
-  const std::string key = GetSearchKey();
-  KVCPPPublic& helpers = KVCPPPublic::instance();
+void KVUIScan::SetSearchProbe(std::function<void(size_t, size_t)> probe) {
   Lock held(OperationLock());
-  for (const auto& [category, nodes] : m_typeIndex) {
+  m_searchProbe = std::move(probe);
+}
+
+bool KVUIScan::DoSearch() {
+  // The nodes stay while this is held: a new scan waits before it lets them go.
+  std::lock_guard<std::mutex> searching(m_searchLock);
+  const std::string key = GetSearchKey();
+  std::function<void(size_t, size_t)> probe;
+  {
+    Lock held(OperationLock());
+    probe = m_searchProbe;
+  }
+  // Names never change once a file is indexed: they are matched without a
+  // lock, and only the marks are set under the tree lock.
+  std::vector<std::pair<IFileNode*, int>> marks;
+  KVCPPPublic& helpers = KVCPPPublic::instance();
+  for (const auto& [category, nodes] : GetTypeMap()) {
     for (IFileNode* node : nodes) {
-      if (node != nullptr) node->ShowNode(helpers.IsStringInFileNode(key.c_str(), node) ? 1 : 0);
+      if (node != nullptr) marks.emplace_back(node, helpers.IsStringInFileNode(key.c_str(), node) ? 1 : 0);
     }
   }
+  for (size_t at = 0; at < marks.size();) {
+    const size_t end = std::min(marks.size(), at + kSearchBatch);
+    {
+      NodeTreeGuard held;
+      for (; at < end; ++at) marks[at].first->ShowNode(marks[at].second);
+    }
+    if (probe) probe(at, marks.size());
+  }
   return true;
+}
+
+void KVUIScan::RefreshAllData() {}
+
+void KVUIScan::RunQueued() {
+  ClearData();
+  SetProgressInfo(_PROGRESS_INFO{});
 }

@@ -7,12 +7,19 @@
 // Continued, ShowFilesystemNode and ShowNodes on that thread too; every
 // other operation may be called from any thread. Index writes and copies
 // take the operation's lock, one node at a time, so a reader waits for at
-// most one node's indexing.
+// most one node's indexing. The nodes themselves are read and marked under
+// the found-file tree lock (NodeTreeLock, FileNode.h), never under the
+// operation's lock: whoever holds the tree lock may take the operation's
+// lock, never the other way round.
 //
 // The indexed nodes belong to the engine's recovery controller: the indexes
 // and the copy-out objects are emptied before the controller that found
 // them is released (at the start of the next scan, or when the operation
-// goes).
+// goes), and a search under way is waited for first. The controller holds
+// the device list's devices it reads (KVUIDeviceData::HoldDevices) from the
+// moment it is made until it is released, so a refresh of the list never
+// takes them from it, from its copy-out objects or from a scan still
+// stopping on a pulled disk.
 #pragma once
 
 #include <cstdint>
@@ -134,17 +141,35 @@ class KVUIScan : public KVUIOperation, public IDrirectoryTree {
   int IsSearching();
   // Shows every indexed file whose name holds the key (all of them when
   // there is no key) and hides the others; folders follow their files.
-  // Refused (false) while a scan runs: the scan's worker links the same
-  // trees. A scan that starts meanwhile waits until the marks are set.
+  // Works in any state of the scan, over the files indexed when it starts:
+  // the marks are set under the tree lock in batches of kSearchBatch files,
+  // so ticks and walks on the main thread (and the scan's worker, which a
+  // paused scan may still be linking with) wait for one batch at most. The
+  // results window searches while the user has paused, and with an empty key
+  // when a paused scan resumes, to show every file again. A scan that starts
+  // meanwhile waits until the marks are set before it lets the old nodes go.
+  // Always true.
   bool DoSearch();
+  static constexpr size_t kSearchBatch = 256;
+  // For tests: called on the search thread after every batch of marks, with
+  // the files marked so far and the files to mark, outside every lock.
+  void SetSearchProbe(std::function<void(size_t marked, size_t total)> probe);
+
+  // Nothing to bring up to date: the rows are built from the indexes.
+  void RefreshAllData();
 
   // IProgress: a copy of the record, and news. The operation ends when
   // DoScan returns, not at the engine's final report: a searcher may report
   // its end and go on, and a failing one may never report it.
   int UpdateProgress(_PROGRESS_INFO* info) override;
-  // IDrirectoryTree.
+  // IDrirectoryTree. A run superseded by a queued one (IsRunEnding) neither
+  // reports nor indexes: the windows wait for the new run's files.
   int ShowNodes(IFileNode** nodes, unsigned count, int lostNodes) override;
   int ShowFilesystemNode(IFilesystemNode* root) override;
+
+ protected:
+  // Empties the indexes and the progress of the run being superseded.
+  void RunQueued() override;
 
  private:
   KVUIDeviceData& Devices();
@@ -155,7 +180,11 @@ class KVUIScan : public KVUIOperation, public IDrirectoryTree {
   bool IsQuickScannable(IStorageDevice* volume);
   ResultCode DoDiskQuickScan(IStorageDevice* disk, IRecoveryFilter* filter);
   ResultCode DoVolumeStorageScan(IStorageDevice* storage, IRecoveryFilter* filter);
-  void ResetRecoveryController(_RECOVERY_CONTROLLER_TYPE kind);
+  // The controller for a scan of `storage`, holding the devices listed with
+  // it; the old one goes first, with its hold.
+  void ResetRecoveryController(_RECOVERY_CONTROLLER_TYPE kind, IStorageDevice* storage);
+  // Releases the controller and then its hold; neither lock is held.
+  static void ReleaseController(IRecoveryController* controller, std::shared_ptr<const void> hold);
   void ReleaseCopyOutLocked();
 
   KVUIDeviceData* m_devices;
@@ -168,6 +197,7 @@ class KVUIScan : public KVUIOperation, public IDrirectoryTree {
   IStorageDevice* m_savedStorage = nullptr;
   std::shared_ptr<const void> m_savedStorageHold;  // keeps the device list's devices alive
   IRecoveryController* m_controller = nullptr;
+  std::shared_ptr<const void> m_controllerHold;  // the devices m_controller reads
   uint32_t m_deep = 0;
   uint32_t m_treeFinished = 1;
   std::vector<IFilesystemNode*> m_roots;
@@ -181,7 +211,11 @@ class KVUIScan : public KVUIOperation, public IDrirectoryTree {
   std::map<IFilesystemNode*, IDataRecovery*> m_copyOut;
   std::optional<std::string> m_searchKey;
   uint32_t m_searching = 0;
+  std::function<void(size_t, size_t)> m_searchProbe;
 
   // Held for the whole of DoScan: one scan (or load) at a time.
   std::mutex m_scanLock;
+  // Held by DoSearch while it marks, and by DoScan while it empties the
+  // indexes and lets the old controller (with its nodes) go.
+  std::mutex m_searchLock;
 };

@@ -42,22 +42,28 @@ KVUSBNotifier::~KVUSBNotifier() {
   if (m_udev != nullptr) udev_unref(m_udev);
 }
 
-std::map<std::string, std::string> KVUSBNotifier::ListDisks() {
-  std::map<std::string, std::string> disks;
+std::map<std::string, KVUSBNotifier::Medium> KVUSBNotifier::ListMedia() {
+  std::map<std::string, Medium> media;
   std::unique_ptr<IMediaSource> source = m_factory();
-  std::vector<MediaRecord> media;
-  if (source == nullptr || result::IsFailure(source->ListMedia(media))) return m_disks;  // nothing known changed
-  for (const MediaRecord& record : media) {
-    if (record.whole) disks[record.name] = RecordedRegistryName(record.registryName);
+  std::vector<MediaRecord> records;
+  if (source == nullptr || result::IsFailure(source->ListMedia(records))) return m_media;  // nothing known changed
+  for (const MediaRecord& record : records) {
+    Medium& medium = media[record.name];
+    medium.whole = record.whole;
+    if (record.whole) {
+      medium.identity = RecordedRegistryName(record.registryName);
+    } else {
+      medium.disk = record.parent;
+      medium.identity = record.parent + ":" + std::to_string(record.start512) + ":" + std::to_string(record.sizeBytes);
+    }
   }
-  return disks;
+  return media;
 }
 
-bool KVUSBNotifier::Start() {
+bool KVUSBNotifier::registerForUSBNotifications() {
   m_primed = false;
-  m_disks = ListDisks();
-  std::printf("USB Device Added Notification.\n");
-  platform::NotificationCenter::DefaultCenter().Post(kAttach);
+  m_media = ListMedia();
+  usbDeviceAdded({});
 
   m_udev = udev_new();
   // Without a udev daemon (containers) nobody re-broadcasts the kernel's
@@ -83,29 +89,43 @@ void KVUSBNotifier::OnUdevReadable() {
 
 void KVUSBNotifier::Recheck() {
   m_batch.stop();
-  std::map<std::string, std::string> now = ListDisks();
-  QStringList appeared;
+  std::map<std::string, Medium> now = ListMedia();
+  // A device name reused for another medium (a loop device given another
+  // file, a partition made again elsewhere) is one gone and one come.
+  const auto changed = [](const std::map<std::string, Medium>& in, const std::string& name, const Medium& medium) {
+    const auto it = in.find(name);
+    return it == in.end() || it->second != medium;
+  };
   std::vector<std::string> gone;
-  for (const auto& [name, registry] : m_disks) {
-    const auto it = now.find(name);
-    // A device name reused for another medium (a loop device given another
-    // file) is one disk gone and one come.
-    if (it == now.end() || it->second != registry) gone.push_back(registry);
+  for (const auto& [name, medium] : m_media) {
+    if (!changed(now, name, medium)) continue;
+    if (medium.whole) {
+      gone.push_back(medium.identity);
+    } else if (const auto disk = m_media.find(medium.disk);
+               disk != m_media.end() && !changed(now, medium.disk, disk->second)) {
+      gone.push_back(name);  // its disk stays: the partition alone went
+    }
   }
-  for (const auto& [name, registry] : now) {
-    const auto it = m_disks.find(name);
-    if (it == m_disks.end() || it->second != registry) appeared << QString::fromStdString(name);
+  QStringList appeared;
+  for (const auto& [name, medium] : now) {
+    if (changed(m_media, name, medium)) appeared << QString::fromStdString(name);
   }
-  m_disks = std::move(now);
+  m_media = std::move(now);
+  usbDeviceRemoved(gone);
+  if (!appeared.isEmpty()) usbDeviceAdded(appeared);
+}
+
+void KVUSBNotifier::usbDeviceAdded(const QStringList& appeared) {
+  if (!appeared.isEmpty()) m_lastAttached = appeared;
+  std::printf("USB Device Added Notification.\n");
+  platform::NotificationCenter::DefaultCenter().Post(kAttach);
+}
+
+void KVUSBNotifier::usbDeviceRemoved(const std::vector<std::string>& names) {
   platform::NotificationCenter& center = platform::NotificationCenter::DefaultCenter();
-  for (const std::string& registry : gone) {
-    std::printf("usb detatch name = %s\n", registry.c_str());
-    center.Post(kDetach, QVariantMap{{QStringLiteral("USBPath"), QString::fromStdString(registry)}});
-  }
-  if (!appeared.isEmpty()) {
-    m_lastAttached = appeared;
-    std::printf("USB Device Added Notification.\n");
-    center.Post(kAttach);
+  for (const std::string& name : names) {
+    std::printf("usb detatch name = %s\n", name.c_str());
+    center.Post(kDetach, QVariantMap{{QStringLiteral("USBPath"), QString::fromStdString(name)}});
   }
 }
 
@@ -114,7 +134,7 @@ bool USBNotifier_init() {
   static bool started = false;
   if (watcher == nullptr) {
     watcher = new KVUSBNotifier();
-    started = watcher->Start();
+    started = watcher->registerForUSBNotifications();
   }
   return started;
 }

@@ -27,7 +27,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The carved files shown: start byte and size.
+// The carved files shown: start byte and size, and the names of those that
+// start where no picture was laid (random bytes taken for a file).
 class CarvedTree : public IDrirectoryTree {
  public:
   int ShowNodes(IFileNode** nodes, unsigned count, int) override {
@@ -35,13 +36,16 @@ class CarvedTree : public IDrirectoryTree {
       auto* file = dynamic_cast<CFileNode*>(nodes[i]);
       if (file == nullptr || file->IsDirectory() || file->GetDataRunList() == nullptr) continue;
       if (const DataRun* run = file->GetDataRunList()->GetFirst()) {
-        carved.emplace(static_cast<uint64_t>(run->start) * 512, file->GetFileSize());
+        const uint64_t start = static_cast<uint64_t>(run->start) * 512;
+        carved.emplace(start, file->GetFileSize());
+        names[start] = file->GetFileName();
       }
     }
     return 0;
   }
   int ShowFilesystemNode(IFilesystemNode*) override { return 0; }
   std::multimap<uint64_t, uint64_t> carved;
+  std::map<uint64_t, std::string> names;
 };
 
 struct Picture {
@@ -67,6 +71,7 @@ double RawScan(IStorageDevice* device, CarvedTree& tree) {
   bench::QuietSink sink;
   controller->Initialize(&filter);
   tree.carved.clear();
+  tree.names.clear();
   const auto start = std::chrono::steady_clock::now();
   const ResultCode code = controller->StartDataRecovery(device, &sink, &tree);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -184,5 +189,17 @@ int main(int argc, char** argv) {
   std::printf("foremost (jpg)                               (%d of %zu pictures identical)\n", foremost,
               pictures.size());
   std::printf("throughput ratio (ours / PhotoRec) %.2f\n", peer / ours);
+  std::set<uint64_t> laid;
+  for (const Picture& p : pictures) laid.insert(p.offset);
+  uint64_t otherBytes = 0;
+  int others = 0;
+  for (const auto& [start, size] : tree.carved) {
+    if (laid.count(start) != 0) continue;
+    ++others;
+    otherBytes += size;
+    std::printf("  not laid in: %s at %llu, %llu bytes\n", tree.names[start].c_str(),
+                static_cast<unsigned long long>(start), static_cast<unsigned long long>(size));
+  }
+  std::printf("files where no picture was laid: %d (%.1f MB)\n", others, otherBytes / 1e6);
   return 0;
 }

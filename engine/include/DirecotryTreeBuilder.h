@@ -20,10 +20,11 @@
 //   released when their tree finishes (FlashBuild).
 //
 // Threads
-// Every call comes from the scan's worker thread; the builder takes no lock.
-// It changes nodes it has already shown (new children, merged runs, deleted
-// marks) only inside these calls, so readers on other threads hold the scan
-// operation's lock (see FileNode.h).
+// Every call comes from the scan's worker thread. The builder changes nodes
+// it has already shown (new children, merged runs, deleted marks) only inside
+// these calls and only while it holds NodeTreeLock(), which readers on other
+// threads hold too (see FileNode.h); it never calls the receiver while it
+// holds that lock.
 #pragma once
 
 #include <cstdint>

@@ -16,23 +16,56 @@
 //   list replaces it). A list belongs to at most one node at a time.
 //
 // Threads
-// Nodes carry no lock of their own. The tree builder mutates nodes that are
-// linked or were handed to IDrirectoryTree::ShowNodes (new children, merged
-// runs, deleted marks) only on the scan's worker thread, inside the scan; any
-// other thread that reads or changes nodes of that scan (tree walks,
-// ShowNode from a name search, SetCheck from a click) holds the scan
-// operation's lock while it does so - the same lock the worker holds while
-// it runs the scan. Show and check propagation walk parents and children, so
-// even "read-only" callers of ShowNode and SetCheck are writers of the tree.
+// Nodes carry no lock of their own; one process-wide recursive lock,
+// NodeTreeLock(), guards the parts of every found-file tree that change once
+// a node is shown (handed to IDrirectoryTree::ShowNodes, or a root given to
+// ShowFilesystemNode):
+// - the links below a shown node (a new first child), and the shown-children
+//   count and checked weight that linking carries up the parent chain;
+// - the check status and the shown flag (SetCheck, ShowNode: both walk
+//   parents and children, so even callers that only "read" through them
+//   write the tree);
+// - the deleted mark, the size and the data-run list (the tree builder may
+//   mark a shown folder deleted or merge a duplicate's runs into a shown
+//   file while its tree is open).
+// The tree builder changes shown nodes only while it holds the lock, and
+// only on the scan's worker thread. Any other thread holds the lock while it
+// reads or changes any of the above on nodes of a scan (tree walks by
+// GetFirstChild/GetNextNode, IsNodeShow, GetCheckedStatus, SetCheck,
+// ShowNode, IsDeleted, GetFileSize, the run list). Holding it across one
+// batch of such calls and releasing it between batches keeps the builder
+// (and every other holder) waiting for one batch at most.
+// What never changes once a node is shown may be read without the lock by
+// whoever reached the node through the lock or through the scan's indexes:
+// its name, times, attribute, IDs, folder flag, searcher type, volume name,
+// parent and next sibling.
+// The builder holds nothing else while it holds the lock, and calls the
+// receiver without it; holders must not wait for the scan operation while
+// they hold it, only take its short field lock. The application releases a
+// builder (and every node it owns) only under the lock, so a walk under the
+// lock never meets a freed node; pointers kept past that release dangle.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "EngineTypes.h"
 
 class IFileReader;
 class IDataRunList;
+
+// The lock of every found-file tree of the process (see Threads above).
+std::recursive_mutex& NodeTreeLock();
+// Holds NodeTreeLock() for a scope.
+class NodeTreeGuard {
+ public:
+  NodeTreeGuard() : m_held(NodeTreeLock()) {}
+
+ private:
+  std::lock_guard<std::recursive_mutex> m_held;
+};
 
 // 0 unchecked, 1 partly checked (only ever the result of propagation),
 // 2 checked.
@@ -205,6 +238,9 @@ class CFileNode : public IFilesystemNode {
  private:
   // The packed word: bits 0-3 check status (signed), bits 4-7 shown flag
   // (signed), bits 8-23 partition index, bits 24-63 metadata sector (signed).
+  // Atomic because the tree builder reads the partition index of shown
+  // folders without the tree lock while a holder of the lock changes their
+  // status bits; every change of a shown node's bits is made under the lock.
   int StatusBits() const;
   void SetStatusBits(int status);
   int ShownBits() const;
@@ -225,7 +261,7 @@ class CFileNode : public IFilesystemNode {
   IDataRunList* m_dataRunList = nullptr;
   int64_t m_nodeID = -1;
   int64_t m_parentNodeID = -1;
-  uint64_t m_packed;
+  std::atomic<uint64_t> m_packed;
   CFileNode* m_parent = nullptr;
   uint32_t m_checkedWeight = 0;
   uint32_t m_compressed = 0;

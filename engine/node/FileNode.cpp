@@ -40,11 +40,16 @@ uint32_t AddClamped(uint32_t value, int64_t delta) {
 
 CFileNode::CFileNode() : m_packed(kNewNodePacked) {}
 
+std::recursive_mutex& NodeTreeLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
 CFileNode::CFileNode(const CFileNode& other)
     : IFilesystemNode(),
       m_nodeID(other.m_nodeID),
       m_parentNodeID(other.m_parentNodeID),
-      m_packed(other.m_packed),
+      m_packed(other.m_packed.load(std::memory_order_relaxed)),
       m_compressed(other.m_compressed),
       m_storedSize(other.m_storedSize),
       m_sizeDamaged(other.m_sizeDamaged) {
@@ -61,16 +66,18 @@ CFileNode::~CFileNode() {
   m_dataRunList = nullptr;
 }
 
-int CFileNode::StatusBits() const { return SignExtend4(m_packed); }
+int CFileNode::StatusBits() const { return SignExtend4(m_packed.load(std::memory_order_relaxed)); }
 
 void CFileNode::SetStatusBits(int status) {
-  m_packed = (m_packed & ~kStatusMask) | (static_cast<uint64_t>(status) & kStatusMask);
+  const uint64_t packed = m_packed.load(std::memory_order_relaxed);
+  m_packed.store((packed & ~kStatusMask) | (static_cast<uint64_t>(status) & kStatusMask), std::memory_order_relaxed);
 }
 
-int CFileNode::ShownBits() const { return SignExtend4(m_packed >> 4); }
+int CFileNode::ShownBits() const { return SignExtend4(m_packed.load(std::memory_order_relaxed) >> 4); }
 
 void CFileNode::SetShownBits(int shown) {
-  m_packed = (m_packed & ~kShownMask) | ((static_cast<uint64_t>(shown) & 0xF) << 4);
+  const uint64_t packed = m_packed.load(std::memory_order_relaxed);
+  m_packed.store((packed & ~kShownMask) | ((static_cast<uint64_t>(shown) & 0xF) << 4), std::memory_order_relaxed);
 }
 
 int CFileNode::IsNodeShow() const { return Shown() ? 1 : 0; }
@@ -195,7 +202,8 @@ int CFileNode::IsCompressed() const { return static_cast<int>(m_compressed); }
 uint64_t CFileNode::GetStoredSize() { return std::min(m_storedSize, GetFileSize()); }
 
 void CFileNode::SetMetaDataSector(int64_t sector) {
-  m_packed = (m_packed & kLow24Mask) | (static_cast<uint64_t>(sector) << 24);
+  const uint64_t packed = m_packed.load(std::memory_order_relaxed);
+  m_packed.store((packed & kLow24Mask) | (static_cast<uint64_t>(sector) << 24), std::memory_order_relaxed);
 }
 
 void CFileNode::UpdateFileSize(int64_t /*size*/) {}
@@ -216,13 +224,18 @@ void CFileNode::SetCurrentNodeID(int64_t id) { m_nodeID = id; }
 void CFileNode::SetParentNodeID(int64_t id) { m_parentNodeID = id; }
 void CFileNode::SetCompressedFlag(uint32_t compressed) { m_compressed = compressed; }
 
-uint16_t CFileNode::GetBelongedPartition() const { return static_cast<uint16_t>((m_packed & kPartitionMask) >> 8); }
-
-void CFileNode::SetBelongedPartition(uint16_t index) {
-  m_packed = (m_packed & ~kPartitionMask) | (static_cast<uint64_t>(index) << 8);
+uint16_t CFileNode::GetBelongedPartition() const {
+  return static_cast<uint16_t>((m_packed.load(std::memory_order_relaxed) & kPartitionMask) >> 8);
 }
 
-int64_t CFileNode::GetMetadataStartPosition() const { return static_cast<int64_t>(m_packed) >> 24; }
+void CFileNode::SetBelongedPartition(uint16_t index) {
+  const uint64_t packed = m_packed.load(std::memory_order_relaxed);
+  m_packed.store((packed & ~kPartitionMask) | (static_cast<uint64_t>(index) << 8), std::memory_order_relaxed);
+}
+
+int64_t CFileNode::GetMetadataStartPosition() const {
+  return static_cast<int64_t>(m_packed.load(std::memory_order_relaxed)) >> 24;
+}
 
 void CFileNode::MergeNode(CFileNode* other) {
   if (other == nullptr || other == this) return;

@@ -1,7 +1,10 @@
 #include "raw/AVAnalysers.h"
 
+#include <zlib.h>
+
 #include <cctype>
 #include <cstring>
+#include <vector>
 
 #include "OnDiskBytes.h"
 #include "raw/RawFileBuffer.h"
@@ -38,13 +41,19 @@ bool AnyOf(const uint8_t* p, std::initializer_list<const char*> texts) {
 uint32_t FileAUAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   const uint32_t offset = Be32(s + 4), size = Be32(s + 8);
   if (offset < 24 || size == 0xFFFFFFFFu) return 0;
+  // The header's sizes become the file's: its encoding, rate and channels
+  // must be sound's too.
+  const uint32_t encoding = Be32(s + 12), rate = Be32(s + 16), channels = Be32(s + 20);
+  if (encoding < 1 || encoding > 27 || rate < 1 || rate > 1000000 || channels < 1 || channels > 64 ||
+      offset > (1u << 20))
+    return 0;
   info.m_type = RAW_TYPE_AU;
   info.m_size = uint64_t{offset} + size;
   return 1;
 }
 
 uint32_t CFileAIFAnalyzer::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
-  if (std::memcmp(s + 8, "AIF", 3) != 0) return 0;
+  if (std::memcmp(s + 8, "AIF", 3) != 0 || (s[11] != 'F' && s[11] != 'C')) return 0;
   info.m_type = RAW_TYPE_AIFF;
   info.m_size = uint64_t{Be32(s + 4)} + 8;
   return 1;
@@ -81,21 +90,6 @@ uint32_t FileMKVAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   if (size == UINT64_MAX || size > (uint64_t{1} << 48)) return 0;
   info.m_type = RAW_TYPE_MKV;
   info.m_size = segment + 4 + uint64_t(sizeLength) + size;
-  return 1;
-}
-
-uint32_t FileSWFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
-  if (s[1] != 'W' || s[2] != 'S') return 0;
-  if (s[0] == 'F') {
-    info.m_size = Le32(s + 4);
-  } else if (s[0] == 'C' && s[3] >= 6) {
-    info.m_size = uint64_t{Le32(s + 4)} + 8;
-  } else {
-    return 0;
-  }
-  // The header alone takes 21 bytes: a smaller size is no SWF file.
-  if (info.m_size < 21) return 0;
-  info.m_type = RAW_TYPE_SWF;
   return 1;
 }
 
@@ -278,5 +272,86 @@ uint32_t FileFLVAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   }
   info.m_type = RAW_TYPE_FLV;
   info.m_size = std::min<uint64_t>(end, kWalkLimit);
+  return 1;
+}
+
+// Whether the bytes after the signature can be an SWF header: a version,
+// and a length that holds the header and an end tag.
+uint32_t FileSWFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  if (s[1] != 'W' || s[2] != 'S' || (s[0] != 'F' && s[0] != 'C')) return 0;
+  if (s[3] == 0 || s[3] > 64 || (s[0] == 'C' && s[3] < 6) || Le32(s + 4) < 21) return 0;
+  info.m_type = RAW_TYPE_SWF;
+  return 1;
+}
+
+namespace {
+
+// The length of an uncompressed SWF whose tags, from the frame header on,
+// end with the end tag exactly where its header says the file ends; 0 when
+// they do not.
+uint64_t WalkSwfTags(RawFileBuffer& buffer, uint64_t length) {
+  const uint8_t* h = buffer.Get(0, 8 + 17 + 4);
+  if (h == nullptr) return 0;
+  // The frame rectangle: 5 bits of field width, four fields.
+  const uint32_t bits = h[8] >> 3;
+  uint64_t p = 8 + (5 + 4 * bits + 7) / 8 + 4;
+  for (uint32_t tags = 0; tags < (1u << 24) && p < length; ++tags) {
+    const uint8_t* t = buffer.Get(p, 6);
+    if (t == nullptr) return 0;
+    const uint16_t code = ondisk::Le16(t);
+    uint64_t size = code & 0x3F;
+    p += 2;
+    if (size == 0x3F) {
+      size = Le32(t + 2);
+      p += 4;
+    }
+    p += size;
+    if ((code >> 6) == 0) return p == length ? p : 0;
+  }
+  return 0;
+}
+
+// The length of a compressed SWF: its header and the zlib stream behind it,
+// which must inflate to the length the header gives.
+uint64_t InflateSwf(RawFileBuffer& buffer, uint64_t length) {
+  if (length < 8) return 0;
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return 0;
+  static thread_local std::vector<uint8_t> out(64 * 1024);
+  constexpr size_t kChunk = 32 * 1024;
+  uint64_t in = 8, produced = 0;
+  int status = Z_OK;
+  while (status == Z_OK) {
+    const uint8_t* chunk = buffer.Get(in, kChunk);
+    if (chunk == nullptr) break;
+    z.next_in = const_cast<Bytef*>(chunk);
+    z.avail_in = kChunk;
+    do {
+      z.next_out = out.data();
+      z.avail_out = static_cast<uInt>(out.size());
+      status = inflate(&z, Z_NO_FLUSH);
+      produced += out.size() - z.avail_out;
+    } while (status == Z_OK && z.avail_out == 0 && produced <= length - 8);
+    in += kChunk - z.avail_in;
+    if (produced > length - 8) status = Z_DATA_ERROR;
+  }
+  inflateEnd(&z);
+  return status == Z_STREAM_END && produced == length - 8 ? in : 0;
+}
+
+}  // namespace
+
+uint32_t FileSWFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  const uint8_t* h = buffer.Get(0, 8);
+  if (h == nullptr) return 0;
+  const uint64_t length = Le32(h + 4);
+  const uint64_t size = h[0] == 'F' ? WalkSwfTags(buffer, length) : InflateSwf(buffer, length);
+  if (size == 0) return 0;
+  info.m_type = RAW_TYPE_SWF;
+  info.m_size = size;
+  // Followed to its end tag or the end of its stream: what lies inside
+  // (pictures, sound) is its own.
+  info.m_whole = true;
   return 1;
 }

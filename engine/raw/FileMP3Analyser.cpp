@@ -325,18 +325,24 @@ uint64_t FileMP3Analyser::ReadId3v1(RawFileBuffer& buffer, uint64_t at) {
   return at + 128;
 }
 
-uint64_t FileMP3Analyser::ApeTail(RawFileBuffer& buffer, uint64_t at) {
-  // An APE tag with its header: the header gives the length of the items
-  // and the footer behind them; an ID3v1 tag may follow.
+uint64_t ApeTagEnd(RawFileBuffer& buffer, uint64_t at) {
+  // The header gives the length of the items and the footer behind them.
   constexpr uint32_t kHasHeader = 1u << 31, kIsHeader = 1u << 29;
   constexpr uint32_t kMaxTag = 16u << 20;
   const uint8_t* head = buffer.Get(at, 32);
-  if (head == nullptr) return at;
+  if (head == nullptr || !IsApeHead(head)) return at;
   const uint32_t size = ondisk::Le32(head + 12), flags = ondisk::Le32(head + 20);
   if ((flags & (kHasHeader | kIsHeader)) != (kHasHeader | kIsHeader) || size < 32 || size > kMaxTag) return at;
   const uint64_t end = at + 32 + size;
   const uint8_t* footer = buffer.Get(end - 32, 32);
   if (footer == nullptr || std::memcmp(footer, "APETAGEX", 8) != 0) return at;
+  return end;
+}
+
+uint64_t FileMP3Analyser::ApeTail(RawFileBuffer& buffer, uint64_t at) {
+  // An ID3v1 tag may follow the APE tag.
+  const uint64_t end = ApeTagEnd(buffer, at);
+  if (end == at) return at;
   const uint8_t* after = buffer.Get(end, 3);
   return after != nullptr && IsTagHead(after) ? ReadId3v1(buffer, end) : end;
 }

@@ -47,6 +47,10 @@ std::string GetTagValue(const uint8_t* data, uint64_t size);
 // The 28-bit synchsafe integer at `p`, or -1 when a byte has its top bit set.
 int64_t SynchsafeSize(const uint8_t* p);
 
+// The end of the APE tag whose header is at `at` (header, items and
+// footer), or `at` when no such tag is there.
+uint64_t ApeTagEnd(RawFileBuffer& buffer, uint64_t at);
+
 class FileMP3Analyser : public IRawFileAnalyser {
  public:
   FileMP3Analyser();

@@ -2,8 +2,10 @@
 // route sectors to it (as bytes in sector order) and whether it is asked for
 // sectors no key matched. Analysers of further types join by adding a line.
 #include "raw/AVAnalysers.h"
+#include "raw/AVStreamAnalysers.h"
 #include "raw/FileJPGAnalyser.h"
 #include "raw/FileMP3Analyser.h"
+#include "raw/FileTIFAnalyser.h"
 #include "raw/ImageAnalysers.h"
 #include "raw/RawFileAnalyserList.h"
 
@@ -49,6 +51,15 @@ const std::vector<RawAnalyserEntry>& RawAnalyserEntries() {
       {RAW_TYPE_MID, Make<FileMIDAnalyser>, {RawKey('M', 'T', 'h', 'd')}, false},
       {RAW_TYPE_OGG, Make<CFileOggAnalyser>, {RawKey('O', 'g', 'g', 'S')}, false},
       {RAW_TYPE_SWF, Make<FileSWFAnalyser>, {}, true},
+      {RAW_TYPE_TIF,
+       Make<FileTIFAnalyser>,
+       {RawKey('M', 'M', 0, 0x2A), RawKey('I', 'I', 0x2A, 0), RawKey('I', 'I', 'U', 0), RawKey('I', 'I', 'R', 'O'),
+        RawKey('I', 'I', 'R', 'S'), RawKey('F', 'U', 'J', 'I')},
+       false},
+      {RAW_TYPE_ASF, Make<FileASFAnalyser>, {RawKey(0x30, 0x26, 0xB2, 0x75)}, false},
+      {RAW_TYPE_APE, Make<CFileAPEAnalyser>, {RawKey('M', 'A', 'C', ' ')}, false},
+      {RAW_TYPE_MPG, Make<FileMPGAnalyser>, {RawKey(0, 0, 1, 0xB3), RawKey(0, 0, 1, 0xBA)}, false},
+      {RAW_TYPE_RM, Make<FileRM_RMVBAnalyser>, {RawKey('.', 'R', 'M', 'F')}, false},
   };
   return entries;
 }

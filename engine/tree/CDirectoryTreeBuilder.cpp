@@ -419,6 +419,8 @@ bool CDirectoryTreeBuilder::RecordNode(Tree& tree, Entry& entry, bool folder) {
         // node its runs and size.
         if (node->GetFileSize() == 0) return false;
         if (keptNode->GetModificationTime() <= node->GetModificationTime()) return false;
+        // The kept node may be shown: its runs and size are read elsewhere.
+        NodeTreeGuard held;
         keptNode->MergeNode(mine);
         return false;
       }
@@ -465,8 +467,10 @@ CDirectoryTreeBuilder::Entry* CDirectoryTreeBuilder::ChooseFolder(Tree& tree, IF
   Entry* first = nullptr;
   for (Entry* candidate : versions) {
     IFileNode* folder = candidate->first;
-    if (folder->GetFirstChild() != nullptr) return candidate;
+    // Another file system's folder is never the one, children or not: the
+    // volumes a complete scan finds number their folders alike.
     if (PartitionOf(folder) != partition) continue;
+    if (folder->GetFirstChild() != nullptr) return candidate;
     if (IsInTrash(tree, folder)) {
       if (folder->IsDeleted() == 0) return candidate;
       continue;
@@ -621,9 +625,16 @@ void CDirectoryTreeBuilder::Walk(Tree& tree, Entry& start, std::vector<WorkItem>
       return;
     }
     const bool parentHadChild = parent->GetFirstChild() != nullptr;
+    int linked;
+    {
+      // The parent may be shown already: its links and counts are read by
+      // other threads under the tree lock.
+      NodeTreeGuard held;
+      linked = parent->AddChild(node);
+    }
     // Refused only when the parent lies below the node: parent IDs that form
     // a cycle. The node stays unlinked and ends with the lost files.
-    if (parent->AddChild(node) == 0) return;
+    if (linked == 0) return;
     if (!parentHadChild && above != tree.rootEntry.get()) {
       // Among several versions of a folder, one with a child is preferred:
       // nodes waiting on this ID may now choose differently.
@@ -738,6 +749,7 @@ void CDirectoryTreeBuilder::FlashBuild(_tagSearcherType type) {
         if (!IsUserTrash(*tree, candidate)) continue;
         tree->trashID = candidate->GetCurrentNodeID();
         tree->trashKnown = true;
+        NodeTreeGuard held;
         MarkDeletedBelow(*tree, candidate, nullptr);
         break;
       }
@@ -890,7 +902,10 @@ void CDirectoryTreeBuilder::BuildLostNodes(Tree& tree) {
   CFilesystemNode* folder = lost.get();
   tree.nodes.emplace(folder, NodeRecord{tree.nextSeq++, NodeState::kShown, false, false});
   lost.release();
-  tree.root->AddChild(folder);
+  {
+    NodeTreeGuard held;
+    tree.root->AddChild(folder);
+  }
   out.push_back(folder);
   ShowNodes(tree, out, 1);
 }

@@ -89,8 +89,12 @@ TEST(RowKinds, IconsFollowTheRowAndUnnamedDevicesAreUntitled) {
   EXPECT_EQ(OpNodeData(__TreeNodeData__{1, 0, 1, root}).nodeType(), 0);
   EXPECT_EQ(Grouping(1, "Pictures")->nodeType(), 2);
   EXPECT_EQ(Grouping(1, "jpg")->nodeType(), 7) << "an extension row is no category";
-  auto year = Grouping(2, "2013");
-  year->addChildObject(Grouping(2, "5"));
+  // The date tree as the date manager makes it: root, year, month.
+  auto dates = Grouping(3, "Modified");
+  dates->addChildObject(Grouping(3, "2013"));
+  OpNodeData* year = std::get<0>(dates->children()[0]).get();
+  year->addChildObject(Grouping(3, "05"));
+  EXPECT_EQ(dates->nodeType(), 8);
   EXPECT_EQ(year->nodeType(), 8);
   EXPECT_EQ(std::get<0>(year->children()[0])->nodeType(), 9);
   EXPECT_EQ(DiskVolumeNodeData(_DiskVolumeData()).name(), "Untitled");

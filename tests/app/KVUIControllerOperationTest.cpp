@@ -124,48 +124,76 @@ TEST(OperationRunner, EachNewsIsPostedAndTheEndOnceMoreUnlessRowsAreRebuilt) {
   }
 }
 
-TEST(OperationRunner, PauseHoldsTheEngineAndNoNewRunStartsBeforeAStoppedOneReturned) {
-  FakeOperation operation;
-  Window window(operation, "RunnerPauseStop");
-  std::atomic<uint64_t> steps{0};
-  std::promise<void> returnNow;
-  ASSERT_TRUE(window.Run([&, released = returnNow.get_future().share()] {
-    while (operation.Continued()) {
-      Report(operation, ++steps);
-      std::this_thread::sleep_for(milliseconds(1));
-    }
-    released.wait();
-  }));
-  ASSERT_TRUE(qttest::PumpUntil([&] { return steps > 5; }));
-  operation.PauseOrResumeOperation();
-  std::this_thread::sleep_for(milliseconds(300));
-  const uint64_t whilePaused = steps;
-  std::this_thread::sleep_for(milliseconds(300));
-  EXPECT_EQ(steps.load(), whilePaused);
-  operation.StopOperation(1);
-  EXPECT_FALSE(window.Run([] {}));
-  // The refused start neither revived the old engine nor ended its run.
-  EXPECT_EQ(operation.GetStatus(), KVOperationStopping);
-  EXPECT_EQ(operation.Continued(), 0);
-  returnNow.set_value();
-  window.WaitUntilOver();
-  EXPECT_EQ(steps.load(), whilePaused);
-  EXPECT_EQ(operation.GetStatus(), KVOperationIdle);
-  EXPECT_EQ(operation.shouldBuild(), 0);
+// A start while the last run still stops is queued: the old engine is not
+// revived (not even by a pause), and the new body runs on the same worker
+// once the old one has returned, with the status the user left it in.
+TEST(OperationRunner, PauseHoldsTheEngineAndAStartWhileStoppingRunsOnceTheOldBodyReturned) {
+  for (const bool stopAgain : {false, true}) {
+    SCOPED_TRACE(stopAgain ? "the queued run stopped before it began" : "the queued run goes on");
+    FakeOperation operation;
+    Window window(operation, "RunnerPauseStop");
+    Window next(operation, "RunnerQueued");
+    std::atomic<uint64_t> steps{0};
+    std::promise<void> returnNow;
+    std::thread::id oldWorker;
+    ASSERT_TRUE(window.Run([&, released = returnNow.get_future().share()] {
+      oldWorker = std::this_thread::get_id();
+      while (operation.Continued()) {
+        Report(operation, ++steps);
+        std::this_thread::sleep_for(milliseconds(1));
+      }
+      released.wait();
+      operation.EndOperation();  // a superseded run's end is no end
+    }));
+    ASSERT_TRUE(qttest::PumpUntil([&] { return steps > 5; }));
+    operation.PauseOrResumeOperation();
+    std::this_thread::sleep_for(milliseconds(300));
+    const uint64_t whilePaused = steps;
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_EQ(steps.load(), whilePaused);
+    operation.StopOperation(1);
 
-  // A window may start the next run when it sees the end.
+    std::atomic<int> continued{-1};
+    bool sameThread = false;
+    ASSERT_TRUE(next.Run([&] {
+      continued = operation.Continued();
+      sameThread = std::this_thread::get_id() == oldWorker;
+    }));
+    EXPECT_EQ(operation.GetStatus(), KVOperationRunning) << "the queued run's status";
+    EXPECT_TRUE(operation.IsRunEnding());
+    EXPECT_EQ(operation.Continued(), 0) << "the old engine still sees its stop";
+    operation.PauseOrResumeOperation();
+    EXPECT_EQ(operation.Continued(), 0) << "and is not held by a pause";
+    operation.PauseOrResumeOperation();
+    EXPECT_FALSE(window.Run([] {})) << "a run is under way";
+    if (stopAgain) operation.StopOperation(1);
+    returnNow.set_value();
+    next.WaitUntilOver();
+    window.WaitUntilOver();
+    EXPECT_EQ(steps.load(), whilePaused);
+    EXPECT_EQ(continued.load(), stopAgain ? 0 : 1);
+    EXPECT_TRUE(sameThread);
+    EXPECT_EQ(operation.GetStatus(), KVOperationIdle);
+    EXPECT_FALSE(operation.IsRunEnding());
+    EXPECT_GE(next.posts, 1) << "the end is posted under the queued run's name";
+  }
+}
+
+// A window may start the next run when it sees the end.
+TEST(OperationRunner, AStartFromTheEndPostRuns) {
+  FakeOperation operation;
+  Window window(operation, "RunnerRestart");
   std::atomic<int> runs{0};
   bool restarted = false;
-  const int before = window.posts;
   window.onPost = [&] {
-    if (window.posts == before + 1) restarted = window.Run([&] { ++runs; });
+    if (window.posts == 1) restarted = window.Run([&] { ++runs; });
   };
   ASSERT_TRUE(window.Run([&] { ++runs; }));
-  ASSERT_TRUE(qttest::PumpUntil([&] { return window.posts >= before + 2; }));
+  ASSERT_TRUE(qttest::PumpUntil([&] { return window.posts >= 2; }));
   window.WaitUntilOver();
   EXPECT_TRUE(restarted);
   EXPECT_EQ(runs.load(), 2);
-  EXPECT_EQ(window.posts, before + 2);
+  EXPECT_EQ(window.posts, 2);
 }
 
 TEST(OperationRunner, DestroyingAnOperationStopsItsEngineAndWaitsForIt) {

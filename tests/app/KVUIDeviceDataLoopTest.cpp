@@ -67,7 +67,7 @@ TEST_P(LoopMedia, AreListedAsLsblkSeesThemAndPostOneAttachAndOneDetach) {
   center.AddObserver("RefreshDetachDevice", &owner, [&](const platform::Notification& n) {
     detached.push_back(n.object.toMap().value("USBPath").toString().toStdString());
   });
-  watcher.Start();
+  watcher.registerForUSBNotifications();
   EXPECT_EQ(attaches, 1) << "registration posts one attach";
   {
     devicetest::LoopDevice loop(image, 0, true);
@@ -108,6 +108,51 @@ TEST_P(LoopMedia, AreListedAsLsblkSeesThemAndPostOneAttachAndOneDetach) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, LoopMedia, testing::Values("mbr", "gpt"));
+
+// A partition that sfdisk makes on a disk already attached posts an attach,
+// and once sfdisk deletes it again a detach under the partition's kernel
+// name: the disk itself never counts as gone.
+TEST(MediaWatcher, APartitionMadeAndDeletedOnAnAttachedDiskIsPosted) {
+  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
+  REQUIRE_TOOL("sfdisk");
+  qttest::App();
+  testsupport::TempDir dir;
+  const std::string key = "parts-" + std::to_string(getpid()) + ".img";
+  const fs::path image = dir / key;
+  devicetest::MakeSparseImage(image, 16ull << 20);
+  devicetest::LoopDevice loop(image, 0, true);
+  ASSERT_TRUE(loop.attached());
+  const QString partition = QString::fromStdString(loop.name() + "p1");
+  QObject owner;
+  KVUSBNotifier watcher;
+  int batchesWithIt = 0;
+  std::vector<std::string> detached;
+  auto& center = platform::NotificationCenter::DefaultCenter();
+  center.AddObserver("RefreshAttachDevice", &owner, [&](const platform::Notification&) {
+    batchesWithIt += watcher.LastAttached().contains(partition) ? 1 : 0;
+  });
+  center.AddObserver("RefreshDetachDevice", &owner, [&](const platform::Notification& n) {
+    detached.push_back(n.object.toMap().value("USBPath").toString().toStdString());
+  });
+  watcher.registerForUSBNotifications();
+  RunCommandOrFail("printf 'label: dos\\nstart=2048, size=4M, type=83\\n' | sfdisk -q " + ShellQuote(loop.path()));
+  loop.Announce();  // where the kernel does not read the new table itself
+  ASSERT_TRUE(qttest::PumpUntil([&] { return batchesWithIt > 0; }, 20)) << "no attach for the new partition";
+  RunCommandOrFail("sfdisk -q --delete " + ShellQuote(loop.path()) + " 1");
+  // Tests beside this one that list the machine's devices may hold the
+  // partition open for a while.
+  bool gone = false;
+  for (int attempt = 0; attempt < 3 && !gone; ++attempt) gone = loop.Forget();
+  ASSERT_TRUE(gone) << "the partition stayed in use";
+  // Other tests' loop devices may come and go meanwhile: only these names count.
+  const auto posts = [&](const std::string& name) { return std::count(detached.begin(), detached.end(), name); };
+  ASSERT_TRUE(qttest::PumpUntil([&] { return posts(partition.toStdString()) > 0; }, 20))
+      << "no detach for the deleted partition";
+  qttest::PumpUntil([] { return false; }, 1);
+  EXPECT_EQ(posts(partition.toStdString()), 1);
+  EXPECT_EQ(posts(key), 0) << "the disk stayed";
+  EXPECT_EQ(batchesWithIt, 1);
+}
 
 // Mounts a device for the life of the object.
 struct Mounted {

@@ -119,6 +119,57 @@ TEST(DeviceModel, AFailedEnumerationIsSeenAndCanBeRetried) {
   EXPECT_NE(model.GetStorageByDiskVolumeIndex(0, 0), nullptr);
 }
 
+// Two quick requests for the list: the first claims the enumeration it
+// queues, the second finds it under way.
+TEST(DeviceModel, OneEnumerationIsClaimedForTwoQuickRequests) {
+  enumtest::FakeMachine machine;
+  machine.AddDisk({.name = "sdf", .major = 8, .minor = 80, .size512 = kDisk512});
+  machine.SetNode("sdf", MbrImage(machine));
+  int enumerations = 0;
+  KVUIDeviceData model([&] {
+    ++enumerations;
+    return std::make_unique<CEnumDeviceEx>(machine.Source());
+  });
+  EXPECT_EQ(model.ClaimEnumeration(), uint32_t{KVDeviceNeverEnumerated});
+  EXPECT_EQ(model.ClaimEnumeration(), uint32_t{KVDeviceEnumerating});
+  model.InitDeviceInfo();
+  EXPECT_EQ(model.ClaimEnumeration(), uint32_t{KVDeviceReady});
+  EXPECT_EQ(model.GetInitState(), uint32_t{KVDeviceReady});
+  EXPECT_EQ(enumerations, 1);
+}
+
+// A device taken by its indexes is held in the same step, and stays alive
+// and known by its disk through any number of refreshes while it is held.
+TEST(DeviceModel, ADeviceHeldByItsIndexesOutlivesRefreshesAndKeepsItsDisk) {
+  enumtest::FakeMachine machine;
+  const fs::path image = MbrImage(machine);
+  devicetest::PatchFile(image, 2048 * 512, std::vector<uint8_t>(512, 0x5A));
+  machine.AddDisk({.name = "sdg", .major = 8, .minor = 96, .size512 = kDisk512});
+  machine.SetNode("sdg", image);
+  devicetest::ImageGuard guard(image);
+  KVUIDeviceData model(On(machine));
+  model.InitDeviceInfo();
+  EXPECT_EQ(model.HoldStorageByDiskVolumeIndex(0, 1), nullptr);
+  EXPECT_EQ(model.HoldStorageByDiskVolumeIndex(1, -1), nullptr);
+  std::shared_ptr<IStorageDevice> disk = model.HoldStorageByDiskVolumeIndex(0, -1);
+  std::shared_ptr<IStorageDevice> volume = model.HoldStorageByDiskVolumeIndex(0, 0);
+  ASSERT_TRUE(disk != nullptr && volume != nullptr);
+  for (int i = 0; i < 3; ++i) {
+    model.Clear();
+    model.InitDeviceInfo();
+  }
+  EXPECT_NE(model.GetStorageByDiskVolumeIndex(0, 0), volume.get());
+  EXPECT_NE(model.HoldDevices(volume.get()), nullptr);
+  EXPECT_TRUE(model.IsDiskStorage(disk.get()));
+  EXPECT_EQ(model.GetDiskStorageByVolumeStorage(volume.get()), disk.get());
+  std::list<IStorageDevice*> volumes;
+  ASSERT_TRUE(model.GetDiskVolumeStorage(disk.get(), volumes));
+  EXPECT_EQ(volumes, std::list<IStorageDevice*>{volume.get()});
+  std::vector<uint8_t> sector(512);
+  ASSERT_NE(volume->ReadSector(sector.data(), 0, 1), 0);
+  EXPECT_EQ(sector, devicetest::DdRead(image.string(), 512, 2048, 1));
+}
+
 TEST(DeviceModelThreads, ARefreshWhileAnotherThreadReadsIsSafe) {
   enumtest::FakeMachine machine;
   machine.AddDisk({.name = "sdd", .major = 8, .minor = 48, .size512 = kDisk512});

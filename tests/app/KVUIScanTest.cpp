@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "DeviceData.h"
+#include "HookedController.h"
 #include "NtfsPeers.h"
 #include "ScanChecks.h"
 #include "app/KVUIDeviceData.h"
@@ -14,37 +15,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// Records the devices a scan starts on and runs `onStart` first; forwards
-// to `real`, or without one fails at once, without a final report.
-class TestController final : public IRecoveryController {
- public:
-  TestController(_RECOVERY_CONTROLLER_TYPE kind, std::vector<IStorageDevice*>* started,
-                 std::function<void()> onStart = {})
-      : kind_(kind), real_(onStart ? CreateRecoveryController(kind) : nullptr), started_(started), onStart_(onStart) {}
-  _RECOVERY_CONTROLLER_TYPE thisType() const override { return kind_; }
-  int Initialize(IRecoveryFilter* filter) override { return real_ ? real_->Initialize(filter) : 1; }
-  ResultCode StartDataRecovery(IStorageDevice* device, IProgress* progress, IDrirectoryTree* tree) override {
-    started_->push_back(device);
-    if (onStart_) onStart_();
-    return real_ ? real_->StartDataRecovery(device, progress, tree) : kFailure;
-  }
-  IDataRecovery* GetDataRecovery(_tagSearcherType type) const override {
-    return real_ ? real_->GetDataRecovery(type) : nullptr;
-  }
-  void Release() override {
-    if (real_) real_->Release();
-    delete this;
-  }
-  void SetRestoreScanSink(RestoreScanSink*) override {}
-  static constexpr ResultCode kFailure = 0x0104000100000001ull;
-
- private:
-  _RECOVERY_CONTROLLER_TYPE kind_;
-  IRecoveryController* real_;
-  std::vector<IStorageDevice*>* started_;
-  std::function<void()> onStart_;
-};
 
 // The disk of make-three-volume-disk.sh on a stand-in machine, listed by the
 // device model.
@@ -79,7 +49,7 @@ class ThreeVolumeDisk : public ::testing::Test {
 };
 
 TEST_F(ThreeVolumeDisk, AWholeDiskQuickScanScansTheNtfsVolumesAndIndexesEveryFileTheSleuthKitLists) {
-  KVUIScan scan(&model_, [this](_RECOVERY_CONTROLLER_TYPE kind) { return new TestController(kind, &started_, [] {}); });
+  KVUIScan scan(&model_, [this](_RECOVERY_CONTROLLER_TYPE kind) { return new HookedController(kind, &started_); });
   scan.SetStatus(KVOperationRunning);
   EXPECT_FALSE(result::IsFailure(scan.DoScan(disk_, nullptr)));
   EXPECT_EQ(scan.GetStatus(), KVOperationIdle);
@@ -109,7 +79,7 @@ TEST_F(ThreeVolumeDisk, AWholeDiskQuickScanScansTheNtfsVolumesAndIndexesEveryFil
 TEST_F(ThreeVolumeDisk, AStopDuringTheFirstVolumeEndsTheWholeDisk) {
   KVUIScan* self = nullptr;
   KVUIScan scan(&model_, [&](_RECOVERY_CONTROLLER_TYPE kind) {
-    return new TestController(kind, &started_, [&] { self->StopOperation(0); });
+    return new HookedController(kind, &started_, true, [&](IStorageDevice*) { self->StopOperation(0); });
   });
   self = &scan;
   scan.SetStatus(KVOperationRunning);
@@ -122,10 +92,10 @@ TEST_F(ThreeVolumeDisk, AScanEndsWhateverTheControllerDoesAndAnExt2VolumeIsScann
   std::vector<_RECOVERY_CONTROLLER_TYPE> kinds;
   KVUIScan scan(&model_, [&](_RECOVERY_CONTROLLER_TYPE kind) {
     kinds.push_back(kind);
-    return new TestController(kind, &started_);  // fails without a final report
+    return new HookedController(kind, &started_, false);  // fails without a final report
   });
   scan.SetStatus(KVOperationRunning);
-  EXPECT_EQ(scan.DoScan(Volume(0), nullptr), TestController::kFailure);
+  EXPECT_EQ(scan.DoScan(Volume(0), nullptr), HookedController::kFailure);
   EXPECT_EQ(scan.GetStatus(), KVOperationIdle) << "ended without the engine's final report";
   EXPECT_EQ(scan.IsNeedUIUpdate(), 1);
   EXPECT_FALSE(scan.IsDeepScan());

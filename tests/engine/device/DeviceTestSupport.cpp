@@ -79,6 +79,13 @@ LoopDevice::~LoopDevice() {
   ADD_FAILURE() << "cannot detach " << path_;
 }
 
+bool LoopDevice::Detach() {
+  if (path_.empty()) return false;
+  const bool detached = RunCommand("losetup -d " + ShellQuote(path_) + " 2>&1").exitCode == 0;
+  if (detached) path_.clear();
+  return detached;
+}
+
 void LoopDevice::Announce() const {
   RunCommand("partx -d " + ShellQuote(path_) + " >/dev/null 2>&1");
   RunCommandOrFail("partx -a " + ShellQuote(path_) + " 2>&1");

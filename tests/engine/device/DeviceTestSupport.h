@@ -55,6 +55,10 @@ class LoopDevice {
   // Makes the kernel drop the device's partitions (partx -d, retried while
   // anything holds one open); answers whether they are gone.
   bool Forget() const;
+  // Detaches the device now, as a medium pulled out while in use: the
+  // kernel lets it go, with the partitions it found itself, once nobody
+  // holds it open. The object is then done with it.
+  bool Detach();
 
  private:
   std::string path_;

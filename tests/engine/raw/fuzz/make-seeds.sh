@@ -1,6 +1,8 @@
 #!/bin/bash
-# Regenerates the seed corpus of raw_analysers from real tools: small
-# pictures of each parsed kind and one EXIF block as the EXIF parser sees it.
+# Regenerates the seed corpora from real tools: for raw_analysers small
+# pictures, sound and films of each parsed kind and one EXIF block as the
+# EXIF parser sees it; for raw_boxes, raw_mpeg_audio and raw_tiff the files
+# their walks take.
 set -euo pipefail
 out=$(dirname "$0")/corpus
 tmp=$(mktemp -d)
@@ -36,3 +38,56 @@ python3 -c "import sys; sys.stdout.buffer.write(bytes(range(256)) * 90)" >"$tmp/
 lame --quiet -r -s 22.05 -b 32 "$tmp/t.raw" "$out/short.mp3"
 id3v2 -t T -a A -y 2000 "$out/short.mp3"
 lame --quiet -r -s 8 -b 8 --tt Title --ta Artist "$tmp/t.raw" "$out/lame-tag.mp3"
+# Films and sound in the containers walked from their headers.
+film() {  # OUT FORMAT OPTIONS...
+  local out=$1 format=$2; shift 2
+  ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=16x16:rate=25:duration=0.12 -f lavfi \
+    -i sine=frequency=440:duration=0.12:sample_rate=8000 -fflags +bitexact -shortest "$@" -f "$format" "$out"
+}
+mkdir -p "$out/../boxes" "$out/../mpeg-audio" "$out/../tiff"
+film "$out/clip.wmv" asf -c:v wmv2 -c:a wmav2
+film "$out/clip.rm" rm -c:v rv10 -c:a ac3
+film "$out/clip.swf" swf -c:v flv1 -an
+ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=16x16:rate=25:duration=0.12 -fflags +bitexact \
+  -c:v mpeg1video -f mpeg "$out/clip.mpg"
+boxes=$out/../boxes
+film "$boxes/clip.mp4" mp4 -c:v mpeg4 -c:a aac
+film "$boxes/clip.mov" mov -c:v mpeg4 -c:a pcm_s16be
+film "$boxes/clip.3gp" 3gp -c:v h263 -s 128x96 -c:a aac -ac 1
+film "$boxes/clip.mkv" matroska -c:v mpeg4 -c:a pcm_s16le
+ffmpeg -v error -nostdin -y -f lavfi -i sine=frequency=440:duration=0.2:sample_rate=8000 -fflags +bitexact \
+  -c:a aac -f ipod "$boxes/tone.m4a"
+# MPEG audio: layer II, layer III tagged by eyeD3 (ID3v2.4 in UTF-16) and by
+# id3v2 (v2.3 and v1).
+audio=$out/../mpeg-audio
+sox -n -r 16000 -c 1 "$tmp/t.wav" synth 0.3 sine 440
+twolame --quiet -b 32 "$tmp/t.wav" "$audio/layer2.mp3"
+lame --quiet -b 8 "$tmp/t.wav" "$audio/v24.mp3"
+eyeD3 -Q --to-v2.4 --encoding utf16 -t "Été" -a "Zoë" "$audio/v24.mp3" >/dev/null
+lame --quiet -b 8 "$tmp/t.wav" "$audio/v23.mp3"
+id3v2 -t "Café" -a "Noël" -y 1999 "$audio/v23.mp3"
+cp "$out/short.mp3" "$audio/short.mp3"
+# TIFF from ImageMagick and tiffcp, camera tags from exiftool; a RAF header
+# as the format lays it out around a JPEG with an EXIF block.
+tiff=$out/../tiff
+convert -size 8x8 -seed 1 plasma: -depth 8 "$tiff/ii.tif"
+tiffcp -B "$tiff/ii.tif" "$tiff/mm.tif"
+tiffcp -t -w 16 -l 16 "$tiff/ii.tif" "$tiff/tiled.tif"
+tiffcp -c lzw -r 2 "$tiff/mm.tif" "$tiff/strips.tif"
+cp "$tiff/ii.tif" "$tiff/nef.tif"
+exiftool -q -overwrite_original -Make="NIKON CORPORATION" -Model="NIKON D700" -DateTimeOriginal="2018:06:07 08:09:10" \
+  "$tiff/nef.tif"
+cp "$tiff/mm.tif" "$tiff/dng.tif"
+exiftool -q -overwrite_original -Make=Leica -Model=M9 -DNGVersion=1.4.0.0 "$tiff/dng.tif"
+convert -size 8x8 -seed 2 plasma: "$tmp/f.jpg"
+exiftool -q -overwrite_original -Make=FUJIFILM -Model="FinePix S5Pro" "$tmp/f.jpg"
+python3 - "$tmp/f.jpg" "$tiff/header.raf" <<'PY'
+import sys
+jpeg = open(sys.argv[1], "rb").read()
+head = bytearray(160)
+head[0:28] = b"FUJIFILMCCD-RAW 0201FF392201"
+head[84:92] = (160).to_bytes(4, "big") + len(jpeg).to_bytes(4, "big")
+end = 160 + len(jpeg)
+head[100:108] = end.to_bytes(4, "big") + (64).to_bytes(4, "big")
+open(sys.argv[2], "wb").write(bytes(head) + jpeg + bytes(64))
+PY
