@@ -312,6 +312,7 @@ void KVDeletailWindowController::getScanProgress() {
     if (selectTypeCount != kPathTree) {
       // The path tree is always brought up to date.
       KVUIController::SetViewType(kPathTree);
+      KVUIController::RefreshData();
       KVUIController::GetScanTreeNodeData(&allDiskArr, 0);
       KVUIController::SetViewType(static_cast<int>(selectTypeCount));
     }

@@ -47,7 +47,7 @@ void ClickThrough(KVDeletailWindowController& window, OpNodeData* row, const std
   for (IFileNode* file : window.arrList) {
     const std::string name = OpNodeData::fileNodeName(file).toStdString();
     shown.emplace(path.empty() ? name : path + "/" + name,
-                  Listed{false, file->IsDeleted() != 0, static_cast<int64_t>(file->GetFileSize())});
+                  Listed{false, OpNodeData::isFileNodeDeleted(file), static_cast<int64_t>(OpNodeData(file).size())});
   }
   for (int k = 0; k < window.getNodeDataIsLeaf(row); ++k) {
     OpNodeData* folder = window.folderChildAt(row, k);

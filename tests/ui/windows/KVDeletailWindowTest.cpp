@@ -192,7 +192,7 @@ TEST(ResultsWindow, FoldersListTheirFilesAndAnEmptyOneShowsTheNote) {
   // A folder deleted with its files still lists them.
   Choose(*window, FolderAt(*window, root, {QStringLiteral("Old trip")}));
   EXPECT_EQ(Names(*window), (QStringList{QStringLiteral("Sunset.jpg"), QStringLiteral("Beach.jpg")}));
-  EXPECT_TRUE(window->arrList.front()->IsDeleted());
+  EXPECT_TRUE(OpNodeData::isFileNodeDeleted(window->arrList.front()));
   EXPECT_EQ(window->gridNoValueView, nullptr);
   // The second volume's files, under its own root.
   Choose(*window, window->allDiskArr.back().get());
