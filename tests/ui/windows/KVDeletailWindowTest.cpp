@@ -63,6 +63,11 @@ struct SceneWindow {
     controller->showWindow();
   }
   ~SceneWindow() { delete controller.data(); }
+  // Scans, and waits until the window shows the result.
+  bool ScanToTheEnd() {
+    controller->getData();
+    return Browsing(*controller);
+  }
   KVDeletailWindowController* operator->() const { return controller; }
   KVDeletailWindowController& operator*() const { return *controller; }
 
@@ -157,8 +162,7 @@ TEST(ResultsWindow, ScanningThenBrowsing) {
 TEST(ResultsWindow, FoldersListTheirFilesAndAnEmptyOneShowsTheNote) {
   Scene scene(2, 0);
   SceneWindow window(scene);
-  window->getData();
-  ASSERT_TRUE(Browsing(*window));
+  ASSERT_TRUE(window.ScanToTheEnd());
   OpNodeData* root = window->allDiskArr.front().get();
   Choose(*window, FolderAt(*window, root, {QStringLiteral("Documents")}));
   EXPECT_EQ(Names(*window), (QStringList{QStringLiteral("Notes.txt"), QStringLiteral("Budget 2023.xls"),
@@ -204,8 +208,7 @@ TEST(ResultsWindow, FoldersListTheirFilesAndAnEmptyOneShowsTheNote) {
 TEST(ResultsWindow, OutlineShowsFolderRowsOnly) {
   Scene scene(1, 0);
   SceneWindow window(scene);
-  window->getData();
-  ASSERT_TRUE(Browsing(*window));
+  ASSERT_TRUE(window.ScanToTheEnd());
   OpNodeData* root = window->allDiskArr.front().get();
   EXPECT_EQ(window->numberOfChildrenOfItem(window->outlineView, nullptr), 1);
   EXPECT_EQ(window->numberOfChildrenOfItem(window->outlineView, root), 5);
@@ -280,8 +283,7 @@ TEST(ResultsWindow, ClosingAfterTheScanQuitsAtOnce) {
   Scene scene(1, 0);
   SceneWindow window(scene);
   Posts quits(QStringLiteral("appWillTerminate"));
-  window->getData();
-  ASSERT_TRUE(Browsing(*window));
+  ASSERT_TRUE(window.ScanToTheEnd());
   window->closeWindow();
   EXPECT_EQ(window->currentSheet(), nullptr);
   EXPECT_EQ(quits.count(), 1);
@@ -332,8 +334,7 @@ TEST(ResultsWindow, TheDeepScanBubbleFollowsResizesUntilItsTimeIsUp) {
   Scene scene(1, 0);
   SceneWindow window(scene);
   window->popoverLifetimeMs = 600;
-  window->getData();
-  ASSERT_TRUE(Browsing(*window));
+  ASSERT_TRUE(window.ScanToTheEnd());
   ASSERT_NE(window->attachedWindow, nullptr);
   const QPointer<MAAttachedWindow> first = window->attachedWindow;
   window->window()->resize(1200, 700);
@@ -422,8 +423,7 @@ TEST(ResultsWindow, TitleBarControls) {
   EXPECT_EQ(window->modifyButton->titleColor(), QColor(174, 184, 222));
   EXPECT_EQ(window->segment->selectedSegment(), 0);
 
-  window->getData();
-  ASSERT_TRUE(Browsing(*window));
+  ASSERT_TRUE(window.ScanToTheEnd());
   EXPECT_EQ(window->selectFilesLabel->geometry(), qt({40, 40, 380, 18}, 65));
   EXPECT_EQ(window->selectFilesLabel->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
   EXPECT_EQ(window->recovertyButton->geometry(), qt({175, 10, 100, 30}, 65));
@@ -450,8 +450,7 @@ TEST(ResultsWindow, SpanishSummaryTakesTheWholeBox) {
 TEST(ResultsWindow, TreeRowCells) {
   Scene scene(1, 0);
   SceneWindow window(scene);
-  window->getData();
-  ASSERT_TRUE(Browsing(*window));
+  ASSERT_TRUE(window.ScanToTheEnd());
   OpNodeData* root = window->allDiskArr.front().get();
   OpNodeData* documents = FolderAt(*window, root, {QStringLiteral("Documents")});
   KitTableColumn* column = window->outlineView->tableColumnWithIdentifier(QStringLiteral("Name"));
@@ -490,8 +489,7 @@ TEST(ResultsWindow, LoadedResult) {
   Scene scene(1, 0);
   {
     SceneWindow scanned(scene);
-    scanned->getData();
-    ASSERT_TRUE(Browsing(*scanned));
+    ASSERT_TRUE(scanned.ScanToTheEnd());
   }
   windowtest::Start();
   QPointer<KVDeletailWindowController> window = KVDeletailWindowController::OpenForImport(QStringLiteral("x.rsf"));
