@@ -3,9 +3,12 @@
 // sectors no key matched. Analysers of further types join by adding a line.
 #include "raw/AVAnalysers.h"
 #include "raw/AVStreamAnalysers.h"
+#include "raw/DocumentAnalysers.h"
 #include "raw/FileJPGAnalyser.h"
 #include "raw/FileMP3Analyser.h"
+#include "raw/FileOLEAnalyser.h"
 #include "raw/FileTIFAnalyser.h"
+#include "raw/FileZIPAnalyser.h"
 #include "raw/ImageAnalysers.h"
 #include "raw/RawFileAnalyserList.h"
 
@@ -60,6 +63,24 @@ const std::vector<RawAnalyserEntry>& RawAnalyserEntries() {
       {RAW_TYPE_APE, Make<CFileAPEAnalyser>, {RawKey('M', 'A', 'C', ' ')}, false},
       {RAW_TYPE_MPG, Make<FileMPGAnalyser>, {RawKey(0, 0, 1, 0xB3), RawKey(0, 0, 1, 0xBA)}, false},
       {RAW_TYPE_RM, Make<FileRM_RMVBAnalyser>, {RawKey('.', 'R', 'M', 'F')}, false},
+      {RAW_TYPE_PDF, Make<FilePDFAnalyser>, {RawKey('%', 'P', 'D', 'F')}, false},
+      {RAW_TYPE_RTF, Make<FileRTFAnalyser>, {RawKey('{', '\\', 'r', 't')}, false},
+      {RAW_TYPE_HTM, Make<FileHTMAnalyser>, {}, true},
+      {RAW_TYPE_HTM, Make<FileUnicodeHTMAnalyser>, {}, true},
+      {RAW_TYPE_EPS, Make<FileEPSAnalyser>, {RawKey(0xC5, 0xD0, 0xD3, 0xC6), RawKey('%', '!', 'P', 'S')}, false},
+      {RAW_TYPE_SVG, Make<FileSVGAnalyser>, {RawKey('<', '?', 'x', 'm')}, false},
+      // DBX files of both kinds: the header forms begin CF AD 12 FE.
+      {RAW_TYPE_DBX, Make<FileDBXAnalyser>, {RawKey('J', 'M', 'F', '6'), RawKey(0xCF, 0xAD, 0x12, 0xFE)}, false},
+      {RAW_TYPE_HLP, Make<FileHLPAnalyser>, {RawKey(0x3F, 0x5F, 0x03, 0x00)}, false},
+      {RAW_TYPE_CHM, Make<FileCHMAnalyser>, {RawKey('I', 'T', 'S', 'F')}, false},
+      {RAW_TYPE_DOC, Make<FileLowDocAnalyser>, {RawKey(0xDB, 0xA5, 0x2D, 0x00), RawKey(0x94, 0xA6, 0x2E, 0x00)}, false},
+      {RAW_TYPE_MDB, Make<FileMDBAnalyser>, {}, true},
+      {RAW_TYPE_MNY, Make<FileMNYAnalyser>, {}, true},
+      {RAW_TYPE_ONE, Make<FileONEAnalyser>, {RawKey(0xE4, 0x52, 0x5C, 0x7B)}, false},
+      {RAW_TYPE_PST, Make<FilePSTAnalyser>, {RawKey('!', 'B', 'D', 'N')}, false},
+      {RAW_TYPE_WPD, Make<FileWPDAnalyser>, {RawKey(0xFF, 'W', 'P', 'C')}, false},
+      {RAW_TYPE_OLE, Make<FileOLEAnalyser>, {RawKey(0xD0, 0xCF, 0x11, 0xE0)}, false},
+      {RAW_TYPE_ZIP, Make<FileZIPAnalyser>, {RawKey('P', 'K', 0x03, 0x04)}, false},
   };
   return entries;
 }

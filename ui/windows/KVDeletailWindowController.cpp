@@ -403,11 +403,10 @@ void KVDeletailWindowController::RefreshDevice(const platform::Notification& not
 
 // The detach message is the same in every language.
 void KVDeletailWindowController::beginDetachSheet() {
-  sheet_ = KitAlert::BeginSheetWithTexts(
-      aWindow, {QStringLiteral("Message"), QStringLiteral("The usb device is detatched!"), QStringLiteral("OK"), {}},
-      [this](int code) {
-        if (code == 1) doBackHomeAction(0);
-      });
+  sheet_ = KitAlert::BeginSheetWithTexts(aWindow, QStringLiteral("Message"), QStringLiteral("The usb device is detatched!"),
+                                         QStringLiteral("OK"), {}, [this](int code) {
+                                           if (code == 1) doBackHomeAction(0);
+                                         });
 }
 
 void KVDeletailWindowController::beginSheet(const QString& stem, std::function<void(int)> completion,

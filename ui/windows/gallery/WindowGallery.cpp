@@ -4,10 +4,11 @@
 // About window, the update window's four panes (checking, no network, up to
 // date, a new version with its notes), the deep-scan bubble over a window,
 // a question asked without a window, the application menu in a title bar,
-// and the results window while it scans, once it has scanned and on an empty
-// folder. Runs on any Qt platform: offscreen in the tests, the X server in
-// CI. No network and no disk are used: the panes are shown from lists made
-// here, and the results window scans a made-up volume.
+// the wizard's two pages, the progress window of a load, and the results
+// window while it scans, once it has scanned and on an empty folder. Runs on
+// any Qt platform: offscreen in the tests, the X server in CI. No network and
+// no disk are used: the panes are shown from lists made here, the disk page
+// lists a machine made here, and the results window scans a made-up volume.
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -18,6 +19,7 @@
 
 #include <cstdio>
 
+#include "WizardShots.h"
 #include "app/KVAppDelegate.h"
 #include "app/KVNode.h"
 #include "platform/Resources.h"
@@ -200,6 +202,7 @@ int main(int argc, char** argv) {
     ok = Shoot(menu.application, out, QStringLiteral("main-menu-open.png")) && ok;
     menu.application->hide();
   }
+  ok = ShootWizardWindows([&out](QWidget* window, const QString& file) { return Shoot(window, out, file); }) && ok;
   ok = ShootResults(out) && ok;
   return ok ? 0 : 1;
 }
