@@ -69,20 +69,34 @@ QString DiskName(int diskIndex) {
 
 }  // namespace
 
-KVDeletailWindowController* KVDeletailWindowController::OpenForScan(const DiskVolumeNodeData& row) {
+namespace {
+
+void Place(QWidget* window, std::optional<QPoint> at) {
+  if (at) {
+    window->move(*at);
+  } else {
+    KVSmallWindow::CenterOnScreen(window);
+  }
+}
+
+}  // namespace
+
+KVDeletailWindowController* KVDeletailWindowController::OpenForScan(const DiskVolumeNodeData& row,
+                                                                    std::optional<QPoint> at) {
   auto* controller = new KVDeletailWindowController;
   controller->setSelectDiskVolumeData(row);
-  KVSmallWindow::CenterOnScreen(controller->aWindow);
+  Place(controller->aWindow, at);
   controller->showWindow();
   controller->startTimer_->start(kStartDelayMs, [controller] { controller->getData(); });
   return controller;
 }
 
-KVDeletailWindowController* KVDeletailWindowController::OpenForImport(const QString& path) {
+KVDeletailWindowController* KVDeletailWindowController::OpenForImport(const QString& path, std::optional<QPoint> at,
+                                                                      bool show) {
   auto* controller = new KVDeletailWindowController;
+  Place(controller->aWindow, at);
   controller->getImportData(path);
-  KVSmallWindow::CenterOnScreen(controller->aWindow);
-  controller->showWindow();
+  if (show) controller->showWindow();
   return controller;
 }
 
@@ -403,10 +417,11 @@ void KVDeletailWindowController::RefreshDevice(const platform::Notification& not
 
 // The detach message is the same in every language.
 void KVDeletailWindowController::beginDetachSheet() {
-  sheet_ = KitAlert::BeginSheetWithTexts(aWindow, QStringLiteral("Message"), QStringLiteral("The usb device is detatched!"),
-                                         QStringLiteral("OK"), {}, [this](int code) {
-                                           if (code == 1) doBackHomeAction(0);
-                                         });
+  sheet_ =
+      KitAlert::BeginSheetWithTexts(aWindow, QStringLiteral("Message"), QStringLiteral("The usb device is detatched!"),
+                                    QStringLiteral("OK"), {}, [this](int code) {
+                                      if (code == 1) doBackHomeAction(0);
+                                    });
 }
 
 void KVDeletailWindowController::beginSheet(const QString& stem, std::function<void(int)> completion,

@@ -4,13 +4,15 @@
 // lists the files of the chosen tree row, and is where the user ticks files,
 // searches, previews, exports and recovers.
 //
-// How the wizard opens it:
+// How the wizard opens it (at `at`, the top-left corner of its frame, or in
+// the middle of the screen):
 //   - OpenForScan(row): shows the window and starts the quick scan of `row`
 //     0.3 s later (the row is copied; the wizard may drop its own).
-//   - OpenForImport(path): shows the window on a result the scan operation
-//     is loading (or has loaded) from `path`. The wizard may also build the
-//     window hidden, call getImportData() before the load ends and show it
-//     with showWindow() once the load succeeded.
+//   - OpenForImport(path): a window on the result the scan operation is
+//     loading (or has loaded) from `path`, started by the wizard just before;
+//     shown at once, or (show false) hidden until showWindow() once the load
+//     succeeded. A load that failed is given up with clearImportData() and
+//     deleting the controller.
 // The window owns itself: it goes when it is closed. Closing it while no
 // scan runs posts "appWillTerminate" (the application delegate ends the
 // process); going home (home button, pulled-out disk, a scan that could not
@@ -32,6 +34,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 #include <QRect>
 #include <QRectF>
@@ -110,9 +113,10 @@ class KVDeletailWindowController : public QObject,
   enum PaneMode : int { kListMode = 0, kCoverFlowMode = 1, kGridMode = 2 };
 
   // Starts a scan of a copy of `row` 0.3 s after showing the window.
-  static KVDeletailWindowController* OpenForScan(const DiskVolumeNodeData& row);
-  // Shows the window on the result loaded from `path`.
-  static KVDeletailWindowController* OpenForImport(const QString& path);
+  static KVDeletailWindowController* OpenForScan(const DiskVolumeNodeData& row, std::optional<QPoint> at = {});
+  // A window on the result being loaded from `path`.
+  static KVDeletailWindowController* OpenForImport(const QString& path, std::optional<QPoint> at = {},
+                                                   bool show = true);
   // How going home reopens the wizard (the application installs it).
   static void SetRootWindowOpener(std::function<void()> open);
 

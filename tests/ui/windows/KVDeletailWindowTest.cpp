@@ -16,6 +16,7 @@
 #include "KVDeletailWindowTestSupport.h"
 #include "KVWindowsTestSupport.h"
 #include "UiTestSupport.h"
+#include "WizardTestSupport.h"
 #include "app/KVUIController.h"
 #include "app/KVUIDeviceData.h"
 #include "app/KVUIScan.h"
@@ -40,7 +41,6 @@ using resultstest::Answer;
 using resultstest::Browsing;
 using resultstest::Choose;
 using resultstest::FolderAt;
-using resultstest::Posts;
 using resultstest::RootWindows;
 using resultstest::SheetTexts;
 
@@ -251,7 +251,7 @@ TEST(ResultsWindow, ClosingAsksWhileScanning) {
   Scene scene(1, 1);
   scene.HoldAt(30);
   SceneWindow window(scene);
-  Posts quits(QStringLiteral("appWillTerminate"));
+  wizardtest::PostCounter quits(QStringLiteral("appWillTerminate"));
   window->getData();
   ASSERT_TRUE(qttest::PumpUntil([&] { return scene.IsHeld(); }));
   window->closeWindow();
@@ -271,22 +271,22 @@ TEST(ResultsWindow, ClosingAsksWhileScanning) {
   EXPECT_EQ(window->isCloseWindow, 1);
   for (TCImageButton* button : {window->backHomeButton, window->pauseButton, window->stopButton})
     EXPECT_FALSE(button->isButtonEnabled());
-  ASSERT_TRUE(qttest::PumpUntil([&] { return quits.count() > 0; }));
+  ASSERT_TRUE(qttest::PumpUntil([&] { return quits.count > 0; }));
   EXPECT_FALSE(KVUIController::IsScanRunning());
   EXPECT_FALSE(window->window()->isVisible());
   qttest::PumpUntil([] { return false; }, 1);
-  EXPECT_EQ(quits.count(), 1);
+  EXPECT_EQ(quits.count, 1);
   EXPECT_TRUE(window.controller);  // hidden, not gone: the application ends
 }
 
 TEST(ResultsWindow, ClosingAfterTheScanQuitsAtOnce) {
   Scene scene(1, 0);
   SceneWindow window(scene);
-  Posts quits(QStringLiteral("appWillTerminate"));
+  wizardtest::PostCounter quits(QStringLiteral("appWillTerminate"));
   ASSERT_TRUE(window.ScanToTheEnd());
   window->closeWindow();
   EXPECT_EQ(window->currentSheet(), nullptr);
-  EXPECT_EQ(quits.count(), 1);
+  EXPECT_EQ(quits.count, 1);
   EXPECT_FALSE(window->window()->isVisible());
 }
 

@@ -8,7 +8,6 @@
 #include <QStringList>
 
 #include <functional>
-#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -22,20 +21,6 @@
 #include "ui/windows/KVDeletailWindowController.h"
 
 namespace resultstest {
-
-// Counts the posts of `name` while it lives.
-class Posts {
- public:
-  explicit Posts(const QString& name) : owner_(std::make_unique<QObject>()) {
-    platform::NotificationCenter::DefaultCenter().AddObserver(name, owner_.get(),
-                                                              [this](const platform::Notification&) { ++count_; });
-  }
-  int count() const { return count_; }
-
- private:
-  std::unique_ptr<QObject> owner_;
-  int count_ = 0;
-};
 
 // Waits for the window's sheet and answers it with `code`; false when no
 // sheet came.
