@@ -21,6 +21,7 @@
 #include "KVWindowsTestSupport.h"
 #include "QuickScanProbe.h"
 #include "UiTestSupport.h"
+#include "WizardTestSupport.h"
 #include "app/KVUIDeviceData.h"
 #include "app/KVUIScan.h"
 #include "engine/device/DeviceTestSupport.h"
@@ -28,6 +29,7 @@
 
 namespace {
 
+using wizardtest::DiskIndexOf;
 namespace fs = std::filesystem;
 using resultstest::Browsing;
 using resultstest::Choose;
@@ -88,16 +90,6 @@ bool SaveOrLoadEnded(int save) {
     return total > 0 && current >= total;
   });
   return ended && error == 0;
-}
-
-// The disk index the device list gives the loop device at `path`.
-int DiskIndexOf(const std::string& path) {
-  std::list<_DiskVolumeData> disks;
-  KVUIDeviceData::instance().GetAllDeviceInfo(disks);
-  for (const _DiskVolumeData& disk : disks) {
-    if (disk.description == path) return disk.diskIndex;
-  }
-  return -1;
 }
 
 TEST(ResultsWindowOnFat, ListsWhatTheToolsPutOnTheImage) {
