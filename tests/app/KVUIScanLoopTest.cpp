@@ -3,10 +3,9 @@
 // disk pulled out in the middle: its reads start failing, the loop device is
 // detached, and the device list is refreshed while the scan runs and while
 // it stops. The scan ends, and once the scan's controller is let go nothing
-// of the process holds the device any more, so the kernel lets it go. The
-// device list alone never holds a medium: a listed loop device detaches at
-// once, a held one once its hold goes. Also built under ThreadSanitizer and
-// AddressSanitizer (label threads).
+// of the process holds the device any more, so the kernel lets it go; a
+// device held by itself goes once its hold goes. Also built under
+// ThreadSanitizer and AddressSanitizer (label threads).
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -99,75 +98,40 @@ TEST(PulledDisk, AScanEndsWhileTheListIsRefreshedAndTheDeviceGoesOnceTheControll
   EXPECT_EQ(DiskIndexOf(device, image.filename().string()), -1);
 }
 
-// A copy of the FAT fixture's `name` under a name of this process.
-fs::path CopyOf(const std::string& name, const testsupport::TempDir& dir, const std::string& as) {
-  const fs::path copy = dir / (as + "-" + std::to_string(getpid()) + ".img");
-  RunCommandOrFail("cp --sparse=always " + ShellQuote((fatfixtures::Dir() / name).string()) + " " +
-                   ShellQuote(copy.string()));
-  return copy;
-}
-
-// The index of the disk the list `model` shows at `path` on the image `image`.
-int DiskIndexIn(KVUIDeviceData& model, const std::string& path, const fs::path& image) {
-  std::list<_DiskVolumeData> disks;
-  model.GetAllDeviceInfo(disks);
-  for (const _DiskVolumeData& disk : disks) {
-    if (disk.description == path && disk.name == image.filename().string()) return disk.diskIndex;
-  }
-  return -1;
-}
-
-// Listed, a loop device detaches at once, the list still showing it. Held,
-// it stays, and reads as before, until the hold goes. A device of that old
-// list whose loop device has been given another image since reads nothing.
-TEST(PulledDisk, AListedDiskGoesAtOnceAHeldOneOnceLetGoAndAStaleOneReadsNothing) {
+// Held, a detached loop device stays, and reads as before, until the hold
+// goes. A device of that list whose node has been given another image since
+// (or none, when another test took it meanwhile) reads nothing.
+TEST(PulledDisk, AHeldDiskGoesOnceLetGoAndAStaleOneReadsNothing) {
   REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
   const std::string why = fatfixtures::Ready();
   REQUIRE_OR_SKIP(why.empty(), why);
   testsupport::TempDir dir;
-  const fs::path image = CopyOf("disk.img", dir, "listed"), other = CopyOf("f16.img", dir, "other");
+  const fs::path image = dir / ("held-" + std::to_string(getpid()) + ".img"), other = fatfixtures::Dir() / "f16.img";
+  RunCommandOrFail("cp --sparse=always " + ShellQuote((fatfixtures::Dir() / "disk.img").string()) + " " +
+                   ShellQuote(image.string()));
   devicetest::ImageGuard imageGuard(image), otherGuard(other);
-  const auto backing = [](const std::string& path) {
-    return fs::path("/sys/block") / fs::path(path).filename() / "loop/backing_file";
-  };
-  KVUIDeviceData model;
-  {
-    devicetest::LoopDevice loop(image, 0, true, true);
-    ASSERT_TRUE(loop.attached());
-    model.InitDeviceInfo();
-    ASSERT_GE(DiskIndexIn(model, loop.path(), image), 0);
-    const std::string path = loop.path();
-    ASSERT_TRUE(loop.Detach());
-    EXPECT_TRUE(Await([&] { return !fs::exists(backing(path)); }, std::chrono::seconds(20)))
-        << path << " is held by a list that only shows it";
-    EXPECT_GE(DiskIndexIn(model, path, image), 0) << "not listed afresh yet";
-  }
-
   devicetest::LoopDevice loop(image, 0, true, true);
   ASSERT_TRUE(loop.attached());
   const std::string path = loop.path();
-  model.InitDeviceInfo();
-  const int disk = DiskIndexIn(model, path, image);
-  ASSERT_GE(disk, 0);
-  std::shared_ptr<IStorageDevice> held = model.HoldStorageByDiskVolumeIndex(disk, -1);
+  const fs::path backing = fs::path("/sys/block") / loop.name() / "loop/backing_file";
+  KVUIController::RefreshDeviceInfo();
+  std::shared_ptr<IStorageDevice> held =
+      KVUIDeviceData::instance().HoldStorageByDiskVolumeIndex(DiskIndexOf(path, image.filename().string()), -1);
   ASSERT_NE(held, nullptr);
   ASSERT_TRUE(loop.Detach());
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_TRUE(fs::exists(backing(path))) << "let go while held";
+  EXPECT_TRUE(fs::exists(backing)) << "let go while held";
   std::vector<uint8_t> sector(512);
   ASSERT_NE(held->ReadSector(sector.data(), 2048, 1), 0);
   EXPECT_EQ(sector, devicetest::DdRead(image.string(), 512, 2048, 1));
   IStorageDevice* stale = held.get();
   held.reset();
-  ASSERT_TRUE(Await([&] { return !fs::exists(backing(path)); }, std::chrono::seconds(20)))
-      << path << " is still held by the process";
+  ASSERT_TRUE(Await([&] { return !fs::exists(backing); }, std::chrono::seconds(20))) << path << " is still held";
 
-  // The same device node on another image (unless another test took it
-  // meanwhile: then it holds that test's image, or none).
   const bool attached =
       testsupport::RunCommand("losetup -r " + ShellQuote(path) + " " + ShellQuote(other.string()) + " 2>/dev/null")
           .exitCode == 0;
-  const std::shared_ptr<const void> hold = model.HoldDevices(stale);
+  const std::shared_ptr<const void> hold = KVUIDeviceData::instance().HoldDevices(stale);
   ASSERT_NE(hold, nullptr);
   EXPECT_EQ(stale->ReadSector(sector.data(), 0, 1), 0) << (attached ? "read the image attached since" : "read");
   if (attached) testsupport::RunCommand("losetup -d " + ShellQuote(path));

@@ -9,7 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <list>
 #include <map>
+#include <ranges>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -61,111 +64,59 @@ const Fixture kRaw{"CLIPMENDER_RAW_FIXTURES", "raw", "raw/make-raw-images.sh"};
 const Fixture kRecycle{"CLIPMENDER_RECYCLE_FIXTURES", "recycle", "recycle/make-recycle-images.sh"};
 const Fixture kHfsPlus{"CLIPMENDER_HFSPLUS_FIXTURES", "hfsplus-quick", "hfsplus/make-hfsplus-images.sh"};
 
-// How often a tree builder's trees were begun and finished, by searcher.
+// The engine's tree builder, counting the trees begun and finished by
+// searcher.
 struct TreeCounts {
   std::map<int, int> begun, finished;
 };
-
-// The engine's tree builder, counting.
 class CountingBuilder final : public IDirecotryTreeBuilder {
  public:
-  CountingBuilder(IDirecotryTreeBuilder* inner, std::shared_ptr<TreeCounts> counts)
-      : inner_(inner), counts_(std::move(counts)) {}
-  int Initialize(const char* description, IDrirectoryTree* tree, IRecoveryFilter* filter) override {
-    return inner_->Initialize(description, tree, filter);
+  CountingBuilder(IDirecotryTreeBuilder* inner, TreeCounts& counts) : inner_(inner), counts_(counts) {}
+  int Initialize(const char* name, IDrirectoryTree* tree, IRecoveryFilter* filter) override {
+    return inner_->Initialize(name, tree, filter);
   }
   int AddNode(IFileNode* node, _tagSearcherType type) override { return inner_->AddNode(node, type); }
-  int AddSearcherInfo(_tagSearcherType type, int64_t rootNodeID) override {
-    ++counts_->begun[type];
-    return inner_->AddSearcherInfo(type, rootNodeID);
+  int AddSearcherInfo(_tagSearcherType type, int64_t root) override {
+    ++counts_.begun[type];
+    return inner_->AddSearcherInfo(type, root);
   }
   void FlashBuild(_tagSearcherType type) override {
-    ++counts_->finished[type];
+    ++counts_.finished[type];
     inner_->FlashBuild(type);
   }
   void Release() override {
     inner_->Release();
     delete this;
   }
-  void SetPartitonDevice(CSearchedPartitionInfo* partition, IStorageDevice* device) override {
-    inner_->SetPartitonDevice(partition, device);
-  }
-  void SetPartitionSource(_tagSearcherType type, IFileSystemSearchController* searcher) override {
-    inner_->SetPartitionSource(type, searcher);
+  void SetPartitonDevice(CSearchedPartitionInfo* p, IStorageDevice* d) override { inner_->SetPartitonDevice(p, d); }
+  void SetPartitionSource(_tagSearcherType t, IFileSystemSearchController* s) override {
+    inner_->SetPartitionSource(t, s);
   }
 
  private:
   IDirecotryTreeBuilder* inner_;
-  std::shared_ptr<TreeCounts> counts_;
-};
-
-// The scan operation over the engine's controllers, whose builders count,
-// counting the roots it is shown.
-class CountingScan final : public KVUIScan {
- public:
-  explicit CountingScan(KVUIDeviceData* devices)
-      : KVUIScan(devices, [this](_RECOVERY_CONTROLLER_TYPE kind) { return Make(kind); }) {}
-  int ShowFilesystemNode(IFilesystemNode* root) override {
-    ++shown[root];
-    return KVUIScan::ShowFilesystemNode(root);
-  }
-  std::vector<std::shared_ptr<TreeCounts>> builders;
-  std::map<IFilesystemNode*, int> shown;
-
- private:
-  IRecoveryController* Make(_RECOVERY_CONTROLLER_TYPE kind) {
-    IRecoveryController* controller = CreateRecoveryController(kind);
-    if (auto* engine = dynamic_cast<CRecoveryControllerBase*>(controller)) {
-      RecoveryControllerParts parts;
-      parts.makeTreeBuilder = [this](bool restoring) -> IDirecotryTreeBuilder* {
-        IDirecotryTreeBuilder* inner = CreateTreeBuilder(restoring);
-        if (inner == nullptr) return nullptr;
-        builders.push_back(std::make_shared<TreeCounts>());
-        return new CountingBuilder(inner, builders.back());
-      };
-      engine->SetParts(parts);
-    }
-    return controller;
-  }
+  TreeCounts& counts_;
 };
 
 // The path of `node` below its tree's root, as expectation files write it.
 std::string PathBelowRoot(IFileNode* node) {
-  std::string path;
-  NodeTreeGuard held;
-  for (IFileNode* at = node; at != nullptr && at->GetParent() != nullptr; at = at->GetParent()) {
-    path = path.empty() ? std::string(at->GetFileName()) : std::string(at->GetFileName()) + "/" + path;
-  }
+  std::string path = node->GetFileName();
+  for (IFileNode* at = node->GetParent(); at != nullptr && at->GetParent() != nullptr; at = at->GetParent())
+    path = std::string(at->GetFileName()) + "/" + path;
   return path;
 }
 
-// One volume of a disk: the paths its expectation file lists, and where mmls
-// puts it (512-byte sectors).
-struct VolumeOnDisk {
-  std::set<std::string> paths;
-  int64_t start512;
-};
-
-VolumeOnDisk Volume(const fs::path& expect, int64_t start512) {
-  VolumeOnDisk volume{{}, start512};
-  for (const conformance::Expected& e : conformance::ReadExpectations(expect)) volume.paths.insert(e.path);
-  return volume;
-}
-
-// The starts of the partitions mmls lists on `disk`, in 512-byte sectors.
-std::vector<int64_t> MmlsStarts(const fs::path& disk) {
-  std::vector<int64_t> starts;
-  std::istringstream in(testsupport::RunCommandOrFail("mmls " + ShellQuote(disk.string())));
-  for (std::string line; std::getline(in, line);) {
-    std::istringstream fields(line);
-    std::string slot, table, start;
-    // "002:  000      0000002600   ..." : a numbered slot of a table.
-    if (fields >> slot >> table >> start && table.find_first_not_of("0123456789") == std::string::npos &&
-        slot.find(':') != std::string::npos) {
-      starts.push_back(std::stoll(start));
-    }
-  }
-  return starts;
+// The engine's controllers, with counting builders.
+KVUIScan::ControllerFactory Counted(std::list<TreeCounts>& builders) {
+  return [&builders](_RECOVERY_CONTROLLER_TYPE kind) {
+    IRecoveryController* controller = CreateRecoveryController(kind);
+    RecoveryControllerParts parts;
+    parts.makeTreeBuilder = [&builders](bool restoring) -> IDirecotryTreeBuilder* {
+      return new CountingBuilder(CreateTreeBuilder(restoring), builders.emplace_back());
+    };
+    dynamic_cast<CRecoveryControllerBase&>(*controller).SetParts(parts);
+    return controller;
+  };
 }
 
 class SavedAndLoaded : public testing::Test {
@@ -182,7 +133,9 @@ class SavedAndLoaded : public testing::Test {
 
   // Scans `pick`'s device, saves, loads in the probe and compares; the files
   // of `expect` with a checksum must come out of the loaded result.
-  void RoundTrip(bool deep, bool wholeDisk, const fs::path& expect, const std::vector<VolumeOnDisk>& hfsVolumes = {}) {
+  // `hfsStarts`: where (512-byte sectors) the HFS+ volume of each path lies.
+  void RoundTrip(bool deep, bool wholeDisk, const fs::path& expect,
+                 const std::map<std::string, int64_t>& hfsStarts = {}) {
     roots_.clear();
     machine_.AddDisk(
         {.name = "sdp", .major = 240, .minor = 48, .size512 = fs::file_size(disk_) / 512, .model = "Round trip"});
@@ -221,10 +174,11 @@ class SavedAndLoaded : public testing::Test {
 
     const std::string scanned = rsftest::DumpResult(scan);
     {
-      // Loaded here too: the same, each tree begun, finished and shown once
-      // (by the replay, not again by a searcher), and each HFS+ tree reads
-      // compressed files through a volume reopened for it.
-      CountingScan again(&model);
+      // Loaded here too: the same, each tree begun and finished once (by the
+      // replay, not again by a searcher), and each HFS+ node reads
+      // compressed files through the volume it lies in.
+      std::list<TreeCounts> builders;
+      KVUIScan again(&model, Counted(builders));
       again.SetStatus(KVOperationRunning);
       SaveRestoreResult::OperationPara para;
       para.path = file.string();
@@ -232,27 +186,32 @@ class SavedAndLoaded : public testing::Test {
       para.devices = &model;
       ASSERT_EQ(SaveRestoreResult::Static_RestoreScanResult(para), 0u);
       ExpectSameLines(scanned, rsftest::DumpResult(again));
-      ASSERT_FALSE(again.builders.empty());
-      for (const auto& counts : again.builders) {
-        std::map<int, int> once;
-        for (const auto& [type, times] : counts->begun) once[type] = 1;
-        EXPECT_EQ(counts->begun, once) << "a tree begun twice";
-        EXPECT_EQ(counts->finished, once) << "trees finished other than once each";
+      ASSERT_FALSE(builders.empty());
+      for (const TreeCounts& counts : builders) {
+        EXPECT_EQ(counts.finished, counts.begun) << "trees finished other than as begun";
+        for (const auto& [type, times] : counts.begun) EXPECT_EQ(times, 1) << type;
       }
-      EXPECT_EQ(again.shown.size(), again.GetFileSystemNode().size());
-      for (const auto& [root, times] : again.shown) EXPECT_EQ(times, 1) << root->GetFileName();
+      std::set<int64_t> starts;
       for (IFilesystemNode* root : again.GetFileSystemNode()) {
         if (root->GetSearcheType() != SEARCHER_TYPE_HFSPLUS) continue;
-        // The first restored node ("Other lost files" is the builder's own).
-        SaveRestoreResult::RestoreFileNode* child = nullptr;
-        for (IFileNode* at = root->GetFirstChild(); at != nullptr && child == nullptr; at = at->GetNextNode()) {
-          child = dynamic_cast<SaveRestoreResult::RestoreFileNode*>(at);
+        NodeTreeGuard held;
+        for (std::vector<IFileNode*> below{root}; !below.empty();) {
+          IFileNode* folder = below.back();
+          below.pop_back();
+          for (IFileNode* at = folder->GetFirstChild(); at != nullptr; at = at->GetNextNode()) {
+            if (at->IsDirectory() != 0) below.push_back(at);
+            auto* node = dynamic_cast<SaveRestoreResult::RestoreFileNode*>(at);
+            const auto path = node != nullptr ? hfsStarts.find(PathBelowRoot(node)) : hfsStarts.end();
+            if (path == hfsStarts.end()) continue;
+            ASSERT_NE(node->GetHFSPlusVolume(), nullptr) << path->first;
+            EXPECT_EQ(node->GetHFSPlusVolume()->StartSector() * device->GetSectorSize() / 512, path->second)
+                << path->first;
+            starts.insert(path->second);
+          }
         }
-        ASSERT_NE(child, nullptr);
-        ASSERT_NE(child->GetHFSPlusVolume(), nullptr);
-        EXPECT_NE(child->GetHFSPlusVolume()->Volume()->GetVolumeHeader(), nullptr);
-        ExpectOwnVolumes(root, hfsVolumes, device->GetSectorSize());
       }
+      EXPECT_EQ(starts.size(),
+                std::set<int64_t>(std::views::values(hfsStarts).begin(), std::views::values(hfsStarts).end()).size());
     }
     for (IFilesystemNode* root : scan.GetFileSystemNode()) roots_.push_back(root->GetSearcheType());
     const fs::path fromScan = work_ / "from-scan", fromFile = work_ / "from-file";
@@ -289,32 +248,6 @@ class SavedAndLoaded : public testing::Test {
       }
       EXPECT_GT(checked, 3u);
     }
-  }
-
-  // Every restored node below `root` that one of `volumes` lists reads
-  // through a volume reopened where mmls puts that volume.
-  static void ExpectOwnVolumes(IFilesystemNode* root, const std::vector<VolumeOnDisk>& volumes, uint32_t sectorSize) {
-    if (volumes.empty()) return;
-    std::vector<size_t> matched(volumes.size(), 0);
-    std::vector<IFileNode*> pending{root};
-    while (!pending.empty()) {
-      IFileNode* folder = pending.back();
-      pending.pop_back();
-      NodeTreeGuard held;
-      for (IFileNode* at = folder->GetFirstChild(); at != nullptr; at = at->GetNextNode()) {
-        if (at->IsDirectory() != 0) pending.push_back(at);
-        auto* node = dynamic_cast<SaveRestoreResult::RestoreFileNode*>(at);
-        if (node == nullptr) continue;
-        const std::string path = PathBelowRoot(node);
-        for (size_t i = 0; i < volumes.size(); ++i) {
-          if (volumes[i].paths.count(path) == 0) continue;
-          ++matched[i];
-          ASSERT_NE(node->GetHFSPlusVolume(), nullptr) << path;
-          EXPECT_EQ(node->GetHFSPlusVolume()->StartSector() * sectorSize / 512, volumes[i].start512) << path;
-        }
-      }
-    }
-    for (size_t i = 0; i < volumes.size(); ++i) EXPECT_GT(matched[i], 3u) << "volume at " << volumes[i].start512;
   }
 
   // What was copied where, without the numbers that tell apart files of one
@@ -411,70 +344,27 @@ TEST_F(SavedAndLoaded, HfsPlusQuickScan) {
   RoundTrip(false, false, images / "lx-hfsplus.img.expect.tsv");
 }
 
-const Fixture kHfsPlusDisk{"CLIPMENDER_HFSPLUS_DISK_FIXTURES", "hfsplus-disk",
-                           "hfsplus-disk/make-hfsplus-disk-images.sh"};
-
-// The HFS+ disks of the fixture, made from the samples; empty with `why`
-// when they cannot be made here.
-fs::path HfsPlusDisks(fs::path& samples, std::string& why) {
-  samples = Images(kHfsPlus, why);
-  if (!why.empty()) return {};
-  ::setenv("CLIPMENDER_HFSPLUS_FIXTURES", samples.c_str(), 1);
-  return Images(kHfsPlusDisk, why);
-}
-
-// The complete scan of a GPT disk (sgdisk) of two HFS+ volumes finds both
-// in one tree; loaded, each node reads through its own volume, and every
+// The complete scan of a GPT disk (sgdisk) of two HFS+ volumes, one of whose
+// journals keeps compressed deleted files, finds both in one tree; loaded,
+// each node reads through its own volume (where mmls puts it), and every
 // file copies out as from the scan.
 TEST_F(SavedAndLoaded, HfsPlusCompleteScanOfTwoVolumes) {
   std::string why;
-  fs::path samples;
-  const fs::path disks = HfsPlusDisks(samples, why);
+  ::setenv("CLIPMENDER_HFSPLUS_FIXTURES", Images(kHfsPlus, why).c_str(), 1);
+  const fs::path disks =
+      Images({"CLIPMENDER_HFSPLUS_DISK_FIXTURES", "hfsplus-disk", "hfsplus-disk/make-hfsplus-disk-images.sh"}, why);
   REQUIRE_OR_SKIP(why.empty(), why);
   testsupport::RunCommandOrFail("cp --sparse=always " + ShellQuote((disks / "two.img").string()) + " " +
                                 ShellQuote(disk_.string()));
-  const std::vector<int64_t> starts = MmlsStarts(disk_);
-  ASSERT_EQ(starts.size(), 2u);
-  RoundTrip(true, true, disks / "two.img.expect.tsv",
-            {Volume(disks / "lx-hfsplus-jdel.complete.tsv", starts[0]),
-             Volume(disks / "nps-hfsjtest1.complete.tsv", starts[1])});
-  EXPECT_EQ(roots_.front(), SEARCHER_TYPE_HFSPLUS);
-}
-
-// The same two volumes the other way round: the compressed files, all in
-// the volume whose journal remembers deleted files, now lie in the second
-// volume, and come out of the loaded result whole.
-TEST_F(SavedAndLoaded, HfsPlusCompressedFilesOfTheSecondVolume) {
-  REQUIRE_TOOL("sgdisk");
-  std::string why;
-  fs::path samples;
-  const fs::path disks = HfsPlusDisks(samples, why);
-  REQUIRE_OR_SKIP(why.empty(), why);
-  const fs::path first = samples / "nps-hfsjtest1.img", second = samples / "lx-hfsplus-jdel.img";
-  const int64_t firstStart = 2600, secondStart = 24000;
-  devicetest::MakeSparseImage(disk_, 46ull << 20);
-  testsupport::RunCommandOrFail(
-      "sgdisk -a 8 -n 1:" + std::to_string(firstStart) + ":+" + std::to_string(fs::file_size(first) / 512 - 1) +
-      " -t 1:AF00 -n 2:" + std::to_string(secondStart) + ":+" + std::to_string(fs::file_size(second) / 512 - 1) +
-      " -t 2:AF00 " + ShellQuote(disk_.string()) + " >/dev/null");
-  for (const auto& [image, start] : {std::pair{first, firstStart}, std::pair{second, secondStart}}) {
-    testsupport::RunCommandOrFail("dd if=" + ShellQuote(image.string()) + " of=" + ShellQuote(disk_.string()) +
-                                  " bs=512 seek=" + std::to_string(start) + " conv=notrunc,sparse status=none");
+  std::ifstream partitions(disks / "two.img.partitions.tsv");
+  std::map<std::string, int64_t> starts;
+  for (const char* volume : {"lx-hfsplus-jdel", "nps-hfsjtest1"}) {
+    int64_t start = 0, sectors = 0;
+    ASSERT_TRUE(partitions >> start >> sectors);
+    for (const auto& e : conformance::ReadExpectations(disks / (std::string(volume) + ".complete.tsv")))
+      starts[e.path] = start;
   }
-  ASSERT_EQ(MmlsStarts(disk_), (std::vector<int64_t>{firstStart, secondStart}));
-  // Both volumes' expectations; the compressed files are among them.
-  const fs::path expect = work_ / "swapped.expect.tsv";
-  testsupport::RunCommandOrFail("cat " + ShellQuote((disks / "nps-hfsjtest1.complete.tsv").string()) + " " +
-                                ShellQuote((disks / "lx-hfsplus-jdel.complete.tsv").string()) + " > " +
-                                ShellQuote(expect.string()));
-  size_t compressed = 0;
-  for (const conformance::Expected& e : conformance::ReadExpectations(expect)) {
-    compressed += e.path.find("compressed-") != std::string::npos && !e.sha256.empty() ? 1 : 0;
-  }
-  ASSERT_EQ(compressed, 4u);
-  RoundTrip(true, true, expect,
-            {Volume(disks / "nps-hfsjtest1.complete.tsv", firstStart),
-             Volume(disks / "lx-hfsplus-jdel.complete.tsv", secondStart)});
+  RoundTrip(true, true, disks / "two.img.expect.tsv", starts);
 }
 
 // Where a tree's partition records place its volume on the device the
