@@ -497,8 +497,9 @@ int DoRestoreScanResult(const OperationPara& para, const QString& postName) {
   ++g_loads;
   const bool started = KVUIController::DoOperation(
       [copy] {
+        // However the body leaves.
+        const std::shared_ptr<void> ended(nullptr, [](void*) { --g_loads; });
         Static_RestoreScanResult(copy);
-        --g_loads;
       },
       poll);
   if (!started) --g_loads;
