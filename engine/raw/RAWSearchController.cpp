@@ -191,7 +191,13 @@ ResultCode CRAWSearchController::AnalyzeBlock(int64_t firstSector, int64_t secto
   }
   record.reset();
   if (m_ring.IsFullBuffer()) SettleFromRing(m_ring.GetDeviceStartSector() + m_sectorsPerBlock - 1);
-  m_ring.AddBlockToBuffer(block);
+  // Files are sized from their first sector on: with nothing waiting, no
+  // file will ever be sized from this block, and it is not copied.
+  if (m_pending.empty()) {
+    m_ring.PassBlockBy();
+  } else {
+    m_ring.AddBlockToBuffer(block);
+  }
   return 1;
 }
 

@@ -70,6 +70,27 @@ TEST(RawRing, ServesHeldBlocksAcrossTheWrapAndPassesTheRestOn) {
   ASSERT_EQ(ring.ReadSector(out.data(), 3, 2), 1);  // not all held: from the device
   EXPECT_EQ(out[0], 3);
   EXPECT_EQ(out[512], 4);
+  // A block passed by takes its place in the window; its sectors, and reads
+  // that touch them, come from the device.
+  ring.PassBlockBy();
+  ring.AddBlockToBuffer(Bytes(2 * 512, 106).data());
+  EXPECT_EQ(ring.GetDeviceStartSector(), 8u);
+  ASSERT_EQ(ring.ReadSector(out.data(), 9, 2), 1);
+  EXPECT_EQ(out[0], 9);
+  EXPECT_EQ(out[512], 10);
+  ASSERT_EQ(ring.ReadSector(out.data(), 11, 2), 1);
+  EXPECT_EQ(out[0], 11);
+  EXPECT_EQ(out[512], 12);
+  ASSERT_EQ(ring.ReadSector(out.data(), 8, 1), 1);
+  EXPECT_EQ(out[0], 104);
+  ASSERT_EQ(ring.ReadSector(out.data(), 12, 2), 1);
+  EXPECT_EQ(out[0], 106);
+  ring.AddBlockToBuffer(Bytes(2 * 512, 107).data());
+  ring.AddBlockToBuffer(Bytes(2 * 512, 108).data());  // where the block passed by was
+  ASSERT_EQ(ring.ReadSector(out.data(), 13, 4), 1);
+  EXPECT_EQ(out[0], 106);
+  EXPECT_EQ(out[512], 107);
+  EXPECT_EQ(out[3 * 512], 108);
 }
 
 TEST(RawRegistry, KeysAndListsComeFromTheTable) {
