@@ -18,6 +18,7 @@
 #include "raw/RawFileAnalyserList.h"
 #include "raw/RawFileBuffer.h"
 #include "support/BytesDevice.h"
+#include "support/HeapInUse.h"
 #include "support/LendingDevice.h"
 #include "support/Recorders.h"
 #include "support/RecordingProgress.h"
@@ -516,6 +517,37 @@ TEST(RawSearch, ALentBlockCarvesWhatTheCarversOwnReadsCarve) {
     lent.raw->EndSearch(1);
     EXPECT_EQ(lent.Files(), own.Files()) << refused.size() << " blocks refused";
     EXPECT_EQ(lender.borrows, 24 - static_cast<int>(refused.size()));
+  }
+}
+
+// The ring (20 blocks of 1 MiB here) and the block buffer go when the pass
+// ends, also when a stop skips EndSearch: nothing reads them afterwards.
+TEST(RawSearch, TheRingAndTheBlockBufferGoWhenThePassEnds) {
+  Bytes disk(4 * 2048 * 512, 0x5A);
+  PutBmp(disk, 100 * 512, 700);
+  for (const bool stopped : {true, false}) {
+    SCOPED_TRACE(stopped ? "stopped" : "run to its end");
+    const int64_t before = testsupport::HeapInUse();
+    testsupport::BytesDevice device(disk.data(), disk.size());
+    testsupport::RecordingBuilder builder;
+    ICompleteFileSystemSearchController* raw = CreateRAWSearcher();
+    raw->SetDevice(&device);
+    raw->SetBlockSize(2048);
+    raw->SetDirecotryTreeBuilder(&builder);
+    raw->PreparetoSearch();
+    for (int64_t first = 0; first < device.GetTotalSectors(); first += 2048) raw->AnalyzeBlock(first, 2048);
+    const int64_t during = testsupport::HeapInUse();
+    if (stopped) {
+      raw->EndBlockPass();
+    } else {
+      raw->EndSearch(1);
+    }
+    const int64_t after = testsupport::HeapInUse();
+    EXPECT_EQ(builder.added.size(), 2u) << "the folder and the picture";
+    delete raw;
+    if (before < 0) continue;  // a sanitizer keeps the books
+    EXPECT_GT(during - before, 21 << 20);
+    EXPECT_LT(after - before, 1 << 20);
   }
 }
 

@@ -15,6 +15,7 @@
 #include "SectorLender.h"
 #include "engine/scan/ScanTestSupport.h"
 #include "scan/CStorageDeviceWithCache.h"
+#include "support/HeapInUse.h"
 
 namespace {
 
@@ -171,6 +172,24 @@ TEST(CacheDevice, LendsTheCurrentBlockInPlaceOnlyWhereEverySectorWasRead) {
   const int before = device.reads.load();
   EXPECT_EQ(Read(*cache, 3 * kBlock, 10), PatternDevice::Expected(3 * kBlock, 10));
   EXPECT_EQ(device.reads.load(), before + 1);
+}
+
+// An ended cache keeps no spare buffers, and once its last block is
+// released it holds no block at all.
+TEST(CacheDevice, AnEndedCacheHoldsNoBlocksOnceTheLastIsReleased) {
+  constexpr int64_t kBlock = 2048;  // 1 MiB
+  PatternDevice device(30 * kBlock);
+  const int64_t before = testsupport::HeapInUse();
+  auto cache = Begun(device, kBlock);
+  for (int64_t block = 0; block < 30; ++block) ASSERT_EQ(cache->SetCurCacheBlock(block), 1);
+  cache->EndCache();
+  const int64_t ended = testsupport::HeapInUse();
+  cache->ReleaseCurrentBlock();
+  const int64_t released = testsupport::HeapInUse();
+  EXPECT_EQ(Read(*cache, 29 * kBlock, 2), PatternDevice::Expected(29 * kBlock, 2));
+  if (before < 0) return;  // a sanitizer keeps the books
+  EXPECT_LT(ended - before, 2 << 20) << "the current block only";
+  EXPECT_LT(released - before, 1 << 20);
 }
 
 TEST(CacheDevice, AnotherSectorSizeDropsTheBlocksOfTheOldOne) {
