@@ -1,7 +1,7 @@
 // The photos fixture (tests/fixtures/photos/make-photos-images.sh): an MBR
 // disk whose FAT32 volume at 1 MiB holds 311 small JPEGs, live and deleted,
-// made once per build tree (or in CLIPMENDER_PHOTOS_FIXTURES); what The Sleuth
-// Kit lists of it and the average colour ImageMagick measures of each picture.
+// made once per build tree (or in CLIPMENDER_PHOTOS_FIXTURES), with the
+// average colour ImageMagick measures of each original.
 #pragma once
 
 #include <array>
@@ -10,7 +10,6 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -38,17 +37,8 @@ inline const testsupport::CommandResult& Made() {
   REQUIRE_OR_SKIP(::phototest::Made().exitCode != 77, ::phototest::Made().output); \
   ASSERT_EQ(::phototest::Made().exitCode, 0) << ::phototest::Made().output
 
-// The files of one folder of the volume ("DCIM/100PHOTO"), as fls lists them.
-inline std::vector<conformance::Expected> FilesIn(const std::string& folder) {
-  std::vector<conformance::Expected> files;
-  for (conformance::Expected& entry : conformance::ReadExpectations(Dir() / "photos.expect.tsv")) {
-    if (!entry.folder && fs::path(entry.path).parent_path() == folder) files.push_back(std::move(entry));
-  }
-  return files;
-}
-
-// Each picture by its name (the names are unique on the card): its path on
-// the volume and the red, green and blue of its average colour.
+// Each picture by its name (unique on the card): its path on the volume
+// ("DCIM/100PHOTO/Photo 0001.jpg") and its average red, green and blue.
 struct Picture {
   std::string path;
   std::array<int, 3> rgb{};
@@ -57,11 +47,10 @@ inline std::map<std::string, Picture> Pictures() {
   std::map<std::string, Picture> pictures;
   std::ifstream in(Dir() / "photos.colours.tsv");
   for (std::string line; std::getline(in, line);) {
-    if (line.empty() || line[0] == '#') continue;
     std::stringstream fields(line);
     Picture picture;
     std::getline(fields, picture.path, '\t');
-    if (fields >> picture.rgb[0] >> picture.rgb[1] >> picture.rgb[2]) {
+    if (line[0] != '#' && fields >> picture.rgb[0] >> picture.rgb[1] >> picture.rgb[2]) {
       pictures[fs::path(picture.path).filename().string()] = picture;
     }
   }
