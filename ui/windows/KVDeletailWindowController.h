@@ -222,6 +222,9 @@ class KVDeletailWindowController : public QObject,
   void coverFlowLoadImageThread(qint64 index);
   // The view switch: list, cover flow or grid.
   void segmentSelect(KitSegmentedControl* sender);
+  // Shows arrList anew in the pane of the current view (the cover flow
+  // from its first file), then the header boxes and the ticked summary.
+  void showFilesInMode();
   qint64 numberOfItemsInImageFlow(KitImageFlowView* view) override;
   const IKitImageFlowItem* imageFlowItemAtIndex(KitImageFlowView* view, qint64 index) override;
   void imageFlowDidSelectItemAtIndex(KitImageFlowView* view, qint64 index) override;

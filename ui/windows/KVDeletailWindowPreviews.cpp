@@ -85,6 +85,11 @@ void KVDeletailWindowController::segmentSelect(KitSegmentedControl* sender) {
   reloadOutlines();
   showNoValueNote();
   if (!KVUIController::IsScanRunning()) segment->setEnabled(true);
+  if (selectSegmentCount == kCoverFlowMode) photos.clear();
+  showFilesInMode();
+}
+
+void KVDeletailWindowController::showFilesInMode() {
   switch (selectSegmentCount) {
     case kListMode:
       tableView->reloadData();
@@ -93,7 +98,6 @@ void KVDeletailWindowController::segmentSelect(KitSegmentedControl* sender) {
       showGridView();
       break;
     case kCoverFlowMode:
-      photos.clear();
       coverFlowerTableView->reloadData();
       showCoverFlowerViewWithRefresh(1);
       selectedCoverFlow(0);
