@@ -195,8 +195,8 @@ void KVDeletailWindowController::imageFlowDidSelectItemAtIndex(KitImageFlowView*
 void KVDeletailWindowController::stopGridImageLoading() { operationQueue.Stop(); }
 
 void KVDeletailWindowController::showGridView() {
-  // The grid keeps the control colour whatever it is given, and never
-  // bounces; both calls are there for the layouts' sake.
+  // The grid keeps the control colour whatever colour it is given, and its
+  // content never bounces, whatever it is told.
   gridMainView->setBackgroundColor(QColor());
   gridMainView->setScrollElasticity(true);
   gridMainView->reloadDataAnimated(true);
