@@ -113,7 +113,7 @@ KVDeletailWindowController::KVDeletailWindowController() {
 
 KVDeletailWindowController::~KVDeletailWindowController() {
   Center().RemoveObserver(this);
-  // Their loads post to the views: they end before the window goes.
+  // The loaders end before the views they post to and the nodes they read.
   stopImageLoading();
   stopGridImageLoading();
   if (aWindow != nullptr) {
