@@ -162,6 +162,7 @@ void KVDeletailWindowController::windowDidLoad() {
   buildDetailViewWindowTitleBar();
   listViewTableHeaderView();
   changeCoverViewTableHeaderView();
+  connectTreeKindButtons();
 
   allDiskArr.clear();
   allTypeArr.clear();

@@ -1,0 +1,196 @@
+// Which tree the results window shows (by folder, by file type, by creation
+// month, by modification month) and how its tabs look; a tree row ticked from
+// its box; the recovery button brought in by the first tick of a paused scan.
+#include <QParallelAnimationGroup>
+#include <QPropertyAnimation>
+
+#include "app/KVNode.h"
+#include "ui/widgets/CustemOutlineView.h"
+#include "ui/widgets/KVProgressView.h"
+#include "ui/widgets/KitAnimations.h"
+#include "ui/widgets/KitAutoresizer.h"
+#include "ui/widgets/KitElidedLabel.h"
+#include "ui/widgets/TCImageButton.h"
+#include "ui/windows/KVDeletailWindowController.h"
+#include "ui/windows/KVTabButton.h"
+
+namespace {
+
+const QColor kTabTitleColor(174, 184, 222);
+constexpr int kSlideMs = 400;
+// How far the progress box gives way to the recovery button.
+constexpr double kButtonRoom = 100.0;
+
+bool ScanHoldsTheTrees() { return KVUIController::IsScanRunning() && !KVUIController::IsPause(); }
+
+// Frames and colours of the five tabs for one tree kind: the chosen tab gets
+// "bg_tab"; the date tab's two choices tell which date tree is shown.
+struct TabLook {
+  KVTabButton* chosen;
+  KVTabButton* plate;  // the other date choice, on "text_bg" (null for none)
+  KVTabButton* white;  // the chosen date choice (null for none)
+};
+
+}  // namespace
+
+void KVDeletailWindowController::connectTreeKindButtons() {
+  QObject::connect(pathButton, &QAbstractButton::clicked, this, [this] { pathButtonClick(); });
+  QObject::connect(typeButton, &QAbstractButton::clicked, this, [this] { typeButtonClick(); });
+  // The date tab itself opens the creation tree, as its first choice does.
+  QObject::connect(timeButton, &QAbstractButton::clicked, this, [this] { timeButtonClick(); });
+  QObject::connect(creatButton, &QAbstractButton::clicked, this, [this] { timeButtonClick(); });
+  QObject::connect(modifyButton, &QAbstractButton::clicked, this, [this] { modifyTimeButtonClick(); });
+}
+
+namespace {
+
+void ApplyTabLook(KVDeletailWindowController& window, const TabLook& look) {
+  KVTabButton* const all[] = {window.pathButton, window.typeButton, window.timeButton, window.creatButton,
+                              window.modifyButton};
+  for (KVTabButton* tab : all) {
+    // A name that names no image clears it.
+    tab->setImageNamed(tab == look.chosen  ? QStringLiteral("bg_tab")
+                       : tab == look.plate ? QStringLiteral("text_bg")
+                                           : QStringLiteral(" "));
+  }
+  for (KVTabButton* tab : {window.pathButton, window.typeButton, window.timeButton})
+    window.setButtonTitleColor(tab, kTabTitleColor);
+  if (look.plate != nullptr) window.setButtonTitleColor(look.plate, kTabTitleColor);
+  if (look.white != nullptr) window.setButtonTitleColor(look.white, Qt::white);
+}
+
+}  // namespace
+
+// What every tree switch ends with: the outline that shows the tree reloaded
+// and, when the tree has rows, its top rows opened, the grouping rows' ticks
+// brought in line with the files (a paused or ended scan only) and its first
+// row chosen. Without rows nothing is chosen: the file list stays empty.
+void KVDeletailWindowController::showTreeKind(const std::function<void()>& refreshTicks) {
+  CustemOutlineView* outline = selectTypeCount >= kCreationTree ? timeOutlineView : outlineView;
+  outline->reloadData();
+  const KVRowArray* rows = currentTreeArray();
+  if (rows == nullptr || rows->empty()) {
+    opDataFile = nullptr;
+    opDataFileRoot_.reset();
+    clearFileList();
+    changeSelectAllButtonState();
+    showSelectFilesCountAndSize();
+    return;
+  }
+  ExpandeRootItem();
+  if (refreshTicks && !ScanHoldsTheTrees()) {
+    refreshTicks();
+    outline->reloadData();
+  }
+  SelectRootItem();
+}
+
+// Every switch stops the picture loaders and empties the file list first:
+// the list and the loaders' items belong to the tree that was shown.
+void KVDeletailWindowController::pathButtonClick() {
+  if (selectTypeCount == kPathTree) return;
+  stopImageLoading();
+  stopGridImageLoading();
+  ApplyTabLook(*this, {pathButton, nullptr, nullptr});
+  PTOutlineViewBlowView->show();
+  timeOutlineBlowView->hide();
+  selectTypeCount = kPathTree;
+  KVUIController::SetViewType(kPathTree);
+  clearFileList();
+  // The scan's news keeps the path rows current while it runs.
+  if (allDiskArr.empty() || KVUIController::IsPause()) {
+    KVUIController::RefreshData();
+    KVUIController::GetScanTreeNodeData(&allDiskArr, 0);
+  }
+  showTreeKind({});
+}
+
+void KVDeletailWindowController::typeButtonClick() {
+  if (selectTypeCount == kTypeTree) return;
+  stopImageLoading();
+  stopGridImageLoading();
+  ApplyTabLook(*this, {typeButton, nullptr, nullptr});
+  PTOutlineViewBlowView->show();
+  timeOutlineBlowView->hide();
+  selectTypeCount = kTypeTree;
+  KVUIController::SetViewType(kTypeTree);
+  clearFileList();
+  KVUIController::RefreshData();
+  KVUIController::GetScanTreeNodeData(&allTypeArr, 0);
+  showTreeKind([] { KVUIController::RefreshTypeTreeState(nullptr); });
+}
+
+void KVDeletailWindowController::showDateTree(int kind) {
+  const bool creation = kind == kCreationTree;
+  if (selectTypeCount == kind) return;
+  stopImageLoading();
+  stopGridImageLoading();
+  ApplyTabLook(*this, {timeButton, creation ? modifyButton : creatButton, creation ? creatButton : modifyButton});
+  // Both date trees show in the date outline, whichever tree was shown
+  // before.
+  timeOutlineBlowView->show();
+  PTOutlineViewBlowView->hide();
+  selectTypeCount = kind;
+  KVUIController::SetViewType(kind);
+  clearFileList();
+  int& rebuild = creation ? isCreateTimeTreeRebuild : isModifyTimeTreeRebuild;
+  KVRowArray& rows = creation ? allCreatTimeArr : allModifyTimeArr;
+  if (rebuild == 1) {
+    KVUIController::RefreshData();
+    KVUIController::GetScanTreeNodeData(&rows, 0);
+    // Fetched for good once the scan has ended.
+    if (!KVUIController::IsScanRunning()) rebuild = 0;
+  }
+  showTreeKind([&rows] { KVUIController::RefreshTimeTreeState(rows); });
+}
+
+void KVDeletailWindowController::timeButtonClick() { showDateTree(kCreationTree); }
+
+void KVDeletailWindowController::modifyTimeButtonClick() { showDateTree(kModificationTree); }
+
+void KVDeletailWindowController::clickButtonAction(NewButton* sender) {
+  if (ScanHoldsTheTrees() || sender == nullptr) return;
+  auto* row = static_cast<OpNodeData*>(sender->opNodeData().value<void*>());
+  if (row == nullptr) return;
+  showRecoveryButton();
+  // A partly ticked row is ticked whole; a ticked one is unticked.
+  row->setNodeState(row->state() == 2 ? 0 : 2);
+  isSelectOutlineList = 1;
+  refashDetailPageData();
+}
+
+void KVDeletailWindowController::showRecoveryButton() {
+  using Mask = KitAutoresizer::Mask;
+  if (recovertyButton->isHidden()) {
+    // The button comes in from the right while the progress box gives way
+    // to it; the pause and stop buttons keep to the box's right edge.
+    const double width = subBox->width();
+    const QRect boxFrom = subBox->geometry();
+    setFrame(recovertyButton, QRectF(width + 110.0, 12.0, 100.0, 30.0), Mask::kMinXMargin);
+    const QRect buttonFrom = recovertyButton->geometry();
+    recovertyButton->show();
+    setFrame(subBox, QRectF(0, 0, width - kButtonRoom, subBox->height()), Mask::kWidthSizable);
+    setFrame(recovertyButton, QRectF(width - 105.0, 12.0, 100.0, 30.0), Mask::kMinXMargin);
+    if (const int ms = KitAnimations::Duration(kSlideMs); ms > 0) {
+      auto* group = new QParallelAnimationGroup(abox);
+      for (auto [widget, from] : {std::pair<QWidget*, QRect>{subBox, boxFrom}, {recovertyButton, buttonFrom}}) {
+        auto* move = new QPropertyAnimation(widget, "geometry", group);
+        move->setDuration(ms);
+        move->setStartValue(from);
+        move->setEndValue(widget->geometry());
+        group->addAnimation(move);
+      }
+      group->start(QAbstractAnimation::DeleteWhenStopped);
+    }
+  }
+  // Lower and to the left while the paused scan's progress shares the box.
+  const bool scanning = KVUIController::IsScanRunning();
+  selectFilesLabel->setAlignment((scanning ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter);
+  setFrame(selectFilesLabel, QRectF(40.0, scanning ? 35.0 : 40.0, 380.0, 18.0), Mask::kWidthSizable);
+  selectFilesLabel->show();
+  findFilesLabel->hide();
+  remainTimeLabel->hide();
+  double percent = 0;
+  KVUIController::GetScanProgress(&percent, nullptr);
+  progressView->changeProgressValue(static_cast<float>(percent));
+}
