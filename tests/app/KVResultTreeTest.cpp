@@ -153,6 +153,7 @@ TEST_F(ResultTrees, OtherRowMarksCountItsExtensionRowsAndLeaveThemAlone) {
   OpNodeData* other = rows[5].get();
   ASSERT_EQ(Names(other), std::vector<std::string>{"log"});
   ASSERT_EQ(other->children().size(), 2u);
+  EXPECT_EQ(KVUIController::GetNodeChildrenCnt(other), 2u) << "files, not rows";
 
   // Its own file ticked from the list: the log file stays as it was.
   OpNodeData::setFileNodeWithState(loose, 2);

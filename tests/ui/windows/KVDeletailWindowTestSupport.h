@@ -81,3 +81,24 @@ inline bool Browsing(KVDeletailWindowController& window, int seconds = 60) {
 }
 
 }  // namespace resultstest
+
+namespace resultstest {
+
+// Clicks the tick box of `row` in `outline`, as the box's cell reports it.
+inline void TickRow(KVDeletailWindowController& window, KitOutlineView* outline, OpNodeData* row) {
+  KitTableColumn* column = outline->tableColumnWithIdentifier(QStringLiteral("Name"));
+  auto* cell = static_cast<NewButton*>(column->dataCell());
+  window.willDisplayCell(outline, cell, column, row);
+  window.clickButtonAction(cell);
+}
+
+// The grouping rows below `row` (a type or date tree's rows).
+inline std::vector<OpNodeData*> SubRows(OpNodeData* row) {
+  std::vector<OpNodeData*> rows;
+  for (auto& child : row->children()) {
+    if (auto* sub = std::get_if<std::unique_ptr<OpNodeData>>(&child)) rows.push_back(sub->get());
+  }
+  return rows;
+}
+
+}  // namespace resultstest

@@ -25,6 +25,7 @@ using resultsscene::Scene;
 using resultstest::Browsing;
 using resultstest::Choose;
 using resultstest::FolderAt;
+using resultstest::SubRows;
 
 struct TicksWindow {
   explicit TicksWindow(Scene& scene) {
@@ -52,15 +53,6 @@ int Ticked(const KVDeletailWindowController& window) {
 }
 
 QImage Box(const char* name) { return KitImages::Named(QString::fromLatin1(name)).toImage(); }
-
-// The rows below `row` (grouping rows of the type and date trees).
-std::vector<OpNodeData*> SubRows(OpNodeData* row) {
-  std::vector<OpNodeData*> rows;
-  for (auto& child : row->children()) {
-    if (auto* sub = std::get_if<std::unique_ptr<OpNodeData>>(&child)) rows.push_back(sub->get());
-  }
-  return rows;
-}
 
 OpNodeData* SubRow(OpNodeData* row, const QString& name) {
   for (OpNodeData* sub : SubRows(row)) {
