@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "QtTestSupport.h"
+#include "WizardTestSupport.h"
 #include "app/KVNode.h"
 #include "platform/NotificationCenter.h"
 #include "ui/widgets/CustemOutlineView.h"
@@ -99,6 +100,25 @@ inline std::vector<OpNodeData*> SubRows(OpNodeData* row) {
     if (auto* sub = std::get_if<std::unique_ptr<OpNodeData>>(&child)) rows.push_back(sub->get());
   }
   return rows;
+}
+
+}  // namespace resultstest
+
+namespace resultstest {
+
+// A results window scanning the disk at `devicePath` (its first volume, or
+// the disk when it has none) as the wizard hands it over; null when the
+// device list does not hold it.
+inline KVDeletailWindowController* OpenOnDevice(const std::string& devicePath) {
+  KVUIController::RefreshDeviceInfo();
+  const int disk = wizardtest::DiskIndexOf(devicePath);
+  std::vector<std::unique_ptr<DiskVolumeNodeData>> rows;
+  KVUIController::GetDeviceInfoToArray(&rows);
+  for (const auto& row : rows) {
+    if (row->diskIndex() == disk && disk >= 0)
+      return KVDeletailWindowController::OpenForScan(row->numberOfChildren() > 0 ? *row->childAtIndex(0) : *row);
+  }
+  return nullptr;
 }
 
 }  // namespace resultstest
