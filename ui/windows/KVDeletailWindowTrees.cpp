@@ -83,6 +83,9 @@ void KVDeletailWindowController::showTreeKind(const std::function<void()>& refre
     outline->reloadData();
   }
   SelectRootItem();
+  // The first row is chosen through the path outline's selection; the date
+  // outline paints it too.
+  outline->setSelectCellBackgroundColorWithRow(outline->rowForItem(opDataFile));
 }
 
 // Every switch stops the picture loaders and empties the file list first:

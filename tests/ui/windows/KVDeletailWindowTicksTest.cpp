@@ -160,11 +160,14 @@ TEST(ResultsWindowTicks, SortingAndTabs) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(window->opDataFile, rows.front().get());
     EXPECT_EQ(KVUIController::GetNodeChildrenCnt(rows.front().get()), 19u);
+    EXPECT_EQ(window->timeOutlineView->isSelectRow(), 0) << "the root painted chosen";
+    // A month chosen: its files listed.
+    OpNodeData* year = SubRows(rows.front().get()).front();
+    window->timeOutlineView->expandItem(year);
+    ASSERT_TRUE(window->shouldSelectItem(window->timeOutlineView, SubRows(year).front()));
+    EXPECT_FALSE(window->arrList.empty());
   }
   // The tab of the tree shown changes nothing, not even the list.
-  OpNodeData* year = SubRows(window->allModifyTimeArr.front().get()).front();
-  window->timeOutlineView->expandItem(year);
-  Choose(*window, SubRows(year).front());
   const QStringList month = Names(*window);
   QTest::mouseClick(window->modifyButton, Qt::LeftButton);
   EXPECT_EQ(Names(*window), month);
