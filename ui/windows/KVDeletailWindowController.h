@@ -408,10 +408,8 @@ class KVDeletailWindowController : public QObject,
   void setAllFilesSizeText();
   // The window went (closed): the controller follows.
   void windowDestroyed();
-  // Tree kinds (Trees.cpp): the date trees' switch, and what every switch
-  // ends with (`refreshTicks` brings the grouping rows' ticks in line).
-  void showDateTree(int kind);
-  void showTreeKind(const std::function<void()>& refreshTicks);
+  // Shows the tree of `kind` (Trees.cpp).
+  void switchTree(int kind);
   void dropBubble();
   static void SetVisible(std::initializer_list<QWidget*> widgets, bool visible);
   // Places `child` at `frame` (origin at its parent's bottom-left corner)

@@ -23,14 +23,6 @@ constexpr double kButtonRoom = 100.0;
 
 bool ScanHoldsTheTrees() { return KVUIController::IsScanRunning() && !KVUIController::IsPause(); }
 
-// Frames and colours of the five tabs for one tree kind: the chosen tab gets
-// "bg_tab"; the date tab's two choices tell which date tree is shown.
-struct TabLook {
-  KVTabButton* chosen;
-  KVTabButton* plate;  // the other date choice, on "text_bg" (null for none)
-  KVTabButton* white;  // the chosen date choice (null for none)
-};
-
 }  // namespace
 
 void KVDeletailWindowController::connectTreeKindButtons() {
@@ -44,35 +36,80 @@ void KVDeletailWindowController::connectTreeKindButtons() {
 
 namespace {
 
-void ApplyTabLook(KVDeletailWindowController& window, const TabLook& look) {
-  KVTabButton* const all[] = {window.pathButton, window.typeButton, window.timeButton, window.creatButton,
-                              window.modifyButton};
-  for (KVTabButton* tab : all) {
-    // A name that names no image clears it.
-    tab->setImageNamed(tab == look.chosen  ? QStringLiteral("bg_tab")
-                       : tab == look.plate ? QStringLiteral("text_bg")
-                                           : QStringLiteral(" "));
+// The tabs for one tree kind: the chosen tab on "bg_tab"; for a date tree
+// the date tab chosen, its other choice on "text_bg" and its own choice's
+// title white. A name that names no image clears a tab's.
+void ApplyTabLook(KVDeletailWindowController& window, int kind) {
+  using Window = KVDeletailWindowController;
+  const bool creation = kind == Window::kCreationTree, dates = kind >= Window::kCreationTree;
+  KVTabButton* chosen = kind == Window::kPathTree   ? window.pathButton
+                        : kind == Window::kTypeTree ? window.typeButton
+                                                    : window.timeButton;
+  KVTabButton* plate = !dates ? nullptr : creation ? window.modifyButton : window.creatButton;
+  for (KVTabButton* tab :
+       {window.pathButton, window.typeButton, window.timeButton, window.creatButton, window.modifyButton}) {
+    tab->setImageNamed(tab == chosen  ? QStringLiteral("bg_tab")
+                       : tab == plate ? QStringLiteral("text_bg")
+                                      : QStringLiteral(" "));
   }
   for (KVTabButton* tab : {window.pathButton, window.typeButton, window.timeButton})
     window.setButtonTitleColor(tab, kTabTitleColor);
-  if (look.plate != nullptr) window.setButtonTitleColor(look.plate, kTabTitleColor);
-  if (look.white != nullptr) window.setButtonTitleColor(look.white, Qt::white);
+  if (dates) {
+    window.setButtonTitleColor(plate, kTabTitleColor);
+    window.setButtonTitleColor(creation ? window.creatButton : window.modifyButton, Qt::white);
+  }
 }
 
 }  // namespace
 
-// What every tree switch ends with: the outline that shows the tree reloaded
-// and, when the tree has rows, its top rows opened, the grouping rows' ticks
-// brought in line with the files (a paused or ended scan only) and its first
-// row chosen. Without rows nothing is chosen: the file list stays empty.
-void KVDeletailWindowController::showTreeKind(const std::function<void()>& refreshTicks) {
-  CustemOutlineView* outline = selectTypeCount >= kCreationTree ? timeOutlineView : outlineView;
+// Every switch stops the picture loaders and empties the file list first
+// (the list and the loaders' items belong to the tree that was shown), then
+// fetches the tree's rows as far as the scan's news does not keep them
+// current, reloads its outline and, when the tree has rows, opens its top
+// rows, brings the grouping rows' ticks in line with the files (a paused or
+// ended scan only) and chooses its first row. Without rows nothing is
+// chosen.
+void KVDeletailWindowController::switchTree(int kind) {
+  if (selectTypeCount == kind) return;
+  stopImageLoading();
+  stopGridImageLoading();
+  ApplyTabLook(*this, kind);
+  // Both date trees show in the date outline, whichever tree was shown
+  // before.
+  const bool dates = kind >= kCreationTree;
+  timeOutlineBlowView->setVisible(dates);
+  PTOutlineViewBlowView->setVisible(!dates);
+  selectTypeCount = kind;
+  KVUIController::SetViewType(kind);
+  clearFileList();
+  std::function<void()> refreshTicks;
+  if (kind == kPathTree) {
+    if (allDiskArr.empty() || KVUIController::IsPause()) {
+      KVUIController::RefreshData();
+      KVUIController::GetScanTreeNodeData(&allDiskArr, 0);
+    }
+  } else if (kind == kTypeTree) {
+    KVUIController::RefreshData();
+    KVUIController::GetScanTreeNodeData(&allTypeArr, 0);
+    refreshTicks = [] { KVUIController::RefreshTypeTreeState(nullptr); };
+  } else {
+    int& rebuild = kind == kCreationTree ? isCreateTimeTreeRebuild : isModifyTimeTreeRebuild;
+    KVRowArray& rows = kind == kCreationTree ? allCreatTimeArr : allModifyTimeArr;
+    if (rebuild == 1) {
+      KVUIController::RefreshData();
+      KVUIController::GetScanTreeNodeData(&rows, 0);
+      // Fetched for good once the scan has ended.
+      if (!KVUIController::IsScanRunning()) rebuild = 0;
+    }
+    refreshTicks = [&rows] { KVUIController::RefreshTimeTreeState(rows); };
+  }
+
+  CustemOutlineView* outline = dates ? timeOutlineView : outlineView;
   outline->reloadData();
   const KVRowArray* rows = currentTreeArray();
-  if (rows == nullptr || rows->empty()) {
+  if (rows->empty()) {
     opDataFile = nullptr;
     opDataFileRoot_.reset();
-    clearFileList();
     changeSelectAllButtonState();
     showSelectFilesCountAndSize();
     return;
@@ -88,68 +125,13 @@ void KVDeletailWindowController::showTreeKind(const std::function<void()>& refre
   outline->setSelectCellBackgroundColorWithRow(outline->rowForItem(opDataFile));
 }
 
-// Every switch stops the picture loaders and empties the file list first:
-// the list and the loaders' items belong to the tree that was shown.
-void KVDeletailWindowController::pathButtonClick() {
-  if (selectTypeCount == kPathTree) return;
-  stopImageLoading();
-  stopGridImageLoading();
-  ApplyTabLook(*this, {pathButton, nullptr, nullptr});
-  PTOutlineViewBlowView->show();
-  timeOutlineBlowView->hide();
-  selectTypeCount = kPathTree;
-  KVUIController::SetViewType(kPathTree);
-  clearFileList();
-  // The scan's news keeps the path rows current while it runs.
-  if (allDiskArr.empty() || KVUIController::IsPause()) {
-    KVUIController::RefreshData();
-    KVUIController::GetScanTreeNodeData(&allDiskArr, 0);
-  }
-  showTreeKind({});
-}
+void KVDeletailWindowController::pathButtonClick() { switchTree(kPathTree); }
 
-void KVDeletailWindowController::typeButtonClick() {
-  if (selectTypeCount == kTypeTree) return;
-  stopImageLoading();
-  stopGridImageLoading();
-  ApplyTabLook(*this, {typeButton, nullptr, nullptr});
-  PTOutlineViewBlowView->show();
-  timeOutlineBlowView->hide();
-  selectTypeCount = kTypeTree;
-  KVUIController::SetViewType(kTypeTree);
-  clearFileList();
-  KVUIController::RefreshData();
-  KVUIController::GetScanTreeNodeData(&allTypeArr, 0);
-  showTreeKind([] { KVUIController::RefreshTypeTreeState(nullptr); });
-}
+void KVDeletailWindowController::typeButtonClick() { switchTree(kTypeTree); }
 
-void KVDeletailWindowController::showDateTree(int kind) {
-  const bool creation = kind == kCreationTree;
-  if (selectTypeCount == kind) return;
-  stopImageLoading();
-  stopGridImageLoading();
-  ApplyTabLook(*this, {timeButton, creation ? modifyButton : creatButton, creation ? creatButton : modifyButton});
-  // Both date trees show in the date outline, whichever tree was shown
-  // before.
-  timeOutlineBlowView->show();
-  PTOutlineViewBlowView->hide();
-  selectTypeCount = kind;
-  KVUIController::SetViewType(kind);
-  clearFileList();
-  int& rebuild = creation ? isCreateTimeTreeRebuild : isModifyTimeTreeRebuild;
-  KVRowArray& rows = creation ? allCreatTimeArr : allModifyTimeArr;
-  if (rebuild == 1) {
-    KVUIController::RefreshData();
-    KVUIController::GetScanTreeNodeData(&rows, 0);
-    // Fetched for good once the scan has ended.
-    if (!KVUIController::IsScanRunning()) rebuild = 0;
-  }
-  showTreeKind([&rows] { KVUIController::RefreshTimeTreeState(rows); });
-}
+void KVDeletailWindowController::timeButtonClick() { switchTree(kCreationTree); }
 
-void KVDeletailWindowController::timeButtonClick() { showDateTree(kCreationTree); }
-
-void KVDeletailWindowController::modifyTimeButtonClick() { showDateTree(kModificationTree); }
+void KVDeletailWindowController::modifyTimeButtonClick() { switchTree(kModificationTree); }
 
 void KVDeletailWindowController::clickButtonAction(NewButton* sender) {
   if (ScanHoldsTheTrees() || sender == nullptr) return;
