@@ -1,6 +1,6 @@
-// What the results-window tests share: counting posts of a notification,
-// answering the window's sheets, finding and choosing folder rows the way
-// a click does, and waiting for the end of a scan.
+// What the results-window tests share: a window on the made-up scene or on a
+// device, answering the window's sheets, finding, choosing and ticking rows
+// the way a click does, and waiting for the end of a scan.
 #pragma once
 
 #include <QLabel>
@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "KVWindowsTestSupport.h"
 #include "QtTestSupport.h"
 #include "WizardTestSupport.h"
 #include "app/KVNode.h"
@@ -20,6 +21,7 @@
 #include "ui/widgets/TCImageButton.h"
 #include "ui/widgets/TCImageWindow.h"
 #include "ui/windows/KVDeletailWindowController.h"
+#include "ui/windows/gallery/ResultsScene.h"
 
 namespace resultstest {
 
@@ -81,10 +83,6 @@ inline bool Browsing(KVDeletailWindowController& window, int seconds = 60) {
       seconds);
 }
 
-}  // namespace resultstest
-
-namespace resultstest {
-
 // Clicks the tick box of `row` in `outline`, as the box's cell reports it.
 inline void TickRow(KVDeletailWindowController& window, KitOutlineView* outline, OpNodeData* row) {
   KitTableColumn* column = outline->tableColumnWithIdentifier(QStringLiteral("Name"));
@@ -102,10 +100,6 @@ inline std::vector<OpNodeData*> SubRows(OpNodeData* row) {
   return rows;
 }
 
-}  // namespace resultstest
-
-namespace resultstest {
-
 // A results window scanning the disk at `devicePath` (its first volume, or
 // the disk when it has none) as the wizard hands it over; null when the
 // device list does not hold it.
@@ -119,6 +113,43 @@ inline KVDeletailWindowController* OpenOnDevice(const std::string& devicePath) {
       return KVDeletailWindowController::OpenForScan(row->numberOfChildren() > 0 ? *row->childAtIndex(0) : *row);
   }
   return nullptr;
+}
+
+// A window whose scans are the scene's (ResultsScene.h); the disk it scans
+// is called "CARD".
+struct SceneWindow {
+  explicit SceneWindow(resultsscene::Scene& scene) {
+    windowtest::Start();
+    _DiskVolumeData disk;
+    disk.name = "CARD";
+    disk.diskIndex = 7;
+    disk.volumeIndex = 0;
+    DiskVolumeNodeData row(disk);
+    row.setParentName(QStringLiteral("CARD"));
+    controller = new KVDeletailWindowController;
+    controller->setSelectDiskVolumeData(row);
+    controller->setScanStarter([&scene](const DiskVolumeNodeData* asked, const QString& name) {
+      EXPECT_EQ(asked->parentName(), QStringLiteral("CARD"));
+      return scene.Start(name);
+    });
+    controller->showWindow();
+  }
+  ~SceneWindow() { delete controller.data(); }
+  // Scans, and waits until the window shows the result.
+  bool ScanToTheEnd() {
+    controller->getData();
+    return Browsing(*controller);
+  }
+  KVDeletailWindowController* operator->() const { return controller; }
+  KVDeletailWindowController& operator*() const { return *controller; }
+
+  QPointer<KVDeletailWindowController> controller;
+};
+
+inline QStringList Names(const KVDeletailWindowController& window) {
+  QStringList names;
+  for (IFileNode* file : window.arrList) names << OpNodeData::fileNodeName(file);
+  return names;
 }
 
 }  // namespace resultstest

@@ -26,26 +26,9 @@ using resultsscene::Scene;
 using resultstest::Browsing;
 using resultstest::Choose;
 using resultstest::FolderAt;
+using resultstest::Names;
+using resultstest::SceneWindow;
 using resultstest::SubRows;
-
-struct TicksWindow {
-  explicit TicksWindow(Scene& scene) {
-    windowtest::Start();
-    controller = new KVDeletailWindowController;
-    controller->setScanStarter([&scene](const DiskVolumeNodeData*, const QString& name) { return scene.Start(name); });
-    controller->showWindow();
-  }
-  ~TicksWindow() { delete controller.data(); }
-  KVDeletailWindowController* operator->() const { return controller; }
-  KVDeletailWindowController& operator*() const { return *controller; }
-  QPointer<KVDeletailWindowController> controller;
-};
-
-QStringList Names(const KVDeletailWindowController& window) {
-  QStringList names;
-  for (IFileNode* file : window.arrList) names << OpNodeData::fileNodeName(file);
-  return names;
-}
 
 int Ticked(const KVDeletailWindowController& window) {
   int ticked = 0;
@@ -73,7 +56,7 @@ KitTableColumn* Column(CustomTableView* table, const char* id) {
 TEST(ResultsWindowTicks, RefusedWhileTheScanRunsAllowedOncePaused) {
   Scene scene(1, 1);
   scene.HoldAt(40);
-  TicksWindow window(scene);
+  SceneWindow window(scene);
   window->getData();
   ASSERT_TRUE(qttest::PumpUntil([&] { return scene.IsHeld() && !window->allDiskArr.empty(); }));
   OpNodeData* root = window->allDiskArr.front().get();
@@ -121,7 +104,7 @@ TEST(ResultsWindowTicks, RefusedWhileTheScanRunsAllowedOncePaused) {
 // looks, which outline shows, which row is chosen.
 TEST(ResultsWindowTicks, SortingAndTabs) {
   Scene scene(1, 0);
-  TicksWindow window(scene);
+  SceneWindow window(scene);
   window->getData();
   ASSERT_TRUE(Browsing(*window));
   OpNodeData* root = window->allDiskArr.front().get();
