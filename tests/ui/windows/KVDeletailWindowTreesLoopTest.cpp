@@ -318,9 +318,6 @@ void TicksAndTrees(const fs::path& image, const char* zone, const QString& shots
     delete window.data();
     KVUIController::UseScan(nullptr);
   }
-  // The lists that knew the device let it go.
-  KVUIController::RefreshDeviceInfo();
-  KVUIController::RefreshDeviceInfo();
 }
 
 TEST(ResultTreesOnFat, TicksSortingAndTreesAgreeWithTheImage) {
