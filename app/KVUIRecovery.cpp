@@ -22,6 +22,11 @@ namespace {
 
 using Lock = std::lock_guard<std::mutex>;
 
+bool IsEmptyFile(IFileNode* node) {
+  NodeTreeGuard tree;
+  return node->GetFileSize() == 0;
+}
+
 std::string ReadLink(const fs::path& path) {
   std::error_code error;
   const fs::path target = fs::canonical(path, error);
@@ -161,11 +166,17 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
       ResultCode result = 0x0102052F00000005ull;  // no destination path
       if (destination != nullptr) {
         result = copyOut->RecoverTo(destination, this, 0);
-        // An incomplete copy stays too (what could be read of a damaged
-        // file), counted as failed.
-        if (!result::IsFailure(result) || result::Error(result) == result::kErrIncomplete) {
-          GiveToInvokingUser(folder, destination);
+        // A file of no bytes has no runs to read: the empty copy the engine
+        // made is all of it.
+        std::error_code error;
+        if (result::IsFailure(result) && result::Error(result) == result::kErrNoReader && IsEmptyFile(node) &&
+            fs::is_regular_file(destination, error) && fs::file_size(destination, error) == 0 && !error) {
+          result = 0;
         }
+        // Whatever it holds (an incomplete copy keeps what could be read of
+        // a damaged file, counted as failed), a copy made here is the
+        // user's, like the folders made for it.
+        GiveToInvokingUser(folder, destination);
         std::free(destination);
       }
       if (reader != nullptr) reader->Release();
@@ -237,11 +248,12 @@ int64_t KVUIRecovery::InvokingUser() {
 void KVUIRecovery::GiveToInvokingUser(const std::string& destination, const std::string& file) {
   const int64_t uid = InvokingUser();
   if (uid < 0 || geteuid() != 0) return;
-  // The file and the folders made for it, below the chosen folder.
+  // The file and the folders made for it, below the chosen folder; a copy
+  // that could not be made leaves its folders all the same.
   const std::string base = fs::path(destination).lexically_normal().string();
   for (fs::path at = fs::path(file).lexically_normal();
        at.string().size() > base.size() && at.string().compare(0, base.size(), base) == 0; at = at.parent_path()) {
-    if (lchown(at.c_str(), static_cast<uid_t>(uid), static_cast<gid_t>(-1)) != 0) break;
+    if (lchown(at.c_str(), static_cast<uid_t>(uid), static_cast<gid_t>(-1)) != 0 && errno != ENOENT) break;
   }
 }
 

@@ -104,6 +104,9 @@ void KVDeletailWindowController::openPanelEnded(int code) {
     chooser->deleteLater();
   }
   panel.clear();
+  // The window takes the user's input again (its title bar's controls are
+  // usable only while it is the active window).
+  Activate(aWindow);
   if (recovertyButton != nullptr) recovertyButton->setButtonEnabled(true);
   if (code != QDialog::Accepted || chosen.isEmpty() || aWindow == nullptr) return;
   recoverySavePathStr = QDir::cleanPath(chosen);

@@ -50,7 +50,10 @@ KVScanEndSaveWindowController::KVScanEndSaveWindowController(QObject* parent) : 
 }
 
 KVScanEndSaveWindowController::~KVScanEndSaveWindowController() {
-  if (aWindow) aWindow->deleteLater();
+  // Gone from the screen at once; deleted once any event of its own is over.
+  if (!aWindow) return;
+  aWindow->hide();
+  aWindow->deleteLater();
 }
 
 KVSmallWindow* KVScanEndSaveWindowController::window() const { return aWindow; }

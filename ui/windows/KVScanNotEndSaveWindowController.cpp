@@ -20,7 +20,10 @@ KVScanNotEndSaveWindowController::KVScanNotEndSaveWindowController(QObject* pare
 }
 
 KVScanNotEndSaveWindowController::~KVScanNotEndSaveWindowController() {
-  if (aWindow) aWindow->deleteLater();
+  // Gone from the screen at once; deleted once any event of its own is over.
+  if (!aWindow) return;
+  aWindow->hide();
+  aWindow->deleteLater();
 }
 
 KVSmallWindow* KVScanNotEndSaveWindowController::window() const { return aWindow; }

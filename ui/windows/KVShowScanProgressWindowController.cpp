@@ -68,7 +68,10 @@ KVShowScanProgressWindowController::KVShowScanProgressWindowController(QObject* 
 }
 
 KVShowScanProgressWindowController::~KVShowScanProgressWindowController() {
-  if (aWindow) aWindow->deleteLater();
+  // Gone from the screen at once; deleted once any event of its own is over.
+  if (!aWindow) return;
+  aWindow->hide();
+  aWindow->deleteLater();
 }
 
 KVSmallWindow* KVShowScanProgressWindowController::window() const { return aWindow; }
