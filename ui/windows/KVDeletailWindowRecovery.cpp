@@ -39,7 +39,8 @@ constexpr int kChooseAgainDelayMs = 500;
 constexpr int kPanelDrop = 75;
 
 KVRecoveryServices& Services(KVDeletailWindowController& window) {
-  if (!window.recoveryServices) window.recoveryServices = std::make_shared<KVRecoveryServices>(KVRecoveryServices::Default());
+  if (!window.recoveryServices)
+    window.recoveryServices = std::make_shared<KVRecoveryServices>(KVRecoveryServices::Default());
   return *window.recoveryServices;
 }
 

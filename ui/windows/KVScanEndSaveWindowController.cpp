@@ -59,7 +59,7 @@ KVScanEndSaveWindowController::~KVScanEndSaveWindowController() {
 KVSmallWindow* KVScanEndSaveWindowController::window() const { return aWindow; }
 
 TCImageButton* KVScanEndSaveWindowController::MakeOkButton(QWidget* content, int width, int height,
-                                                          std::function<void()> action) {
+                                                           std::function<void()> action) {
   const QRect frame(width - kMargin - 100, height - 16 - 28, 100, 28);
   auto* button = new TCImageButton(frame, content);
   button->setImageStem(QStringLiteral("pop_button"));

@@ -55,8 +55,7 @@ Question QuestionPane(QWidget* content, const char* titleKey, const char* noteKe
 
 QRect AnswerFrame(int fromRight) {
   constexpr int kButtonWidth = 100, kButtonHeight = 28, kGap = 12;
-  const int x = KVShowScanProgressWindowController::kWidth - kMargin - kButtonWidth -
-                fromRight * (kButtonWidth + kGap);
+  const int x = KVShowScanProgressWindowController::kWidth - kMargin - kButtonWidth - fromRight * (kButtonWidth + kGap);
   return QRect(x, KVShowScanProgressWindowController::kHeight - 16 - kButtonHeight, kButtonWidth, kButtonHeight);
 }
 
@@ -80,8 +79,8 @@ void KVShowScanProgressWindowController::windowDidLoad() {
   QWidget* content = aWindow->contentView();
 
   recoveryProgressView = PaneView(content);
-  titleLabel =
-      KVSmallWindow::Label(recoveryProgressView, platform::Localized("PAGE_FOUR_RECOVER_PROGRESS_TITLE"), 15, Qt::white);
+  titleLabel = KVSmallWindow::Label(recoveryProgressView, platform::Localized("PAGE_FOUR_RECOVER_PROGRESS_TITLE"), 15,
+                                    Qt::white);
   titleLabel->setGeometry(kMargin, 18, kWidth - 2 * kMargin, 22);
   progressBar = new KVProgressView(QRect(kMargin, 58, kWidth - 2 * kMargin - 32, 12), recoveryProgressView);
   progressBar->changeProgressValue(0);
@@ -99,13 +98,12 @@ void KVShowScanProgressWindowController::windowDidLoad() {
   warningView = stop.pane;
   warningTitle = stop.title;
   warningNode = stop.note;
-  yesButton = Answer(warningView, AnswerFrame(1), "PAGE_FOUR_RECOVERY_STOP_YES_BUTTON", false,
-                     [this] { yesButtonAction(); });
+  yesButton =
+      Answer(warningView, AnswerFrame(1), "PAGE_FOUR_RECOVERY_STOP_YES_BUTTON", false, [this] { yesButtonAction(); });
   noButton =
       Answer(warningView, AnswerFrame(0), "PAGE_FOUR_RECOVERY_STOP_NO_BUTTON", true, [this] { noButtonAction(); });
 
-  const Question full =
-      QuestionPane(content, "PAGE_FOUR_RECOVERY_NO_SPACE_TITLE", "PAGE_FOUR_RECOVERY_NO_SPACE_NODE");
+  const Question full = QuestionPane(content, "PAGE_FOUR_RECOVERY_NO_SPACE_TITLE", "PAGE_FOUR_RECOVERY_NO_SPACE_NODE");
   noMemeryView = full.pane;
   noMemeryTitle = full.title;
   noMemeryNode = full.note;

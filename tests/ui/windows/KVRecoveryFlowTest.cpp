@@ -248,7 +248,8 @@ TEST(RecoveryProgressWindow, PanesAndTheirAnswers) {
 // and open it. The stop window tells the count without rounding it.
 TEST(RecoveryEndWindows, LinksAndCounts) {
   windowtest::Start();
-  windowtest::UseLinkTable(windowtest::LinkTable(1, {{QStringLiteral("Twitter"), QStringLiteral("https://x.invalid/s")}}));
+  windowtest::UseLinkTable(
+      windowtest::LinkTable(1, {{QStringLiteral("Twitter"), QStringLiteral("https://x.invalid/s")}}));
   windowtest::OpenedLinks opened;
   const QString folder = QStringLiteral("/tmp/<i>Recovered</i> photos");
   {

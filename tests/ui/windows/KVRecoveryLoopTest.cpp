@@ -30,10 +30,10 @@
 #include <set>
 
 #include "FatFixtures.h"
-#include "NtfsFixtures.h"
 #include "KVDeletailWindowTestSupport.h"
 #include "KVRecoveryTestSupport.h"
 #include "KVWindowsTestSupport.h"
+#include "NtfsFixtures.h"
 #include "UiTestSupport.h"
 #include "WizardTestSupport.h"
 #include "app/KVUIDeviceData.h"
@@ -251,7 +251,8 @@ TEST_F(RecoveryFromImage, CopiesEveryFileIdenticalIntoTheChosenFolder) {
   ::setenv("PKEXEC_UID", "65534", 1);
   windowtest::OpenedLinks opened;
   ASSERT_NO_FATAL_FAILURE(RecoverInto(out.path()));
-  EXPECT_FALSE(window->currentSheet() != nullptr && window->currentSheet()->isOpen()) << SheetTexts(*window).join('|').toStdString();
+  EXPECT_FALSE(window->currentSheet() != nullptr && window->currentSheet()->isOpen())
+      << SheetTexts(*window).join('|').toStdString();
   ASSERT_TRUE(Ended());
   EXPECT_EQ(window->recoveryProgressWindow, nullptr);
   EXPECT_EQ(window->scanNotEndSaceWC, nullptr);

@@ -5,8 +5,8 @@
 
 #include <QApplication>
 #include <QDialogButtonBox>
-#include <QPushButton>
 #include <QFileDialog>
+#include <QPushButton>
 #include <QString>
 
 #include <vector>
