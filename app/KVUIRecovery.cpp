@@ -22,9 +22,9 @@ namespace {
 
 using Lock = std::lock_guard<std::mutex>;
 
-bool IsEmptyFile(IFileNode* node) {
+uint64_t FileSize(IFileNode* node) {
   NodeTreeGuard tree;
-  return node->GetFileSize() == 0;
+  return node->GetFileSize();
 }
 
 std::string ReadLink(const fs::path& path) {
@@ -164,14 +164,22 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
       m_lastCurrent = 0;  // positions start again with every file
       char* destination = CreateRecoveryFilePathByNode(node, folder.c_str());
       ResultCode result = 0x0102052F00000005ull;  // no destination path
+      bool cut = false;
       if (destination != nullptr) {
         result = copyOut->RecoverTo(destination, this, 0);
-        // A file of no bytes has no runs to read: the empty copy the engine
-        // made is all of it.
         std::error_code error;
-        if (result::IsFailure(result) && result::Error(result) == result::kErrNoReader && IsEmptyFile(node) &&
-            fs::is_regular_file(destination, error) && fs::file_size(destination, error) == 0 && !error) {
+        const uint64_t size = FileSize(node);
+        const uint64_t copied = fs::file_size(destination, error);
+        if (result::IsFailure(result) && result::Error(result) == result::kErrNoReader && size == 0 && !error &&
+            copied == 0) {
+          // A file of no bytes has no runs to read: the empty copy the
+          // engine made is all of it.
           result = 0;
+        } else if (!result::IsFailure(result) && (error || copied < size) && StopAsked()) {
+          // The user stopped in the middle of this file: the engine left
+          // off where it was, and what it wrote is no recovered file.
+          fs::remove(destination, error);
+          cut = true;
         }
         // Whatever it holds (an incomplete copy keeps what could be read of
         // a damaged file, counted as failed), a copy made here is the
@@ -180,7 +188,9 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
         std::free(destination);
       }
       if (reader != nullptr) reader->Release();
-      if (result::IsFailure(result)) {
+      if (cut) {
+        // Neither recovered nor failed: stopped.
+      } else if (result::IsFailure(result)) {
         ++m_failedFiles;
         last = result;
       } else {
@@ -193,6 +203,11 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
   EndOperation();
   std::printf("========Recovery finished!==========\n");
   return last;
+}
+
+bool KVUIRecovery::StopAsked() {
+  const int status = GetStatus();
+  return IsRunEnding() || (status != KVOperationRunning && status != KVOperationPaused);
 }
 
 int KVUIRecovery::UpdateProgress(_PROGRESS_INFO* info) {

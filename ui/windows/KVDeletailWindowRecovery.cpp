@@ -151,8 +151,16 @@ void KVDeletailWindowController::beginRecovery() {
 }
 
 void KVDeletailWindowController::recoveryAction(const platform::Notification&) {
-  if (closing_ || isFinishRecovery != 0) return;
+  if (closing_) return;
   KVRecoveryServices& services = Services(*this);
+  if (isFinishRecovery != 0) {
+    // A stopped recovery finishes the file it was at: the stop window
+    // follows its count to the end.
+    if (isRecoveryEndSHowWindow == 0 && scanNotEndSaceWC != nullptr) {
+      scanNotEndSaceWC->changeRecoveryFilesPoint(static_cast<double>(services.recoveredFiles()), recoverySavePathStr);
+    }
+    return;
+  }
   const bool running = services.isRecoveryRunning();
   if (recoveryProgressWindow == nullptr && running) {
     recoveryProgressWindow = new KVShowScanProgressWindowController(this);

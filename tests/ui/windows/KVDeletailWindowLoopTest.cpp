@@ -29,7 +29,6 @@
 
 namespace {
 
-using wizardtest::DiskIndexOf;
 namespace fs = std::filesystem;
 using resultstest::Browsing;
 using resultstest::Choose;
@@ -112,15 +111,9 @@ TEST(ResultsWindowOnFat, ListsWhatTheToolsPutOnTheImage) {
     KVUIScan scan;
     KVUIController::UseScan(&scan);
     KVUIController::RefreshDeviceInfo();
-    const int disk = DiskIndexOf(loop.path());
-    ASSERT_GE(disk, 0) << loop.path() << " is not in the device list";
     std::vector<std::unique_ptr<DiskVolumeNodeData>> rows;
-    KVUIController::GetDeviceInfoToArray(&rows);
-    DiskVolumeNodeData* chosen = nullptr;
-    for (const auto& row : rows) {
-      if (row->diskIndex() == disk) chosen = row->numberOfChildren() > 0 ? row->childAtIndex(0) : row.get();
-    }
-    ASSERT_NE(chosen, nullptr);
+    DiskVolumeNodeData* chosen = wizardtest::ScanRowOf(loop.path(), &rows);
+    ASSERT_NE(chosen, nullptr) << loop.path() << " is not in the device list";
 
     QPointer<KVDeletailWindowController> window = KVDeletailWindowController::OpenForScan(*chosen);
     rows.clear();  // the window keeps its own copy

@@ -457,9 +457,13 @@ TEST(RecoveryFlow, AStopShowsTheStopWindowAndNeverTheEndWindow) {
   EXPECT_EQ(window->scanNotEndSaceWC->showRecoveryNoteLabel->text(),
             QStringLiteral("Recovery stopped. 7 files were recovered to:"));
   EXPECT_EQ(window->scanNotEndSaceWC->savePtahStr(), QStringLiteral("/tmp"));
+  // The stopped recovery finishes the file it was at: the count follows.
+  fake.files = 8;
   fake.End();
   fake.Report(100, 100, QString());
   EXPECT_EQ(window->scanEndSaveWC, nullptr);
+  EXPECT_EQ(window->scanNotEndSaceWC->showRecoveryNoteLabel->text(),
+            QStringLiteral("Recovery stopped. 8 files were recovered to:"));
   ASSERT_TRUE(qttest::PumpUntil([] { return ShownSmallWindows().size() == 1; }));
   window->scanNotEndSaceWC->okButtonAction();
   EXPECT_TRUE(recoverytest::NoneOpen());
