@@ -155,9 +155,6 @@ TEST(ResultsWindowOnFat, ListsWhatTheToolsPutOnTheImage) {
     delete window.data();
     KVUIController::UseScan(nullptr);
   }
-  // The lists that knew the device let it go.
-  KVUIController::RefreshDeviceInfo();
-  KVUIController::RefreshDeviceInfo();
 }
 
 }  // namespace
