@@ -186,11 +186,7 @@ void KVDeletailWindowController::recoveryAction(const platform::Notification&) {
       recoveryProgressWindow->deleteLater();
       recoveryProgressWindow = nullptr;
     }
-    if (isRecoveryEndSHowWindow == 1) {
-      showRecoveryEndWindow();
-    } else {
-      Activate(aWindow);
-    }
+    if (isRecoveryEndSHowWindow == 1) showRecoveryEndWindow();
     return;
   }
   if (isBeginRecovery == 1 && recoveryProgressWindow != nullptr) {
