@@ -73,3 +73,6 @@ IDataRunList* CCompressedDataRunList::Decompress() const {
   for (const CDataRun& run : runs) out->AddDataRun(DataRun{run.IsSparse() ? -1 : run.LCN, run.Length});
   return out;
 }
+
+// Every resident file of a scan keeps one of these on its node.
+static_assert(sizeof(CResidentNTFSDataRunList) <= 40, "the content offset lives in the base list's tail padding");
