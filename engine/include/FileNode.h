@@ -205,14 +205,23 @@ class CFileNode : public IFilesystemNode {
   // before anything trusts it. A size beyond that is cut to what the runs
   // support and the node is marked damaged (the user is told; the copy
   // holds what the runs hold).
-  bool IsSizeDamaged() const { return m_sizeDamaged; }
-  void SetSizeDamaged(bool damaged) { m_sizeDamaged = damaged; }
+  bool IsSizeDamaged() const { return (m_storedSize & kSizeDamaged) != 0; }
+  void SetSizeDamaged(bool damaged) {
+    m_storedSize = damaged ? (m_storedSize | kSizeDamaged) : (m_storedSize & ~kSizeDamaged);
+  }
   // The bytes of the file's content that lie on the medium, which is what a
   // copy writes: the size, less the holes of a sparse file. At most the
   // size; the size itself when the scanner did not say (SetStoredSize).
   // The recovery's free-space check counts these.
   uint64_t GetStoredSize();
-  void SetStoredSize(uint64_t bytes) { m_storedSize = bytes; }
+  void SetStoredSize(uint64_t bytes);
+
+  // The tree builder that took the node keeps its record of the node here
+  // (kNoTreeSlot until one does); nothing else reads or writes it, and only
+  // on the builder's thread.
+  static constexpr uint32_t kNoTreeSlot = UINT32_MAX;
+  uint32_t GetTreeSlot() const { return m_treeSlot; }
+  void SetTreeSlot(uint32_t slot) { m_treeSlot = slot; }
 
   uint32_t GetShownChildCount() const { return m_shownChildren; }
   uint32_t GetCheckedWeight() const { return m_checkedWeight; }
@@ -255,9 +264,11 @@ class CFileNode : public IFilesystemNode {
   // Sets `status` on every shown descendant reached through shown nodes.
   void SetDescendantsStatus(int status);
 
+  // A scan keeps a node for every file it finds: the fields leave no gaps.
   CFileNode* m_firstChild = nullptr;
   CFileNode* m_nextSibling = nullptr;
   uint32_t m_shownChildren = 0;
+  uint32_t m_treeSlot = kNoTreeSlot;
   IDataRunList* m_dataRunList = nullptr;
   int64_t m_nodeID = -1;
   int64_t m_parentNodeID = -1;
@@ -265,6 +276,9 @@ class CFileNode : public IFilesystemNode {
   CFileNode* m_parent = nullptr;
   uint32_t m_checkedWeight = 0;
   uint32_t m_compressed = 0;
-  uint64_t m_storedSize = UINT64_MAX;  // not said
-  bool m_sizeDamaged = false;
+  // The stored bytes in bits 0-62 (all ones: not said) and the damaged-size
+  // mark in bit 63.
+  static constexpr uint64_t kSizeDamaged = uint64_t{1} << 63;
+  static constexpr uint64_t kStoredNotSaid = kSizeDamaged - 1;
+  uint64_t m_storedSize = kStoredNotSaid;
 };

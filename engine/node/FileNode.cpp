@@ -38,6 +38,9 @@ uint32_t AddClamped(uint32_t value, int64_t delta) {
 
 }  // namespace
 
+// Every found file is one of these and what its scanner adds.
+static_assert(sizeof(CFileNode) <= 88, "the node grew");
+
 CFileNode::CFileNode() : m_packed(kNewNodePacked) {}
 
 std::recursive_mutex& NodeTreeLock() {
@@ -51,8 +54,7 @@ CFileNode::CFileNode(const CFileNode& other)
       m_parentNodeID(other.m_parentNodeID),
       m_packed(other.m_packed.load(std::memory_order_relaxed)),
       m_compressed(other.m_compressed),
-      m_storedSize(other.m_storedSize),
-      m_sizeDamaged(other.m_sizeDamaged) {
+      m_storedSize(other.m_storedSize) {
   // A copy has no children, so it cannot be partly checked.
   if (StatusBits() == CHECKED_STATUS_PARTLY) SetStatusBits(CHECKED_STATUS_UNCHECKED);
   if (other.m_dataRunList != nullptr) m_dataRunList = other.m_dataRunList->Clone();
@@ -199,7 +201,14 @@ IFileReader* CFileNode::CreateCompressFileReader(void* /*privateData*/) { return
 
 int CFileNode::IsCompressed() const { return static_cast<int>(m_compressed); }
 
-uint64_t CFileNode::GetStoredSize() { return std::min(m_storedSize, GetFileSize()); }
+uint64_t CFileNode::GetStoredSize() {
+  const uint64_t stored = m_storedSize & kStoredNotSaid;
+  return std::min(stored == kStoredNotSaid ? UINT64_MAX : stored, GetFileSize());
+}
+
+void CFileNode::SetStoredSize(uint64_t bytes) {
+  m_storedSize = (m_storedSize & kSizeDamaged) | std::min(bytes, kStoredNotSaid);
+}
 
 void CFileNode::SetMetaDataSector(int64_t sector) {
   const uint64_t packed = m_packed.load(std::memory_order_relaxed);
