@@ -24,8 +24,8 @@ class CNTFSFileNode : public CFileNode {
   uint64_t GetCreationTime() override;
   uint64_t GetModificationTime() override;
   uint64_t GetLastAccessTime() override;
-  int IsDirectory() override;  // attribute bit 0x10
-  int IsDeleted() override;    // state bit 0
+  int IsDirectory() override;                        // attribute bit 0x10
+  int IsDeleted() override;                          // state bit 0
   _tagSearcherType GetSearcheType() const override;  // SEARCHER_TYPE_NTFS
   // An unlinked copy with its own properties and run list.
   IFileNode* Clone() override;
@@ -49,14 +49,14 @@ class CNTFSFileNode : public CFileNode {
   void SetPrivateDataofSpecifiedFileSystem(CCommonFileRecordInfo* info) { m_info = info; }
   CCommonFileRecordInfo* GetPrivateDataofSpecifiedFileSystem() const { return m_info; }
   // The FILE record's device sector in full 64 bits (the node's packed
-  // metadata sector keeps 40 of them); setting it sets both.
+  // metadata sector keeps 40 of them); setting it sets both. The full value
+  // is the one the properties keep (the node has no room of its own for it).
   void SetMetadataStartPosition(int64_t sector);
-  int64_t GetMetadataStartPosition() const { return m_metadataStart; }
+  int64_t GetMetadataStartPosition() const;
 
  private:
   CNTFSFileNode(const CNTFSFileNode& other);
 
   IFileProperties* m_properties = nullptr;
   CCommonFileRecordInfo* m_info = nullptr;
-  int64_t m_metadataStart = -1;
 };
