@@ -15,6 +15,7 @@ CNTFSFileProperties* CNTFSFileProperties::Create(const CNTFSFilePropertiesStruct
   auto* properties = new (NameRoom{tail}) CNTFSFileProperties();
   properties->m_tail = static_cast<uint16_t>(tail);
   if (name != nullptr) properties->StoreName(name, length);
+  properties->m_nameLength = s.nameLength;
   properties->m_size = s.size;
   properties->m_attribute = s.attribute;
   properties->m_creationTime = s.creationTime;
