@@ -183,7 +183,9 @@ class CFileNode : public IFilesystemNode {
   void UpdateFileSize(int64_t size) override;  // nothing
   void UpdateNodeInfo() override;              // nothing
 
-  // The owned run list, or null.
+  // The owned run list, or null. A node whose scanner keeps the runs in a
+  // form of its own anyway has its list made from them when it is first
+  // asked for (see SetDataRunListOnDemand).
   IDataRunList* GetDataRunList() const;
   // Takes ownership of `list` (null allowed) and releases the list it had.
   void SetDataRunList(IDataRunList* list);
@@ -241,8 +243,19 @@ class CFileNode : public IFilesystemNode {
 
  protected:
   // For Clone: copies IDs, packed state, compressed flag and a clone of the
-  // run list; the copy is unlinked and has no shown children.
+  // run list (or the promise of one); the copy is unlinked and has no shown
+  // children.
   CFileNode(const CFileNode& other);
+
+  // Releases the owned list; the node's list is then MakeDataRunList's, made
+  // when GetDataRunList (or DetachDataRunList) is first called. A scan keeps
+  // a node for every file it finds, and most are never copied: their lists
+  // are never made.
+  void SetDataRunListOnDemand();
+  // The list SetDataRunListOnDemand promised, new (the node owns it), or null
+  // for none. Called at most once per promise, by whoever first asks for the
+  // list, which holds the tree lock for it as for any read of the list.
+  virtual IDataRunList* MakeDataRunList();
 
  private:
   // The packed word: bits 0-3 check status (signed), bits 4-7 shown flag
@@ -269,7 +282,11 @@ class CFileNode : public IFilesystemNode {
   CFileNode* m_nextSibling = nullptr;
   uint32_t m_shownChildren = 0;
   uint32_t m_treeSlot = kNoTreeSlot;
-  IDataRunList* m_dataRunList = nullptr;
+  // The owned list, null, or OnDemand() while a list promised by
+  // SetDataRunListOnDemand is not made yet.
+  static IDataRunList* OnDemand() { return reinterpret_cast<IDataRunList*>(uintptr_t{1}); }
+  IDataRunList* OwnedList() const { return m_dataRunList != OnDemand() ? m_dataRunList : nullptr; }
+  mutable IDataRunList* m_dataRunList = nullptr;
   int64_t m_nodeID = -1;
   int64_t m_parentNodeID = -1;
   std::atomic<uint64_t> m_packed;

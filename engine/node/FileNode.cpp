@@ -57,14 +57,18 @@ CFileNode::CFileNode(const CFileNode& other)
       m_storedSize(other.m_storedSize) {
   // A copy has no children, so it cannot be partly checked.
   if (StatusBits() == CHECKED_STATUS_PARTLY) SetStatusBits(CHECKED_STATUS_UNCHECKED);
-  if (other.m_dataRunList != nullptr) m_dataRunList = other.m_dataRunList->Clone();
+  if (other.m_dataRunList == OnDemand()) {
+    m_dataRunList = OnDemand();
+  } else if (other.m_dataRunList != nullptr) {
+    m_dataRunList = other.m_dataRunList->Clone();
+  }
 }
 
 CFileNode::~CFileNode() {
   m_firstChild = nullptr;
   m_nextSibling = nullptr;
   m_parent = nullptr;
-  if (m_dataRunList != nullptr) m_dataRunList->Release();
+  if (IDataRunList* list = OwnedList()) list->Release();
   m_dataRunList = nullptr;
 }
 
@@ -219,15 +223,32 @@ void CFileNode::UpdateFileSize(int64_t /*size*/) {}
 
 void CFileNode::UpdateNodeInfo() {}
 
-IDataRunList* CFileNode::GetDataRunList() const { return m_dataRunList; }
+IDataRunList* CFileNode::GetDataRunList() const {
+  if (m_dataRunList == OnDemand()) {
+    // Nothing is promised any more, whatever the making does.
+    m_dataRunList = nullptr;
+    m_dataRunList = const_cast<CFileNode*>(this)->MakeDataRunList();
+  }
+  return m_dataRunList;
+}
 
 void CFileNode::SetDataRunList(IDataRunList* list) {
   if (list == m_dataRunList) return;
-  if (m_dataRunList != nullptr) m_dataRunList->Release();
+  if (IDataRunList* owned = OwnedList()) owned->Release();
   m_dataRunList = list;
 }
 
-IDataRunList* CFileNode::DetachDataRunList() { return std::exchange(m_dataRunList, nullptr); }
+IDataRunList* CFileNode::DetachDataRunList() {
+  GetDataRunList();
+  return std::exchange(m_dataRunList, nullptr);
+}
+
+void CFileNode::SetDataRunListOnDemand() {
+  if (IDataRunList* owned = OwnedList()) owned->Release();
+  m_dataRunList = OnDemand();
+}
+
+IDataRunList* CFileNode::MakeDataRunList() { return nullptr; }
 
 void CFileNode::SetCurrentNodeID(int64_t id) { m_nodeID = id; }
 void CFileNode::SetParentNodeID(int64_t id) { m_parentNodeID = id; }

@@ -64,7 +64,17 @@ void CNTFSFileNode::SetFileProperties(IFileProperties* properties) {
     SetStoredSize(ntfs->GetStoredBytes() >= 0 ? static_cast<uint64_t>(ntfs->GetStoredBytes()) : UINT64_MAX);
     SetSizeDamaged(ntfs->IsSizeDamaged());
   }
-  SetDataRunList(properties != nullptr ? properties->GetDataRunList() : nullptr);
+  // The properties keep the runs packed; the node's list is unpacked from
+  // them when it is first asked for.
+  if (properties != nullptr) {
+    SetDataRunListOnDemand();
+  } else {
+    SetDataRunList(nullptr);
+  }
+}
+
+IDataRunList* CNTFSFileNode::MakeDataRunList() {
+  return m_properties != nullptr ? m_properties->GetDataRunList() : nullptr;
 }
 
 void CNTFSFileNode::SetMetadataStartPosition(int64_t sector) {

@@ -43,7 +43,7 @@ class CNTFSFileNode : public CFileNode {
   // Takes ownership of `properties` (null allowed), then sets node ID 0 and
   // parent ID 5 (callers set the real IDs afterwards), the metadata sector to
   // the FILE record's sector, and the node's run list to a fresh one from the
-  // properties.
+  // properties (unpacked when first asked for).
   void SetFileProperties(IFileProperties* properties);
   IFileProperties* GetFileProperties() const { return m_properties; }
   void SetPrivateDataofSpecifiedFileSystem(CCommonFileRecordInfo* info) { m_info = info; }
@@ -53,6 +53,10 @@ class CNTFSFileNode : public CFileNode {
   // is the one the properties keep (the node has no room of its own for it).
   void SetMetadataStartPosition(int64_t sector);
   int64_t GetMetadataStartPosition() const;
+
+ protected:
+  // The runs the properties keep packed, unpacked.
+  IDataRunList* MakeDataRunList() override;
 
  private:
   CNTFSFileNode(const CNTFSFileNode& other);
