@@ -81,6 +81,65 @@ TEST(RunList, MovesWithAMergeAndIsCopiedByAClone) {
   EXPECT_EQ(dirCopy->GetCheckedStatus(), CHECKED_STATUS_UNCHECKED);
 }
 
+// A node that keeps its runs in a form of its own and makes its list from
+// them on demand, counting how often it is asked to.
+class OnDemandNode : public TestNode {
+ public:
+  OnDemandNode(int64_t start, int* made) : TestNode("lazy", false, 10), m_start(start), m_made(made) {
+    SetDataRunListOnDemand();
+  }
+  OnDemandNode(const OnDemandNode&) = default;
+  IFileNode* Clone() override { return new OnDemandNode(*this); }
+
+ protected:
+  IDataRunList* MakeDataRunList() override {
+    ++*m_made;
+    auto* list = new CDataRunList();
+    const DataRun run{m_start, 1};
+    list->AddDataRun(&run);
+    return list;
+  }
+
+ private:
+  int64_t m_start;
+  int* m_made;
+};
+
+TEST(RunList, OnDemandIsMadeOnceWhenFirstAskedForAndMovesAndCopiesLikeAnyOther) {
+  int made = 0;
+  { OnDemandNode never(1, &made); }  // released without its list ever made (the sanitizer build sees leaks)
+  OnDemandNode node(7, &made);
+  EXPECT_EQ(made, 0);
+  IDataRunList* list = node.GetDataRunList();
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(node.GetDataRunList(), list);
+  EXPECT_EQ(list->GetFirst()->start, 7);
+  EXPECT_EQ(made, 1);
+
+  // A copy of a node whose list is not made yet makes its own.
+  OnDemandNode promised(9, &made);
+  std::unique_ptr<CFileNode> copy(static_cast<CFileNode*>(promised.Clone()));
+  EXPECT_EQ(made, 1);
+  ASSERT_NE(copy->GetDataRunList(), nullptr);
+  EXPECT_EQ(copy->GetDataRunList()->GetFirst()->start, 9);
+  EXPECT_EQ(made, 2);
+
+  // A merge takes the list, made now; the node that gave it has none after.
+  TestNode kept("lazy", false, 1);
+  kept.MergeNode(&promised);
+  EXPECT_EQ(made, 3);
+  ASSERT_NE(kept.GetDataRunList(), nullptr);
+  EXPECT_EQ(kept.GetDataRunList()->GetFirst()->start, 9);
+  EXPECT_EQ(promised.GetDataRunList(), nullptr);
+  EXPECT_EQ(kept.GetFileSize(), 10u);
+
+  // A list given outright replaces the promise, which is never kept.
+  OnDemandNode replaced(11, &made);
+  replaced.SetDataRunList(nullptr);
+  EXPECT_EQ(replaced.GetDataRunList(), nullptr);
+  EXPECT_EQ(made, 3);
+}
+
 TEST(Equality, IdsKindNameAndPartitionOfFilesOnly) {
   auto make = [](const char* name, bool dir, int64_t id, int64_t parent, uint16_t partition) {
     auto node = std::make_unique<TestNode>(name != nullptr ? name : "", dir);
