@@ -181,9 +181,15 @@ class IdIndex {
 
  private:
   size_t Home(int64_t id) const {
-    // Fibonacci hashing: IDs that are multiples of a power of two (byte
-    // offsets of directory entries) spread as well as consecutive ones.
-    return static_cast<size_t>((static_cast<uint64_t>(id) * 0x9E3779B97F4A7C15ULL) >> shift_) & mask_;
+    // Runs of 64 consecutive IDs (records of one stretch of a table, which
+    // searchers hand over in order) share one block of 64 entries, so that
+    // filing them touches the same few cache lines; the blocks themselves
+    // are spread by Fibonacci hashing of the rest of the ID, so IDs that are
+    // multiples of a power of two (byte offsets of directory entries) spread
+    // too.
+    const auto value = static_cast<uint64_t>(id);
+    const uint64_t block = ((value >> kRunBits) * 0x9E3779B97F4A7C15ULL) >> shift_;
+    return static_cast<size_t>((block << kRunBits) | (value & kRunMask)) & mask_;
   }
   size_t Position(int64_t id) const {
     for (size_t at = Home(id);; at = (at + 1) & mask_) {
@@ -196,15 +202,18 @@ class IdIndex {
     slots_[at] = slot;
   }
   void Grow() {
-    const size_t size = std::max<size_t>(64, slots_.size() * 2);
+    const size_t size = std::max<size_t>(256, slots_.size() * 2);
     std::vector<Ref> old(size, kNoRef);
     old.swap(slots_);
     mask_ = size - 1;
-    shift_ = 64 - std::countr_zero(size);
+    shift_ = 64 - (std::countr_zero(size) - kRunBits);
     for (const Ref slot : old) {
       if (slot != kNoRef) Place(slot);
     }
   }
+
+  static constexpr int kRunBits = 6;
+  static constexpr uint64_t kRunMask = (uint64_t{1} << kRunBits) - 1;
 
   const RecordStore& records_;
   std::vector<Ref> slots_;
