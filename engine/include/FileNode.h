@@ -253,8 +253,8 @@ class CFileNode : public IFilesystemNode {
   // are never made.
   void SetDataRunListOnDemand();
   // The list SetDataRunListOnDemand promised, new (the node owns it), or null
-  // for none. Called at most once per promise, by whoever first asks for the
-  // list, which holds the tree lock for it as for any read of the list.
+  // for none. Called at most once per promise, under the tree lock, by
+  // whoever first asks for the list.
   virtual IDataRunList* MakeDataRunList();
 
  private:
@@ -283,10 +283,12 @@ class CFileNode : public IFilesystemNode {
   uint32_t m_shownChildren = 0;
   uint32_t m_treeSlot = kNoTreeSlot;
   // The owned list, null, or OnDemand() while a list promised by
-  // SetDataRunListOnDemand is not made yet.
+  // SetDataRunListOnDemand is not made yet. Atomic, and made under the tree
+  // lock, so that two readers who meet on a list not made yet get the same
+  // one even when they do not hold the lock.
   static IDataRunList* OnDemand() { return reinterpret_cast<IDataRunList*>(uintptr_t{1}); }
-  IDataRunList* OwnedList() const { return m_dataRunList != OnDemand() ? m_dataRunList : nullptr; }
-  mutable IDataRunList* m_dataRunList = nullptr;
+  IDataRunList* OwnedList() const;
+  mutable std::atomic<IDataRunList*> m_dataRunList{nullptr};
   int64_t m_nodeID = -1;
   int64_t m_parentNodeID = -1;
   std::atomic<uint64_t> m_packed;

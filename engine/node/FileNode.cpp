@@ -57,10 +57,11 @@ CFileNode::CFileNode(const CFileNode& other)
       m_storedSize(other.m_storedSize) {
   // A copy has no children, so it cannot be partly checked.
   if (StatusBits() == CHECKED_STATUS_PARTLY) SetStatusBits(CHECKED_STATUS_UNCHECKED);
-  if (other.m_dataRunList == OnDemand()) {
-    m_dataRunList = OnDemand();
-  } else if (other.m_dataRunList != nullptr) {
-    m_dataRunList = other.m_dataRunList->Clone();
+  IDataRunList* list = other.m_dataRunList.load(std::memory_order_acquire);
+  if (list == OnDemand()) {
+    m_dataRunList.store(OnDemand(), std::memory_order_relaxed);
+  } else if (list != nullptr) {
+    m_dataRunList.store(list->Clone(), std::memory_order_relaxed);
   }
 }
 
@@ -69,7 +70,7 @@ CFileNode::~CFileNode() {
   m_nextSibling = nullptr;
   m_parent = nullptr;
   if (IDataRunList* list = OwnedList()) list->Release();
-  m_dataRunList = nullptr;
+  m_dataRunList.store(nullptr, std::memory_order_relaxed);
 }
 
 int CFileNode::StatusBits() const { return SignExtend4(m_packed.load(std::memory_order_relaxed)); }
@@ -223,29 +224,44 @@ void CFileNode::UpdateFileSize(int64_t /*size*/) {}
 
 void CFileNode::UpdateNodeInfo() {}
 
+IDataRunList* CFileNode::OwnedList() const {
+  IDataRunList* list = m_dataRunList.load(std::memory_order_acquire);
+  return list != OnDemand() ? list : nullptr;
+}
+
 IDataRunList* CFileNode::GetDataRunList() const {
-  if (m_dataRunList == OnDemand()) {
-    // Nothing is promised any more, whatever the making does.
-    m_dataRunList = nullptr;
-    m_dataRunList = const_cast<CFileNode*>(this)->MakeDataRunList();
+  IDataRunList* list = m_dataRunList.load(std::memory_order_acquire);
+  if (list != OnDemand()) return list;
+  NodeTreeGuard held;
+  list = m_dataRunList.load(std::memory_order_acquire);
+  if (list == OnDemand()) {
+    // Readers that come meanwhile wait for the lock; a making that fails
+    // leaves no promise behind.
+    try {
+      list = const_cast<CFileNode*>(this)->MakeDataRunList();
+    } catch (...) {
+      m_dataRunList.store(nullptr, std::memory_order_release);
+      throw;
+    }
+    m_dataRunList.store(list, std::memory_order_release);
   }
-  return m_dataRunList;
+  return list;
 }
 
 void CFileNode::SetDataRunList(IDataRunList* list) {
-  if (list == m_dataRunList) return;
+  if (list == m_dataRunList.load(std::memory_order_acquire)) return;
   if (IDataRunList* owned = OwnedList()) owned->Release();
-  m_dataRunList = list;
+  m_dataRunList.store(list, std::memory_order_release);
 }
 
 IDataRunList* CFileNode::DetachDataRunList() {
   GetDataRunList();
-  return std::exchange(m_dataRunList, nullptr);
+  return m_dataRunList.exchange(nullptr, std::memory_order_acq_rel);
 }
 
 void CFileNode::SetDataRunListOnDemand() {
   if (IDataRunList* owned = OwnedList()) owned->Release();
-  m_dataRunList = OnDemand();
+  m_dataRunList.store(OnDemand(), std::memory_order_release);
 }
 
 IDataRunList* CFileNode::MakeDataRunList() { return nullptr; }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -81,32 +82,8 @@ TEST(RunList, MovesWithAMergeAndIsCopiedByAClone) {
   EXPECT_EQ(dirCopy->GetCheckedStatus(), CHECKED_STATUS_UNCHECKED);
 }
 
-// A node that keeps its runs in a form of its own and makes its list from
-// them on demand, counting how often it is asked to.
-class OnDemandNode : public TestNode {
- public:
-  OnDemandNode(int64_t start, int* made) : TestNode("lazy", false, 10), m_start(start), m_made(made) {
-    SetDataRunListOnDemand();
-  }
-  OnDemandNode(const OnDemandNode&) = default;
-  IFileNode* Clone() override { return new OnDemandNode(*this); }
-
- protected:
-  IDataRunList* MakeDataRunList() override {
-    ++*m_made;
-    auto* list = new CDataRunList();
-    const DataRun run{m_start, 1};
-    list->AddDataRun(&run);
-    return list;
-  }
-
- private:
-  int64_t m_start;
-  int* m_made;
-};
-
 TEST(RunList, OnDemandIsMadeOnceWhenFirstAskedForAndMovesAndCopiesLikeAnyOther) {
-  int made = 0;
+  std::atomic<int> made{0};
   { OnDemandNode never(1, &made); }  // released without its list ever made (the sanitizer build sees leaks)
   OnDemandNode node(7, &made);
   EXPECT_EQ(made, 0);
