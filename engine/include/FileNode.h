@@ -27,7 +27,8 @@
 //   write the tree);
 // - the deleted mark, the size and the data-run list (the tree builder may
 //   mark a shown folder deleted or merge a duplicate's runs into a shown
-//   file while its tree is open).
+//   file while its tree is open). A list made on demand (see
+//   SetDataRunListOnDemand) is made under the lock by whoever asks first.
 // The tree builder changes shown nodes only while it holds the lock, and
 // only on the scan's worker thread. Any other thread holds the lock while it
 // reads or changes any of the above on nodes of a scan (tree walks by
