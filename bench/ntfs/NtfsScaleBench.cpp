@@ -12,10 +12,12 @@
 //
 // Printed per volume: the scan with the tree (searcher start to the end of the
 // tree's last batch), the whole process (start-up and teardown included),
-// peak memory (VmHWM) and bytes per found file. The memory a scan needs for
-// itself whatever the volume holds (its buffers, the $LogFile it reads) is
-// the base: the small volume's peak; what each found file adds is the growth
-// from the small volume to the large one over the files found in between.
+// peak memory (VmHWM) and bytes per found file. What each found file costs
+// above a fixed base is given two ways: the large volume's peak over what the
+// process held before its scan, per file found (an upper bound: the scan's
+// own buffers count too), and the growth from the small volume's peak to the
+// large one's, per file found in between (the small volume's peak, which
+// holds the volume's whole $LogFile while it is read, as the base).
 //
 //   bench_ntfs_scale [DIR]
 //   bench_ntfs_scale --once IMAGE    one scan in this process, for profilers
@@ -217,10 +219,12 @@ int main(int argc, char** argv) {
   const double files = static_cast<double>(large.ours.shown) - static_cast<double>(small.ours.shown);
   const double perFile = (large.ours.peakKB - small.ours.peakKB) * 1024.0 / files;
   const double peerPerFile = (large.peer.peakKB - small.peer.peakKB) * 1024.0 / files;
-  std::printf("\nabove the base (the %s peak: %.1f MiB, fls %.1f MiB):\n", small.name, small.ours.peakKB * 1024 / mb,
-              small.peer.peakKB * 1024 / mb);
-  std::printf("  bytes per found file    %12.0f %12.0f\n", perFile, peerPerFile);
-  std::printf("  quick scan with the tree is %.2f times as fast as fls -r -p (whole process %.2f)\n",
+  const double overStart = (large.ours.peakKB - large.ours.baseKB) * 1024.0 / static_cast<double>(large.ours.shown);
+  std::printf("\nbytes per found file above a fixed base, %s:\n", large.name);
+  std::printf("  over the process before its scan (%.1f MiB)   %6.0f\n", large.ours.baseKB * 1024 / mb, overStart);
+  std::printf("  over the %s peak (%.1f MiB; fls %.1f MiB)   %6.0f   fls %.0f\n", small.name,
+              small.ours.peakKB * 1024 / mb, small.peer.peakKB * 1024 / mb, perFile, peerPerFile);
+  std::printf("quick scan with the tree is %.2f times as fast as fls -r -p (whole process %.2f)\n",
               large.peer.whole / large.ours.scan, large.peer.whole / large.ours.whole);
   return 0;
 }
