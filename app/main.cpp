@@ -2,7 +2,6 @@
 // keep-awake timer, the application object with the kit's fixed look, then
 // the application delegate's start-up sequence and the event loop.
 #include <QApplication>
-#include <QLabel>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -16,20 +15,21 @@
 
 #include "app/KVAppDelegate.h"
 #include "app/KVDiskAccess.h"
+#include "app/KVNode.h"
 #include "app/KVProcessEntry.h"
 #include "app/KVUIController.h"
 #include "app/KVUIOperation.h"
 #include "app/KVUIRecovery.h"
 #include "base/CatchExeception.h"
-#include "platform/NotificationCenter.h"
 #include "ui/widgets/KitStyle.h"
 #include "ui/widgets/MyNSApplication.h"
-#include "ui/widgets/TCImageWindow.h"
 #include "ui/windows/KVAboutWindowController.h"
 #include "ui/windows/KVAlert.h"
 #include "ui/windows/KVCheckUpdateWindowController.h"
+#include "ui/windows/KVDeletailWindowController.h"
 #include "ui/windows/KVKitServices.h"
 #include "ui/windows/KVMainMenu.h"
+#include "ui/windows/KVRootWindowController.h"
 #include "ui/windows/KVSmallWindow.h"
 #include "ui/windows/KVUrlOpener.h"
 
@@ -61,34 +61,31 @@ void Activate(QWidget* window) {
   window->activateWindow();
 }
 
-// ---------------------------------------------------------------------------
-// PLACEHOLDER for the wizard's root window (KVRootWindowController), which is
-// built next. It stands in for it so that the program shows a window with the
-// application menu (About, Check for Updates, Quit) instead of ending: its
-// menu goes to the real root window, and closing it ends the application as
-// closing the wizard will (by posting "appWillTerminate").
-QWidget* ShowRootWindowPlaceholder(KVAppDelegate* delegate) {
-  std::printf("Clipmender: the wizard is not built yet; a stand-in window holds the application menu.\n");
-  std::fflush(stdout);
-  auto* window = new TCImageWindow(nullptr, false);
-  window->setAttribute(Qt::WA_DeleteOnClose);
-  window->setWindowTitle(QStringLiteral("Clipmender"));
-  window->setShowsTitle(true);
-  window->resize(640, 360);
-  new KVMainMenu(delegate, window);
-  auto* note = KVSmallWindow::Label(window->contentView(),
-                                    QStringLiteral("The wizard that finds lost files comes here.\n"
-                                                   "The menu above opens About and Check for Updates."),
-                                    14, KitColors::kHeaderText, Qt::AlignCenter, true);
-  note->setGeometry(40, 120, 560, 80);
-  QObject::connect(window, &QObject::destroyed,
-                   [] { platform::NotificationCenter::DefaultCenter().Post(QStringLiteral("appWillTerminate")); });
-  KVSmallWindow::CenterOnScreen(window);
-  window->show();
-  Activate(window);
-  return window;
+// The results window for the wizard's hand-overs, below the wizard. The one
+// that follows a load stays hidden until the load has ended well.
+KVResultsWindowHooks ResultsWindowHooks() {
+  auto loading = std::make_shared<QPointer<KVDeletailWindowController>>();
+  const auto under = [](const QRect& wizardFrame) {
+    return KVRootWindowController::ResultsWindowFrame(wizardFrame, KVDeletailWindowController::kInitialSize).topLeft();
+  };
+  KVResultsWindowHooks hooks;
+  hooks.openForScan = [under](std::shared_ptr<DiskVolumeNodeData> row, const QRect& wizardFrame) {
+    Activate(KVDeletailWindowController::OpenForScan(*row, under(wizardFrame))->window());
+  };
+  hooks.openForImport = [loading, under](const QString& path, const QRect& wizardFrame) {
+    delete loading->data();
+    *loading = KVDeletailWindowController::OpenForImport(path, under(wizardFrame), false);
+  };
+  hooks.showImported = [loading] {
+    if (*loading) (*loading)->showWindow();
+  };
+  hooks.discardImport = [loading] {
+    if (!*loading) return;
+    (*loading)->clearImportData();
+    delete loading->data();
+  };
+  return hooks;
 }
-// ---------------------------------------------------------------------------
 
 // The windows the delegate opens, and the update window it keeps.
 class DelegateWindows : public KVCheckUpdateWindowControllerDelegate {
@@ -97,7 +94,18 @@ class DelegateWindows : public KVCheckUpdateWindowControllerDelegate {
 
   void runRootWindow() override { (*delegate_)->runRootWindow(); }
 
-  void ShowRoot() { root_ = ShowRootWindowPlaceholder(*delegate_); }
+  // The wizard, with the application menu in its title bar; a new one when
+  // the results window goes back to it.
+  void ShowRoot(bool again = false) {
+    root_ = std::make_unique<KVRootWindowController>();
+    if (again) root_->setIsNotFristLoad(1);
+    new KVMainMenu(*delegate_, root_->window());
+    root_->SetResultsWindowHooks(ResultsWindowHooks());
+    KVDeletailWindowController::SetRootWindowOpener([this] { ShowRoot(true); });
+    root_->showWindow();
+    std::printf("Clipmender: the wizard window is shown.\n");
+    std::fflush(stdout);
+  }
 
   // The update window: made on first need and kept; every showing checks
   // again. The one the start-up check opens stays above other windows and
@@ -113,14 +121,14 @@ class DelegateWindows : public KVCheckUpdateWindowControllerDelegate {
     window->setWindowFlag(Qt::WindowStaysOnTopHint, fromStartUp);
     window->center();
     window->runModal();
-    Activate(root_);
+    Activate(RootWindow());
   }
 
   void ShowAbout() {
     KVAboutWindowController about;
     about.window()->center();
     about.window()->runModal();
-    Activate(root_);
+    Activate(RootWindow());
   }
 
   void HideAll() {
@@ -130,9 +138,11 @@ class DelegateWindows : public KVCheckUpdateWindowControllerDelegate {
   }
 
  private:
+  QWidget* RootWindow() const { return root_ ? root_->window() : nullptr; }
+
   KVAppDelegate** delegate_;
   std::unique_ptr<KVCheckUpdateWindowController> update_;
-  QPointer<QWidget> root_;
+  std::unique_ptr<KVRootWindowController> root_;
 };
 
 // A session that ends (logout, shutdown) or a plain kill sends SIGTERM,

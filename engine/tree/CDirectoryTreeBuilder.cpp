@@ -662,8 +662,10 @@ CDirectoryTreeBuilder::Ref CDirectoryTreeBuilder::ChooseFolder(Tree& tree, IFile
   Ref first = kNoRef;
   for (Ref candidate = firstVersion; candidate != kNoRef; candidate = tree.At(candidate).nextVersion) {
     IFileNode* folder = tree.NodeOf(candidate);
-    if (folder->GetFirstChild() != nullptr) return candidate;
+    // Another file system's folder is never the one, children or not: the
+    // volumes a complete scan finds number their folders alike.
     if (PartitionOf(folder) != partition) continue;
+    if (folder->GetFirstChild() != nullptr) return candidate;
     if (IsInTrash(tree, folder)) {
       if (folder->IsDeleted() == 0) return candidate;
       continue;
