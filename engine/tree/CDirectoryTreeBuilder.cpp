@@ -297,7 +297,10 @@ struct _DIRECTORY_TREE_INFO {
   // A new record for `node` (throws std::bad_alloc).
   Ref Take(IFileNode* node) {
     auto* base = dynamic_cast<CFileNode*>(node);
-    if (base == nullptr) foreignSlots.reserve(foreignSlots.size() + 1);
+    // Room first, so that the slot is filed once the record is made.
+    if (base == nullptr && foreignSlots.size() + 1 > foreignSlots.bucket_count()) {
+      foreignSlots.reserve(2 * foreignSlots.size() + 8);
+    }
     const Ref slot = records.Add(node);
     if (base != nullptr) {
       base->SetTreeSlot(slot);
