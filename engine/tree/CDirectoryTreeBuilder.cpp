@@ -92,7 +92,9 @@ struct TreeRecord {
 
   IFileNode* node = nullptr;  // null: the node left the tree
   int64_t id = 0;             // the ID it is filed under
-  uint32_t nextVersion = 0;   // the next node filed under the same ID
+  // The next node filed under the same ID; the last one's is the first
+  // (the versions of an ID form a ring).
+  uint32_t nextVersion = 0;
   NodeState state = NodeState::kNew;
   uint8_t flags = 0;
 };
@@ -134,9 +136,10 @@ class RecordStore {
   size_t size_ = 0;
 };
 
-// Node IDs to the first of the nodes filed under each (the others follow
-// through TreeRecord::nextVersion, in the order they were filed): open
-// addressing over the records' slots, the ID read from the record.
+// Node IDs to the last of the nodes filed under each (its nextVersion is the
+// first, from which the others follow in the order they were filed, so that
+// filing one more takes no walk): open addressing over the records' slots,
+// the ID read from the record.
 class IdIndex {
  public:
   explicit IdIndex(const RecordStore& records) : records_(records) {}
@@ -149,15 +152,15 @@ class IdIndex {
       if (records_[slot].id == id) return slot;
     }
   }
-  // Files `first` as the first node under its record's ID, which must not
-  // be filed yet; throws std::bad_alloc.
-  void Insert(Ref first) {
+  // Files `last` as the last node under its record's ID, which must not be
+  // filed yet; throws std::bad_alloc.
+  void Insert(Ref last) {
     if ((count_ + 1) * 2 > slots_.size()) Grow();
-    Place(first);
+    Place(last);
     ++count_;
   }
-  // The first node under `id` is now `first` (its record carries `id`).
-  void Replace(int64_t id, Ref first) { slots_[Position(id)] = first; }
+  // The last node under `id` is now `last` (its record carries `id`).
+  void Replace(int64_t id, Ref last) { slots_[Position(id)] = last; }
   // Nothing is filed under `id` any more.
   void Erase(int64_t id) {
     // Backward-shift deletion: the entries after the hole that would no
@@ -334,10 +337,15 @@ struct _DIRECTORY_TREE_INFO {
   // Upper bound on the length of any walk by parent ID: no path through the
   // tree visits more nodes than it owns (plus the root and the node walked).
   size_t WalkLimit() const { return owned + 2; }
-  // Versions filed under an ID, first to last.
-  template <class Visit>
-  void ForEachVersion(Ref first, Visit visit) {
-    for (Ref at = first; at != kNoRef; at = records[at].nextVersion) visit(at);
+  // The first of the versions filed under `id` in `index`, or kNoRef.
+  Ref FirstVersion(const IdIndex& index, int64_t id) const {
+    const Ref last = index.Find(id);
+    return last != kNoRef ? records[last].nextVersion : kNoRef;
+  }
+  // The version after `at`, or kNoRef after the last (`first` is the first).
+  Ref NextVersion(Ref at, Ref first) const {
+    const Ref next = records[at].nextVersion;
+    return next != first ? next : kNoRef;
   }
 };
 
@@ -587,32 +595,34 @@ bool CDirectoryTreeBuilder::RecordNode(Tree& tree, Ref ref, bool folder) {
   IFileNode* node = tree.NodeOf(ref);
   IdIndex& index = folder ? tree.folders : tree.files;
   const int64_t id = node->GetCurrentNodeID();
-  const Ref first = index.Find(id);
-  Ref last = kNoRef;
-  if (first != kNoRef) {
-    auto* mine = m_restoring ? nullptr : dynamic_cast<CFileNode*>(node);
-    for (Ref kept = first; kept != kNoRef; kept = tree.At(kept).nextVersion) {
-      last = kept;
-      auto* keptNode = mine != nullptr ? dynamic_cast<CFileNode*>(tree.NodeOf(kept)) : nullptr;
-      if (keptNode == nullptr || !(*keptNode == *mine)) continue;
-      // The same entry seen again: an empty copy adds nothing, and a copy
-      // no older than the kept one is dropped; an older copy gives the kept
-      // node its runs and size.
-      if (node->GetFileSize() == 0) return false;
-      if (keptNode->GetModificationTime() <= node->GetModificationTime()) return false;
-      // The kept node may be shown: its runs and size are read elsewhere.
-      NodeTreeGuard held;
-      keptNode->MergeNode(mine);
-      return false;
+  const Ref last = index.Find(id);
+  if (last != kNoRef && !m_restoring) {
+    if (auto* mine = dynamic_cast<CFileNode*>(node)) {
+      const Ref first = tree.At(last).nextVersion;
+      for (Ref kept = first; kept != kNoRef; kept = tree.NextVersion(kept, first)) {
+        auto* keptNode = dynamic_cast<CFileNode*>(tree.NodeOf(kept));
+        if (keptNode == nullptr || !(*keptNode == *mine)) continue;
+        // The same entry seen again: an empty copy adds nothing, and a copy
+        // no older than the kept one is dropped; an older copy gives the kept
+        // node its runs and size.
+        if (node->GetFileSize() == 0) return false;
+        if (keptNode->GetModificationTime() <= node->GetModificationTime()) return false;
+        // The kept node may be shown: its runs and size are read elsewhere.
+        NodeTreeGuard held;
+        keptNode->MergeNode(mine);
+        return false;
+      }
     }
   }
   TreeRecord& record = tree.At(ref);
   record.id = id;
-  record.nextVersion = kNoRef;
-  if (first == kNoRef) {
+  if (last == kNoRef) {
+    record.nextVersion = ref;
     index.Insert(ref);
   } else {
+    record.nextVersion = tree.At(last).nextVersion;
     tree.At(last).nextVersion = ref;
+    index.Replace(id, ref);
   }
   record.flags |= folder ? TreeRecord::kFiledFolder : TreeRecord::kFiledFile;
   return true;
@@ -628,20 +638,15 @@ void CDirectoryTreeBuilder::Forget(Tree& tree, IFileNode* node) {
   TreeRecord& record = tree.At(ref);
   if ((record.flags & (TreeRecord::kFiledFolder | TreeRecord::kFiledFile)) != 0) {
     IdIndex& index = (record.flags & TreeRecord::kFiledFolder) != 0 ? tree.folders : tree.files;
-    const Ref first = index.Find(record.id);
-    if (first == ref) {
-      if (record.nextVersion == kNoRef) {
-        index.Erase(record.id);
-      } else {
-        index.Replace(record.id, record.nextVersion);
-      }
+    if (record.nextVersion == ref) {
+      index.Erase(record.id);
     } else {
-      for (Ref at = first; at != kNoRef; at = tree.At(at).nextVersion) {
-        if (tree.At(at).nextVersion == ref) {
-          tree.At(at).nextVersion = record.nextVersion;
-          break;
-        }
-      }
+      // Out of the ring: its predecessor (the last version, when it is the
+      // first) takes its successor.
+      Ref before = record.nextVersion;
+      while (tree.At(before).nextVersion != ref) before = tree.At(before).nextVersion;
+      tree.At(before).nextVersion = record.nextVersion;
+      if (index.Find(record.id) == ref) index.Replace(record.id, before);
     }
   }
   if (record.state == NodeState::kPending) --tree.pendingLive;
@@ -654,16 +659,16 @@ void CDirectoryTreeBuilder::Forget(Tree& tree, IFileNode* node) {
 CDirectoryTreeBuilder::Ref CDirectoryTreeBuilder::FindParent(Tree& tree, IFileNode* child) {
   const int64_t parentID = child->GetParentNodeID();
   if (tree.IsRootID(parentID)) return kRootRef;
-  const Ref first = tree.folders.Find(parentID);
+  const Ref first = tree.FirstVersion(tree.folders, parentID);
   if (first == kNoRef) return kNoRef;
-  if (tree.At(first).nextVersion == kNoRef) return first;
+  if (tree.At(first).nextVersion == first) return first;
   return ChooseFolder(tree, child, first);
 }
 
 CDirectoryTreeBuilder::Ref CDirectoryTreeBuilder::ChooseFolder(Tree& tree, IFileNode* child, Ref firstVersion) {
   const uint16_t partition = PartitionOf(child);
   Ref first = kNoRef;
-  for (Ref candidate = firstVersion; candidate != kNoRef; candidate = tree.At(candidate).nextVersion) {
+  for (Ref candidate = firstVersion; candidate != kNoRef; candidate = tree.NextVersion(candidate, firstVersion)) {
     IFileNode* folder = tree.NodeOf(candidate);
     // Another file system's folder is never the one, children or not: the
     // volumes a complete scan finds number their folders alike.
@@ -691,7 +696,7 @@ bool CDirectoryTreeBuilder::IsInTrash(Tree& tree, IFileNode* folder) {
     if (up == nullptr) {
       const int64_t parentID = at->GetParentNodeID();
       if (tree.IsRootID(parentID)) return false;
-      const Ref first = tree.folders.Find(parentID);
+      const Ref first = tree.FirstVersion(tree.folders, parentID);
       up = first != kNoRef ? tree.NodeOf(first) : nullptr;
     }
     at = up;
@@ -833,8 +838,8 @@ void CDirectoryTreeBuilder::Walk(Tree& tree, Ref start, std::vector<Ref>& out) {
     if (!parentHadChild && above != kRootRef) {
       // Among several versions of a folder, one with a child is preferred:
       // nodes waiting on this ID may now choose differently.
-      const Ref first = tree.folders.Find(parent->GetCurrentNodeID());
-      if (first != kNoRef && tree.At(first).nextVersion != kNoRef) Touch(tree, parent->GetCurrentNodeID());
+      const Ref last = tree.folders.Find(parent->GetCurrentNodeID());
+      if (last != kNoRef && tree.At(last).nextVersion != last) Touch(tree, parent->GetCurrentNodeID());
     }
     if (tree.IsRooted(above)) {
       Reach(tree, at, out);
