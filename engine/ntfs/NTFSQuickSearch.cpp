@@ -1,7 +1,7 @@
 #include "ntfs/NTFSQuickSearch.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 #include <new>
 #include <string>
@@ -408,8 +408,8 @@ void CNTFSQuickSearch::BuildFileNode(uint8_t* record, int bytes, int64_t recordN
   int64_t parent = -1;
   // A file left without any name still comes back, under the tree's lost
   // files, named after its record.
-  char nameWhenNone[32];
-  std::snprintf(nameWhenNone, sizeof nameWhenNone, "MFTRecord-%lld", static_cast<long long>(recordNumber));
+  char nameWhenNone[32] = "MFTRecord-";
+  *std::to_chars(nameWhenNone + 10, nameWhenNone + sizeof nameWhenNone - 1, recordNumber).ptr = '\0';
   CNTFSFileProperties* properties =
       CNTFSFilePropertiesBuilder::BuildFileProperties(sector, set, m_geometry.GetClusterBytes(), &parent, nameWhenNone);
   if (properties == nullptr) return;
