@@ -300,6 +300,9 @@ void KVUIController::AddDateNodeToArray(KVRowArray* rows) {
   if (rows == nullptr) return;
   const int view = static_cast<int>(Scan().GetScanType());
   if (rows->empty()) {
+    // A new tree: the manager's year and month rows were the dropped one's
+    // (a search or a scan asked for since, refused or not).
+    KVTimeMgr::share().clearView(view);
     auto root = std::make_shared<OpNodeData>(__TreeNodeData__{1, 1, 0, nullptr});
     const char* key = view == KVViewCreationDate       ? "CREATE_TIME_ROOT_NAME"
                       : view == KVViewModificationDate ? "MODIFY_TIME_ROOT_NAME"
