@@ -42,37 +42,8 @@ using resultstest::Browsing;
 using resultstest::Choose;
 using resultstest::FolderAt;
 using resultstest::RootWindows;
+using resultstest::SceneWindow;
 using resultstest::SheetTexts;
-
-// A window whose scans are the scene's; the disk it scans is called "CARD".
-struct SceneWindow {
-  explicit SceneWindow(Scene& scene) {
-    windowtest::Start();
-    _DiskVolumeData disk;
-    disk.name = "CARD";
-    disk.diskIndex = 7;
-    disk.volumeIndex = 0;
-    DiskVolumeNodeData row(disk);
-    row.setParentName(QStringLiteral("CARD"));
-    controller = new KVDeletailWindowController;
-    controller->setSelectDiskVolumeData(row);
-    controller->setScanStarter([&scene](const DiskVolumeNodeData* asked, const QString& name) {
-      EXPECT_EQ(asked->parentName(), QStringLiteral("CARD"));
-      return scene.Start(name);
-    });
-    controller->showWindow();
-  }
-  ~SceneWindow() { delete controller.data(); }
-  // Scans, and waits until the window shows the result.
-  bool ScanToTheEnd() {
-    controller->getData();
-    return Browsing(*controller);
-  }
-  KVDeletailWindowController* operator->() const { return controller; }
-  KVDeletailWindowController& operator*() const { return *controller; }
-
-  QPointer<KVDeletailWindowController> controller;
-};
 
 QStringList Names(const KVDeletailWindowController& window) {
   QStringList names;

@@ -1,9 +1,10 @@
-// What the results-window tests share: counting posts of a notification,
+// What the results-window tests share: a window over a made-up scan,
 // answering the window's sheets, finding and choosing folder rows the way
 // a click does, and waiting for the end of a scan.
 #pragma once
 
 #include <QLabel>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -11,14 +12,17 @@
 
 #include <gtest/gtest.h>
 
+#include "KVWindowsTestSupport.h"
 #include "QtTestSupport.h"
 #include "app/KVNode.h"
+#include "app/KVUIDeviceData.h"
 #include "platform/NotificationCenter.h"
 #include "ui/widgets/CustemOutlineView.h"
 #include "ui/widgets/KitSheet.h"
 #include "ui/widgets/TCImageButton.h"
 #include "ui/widgets/TCImageWindow.h"
 #include "ui/windows/KVDeletailWindowController.h"
+#include "ui/windows/gallery/ResultsScene.h"
 
 namespace resultstest {
 
@@ -38,6 +42,34 @@ inline QStringList SheetTexts(KVDeletailWindowController& window) {
   for (QLabel* label : window.currentSheet()->panel()->findChildren<QLabel*>()) texts << label->text();
   return texts;
 }
+
+// A window whose scans are the scene's; the disk it scans is called "CARD".
+// `controller` may be given, made but not yet shown.
+struct SceneWindow {
+  explicit SceneWindow(resultsscene::Scene& scene, KVDeletailWindowController* made = nullptr) {
+    windowtest::Start();
+    _DiskVolumeData disk;
+    disk.name = "CARD";
+    disk.diskIndex = 7;
+    disk.volumeIndex = 0;
+    DiskVolumeNodeData row(disk);
+    row.setParentName(QStringLiteral("CARD"));
+    controller = made != nullptr ? made : new KVDeletailWindowController;
+    controller->setSelectDiskVolumeData(row);
+    controller->setScanStarter([&scene](const DiskVolumeNodeData* asked, const QString& name) {
+      EXPECT_EQ(asked->parentName(), QStringLiteral("CARD"));
+      return scene.Start(name);
+    });
+    controller->showWindow();
+  }
+  ~SceneWindow() { delete controller.data(); }
+  // Scans, and waits until the window shows the result.
+  bool ScanToTheEnd();
+  KVDeletailWindowController* operator->() const { return controller; }
+  KVDeletailWindowController& operator*() const { return *controller; }
+
+  QPointer<KVDeletailWindowController> controller;
+};
 
 // Counts the wizards the window opens while it lives.
 class RootWindows {
@@ -78,6 +110,11 @@ inline bool Browsing(KVDeletailWindowController& window, int seconds = 60) {
   return qttest::PumpUntil(
       [&] { return !KVUIController::IsScanRunning() && window.recovertyButton->isVisibleTo(window.window()); },
       seconds);
+}
+
+inline bool SceneWindow::ScanToTheEnd() {
+  controller->getData();
+  return Browsing(*controller);
 }
 
 }  // namespace resultstest
