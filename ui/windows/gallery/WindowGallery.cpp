@@ -4,8 +4,10 @@
 // About window, the update window's four panes (checking, no network, up to
 // date, a new version with its notes), the deep-scan bubble over a window,
 // a question asked without a window, the application menu in a title bar,
-// the wizard's two pages, the progress window of a load, and the results
-// window while it scans, once it has scanned and on an empty folder. Runs on
+// the wizard's two pages, the progress window of a load, the results
+// window while it scans, once it has scanned and on an empty folder, and its
+// scan controls (paused, the stop question, a deep scan, the question about
+// saving onto the scanned disk, the progress of a save). Runs on
 // any Qt platform: offscreen in the tests, the X server in CI. No network and
 // no disk are used: the panes are shown from lists made here, the disk page
 // lists a machine made here, and the results window scans a made-up volume.
@@ -19,6 +21,7 @@
 
 #include <cstdio>
 
+#include "ScanControlShots.h"
 #include "WizardShots.h"
 #include "app/KVAppDelegate.h"
 #include "app/KVNode.h"
@@ -204,5 +207,6 @@ int main(int argc, char** argv) {
   }
   ok = ShootWizardWindows([&out](QWidget* window, const QString& file) { return Shoot(window, out, file); }) && ok;
   ok = ShootResults(out) && ok;
+  ok = ShootScanControls([&out](QWidget* window, const QString& file) { return Shoot(window, out, file); }) && ok;
   return ok ? 0 : 1;
 }
