@@ -12,9 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
-#include <algorithm>
 #include <map>
 #include <memory>
 

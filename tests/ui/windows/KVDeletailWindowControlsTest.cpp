@@ -193,7 +193,8 @@ TEST(ResultsWindowControls, StopAsksAndKeepsWhatWasFound) {
   Click(window->stopButton);
   uitest::SaveArtifact(uitest::Grab(window->window()), QStringLiteral("results-stop-question"));
   ASSERT_TRUE(Answer(*window, 1));
-  for (TCImageButton* off : {window->pauseButton, window->continueScanButton, window->stopButton, window->backHomeButton})
+  for (TCImageButton* off :
+       {window->pauseButton, window->continueScanButton, window->stopButton, window->backHomeButton})
     EXPECT_FALSE(off->isButtonEnabled());
   EXPECT_FALSE(window->search->textField()->isEnabled());
   EXPECT_FALSE(Shown(*window, window->recovertyButton));
@@ -265,8 +266,8 @@ TEST(ResultsWindowControls, APulledOutDiskGoesHomeAfterTheScanEnded) {
   Wizards wizards;
   window->getData();
   ASSERT_TRUE(qttest::PumpUntil([&] { return scene.IsHeld(); }));
-  platform::NotificationCenter::DefaultCenter().Post(
-      QStringLiteral("RefreshDetachDevice"), QVariantMap{{QStringLiteral("USBPath"), QStringLiteral("CARD")}});
+  platform::NotificationCenter::DefaultCenter().Post(QStringLiteral("RefreshDetachDevice"),
+                                                     QVariantMap{{QStringLiteral("USBPath"), QStringLiteral("CARD")}});
   ASSERT_TRUE(Answer(*window, 1));
   ASSERT_TRUE(qttest::PumpUntil([&] { return window.controller.isNull() && wizards.opened == 1; }));
   EXPECT_EQ(wizards.whileScanning, 0);
@@ -414,7 +415,8 @@ TEST(ResultsWindowControls, ExportAsksAboutTheScannedDiskAndReportsAFailedSave) 
     }
     if (round == 0) uitest::SaveArtifact(uitest::Grab(window->window()), QStringLiteral("results-export-same-disk"));
     ASSERT_TRUE(Answer(*window, 1));
-    ASSERT_TRUE(qttest::PumpUntil([&] { return window->currentSheet() != nullptr && window->currentSheet()->isOpen(); }, 5));
+    ASSERT_TRUE(
+        qttest::PumpUntil([&] { return window->currentSheet() != nullptr && window->currentSheet()->isOpen(); }, 5));
   }
   EXPECT_EQ(asked.size(), 4u);
   ASSERT_TRUE(Answer(*window, 0));

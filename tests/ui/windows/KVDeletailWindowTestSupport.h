@@ -120,8 +120,7 @@ struct Listed {
 // path from the root ("a/b"), as a user clicking through the tree sees them;
 // a folder named `skipAtTop` right below `row` is left out.
 inline void ClickThrough(KVDeletailWindowController& window, OpNodeData* row, const std::string& path,
-                         std::multimap<std::string, Listed>& shown, const std::string& skipAtTop = {},
-                         int depth = 0) {
+                         std::multimap<std::string, Listed>& shown, const std::string& skipAtTop = {}, int depth = 0) {
   ASSERT_LT(depth, 64);
   Choose(window, row);
   for (IFileNode* file : window.arrList) {

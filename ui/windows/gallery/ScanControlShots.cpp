@@ -72,7 +72,8 @@ bool ShootScanControls(const std::function<bool(QWidget* window, const QString& 
   results->setExportFileChooser([](const QString& folder, const QString& name) { return folder + "/" + name; });
   results->setSameDeviceTest([](const QString&) { return true; });
   results->exportButtonAction();
-  ok = ok && results->currentSheet() != nullptr && shoot(results->window(), QStringLiteral("results-export-same-disk.png"));
+  ok = ok && results->currentSheet() != nullptr &&
+       shoot(results->window(), QStringLiteral("results-export-same-disk.png"));
   if (results->currentSheet() != nullptr) results->currentSheet()->end(0);
   delete results;
 
