@@ -1,8 +1,8 @@
 #include "exfat/ExFatSearchController.h"
 
 #include <algorithm>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <iterator>
 #include <new>
@@ -12,6 +12,7 @@
 #include "OnDiskBytes.h"
 #include "Progress.h"
 #include "SearchedPartitionInfo.h"
+#include "SectorLender.h"
 #include "StorageDevice.h"
 #include "base/CatchExeception.h"
 #include "exfat/EFDTAnalyze.h"
@@ -64,6 +65,12 @@ void CExFatSearchController::PreparetoSearch() {
 
 ResultCode CExFatSearchController::AnalyzeBlock(int64_t firstSector, int64_t sectorCount) {
   if (m_device == nullptr || sectorCount <= 0 || firstSector < 0) return 0;
+  // The scan's cache lends a block read whole, in place.
+  if (const uint8_t* block =
+          m_sectorSize == m_device->GetSectorSize() ? BorrowSectors(m_device, firstSector, sectorCount) : nullptr) {
+    for (int64_t i = 0; i < sectorCount; ++i) AnalyzeSector(firstSector + i, block + i * m_sectorSize);
+    return 0;
+  }
   try {
     m_block.resize(static_cast<size_t>(sectorCount) * m_sectorSize);
   } catch (const std::bad_alloc&) {
@@ -157,8 +164,7 @@ bool CExFatSearchController::Covered(int64_t sector) const {
 void CExFatSearchController::PlaceVolumes() {
   m_volumes.clear();
   if (m_device == nullptr) return;
-  std::sort(m_boots.begin(), m_boots.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::sort(m_boots.begin(), m_boots.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   std::unordered_set<int64_t> used;
   for (size_t i = 0; i < m_boots.size(); ++i) {
     const int64_t sector = m_boots[i].first;

@@ -71,8 +71,10 @@ class CExFatSearchController final : public ICompleteFileSystemSearchController 
   void SetBlockSize(int sectors) override { m_sectorsPerBlock = sectors; }
   void PreparetoSearch() override;
   void EndSearch(int build) override;
-  // Answers 0; sectors that cannot be read are skipped.
+  // Answers 0; sectors that cannot be read are skipped. The block is
+  // borrowed from the scan's cache where it can be.
   ResultCode AnalyzeBlock(int64_t firstSector, int64_t sectorCount) override;
+  void EndBlockPass() override { std::vector<uint8_t>().swap(m_block); }
 
   // Examines one sector's bytes (sector-size long) found at `sector`.
   void AnalyzeSector(int64_t sector, const uint8_t* bytes);

@@ -50,18 +50,14 @@ platform::NotificationCenter& Center() { return platform::NotificationCenter::De
 // is started for nothing.
 bool ClearSearch(KVDeletailWindowController& window) {
   if (window.search->textField()->text().isEmpty() && KVUIController::GetSearchString().isEmpty()) return false;
-  window.search->setTitleWithMnemonic();
-  window.doSearchWithKey(std::nullopt);
+  window.searchClearButtonClick();
   return true;
 }
 
 // The list pane, as a click on the view switch's list segment gives it.
 void ShowListPane(KVDeletailWindowController& window) {
   window.segment->setSelectedSegment(KVDeletailWindowController::kListMode);
-  emit window.segment->segmentClicked(KVDeletailWindowController::kListMode);
-  window.selectSegmentCount = KVDeletailWindowController::kListMode;
-  window.coverFlower->hide();
-  window.gridView->hide();
+  window.segmentSelect(window.segment);
   window.tableScrollView->show();
   window.tableView->show();
 }
