@@ -95,12 +95,7 @@ class DeepScanOnLoop : public ::testing::Test {
     REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
     const std::string why = Ready();
     REQUIRE_OR_SKIP(why.empty(), why);
-    // FAT keeps local times: the zone the peers ran in.
-    ::setenv("TZ", "UTC", 1);
-    ::tzset();
-    windowtest::Start();
-    KVUIController::initFileType();
-    KVUIController::SetRecoveryType(0x7f);
+    resultstest::StartForScans();
     KVUIController::UseScan(&scan_);
   }
   void TearDown() override {

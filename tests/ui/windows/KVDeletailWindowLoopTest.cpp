@@ -71,12 +71,7 @@ TEST(ResultsWindowOnFat, ListsWhatTheToolsPutOnTheImage) {
   REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
   const std::string why = fatfixtures::Ready();
   REQUIRE_OR_SKIP(why.empty(), why);
-  // FAT keeps local times: the zone the peers ran in.
-  ::setenv("TZ", "UTC", 1);
-  ::tzset();
-  windowtest::Start();
-  KVUIController::initFileType();
-  KVUIController::SetRecoveryType(0x7f);
+  resultstest::StartForScans();
   const fs::path image = fatfixtures::Dir() / "f16.img";
   const std::vector<conformance::Expected> expected = conformance::ReadExpectations(image.string() + ".expect.tsv");
   ASSERT_GT(expected.size(), 200u);

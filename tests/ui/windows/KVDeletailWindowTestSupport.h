@@ -9,6 +9,8 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <string>
@@ -136,6 +138,16 @@ inline void ClickThrough(KVDeletailWindowController& window, OpNodeData* row, co
     shown.emplace(sub, Listed{true, folder->isDeleted(), -1});
     ClickThrough(window, folder, sub, shown, skipAtTop, depth + 1);
   }
+}
+
+// The application for a window on a real scan: FAT keeps local times, so
+// the zone is the one the peers ran in; every category is looked for.
+inline void StartForScans() {
+  ::setenv("TZ", "UTC", 1);
+  ::tzset();
+  windowtest::Start();
+  KVUIController::initFileType();
+  KVUIController::SetRecoveryType(0x7f);
 }
 
 // Waits until the scan has ended and the window shows its result.

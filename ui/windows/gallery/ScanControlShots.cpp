@@ -1,7 +1,6 @@
 #include "ScanControlShots.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 
 #include "app/KVNode.h"
 #include "app/KVUIScan.h"
@@ -16,14 +15,7 @@
 
 namespace {
 
-bool PumpUntil(const std::function<bool()>& done) {
-  QDeadlineTimer deadline(20000);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
+using resultsscene::PumpUntil;
 
 // The files of the first volume's root folder.
 void ChooseFirstRoot(KVDeletailWindowController& results) {

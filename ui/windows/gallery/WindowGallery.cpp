@@ -48,6 +48,8 @@
 
 namespace {
 
+using resultsscene::PumpUntil;
+
 bool Shoot(QWidget* window, const QDir& out, const QString& file) {
   // The widgets' own painting: the same on any platform, shown or not.
   window->show();
@@ -76,16 +78,6 @@ bool UseExampleLinks(const QTemporaryDir& dir) {
   list.close();
   if (!QFile::link(shipped + QStringLiteral("/strings"), dir.filePath(QStringLiteral("strings")))) return false;
   platform::Resources::SetRoot(dir.path());
-  return true;
-}
-
-// Runs the event loop until `done` answers true (at most 20 s).
-bool PumpUntil(const std::function<bool()>& done) {
-  QDeadlineTimer deadline(20000);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
   return true;
 }
 
