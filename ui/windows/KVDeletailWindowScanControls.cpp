@@ -318,11 +318,7 @@ void KVDeletailWindowController::deepSrcanButtonAction() {
 }
 
 void KVDeletailWindowController::doDeepScanAction() {
-  // No file is ticked any more: the summary and the header boxes say so.
-  opDataFile = nullptr;
-  KVUIController::UnselectedAllNodes();
-  changeSelectAllButtonState();
-  showSelectFilesCountAndSize();
+  ClearSelectedFilesInfo();
   for (TCImageButton* button : {backHomeButton, pauseButton, stopButton}) button->setButtonEnabled(false);
   continueScanButton->setButtonEnabled(true);
   isCreateTimeTreeRebuild = isModifyTimeTreeRebuild = 1;

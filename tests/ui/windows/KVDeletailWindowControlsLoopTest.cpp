@@ -242,17 +242,14 @@ TEST_F(DeepScanOnLoop, PauseResumeAndStop) {
   devicetest::LoopDevice loop(image, 0, true, true);
   ASSERT_TRUE(loop.attached());
   loop.Announce();
-  std::unique_ptr<DiskVolumeNodeData> disk = DiskRow(loop.path());
-  ASSERT_NE(disk, nullptr);
-  ASSERT_EQ(disk->numberOfChildren(), 1u);
-  QPointer<KVDeletailWindowController> window = KVDeletailWindowController::OpenForScan(*disk->childAtIndex(0));
+  QPointer<KVDeletailWindowController> window = resultstest::OpenOnDevice(loop.path());
+  ASSERT_NE(window, nullptr);
   ASSERT_TRUE(Browsing(*window));
   qttest::PumpUntil([] { return false; }, 1);
   ASSERT_EQ(window->allDiskArr.size(), 1u);
   Choose(*window, resultstest::FolderAt(*window, window->allDiskArr.front().get(), {QStringLiteral("Documents")}));
   ASSERT_FALSE(window->arrList.empty());
-  OpNodeData::setFileNodeWithState(window->arrList.front(), 2);
-  window->showSelectFilesCountAndSize();
+  window->nsbuttonCellClick(0);
   EXPECT_TRUE(window->selectFilesLabel->text().endsWith(QStringLiteral(" in 1 files")));
 
   Click(window->continueButton);

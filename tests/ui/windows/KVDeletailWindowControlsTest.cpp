@@ -47,13 +47,6 @@ void ChooseCamera(KVDeletailWindowController& window) {
   ASSERT_EQ(window.arrList.size(), static_cast<size_t>(Scene::kCameraFiles));
 }
 
-// As a tick while paused leaves it: the recovery button in the progress
-// box, which has made room for it.
-void RecoveryButtonSlidIn(KVDeletailWindowController& window) {
-  window.subBox->setGeometry(0, 0, window.abox->width() - 100, window.subBox->height());
-  window.recovertyButton->show();
-}
-
 // Whether the wizard came back, and whether a scan still ran when it did.
 struct Wizards {
   Wizards() {
@@ -67,9 +60,9 @@ struct Wizards {
   int whileScanning = 0;
 };
 
-// Pause shows play and opens search and the view switch; the summary
-// follows ticks only while paused; resume takes the ticks back, slides the
-// recovery button out and shows the counts again.
+// Pause shows play and opens search and the view switch; ticks are taken
+// only while paused, and bring the recovery button in; resume takes the
+// ticks back, slides the recovery button out and shows the counts again.
 TEST(ResultsWindowControls, PauseAndResume) {
   Scene scene(1, 1);
   scene.HoldAt(40);
@@ -78,10 +71,9 @@ TEST(ResultsWindowControls, PauseAndResume) {
   ASSERT_TRUE(qttest::PumpUntil([&] { return scene.IsHeld() && window->pauseButton->isButtonEnabled(); }));
   ChooseCamera(*window);
   IFileNode* photo = window->arrList.front();
-  OpNodeData::setFileNodeWithState(photo, 2);
-  window->showSelectFilesCountAndSize();
-  EXPECT_EQ(window->selectFilesLabel->text(), QStringLiteral("Selected 0 byte in 0 files"));
-  OpNodeData::setFileNodeWithState(photo, 0);
+  window->nsbuttonCellClick(0);
+  EXPECT_EQ(OpNodeData::fileNodeState(photo), 0);
+  EXPECT_FALSE(Shown(*window, window->recovertyButton));
 
   Click(window->pauseButton);
   EXPECT_TRUE(KVUIController::IsPause());
@@ -90,11 +82,13 @@ TEST(ResultsWindowControls, PauseAndResume) {
   EXPECT_TRUE(Shown(*window, window->continueScanButton));
   EXPECT_TRUE(window->search->textField()->isEnabled());
   EXPECT_TRUE(window->segment->isEnabled());
-  OpNodeData::setFileNodeWithState(photo, 2);
-  window->showSelectFilesCountAndSize();
+  window->nsbuttonCellClick(0);
+  EXPECT_EQ(OpNodeData::fileNodeState(photo), 2);
   EXPECT_TRUE(window->selectFilesLabel->text().endsWith(QStringLiteral(" in 1 files")));
+  EXPECT_TRUE(Shown(*window, window->recovertyButton));
   EXPECT_TRUE(window->recovertyButton->isButtonEnabled());
-  RecoveryButtonSlidIn(*window);
+  const int roomy = window->abox->width();
+  EXPECT_EQ(window->subBox->width(), roomy - 100);
   uitest::SaveArtifact(uitest::Grab(window->window()), QStringLiteral("results-paused"));
 
   Click(window->continueScanButton);
@@ -107,8 +101,8 @@ TEST(ResultsWindowControls, PauseAndResume) {
   EXPECT_EQ(OpNodeData::fileNodeState(photo), 0);
   // Out past the box, which has its room back.
   EXPECT_FALSE(Shown(*window, window->recovertyButton));
-  EXPECT_EQ(window->subBox->width(), window->abox->width());
-  EXPECT_EQ(window->recovertyButton->x(), window->abox->width() - 100 + 110);
+  EXPECT_EQ(window->subBox->width(), roomy);
+  EXPECT_EQ(window->recovertyButton->x(), roomy - 100 + 110);
   EXPECT_TRUE(Shown(*window, window->findFilesLabel));
   EXPECT_TRUE(Shown(*window, window->remainTimeLabel));
   EXPECT_FALSE(Shown(*window, window->selectFilesLabel));
@@ -175,7 +169,8 @@ TEST(ResultsWindowControls, StopAsksAndKeepsWhatWasFound) {
   EXPECT_EQ(window->isPause, 1);
   EXPECT_TRUE(Shown(*window, window->continueScanButton));
 
-  RecoveryButtonSlidIn(*window);
+  window->nsbuttonCellClick(0);
+  ASSERT_TRUE(Shown(*window, window->recovertyButton));
   Click(window->stopButton);
   uitest::SaveArtifact(uitest::Grab(window->window()), QStringLiteral("results-stop-question"));
   ASSERT_TRUE(Answer(*window, 1));

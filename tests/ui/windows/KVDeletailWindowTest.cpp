@@ -41,15 +41,10 @@ using resultstest::Answer;
 using resultstest::Browsing;
 using resultstest::Choose;
 using resultstest::FolderAt;
+using resultstest::Names;
 using resultstest::RootWindows;
 using resultstest::SceneWindow;
 using resultstest::SheetTexts;
-
-QStringList Names(const KVDeletailWindowController& window) {
-  QStringList names;
-  for (IFileNode* file : window.arrList) names << OpNodeData::fileNodeName(file);
-  return names;
-}
 
 // The title bar while scanning: progress and counts, pause and stop usable,
 // nothing of the browsing state; the tree fills and keeps what the user
