@@ -2,7 +2,6 @@
 
 #include <QApplication>
 
-#include "app/KVNode.h"
 #include "app/KVUIScan.h"
 #include "platform/NotificationCenter.h"
 #include "ui/widgets/CustemOutlineView.h"
@@ -36,10 +35,8 @@ bool ShootScanControls(const std::function<bool(QWidget* window, const QString& 
   // Paused, with a file ticked.
   results->pauseButtonClick();
   ChooseFirstRoot(*results);
-  if (!results->arrList.empty()) OpNodeData::setFileNodeWithState(results->arrList.front(), 2);
-  results->showSelectFilesCountAndSize();
+  results->nsbuttonCellClick(0);
   ok = ok && shoot(results->window(), QStringLiteral("results-paused.png"));
-  OpNodeData::setFileNodeWithState(results->arrList.front(), 0);
 
   results->stopButtonClick();
   ok = ok && shoot(results->window(), QStringLiteral("results-stop-question.png"));
