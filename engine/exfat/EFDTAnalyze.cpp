@@ -68,6 +68,32 @@ bool IsValidLabelEntry(const uint8_t* e) {
   return ondisk::AllZero(e + 2 + 2 * count, size_t(2 * (11 - count))) && ondisk::AllZero(e + 24, 8);
 }
 
+namespace {
+
+bool IsValidRootStructure(const uint8_t* e, uint32_t sectorShift, uint32_t clusterShift, uint64_t totalSectors) {
+  const uint32_t first = Le32(e + 20);
+  const uint64_t length = Le64(e + 24);
+  if (first < 2 || first > 0xFFFFFFF5u || sectorShift >= 64 || clusterShift >= 64) return false;
+  if ((length >> sectorShift) >= totalSectors) return false;
+  // The length is below the device's bytes: the sum cannot wrap.
+  return uint64_t{first} + (length >> clusterShift) <= 0xFFFFFFF5u && ondisk::AllZero(e + 8, 12);
+}
+
+}  // namespace
+
+bool IsValidBitmapEntry(const uint8_t* e, uint32_t sectorShift, uint32_t clusterShift, uint64_t totalSectors) {
+  // Byte 1 names the table the bitmap serves (bit 0); the rest is reserved.
+  return e[1] <= 1 && ondisk::AllZero(e + 2, 6) && IsValidRootStructure(e, sectorShift, clusterShift, totalSectors);
+}
+
+bool IsValidUpcaseEntry(const uint8_t* e, uint32_t sectorShift, uint32_t clusterShift, uint64_t totalSectors) {
+  // Bytes 4-7 hold the table's checksum.
+  return ondisk::AllZero(e + 1, 3) && IsValidRootStructure(e, sectorShift, clusterShift, totalSectors);
+}
+
+bool IsBenignPrimary(uint8_t type) { return (type & 0x7E) == 0x20; }
+bool IsBenignSecondary(uint8_t type) { return (type & 0x7E) == 0x60; }
+
 }  // namespace exfat_entry
 
 bool CheckDirEntry(const uint8_t* bytes, size_t length, uint16_t storedChecksum) {

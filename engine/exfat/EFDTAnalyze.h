@@ -60,6 +60,16 @@ bool IsValidStreamEntry(const uint8_t* entry, uint32_t sectorShift, uint32_t clu
 // `units` is how many characters of the entry belong to the name (1-15).
 bool IsValidNameEntry(const uint8_t* entry, int units);
 bool IsValidLabelEntry(const uint8_t* entry);
+// The root's Allocation Bitmap and Up-case Table entries (the complete scan
+// tells root folders by them): a first cluster in the heap's numbering, a
+// length inside the device, and their reserved bytes 0.
+bool IsValidBitmapEntry(const uint8_t* entry, uint32_t sectorShift, uint32_t clusterShift, uint64_t totalSectors);
+bool IsValidUpcaseEntry(const uint8_t* entry, uint32_t sectorShift, uint32_t clusterShift, uint64_t totalSectors);
+// Entries that carry nothing this reader needs and harm nothing, in use or
+// deleted: the volume GUID and padding (primary entries), and the vendor
+// extension and allocation entries that may follow a file's name.
+bool IsBenignPrimary(uint8_t type);
+bool IsBenignSecondary(uint8_t type);
 
 }  // namespace exfat_entry
 

@@ -21,7 +21,7 @@
 
 namespace {
 
-using Volume = CExFatSearchController::Volume;
+using Partition = CExFatPartitionEx;
 
 std::filesystem::path Dir() {
   return conformance::FixtureDir("CLIPMENDER_EXFAT_DISK_FIXTURES", CLIPMENDER_EXFAT_DISK_FIXTURE_DIR);
@@ -60,12 +60,12 @@ struct Scan {
   // The bytes a file node's runs give, cut at its size.
   std::string CopyOut(IFileNode* node) const {
     auto* file = static_cast<CFileNode*>(node);
-    const Volume& v = searcher.GetVolumes().at(file->GetBelongedPartition());
+    const Partition& v = *searcher.GetPartitions().at(file->GetBelongedPartition());
     std::string data;
     IDataRunList* runs = file->GetDataRunList();
     for (DataRun* run = runs != nullptr ? runs->GetFirst() : nullptr; run != nullptr; run = runs->GetNext()) {
-      const size_t at = static_cast<size_t>(v.heap + run->start * v.sectorsPerCluster) * 512;
-      const size_t length = static_cast<size_t>(run->length) * v.sectorsPerCluster * 512;
+      const size_t at = static_cast<size_t>(v.GetHeapFirstSector() + run->start * v.GetSectorsPerCluster()) * 512;
+      const size_t length = static_cast<size_t>(run->length) * v.GetSectorsPerCluster() * 512;
       if (at + length > bytes.size()) break;
       data.append(reinterpret_cast<const char*>(bytes.data()) + at, length);
     }
@@ -99,8 +99,7 @@ class ExFatCompleteScan : public testing::Test {
       ASSERT_EQ(row.size(), 4u);
       if (!roots && row[1].find('/') == std::string::npos) continue;
       const std::string name = row[1].substr(row[1].rfind('/') + 1);
-      const std::vector<uint8_t> original =
-          testsupport::ReadFile(Dir() / "originals" / ("p" + row[0]) / row[1]);
+      const std::vector<uint8_t> original = testsupport::ReadFile(Dir() / "originals" / ("p" + row[0]) / row[1]);
       bool found = false;
       auto range = nodes.equal_range({static_cast<uint16_t>(std::stoi(row[0])), name});
       for (auto it = range.first; it != range.second && !found; ++it) {
@@ -113,14 +112,14 @@ class ExFatCompleteScan : public testing::Test {
   }
 
   void ExpectGeometry(const Scan& scan, bool starts) {
-    const auto& volumes = scan.searcher.GetVolumes();
+    const auto& volumes = scan.searcher.GetPartitions();
     ASSERT_EQ(volumes.size(), 2u);
     for (size_t i = 0; i < 2; ++i) {
       if (starts) {
-        EXPECT_EQ(volumes[i].start, std::stoll(geometry[i][1])) << i;
+        EXPECT_EQ(volumes[i]->GetVolumeStartSector(), std::stoll(geometry[i][1])) << i;
       }
-      EXPECT_EQ(volumes[i].heap, std::stoll(geometry[i][2])) << i;
-      EXPECT_EQ(volumes[i].sectorsPerCluster, std::stoul(geometry[i][3])) << i;
+      EXPECT_EQ(volumes[i]->GetHeapFirstSector(), std::stoll(geometry[i][2])) << i;
+      EXPECT_EQ(volumes[i]->GetSectorsPerCluster(), std::stoul(geometry[i][3])) << i;
     }
     CSearchedPartitionInfo* records[2] = {};
     ASSERT_EQ(const_cast<CExFatSearchController&>(scan.searcher).GetSearchedPartitionInfo(records, 2), 2);
@@ -137,7 +136,7 @@ class ExFatCompleteScan : public testing::Test {
 TEST_F(ExFatCompleteScan, FindsBothPartitionsOfTheDiskWhereTheirBootSectorsPutThem) {
   Scan scan("disk.img");
   ExpectGeometry(scan, true);
-  EXPECT_EQ(scan.searcher.GetVolumes()[0].placement, CExFatSearchController::kMainBoot);
+  EXPECT_NE(scan.searcher.GetPartitions()[0]->m_flags & Partition::kBootMain, 0u);
   ExpectFiles(scan, true);
   EXPECT_EQ(testsupport::Sha256(Dir() / "disk.img"), Table(Dir() / "disk.img.sha256").at(0).at(0));
 }
@@ -145,21 +144,22 @@ TEST_F(ExFatCompleteScan, FindsBothPartitionsOfTheDiskWhereTheirBootSectorsPutTh
 TEST_F(ExFatCompleteScan, PlacesAPartitionFromItsBackupBootSector) {
   Scan scan("nomain.img");
   ExpectGeometry(scan, true);
-  EXPECT_EQ(scan.searcher.GetVolumes()[0].placement, CExFatSearchController::kBackupBoot);
+  EXPECT_EQ(scan.searcher.GetPartitions()[0]->m_flags & (Partition::kBootMain | Partition::kBootBackup),
+            Partition::kBootBackup);
   ExpectFiles(scan, true);
 }
 
 TEST_F(ExFatCompleteScan, InfersPartitionsFromTheRootFolderAndTheUpCaseTable) {
   Scan scan("noboot.img");
   ExpectGeometry(scan, false);
-  for (const Volume& v : scan.searcher.GetVolumes()) EXPECT_EQ(v.placement, CExFatSearchController::kRootSet);
+  for (const auto& v : scan.searcher.GetPartitions()) EXPECT_NE(v->m_flags & Partition::kRootSet, 0u);
   ExpectFiles(scan, true);
 }
 
 TEST_F(ExFatCompleteScan, InfersPartitionsFromAFolderTreeWithoutTheRoot) {
   Scan scan("noroot.img");
   ExpectGeometry(scan, false);
-  for (const Volume& v : scan.searcher.GetVolumes()) EXPECT_EQ(v.placement, CExFatSearchController::kFolderTree);
+  for (const auto& v : scan.searcher.GetPartitions()) EXPECT_NE(v->m_flags & Partition::kDirectoryTree, 0u);
   ExpectFiles(scan, false);
 }
 
@@ -178,7 +178,7 @@ TEST(ExFatCompleteScanEvidence, ALoneBootSectorWithoutItsRootPlacesNothing) {
   searcher.PreparetoSearch();
   searcher.AnalyzeBlock(0, device.GetTotalSectors());
   searcher.EndSearch(1);
-  EXPECT_TRUE(searcher.GetVolumes().empty());
+  EXPECT_TRUE(searcher.GetPartitions().empty());
   EXPECT_EQ(builder.events.back(), "flash:" + std::to_string(SEARCHER_TYPE_EXFAT));
 }
 
