@@ -183,11 +183,11 @@ TEST(ExFatCompleteScanEvidence, ALoneBootSectorWithoutItsRootPlacesNothing) {
 }
 
 std::vector<conformance::Row> DiskRows() {
-  auto row = [](std::string name, const std::string& image, conformance::Through through) {
+  auto row = [](std::string name, const std::string& image, const std::string& expect, conformance::Through through) {
     conformance::Row r;
     r.name = std::move(name);
     r.image = Dir() / (image + ".img");
-    r.expect = Dir() / "disk.img.expect.tsv";
+    r.expect = Dir() / (expect + ".img.expect.tsv");
     r.complete = true;
     r.through = through;
     r.prepare = [] {
@@ -196,8 +196,17 @@ std::vector<conformance::Row> DiskRows() {
     return r;
   };
   using conformance::Through;
-  return {row("disk", "disk", Through::kFile), row("notable", "notable", Through::kFile),
-          row("notable_loop", "notable", Through::kLoop), row("noboot", "noboot", Through::kFile)};
+  return {row("disk", "disk", "disk", Through::kFile), row("notable", "notable", "disk", Through::kFile),
+          row("notable_loop", "notable", "disk", Through::kLoop), row("nomain", "nomain", "disk", Through::kFile),
+          row("noboot", "noboot", "disk", Through::kFile), row("noroot", "noroot", "noroot", Through::kFile),
+          // A valid boot sector whose root is gone and whose backup differs
+          // from it still places its volume.
+          row("stale", "stale", "stale", Through::kFile),
+          // A volume without its table's first sector reads no other
+          // volume's table: its fragmented file keeps its first cluster.
+          row("nofat", "nofat", "nofat", Through::kFile),
+          // A volume image kept as a file in another volume is a volume too.
+          row("nested", "nested", "nested", Through::kFile), row("nested_loop", "nested", "nested", Through::kLoop)};
 }
 
 CONFORMANCE_ROWS(ExFatDisk, DiskRows());
