@@ -3,7 +3,6 @@
 // the application delegate's start-up sequence and the event loop.
 #include <QApplication>
 #include <QLabel>
-#include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -16,6 +15,7 @@
 
 #include "app/KVAppDelegate.h"
 #include "app/KVDiskAccess.h"
+#include "app/KVNode.h"
 #include "app/KVProcessEntry.h"
 #include "app/KVUIController.h"
 #include "app/KVUIOperation.h"
@@ -24,12 +24,12 @@
 #include "platform/NotificationCenter.h"
 #include "ui/widgets/KitStyle.h"
 #include "ui/widgets/MyNSApplication.h"
-#include "ui/widgets/TCImageWindow.h"
 #include "ui/windows/KVAboutWindowController.h"
 #include "ui/windows/KVAlert.h"
 #include "ui/windows/KVCheckUpdateWindowController.h"
 #include "ui/windows/KVKitServices.h"
 #include "ui/windows/KVMainMenu.h"
+#include "ui/windows/KVRootWindowController.h"
 #include "ui/windows/KVSmallWindow.h"
 #include "ui/windows/KVUrlOpener.h"
 
@@ -62,31 +62,41 @@ void Activate(QWidget* window) {
 }
 
 // ---------------------------------------------------------------------------
-// PLACEHOLDER for the wizard's root window (KVRootWindowController), which is
-// built next. It stands in for it so that the program shows a window with the
-// application menu (About, Check for Updates, Quit) instead of ending: its
-// menu goes to the real root window, and closing it ends the application as
-// closing the wizard will (by posting "appWillTerminate").
-QWidget* ShowRootWindowPlaceholder(KVAppDelegate* delegate) {
-  std::printf("Clipmender: the wizard is not built yet; a stand-in window holds the application menu.\n");
+// STAND-IN for the results window (KVDeletailWindowController), which is built
+// next: the wizard hands it the picked disk or volume, or a loaded scan
+// result, and the stand-in says what the results window would now show.
+// Closing it ends the application, as closing the results window will.
+void ShowResultsWindowStandIn(const QString& what, const QRect& wizardFrame) {
+  std::printf("Clipmender: the results window is not built yet; a stand-in window says what it would show.\n");
   std::fflush(stdout);
-  auto* window = new TCImageWindow(nullptr, false);
+  auto* window = new KVSmallWindow(QSize(520, 150), 8);
   window->setAttribute(Qt::WA_DeleteOnClose);
-  window->setWindowTitle(QStringLiteral("Clipmender"));
-  window->setShowsTitle(true);
-  window->resize(640, 360);
-  new KVMainMenu(delegate, window);
-  auto* note = KVSmallWindow::Label(window->contentView(),
-                                    QStringLiteral("The wizard that finds lost files comes here.\n"
-                                                   "The menu above opens About and Check for Updates."),
-                                    14, KitColors::kHeaderText, Qt::AlignCenter, true);
-  note->setGeometry(40, 120, 560, 80);
-  QObject::connect(window, &QObject::destroyed,
-                   [] { platform::NotificationCenter::DefaultCenter().Post(QStringLiteral("appWillTerminate")); });
-  KVSmallWindow::CenterOnScreen(window);
-  window->show();
+  auto* note = KVSmallWindow::Label(
+      window->contentView(), QStringLiteral("The results window is not built yet.\nIt would now show %1.").arg(what),
+      14, KitColors::kHeaderText, Qt::AlignCenter, true);
+  note->setGeometry(20, 20, 480, 110);
+  window->setClosedHandler(
+      [] { platform::NotificationCenter::DefaultCenter().Post(QStringLiteral("appWillTerminate")); });
+  window->move(KVRootWindowController::ResultsWindowFrame(wizardFrame, window->size()).topLeft());
+  window->fadeIn();
   Activate(window);
-  return window;
+}
+
+KVResultsWindowHooks ResultsWindowStandIn() {
+  auto loaded = std::make_shared<std::pair<QString, QRect>>();
+  KVResultsWindowHooks hooks;
+  hooks.openForScan = [](std::shared_ptr<DiskVolumeNodeData> row, const QRect& wizardFrame) {
+    ShowResultsWindowStandIn(QStringLiteral("a scan of \u201c%1\u201d").arg(row->name()), wizardFrame);
+  };
+  hooks.openForImport = [loaded](const QString& path, const QRect& wizardFrame) { *loaded = {path, wizardFrame}; };
+  hooks.showImported = [loaded] {
+    if (loaded->first.isEmpty()) return;  // asked twice: shown already
+    ShowResultsWindowStandIn(QStringLiteral("the scan result loaded from \u201c%1\u201d").arg(loaded->first),
+                             loaded->second);
+    loaded->first.clear();
+  };
+  hooks.discardImport = [loaded] { loaded->first.clear(); };
+  return hooks;
 }
 // ---------------------------------------------------------------------------
 
@@ -97,7 +107,15 @@ class DelegateWindows : public KVCheckUpdateWindowControllerDelegate {
 
   void runRootWindow() override { (*delegate_)->runRootWindow(); }
 
-  void ShowRoot() { root_ = ShowRootWindowPlaceholder(*delegate_); }
+  // The wizard, with the application menu in its title bar.
+  void ShowRoot() {
+    root_ = std::make_unique<KVRootWindowController>();
+    new KVMainMenu(*delegate_, root_->window());
+    root_->SetResultsWindowHooks(ResultsWindowStandIn());
+    root_->showWindow();
+    std::printf("Clipmender: the wizard window is shown.\n");
+    std::fflush(stdout);
+  }
 
   // The update window: made on first need and kept; every showing checks
   // again. The one the start-up check opens stays above other windows and
@@ -113,14 +131,14 @@ class DelegateWindows : public KVCheckUpdateWindowControllerDelegate {
     window->setWindowFlag(Qt::WindowStaysOnTopHint, fromStartUp);
     window->center();
     window->runModal();
-    Activate(root_);
+    Activate(RootWindow());
   }
 
   void ShowAbout() {
     KVAboutWindowController about;
     about.window()->center();
     about.window()->runModal();
-    Activate(root_);
+    Activate(RootWindow());
   }
 
   void HideAll() {
@@ -130,9 +148,11 @@ class DelegateWindows : public KVCheckUpdateWindowControllerDelegate {
   }
 
  private:
+  QWidget* RootWindow() const { return root_ ? root_->window() : nullptr; }
+
   KVAppDelegate** delegate_;
   std::unique_ptr<KVCheckUpdateWindowController> update_;
-  QPointer<QWidget> root_;
+  std::unique_ptr<KVRootWindowController> root_;
 };
 
 // A session that ends (logout, shutdown) or a plain kill sends SIGTERM,

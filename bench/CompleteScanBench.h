@@ -1,7 +1,8 @@
 // What the complete-scan benchmarks share: a searcher that only copies each
 // block out of the caching device (the floor every searcher stands on), the
-// time of `cat image > /dev/null`, and a timed partition scan with one
-// searcher type alone.
+// time of `cat image > /dev/null`, a timed partition scan with one searcher
+// type alone, and a partition scan as the application runs it (which the
+// complete-scan tests use too).
 #pragma once
 
 #include <chrono>
@@ -79,6 +80,32 @@ inline double CompleteScanSeconds(IStorageDevice* device, _tagSearcherType type,
   }
   controller->Release();
   return code == 0 ? seconds : -1;
+}
+
+// A complete scan of a whole disk the way the application runs one
+// (CreateRecoveryController(2), every searcher made, every node kept):
+// `take` is handed the searcher of `type` before the controller goes. False
+// when no such searcher was made; `answer` gets what StartDataRecovery
+// answered.
+inline bool PartitionScan(IStorageDevice* device, _tagSearcherType type,
+                          const std::function<void(ICompleteFileSystemSearchController&)>& take, ResultCode* answer) {
+  IRecoveryController* controller = CreateRecoveryController(RECOVERY_CONTROLLER_PARTITION);
+  auto* complete = dynamic_cast<CCompleteRecoveryController*>(controller);
+  bool found = false;
+  if (complete != nullptr) {
+    PassAll filter;
+    CountingTree tree;
+    QuietSink sink;
+    controller->Initialize(&filter);
+    *answer = controller->StartDataRecovery(device, &sink, &tree);
+    for (const _SEARCHER_INFO& entry : complete->GetSearchers()) {
+      if (entry.type != type) continue;
+      found = true;
+      take(*entry.searcher);
+    }
+  }
+  if (controller != nullptr) controller->Release();
+  return found;
 }
 
 }  // namespace bench

@@ -96,9 +96,11 @@ void CHFSPlusFileNode::CreateFileNode(const BTKey* key, const HFSPlusCatalogReco
       if (m_size == 0) m_size = static_cast<int64_t>(uint64_t{file->dataFork.totalBlocks} * blockSize);
       SetDataRunList(BuildFileDataRun(m_volume, file->dataFork, m_contentFileID, hfsplus::kDataForkType));
       // A size read from the record is no more than its extents hold inside
-      // the volume; a damaged one keeps what they hold.
+      // the volume; a damaged one keeps what they hold. A record found with
+      // no volume to judge it by (a complete scan's) keeps its size: copy-out
+      // still writes no more than its runs hold.
       const uint64_t held = HeldBytes(GetDataRunList());
-      if (static_cast<uint64_t>(m_size) > held) {
+      if (m_volume != nullptr && static_cast<uint64_t>(m_size) > held) {
         m_size = static_cast<int64_t>(held);
         SetSizeDamaged(true);
       }

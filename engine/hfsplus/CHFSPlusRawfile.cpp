@@ -9,6 +9,7 @@
 #include "StorageDevice.h"
 #include "hfsplus/CHFSPlusBTree.h"
 #include "hfsplus/CHFSPlusVolume.h"
+#include "hfsplus/HFSPlusCatalogMemory.h"
 #include "hfsplus/HFSPlusError.h"
 
 namespace hfsplus {
@@ -113,19 +114,27 @@ CHFSPlusFileCache::CHFSPlusFileCache(CHFSPlusVolume* volume, uint32_t fileID, co
   uint64_t size = std::min<uint64_t>(
       {uint64_t{fork.totalBlocks} * volume->GetBlockSize(), GetMappedBytes(), volume->GetDeviceBytes(), kMaxCached});
   size -= size % 512;
-  if (size == 0) return;
-  try {
-    m_cache.resize(size);
-  } catch (...) {
-    m_cache.clear();
-    return;
+  size = hfsplus::CatalogMemory::Take(size);
+  m_taken = size;
+  size -= size % 512;
+  bool held = false;
+  if (size != 0) {
+    try {
+      m_cache.resize(size);
+      held = CHFSPlusRawfile::Read(0, m_cache.data(), size) == size;
+    } catch (...) {
+    }
   }
-  if (CHFSPlusRawfile::Read(0, m_cache.data(), size) != size) {
+  if (!held) {
     // Reads go to the device instead.
     std::vector<uint8_t>().swap(m_cache);
+    hfsplus::CatalogMemory::Give(m_taken);
+    m_taken = 0;
     m_lastError = 0;
   }
 }
+
+CHFSPlusFileCache::~CHFSPlusFileCache() { hfsplus::CatalogMemory::Give(m_taken); }
 
 uint64_t CHFSPlusFileCache::Read(uint64_t offset, uint8_t* buffer, uint64_t length) {
   if (buffer == nullptr) return 0;

@@ -38,18 +38,22 @@ class CHFSPlusRawfile {
   std::vector<HFSPlusExtentDescriptor> m_extents;
 };
 
-// The catalog file held in memory (up to 256 MiB): catalog walks and key
-// look-ups then touch the device only for what lies beyond the held part.
+// The catalog file held in memory (up to 256 MiB, and no more than what is
+// left of the memory all held catalogs share, hfsplus::CatalogMemory):
+// catalog walks and key look-ups then touch the device only for what lies
+// beyond the held part.
 class CHFSPlusFileCache final : public CHFSPlusRawfile {
  public:
   static constexpr uint64_t kMaxCached = 0x10000000;
 
   CHFSPlusFileCache(CHFSPlusVolume* volume, uint32_t fileID, const HFSPlusForkData& fork);
+  ~CHFSPlusFileCache() override;
   uint64_t Read(uint64_t offset, uint8_t* buffer, uint64_t length) override;
   uint64_t GetCachedBytes() const { return m_cache.size(); }
 
  private:
   std::vector<uint8_t> m_cache;
+  uint64_t m_taken = 0;  // of the shared catalog memory
 };
 
 // Overflow records a fork may chain through before its reader gives up;

@@ -467,8 +467,10 @@ CDirectoryTreeBuilder::Entry* CDirectoryTreeBuilder::ChooseFolder(Tree& tree, IF
   Entry* first = nullptr;
   for (Entry* candidate : versions) {
     IFileNode* folder = candidate->first;
-    if (folder->GetFirstChild() != nullptr) return candidate;
+    // Another file system's folder is never the one, children or not: the
+    // volumes a complete scan finds number their folders alike.
     if (PartitionOf(folder) != partition) continue;
+    if (folder->GetFirstChild() != nullptr) return candidate;
     if (IsInTrash(tree, folder)) {
       if (folder->IsDeleted() == 0) return candidate;
       continue;

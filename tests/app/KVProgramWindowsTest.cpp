@@ -1,12 +1,16 @@
 // The program as ./run starts it, on a desktop: without a display it says
 // so instead of failing inside the toolkit; with one it shows its first
-// window, keeps the language of its first argument, and a termination signal
-// (logout, kill) ends it cleanly with its log closed.
+// window, the wizard, keeps the language of its first argument, and a
+// termination signal (logout, kill) ends it cleanly with its log closed. A
+// second program of the same name ends at once.
 #include <gtest/gtest.h>
 
 #include <QSettings>
 #include <QStringList>
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -27,12 +31,33 @@ std::string ReadText(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// The line the program prints once its first window shows, and the one it
+// prints when it ends at once because another runs.
+const char* const kWindowShown = "wizard window is shown";
+const char* const kAnotherRuns = "another process of the application runs";
+
+// A program of the application's name that runs beside the tests (a user's,
+// or another build's tests) ends the programs started here at once.
+bool AnotherRan(const std::string& output) { return output.find(kAnotherRuns) != std::string::npos; }
+
+// The program under a process name of its own: a program that finds another
+// of the application's name running ends at once, and these tests may run
+// side by side.
+std::string Launcher(const testsupport::TempDir& work, const std::string& name) {
+  std::filesystem::create_directories(work / "bin");
+  const auto link = work / "bin" / name;
+  if (!std::filesystem::exists(link)) std::filesystem::create_symlink(CLIPMENDER_EXECUTABLE, link);
+  return link.string();
+}
+
+std::string OwnName() { return "cm-" + std::to_string(getpid()); }
+
 // The program with a private working folder, no buses and `display` as its
 // only display setting.
-std::string Program(const testsupport::TempDir& work, const std::string& display) {
+std::string Program(const testsupport::TempDir& work, const std::string& display, const std::string& name = OwnName()) {
   return "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM CLIPMENDER_WORK_DIR=" +
          ShellQuote(work.path().string()) + " DBUS_SYSTEM_BUS_ADDRESS=" + kNoBus +
-         " DBUS_SESSION_BUS_ADDRESS=" + kNoBus + " " + display + " " + ShellQuote(CLIPMENDER_EXECUTABLE);
+         " DBUS_SESSION_BUS_ADDRESS=" + kNoBus + " " + display + " " + ShellQuote(Launcher(work, name));
 }
 
 bool DisksRefused(const std::string& output) { return output.find("cannot read the disks") != std::string::npos; }
@@ -49,7 +74,7 @@ ProgramRun StartAndTerminate(const testsupport::TempDir& work, const std::string
   const std::string out = ShellQuote((work / "program.out").string());
   const auto result = testsupport::RunCommand(
       Program(work, "QT_QPA_PLATFORM=offscreen") + " " + args + " >" + out + " 2>&1 & pid=$!; " +
-      "for i in $(seq 300); do grep -q 'stand-in window' " + out +
+      "for i in $(seq 300); do grep -q '" + kWindowShown + "' " + out +
       " && break; kill -0 $pid 2>/dev/null || break; sleep 0.1; done; kill -TERM $pid 2>/dev/null; wait $pid; "
       "echo status=$? pid=$pid");
   ProgramRun run;
@@ -74,12 +99,15 @@ TEST(ClipmenderWindows, ATerminationSignalEndsItCleanly) {
   testsupport::TempDir work;
   const ProgramRun run = StartAndTerminate(work, "");
   if (DisksRefused(run.output)) GTEST_SKIP() << "this machine keeps its disks from the program";
+  if (AnotherRan(run.output)) GTEST_SKIP() << "another program of the application's name runs on this machine";
   EXPECT_EQ(run.status, 0) << run.output;
-  EXPECT_NE(run.output.find("stand-in window"), std::string::npos) << run.output;
-  // The process object announces the start and the end in the log.
+  EXPECT_NE(run.output.find(kWindowShown), std::string::npos) << run.output;
+  // The process object announces the start (with the process's name) and
+  // the end in the log.
   const std::string log = ReadText(work / "tolveraware.log");
   const std::string time = R"(\d\d:\d\d:\d\d )";
-  EXPECT_TRUE(std::regex_search(log, std::regex("^" + time + R"(process\[clipmender:)" + run.pid + R"(\] started\n)")))
+  EXPECT_TRUE(
+      std::regex_search(log, std::regex("^" + time + R"(process\[)" + OwnName() + ":" + run.pid + R"(\] started\n)")))
       << log;
   EXPECT_TRUE(std::regex_search(log, std::regex(time + R"(process\[)" + run.pid + R"(\] existed\n$)"))) << log;
 }
@@ -90,6 +118,7 @@ TEST(ClipmenderWindows, TheFirstArgumentIsStoredAsTheLanguage) {
   const auto keys = [&] { return QSettings(QString::fromStdString(ini.string()), QSettings::IniFormat).allKeys(); };
   ProgramRun run = StartAndTerminate(work, "");
   if (DisksRefused(run.output)) GTEST_SKIP() << "this machine keeps its disks from the program";
+  if (AnotherRan(run.output)) GTEST_SKIP() << "another program of the application's name runs on this machine";
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(run.output.find("argv ="), std::string::npos);
   // Nothing else is written; an update check, when the build names a list,
@@ -104,6 +133,28 @@ TEST(ClipmenderWindows, TheFirstArgumentIsStoredAsTheLanguage) {
   const std::string before = testsupport::Sha256(ini);
   EXPECT_EQ(StartAndTerminate(work, "").status, 0);
   EXPECT_EQ(testsupport::Sha256(ini), before);
+}
+
+TEST(ClipmenderWindows, ASecondProgramEndsAtOnce) {
+  testsupport::TempDir work;
+  const std::string out = ShellQuote((work / "first.out").string());
+  // Both under the application's own name.
+  const auto result = testsupport::RunCommand(
+      Program(work, "QT_QPA_PLATFORM=offscreen", "clipmender") + " >" + out + " 2>&1 & pid=$!; " +
+      "for i in $(seq 300); do grep -q '" + kWindowShown + "' " + out +
+      " && break; kill -0 $pid 2>/dev/null || break; sleep 0.1; done; "
+      "kill -0 $pid 2>/dev/null || { echo first-ended; exit 0; }; " +
+      "timeout 60 " + Program(work, "QT_QPA_PLATFORM=offscreen", "clipmender") + " >" +
+      ShellQuote((work / "second.out").string()) + " 2>&1; echo second=$?; kill -TERM $pid; wait $pid");
+  const std::string first = ReadText(work / "first.out");
+  if (DisksRefused(first)) GTEST_SKIP() << "this machine keeps its disks from the program";
+  if (result.output.find("first-ended") != std::string::npos) {
+    GTEST_SKIP() << "another program of the application's name runs on this machine:\n" << first;
+  }
+  EXPECT_NE(result.output.find("second=0"), std::string::npos) << result.output;
+  const std::string second = ReadText(work / "second.out");
+  EXPECT_EQ(second.find(kWindowShown), std::string::npos) << second;
+  EXPECT_TRUE(AnotherRan(second)) << second;
 }
 
 }  // namespace

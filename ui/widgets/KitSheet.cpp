@@ -72,8 +72,8 @@ void KitSheet::keyPressEvent(QKeyEvent* event) {
 
 namespace KitAlert {
 
-KitSheet* BeginSheet(TCImageWindow* window, const QString& stem, std::function<void(int)> completion,
-                     bool withNoButton) {
+KitSheet* BeginSheetWithTexts(TCImageWindow* window, const QString& title, const QString& note, const QString& yes,
+                              const QString& no, std::function<void(int)> completion) {
   auto* panel = new QWidget;
   panel->setObjectName(QStringLiteral("alertPanel"));
   QPalette palette = panel->palette();
@@ -85,31 +85,35 @@ KitSheet* BeginSheet(TCImageWindow* window, const QString& stem, std::function<v
   auto* icon = new QLabel;
   icon->setPixmap(KitImages::Named(QStringLiteral("warning_b")));
   icon->setAlignment(Qt::AlignTop);
-  auto* title = new QLabel(KitServices::LocalizedString(stem + QLatin1String("_TITLE")));
-  QFont bold = KitStyle::Font(13);
-  bold.setBold(true);
-  title->setFont(bold);
-  title->setWordWrap(true);
-  auto* note = new QLabel(KitServices::LocalizedString(stem + QLatin1String("_NODE")));
-  note->setFont(KitStyle::Font(11));
-  note->setWordWrap(true);
+  auto* text = new QVBoxLayout;
+  if (!title.isEmpty()) {
+    auto* titleLabel = new QLabel(title);
+    QFont bold = KitStyle::Font(13);
+    bold.setBold(true);
+    titleLabel->setFont(bold);
+    titleLabel->setWordWrap(true);
+    text->addWidget(titleLabel);
+  }
+  if (!note.isEmpty()) {
+    auto* noteLabel = new QLabel(note);
+    noteLabel->setFont(KitStyle::Font(title.isEmpty() ? 13 : 11));
+    noteLabel->setWordWrap(true);
+    text->addWidget(noteLabel);
+  }
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
-  QPushButton* no = nullptr;
-  if (withNoButton) {
-    no = new QPushButton(KitServices::LocalizedString(stem + QLatin1String("_NO_BUTTON")));
-    no->setObjectName(QStringLiteral("noButton"));
-    buttons->addWidget(no);
+  QPushButton* noButton = nullptr;
+  if (!no.isEmpty()) {
+    noButton = new QPushButton(no);
+    noButton->setObjectName(QStringLiteral("noButton"));
+    buttons->addWidget(noButton);
   }
-  auto* yes = new QPushButton(KitServices::LocalizedString(stem + QLatin1String("_YES_BUTTON")));
-  yes->setObjectName(QStringLiteral("yesButton"));
-  yes->setDefault(true);
-  buttons->addWidget(yes);
+  auto* yesButton = new QPushButton(yes);
+  yesButton->setObjectName(QStringLiteral("yesButton"));
+  yesButton->setDefault(true);
+  buttons->addWidget(yesButton);
 
-  auto* text = new QVBoxLayout;
-  text->addWidget(title);
-  text->addWidget(note);
   text->addStretch();
   text->addLayout(buttons);
   auto* row = new QHBoxLayout(panel);
@@ -120,10 +124,20 @@ KitSheet* BeginSheet(TCImageWindow* window, const QString& stem, std::function<v
   panel->adjustSize();
 
   KitSheet* sheet = KitSheet::Begin(window, panel, std::move(completion));
-  sheet->setKeyCodes(1, withNoButton ? 0 : 1);
-  QObject::connect(yes, &QPushButton::clicked, sheet, [sheet] { sheet->end(1); });
-  if (no) QObject::connect(no, &QPushButton::clicked, sheet, [sheet] { sheet->end(0); });
+  sheet->setKeyCodes(1, noButton != nullptr ? 0 : 1);
+  QObject::connect(yesButton, &QPushButton::clicked, sheet, [sheet] { sheet->end(1); });
+  if (noButton) QObject::connect(noButton, &QPushButton::clicked, sheet, [sheet] { sheet->end(0); });
   return sheet;
+}
+
+KitSheet* BeginSheet(TCImageWindow* window, const QString& stem, std::function<void(int)> completion,
+                     bool withNoButton) {
+  return BeginSheetWithTexts(
+      window, KitServices::LocalizedString(stem + QLatin1String("_TITLE")),
+      KitServices::LocalizedString(stem + QLatin1String("_NODE")),
+      KitServices::LocalizedString(stem + QLatin1String("_YES_BUTTON")),
+      withNoButton ? KitServices::LocalizedString(stem + QLatin1String("_NO_BUTTON")) : QString(),
+      std::move(completion));
 }
 
 }  // namespace KitAlert

@@ -58,4 +58,9 @@ namespace KitAlert {
 KitSheet* BeginSheet(TCImageWindow* window, const QString& stem, std::function<void(int)> completion,
                      bool withNoButton = true);
 
+// The same from the texts themselves: an empty title or note is left out,
+// and an empty `no` leaves the NO button out.
+KitSheet* BeginSheetWithTexts(TCImageWindow* window, const QString& title, const QString& note, const QString& yes,
+                              const QString& no, std::function<void(int)> completion);
+
 }  // namespace KitAlert

@@ -21,6 +21,11 @@ namespace KVAlert {
 // the sheet (its window() is the alert's own window when it has one).
 KitSheet* Begin(QWidget* window, const QString& stem, std::function<void(int)> completion, bool withNoButton = true);
 
+// The same from the texts themselves (see KitAlert::BeginSheetWithTexts):
+// an empty `no` asks with the YES button alone.
+KitSheet* BeginWithTexts(QWidget* window, const QString& title, const QString& note, const QString& yes,
+                         const QString& no, std::function<void(int)> completion);
+
 // The application's window a question should go to: the active one when it
 // is one of ours, else none.
 QWidget* ActiveWindow();

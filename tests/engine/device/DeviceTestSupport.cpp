@@ -54,8 +54,9 @@ ImageGuard::ImageGuard(fs::path image) : image_(std::move(image)), before_(Image
 
 ImageGuard::~ImageGuard() { EXPECT_EQ(ImageChecksum(image_), before_) << image_ << " changed"; }
 
-LoopDevice::LoopDevice(const fs::path& image, unsigned sectorSize, bool scanPartitions) {
+LoopDevice::LoopDevice(const fs::path& image, unsigned sectorSize, bool scanPartitions, bool readOnly) {
   std::string command = scanPartitions ? "losetup -fP --show" : "losetup -f --show";
+  if (readOnly) command += " -r";
   if (sectorSize != 0) command += " --sector-size " + std::to_string(sectorSize);
   const auto r = RunCommand(command + " " + ShellQuote(image.string()));
   if (r.exitCode == 0 && r.output.rfind("/dev/loop", 0) == 0) {

@@ -37,8 +37,10 @@ class ImageGuard {
 class LoopDevice {
  public:
   // sectorSize 0 keeps the kernel's default (512); with scanPartitions the
-  // kernel reads the table itself (losetup -P).
-  explicit LoopDevice(const std::filesystem::path& image, unsigned sectorSize = 0, bool scanPartitions = false);
+  // kernel reads the table itself (losetup -P); a readOnly device refuses
+  // every write (losetup -r).
+  explicit LoopDevice(const std::filesystem::path& image, unsigned sectorSize = 0, bool scanPartitions = false,
+                      bool readOnly = false);
   ~LoopDevice();
   LoopDevice(const LoopDevice&) = delete;
   LoopDevice& operator=(const LoopDevice&) = delete;

@@ -20,18 +20,14 @@
 #include "fat/IniFile.h"
 #include "support/Recorders.h"
 #include "support/RecordingProgress.h"
+#include "support/ScratchWorkDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// The working folder, fixed before anything asks for it.
-const fs::path kWorkDir = [] {
-  const fs::path dir = fs::temp_directory_path() / ("clipmender-revise-" + std::to_string(getpid()));
-  fs::create_directories(dir);
-  setenv("CLIPMENDER_WORK_DIR", dir.c_str(), 1);
-  return dir;
-}();
+// The working folder (its settings file), fixed before anything asks for it.
+const fs::path& kWorkDir = testsupport::ScratchWorkDir();
 
 void WriteSettings(const std::string& text) {
   if (text.empty()) {

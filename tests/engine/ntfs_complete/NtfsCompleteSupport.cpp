@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "BenchDoubles.h"
+#include "CompleteScanBench.h"
 #include "RecoveryController.h"
 #include "SearchedPartitionInfo.h"
 #include "scan/CRecoveryController.h"
@@ -47,27 +48,13 @@ std::vector<Geometry> ReadPartitions(const std::filesystem::path& tsv) {
 }
 
 std::vector<Geometry> ScanDisk(IStorageDevice* device) {
-  IRecoveryController* controller = CreateRecoveryController(RECOVERY_CONTROLLER_PARTITION);
-  auto* complete = dynamic_cast<CCompleteRecoveryController*>(controller);
-  if (complete == nullptr) {
-    ADD_FAILURE() << "CreateRecoveryController(2) made no complete controller";
-    if (controller != nullptr) controller->Release();
-    return {};
-  }
-  bench::PassAll filter;
-  bench::CountingTree tree;
-  bench::QuietSink sink;
-  controller->Initialize(&filter);
-  EXPECT_EQ(controller->StartDataRecovery(device, &sink, &tree), 0u);
   std::vector<Geometry> out;
-  bool found = false;
-  for (const _SEARCHER_INFO& entry : complete->GetSearchers()) {
-    if (entry.type != SEARCHER_TYPE_NTFS) continue;
-    found = true;
-    out = Reported(*entry.searcher);
-  }
+  ResultCode answer = 0;
+  const bool found = bench::PartitionScan(
+      device, SEARCHER_TYPE_NTFS, [&](ICompleteFileSystemSearchController& searcher) { out = Reported(searcher); },
+      &answer);
+  EXPECT_EQ(answer, 0u);
   EXPECT_TRUE(found) << "the complete scan made no NTFS searcher";
-  controller->Release();
   return out;
 }
 

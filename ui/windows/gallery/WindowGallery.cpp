@@ -3,9 +3,11 @@
 // Writes, for review, a PNG of each small window as the user sees it: the
 // About window, the update window's four panes (checking, no network, up to
 // date, a new version with its notes), the deep-scan bubble over a window,
-// a question asked without a window, and the application menu in a title
-// bar. Runs on any Qt platform: offscreen in the tests, the X server in CI.
-// No network is used: the panes are shown from lists made here.
+// a question asked without a window, the application menu in a title bar,
+// the wizard's two pages and the progress window of a load. Runs on any Qt
+// platform: offscreen in the tests, the X server in CI. No network is used:
+// the panes are shown from lists made here, and the disk page lists a
+// machine made here.
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -15,6 +17,7 @@
 
 #include <cstdio>
 
+#include "WizardShots.h"
 #include "app/KVAppDelegate.h"
 #include "platform/Resources.h"
 #include "ui/widgets/HVTitlebarView.h"
@@ -144,5 +147,6 @@ int main(int argc, char** argv) {
     ok = Shoot(menu.application, out, QStringLiteral("main-menu-open.png")) && ok;
     menu.application->hide();
   }
+  ok = ShootWizardWindows([&out](QWidget* window, const QString& file) { return Shoot(window, out, file); }) && ok;
   return ok ? 0 : 1;
 }
