@@ -79,9 +79,16 @@ class CPartitionBuilder {
   // Frees every run and candidate.
   void Clear();
 
+  // The score of the folder tree below `root` under the geometry (the sum,
+  // over the runs of its folders found where the geometry puts them, of
+  // their depth), 0 when it is below `minimum` or the tree does not fit: a
+  // folder named twice or inside itself, a run given to another volume or
+  // beyond the device, files sharing a cluster. `tree` gets its runs.
+  uint32_t CheckTree(CFileSet& root, int64_t heap, uint32_t spc, uint32_t minimum, std::vector<CFileSet*>* tree);
+
   // What tests look at.
   const std::vector<std::unique_ptr<CExFatPartitionEx>>& GetCandidates() const { return m_list; }
-  size_t GetFileSetCount() const { return m_all.size(); }
+  const std::vector<std::unique_ptr<CFileSet>>& GetFileSets() const { return m_all; }
   CFileSet* FindFileSet(int64_t sector) const;
   uint64_t GetFittingSteps() const { return m_fittingSteps; }
 
@@ -102,9 +109,6 @@ class CPartitionBuilder {
   void BuildFromRoot(CFileSet& root);
   bool BuildPartionByRoot(int64_t heap, uint32_t spc, uint64_t clusters, uint32_t rootCluster, Results& results);
   void BuildFromTree(CFileSet& parent, CFileSet& child, uint32_t minimum);
-  // The score of the folder tree below `root` under the geometry, 0 when it
-  // is below `minimum` or does not fit; `tree` gets its runs.
-  uint32_t CheckTree(CFileSet& root, int64_t heap, uint32_t spc, uint32_t minimum, std::vector<CFileSet*>* tree);
   bool IsBelongExistedPartition(CFileSet& set);
   void UpdatePartitionList(Results& results, CFileSet* root);
   void SpillPartition();

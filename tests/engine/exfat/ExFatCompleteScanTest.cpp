@@ -1,10 +1,14 @@
 // The complete scan's exFAT searcher over the two-partition disk of
 // tests/fixtures/exfat/make-exfat-disk.sh, whole and with its boot regions,
 // table and root folders wiped: the volumes sit where the boot sectors
-// mkfs.exfat wrote (and dump.exfat reads) put them, and every file copies
-// out like its original. Through the conformance harness (the real tree
-// builder), each volume keeps its own top level, with or without the
-// partition table.
+// mkfs.exfat wrote (and dump.exfat reads) put them, placed from the
+// evidence that is left, and every file copies out like its original. The
+// directory runs the pass finds give the root folders dump.exfat names and
+// cluster-size bounds that hold the true size. Through the conformance
+// harness (the real tree builder): each volume keeps its own top level, with
+// or without the partition table; what a lost root held shows under the
+// lost files; a volume without its table reads no other's; a volume image
+// kept as a file is found too.
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -41,20 +45,21 @@ std::vector<std::vector<std::string>> Table(const std::filesystem::path& file) {
 
 struct Scan {
   std::vector<uint8_t> bytes;
+  testsupport::BytesDevice device;
   testsupport::RecordingBuilder builder;
   CExFatSearchController searcher;
 
-  explicit Scan(const std::string& image) {
-    bytes = testsupport::ReadFile(Dir() / image);
-    testsupport::BytesDevice device(bytes.data(), bytes.size());
+  // The block pass in blocks of `block` sectors, then EndSearch(`build`).
+  explicit Scan(const std::string& image, int64_t block = 2048, int build = 1)
+      : bytes(testsupport::ReadFile(Dir() / image)), device(bytes.data(), bytes.size()) {
     searcher.SetDevice(&device);
-    searcher.SetBlockSize(2048);
+    searcher.SetBlockSize(static_cast<int>(block));
     searcher.SetDirecotryTreeBuilder(&builder);
     searcher.PreparetoSearch();
-    for (int64_t first = 0; first < device.GetTotalSectors(); first += 2048) {
-      searcher.AnalyzeBlock(first, std::min<int64_t>(2048, device.GetTotalSectors() - first));
+    for (int64_t first = 0; first < device.GetTotalSectors(); first += block) {
+      searcher.AnalyzeBlock(first, std::min<int64_t>(block, device.GetTotalSectors() - first));
     }
-    searcher.EndSearch(1);
+    searcher.EndSearch(build);
   }
 
   // The bytes a file node's runs give, cut at its size.
@@ -136,9 +141,53 @@ class ExFatCompleteScan : public testing::Test {
 TEST_F(ExFatCompleteScan, FindsBothPartitionsOfTheDiskWhereTheirBootSectorsPutThem) {
   Scan scan("disk.img");
   ExpectGeometry(scan, true);
-  EXPECT_NE(scan.searcher.GetPartitions()[0]->m_flags & Partition::kBootMain, 0u);
+  for (const auto& v : scan.searcher.GetPartitions()) {
+    EXPECT_EQ(v->m_flags & ~Partition::kRootSet, Partition::kBootMain | Partition::kBootBackup | Partition::kFirstFat);
+  }
   ExpectFiles(scan, true);
   EXPECT_EQ(testsupport::Sha256(Dir() / "disk.img"), Table(Dir() / "disk.img.sha256").at(0).at(0));
+  // A boot sector in the last two sectors of a block is looked at with the
+  // next block (this block size puts the second partition's there).
+  Scan odd("disk.img", std::stoll(geometry[1][1]) / 2 + 1);
+  ExpectGeometry(odd, true);
+}
+
+TEST_F(ExFatCompleteScan, TheRunsOfThePassGiveTheRootsDumpExFatNamesAndBoundTheClusterSize) {
+  Scan scan("disk.img", 2048, 0);
+  // EndSearch(0) leaves everything as the pass left it.
+  EXPECT_TRUE(scan.searcher.GetPartitions().empty());
+  EXPECT_TRUE(scan.builder.events.empty());
+  const auto& sets = scan.searcher.GetBuilder().GetFileSets();
+  ASSERT_GT(sets.size(), 20u);
+  for (size_t i = 0; i < 2; ++i) {
+    const std::vector<uint8_t> text = testsupport::ReadFile(Dir() / ("disk.img.p" + std::to_string(i) + ".dump.txt"));
+    const std::string dump(text.begin(), text.end());
+    auto figure = [&](const std::string& field) {
+      return std::stoull(dump.substr(dump.find_first_of("0123456789", dump.find(field))));
+    };
+    const CFileSet* root = scan.searcher.GetBuilder().FindFileSet(std::stoll(geometry[i][4]));
+    ASSERT_NE(root, nullptr) << i;
+    EXPECT_TRUE(root->IsRoot());
+    EXPECT_EQ(root->GetBitmapCluster(), figure("Bitmap start cluster"));
+    EXPECT_EQ(root->GetBitmapLength(), figure("Bitmap size"));
+    EXPECT_EQ(root->GetUpcaseCluster(), figure("Upcase table start cluster"));
+    EXPECT_EQ(root->GetUpcaseSize(), figure("Upcase table size"));
+    const int64_t heap = std::stoll(geometry[i][2]);
+    const int64_t end = std::stoll(geometry[i][1]) + figure("Volume Length");
+    int inside = 0;
+    for (const auto& set : sets) {
+      if (set->GetFirstSector() < heap || set->GetFirstSector() >= end) continue;
+      ++inside;
+      EXPECT_FALSE(set->IsClusterSizeConflict(std::stoul(geometry[i][3]))) << set->GetFirstSector();
+    }
+    EXPECT_GE(inside, 12) << i;
+  }
+  scan.searcher.EndSearch(1);
+  EXPECT_EQ(scan.searcher.GetPartitions().size(), 2u);
+  // Too little room: the count, nothing written.
+  CSearchedPartitionInfo* record = nullptr;
+  EXPECT_EQ(scan.searcher.GetSearchedPartitionInfo(&record, 1), 2);
+  EXPECT_EQ(record, nullptr);
 }
 
 TEST_F(ExFatCompleteScan, PlacesAPartitionFromItsBackupBootSector) {
