@@ -128,6 +128,7 @@ void CFileSet::UpdateFileList() {
 
   const uint32_t first = info.firstCluster;
   const bool heapCluster = first >= 2 && first <= kLastCluster;
+  // Empty files have no cluster: they bound nothing.
   if (heapCluster) {
     m_smallestCluster = std::min(m_smallestCluster, first);
     m_largestCluster = std::max(m_largestCluster, first);

@@ -9,7 +9,8 @@
 // cluster of the largest size its folders allow. A run that starts inside a
 // set begun elsewhere is "abridged". Runs whose split set was joined again
 // are chained (next / last), so that a folder whose clusters lie apart on
-// the disk reads as one.
+// the disk reads as one. The entry set under construction belongs to its
+// run: nothing is shared between runs, parsers or scans.
 #pragma once
 
 #include <cstddef>

@@ -49,7 +49,7 @@ void CPartitionBuilder::Clear() {
   m_list.clear();
   m_upcases.clear();
   m_fats.clear();
-  m_fittingSteps = 0;
+  m_treeSteps = 0;
   m_owner.clear();
   m_nextClaimedID = kClaimedFolderIDs;
 }
@@ -189,7 +189,7 @@ void CPartitionBuilder::BuildFromTree() {
   if (!set.HasFolder() || IsBelongExistedPartition(set)) return;
   const size_t first = index >= kWindowBefore ? index - kWindowBefore : 0;
   const size_t last = std::min(m_all.size(), index + kWindowAfter + 1);
-  for (size_t i = first; i < last && m_fittingSteps < kFittingBudget; ++i) {
+  for (size_t i = first; i < last && m_treeSteps < kFittingBudget; ++i) {
     CFileSet& child = *m_all[i];
     if (i == index || child.IsRoot() || !child.HasFolder() || child.IsAbridged()) continue;
     BuildFromTree(set, child, 7);
@@ -250,6 +250,9 @@ void CPartitionBuilder::BuildFromUpcaseTable(CFileSet& root) {
   const uint32_t upcaseCluster = root.GetUpcaseCluster();
   for (const int64_t upcase : order) {
     const int64_t distance = std::abs(at - upcase);
+    // The table must be the one the root names: its checksum is in the
+    // root's entry (every volume a formatter makes has the same table, so
+    // its first sector alone says little).
     if (distance < tableSectors || !UpcaseTableMatches(upcase, root)) continue;
     struct Fit {
       int64_t heap;
@@ -352,13 +355,15 @@ void CPartitionBuilder::BuildFromTree(CFileSet& parent, CFileSet& child, uint32_
   folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
   if (folders.size() > kParentFolders) folders.resize(kParentFolders);
   const int64_t distance = std::abs(child.GetFirstSector() - parent.GetFirstSector());
+  // A parent's run may be longer than one cluster (a folder written
+  // contiguously), so its length rules out no size.
   for (int64_t spc = parent.GetSmallestClusterSize(); spc > 0 && spc <= parent.GetLargestClusterSize(); spc <<= 1) {
     if (child.IsClusterSizeConflict(static_cast<uint64_t>(spc))) continue;
     if (distance % spc != 0) break;
     // Each folder the parent names may be the child: largest first, so that
     // the heap only grows.
     for (const uint32_t folder : folders) {
-      if (m_fittingSteps >= kFittingBudget) break;
+      if (m_treeSteps >= kFittingBudget) break;
       if (folder > child.GetLargestCluster()) continue;
       const int64_t heap = child.GetFirstSector() - (int64_t{folder} - 2) * spc;
       if (heap < 0 || heap + 3 * spc > parent.GetFirstSector()) break;
@@ -412,8 +417,7 @@ uint32_t CPartitionBuilder::CheckTree(CFileSet& root, int64_t heap, uint32_t spc
     folders.clear();
     at->GetFolder(folders);
     for (const uint32_t folder : folders) {
-      ++m_fittingSteps;
-      if (!visited.insert(folder).second) return 0;  // a folder named twice, or a loop
+      if (++m_treeSteps > kTreeBudget || !visited.insert(folder).second) return 0;  // a folder named twice, or a loop
       const int64_t sector = heap + (int64_t{folder} - 2) * spc;
       if (sector < 0 || static_cast<uint64_t>(sector) >= m_totalSectors) return 0;
       CFileSet* child = FindFileSet(sector);
@@ -456,7 +460,12 @@ bool CPartitionBuilder::IsBelongExistedPartition(CFileSet& set) {
     std::vector<CFileSet*> tree;
     if (CheckTree(set, candidate.GetHeapFirstSector(), spc, minimum, &tree) != 0) {
       candidate.m_matched.insert(tree.begin(), tree.end());
-      SortList();
+      // More runs explained: the candidate may move up the list, past
+      // those with its evidence and fewer runs.
+      auto at = std::find_if(m_list.begin(), m_list.end(), [&](const auto& c) { return c.get() == &candidate; });
+      for (; at != m_list.begin() && CExFatPartitionGreater()(at->get(), std::prev(at)->get()); --at) {
+        std::iter_swap(at, std::prev(at));
+      }
       return true;
     }
   }
@@ -528,6 +537,9 @@ std::vector<CExFatPartitionEx*> CPartitionBuilder::WinnowPartition() {
     candidate.m_scores.clear();
     const int64_t heap = candidate.GetHeapFirstSector();
     const uint32_t spc = candidate.GetSectorsPerCluster();
+    // Every run matched keeps a score, also those no tree check scored, so
+    // that a volume explained by such runs alone is never taken as covered
+    // by another.
     auto match = [&](CFileSet* set, uint32_t score) {
       candidate.m_matched.insert(set);
       uint32_t& best = candidate.m_scores[set->GetFirstSector()];
@@ -772,6 +784,7 @@ void CPartitionBuilder::BuildFileTree(CExFatPartitionEx& partition, std::vector<
       cluster = partition.GetNextCluster(cluster, contiguous);
     }
   };
+  // Runs in the root's later clusters belong to the root too.
   if (rootSector >= 0) list(rootCluster, uint64_t{kFolderClusters} * partition.GetBytesPerCluster(), false, -1);
   std::unordered_set<uint32_t> liveFolders;
   for (const CFileSet* run : runs) {

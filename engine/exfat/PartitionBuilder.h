@@ -14,7 +14,7 @@
 // Bounds: the candidate list is trimmed to 512 when it reaches 1025; at
 // most 2176 runs wait in the backlog; partners for tree fitting come from
 // 31 runs before to 128 after; roots try a few root clusters and up-case
-// tables only; tree fitting has a budget of steps for the whole scan;
+// tables only; tree checks have a budget of steps for the whole scan;
 // clusters are taken as spans; runs are found by bisection and folders by
 // a map from their clusters.
 #pragma once
@@ -48,7 +48,11 @@ class CPartitionBuilder {
   static constexpr size_t kParentFolders = 256;
   static constexpr size_t kTableTries = 8;
   static constexpr size_t kChainsChecked = 64;
-  static constexpr uint64_t kFittingBudget = uint64_t{1} << 26;  // tree-walk steps spent on hypotheses
+  // Steps of tree checks (a folder looked up each) after which no more
+  // hypotheses are made, and after which tree checks fail: a disk full of
+  // directory sectors that fit nothing costs seconds, not hours.
+  static constexpr uint64_t kFittingBudget = uint64_t{1} << 24;
+  static constexpr uint64_t kTreeBudget = uint64_t{1} << 27;
   // Node IDs of deleted folders whose first cluster a live folder holds now.
   static constexpr int64_t kClaimedFolderIDs = int64_t{1} << 61;
 
@@ -90,7 +94,7 @@ class CPartitionBuilder {
   const std::vector<std::unique_ptr<CExFatPartitionEx>>& GetCandidates() const { return m_list; }
   const std::vector<std::unique_ptr<CFileSet>>& GetFileSets() const { return m_all; }
   CFileSet* FindFileSet(int64_t sector) const;
-  uint64_t GetFittingSteps() const { return m_fittingSteps; }
+  uint64_t GetTreeSteps() const { return m_treeSteps; }
 
  private:
   struct Results {
@@ -136,7 +140,7 @@ class CPartitionBuilder {
   std::vector<std::unique_ptr<CExFatPartitionEx>> m_list;
   std::vector<int64_t> m_upcases;
   std::vector<int64_t> m_fats;
-  uint64_t m_fittingSteps = 0;
+  uint64_t m_treeSteps = 0;
   // Which settled volume builds each run.
   std::unordered_map<const CFileSet*, const CExFatPartitionEx*> m_owner;
   int64_t m_nextClaimedID = kClaimedFolderIDs;
