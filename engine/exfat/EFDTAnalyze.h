@@ -65,6 +65,15 @@ bool IsValidLabelEntry(const uint8_t* entry);
 // length inside the device, and their reserved bytes 0.
 bool IsValidBitmapEntry(const uint8_t* entry, uint32_t sectorShift, uint32_t clusterShift, uint64_t totalSectors);
 bool IsValidUpcaseEntry(const uint8_t* entry, uint32_t sectorShift, uint32_t clusterShift, uint64_t totalSectors);
+// A record's fields from a set's File entry (in-use bit, attributes, times;
+// the entry lies at `sector`) and from its Stream Extension entry (first
+// cluster, length, contiguous bit), which passed their rules.
+void ReadFileEntry(const uint8_t* entry, int64_t sector, _tagFileBaseInfo* info);
+void ReadStreamEntry(const uint8_t* entry, _tagFileBaseInfo* info);
+// Appends the first `units` characters of a File Name entry to `name`, up
+// to a 0 character; true when one ended the name.
+bool ReadNameEntry(const uint8_t* entry, int units, std::u16string* name);
+
 // Entries that carry nothing this reader needs and harm nothing, in use or
 // deleted: the volume GUID and padding (primary entries), and the vendor
 // extension and allocation entries that may follow a file's name.

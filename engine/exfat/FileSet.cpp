@@ -9,8 +9,6 @@
 #include "exfat/ExFatFileNode.h"
 
 using ondisk::Le16;
-using ondisk::Le32;
-using ondisk::Le64;
 
 // ---- cluster spans ------------------------------------------------------------
 
@@ -45,18 +43,7 @@ void CFileSet::PushPrimaryEntry(const uint8_t* e, int64_t sector) {
   m_building = Building();
   m_building.state = 1;
   m_building.expected = e[1];
-  _tagFileBaseInfo& info = m_building.info;
-  info.inUse = (e[0] & exfat_entry::kInUse) != 0 ? 1 : 0;
-  info.attributes = Le16(e + 4);
-  info.createTime = Le32(e + 8);
-  info.modifyTime = Le32(e + 12);
-  info.accessTime = Le32(e + 16);
-  info.create10ms = e[20];
-  info.modify10ms = e[21];
-  info.createUtcOffset = e[22];
-  info.modifyUtcOffset = e[23];
-  info.accessUtcOffset = e[24];
-  info.sector = sector;
+  exfat_entry::ReadFileEntry(e, sector, &m_building.info);
 }
 
 bool CFileSet::Drop(bool firstInSector) {
@@ -72,9 +59,7 @@ bool CFileSet::PushStreamEntry(const uint8_t* e, bool firstInSector) {
   m_building.state = 2;
   --m_building.expected;
   m_building.nameLength = e[3];
-  m_building.info.contiguous = (e[1] & 2) != 0 ? 1 : 0;
-  m_building.info.firstCluster = Le32(e + 20);
-  m_building.info.dataLength = static_cast<int64_t>(Le64(e + 24));
+  exfat_entry::ReadStreamEntry(e, &m_building.info);
   return true;
 }
 
@@ -88,16 +73,7 @@ int CFileSet::NameUnitsExpected() const {
 bool CFileSet::PushNameEntry(const uint8_t* e, bool firstInSector) {
   const uint8_t inUse = (e[0] & exfat_entry::kInUse) != 0 ? 1 : 0;
   if (m_building.state < 2 || m_building.expected == 0 || inUse != m_building.info.inUse) return Drop(firstInSector);
-  const int units = NameUnitsExpected();
-  bool ended = false;
-  for (int i = 0; i < units; ++i) {
-    const char16_t unit = Le16(e + 2 + 2 * i);
-    if (unit == 0) {
-      ended = true;
-      break;
-    }
-    m_building.units.push_back(unit);
-  }
+  const bool ended = exfat_entry::ReadNameEntry(e, NameUnitsExpected(), &m_building.units);
   if (m_building.state < 0xFF) ++m_building.state;
   --m_building.expected;
   // The name ends at its stream's NameLength; vendor entries may follow.
