@@ -83,12 +83,6 @@ CFileSet* CPartitionBuilder::FindFileSet(int64_t sector) const {
   return it != m_all.end() && (*it)->GetFirstSector() == sector ? it->get() : nullptr;
 }
 
-size_t CPartitionBuilder::IndexOf(const CFileSet* set) const {
-  auto it = std::lower_bound(m_all.begin(), m_all.end(), set->GetFirstSector(),
-                             [](const auto& s, int64_t at) { return s->GetFirstSector() < at; });
-  return static_cast<size_t>(it - m_all.begin());
-}
-
 // ---- evidence from the block pass ------------------------------------------------
 
 void CPartitionBuilder::Build(int64_t sector, const uint8_t* bootSector) {
@@ -473,7 +467,6 @@ bool CPartitionBuilder::IsBelongExistedPartition(CFileSet& set) {
 }
 
 void CPartitionBuilder::UpdatePartitionList(Results& results, CFileSet* root) {
-  SpillPartition();
   auto joinRoot = [&](CExFatPartitionEx& candidate) {
     if (root == nullptr || candidate.m_matched.count(root) != 0) return;
     candidate.m_matched.insert(root);
@@ -489,6 +482,8 @@ void CPartitionBuilder::UpdatePartitionList(Results& results, CFileSet* root) {
   }
   results.made.clear();
   results.existing.clear();
+  // Only now: the results may be among those trimmed.
+  SpillPartition();
   SortList();
 }
 
@@ -510,12 +505,14 @@ void CPartitionBuilder::FinishBuid(std::vector<std::unique_ptr<CExFatPartitionEx
   RemovePartionBeCoveredByOther(winnowed, settled);
   AssignRuns(settled);
   // Tables: those the boot sectors name first, so that no volume placed
-  // without one takes another's.
-  for (int pass = 0; pass < 2; ++pass) {
-    for (auto& partition : settled) {
-      if (partition->HasBootSector() == (pass == 0)) FindTable(*partition, settled);
-    }
-  }
+  // without one takes another's; then the others in disk order.
+  std::vector<CExFatPartitionEx*> order;
+  for (auto& partition : settled) order.push_back(partition.get());
+  std::stable_sort(order.begin(), order.end(), [](const CExFatPartitionEx* a, const CExFatPartitionEx* b) {
+    if (a->HasBootSector() != b->HasBootSector()) return a->HasBootSector();
+    return a->GetHeapFirstSector() < b->GetHeapFirstSector();
+  });
+  for (CExFatPartitionEx* partition : order) FindTable(*partition, settled);
   for (auto& partition : settled) list.push_back(std::move(partition));
 }
 

@@ -106,7 +106,6 @@ class CPartitionBuilder {
   void Add(std::unique_ptr<CExFatPartitionEx> candidate);
   void Remove(CExFatPartitionEx* candidate);
   void SortList();
-  size_t IndexOf(const CFileSet* set) const;
 
   void BuildFromTree();
   void BuildFromUpcaseTable(CFileSet& root);
