@@ -72,45 +72,75 @@ ResultCode CExFatSearchController::AnalyzeBlock(int64_t firstSector, int64_t sec
   if (!m_usable) return 0;
   // Sectors carried over only run on into the block right after them.
   if (m_carried > 0 && firstSector != m_nextSector) Flush();
-  const size_t sector = m_sectorSize;
-  const int64_t held = m_carried + sectorCount;
-  try {
-    const size_t bytes = static_cast<size_t>(held + kCarriedSectors) * sector;
-    if (m_buffer.size() < bytes) m_buffer.resize(bytes);
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
-  uint8_t* block = m_buffer.data() + static_cast<size_t>(m_carried) * sector;
-  if (m_device->ReadSector(block, firstSector, sectorCount) == 0) {
-    // One unreadable sector costs only itself.
-    for (int64_t i = 0; i < sectorCount; ++i) {
-      uint8_t* at = block + static_cast<size_t>(i) * sector;
-      if (m_device->ReadSector(at, firstSector + i, 1) == 0) std::memset(at, 0, sector);
-    }
-  }
-  std::memset(m_buffer.data() + static_cast<size_t>(held) * sector, 0, kCarriedSectors * sector);
-  const int64_t base = firstSector - m_carried;
-  // Each sector examined has the two after it in the buffer.
-  const int64_t examined = std::max<int64_t>(0, held - kCarriedSectors);
-  for (int64_t i = 0; i < examined; ++i) {
-    AnalyzeSector(base + i, m_buffer.data() + static_cast<size_t>(i) * sector, static_cast<size_t>(held - i) * sector);
-  }
-  m_carried = held - examined;
-  std::memmove(m_buffer.data(), m_buffer.data() + static_cast<size_t>(examined) * sector,
-               static_cast<size_t>(m_carried) * sector);
-  m_nextSector = firstSector + sectorCount;
+  const uint8_t* block = ReadBlock(firstSector, sectorCount);
+  if (block == nullptr) return 0;
+  AnalyzeBlockBytes(firstSector, sectorCount, block);
   return 0;
 }
 
+const uint8_t* CExFatSearchController::ReadBlock(int64_t firstSector, int64_t sectorCount) {
+  const size_t sector = m_sectorSize;
+  try {
+    m_block.resize(static_cast<size_t>(sectorCount) * sector);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  if (m_device->ReadSector(m_block.data(), firstSector, sectorCount) == 0) {
+    // One unreadable sector costs only itself.
+    for (int64_t i = 0; i < sectorCount; ++i) {
+      uint8_t* at = m_block.data() + static_cast<size_t>(i) * sector;
+      if (m_device->ReadSector(at, firstSector + i, 1) == 0) std::memset(at, 0, sector);
+    }
+  }
+  return m_block.data();
+}
+
+void CExFatSearchController::AnalyzeBlockBytes(int64_t firstSector, int64_t sectorCount, const uint8_t* block) {
+  const size_t sector = m_sectorSize;
+  // The seam: the sectors carried from the last block, this block's first
+  // ones after them, then zeros.
+  m_seam.resize(static_cast<size_t>(3 * kCarriedSectors) * sector);
+  const int64_t lead = std::min(sectorCount, kCarriedSectors);
+  std::memcpy(m_seam.data() + static_cast<size_t>(m_carried) * sector, block, static_cast<size_t>(lead) * sector);
+  const int64_t inSeam = m_carried + lead;
+  std::memset(m_seam.data() + static_cast<size_t>(inSeam) * sector, 0,
+              m_seam.size() - static_cast<size_t>(inSeam) * sector);
+  const int64_t base = firstSector - m_carried;
+  // Every sector is examined once the two after it are at hand.
+  const int64_t total = m_carried + sectorCount;
+  const int64_t examined = std::max<int64_t>(0, total - kCarriedSectors);
+  for (int64_t i = 0; i < std::min(examined, m_carried); ++i) {
+    AnalyzeSector(base + i, m_seam.data() + static_cast<size_t>(i) * sector, static_cast<size_t>(inSeam - i) * sector);
+  }
+  // The block's own sectors, each with the two after it in the block.
+  for (int64_t i = 0; i + kCarriedSectors < sectorCount; ++i) {
+    AnalyzeSector(firstSector + i, block + static_cast<size_t>(i) * sector,
+                  static_cast<size_t>(sectorCount - i) * sector);
+  }
+  // What is left over waits for the next block.
+  const int64_t left = total - examined;
+  std::vector<uint8_t> keep(static_cast<size_t>(left) * sector);
+  for (int64_t i = 0; i < left; ++i) {
+    const int64_t at = examined + i;  // index among the carried and the block's sectors
+    const uint8_t* from = at < m_carried ? m_seam.data() + static_cast<size_t>(at) * sector
+                                         : block + static_cast<size_t>(at - m_carried) * sector;
+    std::memcpy(keep.data() + static_cast<size_t>(i) * sector, from, sector);
+  }
+  std::memcpy(m_seam.data(), keep.data(), keep.size());
+  m_carried = left;
+  m_nextSector = firstSector + sectorCount;
+}
+
 void CExFatSearchController::Flush() {
-  if (m_carried <= 0 || m_buffer.size() < static_cast<size_t>(m_carried + kCarriedSectors) * m_sectorSize) {
+  if (m_carried <= 0 || m_seam.size() < static_cast<size_t>(m_carried + kCarriedSectors) * m_sectorSize) {
     m_carried = 0;
     return;
   }
-  std::memset(m_buffer.data() + static_cast<size_t>(m_carried) * m_sectorSize, 0, kCarriedSectors * m_sectorSize);
+  std::memset(m_seam.data() + static_cast<size_t>(m_carried) * m_sectorSize, 0,
+              m_seam.size() - static_cast<size_t>(m_carried) * m_sectorSize);
   const int64_t base = m_nextSector - m_carried;
   for (int64_t i = 0; i < m_carried; ++i) {
-    AnalyzeSector(base + i, m_buffer.data() + static_cast<size_t>(i) * m_sectorSize,
+    AnalyzeSector(base + i, m_seam.data() + static_cast<size_t>(i) * m_sectorSize,
                   static_cast<size_t>(m_carried + kCarriedSectors - i) * m_sectorSize);
   }
   m_carried = 0;
@@ -169,7 +199,8 @@ void CExFatSearchController::EndSearch(int build) {
     partition->m_alignedSectors.shrink_to_fit();
   }
   m_builder.Clear();
-  std::vector<uint8_t>().swap(m_buffer);
+  std::vector<uint8_t>().swap(m_block);
+  std::vector<uint8_t>().swap(m_seam);
 }
 
 void CExFatSearchController::BuildeFileNode() {

@@ -52,6 +52,12 @@ class CExFatSearchController final : public ICompleteFileSystemSearchController 
 
  private:
   bool Prepare();
+  // The block's bytes, read into a buffer of the searcher's own (a sector
+  // that cannot be read is zeros); null when memory is short.
+  const uint8_t* ReadBlock(int64_t firstSector, int64_t sectorCount);
+  // Examines the block's sectors and those carried from the last one, each
+  // once the two after it are at hand; carries what is left.
+  void AnalyzeBlockBytes(int64_t firstSector, int64_t sectorCount, const uint8_t* block);
   // Examines the sector at `sector`; `bytes` holds it and `available` bytes
   // from its start.
   void AnalyzeSector(int64_t sector, const uint8_t* bytes, size_t available);
@@ -67,9 +73,10 @@ class CExFatSearchController final : public ICompleteFileSystemSearchController 
   bool m_usable = false;
   uint32_t m_sectorSize = 512;
   int64_t m_totalSectors = 0;
-  // The sectors carried from the last block, the block, and room for
-  // zeros after it.
-  std::vector<uint8_t> m_buffer;
+  std::vector<uint8_t> m_block;
+  // The sectors carried from the last block, the next block's first two,
+  // and zeros.
+  std::vector<uint8_t> m_seam;
   int64_t m_carried = 0;
   int64_t m_nextSector = 0;
   CFDTPreAnaylze m_preAnalyze;

@@ -147,9 +147,13 @@ TEST_F(ExFatCompleteScan, FindsBothPartitionsOfTheDiskWhereTheirBootSectorsPutTh
   ExpectFiles(scan, true);
   EXPECT_EQ(testsupport::Sha256(Dir() / "disk.img"), Table(Dir() / "disk.img.sha256").at(0).at(0));
   // A boot sector in the last two sectors of a block is looked at with the
-  // next block (this block size puts the second partition's there).
-  Scan odd("disk.img", std::stoll(geometry[1][1]) / 2 + 1);
-  ExpectGeometry(odd, true);
+  // next block (the last size puts the second partition's there), also with
+  // blocks shorter than what a set may run on into.
+  for (const int64_t block : {int64_t{1}, int64_t{3}, int64_t{std::stoll(geometry[1][1]) / 2 + 1}}) {
+    Scan odd("disk.img", block);
+    ExpectGeometry(odd, true);
+    EXPECT_EQ(odd.builder.owned.size(), scan.builder.owned.size()) << block;
+  }
 }
 
 TEST_F(ExFatCompleteScan, TheRunsOfThePassGiveTheRootsDumpExFatNamesAndBoundTheClusterSize) {
