@@ -2,7 +2,7 @@
 // keep-awake timer, the application object with the kit's fixed look, then
 // the application delegate's start-up sequence and the event loop.
 #include <QApplication>
-#include <QLabel>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -21,12 +21,12 @@
 #include "app/KVUIOperation.h"
 #include "app/KVUIRecovery.h"
 #include "base/CatchExeception.h"
-#include "platform/NotificationCenter.h"
 #include "ui/widgets/KitStyle.h"
 #include "ui/widgets/MyNSApplication.h"
 #include "ui/windows/KVAboutWindowController.h"
 #include "ui/windows/KVAlert.h"
 #include "ui/windows/KVCheckUpdateWindowController.h"
+#include "ui/windows/KVDeletailWindowController.h"
 #include "ui/windows/KVKitServices.h"
 #include "ui/windows/KVMainMenu.h"
 #include "ui/windows/KVRootWindowController.h"
@@ -61,44 +61,31 @@ void Activate(QWidget* window) {
   window->activateWindow();
 }
 
-// ---------------------------------------------------------------------------
-// STAND-IN for the results window (KVDeletailWindowController), which is built
-// next: the wizard hands it the picked disk or volume, or a loaded scan
-// result, and the stand-in says what the results window would now show.
-// Closing it ends the application, as closing the results window will.
-void ShowResultsWindowStandIn(const QString& what, const QRect& wizardFrame) {
-  std::printf("Clipmender: the results window is not built yet; a stand-in window says what it would show.\n");
-  std::fflush(stdout);
-  auto* window = new KVSmallWindow(QSize(520, 150), 8);
-  window->setAttribute(Qt::WA_DeleteOnClose);
-  auto* note = KVSmallWindow::Label(
-      window->contentView(), QStringLiteral("The results window is not built yet.\nIt would now show %1.").arg(what),
-      14, KitColors::kHeaderText, Qt::AlignCenter, true);
-  note->setGeometry(20, 20, 480, 110);
-  window->setClosedHandler(
-      [] { platform::NotificationCenter::DefaultCenter().Post(QStringLiteral("appWillTerminate")); });
-  window->move(KVRootWindowController::ResultsWindowFrame(wizardFrame, window->size()).topLeft());
-  window->fadeIn();
-  Activate(window);
-}
-
-KVResultsWindowHooks ResultsWindowStandIn() {
-  auto loaded = std::make_shared<std::pair<QString, QRect>>();
+// The results window for the wizard's hand-overs, below the wizard. The one
+// that follows a load stays hidden until the load has ended well.
+KVResultsWindowHooks ResultsWindowHooks() {
+  auto loading = std::make_shared<QPointer<KVDeletailWindowController>>();
+  const auto under = [](const QRect& wizardFrame) {
+    return KVRootWindowController::ResultsWindowFrame(wizardFrame, KVDeletailWindowController::kInitialSize).topLeft();
+  };
   KVResultsWindowHooks hooks;
-  hooks.openForScan = [](std::shared_ptr<DiskVolumeNodeData> row, const QRect& wizardFrame) {
-    ShowResultsWindowStandIn(QStringLiteral("a scan of \u201c%1\u201d").arg(row->name()), wizardFrame);
+  hooks.openForScan = [under](std::shared_ptr<DiskVolumeNodeData> row, const QRect& wizardFrame) {
+    Activate(KVDeletailWindowController::OpenForScan(*row, under(wizardFrame))->window());
   };
-  hooks.openForImport = [loaded](const QString& path, const QRect& wizardFrame) { *loaded = {path, wizardFrame}; };
-  hooks.showImported = [loaded] {
-    if (loaded->first.isEmpty()) return;  // asked twice: shown already
-    ShowResultsWindowStandIn(QStringLiteral("the scan result loaded from \u201c%1\u201d").arg(loaded->first),
-                             loaded->second);
-    loaded->first.clear();
+  hooks.openForImport = [loading, under](const QString& path, const QRect& wizardFrame) {
+    delete loading->data();
+    *loading = KVDeletailWindowController::OpenForImport(path, under(wizardFrame), false);
   };
-  hooks.discardImport = [loaded] { loaded->first.clear(); };
+  hooks.showImported = [loading] {
+    if (*loading) (*loading)->showWindow();
+  };
+  hooks.discardImport = [loading] {
+    if (!*loading) return;
+    (*loading)->clearImportData();
+    delete loading->data();
+  };
   return hooks;
 }
-// ---------------------------------------------------------------------------
 
 // The windows the delegate opens, and the update window it keeps.
 class DelegateWindows : public KVCheckUpdateWindowControllerDelegate {
@@ -107,11 +94,14 @@ class DelegateWindows : public KVCheckUpdateWindowControllerDelegate {
 
   void runRootWindow() override { (*delegate_)->runRootWindow(); }
 
-  // The wizard, with the application menu in its title bar.
-  void ShowRoot() {
+  // The wizard, with the application menu in its title bar; a new one when
+  // the results window goes back to it.
+  void ShowRoot(bool again = false) {
     root_ = std::make_unique<KVRootWindowController>();
+    if (again) root_->setIsNotFristLoad(1);
     new KVMainMenu(*delegate_, root_->window());
-    root_->SetResultsWindowHooks(ResultsWindowStandIn());
+    root_->SetResultsWindowHooks(ResultsWindowHooks());
+    KVDeletailWindowController::SetRootWindowOpener([this] { ShowRoot(true); });
     root_->showWindow();
     std::printf("Clipmender: the wizard window is shown.\n");
     std::fflush(stdout);

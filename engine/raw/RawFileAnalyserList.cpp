@@ -50,5 +50,7 @@ void CRawFileAnalyserListSingle::BuildRawFileAnalyserMap(RawAnalyserMap& map) {
 }
 
 void CRawFileAnalyserListSingle::BuildRawFileAnalyserList(RawAnalyserList& list) {
-  for (const RawAnalyserEntry& entry : RawAnalyserEntries()) list.emplace_back(entry.make());
+  for (const RawAnalyserEntry& entry : RawAnalyserEntries()) {
+    if (entry.listed) list.emplace_back(entry.make());
+  }
 }

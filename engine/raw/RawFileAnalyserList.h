@@ -30,6 +30,7 @@ struct RawAnalyserEntry {
   IRawFileAnalyser* (*make)();   // a new analyser object
   std::array<uint32_t, 6> keys;  // map keys (0 ends the list)
   bool noMagic;                  // asked for sectors no key matched (list 0)
+  bool listed = true;            // one of all analysers (list 1)
 };
 
 // Every analyser class, in list-1 order.

@@ -72,8 +72,10 @@ struct ProgramRun {
 // ends it with SIGTERM.
 ProgramRun StartAndTerminate(const testsupport::TempDir& work, const std::string& args) {
   const std::string out = ShellQuote((work / "program.out").string());
+  // The last run's output goes first: the new program may not have opened
+  // (and emptied) the file yet when the first look finds the old line.
   const auto result = testsupport::RunCommand(
-      Program(work, "QT_QPA_PLATFORM=offscreen") + " " + args + " >" + out + " 2>&1 & pid=$!; " +
+      "rm -f " + out + "; " + Program(work, "QT_QPA_PLATFORM=offscreen") + " " + args + " >" + out + " 2>&1 & pid=$!; " +
       "for i in $(seq 300); do grep -q '" + kWindowShown + "' " + out +
       " && break; kill -0 $pid 2>/dev/null || break; sleep 0.1; done; kill -TERM $pid 2>/dev/null; wait $pid; "
       "echo status=$? pid=$pid");

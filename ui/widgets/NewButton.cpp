@@ -35,8 +35,20 @@ QString NewButton::shownLabel(const QFontMetrics& metrics, const QRect& cell) co
   return metrics.elidedText(label_, labelElideMode_, room);
 }
 
+QRect NewButton::iconDrawnRectForBounds(const QRect& cell) const {
+  const QRect box = iconImageRectForBounds(cell);
+  if (box.isNull()) return {};
+  // The icon keeps its own size in the middle of its box, shrunk (keeping
+  // its proportions) only when it is larger: the box is wider than the room
+  // between the tick area and the title.
+  const QSize own = icon_.deviceIndependentSize().toSize();
+  const QSize drawn =
+      own.width() > box.width() || own.height() > box.height() ? own.scaled(box.size(), Qt::KeepAspectRatio) : own;
+  return {QPoint(box.x() + (box.width() - drawn.width()) / 2, box.y() + (box.height() - drawn.height()) / 2), drawn};
+}
+
 void NewButton::drawWithFrame(QPainter* painter, const QRect& cell) const {
-  if (!icon_.isNull()) painter->drawPixmap(iconImageRectForBounds(cell), icon_);
+  if (!icon_.isNull()) painter->drawPixmap(iconDrawnRectForBounds(cell), icon_);
   if (!label_.isEmpty()) {
     const QRect title = imageRectForBounds(cell);
     painter->save();

@@ -54,6 +54,9 @@ class NewButton : public KitCell {
   void setDelegate(INewButtonDelegate* delegate) { delegate_ = delegate; }
 
   QRect iconImageRectForBounds(const QRect& cell) const;
+  // Where the icon is drawn inside that box: at its own size, centred, or
+  // shrunk to fit when larger.
+  QRect iconDrawnRectForBounds(const QRect& cell) const;
   QRect imageRectForBounds(const QRect& cell) const;
   void drawWithFrame(QPainter* painter, const QRect& cell) const override;
 

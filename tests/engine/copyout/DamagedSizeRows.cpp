@@ -6,10 +6,15 @@
 //   bytes its extents hold, which The Sleuth Kit's copy with slack gives.
 // - NTFS: a base record's $DATA start VCN set to 2^40 (the size would have
 //   come from a leading hole of petabytes); the file copies out whole.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 
@@ -54,10 +59,32 @@ std::string FsstatNumber(const fs::path& fsstat, const std::string& label) {
   return "";
 }
 
-std::string MakeHfs() {
+// Rows and tests of this program run at once in processes of their own, and
+// a scan checks that its image does not change under it: each damaged copy is
+// made once under a lock, and made again only when its original changed.
+std::string MadeOnce(const std::string& name, const fs::path& original, const std::function<std::string()>& make) {
+  fs::create_directories(Out());
+  const int lock = ::open((Out() / (name + ".lock")).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (lock < 0 || ::flock(lock, LOCK_EX) != 0) return "cannot lock " + name;
+  std::error_code ec;
+  const std::string stamp = std::to_string(fs::last_write_time(original, ec).time_since_epoch().count()) + " " +
+                            std::to_string(fs::file_size(original, ec));
+  const fs::path done = Out() / (name + ".made");
   std::string why;
-  const fs::path dir = hfsquick::RowFixtures(&why);
-  if (!why.empty()) return why;
+  std::ifstream in(done);
+  std::string was;
+  std::getline(in, was);
+  if (was != stamp) {
+    fs::remove(done, ec);
+    why = make();
+    if (why.empty()) std::ofstream(done) << stamp << "\n";
+  }
+  ::close(lock);
+  return why;
+}
+
+std::string MakeHfsDamage(const fs::path& dir) {
+  std::string why;
   const fs::path original = dir / "lx-hfsplus.img";
   const std::string file = "random/r-100000.bin";
   const int64_t inode = Inode(original.string() + ".fls.txt", file);
@@ -93,12 +120,8 @@ std::string MakeHfs() {
   return "";
 }
 
-std::string MakeNtfs() {
-  const fs::path dir = conformance::FixtureDir("CLIPMENDER_NTFS_FIXTURES", CLIPMENDER_NTFS_FIXTURE_DIR);
-  if (!testsupport::HaveFuse()) return "needs root and /dev/fuse to fill the NTFS images";
-  std::string why =
-      conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/ntfs/make-ntfs-images.sh", dir);
-  if (!why.empty()) return why;
+std::string MakeNtfsDamage(const fs::path& dir) {
+  std::string why;
   const fs::path original = dir / "default.img";
   const int64_t record = Inode(original.string() + ".fls.txt", "big/random-300k.bin");
   const std::string fsstat = original.string() + ".fsstat.txt";
@@ -115,6 +138,20 @@ std::string MakeNtfs() {
           std::to_string(std::stoll(entry)) + " " + std::to_string(record) + " " + std::to_string(uint64_t{1} << 40) +
           " && cp " + ShellQuote(original.string() + ".expect.tsv") + " " + ShellQuote(image.string() + ".expect.tsv"));
   return why;
+}
+
+std::string MakeHfs() {
+  std::string why;
+  const fs::path dir = hfsquick::RowFixtures(&why);
+  return why.empty() ? MadeOnce("hfs-size", dir / "lx-hfsplus.img", [&] { return MakeHfsDamage(dir); }) : why;
+}
+
+std::string MakeNtfs() {
+  const fs::path dir = conformance::FixtureDir("CLIPMENDER_NTFS_FIXTURES", CLIPMENDER_NTFS_FIXTURE_DIR);
+  if (!testsupport::HaveFuse()) return "needs root and /dev/fuse to fill the NTFS images";
+  const std::string why =
+      conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/ntfs/make-ntfs-images.sh", dir);
+  return why.empty() ? MadeOnce("ntfs-vcn", dir / "default.img", [&] { return MakeNtfsDamage(dir); }) : why;
 }
 
 std::vector<Row> Rows() {

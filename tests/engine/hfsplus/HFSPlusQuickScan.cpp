@@ -1,5 +1,7 @@
 #include "HFSPlusQuickScan.h"
 
+#include <unistd.h>
+
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
 
@@ -78,11 +80,16 @@ fs::path RowFixtures(std::string* why) {
 
 void WriteExpectWithHiddenFiles(const fs::path& expect, const fs::path& fls, const fs::path& out) {
   fs::create_directories(out.parent_path());
+  // Rows of one image run at once in processes of their own: each writes a
+  // file of its own and renames it over the shared one, so no row ever reads
+  // a half-written expectation.
+  const fs::path part = out.string() + "." + std::to_string(::getpid());
   testsupport::RunCommandOrFail(
       "{ cat " + testsupport::ShellQuote(expect.string()) + "; sed -n " +
       testsupport::ShellQuote(R"(s|^r/r [0-9]*:\t....HFS+ Private Data/\(iNode[0-9]*\)$|f\tlive\t-\t-\t-\t-\t)"
                               R"(Other lost files/\1|p)") +
-      " " + testsupport::ShellQuote(fls.string()) + "; } >" + testsupport::ShellQuote(out.string()));
+      " " + testsupport::ShellQuote(fls.string()) + "; } >" + testsupport::ShellQuote(part.string()));
+  fs::rename(part, out);
 }
 
 Scan::Scan(IStorageDevice* dev) : device(dev), searcher(CreateHFSPlusQuickSearcher()) {

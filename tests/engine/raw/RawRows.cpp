@@ -10,47 +10,6 @@
 
 namespace {
 
-using conformance::Row;
-using conformance::Through;
-
-std::vector<Row> Rows() {
-  auto row = [](std::string name, const std::string& image) {
-    Row r;
-    r.name = std::move(name);
-    r.image = rawfixtures::Dir() / (image + ".img");
-    r.expect = rawfixtures::Dir() / (image + ".img.expect.tsv");
-    r.complete = true;
-    r.prepare = rawfixtures::Ready;
-    return r;
-  };
-  std::vector<Row> rows;
-#ifdef CLIPMENDER_RAW_LOOP_ROWS
-  for (const char* image : {"zeros", "random"}) {
-    Row loop = row(std::string(image) + "_loop", image);
-    loop.through = Through::kLoop;
-    rows.push_back(loop);
-    Row big = row(std::string(image) + "_loop_4096", image);
-    big.through = Through::kLoop;
-    big.sectorSize = 4096;
-    rows.push_back(big);
-  }
-#else
-  for (const char* image : {"zeros", "random"}) {
-    rows.push_back(row(image, image));
-    Row mbr = row(std::string(image) + "_mbr", image);
-    mbr.mbr = true;
-    rows.push_back(mbr);
-    Row big = row(std::string(image) + "_4096", image);
-    big.sectorSize = 4096;
-    rows.push_back(big);
-  }
-  Row cut = row("random_cut", "random");
-  cut.keep = 0.5;
-  rows.push_back(cut);
-#endif
-  return rows;
-}
-
-CONFORMANCE_ROWS(RawRows, Rows());
+CONFORMANCE_ROWS(RawRows, rawfixtures::CarveRows(rawfixtures::Dir(), rawfixtures::Ready, ""));
 
 }  // namespace

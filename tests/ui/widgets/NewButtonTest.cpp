@@ -37,6 +37,31 @@ TEST(NewButtonTest, LayoutOfIconAndTitle) {
   EXPECT_EQ(cell.imageRectForBounds(frame), QRect(50, 112, 800, 16));
 }
 
+// The kit's 16-point icons sit between the tick box and the title, at their
+// own size; only an icon larger than its box is shrunk into it.
+TEST(NewButtonTest, IconKeepsItsSizeBetweenTickAndTitle) {
+  uitest::App();
+  NewButton cell;
+  const QRect frame(0, 0, 200, 40);
+  cell.setLabel(QStringLiteral("photos"));
+  cell.setImage(uitest::Solid(QSize(16, 16), Qt::white));
+  cell.setIconImage(uitest::Solid(QSize(16, 16), Qt::red));
+  EXPECT_EQ(cell.iconDrawnRectForBounds(frame), QRect(20, 12, 16, 16));
+  QImage image(200, 40, QImage::Format_RGB32);
+  image.fill(Qt::black);
+  {
+    QPainter painter(&image);
+    cell.drawWithFrame(&painter, frame);
+  }
+  uitest::SaveArtifact(image, QStringLiteral("newbutton-icon"));
+  EXPECT_EQ(image.pixelColor(8, 20), QColor(Qt::white));   // the tick box
+  EXPECT_EQ(image.pixelColor(17, 20), QColor(Qt::black));  // a gap, then the icon
+  EXPECT_EQ(image.pixelColor(28, 20), QColor(Qt::red));
+  EXPECT_EQ(image.pixelColor(38, 20), QColor(Qt::black));  // a gap before the title
+  cell.setIconImage(uitest::Solid(QSize(80, 40), Qt::red));
+  EXPECT_EQ(cell.iconDrawnRectForBounds(frame), QRect(8, 10, 40, 20));
+}
+
 TEST(NewButtonTest, TickAreaTellsTheDelegateOncePerLatch) {
   uitest::App();
   WaitForLatch();

@@ -27,20 +27,10 @@
 
 namespace {
 
+using wizardtest::DiskIndexOf;
 namespace fs = std::filesystem;
 using testsupport::RunCommandOrFail;
 using testsupport::ShellQuote;
-
-// The disk index the device list gives the device at `path`; -1 when it
-// does not list it.
-int DiskIndexOf(const std::string& path) {
-  std::list<_DiskVolumeData> disks;
-  KVUIDeviceData::instance().GetAllDeviceInfo(disks);
-  for (const _DiskVolumeData& disk : disks) {
-    if (disk.description == path) return disk.diskIndex;
-  }
-  return -1;
-}
 
 // The page's disk row named `name`: our images have names of their own.
 DiskVolumeNodeData* RowNamed(const KVSelectDiskViewController* page, const std::string& name) {

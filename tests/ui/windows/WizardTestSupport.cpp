@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <list>
+
 #include "app/KVNode.h"
 #include "platform/NotificationCenter.h"
 
@@ -83,6 +85,15 @@ AlertAnswerer::AlertAnswerer(int code) {
     }
   });
   timer_.start();
+}
+
+int DiskIndexOf(const std::string& path) {
+  std::list<_DiskVolumeData> disks;
+  KVUIDeviceData::instance().GetAllDeviceInfo(disks);
+  for (const _DiskVolumeData& disk : disks) {
+    if (disk.description == path) return disk.diskIndex;
+  }
+  return -1;
 }
 
 PostCounter::PostCounter(const QString& name) {

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "app/KVUIDeviceData.h"
@@ -62,6 +63,10 @@ class AlertAnswerer {
  private:
   QTimer timer_;
 };
+
+// The disk index the machine's device list gives the device at `path`; -1
+// when it does not list it.
+int DiskIndexOf(const std::string& path);
 
 // Counts the posts of a notification while it lives.
 class PostCounter {

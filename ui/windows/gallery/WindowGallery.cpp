@@ -4,11 +4,13 @@
 // About window, the update window's four panes (checking, no network, up to
 // date, a new version with its notes), the deep-scan bubble over a window,
 // a question asked without a window, the application menu in a title bar,
-// the wizard's two pages and the progress window of a load. Runs on any Qt
-// platform: offscreen in the tests, the X server in CI. No network is used:
-// the panes are shown from lists made here, and the disk page lists a
-// machine made here.
+// the wizard's two pages, the progress window of a load, and the results
+// window while it scans, once it has scanned and on an empty folder. Runs on
+// any Qt platform: offscreen in the tests, the X server in CI. No network and
+// no disk are used: the panes are shown from lists made here, the disk page
+// lists a machine made here, and the results window scans a made-up volume.
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -19,7 +21,9 @@
 
 #include "WizardShots.h"
 #include "app/KVAppDelegate.h"
+#include "app/KVNode.h"
 #include "platform/Resources.h"
+#include "ui/widgets/CustemOutlineView.h"
 #include "ui/widgets/HVTitlebarView.h"
 #include "ui/widgets/KitAnimations.h"
 #include "ui/widgets/KitSheet.h"
@@ -30,9 +34,11 @@
 #include "ui/windows/KVAlert.h"
 #include "ui/windows/KVCheckUpdateWindowController.h"
 #include "ui/windows/KVDeepScanViewController.h"
+#include "ui/windows/KVDeletailWindowController.h"
 #include "ui/windows/KVKitServices.h"
 #include "ui/windows/KVMainMenu.h"
 #include "ui/windows/KVSmallWindow.h"
+#include "ui/windows/gallery/ResultsScene.h"
 
 namespace {
 
@@ -65,6 +71,55 @@ bool UseExampleLinks(const QTemporaryDir& dir) {
   if (!QFile::link(shipped + QStringLiteral("/strings"), dir.filePath(QStringLiteral("strings")))) return false;
   platform::Resources::SetRoot(dir.path());
   return true;
+}
+
+// Runs the event loop until `done` answers true (at most 20 s).
+bool PumpUntil(const std::function<bool()>& done) {
+  QDeadlineTimer deadline(20000);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+// Chooses the folder at `path` (names below the first root) in the outline,
+// as a click would.
+void ChooseFolder(KVDeletailWindowController& results, const QStringList& path) {
+  OpNodeData* row = results.allDiskArr.empty() ? nullptr : results.allDiskArr.front().get();
+  for (const QString& name : path) {
+    results.outlineView->expandItem(row);
+    OpNodeData* next = nullptr;
+    for (int k = 0; k < results.getNodeDataIsLeaf(row); ++k) {
+      OpNodeData* child = results.folderChildAt(row, k);
+      if (child->name() == name) next = child;
+    }
+    if (next == nullptr) return;
+    row = next;
+  }
+  results.shouldSelectItem(results.outlineView, row);
+}
+
+// The results window scanning a made-up camera card, then browsing it.
+bool ShootResults(const QDir& out) {
+  resultsscene::Scene scene(1, 1);
+  scene.HoldAt(42);
+  auto* results = new KVDeletailWindowController;
+  results->setScanStarter([&scene](const DiskVolumeNodeData*, const QString& name) { return scene.Start(name); });
+  results->showWindow();
+  results->getData();
+  bool ok = PumpUntil([&] { return scene.IsHeld() && !results->allDiskArr.empty(); });
+  ChooseFolder(*results, {QStringLiteral("DCIM"), QStringLiteral("100CANON")});
+  ok = ok && Shoot(results->window(), out, QStringLiteral("results-scanning.png"));
+  scene.Release();
+  ok = ok && PumpUntil([&] { return !KVUIController::IsScanRunning() && results->recovertyButton->isVisible(); });
+  ChooseFolder(*results, {QStringLiteral("DCIM"), QStringLiteral("100CANON")});
+  ok = ok && Shoot(results->window(), out, QStringLiteral("results-browsing.png"));
+  results->popupViewHidden();
+  ChooseFolder(*results, {QStringLiteral("Empty folder")});
+  ok = ok && Shoot(results->window(), out, QStringLiteral("results-empty-folder.png"));
+  delete results;
+  return ok;
 }
 
 }  // namespace
@@ -148,5 +203,6 @@ int main(int argc, char** argv) {
     menu.application->hide();
   }
   ok = ShootWizardWindows([&out](QWidget* window, const QString& file) { return Shoot(window, out, file); }) && ok;
+  ok = ShootResults(out) && ok;
   return ok ? 0 : 1;
 }

@@ -1,0 +1,457 @@
+#include "raw/ArchiveAnalysers.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "OnDiskBytes.h"
+#include "raw/RawFileBuffer.h"
+#include "raw/RawMarkSearch.h"
+
+using ondisk::AllZero;
+using ondisk::Be32;
+using ondisk::Le16;
+using ondisk::Le32;
+
+namespace {
+
+constexpr uint64_t kWalkLimit = 0xD000000;
+constexpr uint64_t kSearchLimit = 0x82000000;
+
+}  // namespace
+
+// ---- CAB: sized from the header ----
+
+uint32_t FileCABAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  if (Le32(s + 4) != 0 || Le32(s + 12) != 0 || Le32(s + 20) != 0 || Le16(s + 24) != 0x0103 || Le32(s + 8) == 0) {
+    return 0;
+  }
+  info.m_type = RAW_TYPE_CAB;
+  info.m_size = Le32(s + 8);
+  return 1;
+}
+
+// ---- RAR (the format with the seven-byte marker block) ----
+
+namespace {
+
+struct RarBlock {
+  enum Kind { kInvalid, kNext, kEnd } kind = kInvalid;
+  uint64_t length = 0;
+};
+
+// Whether the header at `pos` carries the checksum of its own bytes (the low
+// half of their CRC-32, from the type byte on).
+bool RarHeaderSums(RawFileBuffer& buffer, uint64_t pos, uint16_t headerSize, uint16_t sum) {
+  const uint8_t* header = buffer.Get(pos, headerSize);
+  if (header == nullptr) return false;
+  return (crc32(0, header + 2, headerSize - 2u) & 0xFFFF) == sum;
+}
+
+RarBlock ReadRarBlock(RawFileBuffer& buffer, uint64_t pos) {
+  RarBlock block;
+  const uint8_t* at = buffer.Get(pos, 40);
+  if (at == nullptr) return block;
+  uint8_t h[40];
+  std::memcpy(h, at, sizeof h);
+  const uint8_t type = h[2];
+  const uint16_t flags = Le16(h + 3), size = Le16(h + 5);
+  if (size < 7 || type < 0x73 || type > 0x7B) return block;
+  // Packed sizes of 4 GiB and more keep their high half behind the fixed
+  // fields of the header.
+  const uint64_t high = (flags & 0x100) != 0 && size >= 36 ? uint64_t{Le32(h + 32)} << 32 : 0;
+  switch (type) {
+    case 0x73:
+      if (size < 10) return block;
+      block.length = size;
+      break;
+    case 0x74:
+      // A file stored bigger than it unpacks (incompressible data) still
+      // belongs to the archive when its header's checksum holds.
+      if ((Le32(h + 7) > Le32(h + 11) || h[15] >= 5) && !RarHeaderSums(buffer, pos, size, Le16(h))) return block;
+      block.length = size + uint64_t{Le32(h + 7)} + high;
+      break;
+    case 0x75:
+      block.length = size + uint64_t{Le16(h + 7)};
+      break;
+    case 0x76:
+      block.length = size;
+      break;
+    case 0x77:
+      if (h[13] != 0) return block;
+      block.length = size + uint64_t{Le32(h + 7)};
+      break;
+    case 0x78:
+    case 0x7A:
+      if (size < 10) return block;
+      block.length = size + uint64_t{Le32(h + 7)} + (type == 0x7A ? high : 0);
+      break;
+    case 0x7B:
+      // The end-of-archive block carries no data, whatever its header holds
+      // after the seven fixed bytes.
+      if (RarHeaderSums(buffer, pos, size, Le16(h))) {
+        block.kind = RarBlock::kEnd;
+        block.length = size;
+        return block;
+      }
+      if (size < 10) return block;
+      block.length = size + uint64_t{Le32(h + 7)};
+      break;
+    default:  // 0x79
+      return block;
+  }
+  block.kind = RarBlock::kNext;
+  return block;
+}
+
+}  // namespace
+
+uint32_t FileRARAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  if (s[4] != 0x1A || s[5] != 0x07 || s[6] != 0x00) return 0;
+  info.m_type = RAW_TYPE_RAR;
+  return 1;
+}
+
+uint32_t FileRARAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  const RarBlock head = ReadRarBlock(buffer, 7);
+  if (head.kind == RarBlock::kInvalid) return 0;
+  uint64_t position = 7 + head.length;
+  bool ended = head.kind == RarBlock::kEnd;
+  while (!ended && position <= kWalkLimit) {
+    const RarBlock block = ReadRarBlock(buffer, position);
+    if (block.kind == RarBlock::kInvalid) break;
+    position += block.length;
+    ended = block.kind == RarBlock::kEnd;
+  }
+  static const uint8_t kEndBlock[7] = {0xC4, 0x3D, 0x7B, 0x00, 0x40, 0x07, 0x00};
+  if (!ended) {
+    const uint8_t* tail = buffer.Get(position, sizeof kEndBlock);
+    if (tail != nullptr && std::memcmp(tail, kEndBlock, sizeof kEndBlock) == 0) {
+      position += sizeof kEndBlock;
+      ended = true;
+    }
+  }
+  info.m_size = position;
+  info.m_whole = ended;
+  return 1;
+}
+
+// ---- gzip ----
+
+namespace {
+
+struct GzHeader {
+  uint64_t end = 0;      // where the compressed data begin
+  bool overrun = false;  // a name or comment ran past its limit: `end` is where the search stopped
+  std::string name;
+};
+
+// Skips a zero-terminated text from `at`; its first bytes go to `text` when
+// given. False when it runs past the limit or cannot be read.
+bool SkipGzText(RawFileBuffer& buffer, uint64_t& at, std::string* text) {
+  constexpr uint64_t kTextLimit = 0x1400000;
+  constexpr size_t kStep = 4096;
+  constexpr size_t kNameBytes = 1023;
+  while (at <= kTextLimit) {
+    const uint8_t* bytes = buffer.Get(at, kStep);
+    if (bytes == nullptr) return false;
+    const auto* zero = static_cast<const uint8_t*>(std::memchr(bytes, 0, kStep));
+    const size_t length = zero != nullptr ? static_cast<size_t>(zero - bytes) : kStep;
+    if (text != nullptr && text->size() < kNameBytes) {
+      text->append(reinterpret_cast<const char*>(bytes), std::min(length, kNameBytes - text->size()));
+    }
+    at += length;
+    if (zero != nullptr) {
+      at += 1;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The member header at `at`, walked as the format lays it out; false when
+// there is none.
+bool ReadGzHeader(RawFileBuffer& buffer, uint64_t at, GzHeader& header) {
+  const uint8_t* h = buffer.Get(at, 10);
+  if (h == nullptr || h[0] != 0x1F || h[1] != 0x8B || h[2] != 8 || h[3] >= 32) return false;
+  const uint8_t flags = h[3];
+  uint64_t pos = at + 10;
+  if ((flags & 4) != 0) {
+    const uint8_t* extra = buffer.Get(pos, 2);
+    if (extra == nullptr) return false;
+    pos += 2 + uint64_t{Le16(extra)};
+  }
+  for (const uint8_t flag : {uint8_t{8}, uint8_t{16}}) {
+    if ((flags & flag) != 0 && !SkipGzText(buffer, pos, flag == 8 ? &header.name : nullptr)) {
+      header.overrun = true;
+      header.end = pos;
+      return true;
+    }
+  }
+  if ((flags & 2) != 0) pos += 2;
+  header.end = pos;
+  return true;
+}
+
+// Inflates the deflate data from `at` to the end of their stream; the offset
+// just past the member's trailer when its checksum and length agree with
+// what came out, else 0.
+uint64_t InflatedEnd(RawFileBuffer& buffer, uint64_t at) {
+  constexpr size_t kStep = 16 * 1024;
+  constexpr uint64_t kOutputLimit = uint64_t{1} << 32;
+  z_stream zs{};
+  if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) return 0;
+  std::vector<uint8_t> out(64 * 1024);
+  uLong sum = crc32(0, nullptr, 0);
+  uint64_t in = at, produced = 0;
+  const uint64_t deviceEnd = buffer.BytesToDeviceEnd();
+  bool ended = false;
+  while (!ended && in < deviceEnd && in - at <= kWalkLimit && produced <= kOutputLimit) {
+    const size_t step = static_cast<size_t>(std::min<uint64_t>(kStep, deviceEnd - in));
+    const uint8_t* bytes = buffer.Get(in, step);
+    if (bytes == nullptr) break;
+    zs.next_in = const_cast<Bytef*>(bytes);
+    zs.avail_in = static_cast<uInt>(step);
+    int status = Z_OK;
+    do {
+      zs.next_out = out.data();
+      zs.avail_out = static_cast<uInt>(out.size());
+      status = inflate(&zs, Z_NO_FLUSH);
+      const size_t made = out.size() - zs.avail_out;
+      sum = crc32(sum, out.data(), static_cast<uInt>(made));
+      produced += made;
+    } while (status == Z_OK && (zs.avail_in > 0 || zs.avail_out == 0) && produced <= kOutputLimit);
+    if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) break;
+    in += step - zs.avail_in;
+    ended = status == Z_STREAM_END;
+  }
+  inflateEnd(&zs);
+  if (!ended) return 0;
+  const uint8_t* trailer = buffer.Get(in, 8);
+  if (trailer == nullptr || Le32(trailer) != static_cast<uint32_t>(sum) ||
+      Le32(trailer + 4) != static_cast<uint32_t>(produced)) {
+    return 0;
+  }
+  return in + 8;
+}
+
+}  // namespace
+
+uint32_t FileGZAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  // Extra flags 0 as well as 2 and 4: the compressor's default level writes 0.
+  if (s[0] != 0x1F || s[1] != 0x8B || s[2] != 0x08 || s[3] >= 32 || (s[8] != 0 && s[8] != 2 && s[8] != 4) ||
+      s[9] >= 14) {
+    return 0;
+  }
+  info.m_type = RAW_TYPE_GZ;
+  return 1;
+}
+
+uint32_t FileGZAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  GzHeader header;
+  if (!ReadGzHeader(buffer, 0, header)) return 0;
+  if (!header.name.empty()) info.SetRawFileName(header.name);
+  if (header.overrun) {
+    info.m_size = header.end;
+    return 1;
+  }
+  // The compressed data end themselves: followed to their end, the member
+  // ends at its trailer, and members right behind it belong to the file.
+  uint64_t end = InflatedEnd(buffer, header.end);
+  if (end != 0) {
+    while (true) {
+      GzHeader next;
+      if (!ReadGzHeader(buffer, end, next) || next.overrun) break;
+      const uint64_t more = InflatedEnd(buffer, next.end);
+      if (more == 0) break;
+      end = more;
+    }
+    info.m_size = end;
+    info.m_whole = true;
+    return 1;
+  }
+  // Data that do not inflate: the first sector after the header whose last
+  // eight bytes are zero is taken for the last.
+  const uint64_t s = buffer.SectorSize();
+  uint64_t p = (header.end / s + 1) * s;
+  while (p < kWalkLimit) {
+    const uint8_t* sector = buffer.Get(p, s);
+    if (sector == nullptr) break;
+    if (AllZero(sector + s - 8, 8)) {
+      info.m_size = p + s;
+      return 1;
+    }
+    p += s;
+  }
+  info.m_size = p;
+  return 1;
+}
+
+// ---- LZH ----
+
+namespace {
+
+// "-lh?-" at `m`: 0 and 5 always; the other methods and folders ("d") when
+// `others`.
+bool LzhMethod(const uint8_t* m, bool others) {
+  if (m[0] != '-' || m[1] != 'l' || m[2] != 'h' || m[4] != '-') return false;
+  if (m[3] == '0' || m[3] == '5') return true;
+  return others && ((m[3] >= '1' && m[3] <= '7') || m[3] == 'd');
+}
+
+}  // namespace
+
+uint32_t FileLZHAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  // An archive that begins with a folder, or whose first member is packed by
+  // another method, is one too; the header level must then be a known one.
+  if (!LzhMethod(s + 2, false) && !(LzhMethod(s + 2, true) && s[20] <= 2)) return 0;
+  info.m_type = RAW_TYPE_LZH;
+  return 1;
+}
+
+uint32_t FileLZHAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  uint64_t position = 0;
+  bool first = true;
+  while (position <= kWalkLimit) {
+    const uint8_t* h = buffer.Get(position, 22);
+    if (h == nullptr || !(LzhMethod(h + 2, false) || (LzhMethod(h + 2, true) && h[20] <= 2))) {
+      if (first) return 0;
+      break;
+    }
+    const uint64_t packed = Le32(h + 7);
+    if (h[20] == 2) {
+      // Level 2: a two-byte size of the whole header, extensions included.
+      const uint16_t size = Le16(h);
+      if (size < 26) {
+        if (first) return 0;
+        break;
+      }
+      position += size + packed;
+    } else {
+      position += uint64_t{h[0]} + packed + 2;
+    }
+    first = false;
+  }
+  // A zero byte closes the archive.
+  const uint8_t* end = buffer.Get(position, 1);
+  const bool closed = end != nullptr && *end == 0 && position <= kWalkLimit;
+  info.m_size = position + (closed ? 1 : 0);
+  info.m_whole = closed;
+  return 1;
+}
+
+// ---- SIT and SITX ----
+
+uint32_t FileSITAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& /*info*/) {
+  return s[4] == 'f' && s[5] == 'I' && s[6] == 't' ? 1 : 0;
+}
+
+uint32_t FileSITAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  const uint8_t* h = buffer.Get(0, 88);
+  if (h == nullptr) return 0;
+  if (h[7] == ' ') {
+    const uint32_t size = Be32(h + 84);
+    info.m_type = m_analyserType = RAW_TYPE_SIT;
+    info.m_size = size >= 0x80000000u ? kSearchLimit : size;
+    return 1;
+  }
+  if (h[7] != '!') return 0;
+  info.m_type = m_analyserType = RAW_TYPE_SITX;
+  // The archive's closing record: 02 D7 0A, a byte that tells how much
+  // follows, then 98 F6 42 88.
+  static const uint8_t kMark[3] = {0x02, 0xD7, 0x0A};
+  uint8_t kind = 0;
+  const RawMarkFind find = FindRawEndMark(buffer, 0, kSearchLimit, kMark, sizeof kMark, 0, 8, [&](const uint8_t* p) {
+    kind = p[3];
+    return p[4] == 0x98 && p[5] == 0xF6 && p[6] == 0x42 && p[7] == 0x88;
+  });
+  SizeFromRawEndMark(info, find, 8 + (kind == 0x19 ? 4 : kind == ';' ? 5 : 6));
+  return 1;
+}
+
+// ---- tar ----
+
+int64_t TarMemberSize(const uint8_t* field) {
+  if ((field[0] & 0x80) != 0) {
+    // Binary, for members of 8 GiB and more; negative or past 2^56: not a size.
+    if (field[0] != 0x80 || !AllZero(field + 1, 4)) return -1;
+    int64_t value = 0;
+    for (int i = 5; i < 12; ++i) value = (value << 8) | field[i];
+    return value;
+  }
+  int i = 0;
+  while (i < 12 && field[i] == ' ') ++i;
+  int64_t value = 0;
+  for (; i < 12 && field[i] != 0 && field[i] != ' '; ++i) {
+    if (field[i] < '0' || field[i] > '7') return -1;
+    value = value * 8 + (field[i] - '0');
+  }
+  return value;
+}
+
+uint32_t FileTARAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  if (std::memcmp(s + 257, "ustar", 5) != 0) return 0;
+  info.m_type = RAW_TYPE_TAR;
+  return 1;
+}
+
+uint32_t FileTARAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  // The archive is walked in its own 512-byte blocks, whatever the device's
+  // sector size. Members of size 0 (folders, empty files, links) are members
+  // like any other: only a block of zeros ends the archive.
+  constexpr uint64_t kBlock = 512;
+  constexpr uint64_t kRecord = 10240;
+  RawFileBuffer buffer(device, info.m_startSector);
+  uint64_t position = 0;
+  bool ended = false;
+  while (position <= kWalkLimit) {
+    const uint8_t* h = buffer.Get(position, kBlock);
+    if (h == nullptr) break;
+    if (AllZero(h, kBlock)) {
+      position += kBlock;
+      // The zero blocks that fill the archive's last record belong to it.
+      while (position % kRecord != 0) {
+        const uint8_t* fill = buffer.Get(position, kBlock);
+        if (fill == nullptr || !AllZero(fill, kBlock)) break;
+        position += kBlock;
+      }
+      ended = true;
+      break;
+    }
+    const int64_t size = std::memcmp(h + 257, "ustar", 5) == 0 ? TarMemberSize(h + 124) : -1;
+    if (size < 0) {
+      if (position == 0) return 0;
+      break;
+    }
+    position += kBlock + (static_cast<uint64_t>(size) + kBlock - 1) / kBlock * kBlock;
+  }
+  info.m_size = position;
+  info.m_whole = ended;
+  return 1;
+}
+
+// ---- compressed disk images ----
+
+uint32_t FileDMGAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  if (std::memcmp(s, "BZh11AY&SY", 10) != 0) return 0;
+  info.m_type = RAW_TYPE_DMG;
+  return 1;
+}
+
+uint32_t FileDMGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  // The image ends with its 512-byte trailer block: "koly", version 4,
+  // header size 512, wherever in a sector it lies.
+  RawFileBuffer buffer(device, info.m_startSector);
+  static const uint8_t kMark[4] = {'k', 'o', 'l', 'y'};
+  const RawMarkFind find = FindRawEndMark(buffer, 10, kSearchLimit, kMark, sizeof kMark, 0, 12,
+                                          [](const uint8_t* p) { return Be32(p + 4) == 4 && Be32(p + 8) == 512; });
+  SizeFromRawEndMark(info, find, 512);
+  return 1;
+}

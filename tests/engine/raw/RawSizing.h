@@ -1,0 +1,56 @@
+// One analyser on bytes of our own: the file at the start of an in-memory
+// device, what its first sector matches and how the analyser sizes it, as
+// the carver would ask.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "raw/RawFileAnalyser.h"
+#include "support/BytesDevice.h"
+
+namespace rawsizing {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Sized {
+  bool matched = false;
+  uint32_t answer = 0;  // GetRawFileSize's
+  uint64_t size = 0;
+  bool whole = false;
+  uint32_t type = 0;
+  std::string prefix;
+};
+
+// `file`, then `after` bytes of zeros (or of random bytes when `random`), on
+// a device of `sectorSize`-byte sectors (the last one filled up).
+inline Bytes Disk(const Bytes& file, size_t after, bool random = false, uint32_t sectorSize = 512) {
+  Bytes disk = file;
+  std::mt19937 rng(7);
+  for (size_t i = 0; i < after; ++i) disk.push_back(random ? static_cast<uint8_t>(rng()) : 0);
+  while (disk.size() % sectorSize != 0) disk.push_back(random ? static_cast<uint8_t>(rng()) : 0);
+  return disk;
+}
+
+inline Sized Size(IRawFileAnalyser& analyser, const Bytes& disk, uint32_t sectorSize = 512) {
+  Sized out;
+  Bytes sector(disk.begin(), disk.begin() + std::min<size_t>(disk.size(), sectorSize));
+  sector.resize(sectorSize + 2048, 0);  // the carver's buffers carry padding
+  CRawFileInfo info;
+  out.matched = analyser.AnalyseBuffer(sector.data(), info) != 0;
+  if (!out.matched) return out;
+  if (info.m_size == 0) {
+    testsupport::BytesDevice device(disk.data(), disk.size(), sectorSize);
+    out.answer = analyser.GetRawFileSize(info, &device);
+  }
+  out.size = info.m_size;
+  out.whole = info.m_whole;
+  out.type = info.m_type;
+  out.prefix = info.m_namePrefix;
+  return out;
+}
+
+}  // namespace rawsizing

@@ -1,0 +1,52 @@
+#!/bin/bash
+# Regenerates the seed corpora of raw_ole, raw_zip and raw_pdf from real
+# tools: small LibreOffice compound files, zip archives (one streamed through
+# a pipe, so that data descriptors follow its entries), a pandoc DOCX, a
+# Ghostscript PDF and pandoc's RTF and HTML; beside them a compound file of
+# 4096-byte sectors, a PDF with an incremental update and a short EPS and SVG
+# laid out as the formats describe.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+cd "$tmp"
+printf 'a,b\n1,2\n' >t.csv
+printf '# T\n\nOne *line* {x}.\n' >t.md
+HOME=$tmp soffice -env:UserInstallation=file://$tmp/profile --headless --convert-to xls t.csv >/dev/null 2>&1
+pandoc -s t.md -o t.odt
+HOME=$tmp soffice -env:UserInstallation=file://$tmp/profile --headless --convert-to doc t.odt >/dev/null 2>&1
+cp t.xls "$here/ole/sheet.xls"
+cp t.doc "$here/ole/text.doc"
+python3 - "$here/ole/v4.bin" <<'PY'
+import struct, sys
+s = 4096
+head = bytearray(512)
+head[0:8] = bytes.fromhex("d0cf11e0a1b11ae1")
+struct.pack_into("<HHHH", head, 24, 0x3E, 4, 0xFFFE, 12)
+struct.pack_into("<III", head, 44, 1, 1, 0)
+struct.pack_into("<II", head, 68, 0xFFFFFFFE, 0)
+head[76:512] = b"\xff" * 436
+struct.pack_into("<I", head, 76, 0)
+table = bytearray(b"\xff" * s)
+struct.pack_into("<III", table, 0, 0xFFFFFFFD, 0xFFFFFFFE, 0xFFFFFFFE)
+directory = bytearray(s)
+for k, name in enumerate(["Root Entry", "Workbook"]):
+    e = 128 * k
+    n = name.encode("utf-16-le") + b"\0\0"
+    directory[e:e + len(n)] = n
+    struct.pack_into("<HBBIII", directory, e + 64, len(n), 5 if k == 0 else 2, 1, 0xFFFFFFFF, 0xFFFFFFFF,
+                     1 if k == 0 else 0xFFFFFFFF)
+open(sys.argv[1], "wb").write(bytes(head) + bytes(s - 512) + bytes(table) + bytes(directory) + b"data" * 1024)
+PY
+mkdir z && (cd z && seq 1 200 >a.txt && seq 1 50 >b.txt && zip -q ../plain.zip a.txt b.txt &&
+  echo "a comment" | zip -q -z ../plain.zip && zip -q - a.txt b.txt | cat >../streamed.zip)
+cp plain.zip streamed.zip "$here/zip/"
+pandoc -s t.md -o "$here/zip/text.docx"
+printf '%%!PS\n72 700 moveto /Helvetica findfont 12 scalefont setfont (x) show showpage\n' >t.ps
+ps2pdf t.ps "$here/pdf/page.pdf"
+{ cat "$here/pdf/page.pdf"; printf '9 0 obj\n<<>>\nendobj\nxref\n9 1\nstartxref\n9\n%%%%EOF\n'; } >"$here/pdf/update.pdf"
+pandoc -s t.md -o "$here/pdf/text.rtf"
+pandoc -s t.md --metadata title=T -o "$here/pdf/text.html"
+iconv -f UTF-8 -t UTF-16 "$here/pdf/text.html" >"$here/pdf/text-utf16.html"
+printf '%%!PS-Adobe-3.0 EPSF-3.0\n%%%%BeginProlog\n%%%%EOF\n%%%%EndProlog\nshowpage\n%%%%EOF\n' >"$here/pdf/nested.eps"
+printf '<?xml version="1.0"?>\n<svg width="4" height="4">\n<rect width="2" height="2"/>\n</svg>\n' >"$here/pdf/small.svg"

@@ -1,0 +1,402 @@
+// The results window: it runs the scan of the disk or volume the wizard
+// chose (or shows a result loaded from a file), shows what was found as four
+// trees (by folder, by file type, by creation month, by modification month),
+// lists the files of the chosen tree row, and is where the user ticks files,
+// searches, previews, exports and recovers.
+//
+// How the wizard opens it (at `at`, the top-left corner of its frame, or in
+// the middle of the screen):
+//   - OpenForScan(row): shows the window and starts the quick scan of `row`
+//     0.3 s later (the row is copied; the wizard may drop its own).
+//   - OpenForImport(path): a window on the result the scan operation is
+//     loading (or has loaded) from `path`, started by the wizard just before;
+//     shown at once, or (show false) hidden until showWindow() once the load
+//     succeeded. A load that failed is given up with clearImportData() and
+//     deleting the controller.
+// The window owns itself: it goes when it is closed. Closing it while no
+// scan runs posts "appWillTerminate" (the application delegate ends the
+// process); going home (home button, pulled-out disk, a scan that could not
+// start) opens the wizard again through SetRootWindowOpener's function.
+//
+// The controller's code is split by concern, one source file each:
+//   KVDeletailWindowController.cpp   set-up, scan data flow, progress, close, detached disk
+//   KVDeletailWindowLayout.cpp       the window's views (split view, outlines, tables, panes, tabs)
+//   KVDeletailWindowTitleBar.cpp     the title bar's controls, resizing, the deep-scan bubble
+//   KVDeletailWindowOutline.cpp      outline and file-table data sources and delegates
+//   KVDeletailWindowViews.cpp        file pane refresh, first row, expansion, empty notes, split limits
+//   KVDeletailWindowTicks.cpp        tick boxes, header boxes, ticked-files summary, sorting
+//   KVDeletailWindowPreviews.cpp     cover flow and grid
+//   KVDeletailWindowSearch.cpp       name search
+//   KVDeletailWindowScanControls.cpp pause, stop, home, deep scan
+//   KVDeletailWindowExport.cpp       export of the scan result
+//   KVDeletailWindowRecovery.cpp     recovery flow
+// State is public, as the window's parts (and tests) share it.
+#pragma once
+
+#include <QObject>
+#include <QPoint>
+#include <QPointer>
+#include <QRect>
+#include <QRectF>
+#include <QSize>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "app/KVUIController.h"
+#include "ui/widgets/CustomTableView.h"
+#include "ui/widgets/KitOutlineView.h"
+#include "ui/widgets/KitSheet.h"
+#include "ui/widgets/NewButton.h"
+#include "ui/widgets/NewSearchTextFiled.h"
+#include "ui/windows/KVDeepScanViewController.h"
+
+class CNGridView;
+class CNGridViewItemLayout;
+class CustemOutlineView;
+class DiskVolumeNodeData;
+class HVTitlebarView;
+class IFileNode;
+class KitElidedLabel;
+class KitFader;
+class KitImageCheckButton;
+class KitImageFlowView;
+class KitImageView;
+class KitOwnedTimer;
+class KitSegmentedControl;
+class KitSpinner;
+class KVProgressView;
+class KVScanEndSaveWindowController;
+class KVScanNotEndSaveWindowController;
+class KVShowScanProgressWindowController;
+class KVTabButton;
+class MAAttachedWindow;
+class OpNodeData;
+class Photo;
+class QColor;
+class QFileDialog;
+class QSplitter;
+class QThreadPool;
+class QTimer;
+class TCImageButton;
+class TCImageWindow;
+
+namespace platform {
+struct Notification;
+}
+
+class KVDeletailWindowController : public QObject,
+                                   public IOutlineViewDataSource,
+                                   public IOutlineViewDelegate,
+                                   public ITableViewDataSource,
+                                   public ITableViewDelegate,
+                                   public INewButtonDelegate,
+                                   public INewSearchTextFiledDelegate,
+                                   public KVDeepScanViewControllerDelegate {
+ public:
+  // The notification a scan (or a load) posts while it has news.
+  static constexpr const char* kScanNotification = "NormalScranValue";
+  static constexpr int kStartDelayMs = 300;
+  static constexpr int kExpandDelayMs = 1000;
+  static constexpr int kPopoverLifetimeMs = 8000;
+  static constexpr int kTitleBarHeight = 90;
+  static constexpr QSize kInitialSize{1000, 640};
+  static constexpr QSize kMinimumSize{960, 540};
+  // Tree kinds (selectTypeCount) and right-pane modes (selectSegmentCount).
+  enum TreeKind : int { kPathTree = 0, kTypeTree = 1, kCreationTree = 2, kModificationTree = 3 };
+  enum PaneMode : int { kListMode = 0, kCoverFlowMode = 1, kGridMode = 2 };
+
+  // Starts a scan of a copy of `row` 0.3 s after showing the window.
+  static KVDeletailWindowController* OpenForScan(const DiskVolumeNodeData& row, std::optional<QPoint> at = {});
+  // A window on the result being loaded from `path`.
+  static KVDeletailWindowController* OpenForImport(const QString& path, std::optional<QPoint> at = {},
+                                                   bool show = true);
+  // How going home reopens the wizard (the application installs it).
+  static void SetRootWindowOpener(std::function<void()> open);
+
+  // A hidden window; OpenForScan and OpenForImport show it.
+  KVDeletailWindowController();
+  // Closes the window if it is still there.
+  ~KVDeletailWindowController() override;
+
+  TCImageWindow* window() const { return aWindow; }
+  // Shows the window (fading in).
+  void showWindow();
+
+  // The chosen disk or volume, copied (its parent name names the disk whose
+  // removal ends the scan; filled from the device list when empty).
+  void setSelectDiskVolumeData(const DiskVolumeNodeData& row);
+  const DiskVolumeNodeData* selectDiskVolumeDataRow() const { return selectDiskVolumeData.get(); }
+
+  // ---- Test seams ----
+  // How the scan is asked for: answers whether it started. Defaults to
+  // KVUIController::DoScanWithData.
+  using ScanStarter = std::function<bool(const DiskVolumeNodeData* row, const QString& postName)>;
+  void setScanStarter(ScanStarter starter) { scanStarter_ = std::move(starter); }
+  // The sheet open on the window, if any: answer it with end(code).
+  KitSheet* currentSheet() const { return sheet_; }
+  // How long the deep-scan bubble stays.
+  int popoverLifetimeMs = kPopoverLifetimeMs;
+
+  // ---- Scan data flow, progress and closing (KVDeletailWindowController.cpp) ----
+  void getData();
+  void getImportData(const QString& path);
+  void clearImportData();
+  // One scan notification: rows of the shown tree, outlines, progress.
+  void DataInitFinished();
+  void getScanProgress();
+  void setFoundAllFiles();
+  // The window's close button (and the window manager's close).
+  void closeWindow();
+  // "RefreshDetachDevice": the scanned disk went away.
+  void RefreshDevice(const platform::Notification& notification);
+
+  // ---- Title bar, resizing and the deep-scan bubble (KVDeletailWindowTitleBar.cpp) ----
+  void buildDetailViewWindowTitleBar();
+  void changeSelectCountLabelPos();
+  void windowDidResize();
+  void showPopoverWithViewController(KVDeepScanViewController* controller);
+  void popupViewHidden() override;
+
+  // ---- Outline and file tables (KVDeletailWindowOutline.cpp) ----
+  int numberOfChildrenOfItem(KitOutlineView* outline, void* item) override;
+  void* childOfItem(KitOutlineView* outline, int index, void* item) override;
+  bool isItemExpandable(KitOutlineView* outline, void* item) override;
+  QVariant objectValueForTableColumn(KitOutlineView* outline, KitTableColumn* column, void* item) override;
+  void willDisplayCell(KitOutlineView* outline, KitCell* cell, KitTableColumn* column, void* item) override;
+  bool shouldSelectItem(KitOutlineView* outline, void* item) override;
+  void outlineViewSelectionDidChange(KitOutlineView* outline) override;
+  // Folder (and grouping) children of a row: what the outline shows of it.
+  int getNodeDataIsLeaf(OpNodeData* row) const;
+  OpNodeData* folderChildAt(OpNodeData* row, int index) const;
+  int numberOfRowsInTableView(CustomTableView* table) override;
+  QVariant objectValueForTableColumn(CustomTableView* table, KitTableColumn* column, int row) override;
+  void willDisplayCell(CustomTableView* table, KitCell* cell, KitTableColumn* column, int row) override;
+  bool shouldSelectRow(CustomTableView* table, int row) override;
+  // The rows of the shown tree.
+  KVRowArray* currentTreeArray();
+
+  // ---- File pane, first row, expansion, notes, split view (KVDeletailWindowViews.cpp) ----
+  void refashDetailPageData();
+  void SelectRootItem();
+  void ExpandeRootItem();
+  void showNoValueNote();
+  // 0 shows the grid's note, anything else removes it.
+  void changeNoValue(int value);
+  void setButtonTitleColor(KVTabButton* button, const QColor& color);
+  static double splitViewConstrainMinCoordinate(int dividerIndex);
+  static double splitViewConstrainMaxCoordinate(int dividerIndex);
+  static bool splitViewCanCollapseSubview() { return false; }
+
+  // ---- Ticks, header boxes, summary, sorting (KVDeletailWindowTicks.cpp) ----
+  void listViewTableHeaderView();
+  void changeCoverViewTableHeaderView();
+  // 0, 1 or 2 for the files under `row` (the file list when null).
+  int GetCellNodeState(OpNodeData* row);
+  void changeSelectAllButtonState();
+  void showSelectFilesCountAndSize();
+  void reLoadTableVolumnIndicatorImage();
+  // A tree row's tick box.
+  void clickButtonAction(NewButton* sender) override;
+
+  // ---- Cover flow and grid (KVDeletailWindowPreviews.cpp) ----
+  void stopImageLoading();
+  void stopGridImageLoading();
+  void showGridView();
+  void showCoverFlowerViewWithRefresh(int refresh);
+  void selectedCoverFlow(qint64 index);
+
+  // ---- Name search (KVDeletailWindowSearch.cpp) ----
+  void doSearchWithKey(const std::optional<QString>& key) override;
+  // "DoSearchValue": a search ended.
+  void SearchTreeView(const platform::Notification& notification);
+
+  // ---- Pause, stop, home, deep scan (KVDeletailWindowScanControls.cpp) ----
+  void backButtonAction();
+  void pauseButtonClick();
+  void stopButtonClick();
+  void deepSrcanButtonAction();
+  // Tears the window down and reopens the wizard 0.2 s later; a non-zero
+  // argument asks SaveScanResult first.
+  void doBackHomeAction(int save);
+  bool SaveScanResult();
+  static void showRootWindow();
+  // Unticks every row of the four trees.
+  void untickAllRows();
+
+  // ---- Export (KVDeletailWindowExport.cpp) ----
+  void createExportButton(int show);
+  void exportButtonAction();
+
+  // ---- Recovery (KVDeletailWindowRecovery.cpp) ----
+  void recovrtyButtonClick();
+  // "DoRecovery": news of the recovery.
+  void recoveryAction(const platform::Notification& notification);
+
+  // ---- The chosen disk or volume ----
+  std::unique_ptr<DiskVolumeNodeData> selectDiskVolumeData;
+
+  // ---- Tree rows ----
+  KVRowArray allDiskArr;        // path tree
+  KVRowArray allTypeArr;        // file-type tree
+  KVRowArray allCreatTimeArr;   // creation-month tree
+  KVRowArray allModifyTimeArr;  // modification-month tree
+  qint64 selectTypeCount = kPathTree;
+  // Files of the chosen tree row (or of a search): the right pane's rows.
+  std::vector<IFileNode*> arrList;
+  qint64 selectSegmentCount = kListMode;
+
+  // ---- Selection ----
+  OpNodeData* opDataFile = nullptr;  // the chosen tree row
+  qint64 selectedRow = -1;           // its outline row until the next selection change
+  qint64 selectCellCount = 0;        // row chosen in the cover-flow list
+  int isSelectOutlineList = 0;
+  KitTableColumn* aTableColumn = nullptr;  // last sorted column
+  int isSorted = 0;                        // 1: the next sort is ascending
+  int selectedFileCnt = 0;                 // ticked files
+  uint64_t selectedFileSize = 0;
+  uint64_t selectValue = 0;
+
+  // ---- Previews ----
+  std::vector<std::shared_ptr<Photo>> photos;  // cover-flow items, one per row of arrList
+  std::shared_ptr<Photo> publicItem;           // the cover flow's placeholder
+  qint64 flowSelectedIndex = 0;
+  // Loader states: -1 never started, 0 running, 1 stop asked, 2 ended.
+  std::atomic<int> nImageState{-1};
+  std::atomic<int> gridImageState{-1};
+  QThreadPool* operationQueue = nullptr;  // grid thumbnails, one at a time
+  QTimer* refreshTimer = nullptr;
+  quint64 viewLoadCnt = 0;
+  std::shared_ptr<CNGridViewItemLayout> defaultLayout, hoverLayout, selectionLayout;
+
+  // ---- Search ----
+  NewSearchTextFiled* search = nullptr;
+  QString lastSearchStr;
+
+  // ---- Scan state (flags are 0 or 1) ----
+  int isDeepScan = 0;
+  int isPause = 0;           // the user paused with the pause button
+  int isCanClick = 0;        // home, pause and stop may be used
+  int isCloseWindow = 0;     // closing once the stopped scan has ended
+  int isSelectBackHome = 0;  // going home once the stopped scan has ended
+  int isImport = 0;          // a loaded result is shown
+  int bSave = 0;             // the result was exported
+  int isCreateTimeTreeRebuild = 0;
+  int isModifyTimeTreeRebuild = 0;
+  qint64 lastUpdateTime = 0;  // seconds of the last remaining-time update
+
+  // ---- Title bar ----
+  TCImageWindow* aWindow = nullptr;
+  HVTitlebarView* titleBarView = nullptr;
+  KitImageView* titleImage = nullptr;
+  TCImageButton* backHomeButton = nullptr;
+  KitElidedLabel* homeLabel = nullptr;
+  TCImageButton* continueButton = nullptr;  // deep scan
+  KitElidedLabel* deepScanLabel = nullptr;
+  QWidget* abox = nullptr;    // the progress box
+  QWidget* subBox = nullptr;  // inside abox: progress, counts, pause, play, stop
+  KitSpinner* loadImageView = nullptr;
+  KVProgressView* progressView = nullptr;
+  TCImageButton* pauseButton = nullptr;
+  TCImageButton* continueScanButton = nullptr;  // resume
+  TCImageButton* stopButton = nullptr;
+  KitElidedLabel* selectFilesLabel = nullptr;
+  TCImageButton* recovertyButton = nullptr;
+  KitElidedLabel* findFilesLabel = nullptr;
+  KitElidedLabel* remainTimeLabel = nullptr;
+  TCImageButton* exportButton = nullptr;                    // made when a scan ends
+  QWidget* pointButton = nullptr;                           // where the deep-scan bubble points
+  KitImageCheckButton* listViewSelectAllButton = nullptr;   // tableView's header box
+  KitImageCheckButton* coverViewSelectAllButton = nullptr;  // coverFlowerTableView's header box
+
+  // ---- Tree kinds, split view and panes ----
+  KVTabButton* pathButton = nullptr;
+  KVTabButton* typeButton = nullptr;
+  KVTabButton* timeButton = nullptr;  // the date tab, holding the two date choices
+  KVTabButton* creatButton = nullptr;
+  KVTabButton* modifyButton = nullptr;
+  QSplitter* splistView = nullptr;
+  QWidget* splistLeftView = nullptr;
+  QWidget* PTOutlineViewBlowView = nullptr;  // holds outlineView (path and type trees)
+  QWidget* timeOutlineBlowView = nullptr;    // holds timeOutlineView (date trees)
+  CustemOutlineView* outlineView = nullptr;
+  CustemOutlineView* timeOutlineView = nullptr;
+  KitSegmentedControl* segment = nullptr;  // list, cover flow, grid
+  QWidget* tableScrollView = nullptr;      // holds tableView
+  CustomTableView* tableView = nullptr;
+  QWidget* coverFlower = nullptr;  // holds flowView over coverFlowerTableView
+  KitImageFlowView* flowView = nullptr;
+  CustomTableView* coverFlowerTableView = nullptr;
+  QWidget* gridView = nullptr;  // holds gridMainView
+  CNGridView* gridMainView = nullptr;
+  QWidget* gridNoValueView = nullptr;  // the grid's empty note, made on demand
+  QWidget* nodeView = nullptr;
+
+  // ---- Deep-scan bubble ----
+  std::unique_ptr<KVDeepScanViewController> deepScanVC;
+  QPointer<MAAttachedWindow> attachedWindow;
+  QPointer<QWidget> popView;
+  int isClodePopView = 0;
+
+  // ---- Recovery ----
+  QPointer<QFileDialog> panel;
+  QRect rectNew;
+  QString recoverySavePathStr;
+  KVShowScanProgressWindowController* recoveryProgressWindow = nullptr;
+  KVScanEndSaveWindowController* scanEndSaveWC = nullptr;
+  KVScanNotEndSaveWindowController* scanNotEndSaceWC = nullptr;
+  int isBeginRecovery = 0;
+  int isFinishRecovery = 0;
+  int isRecoveryEndSHowWindow = 0;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void awakeFromNib();
+  void windowDidLoad();
+  // The window's views, as a layout file would give them (Layout.cpp).
+  void buildLayout();
+  // Asks for the scan of selectDiskVolumeData; a refusal is said in a sheet.
+  void startScan();
+  void scanCouldNotStart();
+  // Starts the polling that posts the loaded result's notifications.
+  void startRestorePolling();
+  void observeResults();
+  // Sheets on this window; the answer comes later.
+  void beginSheet(const QString& stem, std::function<void(int)> completion, bool withNoButton = true);
+  void beginDetachSheet();
+  // Selects `row` in `outline` as a click would, without asking about keys.
+  void selectTreeRow(KitOutlineView* outline, OpNodeData* row);
+  // Empties arrList and reloads both file tables.
+  void clearFileList();
+  void reloadOutlines();
+  void reloadTables();
+  // The label texts with their values.
+  void setRemainingTimeText(const QString& text);
+  void setFilesFoundText(const QString& count);
+  void setAllFilesSizeText();
+  // The window went (closed): the controller follows.
+  void windowDestroyed();
+  void dropBubble();
+  static void SetVisible(std::initializer_list<QWidget*> widgets, bool visible);
+  // Places `child` at `frame` (origin at its parent's bottom-left corner)
+  // and keeps it there by the autoresizing `mask` as the parent resizes.
+  static void setFrame(QWidget* child, const QRectF& frame, unsigned mask);
+
+  ScanStarter scanStarter_;
+  KitFader* fader_ = nullptr;
+  QPointer<KitSheet> sheet_;
+  KitOwnedTimer* expandTimer_ = nullptr;
+  KitOwnedTimer* popoverTimer_ = nullptr;
+  KitOwnedTimer* startTimer_ = nullptr;
+  // Keeps the tree row of opDataFile alive (its top-level row).
+  std::shared_ptr<OpNodeData> opDataFileRoot_;
+  bool closing_ = false;
+};
