@@ -1,10 +1,13 @@
 #include "app/KVRestoreScanSink.h"
 
+#include <cstdint>
 #include <new>
 
+#include "DataRunList.h"
 #include "DirecotryTreeBuilder.h"
 #include "Progress.h"
 #include "SearchedPartitionInfo.h"
+#include "StorageDevice.h"
 #include "app/RestoreFileNode.h"
 #include "app/SaveRestoreProgress.h"
 #include "app/ScanResultRecords.h"
@@ -12,6 +15,44 @@
 #include "base/CatchExeception.h"
 
 namespace SaveRestoreResult {
+
+namespace {
+
+using HFSPlusVolumes = std::map<uint16_t, std::shared_ptr<ReopenedHFSPlusVolume>>;
+
+// One volume per partition record of an HFS+ tree (a complete scan finds
+// several volumes and keeps them in one tree), each reopened where its
+// record places it on `device`, by the record's partition index.
+HFSPlusVolumes ReopenHFSPlusVolumes(IStorageDevice* device,
+                                    const std::vector<std::unique_ptr<CSearchedPartitionInfo>>& partitions,
+                                    IProgress* progress) {
+  HFSPlusVolumes volumes;
+  const uint64_t deviceSector = device != nullptr ? device->GetSectorSize() : 0;
+  if (deviceSector == 0) return volumes;
+  for (const auto& partition : partitions) {
+    const uint16_t index = partition->GetPartitionIndex();
+    if (volumes.count(index) != 0 || partition->GetStartSector() < 0) continue;
+    // Records of volumes whose blocks are smaller than the device's sectors
+    // count in 512-byte units.
+    const unsigned __int128 bytes =
+        static_cast<unsigned __int128>(partition->GetStartSector()) * partition->GetSectorSize();
+    if (bytes % deviceSector != 0 || bytes / deviceSector > static_cast<unsigned __int128>(INT64_MAX)) continue;
+    volumes[index] = ReopenedHFSPlusVolume::Open(device, static_cast<int64_t>(bytes / deviceSector), progress);
+  }
+  return volumes;
+}
+
+// The volume a node's records are read through: the one of its partition
+// index, or the tree's only one (as copy-out reads a tree of one partition
+// whatever index its nodes carry). None when the index names no volume: no
+// reader is better than one of another volume.
+std::shared_ptr<ReopenedHFSPlusVolume> VolumeOf(const HFSPlusVolumes& volumes, uint16_t index) {
+  const auto it = volumes.find(index);
+  if (it != volumes.end()) return it->second;
+  return volumes.size() == 1 ? volumes.begin()->second : nullptr;
+}
+
+}  // namespace
 
 KVRestoreScanSink::KVRestoreScanSink(IRSData* archive, Describer describe, SaveRestoreProgress* progress,
                                      std::function<void()> onDamage)
@@ -97,17 +138,14 @@ void KVRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progre
     std::vector<std::unique_ptr<CSearchedPartitionInfo>> partitions;
     for (uint32_t p = 0; p < count; ++p) partitions.push_back(DecodePartitionEntry(reader));
 
-    std::shared_ptr<ReopenedHFSPlusVolume> hfs;
+    HFSPlusVolumes hfs;
     if (mine) {
       builder->AddSearcherInfo(type, root->GetCurrentNodeID());
       ++m_replayedRoots;
       Step();
-      if (type == SEARCHER_TYPE_HFSPLUS) {
-        // Each HFS+ tree reads its compressed files through its own volume,
-        // where its records say the volume starts on this device.
-        const int64_t start = partitions.empty() ? 0 : partitions.front()->GetStartSector();
-        hfs = ReopenedHFSPlusVolume::Open(device, start);
-      }
+      // Each HFS+ node reads its compressed files through its own volume,
+      // where its partition record says the volume starts on this device.
+      if (type == SEARCHER_TYPE_HFSPLUS) hfs = ReopenHFSPlusVolumes(device, partitions, progress);
       std::vector<CSearchedPartitionInfo*>& list = m_partitions[type];
       for (auto& partition : partitions) {
         list.push_back(partition.get());
@@ -127,7 +165,13 @@ void KVRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progre
         }
         std::unique_ptr<RestoreFileNode> node(RestoreFileNode::ReadFileNode(reader, nullptr));
         if (mine) {
-          node->SetHFSPlusVolume(hfs);
+          if (!hfs.empty()) node->SetHFSPlusVolume(VolumeOf(hfs, node->GetBelongedPartition()));
+          // An HFS+ file compressed inline has an empty resource fork, which
+          // a record cannot tell from none: copy-out takes the compressed
+          // way only with a run list, as the scanned file had.
+          if (type == SEARCHER_TYPE_HFSPLUS && node->IsCompressed() != 0 && node->GetDataRunList() == nullptr) {
+            node->SetDataRunList(new CDataRunList(0));
+          }
           // A node the builder refuses stays ours (the tree's "Other lost
           // files" folder, saved among its nodes, is one).
           if (builder->AddNode(node.get(), type) != 0) node.release();

@@ -8,8 +8,12 @@ KVSaveAndRestoreNodeOperate& KVSaveAndRestoreNodeOperate::instance() {
 }
 
 KVSaveAndRestoreNodeOperate::~KVSaveAndRestoreNodeOperate() {
-  // The worker writes through this object until it returns.
-  if (IsWorkerRunning() || IsPollerRunning()) WaitForThreads(std::chrono::milliseconds(5000));
+  // The worker writes through this object until it returns; stopped, it
+  // takes its unfinished file with it.
+  if (IsWorkerRunning() || IsPollerRunning()) {
+    StopOperation(1);
+    WaitForThreads(std::chrono::milliseconds(5000));
+  }
 }
 
 int KVSaveAndRestoreNodeOperate::UpdateProgress(_PROGRESS_INFO* info) {
@@ -20,4 +24,7 @@ int KVSaveAndRestoreNodeOperate::UpdateProgress(_PROGRESS_INFO* info) {
   return 0;
 }
 
-int KVSaveAndRestoreNodeOperate::Continued() { return 1; }
+int KVSaveAndRestoreNodeOperate::Continued() {
+  // A run superseded by a queued one ends too.
+  return GetStatus() == KVOperationStopping || IsRunEnding() ? 0 : 1;
+}

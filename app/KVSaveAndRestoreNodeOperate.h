@@ -16,7 +16,8 @@ class KVSaveAndRestoreNodeOperate : public KVUIOperation {
   // Keeps a copy of the record and flags news. The operation ends when its
   // worker returns (the closing report is its last act), not at the report.
   int UpdateProgress(_PROGRESS_INFO* info) override;
-  // A save can be neither paused nor stopped half-way: what it leaves must
-  // be a whole file or none.
+  // A save cannot be paused: it goes on while paused. Stopped (the
+  // application quits), it ends at its next record and leaves no file: what
+  // it leaves must be a whole file or none.
   int Continued() override;
 };

@@ -20,6 +20,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -119,6 +120,8 @@ class KVUIController {
   // be called before the first filter is made.
   static void initFileType();
   static bool IsAppRunning();
+  // Ends the process with status 0; a save under way is stopped first and
+  // waited for a moment (StopSave), so no partial file is left behind.
   [[noreturn]] static void CloseApp();
   static void ReleaseDataRecovery();
   static int GetCurrentScanRecoveryCnt();
@@ -170,6 +173,7 @@ class KVUIController {
   // The name of the file being copied, "" when none.
   static QString GetRecoveryProgressTotal(uint64_t* total, uint64_t* current, uint64_t* error);
   static bool IsRecoveryRunning();
+  static bool IsRecoveryPaused();
   static void StopRecvoery();
   static void PauseOrResumeRecovery();
   static bool IsRecoveryToSameDevice(const QString& path);
@@ -207,6 +211,14 @@ class KVUIController {
   // The save's (save 1) or the load's record: total, current (equal to the
   // total once the operation is over) and the outcome (0 success).
   static void GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, uint64_t* error, int save);
+  // Whether a save (save 1) or a load (save 0) of a scan result is under
+  // way. A load runs as the scan: IsScanRunning answers YES for it too.
+  static bool IsSaveOrRestoreRunning(int save);
+  // Stops a save under way and waits up to `wait` for it to go. A save that
+  // stops writes no file (an older file of its name stays as it was); when
+  // it does not end in time its temporary file is removed all the same and
+  // false is the answer. True when no save runs any more.
+  static bool StopSave(std::chrono::milliseconds wait);
   // The folder (or file) of the last save, remembered in the user's settings.
   static void SavePathToPList(const QString& folder);
   static QString GetSavePath();

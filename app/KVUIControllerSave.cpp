@@ -114,6 +114,14 @@ void KVUIController::GetSaveorRestoreProgress(uint64_t* total, uint64_t* current
   if (error != nullptr) *error = outcome;
 }
 
+bool KVUIController::IsSaveOrRestoreRunning(int save) {
+  if (save == 0) return SaveRestoreResult::IsLoadRunning();
+  KVSaveAndRestoreNodeOperate& saver = Saver();
+  return !saver.IsOperationExit() || saver.IsWorkerRunning();
+}
+
+bool KVUIController::StopSave(std::chrono::milliseconds wait) { return SaveRestoreResult::StopSave(Saver(), wait); }
+
 void KVUIController::SavePathToPList(const QString& folder) {
   platform::UserDefaults& defaults = platform::UserDefaults::Standard();
   defaults.SetValue(QLatin1String(platform::UserDefaults::kSavePathKey), folder);

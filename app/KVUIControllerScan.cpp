@@ -196,7 +196,12 @@ void KVUIController::initFileType() {
 }
 
 bool KVUIController::IsAppRunning() { return KVCPPPublic::instance().IsAppRunning(); }
-void KVUIController::CloseApp() { std::exit(0); }
+void KVUIController::CloseApp() {
+  // What a save leaves must be a whole file or none: it stops at its next
+  // record and takes its unfinished file with it.
+  StopSave(std::chrono::seconds(5));
+  std::exit(0);
+}
 void KVUIController::ReleaseDataRecovery() {
   Scan().ReleaseDataRecovery();
   Recovery().ReleaseDataRecovery();
@@ -536,6 +541,8 @@ bool KVUIController::IsRecoveryRunning() {
   const int status = Recovery().GetStatus();
   return status == KVOperationRunning || status == KVOperationPaused;
 }
+
+bool KVUIController::IsRecoveryPaused() { return Recovery().GetStatus() == KVOperationPaused; }
 
 void KVUIController::StopRecvoery() { Recovery().StopOperation(1); }
 void KVUIController::PauseOrResumeRecovery() { Recovery().PauseOrResumeOperation(); }

@@ -1,11 +1,18 @@
 #include "app/KVUIDeviceData.h"
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 
 #include "EngineTypes.h"
 #include "StorageDevice.h"
 #include "base/CatchExeception.h"
+#include "device/DiskDevice.h"
 #include "enumeration/EnumDeviceEx.h"
 
 namespace {
@@ -29,6 +36,20 @@ std::vector<IStorageDevice*> Listed(const std::function<ResultCode(IStorageDevic
   return devices;
 }
 
+// The kernel's sequence number of the medium now behind the block device at
+// `path`: a new number for every medium a device node has held (a loop
+// device attached again, a card changed). 0 for image files and kernels
+// that do not number media.
+uint64_t MediumSequence(const char* path) {
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return 0;
+  struct stat st {};
+  uint64_t sequence = 0;
+  if (::fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode) || ::ioctl(fd, BLKGETDISKSEQ, &sequence) != 0) sequence = 0;
+  ::close(fd);
+  return sequence;
+}
+
 uint64_t Capacity(int64_t sectorSize, int64_t totalSectors) {
   if (sectorSize <= 0 || totalSectors <= 0) return 0;
   return static_cast<uint64_t>(sectorSize) * static_cast<uint64_t>(totalSectors);
@@ -37,13 +58,74 @@ uint64_t Capacity(int64_t sectorSize, int64_t totalSectors) {
 }  // namespace
 
 struct KVUIDeviceData::Generation {
+  // A device that holds a descriptor of its own while open, and the medium
+  // it held when the list was made.
+  struct Opener {
+    CRawDevice* device;
+    uint64_t sequence;
+  };
+  // What a disk's medium opens while it is held: the disk and its volumes.
+  struct Medium {
+    std::vector<Opener> devices;
+    size_t holds = 0;
+  };
+
   std::unique_ptr<IEnumDeviceEx> enumerator;
   bool initialised = false;
   std::vector<IStorageDevice*> disks;  // index = disk index
   std::map<IStorageDevice*, std::vector<IStorageDevice*>> volumes;
+  std::mutex mediaLock;  // the holds, and every Open and Close of the devices
+  std::map<IStorageDevice*, Medium> media;
 
   ~Generation() {
     if (initialised) enumerator->Uninit();
+  }
+  // Notes what each disk's medium opens, then closes everything the
+  // enumeration opened.
+  void CloseMedia() {
+    for (IStorageDevice* disk : disks) {
+      Medium& medium = media[disk];
+      std::vector<IStorageDevice*> members{disk};
+      if (const auto it = volumes.find(disk); it != volumes.end()) {
+        members.insert(members.end(), it->second.begin(), it->second.end());
+      }
+      for (IStorageDevice* member : members) {
+        auto* raw = dynamic_cast<CRawDevice*>(member);
+        if (raw == nullptr || !raw->IsOpen()) continue;
+        medium.devices.push_back({raw, MediumSequence(raw->GetDevicePath())});
+      }
+    }
+    if (auto* machine = dynamic_cast<CEnumDeviceEx*>(enumerator.get())) machine->CloseDevices();
+    for (auto& [disk, medium] : media) {
+      for (const Opener& opener : medium.devices) opener.device->Close();
+    }
+  }
+  IStorageDevice* DiskOf(IStorageDevice* device) const { return DiskIndex(device) >= 0 ? device : Owner(device).first; }
+  void Acquire(IStorageDevice* disk) {
+    std::lock_guard<std::mutex> held(mediaLock);
+    Medium& medium = media[disk];
+    if (medium.holds++ != 0) return;
+    for (const Opener& opener : medium.devices) Reopen(opener);
+  }
+  void Let(IStorageDevice* disk) {
+    std::lock_guard<std::mutex> held(mediaLock);
+    Medium& medium = media[disk];
+    if (medium.holds == 0 || --medium.holds != 0) return;
+    for (const Opener& opener : medium.devices) opener.device->Close();
+  }
+  static void Reopen(const Opener& opener) {
+    CRawDevice* device = opener.device;
+    if (device->Open() == 0) {
+      CatchExeception::WriteLog("%s cannot be opened again: it is gone\r\n", device->GetDevicePath());
+      return;
+    }
+    // The geometry of its record, as when it was listed, not the one the
+    // open found (an image file counts in 512-byte sectors).
+    device->SetPrivateData(device->GetPrivateData());
+    if (opener.sequence != 0 && MediumSequence(device->GetDevicePath()) != opener.sequence) {
+      CatchExeception::WriteLog("%s holds another medium than the one listed: not read\r\n", device->GetDevicePath());
+      device->Close();
+    }
   }
   bool Lists(IStorageDevice* device) const {
     return std::find(disks.begin(), disks.end(), device) != disks.end() || Owner(device).first != nullptr;
@@ -103,6 +185,8 @@ void KVUIDeviceData::InitDeviceInfo() {
     // A disk whose volumes cannot be listed is no disk of the volume map.
     if (ok) fresh->volumes[disk] = std::move(list);
   }
+  // Everything the list shows has been read: no medium stays open for it.
+  fresh->CloseMedia();
   std::shared_ptr<Generation> released;
   std::lock_guard<std::mutex> held(m_lock);
   released = std::move(m_previous);
@@ -138,7 +222,21 @@ void KVUIDeviceData::Clear() {
   m_previous = std::move(m_current);
 }
 
-std::shared_ptr<const void> KVUIDeviceData::HoldDevices(IStorageDevice* device) { return Listing(device); }
+std::shared_ptr<const void> KVUIDeviceData::KeepDevices(IStorageDevice* device) { return Listing(device); }
+
+std::shared_ptr<const void> KVUIDeviceData::HoldDevices(IStorageDevice* device) {
+  return HoldMedium(Listing(device), device);
+}
+
+std::shared_ptr<const void> KVUIDeviceData::HoldMedium(const std::shared_ptr<Generation>& generation,
+                                                       IStorageDevice* device) {
+  if (generation == nullptr) return nullptr;
+  IStorageDevice* disk = generation->DiskOf(device);
+  if (disk == nullptr) return generation;
+  generation->Acquire(disk);
+  // The last copy of the answer lets the medium go; the list lives as long.
+  return std::shared_ptr<const void>(generation.get(), [generation, disk](const void*) { generation->Let(disk); });
+}
 
 std::shared_ptr<IStorageDevice> KVUIDeviceData::HoldStorageByDiskVolumeIndex(int disk, int volume) {
   const auto g = Current();
@@ -149,8 +247,8 @@ std::shared_ptr<IStorageDevice> KVUIDeviceData::HoldStorageByDiskVolumeIndex(int
     if (volume < 0 || it == g->volumes.end() || static_cast<size_t>(volume) >= it->second.size()) return nullptr;
     device = it->second[static_cast<size_t>(volume)];
   }
-  // Shares the list's ownership: the device lives as long as the answer.
-  return std::shared_ptr<IStorageDevice>(g, device);
+  // The device lives, and its medium stays open, as long as the answer.
+  return std::shared_ptr<IStorageDevice>(HoldMedium(g, device), device);
 }
 
 std::shared_ptr<KVUIDeviceData::Generation> KVUIDeviceData::Current() {

@@ -6,13 +6,26 @@
 // Every enumeration is a generation of its own: a new enumerator lists the
 // machine and the model swaps the finished maps in under its lock. A device
 // handed out stays valid until the second refresh after it was handed out
-// (Clear counts as one), and for as long after as someone holds it
-// (HoldDevices, HoldStorageByDiskVolumeIndex), so a refresh while a scan or
-// a copy reads one never releases it under the reader. Look-ups by index
-// answer from the current list; look-ups by device (what a disk holds,
-// whether a device is a disk) answer from whichever list, current or still
-// held, the device belongs to, so a scan that outlives a refresh still sees
-// the disk it was given. Every operation may be called from any thread.
+// (Clear counts as one), and for as long after as someone keeps it
+// (KeepDevices) or holds it (HoldDevices, HoldStorageByDiskVolumeIndex), so a
+// refresh while a scan or a copy reads one never releases it under the
+// reader. Look-ups by index answer from the current list; look-ups by device
+// (what a disk holds, whether a device is a disk) answer from whichever
+// list, current or still kept, the device belongs to, so a scan that
+// outlives a refresh still sees the disk it was given. Every operation may be
+// called from any thread.
+//
+// Media are open only while in use. The enumeration closes every device
+// once it has read what the list shows; a hold opens the medium of the
+// device it holds (its disk and the disk's volumes) and the last hold of a
+// medium closes it again. Whatever reads a device of the list holds it for
+// as long as it reads: a scan, the scan's controller with its copy-out
+// objects, previews and recoveries through them. A medium nobody holds has
+// no descriptor open in the process, so the kernel can let it go (a loop
+// device detached, a stick pulled out) and the media watcher reports it. A
+// medium that cannot be opened again, or whose device now holds another
+// medium (a loop device detached and attached to another image), stays
+// closed: reads of it fail instead of reading the wrong medium.
 #pragma once
 
 #include <cstdint>
@@ -83,8 +96,12 @@ class KVUIDeviceData {
   // Forgets the lists; their devices go at the next refresh once nobody
   // holds them. The init state stays as it was.
   void Clear();
-  // Keeps `device` (and the devices listed with it) alive while the answer
-  // lives; null when the device is in no list that is still alive.
+  // Keeps `device` (and the devices listed with it) alive, with their
+  // records, while the answer lives; the medium stays closed. Null when the
+  // device is in no list that is still alive.
+  std::shared_ptr<const void> KeepDevices(IStorageDevice* device);
+  // Keeps `device` alive as KeepDevices does and its medium open for
+  // reading while the answer lives.
   std::shared_ptr<const void> HoldDevices(IStorageDevice* device);
   // The storage of GetStorageByDiskVolumeIndex, held as HoldDevices holds
   // it, in one step: a refresh in between cannot take it away.
@@ -116,6 +133,9 @@ class KVUIDeviceData {
  private:
   struct Generation;
   std::shared_ptr<Generation> Current();
+  // A hold of the medium `device` belongs to in `generation`, which it keeps
+  // alive.
+  static std::shared_ptr<const void> HoldMedium(const std::shared_ptr<Generation>& generation, IStorageDevice* device);
   // The list `device` belongs to: the current one, the previous one, or one
   // someone still holds; null when none.
   std::shared_ptr<Generation> Listing(IStorageDevice* device);

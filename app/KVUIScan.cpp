@@ -222,7 +222,8 @@ void KVUIScan::ReleaseController(IRecoveryController* controller, std::shared_pt
 }
 
 void KVUIScan::SaveScanSorage(IStorageDevice* storage) {
-  std::shared_ptr<const void> hold = Devices().HoldDevices(storage);
+  // Only its record is read later: the controller holds what it reads.
+  std::shared_ptr<const void> hold = Devices().KeepDevices(storage);
   Lock held(OperationLock());
   m_savedStorage = storage;
   m_savedStorageHold = std::move(hold);

@@ -19,7 +19,8 @@
 // the device list's devices it reads (KVUIDeviceData::HoldDevices) from the
 // moment it is made until it is released, so a refresh of the list never
 // takes them from it, from its copy-out objects or from a scan still
-// stopping on a pulled disk.
+// stopping on a pulled disk, and their medium stays open as long; the saved
+// storage only keeps its device's record (KeepDevices).
 #pragma once
 
 #include <cstdint>
@@ -195,7 +196,7 @@ class KVUIScan : public KVUIOperation, public IDrirectoryTree {
   // Under the operation's lock.
   RestoreScanSink* m_restoreSink = nullptr;
   IStorageDevice* m_savedStorage = nullptr;
-  std::shared_ptr<const void> m_savedStorageHold;  // keeps the device list's devices alive
+  std::shared_ptr<const void> m_savedStorageHold;  // keeps the device list's devices alive (not open)
   IRecoveryController* m_controller = nullptr;
   std::shared_ptr<const void> m_controllerHold;  // the devices m_controller reads
   uint32_t m_deep = 0;

@@ -12,6 +12,8 @@
 #include "copyout/CCompressFileReader.h"
 #include "device/PartitionDevice.h"
 #include "hfsplus/CHFSPlusCompressFileReader.h"
+#include "hfsplus/CHFSPlusJournal.h"
+#include "hfsplus/CHFSPlusQuickFileSystemSearchProgress.h"
 #include "hfsplus/CHFSPlusVolume.h"
 
 namespace SaveRestoreResult {
@@ -32,10 +34,12 @@ std::string Utf8Name(std::string name) {
 
 }  // namespace
 
-std::shared_ptr<ReopenedHFSPlusVolume> ReopenedHFSPlusVolume::Open(IStorageDevice* device, int64_t startSector) {
+std::shared_ptr<ReopenedHFSPlusVolume> ReopenedHFSPlusVolume::Open(IStorageDevice* device, int64_t startSector,
+                                                                   IProgress* stop) {
   if (device == nullptr || startSector < 0 || startSector >= device->GetTotalSectors()) return nullptr;
   std::shared_ptr<ReopenedHFSPlusVolume> reopened(new (std::nothrow) ReopenedHFSPlusVolume());
   if (reopened == nullptr) return nullptr;
+  reopened->m_start = startSector;
   IStorageDevice* on = device;
   if (startSector != 0) {
     reopened->m_window = CreatePartitionDevice(device, startSector, device->GetTotalSectors() - startSector);
@@ -46,7 +50,16 @@ std::shared_ptr<ReopenedHFSPlusVolume> ReopenedHFSPlusVolume::Open(IStorageDevic
   // keeps what compressed files need: the header and the extents and
   // attributes trees.
   reopened->m_volume.reset(new (std::nothrow) CHFSPlusVolume(on, true));
-  if (reopened->m_volume == nullptr || reopened->m_volume->GetVolumeHeader() == nullptr) return nullptr;
+  CHFSPlusVolume* volume = reopened->m_volume.get();
+  if (volume == nullptr || volume->GetVolumeHeader() == nullptr) return nullptr;
+  // Deleted files the scan found through the journal keep their attributes
+  // and extents only there: the journal is swept as the scan swept it (the
+  // catalog's records, without a catalog to compare with, are not kept).
+  if (CHFSPlusJournal* journal = volume->GetJournal(); journal != nullptr && journal->IsUsable()) {
+    CHFSPlusQuickFileSystemSearchProgress quiet(stop);
+    journal->GetDeleteRecord(&quiet, volume->GetJournalCatalog(), volume->GetJournalExtents(),
+                             volume->GetJournalAttributes());
+  }
   return reopened;
 }
 

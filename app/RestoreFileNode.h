@@ -5,9 +5,9 @@
 // a RestoreSystemNode, which only the replay looks at.
 //
 // Compressed files: an NTFS one gets the engine's NTFS reader; an HFS+ one
-// reads through the HFS+ volume that the replay reopened for its own tree on
-// the device the result was loaded on. The nodes of a tree share that volume
-// and keep it open for as long as any of them lives.
+// reads through the HFS+ volume that the replay reopened for its own volume
+// (its partition record) on the device the result was loaded on. The nodes
+// of a volume share it and keep it open for as long as any of them lives.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +17,7 @@
 #include "FileNode.h"
 
 class CHFSPlusVolume;
+class IProgress;
 class IRSData;
 class IStorageDevice;
 
@@ -28,17 +29,22 @@ class RecordReader;
 class ReopenedHFSPlusVolume {
  public:
   // The volume starting at `startSector` of `device` (read through a window
-  // when that is not 0), opened without its catalog; null when there is
-  // none.
-  static std::shared_ptr<ReopenedHFSPlusVolume> Open(IStorageDevice* device, int64_t startSector);
+  // when that is not 0), opened without its catalog, with the records of
+  // deleted files its journal keeps; null when there is none. `stop` (may be
+  // null) ends the journal's sweep early.
+  static std::shared_ptr<ReopenedHFSPlusVolume> Open(IStorageDevice* device, int64_t startSector,
+                                                     IProgress* stop = nullptr);
   ~ReopenedHFSPlusVolume();
   ReopenedHFSPlusVolume(const ReopenedHFSPlusVolume&) = delete;
   ReopenedHFSPlusVolume& operator=(const ReopenedHFSPlusVolume&) = delete;
 
   CHFSPlusVolume* Volume() const { return m_volume.get(); }
+  // Where the volume starts, in the device's sectors.
+  int64_t StartSector() const { return m_start; }
 
  private:
   ReopenedHFSPlusVolume() = default;
+  int64_t m_start = 0;
   IStorageDevice* m_window = nullptr;  // owned; null when the volume starts at sector 0
   std::unique_ptr<CHFSPlusVolume> m_volume;
 };

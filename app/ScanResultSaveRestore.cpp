@@ -47,6 +47,25 @@ std::atomic<uint64_t> g_lastLoadError{0};
 std::mutex g_sinkLock;
 std::map<KVUIScan*, std::unique_ptr<KVRestoreScanSink>> g_sinks;
 
+// The temporary file of the save being written, for a quit that cannot
+// wait for the save to take it away.
+std::mutex g_temporaryLock;
+std::string g_temporary;
+
+// Loads started and not yet ended.
+std::atomic<int> g_loads{0};
+
+// Thrown out of the writers when the save is stopped.
+struct SaveStopped {};
+
+// Every this many records the writers ask whether to go on.
+constexpr uint32_t kRecordsPerStopCheck = 64;
+
+void StopWhenAsked(SaveRestoreProgress& progress) {
+  IProgress* sink = progress.Sink();
+  if (sink != nullptr && sink->Continued() == 0) throw SaveStopped{};
+}
+
 void Log(const char* function, int point) { CatchExeception::WriteLog("%s %d\r\n", function, point); }
 
 // Writes the bytes into the open frame, or throws the archive's failure.
@@ -135,6 +154,7 @@ void WriteRoot(IRSData& archive, KVUIScan& scan, IFilesystemNode* root, SaveRest
 
   // A tree without partitions cannot be copied from: only its root is kept.
   if (count != 0) {
+    uint32_t records = 0;
     std::deque<IFileNode*> folders{root};
     while (!folders.empty()) {
       IFileNode* folder = folders.front();
@@ -142,6 +162,7 @@ void WriteRoot(IRSData& archive, KVUIScan& scan, IFilesystemNode* root, SaveRest
       for (IFileNode* child = folder->GetFirstChild(); child != nullptr; child = child->GetNextNode()) {
         // Every node of a tree is a CFileNode: a record needs its runs.
         if (auto* node = dynamic_cast<CFileNode*>(child); node != nullptr) {
+          if (++records % kRecordsPerStopCheck == 0) StopWhenAsked(progress);
           bytes.clear();
           RecordBytes(bytes).U32(kFileEntryTag);
           Put(archive, bytes);
@@ -201,7 +222,10 @@ bool WriteResult(IRSData& archive, const OperationPara& para, SaveRestoreProgres
   archive.OpenFrame(_frFileSystemNode);
   RecordBytes(bytes).U64(roots.size());
   Put(archive, bytes);
-  for (IFilesystemNode* root : roots) WriteRoot(archive, scan, root, progress);
+  for (IFilesystemNode* root : roots) {
+    StopWhenAsked(progress);
+    WriteRoot(archive, scan, root, progress);
+  }
   archive.CloseFrame();
   return true;
 }
@@ -321,9 +345,16 @@ uint64_t Static_SaveScanResult(const OperationPara& para) {
   } else {
     progress.IncProgress(false, false);
     const std::string temporary = para.path.empty() ? std::string() : TemporaryBeside(para.path);
+    if (!temporary.empty()) {
+      std::lock_guard<std::mutex> held(g_temporaryLock);
+      g_temporary = temporary;
+    }
     if (temporary.empty() || archive->StartRS(temporary.c_str(), 1) == 0) {
       Log("Static_SaveScanResult", 398);
       progress.TipError(kSaveCannotCreate);
+      std::lock_guard<std::mutex> held(g_temporaryLock);
+      if (!temporary.empty()) unlink(temporary.c_str());
+      g_temporary.clear();
     } else {
       bool written = false;
       try {
@@ -332,21 +363,28 @@ uint64_t Static_SaveScanResult(const OperationPara& para) {
         progress.TipError(kSaveWriteFailed);
       } catch (const std::bad_alloc&) {
         progress.TipError(kSaveWriteFailed);
+      } catch (const SaveStopped&) {
+        Log("Static_SaveScanResult", 530);
+        progress.TipError(kSaveStopped);
       }
       archive->EndRS();
       if (written && !Flush(temporary)) {
         written = false;
         progress.TipError(kSaveWriteFailed);
       }
-      if (written && std::rename(temporary.c_str(), para.path.c_str()) != 0) {
+      // Under the lock: a quit that gave up waiting removes the temporary
+      // file only while it is still the save's.
+      std::lock_guard<std::mutex> held(g_temporaryLock);
+      if (written && (g_temporary != temporary || std::rename(temporary.c_str(), para.path.c_str()) != 0)) {
         written = false;
-        progress.TipError(kSaveCannotCreate);
+        progress.TipError(g_temporary != temporary ? kSaveStopped : kSaveCannotCreate);
       }
       if (written) {
         GiveToInvokingUser(para.path);
       } else {
         unlink(temporary.c_str());
       }
+      g_temporary.clear();
     }
   }
   archive.reset();
@@ -414,6 +452,9 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
     }
 
     IStorageDevice* storage = GetFromDiskVolumeData(device, devices);
+    // Until the scan body holds it: a refresh of the list meanwhile must not
+    // take it away.
+    const std::shared_ptr<const void> kept = devices.KeepDevices(storage);
     if (storage == nullptr) {
       fail(726, kLoadDeviceNotFound);
       break;
@@ -452,7 +493,32 @@ int DoRestoreScanResult(const OperationPara& para, const QString& postName) {
   const OperationPara copy = para;
   KVPollArgs poll{para.scan, postName};
   poll.finishName = QString::fromLatin1(kFinishName);
-  return KVUIController::DoOperation([copy] { Static_RestoreScanResult(copy); }, poll) ? 0 : -2;
+  // Counted from the request on: the scan operation runs from then.
+  ++g_loads;
+  const bool started = KVUIController::DoOperation(
+      [copy] {
+        // However the body leaves.
+        const std::shared_ptr<void> ended(nullptr, [](void*) { --g_loads; });
+        Static_RestoreScanResult(copy);
+      },
+      poll);
+  if (!started) --g_loads;
+  return started ? 0 : -2;
+}
+
+bool IsLoadRunning() { return g_loads.load() > 0; }
+
+bool StopSave(KVSaveAndRestoreNodeOperate& saver, std::chrono::milliseconds wait) {
+  if (saver.IsOperationExit() && !saver.IsWorkerRunning()) return true;
+  saver.StopOperation(1);
+  if (saver.WaitForThreads(wait)) return true;
+  // Stuck in a write: its file goes now, and the save renames nothing.
+  std::lock_guard<std::mutex> held(g_temporaryLock);
+  if (!g_temporary.empty()) {
+    unlink(g_temporary.c_str());
+    g_temporary.clear();
+  }
+  return false;
 }
 
 }  // namespace SaveRestoreResult

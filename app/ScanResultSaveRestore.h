@@ -23,6 +23,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -41,6 +42,7 @@ inline constexpr uint64_t kSaveCannotCreate = 2;  // the file cannot be created 
 inline constexpr uint64_t kSaveWriteFailed = 3;   // a write failed (the file was removed)
 inline constexpr uint64_t kSaveNoDevice = 4;      // no scanned device to describe: nothing could be loaded
 inline constexpr uint64_t kSaveRefused = 5;       // a save still runs
+inline constexpr uint64_t kSaveStopped = 6;       // stopped before it was whole (the application quit): no file
 // Outcomes of a load.
 inline constexpr uint64_t kLoadNoArchive = 1;
 inline constexpr uint64_t kLoadCannotOpen = 2;
@@ -75,6 +77,13 @@ int DoRestoreScanResult(const OperationPara& para, const QString& postName);
 // Answer the error of the closing report.
 uint64_t Static_SaveScanResult(const OperationPara& para);
 uint64_t Static_RestoreScanResult(const OperationPara& para);
+
+// Whether the body of a load runs (from its start request to its end).
+bool IsLoadRunning();
+// Stops the save of `saver` and waits up to `wait` for its worker; a worker
+// that does not end in time loses its temporary file all the same. True when
+// no save runs any more.
+bool StopSave(KVSaveAndRestoreNodeOperate& saver, std::chrono::milliseconds wait);
 
 // The device of this machine that a saved device record names, or null.
 // Enumerates the devices first when the list is not ready.

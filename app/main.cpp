@@ -17,9 +17,8 @@
 #include "app/KVDiskAccess.h"
 #include "app/KVNode.h"
 #include "app/KVProcessEntry.h"
+#include "app/KVQuitGuard.h"
 #include "app/KVUIController.h"
-#include "app/KVUIOperation.h"
-#include "app/KVUIRecovery.h"
 #include "base/CatchExeception.h"
 #include "ui/widgets/KitStyle.h"
 #include "ui/widgets/MyNSApplication.h"
@@ -40,18 +39,6 @@ namespace {
 bool HaveDisplay() {
   return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
          !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
-// The operation the quit guard asks about: a scan, else a recovery.
-bool RecoveryPaused() { return KVUIRecovery::instance().GetStatus() == KVOperationPaused; }
-bool OperationRunning() { return KVUIController::IsScanRunning() || KVUIController::IsRecoveryRunning(); }
-bool OperationPaused() { return KVUIController::IsScanRunning() ? KVUIController::IsPause() : RecoveryPaused(); }
-void PauseOrResumeOperation() {
-  if (KVUIController::IsScanRunning()) {
-    KVUIController::PauseOrResumeScan();
-  } else if (KVUIController::IsRecoveryRunning()) {
-    KVUIController::PauseOrResumeRecovery();
-  }
 }
 
 // Brings the application's first window forward after a modal window.
@@ -191,13 +178,10 @@ int RunApplication(QApplication& app) {
   hooks.showUpdateWindowFromMenu = [&windows] { windows.ShowUpdate(false); };
   hooks.showAboutWindow = [&windows] { windows.ShowAbout(); };
   hooks.openUrl = [](const QUrl& url) { KVUrlOpener::Open(url); };
-  hooks.isOperationRunning = OperationRunning;
-  hooks.isOperationPaused = OperationPaused;
-  hooks.pauseOrResumeOperation = PauseOrResumeOperation;
-  hooks.askToQuit = [](std::function<void(bool)> answer) {
-    KVAlert::Begin(KVAlert::ActiveWindow(), QStringLiteral("PAGE_FOUR_SCAN_STOP"),
-                   [answer = std::move(answer)](int code) { answer(code != 0); });
-  };
+  // Quitting while a scan, load, recovery or save runs asks first.
+  KVQuitGuard::Install(hooks, [](const QString& stem, std::function<void(bool)> answer) {
+    KVAlert::Begin(KVAlert::ActiveWindow(), stem, [answer = std::move(answer)](int code) { answer(code != 0); });
+  });
   hooks.hideMainWindow = [&windows] { windows.HideAll(); };
   hooks.closeApp = [] { KVUIController::CloseApp(); };
   KVAppDelegate appDelegate(std::move(hooks));

@@ -138,6 +138,15 @@ ResultCode CEnumDeviceEx::Uninit() {
   return 0;
 }
 
+void CEnumDeviceEx::CloseDevices() {
+  // Partitions and virtual volumes are windows that read through their disk
+  // and hold no descriptor of their own.
+  for (auto& [disk, list] : osVolumes_) {
+    for (IStorageDevice* device : list) device->Close();
+  }
+  for (IStorageDevice* disk : disks_) disk->Close();
+}
+
 ResultCode CEnumDeviceEx::EnumDiskDevice(IStorageDevice** array, int& count) {
   if (initialised_ == 0) return enumcode::kDiskNotInitialized;
   return HandOut(disks_, array, count, true, enumcode::kDiskArrayTooSmall);

@@ -78,6 +78,14 @@ class CEnumDeviceEx final : public IEnumDeviceEx {
   ResultCode EnumPartitionDevice(const IStorageDevice* disk, IStorageDevice** array, int& count) override;
   ResultCode EnumVolumeDevice(const IStorageDevice* disk, IStorageDevice** array, int& count) override;
 
+  // Closes the descriptor of every disk and volume Init opened, those no Enum
+  // call hands out included (the volumes of a disk whose list could not be
+  // built). The devices stay listed with their records; a caller that reads
+  // one opens it again first (Open) and closes it when done. While a
+  // descriptor is open the kernel keeps the medium: a loop device cannot be
+  // detached, a pulled stick's device cannot go.
+  void CloseDevices();
+
  private:
   ResultCode InitOrThrow();
 

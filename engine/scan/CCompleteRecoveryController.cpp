@@ -121,7 +121,9 @@ ResultCode CCompleteRecoveryController::Run(IStorageDevice* device, IProgress* p
     // After a stop the carver's closing work is skipped; the file systems
     // still finish what they found.
     if (entry.type == SEARCHER_TYPE_RAW && progress->Continued() == 0) continue;
-    entry.searcher->EndSearch(progress->shouldBuild());
+    // A replay has finished every tree it gave the builder; the searchers
+    // found nothing to build on, and some would finish their tree again.
+    entry.searcher->EndSearch(replaying ? 0 : progress->shouldBuild());
   }
   Report(progress, PROGRESS_STATUS_FINISHED, 1, 1);
   return code;

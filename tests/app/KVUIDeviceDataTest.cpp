@@ -1,10 +1,11 @@
 // The device list model over the engine's enumeration of a stand-in machine
 // (an attached image, a disk with an Apple partition map from parted, a USB
-// stick), GPT entries from sgdisk, a failed enumeration, and a refresh while
-// another thread reads.
+// stick), GPT entries from sgdisk, a failed enumeration, media open only
+// while held, and a refresh while another thread reads.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <system_error>
 #include <thread>
 
 #include "app/KVUIDeviceData.h"
@@ -168,6 +169,53 @@ TEST(DeviceModel, ADeviceHeldByItsIndexesOutlivesRefreshesAndKeepsItsDisk) {
   std::vector<uint8_t> sector(512);
   ASSERT_NE(volume->ReadSector(sector.data(), 0, 1), 0);
   EXPECT_EQ(sector, devicetest::DdRead(image.string(), 512, 2048, 1));
+}
+
+// How many descriptors of this process are open on `file`.
+int OpenOn(const fs::path& file) {
+  int count = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    count += fs::read_symlink(entry.path(), ec) == fs::canonical(file) ? 1 : 0;
+  }
+  return count;
+}
+
+// Listed, no medium is open. A hold of a volume opens its disk and the
+// disk's volumes (no other disk) until the last hold goes, also through a
+// refresh; a kept device stays closed, and one nobody holds reads nothing.
+TEST(DeviceModel, AMediumIsOpenOnlyWhileADeviceOfItIsHeld) {
+  enumtest::FakeMachine machine;
+  const fs::path disk = MbrImage(machine), other = machine / "other.img", part = machine / "part.img";
+  fs::copy_file(disk, other);
+  devicetest::MakeSparseImage(part, 8 * kMiB);
+  machine.AddDisk({.name = "sdh", .major = 8, .minor = 112, .size512 = kDisk512});
+  machine.AddPartition("sdh", "sdh1", 1, 8, 113, 2048, 8 * kMiB / 512);
+  machine.AddDisk({.name = "sdi", .major = 8, .minor = 128, .size512 = kDisk512});
+  for (const auto& [name, image] : {std::pair{"sdh", disk}, std::pair{"sdh1", part}, std::pair{"sdi", other}})
+    machine.SetNode(name, image);
+  devicetest::ImageGuard g1(disk), g2(other), g3(part);
+  KVUIDeviceData model(On(machine));
+  model.InitDeviceInfo();
+  const auto open = [&] { return std::vector<int>{OpenOn(disk), OpenOn(part), OpenOn(other)}; };
+  const std::vector<int> none{0, 0, 0}, first{1, 1, 0};
+  EXPECT_EQ(open(), none) << "listed";
+  IStorageDevice* volume = model.GetStorageByDiskVolumeIndex(0, 0);
+  std::vector<uint8_t> sector(512);
+  EXPECT_EQ(volume->ReadSector(sector.data(), 0, 1), 0) << "read without a hold";
+  const auto kept = model.KeepDevices(volume);
+  EXPECT_EQ(open(), none) << "kept";
+  {
+    const auto hold = model.HoldDevices(volume);
+    std::shared_ptr<IStorageDevice> whole = model.HoldStorageByDiskVolumeIndex(0, -1);
+    model.InitDeviceInfo();
+    EXPECT_EQ(open(), first) << "held twice, through a refresh";
+    ASSERT_NE(whole->ReadSector(sector.data(), 2048, 1), 0);
+    EXPECT_EQ(sector, devicetest::DdRead(disk.string(), 512, 2048, 1));
+    whole.reset();
+    EXPECT_EQ(open(), first) << "held once";
+  }
+  EXPECT_EQ(open(), none) << "let go";
 }
 
 TEST(DeviceModelThreads, ARefreshWhileAnotherThreadReadsIsSafe) {

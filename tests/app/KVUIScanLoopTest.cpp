@@ -3,8 +3,9 @@
 // disk pulled out in the middle: its reads start failing, the loop device is
 // detached, and the device list is refreshed while the scan runs and while
 // it stops. The scan ends, and once the scan's controller is let go nothing
-// of the process holds the device any more, so the kernel lets it go. Also
-// built under ThreadSanitizer and AddressSanitizer (label threads).
+// of the process holds the device any more, so the kernel lets it go; a
+// device held by itself goes once its hold goes. Also built under
+// ThreadSanitizer and AddressSanitizer (label threads).
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -89,13 +90,51 @@ TEST(PulledDisk, AScanEndsWhileTheListIsRefreshedAndTheDeviceGoesOnceTheControll
     EXPECT_NE(scan.GetRecoveryController(), nullptr);
     KVUIController::UseScan(nullptr);
   }
-  // With the scan gone, two refreshes let the last lists that knew the device
-  // go: nothing holds it open, and the kernel detaches it.
-  KVUIController::RefreshDeviceInfo();
-  KVUIController::RefreshDeviceInfo();
+  // With the scan's controller gone nothing holds the device open, lists
+  // that still know it included, and the kernel detaches it.
   EXPECT_TRUE(Await([&] { return !fs::exists(backing); }, std::chrono::seconds(20)))
       << device << " is still held by the process";
+  KVUIController::RefreshDeviceInfo();
   EXPECT_EQ(DiskIndexOf(device, image.filename().string()), -1);
+}
+
+// Held, a detached loop device stays, and reads as before, until the hold
+// goes. A device of that list whose node has been given another image since
+// (or none, when another test took it meanwhile) reads nothing.
+TEST(PulledDisk, AHeldDiskGoesOnceLetGoAndAStaleOneReadsNothing) {
+  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
+  const std::string why = fatfixtures::Ready();
+  REQUIRE_OR_SKIP(why.empty(), why);
+  testsupport::TempDir dir;
+  const fs::path image = dir / ("held-" + std::to_string(getpid()) + ".img"), other = fatfixtures::Dir() / "f16.img";
+  RunCommandOrFail("cp --sparse=always " + ShellQuote((fatfixtures::Dir() / "disk.img").string()) + " " +
+                   ShellQuote(image.string()));
+  devicetest::ImageGuard imageGuard(image), otherGuard(other);
+  devicetest::LoopDevice loop(image, 0, true, true);
+  ASSERT_TRUE(loop.attached());
+  const std::string path = loop.path();
+  const fs::path backing = fs::path("/sys/block") / loop.name() / "loop/backing_file";
+  KVUIController::RefreshDeviceInfo();
+  std::shared_ptr<IStorageDevice> held =
+      KVUIDeviceData::instance().HoldStorageByDiskVolumeIndex(DiskIndexOf(path, image.filename().string()), -1);
+  ASSERT_NE(held, nullptr);
+  ASSERT_TRUE(loop.Detach());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(fs::exists(backing)) << "let go while held";
+  std::vector<uint8_t> sector(512);
+  ASSERT_NE(held->ReadSector(sector.data(), 2048, 1), 0);
+  EXPECT_EQ(sector, devicetest::DdRead(image.string(), 512, 2048, 1));
+  IStorageDevice* stale = held.get();
+  held.reset();
+  ASSERT_TRUE(Await([&] { return !fs::exists(backing); }, std::chrono::seconds(20))) << path << " is still held";
+
+  const bool attached =
+      testsupport::RunCommand("losetup -r " + ShellQuote(path) + " " + ShellQuote(other.string()) + " 2>/dev/null")
+          .exitCode == 0;
+  const std::shared_ptr<const void> hold = KVUIDeviceData::instance().HoldDevices(stale);
+  ASSERT_NE(hold, nullptr);
+  EXPECT_EQ(stale->ReadSector(sector.data(), 0, 1), 0) << (attached ? "read the image attached since" : "read");
+  if (attached) testsupport::RunCommand("losetup -d " + ShellQuote(path));
 }
 
 }  // namespace

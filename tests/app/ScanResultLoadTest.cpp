@@ -2,14 +2,18 @@
 // disks: every load error the outcome table lists, each in the closing
 // progress record; the device found where it was or by name; a save that
 // cannot finish leaves no file; the controller's save and load methods with
-// their notifications.
+// their notifications; quitting while a save or a load runs.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <thread>
 #include <tuple>
 
 #include <QRegularExpression>
@@ -18,6 +22,8 @@
 #include "FileNode.h"
 #include "QtTestSupport.h"
 #include "ScanResultFiles.h"
+#include "app/KVAppDelegate.h"
+#include "app/KVQuitGuard.h"
 #include "app/KVSaveAndRestoreNodeOperate.h"
 #include "app/KVTimeMgr.h"
 #include "app/KVTypeMgr.h"
@@ -300,6 +306,110 @@ TEST_F(BlankDisks, TheControllerLoadsAndSavesWithTheirNotifications) {
   KVUIController::UseScan(nullptr);
   KVUIController::UseSaveDevices(nullptr);
   KVUIController::UseSaveOperation(nullptr);
+}
+
+bool Await(const std::atomic<bool>& done) {
+  for (int i = 0; i < 30000 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return done;
+}
+
+// A save whose first look at whether to go on (before its first tree, its
+// file half-written) waits until it is stopped.
+class HeldSaver final : public KVSaveAndRestoreNodeOperate {
+ public:
+  int Continued() override {
+    held = true;
+    while (GetStatus() != KVOperationStopping) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return KVSaveAndRestoreNodeOperate::Continued();
+  }
+  std::atomic<bool> held{false};
+};
+
+// A load whose first report waits until released.
+class HeldScan final : public KVUIScan {
+ public:
+  using KVUIScan::KVUIScan;
+  int UpdateProgress(_PROGRESS_INFO* info) override {
+    held = true;
+    while (!released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return KVUIScan::UpdateProgress(info);
+  }
+  std::atomic<bool> held{false}, released{false};
+};
+
+// The quit guard's hooks, whose question waits for the test's answer and
+// whose end of the process only stops a save, as the real one does first.
+struct Quitting {
+  Quitting() {
+    KVAppDelegate::Hooks hooks;
+    KVQuitGuard::Install(hooks, [this](const QString& stem, std::function<void(bool)> reply) {
+      asked.push_back(stem.toStdString());
+      answer = std::move(reply);
+    });
+    hooks.closeApp = [this] { closed = KVUIController::StopSave(std::chrono::seconds(30)); };
+    delegate = std::make_unique<KVAppDelegate>(std::move(hooks));
+  }
+  std::vector<std::string> asked;
+  std::function<void(bool)> answer;
+  std::optional<bool> closed;
+  std::unique_ptr<KVAppDelegate> delegate;
+};
+
+// Quitting while a save writes asks; the save goes on meanwhile (it cannot
+// be paused) and after a no. A yes stops it: no part of its file is left,
+// and the older file of its name stays as it was.
+TEST_F(BlankDisks, QuittingDuringASaveAsksAndLeavesNoPartOfTheFile) {
+  WriteArchive(dir_ / "raw.rsf", Frames(records_[1], RawTrees()));
+  ASSERT_EQ(Load(dir_ / "raw.rsf"), 0u);
+  const fs::path out = dir_ / "out";
+  fs::create_directories(out);
+  testsupport::WriteFile(out / "old.rsf", std::string("older"));
+  HeldSaver saver;
+  KVUIController::UseScan(&scan_);
+  KVUIController::UseSaveDevices(&model_);
+  KVUIController::UseSaveOperation(&saver);
+  Quitting quit;
+  ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(1, QString::fromStdString((out / "old.rsf").string())));
+  ASSERT_TRUE(Await(saver.held));
+  EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 2) << "half-written beside";
+  for (const bool yes : {false, true}) {
+    EXPECT_FALSE(quit.delegate->applicationShouldTerminate());
+    EXPECT_EQ(quit.asked.back(), "QUIT_SAVE_STOP");
+    EXPECT_EQ(saver.GetStatus(), KVOperationRunning) << "a save is not paused";
+    quit.answer(yes);
+  }
+  EXPECT_EQ(quit.closed, std::optional<bool>(true));
+  ExpectOnly(out, {"old.rsf"});
+  EXPECT_EQ(testsupport::ReadFile(out / "old.rsf"), (Bytes{'o', 'l', 'd', 'e', 'r'}));
+  uint64_t total = 0, current = 0, error = 0;
+  KVUIController::GetSaveorRestoreProgress(&total, &current, &error, 1);
+  EXPECT_EQ(error, srr::kSaveStopped);
+  KVUIController::UseScan(nullptr);
+  KVUIController::UseSaveDevices(nullptr);
+  KVUIController::UseSaveOperation(nullptr);
+}
+
+// A load runs as the scan: quitting asks about the load and pauses it; a
+// no goes on with it, and it ends whole.
+TEST_F(BlankDisks, QuittingDuringALoadAsksAboutTheLoadAndPausesIt) {
+  WriteArchive(dir_ / "raw.rsf", Frames(records_[1], RawTrees()));
+  HeldScan scan(&model_);
+  KVUIController::UseScan(&scan);
+  KVUIController::UseSaveDevices(&model_);
+  Quitting quit;
+  ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(0, QString::fromStdString((dir_ / "raw.rsf").string())));
+  ASSERT_TRUE(Await(scan.held));
+  EXPECT_FALSE(quit.delegate->applicationShouldTerminate());
+  EXPECT_EQ(quit.asked, std::vector<std::string>{"QUIT_LOAD_STOP"});
+  EXPECT_TRUE(KVUIController::IsPause());
+  quit.answer(false);
+  EXPECT_FALSE(KVUIController::IsPause());
+  scan.released = true;
+  EXPECT_TRUE(scan.WaitForThreads(std::chrono::seconds(30)));
+  EXPECT_EQ(scan.GetScanFileCnt(), 2u);
+  EXPECT_EQ(KVQuitGuard::Running(), KVQuitGuard::kNone);
+  KVUIController::UseScan(nullptr);
+  KVUIController::UseSaveDevices(nullptr);
 }
 
 TEST(SaveFolderAndName, TheDefaultFolderIsMadeOnceAndTheNameIsASafeFileName) {

@@ -3,16 +3,22 @@
 // trees, nodes (names, sizes, times, deleted flags, runs) and partition
 // records as the scan, the files copied out of it through the recovery
 // operation are byte for byte those copied out of the scan, and every file
-// whose original the fixture knows is among them. The image is unchanged.
+// whose original the fixture knows is among them. Loaded here as well, every
+// tree is begun, finished and shown once, and every HFS+ node reads through
+// the volume it was found in. The image is unchanged.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <list>
 #include <map>
+#include <ranges>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <tuple>
 
+#include "DirecotryTreeBuilder.h"
 #include "FileNode.h"
 #include "QtTestSupport.h"
 #include "ScanResultDump.h"
@@ -27,6 +33,7 @@
 #include "engine/enumeration/EnumTestSupport.h"
 #include "hfsplus/CHFSPlusVolume.h"
 #include "platform/NotificationCenter.h"
+#include "scan/CRecoveryController.h"
 #include "support/Conformance.h"
 #include "support/ScratchWorkDir.h"
 #include "support/TestSupport.h"
@@ -57,6 +64,61 @@ const Fixture kRaw{"CLIPMENDER_RAW_FIXTURES", "raw", "raw/make-raw-images.sh"};
 const Fixture kRecycle{"CLIPMENDER_RECYCLE_FIXTURES", "recycle", "recycle/make-recycle-images.sh"};
 const Fixture kHfsPlus{"CLIPMENDER_HFSPLUS_FIXTURES", "hfsplus-quick", "hfsplus/make-hfsplus-images.sh"};
 
+// The engine's tree builder, counting the trees begun and finished by
+// searcher.
+struct TreeCounts {
+  std::map<int, int> begun, finished;
+};
+class CountingBuilder final : public IDirecotryTreeBuilder {
+ public:
+  CountingBuilder(IDirecotryTreeBuilder* inner, TreeCounts& counts) : inner_(inner), counts_(counts) {}
+  int Initialize(const char* name, IDrirectoryTree* tree, IRecoveryFilter* filter) override {
+    return inner_->Initialize(name, tree, filter);
+  }
+  int AddNode(IFileNode* node, _tagSearcherType type) override { return inner_->AddNode(node, type); }
+  int AddSearcherInfo(_tagSearcherType type, int64_t root) override {
+    ++counts_.begun[type];
+    return inner_->AddSearcherInfo(type, root);
+  }
+  void FlashBuild(_tagSearcherType type) override {
+    ++counts_.finished[type];
+    inner_->FlashBuild(type);
+  }
+  void Release() override {
+    inner_->Release();
+    delete this;
+  }
+  void SetPartitonDevice(CSearchedPartitionInfo* p, IStorageDevice* d) override { inner_->SetPartitonDevice(p, d); }
+  void SetPartitionSource(_tagSearcherType t, IFileSystemSearchController* s) override {
+    inner_->SetPartitionSource(t, s);
+  }
+
+ private:
+  IDirecotryTreeBuilder* inner_;
+  TreeCounts& counts_;
+};
+
+// The path of `node` below its tree's root, as expectation files write it.
+std::string PathBelowRoot(IFileNode* node) {
+  std::string path = node->GetFileName();
+  for (IFileNode* at = node->GetParent(); at != nullptr && at->GetParent() != nullptr; at = at->GetParent())
+    path = std::string(at->GetFileName()) + "/" + path;
+  return path;
+}
+
+// The engine's controllers, with counting builders.
+KVUIScan::ControllerFactory Counted(std::list<TreeCounts>& builders) {
+  return [&builders](_RECOVERY_CONTROLLER_TYPE kind) {
+    IRecoveryController* controller = CreateRecoveryController(kind);
+    RecoveryControllerParts parts;
+    parts.makeTreeBuilder = [&builders](bool restoring) -> IDirecotryTreeBuilder* {
+      return new CountingBuilder(CreateTreeBuilder(restoring), builders.emplace_back());
+    };
+    dynamic_cast<CRecoveryControllerBase&>(*controller).SetParts(parts);
+    return controller;
+  };
+}
+
 class SavedAndLoaded : public testing::Test {
  protected:
   void SetUp() override { qttest::App(); }
@@ -71,7 +133,9 @@ class SavedAndLoaded : public testing::Test {
 
   // Scans `pick`'s device, saves, loads in the probe and compares; the files
   // of `expect` with a checksum must come out of the loaded result.
-  void RoundTrip(bool deep, bool wholeDisk, const fs::path& expect) {
+  // `hfsStarts`: where (512-byte sectors) the HFS+ volume of each path lies.
+  void RoundTrip(bool deep, bool wholeDisk, const fs::path& expect,
+                 const std::map<std::string, int64_t>& hfsStarts = {}) {
     roots_.clear();
     machine_.AddDisk(
         {.name = "sdp", .major = 240, .minor = 48, .size512 = fs::file_size(disk_) / 512, .model = "Round trip"});
@@ -110,9 +174,11 @@ class SavedAndLoaded : public testing::Test {
 
     const std::string scanned = rsftest::DumpResult(scan);
     {
-      // Loaded here too: the same, and each HFS+ tree reads compressed files
-      // through a volume reopened for it.
-      KVUIScan again(&model);
+      // Loaded here too: the same, each tree begun and finished once (by the
+      // replay, not again by a searcher), and each HFS+ node reads
+      // compressed files through the volume it lies in.
+      std::list<TreeCounts> builders;
+      KVUIScan again(&model, Counted(builders));
       again.SetStatus(KVOperationRunning);
       SaveRestoreResult::OperationPara para;
       para.path = file.string();
@@ -120,17 +186,32 @@ class SavedAndLoaded : public testing::Test {
       para.devices = &model;
       ASSERT_EQ(SaveRestoreResult::Static_RestoreScanResult(para), 0u);
       ExpectSameLines(scanned, rsftest::DumpResult(again));
+      ASSERT_FALSE(builders.empty());
+      for (const TreeCounts& counts : builders) {
+        EXPECT_EQ(counts.finished, counts.begun) << "trees finished other than as begun";
+        for (const auto& [type, times] : counts.begun) EXPECT_EQ(times, 1) << type;
+      }
+      std::set<int64_t> starts;
       for (IFilesystemNode* root : again.GetFileSystemNode()) {
         if (root->GetSearcheType() != SEARCHER_TYPE_HFSPLUS) continue;
-        // The first restored node ("Other lost files" is the builder's own).
-        SaveRestoreResult::RestoreFileNode* child = nullptr;
-        for (IFileNode* at = root->GetFirstChild(); at != nullptr && child == nullptr; at = at->GetNextNode()) {
-          child = dynamic_cast<SaveRestoreResult::RestoreFileNode*>(at);
+        NodeTreeGuard held;
+        for (std::vector<IFileNode*> below{root}; !below.empty();) {
+          IFileNode* folder = below.back();
+          below.pop_back();
+          for (IFileNode* at = folder->GetFirstChild(); at != nullptr; at = at->GetNextNode()) {
+            if (at->IsDirectory() != 0) below.push_back(at);
+            auto* node = dynamic_cast<SaveRestoreResult::RestoreFileNode*>(at);
+            const auto path = node != nullptr ? hfsStarts.find(PathBelowRoot(node)) : hfsStarts.end();
+            if (path == hfsStarts.end()) continue;
+            ASSERT_NE(node->GetHFSPlusVolume(), nullptr) << path->first;
+            EXPECT_EQ(node->GetHFSPlusVolume()->StartSector() * device->GetSectorSize() / 512, path->second)
+                << path->first;
+            starts.insert(path->second);
+          }
         }
-        ASSERT_NE(child, nullptr);
-        ASSERT_NE(child->GetHFSPlusVolume(), nullptr);
-        EXPECT_NE(child->GetHFSPlusVolume()->Volume()->GetVolumeHeader(), nullptr);
       }
+      EXPECT_EQ(starts.size(),
+                std::set<int64_t>(std::views::values(hfsStarts).begin(), std::views::values(hfsStarts).end()).size());
     }
     for (IFilesystemNode* root : scan.GetFileSystemNode()) roots_.push_back(root->GetSearcheType());
     const fs::path fromScan = work_ / "from-scan", fromFile = work_ / "from-file";
@@ -261,6 +342,29 @@ TEST_F(SavedAndLoaded, HfsPlusQuickScan) {
   REQUIRE_OR_SKIP(why.empty(), why);
   PutOnDisk(images / "lx-hfsplus.img", "af");
   RoundTrip(false, false, images / "lx-hfsplus.img.expect.tsv");
+}
+
+// The complete scan of a GPT disk (sgdisk) of two HFS+ volumes, one of whose
+// journals keeps compressed deleted files, finds both in one tree; loaded,
+// each node reads through its own volume (where mmls puts it), and every
+// file copies out as from the scan.
+TEST_F(SavedAndLoaded, HfsPlusCompleteScanOfTwoVolumes) {
+  std::string why;
+  ::setenv("CLIPMENDER_HFSPLUS_FIXTURES", Images(kHfsPlus, why).c_str(), 1);
+  const fs::path disks =
+      Images({"CLIPMENDER_HFSPLUS_DISK_FIXTURES", "hfsplus-disk", "hfsplus-disk/make-hfsplus-disk-images.sh"}, why);
+  REQUIRE_OR_SKIP(why.empty(), why);
+  testsupport::RunCommandOrFail("cp --sparse=always " + ShellQuote((disks / "two.img").string()) + " " +
+                                ShellQuote(disk_.string()));
+  std::ifstream partitions(disks / "two.img.partitions.tsv");
+  std::map<std::string, int64_t> starts;
+  for (const char* volume : {"lx-hfsplus-jdel", "nps-hfsjtest1"}) {
+    int64_t start = 0, sectors = 0;
+    ASSERT_TRUE(partitions >> start >> sectors);
+    for (const auto& e : conformance::ReadExpectations(disks / (std::string(volume) + ".complete.tsv")))
+      starts[e.path] = start;
+  }
+  RoundTrip(true, true, disks / "two.img.expect.tsv", starts);
 }
 
 // Where a tree's partition records place its volume on the device the

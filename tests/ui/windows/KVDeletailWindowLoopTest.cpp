@@ -162,9 +162,6 @@ TEST(ResultsWindowOnFat, ListsWhatTheToolsPutOnTheImage) {
     delete window.data();
     KVUIController::UseScan(nullptr);
   }
-  // The lists that knew the device let it go.
-  KVUIController::RefreshDeviceInfo();
-  KVUIController::RefreshDeviceInfo();
 }
 
 }  // namespace
