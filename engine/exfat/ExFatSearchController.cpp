@@ -7,6 +7,7 @@
 #include "DirecotryTreeBuilder.h"
 #include "OnDiskBytes.h"
 #include "SearchedPartitionInfo.h"
+#include "SectorLender.h"
 #include "StorageDevice.h"
 #include "exfat/ExFatDBR.h"
 #include "exfat/ExFatFileNode.h"
@@ -72,7 +73,11 @@ ResultCode CExFatSearchController::AnalyzeBlock(int64_t firstSector, int64_t sec
   if (!m_usable) return 0;
   // Sectors carried over only run on into the block right after them.
   if (m_carried > 0 && firstSector != m_nextSector) Flush();
-  const uint8_t* block = ReadBlock(firstSector, sectorCount);
+  // The scan's cache lends a block read whole, in place; otherwise it is
+  // read into a buffer of the searcher's own.
+  const uint8_t* block =
+      m_sectorSize == m_device->GetSectorSize() ? BorrowSectors(m_device, firstSector, sectorCount) : nullptr;
+  if (block == nullptr) block = ReadBlock(firstSector, sectorCount);
   if (block == nullptr) return 0;
   AnalyzeBlockBytes(firstSector, sectorCount, block);
   return 0;

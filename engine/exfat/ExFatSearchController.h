@@ -44,8 +44,11 @@ class CExFatSearchController final : public ICompleteFileSystemSearchController 
   // their trees built.
   void EndSearch(int build) override;
   // Answers 0: a block that cannot be read is read sector by sector, and a
-  // sector that cannot be read is taken as zeros.
+  // sector that cannot be read is taken as zeros. The block is borrowed
+  // from the scan's cache where it can be.
   ResultCode AnalyzeBlock(int64_t firstSector, int64_t sectorCount) override;
+  // The block buffer goes; the sectors carried wait for EndSearch.
+  void EndBlockPass() override { std::vector<uint8_t>().swap(m_block); }
 
   const std::vector<std::unique_ptr<CExFatPartitionEx>>& GetPartitions() const { return m_partitions; }
   const CPartitionBuilder& GetBuilder() const { return m_builder; }

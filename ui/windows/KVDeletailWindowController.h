@@ -50,14 +50,16 @@
 #include <vector>
 
 #include "app/KVUIController.h"
+#include "app/thumbnails/KVThumbnailQueue.h"
+#include "ui/widgets/CNGridView.h"
 #include "ui/widgets/CustomTableView.h"
+#include "ui/widgets/KitImageFlowView.h"
 #include "ui/widgets/KitOutlineView.h"
 #include "ui/widgets/KitSheet.h"
 #include "ui/widgets/NewButton.h"
 #include "ui/widgets/NewSearchTextFiled.h"
 #include "ui/windows/KVDeepScanViewController.h"
 
-class CNGridView;
 class CNGridViewItemLayout;
 class CustemOutlineView;
 class DiskVolumeNodeData;
@@ -66,7 +68,6 @@ class IFileNode;
 class KitElidedLabel;
 class KitFader;
 class KitImageCheckButton;
-class KitImageFlowView;
 class KitImageView;
 class KitOwnedTimer;
 class KitSegmentedControl;
@@ -82,7 +83,6 @@ class Photo;
 class QColor;
 class QFileDialog;
 class QSplitter;
-class QThreadPool;
 class QTimer;
 class TCImageButton;
 class TCImageWindow;
@@ -98,7 +98,12 @@ class KVDeletailWindowController : public QObject,
                                    public ITableViewDelegate,
                                    public INewButtonDelegate,
                                    public INewSearchTextFiledDelegate,
-                                   public KVDeepScanViewControllerDelegate {
+                                   public KVDeepScanViewControllerDelegate,
+                                   public IKitImageFlowDataSource,
+                                   public IKitImageFlowDelegate,
+                                   public ICNGridViewDataSource,
+                                   public ICNGridViewDelegate,
+                                   public ICNGridViewItemDelegate {
  public:
   // The notification a scan (or a load) posts while it has news.
   static constexpr const char* kScanNotification = "NormalScranValue";
@@ -206,14 +211,36 @@ class KVDeletailWindowController : public QObject,
   void clickButtonAction(NewButton* sender) override;
 
   // ---- Cover flow and grid (KVDeletailWindowPreviews.cpp) ----
+  // Both return once their loader has stopped (at once when none runs).
   void stopImageLoading();
   void stopGridImageLoading();
   void showGridView();
   void showCoverFlowerViewWithRefresh(int refresh);
   void selectedCoverFlow(qint64 index);
+  // Loads the cover flow's thumbnails around `index`, after stopping the
+  // loader's last run.
+  void coverFlowLoadImageThread(qint64 index);
+  // The view switch: list, cover flow or grid.
+  void segmentSelect(KitSegmentedControl* sender);
+  // Shows arrList anew in the pane of the current view (the cover flow
+  // from its first file), then the header boxes and the ticked summary.
+  void showFilesInMode();
+  qint64 numberOfItemsInImageFlow(KitImageFlowView* view) override;
+  const IKitImageFlowItem* imageFlowItemAtIndex(KitImageFlowView* view, qint64 index) override;
+  void imageFlowDidSelectItemAtIndex(KitImageFlowView* view, qint64 index) override;
+  quint64 numberOfItemsInSection(CNGridView* grid, qint64 section) override;
+  CNGridViewItemBase* itemAtIndex(CNGridView* grid, qint64 index, qint64 section) override;
+  // A grid tile's tick box: ticks or unticks the file of list row `index`.
+  void doSelectItem(qint64 index) override;
 
   // ---- Name search (KVDeletailWindowSearch.cpp) ----
   void doSearchWithKey(const std::optional<QString>& key) override;
+  // Searches for the field's text when it changed.
+  void doSearch();
+  // Empties the field and searches for the empty text: everything again.
+  void searchClearButtonClick();
+  // The text searched for: one blank less at either end.
+  static QString GetSearchText(const QString& text);
   // "DoSearchValue": a search ended.
   void SearchTreeView(const platform::Notification& notification);
 
@@ -270,7 +297,8 @@ class KVDeletailWindowController : public QObject,
   // Loader states: -1 never started, 0 running, 1 stop asked, 2 ended.
   std::atomic<int> nImageState{-1};
   std::atomic<int> gridImageState{-1};
-  QThreadPool* operationQueue = nullptr;  // grid thumbnails, one at a time
+  KVThumbnailQueue coverFlowQueue{nImageState};
+  KVThumbnailQueue operationQueue{gridImageState};  // grid thumbnails, one at a time
   QTimer* refreshTimer = nullptr;
   quint64 viewLoadCnt = 0;
   std::shared_ptr<CNGridViewItemLayout> defaultLayout, hoverLayout, selectionLayout;
@@ -363,6 +391,8 @@ class KVDeletailWindowController : public QObject,
   void windowDidLoad();
   // The window's views, as a layout file would give them (Layout.cpp).
   void buildLayout();
+  // Wires the view switch, the cover flow and the grid (Previews.cpp).
+  void connectPreviews();
   // Asks for the scan of selectDiskVolumeData; a refusal is said in a sheet.
   void startScan();
   void scanCouldNotStart();

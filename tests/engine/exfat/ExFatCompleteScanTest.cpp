@@ -11,6 +11,7 @@
 // kept as a file is found too.
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 #include "exfat/ExFatSearchController.h"
 #include "support/BytesDevice.h"
 #include "support/Conformance.h"
+#include "support/LendingDevice.h"
 #include "support/Recorders.h"
 #include "support/TestSupport.h"
 
@@ -45,20 +47,30 @@ std::vector<std::vector<std::string>> Table(const std::filesystem::path& file) {
 
 struct Scan {
   std::vector<uint8_t> bytes;
-  testsupport::BytesDevice device;
+  std::unique_ptr<IStorageDevice> device;
   testsupport::RecordingBuilder builder;
   CExFatSearchController searcher;
 
   // The block pass in blocks of `block` sectors, then EndSearch(`build`).
-  explicit Scan(const std::string& image, int64_t block = 2048, int build = 1)
-      : bytes(testsupport::ReadFile(Dir() / image)), device(bytes.data(), bytes.size()) {
-    searcher.SetDevice(&device);
+  // With `lend`, the device lends its blocks in place as the scan's cache
+  // does (but one, which the searcher reads itself).
+  explicit Scan(const std::string& image, int64_t block = 2048, int build = 1, bool lend = false)
+      : bytes(testsupport::ReadFile(Dir() / image)) {
+    if (lend) {
+      auto* lender = new testsupport::LendingDevice(bytes);
+      lender->refused.insert(block * 3 + 1);
+      device.reset(lender);
+    } else {
+      device = std::make_unique<testsupport::BytesDevice>(bytes.data(), bytes.size());
+    }
+    searcher.SetDevice(device.get());
     searcher.SetBlockSize(static_cast<int>(block));
     searcher.SetDirecotryTreeBuilder(&builder);
     searcher.PreparetoSearch();
-    for (int64_t first = 0; first < device.GetTotalSectors(); first += block) {
-      searcher.AnalyzeBlock(first, std::min<int64_t>(block, device.GetTotalSectors() - first));
+    for (int64_t first = 0; first < device->GetTotalSectors(); first += block) {
+      searcher.AnalyzeBlock(first, std::min<int64_t>(block, device->GetTotalSectors() - first));
     }
+    searcher.EndBlockPass();
     searcher.EndSearch(build);
   }
 
@@ -154,6 +166,11 @@ TEST_F(ExFatCompleteScan, FindsBothPartitionsOfTheDiskWhereTheirBootSectorsPutTh
     ExpectGeometry(odd, true);
     EXPECT_EQ(odd.builder.owned.size(), scan.builder.owned.size()) << block;
   }
+  // Blocks borrowed in place from the scan's cache give the same.
+  Scan lent("disk.img", 2048, 1, true);
+  ExpectGeometry(lent, true);
+  EXPECT_EQ(lent.builder.owned.size(), scan.builder.owned.size());
+  EXPECT_GT(static_cast<testsupport::LendingDevice*>(lent.device.get())->borrows, 50);
 }
 
 TEST_F(ExFatCompleteScan, TheRunsOfThePassGiveTheRootsDumpExFatNamesAndBoundTheClusterSize) {

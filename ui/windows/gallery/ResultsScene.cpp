@@ -75,6 +75,7 @@ struct Scene::State {
   bool released = false;
   int before = 1, after = 1;
   SceneDevice device;
+  std::function<IDataRecovery*()> copyOut;
 };
 
 namespace {
@@ -86,7 +87,10 @@ class SceneController final : public IRecoveryController {
 
   _RECOVERY_CONTROLLER_TYPE thisType() const override { return kind_; }
   int Initialize(IRecoveryFilter* filter) override { return filter != nullptr ? 1 : 0; }
-  IDataRecovery* GetDataRecovery(_tagSearcherType) const override { return nullptr; }
+  IDataRecovery* GetDataRecovery(_tagSearcherType) const override {
+    std::lock_guard<std::mutex> held(state_->lock);
+    return state_->copyOut ? state_->copyOut() : nullptr;
+  }
   void Release() override { delete this; }
   void SetRestoreScanSink(RestoreScanSink*) override {}
 
@@ -205,6 +209,11 @@ void Scene::Release() {
   state_->holdPercent = -1;
   state_->released = true;
   state_->changed.notify_all();
+}
+
+void Scene::SetCopyOut(std::function<IDataRecovery*()> make) {
+  std::lock_guard<std::mutex> held(state_->lock);
+  state_->copyOut = std::move(make);
 }
 
 bool Scene::IsHeld() const {

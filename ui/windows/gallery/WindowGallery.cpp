@@ -5,7 +5,8 @@
 // date, a new version with its notes), the deep-scan bubble over a window,
 // a question asked without a window, the application menu in a title bar,
 // the wizard's two pages, the progress window of a load, and the results
-// window while it scans, once it has scanned and on an empty folder. Runs on
+// window while it scans, once it has scanned, on an empty folder, and as a
+// cover flow and a grid of the card's photos (pictures drawn here). Runs on
 // any Qt platform: offscreen in the tests, the X server in CI. No network and
 // no disk are used: the panes are shown from lists made here, the disk page
 // lists a machine made here, and the results window scans a made-up volume.
@@ -26,6 +27,7 @@
 #include "ui/widgets/CustemOutlineView.h"
 #include "ui/widgets/HVTitlebarView.h"
 #include "ui/widgets/KitAnimations.h"
+#include "ui/widgets/KitSegmentedControl.h"
 #include "ui/widgets/KitSheet.h"
 #include "ui/widgets/KitStyle.h"
 #include "ui/widgets/MAAttachedWindow.h"
@@ -39,6 +41,7 @@
 #include "ui/windows/KVMainMenu.h"
 #include "ui/windows/KVSmallWindow.h"
 #include "ui/windows/gallery/ResultsScene.h"
+#include "ui/windows/gallery/ScenePictures.h"
 
 namespace {
 
@@ -100,9 +103,23 @@ void ChooseFolder(KVDeletailWindowController& results, const QStringList& path) 
   results.shouldSelectItem(results.outlineView, row);
 }
 
+// Shows the results window's view `mode` (list, cover flow, grid) as a
+// press on the view switch does, and waits for its thumbnails.
+bool ShowView(KVDeletailWindowController& results, int mode) {
+  results.segment->setSelectedSegment(mode);
+  results.segmentSelect(results.segment);
+  const std::atomic<int>& state =
+      mode == KVDeletailWindowController::kGridMode ? results.gridImageState : results.nImageState;
+  return PumpUntil([&] { return state.load() == KVThumbnailQueue::kEnded; }) &&
+         PumpUntil([deadline = QDeadlineTimer(300)] { return deadline.hasExpired(); });
+}
+
 // The results window scanning a made-up camera card, then browsing it.
 bool ShootResults(const QDir& out) {
+  // Every category, as the wizard's first page leaves them.
+  KVUIController::SetRecoveryType(0x7f);
   resultsscene::Scene scene(1, 1);
+  scene.SetCopyOut(resultsscene::ScenePictures());
   scene.HoldAt(42);
   auto* results = new KVDeletailWindowController;
   results->setScanStarter([&scene](const DiskVolumeNodeData*, const QString& name) { return scene.Start(name); });
@@ -118,6 +135,11 @@ bool ShootResults(const QDir& out) {
   results->popupViewHidden();
   ChooseFolder(*results, {QStringLiteral("Empty folder")});
   ok = ok && Shoot(results->window(), out, QStringLiteral("results-empty-folder.png"));
+  ChooseFolder(*results, {QStringLiteral("DCIM"), QStringLiteral("100CANON")});
+  ok = ok && ShowView(*results, KVDeletailWindowController::kCoverFlowMode) &&
+       Shoot(results->window(), out, QStringLiteral("results-cover-flow.png"));
+  ok = ok && ShowView(*results, KVDeletailWindowController::kGridMode) &&
+       Shoot(results->window(), out, QStringLiteral("results-grid.png"));
   delete results;
   return ok;
 }
@@ -137,6 +159,9 @@ int main(int argc, char** argv) {
   KitStyle::ApplyFixedLook(&app);
   KitAnimations::SetEnabled(false);
   KVKitServices::Install();
+  // The file types by extension, from the shipped type table, as the
+  // application reads them at start.
+  KVUIController::initFileType();
   const QDir out(QString::fromLocal8Bit(argv[1]));
   QTemporaryDir resources;
   if (!QDir().mkpath(out.path()) || !resources.isValid() || !UseExampleLinks(resources)) {
