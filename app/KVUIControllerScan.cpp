@@ -368,19 +368,19 @@ int KVUIController::GetDateInfoToArray(std::vector<IFileNode*>* list, OpNodeData
 
 uint64_t KVUIController::GetNodeChildrenCnt(OpNodeData* row) { return GetTimeNodeChildrenCnt(row); }
 
+// The files under a row: a month's or an extension's own, a year's over its
+// months, a date root's over its years, a category's over its extension
+// rows and the files listed beside them (the "other" row holds both).
 uint64_t KVUIController::GetTimeNodeChildrenCnt(OpNodeData* row) {
   if (row == nullptr) return 0;
-  const uint64_t n = row->children().size();
   uint64_t total = 0;
   const bool dateRoot = row->parent() == nullptr && (row->type() == 2 || row->type() == 3);
   for (OpNodeData::Child& child : row->children()) {
     auto* sub = std::get_if<std::unique_ptr<OpNodeData>>(&child);
-    if (dateRoot) {
-      if (sub != nullptr) total += GetNodeChildrenCnt(sub->get());
-    } else if (sub != nullptr && *sub != nullptr) {
-      total += (*sub)->children().size();
-    } else {
-      return n + total;  // a file: the row lists its own files
+    if (sub == nullptr) {
+      ++total;
+    } else if (*sub != nullptr) {
+      total += dateRoot ? GetNodeChildrenCnt(sub->get()) : (*sub)->children().size();
     }
   }
   return total;

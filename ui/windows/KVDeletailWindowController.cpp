@@ -158,6 +158,7 @@ void KVDeletailWindowController::windowDidLoad() {
   buildDetailViewWindowTitleBar();
   listViewTableHeaderView();
   changeCoverViewTableHeaderView();
+  connectTreeKindButtons();
 
   allDiskArr.clear();
   allTypeArr.clear();

@@ -25,6 +25,7 @@
 //   KVDeletailWindowOutline.cpp      outline and file-table data sources and delegates
 //   KVDeletailWindowViews.cpp        file pane refresh, first row, expansion, empty notes, split limits
 //   KVDeletailWindowTicks.cpp        tick boxes, header boxes, ticked-files summary, sorting
+//   KVDeletailWindowTrees.cpp        tree-kind tabs, a tree row's tick, the recovery button's entry
 //   KVDeletailWindowPreviews.cpp     cover flow and grid
 //   KVDeletailWindowSearch.cpp       name search
 //   KVDeletailWindowScanControls.cpp pause, stop, home, deep scan
@@ -200,6 +201,7 @@ class KVDeletailWindowController : public QObject,
   static bool splitViewCanCollapseSubview() { return false; }
 
   // ---- Ticks, header boxes, summary, sorting (KVDeletailWindowTicks.cpp) ----
+  // The header boxes of the two lists, and their rows' tick boxes.
   void listViewTableHeaderView();
   void changeCoverViewTableHeaderView();
   // 0, 1 or 2 for the files under `row` (the file list when null).
@@ -207,8 +209,29 @@ class KVDeletailWindowController : public QObject,
   void changeSelectAllButtonState();
   void showSelectFilesCountAndSize();
   void reLoadTableVolumnIndicatorImage();
+  // The tick box of the file at `row` of arrList, in a list or (doSelectItem)
+  // on a grid tile: ticks or unticks it.
+  void nsbuttonCellClick(qint64 row);
+  // A header box: ticks every listed file, or unticks them when all are.
+  void setAllSelectOrNoSelect();
+  // Unticks everything and forgets the chosen row.
+  void ClearSelectedFilesInfo();
+  // A grid tile's tick changed.
+  void reLoadCollectionViewData();
+  // A click on a list's column header sorts the list by that column.
+  void didClickTableColumn(CustomTableView* table, KitTableColumn* column) override;
+
+  // ---- Tree kinds, tree-row ticks, recovery button (KVDeletailWindowTrees.cpp) ----
+  void connectTreeKindButtons();
+  void pathButtonClick();
+  void typeButtonClick();
+  // The creation-date tree (the date tab and its first choice).
+  void timeButtonClick();
+  void modifyTimeButtonClick();
   // A tree row's tick box.
   void clickButtonAction(NewButton* sender) override;
+  // Brings in the recovery button (when hidden) and the ticked-files summary.
+  void showRecoveryButton();
 
   // ---- Cover flow and grid (KVDeletailWindowPreviews.cpp) ----
   // Both return once their loader has stopped (at once when none runs).
@@ -414,6 +437,8 @@ class KVDeletailWindowController : public QObject,
   void setAllFilesSizeText();
   // The window went (closed): the controller follows.
   void windowDestroyed();
+  // Shows the tree of `kind` (Trees.cpp).
+  void switchTree(int kind);
   void dropBubble();
   static void SetVisible(std::initializer_list<QWidget*> widgets, bool visible);
   // Places `child` at `frame` (origin at its parent's bottom-left corner)

@@ -241,28 +241,3 @@ CNGridViewItemBase* KVDeletailWindowController::itemAtIndex(CNGridView* grid, qi
   return item;
 }
 
-void KVDeletailWindowController::doSelectItem(qint64 index) {
-  if (KVUIController::IsScanRunning() && !KVUIController::IsPause()) return;
-  if (index < 0 || static_cast<size_t>(index) >= arrList.size() || arrList[static_cast<size_t>(index)] == nullptr)
-    return;
-  IFileNode* file = arrList[static_cast<size_t>(index)];
-  OpNodeData::setFileNodeWithState(file, OpNodeData::fileNodeState(file) == 2 ? 0 : 2);
-  reloadOutlines();
-  if (!KVUIController::IsScanRunning()) segment->setEnabled(true);
-  if (selectSegmentCount == kCoverFlowMode) showCoverFlowerViewWithRefresh(1);
-  changeSelectAllButtonState();
-  showSelectFilesCountAndSize();
-  switch (selectTypeCount) {
-    case kTypeTree:
-      KVUIController::RefreshTypeTreeState(opDataFile);
-      break;
-    case kCreationTree:
-      KVUIController::RefreshTimeTreeState(allCreatTimeArr);
-      break;
-    case kModificationTree:
-      KVUIController::RefreshTimeTreeState(allModifyTimeArr);
-      break;
-    default:
-      break;
-  }
-}

@@ -52,14 +52,9 @@ void KVDeletailWindowController::doSearch() {
   reloadOutlines();
   clearFileList();
   // No tree row is chosen and nothing is ticked any more.
-  opDataFile = nullptr;
   opDataFileRoot_.reset();
   for (CustemOutlineView* outline : {outlineView, timeOutlineView}) outline->setSelectCellBackgroundColorWithRow(-1);
-  for (KitImageCheckButton* box : {listViewSelectAllButton, coverViewSelectAllButton}) {
-    if (box != nullptr) box->setImage(KitImages::Named(QStringLiteral("checkbox_no")));
-  }
-  KVUIController::UnselectedAllNodes();
-  showSelectFilesCountAndSize();
+  ClearSelectedFilesInfo();
   // No empty-list note while the search runs.
   tableView->changeNoValue(true);
   coverFlowerTableView->changeNoValue(true);

@@ -29,7 +29,6 @@
 
 namespace {
 
-using wizardtest::DiskIndexOf;
 namespace fs = std::filesystem;
 using resultstest::Browsing;
 using resultstest::Choose;
@@ -111,19 +110,8 @@ TEST(ResultsWindowOnFat, ListsWhatTheToolsPutOnTheImage) {
     ASSERT_TRUE(loop.attached());
     KVUIScan scan;
     KVUIController::UseScan(&scan);
-    KVUIController::RefreshDeviceInfo();
-    const int disk = DiskIndexOf(loop.path());
-    ASSERT_GE(disk, 0) << loop.path() << " is not in the device list";
-    std::vector<std::unique_ptr<DiskVolumeNodeData>> rows;
-    KVUIController::GetDeviceInfoToArray(&rows);
-    DiskVolumeNodeData* chosen = nullptr;
-    for (const auto& row : rows) {
-      if (row->diskIndex() == disk) chosen = row->numberOfChildren() > 0 ? row->childAtIndex(0) : row.get();
-    }
-    ASSERT_NE(chosen, nullptr);
-
-    QPointer<KVDeletailWindowController> window = KVDeletailWindowController::OpenForScan(*chosen);
-    rows.clear();  // the window keeps its own copy
+    QPointer<KVDeletailWindowController> window = resultstest::OpenOnDevice(loop.path());
+    ASSERT_NE(window, nullptr) << loop.path() << " is not in the device list";
     // The disk the window watches is the loop device, named by its image.
     EXPECT_EQ(window->selectDiskVolumeDataRow()->parentName(), QStringLiteral("f16.img"));
     ASSERT_TRUE(Browsing(*window));

@@ -1,6 +1,6 @@
-// What the results-window tests share: counting posts of a notification,
-// answering the window's sheets, finding and choosing folder rows the way
-// a click does, and waiting for the end of a scan.
+// What the results-window tests share: a window on the made-up scene or on a
+// device, answering the window's sheets, finding, choosing and ticking rows
+// the way a click does, and waiting for the end of a scan.
 #pragma once
 
 #include <QLabel>
@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include "KVWindowsTestSupport.h"
 #include "QtTestSupport.h"
+#include "WizardTestSupport.h"
 #include "app/KVNode.h"
 #include "platform/NotificationCenter.h"
 #include "ui/widgets/CustemOutlineView.h"
@@ -19,6 +21,7 @@
 #include "ui/widgets/TCImageButton.h"
 #include "ui/widgets/TCImageWindow.h"
 #include "ui/windows/KVDeletailWindowController.h"
+#include "ui/windows/gallery/ResultsScene.h"
 
 namespace resultstest {
 
@@ -78,6 +81,75 @@ inline bool Browsing(KVDeletailWindowController& window, int seconds = 60) {
   return qttest::PumpUntil(
       [&] { return !KVUIController::IsScanRunning() && window.recovertyButton->isVisibleTo(window.window()); },
       seconds);
+}
+
+// Clicks the tick box of `row` in `outline`, as the box's cell reports it.
+inline void TickRow(KVDeletailWindowController& window, KitOutlineView* outline, OpNodeData* row) {
+  KitTableColumn* column = outline->tableColumnWithIdentifier(QStringLiteral("Name"));
+  auto* cell = static_cast<NewButton*>(column->dataCell());
+  window.willDisplayCell(outline, cell, column, row);
+  window.clickButtonAction(cell);
+}
+
+// The grouping rows below `row` (a type or date tree's rows).
+inline std::vector<OpNodeData*> SubRows(OpNodeData* row) {
+  std::vector<OpNodeData*> rows;
+  for (auto& child : row->children()) {
+    if (auto* sub = std::get_if<std::unique_ptr<OpNodeData>>(&child)) rows.push_back(sub->get());
+  }
+  return rows;
+}
+
+// A results window scanning the disk at `devicePath` (its first volume, or
+// the disk when it has none) as the wizard hands it over; null when the
+// device list does not hold it.
+inline KVDeletailWindowController* OpenOnDevice(const std::string& devicePath) {
+  KVUIController::RefreshDeviceInfo();
+  const int disk = wizardtest::DiskIndexOf(devicePath);
+  std::vector<std::unique_ptr<DiskVolumeNodeData>> rows;
+  KVUIController::GetDeviceInfoToArray(&rows);
+  for (const auto& row : rows) {
+    if (row->diskIndex() == disk && disk >= 0)
+      return KVDeletailWindowController::OpenForScan(row->numberOfChildren() > 0 ? *row->childAtIndex(0) : *row);
+  }
+  return nullptr;
+}
+
+// A window whose scans are the scene's (ResultsScene.h); the disk it scans
+// is called "CARD".
+struct SceneWindow {
+  explicit SceneWindow(resultsscene::Scene& scene) {
+    windowtest::Start();
+    _DiskVolumeData disk;
+    disk.name = "CARD";
+    disk.diskIndex = 7;
+    disk.volumeIndex = 0;
+    DiskVolumeNodeData row(disk);
+    row.setParentName(QStringLiteral("CARD"));
+    controller = new KVDeletailWindowController;
+    controller->setSelectDiskVolumeData(row);
+    controller->setScanStarter([&scene](const DiskVolumeNodeData* asked, const QString& name) {
+      EXPECT_EQ(asked->parentName(), QStringLiteral("CARD"));
+      return scene.Start(name);
+    });
+    controller->showWindow();
+  }
+  ~SceneWindow() { delete controller.data(); }
+  // Scans, and waits until the window shows the result.
+  bool ScanToTheEnd() {
+    controller->getData();
+    return Browsing(*controller);
+  }
+  KVDeletailWindowController* operator->() const { return controller; }
+  KVDeletailWindowController& operator*() const { return *controller; }
+
+  QPointer<KVDeletailWindowController> controller;
+};
+
+inline QStringList Names(const KVDeletailWindowController& window) {
+  QStringList names;
+  for (IFileNode* file : window.arrList) names << OpNodeData::fileNodeName(file);
+  return names;
 }
 
 }  // namespace resultstest

@@ -5,11 +5,12 @@
 // date, a new version with its notes), the deep-scan bubble over a window,
 // a question asked without a window, the application menu in a title bar,
 // the wizard's two pages, the progress window of a load, and the results
-// window while it scans, once it has scanned, on an empty folder, and as a
-// cover flow and a grid of the card's photos (pictures drawn here). Runs on
-// any Qt platform: offscreen in the tests, the X server in CI. No network and
-// no disk are used: the panes are shown from lists made here, the disk page
-// lists a machine made here, and the results window scans a made-up volume.
+// window while it scans, once it has scanned, on an empty folder, in each of
+// its four trees, and as a cover flow and a grid of the card's photos
+// (pictures drawn here). Runs on any Qt platform: offscreen in the tests, the
+// X server in CI. No network and no disk are used: the panes are shown from
+// lists made here, the disk page lists a machine made here, and the results
+// window scans a made-up volume.
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -20,6 +21,7 @@
 
 #include <cstdio>
 
+#include "ResultTreeShots.h"
 #include "WizardShots.h"
 #include "app/KVAppDelegate.h"
 #include "app/KVNode.h"
@@ -72,6 +74,9 @@ bool UseExampleLinks(const QTemporaryDir& dir) {
       "</dict></dict></plist>\n");
   list.close();
   if (!QFile::link(shipped + QStringLiteral("/strings"), dir.filePath(QStringLiteral("strings")))) return false;
+  // The results window's type tree groups by the shipped table.
+  if (!QFile::link(shipped + QStringLiteral("/FileType.plist"), dir.filePath(QStringLiteral("FileType.plist"))))
+    return false;
   platform::Resources::SetRoot(dir.path());
   return true;
 }
@@ -229,5 +234,6 @@ int main(int argc, char** argv) {
   }
   ok = ShootWizardWindows([&out](QWidget* window, const QString& file) { return Shoot(window, out, file); }) && ok;
   ok = ShootResults(out) && ok;
+  ok = ShootResultTrees([&out](QWidget* window, const QString& file) { return Shoot(window, out, file); }) && ok;
   return ok ? 0 : 1;
 }
