@@ -483,16 +483,29 @@ void KVUIController::GetSearchResultToArr(std::vector<IFileNode*>* list) {
 
 void KVUIController::UseRecovery(KVUIRecovery* recovery) { g_recovery.store(recovery); }
 
-std::vector<IFileNode*> KVUIController::GetSelectedFilesAndSize(uint64_t* size) {
-  std::vector<IFileNode*> files;
-  for (const auto& [category, nodes] : Scan().GetTypeMap()) {
+namespace {
+
+// Calls `each` for every shown, fully ticked file of the category index,
+// holding the tree lock.
+template <typename Each>
+void ForEachSelectedFile(Each each) {
+  for (const auto& [category, nodes] : KVUIController::Scan().GetTypeMap()) {
     NodeTreeGuard held;
     for (IFileNode* node : nodes) {
       if (node == nullptr || node->IsNodeShow() == 0 || node->GetCheckedStatus() != CHECKED_STATUS_CHECKED) continue;
-      files.push_back(node);
-      if (size != nullptr) *size += node->GetFileSize();
+      each(node);
     }
   }
+}
+
+}  // namespace
+
+std::vector<IFileNode*> KVUIController::GetSelectedFilesAndSize(uint64_t* size) {
+  std::vector<IFileNode*> files;
+  ForEachSelectedFile([&](IFileNode* node) {
+    files.push_back(node);
+    if (size != nullptr) *size += node->GetFileSize();
+  });
   return files;
 }
 
@@ -502,6 +515,17 @@ void KVUIController::GetSelectedFilesAmout(int* count, uint64_t* size) {
   if (count != nullptr) *count = static_cast<int>(files);
   if (size != nullptr) *size += bytes;
   Recovery().SetRecoveryTotalSize(bytes);
+}
+
+uint64_t KVUIController::GetSelectedStoredSize() {
+  uint64_t bytes = 0;
+  ForEachSelectedFile([&](IFileNode* node) {
+    auto* stored = dynamic_cast<CFileNode*>(node);
+    const uint64_t size = stored != nullptr ? stored->GetStoredSize() : node->GetFileSize();
+    // Held at the top: a sum that wrapped would pass any check.
+    bytes = size > UINT64_MAX - bytes ? UINT64_MAX : bytes + size;
+  });
+  return bytes;
 }
 
 uint64_t KVUIController::DoRecovery(const QString& folder, const QString& postName) {

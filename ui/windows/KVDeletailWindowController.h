@@ -60,6 +60,7 @@
 #include "ui/widgets/NewButton.h"
 #include "ui/widgets/NewSearchTextFiled.h"
 #include "ui/windows/KVDeepScanViewController.h"
+#include "ui/windows/KVShowScanProgressWindowController.h"
 
 class CNGridViewItemLayout;
 class CustemOutlineView;
@@ -76,7 +77,7 @@ class KitSpinner;
 class KVProgressView;
 class KVScanEndSaveWindowController;
 class KVScanNotEndSaveWindowController;
-class KVShowScanProgressWindowController;
+struct KVRecoveryServices;
 class KVTabButton;
 class MAAttachedWindow;
 class OpNodeData;
@@ -104,7 +105,8 @@ class KVDeletailWindowController : public QObject,
                                    public IKitImageFlowDelegate,
                                    public ICNGridViewDataSource,
                                    public ICNGridViewDelegate,
-                                   public ICNGridViewItemDelegate {
+                                   public ICNGridViewItemDelegate,
+                                   public KVShowScanProgressWindowControllerDelegate {
  public:
   // The notification a scan (or a load) posts while it has news.
   static constexpr const char* kScanNotification = "NormalScranValue";
@@ -285,9 +287,22 @@ class KVDeletailWindowController : public QObject,
   void exportButtonAction();
 
   // ---- Recovery (KVDeletailWindowRecovery.cpp) ----
+  // Asks for the destination folder (the chooser is `panel`).
   void recovrtyButtonClick();
+  // The chooser closed: 1 with a folder chosen. Then the folder's checks:
+  // writable, not on the scanned disk, room for the ticked files.
+  void openPanelEnded(int code);
+  // Starts the recovery into recoverySavePathStr.
+  void beginRecovery();
   // "DoRecovery": news of the recovery.
   void recoveryAction(const platform::Notification& notification);
+  // The progress window's answers: 1 pause or resume, 2 stop.
+  void stopButtonAction(int value) override;
+  void showRecoveryEndWindow();
+  void showRecoveryNotEndWindow();
+  // Test seam: what the flow asks of the application core (KVUIController
+  // and the file system by default).
+  void setRecoveryServices(const KVRecoveryServices& services);
 
   // ---- The chosen disk or volume ----
   std::unique_ptr<DiskVolumeNodeData> selectDiskVolumeData;
@@ -399,12 +414,14 @@ class KVDeletailWindowController : public QObject,
   QPointer<QFileDialog> panel;
   QRect rectNew;
   QString recoverySavePathStr;
+  // The three windows are children of the controller: they go with it.
   KVShowScanProgressWindowController* recoveryProgressWindow = nullptr;
   KVScanEndSaveWindowController* scanEndSaveWC = nullptr;
   KVScanNotEndSaveWindowController* scanNotEndSaceWC = nullptr;
   int isBeginRecovery = 0;
-  int isFinishRecovery = 0;
+  int isFinishRecovery = 1;  // 0 from the start of a recovery until its end is handled
   int isRecoveryEndSHowWindow = 0;
+  std::shared_ptr<KVRecoveryServices> recoveryServices;  // null: KVRecoveryServices::Default()
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -4,13 +4,14 @@
 // About window, the update window's four panes (checking, no network, up to
 // date, a new version with its notes), the deep-scan bubble over a window,
 // a question asked without a window, the application menu in a title bar,
-// the wizard's two pages, the progress window of a load, and the results
-// window while it scans, once it has scanned, on an empty folder, in each of
-// its four trees, and as a cover flow and a grid of the card's photos
-// (pictures drawn here). Runs on any Qt platform: offscreen in the tests, the
-// X server in CI. No network and no disk are used: the panes are shown from
-// lists made here, the disk page lists a machine made here, and the results
-// window scans a made-up volume.
+// the wizard's two pages, the progress window of a load, the results window
+// while it scans, once it has scanned, on an empty folder, in each of its four
+// trees, and as a cover flow and a grid of the card's photos (pictures drawn
+// here), and the recovery's folder chooser, warnings, progress panes, end and
+// stop windows. Runs on any Qt platform: offscreen in the tests, the X server
+// in CI. No network and no disk are used: the panes are shown from lists made
+// here, the disk page lists a machine made here, the results window scans a
+// made-up volume and the recovery is one the gallery drives.
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -21,7 +22,14 @@
 
 #include <cstdio>
 
-#include "ResultTreeShots.h"
+// the wizard's two pages, the progress window of a load, the results window
+// while it scans, once it has scanned, on an empty folder, in each of its four
+// trees, and as a cover flow and a grid of the card's photos (pictures drawn
+// here), and the recovery's folder chooser, warnings, progress panes, end and
+// stop windows. Runs on any Qt platform: offscreen in the tests, the X server
+// in CI. No network and no disk are used: the panes are shown from lists made
+// here, the disk page lists a machine made here, the results window scans a
+// made-up volume and the recovery is one the gallery drives.
 #include "WizardShots.h"
 #include "app/KVAppDelegate.h"
 #include "app/KVNode.h"
@@ -71,6 +79,9 @@ bool UseExampleLinks(const QTemporaryDir& dir) {
       "<key>VersionCheck</key><integer>1</integer><key>en</key><dict>"
       "<key>UpdateURL</key><string>https://clipmender.invalid/download</string>"
       "<key>AboutURL</key><string>https://clipmender.invalid/</string>"
+      "<key>FaceBookURL</key><string>https://clipmender.invalid/share/1</string>"
+      "<key>Twitter</key><string>https://clipmender.invalid/share/2</string>"
+      "<key>GoogleURL</key><string>https://clipmender.invalid/share/3</string>"
       "</dict></dict></plist>\n");
   list.close();
   if (!QFile::link(shipped + QStringLiteral("/strings"), dir.filePath(QStringLiteral("strings")))) return false;
@@ -234,6 +245,13 @@ int main(int argc, char** argv) {
   }
   ok = ShootWizardWindows([&out](QWidget* window, const QString& file) { return Shoot(window, out, file); }) && ok;
   ok = ShootResults(out) && ok;
-  ok = ShootResultTrees([&out](QWidget* window, const QString& file) { return Shoot(window, out, file); }) && ok;
+// the wizard's two pages, the progress window of a load, the results window
+// while it scans, once it has scanned, on an empty folder, in each of its four
+// trees, and as a cover flow and a grid of the card's photos (pictures drawn
+// here), and the recovery's folder chooser, warnings, progress panes, end and
+// stop windows. Runs on any Qt platform: offscreen in the tests, the X server
+// in CI. No network and no disk are used: the panes are shown from lists made
+// here, the disk page lists a machine made here, the results window scans a
+// made-up volume and the recovery is one the gallery drives.
   return ok ? 0 : 1;
 }
