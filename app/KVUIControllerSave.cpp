@@ -86,6 +86,8 @@ bool KVUIController::beginSaveOrRestoreNode(int save, const QString& path) {
         KVTypeMgr::share().clear();
         KVTimeMgr::share().clear();
       }
+      // The last scan's files and finished record go as the load is
+      // claimed (KVUIScan::RunRequested), before its worker starts.
       started = SaveRestoreResult::DoRestoreScanResult(para, PostName(0));
     }
     if (started != 0) {

@@ -128,6 +128,9 @@ bool KVUIController::DoScanWithDiskIndex(int disk, int volume, const QString& po
     KVTypeMgr::share().clear();
     KVTimeMgr::share().clear();
   }
+  // The last scan's indexes and record (its 100 %) go as the run is claimed
+  // or queued (KVUIScan::RunRequested): until the engine's first report
+  // there is no progress.
   return DoOperation([storage] { DoScanFn(storage.get()); }, KVPollArgs{&scan, postName});
 }
 
