@@ -502,6 +502,27 @@ TEST(RawZip, RecordsThatLieEndTheWalk) {
   EXPECT_FALSE(stopped.whole);
   EXPECT_GE(stopped.size, at);
   EXPECT_LT(stopped.size, 4096u);
+  // A ZIP64 size that added to the entry's offset would wrap round to its
+  // own name, where an end record is written: the walk ends at the entry.
+  Bytes wrap = Zip({{"a", "x"}});
+  wrap.resize(32);
+  const std::string end("PK\x05\x06" + std::string(18, '\0'));
+  Put32(wrap, 0x04034B50);
+  Put16(wrap, 45);
+  wrap.insert(wrap.end(), 12, 0);
+  Put32(wrap, 0xFFFFFFFF);
+  Put32(wrap, 0xFFFFFFFF);
+  Put16(wrap, static_cast<uint16_t>(end.size()));
+  Put16(wrap, 20);
+  wrap.insert(wrap.end(), end.begin(), end.end());
+  Put16(wrap, 1);
+  Put16(wrap, 16);
+  wrap.insert(wrap.end(), 8, 0);
+  const uint64_t back = 0 - uint64_t{wrap.size() + 8 - 62};  // from the data's start back to the name
+  for (int i = 0; i < 8; ++i) wrap.push_back(static_cast<uint8_t>(back >> (8 * i)));
+  const Carve wrapped = Sized(zip, wrap);
+  EXPECT_FALSE(wrapped.whole);
+  EXPECT_EQ(wrapped.size, 32u);
 }
 
 }  // namespace
