@@ -61,8 +61,10 @@ RarBlock ReadRarBlock(RawFileBuffer& buffer, uint64_t pos) {
   const uint16_t flags = Le16(h + 3), size = Le16(h + 5);
   if (size < 7 || type < 0x73 || type > 0x7B) return block;
   // Packed sizes of 4 GiB and more keep their high half behind the fixed
-  // fields of the header.
+  // fields of the header. A size of 2^48 bytes or more is damage: added to
+  // the header's length it could wrap round and send the walk back.
   const uint64_t high = (flags & 0x100) != 0 && size >= 36 ? uint64_t{Le32(h + 32)} << 32 : 0;
+  if (high >= uint64_t{1} << 48) return block;
   switch (type) {
     case 0x73:
       if (size < 10) return block;
