@@ -80,8 +80,13 @@ void CRAWSearchController::Settle(CRawFileInfo& info) {
   const uint64_t end = total > 0 ? static_cast<uint64_t>(total) * m_sectorSize : 0;
   const uint64_t start = info.m_startSector * m_sectorSize;
   if (start >= end) return;
-  // A size read from a header may claim more than the device holds.
-  if (info.m_size > end - start) info.m_size = end - start;
+  // A size read from a header may claim more than the device holds; a file
+  // that runs past the device's end is not all there, so it is not taken
+  // for whole and hides none of what follows it.
+  if (info.m_size > end - start) {
+    info.m_size = end - start;
+    info.m_whole = false;
+  }
   if (info.m_whole) {
     // Streams whose pages or frames start sectors of their own (Ogg, MP3)
     // would otherwise come back again from each such sector.

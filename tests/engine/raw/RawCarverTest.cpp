@@ -410,6 +410,21 @@ TEST(RawSearch, NothingStartsInsideAFileSizedWholeButAFileNotSizedWholeIsLookedI
   }
 }
 
+// A database header that counts more pages than the device holds: it is
+// not sized whole, so the files after it on the device are still found.
+TEST(RawSearch, AWholeSizeClaimedPastTheDeviceHidesNothing) {
+  Bytes disk(64 * 512);
+  const uint8_t sqlite[] = {'S',  'Q', 'L', 'i', 't', 'e', ' ', 'f', 'o', 'r', 'm', 'a', 't',  ' ',  '3',  0,
+                            0x10, 0,   1,   1,   0,   64,  32,  32,  0,   0,   0,   0,   0xFF, 0xFF, 0xFF, 0xFF};
+  std::memcpy(disk.data(), sqlite, sizeof sqlite);
+  PutBmp(disk, 8 * 512, 100);
+  Carve carve(disk);
+  carve.raw->EndSearch(1);
+  const std::vector<std::string> files = carve.Files();
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[1], "FILE000.BMP:100");
+}
+
 TEST(RawSearch, HostileLengthsEndTheWalksInsideTheDevice) {
   Bytes disk(64 * 512);
   // A PSP block whose length would wrap a 32-bit position back onto itself.
