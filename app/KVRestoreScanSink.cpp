@@ -22,11 +22,14 @@ using HFSPlusVolumes = std::map<uint16_t, std::shared_ptr<ReopenedHFSPlusVolume>
 
 // One volume per partition record of an HFS+ tree (a complete scan finds
 // several volumes and keeps them in one tree), each reopened where its
-// record places it on `device`, by the record's partition index.
+// record places it on `device`, by the record's partition index. Records
+// that place theirs at one start share one volume: however many a file
+// holds, each volume on the device is opened (and its journal swept) once.
 HFSPlusVolumes ReopenHFSPlusVolumes(IStorageDevice* device,
                                     const std::vector<std::unique_ptr<CSearchedPartitionInfo>>& partitions,
                                     IProgress* progress) {
   HFSPlusVolumes volumes;
+  std::map<int64_t, std::shared_ptr<ReopenedHFSPlusVolume>> byStart;
   const uint64_t deviceSector = device != nullptr ? device->GetSectorSize() : 0;
   if (deviceSector == 0) return volumes;
   for (const auto& partition : partitions) {
@@ -37,7 +40,10 @@ HFSPlusVolumes ReopenHFSPlusVolumes(IStorageDevice* device,
     const unsigned __int128 bytes =
         static_cast<unsigned __int128>(partition->GetStartSector()) * partition->GetSectorSize();
     if (bytes % deviceSector != 0 || bytes / deviceSector > static_cast<unsigned __int128>(INT64_MAX)) continue;
-    volumes[index] = ReopenedHFSPlusVolume::Open(device, static_cast<int64_t>(bytes / deviceSector), progress);
+    const auto start = static_cast<int64_t>(bytes / deviceSector);
+    const auto [at, first] = byStart.try_emplace(start);
+    if (first) at->second = ReopenedHFSPlusVolume::Open(device, start, progress);
+    volumes[index] = at->second;
   }
   return volumes;
 }
