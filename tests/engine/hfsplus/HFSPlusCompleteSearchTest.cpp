@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -174,24 +175,37 @@ TEST(HFSPlusComplete, HeadersMakeVolumesOnlyWhereWholeSectorsStartThem) {
   }
 }
 
+// The leaf nodes of a volume's catalog, by node number.
+std::map<uint32_t, Bytes> CatalogLeaves(const Bytes& volume) {
+  std::map<uint32_t, Bytes> leaves;
+  testsupport::BytesDevice device(volume.data(), volume.size());
+  CHFSPlusVolume opened(&device, false);
+  CHFSPlusCatalog* catalog = opened.GetCatalog();
+  if (catalog == nullptr) return leaves;
+  for (uint32_t n = 1; n < catalog->GetHeaderRec()->totalNodes; ++n) {
+    std::unique_ptr<CHFSPlusBTNode> node(catalog->CreateNode(n));
+    if (node && node->GetKind() == hfsplus::kLeafNode) {
+      leaves[n].assign(node->GetBytes(), node->GetBytes() + catalog->GetHeaderRec()->nodeSize);
+    }
+  }
+  return leaves;
+}
+
 // Two real catalog leaves one after another, the first holding fewer
 // records: read as one node of twice the size, the first would take the
 // second's offset table, and the second's files would be lost.
 TEST(HFSPlusComplete, EachNodeIsTakenAtTheSmallestSizeThatHoldsIt) {
   const Bytes volume = Volume("lx-hfsplus");
   REQUIRE_OR_SKIP(!volume.empty(), "the shared HFS+ samples are absent");
-  testsupport::BytesDevice device(volume.data(), volume.size());
-  CHFSPlusVolume opened(&device, false);
-  CHFSPlusCatalog* catalog = opened.GetCatalog();
-  ASSERT_NE(catalog, nullptr);
-  const uint32_t size = catalog->GetHeaderRec()->nodeSize;
+  const std::map<uint32_t, Bytes> leaves = CatalogLeaves(volume);
+  ASSERT_FALSE(leaves.empty());
+  const uint32_t size = static_cast<uint32_t>(leaves.begin()->second.size());
   Bytes pair;
-  for (uint32_t n = 1; n + 1 < catalog->GetHeaderRec()->totalNodes && pair.empty(); ++n) {
-    std::unique_ptr<CHFSPlusBTNode> a(catalog->CreateNode(n));
-    std::unique_ptr<CHFSPlusBTNode> b(catalog->CreateNode(n + 1));
-    if (!a || !b || a->GetKind() != hfsplus::kLeafNode || b->GetKind() != hfsplus::kLeafNode) continue;
-    Bytes both(a->GetBytes(), a->GetBytes() + size);
-    both.insert(both.end(), b->GetBytes(), b->GetBytes() + size);
+  for (const auto& [n, bytes] : leaves) {
+    const auto next = leaves.find(n + 1);
+    if (next == leaves.end() || !pair.empty()) continue;
+    Bytes both = bytes;
+    both.insert(both.end(), next->second.begin(), next->second.end());
     if (CHFSPlusBTNode::IsValidNode(both.data(), static_cast<uint16_t>(2 * size))) pair = both;
   }
   ASSERT_FALSE(pair.empty()) << "no two leaves that also pass as one node";
@@ -211,18 +225,9 @@ TEST(HFSPlusComplete, EachNodeIsTakenAtTheSmallestSizeThatHoldsIt) {
 TEST(HFSPlusComplete, AVolumeThatIsNoRecordsOwnIsRefusedFromItsHeader) {
   const Bytes volume = Volume("lx-hfsplus");
   REQUIRE_OR_SKIP(!volume.empty(), "the shared HFS+ samples are absent");
-  testsupport::BytesDevice device(volume.data(), volume.size());
-  CHFSPlusVolume opened(&device, false);
-  CHFSPlusCatalog* catalog = opened.GetCatalog();
-  ASSERT_NE(catalog, nullptr);
-  Bytes leaf;
-  for (uint32_t n = 1; n < catalog->GetHeaderRec()->totalNodes && leaf.empty(); ++n) {
-    std::unique_ptr<CHFSPlusBTNode> node(catalog->CreateNode(n));
-    if (node && node->GetKind() == hfsplus::kLeafNode) {
-      leaf.assign(node->GetBytes(), node->GetBytes() + catalog->GetHeaderRec()->nodeSize);
-    }
-  }
-  ASSERT_FALSE(leaf.empty());
+  const std::map<uint32_t, Bytes> leaves = CatalogLeaves(volume);
+  ASSERT_FALSE(leaves.empty());
+  const Bytes& leaf = leaves.begin()->second;
   const uint32_t block = ondisk::Be32(volume.data() + 1024 + 40);
   const auto extraReads = [&](uint32_t copies) {
     Bytes disk = volume;
