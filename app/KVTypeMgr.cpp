@@ -112,28 +112,32 @@ OpNodeData* KVTypeMgr::insertSubNodeToTree(const QString& ext) {
   return raw;
 }
 
+// The "other" row holds extension rows beside files of its own, so its mark
+// counts both; and only the row's own mark (with its parent's) changes:
+// handing the mark down would tick or untick the files of its extension rows
+// after a tick of one of its own files.
 void KVTypeMgr::setNodeState(OpNodeData* row) {
   if (row == nullptr) return;
-  size_t files = 0, ticked = 0;
+  size_t children = 0, sum = 0;
   for (const OpNodeData::Child& child : row->children()) {
+    ++children;
     if (const auto* node = std::get_if<IFileNode*>(&child)) {
-      ++files;
-      if (OpNodeData::fileNodeState(*node) == 2) ++ticked;
+      sum += OpNodeData::fileNodeState(*node) == 2 ? 2 : 0;
+    } else if (const auto& sub = std::get<std::unique_ptr<OpNodeData>>(child); sub != nullptr) {
+      sum += static_cast<size_t>(sub->state());
     }
   }
-  row->setNodeState(files > 0 && ticked == files ? 2 : ticked > 0 ? 1 : 0);
+  row->setParentNodeState(sum == 0 ? 0 : sum == 2 * children ? 2 : 1);
 }
 
 void KVTypeMgr::refreshTypeTreeState() {
   for (int bit : kCategoryBits) {
     OpNodeData* category = categoryRow(bit);
-    if (bit == kOtherBit) {
-      setNodeState(category);
-      continue;
-    }
     for (OpNodeData::Child& child : category->children()) {
       if (auto* row = std::get_if<std::unique_ptr<OpNodeData>>(&child)) setNodeState(row->get());
     }
+    // After its extension rows: the other row counts them with its own files.
+    if (bit == kOtherBit) setNodeState(category);
   }
 }
 

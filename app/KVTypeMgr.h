@@ -38,7 +38,8 @@ class KVTypeMgr {
   // last call.
   void refreshTypeTree(KVUIScan* scan = nullptr);
   OpNodeData* insertSubNodeToTree(const QString& ext);
-  // One extension row's mark from its files: all ticked 2, some 1, none 0.
+  // An extension row's (or the other row's) mark from its files and rows:
+  // all ticked 2, some 1, none 0. Its children keep their marks.
   void setNodeState(OpNodeData* row);
   void refreshTypeTreeState();
   bool isOtherNode(const OpNodeData* row) const;

@@ -166,6 +166,11 @@ class KVUIController {
   // Recovery. The selection is every shown, fully ticked file.
   static std::vector<IFileNode*> GetSelectedFilesAndSize(uint64_t* size);
   static void GetSelectedFilesAmout(int* count, uint64_t* size);
+  // The bytes a recovery of the selection writes: the stored bytes of its
+  // files (holes of sparse files left out, sizes that were damaged on disk
+  // already cut to what their runs hold), for the destination's free-space
+  // check.
+  static uint64_t GetSelectedStoredSize();
   // Starts copying the selection into `folder`: 0, or an error when the
   // folder is empty or a recovery's worker still runs.
   static uint64_t DoRecovery(const QString& folder, const QString& postName);

@@ -128,6 +128,10 @@ bool KVUIController::DoScanWithDiskIndex(int disk, int volume, const QString& po
     KVTypeMgr::share().clear();
     KVTimeMgr::share().clear();
   }
+  // The last scan's record (its 100 %) is not this one's progress: until
+  // the engine's first report there is none. A run still stopping keeps its
+  // own; the start queued behind it drops it when it begins.
+  if (status != KVOperationStopping) scan.SetProgressInfo(_PROGRESS_INFO{});
   return DoOperation([storage] { DoScanFn(storage.get()); }, KVPollArgs{&scan, postName});
 }
 
@@ -368,19 +372,19 @@ int KVUIController::GetDateInfoToArray(std::vector<IFileNode*>* list, OpNodeData
 
 uint64_t KVUIController::GetNodeChildrenCnt(OpNodeData* row) { return GetTimeNodeChildrenCnt(row); }
 
+// The files under a row: a month's or an extension's own, a year's over its
+// months, a date root's over its years, a category's over its extension
+// rows and the files listed beside them (the "other" row holds both).
 uint64_t KVUIController::GetTimeNodeChildrenCnt(OpNodeData* row) {
   if (row == nullptr) return 0;
-  const uint64_t n = row->children().size();
   uint64_t total = 0;
   const bool dateRoot = row->parent() == nullptr && (row->type() == 2 || row->type() == 3);
   for (OpNodeData::Child& child : row->children()) {
     auto* sub = std::get_if<std::unique_ptr<OpNodeData>>(&child);
-    if (dateRoot) {
-      if (sub != nullptr) total += GetNodeChildrenCnt(sub->get());
-    } else if (sub != nullptr && *sub != nullptr) {
-      total += (*sub)->children().size();
-    } else {
-      return n + total;  // a file: the row lists its own files
+    if (sub == nullptr) {
+      ++total;
+    } else if (*sub != nullptr) {
+      total += dateRoot ? GetNodeChildrenCnt(sub->get()) : (*sub)->children().size();
     }
   }
   return total;
@@ -483,16 +487,29 @@ void KVUIController::GetSearchResultToArr(std::vector<IFileNode*>* list) {
 
 void KVUIController::UseRecovery(KVUIRecovery* recovery) { g_recovery.store(recovery); }
 
-std::vector<IFileNode*> KVUIController::GetSelectedFilesAndSize(uint64_t* size) {
-  std::vector<IFileNode*> files;
-  for (const auto& [category, nodes] : Scan().GetTypeMap()) {
+namespace {
+
+// Calls `each` for every shown, fully ticked file of the category index,
+// holding the tree lock.
+template <typename Each>
+void ForEachSelectedFile(Each each) {
+  for (const auto& [category, nodes] : KVUIController::Scan().GetTypeMap()) {
     NodeTreeGuard held;
     for (IFileNode* node : nodes) {
       if (node == nullptr || node->IsNodeShow() == 0 || node->GetCheckedStatus() != CHECKED_STATUS_CHECKED) continue;
-      files.push_back(node);
-      if (size != nullptr) *size += node->GetFileSize();
+      each(node);
     }
   }
+}
+
+}  // namespace
+
+std::vector<IFileNode*> KVUIController::GetSelectedFilesAndSize(uint64_t* size) {
+  std::vector<IFileNode*> files;
+  ForEachSelectedFile([&](IFileNode* node) {
+    files.push_back(node);
+    if (size != nullptr) *size += node->GetFileSize();
+  });
   return files;
 }
 
@@ -502,6 +519,17 @@ void KVUIController::GetSelectedFilesAmout(int* count, uint64_t* size) {
   if (count != nullptr) *count = static_cast<int>(files);
   if (size != nullptr) *size += bytes;
   Recovery().SetRecoveryTotalSize(bytes);
+}
+
+uint64_t KVUIController::GetSelectedStoredSize() {
+  uint64_t bytes = 0;
+  ForEachSelectedFile([&](IFileNode* node) {
+    auto* stored = dynamic_cast<CFileNode*>(node);
+    const uint64_t size = stored != nullptr ? stored->GetStoredSize() : node->GetFileSize();
+    // Held at the top: a sum that wrapped would pass any check.
+    bytes = size > UINT64_MAX - bytes ? UINT64_MAX : bytes + size;
+  });
+  return bytes;
 }
 
 uint64_t KVUIController::DoRecovery(const QString& folder, const QString& postName) {

@@ -22,6 +22,11 @@ namespace {
 
 using Lock = std::lock_guard<std::mutex>;
 
+uint64_t FileSize(IFileNode* node) {
+  NodeTreeGuard tree;
+  return node->GetFileSize();
+}
+
 std::string ReadLink(const fs::path& path) {
   std::error_code error;
   const fs::path target = fs::canonical(path, error);
@@ -159,17 +164,33 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
       m_lastCurrent = 0;  // positions start again with every file
       char* destination = CreateRecoveryFilePathByNode(node, folder.c_str());
       ResultCode result = 0x0102052F00000005ull;  // no destination path
+      bool cut = false;
       if (destination != nullptr) {
         result = copyOut->RecoverTo(destination, this, 0);
-        // An incomplete copy stays too (what could be read of a damaged
-        // file), counted as failed.
-        if (!result::IsFailure(result) || result::Error(result) == result::kErrIncomplete) {
-          GiveToInvokingUser(folder, destination);
+        std::error_code error;
+        const uint64_t size = FileSize(node);
+        const uint64_t copied = fs::file_size(destination, error);
+        if (result::IsFailure(result) && result::Error(result) == result::kErrNoReader && size == 0 && !error &&
+            copied == 0) {
+          // A file of no bytes has no runs to read: the empty copy the
+          // engine made is all of it.
+          result = 0;
+        } else if (!result::IsFailure(result) && (error || copied < size) && StopAsked()) {
+          // The user stopped in the middle of this file: the engine left
+          // off where it was, and what it wrote is no recovered file.
+          fs::remove(destination, error);
+          cut = true;
         }
+        // Whatever it holds (an incomplete copy keeps what could be read of
+        // a damaged file, counted as failed), a copy made here is the
+        // user's, like the folders made for it.
+        GiveToInvokingUser(folder, destination);
         std::free(destination);
       }
       if (reader != nullptr) reader->Release();
-      if (result::IsFailure(result)) {
+      if (cut) {
+        // Neither recovered nor failed: stopped.
+      } else if (result::IsFailure(result)) {
         ++m_failedFiles;
         last = result;
       } else {
@@ -182,6 +203,11 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
   EndOperation();
   std::printf("========Recovery finished!==========\n");
   return last;
+}
+
+bool KVUIRecovery::StopAsked() {
+  const int status = GetStatus();
+  return IsRunEnding() || (status != KVOperationRunning && status != KVOperationPaused);
 }
 
 int KVUIRecovery::UpdateProgress(_PROGRESS_INFO* info) {
@@ -237,11 +263,12 @@ int64_t KVUIRecovery::InvokingUser() {
 void KVUIRecovery::GiveToInvokingUser(const std::string& destination, const std::string& file) {
   const int64_t uid = InvokingUser();
   if (uid < 0 || geteuid() != 0) return;
-  // The file and the folders made for it, below the chosen folder.
+  // The file and the folders made for it, below the chosen folder; a copy
+  // that could not be made leaves its folders all the same.
   const std::string base = fs::path(destination).lexically_normal().string();
   for (fs::path at = fs::path(file).lexically_normal();
        at.string().size() > base.size() && at.string().compare(0, base.size(), base) == 0; at = at.parent_path()) {
-    if (lchown(at.c_str(), static_cast<uid_t>(uid), static_cast<gid_t>(-1)) != 0) break;
+    if (lchown(at.c_str(), static_cast<uid_t>(uid), static_cast<gid_t>(-1)) != 0 && errno != ENOENT) break;
   }
 }
 

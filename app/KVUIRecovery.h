@@ -57,7 +57,8 @@ class KVUIRecovery : public KVUIOperation {
   std::string GetRecoveryPath();
   void SetRecoveryTotalSize(uint64_t size);
   uint64_t GetRecoveriedFileSize() const { return m_recoveredBytes.load(); }
-  // Files copied whole; failed copies are counted apart.
+  // Files copied whole; failed copies are counted apart, and a copy the
+  // user's stop cut short is removed and counted in neither.
   uint64_t GetRecoveriedFilesCnt() const { return m_recoveredFiles.load(); }
   uint64_t GetFailedFilesCnt() const { return m_failedFiles.load(); }
   IFileNode* GetCurrentRecoveryNode();
@@ -78,6 +79,8 @@ class KVUIRecovery : public KVUIOperation {
 
  private:
   KVUIScan& Scan();
+  // Whether the run was stopped (or superseded) since it began.
+  bool StopAsked();
   IDataRecovery* CopyOutFor(IFileNode* node, IRecoveryController* controller, std::string& rawFolders);
   void GiveToInvokingUser(const std::string& destination, const std::string& file);
 

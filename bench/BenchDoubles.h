@@ -83,18 +83,25 @@ inline std::string Quote(const std::string& text) {
 }
 
 // The benchmark volume `name` in the folder given as the first argument, or
-// $TMPDIR, or /tmp, made by `script` on first use; empty (and said why) when
+// $TMPDIR, or /tmp, made by `script` (with `args` after the image's path) on
+// first use, which says how long the making took; empty (and said why) when
 // it cannot be made (`needs` names what the script needs) or fls is missing.
 inline std::filesystem::path PrepareVolume(int argc, char** argv, const char* name, const char* script,
-                                           const char* needs) {
+                                           const char* needs, const std::string& args = {}) {
   const char* tmp = std::getenv("TMPDIR");
   const std::filesystem::path dir =
       argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::path(tmp != nullptr && *tmp ? tmp : "/tmp");
   const std::filesystem::path image = dir / name;
   std::printf("volume: %s (made on first use, takes a few minutes)\n", image.c_str());
-  if (std::system(("bash " + Quote(script) + " " + Quote(image.string())).c_str()) != 0) {
+  std::fflush(stdout);
+  const bool made = std::filesystem::exists(image);
+  const auto start = std::chrono::steady_clock::now();
+  if (std::system(("bash " + Quote(script) + " " + Quote(image.string()) + " " + args).c_str()) != 0) {
     std::fprintf(stderr, "cannot make the benchmark volume (needs %s)\n", needs);
     return {};
+  }
+  if (!made) {
+    std::printf("  made in %.1f s\n", std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
   if (std::system("command -v fls >/dev/null 2>&1") != 0) {
     std::fprintf(stderr, "fls (The Sleuth Kit) is not installed\n");

@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Makes the NTFS volume the quick-scan benchmark reads: 100,000 small files
 # in 100 folders, every tenth of them deleted again, written through an
-# ntfs-3g mount into a sparse 1 GiB image.
+# ntfs-3g mount into a sparse 1 GiB image. The scale benchmark asks for a
+# larger volume of the same shape through the optional arguments.
 #
-#   make-bench-volume.sh IMAGE
+#   make-bench-volume.sh IMAGE [FOLDERS FILES-PER-FOLDER IMAGE-SIZE]
 #
 # Needs root, /dev/fuse, mkntfs, ntfs-3g and python3; exits 77 when one is
 # missing. An existing IMAGE is left as it is.
 set -euo pipefail
-img=${1:?usage: make-bench-volume.sh IMAGE}
+img=${1:?usage: make-bench-volume.sh IMAGE [FOLDERS FILES-PER-FOLDER IMAGE-SIZE]}
+folders=${2:-100}
+files=${3:-1000}
+size=${4:-1G}
 [ -s "$img" ] && exit 0
 skip() { echo "make-bench-volume: $*" >&2; exit 77; }
 [ "$(id -u)" -eq 0 ] || skip "needs root to mount through FUSE"
@@ -26,23 +30,24 @@ cleanup() {
 }
 trap cleanup EXIT
 rm -f "$tmp"
-truncate -s 1G "$tmp"
+truncate -s "$size" "$tmp"
 mkntfs -F -f -q -L clip-bench "$tmp" >/dev/null 2>&1
 ntfs-3g -o no_detach,big_writes "$tmp" "$mnt" >/dev/null 2>&1 &
 fusepid=$!
 for _ in $(seq 100); do mountpoint -q "$mnt" && break; sleep 0.05; done
 mountpoint -q "$mnt" || { echo "make-bench-volume: cannot mount $tmp" >&2; exit 1; }
-python3 - "$mnt" <<'PY'
+python3 - "$mnt" "$folders" "$files" <<'PY'
 import os, sys
-m = sys.argv[1]
-for d in range(100):
+m, folders, files = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+for d in range(folders):
     folder = os.path.join(m, 'folder-%03d' % d)
     os.mkdir(folder)
-    for f in range(1000):
-        with open(os.path.join(folder, 'file-%04d.txt' % f), 'wb') as out:
-            out.write(b'benchmark file %d of folder %d\n' % (f, d))
-for d in range(100):
-    for f in range(0, 1000, 10):
+    for f in range(files):
+        fd = os.open(os.path.join(folder, 'file-%04d.txt' % f), os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644)
+        os.write(fd, b'benchmark file %d of folder %d\n' % (f, d))
+        os.close(fd)
+for d in range(folders):
+    for f in range(0, files, 10):
         os.unlink(os.path.join(m, 'folder-%03d' % d, 'file-%04d.txt' % f))
 PY
 umount "$mnt"

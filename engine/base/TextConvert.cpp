@@ -1,9 +1,9 @@
 #include "base/TextConvert.h"
 
+#include <iconv.h>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <iconv.h>
 
 namespace {
 
@@ -11,10 +11,14 @@ constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
 
 const char* IconvName(TextEncoding e) {
   switch (e) {
-    case TextEncoding::UTF16LE: return "UTF-16LE";
-    case TextEncoding::UCS2LE: return "UCS-2LE";
-    case TextEncoding::UTF16BE: return "UTF-16BE";
-    case TextEncoding::Latin1: return "ISO-8859-1";
+    case TextEncoding::UTF16LE:
+      return "UTF-16LE";
+    case TextEncoding::UCS2LE:
+      return "UCS-2LE";
+    case TextEncoding::UTF16BE:
+      return "UTF-16BE";
+    case TextEncoding::Latin1:
+      return "ISO-8859-1";
   }
   return "UTF-16LE";
 }
@@ -46,10 +50,14 @@ Converter& ConverterFor(TextEncoding from) {
   thread_local Converter utf16be(TextEncoding::UTF16BE);
   thread_local Converter latin1(TextEncoding::Latin1);
   switch (from) {
-    case TextEncoding::UTF16LE: return utf16le;
-    case TextEncoding::UCS2LE: return ucs2le;
-    case TextEncoding::UTF16BE: return utf16be;
-    case TextEncoding::Latin1: return latin1;
+    case TextEncoding::UTF16LE:
+      return utf16le;
+    case TextEncoding::UCS2LE:
+      return ucs2le;
+    case TextEncoding::UTF16BE:
+      return utf16be;
+    case TextEncoding::Latin1:
+      return latin1;
   }
   return utf16le;
 }
@@ -61,9 +69,21 @@ std::string ToUtf8(const void* data, size_t bytes, TextEncoding from) {
   if (data == nullptr || bytes == 0) return out;
   Converter& conv = ConverterFor(from);
   if (!conv.ok()) return out;
+  const size_t unit = UnitSize(from);
+  // Most names are plain ASCII, which UTF-8 keeps byte for unit: no iconv
+  // needed for them.
+  if (from != TextEncoding::UTF16BE && bytes % unit == 0) {
+    const auto* in = static_cast<const uint8_t*>(data);
+    bool ascii = true;
+    for (size_t i = 0; i < bytes && ascii; i += unit) ascii = in[i] < 0x80 && (unit == 1 || in[i + 1] == 0);
+    if (ascii) {
+      out.resize(bytes / unit);
+      for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char>(in[i * unit]);
+      return out;
+    }
+  }
   conv.Reset();
 
-  const size_t unit = UnitSize(from);
   char* in = const_cast<char*>(static_cast<const char*>(data));
   size_t inLeft = bytes;
   // A UTF-16 unit gives at most 3 UTF-8 bytes, a pair 4 bytes for 2 units.
@@ -142,21 +162,4 @@ bool IsValidUtf8(const char* text, size_t bytes) {
     i += len;
   }
   return true;
-}
-
-bool IsForbiddenNameUnit(uint16_t unit) {
-  switch (unit) {
-    case '"':
-    case '*':
-    case '/':
-    case ':':
-    case '<':
-    case '>':
-    case '?':
-    case '\\':
-    case '|':
-      return true;
-    default:
-      return false;
-  }
 }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "DirecotryTreeBuilder.h"
+#include "SectorLender.h"
 #include "StorageDevice.h"
 #include "fat/FATDBR.h"
 #include "fat/FATDirEntry.h"
@@ -76,12 +77,21 @@ ResultCode CFATCompleteFSearcher::AnalyzeBlock(int64_t firstSector, int64_t sect
   assert(m_device != nullptr && "m_pDevice != NULL");
   assert(m_sectorsPerBlock > 0 && "m_iSectorsperBlock > 0");
   if (m_device == nullptr || m_sectorsPerBlock <= 0) return 1;
-  if (m_sector.size() < std::max<uint32_t>(4096, m_sectorSize))
+  // The scan's cache lends a block read whole, in place; otherwise each
+  // sector is read on its own, so that one bad sector costs only itself.
+  const uint8_t* block =
+      m_sectorSize == m_device->GetSectorSize() ? BorrowSectors(m_device, firstSector, sectorCount) : nullptr;
+  if (block == nullptr && m_sector.size() < std::max<uint32_t>(4096, m_sectorSize))
     m_sector.assign(std::max<uint32_t>(4096, m_sectorSize), 0);
   CFATFolderAnalyser folders(m_sectorSize);
   for (int64_t s = firstSector; s < firstSector + sectorCount; ++s) {
-    uint8_t* bytes = m_sector.data();
-    if (m_device->ReadSector(bytes, s, 1) == 0 || bytes[0] == 0) continue;
+    const uint8_t* bytes = m_sector.data();
+    if (block != nullptr) {
+      bytes = block + (s - firstSector) * m_sectorSize;
+    } else if (m_device->ReadSector(m_sector.data(), s, 1) == 0) {
+      continue;
+    }
+    if (bytes[0] == 0) continue;
     if (CTempFATDBR::SimpleCheck(bytes) && AnalyzeFATDBRSector(s, bytes)) continue;
     int tableType = 0;
     if (CFATTableAnalyser::IsValidFATTableFirstSector(bytes, m_sectorSize, &tableType)) {

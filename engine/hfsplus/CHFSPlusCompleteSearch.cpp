@@ -11,6 +11,7 @@
 #include "OnDiskBytes.h"
 #include "Progress.h"
 #include "SearchedPartitionInfo.h"
+#include "SectorLender.h"
 #include "device/PartitionDevice.h"
 #include "hfsplus/CHFSPlusFileNode.h"
 #include "hfsplus/CHFSPlusQuickFileSystemSearchProgress.h"
@@ -161,26 +162,33 @@ ResultCode CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(int64_t firs
   }
   sectorCount = std::min(sectorCount, m_totalSectors - firstSector);
   const size_t S = m_sectorSize;
-  try {
-    m_block.resize(static_cast<size_t>(sectorCount) * S);
-  } catch (const std::bad_alloc&) {
-    return m_lastError = HFSPLUS_ERROR(result::kErrCreateFailed);
-  }
   m_blockFirst = firstSector;
-  if (m_device->ReadSector(m_block.data(), firstSector, sectorCount) == 0) {
-    // One unreadable sector costs only itself: it reads as zeros, which no
-    // test takes for anything.
-    for (int64_t i = 0; i < sectorCount; ++i) {
-      uint8_t* sector = m_block.data() + static_cast<size_t>(i) * S;
-      if (m_device->ReadSector(sector, firstSector + i, 1) == 0) std::memset(sector, 0, S);
+  m_blockBytes = static_cast<size_t>(sectorCount) * S;
+  // The scan's cache lends a block read whole, in place; any other is read
+  // into a buffer of our own.
+  m_blockData = S == m_device->GetSectorSize() ? BorrowSectors(m_device, firstSector, sectorCount) : nullptr;
+  if (m_blockData == nullptr) {
+    try {
+      m_block.resize(m_blockBytes);
+    } catch (const std::bad_alloc&) {
+      return m_lastError = HFSPLUS_ERROR(result::kErrCreateFailed);
+    }
+    m_blockData = m_block.data();
+    if (m_device->ReadSector(m_block.data(), firstSector, sectorCount) == 0) {
+      // One unreadable sector costs only itself: it reads as zeros, which no
+      // test takes for anything.
+      for (int64_t i = 0; i < sectorCount; ++i) {
+        uint8_t* sector = m_block.data() + static_cast<size_t>(i) * S;
+        if (m_device->ReadSector(sector, firstSector + i, 1) == 0) std::memset(sector, 0, S);
+      }
     }
   }
-  const size_t end = m_block.size();
+  const size_t end = m_blockBytes;
   size_t at = 0;
   while (at < end) {
     const int64_t s = firstSector + static_cast<int64_t>(at / S);
     if (at % S == 0) {
-      const uint8_t* sector = m_block.data() + at;
+      const uint8_t* sector = m_blockData + at;
       if (TestVolumeHeader(s, sector) || TestJournalInfoBlock(s, sector) || TestJournalHeader(s, sector)) {
         at += S;
         continue;
@@ -191,7 +199,13 @@ ResultCode CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(int64_t firs
     const uint32_t node = TestNode(s, at);
     at += node != 0 ? node : kSlice;
   }
+  m_blockData = nullptr;  // a lent block is good for this call only
   return 0;
+}
+
+void CHFSPlusCompleteFileSystemSearchController::EndBlockPass() {
+  std::vector<uint8_t>().swap(m_block);
+  std::vector<uint8_t>().swap(m_nodeBytes);
 }
 
 // ---------------------------------------------------------------------------
@@ -246,7 +260,7 @@ bool CHFSPlusCompleteFileSystemSearchController::TestJournalHeader(int64_t s, co
 }
 
 uint32_t CHFSPlusCompleteFileSystemSearchController::TestNode(int64_t s, size_t at) {
-  const uint8_t* d = m_block.data() + at;
+  const uint8_t* d = m_blockData + at;
   const auto kind = static_cast<int8_t>(d[8]);
   const uint8_t height = d[9];
   if (Be16(d + 12) != 0) return 0;
@@ -266,17 +280,17 @@ uint32_t CHFSPlusCompleteFileSystemSearchController::TestNode(int64_t s, size_t 
 }
 
 size_t CHFSPlusCompleteFileSystemSearchController::NodeBytes(size_t at, const uint8_t** bytes) {
-  const size_t inBlock = m_block.size() - at;
+  const size_t inBlock = m_blockBytes - at;
   if (inBlock >= kMaxNodeBytes) {
-    *bytes = m_block.data() + at;
+    *bytes = m_blockData + at;
     return kMaxNodeBytes;
   }
   // A node that runs past the block's end: the rest comes from the device.
   const size_t S = m_sectorSize;
   m_nodeBytes.assign(kMaxNodeBytes + S, 0);
-  std::memcpy(m_nodeBytes.data(), m_block.data() + at, inBlock);
+  std::memcpy(m_nodeBytes.data(), m_blockData + at, inBlock);
   size_t have = inBlock;
-  const int64_t next = m_blockFirst + static_cast<int64_t>(m_block.size() / S);
+  const int64_t next = m_blockFirst + static_cast<int64_t>(m_blockBytes / S);
   const int64_t wanted = static_cast<int64_t>((kMaxNodeBytes - inBlock + S - 1) / S);
   const int64_t sectors = std::min<int64_t>(wanted, m_totalSectors - next);
   if (sectors > 0) {

@@ -100,8 +100,11 @@ class CHFSPlusCompleteFileSystemSearchController final : public ICompleteFileSys
   // With `completed` 0 nothing is built or settled.
   void EndSearch(int completed) override;
   // Error 2 without a device; otherwise 0 (unreadable sectors are passed by).
+  // The block is borrowed from the scan's cache where it can be.
   ResultCode AnalyzeBlock(int64_t firstSector, int64_t sectorCount) override;
   void SetIProgressSink(IProgress* progress) override { m_progress = progress; }
+  // Frees the block buffers.
+  void EndBlockPass() override;
 
   const std::vector<std::unique_ptr<CompleteSearchPatition>>& GetPartitions() const { return m_partitions; }
 
@@ -158,7 +161,9 @@ class CHFSPlusCompleteFileSystemSearchController final : public ICompleteFileSys
   ResultCode m_lastError = 0;
   bool m_privateDataGiven = false;
 
-  // The current block.
+  // The current block: lent by the scan's cache, or read into m_block.
+  const uint8_t* m_blockData = nullptr;
+  size_t m_blockBytes = 0;
   std::vector<uint8_t> m_block;
   int64_t m_blockFirst = 0;
   std::vector<uint8_t> m_nodeBytes;

@@ -36,14 +36,17 @@ class IDataRunList {
 
 // The generic list (type 5). It keeps copies of the runs it is given and
 // lengthens its last run instead of adding one when the new run continues it.
-// Run pointers it hands out stay valid until the list is destroyed.
+// Run pointers it hands out stay valid until the list is destroyed. A list
+// holds at most kMaxRuns runs; further runs are ignored.
 class CDataRunList : public IDataRunList {
  public:
   static constexpr int kType = 5;
+  static constexpr size_t kMaxRuns = (size_t{1} << 30) - 2;
 
   CDataRunList() = default;
-  explicit CDataRunList(uint32_t resident) : m_resident(resident) {}
-  ~CDataRunList() override = default;
+  explicit CDataRunList(uint32_t resident) { SetResident(resident); }
+  ~CDataRunList() override;
+  CDataRunList& operator=(const CDataRunList&) = delete;
 
   DataRun* GetFirst() override;
   DataRun* GetNext() override;
@@ -62,18 +65,34 @@ class CDataRunList : public IDataRunList {
 
   // The resident flag: set by readers of stored scan results, whose lists
   // stand for content kept inside a metadata record.
-  void SetResident(uint32_t resident) { m_resident = resident; }
-  size_t GetDataRunCount() const { return m_runs.size(); }
+  void SetResident(uint32_t resident) { m_bits = resident != 0 ? (m_bits | kResidentBit) : (m_bits & ~kResidentBit); }
+  size_t GetDataRunCount() const;
 
  protected:
+  // A copy of the runs, the resident flag and the cursor.
+  CDataRunList(const CDataRunList& other);
   // Appends a copy without merging (for lists that keep every run as given).
-  void AppendDataRun(const DataRun& run) { m_runs.push_back(run); }
+  void AppendDataRun(const DataRun& run);
 
  private:
-  uint32_t m_resident = 0;
-  std::deque<DataRun> m_runs;
-  // Index of the run under the cursor; -1 before the first GetFirst.
-  int64_t m_cursor = -1;
+  static constexpr uint32_t kCursorMask = (1u << 30) - 1;
+  static constexpr uint32_t kResidentBit = 1u << 30;
+  static constexpr uint32_t kFirstBit = 1u << 31;
+
+  DataRun* RunAt(size_t index);
+  DataRun* Last();
+  // The cursor: index of the run under it, -1 before the first GetFirst.
+  int64_t Cursor() const { return static_cast<int64_t>(m_bits & kCursorMask) - 1; }
+  void SetCursor(int64_t cursor) { m_bits = (m_bits & ~kCursorMask) | static_cast<uint32_t>(cursor + 1); }
+
+  // Most files have one run: it lives in the list itself, and only a list
+  // with more makes the deque (whose blocks keep the runs' addresses while
+  // runs are added). The cursor (plus one), the resident flag and whether
+  // the first run is there share one word, so that a list of one run (and
+  // the four bytes a derived list adds) stays within 40 bytes.
+  DataRun m_first;
+  std::deque<DataRun>* m_more = nullptr;
+  uint32_t m_bits = 0;
 };
 
 // A new empty CDataRunList; the caller owns it (usually by handing it to a

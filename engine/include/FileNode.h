@@ -27,7 +27,8 @@
 //   write the tree);
 // - the deleted mark, the size and the data-run list (the tree builder may
 //   mark a shown folder deleted or merge a duplicate's runs into a shown
-//   file while its tree is open).
+//   file while its tree is open). A list made on demand (see
+//   SetDataRunListOnDemand) is made under the lock by whoever asks first.
 // The tree builder changes shown nodes only while it holds the lock, and
 // only on the scan's worker thread. Any other thread holds the lock while it
 // reads or changes any of the above on nodes of a scan (tree walks by
@@ -183,7 +184,9 @@ class CFileNode : public IFilesystemNode {
   void UpdateFileSize(int64_t size) override;  // nothing
   void UpdateNodeInfo() override;              // nothing
 
-  // The owned run list, or null.
+  // The owned run list, or null. A node whose scanner keeps the runs in a
+  // form of its own anyway has its list made from them when it is first
+  // asked for (see SetDataRunListOnDemand).
   IDataRunList* GetDataRunList() const;
   // Takes ownership of `list` (null allowed) and releases the list it had.
   void SetDataRunList(IDataRunList* list);
@@ -205,14 +208,23 @@ class CFileNode : public IFilesystemNode {
   // before anything trusts it. A size beyond that is cut to what the runs
   // support and the node is marked damaged (the user is told; the copy
   // holds what the runs hold).
-  bool IsSizeDamaged() const { return m_sizeDamaged; }
-  void SetSizeDamaged(bool damaged) { m_sizeDamaged = damaged; }
+  bool IsSizeDamaged() const { return (m_storedSize & kSizeDamaged) != 0; }
+  void SetSizeDamaged(bool damaged) {
+    m_storedSize = damaged ? (m_storedSize | kSizeDamaged) : (m_storedSize & ~kSizeDamaged);
+  }
   // The bytes of the file's content that lie on the medium, which is what a
   // copy writes: the size, less the holes of a sparse file. At most the
   // size; the size itself when the scanner did not say (SetStoredSize).
   // The recovery's free-space check counts these.
   uint64_t GetStoredSize();
-  void SetStoredSize(uint64_t bytes) { m_storedSize = bytes; }
+  void SetStoredSize(uint64_t bytes);
+
+  // The tree builder that took the node keeps its record of the node here
+  // (kNoTreeSlot until one does); nothing else reads or writes it, and only
+  // on the builder's thread.
+  static constexpr uint32_t kNoTreeSlot = UINT32_MAX;
+  uint32_t GetTreeSlot() const { return m_treeSlot; }
+  void SetTreeSlot(uint32_t slot) { m_treeSlot = slot; }
 
   uint32_t GetShownChildCount() const { return m_shownChildren; }
   uint32_t GetCheckedWeight() const { return m_checkedWeight; }
@@ -232,8 +244,19 @@ class CFileNode : public IFilesystemNode {
 
  protected:
   // For Clone: copies IDs, packed state, compressed flag and a clone of the
-  // run list; the copy is unlinked and has no shown children.
+  // run list (or the promise of one); the copy is unlinked and has no shown
+  // children.
   CFileNode(const CFileNode& other);
+
+  // Releases the owned list; the node's list is then MakeDataRunList's, made
+  // when GetDataRunList (or DetachDataRunList) is first called. A scan keeps
+  // a node for every file it finds, and most are never copied: their lists
+  // are never made.
+  void SetDataRunListOnDemand();
+  // The list SetDataRunListOnDemand promised, new (the node owns it), or null
+  // for none. Called at most once per promise, under the tree lock, by
+  // whoever first asks for the list.
+  virtual IDataRunList* MakeDataRunList();
 
  private:
   // The packed word: bits 0-3 check status (signed), bits 4-7 shown flag
@@ -255,16 +278,27 @@ class CFileNode : public IFilesystemNode {
   // Sets `status` on every shown descendant reached through shown nodes.
   void SetDescendantsStatus(int status);
 
+  // A scan keeps a node for every file it finds: the fields leave no gaps.
   CFileNode* m_firstChild = nullptr;
   CFileNode* m_nextSibling = nullptr;
   uint32_t m_shownChildren = 0;
-  IDataRunList* m_dataRunList = nullptr;
+  uint32_t m_treeSlot = kNoTreeSlot;
+  // The owned list, null, or OnDemand() while a list promised by
+  // SetDataRunListOnDemand is not made yet. Atomic, and made under the tree
+  // lock, so that two readers who meet on a list not made yet get the same
+  // one even when they do not hold the lock.
+  static IDataRunList* OnDemand() { return reinterpret_cast<IDataRunList*>(uintptr_t{1}); }
+  IDataRunList* OwnedList() const;
+  mutable std::atomic<IDataRunList*> m_dataRunList{nullptr};
   int64_t m_nodeID = -1;
   int64_t m_parentNodeID = -1;
   std::atomic<uint64_t> m_packed;
   CFileNode* m_parent = nullptr;
   uint32_t m_checkedWeight = 0;
   uint32_t m_compressed = 0;
-  uint64_t m_storedSize = UINT64_MAX;  // not said
-  bool m_sizeDamaged = false;
+  // The stored bytes in bits 0-62 (all ones: not said) and the damaged-size
+  // mark in bit 63.
+  static constexpr uint64_t kSizeDamaged = uint64_t{1} << 63;
+  static constexpr uint64_t kStoredNotSaid = kSizeDamaged - 1;
+  uint64_t m_storedSize = kStoredNotSaid;
 };

@@ -8,9 +8,10 @@
 //   any number of GetSearchedPartitionInfo calls, destruction;
 // - complete: factory, SetIProgressSink (HFS+ and RAW), SetDevice,
 //   SetBlockSize, SetDirecotryTreeBuilder, PreparetoSearch, AnalyzeBlock for
-//   consecutive blocks from sector 0 upward (each block once), EndSearch,
-//   then GetSearchedPartitionInfo, destruction. When a saved scan result is
-//   replayed, PreparetoSearch and AnalyzeBlock are not called.
+//   consecutive blocks from sector 0 upward (each block once), EndBlockPass,
+//   EndSearch, then GetSearchedPartitionInfo, destruction. When a saved scan
+//   result is replayed, PreparetoSearch, AnalyzeBlock and EndBlockPass are not
+//   called; after a stop the carver's EndSearch is not called.
 //
 // Nodes handed to the tree builder: when the builder's AddNode answers 1 the
 // builder owns the node; when it answers 0 the node stays with the searcher,
@@ -58,10 +59,21 @@ class ICompleteFileSystemSearchController : public IFileSystemSearchController {
   // Ends the pass; with `build` non-zero the searcher builds its partitions'
   // trees and feeds the builder.
   virtual void EndSearch(int /*build*/) {}
-  // Examines one block, read through the device given to SetDevice.
+  // Examines one block, read through the device given to SetDevice. The
+  // scan's cache holds the block in memory: a searcher that only reads it
+  // borrows it in place (BorrowSectors, SectorLender.h) and reads it with
+  // ReadSector into a buffer of its own only when the borrow answers null
+  // (a sector it cannot read, another sector size, a device that is not the
+  // cache); the bytes are the same either way. The borrowed block is
+  // read-only and good until this call returns.
   virtual ResultCode AnalyzeBlock(int64_t firstSector, int64_t sectorCount) = 0;
   // The sink for the searcher's own progress while it builds.
   virtual void SetIProgressSink(IProgress* /*progress*/) {}
+  // The block pass is over, run to its end or stopped: memory that only the
+  // pass needs (block buffers, rings of recent blocks) can go. Called once
+  // after the last AnalyzeBlock and before EndSearch, also when EndSearch is
+  // then skipped.
+  virtual void EndBlockPass() {}
 };
 
 // Each answers a new searcher, or null when it cannot be made. Searchers are

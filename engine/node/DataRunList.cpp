@@ -12,35 +12,74 @@ bool Continues(const DataRun& last, const DataRun& next, int64_t& mergedLength) 
 
 }  // namespace
 
+CDataRunList::~CDataRunList() { delete m_more; }
+
+CDataRunList::CDataRunList(const CDataRunList& other)
+    : IDataRunList(other),
+      m_first(other.m_first),
+      m_more(other.m_more != nullptr ? new std::deque<DataRun>(*other.m_more) : nullptr),
+      m_bits(other.m_bits) {}
+
+size_t CDataRunList::GetDataRunCount() const {
+  if ((m_bits & kFirstBit) == 0) return 0;
+  return 1 + (m_more != nullptr ? m_more->size() : 0);
+}
+
+DataRun* CDataRunList::RunAt(size_t index) {
+  if (index >= GetDataRunCount()) return nullptr;
+  return index == 0 ? &m_first : &(*m_more)[index - 1];
+}
+
+DataRun* CDataRunList::Last() {
+  const size_t count = GetDataRunCount();
+  return count == 0 ? nullptr : RunAt(count - 1);
+}
+
+void CDataRunList::AppendDataRun(const DataRun& run) {
+  if ((m_bits & kFirstBit) == 0) {
+    m_first = run;
+    m_bits |= kFirstBit;
+    return;
+  }
+  if (GetDataRunCount() >= kMaxRuns) return;
+  if (m_more == nullptr) m_more = new std::deque<DataRun>();
+  m_more->push_back(run);
+}
+
 DataRun* CDataRunList::GetFirst() {
-  m_cursor = 0;
-  return m_runs.empty() ? nullptr : &m_runs.front();
+  SetCursor(0);
+  return RunAt(0);
 }
 
 DataRun* CDataRunList::GetNext() {
-  const int64_t size = static_cast<int64_t>(m_runs.size());
-  if (m_cursor < size) ++m_cursor;
-  return m_cursor < size ? &m_runs[static_cast<size_t>(m_cursor)] : nullptr;
+  const auto size = static_cast<int64_t>(GetDataRunCount());
+  int64_t cursor = Cursor();
+  if (cursor < size) SetCursor(++cursor);
+  return cursor < size ? RunAt(static_cast<size_t>(cursor)) : nullptr;
 }
 
-int CDataRunList::IsDone() const { return (m_runs.empty() || m_cursor >= static_cast<int64_t>(m_runs.size())) ? 1 : 0; }
+int CDataRunList::IsDone() const {
+  const auto size = static_cast<int64_t>(GetDataRunCount());
+  return (size == 0 || Cursor() >= size) ? 1 : 0;
+}
 
-int CDataRunList::IsResident() const { return m_resident != 0 ? 1 : 0; }
+int CDataRunList::IsResident() const { return (m_bits & kResidentBit) != 0 ? 1 : 0; }
 
 IDataRunList* CDataRunList::Clone() {
-  auto* copy = new CDataRunList(m_resident);
-  for (const DataRun& run : m_runs) copy->AddDataRun(&run);
+  auto* copy = new CDataRunList(IsResident());
+  const size_t count = GetDataRunCount();
+  for (size_t i = 0; i < count; ++i) copy->AddDataRun(RunAt(i));
   return copy;
 }
 
 void CDataRunList::AddDataRun(const DataRun* run) {
   if (run == nullptr) return;
   int64_t merged;
-  if (!m_runs.empty() && Continues(m_runs.back(), *run, merged)) {
-    m_runs.back().length = merged;
+  if (DataRun* last = Last(); last != nullptr && Continues(*last, *run, merged)) {
+    last->length = merged;
     return;
   }
-  m_runs.push_back(*run);
+  AppendDataRun(*run);
 }
 
 int64_t CDataRunList::GetOffset() const { return 0; }

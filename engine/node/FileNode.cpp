@@ -38,6 +38,9 @@ uint32_t AddClamped(uint32_t value, int64_t delta) {
 
 }  // namespace
 
+// Every found file is one of these and what its scanner adds.
+static_assert(sizeof(CFileNode) <= 88, "the node grew");
+
 CFileNode::CFileNode() : m_packed(kNewNodePacked) {}
 
 std::recursive_mutex& NodeTreeLock() {
@@ -51,19 +54,23 @@ CFileNode::CFileNode(const CFileNode& other)
       m_parentNodeID(other.m_parentNodeID),
       m_packed(other.m_packed.load(std::memory_order_relaxed)),
       m_compressed(other.m_compressed),
-      m_storedSize(other.m_storedSize),
-      m_sizeDamaged(other.m_sizeDamaged) {
+      m_storedSize(other.m_storedSize) {
   // A copy has no children, so it cannot be partly checked.
   if (StatusBits() == CHECKED_STATUS_PARTLY) SetStatusBits(CHECKED_STATUS_UNCHECKED);
-  if (other.m_dataRunList != nullptr) m_dataRunList = other.m_dataRunList->Clone();
+  IDataRunList* list = other.m_dataRunList.load(std::memory_order_acquire);
+  if (list == OnDemand()) {
+    m_dataRunList.store(OnDemand(), std::memory_order_relaxed);
+  } else if (list != nullptr) {
+    m_dataRunList.store(list->Clone(), std::memory_order_relaxed);
+  }
 }
 
 CFileNode::~CFileNode() {
   m_firstChild = nullptr;
   m_nextSibling = nullptr;
   m_parent = nullptr;
-  if (m_dataRunList != nullptr) m_dataRunList->Release();
-  m_dataRunList = nullptr;
+  if (IDataRunList* list = OwnedList()) list->Release();
+  m_dataRunList.store(nullptr, std::memory_order_relaxed);
 }
 
 int CFileNode::StatusBits() const { return SignExtend4(m_packed.load(std::memory_order_relaxed)); }
@@ -199,7 +206,14 @@ IFileReader* CFileNode::CreateCompressFileReader(void* /*privateData*/) { return
 
 int CFileNode::IsCompressed() const { return static_cast<int>(m_compressed); }
 
-uint64_t CFileNode::GetStoredSize() { return std::min(m_storedSize, GetFileSize()); }
+uint64_t CFileNode::GetStoredSize() {
+  const uint64_t stored = m_storedSize & kStoredNotSaid;
+  return std::min(stored == kStoredNotSaid ? UINT64_MAX : stored, GetFileSize());
+}
+
+void CFileNode::SetStoredSize(uint64_t bytes) {
+  m_storedSize = (m_storedSize & kSizeDamaged) | std::min(bytes, kStoredNotSaid);
+}
 
 void CFileNode::SetMetaDataSector(int64_t sector) {
   const uint64_t packed = m_packed.load(std::memory_order_relaxed);
@@ -210,15 +224,47 @@ void CFileNode::UpdateFileSize(int64_t /*size*/) {}
 
 void CFileNode::UpdateNodeInfo() {}
 
-IDataRunList* CFileNode::GetDataRunList() const { return m_dataRunList; }
-
-void CFileNode::SetDataRunList(IDataRunList* list) {
-  if (list == m_dataRunList) return;
-  if (m_dataRunList != nullptr) m_dataRunList->Release();
-  m_dataRunList = list;
+IDataRunList* CFileNode::OwnedList() const {
+  IDataRunList* list = m_dataRunList.load(std::memory_order_acquire);
+  return list != OnDemand() ? list : nullptr;
 }
 
-IDataRunList* CFileNode::DetachDataRunList() { return std::exchange(m_dataRunList, nullptr); }
+IDataRunList* CFileNode::GetDataRunList() const {
+  IDataRunList* list = m_dataRunList.load(std::memory_order_acquire);
+  if (list != OnDemand()) return list;
+  NodeTreeGuard held;
+  list = m_dataRunList.load(std::memory_order_acquire);
+  if (list == OnDemand()) {
+    // Readers that come meanwhile wait for the lock; a making that fails
+    // leaves no promise behind.
+    try {
+      list = const_cast<CFileNode*>(this)->MakeDataRunList();
+    } catch (...) {
+      m_dataRunList.store(nullptr, std::memory_order_release);
+      throw;
+    }
+    m_dataRunList.store(list, std::memory_order_release);
+  }
+  return list;
+}
+
+void CFileNode::SetDataRunList(IDataRunList* list) {
+  if (list == m_dataRunList.load(std::memory_order_acquire)) return;
+  if (IDataRunList* owned = OwnedList()) owned->Release();
+  m_dataRunList.store(list, std::memory_order_release);
+}
+
+IDataRunList* CFileNode::DetachDataRunList() {
+  GetDataRunList();
+  return m_dataRunList.exchange(nullptr, std::memory_order_acq_rel);
+}
+
+void CFileNode::SetDataRunListOnDemand() {
+  if (IDataRunList* owned = OwnedList()) owned->Release();
+  m_dataRunList.store(OnDemand(), std::memory_order_release);
+}
+
+IDataRunList* CFileNode::MakeDataRunList() { return nullptr; }
 
 void CFileNode::SetCurrentNodeID(int64_t id) { m_nodeID = id; }
 void CFileNode::SetParentNodeID(int64_t id) { m_parentNodeID = id; }

@@ -47,6 +47,12 @@ class CNoneResidentNTFSDataRunList : public CDataRunList {
 
 class CCompressedDataRunList {
  public:
+  // Nothing packed.
+  CCompressedDataRunList() = default;
+  CCompressedDataRunList(const CCompressedDataRunList& other);
+  CCompressedDataRunList& operator=(const CCompressedDataRunList& other);
+  ~CCompressedDataRunList();
+
   // Packs `list`: each run as a header byte (offset size x 16 + length
   // size), the length and the offset from the previous non-sparse start, each
   // in as few little-endian bytes (1 to 8) as hold it as a signed number; a
@@ -56,12 +62,17 @@ class CCompressedDataRunList {
   // offset, or runs whose clusters overflow 64 bits. Runs without clusters
   // are left out.
   static CCompressedDataRunList* Compress(IDataRunList* list);
+  // Packs `list` as Compress does in place of what this held; false (and
+  // nothing packed) where Compress answers null.
+  bool Pack(IDataRunList* list);
   // A new list with the packed runs (resident: its first run and offset);
   // the caller owns it. Null when nothing is packed.
   IDataRunList* Decompress() const;
+  bool IsEmpty() const { return m_size == 0; }
   // The packed bytes, the terminating 0 included.
-  int GetCompressedDataRunSize() const { return static_cast<int>(m_runs.size()); }
-  const std::vector<uint8_t>& GetBytes() const { return m_runs; }
+  int GetCompressedDataRunSize() const { return static_cast<int>(m_size); }
+  const uint8_t* GetData() const;
+  std::vector<uint8_t> GetBytes() const { return std::vector<uint8_t>(GetData(), GetData() + m_size); }
   uint16_t GetResidentOffset() const { return m_residentOffset; }
   CCompressedDataRunList* Clone() const { return new CCompressedDataRunList(*this); }
 
@@ -69,9 +80,15 @@ class CCompressedDataRunList {
   static int GetNeedBytes(int64_t value);
 
  private:
-  CCompressedDataRunList() = default;
-  CCompressedDataRunList(const CCompressedDataRunList&) = default;
+  // The packed runs of a file of one or two extents fit in the object
+  // itself; longer lists are kept on the heap, the pointer in their place.
+  static constexpr uint32_t kInline = 12;
+
+  void Assign(const uint8_t* bytes, uint32_t size, uint16_t residentOffset);
+  void Clear();
+  uint8_t* HeapBytes() const;
 
   uint16_t m_residentOffset = 0;
-  std::vector<uint8_t> m_runs;
+  uint32_t m_size = 0;
+  uint8_t m_bytes[kInline] = {};
 };

@@ -24,8 +24,8 @@ class CNTFSFileNode : public CFileNode {
   uint64_t GetCreationTime() override;
   uint64_t GetModificationTime() override;
   uint64_t GetLastAccessTime() override;
-  int IsDirectory() override;  // attribute bit 0x10
-  int IsDeleted() override;    // state bit 0
+  int IsDirectory() override;                        // attribute bit 0x10
+  int IsDeleted() override;                          // state bit 0
   _tagSearcherType GetSearcheType() const override;  // SEARCHER_TYPE_NTFS
   // An unlinked copy with its own properties and run list.
   IFileNode* Clone() override;
@@ -43,20 +43,24 @@ class CNTFSFileNode : public CFileNode {
   // Takes ownership of `properties` (null allowed), then sets node ID 0 and
   // parent ID 5 (callers set the real IDs afterwards), the metadata sector to
   // the FILE record's sector, and the node's run list to a fresh one from the
-  // properties.
+  // properties (unpacked when first asked for).
   void SetFileProperties(IFileProperties* properties);
   IFileProperties* GetFileProperties() const { return m_properties; }
   void SetPrivateDataofSpecifiedFileSystem(CCommonFileRecordInfo* info) { m_info = info; }
   CCommonFileRecordInfo* GetPrivateDataofSpecifiedFileSystem() const { return m_info; }
   // The FILE record's device sector in full 64 bits (the node's packed
-  // metadata sector keeps 40 of them); setting it sets both.
+  // metadata sector keeps 40 of them); setting it sets both. The full value
+  // is the one the properties keep (the node has no room of its own for it).
   void SetMetadataStartPosition(int64_t sector);
-  int64_t GetMetadataStartPosition() const { return m_metadataStart; }
+  int64_t GetMetadataStartPosition() const;
+
+ protected:
+  // The runs the properties keep packed, unpacked.
+  IDataRunList* MakeDataRunList() override;
 
  private:
   CNTFSFileNode(const CNTFSFileNode& other);
 
   IFileProperties* m_properties = nullptr;
   CCommonFileRecordInfo* m_info = nullptr;
-  int64_t m_metadataStart = -1;
 };

@@ -42,9 +42,25 @@ class CNTFSFileProperties : public IFileProperties {
 
   // A new empty object (no name, no runs); the caller owns it.
   static CNTFSFileProperties* Create();
+  // New properties with every field of `s` but its name and packed runs,
+  // `name` (UTF-8, `length` bytes, null for none) kept in the object's own
+  // allocation, and `runs` packed (null: none); the caller owns them.
+  static CNTFSFileProperties* Create(const CNTFSFilePropertiesStruct& s, const char* name, size_t length,
+                                     IDataRunList* runs);
   static void Destory(CNTFSFileProperties* properties);
-  ~CNTFSFileProperties() override = default;
+  ~CNTFSFileProperties() override;
   CNTFSFileProperties& operator=(const CNTFSFileProperties&) = delete;
+
+  // A scan keeps properties for every file it finds: the name lives in the
+  // same allocation as the object (see Create), so these take the room for
+  // it along.
+  struct NameRoom {
+    size_t bytes;
+  };
+  static void* operator new(size_t size) { return ::operator new(size); }
+  static void* operator new(size_t size, NameRoom room) { return ::operator new(size + room.bytes); }
+  static void operator delete(void* p) { ::operator delete(p); }
+  static void operator delete(void* p, NameRoom /*room*/) { ::operator delete(p); }
 
   // Takes every field of `s`, and ownership of its name and packed runs
   // (replacing and freeing what the object had).
@@ -54,7 +70,7 @@ class CNTFSFileProperties : public IFileProperties {
   // Keeps a copy of `name` (null is ignored); the length then counts the
   // terminating zero.
   void SetFileName(const char* name) override;
-  const char* GetFileName() override { return m_name.get(); }
+  const char* GetFileName() override { return m_name; }
   // A size below 0 (unknown) reads as 0.
   uint64_t GetFileSize() override { return m_size < 0 ? 0 : static_cast<uint64_t>(m_size); }
   uint32_t GetAttribute() override { return m_attribute; }
@@ -82,7 +98,9 @@ class CNTFSFileProperties : public IFileProperties {
   void SetAttribute(uint16_t attribute) { m_attribute = attribute; }
   // Packs `list` in place of the runs kept so far; null is ignored.
   void SetDataRunList(IDataRunList* list);
-  const CCompressedDataRunList* GetCompressedDataRunList() const { return m_dataRuns.get(); }
+  const CCompressedDataRunList* GetCompressedDataRunList() const {
+    return m_dataRuns.IsEmpty() ? nullptr : &m_dataRuns;
+  }
   int64_t GetFileRecordStartSector() const { return m_fileRecordStartSector; }
   void SetFileRecordStartSector(int64_t sector) { m_fileRecordStartSector = sector; }
   int64_t GetFileRecordIndex() const { return m_fileRecordIndex; }
@@ -92,20 +110,29 @@ class CNTFSFileProperties : public IFileProperties {
 
  private:
   CNTFSFileProperties() = default;
+  // A copy of everything but the name, which the caller sets.
   CNTFSFileProperties(const CNTFSFileProperties& other);
 
-  std::unique_ptr<char[]> m_name;
-  uint16_t m_nameLength = 0;
+  // The room after the object, where a name given to Create is kept.
+  char* Tail() { return reinterpret_cast<char*>(this + 1); }
+  // Keeps `name` (`length` bytes) in the room after the object when it fits,
+  // else in an allocation of its own.
+  void StoreName(const char* name, size_t length);
+  void FreeName();
+
+  char* m_name = nullptr;  // in the room after the object, or new[]
   int64_t m_size = 0;
-  uint16_t m_attribute = 0;
   int64_t m_creationTime = 0;
   int64_t m_modificationTime = 0;
   int64_t m_lastAccessTime = 0;
-  uint16_t m_state = 0;
   int64_t m_fileRecordStartSector = 0;
-  std::unique_ptr<CCompressedDataRunList> m_dataRuns;
-  std::unique_ptr<CExtendFileRecordInfoList> m_extensions;
   int64_t m_fileRecordIndex = 0;
   int64_t m_storedBytes = -1;
+  std::unique_ptr<CExtendFileRecordInfoList> m_extensions;
+  CCompressedDataRunList m_dataRuns;
+  uint16_t m_nameLength = 0;
+  uint16_t m_attribute = 0;
+  uint16_t m_state = 0;
+  uint16_t m_tail = 0;  // bytes of room after the object
   bool m_sizeDamaged = false;
 };

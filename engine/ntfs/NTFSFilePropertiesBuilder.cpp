@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "ntfs/CompressedDataRunList.h"
@@ -113,7 +114,10 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
   // The data.
   bool sizeDamaged = false;
   int64_t storedBytes = -1;
-  std::unique_ptr<IDataRunList> runs;
+  // The runs are packed straight into the properties from one of these.
+  std::optional<CResidentNTFSDataRunList> residentRuns;
+  CNoneResidentNTFSDataRunList laidOut;
+  IDataRunList* runs = nullptr;
   CNTFSDataRunList pieces;
   bool resident = false;
   bool holesAllowed = false;  // a sparse or compressed stream has holes of its own
@@ -127,7 +131,7 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
     if (Attr::IsEncrypted(data)) attribute |= CNTFSFileProperties::kEncrypted;
     if (Attr::IsResident(data)) {
       const uint32_t offset = found.offset + Attr::GetOffsetToAttribute(data);
-      runs = std::make_unique<CResidentNTFSDataRunList>(found.recordSector, 1, offset);
+      runs = &residentRuns.emplace(found.recordSector, 1, offset);
       size = Attr::GetLengthOfAttribute(data);
       resident = true;
       break;
@@ -163,11 +167,10 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
       pieces = std::move(rebased);
       if (firstPieceSize >= 0) size = firstPieceSize;
     }
-    auto list = std::make_unique<CNoneResidentNTFSDataRunList>();
     int64_t clusters = 0;
-    LayOutDataRuns(pieces, *list, clusters);
+    LayOutDataRuns(pieces, laidOut, clusters);
     int64_t storedClusters = 0;
-    for (DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext()) {
+    for (DataRun* run = laidOut.GetFirst(); run != nullptr; run = laidOut.GetNext()) {
       if (!run->IsSparse() && run->length > 0) storedClusters += run->length;
     }
     if (size < 0) size = 0;
@@ -185,23 +188,21 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
       int64_t stored;
       if (!__builtin_mul_overflow(storedClusters, bytesPerCluster, &stored)) storedBytes = std::min(stored, size);
     }
-    runs = std::move(list);
+    runs = &laidOut;
   }
   // Nothing to bring back under a made-up name.
   if (nameless && (runs == nullptr || size <= 0)) return nullptr;
-  if (runs != nullptr) s.dataRuns = CCompressedDataRunList::Compress(runs.get());
   if ((attribute & CNTFSFileProperties::kCompressed) != 0 && (attribute & CNTFSFileProperties::kEncrypted) != 0) {
     attribute &= static_cast<uint16_t>(~CNTFSFileProperties::kCompressed);
   }
 
-  s.name = new char[name.size() + 1];
-  std::memcpy(s.name, name.c_str(), name.size() + 1);
-  s.nameLength = static_cast<uint16_t>(std::min<size_t>(std::strlen(s.name), 0xFFFF));
+  // The name ends at its first zero, as a C string does.
+  const size_t nameBytes = std::strlen(name.c_str());
+  s.nameLength = static_cast<uint16_t>(std::min<size_t>(nameBytes, 0xFFFF));
   s.size = size;
   s.attribute = attribute;
   s.mainFileRecordNumber = record.GetMainFileRecordIndex();
-  CNTFSFileProperties* properties = CNTFSFileProperties::Create();
-  properties->Init(s);
+  CNTFSFileProperties* properties = CNTFSFileProperties::Create(s, name.c_str(), nameBytes, runs);
   properties->SetStoredBytes(storedBytes);
   properties->SetSizeDamaged(sizeDamaged);
   return properties;

@@ -67,16 +67,41 @@ int64_t CMetaFileAnalyzer::GetMatchCount(const CNTFSDataRunList& runs, int64_t s
 // ---- reference contents ------------------------------------------------------
 
 CReferenceSectors::CReferenceSectors(const uint8_t* reference, size_t bytes, uint32_t sectorSize)
-    : m_reference(reference), m_bytes(bytes), m_sectorSize(sectorSize != 0 ? sectorSize : 512) {
+    : m_reference(reference), m_bytes(bytes), m_sectorSize(sectorSize != 0 ? sectorSize : 512), m_headBits(1024, 0) {
   for (size_t at = 0; at + m_sectorSize <= m_bytes; at += m_sectorSize) {
-    m_byHead.emplace(ondisk::Le64(m_reference + at), at);
+    const uint64_t head = ondisk::Le64(m_reference + at);
+    Piece piece{at, 0, head};
+    for (size_t probe = 8; probe + 8 <= m_sectorSize; probe += 8) {
+      if (ondisk::Le64(m_reference + at + probe) != head) {
+        piece.probe = probe;
+        piece.word = ondisk::Le64(m_reference + at + probe);
+        break;
+      }
+    }
+    if (head == 0) m_zeroHead.push_back(piece);
+    m_byHead.emplace(head, piece);
+    m_headBits[Fold(head) >> 6] |= uint64_t{1} << (Fold(head) & 63);
   }
 }
 
+bool CReferenceSectors::MatchPiece(const uint8_t* sector, const Piece& piece) const {
+  return ondisk::Le64(sector + piece.probe) == piece.word &&
+         std::memcmp(sector, m_reference + piece.at, m_sectorSize) == 0;
+}
+
 bool CReferenceSectors::Match(const uint8_t* sector) const {
-  const auto range = m_byHead.equal_range(ondisk::Le64(sector));
+  const uint64_t head = ondisk::Le64(sector);
+  if (((m_headBits[Fold(head) >> 6] >> (Fold(head) & 63)) & 1) == 0) return false;
+  if (head == 0) {
+    // Empty sectors, the commonest of all, skip the look-up.
+    for (const Piece& piece : m_zeroHead) {
+      if (MatchPiece(sector, piece)) return true;
+    }
+    return false;
+  }
+  const auto range = m_byHead.equal_range(head);
   for (auto it = range.first; it != range.second; ++it) {
-    if (std::memcmp(sector, m_reference + it->second, m_sectorSize) == 0) return true;
+    if (MatchPiece(sector, it->second)) return true;
   }
   return false;
 }

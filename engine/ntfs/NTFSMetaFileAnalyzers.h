@@ -42,16 +42,32 @@ class CMetaFileAnalyzer {
 // Recognises the sectors of a reference content: a sector matches when its
 // bytes equal any sector-sized piece of the reference (looked up by its
 // first 8 bytes among all pieces, not only the one its own bytes point at).
+// Every sector of the disk is asked about: a bit per folded first word turns
+// most away at once, and a piece is compared whole only when the sector also
+// has the piece's first word that differs from its first 8 bytes (what tells
+// an empty sector from a piece that begins with zeros).
 class CReferenceSectors {
  public:
   CReferenceSectors(const uint8_t* reference, size_t bytes, uint32_t sectorSize);
   bool Match(const uint8_t* sector) const;
 
  private:
+  struct Piece {
+    size_t at;      // offset in the reference
+    size_t probe;   // offset of the word compared first
+    uint64_t word;  // the piece's word there
+  };
+  static uint32_t Fold(uint64_t head) {
+    return static_cast<uint32_t>((head ^ (head >> 16) ^ (head >> 32) ^ (head >> 48)) & 0xFFFF);
+  }
+  bool MatchPiece(const uint8_t* sector, const Piece& piece) const;
+
   const uint8_t* m_reference;
   size_t m_bytes;
   uint32_t m_sectorSize;
-  std::unordered_multimap<uint64_t, size_t> m_byHead;  // first 8 bytes -> piece offset
+  std::unordered_multimap<uint64_t, Piece> m_byHead;  // first 8 bytes -> piece
+  std::vector<Piece> m_zeroHead;                      // pieces whose first 8 bytes are zero
+  std::vector<uint64_t> m_headBits;                   // a bit per folded first word
 };
 
 // What the $AttrDef and $UpCase analysers share: their records and content.

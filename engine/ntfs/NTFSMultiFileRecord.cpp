@@ -124,13 +124,15 @@ bool CNTFSMultiFileRecord::GetAttributeDatafromNonResidentAttributeBuffer(const 
 
 std::unique_ptr<CExtendFileRecordInfoList> CNTFSMultiFileRecord::GetExtendFileRecordInfoList(
     const uint8_t* record, uint32_t size, int64_t volumeStartSector, int sectorsPerCluster, IStorageDevice& device) {
-  std::vector<uint8_t> copy = CopyRecord(record, size);
-  if (copy.empty()) return nullptr;
-  const int n = static_cast<int>(copy.size());
-  if (!CNTFSFileRecord::IsValid(copy.data(), n)) return nullptr;
-  CNTFSFileRecord::UnfixupFileRecord(copy.data(), n);
-  const int extent = ntfs_record::RecordExtent(copy.data(), n);
-  const uint8_t* attr = CNTFSFileRecord::FindAttibute(copy.data(), extent, ntfs_record::kAttributeList, 0);
+  // Every record of a scan is asked: the copy stays on the stack.
+  if (record == nullptr || size < static_cast<uint32_t>(ntfs_record::kMinRecordSize)) return nullptr;
+  uint8_t copy[ntfs_record::kMaxRecordSize];
+  const int n = static_cast<int>(std::min<uint32_t>(size, ntfs_record::kMaxRecordSize));
+  std::memcpy(copy, record, static_cast<size_t>(n));
+  if (!CNTFSFileRecord::IsValid(copy, n)) return nullptr;
+  CNTFSFileRecord::UnfixupFileRecord(copy, n);
+  const int extent = ntfs_record::RecordExtent(copy, n);
+  const uint8_t* attr = CNTFSFileRecord::FindAttibute(copy, extent, ntfs_record::kAttributeList, 0);
   if (attr == nullptr) return nullptr;
 
   std::vector<uint8_t> nonResident;

@@ -1,6 +1,7 @@
 #include "ntfs/NTFSQuickSearch.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <new>
 #include <string>
@@ -382,10 +383,9 @@ void CNTFSQuickSearch::BuildFileNode(uint8_t* record, int bytes, int64_t recordN
   info.SetMFTFileRecordNumber(recordNumber);
 
   const uint32_t spc = m_sectorsPerCluster;
-  auto extensions = CNTFSMultiFileRecord::InitExtendFileRecord(record, static_cast<uint32_t>(bytes), sector,
-                                                               static_cast<uint8_t>(spc), 0, *m_device, &m_mftRuns,
-                                                               static_cast<uint8_t>(m_sectorsPerRecord),
-                                                               m_recordsPerSector);
+  auto extensions = CNTFSMultiFileRecord::InitExtendFileRecord(
+      record, static_cast<uint32_t>(bytes), sector, static_cast<uint8_t>(spc), 0, *m_device, &m_mftRuns,
+      static_cast<uint8_t>(m_sectorsPerRecord), m_recordsPerSector);
   if (withUnlistedExtensions) {
     // Extension records that name this record as their base, from the time
     // it was in use (its sequence number went up by one when it was freed),
@@ -408,9 +408,10 @@ void CNTFSQuickSearch::BuildFileNode(uint8_t* record, int bytes, int64_t recordN
   int64_t parent = -1;
   // A file left without any name still comes back, under the tree's lost
   // files, named after its record.
-  const std::string nameWhenNone = "MFTRecord-" + std::to_string(recordNumber);
-  CNTFSFileProperties* properties = CNTFSFilePropertiesBuilder::BuildFileProperties(
-      sector, set, m_geometry.GetClusterBytes(), &parent, nameWhenNone.c_str());
+  char nameWhenNone[32] = "MFTRecord-";
+  *std::to_chars(nameWhenNone + 10, nameWhenNone + sizeof nameWhenNone - 1, recordNumber).ptr = '\0';
+  CNTFSFileProperties* properties =
+      CNTFSFilePropertiesBuilder::BuildFileProperties(sector, set, m_geometry.GetClusterBytes(), &parent, nameWhenNone);
   if (properties == nullptr) return;
   if (info.GetFileRecordNumberofParentDirectory() == -1) info.SetFileRecordNumberofParentDirectory(parent);
 

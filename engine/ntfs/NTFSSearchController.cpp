@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "DirecotryTreeBuilder.h"
+#include "SectorLender.h"
 #include "StorageDevice.h"
 #include "base/CatchExeception.h"
 #include "ntfs/IndexRecord.h"
@@ -55,7 +56,7 @@ void CNTFSSearchController::PreparetoSearch() {
       std::make_unique<CMetaFileRecordGroupinMFTAnalyzer>(m_mfts, m_mirrors, m_builder, m_pairs, m_sectorSize);
   m_groupAnalyzer->SetDeviceTotalSectors(total);
 
-  m_block.assign(static_cast<size_t>(m_sectorsPerBlock) * m_sectorSize, 0);
+  m_block.clear();  // made when a block cannot be borrowed
   m_unreadable.assign(static_cast<size_t>(m_sectorsPerBlock), 0);
   m_record.assign(static_cast<size_t>(std::max<int64_t>(kFileRecordBytes, m_sectorSize)), 0);
   DropPending();
@@ -73,6 +74,12 @@ void CNTFSSearchController::DropPending() {
 
 void CNTFSSearchController::ReadBlock(int64_t first, int64_t count) {
   std::fill(m_unreadable.begin(), m_unreadable.begin() + count, 0);
+  // The scan's cache lends a block read whole; only a block with a bad
+  // sector (or another device) is read into a buffer of our own.
+  m_data = m_sectorSize == m_device->GetSectorSize() ? BorrowSectors(m_device, first, count) : nullptr;
+  if (m_data != nullptr) return;
+  if (m_block.empty()) m_block.assign(static_cast<size_t>(m_sectorsPerBlock) * m_sectorSize, 0);
+  m_data = m_block.data();
   if (m_device->ReadSector(m_block.data(), first, count) != 0) return;
   // A failed read may have left anything in the buffer (the block before,
   // most likely): every sector is read again on its own, so that the
@@ -116,7 +123,7 @@ ResultCode CNTFSSearchController::AnalyzeBlock(int64_t firstSector, int64_t sect
       readableEnd = i;
       while (readableEnd < sectorCount && m_unreadable[readableEnd] == 0) ++readableEnd;
     }
-    const uint8_t* buffer = m_block.data() + i * m_sectorSize;
+    const uint8_t* buffer = m_data + i * m_sectorSize;
     const int64_t available = std::min(readableEnd - i, kLookAheadSectors) * m_sectorSize;
     if (CNTFSDBR::IsFullValidDBR(buffer)) {
       AnalyzeNTFSDBRSector(sector, buffer);
@@ -129,9 +136,12 @@ ResultCode CNTFSSearchController::AnalyzeBlock(int64_t firstSector, int64_t sect
     m_attrDefAnalyzer->AnalyzeSectorBuffer(sector, buffer);
     m_upCaseAnalyzer->AnalyzeSectorBuffer(sector, buffer);
   }
-  m_logAnalyzer->AnalyzeRCRDRecord(m_block.data(), firstSector, sectorCount);
+  m_logAnalyzer->AnalyzeRCRDRecord(m_data, firstSector, sectorCount);
+  m_data = nullptr;
   return 1;
 }
+
+void CNTFSSearchController::EndBlockPass() { std::vector<uint8_t>().swap(m_block); }
 
 // ---- boot sectors -------------------------------------------------------------
 
@@ -400,8 +410,7 @@ void CNTFSSearchController::EndSearch(int build) {
     ++index;
   }
 
-  m_block.clear();
-  m_block.shrink_to_fit();
+  EndBlockPass();
   m_unreadable.clear();
   if (m_treeBuilder != nullptr) {
     CNTFSDirectoryTreeBuilder trees(m_device, m_sectorSize);

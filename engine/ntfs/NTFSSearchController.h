@@ -55,8 +55,10 @@ class CNTFSSearchController final : public ICompleteFileSystemSearchController {
   // With `build` 0 nothing happens; otherwise the candidates are scored and
   // filtered and the NTFS tree is finished.
   void EndSearch(int build) override;
-  // Always answers 1 (a success code); unreadable sectors are logged.
+  // Always answers 1 (a success code); unreadable sectors are logged. The
+  // block is borrowed from the scan's cache where it can be.
   ResultCode AnalyzeBlock(int64_t firstSector, int64_t sectorCount) override;
+  void EndBlockPass() override;
 
   // The candidates as they stand (owned by the searcher).
   const NTFSCandidateSet& GetCandidates() const { return m_candidates; }
@@ -98,7 +100,8 @@ class CNTFSSearchController final : public ICompleteFileSystemSearchController {
   int64_t m_nextSector = -1;  // where the next block must start for joins to hold
   bool m_prepared = false;
 
-  std::vector<uint8_t> m_block;
+  const uint8_t* m_data = nullptr;    // the block being examined: borrowed, or m_block
+  std::vector<uint8_t> m_block;       // a block that could not be borrowed
   std::vector<uint8_t> m_unreadable;  // per sector of the block: 1 when it could not be read
   std::vector<uint8_t> m_record;      // the FILE record being examined
   Pending m_pendingRecord;

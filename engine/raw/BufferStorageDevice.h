@@ -1,9 +1,13 @@
 // The carver's ring of the most recent blocks of the scanned device: reads
 // inside the blocks it holds come from memory, every other read goes to the
-// device behind it.
+// device behind it. Blocks passed by (nothing waits to be sized from them)
+// take their place in the window but are not copied; reads of them go to the
+// device too.
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "StorageDevice.h"
@@ -30,11 +34,23 @@ class CBufferStorageDevice : public IStorageDevice {
   // Copies one block (sectors per block x sector size bytes) in as the next
   // block of the device; once full, the oldest block leaves.
   void AddBlockToBuffer(const uint8_t* block);
+  // Moves the window on by one block as AddBlockToBuffer does, without
+  // copying it: reads that touch that block go to the device. For a block
+  // nothing will be sized from.
+  void PassBlockBy();
   uint64_t GetDeviceStartSector() const { return m_windowStart; }
   uint64_t HeldSectors() const { return m_held; }
 
  private:
-  std::vector<uint8_t> m_ring;
+  void Advance(bool held);
+
+  struct Free {
+    void operator()(uint8_t* p) const { std::free(p); }
+  };
+  // calloc: the zeros of a fresh ring take no memory until blocks are
+  // copied in, and blocks passed by never are.
+  std::unique_ptr<uint8_t[], Free> m_ring;
+  std::vector<bool> m_blockHeld;  // per block of the ring: copied in, not passed by
   uint64_t m_windowStart = 0;
   uint64_t m_held = 0;
   uint64_t m_writePosition = 0;  // in sectors

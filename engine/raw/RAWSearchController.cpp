@@ -6,6 +6,7 @@
 
 #include "DirecotryTreeBuilder.h"
 #include "SearchedPartitionInfo.h"
+#include "SectorLender.h"
 #include "StorageDevice.h"
 #include "raw/NotifyCenter.h"
 #include "raw/RawFileAnalyserList.h"
@@ -52,7 +53,10 @@ void CRAWSearchController::PreparetoSearch() {
   const uint32_t size = m_device != nullptr ? m_device->GetSectorSize() : 0;
   m_sectorSize = size == 0 ? 512 : size;
   m_ring.InitBufferDevice(m_device, 0, m_sectorSize, static_cast<uint32_t>(m_sectorsPerBlock), kRingBlocks);
-  m_block.assign(static_cast<size_t>(m_sectorsPerBlock) * m_sectorSize + kPadding, 0);
+  // Blocks are borrowed from the scan's cache; these are made when needed.
+  m_block.clear();
+  m_tail.clear();
+  m_inPass = true;
   ResetRawNameCounters();
   m_pending.clear();
   m_wholeStart = m_wholeEnd = 0;
@@ -104,28 +108,54 @@ bool CRAWSearchController::SizeQueued(Pending& pending, IStorageDevice* device) 
   return info.m_analyser->GetRawFileSize(info, device) != 0 && info.m_size != 0;
 }
 
+const uint8_t* CRAWSearchController::TakeBlock(int64_t firstSector, int64_t count, int64_t* tailFrom) {
+  const size_t blockBytes = static_cast<size_t>(m_sectorsPerBlock) * m_sectorSize;
+  *tailFrom = count;
+  // A whole block the cache lends is read in place. The analysers may look
+  // past their sector into the padding: the last sectors, whose padding
+  // would lie past the block, are looked at in a copy with the zeros behind.
+  const uint8_t* block = count == m_sectorsPerBlock && m_sectorSize == m_device->GetSectorSize()
+                             ? BorrowSectors(m_device, firstSector, count)
+                             : nullptr;
+  if (block != nullptr) {
+    const int64_t tail = std::min<int64_t>(count, (kPadding + m_sectorSize - 1) / m_sectorSize);
+    *tailFrom = count - tail;
+    const size_t tailBytes = static_cast<size_t>(tail) * m_sectorSize;
+    m_tail.assign(tailBytes + kPadding, 0);
+    std::memcpy(m_tail.data(), block + static_cast<size_t>(*tailFrom) * m_sectorSize, tailBytes);
+    return block;
+  }
+  if (m_block.empty()) m_block.assign(blockBytes + kPadding, 0);
+  if (m_device->ReadSector(m_block.data(), firstSector, count) == 0) return nullptr;
+  if (count < m_sectorsPerBlock) {
+    std::memset(m_block.data() + count * m_sectorSize, 0, m_block.size() - count * m_sectorSize);
+  }
+  return m_block.data();
+}
+
 ResultCode CRAWSearchController::AnalyzeBlock(int64_t firstSector, int64_t sectorCount) {
   CRawFileAnalyserListSingle* registry = CRawFileAnalyserListSingle::CreateInstance();
   RawAnalyserList& noMagic = registry->GetAnalyserList(0);
   RawAnalyserMap& map = registry->GetAnalyserMap();
-  if (noMagic.empty() || map.empty() || m_block.empty() || m_device == nullptr) return 1;
+  if (noMagic.empty() || map.empty() || !m_inPass || m_device == nullptr) return 1;
   const int64_t count = std::min<int64_t>(sectorCount, m_sectorsPerBlock);
   if (count <= 0) return 1;
   CNotifyCenter& center = CNotifyCenter::Instance();
-  if (m_device->ReadSector(m_block.data(), firstSector, count) == 0) {
+  int64_t tailFrom = count;
+  const uint8_t* block = TakeBlock(firstSector, count, &tailFrom);
+  if (block == nullptr) {
     // The ring counts blocks: an unreadable one enters as zeros so that
     // later sizing is never served the wrong sectors.
     std::memset(m_block.data(), 0, m_block.size());
     m_ring.AddBlockToBuffer(m_block.data());
     return 1;
   }
-  if (count < m_sectorsPerBlock) {
-    std::memset(m_block.data() + count * m_sectorSize, 0, m_block.size() - count * m_sectorSize);
-  }
   std::unique_ptr<CRawFileInfo> record;
   for (int64_t i = 0; i < count; ++i) {
     if (!center.isContinue()) break;
-    unsigned char* sector = m_block.data() + i * m_sectorSize;
+    // Analysers only read the sector (RawFileAnalyser.h).
+    unsigned char* sector =
+        i < tailFrom ? const_cast<uint8_t*>(block) + i * m_sectorSize : m_tail.data() + (i - tailFrom) * m_sectorSize;
     uint32_t key;
     std::memcpy(&key, sector, 4);
     if (key == 0) continue;
@@ -166,8 +196,22 @@ ResultCode CRAWSearchController::AnalyzeBlock(int64_t firstSector, int64_t secto
   }
   record.reset();
   if (m_ring.IsFullBuffer()) SettleFromRing(m_ring.GetDeviceStartSector() + m_sectorsPerBlock - 1);
-  m_ring.AddBlockToBuffer(m_block.data());
+  // Files are sized from their first sector on: with nothing waiting, no
+  // file will ever be sized from this block, and it is not copied.
+  if (m_pending.empty()) {
+    m_ring.PassBlockBy();
+  } else {
+    m_ring.AddBlockToBuffer(block);
+  }
   return 1;
+}
+
+void CRAWSearchController::EndBlockPass() {
+  // Queued files are sized from the device from now on.
+  m_inPass = false;
+  m_ring.Close();
+  std::vector<uint8_t>().swap(m_block);
+  std::vector<uint8_t>().swap(m_tail);
 }
 
 void CRAWSearchController::SettleFromRing(uint64_t lastRingSector) {
@@ -204,6 +248,6 @@ void CRAWSearchController::EndSearch(int build) {
   std::printf("--------------%s:%d:--------\n", "EndSearch", 283);
   CNotifyCenter::Instance().Reset();
   m_ownsProgress = false;
-  std::vector<uint8_t>().swap(m_block);
+  EndBlockPass();
   if (m_builder != nullptr) m_builder->FlashBuild(SEARCHER_TYPE_RAW);
 }

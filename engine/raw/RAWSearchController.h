@@ -33,12 +33,19 @@ class CRAWSearchController : public ICompleteFileSystemSearchController {
   void SetBlockSize(int sectors) override;
   void PreparetoSearch() override;
   void EndSearch(int build) override;
+  // Borrows the block from the scan's cache where it can; the ring gets the
+  // one copy it keeps.
   ResultCode AnalyzeBlock(int64_t firstSector, int64_t sectorCount) override;
   void SetIProgressSink(IProgress* progress) override;
+  // Frees the ring and the block buffers: the pass is over.
+  void EndBlockPass() override;
 
   size_t PendingCount() const { return m_pending.size(); }
 
  private:
+  // The block's `count` sectors, borrowed or read into m_block; sectors from
+  // `tailFrom` on are to be looked at in m_tail. Null when it cannot be read.
+  const uint8_t* TakeBlock(int64_t firstSector, int64_t count, int64_t* tailFrom);
   CRAWFileManager* GetFileManager(uint32_t type);
   // Whether the record starts inside the last file that was sized whole.
   bool InsideWholeFile(const CRawFileInfo& info) const;
@@ -61,7 +68,9 @@ class CRAWSearchController : public ICompleteFileSystemSearchController {
   IDirecotryTreeBuilder* m_builder = nullptr;
   CBufferStorageDevice m_ring;
   std::deque<Pending> m_pending;
-  std::vector<uint8_t> m_block;
+  std::vector<uint8_t> m_block;  // a block that could not be borrowed, with the padding
+  std::vector<uint8_t> m_tail;   // a borrowed block's last sectors, with the padding
+  bool m_inPass = false;         // between PreparetoSearch and the pass's end
   uint32_t m_sectorSize = 512;
   bool m_ownsProgress = false;
   // The sectors of the last file sized whole: [start, end).

@@ -3,10 +3,18 @@
 // (GetRawFileSize).
 //
 // AnalyseBuffer reads only the sector it is given (at least 512 bytes; the
-// carver's buffers carry zero padding behind their last sector, but no
-// analyser counts on it) and never the device. On a match it sets the
-// record's type and, when the header alone gives the whole length, its size,
-// and answers non-zero. What it wrote before answering 0 is ignored.
+// carver keeps 2 KiB of zeros behind a block's last sector, but no analyser
+// counts on it) and never the device. On a match it sets the record's type
+// and, when the header alone gives the whole length, its size, and answers
+// non-zero. What it wrote before answering 0 is ignored.
+//
+// The sector is read-only: it usually lies in the scan cache's block, read in
+// place (SectorLender.h). AnalyseBuffer never writes to it; the parameter
+// stays non-const only so that the analysers written against it need no
+// change. Analysers of the no-magic list are asked for nearly every sector of
+// the disk: each rejects most sectors with one cheap test first (a 16- or
+// 32-bit compare of the bytes it must see, folded with | 0x20 where case does
+// not matter), never with a call per byte (tolower and the like).
 //
 // GetRawFileSize reads the device (the carver's ring of recent blocks or the
 // scanned device) through RawFileBuffer only, sets the size in bytes (0: no

@@ -8,11 +8,12 @@ CRawFileAnalyserListSingle* CRawFileAnalyserListSingle::CreateInstance() {
 CRawFileAnalyserListSingle::CRawFileAnalyserListSingle() {
   BuildRawFileAnalyserList(m_all);
   BuildRawFileAnalyserMap(m_map);
+  IndexKeys();
 }
 
-IRawFileAnalyser* CRawFileAnalyserListSingle::FindByKey(uint32_t key) const {
-  const auto found = m_map.find(key);
-  return found != m_map.end() ? found->second.get() : nullptr;
+void CRawFileAnalyserListSingle::IndexKeys() {
+  m_keyBits.fill(0);
+  for (const auto& entry : m_map) m_keyBits[(entry.first & 0xFFFF) >> 6] |= uint64_t{1} << (entry.first & 63);
 }
 
 void CRawFileAnalyserListSingle::BuildRawFileAnalyserListByRawFileType(const std::vector<RAW_FILE_TYPE>* types) {
@@ -23,6 +24,7 @@ void CRawFileAnalyserListSingle::BuildRawFileAnalyserListByRawFileType(const std
 void CRawFileAnalyserListSingle::BuildRawFileAnalyserMapByRawFileType(const std::vector<RAW_FILE_TYPE>*) {
   m_map.clear();
   BuildRawFileAnalyserMap(m_map);
+  IndexKeys();
 }
 
 void CRawFileAnalyserListSingle::BuildRawFileAnalyserListByFileType(RawAnalyserList& list,

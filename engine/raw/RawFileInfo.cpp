@@ -49,11 +49,3 @@ std::string FilterRawFileName(const std::string& text) {
 }
 
 void CRawFileInfo::SetRawFileName(const std::string& name) { m_namePrefix = FilterRawFileName(name); }
-
-void CRawFileInfo::ResetFindings() {
-  m_size = 0;
-  m_whole = false;
-  m_type = RAW_TYPE_NONE;
-  m_namePrefix.clear();
-  m_timeText.clear();
-}

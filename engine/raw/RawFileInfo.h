@@ -151,8 +151,15 @@ class CRawFileInfo {
   // Sets the name prefix through FilterRawFileName.
   void SetRawFileName(const std::string& name);
   // Forgets what an analyser wrote: size, type, name prefix, time text and
-  // whether the file was sized whole.
-  void ResetFindings();
+  // whether the file was sized whole. Done before every analyser asked about
+  // a sector, so kept inline.
+  void ResetFindings() {
+    m_size = 0;
+    m_whole = false;
+    m_type = RAW_TYPE_NONE;
+    m_namePrefix.clear();
+    m_timeText.clear();
+  }
 
   uint64_t m_startSector = 0;  // in the scanned device's sectors
   uint64_t m_size = 0;         // bytes; 0 while unknown

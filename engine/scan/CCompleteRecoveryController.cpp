@@ -116,6 +116,9 @@ ResultCode CCompleteRecoveryController::Run(IStorageDevice* device, IProgress* p
   // searchers finish. Reads through the cache go on working (found volumes
   // read through it later).
   cacheDevice->EndCache();
+  if (!replaying) {
+    for (const _SEARCHER_INFO& entry : list) entry.searcher->EndBlockPass();
+  }
 
   for (const _SEARCHER_INFO& entry : list) {
     // After a stop the carver's closing work is skipped; the file systems
@@ -125,6 +128,9 @@ ResultCode CCompleteRecoveryController::Run(IStorageDevice* device, IProgress* p
     // found nothing to build on, and some would finish their tree again.
     entry.searcher->EndSearch(replaying ? 0 : progress->shouldBuild());
   }
+  // The last block is of no more use while the results are shown; reads of
+  // found files go to the device.
+  cacheDevice->ReleaseCurrentBlock();
   Report(progress, PROGRESS_STATUS_FINISHED, 1, 1);
   return code;
 }

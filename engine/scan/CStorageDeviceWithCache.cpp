@@ -101,8 +101,10 @@ CStorageDeviceWithCache::Buffer CStorageDeviceWithCache::TakeSpareLocked() {
 }
 
 void CStorageDeviceWithCache::GiveBackLocked(Buffer buffer, size_t bytes) {
-  // A queue's worth, the block in flight and the one being swapped out.
-  if (buffer != nullptr && bytes == m_bufferBytes && m_spare.size() < kQueueCapacity + 2) {
+  // A queue's worth, the block in flight and the one being swapped out; once
+  // the cache has ended no block is read ahead, and a spare would only hold
+  // memory.
+  if (m_running && buffer != nullptr && bytes == m_bufferBytes && m_spare.size() < kQueueCapacity + 2) {
     m_spare.push_back(std::move(buffer));
   }
 }
@@ -286,6 +288,8 @@ void CStorageDeviceWithCache::EndCache() {
   ++m_generation;
 }
 
+void CStorageDeviceWithCache::ReleaseCurrentBlock() { SwapCurrent(nullptr).reset(); }
+
 int64_t CStorageDeviceWithCache::GetCurCacheBlock() const {
   const CurrentRef current = TakeCurrent();
   return current != nullptr ? current->index : -1;
@@ -309,6 +313,23 @@ int64_t CStorageDeviceWithCache::GetTotalSectors() {
 }
 
 int CStorageDeviceWithCache::IOCtl(uint64_t, void*) { return 0; }
+
+const uint8_t* CStorageDeviceWithCache::BorrowSectors(int64_t firstSector, int64_t sectorCount) {
+  if (firstSector < 0 || sectorCount <= 0 || m_underlying == nullptr) return nullptr;
+  // The reference is only looked at: the caller makes blocks current itself,
+  // so the block stays until it asks for another.
+  const CurrentRef current = TakeCurrent();
+  if (current == nullptr || current->data == nullptr || firstSector < current->first ||
+      sectorCount > current->sectors || firstSector - current->first > current->sectors - sectorCount ||
+      current->sectorSize != m_underlying->GetSectorSize()) {
+    return nullptr;
+  }
+  const int64_t offset = firstSector - current->first;
+  for (const BadRange& bad : current->bad) {
+    if (bad.first < offset + sectorCount && offset < bad.first + bad.second) return nullptr;
+  }
+  return current->data.get() + static_cast<size_t>(offset) * current->sectorSize;
+}
 
 int CStorageDeviceWithCache::ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) {
   if (buffer == nullptr || firstSector < 0 || sectorCount <= 0 || m_underlying == nullptr) {

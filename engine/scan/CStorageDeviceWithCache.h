@@ -46,9 +46,10 @@
 #include <utility>
 #include <vector>
 
+#include "SectorLender.h"
 #include "StorageDevice.h"
 
-class CStorageDeviceWithCache final : public IStorageDevice {
+class CStorageDeviceWithCache final : public IStorageDevice, public ISectorLender {
  public:
   static constexpr uint32_t kDefaultBlockSize = 1000;  // sectors
   static constexpr uint32_t kQueueCapacity = 10;       // blocks read ahead
@@ -73,6 +74,10 @@ class CStorageDeviceWithCache final : public IStorageDevice {
   // Stops and joins the reader and frees the queued blocks. The current
   // block stays, and reads go on working.
   void EndCache();
+  // Frees the current block once the cache has ended: every read goes to the
+  // underlying device from then on. Readers on other threads that still hold
+  // the block finish with it first.
+  void ReleaseCurrentBlock();
 
   // Answer whether an underlying device is set.
   int Open() override;
@@ -82,6 +87,13 @@ class CStorageDeviceWithCache final : public IStorageDevice {
   // to the underlying device whole. Non-zero when every part was read;
   // sectors past the device's end read as zeros.
   int ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) override;
+  // Sectors of the current block in place (see SectorLender.h): null unless
+  // the whole range lies in the current block, every sector of it was read,
+  // and the block was read with the sector size the device reports now. Good
+  // until the current block changes (SetCurCacheBlock, SetBlockSize,
+  // BeginCache, ReleaseCurrentBlock, destruction): only the thread that makes
+  // blocks current may borrow.
+  const uint8_t* BorrowSectors(int64_t firstSector, int64_t sectorCount) override;
   // The underlying device's, or 512 and 0 without one.
   uint32_t GetSectorSize() override;
   int64_t GetTotalSectors() override;

@@ -1,6 +1,7 @@
 #include "tree/CDirectoryTreeBuilder.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -77,47 +78,185 @@ int64_t SteadySeconds() {
 
 }  // namespace
 
-struct CDirectoryTreeBuilder::NodeRecord {
-  uint64_t seq = 0;
+// What a tree keeps about each node it owns besides its root, in the slot
+// the node carries (CFileNode::GetTreeSlot). Slots are handed out in the
+// order nodes come and never again to another node, so a slot's number is
+// the node's place in that order, and work lists hold slots: an entry whose
+// node has since gone finds the slot empty. A held-back node gets a new slot
+// when the recycle pass adds it again.
+struct TreeRecord {
+  static constexpr uint8_t kQueued = 1;       // in the tree's work list
+  static constexpr uint8_t kWaiting = 2;      // in the tree's waiting index
+  static constexpr uint8_t kFiledFolder = 4;  // in the folder index under `id`
+  static constexpr uint8_t kFiledFile = 8;    // in the file index under `id`
+
+  IFileNode* node = nullptr;  // null: the node left the tree
+  int64_t id = 0;             // the ID it is filed under
+  // The next node filed under the same ID; the last one's is the first
+  // (the versions of an ID form a ring).
+  uint32_t nextVersion = 0;
   NodeState state = NodeState::kNew;
-  bool queued = false;   // in the tree's work list
-  bool waiting = false;  // in the tree's waiting index
+  uint8_t flags = 0;
 };
 
-struct CDirectoryTreeBuilder::WorkItem {
-  uint64_t seq;
-  IFileNode* node;
+namespace {
+
+using Ref = uint32_t;
+constexpr Ref kNoRef = UINT32_MAX;
+constexpr Ref kRootRef = UINT32_MAX - 1;
+// Slots a tree hands out at most (the two values above are not slots).
+constexpr size_t kMaxSlots = UINT32_MAX - 2;
+
+// The records of a tree, in blocks that never move: growing never copies
+// what is there, and never holds the old and the new copy at once.
+class RecordStore {
+ public:
+  size_t Size() const { return size_; }
+  TreeRecord& operator[](Ref slot) { return blocks_[slot >> kBlockBits][slot & kBlockMask]; }
+  const TreeRecord& operator[](Ref slot) const { return blocks_[slot >> kBlockBits][slot & kBlockMask]; }
+  // The slot of a new record for `node`; throws std::bad_alloc.
+  Ref Add(IFileNode* node) {
+    if (size_ >= kMaxSlots) throw std::bad_alloc();
+    if ((size_ & kBlockMask) == 0 && (size_ >> kBlockBits) == blocks_.size()) {
+      blocks_.push_back(std::make_unique<TreeRecord[]>(kBlockMask + 1));
+    }
+    const auto slot = static_cast<Ref>(size_++);
+    (*this)[slot] = TreeRecord{node, 0, kNoRef, NodeState::kNew, 0};
+    return slot;
+  }
+  // Takes back the last slot (only one that no list can hold yet).
+  void DropLast() {
+    if (size_ > 0) --size_;
+  }
+
+ private:
+  static constexpr Ref kBlockBits = 14;
+  static constexpr Ref kBlockMask = (Ref{1} << kBlockBits) - 1;
+  std::vector<std::unique_ptr<TreeRecord[]>> blocks_;
+  size_t size_ = 0;
 };
+
+// Node IDs to the last of the nodes filed under each (its nextVersion is the
+// first, from which the others follow in the order they were filed, so that
+// filing one more takes no walk): open addressing over the records' slots,
+// the ID read from the record.
+class IdIndex {
+ public:
+  explicit IdIndex(const RecordStore& records) : records_(records) {}
+
+  Ref Find(int64_t id) const {
+    if (count_ == 0) return kNoRef;
+    for (size_t at = Home(id);; at = (at + 1) & mask_) {
+      const Ref slot = slots_[at];
+      if (slot == kNoRef) return kNoRef;
+      if (records_[slot].id == id) return slot;
+    }
+  }
+  // Files `last` as the last node under its record's ID, which must not be
+  // filed yet; throws std::bad_alloc.
+  void Insert(Ref last) {
+    if ((count_ + 1) * 2 > slots_.size()) Grow();
+    Place(last);
+    ++count_;
+  }
+  // The last node under `id` is now `last` (its record carries `id`).
+  void Replace(int64_t id, Ref last) { slots_[Position(id)] = last; }
+  // Nothing is filed under `id` any more.
+  void Erase(int64_t id) {
+    // Backward-shift deletion: the entries after the hole that would no
+    // longer be found move into it.
+    size_t hole = Position(id);
+    for (size_t at = (hole + 1) & mask_; slots_[at] != kNoRef; at = (at + 1) & mask_) {
+      const size_t home = Home(records_[slots_[at]].id);
+      if (((at - home) & mask_) >= ((at - hole) & mask_)) {
+        slots_[hole] = slots_[at];
+        hole = at;
+      }
+    }
+    slots_[hole] = kNoRef;
+    --count_;
+  }
+  void Clear() {
+    std::vector<Ref>().swap(slots_);
+    count_ = 0;
+    mask_ = 0;
+  }
+
+ private:
+  size_t Home(int64_t id) const {
+    // Runs of 64 consecutive IDs (records of one stretch of a table, which
+    // searchers hand over in order) share one block of 64 entries, so that
+    // filing them touches the same few cache lines; the blocks themselves
+    // are spread by Fibonacci hashing of the rest of the ID, so IDs that are
+    // multiples of a power of two (byte offsets of directory entries) spread
+    // too.
+    const auto value = static_cast<uint64_t>(id);
+    const uint64_t block = ((value >> kRunBits) * 0x9E3779B97F4A7C15ULL) >> shift_;
+    return static_cast<size_t>((block << kRunBits) | (value & kRunMask)) & mask_;
+  }
+  size_t Position(int64_t id) const {
+    for (size_t at = Home(id);; at = (at + 1) & mask_) {
+      if (records_[slots_[at]].id == id) return at;
+    }
+  }
+  void Place(Ref slot) {
+    size_t at = Home(records_[slot].id);
+    while (slots_[at] != kNoRef) at = (at + 1) & mask_;
+    slots_[at] = slot;
+  }
+  void Grow() {
+    const size_t size = std::max<size_t>(256, slots_.size() * 2);
+    std::vector<Ref> old(size, kNoRef);
+    old.swap(slots_);
+    mask_ = size - 1;
+    shift_ = 64 - (std::countr_zero(size) - kRunBits);
+    for (const Ref slot : old) {
+      if (slot != kNoRef) Place(slot);
+    }
+  }
+
+  static constexpr int kRunBits = 6;
+  static constexpr uint64_t kRunMask = (uint64_t{1} << kRunBits) - 1;
+
+  const RecordStore& records_;
+  std::vector<Ref> slots_;
+  size_t count_ = 0;
+  size_t mask_ = 0;
+  int shift_ = 64;
+};
+
+}  // namespace
 
 struct _DIRECTORY_TREE_INFO {
-  using WorkItem = CDirectoryTreeBuilder::WorkItem;
-  using NodeRecord = CDirectoryTreeBuilder::NodeRecord;
-  using Entry = CDirectoryTreeBuilder::Entry;
+  using Ref = CDirectoryTreeBuilder::Ref;
 
   ~_DIRECTORY_TREE_INFO() {
-    for (auto& entry : nodes) entry.first->Release();
+    for (size_t slot = 0; slot < records.Size(); ++slot) {
+      if (IFileNode* node = records[static_cast<Ref>(slot)].node) node->Release();
+    }
   }
 
   _tagSearcherType type = SEARCHER_TYPE_NONE;
 
-  // Pending nodes in the order they came. Entries of nodes that have left
-  // the pending state stay behind until the list is compacted.
-  std::vector<WorkItem> pending;
+  // Every node the tree owns besides its root, by slot.
+  RecordStore records;
+  // Owned nodes that are not CFileNodes carry no slot: theirs are here.
+  std::unordered_map<IFileNode*, Ref> foreignSlots;
+  size_t owned = 0;
+
   size_t pendingLive = 0;
   // Nodes to walk at the next build: new ones and woken waiting ones.
-  std::vector<WorkItem> work;
+  std::vector<Ref> work;
   // Unlinked pending nodes whose walk stopped, by the parent ID they wait for.
-  std::unordered_map<int64_t, std::vector<WorkItem>> waiting;
+  std::unordered_map<int64_t, std::vector<Ref>> waiting;
 
   std::vector<IFileNode*> otherTrash;
   // Recorded nodes by ID; several versions of one folder may coexist.
-  std::unordered_map<int64_t, std::vector<Entry*>> folders;
-  std::unordered_map<int64_t, std::vector<Entry*>> files;
+  IdIndex folders{records};
+  IdIndex files{records};
   std::vector<int64_t> privateDataIDs;
 
   std::unique_ptr<CFilesystemNode, ReleaseNode> root;
-  // The root as a parent: always shown.
-  std::unique_ptr<Entry> rootEntry;
   // The root's own ID, and the IDs under which further volumes of the same
   // searcher (a complete scan finds several) register their roots: nodes
   // naming any of them as parent belong at the root.
@@ -139,33 +278,74 @@ struct _DIRECTORY_TREE_INFO {
   std::vector<CFileNode*> recycleRecords;
   std::unordered_set<int64_t> recycleFolderIDs;
 
-  // Every node the tree owns besides its root.
-  std::unordered_map<IFileNode*, NodeRecord> nodes;
-  uint64_t nextSeq = 0;
-
   uint64_t walkSteps = 0;
   int64_t builds = 0;
 
   bool IsRootID(int64_t id) const {
     return id == rootID || std::find(moreRootIDs.begin(), moreRootIDs.end(), id) != moreRootIDs.end();
   }
-  Entry* Find(IFileNode* node) {
-    auto it = nodes.find(node);
-    return it != nodes.end() ? &*it : nullptr;
+  IFileNode* NodeOf(Ref ref) const { return ref == kRootRef ? root.get() : records[ref].node; }
+  TreeRecord& At(Ref ref) { return records[ref]; }
+  // The slot of a node the tree owns besides its root, or kNoRef.
+  Ref Find(IFileNode* node) const {
+    if (node == nullptr) return kNoRef;
+    if (auto* base = dynamic_cast<CFileNode*>(node)) return FindBase(base);
+    auto it = foreignSlots.find(node);
+    return it != foreignSlots.end() ? it->second : kNoRef;
   }
-  // The entry of an item's node while it is still the same pending node.
-  Entry* Live(const WorkItem& item) {
-    Entry* entry = Find(item.node);
-    return entry != nullptr && entry->second.seq == item.seq && entry->second.state == NodeState::kPending ? entry
-                                                                                                           : nullptr;
+  Ref FindBase(CFileNode* node) const {
+    const Ref slot = node->GetTreeSlot();
+    return slot < records.Size() && records[slot].node == node ? slot : kNoRef;
   }
-  static bool IsRooted(const Entry* entry) { return entry->second.state == NodeState::kShown; }
+  // A new record for `node` (throws std::bad_alloc).
+  Ref Take(IFileNode* node) {
+    auto* base = dynamic_cast<CFileNode*>(node);
+    // Room first, so that the slot is filed once the record is made.
+    if (base == nullptr && foreignSlots.size() + 1 > foreignSlots.bucket_count()) {
+      foreignSlots.reserve(2 * foreignSlots.size() + 8);
+    }
+    const Ref slot = records.Add(node);
+    if (base != nullptr) {
+      base->SetTreeSlot(slot);
+    } else {
+      foreignSlots[node] = slot;
+    }
+    ++owned;
+    return slot;
+  }
+  // The node leaves its record; its slot stays empty (the last slot, while
+  // nothing can hold it, is handed out again).
+  void Drop(Ref slot) {
+    IFileNode* node = records[slot].node;
+    if (auto* base = dynamic_cast<CFileNode*>(node)) {
+      base->SetTreeSlot(CFileNode::kNoTreeSlot);
+    } else {
+      foreignSlots.erase(node);
+    }
+    const bool fresh = records[slot].state == NodeState::kNew && records[slot].flags == 0;
+    records[slot] = TreeRecord{};
+    --owned;
+    if (fresh && slot + 1 == records.Size()) records.DropLast();
+  }
+  // The slot of an item's node while it is still a pending node.
+  Ref Live(Ref slot) const {
+    return slot < records.Size() && records[slot].node != nullptr && records[slot].state == NodeState::kPending
+               ? slot
+               : kNoRef;
+  }
+  bool IsRooted(Ref ref) const { return ref == kRootRef || records[ref].state == NodeState::kShown; }
   // Upper bound on the length of any walk by parent ID: no path through the
   // tree visits more nodes than it owns (plus the root and the node walked).
-  size_t WalkLimit() const { return nodes.size() + 2; }
-
-  void CompactPending() {
-    std::erase_if(pending, [this](const WorkItem& item) { return Live(item) == nullptr; });
+  size_t WalkLimit() const { return owned + 2; }
+  // The first of the versions filed under `id` in `index`, or kNoRef.
+  Ref FirstVersion(const IdIndex& index, int64_t id) const {
+    const Ref last = index.Find(id);
+    return last != kNoRef ? records[last].nextVersion : kNoRef;
+  }
+  // The version after `at`, or kNoRef after the last (`first` is the first).
+  Ref NextVersion(Ref at, Ref first) const {
+    const Ref next = records[at].nextVersion;
+    return next != first ? next : kNoRef;
   }
 };
 
@@ -245,7 +425,6 @@ int CDirectoryTreeBuilder::AddSearcherInfo(_tagSearcherType type, int64_t rootNo
     tree->type = type;
     tree->rootID = rootNodeID;
     tree->root.reset(new CFilesystemNode(type, m_description + Suffix(type), m_description, rootNodeID));
-    tree->rootEntry = std::make_unique<Entry>(tree->root.get(), NodeRecord{0, NodeState::kShown, false, false});
     tree->lastBuild = Now();
     m_trees.push_back(std::move(tree));
   } catch (...) {
@@ -261,7 +440,7 @@ bool CDirectoryTreeBuilder::GetTreeCounters(_tagSearcherType type, TreeCounters*
   counters->shown = tree->shownCount;
   counters->pending = tree->pendingLive;
   counters->heldBack = tree->recycledFiles.size() + tree->recycleFolders.size() + tree->recycleRecords.size();
-  counters->owned = tree->nodes.size();
+  counters->owned = tree->owned;
   counters->walkSteps = tree->walkSteps;
   counters->builds = tree->builds;
   return true;
@@ -286,8 +465,8 @@ int CDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
   } catch (...) {
     // Out of memory half-way: a node the tree did not take in yet goes back
     // to the caller with nothing of the tree pointing at it.
-    const Entry* entry = tree->Find(node);
-    if (entry != nullptr && entry->second.state != NodeState::kHeldBack && entry->second.state != NodeState::kNew) {
+    const Ref ref = tree->Find(node);
+    if (ref != kNoRef && tree->At(ref).state != NodeState::kHeldBack && tree->At(ref).state != NodeState::kNew) {
       return 1;
     }
     Forget(*tree, node);
@@ -299,21 +478,30 @@ int CDirectoryTreeBuilder::AddNodeToTree(Tree& tree, IFileNode* node, _tagSearch
   for (const auto& other : m_trees) {
     if (other->root.get() == node) return 1;  // a root belongs to the builder already
   }
-  auto [it, inserted] = tree.nodes.try_emplace(node);
-  Entry& entry = *it;
-  NodeRecord& record = entry.second;
+  Ref ref = tree.Find(node);
+  const bool inserted = ref == kNoRef;
   // A node the tree already owns is not taken twice; a held-back one comes
   // back only through the recycle pass.
-  if (!inserted && !(record.state == NodeState::kHeldBack && m_recyclePass)) return 1;
+  if (!inserted && !(tree.At(ref).state == NodeState::kHeldBack && m_recyclePass)) return 1;
+  if (inserted) {
+    ref = tree.Take(node);
+  } else {
+    // Back from the recycle pass: a new slot, so that its place in the order
+    // of pending nodes is where it comes now.
+    const TreeRecord held = tree.At(ref);
+    tree.Drop(ref);
+    ref = tree.Take(node);
+    tree.At(ref).state = held.state;
+  }
   // A refused node leaves no trace; a refused held-back one goes back to the
   // recycle pass, which releases it.
   auto refuse = [&]() {
-    tree.nodes.erase(node);
+    Forget(tree, node);
     return 0;
   };
 
   const char* name = NameOf(node);
-  if (inserted && !m_recyclePass && DivertRecycled(tree, entry, name)) return 1;
+  if (inserted && !m_recyclePass && DivertRecycled(tree, ref, name)) return 1;
 
   ++tree.addedSinceBuild;
   ++tree.addedCount;
@@ -342,7 +530,7 @@ int CDirectoryTreeBuilder::AddNodeToTree(Tree& tree, IFileNode* node, _tagSearch
   } else if (dotName) {
     return refuse();
   }
-  if (!RecordNode(tree, entry, folder)) return refuse();
+  if (!RecordNode(tree, ref, folder)) return refuse();
 
   if (isTrash) {
     node->MarkDeleted();
@@ -352,11 +540,9 @@ int CDirectoryTreeBuilder::AddNodeToTree(Tree& tree, IFileNode* node, _tagSearch
     tree.otherTrash.push_back(node);
   }
 
-  record = NodeRecord{tree.nextSeq++, NodeState::kPending, false, false};
+  tree.At(ref).state = NodeState::kPending;
   ++tree.pendingLive;
-  tree.pending.push_back({record.seq, node});
-  if (tree.pending.size() > 1024 && tree.pending.size() > 2 * tree.pendingLive) tree.CompactPending();
-  Queue(tree, entry);
+  Queue(tree, ref);
   // Children that came first and wait for this folder look again.
   if (folder) Touch(tree, id);
 
@@ -365,8 +551,8 @@ int CDirectoryTreeBuilder::AddNodeToTree(Tree& tree, IFileNode* node, _tagSearch
   return 1;
 }
 
-bool CDirectoryTreeBuilder::DivertRecycled(Tree& tree, Entry& entry, const char* name) {
-  IFileNode* node = entry.first;
+bool CDirectoryTreeBuilder::DivertRecycled(Tree& tree, Ref ref, const char* name) {
+  IFileNode* node = tree.NodeOf(ref);
   const bool recycled = CRecyclerFilter::IsRecycleBin(node) || CRecyclerFilter::IsRecycleRecordName(name) ||
                         CRecyclerFilter::IsRecycledDataName(name) ||
                         tree.recycleFolderIDs.count(node->GetParentNodeID()) != 0;
@@ -374,7 +560,6 @@ bool CDirectoryTreeBuilder::DivertRecycled(Tree& tree, Entry& entry, const char*
   // Only nodes of the common base can be renamed later.
   auto* base = dynamic_cast<CFileNode*>(node);
   if (base == nullptr) return false;
-  entry.second.state = NodeState::kHeldBack;
   if (CRecyclerFilter::IsFolder(node)) {
     tree.recycleFolders.push_back(base);
     tree.recycleFolderIDs.insert(node->GetCurrentNodeID());
@@ -383,6 +568,7 @@ bool CDirectoryTreeBuilder::DivertRecycled(Tree& tree, Entry& entry, const char*
   } else {
     tree.recycledFiles.push_back(base);
   }
+  tree.At(ref).state = NodeState::kHeldBack;
   node->MarkDeleted();
   return true;
 }
@@ -391,9 +577,9 @@ void CDirectoryTreeBuilder::DropPrivateDataChildren(Tree& tree, int64_t privateD
   // Folders inside the private-data folder are never shown. Those that came
   // before it was known are taken out of the tree completely before they go.
   std::vector<IFileNode*> drop;
-  for (const auto& item : tree.pending) {
-    if (tree.Live(item) == nullptr) continue;
-    IFileNode* node = item.node;
+  for (size_t slot = 0; slot < tree.records.Size(); ++slot) {
+    if (tree.Live(static_cast<Ref>(slot)) == kNoRef) continue;
+    IFileNode* node = tree.NodeOf(static_cast<Ref>(slot));
     if (IsFolderNode(node) && node->GetParentNodeID() == privateDataID && node->GetParent() == nullptr &&
         node->GetFirstChild() == nullptr) {
       drop.push_back(node);
@@ -405,14 +591,16 @@ void CDirectoryTreeBuilder::DropPrivateDataChildren(Tree& tree, int64_t privateD
   }
 }
 
-bool CDirectoryTreeBuilder::RecordNode(Tree& tree, Entry& entry, bool folder) {
-  IFileNode* node = entry.first;
-  auto& map = folder ? tree.folders : tree.files;
-  std::vector<Entry*>& versions = map[node->GetCurrentNodeID()];
-  if (!versions.empty() && !m_restoring) {
+bool CDirectoryTreeBuilder::RecordNode(Tree& tree, Ref ref, bool folder) {
+  IFileNode* node = tree.NodeOf(ref);
+  IdIndex& index = folder ? tree.folders : tree.files;
+  const int64_t id = node->GetCurrentNodeID();
+  const Ref last = index.Find(id);
+  if (last != kNoRef && !m_restoring) {
     if (auto* mine = dynamic_cast<CFileNode*>(node)) {
-      for (Entry* kept : versions) {
-        auto* keptNode = dynamic_cast<CFileNode*>(kept->first);
+      const Ref first = tree.At(last).nextVersion;
+      for (Ref kept = first; kept != kNoRef; kept = tree.NextVersion(kept, first)) {
+        auto* keptNode = dynamic_cast<CFileNode*>(tree.NodeOf(kept));
         if (keptNode == nullptr || !(*keptNode == *mine)) continue;
         // The same entry seen again: an empty copy adds nothing, and a copy
         // no older than the kept one is dropped; an older copy gives the kept
@@ -426,47 +614,62 @@ bool CDirectoryTreeBuilder::RecordNode(Tree& tree, Entry& entry, bool folder) {
       }
     }
   }
-  versions.push_back(&entry);
+  TreeRecord& record = tree.At(ref);
+  record.id = id;
+  if (last == kNoRef) {
+    record.nextVersion = ref;
+    index.Insert(ref);
+  } else {
+    record.nextVersion = tree.At(last).nextVersion;
+    tree.At(last).nextVersion = ref;
+    index.Replace(id, ref);
+  }
+  record.flags |= folder ? TreeRecord::kFiledFolder : TreeRecord::kFiledFile;
   return true;
 }
 
 void CDirectoryTreeBuilder::Forget(Tree& tree, IFileNode* node) {
-  const int64_t id = node->GetCurrentNodeID();
-  for (auto* map : {&tree.folders, &tree.files}) {
-    auto it = map->find(id);
-    if (it == map->end()) continue;
-    std::erase_if(it->second, [node](const Entry* entry) { return entry->first == node; });
-    if (it->second.empty()) map->erase(it);
-  }
   std::erase(tree.otherTrash, node);
   for (auto* list : {&tree.recycledFiles, &tree.recycleFolders, &tree.recycleRecords}) {
     std::erase_if(*list, [node](CFileNode* held) { return static_cast<IFileNode*>(held) == node; });
   }
-  auto it = tree.nodes.find(node);
-  if (it != tree.nodes.end()) {
-    if (it->second.state == NodeState::kPending) --tree.pendingLive;
-    tree.nodes.erase(it);
+  const Ref ref = tree.Find(node);
+  if (ref == kNoRef) return;
+  TreeRecord& record = tree.At(ref);
+  if ((record.flags & (TreeRecord::kFiledFolder | TreeRecord::kFiledFile)) != 0) {
+    IdIndex& index = (record.flags & TreeRecord::kFiledFolder) != 0 ? tree.folders : tree.files;
+    if (record.nextVersion == ref) {
+      index.Erase(record.id);
+    } else {
+      // Out of the ring: its predecessor (the last version, when it is the
+      // first) takes its successor.
+      Ref before = record.nextVersion;
+      while (tree.At(before).nextVersion != ref) before = tree.At(before).nextVersion;
+      tree.At(before).nextVersion = record.nextVersion;
+      if (index.Find(record.id) == ref) index.Replace(record.id, before);
+    }
   }
+  if (record.state == NodeState::kPending) --tree.pendingLive;
+  tree.Drop(ref);
 }
 
 // ---------------------------------------------------------------------------
 // Finding parents
 
-CDirectoryTreeBuilder::Entry* CDirectoryTreeBuilder::FindParent(Tree& tree, IFileNode* child) {
+CDirectoryTreeBuilder::Ref CDirectoryTreeBuilder::FindParent(Tree& tree, IFileNode* child) {
   const int64_t parentID = child->GetParentNodeID();
-  if (tree.IsRootID(parentID)) return tree.rootEntry.get();
-  auto it = tree.folders.find(parentID);
-  if (it == tree.folders.end() || it->second.empty()) return nullptr;
-  if (it->second.size() == 1) return it->second.front();
-  return ChooseFolder(tree, child, it->second);
+  if (tree.IsRootID(parentID)) return kRootRef;
+  const Ref first = tree.FirstVersion(tree.folders, parentID);
+  if (first == kNoRef) return kNoRef;
+  if (tree.At(first).nextVersion == first) return first;
+  return ChooseFolder(tree, child, first);
 }
 
-CDirectoryTreeBuilder::Entry* CDirectoryTreeBuilder::ChooseFolder(Tree& tree, IFileNode* child,
-                                                                  const std::vector<Entry*>& versions) {
+CDirectoryTreeBuilder::Ref CDirectoryTreeBuilder::ChooseFolder(Tree& tree, IFileNode* child, Ref firstVersion) {
   const uint16_t partition = PartitionOf(child);
-  Entry* first = nullptr;
-  for (Entry* candidate : versions) {
-    IFileNode* folder = candidate->first;
+  Ref first = kNoRef;
+  for (Ref candidate = firstVersion; candidate != kNoRef; candidate = tree.NextVersion(candidate, firstVersion)) {
+    IFileNode* folder = tree.NodeOf(candidate);
     // Another file system's folder is never the one, children or not: the
     // volumes a complete scan finds number their folders alike.
     if (PartitionOf(folder) != partition) continue;
@@ -475,11 +678,11 @@ CDirectoryTreeBuilder::Entry* CDirectoryTreeBuilder::ChooseFolder(Tree& tree, IF
       if (folder->IsDeleted() == 0) return candidate;
       continue;
     }
-    if (first == nullptr) first = candidate;
+    if (first == kNoRef) first = candidate;
   }
   // With every version passed over, the first one still beats none, as it
   // would if it were the only one.
-  return first != nullptr ? first : versions.front();
+  return first != kNoRef ? first : firstVersion;
 }
 
 bool CDirectoryTreeBuilder::IsInTrash(Tree& tree, IFileNode* folder) {
@@ -493,8 +696,8 @@ bool CDirectoryTreeBuilder::IsInTrash(Tree& tree, IFileNode* folder) {
     if (up == nullptr) {
       const int64_t parentID = at->GetParentNodeID();
       if (tree.IsRootID(parentID)) return false;
-      auto it = tree.folders.find(parentID);
-      up = it != tree.folders.end() && !it->second.empty() ? it->second.front()->first : nullptr;
+      const Ref first = tree.FirstVersion(tree.folders, parentID);
+      up = first != kNoRef ? tree.NodeOf(first) : nullptr;
     }
     at = up;
   }
@@ -514,8 +717,8 @@ bool CDirectoryTreeBuilder::IsUserTrash(Tree& tree, IFileNode* folder) {
     if (step >= limit) return false;
     IFileNode* up = at->GetParent();
     if (up == nullptr) {
-      const Entry* parent = FindParent(tree, at);
-      up = parent != nullptr ? parent->first : nullptr;
+      const Ref parent = FindParent(tree, at);
+      up = parent != kNoRef ? tree.NodeOf(parent) : nullptr;
     }
     if (up == nullptr) return false;
     if (up == tree.root.get()) break;
@@ -544,84 +747,81 @@ std::vector<IFileNode*> CDirectoryTreeBuilder::BuildTree(Tree& tree, bool force)
   tree.lastBuild = Now();
   ++tree.builds;
 
-  std::vector<WorkItem> out;
+  std::vector<Ref> out;
   if (force) {
     // Every pending node looks again, in the order they came; whatever was
     // queued is covered by that.
-    for (const auto& item : tree.work) {
-      if (Entry* entry = tree.Find(item.node); entry != nullptr && entry->second.seq == item.seq) {
-        entry->second.queued = false;
-      }
+    for (const Ref slot : tree.work) {
+      if (slot < tree.records.Size()) tree.At(slot).flags &= static_cast<uint8_t>(~TreeRecord::kQueued);
     }
     tree.work.clear();
-    tree.CompactPending();
-    for (size_t i = 0; i < tree.pending.size(); ++i) {
-      if (Entry* entry = tree.Live(tree.pending[i])) ProcessNode(tree, *entry, out);
+    for (size_t slot = 0; slot < tree.records.Size(); ++slot) {
+      if (const Ref live = tree.Live(static_cast<Ref>(slot)); live != kNoRef) ProcessNode(tree, live, out);
     }
   }
   DrainWork(tree, out);
 
-  std::sort(out.begin(), out.end(), [](const WorkItem& a, const WorkItem& b) { return a.seq < b.seq; });
+  std::sort(out.begin(), out.end());
   std::vector<IFileNode*> nodes;
   nodes.reserve(out.size());
-  for (const auto& item : out) nodes.push_back(item.node);
+  for (const Ref slot : out) nodes.push_back(tree.NodeOf(slot));
   return nodes;
 }
 
-void CDirectoryTreeBuilder::Queue(Tree& tree, Entry& entry) {
-  NodeRecord& record = entry.second;
-  if (record.queued || record.state != NodeState::kPending) return;
-  record.queued = true;
-  tree.work.push_back({record.seq, entry.first});
+void CDirectoryTreeBuilder::Queue(Tree& tree, Ref ref) {
+  TreeRecord& record = tree.At(ref);
+  if ((record.flags & TreeRecord::kQueued) != 0 || record.state != NodeState::kPending) return;
+  record.flags |= TreeRecord::kQueued;
+  tree.work.push_back(ref);
 }
 
-void CDirectoryTreeBuilder::DrainWork(Tree& tree, std::vector<WorkItem>& out) {
+void CDirectoryTreeBuilder::DrainWork(Tree& tree, std::vector<Ref>& out) {
   // Walks wake further nodes (a folder linked, marked deleted); each wakes
   // them at most a few times, so this ends.
+  std::vector<Ref> batch;
   while (!tree.work.empty()) {
-    std::vector<WorkItem> batch;
+    batch.clear();
     batch.swap(tree.work);
-    std::sort(batch.begin(), batch.end(), [](const WorkItem& a, const WorkItem& b) { return a.seq < b.seq; });
-    for (const auto& item : batch) {
-      Entry* entry = tree.Find(item.node);
-      if (entry == nullptr || entry->second.seq != item.seq) continue;
-      entry->second.queued = false;
-      if (entry->second.state == NodeState::kPending) ProcessNode(tree, *entry, out);
+    std::sort(batch.begin(), batch.end());
+    for (const Ref slot : batch) {
+      if (slot >= tree.records.Size() || tree.At(slot).node == nullptr) continue;
+      tree.At(slot).flags &= static_cast<uint8_t>(~TreeRecord::kQueued);
+      if (tree.At(slot).state == NodeState::kPending) ProcessNode(tree, slot, out);
     }
   }
 }
 
-void CDirectoryTreeBuilder::ProcessNode(Tree& tree, Entry& entry, std::vector<WorkItem>& out) {
-  if (IFileNode* parent = entry.first->GetParent()) {
+void CDirectoryTreeBuilder::ProcessNode(Tree& tree, Ref ref, std::vector<Ref>& out) {
+  if (IFileNode* parent = tree.NodeOf(ref)->GetParent()) {
     // Linked already; it is done once its chain reaches the root.
-    const Entry* above = parent == tree.root.get() ? tree.rootEntry.get() : tree.Find(parent);
-    if (above != nullptr && Tree::IsRooted(above)) Reach(tree, entry, out);
+    const Ref above = parent == tree.root.get() ? kRootRef : tree.Find(parent);
+    if (above != kNoRef && tree.IsRooted(above)) Reach(tree, ref, out);
     return;
   }
-  Walk(tree, entry, out);
+  Walk(tree, ref, out);
 }
 
-void CDirectoryTreeBuilder::Walk(Tree& tree, Entry& start, std::vector<WorkItem>& out) {
-  Entry* at = &start;
+void CDirectoryTreeBuilder::Walk(Tree& tree, Ref start, std::vector<Ref>& out) {
+  Ref at = start;
   const size_t limit = tree.WalkLimit();
   for (size_t step = 0; step < limit; ++step) {
     ++tree.walkSteps;
-    IFileNode* node = at->first;
-    Entry* above = FindParent(tree, node);
-    if (above == nullptr) {
-      Wait(tree, *at);
+    IFileNode* node = tree.NodeOf(at);
+    const Ref above = FindParent(tree, node);
+    if (above == kNoRef) {
+      Wait(tree, at);
       return;
     }
-    IFileNode* parent = above->first;
+    IFileNode* parent = tree.NodeOf(above);
     if (parent->IsDeleted() != 0 && node->IsDeleted() == 0) MarkDeletedBelow(tree, node, nullptr);
     if (IsFolderNode(node)) {
       // A folder enters the tree with the first file below it.
       if (node->GetFirstChild() == nullptr) {
-        Wait(tree, *at);
+        Wait(tree, at);
         return;
       }
     } else if (node->IsDeleted() == 0 && m_filter->ShowNormalFiles() == 0) {
-      Wait(tree, *at);
+      Wait(tree, at);
       return;
     }
     const bool parentHadChild = parent->GetFirstChild() != nullptr;
@@ -635,14 +835,14 @@ void CDirectoryTreeBuilder::Walk(Tree& tree, Entry& start, std::vector<WorkItem>
     // Refused only when the parent lies below the node: parent IDs that form
     // a cycle. The node stays unlinked and ends with the lost files.
     if (linked == 0) return;
-    if (!parentHadChild && above != tree.rootEntry.get()) {
+    if (!parentHadChild && above != kRootRef) {
       // Among several versions of a folder, one with a child is preferred:
       // nodes waiting on this ID may now choose differently.
-      auto it = tree.folders.find(parent->GetCurrentNodeID());
-      if (it != tree.folders.end() && it->second.size() > 1) Touch(tree, parent->GetCurrentNodeID());
+      const Ref last = tree.folders.Find(parent->GetCurrentNodeID());
+      if (last != kNoRef && tree.At(last).nextVersion != last) Touch(tree, parent->GetCurrentNodeID());
     }
-    if (Tree::IsRooted(above)) {
-      Reach(tree, *at, out);
+    if (tree.IsRooted(above)) {
+      Reach(tree, at, out);
       return;
     }
     if (parent->GetParent() != nullptr || tree.IsRootID(parent->GetCurrentNodeID())) return;
@@ -650,39 +850,40 @@ void CDirectoryTreeBuilder::Walk(Tree& tree, Entry& start, std::vector<WorkItem>
   }
 }
 
-void CDirectoryTreeBuilder::Wait(Tree& tree, Entry& entry) {
-  NodeRecord& record = entry.second;
-  if (record.state != NodeState::kPending || record.waiting) return;
-  record.waiting = true;
-  tree.waiting[entry.first->GetParentNodeID()].push_back({record.seq, entry.first});
+void CDirectoryTreeBuilder::Wait(Tree& tree, Ref ref) {
+  TreeRecord& record = tree.At(ref);
+  if (record.state != NodeState::kPending || (record.flags & TreeRecord::kWaiting) != 0) return;
+  record.flags |= TreeRecord::kWaiting;
+  tree.waiting[record.node->GetParentNodeID()].push_back(ref);
 }
 
 void CDirectoryTreeBuilder::Touch(Tree& tree, int64_t folderID) {
   auto it = tree.waiting.find(folderID);
   if (it == tree.waiting.end()) return;
-  std::vector<WorkItem> woken = std::move(it->second);
+  std::vector<Ref> woken = std::move(it->second);
   tree.waiting.erase(it);
-  for (const auto& item : woken) {
-    Entry* entry = tree.Find(item.node);
-    if (entry == nullptr || entry->second.seq != item.seq) continue;
-    entry->second.waiting = false;
-    Queue(tree, *entry);
+  for (const Ref slot : woken) {
+    if (slot >= tree.records.Size() || tree.At(slot).node == nullptr) continue;
+    tree.At(slot).flags &= static_cast<uint8_t>(~TreeRecord::kWaiting);
+    Queue(tree, slot);
   }
 }
 
-void CDirectoryTreeBuilder::Reach(Tree& tree, Entry& top, std::vector<WorkItem>& out) {
+void CDirectoryTreeBuilder::Reach(Tree& tree, Ref top, std::vector<Ref>& out) {
   // `top` was just joined to the root: it and everything pending below it
   // are done. Nothing below it was done before, since it was not rooted.
-  std::vector<Entry*> stack{&top};
+  std::vector<Ref> stack{top};
   while (!stack.empty()) {
-    Entry* entry = stack.back();
+    const Ref ref = stack.back();
     stack.pop_back();
-    if (entry->second.state != NodeState::kPending) continue;
-    entry->second.state = NodeState::kShown;
+    TreeRecord& record = tree.At(ref);
+    if (record.state != NodeState::kPending) continue;
+    record.state = NodeState::kShown;
     --tree.pendingLive;
-    out.push_back({entry->second.seq, entry->first});
-    for (IFileNode* child = entry->first->GetFirstChild(); child != nullptr; child = child->GetNextNode()) {
-      if (Entry* below = tree.Find(child)) stack.push_back(below);
+    out.push_back(ref);
+    for (IFileNode* child = record.node->GetFirstChild(); child != nullptr; child = child->GetNextNode()) {
+      // Only nodes of the common base are ever linked below one.
+      if (const Ref below = tree.FindBase(static_cast<CFileNode*>(child)); below != kNoRef) stack.push_back(below);
     }
   }
 }
@@ -811,7 +1012,7 @@ bool CDirectoryTreeBuilder::RestoreRecycleName(_tagSearcherType type) {
   std::vector<CFileNode*> records;
   records.swap(tree->recycleRecords);
   for (CFileNode* record : records) {
-    tree->nodes.erase(record);
+    Forget(*tree, record);
     record->Release();
   }
   m_sourcePartitions.clear();
@@ -836,7 +1037,7 @@ bool CDirectoryTreeBuilder::RestorFileName(CFileNode* node, _tagSearcherType typ
   if (used < 0 || static_cast<size_t>(used) >= tree->recycleRecords.size()) return false;
   CFileNode* record = tree->recycleRecords[static_cast<size_t>(used)];
   tree->recycleRecords.erase(tree->recycleRecords.begin() + used);
-  tree->nodes.erase(record);
+  Forget(*tree, record);
   record->Release();
   return true;
 }
@@ -845,20 +1046,21 @@ void CDirectoryTreeBuilder::MarkDeletedUnderDeleted(Tree& tree) {
   // Every unlinked pending node whose parent is deleted becomes deleted,
   // with what is linked below it, and so on down through the nodes waiting
   // on each folder marked. Linked nodes already follow their parents.
-  tree.CompactPending();
   std::unordered_map<int64_t, std::vector<IFileNode*>> byParent;
   std::vector<IFileNode*> queue;
-  for (const auto& item : tree.pending) {
-    if (tree.Live(item) == nullptr || item.node->GetParent() != nullptr) continue;
-    byParent[item.node->GetParentNodeID()].push_back(item.node);
-    queue.push_back(item.node);
+  for (size_t slot = 0; slot < tree.records.Size(); ++slot) {
+    if (tree.Live(static_cast<Ref>(slot)) == kNoRef) continue;
+    IFileNode* node = tree.NodeOf(static_cast<Ref>(slot));
+    if (node->GetParent() != nullptr) continue;
+    byParent[node->GetParentNodeID()].push_back(node);
+    queue.push_back(node);
   }
   std::vector<int64_t> marked;
   for (size_t i = 0; i < queue.size(); ++i) {
     IFileNode* node = queue[i];
     if (node->IsDeleted() != 0) continue;
-    const Entry* parent = FindParent(tree, node);
-    if (parent == nullptr || parent->first->IsDeleted() == 0) continue;
+    const Ref parent = FindParent(tree, node);
+    if (parent == kNoRef || tree.NodeOf(parent)->IsDeleted() == 0) continue;
     marked.clear();
     MarkDeletedBelow(tree, node, &marked);
     for (int64_t folderID : marked) {
@@ -876,12 +1078,11 @@ void CDirectoryTreeBuilder::BuildLostNodes(Tree& tree) {
       new CFilesystemNode(tree.type, kLostFolderName, kLostVolumeName, -1));
   const bool showNormal = m_filter->ShowNormalFiles() != 0;
 
-  tree.CompactPending();
   std::vector<IFileNode*> out;
-  for (const auto& item : tree.pending) {
-    Entry* entry = tree.Live(item);
-    if (entry == nullptr) continue;
-    IFileNode* node = item.node;
+  for (size_t slot = 0; slot < tree.records.Size(); ++slot) {
+    const Ref live = tree.Live(static_cast<Ref>(slot));
+    if (live == kNoRef) continue;
+    IFileNode* node = tree.NodeOf(live);
     if (node->GetParent() == nullptr) {
       // Left out: folders with no file below, empty files, and files the
       // filter hides; they go when the tree finishes.
@@ -892,7 +1093,7 @@ void CDirectoryTreeBuilder::BuildLostNodes(Tree& tree) {
       }
       if (lost->AddChild(node) == 0) continue;
     }
-    entry->second.state = NodeState::kShown;
+    tree.At(live).state = NodeState::kShown;
     --tree.pendingLive;
     out.push_back(node);
   }
@@ -900,7 +1101,7 @@ void CDirectoryTreeBuilder::BuildLostNodes(Tree& tree) {
   if (out.empty()) return;
 
   CFilesystemNode* folder = lost.get();
-  tree.nodes.emplace(folder, NodeRecord{tree.nextSeq++, NodeState::kShown, false, false});
+  tree.At(tree.Take(folder)).state = NodeState::kShown;
   lost.release();
   {
     NodeTreeGuard held;
@@ -911,36 +1112,37 @@ void CDirectoryTreeBuilder::BuildLostNodes(Tree& tree) {
 }
 
 void CDirectoryTreeBuilder::ReleaseUnshown(Tree& tree) {
-  tree.pending.clear();
   tree.pendingLive = 0;
-  tree.work.clear();
+  std::vector<Ref>().swap(tree.work);
   tree.waiting.clear();
   tree.otherTrash.clear();
   tree.recycledFiles.clear();
   tree.recycleFolders.clear();
   tree.recycleRecords.clear();
   tree.recycleFolderIDs.clear();
-  tree.folders.clear();
-  tree.files.clear();
+  tree.folders.Clear();
+  tree.files.Clear();
 
   int released = 0;
-  for (auto it = tree.nodes.begin(); it != tree.nodes.end();) {
-    IFileNode* node = it->first;
+  for (size_t at = 0; at < tree.records.Size(); ++at) {
+    const auto slot = static_cast<Ref>(at);
+    TreeRecord& record = tree.At(slot);
+    IFileNode* node = record.node;
+    if (node == nullptr) continue;
+    // Nothing is filed any more.
+    record.flags = 0;
+    record.nextVersion = kNoRef;
     // A node still linked to others would leave them pointing at nothing; it
     // stays with the builder until the builder goes. None is, in practice:
     // whatever is linked was shown above.
-    if (it->second.state == NodeState::kShown) {
-      ++it;
-      continue;
-    }
+    if (record.state == NodeState::kShown) continue;
     if (node->GetParent() != nullptr || node->GetFirstChild() != nullptr) {
-      it->second.state = NodeState::kRetired;
-      ++it;
+      record.state = NodeState::kRetired;
       continue;
     }
+    tree.Drop(slot);
     node->Release();
     ++released;
-    it = tree.nodes.erase(it);
   }
   std::printf("CDirectoryTreeBuilder::ReleaseNodeByFilter --- nReleasedCount = %d\n", released);
 }

@@ -100,39 +100,34 @@ class CDirectoryTreeBuilder : public IDirecotryTreeBuilder {
  private:
   friend struct _DIRECTORY_TREE_INFO;
   using Tree = _DIRECTORY_TREE_INFO;
-  // What the tree keeps about each node it owns.
-  struct NodeRecord;
-  // A node with its record, as the tree's map holds it (stable while the
-  // node is owned).
-  using Entry = std::pair<IFileNode* const, NodeRecord>;
-  // A node with the number it was given when it became pending, so that
-  // entries left behind by a node that has since gone are recognised.
-  struct WorkItem;
+  // A node of a tree: the slot of the tree's record of it (see the source),
+  // or the tree's root.
+  using Ref = uint32_t;
 
   Tree* FindTree(_tagSearcherType type) const;
   int64_t Now() const;
 
   int AddNodeToTree(Tree& tree, IFileNode* node, _tagSearcherType type);
-  bool DivertRecycled(Tree& tree, Entry& entry, const char* name);
+  bool DivertRecycled(Tree& tree, Ref ref, const char* name);
   void DropPrivateDataChildren(Tree& tree, int64_t privateDataID);
-  bool RecordNode(Tree& tree, Entry& entry, bool folder);
+  bool RecordNode(Tree& tree, Ref ref, bool folder);
   void Forget(Tree& tree, IFileNode* node);
 
   // Parent look-up and the tests that walk upwards by parent ID.
-  Entry* FindParent(Tree& tree, IFileNode* child);
-  Entry* ChooseFolder(Tree& tree, IFileNode* child, const std::vector<Entry*>& versions);
+  Ref FindParent(Tree& tree, IFileNode* child);
+  Ref ChooseFolder(Tree& tree, IFileNode* child, Ref firstVersion);
   bool IsInTrash(Tree& tree, IFileNode* folder);
   bool IsUserTrash(Tree& tree, IFileNode* folder);
 
   // Building.
   std::vector<IFileNode*> BuildTree(Tree& tree, bool force);
-  void ProcessNode(Tree& tree, Entry& entry, std::vector<WorkItem>& out);
-  void Walk(Tree& tree, Entry& start, std::vector<WorkItem>& out);
-  void Wait(Tree& tree, Entry& entry);
+  void ProcessNode(Tree& tree, Ref ref, std::vector<Ref>& out);
+  void Walk(Tree& tree, Ref start, std::vector<Ref>& out);
+  void Wait(Tree& tree, Ref ref);
   void Touch(Tree& tree, int64_t folderID);
-  void Queue(Tree& tree, Entry& entry);
-  void DrainWork(Tree& tree, std::vector<WorkItem>& out);
-  void Reach(Tree& tree, Entry& top, std::vector<WorkItem>& out);
+  void Queue(Tree& tree, Ref ref);
+  void DrainWork(Tree& tree, std::vector<Ref>& out);
+  void Reach(Tree& tree, Ref top, std::vector<Ref>& out);
   void MarkDeletedBelow(Tree& tree, IFileNode* node, std::vector<int64_t>* markedFolders);
   void ShowNodes(Tree& tree, std::vector<IFileNode*>& nodes, int lost);
   void BuildAndShowUntilDone(Tree& tree);

@@ -252,6 +252,9 @@ def main():
     icon_button("play", 16, SLATE, "play")
     icon_button("stop", 16, SLATE, "stop")
     icon_button("del", 16, RED, "stop")
+    # The answers of the small windows: the main one and the other one.
+    pill_button("pop_button", 100, 28, ACCENT, None, radius=6)
+    pill_button("pop_button_plain", 100, 28, SLATE, None, radius=6)
     # Our own window buttons: square slate tiles that always show their glyph;
     # close turns red only under the pointer.
     for stem, kind in (("window_close", "cross"), ("window_minimise", "minus"), ("window_zoom", "expand")):

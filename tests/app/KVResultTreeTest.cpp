@@ -142,6 +142,34 @@ TEST_F(ResultTrees, TypeRowsPutUnlistedExtensionsUnderOther) {
   EXPECT_TRUE(KVUIController::getImageForType("qqq").isEmpty());
 }
 
+// The other row holds extension rows beside its own files: its mark counts
+// both, and recomputing it never ticks or unticks its extension rows' files.
+TEST_F(ResultTrees, OtherRowMarksCountItsExtensionRowsAndLeaveThemAlone) {
+  AppTestNode* loose = File("README", 1);
+  AppTestNode* log = File("trace.log", 1);
+  KVRowArray rows;
+  KVUIController::SetViewType(KVViewFileType);
+  KVUIController::GetScanTreeNodeData(&rows, 0);
+  OpNodeData* other = rows[5].get();
+  ASSERT_EQ(Names(other), std::vector<std::string>{"log"});
+  ASSERT_EQ(other->children().size(), 2u);
+  EXPECT_EQ(KVUIController::GetNodeChildrenCnt(other), 2u) << "files, not rows";
+
+  // Its own file ticked from the list: the log file stays as it was.
+  OpNodeData::setFileNodeWithState(loose, 2);
+  KVUIController::RefreshTypeTreeState(other);
+  EXPECT_EQ(log->GetCheckedStatus(), CHECKED_STATUS_UNCHECKED);
+  EXPECT_EQ(other->state(), 1);
+  OpNodeData::setFileNodeWithState(log, 2);
+  KVUIController::RefreshTypeTreeState(nullptr);
+  EXPECT_EQ(Row(other, 0)->state(), 2);
+  EXPECT_EQ(other->state(), 2);
+  OpNodeData::setFileNodeWithState(loose, 0);
+  KVUIController::RefreshTypeTreeState(other);
+  EXPECT_EQ(log->GetCheckedStatus(), CHECKED_STATUS_CHECKED);
+  EXPECT_EQ(other->state(), 1);
+}
+
 TEST_F(ResultTrees, NameSearchHidesWhatDoesNotMatch) {
   AppTestNode* folder = tree.Folder(root, "album");
   AppTestNode* photo = tree.File(folder, "PHOTO1.jpg");

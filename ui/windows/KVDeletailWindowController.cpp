@@ -4,7 +4,6 @@
 
 #include <QCloseEvent>
 #include <QDateTime>
-#include <QThreadPool>
 #include <QTimer>
 
 #include <list>
@@ -114,12 +113,9 @@ KVDeletailWindowController::KVDeletailWindowController() {
 
 KVDeletailWindowController::~KVDeletailWindowController() {
   Center().RemoveObserver(this);
+  // The loaders end before the views they post to and the nodes they read.
   stopImageLoading();
   stopGridImageLoading();
-  if (operationQueue != nullptr) {
-    operationQueue->clear();
-    operationQueue->waitForDone();
-  }
   if (aWindow != nullptr) {
     QObject::disconnect(aWindow, nullptr, this, nullptr);
     // The views hold pointers into the rows: they go first.
@@ -162,14 +158,13 @@ void KVDeletailWindowController::windowDidLoad() {
   buildDetailViewWindowTitleBar();
   listViewTableHeaderView();
   changeCoverViewTableHeaderView();
+  connectTreeKindButtons();
 
   allDiskArr.clear();
   allTypeArr.clear();
   allCreatTimeArr.clear();
   allModifyTimeArr.clear();
   arrList.clear();
-  operationQueue = new QThreadPool(this);
-  operationQueue->setMaxThreadCount(1);
   photos.clear();
   flowView->setBackgroundColor(Qt::black);
 

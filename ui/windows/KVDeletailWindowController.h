@@ -25,6 +25,7 @@
 //   KVDeletailWindowOutline.cpp      outline and file-table data sources and delegates
 //   KVDeletailWindowViews.cpp        file pane refresh, first row, expansion, empty notes, split limits
 //   KVDeletailWindowTicks.cpp        tick boxes, header boxes, ticked-files summary, sorting
+//   KVDeletailWindowTrees.cpp        tree-kind tabs, a tree row's tick, the recovery button's entry
 //   KVDeletailWindowPreviews.cpp     cover flow and grid
 //   KVDeletailWindowSearch.cpp       name search
 //   KVDeletailWindowScanControls.cpp pause, stop, home, deep scan
@@ -50,14 +51,17 @@
 #include <vector>
 
 #include "app/KVUIController.h"
+#include "app/thumbnails/KVThumbnailQueue.h"
+#include "ui/widgets/CNGridView.h"
 #include "ui/widgets/CustomTableView.h"
+#include "ui/widgets/KitImageFlowView.h"
 #include "ui/widgets/KitOutlineView.h"
 #include "ui/widgets/KitSheet.h"
 #include "ui/widgets/NewButton.h"
 #include "ui/widgets/NewSearchTextFiled.h"
 #include "ui/windows/KVDeepScanViewController.h"
+#include "ui/windows/KVShowScanProgressWindowController.h"
 
-class CNGridView;
 class CNGridViewItemLayout;
 class CustemOutlineView;
 class DiskVolumeNodeData;
@@ -66,7 +70,6 @@ class IFileNode;
 class KitElidedLabel;
 class KitFader;
 class KitImageCheckButton;
-class KitImageFlowView;
 class KitImageView;
 class KitOwnedTimer;
 class KitSegmentedControl;
@@ -74,7 +77,7 @@ class KitSpinner;
 class KVProgressView;
 class KVScanEndSaveWindowController;
 class KVScanNotEndSaveWindowController;
-class KVShowScanProgressWindowController;
+struct KVRecoveryServices;
 class KVTabButton;
 class MAAttachedWindow;
 class OpNodeData;
@@ -82,7 +85,6 @@ class Photo;
 class QColor;
 class QFileDialog;
 class QSplitter;
-class QThreadPool;
 class QTimer;
 class TCImageButton;
 class TCImageWindow;
@@ -98,7 +100,13 @@ class KVDeletailWindowController : public QObject,
                                    public ITableViewDelegate,
                                    public INewButtonDelegate,
                                    public INewSearchTextFiledDelegate,
-                                   public KVDeepScanViewControllerDelegate {
+                                   public KVDeepScanViewControllerDelegate,
+                                   public IKitImageFlowDataSource,
+                                   public IKitImageFlowDelegate,
+                                   public ICNGridViewDataSource,
+                                   public ICNGridViewDelegate,
+                                   public ICNGridViewItemDelegate,
+                                   public KVShowScanProgressWindowControllerDelegate {
  public:
   // The notification a scan (or a load) posts while it has news.
   static constexpr const char* kScanNotification = "NormalScranValue";
@@ -143,6 +151,18 @@ class KVDeletailWindowController : public QObject,
   KitSheet* currentSheet() const { return sheet_; }
   // How long the deep-scan bubble stays.
   int popoverLifetimeMs = kPopoverLifetimeMs;
+  // How the deep scan is asked for: answers whether it started. Defaults to
+  // KVUIController::DoDeepScan.
+  using DeepScanStarter = std::function<bool(const QString& postName)>;
+  void setDeepScanStarter(DeepScanStarter starter) { deepScanStarter_ = std::move(starter); }
+  // How the export asks for the file to write (the folder to open in and
+  // the proposed name without extension; empty when the user cancels), and
+  // whether a folder lies on the scanned disk. Default to a save panel and
+  // KVUIController::IsRecoveryToSameDevice.
+  using ExportFileChooser = std::function<QString(const QString& folder, const QString& name)>;
+  void setExportFileChooser(ExportFileChooser chooser) { exportChooser_ = std::move(chooser); }
+  using SameDeviceTest = std::function<bool(const QString& folder)>;
+  void setSameDeviceTest(SameDeviceTest test) { sameDevice_ = std::move(test); }
 
   // ---- Scan data flow, progress and closing (KVDeletailWindowController.cpp) ----
   void getData();
@@ -195,6 +215,7 @@ class KVDeletailWindowController : public QObject,
   static bool splitViewCanCollapseSubview() { return false; }
 
   // ---- Ticks, header boxes, summary, sorting (KVDeletailWindowTicks.cpp) ----
+  // The header boxes of the two lists, and their rows' tick boxes.
   void listViewTableHeaderView();
   void changeCoverViewTableHeaderView();
   // 0, 1 or 2 for the files under `row` (the file list when null).
@@ -202,18 +223,61 @@ class KVDeletailWindowController : public QObject,
   void changeSelectAllButtonState();
   void showSelectFilesCountAndSize();
   void reLoadTableVolumnIndicatorImage();
+  // The tick box of the file at `row` of arrList, in a list or (doSelectItem)
+  // on a grid tile: ticks or unticks it.
+  void nsbuttonCellClick(qint64 row);
+  // A header box: ticks every listed file, or unticks them when all are.
+  void setAllSelectOrNoSelect();
+  // Unticks everything and forgets the chosen row.
+  void ClearSelectedFilesInfo();
+  // A grid tile's tick changed.
+  void reLoadCollectionViewData();
+  // A click on a list's column header sorts the list by that column.
+  void didClickTableColumn(CustomTableView* table, KitTableColumn* column) override;
+
+  // ---- Tree kinds, tree-row ticks, recovery button (KVDeletailWindowTrees.cpp) ----
+  void connectTreeKindButtons();
+  void pathButtonClick();
+  void typeButtonClick();
+  // The creation-date tree (the date tab and its first choice).
+  void timeButtonClick();
+  void modifyTimeButtonClick();
   // A tree row's tick box.
   void clickButtonAction(NewButton* sender) override;
+  // Brings in the recovery button (when hidden) and the ticked-files summary.
+  void showRecoveryButton();
 
   // ---- Cover flow and grid (KVDeletailWindowPreviews.cpp) ----
+  // Both return once their loader has stopped (at once when none runs).
   void stopImageLoading();
   void stopGridImageLoading();
   void showGridView();
   void showCoverFlowerViewWithRefresh(int refresh);
   void selectedCoverFlow(qint64 index);
+  // Loads the cover flow's thumbnails around `index`, after stopping the
+  // loader's last run.
+  void coverFlowLoadImageThread(qint64 index);
+  // The view switch: list, cover flow or grid.
+  void segmentSelect(KitSegmentedControl* sender);
+  // Shows arrList anew in the pane of the current view (the cover flow
+  // from its first file), then the header boxes and the ticked summary.
+  void showFilesInMode();
+  qint64 numberOfItemsInImageFlow(KitImageFlowView* view) override;
+  const IKitImageFlowItem* imageFlowItemAtIndex(KitImageFlowView* view, qint64 index) override;
+  void imageFlowDidSelectItemAtIndex(KitImageFlowView* view, qint64 index) override;
+  quint64 numberOfItemsInSection(CNGridView* grid, qint64 section) override;
+  CNGridViewItemBase* itemAtIndex(CNGridView* grid, qint64 index, qint64 section) override;
+  // A grid tile's tick box: ticks or unticks the file of list row `index`.
+  void doSelectItem(qint64 index) override;
 
   // ---- Name search (KVDeletailWindowSearch.cpp) ----
   void doSearchWithKey(const std::optional<QString>& key) override;
+  // Searches for the field's text when it changed.
+  void doSearch();
+  // Empties the field and searches for the empty text: everything again.
+  void searchClearButtonClick();
+  // The text searched for: one blank less at either end.
+  static QString GetSearchText(const QString& text);
   // "DoSearchValue": a search ended.
   void SearchTreeView(const platform::Notification& notification);
 
@@ -229,15 +293,35 @@ class KVDeletailWindowController : public QObject,
   static void showRootWindow();
   // Unticks every row of the four trees.
   void untickAllRows();
+  // A confirmed stop, 0.5 s after the answer: the scan stops and still
+  // builds the trees of what it found.
+  void stopAction();
+  // Starts the deep scan the button asked for 0.2 s before.
+  void doDeepScanAction();
 
   // ---- Export (KVDeletailWindowExport.cpp) ----
   void createExportButton(int show);
   void exportButtonAction();
+  // Saves the result to `path` under the progress window; true when saved.
+  bool saveScanResultTo(const QString& path);
 
   // ---- Recovery (KVDeletailWindowRecovery.cpp) ----
+  // Asks for the destination folder (the chooser is `panel`).
   void recovrtyButtonClick();
+  // The chooser closed: 1 with a folder chosen. Then the folder's checks:
+  // writable, not on the scanned disk, room for the ticked files.
+  void openPanelEnded(int code);
+  // Starts the recovery into recoverySavePathStr.
+  void beginRecovery();
   // "DoRecovery": news of the recovery.
   void recoveryAction(const platform::Notification& notification);
+  // The progress window's answers: 1 pause or resume, 2 stop.
+  void stopButtonAction(int value) override;
+  void showRecoveryEndWindow();
+  void showRecoveryNotEndWindow();
+  // Test seam: what the flow asks of the application core (KVUIController
+  // and the file system by default).
+  void setRecoveryServices(const KVRecoveryServices& services);
 
   // ---- The chosen disk or volume ----
   std::unique_ptr<DiskVolumeNodeData> selectDiskVolumeData;
@@ -270,7 +354,8 @@ class KVDeletailWindowController : public QObject,
   // Loader states: -1 never started, 0 running, 1 stop asked, 2 ended.
   std::atomic<int> nImageState{-1};
   std::atomic<int> gridImageState{-1};
-  QThreadPool* operationQueue = nullptr;  // grid thumbnails, one at a time
+  KVThumbnailQueue coverFlowQueue{nImageState};
+  KVThumbnailQueue operationQueue{gridImageState};  // grid thumbnails, one at a time
   QTimer* refreshTimer = nullptr;
   quint64 viewLoadCnt = 0;
   std::shared_ptr<CNGridViewItemLayout> defaultLayout, hoverLayout, selectionLayout;
@@ -348,12 +433,14 @@ class KVDeletailWindowController : public QObject,
   QPointer<QFileDialog> panel;
   QRect rectNew;
   QString recoverySavePathStr;
+  // The three windows are children of the controller: they go with it.
   KVShowScanProgressWindowController* recoveryProgressWindow = nullptr;
   KVScanEndSaveWindowController* scanEndSaveWC = nullptr;
   KVScanNotEndSaveWindowController* scanNotEndSaceWC = nullptr;
   int isBeginRecovery = 0;
-  int isFinishRecovery = 0;
+  int isFinishRecovery = 1;  // 0 from the start of a recovery until its end is handled
   int isRecoveryEndSHowWindow = 0;
+  std::shared_ptr<KVRecoveryServices> recoveryServices;  // null: KVRecoveryServices::Default()
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -363,6 +450,8 @@ class KVDeletailWindowController : public QObject,
   void windowDidLoad();
   // The window's views, as a layout file would give them (Layout.cpp).
   void buildLayout();
+  // Wires the view switch, the cover flow and the grid (Previews.cpp).
+  void connectPreviews();
   // Asks for the scan of selectDiskVolumeData; a refusal is said in a sheet.
   void startScan();
   void scanCouldNotStart();
@@ -384,13 +473,23 @@ class KVDeletailWindowController : public QObject,
   void setAllFilesSizeText();
   // The window went (closed): the controller follows.
   void windowDestroyed();
+  // Shows the tree of `kind` (Trees.cpp).
+  void switchTree(int kind);
   void dropBubble();
+  // Slides the recovery button out of the progress box, `gap` points past
+  // its right edge, as the box widens again; then hides it.
+  void slideRecoveryButtonOut(double gap);
+  // A deep scan that did not start: says so and shows the last result again.
+  void deepScanCouldNotStart();
   static void SetVisible(std::initializer_list<QWidget*> widgets, bool visible);
   // Places `child` at `frame` (origin at its parent's bottom-left corner)
   // and keeps it there by the autoresizing `mask` as the parent resizes.
   static void setFrame(QWidget* child, const QRectF& frame, unsigned mask);
 
   ScanStarter scanStarter_;
+  DeepScanStarter deepScanStarter_;
+  ExportFileChooser exportChooser_;
+  SameDeviceTest sameDevice_;
   KitFader* fader_ = nullptr;
   QPointer<KitSheet> sheet_;
   KitOwnedTimer* expandTimer_ = nullptr;

@@ -176,4 +176,5 @@ void KVDeletailWindowController::buildLayout() {
     table->setDataSource(this);
     table->setDelegate(this);
   }
+  connectPreviews();
 }

@@ -44,23 +44,7 @@ void KVDeletailWindowController::refashDetailPageData() {
   reloadOutlines();
   if (!KVUIController::IsScanRunning()) segment->setEnabled(true);
   isSorted = 0;
-  switch (selectSegmentCount) {
-    case kListMode:
-      tableView->reloadData();
-      break;
-    case kGridMode:
-      showGridView();
-      break;
-    case kCoverFlowMode:
-      coverFlowerTableView->reloadData();
-      showCoverFlowerViewWithRefresh(1);
-      selectedCoverFlow(0);
-      break;
-    default:
-      break;
-  }
-  changeSelectAllButtonState();
-  showSelectFilesCountAndSize();
+  showFilesInMode();
 }
 
 void KVDeletailWindowController::SelectRootItem() {

@@ -27,30 +27,6 @@ void Say(const char* line) {
 
 }  // namespace
 
-// Holds every close of the window until the operation has ended: the
-// window's own close path (the fade) only sees the closes let through.
-class KVProgressWindowCloseGate : public QObject {
- public:
-  KVProgressWindowCloseGate(KVSmallWindow* window, std::function<bool()> mayClose, std::function<void()> asked)
-      : QObject(window), mayClose_(std::move(mayClose)), asked_(std::move(asked)) {
-    window->installEventFilter(this);
-  }
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::Close && !mayClose_()) {
-      event->ignore();
-      asked_();
-      return true;
-    }
-    return QObject::eventFilter(watched, event);
-  }
-
- private:
-  std::function<bool()> mayClose_;
-  std::function<void()> asked_;
-};
-
 KVProgressWindow::KVProgressWindow(ProgressSource progress, QObject* parent)
     : QObject(parent), progress_(std::move(progress)) {
   if (!progress_) progress_ = KVWizardServices::Default().getSaveorRestoreProgress;
@@ -91,7 +67,8 @@ void KVProgressWindow::windowDidLoad() {
   center.AddObserver(strPostName_, this, [this](const platform::Notification&) { changeProgressValue(); });
   center.AddObserver(kFinish, this, [this](const platform::Notification&) { ProgressFinish(); });
   aWindow->setCloseButtonAction([this] { closeWindow(); });
-  new KVProgressWindowCloseGate(
+  // Every close waits for the operation's end.
+  new KVCloseGate(
       aWindow, [this] { return bFinish_ || !aWindow->isVisible(); }, [this] { closeWindow(); });
   aWindow->setClosedHandler([this] { closed(); });
 }

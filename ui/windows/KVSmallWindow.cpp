@@ -73,6 +73,14 @@ void KVSmallWindow::runModal() {
   if (self) modal_ = false;
 }
 
+void KVSmallWindow::showApplicationModal() {
+  setWindowModality(Qt::ApplicationModal);
+  center();
+  fadeIn();
+  raise();
+  activateWindow();
+}
+
 void KVSmallWindow::closeEvent(QCloseEvent* event) {
   // The fader lets only the close at the end of its fade come through.
   TCImageWindow::closeEvent(event);
@@ -128,4 +136,18 @@ void KVLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
     return;
   }
   QLabel::mouseReleaseEvent(event);
+}
+
+KVCloseGate::KVCloseGate(QWidget* window, std::function<bool()> mayClose, std::function<void()> asked)
+    : QObject(window), mayClose_(std::move(mayClose)), asked_(std::move(asked)) {
+  window->installEventFilter(this);
+}
+
+bool KVCloseGate::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Close && !mayClose_()) {
+    event->ignore();
+    asked_();
+    return true;
+  }
+  return QObject::eventFilter(watched, event);
 }

@@ -42,6 +42,9 @@ class KVSmallWindow : public TCImageWindow {
   // Shows the window modally; returns once it has closed.
   void runModal();
   bool isRunningModal() const { return modal_; }
+  // Shows the window in the middle of the screen, in front of the others,
+  // which take no input while it is open; returns at once.
+  void showApplicationModal();
 
   // A plain-text label of the small windows: DejaVu at `pixelSize`, in
   // `colour`, wrapping when `wrap`.
@@ -73,4 +76,20 @@ class KVLinkLabel : public QLabel {
 
  private:
   std::function<void()> action_;
+};
+
+// Holds the closes of a window (its close button, Escape, the window
+// manager, close()) that `mayClose` does not allow: each calls `asked`
+// instead. Owned by the window; the window's own fade only sees the closes
+// let through.
+class KVCloseGate : public QObject {
+ public:
+  KVCloseGate(QWidget* window, std::function<bool()> mayClose, std::function<void()> asked);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  std::function<bool()> mayClose_;
+  std::function<void()> asked_;
 };

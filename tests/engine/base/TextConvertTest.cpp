@@ -84,4 +84,14 @@ TEST(TextConvert, Utf8ValidityAgreesWithTheIconvCommand) {
   }
 }
 
+// The characters the file systems' own documentation forbids in a name, and
+// no other unit of the whole 16-bit range.
+TEST(TextConvert, ForbiddenNameUnitsAreExactlyTheNinePrintableOnes) {
+  const std::u16string forbidden = u"\"*/:<>?\\|";
+  for (uint32_t unit = 0; unit <= 0xFFFF; ++unit) {
+    const bool listed = forbidden.find(static_cast<char16_t>(unit)) != std::u16string::npos;
+    ASSERT_EQ(IsForbiddenNameUnit(static_cast<uint16_t>(unit)), listed) << unit;
+  }
+}
+
 }  // namespace

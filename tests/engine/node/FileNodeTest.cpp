@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -79,6 +80,41 @@ TEST(RunList, MovesWithAMergeAndIsCopiedByAClone) {
   // A folder's copy has no children to be partly checked by.
   EXPECT_EQ(dirCopy->GetFirstChild(), nullptr);
   EXPECT_EQ(dirCopy->GetCheckedStatus(), CHECKED_STATUS_UNCHECKED);
+}
+
+TEST(RunList, OnDemandIsMadeOnceWhenFirstAskedForAndMovesAndCopiesLikeAnyOther) {
+  std::atomic<int> made{0};
+  { OnDemandNode never(1, &made); }  // released without its list ever made (the sanitizer build sees leaks)
+  OnDemandNode node(7, &made);
+  EXPECT_EQ(made, 0);
+  IDataRunList* list = node.GetDataRunList();
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(node.GetDataRunList(), list);
+  EXPECT_EQ(list->GetFirst()->start, 7);
+  EXPECT_EQ(made, 1);
+
+  // A copy of a node whose list is not made yet makes its own.
+  OnDemandNode promised(9, &made);
+  std::unique_ptr<CFileNode> copy(static_cast<CFileNode*>(promised.Clone()));
+  EXPECT_EQ(made, 1);
+  ASSERT_NE(copy->GetDataRunList(), nullptr);
+  EXPECT_EQ(copy->GetDataRunList()->GetFirst()->start, 9);
+  EXPECT_EQ(made, 2);
+
+  // A merge takes the list, made now; the node that gave it has none after.
+  TestNode kept("lazy", false, 1);
+  kept.MergeNode(&promised);
+  EXPECT_EQ(made, 3);
+  ASSERT_NE(kept.GetDataRunList(), nullptr);
+  EXPECT_EQ(kept.GetDataRunList()->GetFirst()->start, 9);
+  EXPECT_EQ(promised.GetDataRunList(), nullptr);
+  EXPECT_EQ(kept.GetFileSize(), 10u);
+
+  // A list given outright replaces the promise, which is never kept.
+  OnDemandNode replaced(11, &made);
+  replaced.SetDataRunList(nullptr);
+  EXPECT_EQ(replaced.GetDataRunList(), nullptr);
+  EXPECT_EQ(made, 3);
 }
 
 TEST(Equality, IdsKindNameAndPartitionOfFilesOnly) {

@@ -1,9 +1,11 @@
 // A plain concrete node for tests of the node model and its users.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
+#include "DataRunList.h"
 #include "FileNode.h"
 
 class TestNode : public CFileNode {
@@ -36,4 +38,28 @@ class TestNode : public CFileNode {
   uint64_t m_modified = 0;
   bool m_deleted = false;
   bool m_nullName = false;
+};
+
+// A node that keeps its runs in a form of its own (one run from `start`) and
+// makes its list from them on demand, counting how often it is asked to.
+class OnDemandNode : public TestNode {
+ public:
+  OnDemandNode(int64_t start, std::atomic<int>* made) : TestNode("lazy", false, 10), m_start(start), m_made(made) {
+    SetDataRunListOnDemand();
+  }
+  OnDemandNode(const OnDemandNode&) = default;
+  IFileNode* Clone() override { return new OnDemandNode(*this); }
+
+ protected:
+  IDataRunList* MakeDataRunList() override {
+    ++*m_made;
+    auto* list = new CDataRunList();
+    const DataRun run{m_start, 1};
+    list->AddDataRun(&run);
+    return list;
+  }
+
+ private:
+  int64_t m_start;
+  std::atomic<int>* m_made;
 };

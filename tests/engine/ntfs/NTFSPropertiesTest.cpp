@@ -65,6 +65,7 @@ TEST(NTFSFileProperties, NamesThatDoNotConvertOrAreMissingOrBelowTheRoot) {
   EXPECT_STREQ(p->GetFileName(),
                "ab\xEF\xBF\xBD"
                "cd\xEF\xBF\xBD");
+  EXPECT_EQ(p->GetFileNameLength(), 10);
   // Without a usable name there are no properties.
   EXPECT_EQ(Build(TestRecord(30).StandardInformation(0).NonResidentData({{10, 1}}, 0, 10).Data()), nullptr);
   EXPECT_EQ(Build(Named(u"").Data()), nullptr);

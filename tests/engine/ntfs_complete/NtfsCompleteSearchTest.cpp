@@ -7,6 +7,7 @@
 #include "ntfs/NTFSDirectoryTreeBuilder.h"
 #include "ntfs/NTFSFileNode.h"
 #include "ntfs/NTFSFileProperties.h"
+#include "ntfs/NTFSMetaFileAnalyzers.h"
 #include "ntfs/NTFSReferenceTables.h"
 #include "ntfs/SearchedNTFSPartitionInfo.h"
 #include "support/BytesDevice.h"
@@ -129,6 +130,34 @@ TEST(NtfsCompleteEvidence, MkntfsVolumesEarnTheAttrDefAndUpCaseTerms) {
     // Boot sector, backup, table with mirror, and both terms.
     EXPECT_GE(found[i].score, 30u + 10 + 30 + 10 + 10);
   }
+}
+
+// A sector matches only a whole piece of the reference: one that begins with
+// zeros is no empty sector, pieces that share their first bytes are told
+// apart, and an empty piece is matched by an empty sector.
+TEST(NtfsCompleteEvidence, ReferenceSectorsMatchWholePiecesOnly) {
+  std::vector<uint8_t> reference(4 * 512, 0);
+  reference[100] = 7;  // piece 0: zeros, then a 7
+  for (size_t i = 512; i < 3 * 512; ++i) reference[i] = static_cast<uint8_t>(i * 31 + 1);
+  reference[2 * 512 + 300] ^= 0xFF;  // piece 2: piece 1 but for one byte; piece 3: empty
+  const CReferenceSectors withEmpty(reference.data(), reference.size(), 512);
+  const CReferenceSectors withoutEmpty(reference.data(), 3 * 512, 512);
+  auto piece = [&](size_t index) {
+    return std::vector<uint8_t>(reference.begin() + index * 512, reference.begin() + (index + 1) * 512);
+  };
+  for (size_t i = 0; i < 3; ++i) {
+    std::vector<uint8_t> sector = piece(i);
+    EXPECT_TRUE(withoutEmpty.Match(sector.data())) << i;
+    sector[511] ^= 1;
+    EXPECT_FALSE(withoutEmpty.Match(sector.data())) << i;
+  }
+  std::vector<uint8_t> mixed = piece(1);
+  mixed[300] = reference[2 * 512 + 300];
+  mixed[301] ^= 1;
+  EXPECT_FALSE(withoutEmpty.Match(mixed.data()));
+  const std::vector<uint8_t> empty(512, 0);
+  EXPECT_FALSE(withoutEmpty.Match(empty.data()));
+  EXPECT_TRUE(withEmpty.Match(empty.data()));
 }
 
 TEST(NtfsCompleteTrees, RecordNumbersComeFromTheTablesRunsAndUnmappedClustersHaveNone) {

@@ -315,6 +315,17 @@ TEST(RawContainers, BrandsPickTheAnalyser) {
   EXPECT_EQ(mov.AnalyseBuffer(box.data(), info), 0u);
   Put(box, 4, "ftypqt  ");
   EXPECT_EQ(mov.AnalyseBuffer(box.data(), info), 1u);
+  // The MP4 and 3GP brands are taken in any case of ASCII letters, and only
+  // those: a box type one letter off is no file-type box.
+  Put(box, 4, "FTYPIsoM");
+  EXPECT_EQ(mp4.AnalyseBuffer(box.data(), info), 1u);
+  EXPECT_EQ(info.m_type, RAW_TYPE_MP4);
+  Put(box, 4, "fTyP3GP4");
+  EXPECT_EQ(gp.AnalyseBuffer(box.data(), info), 1u);
+  for (const char* other : {"ftyqisom", "ftyp3gp6", "etypmp42", "ftyp\xC9som"}) {
+    Put(box, 4, other);
+    EXPECT_EQ(mp4.AnalyseBuffer(box.data(), info) + gp.AnalyseBuffer(box.data(), info), 0u) << other;
+  }
 }
 
 TEST(RawContainers, MovWalkStepsOverSixtyFourBitAtoms) {

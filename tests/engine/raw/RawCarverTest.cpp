@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <random>
+#include <set>
 #include <vector>
 
 #include "FileSystemSearchController.h"
@@ -15,6 +18,8 @@
 #include "raw/RawFileAnalyserList.h"
 #include "raw/RawFileBuffer.h"
 #include "support/BytesDevice.h"
+#include "support/HeapInUse.h"
+#include "support/LendingDevice.h"
 #include "support/Recorders.h"
 #include "support/RecordingProgress.h"
 #include "support/StubDevice.h"
@@ -66,6 +71,27 @@ TEST(RawRing, ServesHeldBlocksAcrossTheWrapAndPassesTheRestOn) {
   ASSERT_EQ(ring.ReadSector(out.data(), 3, 2), 1);  // not all held: from the device
   EXPECT_EQ(out[0], 3);
   EXPECT_EQ(out[512], 4);
+  // A block passed by takes its place in the window; its sectors, and reads
+  // that touch them, come from the device.
+  ring.PassBlockBy();
+  ring.AddBlockToBuffer(Bytes(2 * 512, 106).data());
+  EXPECT_EQ(ring.GetDeviceStartSector(), 8u);
+  ASSERT_EQ(ring.ReadSector(out.data(), 9, 2), 1);
+  EXPECT_EQ(out[0], 9);
+  EXPECT_EQ(out[512], 10);
+  ASSERT_EQ(ring.ReadSector(out.data(), 11, 2), 1);
+  EXPECT_EQ(out[0], 11);
+  EXPECT_EQ(out[512], 12);
+  ASSERT_EQ(ring.ReadSector(out.data(), 8, 1), 1);
+  EXPECT_EQ(out[0], 104);
+  ASSERT_EQ(ring.ReadSector(out.data(), 12, 2), 1);
+  EXPECT_EQ(out[0], 106);
+  ring.AddBlockToBuffer(Bytes(2 * 512, 107).data());
+  ring.AddBlockToBuffer(Bytes(2 * 512, 108).data());  // where the block passed by was
+  ASSERT_EQ(ring.ReadSector(out.data(), 13, 4), 1);
+  EXPECT_EQ(out[0], 106);
+  EXPECT_EQ(out[512], 107);
+  EXPECT_EQ(out[3 * 512], 108);
 }
 
 TEST(RawRegistry, KeysAndListsComeFromTheTable) {
@@ -89,6 +115,52 @@ TEST(RawRegistry, KeysAndListsComeFromTheTable) {
   EXPECT_EQ(list[0]->GetAnalyserType(), RAW_TYPE_EMF);
   EXPECT_EQ(list[1]->GetAnalyserType(), RAW_TYPE_BMP);
   EXPECT_EQ(registry->FindByKey(RawKey(0xFF, 0xD8, 0xFF, 0xE1))->GetAnalyserType(), RAW_TYPE_JPG);
+}
+
+// Every analyser, on sectors it owns a key of and on sectors that only look
+// like what the no-magic analysers take, in read-only memory: none writes to
+// the sector it is shown (it may be the scan cache's block).
+TEST(RawRegistry, NoAnalyserWritesToTheSectorItIsShown) {
+  std::mt19937 rng(5);
+  std::vector<Bytes> heads = {{},
+                              {'B', 'M'},
+                              {0xFF, 0xFB, 0x90, 0x64},
+                              {'I', 'D', '3', 3},
+                              {'F', 'L', 'V', 1},
+                              {'F', 'W', 'S', 9, 0x40},
+                              {'C', 'W', 'S', 9, 0x40}};
+  for (const char* brand : {"ftypisom", "ftypmp42", "ftypM4A ", "ftyp3gp5", "ftypqt  ", "FTYPISOM"}) {
+    Bytes head = {0, 0, 0, 0x18};
+    head.insert(head.end(), brand, brand + 8);
+    heads.push_back(head);
+  }
+  for (const RawAnalyserEntry& entry : RawAnalyserEntries()) {
+    for (const uint32_t key : entry.keys) {
+      if (key != 0) heads.push_back({uint8_t(key), uint8_t(key >> 8), uint8_t(key >> 16), uint8_t(key >> 24)});
+    }
+  }
+  Bytes sectors(heads.size() * 2 * 4096);
+  for (size_t i = 0; i < heads.size(); ++i) {
+    for (const size_t variant : {0, 1}) {
+      uint8_t* at = sectors.data() + (2 * i + variant) * 4096;
+      // Random bytes behind the head, or zeros (EMF's mark at byte 40).
+      for (size_t b = 0; b < 4096; ++b) at[b] = variant == 0 ? static_cast<uint8_t>(rng()) : 0;
+      if (variant == 1) std::memcpy(at + 40, " EMF", 4), at[48] = 1;
+      std::copy(heads[i].begin(), heads[i].end(), at);
+    }
+  }
+  testsupport::LendingDevice lender(sectors);
+  const uint8_t* lent = lender.BorrowSectors(0, lender.GetTotalSectors());
+  ASSERT_NE(lent, nullptr);
+  int matches = 0;
+  for (const RawAnalyserEntry& entry : RawAnalyserEntries()) {
+    std::unique_ptr<IRawFileAnalyser> analyser(entry.make());
+    for (size_t at = 0; at < sectors.size(); at += 4096) {
+      CRawFileInfo info;
+      matches += analyser->AnalyseBuffer(const_cast<uint8_t*>(lent + at), info) != 0 ? 1 : 0;
+    }
+  }
+  EXPECT_GT(matches, static_cast<int>(RawAnalyserEntries().size())) << "the sectors were looked into";
 }
 
 TEST(RawToolkit, PatternSearchAndBoxWalkStayInBounds) {
@@ -259,7 +331,11 @@ class HoleDevice : public testsupport::StubDevice {
 // The searcher over a device, blocks of `blockSectors`.
 struct Carve {
   explicit Carve(const Bytes& disk, int blockSectors = 8, int64_t holeFirst = 0, int64_t holeEnd = 0)
-      : device(disk, holeFirst, holeEnd) {
+      : owned(std::make_unique<HoleDevice>(disk, holeFirst, holeEnd)) {
+    Run(*owned, blockSectors);
+  }
+  Carve(IStorageDevice& device, int blockSectors) { Run(device, blockSectors); }
+  void Run(IStorageDevice& device, int blockSectors) {
     raw = CreateRAWSearcher();
     raw->SetIProgressSink(&sink);
     raw->SetDevice(&device);
@@ -278,7 +354,7 @@ struct Carve {
     }
     return out;
   }
-  HoleDevice device;
+  std::unique_ptr<HoleDevice> owned;
   testsupport::RecordingBuilder builder;
   testsupport::RecordingProgress sink;
   ICompleteFileSystemSearchController* raw;
@@ -423,6 +499,71 @@ TEST(RawSearch, AWholeSizeClaimedPastTheDeviceHidesNothing) {
   const std::vector<std::string> files = carve.Files();
   ASSERT_EQ(files.size(), 2u);
   EXPECT_EQ(files[1], "FILE000.BMP:100");
+}
+
+// Blocks lent in place carve what the carver's own reads carve: signatures
+// in a block's last sectors (looked at in a copy with zeros behind, as a
+// block read into the carver's buffer has), right before them, and across
+// blocks; a block the device will not lend is read as before. The lent bytes
+// are read-only: a write would fault.
+TEST(RawSearch, ALentBlockCarvesWhatTheCarversOwnReadsCarve) {
+  // 24 blocks: the first files are sized from the ring of 20 blocks.
+  Bytes disk(24 * 16 * 512, 0x5A);
+  for (const size_t sector : {11, 12, 31, 70, 383}) PutBmp(disk, sector * 512, 700);
+  Bytes png(kPngSignature, kPngSignature + 8);
+  Chunk(png, "IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 8, 2, 0, 0, 0});
+  Chunk(png, "IDAT", Bytes(3000, 9));
+  Chunk(png, "IEND", {});
+  std::memcpy(disk.data() + 15 * 512, png.data(), png.size());
+  OggPage(disk, 47 * 512, 2, {255, 255, 255, 228});
+  OggPage(disk, 47 * 512 + 1024, 4, {100});
+  // Matroska headers (sized by their segment) in blocks' last sectors.
+  const uint8_t mkv[] = {0x1A, 0x45, 0xDF, 0xA3, 0x84, 0x42, 0x86, 0x81, 0x01, 0x18, 0x53,
+                         0x80, 0x67, 0x01, 0,    0,    0,    0,    0,    0x10, 0};
+  std::memcpy(disk.data() + 63 * 512, mkv, sizeof mkv);
+  std::memcpy(disk.data() + 95 * 512, mkv, sizeof mkv);
+  Carve own(disk, 16);
+  own.raw->EndSearch(1);
+  ASSERT_EQ(own.Files().size(), 9u);
+  for (const std::set<int64_t>& refused : {std::set<int64_t>{}, std::set<int64_t>{20, 64}}) {
+    testsupport::LendingDevice lender(disk);
+    lender.refused = refused;
+    Carve lent(lender, 16);
+    lent.raw->EndSearch(1);
+    EXPECT_EQ(lent.Files(), own.Files()) << refused.size() << " blocks refused";
+    EXPECT_EQ(lender.borrows, 24 - static_cast<int>(refused.size()));
+  }
+}
+
+// The ring (20 blocks of 1 MiB here) and the block buffer go when the pass
+// ends, also when a stop skips EndSearch: nothing reads them afterwards.
+TEST(RawSearch, TheRingAndTheBlockBufferGoWhenThePassEnds) {
+  Bytes disk(4 * 2048 * 512, 0x5A);
+  PutBmp(disk, 100 * 512, 700);
+  for (const bool stopped : {true, false}) {
+    SCOPED_TRACE(stopped ? "stopped" : "run to its end");
+    const int64_t before = testsupport::HeapInUse();
+    testsupport::BytesDevice device(disk.data(), disk.size());
+    testsupport::RecordingBuilder builder;
+    ICompleteFileSystemSearchController* raw = CreateRAWSearcher();
+    raw->SetDevice(&device);
+    raw->SetBlockSize(2048);
+    raw->SetDirecotryTreeBuilder(&builder);
+    raw->PreparetoSearch();
+    for (int64_t first = 0; first < device.GetTotalSectors(); first += 2048) raw->AnalyzeBlock(first, 2048);
+    const int64_t during = testsupport::HeapInUse();
+    if (stopped) {
+      raw->EndBlockPass();
+    } else {
+      raw->EndSearch(1);
+    }
+    const int64_t after = testsupport::HeapInUse();
+    EXPECT_EQ(builder.added.size(), 2u) << "the folder and the picture";
+    delete raw;
+    if (before < 0) continue;  // a sanitizer keeps the books
+    EXPECT_GT(during - before, 21 << 20);
+    EXPECT_LT(after - before, 1 << 20);
+  }
 }
 
 TEST(RawSearch, HostileLengthsEndTheWalksInsideTheDevice) {

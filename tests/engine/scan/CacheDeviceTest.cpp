@@ -5,13 +5,17 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <random>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "SectorLender.h"
 #include "engine/scan/ScanTestSupport.h"
 #include "scan/CStorageDeviceWithCache.h"
+#include "support/HeapInUse.h"
 
 namespace {
 
@@ -126,6 +130,66 @@ TEST(CacheDevice, UnreadableSectorsBecomeZerosAndReadsOfThemFail) {
     EXPECT_EQ(Read(*deadCache, block * 32, 32, &answer), Bytes(32 * 512, 0));
     EXPECT_EQ(answer, 0);
   }
+}
+
+// What is lent must be what ReadSector would give, and only that: a range
+// with a bad sector, outside the current block or of an old sector size is
+// refused, so that the borrower falls back on ReadSector.
+TEST(CacheDevice, LendsTheCurrentBlockInPlaceOnlyWhereEverySectorWasRead) {
+  constexpr int64_t kBlock = 64, kTotal = 3 * kBlock + 10;
+  PatternDevice device(kTotal);
+  device.unreadable = {kBlock + 6};
+  auto cache = Begun(device, kBlock);
+  auto lent = [&](int64_t first, int64_t count) -> Bytes {
+    const uint8_t* p = BorrowSectors(cache.get(), first, count);
+    return p != nullptr ? Bytes(p, p + count * 512) : Bytes();
+  };
+  EXPECT_TRUE(lent(0, 1).empty()) << "no current block yet";
+  ASSERT_EQ(cache->SetCurCacheBlock(0), 1);
+  EXPECT_EQ(lent(0, kBlock), PatternDevice::Expected(0, kBlock));
+  EXPECT_EQ(cache->BorrowSectors(10, 5), cache->BorrowSectors(0, kBlock) + 10 * 512) << "in place, not a copy";
+  for (const auto& [first, count] : std::vector<std::pair<int64_t, int64_t>>{
+           {kBlock - 4, 5}, {kBlock, 1}, {-1, 2}, {0, 0}, {0, kBlock + 1}, {3, INT64_MAX}}) {
+    EXPECT_EQ(cache->BorrowSectors(first, count), nullptr) << first << "+" << count;
+  }
+  ASSERT_EQ(cache->SetCurCacheBlock(1), 1);
+  EXPECT_TRUE(lent(kBlock, kBlock).empty()) << "a bad sector inside";
+  EXPECT_EQ(lent(kBlock, 6), PatternDevice::Expected(kBlock, 6));
+  EXPECT_EQ(lent(kBlock + 7, kBlock - 7), PatternDevice::Expected(kBlock + 7, kBlock - 7));
+  ASSERT_EQ(cache->SetCurCacheBlock(3), 1);
+  EXPECT_EQ(lent(3 * kBlock, 10), PatternDevice::Expected(3 * kBlock, 10));
+  EXPECT_TRUE(lent(3 * kBlock, 11).empty()) << "past the device's end";
+  EXPECT_EQ(BorrowSectors(&device, 0, 1), nullptr) << "a device that lends nothing";
+  cache->EndCache();
+  EXPECT_FALSE(lent(3 * kBlock, 10).empty()) << "the current block outlives the read-ahead";
+  device.sectorSize = 4096;
+  EXPECT_TRUE(lent(3 * kBlock, 1).empty()) << "read with 512-byte sectors";
+  device.sectorSize = 512;
+  // Released, the block is neither lent nor read: the device serves.
+  cache->ReleaseCurrentBlock();
+  EXPECT_EQ(cache->GetCurCacheBlock(), -1);
+  EXPECT_TRUE(lent(3 * kBlock, 10).empty());
+  const int before = device.reads.load();
+  EXPECT_EQ(Read(*cache, 3 * kBlock, 10), PatternDevice::Expected(3 * kBlock, 10));
+  EXPECT_EQ(device.reads.load(), before + 1);
+}
+
+// An ended cache keeps no spare buffers, and once its last block is
+// released it holds no block at all.
+TEST(CacheDevice, AnEndedCacheHoldsNoBlocksOnceTheLastIsReleased) {
+  constexpr int64_t kBlock = 2048;  // 1 MiB
+  PatternDevice device(30 * kBlock);
+  const int64_t before = testsupport::HeapInUse();
+  auto cache = Begun(device, kBlock);
+  for (int64_t block = 0; block < 30; ++block) ASSERT_EQ(cache->SetCurCacheBlock(block), 1);
+  cache->EndCache();
+  const int64_t ended = testsupport::HeapInUse();
+  cache->ReleaseCurrentBlock();
+  const int64_t released = testsupport::HeapInUse();
+  EXPECT_EQ(Read(*cache, 29 * kBlock, 2), PatternDevice::Expected(29 * kBlock, 2));
+  if (before < 0) return;  // a sanitizer keeps the books
+  EXPECT_LT(ended - before, 2 << 20) << "the current block only";
+  EXPECT_LT(released - before, 1 << 20);
 }
 
 TEST(CacheDevice, AnotherSectorSizeDropsTheBlocksOfTheOldOne) {

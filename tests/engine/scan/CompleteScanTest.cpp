@@ -8,6 +8,7 @@
 
 #include "engine/scan/ScanTestSupport.h"
 #include "engine/tree/TreeTestSupport.h"
+#include "scan/CStorageDeviceWithCache.h"
 
 namespace {
 
@@ -40,8 +41,10 @@ TEST_F(CompleteScan, CancellingMidPassSkipsOnlyTheCarversEnd) {
     Strings expected{"prepare", "block:0:8192", "block:8192:8192", "block:16384:8192"};
     if (type != SEARCHER_TYPE_RAW) expected.push_back("end:0");
     EXPECT_EQ(searcher->calls, expected) << type;
+    EXPECT_EQ(searcher->passEnds, 1) << type << ": the carver frees its ring too";
   }
   EXPECT_EQ(sink.Reports(), PassReports(13, 3));
+  EXPECT_EQ(controller->GetCacheDevice()->GetCurCacheBlock(), -1) << "no block held while the results are shown";
 }
 
 TEST_F(CompleteScan, PausingMidPassHoldsTheSearchersUntilResumed) {
@@ -83,8 +86,11 @@ TEST_F(CompleteScan, AReplaySkipsThePassAndTheTreesGoBeforeTheSearchersAndTheCac
   EXPECT_EQ(Scan(&device), 0u);
   EXPECT_EQ(parts.builderFlags, std::vector<bool>{true}) << "a replaying builder";
   // The replay finished its trees: the searchers, which saw nothing, end
-  // without building.
-  for (const auto& [type, searcher] : parts.made) EXPECT_EQ(searcher->calls, Strings{"end:0"}) << type;
+  // without building and have no block pass to end.
+  for (const auto& [type, searcher] : parts.made) {
+    EXPECT_EQ(searcher->calls, Strings{"end:0"}) << type;
+    EXPECT_EQ(searcher->passEnds, 0) << type;
+  }
   EXPECT_TRUE(replay.device == &device && device.reads == 0) << "nothing is read ahead for a replay";
   EXPECT_EQ(sink.Reports(), (Strings{"{2,1,0}", "{3,1,1}"}));
   ASSERT_EQ(tree.roots.size(), 1u);

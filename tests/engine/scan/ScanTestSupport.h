@@ -107,6 +107,7 @@ struct FakeSearcher : ICompleteFileSystemSearchController, IQuickFileSystemSearc
   void EndSearch(int build) override { calls.push_back("end:" + std::to_string(build)); }
   ResultCode AnalyzeBlock(int64_t firstSector, int64_t sectorCount) override;
   void SetIProgressSink(IProgress* progress) override { sink = progress; }
+  void EndBlockPass() override { ++passEnds; }
   ResultCode QuickSearchFiles(IStorageDevice* device, IProgress* progress) override;
 
   _tagSearcherType type;
@@ -115,6 +116,7 @@ struct FakeSearcher : ICompleteFileSystemSearchController, IQuickFileSystemSearc
   IDirecotryTreeBuilder* builder = nullptr;
   IProgress* sink = nullptr;
   int blockSize = 0;
+  int passEnds = 0;  // EndBlockPass calls, not logged in `calls`
   bool readBlocks = false;
   std::vector<Bytes> blocks;  // what each block read gave, when readBlocks
   ResultCode answer = 0;      // of AnalyzeBlock and QuickSearchFiles

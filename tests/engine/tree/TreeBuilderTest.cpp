@@ -90,6 +90,10 @@ const struct {
      "d 40 18 dir_40|d 18 2 HFS+ Private Data|d 41 18 dir_41|d 16 2 Users|f 100 16 a|d 17 16 HFS+ Private Data|"
      "f 101 17 b",
      "Users/|Users/a|Users/HFS+ Private Data/|Users/HFS+ Private Data/b", kHfs},
+    {"versions of a folder that the private-data folder takes leave the others to their files",
+     "d 40 2 v40a|d 40 18 x|d 40 2 v40b|d 41 2 v41|d 41 18 x|d 42 18 x|d 42 2 v42|d 18 2 HFS+ Private Data|"
+     "f 100 40 a|f 101 41 b|f 102 42 c",
+     "v40a/|v40a/a|v41/|v41/b|v42/|v42/c", kHfs},
     {"a replayed HFS+ tree keeps it", "d 18 2 HFS+ Private Data|f 100 18 iNode100|+|f 101 18 iNode101",
      "HFS+ Private Data/|HFS+ Private Data/iNode100|HFS+ Private Data/iNode101", kHfs | kRestoring},
     {"a replay keeps every copy", "e 30 5 same.doc|e 30 5 same.doc|d 20 5 empty|e 31 999 empty-orphan",

@@ -41,44 +41,10 @@ using resultstest::Answer;
 using resultstest::Browsing;
 using resultstest::Choose;
 using resultstest::FolderAt;
+using resultstest::Names;
 using resultstest::RootWindows;
+using resultstest::SceneWindow;
 using resultstest::SheetTexts;
-
-// A window whose scans are the scene's; the disk it scans is called "CARD".
-struct SceneWindow {
-  explicit SceneWindow(Scene& scene) {
-    windowtest::Start();
-    _DiskVolumeData disk;
-    disk.name = "CARD";
-    disk.diskIndex = 7;
-    disk.volumeIndex = 0;
-    DiskVolumeNodeData row(disk);
-    row.setParentName(QStringLiteral("CARD"));
-    controller = new KVDeletailWindowController;
-    controller->setSelectDiskVolumeData(row);
-    controller->setScanStarter([&scene](const DiskVolumeNodeData* asked, const QString& name) {
-      EXPECT_EQ(asked->parentName(), QStringLiteral("CARD"));
-      return scene.Start(name);
-    });
-    controller->showWindow();
-  }
-  ~SceneWindow() { delete controller.data(); }
-  // Scans, and waits until the window shows the result.
-  bool ScanToTheEnd() {
-    controller->getData();
-    return Browsing(*controller);
-  }
-  KVDeletailWindowController* operator->() const { return controller; }
-  KVDeletailWindowController& operator*() const { return *controller; }
-
-  QPointer<KVDeletailWindowController> controller;
-};
-
-QStringList Names(const KVDeletailWindowController& window) {
-  QStringList names;
-  for (IFileNode* file : window.arrList) names << OpNodeData::fileNodeName(file);
-  return names;
-}
 
 // The title bar while scanning: progress and counts, pause and stop usable,
 // nothing of the browsing state; the tree fills and keeps what the user

@@ -7,6 +7,7 @@
 #include <list>
 
 #include "app/KVNode.h"
+#include "app/KVUIController.h"
 #include "platform/NotificationCenter.h"
 
 namespace wizardtest {
@@ -94,6 +95,16 @@ int DiskIndexOf(const std::string& path) {
     if (disk.description == path) return disk.diskIndex;
   }
   return -1;
+}
+
+DiskVolumeNodeData* ScanRowOf(const std::string& path, std::vector<std::unique_ptr<DiskVolumeNodeData>>* rows) {
+  const int disk = DiskIndexOf(path);
+  if (disk < 0) return nullptr;
+  KVUIController::GetDeviceInfoToArray(rows);
+  for (const auto& row : *rows) {
+    if (row->diskIndex() == disk) return row->numberOfChildren() > 0 ? row->childAtIndex(0) : row.get();
+  }
+  return nullptr;
 }
 
 PostCounter::PostCounter(const QString& name) {

@@ -68,6 +68,11 @@ class AlertAnswerer {
 // when it does not list it.
 int DiskIndexOf(const std::string& path);
 
+// The row the results window scans for the device at `path`: its first
+// volume, or the disk itself when it has none. `rows` receives the device
+// list the row belongs to; null when the list has no such device.
+DiskVolumeNodeData* ScanRowOf(const std::string& path, std::vector<std::unique_ptr<DiskVolumeNodeData>>* rows);
+
 // Counts the posts of a notification while it lives.
 class PostCounter {
  public:

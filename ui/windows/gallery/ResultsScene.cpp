@@ -1,5 +1,8 @@
 #include "ui/windows/gallery/ResultsScene.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -75,6 +78,7 @@ struct Scene::State {
   bool released = false;
   int before = 1, after = 1;
   SceneDevice device;
+  std::function<IDataRecovery*()> copyOut;
 };
 
 namespace {
@@ -86,7 +90,10 @@ class SceneController final : public IRecoveryController {
 
   _RECOVERY_CONTROLLER_TYPE thisType() const override { return kind_; }
   int Initialize(IRecoveryFilter* filter) override { return filter != nullptr ? 1 : 0; }
-  IDataRecovery* GetDataRecovery(_tagSearcherType) const override { return nullptr; }
+  IDataRecovery* GetDataRecovery(_tagSearcherType) const override {
+    std::lock_guard<std::mutex> held(state_->lock);
+    return state_->copyOut ? state_->copyOut() : nullptr;
+  }
   void Release() override { delete this; }
   void SetRestoreScanSink(RestoreScanSink*) override {}
 
@@ -207,12 +214,26 @@ void Scene::Release() {
   state_->changed.notify_all();
 }
 
+void Scene::SetCopyOut(std::function<IDataRecovery*()> make) {
+  std::lock_guard<std::mutex> held(state_->lock);
+  state_->copyOut = std::move(make);
+}
+
 bool Scene::IsHeld() const {
   std::lock_guard<std::mutex> held(state_->lock);
   return state_->held;
 }
 
 KVUIScan& Scene::scan() { return *scan_; }
+
+bool PumpUntil(const std::function<bool()>& done) {
+  QDeadlineTimer deadline(20000);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
 
 QString Scene::VolumeName(int index) {
   static const char* const names[] = {"CAMERA", "BACKUP"};

@@ -10,9 +10,11 @@
 #include <QString>
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 
+class IDataRecovery;
 class KVUIScan;
 
 namespace resultsscene {
@@ -34,6 +36,9 @@ class Scene {
   // Release(); without it, it runs straight to its end.
   void HoldAt(double percent);
   void Release();
+  // How the card's files are read (previews): each volume of the next run
+  // gets a copy-out object made by `make`; none by default.
+  void SetCopyOut(std::function<IDataRecovery*()> make);
   // Whether the run is waiting at its hold.
   bool IsHeld() const;
   KVUIScan& scan();
@@ -49,5 +54,9 @@ class Scene {
   std::shared_ptr<State> state_;
   std::unique_ptr<KVUIScan> scan_;
 };
+
+// Runs the event loop until `done` answers true (at most 20 s); false when
+// the time ran out.
+bool PumpUntil(const std::function<bool()>& done);
 
 }  // namespace resultsscene

@@ -4,11 +4,16 @@
 // About window, the update window's four panes (checking, no network, up to
 // date, a new version with its notes), the deep-scan bubble over a window,
 // a question asked without a window, the application menu in a title bar,
-// the wizard's two pages, the progress window of a load, and the results
-// window while it scans, once it has scanned and on an empty folder. Runs on
-// any Qt platform: offscreen in the tests, the X server in CI. No network and
-// no disk are used: the panes are shown from lists made here, the disk page
-// lists a machine made here, and the results window scans a made-up volume.
+// the wizard's two pages, the progress window of a load, the results window
+// while it scans, once it has scanned, on an empty folder, in each of its four
+// trees, as a cover flow and a grid of the card's photos (pictures drawn
+// here), and with its scan controls (paused, the stop question, a deep scan,
+// the question about saving onto the scanned disk, the progress of a save),
+// and the recovery's folder chooser, warnings, progress panes, end and stop
+// windows. Runs on any Qt platform: offscreen in the tests, the X server in
+// CI. No network and no disk are used: the panes are shown from lists made
+// here, the disk page lists a machine made here, the results window scans a
+// made-up volume and the recovery is one the gallery drives.
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -19,6 +24,9 @@
 
 #include <cstdio>
 
+#include "RecoveryShots.h"
+#include "ResultTreeShots.h"
+#include "ScanControlShots.h"
 #include "WizardShots.h"
 #include "app/KVAppDelegate.h"
 #include "app/KVNode.h"
@@ -26,6 +34,7 @@
 #include "ui/widgets/CustemOutlineView.h"
 #include "ui/widgets/HVTitlebarView.h"
 #include "ui/widgets/KitAnimations.h"
+#include "ui/widgets/KitSegmentedControl.h"
 #include "ui/widgets/KitSheet.h"
 #include "ui/widgets/KitStyle.h"
 #include "ui/widgets/MAAttachedWindow.h"
@@ -39,8 +48,11 @@
 #include "ui/windows/KVMainMenu.h"
 #include "ui/windows/KVSmallWindow.h"
 #include "ui/windows/gallery/ResultsScene.h"
+#include "ui/windows/gallery/ScenePictures.h"
 
 namespace {
+
+using resultsscene::PumpUntil;
 
 bool Shoot(QWidget* window, const QDir& out, const QString& file) {
   // The widgets' own painting: the same on any platform, shown or not.
@@ -66,20 +78,16 @@ bool UseExampleLinks(const QTemporaryDir& dir) {
       "<key>VersionCheck</key><integer>1</integer><key>en</key><dict>"
       "<key>UpdateURL</key><string>https://clipmender.invalid/download</string>"
       "<key>AboutURL</key><string>https://clipmender.invalid/</string>"
+      "<key>FaceBookURL</key><string>https://clipmender.invalid/share/1</string>"
+      "<key>Twitter</key><string>https://clipmender.invalid/share/2</string>"
+      "<key>GoogleURL</key><string>https://clipmender.invalid/share/3</string>"
       "</dict></dict></plist>\n");
   list.close();
   if (!QFile::link(shipped + QStringLiteral("/strings"), dir.filePath(QStringLiteral("strings")))) return false;
+  // The results window's type tree groups by the shipped table.
+  if (!QFile::link(shipped + QStringLiteral("/FileType.plist"), dir.filePath(QStringLiteral("FileType.plist"))))
+    return false;
   platform::Resources::SetRoot(dir.path());
-  return true;
-}
-
-// Runs the event loop until `done` answers true (at most 20 s).
-bool PumpUntil(const std::function<bool()>& done) {
-  QDeadlineTimer deadline(20000);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
   return true;
 }
 
@@ -100,9 +108,23 @@ void ChooseFolder(KVDeletailWindowController& results, const QStringList& path) 
   results.shouldSelectItem(results.outlineView, row);
 }
 
+// Shows the results window's view `mode` (list, cover flow, grid) as a
+// press on the view switch does, and waits for its thumbnails.
+bool ShowView(KVDeletailWindowController& results, int mode) {
+  results.segment->setSelectedSegment(mode);
+  results.segmentSelect(results.segment);
+  const std::atomic<int>& state =
+      mode == KVDeletailWindowController::kGridMode ? results.gridImageState : results.nImageState;
+  return PumpUntil([&] { return state.load() == KVThumbnailQueue::kEnded; }) &&
+         PumpUntil([deadline = QDeadlineTimer(300)] { return deadline.hasExpired(); });
+}
+
 // The results window scanning a made-up camera card, then browsing it.
 bool ShootResults(const QDir& out) {
+  // Every category, as the wizard's first page leaves them.
+  KVUIController::SetRecoveryType(0x7f);
   resultsscene::Scene scene(1, 1);
+  scene.SetCopyOut(resultsscene::ScenePictures());
   scene.HoldAt(42);
   auto* results = new KVDeletailWindowController;
   results->setScanStarter([&scene](const DiskVolumeNodeData*, const QString& name) { return scene.Start(name); });
@@ -118,6 +140,11 @@ bool ShootResults(const QDir& out) {
   results->popupViewHidden();
   ChooseFolder(*results, {QStringLiteral("Empty folder")});
   ok = ok && Shoot(results->window(), out, QStringLiteral("results-empty-folder.png"));
+  ChooseFolder(*results, {QStringLiteral("DCIM"), QStringLiteral("100CANON")});
+  ok = ok && ShowView(*results, KVDeletailWindowController::kCoverFlowMode) &&
+       Shoot(results->window(), out, QStringLiteral("results-cover-flow.png"));
+  ok = ok && ShowView(*results, KVDeletailWindowController::kGridMode) &&
+       Shoot(results->window(), out, QStringLiteral("results-grid.png"));
   delete results;
   return ok;
 }
@@ -137,6 +164,9 @@ int main(int argc, char** argv) {
   KitStyle::ApplyFixedLook(&app);
   KitAnimations::SetEnabled(false);
   KVKitServices::Install();
+  // The file types by extension, from the shipped type table, as the
+  // application reads them at start.
+  KVUIController::initFileType();
   const QDir out(QString::fromLocal8Bit(argv[1]));
   QTemporaryDir resources;
   if (!QDir().mkpath(out.path()) || !resources.isValid() || !UseExampleLinks(resources)) {
@@ -204,5 +234,8 @@ int main(int argc, char** argv) {
   }
   ok = ShootWizardWindows([&out](QWidget* window, const QString& file) { return Shoot(window, out, file); }) && ok;
   ok = ShootResults(out) && ok;
+  ok = ShootResultTrees([&out](QWidget* window, const QString& file) { return Shoot(window, out, file); }) && ok;
+  ok = ShootRecoveryWindows([&out](QWidget* window, const QString& file) { return Shoot(window, out, file); }) && ok;
+  ok = ShootScanControls([&out](QWidget* window, const QString& file) { return Shoot(window, out, file); }) && ok;
   return ok ? 0 : 1;
 }

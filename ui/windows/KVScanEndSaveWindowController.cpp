@@ -1,0 +1,120 @@
+#include "ui/windows/KVScanEndSaveWindowController.h"
+
+#include <QLabel>
+#include <QMouseEvent>
+#include <QUrl>
+
+#include "app/KVLinkUrl.h"
+#include "platform/Localized.h"
+#include "ui/widgets/KitStyle.h"
+#include "ui/widgets/TCImageButton.h"
+#include "ui/windows/KVSmallWindow.h"
+#include "ui/windows/KVUrlOpener.h"
+
+namespace {
+
+constexpr int kMargin = 24;
+const char* const kShareKeys[3] = {"FaceBookURL", "Twitter", "GoogleURL"};
+
+void OpenShareLink(int index) { KVUrlOpener::Open(KVLinkUrl::WebUrl(QString::fromLatin1(kShareKeys[index]))); }
+
+}  // namespace
+
+KVPathLink::KVPathLink(const QRect& frame, QWidget* parent, std::function<void()> clicked)
+    : KitElidedLabel(frame, parent), clicked_(std::move(clicked)) {
+  QFont font = KitStyle::Font(12);
+  font.setUnderline(true);
+  setFont(font);
+  setTextColor(KitColors::kGlow);
+  setElideMode(Qt::ElideMiddle);
+  setCursor(Qt::PointingHandCursor);
+}
+
+void KVPathLink::setPath(const QString& path) {
+  setText(path);
+  // Tool tips guess at markup: the path is escaped inside a rich text.
+  setToolTip(path.isEmpty() ? QString() : QStringLiteral("<qt>") + path.toHtmlEscaped() + QStringLiteral("</qt>"));
+}
+
+void KVPathLink::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && clicked_) {
+    clicked_();
+    return;
+  }
+  KitElidedLabel::mouseReleaseEvent(event);
+}
+
+KVScanEndSaveWindowController::KVScanEndSaveWindowController(QObject* parent) : QObject(parent) {
+  aWindow = new KVSmallWindow(QSize(kWidth, kHeight), 13);
+  windowDidLoad();
+}
+
+KVScanEndSaveWindowController::~KVScanEndSaveWindowController() {
+  // Gone from the screen at once; deleted once any event of its own is over.
+  if (!aWindow) return;
+  aWindow->hide();
+  aWindow->deleteLater();
+}
+
+KVSmallWindow* KVScanEndSaveWindowController::window() const { return aWindow; }
+
+TCImageButton* KVScanEndSaveWindowController::MakeOkButton(QWidget* content, int width, int height,
+                                                           std::function<void()> action) {
+  const QRect frame(width - kMargin - 100, height - 16 - 28, 100, 28);
+  auto* button = new TCImageButton(frame, content);
+  button->setImageStem(QStringLiteral("pop_button"));
+  button->setTextWithName(platform::Localized("PAGE_FOUR_RECOVERY_STOP_BUTTON"), QRect(QPoint(0, 0), frame.size()));
+  QObject::connect(button, &QAbstractButton::clicked, content, std::move(action));
+  return button;
+}
+
+void KVScanEndSaveWindowController::OpenFolder(const QString& path) {
+  if (!path.isEmpty()) KVUrlOpener::Open(QUrl::fromLocalFile(path));
+}
+
+void KVScanEndSaveWindowController::windowDidLoad() {
+  QWidget* content = aWindow->contentView();
+  recoveryEndTitle = KVSmallWindow::Label(content, platform::Localized("PAGE_FOUR_RECOVER_END_TITLE"), 15, Qt::white);
+  recoveryEndTitle->setGeometry(kMargin, 18, kWidth - 2 * kMargin, 22);
+  recoveryEndNode =
+      KVSmallWindow::Label(content, platform::Localized("PAGE_FOUR_RECOVER_END_NODE"), 12, KitColors::kHeaderText);
+  recoveryEndNode->setGeometry(kMargin, 48, kWidth - 2 * kMargin, 18);
+  savePathLabel = new KVPathLink(QRect(kMargin, 70, kWidth - 2 * kMargin, 20), content, [this] { jumpToSavePath(); });
+  savePathLabel->setPath(savePathStr_);
+  using Action = void (KVScanEndSaveWindowController::*)();
+  constexpr Action kShareActions[3] = {&KVScanEndSaveWindowController::facebookButtonAction,
+                                       &KVScanEndSaveWindowController::twitterButtonAction,
+                                       &KVScanEndSaveWindowController::googleAddButtonAction};
+  for (int i = 0; i < 3; ++i) {
+    auto* share = new TCImageButton(QRect(kMargin + i * 34, kHeight - 16 - 26, 24, 24), content);
+    share->setImageFromFileNormalName(QStringLiteral("share_%1").arg(i + 1), QStringLiteral("share_%1").arg(i + 1),
+                                      QStringLiteral("share_%1").arg(i + 1), QStringLiteral("share_%1").arg(i + 1));
+    share->setCursor(Qt::PointingHandCursor);
+    // A build without the address offers no link.
+    share->setVisible(!KVLinkUrl::WebUrl(QString::fromLatin1(kShareKeys[i])).isEmpty());
+    QObject::connect(share, &QAbstractButton::clicked, this, [this, action = kShareActions[i]] { (this->*action)(); });
+    shareButtons[i] = share;
+  }
+  okButton = MakeOkButton(content, kWidth, kHeight, [this] { okButtonAction(); });
+  okButton->setButtonEnabled(true);
+}
+
+void KVScanEndSaveWindowController::setSavePathStr(const QString& path) {
+  savePathStr_ = path;
+  if (savePathLabel != nullptr) savePathLabel->setPath(path);
+}
+
+void KVScanEndSaveWindowController::runModal(std::function<void()> closed) {
+  aWindow->setClosedHandler(std::move(closed));
+  aWindow->showApplicationModal();
+}
+
+void KVScanEndSaveWindowController::jumpToSavePath() { OpenFolder(savePathStr_); }
+
+void KVScanEndSaveWindowController::facebookButtonAction() { OpenShareLink(0); }
+void KVScanEndSaveWindowController::twitterButtonAction() { OpenShareLink(1); }
+void KVScanEndSaveWindowController::googleAddButtonAction() { OpenShareLink(2); }
+
+void KVScanEndSaveWindowController::okButtonAction() {
+  if (aWindow) aWindow->close();
+}
