@@ -307,6 +307,16 @@ TEST(RawExif, NamesFromModelOrMakeAndBoundedDirectories) {
   EXPECT_EQ(error, "Illegal subdirectory link");
   const Bytes outside = Exif({{0x0110, 2, 4000, 20}});
   EXPECT_FALSE(EXIF_process_EXIF(outside.data(), outside.size(), info, error));
+  // A rational of no components has no value: its 8 bytes are not read from
+  // the entry's 4 and what follows them (here the next-directory offset,
+  // then nothing).
+  Bytes empty = Exif({{0xA20E, 5, 0, 7}});
+  empty[empty.size() - 4] = 1;
+  ASSERT_TRUE(EXIF_process_EXIF(empty.data(), empty.size(), info, error)) << error;
+  EXPECT_EQ(info.FocalplaneXRes, 0.0);
+  const std::vector<uint8_t> atTheEnd(empty.begin(), empty.end() - 4);
+  ASSERT_TRUE(EXIF_process_EXIF(atTheEnd.data(), atTheEnd.size(), info, error)) << error;
+  EXPECT_EQ(info.FocalplaneXRes, 0.0);
 }
 
 // A device over bytes in memory whose chosen sectors cannot be read.
