@@ -4,6 +4,7 @@
 // records that lie, and the text ends behind which other bytes lie.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -362,6 +363,58 @@ TEST(RawOle, SizesBeyondFourGibibytesAreNotWrapped) {
   const uint64_t tables = 109 + 600 * 127;
   EXPECT_EQ(info.m_size, 512 + tables * 128 * 512);
   EXPECT_EQ(info.m_type, RAW_TYPE_MOF);
+}
+
+// A compound file of 4096-byte sectors whose DIFAT chain goes on far past
+// the 2^32 sectors a file can have: 65,536 DIFAT sectors of 1,023 table
+// sectors each, made up as they are read.
+class EndlessDifat : public testsupport::StubDevice {
+ public:
+  int ReadSector(void* buffer, int64_t first, int64_t count) override {
+    auto* out = static_cast<uint8_t*>(buffer);
+    for (int64_t i = 0; i < count; ++i) {
+      const auto sector = static_cast<uint64_t>(first + i);
+      uint8_t* s = out + 4096 * i;
+      std::memset(s, 0, 4096);
+      auto put = [s](int at, uint32_t v) { std::memcpy(s + at, &v, 4); };
+      if (sector == 0) {
+        put(0, 0xE011CFD0);
+        put(4, 0xE11AB1A1);
+        s[26] = 4;
+        s[30] = 12;
+        put(48, 7);  // a directory of zeros
+        put(68, 1000);
+        for (int j = 0; j < 109; ++j) put(76 + 4 * j, 7);
+      } else if (sector > 1000 && sector <= 1000 + 65536) {
+        lastDifat = std::max(lastDifat, sector);
+        for (int j = 0; j < 1023; ++j) put(4 * j, 7);
+        put(4092, static_cast<uint32_t>(sector));  // the next, in the sector behind
+      }
+    }
+    return 1;
+  }
+  uint32_t GetSectorSize() override { return 4096; }
+  int64_t GetTotalSectors() override { return int64_t{1} << 20; }
+  uint32_t GetType() override { return STORAGE_DEVICE_CACHED; }
+  ResultCode GetLastError() override { return 0; }
+  uint64_t lastDifat = 0;
+};
+
+// The table list stops at the most table sectors a file can have: the
+// chain's other sectors are not read, nor their entries kept.
+TEST(RawOle, TheTableListStopsWhereSectorNumbersEnd) {
+  EndlessDifat device;
+  FileOLEAnalyser ole;
+  CRawFileInfo info;
+  Bytes head(4096);
+  ASSERT_EQ(device.ReadSector(head.data(), 0, 1), 1);
+  ASSERT_EQ(ole.AnalyseBuffer(head.data(), info), 1u);
+  ASSERT_EQ(ole.GetRawFileSize(info, &device), 1u);
+  const uint64_t tables = (uint64_t{1} << 32) / 1024;
+  EXPECT_EQ(info.m_size, 4096 + tables * 1024 * 4096);
+  // 109 in the header, 1,023 in each DIFAT sector; the reads go a window of
+  // 129 sectors ahead.
+  EXPECT_LE(device.lastDifat, 1000 + (tables - 109) / 1023 + 1 + 129);
 }
 
 TEST(RawOle, UnitsOf512BytesAreReadOnDevicesOfLargerSectors) {
