@@ -498,6 +498,22 @@ TEST(ScanResultReplay, HFSPlusRecordsAtOneStartOpenTheirVolumeOnce) {
   };
   const uint64_t one = sectorsRead(1);
   EXPECT_LT(sectorsRead(200), 2 * one);
+  // Trees of their own, each with a record at that start: the volume is
+  // still opened once for them all.
+  const auto treesRead = [&](int64_t trees) {
+    std::vector<Bytes> sections;
+    FileRecord file;
+    for (int64_t i = 0; i < trees; ++i)
+      sections.push_back(Section(1 + i, 31, "v", {PartitionEntry(0, 4, 40)}, {file.Encode()}));
+    const fs::path path = dir / ("trees" + std::to_string(trees) + ".rsf");
+    WriteNodes(path, NodesPayload(sections));
+    Replay replay(path);
+    CountingDevice device(opened->disk);
+    replay.Run(&device);
+    EXPECT_EQ(replay.damage, 0);
+    return device.sectors;
+  };
+  EXPECT_LT(treesRead(50), 2 * treesRead(1));
 }
 
 TEST(RestoredNodes, CloneOwnsItsRunsAndCompressedReadersFollowTheTree) {
