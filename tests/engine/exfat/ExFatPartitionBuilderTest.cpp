@@ -339,6 +339,50 @@ TEST(ExFatPartitionBuilder, ARootFarFromItsFilesMakesFewCandidates) {
   EXPECT_LE(e.builder.GetCandidates().size(), CPartitionBuilder::kRootCandidates);
 }
 
+// A device of zeros that counts the sectors read from it.
+class CountingZeros final : public testsupport::StubDevice {
+ public:
+  int ReadSector(void* buffer, int64_t, int64_t count) override {
+    std::memset(buffer, 0, static_cast<size_t>(count) * 512);
+    sectors += static_cast<uint64_t>(count);
+    return 1;
+  }
+  uint32_t GetSectorSize() override { return 512; }
+  int64_t GetTotalSectors() override { return static_cast<int64_t>(kDeviceSectors); }
+  uint32_t GetType() override { return STORAGE_DEVICE_CACHED; }
+  ResultCode GetLastError() override { return 0; }
+  uint64_t sectors = 0;
+};
+
+// Root-like runs one after the other, each naming an up-case table of the
+// largest size with a checksum of its own, near 64 table starts: each would
+// read 16 MiB of tables and up to thousands of bitmap sectors. Once the
+// backlog is full, each sector of the pass checks one; the checks read no
+// more than their allowance and a quarter of what the pass went through.
+TEST(ExFatPartitionBuilder, RootChecksReadAShareOfThePass) {
+  CountingZeros device;
+  CPartitionBuilder builder;
+  builder.PrepareBuild(&device, 512, kDeviceSectors);
+  for (int t = 0; t < 64; ++t) builder.RecordUpCaseTable(100000 + t * 4096);
+  Parser p;
+  constexpr int64_t kFirst = 200000;
+  constexpr int kRoots = static_cast<int>(CPartitionBuilder::kBacklog) + 300;
+  int64_t sector = kFirst;
+  for (int r = 0; r < kRoots; ++r, sector += 4) {
+    std::vector<uint8_t> dir = RootEntries(false);
+    const uint32_t size = 0x3FFFF, sum = static_cast<uint32_t>(r);
+    std::memcpy(dir.data() + 64 + 24, &size, 4);
+    std::memcpy(dir.data() + 64 + 4, &sum, 4);
+    std::unique_ptr<CFileSet> set = p.Feed(sector, Sectors(dir, 0));
+    ASSERT_TRUE(set != nullptr && set->IsRoot());
+    builder.PushFileSet(std::move(set), -1, -1);
+    builder.Build(sector);
+  }
+  EXPECT_EQ(device.sectors, builder.GetCheckSectors());
+  EXPECT_LE(device.sectors, CPartitionBuilder::kCheckReadBytes / 512 + static_cast<uint64_t>(sector) / 4);
+  EXPECT_GT(device.sectors, 0u);
+}
+
 TEST(ExFatPartitionBuilder, ABootSectorAndItsBackupMakeOneCandidateALoneOneAtSectorFiveItsOwn) {
   const std::vector<uint8_t> image = exfattest::MakeImage("mkfs.exfat -c 4K IMG");
   const uint8_t* boot = image.data();
