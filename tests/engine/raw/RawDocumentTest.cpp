@@ -352,14 +352,20 @@ class HugeCompound : public testsupport::StubDevice {
   }
 };
 
-TEST(RawOle, SizesBeyondFourGibibytesAreNotWrapped) {
-  HugeCompound device;
+// The compound file that starts the device, as the carver sizes it.
+CRawFileInfo SizedFromTheStart(IStorageDevice& device) {
   FileOLEAnalyser ole;
   CRawFileInfo info;
-  Bytes head(512);
-  ASSERT_EQ(device.ReadSector(head.data(), 0, 1), 1);
-  ASSERT_EQ(ole.AnalyseBuffer(head.data(), info), 1u);
-  ASSERT_EQ(ole.GetRawFileSize(info, &device), 1u);
+  Bytes head(device.GetSectorSize());
+  EXPECT_EQ(device.ReadSector(head.data(), 0, 1), 1);
+  EXPECT_EQ(ole.AnalyseBuffer(head.data(), info), 1u);
+  EXPECT_EQ(ole.GetRawFileSize(info, &device), 1u);
+  return info;
+}
+
+TEST(RawOle, SizesBeyondFourGibibytesAreNotWrapped) {
+  HugeCompound device;
+  const CRawFileInfo info = SizedFromTheStart(device);
   const uint64_t tables = 109 + 600 * 127;
   EXPECT_EQ(info.m_size, 512 + tables * 128 * 512);
   EXPECT_EQ(info.m_type, RAW_TYPE_MOF);
@@ -404,12 +410,7 @@ class EndlessDifat : public testsupport::StubDevice {
 // chain's other sectors are not read, nor their entries kept.
 TEST(RawOle, TheTableListStopsWhereSectorNumbersEnd) {
   EndlessDifat device;
-  FileOLEAnalyser ole;
-  CRawFileInfo info;
-  Bytes head(4096);
-  ASSERT_EQ(device.ReadSector(head.data(), 0, 1), 1);
-  ASSERT_EQ(ole.AnalyseBuffer(head.data(), info), 1u);
-  ASSERT_EQ(ole.GetRawFileSize(info, &device), 1u);
+  const CRawFileInfo info = SizedFromTheStart(device);
   const uint64_t tables = (uint64_t{1} << 32) / 1024;
   EXPECT_EQ(info.m_size, 4096 + tables * 1024 * 4096);
   // 109 in the header, 1,023 in each DIFAT sector; the reads go a window of
