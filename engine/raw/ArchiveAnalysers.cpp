@@ -369,11 +369,12 @@ uint32_t FileSITAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   // The archive's closing record: 02 D7 0A, a byte that tells how much
   // follows, then 98 F6 42 88.
   static const uint8_t kMark[3] = {0x02, 0xD7, 0x0A};
-  uint8_t kind = 0;
-  const RawMarkFind find = FindRawEndMark(buffer, 0, kSearchLimit, kMark, sizeof kMark, 0, 8, [&](const uint8_t* p) {
-    kind = p[3];
-    return p[4] == 0x98 && p[5] == 0xF6 && p[6] == 0x42 && p[7] == 0x88;
-  });
+  static thread_local RawMarkMemo memo;
+  const RawMarkFind find = FindRawEndMark(
+      buffer, 0, kSearchLimit, kMark, sizeof kMark, 0, 8,
+      [](const uint8_t* p) { return p[4] == 0x98 && p[5] == 0xF6 && p[6] == 0x42 && p[7] == 0x88; }, memo);
+  const uint8_t* record = find.found ? buffer.Get(find.offset, 8) : nullptr;
+  const uint8_t kind = record != nullptr ? record[3] : 0;
   SizeFromRawEndMark(info, find, 8 + (kind == 0x19 ? 4 : kind == ';' ? 5 : 6));
   return 1;
 }
@@ -452,8 +453,10 @@ uint32_t FileDMGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   // header size 512, wherever in a sector it lies.
   RawFileBuffer buffer(device, info.m_startSector);
   static const uint8_t kMark[4] = {'k', 'o', 'l', 'y'};
-  const RawMarkFind find = FindRawEndMark(buffer, 10, kSearchLimit, kMark, sizeof kMark, 0, 12,
-                                          [](const uint8_t* p) { return Be32(p + 4) == 4 && Be32(p + 8) == 512; });
+  static thread_local RawMarkMemo memo;
+  const RawMarkFind find = FindRawEndMark(
+      buffer, 10, kSearchLimit, kMark, sizeof kMark, 0, 12,
+      [](const uint8_t* p) { return Be32(p + 4) == 4 && Be32(p + 8) == 512; }, memo);
   SizeFromRawEndMark(info, find, 512);
   return 1;
 }

@@ -326,12 +326,14 @@ class HoleDevice : public testsupport::StubDevice {
       : inner_(disk.data(), disk.size()), holeFirst_(holeFirst), holeEnd_(holeEnd) {}
   int ReadSector(void* buffer, int64_t first, int64_t count) override {
     if (first < holeEnd_ && holeFirst_ < first + count) return 0;
+    sectorsRead += count;
     return inner_.ReadSector(buffer, first, count);
   }
   uint32_t GetSectorSize() override { return 512; }
   int64_t GetTotalSectors() override { return inner_.GetTotalSectors(); }
   uint32_t GetType() override { return STORAGE_DEVICE_CACHED; }
   ResultCode GetLastError() override { return 0; }
+  int64_t sectorsRead = 0;
 
  private:
   testsupport::BytesDevice inner_;
@@ -573,6 +575,34 @@ TEST(RawSearch, TheRingAndTheBlockBufferGoWhenThePassEnds) {
     if (before < 0) continue;  // a sanitizer keeps the books
     EXPECT_GT(during - before, 21 << 20);
     EXPECT_LT(after - before, 1 << 20);
+  }
+}
+
+// Heads of one type one after the other (every bzip2 stream of level 1
+// starts as a compressed disk image does), none with the image's trailer:
+// each file runs to the device's end, and each search for the trailer goes
+// on from where the last one stopped instead of reading the device again.
+// With a trailer, the one image found whole holds the other heads.
+TEST(RawSearch, EndMarkSearchesOfHeadsThatFollowEachOtherReadTheDeviceOnce) {
+  for (const bool trailer : {false, true}) {
+    SCOPED_TRACE(trailer ? "a trailer near the end" : "no trailer");
+    Bytes disk(8 << 20, 0x5A);
+    const size_t heads = disk.size() / 2 / 4096;
+    for (size_t i = 0; i < heads; ++i) std::memcpy(disk.data() + i * 4096, "BZh11AY&SY", 10);
+    const size_t koly = disk.size() - 4096 + 100;
+    if (trailer) {
+      const uint8_t block[12] = {'k', 'o', 'l', 'y', 0, 0, 0, 4, 0, 0, 2, 0};
+      std::memcpy(disk.data() + koly, block, sizeof block);
+    }
+    Carve carve(disk, 2048);
+    carve.raw->EndSearch(1);
+    const std::vector<std::string> files = carve.Files();
+    ASSERT_EQ(files.size(), trailer ? 1 : heads);
+    EXPECT_EQ(files.front(), "FILE000.DMG:" + std::to_string(trailer ? koly + 512 : disk.size()));
+    if (!trailer) {
+      EXPECT_EQ(files.back(), "FILE1023.DMG:" + std::to_string(disk.size() - (heads - 1) * 4096));
+    }
+    EXPECT_LT(carve.owned->sectorsRead, 3 * static_cast<int64_t>(disk.size() / 512));
   }
 }
 
