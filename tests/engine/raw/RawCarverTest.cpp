@@ -578,31 +578,42 @@ TEST(RawSearch, TheRingAndTheBlockBufferGoWhenThePassEnds) {
   }
 }
 
-// Heads of one type one after the other (every bzip2 stream of level 1
-// starts as a compressed disk image does), none with the image's trailer:
-// each file runs to the device's end, and each search for the trailer goes
-// on from where the last one stopped instead of reading the device again.
-// With a trailer, the one image found whole holds the other heads.
-TEST(RawSearch, EndMarkSearchesOfHeadsThatFollowEachOtherReadTheDeviceOnce) {
-  for (const bool trailer : {false, true}) {
-    SCOPED_TRACE(trailer ? "a trailer near the end" : "no trailer");
-    Bytes disk(8 << 20, 0x5A);
-    const size_t heads = disk.size() / 2 / 4096;
-    for (size_t i = 0; i < heads; ++i) std::memcpy(disk.data() + i * 4096, "BZh11AY&SY", 10);
-    const size_t koly = disk.size() - 4096 + 100;
-    if (trailer) {
-      const uint8_t block[12] = {'k', 'o', 'l', 'y', 0, 0, 0, 4, 0, 0, 2, 0};
-      std::memcpy(disk.data() + koly, block, sizeof block);
+// Heads of one type one after the other, none with its end (every bzip2
+// stream of level 1 starts as a compressed disk image does): each file runs
+// to the device's end, and each search for the end goes on from where the
+// last one stopped instead of reading the device again. With its end, the
+// one file found whole holds the other heads.
+TEST(RawSearch, EndSearchesOfHeadsThatFollowEachOtherReadTheDeviceOnce) {
+  struct Kind {
+    const char* head;
+    const char* ext;
+    std::string end;
+    size_t tail;  // bytes of the file from its end's first byte on
+  };
+  const Kind kinds[] = {{"BZh11AY&SY", "DMG", std::string("koly\0\0\0\x04\0\0\x02\0", 12), 512},
+                        {"%PDF-1.4\n", "PDF", "%%EOF", 5}};
+  for (const Kind& kind : kinds) {
+    for (const bool ended : {false, true}) {
+      SCOPED_TRACE(std::string(kind.ext) + (ended ? " ended near the device's end" : " without an end"));
+      Bytes disk(8 << 20, 0x5A);
+      const size_t heads = disk.size() / 2 / 4096;
+      for (size_t i = 0; i < heads; ++i) std::memcpy(disk.data() + i * 4096, kind.head, std::strlen(kind.head));
+      const size_t end = disk.size() - 4096 + 100;
+      if (ended) std::memcpy(disk.data() + end, kind.end.data(), kind.end.size());
+      Carve carve(disk, 2048);
+      carve.raw->EndSearch(1);
+      const std::vector<std::string> files = carve.Files();
+      ASSERT_EQ(files.size(), ended ? 1 : heads);
+      EXPECT_EQ(files.front(),
+                std::string("FILE000.") + kind.ext + ":" + std::to_string(ended ? end + kind.tail : disk.size()));
+      if (!ended) {
+        EXPECT_EQ(files.back(),
+                  "FILE1023." + std::string(kind.ext) + ":" + std::to_string(disk.size() - (heads - 1) * 4096));
+      }
+      // The device about once, and a window at each head.
+      EXPECT_LT(carve.owned->sectorsRead,
+                static_cast<int64_t>(3 * disk.size() / 512 + heads * (RawFileBuffer::kWindowSectors + 1)));
     }
-    Carve carve(disk, 2048);
-    carve.raw->EndSearch(1);
-    const std::vector<std::string> files = carve.Files();
-    ASSERT_EQ(files.size(), trailer ? 1 : heads);
-    EXPECT_EQ(files.front(), "FILE000.DMG:" + std::to_string(trailer ? koly + 512 : disk.size()));
-    if (!trailer) {
-      EXPECT_EQ(files.back(), "FILE1023.DMG:" + std::to_string(disk.size() - (heads - 1) * 4096));
-    }
-    EXPECT_LT(carve.owned->sectorsRead, 3 * static_cast<int64_t>(disk.size() / 512));
   }
 }
 
