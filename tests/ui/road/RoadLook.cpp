@@ -4,6 +4,7 @@
 #include "app/KVUIDeviceData.h"
 #include "ui/widgets/CustemOutlineView.h"
 #include "ui/widgets/CustomTableView.h"
+#include "ui/widgets/KVCustomOutlineView.h"
 #include "ui/widgets/NewButton.h"
 #include "ui/windows/KVDeletailWindowController.h"
 #include "ui/windows/KVSelectDiskViewController.h"

@@ -80,6 +80,12 @@ void RoadUser::Type(const std::function<QWidget*()>& widget, const QString& text
   }
 }
 
+void RoadUser::Key(const std::function<QWidget*()>& widget, Qt::Key key) {
+  Do([widget, key] {
+    if (QWidget* target = widget()) QTest::keyClick(target, key);
+  });
+}
+
 void RoadUser::Until(const std::string& what, const std::function<bool()>& seen, int seconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (!See<bool>(seen)) {

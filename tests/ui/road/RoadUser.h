@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QPoint>
+#include <Qt>
 #include <QString>
 
 #include <functional>
@@ -44,6 +45,7 @@ class RoadUser {
   void DoubleClick(const std::function<QWidget*()>& widget, std::function<QPoint()> at);
   // Keys typed into `widget`, one at a time.
   void Type(const std::function<QWidget*()>& widget, const QString& text);
+  void Key(const std::function<QWidget*()>& widget, Qt::Key key);
 
   // Waits until `seen` answers true, looking every 50 ms; gives up after
   // `seconds` with `what` as the reason.

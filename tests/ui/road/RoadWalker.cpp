@@ -49,20 +49,24 @@
 #include "ui/widgets/CNGridViewItem.h"
 #include "ui/widgets/CustemOutlineView.h"
 #include "ui/widgets/CustomTableView.h"
+#include "ui/widgets/KVCustomOutlineView.h"
 #include "ui/widgets/KitElidedLabel.h"
 #include "ui/widgets/KitSegmentedControl.h"
+#include "ui/widgets/MAAttachedWindow.h"
 #include "ui/widgets/NewButton.h"
 #include "ui/widgets/NewSearchTextFiled.h"
 #include "ui/widgets/TCImageButton.h"
 #include "ui/widgets/TCImageWindow.h"
 #include "ui/widgets/TCWindowButton.h"
 #include "ui/widgets/TypeButton.h"
+#include "ui/windows/KVDeepScanViewController.h"
 #include "ui/windows/KVDeletailWindowController.h"
 #include "ui/windows/KVRootWindowController.h"
 #include "ui/windows/KVScanEndSaveWindowController.h"
 #include "ui/windows/KVSelectDiskViewController.h"
 #include "ui/windows/KVSelectTypeViewController.h"
 #include "ui/windows/KVShowScanProgressWindowController.h"
+#include "ui/windows/KVTabButton.h"
 #include "ui/windows/KVSmallWindow.h"
 
 namespace {
@@ -178,6 +182,27 @@ void ChooseRow(RoadUser& u, const QStringList& path) {
   u.Until("the tree row " + S(path.join('/')) + " chosen", [row] { return Results()->opDataFile == row(); }, 10);
 }
 
+// Chooses the row whose labels, less their counts, are `names`.
+void ChooseRowLabelled(RoadUser& u, const QStringList& names) {
+  const QStringList labels = u.See<QStringList>([names] {
+    QStringList path;
+    OpNodeData* at = nullptr;
+    for (const QString& name : names) {
+      OpNodeData* next = nullptr;
+      for (OpNodeData* row : roadlook::TreeRows(*Results())) {
+        const QString label = roadlook::RowLabel(*Results(), ShownOutline(), row);
+        if (row->parent() == at && (label == name || label.startsWith(name + QLatin1Char('(')))) next = row;
+      }
+      if (next == nullptr) return QStringList();
+      path << roadlook::RowLabel(*Results(), ShownOutline(), next);
+      at = next;
+    }
+    return path;
+  });
+  if (labels.isEmpty()) u.Fail("no tree row " + S(names.join('/')));
+  ChooseRow(u, labels);
+}
+
 // Opens every row of the shown tree by its disclosure mark.
 void OpenEveryRow(RoadUser& u) {
   for (;;) {
@@ -253,10 +278,12 @@ void LookThroughTrees(RoadUser& u, const Road& road, const QString& stage) {
   ShowTree(u, Window::kTypeTree);
   OpenEveryRow(u);
   Report(u, road, stage + QStringLiteral("-types.tsv"), LookThroughTree(u, false));
+  ChooseRowLabelled(u, {QStringLiteral("Pictures"), QStringLiteral("jpg")});
   u.Shot(stage + QStringLiteral("-type-tree"));
   ShowTree(u, Window::kModificationTree);
   OpenEveryRow(u);
   Report(u, road, stage + QStringLiteral("-dates.tsv"), LookThroughTree(u, false));
+  ChooseRowLabelled(u, {QStringLiteral("Modified"), QStringLiteral("2023"), QStringLiteral("07")});
   u.Shot(stage + QStringLiteral("-date-tree"));
   ShowTree(u, Window::kPathTree);
 }
@@ -282,6 +309,13 @@ void TickFile(RoadUser& u, const QStringList& folder, const QString& name) {
     const int at = row();
     return at >= 0 && OpNodeData::fileNodeState(Results()->arrList[static_cast<size_t>(at)]) == 2;
   }, 10);
+}
+
+// The deep-scan bubble that follows a quick scan, closed by its button.
+void CloseTheBubble(RoadUser& u) {
+  u.Until("the deep-scan bubble", [] { return Results()->attachedWindow && Results()->attachedWindow->isVisible(); }, 10);
+  u.Click([] { return static_cast<QWidget*>(Results()->deepScanVC->closeButton); });
+  u.Until("the bubble gone", [] { return !Results()->attachedWindow; }, 10);
 }
 
 // Closes the results window with its close button; with nothing running
@@ -333,6 +367,7 @@ void WalkFirst(RoadUser& u, const Road& road) {
   std::printf("road: the folder tree filled while the scan ran: %s\n", filledWhileScanning ? "yes" : "no");
   u.Pause(1200);  // the first folder opens
   u.Shot(QStringLiteral("scanned"));
+  CloseTheBubble(u);
 
   u.Step("the folder tree");
   const QString volume = u.See<QString>([] { return Results()->allDiskArr.front()->name(); });
@@ -343,6 +378,7 @@ void WalkFirst(RoadUser& u, const Road& road) {
   u.Step("searching a name");
   u.Click([] { return Results()->search->textField(); });
   u.Type([] { return Results()->search->textField(); }, QStringLiteral("sunset"));
+  u.Key([] { return Results()->search->textField(); }, Qt::Key_Return);
   u.Until("the search's result", [] {
     const QStringList files = roadlook::FileLines(*Results());
     return files.size() == 1 && files.front().contains(QStringLiteral("/sunset.jpg\t"));
@@ -403,7 +439,7 @@ void WalkFirst(RoadUser& u, const Road& road) {
   });
 
   u.Step("saving the result");
-  u.See([&road] { Results()->setExportChooser([&road](const QString&, const QString&) { return road.result; }); });
+  u.See([&road] { Results()->setExportFileChooser([&road](const QString&, const QString&) { return road.result; }); });
   u.Click([] { return Results()->exportButton; });
   u.Until("the saved result", [&road] {
     bool progress = false;
