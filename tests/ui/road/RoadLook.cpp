@@ -1,5 +1,7 @@
 #include "RoadLook.h"
 
+#include <algorithm>
+
 #include "app/KVNode.h"
 #include "app/KVUIDeviceData.h"
 #include "ui/widgets/CustemOutlineView.h"
@@ -31,6 +33,13 @@ void AddRows(KVDeletailWindowController& window, KitOutlineView* outline, void* 
     if (depths != nullptr) depths->push_back(depth);
     if (window.isItemExpandable(outline, child)) AddRows(window, outline, child, depth + 1, rows, depths);
   }
+}
+
+// A tick box is drawn at its cell's left edge, in the middle of its height,
+// and takes presses in the tick area from the cell's top.
+QPoint TickInCell(const QRect& cell) {
+  const QRect tickArea(cell.topLeft(), NewButton::kTickArea);
+  return QPoint(tickArea.center().x(), std::min(cell.center().y(), tickArea.bottom()));
 }
 
 KitOutlineView* ShownOutline(KVDeletailWindowController& window) {
@@ -74,15 +83,13 @@ QPoint TickPoint(KitOutlineView* outline, void* item) {
   const QModelIndex index = outline->indexForItem(item);
   if (!index.isValid()) return {};
   outline->scrollTo(index);
-  const QRect rect = outline->visualRect(index);
-  auto* cell = dynamic_cast<NewButton*>(outline->preparedCell(0, index));
-  return cell != nullptr ? cell->imageRectForBounds(rect).center() : QPoint();
+  return TickInCell(outline->visualRect(index));
 }
 
 QPoint FileTickPoint(CustomTableView* table, int row) {
   const QModelIndex index = table->model()->index(row, 0);
   table->scrollTo(index);
-  return table->visualRect(index).center();
+  return TickInCell(table->visualRect(index));
 }
 
 QString RowLabel(KVDeletailWindowController& window, KitOutlineView* outline, OpNodeData* row) {

@@ -23,7 +23,9 @@ void Say(const std::string& line) {
 
 }  // namespace
 
-RoadUser::RoadUser(QString shots) : shots_(std::move(shots)) { QDir().mkpath(shots_); }
+RoadUser::RoadUser(QString shots, QString prefix) : shots_(std::move(shots)), prefix_(std::move(prefix)) {
+  QDir().mkpath(shots_);
+}
 
 void RoadUser::Start(std::function<void(RoadUser&)> walk) {
   if (thread_) return;
@@ -104,7 +106,7 @@ void RoadUser::Step(const std::string& name) {
 void RoadUser::Shot(const QString& name) {
   // What the last act changed is painted (and on a real screen, shown).
   Pause(250);
-  const QString file = QDir(shots_).filePath(QStringLiteral("%1-%2.png").arg(++shotCount_, 2, 10, QLatin1Char('0')).arg(name));
+  const QString file = QDir(shots_).filePath(QStringLiteral("%1-%2-%3.png").arg(prefix_).arg(++shotCount_, 2, 10, QLatin1Char('0')).arg(name));
   const bool saved = See<bool>([&] { return ScreenAsSeen().save(file); });
   if (!saved) Saw("cannot write " + file.toStdString());
   Say("shot: " + file.toStdString());
@@ -117,7 +119,7 @@ void RoadUser::Saw(const std::string& fault) {
 
 void RoadUser::Fail(const std::string& why) {
   Say("FAILED (" + step_ + "): " + why);
-  const QString file = QDir(shots_).filePath(QStringLiteral("failed.png"));
+  const QString file = QDir(shots_).filePath(prefix_ + QStringLiteral("-failed.png"));
   QMetaObject::invokeMethod(
       qApp, [file] { ScreenAsSeen().save(file); }, Qt::BlockingQueuedConnection);
   Say("shot: " + file.toStdString());

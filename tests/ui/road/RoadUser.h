@@ -21,7 +21,8 @@ class QWidget;
 
 class RoadUser {
  public:
-  explicit RoadUser(QString shots);
+  // Shots are named "PREFIX-NN-name.png".
+  RoadUser(QString shots, QString prefix);
 
   // Starts `walk` on the user's thread (once, from the main thread); when it
   // returns, the user waits for the application to end.
@@ -55,8 +56,8 @@ class RoadUser {
 
   // A new step of the walk: said on standard output.
   void Step(const std::string& name);
-  // A screenshot of the screen as it is now, "NN-name.png" in the folder of
-  // shots (NN counts the shots).
+  // A screenshot of the screen as it is now, "PREFIX-NN-name.png" in the
+  // folder of shots (NN counts the shots).
   void Shot(const QString& name);
   // Something seen that should not be: said now, and the walk fails at its
   // end.
@@ -69,7 +70,7 @@ class RoadUser {
  private:
   void OnMainThread(const std::function<void()>& look);
 
-  QString shots_;
+  QString shots_, prefix_;
   int shotCount_ = 0;
   int faults_ = 0;
   std::string step_;

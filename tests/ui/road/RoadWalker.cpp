@@ -37,6 +37,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "RoadLook.h"
@@ -401,12 +402,12 @@ void WalkFirst(RoadUser& u, const Road& road) {
   u.Step("recovering");
   u.Click([] { return Results()->recovertyButton; });
   u.Until("the folder chooser", [] { return Results()->panel && Results()->panel->isVisible(); });
-  u.Shot(QStringLiteral("chooser"));
   // The chooser's answer: the folder, chosen with its own button.
   u.Do([&road] {
     QFileDialog* chooser = Results()->panel;
     chooser->setDirectory(road.into);
   });
+  u.Shot(QStringLiteral("chooser"));
   u.Until("the chooser's button", [] {
     QDialogButtonBox* buttons = Results()->panel->findChild<QDialogButtonBox*>();
     return buttons != nullptr && buttons->button(QDialogButtonBox::Open) != nullptr &&
@@ -530,7 +531,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   QDir().mkpath(road.report);
-  static RoadUser user(road.shots);
+  // The shots of the two starts side by side, in the order they were taken.
+  static RoadUser user(road.shots, road.stage == "first" ? QStringLiteral("1") : QStringLiteral("2"));
   KVApplicationWatch watch;
   watch.rootWindowShown = [&road](KVRootWindowController* root) {
     g_windows.root = root;
