@@ -96,17 +96,20 @@ void KVDeletailWindowController::buildLayout() {
   pathButton = new KVTabButton(QString(), tabs);
   typeButton = new KVTabButton(QString(), tabs);
   timeButton = new KVTabButton(QString(), tabs);
-  auto* dates = Tight<QVBoxLayout>(timeButton);
-  dates->setContentsMargins(2, 2, 2, 2);
+  // The date tab's two choices side by side, each a line of the tab's
+  // height: stacked, two lines of text did not fit the strip.
+  auto* dates = Tight<QHBoxLayout>(timeButton);
+  dates->setContentsMargins(2, 4, 2, 4);
+  dates->setSpacing(2);
   creatButton = new KVTabButton(QString(), timeButton);
   modifyButton = new KVTabButton(QString(), timeButton);
   for (KVTabButton* choice : {creatButton, modifyButton}) {
     choice->setFont(KitStyle::Font(11));
-    dates->addWidget(choice);
+    dates->addWidget(choice, 1);
   }
-  tabRow->addWidget(pathButton, 3);
+  tabRow->addWidget(pathButton, 2);
   tabRow->addWidget(typeButton, 3);
-  tabRow->addWidget(timeButton, 4);
+  tabRow->addWidget(timeButton, 5);
   pathButton->setImageNamed(QStringLiteral("bg_tab"));  // the path tree comes first
   left->addWidget(tabs);
 
