@@ -14,7 +14,7 @@
 // Checked here against The Sleuth Kit's listing and the original files:
 // what the trees showed, the recovered files byte for byte, laid out below
 // the chosen folder and owned by the user behind pkexec, and the images
-// unchanged. The walk's screenshots are kept in the build tree (road/), on
+// unchanged. The walk's screenshots are kept in the build tree (gallery/road/), on
 // an X server (xvfb-run) where there is one, else offscreen.
 #include <sys/stat.h>
 
