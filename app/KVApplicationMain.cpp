@@ -85,8 +85,7 @@ KVResultsWindowHooks ResultsWindowHooks(const KVApplicationWatch& watch) {
 // The windows the delegate opens, and the update window it keeps.
 class DelegateWindows : public KVCheckUpdateWindowControllerDelegate {
  public:
-  DelegateWindows(KVAppDelegate** delegate, KVApplicationWatch watch)
-      : delegate_(delegate), watch_(std::move(watch)) {}
+  DelegateWindows(KVAppDelegate** delegate, KVApplicationWatch watch) : delegate_(delegate), watch_(std::move(watch)) {}
 
   void runRootWindow() override { (*delegate_)->runRootWindow(); }
 

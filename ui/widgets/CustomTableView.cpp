@@ -223,7 +223,8 @@ void CustomTableView::layoutNote() {
   // middle.
   const QRect text(area.width() / 2 - kNoteTextWidth / 2, area.height() / 2, kNoteTextWidth, kNoteTextHeight);
   noValueView_->findChild<QLabel*>(QStringLiteral("plate"))
-      ->setGeometry(text.adjusted(0, -(kNotePlateHeight - kNoteTextHeight) / 2, 0, (kNotePlateHeight - kNoteTextHeight) / 2));
+      ->setGeometry(
+          text.adjusted(0, -(kNotePlateHeight - kNoteTextHeight) / 2, 0, (kNotePlateHeight - kNoteTextHeight) / 2));
   if (noteText_ != nullptr) noteText_->setGeometry(text);
 }
 

@@ -54,8 +54,8 @@ void ApplyTabLook(KVDeletailWindowController& window, int kind) {
   }
   // Away from the date trees neither date choice stays white, as if still
   // chosen.
-  for (KVTabButton* tab : {window.pathButton, window.typeButton, window.timeButton, window.creatButton,
-                           window.modifyButton})
+  for (KVTabButton* tab :
+       {window.pathButton, window.typeButton, window.timeButton, window.creatButton, window.modifyButton})
     window.setButtonTitleColor(tab, kTabTitleColor);
   if (dates) {
     window.setButtonTitleColor(plate, kTabTitleColor);

@@ -44,7 +44,7 @@ QPoint TickInCell(const QRect& cell) {
 
 KitOutlineView* ShownOutline(KVDeletailWindowController& window) {
   return window.selectTypeCount >= KVDeletailWindowController::kCreationTree ? window.timeOutlineView
-                                                                              : window.outlineView;
+                                                                             : window.outlineView;
 }
 
 }  // namespace
@@ -59,8 +59,7 @@ DiskVolumeNodeData* DiskRow(KVSelectDiskViewController* page, const QString& nam
 
 QString DiskColumn(KVSelectDiskViewController* page, const char* column, DiskVolumeNodeData* row) {
   KitOutlineView* outline = page->outlineView;
-  return page
-      ->objectValueForTableColumn(outline, outline->tableColumnWithIdentifier(QString::fromLatin1(column)), row)
+  return page->objectValueForTableColumn(outline, outline->tableColumnWithIdentifier(QString::fromLatin1(column)), row)
       .toString();
 }
 
@@ -132,7 +131,8 @@ QStringList FileLines(KVDeletailWindowController& window) {
     const long long seconds =
         written > kUnixEpochAsFileTime ? static_cast<long long>((written - kUnixEpochAsFileTime) / 10000000) : -1;
     lines << QStringLiteral("%1\t%2\t%3\t%4")
-                 .arg(TableText(window, "Path", row), file.isDeleted() ? QStringLiteral("deleted") : QStringLiteral("live"))
+                 .arg(TableText(window, "Path", row),
+                      file.isDeleted() ? QStringLiteral("deleted") : QStringLiteral("live"))
                  .arg(file.size())
                  .arg(seconds);
   }

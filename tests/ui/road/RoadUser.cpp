@@ -106,7 +106,8 @@ void RoadUser::Step(const std::string& name) {
 void RoadUser::Shot(const QString& name) {
   // What the last act changed is painted (and on a real screen, shown).
   Pause(250);
-  const QString file = QDir(shots_).filePath(QStringLiteral("%1-%2-%3.png").arg(prefix_).arg(++shotCount_, 2, 10, QLatin1Char('0')).arg(name));
+  const QString file = QDir(shots_).filePath(
+      QStringLiteral("%1-%2-%3.png").arg(prefix_).arg(++shotCount_, 2, 10, QLatin1Char('0')).arg(name));
   const bool saved = See<bool>([&] { return ScreenAsSeen().save(file); });
   if (!saved) Saw("cannot write " + file.toStdString());
   Say("shot: " + file.toStdString());

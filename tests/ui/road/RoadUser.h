@@ -9,8 +9,8 @@
 #pragma once
 
 #include <QPoint>
-#include <Qt>
 #include <QString>
+#include <Qt>
 
 #include <functional>
 #include <memory>

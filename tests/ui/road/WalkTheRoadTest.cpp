@@ -72,8 +72,7 @@ std::vector<Listed> ListedFiles(const fs::path& report) {
   std::vector<Listed> files;
   for (const std::string& line : Lines(report)) {
     const std::vector<std::string> f = Split(line);
-    if (f.size() == 5 && f[0] == "file")
-      files.push_back({f[1], f[2] == "deleted", std::stoll(f[3]), std::stoll(f[4])});
+    if (f.size() == 5 && f[0] == "file") files.push_back({f[1], f[2] == "deleted", std::stoll(f[3]), std::stoll(f[4])});
   }
   return files;
 }
@@ -144,8 +143,8 @@ class WalkTheRoad : public testing::Test {
  protected:
   void SetUp() override {
     REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
-    const std::string why = conformance::EnsureFixtures(
-        testsupport::SourceDir() / "tests/fixtures/road/make-road-images.sh", FixtureDir());
+    const std::string why =
+        conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/road/make-road-images.sh", FixtureDir());
     REQUIRE_OR_SKIP(why.empty(), why);
     ntfs_ = conformance::ReadExpectations(FixtureDir() / "disk.img.ntfs.expect.tsv");
     fat_ = conformance::ReadExpectations(FixtureDir() / "disk.img.fat.expect.tsv");
@@ -154,7 +153,8 @@ class WalkTheRoad : public testing::Test {
     const std::string tag = std::to_string(getpid());
     disk_ = dir_ / ("family-disk-" + tag + ".img");
     lost_ = dir_ / ("wiped-disk-" + tag + ".img");
-    for (const auto& [from, to] : {std::pair{FixtureDir() / "disk.img", disk_}, {FixtureDir() / "disk-lost.img", lost_}})
+    for (const auto& [from, to] :
+         {std::pair{FixtureDir() / "disk.img", disk_}, {FixtureDir() / "disk-lost.img", lost_}})
       testsupport::RunCommandOrFail("cp --sparse=always " + ShellQuote(from.string()) + " " + ShellQuote(to.string()));
     shots_ = fs::path(ROAD_SHOTS_DIR) / (OnXServer() ? "xcb" : "offscreen");
     fs::remove_all(shots_);
@@ -178,15 +178,16 @@ class WalkTheRoad : public testing::Test {
   // One start of the application, walked through `stage`; answers its
   // output, with every line it said as a failure when it did not end well.
   std::string Walk(const std::string& stage) {
-    std::string command = "cd " + ShellQuote(dir_.path().string()) + " && env TZ=UTC LANG=C.UTF-8 PKEXEC_UID=" +
-                          std::to_string(kInvokingUser) + " CLIPMENDER_WORK_DIR=" + ShellQuote((dir_ / "work").string()) +
+    std::string command = "cd " + ShellQuote(dir_.path().string()) +
+                          " && env TZ=UTC LANG=C.UTF-8 PKEXEC_UID=" + std::to_string(kInvokingUser) +
+                          " CLIPMENDER_WORK_DIR=" + ShellQuote((dir_ / "work").string()) +
                           " XDG_RUNTIME_DIR=" + ShellQuote((dir_ / "work").string());
     command += OnXServer() ? " QT_QPA_PLATFORM=xcb timeout -k 10 400 xvfb-run -a -s '-screen 0 1600x1000x24'"
                            : " QT_QPA_PLATFORM=offscreen timeout -k 10 400";
-    command += " " + ShellQuote(ROAD_WALKER) + " --stage=" + stage + " --disk=" + ShellQuote(disk_.filename().string()) +
-               " --lost=" + ShellQuote(lost_.filename().string()) + " --into=" + ShellQuote(into_.string()) +
-               " --result=" + ShellQuote(result_.string()) + " --shots=" + ShellQuote(shots_.string()) +
-               " --report=" + ShellQuote(report_.string());
+    command += " " + ShellQuote(ROAD_WALKER) + " --stage=" + stage +
+               " --disk=" + ShellQuote(disk_.filename().string()) + " --lost=" + ShellQuote(lost_.filename().string()) +
+               " --into=" + ShellQuote(into_.string()) + " --result=" + ShellQuote(result_.string()) +
+               " --shots=" + ShellQuote(shots_.string()) + " --report=" + ShellQuote(report_.string());
     const testsupport::CommandResult run = testsupport::RunCommand(command);
     std::string said;
     std::istringstream out(run.output);
@@ -236,9 +237,8 @@ TEST_F(WalkTheRoad, FromTheFirstStartToTheFilesBackAndTheResultLoadedAgain) {
     }
     std::set<std::string> paths;
     for (const Listed& l : shown) paths.insert(l.path);
-    EXPECT_EQ(paths.size(), static_cast<size_t>(std::count_if(ntfs_.begin(), ntfs_.end(), [](const Expected& e) {
-                return !e.folder;
-              })))
+    EXPECT_EQ(paths.size(), static_cast<size_t>(
+                                std::count_if(ntfs_.begin(), ntfs_.end(), [](const Expected& e) { return !e.folder; })))
         << "every file once, and no other";
 
     // The type tree: each category and extension with the count of its
