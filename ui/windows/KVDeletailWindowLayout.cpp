@@ -51,13 +51,14 @@ QWidget* Holding(QWidget* parent, QWidget* view) {
 }
 
 // The file list's columns: tick, name (deleted files marked), size, path
-// and creation time.
+// and creation time; together they fit the list of a window at its first
+// size, the date whole at the right edge.
 void AddFileColumns(CustomTableView* table) {
   table->addTableColumn(QStringLiteral("CheckBox"), {}, 30)->setDataCell(std::make_unique<NewButton>());
-  table->addTableColumn(QStringLiteral("Name"), platform::Localized("PAGE_FOUR_TABLEVIEW_NAME"), 230)
+  table->addTableColumn(QStringLiteral("Name"), platform::Localized("PAGE_FOUR_TABLEVIEW_NAME"), 200)
       ->setDataCell(std::make_unique<ImageAndTextCell>());
-  table->addTableColumn(QStringLiteral("Size"), platform::Localized("PAGE_FOUR_TABLEVIEW_SIZE"), 90);
-  table->addTableColumn(QStringLiteral("Path"), platform::Localized("PAGE_FOUR_TABLEVIEW_PATH"), 260);
+  table->addTableColumn(QStringLiteral("Size"), platform::Localized("PAGE_FOUR_TABLEVIEW_SIZE"), 80);
+  table->addTableColumn(QStringLiteral("Path"), platform::Localized("PAGE_FOUR_TABLEVIEW_PATH"), 230);
   table->addTableColumn(QStringLiteral("Created"), platform::Localized("PAGE_FOUR_TABLEVIEW_CREATED"), 170);
   new RFOverlayScrollView(table);
 }

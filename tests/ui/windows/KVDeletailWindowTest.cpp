@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QHeaderView>
 #include <QSplitter>
 #include <QTest>
 #include <QWindow>
@@ -399,6 +400,9 @@ TEST(ResultsWindow, TitleBarControls) {
   // The scan's bar painted orange across the box before the scan ended is
   // full now.
   EXPECT_EQ(window->progressView->progressValue(), 100.0);
+  // The file list's columns fit the list at the window's first size.
+  QApplication::processEvents();
+  EXPECT_LE(window->tableView->horizontalHeader()->length(), window->tableView->viewport()->width());
   // Nothing the bar shows is cut by its edges.
   for (QWidget* child : window->titleBarView->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
     if (child->isVisibleTo(window->window())) {
