@@ -128,6 +128,10 @@ bool KVUIController::DoScanWithDiskIndex(int disk, int volume, const QString& po
     KVTypeMgr::share().clear();
     KVTimeMgr::share().clear();
   }
+  // The last scan's record (its 100 %) is not this one's progress: until
+  // the engine's first report there is none. A run still stopping keeps its
+  // own; the start queued behind it drops it when it begins.
+  if (status != KVOperationStopping) scan.SetProgressInfo(_PROGRESS_INFO{});
   return DoOperation([storage] { DoScanFn(storage.get()); }, KVPollArgs{&scan, postName});
 }
 

@@ -68,6 +68,61 @@ bool IsValidLabelEntry(const uint8_t* e) {
   return ondisk::AllZero(e + 2 + 2 * count, size_t(2 * (11 - count))) && ondisk::AllZero(e + 24, 8);
 }
 
+namespace {
+
+bool IsValidRootStructure(const uint8_t* e, uint32_t sectorShift, uint32_t clusterShift, uint64_t totalSectors) {
+  const uint32_t first = Le32(e + 20);
+  const uint64_t length = Le64(e + 24);
+  if (first < 2 || first > 0xFFFFFFF5u || sectorShift >= 64 || clusterShift >= 64) return false;
+  if ((length >> sectorShift) >= totalSectors) return false;
+  // The length is below the device's bytes: the sum cannot wrap.
+  return uint64_t{first} + (length >> clusterShift) <= 0xFFFFFFF5u && ondisk::AllZero(e + 8, 12);
+}
+
+}  // namespace
+
+bool IsValidBitmapEntry(const uint8_t* e, uint32_t sectorShift, uint32_t clusterShift, uint64_t totalSectors) {
+  // Byte 1 names the table the bitmap serves (bit 0); the rest is reserved.
+  return e[1] <= 1 && ondisk::AllZero(e + 2, 6) && IsValidRootStructure(e, sectorShift, clusterShift, totalSectors);
+}
+
+bool IsValidUpcaseEntry(const uint8_t* e, uint32_t sectorShift, uint32_t clusterShift, uint64_t totalSectors) {
+  // Bytes 4-7 hold the table's checksum.
+  return ondisk::AllZero(e + 1, 3) && IsValidRootStructure(e, sectorShift, clusterShift, totalSectors);
+}
+
+void ReadFileEntry(const uint8_t* e, int64_t sector, _tagFileBaseInfo* info) {
+  info->inUse = (e[0] & kInUse) != 0 ? 1 : 0;
+  info->attributes = Le16(e + 4);
+  info->createTime = Le32(e + 8);
+  info->modifyTime = Le32(e + 12);
+  info->accessTime = Le32(e + 16);
+  info->create10ms = e[20];
+  info->modify10ms = e[21];
+  info->createUtcOffset = e[22];
+  info->modifyUtcOffset = e[23];
+  info->accessUtcOffset = e[24];
+  info->sector = sector;
+}
+
+void ReadStreamEntry(const uint8_t* e, _tagFileBaseInfo* info) {
+  info->contiguous = (e[1] & 2) != 0 ? 1 : 0;
+  info->firstCluster = Le32(e + 20);
+  info->dataLength = static_cast<int64_t>(Le64(e + 24));
+}
+
+bool ReadNameEntry(const uint8_t* e, int units, std::u16string* name) {
+  for (int i = 0; i < units && i < kNameUnitsPerEntry; ++i) {
+    const char16_t unit = Le16(e + 2 + 2 * i);
+    if (unit == 0) return true;
+    name->push_back(unit);
+  }
+  return false;
+}
+
+bool IsBenignPrimary(uint8_t type) { return (type & 0x7E) == 0x20; }
+bool IsBenignSecondary(uint8_t type) { return (type & 0x7E) == 0x60; }
+
 }  // namespace exfat_entry
 
 bool CheckDirEntry(const uint8_t* bytes, size_t length, uint16_t storedChecksum) {
@@ -136,17 +191,7 @@ void CEFDTAnalyze::Entry(const uint8_t* e, int64_t sector) {
       m_units.clear();
       m_state = 1;
       m_expected = e[1];
-      m_info.inUse = inUse;
-      m_info.attributes = Le16(e + 4);
-      m_info.createTime = Le32(e + 8);
-      m_info.modifyTime = Le32(e + 12);
-      m_info.accessTime = Le32(e + 16);
-      m_info.create10ms = e[20];
-      m_info.modify10ms = e[21];
-      m_info.createUtcOffset = e[22];
-      m_info.modifyUtcOffset = e[23];
-      m_info.accessUtcOffset = e[24];
-      m_info.sector = sector;
+      ReadFileEntry(e, sector, &m_info);
       return;
     case kStream & 0x7F:
       if (index != 1 || inUse != m_info.inUse ||
@@ -156,10 +201,8 @@ void CEFDTAnalyze::Entry(const uint8_t* e, int64_t sector) {
       }
       m_state = 2;
       --m_expected;
-      m_info.contiguous = (e[1] & 2) != 0 ? 1 : 0;
       m_nameLength = e[3];
-      m_info.firstCluster = Le32(e + 20);
-      m_info.dataLength = static_cast<int64_t>(Le64(e + 24));
+      ReadStreamEntry(e, &m_info);
       return;
     case kName & 0x7F: {
       const size_t left = m_nameLength != 0 && m_nameLength > m_units.size() ? m_nameLength - m_units.size() : 0;
@@ -169,15 +212,7 @@ void CEFDTAnalyze::Entry(const uint8_t* e, int64_t sector) {
         m_state = 0;
         return;
       }
-      bool ended = false;
-      for (int i = 0; i < units; ++i) {
-        const char16_t unit = Le16(e + 2 + 2 * i);
-        if (unit == 0) {
-          ended = true;
-          break;
-        }
-        m_units.push_back(unit);
-      }
+      const bool ended = ReadNameEntry(e, units, &m_units);
       ++m_state;
       --m_expected;
       // Secondary entries past the name (vendor extensions) add nothing.

@@ -60,6 +60,25 @@ bool IsValidStreamEntry(const uint8_t* entry, uint32_t sectorShift, uint32_t clu
 // `units` is how many characters of the entry belong to the name (1-15).
 bool IsValidNameEntry(const uint8_t* entry, int units);
 bool IsValidLabelEntry(const uint8_t* entry);
+// The root's Allocation Bitmap and Up-case Table entries (the complete scan
+// tells root folders by them): a first cluster in the heap's numbering, a
+// length inside the device, and their reserved bytes 0.
+bool IsValidBitmapEntry(const uint8_t* entry, uint32_t sectorShift, uint32_t clusterShift, uint64_t totalSectors);
+bool IsValidUpcaseEntry(const uint8_t* entry, uint32_t sectorShift, uint32_t clusterShift, uint64_t totalSectors);
+// A record's fields from a set's File entry (in-use bit, attributes, times;
+// the entry lies at `sector`) and from its Stream Extension entry (first
+// cluster, length, contiguous bit), which passed their rules.
+void ReadFileEntry(const uint8_t* entry, int64_t sector, _tagFileBaseInfo* info);
+void ReadStreamEntry(const uint8_t* entry, _tagFileBaseInfo* info);
+// Appends the first `units` characters of a File Name entry to `name`, up
+// to a 0 character; true when one ended the name.
+bool ReadNameEntry(const uint8_t* entry, int units, std::u16string* name);
+
+// Entries that carry nothing this reader needs and harm nothing, in use or
+// deleted: the volume GUID and padding (primary entries), and the vendor
+// extension and allocation entries that may follow a file's name.
+bool IsBenignPrimary(uint8_t type);
+bool IsBenignSecondary(uint8_t type);
 
 }  // namespace exfat_entry
 

@@ -101,6 +101,25 @@ bool CExFatPartition::Init(const CExFatDBR& dbr, IStorageDevice* device, int64_t
                         dbr.GetTotalCluster());
 }
 
+void CExFatPartition::SetGeometry(IStorageDevice* device, uint32_t bytesPerSector, uint32_t sectorsPerCluster,
+                                  int64_t heapFirstSector, int64_t volumeStart, uint64_t totalSectors,
+                                  uint64_t clusterCount, uint32_t rootCluster) {
+  ClearFatData();
+  m_device = device;
+  m_bitmapCluster = 0;
+  m_bitmapLength = 0;
+  m_bitmapTried = false;
+  m_bitmap.clear();
+  m_bytesPerSector = bytesPerSector;
+  m_sectorsPerCluster = sectorsPerCluster;
+  m_bytesPerCluster = bytesPerSector * sectorsPerCluster;
+  m_clusterLimit = std::min<uint64_t>(clusterCount, 0xFFFFFFF4u) + 2;
+  m_rootCluster = rootCluster;
+  m_volumeStart = volumeStart;
+  m_heapFirstSector = heapFirstSector;
+  m_totalSectors = totalSectors;
+}
+
 int64_t CExFatPartition::ConvertClusterNumToSector(uint32_t cluster) const {
   if (!IsHeapCluster(cluster)) return 0;
   return m_heapFirstSector + int64_t{cluster - 2} * m_sectorsPerCluster;

@@ -109,6 +109,17 @@ class CExFatPartition : public CFatTable {
   int64_t GetVolumeStartSector() const { return m_volumeStart; }
   uint64_t GetTotalSectors() const { return m_totalSectors; }
 
+ protected:
+  // Takes a geometry worked out without a boot sector (clusters 2 to
+  // clusterCount + 1 from `heapFirstSector`); binds no table and forgets the
+  // bitmap.
+  void SetGeometry(IStorageDevice* device, uint32_t bytesPerSector, uint32_t sectorsPerCluster, int64_t heapFirstSector,
+                   int64_t volumeStart, uint64_t totalSectors, uint64_t clusterCount, uint32_t rootCluster);
+  void SetVolumeStart(int64_t sector, uint64_t totalSectors) {
+    m_volumeStart = sector;
+    m_totalSectors = totalSectors;
+  }
+
  private:
   // Whether the deleted chain from `first` still holds `clusters` clusters.
   bool DeletedChainHolds(uint32_t first, uint64_t clusters);

@@ -66,57 +66,19 @@ ResultCode CExFatQuickSearch::QuickSearchFiles(IStorageDevice* device, IProgress
   return answer;
 }
 
-ResultCode CExFatQuickSearch::SearchVolume(IStorageDevice* device, IProgress* progress,
-                                           const std::vector<uint8_t>& boot, int64_t volumeStart,
-                                           uint16_t partitionIndex, bool walkRoot,
-                                           const std::vector<uint32_t>& extraFolders) {
-  if (device == nullptr || progress == nullptr || m_builder == nullptr) return kNullArgument;
-  m_device = device;
-  m_progress = progress;
-  m_counters = Counters();
-  m_readFailed = false;
-  m_volumeStart = volumeStart;
-  m_partitionIndex = partitionIndex;
-  m_finishTree = false;
-  m_boot = boot;
-  const ResultCode prepared = Prepare();
-  if (result::IsFailure(prepared)) return prepared;
-  m_record.SetPartitionIndex(partitionIndex);
-  m_builder->AddSearcherInfo(SEARCHER_TYPE_EXFAT, m_partition.ConvertClusterNumToSector(m_partition.GetRootCluster()));
-  m_builder->SetPartitonDevice(&m_record, m_device);
-  if (walkRoot) QuickSearch();
-  for (const uint32_t cluster : extraFolders) {
-    if (m_progress->Continued() == 0) break;
-    if (!m_partition.IsHeapCluster(cluster) || m_read.count(cluster) != 0) continue;
-    BuildChildren(cluster, std::numeric_limits<uint64_t>::max(), false, false,
-                  m_partition.ConvertClusterNumToSector(cluster));
-    DrainFolders();
-  }
-  return m_readFailed ? kReadFailed : 0;
-}
-
-void CExFatQuickSearch::ReleaseBuffers() {
-  m_partition.ClearFatData();
-  std::vector<uint8_t>().swap(m_cluster);
-  std::unordered_set<uint32_t>().swap(m_read);
-}
-
 ResultCode CExFatQuickSearch::Prepare() {
   m_valid = false;
   uint32_t sectorSize = m_device->GetSectorSize();
   if (sectorSize < 512 || (sectorSize & (sectorSize - 1)) != 0) return kNotExFat;
   std::vector<uint8_t> boot(std::max(kBootBufferBytes, sectorSize), 0);
-  if (!m_boot.empty()) {
-    std::copy(m_boot.begin(), m_boot.begin() + std::min(m_boot.size(), boot.size()), boot.begin());
-  } else if (m_device->ReadSector(boot.data(), m_volumeStart, 1) == 0) {
+  if (m_device->ReadSector(boot.data(), 0, 1) == 0) {
     CatchExeception::WriteLog("CExFatQuickSearch: cannot read the boot sector\r\n");
     return kBootUnreadable;
   } else if (const uint32_t own = CExFatDBR(boot.data()).GetVolumeSectorSize(); own != 0 && own != sectorSize) {
     // A volume whose sectors are not the device's is read in its own, so
     // that every sector worked out and recorded is the volume's.
-    m_view = std::make_unique<CSectorSizeDevice>(m_device, own, m_volumeStart);
+    m_view = std::make_unique<CSectorSizeDevice>(m_device, own, 0);
     m_device = m_view.get();
-    m_volumeStart = 0;
     sectorSize = own;
     std::fill(boot.begin(), boot.end(), 0);
     if (m_device->ReadSector(boot.data(), 0, 1) == 0) return kBootUnreadable;
@@ -124,7 +86,7 @@ ResultCode CExFatQuickSearch::Prepare() {
   const CExFatDBR dbr(boot.data());
   if (!dbr.IsValid(sectorSize)) return kNotExFat;
 
-  if (!m_partition.Init(dbr, m_device, m_volumeStart)) {
+  if (!m_partition.Init(dbr, m_device, 0)) {
     // Without the table only the first cluster of each chain can be read.
     m_readFailed = true;
     ++m_counters.failedReads;
@@ -140,7 +102,7 @@ ResultCode CExFatQuickSearch::Prepare() {
   }
   m_record = CSearchedPartitionInfo(sectorSize);
   m_record.SetFirstDataSector(m_partition.GetHeapFirstSector());
-  m_record.SetStartSector(m_volumeStart);
+  m_record.SetStartSector(0);
   m_record.SetTotalSectors(m_partition.GetTotalSectors());
   m_record.SetFileSystemType(FILE_SYSTEM_TYPE_EXFAT);
   m_record.SetSectorsperCluster(m_partition.GetSectorsPerCluster());
@@ -246,7 +208,6 @@ bool CExFatQuickSearch::BuildChildren(uint32_t cluster, uint64_t length, bool co
     CExFatFileNode* node = m_partition.BuildFile(info);
     if (node == nullptr) continue;
     ++m_counters.nodesMade;
-    node->SetBelongedPartition(m_partitionIndex);
     node->SetID(m_partition.ConvertClusterNumToSector(info.firstCluster));
     node->SetParentID(folderID);
     if (node->IsDirectory() != 0 && node->IsDeleted() != 0) {
@@ -267,7 +228,6 @@ bool CExFatQuickSearch::BuildChildren(uint32_t cluster, uint64_t length, bool co
 }
 
 void CExFatQuickSearch::Finish(ResultCode error) {
-  if (!m_finishTree) return;
   m_builder->SetPartitonDevice(m_valid ? &m_record : nullptr, m_device);
   m_builder->FlashBuild(SEARCHER_TYPE_EXFAT);
   Report(PROGRESS_STATUS_FINISHED, 1, 1, error);

@@ -77,21 +77,6 @@ class CExFatQuickSearch : public IQuickFileSystemSearchController {
   // kNullArgument without a device, progress sink or builder.
   ResultCode QuickSearchFiles(IStorageDevice* device, IProgress* progress) override;
 
-  // The complete scan's walk over one volume found anywhere on `device`:
-  // the volume starts at `volumeStart`, `boot` (kept, at least 512 bytes)
-  // stands in for its boot sector when that is gone, its nodes carry
-  // `partitionIndex`, the root is walked only with `walkRoot`, and the tree is not finished (the caller calls
-  // FlashBuild once for all volumes). Folders at `extraFolders` (heap
-  // clusters no walked folder reached) are walked after the root, their
-  // entries under the folder's own ID.
-  ResultCode SearchVolume(IStorageDevice* device, IProgress* progress, const std::vector<uint8_t>& boot,
-                          int64_t volumeStart, uint16_t partitionIndex, bool walkRoot,
-                          const std::vector<uint32_t>& extraFolders);
-
-  // Frees what a finished walk read (table windows, folder buffer, the
-  // clusters seen); the partition record stays.
-  void ReleaseBuffers();
-
   const Counters& GetCounters() const { return m_counters; }
   const CExFatPartition& GetPartition() const { return m_partition; }
 
@@ -119,10 +104,6 @@ class CExFatQuickSearch : public IQuickFileSystemSearchController {
   CSearchedPartitionInfo m_record;
   bool m_valid = false;
   bool m_readFailed = false;
-  int64_t m_volumeStart = 0;
-  uint16_t m_partitionIndex = 0;
-  bool m_finishTree = true;
-  std::vector<uint8_t> m_boot;  // stands in for the boot sector when not empty
   std::vector<uint8_t> m_cluster;
   std::unordered_set<uint32_t> m_read;
   // Live folders handed over and waiting to be read. The builder owns their

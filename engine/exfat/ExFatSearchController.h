@@ -1,61 +1,30 @@
-// The exFAT searcher of the complete scan. While the blocks go by it keeps
-// the evidence lost exFAT volumes leave anywhere on the disk: boot sectors
-// (main or backup copy), root folders (the first cluster that names the
-// allocation bitmap and the up-case table), up-case tables, the starts of
-// allocation tables and folder clusters with the folders they name. When the
-// pass ends it places each volume from the best evidence it has, in this
-// order: a main boot sector, a backup one, a root folder with its up-case
-// table, a folder tree; then walks each volume like the quick scan (on the
-// whole device, nodes tagged with the volume's index in start order).
+// The exFAT searcher of the complete scan. Every sector of the disk passes
+// it once and is told apart by a few bytes: an up-case table's start, a
+// boot sector, an allocation table's start, or else a directory sector for
+// CFDTPreAnaylze, whose runs of directory sectors go to the lost-partition
+// builder (CPartitionBuilder) with the other evidence. When the pass ends
+// the builder settles the volumes, and each volume's nodes go to the tree
+// builder (searcher type 33, the root ID -1 for every volume) tagged with
+// the volume's index; volumes are indexed in the order they lie on the disk.
 //
-// Everything is bounded: each kind of evidence is capped, folder clusters
-// are kept as sorted sector lists searched by bisection, and the geometry
-// vote over folder links looks at capped numbers of links and clusters.
+// A directory entry set may run on past its sector, so the last two sectors
+// of every block are examined with the start of the next one (a set never
+// takes more than two sectors after its own); the last two of the device
+// are examined at the end of the pass, as if zeros followed.
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <memory>
 #include <vector>
 
 #include "FileSystemSearchController.h"
-
-class CExFatQuickSearch;
+#include "exfat/ExFatPartitionEx.h"
+#include "exfat/FDTPreAnaylze.h"
+#include "exfat/PartitionBuilder.h"
 
 class CExFatSearchController final : public ICompleteFileSystemSearchController {
  public:
-  static constexpr size_t kEvidenceCap = size_t{1} << 18;
-  static constexpr size_t kVoteLinks = 256;
-  static constexpr size_t kVoteFolders = 4096;
-  static constexpr size_t kFolderTreeRounds = 16;
-
-  // How a volume was placed.
-  enum Placement { kMainBoot = 0, kBackupBoot = 1, kRootSet = 2, kFolderTree = 3 };
-
-  struct RootSet {
-    int64_t sector = 0;
-    uint32_t bitmapCluster = 0;
-    uint64_t bitmapLength = 0;
-    uint32_t upcaseCluster = 0;
-    uint64_t upcaseLength = 0;
-    uint32_t upcaseChecksum = 0;
-  };
-  // An in-use or deleted folder entry set at `sector` naming a folder whose
-  // first cluster is `cluster`.
-  struct FolderLink {
-    int64_t sector = 0;
-    uint32_t cluster = 0;
-    bool inUse = false;
-  };
-  struct Volume {
-    int64_t start = 0;
-    int64_t heap = 0;
-    uint32_t sectorsPerCluster = 0;
-    uint64_t clusters = 0;
-    bool walkRoot = true;
-    Placement placement = kMainBoot;
-    std::vector<uint8_t> boot;  // 512 bytes, found or made
-  };
+  static constexpr int64_t kCarriedSectors = 2;
 
   CExFatSearchController();
   ~CExFatSearchController() override;
@@ -63,49 +32,57 @@ class CExFatSearchController final : public ICompleteFileSystemSearchController 
   CExFatSearchController& operator=(const CExFatSearchController&) = delete;
 
   void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) override { m_treeBuilder = builder; }
-  // With a null array or too little room, the number of volumes; otherwise a
-  // new record per volume (start order, its index its place), owned by the
-  // caller.
+  // The number of volumes settled; when `array` has room for all of them,
+  // first a new record per volume (disk order, its index its place), owned
+  // by the caller.
   int GetSearchedPartitionInfo(CSearchedPartitionInfo** array, int capacity) override;
   void SetDevice(IStorageDevice* device) override { m_device = device; }
   void SetBlockSize(int sectors) override { m_sectorsPerBlock = sectors; }
+  // Forgets everything of an earlier pass.
   void PreparetoSearch() override;
+  // With `build` 0 nothing changes; otherwise the volumes are settled and
+  // their trees built.
   void EndSearch(int build) override;
-  // Answers 0; sectors that cannot be read are skipped. The block is
-  // borrowed from the scan's cache where it can be.
+  // Answers 0: a block that cannot be read is read sector by sector, and a
+  // sector that cannot be read is taken as zeros. The block is borrowed
+  // from the scan's cache where it can be.
   ResultCode AnalyzeBlock(int64_t firstSector, int64_t sectorCount) override;
+  // The block buffer goes; the sectors carried wait for EndSearch.
   void EndBlockPass() override { std::vector<uint8_t>().swap(m_block); }
 
-  // Examines one sector's bytes (sector-size long) found at `sector`.
-  void AnalyzeSector(int64_t sector, const uint8_t* bytes);
-  // Places the volumes from the evidence kept (the first half of EndSearch).
-  void PlaceVolumes();
-  const std::vector<Volume>& GetVolumes() const { return m_volumes; }
+  const std::vector<std::unique_ptr<CExFatPartitionEx>>& GetPartitions() const { return m_partitions; }
+  const CPartitionBuilder& GetBuilder() const { return m_builder; }
 
  private:
-  bool RootLooksRight(const uint8_t* boot, int64_t start);
-  bool Covered(int64_t sector) const;
-  void PlaceFromRootSet(const RootSet& root);
-  void PlaceFromFolderTree();
-  int64_t FindTable(int64_t heap, uint64_t clusters) const;
-  bool BitmapMarks(int64_t sector, std::initializer_list<uint64_t> clusters);
-  bool UpcaseMatches(int64_t sector, const RootSet& root);
-  void AddMadeVolume(int64_t heap, uint32_t spc, uint64_t clusters, uint32_t rootCluster, bool walkRoot,
-                     Placement placement);
-  std::vector<uint32_t> OrphanFolders(const Volume& volume) const;
+  bool Prepare();
+  // The block's bytes, read into a buffer of the searcher's own (a sector
+  // that cannot be read is zeros); null when memory is short.
+  const uint8_t* ReadBlock(int64_t firstSector, int64_t sectorCount);
+  // Examines the block's sectors and those carried from the last one, each
+  // once the two after it are at hand; carries what is left.
+  void AnalyzeBlockBytes(int64_t firstSector, int64_t sectorCount, const uint8_t* block);
+  // Examines the sector at `sector`; `bytes` holds it and `available` bytes
+  // from its start.
+  void AnalyzeSector(int64_t sector, const uint8_t* bytes, size_t available);
+  void EndRun();
+  // Examines the sectors carried with nothing after them.
+  void Flush();
+  void BuildeFileNode();
 
-  IDirecotryTreeBuilder* m_treeBuilder = nullptr;
-  IStorageDevice* m_device = nullptr;
+  IDirecotryTreeBuilder* m_treeBuilder = nullptr;  // not owned
+  IStorageDevice* m_device = nullptr;              // not owned
   int m_sectorsPerBlock = 0;
+  bool m_prepared = false;
+  bool m_usable = false;
   uint32_t m_sectorSize = 512;
+  int64_t m_totalSectors = 0;
   std::vector<uint8_t> m_block;
-
-  std::vector<std::pair<int64_t, std::vector<uint8_t>>> m_boots;
-  std::vector<RootSet> m_roots;
-  std::vector<int64_t> m_upcases;
-  std::vector<int64_t> m_tables;
-  std::vector<int64_t> m_folders;  // sectors starting with an entry set
-  std::vector<FolderLink> m_links;
-  std::vector<Volume> m_volumes;
-  std::vector<std::unique_ptr<CExFatQuickSearch>> m_walkers;
+  // The sectors carried from the last block, the next block's first two,
+  // and zeros.
+  std::vector<uint8_t> m_seam;
+  int64_t m_carried = 0;
+  int64_t m_nextSector = 0;
+  CFDTPreAnaylze m_preAnalyze;
+  CPartitionBuilder m_builder;
+  std::vector<std::unique_ptr<CExFatPartitionEx>> m_partitions;
 };

@@ -389,6 +389,15 @@ TEST_F(FatDisk, AStartWhileTheLastScanStopsBeginsOnceItHasStopped) {
   ASSERT_EQ(roots.size(), 1u);
   EXPECT_EQ(Names(FilesBelow(roots[0])), FilesNamed(Expectations(1).string() + ".expect.tsv", ""));
   EXPECT_EQ(scan_.GetScanFileCnt(), FilesBelow(roots[0]).size());
+
+  // The next scan starts from nothing, not from the last one's 100 %.
+  double percent = 0;
+  KVUIController::GetScanProgress(&percent, nullptr);
+  EXPECT_EQ(percent, 100.0);
+  ASSERT_TRUE(KVUIController::DoScanWithDiskIndex(0, 0, "FourthScan"));
+  KVUIController::GetScanProgress(&percent, nullptr);
+  EXPECT_EQ(percent, 0.0);
+  ASSERT_TRUE(Await([] { return !KVUIController::IsScanRunning(); }));
 }
 
 }  // namespace

@@ -291,6 +291,19 @@ TEST_F(BlankDisks, TheControllerLoadsAndSavesWithTheirNotifications) {
   KVUIController::RestorPostUIUpdate("QueryProgressInfo", 1);
   WriteArchive(dir_ / "raw.rsf", Frames(records_[1], RawTrees()));
   ASSERT_EQ(run(0, dir_ / "raw.rsf").second, 0u);
+  // A load lets the last result go as it is asked for: a window reading the
+  // scan meanwhile finds nothing that the load will free, and no record
+  // that says the load is over.
+  ASSERT_EQ(scan_.GetScanFileCnt(), 2u);
+  posts.clear();
+  ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(0, QString::fromStdString((dir_ / "raw.rsf").string())));
+  EXPECT_EQ(scan_.GetScanFileCnt(), 0u);
+  EXPECT_TRUE(scan_.GetFileSystemNode().empty());
+  uint64_t total = 1, current = 1, error = 1;
+  KVUIController::GetSaveorRestoreProgress(&total, &current, &error, 0);
+  EXPECT_EQ(std::tuple(total, current, error), std::tuple(uint64_t{0}, uint64_t{0}, uint64_t{0}));
+  ASSERT_TRUE(qttest::PumpUntil([&] { return !posts.empty() && posts.back() == "QueryProgressFinish"; }));
+  EXPECT_EQ(scan_.GetScanFileCnt(), 2u);
   EXPECT_EQ(run(1, dir_ / "saved.rsf"), std::pair(true, uint64_t{0}));
   EXPECT_EQ(posts.front(), "QueryProgressInfo");
   EXPECT_TRUE(fs::exists(dir_ / "saved.rsf"));

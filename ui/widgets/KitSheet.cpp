@@ -73,7 +73,7 @@ void KitSheet::keyPressEvent(QKeyEvent* event) {
 namespace KitAlert {
 
 KitSheet* BeginSheetWithTexts(TCImageWindow* window, const QString& title, const QString& note, const QString& yes,
-                              const QString& no, std::function<void(int)> completion) {
+                              const QString& no, std::function<void(int)> completion, const QString& other) {
   auto* panel = new QWidget;
   panel->setObjectName(QStringLiteral("alertPanel"));
   QPalette palette = panel->palette();
@@ -102,6 +102,12 @@ KitSheet* BeginSheetWithTexts(TCImageWindow* window, const QString& title, const
   }
 
   auto* buttons = new QHBoxLayout;
+  QPushButton* otherButton = nullptr;
+  if (!other.isEmpty()) {
+    otherButton = new QPushButton(other);
+    otherButton->setObjectName(QStringLiteral("otherButton"));
+    buttons->addWidget(otherButton);
+  }
   buttons->addStretch();
   QPushButton* noButton = nullptr;
   if (!no.isEmpty()) {
@@ -127,6 +133,7 @@ KitSheet* BeginSheetWithTexts(TCImageWindow* window, const QString& title, const
   sheet->setKeyCodes(1, noButton != nullptr ? 0 : 1);
   QObject::connect(yesButton, &QPushButton::clicked, sheet, [sheet] { sheet->end(1); });
   if (noButton) QObject::connect(noButton, &QPushButton::clicked, sheet, [sheet] { sheet->end(0); });
+  if (otherButton) QObject::connect(otherButton, &QPushButton::clicked, sheet, [sheet] { sheet->end(-1); });
   return sheet;
 }
 

@@ -59,8 +59,9 @@ KitSheet* BeginSheet(TCImageWindow* window, const QString& stem, std::function<v
                      bool withNoButton = true);
 
 // The same from the texts themselves: an empty title or note is left out,
-// and an empty `no` leaves the NO button out.
+// and an empty `no` leaves the NO button out. A third button, `other`, stands
+// apart on the left and answers -1.
 KitSheet* BeginSheetWithTexts(TCImageWindow* window, const QString& title, const QString& note, const QString& yes,
-                              const QString& no, std::function<void(int)> completion);
+                              const QString& no, std::function<void(int)> completion, const QString& other = {});
 
 }  // namespace KitAlert

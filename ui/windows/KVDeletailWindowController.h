@@ -151,6 +151,18 @@ class KVDeletailWindowController : public QObject,
   KitSheet* currentSheet() const { return sheet_; }
   // How long the deep-scan bubble stays.
   int popoverLifetimeMs = kPopoverLifetimeMs;
+  // How the deep scan is asked for: answers whether it started. Defaults to
+  // KVUIController::DoDeepScan.
+  using DeepScanStarter = std::function<bool(const QString& postName)>;
+  void setDeepScanStarter(DeepScanStarter starter) { deepScanStarter_ = std::move(starter); }
+  // How the export asks for the file to write (the folder to open in and
+  // the proposed name without extension; empty when the user cancels), and
+  // whether a folder lies on the scanned disk. Default to a save panel and
+  // KVUIController::IsRecoveryToSameDevice.
+  using ExportFileChooser = std::function<QString(const QString& folder, const QString& name)>;
+  void setExportFileChooser(ExportFileChooser chooser) { exportChooser_ = std::move(chooser); }
+  using SameDeviceTest = std::function<bool(const QString& folder)>;
+  void setSameDeviceTest(SameDeviceTest test) { sameDevice_ = std::move(test); }
 
   // ---- Scan data flow, progress and closing (KVDeletailWindowController.cpp) ----
   void getData();
@@ -281,10 +293,17 @@ class KVDeletailWindowController : public QObject,
   static void showRootWindow();
   // Unticks every row of the four trees.
   void untickAllRows();
+  // A confirmed stop, 0.5 s after the answer: the scan stops and still
+  // builds the trees of what it found.
+  void stopAction();
+  // Starts the deep scan the button asked for 0.2 s before.
+  void doDeepScanAction();
 
   // ---- Export (KVDeletailWindowExport.cpp) ----
   void createExportButton(int show);
   void exportButtonAction();
+  // Saves the result to `path` under the progress window; true when saved.
+  bool saveScanResultTo(const QString& path);
 
   // ---- Recovery (KVDeletailWindowRecovery.cpp) ----
   // Asks for the destination folder (the chooser is `panel`).
@@ -457,12 +476,20 @@ class KVDeletailWindowController : public QObject,
   // Shows the tree of `kind` (Trees.cpp).
   void switchTree(int kind);
   void dropBubble();
+  // Slides the recovery button out of the progress box, `gap` points past
+  // its right edge, as the box widens again; then hides it.
+  void slideRecoveryButtonOut(double gap);
+  // A deep scan that did not start: says so and shows the last result again.
+  void deepScanCouldNotStart();
   static void SetVisible(std::initializer_list<QWidget*> widgets, bool visible);
   // Places `child` at `frame` (origin at its parent's bottom-left corner)
   // and keeps it there by the autoresizing `mask` as the parent resizes.
   static void setFrame(QWidget* child, const QRectF& frame, unsigned mask);
 
   ScanStarter scanStarter_;
+  DeepScanStarter deepScanStarter_;
+  ExportFileChooser exportChooser_;
+  SameDeviceTest sameDevice_;
   KitFader* fader_ = nullptr;
   QPointer<KitSheet> sheet_;
   KitOwnedTimer* expandTimer_ = nullptr;

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "DataRunList.h"
+#include "ExFatTestSupport.h"
 #include "OnDiskBytes.h"
 #include "VolumeAnalyze.h"
 #include "exfat/EFDTAnalyze.h"
@@ -25,22 +26,9 @@
 
 namespace {
 
+using exfattest::AddSet;
+using exfattest::MakeImage;
 using testsupport::RunCommandOrFail;
-
-// A 64 MiB volume made by `tool` (IMG stands for its path), its dump.exfat
-// figure `field` in *value.
-std::vector<uint8_t> MakeImage(const std::string& tool, const char* field = nullptr, uint64_t* value = nullptr) {
-  testsupport::TempDir dir;
-  const std::string img = testsupport::ShellQuote((dir / "v.img").string());
-  std::string line = tool;
-  line.replace(line.find("IMG"), 3, img);
-  RunCommandOrFail("truncate -s 64M " + img + " && " + line + " >/dev/null");
-  if (field != nullptr) {
-    const std::string dump = RunCommandOrFail("dump.exfat " + img + " 2>/dev/null");
-    *value = std::strtoull(dump.c_str() + dump.find_first_of("0123456789", dump.find(field)), nullptr, 0);
-  }
-  return testsupport::ReadFile(dir / "v.img");
-}
 
 // Fails every read that touches sector `bad`.
 class FailingDevice : public testsupport::StubDevice {
@@ -58,22 +46,6 @@ class FailingDevice : public testsupport::StubDevice {
   testsupport::BytesDevice bytes_;
   int64_t bad_;
 };
-
-// An entry set as writers lay it out (checksum 0): every secondary past the
-// stream is a name entry, holding the name as far as it reaches.
-void AddSet(std::vector<uint8_t>& dir, const std::u16string& name, uint8_t nameLength, int secondaries,
-            uint8_t inUse = 0x80) {
-  const size_t at = dir.size();
-  dir.resize(at + size_t(secondaries + 1) * 32, 0);
-  uint8_t* set = dir.data() + at;
-  set[0] = 0x05 | inUse, set[1] = static_cast<uint8_t>(secondaries);
-  for (int stamp : {8, 12, 16}) ondisk::StoreLe16(set + stamp + 2, 0x5264);  // 2021-03-04
-  set[32] = 0x40 | inUse, set[33] = 1, set[35] = nameLength;
-  for (int entry = 2; entry <= secondaries; ++entry) set[entry * 32] = 0x41 | inUse;
-  for (size_t i = 0; i < name.size() && 2 + i / 15 <= size_t(secondaries); ++i) {
-    ondisk::StoreLe16(set + (2 + i / 15) * 32 + 2 + 2 * (i % 15), static_cast<uint16_t>(name[i]));
-  }
-}
 
 std::vector<std::string> Names(const std::vector<uint8_t>& entries, bool* more) {
   CEFDTAnalyze parser;

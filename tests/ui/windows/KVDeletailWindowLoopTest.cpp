@@ -32,41 +32,16 @@ namespace {
 namespace fs = std::filesystem;
 using resultstest::Browsing;
 using resultstest::Choose;
-
-struct Listed {
-  bool folder = false;
-  bool deleted = false;
-  int64_t size = -1;
-};
-
-// Every folder row below `row` and the files each lists when chosen, by
-// path from the root ("a/b"), as a user clicking through the tree sees them.
-void ClickThrough(KVDeletailWindowController& window, OpNodeData* row, const std::string& path,
-                  std::multimap<std::string, Listed>& shown, int depth = 0) {
-  ASSERT_LT(depth, 64);
-  Choose(window, row);
-  for (IFileNode* file : window.arrList) {
-    const std::string name = OpNodeData::fileNodeName(file).toStdString();
-    shown.emplace(path.empty() ? name : path + "/" + name,
-                  Listed{false, OpNodeData::isFileNodeDeleted(file), static_cast<int64_t>(OpNodeData(file).size())});
-  }
-  for (int k = 0; k < window.getNodeDataIsLeaf(row); ++k) {
-    OpNodeData* folder = window.folderChildAt(row, k);
-    const std::string name = folder->name().toStdString();
-    // The tree builder's folder for what never reached the root.
-    if (depth == 0 && name == quickprobe::kLostFolder) continue;
-    const std::string sub = path.empty() ? name : path + "/" + name;
-    shown.emplace(sub, Listed{true, folder->isDeleted(), -1});
-    ClickThrough(window, folder, sub, shown, depth + 1);
-  }
-}
+using resultstest::ClickThrough;
+using resultstest::Listed;
 
 // Clicking through the whole path tree lists every entry of the image once,
 // with its kind, size and deleted mark, and nothing else.
 void ExpectListing(KVDeletailWindowController& window, const std::vector<conformance::Expected>& expected) {
   ASSERT_EQ(window.allDiskArr.size(), 1u);
   std::multimap<std::string, Listed> shown;
-  ClickThrough(window, window.allDiskArr.front().get(), "", shown);
+  // Without the tree builder's folder for what never reached the root.
+  ClickThrough(window, window.allDiskArr.front().get(), "", shown, quickprobe::kLostFolder);
   for (const conformance::Expected& e : expected) {
     ASSERT_EQ(shown.count(e.path), 1u) << "not listed once: " << e.path;
     const Listed& listed = shown.find(e.path)->second;
@@ -95,12 +70,7 @@ TEST(ResultsWindowOnFat, ListsWhatTheToolsPutOnTheImage) {
   REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
   const std::string why = fatfixtures::Ready();
   REQUIRE_OR_SKIP(why.empty(), why);
-  // FAT keeps local times: the zone the peers ran in.
-  ::setenv("TZ", "UTC", 1);
-  ::tzset();
-  windowtest::Start();
-  KVUIController::initFileType();
-  KVUIController::SetRecoveryType(0x7f);
+  resultstest::StartForScans();
   const fs::path image = fatfixtures::Dir() / "f16.img";
   const std::vector<conformance::Expected> expected = conformance::ReadExpectations(image.string() + ".expect.tsv");
   ASSERT_GT(expected.size(), 200u);

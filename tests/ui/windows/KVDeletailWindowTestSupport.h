@@ -4,10 +4,16 @@
 #pragma once
 
 #include <QLabel>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
 #include <functional>
+#include <map>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +21,7 @@
 #include "QtTestSupport.h"
 #include "WizardTestSupport.h"
 #include "app/KVNode.h"
+#include "app/KVUIDeviceData.h"
 #include "platform/NotificationCenter.h"
 #include "ui/widgets/CustemOutlineView.h"
 #include "ui/widgets/KitSheet.h"
@@ -74,6 +81,46 @@ inline void Choose(KVDeletailWindowController& window, OpNodeData* row) {
   for (OpNodeData* up = row != nullptr ? row->parent() : nullptr; up != nullptr; up = up->parent()) chain.push_back(up);
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) window.outlineView->expandItem(*it);
   ASSERT_TRUE(window.shouldSelectItem(window.outlineView, row));
+}
+
+// An entry of the path tree as the window lists it.
+struct Listed {
+  bool folder = false;
+  bool deleted = false;
+  int64_t size = -1;
+  bool operator==(const Listed&) const = default;
+};
+
+// Every folder row below `row` and the files each lists when chosen, by
+// path from the root ("a/b"), as a user clicking through the tree sees them;
+// a folder named `skipAtTop` right below `row` is left out.
+inline void ClickThrough(KVDeletailWindowController& window, OpNodeData* row, const std::string& path,
+                         std::multimap<std::string, Listed>& shown, const std::string& skipAtTop = {}, int depth = 0) {
+  ASSERT_LT(depth, 64);
+  Choose(window, row);
+  for (IFileNode* file : window.arrList) {
+    const std::string name = OpNodeData::fileNodeName(file).toStdString();
+    shown.emplace(path.empty() ? name : path + "/" + name,
+                  Listed{false, OpNodeData::isFileNodeDeleted(file), static_cast<int64_t>(OpNodeData(file).size())});
+  }
+  for (int k = 0; k < window.getNodeDataIsLeaf(row); ++k) {
+    OpNodeData* folder = window.folderChildAt(row, k);
+    const std::string name = folder->name().toStdString();
+    if (depth == 0 && !skipAtTop.empty() && name == skipAtTop) continue;
+    const std::string sub = path.empty() ? name : path + "/" + name;
+    shown.emplace(sub, Listed{true, folder->isDeleted(), -1});
+    ClickThrough(window, folder, sub, shown, skipAtTop, depth + 1);
+  }
+}
+
+// The application for a window on a real scan: FAT keeps local times, so
+// the zone is the one the peers ran in; every category is looked for.
+inline void StartForScans() {
+  ::setenv("TZ", "UTC", 1);
+  ::tzset();
+  windowtest::Start();
+  KVUIController::initFileType();
+  KVUIController::SetRecoveryType(0x7f);
 }
 
 // Waits until the scan has ended and the window shows its result.

@@ -1,7 +1,5 @@
 #include "ui/windows/gallery/RecoveryShots.h"
 
-#include <QApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileDialog>
 
@@ -18,14 +16,7 @@
 
 namespace {
 
-bool Until(const std::function<bool()>& done) {
-  QDeadlineTimer deadline(20000);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
+const auto Until = resultsscene::PumpUntil;
 
 // What the gallery's recovery says: a destination as the test of the
 // moment wants it, and a recovery of 120 files under way.

@@ -1,5 +1,8 @@
 #include "ui/windows/gallery/ResultsScene.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -222,6 +225,15 @@ bool Scene::IsHeld() const {
 }
 
 KVUIScan& Scene::scan() { return *scan_; }
+
+bool PumpUntil(const std::function<bool()>& done) {
+  QDeadlineTimer deadline(20000);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
 
 QString Scene::VolumeName(int index) {
   static const char* const names[] = {"CAMERA", "BACKUP"};

@@ -55,4 +55,8 @@ class Scene {
   std::unique_ptr<KVUIScan> scan_;
 };
 
+// Runs the event loop until `done` answers true (at most 20 s); false when
+// the time ran out.
+bool PumpUntil(const std::function<bool()>& done);
+
 }  // namespace resultsscene

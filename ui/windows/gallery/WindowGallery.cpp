@@ -6,10 +6,12 @@
 // a question asked without a window, the application menu in a title bar,
 // the wizard's two pages, the progress window of a load, the results window
 // while it scans, once it has scanned, on an empty folder, in each of its four
-// trees, and as a cover flow and a grid of the card's photos (pictures drawn
-// here), and the recovery's folder chooser, warnings, progress panes, end and
-// stop windows. Runs on any Qt platform: offscreen in the tests, the X server
-// in CI. No network and no disk are used: the panes are shown from lists made
+// trees, as a cover flow and a grid of the card's photos (pictures drawn
+// here), and with its scan controls (paused, the stop question, a deep scan,
+// the question about saving onto the scanned disk, the progress of a save),
+// and the recovery's folder chooser, warnings, progress panes, end and stop
+// windows. Runs on any Qt platform: offscreen in the tests, the X server in
+// CI. No network and no disk are used: the panes are shown from lists made
 // here, the disk page lists a machine made here, the results window scans a
 // made-up volume and the recovery is one the gallery drives.
 #include <QApplication>
@@ -22,14 +24,9 @@
 
 #include <cstdio>
 
-// the wizard's two pages, the progress window of a load, the results window
-// while it scans, once it has scanned, on an empty folder, in each of its four
-// trees, and as a cover flow and a grid of the card's photos (pictures drawn
-// here), and the recovery's folder chooser, warnings, progress panes, end and
-// stop windows. Runs on any Qt platform: offscreen in the tests, the X server
-// in CI. No network and no disk are used: the panes are shown from lists made
-// here, the disk page lists a machine made here, the results window scans a
-// made-up volume and the recovery is one the gallery drives.
+#include "RecoveryShots.h"
+#include "ResultTreeShots.h"
+#include "ScanControlShots.h"
 #include "WizardShots.h"
 #include "app/KVAppDelegate.h"
 #include "app/KVNode.h"
@@ -54,6 +51,8 @@
 #include "ui/windows/gallery/ScenePictures.h"
 
 namespace {
+
+using resultsscene::PumpUntil;
 
 bool Shoot(QWidget* window, const QDir& out, const QString& file) {
   // The widgets' own painting: the same on any platform, shown or not.
@@ -89,16 +88,6 @@ bool UseExampleLinks(const QTemporaryDir& dir) {
   if (!QFile::link(shipped + QStringLiteral("/FileType.plist"), dir.filePath(QStringLiteral("FileType.plist"))))
     return false;
   platform::Resources::SetRoot(dir.path());
-  return true;
-}
-
-// Runs the event loop until `done` answers true (at most 20 s).
-bool PumpUntil(const std::function<bool()>& done) {
-  QDeadlineTimer deadline(20000);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
   return true;
 }
 
@@ -245,13 +234,8 @@ int main(int argc, char** argv) {
   }
   ok = ShootWizardWindows([&out](QWidget* window, const QString& file) { return Shoot(window, out, file); }) && ok;
   ok = ShootResults(out) && ok;
-// the wizard's two pages, the progress window of a load, the results window
-// while it scans, once it has scanned, on an empty folder, in each of its four
-// trees, and as a cover flow and a grid of the card's photos (pictures drawn
-// here), and the recovery's folder chooser, warnings, progress panes, end and
-// stop windows. Runs on any Qt platform: offscreen in the tests, the X server
-// in CI. No network and no disk are used: the panes are shown from lists made
-// here, the disk page lists a machine made here, the results window scans a
-// made-up volume and the recovery is one the gallery drives.
+  ok = ShootResultTrees([&out](QWidget* window, const QString& file) { return Shoot(window, out, file); }) && ok;
+  ok = ShootRecoveryWindows([&out](QWidget* window, const QString& file) { return Shoot(window, out, file); }) && ok;
+  ok = ShootScanControls([&out](QWidget* window, const QString& file) { return Shoot(window, out, file); }) && ok;
   return ok ? 0 : 1;
 }
