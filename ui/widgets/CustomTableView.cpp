@@ -63,10 +63,7 @@ class CustomTableView::Model : public QAbstractTableModel {
   quint64 generation_ = 0;
 };
 
-CustomTableView::CustomTableView(QWidget* parent) : QTableView(parent) {
-  headerView_ = new KitHeaderView(&columns_, this);
-  headerView_->setHeaderHeight(kHeaderHeight);
-  headerView_->setStretchLastSection(true);
+CustomTableView::CustomTableView(QWidget* parent) : CustomTableViewBase(parent, kHeaderHeight) {
   setHorizontalHeader(headerView_);
   verticalHeader()->hide();
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -93,16 +90,6 @@ CustomTableView::CustomTableView(QWidget* parent) : QTableView(parent) {
   });
 }
 
-CustomTableView::~CustomTableView() {
-  dataSource_ = nullptr;
-  delegate_ = nullptr;
-}
-
-void CustomTableView::setDataSource(ITableViewDataSource* dataSource) {
-  dataSource_ = dataSource;
-  reloadData();
-}
-
 KitTableColumn* CustomTableView::addTableColumn(const QString& identifier, const QString& title, int width) {
   model_->beginAppendColumn();
   KitTableColumn* column = columns_.append(std::make_unique<KitTableColumn>(identifier, title));
@@ -110,10 +97,6 @@ KitTableColumn* CustomTableView::addTableColumn(const QString& identifier, const
   model_->endAppendColumn();
   setColumnWidth(columns_.count() - 1, width);
   return column;
-}
-
-KitTableColumn* CustomTableView::tableColumnWithIdentifier(const QString& identifier) const {
-  return columns_.withIdentifier(identifier);
 }
 
 void CustomTableView::setRowHeight(int height) {
@@ -144,15 +127,6 @@ void CustomTableView::reloadData() {
 }
 
 int CustomTableView::numberOfRows() const { return model_->rowCount(); }
-
-QRect CustomTableView::rectOfRow(int row) const {
-  return KitItemViews::RowRect(row, rowHeight_, verticalOffset(), viewport()->width());
-}
-
-QModelIndex CustomTableView::selectedIndexOrNone() const {
-  const QModelIndexList rows = selectionModel()->selectedRows();
-  return rows.isEmpty() ? QModelIndex() : rows.first();
-}
 
 void CustomTableView::selectRow(int row) {
   if (row < 0 || row >= model_->rowCount()) {
