@@ -17,6 +17,7 @@
 namespace {
 constexpr int kNoteTextWidth = 400;
 constexpr int kNoteTextHeight = 20;
+constexpr int kNotePlateHeight = 50;
 }  // namespace
 
 // Qt's model interface over the table's data source: rows by number, counted
@@ -176,10 +177,10 @@ void CustomTableView::changeNoValue(bool hasValues) {
   noteText_ = new QLabel(KitServices::LocalizedString(QString::fromLatin1(kNoValueNoteKey)), noValueView_);
   noteText_->setAlignment(Qt::AlignCenter);
   noteText_->setFont(KitStyle::Font(14));
-  noteText_->setAutoFillBackground(true);
+  // The text stands on the plate: a ground of its own made a light bar
+  // across the dark list.
   QPalette palette = noteText_->palette();
   palette.setColor(QPalette::WindowText, KitColors::kNoteText);
-  palette.setColor(QPalette::Window, KitColors::kControl);
   noteText_->setPalette(palette);
   layoutNote();
   noValueView_->show();
@@ -191,10 +192,14 @@ void CustomTableView::layoutNote() {
   if (noValueView_ == nullptr) return;
   const QRect area = viewport()->geometry();
   noValueView_->setGeometry(area);
-  noValueView_->findChild<QLabel*>(QStringLiteral("plate"))->setGeometry(0, 0, area.width(), area.height());
-  if (noteText_ != nullptr) {
-    noteText_->setGeometry(area.width() / 2 - kNoteTextWidth / 2, area.height() / 2, kNoteTextWidth, kNoteTextHeight);
-  }
+  // The plate is drawn for the note's size: stretched over the whole list
+  // its rounded frame ran along the list's edges. It holds the text in its
+  // middle.
+  const QRect text(area.width() / 2 - kNoteTextWidth / 2, area.height() / 2, kNoteTextWidth, kNoteTextHeight);
+  noValueView_->findChild<QLabel*>(QStringLiteral("plate"))
+      ->setGeometry(
+          text.adjusted(0, -(kNotePlateHeight - kNoteTextHeight) / 2, 0, (kNotePlateHeight - kNoteTextHeight) / 2));
+  if (noteText_ != nullptr) noteText_->setGeometry(text);
 }
 
 void CustomTableView::updateGeometries() {
