@@ -157,6 +157,9 @@ TEST(ResultsWindowTicks, SortingAndTabs) {
   QTest::mouseClick(window->pathButton, Qt::LeftButton);
   EXPECT_EQ(window->opDataFile, root);
   EXPECT_TRUE(window->PTOutlineViewBlowView->isVisibleTo(window->window()));
+  // Back on the path tree, no date choice stays white as if chosen.
+  EXPECT_EQ(window->modifyButton->titleColor(), tabBlue);
+  EXPECT_EQ(window->creatButton->titleColor(), tabBlue);
 }
 
 }  // namespace
