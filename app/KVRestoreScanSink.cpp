@@ -20,12 +20,18 @@ namespace {
 
 using HFSPlusVolumes = std::map<uint16_t, std::shared_ptr<ReopenedHFSPlusVolume>>;
 
+// The volumes reopened on a device by their start sector.
+using HFSPlusVolumesByStart = std::map<int64_t, std::shared_ptr<ReopenedHFSPlusVolume>>;
+
 // One volume per partition record of an HFS+ tree (a complete scan finds
 // several volumes and keeps them in one tree), each reopened where its
-// record places it on `device`, by the record's partition index.
+// record places it on `device`, by the record's partition index. Records
+// that place theirs at one start share one volume, kept in `byStart` for
+// the trees of the whole replay: however many records and trees a file
+// holds, each volume on the device is opened (and its journal swept) once.
 HFSPlusVolumes ReopenHFSPlusVolumes(IStorageDevice* device,
                                     const std::vector<std::unique_ptr<CSearchedPartitionInfo>>& partitions,
-                                    IProgress* progress) {
+                                    IProgress* progress, HFSPlusVolumesByStart& byStart) {
   HFSPlusVolumes volumes;
   const uint64_t deviceSector = device != nullptr ? device->GetSectorSize() : 0;
   if (deviceSector == 0) return volumes;
@@ -37,7 +43,10 @@ HFSPlusVolumes ReopenHFSPlusVolumes(IStorageDevice* device,
     const unsigned __int128 bytes =
         static_cast<unsigned __int128>(partition->GetStartSector()) * partition->GetSectorSize();
     if (bytes % deviceSector != 0 || bytes / deviceSector > static_cast<unsigned __int128>(INT64_MAX)) continue;
-    volumes[index] = ReopenedHFSPlusVolume::Open(device, static_cast<int64_t>(bytes / deviceSector), progress);
+    const auto start = static_cast<int64_t>(bytes / deviceSector);
+    const auto [at, first] = byStart.try_emplace(start);
+    if (first) at->second = ReopenedHFSPlusVolume::Open(device, start, progress);
+    volumes[index] = at->second;
   }
   return volumes;
 }
@@ -122,6 +131,7 @@ void KVRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progre
   const uint64_t roots = reader.U64("root count");
   Step();
   std::map<std::pair<std::string, int>, uint32_t> seen;
+  HFSPlusVolumesByStart reopened;
   bool stopped = false;
   for (uint64_t i = 0; i < roots && !stopped && progress->Continued() != 0; ++i) {
     if (reader.U32("section tag") != kSectionTag) throw CRecordDamage{"section tag"};
@@ -145,7 +155,7 @@ void KVRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progre
       Step();
       // Each HFS+ node reads its compressed files through its own volume,
       // where its partition record says the volume starts on this device.
-      if (type == SEARCHER_TYPE_HFSPLUS) hfs = ReopenHFSPlusVolumes(device, partitions, progress);
+      if (type == SEARCHER_TYPE_HFSPLUS) hfs = ReopenHFSPlusVolumes(device, partitions, progress, reopened);
       std::vector<CSearchedPartitionInfo*>& list = m_partitions[type];
       for (auto& partition : partitions) {
         list.push_back(partition.get());

@@ -1,6 +1,7 @@
 #include "app/KVUIPublic.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 
 #include <vector>
 
@@ -36,8 +37,11 @@ void KVUIPublic::NotifyMainThreadByPostKey(const QString& name, std::function<vo
 
 QString KVUIPublic::FormatFileTimeToString(uint64_t fileTime, const QLocale& locale) {
   const QDateTime when = QDateTime::fromSecsSinceEpoch(convertWindowsTimeToUnixTime(fileTime));
-  return locale.toString(when.date(), QLocale::LongFormat) + QLatin1Char(' ') +
-         locale.toString(when.time(), QLocale::ShortFormat);
+  // The long date is the locale's without the day of the week ("January 2,
+  // 2020"): with it the file list's date column no longer fitted its width.
+  static const QRegularExpression weekday(QStringLiteral("\\s*dddd[,.،、]?\\s*"));
+  const QString date = locale.dateFormat(QLocale::LongFormat).replace(weekday, QStringLiteral(" ")).trimmed();
+  return locale.toString(when.date(), date) + QLatin1Char(' ') + locale.toString(when.time(), QLocale::ShortFormat);
 }
 
 QString KVUIPublic::GetPathByFileNode(IFileNode* node) {

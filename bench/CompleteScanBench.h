@@ -1,8 +1,8 @@
 // What the complete-scan benchmarks share: a searcher that only copies each
 // block out of the caching device (the floor every searcher stands on), the
-// time of `cat image > /dev/null`, a timed partition scan with one searcher
-// type alone, and a partition scan as the application runs it (which the
-// complete-scan tests use too).
+// tree builder the controller makes, the time of `cat image > /dev/null`, a
+// timed partition scan with one searcher type alone, and a partition scan as
+// the application runs it (which the complete-scan tests use too).
 #pragma once
 
 #include <chrono>
@@ -39,6 +39,14 @@ class CopyingSearcher : public ICompleteFileSystemSearchController {
   std::vector<uint8_t> buffer_;
 };
 
+// The controller's tree builder (RecoveryControllerParts::makeTreeBuilder):
+// the real one, never paused.
+inline IDirecotryTreeBuilder* MakeTreeBuilder(bool restoring) {
+  auto* builder = new CDirectoryTreeBuilder(restoring);
+  builder->SetPause([] {});
+  return builder;
+}
+
 inline double Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -57,11 +65,7 @@ inline double CompleteScanSeconds(IStorageDevice* device, _tagSearcherType type,
                                   bool copyOnly = false) {
   auto* controller = new CPartitionRecoveryController();
   RecoveryControllerParts parts;
-  parts.makeTreeBuilder = [](bool restoring) -> IDirecotryTreeBuilder* {
-    auto* builder = new CDirectoryTreeBuilder(restoring);
-    builder->SetPause([] {});
-    return builder;
-  };
+  parts.makeTreeBuilder = MakeTreeBuilder;
   parts.makeCompleteSearcher = [&](_tagSearcherType asked) -> ICompleteFileSystemSearchController* {
     if (asked != type) return nullptr;
     return copyOnly ? static_cast<ICompleteFileSystemSearchController*>(new CopyingSearcher()) : make();

@@ -8,36 +8,28 @@
 # Needs root, /dev/fuse, loop devices, mkfs.exfat, exfat-fuse and python3;
 # exits 77 when one is missing. An existing IMAGE is left as it is.
 set -euo pipefail
+. "$(dirname "$0")/../../tests/fixtures/lib.sh"
+FIXTURE_NAME=make-bench-volume
 img=${1:?usage: make-bench-volume.sh IMAGE}
 [ -s "$img" ] && exit 0
-skip() { echo "make-bench-volume: $*" >&2; exit 77; }
-[ "$(id -u)" -eq 0 ] || skip "needs root to mount through FUSE"
-[ -w /dev/fuse ] || skip "/dev/fuse is missing"
-[ -w /dev/loop-control ] || skip "loop devices are missing"
+fixture_need root fuse loop
 for tool in mkfs.exfat mount.exfat-fuse losetup python3; do
-  command -v "$tool" >/dev/null 2>&1 || skip "tool not installed: $tool"
+  command -v "$tool" >/dev/null 2>&1 || fixture_skip "tool not installed: $tool"
 done
 
 tmp="$img.part"
-mnt=$(mktemp -d /tmp/clipmender-exfat-bench.XXXXXX)
-loop=
-fusepid=
+fixture_fuse
 cleanup() {
-  if mountpoint -q "$mnt" 2>/dev/null; then umount "$mnt" || true; fi
-  if [ -n "$fusepid" ]; then wait "$fusepid" 2>/dev/null || true; fi
-  if [ -n "$loop" ]; then losetup -d "$loop" || true; fi
-  rmdir "$mnt" 2>/dev/null || true
+  fixture_release
   rm -f "$tmp"
 }
 trap cleanup EXIT
 rm -f "$tmp"
 truncate -s 1G "$tmp"
-loop=$(losetup -f --show "$tmp")
-mkfs.exfat -L BENCH "$loop" >/dev/null
-mount.exfat-fuse -d "$loop" "$mnt" >/dev/null 2>&1 &
-fusepid=$!
-for _ in $(seq 100); do mountpoint -q "$mnt" && break; sleep 0.1; done
-python3 - "$mnt" <<'PY'
+fixture_attach "$tmp"
+mkfs.exfat -L BENCH "$FIXTURE_LOOP" >/dev/null
+fixture_mount mount.exfat-fuse -d "$FIXTURE_LOOP"
+python3 - "$FIXTURE_MNT" <<'PY'
 import os, sys
 m = sys.argv[1]
 for top in range(100):
@@ -50,9 +42,6 @@ for top in range(100):
                 f.write(b'benchmark file %d/%d/%d\n' % (top, sub, i) * (1 + i * 40))
         os.unlink(os.path.join(folder, 'file-9.txt'))
 PY
-umount "$mnt"
-wait "$fusepid" || true
-fusepid=
-losetup -d "$loop"
-loop=
+fixture_unmount
+fixture_detach
 mv "$tmp" "$img"

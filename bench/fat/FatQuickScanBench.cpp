@@ -8,25 +8,17 @@
 // searcher alone (its nodes taken and dropped), by the searcher feeding the
 // real tree builder, and by fls, with the ratios to fls.
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <memory>
-#include <string>
 
-#include "BenchDoubles.h"
 #include "DeviceData.h"
-#include "device/DiskDevice.h"
+#include "QuickScanBench.h"
 #include "fat/FATQuickSearcher.h"
 #include "support/KeepingTreeBuilder.h"
-#include "tree/CDirectoryTreeBuilder.h"
 
 namespace {
 
 using bench::BestOfThree;
-using bench::CountingTree;
-using bench::PassAll;
 using bench::QuietSink;
-using bench::Quote;
 
 namespace fs = std::filesystem;
 
@@ -36,12 +28,8 @@ int main(int argc, char** argv) {
   const fs::path image = bench::PrepareVolume(argc, argv, "clipmender-fat-bench-100k.img", CLIPMENDER_FAT_BENCH_SCRIPT,
                                               "mkfs.fat and mtools");
   if (image.empty()) return 1;
-  std::unique_ptr<IStorageDevice, void (*)(IStorageDevice*)> device(CreateVolumeDevice(image.c_str()),
-                                                                    [](IStorageDevice* d) { d->Release(); });
-  if (device == nullptr || device->Open() == 0) {
-    std::fprintf(stderr, "cannot open %s\n", image.c_str());
-    return 1;
-  }
+  const bench::VolumeDevice device = bench::OpenVolume(image);
+  if (device == nullptr) return 1;
   auto* info = new CCollectedVolumeDeviceInfoStruct();
   info->fileSystemType = FILE_SYSTEM_TYPE_FAT32;
   info->sectorSize = 512;
@@ -60,22 +48,8 @@ int main(int argc, char** argv) {
   });
 
   uint64_t shown = 0;
-  PassAll filter;
-  const double withTree = BestOfThree([&] {
-    CountingTree tree;
-    CDirectoryTreeBuilder builder(false);
-    builder.SetPause([] {});
-    builder.Initialize("bench", &tree, &filter);
-    CFATQuickSearcher searcher;
-    searcher.SetDirecotryTreeBuilder(&builder);
-    searcher.QuickSearchFiles(device.get(), &sink);
-    shown = tree.shown;
-  });
-
-  const std::string fls = "fls -r -p " + Quote(image.string()) + " >/dev/null";
-  const double peer = BestOfThree([&] {
-    if (std::system(fls.c_str()) != 0) std::fprintf(stderr, "fls failed\n");
-  });
+  const double withTree = bench::QuickScanWithTree<CFATQuickSearcher>(device.get(), &shown);
+  const double peer = bench::FlsSeconds("-r -p", image);
 
   const double n = static_cast<double>(nodes);
   std::printf("entries found: %zu, nodes shown by the tree builder: %llu\n", nodes,

@@ -16,6 +16,7 @@
 # A deleted file counts when a recovered file has its name and the bytes
 # it had (wherever the tool puts it, orphans included).
 set -euo pipefail
+. "$(dirname "$0")/../../tests/fixtures/lib.sh"
 probe=$(readlink -f "${1:?usage: damaged-recovery.sh PROBE [WORKDIR]}")
 work=${2:-${TMPDIR:-/tmp}/clipmender-damaged-recovery}
 mkdir -p "$work"
@@ -81,30 +82,26 @@ make_fat() {
 }
 
 make_exfat() {
-  local img=$work/exfat.img src=$work/exfat-src mnt loop fusepid
+  local img=$work/exfat.img src=$work/exfat-src
   [ -s "$img" ] && return 0
   [ "$(id -u)" -eq 0 ] && [ -w /dev/fuse ] && [ -w /dev/loop-control ] || return 1
   rm -rf "$src" && mkdir -p "$src"
   truncate -s 128M "$img.part"
-  loop=$(losetup -f --show "$img.part")
-  mkfs.exfat -c 4K -L DAMAGED "$loop" >/dev/null
-  mnt=$(mktemp -d)
-  mount.exfat-fuse -d "$loop" "$mnt" >/dev/null 2>&1 &
-  fusepid=$!
-  for _ in $(seq 100); do mountpoint -q "$mnt" && break; sleep 0.1; done
+  fixture_fuse
+  fixture_attach "$img.part"
+  mkfs.exfat -c 4K -L DAMAGED "$FIXTURE_LOOP" >/dev/null
+  fixture_mount mount.exfat-fuse -d "$FIXTURE_LOOP"
   : >"$img.deleted"
   for round in 1 2 3; do
     gen "$src" "$round"
-    cp -r "$src"/round"$round"-* "$mnt"/
+    cp -r "$src"/round"$round"-* "$FIXTURE_MNT"/
     (cd "$src" && find . -path "./round$round-*" -type f | sed 's|^\./||' | sort) >"$work/list"
     pick "$work/list" 0.35 "$round" >"$work/gone"
     record_deleted "$src" "$work/gone" >>"$img.deleted"
-    while read -r rel; do rm "$mnt/$rel"; done <"$work/gone"
+    while read -r rel; do rm "$FIXTURE_MNT/$rel"; done <"$work/gone"
   done
-  umount "$mnt"
-  wait "$fusepid" || true
-  losetup -d "$loop"
-  rmdir "$mnt"
+  fixture_unmount
+  fixture_detach
   mv "$img.part" "$img"
 }
 

@@ -8,34 +8,17 @@
 // second by the searcher alone (its nodes taken and dropped by a builder
 // that does nothing else), by the searcher feeding the real tree builder,
 // and by fls, with the ratios to fls.
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
-#include "BenchDoubles.h"
-#include "DirecotryTreeBuilder.h"
-#include "DirectoryTree.h"
-#include "FileNode.h"
-#include "Progress.h"
-#include "RecoveryFilter.h"
-#include "device/DiskDevice.h"
+#include "QuickScanBench.h"
 #include "ntfs/NTFSQuickSearch.h"
 #include "support/KeepingTreeBuilder.h"
-#include "tree/CDirectoryTreeBuilder.h"
 
 namespace {
 
 using bench::BestOfThree;
-using bench::CountingTree;
-using bench::PassAll;
 using bench::QuietSink;
-using bench::Quote;
 
 namespace fs = std::filesystem;
 
@@ -46,12 +29,8 @@ int main(int argc, char** argv) {
                                               CLIPMENDER_NTFS_BENCH_SCRIPT, "root, /dev/fuse, mkntfs, ntfs-3g");
   if (image.empty()) return 1;
 
-  std::unique_ptr<IStorageDevice, void (*)(IStorageDevice*)> device(CreateVolumeDevice(image.c_str()),
-                                                                    [](IStorageDevice* d) { d->Release(); });
-  if (device == nullptr || device->Open() == 0) {
-    std::fprintf(stderr, "cannot open %s\n", image.c_str());
-    return 1;
-  }
+  const bench::VolumeDevice device = bench::OpenVolume(image);
+  if (device == nullptr) return 1;
   QuietSink sink;
 
   int64_t records = 0, nodes = 0;
@@ -65,22 +44,8 @@ int main(int argc, char** argv) {
   });
 
   uint64_t shown = 0;
-  PassAll filter;
-  const double withTree = BestOfThree([&] {
-    CountingTree tree;
-    CDirectoryTreeBuilder builder(false);
-    builder.SetPause([] {});
-    builder.Initialize("bench", &tree, &filter);
-    CNTFSQuickSearch searcher;
-    searcher.SetDirecotryTreeBuilder(&builder);
-    searcher.QuickSearchFiles(device.get(), &sink);
-    shown = tree.shown;
-  });
-
-  const std::string fls = "fls -r -d " + Quote(image.string()) + " >/dev/null";
-  const double peer = BestOfThree([&] {
-    if (std::system(fls.c_str()) != 0) std::fprintf(stderr, "fls failed\n");
-  });
+  const double withTree = bench::QuickScanWithTree<CNTFSQuickSearch>(device.get(), &shown);
+  const double peer = bench::FlsSeconds("-r -d", image);
 
   std::printf("MFT records walked: %lld, nodes made: %lld, nodes shown by the tree builder: %llu\n",
               static_cast<long long>(records), static_cast<long long>(nodes), static_cast<unsigned long long>(shown));

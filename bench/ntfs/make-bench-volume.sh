@@ -14,29 +14,23 @@ folders=${2:-100}
 files=${3:-1000}
 size=${4:-1G}
 [ -s "$img" ] && exit 0
-skip() { echo "make-bench-volume: $*" >&2; exit 77; }
-[ "$(id -u)" -eq 0 ] || skip "needs root to mount through FUSE"
-[ -w /dev/fuse ] || skip "/dev/fuse is missing"
-for tool in mkntfs ntfs-3g python3; do command -v "$tool" >/dev/null 2>&1 || skip "tool not installed: $tool"; done
+. "$(dirname "$0")/../../tests/fixtures/lib.sh"
+FIXTURE_NAME=make-bench-volume
+fixture_need root fuse
+for tool in mkntfs ntfs-3g python3; do command -v "$tool" >/dev/null 2>&1 || fixture_skip "tool not installed: $tool"; done
 
 tmp="$img.part"
-mnt=$(mktemp -d /tmp/clipmender-ntfs-bench.XXXXXX)
-fusepid=
+fixture_fuse
 cleanup() {
-  if mountpoint -q "$mnt" 2>/dev/null; then umount "$mnt" || true; fi
-  if [ -n "$fusepid" ]; then wait "$fusepid" 2>/dev/null || true; fi
-  rmdir "$mnt" 2>/dev/null || true
+  fixture_release
   rm -f "$tmp"
 }
 trap cleanup EXIT
 rm -f "$tmp"
 truncate -s "$size" "$tmp"
 mkntfs -F -f -q -L clip-bench "$tmp" >/dev/null 2>&1
-ntfs-3g -o no_detach,big_writes "$tmp" "$mnt" >/dev/null 2>&1 &
-fusepid=$!
-for _ in $(seq 100); do mountpoint -q "$mnt" && break; sleep 0.05; done
-mountpoint -q "$mnt" || { echo "make-bench-volume: cannot mount $tmp" >&2; exit 1; }
-python3 - "$mnt" "$folders" "$files" <<'PY'
+fixture_mount ntfs-3g -o no_detach,big_writes "$tmp"
+python3 - "$FIXTURE_MNT" "$folders" "$files" <<'PY'
 import os, sys
 m, folders, files = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 for d in range(folders):
@@ -50,7 +44,5 @@ for d in range(folders):
     for f in range(0, files, 10):
         os.unlink(os.path.join(m, 'folder-%03d' % d, 'file-%04d.txt' % f))
 PY
-umount "$mnt"
-wait "$fusepid"
-fusepid=
+fixture_unmount
 mv "$tmp" "$img"

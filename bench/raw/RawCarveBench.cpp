@@ -16,6 +16,7 @@
 #include <string>
 
 #include "BenchDoubles.h"
+#include "CompleteScanBench.h"
 #include "DataRunList.h"
 #include "FileNode.h"
 #include "FileTypeManager.h"
@@ -57,11 +58,7 @@ struct Picture {
 double RawScan(IStorageDevice* device, CarvedTree& tree) {
   CPartitionRecoveryController* controller = new CPartitionRecoveryController();
   RecoveryControllerParts parts;
-  parts.makeTreeBuilder = [](bool restoring) -> IDirecotryTreeBuilder* {
-    auto* builder = new CDirectoryTreeBuilder(restoring);
-    builder->SetPause([] {});
-    return builder;
-  };
+  parts.makeTreeBuilder = bench::MakeTreeBuilder;
   parts.makeCompleteSearcher = [](_tagSearcherType type) -> ICompleteFileSystemSearchController* {
     return type == SEARCHER_TYPE_RAW ? CreateRAWSearcher() : nullptr;
   };

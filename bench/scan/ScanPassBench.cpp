@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "BenchDoubles.h"
+#include "CompleteScanBench.h"
 #include "DirectoryTree.h"
 #include "Progress.h"
 #include "RecoveryFilter.h"
@@ -104,11 +105,7 @@ double PassSeconds(IStorageDevice* device, bool copy, int* failures) {
   CPartitionRecoveryController* controller = new CPartitionRecoveryController();
   std::vector<IdleSearcher*> made;
   RecoveryControllerParts parts;
-  parts.makeTreeBuilder = [](bool restoring) -> IDirecotryTreeBuilder* {
-    auto* builder = new CDirectoryTreeBuilder(restoring);
-    builder->SetPause([] {});
-    return builder;
-  };
+  parts.makeTreeBuilder = bench::MakeTreeBuilder;
   parts.makeCompleteSearcher = [&](_tagSearcherType type) -> ICompleteFileSystemSearchController* {
     made.push_back(new IdleSearcher(copy && type == SEARCHER_TYPE_NTFS));
     return made.back();

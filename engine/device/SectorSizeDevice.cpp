@@ -21,7 +21,12 @@ int64_t CSectorSizeDevice::GetTotalSectors() {
   const uint32_t parentSize = m_parent->GetSectorSize();
   if (parentSectors <= m_parentStart || parentSize == 0) return 0;
   const unsigned __int128 bytes = static_cast<unsigned __int128>(parentSectors - m_parentStart) * parentSize;
-  return static_cast<int64_t>(bytes / m_sectorSize);
+  // A parent of larger sectors that claims nearly 2^63 of them (a window a
+  // damaged record sized) holds more of the view's than a count can say.
+  const unsigned __int128 sectors = bytes / m_sectorSize;
+  return sectors > static_cast<unsigned __int128>(std::numeric_limits<int64_t>::max())
+             ? std::numeric_limits<int64_t>::max()
+             : static_cast<int64_t>(sectors);
 }
 
 int CSectorSizeDevice::ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) {

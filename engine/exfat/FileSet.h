@@ -151,7 +151,7 @@ class CFileSet {
 
   Building m_building;
   Building m_saved;
-  std::vector<_tagFileBaseInfo> m_live;     // by first cluster
+  std::vector<_tagFileBaseInfo> m_live;     // by first cluster from CalculateClusterSize on
   std::vector<_tagFileBaseInfo> m_deleted;  // in the order met
   std::vector<uint32_t> m_folders;          // first clusters of the live folders
   uint32_t m_smallestCluster = kNoCluster;

@@ -50,6 +50,8 @@ void CPartitionBuilder::Clear() {
   m_upcases.clear();
   m_fats.clear();
   m_treeSteps = 0;
+  m_checkSectors = 0;
+  m_position = 0;
   m_owner.clear();
   m_nextClaimedID = kClaimedFolderIDs;
 }
@@ -165,6 +167,7 @@ void CPartitionBuilder::PushFileSet(std::unique_ptr<CFileSet> set, int64_t headS
 }
 
 void CPartitionBuilder::Build(int64_t sector) {
+  m_position = std::max(m_position, sector);
   const size_t waiting = m_all.size() - m_processed;
   if (waiting > kBacklog || (waiting > 0 && sector > m_lastPosition + kBacklogDistance)) BuildFromTree();
 }
@@ -190,11 +193,21 @@ void CPartitionBuilder::BuildFromTree() {
   }
 }
 
+bool CPartitionBuilder::MayRead(uint64_t sectors) {
+  const uint64_t size = std::max<uint32_t>(m_sectorSize, 1);
+  const uint64_t allowed = kCheckReadBytes / size + static_cast<uint64_t>(std::max<int64_t>(m_position, 0)) / 4;
+  if (sectors > allowed || m_checkSectors > allowed - sectors) return false;
+  m_checkSectors += sectors;
+  return true;
+}
+
 bool CPartitionBuilder::UpcaseTableMatches(int64_t sector, const CFileSet& root) {
   const uint64_t size = root.GetUpcaseSize();
   if (m_device == nullptr || size == 0 || size > kMaxUpcaseBytes || sector < 0) return false;
   const int64_t sectors = static_cast<int64_t>(CeilDiv(size, m_sectorSize));
-  if (static_cast<uint64_t>(sector + sectors) > m_totalSectors) return false;
+  if (static_cast<uint64_t>(sector + sectors) > m_totalSectors || !MayRead(static_cast<uint64_t>(sectors))) {
+    return false;
+  }
   std::vector<uint8_t> table;
   try {
     table.assign(static_cast<size_t>(sectors) * m_sectorSize, 0);
@@ -220,7 +233,7 @@ bool CPartitionBuilder::BitmapMarks(int64_t heap, uint32_t spc, const CFileSet& 
     const int64_t sector = first + static_cast<int64_t>(bit / 8 / m_sectorSize);
     if (sector < 0 || static_cast<uint64_t>(sector) >= m_totalSectors) return false;
     if (sector != loaded) {
-      if (m_device->ReadSector(bytes.data(), sector, 1) == 0) return false;
+      if (!MayRead(1) || m_device->ReadSector(bytes.data(), sector, 1) == 0) return false;
       loaded = sector;
     }
     if ((bytes[(bit / 8) % m_sectorSize] & (1u << (bit % 8))) == 0) return false;

@@ -14,7 +14,8 @@
 // Bounds: the candidate list is trimmed to 512 when it reaches 1025; at
 // most 2176 runs wait in the backlog; partners for tree fitting come from
 // 31 runs before to 128 after; roots try a few root clusters and up-case
-// tables only; tree checks have a budget of steps for the whole scan;
+// tables only; tree checks have a budget of steps for the whole scan, and
+// the reads that check roots one of bytes that grows with the pass;
 // clusters are taken as spans; runs are found by bisection and folders by
 // a map from their clusters.
 #pragma once
@@ -53,6 +54,11 @@ class CPartitionBuilder {
   // directory sectors that fit nothing costs seconds, not hours.
   static constexpr uint64_t kFittingBudget = uint64_t{1} << 24;
   static constexpr uint64_t kTreeBudget = uint64_t{1} << 27;
+  // Bytes read to check roots against up-case tables and bitmaps: at most
+  // this much plus a quarter of what the pass has gone through, so that a
+  // disk of root-like runs (each would read up to 16 MiB of tables) costs
+  // a share of the scan, not terabytes.
+  static constexpr uint64_t kCheckReadBytes = uint64_t{64} << 20;
   // Node IDs of deleted folders whose first cluster a live folder holds now.
   static constexpr int64_t kClaimedFolderIDs = int64_t{1} << 61;
 
@@ -95,6 +101,7 @@ class CPartitionBuilder {
   const std::vector<std::unique_ptr<CFileSet>>& GetFileSets() const { return m_all; }
   CFileSet* FindFileSet(int64_t sector) const;
   uint64_t GetTreeSteps() const { return m_treeSteps; }
+  uint64_t GetCheckSectors() const { return m_checkSectors; }
 
  private:
   struct Results {
@@ -121,6 +128,8 @@ class CPartitionBuilder {
   void CalcPartitionParam(CExFatPartitionEx& partition);
 
   // Checks made beyond the runs' own evidence.
+  // Whether `sectors` more may be read for checks (counted when so).
+  bool MayRead(uint64_t sectors);
   bool UpcaseTableMatches(int64_t sector, const CFileSet& root);
   bool BitmapMarks(int64_t heap, uint32_t spc, const CFileSet& root, uint32_t rootCluster);
   void FindTable(CExFatPartitionEx& partition, const std::vector<std::unique_ptr<CExFatPartitionEx>>& settled);
@@ -140,6 +149,8 @@ class CPartitionBuilder {
   std::vector<int64_t> m_upcases;
   std::vector<int64_t> m_fats;
   uint64_t m_treeSteps = 0;
+  uint64_t m_checkSectors = 0;  // read for checks
+  int64_t m_position = 0;       // the furthest sector the pass has reached
   // Which settled volume builds each run.
   std::unordered_map<const CFileSet*, const CExFatPartitionEx*> m_owner;
   int64_t m_nextClaimedID = kClaimedFolderIDs;

@@ -41,7 +41,16 @@ void IRealFATTable::Load(uint64_t minSectors, uint64_t maxSectors) {
   if (m_device == nullptr || m_sectors < minSectors || m_sectors > maxSectors || m_sectors == 0 || m_startSector < 0) {
     return;
   }
-  const uint64_t bytes = uint64_t{m_sectors} * m_sectorSize;
+  // A copy that runs past the device is read as far as the device goes, its
+  // entries beyond reading as free (as a window's zeros would): a damaged
+  // boot sector's gibibyte of table takes no memory on a small device.
+  uint64_t sectors = m_sectors;
+  const int64_t total = m_device->GetTotalSectors();
+  if (total > 0) {
+    if (m_startSector >= total) return;
+    sectors = std::min<uint64_t>(sectors, static_cast<uint64_t>(total - m_startSector));
+  }
+  const uint64_t bytes = sectors * m_sectorSize;
   std::vector<uint8_t> buffer;
   try {
     buffer.assign(bytes, 0);
@@ -49,8 +58,8 @@ void IRealFATTable::Load(uint64_t minSectors, uint64_t maxSectors) {
     return;
   }
   const uint64_t piece = std::max<uint64_t>(1, kReadPieceBytes / m_sectorSize);
-  for (uint64_t done = 0; done < m_sectors; done += piece) {
-    const uint64_t count = std::min<uint64_t>(piece, m_sectors - done);
+  for (uint64_t done = 0; done < sectors; done += piece) {
+    const uint64_t count = std::min<uint64_t>(piece, sectors - done);
     // A copy we could not read whole is no copy: stale bytes would pass for
     // chains.
     if (m_device->ReadSector(buffer.data() + done * m_sectorSize, m_startSector + static_cast<int64_t>(done),

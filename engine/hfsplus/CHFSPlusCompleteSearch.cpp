@@ -416,6 +416,21 @@ bool CHFSPlusCompleteFileSystemSearchController::CatalogHeaderAt(int64_t start, 
   return CHFSPlusBTNode::IsValidNode(bytes.data(), static_cast<uint16_t>(size));
 }
 
+bool CHFSPlusCompleteFileSystemSearchController::HeaderAt(int64_t start, const HFSPlusVolumeHeader& header) {
+  // The header's 512 bytes lie in one sector of any size a device may have.
+  const uint64_t S = m_sectorSize;
+  if (S == 0 || start < 0) return false;
+  const int64_t sector = start + static_cast<int64_t>(hfsplus::kVolumeHeaderOffset / S);
+  if (sector >= m_totalSectors) return false;
+  std::vector<uint8_t> bytes(S);
+  if (m_device->ReadSector(bytes.data(), sector, 1) == 0) return false;
+  const uint8_t* raw = bytes.data() + hfsplus::kVolumeHeaderOffset % S;
+  if (!CHFSPlusVolume::IsValidVolumeHeader(raw, kSlice)) return false;
+  HFSPlusVolumeHeader there;
+  hfsplus::LoadVolumeHeader(raw, there);
+  return SameVolume(there, header);
+}
+
 // ---------------------------------------------------------------------------
 // Catalog leaves
 
@@ -531,6 +546,10 @@ void CHFSPlusCompleteFileSystemSearchController::Open(CompleteSearchPatition& re
   // A volume opens only where its header validates: through a window at its
   // start, never on the whole device from sector 0.
   if (!record.header || record.start < 0 || record.count < 2) return;
+  // The header at the start must be the record's: another volume there
+  // would have its trees and catalog read only to be refused, once for each
+  // record that places a volume at that start.
+  if (!HeaderAt(record.start, *record.header)) return;
   std::unique_ptr<IStorageDevice, CompleteSearchPatition::DeviceReleaser> device(
       new (std::nothrow) CPartitionVirtualVolumeDevice(m_device, record.start, record.count));
   if (!device || device->Open() == 0) return;

@@ -131,6 +131,8 @@ class CHFSPlusCompleteFileSystemSearchController final : public ICompleteFileSys
   // header node was found there.
   int64_t PlaceVolume(const HFSPlusVolumeHeader& header, uint64_t byte, bool& confirmed);
   bool CatalogHeaderAt(int64_t start, const HFSPlusVolumeHeader& header);
+  // Whether the volume header at `start` is the same volume's as `header`.
+  bool HeaderAt(int64_t start, const HFSPlusVolumeHeader& header);
   void TakeHeader(CompleteSearchPatition& record, const HFSPlusVolumeHeader& header, int64_t s, int64_t start,
                   bool confirmed);
   int64_t VolumeSectors(const HFSPlusVolumeHeader& header) const;

@@ -142,7 +142,10 @@ uint32_t CFileAPEAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* de
   uint64_t end = 0;
   if (Le16(h + 4) >= 3980) {
     // The descriptor names the length of every part.
-    end = uint64_t{Le32(h + 8)} + Le32(h + 12) + Le32(h + 16) + Le32(h + 20) + Le64(h + 24) + Le32(h + 32);
+    // The frame data's 64-bit length is held at the limit before the sum,
+    // which it would otherwise wrap round.
+    end = uint64_t{Le32(h + 8)} + Le32(h + 12) + Le32(h + 16) + Le32(h + 20) + std::min(Le64(h + 24), kApeLimit) +
+          Le32(h + 32);
     end = std::min(end, kApeLimit);
   } else {
     // Older streams: the seek table's last entry is where the last frame

@@ -61,8 +61,10 @@ RarBlock ReadRarBlock(RawFileBuffer& buffer, uint64_t pos) {
   const uint16_t flags = Le16(h + 3), size = Le16(h + 5);
   if (size < 7 || type < 0x73 || type > 0x7B) return block;
   // Packed sizes of 4 GiB and more keep their high half behind the fixed
-  // fields of the header.
+  // fields of the header. A size of 2^48 bytes or more is damage: added to
+  // the header's length it could wrap round and send the walk back.
   const uint64_t high = (flags & 0x100) != 0 && size >= 36 ? uint64_t{Le32(h + 32)} << 32 : 0;
+  if (high >= uint64_t{1} << 48) return block;
   switch (type) {
     case 0x73:
       if (size < 10) return block;
@@ -367,11 +369,12 @@ uint32_t FileSITAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   // The archive's closing record: 02 D7 0A, a byte that tells how much
   // follows, then 98 F6 42 88.
   static const uint8_t kMark[3] = {0x02, 0xD7, 0x0A};
-  uint8_t kind = 0;
-  const RawMarkFind find = FindRawEndMark(buffer, 0, kSearchLimit, kMark, sizeof kMark, 0, 8, [&](const uint8_t* p) {
-    kind = p[3];
-    return p[4] == 0x98 && p[5] == 0xF6 && p[6] == 0x42 && p[7] == 0x88;
-  });
+  static thread_local RawMarkMemo memo;
+  const RawMarkFind find = FindRawEndMark(
+      buffer, 0, kSearchLimit, kMark, sizeof kMark, 0, 8,
+      [](const uint8_t* p) { return p[4] == 0x98 && p[5] == 0xF6 && p[6] == 0x42 && p[7] == 0x88; }, memo);
+  const uint8_t* record = find.found ? buffer.Get(find.offset, 8) : nullptr;
+  const uint8_t kind = record != nullptr ? record[3] : 0;
   SizeFromRawEndMark(info, find, 8 + (kind == 0x19 ? 4 : kind == ';' ? 5 : 6));
   return 1;
 }
@@ -450,8 +453,10 @@ uint32_t FileDMGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   // header size 512, wherever in a sector it lies.
   RawFileBuffer buffer(device, info.m_startSector);
   static const uint8_t kMark[4] = {'k', 'o', 'l', 'y'};
-  const RawMarkFind find = FindRawEndMark(buffer, 10, kSearchLimit, kMark, sizeof kMark, 0, 12,
-                                          [](const uint8_t* p) { return Be32(p + 4) == 4 && Be32(p + 8) == 512; });
+  static thread_local RawMarkMemo memo;
+  const RawMarkFind find = FindRawEndMark(
+      buffer, 10, kSearchLimit, kMark, sizeof kMark, 0, 12,
+      [](const uint8_t* p) { return Be32(p + 4) == 4 && Be32(p + 8) == 512; }, memo);
   SizeFromRawEndMark(info, find, 512);
   return 1;
 }

@@ -148,8 +148,9 @@ uint32_t FileDWGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   const bool r2007 = release == 1021;
   if (!r2007 && std::memcmp(atHeader, kHeaderCopy, sizeof atHeader) != 0) return 0;
   if (r2007 && AllZero(atHeader, sizeof atHeader)) return 0;
-  const RawMarkFind find = FindRawEndMark(buffer, 1024, kWalkLimit + 1, atHeader, sizeof atHeader, 0, 16,
-                                          [](const uint8_t*) { return true; });
+  static thread_local RawMarkMemo memo;
+  const RawMarkFind find = FindRawEndMark(
+      buffer, 1024, kWalkLimit + 1, atHeader, sizeof atHeader, 0, 16, [](const uint8_t*) { return true; }, memo);
   SizeFromRawEndMark(info, find, r2007 ? 1024 : 108);
   return 1;
 }
@@ -167,8 +168,10 @@ uint32_t FileDXFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   // The drawing ends with group code 0 and "EOF", each on a line of its own.
   RawFileBuffer buffer(device, info.m_startSector);
   static const uint8_t kEnd[] = {'0', '\r', '\n', 'E', 'O', 'F', '\r', '\n'};
-  const RawMarkFind find = FindRawEndMark(buffer, 0, kWalkLimit, kEnd, sizeof kEnd, 1, sizeof kEnd,
-                                          [](const uint8_t* p) { return p[-1] == ' ' || p[-1] == '\n'; });
+  static thread_local RawMarkMemo memo;
+  const RawMarkFind find = FindRawEndMark(
+      buffer, 0, kWalkLimit, kEnd, sizeof kEnd, 1, sizeof kEnd,
+      [](const uint8_t* p) { return p[-1] == ' ' || p[-1] == '\n'; }, memo);
   if (find.found) {
     SizeFromRawEndMark(info, find, sizeof kEnd);
     return 1;

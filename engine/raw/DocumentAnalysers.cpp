@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "OnDiskBytes.h"
 #include "raw/RawFileBuffer.h"
+#include "raw/RawMarkSearch.h"
 
 using ondisk::Le16;
 using ondisk::Le32;
@@ -37,7 +39,7 @@ struct Found {
 };
 
 // The first `pattern` (at most kLookAhead bytes) starting in [from, limit).
-Found FindForward(RawFileBuffer& buffer, uint64_t from, uint64_t limit, std::string_view pattern, bool fold) {
+Found SearchForward(RawFileBuffer& buffer, uint64_t from, uint64_t limit, std::string_view pattern, bool fold) {
   const uint64_t step = Step(buffer);
   const int first = static_cast<unsigned char>(pattern[0]);
   for (uint64_t p = from; p < limit; p += step) {
@@ -56,6 +58,62 @@ Found FindForward(RawFileBuffer& buffer, uint64_t from, uint64_t limit, std::str
     }
   }
   return {kNone, limit, false};
+}
+
+// What the last search for one pattern saw in a carving pass, in bytes of
+// the device: no pattern in [from, reached), or the pattern at `reached`.
+// Files of one type often follow each other, or a signature repeats in
+// every sector of foreign data: the search of each would read on over all
+// that the last one read.
+struct ForwardMemo {
+  uint64_t pass = 0;
+  const void* device = nullptr;
+  std::string pattern;
+  bool fold = false;
+  uint64_t from = 0, reached = 0;
+  bool found = false;
+};
+
+// SearchForward, going on from what the last search for `pattern` in this
+// carving pass saw where it can.
+Found FindForward(RawFileBuffer& buffer, uint64_t from, uint64_t limit, std::string_view pattern, bool fold) {
+  static thread_local ForwardMemo memos[4];
+  const uint64_t pass = RawCarvingPass::Current();
+  if (pass == 0 || from >= limit) return SearchForward(buffer, from, limit, pattern, fold);
+  ForwardMemo* memo = nullptr;
+  for (ForwardMemo& m : memos) {
+    if (m.pattern == pattern && m.fold == fold) memo = &m;
+  }
+  if (memo == nullptr) {
+    // The slot of another pass, else the first.
+    memo = &memos[0];
+    for (ForwardMemo& m : memos) {
+      if (m.pass != pass) memo = &m;
+    }
+    *memo = ForwardMemo();
+    memo->pattern.assign(pattern);
+    memo->fold = fold;
+  }
+  const uint64_t base = buffer.FirstByte();
+  const bool inside = memo->pass == pass && memo->device == buffer.Device() && base + from >= memo->from &&
+                      base + from <= memo->reached;
+  uint64_t start = from;
+  if (inside) {
+    const uint64_t at = memo->reached - base;
+    if (memo->found) {
+      if (at < limit) return {at, 0, false};
+    } else {
+      start = std::min(at, limit);
+    }
+  }
+  const Found found = start < limit ? SearchForward(buffer, start, limit, pattern, fold) : Found{kNone, limit, false};
+  const uint64_t reached = base + (found.at != kNone ? found.at : found.reached);
+  if (!inside) memo->from = base + from;
+  memo->reached = inside && !memo->found && found.at == kNone ? std::max(memo->reached, reached) : reached;
+  memo->found = found.at != kNone;
+  memo->pass = pass;
+  memo->device = buffer.Device();
+  return found;
 }
 
 // The line end that follows `at` in the file: CR LF, CR or LF; 0 for none.

@@ -22,7 +22,11 @@ struct Reader {
                     : uint32_t{tiff[at]} | (uint32_t{tiff[at + 1]} << 8) | (uint32_t{tiff[at + 2]} << 16) |
                           (uint32_t{tiff[at + 3]} << 24);
   }
-  double Number(size_t at, int format) const {
+  // The value of `format` at `at`, of which `bytes` are the entry's: a
+  // count of 0 leaves no value to read (a rational's 8 bytes would run
+  // past the 4 of the entry's own field).
+  double Number(size_t at, int format, uint64_t bytes) const {
+    if (bytes < static_cast<uint64_t>(kFormatBytes[format])) return 0.0;
     switch (format) {
       case 1:
       case 6:
@@ -99,23 +103,23 @@ bool ProcessDir(const Reader& r, size_t dir, int depth, std::set<size_t>& seen, 
         info.DateTimeOriginal = Text(r.tiff + value, static_cast<size_t>(bytes), 19);
         break;
       case 0x0112:
-        info.Orientation = ToInt(r.Number(value, static_cast<int>(format)));
+        info.Orientation = ToInt(r.Number(value, static_cast<int>(format), bytes));
         if (info.Orientation < 0 || info.Orientation > 8) {
           error = "Undefined rotation value";
           info.Orientation = 0;
         }
         break;
       case 0xA002:
-        info.Width = ToInt(r.Number(value, static_cast<int>(format)));
+        info.Width = ToInt(r.Number(value, static_cast<int>(format), bytes));
         break;
       case 0xA003:
-        info.Height = ToInt(r.Number(value, static_cast<int>(format)));
+        info.Height = ToInt(r.Number(value, static_cast<int>(format), bytes));
         break;
       case 0xA20E:
-        info.FocalplaneXRes = r.Number(value, static_cast<int>(format));
+        info.FocalplaneXRes = r.Number(value, static_cast<int>(format), bytes);
         break;
       case 0xA210:
-        switch (ToInt(r.Number(value, static_cast<int>(format)))) {
+        switch (ToInt(r.Number(value, static_cast<int>(format), bytes))) {
           case 1:
             info.FocalplaneUnits = 25.4;
             break;

@@ -32,6 +32,9 @@ class Compound {
     // 512-byte sectors of version 3.
     m_shift = Le16(header + 30) == 12 ? 12 : 9;
     m_perTable = (1u << m_shift) / 4;
+    // Sector numbers are 32-bit: no file has more table sectors than it
+    // takes to list 2^32 sectors, whatever its DIFAT chain goes on to list.
+    m_maxTables = (uint64_t{1} << 32) / m_perTable;
   }
   uint32_t SectorSize() const { return 1u << m_shift; }
   uint64_t Offset(uint32_t sector) const { return (uint64_t{sector} + 1) << m_shift; }
@@ -43,7 +46,7 @@ class Compound {
   bool ReadTableList(const uint8_t* header) {
     for (int i = 0; i < 109; ++i) Add(Le32(header + 76 + 4 * i));
     uint32_t current = Le32(header + 68);
-    for (uint32_t n = 0; current < kSpecial && n < kMaxDifatSectors; ++n) {
+    for (uint32_t n = 0; current < kSpecial && n < kMaxDifatSectors && m_tables.size() < m_maxTables; ++n) {
       const uint8_t* d = Sector(current);
       if (d == nullptr) return false;
       for (uint32_t j = 0; j + 1 < m_perTable; ++j) Add(Le32(d + 4 * j));
@@ -66,11 +69,12 @@ class Compound {
 
  private:
   void Add(uint32_t entry) {
-    if (entry < kSpecial) m_tables.push_back(entry);
+    if (entry < kSpecial && m_tables.size() < m_maxTables) m_tables.push_back(entry);
   }
   RawFileBuffer& m_buffer;
   uint32_t m_shift;
   uint32_t m_perTable;
+  uint64_t m_maxTables;
   std::vector<uint32_t> m_tables;
 };
 

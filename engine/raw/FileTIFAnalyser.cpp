@@ -17,9 +17,17 @@ constexpr uint64_t kTiffLimit = 0x4E000000;
 // Directories visited per file, every chain and maker note together.
 constexpr int kMaxDirectories = 64;
 constexpr uint32_t kMaxEntries = 512;
+// Offsets tried as directories per file, those that hold none included,
+// and entries read per file: each may cost a read far from the last, so
+// that lists of offsets that lead nowhere cost a bounded number of reads.
+constexpr int kMaxDirectoryTries = 1024;
+constexpr uint32_t kMaxFileEntries = 4096;
 // Elements of a strip or tile array read one by one; of a longer array the
 // last as well.
 constexpr uint64_t kMaxArray = 65536;
+// Elements of an offset array read before those of its length array: the
+// two may lie far apart.
+constexpr uint64_t kArrayBlock = 4096;
 // Sub-directories listed by one entry that are walked.
 constexpr uint32_t kMaxSubIfds = 512;
 // Bytes per value of the TIFF types 1-13 (13: the offset of a directory).
@@ -171,6 +179,8 @@ void FileTIFAnalyser::InitTifAnalyser() {
   m_rawDataOffset = m_lastStripCount = 0;
   m_a100Position = 0;
   m_directories = 0;
+  m_tries = 0;
+  m_entriesLeft = kMaxFileEntries;
   m_seen.clear();
   m_tag = RAW_FILE_TAG_NONE;
 }
@@ -211,9 +221,14 @@ uint32_t FileTIFAnalyser::TypeFromMake(const std::string& make, const std::strin
 
 bool FileTIFAnalyser::WalkIfd(Reader& r, uint64_t at, uint64_t base, bool main, uint64_t& next) {
   next = 0;
-  if (m_directories >= kMaxDirectories || at > kTiffLimit || !m_seen.insert(at).second) return false;
+  if (m_directories >= kMaxDirectories || m_tries >= kMaxDirectoryTries || at > kTiffLimit ||
+      !m_seen.insert(at).second) {
+    return false;
+  }
+  ++m_tries;
   uint32_t count = 0;
-  if (!r.U16(at, count) || count == 0 || count > kMaxEntries) return false;
+  if (!r.U16(at, count) || count == 0 || count > kMaxEntries || count > m_entriesLeft) return false;
+  m_entriesLeft -= count;
   const uint8_t* raw = r.buffer.Get(at + 2, size_t{count} * 12 + 4);
   if (raw == nullptr) return false;
   std::vector<Entry> entries(count);
@@ -326,9 +341,8 @@ bool FileTIFAnalyser::WalkIfd(Reader& r, uint64_t at, uint64_t base, bool main, 
   auto pieces = [&](const Array& offsets, const Array& lengths) {
     if (!offsets.present || !lengths.present) return;
     const uint64_t n = std::min(offsets.count, lengths.count);
-    auto one = [&](uint64_t i) {
-      uint32_t o = 0, l = 0;
-      if (!r.Element(offsets, i, o) || !r.Element(lengths, i, l)) return;
+    auto one = [&](uint64_t i, bool bothRead, uint32_t o, uint32_t l) {
+      if (!bothRead) return;
       Reach(base + o, l);
       if (&lengths == &stripCounts && i + 1 == n) m_lastStripCount = l;
       if (n == 1 && m_thumbStart == 0 && l >= 4) {
@@ -340,8 +354,20 @@ bool FileTIFAnalyser::WalkIfd(Reader& r, uint64_t at, uint64_t base, bool main, 
         }
       }
     };
-    for (uint64_t i = 0; i < std::min(n, kMaxArray); ++i) one(i);
-    if (n > kMaxArray) one(n - 1);
+    // Elements are taken a block at a time from each array in turn, so
+    // that the reads stay in one array's window while they can.
+    std::vector<uint32_t> o(kArrayBlock), l(kArrayBlock);
+    std::vector<uint8_t> read(kArrayBlock);
+    auto block = [&](uint64_t first, uint64_t end) {
+      for (uint64_t i = first; i < end; ++i) read[i - first] = r.Element(offsets, i, o[i - first]) ? 1 : 0;
+      for (uint64_t i = first; i < end; ++i) {
+        if (!r.Element(lengths, i, l[i - first])) read[i - first] = 0;
+      }
+      for (uint64_t i = first; i < end; ++i) one(i, read[i - first] != 0, o[i - first], l[i - first]);
+    };
+    const uint64_t walked = std::min(n, kMaxArray);
+    for (uint64_t i = 0; i < walked; i += kArrayBlock) block(i, std::min(walked, i + kArrayBlock));
+    if (n > kMaxArray) block(n - 1, n);
   };
   pieces(stripOffsets, stripCounts);
   pieces(tileOffsets, tileCounts);

@@ -53,6 +53,8 @@ class FileTIFAnalyser : public IRawFileAnalyser {
   uint64_t m_rawDataOffset = 0, m_lastStripCount = 0;
   uint64_t m_a100Position = 0;
   int m_directories = 0;
+  int m_tries = 0;
+  uint32_t m_entriesLeft = 0;
   std::set<uint64_t> m_seen;
   int m_tag = RAW_FILE_TAG_NONE;
 };

@@ -23,6 +23,9 @@ constexpr uint32_t kSignature = 0x05054B50;
 constexpr uint32_t kDescriptor = 0x08074B50;
 constexpr uint64_t kLimit = 0x104000000;
 constexpr size_t kMaxName = 4096;
+// No entry is larger: added to an offset, such a size never wraps round to
+// an earlier record (which would make the walk go back, or round for ever).
+constexpr uint64_t kMaxEntryBytes = uint64_t{1} << 48;
 
 std::string_view Text(const uint8_t* bytes, size_t n) { return {reinterpret_cast<const char*>(bytes), n}; }
 
@@ -156,7 +159,7 @@ uint64_t classZipSearch::GetBlockSize(RawFileBuffer& buffer, uint64_t offset, Wa
     if (nameAndExtra == nullptr) return 0;
     const std::string name(Text(nameAndExtra, n));
     uint64_t compressed = 0;
-    if (!CompressedSize(head, nameAndExtra + n, extra, compressed)) return 0;
+    if (!CompressedSize(head, nameAndExtra + n, extra, compressed) || compressed > kMaxEntryBytes) return 0;
     const bool zip64 = Le32(head + 18) == 0xFFFFFFFF;
     const uint64_t data = offset + 30 + n + e;
     NoteOffice(walk, name);

@@ -10,6 +10,7 @@
 #include "StorageDevice.h"
 #include "raw/NotifyCenter.h"
 #include "raw/RawFileAnalyserList.h"
+#include "raw/RawMarkSearch.h"
 
 ICompleteFileSystemSearchController* CreateRAWSearcher() { return new CRAWSearchController(); }
 
@@ -50,6 +51,7 @@ void CRAWSearchController::PreparetoSearch() {
   registry->BuildRawFileAnalyserListByRawFileType(nullptr);
   registry->BuildRawFileAnalyserMapByRawFileType(nullptr);
   CRAWFileManager::g_nID = 10;
+  m_pass = RawCarvingPass::NewPass();
   const uint32_t size = m_device != nullptr ? m_device->GetSectorSize() : 0;
   m_sectorSize = size == 0 ? 512 : size;
   m_ring.InitBufferDevice(m_device, 0, m_sectorSize, static_cast<uint32_t>(m_sectorsPerBlock), kRingBlocks);
@@ -84,8 +86,13 @@ void CRAWSearchController::Settle(CRawFileInfo& info) {
   const uint64_t end = total > 0 ? static_cast<uint64_t>(total) * m_sectorSize : 0;
   const uint64_t start = info.m_startSector * m_sectorSize;
   if (start >= end) return;
-  // A size read from a header may claim more than the device holds.
-  if (info.m_size > end - start) info.m_size = end - start;
+  // A size read from a header may claim more than the device holds; a file
+  // that runs past the device's end is not all there, so it is not taken
+  // for whole and hides none of what follows it.
+  if (info.m_size > end - start) {
+    info.m_size = end - start;
+    info.m_whole = false;
+  }
   if (info.m_whole) {
     // Streams whose pages or frames start sectors of their own (Ogg, MP3)
     // would otherwise come back again from each such sector.
@@ -133,6 +140,7 @@ ResultCode CRAWSearchController::AnalyzeBlock(int64_t firstSector, int64_t secto
   RawAnalyserList& noMagic = registry->GetAnalyserList(0);
   RawAnalyserMap& map = registry->GetAnalyserMap();
   if (noMagic.empty() || map.empty() || !m_inPass || m_device == nullptr) return 1;
+  const RawCarvingPass pass(m_pass);
   const int64_t count = std::min<int64_t>(sectorCount, m_sectorsPerBlock);
   if (count <= 0) return 1;
   CNotifyCenter& center = CNotifyCenter::Instance();
@@ -228,6 +236,7 @@ void CRAWSearchController::SettleFromRing(uint64_t lastRingSector) {
 
 void CRAWSearchController::EndSearch(int build) {
   if (build == 0) return;
+  const RawCarvingPass pass(m_pass);
   std::printf("--------------%s:%d:list size = %d--------\n", "EndSearch", 253, static_cast<int>(m_pending.size()));
   CNotifyCenter& center = CNotifyCenter::Instance();
   while (!m_pending.empty()) {

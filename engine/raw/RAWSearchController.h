@@ -75,4 +75,5 @@ class CRAWSearchController : public ICompleteFileSystemSearchController {
   bool m_ownsProgress = false;
   // The sectors of the last file sized whole: [start, end).
   uint64_t m_wholeStart = 0, m_wholeEnd = 0;
+  uint64_t m_pass = 0;  // RawCarvingPass
 };

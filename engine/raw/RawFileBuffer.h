@@ -34,6 +34,9 @@ class RawFileBuffer {
   uint32_t SectorSize() const { return m_sectorSize; }
   // Bytes from the file's start to the device's end.
   uint64_t BytesToDeviceEnd() const;
+  // The device read and the file's first byte on it.
+  const IStorageDevice* Device() const { return m_device; }
+  uint64_t FirstByte() const { return m_baseSector * m_sectorSize; }
 
  private:
   bool Load(uint64_t offset);

@@ -4,11 +4,13 @@
 // never crashes or hangs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
 
 #include "DataRunList.h"
+#include "HFSPlusTestImages.h"
 #include "ScanResultFiles.h"
 #include "app/KVRestoreScanSink.h"
 #include "app/RestoreFileNode.h"
@@ -17,6 +19,7 @@
 #include "support/Recorders.h"
 #include "support/RecordingProgress.h"
 #include "support/ScratchWorkDir.h"
+#include "support/StubDevice.h"
 #include "tree/CFilesystemNode.h"
 
 namespace {
@@ -208,7 +211,7 @@ struct Replay {
         sink(
             &frame.archive, [this](IStorageDevice*) { return this->view; }, nullptr, [this] { ++damage; }),
         view(std::move(view)) {}
-  void Run() { sink.SetDirecotryTreeBuilder(&builder, &progress, nullptr); }
+  void Run(IStorageDevice* device = nullptr) { sink.SetDirecotryTreeBuilder(&builder, &progress, device); }
   OpenFrame frame;
   KVRestoreScanSink sink;
   KVRestoreScanSink::DeviceView view;
@@ -445,6 +448,72 @@ TEST(ScanResultReplay, FilesWrittenFromTheLayoutElsewhereReplayWhole) {
     ++files;
   }
   EXPECT_GE(files, 6u);
+}
+
+// A device that counts the sectors read through it.
+class CountingDevice final : public testsupport::StubDevice {
+ public:
+  explicit CountingDevice(IStorageDevice* inner) : inner_(inner) {}
+  int ReadSector(void* buffer, int64_t first, int64_t count) override {
+    sectors += static_cast<uint64_t>(std::max<int64_t>(count, 0));
+    return inner_->ReadSector(buffer, first, count);
+  }
+  uint32_t GetSectorSize() override { return inner_->GetSectorSize(); }
+  int64_t GetTotalSectors() override { return inner_->GetTotalSectors(); }
+  uint32_t GetType() override { return STORAGE_DEVICE_CACHED; }
+  ResultCode GetLastError() override { return inner_->GetLastError(); }
+  uint64_t sectors = 0;
+
+ private:
+  IStorageDevice* inner_;
+};
+
+// A saved HFS+ tree whose partition records all place their volume at one
+// start (a file written to cost its loader): the volume there, journal and
+// all, is opened once, not once per record.
+TEST(ScanResultReplay, HFSPlusRecordsAtOneStartOpenTheirVolumeOnce) {
+  std::string why;
+  const fs::path image = hfstest::Unpacked("hdi-hfsp-j", &why);
+  REQUIRE_OR_SKIP(!image.empty(), why);
+  const auto opened = hfstest::Open(image, 40);
+  ASSERT_NE(opened->volume, nullptr);
+  testsupport::TempDir dir;
+  const auto sectorsRead = [&](uint16_t records) {
+    std::vector<Bytes> partitions;
+    for (uint16_t i = 0; i < records; ++i) partitions.push_back(PartitionEntry(i, 4, 40));
+    FileRecord first, last;
+    last.id = 3;
+    last.partition = static_cast<uint16_t>(records - 1);
+    const fs::path path = dir / ("hfs" + std::to_string(records) + ".rsf");
+    WriteNodes(path, NodesPayload({Section(1, 31, "v", partitions, {first.Encode(), last.Encode()})}));
+    Replay replay(path);
+    CountingDevice device(opened->disk);
+    replay.Run(&device);
+    EXPECT_EQ(replay.damage, 0);
+    auto* a = dynamic_cast<RestoreFileNode*>(replay.builder.Node(2));
+    auto* b = dynamic_cast<RestoreFileNode*>(replay.builder.Node(3));
+    EXPECT_TRUE(a != nullptr && b != nullptr && a->GetHFSPlusVolume() != nullptr &&
+                a->GetHFSPlusVolume()->Volume() != nullptr);
+    return device.sectors;
+  };
+  const uint64_t one = sectorsRead(1);
+  EXPECT_LT(sectorsRead(200), 2 * one);
+  // Trees of their own, each with a record at that start: the volume is
+  // still opened once for them all.
+  const auto treesRead = [&](int64_t trees) {
+    std::vector<Bytes> sections;
+    FileRecord file;
+    for (int64_t i = 0; i < trees; ++i)
+      sections.push_back(Section(1 + i, 31, "v", {PartitionEntry(0, 4, 40)}, {file.Encode()}));
+    const fs::path path = dir / ("trees" + std::to_string(trees) + ".rsf");
+    WriteNodes(path, NodesPayload(sections));
+    Replay replay(path);
+    CountingDevice device(opened->disk);
+    replay.Run(&device);
+    EXPECT_EQ(replay.damage, 0);
+    return device.sectors;
+  };
+  EXPECT_LT(treesRead(50), 2 * treesRead(1));
 }
 
 TEST(RestoredNodes, CloneOwnsItsRunsAndCompressedReadersFollowTheTree) {

@@ -17,6 +17,7 @@
 namespace {
 constexpr int kNoteTextWidth = 400;
 constexpr int kNoteTextHeight = 20;
+constexpr int kNotePlateHeight = 50;
 }  // namespace
 
 // Qt's model interface over the table's data source: rows by number, counted
@@ -62,10 +63,7 @@ class CustomTableView::Model : public QAbstractTableModel {
   quint64 generation_ = 0;
 };
 
-CustomTableView::CustomTableView(QWidget* parent) : QTableView(parent) {
-  headerView_ = new KitHeaderView(&columns_, this);
-  headerView_->setHeaderHeight(kHeaderHeight);
-  headerView_->setStretchLastSection(true);
+CustomTableView::CustomTableView(QWidget* parent) : CustomTableViewBase(parent, kHeaderHeight) {
   setHorizontalHeader(headerView_);
   verticalHeader()->hide();
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -92,16 +90,6 @@ CustomTableView::CustomTableView(QWidget* parent) : QTableView(parent) {
   });
 }
 
-CustomTableView::~CustomTableView() {
-  dataSource_ = nullptr;
-  delegate_ = nullptr;
-}
-
-void CustomTableView::setDataSource(ITableViewDataSource* dataSource) {
-  dataSource_ = dataSource;
-  reloadData();
-}
-
 KitTableColumn* CustomTableView::addTableColumn(const QString& identifier, const QString& title, int width) {
   model_->beginAppendColumn();
   KitTableColumn* column = columns_.append(std::make_unique<KitTableColumn>(identifier, title));
@@ -109,10 +97,6 @@ KitTableColumn* CustomTableView::addTableColumn(const QString& identifier, const
   model_->endAppendColumn();
   setColumnWidth(columns_.count() - 1, width);
   return column;
-}
-
-KitTableColumn* CustomTableView::tableColumnWithIdentifier(const QString& identifier) const {
-  return columns_.withIdentifier(identifier);
 }
 
 void CustomTableView::setRowHeight(int height) {
@@ -143,15 +127,6 @@ void CustomTableView::reloadData() {
 }
 
 int CustomTableView::numberOfRows() const { return model_->rowCount(); }
-
-QRect CustomTableView::rectOfRow(int row) const {
-  return KitItemViews::RowRect(row, rowHeight_, verticalOffset(), viewport()->width());
-}
-
-QModelIndex CustomTableView::selectedIndexOrNone() const {
-  const QModelIndexList rows = selectionModel()->selectedRows();
-  return rows.isEmpty() ? QModelIndex() : rows.first();
-}
 
 void CustomTableView::selectRow(int row) {
   if (row < 0 || row >= model_->rowCount()) {
@@ -202,10 +177,10 @@ void CustomTableView::changeNoValue(bool hasValues) {
   noteText_ = new QLabel(KitServices::LocalizedString(QString::fromLatin1(kNoValueNoteKey)), noValueView_);
   noteText_->setAlignment(Qt::AlignCenter);
   noteText_->setFont(KitStyle::Font(14));
-  noteText_->setAutoFillBackground(true);
+  // The text stands on the plate: a ground of its own made a light bar
+  // across the dark list.
   QPalette palette = noteText_->palette();
   palette.setColor(QPalette::WindowText, KitColors::kNoteText);
-  palette.setColor(QPalette::Window, KitColors::kControl);
   noteText_->setPalette(palette);
   layoutNote();
   noValueView_->show();
@@ -217,10 +192,14 @@ void CustomTableView::layoutNote() {
   if (noValueView_ == nullptr) return;
   const QRect area = viewport()->geometry();
   noValueView_->setGeometry(area);
-  noValueView_->findChild<QLabel*>(QStringLiteral("plate"))->setGeometry(0, 0, area.width(), area.height());
-  if (noteText_ != nullptr) {
-    noteText_->setGeometry(area.width() / 2 - kNoteTextWidth / 2, area.height() / 2, kNoteTextWidth, kNoteTextHeight);
-  }
+  // The plate is drawn for the note's size: stretched over the whole list
+  // its rounded frame ran along the list's edges. It holds the text in its
+  // middle.
+  const QRect text(area.width() / 2 - kNoteTextWidth / 2, area.height() / 2, kNoteTextWidth, kNoteTextHeight);
+  noValueView_->findChild<QLabel*>(QStringLiteral("plate"))
+      ->setGeometry(
+          text.adjusted(0, -(kNotePlateHeight - kNoteTextHeight) / 2, 0, (kNotePlateHeight - kNoteTextHeight) / 2));
+  if (noteText_ != nullptr) noteText_->setGeometry(text);
 }
 
 void CustomTableView::updateGeometries() {

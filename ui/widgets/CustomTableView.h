@@ -14,8 +14,7 @@
 #include <QPointer>
 #include <QTableView>
 
-#include "ui/widgets/KitItemViews.h"
-#include "ui/widgets/KitTableColumn.h"
+#include "ui/widgets/KitColumnView.h"
 
 class CustomTableView;
 class QLabel;
@@ -42,7 +41,9 @@ class ITableViewDelegate {
   virtual void didClickTableColumn(CustomTableView*, KitTableColumn*) {}
 };
 
-class CustomTableView : public QTableView, public IKitCellHost {
+using CustomTableViewBase = KitColumnView<QTableView, ITableViewDataSource, ITableViewDelegate>;
+
+class CustomTableView : public CustomTableViewBase {
   Q_OBJECT
 
  public:
@@ -51,35 +52,19 @@ class CustomTableView : public QTableView, public IKitCellHost {
   static constexpr const char* kNoValueNoteKey = "PAGE_FOUR_NO_VALUE_NOTE";
 
   explicit CustomTableView(QWidget* parent = nullptr);
-  ~CustomTableView() override;
-
-  // Neither is owned. Setting a data source reloads.
-  void setDataSource(ITableViewDataSource* dataSource);
-  ITableViewDataSource* dataSource() const { return dataSource_; }
-  void setDelegate(ITableViewDelegate* delegate) { delegate_ = delegate; }
-  ITableViewDelegate* delegate() const { return delegate_; }
 
   // Every column gets the dark header cell, made from its plain one.
   KitTableColumn* addTableColumn(const QString& identifier, const QString& title = {}, int width = 100);
-  const KitTableColumns& tableColumns() const { return columns_; }
-  KitTableColumn* tableColumnWithIdentifier(const QString& identifier) const;
-  KitHeaderView* headerView() const { return headerView_; }
-
-  int rowHeight() const override { return rowHeight_; }
   void setRowHeight(int height);
 
-  void reloadData();
+  void reloadData() override;
   int numberOfRows() const;
-  QRect rectOfRow(int row) const;
-  // The row under the pointer at the last press or double-click, -1 for none.
-  int clickedRow() const { return clickedRow_; }
   int clickedColumn() const { return clickedColumn_; }
 
   // The view's own selection, set without asking the delegate (which is
   // told that it changed); -1 clears it.
   void selectRow(int row);
   int selectedRow() const;
-  const QEvent* currentEvent() const { return gate_.currentEvent(); }
 
   // The row the window paints selected; 0 (the first row) at first, -1 for
   // none. A row beyond the list paints nothing.
@@ -110,19 +95,10 @@ class CustomTableView : public QTableView, public IKitCellHost {
   class Model;
 
   void layoutNote();
-  QModelIndex selectedIndexOrNone() const;
 
-  ITableViewDataSource* dataSource_ = nullptr;
-  ITableViewDelegate* delegate_ = nullptr;
-  KitTableColumns columns_;
-  KitHeaderView* headerView_;
   Model* model_;
-  int rowHeight_ = KitItemViews::kDefaultRowHeight;
   int rowNum_ = 0;
-  int clickedRow_ = -1;
   int clickedColumn_ = -1;
-  bool restoring_ = false;
-  mutable KitSelectionGate gate_;
   QPointer<QWidget> noValueView_;
   QLabel* noteText_ = nullptr;
 };

@@ -16,10 +16,7 @@ constexpr int kHeaderHeight = 17;
 constexpr int kIndentation = 16;
 }  // namespace
 
-KitOutlineView::KitOutlineView(QWidget* parent) : QTreeView(parent) {
-  headerView_ = new KitHeaderView(&columns_, this);
-  headerView_->setHeaderHeight(kHeaderHeight);
-  headerView_->setStretchLastSection(true);
+KitOutlineView::KitOutlineView(QWidget* parent) : KitOutlineViewBase(parent, kHeaderHeight) {
   setHeader(headerView_);
   // The view turns clicks off with sorting, which the kit never does itself.
   headerView_->setSectionsClickable(true);
@@ -45,27 +42,12 @@ KitOutlineView::KitOutlineView(QWidget* parent) : QTreeView(parent) {
   });
 }
 
-KitOutlineView::~KitOutlineView() {
-  // Whatever Qt asks while it takes the view apart goes nowhere.
-  dataSource_ = nullptr;
-  delegate_ = nullptr;
-}
-
-void KitOutlineView::setDataSource(IOutlineViewDataSource* dataSource) {
-  dataSource_ = dataSource;
-  reloadData();
-}
-
 KitTableColumn* KitOutlineView::addTableColumn(const QString& identifier, const QString& title, int width) {
   model_->beginAppendColumn();
   KitTableColumn* column = columns_.append(std::make_unique<KitTableColumn>(identifier, title));
   model_->endAppendColumn();
   setColumnWidth(columns_.count() - 1, width);
   return column;
-}
-
-KitTableColumn* KitOutlineView::tableColumnWithIdentifier(const QString& identifier) const {
-  return columns_.withIdentifier(identifier);
 }
 
 void KitOutlineView::setRowHeight(int height) {
@@ -236,15 +218,6 @@ QModelIndex KitOutlineView::indexAtRow(int row) const {
 int KitOutlineView::rowForItem(void* item) const { return rowOfIndex(indexForItem(item)); }
 
 void* KitOutlineView::itemAtRow(int row) const { return itemForIndex(indexAtRow(row)); }
-
-QRect KitOutlineView::rectOfRow(int row) const {
-  return KitItemViews::RowRect(row, rowHeight_, verticalOffset(), viewport()->width());
-}
-
-QModelIndex KitOutlineView::selectedIndexOrNone() const {
-  const QModelIndexList rows = selectionModel()->selectedRows();
-  return rows.isEmpty() ? QModelIndex() : rows.first();
-}
 
 void KitOutlineView::selectRow(int row) {
   const QModelIndex index = indexAtRow(row);

@@ -26,9 +26,8 @@
 #include <utility>
 #include <vector>
 
-#include "ui/widgets/KitItemViews.h"
+#include "ui/widgets/KitColumnView.h"
 #include "ui/widgets/KitOutlineModel.h"
-#include "ui/widgets/KitTableColumn.h"
 
 class KitOutlineView;
 
@@ -57,29 +56,19 @@ class IOutlineViewDelegate {
   virtual void outlineViewItemDidCollapse(KitOutlineView*, void*) {}
 };
 
-class KitOutlineView : public QTreeView, public IKitCellHost {
+using KitOutlineViewBase = KitColumnView<QTreeView, IOutlineViewDataSource, IOutlineViewDelegate>;
+
+class KitOutlineView : public KitOutlineViewBase {
   Q_OBJECT
 
  public:
   explicit KitOutlineView(QWidget* parent = nullptr);
-  ~KitOutlineView() override;
-
-  // Neither is owned. Setting a data source reloads.
-  void setDataSource(IOutlineViewDataSource* dataSource);
-  IOutlineViewDataSource* dataSource() const { return dataSource_; }
-  void setDelegate(IOutlineViewDelegate* delegate) { delegate_ = delegate; }
-  IOutlineViewDelegate* delegate() const { return delegate_; }
 
   // The first column added holds the tree's indentation and disclosure marks.
   KitTableColumn* addTableColumn(const QString& identifier, const QString& title = {}, int width = 100);
-  const KitTableColumns& tableColumns() const { return columns_; }
-  KitTableColumn* tableColumnWithIdentifier(const QString& identifier) const;
-  KitHeaderView* headerView() const { return headerView_; }
-
-  int rowHeight() const override { return rowHeight_; }
   void setRowHeight(int height);
 
-  void reloadData();
+  void reloadData() override;
   // Asks the item's values and whether it can expand again; its children
   // stay as they are.
   void reloadItem(void* item);
@@ -95,9 +84,6 @@ class KitOutlineView : public QTreeView, public IKitCellHost {
   int numberOfRows() const;
   int rowForItem(void* item) const;
   void* itemAtRow(int row) const;
-  QRect rectOfRow(int row) const;
-  // The row under the pointer at the last press or double-click.
-  int clickedRow() const { return clickedRow_; }
 
   // The view's own selection, set without asking the delegate (which is
   // told that it changed); -1 or null clears it.
@@ -105,8 +91,6 @@ class KitOutlineView : public QTreeView, public IKitCellHost {
   void selectItem(void* item);
   int selectedRow() const;
   void* selectedItem() const;
-  // The event the view is handling while it asks shouldSelectItem, else null.
-  const QEvent* currentEvent() const { return gate_.currentEvent(); }
 
   // The row the window paints selected; 0 (the first row) at first, -1 for
   // none. A row that is not shown paints nothing.
@@ -164,17 +148,8 @@ class KitOutlineView : public QTreeView, public IKitCellHost {
   int findChildRow(Node* parent, void* item, int hint) const;
   int rowOfIndex(const QModelIndex& index) const;
   QModelIndex indexAtRow(int row) const;
-  QModelIndex selectedIndexOrNone() const;
 
-  IOutlineViewDataSource* dataSource_ = nullptr;
-  IOutlineViewDelegate* delegate_ = nullptr;
-  KitTableColumns columns_;
-  KitHeaderView* headerView_;
   KitOutlineModel* model_;
-  int rowHeight_ = KitItemViews::kDefaultRowHeight;
   int isSelectRow_ = 0;
   QStringList isRootArr_;
-  int clickedRow_ = -1;
-  bool restoring_ = false;
-  mutable KitSelectionGate gate_;
 };

@@ -16,6 +16,9 @@ void TypeButton::setTextWithName(const QString& title) {
     textField_->setAlignment(Qt::AlignCenter);
     textField_->setFont(KitStyle::Font(14));
     textField_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // A child takes its parent's foreground role, a button's the black
+    // button text: the title is drawn in the label's own colour.
+    textField_->setForegroundRole(QPalette::WindowText);
     checkBox_ = new QLabel(this);
     checkBox_->setGeometry(37, 74, 16, 16);
     checkBox_->setScaledContents(true);

@@ -70,7 +70,6 @@ class IFileNode;
 class KitElidedLabel;
 class KitFader;
 class KitImageCheckButton;
-class KitImageView;
 class KitOwnedTimer;
 class KitSegmentedControl;
 class KitSpinner;
@@ -379,7 +378,6 @@ class KVDeletailWindowController : public QObject,
   // ---- Title bar ----
   TCImageWindow* aWindow = nullptr;
   HVTitlebarView* titleBarView = nullptr;
-  KitImageView* titleImage = nullptr;
   TCImageButton* backHomeButton = nullptr;
   KitElidedLabel* homeLabel = nullptr;
   TCImageButton* continueButton = nullptr;  // deep scan

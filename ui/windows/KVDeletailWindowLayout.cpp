@@ -51,13 +51,14 @@ QWidget* Holding(QWidget* parent, QWidget* view) {
 }
 
 // The file list's columns: tick, name (deleted files marked), size, path
-// and creation time.
+// and creation time; together they fit the list of a window at its first
+// size, the date whole at the right edge.
 void AddFileColumns(CustomTableView* table) {
   table->addTableColumn(QStringLiteral("CheckBox"), {}, 30)->setDataCell(std::make_unique<NewButton>());
-  table->addTableColumn(QStringLiteral("Name"), platform::Localized("PAGE_FOUR_TABLEVIEW_NAME"), 230)
+  table->addTableColumn(QStringLiteral("Name"), platform::Localized("PAGE_FOUR_TABLEVIEW_NAME"), 200)
       ->setDataCell(std::make_unique<ImageAndTextCell>());
-  table->addTableColumn(QStringLiteral("Size"), platform::Localized("PAGE_FOUR_TABLEVIEW_SIZE"), 90);
-  table->addTableColumn(QStringLiteral("Path"), platform::Localized("PAGE_FOUR_TABLEVIEW_PATH"), 260);
+  table->addTableColumn(QStringLiteral("Size"), platform::Localized("PAGE_FOUR_TABLEVIEW_SIZE"), 80);
+  table->addTableColumn(QStringLiteral("Path"), platform::Localized("PAGE_FOUR_TABLEVIEW_PATH"), 230);
   table->addTableColumn(QStringLiteral("Created"), platform::Localized("PAGE_FOUR_TABLEVIEW_CREATED"), 170);
   new RFOverlayScrollView(table);
 }
@@ -96,17 +97,20 @@ void KVDeletailWindowController::buildLayout() {
   pathButton = new KVTabButton(QString(), tabs);
   typeButton = new KVTabButton(QString(), tabs);
   timeButton = new KVTabButton(QString(), tabs);
-  auto* dates = Tight<QVBoxLayout>(timeButton);
-  dates->setContentsMargins(2, 2, 2, 2);
+  // The date tab's two choices side by side, each a line of the tab's
+  // height: stacked, two lines of text did not fit the strip.
+  auto* dates = Tight<QHBoxLayout>(timeButton);
+  dates->setContentsMargins(2, 4, 2, 4);
+  dates->setSpacing(2);
   creatButton = new KVTabButton(QString(), timeButton);
   modifyButton = new KVTabButton(QString(), timeButton);
   for (KVTabButton* choice : {creatButton, modifyButton}) {
     choice->setFont(KitStyle::Font(11));
-    dates->addWidget(choice);
+    dates->addWidget(choice, 1);
   }
-  tabRow->addWidget(pathButton, 3);
+  tabRow->addWidget(pathButton, 2);
   tabRow->addWidget(typeButton, 3);
-  tabRow->addWidget(timeButton, 4);
+  tabRow->addWidget(timeButton, 5);
   pathButton->setImageNamed(QStringLiteral("bg_tab"));  // the path tree comes first
   left->addWidget(tabs);
 

@@ -140,11 +140,8 @@ void KVDeletailWindowController::buildDetailViewWindowTitleBar() {
     // Searching waits for the end of the scan.
     search->setEnabled(false);
   }
-  if (titleImage == nullptr) {
-    titleImage = new KitImageView(bar);
-    titleImage->setImage(KitImages::Named(QStringLiteral("title_mark")));
-    titleImage->setAttribute(Qt::WA_TransparentForMouseEvents);
-  }
+  // The bar draws no window title, so no mark goes beside one: placed by
+  // the title's geometry it stood above the bar's top edge, cut in half.
   changeSelectCountLabelPos();
   setRemainingTimeText(QStringLiteral("-:-:-"));
   setFilesFoundText(QStringLiteral("0"));
@@ -162,10 +159,7 @@ void KVDeletailWindowController::changeSelectCountLabelPos() {
 }
 
 void KVDeletailWindowController::windowDidResize() {
-  if (titleImage == nullptr || aWindow == nullptr) return;
-  // The mark peeks out from the bar's top edge.
-  titleImage->setGeometry(KitGeometry::FromBottomLeftRounded(QRectF(titleBarView->width() / 2.0 - 118, 81, 15, 15),
-                                                             titleBarView->height()));
+  if (aWindow == nullptr) return;
   double percent = 0;
   KVUIController::GetScanProgress(&percent, nullptr);
   progressView->changeProgressValue(percent < 1.0 ? 0.0f : static_cast<float>(percent));

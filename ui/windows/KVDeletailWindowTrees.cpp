@@ -52,7 +52,10 @@ void ApplyTabLook(KVDeletailWindowController& window, int kind) {
                        : tab == plate ? QStringLiteral("text_bg")
                                       : QStringLiteral(" "));
   }
-  for (KVTabButton* tab : {window.pathButton, window.typeButton, window.timeButton})
+  // Away from the date trees neither date choice stays white, as if still
+  // chosen.
+  for (KVTabButton* tab :
+       {window.pathButton, window.typeButton, window.timeButton, window.creatButton, window.modifyButton})
     window.setButtonTitleColor(tab, kTabTitleColor);
   if (dates) {
     window.setButtonTitleColor(plate, kTabTitleColor);

@@ -108,8 +108,9 @@ void KVDeletailWindowController::changeNoValue(int value) {
   auto* note = new KitElidedLabel(nodeView);
   note->setText(platform::Localized("PAGE_FOUR_NO_VALUE_NOTE"));
   note->setFont(KitStyle::Font(14, true));
-  note->setTextColor(QColor(51, 59, 71));
-  note->setBackgroundColor(KitColors::kControl);
+  // Light on the dark plate, as the file list's note: dark text on a light
+  // bar stood out of the dark window.
+  note->setTextColor(KitColors::kNoteText);
   note->setAlignment(Qt::AlignCenter);
   setFrame(note, QRectF(0, 16, 400, 18), Mask::kWidthSizable);
   gridNoValueView->show();

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "device/DiskDevice.h"
+#include "device/SectorSizeDevice.h"
 #include "engine/device/DeviceTestSupport.h"
 
 namespace {
@@ -168,6 +169,21 @@ TEST(PartitionWindowOverCache, TakesTheParentsSectorSizeWithoutADiskRecord) {
   ASSERT_EQ(window->Open(), 1);
   EXPECT_EQ(window->GetSectorSize(), 4096u);
   EXPECT_EQ(Read(*window, 3, 2), std::vector<uint8_t>(bytes.begin() + 13 * 4096, bytes.begin() + 15 * 4096));
+}
+
+// A view of smaller sectors over a parent that claims nearly 2^63 of its
+// own (a window sized by a damaged record): the count is held at the
+// largest a count can be, not wrapped round; reads still go by the parent.
+TEST(SectorSizeView, CountsAParentsClaimWithoutWrappingRound) {
+  std::vector<uint8_t> bytes(4 * 4096);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 13 + i / 512);
+  devicetest::CMemoryDevice huge(bytes, 4096, INT64_MAX / 2);
+  CSectorSizeDevice view(&huge, 512, 1);
+  EXPECT_EQ(view.GetTotalSectors(), INT64_MAX);
+  EXPECT_EQ(Read(view, 3, 2), std::vector<uint8_t>(bytes.begin() + 4096 + 3 * 512, bytes.begin() + 4096 + 5 * 512));
+  devicetest::CMemoryDevice small(bytes, 4096, 4);
+  EXPECT_EQ(CSectorSizeDevice(&small, 512, 1).GetTotalSectors(), 24);
+  EXPECT_EQ(CSectorSizeDevice(&small, 512, 4).GetTotalSectors(), 0);
 }
 
 }  // namespace

@@ -202,6 +202,33 @@ TEST(ExFatPreAnalysis, HostileCountsReadNothingPastTheSectorAndOpenHalvesAreCapp
   EXPECT_LE(p.analyser.OpenHeads(), CFDTPreAnaylze::kMaxOpen);
 }
 
+// A run as long as the largest cluster (32 MiB of 512-byte sectors), its
+// sets in descending cluster order, as a hostile disk may hold it: every set
+// is kept, and the run comes out in cluster order, in one pass over it
+// (kept in order set by set, it took minutes).
+TEST(ExFatPreAnalysis, ARunOfAClustersSetsInDescendingOrderComesOutSortedWhole) {
+  Parser p;
+  uint32_t cluster = 0x10000000;
+  const int64_t sectors = (int64_t{CFileSet::kLargestClusterBytes} >> 9);
+  std::unique_ptr<CFileSet> run;
+  for (int64_t s = 0; s < sectors && run == nullptr; ++s) {
+    std::vector<uint8_t> dir;
+    for (int i = 0; i < 4; ++i) AddSealedSet(dir, u"a", 2, {cluster--, 1});
+    AddSealedSet(dir, u"a name in two entries", 3, {cluster--, 1});
+    dir.resize(3 * 512, 0);
+    run = p.Feed(1000 + s, dir);
+    ASSERT_TRUE(run == nullptr || s + 1 == sectors) << s;
+  }
+  ASSERT_NE(run, nullptr);
+  const std::vector<_tagFileBaseInfo>& files = run->GetLiveFiles();
+  ASSERT_EQ(files.size(), static_cast<size_t>(sectors) * 5);
+  EXPECT_EQ(files.front().firstCluster, cluster + 1);
+  EXPECT_EQ(files.back().firstCluster, 0x10000000u);
+  EXPECT_TRUE(std::is_sorted(files.begin(), files.end(),
+                             [](const auto& a, const auto& b) { return a.firstCluster < b.firstCluster; }));
+  EXPECT_EQ(files.front().name, "a name in two entries");
+}
+
 TEST(ExFatFileSets, ClusterSpansJoinAndRefuseOverlaps) {
   CClusterSet clusters;
   EXPECT_TRUE(clusters.TakeRange(10, 1000000000));  // a huge contiguous file is one span
@@ -310,6 +337,50 @@ TEST(ExFatPartitionBuilder, ARootFarFromItsFilesMakesFewCandidates) {
   e.builder.Build(int64_t{1} << 28);
   EXPECT_GT(e.builder.GetCandidates().size(), 0u);
   EXPECT_LE(e.builder.GetCandidates().size(), CPartitionBuilder::kRootCandidates);
+}
+
+// A device of zeros that counts the sectors read from it.
+class CountingZeros final : public testsupport::StubDevice {
+ public:
+  int ReadSector(void* buffer, int64_t, int64_t count) override {
+    std::memset(buffer, 0, static_cast<size_t>(count) * 512);
+    sectors += static_cast<uint64_t>(count);
+    return 1;
+  }
+  uint32_t GetSectorSize() override { return 512; }
+  int64_t GetTotalSectors() override { return static_cast<int64_t>(kDeviceSectors); }
+  uint32_t GetType() override { return STORAGE_DEVICE_CACHED; }
+  ResultCode GetLastError() override { return 0; }
+  uint64_t sectors = 0;
+};
+
+// Root-like runs one after the other, each naming an up-case table of the
+// largest size with a checksum of its own, near 64 table starts: each would
+// read 16 MiB of tables and up to thousands of bitmap sectors. Once the
+// backlog is full, each sector of the pass checks one; the checks read no
+// more than their allowance and a quarter of what the pass went through.
+TEST(ExFatPartitionBuilder, RootChecksReadAShareOfThePass) {
+  CountingZeros device;
+  CPartitionBuilder builder;
+  builder.PrepareBuild(&device, 512, kDeviceSectors);
+  for (int t = 0; t < 64; ++t) builder.RecordUpCaseTable(100000 + t * 4096);
+  Parser p;
+  constexpr int64_t kFirst = 200000;
+  constexpr int kRoots = static_cast<int>(CPartitionBuilder::kBacklog) + 300;
+  int64_t sector = kFirst;
+  for (int r = 0; r < kRoots; ++r, sector += 4) {
+    std::vector<uint8_t> dir = RootEntries(false);
+    const uint32_t size = 0x3FFFF, sum = static_cast<uint32_t>(r);
+    std::memcpy(dir.data() + 64 + 24, &size, 4);
+    std::memcpy(dir.data() + 64 + 4, &sum, 4);
+    std::unique_ptr<CFileSet> set = p.Feed(sector, Sectors(dir, 0));
+    ASSERT_TRUE(set != nullptr && set->IsRoot());
+    builder.PushFileSet(std::move(set), -1, -1);
+    builder.Build(sector);
+  }
+  EXPECT_EQ(device.sectors, builder.GetCheckSectors());
+  EXPECT_LE(device.sectors, CPartitionBuilder::kCheckReadBytes / 512 + static_cast<uint64_t>(sector) / 4);
+  EXPECT_GT(device.sectors, 0u);
 }
 
 TEST(ExFatPartitionBuilder, ABootSectorAndItsBackupMakeOneCandidateALoneOneAtSectorFiveItsOwn) {

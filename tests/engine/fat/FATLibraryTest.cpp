@@ -2,6 +2,7 @@
 // and on crafted damage to them: boot-sector tests, tables judged entry by
 // entry, directory sectors, long names and data runs.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cstring>
 #include <map>
@@ -133,6 +134,24 @@ TEST_F(FatLibrary, Fat12EntriesAndFat32ReservedBitsReadWithinTheTable) {
   testsupport::BytesDevice device32(f32.data(), f32.size());
   CFAT32Table t(&device32, d32.GetReservedSector(), d32.GetSectorsPerFat());
   EXPECT_EQ(t.GetNextCluster(2), rootNext >= 0x0FFFFFF8 ? 0x0FFFFFF8u : rootNext);
+}
+
+// A damaged boot sector may give a stick of a megabyte a table of a quarter
+// gibibyte: the copy is what the device holds of it, its entries beyond
+// are free.
+TEST(FatTables, ACopyPastTheDevicesEndIsWhatTheDeviceHolds) {
+  std::vector<uint8_t> disk(1 << 20, 0);
+  const uint8_t header[8] = {0xF8, 0xFF, 0xFF, 0x0F, 0xFF, 0xFF, 0xFF, 0x0F};
+  std::memcpy(disk.data() + 32 * 512, header, sizeof header);
+  testsupport::BytesDevice device(disk.data(), disk.size());
+  rusage before{}, after{};
+  getrusage(RUSAGE_SELF, &before);
+  CFAT32Table past(&device, 32, 0x80000);
+  getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024);  // KiB
+  ASSERT_TRUE(past.IsValidFATTable());
+  EXPECT_EQ(past.GetNextCluster(1), 0x0FFFFFFFu);
+  EXPECT_EQ(past.GetNextCluster(0x70000), 0u);
 }
 
 TEST_F(FatLibrary, DirectorySectorsAreSortedIntoRootSubfolderAndOther) {

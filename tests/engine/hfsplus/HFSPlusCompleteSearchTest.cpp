@@ -4,7 +4,9 @@
 // disks, files and copy-out are the rows' (HFSPlusCompleteRows.cpp).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -18,6 +20,7 @@
 #include "hfsplus/HFSPlusCatalogMemory.h"
 #include "support/BytesDevice.h"
 #include "support/KeepingTreeBuilder.h"
+#include "support/StubDevice.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -40,6 +43,24 @@ void Put(Bytes& disk, const Bytes& bytes, size_t at) {
   std::copy(bytes.begin(), bytes.end(), disk.begin() + static_cast<ptrdiff_t>(at));
 }
 
+// An in-memory device that counts the sectors read from it.
+class CountedBytes final : public testsupport::StubDevice {
+ public:
+  CountedBytes(const uint8_t* data, size_t size, uint32_t sectorSize) : inner_(data, size, sectorSize) {}
+  int ReadSector(void* buffer, int64_t first, int64_t count) override {
+    sectors += static_cast<uint64_t>(std::max<int64_t>(count, 0));
+    return inner_.ReadSector(buffer, first, count);
+  }
+  uint32_t GetSectorSize() override { return inner_.GetSectorSize(); }
+  int64_t GetTotalSectors() override { return inner_.GetTotalSectors(); }
+  uint32_t GetType() override { return STORAGE_DEVICE_CACHED; }
+  ResultCode GetLastError() override { return 0; }
+  uint64_t sectors = 0;
+
+ private:
+  testsupport::BytesDevice inner_;
+};
+
 struct Scan {
   Scan(const Bytes& bytes, uint32_t sectorSize) : device(bytes.data(), bytes.size(), sectorSize) {
     const int block = static_cast<int>(0x400000 / sectorSize);
@@ -59,7 +80,7 @@ struct Scan {
     }
     return out;
   }
-  testsupport::BytesDevice device;
+  CountedBytes device;
   testsupport::KeepingTreeBuilder builder;
   CHFSPlusCompleteFileSystemSearchController searcher;
 };
@@ -154,24 +175,37 @@ TEST(HFSPlusComplete, HeadersMakeVolumesOnlyWhereWholeSectorsStartThem) {
   }
 }
 
+// The leaf nodes of a volume's catalog, by node number.
+std::map<uint32_t, Bytes> CatalogLeaves(const Bytes& volume) {
+  std::map<uint32_t, Bytes> leaves;
+  testsupport::BytesDevice device(volume.data(), volume.size());
+  CHFSPlusVolume opened(&device, false);
+  CHFSPlusCatalog* catalog = opened.GetCatalog();
+  if (catalog == nullptr) return leaves;
+  for (uint32_t n = 1; n < catalog->GetHeaderRec()->totalNodes; ++n) {
+    std::unique_ptr<CHFSPlusBTNode> node(catalog->CreateNode(n));
+    if (node && node->GetKind() == hfsplus::kLeafNode) {
+      leaves[n].assign(node->GetBytes(), node->GetBytes() + catalog->GetHeaderRec()->nodeSize);
+    }
+  }
+  return leaves;
+}
+
 // Two real catalog leaves one after another, the first holding fewer
 // records: read as one node of twice the size, the first would take the
 // second's offset table, and the second's files would be lost.
 TEST(HFSPlusComplete, EachNodeIsTakenAtTheSmallestSizeThatHoldsIt) {
   const Bytes volume = Volume("lx-hfsplus");
   REQUIRE_OR_SKIP(!volume.empty(), "the shared HFS+ samples are absent");
-  testsupport::BytesDevice device(volume.data(), volume.size());
-  CHFSPlusVolume opened(&device, false);
-  CHFSPlusCatalog* catalog = opened.GetCatalog();
-  ASSERT_NE(catalog, nullptr);
-  const uint32_t size = catalog->GetHeaderRec()->nodeSize;
+  const std::map<uint32_t, Bytes> leaves = CatalogLeaves(volume);
+  ASSERT_FALSE(leaves.empty());
+  const uint32_t size = static_cast<uint32_t>(leaves.begin()->second.size());
   Bytes pair;
-  for (uint32_t n = 1; n + 1 < catalog->GetHeaderRec()->totalNodes && pair.empty(); ++n) {
-    std::unique_ptr<CHFSPlusBTNode> a(catalog->CreateNode(n));
-    std::unique_ptr<CHFSPlusBTNode> b(catalog->CreateNode(n + 1));
-    if (!a || !b || a->GetKind() != hfsplus::kLeafNode || b->GetKind() != hfsplus::kLeafNode) continue;
-    Bytes both(a->GetBytes(), a->GetBytes() + size);
-    both.insert(both.end(), b->GetBytes(), b->GetBytes() + size);
+  for (const auto& [n, bytes] : leaves) {
+    const auto next = leaves.find(n + 1);
+    if (next == leaves.end() || !pair.empty()) continue;
+    Bytes both = bytes;
+    both.insert(both.end(), next->second.begin(), next->second.end());
     if (CHFSPlusBTNode::IsValidNode(both.data(), static_cast<uint16_t>(2 * size))) pair = both;
   }
   ASSERT_FALSE(pair.empty()) << "no two leaves that also pass as one node";
@@ -181,6 +215,38 @@ TEST(HFSPlusComplete, EachNodeIsTakenAtTheSmallestSizeThatHoldsIt) {
   std::set<int64_t> sectors;
   for (IFileNode* node : scan.builder.nodes) sectors.insert(static_cast<CFileNode*>(node)->GetMetadataStartPosition());
   EXPECT_EQ(sectors, (std::set<int64_t>{128, 128 + size / 512}));
+}
+
+// Copies of a volume's header under identifiers of their own, each an
+// alternate header that places its volume where the real one starts, and
+// each with a catalog leaf behind it: the volume there is none of theirs,
+// which the header at that start tells in one read, without the volume's
+// trees and catalog being read again for every copy.
+TEST(HFSPlusComplete, AVolumeThatIsNoRecordsOwnIsRefusedFromItsHeader) {
+  const Bytes volume = Volume("lx-hfsplus");
+  REQUIRE_OR_SKIP(!volume.empty(), "the shared HFS+ samples are absent");
+  const std::map<uint32_t, Bytes> leaves = CatalogLeaves(volume);
+  ASSERT_FALSE(leaves.empty());
+  const Bytes& leaf = leaves.begin()->second;
+  const uint32_t block = ondisk::Be32(volume.data() + 1024 + 40);
+  const auto extraReads = [&](uint32_t copies) {
+    Bytes disk = volume;
+    size_t at = (volume.size() / block + 16) * block - 1024;  // 1024 bytes before a block's end
+    for (uint32_t i = 0; i < copies; ++i) {
+      Bytes header(volume.begin() + 1024, volume.begin() + 1536);
+      StoreBe32(header.data() + 108, 1000 + i);
+      StoreBe32(header.data() + 44, static_cast<uint32_t>((at + 1024) / block));
+      Put(disk, header, at);
+      Put(disk, leaf, at + 512);
+      at += (leaf.size() / block + 2) * block;
+    }
+    disk.resize(at + (1 << 20));
+    Scan scan(disk, 512);
+    EXPECT_EQ(scan.searcher.GetPartitions().size(), copies + 1);
+    return scan.device.sectors - disk.size() / 512;
+  };
+  const uint64_t alone = extraReads(0);
+  EXPECT_LT(extraReads(40), alone + 40 * 64);
 }
 
 TEST(HFSPlusComplete, AllVolumesCatalogsShareOneCap) {

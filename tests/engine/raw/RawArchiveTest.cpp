@@ -116,6 +116,21 @@ TEST(RawRar, EndsAfterItsLastValidBlockAndKeepsHighHalves) {
   Append(big, RarFile(0, 16, true, 1));
   EXPECT_EQ(Size(rar, Disk(big, 4096)).size, big.size() + (uint64_t{1} << 32));
   EXPECT_EQ(Size(rar, Disk(RarHead(0x79), 4096)).answer, 0u);
+  // A packed size of nearly 2^64 bytes, which added to the header's length
+  // wraps round to an end block written inside the header: the walk ends
+  // before that header.
+  Bytes body(34, 0);
+  Put32(body, 0, 0xFFFFFFFFu - 41 + 16 + 1);
+  Put32(body, 4, 0xFFFFFFFF);
+  body[8] = 2;
+  const Bytes endBlock = {0xC4, 0x3D, 0x7B, 0x00, 0x40, 0x07, 0x00};
+  std::memcpy(body.data() + 9, endBlock.data(), endBlock.size());
+  Put32(body, 25, 0xFFFFFFFF);
+  Bytes wraps = RarHead();
+  Append(wraps, RarBlock(0x74, 0x8100, body));
+  const auto wrapped = Size(rar, Disk(wraps, 4096));
+  EXPECT_EQ(wrapped.size, 20u);
+  EXPECT_FALSE(wrapped.whole);
 }
 
 TEST(RawCab, SizedFromTheHeaderAndRefusedWithoutASize) {

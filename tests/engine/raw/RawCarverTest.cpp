@@ -307,6 +307,16 @@ TEST(RawExif, NamesFromModelOrMakeAndBoundedDirectories) {
   EXPECT_EQ(error, "Illegal subdirectory link");
   const Bytes outside = Exif({{0x0110, 2, 4000, 20}});
   EXPECT_FALSE(EXIF_process_EXIF(outside.data(), outside.size(), info, error));
+  // A rational of no components has no value: its 8 bytes are not read from
+  // the entry's 4 and what follows them (here the next-directory offset,
+  // then nothing).
+  Bytes empty = Exif({{0xA20E, 5, 0, 7}});
+  empty[empty.size() - 4] = 1;
+  ASSERT_TRUE(EXIF_process_EXIF(empty.data(), empty.size(), info, error)) << error;
+  EXPECT_EQ(info.FocalplaneXRes, 0.0);
+  const std::vector<uint8_t> atTheEnd(empty.begin(), empty.end() - 4);
+  ASSERT_TRUE(EXIF_process_EXIF(atTheEnd.data(), atTheEnd.size(), info, error)) << error;
+  EXPECT_EQ(info.FocalplaneXRes, 0.0);
 }
 
 // A device over bytes in memory whose chosen sectors cannot be read.
@@ -316,12 +326,14 @@ class HoleDevice : public testsupport::StubDevice {
       : inner_(disk.data(), disk.size()), holeFirst_(holeFirst), holeEnd_(holeEnd) {}
   int ReadSector(void* buffer, int64_t first, int64_t count) override {
     if (first < holeEnd_ && holeFirst_ < first + count) return 0;
+    sectorsRead += count;
     return inner_.ReadSector(buffer, first, count);
   }
   uint32_t GetSectorSize() override { return 512; }
   int64_t GetTotalSectors() override { return inner_.GetTotalSectors(); }
   uint32_t GetType() override { return STORAGE_DEVICE_CACHED; }
   ResultCode GetLastError() override { return 0; }
+  int64_t sectorsRead = 0;
 
  private:
   testsupport::BytesDevice inner_;
@@ -486,6 +498,21 @@ TEST(RawSearch, NothingStartsInsideAFileSizedWholeButAFileNotSizedWholeIsLookedI
   }
 }
 
+// A database header that counts more pages than the device holds: it is
+// not sized whole, so the files after it on the device are still found.
+TEST(RawSearch, AWholeSizeClaimedPastTheDeviceHidesNothing) {
+  Bytes disk(64 * 512);
+  const uint8_t sqlite[] = {'S',  'Q', 'L', 'i', 't', 'e', ' ', 'f', 'o', 'r', 'm', 'a', 't',  ' ',  '3',  0,
+                            0x10, 0,   1,   1,   0,   64,  32,  32,  0,   0,   0,   0,   0xFF, 0xFF, 0xFF, 0xFF};
+  std::memcpy(disk.data(), sqlite, sizeof sqlite);
+  PutBmp(disk, 8 * 512, 100);
+  Carve carve(disk);
+  carve.raw->EndSearch(1);
+  const std::vector<std::string> files = carve.Files();
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[1], "FILE000.BMP:100");
+}
+
 // Blocks lent in place carve what the carver's own reads carve: signatures
 // in a block's last sectors (looked at in a copy with zeros behind, as a
 // block read into the carver's buffer has), right before them, and across
@@ -548,6 +575,45 @@ TEST(RawSearch, TheRingAndTheBlockBufferGoWhenThePassEnds) {
     if (before < 0) continue;  // a sanitizer keeps the books
     EXPECT_GT(during - before, 21 << 20);
     EXPECT_LT(after - before, 1 << 20);
+  }
+}
+
+// Heads of one type one after the other, none with its end (every bzip2
+// stream of level 1 starts as a compressed disk image does): each file runs
+// to the device's end, and each search for the end goes on from where the
+// last one stopped instead of reading the device again. With its end, the
+// one file found whole holds the other heads.
+TEST(RawSearch, EndSearchesOfHeadsThatFollowEachOtherReadTheDeviceOnce) {
+  struct Kind {
+    const char* head;
+    const char* ext;
+    std::string end;
+    size_t tail;  // bytes of the file from its end's first byte on
+  };
+  const Kind kinds[] = {{"BZh11AY&SY", "DMG", std::string("koly\0\0\0\x04\0\0\x02\0", 12), 512},
+                        {"%PDF-1.4\n", "PDF", "%%EOF", 5}};
+  for (const Kind& kind : kinds) {
+    for (const bool ended : {false, true}) {
+      SCOPED_TRACE(std::string(kind.ext) + (ended ? " ended near the device's end" : " without an end"));
+      Bytes disk(8 << 20, 0x5A);
+      const size_t heads = disk.size() / 2 / 4096;
+      for (size_t i = 0; i < heads; ++i) std::memcpy(disk.data() + i * 4096, kind.head, std::strlen(kind.head));
+      const size_t end = disk.size() - 4096 + 100;
+      if (ended) std::memcpy(disk.data() + end, kind.end.data(), kind.end.size());
+      Carve carve(disk, 2048);
+      carve.raw->EndSearch(1);
+      const std::vector<std::string> files = carve.Files();
+      ASSERT_EQ(files.size(), ended ? 1 : heads);
+      EXPECT_EQ(files.front(),
+                std::string("FILE000.") + kind.ext + ":" + std::to_string(ended ? end + kind.tail : disk.size()));
+      if (!ended) {
+        EXPECT_EQ(files.back(),
+                  "FILE1023." + std::string(kind.ext) + ":" + std::to_string(disk.size() - (heads - 1) * 4096));
+      }
+      // The device about once, and a window at each head.
+      EXPECT_LT(carve.owned->sectorsRead,
+                static_cast<int64_t>(3 * disk.size() / 512 + heads * (RawFileBuffer::kWindowSectors + 1)));
+    }
   }
 }
 

@@ -4,6 +4,7 @@
 // records that lie, and the text ends behind which other bytes lie.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -351,17 +352,70 @@ class HugeCompound : public testsupport::StubDevice {
   }
 };
 
-TEST(RawOle, SizesBeyondFourGibibytesAreNotWrapped) {
-  HugeCompound device;
+// The compound file that starts the device, as the carver sizes it.
+CRawFileInfo SizedFromTheStart(IStorageDevice& device) {
   FileOLEAnalyser ole;
   CRawFileInfo info;
-  Bytes head(512);
-  ASSERT_EQ(device.ReadSector(head.data(), 0, 1), 1);
-  ASSERT_EQ(ole.AnalyseBuffer(head.data(), info), 1u);
-  ASSERT_EQ(ole.GetRawFileSize(info, &device), 1u);
+  Bytes head(device.GetSectorSize());
+  EXPECT_EQ(device.ReadSector(head.data(), 0, 1), 1);
+  EXPECT_EQ(ole.AnalyseBuffer(head.data(), info), 1u);
+  EXPECT_EQ(ole.GetRawFileSize(info, &device), 1u);
+  return info;
+}
+
+TEST(RawOle, SizesBeyondFourGibibytesAreNotWrapped) {
+  HugeCompound device;
+  const CRawFileInfo info = SizedFromTheStart(device);
   const uint64_t tables = 109 + 600 * 127;
   EXPECT_EQ(info.m_size, 512 + tables * 128 * 512);
   EXPECT_EQ(info.m_type, RAW_TYPE_MOF);
+}
+
+// A compound file of 4096-byte sectors whose DIFAT chain goes on far past
+// the 2^32 sectors a file can have: 65,536 DIFAT sectors of 1,023 table
+// sectors each, made up as they are read.
+class EndlessDifat : public testsupport::StubDevice {
+ public:
+  int ReadSector(void* buffer, int64_t first, int64_t count) override {
+    auto* out = static_cast<uint8_t*>(buffer);
+    for (int64_t i = 0; i < count; ++i) {
+      const auto sector = static_cast<uint64_t>(first + i);
+      uint8_t* s = out + 4096 * i;
+      std::memset(s, 0, 4096);
+      auto put = [s](int at, uint32_t v) { std::memcpy(s + at, &v, 4); };
+      if (sector == 0) {
+        put(0, 0xE011CFD0);
+        put(4, 0xE11AB1A1);
+        s[26] = 4;
+        s[30] = 12;
+        put(48, 7);  // a directory of zeros
+        put(68, 1000);
+        for (int j = 0; j < 109; ++j) put(76 + 4 * j, 7);
+      } else if (sector > 1000 && sector <= 1000 + 65536) {
+        lastDifat = std::max(lastDifat, sector);
+        for (int j = 0; j < 1023; ++j) put(4 * j, 7);
+        put(4092, static_cast<uint32_t>(sector));  // the next, in the sector behind
+      }
+    }
+    return 1;
+  }
+  uint32_t GetSectorSize() override { return 4096; }
+  int64_t GetTotalSectors() override { return int64_t{1} << 20; }
+  uint32_t GetType() override { return STORAGE_DEVICE_CACHED; }
+  ResultCode GetLastError() override { return 0; }
+  uint64_t lastDifat = 0;
+};
+
+// The table list stops at the most table sectors a file can have: the
+// chain's other sectors are not read, nor their entries kept.
+TEST(RawOle, TheTableListStopsWhereSectorNumbersEnd) {
+  EndlessDifat device;
+  const CRawFileInfo info = SizedFromTheStart(device);
+  const uint64_t tables = (uint64_t{1} << 32) / 1024;
+  EXPECT_EQ(info.m_size, 4096 + tables * 1024 * 4096);
+  // 109 in the header, 1,023 in each DIFAT sector; the reads go a window of
+  // 129 sectors ahead.
+  EXPECT_LE(device.lastDifat, 1000 + (tables - 109) / 1023 + 1 + 129);
 }
 
 TEST(RawOle, UnitsOf512BytesAreReadOnDevicesOfLargerSectors) {
@@ -502,6 +556,27 @@ TEST(RawZip, RecordsThatLieEndTheWalk) {
   EXPECT_FALSE(stopped.whole);
   EXPECT_GE(stopped.size, at);
   EXPECT_LT(stopped.size, 4096u);
+  // A ZIP64 size that added to the entry's offset would wrap round to its
+  // own name, where an end record is written: the walk ends at the entry.
+  Bytes wrap = Zip({{"a", "x"}});
+  wrap.resize(32);
+  const std::string end("PK\x05\x06" + std::string(18, '\0'));
+  Put32(wrap, 0x04034B50);
+  Put16(wrap, 45);
+  wrap.insert(wrap.end(), 12, 0);
+  Put32(wrap, 0xFFFFFFFF);
+  Put32(wrap, 0xFFFFFFFF);
+  Put16(wrap, static_cast<uint16_t>(end.size()));
+  Put16(wrap, 20);
+  wrap.insert(wrap.end(), end.begin(), end.end());
+  Put16(wrap, 1);
+  Put16(wrap, 16);
+  wrap.insert(wrap.end(), 8, 0);
+  const uint64_t back = 0 - uint64_t{wrap.size() + 8 - 62};  // from the data's start back to the name
+  for (int i = 0; i < 8; ++i) wrap.push_back(static_cast<uint8_t>(back >> (8 * i)));
+  const Carve wrapped = Sized(zip, wrap);
+  EXPECT_FALSE(wrapped.whole);
+  EXPECT_EQ(wrapped.size, 32u);
 }
 
 }  // namespace

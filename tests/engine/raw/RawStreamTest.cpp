@@ -189,6 +189,9 @@ TEST(RawStreams, ApeStreamsEndAtTheirTagsAndNeverWrap) {
   Le(b, 24, 0, 4);
   Le(b, 28, 0x80000000u, 4);
   EXPECT_EQ(Carve(ape, b).info.m_size, 0x104000000ull);
+  Le(b, 24, 0xFFFFFFFFu, 4);
+  Le(b, 28, 0xFFFFFFFFu, 4);
+  EXPECT_EQ(Carve(ape, b).info.m_size, 0x104000000ull);
   // An old stream: its seek table's last entry, then the first zero word;
   // in random bytes no end is looked for further than a frame can be long.
   Bytes old;

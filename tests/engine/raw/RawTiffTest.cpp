@@ -4,6 +4,7 @@
 // folder are typed, named and sized from their own structures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <fstream>
@@ -103,6 +104,60 @@ TEST(RawTiff, DirectoriesThatLoopOrLieEndTheWalkInsideTheFile) {
   garbage.First(600);  // beyond the sector: judged when sized
   garbage.Ifd(600, {{256, 3, 1, 16}, {257, 99, 1, 16}});
   EXPECT_EQ(Carve(tif, garbage.bytes).answer, 0u);
+}
+
+// A TIFF header on a device of 1.25 GiB that holds `bytes` first and zeros
+// behind them; it counts the sectors the walk reads.
+class FarTiffDevice : public testsupport::StubDevice {
+ public:
+  explicit FarTiffDevice(const Bytes& bytes) : bytes_(bytes) {}
+  int ReadSector(void* buffer, int64_t first, int64_t count) override {
+    if (first < 0 || count < 0 || first + count > GetTotalSectors()) return 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    std::memset(out, 0, static_cast<size_t>(count) * 512);
+    const uint64_t from = uint64_t(first) * 512, to = from + uint64_t(count) * 512;
+    if (from < bytes_.size()) std::memcpy(out, bytes_.data() + from, std::min<uint64_t>(to, bytes_.size()) - from);
+    read_ += uint64_t(count);
+    return 1;
+  }
+  uint32_t GetSectorSize() override { return 512; }
+  int64_t GetTotalSectors() override { return int64_t{0x50000000} / 512; }
+  uint32_t GetType() override { return STORAGE_DEVICE_CACHED; }
+  ResultCode GetLastError() override { return 0; }
+  uint64_t SectorsRead() const { return read_; }
+
+ private:
+  const Bytes& bytes_;
+  uint64_t read_ = 0;
+};
+
+// Offsets that a walk reading them in turn finds never in the window it
+// read last: a low one and a high one by turns.
+uint32_t Far(uint32_t i) { return (i % 2 == 0 ? 0x01000000u : 0x28000000u) + (i / 2) * 0x1000u; }
+
+TEST(RawTiff, HostileOffsetsCostAFewWindowsNotTheWholeDeviceOverAndOver) {
+  // Strip offsets and byte counts in two arrays far apart, 65536 each.
+  Tiff strips(false, 1024);
+  strips.First(8);
+  strips.Ifd(8, {{273, 4, 65536, 0x01000000}, {279, 4, 65536, 0x30000000}});
+  // 512 sub-directory lists of 512 directories each, every one of them
+  // empty and far from the one before.
+  Tiff subs(false, 8192 + 512 * 2048);
+  subs.First(8);
+  std::vector<TiffEntry> lists;
+  for (uint32_t k = 0; k < 512; ++k) lists.push_back({330, 4, 512, 8192 + k * 2048});
+  subs.Ifd(8, lists);
+  for (uint32_t k = 0; k < 512; ++k) {
+    for (uint32_t i = 0; i < 512; ++i) subs.U32(8192 + k * 2048 + 4 * i, Far(k * 512 + i));
+  }
+  for (const Tiff* tiff : {&strips, &subs}) {
+    FarTiffDevice device(tiff->bytes);
+    FileTIFAnalyser tif;
+    CRawFileInfo info;
+    ASSERT_EQ(tif.AnalyseBuffer(const_cast<uint8_t*>(tiff->bytes.data()), info), 1u);
+    ASSERT_EQ(tif.GetRawFileSize(info, &device), 1u);
+    EXPECT_LT(device.SectorsRead() * 512, uint64_t{256} << 20);
+  }
 }
 
 TEST(RawTiff, StripsTilesAndMakerNotesReachTheEndWhereverTheyLie) {

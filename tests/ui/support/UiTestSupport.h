@@ -6,7 +6,9 @@
 #pragma once
 
 #include <QColor>
+#include <QEvent>
 #include <QImage>
+#include <QObject>
 #include <QPixmap>
 #include <QString>
 
@@ -35,5 +37,16 @@ QString SaveArtifact(const QImage& image, const QString& name);
 // The events a pointer sends when it enters or leaves a widget.
 void Enter(QWidget* widget);
 void Leave(QWidget* widget);
+
+// Counts the paint events of the widgets it is installed on as an event
+// filter.
+class PaintCounter : public QObject {
+ public:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+  int paints = 0;
+};
 
 }  // namespace uitest

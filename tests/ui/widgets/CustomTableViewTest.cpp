@@ -201,6 +201,16 @@ TEST(CustomTableViewTest, TheEmptyListNoteIsMadeOnceAndStaysCentred) {
   QApplication::processEvents();
   EXPECT_EQ(note->geometry(), view->viewport()->geometry());
   EXPECT_EQ(text->geometry(), QRect(100, (400 - kHeader) / 2, 400, 20));
+  // The plate lies around the text alone, and the text on it: the list's
+  // edges and the text's ground stay the list's own dark.
+  auto* plate = note->findChildren<QLabel*>().front();
+  EXPECT_EQ(plate->geometry(), text->geometry().adjusted(0, -15, 0, 15));
+  EXPECT_FALSE(text->autoFillBackground());
+  const QImage shown = uitest::Grab(view.get());
+  const QPoint inList = view->viewport()->mapTo(view.get(), QPoint(2, 2));
+  EXPECT_LT(qGray(shown.pixel(inList)), 80);
+  const QPoint besideText = view->viewport()->mapTo(view.get(), text->geometry().topLeft() + QPoint(4, 4));
+  EXPECT_LT(qGray(shown.pixel(besideText)), 80);
   uitest::SaveArtifact(uitest::Grab(view.get()), QStringLiteral("custom-table-view-empty"));
 
   view->changeNoValue(true);

@@ -142,22 +142,13 @@ TEST(KitImageFlowViewTest, AHundredThousandPicturesAreAskedForOnlyInView) {
   EXPECT_EQ(flow.centre(), IndexColor(2));
 }
 
-class PaintCounter : public QObject {
- public:
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint) ++paints;
-    return false;
-  }
-  int paints = 0;
-};
-
 TEST(KitImageFlowViewTest, AReloadedCellIsRedrawnWithItsNewPicture) {
   Flow flow(30);
   flow.view.setSelectedIndex(5);
   flow.view.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&flow.view));
   EXPECT_EQ(flow.centre(), IndexColor(5));
-  PaintCounter counter;
+  uitest::PaintCounter counter;
   flow.view.installEventFilter(&counter);
   qttest::PumpPending();
   counter.paints = 0;

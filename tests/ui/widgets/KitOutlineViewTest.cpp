@@ -363,21 +363,12 @@ TEST(KitOutlineViewTest, StripesAlternateFromTheTopAndMoveWithScrolling) {
   uitest::SaveArtifact(uitest::Grab(view.get()), QStringLiteral("kvcustom-outline-view"));
 }
 
-class PaintCounter : public QObject {
- public:
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint) ++paints;
-    return false;
-  }
-  int paints = 0;
-};
-
 // Painting a row never asks for more painting: left alone, the view rests.
 TEST(KitOutlineViewTest, AnIdleViewStopsRepainting) {
   uitest::App();
   Tree tree(50);
   auto view = Shown(&tree);
-  PaintCounter counter;
+  uitest::PaintCounter counter;
   view->viewport()->installEventFilter(&counter);
   view->setSelectCellBackgroundColorWithRow(1);
   view->viewport()->repaint();

@@ -22,6 +22,7 @@
 namespace {
 
 std::unique_ptr<QScrollArea> PlainArea() {
+  uitest::App();
   auto area = std::make_unique<QScrollArea>();
   auto* content = new QLabel;
   content->setFixedSize(900, 2000);
@@ -31,54 +32,59 @@ std::unique_ptr<QScrollArea> PlainArea() {
   return area;
 }
 
-TEST(RFOverlayScrollViewTest, ScrollersLieOverTheContentBelowATablesHeader) {
-  uitest::App();
-  auto area = PlainArea();
-  auto* overlay = new RFOverlayScrollView(area.get());
-  area->show();
+// Overlay scrollers on `view`, shown.
+RFOverlayScrollView* ShownWithOverlay(QAbstractScrollArea* view) {
+  auto* overlay = new RFOverlayScrollView(view);
+  view->show();
   QApplication::processEvents();
+  return overlay;
+}
+
+// An outline and a table of `rows` rows in one column, 300 x 200 each.
+struct Views {
+  explicit Views(int rows) : tree(rows), list(rows) {
+    outline.addTableColumn(QStringLiteral("Name"));
+    outline.resize(300, 200);
+    outline.setDataSource(&tree);
+    table.addTableColumn(QStringLiteral("Name"));
+    table.resize(300, 200);
+    table.setDataSource(&list);
+  }
+  standin::Tree tree;
+  KVCustomOutlineView outline;
+  standin::List list;
+  CustomTableView table;
+};
+
+TEST(RFOverlayScrollViewTest, ScrollersLieOverTheContentBelowATablesHeader) {
+  auto area = PlainArea();
+  RFOverlayScrollView* overlay = ShownWithOverlay(area.get());
   EXPECT_EQ(overlay->headerOffset(), 0);
   EXPECT_EQ(area->viewport()->geometry(), QRect(0, 0, 300, 200)) << "the content keeps the whole area";
   EXPECT_EQ(overlay->verticalScroller()->geometry(), QRect(285, 0, 15, 200));
   EXPECT_EQ(overlay->horizontalScroller()->geometry(), QRect(0, 188, 285, 12));
 
-  standin::Tree tree(100);
-  KVCustomOutlineView outline;
-  outline.addTableColumn(QStringLiteral("Name"));
-  outline.resize(300, 200);
-  outline.setDataSource(&tree);
-  auto* outlineOverlay = new RFOverlayScrollView(&outline);
-  outline.show();
-  QApplication::processEvents();
+  Views views(100);
+  RFOverlayScrollView* outlineOverlay = ShownWithOverlay(&views.outline);
   EXPECT_EQ(outlineOverlay->headerOffset(), 17);
   EXPECT_EQ(outlineOverlay->verticalScroller()->geometry(), QRect(285, 17, 15, 183));
   EXPECT_FALSE(outlineOverlay->horizontalScroller()->isVisible()) << "nothing to scroll sideways";
-  outline.setHeaderHidden(true);
+  views.outline.setHeaderHidden(true);
   QApplication::processEvents();
   EXPECT_EQ(outlineOverlay->headerOffset(), 0);
 
-  standin::List list(100);
-  CustomTableView table;
-  table.addTableColumn(QStringLiteral("Name"));
-  table.resize(300, 200);
-  table.setDataSource(&list);
-  auto* tableOverlay = new RFOverlayScrollView(&table);
-  table.show();
-  QApplication::processEvents();
+  RFOverlayScrollView* tableOverlay = ShownWithOverlay(&views.table);
   EXPECT_EQ(tableOverlay->verticalScroller()->geometry(), QRect(285, 25, 15, 175));
   // Children added later stay under the scrollers.
-  table.changeNoValue(false);
-  const QObjectList children = table.children();
-  const auto last = [&](QObject* o) { return children.indexOf(o) > children.indexOf(table.noValueView()); };
+  views.table.changeNoValue(false);
+  const QObjectList children = views.table.children();
+  const auto last = [&](QObject* o) { return children.indexOf(o) > children.indexOf(views.table.noValueView()); };
   EXPECT_TRUE(last(tableOverlay->verticalScroller()) && last(tableOverlay->horizontalScroller()));
 }
 
 TEST(RFOverlayScrollViewTest, TheKnobIsAThinGreyBarAndDrivesTheContent) {
-  uitest::App();
   auto area = PlainArea();
-  auto* overlay = new RFOverlayScrollView(area.get());
-  area->show();
-  QApplication::processEvents();
+  RFOverlayScrollView* overlay = ShownWithOverlay(area.get());
   RFOverlayScroller* vertical = overlay->verticalScroller();
   const QRect knob = vertical->knobRect();
   EXPECT_EQ(knob.x(), 5);
@@ -113,11 +119,8 @@ QColor KnobPixel(QAbstractScrollArea* area, RFOverlayScroller* scroller) {
 }
 
 TEST(RFOverlayScrollViewTest, ScrollersFadeAfterRestAndComeBackOnScrollOrHover) {
-  uitest::App();
   auto area = PlainArea();
-  auto* overlay = new RFOverlayScrollView(area.get());
-  area->show();
-  QApplication::processEvents();
+  RFOverlayScrollView* overlay = ShownWithOverlay(area.get());
   RFOverlayScroller* vertical = overlay->verticalScroller();
   EXPECT_TRUE(vertical->isFadePending());
 
@@ -156,27 +159,16 @@ TEST(RFOverlayScrollViewTest, ScrollersFadeAfterRestAndComeBackOnScrollOrHover) 
 // faded scrollers stay faded.
 TEST(RFOverlayScrollViewTest, ReloadsDoNotWakeFadedScrollers) {
   uitest::App();
-  standin::Tree tree(300);
-  KVCustomOutlineView outline;
-  outline.addTableColumn(QStringLiteral("Name"));
-  outline.resize(300, 200);
-  outline.setDataSource(&tree);
-  standin::List list(300);
-  CustomTableView table;
-  table.addTableColumn(QStringLiteral("Name"));
-  table.resize(300, 200);
-  table.setDataSource(&list);
-  for (QAbstractItemView* view : std::initializer_list<QAbstractItemView*>{&outline, &table}) {
-    auto* overlay = new RFOverlayScrollView(view);
-    view->show();
-    QApplication::processEvents();
+  Views views(300);
+  for (QAbstractItemView* view : std::initializer_list<QAbstractItemView*>{&views.outline, &views.table}) {
+    RFOverlayScrollView* overlay = ShownWithOverlay(view);
     overlay->verticalScroller()->setValue(2000);
     overlay->verticalScroller()->fadeOut();
     for (int k = 0; k < 5; ++k) {
-      tree.root()->count += 10;
-      list.rows += 10;
-      if (view == &outline) outline.reloadData();
-      if (view == &table) table.reloadData();
+      views.tree.root()->count += 10;
+      views.list.rows += 10;
+      if (view == &views.outline) views.outline.reloadData();
+      if (view == &views.table) views.table.reloadData();
       QApplication::processEvents();
     }
     EXPECT_EQ(view->verticalScrollBar()->value(), 2000);
@@ -188,12 +180,9 @@ TEST(RFOverlayScrollViewTest, ReloadsDoNotWakeFadedScrollers) {
 // With animations on, the fade takes its time and then stops: a resting
 // view paints nothing more.
 TEST(RFOverlayScrollViewTest, AFadeEndsAndTheScrollerRests) {
-  uitest::App();
-  KitAnimations::SetEnabled(true);
   auto area = PlainArea();
-  auto* overlay = new RFOverlayScrollView(area.get());
-  area->show();
-  QApplication::processEvents();
+  KitAnimations::SetEnabled(true);
+  RFOverlayScrollView* overlay = ShownWithOverlay(area.get());
   RFOverlayScroller* vertical = overlay->verticalScroller();
   vertical->fadeOut();
   QTest::qWait(RFOverlayScroller::kFadeMs / 3);

@@ -8,6 +8,7 @@
 
 #include "UiTestSupport.h"
 #include "ui/widgets/KitImages.h"
+#include "ui/widgets/KitStyle.h"
 #include "ui/widgets/TypeButton.h"
 
 namespace {
@@ -37,6 +38,15 @@ TEST_F(TypeButtonTest, LooksAndTick) {
   EXPECT_TRUE(button_.isSelect());
   EXPECT_EQ(button_.checkBox()->geometry(), QRect(37, 74, 16, 16));
   EXPECT_EQ(Shown(), kNormal);
+  // The title is drawn in title blue: its strokes' fullest pixel has it.
+  const QImage shown = uitest::Grab(&button_);
+  QColor brightest(Qt::black);
+  for (int y = 51; y < 68; ++y) {
+    for (int x = 0; x < 90; ++x) {
+      if (qGray(shown.pixel(x, y)) > qGray(brightest.rgb())) brightest = shown.pixelColor(x, y);
+    }
+  }
+  EXPECT_TRUE(uitest::Near(brightest, KitColors::kCategoryTitle, 12)) << brightest.name().toStdString();
   uitest::Enter(&button_);
   EXPECT_EQ(Shown(), kHover);
   QSignalSpy clicks(&button_, &QAbstractButton::clicked);

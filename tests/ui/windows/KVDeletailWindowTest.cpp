@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QHeaderView>
 #include <QSplitter>
 #include <QTest>
 #include <QWindow>
@@ -22,6 +23,7 @@
 #include "app/KVUIScan.h"
 #include "platform/UserDefaults.h"
 #include "ui/widgets/CustomTableView.h"
+#include "ui/widgets/HVTitlebarView.h"
 #include "ui/widgets/ImageAndTextCell.h"
 #include "ui/widgets/KVProgressView.h"
 #include "ui/widgets/KitElidedLabel.h"
@@ -398,6 +400,16 @@ TEST(ResultsWindow, TitleBarControls) {
   // The scan's bar painted orange across the box before the scan ended is
   // full now.
   EXPECT_EQ(window->progressView->progressValue(), 100.0);
+  // The file list's columns fit the list at the window's first size.
+  QApplication::processEvents();
+  EXPECT_LE(window->tableView->horizontalHeader()->length(), window->tableView->viewport()->width());
+  // Nothing the bar shows is cut by its edges.
+  for (QWidget* child : window->titleBarView->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (child->isVisibleTo(window->window())) {
+      EXPECT_TRUE(window->titleBarView->rect().contains(child->geometry()))
+          << child->metaObject()->className() << " at " << child->x() << "," << child->y();
+    }
+  }
 }
 
 // With Spanish first among the preferred languages the summary takes the

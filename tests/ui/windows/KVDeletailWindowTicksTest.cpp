@@ -158,6 +158,9 @@ TEST(ResultsWindowTicks, SortingAndTabs) {
   QTest::mouseClick(window->pathButton, Qt::LeftButton);
   EXPECT_EQ(window->opDataFile, root);
   EXPECT_TRUE(window->PTOutlineViewBlowView->isVisibleTo(window->window()));
+  // Back on the path tree, no date choice stays white as if chosen.
+  EXPECT_EQ(window->modifyButton->titleColor(), tabBlue);
+  EXPECT_EQ(window->creatButton->titleColor(), tabBlue);
 }
 
 // A second scan of the card (as the deep scan asks for one): every tree's
