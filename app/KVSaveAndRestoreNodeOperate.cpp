@@ -28,3 +28,5 @@ int KVSaveAndRestoreNodeOperate::Continued() {
   // A run superseded by a queued one ends too.
   return GetStatus() == KVOperationStopping || IsRunEnding() ? 0 : 1;
 }
+
+void KVSaveAndRestoreNodeOperate::RunRequested() { SetProgressInfo(_PROGRESS_INFO{}); }

@@ -20,4 +20,9 @@ class KVSaveAndRestoreNodeOperate : public KVUIOperation {
   // application quits), it ends at its next record and leaves no file: what
   // it leaves must be a whole file or none.
   int Continued() override;
+
+ protected:
+  // A new save starts from no progress: the last save's finished record
+  // must not pass for its end.
+  void RunRequested() override;
 };

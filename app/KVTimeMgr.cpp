@@ -140,3 +140,9 @@ void KVTimeMgr::clear() {
   m_yearRows.clear();
   m_monthRows.clear();
 }
+
+void KVTimeMgr::clearView(int view) {
+  std::erase_if(m_positions, [view](const auto& entry) { return std::get<0>(entry.first) == view; });
+  std::erase_if(m_yearRows, [view](const auto& entry) { return entry.first.first == view; });
+  std::erase_if(m_monthRows, [view](const auto& entry) { return std::get<0>(entry.first) == view; });
+}

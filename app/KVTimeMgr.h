@@ -37,6 +37,9 @@ class KVTimeMgr {
   void setIndex(int year, int month, size_t index, int view);
   void initMap();
   void clear();
+  // Forgets the rows and positions of one view: its tree starts again from
+  // a new root, and the rows of the old one may be gone already.
+  void clearView(int view);
   void setSearch(bool) { clear(); }
 
  private:

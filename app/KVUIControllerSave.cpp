@@ -86,11 +86,8 @@ bool KVUIController::beginSaveOrRestoreNode(int save, const QString& path) {
         KVTypeMgr::share().clear();
         KVTimeMgr::share().clear();
       }
-      // The last scan's files go before the load begins: rows a window
-      // builds meanwhile must not point into the trees the load lets go,
-      // nor may the last scan's finished record pass for the load's end.
-      scan.ClearData();
-      scan.SetProgressInfo(_PROGRESS_INFO{});
+      // The last scan's files and finished record go as the load is
+      // claimed (KVUIScan::RunRequested), before its worker starts.
       started = SaveRestoreResult::DoRestoreScanResult(para, PostName(0));
     }
     if (started != 0) {

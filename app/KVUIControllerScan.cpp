@@ -128,10 +128,9 @@ bool KVUIController::DoScanWithDiskIndex(int disk, int volume, const QString& po
     KVTypeMgr::share().clear();
     KVTimeMgr::share().clear();
   }
-  // The last scan's record (its 100 %) is not this one's progress: until
-  // the engine's first report there is none. A run still stopping keeps its
-  // own; the start queued behind it drops it when it begins.
-  if (status != KVOperationStopping) scan.SetProgressInfo(_PROGRESS_INFO{});
+  // The last scan's indexes and record (its 100 %) go as the run is claimed
+  // or queued (KVUIScan::RunRequested): until the engine's first report
+  // there is no progress.
   return DoOperation([storage] { DoScanFn(storage.get()); }, KVPollArgs{&scan, postName});
 }
 
@@ -304,6 +303,9 @@ void KVUIController::AddDateNodeToArray(KVRowArray* rows) {
   if (rows == nullptr) return;
   const int view = static_cast<int>(Scan().GetScanType());
   if (rows->empty()) {
+    // A new tree: the manager's year and month rows were the dropped one's
+    // (a search or a scan asked for since, refused or not).
+    KVTimeMgr::share().clearView(view);
     auto root = std::make_shared<OpNodeData>(__TreeNodeData__{1, 1, 0, nullptr});
     const char* key = view == KVViewCreationDate       ? "CREATE_TIME_ROOT_NAME"
                       : view == KVViewModificationDate ? "MODIFY_TIME_ROOT_NAME"

@@ -147,7 +147,7 @@ bool KVUIOperation::QueueRun(std::function<void()> body, const std::string& noti
     m_needUIUpdate = 1;
   }
   WakeWaiters();
-  RunQueued();
+  RunRequested();
   return true;
 }
 
@@ -230,6 +230,7 @@ bool KVUIOperation::BeginRun() {
     m_workerRunning = true;
     m_pollerRunning = true;
   }
+  RunRequested();
   SetStatus(KVOperationRunning);
   return true;
 }

@@ -95,7 +95,8 @@ class KVUIOperation : public IProgress {
 
   // For KVUIController::DoOperation: claims the operation for a new run
   // (status running, worker and poller counted as started) unless a worker
-  // or poller of an earlier run is still there.
+  // or poller of an earlier run is still there. RunRequested is called once
+  // the run is claimed, before its worker starts.
   bool BeginRun();
   void WorkerEnded();
   void PollerEnded();
@@ -109,8 +110,8 @@ class KVUIOperation : public IProgress {
   // longer count. The runner starts the queued body on the same worker
   // thread as soon as the old body returns (TakeQueuedRunOrEnd), with the
   // status the user left it in (running, paused, or stopping after a stop,
-  // in which case the body returns at once). RunQueued is called once the
-  // run is queued, for the subclass to drop what the old run showed.
+  // in which case the body returns at once). RunRequested is called once
+  // the run is queued.
   bool QueueRun(std::function<void()> body, const std::string& notificationName);
   bool IsRunEnding();
   // For the runner, after a body returned: the queued body (its run begins
@@ -124,8 +125,12 @@ class KVUIOperation : public IProgress {
   // The operation's lock, for subclasses that keep fields of their own
   // under it. Hold it only for short reads and writes.
   std::recursive_mutex& OperationLock() { return m_lock; }
-  // See QueueRun; called on the thread that queued, without the lock.
-  virtual void RunQueued() {}
+  // Called on the thread that asked for a run, without the lock, as soon as
+  // the run is claimed (BeginRun) or queued (QueueRun): the subclass drops
+  // what the last run showed there and then. The worker that lets the last
+  // run's objects go starts later, so whoever asked, and read the results on
+  // that same thread, never meets them again.
+  virtual void RunRequested() {}
 
  private:
   void WakeWaiters();

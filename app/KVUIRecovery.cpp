@@ -102,6 +102,9 @@ void KVUIRecovery::ReleaseDataRecovery() {
   m_copyOut.clear();
   m_controller = nullptr;
   m_deepMap = false;
+  // Called before the next scan or load lets the nodes go: the name of the
+  // last file copied must not be asked of a released node.
+  m_currentNode = nullptr;
 }
 
 bool KVUIRecovery::CheckWhetherNeedReset() {

@@ -499,7 +499,7 @@ bool KVUIScan::DoSearch() {
 
 void KVUIScan::RefreshAllData() {}
 
-void KVUIScan::RunQueued() {
+void KVUIScan::RunRequested() {
   ClearData();
   SetProgressInfo(_PROGRESS_INFO{});
 }

@@ -15,7 +15,11 @@
 // The indexed nodes belong to the engine's recovery controller: the indexes
 // and the copy-out objects are emptied before the controller that found
 // them is released (at the start of the next scan, or when the operation
-// goes), and a search under way is waited for first. The controller holds
+// goes), and a search under way is waited for first. They are emptied as
+// soon as the next scan or load is asked for, on the thread that asks (the
+// main thread, which makes the result rows): rows made after the request
+// never hold nodes that its worker is about to release. Rows made before
+// it are the windows' to drop before they ask. The controller holds
 // the device list's devices it reads (KVUIDeviceData::HoldDevices) from the
 // moment it is made until it is released, so a refresh of the list never
 // takes them from it, from its copy-out objects or from a scan still
@@ -169,8 +173,9 @@ class KVUIScan : public KVUIOperation, public IDrirectoryTree {
   int ShowFilesystemNode(IFilesystemNode* root) override;
 
  protected:
-  // Empties the indexes and the progress of the run being superseded.
-  void RunQueued() override;
+  // Empties the indexes, the counters, the copy-out objects and the
+  // progress of the last run when the next one is asked for.
+  void RunRequested() override;
 
  private:
   KVUIDeviceData& Devices();

@@ -1,7 +1,7 @@
 // A recovery controller for the scan operation's tests: the engine's own
-// controller of the kind asked for, with hooks the test runs on the worker
-// around every volume scan; or, without the engine, one that fails at once
-// without a final report.
+// controller of the kind asked for (a load's replay included), with hooks the
+// test runs on the worker around every volume scan; or, without the engine,
+// one that fails at once without a final report.
 #pragma once
 
 #include <functional>
@@ -40,7 +40,9 @@ class HookedController final : public IRecoveryController {
     if (real_) real_->Release();
     delete this;
   }
-  void SetRestoreScanSink(RestoreScanSink*) override {}
+  void SetRestoreScanSink(RestoreScanSink* sink) override {
+    if (real_) real_->SetRestoreScanSink(sink);
+  }
 
  private:
   _RECOVERY_CONTROLLER_TYPE kind_;

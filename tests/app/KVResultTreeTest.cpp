@@ -108,6 +108,19 @@ TEST_F(ResultTrees, DateRowsSortByNumberAndKeepTheirMonth) {
   KVUIController::GetFileNodeToArray(&list, Row(Row(top, 1), 1));
   ASSERT_EQ(list.size(), 2u);
   EXPECT_STREQ(list[1]->GetFileName(), "d.txt");
+
+  // Rows dropped and made again (the window drops them for a search or a
+  // scan, which may be refused) hold every file again, and a later file
+  // goes into the new rows, not into the dropped ones.
+  rows.clear();
+  KVUIController::GetScanTreeNodeData(&rows, 0);
+  ASSERT_EQ(rows.size(), 1u);
+  top = rows[0].get();
+  EXPECT_EQ(Names(top), (std::vector<std::string>{"2013", "2015", "10000"}));
+  EXPECT_EQ(KVUIController::GetTimeNodeChildrenCnt(top), 5u);
+  File("f.txt", Utc(2013, 11, 1));
+  KVUIController::GetScanTreeNodeData(&rows, 0);
+  EXPECT_EQ(KVUIController::GetTimeNodeChildrenCnt(Row(top, 0)), 2u);
 }
 
 TEST_F(ResultTrees, TypeRowsPutUnlistedExtensionsUnderOther) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "QtTestSupport.h"
+#include "app/KVSaveAndRestoreNodeOperate.h"
 #include "app/KVUIController.h"
 #include "app/KVUIOperation.h"
 #include "app/KVUIPublic.h"
@@ -194,6 +195,26 @@ TEST(OperationRunner, AStartFromTheEndPostRuns) {
   EXPECT_TRUE(restarted);
   EXPECT_EQ(runs.load(), 2);
   EXPECT_EQ(window.posts, 2);
+}
+
+// The export's progress window and the tests read the save's record: a
+// second save must not look ended from the moment it is asked for.
+TEST(OperationRunner, ASaveStartsFromNoProgressNotFromTheLastSavesEnd) {
+  qttest::App();
+  KVSaveAndRestoreNodeOperate saver;
+  _PROGRESS_INFO last;
+  last.status = PROGRESS_STATUS_FINISHED;
+  last.total = last.current = 100;
+  saver.UpdateProgress(&last);
+  std::atomic<bool> go{false};
+  ASSERT_TRUE(KVUIController::DoOperation([&go] { Await([&go] { return go.load(); }); }, {&saver, "RunnerSave"}));
+  const _PROGRESS_INFO asked = saver.GetProgressInfo();
+  go = true;
+  EXPECT_NE(asked.status, PROGRESS_STATUS_FINISHED);
+  EXPECT_EQ(asked.total, 0u);
+  EXPECT_EQ(asked.current, 0u);
+  EXPECT_TRUE(qttest::PumpUntil([&saver] { return !saver.IsWorkerRunning() && !saver.IsPollerRunning(); }));
+  qttest::PumpPending();
 }
 
 TEST(OperationRunner, DestroyingAnOperationStopsItsEngineAndWaitsForIt) {

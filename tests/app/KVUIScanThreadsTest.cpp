@@ -3,8 +3,9 @@
 // per volume make the tree builder link files under folders already shown)
 // on a stand-in machine, driven through the controller as the results window
 // drives it: the main thread walks and ticks the trees while the scan adds
-// files and the device list is refreshed, searches a paused scan, and starts
-// a scan while the last one still stops. Also built under ThreadSanitizer
+// files and the device list is refreshed, searches a paused scan, starts a
+// scan while the last one still stops, and makes rows right after asking for
+// the next scan or load. Also built under ThreadSanitizer
 // and AddressSanitizer (label threads): no Qt event loop runs here, so
 // notifications go nowhere and the test thread plays the main thread.
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 #include "FileNode.h"
 #include "HookedController.h"
 #include "app/KVNode.h"
+#include "app/KVSaveAndRestoreNodeOperate.h"
 #include "app/KVTimeMgr.h"
 #include "app/KVTypeMgr.h"
 #include "app/KVUIController.h"
@@ -90,6 +92,35 @@ std::multiset<std::string> FlsFiles(const fs::path& listing) {
     }
   }
   return names;
+}
+
+// Every node below the roots, folders and the roots included.
+std::set<const IFileNode*> TreeNodes(const std::vector<IFilesystemNode*>& roots) {
+  std::set<const IFileNode*> nodes;
+  std::vector<IFileNode*> pending(roots.begin(), roots.end());
+  NodeTreeGuard held;
+  while (!pending.empty()) {
+    IFileNode* at = pending.back();
+    pending.pop_back();
+    nodes.insert(at);
+    for (IFileNode* child = at->GetFirstChild(); child != nullptr; child = child->GetNextNode()) {
+      pending.push_back(child);
+    }
+  }
+  return nodes;
+}
+
+// The nodes rows hold, their own and the files listed beside their child
+// rows, at any depth; only the pointers are read.
+void CollectRowNodes(OpNodeData* row, std::set<const IFileNode*>& nodes) {
+  if (row->fileNode() != nullptr) nodes.insert(row->fileNode());
+  for (auto& child : row->children()) {
+    if (auto* sub = std::get_if<std::unique_ptr<OpNodeData>>(&child)) {
+      if (*sub != nullptr) CollectRowNodes(sub->get(), nodes);
+    } else {
+      nodes.insert(std::get<IFileNode*>(child));
+    }
+  }
 }
 
 class FatDisk : public testing::Test {
@@ -398,6 +429,110 @@ TEST_F(FatDisk, AStartWhileTheLastScanStopsBeginsOnceItHasStopped) {
   KVUIController::GetScanProgress(&percent, nullptr);
   EXPECT_EQ(percent, 0.0);
   ASSERT_TRUE(Await([] { return !KVUIController::IsScanRunning(); }));
+}
+
+// The results window asks for the next scan or load once the last one has
+// ended: it drops its rows, asks, and makes rows again at once (the window
+// that shows a load is made right after the request) and on every news
+// while the new run's worker lets the last result's nodes go. The rows made
+// at once hold none of the last result's nodes: the tree lock is held from
+// before the request to after those rows, so the last result stays in
+// memory meanwhile and no new node can take the address of an old one. The
+// progress no longer tells of the last run, and the recovery no longer names
+// the last file it copied once the nodes have gone. The rows made while the
+// run goes never touch a released node (the sanitizer builds check that).
+TEST_F(FatDisk, RowsMadeRightAfterTheNextScanOrLoadIsAskedForHoldNothingOfTheLastResult) {
+  ASSERT_NO_FATAL_FAILURE(UseFixtureDisk());
+  if (IsSkipped()) return;
+  KVSaveAndRestoreNodeOperate saver;
+  KVUIController::UseSaveDevices(&model_);
+  KVUIController::UseSaveOperation(&saver);
+  const std::shared_ptr<void> unhook(nullptr, [](void*) {
+    KVUIController::UseSaveDevices(nullptr);
+    KVUIController::UseSaveOperation(nullptr);
+  });
+  KVRowArray pathRows, typeRows, dateRows;
+  size_t round = 0;
+  const auto idle = [](KVUIOperation& operation) {
+    return Await([&] { return !operation.IsWorkerRunning() && !operation.IsPollerRunning(); });
+  };
+  // Rows on every round while the run goes, and once more when it has ended.
+  const auto browse = [&] {
+    const auto deadline = Clock::now() + std::chrono::minutes(2);
+    while (KVUIController::IsScanRunning()) {
+      WalkAndTick(pathRows, typeRows, dateRows, round++);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      ASSERT_LT(Clock::now(), deadline);
+    }
+    ASSERT_TRUE(idle(scan_));
+    WalkAndTick(pathRows, typeRows, dateRows, round++);
+    const std::vector<IFilesystemNode*> roots = scan_.GetFileSystemNode();
+    ASSERT_EQ(roots.size(), 1u);
+    ASSERT_EQ(pathRows.size(), 1u);
+    ASSERT_EQ(pathRows.front()->fileNode(), roots.front());
+  };
+  const auto askAndWalk = [&](const std::function<bool()>& ask) {
+    const std::set<const IFileNode*> last = TreeNodes(scan_.GetFileSystemNode());
+    ASSERT_GT(last.size(), 1u);
+    for (KVRowArray* rows : {&pathRows, &typeRows, &dateRows}) rows->clear();
+    NodeTreeGuard held;
+    ASSERT_TRUE(ask());
+    EXPECT_TRUE(scan_.GetFileSystemNode().empty());
+    EXPECT_TRUE(scan_.GetTypeMap().empty());
+    EXPECT_EQ(scan_.GetScanFileCnt(), 0u);
+    EXPECT_NE(scan_.GetProgressInfo().status, PROGRESS_STATUS_FINISHED) << "the last run's end";
+    WalkAndTick(pathRows, typeRows, dateRows, round++);
+    std::set<const IFileNode*> shown;
+    for (KVRowArray* rows : {&pathRows, &typeRows, &dateRows}) {
+      for (const auto& row : *rows) CollectRowNodes(row.get(), shown);
+    }
+    for (const IFileNode* node : shown) ASSERT_EQ(last.count(node), 0u) << "a row holds a node of the last result";
+  };
+
+  ASSERT_TRUE(KVUIController::DoScanWithDiskIndex(0, 0, "FirstScan"));
+  ASSERT_NO_FATAL_FAILURE(browse());
+  const std::multiset<std::string> firstFiles = Names(FilesBelow(scan_.GetFileSystemNode().front()));
+  EXPECT_EQ(firstFiles, FilesNamed(Expectations(0).string() + ".expect.tsv", ""));
+  const fs::path saved = dir_ / "first.rsf";
+  ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(1, QString::fromStdString(saved.string())));
+  ASSERT_TRUE(idle(saver));
+  uint64_t total = 0, current = 0, error = 1;
+  KVUIController::GetSaveorRestoreProgress(&total, &current, &error, 1);
+  ASSERT_EQ(error, 0u);
+  // One file copied out: the recovery names it until the next scan lets
+  // the nodes go.
+  KVUIController::UnselectedAllNodes();
+  const std::vector<IFileNode*> files = FilesBelow(scan_.GetFileSystemNode().front());
+  ASSERT_FALSE(files.empty());
+  OpNodeData::setFileNodeWithState(files.front(), 2);
+  testsupport::TempDir out;
+  ASSERT_EQ(KVUIController::DoRecovery(QString::fromStdString(out.path().string()), "Recovered"), 0u);
+  ASSERT_TRUE(idle(recovery_));
+  EXPECT_EQ(KVUIController::GetRecoveryProgressTotal(nullptr, nullptr, nullptr),
+            OpNodeData::fileNodeName(files.front()));
+  // Asked on the worker once the last controller has gone, before the scan.
+  std::atomic<int> namedAfterRelease{-1};
+  before_ = [&](IStorageDevice*) {
+    if (namedAfterRelease < 0) namedAfterRelease = recovery_.GetCurrentRecoveryNode() != nullptr ? 1 : 0;
+  };
+
+  ASSERT_NO_FATAL_FAILURE(askAndWalk([] { return KVUIController::DoScanWithDiskIndex(0, 1, "SecondScan"); }));
+  ASSERT_NO_FATAL_FAILURE(browse());
+  EXPECT_EQ(namedAfterRelease.load(), 0) << "the recovery still named a released node";
+  EXPECT_EQ(Names(FilesBelow(scan_.GetFileSystemNode().front())),
+            FilesNamed(Expectations(1).string() + ".expect.tsv", ""));
+
+  ASSERT_NO_FATAL_FAILURE(askAndWalk([&] {
+    if (!KVUIController::beginSaveOrRestoreNode(0, QString::fromStdString(saved.string()))) return false;
+    KVUIController::GetSaveorRestoreProgress(&total, &current, &error, 0);
+    EXPECT_FALSE(total > 0 && current >= total) << "the load looks over as soon as it is asked for";
+    return true;
+  }));
+  ASSERT_NO_FATAL_FAILURE(browse());
+  KVUIController::GetSaveorRestoreProgress(&total, &current, &error, 0);
+  EXPECT_EQ(error, 0u);
+  EXPECT_EQ(Names(FilesBelow(scan_.GetFileSystemNode().front())), firstFiles);
+  RecordProperty("walk_rounds", static_cast<int>(round));
 }
 
 }  // namespace

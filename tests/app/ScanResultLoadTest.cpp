@@ -299,9 +299,11 @@ TEST_F(BlankDisks, TheControllerLoadsAndSavesWithTheirNotifications) {
   ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(0, QString::fromStdString((dir_ / "raw.rsf").string())));
   EXPECT_EQ(scan_.GetScanFileCnt(), 0u);
   EXPECT_TRUE(scan_.GetFileSystemNode().empty());
+  // None, or the load's own first step if its worker is that quick.
   uint64_t total = 1, current = 1, error = 1;
   KVUIController::GetSaveorRestoreProgress(&total, &current, &error, 0);
-  EXPECT_EQ(std::tuple(total, current, error), std::tuple(uint64_t{0}, uint64_t{0}, uint64_t{0}));
+  EXPECT_TRUE(total == 0 || current < total) << current << " of " << total;
+  EXPECT_EQ(error, 0u);
   ASSERT_TRUE(qttest::PumpUntil([&] { return !posts.empty() && posts.back() == "QueryProgressFinish"; }));
   EXPECT_EQ(scan_.GetScanFileCnt(), 2u);
   EXPECT_EQ(run(1, dir_ / "saved.rsf"), std::pair(true, uint64_t{0}));

@@ -201,15 +201,17 @@ void KVDeletailWindowController::setSelectDiskVolumeData(const DiskVolumeNodeDat
 // ---- Scans ----
 
 void KVDeletailWindowController::getData() {
-  if (!allDiskArr.empty()) {
-    // The rows go with the scan that found them: nothing may point into
-    // them once the next scan releases its nodes.
-    opDataFile = nullptr;
-    opDataFileRoot_.reset();
-    clearFileList();
-    allDiskArr.clear();
-    reloadOutlines();
-  }
+  // The rows, the file list and the loaders' nodes go with the scan that
+  // found them, before the next scan is asked for: it releases the nodes.
+  // The date rows too, whose month rows hold files of their own.
+  stopImageLoading();
+  stopGridImageLoading();
+  opDataFile = nullptr;
+  opDataFileRoot_.reset();
+  clearFileList();
+  gridMainView->reloadData();
+  for (KVRowArray* rows : {&allDiskArr, &allTypeArr, &allCreatTimeArr, &allModifyTimeArr}) rows->clear();
+  reloadOutlines();
   isDeepScan = 0;
   isCreateTimeTreeRebuild = isModifyTimeTreeRebuild = 1;
   observeResults();

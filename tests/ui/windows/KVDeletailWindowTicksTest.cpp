@@ -2,7 +2,8 @@
 // of a made-up camera card: ticks refused while the scan runs and allowed
 // once it is paused (the recovery button then comes in), the boxes of the
 // list, its header and the tree rows as the user clicks them, the sort order
-// and arrows, and the tree tabs. What the trees hold on real images:
+// and arrows, the tree tabs, and every tree made afresh after a second scan.
+// What the trees hold on real images:
 // KVDeletailWindowTreesLoopTest.cpp.
 #include <QTest>
 
@@ -160,6 +161,40 @@ TEST(ResultsWindowTicks, SortingAndTabs) {
   // Back on the path tree, no date choice stays white as if chosen.
   EXPECT_EQ(window->modifyButton->titleColor(), tabBlue);
   EXPECT_EQ(window->creatButton->titleColor(), tabBlue);
+}
+
+// A second scan of the card (as the deep scan asks for one): every tree's
+// rows, the file list and the chosen row are gone by the time it is asked
+// for, since it releases the nodes they hold; once it has ended, the date
+// trees are made afresh and hold every file once.
+TEST(ResultsWindowTicks, ScanningAgainDropsEveryTreeFirst) {
+  Scene scene(1, 0);
+  SceneWindow window(scene);
+  ASSERT_TRUE(window.ScanToTheEnd());
+  for (KVTabButton* tab : {window->typeButton, window->creatButton, window->modifyButton, window->pathButton}) {
+    QTest::mouseClick(tab, Qt::LeftButton);
+  }
+  Choose(*window,
+         FolderAt(*window, window->allDiskArr.front().get(), {QStringLiteral("DCIM"), QStringLiteral("100CANON")}));
+  for (const KVRowArray* rows :
+       {&window->allDiskArr, &window->allTypeArr, &window->allCreatTimeArr, &window->allModifyTimeArr})
+    ASSERT_FALSE(rows->empty());
+  ASSERT_FALSE(window->arrList.empty());
+
+  bool dropped = false;
+  window->setScanStarter([&](const DiskVolumeNodeData*, const QString& name) {
+    dropped = window->allDiskArr.empty() && window->allTypeArr.empty() && window->allCreatTimeArr.empty() &&
+              window->allModifyTimeArr.empty() && window->arrList.empty() && window->opDataFile == nullptr;
+    return scene.Start(name);
+  });
+  ASSERT_TRUE(window.ScanToTheEnd());
+  EXPECT_TRUE(dropped) << "rows of the last scan were there when the next one was asked for";
+  for (KVTabButton* date : {window->creatButton, window->modifyButton}) {
+    QTest::mouseClick(date, Qt::LeftButton);
+    const KVRowArray& rows = date == window->creatButton ? window->allCreatTimeArr : window->allModifyTimeArr;
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(KVUIController::GetNodeChildrenCnt(rows.front().get()), 19u);
+  }
 }
 
 }  // namespace
