@@ -10,8 +10,8 @@
 #include "StorageDevice.h"
 #include "app/RestoreFileNode.h"
 #include "app/SaveRestoreProgress.h"
-#include "app/ScanResultReplayOrder.h"
 #include "app/ScanResultRecords.h"
+#include "app/ScanResultReplayOrder.h"
 #include "archive/RSData.h"
 #include "base/CatchExeception.h"
 
@@ -62,21 +62,15 @@ std::shared_ptr<ReopenedHFSPlusVolume> VolumeOf(const HFSPlusVolumes& volumes, u
   return volumes.size() == 1 ? volumes.begin()->second : nullptr;
 }
 
-
 // Hands a tree's records to the builder in the order that keeps every
 // folder's children as saved. A node the builder refuses stays ours and goes
 // (the tree's "Other lost files" folder, saved among its nodes, is one).
 void AddInSavedOrder(IDirecotryTreeBuilder* builder, _tagSearcherType type, int64_t rootID,
-                     std::vector<std::unique_ptr<RestoreFileNode>>& nodes, const std::function<void()>& step) {
+                     std::vector<std::unique_ptr<RestoreFileNode>>& nodes, std::vector<SavedRecordKey>& keys,
+                     const std::function<void()>& step) {
   std::vector<uint32_t> order;
   try {
-    std::vector<SavedRecordKey> keys;
-    keys.reserve(nodes.size());
-    for (const auto& node : nodes) {
-      keys.push_back({node->GetCurrentNodeID(), node->GetParentNodeID(), node->GetBelongedPartition(),
-                      node->IsDirectory() != 0});
-    }
-    order = ReplayOrder(keys, rootID);
+    if (keys.size() == nodes.size()) order = ReplayOrder(keys, rootID);
   } catch (const std::bad_alloc&) {
     // Without the memory to find the order, the file's own still gives the
     // whole tree.
@@ -92,6 +86,7 @@ void AddInSavedOrder(IDirecotryTreeBuilder* builder, _tagSearcherType type, int6
     step();
   }
   nodes.clear();
+  keys.clear();
 }
 
 }  // namespace
@@ -202,9 +197,10 @@ void KVRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progre
     // order that gives every folder its children as saved (see
     // ScanResultReplayOrder.h); damage or a stop hands over what was read.
     std::vector<std::unique_ptr<RestoreFileNode>> nodes;
+    std::vector<SavedRecordKey> keys;
     const auto build = [&]() {
       if (!mine) return;
-      AddInSavedOrder(builder, type, rootID, nodes, [this] { Step(); });
+      AddInSavedOrder(builder, type, rootID, nodes, keys, [this] { Step(); });
       builder->FlashBuild(type);
     };
     try {
@@ -225,6 +221,9 @@ void KVRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progre
           if (type == SEARCHER_TYPE_HFSPLUS && node->IsCompressed() != 0 && node->GetDataRunList() == nullptr) {
             node->SetDataRunList(new CDataRunList(0));
           }
+          // What the order needs is taken while the node is at hand.
+          keys.push_back({node->GetCurrentNodeID(), node->GetParentNodeID(), node->GetBelongedPartition(),
+                          node->IsDirectory() != 0});
           nodes.push_back(std::move(node));
         }
         Step();

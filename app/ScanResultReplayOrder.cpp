@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <map>
-#include <set>
 #include <tuple>
 #include <utility>
 
@@ -70,16 +69,16 @@ std::vector<uint32_t> ReplayOrder(const std::vector<SavedRecordKey>& saved, int6
 
   std::vector<uint32_t> order;
   order.reserve(count);
-  std::vector<bool> taken(count, false);
-  std::set<Below> opened;
+  std::vector<uint8_t> taken(count, 0);
   // Places still to take, the next on top.
   std::vector<uint32_t> stack;
+  // Each ID and partition is opened once by the last folder it names (and
+  // the root's ID once more at most, by a folder of that ID).
   const auto open = [&](int64_t id, uint32_t partition) {
-    if (!opened.emplace(id, partition).second) return;
     auto at = std::lower_bound(children.begin(), children.end(), std::make_tuple(id, partition, uint32_t{0}));
     for (; at != children.end() && std::get<0>(*at) == id && std::get<1>(*at) == partition; ++at) {
       // The first child goes deepest, so that it is taken last.
-      if (!taken[std::get<2>(*at)]) stack.push_back(std::get<2>(*at));
+      if (taken[std::get<2>(*at)] == 0) stack.push_back(std::get<2>(*at));
     }
   };
   // Takes what is on the stack, each with what lies below it.
@@ -87,8 +86,8 @@ std::vector<uint32_t> ReplayOrder(const std::vector<SavedRecordKey>& saved, int6
     while (!stack.empty()) {
       const uint32_t at = stack.back();
       stack.pop_back();
-      if (taken[at]) continue;
-      taken[at] = true;
+      if (taken[at] != 0) continue;
+      taken[at] = 1;
       order.push_back(at);
       const SavedRecordKey& key = saved[at];
       if (!key.folder) continue;
@@ -104,10 +103,10 @@ std::vector<uint32_t> ReplayOrder(const std::vector<SavedRecordKey>& saved, int6
   open(rootID, kAnyPartition);
   drain();
   for (uint32_t at = count; at-- > 0;) {
-    if (!taken[at] && saved[at].parentID != rootID && !isFolderID(saved[at].parentID)) take(at);
+    if (taken[at] == 0 && saved[at].parentID != rootID && !isFolderID(saved[at].parentID)) take(at);
   }
   for (uint32_t at = count; at-- > 0;) {
-    if (!taken[at]) take(at);
+    if (taken[at] == 0) take(at);
   }
   return order;
 }
