@@ -11,6 +11,7 @@
 #include "app/RestoreFileNode.h"
 #include "app/SaveRestoreProgress.h"
 #include "app/ScanResultRecords.h"
+#include "app/ScanResultReplayOrder.h"
 #include "archive/RSData.h"
 #include "base/CatchExeception.h"
 
@@ -59,6 +60,33 @@ std::shared_ptr<ReopenedHFSPlusVolume> VolumeOf(const HFSPlusVolumes& volumes, u
   const auto it = volumes.find(index);
   if (it != volumes.end()) return it->second;
   return volumes.size() == 1 ? volumes.begin()->second : nullptr;
+}
+
+// Hands a tree's records to the builder in the order that keeps every
+// folder's children as saved. A node the builder refuses stays ours and goes
+// (the tree's "Other lost files" folder, saved among its nodes, is one).
+void AddInSavedOrder(IDirecotryTreeBuilder* builder, _tagSearcherType type, int64_t rootID,
+                     std::vector<std::unique_ptr<RestoreFileNode>>& nodes, std::vector<SavedRecordKey>& keys,
+                     const std::function<void()>& step) {
+  std::vector<uint32_t> order;
+  try {
+    if (keys.size() == nodes.size()) order = ReplayOrder(keys, rootID);
+  } catch (const std::bad_alloc&) {
+    // Without the memory to find the order, the file's own still gives the
+    // whole tree.
+    order.clear();
+  }
+  if (order.size() != nodes.size()) {
+    order.resize(nodes.size());
+    for (uint32_t at = 0; at < order.size(); ++at) order[at] = at;
+  }
+  for (const uint32_t at : order) {
+    std::unique_ptr<RestoreFileNode> node = std::move(nodes[at]);
+    if (builder->AddNode(node.get(), type) != 0) node.release();
+    step();
+  }
+  nodes.clear();
+  keys.clear();
 }
 
 }  // namespace
@@ -138,6 +166,7 @@ void KVRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progre
     std::unique_ptr<RestoreSystemNode> root(RestoreSystemNode::ReadSystemNode(reader));
     const _tagSearcherType type = root->GetSearcheType();
     const std::string volume = root->GetVolumeName();
+    const int64_t rootID = root->GetCurrentNodeID();
     const uint32_t occurrence = seen[{volume, static_cast<int>(type)}]++;
     const bool mine = view.everyRoot || (volume == view.volumeName && occurrence == pass);
 
@@ -150,7 +179,7 @@ void KVRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progre
 
     HFSPlusVolumes hfs;
     if (mine) {
-      builder->AddSearcherInfo(type, root->GetCurrentNodeID());
+      builder->AddSearcherInfo(type, rootID);
       ++m_replayedRoots;
       Step();
       // Each HFS+ node reads its compressed files through its own volume,
@@ -164,6 +193,16 @@ void KVRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progre
     }
     root.reset();
 
+    // The tree's records are all read before the builder gets them, in the
+    // order that gives every folder its children as saved (see
+    // ScanResultReplayOrder.h); damage or a stop hands over what was read.
+    std::vector<std::unique_ptr<RestoreFileNode>> nodes;
+    std::vector<SavedRecordKey> keys;
+    const auto build = [&]() {
+      if (!mine) return;
+      AddInSavedOrder(builder, type, rootID, nodes, keys, [this] { Step(); });
+      builder->FlashBuild(type);
+    };
     try {
       for (;;) {
         const uint32_t tag = reader.U32("entry tag");
@@ -182,17 +221,18 @@ void KVRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progre
           if (type == SEARCHER_TYPE_HFSPLUS && node->IsCompressed() != 0 && node->GetDataRunList() == nullptr) {
             node->SetDataRunList(new CDataRunList(0));
           }
-          // A node the builder refuses stays ours (the tree's "Other lost
-          // files" folder, saved among its nodes, is one).
-          if (builder->AddNode(node.get(), type) != 0) node.release();
+          // What the order needs is taken while the node is at hand.
+          keys.push_back({node->GetCurrentNodeID(), node->GetParentNodeID(), node->GetBelongedPartition(),
+                          node->IsDirectory() != 0});
+          nodes.push_back(std::move(node));
         }
         Step();
       }
     } catch (...) {
-      if (mine) builder->FlashBuild(type);
+      build();
       throw;
     }
-    if (mine) builder->FlashBuild(type);
+    build();
   }
 }
 

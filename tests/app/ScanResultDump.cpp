@@ -1,6 +1,5 @@
 #include "ScanResultDump.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <sstream>
@@ -93,19 +92,22 @@ std::string DumpResult(KVUIScan& scan) {
            (root->GetVolumeName() != nullptr ? root->GetVolumeName() : "") + " id " +
            std::to_string(root->GetCurrentNodeID()) + "\n";
     out += Partitions(scan, root);
-    std::vector<std::string> lines;
-    std::vector<std::pair<IFileNode*, std::string>> folders{{root, ""}};
-    while (!folders.empty()) {
-      const auto [folder, path] = folders.back();
-      folders.pop_back();
-      for (IFileNode* child = folder->GetFirstChild(); child != nullptr; child = child->GetNextNode()) {
-        const std::string childPath = path + "/" + NameOf(child);
-        lines.push_back(Line(child, childPath));
-        if (child->GetFirstChild() != nullptr) folders.emplace_back(child, childPath);
-      }
+    // Depth first, each folder's children in their sibling order, so that a
+    // result whose folders list their children otherwise reads otherwise.
+    std::vector<std::pair<IFileNode*, std::string>> stack;
+    const auto pushChildren = [&stack](IFileNode* folder, const std::string& path) {
+      std::vector<IFileNode*> children;
+      for (IFileNode* child = folder->GetFirstChild(); child != nullptr; child = child->GetNextNode())
+        children.push_back(child);
+      for (auto it = children.rbegin(); it != children.rend(); ++it) stack.emplace_back(*it, path + "/" + NameOf(*it));
+    };
+    pushChildren(root, "");
+    while (!stack.empty()) {
+      const auto [node, path] = stack.back();
+      stack.pop_back();
+      out += Line(node, path) + "\n";
+      pushChildren(node, path);
     }
-    std::sort(lines.begin(), lines.end());
-    for (const std::string& line : lines) out += line + "\n";
   }
   return out;
 }

@@ -13,7 +13,8 @@ class KVUIScan;
 
 namespace rsftest {
 
-// Trees in the order the scan reported them; nodes sorted within a tree.
+// Trees in the order the scan reported them; each tree's nodes depth first,
+// every folder's children in their order.
 std::string DumpResult(KVUIScan& scan);
 
 // Ticks every file of every tree and copies them into `folder` as the

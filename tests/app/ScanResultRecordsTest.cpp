@@ -16,10 +16,12 @@
 #include "app/RestoreFileNode.h"
 #include "app/SaveRestoreProgress.h"
 #include "copyout/CCompressFileReader.h"
+#include "engine/tree/TreeDoubles.h"
 #include "support/Recorders.h"
 #include "support/RecordingProgress.h"
 #include "support/ScratchWorkDir.h"
 #include "support/StubDevice.h"
+#include "tree/CDirectoryTreeBuilder.h"
 #include "tree/CFilesystemNode.h"
 
 namespace {
@@ -448,6 +450,112 @@ TEST(ScanResultReplay, FilesWrittenFromTheLayoutElsewhereReplayWhole) {
     ++files;
   }
   EXPECT_GE(files, 6u);
+}
+
+// A tree saved breadth-first as a scan leaves it: folders among files,
+// deleted folders, lost files below "Other lost files", and the folders of a
+// second volume sharing IDs with the first. Replayed into the engine's tree
+// builder, every folder lists its children in the order saved.
+TEST(ScanResultReplay, EveryFolderListsItsChildrenInTheOrderSaved) {
+  struct Entry {
+    int64_t id, parent;
+    const char* name;
+    bool folder = false;
+    bool deleted = false;
+    uint16_t partition = 0;
+  };
+  // In the order of the file: the root's children, then each folder's in
+  // the order the folders came.
+  const std::vector<Entry> saved = {
+      {-1, -1, "Other lost files", true},
+      {10, 5, "a.txt"},
+      {20, 5, "Photos", true, true},
+      {11, 5, "b.txt", false, true},
+      {30, 5, "Docs", true},
+      {30, 5, "Second", true, false, 1},
+      {40, 99, "orphan-2.txt", false, true},
+      {41, 98, "orphan-1.txt", false, true},
+      {42, 97, "Orphans", true, true},
+      {21, 20, "p2.jpg", false, true},
+      {22, 20, "Sub", true, true},
+      {23, 20, "p1.jpg", false, true},
+      {31, 30, "z.doc"},
+      {32, 30, "y.doc", false, true},
+      {33, 30, "Old", true, true},
+      {34, 30, "x.doc"},
+      {36, 30, "w.doc", false, false, 1},
+      {35, 30, "v.doc", false, false, 1},
+      {43, 42, "o.txt", false, true},
+      {24, 22, "s.jpg", false, true},
+      {37, 33, "old.txt", false, true},
+  };
+  std::vector<Bytes> records;
+  for (const Entry& e : saved) {
+    FileRecord record;
+    record.id = e.id;
+    record.parent = e.parent;
+    record.name = e.name;
+    record.folder = e.folder;
+    record.deleted = e.deleted ? 1 : 0;
+    record.partition = e.partition;
+    if (e.folder) {
+      record.size = 0;
+      record.runs = {};
+    }
+    records.push_back(record.Encode());
+  }
+  testsupport::TempDir dir;
+  WriteNodes(dir / "t.rsf", NodesPayload({Section(5, SEARCHER_TYPE_NTFS, "v", {PartitionEntry(0)}, records)}));
+
+  OpenFrame frame(dir / "t.rsf", SaveRestoreResult::_frDiskDevice);
+  KVRestoreScanSink sink(&frame.archive,
+                         [](IStorageDevice*) {
+                           return KVRestoreScanSink::DeviceView{true, true, ""};
+                         },
+                         nullptr, {});
+  treetest::FakeFilter filter;
+  treetest::RecordingTree shown;
+  auto* builder = static_cast<CDirectoryTreeBuilder*>(CreateTreeBuilder(true));
+  builder->SetPause([] {});
+  ASSERT_EQ(builder->Initialize("Disk", &shown, &filter), 1);
+  testsupport::RecordingProgress progress;
+  sink.SetDirecotryTreeBuilder(builder, &progress, nullptr);
+  ASSERT_FALSE(sink.IsDamaged()) << sink.GetDamage();
+
+  std::vector<std::string> lines;
+  const auto walk = [&lines](IFileNode* folder, const std::string& path, const auto& self) -> void {
+    for (IFileNode* child = folder->GetFirstChild(); child != nullptr; child = child->GetNextNode()) {
+      lines.push_back(path + child->GetFileName());
+      self(child, path + child->GetFileName() + "/", self);
+    }
+  };
+  ASSERT_NE(builder->GetRoot(SEARCHER_TYPE_NTFS), nullptr);
+  walk(builder->GetRoot(SEARCHER_TYPE_NTFS), "", walk);
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "Other lost files",
+                       "Other lost files/orphan-2.txt",
+                       "Other lost files/orphan-1.txt",
+                       "Other lost files/Orphans",
+                       "Other lost files/Orphans/o.txt",
+                       "a.txt",
+                       "Photos",
+                       "Photos/p2.jpg",
+                       "Photos/Sub",
+                       "Photos/Sub/s.jpg",
+                       "Photos/p1.jpg",
+                       "b.txt",
+                       "Docs",
+                       "Docs/z.doc",
+                       "Docs/y.doc",
+                       "Docs/Old",
+                       "Docs/Old/old.txt",
+                       "Docs/x.doc",
+                       "Second",
+                       "Second/w.doc",
+                       "Second/v.doc",
+                   }));
+  EXPECT_TRUE(shown.problems.empty());
+  builder->Release();
 }
 
 // A device that counts the sectors read through it.

@@ -1,9 +1,10 @@
 // A real scan of a fixture image saved through the controller, then loaded
 // in a process of its own (rsf_load_probe): the loaded result holds the same
-// trees, nodes (names, sizes, times, deleted flags, runs) and partition
-// records as the scan, the files copied out of it through the recovery
-// operation are byte for byte those copied out of the scan, and every file
-// whose original the fixture knows is among them. Loaded here as well, every
+// trees, nodes (names, sizes, times, deleted flags, runs), every folder's
+// children in the same order, and partition records as the scan, the files
+// copied out of it through the recovery operation are byte for byte those
+// copied out of the scan, and every file whose original the fixture knows is
+// among them. Loaded here as well, every
 // tree is begun, finished and shown once, and every HFS+ node reads through
 // the volume it was found in. The image is unchanged.
 #include <gtest/gtest.h>

@@ -95,11 +95,11 @@ std::vector<std::pair<int, std::string>> Rows(const fs::path& report) {
   return rows;
 }
 
-// A tree report as a set: each row by the labels from the top down to it,
-// each file line as it stands. A loaded result may list siblings in
-// another order than the scan did.
-std::set<std::string> Tree(const fs::path& report) {
-  std::set<std::string> tree;
+// A tree report: each row by the labels from the top down to it, each file
+// line as it stands, in the order shown. A loaded result lists every
+// folder's children in the order the scan did.
+std::vector<std::string> Tree(const fs::path& report) {
+  std::vector<std::string> tree;
   std::vector<std::string> above;
   for (const std::string& line : Lines(report)) {
     const std::vector<std::string> f = Split(line);
@@ -108,9 +108,9 @@ std::set<std::string> Tree(const fs::path& report) {
       above.push_back(f[2]);
       std::string path = "row";
       for (const std::string& label : above) path += "/" + label;
-      tree.insert(path);
+      tree.push_back(path);
     } else {
-      tree.insert(line);
+      tree.push_back(line);
     }
   }
   return tree;
