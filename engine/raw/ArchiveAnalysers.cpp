@@ -10,6 +10,7 @@
 #include "OnDiskBytes.h"
 #include "raw/RawFileBuffer.h"
 #include "raw/RawMarkSearch.h"
+#include "raw/RawSectorScan.h"
 
 using ondisk::AllZero;
 using ondisk::Be32;
@@ -280,17 +281,14 @@ uint32_t FileGZAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* devi
   // Data that do not inflate: the first sector after the header whose last
   // eight bytes are zero is taken for the last.
   const uint64_t s = buffer.SectorSize();
-  uint64_t p = (header.end / s + 1) * s;
-  while (p < kWalkLimit) {
+  static thread_local RawSectorMemo memo;
+  const auto probe = [&](uint64_t p) {
     const uint8_t* sector = buffer.Get(p, s);
-    if (sector == nullptr) break;
-    if (AllZero(sector + s - 8, 8)) {
-      info.m_size = p + s;
-      return 1;
-    }
-    p += s;
-  }
-  info.m_size = p;
+    if (sector == nullptr) return RawSectorProbe::Unreadable();
+    return AllZero(sector + s - 8, 8) ? RawSectorProbe::End(p + s) : RawSectorProbe();
+  };
+  const RawSectorScan scan = ScanRawSectors(buffer, (header.end / s + 1) * s, kWalkLimit, probe, memo);
+  info.m_size = scan.found ? scan.end : scan.reached;
   return 1;
 }
 
