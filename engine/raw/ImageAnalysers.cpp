@@ -281,7 +281,8 @@ uint32_t FileCRWAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
         if (std::memcmp(sector + i, kTrailers[t], 3) == 0) which = t;
       }
       if (which < 0) continue;
-      if (sector[i + 3] == 0 && sector[i + 4] == 0 && sector[i + 5] == 0) return RawSectorProbe::End(p + i + kAdd[which]);
+      if (sector[i + 3] == 0 && sector[i + 4] == 0 && sector[i + 5] == 0)
+        return RawSectorProbe::End(p + i + kAdd[which]);
       break;
     }
     const uint64_t from = p == 0 ? s - 80 : p - 80;

@@ -44,8 +44,7 @@ RawSectorScan ScanRawSectors(RawFileBuffer& buffer, uint64_t first, uint64_t sto
   // The first sector at or past `stop`, where a search that finds nothing
   // stops.
   const uint64_t last = first + (stop - first + sector - 1) / sector * sector;
-  const bool inside =
-      memo.pass == pass && memo.device == buffer.Device() && next >= memo.from && next <= memo.reached;
+  const bool inside = memo.pass == pass && memo.device == buffer.Device() && next >= memo.from && next <= memo.reached;
   uint64_t start = first + sector;
   if (inside) {
     const uint64_t at = memo.reached - base;

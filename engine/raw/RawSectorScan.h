@@ -24,9 +24,9 @@ struct RawSectorProbe {
 
 struct RawSectorScan {
   bool found = false;
-  uint64_t end = 0;          // found: where the file ends
-  uint64_t reached = 0;      // otherwise: the first sector not looked at (the limit's, or an unreadable one)
-  bool unreadable = false;   // the search stopped at a sector it could not read
+  uint64_t end = 0;         // found: where the file ends
+  uint64_t reached = 0;     // otherwise: the first sector not looked at (the limit's, or an unreadable one)
+  bool unreadable = false;  // the search stopped at a sector it could not read
 };
 
 // What the last search of one kind saw, in bytes of the device: sectors
