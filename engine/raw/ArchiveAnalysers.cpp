@@ -10,6 +10,7 @@
 #include "OnDiskBytes.h"
 #include "raw/RawFileBuffer.h"
 #include "raw/RawMarkSearch.h"
+#include "raw/RawSectorScan.h"
 
 using ondisk::AllZero;
 using ondisk::Be32;
@@ -152,15 +153,54 @@ struct GzHeader {
   std::string name;
 };
 
+// What the last search for a text's terminating zero saw in a carving
+// pass, in bytes of the device: no zero in [from, reached), or (found) one
+// at `reached`. The name of each of many heads one after the other would
+// otherwise be read on over all the heads behind it.
+struct TextEndMemo {
+  uint64_t pass = 0;
+  const void* device = nullptr;
+  uint64_t from = 0, reached = 0;
+  bool found = false;
+};
+
 // Skips a zero-terminated text from `at`; its first bytes go to `text` when
 // given. False when it runs past the limit or cannot be read.
 bool SkipGzText(RawFileBuffer& buffer, uint64_t& at, std::string* text) {
   constexpr uint64_t kTextLimit = 0x1400000;
   constexpr size_t kStep = 4096;
   constexpr size_t kNameBytes = 1023;
+  static thread_local TextEndMemo memo;
+  const uint64_t pass = RawCarvingPass::Current();
+  const uint64_t base = buffer.FirstByte();
+  const uint64_t start = at;
+  const bool inside = pass != 0 && memo.pass == pass && memo.device == buffer.Device() && base + at >= memo.from &&
+                      base + at <= memo.reached;
+  bool known = inside;
+  auto remember = [&](uint64_t reached, bool found) {
+    if (pass == 0) return;
+    const bool further = !inside || memo.found || found || base + reached > memo.reached;
+    if (!inside) memo.from = base + start;
+    if (further) {
+      memo.reached = base + reached;
+      memo.found = found;
+    }
+    memo.pass = pass;
+    memo.device = buffer.Device();
+  };
   while (at <= kTextLimit) {
+    if (known && (text == nullptr || text->size() >= kNameBytes)) {
+      // The last search read no zero before where it stopped: on from the
+      // step that holds it.
+      known = false;
+      at += (memo.reached - base - at) / kStep * kStep;
+      if (at > kTextLimit) break;
+    }
     const uint8_t* bytes = buffer.Get(at, kStep);
-    if (bytes == nullptr) return false;
+    if (bytes == nullptr) {
+      remember(at, false);
+      return false;
+    }
     const auto* zero = static_cast<const uint8_t*>(std::memchr(bytes, 0, kStep));
     const size_t length = zero != nullptr ? static_cast<size_t>(zero - bytes) : kStep;
     if (text != nullptr && text->size() < kNameBytes) {
@@ -168,10 +208,12 @@ bool SkipGzText(RawFileBuffer& buffer, uint64_t& at, std::string* text) {
     }
     at += length;
     if (zero != nullptr) {
+      remember(at, true);
       at += 1;
       return true;
     }
   }
+  remember(at, false);
   return false;
 }
 
@@ -280,17 +322,14 @@ uint32_t FileGZAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* devi
   // Data that do not inflate: the first sector after the header whose last
   // eight bytes are zero is taken for the last.
   const uint64_t s = buffer.SectorSize();
-  uint64_t p = (header.end / s + 1) * s;
-  while (p < kWalkLimit) {
+  static thread_local RawSectorMemo memo;
+  const auto probe = [&](uint64_t p) {
     const uint8_t* sector = buffer.Get(p, s);
-    if (sector == nullptr) break;
-    if (AllZero(sector + s - 8, 8)) {
-      info.m_size = p + s;
-      return 1;
-    }
-    p += s;
-  }
-  info.m_size = p;
+    if (sector == nullptr) return RawSectorProbe::Unreadable();
+    return AllZero(sector + s - 8, 8) ? RawSectorProbe::End(p + s) : RawSectorProbe();
+  };
+  const RawSectorScan scan = ScanRawSectors(buffer, (header.end / s + 1) * s, kWalkLimit, probe, memo);
+  info.m_size = scan.found ? scan.end : scan.reached;
   return 1;
 }
 

@@ -6,6 +6,7 @@
 #include "OnDiskBytes.h"
 #include "raw/RawFileBuffer.h"
 #include "raw/RawMarkSearch.h"
+#include "raw/RawSectorScan.h"
 
 using ondisk::AllZero;
 using ondisk::Be16;
@@ -179,7 +180,8 @@ uint32_t FileDXFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   SearchSignCodeInfo sign;
   std::memcpy(sign.sign, "EOF\r\n", 5);
   sign.length = 5;
-  return SearchSignFileAnalyser::SearchEndSignCode(info, device, sign, 1);
+  static thread_local RawSectorMemo fallback;
+  return SearchSignFileAnalyser::SearchEndSignCode(info, device, sign, 1, fallback);
 }
 
 uint32_t FileFH11Analyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
@@ -194,7 +196,8 @@ uint32_t FileFH11Analyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* de
   static const uint8_t kEnd[11] = {'D', 'e', 'c', 'o', 'd', 'e', 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
   std::memcpy(sign.sign, kEnd, sizeof kEnd);
   sign.length = sizeof kEnd;
-  const uint32_t answer = SearchSignFileAnalyser::SearchEndSignCode(info, device, sign, 1);
+  static thread_local RawSectorMemo memo;
+  const uint32_t answer = SearchSignFileAnalyser::SearchEndSignCode(info, device, sign, 1, memo);
   info.m_size += 9;
   return answer;
 }

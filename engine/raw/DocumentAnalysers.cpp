@@ -9,6 +9,7 @@
 #include "OnDiskBytes.h"
 #include "raw/RawFileBuffer.h"
 #include "raw/RawMarkSearch.h"
+#include "raw/RawRereadBudget.h"
 
 using ondisk::Le16;
 using ondisk::Le32;
@@ -219,17 +220,47 @@ uint32_t FileRTFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   return 1;
 }
 
+namespace {
+
+bool IsRtfHead(const uint8_t* bytes) { return std::memcmp(bytes, "{\\rtf", 5) == 0; }
+
+}  // namespace
+
 uint32_t FileRTFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
   constexpr uint64_t kLimit = 0xD000000;
   RawFileBuffer buffer(device, info.m_startSector);
   const uint64_t step = Step(buffer);
+  const uint64_t s = buffer.SectorSize();
   int64_t depth = 1;
   uint64_t next = 5;
+  // Another text's head at the start of a sector cuts this one off, as a
+  // zero byte does: no text holds one there, also where binary data are
+  // skipped. The count of each of many heads one after the other would
+  // otherwise read on over all the heads behind it.
+  uint64_t looked = s;  // sector starts below this were looked at
   while (next < kLimit) {
+    for (; looked < next; looked += s) {
+      const uint8_t* head = buffer.Get(looked, 5);
+      if (head == nullptr) {
+        looked = next;
+        break;
+      }
+      if (IsRtfHead(head)) {
+        info.m_size = looked;
+        return 0;
+      }
+    }
     const uint8_t* bytes = buffer.Get(next, step + kLookAhead);
     if (bytes == nullptr) return Unended(info, buffer, {kNone, next, true}, true);
+    uint64_t stop = step;
+    for (looked = std::max(looked, (next + s - 1) / s * s); looked < next + step; looked += s) {
+      if (IsRtfHead(bytes + (looked - next))) {
+        stop = looked - next;
+        break;
+      }
+    }
     uint64_t i = 0;
-    while (i < step) {
+    while (i < stop) {
       const uint8_t c = bytes[i];
       if (c == 0) {
         // A zero byte inside the groups: the text was cut off.
@@ -253,6 +284,10 @@ uint32_t FileRTFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
       if (c == '{') ++depth;
       if (c == '}' && --depth == 0) return EndAt(info, buffer, next + i, 1);
       ++i;
+    }
+    if (stop < step && i >= stop) {
+      info.m_size = next + stop;
+      return 0;
     }
     next += i;
   }
@@ -400,7 +435,10 @@ uint32_t FileEPSAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   // %%End... comments may carry trailers of their own; the comment section's
   // end (%%EndComments) has no beginning.
   int64_t depth = 0;
+  static thread_local RawRereadBudget budget;
+  budget.Begin(buffer);
   for (uint64_t p = 0; p < kLimit; p += step) {
+    if (!budget.Take(p, p + step)) break;
     const uint8_t* bytes = buffer.Get(p, step + kLookAhead);
     if (bytes == nullptr) return Unended(info, buffer, {kNone, p, true}, false);
     for (uint64_t i = 0; i < step; ++i) {

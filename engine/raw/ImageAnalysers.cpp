@@ -4,6 +4,7 @@
 
 #include "OnDiskBytes.h"
 #include "raw/RawFileBuffer.h"
+#include "raw/RawSectorScan.h"
 
 using ondisk::Be16;
 using ondisk::Be32;
@@ -267,36 +268,34 @@ uint32_t FileCRWAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   static const uint8_t kTrailers[3][6] = {
       {0x07, 0x28, 0xA8, 0, 0, 0}, {0x07, 0x28, 0xB2, 0, 0, 0}, {0x07, 0x28, 0xE4, 0, 0, 0}};
   static const uint64_t kAdd[3] = {70, 60, 50};
+  static thread_local RawSectorMemo memo;
   RawFileBuffer buffer(device, info.m_startSector);
   const uint64_t s = buffer.SectorSize();
-  info.m_size = 0x3200000;
-  for (uint64_t p = 0; p < 0x3200001; p += s) {
+  const auto probe = [&](uint64_t p) {
     const uint8_t* sector = buffer.Get(p, s);
-    if (sector == nullptr) return 1;
-    if (!ondisk::AllZero(sector + s - 4, 4)) continue;
+    if (sector == nullptr) return RawSectorProbe::Unreadable();
+    if (!ondisk::AllZero(sector + s - 4, 4)) return RawSectorProbe();
     for (uint64_t i = 0; i < s - 6; ++i) {
       int which = -1;
       for (int t = 0; t < 3; ++t) {
         if (std::memcmp(sector + i, kTrailers[t], 3) == 0) which = t;
       }
       if (which < 0) continue;
-      if (sector[i + 3] == 0 && sector[i + 4] == 0 && sector[i + 5] == 0) {
-        info.m_size = p + i + kAdd[which];
-        return 1;
-      }
+      if (sector[i + 3] == 0 && sector[i + 4] == 0 && sector[i + 5] == 0)
+        return RawSectorProbe::End(p + i + kAdd[which]);
       break;
     }
     const uint64_t from = p == 0 ? s - 80 : p - 80;
     const uint8_t* span = buffer.Get(from, 96);
-    if (span == nullptr) return 1;
+    if (span == nullptr) return RawSectorProbe::Unreadable();
     for (const auto& trailer : kTrailers) {
       const uint8_t* hit = Apimemstr(span, 96, trailer, 6);
-      if (hit != nullptr) {
-        info.m_size = from + static_cast<uint64_t>(hit - span) + 70;
-        return 1;
-      }
+      if (hit != nullptr) return RawSectorProbe::End(from + static_cast<uint64_t>(hit - span) + 70);
     }
-  }
+    return RawSectorProbe();
+  };
+  const RawSectorScan scan = ScanRawSectors(buffer, 0, 0x3200001, probe, memo);
+  info.m_size = scan.found ? scan.end : 0x3200000;
   return 1;
 }
 
@@ -307,33 +306,26 @@ uint32_t FileX3FAnalyser::AnalyseBuffer(unsigned char*, CRawFileInfo& info) {
 
 uint32_t FileX3FAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
   static const uint8_t kSign[] = {'S', 'E', 'C', 'd'};
+  static thread_local RawSectorMemo memo;
   RawFileBuffer buffer(device, info.m_startSector);
   const uint64_t s = buffer.SectorSize();
   info.m_type = RAW_TYPE_X3F;
-  uint64_t p = 0;
-  for (; p < 0x6800000; p += s) {
+  const auto probe = [&](uint64_t p) {
     const uint8_t* sector = buffer.Get(p, s);
-    if (sector == nullptr) break;
-    if (std::memcmp(sector + s - 4, kSign, 4) == 0) {
-      info.m_size = p + s - 4 + 76;
-      return 1;
-    }
-    if (!ondisk::AllZero(sector + s - 4, 4)) continue;
+    if (sector == nullptr) return RawSectorProbe::Unreadable();
+    if (std::memcmp(sector + s - 4, kSign, 4) == 0) return RawSectorProbe::End(p + s - 4 + 76);
+    if (!ondisk::AllZero(sector + s - 4, 4)) return RawSectorProbe();
     const uint8_t* hit = Apimemstr(sector, static_cast<int64_t>(s), kSign, 4);
-    if (hit != nullptr) {
-      info.m_size = p + static_cast<uint64_t>(hit - sector) + 76;
-      return 1;
-    }
+    if (hit != nullptr) return RawSectorProbe::End(p + static_cast<uint64_t>(hit - sector) + 76);
     if (p > 0) {
       const uint8_t* pair = buffer.Get(p - s, 2 * s);
       hit = pair != nullptr ? Apimemstr(pair, static_cast<int64_t>(2 * s), kSign, 4) : nullptr;
-      if (hit != nullptr) {
-        info.m_size = p - s + static_cast<uint64_t>(hit - pair) + 76;
-        return 1;
-      }
+      if (hit != nullptr) return RawSectorProbe::End(p - s + static_cast<uint64_t>(hit - pair) + 76);
     }
-  }
-  info.m_size = p;
+    return RawSectorProbe();
+  };
+  const RawSectorScan scan = ScanRawSectors(buffer, 0, 0x6800000, probe, memo);
+  info.m_size = scan.found ? scan.end : scan.reached;
   return 1;
 }
 

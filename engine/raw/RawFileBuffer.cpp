@@ -9,6 +9,7 @@
 #include "StorageDevice.h"
 #include "raw/NotifyCenter.h"
 #include "raw/RawFileInfo.h"
+#include "raw/RawSectorScan.h"
 
 namespace {
 
@@ -118,40 +119,35 @@ int64_t FindSign(RawFileBuffer& buffer, uint64_t from, size_t length, const Sear
 
 uint32_t SearchSignFileAnalyser::SearchEndSignCode(CRawFileInfo& info, IStorageDevice* device,
                                                    const SearchSignCodeInfo& sign, int caseSensitive) {
+  RawSectorMemo unshared;
+  return SearchEndSignCode(info, device, sign, caseSensitive, unshared);
+}
+
+uint32_t SearchSignFileAnalyser::SearchEndSignCode(CRawFileInfo& info, IStorageDevice* device,
+                                                   const SearchSignCodeInfo& sign, int caseSensitive,
+                                                   RawSectorMemo& memo) {
   RawFileBuffer buffer(device, info.m_startSector);
   const uint64_t s = buffer.SectorSize();
   const uint64_t limit = sign.limit == 0 ? 0xD000000 : sign.limit;
-  uint64_t p = 0;
-  while (true) {
+  const auto probe = [&](uint64_t p) {
     const uint8_t* sector = buffer.Get(p, s);
-    if (sector == nullptr) break;
-    if (sector[s - 1] != 0 || sector[s - 2] != 0) {
-      p += s;
-    } else {
-      const int64_t here = FindSign(buffer, p, s, sign, caseSensitive);
-      if (here >= 0) {
-        info.m_size = static_cast<uint64_t>(here) + sign.length;
-        return 1;
-      }
-      // Re-read: FindSign may have moved the window.
-      sector = buffer.Get(p, s);
-      const bool deepTail = sector != nullptr && caseSensitive != 0 && sector[s - 8] == 0 && sector[s - 7] == 0 &&
-                            sector[s - 6] == 0 && sector[s - 5] == 0 && sector[s - 4] == 0 && sector[s - 3] == 0;
-      const uint64_t from = p == 0 ? 0 : p - s;
-      const int64_t straddle = FindSign(buffer, from, static_cast<size_t>(p + s - from), sign, caseSensitive);
-      if (straddle >= 0) {
-        info.m_size = static_cast<uint64_t>(straddle) + sign.length;
-        return 1;
-      }
-      if (deepTail) {
-        info.m_size = p == 0 ? p : p - s;
-        return 1;
-      }
-      p += s;
-    }
-    if (p > limit) break;
-  }
-  info.m_size = p;
+    if (sector == nullptr) return RawSectorProbe::Unreadable();
+    if (sector[s - 1] != 0 || sector[s - 2] != 0) return RawSectorProbe();
+    const int64_t here = FindSign(buffer, p, s, sign, caseSensitive);
+    if (here >= 0) return RawSectorProbe::End(static_cast<uint64_t>(here) + sign.length);
+    // Re-read: FindSign may have moved the window.
+    sector = buffer.Get(p, s);
+    const bool deepTail = sector != nullptr && caseSensitive != 0 && sector[s - 8] == 0 && sector[s - 7] == 0 &&
+                          sector[s - 6] == 0 && sector[s - 5] == 0 && sector[s - 4] == 0 && sector[s - 3] == 0;
+    const uint64_t from = p == 0 ? 0 : p - s;
+    const int64_t straddle = FindSign(buffer, from, static_cast<size_t>(p + s - from), sign, caseSensitive);
+    if (straddle >= 0) return RawSectorProbe::End(static_cast<uint64_t>(straddle) + sign.length);
+    if (deepTail) return RawSectorProbe::End(p == 0 ? p : p - s);
+    return RawSectorProbe();
+  };
+  // Sectors up to and including the one at the limit.
+  const RawSectorScan scan = ScanRawSectors(buffer, 0, limit + 1, probe, memo);
+  info.m_size = scan.found ? scan.end : scan.reached;
   return 1;
 }
 

@@ -12,6 +12,7 @@
 
 class CRawFileInfo;
 class IStorageDevice;
+struct RawSectorMemo;
 
 // Reads a file through a window of 128 sectors (plus one, so that a record
 // that starts near the window's end can be read whole). Every instance shares
@@ -69,6 +70,10 @@ class SearchSignFileAnalyser {
   // answers 1.
   static uint32_t SearchEndSignCode(CRawFileInfo& info, IStorageDevice* device, const SearchSignCodeInfo& sign,
                                     int caseSensitive);
+  // The same, going on within a carving pass from what the last search
+  // handed the same memo saw (RawSectorScan.h): one memo per signature.
+  static uint32_t SearchEndSignCode(CRawFileInfo& info, IStorageDevice* device, const SearchSignCodeInfo& sign,
+                                    int caseSensitive, RawSectorMemo& memo);
 };
 
 // Files built of length-prefixed boxes (the ISO base media family).

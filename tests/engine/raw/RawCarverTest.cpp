@@ -578,6 +578,29 @@ TEST(RawSearch, TheRingAndTheBlockBufferGoWhenThePassEnds) {
   }
 }
 
+// A file's head at every 4 KiB of the first half of 8 MiB of foreign
+// bytes; `ended`, its end at `at` in the last 4 KiB, whose first sector's
+// last `zeros` bytes are zero.
+struct Heads {
+  std::string head;
+  const char* ext;
+  std::string end;
+  size_t at = 100;
+  size_t zeros = 0;
+  static constexpr size_t kDisk = 8 << 20, kCount = kDisk / 2 / 4096, kEndSector = kDisk - 4096;
+  std::unique_ptr<Carve> Carved(bool ended) const {
+    Bytes disk(kDisk, 0x5A);
+    for (size_t i = 0; i < kCount; ++i) std::memcpy(disk.data() + i * 4096, head.data(), head.size());
+    if (ended) {
+      std::memcpy(disk.data() + kEndSector + at, end.data(), end.size());
+      std::memset(disk.data() + kEndSector + 512 - zeros, 0, zeros);
+    }
+    auto carve = std::make_unique<Carve>(disk, 2048);
+    carve->raw->EndSearch(1);
+    return carve;
+  }
+};
+
 // Heads of one type one after the other, none with its end (every bzip2
 // stream of level 1 starts as a compressed disk image does): each file runs
 // to the device's end, and each search for the end goes on from where the
@@ -585,34 +608,86 @@ TEST(RawSearch, TheRingAndTheBlockBufferGoWhenThePassEnds) {
 // one file found whole holds the other heads.
 TEST(RawSearch, EndSearchesOfHeadsThatFollowEachOtherReadTheDeviceOnce) {
   struct Kind {
-    const char* head;
-    const char* ext;
-    std::string end;
+    Heads heads;
     size_t tail;  // bytes of the file from its end's first byte on
   };
-  const Kind kinds[] = {{"BZh11AY&SY", "DMG", std::string("koly\0\0\0\x04\0\0\x02\0", 12), 512},
-                        {"%PDF-1.4\n", "PDF", "%%EOF", 5}};
+  const Kind kinds[] = {{{"BZh11AY&SY", "DMG", std::string("koly\0\0\0\x04\0\0\x02\0", 12)}, 512},
+                        {{"%PDF-1.4\n", "PDF", "%%EOF"}, 5}};
   for (const Kind& kind : kinds) {
+    const char* ext = kind.heads.ext;
     for (const bool ended : {false, true}) {
-      SCOPED_TRACE(std::string(kind.ext) + (ended ? " ended near the device's end" : " without an end"));
-      Bytes disk(8 << 20, 0x5A);
-      const size_t heads = disk.size() / 2 / 4096;
-      for (size_t i = 0; i < heads; ++i) std::memcpy(disk.data() + i * 4096, kind.head, std::strlen(kind.head));
-      const size_t end = disk.size() - 4096 + 100;
-      if (ended) std::memcpy(disk.data() + end, kind.end.data(), kind.end.size());
-      Carve carve(disk, 2048);
-      carve.raw->EndSearch(1);
-      const std::vector<std::string> files = carve.Files();
-      ASSERT_EQ(files.size(), ended ? 1 : heads);
+      SCOPED_TRACE(std::string(ext) + (ended ? " ended near the device's end" : " without an end"));
+      const std::unique_ptr<Carve> carve = kind.heads.Carved(ended);
+      const std::vector<std::string> files = carve->Files();
+      const size_t end = Heads::kEndSector + kind.heads.at;
+      ASSERT_EQ(files.size(), ended ? 1 : Heads::kCount);
       EXPECT_EQ(files.front(),
-                std::string("FILE000.") + kind.ext + ":" + std::to_string(ended ? end + kind.tail : disk.size()));
+                std::string("FILE000.") + ext + ":" + std::to_string(ended ? end + kind.tail : Heads::kDisk));
       if (!ended) {
         EXPECT_EQ(files.back(),
-                  "FILE1023." + std::string(kind.ext) + ":" + std::to_string(disk.size() - (heads - 1) * 4096));
+                  "FILE1023." + std::string(ext) + ":" + std::to_string(Heads::kDisk - (Heads::kCount - 1) * 4096));
       }
       // The device about once, and a window at each head.
-      EXPECT_LT(carve.owned->sectorsRead,
-                static_cast<int64_t>(3 * disk.size() / 512 + heads * (RawFileBuffer::kWindowSectors + 1)));
+      EXPECT_LT(carve->owned->sectorsRead,
+                static_cast<int64_t>(3 * Heads::kDisk / 512 + Heads::kCount * (RawFileBuffer::kWindowSectors + 1)));
+    }
+  }
+}
+
+// The same for the end searches that hang on where the file starts: a count
+// of nested sections or groups, or a search whose first sector is looked at
+// otherwise. Where the end is not one that hides the heads behind it, each
+// file ends at the same place; an RTF text that another one's head cuts off
+// is not carved. Each read all of the device's other half for each head.
+TEST(RawSearch, EndSearchesThatHangOnTheFileStartReadTheDeviceAFewTimes) {
+  struct Kind {
+    Heads heads;
+    size_t fileEnd;  // where each file ends, from the end's sector; 0: none is carved
+    bool whole;
+  };
+  constexpr size_t kUnended = SIZE_MAX;  // the end does not end them
+  const std::string fh11 =
+      std::string("\x1C\x01\0\0\x02\0\x04\x1C\x01\x14\0\x02\0\x14\x1C\x01", 16) + std::string(18, 'Z') + "11";
+  const Kind kinds[] = {
+      {{"%!PS-Adobe-3.0 EPSF-3.0\n", "EPS", "%%EOF"}, 105, true},
+      {{"{\\rtf1", "RTF", std::string(1, '\0')}, 0, false},
+      {{"FOVb", "X3F", "SECd", 508}, 584, false},
+      {{std::string("II\x1a\0\0\0HEAPCCDR\x02", 15), "CRW", std::string("\x07\x28\xA8\0\0\0", 6), 100, 4}, 170, false},
+      {{fh11, "FH11", std::string("Decode\0\xFF\xFF\xFF\xFF", 11), 100, 2}, 120, false},
+      {{"  0\r\nSECTION\r\n  2\r\nHEADER\r\n", "DXF", "EOF\r\n", 100, 2}, 105, false},
+      // Deflate data of a reserved block type: sized by the zero tail.
+      {{std::string("\x1F\x8B\x08\0\0\0\0\0\0\x03\x06", 11), "GZ", "", 0, 8}, 512, false},
+      // A name that never ends.
+      {{std::string("\x1F\x8B\x08\x08\x5A\x5A\x5A\x5A\x02\x03", 10), "GZ", ""}, kUnended, false},
+  };
+  for (const Kind& kind : kinds) {
+    const std::string ext = kind.heads.ext;
+    for (const bool ended : {false, true}) {
+      SCOPED_TRACE(ext + (ended ? " ended near the device's end" : " without an end"));
+      const std::unique_ptr<Carve> carve = kind.heads.Carved(ended);
+      const std::vector<std::string> files = carve->Files();
+      const size_t end = Heads::kEndSector + kind.fileEnd;
+      const std::string last = "FILE1023." + ext + ":";
+      if (kind.fileEnd == 0) {
+        EXPECT_TRUE(files.empty());
+      } else if (!ended || kind.fileEnd == kUnended) {
+        // Each runs to the device's last sector (a gzip name is the files'
+        // names).
+        ASSERT_EQ(files.size(), Heads::kCount);
+        auto size = [](const std::string& file) { return std::stoull(file.substr(file.rfind(':') + 1)); };
+        EXPECT_GE(size(files.front()), Heads::kDisk - 512);
+        EXPECT_EQ(size(files.back()), size(files.front()) - (Heads::kCount - 1) * 4096);
+      } else if (kind.whole) {
+        EXPECT_EQ(files, std::vector<std::string>{"FILE000." + ext + ":" + std::to_string(end)});
+      } else {
+        ASSERT_EQ(files.size(), Heads::kCount);
+        EXPECT_EQ(files.front(), "FILE000." + ext + ":" + std::to_string(end));
+        EXPECT_EQ(files.back(), last + std::to_string(end - (Heads::kCount - 1) * 4096));
+      }
+      // The device a few times (EPS reads again up to twice), and a window
+      // or two at each head.
+      EXPECT_LT(carve->owned->sectorsRead,
+                static_cast<int64_t>(4 * Heads::kDisk / 512 + 2 * Heads::kCount * (RawFileBuffer::kWindowSectors + 1)));
     }
   }
 }

@@ -65,6 +65,16 @@ TEST(RawDocuments, TextFilesEndAtTheirMarkWithTheirOwnLineEnd) {
   EXPECT_EQ(escaped.size, binary.size());
   EXPECT_TRUE(escaped.whole);
   EXPECT_EQ(Sized(rtf, Text("{\\rtf1 {a}")).answer, 0u);  // cut off by zeros: not carved
+  // Another text's head at the start of a sector cuts one off, also inside
+  // skipped binary data; elsewhere it is a group like any other.
+  std::string cut = "{\\rtf1 {a" + std::string(503, 'x') + "{\\rtf1 b}}}";
+  EXPECT_EQ(Sized(rtf, Text(cut)).answer, 0u);
+  cut.replace(500, 2, "}}");
+  EXPECT_EQ(Sized(rtf, Text(cut)).size, 502u);
+  std::string skipped = "{\\rtf1 \\bin600 " + std::string(600, 'x') + "}";
+  skipped.replace(512, 5, "{\\rtf");
+  EXPECT_EQ(Sized(rtf, Text(skipped)).answer, 0u);
+  EXPECT_EQ(Sized(rtf, Text("{\\rtf1 {\\rtf1 x}}")).size, 17u);
   FileHTMAnalyser html;
   EXPECT_EQ(Sized(html, Text("<!doctype html><p>x</p></HTML>\n"), true).size, 31u);
   // A closing tag that a script writes is not the document's end.
