@@ -10,6 +10,7 @@
 #include "OnDiskBytes.h"
 #include "raw/RawFileBuffer.h"
 #include "raw/RawMarkSearch.h"
+#include "raw/RawRereadBudget.h"
 #include "raw/RawSectorScan.h"
 
 using ondisk::AllZero;
@@ -243,8 +244,12 @@ bool ReadGzHeader(RawFileBuffer& buffer, uint64_t at, GzHeader& header) {
 
 // Inflates the deflate data from `at` to the end of their stream; the offset
 // just past the member's trailer when its checksum and length agree with
-// what came out, else 0.
-uint64_t InflatedEnd(RawFileBuffer& buffer, uint64_t at) {
+// what came out, else 0. What inflating gives hangs on the stream's first
+// byte, so a search cannot go on from where an earlier one stopped: stored
+// blocks can chain over the heads that follow, and each head would inflate
+// all of them again. Reading again is taken from `budget`; a search refused
+// is one that met no end within its reach.
+uint64_t InflatedEnd(RawFileBuffer& buffer, uint64_t at, RawRereadBudget& budget) {
   constexpr size_t kStep = 16 * 1024;
   constexpr uint64_t kOutputLimit = uint64_t{1} << 32;
   z_stream zs{};
@@ -256,6 +261,7 @@ uint64_t InflatedEnd(RawFileBuffer& buffer, uint64_t at) {
   bool ended = false;
   while (!ended && in < deviceEnd && in - at <= kWalkLimit && produced <= kOutputLimit) {
     const size_t step = static_cast<size_t>(std::min<uint64_t>(kStep, deviceEnd - in));
+    if (!budget.Take(in, in + step)) break;
     const uint8_t* bytes = buffer.Get(in, step);
     if (bytes == nullptr) break;
     zs.next_in = const_cast<Bytef*>(bytes);
@@ -306,12 +312,14 @@ uint32_t FileGZAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* devi
   }
   // The compressed data end themselves: followed to their end, the member
   // ends at its trailer, and members right behind it belong to the file.
-  uint64_t end = InflatedEnd(buffer, header.end);
+  static thread_local RawRereadBudget budget;
+  budget.Begin(buffer);
+  uint64_t end = InflatedEnd(buffer, header.end, budget);
   if (end != 0) {
     while (true) {
       GzHeader next;
       if (!ReadGzHeader(buffer, end, next) || next.overrun) break;
-      const uint64_t more = InflatedEnd(buffer, next.end);
+      const uint64_t more = InflatedEnd(buffer, next.end, budget);
       if (more == 0) break;
       end = more;
     }

@@ -659,6 +659,9 @@ TEST(RawSearch, EndSearchesThatHangOnTheFileStartReadTheDeviceAFewTimes) {
       {{std::string("\x1F\x8B\x08\0\0\0\0\0\0\x03\x06", 11), "GZ", "", 0, 8}, 512, false},
       // A name that never ends.
       {{std::string("\x1F\x8B\x08\x08\x5A\x5A\x5A\x5A\x02\x03", 10), "GZ", ""}, kUnended, false},
+      // A stored block from each head to the next one's: every head
+      // inflates over all the heads behind it, to the device's end.
+      {{std::string("\x1F\x8B\x08\0\0\0\0\0\0\x03\0\xFB\x0F\x04\xF0", 15), "GZ", "", 0, 8}, 512, false},
   };
   for (const Kind& kind : kinds) {
     const std::string ext = kind.heads.ext;
@@ -684,8 +687,8 @@ TEST(RawSearch, EndSearchesThatHangOnTheFileStartReadTheDeviceAFewTimes) {
         EXPECT_EQ(files.front(), "FILE000." + ext + ":" + std::to_string(end));
         EXPECT_EQ(files.back(), last + std::to_string(end - (Heads::kCount - 1) * 4096));
       }
-      // The device a few times (EPS reads again up to twice), and a window
-      // or two at each head.
+      // The device a few times (EPS and gzip read again up to twice), and a
+      // window or two at each head.
       EXPECT_LT(carve->owned->sectorsRead,
                 static_cast<int64_t>(4 * Heads::kDisk / 512 + 2 * Heads::kCount * (RawFileBuffer::kWindowSectors + 1)));
     }
