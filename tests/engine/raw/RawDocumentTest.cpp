@@ -1,5 +1,5 @@
 // The document analysers on hand-made bytes, for what the fixture images do
-// not hold: the spec'd edge cases of each format, the AI subtype, compound
+// not hold: each format's own edge cases, the AI subtype, compound
 // files of 4096-byte sectors and beyond 4 GiB, hostile tables and chains, ZIP
 // records that lie, and the text ends behind which other bytes lie.
 #include <gtest/gtest.h>
