@@ -33,12 +33,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <string>
 
-#include "BenchDoubles.h"
-#include "StorageDevice.h"
-#include "device/DiskDevice.h"
+#include "QuickScanBench.h"
 #include "ntfs/NTFSQuickSearch.h"
 #include "tree/CDirectoryTreeBuilder.h"
 
@@ -76,9 +73,8 @@ long PeakKB() {
 // The child's part: one quick scan of `image` with the tree builder.
 Run ScanInChild(const fs::path& image) {
   Run run;
-  std::unique_ptr<IStorageDevice, void (*)(IStorageDevice*)> device(CreateVolumeDevice(image.c_str()),
-                                                                    [](IStorageDevice* d) { d->Release(); });
-  if (device == nullptr || device->Open() == 0) return run;
+  const bench::VolumeDevice device = bench::OpenVolume(image);
+  if (device == nullptr) return run;
   QuietSink sink;
   PassAll filter;
   CountingTree tree;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+// clang tells of its sanitizers through __has_feature only.
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
 #define CLIPMENDER_HEAP_BOOKS_ELSEWHERE 1
@@ -18,7 +19,6 @@
 
 namespace testsupport {
 
-// clang tells of its sanitizers through __has_feature only.
 inline int64_t HeapInUse() {
 #if defined(CLIPMENDER_HEAP_BOOKS_ELSEWHERE)
   return -1;
