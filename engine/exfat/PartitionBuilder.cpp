@@ -440,7 +440,7 @@ uint32_t CPartitionBuilder::CheckTree(CFileSet& root, int64_t heap, uint32_t spc
     }
   }
   if (score < minimum || score == 0) return 0;
-  CClusterSet clusters;
+  ClusterSpans clusters;
   clusters.Take(static_cast<uint64_t>(rootCluster));
   const uint64_t clusterBytes = uint64_t{spc} * m_sectorSize;
   for (const CFileSet* set : found) {
@@ -572,7 +572,7 @@ std::vector<CExFatPartitionEx*> CPartitionBuilder::WinnowPartition() {
           // A folder without sub-folders: its files do not clash and the
           // first of them follows its own cluster.
           const uint32_t own = candidate.ClusterOf(set.GetFirstSector());
-          CClusterSet clusters;
+          ClusterSpans clusters;
           clusters.Take(own);
           if (set.GetAndCheckClusterSet(clusters, uint64_t{spc} * m_sectorSize) &&
               uint64_t{own} + 1 == set.GetSmallestCluster()) {
