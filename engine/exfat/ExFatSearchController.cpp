@@ -153,12 +153,11 @@ void CExFatSearchController::Flush() {
 
 void CExFatSearchController::AnalyzeSector(int64_t sector, const uint8_t* s, size_t available) {
   bool ended = false;
-  if (s[0] == 0) {
-    if (IsUpcaseTableStart(s)) m_builder.RecordUpCaseTable(sector);
-    ended = true;
-  } else if (IsUpcaseTableStart(s)) {
+  if (IsUpcaseTableStart(s)) {
     m_builder.RecordUpCaseTable(sector);
     ended = true;
+  } else if (s[0] == 0) {
+    ended = true;  // no entry, boot sector or table starts with a zero byte
   } else if (s[510] == 0x55 && s[511] == 0xAA && CExFatDBR(s).IsValid(m_sectorSize)) {
     m_builder.Build(sector, s);
     ended = true;

@@ -10,33 +10,6 @@
 
 using ondisk::Le16;
 
-// ---- cluster spans ------------------------------------------------------------
-
-bool CClusterSet::TakeRange(uint64_t first, uint64_t last) {
-  if (last < first) return false;
-  auto after = m_spans.upper_bound(last);
-  if (after != m_spans.begin()) {
-    auto before = std::prev(after);
-    if (before->second > first) return false;  // overlaps the span starting at or before `last`
-  }
-  // Join the neighbours that touch the new span.
-  uint64_t start = first;
-  uint64_t end = last + 1;
-  if (after != m_spans.end() && after->first == end) {
-    end = after->second;
-    after = m_spans.erase(after);
-  }
-  if (after != m_spans.begin()) {
-    auto before = std::prev(after);
-    if (before->second == start) {
-      before->second = end;
-      return true;
-    }
-  }
-  m_spans.emplace_hint(after, start, end);
-  return true;
-}
-
 // ---- the set under construction -------------------------------------------------
 
 void CFileSet::PushPrimaryEntry(const uint8_t* e, int64_t sector) {
@@ -212,7 +185,7 @@ void CFileSet::CalculateClusterSize(uint32_t sectorShift) {
   m_largestSize >>= sectorShift;
 }
 
-bool CFileSet::GetAndCheckClusterSet(CClusterSet& set, uint64_t clusterBytes) const {
+bool CFileSet::GetAndCheckClusterSet(ClusterSpans& set, uint64_t clusterBytes) const {
   if (clusterBytes == 0) return false;
   for (const CFileSet* run : Chain()) {
     for (const _tagFileBaseInfo& info : run->m_live) {

@@ -19,21 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "ClusterSpans.h"
 #include "exfat/EFDTAnalyze.h"
-
-// A set of cluster numbers kept as spans (first -> one past the last), so
-// that a file of millions of contiguous clusters costs one entry.
-class CClusterSet {
- public:
-  // Takes clusters first..last (inclusive); false, taking nothing, when one
-  // of them was taken before.
-  bool TakeRange(uint64_t first, uint64_t last);
-  bool Take(uint64_t cluster) { return TakeRange(cluster, cluster); }
-  size_t SpanCount() const { return m_spans.size(); }
-
- private:
-  std::map<uint64_t, uint64_t> m_spans;
-};
 
 class CFileSet {
  public:
@@ -94,7 +81,7 @@ class CFileSet {
   // Takes into `set` the first cluster of every live file of this run and of
   // the runs chained after it, and every cluster a contiguous one covers;
   // false at the first cluster taken twice or outside the heap's numbering.
-  bool GetAndCheckClusterSet(CClusterSet& set, uint64_t clusterBytes) const;
+  bool GetAndCheckClusterSet(ClusterSpans& set, uint64_t clusterBytes) const;
   // Appends the first clusters of the live folders of this run and of the
   // runs chained after it.
   void GetFolder(std::vector<uint32_t>& list) const;

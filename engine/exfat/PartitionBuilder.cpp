@@ -241,6 +241,17 @@ bool CPartitionBuilder::BitmapMarks(int64_t heap, uint32_t spc, const CFileSet& 
   return true;
 }
 
+void CPartitionBuilder::KeepMarked(std::vector<Fit>& fits, const CFileSet& root) {
+  // A bitmap that marks its own, the table's and the root's clusters in
+  // use where a geometry puts it settles the cluster size; without one,
+  // every size that fits stays a candidate.
+  std::vector<Fit> marked;
+  for (const Fit& fit : fits) {
+    if (BitmapMarks(fit.heap, fit.spc, root, fit.rootCluster)) marked.push_back(fit);
+  }
+  if (!marked.empty()) fits.swap(marked);
+}
+
 void CPartitionBuilder::BuildFromUpcaseTable(CFileSet& root) {
   if (m_upcases.empty() || root.GetUpcaseSize() == 0 || root.GetUpcaseCluster() < 2) return;
   const int64_t tableSectors = static_cast<int64_t>(CeilDiv(root.GetUpcaseSize(), m_sectorSize));
@@ -261,10 +272,6 @@ void CPartitionBuilder::BuildFromUpcaseTable(CFileSet& root) {
     // root's entry (every volume a formatter makes has the same table, so
     // its first sector alone says little).
     if (distance < tableSectors || !UpcaseTableMatches(upcase, root)) continue;
-    struct Fit {
-      int64_t heap;
-      uint32_t spc, rootCluster;
-    };
     std::vector<Fit> fits;
     const int64_t largest = std::min<int64_t>(LowestBit(distance), root.GetLargestClusterSize());
     for (int64_t spc = root.GetSmallestClusterSize(); spc > 0 && spc <= largest; spc <<= 1) {
@@ -276,14 +283,7 @@ void CPartitionBuilder::BuildFromUpcaseTable(CFileSet& root) {
       if (cluster >= root.GetSmallestCluster() || cluster > CFileSet::kLastCluster) continue;
       fits.push_back({heap, static_cast<uint32_t>(spc), static_cast<uint32_t>(cluster)});
     }
-    // A bitmap that marks its own, the table's and the root's clusters in
-    // use where a geometry puts it settles the cluster size; without one,
-    // every size that fits stays a candidate.
-    std::vector<Fit> marked;
-    for (const Fit& fit : fits) {
-      if (BitmapMarks(fit.heap, fit.spc, root, fit.rootCluster)) marked.push_back(fit);
-    }
-    if (!marked.empty()) fits.swap(marked);
+    KeepMarked(fits, root);
     bool found = false;
     for (const Fit& fit : fits) {
       found = BuildPartionByRoot(fit.heap, fit.spc, root.GetBitmapClusterCount(), fit.rootCluster, results);
@@ -304,10 +304,6 @@ void CPartitionBuilder::BuildFromRoot(CFileSet& root) {
       CeilDiv(root.GetBitmapLength(), clusterBytes) + CeilDiv(root.GetUpcaseSize(), clusterBytes) + 2,
       kRootClusterTries);
   const uint64_t end = std::min<uint64_t>(smallestCluster, uint64_t{root.GetRootClusterEstimate()} + span);
-  struct Fit {
-    int64_t heap;
-    uint32_t spc, rootCluster;
-  };
   std::vector<Fit> fits;
   const int64_t at = root.GetFirstSector();
   for (uint64_t r = std::max<uint32_t>(root.GetRootClusterEstimate(), 2); r < end; ++r) {
@@ -317,11 +313,7 @@ void CPartitionBuilder::BuildFromRoot(CFileSet& root) {
       fits.push_back({heap, static_cast<uint32_t>(spc), static_cast<uint32_t>(r)});
     }
   }
-  std::vector<Fit> marked;
-  for (const Fit& fit : fits) {
-    if (BitmapMarks(fit.heap, fit.spc, root, fit.rootCluster)) marked.push_back(fit);
-  }
-  if (!marked.empty()) fits.swap(marked);
+  KeepMarked(fits, root);
   Results results;
   for (const Fit& fit : fits) {
     // Past the cap, only a candidate already known can still be found.
@@ -440,7 +432,7 @@ uint32_t CPartitionBuilder::CheckTree(CFileSet& root, int64_t heap, uint32_t spc
     }
   }
   if (score < minimum || score == 0) return 0;
-  CClusterSet clusters;
+  ClusterSpans clusters;
   clusters.Take(static_cast<uint64_t>(rootCluster));
   const uint64_t clusterBytes = uint64_t{spc} * m_sectorSize;
   for (const CFileSet* set : found) {
@@ -572,7 +564,7 @@ std::vector<CExFatPartitionEx*> CPartitionBuilder::WinnowPartition() {
           // A folder without sub-folders: its files do not clash and the
           // first of them follows its own cluster.
           const uint32_t own = candidate.ClusterOf(set.GetFirstSector());
-          CClusterSet clusters;
+          ClusterSpans clusters;
           clusters.Take(own);
           if (set.GetAndCheckClusterSet(clusters, uint64_t{spc} * m_sectorSize) &&
               uint64_t{own} + 1 == set.GetSmallestCluster()) {

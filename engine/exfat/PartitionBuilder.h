@@ -108,6 +108,11 @@ class CPartitionBuilder {
     std::vector<std::unique_ptr<CExFatPartitionEx>> made;
     std::vector<CExFatPartitionEx*> existing;
   };
+  // A geometry that puts a root at its cluster.
+  struct Fit {
+    int64_t heap;
+    uint32_t spc, rootCluster;
+  };
 
   CExFatPartitionEx* Find(const CExFatPartitionEx::Geometry& geometry) const;
   void Add(std::unique_ptr<CExFatPartitionEx> candidate);
@@ -132,6 +137,8 @@ class CPartitionBuilder {
   bool MayRead(uint64_t sectors);
   bool UpcaseTableMatches(int64_t sector, const CFileSet& root);
   bool BitmapMarks(int64_t heap, uint32_t spc, const CFileSet& root, uint32_t rootCluster);
+  // Keeps the fits whose bitmap marks the root's clusters, when any does.
+  void KeepMarked(std::vector<Fit>& fits, const CFileSet& root);
   void FindTable(CExFatPartitionEx& partition, const std::vector<std::unique_ptr<CExFatPartitionEx>>& settled);
   bool TableHolds(CExFatPartitionEx& partition, int64_t sector, uint32_t length, bool needChains);
   void AssignRuns(std::vector<std::unique_ptr<CExFatPartitionEx>>& settled);

@@ -230,7 +230,7 @@ TEST(ExFatPreAnalysis, ARunOfAClustersSetsInDescendingOrderComesOutSortedWhole) 
 }
 
 TEST(ExFatFileSets, ClusterSpansJoinAndRefuseOverlaps) {
-  CClusterSet clusters;
+  ClusterSpans clusters;
   EXPECT_TRUE(clusters.TakeRange(10, 1000000000));  // a huge contiguous file is one span
   EXPECT_TRUE(clusters.Take(5));
   EXPECT_TRUE(clusters.TakeRange(6, 9));
@@ -266,9 +266,9 @@ TEST(ExFatFileSets, ContiguousFilesBoundTheClusterSizeAndChainsThatLoopEnd) {
   EXPECT_EQ(folders, (std::vector<uint32_t>{20, 30}));
   // The chain narrowed both to the sizes both allow.
   EXPECT_EQ(a->GetLargestClusterSize(), 8u);
-  CClusterSet clusters;
+  ClusterSpans clusters;
   EXPECT_TRUE(a->GetAndCheckClusterSet(clusters, 4096));
-  CClusterSet again;
+  ClusterSpans again;
   again.Take(12);  // inside "big"
   EXPECT_FALSE(a->GetAndCheckClusterSet(again, 4096));
 }
