@@ -18,13 +18,10 @@ namespace {
 constexpr uint64_t kWalkLimit = 0x82000000;
 constexpr uint64_t kBoxLimit = 0x104000000;
 
-// A-Z to a-z; signatures are ASCII, whatever the user's locale.
-constexpr uint8_t Folded(uint8_t c) { return c >= 'A' && c <= 'Z' ? static_cast<uint8_t>(c | 0x20) : c; }
-
 // Whether `n` bytes at `p` spell `text`, A-Z folded to a-z on both sides.
 bool SameFolded(const uint8_t* p, const char* text, size_t n) {
   for (size_t i = 0; i < n; ++i) {
-    if (Folded(p[i]) != Folded(static_cast<uint8_t>(text[i]))) return false;
+    if (FoldAscii(p[i]) != FoldAscii(static_cast<uint8_t>(text[i]))) return false;
   }
   return true;
 }

@@ -22,8 +22,8 @@ constexpr uint64_t kNone = UINT64_MAX;
 // Text comparison that ignores ASCII case when `fold` is set.
 bool Same(const uint8_t* bytes, std::string_view text, bool fold) {
   for (size_t i = 0; i < text.size(); ++i) {
-    const int a = bytes[i], b = static_cast<unsigned char>(text[i]);
-    if (fold ? std::tolower(a) != std::tolower(b) : a != b) return false;
+    const uint8_t a = bytes[i], b = static_cast<uint8_t>(text[i]);
+    if (fold ? FoldAscii(a) != FoldAscii(b) : a != b) return false;
   }
   return true;
 }
@@ -42,7 +42,7 @@ struct Found {
 // The first `pattern` (at most kLookAhead bytes) starting in [from, limit).
 Found SearchForward(RawFileBuffer& buffer, uint64_t from, uint64_t limit, std::string_view pattern, bool fold) {
   const uint64_t step = Step(buffer);
-  const int first = static_cast<unsigned char>(pattern[0]);
+  const uint8_t first = static_cast<uint8_t>(pattern[0]);
   for (uint64_t p = from; p < limit; p += step) {
     const uint8_t* bytes = buffer.Get(p, step + kLookAhead);
     if (bytes == nullptr) return {kNone, p, true};
@@ -52,7 +52,7 @@ Found SearchForward(RawFileBuffer& buffer, uint64_t from, uint64_t limit, std::s
         const void* hit = std::memchr(bytes + i, first, starts - i);
         if (hit == nullptr) break;
         i = static_cast<uint64_t>(static_cast<const uint8_t*>(hit) - bytes);
-      } else if (std::tolower(bytes[i]) != std::tolower(first)) {
+      } else if (FoldAscii(bytes[i]) != FoldAscii(first)) {
         continue;
       }
       if (Same(bytes + i, pattern, fold)) return {p + i, 0, false};
@@ -356,7 +356,7 @@ namespace {
 // UTF-16LE text compared with ASCII `text`, case ignored.
 bool SameUnits(const uint8_t* units, std::string_view text) {
   for (size_t i = 0; i < text.size(); ++i) {
-    if (units[2 * i + 1] != 0 || std::tolower(units[2 * i]) != std::tolower(static_cast<unsigned char>(text[i]))) {
+    if (units[2 * i + 1] != 0 || FoldAscii(units[2 * i]) != FoldAscii(static_cast<uint8_t>(text[i]))) {
       return false;
     }
   }
@@ -411,7 +411,7 @@ uint32_t FileEPSAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   // The binary header of an EPS with a preview: the PostScript section and
   // a WMF or a TIFF picture, each at its offset and of its length.
   if (s[28] != 0xFF || s[29] != 0xFF) return 0;
-  const int c30 = std::tolower(s[30]), c31 = std::tolower(s[31]);
+  const int c30 = FoldAscii(s[30]), c31 = FoldAscii(s[31]);
   const uint64_t postscript = uint64_t{Le32(s + 4)} + Le32(s + 8);
   if ((c30 == 0x25 && c31 == 0x21) || (c30 == 0 && c31 == 0)) {
     // The file ends with the last of its sections (one preview or none).

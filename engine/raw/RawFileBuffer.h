@@ -57,6 +57,10 @@ uint32_t DWORDBigEndian2LittleEndian(uint32_t value);
 const uint8_t* Apimemstr(const uint8_t* haystack, int64_t haystackLength, const uint8_t* pattern,
                          int64_t patternLength);
 
+// A-Z to a-z and nothing else: signatures are ASCII, whatever the user's
+// locale, and this costs no call per byte.
+constexpr uint8_t FoldAscii(uint8_t c) { return c >= 'A' && c <= 'Z' ? static_cast<uint8_t>(c | 0x20) : c; }
+
 struct SearchSignCodeInfo {
   uint8_t sign[64] = {};
   uint32_t length = 0;  // bytes of `sign` used
