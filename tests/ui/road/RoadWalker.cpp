@@ -43,10 +43,10 @@
 
 #include "RoadLook.h"
 #include "RoadUser.h"
-#include "app/KVApplicationMain.h"
 #include "app/KVNode.h"
 #include "app/KVUIController.h"
 #include "app/KVUIDeviceData.h"
+#include "ui/app/KVApplicationMain.h"
 #include "ui/widgets/CNGridView.h"
 #include "ui/widgets/CNGridViewItem.h"
 #include "ui/widgets/CustemOutlineView.h"
