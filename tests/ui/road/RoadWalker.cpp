@@ -46,6 +46,7 @@
 #include "app/KVNode.h"
 #include "app/KVUIController.h"
 #include "app/KVUIDeviceData.h"
+#include "platform/SingleInstance.h"
 #include "ui/app/KVApplicationMain.h"
 #include "ui/widgets/CNGridView.h"
 #include "ui/widgets/CNGridViewItem.h"
@@ -557,6 +558,15 @@ int main(int argc, char** argv) {
                  "--shots=FOLDER --report=FOLDER\n",
                  argv[0]);
     return 2;
+  }
+  // The application lets one copy of itself run at a time: beside another
+  // it would end before its first window, with nothing walked.
+  if (platform::IsOtherInstanceRunning()) {
+    std::printf(
+        "road: FAULT another copy of %s runs: the application ends at once beside it; close it and walk "
+        "again\n",
+        platform::kProductName);
+    return 1;
   }
   QDir().mkpath(road.report);
   // The shots of the two starts side by side, in the order they were taken.
