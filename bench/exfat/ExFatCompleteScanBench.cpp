@@ -27,6 +27,7 @@
 #include <memory>
 #include <string>
 
+#include "BenchArgs.h"
 #include "BenchDoubles.h"
 #include "CompleteScanBench.h"
 #include "FileSystemSearchController.h"
@@ -115,10 +116,16 @@ Run Measure(const std::function<Run()>& once) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  fs::path image = bench::PrepareVolume(argc, argv, "clipmender-exfat-bench-20k.img", CLIPMENDER_EXFAT_BENCH_SCRIPT,
-                                        "root, exfat-fuse and exfatprogs");
+  const bench::CommandLine line = bench::ParseCommandLine(argc, argv, "[FOLDER [noboot|noroot]]", {}, 2);
+  const std::string damage = line.Plain(1);
+  if (!damage.empty() && damage != "noboot" && damage != "noroot") {
+    std::fprintf(stderr, "unknown damage %s\n", damage.c_str());
+    bench::PrintUsage(stderr, argv[0], "[FOLDER [noboot|noroot]]");
+    return 2;
+  }
+  fs::path image = bench::PrepareVolume(bench::ImageFolder(line), "clipmender-exfat-bench-20k.img",
+                                        CLIPMENDER_EXFAT_BENCH_SCRIPT, "root, exfat-fuse and exfatprogs");
   if (image.empty()) return 1;
-  const std::string damage = argc > 2 ? argv[2] : "";
   if (damage == "noboot" || damage == "noroot") {
     const fs::path copy = image.string() + "." + damage;
     const std::string quoted = bench::Quote(copy.string());
