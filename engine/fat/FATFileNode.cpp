@@ -51,4 +51,5 @@ void CFATFileNode::SetFileProperties(CFATFileProperties* properties) {
   SetParentNodeID(properties->GetParentFirstClusterNum());
   SetMetaDataSector(properties->GetMetaDataSector());
   SetSizeDamaged(properties->IsSizeDamaged());
+  SetContentUnsure(properties->IsContentUnsure());
 }

@@ -144,6 +144,7 @@ void CFATFirstCluReviser::ReviseFAT32FileFirstClu(std::vector<CFATFileNode*>& fo
         IDataRunList* runs = builder.BuildDataRunList(static_cast<uint32_t>(g), size, 1);
         if (runs != nullptr) {
           p->KeepSupportedSize(builder.GetSupportedSize());
+          p->SetContentUnsure(builder.IsContentUnsure());
           node->SetDataRunList(runs);
           p->SetState(p->GetState() | CFATFileProperties::kStateDeleted);
           p->SetFirstClusterNum(g);
