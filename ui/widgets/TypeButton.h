@@ -2,8 +2,8 @@
 // title under it and a tick box showing whether the category is chosen. The
 // page toggles the tick from the button's clicked signal. Given no images, it
 // draws as the style's plain button with its title on the control colour.
-// KVHandButton is a
-// plain button that shows the pointing hand while the pointer is over it.
+// KVHandButton is a plain button that shows the pointing hand while the
+// pointer is over it.
 #pragma once
 
 #include <QAbstractButton>
