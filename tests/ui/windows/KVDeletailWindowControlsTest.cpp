@@ -394,7 +394,14 @@ TEST(ResultsWindowControls, ExportAsksAboutTheScannedDiskAndReportsAFailedSave) 
       ASSERT_NE(button, nullptr) << name;
       EXPECT_EQ(button->text(), QString::fromLatin1(text));
     }
-    if (round == 0) uitest::SaveArtifact(uitest::Grab(window->window()), QStringLiteral("results-export-same-disk"));
+    // Its own window, blocking every window until answered, wide enough
+    // for its buttons.
+    QWidget* alert = window->currentSheet()->window();
+    EXPECT_NE(alert, window->window());
+    EXPECT_EQ(alert->windowModality(), Qt::ApplicationModal);
+    EXPECT_TRUE(alert->isVisible());
+    EXPECT_EQ(windowtest::CutButtons(panel).join(u'|'), QString());
+    if (round == 0) uitest::SaveArtifact(uitest::Grab(alert), QStringLiteral("results-export-same-disk"));
     ASSERT_TRUE(Answer(*window, 1));
     ASSERT_TRUE(
         qttest::PumpUntil([&] { return window->currentSheet() != nullptr && window->currentSheet()->isOpen(); }, 5));
