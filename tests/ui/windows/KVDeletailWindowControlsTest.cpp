@@ -20,6 +20,7 @@
 #include "support/TestSupport.h"
 #include "ui/widgets/KVProgressView.h"
 #include "ui/widgets/KitElidedLabel.h"
+#include "ui/widgets/KitImages.h"
 #include "ui/widgets/KitSegmentedControl.h"
 #include "ui/widgets/MAAttachedWindow.h"
 
@@ -158,6 +159,7 @@ TEST(ResultsWindowControls, StopAsksAndKeepsWhatWasFound) {
   Click(window->stopButton);
   EXPECT_TRUE(KVUIController::IsPause());
   EXPECT_TRUE(SheetTexts(*window).contains(QStringLiteral("Stop the scan?")));
+  EXPECT_EQ(window->stopButton->image().toImage(), KitImages::Named(QStringLiteral("del_normal")).toImage());
   ASSERT_TRUE(Answer(*window, 0));
   EXPECT_FALSE(KVUIController::IsPause());
   EXPECT_EQ(window->isCanClick, 1);
