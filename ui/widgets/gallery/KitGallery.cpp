@@ -245,6 +245,9 @@ QWidget* ControlsPanel() {
       category->setButtonEnabled(false);
     }
   }
+  // One without art: a plain button.
+  auto* plain = new TypeButton(QRect(530, 230, 90, 92), panel);
+  plain->setTextWithName(QStringLiteral("plain"));
   return panel;
 }
 
