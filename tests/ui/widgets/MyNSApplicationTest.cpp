@@ -66,8 +66,8 @@ TEST(MyNSApplicationTest, WidgetsWithoutEditSlotsGetTheKeysSilently) {
   InstallOnce();
   static QStringList messages;
   messages.clear();
-  const QtMessageHandler before = qInstallMessageHandler(
-      [](QtMsgType, const QMessageLogContext&, const QString& text) { messages << text; });
+  const QtMessageHandler before =
+      qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) { messages << text; });
   struct CountingTree : QTreeView {
     int presses = 0;
     void keyPressEvent(QKeyEvent* event) override {

@@ -45,7 +45,8 @@ TEST(THSearchFieldTest, DarkRoundedFieldWithTheMagnifierAndWhiteText) {
     if (button->isVisible() && button->x() < field->width() / 2) magnifier = button;
   }
   ASSERT_NE(magnifier, nullptr);
-  const QPoint origin = magnifier->mapTo(&parent, QPoint((magnifier->width() - 16) / 2, (magnifier->height() - 16) / 2));
+  const QPoint origin =
+      magnifier->mapTo(&parent, QPoint((magnifier->width() - 16) / 2, (magnifier->height() - 16) / 2));
   int compared = 0;
   for (int y = 0; y < 16; ++y) {
     for (int x = 0; x < 16; ++x) {

@@ -11,13 +11,13 @@
 #include <gtest/gtest.h>
 
 #include "KVWindowsTestSupport.h"
+#include "QtTestSupport.h"
 #include "UiTestSupport.h"
 #include "app/KVAppDelegate.h"
 #include "app/KVLinkUrl.h"
 #include "platform/Localized.h"
 #include "platform/Resources.h"
 #include "platform/StringsTable.h"
-#include "QtTestSupport.h"
 #include "platform/UserDefaults.h"
 #include "ui/widgets/HVTitlebarView.h"
 #include "ui/widgets/KitModal.h"
@@ -191,7 +191,8 @@ TEST(Alert, ButtonsShowTheirWholeTextInEveryLanguage) {
       if (!it.key().endsWith(QLatin1String("_YES_BUTTON"))) continue;
       const QString stem = it.key().chopped(int(qstrlen("_YES_BUTTON")));
       const bool withNo = table.contains(stem + QLatin1String("_NO_BUTTON"));
-      KitSheet* sheet = KVAlert::Begin(&window, stem, [](int) {}, withNo);
+      KitSheet* sheet = KVAlert::Begin(
+          &window, stem, [](int) {}, withNo);
       EXPECT_EQ(windowtest::CutButtons(sheet->panel()).join(u'|'), QString()) << qPrintable(language + ": " + stem);
       sheet->end(0);
       ++asked;
