@@ -57,6 +57,7 @@ void CFATFileNode::SetFileProperties(CFATFileProperties* properties) {
   if (IsNodeTraceOn()) {
     const char* name = properties->GetFileName();
     std::printf("=====%s====== Current:%llx Parent:%llx\n", name != nullptr ? name : "",
-                static_cast<unsigned long long>(GetCurrentNodeID()), static_cast<unsigned long long>(GetParentNodeID()));
+                static_cast<unsigned long long>(GetCurrentNodeID()),
+                static_cast<unsigned long long>(GetParentNodeID()));
   }
 }
