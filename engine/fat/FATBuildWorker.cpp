@@ -292,6 +292,9 @@ bool CFATBuildChildren::BuildSubDirChild(FATFolderToParse& folder, std::deque<FA
       p->SetFirstClusterNum(static_cast<int64_t>(candidate));
       folder.held->SetCurrentNodeID(static_cast<int64_t>(candidate));
       folder.cluster = moved.cluster;
+      const char* name = p->GetFileName();
+      std::printf("\n ++++++++++++++++FirstCluNum=%lld,fileName=%s\n", static_cast<long long>(candidate),
+                  name != nullptr ? name : "");
       return true;
     }
     runs->Release();
