@@ -37,9 +37,14 @@ void BVView::changeButtonState() {
   // Tiles take no ticks while a scan exists at all, even a paused one.
   if (KitServices::ScanState().IsScanRunning()) return;
   const IBVFileNodes* nodes = BVServices::FileNodes();
+  // One rule for every tick box of the program: ticked becomes unticked,
+  // anything else (a partly ticked folder too) becomes ticked, as in the trees
+  // and lists; a tile that unticked a partly ticked folder would do the
+  // opposite of the same click beside it.
   const int state = nodes ? nodes->fileNodeState(listData_) : 0;
-  if (nodes) nodes->setFileNodeWithState(listData_, state < 1 ? 2 : 0);
-  button_->setImage(KitImages::Named(state < 1 ? QStringLiteral("checkbox_yes") : QStringLiteral("checkbox_no")));
+  const int next = state == 2 ? 0 : 2;
+  if (nodes) nodes->setFileNodeWithState(listData_, next);
+  button_->setImage(KitImages::Named(next == 2 ? QStringLiteral("checkbox_yes") : QStringLiteral("checkbox_no")));
   if (delegate_) delegate_->reLoadItemData();
 }
 

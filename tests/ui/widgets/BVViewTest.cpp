@@ -59,7 +59,7 @@ TEST(BVViewTest, ATileIsAlways120By100AndLightsUpUnderThePointer) {
   EXPECT_TRUE(Shows(tile.bgImageView()->image(), "view_bg_normal"));
 }
 
-TEST(BVViewTest, TheTickIsRefusedWhileAnyScanExistsAndOtherwiseToggles) {
+TEST(BVViewTest, TheTickIsRefusedWhileAnyScanExistsAndOtherwiseFollowsTheTreesRule) {
   uitest::App();
   gridtest::ScanStub scan;
   Nodes nodes;
@@ -78,10 +78,13 @@ TEST(BVViewTest, TheTickIsRefusedWhileAnyScanExistsAndOtherwiseToggles) {
   EXPECT_EQ(nodes.sets, (std::vector<std::pair<quint64, int>>{{4, 2}}));
   EXPECT_TRUE(Shows(tile->button()->image(), "checkbox_yes"));
   EXPECT_EQ(host.reloads, 1);
-  nodes.states[4] = 1;  // partly ticked becomes unticked
-  tile->button()->click();
+  tile->button()->click();  // ticked becomes unticked
   EXPECT_EQ(nodes.states[4], 0);
   EXPECT_TRUE(Shows(tile->button()->image(), "checkbox_no"));
+  nodes.states[4] = 1;  // partly ticked becomes ticked, as a tree row's box does
+  tile->button()->click();
+  EXPECT_EQ(nodes.states[4], 2);
+  EXPECT_TRUE(Shows(tile->button()->image(), "checkbox_yes"));
 }
 
 TEST(BVPrototypeTest, TilesAreFilledFromTheirFileOnceTheHostHasLoaded) {
