@@ -112,6 +112,10 @@ class KVUIController {
   // Scans. A start while the previous scan still stops is queued behind it
   // (see the top of this file); one while a scan runs or pauses is refused.
   static bool DoScanWithDiskIndex(int disk, int volume, const QString& postName);
+  // Empties the type and date trees before a scan's worker starts (they
+  // belong to the main thread and hold the last scan's nodes); whatever
+  // starts a scan calls it.
+  static void EmptyResultTrees();
   static bool DoScanWithData(const DiskVolumeNodeData* row, const QString& postName);
   static bool DoDeepScan(const QString& postName);
   static void DoScanFn(IStorageDevice* storage);

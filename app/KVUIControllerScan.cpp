@@ -122,16 +122,19 @@ bool KVUIController::DoScanWithDiskIndex(int disk, int volume, const QString& po
   // often the list is refreshed meanwhile; the controller holds it after.
   std::shared_ptr<IStorageDevice> storage = Devices().HoldStorageByDiskVolumeIndex(disk, volume);
   if (storage == nullptr) return false;
-  // The trees belong to the main thread, so they are emptied here, before
-  // the worker starts, not by the worker.
-  if (OnMainThread()) {
-    KVTypeMgr::share().clear();
-    KVTimeMgr::share().clear();
-  }
+  EmptyResultTrees();
   // The last scan's indexes and record (its 100 %) go as the run is claimed
   // or queued (KVUIScan::RunRequested): until the engine's first report
   // there is no progress.
   return DoOperation([storage] { DoScanFn(storage.get()); }, KVPollArgs{&scan, postName});
+}
+
+void KVUIController::EmptyResultTrees() {
+  // The trees belong to the main thread, so they are emptied there, before
+  // the worker starts, not by the worker.
+  if (!OnMainThread()) return;
+  KVTypeMgr::share().clear();
+  KVTimeMgr::share().clear();
 }
 
 bool KVUIController::DoScanWithData(const DiskVolumeNodeData* row, const QString& postName) {

@@ -197,6 +197,9 @@ bool Scene::Start(const QString& postName) {
     std::lock_guard<std::mutex> held(state_->lock);
     state_->released = false;
   }
+  // As the controller's own start does: the last scene's nodes leave the
+  // trees before this one's scan runs.
+  KVUIController::EmptyResultTrees();
   KVUIScan* scan = scan_.get();
   IStorageDevice* device = &state_->device;
   return KVUIController::DoOperation([scan, device] { scan->DoScan(device, nullptr); }, KVPollArgs{scan, postName});
