@@ -92,14 +92,15 @@ make_fat() {
   [ -s "$img" ] && return 0
   rm -rf "$src" && mkdir -p "$src"
   truncate -s 128M "$img.part"
-  mkfs.fat -F "$bits" -s 2 -n DAMAGED "$img.part" >/dev/null
+  # 1 KiB clusters on FAT32; FAT16 needs 4 KiB ones to hold 128 MiB.
+  mkfs.fat -F "$bits" -s $((bits == 32 ? 2 : 8)) -n DAMAGED "$img.part" >/dev/null
   : >"$img.deleted"
   for round in 1 2 3; do
     gen "$src" "$round"
     # Without the FSInfo hint mtools takes the first free clusters: later
     # rounds fill the holes earlier ones left (FAT16 has no hint).
     [ "$bits" = 16 ] || printf '\xff\xff\xff\xff' | dd of="$img.part" bs=1 seek=$((512 + 492)) conv=notrunc status=none
-    (cd "$src" && ls -d round"$round"-*) | while read -r d; do mcopy -s -i "$img.part" "$src/$d" ::/; done
+    (cd "$src" && ls -d round"$round"-*) | while read -r d; do mcopy -s -i "$img.part" "$src/$d" ::/ || return 1; done
     (cd "$src" && find . -path "./round$round-*" -type f | sed 's|^\./||' | sort) >"$work/list"
     pick "$work/list" 0.35 "$round" >"$work/gone"
     record_deleted "$src" "$work/gone" >>"$img.deleted"
