@@ -168,10 +168,10 @@ int main(int argc, char** argv) {
   fs::path image;
   if (damage == "scale") {
     const char* tmp = std::getenv("TMPDIR");
-    const fs::path dir = (argc > 1 ? fs::path(argv[1]) : fs::path(tmp != nullptr && *tmp ? tmp : "/tmp")) /
-                         "clipmender-exfat-scale";
-    if (std::system(("bash " + bench::Quote(CLIPMENDER_EXFAT_SCALE_SCRIPT) + " " + bench::Quote(dir.string())).c_str()) !=
-        0) {
+    const fs::path dir =
+        (argc > 1 ? fs::path(argv[1]) : fs::path(tmp != nullptr && *tmp ? tmp : "/tmp")) / "clipmender-exfat-scale";
+    if (std::system(
+            ("bash " + bench::Quote(CLIPMENDER_EXFAT_SCALE_SCRIPT) + " " + bench::Quote(dir.string())).c_str()) != 0) {
       std::printf("could not make the disk in %s\n", dir.c_str());
       return 1;
     }

@@ -425,8 +425,7 @@ uint32_t CPartitionBuilder::CheckTree(CFileSet& root, int64_t heap, uint32_t spc
   uint64_t& spent = m_spending == Spending::kFitting     ? m_steps.fitting
                     : m_spending == Spending::kWinnowing ? m_steps.winnowing
                                                          : m_steps.checks;
-  const uint64_t limit =
-      m_spending == Spending::kFitting ? m_steps.fittingAllowed + kFittingBase : CheckAllowance();
+  const uint64_t limit = m_spending == Spending::kFitting ? m_steps.fittingAllowed + kFittingBase : CheckAllowance();
   while (!queue.empty()) {
     auto [at, depth] = queue.front();
     queue.pop_front();

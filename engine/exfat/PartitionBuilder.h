@@ -63,8 +63,8 @@ class CPartitionBuilder {
   // - winnowing gets the same allowance afresh: what the pass spent never
   //   makes it fail.
   static constexpr uint64_t kFittingBase = uint64_t{1} << 24;
-  static constexpr uint64_t kFittingPerRun = uint64_t{1} << 12;
-  static constexpr uint64_t kFittingPerFolder = uint64_t{1} << 8;
+  static constexpr uint64_t kFittingPerRun = uint64_t{1} << 10;
+  static constexpr uint64_t kFittingPerFolder = uint64_t{1} << 6;
   static constexpr uint64_t kCheckBase = uint64_t{1} << 27;
   static constexpr uint64_t kCheckPerFolder = uint64_t{1} << 8;
   // What the checks of the last build spent and were allowed (kept until the
