@@ -210,6 +210,7 @@ QString OpNodeData::fileNodeName(IFileNode* node) { return node != nullptr ? Utf
 DiskVolumeNodeData::DiskVolumeNodeData(const _DiskVolumeData& data)
     : m_name(data.name.empty() ? platform::Resources::LocalizedString(QStringLiteral("DEVICE_NAME_UNTITILED"))
                                : QString::fromStdString(data.name)),
+      m_devicePath(data.volumeIndex < 0 ? QString::fromStdString(data.description) : QString()),
       m_capacity(data.size),
       m_used(data.used),
       m_diskIndex(data.diskIndex),

@@ -132,6 +132,9 @@ class DiskVolumeNodeData {
   explicit DiskVolumeNodeData(const _DiskVolumeData& data);
 
   const QString& name() const { return m_name; }
+  // A disk's device path (one per disk while it is attached); empty for a
+  // volume.
+  const QString& devicePath() const { return m_devicePath; }
   const QString& parentName() const { return m_parentName; }
   void setParentName(const QString& name) { m_parentName = name; }
   uint64_t capacity() const { return m_capacity; }
@@ -149,6 +152,7 @@ class DiskVolumeNodeData {
 
  private:
   QString m_name;
+  QString m_devicePath;
   QString m_parentName;
   uint64_t m_capacity;
   uint64_t m_used;

@@ -100,7 +100,11 @@ OpNodeData* KVTypeMgr::insertSubNodeToTree(const QString& ext) {
   OpNodeData* raw = row.get();
   OpNodeData* category = categoryRow(bit != 0 ? bit : kOtherBit);
   raw->setParent(category);
-  // Extension rows in name order, before the files listed directly.
+  // Extension rows in name order, before the files listed directly. In the
+  // order they were met they would follow the order the searchers happened
+  // to find files in, which differs between a quick scan, a complete scan
+  // and a loaded result of the same disk; in name order the user finds an
+  // extension where he expects it, and the same files give the same rows.
   auto& children = category->children();
   auto at = children.begin();
   for (; at != children.end(); ++at) {

@@ -100,15 +100,19 @@ void KVUIController::QueryStatusAndUpdateUI(const KVPollArgs& pollArgs) {
   while (!operation->IsOperationExit()) {
     std::this_thread::sleep_for(kPollPeriod);
     // News that falls into a rebuild of the result rows is dropped.
-    if (TakeNews(operation) && operation->IsOpTreeFinished()) {
+    if (TakeNews(operation) && (!pollArgs.holdDuringRebuild || operation->IsOpTreeFinished())) {
       KVUIPublic::NotifyMainThread(name());
       posted = true;
     }
   }
   // EndOperation flags news and goes idle in one step, so news of the end
   // is seen here even when it came after the last look above.
-  if (TakeNews(operation) || !posted) KVUIPublic::NotifyMainThread(name());
+  if (pollArgs.postEndNews && (TakeNews(operation) || !posted)) KVUIPublic::NotifyMainThread(name());
   operation->SetNeedUIUpdate(0);
-  if (!pollArgs.finishName.isEmpty()) KVUIPublic::NotifyMainThread(pollArgs.finishName);
+  if (!pollArgs.finishName.isEmpty()) {
+    std::fprintf(stderr, "---------Send Progress finish notify to UI-------\n");
+    KVUIPublic::NotifyMainThread(pollArgs.finishName);
+    std::fprintf(stderr, "---------The Progress thread is exited-----------\n");
+  }
   std::fprintf(stderr, "!!!!!!! The state query thread is exited!!!!!!!!!\n");
 }

@@ -46,6 +46,14 @@ struct KVPollArgs {
   KVUIOperation* operation = nullptr;
   QString notificationName;  // "NormalScranValue" for a scan, "DoRecovery" for a recovery
   QString finishName = {};   // posted once after the last post when not empty
+  // A scan or recovery window follows its operation through the name alone,
+  // so news of the end is posted after the run, and news is held back while
+  // the scan rebuilds its result rows (they would be read half built). A
+  // save or load window learns the end from finishName and reads nothing
+  // but the progress record: it gets news only as the poller sees it during
+  // the run (none for a run over before the first look), rebuild or not.
+  bool postEndNews = true;
+  bool holdDuringRebuild = true;
 };
 
 class KVSaveAndRestoreNodeOperate;
@@ -73,10 +81,12 @@ class KVUIController {
 
   // The poller's body: every 0.1 s while the operation is neither idle nor
   // exited, takes the news flag and, unless the operation is rebuilding its
-  // result rows (IsOpTreeFinished false, then the news is dropped), posts the
-  // name on the main thread. When the operation has ended it posts once more
-  // if nothing was posted during the run or news came after the last look,
-  // so a window always sees the final state.
+  // result rows (IsOpTreeFinished false, then the news is dropped; not with
+  // holdDuringRebuild off), posts the name on the main thread. When the
+  // operation has ended it posts once more if nothing was posted during the
+  // run or news came after the last look, so a window always sees the final
+  // state (not with postEndNews off); then finishName, between two log
+  // lines.
   static void QueryStatusAndUpdateUI(const KVPollArgs& pollArgs);
 
   // The scan operation the methods below drive: the process's, or another

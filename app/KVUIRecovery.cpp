@@ -225,6 +225,15 @@ int KVUIRecovery::UpdateProgress(_PROGRESS_INFO* info) {
   record.current = m_recoveredBytes;
   record.error = info->error;
   SetProgressInfo(record);
+  if (info->current == info->total) {
+    Lock held(m_fieldLock);
+    if (m_currentNode != nullptr) {
+      // Counted as the engine reports it: this file is the how-manieth tried.
+      const unsigned long long ordinal = m_recoveredFiles.load() + m_failedFiles.load() + 1;
+      const char* name = m_currentNode->GetFileName();
+      std::printf("===Recvoeried file(%lld):%s=====\n", static_cast<long long>(ordinal), name != nullptr ? name : "");
+    }
+  }
   // A full destination pauses a running copy (the engine writes the same
   // piece again after resume); a stop asked for meanwhile stays a stop.
   if ((info->error & 0xffffffffu) == kDestinationFull && GetStatus() == KVOperationRunning) {

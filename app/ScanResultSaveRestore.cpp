@@ -483,6 +483,8 @@ int DoSaveScanResult(const OperationPara& para, const QString& postName) {
   const OperationPara copy = para;
   KVPollArgs poll{para.saver, postName};
   poll.finishName = QString::fromLatin1(kFinishName);
+  poll.postEndNews = false;
+  poll.holdDuringRebuild = false;
   return KVUIController::DoOperation([copy] { Static_SaveScanResult(copy); }, poll) ? 0 : -2;
 }
 
@@ -493,6 +495,8 @@ int DoRestoreScanResult(const OperationPara& para, const QString& postName) {
   const OperationPara copy = para;
   KVPollArgs poll{para.scan, postName};
   poll.finishName = QString::fromLatin1(kFinishName);
+  poll.postEndNews = false;
+  poll.holdDuringRebuild = false;
   // Counted from the request on: the scan operation runs from then.
   ++g_loads;
   const bool started = KVUIController::DoOperation(

@@ -82,15 +82,11 @@ inline std::string Quote(const std::string& text) {
   return out + "'";
 }
 
-// The benchmark volume `name` in the folder given as the first argument, or
-// $TMPDIR, or /tmp, made by `script` (with `args` after the image's path) on
+// The benchmark volume `name` in `dir` (bench::ImageFolder), made by `script` (with `args` after the image's path) on
 // first use, which says how long the making took; empty (and said why) when
 // it cannot be made (`needs` names what the script needs) or fls is missing.
-inline std::filesystem::path PrepareVolume(int argc, char** argv, const char* name, const char* script,
+inline std::filesystem::path PrepareVolume(const std::filesystem::path& dir, const char* name, const char* script,
                                            const char* needs, const std::string& args = {}) {
-  const char* tmp = std::getenv("TMPDIR");
-  const std::filesystem::path dir =
-      argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::path(tmp != nullptr && *tmp ? tmp : "/tmp");
   const std::filesystem::path image = dir / name;
   std::printf("volume: %s (made on first use, takes a few minutes)\n", image.c_str());
   std::fflush(stdout);

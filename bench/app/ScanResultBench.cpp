@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "BenchArgs.h"
 #include "BenchDoubles.h"
 #include "DataRunList.h"
 #include "app/KVRestoreScanSink.h"
@@ -100,7 +101,9 @@ double Replay(const std::string& path, IDirecotryTreeBuilder* builder) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // Nothing to choose: everything it measures is made in memory or in $TMPDIR.
+  bench::ParseCommandLine(argc, argv, "", {}, 0);
   const std::string path = (std::filesystem::temp_directory_path() / "scanresult-bench.rsf").string();
   std::printf("%9s %7s %8s %8s %18s %18s\n", "nodes", "MiB", "write s", "read s", "decode s (x read)",
               "replay s (x read)");

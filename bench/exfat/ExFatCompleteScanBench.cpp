@@ -32,6 +32,7 @@
 #include <memory>
 #include <string>
 
+#include "BenchArgs.h"
 #include "BenchDoubles.h"
 #include "CompleteScanBench.h"
 #include "FileSystemSearchController.h"
@@ -160,16 +161,17 @@ void ShowSteps(const fs::path& image) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string damage = argc > 2 ? argv[2] : "";
-  if (argc > 3 || (!damage.empty() && damage != "noboot" && damage != "noroot" && damage != "scale")) {
-    std::printf("usage: %s [DIR] [noboot|noroot|scale]\n", argv[0]);
+  const char* usage = "[FOLDER [noboot|noroot|scale]]";
+  const bench::CommandLine line = bench::ParseCommandLine(argc, argv, usage, {}, 2);
+  const std::string damage = line.Plain(1);
+  if (!damage.empty() && damage != "noboot" && damage != "noroot" && damage != "scale") {
+    std::fprintf(stderr, "unknown damage %s\n", damage.c_str());
+    bench::PrintUsage(stderr, argv[0], usage);
     return 2;
   }
   fs::path image;
   if (damage == "scale") {
-    const char* tmp = std::getenv("TMPDIR");
-    const fs::path dir =
-        (argc > 1 ? fs::path(argv[1]) : fs::path(tmp != nullptr && *tmp ? tmp : "/tmp")) / "clipmender-exfat-scale";
+    const fs::path dir = bench::ImageFolder(line) / "clipmender-exfat-scale";
     if (std::system(
             ("bash " + bench::Quote(CLIPMENDER_EXFAT_SCALE_SCRIPT) + " " + bench::Quote(dir.string())).c_str()) != 0) {
       std::printf("could not make the disk in %s\n", dir.c_str());
@@ -177,8 +179,8 @@ int main(int argc, char** argv) {
     }
     image = dir / "scale.img";
   } else {
-    image = bench::PrepareVolume(argc, argv, "clipmender-exfat-bench-20k.img", CLIPMENDER_EXFAT_BENCH_SCRIPT,
-                                 "root, exfat-fuse and exfatprogs");
+    image = bench::PrepareVolume(bench::ImageFolder(line), "clipmender-exfat-bench-20k.img",
+                                 CLIPMENDER_EXFAT_BENCH_SCRIPT, "root, exfat-fuse and exfatprogs");
     if (image.empty()) return 1;
   }
   if (damage == "noboot" || damage == "noroot") {

@@ -10,6 +10,8 @@
 set -euo pipefail
 . "$(dirname "$0")/../../tests/fixtures/lib.sh"
 FIXTURE_NAME=make-bench-volume
+. "$(dirname "${BASH_SOURCE[0]}")/../bench-args.sh"
+bench_args "make-bench-volume.sh IMAGE" 1 "$@"
 img=${1:?usage: make-bench-volume.sh IMAGE}
 [ -s "$img" ] && exit 0
 fixture_need root fuse loop

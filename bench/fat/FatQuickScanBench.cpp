@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "BenchArgs.h"
 #include "DeviceData.h"
 #include "QuickScanBench.h"
 #include "fat/FATQuickSearcher.h"
@@ -25,8 +26,9 @@ namespace fs = std::filesystem;
 }  // namespace
 
 int main(int argc, char** argv) {
-  const fs::path image = bench::PrepareVolume(argc, argv, "clipmender-fat-bench-100k.img", CLIPMENDER_FAT_BENCH_SCRIPT,
-                                              "mkfs.fat and mtools");
+  const bench::CommandLine line = bench::ParseCommandLine(argc, argv, "[FOLDER]");
+  const fs::path image = bench::PrepareVolume(bench::ImageFolder(line), "clipmender-fat-bench-100k.img",
+                                              CLIPMENDER_FAT_BENCH_SCRIPT, "mkfs.fat and mtools");
   if (image.empty()) return 1;
   const bench::VolumeDevice device = bench::OpenVolume(image);
   if (device == nullptr) return 1;

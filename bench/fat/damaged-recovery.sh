@@ -26,7 +26,7 @@
 # counts as wrong). A file counts once, by its name, wherever it is put.
 set -euo pipefail
 . "$(dirname "$0")/../../tests/fixtures/lib.sh"
-usage() { echo "usage: damaged-recovery.sh [--seeds N] [--fs fat16,fat32,exfat,ntfs] PROBE [WORKDIR]" >&2; exit 2; }
+usage() { echo "usage: damaged-recovery.sh [--seeds N] [--fs fat16,fat32,exfat,ntfs] PROBE [WORKDIR]" >&2; exit "${1:-2}"; }
 nseeds=5
 fslist=fat16,fat32,exfat,ntfs
 args=()
@@ -34,6 +34,7 @@ while [ $# -gt 0 ]; do
   case $1 in
     --seeds) [ $# -ge 2 ] && [[ $2 =~ ^[1-9][0-9]*$ ]] || usage; nseeds=$2; shift 2 ;;
     --fs) [ $# -ge 2 ] || usage; fslist=$2; shift 2 ;;
+    -h | --help) usage 0 ;;
     --) shift; args+=("$@"); break ;;
     -*) echo "damaged-recovery.sh: unknown option $1" >&2; usage ;;
     *) args+=("$1"); shift ;;

@@ -7,6 +7,8 @@
 #
 # Exits 77 when a tool is missing. An existing IMAGE is left as it is.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/../bench-args.sh"
+bench_args "make-bench-volume.sh IMAGE" 1 "$@"
 img=${1:?usage: make-bench-volume.sh IMAGE}
 [ -s "$img" ] && exit 0
 for tool in mkfs.fat mcopy mmd mdel python3; do

@@ -18,6 +18,7 @@
 
 #include <sys/resource.h>
 
+#include "BenchArgs.h"
 #include "BenchDoubles.h"
 #include "CompleteScanBench.h"
 #include "FileSystemSearchController.h"
@@ -67,8 +68,7 @@ bool Measure(const fs::path& image) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* tmp = std::getenv("TMPDIR");
-  const fs::path dir = argc > 1 ? fs::path(argv[1]) : fs::path(tmp != nullptr && *tmp ? tmp : "/tmp");
+  const fs::path dir = bench::ImageFolder(bench::ParseCommandLine(argc, argv, "[FOLDER]"));
   std::printf("images in %s (made on first use)\n", dir.c_str());
   if (std::system(
           ("bash " + bench::Quote(CLIPMENDER_HFSPLUS_BENCH_SCRIPT) + " " + bench::Quote(dir.string())).c_str()) != 0) {

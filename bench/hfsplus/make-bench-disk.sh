@@ -6,6 +6,8 @@
 #   make-bench-disk.sh DIR   (CLIPMENDER_SHARED_FIXTURES names the samples'
 #                             folder, else ../shared/fixtures beside the checkout)
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/../bench-args.sh"
+bench_args "make-bench-disk.sh DIR" 1 "$@"
 dir=${1:?usage: make-bench-disk.sh DIR}
 here=$(cd "$(dirname "$0")" && pwd)
 shared=${CLIPMENDER_SHARED_FIXTURES:-$here/../../../shared/fixtures}/hfsplus

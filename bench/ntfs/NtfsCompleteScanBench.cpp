@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchArgs.h"
 #include "BenchDoubles.h"
 #include "CompleteScanBench.h"
 #include "FileSystemSearchController.h"
@@ -38,7 +39,9 @@ double ScanSeconds(IStorageDevice* device, int* found, bool copyOnly = false) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const fs::path image = bench::PrepareVolume(argc, argv, "clipmender-ntfs-bench-100k.img", CLIPMENDER_NTFS_BENCH_SCRIPT, "root, ntfs-3g and FUSE");
+  const fs::path image =
+      bench::PrepareVolume(bench::ImageFolder(bench::ParseCommandLine(argc, argv, "[FOLDER]")),
+                           "clipmender-ntfs-bench-100k.img", CLIPMENDER_NTFS_BENCH_SCRIPT, "root, ntfs-3g and FUSE");
   if (image.empty()) return 1;
   std::unique_ptr<IStorageDevice> device(CreateDiskDevice(image.c_str()));
   if (device == nullptr || device->Open() != 1) {

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "BenchArgs.h"
 #include "QuickScanBench.h"
 #include "ntfs/NTFSQuickSearch.h"
 #include "support/KeepingTreeBuilder.h"
@@ -25,8 +26,9 @@ namespace fs = std::filesystem;
 }  // namespace
 
 int main(int argc, char** argv) {
-  const fs::path image = bench::PrepareVolume(argc, argv, "clipmender-ntfs-bench-100k.img",
-                                              CLIPMENDER_NTFS_BENCH_SCRIPT, "root, /dev/fuse, mkntfs, ntfs-3g");
+  const fs::path image = bench::PrepareVolume(bench::ImageFolder(bench::ParseCommandLine(argc, argv, "[FOLDER]")),
+                                              "clipmender-ntfs-bench-100k.img", CLIPMENDER_NTFS_BENCH_SCRIPT,
+                                              "root, /dev/fuse, mkntfs, ntfs-3g");
   if (image.empty()) return 1;
 
   const bench::VolumeDevice device = bench::OpenVolume(image);

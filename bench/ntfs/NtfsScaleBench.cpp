@@ -35,6 +35,7 @@
 #include <fstream>
 #include <string>
 
+#include "BenchArgs.h"
 #include "QuickScanBench.h"
 #include "ntfs/NTFSQuickSearch.h"
 #include "tree/CDirectoryTreeBuilder.h"
@@ -175,8 +176,10 @@ struct Volume {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], "--once") == 0) {
-    const Run run = ScanInChild(argv[2]);
+  // --once IMAGE: one scan in this process (for profilers).
+  const bench::CommandLine line = bench::ParseCommandLine(argc, argv, "[FOLDER] | --once IMAGE", {{"--once", true}});
+  if (line.Has("--once")) {
+    const Run run = ScanInChild(line.Value("--once"));
     std::printf("%s: %llu nodes shown, scan %.3f s, peak %ld KiB (%ld before the scan)\n", run.ok ? "done" : "failed",
                 static_cast<unsigned long long>(run.shown), run.scan, run.peakKB, run.baseKB);
     return run.ok ? 0 : 1;
@@ -184,9 +187,9 @@ int main(int argc, char** argv) {
   Volume volumes[] = {{"clipmender-ntfs-bench-10k.img", "10", "1000", {}, {}},
                       {"clipmender-ntfs-bench-1m.img", "1000", "1000", {}, {}}};
   for (Volume& volume : volumes) {
-    const fs::path image =
-        bench::PrepareVolume(argc, argv, volume.name, CLIPMENDER_NTFS_BENCH_SCRIPT, "root, /dev/fuse, mkntfs, ntfs-3g",
-                             std::string(volume.folders) + " " + volume.files + " 8G");
+    const fs::path image = bench::PrepareVolume(bench::ImageFolder(line), volume.name, CLIPMENDER_NTFS_BENCH_SCRIPT,
+                                                "root, /dev/fuse, mkntfs, ntfs-3g",
+                                                std::string(volume.folders) + " " + volume.files + " 8G");
     if (image.empty()) return 1;
     volume.ours = BestOfThreeRuns([&] { return OurRun(image); });
     volume.peer = BestOfThreeRuns([&] { return PeerRun(image); });

@@ -9,6 +9,8 @@
 # Needs root, /dev/fuse, mkntfs, ntfs-3g and python3; exits 77 when one is
 # missing. An existing IMAGE is left as it is.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/../bench-args.sh"
+bench_args "make-bench-volume.sh IMAGE [FOLDERS FILES-PER-FOLDER IMAGE-SIZE]" 4 "$@"
 img=${1:?usage: make-bench-volume.sh IMAGE [FOLDERS FILES-PER-FOLDER IMAGE-SIZE]}
 folders=${2:-100}
 files=${3:-1000}

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 
+#include "BenchArgs.h"
 #include "BenchDoubles.h"
 #include "CompleteScanBench.h"
 #include "DataRunList.h"
@@ -122,8 +123,7 @@ double PhotoRec(const fs::path& image, const fs::path& out, bool keep = false) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* tmp = std::getenv("TMPDIR");
-  const fs::path folder = fs::absolute(argc > 1 ? fs::path(argv[1]) : fs::path(tmp != nullptr && *tmp ? tmp : "/tmp"));
+  const fs::path folder = fs::absolute(bench::ImageFolder(bench::ParseCommandLine(argc, argv, "[FOLDER]")));
   const fs::path image = folder / "raw-jpeg-bench.img";
   if (std::system(
           ("bash " + bench::Quote(CLIPMENDER_RAW_BENCH_SCRIPT) + " " + bench::Quote(folder.string()) + " > /dev/null")

@@ -7,6 +7,8 @@
 # progressive, every fourth with EXIF (make, model, date, a thumbnail).
 # Made once; a second run reuses it.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/../bench-args.sh"
+bench_args "make-bench-image.sh [FOLDER]" 1 "$@"
 out=${1:-${TMPDIR:-/tmp}}/raw-jpeg-bench.img
 [ -s "$out" ] && [ -s "$out.tsv" ] && { echo "$out"; exit 0; }
 for tool in convert exiftool python3; do

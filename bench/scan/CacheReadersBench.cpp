@@ -21,6 +21,7 @@
 
 #include <sched.h>
 
+#include "BenchArgs.h"
 #include "scan/CRecoveryController.h"
 #include "scan/CStorageDeviceWithCache.h"
 #include "support/BytesDevice.h"
@@ -83,7 +84,9 @@ PassFigures PassSeconds(IStorageDevice& medium, int64_t blockSectors, unsigned r
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // Nothing to choose: everything it measures is made in memory or in $TMPDIR.
+  bench::ParseCommandLine(argc, argv, "", {}, 0);
   std::vector<uint8_t> bytes(kMediumBytes);
   std::minstd_rand fill(7);
   for (size_t i = 0; i < bytes.size(); i += 4096) bytes[i] = static_cast<uint8_t>(fill());

@@ -43,6 +43,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchArgs.h"
 #include "BenchDoubles.h"
 #include "DataRunList.h"
 #include "FileNode.h"
@@ -299,29 +300,18 @@ struct Figures {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 3 && std::strcmp(argv[1], "--scan") == 0) {
-    return ScanOnce(argv[2], argc >= 4 && std::strcmp(argv[3], "--listing") == 0);
-  }
-  int rounds = 5;
-  std::string folderArg;
-  std::string self = fs::canonical("/proc/self/exe").string();
+  const bench::CommandLine line = bench::ParseCommandLine(
+      argc, argv, "[--rounds N] [--ours PROGRAM] [--peer-out FOLDER] [FOLDER] | --scan IMAGE [--listing]",
+      {{"--scan", true}, {"--listing", false}, {"--rounds", true}, {"--ours", true}, {"--peer-out", true}});
+  if (line.Has("--scan")) return ScanOnce(line.Value("--scan").c_str(), line.Has("--listing"));
+  const int rounds = std::max(1, std::atoi(line.Value("--rounds", "5").c_str()));
+  const std::string self = fs::canonical(line.Value("--ours", "/proc/self/exe")).string();
   // PhotoRec's output goes to memory where it can, so that writing its
   // files to disk does not count against it.
-  fs::path peerDir = access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm") : fs::path();
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
-      rounds = std::max(1, std::atoi(argv[++i]));
-    } else if (std::strcmp(argv[i], "--ours") == 0 && i + 1 < argc) {
-      self = fs::canonical(argv[++i]).string();
-    } else if (std::strcmp(argv[i], "--peer-out") == 0 && i + 1 < argc) {
-      peerDir = fs::absolute(argv[++i]);
-    } else {
-      folderArg = argv[i];
-    }
-  }
-  const char* tmp = std::getenv("TMPDIR");
-  const fs::path folder =
-      fs::absolute(!folderArg.empty() ? fs::path(folderArg) : fs::path(tmp != nullptr && *tmp ? tmp : "/tmp"));
+  fs::path peerDir = line.Has("--peer-out")          ? fs::absolute(line.Value("--peer-out"))
+                     : access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm")
+                                                     : fs::path();
+  const fs::path folder = fs::absolute(bench::ImageFolder(line));
   std::printf("images in %s (made on first use; the file-system volumes need root and FUSE)\n", folder.c_str());
   std::fflush(stdout);
   if (std::system(

@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "BenchArgs.h"
 #include "BenchDoubles.h"
 #include "CompleteScanBench.h"
 #include "DirectoryTree.h"
@@ -139,8 +140,7 @@ double OnDemandSeconds(IStorageDevice* device) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* tmp = std::getenv("TMPDIR");
-  const fs::path folder = argc > 1 ? fs::path(argv[1]) : fs::path(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp");
+  const fs::path folder = bench::ImageFolder(bench::ParseCommandLine(argc, argv, "[FOLDER]"));
   const fs::path image = folder / ("clipmender-scanpass-" + std::to_string(::getpid()) + ".img");
   std::printf("making a 2 GiB image without holes: %s\n", image.c_str());
   if (!MakeImage(image)) {

@@ -15,6 +15,8 @@
 # mkfs.exfat/exfat-fuse; the pictures need convert and python3. Exits 77 when
 # something is missing.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/../bench-args.sh"
+bench_args "make-deep-scan-images.sh FOLDER" 1 "$@"
 dir=${1:?usage: make-deep-scan-images.sh FOLDER}
 here=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$dir"

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "BenchArgs.h"
 #include "BenchDoubles.h"
 #include "DirectoryTree.h"
 #include "RecoveryFilter.h"
@@ -117,7 +118,9 @@ Result RunOnce(size_t count, unsigned seed) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // Nothing to choose: everything it measures is made in memory or in $TMPDIR.
+  bench::ParseCommandLine(argc, argv, "", {}, 0);
   const size_t sizes[] = {10'000, 100'000, 1'000'000};
   std::vector<Result> results;
   // Best of three, so that a busy machine disturbs the figures less.

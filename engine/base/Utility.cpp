@@ -1,5 +1,6 @@
 #include "base/Utility.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -82,6 +83,28 @@ const char* GetAppWorkPath() {
   static const std::string path = ComputeWorkPath();
   return path.c_str();
 }
+
+namespace {
+std::atomic<int>& NodeTraceState() {
+  // -1: not decided yet.
+  static std::atomic<int> state{-1};
+  return state;
+}
+}  // namespace
+
+bool IsNodeTraceOn() {
+  int state = NodeTraceState().load(std::memory_order_relaxed);
+  if (state < 0) {
+    const char* text = std::getenv("CLIPMENDER_TRACE_NODES");
+    state = text != nullptr && *text != '\0' && std::strcmp(text, "0") != 0 ? 1 : 0;
+    int unset = -1;
+    NodeTraceState().compare_exchange_strong(unset, state, std::memory_order_relaxed);
+    state = NodeTraceState().load(std::memory_order_relaxed);
+  }
+  return state == 1;
+}
+
+void SetNodeTrace(bool on) { NodeTraceState().store(on ? 1 : 0, std::memory_order_relaxed); }
 
 int isValidString(const char* text) {
   if (text == nullptr) return 0;

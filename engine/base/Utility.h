@@ -13,6 +13,13 @@
 // use; computed once per process.
 const char* GetAppWorkPath();
 
+// Whether traces written once per found file (a line per node a scanner
+// makes) go to standard output. A scan of a large volume makes millions of
+// nodes, so they are off unless CLIPMENDER_TRACE_NODES is set to anything
+// but "" or "0" when first asked; SetNodeTrace overrides that.
+bool IsNodeTraceOn();
+void SetNodeTrace(bool on);
+
 // 1 when `text` is valid UTF-8, 0 otherwise and for null.
 int isValidString(const char* text);
 

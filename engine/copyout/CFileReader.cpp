@@ -64,6 +64,7 @@ int CFileReader::Open(IStorageDevice* device, CFileNode* node, CSearchedPartitio
   m_fileSize = static_cast<int64_t>(size);
   m_runs = std::move(runs);
   m_resident = list->IsResident() != 0;
+  m_unsure = node->IsContentUnsure();
   return 1;
 }
 
@@ -261,6 +262,8 @@ uint64_t CFileReader::NextStoredOffset(uint64_t offset) const {
 IFileReader* CFileReader::Clone() { return new (std::nothrow) CFileReader(*this); }
 
 int64_t CFileReader::GetDataSize() const { return m_node != nullptr ? m_fileSize : 0; }
+
+int CFileReader::IsContentIncomplete() { return m_unsure ? 1 : 0; }
 
 int CFileReader::IsCompressFile() { return m_node != nullptr ? m_node->IsCompressed() : 0; }
 

@@ -46,6 +46,8 @@ class CFileReader : public IFileReader {
   IFileReader* Clone() override;
   int64_t GetDataSize() const override;  // the node's size at Open; 0 before
   int IsCompressFile() override;         // the node's IsCompressed()
+  // The node's content was unsure at Open (CFileNode::IsContentUnsure).
+  int IsContentIncomplete() override;
   void Release() override;
 
   // The bytes the runs describe, holes included; INT64_MAX for a resident
@@ -92,4 +94,5 @@ class CFileReader : public IFileReader {
  private:
   std::shared_ptr<const std::vector<DataRun>> m_runs;
   bool m_resident = false;
+  bool m_unsure = false;
 };

@@ -61,7 +61,9 @@ ResultCode CExFatQuickSearch::QuickSearchFiles(IStorageDevice* device, IProgress
     return kRootRefused;
   }
   QuickSearch();
-  const ResultCode answer = m_readFailed ? kReadFailed : 0;
+  const ResultCode answer = m_readFailed                          ? kReadFailed
+                            : !m_partition.HasAllocationBitmap() ? kRootNotAFolder
+                                                                  : 0;
   Finish(answer);
   return answer;
 }

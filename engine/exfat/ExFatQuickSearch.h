@@ -15,7 +15,9 @@
 // Failures are answered, not hidden: a boot sector that cannot be read or is
 // not a usable exFAT one ends the scan at once; a table or folder that
 // cannot be read costs what lies behind it, the walk goes on, and the scan
-// answers kReadFailed (also in the error field of its progress records).
+// answers kReadFailed (also in the error field of its progress records). A
+// root whose cluster holds no folder answers kRootNotAFolder: an empty tree
+// would pass for an empty volume.
 // Every scan that got its arguments ends with FlashBuild(33) and a finished
 // progress record.
 //
@@ -50,6 +52,9 @@ class CExFatQuickSearch : public IQuickFileSystemSearchController {
   static constexpr ResultCode kNotExFat = result::MakeResult(kModule, 0x12, result::kErrBadData);
   static constexpr ResultCode kRootRefused = result::MakeResult(kModule, 0x13, result::kErrCreateFailed);
   static constexpr ResultCode kReadFailed = result::MakeResult(kModule, 0x14, result::kErrIO);
+  // The root's cluster was read but holds no folder: no allocation bitmap
+  // entry, which every exFAT root has (zeroed, or written over).
+  static constexpr ResultCode kRootNotAFolder = result::MakeResult(kModule, 0x15, result::kErrBadData);
   // IDs of deleted folders whose first cluster a live folder holds now.
   static constexpr int64_t kClaimedFolderIDs = int64_t{1} << 62;
 

@@ -75,8 +75,7 @@ ResultCode CExFatSearchController::AnalyzeBlock(int64_t firstSector, int64_t sec
   if (m_carried > 0 && firstSector != m_nextSector) Flush();
   // The scan's cache lends a block read whole, in place; otherwise it is
   // read into a buffer of the searcher's own.
-  const uint8_t* block =
-      m_sectorSize == m_device->GetSectorSize() ? BorrowSectors(m_device, firstSector, sectorCount) : nullptr;
+  const uint8_t* block = BorrowSectors(m_device, m_sectorSize, firstSector, sectorCount);
   if (block == nullptr) block = ReadBlock(firstSector, sectorCount);
   if (block == nullptr) return 0;
   AnalyzeBlockBytes(firstSector, sectorCount, block);

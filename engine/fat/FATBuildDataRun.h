@@ -12,6 +12,12 @@
 // as the size needs, but never past the volume's end. GetSupportedSize
 // gives the size the runs support; the caller keeps that and marks the
 // entry's size damaged when it is smaller.
+//
+// Where the table lost an entry in every copy (IFATTable::IsEntryUnknown)
+// it says nothing of that cluster: a deleted file's walk does not pass over
+// it as another file's, and a live chain broken there goes on
+// consecutively, but either way the runs are a guess: IsContentUnsure says
+// so, and the caller marks the file's content unsure.
 #pragma once
 
 #include <cstdint>
@@ -32,14 +38,18 @@ class CFATBuildDataRun {
   // The bytes of the size of the last BuildDataRunList that its runs hold
   // (the size itself when they hold it all; 0 without runs).
   int64_t GetSupportedSize() const { return m_supported; }
+  // Whether the runs of the last BuildDataRunList rest on entries the table
+  // lost.
+  bool IsContentUnsure() const { return m_unsure; }
   // Fills `list` for a deleted file; false when nothing was added. With
-  // `supported`, the bytes of `size` the runs hold. At most kSkipBudget
+  // `supported`, the bytes of `size` the runs hold; with `unsure`, whether
+  // they rest on entries the table lost. At most kSkipBudget
   // clusters given to files are passed over (a bound on the look-ups of one
   // file); past that the file goes on consecutively.
   static constexpr uint64_t kSkipBudget = 1u << 16;
   static bool BuildDeleteFileDataRunList(IDataRunList* list, uint32_t firstCluster, int64_t size, IFATTable* table,
                                          uint32_t sectorsPerCluster, uint64_t clusterCount, uint32_t sectorSize,
-                                         int64_t* supported = nullptr);
+                                         int64_t* supported = nullptr, bool* unsure = nullptr);
 
  private:
   IDataRunList* BuildLiveDataRunList(uint32_t firstCluster, int64_t size);
@@ -49,6 +59,7 @@ class CFATBuildDataRun {
   uint32_t m_sectorsPerCluster;
   uint64_t m_clusters;
   int64_t m_supported = 0;
+  bool m_unsure = false;
 };
 
 // The unique IDs of empty files, above every 32-bit cluster number.

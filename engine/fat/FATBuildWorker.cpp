@@ -113,6 +113,7 @@ uint32_t CFATBuildChildren::BuildChildrenFromBuffer(const uint8_t* bytes, uint32
     if (parentDeleted) p->SetState(p->GetState() | CFATFileProperties::kStateDeleted);
     const bool isDeleted = (p->GetState() & CFATFileProperties::kStateDeleted) != 0;
     const bool folder = entry.IsDirectory();
+    if (parent == nullptr && !isDeleted) ++m_rootLiveEntries;
     p->SetParentFirstClusterNum(parentCluster);
     p->SetMetaDataSector(SectorOfCluster(parentCluster));
     IDataRunList* runs = nullptr;
@@ -125,7 +126,10 @@ uint32_t CFATBuildChildren::BuildChildrenFromBuffer(const uint8_t* bytes, uint32
       if (!folder) {
         CFATBuildDataRun builder(m_table, m_sectorSize, m_g.sectorsPerCluster, m_g.clusterCount);
         runs = builder.BuildDataRunList(c, static_cast<int64_t>(p->GetFileSize()), isDeleted ? 1 : 0);
-        if (runs != nullptr) p->KeepSupportedSize(builder.GetSupportedSize());
+        if (runs != nullptr) {
+          p->KeepSupportedSize(builder.GetSupportedSize());
+          p->SetContentUnsure(builder.IsContentUnsure());
+        }
       }
     }
     auto* node = new (std::nothrow) CFATFileNode();
@@ -252,6 +256,18 @@ bool CFATBuildChildren::BuildRoot(std::deque<FATFolderToParse>& live, std::deque
   return used != kInvalidRun;
 }
 
+bool CFATBuildChildren::IsRootEmptiedOfFiles() const {
+  if (m_rootLiveEntries != 0 || m_table == nullptr) return false;
+  // One cluster given to a file is enough; a sound empty volume has none
+  // but the root's own.
+  for (uint64_t c = 2; c <= m_g.clusterCount + 1 && c < m_parsed.size(); ++c) {
+    if (m_parsed[c]) continue;
+    const uint32_t next = m_table->GetNextCluster(static_cast<uint32_t>(c));
+    if (next != 0 && next != fatchain::kBadCluster) return true;
+  }
+  return false;
+}
+
 bool CFATBuildChildren::BuildSubDirChild(FATFolderToParse& folder, std::deque<FATFolderToParse>& live,
                                          std::deque<FATFolderToParse>& deleted) {
   if (m_g.type != 2 || !folder.deleted || folder.held == nullptr) return false;
@@ -276,6 +292,9 @@ bool CFATBuildChildren::BuildSubDirChild(FATFolderToParse& folder, std::deque<FA
       p->SetFirstClusterNum(static_cast<int64_t>(candidate));
       folder.held->SetCurrentNodeID(static_cast<int64_t>(candidate));
       folder.cluster = moved.cluster;
+      const char* name = p->GetFileName();
+      std::printf("\n ++++++++++++++++FirstCluNum=%lld,fileName=%s\n", static_cast<long long>(candidate),
+                  name != nullptr ? name : "");
       return true;
     }
     runs->Release();
@@ -427,6 +446,7 @@ ResultCode CFATBuildWorker::QuickBuildDirectoryTree() {
   // What the damaged root still led to is shown; the answer says the rest
   // needs the complete scan.
   if (result == 0 && children->IsRootDamaged()) result = kRootDamaged;
+  if (result == 0 && children->IsRootEmptiedOfFiles()) result = kRootFailed;
   return result;
 }
 

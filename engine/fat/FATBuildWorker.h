@@ -85,6 +85,10 @@ class CFATBuildChildren {
   // (IsRootDamaged): what it still holds is parsed all the same.
   bool BuildRoot(std::deque<FATFolderToParse>& live, std::deque<FATFolderToParse>& deleted, int readRoot);
   bool IsRootDamaged() const { return m_rootDamaged; }
+  // Whether the root gave no live entry while the table gives clusters
+  // outside the root's own chain to files: a root that was wiped (a zeroed
+  // root reads as an empty one), not an empty volume.
+  bool IsRootEmptiedOfFiles() const;
   // One folder's cluster chain; false when its content is not there (a
   // deleted folder's first cluster without "." and "..", a cluster parsed
   // before, a read failure before anything was parsed).
@@ -142,6 +146,7 @@ class CFATBuildChildren {
   // was damaged.
   uint64_t m_invalidEntries = 0;
   bool m_rootDamaged = false;
+  uint64_t m_rootLiveEntries = 0;
   RevisionHook m_revision;
   std::vector<CFATFileNode*> m_revisionFolders;
   std::vector<CFATFileNode*> m_revisionFiles;

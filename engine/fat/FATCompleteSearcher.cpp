@@ -79,8 +79,7 @@ ResultCode CFATCompleteFSearcher::AnalyzeBlock(int64_t firstSector, int64_t sect
   if (m_device == nullptr || m_sectorsPerBlock <= 0) return 1;
   // The scan's cache lends a block read whole, in place; otherwise each
   // sector is read on its own, so that one bad sector costs only itself.
-  const uint8_t* block =
-      m_sectorSize == m_device->GetSectorSize() ? BorrowSectors(m_device, firstSector, sectorCount) : nullptr;
+  const uint8_t* block = BorrowSectors(m_device, m_sectorSize, firstSector, sectorCount);
   if (block == nullptr && m_sector.size() < std::max<uint32_t>(4096, m_sectorSize))
     m_sector.assign(std::max<uint32_t>(4096, m_sectorSize), 0);
   CFATFolderAnalyser folders(m_sectorSize);

@@ -1,8 +1,10 @@
 #include "fat/FATFileNode.h"
 
+#include <cstdio>
 #include <new>
 #include <string>
 
+#include "base/Utility.h"
 #include "fat/FATFileProperties.h"
 
 CFATFileNode::CFATFileNode(const CFATFileNode& other) : CFileNode(other) {}
@@ -51,4 +53,12 @@ void CFATFileNode::SetFileProperties(CFATFileProperties* properties) {
   SetParentNodeID(properties->GetParentFirstClusterNum());
   SetMetaDataSector(properties->GetMetaDataSector());
   SetSizeDamaged(properties->IsSizeDamaged());
+  SetContentUnsure(properties->IsContentUnsure());
+  // One line per node: written only when node traces are asked for.
+  if (IsNodeTraceOn()) {
+    const char* name = properties->GetFileName();
+    std::printf("=====%s====== Current:%llx Parent:%llx\n", name != nullptr ? name : "",
+                static_cast<unsigned long long>(GetCurrentNodeID()),
+                static_cast<unsigned long long>(GetParentNodeID()));
+  }
 }

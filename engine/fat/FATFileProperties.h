@@ -17,7 +17,7 @@ struct CFATFilePropertiesStruct {
   _FILETIME creationTime = 0;
   _FILETIME modificationTime = 0;
   _FILETIME lastAccessTime = 0;
-  uint8_t state = 0;  // bit 0 deleted, bit 5 size damaged; 9 for folders made up for lost content
+  uint8_t state = 0;  // bit 0 deleted, bit 5 size damaged, bit 6 content unsure; 9 for folders made up for lost content
   int64_t firstCluster = 0;
   int64_t parentFirstCluster = 0;
   int64_t metaDataSector = 0;  // first sector of the parent folder's first cluster
@@ -29,6 +29,9 @@ class CFATFileProperties : public IFileProperties {
   // The entry's size was more than its clusters hold: the size kept is what
   // they hold.
   static constexpr uint16_t kStateSizeDamaged = 0x20;
+  // The file's clusters were worked out past table entries lost in every
+  // copy: a copy of them may hold other files' bytes.
+  static constexpr uint16_t kStateContentUnsure = 0x40;
   static constexpr uint16_t kDirectory = 0x10;
 
   static CFATFileProperties* Create();
@@ -56,6 +59,11 @@ class CFATFileProperties : public IFileProperties {
   // entry's size is larger, and marks the size damaged.
   void KeepSupportedSize(int64_t supported);
   bool IsSizeDamaged() const { return (m_s.state & kStateSizeDamaged) != 0; }
+  // Sets or clears the unsure mark for the runs the file has now.
+  void SetContentUnsure(bool unsure) {
+    m_s.state = static_cast<uint8_t>(unsure ? (m_s.state | kStateContentUnsure) : (m_s.state & ~kStateContentUnsure));
+  }
+  bool IsContentUnsure() const { return (m_s.state & kStateContentUnsure) != 0; }
   void SetAttribute(uint16_t attribute) { m_s.attribute = attribute; }
   void SetCreationTime(_FILETIME t) { m_s.creationTime = t; }
   void SetModificationTime(_FILETIME t) { m_s.modificationTime = t; }

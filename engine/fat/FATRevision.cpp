@@ -1,6 +1,7 @@
 #include "fat/FATRevision.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 
 #include "DataRunList.h"
@@ -113,9 +114,16 @@ void CFATFirstCluReviser::ReviseFAT32FileFirstClu(std::vector<CFATFileNode*>& fo
   // One node per first cluster; a file whose cluster another node claims is
   // not revised but still handed over.
   std::map<int64_t, CFATFileNode*> byCluster;
+  auto claim = [&byCluster](CFATFileNode* node) {
+    const int64_t cluster = node->GetFileProperties()->GetFirstClusterNum();
+    if (byCluster.emplace(cluster, node).second) return true;
+    const char* name = node->GetFileName();
+    std::printf("\r\n ############firstCluNum=%lld,fileName=%s\r\n######", static_cast<long long>(cluster),
+                name != nullptr ? name : "");
+    return false;
+  };
   for (CFATFileNode* node : folders) {
-    if (node != nullptr && node->GetFileProperties() != nullptr)
-      byCluster.emplace(node->GetFileProperties()->GetFirstClusterNum(), node);
+    if (node != nullptr && node->GetFileProperties() != nullptr) claim(node);
   }
   std::vector<CFATFileNode*> unrevised;
   std::vector<CFATFileNode*> candidates;
@@ -125,7 +133,7 @@ void CFATFirstCluReviser::ReviseFAT32FileFirstClu(std::vector<CFATFileNode*>& fo
       unrevised.push_back(node);
       continue;
     }
-    if (!byCluster.emplace(node->GetFileProperties()->GetFirstClusterNum(), node).second) unrevised.push_back(node);
+    if (!claim(node)) unrevised.push_back(node);
   }
   for (auto& [cluster, node] : byCluster) {
     // Folders stay with the walk; only the held files are revised here.
@@ -144,6 +152,7 @@ void CFATFirstCluReviser::ReviseFAT32FileFirstClu(std::vector<CFATFileNode*>& fo
         IDataRunList* runs = builder.BuildDataRunList(static_cast<uint32_t>(g), size, 1);
         if (runs != nullptr) {
           p->KeepSupportedSize(builder.GetSupportedSize());
+          p->SetContentUnsure(builder.IsContentUnsure());
           node->SetDataRunList(runs);
           p->SetState(p->GetState() | CFATFileProperties::kStateDeleted);
           p->SetFirstClusterNum(g);

@@ -70,12 +70,39 @@ void IRealFATTable::Load(uint64_t minSectors, uint64_t maxSectors) {
   m_buffer.swap(buffer);
 }
 
-bool IRealFATTable::EntryHolds(uint32_t cluster, uint32_t* next) {
-  const uint32_t v = GetNextCluster(cluster);
-  *next = v;
+bool IRealFATTable::EntryFits(uint32_t cluster, uint32_t v) const {
   if (v == 0 || v >= fatchain::kBadCluster) return true;
   const uint64_t limit = m_limit != 0 ? std::min<uint64_t>(m_limit, m_entries) : m_entries;
   return v != 1 && v != cluster && v < limit;
+}
+
+bool IRealFATTable::SectorOverwritten(uint32_t cluster) {
+  if (!m_bySector) return false;
+  const uint32_t perSector = m_sectorSize / m_entryWidth;
+  if (perSector == 0 || m_buffer.empty()) return false;
+  const uint64_t sector = cluster / perSector;
+  if (m_sectorState.empty()) m_sectorState.assign((m_entries + perSector - 1) / perSector, 0);
+  if (sector >= m_sectorState.size()) return false;
+  if (m_sectorState[sector] == 0) {
+    // Entries past the volume's end (and the two reserved ones) say
+    // nothing of the volume's clusters.
+    const uint64_t limit = m_limit != 0 ? std::min<uint64_t>(m_limit, m_entries) : m_entries;
+    const uint64_t first = std::max<uint64_t>(sector * perSector, 2);
+    const uint64_t end = std::min<uint64_t>((sector + 1) * perSector, limit);
+    uint32_t misfits = 0;
+    for (uint64_t i = first; i < end; ++i) {
+      const auto index = static_cast<uint32_t>(i);
+      if (!EntryFits(index, GetNextCluster(index))) ++misfits;
+    }
+    m_sectorState[sector] = misfits > std::max<uint32_t>(1, perSector / kOverwrittenShare) ? 2 : 1;
+  }
+  return m_sectorState[sector] == 2;
+}
+
+bool IRealFATTable::EntryHolds(uint32_t cluster, uint32_t* next) {
+  const uint32_t v = GetNextCluster(cluster);
+  *next = v;
+  return EntryFits(cluster, v) && !SectorOverwritten(cluster);
 }
 
 CFAT12Table::CFAT12Table(IStorageDevice* device, int64_t startSector, uint32_t sectors)
@@ -101,6 +128,7 @@ bool CFAT12Table::IsValidFATTable() { return m_buffer.size() >= 4 && Fat12Header
 
 CFAT16Table::CFAT16Table(IStorageDevice* device, int64_t startSector, uint32_t sectors)
     : IRealFATTable(device, startSector, sectors, 2) {
+  m_bySector = true;
   const uint32_t k = std::max<uint32_t>(1, m_sectorSize / 512);
   Load(12 / k, 256 / k);
 }
@@ -121,6 +149,7 @@ bool CFAT16Table::IsValidFATTable() { return m_buffer.size() >= 4 && Fat16Header
 
 CFAT32Table::CFAT32Table(IStorageDevice* device, int64_t startSector, uint32_t sectors)
     : IRealFATTable(device, startSector, sectors, 4) {
+  m_bySector = true;
   const uint32_t k = std::max<uint32_t>(1, m_sectorSize / 512);
   Load(256 / k, kFat32MaxTableBytes / m_sectorSize);
 }
@@ -168,13 +197,28 @@ IRealFATTable* CDoubleFATTable::Second() {
   return m_second;
 }
 
+bool CDoubleFATTable::Lookup(uint32_t cluster, uint32_t* next) {
+  *next = 0;
+  if (m_first != nullptr && m_first->EntryHolds(cluster, next)) return true;
+  IRealFATTable* second = Second();
+  if (second != nullptr && second->EntryHolds(cluster, next)) return true;
+  if (m_first == nullptr && second == nullptr) {
+    *next = 0;
+    return true;
+  }
+  *next = fatchain::kBadCluster;
+  return false;
+}
+
 uint32_t CDoubleFATTable::GetNextCluster(uint32_t cluster) {
   uint32_t next = 0;
-  if (m_first != nullptr && m_first->EntryHolds(cluster, &next)) return next;
-  IRealFATTable* second = Second();
-  if (second != nullptr && second->EntryHolds(cluster, &next)) return next;
-  if (m_first == nullptr && second == nullptr) return 0;
-  return fatchain::kBadCluster;
+  Lookup(cluster, &next);
+  return next;
+}
+
+bool CDoubleFATTable::IsEntryUnknown(uint32_t cluster) {
+  uint32_t next = 0;
+  return !Lookup(cluster, &next);
 }
 
 IFATTable* IFATTableFactory::CreateFATTable(IStorageDevice* device, int64_t start, int type, uint32_t sectorsPerFat,

@@ -5,12 +5,17 @@
 // Every answer of GetNextCluster is one of: 0 (free, or outside the table),
 // a cluster number, kBadCluster, or kEndOfChain and above.
 //
-// Damage is judged entry by entry, not copy by copy: one bad entry (1, the
+// Damage is judged by table sector, not copy by copy: one bad entry (1, the
 // cluster itself, or a cluster the volume does not have) would otherwise
 // throw a whole copy away, and with one in each copy no chain could be
-// followed at all. The pair asks the other copy for a bad entry, and answers
-// kBadCluster, which ends that chain only, when both are bad. Loops and
-// cross links are left to the walks, which are all bounded.
+// followed at all. A sector with a stray bad entry keeps its other entries;
+// one with many holds bytes written over it (a sector of random bytes),
+// and none of its entries is believed, not even those that look like
+// clusters of the volume (on FAT16 a quarter of random values do). The
+// pair asks the other copy where the first does not hold, and where neither
+// does the entry tells nothing (IsEntryUnknown): it answers kBadCluster,
+// which ends that chain only. Loops and cross links are left to the walks,
+// which are all bounded.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +34,9 @@ class IFATTable {
  public:
   virtual ~IFATTable() = default;
   virtual uint32_t GetNextCluster(uint32_t cluster) = 0;
+  // Whether the table cannot say what `cluster`'s entry held (damaged in
+  // every copy): neither free nor given to a file, as far as it knows.
+  virtual bool IsEntryUnknown(uint32_t /*cluster*/) { return false; }
 };
 
 // One copy of a table, read whole at construction when its size is in the
@@ -44,16 +52,28 @@ class IRealFATTable : public IFATTable {
   bool IsLoaded() const { return !m_buffer.empty(); }
   // Cluster numbers at or above `limit` are past the volume's end (0: the
   // table's own capacity is the only limit).
-  void SetClusterLimit(uint64_t limit) { m_limit = limit; }
+  void SetClusterLimit(uint64_t limit) {
+    m_limit = limit;
+    m_sectorState.clear();
+  }
   // GetNextCluster's answer for `cluster` in `next`, and whether it can be
-  // part of a chain: free, bad, end of chain, or another cluster of the
-  // volume (not 0, 1 or `cluster` itself).
+  // believed: its table sector is not written over, and it can be part of a
+  // chain (free, bad, end of chain, or another cluster of the volume: not
+  // 0, 1 or `cluster` itself).
   bool EntryHolds(uint32_t cluster, uint32_t* next);
+  // A sector holding more entries that cannot be part of a chain than this
+  // share of its entries (at least one) was written over.
+  static constexpr uint32_t kOverwrittenShare = 32;
 
  protected:
   // Reads the table when `sectors` is within [minSectors, maxSectors].
   void Load(uint64_t minSectors, uint64_t maxSectors);
   virtual uint32_t RawEntry(uint32_t index) const = 0;
+  // Whether `cluster`'s entry can be part of a chain, whatever its sector.
+  bool EntryFits(uint32_t cluster, uint32_t v) const;
+  // Whether the table sector holding `cluster`'s entry was written over;
+  // judged once per sector.
+  bool SectorOverwritten(uint32_t cluster);
 
   IStorageDevice* m_device;
   int64_t m_startSector;
@@ -63,6 +83,10 @@ class IRealFATTable : public IFATTable {
   uint32_t m_sectorSize;
   uint64_t m_limit = 0;
   std::vector<uint8_t> m_buffer;
+  // FAT12 entries straddle sectors: its small tables are judged by entry.
+  bool m_bySector = false;
+  // Per table sector: 0 not judged yet, 1 sound, 2 written over.
+  std::vector<uint8_t> m_sectorState;
 };
 
 class CFAT12Table final : public IRealFATTable {
@@ -98,8 +122,8 @@ class CFAT32Table final : public IRealFATTable {
 
 // The two copies of a volume's table; owns both. Each entry is answered by
 // the first copy where it holds there, else by the second where it holds
-// there; an entry bad in both answers kBadCluster. Without any copy every
-// answer is 0.
+// there; an entry that holds in neither answers kBadCluster and is unknown.
+// Without any copy every answer is 0.
 class CDoubleFATTable final : public IFATTable {
  public:
   CDoubleFATTable(IRealFATTable* first, IRealFATTable* second) : m_first(first), m_second(second) {}
@@ -107,6 +131,7 @@ class CDoubleFATTable final : public IFATTable {
   CDoubleFATTable(const CDoubleFATTable&) = delete;
   CDoubleFATTable& operator=(const CDoubleFATTable&) = delete;
   uint32_t GetNextCluster(uint32_t cluster) override;
+  bool IsEntryUnknown(uint32_t cluster) override;
   bool HasTable() const { return m_first != nullptr || m_second != nullptr; }
   // Where the second copy lies, read only when the first has a bad entry
   // (a sound first copy never costs the memory of a second).
@@ -116,6 +141,8 @@ class CDoubleFATTable final : public IFATTable {
 
  private:
   IRealFATTable* Second();
+  // The answer for `cluster`, and whether a copy holds it.
+  bool Lookup(uint32_t cluster, uint32_t* next);
 
   IRealFATTable* m_first;
   IRealFATTable* m_second;

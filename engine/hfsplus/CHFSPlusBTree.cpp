@@ -236,7 +236,10 @@ ResultCode CHFSPlusBTree::Traverse(IDirecotryTreeBuilder* builder, CHFSPlusQuick
 CHFSPlusBTreeOptionBase::CHFSPlusBTreeOptionBase(CHFSPlusVolume* volume, CHFSPlusRawfile* fork)
     : m_volume(volume), m_fork(fork), m_tree(volume, this) {
   if (fork == nullptr) {
-    m_lastError = HFSPLUS_ERROR(result::kErrBadArgument);
+    // A tree with nothing to read yet (a volume's journal catalog before a
+    // journal is replayed into it, a probe that found no volume): no
+    // failure worth reporting, only a tree that answers nothing.
+    m_lastError = RESULT_FAILURE(result::kModuleHFSPlus, result::kErrBadArgument);
     return;
   }
   uint8_t first[512];

@@ -166,7 +166,7 @@ ResultCode CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(int64_t firs
   m_blockBytes = static_cast<size_t>(sectorCount) * S;
   // The scan's cache lends a block read whole, in place; any other is read
   // into a buffer of our own.
-  m_blockData = S == m_device->GetSectorSize() ? BorrowSectors(m_device, firstSector, sectorCount) : nullptr;
+  m_blockData = BorrowSectors(m_device, m_sectorSize, firstSector, sectorCount);
   if (m_blockData == nullptr) {
     try {
       m_block.resize(m_blockBytes);

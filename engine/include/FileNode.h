@@ -212,6 +212,13 @@ class CFileNode : public IFilesystemNode {
   void SetSizeDamaged(bool damaged) {
     m_storedSize = damaged ? (m_storedSize | kSizeDamaged) : (m_storedSize & ~kSizeDamaged);
   }
+  // The scanner could not vouch for the file's runs (they were worked out
+  // past damaged metadata): a copy may hold other bytes, so it is reported
+  // incomplete rather than recovered, and kept for the user to judge.
+  bool IsContentUnsure() const { return (m_storedSize & kContentUnsure) != 0; }
+  void SetContentUnsure(bool unsure) {
+    m_storedSize = unsure ? (m_storedSize | kContentUnsure) : (m_storedSize & ~kContentUnsure);
+  }
   // The bytes of the file's content that lie on the medium, which is what a
   // copy writes: the size, less the holes of a sparse file. At most the
   // size; the size itself when the scanner did not say (SetStoredSize).
@@ -296,9 +303,11 @@ class CFileNode : public IFilesystemNode {
   CFileNode* m_parent = nullptr;
   uint32_t m_checkedWeight = 0;
   uint32_t m_compressed = 0;
-  // The stored bytes in bits 0-62 (all ones: not said) and the damaged-size
-  // mark in bit 63.
+  // The stored bytes in bits 0-61 (all ones: not said), the content-unsure
+  // mark in bit 62 and the damaged-size mark in bit 63.
   static constexpr uint64_t kSizeDamaged = uint64_t{1} << 63;
-  static constexpr uint64_t kStoredNotSaid = kSizeDamaged - 1;
+  static constexpr uint64_t kContentUnsure = uint64_t{1} << 62;
+  static constexpr uint64_t kMarks = kSizeDamaged | kContentUnsure;
+  static constexpr uint64_t kStoredNotSaid = kContentUnsure - 1;
   uint64_t m_storedSize = kStoredNotSaid;
 };

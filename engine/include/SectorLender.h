@@ -43,3 +43,12 @@ inline const uint8_t* BorrowSectors(IStorageDevice* device, int64_t firstSector,
   auto* lender = dynamic_cast<ISectorLender*>(device);
   return lender != nullptr ? lender->BorrowSectors(firstSector, sectorCount) : nullptr;
 }
+
+// The same for a searcher that reads `device` in sectors of `sectorSize`
+// bytes: sectors of another size lend nothing, since the lent block would
+// not be the one the searcher asks for.
+inline const uint8_t* BorrowSectors(IStorageDevice* device, uint32_t sectorSize, int64_t firstSector,
+                                    int64_t sectorCount) {
+  if (device == nullptr || device->GetSectorSize() != sectorSize) return nullptr;
+  return BorrowSectors(device, firstSector, sectorCount);
+}

@@ -212,7 +212,7 @@ uint64_t CFileNode::GetStoredSize() {
 }
 
 void CFileNode::SetStoredSize(uint64_t bytes) {
-  m_storedSize = (m_storedSize & kSizeDamaged) | std::min(bytes, kStoredNotSaid);
+  m_storedSize = (m_storedSize & kMarks) | std::min(bytes, kStoredNotSaid);
 }
 
 void CFileNode::SetMetaDataSector(int64_t sector) {

@@ -490,6 +490,9 @@ bool CFindFileFromLogFile::ReplaceFileRecordInfo(uint8_t* record, int recordByte
                                                  int64_t parent, const CExtendFileRecordInfoList* extensions) {
   if (!m_analysed || record == nullptr || recordBytes < ntfs_record::kMinRecordSize) return false;
   if (m_foundRecords.empty() && m_undoRecords.empty()) return false;
+  // Live records and folders are left alone even when the log holds an image
+  // of the same name: a live file's record is its current state, and an
+  // older size or runs from the log would hand out bytes it no longer owns.
   if ((properties.GetState() & CNTFSFileProperties::kStateDeleted) == 0) return false;
   if ((properties.GetAttribute() & CNTFSFileProperties::kDirectory) != 0) return false;
 

@@ -208,6 +208,10 @@ void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfo(uint8_t* bytes, int64_
   if (properties == nullptr) return;
   if (info.GetFileRecordNumberofParentDirectory() == -1) info.SetFileRecordNumberofParentDirectory(parent);
 
+  // Only deleted files are offered to the log, as the quick scan does: a
+  // live file of size 0 is empty now, and an older image of it in the log
+  // would give it bytes it no longer holds (the finder turns live records
+  // away for the same reason).
   const bool deleted = (properties->GetState() & CNTFSFileProperties::kStateDeleted) != 0;
   if (properties->GetSize() == 0 && !info.IsDirectory() && deleted) {
     ++m_counters.logFileQueries;

@@ -76,7 +76,7 @@ void CNTFSSearchController::ReadBlock(int64_t first, int64_t count) {
   std::fill(m_unreadable.begin(), m_unreadable.begin() + count, 0);
   // The scan's cache lends a block read whole; only a block with a bad
   // sector (or another device) is read into a buffer of our own.
-  m_data = m_sectorSize == m_device->GetSectorSize() ? BorrowSectors(m_device, first, count) : nullptr;
+  m_data = BorrowSectors(m_device, m_sectorSize, first, count);
   if (m_data != nullptr) return;
   if (m_block.empty()) m_block.assign(static_cast<size_t>(m_sectorsPerBlock) * m_sectorSize, 0);
   m_data = m_block.data();

@@ -20,8 +20,16 @@ namespace {
 
 constexpr uint64_t kWalkLimit = 0x82000000;
 constexpr uint64_t kApeLimit = 0x104000000;
-// No object is larger: sums of such sizes never wrap.
-constexpr uint64_t kAsfLimit = uint64_t{1} << 48;
+// A position past this ends an ASF walk; one past kAsfImplausible comes
+// from a damaged size and is taken as 4 GiB (kAsfDamagedSize) instead.
+constexpr uint64_t kAsfImplausible = 0x6400000000;
+constexpr uint64_t kAsfDamagedSize = 0x100000000;
+
+// `position` + `size`, saturated.
+uint64_t Advance(uint64_t position, uint64_t size) {
+  uint64_t sum = 0;
+  return __builtin_add_overflow(position, size, &sum) ? UINT64_MAX : sum;
+}
 
 using Guid = std::array<uint8_t, 16>;
 
@@ -95,22 +103,23 @@ uint32_t FileASFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
         type = RAW_TYPE_WMA;
     }
   }
-  // The header, the data and the indexes behind them, one after the other.
+  // The header, the data and the indexes behind them, one after the other;
+  // past kWalkLimit the walk ends where it stands.
   uint64_t position = headerSize;
   const uint8_t* data = buffer.Get(position, 24);
-  if (data == nullptr || !Is(data, kAsfData) || Le64(data + 16) < 50 || Le64(data + 16) > kAsfLimit) return 0;
-  position += Le64(data + 16);
-  for (int i = 0; i < 64; ++i) {
+  if (data == nullptr || !Is(data, kAsfData) || Le64(data + 16) < 50) return 0;
+  position = Advance(position, Le64(data + 16));
+  for (int i = 0; i < 64 && position <= kWalkLimit; ++i) {
     const uint8_t* index = buffer.Get(position, 24);
     if (index == nullptr) break;
     const bool known =
         std::any_of(std::begin(kAsfIndexes), std::end(kAsfIndexes), [&](const Guid& g) { return Is(index, g); });
     const uint64_t size = Le64(index + 16);
-    if (!known || size < 24 || size > kAsfLimit) break;
-    position += size;
+    if (!known || size < 24) break;
+    position = Advance(position, size);
   }
   info.m_type = type;
-  info.m_size = position;
+  info.m_size = position > kAsfImplausible ? kAsfDamagedSize : position;
   return 1;
 }
 
@@ -312,6 +321,11 @@ uint32_t FileRM_RMVBAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice*
     m_noVideo = Apimemstr(mdpr, static_cast<int64_t>(std::min<size_t>(160, kLook - from)),
                           reinterpret_cast<const uint8_t*>("Video Stream"), 12) == nullptr;
   }
+  // Films and songs alike are sized by walking their chunks. Searching a
+  // film's sectors for a closing index chunk instead would miss every file
+  // written without an index (ffmpeg's, and the published samples, have
+  // none) and run on into whatever follows; the walk ends each at its last
+  // chunk, or behind the empty record that closes data without an index.
   auto known = [](const uint8_t* c) {
     for (const char* id : {"PROP", "MDPR", "CONT", "DATA", "INDX"}) {
       if (std::memcmp(c, id, 4) == 0) return true;

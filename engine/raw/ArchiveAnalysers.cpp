@@ -154,40 +154,22 @@ struct GzHeader {
   std::string name;
 };
 
-// What the last search for a text's terminating zero saw in a carving
-// pass, in bytes of the device: no zero in [from, reached), or (found) one
-// at `reached`. The name of each of many heads one after the other would
-// otherwise be read on over all the heads behind it.
-struct TextEndMemo {
-  uint64_t pass = 0;
-  const void* device = nullptr;
-  uint64_t from = 0, reached = 0;
-  bool found = false;
-};
-
 // Skips a zero-terminated text from `at`; its first bytes go to `text` when
 // given. False when it runs past the limit or cannot be read.
 bool SkipGzText(RawFileBuffer& buffer, uint64_t& at, std::string* text) {
   constexpr uint64_t kTextLimit = 0x1400000;
   constexpr size_t kStep = 4096;
   constexpr size_t kNameBytes = 1023;
-  static thread_local TextEndMemo memo;
-  const uint64_t pass = RawCarvingPass::Current();
+  // The terminating zero the last search saw, or how far it read without
+  // one: the name of each of many heads one after the other would otherwise
+  // be read on over all the heads behind it.
+  static thread_local RawSearchMemo memo;
   const uint64_t base = buffer.FirstByte();
   const uint64_t start = at;
-  const bool inside = pass != 0 && memo.pass == pass && memo.device == buffer.Device() && base + at >= memo.from &&
-                      base + at <= memo.reached;
+  const bool inside = memo.Covers(buffer.Device(), base + at);
   bool known = inside;
   auto remember = [&](uint64_t reached, bool found) {
-    if (pass == 0) return;
-    const bool further = !inside || memo.found || found || base + reached > memo.reached;
-    if (!inside) memo.from = base + start;
-    if (further) {
-      memo.reached = base + reached;
-      memo.found = found;
-    }
-    memo.pass = pass;
-    memo.device = buffer.Device();
+    memo.Keep(buffer.Device(), inside, base + start, base + reached, found);
   };
   while (at <= kTextLimit) {
     if (known && (text == nullptr || text->size() >= kNameBytes)) {
@@ -330,7 +312,7 @@ uint32_t FileGZAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* devi
   // Data that do not inflate: the first sector after the header whose last
   // eight bytes are zero is taken for the last.
   const uint64_t s = buffer.SectorSize();
-  static thread_local RawSectorMemo memo;
+  static thread_local RawSearchMemo memo;
   const auto probe = [&](uint64_t p) {
     const uint8_t* sector = buffer.Get(p, s);
     if (sector == nullptr) return RawSectorProbe::Unreadable();
@@ -416,7 +398,7 @@ uint32_t FileSITAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   // The archive's closing record: 02 D7 0A, a byte that tells how much
   // follows, then 98 F6 42 88.
   static const uint8_t kMark[3] = {0x02, 0xD7, 0x0A};
-  static thread_local RawMarkMemo memo;
+  static thread_local RawSearchMemo memo;
   const RawMarkFind find = FindRawEndMark(
       buffer, 0, kSearchLimit, kMark, sizeof kMark, 0, 8,
       [](const uint8_t* p) { return p[4] == 0x98 && p[5] == 0xF6 && p[6] == 0x42 && p[7] == 0x88; }, memo);
@@ -500,7 +482,7 @@ uint32_t FileDMGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   // header size 512, wherever in a sector it lies.
   RawFileBuffer buffer(device, info.m_startSector);
   static const uint8_t kMark[4] = {'k', 'o', 'l', 'y'};
-  static thread_local RawMarkMemo memo;
+  static thread_local RawSearchMemo memo;
   const RawMarkFind find = FindRawEndMark(
       buffer, 10, kSearchLimit, kMark, sizeof kMark, 0, 12,
       [](const uint8_t* p) { return Be32(p + 4) == 4 && Be32(p + 8) == 512; }, memo);

@@ -149,7 +149,7 @@ uint32_t FileDWGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   const bool r2007 = release == 1021;
   if (!r2007 && std::memcmp(atHeader, kHeaderCopy, sizeof atHeader) != 0) return 0;
   if (r2007 && AllZero(atHeader, sizeof atHeader)) return 0;
-  static thread_local RawMarkMemo memo;
+  static thread_local RawSearchMemo memo;
   const RawMarkFind find = FindRawEndMark(
       buffer, 1024, kWalkLimit + 1, atHeader, sizeof atHeader, 0, 16, [](const uint8_t*) { return true; }, memo);
   SizeFromRawEndMark(info, find, r2007 ? 1024 : 108);
@@ -169,7 +169,7 @@ uint32_t FileDXFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   // The drawing ends with group code 0 and "EOF", each on a line of its own.
   RawFileBuffer buffer(device, info.m_startSector);
   static const uint8_t kEnd[] = {'0', '\r', '\n', 'E', 'O', 'F', '\r', '\n'};
-  static thread_local RawMarkMemo memo;
+  static thread_local RawSearchMemo memo;
   const RawMarkFind find = FindRawEndMark(
       buffer, 0, kWalkLimit, kEnd, sizeof kEnd, 1, sizeof kEnd,
       [](const uint8_t* p) { return p[-1] == ' ' || p[-1] == '\n'; }, memo);
@@ -180,7 +180,7 @@ uint32_t FileDXFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   SearchSignCodeInfo sign;
   std::memcpy(sign.sign, "EOF\r\n", 5);
   sign.length = 5;
-  static thread_local RawSectorMemo fallback;
+  static thread_local RawSearchMemo fallback;
   return SearchSignFileAnalyser::SearchEndSignCode(info, device, sign, 1, fallback);
 }
 
@@ -196,7 +196,7 @@ uint32_t FileFH11Analyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* de
   static const uint8_t kEnd[11] = {'D', 'e', 'c', 'o', 'd', 'e', 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
   std::memcpy(sign.sign, kEnd, sizeof kEnd);
   sign.length = sizeof kEnd;
-  static thread_local RawSectorMemo memo;
+  static thread_local RawSearchMemo memo;
   const uint32_t answer = SearchSignFileAnalyser::SearchEndSignCode(info, device, sign, 1, memo);
   info.m_size += 9;
   return answer;

@@ -61,43 +61,31 @@ Found SearchForward(RawFileBuffer& buffer, uint64_t from, uint64_t limit, std::s
   return {kNone, limit, false};
 }
 
-// What the last search for one pattern saw in a carving pass, in bytes of
-// the device: no pattern in [from, reached), or the pattern at `reached`.
-// Files of one type often follow each other, or a signature repeats in
-// every sector of foreign data: the search of each would read on over all
-// that the last one read.
-struct ForwardMemo {
-  uint64_t pass = 0;
-  const void* device = nullptr;
-  std::string pattern;
-  bool fold = false;
-  uint64_t from = 0, reached = 0;
-  bool found = false;
-};
-
 // SearchForward, going on from what the last search for `pattern` in this
 // carving pass saw where it can.
 Found FindForward(RawFileBuffer& buffer, uint64_t from, uint64_t limit, std::string_view pattern, bool fold) {
-  static thread_local ForwardMemo memos[4];
+  // One memo per pattern (and way of comparing) met in this pass, for the
+  // few a document type looks for.
+  static thread_local RawSearchMemo memos[4];
   const uint64_t pass = RawCarvingPass::Current();
   if (pass == 0 || from >= limit) return SearchForward(buffer, from, limit, pattern, fold);
-  ForwardMemo* memo = nullptr;
-  for (ForwardMemo& m : memos) {
-    if (m.pattern == pattern && m.fold == fold) memo = &m;
+  std::string key(pattern);
+  key.push_back(fold ? '\1' : '\0');
+  RawSearchMemo* memo = nullptr;
+  for (RawSearchMemo& m : memos) {
+    if (m.key == key) memo = &m;
   }
   if (memo == nullptr) {
     // The slot of another pass, else the first.
     memo = &memos[0];
-    for (ForwardMemo& m : memos) {
+    for (RawSearchMemo& m : memos) {
       if (m.pass != pass) memo = &m;
     }
-    *memo = ForwardMemo();
-    memo->pattern.assign(pattern);
-    memo->fold = fold;
+    *memo = RawSearchMemo();
+    memo->key = std::move(key);
   }
   const uint64_t base = buffer.FirstByte();
-  const bool inside = memo->pass == pass && memo->device == buffer.Device() && base + from >= memo->from &&
-                      base + from <= memo->reached;
+  const bool inside = memo->Covers(buffer.Device(), base + from);
   uint64_t start = from;
   if (inside) {
     const uint64_t at = memo->reached - base;
@@ -108,12 +96,8 @@ Found FindForward(RawFileBuffer& buffer, uint64_t from, uint64_t limit, std::str
     }
   }
   const Found found = start < limit ? SearchForward(buffer, start, limit, pattern, fold) : Found{kNone, limit, false};
-  const uint64_t reached = base + (found.at != kNone ? found.at : found.reached);
-  if (!inside) memo->from = base + from;
-  memo->reached = inside && !memo->found && found.at == kNone ? std::max(memo->reached, reached) : reached;
-  memo->found = found.at != kNone;
-  memo->pass = pass;
-  memo->device = buffer.Device();
+  memo->Keep(buffer.Device(), inside, base + from, base + (found.at != kNone ? found.at : found.reached),
+             found.at != kNone);
   return found;
 }
 

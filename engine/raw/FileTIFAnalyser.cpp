@@ -438,6 +438,12 @@ uint64_t FileTIFAnalyser::GetTiffSize(RawFileBuffer& buffer, uint32_t magic) {
   return m_extent;
 }
 
+// The header's offsets count from the file's first byte, so the largest
+// end among them is the file's end as it stands, with nothing added. The
+// name comes from the EXIF block of the embedded JPEG wherever the header
+// says that picture lies; the TIFF that files usually hold at byte 160 is
+// that same block (the picture starting at 148), so walking a TIFF there
+// would name the same files and miss those whose picture lies elsewhere.
 uint64_t FileTIFAnalyser::GetRafSize(RawFileBuffer& buffer) {
   const uint8_t* head = buffer.Get(0, 136);
   if (head == nullptr) return 0;
@@ -487,6 +493,11 @@ uint32_t FileTIFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     type = TypeFromMake(m_make, m_model, m_dng, magic == kKeyRw2);
     if (m_time.empty()) m_time = m_originalTime;
   }
+  // A file is carved to the end its structures give, never to a fixed
+  // 130 MB when they end early or late (a fax page or an icon is a real
+  // TIFF of a few kilobytes), never rounded up to whole sectors, and not
+  // stretched to the next sector that ends in zeros: each of those would
+  // hand out bytes of whatever lies behind the file as the file's.
   if (size == 0) return 0;
   m_model = FilterRawFileName(m_model);
   if (!m_model.empty()) m_tag = RAW_FILE_TAG_MODEL;

@@ -268,7 +268,7 @@ uint32_t FileCRWAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   static const uint8_t kTrailers[3][6] = {
       {0x07, 0x28, 0xA8, 0, 0, 0}, {0x07, 0x28, 0xB2, 0, 0, 0}, {0x07, 0x28, 0xE4, 0, 0, 0}};
   static const uint64_t kAdd[3] = {70, 60, 50};
-  static thread_local RawSectorMemo memo;
+  static thread_local RawSearchMemo memo;
   RawFileBuffer buffer(device, info.m_startSector);
   const uint64_t s = buffer.SectorSize();
   const auto probe = [&](uint64_t p) {
@@ -306,7 +306,7 @@ uint32_t FileX3FAnalyser::AnalyseBuffer(unsigned char*, CRawFileInfo& info) {
 
 uint32_t FileX3FAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
   static const uint8_t kSign[] = {'S', 'E', 'C', 'd'};
-  static thread_local RawSectorMemo memo;
+  static thread_local RawSearchMemo memo;
   RawFileBuffer buffer(device, info.m_startSector);
   const uint64_t s = buffer.SectorSize();
   info.m_type = RAW_TYPE_X3F;

@@ -116,9 +116,8 @@ const uint8_t* CRAWSearchController::TakeBlock(int64_t firstSector, int64_t coun
   // A whole block the cache lends is read in place. The analysers may look
   // past their sector into the padding: the last sectors, whose padding
   // would lie past the block, are looked at in a copy with the zeros behind.
-  const uint8_t* block = count == m_sectorsPerBlock && m_sectorSize == m_device->GetSectorSize()
-                             ? BorrowSectors(m_device, firstSector, count)
-                             : nullptr;
+  const uint8_t* block =
+      count == m_sectorsPerBlock ? BorrowSectors(m_device, m_sectorSize, firstSector, count) : nullptr;
   if (block != nullptr) {
     const int64_t tail = std::min<int64_t>(count, (kPadding + m_sectorSize - 1) / m_sectorSize);
     *tailFrom = count - tail;

@@ -119,13 +119,13 @@ int64_t FindSign(RawFileBuffer& buffer, uint64_t from, size_t length, const Sear
 
 uint32_t SearchSignFileAnalyser::SearchEndSignCode(CRawFileInfo& info, IStorageDevice* device,
                                                    const SearchSignCodeInfo& sign, int caseSensitive) {
-  RawSectorMemo unshared;
+  RawSearchMemo unshared;
   return SearchEndSignCode(info, device, sign, caseSensitive, unshared);
 }
 
 uint32_t SearchSignFileAnalyser::SearchEndSignCode(CRawFileInfo& info, IStorageDevice* device,
                                                    const SearchSignCodeInfo& sign, int caseSensitive,
-                                                   RawSectorMemo& memo) {
+                                                   RawSearchMemo& memo) {
   RawFileBuffer buffer(device, info.m_startSector);
   const uint64_t s = buffer.SectorSize();
   const uint64_t limit = sign.limit == 0 ? 0xD000000 : sign.limit;

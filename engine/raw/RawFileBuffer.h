@@ -12,7 +12,7 @@
 
 class CRawFileInfo;
 class IStorageDevice;
-struct RawSectorMemo;
+struct RawSearchMemo;
 
 // Reads a file through a window of 128 sectors (plus one, so that a record
 // that starts near the window's end can be read whole). Every instance shares
@@ -75,9 +75,9 @@ class SearchSignFileAnalyser {
   static uint32_t SearchEndSignCode(CRawFileInfo& info, IStorageDevice* device, const SearchSignCodeInfo& sign,
                                     int caseSensitive);
   // The same, going on within a carving pass from what the last search
-  // handed the same memo saw (RawSectorScan.h): one memo per signature.
+  // handed the same memo saw (RawSearchMemo.h): one memo per signature.
   static uint32_t SearchEndSignCode(CRawFileInfo& info, IStorageDevice* device, const SearchSignCodeInfo& sign,
-                                    int caseSensitive, RawSectorMemo& memo);
+                                    int caseSensitive, RawSearchMemo& memo);
 };
 
 // Files built of length-prefixed boxes (the ISO base media family).

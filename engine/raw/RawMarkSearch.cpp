@@ -1,8 +1,8 @@
 #include "raw/RawMarkSearch.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
+#include <string_view>
 
 #include "raw/RawFileBuffer.h"
 #include "raw/RawFileInfo.h"
@@ -44,34 +44,26 @@ RawMarkFind FindRawEndMark(RawFileBuffer& buffer, uint64_t from, uint64_t limit,
   return result;
 }
 
-namespace {
-
-std::atomic<uint64_t> g_lastPass{0};
-thread_local uint64_t t_pass = 0;
-
-}  // namespace
-
-uint64_t RawCarvingPass::NewPass() { return ++g_lastPass; }
-RawCarvingPass::RawCarvingPass(uint64_t pass) : m_outer(t_pass) { t_pass = pass; }
-RawCarvingPass::~RawCarvingPass() { t_pass = m_outer; }
-uint64_t RawCarvingPass::Current() { return t_pass; }
-
 RawMarkFind FindRawEndMark(RawFileBuffer& buffer, uint64_t from, uint64_t limit, const uint8_t* mark, size_t length,
                            size_t before, size_t after, const std::function<bool(const uint8_t*)>& accept,
-                           RawMarkMemo& memo) {
+                           RawSearchMemo& memo) {
   const uint64_t pass = RawCarvingPass::Current();
-  if (pass == 0 || length == 0 || length > sizeof memo.mark || from >= limit) {
+  if (pass == 0 || length == 0 || length > 16 || from >= limit) {
     return FindRawEndMark(buffer, from, limit, mark, length, before, after, accept);
   }
   const uint64_t base = buffer.FirstByte();
+  // The mark and how it is looked at tell searches of one kind.
+  char keyBytes[16 + 2 * sizeof(size_t)];
+  std::memcpy(keyBytes, mark, length);
+  std::memcpy(keyBytes + length, &before, sizeof before);
+  std::memcpy(keyBytes + length + sizeof before, &after, sizeof after);
+  const std::string_view key(keyBytes, length + sizeof before + sizeof after);
   // Bytes [memo.from, memo.reached) hold no mark `accept` takes for a file
   // that starts at memo.fileStart or later (marks closer than `before` to
   // a file's start are not taken): a search that begins among them goes on
   // from where the last one stopped, or finds the mark it found (the first
   // one for this search too, when this search would take it).
-  const bool same = memo.pass == pass && memo.device == buffer.Device() && memo.length == length &&
-                    memo.before == before && memo.after == after && std::memcmp(memo.mark, mark, length) == 0;
-  const bool inside = same && base >= memo.fileStart && base + from >= memo.from && base + from <= memo.reached;
+  const bool inside = memo.key == key && base >= memo.fileStart && memo.Covers(buffer.Device(), base + from);
   uint64_t start = from;
   if (inside) {
     if (memo.found) {
@@ -88,19 +80,9 @@ RawMarkFind FindRawEndMark(RawFileBuffer& buffer, uint64_t from, uint64_t limit,
   }
   RawMarkFind result = start < limit ? FindRawEndMark(buffer, start, limit, mark, length, before, after, accept)
                                      : RawMarkFind{false, 0, limit};
-  memo.pass = pass;
-  memo.device = buffer.Device();
-  std::memcpy(memo.mark, mark, length);
-  memo.length = length;
-  memo.before = before;
-  memo.after = after;
-  if (!inside) memo.from = base + from;
+  memo.Keep(buffer.Device(), inside, base + from, base + (result.found ? result.offset : result.reached), result.found);
+  memo.key.assign(key);
   memo.fileStart = inside ? std::max(memo.fileStart, base) : base;
-  const uint64_t reached = base + (result.found ? result.offset : result.reached);
-  // A search held back by its own limit short of where the last one got
-  // leaves what the last one learnt standing.
-  memo.reached = inside && !memo.found && !result.found ? std::max(memo.reached, reached) : reached;
-  memo.found = result.found;
   return result;
 }
 

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "raw/RawSearchMemo.h"
+
 class CRawFileInfo;
 class RawFileBuffer;
 
@@ -29,42 +31,11 @@ void SizeFromRawEndMark(CRawFileInfo& info, const RawMarkFind& find, uint64_t ta
 RawMarkFind FindRawEndMark(RawFileBuffer& buffer, uint64_t from, uint64_t limit, const uint8_t* mark, size_t length,
                            size_t before, size_t after, const std::function<bool(const uint8_t*)>& accept);
 
-// Marks a carving pass on the calling thread for as long as it lives:
-// memos are kept within one pass only (a device of another pass may sit at
-// the same address with other bytes). Outside a pass no memo is used.
-class RawCarvingPass {
- public:
-  // A number no other pass of this process has.
-  static uint64_t NewPass();
-  explicit RawCarvingPass(uint64_t pass);
-  ~RawCarvingPass();
-  RawCarvingPass(const RawCarvingPass&) = delete;
-  RawCarvingPass& operator=(const RawCarvingPass&) = delete;
-  // The pass on this thread, 0 for none.
-  static uint64_t Current();
-
- private:
-  uint64_t m_outer;
-};
-
-// What the last search of one caller saw, in bytes of the device: where it
-// began, how far it got, and the mark it found. Files of one type often
-// follow each other (or a signature repeats in every sector of foreign
-// data): the search of each would read all of what the last one read again,
-// to the same mark or to the same limit. A caller whose `accept` looks only
-// at the bytes around the mark keeps one memo per thread and hands it to
-// every search of its kind.
-struct RawMarkMemo {
-  uint64_t pass = 0;  // the carving pass it belongs to (RawCarvingPass)
-  const void* device = nullptr;
-  uint8_t mark[16] = {};
-  size_t length = 0, before = 0, after = 0;
-  uint64_t fileStart = 0;  // the searches it tells of: those of files from here on
-  uint64_t from = 0;       // the first byte searched
-  uint64_t reached = 0;    // how far the search got without a mark, or the mark's first byte
-  bool found = false;
-};
-
+// The same, going on within a carving pass from what the last search handed
+// the same memo saw (RawSearchMemo.h); finds are remembered with the file
+// they were made for, as marks closer than `before` to a file's start are
+// not taken. A caller whose `accept` looks only at the bytes around the mark
+// keeps one memo per thread and hands it to every search of its kind.
 RawMarkFind FindRawEndMark(RawFileBuffer& buffer, uint64_t from, uint64_t limit, const uint8_t* mark, size_t length,
                            size_t before, size_t after, const std::function<bool(const uint8_t*)>& accept,
-                           RawMarkMemo& memo);
+                           RawSearchMemo& memo);

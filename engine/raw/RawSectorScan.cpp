@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "raw/RawFileBuffer.h"
-#include "raw/RawMarkSearch.h"
 
 namespace {
 
@@ -30,7 +29,7 @@ RawSectorScan Probe(uint64_t p, uint64_t stop, uint64_t sector, const std::funct
 }  // namespace
 
 RawSectorScan ScanRawSectors(RawFileBuffer& buffer, uint64_t first, uint64_t stop,
-                             const std::function<RawSectorProbe(uint64_t)>& probe, RawSectorMemo& memo) {
+                             const std::function<RawSectorProbe(uint64_t)>& probe, RawSearchMemo& memo) {
   const uint64_t sector = buffer.SectorSize();
   const uint64_t pass = RawCarvingPass::Current();
   if (first >= stop) return RawSectorScan{false, 0, first, false};
@@ -44,7 +43,7 @@ RawSectorScan ScanRawSectors(RawFileBuffer& buffer, uint64_t first, uint64_t sto
   // The first sector at or past `stop`, where a search that finds nothing
   // stops.
   const uint64_t last = first + (stop - first + sector - 1) / sector * sector;
-  const bool inside = memo.pass == pass && memo.device == buffer.Device() && next >= memo.from && next <= memo.reached;
+  const bool inside = memo.Covers(buffer.Device(), next);
   uint64_t start = first + sector;
   if (inside) {
     const uint64_t at = memo.reached - base;
@@ -53,11 +52,6 @@ RawSectorScan ScanRawSectors(RawFileBuffer& buffer, uint64_t first, uint64_t sto
     start = at;
   }
   const RawSectorScan scan = Probe(start, stop, sector, probe);
-  memo.pass = pass;
-  memo.device = buffer.Device();
-  if (!inside) memo.from = next;
-  memo.reached = base + scan.reached;
-  memo.found = scan.found;
-  memo.end = base + scan.end;
+  memo.Keep(buffer.Device(), inside, next, base + scan.reached, scan.found, base + scan.end);
   return scan;
 }

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "raw/RawSearchMemo.h"
+
 class RawFileBuffer;
 
 // What one sector told.
@@ -29,19 +31,10 @@ struct RawSectorScan {
   bool unreadable = false;  // the search stopped at a sector it could not read
 };
 
-// What the last search of one kind saw, in bytes of the device: sectors
-// [from, reached) told nothing, or (found) the one at `reached` gave `end`.
-struct RawSectorMemo {
-  uint64_t pass = 0;
-  const void* device = nullptr;
-  uint64_t from = 0, reached = 0, end = 0;
-  bool found = false;
-};
-
 // Probes the sectors at `first`, `first` + sector size... below `stop`
 // (bytes from the file's start) until one tells an end or cannot be read.
 // The probe of `first` may hang on where the file starts; those of the
 // sectors after it must not, nor may the end they tell lie more than a
 // sector before the sector probed.
 RawSectorScan ScanRawSectors(RawFileBuffer& buffer, uint64_t first, uint64_t stop,
-                             const std::function<RawSectorProbe(uint64_t)>& probe, RawSectorMemo& memo);
+                             const std::function<RawSectorProbe(uint64_t)>& probe, RawSearchMemo& memo);

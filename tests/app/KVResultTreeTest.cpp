@@ -153,6 +153,11 @@ TEST_F(ResultTrees, TypeRowsPutUnlistedExtensionsUnderOther) {
   EXPECT_EQ(rows[0]->state(), 1);
   EXPECT_FALSE(KVUIController::getImageForType("jpg").isEmpty());
   EXPECT_TRUE(KVUIController::getImageForType("qqq").isEmpty());
+
+  // An extension met later still takes its place by name.
+  File("e.gif", 1);
+  KVUIController::GetScanTreeNodeData(&rows, 0);
+  EXPECT_EQ(Names(rows[0].get()), (std::vector<std::string>{"gif", "jpg", "png"}));
 }
 
 // The other row holds extension rows beside its own files: its mark counts

@@ -125,6 +125,48 @@ TEST(OperationRunner, EachNewsIsPostedAndTheEndOnceMoreUnlessRowsAreRebuilt) {
   }
 }
 
+// A save or load window reads the progress record and learns the end from
+// its own post: news reaches it only while the run goes on, rows rebuilt or
+// not, and a run found over at the poller's first look posts only the end.
+TEST(OperationRunner, SaveAndLoadNewsIgnoresRebuildsAndTheEndIsPostedOnlyByItsOwnName) {
+  FakeOperation operation;
+  operation.treeFinished = false;
+  KVPollArgs args{&operation, "RunnerLoad", "RunnerLoadDone"};
+  args.postEndNews = false;
+  args.holdDuringRebuild = false;
+  {
+    Window window(operation, "RunnerLoad");
+    Window finish(operation, "RunnerLoadDone");
+    operation.SetNeedUIUpdate(1);  // the news of its end, never looked at
+    testing::internal::CaptureStderr();
+    KVUIController::QueryStatusAndUpdateUI(args);
+    const std::string logged = testing::internal::GetCapturedStderr();
+    qttest::PumpPending();
+    EXPECT_EQ(window.posts, 0);
+    EXPECT_EQ(finish.posts, 1);
+    const size_t sent = logged.find("---------Send Progress finish notify to UI-------\n");
+    EXPECT_NE(sent, std::string::npos) << logged;
+    EXPECT_NE(logged.find("---------The Progress thread is exited-----------\n", sent), std::string::npos) << logged;
+  }
+  Window window(operation, "RunnerLoad");
+  Window finish(operation, "RunnerLoadDone");
+  std::atomic<bool> paced{true};
+  ASSERT_TRUE(KVUIController::DoOperation(
+      [&] {
+        for (int i = 1; i <= 3; ++i) {
+          Report(operation, static_cast<uint64_t>(i));
+          paced = paced && Await([&] { return window.posts >= i; });
+        }
+      },
+      args));
+  finish.WaitUntilOver();
+  EXPECT_TRUE(paced);
+  ASSERT_GE(window.currents.size(), 3u);
+  EXPECT_EQ(std::vector<uint64_t>(window.currents.begin(), window.currents.begin() + 3),
+            (std::vector<uint64_t>{1, 2, 3}));
+  EXPECT_EQ(finish.posts, 1);
+}
+
 // A start while the last run still stops is queued: the old engine is not
 // revived (not even by a pause), and the new body runs on the same worker
 // once the old one has returned, with the status the user left it in.

@@ -361,6 +361,7 @@ TEST_F(NtfsRecovery, AFullDestinationPausesAndResumesToIdenticalCopies) {
   ASSERT_GT(wanted.size(), 20u);
   EXPECT_EQ(static_cast<size_t>(count), wanted.size());
   ASSERT_GT(size, 1u << 20) << "the selection must not fit";
+  testing::internal::CaptureStdout();
   ASSERT_EQ(KVUIController::DoRecovery(QString::fromStdString(out.string()), "DoRecovery"), 0u);
   const auto waitFor = [&](const std::function<bool()>& done) {
     for (int i = 0; i < 600 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -375,6 +376,13 @@ TEST_F(NtfsRecovery, AFullDestinationPausesAndResumesToIdenticalCopies) {
   testsupport::RunCommandOrFail("mount -o remount,size=64m " + testsupport::ShellQuote(out.string()));
   KVUIController::PauseOrResumeRecovery();
   EXPECT_TRUE(waitFor([&] { return !recovery.IsWorkerRunning(); }));
+  // Each file, once whole, is told on standard output with its place in the run.
+  const std::string told = testing::internal::GetCapturedStdout();
+  for (const auto& [path, sha] : wanted) {
+    EXPECT_NE(told.find("):" + fs::path(path).filename().string() + "=====\n"), std::string::npos) << path;
+  }
+  EXPECT_NE(told.find("===Recvoeried file(1):"), std::string::npos);
+  EXPECT_NE(told.find("===Recvoeried file(" + std::to_string(wanted.size()) + "):"), std::string::npos);
   EXPECT_EQ(recovery.GetRecoveriedFilesCnt(), wanted.size());
   EXPECT_EQ(recovery.GetFailedFilesCnt(), 0u);
   EXPECT_EQ(recovery.GetRecoveriedFileSize(), size);

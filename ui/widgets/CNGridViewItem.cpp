@@ -135,8 +135,12 @@ void CNGridViewItem::refImageWithImage(const QImage& image) {
 
 QRectF CNGridViewItem::ThumbnailRect(const QSizeF& image, const QRectF& bounds) {
   const QRectF plate = bounds.adjusted(kPlateOffset, kPlateOffset, 0, 0);
-  const qreal w = std::min<qreal>(image.width(), kThumbnailMax);
-  const qreal h = std::min<qreal>(image.height(), kThumbnailMax);
+  // The longer side is brought down to 90 and the other follows, so a photo
+  // keeps its shape; a smaller image is shown at its own size.
+  const qreal longer = std::max<qreal>(image.width(), image.height());
+  const qreal scale = longer > kThumbnailMax ? kThumbnailMax / longer : 1.0;
+  const qreal w = image.width() * scale;
+  const qreal h = image.height() * scale;
   return {(plate.width() - w) / 2 + kPlateOffset, (plate.height() - h) / 2 - kPlateOffset, w, h};
 }
 

@@ -108,9 +108,9 @@ class CNGridViewItem : public CNGridViewItemBase {
   // the image shown (the placeholder) in place.
   void refImageWithImage(const QImage& image);
 
-  // Where an image of `image` size is drawn in an item of `bounds`: each
-  // side capped at 90, centred across the plate and a little above its
-  // middle.
+  // Where an image of `image` size is drawn in an item of `bounds`: scaled
+  // down, keeping its proportions, until neither side exceeds 90; centred
+  // across the plate and a little above its middle.
   static QRectF ThumbnailRect(const QSizeF& image, const QRectF& bounds);
 
   ICNGridViewItemDelegate* delegate() const { return delegate_; }

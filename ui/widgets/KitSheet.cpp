@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "ui/widgets/KitImages.h"
 #include "ui/widgets/KitServices.h"
 #include "ui/widgets/KitStyle.h"
@@ -72,6 +74,10 @@ void KitSheet::keyPressEvent(QKeyEvent* event) {
 
 namespace KitAlert {
 
+namespace {
+constexpr int kAlertWidth = 420;
+}  // namespace
+
 KitSheet* BeginSheetWithTexts(TCImageWindow* window, const QString& title, const QString& note, const QString& yes,
                               const QString& no, std::function<void(int)> completion, const QString& other) {
   auto* panel = new QWidget;
@@ -80,7 +86,6 @@ KitSheet* BeginSheetWithTexts(TCImageWindow* window, const QString& title, const
   palette.setColor(QPalette::Window, KitColors::kControl);
   palette.setColor(QPalette::WindowText, Qt::black);
   panel->setPalette(palette);
-  panel->setFixedWidth(420);
 
   auto* icon = new QLabel;
   icon->setPixmap(KitImages::Named(QStringLiteral("warning_b")));
@@ -127,6 +132,17 @@ KitSheet* BeginSheetWithTexts(TCImageWindow* window, const QString& title, const
   row->setSpacing(14);
   row->addWidget(icon);
   row->addLayout(text, 1);
+  // 420 wide, or wider where the buttons side by side, or the longest word
+  // of a text (which cannot wrap), need more in the language shown.
+  int textWidth = buttons->sizeHint().width();
+  for (QLabel* label : panel->findChildren<QLabel*>()) {
+    if (label == icon) continue;
+    for (const QString& word : label->text().split(QLatin1Char(' '), Qt::SkipEmptyParts))
+      textWidth = std::max(textWidth, label->fontMetrics().horizontalAdvance(word));
+  }
+  const QMargins margins = row->contentsMargins();
+  const int needed = margins.left() + icon->sizeHint().width() + row->spacing() + textWidth + margins.right();
+  panel->setFixedWidth(std::max(kAlertWidth, needed));
   panel->adjustSize();
 
   KitSheet* sheet = KitSheet::Begin(window, panel, std::move(completion));

@@ -241,9 +241,37 @@ QPainterPath Outline(const Metrics& m, const Geometry& g, unsigned side) {
 
 }  // namespace bubble
 
+MAAttachedWindowShadow::MAAttachedWindowShadow(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_TranslucentBackground);
+  setAttribute(Qt::WA_TransparentForMouseEvents);
+  hide();
+}
+
+void MAAttachedWindowShadow::cast(const QPainterPath& outline, const QRect& frame) {
+  outline_ = outline.translated(kSpread, kSpread);
+  setGeometry(frame.adjusted(-kSpread, -kSpread, kSpread, kSpread + kDrop));
+  update();
+}
+
+void MAAttachedWindowShadow::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  QPainterPath outside;
+  outside.addRect(rect());
+  painter.setClipPath(outside.subtracted(outline_));
+  // Rings of growing width, each faint: where they overlap, near the
+  // outline, the shadow is darkest, fading out over kSpread points.
+  const QPainterPath dropped = outline_.translated(0, kDrop);
+  painter.fillPath(dropped, QColor(0, 0, 0, 70));
+  for (int ring = kSpread; ring > 0; --ring) {
+    painter.strokePath(dropped, QPen(QColor(0, 0, 0, 14), 2.0 * ring, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  }
+}
+
 MAAttachedWindow::MAAttachedWindow(QWidget* view, QWidget* anchor, QWidget* window, unsigned side, float distance)
     : QWidget(window), view_(view), anchor_(anchor), window_(window), side_(side), distance_(distance) {
   setAttribute(Qt::WA_TranslucentBackground);
+  if (window_ != nullptr) shadow_ = new MAAttachedWindowShadow(window_);
   if (view_ != nullptr) view_->setParent(this);
   if (side_ > 11 && window_ != nullptr) {
     // Over its window the bubble's room is the window itself.
@@ -253,6 +281,8 @@ MAAttachedWindow::MAAttachedWindow(QWidget* view, QWidget* anchor, QWidget* wind
   if (side_ > 11) side_ = bubble::kBelow;
   updateGeometry();
 }
+
+MAAttachedWindow::~MAAttachedWindow() { delete shadow_.data(); }
 
 QPointF MAAttachedWindow::anchorPoint() const {
   if (anchor_ == nullptr || window_ == nullptr) return {};
@@ -267,7 +297,10 @@ void MAAttachedWindow::updateGeometry() {
   setGeometry(QRectF(w.x(), window_->height() - w.y() - w.height(), w.width(), w.height()).toAlignedRect());
   const QRectF& v = geometry_.view;
   view_->move(static_cast<int>(v.x()), static_cast<int>(w.height() - v.y() - v.height()));
+  if (shadow_ != nullptr) shadow_->cast(topDown().map(bubble::Outline(metrics_, geometry_, side_)), geometry());
 }
+
+QTransform MAAttachedWindow::topDown() const { return QTransform(1, 0, 0, -1, 0, height()); }
 
 void MAAttachedWindow::setVisible(bool visible) {
   // A bubble pointing at nothing would mislead.
@@ -277,14 +310,17 @@ void MAAttachedWindow::setVisible(bool visible) {
     raise();
   }
   QWidget::setVisible(visible);
+  if (shadow_ != nullptr) {
+    shadow_->setVisible(visible);
+    if (visible) shadow_->stackUnder(this);
+  }
 }
 
 void MAAttachedWindow::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   // Bottom-up to the widget's top-down pixels.
-  painter.translate(0, height());
-  painter.scale(1, -1);
+  painter.setTransform(topDown());
   const QPainterPath path = bubble::Outline(metrics_, geometry_, side_);
   painter.fillPath(path, QColor::fromRgbF(0.1f, 0.1f, 0.1f, 0.75f));
   if (metrics_.borderWidth > 0) {

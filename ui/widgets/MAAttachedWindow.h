@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QRectF>
 #include <QSizeF>
+#include <QTransform>
 #include <QWidget>
 
 namespace bubble {
@@ -47,15 +48,38 @@ QPainterPath Outline(const Metrics& m, const Geometry& g, unsigned side);
 
 }  // namespace bubble
 
+// The soft shadow a bubble casts on the window beneath it: a sibling just
+// under the bubble, a little larger, painting only outside the bubble's
+// outline so the bubble's own translucent fill stays as it is.
+class MAAttachedWindowShadow : public QWidget {
+ public:
+  static constexpr int kSpread = 8;  // how far the shadow reaches past the bubble
+  static constexpr int kDrop = 2;    // how far it falls below the bubble
+
+  explicit MAAttachedWindowShadow(QWidget* parent);
+  // `outline`: the bubble's outline in its own top-down pixels; `frame`: the
+  // bubble's frame in the parent.
+  void cast(const QPainterPath& outline, const QRect& frame);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QPainterPath outline_;
+};
+
 class MAAttachedWindow : public QWidget {
  public:
   // Points at the centre of `anchor` from `side` at `distance`; `window` is
   // the top-level widget the bubble lies over. Hidden, and never shown, once
   // the anchor is gone.
   MAAttachedWindow(QWidget* view, QWidget* anchor, QWidget* window, unsigned side, float distance);
+  ~MAAttachedWindow() override;
 
   unsigned side() const { return side_; }
   const bubble::Geometry& placement() const { return geometry_; }
+  // The shadow under the bubble, shown and hidden with it.
+  QWidget* shadow() const { return shadow_; }
   // Places the bubble again (after the window or anchor moved).
   void updateGeometry();
   void setVisible(bool visible) override;
@@ -65,9 +89,12 @@ class MAAttachedWindow : public QWidget {
 
  private:
   QPointF anchorPoint() const;
+  // From the bubble's bottom-up coordinates to its widget's pixels.
+  QTransform topDown() const;
 
   bubble::Metrics metrics_;
   QPointer<QWidget> view_, anchor_, window_;
+  QPointer<MAAttachedWindowShadow> shadow_;
   unsigned side_;
   float distance_;
   bubble::Geometry geometry_;

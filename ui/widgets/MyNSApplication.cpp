@@ -50,7 +50,11 @@ bool MyNSApplication::eventFilter(QObject* watched, QEvent* event) {
   const auto* key = static_cast<QKeyEvent*>(event);
   const char* action = ActionFor(key->key(), key->modifiers());
   if (action == nullptr) return false;
-  // Text widgets have these as slots; anything else lets the key go on.
+  // Text widgets have these as slots; anything else (a tree, a table, a
+  // grid) lets the key go on. Asked first: invoking a slot the target lacks
+  // writes a warning for every key press.
+  const QByteArray slot = QByteArray(action) + "()";
+  if (target->metaObject()->indexOfMethod(slot.constData()) < 0) return false;
   return QMetaObject::invokeMethod(target, action);
 }
 

@@ -59,6 +59,11 @@ void TCImageButton::placeLabel() {
   if (label_) label_->setGeometry(0, (height() - 18) / 2, width(), 18);
 }
 
+void TCImageButton::setImage(const QPixmap& image) {
+  image_ = image;
+  update();
+}
+
 void TCImageButton::setButtonEnabled(bool usable) {
   usable_ = usable;
   if (!usable && tracking_) {
@@ -90,6 +95,10 @@ void TCImageButton::paintEvent(QPaintEvent*) {
     option.initFrom(this);
     option.state |= isDown() ? QStyle::State_Sunken : QStyle::State_Raised;
     if (label_.isNull()) option.text = text();
+    if (!image_.isNull()) {
+      option.icon = QIcon(image_);
+      option.iconSize = image_.deviceIndependentSize().toSize();
+    }
     painter.drawControl(QStyle::CE_PushButton, option);
     return;
   }

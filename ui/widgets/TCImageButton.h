@@ -31,6 +31,12 @@ class TCImageButton : public QAbstractButton {
   // at `frame`'s size. Calling it again replaces the text.
   void setTextWithName(const QString& text, const QRect& frame);
 
+  // The button's own image, as a plain button carries one: shown, centred,
+  // only while the button has no normal image and so draws as the style's
+  // plain button; the state images take its place otherwise.
+  void setImage(const QPixmap& image);
+  const QPixmap& image() const { return image_; }
+
   void setButtonEnabled(bool usable);
   bool isButtonEnabled() const { return usable_; }
   // The pointer is over the button (hover).
@@ -58,6 +64,7 @@ class TCImageButton : public QAbstractButton {
   bool focus_ = false;
   bool tracking_ = false;
   QPixmap normalImage_, activeImage_, hoverImage_, disableImage_;
+  QPixmap image_;
   QRectF dstRect_, srcRect_;
   QPointer<QLabel> label_;
 };

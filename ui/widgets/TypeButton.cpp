@@ -3,6 +3,8 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 
 #include "ui/widgets/KitImages.h"
 #include "ui/widgets/KitStyle.h"
@@ -70,6 +72,17 @@ void TypeButton::paintEvent(QPaintEvent*) {
     title = KitColors::kLabelTextDisabled;
   }
   setTitleColour(title);
+  if (normalImage_.isNull()) {
+    // Without its art the category is still a button: the style's plain
+    // one, with the title on the control colour so it reads on any face.
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    option.initFrom(this);
+    option.state |= isDown() ? QStyle::State_Sunken : QStyle::State_Raised;
+    painter.drawControl(QStyle::CE_PushButton, option);
+    if (textField_ != nullptr) painter.fillRect(textField_->geometry(), KitColors::kControl);
+    return;
+  }
   if (!image->isNull()) QPainter(this).drawPixmap(dstRect_, *image);
 }
 

@@ -1,7 +1,9 @@
 // The large category button of the first page: a state image, the category's
 // title under it and a tick box showing whether the category is chosen. The
-// page toggles the tick from the button's clicked signal. KVHandButton is a
-// plain button that shows the pointing hand while the pointer is over it.
+// page toggles the tick from the button's clicked signal. Given no images, it
+// draws as the style's plain button with its title on the control colour.
+// KVHandButton is a plain button that shows the pointing hand while the
+// pointer is over it.
 #pragma once
 
 #include <QAbstractButton>

@@ -50,9 +50,9 @@ KitSheet* Begin(QWidget* window, const QString& stem, std::function<void(int)> c
 }
 
 KitSheet* BeginWithTexts(QWidget* window, const QString& title, const QString& note, const QString& yes,
-                         const QString& no, std::function<void(int)> completion) {
+                         const QString& no, std::function<void(int)> completion, const QString& other) {
   const SheetMaker make = [=](TCImageWindow* host, std::function<void(int)> done) {
-    return KitAlert::BeginSheetWithTexts(host, title, note, yes, no, std::move(done));
+    return KitAlert::BeginSheetWithTexts(host, title, note, yes, no, std::move(done), other);
   };
   return BeginOn(window, make, std::move(completion), !no.isEmpty());
 }

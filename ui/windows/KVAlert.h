@@ -22,9 +22,11 @@ namespace KVAlert {
 KitSheet* Begin(QWidget* window, const QString& stem, std::function<void(int)> completion, bool withNoButton = true);
 
 // The same from the texts themselves (see KitAlert::BeginSheetWithTexts):
-// an empty `no` asks with the YES button alone.
+// an empty `no` asks with the YES button alone, and a non-empty `other` adds
+// the third button (answers -1). A null `window` asks in the alert's own
+// window, which blocks every other window until answered.
 KitSheet* BeginWithTexts(QWidget* window, const QString& title, const QString& note, const QString& yes,
-                         const QString& no, std::function<void(int)> completion);
+                         const QString& no, std::function<void(int)> completion, const QString& other = {});
 
 // The application's window a question should go to: the active one when it
 // is one of ours, else none.

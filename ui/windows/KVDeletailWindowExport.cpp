@@ -17,6 +17,7 @@
 #include "ui/widgets/KitSheet.h"
 #include "ui/widgets/TCImageButton.h"
 #include "ui/widgets/TCImageWindow.h"
+#include "ui/windows/KVAlert.h"
 #include "ui/windows/KVDeletailWindowController.h"
 #include "ui/windows/KVProgressWindow.h"
 #include "ui/windows/KVSmallWindow.h"
@@ -70,9 +71,10 @@ void KVDeletailWindowController::exportButtonAction() {
     return;
   }
   // 1 chooses again, 0 gives up, -1 saves there all the same. The answer
-  // is acted on once the sheet has gone.
-  sheet_ = KitAlert::BeginSheetWithTexts(
-      aWindow, platform::Localized("SAVE_SAME_DISK_WARNING"), platform::Localized("SAVE_SAME_DISK_PROMPT"),
+  // is acted on once the alert has gone. The alert has a window of its own
+  // that holds every window of the application until answered.
+  sheet_ = KVAlert::BeginWithTexts(
+      nullptr, platform::Localized("SAVE_SAME_DISK_WARNING"), platform::Localized("SAVE_SAME_DISK_PROMPT"),
       platform::Localized("CHANG_DESTINATION"), platform::Localized("PAGE_FOUR_SCAN_STOP_NO_BUTTON"),
       [this, path](int code) {
         if (code == 1) {

@@ -16,6 +16,7 @@
 #include "ui/widgets/KitImages.h"
 #include "ui/widgets/KitSegmentedControl.h"
 #include "ui/widgets/KitStyle.h"
+#include "ui/widgets/MyNSApplication.h"
 #include "ui/widgets/RFOverlayScrollView.h"
 #include "ui/widgets/TCImageWindow.h"
 #include "ui/windows/KVDeletailWindowController.h"
@@ -80,7 +81,8 @@ void KVDeletailWindowController::buildLayout() {
   QWidget* content = Pane(nullptr);
   aWindow->setContentView(content);
   auto* contentLayout = Tight<QVBoxLayout>(content);
-  splistView = new QSplitter(Qt::Horizontal, content);
+  // The divider is the kit's black line between the two dark panes.
+  splistView = new CustemSplitView(Qt::Horizontal, content);
   splistView->setChildrenCollapsible(splitViewCanCollapseSubview());
   splistView->setHandleWidth(1);
   contentLayout->addWidget(splistView);

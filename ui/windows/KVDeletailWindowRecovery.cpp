@@ -9,9 +9,14 @@
 // isFinishRecovery makes the end of a recovery (its natural end, or the
 // user's stop, whichever comes first) handled once: exactly one end or stop
 // window per recovery.
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCompleter>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QMouseEvent>
 #include <QTimer>
 
 #include <pwd.h>
@@ -62,6 +67,51 @@ QString StartFolder(const QString& last) {
   return QDir::homePath();
 }
 
+// Typing a path opens the name field's list of completions, a pop-up that
+// takes every press while it shows. Under X a press outside it only closes
+// it, so the first click on "Recover Here" after typing did nothing. This
+// filter, seen before the completer's own, closes the list and hands the
+// press on to what lies under it in the chooser, which then holds the
+// pointer until the button is let go, so that the release reaches it too.
+class PassPressesOutsideTheList : public QObject {
+ public:
+  PassPressesOutsideTheList(QWidget* list, QWidget* chooser) : QObject(list), chooser_(chooser) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::MouseButtonRelease && watched == held_) {
+      held_->releaseMouse();
+      held_->removeEventFilter(this);
+      held_ = nullptr;
+      return false;
+    }
+    if (event->type() != QEvent::MouseButtonPress || watched != parent()) return false;
+    auto* list = static_cast<QWidget*>(watched);
+    const auto* press = static_cast<QMouseEvent*>(event);
+    const QPoint global = press->globalPosition().toPoint();
+    if (list->rect().contains(list->mapFromGlobal(global))) return false;  // a choice in the list
+    list->hide();
+    if (chooser_ == nullptr || !chooser_->isVisible()) return true;
+    const QPoint inChooser = chooser_->mapFromGlobal(global);
+    if (!chooser_->rect().contains(inChooser)) return true;
+    QWidget* target = chooser_->childAt(inChooser);
+    if (target == nullptr) target = chooser_;
+    QMouseEvent again(QEvent::MouseButtonPress, target->mapFromGlobal(global), global, press->button(),
+                      press->buttons(), press->modifiers());
+    QApplication::sendEvent(target, &again);
+    if (target->isVisible() && held_ == nullptr) {
+      held_ = target;
+      held_->installEventFilter(this);
+      held_->grabMouse();
+    }
+    return true;
+  }
+
+ private:
+  QPointer<QWidget> chooser_;
+  QPointer<QWidget> held_;
+};
+
 void Activate(QWidget* window) {
   if (window == nullptr) return;
   window->raise();
@@ -87,6 +137,11 @@ void KVDeletailWindowController::recovrtyButtonClick() {
   chooser->setAcceptMode(QFileDialog::AcceptOpen);
   chooser->setLabelText(QFileDialog::Accept, platform::Localized("PAGE_FOUR_RECOVERY_WINDOW_SAVE_BUTTON"));
   chooser->setDirectory(StartFolder(recoverySavePathStr));
+  if (auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")); name && name->completer()) {
+    // Asking for the list makes it, with the completer's filter, first.
+    QAbstractItemView* list = name->completer()->popup();
+    list->installEventFilter(new PassPressesOutsideTheList(list, chooser));
+  }
   if (rectNew.width() == 0 && rectNew.height() == 0) rectNew = aWindow->geometry().adjusted(0, kPanelDrop, 0, 0);
   chooser->setGeometry(rectNew);
   // A sheet: only the results window waits for it.

@@ -20,6 +20,7 @@
 #include "ui/widgets/KitAnimations.h"
 #include "ui/widgets/KitAutoresizer.h"
 #include "ui/widgets/KitElidedLabel.h"
+#include "ui/widgets/KitImages.h"
 #include "ui/widgets/KitSegmentedControl.h"
 #include "ui/widgets/KitSheet.h"
 #include "ui/widgets/KitSpinner.h"
@@ -246,6 +247,8 @@ void KVDeletailWindowController::slideRecoveryButtonOut(double gap) {
 
 void KVDeletailWindowController::stopButtonClick() {
   if (isCloseWindow != 0) return;
+  stopButton->setImage(
+      KitImages::Named(stopButton->isChecked() ? QStringLiteral("del_press") : QStringLiteral("del_normal")));
   if (isPause == 0 && !KVUIController::IsPause()) KVUIController::PauseOrResumeScan();
   beginSheet(QStringLiteral("PAGE_FOUR_SCAN_STOP"), [this](int code) {
     if (code != 1) {

@@ -1,6 +1,7 @@
 #include "ui/windows/KVSelectDiskViewController.h"
 
 #include <QLabel>
+#include <QScrollBar>
 #include <QWidget>
 
 #include "app/KVNode.h"
@@ -12,6 +13,7 @@
 #include "ui/widgets/KVCustomOutlineView.h"
 #include "ui/widgets/KitImages.h"
 #include "ui/widgets/KitStyle.h"
+#include "ui/widgets/RFOverlayScrollView.h"
 #include "ui/widgets/TCImageButton.h"
 #include "ui/windows/KVWizardPage.h"
 
@@ -44,10 +46,9 @@ KVSelectDiskViewController::KVSelectDiskViewController(KVWizardServices services
   } columns[] = {{kName, "PAGE_THREE_TABLEVIEW_DRIVES", 560},
                  {kSize, "PAGE_THREE_TABLEVIEW_SIZE", 150},
                  {kFileSystem, "PAGE_THREE_TABLEVIEW_FILESYSTEM", 170},
-                 {kSelect, nullptr, 40}};
+                 {kSelect, "PAGE_THREE_TABLEVIEW_FILESYSTEM", 40}};
   for (const auto& each : columns) {
-    KitTableColumn* column = outlineView->addTableColumn(
-        each.identifier, each.title != nullptr ? platform::Localized(each.title) : QString(), each.width);
+    KitTableColumn* column = outlineView->addTableColumn(each.identifier, platform::Localized(each.title), each.width);
     auto header = std::make_unique<CustomTableHeaderView>(column->headerCell()->stringValue());
     header->setFont(KitStyle::Font(12));
     column->setHeaderCell(std::move(header));
@@ -56,6 +57,10 @@ KVSelectDiskViewController::KVSelectDiskViewController(KVWizardServices services
                                  : static_cast<KitTextFieldCell*>(column->dataCell());
     cell->setFont(KitStyle::Font(13));
   }
+  // The kit's thin scrollers over the dark rows: the columns fill the
+  // list's width, so only a list longer than the page scrolls, and nothing
+  // takes width from the columns.
+  scrollView = new RFOverlayScrollView(outlineView);
   backButton = new TCImageButton(QRect(40, 490, 100, 30), view_);
   scanButton = new TCImageButton(QRect(KVWizardPage::kWidth - 140, 490, 100, 30), view_);
   awakeFromNib();
@@ -115,14 +120,20 @@ void KVSelectDiskViewController::RefreshDevice() {
 void KVSelectDiskViewController::getDiskValue() {
   // The old rows stay alive until the outline has let go of them.
   const std::shared_ptr<KVDeviceRows> old = allDiskArr_;
-  DiskVolumeNodeData* oldPick = selectDiskVolume_;
-  const DiskVolumeNodeData* oldParent = parentOf(oldPick);
+  // Where the pick was on screen: the list scrolls with it when rows come or
+  // go above it, so that what the user is looking at stays put.
+  const int oldScroll = outlineView->verticalScrollBar()->value();
+  const int oldRow = selectDiskVolume_ != nullptr ? outlineView->rowForItem(selectDiskVolume_) : -1;
   auto rows = std::make_shared<KVDeviceRows>();
   if (services_.getDeviceInfoToArray) services_.getDeviceInfoToArray(rows.get());
   allDiskArr_ = std::move(rows);
-  selectDiskVolume_ = oldPick != nullptr ? findAgain(*oldPick, oldParent) : nullptr;
-  if (selectDiskVolume_ == nullptr) selectDiskVolume_ = firstVolume();
+  DiskVolumeNodeData* again = userPick_ ? find(*userPick_) : nullptr;
+  selectDiskVolume_ = again != nullptr ? again : firstVolume();
   InitFinished();
+  if (again == nullptr) return;
+  const int newRow = outlineView->rowForItem(again);
+  const int shift = oldRow >= 0 && newRow >= 0 ? (newRow - oldRow) * outlineView->rowHeight() : 0;
+  outlineView->verticalScrollBar()->setValue(oldScroll + shift);
 }
 
 // ---- the outline -----------------------------------------------------------------
@@ -140,6 +151,7 @@ void KVSelectDiskViewController::InitFinished() {
   outlineView->selectItem(wanted);
   reloading_ = false;
   pick(wanted);
+  if (!userPick_ && wanted != nullptr) userPick_ = keyOf(*wanted);
   reloadCellBackgroundColor();
   if (delegate_ != nullptr) delegate_->changeSelectDiskViewContinueButtonEnabled(sharedPick());
   outlineView->setFocus();
@@ -212,12 +224,16 @@ void KVSelectDiskViewController::willDisplayCell(KitOutlineView* outline, KitCel
 bool KVSelectDiskViewController::shouldSelectItem(KitOutlineView*, void* item) {
   bClickHead_ = false;
   pick(Row(item));
+  if (selectDiskVolume_ != nullptr) userPick_ = keyOf(*selectDiskVolume_);
   return true;
 }
 
 void KVSelectDiskViewController::outlineViewSelectionDidChange(KitOutlineView* outline) {
   if (reloading_) return;
-  if (outline->selectedItem() == nullptr) pick(nullptr);  // cleared: a click on empty space
+  if (outline->selectedItem() == nullptr) {  // cleared: a click on empty space
+    pick(nullptr);
+    userPick_.reset();
+  }
   if (delegate_ != nullptr) delegate_->changeSelectDiskViewContinueButtonEnabled(sharedPick());
 }
 
@@ -279,28 +295,49 @@ DiskVolumeNodeData* KVSelectDiskViewController::firstVolume() const {
   return nullptr;
 }
 
-DiskVolumeNodeData* KVSelectDiskViewController::findAgain(const DiskVolumeNodeData& old,
-                                                          const DiskVolumeNodeData* oldParent) const {
+KVSelectDiskViewController::DeviceKey KVSelectDiskViewController::keyOf(const DiskVolumeNodeData& row) const {
+  const DiskVolumeNodeData* parent = parentOf(&row);
+  const DiskVolumeNodeData& disk = parent != nullptr ? *parent : row;
+  DeviceKey key;
+  key.diskPath = disk.devicePath();
+  key.diskName = disk.name();
+  key.diskCapacity = disk.capacity();
+  key.isDmg = disk.isDmg();
+  key.isUsb = disk.isUsb();
+  key.isVolume = parent != nullptr;
+  key.name = row.name();
+  key.capacity = row.capacity();
+  key.fileSystem = row.fileSystem();
+  key.volumeIndex = row.volumeIndex();
+  return key;
+}
+
+DiskVolumeNodeData* KVSelectDiskViewController::find(const DeviceKey& key) const {
   if (!allDiskArr_) return nullptr;
-  // Indexes are handed out afresh by every listing: they only tell apart
-  // rows that look the same (two sticks of one model), so they are asked
-  // for first and then let go.
-  for (const bool byIndex : {true, false}) {
-    const auto same = [byIndex](const DiskVolumeNodeData& a, const DiskVolumeNodeData& b) {
-      return a.name() == b.name() && a.capacity() == b.capacity() && a.fileSystem() == b.fileSystem() &&
-             a.isDmg() == b.isDmg() && a.isUsb() == b.isUsb() &&
-             (!byIndex || (a.diskIndex() == b.diskIndex() && a.volumeIndex() == b.volumeIndex()));
-    };
-    for (const auto& disk : *allDiskArr_) {
-      if (oldParent == nullptr) {
-        if (same(*disk, old)) return disk.get();
-        continue;
-      }
-      if (!same(*disk, *oldParent)) continue;
-      for (size_t k = 0; k < disk->numberOfChildren(); ++k) {
-        if (same(*disk->childAtIndex(k), old)) return disk->childAtIndex(k);
-      }
-    }
+  // Names are not enough: two images of one name, or two sticks of one
+  // model, list alike, and disk indexes are handed out afresh by every
+  // listing (a device attached anywhere moves the others). The device path
+  // tells disks apart while they stay attached; a path given to another
+  // medium meanwhile lists another name or size.
+  DiskVolumeNodeData* disk = nullptr;
+  for (const auto& each : *allDiskArr_) {
+    if (each->name() != key.diskName || each->capacity() != key.diskCapacity || each->isDmg() != key.isDmg ||
+        each->isUsb() != key.isUsb)
+      continue;
+    if (!key.diskPath.isEmpty() && !each->devicePath().isEmpty() && each->devicePath() != key.diskPath) continue;
+    disk = each.get();
+    break;
   }
-  return nullptr;
+  if (disk == nullptr || !key.isVolume) return disk;
+  // The volume at its place on the disk, else one that looks the same
+  // (a table read again may number its volumes otherwise).
+  DiskVolumeNodeData* alike = nullptr;
+  for (size_t k = 0; k < disk->numberOfChildren(); ++k) {
+    DiskVolumeNodeData* volume = disk->childAtIndex(k);
+    if (volume->name() != key.name || volume->capacity() != key.capacity || volume->fileSystem() != key.fileSystem)
+      continue;
+    if (volume->volumeIndex() == key.volumeIndex) return volume;
+    if (alike == nullptr) alike = volume;
+  }
+  return alike;
 }

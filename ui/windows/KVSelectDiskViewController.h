@@ -5,9 +5,13 @@
 // lists the devices again whenever media are attached or detached.
 //
 // The pick is always a row the page shows: the page highlights and reports
-// the same row, and after a relisting it finds the pick again among the new
-// rows (by its name, its disk's name, size and file system) or, when it is
-// gone, picks the first volume. Continue is usable only with a pick.
+// the same row. A relisting (media come and go while the page shows) finds
+// the user's pick again among the new rows, on the same device (its disk's
+// device path, which no two attached disks share, then its name, size and
+// file system), and keeps the list scrolled so that the pick stays where the
+// user saw it. While the picked device is gone the first volume stands in;
+// the user's pick comes back with its device. Continue is usable only with a
+// pick.
 #pragma once
 
 #include <QObject>
@@ -15,6 +19,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 #include "ui/widgets/KitOutlineView.h"
 #include "ui/windows/KVWizardServices.h"
@@ -35,6 +40,8 @@ class KVSelectDiskViewControllerDelegate {
   virtual void doubleClickedListToScan() = 0;
   virtual void backHomeButtonAction() = 0;
 };
+
+class RFOverlayScrollView;
 
 class KVSelectDiskViewController : public QObject, public IOutlineViewDataSource, public IOutlineViewDelegate {
  public:
@@ -97,8 +104,24 @@ class KVSelectDiskViewController : public QObject, public IOutlineViewDataSource
   KVCustomOutlineView* outlineView = nullptr;
   TCImageButton* backButton = nullptr;
   TCImageButton* scanButton = nullptr;
+  // The list's scrollers, lying over its dark rows.
+  RFOverlayScrollView* scrollView = nullptr;
 
  private:
+  // What a row stands for across listings: the device (its disk's path and
+  // look) and, for a volume, the volume's place and look on it.
+  struct DeviceKey {
+    QString diskPath, diskName;
+    uint64_t diskCapacity = 0;
+    int isDmg = 0, isUsb = 0;
+    bool isVolume = false;
+    QString name;
+    uint64_t capacity = 0;
+    int fileSystem = -1, volumeIndex = -1;
+  };
+  DeviceKey keyOf(const DiskVolumeNodeData& row) const;
+  DiskVolumeNodeData* find(const DeviceKey& key) const;
+
   void awakeFromNib();
   // Makes `row` (may be null) the pick: highlighted, Continue usable, its
   // parent's name set.
@@ -106,8 +129,6 @@ class KVSelectDiskViewController : public QObject, public IOutlineViewDataSource
   void reloadCellBackgroundColor();
   DiskVolumeNodeData* parentOf(const DiskVolumeNodeData* row) const;
   DiskVolumeNodeData* firstVolume() const;
-  // The row of the listing that stands for `old` of an earlier listing.
-  DiskVolumeNodeData* findAgain(const DiskVolumeNodeData& old, const DiskVolumeNodeData* oldParent) const;
   // The pick, keeping its listing alive.
   std::shared_ptr<DiskVolumeNodeData> sharedPick() const;
 
@@ -116,6 +137,9 @@ class KVSelectDiskViewController : public QObject, public IOutlineViewDataSource
   KVSelectDiskViewControllerDelegate* delegate_ = nullptr;
   std::shared_ptr<KVDeviceRows> allDiskArr_;
   DiskVolumeNodeData* selectDiskVolume_ = nullptr;
+  // The row the user picked (or the first pick), until the user picks again
+  // or clears the pick.
+  std::optional<DeviceKey> userPick_;
   int selectedRow_ = -1;
   bool bClickHead_ = false;
   bool following_ = false;

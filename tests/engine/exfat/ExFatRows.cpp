@@ -2,7 +2,8 @@
 // conformance harness: 4 KiB and 512-byte clusters, 4096-byte sectors, loop
 // devices, inside an MBR disk, cut short, a folder chained back on itself,
 // volumes whose sectors are not the device's (read in their own), quick and
-// complete. Every image holds a fragmented file deleted with its chain kept,
+// complete, and a root cluster zeroed or written over (a failure answer).
+// Every image holds a fragmented file deleted with its chain kept,
 // which must copy out whole.
 #include "support/Conformance.h"
 #include "support/TestSupport.h"
@@ -40,7 +41,13 @@ std::vector<Row> Rows() {
     loop.through = Through::kLoop;
     rows.push_back(loop);
   }
-  Row mbr = row("c4k_mbr", "c4k", "c4k");
+  // A root cluster that holds no folder shows nothing and says so.
+  for (const char* how : {"rootzero", "rootrandom"}) {
+    Row root = row(how, how, "");
+    root.failure = true;
+    rows.push_back(root);
+  }
+    Row mbr = row("c4k_mbr", "c4k", "c4k");
   mbr.mbr = true;
   rows.push_back(mbr);
   Row cut = row("c512_cut", "c512", "c512");

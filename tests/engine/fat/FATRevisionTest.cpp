@@ -12,6 +12,7 @@
 
 #include "FatFixtures.h"
 #include "QuickScanProbe.h"
+#include "base/Utility.h"
 #include "engine/device/DeviceTestSupport.h"
 #include "fat/FATFileNode.h"
 #include "fat/FATFileProperties.h"
@@ -124,9 +125,20 @@ TEST(FatRevision, HeldFilesSharingAFirstClusterAreBothHandedOver) {
   g.clusterCount = 200000;
   CFATFirstCluReviser reviser(&builder, nullptr, nullptr, g, nullptr, [](uint8_t*, uint32_t) { return false; });
   std::vector<CFATFileNode*> folders;
+  // Each node made says what it is when node traces are on (and only then).
+  SetNodeTrace(true);
+  ::testing::internal::CaptureStdout();
   std::vector<CFATFileNode*> files = {DeletedFile("AFILE   TXT", 1200), DeletedFile("BFILE   TXT", 1200),
                                       DeletedFile("CFILE   TXT", 300000)};
+  SetNodeTrace(false);
+  std::string made = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(made.find("=====#FILE.TXT====== Current:4b0 Parent:0\n"), std::string::npos) << made;
+  EXPECT_NE(made.find("====== Current:493e0 Parent:0\n"), std::string::npos) << made;
+  ::testing::internal::CaptureStdout();
   reviser.ReviseFAT32FileFirstClu(folders, files);
+  // The second claim on cluster 1200 is told on standard output.
+  const std::string told = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(told, "\r\n ############firstCluNum=1200,fileName=#FILE.TXT\r\n######") << told;
   EXPECT_TRUE(files.empty());
   ASSERT_EQ(builder.added.size(), 3u);
   std::multiset<int64_t> ids;

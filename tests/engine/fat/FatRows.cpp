@@ -3,8 +3,9 @@
 // its boot sector zeroed (read through the copy at sector 6), volumes whose
 // sectors are not the device's (512-byte ones behind 4096-byte sectors, a
 // 4096-byte one in a 512-byte image), a bad entry in each table copy, a
-// damaged root (a failure answer, and what the rest of the root leads to)
-// and a damaged entry size; built with CLIPMENDER_FAT_LOOP_ROWS, the rows
+// damaged root (a failure answer, and what the rest of the root leads to),
+// a zeroed root (a failure answer), random sectors over table entries in
+// one copy and in both, and a damaged entry size; built with CLIPMENDER_FAT_LOOP_ROWS, the rows
 // read through loop devices instead.
 #include "FatFixtures.h"
 
@@ -43,6 +44,28 @@ std::vector<Row> Rows() {
     Row damaged = row(std::string(v) + "_rootdamage", std::string(v) + "-rootdamage", std::string(v) + "-rootdamage");
     damaged.failure = true;
     rows.push_back(damaged);
+  }
+  for (const char* v : {"f16", "f32"}) {
+    // A root zeroed whole leaves nothing to list, and says so.
+    Row zeroed = row(std::string(v) + "_rootzero", std::string(v) + "-rootzero", v);
+    zeroed.expect.clear();
+    zeroed.failure = true;
+    rows.push_back(zeroed);
+    // Random sectors over the table entries of files in pieces: with one
+    // copy sound its entries answer, so every file comes back; with both
+    // written over, what the table lost may cost a file, but no copy that
+    // is not the file's bytes passes for one.
+    const std::string t = std::string(v) + "t";
+    rows.push_back(row(t, t, t));
+    rows.push_back(row(t + "_first_copy", t + "-t0", t));
+    rows.push_back(row(t + "_second_copy", t + "-t1", t));
+    Row both = row(t + "_both_copies", t + "-t01", t);
+    both.mayFail = true;
+    rows.push_back(both);
+    Row bothComplete = both;
+    bothComplete.name += "_complete";
+    bothComplete.complete = true;
+    rows.push_back(bothComplete);
   }
   for (const char* v : {"f16", "f32"}) {
     Row mbr = row(std::string(v) + "_mbr", v, v);

@@ -6,12 +6,16 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <random>
+#include <string_view>
 #include <vector>
 
 #include "raw/AVAnalysers.h"
 #include "raw/AVStreamAnalysers.h"
 #include "support/BytesDevice.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -88,6 +92,13 @@ TEST(RawStreams, AsfObjectsAreWalkedInSixtyFourBitsAndTypedByTheirStreams) {
   const Sized big = Carve(asf, Asf(0x100000000ull + 7, {kVideo, kCommand, kAudio}));
   EXPECT_EQ(big.info.m_size, 300u + 0x100000000ull + 7);
   EXPECT_EQ(big.info.m_type, RAW_TYPE_WMA);
+  // Sizes no film has (beyond 400 GiB, up to wrapping) come from damage:
+  // such a stream is carved as 4 GiB.
+  for (uint64_t damaged : {0x6400000000ull, 0xFFFFFFFFFFFFFFF0ull}) {
+    const Sized cut = Carve(asf, Asf(damaged, {kAudio}));
+    ASSERT_EQ(cut.answer, 1u) << damaged;
+    EXPECT_EQ(cut.info.m_size, 0x100000000ull) << damaged;
+  }
   // No data object behind the header: nothing to carve.
   Bytes headless = Asf(1000, {kAudio});
   headless[300] ^= 0xFF;
@@ -157,6 +168,26 @@ TEST(RawStreams, RealMediaDataEndsWhereItsPacketsEnd) {
   Be(b, 400, 20, 4);
   b.resize(416, 0x66);
   EXPECT_EQ(Carve(rm, b, 0, true).info.m_size, 416u);
+}
+
+// Published RealMedia files, a film and a song: they close with their data
+// and an empty record, with no index chunk to search for at their end, and
+// the chunk walk ends them where the files end.
+TEST(RawStreams, PublishedRealMediaFilesEndWhereTheirChunksEnd) {
+  const std::pair<const char*, uint32_t> samples[] = {{"rm/fixture-realmedia-video.rm", RAW_TYPE_RMVB},
+                                                      {"rm/fixture-realmedia-audio.rm", RAW_TYPE_RM}};
+  for (const auto& [name, type] : samples) {
+    std::ifstream in(testsupport::SharedFixturesDir() / "carve" / name, std::ios::binary);
+    const Bytes file((std::istreambuf_iterator<char>(in)), {});
+    REQUIRE_OR_SKIP(!file.empty(), "no RealMedia samples in the shared fixtures folder");
+    const std::string_view text(reinterpret_cast<const char*>(file.data()), file.size());
+    EXPECT_EQ(text.find("INDX"), std::string_view::npos) << name;
+    FileRM_RMVBAnalyser rm;
+    const Sized s = Carve(rm, file, 0, true);
+    ASSERT_EQ(s.answer, 1u) << name;
+    EXPECT_EQ(s.info.m_size, file.size()) << name;
+    EXPECT_EQ(s.info.m_type, type) << name;
+  }
 }
 
 Bytes ApeTag(uint32_t items) {

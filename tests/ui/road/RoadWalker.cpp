@@ -13,7 +13,8 @@
 //     files ticked and recovered into FOLDER; the result saved as FILE.rsf;
 //     the results window closed, which ends the application.
 //   again: FILE.rsf loaded from the disk page's title bar and its trees
-//     looked through; home to the wizard; the disk NAME of --lost (its table
+//     looked through; the same folder and files ticked and recovered from
+//     it into FOLDER (as its second recovery there); home to the wizard; the disk NAME of --lost (its table
 //     and boot sectors gone) scanned, then deep scanned; its trees looked
 //     through, the carved pictures shown as a grid; the window closed.
 //
@@ -43,10 +44,11 @@
 
 #include "RoadLook.h"
 #include "RoadUser.h"
-#include "app/KVApplicationMain.h"
 #include "app/KVNode.h"
 #include "app/KVUIController.h"
 #include "app/KVUIDeviceData.h"
+#include "platform/SingleInstance.h"
+#include "ui/app/KVApplicationMain.h"
 #include "ui/widgets/CNGridView.h"
 #include "ui/widgets/CNGridViewItem.h"
 #include "ui/widgets/CustemOutlineView.h"
@@ -345,6 +347,58 @@ void CloseTheBubble(RoadUser& u) {
   u.Fail("the application did not end when its window was closed");
 }
 
+// Ticks the deleted folder "Pictures/Holiday 2023" and two single files of
+// the volume's folder tree and recovers them into --into, through the
+// folder chooser, the progress window and the end window. `what` begins the
+// names of the steps and shots.
+void TickAndRecover(RoadUser& u, const Road& road, const QString& volume, const QString& what) {
+  u.Step(S(what) + "ticking");
+  TickRow(u, {volume, QStringLiteral("Pictures"), QStringLiteral("Holiday 2023")});
+  TickFile(u, {volume, QStringLiteral("Documents"), QStringLiteral("Diary")}, QStringLiteral("diary-2022.txt"));
+  TickFile(u, {volume, QStringLiteral("Projects")}, QStringLiteral("model.bin"));
+  u.Until(
+      "five files ticked", [] { return Results()->selectedFileCnt == 5; }, 10);
+  u.Shot(what + QStringLiteral("ticked"));
+
+  u.Step(S(what) + "recovering");
+  u.Click([] { return Results()->recovertyButton; });
+  u.Until("the folder chooser", [] { return Results()->panel && Results()->panel->isVisible(); });
+  // The chooser's answer: the folder, chosen with its own button.
+  u.Do([&road] {
+    QFileDialog* chooser = Results()->panel;
+    chooser->setDirectory(road.into);
+  });
+  u.Shot(what + QStringLiteral("chooser"));
+  u.Until("the chooser's button", [] {
+    QDialogButtonBox* buttons = Results()->panel->findChild<QDialogButtonBox*>();
+    return buttons != nullptr && buttons->button(QDialogButtonBox::Open) != nullptr &&
+           buttons->button(QDialogButtonBox::Open)->isEnabled();
+  });
+  u.Click([] { return Results()->panel->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open); });
+  bool progressSeen = false;
+  for (int k = 0; k < 3000; ++k) {
+    const int seen = u.See<int>([] {
+      Window* w = Results();
+      if (w->scanEndSaveWC != nullptr && w->scanEndSaveWC->window()->isVisible()) return 2;
+      return w->recoveryProgressWindow != nullptr && w->recoveryProgressWindow->window()->isVisible() ? 1 : 0;
+    });
+    if (seen == 1 && !progressSeen) {
+      progressSeen = true;
+      u.Shot(what + QStringLiteral("recovering"));
+    }
+    if (seen == 2) break;
+    u.Pause(20);
+  }
+  u.Until("the end window",
+          [] { return Results()->scanEndSaveWC != nullptr && Results()->scanEndSaveWC->window()->isVisible(); });
+  std::printf("road: the progress window was seen: %s\n", progressSeen ? "yes" : "no");
+  u.Pause(500);
+  u.Shot(what + QStringLiteral("recovered"));
+  u.Click([] { return Results()->scanEndSaveWC->okButton; });
+  u.Until("the end window closing",
+          [] { return Results()->scanEndSaveWC == nullptr || !Results()->scanEndSaveWC->window()->isVisible(); });
+}
+
 // ---- the walks ------------------------------------------------------------
 
 void WalkFirst(RoadUser& u, const Road& road) {
@@ -416,51 +470,7 @@ void WalkFirst(RoadUser& u, const Road& road) {
       30);
   u.Shot(QStringLiteral("search-cleared"));
 
-  u.Step("ticking");
-  TickRow(u, {volume, QStringLiteral("Pictures"), QStringLiteral("Holiday 2023")});
-  TickFile(u, {volume, QStringLiteral("Documents"), QStringLiteral("Diary")}, QStringLiteral("diary-2022.txt"));
-  TickFile(u, {volume, QStringLiteral("Projects")}, QStringLiteral("model.bin"));
-  u.Until(
-      "five files ticked", [] { return Results()->selectedFileCnt == 5; }, 10);
-  u.Shot(QStringLiteral("ticked"));
-
-  u.Step("recovering");
-  u.Click([] { return Results()->recovertyButton; });
-  u.Until("the folder chooser", [] { return Results()->panel && Results()->panel->isVisible(); });
-  // The chooser's answer: the folder, chosen with its own button.
-  u.Do([&road] {
-    QFileDialog* chooser = Results()->panel;
-    chooser->setDirectory(road.into);
-  });
-  u.Shot(QStringLiteral("chooser"));
-  u.Until("the chooser's button", [] {
-    QDialogButtonBox* buttons = Results()->panel->findChild<QDialogButtonBox*>();
-    return buttons != nullptr && buttons->button(QDialogButtonBox::Open) != nullptr &&
-           buttons->button(QDialogButtonBox::Open)->isEnabled();
-  });
-  u.Click([] { return Results()->panel->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open); });
-  bool progressSeen = false;
-  for (int k = 0; k < 3000; ++k) {
-    const int seen = u.See<int>([] {
-      Window* w = Results();
-      if (w->scanEndSaveWC != nullptr && w->scanEndSaveWC->window()->isVisible()) return 2;
-      return w->recoveryProgressWindow != nullptr && w->recoveryProgressWindow->window()->isVisible() ? 1 : 0;
-    });
-    if (seen == 1 && !progressSeen) {
-      progressSeen = true;
-      u.Shot(QStringLiteral("recovering"));
-    }
-    if (seen == 2) break;
-    u.Pause(20);
-  }
-  u.Until("the end window",
-          [] { return Results()->scanEndSaveWC != nullptr && Results()->scanEndSaveWC->window()->isVisible(); });
-  std::printf("road: the progress window was seen: %s\n", progressSeen ? "yes" : "no");
-  u.Pause(500);
-  u.Shot(QStringLiteral("recovered"));
-  u.Click([] { return Results()->scanEndSaveWC->okButton; });
-  u.Until("the end window closing",
-          [] { return Results()->scanEndSaveWC == nullptr || !Results()->scanEndSaveWC->window()->isVisible(); });
+  TickAndRecover(u, road, volume, QString());
 
   u.Step("saving the result");
   u.See([&road] { Results()->setExportFileChooser([&road](const QString&, const QString&) { return road.result; }); });
@@ -487,6 +497,9 @@ void WalkAgain(RoadUser& u, const Road& road) {
   u.Pause(1200);
   u.Shot(QStringLiteral("loaded"));
   LookThroughTrees(u, road, QStringLiteral("again"));
+  // The loaded result gives back the same files as the scan did.
+  const QString volume = u.See<QString>([] { return Results()->allDiskArr.front()->name(); });
+  TickAndRecover(u, road, volume, QStringLiteral("loaded-"));
 
   u.Step("home to the wizard");
   u.Click([] { return Results()->backHomeButton; });
@@ -557,6 +570,15 @@ int main(int argc, char** argv) {
                  "--shots=FOLDER --report=FOLDER\n",
                  argv[0]);
     return 2;
+  }
+  // The application lets one copy of itself run at a time: beside another
+  // it would end before its first window, with nothing walked.
+  if (platform::IsOtherInstanceRunning()) {
+    std::printf(
+        "road: FAULT another copy of %s runs: the application ends at once beside it; close it and walk "
+        "again\n",
+        platform::kProductName);
+    return 1;
   }
   QDir().mkpath(road.report);
   // The shots of the two starts side by side, in the order they were taken.

@@ -8,7 +8,8 @@
 //   1. categories, the disk page, the NTFS volume scanned, its trees, a
 //      search, a deleted folder and two single files ticked and recovered,
 //      the result saved;
-//   2. the result loaded (the same trees), then the wiped copy deep scanned
+//   2. the result loaded (the same trees, the same files recovered from
+//      it), then the wiped copy deep scanned
 //      (both partitions and their deleted files again, carved pictures in
 //      the grid).
 // Checked here against The Sleuth Kit's listing and the original files:
@@ -199,6 +200,20 @@ class WalkTheRoad : public testing::Test {
     return run.output;
   }
 
+  // Every file below the recovery folder by its path there, with its
+  // checksum; each entry is the invoking user's.
+  std::map<std::string, std::string> Recovered() {
+    std::map<std::string, std::string> recovered;
+    for (const auto& entry : fs::recursive_directory_iterator(into_)) {
+      struct stat info {};
+      EXPECT_EQ(::lstat(entry.path().c_str(), &info), 0);
+      EXPECT_EQ(info.st_uid, kInvokingUser) << entry.path();
+      if (entry.is_regular_file())
+        recovered[fs::relative(entry.path(), into_).string()] = testsupport::Sha256(entry.path());
+    }
+    return recovered;
+  }
+
   testsupport::TempDir dir_;
   fs::path disk_, lost_, shots_;
   fs::path into_ = dir_ / "recovered";
@@ -292,27 +307,26 @@ TEST_F(WalkTheRoad, FromTheFirstStartToTheFilesBackAndTheResultLoadedAgain) {
 
     // The recovered files: the ticked folder's and the two single files,
     // byte for byte, below "0001/<volume>/<their folders>", the user's.
-    std::map<std::string, std::string> expected;
-    for (const Expected& e : ntfs_) {
-      if (!e.folder && (e.path.rfind("Pictures/Holiday 2023/", 0) == 0 || e.path == "Documents/Diary/diary-2022.txt" ||
-                        e.path == "Projects/model.bin"))
-        expected["0001/" + label_ + "/" + e.path] = e.sha256;
-    }
-    ASSERT_EQ(expected.size(), 5u);
-    std::map<std::string, std::string> recovered;
-    for (const auto& entry : fs::recursive_directory_iterator(into_)) {
-      struct stat info {};
-      ASSERT_EQ(::lstat(entry.path().c_str(), &info), 0);
-      EXPECT_EQ(info.st_uid, kInvokingUser) << entry.path();
-      if (entry.is_regular_file())
-        recovered[fs::relative(entry.path(), into_).string()] = testsupport::Sha256(entry.path());
-    }
-    EXPECT_EQ(recovered, expected);
+    const auto expected = [&](const std::string& top) {
+      std::map<std::string, std::string> files;
+      for (const Expected& e : ntfs_) {
+        if (!e.folder && (e.path.rfind("Pictures/Holiday 2023/", 0) == 0 ||
+                          e.path == "Documents/Diary/diary-2022.txt" || e.path == "Projects/model.bin"))
+          files[top + "/" + label_ + "/" + e.path] = e.sha256;
+      }
+      return files;
+    };
+    ASSERT_EQ(expected("0001").size(), 5u);
+    EXPECT_EQ(Recovered(), expected("0001"));
     EXPECT_TRUE(fs::is_regular_file(result_));
 
-    // Loaded again in a new start: the same trees.
+    // Loaded again in a new start: the same trees, and the same files
+    // recovered from it, as the folder's second recovery.
     Walk("again");
     ASSERT_FALSE(HasFailure());
+    std::map<std::string, std::string> both = expected("0001");
+    both.merge(expected("0002"));
+    EXPECT_EQ(Recovered(), both);
   }
   for (const char* tree : {"folders", "types", "dates"}) {
     EXPECT_EQ(Tree(report_ / (std::string("again-") + tree + ".tsv")),

@@ -55,9 +55,12 @@ TEST(CNGridViewItemTest, PlateDarkensUnderThePointerAndSelectionDrawsTheDefaultR
   uitest::SaveArtifact(uitest::Grab(&p.page), QStringLiteral("cngridviewitem-selected"));
 }
 
-TEST(CNGridViewItemTest, ThumbnailsAreCappedAt90AndCentredAboveTheMiddle) {
+// A large image is brought down to 90 on its longer side and keeps its
+// shape: a 3:2 picture shows 90 x 60, a 4:3 one 67.5 x 90 on its side.
+TEST(CNGridViewItemTest, ThumbnailsKeepTheirShapeWithin90AndSitAboveTheMiddle) {
   EXPECT_EQ(CNGridViewItem::ThumbnailRect({40, 30}, {0, 0, 150, 150}), QRectF(57.5, 52.5, 40, 30));
-  EXPECT_EQ(CNGridViewItem::ThumbnailRect({300, 200}, {0, 0, 150, 150}), QRectF(32.5, 22.5, 90, 90));
+  EXPECT_EQ(CNGridViewItem::ThumbnailRect({300, 200}, {0, 0, 150, 150}), QRectF(32.5, 37.5, 90, 60));
+  EXPECT_EQ(CNGridViewItem::ThumbnailRect({1536, 2048}, {0, 0, 150, 150}), QRectF(43.75, 22.5, 67.5, 90));
   Page p;
   p.item->setItemImage(uitest::Solid({40, 30}, Qt::red));
   EXPECT_EQ(p.at(77, 67), QColor(Qt::red));
@@ -66,11 +69,12 @@ TEST(CNGridViewItemTest, ThumbnailsAreCappedAt90AndCentredAboveTheMiddle) {
   EXPECT_NE(p.at(77, 51), QColor(Qt::red));
   EXPECT_NE(p.at(77, 84), QColor(Qt::red));
   p.item->setItemImage(uitest::Solid({300, 200}, Qt::blue));
-  EXPECT_EQ(p.at(34, 24), QColor(Qt::blue));
-  EXPECT_EQ(p.at(121, 111), QColor(Qt::blue));
+  EXPECT_EQ(p.at(34, 39), QColor(Qt::blue));
+  EXPECT_EQ(p.at(121, 96), QColor(Qt::blue));
   EXPECT_NE(p.at(31, 60), QColor(Qt::blue));
   EXPECT_NE(p.at(124, 60), QColor(Qt::blue));
-  EXPECT_NE(p.at(77, 114), QColor(Qt::blue));
+  EXPECT_NE(p.at(77, 35), QColor(Qt::blue));
+  EXPECT_NE(p.at(77, 99), QColor(Qt::blue));
 }
 
 class Toggle : public ICNGridViewItemDelegate {

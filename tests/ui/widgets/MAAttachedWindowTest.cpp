@@ -103,4 +103,40 @@ TEST(MAAttachedWindowTest, OverlayPointsAtTheButtonAndHidesWithoutIt) {
   EXPECT_FALSE(bubbleWindow->isVisible());
 }
 
+// The bubble casts a soft shadow on the window around it, darkest at its
+// edge and gone a little way off, and leaves its own fill as it is.
+TEST(MAAttachedWindowTest, CastsAShadowAroundItself) {
+  uitest::App();
+  const QColor ground(200, 200, 200);
+  QWidget window;
+  window.resize(400, 300);
+  window.setAutoFillBackground(true);
+  QPalette palette;
+  palette.setColor(QPalette::Window, ground);
+  window.setPalette(palette);
+  auto* button = new QPushButton(QStringLiteral("Deep"), &window);
+  button->setGeometry(100, 50, 80, 30);
+  auto* note = new QWidget;
+  note->resize(150, 30);
+  auto* bubbleWindow = new MAAttachedWindow(note, button, &window, 11, 10);
+  window.show();
+  bubbleWindow->show();
+  const QRect frame = bubbleWindow->geometry();
+  const QImage shown = uitest::Grab(&window);
+  const int middle = frame.center().x();
+  const QColor below = shown.pixelColor(middle, frame.bottom() + 2);
+  const QColor right = shown.pixelColor(frame.right() + 2, frame.center().y());
+  EXPECT_LT(below.red(), ground.red() - 20) << below.name().toStdString();
+  EXPECT_LT(right.red(), ground.red() - 10) << right.name().toStdString();
+  EXPECT_GT(below.red(), 100) << "a shadow, not a wall";
+  EXPECT_EQ(shown.pixelColor(middle, frame.bottom() + 20), ground);
+  EXPECT_EQ(shown.pixelColor(frame.right() + 20, frame.center().y()), ground);
+  // Inside: white 0.1 at 0.75 over the ground, no darker.
+  const QColor fill = shown.pixelColor(middle, frame.center().y());
+  EXPECT_TRUE(uitest::Near(fill, QColor(69, 69, 69), 2)) << fill.name().toStdString();
+  uitest::SaveArtifact(shown, QStringLiteral("maattachedwindow-shadow"));
+  bubbleWindow->hide();
+  EXPECT_EQ(uitest::Grab(&window).pixelColor(middle, frame.bottom() + 2), ground);
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QLineEdit>
 #include <QTest>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -26,9 +27,14 @@ class CountingField : public QLineEdit {
   }
 };
 
+// The filter, installed once for the whole program.
+void InstallOnce() {
+  static const bool installed = (MyNSApplication::Install(uitest::App()), true);
+  (void)installed;
+}
+
 TEST(MyNSApplicationTest, ShortcutsReachTheFocusedField) {
-  static bool installed = (MyNSApplication::Install(uitest::App()), true);
-  ASSERT_TRUE(installed);
+  InstallOnce();
   CountingField field;
   field.show();
   QApplication::setActiveWindow(&field);
@@ -52,6 +58,30 @@ TEST(MyNSApplicationTest, ShortcutsReachTheFocusedField) {
   QTest::keyClick(&field, Qt::Key_Z, Qt::ShiftModifier);
   EXPECT_EQ(field.presses, 2);
   EXPECT_TRUE(field.text().endsWith(QLatin1Char('Z'), Qt::CaseInsensitive)) << field.text().toStdString();
+}
+
+// A tree has no edit slots: the keys go on to it, and nothing is written to
+// the log on their way.
+TEST(MyNSApplicationTest, WidgetsWithoutEditSlotsGetTheKeysSilently) {
+  InstallOnce();
+  static QStringList messages;
+  messages.clear();
+  const QtMessageHandler before =
+      qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) { messages << text; });
+  struct CountingTree : QTreeView {
+    int presses = 0;
+    void keyPressEvent(QKeyEvent* event) override {
+      if (event->key() < Qt::Key_Shift || event->key() > Qt::Key_ScrollLock) ++presses;
+      QTreeView::keyPressEvent(event);
+    }
+  } tree;
+  tree.show();
+  QApplication::setActiveWindow(&tree);
+  tree.setFocus();
+  for (Qt::Key key : {Qt::Key_C, Qt::Key_X, Qt::Key_V, Qt::Key_Z}) QTest::keyClick(&tree, key, Qt::ControlModifier);
+  qInstallMessageHandler(before);
+  EXPECT_EQ(tree.presses, 4);
+  EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('\n')).toStdString();
 }
 
 TEST(MyNSApplicationTest, SplitDividerIsBlack) {

@@ -97,6 +97,20 @@ TEST_F(TCImageButtonTest, MissingImagesDrawNothingInTheirState) {
   EXPECT_EQ(Shown(button), kBackground);
 }
 
+// The button's own image shows, centred, on the plain button it draws
+// without a normal image, and never over the state images.
+TEST_F(TCImageButtonTest, ItsOwnImageShowsOnlyOnThePlainButton) {
+  auto* plain = new TCImageButton(QRect(5, 5, 30, 20), &parent_);
+  plain->setImage(uitest::Solid(QSize(8, 8), kPress));
+  EXPECT_EQ(uitest::ColorAt(&parent_, 5 + 15, 5 + 10), kPress);
+  EXPECT_NE(Shown(plain), kPress);
+  TCImageButton* drawn = Make();
+  drawn->move(5, 5);
+  plain->hide();
+  drawn->setImage(uitest::Solid(QSize(8, 8), kPress));
+  EXPECT_EQ(uitest::ColorAt(&parent_, 5 + 10, 5 + 6), kNormal);
+}
+
 TEST_F(TCImageButtonTest, HoverNeedsAnEnabledControlAndLeavingAlwaysClearsIt) {
   TCImageButton* button = Make();
   button->setEnabled(false);

@@ -1,6 +1,7 @@
 // The category button by its pixels and its clicks.
 #include <QApplication>
 #include <QLabel>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -70,6 +71,23 @@ TEST_F(TypeButtonTest, UnusableIgnoresPressesAndGreys) {
   EXPECT_FALSE(button_.isTracking());
   uitest::Grab(&button_);
   EXPECT_EQ(button_.textField()->palette().color(QPalette::WindowText), QColor(128, 128, 128));
+}
+
+// Without its art the button looks like the style's own plain button of
+// its size, its title on the control colour.
+TEST(TypeButtonPlainTest, WithoutImagesItIsAPlainButton) {
+  uitest::App();
+  TypeButton button(QRect(0, 0, 90, 92));
+  button.setTextWithName(QStringLiteral("Pictures"));
+  QPushButton plain;
+  plain.resize(90, 92);
+  const QImage shown = uitest::Grab(&button), expected = uitest::Grab(&plain);
+  for (const QPoint at : {QPoint(45, 25), QPoint(1, 40), QPoint(88, 40), QPoint(45, 90), QPoint(45, 1)}) {
+    EXPECT_EQ(shown.pixelColor(at), expected.pixelColor(at)) << at.x() << "," << at.y();
+  }
+  EXPECT_EQ(shown.pixelColor(1, 52), KitColors::kControl);
+  EXPECT_EQ(shown.pixelColor(88, 66), KitColors::kControl);
+  uitest::SaveArtifact(shown, QStringLiteral("typebutton-plain"));
 }
 
 }  // namespace

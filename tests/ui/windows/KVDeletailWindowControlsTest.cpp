@@ -20,6 +20,7 @@
 #include "support/TestSupport.h"
 #include "ui/widgets/KVProgressView.h"
 #include "ui/widgets/KitElidedLabel.h"
+#include "ui/widgets/KitImages.h"
 #include "ui/widgets/KitSegmentedControl.h"
 #include "ui/widgets/MAAttachedWindow.h"
 
@@ -158,6 +159,7 @@ TEST(ResultsWindowControls, StopAsksAndKeepsWhatWasFound) {
   Click(window->stopButton);
   EXPECT_TRUE(KVUIController::IsPause());
   EXPECT_TRUE(SheetTexts(*window).contains(QStringLiteral("Stop the scan?")));
+  EXPECT_EQ(window->stopButton->image().toImage(), KitImages::Named(QStringLiteral("del_normal")).toImage());
   ASSERT_TRUE(Answer(*window, 0));
   EXPECT_FALSE(KVUIController::IsPause());
   EXPECT_EQ(window->isCanClick, 1);
@@ -394,7 +396,14 @@ TEST(ResultsWindowControls, ExportAsksAboutTheScannedDiskAndReportsAFailedSave) 
       ASSERT_NE(button, nullptr) << name;
       EXPECT_EQ(button->text(), QString::fromLatin1(text));
     }
-    if (round == 0) uitest::SaveArtifact(uitest::Grab(window->window()), QStringLiteral("results-export-same-disk"));
+    // Its own window, blocking every window until answered, wide enough
+    // for its buttons.
+    QWidget* alert = window->currentSheet()->window();
+    EXPECT_NE(alert, window->window());
+    EXPECT_EQ(alert->windowModality(), Qt::ApplicationModal);
+    EXPECT_TRUE(alert->isVisible());
+    EXPECT_EQ(windowtest::CutButtons(panel).join(u'|'), QString());
+    if (round == 0) uitest::SaveArtifact(uitest::Grab(alert), QStringLiteral("results-export-same-disk"));
     ASSERT_TRUE(Answer(*window, 1));
     ASSERT_TRUE(
         qttest::PumpUntil([&] { return window->currentSheet() != nullptr && window->currentSheet()->isOpen(); }, 5));

@@ -326,7 +326,7 @@ TEST(ResultsWindow, TheDeepScanBubbleFollowsResizesUntilItsTimeIsUp) {
 }
 
 // The left pane keeps between 223 and 400 points, and the divider's limits
-// say the same; no pane can collapse.
+// say the same; no pane can collapse. The divider is a black line.
 TEST(ResultsWindow, SplitViewLimits) {
   Scene scene(1, 0);
   SceneWindow window(scene);
@@ -339,6 +339,9 @@ TEST(ResultsWindow, SplitViewLimits) {
   EXPECT_GE(window->splistLeftView->width(), 223);
   window->splistView->setSizes({600, 400});
   EXPECT_LE(window->splistLeftView->width(), 400);
+  QWidget* divider = window->splistView->handle(1);
+  const QPoint middle = divider->mapTo(window->window(), divider->rect().center());
+  EXPECT_EQ(uitest::ColorAt(window->window(), middle.x(), middle.y()), QColor(Qt::black));
 }
 
 // Where the title bar's controls sit before a scan (frames counted from each

@@ -6,18 +6,21 @@
 // recovery, on real mounts, is KVRecoveryLoopTest.cpp.
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 
 #include "KVDeletailWindowTestSupport.h"
 #include "KVRecoveryTestSupport.h"
 #include "KVWindowsTestSupport.h"
 #include "UiTestSupport.h"
 #include "platform/NotificationCenter.h"
+#include "support/TestSupport.h"
 #include "ui/widgets/KVProgressView.h"
 #include "ui/widgets/KitElidedLabel.h"
 #include "ui/widgets/TCImageButton.h"
@@ -34,6 +37,7 @@ using resultsscene::Scene;
 using resultstest::Answer;
 using resultstest::SheetTexts;
 using Pane = KVShowScanProgressWindowController::Pane;
+namespace fs = std::filesystem;
 
 // The buttons of the window's open sheet: the other one, then the default.
 QStringList SheetButtons(KVDeletailWindowController& window) {
@@ -515,6 +519,34 @@ TEST(RecoveryFlow, AFullDestinationAsksToContinueOrCancel) {
   fake.End();
   EXPECT_EQ(window->recoveryProgressWindow, nullptr);
   EXPECT_NE(ShownEnd(*window), nullptr);
+}
+
+// A path typed into the chooser opens the list of completions; one click
+// on "Recover Here" closes it and chooses the typed folder.
+TEST(RecoveryFlow, OneClickChoosesATypedPath) {
+  RecoveryWindow window;
+  window->recovertyButton->setButtonEnabled(true);
+  window->recovrtyButtonClick();
+  ASSERT_TRUE(recoverytest::PanelOpen(*window));
+  QFileDialog* chooser = window->panel;
+  auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  ASSERT_NE(name, nullptr);
+  QApplication::setActiveWindow(chooser);
+  name->setFocus();
+  testsupport::TempDir dir;
+  const QString folder = QString::fromStdString(dir.path().string());
+  fs::create_directories(dir / "photos");
+  fs::create_directories(dir / "photos-old");
+  QTest::keyClicks(name, folder + QStringLiteral("/photos"));
+  ASSERT_TRUE(qttest::PumpUntil([] { return QApplication::activePopupWidget() != nullptr; }, 10));
+  QPushButton* choose = chooser->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open);
+  ASSERT_TRUE(qttest::PumpUntil([&] { return choose->isEnabled(); }, 10));
+  // Through the window, as the pointer's click comes, not to the button.
+  QTest::mouseClick(chooser->windowHandle(), Qt::LeftButton, {}, choose->mapTo(chooser, choose->rect().center()));
+  qttest::PumpPending();
+  EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+  EXPECT_FALSE(window->panel);
+  EXPECT_EQ(window.fake.folder, folder + QStringLiteral("/photos"));
 }
 
 }  // namespace

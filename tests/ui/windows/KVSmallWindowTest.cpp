@@ -1,6 +1,7 @@
 // The small windows' frame, the About window, the deep-scan bubble, the
 // questions from string stems, the application menu and link opening.
 #include <QApplication>
+#include <QDir>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -10,10 +11,13 @@
 #include <gtest/gtest.h>
 
 #include "KVWindowsTestSupport.h"
+#include "QtTestSupport.h"
 #include "UiTestSupport.h"
 #include "app/KVAppDelegate.h"
 #include "app/KVLinkUrl.h"
 #include "platform/Localized.h"
+#include "platform/Resources.h"
+#include "platform/StringsTable.h"
 #include "platform/UserDefaults.h"
 #include "ui/widgets/HVTitlebarView.h"
 #include "ui/widgets/KitModal.h"
@@ -161,6 +165,50 @@ TEST(Alert, SheetOnAWindowOrAWindowOfItsOwn) {
     QTRY_VERIFY(own.isNull());  // closed and gone
     EXPECT_EQ(answer, 0);
   }
+}
+
+// In every shipped language, no question shows a button's text cut: each
+// stem's sheet, and the three-button question about saving onto the scanned
+// disk.
+TEST(Alert, ButtonsShowTheirWholeTextInEveryLanguage) {
+  UseLinkTable(LinkTable(1, {}));
+  TCImageWindow window;
+  window.resize(1000, 640);
+  window.show();
+  const QString strings = windowtest::SourceDir() + QStringLiteral("/resources/strings");
+  const QStringList languages = QDir(strings).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+  ASSERT_FALSE(languages.isEmpty());
+  for (const QString& language : languages) {
+    platform::UserDefaults::Standard().SetPreferredLanguages({language});
+    platform::Resources::ReloadStrings();
+    ASSERT_EQ(platform::Resources::Localization(), language);
+    QFile file(strings + QLatin1Char('/') + language + QStringLiteral("/Localizable.strings"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QHash<QString, QString> table;
+    ASSERT_TRUE(platform::StringsTable::Load(file.readAll(), &table, nullptr));
+    int asked = 0;
+    for (auto it = table.cbegin(); it != table.cend(); ++it) {
+      if (!it.key().endsWith(QLatin1String("_YES_BUTTON"))) continue;
+      const QString stem = it.key().chopped(int(qstrlen("_YES_BUTTON")));
+      const bool withNo = table.contains(stem + QLatin1String("_NO_BUTTON"));
+      KitSheet* sheet = KVAlert::Begin(
+          &window, stem, [](int) {}, withNo);
+      EXPECT_EQ(windowtest::CutButtons(sheet->panel()).join(u'|'), QString()) << qPrintable(language + ": " + stem);
+      sheet->end(0);
+      ++asked;
+    }
+    EXPECT_GT(asked, 5) << qPrintable(language);
+    KitSheet* sheet = KVAlert::BeginWithTexts(
+        nullptr, platform::Localized("SAVE_SAME_DISK_WARNING"), platform::Localized("SAVE_SAME_DISK_PROMPT"),
+        platform::Localized("CHANG_DESTINATION"), platform::Localized("PAGE_FOUR_SCAN_STOP_NO_BUTTON"), [](int) {},
+        platform::Localized("PAGE_FOUR_SCAN_STOP_YES_BUTTON"));
+    EXPECT_EQ(sheet->panel()->findChildren<QPushButton*>().size(), 3);
+    EXPECT_EQ(windowtest::CutButtons(sheet->panel()).join(u'|'), QString()) << qPrintable(language);
+    sheet->end(0);
+    qttest::PumpPending();
+  }
+  platform::UserDefaults::Standard().SetPreferredLanguages({});
+  platform::Resources::ReloadStrings();
 }
 
 // The menu's titles come from the table; its items reach the delegate.

@@ -1,6 +1,9 @@
 #include "KVWindowsTestSupport.h"
 
 #include <QFile>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 
 #include <cstdlib>
 #include <memory>
@@ -23,6 +26,18 @@ void Start() {
 QString SourceDir() {
   const QString fromTest = qEnvironmentVariable("CLIPMENDER_SOURCE_DIR");
   return fromTest.isEmpty() ? QStringLiteral(CLIPMENDER_TEST_SOURCE_DIR) : fromTest;  // run by hand
+}
+
+QStringList CutButtons(QWidget* panel) {
+  QStringList cut;
+  for (QPushButton* button : panel->findChildren<QPushButton*>()) {
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text();
+    const QRect room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+    if (button->fontMetrics().horizontalAdvance(button->text()) > room.width()) cut << button->text();
+  }
+  return cut;
 }
 
 void UseLinkTable(const QByteArray& list) {

@@ -7,8 +7,11 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
+
+class QWidget;
 
 namespace windowtest {
 
@@ -25,6 +28,10 @@ QByteArray LinkTable(int version, const QList<std::pair<QString, QString>>& link
 
 // The source tree (for tests that read it).
 QString SourceDir();
+
+// The texts of the push buttons in `panel` that are wider than the room the
+// style gives a button's text (shown cut).
+QStringList CutButtons(QWidget* panel);
 
 // Records every link the windows open while it lives.
 class OpenedLinks {

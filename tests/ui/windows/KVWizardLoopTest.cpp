@@ -2,12 +2,14 @@
 // attached read-only as loop devices: the disk page lists them as the kernel
 // and The Sleuth Kit see them, follows a device attached and detached while
 // it shows, and hands the picked volume over to a scan of that volume; the
-// scan's result, saved, comes back through the wizard's import. The machine
-// has disks of its own: only our devices are looked at.
+// scan's result, saved, comes back through the wizard's import; a copy of
+// the picked image attached meanwhile leaves the scan on the copy picked.
+// The machine has disks of its own: only our devices are looked at.
 #include <gtest/gtest.h>
 
 #include <QTest>
 
+#include <algorithm>
 #include <fstream>
 #include <list>
 #include <memory>
@@ -62,6 +64,136 @@ fs::path Copy(const fs::path& image, const testsupport::TempDir& dir, const std:
   const fs::path copy = dir / ("wizard-" + std::to_string(getpid()) + "-" + name);
   RunCommandOrFail("cp --sparse=always " + ShellQuote(image.string()) + " " + ShellQuote(copy.string()));
   return copy;
+}
+
+// A read-only loop device on a node of our choosing (the device list orders
+// disks by their node's name): the first free one of `nodes` ("loop7").
+class LoopOn {
+ public:
+  LoopOn(const fs::path& image, const std::vector<std::string>& nodes) {
+    for (const std::string& node : nodes) {
+      if (testsupport::RunCommand("losetup -r /dev/" + node + " " + ShellQuote(image.string()) + " 2>/dev/null")
+              .exitCode == 0) {
+        name_ = node;
+        return;
+      }
+    }
+  }
+  ~LoopOn() {
+    if (!name_.empty()) testsupport::RunCommand("losetup -d /dev/" + name_);
+  }
+  LoopOn(const LoopOn&) = delete;
+  LoopOn& operator=(const LoopOn&) = delete;
+  const std::string& name() const { return name_; }
+  std::string path() const { return "/dev/" + name_; }
+
+ private:
+  std::string name_;
+};
+
+// The loop nodes that hold nothing now, in the device list's order.
+std::vector<std::string> FreeLoopNodes() {
+  std::vector<std::string> free;
+  for (const auto& entry : fs::directory_iterator("/dev")) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() <= 4 || name.rfind("loop", 0) != 0 ||
+        !std::all_of(name.begin() + 4, name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      continue;
+    std::error_code none;
+    if (!fs::exists("/sys/block/" + name + "/loop/backing_file", none)) free.push_back(name);
+  }
+  std::sort(free.begin(), free.end());
+  return free;
+}
+
+TEST(WizardOnLoopDevices, ACopyAttachedBetweenThePickAndContinueLeavesTheScanOnThePickedCopy) {
+  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
+  const std::string why = fatfixtures::Ready();
+  REQUIRE_OR_SKIP(why.empty(), why);
+  windowtest::Start();
+  testsupport::TempDir dir;
+  // Three copies of one image under one file name: the page lists them
+  // alike but for their device.
+  const std::string name = "twin-" + std::to_string(getpid()) + ".img";
+  std::vector<fs::path> copies;
+  for (const char* sub : {"a", "b", "c"}) {
+    fs::create_directories(dir / sub);
+    copies.push_back(dir / sub / name);
+    RunCommandOrFail("cp --sparse=always " + ShellQuote((fatfixtures::Dir() / "f16.img").string()) + " " +
+                     ShellQuote(copies.back().string()));
+  }
+  devicetest::ImageGuard guard(copies[1]);
+  // The first two after a free node that the third takes later, so that
+  // the third is listed before them and moves both down one disk.
+  std::vector<std::string> nodes = FreeLoopNodes();
+  REQUIRE_OR_SKIP(nodes.size() >= 3, "needs three free loop devices");
+  const std::string first = nodes.front();
+  nodes.erase(nodes.begin());
+  KVUSBNotifier watcher;
+  watcher.registerForUSBNotifications();
+  LoopOn a(copies[0], nodes);
+  ASSERT_FALSE(a.name().empty());
+  nodes.erase(std::find(nodes.begin(), nodes.end(), a.name()));
+  LoopOn b(copies[1], nodes);
+  ASSERT_FALSE(b.name().empty());
+
+  KVWizardServices services = KVWizardServices::Default();
+  services.isAppRunning = [] { return false; };
+  wizardtest::ResultsWindow results;
+  KVRootWindowController root(services);
+  KVResultsWindowHooks hooks = results.Hooks();
+  hooks.openForScan = [&](std::shared_ptr<DiskVolumeNodeData> row, const QRect& frame) {
+    EXPECT_TRUE(KVUIController::DoScanWithData(row.get(), QStringLiteral("NormalScranValue")));
+    results.scans.push_back(std::move(row));
+    results.frames.push_back(frame);
+  };
+  root.SetResultsWindowHooks(hooks);
+  root.showWindow();
+  QTest::mouseClick(root.selectTypeVC()->startScanButton, Qt::LeftButton);
+  ASSERT_TRUE(qttest::PumpUntil([&] { return root.selectDiskVC() != nullptr; }, 60));
+  KVSelectDiskViewController* page = root.selectDiskVC();
+  const auto rowOn = [&](const std::string& path) -> DiskVolumeNodeData* {
+    for (const auto& disk : *page->allDiskArr()) {
+      if (disk->devicePath() == QString::fromStdString(path) && disk->numberOfChildren() == 1)
+        return disk->childAtIndex(0);
+    }
+    return nullptr;
+  };
+  ASSERT_TRUE(qttest::PumpUntil([&] { return rowOn(a.path()) != nullptr && rowOn(b.path()) != nullptr; }, 30));
+
+  // The user picks the later copy's volume.
+  KitOutlineView* outline = page->outlineView;
+  DiskVolumeNodeData* picked = rowOn(b.path());
+  outline->scrollTo(outline->indexForItem(picked));
+  QTest::mouseClick(outline->viewport(), Qt::LeftButton, {},
+                    outline->visualRect(outline->indexForItem(picked)).center());
+  ASSERT_EQ(root.selectVolumeData(), picked);
+
+  // The third copy comes, on a node listed before both.
+  std::vector<std::string> before;
+  for (const std::string& node : FreeLoopNodes()) {
+    if (node < a.name()) before.push_back(node);
+  }
+  if (std::find(before.begin(), before.end(), first) != before.end()) {
+    before.erase(std::find(before.begin(), before.end(), first));
+    before.insert(before.begin(), first);
+  }
+  LoopOn c(copies[2], before);
+  REQUIRE_OR_SKIP(!c.name().empty(), "no free loop device listed before " + a.name());
+  ASSERT_TRUE(qttest::PumpUntil([&] { return rowOn(c.path()) != nullptr; }, 30)) << "relisted on attach";
+  ASSERT_LT(DiskIndexOf(c.path()), DiskIndexOf(a.path()));
+  EXPECT_EQ(root.selectVolumeData(), rowOn(b.path()));
+  EXPECT_EQ(outline->isSelectRow(), outline->rowForItem(rowOn(b.path())));
+
+  // Continue: the copy picked is the one scanned.
+  QTest::mouseClick(page->scanButton, Qt::LeftButton);
+  ASSERT_EQ(results.scans.size(), 1u);
+  ASSERT_TRUE(qttest::PumpUntil([] { return !KVUIController::IsScanRunning(); }, 120));
+  int scannedDisk = -1, scannedVolume = -1;
+  ASSERT_TRUE(KVUIDeviceData::instance().GetDiskVolumeIndexByStorage(KVUIController::Scan().GetSavedStorage(),
+                                                                     scannedDisk, scannedVolume));
+  EXPECT_EQ(scannedDisk, DiskIndexOf(b.path()));
+  EXPECT_EQ(scannedVolume, 0);
 }
 
 TEST(WizardOnLoopDevices, ListsAttachedImagesFollowsThemAndScansThePick) {

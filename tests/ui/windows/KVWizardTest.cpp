@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QPointer>
+#include <QScrollBar>
 #include <QTest>
 
 #include "KVWindowsTestSupport.h"
@@ -15,9 +16,12 @@
 #include "ui/widgets/KVCustomOutlineView.h"
 #include "ui/widgets/KitImageView.h"
 #include "ui/widgets/KitStyle.h"
+#include "ui/widgets/RFOverlayScrollView.h"
+#include "ui/widgets/RFOverlayScroller.h"
 #include "ui/widgets/TCImageButton.h"
 #include "ui/widgets/TypeButton.h"
 #include "ui/windows/KVRootWindowController.h"
+#include "ui/windows/KVSelectDiskViewController.h"
 #include "ui/windows/KVSmallWindow.h"
 
 namespace {
@@ -297,6 +301,95 @@ TEST(Wizard, MediaChangesRelistThePageAndKeepThePick) {
   EXPECT_EQ(wizard.results.scans[0]->name(), "CARD");
   center.Post(QStringLiteral("RefreshAttachDevice"));
   EXPECT_EQ(machine.refreshes, 2) << "no relisting after the hand-over";
+}
+
+// Images attached as loop devices are listed under their file's name: two
+// copies of one image look alike but for their device path.
+_DiskVolumeData Image(const char* path, int index) {
+  _DiskVolumeData disk =
+      Disk("disk.img", kDisk, index,
+           {Volume("NO NAME", kDisk / 4, kFAT32, index, 0), Volume("DATA", kDisk / 2, kNTFS, index, 1)});
+  disk.description = path;
+  disk.isDmg = 1;
+  return disk;
+}
+
+// Enough disks that the list scrolls, the two copies at its end.
+std::vector<_DiskVolumeData> ScrollingMachine(const std::vector<const char*>& images) {
+  std::vector<_DiskVolumeData> disks;
+  for (const char* path : images) disks.push_back(Image(path, static_cast<int>(disks.size())));
+  static const char* const names[] = {"sda", "sdb", "sdc", "sdd", "sde", "sdf", "sdg", "sdh", "sdi", "sdj"};
+  for (const char* name : names)
+    disks.push_back(Disk(name, kDisk, static_cast<int>(disks.size()),
+                         {Volume(name, kDisk, kNTFS, static_cast<int>(disks.size()), 0)}));
+  return disks;
+}
+
+TEST(Wizard, ADeviceAttachedElsewhereLeavesThePickOnItsDeviceWhereTheUserSawIt) {
+  // In the device list's order: by name, loop10 before loop12 before loop13.
+  Machine machine(ScrollingMachine({"/dev/loop12", "/dev/loop13"}));
+  Wizard wizard(machine);
+  wizard.Start();
+  KitOutlineView* outline = wizard.outline();
+  KVSelectDiskViewController* page = wizard.page();
+  const auto pathOfPick = [&] {
+    for (const auto& disk : *page->allDiskArr()) {
+      for (size_t k = 0; k < disk->numberOfChildren(); ++k) {
+        if (disk->childAtIndex(k) == page->selectDiskVolume())
+          return (disk->devicePath() + "/" + QString::number(k)).toStdString();
+      }
+    }
+    return std::string();
+  };
+
+  // The list is longer than the page: the kit's scrollers over the dark
+  // rows, never a horizontal one (the columns fit), and the header of the
+  // last column named like the others.
+  EXPECT_EQ(outline->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  EXPECT_EQ(outline->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  ASSERT_NE(page->scrollView, nullptr);
+  EXPECT_TRUE(page->scrollView->verticalScroller()->isVisible());
+  EXPECT_FALSE(page->scrollView->horizontalScroller()->isVisible());
+  EXPECT_EQ(outline->tableColumnWithIdentifier("select")->headerCell()->stringValue(),
+            outline->tableColumnWithIdentifier("FileSystem")->headerCell()->stringValue());
+  EXPECT_FALSE(outline->tableColumnWithIdentifier("select")->headerCell()->stringValue().isEmpty());
+
+  // The user scrolls to the second copy and picks its NTFS volume.
+  DiskVolumeNodeData* second = wizard.Row(1, 1);
+  outline->scrollTo(outline->indexForItem(second), QAbstractItemView::PositionAtCenter);
+  QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, wizard.RowCenter(second));
+  ASSERT_EQ(pathOfPick(), "/dev/loop13/1");
+  const int seenAt = outline->visualRect(outline->indexForItem(second)).top();
+  const int scrolled = outline->verticalScrollBar()->value();
+  ASSERT_GT(scrolled, 0);
+  uitest::SaveArtifact(uitest::Grab(wizard.root.window()), "wizard-disk-page-scrolled");
+
+  // A third copy is attached elsewhere, as loop10: it is listed first, and
+  // each copy moves down one disk, the first to where the pick was.
+  machine.Set(ScrollingMachine({"/dev/loop10", "/dev/loop12", "/dev/loop13"}));
+  platform::NotificationCenter::DefaultCenter().Post(QStringLiteral("RefreshAttachDevice"));
+  EXPECT_EQ(pathOfPick(), "/dev/loop13/1");
+  EXPECT_EQ(wizard.root.selectVolumeData(), page->selectDiskVolume());
+  EXPECT_EQ(outline->isSelectRow(), outline->rowForItem(page->selectDiskVolume()));
+  EXPECT_EQ(outline->visualRect(outline->indexForItem(page->selectDiskVolume())).top(), seenAt)
+      << "the pick stays where the user saw it";
+  uitest::SaveArtifact(uitest::Grab(wizard.root.window()), "wizard-disk-page-relisted");
+
+  // Its device goes for a moment: the first volume stands in, and the
+  // user's pick comes back with the device.
+  machine.Set(ScrollingMachine({"/dev/loop10", "/dev/loop12"}));
+  platform::NotificationCenter::DefaultCenter().Post(QStringLiteral("RefreshDetachDevice"));
+  EXPECT_EQ(page->selectDiskVolume(), wizard.Row(0, 0));
+  machine.Set(ScrollingMachine({"/dev/loop10", "/dev/loop12", "/dev/loop13"}));
+  platform::NotificationCenter::DefaultCenter().Post(QStringLiteral("RefreshAttachDevice"));
+  EXPECT_EQ(pathOfPick(), "/dev/loop13/1");
+
+  // Continue hands over the picked copy's volume, by its place in the
+  // listing the scan reads.
+  QTest::mouseClick(page->scanButton, Qt::LeftButton);
+  ASSERT_EQ(wizard.results.scans.size(), 1u);
+  EXPECT_EQ(wizard.results.scans[0]->diskIndex(), 2);
+  EXPECT_EQ(wizard.results.scans[0]->volumeIndex(), 1);
 }
 
 TEST(Wizard, BackThenStartAsksForTheDevicesAgainWithAFreshPage) {

@@ -36,6 +36,7 @@
 #include "ui/widgets/NewSearchTextFiled.h"
 #include "ui/widgets/TCImageButton.h"
 #include "ui/widgets/TCImageWindow.h"
+#include "ui/widgets/THSearchField.h"
 #include "ui/widgets/TypeButton.h"
 
 namespace {
@@ -183,11 +184,11 @@ TCImageWindow* SheetWindow() {
 }
 
 // The small controls on one dark panel: progress bars at 0, 40 and 100 per
-// cent, the search field empty and holding text, outline rows drawn by the
+// cent, the search field empty and holding text, the dark search field, outline rows drawn by the
 // tick cell in each tick state, and a bubble pointing at a button.
 QWidget* ControlsPanel() {
   auto* panel = new QWidget;
-  panel->resize(520, 340);
+  panel->resize(630, 340);
   panel->setAutoFillBackground(true);
   QPalette palette = panel->palette();
   palette.setColor(QPalette::Window, KitColors::kStripeA);
@@ -203,6 +204,9 @@ QWidget* ControlsPanel() {
   typed->setGeometry(240, 80, 200, 24);
   typed->textField()->setText(QStringLiteral("holiday"));
   typed->clearButton()->show();
+  auto* dark = new THSearchField(panel);
+  dark->setGeometry(460, 80, 150, 24);
+  dark->setText(QStringLiteral("holiday"));
 
   auto* rows = new QLabel(panel);
   QPixmap rowImage(300, 90);
@@ -241,6 +245,9 @@ QWidget* ControlsPanel() {
       category->setButtonEnabled(false);
     }
   }
+  // One without art: a plain button.
+  auto* plain = new TypeButton(QRect(530, 230, 90, 92), panel);
+  plain->setTextWithName(QStringLiteral("plain"));
   return panel;
 }
 

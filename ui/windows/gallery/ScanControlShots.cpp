@@ -57,12 +57,12 @@ bool ShootScanControls(const std::function<bool(QWidget* window, const QString& 
   scene.Release();
   ok = ok && PumpUntil([&] { return !KVUIController::IsScanRunning() && results->recovertyButton->isVisible(); });
 
-  // Saving onto the scanned disk asks first.
+  // Saving onto the scanned disk asks first, in an alert of its own.
   results->setExportFileChooser([](const QString& folder, const QString& name) { return folder + "/" + name; });
   results->setSameDeviceTest([](const QString&) { return true; });
   results->exportButtonAction();
   ok = ok && results->currentSheet() != nullptr &&
-       shoot(results->window(), QStringLiteral("results-export-same-disk.png"));
+       shoot(results->currentSheet()->window(), QStringLiteral("results-export-same-disk.png"));
   if (results->currentSheet() != nullptr) results->currentSheet()->end(0);
   delete results;
 

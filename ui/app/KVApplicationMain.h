@@ -1,5 +1,5 @@
 // The whole program from its command line to the end of its event loop:
-// app/main.cpp calls nothing else. A test that starts the application as the
+// ui/app/main.cpp calls nothing else. A test that starts the application as the
 // program starts it calls it too, and watches the windows it opens.
 #pragma once
 

@@ -3,7 +3,7 @@
 // the application delegate's start-up sequence and the event loop. The
 // program's main() is this and nothing else; tests that start the
 // application as the program starts it call it too, watching its windows.
-#include "app/KVApplicationMain.h"
+#include "ui/app/KVApplicationMain.h"
 
 #include <QApplication>
 #include <QPointer>

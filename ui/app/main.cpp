@@ -1,4 +1,4 @@
 // The program. Its start-up is KVApplicationMain, which tests call as well.
-#include "app/KVApplicationMain.h"
+#include "ui/app/KVApplicationMain.h"
 
 int main(int argc, char** argv) { return KVApplicationMain(argc, argv); }
