@@ -26,7 +26,12 @@
 # counts as wrong). A file counts once, by its name, wherever it is put.
 set -euo pipefail
 . "$(dirname "$0")/../../tests/fixtures/lib.sh"
-usage() { echo "usage: damaged-recovery.sh [--seeds N] [--fs fat16,fat32,exfat,ntfs] PROBE [WORKDIR]" >&2; exit "${1:-2}"; }
+usage() {
+  local to=2
+  [ "${1:-2}" != 0 ] || to=1
+  echo "usage: damaged-recovery.sh [--seeds N] [--fs fat16,fat32,exfat,ntfs] PROBE [WORKDIR]" >&$to
+  exit "${1:-2}"
+}
 nseeds=5
 fslist=fat16,fat32,exfat,ntfs
 args=()
