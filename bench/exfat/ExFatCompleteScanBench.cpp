@@ -8,7 +8,12 @@
 // builds its tree. With a second argument "noboot", the volume's boot
 // regions are wiped in a copy first, so that it is placed from its root
 // folder and up-case table instead; with "noroot", its root folder's first
-// cluster as well, so that it is inferred from its folder tree.
+// cluster as well, so that it is inferred from its folder tree. With
+// "scale", the disk of tests/fixtures/exfat/make-exfat-scale.sh instead (made
+// into a folder beside the volume): 208,888 folders whose last level is
+// empty, then a small volume without its root, every boot region wiped; the
+// lost-partition builder's steps of tree checks are shown beside what it was
+// allowed, with the volumes placed.
 //
 // For scale, the same pass with a searcher that only copies each block out
 // of the caching device. Every run is a process of its own, so that its peak
@@ -32,6 +37,7 @@
 #include "CompleteScanBench.h"
 #include "FileSystemSearchController.h"
 #include "device/DiskDevice.h"
+#include "exfat/ExFatSearchController.h"
 
 namespace {
 
@@ -113,19 +119,70 @@ Run Measure(const std::function<Run()>& once) {
   return best;
 }
 
+// One pass of the exFAT searcher alone, in this process: what the builder
+// spent and was allowed, and where it placed the volumes.
+void ShowSteps(const fs::path& image) {
+  std::unique_ptr<IStorageDevice> device(CreateDiskDevice(image.c_str()));
+  if (device == nullptr || device->Open() != 1) return;
+  bench::CountingTree tree;
+  IDirecotryTreeBuilder* builder = bench::MakeTreeBuilder(false);
+  bench::PassAll filter;
+  builder->Initialize("bench", &tree, &filter);
+  CExFatSearchController searcher;
+  const int64_t block = 8192;
+  searcher.SetDevice(device.get());
+  searcher.SetBlockSize(static_cast<int>(block));
+  searcher.SetDirecotryTreeBuilder(builder);
+  searcher.PreparetoSearch();
+  for (int64_t first = 0; first < device->GetTotalSectors(); first += block) {
+    searcher.AnalyzeBlock(first, std::min<int64_t>(block, device->GetTotalSectors() - first));
+  }
+  searcher.EndBlockPass();
+  searcher.EndSearch(1);
+  const CPartitionBuilder::Steps& steps = searcher.GetBuilder().GetSteps();
+  auto share = [](uint64_t spent, uint64_t allowed) { return allowed == 0 ? 0.0 : 100.0 * spent / allowed; };
+  std::printf("folder entries found                %llu\n", static_cast<unsigned long long>(steps.folders));
+  std::printf("tree-check steps: fitting           %llu of %llu (%.1f %%)\n",
+              static_cast<unsigned long long>(steps.fitting), static_cast<unsigned long long>(steps.fittingAllowed),
+              share(steps.fitting, steps.fittingAllowed));
+  std::printf("                  other checks      %llu of %llu (%.1f %%)\n",
+              static_cast<unsigned long long>(steps.checks), static_cast<unsigned long long>(steps.checksAllowed),
+              share(steps.checks, steps.checksAllowed));
+  std::printf("                  winnowing         %llu of %llu (%.1f %%)\n",
+              static_cast<unsigned long long>(steps.winnowing), static_cast<unsigned long long>(steps.winnowingAllowed),
+              share(steps.winnowing, steps.winnowingAllowed));
+  for (const auto& volume : searcher.GetPartitions()) {
+    std::printf("volume placed: heap at sector %lld, %u sectors a cluster\n",
+                static_cast<long long>(volume->GetHeapFirstSector()), volume->GetSectorsPerCluster());
+  }
+  builder->Release();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bench::CommandLine line = bench::ParseCommandLine(argc, argv, "[FOLDER [noboot|noroot]]", {}, 2);
+  const char* usage = "[FOLDER [noboot|noroot|scale]]";
+  const bench::CommandLine line = bench::ParseCommandLine(argc, argv, usage, {}, 2);
   const std::string damage = line.Plain(1);
-  if (!damage.empty() && damage != "noboot" && damage != "noroot") {
+  if (!damage.empty() && damage != "noboot" && damage != "noroot" && damage != "scale") {
     std::fprintf(stderr, "unknown damage %s\n", damage.c_str());
-    bench::PrintUsage(stderr, argv[0], "[FOLDER [noboot|noroot]]");
+    bench::PrintUsage(stderr, argv[0], usage);
     return 2;
   }
-  fs::path image = bench::PrepareVolume(bench::ImageFolder(line), "clipmender-exfat-bench-20k.img",
-                                        CLIPMENDER_EXFAT_BENCH_SCRIPT, "root, exfat-fuse and exfatprogs");
-  if (image.empty()) return 1;
+  fs::path image;
+  if (damage == "scale") {
+    const fs::path dir = bench::ImageFolder(line) / "clipmender-exfat-scale";
+    if (std::system(
+            ("bash " + bench::Quote(CLIPMENDER_EXFAT_SCALE_SCRIPT) + " " + bench::Quote(dir.string())).c_str()) != 0) {
+      std::printf("could not make the disk in %s\n", dir.c_str());
+      return 1;
+    }
+    image = dir / "scale.img";
+  } else {
+    image = bench::PrepareVolume(bench::ImageFolder(line), "clipmender-exfat-bench-20k.img",
+                                 CLIPMENDER_EXFAT_BENCH_SCRIPT, "root, exfat-fuse and exfatprogs");
+    if (image.empty()) return 1;
+  }
   if (damage == "noboot" || damage == "noroot") {
     const fs::path copy = image.string() + "." + damage;
     const std::string quoted = bench::Quote(copy.string());
@@ -149,6 +206,7 @@ int main(int argc, char** argv) {
     image = copy;
   }
   const double gib = static_cast<double>(fs::file_size(image)) / (1u << 30);
+  ShowSteps(image);
   const Run cat = Measure([&] { return Cat(image); });
   const Run copy = Measure([&] { return Scan(image, true); });
   const Run scan = Measure([&] { return Scan(image, false); });

@@ -1,27 +1,59 @@
 #!/usr/bin/env bash
-# How many deleted files come back byte-exact from damaged FAT32 and exFAT
-# volumes: the quick scan (through quickscan_probe, as the application runs
-# it) beside The Sleuth Kit's tsk_recover, on copies of one volume of each
+# Deleted files out of damaged volumes: FAT16 and FAT32 (mkfs.fat, mtools),
+# exFAT (mkfs.exfat, exfat-fuse) and NTFS (mkntfs, ntfs-3g), copies of each
 # with 1, 5 and 20 % of their 4 KiB blocks overwritten with random bytes
-# (fixed seeds), and on the intact volumes.
+# (seeds 1 to 5 by default), and the intact volumes. Each copy is scanned
+# quick and deep through quickscan_probe (as the application runs them) and
+# read by The Sleuth Kit's tsk_recover.
 #
-#   damaged-recovery.sh PROBE [WORKDIR]
+#   damaged-recovery.sh [--seeds N] [--fs LIST] PROBE [WORKDIR]
 #
-# PROBE is the build's tests/tools/quickscan_probe. The volumes are made once
-# into WORKDIR (default $TMPDIR or /tmp) and kept: FAT32 by mkfs.fat and
-# mtools, exFAT by mkfs.exfat and exfat-fuse (root, /dev/fuse and loop
-# devices; left out without them). Both hold files written in rounds with
-# deletions between them, so that later files fill the holes of earlier
+# PROBE is the build's tests/tools/quickscan_probe; LIST is a comma-separated
+# choice of fat16,fat32,exfat,ntfs. The volumes are made once into WORKDIR
+# (default $TMPDIR or /tmp) and kept; exFAT and NTFS need root, /dev/fuse and
+# loop devices and are left out without them. Files are written in rounds
+# with deletions between them, so that later files fill the holes of earlier
 # ones: some deleted files are fragmented, some were partly overwritten.
-# A deleted file counts when a recovered file has its name and the bytes
-# it had (wherever the tool puts it, orphans included).
+#
+# Where each deleted file's bytes lie is found on the intact volume from the
+# originals (every 512-byte piece of the file where it sits, or the file
+# whole for small ones). A deleted file counts when all its bytes still lie
+# on the intact volume and none in a damaged block ("kept"). Per file system,
+# scan and level: how many kept files came out byte-identical, how many were
+# reported failed (a copy-out that answered an error), how many came out with
+# other bytes yet reported as recovered (must be 0), and how many were not
+# shown; tsk_recover beside them (it reports no failures: a wrong copy of its
+# counts as wrong). A file counts once, by its name, wherever it is put.
 set -euo pipefail
 . "$(dirname "$0")/../../tests/fixtures/lib.sh"
-probe=$(readlink -f "${1:?usage: damaged-recovery.sh PROBE [WORKDIR]}")
-work=${2:-${TMPDIR:-/tmp}/clipmender-damaged-recovery}
+usage() {
+  local to=2
+  [ "${1:-2}" != 0 ] || to=1
+  echo "usage: damaged-recovery.sh [--seeds N] [--fs fat16,fat32,exfat,ntfs] PROBE [WORKDIR]" >&$to
+  exit "${1:-2}"
+}
+nseeds=5
+fslist=fat16,fat32,exfat,ntfs
+args=()
+while [ $# -gt 0 ]; do
+  case $1 in
+    --seeds) [ $# -ge 2 ] && [[ $2 =~ ^[1-9][0-9]*$ ]] || usage; nseeds=$2; shift 2 ;;
+    --fs) [ $# -ge 2 ] || usage; fslist=$2; shift 2 ;;
+    -h | --help) usage 0 ;;
+    --) shift; args+=("$@"); break ;;
+    -*) echo "damaged-recovery.sh: unknown option $1" >&2; usage ;;
+    *) args+=("$1"); shift ;;
+  esac
+done
+[ ${#args[@]} -ge 1 ] && [ ${#args[@]} -le 2 ] || usage
+for fs in ${fslist//,/ }; do
+  case $fs in fat16 | fat32 | exfat | ntfs) ;; *) echo "damaged-recovery.sh: unknown file system $fs" >&2; usage ;; esac
+done
+probe=$(readlink -f "${args[0]}")
+work=${args[1]:-${TMPDIR:-/tmp}/clipmender-damaged-recovery}
 mkdir -p "$work"
 export TZ=UTC MTOOLS_SKIP_CHECK=1
-seeds=(1 2 3 4 5)
+seeds=($(seq 1 "$nseeds"))
 levels=(0 1 5 20)
 
 # gen DIR ROUND: writes this round's files into DIR ("name size" lines of the
@@ -52,27 +84,29 @@ r = random.Random(int(sys.argv[3]))
 print('\n'.join(sorted(r.sample(lines, int(len(lines) * float(sys.argv[2]))))))" "$@"
 }
 
-# The originals of every file deleted, by name and SHA-256 ("name<TAB>sha").
+# The originals of every file deleted ("name<TAB>sha<TAB>original").
 record_deleted() {  # SRCDIR LIST >> manifest
   while read -r rel; do
     [ -n "$rel" ] || continue
-    printf '%s\t%s\n' "$(basename "$rel")" "$(sha256sum "$1/$rel" | cut -d' ' -f1)"
+    printf '%s\t%s\t%s\n' "$(basename "$rel")" "$(sha256sum "$1/$rel" | cut -d' ' -f1)" "$1/$rel"
   done <"$2"
 }
 
+# make_fat 16|32
 make_fat() {
-  local img=$work/fat32.img src=$work/fat-src
+  local bits=$1 img=$work/fat$1.img src=$work/fat$1-src
   [ -s "$img" ] && return 0
   rm -rf "$src" && mkdir -p "$src"
   truncate -s 128M "$img.part"
-  mkfs.fat -F 32 -s 2 -n DAMAGED "$img.part" >/dev/null
+  # 1 KiB clusters on FAT32; FAT16 needs 4 KiB ones to hold 128 MiB.
+  mkfs.fat -F "$bits" -s $((bits == 32 ? 2 : 8)) -n DAMAGED "$img.part" >/dev/null
   : >"$img.deleted"
   for round in 1 2 3; do
     gen "$src" "$round"
     # Without the FSInfo hint mtools takes the first free clusters: later
-    # rounds fill the holes earlier ones left.
-    printf '\xff\xff\xff\xff' | dd of="$img.part" bs=1 seek=$((512 + 492)) conv=notrunc status=none
-    (cd "$src" && ls -d round"$round"-*) | while read -r d; do mcopy -s -i "$img.part" "$src/$d" ::/; done
+    # rounds fill the holes earlier ones left (FAT16 has no hint).
+    [ "$bits" = 16 ] || printf '\xff\xff\xff\xff' | dd of="$img.part" bs=1 seek=$((512 + 492)) conv=notrunc status=none
+    (cd "$src" && ls -d round"$round"-*) | while read -r d; do mcopy -s -i "$img.part" "$src/$d" ::/ || return 1; done
     (cd "$src" && find . -path "./round$round-*" -type f | sed 's|^\./||' | sort) >"$work/list"
     pick "$work/list" 0.35 "$round" >"$work/gone"
     record_deleted "$src" "$work/gone" >>"$img.deleted"
@@ -81,16 +115,23 @@ make_fat() {
   mv "$img.part" "$img"
 }
 
-make_exfat() {
-  local img=$work/exfat.img src=$work/exfat-src
+# make_fuse NAME: exFAT through exfat-fuse on a loop device, NTFS through
+# ntfs-3g on the file.
+make_fuse() {
+  local fs=$1 img=$work/$1.img src=$work/$1-src
   [ -s "$img" ] && return 0
   [ "$(id -u)" -eq 0 ] && [ -w /dev/fuse ] && [ -w /dev/loop-control ] || return 1
   rm -rf "$src" && mkdir -p "$src"
   truncate -s 128M "$img.part"
   fixture_fuse
-  fixture_attach "$img.part"
-  mkfs.exfat -c 4K -L DAMAGED "$FIXTURE_LOOP" >/dev/null
-  fixture_mount mount.exfat-fuse -d "$FIXTURE_LOOP"
+  if [ "$fs" = exfat ]; then
+    fixture_attach "$img.part"
+    mkfs.exfat -c 4K -L DAMAGED "$FIXTURE_LOOP" >/dev/null
+    fixture_mount mount.exfat-fuse -d "$FIXTURE_LOOP"
+  else
+    mkntfs -q -F -f -c 4096 -L DAMAGED "$img.part" >/dev/null 2>&1
+    fixture_mount ntfs-3g -o no_detach "$img.part"
+  fi
   : >"$img.deleted"
   for round in 1 2 3; do
     gen "$src" "$round"
@@ -101,11 +142,53 @@ make_exfat() {
     while read -r rel; do rm "$FIXTURE_MNT/$rel"; done <"$work/gone"
   done
   fixture_unmount
-  fixture_detach
+  [ "$fs" != exfat ] || fixture_detach
   mv "$img.part" "$img"
 }
 
-# damage SRC DST PERCENT SEED
+# locate IMG: IMG.places, "name<TAB>first-block,..." of every deleted file
+# whose bytes all still lie on the intact volume (the 4 KiB blocks they lie
+# in), from its original: each 512-byte piece where a sector holds it, a
+# file below 1 KiB wherever it lies whole (resident NTFS files).
+locate() {
+  [ -s "$1.places" ] && [ "$1.places" -nt "$1" ] && return 0
+  python3 - "$1" >"$1.places" <<'PY'
+import hashlib, sys
+img = sys.argv[1]
+data = open(img, 'rb').read()
+at = {}
+for off in range(0, len(data), 512):
+    at.setdefault(hashlib.sha1(data[off:off + 512]).digest(), off)
+for line in open(img + '.deleted'):
+    name, sha, original = line.rstrip('\n').split('\t')
+    body = open(original, 'rb').read()
+    blocks = set()
+    if len(body) < 1024:
+        off = data.find(body) if len(body) >= 32 else -1
+        if off < 0:
+            continue
+        blocks.update(range(off // 4096, (off + len(body) - 1) // 4096 + 1))
+    else:
+        whole = True
+        last = -1
+        for piece in range(0, len(body), 512):
+            chunk = body[piece:piece + 512]
+            if len(chunk) == 512:
+                off = at.get(hashlib.sha1(chunk).digest(), -1)
+            else:
+                off = last + 512 if last >= 0 and data[last + 512:last + 512 + len(chunk)] == chunk else data.find(chunk)
+            if off < 0:
+                whole = False
+                break
+            blocks.update(range(off // 4096, (off + len(chunk) - 1) // 4096 + 1))
+            last = off
+        if not whole:
+            continue
+    print('%s\t%s' % (name, ','.join(str(b) for b in sorted(blocks))))
+PY
+}
+
+# damage SRC DST PERCENT SEED: DST.blocks lists the blocks overwritten.
 damage() {
   cp --sparse=always "$1" "$2"
   python3 - "$2" "$3" "$4" <<'PY'
@@ -113,56 +196,101 @@ import os, random, sys
 path, percent, seed = sys.argv[1], float(sys.argv[2]), int(sys.argv[3])
 blocks = os.path.getsize(path) // 4096
 r = random.Random(seed)
+chosen = r.sample(range(blocks), int(blocks * percent / 100))
 with open(path, 'r+b') as f:
-    for b in r.sample(range(blocks), int(blocks * percent / 100)):
+    for b in chosen:
         f.seek(b * 4096)
         f.write(r.randbytes(4096))
+with open(path + '.blocks', 'w') as out:
+    out.write('\n'.join(str(b) for b in chosen) + '\n')
 PY
 }
 
-# exact MANIFEST DIR: deleted files found byte-exact under DIR.
-exact() {
-  python3 - "$1" "$2" <<'PY'
+# judge IMG COPY DIR [LOG]: "kept identical failed wrong missing" over the
+# deleted files kept whole on COPY. LOG is the probe's output (its copy lines
+# say which copies answered an error); without it every copy under DIR counts
+# as reported recovered.
+judge() {
+  python3 - "$1" "$2" "$3" "${4:-}" <<'PY'
 import hashlib, os, sys
+img, copy, folder, log = sys.argv[1:5]
+damaged = set(int(x) for x in open(copy + '.blocks').read().split()) if os.path.exists(copy + '.blocks') else set()
 want = {}
-for line in open(sys.argv[1]):
-    name, sha = line.rstrip('\n').split('\t')
-    want.setdefault((name, sha), 0)
-    want[(name, sha)] += 1
-found = set()
-for top, _, names in os.walk(sys.argv[2]):
+for line in open(img + '.deleted'):
+    name, sha, _ = line.rstrip('\n').split('\t')
+    want[name] = sha
+kept = {}
+for line in open(img + '.places'):
+    name, blocks = line.rstrip('\n').split('\t')
+    if not damaged.intersection(int(b) for b in blocks.split(',')):
+        kept[name] = want[name]
+failed_paths = set()
+if log:
+    for line in open(log, errors='replace'):
+        f = line.rstrip('\n').split('\t')
+        if len(f) == 3 and f[0] == 'copy' and int(f[1], 16) >> 56 != 0:
+            failed_paths.add(os.path.normpath(os.path.join(folder, f[2])))
+seen = {}
+for top, _, names in os.walk(folder):
     for name in names:
-        with open(os.path.join(top, name), 'rb') as f:
-            key = (name, hashlib.sha256(f.read()).hexdigest())
-        if key in want:
-            found.add(key)
-print(sum(want[k] for k in found))
+        if name not in kept:
+            continue
+        path = os.path.normpath(os.path.join(top, name))
+        if path in failed_paths:
+            verdict = 'failed'
+        else:
+            with open(path, 'rb') as f:
+                verdict = 'identical' if hashlib.sha256(f.read()).hexdigest() == kept[name] else 'wrong'
+        rank = {'identical': 3, 'failed': 2, 'wrong': 1}
+        if rank[verdict] > rank.get(seen.get(name), 0):
+            seen[name] = verdict
+if log:
+    # A failed copy may leave no file behind.
+    for path in failed_paths:
+        name = os.path.basename(path)
+        if name in kept and name not in seen:
+            seen[name] = 'failed'
+counts = [list(seen.values()).count(v) for v in ('identical', 'failed', 'wrong')]
+print(len(kept), *counts, len(kept) - sum(counts))
 PY
 }
 
-make_fat
-have_exfat=yes
-make_exfat || { echo "exFAT left out: needs root, /dev/fuse and loop devices" >&2; have_exfat=no; }
-printf '%-6s %6s %6s %9s %14s %14s\n' volume damage seeds deleted "quick scan" tsk_recover
-for fs in fat32 exfat; do
-  [ "$fs" = exfat ] && [ "$have_exfat" = no ] && continue
+avail=()
+for fs in ${fslist//,/ }; do
+  case $fs in
+    fat16) make_fat 16 && avail+=(fat16) ;;
+    fat32) make_fat 32 && avail+=(fat32) ;;
+    *) if make_fuse "$fs"; then avail+=("$fs"); else echo "$fs left out: needs root, /dev/fuse and loop devices" >&2; fi ;;
+  esac
+done
+printf '%-6s %-6s %6s %5s %6s | %9s %6s %6s %7s | %13s %9s\n' volume scan damage runs kept identical failed wrong missing \
+  "tsk identical" "tsk wrong"
+for fs in "${avail[@]}"; do
   img=$work/$fs.img
-  total=$(wc -l <"$img.deleted")
+  locate "$img"
   for level in "${levels[@]}"; do
-    ours=0 peer=0 runs=0
+    declare -A sum=()
+    runs=0
     for seed in "${seeds[@]}"; do
       [ "$level" = 0 ] && [ "$seed" != 1 ] && continue
       copy=$work/damaged.img
-      damage "$img" "$copy" "$level" "$seed"
-      rm -rf "$work/ours" "$work/peer"
-      "$probe" --copy "$work/ours" --deleted-only "$copy" >/dev/null 2>&1 || true
+      if [ "$level" = 0 ]; then cp --sparse=always "$img" "$copy" && : >"$copy.blocks"; else damage "$img" "$copy" "$level" "$seed"; fi
+      rm -rf "$work/quick" "$work/deep" "$work/peer"
+      mkdir -p "$work/quick" "$work/deep" "$work/peer"
+      "$probe" --copy "$work/quick" --deleted-only "$copy" >"$work/quick.log" 2>/dev/null || true
+      "$probe" --complete --copy "$work/deep" --deleted-only "$copy" >"$work/deep.log" 2>/dev/null || true
       tsk_recover "$copy" "$work/peer" >/dev/null 2>&1 || true
-      mkdir -p "$work/ours" "$work/peer"
-      ours=$((ours + $(exact "$img.deleted" "$work/ours")))
-      peer=$((peer + $(exact "$img.deleted" "$work/peer")))
+      read -r k qi qf qw qm < <(judge "$img" "$copy" "$work/quick" "$work/quick.log")
+      read -r _ di df dw dm < <(judge "$img" "$copy" "$work/deep" "$work/deep.log")
+      read -r _ ti _ tw _ < <(judge "$img" "$copy" "$work/peer")
+      for v in k qi qf qw qm di df dw dm ti tw; do sum[$v]=$((${sum[$v]:-0} + ${!v})); done
       runs=$((runs + 1))
-      rm -f "$copy"
+      rm -f "$copy" "$copy.blocks"
     done
-    printf '%-6s %5s%% %6d %9d %14d %14d\n' "$fs" "$level" "$runs" $((total * runs)) "$ours" "$peer"
+    printf '%-6s %-6s %5s%% %5d %6d | %9d %6d %6d %7d | %13d %9d\n' "$fs" quick "$level" "$runs" "${sum[k]}" \
+      "${sum[qi]}" "${sum[qf]}" "${sum[qw]}" "${sum[qm]}" "${sum[ti]}" "${sum[tw]}"
+    printf '%-6s %-6s %5s%% %5d %6d | %9d %6d %6d %7d | %13d %9d\n' "$fs" deep "$level" "$runs" "${sum[k]}" \
+      "${sum[di]}" "${sum[df]}" "${sum[dw]}" "${sum[dm]}" "${sum[ti]}" "${sum[tw]}"
+    unset sum
   done
 done

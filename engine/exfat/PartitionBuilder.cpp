@@ -34,6 +34,7 @@ bool IsHeapNumber(uint64_t cluster) { return cluster >= 2 && cluster <= CFileSet
 
 void CPartitionBuilder::PrepareBuild(IStorageDevice* device, uint32_t sectorSize, uint64_t totalSectors) {
   Clear();
+  m_steps = Steps();
   m_device = device;
   m_sectorSize = sectorSize;
   m_totalSectors = totalSectors;
@@ -49,7 +50,7 @@ void CPartitionBuilder::Clear() {
   m_list.clear();
   m_upcases.clear();
   m_fats.clear();
-  m_treeSteps = 0;
+  m_spending = Spending::kChecks;
   m_checkSectors = 0;
   m_position = 0;
   m_owner.clear();
@@ -149,6 +150,7 @@ void CPartitionBuilder::PushFileSet(std::unique_ptr<CFileSet> set, int64_t headS
   if (!m_all.empty() && set->GetFirstSector() <= m_all.back()->GetFirstSector()) return;
   CFileSet* run = set.get();
   m_all.push_back(std::move(set));
+  m_steps.folders += run->GetFolders().size();
   m_lastPosition = run->GetFirstSector() + run->GetLargestCluster();
   if (headSector >= 0) {
     CFileSet* head = FindFileSet(headSector);
@@ -178,6 +180,9 @@ void CPartitionBuilder::BuildFromTree() {
   if (m_processed >= m_all.size()) return;
   const size_t index = m_processed++;
   CFileSet& set = *m_all[index];
+  // Every run brings its share of hypotheses, whatever the runs before it
+  // spent.
+  m_steps.fittingAllowed += kFittingPerRun + kFittingPerFolder * set.GetFolders().size();
   if (set.IsRoot()) {
     BuildFromUpcaseTable(set);
     BuildFromRoot(set);
@@ -186,7 +191,7 @@ void CPartitionBuilder::BuildFromTree() {
   if (!set.HasFolder() || IsBelongExistedPartition(set)) return;
   const size_t first = index >= kWindowBefore ? index - kWindowBefore : 0;
   const size_t last = std::min(m_all.size(), index + kWindowAfter + 1);
-  for (size_t i = first; i < last && m_treeSteps < kFittingBudget; ++i) {
+  for (size_t i = first; i < last && m_steps.fitting < m_steps.fittingAllowed; ++i) {
     CFileSet& child = *m_all[i];
     if (i == index || child.IsRoot() || !child.HasFolder() || child.IsAbridged()) continue;
     BuildFromTree(set, child, 7);
@@ -346,6 +351,8 @@ bool CPartitionBuilder::BuildPartionByRoot(int64_t heap, uint32_t spc, uint64_t 
 }
 
 void CPartitionBuilder::BuildFromTree(CFileSet& parent, CFileSet& child, uint32_t minimum) {
+  const Spending spending = m_spending;
+  m_spending = Spending::kFitting;
   uint32_t best = 5;
   Results results;
   std::vector<uint32_t> folders;
@@ -362,7 +369,7 @@ void CPartitionBuilder::BuildFromTree(CFileSet& parent, CFileSet& child, uint32_
     // Each folder the parent names may be the child: largest first, so that
     // the heap only grows.
     for (const uint32_t folder : folders) {
-      if (m_treeSteps >= kFittingBudget) break;
+      if (m_steps.fitting >= m_steps.fittingAllowed) break;
       if (folder > child.GetLargestCluster()) continue;
       const int64_t heap = child.GetFirstSector() - (int64_t{folder} - 2) * spc;
       if (heap < 0 || heap + 3 * spc > parent.GetFirstSector()) break;
@@ -396,8 +403,11 @@ void CPartitionBuilder::BuildFromTree(CFileSet& parent, CFileSet& child, uint32_
       candidate->m_matched.insert(tree.begin(), tree.end());
     }
   }
+  m_spending = spending;
   UpdatePartitionList(results, nullptr);
 }
+
+uint64_t CPartitionBuilder::CheckAllowance() const { return kCheckBase + kCheckPerFolder * m_steps.folders; }
 
 uint32_t CPartitionBuilder::CheckTree(CFileSet& root, int64_t heap, uint32_t spc, uint32_t minimum,
                                       std::vector<CFileSet*>* tree) {
@@ -410,13 +420,19 @@ uint32_t CPartitionBuilder::CheckTree(CFileSet& root, int64_t heap, uint32_t spc
   std::deque<std::pair<CFileSet*, uint32_t>> queue{{&root, 0}};
   uint64_t score = 0;
   std::vector<uint32_t> folders;
+  // A hypothesis begun within the fitting allowance may run past it, by
+  // the base at most.
+  uint64_t& spent = m_spending == Spending::kFitting     ? m_steps.fitting
+                    : m_spending == Spending::kWinnowing ? m_steps.winnowing
+                                                         : m_steps.checks;
+  const uint64_t limit = m_spending == Spending::kFitting ? m_steps.fittingAllowed + kFittingBase : CheckAllowance();
   while (!queue.empty()) {
     auto [at, depth] = queue.front();
     queue.pop_front();
     folders.clear();
     at->GetFolder(folders);
     for (const uint32_t folder : folders) {
-      if (++m_treeSteps > kTreeBudget || !visited.insert(folder).second) return 0;  // a folder named twice, or a loop
+      if (++spent > limit || !visited.insert(folder).second) return 0;  // a folder named twice, or a loop
       const int64_t sector = heap + (int64_t{folder} - 2) * spc;
       if (sector < 0 || static_cast<uint64_t>(sector) >= m_totalSectors) return 0;
       CFileSet* child = FindFileSet(sector);
@@ -522,6 +538,9 @@ void CPartitionBuilder::FinishBuid(std::vector<std::unique_ptr<CExFatPartitionEx
 }
 
 std::vector<CExFatPartitionEx*> CPartitionBuilder::WinnowPartition() {
+  m_spending = Spending::kWinnowing;
+  m_steps.winnowingAllowed = CheckAllowance();
+  m_steps.checksAllowed = CheckAllowance();
   m_candidates.clear();
   SortList();
   std::vector<CExFatPartitionEx*> kept;
@@ -589,6 +608,7 @@ std::vector<CExFatPartitionEx*> CPartitionBuilder::WinnowPartition() {
     }
     kept.push_back(&candidate);
   }
+  m_spending = Spending::kChecks;
   return kept;
 }
 

@@ -14,8 +14,9 @@
 // Bounds: the candidate list is trimmed to 512 when it reaches 1025; at
 // most 2176 runs wait in the backlog; partners for tree fitting come from
 // 31 runs before to 128 after; roots try a few root clusters and up-case
-// tables only; tree checks have a budget of steps for the whole scan, and
-// the reads that check roots one of bytes that grows with the pass;
+// tables only; tree checks have an allowance of steps that grows with the
+// runs and folders found, and the reads that check roots one of bytes that
+// grows with the pass;
 // clusters are taken as spans; runs are found by bisection and folders by
 // a map from their clusters.
 #pragma once
@@ -49,11 +50,31 @@ class CPartitionBuilder {
   static constexpr size_t kParentFolders = 256;
   static constexpr size_t kTableTries = 8;
   static constexpr size_t kChainsChecked = 64;
-  // Steps of tree checks (a folder looked up each) after which no more
-  // hypotheses are made, and after which tree checks fail: a disk full of
-  // directory sectors that fit nothing costs seconds, not hours.
-  static constexpr uint64_t kFittingBudget = uint64_t{1} << 24;
-  static constexpr uint64_t kTreeBudget = uint64_t{1} << 27;
+  // Tree checks are paid for in steps (a folder looked up each), and what
+  // may be spent grows with what the pass found, so that a volume met late
+  // is checked as fully as the first, and a disk full of directory sectors
+  // that fit nothing costs time in proportion to them, not hours:
+  // - fitting runs with their neighbours starts hypotheses while the
+  //   allowance lasts: kFittingBase, plus kFittingPerRun for every run
+  //   processed and kFittingPerFolder for every folder it names, so a run
+  //   gets its share however much the runs before it spent;
+  // - the other checks of the pass (a run's belonging, a root's tree) fail
+  //   past kCheckBase plus kCheckPerFolder for every folder pushed;
+  // - winnowing gets the same allowance afresh: what the pass spent never
+  //   makes it fail.
+  static constexpr uint64_t kFittingBase = uint64_t{1} << 24;
+  static constexpr uint64_t kFittingPerRun = uint64_t{1} << 10;
+  static constexpr uint64_t kFittingPerFolder = uint64_t{1} << 6;
+  static constexpr uint64_t kCheckBase = uint64_t{1} << 27;
+  static constexpr uint64_t kCheckPerFolder = uint64_t{1} << 8;
+  // What the checks of the last build spent and were allowed (kept until the
+  // next PrepareBuild, for benchmarks and tests).
+  struct Steps {
+    uint64_t fitting = 0, fittingAllowed = kFittingBase;
+    uint64_t checks = 0, checksAllowed = 0;
+    uint64_t winnowing = 0, winnowingAllowed = 0;
+    uint64_t folders = 0;  // folder entries of the runs pushed
+  };
   // Bytes read to check roots against up-case tables and bitmaps: at most
   // this much plus a quarter of what the pass has gone through, so that a
   // disk of root-like runs (each would read up to 16 MiB of tables) costs
@@ -100,7 +121,8 @@ class CPartitionBuilder {
   const std::vector<std::unique_ptr<CExFatPartitionEx>>& GetCandidates() const { return m_list; }
   const std::vector<std::unique_ptr<CFileSet>>& GetFileSets() const { return m_all; }
   CFileSet* FindFileSet(int64_t sector) const;
-  uint64_t GetTreeSteps() const { return m_treeSteps; }
+  uint64_t GetTreeSteps() const { return m_steps.fitting + m_steps.checks + m_steps.winnowing; }
+  const Steps& GetSteps() const { return m_steps; }
   uint64_t GetCheckSectors() const { return m_checkSectors; }
 
  private:
@@ -131,6 +153,7 @@ class CPartitionBuilder {
   void RemovePartionBeCoveredByOther(std::vector<CExFatPartitionEx*>& winnowed,
                                      std::vector<std::unique_ptr<CExFatPartitionEx>>& out);
   void CalcPartitionParam(CExFatPartitionEx& partition);
+  uint64_t CheckAllowance() const;
 
   // Checks made beyond the runs' own evidence.
   // Whether `sectors` more may be read for checks (counted when so).
@@ -155,7 +178,10 @@ class CPartitionBuilder {
   std::vector<std::unique_ptr<CExFatPartitionEx>> m_list;
   std::vector<int64_t> m_upcases;
   std::vector<int64_t> m_fats;
-  uint64_t m_treeSteps = 0;
+  Steps m_steps;
+  // Which allowance tree checks spend now.
+  enum class Spending { kChecks, kFitting, kWinnowing };
+  Spending m_spending = Spending::kChecks;
   uint64_t m_checkSectors = 0;  // read for checks
   int64_t m_position = 0;       // the furthest sector the pass has reached
   // Which settled volume builds each run.
