@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "FileSystemSearchController.h"
+#include "device/SectorSizeDevice.h"
 #include "fat/FATBuildWorker.h"
 #include "fat/FATQuickSearcher.h"
 
-class CSectorSizeDevice;
 
 struct CFatSearchedPartitionInfoLess {
   bool operator()(const CFATSearchedPartitionInfo* a, const CFATSearchedPartitionInfo* b) const {

@@ -17,12 +17,12 @@
 #include <vector>
 
 #include "FileSystemSearchController.h"
+#include "device/SectorSizeDevice.h"
 #include "ntfs/MetaFileRecordGroupinMFTAnalyzer.h"
 #include "ntfs/NTFSMetaFileAnalyzers.h"
 #include "ntfs/NTFSSearchInfo.h"
 #include "ntfs/SearchedNTFSPartitionInfo.h"
 
-class CSectorSizeDevice;
 
 class CNTFSDBR;
 class CNTFSFileRecord;
