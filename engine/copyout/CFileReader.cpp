@@ -208,8 +208,8 @@ int CFileReader::ReadResidentData(long long offset, unsigned char* buffer, int l
       READER_LOG("ReadResidentData");
       return 0;
     }
-    copied = hook->fromRecordSector(static_cast<uint64_t>(Runs().front().start), *device, &streamLength,
-                                    stream.data(), kResidentCapacity);
+    copied = hook->fromRecordSector(static_cast<uint64_t>(Runs().front().start), *device, &streamLength, stream.data(),
+                                    kResidentCapacity);
   }
   if (copied == 0) {
     READER_LOG("ReadResidentData");

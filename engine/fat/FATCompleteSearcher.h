@@ -14,7 +14,6 @@
 #include "fat/FATBuildWorker.h"
 #include "fat/FATQuickSearcher.h"
 
-
 struct CFatSearchedPartitionInfoLess {
   bool operator()(const CFATSearchedPartitionInfo* a, const CFATSearchedPartitionInfo* b) const {
     return a->GetFirstDataSector() < b->GetFirstDataSector();

@@ -23,7 +23,6 @@
 #include "ntfs/NTFSSearchInfo.h"
 #include "ntfs/SearchedNTFSPartitionInfo.h"
 
-
 class CNTFSDBR;
 class CNTFSFileRecord;
 
