@@ -64,6 +64,12 @@ class CExFatSearchController final : public ICompleteFileSystemSearchController 
   // Examines the sector at `sector`; `bytes` holds it and `available` bytes
   // from its start.
   void AnalyzeSector(int64_t sector, const uint8_t* bytes, size_t available);
+  // The boot sector `bytes` with its counts in the device's sectors: itself
+  // when the volume's sectors are the device's, else a copy rewritten in
+  // them (a volume made for 512-byte sectors behind an enclosure that shows
+  // 4096-byte ones, or the other way round); null when it is no boot sector
+  // or its tables and heap do not begin on a device sector.
+  const uint8_t* BootInDeviceSectors(const uint8_t* bytes);
   void EndRun();
   // Examines the sectors carried with nothing after them.
   void Flush();
@@ -80,6 +86,7 @@ class CExFatSearchController final : public ICompleteFileSystemSearchController 
   // The sectors carried from the last block, the next block's first two,
   // and zeros.
   std::vector<uint8_t> m_seam;
+  std::vector<uint8_t> m_boot;  // a boot sector rewritten in the device's sectors
   int64_t m_carried = 0;
   int64_t m_nextSector = 0;
   CFDTPreAnaylze m_preAnalyze;

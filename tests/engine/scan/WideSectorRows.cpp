@@ -44,14 +44,10 @@ std::vector<Row> Rows() {
     const Corpus& corpus;
     const char* image;
     const char* mbrType;
-    // exFAT's searcher places such a volume from its heap and tables, not
-    // from its boot sector, and puts its start elsewhere: only its files are
-    // checked.
-    bool startKnown = true;
   };
   const Volume volumes[] = {{"f16", kFat, "f16", "6"},
                             {"f32", kFat, "f32", "c"},
-                            {"exfat", kExFat, "c4k", "7", false},
+                            {"exfat", kExFat, "c4k", "7"},
                             {"ntfs", kNtfs, "default", "7"},
                             {"ntfs_c65536", kNtfs, "c65536", "7"}};
   std::vector<Row> rows;
@@ -66,11 +62,7 @@ std::vector<Row> Rows() {
     disk.wholeDisk = true;
     disk.volumeAt = 1 << 20;
     rows.push_back(disk);
-    if (!v.startKnown) {
-      for (auto r = rows.end() - 3; r != rows.end(); ++r) r->volumeAt = -1;
-    }
   }
-
   return rows;
 }
 
