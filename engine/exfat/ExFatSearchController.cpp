@@ -38,6 +38,21 @@ bool IsUpcaseTableStart(const uint8_t* s) {
 CExFatSearchController::CExFatSearchController() = default;
 CExFatSearchController::~CExFatSearchController() = default;
 
+void CExFatSearchController::SetDevice(IStorageDevice* device) {
+  m_source = device;
+  m_device = device;
+  m_units.reset();
+  m_unitsPerSector = 1;
+  if (device == nullptr) return;
+  const uint32_t own = device->GetSectorSize();
+  if (own <= 512 || !CSectorSizeDevice::IsUsableSectorSize(own)) return;
+  m_units.reset(new (std::nothrow) CSectorSizeDevice(device, 512, 0));
+  // Without the view the device is read in its own sectors.
+  if (m_units == nullptr) return;
+  m_device = m_units.get();
+  m_unitsPerSector = own / 512;
+}
+
 void CExFatSearchController::PreparetoSearch() {
   m_prepared = false;
   m_usable = false;
@@ -64,18 +79,26 @@ bool CExFatSearchController::Prepare() {
   return true;
 }
 
-ResultCode CExFatSearchController::AnalyzeBlock(int64_t firstSector, int64_t sectorCount) {
-  if (m_device == nullptr || m_treeBuilder == nullptr || m_sectorsPerBlock <= 0 || sectorCount <= 0 ||
-      firstSector < 0) {
+ResultCode CExFatSearchController::AnalyzeBlock(int64_t sourceFirst, int64_t sourceCount) {
+  if (m_device == nullptr || m_treeBuilder == nullptr || m_sectorsPerBlock <= 0 || sourceCount <= 0 ||
+      sourceFirst < 0) {
     return 0;
   }
   if (!m_prepared) Prepare();
   if (!m_usable) return 0;
+  // The pass counts in the source's sectors, the searcher in its own.
+  int64_t firstSector = 0;
+  int64_t sectorCount = 0;
+  if (__builtin_mul_overflow(sourceFirst, m_unitsPerSector, &firstSector) ||
+      __builtin_mul_overflow(sourceCount, m_unitsPerSector, &sectorCount)) {
+    return 0;
+  }
   // Sectors carried over only run on into the block right after them.
   if (m_carried > 0 && firstSector != m_nextSector) Flush();
   // The scan's cache lends a block read whole, in place; otherwise it is
   // read into a buffer of the searcher's own.
-  const uint8_t* block = BorrowSectors(m_device, m_sectorSize, firstSector, sectorCount);
+  const uint8_t* block =
+      BorrowSectors(m_source, static_cast<uint32_t>(m_sectorSize * m_unitsPerSector), sourceFirst, sourceCount);
   if (block == nullptr) block = ReadBlock(firstSector, sectorCount);
   if (block == nullptr) return 0;
   AnalyzeBlockBytes(firstSector, sectorCount, block);

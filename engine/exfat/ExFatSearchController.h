@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "FileSystemSearchController.h"
+#include "device/SectorSizeDevice.h"
 #include "exfat/ExFatPartitionEx.h"
 #include "exfat/FDTPreAnaylze.h"
 #include "exfat/PartitionBuilder.h"
@@ -36,7 +37,7 @@ class CExFatSearchController final : public ICompleteFileSystemSearchController 
   // first a new record per volume (disk order, its index its place), owned
   // by the caller.
   int GetSearchedPartitionInfo(CSearchedPartitionInfo** array, int capacity) override;
-  void SetDevice(IStorageDevice* device) override { m_device = device; }
+  void SetDevice(IStorageDevice* device) override;
   void SetBlockSize(int sectors) override { m_sectorsPerBlock = sectors; }
   // Forgets everything of an earlier pass.
   void PreparetoSearch() override;
@@ -76,7 +77,15 @@ class CExFatSearchController final : public ICompleteFileSystemSearchController 
   void BuildeFileNode();
 
   IDirecotryTreeBuilder* m_treeBuilder = nullptr;  // not owned
-  IStorageDevice* m_device = nullptr;              // not owned
+  // The device the pass hands its blocks from (the scan's cache, not owned),
+  // and what the searcher reads and counts in: the same device, or, when its
+  // sectors are larger, a view of it in 512-byte sectors, so that boot
+  // sectors, tables and directory clusters of volumes made for 512-byte
+  // sectors are met wherever they lie (clusters of 512 bytes among them).
+  IStorageDevice* m_source = nullptr;
+  std::unique_ptr<CSectorSizeDevice> m_units;
+  int64_t m_unitsPerSector = 1;
+  IStorageDevice* m_device = nullptr;
   int m_sectorsPerBlock = 0;
   bool m_prepared = false;
   bool m_usable = false;

@@ -2,9 +2,12 @@
 // 4096-byte ones, as a disk moved into a USB enclosure does: the FAT16, FAT32,
 // exFAT and NTFS volumes of the file-system corpora, bare, through a loop
 // device of 4096-byte sectors, and at 1 MiB of a whole disk whose partition
-// table (written in 512-byte sectors) now points elsewhere. Each volume is
-// found where it starts, and its files, deleted ones among them, copy out
-// as the quick scan copies them.
+// table (written in 512-byte sectors) now points elsewhere; exFAT with 4 KiB
+// clusters and with clusters of 512 bytes, smaller than the device's sector.
+// The other way round too: FAT16 and exFAT volumes made for 4096-byte
+// sectors in an image read in 512-byte ones. Each volume is found where it
+// starts, and its files, deleted ones among them, copy out as the quick scan
+// copies them.
 #include "support/Conformance.h"
 #include "support/TestSupport.h"
 
@@ -45,11 +48,9 @@ std::vector<Row> Rows() {
     const char* image;
     const char* mbrType;
   };
-  const Volume volumes[] = {{"f16", kFat, "f16", "6"},
-                            {"f32", kFat, "f32", "c"},
-                            {"exfat", kExFat, "c4k", "7"},
-                            {"ntfs", kNtfs, "default", "7"},
-                            {"ntfs_c65536", kNtfs, "c65536", "7"}};
+  const Volume volumes[] = {{"f16", kFat, "f16", "6"},       {"f32", kFat, "f32", "c"},
+                            {"exfat", kExFat, "c4k", "7"},   {"exfat_c512", kExFat, "c512", "7"},
+                            {"ntfs", kNtfs, "default", "7"}, {"ntfs_c65536", kNtfs, "c65536", "7"}};
   std::vector<Row> rows;
   for (const Volume& v : volumes) {
     rows.push_back(row(std::string(v.name) + "_4096_complete", v.corpus, v.image));
@@ -62,6 +63,11 @@ std::vector<Row> Rows() {
     disk.wholeDisk = true;
     disk.volumeAt = 1 << 20;
     rows.push_back(disk);
+  }
+  for (Row narrow :
+       {row("f16_s4096_512_complete", kFat, "f16-s4096"), row("exfat_s4096_512_complete", kExFat, "s4096")}) {
+    narrow.sectorSize = 512;
+    rows.push_back(narrow);
   }
   return rows;
 }
