@@ -23,7 +23,10 @@
 // scans stand for ours (to compare two builds in one run); --peer-out DIR,
 // where PhotoRec writes (default /dev/shm when writable, else the images'
 // folder: writing thousands of small files to a disk would count against it).
-// bench_deep_scan --scan IMAGE [--listing] is the child that scans once.
+// --sector-size N: our scans read the images as a device of N-byte sectors
+// (4096: a disk of 512-byte-sector volumes in an enclosure that shows larger
+// sectors). bench_deep_scan --scan IMAGE [--listing] [--sector-size N] is the
+// child that scans once.
 #include <fcntl.h>
 #include <malloc.h>
 #include <sched.h>
@@ -50,6 +53,7 @@
 #include "FileTypeManager.h"
 #include "RecoveryFilter.h"
 #include "device/DiskDevice.h"
+#include "device/SectorSizeDevice.h"
 #include "scan/CRecoveryController.h"
 #include "tree/CDirectoryTreeBuilder.h"
 
@@ -165,13 +169,16 @@ class TimedSearcher final : public ICompleteFileSystemSearchController {
   double pass_ = 0, end_ = 0;
 };
 
-int ScanOnce(const char* image, bool listing) {
+int ScanOnce(const char* image, bool listing, uint32_t sectorSize) {
   strPics = "jpg;png;bmp;gif;ico;cur;psd;psp;tif";
-  std::unique_ptr<IStorageDevice> device(CreateDiskDevice(image));
-  if (device == nullptr || device->Open() != 1) {
+  std::unique_ptr<IStorageDevice> disk(CreateDiskDevice(image));
+  if (disk == nullptr || disk->Open() != 1) {
     std::fprintf(stderr, "cannot open %s\n", image);
     return 1;
   }
+  std::unique_ptr<IStorageDevice> view;
+  if (sectorSize != 0 && sectorSize != disk->GetSectorSize()) view.reset(new CSectorSizeDevice(disk.get(), sectorSize));
+  IStorageDevice* device = view != nullptr ? view.get() : disk.get();
   const int64_t before = Live();
   auto* controller = new CPartitionRecoveryController();
   RecoveryControllerParts parts;
@@ -197,7 +204,7 @@ int ScanOnce(const char* image, bool listing) {
   tree.keep = listing;
   bench::QuietSink sink;
   const auto start = Clock::now();
-  const ResultCode code = controller->StartDataRecovery(device.get(), &sink, &tree);
+  const ResultCode code = controller->StartDataRecovery(device, &sink, &tree);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   const int64_t held = Live() - before;
   if (listing) {
@@ -301,9 +308,19 @@ struct Figures {
 
 int main(int argc, char** argv) {
   const bench::CommandLine line = bench::ParseCommandLine(
-      argc, argv, "[--rounds N] [--ours PROGRAM] [--peer-out FOLDER] [FOLDER] | --scan IMAGE [--listing]",
-      {{"--scan", true}, {"--listing", false}, {"--rounds", true}, {"--ours", true}, {"--peer-out", true}});
-  if (line.Has("--scan")) return ScanOnce(line.Value("--scan").c_str(), line.Has("--listing"));
+      argc, argv,
+      "[--rounds N] [--ours PROGRAM] [--peer-out FOLDER] [--sector-size N] [FOLDER] | --scan IMAGE [--listing] "
+      "[--sector-size N]",
+      {{"--scan", true},
+       {"--listing", false},
+       {"--rounds", true},
+       {"--ours", true},
+       {"--peer-out", true},
+       {"--sector-size", true}});
+  const std::string sectorSize = std::to_string(std::max(0, std::atoi(line.Value("--sector-size", "0").c_str())));
+  if (line.Has("--scan")) {
+    return ScanOnce(line.Value("--scan").c_str(), line.Has("--listing"), static_cast<uint32_t>(std::stoul(sectorSize)));
+  }
   const int rounds = std::max(1, std::atoi(line.Value("--rounds", "5").c_str()));
   const std::string self = fs::canonical(line.Value("--ours", "/proc/self/exe")).string();
   // PhotoRec's output goes to memory where it can, so that writing its
@@ -330,7 +347,8 @@ int main(int argc, char** argv) {
   std::printf("%d CPUs, %d rounds after a warm-up, each program in turn; MB = 10^6 bytes\n", cores, rounds);
 
   if (peerDir.empty()) peerDir = folder;
-  std::printf("ours: %s; PhotoRec writes into %s\n\n", self.c_str(), peerDir.c_str());
+  std::printf("ours: %s, sectors of %s bytes (0: the image's own); PhotoRec writes into %s\n\n", self.c_str(),
+              sectorSize.c_str(), peerDir.c_str());
   std::printf("%-22s %-9s %10s %10s %9s %11s\n", "image", "program", "MB/s med", "MB/s best", "peak MiB", "found");
   bool allFast = true;
   for (const auto& [label, name] : kImages) {
@@ -357,7 +375,7 @@ int main(int argc, char** argv) {
     clearPeer();
     for (int round = 0; round <= rounds; ++round) {
       const Run c = Spawn({"cat", image.string()}, false);
-      const Run o = Spawn({self, "--scan", image.string()}, true);
+      const Run o = Spawn({self, "--scan", image.string(), "--sector-size", sectorSize}, true);
       const Run p = Spawn({"photorec", "/d", peerOut.string(), "/cmd", image.string(),
                            "partition_none,fileopt,everything,enable,wholespace,search"},
                           false, peerDir.string());
@@ -373,7 +391,7 @@ int main(int argc, char** argv) {
       ours.peakMiB = std::max(ours.peakMiB, o.peakMiB);
       peer.peakMiB = std::max(peer.peakMiB, p.peakMiB);
     }
-    const Run listing = Spawn({self, "--scan", image.string(), "--listing"}, true);
+    const Run listing = Spawn({self, "--scan", image.string(), "--listing", "--sector-size", sectorSize}, true);
     const std::vector<std::string> l = Fields(listing.out, "listing");
     const std::vector<std::string> m = Fields(listing.out, "scan");
     if (cat.Failed() || ours.Failed() || peer.Failed() || l.size() < 2 || m.size() < 5) {

@@ -4,12 +4,14 @@
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "FileNode.h"
 #include "SearchedPartitionInfo.h"
 #include "StorageDevice.h"
 #include "base/CatchExeception.h"
+#include "device/SectorSizeDevice.h"
 
 #define READER_LOG(op) m_log.Log((op), __LINE__)
 
@@ -181,11 +183,24 @@ int CFileReader::ReadResidentData(long long offset, unsigned char* buffer, int l
     READER_LOG("ReadResidentData");
     return 0;
   }
+  // The record's sector counts in the volume's sectors, which a complete
+  // scan may have counted in 512-byte ones on a device of larger sectors.
+  IStorageDevice* device = m_device;
+  std::unique_ptr<CSectorSizeDevice> view;
+  if (m_dataSectorSize != 0 && m_dataSectorSize != m_device->GetSectorSize() &&
+      CSectorSizeDevice::IsUsableSectorSize(m_dataSectorSize)) {
+    view.reset(new (std::nothrow) CSectorSizeDevice(m_device, m_dataSectorSize, 0));
+    if (view == nullptr) {
+      READER_LOG("ReadResidentData");
+      return 0;
+    }
+    device = view.get();
+  }
   int64_t streamLength = 0;
   uint32_t copied = 0;
   if (hook->isNTFSNode != nullptr && hook->isNTFSNode(m_node)) {
     if (hook->fromNode != nullptr)
-      copied = hook->fromNode(*m_node, *m_device, &streamLength, stream.data(), kResidentCapacity);
+      copied = hook->fromNode(*m_node, *device, &streamLength, stream.data(), kResidentCapacity);
   } else {
     // A list restored from a saved scan result: its first run's start holds
     // the sector of the file record.
@@ -193,8 +208,8 @@ int CFileReader::ReadResidentData(long long offset, unsigned char* buffer, int l
       READER_LOG("ReadResidentData");
       return 0;
     }
-    copied = hook->fromRecordSector(static_cast<uint64_t>(Runs().front().start), *m_device, &streamLength,
-                                    stream.data(), kResidentCapacity);
+    copied = hook->fromRecordSector(static_cast<uint64_t>(Runs().front().start), *device, &streamLength, stream.data(),
+                                    kResidentCapacity);
   }
   if (copied == 0) {
     READER_LOG("ReadResidentData");

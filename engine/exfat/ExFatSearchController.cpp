@@ -38,6 +38,21 @@ bool IsUpcaseTableStart(const uint8_t* s) {
 CExFatSearchController::CExFatSearchController() = default;
 CExFatSearchController::~CExFatSearchController() = default;
 
+void CExFatSearchController::SetDevice(IStorageDevice* device) {
+  m_source = device;
+  m_device = device;
+  m_units.reset();
+  m_unitsPerSector = 1;
+  if (device == nullptr) return;
+  const uint32_t own = device->GetSectorSize();
+  if (own <= 512 || !CSectorSizeDevice::IsUsableSectorSize(own)) return;
+  m_units.reset(new (std::nothrow) CSectorSizeDevice(device, 512, 0));
+  // Without the view the device is read in its own sectors.
+  if (m_units == nullptr) return;
+  m_device = m_units.get();
+  m_unitsPerSector = own / 512;
+}
+
 void CExFatSearchController::PreparetoSearch() {
   m_prepared = false;
   m_usable = false;
@@ -64,18 +79,26 @@ bool CExFatSearchController::Prepare() {
   return true;
 }
 
-ResultCode CExFatSearchController::AnalyzeBlock(int64_t firstSector, int64_t sectorCount) {
-  if (m_device == nullptr || m_treeBuilder == nullptr || m_sectorsPerBlock <= 0 || sectorCount <= 0 ||
-      firstSector < 0) {
+ResultCode CExFatSearchController::AnalyzeBlock(int64_t sourceFirst, int64_t sourceCount) {
+  if (m_device == nullptr || m_treeBuilder == nullptr || m_sectorsPerBlock <= 0 || sourceCount <= 0 ||
+      sourceFirst < 0) {
     return 0;
   }
   if (!m_prepared) Prepare();
   if (!m_usable) return 0;
+  // The pass counts in the source's sectors, the searcher in its own.
+  int64_t firstSector = 0;
+  int64_t sectorCount = 0;
+  if (__builtin_mul_overflow(sourceFirst, m_unitsPerSector, &firstSector) ||
+      __builtin_mul_overflow(sourceCount, m_unitsPerSector, &sectorCount)) {
+    return 0;
+  }
   // Sectors carried over only run on into the block right after them.
   if (m_carried > 0 && firstSector != m_nextSector) Flush();
   // The scan's cache lends a block read whole, in place; otherwise it is
   // read into a buffer of the searcher's own.
-  const uint8_t* block = BorrowSectors(m_device, m_sectorSize, firstSector, sectorCount);
+  const uint8_t* block =
+      BorrowSectors(m_source, static_cast<uint32_t>(m_sectorSize * m_unitsPerSector), sourceFirst, sourceCount);
   if (block == nullptr) block = ReadBlock(firstSector, sectorCount);
   if (block == nullptr) return 0;
   AnalyzeBlockBytes(firstSector, sectorCount, block);
@@ -157,9 +180,10 @@ void CExFatSearchController::AnalyzeSector(int64_t sector, const uint8_t* s, siz
     ended = true;
   } else if (s[0] == 0) {
     ended = true;  // no entry, boot sector or table starts with a zero byte
-  } else if (s[510] == 0x55 && s[511] == 0xAA && CExFatDBR(s).IsValid(m_sectorSize)) {
-    m_builder.Build(sector, s);
-    ended = true;
+  } else if (s[510] == 0x55 && s[511] == 0xAA && s[3] == 'E') {
+    const uint8_t* boot = BootInDeviceSectors(s);
+    if (boot != nullptr) m_builder.Build(sector, boot);
+    ended = boot != nullptr || m_preAnalyze.Analyze(sector, s, available);
   } else if (ondisk::Le32(s) == 0xFFFFFFF8u && ondisk::Le32(s + 4) == 0xFFFFFFFFu) {
     m_builder.RecordFAT(sector);
     ended = true;
@@ -168,6 +192,52 @@ void CExFatSearchController::AnalyzeSector(int64_t sector, const uint8_t* s, siz
   }
   if (ended) EndRun();
   m_builder.Build(sector);
+}
+
+const uint8_t* CExFatSearchController::BootInDeviceSectors(const uint8_t* s) {
+  const uint32_t shift = s[108];
+  if (shift < 9 || shift > 12) return nullptr;
+  const uint32_t own = 1u << shift;
+  if (!CExFatDBR(s).IsValid(own)) return nullptr;
+  if (own == m_sectorSize) return s;
+  const uint32_t deviceShift = Log2(m_sectorSize);
+  uint64_t fatOffset = ondisk::Le32(s + 80);
+  uint64_t fatLength = ondisk::Le32(s + 84);
+  uint64_t heap = ondisk::Le32(s + 88);
+  uint64_t volume = ondisk::Le64(s + 72);
+  uint32_t clusterShift = s[109];
+  if (own < m_sectorSize) {
+    // Several of the volume's sectors to one of the device's: its regions
+    // and clusters must begin on the device's sectors.
+    const uint32_t down = deviceShift - shift;
+    const uint64_t mask = (uint64_t{1} << down) - 1;
+    if ((fatOffset & mask) != 0 || (heap & mask) != 0 || clusterShift < down) return nullptr;
+    fatOffset >>= down;
+    fatLength = (fatLength + mask) >> down;
+    heap >>= down;
+    volume >>= down;
+    clusterShift -= down;
+  } else {
+    const uint32_t up = shift - deviceShift;
+    fatOffset <<= up;
+    fatLength <<= up;
+    heap <<= up;
+    if ((fatOffset | fatLength | heap) > 0xFFFFFFFFu || volume > (UINT64_MAX >> up)) return nullptr;
+    volume <<= up;
+    clusterShift += up;
+  }
+  m_boot.assign(s, s + 512);
+  m_boot.resize(std::max<size_t>(m_sectorSize, 512), 0);
+  auto store32 = [](uint8_t* p, uint64_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  for (int i = 0; i < 8; ++i) m_boot[72 + i] = static_cast<uint8_t>(volume >> (8 * i));
+  store32(m_boot.data() + 80, fatOffset);
+  store32(m_boot.data() + 84, fatLength);
+  store32(m_boot.data() + 88, heap);
+  m_boot[108] = static_cast<uint8_t>(deviceShift);
+  m_boot[109] = static_cast<uint8_t>(clusterShift);
+  return CExFatDBR(m_boot.data()).IsValid(m_sectorSize) ? m_boot.data() : nullptr;
 }
 
 void CExFatSearchController::EndRun() {
@@ -204,6 +274,7 @@ void CExFatSearchController::EndSearch(int build) {
   m_builder.Clear();
   std::vector<uint8_t>().swap(m_block);
   std::vector<uint8_t>().swap(m_seam);
+  std::vector<uint8_t>().swap(m_boot);
 }
 
 void CExFatSearchController::BuildeFileNode() {

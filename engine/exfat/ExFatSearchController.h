@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "FileSystemSearchController.h"
+#include "device/SectorSizeDevice.h"
 #include "exfat/ExFatPartitionEx.h"
 #include "exfat/FDTPreAnaylze.h"
 #include "exfat/PartitionBuilder.h"
@@ -36,7 +37,7 @@ class CExFatSearchController final : public ICompleteFileSystemSearchController 
   // first a new record per volume (disk order, its index its place), owned
   // by the caller.
   int GetSearchedPartitionInfo(CSearchedPartitionInfo** array, int capacity) override;
-  void SetDevice(IStorageDevice* device) override { m_device = device; }
+  void SetDevice(IStorageDevice* device) override;
   void SetBlockSize(int sectors) override { m_sectorsPerBlock = sectors; }
   // Forgets everything of an earlier pass.
   void PreparetoSearch() override;
@@ -64,13 +65,27 @@ class CExFatSearchController final : public ICompleteFileSystemSearchController 
   // Examines the sector at `sector`; `bytes` holds it and `available` bytes
   // from its start.
   void AnalyzeSector(int64_t sector, const uint8_t* bytes, size_t available);
+  // The boot sector `bytes` with its counts in the device's sectors: itself
+  // when the volume's sectors are the device's, else a copy rewritten in
+  // them (a volume made for 512-byte sectors behind an enclosure that shows
+  // 4096-byte ones, or the other way round); null when it is no boot sector
+  // or its tables and heap do not begin on a device sector.
+  const uint8_t* BootInDeviceSectors(const uint8_t* bytes);
   void EndRun();
   // Examines the sectors carried with nothing after them.
   void Flush();
   void BuildeFileNode();
 
   IDirecotryTreeBuilder* m_treeBuilder = nullptr;  // not owned
-  IStorageDevice* m_device = nullptr;              // not owned
+  // The device the pass hands its blocks from (the scan's cache, not owned),
+  // and what the searcher reads and counts in: the same device, or, when its
+  // sectors are larger, a view of it in 512-byte sectors, so that boot
+  // sectors, tables and directory clusters of volumes made for 512-byte
+  // sectors are met wherever they lie (clusters of 512 bytes among them).
+  IStorageDevice* m_source = nullptr;
+  std::unique_ptr<CSectorSizeDevice> m_units;
+  int64_t m_unitsPerSector = 1;
+  IStorageDevice* m_device = nullptr;
   int m_sectorsPerBlock = 0;
   bool m_prepared = false;
   bool m_usable = false;
@@ -80,6 +95,7 @@ class CExFatSearchController final : public ICompleteFileSystemSearchController 
   // The sectors carried from the last block, the next block's first two,
   // and zeros.
   std::vector<uint8_t> m_seam;
+  std::vector<uint8_t> m_boot;  // a boot sector rewritten in the device's sectors
   int64_t m_carried = 0;
   int64_t m_nextSector = 0;
   CFDTPreAnaylze m_preAnalyze;

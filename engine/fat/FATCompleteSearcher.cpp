@@ -8,9 +8,11 @@
 #include "DirecotryTreeBuilder.h"
 #include "SectorLender.h"
 #include "StorageDevice.h"
+#include "device/SectorSizeDevice.h"
 #include "fat/FATDBR.h"
 #include "fat/FATDirEntry.h"
 #include "fat/FATTable.h"
+#include "fat/FATVolumeView.h"
 
 namespace {
 
@@ -63,8 +65,19 @@ int CFATCompleteFSearcher::GetSearchedPartitionInfo(CSearchedPartitionInfo** arr
 }
 
 void CFATCompleteFSearcher::SetDevice(IStorageDevice* device) {
+  m_source = device;
   m_device = device;
-  if (device != nullptr && device->GetSectorSize() >= 512) m_sectorSize = device->GetSectorSize();
+  m_units.reset();
+  m_unitsPerSector = 1;
+  if (device == nullptr) return;
+  const uint32_t own = device->GetSectorSize();
+  m_sectorSize = own >= 512 ? own : 512;
+  if (own <= 512 || own % 512 != 0 || !CSectorSizeDevice::IsUsableSectorSize(own)) return;
+  m_units.reset(new (std::nothrow) CSectorSizeDevice(device, 512, 0));
+  if (m_units == nullptr) return;  // read in the device's own sectors, as before
+  m_device = m_units.get();
+  m_sectorSize = 512;
+  m_unitsPerSector = own / 512;
 }
 
 void CFATCompleteFSearcher::PreparetoSearch() {
@@ -77,16 +90,24 @@ ResultCode CFATCompleteFSearcher::AnalyzeBlock(int64_t firstSector, int64_t sect
   assert(m_device != nullptr && "m_pDevice != NULL");
   assert(m_sectorsPerBlock > 0 && "m_iSectorsperBlock > 0");
   if (m_device == nullptr || m_sectorsPerBlock <= 0) return 1;
+  // The pass counts in the source's sectors, the searcher in its own.
+  int64_t first = 0;
+  int64_t count = 0;
+  if (firstSector < 0 || sectorCount <= 0 || __builtin_mul_overflow(firstSector, m_unitsPerSector, &first) ||
+      __builtin_mul_overflow(sectorCount, m_unitsPerSector, &count) || first > INT64_MAX - count) {
+    return 1;
+  }
   // The scan's cache lends a block read whole, in place; otherwise each
   // sector is read on its own, so that one bad sector costs only itself.
-  const uint8_t* block = BorrowSectors(m_device, m_sectorSize, firstSector, sectorCount);
+  const uint8_t* block =
+      BorrowSectors(m_source, static_cast<uint32_t>(m_sectorSize * m_unitsPerSector), firstSector, sectorCount);
   if (block == nullptr && m_sector.size() < std::max<uint32_t>(4096, m_sectorSize))
     m_sector.assign(std::max<uint32_t>(4096, m_sectorSize), 0);
   CFATFolderAnalyser folders(m_sectorSize);
-  for (int64_t s = firstSector; s < firstSector + sectorCount; ++s) {
+  for (int64_t s = first; s < first + count; ++s) {
     const uint8_t* bytes = m_sector.data();
     if (block != nullptr) {
-      bytes = block + (s - firstSector) * m_sectorSize;
+      bytes = block + (s - first) * m_sectorSize;
     } else if (m_device->ReadSector(m_sector.data(), s, 1) == 0) {
       continue;
     }
@@ -111,11 +132,16 @@ ResultCode CFATCompleteFSearcher::AnalyzeBlock(int64_t firstSector, int64_t sect
 
 bool CFATCompleteFSearcher::AnalyzeFATDBRSector(int64_t sector, const uint8_t* bytes) {
   assert(bytes != nullptr && "pSectorBuffer != NULL");
-  const CTempFATDBR dbr(bytes, m_sectorSize);
+  // The boot sector is read in its own sector size, which may be a
+  // multiple of the searcher's.
+  const uint32_t own = CFATVolumeView::BootSectorSize(bytes);
+  if (own == 0 || own < m_sectorSize || own % m_sectorSize != 0) return false;
+  const CTempFATDBR dbr(bytes, own);
   if (!dbr.IsValidDBR()) return false;
   if (Info* candidate = BuildPartitionInfoAccordingFATDBR(sector, bytes, 0)) InsertCandidate(candidate);
-  if (dbr.GetFileSystemType() == FILE_SYSTEM_TYPE_FAT32 && sector >= 6) {
-    if (Info* copy = BuildPartitionInfoAccordingFATDBR(sector - 6, bytes, 1)) {
+  const int64_t copyAt = 6 * static_cast<int64_t>(own / m_sectorSize);
+  if (dbr.GetFileSystemType() == FILE_SYSTEM_TYPE_FAT32 && sector >= copyAt) {
+    if (Info* copy = BuildPartitionInfoAccordingFATDBR(sector - copyAt, bytes, 1)) {
       if (Info* existing = FindMatchedPartitionInfo(copy)) {
         existing->MergeFlag(Info::kFat32BootCopy);
         Info::DestroyFATSearchedPartitionInfo(copy);
@@ -135,19 +161,27 @@ void CFATCompleteFSearcher::InsertCandidate(Info* candidate) {
 }
 
 Info* CFATCompleteFSearcher::BuildPartitionInfoAccordingFATDBR(int64_t start, const uint8_t* bytes, int isCopy) {
-  const CTempFATDBR dbr(bytes, m_sectorSize);
+  const uint32_t own = CFATVolumeView::BootSectorSize(bytes);
+  if (own == 0 || own < m_sectorSize || own % m_sectorSize != 0) return nullptr;
+  // Counts of the volume's sectors, in the searcher's.
+  const uint64_t scale = own / m_sectorSize;
+  const CTempFATDBR dbr(bytes, own);
   const int type = dbr.GetFileSystemType();
   if (type != FILE_SYSTEM_TYPE_FAT16 && type != FILE_SYSTEM_TYPE_FAT32) return nullptr;
-  const uint32_t perCluster = dbr.GetSectorsperCluster();
-  if (perCluster == 0 || start < 0) return nullptr;
-  uint64_t total = dbr.GetTotalSectors();
+  const uint64_t perCluster = uint64_t{dbr.GetSectorsperCluster()} * scale;
+  const uint64_t reserved = uint64_t{dbr.GetReservedSector()} * scale;
+  const uint64_t perFat = uint64_t{dbr.GetSectorsPerFat()} * scale;
+  if (perCluster == 0 || perCluster > UINT32_MAX || reserved > 0xFFFF || perFat > UINT32_MAX || start < 0) {
+    return nullptr;
+  }
+  uint64_t total = uint64_t{dbr.GetTotalSectors()} * scale;
   const int64_t deviceSectors = m_device != nullptr ? m_device->GetTotalSectors() : 0;
   if (deviceSectors > 0) {
     const uint64_t room = deviceSectors > start ? static_cast<uint64_t>(deviceSectors - start) : 0;
     total = std::min(total, room);
   }
   const int64_t tablesEnd =
-      start + int64_t{dbr.GetReservedSector()} + int64_t{dbr.GetNumberOfFat()} * dbr.GetSectorsPerFat();
+      start + static_cast<int64_t>(reserved) + int64_t{dbr.GetNumberOfFat()} * static_cast<int64_t>(perFat);
   int64_t dataStart = tablesEnd;
   uint32_t flag = 0;
   uint32_t rootInfo = 0;
@@ -163,19 +197,19 @@ Info* CFATCompleteFSearcher::BuildPartitionInfoAccordingFATDBR(int64_t start, co
   if (dataSectors < 1) return nullptr;
   const uint64_t clusters = static_cast<uint32_t>(static_cast<uint64_t>(dataSectors) / perCluster);
   if (!WithinLimits(clusters, type)) return nullptr;
-  if (TableSectors(clusters, type, m_sectorSize) > dbr.GetSectorsPerFat()) return nullptr;
+  if (TableSectors(clusters, type, m_sectorSize) > perFat) return nullptr;
   if (type == FILE_SYSTEM_TYPE_FAT32 && rootInfo > clusters) return nullptr;
   Info* record = Info::CreateFATSearchedPartitionInfo(m_sectorSize);
   if (record == nullptr) return nullptr;
   record->SetFirstDataSector(dataStart);
-  record->SetSectorsperCluster(perCluster);
+  record->SetSectorsperCluster(static_cast<uint32_t>(perCluster));
   record->SetMatchedCount(0);
   record->SetFileSystemType(type);
   record->SetTotalSectors(total);
-  record->SetSectorsPerFat(dbr.GetSectorsPerFat());
+  record->SetSectorsPerFat(static_cast<uint32_t>(perFat));
   record->SetTotalClusters(static_cast<uint32_t>(clusters));
   record->SetStartSector(start);
-  record->SetReservedSectors(static_cast<uint16_t>(dbr.GetReservedSector()));
+  record->SetReservedSectors(static_cast<uint16_t>(reserved));
   record->SetRootInfo(rootInfo);
   record->MergeFlag(flag);
   return record;

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <vector>
 
 #include "FileSystemSearchController.h"
+#include "device/SectorSizeDevice.h"
 #include "fat/FATBuildWorker.h"
 #include "fat/FATQuickSearcher.h"
 
@@ -65,6 +67,16 @@ class CFATCompleteFSearcher : public ICompleteFileSystemSearchController {
   void DropCandidates();
 
   int m_sectorsPerBlock = -1;
+  // The device the pass hands its blocks from (the scan's cache), and what
+  // the searcher reads and counts in: the same device, or, when its sectors
+  // are larger, a view of it in 512-byte sectors. A disk moved from a
+  // 512-byte-sector bay into an enclosure that shows 4096-byte sectors
+  // keeps volumes whose boot sectors, tables and folder clusters lie at any
+  // 512-byte boundary; a volume made for larger sectors is counted in 512-byte
+  // ones too (its boot sector says how many make one of its own).
+  IStorageDevice* m_source = nullptr;
+  std::unique_ptr<CSectorSizeDevice> m_units;
+  int64_t m_unitsPerSector = 1;
   IStorageDevice* m_device = nullptr;
   IDirecotryTreeBuilder* m_builder = nullptr;
   std::vector<CFATSearchedPartitionInfo*> m_kept;

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "DirecotryTreeBuilder.h"
 #include "SectorLender.h"
 #include "StorageDevice.h"
 #include "base/CatchExeception.h"
+#include "device/SectorSizeDevice.h"
 #include "ntfs/IndexRecord.h"
 #include "ntfs/MetaFileRecordTypeAnalyzer.h"
 #include "ntfs/NTFSDBR.h"
@@ -32,8 +34,20 @@ CNTFSSearchController::~CNTFSSearchController() = default;
 
 void CNTFSSearchController::SetDevice(IStorageDevice* device) {
   if (device == nullptr) return;
+  m_source = device;
   m_device = device;
-  m_builder.SetDeviceTotalSectors(device->GetTotalSectors());
+  m_units.reset();
+  m_unitsPerSector = 1;
+  const uint32_t own = device->GetSectorSize();
+  if (own > 512 && CSectorSizeDevice::IsUsableSectorSize(own)) {
+    m_units.reset(new (std::nothrow) CSectorSizeDevice(device, 512, 0));
+    // Without the view the device is read in its own sectors, as before.
+    if (m_units != nullptr) {
+      m_device = m_units.get();
+      m_unitsPerSector = own / 512;
+    }
+  }
+  m_builder.SetDeviceTotalSectors(m_device->GetTotalSectors());
 }
 
 void CNTFSSearchController::SetBlockSize(int sectors) {
@@ -57,7 +71,7 @@ void CNTFSSearchController::PreparetoSearch() {
   m_groupAnalyzer->SetDeviceTotalSectors(total);
 
   m_block.clear();  // made when a block cannot be borrowed
-  m_unreadable.assign(static_cast<size_t>(m_sectorsPerBlock), 0);
+  m_unreadable.assign(static_cast<size_t>(m_sectorsPerBlock * m_unitsPerSector), 0);
   m_record.assign(static_cast<size_t>(std::max<int64_t>(kFileRecordBytes, m_sectorSize)), 0);
   DropPending();
   m_nextSector = -1;
@@ -76,9 +90,10 @@ void CNTFSSearchController::ReadBlock(int64_t first, int64_t count) {
   std::fill(m_unreadable.begin(), m_unreadable.begin() + count, 0);
   // The scan's cache lends a block read whole; only a block with a bad
   // sector (or another device) is read into a buffer of our own.
-  m_data = BorrowSectors(m_device, m_sectorSize, first, count);
+  m_data = BorrowSectors(m_source, static_cast<uint32_t>(m_sectorSize * m_unitsPerSector), first / m_unitsPerSector,
+                         count / m_unitsPerSector);
   if (m_data != nullptr) return;
-  if (m_block.empty()) m_block.assign(static_cast<size_t>(m_sectorsPerBlock) * m_sectorSize, 0);
+  if (m_block.empty()) m_block.assign(static_cast<size_t>(m_sectorsPerBlock * m_unitsPerSector) * m_sectorSize, 0);
   m_data = m_block.data();
   if (m_device->ReadSector(m_block.data(), first, count) != 0) return;
   // A failed read may have left anything in the buffer (the block before,
@@ -101,8 +116,12 @@ void CNTFSSearchController::ReadBlock(int64_t first, int64_t count) {
   }
 }
 
-ResultCode CNTFSSearchController::AnalyzeBlock(int64_t firstSector, int64_t sectorCount) {
-  if (!m_prepared || sectorCount <= 0 || sectorCount > m_sectorsPerBlock || firstSector < 0) return 1;
+ResultCode CNTFSSearchController::AnalyzeBlock(int64_t sourceFirst, int64_t sourceCount) {
+  if (!m_prepared || sourceCount <= 0 || sourceCount > m_sectorsPerBlock || sourceFirst < 0) return 1;
+  // The pass counts in the source's sectors, the searcher in its own.
+  int64_t firstSector = 0;
+  if (__builtin_mul_overflow(sourceFirst, m_unitsPerSector, &firstSector)) return 1;
+  const int64_t sectorCount = sourceCount * m_unitsPerSector;
   if (firstSector != m_nextSector) {
     DropPending();
     m_groupAnalyzer->Flush();

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "FileSystemSearchController.h"
+#include "device/SectorSizeDevice.h"
 #include "ntfs/MetaFileRecordGroupinMFTAnalyzer.h"
 #include "ntfs/NTFSMetaFileAnalyzers.h"
 #include "ntfs/NTFSSearchInfo.h"
@@ -92,8 +93,16 @@ class CNTFSSearchController final : public ICompleteFileSystemSearchController {
   void AnalyzeNormalFileRecord(int64_t sector);
 
   IDirecotryTreeBuilder* m_treeBuilder = nullptr;
+  // The device the pass hands its blocks from (the scan's cache), and what
+  // the searcher reads and counts in: the same device, or, when its sectors
+  // are larger, a view of it in 512-byte sectors. A volume made for 512-byte
+  // sectors keeps its boot sector, FILE records and index pages at 512-byte
+  // boundaries, whatever sectors the enclosure it now sits in shows.
+  IStorageDevice* m_source = nullptr;
+  std::unique_ptr<CSectorSizeDevice> m_units;
+  int64_t m_unitsPerSector = 1;
   IStorageDevice* m_device = nullptr;
-  int m_sectorsPerBlock = 0;
+  int m_sectorsPerBlock = 0;  // the source's sectors
   uint32_t m_sectorSize = 512;
   int64_t m_sectorsPerRecord = 2;
   int64_t m_sectorsPerIndexRecord = 8;

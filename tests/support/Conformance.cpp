@@ -14,6 +14,8 @@
 #include "FileNode.h"
 #include "FileTime.h"
 #include "QuickScanProbe.h"
+#include "SearchedPartitionInfo.h"
+#include "copyout/CDataRecovery.h"
 #include "engine/device/DeviceTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -222,6 +224,28 @@ void CheckListing(const Row& row, QuickScan& scan, const std::vector<Expected>& 
   }
 }
 
+// Every expected file is read from a volume found where the row says.
+void CheckVolumeStart(const Row& row, QuickScan& scan, const std::vector<Expected>& expected) {
+  std::set<IDataRecovery*> asked;
+  for (const Expected& e : expected) {
+    const Node* node = scan.Find(e.path);
+    if (e.folder || node == nullptr) continue;
+    IDataRecovery* recovery = scan.Recovery(node->node);
+    if (!asked.insert(recovery).second) continue;
+    auto* records = dynamic_cast<CDataRecovery*>(recovery);
+    ASSERT_NE(records, nullptr) << e.path;
+    std::vector<int64_t> starts;
+    for (const CSearchedPartitionInfo* p : records->GetSearchedPartition()) {
+      if (p != nullptr) starts.push_back(p->GetStartSector() * static_cast<int64_t>(p->GetSectorSize()));
+    }
+    std::ostringstream found;
+    for (int64_t start : starts) found << ' ' << start;
+    EXPECT_NE(std::find(starts.begin(), starts.end(), row.volumeAt), starts.end())
+        << e.path << ": no volume found at byte " << row.volumeAt << "; found at" << found.str();
+  }
+  EXPECT_FALSE(asked.empty()) << "no expected file was shown";
+}
+
 }  // namespace
 
 void Check(const Row& row) {
@@ -252,7 +276,7 @@ void Check(const Row& row) {
   }
   // The partition as a window on the disk, the way a partition of a disk
   // image is read.
-  options.offset = row.mbr ? uint64_t{1} << 20 : row.offset;
+  options.offset = row.mbr && !row.wholeDisk ? uint64_t{1} << 20 : row.offset;
 
   QuickScan scan(device, options);
   ASSERT_TRUE(scan.Run()) << device;
@@ -272,6 +296,7 @@ void Check(const Row& row) {
       EXPECT_EQ(answer, row.keep < 1.0 ? answer : 0u);
     }
     CheckListing(row, scan, expected, scratch);
+    if (row.volumeAt >= 0) CheckVolumeStart(row, scan, expected);
   }
   QuickScan again(device, options);
   ASSERT_TRUE(again.Run());

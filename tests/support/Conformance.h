@@ -49,6 +49,10 @@ struct Row {
   // the partition type sfdisk writes.
   bool mbr = false;
   std::string mbrType = "7";
+  // With mbr, the whole disk is scanned instead of a window on its
+  // partition (complete scans: a disk whose partition table no longer says
+  // where its volumes are, as when its sectors now read larger).
+  bool wholeDisk = false;
   // Otherwise, the volume starts this many bytes into the image (a
   // partition of a disk image, read through a window on it).
   uint64_t offset = 0;
@@ -64,6 +68,9 @@ struct Row {
   // then set apart from the listing (their names are the carver's own):
   // every one must copy out, and every line must be one of the copies.
   std::filesystem::path carved;
+  // Complete scans: where the volume holding the expected files must be
+  // found, in bytes from the start of the device scanned; -1 checks nothing.
+  int64_t volumeAt = -1;
   // The scan must answer a failure (a damaged volume the complete scan is
   // for) and still show what is expected (with no expectation: nothing).
   bool failure = false;

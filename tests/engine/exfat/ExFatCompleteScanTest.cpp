@@ -18,6 +18,7 @@
 
 #include "DataRunList.h"
 #include "FileNode.h"
+#include "device/SectorSizeDevice.h"
 #include "exfat/ExFatSearchController.h"
 #include "support/BytesDevice.h"
 #include "support/Conformance.h"
@@ -47,21 +48,27 @@ std::vector<std::vector<std::string>> Table(const std::filesystem::path& file) {
 
 struct Scan {
   std::vector<uint8_t> bytes;
+  std::unique_ptr<IStorageDevice> image;
   std::unique_ptr<IStorageDevice> device;
   testsupport::RecordingBuilder builder;
   CExFatSearchController searcher;
 
   // The block pass in blocks of `block` sectors, then EndSearch(`build`).
   // With `lend`, the device lends its blocks in place as the scan's cache
-  // does (but one, which the searcher reads itself).
-  explicit Scan(const std::string& image, int64_t block = 2048, int build = 1, bool lend = false)
-      : bytes(testsupport::ReadFile(Dir() / image)) {
+  // does (but one, which the searcher reads itself). With `wide`, the
+  // image is seen through 4096-byte sectors (an enclosure of larger sectors).
+  explicit Scan(const std::string& name, int64_t block = 2048, int build = 1, bool lend = false, bool wide = false)
+      : bytes(testsupport::ReadFile(Dir() / name)) {
     if (lend) {
       auto* lender = new testsupport::LendingDevice(bytes);
       lender->refused.insert(block * 3 + 1);
       device.reset(lender);
     } else {
       device = std::make_unique<testsupport::BytesDevice>(bytes.data(), bytes.size());
+    }
+    if (wide) {
+      image = std::move(device);
+      device = std::make_unique<CSectorSizeDevice>(image.get(), 4096);
     }
     searcher.SetDevice(device.get());
     searcher.SetBlockSize(static_cast<int>(block));
@@ -171,6 +178,17 @@ TEST_F(ExFatCompleteScan, FindsBothPartitionsOfTheDiskWhereTheirBootSectorsPutTh
   ExpectGeometry(lent, true);
   EXPECT_EQ(lent.builder.owned.size(), scan.builder.owned.size());
   EXPECT_GT(static_cast<testsupport::LendingDevice*>(lent.device.get())->borrows, 50);
+  // Seen through 4096-byte sectors, the volumes made for 512-byte ones sit
+  // at the same places, boot sectors and their backups met at every 512
+  // bytes, and counted in 512-byte sectors.
+  Scan wide("disk.img", 256, 1, false, true);
+  ExpectGeometry(wide, true);
+  for (const auto& v : wide.searcher.GetPartitions()) {
+    EXPECT_EQ(v->m_flags & (Partition::kBootMain | Partition::kBootBackup),
+              Partition::kBootMain | Partition::kBootBackup);
+  }
+  EXPECT_EQ(wide.builder.owned.size(), scan.builder.owned.size());
+  ExpectFiles(wide, true);
 }
 
 TEST_F(ExFatCompleteScan, TheRunsOfThePassGiveTheRootsDumpExFatNamesAndBoundTheClusterSize) {
@@ -217,6 +235,11 @@ TEST_F(ExFatCompleteScan, PlacesAPartitionFromItsBackupBootSector) {
   EXPECT_EQ(scan.searcher.GetPartitions()[0]->m_flags & (Partition::kBootMain | Partition::kBootBackup),
             Partition::kBootBackup);
   ExpectFiles(scan, true);
+  // The backup lies 12 sectors of 512 bytes in, halfway through a sector of
+  // 4096 bytes: looked for at every 512 bytes all the same.
+  Scan wide("nomain.img", 256, 1, false, true);
+  ExpectGeometry(wide, true);
+  ExpectFiles(wide, true);
 }
 
 TEST_F(ExFatCompleteScan, InfersPartitionsFromTheRootFolderAndTheUpCaseTable) {

@@ -4,7 +4,10 @@
 // Input: records of a 4-byte little-endian sector number and 512 bytes; the
 // device is 16 MiB of zeros with each record's bytes at its sector (modulo
 // the device), so that boot sectors, tables, up-case tables and folders can
-// be placed, mutated and moved anywhere.
+// be placed, mutated and moved anywhere. The disk is searched twice: in its
+// 512-byte sectors, and seen through 4096-byte ones (as an enclosure of
+// larger sectors shows it), where boot sectors are rewritten in the
+// device's sectors and every 512 bytes is still looked at.
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -13,6 +16,7 @@
 #include "FileNode.h"
 #include "OnDiskBytes.h"
 #include "SearchedPartitionInfo.h"
+#include "device/SectorSizeDevice.h"
 #include "exfat/ExFatSearchController.h"
 #include "support/BytesDevice.h"
 #include "support/Recorders.h"
@@ -31,22 +35,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(disk.data() + sector * 512, data + at + 4, 512);
   }
   testsupport::BytesDevice device(disk.data(), disk.size());
-  testsupport::RecordingBuilder builder;
-  CExFatSearchController searcher;
-  searcher.SetDevice(&device);
-  searcher.SetBlockSize(4096);
-  searcher.SetDirecotryTreeBuilder(&builder);
-  searcher.PreparetoSearch();
-  for (int64_t first = 0; first < static_cast<int64_t>(kSectors); first += 4096) searcher.AnalyzeBlock(first, 4096);
-  searcher.EndSearch(1);
-  for (IFileNode* node : builder.owned) {
-    IDataRunList* runs = static_cast<CFileNode*>(node)->GetDataRunList();
-    for (DataRun* run = runs != nullptr ? runs->GetFirst() : nullptr; run != nullptr; run = runs->GetNext()) {
-      g_sink = g_sink + static_cast<uint64_t>(run->start + run->length);
+  CSectorSizeDevice wide(&device, 4096);
+  for (IStorageDevice* scanned : {static_cast<IStorageDevice*>(&device), static_cast<IStorageDevice*>(&wide)}) {
+    const int64_t sectors = scanned->GetTotalSectors();
+    const int64_t block = 4096 * 512 / scanned->GetSectorSize();
+    testsupport::RecordingBuilder builder;
+    CExFatSearchController searcher;
+    searcher.SetDevice(scanned);
+    searcher.SetBlockSize(static_cast<int>(block));
+    searcher.SetDirecotryTreeBuilder(&builder);
+    searcher.PreparetoSearch();
+    for (int64_t first = 0; first < sectors; first += block) searcher.AnalyzeBlock(first, block);
+    searcher.EndSearch(1);
+    for (IFileNode* node : builder.owned) {
+      IDataRunList* runs = static_cast<CFileNode*>(node)->GetDataRunList();
+      for (DataRun* run = runs != nullptr ? runs->GetFirst() : nullptr; run != nullptr; run = runs->GetNext()) {
+        g_sink = g_sink + static_cast<uint64_t>(run->start + run->length);
+      }
     }
+    CSearchedPartitionInfo* records[4] = {};
+    const int count = searcher.GetSearchedPartitionInfo(records, 4);
+    for (int i = 0; i < count && i < 4; ++i) delete records[i];
   }
-  CSearchedPartitionInfo* records[4] = {};
-  const int count = searcher.GetSearchedPartitionInfo(records, 4);
-  for (int i = 0; i < count && i < 4; ++i) delete records[i];
   return 0;
 }

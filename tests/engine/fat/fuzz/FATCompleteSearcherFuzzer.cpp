@@ -1,12 +1,15 @@
 // The input places sectors on a 40 MiB disk of zeros: records of a 4-byte
 // sector number (little-endian, taken modulo the disk) and 512 bytes. The
-// complete searcher reads every sector, then builds what it found.
+// complete searcher reads every sector, then builds what it found; once in
+// the disk's 512-byte sectors, once through 4096-byte ones (an enclosure of
+// larger sectors), where it still looks at every 512 bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <map>
 #include <vector>
 
+#include "device/SectorSizeDevice.h"
 #include "fat/FATCompleteSearcher.h"
 #include "support/Recorders.h"
 #include "support/StubDevice.h"
@@ -42,18 +45,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(&sector, data + at, 4);
     device.sectors[sector % kSectors].assign(data + at + 4, data + at + 516);
   }
-  testsupport::RecordingBuilder builder;
-  builder.refuseEvery = 5;
-  CFATCompleteFSearcher searcher;
-  searcher.SetDevice(&device);
-  searcher.SetBlockSize(8192);
-  searcher.SetDirecotryTreeBuilder(&builder);
-  searcher.PreparetoSearch();
-  // Only the placed sectors can hold anything; the rest read as zeros.
-  for (const auto& [sector, bytes] : device.sectors) searcher.AnalyzeBlock(sector, 1);
-  searcher.EndSearch(1);
-  std::vector<CSearchedPartitionInfo*> found(static_cast<size_t>(searcher.GetSearchedPartitionInfo(nullptr, 0)));
-  searcher.GetSearchedPartitionInfo(found.data(), static_cast<int>(found.size()));
-  for (CSearchedPartitionInfo* r : found) delete r;
+  CSectorSizeDevice wide(&device, 4096);
+  for (IStorageDevice* scanned : {static_cast<IStorageDevice*>(&device), static_cast<IStorageDevice*>(&wide)}) {
+    const int64_t per = scanned->GetSectorSize() / 512;
+    testsupport::RecordingBuilder builder;
+    builder.refuseEvery = 5;
+    CFATCompleteFSearcher searcher;
+    searcher.SetDevice(scanned);
+    searcher.SetBlockSize(static_cast<int>(8192 / per));
+    searcher.SetDirecotryTreeBuilder(&builder);
+    searcher.PreparetoSearch();
+    // Only the placed sectors can hold anything; the rest read as zeros.
+    int64_t last = -1;
+    for (const auto& [sector, bytes] : device.sectors) {
+      if (sector / per != last) searcher.AnalyzeBlock(sector / per, 1);
+      last = sector / per;
+    }
+    searcher.EndSearch(1);
+    std::vector<CSearchedPartitionInfo*> found(static_cast<size_t>(searcher.GetSearchedPartitionInfo(nullptr, 0)));
+    searcher.GetSearchedPartitionInfo(found.data(), static_cast<int>(found.size()));
+    for (CSearchedPartitionInfo* r : found) delete r;
+  }
   return 0;
 }
