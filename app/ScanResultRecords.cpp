@@ -46,6 +46,18 @@ void EncodeDevice(const DeviceRecord& record, std::vector<uint8_t>& out) {
   bytes.Text(record.name, kMaxDeviceNameBytes);
 }
 
+void EncodePlace(const PlaceRecord& record, std::vector<uint8_t>& out) {
+  RecordBytes bytes(out);
+  bytes.U32(kPlaceDeviceLength);
+  bytes.I64(record.deviceStart);
+  bytes.U64(record.diskCapacity);
+  bytes.U64(record.roots.size());
+  for (const VolumePlace& root : record.roots) {
+    bytes.I64(root.start);
+    bytes.U64(root.sectors);
+  }
+}
+
 void EncodeFileRecord(IFileNode* node, std::vector<uint8_t>& out) {
   RecordBytes bytes(out);
   auto* base = dynamic_cast<CFileNode*>(node);
@@ -152,6 +164,24 @@ DeviceRecord DecodeDevice(RecordReader& reader) {
   record.fileSystem = reader.I32("file-system type");
   const uint32_t length = reader.U32("device-name length");
   record.name = reader.Text(length, kMaxDeviceNameBytes, "device name");
+  return record;
+}
+
+PlaceRecord DecodePlace(RecordReader& reader) {
+  if (reader.U32("placement length") != kPlaceDeviceLength) throw CRecordDamage{"placement length"};
+  PlaceRecord record;
+  record.deviceStart = reader.I64("device start");
+  record.diskCapacity = reader.U64("disk capacity");
+  const uint64_t roots = reader.U64("placement count");
+  if (roots > reader.Left() / kPlaceRootBytes) throw CRecordDamage{"placement count"};
+  record.roots.reserve(roots);
+  for (uint64_t i = 0; i < roots; ++i) {
+    VolumePlace place;
+    place.start = reader.I64("volume start");
+    place.sectors = reader.U64("volume sectors");
+    if (place.start < -1) throw CRecordDamage{"volume start"};
+    record.roots.push_back(place);
+  }
   return record;
 }
 

@@ -219,9 +219,10 @@ TEST_F(BlankDisks, ASaveWritesTheThreeFramesOrNoFileAtAll) {
   EXPECT_FALSE(scan_.IsDeepScan());
   EXPECT_EQ(Save(out / "empty.rsf"), 0u);
   const Bytes saved = testsupport::ReadFile(out / "empty.rsf");
-  // The file as the layout has it: the header, then the three frames.
+  // The file as the layout has it: the header, the three frames, then the
+  // places (the disk itself, at its start).
   const Bytes signature = Hex("EAF4B31C0543B64AB4B8244A33D913BB");
-  ASSERT_EQ(saved.size(), 132u + 36 + 12 + 36 + 24 + 7 + 36 + 8);
+  ASSERT_EQ(saved.size(), 132u + 36 + 12 + 36 + 24 + 7 + 36 + 8 + 36 + 28);
   EXPECT_EQ(Bytes(saved.begin(), saved.begin() + 16), signature);
   EXPECT_EQ(Bytes(saved.begin() + 16, saved.begin() + 20), U32(5800));
   EXPECT_EQ(Bytes(saved.begin() + 24, saved.begin() + 28), U32(1)) << "status";
@@ -230,8 +231,11 @@ TEST_F(BlankDisks, ASaveWritesTheThreeFramesOrNoFileAtAll) {
   EXPECT_EQ(Bytes(saved.begin() + 180, saved.begin() + 247),
             signature + Hex("76A672B048058B46BA9E91093A63B517 1F000000") + U64(8 << 20) +
                 Hex("00000000 FFFFFFFF FFFFFFFF 07000000 537469636B2072"));  // "Stick r"
-  EXPECT_EQ(Bytes(saved.begin() + 247, saved.end()),
+  EXPECT_EQ(Bytes(saved.begin() + 247, saved.begin() + 291),
             signature + Hex("6CF208D28C07344E9D71D91F535F7B57 08000000 0000000000000000"));
+  EXPECT_EQ(
+      Bytes(saved.begin() + 291, saved.end()),
+      signature + Hex("3E1B7A52C4094D8FB6215AE3904C17D8 1C000000 10000000 0000000000000000") + U64(8 << 20) + U64(0));
 
   // Over an older file: a failed save leaves it as it was.
   ASSERT_EQ(Load(dir_ / "empty.rsf"), 0u);
