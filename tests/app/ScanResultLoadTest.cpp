@@ -173,6 +173,24 @@ TEST_F(BlankDisks, EveryLoadErrorEndsInTheClosingRecord) {
   damaged[8] = 2;  // the section tag
   EXPECT_EQ(Load(file("damaged.rsf", Frames(disk, damaged))), srr::kLoadDamagedTrees);
 
+  // Places: the disk as saved (its capacity, its own start) and its one tree
+  // on all of it; anything else is a device laid out otherwise, and a place
+  // frame cut short is a damaged device record.
+  const auto placed = [&](uint64_t capacity, int64_t start, uint64_t sectors) {
+    auto frames = Frames(disk, RawTrees());
+    frames.push_back({srr::_frVolumePlace, U32(16) + U64(0) + U64(capacity) + U64(1) + U64(start) + U64(sectors)});
+    return frames;
+  };
+  const uint64_t sectors = (16u << 20) / 512;
+  EXPECT_EQ(Load(file("bigger.rsf", placed((16u << 20) + 512, 0, sectors))), srr::kLoadDeviceChanged);
+  EXPECT_EQ(Load(file("moved.rsf", placed(16u << 20, 2048, sectors - 2048))), srr::kLoadDeviceChanged);
+  EXPECT_EQ(Load(file("resized.rsf", placed(16u << 20, 0, sectors - 1))), srr::kLoadDeviceChanged);
+  auto cut = placed(16u << 20, 0, sectors);
+  cut.back().second.pop_back();
+  EXPECT_EQ(Load(file("cutplace.rsf", cut)), srr::kLoadBadDevice);
+  EXPECT_EQ(Load(file("placed.rsf", placed(16u << 20, 0, sectors))), 0u);
+  EXPECT_EQ(scan_.GetFileSystemNode().size(), 1u);
+
   // Whole, the trees come back: a complete scan of the disk replays them
   // (the engine's searchers are made and ended without reading it).
   EXPECT_EQ(Load(file("good.rsf", Frames(disk, RawTrees()))), 0u);
