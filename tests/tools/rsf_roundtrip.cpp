@@ -39,6 +39,8 @@
 #include "app/KVUIRecovery.h"
 #include "app/KVUIScan.h"
 #include "platform/NotificationCenter.h"
+#include "scan/CRecoveryController.h"
+#include "tree/CDirectoryTreeBuilder.h"
 
 namespace {
 
@@ -58,6 +60,25 @@ std::string Component(const char* name) {
   }
   if (out.empty() || out == "." || out == "..") out = "_" + out;
   return out;
+}
+
+// The engine's controllers, whose tree builders skip the second they wait
+// before a tree's first batch for a window to settle its new root: there is
+// no window here, and what the trees hold is the same.
+KVUIScan::ControllerFactory WithoutPause() {
+  return [](_RECOVERY_CONTROLLER_TYPE kind) {
+    IRecoveryController* controller = CreateRecoveryController(kind);
+    if (auto* base = dynamic_cast<CRecoveryControllerBase*>(controller)) {
+      RecoveryControllerParts parts;
+      parts.makeTreeBuilder = [](bool restoring) {
+        IDirecotryTreeBuilder* builder = CreateTreeBuilder(restoring);
+        if (auto* tree = dynamic_cast<CDirectoryTreeBuilder*>(builder)) tree->SetPause({});
+        return builder;
+      };
+      base->SetParts(parts);
+    }
+    return controller;
+  };
 }
 
 // The device DEVICE names among this machine's (see the header).
@@ -176,7 +197,7 @@ int Scan(bool deep, const std::string& recoverTo, const std::string& device, con
     std::fprintf(stderr, "no device %s on this machine\n", device.c_str());
     return 2;
   }
-  KVUIScan scan(&devices);
+  KVUIScan scan(&devices, WithoutPause());
   KVSaveAndRestoreNodeOperate saver;
   KVUIController::UseScan(&scan);
   KVUIController::UseSaveDevices(&devices);
@@ -201,7 +222,7 @@ int Scan(bool deep, const std::string& recoverTo, const std::string& device, con
 
 int Recover(const std::string& in, const std::string& folder) {
   KVUIDeviceData devices;
-  KVUIScan scan(&devices);
+  KVUIScan scan(&devices, WithoutPause());
   KVUIController::UseScan(&scan);
   KVUIController::UseSaveDevices(&devices);
   const uint64_t loaded = RunSaveOrLoad(0, in);
