@@ -279,8 +279,9 @@ bool WriteResult(IRSData& archive, const OperationPara& para, SaveRestoreProgres
     StopWhenAsked(progress);
     IStorageDevice* read = nullptr;
     WriteRoot(archive, scan, root, progress, read);
-    // A tree with no records reads nothing: it lies on the scanned device.
-    place.roots.push_back(PlaceOn(read != nullptr ? read : storage, storage, *para.devices));
+    // A tree whose copy-out device is not known gets no place: a load
+    // matches it by name, as files made before places were kept.
+    place.roots.push_back(read != nullptr ? PlaceOn(read, storage, *para.devices) : VolumePlace{});
   }
   archive.CloseFrame();
 
