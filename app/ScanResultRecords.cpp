@@ -48,9 +48,11 @@ void EncodeDevice(const DeviceRecord& record, std::vector<uint8_t>& out) {
 
 void EncodePlace(const PlaceRecord& record, std::vector<uint8_t>& out) {
   RecordBytes bytes(out);
-  bytes.U32(kPlaceDeviceLength);
+  const std::string_view name = CutUtf8(record.diskName, kMaxDeviceNameBytes);
+  bytes.U32(static_cast<uint32_t>(kPlaceDeviceBytes + name.size()));
   bytes.I64(record.deviceStart);
   bytes.U64(record.diskCapacity);
+  bytes.Text(name, kMaxDeviceNameBytes);
   bytes.U64(record.roots.size());
   for (const VolumePlace& root : record.roots) {
     bytes.I64(root.start);
@@ -168,10 +170,13 @@ DeviceRecord DecodeDevice(RecordReader& reader) {
 }
 
 PlaceRecord DecodePlace(RecordReader& reader) {
-  if (reader.U32("placement length") != kPlaceDeviceLength) throw CRecordDamage{"placement length"};
+  const uint32_t length = reader.U32("placement length");
   PlaceRecord record;
   record.deviceStart = reader.I64("device start");
   record.diskCapacity = reader.U64("disk capacity");
+  const uint32_t nameLength = reader.U32("disk-name length");
+  if (length != kPlaceDeviceBytes + uint64_t{nameLength}) throw CRecordDamage{"placement length"};
+  record.diskName = reader.Text(nameLength, kMaxDeviceNameBytes, "disk name");
   const uint64_t roots = reader.U64("placement count");
   if (roots > reader.Left() / kPlaceRootBytes) throw CRecordDamage{"placement count"};
   record.roots.reserve(roots);

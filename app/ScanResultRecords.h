@@ -29,9 +29,10 @@
 //   frame _frVolumePlace (after the trees; files made before it was added
 //   have none, and builds that do not know it skip it): where the scanned
 //   device and each tree's volume lie
-//     u32 16 (the length of the device part), i64 where the scanned device
-//     begins on its disk in the disk's sectors (0 for a whole disk, -1 when
-//     unknown), u64 the disk's capacity in bytes; then u64 root count and
+//     u32 the length of the device part (20 + the name's bytes), i64 where
+//     the scanned device begins on its disk in the disk's sectors (0 for a
+//     whole disk, -1 when unknown), u64 the disk's capacity in bytes, text
+//     the disk's name (at most 4095 bytes); then u64 root count and
 //     per root, in the order of the trees frame, i64 where the volume the
 //     tree was read from begins on the scanned device, in its sectors (-1
 //     when unknown), and u64 that volume's sector count.
@@ -77,7 +78,8 @@ inline constexpr tagGUIDSIGN _frVolumePlace = {
     {0x3E, 0x1B, 0x7A, 0x52, 0xC4, 0x09, 0x4D, 0x8F, 0xB6, 0x21, 0x5A, 0xE3, 0x90, 0x4C, 0x17, 0xD8}};
 
 inline constexpr uint32_t kScanKindLength = 8;
-inline constexpr uint32_t kPlaceDeviceLength = 16;
+// The fixed part of the place frame's device part.
+inline constexpr uint32_t kPlaceDeviceBytes = 20;
 inline constexpr size_t kPlaceRootBytes = 16;
 inline constexpr uint32_t kSectionTag = 1;
 inline constexpr uint32_t kFileEntryTag = 0;
@@ -114,6 +116,7 @@ struct VolumePlace {
 struct PlaceRecord {
   int64_t deviceStart = -1;        // where the scanned device begins on its disk; 0 for a disk
   uint64_t diskCapacity = 0;       // bytes
+  std::string diskName;            // the disk's registry name (what the device list shows)
   std::vector<VolumePlace> roots;  // one per tree, in the trees frame's order
 };
 

@@ -11,6 +11,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -139,14 +140,42 @@ VolumePlace PlaceOn(IStorageDevice* device, IStorageDevice* on, KVUIDeviceData& 
 }
 
 // Where the scanned device begins on its disk (0 for a disk, -1 when not
-// known), and the disk's capacity in bytes.
-int64_t DeviceStartOnDisk(IStorageDevice* device, KVUIDeviceData& devices, uint64_t& diskCapacity) {
+// known), and the disk's capacity in bytes and name.
+int64_t DeviceStartOnDisk(IStorageDevice* device, KVUIDeviceData& devices, uint64_t& diskCapacity,
+                          std::string& diskName) {
   diskCapacity = 0;
+  diskName.clear();
   IStorageDevice* disk = devices.IsDiskStorage(device) ? device : devices.GetDiskStorageByVolumeStorage(device);
   if (disk == nullptr) return -1;
   const int64_t sectors = disk->GetTotalSectors();
   if (sectors > 0) diskCapacity = static_cast<uint64_t>(sectors) * disk->GetSectorSize();
+  _DiskVolumeData data;
+  if (devices.GetDiskDataByStorage(disk, data) != 0) diskName = data.name;
   return StartOn(device, disk, devices);
+}
+
+// A volume that the device list no longer shows where it was (disks attached
+// or detached meanwhile renumber them) and that has no name to be found by
+// (a partition the system does not show): the one volume of that capacity
+// and file system at the saved start of a disk of the saved name and
+// capacity; null when none or more than one is.
+IStorageDevice* FindVolumeByPlace(const DeviceRecord& record, const PlaceRecord& place, KVUIDeviceData& devices) {
+  if (record.volumeIndex == -1 || place.deviceStart < 0) return nullptr;
+  std::list<_DiskVolumeData> disks;
+  devices.GetAllDeviceInfo(disks);
+  IStorageDevice* found = nullptr;
+  for (const _DiskVolumeData& disk : disks) {
+    if (disk.size != place.diskCapacity || disk.name != place.diskName) continue;
+    IStorageDevice* diskDevice = devices.GetDiskStorageByIndex(disk.diskIndex);
+    for (const _DiskVolumeData& volume : disk.children) {
+      if (volume.size != record.capacity || volume.fileSystem != record.fileSystem) continue;
+      IStorageDevice* at = devices.GetStorageByDiskVolumeIndex(volume.diskIndex, volume.volumeIndex);
+      if (at == nullptr || StartOn(at, diskDevice, devices) != place.deviceStart) continue;
+      if (found != nullptr) return nullptr;
+      found = at;
+    }
+  }
+  return found;
 }
 
 // The partition records of a tree: those of the copy-out object the scan
@@ -274,7 +303,7 @@ bool WriteResult(IRSData& archive, const OperationPara& para, SaveRestoreProgres
   RecordBytes(bytes).U64(roots.size());
   Put(archive, bytes);
   PlaceRecord place;
-  place.deviceStart = DeviceStartOnDisk(storage, *para.devices, place.diskCapacity);
+  place.deviceStart = DeviceStartOnDisk(storage, *para.devices, place.diskCapacity, place.diskName);
   for (IFilesystemNode* root : roots) {
     StopWhenAsked(progress);
     IStorageDevice* read = nullptr;
@@ -373,8 +402,11 @@ FrameRead ReadFrame(IRSData& archive, const tagGUIDSIGN& id, SaveRestoreProgress
 bool StillInPlace(IStorageDevice* storage, const PlaceRecord& place, KVUIDeviceData& devices,
                   const ScanKindRecord& kind) {
   uint64_t capacity = 0;
-  const int64_t start = DeviceStartOnDisk(storage, devices, capacity);
+  std::string name;
+  const int64_t start = DeviceStartOnDisk(storage, devices, capacity, name);
   if (place.deviceStart >= 0 && (start != place.deviceStart || capacity != place.diskCapacity)) return false;
+  // Another medium at the same place of the list.
+  if (!place.diskName.empty() && !name.empty() && name != place.diskName) return false;
   const bool volumeByVolume = kind.controllerType == RECOVERY_CONTROLLER_DELETED && devices.IsDiskStorage(storage);
   std::vector<VolumePlace> volumes;
   if (volumeByVolume) {
@@ -573,6 +605,7 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
     const bool placed = placeRead == FrameRead::kRead;
 
     IStorageDevice* storage = GetFromDiskVolumeData(device, devices);
+    if (storage == nullptr && placed) storage = FindVolumeByPlace(device, place, devices);
     // Until the scan body holds it: a refresh of the list meanwhile must not
     // take it away.
     const std::shared_ptr<const void> kept = devices.KeepDevices(storage);

@@ -10,7 +10,8 @@
 //
 // Loading checks the file, finds the device it was made on among this
 // machine's devices (by its place in the device list and its capacity and
-// name, else by name, file system and capacity), checks that the device is
+// name, else by name, file system and capacity, else a volume without a
+// name by where it lies on a disk of the saved name), checks that the device is
 // still laid out as the file places its trees (refusing it otherwise: the
 // saved runs would read other bytes) and runs the ordinary scan
 // body over that device with a KVRestoreScanSink: the recovery controller
