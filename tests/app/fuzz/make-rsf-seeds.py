@@ -76,9 +76,10 @@ def result(sections, kind=(2, 1), device_name="stick", places=None):
     nodes = struct.pack("<Q", len(sections)) + b"".join(sections)
     out = header() + frame(SCAN_KIND, scan_kind) + frame(DEVICE, device) + frame(NODES, nodes)
     if places is not None:
-        # Where the device lies on its disk, the disk's capacity, then each
-        # tree's volume: its start on the device and its sectors.
-        place = struct.pack("<IqQQ", 16, 0, 1 << 26, len(places))
+        # Where the device lies on its disk, the disk's capacity and name,
+        # then each tree's volume: its start on the device and its sectors.
+        place = struct.pack("<IqQ", 20 + len(device_name), 0, 1 << 26) + text(device_name)
+        place += struct.pack("<Q", len(places))
         place += b"".join(struct.pack("<qQ", start, sectors) for start, sectors in places)
         out += frame(PLACE, place)
     return out
