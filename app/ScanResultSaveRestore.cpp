@@ -155,10 +155,11 @@ int64_t DeviceStartOnDisk(IStorageDevice* device, KVUIDeviceData& devices, uint6
 }
 
 // A volume that the device list no longer shows where it was (disks attached
-// or detached meanwhile renumber them) and that has no name to be found by
-// (a partition the system does not show): the one volume of that capacity
-// and file system at the saved start of a disk of the saved name and
-// capacity; null when none or more than one is.
+// or detached meanwhile renumber them), when its name alone does not find it
+// (a partition the system does not show has none; volumes of several disks
+// may share one): the one volume of that name, capacity and file system at
+// the saved start of a disk of the saved name and capacity; null when none
+// or more than one is.
 IStorageDevice* FindVolumeByPlace(const DeviceRecord& record, const PlaceRecord& place, KVUIDeviceData& devices) {
   if (record.volumeIndex == -1 || place.deviceStart < 0) return nullptr;
   std::list<_DiskVolumeData> disks;
@@ -168,7 +169,10 @@ IStorageDevice* FindVolumeByPlace(const DeviceRecord& record, const PlaceRecord&
     if (disk.size != place.diskCapacity || disk.name != place.diskName) continue;
     IStorageDevice* diskDevice = devices.GetDiskStorageByIndex(disk.diskIndex);
     for (const _DiskVolumeData& volume : disk.children) {
-      if (volume.size != record.capacity || volume.fileSystem != record.fileSystem) continue;
+      if (volume.size != record.capacity || volume.fileSystem != record.fileSystem ||
+          (!record.name.empty() && volume.name != record.name)) {
+        continue;
+      }
       IStorageDevice* at = devices.GetStorageByDiskVolumeIndex(volume.diskIndex, volume.volumeIndex);
       if (at == nullptr || StartOn(at, diskDevice, devices) != place.deviceStart) continue;
       if (found != nullptr) return nullptr;
@@ -605,7 +609,9 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
     const bool placed = placeRead == FrameRead::kRead;
 
     IStorageDevice* storage = GetFromDiskVolumeData(device, devices);
-    if (storage == nullptr && placed) storage = FindVolumeByPlace(device, place, devices);
+    if (placed && (storage == nullptr || !StillInPlace(storage, place, devices, kind))) {
+      if (IStorageDevice* there = FindVolumeByPlace(device, place, devices)) storage = there;
+    }
     // Until the scan body holds it: a refresh of the list meanwhile must not
     // take it away.
     const std::shared_ptr<const void> kept = devices.KeepDevices(storage);

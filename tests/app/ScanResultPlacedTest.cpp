@@ -5,7 +5,8 @@
 // read-only loop device with the kernel's partition nodes and without them
 // (the volumes are then the application's own). Every file copied out of the
 // loaded result has the bytes of the same file copied out straight after
-// the scan, every original is among them, and the image is unchanged.
+// the scan, every original is among them, and the image is unchanged. The
+// same disk with a partition moved is refused.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -94,8 +95,13 @@ TEST_P(PlacedRoundTrip, LoadedTreesCopyOutTheBytesTheScanCopiedOut) {
 
   const fs::path image = dir / (std::string(c.disk) + (c.kind == Kind::kDeepZeroed ? "-zeroed.img" : ".img"));
   testsupport::TempDir work;
-  devicetest::ImageGuard guard(image);
-  devicetest::LoopDevice loop(image, 0, c.partitionNodes, true);
+  // A copy of its own, under a name of its own: the device list tells disks
+  // apart by their backing file's name, and cases running side by side must
+  // not find each other's.
+  const fs::path disk = work.path() / (Label(c) + ".img");
+  testsupport::RunCommandOrFail("cp --sparse=always " + ShellQuote(image.string()) + " " + ShellQuote(disk.string()));
+  devicetest::ImageGuard guard(disk);
+  devicetest::LoopDevice loop(disk, 0, c.partitionNodes, true);
   ASSERT_TRUE(loop.attached());
   if (c.kind != Kind::kDeepZeroed) {
     testsupport::RunCommand("udevadm settle 2>/dev/null");
@@ -145,6 +151,44 @@ TEST_P(PlacedRoundTrip, LoadedTreesCopyOutTheBytesTheScanCopiedOut) {
     if (c.kind == Kind::kDeepZeroed && o.state != "live") continue;
     EXPECT_TRUE(copied.count(o.sha) != 0) << o.fs << " " << o.state << " " << o.sha << " not copied out";
   }
+}
+
+// The same disk (its name and capacity) with its FAT32 partition moved:
+// the load is refused instead of reading the saved runs from elsewhere.
+TEST(PlacedRefused, ADiskWhoseTableMovedAVolumeIsNotReadFromTheWrongPlace) {
+  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
+  REQUIRE_TOOL("sfdisk");
+  const fs::path dir =
+      conformance::FixtureDir("CLIPMENDER_PLACED_FIXTURES", fs::path(CLIPMENDER_BUILD_FIXTURES) / "placed");
+  const std::string why =
+      conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/placed/make-placed-images.sh", dir);
+  REQUIRE_OR_SKIP(why.empty(), why);
+  testsupport::TempDir work;
+  const std::string tool = CLIPMENDER_RSF_ROUNDTRIP;
+  const fs::path rsf = work.path() / "r.rsf", original = work.path() / "moving" / "mbr-moved.img",
+                 moved = work.path() / "mbr-moved.img";
+  fs::create_directories(original.parent_path());
+  testsupport::RunCommandOrFail("cp --sparse=always " + ShellQuote((dir / "mbr.img").string()) + " " +
+                                ShellQuote(original.string()));
+  {
+    devicetest::ImageGuard guard(original);
+    devicetest::LoopDevice loop(original, 0, false, true);
+    ASSERT_TRUE(loop.attached());
+    testsupport::RunCommandOrFail(ShellQuote(tool) + " scan " + ShellQuote(loop.path()) + " " +
+                                  ShellQuote(rsf.string()));
+  }
+  testsupport::RunCommandOrFail("cp --sparse=always " + ShellQuote(original.string()) + " " +
+                                ShellQuote(moved.string()));
+  const int number = PartitionOf(dir / "mbr.img", "fat32");
+  testsupport::RunCommandOrFail("echo 'start=45056, size=+' | sfdisk -q -N " + std::to_string(number) + " " +
+                                ShellQuote(moved.string()));
+  devicetest::LoopDevice loop(moved, 0, false, true);
+  ASSERT_TRUE(loop.attached());
+  const auto loaded = testsupport::RunCommand(ShellQuote(tool) + " recover " + ShellQuote(rsf.string()) + " " +
+                                              ShellQuote((work.path() / "out").string()));
+  EXPECT_NE(loaded.exitCode, 0);
+  EXPECT_NE(loaded.output.find("load error 9"), std::string::npos) << loaded.output;
+  EXPECT_TRUE(FileLines(loaded.output).empty());
 }
 
 // Each disk: the whole disk, one volume behind others (FAT32 after NTFS on
