@@ -134,9 +134,10 @@ void KVRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, 
   if (IsDamaged()) return;
   const DeviceView view = m_describe(device);
   if (!view.replay) return;
-  const uint32_t pass = view.everyRoot ? 0 : m_passesByName[view.volumeName]++;
+  const VolumeSeen seen = m_locate && !view.everyRoot ? m_locate(device) : VolumeSeen{};
+  const uint32_t pass = view.everyRoot ? 0 : m_passesByName[{view.volumeName, seen.searcherType}]++;
   try {
-    Replay(builder, progress, device, view, pass);
+    Replay(builder, progress, device, view, seen, pass);
   } catch (const CRecordDamage& damage) {
     Damaged(damage.what);
   } catch (const CRSException& failure) {
@@ -151,24 +152,32 @@ void KVRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, 
 }
 
 void KVRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progress, IStorageDevice* device,
-                               const DeviceView& view, uint32_t pass) {
+                               const DeviceView& view, const VolumeSeen& seen, uint32_t pass) {
   m_archive->OpenFrame(_frFileSystemNode);
   // Copy-out objects of earlier replays hold copies of their records.
   ClearMapCell();
   RecordReader reader(m_archive);
   const uint64_t roots = reader.U64("root count");
+  if (m_hasPlaces && roots != m_places.size()) throw CRecordDamage{"placement count"};
   Step();
-  std::map<std::pair<std::string, int>, uint32_t> seen;
+  std::map<std::pair<std::string, int>, uint32_t> occurrences;
   HFSPlusVolumesByStart reopened;
   bool stopped = false;
-  for (uint64_t i = 0; i < roots && !stopped && progress->Continued() != 0; ++i) {
+  uint64_t i = 0;
+  for (; i < roots && !stopped && progress->Continued() != 0; ++i) {
     if (reader.U32("section tag") != kSectionTag) throw CRecordDamage{"section tag"};
     std::unique_ptr<RestoreSystemNode> root(RestoreSystemNode::ReadSystemNode(reader));
     const _tagSearcherType type = root->GetSearcheType();
     const std::string volume = root->GetVolumeName();
     const int64_t rootID = root->GetCurrentNodeID();
-    const uint32_t occurrence = seen[{volume, static_cast<int>(type)}]++;
-    const bool mine = view.everyRoot || (volume == view.volumeName && occurrence == pass);
+    const uint32_t occurrence = occurrences[{volume, static_cast<int>(type)}]++;
+    bool mine = view.everyRoot;
+    if (!mine && m_hasPlaces && m_places[i].start >= 0) {
+      mine = m_places[i] == seen.place;
+    } else if (!mine) {
+      mine = volume == view.volumeName && occurrence == pass &&
+             (seen.searcherType < 0 || seen.searcherType == static_cast<int>(type));
+    }
 
     const uint32_t count = reader.U32("partition count");
     if (count > kMaxPartitions || uint64_t{count} * kPartitionEntryBytes > reader.Left()) {
@@ -234,6 +243,7 @@ void KVRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progre
     }
     build();
   }
+  if (i < roots || stopped) m_stopped = true;
 }
 
 }  // namespace SaveRestoreResult

@@ -4,10 +4,13 @@
 // partition records whenever it makes a copy-out object.
 //
 // Which trees a replay gives: all of them on a whole disk; on a volume those
-// whose volume name is the volume's. When several volumes of one disk carry
-// the same name (two unnamed sticks' worth of partitions), the k-th replay
-// on a volume of that name takes the k-th tree of that name and searcher, so
-// the trees keep the order they were scanned in and none is shown twice.
+// the file places on that volume (where it starts on the loaded device, and
+// its size). Files without places (made before they were kept) match by
+// name: a volume takes the trees whose volume name is the volume's, and when
+// several volumes of one disk carry the same name (unnamed partitions all
+// show as "Disk"), the k-th replay on a volume of that name and searcher
+// takes the k-th tree of that name and searcher, so the trees keep the order
+// they were scanned in and none is shown twice or on another volume.
 //
 // A damaged nodes frame ends the replay: the trees replayed before stay
 // (each finished with FlashBuild), the damage is remembered (GetError) and
@@ -25,6 +28,7 @@
 #include <vector>
 
 #include "RestoreScanSink.h"
+#include "app/ScanResultRecords.h"
 
 class IRSData;
 
@@ -42,6 +46,12 @@ class KVRestoreScanSink final : public RestoreScanSink {
     std::string volumeName;  // a volume: the name its trees carry
   };
   using Describer = std::function<DeviceView(IStorageDevice*)>;
+  // Where a volume lies, for the trees' places.
+  struct VolumeSeen {
+    VolumePlace place;      // on the loaded device; start -1 when unknown
+    int searcherType = -1;  // a quick scan's volume: the searcher of its file system
+  };
+  using Locator = std::function<VolumeSeen(IStorageDevice*)>;
 
   // The load's archive (not owned; it must stay open while replays run),
   // how to see devices, the load's progress (steps; may be null) and what
@@ -55,6 +65,14 @@ class KVRestoreScanSink final : public RestoreScanSink {
   void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IProgress* progress, IStorageDevice* device) override;
   // Made empty for a type without records.
   std::vector<CSearchedPartitionInfo*>& GetSearchedPartition(int searcherType) override;
+  // The places of the file's trees, one per tree; without them trees match
+  // by name.
+  void SetPlaces(std::vector<VolumePlace> places) {
+    m_places = std::move(places);
+    m_hasPlaces = true;
+  }
+  // How to see where a volume lies (without it, nothing is known).
+  void SetLocator(Locator locate) { m_locate = std::move(locate); }
   // Releases every partition record; answers 0.
   int ClearMapCell();
 
@@ -65,10 +83,12 @@ class KVRestoreScanSink final : public RestoreScanSink {
   bool IsDamaged() const { return !m_damage.empty(); }
   const std::string& GetDamage() const { return m_damage; }
   size_t GetReplayedRoots() const { return m_replayedRoots; }
+  // Whether a stop ended a replay before its last tree.
+  bool WasStopped() const { return m_stopped; }
 
  private:
   void Replay(IDirecotryTreeBuilder* builder, IProgress* progress, IStorageDevice* device, const DeviceView& view,
-              uint32_t pass);
+              const VolumeSeen& seen, uint32_t pass);
   void Damaged(const std::string& what);
   void Step();
 
@@ -77,9 +97,13 @@ class KVRestoreScanSink final : public RestoreScanSink {
   SaveRestoreProgress* m_progress;
   std::function<void()> m_onDamage;
   std::map<int, std::vector<CSearchedPartitionInfo*>> m_partitions;
-  std::map<std::string, uint32_t> m_passesByName;
+  std::map<std::pair<std::string, int>, uint32_t> m_passesByName;
+  std::vector<VolumePlace> m_places;
+  bool m_hasPlaces = false;
+  Locator m_locate;
   std::string m_damage;
   size_t m_replayedRoots = 0;
+  bool m_stopped = false;
 };
 
 }  // namespace SaveRestoreResult

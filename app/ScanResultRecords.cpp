@@ -46,6 +46,20 @@ void EncodeDevice(const DeviceRecord& record, std::vector<uint8_t>& out) {
   bytes.Text(record.name, kMaxDeviceNameBytes);
 }
 
+void EncodePlace(const PlaceRecord& record, std::vector<uint8_t>& out) {
+  RecordBytes bytes(out);
+  const std::string_view name = CutUtf8(record.diskName, kMaxDeviceNameBytes);
+  bytes.U32(static_cast<uint32_t>(kPlaceDeviceBytes + name.size()));
+  bytes.I64(record.deviceStart);
+  bytes.U64(record.diskCapacity);
+  bytes.Text(name, kMaxDeviceNameBytes);
+  bytes.U64(record.roots.size());
+  for (const VolumePlace& root : record.roots) {
+    bytes.I64(root.start);
+    bytes.U64(root.sectors);
+  }
+}
+
 void EncodeFileRecord(IFileNode* node, std::vector<uint8_t>& out) {
   RecordBytes bytes(out);
   auto* base = dynamic_cast<CFileNode*>(node);
@@ -152,6 +166,27 @@ DeviceRecord DecodeDevice(RecordReader& reader) {
   record.fileSystem = reader.I32("file-system type");
   const uint32_t length = reader.U32("device-name length");
   record.name = reader.Text(length, kMaxDeviceNameBytes, "device name");
+  return record;
+}
+
+PlaceRecord DecodePlace(RecordReader& reader) {
+  const uint32_t length = reader.U32("placement length");
+  PlaceRecord record;
+  record.deviceStart = reader.I64("device start");
+  record.diskCapacity = reader.U64("disk capacity");
+  const uint32_t nameLength = reader.U32("disk-name length");
+  if (length != kPlaceDeviceBytes + uint64_t{nameLength}) throw CRecordDamage{"placement length"};
+  record.diskName = reader.Text(nameLength, kMaxDeviceNameBytes, "disk name");
+  const uint64_t roots = reader.U64("placement count");
+  if (roots > reader.Left() / kPlaceRootBytes) throw CRecordDamage{"placement count"};
+  record.roots.reserve(roots);
+  for (uint64_t i = 0; i < roots; ++i) {
+    VolumePlace place;
+    place.start = reader.I64("volume start");
+    place.sectors = reader.U64("volume sectors");
+    if (place.start < -1) throw CRecordDamage{"volume start"};
+    record.roots.push_back(place);
+  }
   return record;
 }
 

@@ -26,6 +26,20 @@
 //     name (at most 511 bytes)
 //   partition entry: u32 kind (0 NTFS, 1 FAT, 4 any other; readers accept 0
 //     to 4), then the 104-byte record of SearchedPartitionInfo.h
+//   frame _frVolumePlace (after the trees; files made before it was added
+//   have none, and builds that do not know it skip it): where the scanned
+//   device and each tree's volume lie
+//     u32 the length of the device part (20 + the name's bytes), i64 where
+//     the scanned device begins on its disk in the disk's sectors (0 for a
+//     whole disk, -1 when unknown), u64 the disk's capacity in bytes, text
+//     the disk's name (at most 4095 bytes); then u64 root count and
+//     per root, in the order of the trees frame, i64 where the volume the
+//     tree was read from begins on the scanned device, in its sectors (-1
+//     when unknown), and u64 that volume's sector count.
+//   The partition records of a tree count from the start of its volume, not
+//   of the scanned device: a whole disk is scanned volume by volume, so
+//   without the placement a loaded tree cannot tell which of the disk's
+//   volumes its runs belong to.
 //
 // Writers cut names that are too long on a character boundary, so that
 // everything they write reads back. Readers treat a saved file as hostile:
@@ -59,7 +73,14 @@ inline constexpr tagGUIDSIGN _frDiskDevice = {
 inline constexpr tagGUIDSIGN _frFileSystemNode = {
     {0x6C, 0xF2, 0x08, 0xD2, 0x8C, 0x07, 0x34, 0x4E, 0x9D, 0x71, 0xD9, 0x1F, 0x53, 0x5F, 0x7B, 0x57}};
 
+// Where the scanned device and the volume of each tree lie.
+inline constexpr tagGUIDSIGN _frVolumePlace = {
+    {0x3E, 0x1B, 0x7A, 0x52, 0xC4, 0x09, 0x4D, 0x8F, 0xB6, 0x21, 0x5A, 0xE3, 0x90, 0x4C, 0x17, 0xD8}};
+
 inline constexpr uint32_t kScanKindLength = 8;
+// The fixed part of the place frame's device part.
+inline constexpr uint32_t kPlaceDeviceBytes = 20;
+inline constexpr size_t kPlaceRootBytes = 16;
 inline constexpr uint32_t kSectionTag = 1;
 inline constexpr uint32_t kFileEntryTag = 0;
 inline constexpr uint32_t kEndMarker = 0xFFFFFFFF;
@@ -83,6 +104,20 @@ struct DeviceRecord {
   int32_t volumeIndex = -1;  // -1 for a whole disk
   int32_t fileSystem = -1;   // enumFILE_SYSTEM_TYPE of a volume; -1 for a whole disk
   std::string name;          // a disk's registry name, a volume's name
+};
+
+// Where a volume lies on the scanned device, in that device's sectors.
+struct VolumePlace {
+  int64_t start = -1;  // -1: not known
+  uint64_t sectors = 0;
+  friend bool operator==(const VolumePlace&, const VolumePlace&) = default;
+};
+
+struct PlaceRecord {
+  int64_t deviceStart = -1;        // where the scanned device begins on its disk; 0 for a disk
+  uint64_t diskCapacity = 0;       // bytes
+  std::string diskName;            // the disk's registry name (what the device list shows)
+  std::vector<VolumePlace> roots;  // one per tree, in the trees frame's order
 };
 
 // Damage found in a saved file: a record that does not fit its frame, a count
@@ -115,6 +150,7 @@ class RecordBytes {
 
 void EncodeScanKind(const ScanKindRecord& record, std::vector<uint8_t>& out);
 void EncodeDevice(const DeviceRecord& record, std::vector<uint8_t>& out);
+void EncodePlace(const PlaceRecord& record, std::vector<uint8_t>& out);
 // The file record of `node`. A node that is no CFileNode is written without
 // runs, partition and metadata sector.
 void EncodeFileRecord(IFileNode* node, std::vector<uint8_t>& out);
@@ -152,6 +188,8 @@ class RecordReader {
 // Each throws CRecordDamage when the record is damaged.
 ScanKindRecord DecodeScanKind(RecordReader& reader);
 DeviceRecord DecodeDevice(RecordReader& reader);
+// A root count the frame cannot hold is damage before anything is allocated.
+PlaceRecord DecodePlace(RecordReader& reader);
 // A plain partition record (whatever its kind) without private data.
 std::unique_ptr<CSearchedPartitionInfo> DecodePartitionEntry(RecordReader& reader);
 

@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -29,6 +31,7 @@
 #include "app/SaveRestoreProgress.h"
 #include "base/CatchExeception.h"
 #include "copyout/CDataRecovery.h"
+#include "device/PartitionDevice.h"
 #include "scan/CRecoveryController.h"
 
 namespace SaveRestoreResult {
@@ -103,11 +106,90 @@ void GiveToInvokingUser(const std::string& path) {
   }
 }
 
+// Where `device` begins on `on`, in `on`'s sectors: 0 for the device
+// itself, the start of a volume or partition of the disk `on`; -1 when it
+// does not lie on it or cannot be told.
+int64_t StartOn(IStorageDevice* device, IStorageDevice* on, KVUIDeviceData& devices) {
+  if (device == nullptr || on == nullptr) return -1;
+  if (device == on) return 0;
+  if (device->GetSectorSize() != on->GetSectorSize()) return -1;
+  const CCollectedVolumeDeviceInfoStruct* info = VolumeRecordOf(device);
+  if (info != nullptr && info->parentDisk == on && info->startSector >= 0) {
+    // A whole medium shown as its own volume is the disk itself.
+    return info->partitionNumber < 0 ? 0 : info->startSector;
+  }
+  if (auto* window = dynamic_cast<CPartitionWindowDevice*>(device); window != nullptr) {
+    if (window->GetParentDevice() == on) return window->GetStartSector();
+  }
+  // Two devices of one list for the same medium (a refresh in between).
+  if (info != nullptr && info->parentDisk != nullptr && devices.IsDiskStorage(on) &&
+      devices.GetDiskStorageByVolumeStorage(device) == on && info->startSector >= 0) {
+    return info->partitionNumber < 0 ? 0 : info->startSector;
+  }
+  return -1;
+}
+
+VolumePlace PlaceOn(IStorageDevice* device, IStorageDevice* on, KVUIDeviceData& devices) {
+  VolumePlace place;
+  place.start = StartOn(device, on, devices);
+  if (place.start >= 0) {
+    const int64_t sectors = device->GetTotalSectors();
+    place.sectors = sectors > 0 ? static_cast<uint64_t>(sectors) : 0;
+  }
+  return place;
+}
+
+// Where the scanned device begins on its disk (0 for a disk, -1 when not
+// known), and the disk's capacity in bytes and name.
+int64_t DeviceStartOnDisk(IStorageDevice* device, KVUIDeviceData& devices, uint64_t& diskCapacity,
+                          std::string& diskName) {
+  diskCapacity = 0;
+  diskName.clear();
+  IStorageDevice* disk = devices.IsDiskStorage(device) ? device : devices.GetDiskStorageByVolumeStorage(device);
+  if (disk == nullptr) return -1;
+  const int64_t sectors = disk->GetTotalSectors();
+  if (sectors > 0) diskCapacity = static_cast<uint64_t>(sectors) * disk->GetSectorSize();
+  _DiskVolumeData data;
+  if (devices.GetDiskDataByStorage(disk, data) != 0) diskName = data.name;
+  return StartOn(device, disk, devices);
+}
+
+// A volume that the device list no longer shows where it was (disks attached
+// or detached meanwhile renumber them), when its name alone does not find it
+// (a partition the system does not show has none; volumes of several disks
+// may share one): the one volume of that name, capacity and file system at
+// the saved start of a disk of the saved name and capacity; null when none
+// or more than one is.
+IStorageDevice* FindVolumeByPlace(const DeviceRecord& record, const PlaceRecord& place, KVUIDeviceData& devices) {
+  if (record.volumeIndex == -1 || place.deviceStart < 0) return nullptr;
+  std::list<_DiskVolumeData> disks;
+  devices.GetAllDeviceInfo(disks);
+  IStorageDevice* found = nullptr;
+  for (const _DiskVolumeData& disk : disks) {
+    if (disk.size != place.diskCapacity || disk.name != place.diskName) continue;
+    IStorageDevice* diskDevice = devices.GetDiskStorageByIndex(disk.diskIndex);
+    for (const _DiskVolumeData& volume : disk.children) {
+      if (volume.size != record.capacity || volume.fileSystem != record.fileSystem ||
+          (!record.name.empty() && volume.name != record.name)) {
+        continue;
+      }
+      IStorageDevice* at = devices.GetStorageByDiskVolumeIndex(volume.diskIndex, volume.volumeIndex);
+      if (at == nullptr || StartOn(at, diskDevice, devices) != place.deviceStart) continue;
+      if (found != nullptr) return nullptr;
+      found = at;
+    }
+  }
+  return found;
+}
+
 // The partition records of a tree: those of the copy-out object the scan
 // keeps for it (quick scans), else those of a fresh copy-out object of the
-// controller for the tree's searcher.
-void EncodePartitions(KVUIScan& scan, IFilesystemNode* root, std::vector<uint8_t>& out, uint32_t& count) {
+// controller for the tree's searcher; `device` becomes the device the records
+// place their volumes on.
+void EncodePartitions(KVUIScan& scan, IFilesystemNode* root, std::vector<uint8_t>& out, uint32_t& count,
+                      IStorageDevice*& device) {
   count = 0;
+  device = nullptr;
   IRecoveryController* controller = scan.GetRecoveryController();
   if (controller == nullptr) return;
   const _tagSearcherType type = KVCPPPublic::instance().GetNodeSearcheType(root);
@@ -121,6 +203,7 @@ void EncodePartitions(KVUIScan& scan, IFilesystemNode* root, std::vector<uint8_t
   auto* records = dynamic_cast<CDataRecovery*>(copyOut);
   if (records == nullptr) return;
   std::lock_guard<std::mutex> reading(KVUIRecovery::CopyOutLock(copyOut));
+  device = records->GetDevice();
   uint32_t valid = 0;
   const std::vector<CSearchedPartitionInfo*>& list = records->GetSearchedPartition(valid);
   for (uint32_t i = 0; i < valid && i < list.size() && count < kMaxPartitions; ++i) {
@@ -137,7 +220,8 @@ void EncodePartitions(KVUIScan& scan, IFilesystemNode* root, std::vector<uint8_t
 
 // Writes one root section: tag, system record, partitions, then the nodes
 // breadth-first by folder, each folder's children in sibling order.
-void WriteRoot(IRSData& archive, KVUIScan& scan, IFilesystemNode* root, SaveRestoreProgress& progress) {
+void WriteRoot(IRSData& archive, KVUIScan& scan, IFilesystemNode* root, SaveRestoreProgress& progress,
+               IStorageDevice*& device) {
   std::vector<uint8_t> bytes;
   RecordBytes(bytes).U32(kSectionTag);
   Put(archive, bytes);
@@ -146,7 +230,7 @@ void WriteRoot(IRSData& archive, KVUIScan& scan, IFilesystemNode* root, SaveRest
 
   std::vector<uint8_t> partitions;
   uint32_t count = 0;
-  EncodePartitions(scan, root, partitions, count);
+  EncodePartitions(scan, root, partitions, count, device);
   bytes.clear();
   RecordBytes(bytes).U32(count);
   Put(archive, bytes);
@@ -222,11 +306,24 @@ bool WriteResult(IRSData& archive, const OperationPara& para, SaveRestoreProgres
   archive.OpenFrame(_frFileSystemNode);
   RecordBytes(bytes).U64(roots.size());
   Put(archive, bytes);
+  PlaceRecord place;
+  place.deviceStart = DeviceStartOnDisk(storage, *para.devices, place.diskCapacity, place.diskName);
   for (IFilesystemNode* root : roots) {
     StopWhenAsked(progress);
-    WriteRoot(archive, scan, root, progress);
+    IStorageDevice* read = nullptr;
+    WriteRoot(archive, scan, root, progress, read);
+    // A tree whose copy-out device is not known gets no place: a load
+    // matches it by name, as files made before places were kept.
+    place.roots.push_back(read != nullptr ? PlaceOn(read, storage, *para.devices) : VolumePlace{});
   }
   archive.CloseFrame();
+
+  bytes.clear();
+  archive.OpenFrame(_frVolumePlace);
+  EncodePlace(place, bytes);
+  Put(archive, bytes);
+  archive.CloseFrame();
+  progress.IncProgress(false, false);
   return true;
 }
 
@@ -247,6 +344,20 @@ KVRestoreScanSink::Describer DescriberOver(KVUIDeviceData& devices) {
       view.everyRoot = true;
     }
     return view;
+  };
+}
+
+// A volume's place is where it lies on `loaded`, the device the result was
+// loaded on; a quick scan's volume also gives its searcher.
+KVRestoreScanSink::Locator LocatorOver(KVUIDeviceData& devices, IStorageDevice* loaded, bool quick) {
+  return [&devices, loaded, quick](IStorageDevice* device) {
+    KVRestoreScanSink::VolumeSeen seen;
+    seen.place = PlaceOn(device, loaded, devices);
+    const CCollectedVolumeDeviceInfoStruct* info = quick ? VolumeRecordOf(device) : nullptr;
+    if (info != nullptr) {
+      seen.searcherType = CDeletedRecoveryController::SearcherTypeOf(static_cast<int>(info->fileSystemType));
+    }
+    return seen;
   };
 }
 
@@ -286,6 +397,41 @@ FrameRead ReadFrame(IRSData& archive, const tagGUIDSIGN& id, SaveRestoreProgress
   }
   progress.IncProgress(false, false);
   return FrameRead::kRead;
+}
+
+// Whether the device found for a result is still laid out as when it was
+// scanned: its disk of the same capacity, the device at the same start on it,
+// and a volume at the place of every tree (for a whole disk scanned volume by
+// volume, one the quick scan reads).
+bool StillInPlace(IStorageDevice* storage, const PlaceRecord& place, KVUIDeviceData& devices,
+                  const ScanKindRecord& kind) {
+  uint64_t capacity = 0;
+  std::string name;
+  const int64_t start = DeviceStartOnDisk(storage, devices, capacity, name);
+  if (place.deviceStart >= 0 && (start != place.deviceStart || capacity != place.diskCapacity)) return false;
+  // Another medium at the same place of the list.
+  if (!place.diskName.empty() && !name.empty() && name != place.diskName) return false;
+  const bool volumeByVolume = kind.controllerType == RECOVERY_CONTROLLER_DELETED && devices.IsDiskStorage(storage);
+  std::vector<VolumePlace> volumes;
+  if (volumeByVolume) {
+    std::list<IStorageDevice*> list;
+    devices.GetDiskVolumeStorage(storage, list);
+    for (IStorageDevice* volume : list) {
+      const CCollectedVolumeDeviceInfoStruct* info = devices.GetVolumeInfo(volume);
+      if (info == nullptr || !devices.IsVolumeStorageSupported(volume) ||
+          CDeletedRecoveryController::SearcherTypeOf(static_cast<int>(info->fileSystemType)) == SEARCHER_TYPE_NONE) {
+        continue;
+      }
+      volumes.push_back(PlaceOn(volume, storage, devices));
+    }
+  } else {
+    volumes.push_back(PlaceOn(storage, storage, devices));
+  }
+  for (const VolumePlace& root : place.roots) {
+    if (root.start < 0) continue;
+    if (std::find(volumes.begin(), volumes.end(), root) == volumes.end()) return false;
+  }
+  return true;
 }
 
 bool MatchesByName(const _DiskVolumeData& row, const DeviceRecord& record) {
@@ -451,7 +597,21 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
       break;
     }
 
+    // Files made before places were kept have none: their trees match
+    // volumes by name.
+    PlaceRecord place;
+    const FrameRead placeRead =
+        ReadFrame(*archive, _frVolumePlace, progress, [&place](RecordReader& reader) { place = DecodePlace(reader); });
+    if (placeRead == FrameRead::kDamaged) {
+      fail(719, kLoadBadDevice);
+      break;
+    }
+    const bool placed = placeRead == FrameRead::kRead;
+
     IStorageDevice* storage = GetFromDiskVolumeData(device, devices);
+    if (placed && (storage == nullptr || !StillInPlace(storage, place, devices, kind))) {
+      if (IStorageDevice* there = FindVolumeByPlace(device, place, devices)) storage = there;
+    }
     // Until the scan body holds it: a refresh of the list meanwhile must not
     // take it away.
     const std::shared_ptr<const void> kept = devices.KeepDevices(storage);
@@ -459,13 +619,26 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
       fail(726, kLoadDeviceNotFound);
       break;
     }
+    // Read from anywhere else, the saved runs would give other bytes.
+    if (placed && !StillInPlace(storage, place, devices, kind)) {
+      fail(728, kLoadDeviceChanged);
+      break;
+    }
     progress.IncProgress(false, false);
+    const bool quick = kind.controllerType == RECOVERY_CONTROLLER_DELETED;
     sink = std::make_unique<KVRestoreScanSink>(archive.get(), DescriberOver(devices), &progress,
                                                [&fail] { fail(730, kLoadDamagedTrees); });
+    sink->SetLocator(LocatorOver(devices, storage, quick));
+    if (placed) sink->SetPlaces(place.roots);
     scan.SetDeepScan(static_cast<int>(kind.deep));
     scan.SetShouldBuildTree(1);
     scan.DoScan(storage, sink.get());
     scanned = true;
+    // Every placed tree has a volume where it lay (checked above); one that
+    // no replay took was not read from the right place.
+    if (placed && !sink->IsDamaged() && !sink->WasStopped() && sink->GetReplayedRoots() < place.roots.size()) {
+      fail(736, kLoadDeviceChanged);
+    }
     scan.SetOpTreeFinished(1);
     sink->DetachArchive();
   } while (false);

@@ -10,7 +10,10 @@
 //
 // Loading checks the file, finds the device it was made on among this
 // machine's devices (by its place in the device list and its capacity and
-// name, else by name, file system and capacity) and runs the ordinary scan
+// name, else by name, file system and capacity, else a volume without a
+// name by where it lies on a disk of the saved name), checks that the device is
+// still laid out as the file places its trees (refusing it otherwise: the
+// saved runs would read other bytes) and runs the ordinary scan
 // body over that device with a KVRestoreScanSink: the recovery controller
 // replays the saved trees instead of reading the device, so the loaded
 // result fills the scan's indexes exactly as a scan would.
@@ -52,6 +55,9 @@ inline constexpr uint64_t kLoadBadDevice = 5;       // no device frame, a damage
 inline constexpr uint64_t kLoadDeviceNotFound = 6;  // the device is not attached to this machine
 inline constexpr uint64_t kLoadDamagedTrees = 7;    // the trees frame is missing or damaged
 inline constexpr uint64_t kLoadRefused = 8;         // a scan or load still runs
+// The device is there but no longer as it was scanned: another capacity, or
+// a table that no longer puts a volume where a tree of the result lay.
+inline constexpr uint64_t kLoadDeviceChanged = 9;
 
 // What a save or a load works on.
 struct OperationPara {

@@ -49,6 +49,9 @@ class CDataRecovery final : public IDataRecovery {
   // `count`, how many there are; every entry of the list is a record.
   std::vector<CSearchedPartitionInfo*>& GetSearchedPartition(uint32_t& count);
   std::vector<CSearchedPartitionInfo*>& GetSearchedPartition();
+  // The device the records place their volumes on (the scanned one); null
+  // before Initialize.
+  IStorageDevice* GetDevice() const { return m_device; }
 
   // The record that a node's data is read through (see the .cpp for the
   // rules); null when there is none.

@@ -153,7 +153,9 @@ ResultCode CEnumVolume::ExecEnum(const std::vector<MediaRecord>& media, IStorage
       if (m.content.empty()) continue;
       SetRecordText(info.apmType, m.content.c_str());
     }
-    info.startSector = 0;
+    // sysfs gives a partition's start in 512-byte units; -1 when it does not.
+    const int64_t start = m.whole ? 0 : (m.start512 >= 0 ? m.start512 * 512 / sectorSize : -1);
+    info.startSector = start;
 
     IStorageDevice* volume = CreateVolumeDevice(m.devicePath.c_str());
     if (volume == nullptr) continue;
@@ -171,8 +173,7 @@ ResultCode CEnumVolume::ExecEnum(const std::vector<MediaRecord>& media, IStorage
       continue;
     }
     volume->SetPrivateData(data);
-    // sysfs gives a partition's start in 512-byte units.
-    findings.volumeStarts[volume] = m.whole ? 0 : (m.start512 >= 0 ? m.start512 * 512 / sectorSize : -1);
+    findings.volumeStarts[volume] = start;
     volumes.push_back(volume);
   }
   SortDevices(volumes);

@@ -57,7 +57,9 @@ struct CCollectedVolumeDeviceInfoStruct {
   uint8_t gptTypeGUID[16] = {};          // GPT on-disk byte order
   uint8_t gptPartitionGUID[16] = {};
   char apmType[33] = {};    // APM partition type text (up to 32 characters)
-  int64_t startSector = 0;  // 0 for OS volumes
+  // On the parent disk, in its sectors: 0 for a whole medium, -1 when the
+  // system does not tell where its partition starts.
+  int64_t startSector = 0;
   uint32_t mounted = 0;     // 1 when the volume has a mount point
 };
 

@@ -173,6 +173,27 @@ TEST_F(BlankDisks, EveryLoadErrorEndsInTheClosingRecord) {
   damaged[8] = 2;  // the section tag
   EXPECT_EQ(Load(file("damaged.rsf", Frames(disk, damaged))), srr::kLoadDamagedTrees);
 
+  // Places: the disk as saved (its capacity, its own start) and its one tree
+  // on all of it; anything else is a device laid out otherwise, and a place
+  // frame cut short is a damaged device record.
+  const auto placed = [&](uint64_t capacity, int64_t start, uint64_t sectors, const std::string& name = "Stick s") {
+    auto frames = Frames(disk, RawTrees());
+    frames.push_back({srr::_frVolumePlace, U32(20 + name.size()) + U64(0) + U64(capacity) + Text(name) + U64(1) +
+                                               U64(start) + U64(sectors)});
+    return frames;
+  };
+  const uint64_t sectors = (16u << 20) / 512;
+  EXPECT_EQ(Load(file("bigger.rsf", placed((16u << 20) + 512, 0, sectors))), srr::kLoadDeviceChanged);
+  EXPECT_EQ(Load(file("moved.rsf", placed(16u << 20, 2048, sectors - 2048))), srr::kLoadDeviceChanged);
+  EXPECT_EQ(Load(file("resized.rsf", placed(16u << 20, 0, sectors - 1))), srr::kLoadDeviceChanged);
+  EXPECT_EQ(Load(file("otherdisk.rsf", placed(16u << 20, 0, sectors, "Stick t"))), srr::kLoadDeviceChanged)
+      << "another medium where the disk was";
+  auto cut = placed(16u << 20, 0, sectors);
+  cut.back().second.pop_back();
+  EXPECT_EQ(Load(file("cutplace.rsf", cut)), srr::kLoadBadDevice);
+  EXPECT_EQ(Load(file("placed.rsf", placed(16u << 20, 0, sectors))), 0u);
+  EXPECT_EQ(scan_.GetFileSystemNode().size(), 1u);
+
   // Whole, the trees come back: a complete scan of the disk replays them
   // (the engine's searchers are made and ended without reading it).
   EXPECT_EQ(Load(file("good.rsf", Frames(disk, RawTrees()))), 0u);
@@ -219,9 +240,10 @@ TEST_F(BlankDisks, ASaveWritesTheThreeFramesOrNoFileAtAll) {
   EXPECT_FALSE(scan_.IsDeepScan());
   EXPECT_EQ(Save(out / "empty.rsf"), 0u);
   const Bytes saved = testsupport::ReadFile(out / "empty.rsf");
-  // The file as the layout has it: the header, then the three frames.
+  // The file as the layout has it: the header, the three frames, then the
+  // places (the disk itself, at its start).
   const Bytes signature = Hex("EAF4B31C0543B64AB4B8244A33D913BB");
-  ASSERT_EQ(saved.size(), 132u + 36 + 12 + 36 + 24 + 7 + 36 + 8);
+  ASSERT_EQ(saved.size(), 132u + 36 + 12 + 36 + 24 + 7 + 36 + 8 + 36 + 4 + 27 + 8);
   EXPECT_EQ(Bytes(saved.begin(), saved.begin() + 16), signature);
   EXPECT_EQ(Bytes(saved.begin() + 16, saved.begin() + 20), U32(5800));
   EXPECT_EQ(Bytes(saved.begin() + 24, saved.begin() + 28), U32(1)) << "status";
@@ -230,8 +252,11 @@ TEST_F(BlankDisks, ASaveWritesTheThreeFramesOrNoFileAtAll) {
   EXPECT_EQ(Bytes(saved.begin() + 180, saved.begin() + 247),
             signature + Hex("76A672B048058B46BA9E91093A63B517 1F000000") + U64(8 << 20) +
                 Hex("00000000 FFFFFFFF FFFFFFFF 07000000 537469636B2072"));  // "Stick r"
-  EXPECT_EQ(Bytes(saved.begin() + 247, saved.end()),
+  EXPECT_EQ(Bytes(saved.begin() + 247, saved.begin() + 291),
             signature + Hex("6CF208D28C07344E9D71D91F535F7B57 08000000 0000000000000000"));
+  EXPECT_EQ(Bytes(saved.begin() + 291, saved.end()),
+            signature + Hex("3E1B7A52C4094D8FB6215AE3904C17D8 27000000 1B000000 0000000000000000") + U64(8 << 20) +
+                Text("Stick r") + U64(0));
 
   // Over an older file: a failed save leaves it as it was.
   ASSERT_EQ(Load(dir_ / "empty.rsf"), 0u);

@@ -342,6 +342,60 @@ TEST(ScanResultReplay, VolumesTakeTheirOwnTreesInOrderAndADiskTakesAll) {
   EXPECT_EQ(replay.damage, 0);
 }
 
+// Unnamed volumes of one disk all show as "Disk". With the places a file
+// keeps, each tree goes to the volume at its place; without them (older
+// files), to the volume of its name and searcher, never to the first volume
+// of that name whatever its file system.
+TEST(ScanResultReplay, TreesGoToTheVolumeAtTheirPlaceElseToTheirNameAndSearcher) {
+  testsupport::TempDir dir;
+  FileRecord file;
+  const auto section = [&](int64_t root, uint32_t searcher, uint16_t partition) {
+    file.id = root * 10;
+    file.parent = root;
+    return Section(root, searcher, "Disk", {PartitionEntry(partition)}, {file.Encode()});
+  };
+  // NTFS at 2048, FAT at 247808, and a second NTFS at 600000.
+  WriteNodes(dir / "disk.rsf", NodesPayload({section(1, 35, 101), section(2, 32, 102), section(3, 35, 103)}));
+  using Seen = KVRestoreScanSink::VolumeSeen;
+  const auto run = [&](bool placed, const std::vector<Seen>& volumes) {
+    Replay replay(dir / "disk.rsf", {true, false, "Disk"});
+    if (placed) replay.sink.SetPlaces({{2048, 1000}, {247808, 2000}, {600000, 3000}});
+    size_t at = 0;
+    replay.sink.SetLocator([&](IStorageDevice*) { return volumes[at]; });
+    std::vector<std::string> taken;
+    for (at = 0; at < volumes.size(); ++at) {
+      replay.Run();
+      std::string partitions;
+      for (int type : {32, 35}) {
+        for (const CSearchedPartitionInfo* p : replay.sink.GetSearchedPartition(type)) {
+          partitions += std::to_string(p->GetPartitionIndex()) + " ";
+        }
+      }
+      taken.push_back(partitions);
+    }
+    EXPECT_EQ(replay.damage, 0);
+    return taken;
+  };
+  const Seen ntfs{{2048, 1000}, 35}, fat{{247808, 2000}, 32}, ntfs2{{600000, 3000}, 35};
+  EXPECT_EQ(run(true, {ntfs, fat, ntfs2}), (std::vector<std::string>{"101 ", "102 ", "103 "}));
+  EXPECT_EQ(run(true, {fat, ntfs2, ntfs}), (std::vector<std::string>{"102 ", "103 ", "101 "}))
+      << "by place, whatever order the volumes come in";
+  EXPECT_EQ(run(true, {{{2048, 999}, 35}, {{247809, 2000}, 32}}), (std::vector<std::string>{"", ""}))
+      << "a volume of another size or start takes nothing";
+  EXPECT_EQ(run(false, {ntfs, fat, ntfs2}), (std::vector<std::string>{"101 ", "102 ", "103 "}))
+      << "without places: the k-th volume of a name and searcher takes the k-th tree of both";
+  EXPECT_EQ(run(false, {{{-1, 0}, -1}}), (std::vector<std::string>{"102 101 "}))
+      << "a volume whose searcher is not known takes the first tree of each searcher, as before";
+
+  // A file whose places do not count its trees is damaged.
+  Replay counted(dir / "disk.rsf", {true, false, "Disk"});
+  counted.sink.SetPlaces({{2048, 1000}});
+  counted.sink.SetLocator([&](IStorageDevice*) { return ntfs; });
+  counted.Run();
+  EXPECT_EQ(counted.damage, 1);
+  EXPECT_EQ(counted.sink.GetDamage(), "placement count");
+}
+
 TEST(ScanResultReplay, ATreeWithoutPartitionsComesBackEmptyAndAStopStillFinishesTheTree) {
   testsupport::TempDir dir;
   FileRecord a, b;

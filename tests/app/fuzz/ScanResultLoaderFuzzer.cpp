@@ -1,7 +1,8 @@
 // Fuzz target for the reader of saved scan results: the input is a whole
 // ".rsf" file. Its header and scan-kind and device frames are read as a load
-// reads them, then its trees are replayed, once as for a whole disk and once
-// for a volume named "v", into the real tree builder. Whatever the bytes,
+// reads them, then its trees are replayed, once as for a whole disk, once
+// for a volume named "v" and once for the volume at the first tree's place,
+// into the real tree builder. Whatever the bytes,
 // nothing may crash, hang or allocate more than the file holds, and every
 // node shown must hang below a root.
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "app/KVRestoreScanSink.h"
@@ -33,7 +35,8 @@ const std::string& InputPath() {
   return path;
 }
 
-void ReadFrames(CRSData& archive) {
+// The places of the trees, when the file has a whole place frame.
+std::optional<SaveRestoreResult::PlaceRecord> ReadFrames(CRSData& archive) {
   namespace srr = SaveRestoreResult;
   FILEHEADER header;
   archive.ReadFileHeader(header);
@@ -54,6 +57,14 @@ void ReadFrames(CRSData& archive) {
     } catch (const CRSException&) {
     }
   }
+  try {
+    archive.OpenFrame(srr::_frVolumePlace);
+    srr::RecordReader reader(&archive);
+    return srr::DecodePlace(reader);
+  } catch (const srr::CRecordDamage&) {
+  } catch (const CRSException&) {
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -66,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   CRSData archive(RSModeRead);
   if (archive.StartRS(InputPath().c_str(), 0) == 0) return 0;
-  ReadFrames(archive);
+  const auto places = ReadFrames(archive);
 
   treetest::RecordingTree shown;
   treetest::FakeFilter filter;
@@ -80,6 +91,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sink.SetDirecotryTreeBuilder(builder, &progress, nullptr);
   view = {true, false, "v"};
   sink.SetDirecotryTreeBuilder(builder, &progress, nullptr);
+  // And for a volume at the first tree's place.
+  if (places.has_value() && !places->roots.empty()) {
+    sink.SetPlaces(places->roots);
+    const SaveRestoreResult::VolumePlace first = places->roots.front();
+    sink.SetLocator([first](IStorageDevice*) { return SaveRestoreResult::KVRestoreScanSink::VolumeSeen{first, -1}; });
+    sink.SetDirecotryTreeBuilder(builder, &progress, nullptr);
+  }
   if (!shown.problems.empty()) std::abort();
   builder->Release();
   archive.EndRS();

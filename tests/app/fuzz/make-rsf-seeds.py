@@ -13,6 +13,7 @@ SIGN = bytes.fromhex("EAF4B31C0543B64AB4B8244A33D913BB")
 SCAN_KIND = bytes.fromhex("94639B4081F6884EA20F5D635782ED75")
 DEVICE = bytes.fromhex("76A672B048058B46BA9E91093A63B517")
 NODES = bytes.fromhex("6CF208D28C07344E9D71D91F535F7B57")
+PLACE = bytes.fromhex("3E1B7A52C4094D8FB6215AE3904C17D8")
 
 
 def crc16(data):
@@ -69,11 +70,19 @@ def section(root_id, searcher, volume, partitions, files):
     return out + struct.pack("<I", 0xFFFFFFFF)
 
 
-def result(sections, kind=(2, 1), device_name="stick"):
+def result(sections, kind=(2, 1), device_name="stick", places=None):
     scan_kind = struct.pack("<III", 8, *kind)
     device = struct.pack("<QiiiI", 1 << 26, 0, -1, -1, len(device_name)) + device_name.encode()
     nodes = struct.pack("<Q", len(sections)) + b"".join(sections)
-    return header() + frame(SCAN_KIND, scan_kind) + frame(DEVICE, device) + frame(NODES, nodes)
+    out = header() + frame(SCAN_KIND, scan_kind) + frame(DEVICE, device) + frame(NODES, nodes)
+    if places is not None:
+        # Where the device lies on its disk, the disk's capacity and name,
+        # then each tree's volume: its start on the device and its sectors.
+        place = struct.pack("<IqQ", 20 + len(device_name), 0, 1 << 26) + text(device_name)
+        place += struct.pack("<Q", len(places))
+        place += b"".join(struct.pack("<qQ", start, sectors) for start, sectors in places)
+        out += frame(PLACE, place)
+    return out
 
 
 def main():
@@ -97,6 +106,7 @@ def main():
         "two-volumes-one-name.rsf": result(fat_trees, kind=(0, 0)),
         "no-partitions.rsf": result([section(3, 33, "v", [], [])]),
         "all.rsf": result([raw_tree, ntfs_tree] + fat_trees),
+        "placed.rsf": result([ntfs_tree] + fat_trees, kind=(0, 0), places=[(2048, 4096), (8192, 1024), (-1, 0)]),
     }
     for name, data in seeds.items():
         with open(os.path.join(out, name), "wb") as f:

@@ -112,7 +112,8 @@ class EnumLoop : public ::testing::Test {
         EXPECT_EQ(v->volumeName, label);
       }
       EXPECT_EQ(v->mounted, row.mountpoint.empty() ? 0u : 1u);
-      EXPECT_EQ(v->startSector, 0);
+      // blkid gives the start in 512-byte units.
+      EXPECT_EQ(std::to_string(v->startSector * row.logSec / 512), Value(blkid, "PART_ENTRY_OFFSET"));
       EXPECT_EQ(v->fileSystemType, enumtest::ExpectedFileSystemType(*it, blkid));
       if (Value(blkid, "PART_ENTRY_SCHEME") == "gpt") {
         // lsblk knows them only from a udev database.

@@ -1,0 +1,210 @@
+// Saved results of disks whose volumes lie in their second and later
+// partitions (tests/fixtures/placed), scanned, saved, loaded and copied out
+// by rsf_roundtrip in processes of their own: a whole disk's quick scan, one
+// volume's, and a complete scan of the disk with its table zeroed, on a
+// read-only loop device with the kernel's partition nodes and without them
+// (the volumes are then the application's own). Every file copied out of the
+// loaded result has the bytes of the same file copied out straight after
+// the scan, every original is among them, and the image is unchanged. The
+// same disk with a partition moved is refused.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/device/DeviceTestSupport.h"
+#include "support/Conformance.h"
+#include "support/ScratchWorkDir.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::ShellQuote;
+
+enum class Kind { kWholeDisk, kOneVolume, kDeepZeroed };
+
+struct Case {
+  const char* disk;     // mbr, gpt
+  bool partitionNodes;  // losetup -P
+  Kind kind;
+  const char* volume;  // the volume a one-volume scan reads
+};
+
+std::string Label(const Case& c) {
+  const char* kind = c.kind == Kind::kWholeDisk ? "WholeDisk" : c.kind == Kind::kOneVolume ? "OneVolume" : "DeepZeroed";
+  return std::string(c.disk) + kind + (c.partitionNodes ? "WithNodes" : "WithoutNodes");
+}
+std::string Name(const testing::TestParamInfo<Case>& info) { return Label(info.param); }
+void PrintTo(const Case& c, std::ostream* out) { *out << Label(c); }
+
+struct Original {
+  std::string fs, state, sha;
+};
+
+std::vector<Original> Originals(const fs::path& dir) {
+  std::vector<Original> out;
+  std::ifstream in(dir / "originals.tsv");
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    Original o;
+    std::getline(fields, o.fs, '\t');
+    std::getline(fields, o.state, '\t');
+    std::getline(fields, o.sha, '\t');
+    out.push_back(o);
+  }
+  return out;
+}
+
+// The partition number of `volume` on the disk (IMG.parts.tsv).
+int PartitionOf(const fs::path& image, const std::string& volume) {
+  std::ifstream in(image.string() + ".parts.tsv");
+  int number = 0;
+  std::string start, size, name;
+  while (in >> number >> start >> size >> name) {
+    if (name == volume) return number;
+  }
+  return 0;
+}
+
+// The "ok"/"failed" lines of a run's output, in order.
+std::vector<std::string> FileLines(const std::string& output) {
+  std::vector<std::string> lines;
+  std::istringstream in(output);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("ok ", 0) == 0 || line.rfind("failed ", 0) == 0) lines.push_back(line);
+  }
+  return lines;
+}
+
+class PlacedRoundTrip : public testing::TestWithParam<Case> {};
+
+TEST_P(PlacedRoundTrip, LoadedTreesCopyOutTheBytesTheScanCopiedOut) {
+  const Case& c = GetParam();
+  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
+  const fs::path dir =
+      conformance::FixtureDir("CLIPMENDER_PLACED_FIXTURES", fs::path(CLIPMENDER_BUILD_FIXTURES) / "placed");
+  const std::string why =
+      conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/placed/make-placed-images.sh", dir);
+  REQUIRE_OR_SKIP(why.empty(), why);
+
+  const fs::path image = dir / (std::string(c.disk) + (c.kind == Kind::kDeepZeroed ? "-zeroed.img" : ".img"));
+  testsupport::TempDir work;
+  // A copy of its own, under a name of its own: the device list tells disks
+  // apart by their backing file's name, and cases running side by side must
+  // not find each other's.
+  const fs::path disk = work.path() / (Label(c) + ".img");
+  testsupport::RunCommandOrFail("cp --sparse=always " + ShellQuote(image.string()) + " " + ShellQuote(disk.string()));
+  devicetest::ImageGuard guard(disk);
+  devicetest::LoopDevice loop(disk, 0, c.partitionNodes, true);
+  ASSERT_TRUE(loop.attached());
+  if (c.kind != Kind::kDeepZeroed) {
+    testsupport::RunCommand("udevadm settle 2>/dev/null");
+    // Some kernels leave the table to udev even with -P.
+    if (c.partitionNodes && !fs::exists(loop.Partition(2))) loop.Announce();
+    // Whether the volumes are the kernel's nodes or the application's own.
+    ASSERT_EQ(fs::exists(loop.Partition(2)), c.partitionNodes) << "partition nodes as losetup was asked";
+  }
+  std::string device = loop.path();
+  if (c.kind == Kind::kOneVolume) {
+    const int number = PartitionOf(image, c.volume);
+    ASSERT_GT(number, 0) << c.volume;
+    device = loop.Partition(number);
+  }
+
+  const std::string tool = CLIPMENDER_RSF_ROUNDTRIP;
+  const fs::path fresh = work.path() / "fresh", loaded = work.path() / "loaded", rsf = work.path() / "r.rsf";
+  const auto scanned = testsupport::RunCommand(
+      ShellQuote(tool) + " scan " + (c.kind == Kind::kDeepZeroed ? "--deep " : "") + "--recover-to " +
+      ShellQuote(fresh.string()) + " " + ShellQuote(device) + " " + ShellQuote(rsf.string()));
+  ASSERT_EQ(scanned.exitCode, 0) << scanned.output;
+  const auto recovered = testsupport::RunCommand(ShellQuote(tool) + " recover " + ShellQuote(rsf.string()) + " " +
+                                                 ShellQuote(loaded.string()));
+  EXPECT_EQ(recovered.exitCode, 0) << recovered.output;
+
+  // The same files, each copied out, with the same bytes.
+  const std::vector<std::string> before = FileLines(scanned.output), after = FileLines(recovered.output);
+  EXPECT_EQ(after, before);
+  ASSERT_FALSE(before.empty());
+  const auto freshHashes = conformance::HashAll(fresh), loadedHashes = conformance::HashAll(loaded);
+  EXPECT_EQ(freshHashes.size(), before.size());
+  for (const auto& [path, sha] : freshHashes) {
+    const auto it = loadedHashes.find(path);
+    if (it == loadedHashes.end()) {
+      ADD_FAILURE() << path << " not copied out of the loaded result";
+    } else {
+      EXPECT_EQ(it->second, sha) << path << " differs once loaded";
+    }
+  }
+
+  // Every original of the volumes scanned is among them; a complete scan
+  // needs only the live ones (deleted FAT entries lose their chains).
+  std::set<std::string> copied;
+  for (const auto& [path, sha] : loadedHashes) copied.insert(sha);
+  for (const Original& o : Originals(dir)) {
+    if (c.kind == Kind::kOneVolume && o.fs != c.volume) continue;
+    if (c.kind == Kind::kDeepZeroed && o.state != "live") continue;
+    EXPECT_TRUE(copied.count(o.sha) != 0) << o.fs << " " << o.state << " " << o.sha << " not copied out";
+  }
+}
+
+// The same disk (its name and capacity) with its FAT32 partition moved:
+// the load is refused instead of reading the saved runs from elsewhere.
+TEST(PlacedRefused, ADiskWhoseTableMovedAVolumeIsNotReadFromTheWrongPlace) {
+  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
+  REQUIRE_TOOL("sfdisk");
+  const fs::path dir =
+      conformance::FixtureDir("CLIPMENDER_PLACED_FIXTURES", fs::path(CLIPMENDER_BUILD_FIXTURES) / "placed");
+  const std::string why =
+      conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/placed/make-placed-images.sh", dir);
+  REQUIRE_OR_SKIP(why.empty(), why);
+  testsupport::TempDir work;
+  const std::string tool = CLIPMENDER_RSF_ROUNDTRIP;
+  const fs::path rsf = work.path() / "r.rsf", original = work.path() / "moving" / "mbr-moved.img",
+                 moved = work.path() / "mbr-moved.img";
+  fs::create_directories(original.parent_path());
+  testsupport::RunCommandOrFail("cp --sparse=always " + ShellQuote((dir / "mbr.img").string()) + " " +
+                                ShellQuote(original.string()));
+  {
+    devicetest::ImageGuard guard(original);
+    devicetest::LoopDevice loop(original, 0, false, true);
+    ASSERT_TRUE(loop.attached());
+    testsupport::RunCommandOrFail(ShellQuote(tool) + " scan " + ShellQuote(loop.path()) + " " +
+                                  ShellQuote(rsf.string()));
+  }
+  testsupport::RunCommandOrFail("cp --sparse=always " + ShellQuote(original.string()) + " " +
+                                ShellQuote(moved.string()));
+  const int number = PartitionOf(dir / "mbr.img", "fat32");
+  testsupport::RunCommandOrFail("echo 'start=45056, size=+' | sfdisk -q -N " + std::to_string(number) + " " +
+                                ShellQuote(moved.string()));
+  devicetest::LoopDevice loop(moved, 0, false, true);
+  ASSERT_TRUE(loop.attached());
+  const auto loaded = testsupport::RunCommand(ShellQuote(tool) + " recover " + ShellQuote(rsf.string()) + " " +
+                                              ShellQuote((work.path() / "out").string()));
+  EXPECT_NE(loaded.exitCode, 0);
+  EXPECT_NE(loaded.output.find("load error 9"), std::string::npos) << loaded.output;
+  EXPECT_TRUE(FileLines(loaded.output).empty());
+}
+
+// Each disk: the whole disk, one volume behind others (FAT32 after NTFS on
+// the MBR disk, HFS+ last on the GPT disk), the disk without its table.
+std::vector<Case> Cases() {
+  std::vector<Case> out;
+  for (const bool nodes : {false, true}) {
+    out.push_back({"mbr", nodes, Kind::kWholeDisk, ""});
+    out.push_back({"mbr", nodes, Kind::kOneVolume, "fat32"});
+    out.push_back({"gpt", nodes, Kind::kWholeDisk, ""});
+    out.push_back({"gpt", nodes, Kind::kOneVolume, "hfs"});
+    out.push_back({nodes ? "gpt" : "mbr", nodes, Kind::kDeepZeroed, ""});
+  }
+  return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Disks, PlacedRoundTrip, testing::ValuesIn(Cases()), Name);
+
+}  // namespace

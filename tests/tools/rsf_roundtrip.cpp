@@ -1,0 +1,259 @@
+// A saved scan result's round trip from the command line, through the
+// application core on this machine's devices:
+//
+//   rsf_roundtrip scan [--deep] [--recover-to DIR] DEVICE OUT.rsf
+//   rsf_roundtrip recover IN.rsf DIR
+//
+// `scan` scans DEVICE as the results window does (a whole disk volume by
+// volume, or one volume; every sector with --deep) and saves the result as
+// the window saves it; with --recover-to it also copies every file out of the
+// fresh scan into DIR, as `recover` does. DEVICE is a disk's node
+// (/dev/loop3), a volume's (/dev/loop3p2), or the name a partition's node
+// would have when the kernel made none (the application's own volume for
+// partition 2 of /dev/loop3).
+//
+// `recover` loads IN.rsf as the windows load it, then copies every file of
+// every tree into DIR/<tree>/<path in the tree>, where <tree> is the tree's
+// number, searcher and volume name, and prints one line per file, "ok PATH"
+// or "failed PATH" (PATH below DIR). Both exit non-zero when the load or the
+// save reported an error or a file failed.
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <list>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "DataRecovery.h"
+#include "DeviceData.h"
+#include "FileNode.h"
+#include "app/KVCPPPublic.h"
+#include "app/KVSaveAndRestoreNodeOperate.h"
+#include "app/KVUIController.h"
+#include "app/KVUIDeviceData.h"
+#include "app/KVUIRecovery.h"
+#include "app/KVUIScan.h"
+#include "platform/NotificationCenter.h"
+#include "scan/CRecoveryController.h"
+#include "tree/CDirectoryTreeBuilder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int Usage(const char* self) {
+  std::fprintf(stderr, "usage: %s scan [--deep] [--recover-to DIR] DEVICE OUT.rsf\n       %s recover IN.rsf DIR\n",
+               self, self);
+  return 64;
+}
+
+// A name as one path component: no separators, never "." or "..".
+std::string Component(const char* name) {
+  std::string out = name != nullptr ? name : "";
+  for (char& c : out) {
+    if (c == '/' || c == '\0') c = '_';
+  }
+  if (out.empty() || out == "." || out == "..") out = "_" + out;
+  return out;
+}
+
+// The engine's controllers, whose tree builders skip the second they wait
+// before a tree's first batch for a window to settle its new root: there is
+// no window here, and what the trees hold is the same.
+KVUIScan::ControllerFactory WithoutPause() {
+  return [](_RECOVERY_CONTROLLER_TYPE kind) {
+    IRecoveryController* controller = CreateRecoveryController(kind);
+    if (auto* base = dynamic_cast<CRecoveryControllerBase*>(controller)) {
+      RecoveryControllerParts parts;
+      parts.makeTreeBuilder = [](bool restoring) {
+        IDirecotryTreeBuilder* builder = CreateTreeBuilder(restoring);
+        if (auto* tree = dynamic_cast<CDirectoryTreeBuilder*>(builder)) tree->SetPause({});
+        return builder;
+      };
+      base->SetParts(parts);
+    }
+    return controller;
+  };
+}
+
+// The device DEVICE names among this machine's (see the header).
+IStorageDevice* FindDevice(KVUIDeviceData& devices, const std::string& path) {
+  std::list<_DiskVolumeData> disks;
+  devices.GetAllDeviceInfo(disks);
+  for (const _DiskVolumeData& disk : disks) {
+    if (disk.description == path) return devices.GetDiskStorageByIndex(disk.diskIndex);
+  }
+  for (const _DiskVolumeData& disk : disks) {
+    for (const _DiskVolumeData& volume : disk.children) {
+      IStorageDevice* device = devices.GetStorageByDiskVolumeIndex(volume.diskIndex, volume.volumeIndex);
+      const CCollectedVolumeDeviceInfoStruct* info = VolumeRecordOf(device);
+      if (info == nullptr) continue;
+      if (info->bsdName[0] != '\0' && "/dev/" + std::string(info->bsdName) == path) return device;
+      // The node the partition would have: the disk's, "p" when the disk's
+      // name ends in a digit, and the partition number.
+      if (info->partitionNumber > 0) {
+        const std::string number = std::to_string(info->partitionNumber);
+        const bool digit =
+            !disk.description.empty() && std::isdigit(static_cast<unsigned char>(disk.description.back()));
+        if (disk.description + (digit ? "p" : "") + number == path) return device;
+      }
+    }
+  }
+  return nullptr;
+}
+
+// Runs one operation of the controller (a save or a load) to its end and
+// answers its error.
+uint64_t RunSaveOrLoad(int save, const std::string& path) {
+  bool finished = false;
+  QObject owner;
+  platform::NotificationCenter::DefaultCenter().AddObserver("QueryProgressFinish", &owner,
+                                                            [&finished](const platform::Notification&) {
+                                                              finished = true;
+                                                              QCoreApplication::quit();
+                                                            });
+  // An operation that never ends is a failure, not a hang.
+  QTimer::singleShot(600000, [] { QCoreApplication::exit(3); });
+  if (!KVUIController::beginSaveOrRestoreNode(save, QString::fromStdString(path))) {
+    std::fprintf(stderr, "the %s did not start\n", save != 0 ? "save" : "load");
+  }
+  if (!finished && QCoreApplication::exec() != 0) return ~uint64_t{0};
+  platform::NotificationCenter::DefaultCenter().RemoveObserver(&owner);
+  uint64_t total = 0, current = 0, error = 0;
+  KVUIController::GetSaveorRestoreProgress(&total, &current, &error, save);
+  return error;
+}
+
+// Copies every file of every tree into `folder`, one line per file; answers
+// how many failed.
+uint64_t RecoverEveryFile(KVUIScan& scan, KVUIDeviceData& devices, const fs::path& folder) {
+  KVUIRecovery recovery(&scan, &devices);
+  recovery.SetStatus(KVOperationRunning);
+  recovery.ResetParam();
+  IRecoveryController* controller = scan.GetRecoveryController();
+  const bool quick = controller != nullptr && controller->thisType() == RECOVERY_CONTROLLER_DELETED;
+  uint64_t failed = 0;
+  int number = 0;
+  for (IFilesystemNode* root : scan.GetFileSystemNode()) {
+    ++number;
+    const std::string tree =
+        std::to_string(number) + "-" + std::to_string(root->GetSearcheType()) + "-" + Component(root->GetVolumeName());
+    // Depth first, each folder's children in their order; names taken twice
+    // in one folder get "~2", "~3"...
+    std::vector<std::pair<IFileNode*, fs::path>> stack{{root, fs::path(tree)}};
+    while (!stack.empty()) {
+      auto [folderNode, at] = stack.back();
+      stack.pop_back();
+      std::map<std::string, int> taken;
+      std::vector<std::pair<IFileNode*, fs::path>> children;
+      for (IFileNode* child = folderNode->GetFirstChild(); child != nullptr; child = child->GetNextNode()) {
+        std::string name = Component(child->GetFileName());
+        if (const int seen = ++taken[name]; seen > 1) name += "~" + std::to_string(seen);
+        children.emplace_back(child, at / name);
+      }
+      for (auto it = children.rbegin(); it != children.rend(); ++it) {
+        IFileNode* node = it->first;
+        if (node->IsDirectory() != 0) {
+          stack.push_back(*it);
+          continue;
+        }
+        const fs::path target = folder / it->second;
+        std::error_code error;
+        fs::create_directories(target.parent_path(), error);
+        IDataRecovery* copyOut = quick
+                                     ? scan.GetFileNodeDataRecover(node)
+                                     : recovery.GetDataRecoveryByType(KVCPPPublic::instance().GetNodeSearcheType(node));
+        bool ok = false;
+        if (copyOut != nullptr && !error) {
+          std::lock_guard<std::mutex> copying(KVUIRecovery::CopyOutLock(copyOut));
+          IFileReader* reader = copyOut->SetRecoverNode(node);
+          const ResultCode result = copyOut->RecoverTo(target.c_str(), &recovery, 0);
+          if (reader != nullptr) reader->Release();
+          const uint64_t copied = fs::file_size(target, error);
+          // A file of no bytes has no runs to read: the empty copy is all of it.
+          ok = !error && copied == node->GetFileSize() &&
+               (!result::IsFailure(result) ||
+                (node->GetFileSize() == 0 && result::Error(result) == result::kErrNoReader));
+        }
+        if (!ok) ++failed;
+        std::printf("%s %s\n", ok ? "ok" : "failed", it->second.c_str());
+      }
+    }
+  }
+  recovery.ReleaseDataRecovery();
+  return failed;
+}
+
+int Scan(bool deep, const std::string& recoverTo, const std::string& device, const std::string& out) {
+  KVUIDeviceData devices;
+  devices.InitDeviceInfo();
+  IStorageDevice* storage = FindDevice(devices, device);
+  if (storage == nullptr) {
+    std::fprintf(stderr, "no device %s on this machine\n", device.c_str());
+    return 2;
+  }
+  KVUIScan scan(&devices, WithoutPause());
+  KVSaveAndRestoreNodeOperate saver;
+  KVUIController::UseScan(&scan);
+  KVUIController::UseSaveDevices(&devices);
+  KVUIController::UseSaveOperation(&saver);
+  scan.SetDeepScan(deep ? 1 : 0);
+  scan.SetStatus(KVOperationRunning);
+  const ResultCode scanned = scan.DoScan(storage, nullptr);
+  if (result::IsFailure(scanned) || scan.GetFileSystemNode().empty()) {
+    std::fprintf(stderr, "the scan found nothing (0x%llx)\n", static_cast<unsigned long long>(scanned));
+    return 2;
+  }
+  const uint64_t saved = RunSaveOrLoad(1, out);
+  saver.WaitForThreads(std::chrono::seconds(30));
+  uint64_t failed = 0;
+  if (!recoverTo.empty()) failed = RecoverEveryFile(scan, devices, recoverTo);
+  std::printf("save error %llu\n", static_cast<unsigned long long>(saved));
+  KVUIController::UseScan(nullptr);
+  KVUIController::UseSaveDevices(nullptr);
+  KVUIController::UseSaveOperation(nullptr);
+  return saved == 0 && failed == 0 ? 0 : 1;
+}
+
+int Recover(const std::string& in, const std::string& folder) {
+  KVUIDeviceData devices;
+  KVUIScan scan(&devices, WithoutPause());
+  KVUIController::UseScan(&scan);
+  KVUIController::UseSaveDevices(&devices);
+  const uint64_t loaded = RunSaveOrLoad(0, in);
+  scan.WaitForThreads(std::chrono::seconds(60));
+  uint64_t failed = 0;
+  if (loaded == 0) failed = RecoverEveryFile(scan, devices, folder);
+  std::printf("load error %llu\n", static_cast<unsigned long long>(loaded));
+  KVUIController::UseScan(nullptr);
+  KVUIController::UseSaveDevices(nullptr);
+  return loaded == 0 && failed == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage(argv[0]);
+  QCoreApplication app(argc, argv);
+  const std::string command = argv[1];
+  if (command == "recover") return argc == 4 ? Recover(argv[2], argv[3]) : Usage(argv[0]);
+  if (command != "scan") return Usage(argv[0]);
+  bool deep = false;
+  std::string recoverTo;
+  std::vector<std::string> rest;
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--deep") == 0) {
+      deep = true;
+    } else if (std::strcmp(argv[i], "--recover-to") == 0 && i + 1 < argc) {
+      recoverTo = argv[++i];
+    } else {
+      rest.emplace_back(argv[i]);
+    }
+  }
+  return rest.size() == 2 ? Scan(deep, recoverTo, rest[0], rest[1]) : Usage(argv[0]);
+}
