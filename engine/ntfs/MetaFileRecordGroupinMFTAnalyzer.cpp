@@ -75,6 +75,8 @@ void CMetaFileRecordGroupinMFTAnalyzer::AnalyzeNTFSMetaFileRecord(int64_t sector
   if (!valid) return;
   if (index == kMFT) {
     m_groupStart = sector;
+    // The group's records are the size of the $MFT's own.
+    m_sectorsPerRecord = std::max<int64_t>(1, record->GetSize() / std::max<int64_t>(1, m_sectorSize));
     if (m_mfts.size() >= kNTFSFoundRecordCap) return;
     std::unique_ptr<CMFTInfo> info(CMFTInfo::Build(*record, sector, m_sectorSize));
     if (info == nullptr) {

@@ -43,9 +43,7 @@ struct CNTFSDirectoryTreeBuilder::CMFTDirectoryTreeBuildInfo {
 };
 
 CNTFSDirectoryTreeBuilder::CNTFSDirectoryTreeBuilder(IStorageDevice* device, uint32_t sectorSize)
-    : m_device(device),
-      m_sectorSize(sectorSize != 0 ? sectorSize : 512),
-      m_sectorsPerRecord(std::max<int64_t>(1, kFileRecordBytes / m_sectorSize)) {}
+    : m_device(device), m_sectorSize(sectorSize != 0 ? sectorSize : 512) {}
 
 CNTFSDirectoryTreeBuilder::~CNTFSDirectoryTreeBuilder() = default;
 
@@ -119,7 +117,7 @@ void CNTFSDirectoryTreeBuilder::OrganizeMatchedMFTInfo(const CNTFSIntelligentSea
     // The log finder reads clusters counted from the partition's start.
     selected->finder = std::make_unique<CFindFileFromLogFile>();
     if (selected->finder->Init(m_device, &mft->GetDataRunList(), static_cast<uint8_t>(m_sectorsPerCluster), m_start,
-                               kFileRecordBytes)) {
+                               mft->GetFileRecordBytes())) {
       selected->finder->Analyzer();
     } else {
       selected->finder.reset();
@@ -130,9 +128,12 @@ void CNTFSDirectoryTreeBuilder::OrganizeMatchedMFTInfo(const CNTFSIntelligentSea
 
 void CNTFSDirectoryTreeBuilder::ReadFileProperties(const std::vector<CCommonFileRecordPositionInfo>& positions) {
   // Blocks end on whole records, so that no record is cut by a block end.
-  const int64_t spr = m_sectorsPerRecord;
-  const int64_t recordsPerBlock = std::max<int64_t>(1, BLOCK_MAX_TOTAL_SECTORS / spr);
   for (const CCommonFileRecordPositionInfo& run : positions) {
+    // Each run knows the size of its records, which the block pass read
+    // from their headers.
+    const int64_t spr = run.GetSectorsPerRecord();
+    if (spr <= 0 || spr > BLOCK_MAX_TOTAL_SECTORS) continue;
+    const int64_t recordsPerBlock = BLOCK_MAX_TOTAL_SECTORS / spr;
     const int64_t first = run.GetFileRecordStartSector();
     const int64_t count = run.GetFileRecordCount();
     if (first < 0 || count <= 0 || first >= m_end || count > (INT64_MAX - first) / spr) continue;
@@ -141,32 +142,32 @@ void CNTFSDirectoryTreeBuilder::ReadFileProperties(const std::vector<CCommonFile
     const int64_t last = std::min(count, (m_end - first) / spr);
     while (k < last) {
       const int64_t records = std::min(recordsPerBlock, last - k);
-      ReadFilePropertiesfromBlock(first + k * spr, records * spr);
+      ReadFilePropertiesfromBlock(first + k * spr, records * spr, spr);
       k += records;
     }
   }
 }
 
-void CNTFSDirectoryTreeBuilder::ReadFilePropertiesfromBlock(int64_t first, int64_t sectors) {
-  if (sectors <= 0 || sectors > BLOCK_MAX_TOTAL_SECTORS) return;
+void CNTFSDirectoryTreeBuilder::ReadFilePropertiesfromBlock(int64_t first, int64_t sectors, int64_t spr) {
+  if (sectors <= 0 || sectors > BLOCK_MAX_TOTAL_SECTORS || spr <= 0) return;
   if (m_device->ReadSector(m_block.data(), first, sectors) == 0) {
     // A block that cannot be read whole is read record by record, so that
     // one bad sector costs only its own record.
-    for (int64_t at = 0; at + m_sectorsPerRecord <= sectors; at += m_sectorsPerRecord) {
+    for (int64_t at = 0; at + spr <= sectors; at += spr) {
       uint8_t* record = m_block.data() + at * m_sectorSize;
-      if (m_device->ReadSector(record, first + at, m_sectorsPerRecord) != 0) {
-        BuildCommonFileRecordInfo(record, first + at);
-      }
+      if (m_device->ReadSector(record, first + at, spr) != 0) BuildCommonFileRecordInfo(record, first + at, spr);
     }
     return;
   }
-  for (int64_t at = 0; at + m_sectorsPerRecord <= sectors; at += m_sectorsPerRecord) {
-    BuildCommonFileRecordInfo(m_block.data() + at * m_sectorSize, first + at);
+  for (int64_t at = 0; at + spr <= sectors; at += spr) {
+    BuildCommonFileRecordInfo(m_block.data() + at * m_sectorSize, first + at, spr);
   }
 }
 
-void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfo(uint8_t* bytes, int64_t sector) {
-  const int size = kFileRecordBytes;
+void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfo(uint8_t* bytes, int64_t sector, int64_t spr) {
+  // The whole record, or the one sector that holds it; the record's header
+  // bounds what is read of it.
+  const int size = static_cast<int>(std::min<int64_t>(spr * m_sectorSize, INT32_MAX));
   if (CIsMetaFileRecord::IsMetaFileRecord(bytes, size)) return;
   CCommonFileRecordInfo info;
   {
@@ -189,7 +190,7 @@ void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfo(uint8_t* bytes, int64_
   const CNTFSDataRunList* mftRuns = owner != nullptr ? &owner->mft->GetDataRunList() : nullptr;
   int64_t number = info.GetMFTFileRecordNumber();
   if (number < 0 && mftRuns != nullptr) {
-    number = GetMFTNumber(sector, *mftRuns, m_start, m_sectorsPerCluster, static_cast<uint32_t>(m_sectorsPerRecord));
+    number = GetMFTNumber(sector, *mftRuns, m_start, m_sectorsPerCluster, static_cast<uint32_t>(spr));
   }
   if (number >= 0 && number < kFirstUserRecord) return;
 
@@ -197,7 +198,7 @@ void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfo(uint8_t* bytes, int64_
   std::unique_ptr<CExtendFileRecordInfoList> extensions;
   if (mftRuns != nullptr) {
     extensions = CNTFSMultiFileRecord::InitExtendFileRecord(bytes, size, sector, spc, m_start, *m_device, mftRuns,
-                                                            static_cast<uint8_t>(m_sectorsPerRecord));
+                                                            static_cast<uint8_t>(spr));
   }
   CNTFSMultiFileRecord set(bytes, size, sector, m_device, extensions.get(), number);
   int64_t parent = -1;

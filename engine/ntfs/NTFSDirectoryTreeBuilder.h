@@ -40,7 +40,6 @@ class CNTFSDirectoryTreeBuilder {
  public:
   // The most sectors read at once.
   static constexpr int64_t BLOCK_MAX_TOTAL_SECTORS = 128;
-  static constexpr int kFileRecordBytes = 1024;
   static constexpr int kPartitionShift = 48;
   static constexpr int kMaxPartitionIndex = 0x7FFF;
 
@@ -77,15 +76,15 @@ class CNTFSDirectoryTreeBuilder {
 
   void OrganizeMatchedMFTInfo(const CNTFSIntelligentSearchInfo& info);
   void ReadFileProperties(const std::vector<CCommonFileRecordPositionInfo>& positions);
-  void ReadFilePropertiesfromBlock(int64_t first, int64_t sectors);
-  void BuildCommonFileRecordInfo(uint8_t* bytes, int64_t sector);
+  // Records of `sectorsPerRecord` sectors each, `sectors` in all.
+  void ReadFilePropertiesfromBlock(int64_t first, int64_t sectors, int64_t sectorsPerRecord);
+  void BuildCommonFileRecordInfo(uint8_t* bytes, int64_t sector, int64_t sectorsPerRecord);
   void HandOver(std::vector<Record>& records);
   // The node ID of MFT number `number` in this partition; -1 for none.
   int64_t NodeID(int64_t number) const;
 
   IStorageDevice* m_device;  // not owned
   uint32_t m_sectorSize;
-  int64_t m_sectorsPerRecord;
   int64_t m_start = 0;
   int64_t m_end = 0;
   uint32_t m_sectorsPerCluster = 0;

@@ -58,7 +58,6 @@ void CNTFSSearchController::PreparetoSearch() {
   if (m_sectorsPerBlock <= 0 || m_device == nullptr) return;
   const uint32_t sectorSize = m_device->GetSectorSize();
   m_sectorSize = sectorSize != 0 && sectorSize % 512 == 0 ? sectorSize : 512;
-  m_sectorsPerRecord = std::max<int64_t>(1, kFileRecordBytes / m_sectorSize);
   m_sectorsPerIndexRecord = std::max<int64_t>(1, kIndexRecordBytes / m_sectorSize);
   const int64_t total = m_device->GetTotalSectors();
   m_builder.SetDeviceTotalSectors(total);
@@ -72,7 +71,7 @@ void CNTFSSearchController::PreparetoSearch() {
 
   m_block.clear();  // made when a block cannot be borrowed
   m_unreadable.assign(static_cast<size_t>(m_sectorsPerBlock * m_unitsPerSector), 0);
-  m_record.assign(static_cast<size_t>(std::max<int64_t>(kFileRecordBytes, m_sectorSize)), 0);
+  m_record.assign(static_cast<size_t>(std::max<int64_t>(ntfs_record::kMaxRecordSize, m_sectorSize)), 0);
   DropPending();
   m_nextSector = -1;
   m_prepared = true;
@@ -308,21 +307,36 @@ void CNTFSSearchController::AdjustPartitionInfoAccordingtoFreshSearchedIndexReco
 // ---- FILE records ---------------------------------------------------------------
 
 void CNTFSSearchController::AnalyzeNTFSFileRecordSector(int64_t sector, const uint8_t* buffer, int64_t available) {
-  const int64_t recordBytes = static_cast<int64_t>(m_record.size());
   Pending& pending = m_pendingRecord;
   if (pending.sector >= 0) {
+    const int64_t recordBytes = static_cast<int64_t>(pending.bytes.size());
     const int64_t next = pending.sector + pending.sectors;
     if (next == sector && available >= recordBytes - pending.sectors * m_sectorSize) {
       const size_t kept = static_cast<size_t>(pending.sectors * m_sectorSize);
       std::memcpy(pending.bytes.data() + kept, buffer, static_cast<size_t>(recordBytes) - kept);
       const int64_t first = pending.sector;
-      std::memcpy(m_record.data(), pending.bytes.data(), m_record.size());
+      std::memcpy(m_record.data(), pending.bytes.data(), pending.bytes.size());
       pending = Pending();
-      AnalyzeFileRecordBuffer(first, m_record.data());
+      AnalyzeFileRecordBuffer(first, m_record.data(), recordBytes);
       return;
     }
-    pending = Pending();
+    // A record larger than two sectors is kept from further back than the
+    // block's last sector: the sectors it already holds are still looked at
+    // by themselves, and it waits for the next block.
+    if (next <= sector) pending = Pending();
   }
+  if (std::memcmp(buffer, "FILE", 4) != 0) {
+    // Not a record: only the group of metafile records learns that.
+    m_groupAnalyzer->AnalyzeNTFSMetaFileRecord(sector, nullptr);
+    return;
+  }
+  // Each volume chooses its record size (4096 bytes on volumes made for
+  // 4096-byte sectors) and writes it in every record: a record read short
+  // loses the attributes past its first kilobyte, a folder its index among
+  // them. A size the header does not vouch for is taken as 1024.
+  const int64_t recordBytes = std::min<int64_t>(
+      static_cast<int64_t>(m_record.size()),
+      std::max<int64_t>(ntfs_record::RecordExtent(buffer, ntfs_record::kMaxRecordSize), m_sectorSize));
   if (available < recordBytes) {
     if (available >= 512 && CNTFSFileRecordHeader::IsValid(buffer, 512)) {
       pending.sector = sector;
@@ -334,21 +348,18 @@ void CNTFSSearchController::AnalyzeNTFSFileRecordSector(int64_t sector, const ui
     }
     return;
   }
-  if (std::memcmp(buffer, "FILE", 4) != 0) {
-    // Not a record: only the group of metafile records learns that.
-    m_groupAnalyzer->AnalyzeNTFSMetaFileRecord(sector, nullptr);
-    return;
-  }
   // A copy: the record's update sequence is undone while it is examined,
   // which must not change the block that the next sectors are read from.
-  std::memcpy(m_record.data(), buffer, m_record.size());
-  AnalyzeFileRecordBuffer(sector, m_record.data());
+  std::memcpy(m_record.data(), buffer, static_cast<size_t>(recordBytes));
+  AnalyzeFileRecordBuffer(sector, m_record.data(), recordBytes);
 }
 
-void CNTFSSearchController::AnalyzeFileRecordBuffer(int64_t sector, const uint8_t* buffer) {
+void CNTFSSearchController::AnalyzeFileRecordBuffer(int64_t sector, const uint8_t* buffer, int64_t bytes) {
   uint8_t* record = m_record.data();
-  if (buffer != record) std::memcpy(record, buffer, m_record.size());
-  const CNTFSFileRecord view(record, static_cast<int>(m_record.size()), 0);
+  if (bytes <= 0 || bytes > static_cast<int64_t>(m_record.size())) return;
+  if (buffer != record) std::memcpy(record, buffer, static_cast<size_t>(bytes));
+  const CNTFSFileRecord view(record, static_cast<int>(bytes), 0);
+  const int64_t sectorsPerRecord = std::max<int64_t>(1, bytes / m_sectorSize);
   const uint32_t index = view.IsValid() ? CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(view)
                                         : CMetaFileRecordTypeAnalyzer::kNotMetaFile;
   m_groupAnalyzer->AnalyzeNTFSMetaFileRecord(sector, &view, index);
@@ -364,7 +375,7 @@ void CNTFSSearchController::AnalyzeFileRecordBuffer(int64_t sector, const uint8_
     m_upCaseAnalyzer->AnalyzeUpCaseFileRecord(sector, view);
   } else if (!view.IsExtendFileRecord() && !m_groupAnalyzer->IsaMetaFileRecordNotNeedtoCount(index) &&
              !m_logAnalyzer->IsaMetaFileRecordNotNeedtoCount()) {
-    AnalyzeNormalFileRecord(sector);
+    AnalyzeNormalFileRecord(sector, sectorsPerRecord);
   }
 }
 
@@ -377,12 +388,12 @@ void CNTFSSearchController::AnalyzeFolderFileRecordHavingIndexAllocation(int64_t
   const CFolderIndexAllocationInfo& known = *m_folders.emplace(number, std::move(folder))->second;
   const auto pages = m_indexRecords.equal_range(number);
   for (auto it = pages.first; it != pages.second; ++it) PlaceFromIndexRecord(it->second, known);
-  m_positions.emplace_back(sector);
+  m_positions.emplace_back(sector, std::max<int64_t>(1, record.GetSize() / m_sectorSize));
 }
 
-void CNTFSSearchController::AnalyzeNormalFileRecord(int64_t sector) {
-  if (!m_positions.empty() && m_positions.back().Merge(sector, m_sectorsPerRecord)) return;
-  if (m_positions.size() < kNTFSFoundRecordCap * 8) m_positions.emplace_back(sector);
+void CNTFSSearchController::AnalyzeNormalFileRecord(int64_t sector, int64_t sectorsPerRecord) {
+  if (!m_positions.empty() && m_positions.back().Merge(sector, sectorsPerRecord)) return;
+  if (m_positions.size() < kNTFSFoundRecordCap * 8) m_positions.emplace_back(sector, sectorsPerRecord);
 }
 
 // ---- the end of the scan ------------------------------------------------------

@@ -37,7 +37,6 @@ struct CIndexRecordInfo {
 class CNTFSSearchController final : public ICompleteFileSystemSearchController {
  public:
   static constexpr int kIndexRecordBytes = 4096;
-  static constexpr int kFileRecordBytes = 1024;
 
   CNTFSSearchController();
   ~CNTFSSearchController() override;
@@ -86,11 +85,12 @@ class CNTFSSearchController final : public ICompleteFileSystemSearchController {
   void AdjustPartitionInfoAccordingtoFreshSearchedIndexRecord(CandidatePtr candidate);
 
   void AnalyzeNTFSFileRecordSector(int64_t sector, const uint8_t* buffer, int64_t available);
-  void AnalyzeFileRecordBuffer(int64_t sector, const uint8_t* buffer);
+  // The record of `bytes` bytes at `sector` (`buffer` holds that many).
+  void AnalyzeFileRecordBuffer(int64_t sector, const uint8_t* buffer, int64_t bytes);
   void AnalyzeFolderFileRecordHavingIndexAllocation(int64_t sector, const CNTFSFileRecord& record);
-  // An ordinary base record (not past a cap): joins the run of records it
-  // follows or starts a new one.
-  void AnalyzeNormalFileRecord(int64_t sector);
+  // An ordinary base record of `sectorsPerRecord` sectors (not past a cap):
+  // joins the run of records it follows or starts a new one.
+  void AnalyzeNormalFileRecord(int64_t sector, int64_t sectorsPerRecord);
 
   IDirecotryTreeBuilder* m_treeBuilder = nullptr;
   // The device the pass hands its blocks from (the scan's cache), and what
@@ -104,7 +104,6 @@ class CNTFSSearchController final : public ICompleteFileSystemSearchController {
   IStorageDevice* m_device = nullptr;
   int m_sectorsPerBlock = 0;  // the source's sectors
   uint32_t m_sectorSize = 512;
-  int64_t m_sectorsPerRecord = 2;
   int64_t m_sectorsPerIndexRecord = 8;
   int64_t m_nextSector = -1;  // where the next block must start for joins to hold
   bool m_prepared = false;
@@ -112,7 +111,7 @@ class CNTFSSearchController final : public ICompleteFileSystemSearchController {
   const uint8_t* m_data = nullptr;    // the block being examined: borrowed, or m_block
   std::vector<uint8_t> m_block;       // a block that could not be borrowed
   std::vector<uint8_t> m_unreadable;  // per sector of the block: 1 when it could not be read
-  std::vector<uint8_t> m_record;      // the FILE record being examined
+  std::vector<uint8_t> m_record;      // the FILE record being examined (room for the largest)
   Pending m_pendingRecord;
   Pending m_pendingIndex;
 

@@ -1,5 +1,6 @@
 #include "ntfs/NTFSSearchInfo.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "ntfs/NTFSFileRecord.h"
@@ -124,7 +125,9 @@ int64_t CFolderIndexAllocationInfo::GetFirstClusterNO() const {
 }
 
 bool CCommonFileRecordPositionInfo::Merge(int64_t sector, int64_t sectorsPerRecord) {
-  if (m_first < 0 || sector != m_first + sectorsPerRecord * m_count) return false;
+  if (m_first < 0 || sectorsPerRecord != m_sectorsPerRecord || sector != m_first + sectorsPerRecord * m_count) {
+    return false;
+  }
   ++m_count;
   return true;
 }
@@ -141,6 +144,7 @@ bool CMFTInfo::InitFromBuffer(const CNTFSFileRecord& record, int64_t sector, uin
     return false;
   }
   m_runs = std::move(runs);
+  m_recordBytes = static_cast<uint32_t>(std::max(record.GetSize(), ntfs_record::kMinRecordSize));
   m_sectorsPerCluster = spc;
   m_sector = sector;
   return true;

@@ -88,9 +88,12 @@ class CMFTInfo {
   uint8_t GetSectorsPerFileRecord() const { return m_sectorsPerFileRecord; }
   void SetSectorsPerFileRecord(uint8_t sectors) { m_sectorsPerFileRecord = sectors; }
   uint8_t GetSectorsPerCluster() const { return m_sectorsPerCluster; }
+  // The size of the table's records: its own record's.
+  uint32_t GetFileRecordBytes() const { return m_recordBytes; }
 
  private:
   int64_t m_sector = -1;
+  uint32_t m_recordBytes = 1024;
   CNTFSDataRunList m_runs;
   uint8_t m_sectorsPerFileRecord = 2;
   uint8_t m_sectorsPerCluster = 0;
@@ -146,16 +149,25 @@ class CFolderIndexAllocationInfo {
 // A run of consecutive ordinary FILE records.
 class CCommonFileRecordPositionInfo {
  public:
-  explicit CCommonFileRecordPositionInfo(int64_t sector = -1) : m_first(sector), m_count(sector >= 0 ? 1 : 0) {}
+  // A run of one record of `sectorsPerRecord` sectors at `sector`: volumes
+  // choose their record size (1024 bytes mostly, 4096 on volumes made for
+  // 4096-byte sectors), and every record of a table has the same.
+  explicit CCommonFileRecordPositionInfo(int64_t sector = -1, int64_t sectorsPerRecord = 2)
+      : m_first(sector),
+        m_count(sector >= 0 ? 1 : 0),
+        m_sectorsPerRecord(sectorsPerRecord > 0 ? sectorsPerRecord : 1) {}
   int64_t GetFileRecordStartSector() const { return m_first; }
   int64_t GetFileRecordCount() const { return m_count; }
+  int64_t GetSectorsPerRecord() const { return m_sectorsPerRecord; }
   // Takes `sector` when it holds the record right after the run's last one
-  // (records of `sectorsPerRecord` sectors with nothing between).
+  // (records of the run's size, `sectorsPerRecord` sectors, with nothing
+  // between).
   bool Merge(int64_t sector, int64_t sectorsPerRecord = 2);
 
  private:
   int64_t m_first;
   int64_t m_count;
+  int64_t m_sectorsPerRecord;
 };
 
 class CCommonFileRecordInfo {

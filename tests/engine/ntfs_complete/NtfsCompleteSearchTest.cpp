@@ -64,6 +64,25 @@ TEST(NtfsCompleteSearch, FindsEveryVolumeWhereverBlocksCutItsStructures) {
   }
 }
 
+// A volume made for 4096-byte sectors has 4096-byte FILE records: its
+// metafile records are eight 512-byte sectors apart, and blocks of 61 and
+// 9 sectors cut them everywhere.
+TEST(NtfsCompleteSearch, VolumeOfLargeRecordsIsFoundWhereverBlocksCutThem) {
+  REQUIRE_MKNTFS();
+  const Volume v = MakeVolume(2048, 40000, 4096, 4096);
+  std::vector<uint8_t> bytes(60000 * 512);
+  ntfscomplete::Put(bytes, v);
+  testsupport::BytesDevice disk(bytes.data(), bytes.size());
+  for (const int block : {8192, 61, 9}) {
+    SCOPED_TRACE("block of " + std::to_string(block) + " sectors");
+    std::vector<uint32_t> flags;
+    EXPECT_EQ(Search(&disk, block, true, &flags), std::vector<Geometry>{v.geometry});
+    ASSERT_EQ(flags.size(), 1u);
+    EXPECT_EQ(flags[0] & (ev::kBootSector | ev::kBackupBootSector | ev::kMFTWithMirror),
+              ev::kBootSector | ev::kBackupBootSector | ev::kMFTWithMirror);
+  }
+}
+
 TEST(NtfsCompleteSearch, VolumeWithoutItsBootSectorIsFoundFromBackupAndTable) {
   REQUIRE_MKNTFS();
   ThreeVolumes three;

@@ -94,11 +94,12 @@ std::vector<Evidence> SearchEvidence(IStorageDevice* device, int blockSectors) {
   return out;
 }
 
-Volume MakeVolume(int64_t start, int64_t sectors, uint32_t cluster) {
+Volume MakeVolume(int64_t start, int64_t sectors, uint32_t cluster, uint32_t sectorBytes) {
   testsupport::TempDir dir;
   const std::string img = testsupport::ShellQuote((dir / "v.img").string());
   testsupport::RunCommandOrFail("truncate -s " + std::to_string(sectors * 512) + " " + img + " && mkntfs -F -f -q -c " +
-                                std::to_string(cluster) + " -p " + std::to_string(start) + " -H 255 -S 63 " + img +
+                                std::to_string(cluster) + " -s " + std::to_string(sectorBytes) + " -p " +
+                                std::to_string(start * 512 / sectorBytes) + " -H 255 -S 63 " + img +
                                 " >/dev/null 2>&1");
   Volume volume;
   volume.bytes = testsupport::ReadFile(dir / "v.img");
@@ -114,7 +115,8 @@ Volume MakeVolume(int64_t start, int64_t sectors, uint32_t cluster) {
   const uint64_t sectorSize = number(R"(Sector Size: (\d+))");
   const uint64_t clusterSize = number(R"(Cluster Size: (\d+))");
   const uint64_t lastCluster = number(R"(Total Cluster Range: 0 - (\d+))");
-  const uint32_t spc = sectorSize != 0 ? static_cast<uint32_t>(clusterSize / sectorSize) : 0;
+  if (sectorSize != sectorBytes) ADD_FAILURE() << "fsstat reads " << sectorSize << "-byte sectors";
+  const uint32_t spc = static_cast<uint32_t>(clusterSize / 512);
   volume.geometry = {start, spc, (lastCluster + 1) * spc};
   volume.mirrorCluster = static_cast<int64_t>(number(R"(First Cluster of MFT Mirror: (\d+))"));
   return volume;

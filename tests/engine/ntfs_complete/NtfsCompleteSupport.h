@@ -51,13 +51,15 @@ std::vector<Evidence> SearchEvidence(IStorageDevice* device, int blockSectors);
 
 // An mkntfs volume of `sectors` sectors with `cluster`-byte clusters, made for
 // a partition at `start`, its geometry as fsstat reads it, and where fsstat
-// says $MFTMirr begins.
+// says $MFTMirr begins. Made for `sectorBytes`-byte sectors (mkntfs then
+// sizes its FILE records to match), it is still laid out and counted in
+// 512-byte ones.
 struct Volume {
   std::vector<uint8_t> bytes;
   Geometry geometry;
   int64_t mirrorCluster = 0;
 };
-Volume MakeVolume(int64_t start, int64_t sectors, uint32_t cluster);
+Volume MakeVolume(int64_t start, int64_t sectors, uint32_t cluster, uint32_t sectorBytes = 512);
 // Copies the volume into `disk` (512-byte sectors) at its start.
 void Put(std::vector<uint8_t>& disk, const Volume& volume);
 

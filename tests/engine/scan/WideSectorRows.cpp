@@ -64,8 +64,11 @@ std::vector<Row> Rows() {
     disk.volumeAt = 1 << 20;
     rows.push_back(disk);
   }
-  for (Row narrow :
-       {row("f16_s4096_512_complete", kFat, "f16-s4096"), row("exfat_s4096_512_complete", kExFat, "s4096")}) {
+  // An NTFS volume made for 4096-byte sectors keeps 4096-byte FILE records
+  // and index pages: the same tree at either device sector size.
+  rows.push_back(row("ntfs_s4096_4096_complete", kNtfs, "s4096"));
+  for (Row narrow : {row("f16_s4096_512_complete", kFat, "f16-s4096"), row("exfat_s4096_512_complete", kExFat, "s4096"),
+                     row("ntfs_s4096_512_complete", kNtfs, "s4096")}) {
     narrow.sectorSize = 512;
     rows.push_back(narrow);
   }
