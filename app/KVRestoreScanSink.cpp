@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <new>
+#include <set>
 
 #include "DataRunList.h"
 #include "DirecotryTreeBuilder.h"
@@ -123,8 +124,19 @@ void KVRestoreScanSink::Damaged(const std::string& what) {
   CatchExeception::WriteLog("%s: the saved scan result is damaged (%s)\r\n", "RestoreScanSink", what.c_str());
   if (m_damage.empty()) {
     m_damage = what;
-    if (m_onDamage) m_onDamage();
+    if (!m_announced && m_onDamage) m_onDamage();
+    m_announced = true;
   }
+}
+
+void KVRestoreScanSink::Judged(RecordVerdict verdict) {
+  if (verdict == RecordVerdict::kSound) return;
+  ++(verdict == RecordVerdict::kLeftOut ? m_counts.leftOut : m_counts.cut);
+  if (m_announced) return;
+  CatchExeception::WriteLog("%s: the saved scan result is damaged (%s)\r\n", "RestoreScanSink",
+                            verdict == RecordVerdict::kLeftOut ? "a record left out" : "a record cut");
+  m_announced = true;
+  if (m_onDamage) m_onDamage();
 }
 
 void KVRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IProgress* progress,
@@ -140,7 +152,8 @@ void KVRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, 
   } catch (const CRecordDamage& damage) {
     Damaged(damage.what);
   } catch (const CRSException& failure) {
-    Damaged(failure.GetErrorcode() == RSErrorFrameNotFound ? "no trees frame" : "file ends early");
+    m_frameMissing = failure.GetErrorcode() == RSErrorFrameNotFound;
+    Damaged(m_frameMissing ? "no trees frame" : "file ends early");
   } catch (const std::bad_alloc&) {
     Damaged("out of memory");
   }
@@ -156,6 +169,18 @@ void KVRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progre
   // Copy-out objects of earlier replays hold copies of their records.
   ClearMapCell();
   RecordReader reader(m_archive);
+  // Damage inside the frame leaves the rest of it unread.
+  try {
+    ReplayRoots(reader, builder, progress, device, view, pass);
+  } catch (...) {
+    m_counts.unreadBytes += reader.Left();
+    throw;
+  }
+}
+
+void KVRestoreScanSink::ReplayRoots(RecordReader& reader, IDirecotryTreeBuilder* builder, IProgress* progress,
+                                    IStorageDevice* device, const DeviceView& view, uint32_t pass) {
+  const DeviceExtent extent = ExtentOf(device);
   const uint64_t roots = reader.U64("root count");
   Step();
   std::map<std::pair<std::string, int>, uint32_t> seen;
@@ -175,7 +200,35 @@ void KVRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progre
       throw CRecordDamage{"partition count"};
     }
     std::vector<std::unique_ptr<CSearchedPartitionInfo>> partitions;
-    for (uint32_t p = 0; p < count; ++p) partitions.push_back(DecodePartitionEntry(reader));
+    std::set<uint16_t> unplaced;  // indexes of partition records that place nothing here
+    for (uint32_t p = 0; p < count; ++p) {
+      std::unique_ptr<CSearchedPartitionInfo> partition = DecodePartitionEntry(reader);
+      if (mine && !PartitionFits(*partition, extent)) {
+        unplaced.insert(partition->GetPartitionIndex());
+        Judged(RecordVerdict::kLeftOut);
+        continue;
+      }
+      partitions.push_back(std::move(partition));
+    }
+
+    // Where each node's runs count from, as copy-out picks it: the record of
+    // its partition index, else the first one; none for the index of a
+    // record left out. Copies, kept for the tree: the records themselves go
+    // to the partition lists below.
+    std::vector<CSearchedPartitionInfo> judgedBy;
+    std::map<uint16_t, size_t> byIndex;
+    if (mine) {
+      judgedBy.reserve(partitions.size());
+      for (const auto& partition : partitions) {
+        byIndex.try_emplace(partition->GetPartitionIndex(), judgedBy.size());
+        judgedBy.push_back(*partition);
+      }
+    }
+    const auto partitionOf = [&](uint16_t index) -> const CSearchedPartitionInfo* {
+      if (unplaced.count(index) != 0 || judgedBy.empty()) return nullptr;
+      const auto at = byIndex.find(index);
+      return &judgedBy[at != byIndex.end() ? at->second : 0];
+    };
 
     HFSPlusVolumes hfs;
     if (mine) {
@@ -214,6 +267,13 @@ void KVRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progre
         }
         std::unique_ptr<RestoreFileNode> node(RestoreFileNode::ReadFileNode(reader, nullptr));
         if (mine) {
+          const RecordVerdict verdict =
+              node->Judge(partitionOf(node->GetBelongedPartition()), extent,
+                          type == SEARCHER_TYPE_HFSPLUS && node->IsCompressed() != 0);
+          Judged(verdict);
+          if (verdict == RecordVerdict::kLeftOut) node.reset();
+        }
+        if (node != nullptr && mine) {
           if (!hfs.empty()) node->SetHFSPlusVolume(VolumeOf(hfs, node->GetBelongedPartition()));
           // An HFS+ file compressed inline has an empty resource fork, which
           // a record cannot tell from none: copy-out takes the compressed

@@ -10,10 +10,18 @@
 // the trees keep the order they were scanned in and none is shown twice.
 //
 // A damaged nodes frame ends the replay: the trees replayed before stay
-// (each finished with FlashBuild), the damage is remembered (GetError) and
+// (each finished with FlashBuild), the damage is remembered (GetDamage) and
 // announced at once through the callback, and nothing is thrown. Memory
 // follows what the file really holds: nothing is allocated from a count
 // before the bytes it counts have been read.
+//
+// Records that fit their frame are judged as a scan judges the disk, against
+// the device the replay runs on: a partition record that places no volume
+// there, or a file record with impossible fields, is left out; a file whose
+// runs the device cannot hold, or whose size is above what its runs hold, is
+// cut to them (RestoreFileNode::Judge). Such records are counted
+// (GetLoadDamage), the first one announced through the callback too, and
+// the replay goes on.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +33,7 @@
 #include <vector>
 
 #include "RestoreScanSink.h"
+#include "app/ScanResultRecords.h"
 
 class IRSData;
 
@@ -64,12 +73,21 @@ class KVRestoreScanSink final : public RestoreScanSink {
   // Whether damage ended a replay, and what it was ("" for none).
   bool IsDamaged() const { return !m_damage.empty(); }
   const std::string& GetDamage() const { return m_damage; }
+  // What was left out or cut, records judged one by one and what the end of
+  // a damaged frame kept from being read.
+  const LoadDamage& GetLoadDamage() const { return m_counts; }
+  // The frame of the trees was not in the file at all.
+  bool IsFrameMissing() const { return m_frameMissing; }
   size_t GetReplayedRoots() const { return m_replayedRoots; }
 
  private:
   void Replay(IDirecotryTreeBuilder* builder, IProgress* progress, IStorageDevice* device, const DeviceView& view,
               uint32_t pass);
+  void ReplayRoots(RecordReader& reader, IDirecotryTreeBuilder* builder, IProgress* progress, IStorageDevice* device,
+                   const DeviceView& view, uint32_t pass);
   void Damaged(const std::string& what);
+  // A record left out or cut; the first one is announced.
+  void Judged(RecordVerdict verdict);
   void Step();
 
   IRSData* m_archive;
@@ -79,6 +97,9 @@ class KVRestoreScanSink final : public RestoreScanSink {
   std::map<int, std::vector<CSearchedPartitionInfo*>> m_partitions;
   std::map<std::string, uint32_t> m_passesByName;
   std::string m_damage;
+  LoadDamage m_counts;
+  bool m_frameMissing = false;
+  bool m_announced = false;
   size_t m_replayedRoots = 0;
 };
 
