@@ -186,7 +186,8 @@ void KVRestoreScanSink::ReplayRoots(RecordReader& reader, IDirecotryTreeBuilder*
   std::map<std::pair<std::string, int>, uint32_t> seen;
   HFSPlusVolumesByStart reopened;
   bool stopped = false;
-  for (uint64_t i = 0; i < roots && !stopped && progress->Continued() != 0; ++i) {
+  uint64_t i = 0;
+  for (; i < roots && !stopped && progress->Continued() != 0; ++i) {
     if (reader.U32("section tag") != kSectionTag) throw CRecordDamage{"section tag"};
     std::unique_ptr<RestoreSystemNode> root(RestoreSystemNode::ReadSystemNode(reader));
     const _tagSearcherType type = root->GetSearcheType();
@@ -194,6 +195,7 @@ void KVRestoreScanSink::ReplayRoots(RecordReader& reader, IDirecotryTreeBuilder*
     const int64_t rootID = root->GetCurrentNodeID();
     const uint32_t occurrence = seen[{volume, static_cast<int>(type)}]++;
     const bool mine = view.everyRoot || (volume == view.volumeName && occurrence == pass);
+    if (mine && root->DroppedATime()) Judged(RecordVerdict::kCut);
 
     const uint32_t count = reader.U32("partition count");
     if (count > kMaxPartitions || uint64_t{count} * kPartitionEntryBytes > reader.Left()) {
@@ -294,6 +296,9 @@ void KVRestoreScanSink::ReplayRoots(RecordReader& reader, IDirecotryTreeBuilder*
     }
     build();
   }
+  // Bytes past the last tree the count announces: the count is damaged (a
+  // count of 0 would otherwise hide every tree without a word).
+  if (i == roots && !stopped && reader.Left() != 0) throw CRecordDamage{"bytes after the last tree"};
 }
 
 }  // namespace SaveRestoreResult

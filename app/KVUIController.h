@@ -184,6 +184,10 @@ class KVUIController {
   static bool IsRecoveryToSameDevice(const QString& path);
   static uint64_t GetRecoveridedSize();
   static uint64_t GetRecoveridedFiles();
+  // Files of the last recovery that could not be copied whole, and in
+  // `tooLarge` (may be null) those of them the destination refused as too
+  // large for its file system.
+  static uint64_t GetFailedRecoveryFiles(uint64_t* tooLarge);
   // The recovery operation the methods above drive (tests may swap it).
   static void UseRecovery(KVUIRecovery* recovery);
 

@@ -89,6 +89,8 @@ class RestoreFileNode : public CFileNode {
   // in their places.
   static RestoreFileNode* ReadFileNode(RecordReader& reader, RestoreFileNode* node);
   bool HasImpossibleFields() const { return m_impossible; }
+  // A time no clock shows was read (and dropped: the time is 0).
+  bool DroppedATime() const { return m_timeDropped; }
 
   // Judges the record against the device it was loaded on, through
   // `partition` (where its runs count their clusters from; null when its

@@ -250,6 +250,7 @@ ResultCode CCompressFileReader::RecoverCompressFile(uint64_t size, bool& stopped
           return 0;
         }
         if (outcome == WriteOutcome::kNoSpace) return shortWrite;
+        if (outcome == WriteOutcome::kTooLarge) return RESULT_FAILURE(result::kModuleCopyOut, result::kErrTooLarge);
         if (outcome != WriteOutcome::kWritten) {
           COMPRESS_LOG("RecoverCompressFile");
           return RESULT_FAILURE(result::kModuleCopyOut, result::kErrIO);
@@ -308,6 +309,7 @@ ResultCode CCompressFileReader::RecoverToFile(const char* path, IProgress* sink,
       RetryWhileFull([&] { return m_output->SetSize(static_cast<int64_t>(size)); }, sink, record, shortWrite);
   if (sized == WriteOutcome::kStopped) return 0;
   if (sized == WriteOutcome::kNoSpace) return shortWrite;
+  if (sized == WriteOutcome::kTooLarge) return RESULT_FAILURE(result::kModuleCopyOut, result::kErrTooLarge);
   if (sized != WriteOutcome::kWritten || !m_output->Close()) {
     COMPRESS_LOG("Recovery");
     return RESULT_FAILURE(result::kModuleCopyOut, result::kErrIO);
