@@ -31,6 +31,9 @@
 // everything they write reads back. Readers treat a saved file as hostile:
 // every count and length is checked against what is left of its frame and
 // read exactly, and anything that does not fit is damage (CRecordDamage).
+// Records that fit are then judged as a scan judges the disk, against the
+// device the result is loaded on (PartitionFits, RestoreFileNode::Judge):
+// what is impossible is left out or cut, and counted (LoadDamage).
 // Counts of runs and partitions have no limit of their own beyond that: a
 // heavily fragmented file and a deep scan with many partition candidates
 // round-trip.
