@@ -136,6 +136,7 @@ void CCompressFileReader::RecoverCompressFileUnCompressUnit(const Unit& unit, ui
     if (piece.s64LCN > 0 && !ReadClusters(piece, out + at)) {
       COMPRESS_LOG("RecoverCompressFileUnCompressUnit");
       std::memset(out + at, 0, bytes);
+      m_unitLost = true;
     }
     at += bytes;
   }
@@ -149,12 +150,14 @@ void CCompressFileReader::RecoverCompressFileCompressUnit(const Unit& unit, uint
     if (piece.s64LCN < 0) continue;
     if (piece.s64LCN == 0) {
       COMPRESS_LOG("RecoverCompressFileCompressUnit");
+      m_unitLost = true;
       return;  // a damaged unit: zeros
     }
     const uint64_t bytes = uint64_t{piece.length} * m_clusterBytes;
     if (!ReadClusters(piece, work + read)) {
       COMPRESS_LOG("RecoverCompressFileCompressUnit");
       std::memset(work + read, 0, bytes);
+      m_unitLost = true;
     }
     read += bytes;
   }
@@ -299,6 +302,7 @@ ResultCode CCompressFileReader::RecoverToFile(const char* path, IProgress* sink,
   fallback = false;
   const uint64_t size = static_cast<uint64_t>(m_fileSize);
   bool stopped = false;
+  m_unitLost = false;
   const ResultCode code = RecoverCompressFile(size, stopped);
   if (stopped || result::IsFailure(code)) return code;
   _PROGRESS_INFO record;
@@ -314,6 +318,7 @@ ResultCode CCompressFileReader::RecoverToFile(const char* path, IProgress* sink,
     COMPRESS_LOG("Recovery");
     return RESULT_FAILURE(result::kModuleCopyOut, result::kErrIO);
   }
+  if (m_unitLost) return RESULT_FAILURE(result::kModuleCopyOut, result::kErrIncomplete);
   return 0;
 }
 

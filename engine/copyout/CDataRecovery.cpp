@@ -255,7 +255,7 @@ ResultCode CDataRecovery::RecoverTo(const char* path, IProgress* progress, int b
       RECOVERY_LOG("RecoverTo");
       const uint32_t error = result::Error(code);
       if (error == result::kErrShortWrite || error == result::kErrDestinationNotOpened ||
-          error == result::kErrTooLarge) {
+          error == result::kErrTooLarge || error == result::kErrIncomplete) {
         return code;
       }
       return COPYOUT_FAILURE(result::kErrIO);
