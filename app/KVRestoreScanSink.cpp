@@ -269,9 +269,8 @@ void KVRestoreScanSink::ReplayRoots(RecordReader& reader, IDirecotryTreeBuilder*
         }
         std::unique_ptr<RestoreFileNode> node(RestoreFileNode::ReadFileNode(reader, nullptr));
         if (mine) {
-          const RecordVerdict verdict =
-              node->Judge(partitionOf(node->GetBelongedPartition()), extent,
-                          type == SEARCHER_TYPE_HFSPLUS && node->IsCompressed() != 0);
+          const RecordVerdict verdict = node->Judge(partitionOf(node->GetBelongedPartition()), extent,
+                                                    type == SEARCHER_TYPE_HFSPLUS && node->IsCompressed() != 0);
           Judged(verdict);
           if (verdict == RecordVerdict::kLeftOut) node.reset();
         }

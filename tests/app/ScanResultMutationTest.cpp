@@ -26,8 +26,8 @@
 #include "LoadedInvariants.h"
 #include "OnDiskBytes.h"
 #include "ScanResultFiles.h"
-#include "app/KVRestoreScanSink.h"
 #include "app/KVRecoveryFilePath.h"
+#include "app/KVRestoreScanSink.h"
 #include "app/KVSaveAndRestoreNodeOperate.h"
 #include "app/KVUIDeviceData.h"
 #include "app/KVUIRecovery.h"
@@ -36,8 +36,8 @@
 #include "engine/device/DeviceTestSupport.h"
 #include "engine/enumeration/EnumTestSupport.h"
 #include "support/Conformance.h"
-#include "support/RecordingProgress.h"
 #include "support/Recorders.h"
+#include "support/RecordingProgress.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -200,7 +200,8 @@ bool Possible(const Layout& layout, uint64_t deviceBytes) {
 class RecycleVolume : public testing::Test {
  protected:
   void SetUp() override {
-    const fs::path images = conformance::FixtureDir("CLIPMENDER_RECYCLE_FIXTURES", fs::path(CLIPMENDER_BUILD_FIXTURES) / "recycle");
+    const fs::path images =
+        conformance::FixtureDir("CLIPMENDER_RECYCLE_FIXTURES", fs::path(CLIPMENDER_BUILD_FIXTURES) / "recycle");
     const std::string why =
         conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/recycle/make-recycle-images.sh", images);
     REQUIRE_OR_SKIP(why.empty(), why);
@@ -209,7 +210,8 @@ class RecycleVolume : public testing::Test {
     enumtest::MakeMbr(disk_, {"1 : start=2048, type=c"});
     testsupport::RunCommandOrFail("dd if=" + ShellQuote(image_.string()) + " of=" + ShellQuote(disk_.string()) +
                                   " bs=512 seek=2048 conv=notrunc,sparse status=none");
-    machine_.AddDisk({.name = "sdm", .major = 240, .minor = 64, .size512 = fs::file_size(disk_) / 512, .model = "Mutant"});
+    machine_.AddDisk(
+        {.name = "sdm", .major = 240, .minor = 64, .size512 = fs::file_size(disk_) / 512, .model = "Mutant"});
     machine_.SetNode("sdm", disk_);
     guard_ = std::make_unique<devicetest::ImageGuard>(disk_);
     model_.InitDeviceInfo();
@@ -255,8 +257,11 @@ class RecycleVolume : public testing::Test {
     if (archive.StartRS(path.c_str(), 0) == 0) return {true, 0, {}};
     {
       srr::KVRestoreScanSink sink(
-          &archive, [](IStorageDevice*) { return srr::KVRestoreScanSink::DeviceView{true, true, ""}; }, nullptr,
-          [&outcome] { outcome.damaged = true; });
+          &archive,
+          [](IStorageDevice*) {
+            return srr::KVRestoreScanSink::DeviceView{true, true, ""};
+          },
+          nullptr, [&outcome] { outcome.damaged = true; });
       testsupport::RecordingBuilder kept;
       testsupport::RecordingProgress progress;
       rsftest::InvariantBuilder builder(&kept, sink, deviceBytes_);

@@ -81,7 +81,8 @@ void KVScanEndSaveWindowController::windowDidLoad() {
   recoveryEndNode->setGeometry(kMargin, 48, kWidth - 2 * kMargin, 18);
   savePathLabel = new KVPathLink(QRect(kMargin, 70, kWidth - 2 * kMargin, 20), content, [this] { jumpToSavePath(); });
   savePathLabel->setPath(savePathStr_);
-  failedFilesNote = KVSmallWindow::Label(content, QString(), 11, KitColors::kHeaderText, Qt::AlignLeft | Qt::AlignTop, true);
+  failedFilesNote =
+      KVSmallWindow::Label(content, QString(), 11, KitColors::kHeaderText, Qt::AlignLeft | Qt::AlignTop, true);
   failedFilesNote->setGeometry(kMargin, 94, kWidth - 2 * kMargin, 30);
   failedFilesNote->hide();
   using Action = void (KVScanEndSaveWindowController::*)();
@@ -111,7 +112,8 @@ void KVScanEndSaveWindowController::setFailedFiles(uint64_t failed, uint64_t too
   const auto count = [](uint64_t n) { return QVariant::fromValue(static_cast<qlonglong>(n)); };
   QString note;
   if (failed != 0) note = platform::LocalizedFormat("PAGE_FOUR_RECOVER_FAILED_NODE", {count(failed)});
-  if (tooLarge != 0) note += QLatin1Char(' ') + platform::LocalizedFormat("PAGE_FOUR_RECOVER_TOO_LARGE_NODE", {count(tooLarge)});
+  if (tooLarge != 0)
+    note += QLatin1Char(' ') + platform::LocalizedFormat("PAGE_FOUR_RECOVER_TOO_LARGE_NODE", {count(tooLarge)});
   failedFilesNote->setText(note);
   failedFilesNote->setToolTip(note);
   failedFilesNote->setVisible(!note.isEmpty());

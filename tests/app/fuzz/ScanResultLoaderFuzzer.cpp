@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/LoadedInvariants.h"  // tests/app
 #include "app/KVRestoreScanSink.h"
+#include "app/LoadedInvariants.h"  // tests/app
 #include "app/ScanResultRecords.h"
 #include "archive/RSData.h"
 #include "engine/tree/TreeDoubles.h"
