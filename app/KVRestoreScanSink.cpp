@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <new>
+#include <set>
 
 #include "DataRunList.h"
 #include "DirecotryTreeBuilder.h"
@@ -123,8 +124,19 @@ void KVRestoreScanSink::Damaged(const std::string& what) {
   CatchExeception::WriteLog("%s: the saved scan result is damaged (%s)\r\n", "RestoreScanSink", what.c_str());
   if (m_damage.empty()) {
     m_damage = what;
-    if (m_onDamage) m_onDamage();
+    if (!m_announced && m_onDamage) m_onDamage();
+    m_announced = true;
   }
+}
+
+void KVRestoreScanSink::Judged(RecordVerdict verdict) {
+  if (verdict == RecordVerdict::kSound) return;
+  ++(verdict == RecordVerdict::kLeftOut ? m_counts.leftOut : m_counts.cut);
+  if (m_announced) return;
+  CatchExeception::WriteLog("%s: the saved scan result is damaged (%s)\r\n", "RestoreScanSink",
+                            verdict == RecordVerdict::kLeftOut ? "a record left out" : "a record cut");
+  m_announced = true;
+  if (m_onDamage) m_onDamage();
 }
 
 void KVRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IProgress* progress,
@@ -141,7 +153,8 @@ void KVRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, 
   } catch (const CRecordDamage& damage) {
     Damaged(damage.what);
   } catch (const CRSException& failure) {
-    Damaged(failure.GetErrorcode() == RSErrorFrameNotFound ? "no trees frame" : "file ends early");
+    m_frameMissing = failure.GetErrorcode() == RSErrorFrameNotFound;
+    Damaged(m_frameMissing ? "no trees frame" : "file ends early");
   } catch (const std::bad_alloc&) {
     Damaged("out of memory");
   }
@@ -157,6 +170,19 @@ void KVRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progre
   // Copy-out objects of earlier replays hold copies of their records.
   ClearMapCell();
   RecordReader reader(m_archive);
+  // Damage inside the frame leaves the rest of it unread.
+  try {
+    ReplayRoots(reader, builder, progress, device, view, seen, pass);
+  } catch (...) {
+    m_counts.unreadBytes += reader.Left();
+    throw;
+  }
+}
+
+void KVRestoreScanSink::ReplayRoots(RecordReader& reader, IDirecotryTreeBuilder* builder, IProgress* progress,
+                                    IStorageDevice* device, const DeviceView& view, const VolumeSeen& seen,
+                                    uint32_t pass) {
+  const DeviceExtent extent = ExtentOf(device);
   const uint64_t roots = reader.U64("root count");
   if (m_hasPlaces && roots != m_places.size()) throw CRecordDamage{"placement count"};
   Step();
@@ -178,13 +204,42 @@ void KVRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progre
       mine = volume == view.volumeName && occurrence == pass &&
              (seen.searcherType < 0 || seen.searcherType == static_cast<int>(type));
     }
+    if (mine && root->DroppedATime()) Judged(RecordVerdict::kCut);
 
     const uint32_t count = reader.U32("partition count");
     if (count > kMaxPartitions || uint64_t{count} * kPartitionEntryBytes > reader.Left()) {
       throw CRecordDamage{"partition count"};
     }
     std::vector<std::unique_ptr<CSearchedPartitionInfo>> partitions;
-    for (uint32_t p = 0; p < count; ++p) partitions.push_back(DecodePartitionEntry(reader));
+    std::set<uint16_t> unplaced;  // indexes of partition records that place nothing here
+    for (uint32_t p = 0; p < count; ++p) {
+      std::unique_ptr<CSearchedPartitionInfo> partition = DecodePartitionEntry(reader);
+      if (mine && !PartitionFits(*partition, extent)) {
+        unplaced.insert(partition->GetPartitionIndex());
+        Judged(RecordVerdict::kLeftOut);
+        continue;
+      }
+      partitions.push_back(std::move(partition));
+    }
+
+    // Where each node's runs count from, as copy-out picks it: the record of
+    // its partition index, else the first one; none for the index of a
+    // record left out. Copies, kept for the tree: the records themselves go
+    // to the partition lists below.
+    std::vector<CSearchedPartitionInfo> judgedBy;
+    std::map<uint16_t, size_t> byIndex;
+    if (mine) {
+      judgedBy.reserve(partitions.size());
+      for (const auto& partition : partitions) {
+        byIndex.try_emplace(partition->GetPartitionIndex(), judgedBy.size());
+        judgedBy.push_back(*partition);
+      }
+    }
+    const auto partitionOf = [&](uint16_t index) -> const CSearchedPartitionInfo* {
+      if (unplaced.count(index) != 0 || judgedBy.empty()) return nullptr;
+      const auto at = byIndex.find(index);
+      return &judgedBy[at != byIndex.end() ? at->second : 0];
+    };
 
     HFSPlusVolumes hfs;
     if (mine) {
@@ -223,6 +278,12 @@ void KVRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progre
         }
         std::unique_ptr<RestoreFileNode> node(RestoreFileNode::ReadFileNode(reader, nullptr));
         if (mine) {
+          const RecordVerdict verdict = node->Judge(partitionOf(node->GetBelongedPartition()), extent,
+                                                    type == SEARCHER_TYPE_HFSPLUS && node->IsCompressed() != 0);
+          Judged(verdict);
+          if (verdict == RecordVerdict::kLeftOut) node.reset();
+        }
+        if (node != nullptr && mine) {
           if (!hfs.empty()) node->SetHFSPlusVolume(VolumeOf(hfs, node->GetBelongedPartition()));
           // An HFS+ file compressed inline has an empty resource fork, which
           // a record cannot tell from none: copy-out takes the compressed
@@ -244,6 +305,9 @@ void KVRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progre
     build();
   }
   if (i < roots || stopped) m_stopped = true;
+  // Bytes past the last tree the count announces: the count is damaged (a
+  // count of 0 would otherwise hide every tree without a word).
+  if (i == roots && !stopped && reader.Left() != 0) throw CRecordDamage{"bytes after the last tree"};
 }
 
 }  // namespace SaveRestoreResult

@@ -13,10 +13,18 @@
 // they were scanned in and none is shown twice or on another volume.
 //
 // A damaged nodes frame ends the replay: the trees replayed before stay
-// (each finished with FlashBuild), the damage is remembered (GetError) and
+// (each finished with FlashBuild), the damage is remembered (GetDamage) and
 // announced at once through the callback, and nothing is thrown. Memory
 // follows what the file really holds: nothing is allocated from a count
 // before the bytes it counts have been read.
+//
+// Records that fit their frame are judged as a scan judges the disk, against
+// the device the replay runs on: a partition record that places no volume
+// there, or a file record with impossible fields, is left out; a file whose
+// runs the device cannot hold, or whose size is above what its runs hold, is
+// cut to them (RestoreFileNode::Judge). Such records are counted
+// (GetLoadDamage), the first one announced through the callback too, and
+// the replay goes on.
 #pragma once
 
 #include <cstdint>
@@ -82,6 +90,11 @@ class KVRestoreScanSink final : public RestoreScanSink {
   // Whether damage ended a replay, and what it was ("" for none).
   bool IsDamaged() const { return !m_damage.empty(); }
   const std::string& GetDamage() const { return m_damage; }
+  // What was left out or cut, records judged one by one and what the end of
+  // a damaged frame kept from being read.
+  const LoadDamage& GetLoadDamage() const { return m_counts; }
+  // The frame of the trees was not in the file at all.
+  bool IsFrameMissing() const { return m_frameMissing; }
   size_t GetReplayedRoots() const { return m_replayedRoots; }
   // Whether a stop ended a replay before its last tree.
   bool WasStopped() const { return m_stopped; }
@@ -89,7 +102,11 @@ class KVRestoreScanSink final : public RestoreScanSink {
  private:
   void Replay(IDirecotryTreeBuilder* builder, IProgress* progress, IStorageDevice* device, const DeviceView& view,
               const VolumeSeen& seen, uint32_t pass);
+  void ReplayRoots(RecordReader& reader, IDirecotryTreeBuilder* builder, IProgress* progress, IStorageDevice* device,
+                   const DeviceView& view, const VolumeSeen& seen, uint32_t pass);
   void Damaged(const std::string& what);
+  // A record left out or cut; the first one is announced.
+  void Judged(RecordVerdict verdict);
   void Step();
 
   IRSData* m_archive;
@@ -102,6 +119,9 @@ class KVRestoreScanSink final : public RestoreScanSink {
   bool m_hasPlaces = false;
   Locator m_locate;
   std::string m_damage;
+  LoadDamage m_counts;
+  bool m_frameMissing = false;
+  bool m_announced = false;
   size_t m_replayedRoots = 0;
   bool m_stopped = false;
 };

@@ -198,6 +198,10 @@ class KVUIController {
   static bool IsRecoveryToSameDevice(const QString& path);
   static uint64_t GetRecoveridedSize();
   static uint64_t GetRecoveridedFiles();
+  // Files of the last recovery that could not be copied whole, and in
+  // `tooLarge` (may be null) those of them the destination refused as too
+  // large for its file system.
+  static uint64_t GetFailedRecoveryFiles(uint64_t* tooLarge);
   // The recovery operation the methods above drive (tests may swap it).
   static void UseRecovery(KVUIRecovery* recovery);
 
@@ -230,6 +234,10 @@ class KVUIController {
   // The save's (save 1) or the load's record: total, current (equal to the
   // total once the operation is over) and the outcome (0 success).
   static void GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, uint64_t* error, int save);
+  // Whether the last load found its file damaged and loaded what it could
+  // read; then the records it left out and cut and the bytes at the end of
+  // the file it could not read.
+  static bool GetLoadDamage(uint64_t* leftOut, uint64_t* cut, uint64_t* unreadBytes);
   // Whether a save (save 1) or a load (save 0) of a scan result is under
   // way. A load runs as the scan: IsScanRunning answers YES for it too.
   static bool IsSaveOrRestoreRunning(int save);

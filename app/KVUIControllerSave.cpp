@@ -116,6 +116,15 @@ void KVUIController::GetSaveorRestoreProgress(uint64_t* total, uint64_t* current
   if (error != nullptr) *error = outcome;
 }
 
+bool KVUIController::GetLoadDamage(uint64_t* leftOut, uint64_t* cut, uint64_t* unreadBytes) {
+  if (SaveRestoreResult::LastLoadError() != SaveRestoreResult::kLoadDamaged) return false;
+  const SaveRestoreResult::LoadDamage damage = SaveRestoreResult::LastLoadDamage();
+  if (leftOut != nullptr) *leftOut = damage.leftOut;
+  if (cut != nullptr) *cut = damage.cut;
+  if (unreadBytes != nullptr) *unreadBytes = damage.unreadBytes;
+  return true;
+}
+
 bool KVUIController::IsSaveOrRestoreRunning(int save) {
   if (save == 0) return SaveRestoreResult::IsLoadRunning();
   KVSaveAndRestoreNodeOperate& saver = Saver();

@@ -586,3 +586,8 @@ bool KVUIController::IsRecoveryToSameDevice(const QString& path) {
 
 uint64_t KVUIController::GetRecoveridedSize() { return Recovery().GetRecoveriedFileSize(); }
 uint64_t KVUIController::GetRecoveridedFiles() { return Recovery().GetRecoveriedFilesCnt(); }
+
+uint64_t KVUIController::GetFailedRecoveryFiles(uint64_t* tooLarge) {
+  if (tooLarge != nullptr) *tooLarge = Recovery().GetTooLargeFilesCnt();
+  return Recovery().GetFailedFilesCnt();
+}

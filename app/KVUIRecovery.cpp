@@ -132,6 +132,7 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
   m_recoveredBytes = 0;
   m_recoveredFiles = 0;
   m_failedFiles = 0;
+  m_tooLargeFiles = 0;
   Scan().SetCurrentScanRecoveryCnt(Scan().GetCurrentScanRecoveryCnt() + 1);
   const std::string folder = GetRecoveryPath();
   ResultCode last = 0;
@@ -157,7 +158,11 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
       }
       if (controller == nullptr) continue;
       IDataRecovery* copyOut = CopyOutFor(node, controller, raw);
-      if (copyOut == nullptr) continue;
+      if (copyOut == nullptr) {
+        // Nothing can read it: a ticked file that is not copied has failed.
+        if (node->IsDirectory() == 0) ++m_failedFiles;
+        continue;
+      }
       std::lock_guard<std::mutex> copying(CopyOutLock(copyOut));
       IFileReader* reader = copyOut->SetRecoverNode(node);
       {
@@ -195,6 +200,7 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
         // Neither recovered nor failed: stopped.
       } else if (result::IsFailure(result)) {
         ++m_failedFiles;
+        if (result::Error(result) == result::kErrTooLarge) ++m_tooLargeFiles;
         last = result;
       } else {
         ++m_recoveredFiles;

@@ -61,6 +61,9 @@ class KVUIRecovery : public KVUIOperation {
   // user's stop cut short is removed and counted in neither.
   uint64_t GetRecoveriedFilesCnt() const { return m_recoveredFiles.load(); }
   uint64_t GetFailedFilesCnt() const { return m_failedFiles.load(); }
+  // Of the failed files, those the destination's file system refused as
+  // too large (FAT32 above 4 GiB): no other destination of its kind helps.
+  uint64_t GetTooLargeFilesCnt() const { return m_tooLargeFiles.load(); }
   IFileNode* GetCurrentRecoveryNode();
 
   // Whether `path` lies on the scanned disk: on any of its partitions, or
@@ -97,4 +100,5 @@ class KVUIRecovery : public KVUIOperation {
   std::atomic<uint64_t> m_lastCurrent{0};
   std::atomic<uint64_t> m_recoveredFiles{0};
   std::atomic<uint64_t> m_failedFiles{0};
+  std::atomic<uint64_t> m_tooLargeFiles{0};
 };

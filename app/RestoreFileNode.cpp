@@ -6,6 +6,8 @@
 
 #include "DataRunList.h"
 #include "OnDiskBytes.h"
+#include "RunBounds.h"
+#include "SearchedPartitionInfo.h"
 #include "StorageDevice.h"
 #include "app/ScanResultRecords.h"
 #include "base/TextConvert.h"
@@ -23,6 +25,14 @@ namespace {
 // The fixed part of a file record up to its runs, and after its name.
 constexpr size_t kHeadBytes = 66;
 constexpr size_t kTailBytes = 18;
+
+// Content kept inside a metadata record: no such record is larger.
+constexpr uint64_t kMaxResidentBytes = 64 * 1024;
+
+// The latest _FILETIME a clock can show; anything above is no time.
+constexpr uint64_t kMaxFileTime = INT64_MAX;
+
+bool IsFlag(uint32_t value) { return value <= 1; }
 
 // Names shown and turned into paths must be UTF-8; bytes that are not become
 // U+FFFD.
@@ -86,6 +96,8 @@ RestoreFileNode::RestoreFileNode(const RestoreFileNode& other)
       m_lastAccessTime(other.m_lastAccessTime),
       m_directory(other.m_directory),
       m_deleted(other.m_deleted),
+      m_impossible(other.m_impossible),
+      m_timeDropped(other.m_timeDropped),
       m_hfsVolume(other.m_hfsVolume) {}
 
 RestoreFileNode::~RestoreFileNode() = default;
@@ -144,6 +156,14 @@ RestoreFileNode* RestoreFileNode::ReadFileNode(RecordReader& reader, RestoreFile
   node->m_deleted = ondisk::Le32(head + 54);
   const uint32_t runCount = ondisk::Le32(head + 58);
   const uint32_t resident = ondisk::Le32(head + 62);
+  node->m_impossible = !IsFlag(node->m_directory) || !IsFlag(node->m_deleted) || !IsFlag(resident);
+  node->m_timeDropped = false;
+  for (uint64_t* time : {&node->m_creationTime, &node->m_modificationTime, &node->m_lastAccessTime}) {
+    if (*time > kMaxFileTime) {
+      *time = 0;
+      node->m_timeDropped = true;
+    }
+  }
   // A count the frame cannot hold is damage before anything is allocated.
   if (uint64_t{runCount} * kRunBytes > reader.Left()) throw CRecordDamage{"run count"};
   if (runCount != 0) {
@@ -168,8 +188,61 @@ RestoreFileNode* RestoreFileNode::ReadFileNode(RecordReader& reader, RestoreFile
   node->SetBelongedPartition(ondisk::Le16(tail + 4));
   node->SetMetaDataSector(ondisk::LeI64(tail + 6));
   node->SetCompressedFlag(ondisk::Le32(tail + 14));
+  if (!IsFlag(ondisk::Le32(tail)) || !IsFlag(ondisk::Le32(tail + 14))) node->m_impossible = true;
   made.release();
   return node;
+}
+
+RecordVerdict RestoreFileNode::Judge(const CSearchedPartitionInfo* partition, const DeviceExtent& device,
+                                     bool decodedSize) {
+  if (m_impossible) return RecordVerdict::kLeftOut;
+  bool cut = m_timeDropped;
+  IDataRunList* list = GetDataRunList();
+  if (list != nullptr && list->IsResident() != 0) {
+    // The first run's start is the device sector of the record that keeps
+    // the content.
+    const DataRun* first = list->GetFirst();
+    if (first == nullptr || first->start < 0 ||
+        (device.sectors != 0 && static_cast<uint64_t>(first->start) >= device.sectors)) {
+      return RecordVerdict::kLeftOut;
+    }
+    if (m_directory == 0 && m_size > kMaxResidentBytes) {
+      m_size = kMaxResidentBytes;
+      cut = true;
+    }
+  } else {
+    uint64_t held = 0;
+    if (list != nullptr && list->GetFirst() != nullptr) {
+      if (partition == nullptr) return RecordVerdict::kLeftOut;
+      VolumeExtent volume;
+      volume.clusterBytes = uint64_t{partition->GetSectorsperCluster()} * partition->GetSectorSize();
+      if (partition->GetFirstDataSector() < 0 ||
+          __builtin_mul_overflow(static_cast<uint64_t>(partition->GetFirstDataSector()),
+                                 uint64_t{partition->GetSectorSize()}, &volume.firstDataByte)) {
+        return RecordVerdict::kLeftOut;
+      }
+      volume.endByte = device.bytes;
+      volume.volumeBytes = device.bytes;
+      std::vector<DataRun> runs;
+      for (DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext()) runs.push_back(*run);
+      const FittedRuns fitted = FitRunsToVolume(runs, volume);
+      if (fitted.cut) {
+        auto* kept = new CDataRunList(0);
+        for (const DataRun& run : runs) kept->AddDataRun(&run);
+        SetDataRunList(kept);
+        cut = true;
+      }
+      held = fitted.heldBytes;
+    }
+    if (decodedSize) held = device.bytes != 0 ? device.bytes : UINT64_MAX;
+    if (m_directory == 0 && m_size > held) {
+      m_size = held;
+      cut = true;
+    }
+  }
+  if (!cut) return RecordVerdict::kSound;
+  SetSizeDamaged(true);
+  return RecordVerdict::kCut;
 }
 
 int RestoreFileNode::WriteFileNode(CFileNode* node, IRSData* archive) {
@@ -190,6 +263,8 @@ const char* RestoreSystemNode::GetVolumeName() const { return m_volumeName.c_str
 RestoreSystemNode* RestoreSystemNode::ReadSystemNode(RecordReader& reader) {
   std::unique_ptr<RestoreSystemNode> node(new RestoreSystemNode());
   ReadFileNode(reader, node.get());
+  // A tree is not shown without its root.
+  if (node->HasImpossibleFields()) throw CRecordDamage{"root record"};
   const uint32_t type = reader.U32("searcher type");
   if (type < SEARCHER_TYPE_HFSPLUS || type > SEARCHER_TYPE_NTFS) throw CRecordDamage{"searcher type"};
   node->m_searcherType = static_cast<_tagSearcherType>(type);

@@ -16,6 +16,8 @@
 
 #include "FileNode.h"
 
+class CSearchedPartitionInfo;
+
 class CHFSPlusVolume;
 class IProgress;
 class IRSData;
@@ -24,6 +26,8 @@ class IStorageDevice;
 namespace SaveRestoreResult {
 
 class RecordReader;
+struct DeviceExtent;
+enum class RecordVerdict;
 
 // An HFS+ volume reopened for the compressed files of one restored tree.
 class ReopenedHFSPlusVolume {
@@ -79,7 +83,24 @@ class RestoreFileNode : public CFileNode {
   // hid some when the result was saved is not part of the result. Throws
   // CRecordDamage (a new node is released first) or the archive's
   // CRSException.
+  // A record whose flags are out of their range (a kind that is neither
+  // file nor folder, a deleted or resident flag of 7) comes back all the
+  // same, whole, with HasImpossibleFields: the records after it are still
+  // in their places.
   static RestoreFileNode* ReadFileNode(RecordReader& reader, RestoreFileNode* node);
+  bool HasImpossibleFields() const { return m_impossible; }
+  // A time no clock shows was read (and dropped: the time is 0).
+  bool DroppedATime() const { return m_timeDropped; }
+
+  // Judges the record against the device it was loaded on, through
+  // `partition` (where its runs count their clusters from; null when its
+  // tree has none): impossible fields, or runs that nothing places, leave it
+  // out; runs the device cannot hold are left out from the first such one
+  // on, a size above what the runs hold is cut to it (the node is then
+  // marked size-damaged), and so is a time no clock shows. Folders are not
+  // judged by size. `decodedSize`: the size is that of decompressed data,
+  // which its runs do not bound; it is bounded by the device.
+  RecordVerdict Judge(const CSearchedPartitionInfo* partition, const DeviceExtent& device, bool decodedSize);
   // Write one file record of `node`, or the system record of a tree's root,
   // into the archive's open frame; 1, or 0 when the archive did not take it
   // (its own failures throw CRSException).
@@ -101,6 +122,8 @@ class RestoreFileNode : public CFileNode {
   uint64_t m_lastAccessTime = 0;
   uint32_t m_directory = 0;
   uint32_t m_deleted = 0;
+  bool m_impossible = false;
+  bool m_timeDropped = false;
   std::shared_ptr<ReopenedHFSPlusVolume> m_hfsVolume;
 };
 

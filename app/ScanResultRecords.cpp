@@ -5,8 +5,38 @@
 #include "DataRunList.h"
 #include "FileNode.h"
 #include "OnDiskBytes.h"
+#include "StorageDevice.h"
 
 namespace SaveRestoreResult {
+
+DeviceExtent ExtentOf(IStorageDevice* device) {
+  DeviceExtent extent;
+  if (device == nullptr) return extent;
+  const int64_t sectors = device->GetTotalSectors();
+  const uint32_t sectorSize = device->GetSectorSize();
+  uint64_t bytes;
+  if (sectors <= 0 || sectorSize == 0 ||
+      __builtin_mul_overflow(static_cast<uint64_t>(sectors), uint64_t{sectorSize}, &bytes)) {
+    return extent;
+  }
+  extent.bytes = bytes;
+  extent.sectors = static_cast<uint64_t>(sectors);
+  extent.sectorSize = sectorSize;
+  return extent;
+}
+
+bool PartitionFits(const CSearchedPartitionInfo& partition, const DeviceExtent& device) {
+  const uint64_t sectorSize = partition.GetSectorSize();
+  const uint64_t clusterBytes = uint64_t{partition.GetSectorsperCluster()} * sectorSize;
+  if (clusterBytes == 0 || clusterBytes > UINT32_MAX) return false;
+  if (partition.GetFirstDataSector() < 0 || partition.GetStartSector() < 0) return false;
+  if (device.bytes == 0) return true;
+  for (const int64_t sector : {partition.GetFirstDataSector(), partition.GetStartSector()}) {
+    uint64_t byte;
+    if (__builtin_mul_overflow(static_cast<uint64_t>(sector), sectorSize, &byte) || byte >= device.bytes) return false;
+  }
+  return true;
+}
 
 std::string_view CutUtf8(std::string_view text, size_t bytes) {
   if (text.size() <= bytes) return text;

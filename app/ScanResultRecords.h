@@ -45,6 +45,9 @@
 // everything they write reads back. Readers treat a saved file as hostile:
 // every count and length is checked against what is left of its frame and
 // read exactly, and anything that does not fit is damage (CRecordDamage).
+// Records that fit are then judged as a scan judges the disk, against the
+// device the result is loaded on (PartitionFits, RestoreFileNode::Judge):
+// what is impossible is left out or cut, and counted (LoadDamage).
 // Counts of runs and partitions have no limit of their own beyond that: a
 // heavily fragmented file and a deep scan with many partition candidates
 // round-trip.
@@ -63,6 +66,7 @@
 
 class IFileNode;
 class IFilesystemNode;
+class IStorageDevice;
 
 namespace SaveRestoreResult {
 
@@ -125,6 +129,40 @@ struct PlaceRecord {
 struct CRecordDamage {
   const char* what;
 };
+
+// The reopened device a loaded tree's records are judged against: where
+// they may place data. 0 bytes when there is none (nothing is judged
+// against it).
+struct DeviceExtent {
+  uint64_t bytes = 0;
+  uint64_t sectors = 0;
+  uint32_t sectorSize = 0;
+};
+DeviceExtent ExtentOf(IStorageDevice* device);
+
+// What becomes of a record that a load judged.
+enum class RecordVerdict {
+  kSound,
+  kCut,      // taken, repaired: runs or size cut to what the device holds, a time out of range dropped
+  kLeftOut,  // impossible as it stands: not taken
+};
+
+// What a load left out or cut: records judged impossible, records cut to
+// what their runs hold, and the bytes of the trees frame that could not be
+// read at all (the frame ended in damage). Counted once per record, however
+// many volumes replay it.
+struct LoadDamage {
+  uint64_t leftOut = 0;
+  uint64_t cut = 0;
+  uint64_t unreadBytes = 0;
+  bool Any() const { return leftOut != 0 || cut != 0 || unreadBytes != 0; }
+};
+
+// Whether a partition record can place a volume on the device: a cluster
+// copy-out can read in, and a volume and a data area that begin on the
+// device. A volume that runs past the device's end (an image cut short)
+// still fits: its files' runs are judged one by one.
+bool PartitionFits(const CSearchedPartitionInfo& partition, const DeviceExtent& device);
 
 // The longest prefix of `text` of at most `bytes` bytes that does not end
 // inside a UTF-8 sequence.

@@ -43,6 +43,8 @@ namespace fs = std::filesystem;
 const char* const kFinishName = "QueryProgressFinish";
 
 std::atomic<uint64_t> g_lastLoadError{0};
+std::mutex g_damageLock;
+LoadDamage g_lastLoadDamage;
 
 // The replay source of the latest load of each scan: the recovery controller
 // it was handed to asks it for partition records for as long as it lives,
@@ -444,6 +446,11 @@ bool MatchesByName(const _DiskVolumeData& row, const DeviceRecord& record) {
 uint64_t LastLoadError() { return g_lastLoadError.load(); }
 void SetLastLoadError(uint64_t code) { g_lastLoadError.store(code); }
 
+LoadDamage LastLoadDamage() {
+  std::lock_guard<std::mutex> held(g_damageLock);
+  return g_lastLoadDamage;
+}
+
 bool DescribeDevice(IStorageDevice* device, KVUIDeviceData& devices, DeviceRecord& out) {
   _DiskVolumeData data;
   const bool known = devices.IsDiskStorage(device) ? devices.GetDiskDataByStorage(device, data) != 0
@@ -544,6 +551,10 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
   KVUIDeviceData& devices = *para.devices;
   SaveRestoreProgress progress(&scan);
   SetLastLoadError(0);
+  {
+    std::lock_guard<std::mutex> held(g_damageLock);
+    g_lastLoadDamage = LoadDamage();
+  }
   std::unique_ptr<CRSData> archive(new (std::nothrow) CRSData(RSModeRead));
   scan.ClearData();
   progress.IncProgress(false, true);
@@ -626,8 +637,11 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
     }
     progress.IncProgress(false, false);
     const bool quick = kind.controllerType == RECOVERY_CONTROLLER_DELETED;
-    sink = std::make_unique<KVRestoreScanSink>(archive.get(), DescriberOver(devices), &progress,
-                                               [&fail] { fail(730, kLoadDamagedTrees); });
+    // Known at once, before the scan body ends: a frame that is not there
+    // loads nothing; damage inside it loads what could be read.
+    sink = std::make_unique<KVRestoreScanSink>(archive.get(), DescriberOver(devices), &progress, [&fail, &sink] {
+      fail(730, sink != nullptr && sink->IsFrameMissing() ? kLoadDamagedTrees : kLoadDamaged);
+    });
     sink->SetLocator(LocatorOver(devices, storage, quick));
     if (placed) sink->SetPlaces(place.roots);
     scan.SetDeepScan(static_cast<int>(kind.deep));
@@ -641,6 +655,10 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
     }
     scan.SetOpTreeFinished(1);
     sink->DetachArchive();
+    if (!sink->IsFrameMissing() && sink->GetLoadDamage().Any()) {
+      std::lock_guard<std::mutex> held(g_damageLock);
+      g_lastLoadDamage = sink->GetLoadDamage();
+    }
   } while (false);
 
   if (archive != nullptr) archive->EndRS();

@@ -53,11 +53,14 @@ inline constexpr uint64_t kLoadBadHeader = 3;       // not an archive, a damaged
 inline constexpr uint64_t kLoadBadScanKind = 4;     // no scan-kind frame, or a damaged one
 inline constexpr uint64_t kLoadBadDevice = 5;       // no device frame, a damaged one, a name above 4095 bytes
 inline constexpr uint64_t kLoadDeviceNotFound = 6;  // the device is not attached to this machine
-inline constexpr uint64_t kLoadDamagedTrees = 7;    // the trees frame is missing or damaged
+inline constexpr uint64_t kLoadDamagedTrees = 7;    // the trees frame is missing
 inline constexpr uint64_t kLoadRefused = 8;         // a scan or load still runs
 // The device is there but no longer as it was scanned: another capacity, or
 // a table that no longer puts a volume where a tree of the result lay.
 inline constexpr uint64_t kLoadDeviceChanged = 9;
+// The trees frame is damaged: records were left out or cut, or it ended
+// early (LastLoadDamage says how much). What could be read is loaded.
+inline constexpr uint64_t kLoadDamaged = 10;
 
 // What a save or a load works on.
 struct OperationPara {
@@ -102,5 +105,8 @@ bool DescribeDevice(IStorageDevice* device, KVUIDeviceData& devices, DeviceRecor
 // frame is known before the scan body has finished); 0 while none is.
 uint64_t LastLoadError();
 void SetLastLoadError(uint64_t code);
+// What the latest load left out or cut (all 0 before its end and for a load
+// without damage).
+LoadDamage LastLoadDamage();
 
 }  // namespace SaveRestoreResult

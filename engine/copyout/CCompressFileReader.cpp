@@ -136,6 +136,7 @@ void CCompressFileReader::RecoverCompressFileUnCompressUnit(const Unit& unit, ui
     if (piece.s64LCN > 0 && !ReadClusters(piece, out + at)) {
       COMPRESS_LOG("RecoverCompressFileUnCompressUnit");
       std::memset(out + at, 0, bytes);
+      m_unitLost = true;
     }
     at += bytes;
   }
@@ -149,12 +150,14 @@ void CCompressFileReader::RecoverCompressFileCompressUnit(const Unit& unit, uint
     if (piece.s64LCN < 0) continue;
     if (piece.s64LCN == 0) {
       COMPRESS_LOG("RecoverCompressFileCompressUnit");
+      m_unitLost = true;
       return;  // a damaged unit: zeros
     }
     const uint64_t bytes = uint64_t{piece.length} * m_clusterBytes;
     if (!ReadClusters(piece, work + read)) {
       COMPRESS_LOG("RecoverCompressFileCompressUnit");
       std::memset(work + read, 0, bytes);
+      m_unitLost = true;
     }
     read += bytes;
   }
@@ -250,6 +253,7 @@ ResultCode CCompressFileReader::RecoverCompressFile(uint64_t size, bool& stopped
           return 0;
         }
         if (outcome == WriteOutcome::kNoSpace) return shortWrite;
+        if (outcome == WriteOutcome::kTooLarge) return RESULT_FAILURE(result::kModuleCopyOut, result::kErrTooLarge);
         if (outcome != WriteOutcome::kWritten) {
           COMPRESS_LOG("RecoverCompressFile");
           return RESULT_FAILURE(result::kModuleCopyOut, result::kErrIO);
@@ -298,6 +302,7 @@ ResultCode CCompressFileReader::RecoverToFile(const char* path, IProgress* sink,
   fallback = false;
   const uint64_t size = static_cast<uint64_t>(m_fileSize);
   bool stopped = false;
+  m_unitLost = false;
   const ResultCode code = RecoverCompressFile(size, stopped);
   if (stopped || result::IsFailure(code)) return code;
   _PROGRESS_INFO record;
@@ -308,10 +313,12 @@ ResultCode CCompressFileReader::RecoverToFile(const char* path, IProgress* sink,
       RetryWhileFull([&] { return m_output->SetSize(static_cast<int64_t>(size)); }, sink, record, shortWrite);
   if (sized == WriteOutcome::kStopped) return 0;
   if (sized == WriteOutcome::kNoSpace) return shortWrite;
+  if (sized == WriteOutcome::kTooLarge) return RESULT_FAILURE(result::kModuleCopyOut, result::kErrTooLarge);
   if (sized != WriteOutcome::kWritten || !m_output->Close()) {
     COMPRESS_LOG("Recovery");
     return RESULT_FAILURE(result::kModuleCopyOut, result::kErrIO);
   }
+  if (m_unitLost) return RESULT_FAILURE(result::kModuleCopyOut, result::kErrIncomplete);
   return 0;
 }
 

@@ -133,4 +133,7 @@ class CCompressFileReader : public CFileReader {
   int m_memoryCapacity = 0;
   bool m_memoryMode = false;
   uint32_t m_memoryOffset = 0;
+  // A unit of the copy could not be read (its zeros stand in): the copy is
+  // not the file.
+  bool m_unitLost = false;
 };

@@ -254,7 +254,10 @@ ResultCode CDataRecovery::RecoverTo(const char* path, IProgress* progress, int b
     if (result::IsFailure(code)) {
       RECOVERY_LOG("RecoverTo");
       const uint32_t error = result::Error(code);
-      if (error == result::kErrShortWrite || error == result::kErrDestinationNotOpened) return code;
+      if (error == result::kErrShortWrite || error == result::kErrDestinationNotOpened ||
+          error == result::kErrTooLarge || error == result::kErrIncomplete) {
+        return code;
+      }
       return COPYOUT_FAILURE(result::kErrIO);
     }
     if (!fallback) return 0;
@@ -331,11 +334,13 @@ ResultCode CDataRecovery::CopyPlain(const char* path, IProgress* progress, uint6
       total = current + got;
       if (got == 0) break;
     } else if (got == 0) {
-      // Unreadable: the chunk stays a hole, zeros once the length is set.
-      // Reads that deliver nothing for this long have stopped making
-      // progress: the copy ends instead of running on through a size the
-      // medium cannot hold.
+      // Unreadable (a failing medium, or runs placed where the device has no
+      // sectors): the chunk stays a hole, zeros once the length is set, and
+      // the copy is not the file. Reads that deliver nothing for this long
+      // have stopped making progress: the copy ends instead of running on
+      // through a size the medium cannot hold.
       log.Log("RecoverTo", __LINE__);
+      incomplete = true;
       unread += chunk;
       if (unread >= kMaxUnreadBytes) {
         log.Log("RecoverTo", __LINE__);
@@ -359,6 +364,10 @@ ResultCode CDataRecovery::CopyPlain(const char* path, IProgress* progress, uint6
           log.Log("RecoverTo", __LINE__);
           return shortWrite;
         }
+        if (outcome == WriteOutcome::kTooLarge) {
+          log.Log("RecoverTo", __LINE__);
+          return COPYOUT_FAILURE(result::kErrTooLarge);
+        }
         if (outcome != WriteOutcome::kWritten) {
           log.Log("RecoverTo", __LINE__);
           return COPYOUT_FAILURE(result::kErrIO);
@@ -375,6 +384,10 @@ ResultCode CDataRecovery::CopyPlain(const char* path, IProgress* progress, uint6
   if (sized == WriteOutcome::kNoSpace) {
     log.Log("RecoverTo", __LINE__);
     return shortWrite;
+  }
+  if (sized == WriteOutcome::kTooLarge) {
+    log.Log("RecoverTo", __LINE__);
+    return COPYOUT_FAILURE(result::kErrTooLarge);
   }
   if (sized != WriteOutcome::kWritten || !destination.Close()) {
     log.Log("RecoverTo", __LINE__);

@@ -25,8 +25,9 @@ WriteOutcome CDestinationFile::Classify(int error) {
   switch (error) {
     case ENOSPC:
     case EDQUOT:
-    case EFBIG:
       return WriteOutcome::kNoSpace;
+    case EFBIG:
+      return WriteOutcome::kTooLarge;
     default:
       return WriteOutcome::kFailed;
   }

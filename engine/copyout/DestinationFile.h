@@ -10,10 +10,11 @@
 #include "ResultCode.h"
 
 enum class WriteOutcome {
-  kWritten,  // every byte landed
-  kNoSpace,  // the destination is full: no space, quota exceeded or file-size limit
-  kFailed,   // any other failure of the destination
-  kStopped,  // the sink answered Continued() with 0 while waiting for room
+  kWritten,   // every byte landed
+  kNoSpace,   // the destination is full: no space left, or the quota is used up
+  kTooLarge,  // the destination's file system (or a file-size limit) takes no file this large: no room made helps
+  kFailed,    // any other failure of the destination
+  kStopped,   // the sink answered Continued() with 0 while waiting for room
 };
 
 class CDestinationFile {

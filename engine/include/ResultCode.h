@@ -52,6 +52,10 @@ inline constexpr uint32_t kErrShortWrite = 0xD03;   // destination full: pause a
 // written, the rest is missing (a damaged compressed stream, reads that
 // stopped making progress). The destination file stays.
 inline constexpr uint32_t kErrIncomplete = 0xD04;
+// The destination's file system takes no file this large (FAT32 above
+// 4 GiB, ext4 above 16 TiB, a process file-size limit): that file fails
+// alone; waiting for space would not help.
+inline constexpr uint32_t kErrTooLarge = 0xD05;
 inline constexpr uint32_t kErrDestinationNotOpened = 0xF;
 
 inline constexpr uint8_t kFailureFlag = 0x01;

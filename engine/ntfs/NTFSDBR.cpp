@@ -91,6 +91,11 @@ bool CNTFSGeometry::Init(const CNTFSDBR& dbr, uint32_t deviceSectorSize) {
   sectorsPerCluster_ = dbr.GetSectorsperCluster();
   clusterBytes_ = clusterBytes;
   fileRecordBytes_ = recordBytes;
+  const int64_t sectors = dbr.GetTotalSectors();
+  if (sectors <= 0 ||
+      __builtin_mul_overflow(static_cast<uint64_t>(sectors), uint64_t{bytesPerSector_}, &volumeBytes_)) {
+    volumeBytes_ = 0;
+  }
   return true;
 }
 

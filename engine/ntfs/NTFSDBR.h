@@ -64,6 +64,9 @@ class CNTFSGeometry {
   uint32_t GetSectorsPerCluster() const { return sectorsPerCluster_; }
   uint32_t GetClusterBytes() const { return clusterBytes_; }
   uint32_t GetFileRecordBytes() const { return fileRecordBytes_; }
+  // The volume's size as its boot sector gives it (0 when it does not fit
+  // 64 bits): no file's clusters lie past it.
+  uint64_t GetVolumeBytes() const { return volumeBytes_; }
   uint32_t GetDeviceSectorsPerCluster() const { return IsValid() ? clusterBytes_ / deviceSectorSize_ : 0; }
 
   // The device sector of cluster `lcn` on a volume whose first sector is
@@ -80,4 +83,5 @@ class CNTFSGeometry {
   uint32_t sectorsPerCluster_ = 0;
   uint32_t clusterBytes_ = 0;
   uint32_t fileRecordBytes_ = 0;
+  uint64_t volumeBytes_ = 0;
 };

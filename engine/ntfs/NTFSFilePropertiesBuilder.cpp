@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "RunBounds.h"
 #include "ntfs/CompressedDataRunList.h"
 #include "ntfs/NTFSDataRunList.h"
 #include "ntfs/NTFSFileProperties.h"
@@ -60,7 +61,7 @@ void CNTFSFilePropertiesBuilder::LayOutDataRuns(CNTFSDataRunList& pieces, CNoneR
 CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t recordStartSector,
                                                                      CNTFSMultiFileRecord& record,
                                                                      int64_t bytesPerCluster, int64_t* parent,
-                                                                     const char* nameWhenNone) {
+                                                                     const char* nameWhenNone, uint64_t volumeBytes) {
   if (!record.IsValid()) return nullptr;
   CNTFSFilePropertiesStruct s;
 
@@ -116,7 +117,7 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
   int64_t storedBytes = -1;
   // The runs are packed straight into the properties from one of these.
   std::optional<CResidentNTFSDataRunList> residentRuns;
-  CNoneResidentNTFSDataRunList laidOut;
+  std::optional<CNoneResidentNTFSDataRunList> laidOut;
   IDataRunList* runs = nullptr;
   CNTFSDataRunList pieces;
   bool resident = false;
@@ -168,9 +169,28 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
       if (firstPieceSize >= 0) size = firstPieceSize;
     }
     int64_t clusters = 0;
-    LayOutDataRuns(pieces, laidOut, clusters);
+    LayOutDataRuns(pieces, laidOut.emplace(), clusters);
+    if (volumeBytes != 0 && bytesPerCluster > 0) {
+      // Clusters past the volume's end, or holes larger than the volume,
+      // are damage: the runs stop before them.
+      std::vector<DataRun> fitted;
+      for (DataRun* run = laidOut->GetFirst(); run != nullptr; run = laidOut->GetNext()) fitted.push_back(*run);
+      VolumeExtent volume;
+      volume.clusterBytes = static_cast<uint64_t>(bytesPerCluster);
+      volume.endByte = volumeBytes;
+      volume.volumeBytes = volumeBytes;
+      if (FitRunsToVolume(fitted, volume).cut) {
+        laidOut.emplace();
+        clusters = 0;
+        for (const DataRun& run : fitted) {
+          laidOut->AddDataRun(run);
+          clusters += run.length;
+        }
+        sizeDamaged = true;
+      }
+    }
     int64_t storedClusters = 0;
-    for (DataRun* run = laidOut.GetFirst(); run != nullptr; run = laidOut.GetNext()) {
+    for (DataRun* run = laidOut->GetFirst(); run != nullptr; run = laidOut->GetNext()) {
       if (!run->IsSparse() && run->length > 0) storedClusters += run->length;
     }
     if (size < 0) size = 0;
@@ -188,7 +208,7 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
       int64_t stored;
       if (!__builtin_mul_overflow(storedClusters, bytesPerCluster, &stored)) storedBytes = std::min(stored, size);
     }
-    runs = &laidOut;
+    runs = &*laidOut;
   }
   // Nothing to bring back under a made-up name.
   if (nameless && (runs == nullptr || size <= 0)) return nullptr;

@@ -34,9 +34,14 @@ class CNTFSFilePropertiesBuilder {
   //   byte offset in that record; non-resident pieces are put in VCN order,
   //   with clusters that no piece covers read as holes so that later data
   //   stays at its place in the file.
+  //
+  // `volumeBytes` (0: unknown) is the volume's size: runs are kept up to the
+  // first one it cannot hold (a cluster past its end, a hole that makes the
+  // file larger than the volume), the size is cut to what the kept runs
+  // hold, and the file is marked size-damaged (RunBounds.h).
   static CNTFSFileProperties* BuildFileProperties(int64_t recordStartSector, CNTFSMultiFileRecord& record,
                                                   int64_t bytesPerCluster, int64_t* parent,
-                                                  const char* nameWhenNone = nullptr);
+                                                  const char* nameWhenNone = nullptr, uint64_t volumeBytes = 0);
   // Appends to `out` the runs of `pieces` (sorted here) in VCN order as the
   // file lays them out: a cluster no piece covers becomes part of a hole, a
   // cluster two pieces claim keeps the first. `clusters` receives the count.

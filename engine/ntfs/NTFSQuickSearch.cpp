@@ -410,8 +410,8 @@ void CNTFSQuickSearch::BuildFileNode(uint8_t* record, int bytes, int64_t recordN
   // files, named after its record.
   char nameWhenNone[32] = "MFTRecord-";
   *std::to_chars(nameWhenNone + 10, nameWhenNone + sizeof nameWhenNone - 1, recordNumber).ptr = '\0';
-  CNTFSFileProperties* properties =
-      CNTFSFilePropertiesBuilder::BuildFileProperties(sector, set, m_geometry.GetClusterBytes(), &parent, nameWhenNone);
+  CNTFSFileProperties* properties = CNTFSFilePropertiesBuilder::BuildFileProperties(
+      sector, set, m_geometry.GetClusterBytes(), &parent, nameWhenNone, m_geometry.GetVolumeBytes());
   if (properties == nullptr) return;
   if (info.GetFileRecordNumberofParentDirectory() == -1) info.SetFileRecordNumberofParentDirectory(parent);
 

@@ -171,7 +171,8 @@ TEST_F(BlankDisks, EveryLoadErrorEndsInTheClosingRecord) {
   EXPECT_EQ(Load(file("notrees.rsf", {kindFrame, deviceFrame})), srr::kLoadDamagedTrees);
   Bytes damaged = RawTrees();
   damaged[8] = 2;  // the section tag
-  EXPECT_EQ(Load(file("damaged.rsf", Frames(disk, damaged))), srr::kLoadDamagedTrees);
+  EXPECT_EQ(Load(file("damaged.rsf", Frames(disk, damaged))), srr::kLoadDamaged);
+  EXPECT_EQ(srr::LastLoadDamage().unreadBytes, damaged.size() - 12) << "all after the root count and the tag";
 
   // Places: the disk as saved (its capacity, its own start) and its one tree
   // on all of it; anything else is a device laid out otherwise, and a place
@@ -205,6 +206,67 @@ TEST_F(BlankDisks, EveryLoadErrorEndsInTheClosingRecord) {
   IDataRecovery* copyOut = scan_.GetRecoveryController()->GetDataRecovery(SEARCHER_TYPE_RAW);
   ASSERT_NE(copyOut, nullptr) << "made from the saved partition records";
   copyOut->Release();
+}
+
+// Records that fit their frame but not the 16 MiB disk they are loaded on
+// (32768 sectors of 512 bytes): each load shows what it can, ends with the
+// damage code and says how many records it left out or cut.
+TEST_F(BlankDisks, ImpossibleRecordsAreLeftOutOrCutAndCounted) {
+  struct Case {
+    const char* what;
+    Bytes partition;
+    FileRecord photo;
+    uint64_t leftOut, cut, photoSize;  // photoSize: UINT64_MAX when it is left out
+  };
+  FileRecord photo;
+  photo.id = 21, photo.parent = 20, photo.name = "a.jpg", photo.runs = {{100, 20}}, photo.size = 20 * 512;
+  std::vector<Case> cases;
+  cases.push_back({"sound", PartitionEntry(0), photo, 0, 0, 20 * 512});
+  FileRecord big = photo;
+  big.size = 20 * 512 + 1;
+  cases.push_back({"a size above its runs", PartitionEntry(0), big, 0, 1, 20 * 512});
+  big.size = 4'500'000'000'000'000;
+  cases.push_back({"a size of petabytes", PartitionEntry(0), big, 0, 1, 20 * 512});
+  FileRecord past = photo;
+  past.runs = {{100, 20}, {32767, 2}};  // its second run ends one sector past the disk
+  cases.push_back({"a run past the disk", PartitionEntry(0), past, 0, 1, 20 * 512});
+  past.runs = {{-1, uint64_t{1} << 40}, {100, 20}};
+  past.size = uint64_t{1} << 49;
+  cases.push_back({"a hole larger than the disk", PartitionEntry(0), past, 0, 1, 0});
+  FileRecord deleted = photo;
+  deleted.deleted = 2;
+  cases.push_back({"a deleted flag of 2", PartitionEntry(0), deleted, 1, 0, UINT64_MAX});
+  // The partition and the two files placed through it go; the folder stays.
+  cases.push_back({"a partition past the disk", PartitionEntry(0, 4, 32768), photo, 3, 0, UINT64_MAX});
+  cases.push_back({"clusters of 0 sectors", PartitionEntry(0, 4, 0, 0), photo, 3, 0, UINT64_MAX});
+
+  for (const Case& c : cases) {
+    FileRecord folder, song;
+    folder.id = 20, folder.folder = true, folder.runs = {}, folder.name = "JPG";
+    song.id = 22, song.parent = 1, song.name = "b.mp3";
+    const Bytes trees =
+        NodesPayload({Section(1, 34, "Disk", {c.partition}, {folder.Encode(), c.photo.Encode(), song.Encode()})});
+    WriteArchive(dir_ / "case.rsf", Frames(records_[1], trees));
+    const bool sound = c.leftOut == 0 && c.cut == 0;
+    EXPECT_EQ(Load(dir_ / "case.rsf"), sound ? 0u : srr::kLoadDamaged) << c.what;
+    const srr::LoadDamage damage = srr::LastLoadDamage();
+    EXPECT_EQ(damage.leftOut, c.leftOut) << c.what;
+    EXPECT_EQ(damage.cut, c.cut) << c.what;
+    EXPECT_EQ(damage.unreadBytes, 0u) << c.what;
+    // A tree left with nothing to show is not shown.
+    uint64_t photoSize = UINT64_MAX;
+    const std::vector<IFilesystemNode*> roots = scan_.GetFileSystemNode();
+    std::vector<IFileNode*> below(roots.begin(), roots.end());
+    while (!below.empty()) {
+      IFileNode* at = below.back();
+      below.pop_back();
+      for (IFileNode* child = at->GetFirstChild(); child != nullptr; child = child->GetNextNode()) {
+        below.push_back(child);
+        if (std::string(child->GetFileName()) == "a.jpg") photoSize = child->GetFileSize();
+      }
+    }
+    EXPECT_EQ(photoSize, c.photoSize) << c.what;
+  }
 }
 
 TEST_F(BlankDisks, TheDeviceIsFoundWhereItWasOrByNameFileSystemAndCapacity) {

@@ -241,6 +241,7 @@ TEST(ScanResultReplay, MoreThan65535RunsAnd512PartitionsAndLongAndEmptyNamesRoun
   empty.SetCurrentNodeID(11);
   empty.SetParentNodeID(1);
   empty.name = "";
+  empty.size = 0;  // without runs a file holds nothing
   resident.SetCurrentNodeID(12);
   resident.SetParentNodeID(1);
   auto* record = new CDataRunList(1);
@@ -252,6 +253,7 @@ TEST(ScanResultReplay, MoreThan65535RunsAnd512PartitionsAndLongAndEmptyNamesRoun
     partitions.emplace_back(512);
     partitions.back().SetPartitionIndex(i);
     partitions.back().SetStartSector(i * 100);
+    partitions.back().SetSectorsperCluster(8);
   }
   CFilesystemNode root(SEARCHER_TYPE_NTFS, "disk(NTFS)", "disk", 1);
 

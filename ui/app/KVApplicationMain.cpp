@@ -166,6 +166,9 @@ void EndOnTerminationSignals(KVAppDelegate* delegate) {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+  // A copy past a file-size limit of the session (ulimit -f) fails that one
+  // file with EFBIG instead of ending the application.
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 // Runs the start-up sequence and the event loop until the application quits.

@@ -273,6 +273,11 @@ void KVDeletailWindowController::showRecoveryEndWindow() {
   if (scanEndSaveWC != nullptr) scanEndSaveWC->deleteLater();
   scanEndSaveWC = new KVScanEndSaveWindowController(this);
   scanEndSaveWC->setSavePathStr(recoverySavePathStr);
+  if (const KVRecoveryServices& services = Services(*this); services.failedFiles) {
+    uint64_t tooLarge = 0;
+    const uint64_t failed = services.failedFiles(&tooLarge);
+    scanEndSaveWC->setFailedFiles(failed, tooLarge);
+  }
   scanEndSaveWC->runModal([window = QPointer<TCImageWindow>(aWindow)] { Activate(window); });
 }
 

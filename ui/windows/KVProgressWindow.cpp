@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/KVPublicUtilities.h"
 #include "platform/Localized.h"
 #include "platform/NotificationCenter.h"
 #include "ui/widgets/KVProgressView.h"
@@ -30,6 +31,14 @@ void Say(const char* line) {
 KVProgressWindow::KVProgressWindow(ProgressSource progress, QObject* parent)
     : QObject(parent), progress_(std::move(progress)) {
   if (!progress_) progress_ = KVWizardServices::Default().getSaveorRestoreProgress;
+}
+
+QString KVProgressWindow::DamageText(uint64_t leftOut, uint64_t cut, uint64_t unreadBytes) {
+  const auto count = [](uint64_t n) { return QVariant::fromValue(static_cast<qlonglong>(n)); };
+  if (unreadBytes == 0) return platform::LocalizedFormat("LOAD_RSF_DAMAGED", {count(leftOut), count(cut)});
+  return platform::LocalizedFormat(
+      "LOAD_RSF_DAMAGED_END",
+      {KVPublicUtilities::longlongConvertVolSpace(static_cast<long long>(unreadBytes)), count(leftOut), count(cut)});
 }
 
 KVProgressWindow::~KVProgressWindow() {
@@ -91,8 +100,15 @@ void KVProgressWindow::ProgressFinish() {
   progress_(&total, &current, &error, bSave_ ? 1 : 0);
   Say("---------------Progress finish----------------");
   bFinish_ = true;
+  // A load that found its file damaged shows what it could read, and says
+  // so.
+  uint64_t leftOut = 0, cut = 0, unread = 0;
+  if (!bSave_ && error != 0) {
+    const DamageSource damage = damage_ ? damage_ : KVWizardServices::Default().getLoadDamage;
+    if (damage && damage(&leftOut, &cut, &unread)) damageText_ = DamageText(leftOut, cut, unread);
+  }
   // A load the user gave up on counts as failed, however it ended.
-  bSucess_ = error == 0 && !(closeAsked_ && !bSave_);
+  bSucess_ = (error == 0 || !damageText_.isEmpty()) && !(closeAsked_ && !bSave_);
   if (bSucess_ && progress != nullptr) progress->changeProgressValue(100);
   if (timer_ == nullptr) {
     timer_ = new QTimer(this);
@@ -109,7 +125,13 @@ void KVProgressWindow::onTimer() {
   timer_->stop();
   stopObserving();
   // The user who gave up a load knows; everyone else is told.
-  if (!bSucess_ && !(closeAsked_ && !bSave_)) {
+  if (bSucess_ && !damageText_.isEmpty()) {
+    KVAlert::BeginWithTexts(nullptr, QString(), damageText_,
+                            platform::Localized("PAGE_FOUR_RECOVERY_NO_COMPETENCE_YES_BUTTON"), QString(),
+                            [self = QPointer<KVProgressWindow>(this)](int) {
+                              if (self) self->endWindow();
+                            });
+  } else if (!bSucess_ && !(closeAsked_ && !bSave_)) {
     KVAlert::BeginWithTexts(nullptr, QString(), platform::Localized("READ_RSF_FAILED"),
                             platform::Localized("PAGE_FOUR_RECOVERY_NO_COMPETENCE_YES_BUTTON"), QString(),
                             [self = QPointer<KVProgressWindow>(this)](int) {

@@ -48,6 +48,13 @@ class KVProgressWindow : public QObject {
   const QString& strPostName() const { return strPostName_; }
   void setBSave(bool save) { bSave_ = save; }
   bool bSave() const { return bSave_; }
+  // Whether a load that ended with an error found its file damaged and
+  // shows what it could read (the application core's when not set): the
+  // window then says how much was left out and counts as a success.
+  using DamageSource = std::function<bool(uint64_t* leftOut, uint64_t* cut, uint64_t* unreadBytes)>;
+  void setDamageSource(DamageSource damage) { damage_ = std::move(damage); }
+  // The text that says how much of a damaged file was left out.
+  static QString DamageText(uint64_t leftOut, uint64_t cut, uint64_t unreadBytes);
   // How to stop the load an early close gives up (none: it runs to its end).
   void setStopAction(std::function<void()> stop) { stop_ = std::move(stop); }
 
@@ -86,6 +93,8 @@ class KVProgressWindow : public QObject {
 
   ProgressSource progress_;
   std::function<void()> stop_;
+  DamageSource damage_;
+  QString damageText_;  // set when the load found its file damaged
   QPointer<KVSmallWindow> aWindow;
   QTimer* timer_ = nullptr;
   QString strPostName_;

@@ -23,6 +23,7 @@ KVRecoveryServices KVRecoveryServices::Default() {
   services.pauseOrResume = KVUIController::PauseOrResumeRecovery;
   services.stop = KVUIController::StopRecvoery;
   services.recoveredFiles = KVUIController::GetRecoveridedFiles;
+  services.failedFiles = KVUIController::GetFailedRecoveryFiles;
   return services;
 }
 

@@ -32,6 +32,9 @@ struct KVRecoveryServices {
   std::function<void()> stop;
   // Files copied so far.
   std::function<uint64_t()> recoveredFiles;
+  // Files that could not be copied whole, and in `tooLarge` those the
+  // destination refused as too large for its file system.
+  std::function<uint64_t(uint64_t* tooLarge)> failedFiles;
 
   static KVRecoveryServices Default();
 

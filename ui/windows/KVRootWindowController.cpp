@@ -292,6 +292,7 @@ void KVRootWindowController::importButtonClick() {
   progressWindow_ = progress.get();
   progress->setStrPostName(QStringLiteral("NormalScranValue"));
   progress->setBSave(false);
+  progress->setDamageSource(services_.getLoadDamage);
   progress->window()->center();
   getImportDataForDetialPage();
   progress->runModal();

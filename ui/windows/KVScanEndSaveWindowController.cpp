@@ -81,6 +81,10 @@ void KVScanEndSaveWindowController::windowDidLoad() {
   recoveryEndNode->setGeometry(kMargin, 48, kWidth - 2 * kMargin, 18);
   savePathLabel = new KVPathLink(QRect(kMargin, 70, kWidth - 2 * kMargin, 20), content, [this] { jumpToSavePath(); });
   savePathLabel->setPath(savePathStr_);
+  failedFilesNote =
+      KVSmallWindow::Label(content, QString(), 11, KitColors::kHeaderText, Qt::AlignLeft | Qt::AlignTop, true);
+  failedFilesNote->setGeometry(kMargin, 94, kWidth - 2 * kMargin, 30);
+  failedFilesNote->hide();
   using Action = void (KVScanEndSaveWindowController::*)();
   constexpr Action kShareActions[3] = {&KVScanEndSaveWindowController::facebookButtonAction,
                                        &KVScanEndSaveWindowController::twitterButtonAction,
@@ -102,6 +106,17 @@ void KVScanEndSaveWindowController::windowDidLoad() {
 void KVScanEndSaveWindowController::setSavePathStr(const QString& path) {
   savePathStr_ = path;
   if (savePathLabel != nullptr) savePathLabel->setPath(path);
+}
+
+void KVScanEndSaveWindowController::setFailedFiles(uint64_t failed, uint64_t tooLarge) {
+  const auto count = [](uint64_t n) { return QVariant::fromValue(static_cast<qlonglong>(n)); };
+  QString note;
+  if (failed != 0) note = platform::LocalizedFormat("PAGE_FOUR_RECOVER_FAILED_NODE", {count(failed)});
+  if (tooLarge != 0)
+    note += QLatin1Char(' ') + platform::LocalizedFormat("PAGE_FOUR_RECOVER_TOO_LARGE_NODE", {count(tooLarge)});
+  failedFilesNote->setText(note);
+  failedFilesNote->setToolTip(note);
+  failedFilesNote->setVisible(!note.isEmpty());
 }
 
 void KVScanEndSaveWindowController::runModal(std::function<void()> closed) {

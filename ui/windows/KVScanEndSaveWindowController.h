@@ -46,6 +46,9 @@ class KVScanEndSaveWindowController : public QObject {
   // The destination folder the link shows and opens.
   void setSavePathStr(const QString& path);
   const QString& savePathStr() const { return savePathStr_; }
+  // Says how many files could not be recovered whole, and how many of them
+  // the destination's file system refused as too large; nothing when none.
+  void setFailedFiles(uint64_t failed, uint64_t tooLarge);
 
   // Shows the window in the middle of the screen, in front of the
   // application's other windows, which take no input until it closes.
@@ -64,6 +67,7 @@ class KVScanEndSaveWindowController : public QObject {
   KVPathLink* savePathLabel = nullptr;
   QLabel* recoveryEndTitle = nullptr;
   QLabel* recoveryEndNode = nullptr;
+  QLabel* failedFilesNote = nullptr;  // hidden while every file was recovered
   TCImageButton* okButton = nullptr;
   // The share links, in the order of their link keys "FaceBookURL",
   // "Twitter" and "GoogleURL".

@@ -20,6 +20,9 @@ KVWizardServices KVWizardServices::Default() {
   services.getSaveorRestoreProgress = [](uint64_t* total, uint64_t* current, uint64_t* error, int save) {
     KVUIController::GetSaveorRestoreProgress(total, current, error, save);
   };
+  services.getLoadDamage = [](uint64_t* leftOut, uint64_t* cut, uint64_t* unreadBytes) {
+    return KVUIController::GetLoadDamage(leftOut, cut, unreadBytes);
+  };
   // A load replays into the scan operation and stops as a scan does.
   services.stopRestore = [] { KVUIController::StopScan(1); };
   return services;

@@ -43,6 +43,10 @@ struct KVWizardServices {
   // Total, current and outcome (0 success) of the running or last save or
   // load.
   std::function<void(uint64_t* total, uint64_t* current, uint64_t* error, int save)> getSaveorRestoreProgress;
+  // Whether the last load found its file damaged and shows what it could
+  // read; then how many records it left out and cut, and how many bytes at
+  // the file's end it could not read.
+  std::function<bool(uint64_t* leftOut, uint64_t* cut, uint64_t* unreadBytes)> getLoadDamage;
   // Asks a running load to stop (a save always runs to its end).
   std::function<void()> stopRestore;
 

@@ -2,9 +2,10 @@
 // ".rsf" file. Its header and scan-kind and device frames are read as a load
 // reads them, then its trees are replayed, once as for a whole disk, once
 // for a volume named "v" and once for the volume at the first tree's place,
-// into the real tree builder. Whatever the bytes,
-// nothing may crash, hang or allocate more than the file holds, and every
-// node shown must hang below a root.
+// into the real tree builder, on a device of 8 MiB. Whatever the bytes,
+// nothing may crash, hang or allocate more than the file holds, every node
+// shown must hang below a root, and no file may be larger than its runs hold
+// or have runs outside the device (LoadedInvariants.h).
 #include <unistd.h>
 
 #include <cstdint>
@@ -12,11 +13,14 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/KVRestoreScanSink.h"
+#include "app/LoadedInvariants.h"  // tests/app
 #include "app/ScanResultRecords.h"
 #include "archive/RSData.h"
 #include "engine/tree/TreeDoubles.h"
+#include "support/BytesDevice.h"
 #include "support/RecordingProgress.h"
 #include "tree/CDirectoryTreeBuilder.h"
 
@@ -85,20 +89,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto* builder = new CDirectoryTreeBuilder(true);
   builder->SetPause([] {});
   builder->Initialize("fuzz", &shown, &filter);
+  static const std::vector<uint8_t> kDisk(8 << 20, 0);
+  testsupport::BytesDevice device(kDisk.data(), kDisk.size());
   SaveRestoreResult::KVRestoreScanSink::DeviceView view{true, true, ""};
   SaveRestoreResult::KVRestoreScanSink sink(
       &archive, [&view](IStorageDevice*) { return view; }, nullptr);
-  sink.SetDirecotryTreeBuilder(builder, &progress, nullptr);
+  rsftest::InvariantBuilder checked(builder, sink, kDisk.size());
+  sink.SetDirecotryTreeBuilder(&checked, &progress, &device);
   view = {true, false, "v"};
-  sink.SetDirecotryTreeBuilder(builder, &progress, nullptr);
+  sink.SetDirecotryTreeBuilder(&checked, &progress, &device);
   // And for a volume at the first tree's place.
   if (places.has_value() && !places->roots.empty()) {
     sink.SetPlaces(places->roots);
     const SaveRestoreResult::VolumePlace first = places->roots.front();
     sink.SetLocator([first](IStorageDevice*) { return SaveRestoreResult::KVRestoreScanSink::VolumeSeen{first, -1}; });
-    sink.SetDirecotryTreeBuilder(builder, &progress, nullptr);
+    sink.SetDirecotryTreeBuilder(&checked, &progress, &device);
   }
-  if (!shown.problems.empty()) std::abort();
+  if (!shown.problems.empty() || !checked.broken.empty()) std::abort();
   builder->Release();
   archive.EndRS();
   return 0;

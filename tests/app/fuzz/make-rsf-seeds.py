@@ -108,6 +108,17 @@ def main():
         "all.rsf": result([raw_tree, ntfs_tree] + fat_trees),
         "placed.rsf": result([ntfs_tree] + fat_trees, kind=(0, 0), places=[(2048, 4096), (8192, 1024), (-1, 0)]),
     }
+    # Records that fit their frames but not the fuzz target's 8 MiB device: a
+    # size of 4.5 PB, a run past the device's end, one hole of 2^40 clusters,
+    # a deleted flag of 2 and a partition that starts past the end. Without
+    # the ".rsf" of whole files: the load leaves them out or cuts them.
+    impossible = section(1, 35, "v", [partition_entry(0, 0, 3, 8), partition_entry(1, 0, 3, 8, 1 << 20)],
+                         [file_record(50, 1, "huge.bin", size=4500000000000000),
+                          file_record(51, 1, "past.bin", size=8192, runs=((2040, 2), (4000, 8))),
+                          file_record(52, 1, "hole.bin", size=4500000000000000, runs=((-1, 1 << 40),)),
+                          file_record(53, 1, "flag.bin", deleted=2),
+                          file_record(54, 1, "far.bin", partition=1)])
+    seeds["impossible-records"] = result([impossible])
     for name, data in seeds.items():
         with open(os.path.join(out, name), "wb") as f:
             f.write(data)

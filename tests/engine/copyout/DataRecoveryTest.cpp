@@ -182,6 +182,25 @@ TEST_F(Recovery, HolesStayHolesAndReadsThatStopDeliveringEndTheCopy) {
   EXPECT_EQ(fs::file_size(dir_ / "far"), CDataRecovery::kMaxUnreadBytes);
 }
 
+// A file whose runs lie partly past the end of the device it is read on (a
+// volume placed wrongly, a record that claims too much): the copy keeps the
+// file's size, and it is not the file.
+TEST_F(Recovery, ACopyThatCannotReadAllOfItsRunsIsIncomplete) {
+  for (const bool compressed : {false, true}) {
+    SCOPED_TRACE(compressed ? "NTFS compressed" : "plain");
+    SampleFile file(compressed);
+    const size_t keep = 1 << 20;  // 256 clusters: each sample has a run past them
+    Bytes cut(file.disk.begin(), file.disk.begin() + long(keep));
+    devicetest::CMemoryDevice shorter(cut, 512, static_cast<int64_t>(keep / 512));
+    RecoveryPtr recovery = MakeRecovery(&shorter, compressed ? 3 : 2, 8);
+    ASSERT_TRUE(Prepare(recovery.get(), file.node.get()));
+    const fs::path out = dir_ / "copy";
+    const ResultCode code = recovery->RecoverTo(out.c_str(), nullptr, 0);
+    EXPECT_EQ(result::Error(code), result::kErrIncomplete);
+    EXPECT_EQ(fs::file_size(out), file.expected.size());
+  }
+}
+
 TEST_F(Recovery, CompressedFiles) {
   // NTFS: a byte limit is refused and writes nothing.
   InitOne(3);

@@ -87,12 +87,15 @@ TEST(FatCopyOut, AFragmentedFileInAndOutsideAnMbrPartition) {
   EXPECT_EQ(clone->ReadData(static_cast<long long>(size), &byte, 1), 0u);
   clone->Release();
   // An unreadable sector costs its 4 MiB chunk, which becomes zeros; the copy
-  // goes on and keeps the file's size, also when the last chunk is lost.
+  // goes on and keeps the file's size, also when the last chunk is lost, but
+  // it is not the file: it ends incomplete.
   for (const uint64_t byte : {6 * kMiB, size - 1}) {
     FailingSector failing(device.get(), SectorOfFileByte(runs, g, byte));
     RecoveryPtr holed = MakeRecovery(&failing, 1, g.sectorsPerCluster, g.firstDataSector);
     ASSERT_TRUE(Prepare(holed.get(), &node));
-    ASSERT_EQ(holed->RecoverTo(out.c_str(), nullptr, 0), 0u);
+    const ResultCode code = holed->RecoverTo(out.c_str(), nullptr, 0);
+    ASSERT_TRUE(result::IsFailure(code));
+    EXPECT_EQ(result::Error(code), result::kErrIncomplete);
     Bytes expected = original;
     const uint64_t chunk = byte / (4 * kMiB) * 4 * kMiB;
     std::fill(expected.begin() + chunk, expected.begin() + std::min(size, chunk + 4 * kMiB), 0);

@@ -1,7 +1,8 @@
 // The NTFS images of make-ntfs-images.sh through the conformance harness:
 // every cluster size, 4096-byte sectors, a loop device, inside an MBR disk,
-// cut short, with $MFT's first record zeroed (read through $MFTMirr), and the
-// file spread over thousands of runs in extension records.
+// cut short, with $MFT's first record zeroed (read through $MFTMirr), with a
+// file whose stream is larger than the volume, and the file spread over
+// thousands of runs in extension records.
 #include <algorithm>
 
 #include "NtfsFixtures.h"
@@ -28,6 +29,8 @@ std::vector<Row> Rows() {
     rows.push_back(row(v, image, image));
   }
   rows.push_back(row("mirror", "mirror", "default"));
+  // A record whose stream is larger than the volume: listed, empty.
+  rows.push_back(row("hugesparse", "hugesparse", "hugesparse"));
   Row loop = row("default_loop", "default", "default");
   loop.through = Through::kLoop;
   rows.push_back(loop);

@@ -177,6 +177,10 @@ struct Importing {
     };
     services.getSaveorRestoreProgress = operation.Source();
     services.stopRestore = [this] { ++operation.stops; };
+    services.getLoadDamage = [this](uint64_t* leftOut, uint64_t* cut, uint64_t* unread) {
+      *leftOut = damage[0], *cut = damage[1], *unread = damage[2];
+      return damaged;
+    };
     Open(std::move(services));
   }
   void Open(KVWizardServices services) {
@@ -202,6 +206,8 @@ struct Importing {
   wizardtest::Machine machine;
   Operation operation;
   uint64_t outcome = 0;
+  bool damaged = false;
+  uint64_t damage[3] = {};
   int finishAfterMs = 30;
   QString chosen = QStringLiteral("/saved/results/scan.rsf");
   QStringList starts, loads;
@@ -260,6 +266,28 @@ TEST(WizardImport, AFailedLoadShowsTheAlertAndTheWizardGoesOn) {
   QTest::mouseClick(wizard.root->selectDiskVC()->scanButton, Qt::LeftButton);
   ASSERT_EQ(wizard.results.scans.size(), 1u);
   EXPECT_EQ(wizard.results.scans[0]->name(), "one");
+}
+
+// A file found damaged: the alert says how much of it was left out, and the
+// results show what could be read.
+TEST(WizardImport, ADamagedFileSaysHowMuchWasLeftOutAndShowsTheRest) {
+  for (const uint64_t unread : {uint64_t{0}, uint64_t{3} << 20}) {
+    Importing wizard;
+    wizard.outcome = 9;
+    wizard.damaged = true;
+    wizard.damage[0] = 17, wizard.damage[1] = 4, wizard.damage[2] = unread;
+    wizardtest::AlertAnswerer alerts(1);
+    wizardtest::PostCounter shows(kShowDetail);
+    wizard.Import();
+    ASSERT_EQ(alerts.texts.size(), 1);
+    EXPECT_FALSE(alerts.texts[0].contains(platform::Localized("READ_RSF_FAILED")));
+    EXPECT_TRUE(alerts.texts[0].contains(QStringLiteral("17 ")) && alerts.texts[0].contains(QStringLiteral(" 4 ")))
+        << alerts.texts[0].toStdString();
+    EXPECT_EQ(alerts.texts[0].contains(QStringLiteral("3")), unread != 0) << alerts.texts[0].toStdString();
+    EXPECT_EQ(shows.count, 1);
+    EXPECT_EQ(wizard.results.discards, 0);
+    EXPECT_FALSE(wizard.root->window()->isVisible());
+  }
 }
 
 TEST(WizardImport, ALoadGivenUpIsStoppedAndDiscarded) {

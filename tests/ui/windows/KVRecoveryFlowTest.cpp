@@ -70,6 +70,7 @@ struct FakeRecovery {
   int pauseOrResumes = 0;
   int stops = 0;
   uint64_t files = 0;
+  uint64_t failed = 0, tooLarge = 0;
 
   KVRecoveryServices Services() {
     KVRecoveryServices services;
@@ -104,6 +105,10 @@ struct FakeRecovery {
       running = false;
     };
     services.recoveredFiles = [this] { return files; };
+    services.failedFiles = [this](uint64_t* large) {
+      *large = tooLarge;
+      return failed;
+    };
     return services;
   }
 
@@ -411,6 +416,8 @@ TEST(RecoveryFlow, ProgressThenOneEndWindow) {
   fake.End();
   ASSERT_NE(ShownEnd(*window), nullptr);
   EXPECT_EQ(window->scanEndSaveWC->savePathStr(), QStringLiteral("/tmp"));
+  EXPECT_FALSE(window->scanEndSaveWC->failedFilesNote->isVisibleTo(window->scanEndSaveWC->window()))
+      << "every file was recovered";
   EXPECT_EQ(window->scanNotEndSaceWC, nullptr);
   ASSERT_TRUE(qttest::PumpUntil([] { return ShownSmallWindows().size() == 1; }));
   window->scanEndSaveWC->okButtonAction();
@@ -428,6 +435,22 @@ TEST(RecoveryFlow, ProgressThenOneEndWindow) {
   ASSERT_TRUE(qttest::PumpUntil([] { return ShownSmallWindows().size() == 1; }));
   window->scanEndSaveWC->okButtonAction();
   EXPECT_TRUE(recoverytest::NoneOpen());
+
+  // Files that failed, one of them too large for the destination: the end
+  // window says so.
+  fake.failed = 3, fake.tooLarge = 1;
+  ASSERT_NO_FATAL_FAILURE(window.ChooseDestination());
+  fake.End();
+  ASSERT_NE(ShownEnd(*window), nullptr);
+  const QLabel* note = window->scanEndSaveWC->failedFilesNote;
+  EXPECT_TRUE(note->isVisibleTo(window->scanEndSaveWC->window()));
+  EXPECT_TRUE(note->text().startsWith(QStringLiteral("3 files could not be recovered"))) << note->text().toStdString();
+  EXPECT_TRUE(note->text().contains(QStringLiteral("1 of them are too large"))) << note->text().toStdString();
+  uitest::SaveArtifact(uitest::Grab(window->scanEndSaveWC->window()), QStringLiteral("recovery-end-failed"));
+  ASSERT_TRUE(qttest::PumpUntil([] { return ShownSmallWindows().size() == 1; }));
+  window->scanEndSaveWC->okButtonAction();
+  EXPECT_TRUE(recoverytest::NoneOpen());
+  fake.failed = fake.tooLarge = 0;
 
   // A recovery that would not start opens nothing.
   fake.accepts = false;
