@@ -55,7 +55,7 @@ std::vector<Row> Rows() {
     root.failure = true;
     rows.push_back(root);
   }
-    Row mbr = row("c4k_mbr", "c4k", "c4k");
+  Row mbr = row("c4k_mbr", "c4k", "c4k");
   mbr.mbr = true;
   rows.push_back(mbr);
   Row cut = row("c512_cut", "c512", "c512");
@@ -68,8 +68,8 @@ std::vector<Row> Rows() {
   }
   // The bitmap is all a freed chain's guess has to pass over live files:
   // written over, it vouches for no guess, and a guessed copy says so.
-  for (Row damaged : {row("c4k_bitmaprandom", "bitmaprandom", "c4k"),
-                      row("c4k_bitmaprandom_complete", "bitmaprandom", "c4k")}) {
+  for (Row damaged :
+       {row("c4k_bitmaprandom", "bitmaprandom", "c4k"), row("c4k_bitmaprandom_complete", "bitmaprandom", "c4k")}) {
     damaged.mayFail = true;
     damaged.complete = damaged.name.ends_with("_complete");
     rows.push_back(damaged);

@@ -4,10 +4,10 @@
 // folders with their files intact.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <algorithm>
 #include <fstream>
 #include <map>
-#include <unistd.h>
 #include <regex>
 #include <sstream>
 #include <tuple>
