@@ -1,6 +1,7 @@
 #include "exfat/ExFatPartition.h"
 
 #include <algorithm>
+#include <bit>
 #include <iterator>
 #include <map>
 #include <new>
@@ -81,12 +82,19 @@ uint32_t CFatTable::GetNextCluster(uint32_t cluster) {
 
 // ---- the volume's geometry --------------------------------------------------
 
-bool CExFatPartition::Init(const CExFatDBR& dbr, IStorageDevice* device, int64_t volumeStart) {
-  m_device = device;
+void CExFatPartition::ForgetBitmap() {
   m_bitmapCluster = 0;
   m_bitmapLength = 0;
   m_bitmapTried = false;
   m_bitmap.clear();
+  m_inUse.clear();
+  m_pieceSound.clear();
+  m_bitmapJudged = false;
+}
+
+bool CExFatPartition::Init(const CExFatDBR& dbr, IStorageDevice* device, int64_t volumeStart) {
+  m_device = device;
+  ForgetBitmap();
   m_bytesPerSector = dbr.GetBytePerSector();
   m_sectorsPerCluster = dbr.GetSectorsperCluster();
   m_bytesPerCluster = m_bytesPerSector * m_sectorsPerCluster;
@@ -106,10 +114,7 @@ void CExFatPartition::SetGeometry(IStorageDevice* device, uint32_t bytesPerSecto
                                   uint64_t clusterCount, uint32_t rootCluster) {
   ClearFatData();
   m_device = device;
-  m_bitmapCluster = 0;
-  m_bitmapLength = 0;
-  m_bitmapTried = false;
-  m_bitmap.clear();
+  ForgetBitmap();
   m_bytesPerSector = bytesPerSector;
   m_sectorsPerCluster = sectorsPerCluster;
   m_bytesPerCluster = bytesPerSector * sectorsPerCluster;
@@ -145,6 +150,8 @@ void CExFatPartition::SetAllocationBitmap(uint32_t firstCluster, uint64_t length
   m_bitmapLength = length;
   m_bitmapTried = false;
   m_bitmap.clear();
+  m_pieceSound.clear();
+  m_bitmapJudged = false;
 }
 
 bool CExFatPartition::LoadBitmap() {
@@ -169,6 +176,7 @@ bool CExFatPartition::LoadBitmap() {
         m_device->ReadSector(bytes.data() + at, ConvertClusterNumToSector(cluster), m_sectorsPerCluster) == 0) {
       return false;
     }
+    NoteClusterInUse(cluster);
     const uint32_t next = GetNextCluster(cluster);
     cluster = IsHeapCluster(next) ? next : cluster + 1;
   }
@@ -182,6 +190,67 @@ int CExFatPartition::IsClusterAllocated(uint32_t cluster) {
   const uint64_t bit = uint64_t{cluster} - 2;
   if (bit / 8 >= m_bitmap.size()) return -1;
   return (m_bitmap[bit / 8] >> (bit % 8)) & 1;
+}
+
+void CExFatPartition::NoteClusterInUse(uint32_t cluster) {
+  if (!IsHeapCluster(cluster)) return;
+  if (m_inUse.empty()) {
+    // Clusters past what a bitmap may hold stay unknown (not believed).
+    const uint64_t bytes = std::min<uint64_t>((m_clusterLimit - 2 + 7) / 8, kMaxBitmapBytes);
+    try {
+      m_inUse.assign(bytes, 0);
+    } catch (const std::bad_alloc&) {
+      return;
+    }
+  }
+  const uint64_t bit = uint64_t{cluster} - 2;
+  if (bit / 8 < m_inUse.size()) m_inUse[bit / 8] |= static_cast<uint8_t>(1u << (bit % 8));
+}
+
+void CExFatPartition::NoteClustersInUse(IDataRunList* runs) {
+  if (runs == nullptr) return;
+  for (DataRun* run = runs->GetFirst(); run != nullptr; run = runs->GetNext()) {
+    if (run->start < 0 || run->length <= 0) continue;
+    // Bounded by the heap: a run never leaves it.
+    const uint64_t end = std::min<uint64_t>(uint64_t(run->start) + uint64_t(run->length) + 2, m_clusterLimit);
+    for (uint64_t c = uint64_t(run->start) + 2; c < end; ++c) NoteClusterInUse(static_cast<uint32_t>(c));
+  }
+}
+
+void CExFatPartition::JudgeBitmap() {
+  m_bitmapJudged = true;
+  m_pieceSound.clear();
+  if (!LoadBitmap()) return;
+  const uint64_t bits = std::min<uint64_t>(uint64_t{m_bitmap.size()} * 8, m_clusterLimit - 2);
+  const uint64_t pieces = (m_bitmap.size() + kBitmapPieceBytes - 1) / kBitmapPieceBytes;
+  try {
+    m_pieceSound.assign(pieces, 0);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  for (uint64_t piece = 0; piece < pieces; ++piece) {
+    const uint64_t from = piece * kBitmapPieceBytes * 8;
+    const uint64_t to = std::min<uint64_t>(from + kBitmapPieceBytes * 8, bits);
+    if (to <= from) break;
+    uint64_t disagree = 0;
+    for (uint64_t byte = from / 8; byte * 8 < to; ++byte) {
+      const uint8_t known = byte < m_inUse.size() ? m_inUse[byte] : 0;
+      // Bits past the heap's last cluster say nothing.
+      const uint64_t valid = std::min<uint64_t>(to - byte * 8, 8);
+      const auto mask = static_cast<uint8_t>(valid >= 8 ? 0xFF : (1u << valid) - 1);
+      disagree += static_cast<uint64_t>(std::popcount(static_cast<uint8_t>((m_bitmap[byte] ^ known) & mask)));
+    }
+    m_pieceSound[piece] = disagree * kDisagreeShare <= to - from ? 1 : 0;
+  }
+}
+
+bool CExFatPartition::BitmapHolds(uint32_t first, uint32_t last) {
+  if (!m_bitmapJudged || !IsHeapCluster(first) || !IsHeapCluster(last) || last < first) return false;
+  const uint64_t pieceBits = uint64_t{kBitmapPieceBytes} * 8;
+  for (uint64_t piece = (uint64_t{first} - 2) / pieceBits; piece <= (uint64_t{last} - 2) / pieceBits; ++piece) {
+    if (piece >= m_pieceSound.size() || m_pieceSound[piece] == 0) return false;
+  }
+  return true;
 }
 
 bool CExFatPartition::DeletedChainHolds(uint32_t first, uint64_t clusters) {
@@ -199,8 +268,9 @@ bool CExFatPartition::DeletedChainHolds(uint32_t first, uint64_t clusters) {
   return false;
 }
 
-IDataRunList* CExFatPartition::BuildFileDataRun(const _tagFileBaseInfo& info, bool* guessed) {
+IDataRunList* CExFatPartition::BuildFileDataRun(const _tagFileBaseInfo& info, bool* guessed, bool* unsure) {
   if (guessed != nullptr) *guessed = false;
+  if (unsure != nullptr) *unsure = false;
   IDataRunList* list = CreateDataRunList();
   if (list == nullptr) return nullptr;
   if ((info.attributes & CExFatFileNode::kDirectory) != 0 || !IsHeapCluster(info.firstCluster) ||
@@ -211,16 +281,23 @@ IDataRunList* CExFatPartition::BuildFileDataRun(const _tagFileBaseInfo& info, bo
   const bool contiguous = info.contiguous != 0 || (info.inUse == 0 && !DeletedChainHolds(info.firstCluster, clusters));
   if (contiguous && info.contiguous == 0) {
     if (guessed != nullptr) *guessed = true;
+    // One cluster needs no chain; more without a bitmap is a guess.
+    if (unsure != nullptr) *unsure = clusters > 1;
     if (IsClusterAllocated(info.firstCluster) >= 0) {
       // A file that needed a chain lay in pieces between others' clusters;
       // those still given to live files are passed over.
       uint64_t taken = 0;
+      uint64_t last = info.firstCluster;
       for (uint64_t c = info.firstCluster; taken < clusters && IsHeapCluster(c); ++c) {
         if (c != info.firstCluster && IsClusterAllocated(static_cast<uint32_t>(c)) == 1) continue;
         const DataRun run{static_cast<int64_t>(c) - 2, 1};
         list->AddDataRun(&run);
         ++taken;
+        last = c;
       }
+      // The clusters passed over are only those of live files where the
+      // bitmap there can be believed.
+      if (unsure != nullptr) *unsure = clusters > 1 && !BitmapHolds(info.firstCluster, static_cast<uint32_t>(last));
       return list;
     }
   }
@@ -257,8 +334,10 @@ CExFatFileNode* CExFatPartition::BuildFile(const _tagFileBaseInfo& info) {
   if (info.inUse == 0) node->SetFileDeleted();
   if (info.contiguous != 0) node->SetFileFatInvalid();
   bool guessed = false;
-  IDataRunList* runs = BuildFileDataRun(info, &guessed);
+  bool unsure = false;
+  IDataRunList* runs = BuildFileDataRun(info, &guessed, &unsure);
   if (guessed) node->SetContentGuessed();
+  if (unsure) node->SetContentUnsure(true);
   // No file is more than its clusters hold.
   if (runs != nullptr && (info.attributes & CExFatFileNode::kDirectory) == 0 && info.dataLength > 0) {
     uint64_t held = 0;

@@ -84,7 +84,11 @@ class CExFatPartition : public CFatTable {
   // Otherwise (writers free the chain with the file) `guessed` is set and
   // its clusters are taken to follow each other from the first, passing over
   // those the bitmap gives to live files when it is known.
-  IDataRunList* BuildFileDataRun(const _tagFileBaseInfo& info, bool* guessed = nullptr);
+  //
+  // Such a guess is only as good as the bitmap under it: `unsure` is set
+  // when the file needs more than one cluster and the bitmap is unknown or
+  // its pieces over the clusters walked were not believed (BitmapHolds).
+  IDataRunList* BuildFileDataRun(const _tagFileBaseInfo& info, bool* guessed = nullptr, bool* unsure = nullptr);
   // A new node of the set (IDs are set by the caller); null when memory is
   // short. Its size is what its runs hold when the stream's length is more
   // (the node then says its size is damaged).
@@ -98,6 +102,23 @@ class CExFatPartition : public CFatTable {
   // 1 when the bitmap gives `cluster` to a file, 0 when it is free, -1 when
   // that is not known.
   int IsClusterAllocated(uint32_t cluster);
+
+  // The bitmap is judged by 512-byte piece against the clusters the scan
+  // knows are in use: those of live files and folders, noted here before
+  // JudgeBitmap, and the bitmap's own. A sound piece gives every one of them
+  // and little else; bytes written over a piece disagree with about half of
+  // its clusters. A piece where more than a quarter of the clusters disagree
+  // is not believed (folders lost to damage leave their files' clusters
+  // unexplained, so the bar is well above what a whole volume holds in
+  // metadata). Runs count from the heap, as BuildFileDataRun's do.
+  void NoteClustersInUse(IDataRunList* runs);
+  void NoteClusterInUse(uint32_t cluster);
+  void JudgeBitmap();
+  static constexpr uint32_t kBitmapPieceBytes = 512;
+  static constexpr uint32_t kDisagreeShare = 4;
+  // Whether the bitmap was judged and every piece over clusters first to
+  // last (inclusive) believed.
+  bool BitmapHolds(uint32_t first, uint32_t last);
 
   uint32_t GetBytesPerSector() const { return m_bytesPerSector; }
   uint32_t GetSectorsPerCluster() const { return m_sectorsPerCluster; }
@@ -125,7 +146,14 @@ class CExFatPartition : public CFatTable {
   bool DeletedChainHolds(uint32_t first, uint64_t clusters);
   bool LoadBitmap();
 
+  void ForgetBitmap();
+
   IStorageDevice* m_device = nullptr;  // not owned
+  // Clusters known in use, a bit each from cluster 2 (as the bitmap), and
+  // per bitmap piece whether it is believed; both empty until used.
+  std::vector<uint8_t> m_inUse;
+  std::vector<uint8_t> m_pieceSound;
+  bool m_bitmapJudged = false;
   uint32_t m_bitmapCluster = 0;
   uint64_t m_bitmapLength = 0;
   bool m_bitmapTried = false;

@@ -50,6 +50,8 @@ ResultCode CExFatQuickSearch::QuickSearchFiles(IStorageDevice* device, IProgress
   m_progress = progress;
   m_counters = Counters();
   m_readFailed = false;
+  m_heldBack.clear();
+  m_liveWalked = false;
   const ResultCode prepared = Prepare();
   if (result::IsFailure(prepared)) {
     Finish(prepared);
@@ -123,6 +125,7 @@ void CExFatQuickSearch::DrainFolders() {
   uint64_t done = 0;
   uint64_t lastPercent = 0;
   while ((!m_liveFolders.empty() || !m_deletedFolders.empty()) && m_progress->Continued() != 0) {
+    if (m_liveFolders.empty()) EndLiveWalk();
     if (!m_liveFolders.empty()) {
       const FolderToRead folder = m_liveFolders.front();
       m_liveFolders.pop_front();
@@ -143,10 +146,41 @@ void CExFatQuickSearch::DrainFolders() {
   // Stopped: the live folders are the builder's already; the deleted ones
   // held back still come back, unread.
   m_liveFolders.clear();
+  EndLiveWalk();
   while (!m_deletedFolders.empty()) {
     CExFatFileNode* folder = m_deletedFolders.front();
     m_deletedFolders.pop_front();
     BuildDeletedFolder(folder, false);
+  }
+}
+
+void CExFatQuickSearch::EndLiveWalk() {
+  if (m_liveWalked) return;
+  m_liveWalked = true;
+  m_partition.JudgeBitmap();
+  for (HeldBackFile& file : m_heldBack) AddFile(file.info, file.folderID, false);
+  m_heldBack.clear();
+  m_heldBack.shrink_to_fit();
+}
+
+void CExFatQuickSearch::AddFile(_tagFileBaseInfo& info, int64_t folderID, bool live) {
+  CExFatFileNode* node = m_partition.BuildFile(info);
+  if (node == nullptr) return;
+  ++m_counters.nodesMade;
+  node->SetID(m_partition.ConvertClusterNumToSector(info.firstCluster));
+  node->SetParentID(folderID);
+  if (node->IsDirectory() != 0 && node->IsDeleted() != 0) {
+    m_deletedFolders.push_back(node);
+    return;
+  }
+  const bool folder = node->IsDirectory() != 0;
+  if (live && !folder) m_partition.NoteClustersInUse(node->GetDataRunList());
+  const FolderToRead next{info.firstCluster, node->GetFileSize(), info.contiguous != 0, node->GetCurrentNodeID()};
+  if (m_builder->AddNode(node, SEARCHER_TYPE_EXFAT) == 0) {
+    ++m_counters.nodesRefused;
+    node->Release();
+  } else if (folder) {
+    m_liveFolders.push_back(next);
   }
 }
 
@@ -189,6 +223,7 @@ bool CExFatQuickSearch::BuildChildren(uint32_t cluster, uint64_t length, bool co
       break;
     }
     ++m_counters.clustersRead;
+    if (!deleted) m_partition.NoteClusterInUse(cluster);
     if (!m_parser.Analyze(m_cluster.data(), bytesPerCluster, sector, m_partition.GetBytesPerSector())) break;
     if (left <= bytesPerCluster) break;
     left -= bytesPerCluster;
@@ -207,23 +242,15 @@ bool CExFatQuickSearch::BuildChildren(uint32_t cluster, uint64_t length, bool co
   std::vector<_tagFileBaseInfo>& records = m_parser.GetFileList();
   for (_tagFileBaseInfo& info : records) {
     if (deleted) info.inUse = 0;
-    CExFatFileNode* node = m_partition.BuildFile(info);
-    if (node == nullptr) continue;
-    ++m_counters.nodesMade;
-    node->SetID(m_partition.ConvertClusterNumToSector(info.firstCluster));
-    node->SetParentID(folderID);
-    if (node->IsDirectory() != 0 && node->IsDeleted() != 0) {
-      m_deletedFolders.push_back(node);
-      continue;
+    if (info.inUse == 0 && (info.attributes & CExFatFileNode::kDirectory) == 0 && !m_liveWalked) {
+      try {
+        m_heldBack.push_back(HeldBackFile{info, folderID});
+        continue;
+      } catch (const std::bad_alloc&) {
+        // Built now: without the judged bitmap its guess is unsure.
+      }
     }
-    const bool folder = node->IsDirectory() != 0;
-    const FolderToRead next{info.firstCluster, node->GetFileSize(), info.contiguous != 0, node->GetCurrentNodeID()};
-    if (m_builder->AddNode(node, SEARCHER_TYPE_EXFAT) == 0) {
-      ++m_counters.nodesRefused;
-      node->Release();
-    } else if (folder) {
-      m_liveFolders.push_back(next);
-    }
+    AddFile(info, folderID, info.inUse != 0);
   }
   records.clear();
   return ok;

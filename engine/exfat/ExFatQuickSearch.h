@@ -122,6 +122,19 @@ class CExFatQuickSearch : public IQuickFileSystemSearchController {
   std::deque<FolderToRead> m_liveFolders;
   // Deleted folders held back until every live folder is read (owned here).
   std::deque<CExFatFileNode*> m_deletedFolders;
+  // Deleted files of live folders, held back likewise: their runs are
+  // guessed through the allocation bitmap, which is judged against every
+  // live file's clusters first (CExFatPartition::JudgeBitmap).
+  struct HeldBackFile {
+    _tagFileBaseInfo info;
+    int64_t folderID;
+  };
+  std::vector<HeldBackFile> m_heldBack;
+  bool m_liveWalked = false;
+  // Judges the bitmap once every live folder is read and hands the
+  // held-back deleted files over.
+  void EndLiveWalk();
+  void AddFile(_tagFileBaseInfo& info, int64_t folderID, bool live);
   int64_t m_nextClaimedID = kClaimedFolderIDs;
   Counters m_counters;
 };

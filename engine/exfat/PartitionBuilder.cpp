@@ -796,25 +796,26 @@ void CPartitionBuilder::BuildFileTree(CExFatPartitionEx& partition, std::vector<
   // the folder's own entry lies: the first sector of each cluster -> the
   // folder's node ID.
   std::unordered_map<int64_t, int64_t> folderAt;
-  auto list = [&](uint32_t first, uint64_t length, bool contiguous, int64_t id) {
+  auto list = [&](uint32_t first, uint64_t length, bool contiguous, int64_t id, bool live) {
     const uint64_t count =
         std::min<uint64_t>(length == 0 ? 1 : CeilDiv(length, partition.GetBytesPerCluster()), kFolderClusters);
     ClusterSpans taken;
     uint32_t cluster = first;
     for (uint64_t i = 0; i < count && partition.IsHeapCluster(cluster) && taken.Take(cluster); ++i) {
       folderAt.emplace(partition.SectorOf(cluster), id);
+      if (live) partition.NoteClusterInUse(cluster);
       cluster = partition.GetNextCluster(cluster, contiguous);
     }
   };
   // Runs in the root's later clusters belong to the root too.
-  if (rootSector >= 0) list(rootCluster, uint64_t{kFolderClusters} * partition.GetBytesPerCluster(), false, -1);
+  if (rootSector >= 0) list(rootCluster, uint64_t{kFolderClusters} * partition.GetBytesPerCluster(), false, -1, true);
   std::unordered_set<uint32_t> liveFolders;
   for (const CFileSet* run : runs) {
     for (const _tagFileBaseInfo& info : run->GetLiveFiles()) {
       if ((info.attributes & CExFatFileNode::kDirectory) == 0 || info.dataLength > 0xFFFFFFF) continue;
       liveFolders.insert(info.firstCluster);
       list(info.firstCluster, static_cast<uint64_t>(info.dataLength), info.contiguous != 0,
-           partition.ConvertClusterNumToSector(info.firstCluster));
+           partition.ConvertClusterNumToSector(info.firstCluster), true);
     }
   }
   // A deleted folder whose first cluster a live one holds now keeps an ID of
@@ -828,7 +829,7 @@ void CPartitionBuilder::BuildFileTree(CExFatPartitionEx& partition, std::vector<
         continue;
       }
       list(info.firstCluster, static_cast<uint64_t>(info.dataLength), info.contiguous != 0,
-           partition.ConvertClusterNumToSector(info.firstCluster));
+           partition.ConvertClusterNumToSector(info.firstCluster), false);
     }
   }
 
@@ -838,9 +839,22 @@ void CPartitionBuilder::BuildFileTree(CExFatPartitionEx& partition, std::vector<
     auto it = folderAt.find(cluster);
     return it != folderAt.end() ? it->second : run.GetFirstSector();
   };
+  // Deleted files are built last: their runs are guessed through the
+  // bitmap, judged against every live file's clusters first.
+  std::vector<std::pair<const _tagFileBaseInfo*, int64_t>> heldBack;
+  bool liveDone = false;
   auto make = [&](const _tagFileBaseInfo& info, int64_t parent) {
+    if (!liveDone && info.inUse == 0 && (info.attributes & CExFatFileNode::kDirectory) == 0) {
+      try {
+        heldBack.emplace_back(&info, parent);
+        return;
+      } catch (const std::bad_alloc&) {
+        // Built now: without the judged bitmap its guess is unsure.
+      }
+    }
     CExFatFileNode* node = partition.BuildFile(info);
     if (node == nullptr) return;
+    if (info.inUse != 0 && node->IsDirectory() == 0) partition.NoteClustersInUse(node->GetDataRunList());
     auto it = claimed.find(&info);
     node->SetID(it != claimed.end() ? it->second : partition.ConvertClusterNumToSector(info.firstCluster));
     node->SetParentID(parent);
@@ -871,4 +885,7 @@ void CPartitionBuilder::BuildFileTree(CExFatPartitionEx& partition, std::vector<
   for (const CFileSet* run : aside) {
     if (built.count(run) == 0) build(*run, parentOf(*run));
   }
+  liveDone = true;
+  partition.JudgeBitmap();
+  for (const auto& [info, parent] : heldBack) make(*info, parent);
 }

@@ -203,8 +203,10 @@ bool CDoubleFATTable::Lookup(uint32_t cluster, uint32_t* next) {
   IRealFATTable* second = Second();
   if (second != nullptr && second->EntryHolds(cluster, next)) return true;
   if (m_first == nullptr && second == nullptr) {
+    // No copy at all: every entry answers free, and none is known, so that
+    // a walk that goes on consecutively says it guessed.
     *next = 0;
-    return true;
+    return false;
   }
   *next = fatchain::kBadCluster;
   return false;

@@ -123,7 +123,7 @@ class CFAT32Table final : public IRealFATTable {
 // The two copies of a volume's table; owns both. Each entry is answered by
 // the first copy where it holds there, else by the second where it holds
 // there; an entry that holds in neither answers kBadCluster and is unknown.
-// Without any copy every answer is 0.
+// Without any copy every answer is 0 and every entry unknown.
 class CDoubleFATTable final : public IFATTable {
  public:
   CDoubleFATTable(IRealFATTable* first, IRealFATTable* second) : m_first(first), m_second(second) {}

@@ -2,9 +2,17 @@
 // conformance harness: 4 KiB and 512-byte clusters, 4096-byte sectors, loop
 // devices, inside an MBR disk, cut short, a folder chained back on itself,
 // volumes whose sectors are not the device's (read in their own), quick and
-// complete, and a root cluster zeroed or written over (a failure answer).
-// Every image holds a fragmented file deleted with its chain kept,
-// which must copy out whole.
+// complete, a root cluster zeroed or written over (a failure answer), and
+// an allocation bitmap written over (deleted files guessed through it are
+// said to be unsure). Every image holds a fragmented file deleted with its
+// chain kept, which must copy out whole.
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "QuickScanProbe.h"
+#include "ResultCode.h"
 #include "support/Conformance.h"
 #include "support/TestSupport.h"
 
@@ -47,7 +55,7 @@ std::vector<Row> Rows() {
     root.failure = true;
     rows.push_back(root);
   }
-    Row mbr = row("c4k_mbr", "c4k", "c4k");
+  Row mbr = row("c4k_mbr", "c4k", "c4k");
   mbr.mbr = true;
   rows.push_back(mbr);
   Row cut = row("c512_cut", "c512", "c512");
@@ -58,9 +66,71 @@ std::vector<Row> Rows() {
     complete.complete = true;
     rows.push_back(complete);
   }
+  // The bitmap is all a freed chain's guess has to pass over live files:
+  // written over, it vouches for no guess, and a guessed copy says so.
+  for (Row damaged :
+       {row("c4k_bitmaprandom", "bitmaprandom", "c4k"), row("c4k_bitmaprandom_complete", "bitmaprandom", "c4k")}) {
+    damaged.mayFail = true;
+    damaged.complete = damaged.name.ends_with("_complete");
+    rows.push_back(damaged);
+  }
   return rows;
 }
 
 CONFORMANCE_ROWS(ExFat, Rows());
+
+std::vector<uint8_t> Bytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// With the root written over, the complete scan finds the folders but not
+// the bitmap: a deleted file in pieces can only be guessed. Every file whose
+// bytes still lie on the volume and that copies out without an error is its
+// original, loose/freed chain.bin (in pieces between live files) among them.
+TEST(ExFatDamage, WithoutTheBitmapNoGuessedCopyPassesForTheFile) {
+  const std::string why =
+      conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/exfat/make-exfat-images.sh", FixtureDir());
+  if (!why.empty()) GTEST_SKIP() << why;
+  const std::filesystem::path originals = FixtureDir() / "originals" / "c4k";
+  // Names are not unique (tail.txt): a copy must be one of its name's.
+  std::map<std::string, std::vector<std::vector<uint8_t>>> byName;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(originals)) {
+    if (entry.is_regular_file()) byName[entry.path().filename().string()].push_back(Bytes(entry.path()));
+  }
+  const std::vector<uint8_t> image = Bytes(FixtureDir() / "rootrandom.img");
+  const std::string_view disk(reinterpret_cast<const char*>(image.data()), image.size());
+  // Every 4 KiB piece (a cluster) of the original somewhere on the volume.
+  auto lies = [&](const std::vector<uint8_t>& body) {
+    for (size_t at = 0; at < body.size(); at += 4096) {
+      const std::string_view piece(reinterpret_cast<const char*>(body.data()) + at,
+                                   std::min<size_t>(4096, body.size() - at));
+      if (disk.find(piece) == std::string_view::npos) return false;
+    }
+    return true;
+  };
+  quickprobe::QuickScan::Options options;
+  options.complete = true;
+  quickprobe::QuickScan scan(FixtureDir() / "rootrandom.img", options);
+  ASSERT_TRUE(scan.Run());
+  const std::filesystem::path out = std::filesystem::path(testing::TempDir()) / "exfat-rootrandom-copy";
+  int copied = 0;
+  int freed = 0;
+  for (const quickprobe::Node& n : scan.nodes()) {
+    const std::string name = std::filesystem::path(n.path).filename().string();
+    auto original = byName.find(name);
+    if (n.folder || original == byName.end()) continue;
+    if (n.deleted && std::none_of(original->second.begin(), original->second.end(), lies)) continue;
+    if (name == "freed chain.bin") ++freed;
+    std::filesystem::remove(out);
+    if (result::IsFailure(scan.CopyOut(n, out))) continue;
+    const std::vector<uint8_t> copy = Bytes(out);
+    EXPECT_NE(std::find(original->second.begin(), original->second.end(), copy), original->second.end()) << n.path;
+    ++copied;
+  }
+  std::filesystem::remove(out);
+  EXPECT_EQ(freed, 1);
+  EXPECT_GT(copied, 200);
+}
 
 }  // namespace
