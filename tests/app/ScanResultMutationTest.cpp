@@ -237,7 +237,10 @@ class RecycleVolume : public testing::Test {
     ASSERT_NE(found, file_.end());
     frameAt_ = static_cast<size_t>(found - file_.begin()) + 16 + 4;
     frameSize_ = ondisk::Le32(&file_[frameAt_ - 4]);
-    ASSERT_EQ(frameAt_ + frameSize_, file_.size()) << "the trees frame is the last";
+    // The frame of places that follows the trees is left off: these replays
+    // take every tree, as on a whole disk, and ask no place.
+    ASSERT_LE(frameAt_ + frameSize_, file_.size());
+    file_.resize(frameAt_ + frameSize_);
   }
 
   struct Outcome {
