@@ -184,11 +184,16 @@ RestoreFileNode* RestoreFileNode::ReadFileNode(RecordReader& reader, RestoreFile
   node->m_name = Utf8Name(reader.Text(nameLength, kMaxFileNameBytes, "name"));
   uint8_t tail[kTailBytes];
   reader.Read(tail, sizeof tail, "file record");
-  // tail + 0: the shown flag, deliberately not applied (see the header).
+  // tail + 0: the shown flag, whose shown bit is deliberately not applied
+  // (see the header); its upper bits carry the scan's doubts.
+  const uint32_t shown = ondisk::Le32(tail);
+  node->SetContentUnsure((shown & kContentUnsureFlag) != 0);
+  node->SetSizeDamaged((shown & kSizeDamagedFlag) != 0);
   node->SetBelongedPartition(ondisk::Le16(tail + 4));
   node->SetMetaDataSector(ondisk::LeI64(tail + 6));
   node->SetCompressedFlag(ondisk::Le32(tail + 14));
-  if (!IsFlag(ondisk::Le32(tail)) || !IsFlag(ondisk::Le32(tail + 14))) node->m_impossible = true;
+  constexpr uint32_t kShownBits = kShownFlag | kContentUnsureFlag | kSizeDamagedFlag;
+  if ((shown & ~kShownBits) != 0 || !IsFlag(ondisk::Le32(tail + 14))) node->m_impossible = true;
   made.release();
   return node;
 }

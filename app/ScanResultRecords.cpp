@@ -118,7 +118,12 @@ void EncodeFileRecord(IFileNode* node, std::vector<uint8_t>& out) {
   for (int i = 0; i < 4; ++i) out[countAt + i] = static_cast<uint8_t>(runs >> (8 * i));
   const char* name = node->GetFileName();
   bytes.Text(name != nullptr ? std::string_view(name) : std::string_view(), kMaxFileNameBytes);
-  bytes.U32(node->IsNodeShow() != 0 ? 1 : 0);
+  // The shown flag's upper bits keep what the scan could not vouch for, so
+  // that a loaded result says of a copy what the scan said of it.
+  uint32_t shown = node->IsNodeShow() != 0 ? kShownFlag : 0;
+  if (base != nullptr && base->IsContentUnsure()) shown |= kContentUnsureFlag;
+  if (base != nullptr && base->IsSizeDamaged()) shown |= kSizeDamagedFlag;
+  bytes.U32(shown);
   bytes.U16(base != nullptr ? base->GetBelongedPartition() : 0xFFFF);
   bytes.I64(base != nullptr ? base->GetMetadataStartPosition() : -1);
   bytes.U32(node->IsCompressed() != 0 ? 1 : 0);

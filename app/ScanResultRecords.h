@@ -20,7 +20,9 @@
 //     modification and last-access time, u32 folder flag, u32 deleted flag,
 //     u32 run count, u32 resident flag, runs (i64 start cluster, negative for
 //     a sparse run; u64 length in clusters), text name (at most 65535 bytes),
-//     u32 shown flag, u16 partition index, i64 metadata sector, u32
+//     u32 shown flag (bit 0 shown; bit 1 the scan could not vouch for the
+//     file's runs, bit 2 its size was cut to its runs: the copy of either is
+//     reported incomplete), u16 partition index, i64 metadata sector, u32
 //     compressed flag
 //   system record: a file record of the root, u32 searcher type, text volume
 //     name (at most 511 bytes)
@@ -90,6 +92,10 @@ inline constexpr uint32_t kFileEntryTag = 0;
 inline constexpr uint32_t kEndMarker = 0xFFFFFFFF;
 inline constexpr uint32_t kMaxDeviceNameBytes = 4095;
 inline constexpr uint32_t kMaxFileNameBytes = 65535;
+// The bits of a file record's shown flag.
+inline constexpr uint32_t kShownFlag = 1;
+inline constexpr uint32_t kContentUnsureFlag = 2;
+inline constexpr uint32_t kSizeDamagedFlag = 4;
 inline constexpr uint32_t kMaxVolumeNameBytes = 511;
 inline constexpr uint32_t kMaxPartitionKind = 4;
 // Nodes name their partition in 16 bits, and copy-out takes no more.

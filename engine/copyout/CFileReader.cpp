@@ -66,7 +66,9 @@ int CFileReader::Open(IStorageDevice* device, CFileNode* node, CSearchedPartitio
   m_fileSize = static_cast<int64_t>(size);
   m_runs = std::move(runs);
   m_resident = list->IsResident() != 0;
-  m_unsure = node->IsContentUnsure();
+  // A size cut to the runs may be short of the file's own: not vouched for
+  // either.
+  m_unsure = node->IsContentUnsure() || node->IsSizeDamaged();
   return 1;
 }
 

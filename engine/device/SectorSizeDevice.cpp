@@ -15,6 +15,17 @@ CSectorSizeDevice::CSectorSizeDevice(IStorageDevice* parent, uint32_t sectorSize
       m_sectorSize(IsUsableSectorSize(sectorSize) ? sectorSize : 512),
       m_parentStart(parentStart > 0 ? parentStart : 0) {}
 
+std::unique_ptr<CSectorSizeDevice> CSectorSizeDevice::In512ByteUnits(IStorageDevice* device,
+                                                                     int64_t* unitsPerSector) {
+  if (unitsPerSector != nullptr) *unitsPerSector = 1;
+  if (device == nullptr) return nullptr;
+  const uint32_t own = device->GetSectorSize();
+  if (own <= 512 || !IsUsableSectorSize(own)) return nullptr;
+  std::unique_ptr<CSectorSizeDevice> view(new (std::nothrow) CSectorSizeDevice(device, 512, 0));
+  if (view != nullptr && unitsPerSector != nullptr) *unitsPerSector = own / 512;
+  return view;
+}
+
 int64_t CSectorSizeDevice::GetTotalSectors() {
   if (m_parent == nullptr) return 0;
   const int64_t parentSectors = m_parent->GetTotalSectors();

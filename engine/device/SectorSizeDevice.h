@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "StorageDevice.h"
 
@@ -34,6 +35,11 @@ class CSectorSizeDevice final : public IStorageDevice {
   IStorageDevice* GetParent() const { return m_parent; }
   // A power of two a view may use.
   static bool IsUsableSectorSize(uint32_t size) { return size >= 512 && size <= 65536 && (size & (size - 1)) == 0; }
+  // What a searcher that looks at every 512 bytes reads `device` through: a
+  // 512-byte view when its sectors are larger (with `*unitsPerSector` of
+  // them to one of the device's), else null, the device itself being read
+  // in its own sectors (`*unitsPerSector` 1).
+  static std::unique_ptr<CSectorSizeDevice> In512ByteUnits(IStorageDevice* device, int64_t* unitsPerSector);
 
  private:
   IStorageDevice* m_parent;

@@ -40,17 +40,8 @@ CExFatSearchController::~CExFatSearchController() = default;
 
 void CExFatSearchController::SetDevice(IStorageDevice* device) {
   m_source = device;
-  m_device = device;
-  m_units.reset();
-  m_unitsPerSector = 1;
-  if (device == nullptr) return;
-  const uint32_t own = device->GetSectorSize();
-  if (own <= 512 || !CSectorSizeDevice::IsUsableSectorSize(own)) return;
-  m_units.reset(new (std::nothrow) CSectorSizeDevice(device, 512, 0));
-  // Without the view the device is read in its own sectors.
-  if (m_units == nullptr) return;
-  m_device = m_units.get();
-  m_unitsPerSector = own / 512;
+  m_units = CSectorSizeDevice::In512ByteUnits(device, &m_unitsPerSector);
+  m_device = m_units != nullptr ? m_units.get() : device;
 }
 
 void CExFatSearchController::PreparetoSearch() {

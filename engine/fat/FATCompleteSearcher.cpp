@@ -66,18 +66,11 @@ int CFATCompleteFSearcher::GetSearchedPartitionInfo(CSearchedPartitionInfo** arr
 
 void CFATCompleteFSearcher::SetDevice(IStorageDevice* device) {
   m_source = device;
-  m_device = device;
-  m_units.reset();
-  m_unitsPerSector = 1;
+  m_units = CSectorSizeDevice::In512ByteUnits(device, &m_unitsPerSector);
+  m_device = m_units != nullptr ? m_units.get() : device;
   if (device == nullptr) return;
   const uint32_t own = device->GetSectorSize();
-  m_sectorSize = own >= 512 ? own : 512;
-  if (own <= 512 || own % 512 != 0 || !CSectorSizeDevice::IsUsableSectorSize(own)) return;
-  m_units.reset(new (std::nothrow) CSectorSizeDevice(device, 512, 0));
-  if (m_units == nullptr) return;  // read in the device's own sectors, as before
-  m_device = m_units.get();
-  m_sectorSize = 512;
-  m_unitsPerSector = own / 512;
+  m_sectorSize = m_units != nullptr ? 512 : own >= 512 ? own : 512;
 }
 
 void CFATCompleteFSearcher::PreparetoSearch() {

@@ -35,18 +35,8 @@ CNTFSSearchController::~CNTFSSearchController() = default;
 void CNTFSSearchController::SetDevice(IStorageDevice* device) {
   if (device == nullptr) return;
   m_source = device;
-  m_device = device;
-  m_units.reset();
-  m_unitsPerSector = 1;
-  const uint32_t own = device->GetSectorSize();
-  if (own > 512 && CSectorSizeDevice::IsUsableSectorSize(own)) {
-    m_units.reset(new (std::nothrow) CSectorSizeDevice(device, 512, 0));
-    // Without the view the device is read in its own sectors, as before.
-    if (m_units != nullptr) {
-      m_device = m_units.get();
-      m_unitsPerSector = own / 512;
-    }
-  }
+  m_units = CSectorSizeDevice::In512ByteUnits(device, &m_unitsPerSector);
+  m_device = m_units != nullptr ? m_units.get() : device;
   m_builder.SetDeviceTotalSectors(m_device->GetTotalSectors());
 }
 

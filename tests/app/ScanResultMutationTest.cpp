@@ -52,6 +52,7 @@ using testsupport::ShellQuote;
 enum class Field {
   kFraming,    // a count, length, tag or end marker: any change moves what follows
   kFlag,       // 0 or 1
+  kShown,      // bits 0-2: shown, runs unsure, size cut
   kTime,       // at most INT64_MAX
   kSearcher,   // 31 to 35
   kKind,       // a partition kind, 0 to 4
@@ -153,7 +154,7 @@ struct Layout {
     const uint32_t name = ondisk::Le32(&b_[at]);
     Mark(at, 4, Field::kFraming, index);
     at += 4 + name;
-    Mark(at, 4, Field::kFlag, index);  // shown
+    Mark(at, 4, Field::kShown, index);
     node.partition = ondisk::Le16(&b_[at + 4]);
     Mark(at + 14, 4, Field::kFlag, index);  // compressed
     if (file) nodes.push_back(node);
@@ -327,6 +328,9 @@ TEST_F(RecycleVolume, EveryByteChangedLoadsNoImpossibleFileAndEveryImpossibleRec
           break;
         case Field::kFlag:
           impossible = ondisk::Le32(&changed[place.at]) > 1;
+          break;
+        case Field::kShown:
+          impossible = ondisk::Le32(&changed[place.at]) > 7;
           break;
         case Field::kTime:
           impossible = ondisk::Le64(&changed[place.at]) > INT64_MAX;

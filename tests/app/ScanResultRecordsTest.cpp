@@ -735,6 +735,32 @@ TEST(RestoredNodes, CloneOwnsItsRunsAndCompressedReadersFollowTheTree) {
   }
 }
 
+// What the scan could not vouch for (runs worked out past damaged metadata,
+// a size cut to the runs) travels in the shown flag's upper bits, so that a
+// loaded copy is reported as the scan reported it; any other bit is damage.
+TEST(RestoredNodes, DoubtsTheScanHadSurviveASaveAndALoad) {
+  testsupport::TempDir dir;
+  FileRecord record;
+  Bytes bytes = record.Encode();
+  const size_t shownAt = 66 + 16 + 4 + record.name.size();
+  for (const uint32_t shown : {1u, 3u, 5u, 7u, 8u}) {
+    std::copy_n(U32(shown).begin(), 4, bytes.begin() + long(shownAt));
+    WriteNodes(dir / "d.rsf", bytes);
+    OpenFrame frame(dir / "d.rsf", SaveRestoreResult::_frFileSystemNode);
+    SaveRestoreResult::RecordReader reader(&frame.archive);
+    std::unique_ptr<RestoreFileNode> node(RestoreFileNode::ReadFileNode(reader, nullptr));
+    EXPECT_EQ(node->HasImpossibleFields(), shown > 7) << shown;
+    if (shown > 7) continue;
+    EXPECT_EQ(node->IsContentUnsure(), (shown & 2) != 0) << shown;
+    EXPECT_EQ(node->IsSizeDamaged(), (shown & 4) != 0) << shown;
+    // Written again as it was read.
+    std::vector<uint8_t> again;
+    SaveRestoreResult::EncodeFileRecord(node.get(), again);
+    ASSERT_GE(again.size(), shownAt + 4);
+    EXPECT_EQ(Bytes(again.begin() + long(shownAt), again.begin() + long(shownAt) + 4), U32(shown)) << shown;
+  }
+}
+
 TEST(SaveRestoreProgress, StepsAreThinnedNeverPass98AndTheOneEndCarriesTheError) {
   testsupport::RecordingProgress sink;
   uint64_t now = 1000;

@@ -196,7 +196,10 @@ void CheckListing(const Row& row, QuickScan& scan, const std::vector<Expected>& 
       continue;
     }
     wanted["./c/" + name] = wanted["./r/" + name] = &e;
-    EXPECT_EQ(copied, 0u) << e.path;
+    const bool cut = row.cutSizes && result::IsFailure(copied) && result::Error(copied) == result::kErrIncomplete;
+    if (!cut) {
+      EXPECT_EQ(copied, 0u) << e.path;
+    }
     bool ok = false;
     const std::vector<uint8_t> bytes = scan.Read(node, &ok, 4093);
     EXPECT_TRUE(ok || node.size == 0) << e.path;
@@ -206,7 +209,12 @@ void CheckListing(const Row& row, QuickScan& scan, const std::vector<Expected>& 
     char* path = CreateRecoveryFilePathByNode(node.node, (scratch / "app").c_str(), numbers);
     EXPECT_NE(path, nullptr) << e.path;
     if (path == nullptr) continue;
-    EXPECT_EQ(scan.CopyOut(node, path), 0u) << e.path;
+    const ResultCode again = scan.CopyOut(node, path);
+    if (!cut) {
+      EXPECT_EQ(again, 0u) << e.path;
+    } else {
+      EXPECT_EQ(result::Error(again), result::kErrIncomplete) << e.path;
+    }
     wanted["./" + fs::relative(path, scratch.path()).string()] = &e;
     std::free(path);
 #endif

@@ -78,6 +78,9 @@ struct Row {
   // incomplete (the scanner could not vouch for its bytes); one copied
   // without a failure must still be identical.
   bool mayFail = false;
+  // Sizes cut to the runs (damaged size fields): such copies answer that
+  // they are incomplete, and must still hold the bytes expected.
+  bool cutSizes = false;
   // Makes the fixtures: empty when ready, else why not (the row is skipped,
   // or fails under CI).
   std::function<std::string()> prepare;

@@ -160,11 +160,13 @@ std::vector<Row> Rows() {
   hfs.image = Out() / "hfs-size.img";
   hfs.expect = Out() / "hfs-size.img.expect.tsv";
   hfs.prepare = MakeHfs;
+  hfs.cutSizes = true;
   Row ntfs;
   ntfs.name = "ntfs_start_vcn";
   ntfs.image = Out() / "ntfs-vcn.img";
   ntfs.expect = Out() / "ntfs-vcn.img.expect.tsv";
   ntfs.prepare = MakeNtfs;
+  ntfs.cutSizes = true;
   return {hfs, ntfs};
 }
 

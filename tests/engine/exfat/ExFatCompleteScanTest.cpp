@@ -289,15 +289,17 @@ std::vector<conformance::Row> DiskRows() {
     return r;
   };
   using conformance::Through;
+  // A volume without its table's first sector reads no other volume's
+  // table: its fragmented file keeps its first cluster, and says it is cut.
+  conformance::Row nofat = row("nofat", "nofat", "nofat", Through::kFile);
+  nofat.cutSizes = true;
   return {row("disk", "disk", "disk", Through::kFile), row("notable", "notable", "disk", Through::kFile),
           row("notable_loop", "notable", "disk", Through::kLoop), row("nomain", "nomain", "disk", Through::kFile),
           row("noboot", "noboot", "disk", Through::kFile), row("noroot", "noroot", "noroot", Through::kFile),
           // A valid boot sector whose root is gone and whose backup differs
           // from it still places its volume.
           row("stale", "stale", "stale", Through::kFile),
-          // A volume without its table's first sector reads no other
-          // volume's table: its fragmented file keeps its first cluster.
-          row("nofat", "nofat", "nofat", Through::kFile),
+          nofat,
           // A volume image kept as a file in another volume is a volume too.
           row("nested", "nested", "nested", Through::kFile), row("nested_loop", "nested", "nested", Through::kLoop)};
 }
