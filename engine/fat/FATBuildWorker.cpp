@@ -71,6 +71,7 @@ uint32_t CFATBuildChildren::BuildChildrenFromBuffer(const uint8_t* bytes, uint32
   if (bytes == nullptr) return kInvalidRun;
   const uint32_t parentCluster = parent != nullptr ? parent->cluster : 0;
   const bool parentDeleted = parent != nullptr && parent->deleted;
+  const bool parentUnsure = parent != nullptr && parent->unsure;
   constexpr uint32_t kNone = 0xFFFFFFFF;
   uint32_t longStart = kNone;
   uint32_t dots = 0;
@@ -132,6 +133,7 @@ uint32_t CFATBuildChildren::BuildChildrenFromBuffer(const uint8_t* bytes, uint32
         }
       }
     }
+    if (parentUnsure) p->SetContentUnsure(true);
     auto* node = new (std::nothrow) CFATFileNode();
     if (node == nullptr) {
       CFATFileProperties::Destory(p);
@@ -155,12 +157,12 @@ uint32_t CFATBuildChildren::BuildChildrenFromBuffer(const uint8_t* bytes, uint32
     if (isDeleted) {
       m_heldFolders.push_back(node);
       if (m_revision) m_revisionFolders.push_back(node);
-      if (walkable) deleted.push_back(FATFolderToParse{c, true, node});
+      if (walkable) deleted.push_back(FATFolderToParse{c, true, node, parentUnsure});
     } else {
       AddToBuilder(node);
       if (walkable) {
         m_liveFolder[c] = true;
-        live.push_back(FATFolderToParse{c, false, nullptr});
+        live.push_back(FATFolderToParse{c, false, nullptr, parentUnsure});
       }
     }
   }
@@ -286,7 +288,7 @@ bool CFATBuildChildren::BuildSubDirChild(FATFolderToParse& folder, std::deque<FA
     if (runs == nullptr) continue;
     // The node is still ours (deleted folders are handed over at the end),
     // so its ID can change before the tree builder indexes it.
-    FATFolderToParse moved{static_cast<uint32_t>(candidate), true, folder.held};
+    FATFolderToParse moved{static_cast<uint32_t>(candidate), true, folder.held, folder.unsure};
     if (BuildChildren(&moved, moved.cluster, live, deleted, 0)) {
       folder.held->SetDataRunList(runs);
       p->SetFirstClusterNum(static_cast<int64_t>(candidate));
@@ -365,17 +367,17 @@ CFATFileNode* CFATBuildChildren::CreateTempFileNode(uint32_t cluster, uint32_t p
 }
 
 void CFATBuildChildren::BuildLostFolder(uint32_t cluster, uint32_t parentCluster, std::deque<FATFolderToParse>& live,
-                                        std::deque<FATFolderToParse>& deleted) {
+                                        std::deque<FATFolderToParse>& deleted, bool unsure) {
   if (!ClusterInVolume(cluster) || m_parsed[cluster]) return;
   // The content is parsed under the cluster whether or not the builder took
   // the folder; a refused folder is released here and never looked at again.
   if (CFATFileNode* node = CreateTempFileNode(cluster, parentCluster)) AddToBuilder(node);
-  const FATFolderToParse folder{cluster, true, nullptr};
+  const FATFolderToParse folder{cluster, true, nullptr, unsure};
   BuildChildren(&folder, cluster, live, deleted, 0);
 }
 
 void CFATBuildChildren::BuildLostNode(uint32_t cluster, std::deque<FATFolderToParse>& live,
-                                      std::deque<FATFolderToParse>& deleted) {
+                                      std::deque<FATFolderToParse>& deleted, bool unsure) {
   if (!ClusterInVolume(cluster) || m_parsed[cluster] || m_device == nullptr) return;
   const uint32_t sectors = std::min(m_g.sectorsPerCluster, kRunSectors);
   std::vector<uint8_t> buffer(size_t{sectors} * m_sectorSize, 0);
@@ -383,7 +385,7 @@ void CFATBuildChildren::BuildLostNode(uint32_t cluster, std::deque<FATFolderToPa
   m_parsed[cluster] = true;
   // A transient parent: the content's folder is not known, so it is not
   // shown; what it holds goes to the lost files as deleted.
-  const FATFolderToParse parent{cluster, true, nullptr};
+  const FATFolderToParse parent{cluster, true, nullptr, unsure};
   BuildChildrenFromBuffer(buffer.data(), static_cast<uint32_t>(buffer.size()), &parent, live, deleted, 1);
   if (m_revision) {
     m_revision(m_revisionFolders, m_revisionFiles);
@@ -475,14 +477,12 @@ ResultCode CFATBuildWorker::CompleteBuildDirectoryTree(const FolderSectorSet& fo
     return kCancelled;
   }
 
-  // Directory sectors inside the partition; a FAT16 partition found only
-  // from its subfolders may have its fixed root just before its data.
-  int64_t from = m_g.dataStart;
-  if (readRoot == 0 && m_g.type == FILE_SYSTEM_TYPE_FAT16) {
-    const uint32_t sectorSize = m_device != nullptr && m_device->GetSectorSize() != 0 ? m_device->GetSectorSize() : 512;
-    from -= std::min<int64_t>(m_g.dataStart, 131072 / sectorSize);
-  }
-  const int64_t to = m_g.volumeStart + static_cast<int64_t>(m_g.totalSectors);
+  // Directory sectors inside the partition.
+  int64_t from = 0;
+  int64_t to = 0;
+  CompleteSweepRange(m_g, readRoot,
+                     m_device != nullptr && m_device->GetSectorSize() != 0 ? m_device->GetSectorSize() : 512, &from,
+                     &to);
   auto first = folderSectors.lower_bound(FIRSTFOLDERSECTOR{from, 0, 0});
   bool any = false;
   // Subfolders first (they keep their "." and ".." links), then content
@@ -493,7 +493,7 @@ ResultCode CFATBuildWorker::CompleteBuildDirectoryTree(const FolderSectorSet& fo
       if (readRoot == 0) children->BuildFat16LostRoot(it->sector, live, deleted);
     } else if (it->cluster != 0xFFFFFFFF && children->IsClusterStart(it->sector) &&
                children->ClusterOfSector(it->sector) == it->cluster && !children->IsClusterParsed(it->cluster)) {
-      children->BuildLostFolder(it->cluster, it->parentCluster, live, deleted);
+      children->BuildLostFolder(it->cluster, it->parentCluster, live, deleted, it->shared);
     }
     if (!WalkQueued(*children, live, deleted, false)) {
       children->HandOverDeletedFolders();
@@ -504,7 +504,7 @@ ResultCode CFATBuildWorker::CompleteBuildDirectoryTree(const FolderSectorSet& fo
     if (it->sector < m_g.dataStart || it->cluster != 0xFFFFFFFF || !children->IsClusterStart(it->sector)) continue;
     const uint32_t cluster = children->ClusterOfSector(it->sector);
     if (children->IsClusterParsed(cluster)) continue;
-    children->BuildLostNode(cluster, live, deleted);
+    children->BuildLostNode(cluster, live, deleted, it->shared);
     if (!WalkQueued(*children, live, deleted, false)) {
       children->HandOverDeletedFolders();
       return kCancelled;
@@ -512,6 +512,17 @@ ResultCode CFATBuildWorker::CompleteBuildDirectoryTree(const FolderSectorSet& fo
   }
   children->HandOverDeletedFolders();
   return rootRead || any ? 0 : kRootFailed;
+}
+
+void CFATBuildWorker::CompleteSweepRange(const FATGeometry& g, int readRoot, uint32_t sectorSize, int64_t* from,
+                                         int64_t* to) {
+  *from = g.dataStart;
+  // A FAT16 root whose boot sector is gone lies just before the data; how
+  // big it was is not known, so up to 128 KiB of it is looked at.
+  if (readRoot == 0 && g.type == FILE_SYSTEM_TYPE_FAT16) {
+    *from -= std::min<int64_t>(g.dataStart, 131072 / (sectorSize != 0 ? sectorSize : 512));
+  }
+  *to = g.volumeStart + static_cast<int64_t>(g.totalSectors);
 }
 
 bool CFATBuildWorker::IsFullValidDBR(const uint8_t* bootSector, int64_t volumeStart, IStorageDevice* device) {

@@ -47,10 +47,13 @@ void ReportFATProgress(IProgress* progress, uint32_t status, uint64_t percent);
 
 // A directory sector the complete scan's block pass met: `cluster` is the
 // "." entry's cluster when the sector starts a subfolder, else all bits set.
+// `shared`: more than one found volume could hold it, so the volume it was
+// given to, and with it where its entries' clusters lie, is a guess.
 struct FIRSTFOLDERSECTOR {
   int64_t sector = 0;
   uint32_t cluster = 0xFFFFFFFF;
   uint32_t parentCluster = 0xFFFFFFFF;
+  bool shared = false;
 };
 struct FIRSTFOLDERSECTORLESS {
   bool operator()(const FIRSTFOLDERSECTOR& a, const FIRSTFOLDERSECTOR& b) const { return a.sector < b.sector; }
@@ -62,6 +65,9 @@ struct FATFolderToParse {
   uint32_t cluster = 0;
   bool deleted = false;
   CFATFileNode* held = nullptr;  // deleted folders: the node the worker still owns
+  // Reached from directory content that may be another volume's: its files'
+  // clusters are not vouched for, nor are its subfolders'.
+  bool unsure = false;
 };
 
 class CFATBuildChildren {
@@ -118,11 +124,13 @@ class CFATBuildChildren {
   // A folder whose own entry is gone: a made-up "DIR%d" folder handed to the
   // tree builder, whose content is then walked. When the builder refuses the
   // folder, its content is parsed under a transient parent instead.
+  // `unsure`: the cluster may be another volume's (see FIRSTFOLDERSECTOR).
   void BuildLostFolder(uint32_t cluster, uint32_t parentCluster, std::deque<FATFolderToParse>& live,
-                       std::deque<FATFolderToParse>& deleted);
+                       std::deque<FATFolderToParse>& deleted, bool unsure = false);
   // One cluster of directory content whose folder is unknown: its entries go
   // to the tree builder as deleted, with the lost cluster as their parent.
-  void BuildLostNode(uint32_t cluster, std::deque<FATFolderToParse>& live, std::deque<FATFolderToParse>& deleted);
+  void BuildLostNode(uint32_t cluster, std::deque<FATFolderToParse>& live, std::deque<FATFolderToParse>& deleted,
+                     bool unsure = false);
   // A new "DIR%d" folder node for `cluster` (the number is process-wide).
   CFATFileNode* CreateTempFileNode(uint32_t cluster, uint32_t parentCluster) const;
 
@@ -167,6 +175,12 @@ class CFATBuildWorker {
   // partition whose cluster no walk reached. 0, or kRootFailed when nothing
   // at all could be read.
   ResultCode CompleteBuildDirectoryTree(const FolderSectorSet& folderSectors, int readRoot);
+
+  // The directory sectors CompleteBuildDirectoryTree looks at: [*from, *to)
+  // (a FAT16 volume found only from its subfolders may have its fixed root
+  // before its data).
+  static void CompleteSweepRange(const FATGeometry& geometry, int readRoot, uint32_t sectorSize, int64_t* from,
+                                 int64_t* to);
 
   // The boot sector at `volumeStart` and one of its tables' first sectors.
   static bool IsFullValidDBR(const uint8_t* bootSector, int64_t volumeStart, IStorageDevice* device);

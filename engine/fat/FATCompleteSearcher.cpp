@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstdint>
 #include <memory>
 #include <new>
 
@@ -343,18 +344,124 @@ void CFATCompleteFSearcher::EndSearch(int build) {
     return;
   }
   AddSearchedPartitionInfoList2(m_kept);
+  ClipGuessedExtents();
   if (!m_kept.empty() && m_builder != nullptr) {
     m_builder->AddSearcherInfo(SEARCHER_TYPE_FAT, 0);
-    for (Info* record : m_kept) CompleteBulidDirectoryTree(record);
+    const std::vector<FolderSectorSet> owned = AssignFolderSectors();
+    m_folderSectors.clear();
+    for (size_t i = 0; i < m_kept.size(); ++i) CompleteBulidDirectoryTree(m_kept[i], owned[i]);
     m_builder->SetPartitonDevice(nullptr, m_device);
     m_builder->FlashBuild(SEARCHER_TYPE_FAT);
   }
   m_folderSectors.clear();
 }
 
-ResultCode CFATCompleteFSearcher::CompleteBulidDirectoryTree(Info* record) {
+bool CFATCompleteFSearcher::IsFromBootSector(const Info& record) {
   constexpr uint32_t kBootFlags = Info::kFat12Boot | Info::kFat16Boot | Info::kFat32Boot | Info::kFat32BootCopy;
-  const bool fromBoot = (record->GetFlag() & kBootFlags) != 0;
+  return (record.GetFlag() & kBootFlags) != 0;
+}
+
+FATGeometry CFATCompleteFSearcher::GeometryOf(const Info& record) {
+  FATGeometry g;
+  g.type = record.GetFileSystemType();
+  g.volumeStart = record.GetStartSector();
+  g.sectorsPerCluster = record.GetSectorsperCluster();
+  g.dataStart = record.GetFirstDataSector();
+  g.totalSectors = record.GetTotalSectors();
+  g.clusterCount = record.GetTotalClusters();
+  g.rootStart = 0xFFFFFFFF;
+  if (IsFromBootSector(record)) {
+    if (g.type == FILE_SYSTEM_TYPE_FAT16) {
+      // Just before the data, whatever the number of tables.
+      g.rootStart = g.dataStart - record.GetRootInfo();
+      g.rootSectors = record.GetRootInfo();
+    } else {
+      g.rootCluster = record.GetRootInfo();
+      g.rootStart = g.dataStart + int64_t{g.rootCluster - 2} * g.sectorsPerCluster;
+    }
+  }
+  return g;
+}
+
+void CFATCompleteFSearcher::ClipGuessedExtents() {
+  // Two volumes do not overlap. Without its boot sector a volume's size is
+  // unknown and was taken up to the device's end, which would make the
+  // folders and files of every later volume look like its own, read with
+  // its cluster size and data start.
+  for (Info* a : m_kept) {
+    if (IsFromBootSector(*a) || a->GetSectorsperCluster() == 0) continue;
+    const int64_t start = a->GetStartSector();
+    int64_t end = start + static_cast<int64_t>(a->GetTotalSectors());
+    for (const Info* b : m_kept) {
+      if (b == a || b->GetFirstDataSector() <= a->GetFirstDataSector()) continue;
+      // Where b's own sectors begin: its boot sector when it was seen;
+      // otherwise its guessed start, but not before the first sector its
+      // own build looks at.
+      int64_t bound = b->GetStartSector();
+      if (!IsFromBootSector(*b)) {
+        int64_t from = 0;
+        int64_t to = 0;
+        CFATBuildWorker::CompleteSweepRange(GeometryOf(*b), 0, m_sectorSize, &from, &to);
+        bound = std::max(bound, from);
+      }
+      if (bound <= a->GetFirstDataSector()) bound = b->GetFirstDataSector();
+      end = std::min(end, bound);
+    }
+    if (end >= start + static_cast<int64_t>(a->GetTotalSectors())) continue;
+    const int64_t dataSectors = end - a->GetFirstDataSector();
+    a->SetTotalSectors(static_cast<uint64_t>(end - start));
+    a->SetTotalClusters(static_cast<uint32_t>(std::max<int64_t>(dataSectors, 0) / a->GetSectorsperCluster()));
+  }
+}
+
+std::vector<FolderSectorSet> CFATCompleteFSearcher::AssignFolderSectors() const {
+  struct Claimant {
+    FATGeometry g;
+    int64_t from = 0;
+    int64_t to = 0;
+  };
+  std::vector<Claimant> claimants(m_kept.size());
+  for (size_t i = 0; i < m_kept.size(); ++i) {
+    Claimant& c = claimants[i];
+    c.g = GeometryOf(*m_kept[i]);
+    CFATBuildWorker::CompleteSweepRange(c.g, IsFromBootSector(*m_kept[i]) ? 1 : 0, m_sectorSize, &c.from, &c.to);
+  }
+  std::vector<FolderSectorSet> owned(m_kept.size());
+  for (const FIRSTFOLDERSECTOR& sector : m_folderSectors) {
+    const int64_t s = sector.sector;
+    size_t best = SIZE_MAX;
+    int claims = 0;
+    for (size_t i = 0; i < claimants.size(); ++i) {
+      const Claimant& c = claimants[i];
+      if (s < c.from || s >= c.to) continue;
+      const uint32_t k = c.g.sectorsPerCluster;
+      if (s >= c.g.dataStart) {
+        // In the data: only at a cluster's start, and, for a subfolder, where
+        // this volume's layout puts the cluster its "." entry names.
+        if (k == 0 || (s - c.g.dataStart) % k != 0) continue;
+        if (sector.cluster != 0xFFFFFFFF &&
+            static_cast<uint64_t>((s - c.g.dataStart) / k + 2) != uint64_t{sector.cluster}) {
+          continue;
+        }
+      }
+      ++claims;
+      // The volume whose data begins nearest before the sector; a lost
+      // FAT16 root's sectors lie before the data, and come after.
+      auto rank = [&](const Claimant& x) {
+        return s >= x.g.dataStart ? s - x.g.dataStart : INT64_MAX / 2 + (x.g.dataStart - s);
+      };
+      if (best == SIZE_MAX || rank(c) < rank(claimants[best])) best = i;
+    }
+    if (best == SIZE_MAX) continue;
+    FIRSTFOLDERSECTOR given = sector;
+    given.shared = claims > 1;
+    owned[best].insert(given);
+  }
+  return owned;
+}
+
+ResultCode CFATCompleteFSearcher::CompleteBulidDirectoryTree(Info* record, const FolderSectorSet& folderSectors) {
+  const bool fromBoot = IsFromBootSector(*record);
   const int type = record->GetFileSystemType();
   // A table nobody saw begin would be read at a guessed place: a table that
   // knows no chains instead, so that files are taken as contiguous.
@@ -367,26 +474,8 @@ ResultCode CFATCompleteFSearcher::CompleteBulidDirectoryTree(Info* record) {
     table.reset(new (std::nothrow) CDoubleFATTable(nullptr, nullptr));
   }
   if (table == nullptr) return kNoTable;
-  FATGeometry g;
-  g.type = type;
-  g.volumeStart = record->GetStartSector();
-  g.sectorsPerCluster = record->GetSectorsperCluster();
-  g.dataStart = record->GetFirstDataSector();
-  g.totalSectors = record->GetTotalSectors();
-  g.clusterCount = record->GetTotalClusters();
-  g.rootStart = 0xFFFFFFFF;
-  if (fromBoot) {
-    if (type == FILE_SYSTEM_TYPE_FAT16) {
-      // Just before the data, whatever the number of tables.
-      g.rootStart = g.dataStart - record->GetRootInfo();
-      g.rootSectors = record->GetRootInfo();
-    } else {
-      g.rootCluster = record->GetRootInfo();
-      g.rootStart = g.dataStart + int64_t{g.rootCluster - 2} * g.sectorsPerCluster;
-    }
-  }
-  CFATBuildWorker worker(m_builder, nullptr, record, m_device, g, table.get());
-  return worker.CompleteBuildDirectoryTree(m_folderSectors, fromBoot ? 1 : 0);
+  CFATBuildWorker worker(m_builder, nullptr, record, m_device, GeometryOf(*record), table.get());
+  return worker.CompleteBuildDirectoryTree(folderSectors, fromBoot ? 1 : 0);
 }
 
 ICompleteFileSystemSearchController* CreateFATSearcher() { return new (std::nothrow) CFATCompleteFSearcher(); }

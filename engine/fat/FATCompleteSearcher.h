@@ -63,7 +63,16 @@ class CFATCompleteFSearcher : public ICompleteFileSystemSearchController {
                                                                     uint32_t sectorsPerCluster);
   int CalcFileSystemType(int64_t dataStart, uint32_t sectorsPerCluster) const;
   bool IsValidFileSystem(int64_t dataStart, uint32_t sectorsPerCluster, int type) const;
-  ResultCode CompleteBulidDirectoryTree(CFATSearchedPartitionInfo* record);
+  // Where a kept volume's structures lie, from its record.
+  static FATGeometry GeometryOf(const CFATSearchedPartitionInfo& record);
+  static bool IsFromBootSector(const CFATSearchedPartitionInfo& record);
+  // A volume found without its boot sector is taken to run to the device's
+  // end; it ends where the next kept volume begins instead.
+  void ClipGuessedExtents();
+  // Each recorded directory sector given to the one kept volume it belongs
+  // to (the index of m_kept), marked shared when others could hold it too.
+  std::vector<FolderSectorSet> AssignFolderSectors() const;
+  ResultCode CompleteBulidDirectoryTree(CFATSearchedPartitionInfo* record, const FolderSectorSet& folderSectors);
   void DropCandidates();
 
   int m_sectorsPerBlock = -1;
