@@ -169,6 +169,9 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
         Lock held(m_fieldLock);
         m_currentNode = node;
       }
+      const char* copyingName = node->GetFileName();
+      m_copyingName = copyingName != nullptr ? copyingName : "";
+      m_copying = true;
       m_lastCurrent = 0;  // positions start again with every file
       char* destination = CreateRecoveryFilePathByNode(node, folder.c_str());
       ResultCode result = 0x0102052F00000005ull;  // no destination path
@@ -195,6 +198,7 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
         GiveToInvokingUser(folder, destination);
         std::free(destination);
       }
+      m_copying = false;
       if (reader != nullptr) reader->Release();
       if (cut) {
         // Neither recovered nor failed: stopped.
@@ -231,14 +235,12 @@ int KVUIRecovery::UpdateProgress(_PROGRESS_INFO* info) {
   record.current = m_recoveredBytes;
   record.error = info->error;
   SetProgressInfo(record);
-  if (info->current == info->total) {
-    Lock held(m_fieldLock);
-    if (m_currentNode != nullptr) {
-      // Counted as the engine reports it: this file is the how-manieth tried.
-      const unsigned long long ordinal = m_recoveredFiles.load() + m_failedFiles.load() + 1;
-      const char* name = m_currentNode->GetFileName();
-      std::printf("===Recvoeried file(%lld):%s=====\n", static_cast<long long>(ordinal), name != nullptr ? name : "");
-    }
+  if (info->current == info->total && m_copying) {
+    // Counted as the engine reports it: this file is the how-manieth tried.
+    // The copy's own thread reports it, with the copy-out object locked: the
+    // field lock is not taken here, so that no other order of the two arises.
+    const unsigned long long ordinal = m_recoveredFiles.load() + m_failedFiles.load() + 1;
+    std::printf("===Recvoeried file(%lld):%s=====\n", static_cast<long long>(ordinal), m_copyingName.c_str());
   }
   // A full destination pauses a running copy (the engine writes the same
   // piece again after resume); a stop asked for meanwhile stays a stop.

@@ -95,6 +95,10 @@ class KVUIRecovery : public KVUIOperation {
   std::map<int, IDataRecovery*> m_copyOut;
   bool m_deepMap = false;
   IFileNode* m_currentNode = nullptr;
+  // The file being copied, as the copy's own thread (the worker) sees it:
+  // read by the progress it reports, without a lock.
+  std::string m_copyingName;
+  bool m_copying = false;
   std::atomic<uint64_t> m_totalSize{0};
   std::atomic<uint64_t> m_recoveredBytes{0};
   std::atomic<uint64_t> m_lastCurrent{0};
