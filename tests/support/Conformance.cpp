@@ -46,7 +46,9 @@ std::vector<Expected> ReadExpectations(const fs::path& file) {
       ADD_FAILURE() << file << ": malformed line: " << line;
       continue;
     }
-    out.push_back({f[0] == "d", f[1] == "deleted", number(f[2]), number(f[3]), hash(f[4]), hash(f[5]), f[6]});
+    const bool mustFail = f[4] == "fail";
+    out.push_back({f[0] == "d", f[1] == "deleted", number(f[2]), number(f[3]), mustFail ? std::string() : hash(f[4]),
+                   mustFail ? std::string() : hash(f[5]), f[6], mustFail});
   }
   return out;
 }
@@ -186,9 +188,17 @@ void CheckListing(const Row& row, QuickScan& scan, const std::vector<Expected>& 
   KVRecoveryFolderNumbers numbers;
 #endif
   for (const Expected& e : expected) {
-    if (e.folder || (e.sha256.empty() && e.peerSha256.empty()) || shown.count(e.path) == 0) continue;
+    if (e.folder || shown.count(e.path) == 0) continue;
     const Node& node = *shown[e.path];
     const std::string name = std::to_string(n++);
+    if (e.mustFail) {
+      // Copied for the user to judge, never counted as recovered.
+      const ResultCode copied = scan.CopyOut(node, scratch / "c" / name);
+      EXPECT_TRUE(result::IsFailure(copied) && result::Error(copied) == result::kErrIncomplete)
+          << e.path << " is not the file, yet copies out as recovered";
+      continue;
+    }
+    if (e.sha256.empty() && e.peerSha256.empty()) continue;
     const ResultCode copied = scan.CopyOut(node, scratch / "c" / name);
     if (row.mayFail && result::IsFailure(copied)) {
       // Said to be no sure copy: whatever it holds is not claimed.

@@ -33,6 +33,9 @@ struct Expected {
   std::string sha256;  // of the original; empty when none
   std::string peerSha256;
   std::string path;  // as the application shows it
+  // "fail" in both checksum columns: the copy must answer that it is
+  // incomplete (its bytes are not the file's, e.g. another file took them).
+  bool mustFail = false;
 };
 // Lines starting with '#' are comments; a malformed line fails the test.
 std::vector<Expected> ReadExpectations(const std::filesystem::path& file);
