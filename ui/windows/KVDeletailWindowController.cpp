@@ -28,6 +28,7 @@
 #include "ui/widgets/TCImageWindow.h"
 #include "ui/widgets/TCWindowButton.h"
 #include "ui/windows/KVAlert.h"
+#include "ui/windows/KVMainMenu.h"
 #include "ui/windows/KVSmallWindow.h"
 #include "ui/windows/KVTabButton.h"
 
@@ -180,6 +181,11 @@ void KVDeletailWindowController::windowDidLoad() {
   TCWindowButton* close = aWindow->windowButton(static_cast<int>(TCWindowButton::Kind::Close));
   QObject::disconnect(close, &QAbstractButton::clicked, nullptr, nullptr);
   QObject::connect(close, &QAbstractButton::clicked, this, [this] { closeWindow(); });
+
+  quitAction = new QAction(aWindow);
+  quitAction->setShortcut(KVMainMenu::kQuitKey);
+  QObject::connect(quitAction, &QAction::triggered, this, [] { KVMainMenu::quitApplication(); });
+  aWindow->addAction(quitAction);
 }
 
 void KVDeletailWindowController::showWindow() {

@@ -34,6 +34,7 @@
 // State is public, as the window's parts (and tests) share it.
 #pragma once
 
+#include <QAction>
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
@@ -377,6 +378,9 @@ class KVDeletailWindowController : public QObject,
 
   // ---- Title bar ----
   TCImageWindow* aWindow = nullptr;
+  // Ctrl+Q: quits as the application menu's Quit does (that menu is the
+  // wizard's, whose shortcut acts only in its own window).
+  QAction* quitAction = nullptr;
   HVTitlebarView* titleBarView = nullptr;
   TCImageButton* backHomeButton = nullptr;
   KitElidedLabel* homeLabel = nullptr;

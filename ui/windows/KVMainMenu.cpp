@@ -22,10 +22,17 @@ int BarLeft(const TCImageWindow* window) {
          3 * (TCWindowButton::kSize + static_cast<int>(window->trafficLightSeparation())) + 6;
 }
 
+// The delegate Quit goes to, from whichever window asks.
+QPointer<KVAppDelegate>& QuitDelegate() {
+  static QPointer<KVAppDelegate> delegate;
+  return delegate;
+}
+
 }  // namespace
 
 KVMainMenu::KVMainMenu(KVAppDelegate* delegate, QWidget* window)
     : QObject(window), delegate_(delegate), window_(window) {
+  QuitDelegate() = delegate;
   auto* ours = dynamic_cast<TCImageWindow*>(window);
   bar_ = new QMenuBar(ours != nullptr ? static_cast<QWidget*>(ours->titleBarView()) : window);
   bar_->setNativeMenuBar(false);  // it belongs to the window's own title bar
@@ -56,7 +63,7 @@ KVMainMenu::KVMainMenu(KVAppDelegate* delegate, QWidget* window)
   exit = application->addAction(QString(), this, [this] {
     if (delegate_->applicationShouldTerminate()) delegate_->applicationWillTerminate();
   });
-  exit->setShortcut(QKeySequence::Quit);
+  exit->setShortcut(KVMainMenu::kQuitKey);
 
   aWindow = bar_->addMenu(QString());
   minimize = aWindow->addAction(QString(), this, [this] {
@@ -79,6 +86,11 @@ KVMainMenu::KVMainMenu(KVAppDelegate* delegate, QWidget* window)
   bar_->adjustSize();
   bar_->setGeometry(ours != nullptr ? BarLeft(ours) : 0, 0, bar_->sizeHint().width(), height);
   bar_->show();
+}
+
+void KVMainMenu::quitApplication() {
+  KVAppDelegate* delegate = QuitDelegate().data();
+  if (delegate != nullptr && delegate->applicationShouldTerminate()) delegate->applicationWillTerminate();
 }
 
 void KVMainMenu::awakeFromNib() {

@@ -10,6 +10,7 @@
 // greyed out in a build without the addresses they need.
 #pragma once
 
+#include <QKeyCombination>
 #include <QObject>
 #include <QPointer>
 
@@ -31,6 +32,16 @@ class KVMainMenu : public QObject {
   void awakeFromNib();
   // Enables the items that can act in this build.
   void validateMenuItems();
+
+  // Quits as the menu's Quit does, through the delegate of the last menu
+  // built (its guard asks first while a scan, load, recovery or save runs);
+  // nothing when there is none. The menu lives in the wizard's title bar,
+  // and its shortcut acts only there: the other windows call this for
+  // their own Ctrl+Q.
+  static void quitApplication();
+  // Ctrl+Q, named outright: the desktop's own binding for Quit is missing
+  // where Qt knows no desktop theme (offscreen, some Wayland sessions).
+  static constexpr QKeyCombination kQuitKey{Qt::ControlModifier, Qt::Key_Q};
 
   // The menus and their items.
   QMenu* application = nullptr;

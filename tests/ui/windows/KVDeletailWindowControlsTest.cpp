@@ -1,7 +1,8 @@
 // The scan controls and the export of the results window over a made-up scan
 // that can be held part way: pause and resume (with ticks and a search while
 // paused), stop, home, the deep scan (also one that cannot start) and the
-// export's save panel, same-disk question and failure.
+// export's save panel, same-disk question and failure; Ctrl+Q through the
+// quit guard.
 #include <QPushButton>
 #include <QTest>
 
@@ -14,7 +15,9 @@
 #include "KVWindowsTestSupport.h"
 #include "UiTestSupport.h"
 #include "WizardTestSupport.h"
+#include "app/KVAppDelegate.h"
 #include "app/KVNode.h"
+#include "app/KVQuitGuard.h"
 #include "app/KVUIController.h"
 #include "app/KVUIScan.h"
 #include "support/TestSupport.h"
@@ -23,6 +26,8 @@
 #include "ui/widgets/KitImages.h"
 #include "ui/widgets/KitSegmentedControl.h"
 #include "ui/widgets/MAAttachedWindow.h"
+#include "ui/widgets/TCImageWindow.h"
+#include "ui/windows/KVMainMenu.h"
 
 namespace {
 
@@ -440,6 +445,50 @@ TEST(ResultsWindowControls, ExportAsksAboutTheScannedDiskAndReportsAFailedSave) 
   EXPECT_TRUE(fs::is_empty(dir / "scanned"));
   EXPECT_EQ(window->bSave, 0);
   EXPECT_EQ(KVUIController::GetSavePath(), remembered);
+}
+
+// Ctrl+Q in the results window quits as the application menu's Quit does,
+// though that menu is the hidden wizard's: while the scan runs the quit guard
+// pauses it and asks, and declining resumes it; once it has ended the
+// application ends at once.
+TEST(ResultsWindowControls, CtrlQQuitsThroughTheQuitGuard) {
+  Scene scene(1, 1);
+  scene.HoldAt(40);
+  SceneWindow window(scene);
+  QStringList asked;
+  std::function<void(bool)> answer;
+  int closed = 0;
+  KVAppDelegate::Hooks hooks;
+  KVQuitGuard::Install(hooks, [&](const QString& stem, std::function<void(bool)> give) {
+    asked << stem;
+    answer = std::move(give);
+  });
+  hooks.closeApp = [&] { ++closed; };
+  KVAppDelegate delegate(hooks);
+  TCImageWindow wizard;
+  KVMainMenu menu(&delegate, &wizard);
+  ASSERT_FALSE(wizard.isVisible());
+  const auto quit = [&] {
+    QApplication::setActiveWindow(window->window());
+    QTest::keyClick(window->window(), Qt::Key_Q, Qt::ControlModifier);
+  };
+
+  window->getData();
+  ASSERT_TRUE(qttest::PumpUntil([&] { return scene.IsHeld() && window->pauseButton->isButtonEnabled(); }));
+  quit();
+  ASSERT_EQ(asked, QStringList{QStringLiteral("PAGE_FOUR_SCAN_STOP")});
+  EXPECT_TRUE(KVUIController::IsPause());
+  EXPECT_EQ(closed, 0);
+  answer(false);
+  EXPECT_FALSE(KVUIController::IsPause());
+  EXPECT_TRUE(KVUIController::IsScanRunning());
+  EXPECT_EQ(closed, 0);
+
+  scene.Release();
+  ASSERT_TRUE(Browsing(*window));
+  quit();
+  EXPECT_EQ(asked.size(), 1);
+  EXPECT_EQ(closed, 1);
 }
 
 }  // namespace
