@@ -45,12 +45,33 @@ QPixmap TickImage(int state) {
   return KitImages::Named(state == 2 ? QStringLiteral("checkbox_yes") : QStringLiteral("checkbox_no"));
 }
 
-// Main thread: the desktop's icon for a file without a thumbnail, or null
-// when the theme has none.
-QIcon IconOf(const KVPreview& preview) {
+// The kit's picture of a file's kind, told by the icon names of its type:
+// for a desktop theme without them (or none at all, as without a desktop).
+QPixmap KindImage(const KVPreview& preview) {
+  const QString& generic = preview.genericIconName;
+  const QString& name = preview.iconName;
+  const auto is = [&](const char* kind) {
+    return generic == QLatin1String(kind) + QLatin1String("-x-generic") || name.startsWith(QLatin1String(kind) + u'-');
+  };
+  if (is("image")) return KitImages::Named(QStringLiteral("icon_graphics_normal"));
+  if (is("video")) return KitImages::Named(QStringLiteral("icon_video_normal"));
+  if (is("audio")) return KitImages::Named(QStringLiteral("icon_audio_normal"));
+  if (generic == QLatin1String("package-x-generic")) return KitImages::Named(QStringLiteral("icon_archive_normal"));
+  if (is("text") || generic.startsWith(QLatin1String("x-office-")) || name == QLatin1String("application-pdf")) {
+    return KitImages::Named(QStringLiteral("icon_document_normal"));
+  }
+  return KitImages::Named(QStringLiteral("icon_other_normal"));
+}
+
+// Main thread: what a file without a thumbnail shows, `side` pixels at
+// most: the desktop's icon for its type, else the kit's for its kind. Never
+// null, so that no file waits for a picture that will not come.
+QImage TypeImage(const KVPreview& preview, int side) {
   QIcon icon = QIcon::fromTheme(preview.iconName);
   if (icon.isNull() && !preview.genericIconName.isEmpty()) icon = QIcon::fromTheme(preview.genericIconName);
-  return icon;
+  QImage image = icon.isNull() ? QImage() : icon.pixmap(side, side).toImage();
+  if (image.isNull()) image = KindImage(preview).toImage();
+  return image;
 }
 
 }  // namespace
@@ -159,10 +180,7 @@ void KVDeletailWindowController::coverFlowLoadImageThread(qint64 index) {
           this,
           [this, photo, preview, cell] {
             if (aWindow == nullptr) return;
-            if (preview.image.isNull()) {
-              const QIcon icon = IconOf(preview);
-              if (!icon.isNull()) photo->setImageRepresentation(icon.pixmap(kIconSide, kIconSide).toImage());
-            }
+            if (preview.image.isNull()) photo->setImageRepresentation(TypeImage(preview, kIconSide));
             flowView->reloadCellDataAtIndex(cell);
           },
           Qt::QueuedConnection);
@@ -227,17 +245,15 @@ CNGridViewItemBase* KVDeletailWindowController::itemAtIndex(CNGridView* grid, qi
     const KVPreview preview = KVUIController::GetNSImageByFildNode(node);
     if (!preview.image.isNull()) {
       CNGridViewItem::updateImageViewWithImage(tile, preview.image, row);
-    } else if (!preview.iconName.isEmpty()) {
+    } else {
       QMetaObject::invokeMethod(
           this,
           [tile, row, preview] {
             if (!tile || tile->node() != row) return;
-            const QIcon icon = IconOf(preview);
-            if (!icon.isNull()) tile->setItemImage(icon.pixmap(CNGridViewItem::kThumbnailMax));
+            tile->setItemImage(QPixmap::fromImage(TypeImage(preview, CNGridViewItem::kThumbnailMax)));
           },
           Qt::QueuedConnection);
     }
   });
   return item;
 }
-

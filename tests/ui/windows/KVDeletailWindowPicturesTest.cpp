@@ -8,7 +8,11 @@
 // right pictures, and Return in the search field narrows the trees and the
 // list to the matching names and clearing gives them back; the card is
 // unchanged. On the gallery's made-up card: text typed while a search runs
-// is searched for when it ends.
+// is searched for when it ends. On the previews fixture (pictures and clips
+// made by ImageMagick and ffmpeg, and files no picture comes out of: empty,
+// cut, forged, too big, random bytes named ".jpg" and ".mp4"): every file
+// ends with a picture within seconds, its thumbnail or its type's icon.
+#include <QElapsedTimer>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTest>
@@ -25,6 +29,7 @@
 #include "app/KVUIDeviceData.h"
 #include "app/KVUIScan.h"
 #include "app/thumbnails/PhotoFixture.h"
+#include "app/thumbnails/PreviewFixture.h"
 #include "engine/device/DeviceTestSupport.h"
 #include "engine/enumeration/EnumTestSupport.h"
 #include "ui/widgets/CNGridViewItem.h"
@@ -268,6 +273,129 @@ TEST_F(PhotoCard, ReturnInTheSearchFieldNarrowsTheTreesAndTheListAndClearingGive
   EXPECT_NE(Folder({"DCIM", "100PHOTO"}), nullptr);
   EXPECT_EQ(w().opDataFile, w().allDiskArr.front().get());
   EXPECT_EQ(w().arrList, rootFiles);
+}
+
+// The previews card's volume, scanned to the end: every file lies deleted in
+// its root, which the window shows first.
+class PreviewCard : public testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_PREVIEW_FIXTURE();
+    windowtest::Start();
+    loading_ = KitImages::Named(QStringLiteral("loading.png")).toImage();
+    KVUIController::initFileType();
+    KVUIController::SetRecoveryType(0x7f);
+    guard_ = std::make_unique<devicetest::ImageGuard>(previewtest::Disk());
+    machine_.AddDisk({.name = "sdq", .major = 8, .minor = 128, .size512 = fs::file_size(previewtest::Disk()) / 512});
+    machine_.SetNode("sdq", previewtest::Disk());
+    KVUIController::UseDevices(&model_);
+    KVUIController::UseScan(&scan_);
+    KVUIController::RefreshDeviceInfo();
+    std::vector<std::unique_ptr<DiskVolumeNodeData>> rows;
+    KVUIController::GetDeviceInfoToArray(&rows);
+    ASSERT_TRUE(rows.size() == 1 && rows.front()->numberOfChildren() == 1);
+    window_ = Window::OpenForScan(*rows.front()->childAtIndex(0));
+    ASSERT_TRUE(resultstest::Browsing(*window_));
+    qttest::PumpUntil([] { return false; }, 1);
+    window_->popupViewHidden();
+  }
+  void TearDown() override {
+    delete window_.data();
+    KVUIController::UseScan(nullptr);
+    KVUIController::UseDevices(nullptr);
+  }
+  void Show(int mode) {
+    QTest::mouseClick(window_->segment, Qt::LeftButton, {}, window_->segment->segmentRect(mode).center().toPoint());
+  }
+  // The pictures shown, by file name, once every file has one within `seconds`.
+  std::map<QString, QImage> Pictures(const std::function<std::map<QString, QImage>()>& shown, int seconds) {
+    std::map<QString, QImage> pictures;
+    QElapsedTimer clock;
+    clock.start();
+    qttest::PumpUntil(
+        [&] {
+          pictures = shown();
+          if (pictures.empty()) return false;
+          for (const auto& [name, picture] : pictures) {
+            if (picture.isNull() || picture == loading_) return false;
+          }
+          return true;
+        },
+        seconds);
+    EXPECT_LT(clock.elapsed(), seconds * 1000);
+    return pictures;
+  }
+  // Each file no picture comes out of shows its type's icon: the same for
+  // every file of one extension, another for a clip than for a picture, and
+  // none of the thumbnails the other files show.
+  void ExpectIcons(const std::map<QString, QImage>& pictures) {
+    std::map<QString, QImage> icons;  // by extension
+    std::vector<QImage> thumbnails;
+    size_t without = 0;
+    for (const previewtest::Expected& row : previewtest::ReadExpected()) {
+      const QString name = QString::fromStdString(row.name);
+      const auto shown = pictures.find(name);
+      if (shown == pictures.end()) continue;
+      if (row.width > 0) {
+        thumbnails.push_back(shown->second);
+        continue;
+      }
+      ++without;
+      const QString ext = name.mid(name.lastIndexOf(u'.'));
+      const auto [icon, first] = icons.emplace(ext, shown->second);
+      if (!first) {
+        EXPECT_TRUE(icon->second == shown->second) << qPrintable(name);
+      }
+    }
+    EXPECT_GE(without, 4u);
+    ASSERT_TRUE(icons.count(QStringLiteral(".jpg")) && icons.count(QStringLiteral(".mp4")));
+    EXPECT_FALSE(icons[QStringLiteral(".jpg")] == icons[QStringLiteral(".mp4")]);
+    EXPECT_FALSE(thumbnails.empty());
+    for (const QImage& thumbnail : thumbnails) {
+      for (const auto& [ext, icon] : icons) {
+        EXPECT_FALSE(thumbnail == icon) << qPrintable(ext);
+      }
+    }
+  }
+
+  QImage loading_;
+  enumtest::FakeMachine machine_;
+  std::unique_ptr<devicetest::ImageGuard> guard_;
+  KVUIDeviceData model_{[this] { return std::make_unique<CEnumDeviceEx>(machine_.Source()); }};
+  KVUIScan scan_{&model_};
+  QPointer<Window> window_;
+};
+
+TEST_F(PreviewCard, FilesWithoutAPictureEndAsTheirTypesIconInTheGridAndTheCoverFlow) {
+  Window& w = *window_;
+  std::set<QString> expected;
+  for (const previewtest::Expected& row : previewtest::ReadExpected())
+    expected.insert(QString::fromStdString(row.name));
+  ASSERT_EQ(Names(w.arrList), expected);
+
+  Show(Window::kGridMode);
+  ExpectIcons(Pictures(
+      [&] {
+        std::map<QString, QImage> tiles;
+        for (qint64 i : w.gridMainView->placedIndexes()) {
+          auto* tile = qobject_cast<CNGridViewItem*>(w.gridMainView->placedItem(i));
+          tiles[Name(w.arrList[static_cast<size_t>(i)])] = tile->itemImage().toImage();
+        }
+        return tiles;
+      },
+      5));
+  uitest::SaveArtifact(uitest::Grab(w.window()), QStringLiteral("results-grid-icons"));
+
+  Show(Window::kCoverFlowMode);
+  ExpectIcons(Pictures(
+      [&] {
+        std::map<QString, QImage> flow;
+        for (size_t k = 0; k < w.photos.size() && k < w.arrList.size(); ++k)
+          flow[Name(w.arrList[k])] = w.photos[k]->imageRepresentation();
+        return flow;
+      },
+      5));
+  EXPECT_EQ(w.nImageState, KVThumbnailQueue::kEnded);
 }
 
 TEST(SearchText, LosesOneBlankAtEitherEnd) {
