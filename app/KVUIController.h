@@ -19,6 +19,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <cstdint>
@@ -202,6 +203,9 @@ class KVUIController {
   // `tooLarge` (may be null) those of them the destination refused as too
   // large for its file system.
   static uint64_t GetFailedRecoveryFiles(uint64_t* tooLarge);
+  // Where those files' copies are in the destination (the first
+  // KVUIRecovery::kFailedPathsKept of them).
+  static QStringList GetFailedRecoveryPaths();
   // The recovery operation the methods above drive (tests may swap it).
   static void UseRecovery(KVUIRecovery* recovery);
 

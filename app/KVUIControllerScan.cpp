@@ -591,3 +591,9 @@ uint64_t KVUIController::GetFailedRecoveryFiles(uint64_t* tooLarge) {
   if (tooLarge != nullptr) *tooLarge = Recovery().GetTooLargeFilesCnt();
   return Recovery().GetFailedFilesCnt();
 }
+
+QStringList KVUIController::GetFailedRecoveryPaths() {
+  QStringList paths;
+  for (const std::string& path : Recovery().GetFailedFilePaths()) paths << QString::fromStdString(path);
+  return paths;
+}

@@ -14,6 +14,7 @@
 #include "app/KVRecoveryFilePath.h"
 #include "app/KVUIDeviceData.h"
 #include "app/KVUIScan.h"
+#include "base/CatchExeception.h"
 #include "enumeration/MountInfo.h"
 
 namespace fs = std::filesystem;
@@ -133,6 +134,10 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
   m_recoveredFiles = 0;
   m_failedFiles = 0;
   m_tooLargeFiles = 0;
+  {
+    Lock held(m_fieldLock);
+    m_failedPaths.clear();
+  }
   Scan().SetCurrentScanRecoveryCnt(Scan().GetCurrentScanRecoveryCnt() + 1);
   const std::string folder = GetRecoveryPath();
   ResultCode last = 0;
@@ -160,7 +165,13 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
       IDataRecovery* copyOut = CopyOutFor(node, controller, raw);
       if (copyOut == nullptr) {
         // Nothing can read it: a ticked file that is not copied has failed.
-        if (node->IsDirectory() == 0) ++m_failedFiles;
+        if (node->IsDirectory() == 0) {
+          ++m_failedFiles;
+          if (char* missing = CreateRecoveryFilePathByNode(node, folder.c_str()); missing != nullptr) {
+            NoteFailedFile(missing);
+            std::free(missing);
+          }
+        }
         continue;
       }
       std::lock_guard<std::mutex> copying(CopyOutLock(copyOut));
@@ -176,6 +187,7 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
       char* destination = CreateRecoveryFilePathByNode(node, folder.c_str());
       ResultCode result = 0x0102052F00000005ull;  // no destination path
       bool cut = false;
+      const std::string destinationPath = destination != nullptr ? destination : "";
       if (destination != nullptr) {
         result = copyOut->RecoverTo(destination, this, 0);
         std::error_code error;
@@ -206,6 +218,7 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
         ++m_failedFiles;
         if (result::Error(result) == result::kErrTooLarge) ++m_tooLargeFiles;
         last = result;
+        if (!destinationPath.empty()) NoteFailedFile(destinationPath);
       } else {
         ++m_recoveredFiles;
       }
@@ -216,6 +229,17 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
   EndOperation();
   std::printf("========Recovery finished!==========\n");
   return last;
+}
+
+void KVUIRecovery::NoteFailedFile(const std::string& path) {
+  CatchExeception::WriteLog("Recovery: not recovered whole: %s\r\n", path.c_str());
+  Lock held(m_fieldLock);
+  if (m_failedPaths.size() < kFailedPathsKept) m_failedPaths.push_back(path);
+}
+
+std::vector<std::string> KVUIRecovery::GetFailedFilePaths() {
+  Lock held(m_fieldLock);
+  return m_failedPaths;
 }
 
 bool KVUIRecovery::StopAsked() {

@@ -64,6 +64,11 @@ class KVUIRecovery : public KVUIOperation {
   // Of the failed files, those the destination's file system refused as
   // too large (FAT32 above 4 GiB): no other destination of its kind helps.
   uint64_t GetTooLargeFilesCnt() const { return m_tooLargeFiles.load(); }
+  // Where the failed files' copies are (or would be) in the destination, in
+  // the order they were tried: the copies a user must not trust. The first
+  // kFailedPathsKept only; every one is also written to the log.
+  static constexpr size_t kFailedPathsKept = 10000;
+  std::vector<std::string> GetFailedFilePaths();
   IFileNode* GetCurrentRecoveryNode();
 
   // Whether `path` lies on the scanned disk: on any of its partitions, or
@@ -86,6 +91,8 @@ class KVUIRecovery : public KVUIOperation {
   bool StopAsked();
   IDataRecovery* CopyOutFor(IFileNode* node, IRecoveryController* controller, std::string& rawFolders);
   void GiveToInvokingUser(const std::string& destination, const std::string& file);
+  // Keeps and logs the destination path of a file that failed.
+  void NoteFailedFile(const std::string& path);
 
   KVUIScan* m_scan;
   KVUIDeviceData* m_devices;
@@ -105,4 +112,5 @@ class KVUIRecovery : public KVUIOperation {
   std::atomic<uint64_t> m_recoveredFiles{0};
   std::atomic<uint64_t> m_failedFiles{0};
   std::atomic<uint64_t> m_tooLargeFiles{0};
+  std::vector<std::string> m_failedPaths;  // under m_fieldLock
 };

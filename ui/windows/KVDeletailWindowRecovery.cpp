@@ -276,7 +276,7 @@ void KVDeletailWindowController::showRecoveryEndWindow() {
   if (const KVRecoveryServices& services = Services(*this); services.failedFiles) {
     uint64_t tooLarge = 0;
     const uint64_t failed = services.failedFiles(&tooLarge);
-    scanEndSaveWC->setFailedFiles(failed, tooLarge);
+    scanEndSaveWC->setFailedFiles(failed, tooLarge, services.failedPaths ? services.failedPaths() : QStringList());
   }
   scanEndSaveWC->runModal([window = QPointer<TCImageWindow>(aWindow)] { Activate(window); });
 }

@@ -24,6 +24,7 @@ KVRecoveryServices KVRecoveryServices::Default() {
   services.stop = KVUIController::StopRecvoery;
   services.recoveredFiles = KVUIController::GetRecoveridedFiles;
   services.failedFiles = KVUIController::GetFailedRecoveryFiles;
+  services.failedPaths = KVUIController::GetFailedRecoveryPaths;
   return services;
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -35,6 +36,8 @@ struct KVRecoveryServices {
   // Files that could not be copied whole, and in `tooLarge` those the
   // destination refused as too large for its file system.
   std::function<uint64_t(uint64_t* tooLarge)> failedFiles;
+  // Where the failed files' copies are in the destination.
+  std::function<QStringList()> failedPaths;
 
   static KVRecoveryServices Default();
 

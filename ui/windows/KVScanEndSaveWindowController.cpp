@@ -1,12 +1,15 @@
 #include "ui/windows/KVScanEndSaveWindowController.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QUrl>
 
 #include "app/KVLinkUrl.h"
 #include "platform/Localized.h"
 #include "ui/widgets/KitStyle.h"
+#include "ui/widgets/RFOverlayScrollView.h"
 #include "ui/widgets/TCImageButton.h"
 #include "ui/windows/KVSmallWindow.h"
 #include "ui/windows/KVUrlOpener.h"
@@ -85,6 +88,16 @@ void KVScanEndSaveWindowController::windowDidLoad() {
       KVSmallWindow::Label(content, QString(), 11, KitColors::kHeaderText, Qt::AlignLeft | Qt::AlignTop, true);
   failedFilesNote->setGeometry(kMargin, 94, kWidth - 2 * kMargin, 30);
   failedFilesNote->hide();
+  // Plain text the user can select and copy, never edit; long paths scroll
+  // rather than wrap, one file a line.
+  failedFilesList = new QPlainTextEdit(content);
+  failedFilesList->setReadOnly(true);
+  failedFilesList->setLineWrapMode(QPlainTextEdit::NoWrap);
+  failedFilesList->setFont(KitStyle::Font(11));
+  failedFilesList->setGeometry(kMargin, 142, kWidth - 2 * kMargin, kListGrowth - 24);
+  // The kit's scrollers over its edges, as every list of the windows has.
+  new RFOverlayScrollView(failedFilesList);
+  failedFilesList->hide();
   using Action = void (KVScanEndSaveWindowController::*)();
   constexpr Action kShareActions[3] = {&KVScanEndSaveWindowController::facebookButtonAction,
                                        &KVScanEndSaveWindowController::twitterButtonAction,
@@ -108,15 +121,38 @@ void KVScanEndSaveWindowController::setSavePathStr(const QString& path) {
   if (savePathLabel != nullptr) savePathLabel->setPath(path);
 }
 
-void KVScanEndSaveWindowController::setFailedFiles(uint64_t failed, uint64_t tooLarge) {
+void KVScanEndSaveWindowController::setFailedFiles(uint64_t failed, uint64_t tooLarge, const QStringList& paths) {
   const auto count = [](uint64_t n) { return QVariant::fromValue(static_cast<qlonglong>(n)); };
   QString note;
   if (failed != 0) note = platform::LocalizedFormat("PAGE_FOUR_RECOVER_FAILED_NODE", {count(failed)});
   if (tooLarge != 0)
     note += QLatin1Char(' ') + platform::LocalizedFormat("PAGE_FOUR_RECOVER_TOO_LARGE_NODE", {count(tooLarge)});
+  QStringList lines;
+  const QString base = QDir::cleanPath(savePathStr_);
+  for (const QString& path : paths) {
+    const QString clean = QDir::cleanPath(path);
+    // Below the destination the link shows: from it, which is shorter.
+    lines << (!base.isEmpty() && clean.startsWith(base + u'/') ? QDir(base).relativeFilePath(clean) : clean);
+  }
+  if (!lines.isEmpty() && failed > static_cast<uint64_t>(lines.size())) {
+    lines << platform::LocalizedFormat("PAGE_FOUR_RECOVER_FAILED_MORE",
+                                       {count(failed - static_cast<uint64_t>(lines.size()))});
+  }
+  if (!lines.isEmpty()) note += QLatin1Char(' ') + platform::Localized("PAGE_FOUR_RECOVER_FAILED_LIST");
   failedFilesNote->setText(note);
   failedFilesNote->setToolTip(note);
   failedFilesNote->setVisible(!note.isEmpty());
+  failedFilesList->setPlainText(lines.join(u'\n'));
+  failedFilesList->setVisible(!lines.isEmpty());
+  if (lines.isEmpty() || grown_) return;
+  // Room for the list: the note takes three lines, what sat at the bottom
+  // goes down by the list's height.
+  grown_ = true;
+  failedFilesNote->setGeometry(kMargin, 94, kWidth - 2 * kMargin, 44);
+  aWindow->setFixedSize(aWindow->width(), aWindow->height() + kListGrowth);
+  for (QWidget* below : {static_cast<QWidget*>(okButton), static_cast<QWidget*>(shareButtons[0]),
+                         static_cast<QWidget*>(shareButtons[1]), static_cast<QWidget*>(shareButtons[2])})
+    below->move(below->x(), below->y() + kListGrowth);
 }
 
 void KVScanEndSaveWindowController::runModal(std::function<void()> closed) {

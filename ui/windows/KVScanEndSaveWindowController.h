@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -17,6 +18,7 @@
 
 class KVSmallWindow;
 class QLabel;
+class QPlainTextEdit;
 class TCImageButton;
 
 // A folder's path drawn as a blue underlined link, cut in the middle when
@@ -48,7 +50,10 @@ class KVScanEndSaveWindowController : public QObject {
   const QString& savePathStr() const { return savePathStr_; }
   // Says how many files could not be recovered whole, and how many of them
   // the destination's file system refused as too large; nothing when none.
-  void setFailedFiles(uint64_t failed, uint64_t tooLarge);
+  // `paths` name their copies in the destination: the window grows to list
+  // them (below the destination, from it), with how many more the log
+  // names when they are fewer than `failed`.
+  void setFailedFiles(uint64_t failed, uint64_t tooLarge, const QStringList& paths = {});
 
   // Shows the window in the middle of the screen, in front of the
   // application's other windows, which take no input until it closes.
@@ -68,6 +73,10 @@ class KVScanEndSaveWindowController : public QObject {
   QLabel* recoveryEndTitle = nullptr;
   QLabel* recoveryEndNode = nullptr;
   QLabel* failedFilesNote = nullptr;  // hidden while every file was recovered
+  // One failed file's copy a line; hidden while no path is known.
+  QPlainTextEdit* failedFilesList = nullptr;
+  // What the window grows by to show the list.
+  static constexpr int kListGrowth = 120;
   TCImageButton* okButton = nullptr;
   // The share links, in the order of their link keys "FaceBookURL",
   // "Twitter" and "GoogleURL".
@@ -83,4 +92,5 @@ class KVScanEndSaveWindowController : public QObject {
 
   QPointer<KVSmallWindow> aWindow;
   QString savePathStr_;
+  bool grown_ = false;
 };

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -71,6 +72,7 @@ struct FakeRecovery {
   int stops = 0;
   uint64_t files = 0;
   uint64_t failed = 0, tooLarge = 0;
+  QStringList failedPaths;
 
   KVRecoveryServices Services() {
     KVRecoveryServices services;
@@ -109,6 +111,7 @@ struct FakeRecovery {
       *large = tooLarge;
       return failed;
     };
+    services.failedPaths = [this] { return failedPaths; };
     return services;
   }
 
@@ -446,11 +449,56 @@ TEST(RecoveryFlow, ProgressThenOneEndWindow) {
   EXPECT_TRUE(note->isVisibleTo(window->scanEndSaveWC->window()));
   EXPECT_TRUE(note->text().startsWith(QStringLiteral("3 files could not be recovered"))) << note->text().toStdString();
   EXPECT_TRUE(note->text().contains(QStringLiteral("1 of them are too large"))) << note->text().toStdString();
-  uitest::SaveArtifact(uitest::Grab(window->scanEndSaveWC->window()), QStringLiteral("recovery-end-failed"));
+  EXPECT_FALSE(window->scanEndSaveWC->failedFilesList->isVisibleTo(window->scanEndSaveWC->window()));
   ASSERT_TRUE(qttest::PumpUntil([] { return ShownSmallWindows().size() == 1; }));
   window->scanEndSaveWC->okButtonAction();
   EXPECT_TRUE(recoverytest::NoneOpen());
+
+  // Two files whose copies are incomplete: the end window names them, from
+  // the destination it shows; the window grows to list them, its OK button
+  // still inside it.
+  fake.failed = 2, fake.tooLarge = 0;
+  ASSERT_NO_FATAL_FAILURE(window.ChooseDestination());
+  fake.failedPaths = {fake.folder + QStringLiteral("/FAT32/DCIM/100CANON/IMG_0007.JPG"),
+                      fake.folder + QStringLiteral("//FAT32/Documents/report.doc")};
+  fake.End();
+  KVScanEndSaveWindowController* end = ShownEnd(*window);
+  ASSERT_NE(end, nullptr);
+  EXPECT_TRUE(end->failedFilesNote->text().startsWith(QStringLiteral("2 files could not be recovered")));
+  ASSERT_TRUE(end->failedFilesList->isVisibleTo(end->window()));
+  EXPECT_EQ(
+      end->failedFilesList->toPlainText().split(u'\n'),
+      QStringList({QStringLiteral("FAT32/DCIM/100CANON/IMG_0007.JPG"), QStringLiteral("FAT32/Documents/report.doc")}));
+  EXPECT_TRUE(end->failedFilesList->isReadOnly());
+  EXPECT_EQ(end->window()->height(), KVScanEndSaveWindowController::kHeight + KVSmallWindow::kTitleBarHeight +
+                                         KVScanEndSaveWindowController::kListGrowth);
+  const QRect inside = end->window()->contentView()->rect();
+  for (QWidget* part : {static_cast<QWidget*>(end->okButton), static_cast<QWidget*>(end->failedFilesList),
+                        static_cast<QWidget*>(end->failedFilesNote)}) {
+    EXPECT_TRUE(inside.contains(part->geometry())) << part->metaObject()->className();
+  }
+  EXPECT_FALSE(end->failedFilesList->geometry().intersects(end->okButton->geometry()));
+  EXPECT_FALSE(end->failedFilesList->geometry().intersects(end->failedFilesNote->geometry()));
+  uitest::SaveArtifact(uitest::Grab(end->window()), QStringLiteral("recovery-end-failed"));
+  ASSERT_TRUE(qttest::PumpUntil([] { return ShownSmallWindows().size() == 1; }));
+  end->okButtonAction();
+  EXPECT_TRUE(recoverytest::NoneOpen());
+
+  // More files failed than paths are kept: the list says how many more the
+  // log names.
+  fake.failed = 5;
+  ASSERT_NO_FATAL_FAILURE(window.ChooseDestination());
+  fake.End();
+  end = ShownEnd(*window);
+  ASSERT_NE(end, nullptr);
+  const QStringList lines = end->failedFilesList->toPlainText().split(u'\n');
+  ASSERT_EQ(lines.size(), 3);
+  EXPECT_TRUE(lines.back().contains(QStringLiteral("3 more"))) << lines.back().toStdString();
+  ASSERT_TRUE(qttest::PumpUntil([] { return ShownSmallWindows().size() == 1; }));
+  end->okButtonAction();
+  EXPECT_TRUE(recoverytest::NoneOpen());
   fake.failed = fake.tooLarge = 0;
+  fake.failedPaths.clear();
 
   // A recovery that would not start opens nothing.
   fake.accepts = false;

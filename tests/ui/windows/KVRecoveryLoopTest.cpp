@@ -345,6 +345,13 @@ TEST_F(RecoveryFromImage, AFolderOnTheScannedVolumeIsWarnedAbout) {
   ASSERT_TRUE(Answer(*window, 0));
   ASSERT_TRUE(Ended());
   EXPECT_EQ(KVUIController::GetRecoveridedFiles() + recovery->GetFailedFilesCnt(), files);
+  // Each failed file is named by where its copy lies, below the folder.
+  const std::vector<std::string> failedPaths = recovery->GetFailedFilePaths();
+  EXPECT_EQ(failedPaths.size(), recovery->GetFailedFilesCnt());
+  for (const std::string& path : failedPaths) {
+    EXPECT_EQ(path.rfind(out.string() + "/", 0), 0u) << path;
+    EXPECT_TRUE(fs::is_regular_file(path)) << path;
+  }
   ASSERT_NO_FATAL_FAILURE(CloseEndWindow());
   // Every deleted file of the volume has its copy there (NTFS folders carry
   // no prefix); what the copies hold is not looked at: written to the
