@@ -126,6 +126,8 @@ class KVUIController {
   static bool IsScanRunning();
   static bool IsPause();
   static bool IsDeepScan();
+  // See KVUIScan::GetDamagedVolumeCount.
+  static uint32_t GetDamagedVolumeCount();
   // Fills both and answers the remaining time as "hh:mm:ss", or "-:-:-" when
   // it cannot be told yet or exceeds 100 hours.
   static QString GetScanProgress(double* percent, uint64_t* fileCount);

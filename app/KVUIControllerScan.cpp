@@ -165,6 +165,8 @@ bool KVUIController::IsScanRunning() {
 bool KVUIController::IsPause() { return Scan().GetStatus() == KVOperationPaused; }
 bool KVUIController::IsDeepScan() { return Scan().IsDeepScan(); }
 
+uint32_t KVUIController::GetDamagedVolumeCount() { return Scan().GetDamagedVolumeCount(); }
+
 QString KVUIController::GetScanProgress(double* percent, uint64_t* fileCount) {
   KVUIScan& scan = Scan();
   const _PROGRESS_INFO info = scan.GetProgressInfo();

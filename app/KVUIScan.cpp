@@ -105,6 +105,7 @@ ResultCode KVUIScan::DoScan(IStorageDevice* storage, RestoreScanSink* restoreSin
   {
     Lock held(OperationLock());
     m_restoreSink = restoreSink;
+    m_damagedVolumes = 0;
     releaseRecovery = m_releaseRecoveryCopyOut;
     resetRecovery = m_resetRecovery;
   }
@@ -188,7 +189,21 @@ ResultCode KVUIScan::DoVolumeStorageScan(IStorageDevice* storage, IRecoveryFilte
     left = m_volumesLeft;
   }
   std::printf("=======scan volumes(%d):(%s)======\n", static_cast<int>(left), info != nullptr ? info->volumeName : "");
-  return controller->StartDataRecovery(storage, this, this);
+  const ResultCode answer = controller->StartDataRecovery(storage, this, this);
+  // A quick scan answers the searcher's failure when the volume's own
+  // records could not be read whole, having shown whatever they still led
+  // to; the windows say so. A stopped scan answers success.
+  if (result::IsFailure(answer) && result::Error(answer) != result::kErrCancelled &&
+      controller->thisType() == RECOVERY_CONTROLLER_DELETED && !IsRunEnding()) {
+    Lock held(OperationLock());
+    ++m_damagedVolumes;
+  }
+  return answer;
+}
+
+uint32_t KVUIScan::GetDamagedVolumeCount() {
+  Lock held(OperationLock());
+  return m_damagedVolumes;
 }
 
 void KVUIScan::ResetRecoveryController(_RECOVERY_CONTROLLER_TYPE kind, IStorageDevice* storage) {

@@ -121,6 +121,10 @@ class KVUIScan : public KVUIOperation, public IDrirectoryTree {
   MonthIndex GetAccessTimeMap();
   uint64_t GetScanFileCnt();
   uint64_t GetScanFileSize();
+  // Volumes of the last quick scan whose file system could not be read
+  // whole (a damaged or unreadable root folder, headers, tables): what they
+  // still led to is shown, and a deep scan finds more. A stop is no damage.
+  uint32_t GetDamagedVolumeCount();
 
   // The copy-out object of the node's tree (quick scans only), or null; it
   // stays the operation's.
@@ -211,6 +215,7 @@ class KVUIScan : public KVUIOperation, public IDrirectoryTree {
   TypeIndex m_typeIndex;
   uint32_t m_viewType = KVViewPath;
   uint32_t m_volumesLeft = 0;
+  uint32_t m_damagedVolumes = 0;
   uint64_t m_fileCount = 0;
   uint64_t m_totalSize = 0;
   int m_recoveryCount = 0;

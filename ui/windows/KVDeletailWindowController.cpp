@@ -220,6 +220,7 @@ void KVDeletailWindowController::getData() {
   reloadOutlines();
   isDeepScan = 0;
   isCreateTimeTreeRebuild = isModifyTimeTreeRebuild = 1;
+  damageSaid_ = false;
   observeResults();
   startScan();
 }
@@ -227,6 +228,19 @@ void KVDeletailWindowController::getData() {
 void KVDeletailWindowController::startScan() {
   const bool started = scanStarter_ && scanStarter_(selectDiskVolumeData.get(), QString::fromLatin1(kScanNotification));
   if (!started) scanCouldNotStart();
+}
+
+void KVDeletailWindowController::sayDamagedVolumes() {
+  if (damageSaid_ || KVUIController::GetDamagedVolumeCount() == 0) return;
+  damageSaid_ = true;
+  uint64_t size = 0, count = 0;
+  KVUIController::GetScanFileSize(&size, &count);
+  // The sheet says it: the bubble's suggestion would only repeat it.
+  popupViewHidden();
+  beginSheet(count > 0 ? QStringLiteral("PAGE_FOUR_VOLUME_DAMAGED") : QStringLiteral("PAGE_FOUR_VOLUME_UNREADABLE"),
+             [this](int answer) {
+               if (answer == 1 && !closing_ && !KVUIController::IsScanRunning()) deepSrcanButtonAction();
+             });
 }
 
 // A scan that was refused (the device is gone from the list, or another
@@ -373,6 +387,7 @@ void KVDeletailWindowController::getScanProgress() {
       return;
     }
     setAllFilesSizeText();
+    if (isDeepScan == 0 && isImport == 0) sayDamagedVolumes();
   }
   for (TCImageButton* button : {backHomeButton, pauseButton, stopButton}) button->setButtonEnabled(isCanClick != 0);
 }

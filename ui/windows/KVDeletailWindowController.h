@@ -457,6 +457,11 @@ class KVDeletailWindowController : public QObject,
   // Asks for the scan of selectDiskVolumeData; a refusal is said in a sheet.
   void startScan();
   void scanCouldNotStart();
+  // Once a quick scan has ended: when volumes of it could not be read whole,
+  // a sheet says so (what was found is shown, or nothing could be) and
+  // offers the deep scan. Once per scan.
+  void sayDamagedVolumes();
+  bool damageSaid_ = false;
   // Starts the polling that posts the loaded result's notifications.
   void startRestorePolling();
   void observeResults();

@@ -3,8 +3,11 @@
 // file written from the originals and The Sleuth Kit's listing): the quick
 // scan runs, the first root ends up chosen and open, and clicking through
 // every folder lists exactly the files, sizes and deleted marks the tools
-// put on the image; the result saved and loaded back lists the same. The
-// image is unchanged afterwards.
+// put on the image; the result saved and loaded back lists the same. On
+// the FAT32 image whose root's first cluster holds random bytes, the window
+// lists what the rest of the root leads to, as the tools do, copies it out
+// identical and says in a sheet that the volume is damaged, offering the
+// deep scan. The images are unchanged afterwards.
 #include <QPointer>
 
 #include <gtest/gtest.h>
@@ -15,6 +18,7 @@
 #include <map>
 #include <set>
 
+#include "DataRecovery.h"
 #include "FatFixtures.h"
 #include "FileNode.h"
 #include "KVDeletailWindowTestSupport.h"
@@ -23,6 +27,7 @@
 #include "UiTestSupport.h"
 #include "WizardTestSupport.h"
 #include "app/KVUIDeviceData.h"
+#include "app/KVUIRecovery.h"
 #include "app/KVUIScan.h"
 #include "engine/device/DeviceTestSupport.h"
 #include "ui/widgets/CustomTableView.h"
@@ -34,6 +39,7 @@ using resultstest::Browsing;
 using resultstest::Choose;
 using resultstest::ClickThrough;
 using resultstest::Listed;
+using resultstest::SheetTexts;
 
 // Clicking through the whole path tree lists every entry of the image once,
 // with its kind, size and deleted mark, and nothing else.
@@ -54,6 +60,23 @@ void ExpectListing(KVDeletailWindowController& window, const std::vector<conform
   std::set<std::string> paths;
   for (const conformance::Expected& e : expected) paths.insert(e.path);
   for (const auto& [path, listed] : shown) EXPECT_EQ(paths.count(path), 1u) << "not on the image: " << path;
+}
+
+// Every file below `row` by its path from the root, as ClickThrough finds it.
+void FilesBelow(KVDeletailWindowController& window, OpNodeData* row, const std::string& path,
+                std::map<std::string, IFileNode*>& files, int depth = 0) {
+  ASSERT_LT(depth, 64);
+  Choose(window, row);
+  for (IFileNode* file : window.arrList) {
+    const std::string name = OpNodeData::fileNodeName(file).toStdString();
+    files[path.empty() ? name : path + "/" + name] = file;
+  }
+  for (int k = 0; k < window.getNodeDataIsLeaf(row); ++k) {
+    OpNodeData* folder = window.folderChildAt(row, k);
+    const std::string name = folder->name().toStdString();
+    if (depth == 0 && name == quickprobe::kLostFolder) continue;
+    FilesBelow(window, folder, path.empty() ? name : path + "/" + name, files, depth + 1);
+  }
 }
 
 // Whether the save (1) or load (0) ended well, waiting for it.
@@ -117,6 +140,66 @@ TEST(ResultsWindowOnFat, ListsWhatTheToolsPutOnTheImage) {
     ASSERT_TRUE(qttest::PumpUntil([&] { return window->opDataFile != nullptr; }));
     EXPECT_EQ(window->exportButton, nullptr);
     ExpectListing(*window, expected);
+    delete window.data();
+    KVUIController::UseScan(nullptr);
+  }
+}
+
+TEST(ResultsWindowOnFat, ADamagedRootShowsWhatTheRestOfItLeadsToAndSaysSo) {
+  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
+  const std::string why = fatfixtures::Ready();
+  REQUIRE_OR_SKIP(why.empty(), why);
+  resultstest::StartForScans();
+  const fs::path image = fatfixtures::Dir() / "f32-rootdamage.img";
+  const std::vector<conformance::Expected> expected = conformance::ReadExpectations(image.string() + ".expect.tsv");
+  ASSERT_GT(expected.size(), 200u);
+  devicetest::ImageGuard unchanged(image);
+  {
+    devicetest::LoopDevice loop(image, 0, false, true);
+    ASSERT_TRUE(loop.attached());
+    KVUIScan scan;
+    KVUIController::UseScan(&scan);
+    QPointer<KVDeletailWindowController> window = resultstest::OpenOnDevice(loop.path());
+    ASSERT_NE(window, nullptr) << loop.path() << " is not in the device list";
+    ASSERT_TRUE(Browsing(*window));
+    EXPECT_EQ(KVUIController::GetDamagedVolumeCount(), 1u);
+    // Said once the scan has ended, with the deep scan offered.
+    ASSERT_TRUE(
+        qttest::PumpUntil([&] { return window->currentSheet() != nullptr && window->currentSheet()->isOpen(); }, 10));
+    const QStringList texts = SheetTexts(*window);
+    EXPECT_TRUE(texts.contains(QStringLiteral("Some of the volume's folders could not be read")))
+        << texts.join(u'|').toStdString();
+    EXPECT_TRUE(texts.join(u' ').contains(QStringLiteral("a deep scan"))) << texts.join(u'|').toStdString();
+    uitest::SaveArtifact(uitest::Grab(window->window()), QStringLiteral("results-fat32-damaged-root"));
+    ASSERT_TRUE(resultstest::Answer(*window, 0));
+    EXPECT_FALSE(KVUIController::IsScanRunning());
+
+    ExpectListing(*window, expected);
+
+    // The files shown copy out as the originals, through the copy-out
+    // object a recovery of this scan uses.
+    std::map<std::string, IFileNode*> files;
+    FilesBelow(*window, window->allDiskArr.front().get(), "", files);
+    testsupport::TempDir out;
+    size_t compared = 0;
+    for (const conformance::Expected& e : expected) {
+      if (e.folder || e.size == 0 || e.sha256.empty() || e.sha256 == "-") continue;
+      const auto found = files.find(e.path);
+      ASSERT_NE(found, files.end()) << e.path;
+      IDataRecovery* copyOut = scan.GetFileNodeDataRecover(found->second);
+      ASSERT_NE(copyOut, nullptr) << e.path;
+      const fs::path copy = out / std::to_string(compared);
+      {
+        std::lock_guard<std::mutex> held(KVUIRecovery::CopyOutLock(copyOut));
+        IFileReader* reader = copyOut->SetRecoverNode(found->second);
+        const ResultCode result = copyOut->RecoverTo(copy.c_str(), nullptr, 0);
+        if (reader != nullptr) reader->Release();
+        EXPECT_FALSE(result::IsFailure(result)) << e.path;
+      }
+      EXPECT_EQ(testsupport::Sha256(copy), e.sha256) << e.path;
+      ++compared;
+    }
+    EXPECT_GT(compared, 100u);
     delete window.data();
     KVUIController::UseScan(nullptr);
   }
