@@ -7,7 +7,9 @@
 // the FAT32 image whose root's first cluster holds random bytes, the window
 // lists what the rest of the root leads to, as the tools do, copies it out
 // identical and says in a sheet that the volume is damaged, offering the
-// deep scan. The images are unchanged afterwards.
+// deep scan; with the root zeroed whole, nothing is listed, the sheet says
+// the volume could not be read, and its Deep Scan button finds the files.
+// The images are unchanged afterwards.
 #include <QPointer>
 
 #include <gtest/gtest.h>
@@ -200,6 +202,41 @@ TEST(ResultsWindowOnFat, ADamagedRootShowsWhatTheRestOfItLeadsToAndSaysSo) {
       ++compared;
     }
     EXPECT_GT(compared, 100u);
+    delete window.data();
+    KVUIController::UseScan(nullptr);
+  }
+}
+
+TEST(ResultsWindowOnFat, AnUnreadableRootListsNothingAndItsSheetStartsTheDeepScan) {
+  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
+  const std::string why = fatfixtures::Ready();
+  REQUIRE_OR_SKIP(why.empty(), why);
+  resultstest::StartForScans();
+  const fs::path image = fatfixtures::Dir() / "f32-rootzero.img";
+  devicetest::ImageGuard unchanged(image);
+  {
+    devicetest::LoopDevice loop(image, 0, false, true);
+    ASSERT_TRUE(loop.attached());
+    KVUIScan scan;
+    KVUIController::UseScan(&scan);
+    QPointer<KVDeletailWindowController> window = resultstest::OpenOnDevice(loop.path());
+    ASSERT_NE(window, nullptr) << loop.path() << " is not in the device list";
+    ASSERT_TRUE(Browsing(*window));
+    uint64_t size = 0, count = 0;
+    KVUIController::GetScanFileSize(&size, &count);
+    EXPECT_EQ(count, 0u);
+    ASSERT_TRUE(
+        qttest::PumpUntil([&] { return window->currentSheet() != nullptr && window->currentSheet()->isOpen(); }, 10));
+    EXPECT_TRUE(SheetTexts(*window).contains(QStringLiteral("The volume could not be read")))
+        << SheetTexts(*window).join(u'|').toStdString();
+    ASSERT_TRUE(resultstest::Answer(*window, 1));
+    ASSERT_TRUE(qttest::PumpUntil([] { return KVUIController::IsDeepScan() && KVUIController::IsScanRunning(); }));
+    ASSERT_TRUE(Browsing(*window));
+    KVUIController::GetScanFileSize(&size, &count);
+    EXPECT_GT(count, 100u);
+    // A deep scan says nothing of the quick scan's damage.
+    qttest::PumpUntil([] { return false; }, 1);
+    EXPECT_TRUE(window->currentSheet() == nullptr || !window->currentSheet()->isOpen());
     delete window.data();
     KVUIController::UseScan(nullptr);
   }
