@@ -167,8 +167,11 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
         // Nothing can read it: a ticked file that is not copied has failed.
         if (node->IsDirectory() == 0) {
           ++m_failedFiles;
+          // Named where its copy would be: the folders made for it are the
+          // user's, as for every copy.
           if (char* missing = CreateRecoveryFilePathByNode(node, folder.c_str()); missing != nullptr) {
             NoteFailedFile(missing);
+            GiveToInvokingUser(folder, missing);
             std::free(missing);
           }
         }
@@ -218,7 +221,11 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
         ++m_failedFiles;
         if (result::Error(result) == result::kErrTooLarge) ++m_tooLargeFiles;
         last = result;
-        if (!destinationPath.empty()) NoteFailedFile(destinationPath);
+        if (!destinationPath.empty()) {
+          NoteFailedFile(destinationPath);
+        } else {
+          CatchExeception::WriteLog("Recovery: no copy made of %s\r\n", m_copyingName.c_str());
+        }
       } else {
         ++m_recoveredFiles;
       }
