@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QStringList>
 
 #include "platform/NotificationCenter.h"
 #include "ui/widgets/KitSheet.h"
@@ -26,6 +27,8 @@ struct Told {
   int64_t freeBytes = int64_t(1) << 40;
   bool running = false;
   uint64_t error = 0;
+  // Copies that are not the files whole, by their paths in the destination.
+  QStringList failed;
 
   KVRecoveryServices Services() {
     KVRecoveryServices services;
@@ -44,6 +47,11 @@ struct Told {
     services.pauseOrResume = [] {};
     services.stop = [this] { running = false; };
     services.recoveredFiles = [] { return uint64_t(73); };
+    services.failedFiles = [this](uint64_t* tooLarge) {
+      *tooLarge = 0;
+      return uint64_t(failed.size());
+    };
+    services.failedPaths = [this] { return failed; };
     return services;
   }
   static void News() { platform::NotificationCenter::DefaultCenter().Post(QStringLiteral("DoRecovery")); }
@@ -115,6 +123,17 @@ bool ShootRecoveryWindows(const std::function<bool(QWidget* window, const QStrin
   Told::News();
   ok = ok && results->scanEndSaveWC != nullptr &&
        shoot(results->scanEndSaveWC->window(), QStringLiteral("recovery-end.png"));
+  if (results->scanEndSaveWC != nullptr) results->scanEndSaveWC->okButtonAction();
+  // Two copies the volume could not vouch for, named for the user.
+  const QString to = QDir::tempPath() + QStringLiteral("/FAT32");
+  told.failed = {to + QStringLiteral("/DCIM/100CANON/IMG_4017.JPG"),
+                 to + QStringLiteral("/Documents/Budget 2026.xlsx")};
+  ok = ok && Until([&] { return results->scanEndSaveWC == nullptr || !results->scanEndSaveWC->window()->isVisible(); });
+  ok = ok && choose();
+  told.running = false;
+  Told::News();
+  ok = ok && results->scanEndSaveWC != nullptr &&
+       shoot(results->scanEndSaveWC->window(), QStringLiteral("recovery-end-failed.png"));
   if (results->scanEndSaveWC != nullptr) results->scanEndSaveWC->okButtonAction();
   delete results;
   return ok;
