@@ -90,7 +90,8 @@ int64_t CFATFirstCluReviser::GetFAT32LostFirstCluNum(const std::vector<CFATFileN
   uint64_t distance = 0;
   for (CFATFileNode* node : references) {
     CFATFileProperties* p = node != nullptr ? node->GetFileProperties() : nullptr;
-    if (p == nullptr || p->GetFileSize() > kNeighbourSizeLimit || p->GetState() != CFATFileProperties::kStateDeleted)
+    if (p == nullptr || p->GetFileSize() > kNeighbourSizeLimit ||
+        (p->GetState() & ~CFATFileProperties::kStateContentUnsure) != CFATFileProperties::kStateDeleted)
       continue;
     const uint64_t t = p->GetCreationTime();
     if (neighbour == nullptr) {
