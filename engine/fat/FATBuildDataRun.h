@@ -57,6 +57,9 @@ class CFATBuildDataRun {
   // the table gives to a file). At most kSkipBudget
   // clusters given to files are passed over (a bound on the look-ups of one
   // file); past that the file goes on consecutively.
+  // Whether the table gives `cluster` to a file (or a folder): an entry it
+  // believes, neither free nor bad.
+  static bool IsGiven(IFATTable* table, uint32_t cluster);
   static constexpr uint64_t kSkipBudget = 1u << 16;
   static bool BuildDeleteFileDataRunList(IDataRunList* list, uint32_t firstCluster, int64_t size, IFATTable* table,
                                          uint32_t sectorsPerCluster, uint64_t clusterCount, uint32_t sectorSize,
@@ -64,9 +67,6 @@ class CFATBuildDataRun {
 
  private:
   IDataRunList* BuildLiveDataRunList(uint32_t firstCluster, int64_t size, bool unvouched);
-  // Whether the table gives `cluster` to a file (or a folder): an entry it
-  // believes, neither free nor bad.
-  static bool IsGiven(IFATTable* table, uint32_t cluster);
 
   IFATTable* m_table;
   uint32_t m_sectorSize;
