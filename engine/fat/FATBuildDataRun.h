@@ -51,15 +51,15 @@ class CFATBuildDataRun {
   // Whether the runs of the last BuildDataRunList are a guess (entries the
   // table lost, clusters it gives to other files, a chain that starts free).
   bool IsContentUnsure() const { return m_unsure; }
+  // Whether the table gives `cluster` to a file (or a folder): an entry it
+  // believes, neither free nor bad.
+  static bool IsGiven(IFATTable* table, uint32_t cluster);
   // Fills `list` for a deleted file; false when nothing was added. With
   // `supported`, the bytes of `size` the runs hold; with `unsure`, whether
   // they are a guess (entries the table lost, a first cluster or a later one
   // the table gives to a file). At most kSkipBudget
   // clusters given to files are passed over (a bound on the look-ups of one
   // file); past that the file goes on consecutively.
-  // Whether the table gives `cluster` to a file (or a folder): an entry it
-  // believes, neither free nor bad.
-  static bool IsGiven(IFATTable* table, uint32_t cluster);
   static constexpr uint64_t kSkipBudget = 1u << 16;
   static bool BuildDeleteFileDataRunList(IDataRunList* list, uint32_t firstCluster, int64_t size, IFATTable* table,
                                          uint32_t sectorsPerCluster, uint64_t clusterCount, uint32_t sectorSize,
