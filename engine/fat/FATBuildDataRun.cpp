@@ -23,7 +23,9 @@ IDataRunList* CFATBuildDataRun::BuildDataRunList(uint32_t firstCluster, int64_t 
   if (m_table == nullptr || m_clusters == 0 || m_sectorsPerCluster == 0 || m_sectorSize == 0 || size <= 0) {
     return nullptr;
   }
-  if (deleted == 0) return BuildLiveDataRunList(firstCluster, size);
+  if (deleted == kLiveEntry || deleted == kUnvouchedEntry) {
+    return BuildLiveDataRunList(firstCluster, size, deleted == kUnvouchedEntry);
+  }
   IDataRunList* list = CreateDataRunList();
   if (list == nullptr) return nullptr;
   if (!BuildDeleteFileDataRunList(list, firstCluster, size, m_table, m_sectorsPerCluster, m_clusters, m_sectorSize,
@@ -34,7 +36,7 @@ IDataRunList* CFATBuildDataRun::BuildDataRunList(uint32_t firstCluster, int64_t 
   return list;
 }
 
-IDataRunList* CFATBuildDataRun::BuildLiveDataRunList(uint32_t firstCluster, int64_t size) {
+IDataRunList* CFATBuildDataRun::BuildLiveDataRunList(uint32_t firstCluster, int64_t size, bool unvouched) {
   // A cluster of 0 or 1, or one past the volume, would read the tables or
   // the root as file data.
   if (!InVolume(firstCluster, m_clusters)) return nullptr;
@@ -42,6 +44,9 @@ IDataRunList* CFATBuildDataRun::BuildLiveDataRunList(uint32_t firstCluster, int6
   const uint64_t needed = (static_cast<uint64_t>(size) + clusterBytes - 1) / clusterBytes;
   IDataRunList* list = CreateDataRunList();
   if (list == nullptr) return nullptr;
+  // A chain cannot start at a cluster the table calls free: whatever the
+  // clusters from there hold, nothing says it is this file.
+  bool unsure = m_table->IsEntryFree(firstCluster);
   DataRun run{int64_t{firstCluster} - 2, 1};
   uint64_t covered = 0;  // clusters in finished runs
   uint32_t current = firstCluster;
@@ -50,7 +55,12 @@ IDataRunList* CFATBuildDataRun::BuildLiveDataRunList(uint32_t firstCluster, int6
   // Each step takes a new cluster of the volume, so the walk ends.
   for (;;) {
     if (covered + static_cast<uint64_t>(run.length) >= needed) {
-      // A chain longer than the file is cut.
+      // A chain longer than the file is cut. Under a folder that is deleted
+      // or lost, a chain that does not end with the file may be a newer
+      // file's (where the table lost the entry, it says nothing either way).
+      if (unvouched && m_table->GetNextCluster(current) < fatchain::kEndOfChain && !m_table->IsEntryUnknown(current)) {
+        unsure = true;
+      }
       run.length = static_cast<int64_t>(needed - covered);
       break;
     }
@@ -58,9 +68,10 @@ IDataRunList* CFATBuildDataRun::BuildLiveDataRunList(uint32_t firstCluster, int6
     if (next >= fatchain::kEndOfChain) break;  // the chain holds less than the size
     if (next < 2 || next == fatchain::kBadCluster || !InVolume(next, m_clusters) || taken.Has(next)) {
       // A broken chain: the file is taken to go on consecutively, as far as
-      // the volume allows. Where the table lost the entry itself, that is a
-      // guess the copy cannot vouch for.
-      m_unsure = m_table->IsEntryUnknown(current);
+      // the volume allows. Where the table lost the entry itself, or the
+      // entry's folder is deleted or lost, that is a guess the copy cannot
+      // vouch for.
+      if (unvouched || m_table->IsEntryUnknown(current)) unsure = true;
       const uint64_t room = m_clusters - static_cast<uint64_t>(run.start);
       run.length = static_cast<int64_t>(std::min(needed - covered, room));
       break;
@@ -77,6 +88,7 @@ IDataRunList* CFATBuildDataRun::BuildLiveDataRunList(uint32_t firstCluster, int6
   }
   list->AddDataRun(&run);
   m_supported = Supported(size, covered + static_cast<uint64_t>(run.length), clusterBytes);
+  m_unsure = unsure;
   return list;
 }
 
@@ -89,41 +101,36 @@ bool CFATBuildDataRun::BuildDeleteFileDataRunList(IDataRunList* list, uint32_t f
   const uint64_t clusterBytes = uint64_t{sectorsPerCluster} * sectorSize;
   if (clusterBytes == 0) return false;
   uint64_t c = firstCluster;
-  bool followTable = true;
+  // Deleting a file frees its chain, so a first cluster the table gives to a
+  // file now was taken since by a newer one (or by a folder): its chain is
+  // never followed. The clusters from there are copied for the user to
+  // judge, consecutively, without passing over others' clusters (they are
+  // no guide any more), and the copy is not vouched for.
+  const bool firstTaken = InVolume(c, clusterCount) && IsGiven(table, static_cast<uint32_t>(c));
   uint64_t covered = 0;
   uint64_t clusters = 0;
   ClusterSpans taken;
   // Clusters the table gives to files are passed over while this many
-  // look-ups last; then the walk simply goes on.
+  // look-ups last; then the walk simply goes on, and the copy is a guess.
   uint64_t skipBudget = kSkipBudget;
   // Each step adds one cluster of the volume not taken before, so the walk
   // is bounded by the size and the volume.
-  bool guessed = false;
+  bool guessed = firstTaken;
   while (covered < static_cast<uint64_t>(size) && InVolume(c, clusterCount) && taken.Take(c)) {
     const DataRun run{static_cast<int64_t>(c) - 2, 1};
     list->AddDataRun(&run);
     // A cluster after the first whose entry the table lost may as well be
-    // another file's: the copy is a guess.
-    if (clusters > 0 && table->IsEntryUnknown(static_cast<uint32_t>(c))) guessed = true;
+    // another file's: the copy is a guess. So is one given to a file.
+    if (clusters > 0 && (table->IsEntryUnknown(static_cast<uint32_t>(c)) || IsGiven(table, static_cast<uint32_t>(c)))) {
+      guessed = true;
+    }
     ++clusters;
     covered += clusterBytes;
     uint64_t next = c + 1;
-    if (followTable) {
-      const uint32_t entry = table->GetNextCluster(static_cast<uint32_t>(c));
-      if (entry == 0 || entry == fatchain::kBadCluster) {
-        // The freed chain (or an entry damaged in every copy, which tells
-        // nothing): go on consecutively.
-        followTable = false;
-      } else if (entry >= fatchain::kEndOfChain || !InVolume(entry, clusterCount)) {
-        break;
-      } else {
-        next = entry;
-      }
-    }
-    if (!followTable) {
+    if (!firstTaken) {
       // A file written in pieces lay between others' clusters: those the
-      // table still gives to files are not its own. One whose entry the
-      // table lost is not passed over for that: it may be the file's own.
+      // table gives to files are not its own. One whose entry the table
+      // lost is not passed over for that: it may be the file's own.
       while (skipBudget > 0 && InVolume(next, clusterCount) &&
              table->GetNextCluster(static_cast<uint32_t>(next)) != 0 &&
              !table->IsEntryUnknown(static_cast<uint32_t>(next))) {
@@ -136,6 +143,13 @@ bool CFATBuildDataRun::BuildDeleteFileDataRunList(IDataRunList* list, uint32_t f
   if (supported != nullptr) *supported = Supported(size, clusters, clusterBytes);
   if (unsure != nullptr) *unsure = guessed;
   return clusters > 0;
+}
+
+bool CFATBuildDataRun::IsGiven(IFATTable* table, uint32_t cluster) {
+  const uint32_t entry = table->GetNextCluster(cluster);
+  // A bad mark is also what an entry lost in every copy answers: neither
+  // says a file holds the cluster.
+  return entry != 0 && entry != fatchain::kBadCluster && !table->IsEntryUnknown(cluster);
 }
 
 CEmptyFileVirtualClusterNum* GetEmptyFileVirtualClusterNumObject() {

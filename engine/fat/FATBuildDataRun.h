@@ -1,9 +1,10 @@
 // The extents of a FAT file: a live file's follow its chain in the table; a
-// deleted file's chain is normally freed, so after the table runs out the
-// file is taken to go on in the next clusters the table does not give to
-// other files (a file written in pieces lay between others'). Runs count
-// clusters from cluster 2 (run start = cluster - 2) and are bounded by the
-// volume.
+// deleted file's chain was freed, so the file is taken to go on from its
+// first cluster in the next clusters the table does not give to other files
+// (a file written in pieces lay between others'). A deleted file never
+// follows a chain: where its first cluster is given to a file now, a newer
+// file took it, and the copy from there is a guess. Runs count clusters from
+// cluster 2 (run start = cluster - 2) and are bounded by the volume.
 //
 // A size is judged against what the runs can hold: a live file whose chain
 // ends where the table says it ends holds no more than its chain (a larger
@@ -17,7 +18,9 @@
 // it says nothing of that cluster: a deleted file's walk does not pass over
 // it as another file's, and a live chain broken there goes on
 // consecutively, but either way the runs are a guess: IsContentUnsure says
-// so, and the caller marks the file's content unsure.
+// so, and the caller marks the file's content unsure. So it does for a live
+// chain that starts at a cluster the table calls free, and for a deleted
+// file whose runs reach clusters the table gives to files.
 #pragma once
 
 #include <cstdint>
@@ -32,18 +35,29 @@ class CFATBuildDataRun {
   CFATBuildDataRun(IFATTable* table, uint32_t sectorSize, uint32_t sectorsPerCluster, uint64_t clusterCount)
       : m_table(table), m_sectorSize(sectorSize), m_sectorsPerCluster(sectorsPerCluster), m_clusters(clusterCount) {}
 
+  // What BuildDataRunList's `deleted` says of the file's entry: in a live
+  // folder and not erased; erased (any other value); not erased, but in a
+  // folder that is deleted or lost, so that its chain is followed as a live
+  // one but only vouched for when it ends with the file.
+  static constexpr int kLiveEntry = 0;
+  static constexpr int kErasedEntry = 1;
+  static constexpr int kUnvouchedEntry = 2;
   // A new list (the caller owns it), or null when the file has no place on
   // the volume.
   IDataRunList* BuildDataRunList(uint32_t firstCluster, int64_t size, int deleted);
   // The bytes of the size of the last BuildDataRunList that its runs hold
   // (the size itself when they hold it all; 0 without runs).
   int64_t GetSupportedSize() const { return m_supported; }
-  // Whether the runs of the last BuildDataRunList rest on entries the table
-  // lost.
+  // Whether the runs of the last BuildDataRunList are a guess (entries the
+  // table lost, clusters it gives to other files, a chain that starts free).
   bool IsContentUnsure() const { return m_unsure; }
+  // Whether the table gives `cluster` to a file (or a folder): an entry it
+  // believes, neither free nor bad.
+  static bool IsGiven(IFATTable* table, uint32_t cluster);
   // Fills `list` for a deleted file; false when nothing was added. With
   // `supported`, the bytes of `size` the runs hold; with `unsure`, whether
-  // they rest on entries the table lost. At most kSkipBudget
+  // they are a guess (entries the table lost, a first cluster or a later one
+  // the table gives to a file). At most kSkipBudget
   // clusters given to files are passed over (a bound on the look-ups of one
   // file); past that the file goes on consecutively.
   static constexpr uint64_t kSkipBudget = 1u << 16;
@@ -52,7 +66,7 @@ class CFATBuildDataRun {
                                          int64_t* supported = nullptr, bool* unsure = nullptr);
 
  private:
-  IDataRunList* BuildLiveDataRunList(uint32_t firstCluster, int64_t size);
+  IDataRunList* BuildLiveDataRunList(uint32_t firstCluster, int64_t size, bool unvouched);
 
   IFATTable* m_table;
   uint32_t m_sectorSize;

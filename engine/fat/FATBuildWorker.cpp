@@ -111,6 +111,9 @@ uint32_t CFATBuildChildren::BuildChildrenFromBuffer(const uint8_t* bytes, uint32
     CFATFileProperties* p =
         CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(bytes + from, o + 32 - from);
     if (p == nullptr) continue;
+    // Erased in its own entry, or only shown deleted for its folder's sake
+    // (a deleted folder, or one the complete scan found without its parent).
+    const bool erased = (p->GetState() & CFATFileProperties::kStateDeleted) != 0;
     if (parentDeleted) p->SetState(p->GetState() | CFATFileProperties::kStateDeleted);
     const bool isDeleted = (p->GetState() & CFATFileProperties::kStateDeleted) != 0;
     const bool folder = entry.IsDirectory();
@@ -126,7 +129,10 @@ uint32_t CFATBuildChildren::BuildChildrenFromBuffer(const uint8_t* bytes, uint32
       p->SetFirstClusterNum(c);
       if (!folder) {
         CFATBuildDataRun builder(m_table, m_sectorSize, m_g.sectorsPerCluster, m_g.clusterCount);
-        runs = builder.BuildDataRunList(c, static_cast<int64_t>(p->GetFileSize()), isDeleted ? 1 : 0);
+        const int entry = erased      ? CFATBuildDataRun::kErasedEntry
+                          : isDeleted ? CFATBuildDataRun::kUnvouchedEntry
+                                      : CFATBuildDataRun::kLiveEntry;
+        runs = builder.BuildDataRunList(c, static_cast<int64_t>(p->GetFileSize()), entry);
         if (runs != nullptr) {
           p->KeepSupportedSize(builder.GetSupportedSize());
           p->SetContentUnsure(builder.IsContentUnsure());
@@ -145,7 +151,10 @@ uint32_t CFATBuildChildren::BuildChildrenFromBuffer(const uint8_t* bytes, uint32
     node->SetBelongedPartition(m_record != nullptr ? m_record->GetPartitionIndex() : 0);
 
     if (!folder) {
-      if (isDeleted && m_revision) {
+      // Only an erasing deletion can have wiped the first cluster's high
+      // word: an entry that is not erased keeps its cluster, whatever its
+      // folder.
+      if (erased && m_revision) {
         m_revisionFiles.push_back(node);
       } else {
         AddToBuilder(node);

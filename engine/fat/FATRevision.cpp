@@ -90,7 +90,8 @@ int64_t CFATFirstCluReviser::GetFAT32LostFirstCluNum(const std::vector<CFATFileN
   uint64_t distance = 0;
   for (CFATFileNode* node : references) {
     CFATFileProperties* p = node != nullptr ? node->GetFileProperties() : nullptr;
-    if (p == nullptr || p->GetFileSize() > kNeighbourSizeLimit || p->GetState() != CFATFileProperties::kStateDeleted)
+    if (p == nullptr || p->GetFileSize() > kNeighbourSizeLimit ||
+        (p->GetState() & ~CFATFileProperties::kStateContentUnsure) != CFATFileProperties::kStateDeleted)
       continue;
     const uint64_t t = p->GetCreationTime();
     if (neighbour == nullptr) {
@@ -147,7 +148,15 @@ void CFATFirstCluReviser::ReviseFAT32FileFirstClu(std::vector<CFATFileNode*>& fo
         first < static_cast<int64_t>(CEmptyFileVirtualClusterNum::kFirst) && !bReviseFAT32FileFirstClu(first)) {
       const int64_t size = static_cast<int64_t>(p->GetFileSize());
       const int64_t g = GetFAT32LostFirstCluNum(files, size, first, p->GetCreationTime());
-      if (g >= kHighWordStep && static_cast<uint64_t>(g) <= m_g.clusterCount + 1) {
+      if (g >= kHighWordStep && static_cast<uint64_t>(g) <= m_g.clusterCount + 1 && m_table != nullptr &&
+          !CFATBuildDataRun::IsGiven(m_table, static_cast<uint32_t>(first))) {
+        // The table calls the recorded cluster free, so the file may well
+        // start there (a deletion that kept the high word): it stays. Where
+        // the estimate is free too, either may hold it, and the copy is not
+        // vouched for; where a file holds the estimate, the file cannot
+        // start there.
+        if (!CFATBuildDataRun::IsGiven(m_table, static_cast<uint32_t>(g))) p->SetContentUnsure(true);
+      } else if (g >= kHighWordStep && static_cast<uint64_t>(g) <= m_g.clusterCount + 1) {
         CFATBuildDataRun builder(m_table, m_sectorSize, m_g.sectorsPerCluster, m_g.clusterCount);
         IDataRunList* runs = builder.BuildDataRunList(static_cast<uint32_t>(g), size, 1);
         if (runs != nullptr) {

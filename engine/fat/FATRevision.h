@@ -5,6 +5,12 @@
 // deleted file created closest before it (the 64 Ki-cluster block in which
 // that neighbour ends) and the file moves there.
 //
+// A file moves only when the table gives its recorded cluster to a file now
+// (it cannot start there); one whose recorded cluster is free stays there,
+// and is not vouched for when the estimate is free too. Only erased entries
+// are revised: one that is not erased kept its high word, whatever its
+// folder.
+//
 // Only analysers a sector's first four bytes route to are asked: analysers
 // without a fixed signature accept nearly any sector and would keep every
 // file where it was recorded.

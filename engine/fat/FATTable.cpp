@@ -223,6 +223,14 @@ bool CDoubleFATTable::IsEntryUnknown(uint32_t cluster) {
   return !Lookup(cluster, &next);
 }
 
+bool CDoubleFATTable::IsEntryFree(uint32_t cluster) {
+  uint32_t next = 0;
+  if (!Lookup(cluster, &next) || next != 0) return false;
+  IRealFATTable* second = Second();
+  uint32_t other = 0;
+  return second == nullptr || !second->EntryHolds(cluster, &other) || other == 0;
+}
+
 IFATTable* IFATTableFactory::CreateFATTable(IStorageDevice* device, int64_t start, int type, uint32_t sectorsPerFat,
                                             int useFirst, int useSecond, uint64_t clusterLimit) {
   IRealFATTable* first = nullptr;

@@ -37,6 +37,8 @@ class IFATTable {
   // Whether the table cannot say what `cluster`'s entry held (damaged in
   // every copy): neither free nor given to a file, as far as it knows.
   virtual bool IsEntryUnknown(uint32_t /*cluster*/) { return false; }
+  // Whether every copy the table has calls `cluster` free.
+  virtual bool IsEntryFree(uint32_t cluster) { return GetNextCluster(cluster) == 0 && !IsEntryUnknown(cluster); }
 };
 
 // One copy of a table, read whole at construction when its size is in the
@@ -132,6 +134,9 @@ class CDoubleFATTable final : public IFATTable {
   CDoubleFATTable& operator=(const CDoubleFATTable&) = delete;
   uint32_t GetNextCluster(uint32_t cluster) override;
   bool IsEntryUnknown(uint32_t cluster) override;
+  // The second copy is asked too (read now if it was not yet): a first copy
+  // that lost the entry may read free.
+  bool IsEntryFree(uint32_t cluster) override;
   bool HasTable() const { return m_first != nullptr || m_second != nullptr; }
   // Where the second copy lies, read only when the first has a bad entry
   // (a sound first copy never costs the memory of a second).

@@ -278,12 +278,40 @@ TEST(FatRuns, LiveChainsAreSizedFromTheFileWithinTheirChainAndDeletedOnesGoOnThr
   EXPECT_TRUE(Runs(runs.BuildDataRunList(0, 100, 0)).empty());
   EXPECT_TRUE(Runs(runs.BuildDataRunList(1, 100, 0)).empty());
 
+  // Whether the last runs are vouched for.
+  auto sure = [&](uint32_t first, int64_t size, int deleted) {
+    if (IDataRunList* list = runs.BuildDataRunList(first, size, deleted)) list->Release();
+    return !runs.IsContentUnsure();
+  };
+  EXPECT_TRUE(sure(10, 1280, 0));
+  EXPECT_TRUE(sure(100, 1536, 0));
+  // A live chain cannot start at a free cluster: read from there, unvouched.
+  EXPECT_EQ(build(300, 1024, 0), (R{{298, 2}, {-1, 1024}}));
+  EXPECT_FALSE(sure(300, 1024, 0));
+  EXPECT_FALSE(sure(300, 100, 0));
+
   EXPECT_EQ(build(300, 1536, 1), (R{{298, 3}, {-1, 1536}}));
-  EXPECT_EQ(build(100, 1536, 1), (R{{98, 1}, {198, 2}, {-1, 1536}}));
-  EXPECT_EQ(build(999, 4096, 1), (R{{997, 3}, {-1, 1536}}));       // stops at the volume's end
-  EXPECT_EQ(build(50, 2048, 1), (R{{48, 4}, {-1, 2048}}));         // a bad entry tells nothing
-  EXPECT_EQ(build(20, 2048, 1), (R{{18, 1}, {-1, 512}}));          // a chain's end ends the guess
-  EXPECT_EQ(build(9, 1024, 1), (R{{7, 1}, {11, 1}, {-1, 1024}}));  // passes over a live file's clusters
+  EXPECT_TRUE(sure(300, 1536, 1));
+  EXPECT_EQ(build(999, 4096, 1), (R{{997, 3}, {-1, 1536}}));  // stops at the volume's end
+  EXPECT_EQ(build(50, 2048, 1), (R{{48, 4}, {-1, 2048}}));    // a bad entry tells nothing
+  EXPECT_TRUE(sure(50, 2048, 1));
+  // Passes over a live file's clusters.
+  EXPECT_EQ(build(9, 1024, 1), (R{{7, 1}, {11, 1}, {-1, 1024}}));
+  EXPECT_TRUE(sure(9, 1024, 1));
+  // A deleted file whose first cluster a file holds now never follows that
+  // file's chain, nor stops at its end: the clusters from there, unvouched.
+  EXPECT_EQ(build(100, 1536, 1), (R{{98, 3}, {-1, 1536}}));
+  EXPECT_EQ(build(20, 2048, 1), (R{{18, 4}, {-1, 2048}}));
+  EXPECT_FALSE(sure(100, 1536, 1));
+  EXPECT_FALSE(sure(20, 512, 1));
+
+  // An entry that is not erased, under a deleted or lost folder: its chain is
+  // followed, and vouched for only when it ends with the file.
+  EXPECT_EQ(build(10, 1280, 2), (R{{8, 3}, {-1, 1280}}));
+  EXPECT_TRUE(sure(10, 1280, 2));
+  EXPECT_FALSE(sure(10, 1024, 2));
+  EXPECT_FALSE(sure(100, 1536, 2));
+  EXPECT_FALSE(sure(300, 512, 2));
 }
 
 TEST(FatTimes, UnsetDatesStayUnknown) {

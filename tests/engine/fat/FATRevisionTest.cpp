@@ -233,3 +233,45 @@ std::vector<conformance::Row> Rows() {
 CONFORMANCE_ROWS(FatRevise, Rows());
 
 }  // namespace
+
+// A folder the complete scan finds without its entry (the root zeroed, or
+// its first cluster random): its files that are not erased kept their first
+// clusters, and the erased one below cluster 65536 lies where its entry says
+// (free in the table): the revision moves none of them, and each copies out
+// identical to its original.
+TEST(FatLostFolderRevision, FilesOfAFolderFoundWithoutItsEntryStayWhereTheirEntriesSay) {
+  setenv("TZ", "UTC", 1);
+  WriteSettings("");
+  const std::string why = fatfixtures::ReuseReady();
+  REQUIRE_OR_SKIP(why.empty(), why);
+  std::map<std::string, std::string> lost;  // name: live or deleted
+  {
+    std::ifstream in(fatfixtures::ReuseDir() / "f32-lostrevise.img.lost");
+    for (std::string line; std::getline(in, line);) {
+      const auto tab = line.find('\t');
+      lost[line.substr(0, tab)] = line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1);
+    }
+  }
+  ASSERT_EQ(lost.size(), 6u);
+  for (const char* how : {"zero", "random"}) {
+    const fs::path image = fatfixtures::ReuseDir() / (std::string("f32-lostrevise-root") + how + ".img");
+    devicetest::ImageGuard guard(image);
+    quickprobe::QuickScan::Options options;
+    options.complete = true;
+    quickprobe::QuickScan scan(image, options);
+    ASSERT_TRUE(scan.Run()) << how;
+    testsupport::TempDir scratch;
+    std::map<std::string, int> copied;
+    for (const quickprobe::Node& n : scan.nodes()) {
+      const std::string name = fs::path(n.path).filename().string();
+      if (n.folder || lost.count(name) == 0) continue;
+      EXPECT_EQ(n.deleted, true) << how << ": " << n.path << " is shown in a folder the volume still names";
+      const fs::path to = scratch / std::to_string(copied.size());
+      EXPECT_EQ(scan.CopyOut(n, to), 0u) << how << ": " << n.path << " (" << lost[name] << ")";
+      EXPECT_EQ(testsupport::Sha256(to), testsupport::Sha256(fatfixtures::ReuseDir() / "originals" / "Lost" / name))
+          << how << ": " << n.path << " (" << lost[name] << ")";
+      ++copied[name];
+    }
+    for (const auto& [name, state] : lost) EXPECT_EQ(copied[name], 1) << how << ": " << name;
+  }
+}

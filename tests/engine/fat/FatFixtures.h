@@ -50,3 +50,19 @@ inline std::string ReviseReady() {
 }
 
 }  // namespace fatfixtures
+
+namespace fatfixtures {
+
+// The volumes of make-fat-reuse-images.sh (deleted files whose clusters
+// newer files took), in CLIPMENDER_FAT_REUSE_FIXTURES or next to the other
+// images.
+inline std::filesystem::path ReuseDir() {
+  if (const char* dir = std::getenv("CLIPMENDER_FAT_REUSE_FIXTURES"); dir && *dir) return dir;
+  return Dir() / "reuse";
+}
+inline std::string ReuseReady() {
+  return conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/fat/make-fat-reuse-images.sh",
+                                     ReuseDir());
+}
+
+}  // namespace fatfixtures

@@ -102,4 +102,40 @@ std::vector<Row> Rows() {
 
 CONFORMANCE_ROWS(Fat, Rows());
 
+// Volumes whose deleted files' clusters newer files took, and a live file
+// whose chain starts at a free cluster: those copy out as failed, the
+// deleted files whose clusters stayed free identical. Quick, deep, and deep
+// over a disk without a partition table.
+std::vector<Row> ReuseRows() {
+  std::vector<Row> rows;
+  for (const char* v : {"f16", "f32"}) {
+    Row r;
+    r.name = std::string(v) + "_reuse";
+    r.image = fatfixtures::ReuseDir() / (std::string(v) + "-reuse.img");
+    r.expect = fatfixtures::ReuseDir() / (std::string(v) + "-reuse.img.expect.tsv");
+    r.prepare = fatfixtures::ReuseReady;
+#ifdef CLIPMENDER_FAT_LOOP_ROWS
+    r.through = Through::kLoop;
+#endif
+    rows.push_back(r);
+    Row mbr = r;
+    mbr.name += "_mbr";
+    mbr.mbr = true;
+    mbr.mbrType = std::string(v) == "f16" ? "6" : "c";
+    rows.push_back(mbr);
+    Row complete = r;
+    complete.name += "_complete";
+    complete.complete = true;
+    rows.push_back(complete);
+    Row disk = complete;
+    disk.name = std::string(v) + "_reuse_disk_complete";
+    disk.image = fatfixtures::ReuseDir() / (std::string(v) + "-reuse-disk.img");
+    disk.volumeAt = 1 << 20;
+    rows.push_back(disk);
+  }
+  return rows;
+}
+
+CONFORMANCE_ROWS(FatReuse, ReuseRows());
+
 }  // namespace
