@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstddef>
 #include <iterator>
 #include <map>
 #include <new>
@@ -253,6 +254,55 @@ bool CExFatPartition::BitmapHolds(uint32_t first, uint32_t last) {
   return true;
 }
 
+namespace {
+
+// Whether any of bits [from, to) of `bits` (bit 0 the low bit of byte 0)
+// is set; bits past the vector's end are not.
+bool AnyBitSet(const std::vector<uint8_t>& bits, uint64_t from, uint64_t to) {
+  to = std::min<uint64_t>(to, uint64_t{bits.size()} * 8);
+  while (from < to && from % 8 != 0) {
+    if (((bits[from / 8] >> (from % 8)) & 1) != 0) return true;
+    ++from;
+  }
+  // Whole bytes at once: a long file's clusters cost a byte per eight.
+  const uint64_t wholeEnd = to / 8;
+  if (from / 8 < wholeEnd) {
+    const auto first = bits.begin() + static_cast<std::ptrdiff_t>(from / 8);
+    const auto last = bits.begin() + static_cast<std::ptrdiff_t>(wholeEnd);
+    if (std::find_if(first, last, [](uint8_t b) { return b != 0; }) != last) return true;
+    from = wholeEnd * 8;
+  }
+  for (; from < to; ++from) {
+    if (((bits[from / 8] >> (from % 8)) & 1) != 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool CExFatPartition::RunsReachClustersInUse(IDataRunList* runs) {
+  if (runs == nullptr) return false;
+  const uint64_t pieceBits = uint64_t{kBitmapPieceBytes} * 8;
+  for (DataRun* run = runs->GetFirst(); run != nullptr; run = runs->GetNext()) {
+    if (run->start < 0 || run->length <= 0) continue;
+    // Bits count from cluster 2, as the runs do; never past the heap.
+    const uint64_t from = uint64_t(run->start);
+    const uint64_t to = std::min<uint64_t>(from + uint64_t(run->length), m_clusterLimit - 2);
+    if (from >= to) continue;
+    if (AnyBitSet(m_inUse, from, to)) return true;
+    // The bitmap only where its piece was judged sound: bytes written over
+    // it would fail intact files.
+    if (!m_bitmapJudged) continue;
+    for (uint64_t piece = from / pieceBits; piece < m_pieceSound.size() && piece * pieceBits < to; ++piece) {
+      if (m_pieceSound[piece] == 0) continue;
+      const uint64_t a = std::max(from, piece * pieceBits);
+      const uint64_t b = std::min(to, (piece + 1) * pieceBits);
+      if (AnyBitSet(m_bitmap, a, b)) return true;
+    }
+  }
+  return false;
+}
+
 bool CExFatPartition::DeletedChainHolds(uint32_t first, uint64_t clusters) {
   if (!IsValid()) return false;
   ClusterSpans taken;
@@ -338,6 +388,11 @@ CExFatFileNode* CExFatPartition::BuildFile(const _tagFileBaseInfo& info) {
   IDataRunList* runs = BuildFileDataRun(info, &guessed, &unsure);
   if (guessed) node->SetContentGuessed();
   if (unsure) node->SetContentUnsure(true);
+  // Another file (or the volume) has its clusters now: what they hold is
+  // not this file's.
+  if (info.inUse == 0 && (info.attributes & CExFatFileNode::kDirectory) == 0 && RunsReachClustersInUse(runs)) {
+    node->SetContentUnsure(true);
+  }
   // No file is more than its clusters hold.
   if (runs != nullptr && (info.attributes & CExFatFileNode::kDirectory) == 0 && info.dataLength > 0) {
     uint64_t held = 0;

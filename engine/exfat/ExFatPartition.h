@@ -91,7 +91,9 @@ class CExFatPartition : public CFatTable {
   IDataRunList* BuildFileDataRun(const _tagFileBaseInfo& info, bool* guessed = nullptr, bool* unsure = nullptr);
   // A new node of the set (IDs are set by the caller); null when memory is
   // short. Its size is what its runs hold when the stream's length is more
-  // (the node then says its size is damaged).
+  // (the node then says its size is damaged). A deleted file whose runs
+  // reach clusters in use now (RunsReachClustersInUse) is content-unsure:
+  // its copy is kept for the user to judge, never counted as recovered.
   CExFatFileNode* BuildFile(const _tagFileBaseInfo& info);
 
   // The allocation bitmap, from the root's Allocation Bitmap entry; read
@@ -119,6 +121,13 @@ class CExFatPartition : public CFatTable {
   // Whether the bitmap was judged and every piece over clusters first to
   // last (inclusive) believed.
   bool BitmapHolds(uint32_t first, uint32_t last);
+  // Whether runs (counted from the heap) reach a cluster the volume gives to
+  // something now: one the scan saw a live file, a live folder or the
+  // bitmap take, or one the bitmap marks in use where its piece is believed.
+  // A deleted file's runs that do hold another file's bytes (or the
+  // volume's own) there: a copy would pass them off as the file's. Where
+  // the bitmap is not believed only what the scan saw counts.
+  bool RunsReachClustersInUse(IDataRunList* runs);
 
   uint32_t GetBytesPerSector() const { return m_bytesPerSector; }
   uint32_t GetSectorsPerCluster() const { return m_sectorsPerCluster; }

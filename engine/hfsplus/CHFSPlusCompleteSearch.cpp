@@ -484,7 +484,10 @@ void CHFSPlusCompleteFileSystemSearchController::AnalyzeNode(int64_t s, const ui
       made->Release();
       continue;
     }
-    if (deleted) made->MarkDeleted();
+    if (deleted) {
+      made->MarkDeleted();
+      made->JudgeDeletedContent();
+    }
     if (HandOn(made, *choice.record) == 0) made->Release();
   }
 }

@@ -51,6 +51,12 @@ CHFSPlusFileNode::CHFSPlusFileNode(CHFSPlusVolume* volume, const BTKey* key, con
     : m_volume(volume) {
   if (deleted != 0) m_flags |= kDeleted;
   CreateFileNode(key, record, -1, 0);
+  JudgeDeletedContent();
+}
+
+void CHFSPlusFileNode::JudgeDeletedContent() {
+  if ((m_flags & kDeleted) == 0 || (m_flags & kDirectory) != 0 || m_hardLink || m_volume == nullptr) return;
+  if (m_volume->RunsReachBlocksInUse(GetDataRunList()) == 1) SetContentUnsure(true);
 }
 
 CHFSPlusFileNode::CHFSPlusFileNode(CHFSPlusVolume* volume, int64_t metadataSector, uint16_t partitionIndex,

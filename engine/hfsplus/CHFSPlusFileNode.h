@@ -42,6 +42,12 @@ class CHFSPlusFileNode final : public CFileNode {
   // Compressed files: the size their decmpfs header gives.
   void UpdateNodeInfo() override;
 
+  // A deleted file whose runs reach blocks its volume's allocation file
+  // marks in use now: those hold another file's bytes (or the volume's), so
+  // its copy is kept for the user to judge and reported incomplete. A hard
+  // link reads the live file it links to, which the volume vouches for.
+  void JudgeDeletedContent();
+
   CHFSPlusVolume* GetVolume() const { return m_volume; }
   // The catalog node ID of the file whose forks this node reads (the
   // indirect node for a hard link, otherwise its own).

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "hfsplus/CHFSPlusJournal.h"
 #include "hfsplus/CHFSPlusRawfile.h"
@@ -314,4 +315,74 @@ bool CHFSPlusVolume::GetIndirectNodeFile(uint32_t linkID, HFSPlusCatalogFile& ou
   if (found.found == 0 || file == nullptr || file->recordType != hfsplus::kFileRecord) return false;
   out = file->file;
   return true;
+}
+
+int CHFSPlusVolume::ScanAllocation(uint64_t first, uint64_t count, bool wantAll) {
+  if (!m_allocationFork || count == 0) return wantAll ? 1 : 0;
+  constexpr uint64_t kChunk = 64 * 1024;
+  std::vector<uint8_t> bytes;
+  const uint64_t last = first + count - 1;
+  for (uint64_t byte = first / 8; byte <= last / 8; byte += kChunk) {
+    const uint64_t length = std::min<uint64_t>(kChunk, last / 8 - byte + 1);
+    bytes.resize(length);
+    if (m_allocationFork->Read(byte, bytes.data(), length) != length) return -1;
+    for (uint64_t i = 0; i < length; ++i) {
+      const uint64_t from = std::max(first, (byte + i) * 8);
+      const uint64_t to = std::min(last, (byte + i) * 8 + 7);
+      // The block's bit counts from the byte's high end.
+      uint8_t mask = 0;
+      for (uint64_t b = from; b <= to; ++b) mask = static_cast<uint8_t>(mask | (0x80u >> (b % 8)));
+      const uint8_t marked = bytes[i] & mask;
+      if (wantAll && marked != mask) return 0;
+      if (!wantAll && marked != 0) return 1;
+    }
+  }
+  return wantAll ? 1 : 0;
+}
+
+bool CHFSPlusVolume::AllocationBelieved() {
+  if (m_allocationBelieved >= 0) return m_allocationBelieved == 1;
+  m_allocationBelieved = 0;
+  if (!m_header || m_header->blockSize == 0 || m_header->allocationFile.totalBlocks == 0) return false;
+  const uint64_t totalBlocks = m_header->totalBlocks;
+  m_allocationFork.reset(new (std::nothrow)
+                             CHFSPlusRawfile(this, hfsplus::kAllocationFileID, m_header->allocationFile));
+  if (!m_allocationFork || result::IsFailure(m_allocationFork->GetLastError()) ||
+      m_allocationFork->GetMappedBytes() < (totalBlocks + 7) / 8) {
+    m_allocationFork.reset();
+    return false;
+  }
+  // The reserved bytes and the volume header (the first 1536), then the
+  // special files' own extents: a sound bitmap marks every one.
+  if (ScanAllocation(
+          0,
+          (hfsplus::kVolumeHeaderOffset + hfsplus::kVolumeHeaderSize + m_header->blockSize - 1) / m_header->blockSize,
+          true) != 1) {
+    return false;
+  }
+  for (const HFSPlusForkData* fork : {&m_header->allocationFile, &m_header->extentsFile, &m_header->catalogFile,
+                                      &m_header->attributesFile, &m_header->startupFile}) {
+    for (const HFSPlusExtentDescriptor& e : fork->extents) {
+      if (e.blockCount == 0 || e.startBlock >= totalBlocks) continue;
+      const uint64_t count = std::min<uint64_t>(e.blockCount, totalBlocks - e.startBlock);
+      if (ScanAllocation(e.startBlock, count, true) != 1) return false;
+    }
+  }
+  m_allocationBelieved = 1;
+  return true;
+}
+
+int CHFSPlusVolume::RunsReachBlocksInUse(IDataRunList* runs) {
+  if (runs == nullptr || !AllocationBelieved()) return -1;
+  const uint64_t totalBlocks = m_header->totalBlocks;
+  bool unreadable = false;
+  for (DataRun* run = runs->GetFirst(); run != nullptr; run = runs->GetNext()) {
+    if (run->start < 0 || run->length <= 0 || static_cast<uint64_t>(run->start) >= totalBlocks) continue;
+    const auto start = static_cast<uint64_t>(run->start);
+    const uint64_t count = std::min<uint64_t>(static_cast<uint64_t>(run->length), totalBlocks - start);
+    const int marked = ScanAllocation(start, count, false);
+    if (marked == 1) return 1;
+    if (marked < 0) unreadable = true;
+  }
+  return unreadable ? -1 : 0;
 }

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "DataRunList.h"
 #include "ResultCode.h"
 #include "StorageDevice.h"
 #include "hfsplus/CHFSPlusBTree.h"
@@ -73,6 +74,14 @@ class CHFSPlusVolume {
   // folder that a hard link stands for; false when there is none.
   bool GetIndirectNodeFile(uint32_t linkID, HFSPlusCatalogFile& out);
 
+  // Whether the allocation file (the volume's bitmap: a bit per block, the
+  // first block's the high bit of the first byte) marks a block of `runs`
+  // (blocks from the volume's start) in use: 1 marked, 0 none, -1 when it
+  // cannot say (no header, the file does not read, or it is not believed: a
+  // sound one marks the blocks of the volume header and of the volume's own
+  // special files, which zeroed or random bytes do not).
+  int RunsReachBlocksInUse(IDataRunList* runs);
+
   IStorageDevice* GetDevice() const { return m_device; }
   uint32_t GetSectorSize() const { return m_sectorSize; }
   uint64_t GetDeviceBytes() const { return m_deviceBytes; }
@@ -89,6 +98,10 @@ class CHFSPlusVolume {
 
  private:
   CHFSPlusBTreeOptionBase* TreeOf(int fileID);
+  // Over blocks [first, first + count) of the allocation file: whether any
+  // (wantAll false) or every one (wantAll true) is marked; -1 unreadable.
+  int ScanAllocation(uint64_t first, uint64_t count, bool wantAll);
+  bool AllocationBelieved();
   ResultCode FindIn(const CHFSPlusJournalRecords& records, uint8_t* (*clone)(const uint8_t*), const BTKey* key,
                     HFSPlusSearchResult& result, uint8_t** record);
 
@@ -104,6 +117,8 @@ class CHFSPlusVolume {
   std::unique_ptr<CHFSPlusRawfile> m_catalogFork;
   std::unique_ptr<CHFSPlusCatalog> m_catalog;
   std::unique_ptr<CHFSPlusJournal> m_journal;
+  std::unique_ptr<CHFSPlusRawfile> m_allocationFork;
+  int m_allocationBelieved = -1;  // -1 not judged yet
   CHFSPlusJournalRecords m_journalCatalog{CHFSPlusJournalRecords::Kind::kCatalog, hfsplus::kCaseFoldingCompare};
   CHFSPlusJournalRecords m_journalExtents{CHFSPlusJournalRecords::Kind::kExtents, 0};
   CHFSPlusJournalRecords m_journalAttributes{CHFSPlusJournalRecords::Kind::kAttributes, 0};

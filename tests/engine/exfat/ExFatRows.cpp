@@ -5,7 +5,8 @@
 // complete, a root cluster zeroed or written over (a failure answer), and
 // an allocation bitmap written over (deleted files guessed through it are
 // said to be unsure). Every image holds a fragmented file deleted with its
-// chain kept, which must copy out whole.
+// chain kept, which must copy out whole, and deleted files whose clusters
+// live newcomers took, whose copies must be reported failed.
 #include <algorithm>
 #include <fstream>
 #include <iterator>

@@ -124,7 +124,10 @@ std::vector<Row> Rows() {
                         // with the journal info block gone, what the journal's leaf nodes
                         // still say.
                         row("jdel", Samples() / "lx-hfsplus-jdel.img", "lx-hfsplus-jdel.complete.tsv"),
-                        row("jdel_nojib", Disks() / "jdel-nojib.img", "jdel-nojib.img.expect.tsv")};
+                        row("jdel_nojib", Disks() / "jdel-nojib.img", "jdel-nojib.img.expect.tsv"),
+                        // Deleted files whose blocks a live file took since copy out
+                        // reported failed.
+                        row("jhole", Samples() / "lx-hfsplus-jhole.img", "lx-hfsplus-jhole.complete.tsv")};
   // 1 KiB blocks and 512-byte-aligned starts behind 4096-byte sectors.
   for (Row loop : {row("gpt_hfsx_nogpt_4096", Disks() / "gpt-hfsx-nogpt.img", "gpt-hfsx-nogpt.img.expect.tsv"),
                    row("two_nogpt_4096", Disks() / "two-nogpt.img", "two-nogpt.img.expect.tsv")}) {

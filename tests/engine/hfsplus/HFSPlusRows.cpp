@@ -1,7 +1,8 @@
 // The HFS+ samples through the conformance harness, read the way the
 // application reads them: a bare volume, and the 1 KiB-block HFSX volume of
 // a GPT disk through a window on the disk, also behind a loop device of
-// 4096-byte sectors (blocks smaller than the device's sectors).
+// 4096-byte sectors (blocks smaller than the device's sectors); deleted
+// files the journal remembers, some of whose blocks live files took.
 #include "HFSPlusQuickScan.h"
 #include "support/Conformance.h"
 #include "support/TestSupport.h"
@@ -40,6 +41,10 @@ std::vector<Row> Rows() {
   small.through = Through::kLoop;
   small.sectorSize = 4096;
   rows.push_back(small);
+  // The journaled sample whose journal remembers deleted files: those whose
+  // blocks stayed free copy out whole, the fillers whose blocks a live
+  // file took since copy out reported failed.
+  rows.push_back(row("jhole", "lx-hfsplus-jhole"));
   return rows;
 }
 
