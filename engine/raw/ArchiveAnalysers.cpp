@@ -471,6 +471,8 @@ uint32_t FileTARAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   }
   info.m_size = position;
   info.m_whole = ended;
+  // Members whole, but no end-of-archive block: more may have followed.
+  info.m_endUnknown = !ended;
   return 1;
 }
 
