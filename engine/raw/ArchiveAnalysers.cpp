@@ -448,7 +448,12 @@ uint32_t FileTARAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     if (h == nullptr) break;
     if (AllZero(h, kBlock)) {
       position += kBlock;
-      // The zero blocks that fill the archive's last record belong to it.
+      // The archive ends with two zero blocks, then zero blocks up to the end
+      // of its last record, all of them its own. When the first zero block
+      // is the last of a record, the second one opens a record of its own,
+      // filled the same way.
+      const uint8_t* second = buffer.Get(position, kBlock);
+      if (second != nullptr && AllZero(second, kBlock)) position += kBlock;
       while (position % kRecord != 0) {
         const uint8_t* fill = buffer.Get(position, kBlock);
         if (fill == nullptr || !AllZero(fill, kBlock)) break;
@@ -466,6 +471,8 @@ uint32_t FileTARAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   }
   info.m_size = position;
   info.m_whole = ended;
+  // Members whole, but no end-of-archive block: more may have followed.
+  info.m_endUnknown = !ended;
   return 1;
 }
 

@@ -111,7 +111,9 @@ uint64_t LineEnd(RawFileBuffer& buffer, uint64_t at) {
 
 // A search that found no end: a read failure inside the device fails the
 // file; the device's end gives what it holds; a limit gives the limit.
+// Either way the end is not known.
 uint32_t Unended(CRawFileInfo& info, RawFileBuffer& buffer, const Found& found, bool failOnUnreadable) {
+  info.m_endUnknown = true;
   if (found.unreadable && found.reached < buffer.BytesToDeviceEnd()) {
     info.m_size = failOnUnreadable ? 0 : found.reached;
     return failOnUnreadable ? 0 : 1;
@@ -275,7 +277,9 @@ uint32_t FileRTFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     }
     next += i;
   }
+  // Groups still open at the limit.
   info.m_size = next;
+  info.m_endUnknown = true;
   return 1;
 }
 

@@ -101,6 +101,7 @@ uint32_t FileJPGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   while (true) {
     if (position > positionLimit) {
       info.m_size = position;
+      info.m_endUnknown = true;
       return 1;
     }
     const uint8_t* m = buffer.Get(position, 10);
@@ -139,11 +140,17 @@ uint32_t FileJPGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   // thumbnails) can outweigh a small picture.
   const uint64_t limit = position + uint64_t{width} * height * 3;
   const JpegScanEnd end = FollowScans(buffer, position, limit, restarts);
+  // A picture whose end-of-image marker was not found (cut short, or
+  // broken off by foreign data) is carved as far as it surely goes, but that
+  // is not the whole picture.
   if (end.kind == JpegScanEnd::kUndecided) {
-    info.m_size = AddFileSizeByPerSecSize(buffer, position, limit);
+    bool found = false;
+    info.m_size = AddFileSizeByPerSecSize(buffer, position, limit, &found);
+    info.m_endUnknown = !found;
   } else {
     info.m_size = end.size;
     info.m_whole = end.kind == JpegScanEnd::kEndOfImage;
+    info.m_endUnknown = !info.m_whole;
   }
   return 1;
 }
@@ -258,8 +265,12 @@ FileJPGAnalyser::JpegScanEnd FileJPGAnalyser::FollowScans(RawFileBuffer& buffer,
   }
 }
 
-uint64_t FileJPGAnalyser::AddFileSizeByPerSecSize(RawFileBuffer& buffer, uint64_t position, uint64_t limit) {
+uint64_t FileJPGAnalyser::AddFileSizeByPerSecSize(RawFileBuffer& buffer, uint64_t position, uint64_t limit,
+                                                  bool* found) {
   const uint64_t s = buffer.SectorSize();
+  bool unused = false;
+  bool& ended = found != nullptr ? *found : unused;
+  ended = false;
   while (position < limit) {
     const uint64_t start = position - position % s;
     const uint64_t end = start + s;
@@ -268,14 +279,23 @@ uint64_t FileJPGAnalyser::AddFileSizeByPerSecSize(RawFileBuffer& buffer, uint64_
     // part before it is kept rather than nothing.
     if (sector == nullptr) return position;
     const uint8_t a = sector[s - 2], b = sector[s - 1];
-    if (a == 0xFF && b == 0xD9) return end;
+    if (a == 0xFF && b == 0xD9) {
+      ended = true;
+      return end;
+    }
     if (a == 0 && b == 0) {
       const uint8_t* hit = Apimemstr(sector + (position - start), static_cast<int64_t>(end - position),
                                      reinterpret_cast<const uint8_t*>("\xFF\xD9"), 2);
-      if (hit != nullptr) return start + static_cast<uint64_t>(hit - sector) + 2;
+      if (hit != nullptr) {
+        ended = true;
+        return start + static_cast<uint64_t>(hit - sector) + 2;
+      }
       if (start > 0) {
         const uint8_t* straddle = buffer.Get(start - 1, 2);
-        if (straddle != nullptr && straddle[0] == 0xFF && straddle[1] == 0xD9) return start + 1;
+        if (straddle != nullptr && straddle[0] == 0xFF && straddle[1] == 0xD9) {
+          ended = true;
+          return start + 1;
+        }
       }
     }
     position = end;

@@ -23,7 +23,9 @@ class FileJPGAnalyser : public IRawFileAnalyser {
 
   // The end-of-image search from `position` (inside the scan data), never
   // looking beyond `limit` bytes from the file's start; the file size.
-  static uint64_t AddFileSizeByPerSecSize(RawFileBuffer& buffer, uint64_t position, uint64_t limit);
+  // `found`, when given, says whether an end-of-image marker ended it.
+  static uint64_t AddFileSizeByPerSecSize(RawFileBuffer& buffer, uint64_t position, uint64_t limit,
+                                          bool* found = nullptr);
 
  private:
   struct JpegScanEnd {

@@ -57,6 +57,9 @@ int CRAWFileNode::Initilaize(const CRawFileInfo* info, uint32_t attribute, int64
   }
   SetCurrentNodeID(nodeID);
   SetParentNodeID(parentID);
+  // A file whose end was not found is copied for the user to judge, never
+  // counted as recovered.
+  SetContentUnsure(info->m_endUnknown);
   return 1;
 }
 

@@ -92,6 +92,7 @@ void CRAWSearchController::Settle(CRawFileInfo& info) {
   if (info.m_size > end - start) {
     info.m_size = end - start;
     info.m_whole = false;
+    info.m_endUnknown = true;
   }
   if (info.m_whole) {
     // Streams whose pages or frames start sectors of their own (Ogg, MP3)

@@ -148,6 +148,7 @@ uint32_t SearchSignFileAnalyser::SearchEndSignCode(CRawFileInfo& info, IStorageD
   // Sectors up to and including the one at the limit.
   const RawSectorScan scan = ScanRawSectors(buffer, 0, limit + 1, probe, memo);
   info.m_size = scan.found ? scan.end : scan.reached;
+  info.m_endUnknown = !scan.found;
   return 1;
 }
 
@@ -182,8 +183,10 @@ uint32_t CRawBoxFileAnalyser::GetFileSize(CRawFileInfo& info, IStorageDevice* de
       break;
     }
     if (size > buffer.BytesToDeviceEnd() - std::min(position, buffer.BytesToDeviceEnd())) {
-      // A box running past the device: what lies inside it is all we have.
+      // A box running past the device: what lies inside it is all we have,
+      // and not the whole file.
       position = buffer.BytesToDeviceEnd();
+      info.m_endUnknown = true;
       break;
     }
     position += size;

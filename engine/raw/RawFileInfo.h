@@ -150,12 +150,13 @@ class CRawFileInfo {
  public:
   // Sets the name prefix through FilterRawFileName.
   void SetRawFileName(const std::string& name);
-  // Forgets what an analyser wrote: size, type, name prefix, time text and
-  // whether the file was sized whole. Done before every analyser asked about
-  // a sector, so kept inline.
+  // Forgets what an analyser wrote: size, type, name prefix, time text,
+  // whether the file was sized whole and whether its end was found. Done
+  // before every analyser asked about a sector, so kept inline.
   void ResetFindings() {
     m_size = 0;
     m_whole = false;
+    m_endUnknown = false;
     m_type = RAW_TYPE_NONE;
     m_namePrefix.clear();
     m_timeText.clear();
@@ -167,6 +168,11 @@ class CRawFileInfo {
   // byte to the mark that ends it (not a length a header claims, not a
   // guess): nothing that starts inside such a file is a file of its own.
   bool m_whole = false;
+  // Set where the size is no end the file gives (its end mark was not found
+  // before a limit, the next file's head or the device's end; a length
+  // claimed past the device): the carved bytes may stop short or run on
+  // into other data, so the node's copy is reported incomplete.
+  bool m_endUnknown = false;
   uint32_t m_type = RAW_TYPE_NONE;
   uint32_t m_analyserType = 0xFFFF;
   std::string m_namePrefix;

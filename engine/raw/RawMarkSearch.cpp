@@ -89,4 +89,5 @@ RawMarkFind FindRawEndMark(RawFileBuffer& buffer, uint64_t from, uint64_t limit,
 void SizeFromRawEndMark(CRawFileInfo& info, const RawMarkFind& find, uint64_t tail) {
   info.m_size = find.found ? find.offset + tail : find.reached;
   info.m_whole = find.found;
+  info.m_endUnknown = !find.found;
 }

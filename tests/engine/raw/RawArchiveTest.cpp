@@ -45,6 +45,7 @@ TEST(RawTar, EndBlocksBlocksOfTheArchiveAndHostileSizes) {
   Append(archive, Bytes(512, 0));
   EXPECT_EQ(Size(tar, Disk(archive, 8192, true)).size, archive.size());
   EXPECT_TRUE(Size(tar, Disk(archive, 8192, true)).whole);
+  EXPECT_FALSE(Size(tar, Disk(archive, 8192, true)).endUnknown);
   // Zeros behind it: the blocks that fill its last record of 10240 bytes.
   EXPECT_EQ(Size(tar, Disk(archive, 16384)).size, 10240u);
   // Blocks are the archive's 512 bytes on 4096-byte sectors too.
@@ -54,6 +55,8 @@ TEST(RawTar, EndBlocksBlocksOfTheArchiveAndHostileSizes) {
   Append(bad, TarMember(0, "12x45678901 "));
   EXPECT_EQ(Size(tar, Disk(bad, 4096, true)).size, 1024u);
   EXPECT_FALSE(Size(tar, Disk(bad, 4096, true)).whole);
+  // Its members are whole, but no end block says the archive ends there.
+  EXPECT_TRUE(Size(tar, Disk(bad, 4096, true)).endUnknown);
   EXPECT_EQ(Size(tar, Disk(TarMember(0, "9          "), 4096)).answer, 0u);
   Bytes stray = TarMember(10);
   Append(stray, Bytes(512, 0x20));

@@ -183,8 +183,12 @@ TEST(RawJpeg, EndMarkerAtASectorEndOrSplitAcrossTwo) {
   disk[3 * 512 - 1] = 0xD9;
   testsupport::BytesDevice device(disk.data(), disk.size());
   RawFileBuffer atEnd(&device, 0);
-  EXPECT_EQ(FileJPGAnalyser::AddFileSizeByPerSecSize(atEnd, 700, 1u << 20), 3u * 512);
-  EXPECT_EQ(FileJPGAnalyser::AddFileSizeByPerSecSize(atEnd, 700, 1000), 1024u);  // never past the limit
+  bool found = false;
+  EXPECT_EQ(FileJPGAnalyser::AddFileSizeByPerSecSize(atEnd, 700, 1u << 20, &found), 3u * 512);
+  EXPECT_TRUE(found);
+  // Never past the limit, and the end is then not found.
+  EXPECT_EQ(FileJPGAnalyser::AddFileSizeByPerSecSize(atEnd, 700, 1000, &found), 1024u);
+  EXPECT_FALSE(found);
   disk[3 * 512 - 2] = 0x55;
   disk[3 * 512 - 1] = 0xFF;
   disk[3 * 512] = 0xD9;
@@ -237,6 +241,7 @@ TEST(RawJpeg, ScanDataIsFollowedThroughStuffingRestartsFillAndFurtherScans) {
   const CRawFileInfo info = SizeJpeg(disk);
   EXPECT_EQ(info.m_size, size);
   EXPECT_TRUE(info.m_whole);
+  EXPECT_FALSE(info.m_endUnknown);
 }
 
 TEST(RawJpeg, ForeignBytesEndTheFileAtTheFirstSectorAfterItsLastSureByte) {
@@ -253,6 +258,8 @@ TEST(RawJpeg, ForeignBytesEndTheFileAtTheFirstSectorAfterItsLastSureByte) {
   CRawFileInfo info = SizeJpeg(disk);
   EXPECT_EQ(info.m_size, 1024u);
   EXPECT_FALSE(info.m_whole);
+  // No end-of-image marker: what is carved is not the whole picture.
+  EXPECT_TRUE(info.m_endUnknown);
   // A restart marker out of its order, or in a picture without restart
   // interval, is foreign as well.
   // A break inside the last sure sector ends the file right there.
@@ -279,6 +286,7 @@ TEST(RawJpeg, AWalkThatReachesItsBoundFallsBackToTheSectorEnds) {
   ASSERT_EQ(answer, 1u);
   EXPECT_EQ(info.m_size, (scan + 64 * 64 * 3 + 511) / 512 * 512);
   EXPECT_FALSE(info.m_whole);
+  EXPECT_TRUE(info.m_endUnknown);
 }
 
 // "Exif" 00 00, then a little-endian TIFF header and IFD0 of `entries`.

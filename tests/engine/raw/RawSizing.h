@@ -21,6 +21,7 @@ struct Sized {
   uint32_t answer = 0;  // GetRawFileSize's
   uint64_t size = 0;
   bool whole = false;
+  bool endUnknown = false;
   uint32_t type = 0;
   std::string prefix;
 };
@@ -48,6 +49,7 @@ inline Sized Size(IRawFileAnalyser& analyser, const Bytes& disk, uint32_t sector
   }
   out.size = info.m_size;
   out.whole = info.m_whole;
+  out.endUnknown = info.m_endUnknown;
   out.type = info.m_type;
   out.prefix = info.m_namePrefix;
   return out;
