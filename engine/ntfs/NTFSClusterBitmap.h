@@ -5,8 +5,8 @@
 // (or to the volume's own files), and the deleted file's bytes there are
 // gone.
 //
-// The bitmap is read in pieces as it is asked about and only a few pieces
-// are kept (a 2 TB volume of 4 KiB clusters has a 64 MB bitmap). It is taken
+// The bitmap is read in pieces as it is asked about, and at most 64 MiB of
+// it is kept (a 2 TiB volume of 4 KiB clusters has a 64 MiB bitmap). It is taken
 // only when it is believable: its record is the volume's record 6, named
 // $Bitmap, in use, its stream large enough for every cluster, and the
 // clusters every volume holds are set in it (the boot sector's, the start of
@@ -28,11 +28,14 @@ class IStorageDevice;
 
 class CNTFSClusterBitmap {
  public:
-  // Bytes of the bitmap read at a time (512K clusters), and the most pieces
-  // kept (16 MiB: the whole bitmap of a volume of up to 512 GiB in 4 KiB
-  // clusters).
-  static constexpr uint32_t kPieceBytes = 64 * 1024;
-  static constexpr size_t kMaxPieces = 256;
+  // Bytes of the bitmap read at a time (8M clusters, 32 GiB in 4 KiB
+  // clusters), and the most pieces kept: each piece is read once while the
+  // whole bitmap of a volume of up to 2 TiB in 4 KiB clusters fits (64 MiB,
+  // only the pieces asked about are read); beyond, the piece used longest
+  // ago goes first. Deleted files lie all over a volume: a bound much
+  // smaller would read the same pieces again and again.
+  static constexpr uint32_t kPieceBytes = 1024 * 1024;
+  static constexpr size_t kMaxPieces = 64;
 
   // The bitmap of the volume whose cluster 0 is device sector `volumeStart`
   // of `device`, with `sectorsPerCluster` device sectors per cluster,
