@@ -165,6 +165,10 @@ const CNTFSClusterBitmap::Piece* CNTFSClusterBitmap::PieceAt(uint64_t index) {
   piece.readable = ReadStream(offset, piece.bytes.data(), bytes);
   // An unreadable piece is remembered as such, without its bytes.
   if (!piece.readable) piece.bytes = std::vector<uint8_t>();
+  if (piece.readable) {
+    piece.allClear = std::all_of(piece.bytes.begin(), piece.bytes.end(), [](uint8_t b) { return b == 0; });
+    piece.allSet = std::all_of(piece.bytes.begin(), piece.bytes.end(), [](uint8_t b) { return b == 0xFF; });
+  }
   m_pieces.push_front(std::move(piece));
   m_byIndex[index] = m_pieces.begin();
   return m_pieces.front().readable ? &m_pieces.front() : nullptr;
@@ -182,9 +186,21 @@ int CNTFSClusterBitmap::Scan(int64_t lcn, int64_t count, bool any) {
     const Piece* piece = PieceAt(bit / kPieceBits);
     if (piece == nullptr) return -1;
     const uint64_t pieceEnd = std::min(end, (bit / kPieceBits + 1) * kPieceBits);
+    if (bit % kPieceBits == 0 && pieceEnd - bit == piece->bytes.size() * 8) {
+      if (any ? !piece->allClear : !piece->allSet) return any ? 1 : 0;
+      bit = pieceEnd;
+      continue;
+    }
     for (; bit < pieceEnd; ++bit) {
       const uint64_t at = bit % kPieceBits;
-      // Whole bytes at once where the range allows.
+      // Whole words, then whole bytes, at once where the range allows.
+      if (at % 64 == 0 && bit + 64 <= pieceEnd) {
+        uint64_t word;
+        std::memcpy(&word, piece->bytes.data() + at / 8, sizeof word);
+        if (any ? word != 0 : word != UINT64_MAX) return any ? 1 : 0;
+        bit += 63;
+        continue;
+      }
       if (at % 8 == 0 && bit + 8 <= pieceEnd) {
         const uint8_t byte = piece->bytes[at / 8];
         if (any ? byte != 0 : byte != 0xFF) return any ? 1 : 0;

@@ -68,6 +68,11 @@ class CNTFSClusterBitmap {
   struct Piece {
     uint64_t index = 0;
     bool readable = false;
+    // Whether every byte is 0, or 0xFF: a range over the whole piece is
+    // answered without looking at its bits (runs of a damaged record may
+    // span the volume, in record after record).
+    bool allClear = false;
+    bool allSet = false;
     std::vector<uint8_t> bytes;
   };
   // The piece holding bitmap byte `index` x kPieceBytes, read when needed;

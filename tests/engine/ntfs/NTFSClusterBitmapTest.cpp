@@ -2,10 +2,13 @@
 // for them, beyond what the rows check: a damaged $Bitmap (its clusters
 // zeroed or overwritten, its record gone) makes no deleted file suspect, in
 // either scan; and a stream the volume cannot hold (hugesparse.img) is cut
-// to nothing, marked, and its copy answers a failure in both scans.
+// to nothing, marked, and its copy answers a failure in both scans. The
+// bitmap's answers about ranges of clusters, read in pieces, are those of
+// the bytes The Sleuth Kit reads from it (icat).
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <random>
 #include <regex>
 #include <sstream>
 
@@ -14,8 +17,12 @@
 #include "QuickScanProbe.h"
 #include "ResultCode.h"
 #include "copyout/CDataRecovery.h"
+#include "device/DiskDevice.h"
 #include "engine/device/DeviceTestSupport.h"
+#include "ntfs/NTFSClusterBitmap.h"
 #include "ntfs/NTFSQuickSearch.h"
+#include "support/KeepingTreeBuilder.h"
+#include "support/RecordingProgress.h"
 
 namespace {
 
@@ -56,6 +63,67 @@ std::vector<std::string> Scan(const fs::path& image, bool complete, bool* bitmap
   }
   EXPECT_GT(scan.nodes().size(), 20u) << image;
   return Unsure(scan);
+}
+
+// Every range asked of the bitmap of `image` (4 KiB clusters) answers what
+// icat's copy of the bitmap says; ranges past the volume's end say nothing.
+void CheckRanges(const fs::path& image, uint64_t clusters, int64_t longest) {
+  SCOPED_TRACE(image.string());
+  const std::string bits = RunCommandOrFail("icat " + ShellQuote(image.string()) + " 6");
+  ASSERT_GE(bits.size() * 8, clusters);
+  std::unique_ptr<IStorageDevice, void (*)(IStorageDevice*)> device(CreateVolumeDevice(image.c_str()),
+                                                                    [](IStorageDevice* d) { d->Release(); });
+  ASSERT_TRUE(device != nullptr && device->Open() != 0);
+  testsupport::KeepingTreeBuilder builder;
+  testsupport::RecordingProgress progress;
+  CNTFSQuickSearch searcher;
+  searcher.SetDirecotryTreeBuilder(&builder);
+  ASSERT_EQ(searcher.QuickSearchFiles(device.get(), &progress), 0u);
+  EXPECT_TRUE(searcher.HasClusterBitmap());
+  auto bitmap = CNTFSClusterBitmap::Load(*device, 0, searcher.GetSectorsPerCluster(), 1024,
+                                         searcher.GetMFTDataRunList(), clusters);
+  ASSERT_NE(bitmap, nullptr);
+  auto set = [&](uint64_t c) { return (static_cast<uint8_t>(bits[c / 8]) >> (c % 8) & 1) != 0; };
+  std::mt19937_64 rng(20261207);
+  std::vector<std::pair<int64_t, int64_t>> ranges;
+  constexpr int64_t kPiece = int64_t{CNTFSClusterBitmap::kPieceBytes} * 8;
+  for (int64_t at = 0; at < static_cast<int64_t>(clusters); at += kPiece) {
+    ranges.push_back({at, std::min<int64_t>(kPiece, static_cast<int64_t>(clusters) - at)});  // whole pieces
+    if (at > 0) ranges.push_back({at - 100, 200});                                           // across their ends
+  }
+  for (int i = 0; i < 3000; ++i) {
+    const int64_t length = 1 + static_cast<int64_t>(rng() % static_cast<uint64_t>(i % 3 == 0 ? longest : 300));
+    if (length > static_cast<int64_t>(clusters)) continue;
+    ranges.push_back({static_cast<int64_t>(rng() % (clusters - static_cast<uint64_t>(length) + 1)), length});
+  }
+  for (const auto& [lcn, count] : ranges) {
+    bool any = false, all = true;
+    for (int64_t c = lcn; c < lcn + count; ++c) {
+      any = any || set(static_cast<uint64_t>(c));
+      all = all && set(static_cast<uint64_t>(c));
+    }
+    ASSERT_EQ(bitmap->AnyInUse(lcn, count), any ? 1 : 0) << lcn << "+" << count;
+    ASSERT_EQ(bitmap->AllInUse(lcn, count), all ? 1 : 0) << lcn << "+" << count;
+  }
+  EXPECT_EQ(bitmap->AnyInUse(static_cast<int64_t>(clusters) - 1, 2), -1);
+  EXPECT_EQ(bitmap->AnyInUse(-1, 2), -1);
+  EXPECT_EQ(bitmap->AnyInUse(0, 0), -1);
+}
+
+TEST(NtfsClusterBitmap, RangesAnswerWhatTheBitmapHolds) {
+  const std::string why = ntfsfixtures::EnsureReuseFixtures();
+  REQUIRE_OR_SKIP(why.empty(), why);
+  REQUIRE_TOOL("mkntfs");
+  const fs::path reuse = ntfsfixtures::ReuseFixtureDir() / "reuse.img";
+  devicetest::ImageGuard guard(reuse);
+  // A full volume of 8191 clusters, with files deleted here and there.
+  CheckRanges(reuse, 8191, 8191);
+  // An empty one whose bitmap is 2 MiB: two pieces and a bit.
+  testsupport::TempDir scratch;
+  const fs::path large = scratch / "large.img";
+  RunCommandOrFail("truncate -s 66G " + ShellQuote(large.string()) + " && mkntfs -F -f -q -c 4096 " +
+                   ShellQuote(large.string()) + " >/dev/null 2>&1");
+  CheckRanges(large, (uint64_t{66} << 30) / 4096 - 1, int64_t{1} << 22);
 }
 
 TEST(NtfsClusterBitmap, DamagedBitmapMarksNoDeletedFile) {
