@@ -115,6 +115,7 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
 
   // The data.
   bool sizeDamaged = false;
+  bool runsCut = false;  // a run clipped at the volume's end
   int64_t storedBytes = -1;
   // The runs are packed straight into the properties from one of these.
   std::optional<CResidentNTFSDataRunList> residentRuns;
@@ -194,6 +195,9 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
                     static_cast<uint64_t>(volumeClusters - past.start) <=
                 static_cast<uint64_t>(volumeClusters)) {
           fitted.push_back(DataRun{past.start, volumeClusters - past.start});
+          runsCut = true;
+        } else {
+          sizeDamaged = true;
         }
         laidOut.emplace();
         clusters = 0;
@@ -201,7 +205,6 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
           laidOut->AddDataRun(run);
           clusters += run.length;
         }
-        sizeDamaged = true;
       }
     }
     int64_t storedClusters = 0;
@@ -240,6 +243,7 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
   CNTFSFileProperties* properties = CNTFSFileProperties::Create(s, name.c_str(), nameBytes, runs);
   properties->SetStoredBytes(storedBytes);
   properties->SetSizeDamaged(sizeDamaged);
+  properties->SetContentUnsure(runsCut);
   return properties;
 }
 
