@@ -126,6 +126,28 @@ TEST(NtfsClusterBitmap, RangesAnswerWhatTheBitmapHolds) {
   CheckRanges(large, (uint64_t{66} << 30) / 4096 - 1, int64_t{1} << 22);
 }
 
+// Every cluster size mkntfs makes, volumes of 4096-byte sectors, and
+// volumes of 512-byte sectors seen through 4096-byte ones.
+TEST(NtfsClusterBitmap, BelievedOnEveryVolumeTheToolsMake) {
+  const std::string why = ntfsfixtures::EnsureFixtures();
+  REQUIRE_OR_SKIP(why.empty(), why);
+  for (const char* variant : {"default", "c512", "c65536", "s4096", "attrlist-reused"}) {
+    for (uint32_t sectorSize : {0u, 4096u}) {
+      if (sectorSize != 0 && std::string(variant) == "c512") continue;  // clusters smaller than a sector
+      SCOPED_TRACE(std::string(variant) + " " + std::to_string(sectorSize));
+      const fs::path image = ntfsfixtures::FixtureDir() / (std::string(variant) + ".img");
+      devicetest::ImageGuard guard(image);
+      QuickScan::Options options;
+      options.sectorSize = sectorSize;
+      QuickScan scan(image, options);
+      ASSERT_TRUE(scan.Run());
+      auto* searcher = dynamic_cast<CNTFSQuickSearch*>(scan.searcher());
+      ASSERT_NE(searcher, nullptr);
+      EXPECT_TRUE(searcher->HasClusterBitmap());
+    }
+  }
+}
+
 TEST(NtfsClusterBitmap, DamagedBitmapMarksNoDeletedFile) {
   const std::string why = ntfsfixtures::EnsureReuseFixtures();
   REQUIRE_OR_SKIP(why.empty(), why);
