@@ -93,6 +93,10 @@ std::vector<Row> Rows() {
   Row disk = reuseRow("reuse_disk_complete", "reuse-disk", true);
   disk.volumeAt = 2048 * 512;
   rows.push_back(disk);
+  // The same disk in an enclosure that shows 4096-byte sectors.
+  disk.name = "reuse_disk_complete_4096";
+  disk.sectorSize = 4096;
+  rows.push_back(disk);
   rows.push_back(reuseRow("runpast", "runpast", false));
   rows.push_back(reuseRow("runpast_complete", "runpast", true));
   return rows;
