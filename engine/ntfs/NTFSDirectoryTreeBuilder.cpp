@@ -12,6 +12,7 @@
 #include "ntfs/FindFileFromLogFile.h"
 #include "ntfs/MetaFileRecordTypeAnalyzer.h"
 #include "ntfs/NTFSBytes.h"
+#include "ntfs/NTFSClusterBitmap.h"
 #include "ntfs/NTFSFileNode.h"
 #include "ntfs/NTFSFileProperties.h"
 #include "ntfs/NTFSFilePropertiesBuilder.h"
@@ -32,6 +33,7 @@ struct CNTFSDirectoryTreeBuilder::Record {
   int64_t number = -1;
   int64_t parent = -1;
   bool folder = false;
+  bool unsure = false;  // a deleted file whose clusters others hold now
   std::unique_ptr<CNTFSFileProperties> properties;
 };
 
@@ -72,8 +74,19 @@ void CNTFSDirectoryTreeBuilder::BuildDirectoryTree(const CNTFSIntelligentSearchI
   if (m_sectorsPerCluster == 0 || m_start < 0 || m_end <= m_start) return;
   m_index = static_cast<uint16_t>(std::clamp(index, 0, kMaxPartitionIndex));
   m_builder = builder;
+  uint64_t volumeBytes = 0;
+  if (__builtin_mul_overflow(static_cast<uint64_t>(total), uint64_t{m_sectorSize}, &volumeBytes)) volumeBytes = 0;
+  m_volumeBytes = volumeBytes;
 
   OrganizeMatchedMFTInfo(info);
+  // The allocation record of the first table that has a believable one.
+  for (const auto& selected : m_selected) {
+    m_bitmap =
+        CNTFSClusterBitmap::Load(*m_device, m_start, m_sectorsPerCluster, selected->mft->GetFileRecordBytes(),
+                                 selected->mft->GetDataRunList(), static_cast<uint64_t>(total) / m_sectorsPerCluster);
+    if (m_bitmap != nullptr) break;
+  }
+  m_counters.bitmap = m_bitmap != nullptr;
   bool room = true;
   try {
     m_block.assign(static_cast<size_t>(BLOCK_MAX_TOTAL_SECTORS) * m_sectorSize, 0);
@@ -88,6 +101,7 @@ void CNTFSDirectoryTreeBuilder::BuildDirectoryTree(const CNTFSIntelligentSearchI
   m_block.shrink_to_fit();
   m_selected.clear();
   m_orphans.clear();
+  m_bitmap.reset();
   m_builder = nullptr;
 }
 
@@ -204,8 +218,8 @@ void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfo(uint8_t* bytes, int64_
   int64_t parent = -1;
   const std::string nameWhenNone = "MFTRecord-" + std::to_string(number);
   const int64_t clusterBytes = int64_t{m_sectorsPerCluster} * m_sectorSize;
-  std::unique_ptr<CNTFSFileProperties> properties(
-      CNTFSFilePropertiesBuilder::BuildFileProperties(sector, set, clusterBytes, &parent, nameWhenNone.c_str()));
+  std::unique_ptr<CNTFSFileProperties> properties(CNTFSFilePropertiesBuilder::BuildFileProperties(
+      sector, set, clusterBytes, &parent, nameWhenNone.c_str(), m_volumeBytes));
   if (properties == nullptr) return;
   if (info.GetFileRecordNumberofParentDirectory() == -1) info.SetFileRecordNumberofParentDirectory(parent);
 
@@ -235,6 +249,8 @@ void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfo(uint8_t* bytes, int64_
   record.number = number;
   record.parent = info.GetFileRecordNumberofParentDirectory();
   record.folder = info.IsDirectory();
+  record.unsure = deleted && !record.folder && m_bitmap != nullptr && m_bitmap->ReachesClustersInUse(*properties);
+  if (record.unsure) ++m_counters.clustersTaken;
   record.properties = std::move(properties);
   (owner != nullptr ? owner->records : m_orphans).push_back(std::move(record));
 }
@@ -277,6 +293,7 @@ void CNTFSDirectoryTreeBuilder::HandOver(std::vector<Record>& records) {
     auto* node = new (std::nothrow) CNTFSFileNode();
     if (node == nullptr) continue;
     node->SetFileProperties(record.properties.release());
+    if (record.unsure) node->SetContentUnsure(true);
     node->SetCurrentNodeID(NodeID(record.number));
     node->SetParentNodeID(record.parent == kRootFolder ? kRootFolder : NodeID(record.parent));
     node->SetBelongedPartition(m_index);

@@ -12,6 +12,10 @@
 // the tree's root (5), under which each partition's top folders and files
 // appear.
 //
+// Sizes and runs are judged against the partition's size as the quick scan
+// judges them, and a deleted file whose runs reach clusters that the
+// partition's $Bitmap gives to others is marked content-unsure, as there.
+//
 // Every record that makes a node reaches the tree builder with its own
 // parent ID, also when its folder is gone (the builder puts those under
 // "Other lost files"); a node the builder refuses is released here.
@@ -24,6 +28,7 @@
 #include "ntfs/NTFSSearchInfo.h"
 
 class CFindFileFromLogFile;
+class CNTFSClusterBitmap;
 class CNTFSFileRecord;
 class CSearchedNTFSPartitionInfo;
 class IDirecotryTreeBuilder;
@@ -50,6 +55,8 @@ class CNTFSDirectoryTreeBuilder {
     int64_t nodesRefused = 0;    // of those, refused and released
     int64_t orphans = 0;         // records in none of the partition's $MFTs
     int64_t logFileQueries = 0;  // deleted files of size 0 offered to a log finder
+    int64_t clustersTaken = 0;   // deleted files whose clusters $Bitmap gives to others
+    bool bitmap = false;         // the partition's $Bitmap was read and believed
   };
 
   CNTFSDirectoryTreeBuilder(IStorageDevice* device, uint32_t sectorSize);
@@ -90,6 +97,8 @@ class CNTFSDirectoryTreeBuilder {
   uint32_t m_sectorsPerCluster = 0;
   uint16_t m_index = 0;
   IDirecotryTreeBuilder* m_builder = nullptr;
+  uint64_t m_volumeBytes = 0;  // what the boot sector gives; 0 unknown
+  std::unique_ptr<CNTFSClusterBitmap> m_bitmap;
   std::vector<std::unique_ptr<CMFTDirectoryTreeBuildInfo>> m_selected;
   std::vector<Record> m_orphans;
   std::vector<uint8_t> m_block;

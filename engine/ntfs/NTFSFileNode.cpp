@@ -63,6 +63,7 @@ void CNTFSFileNode::SetFileProperties(IFileProperties* properties) {
     SetMetadataStartPosition(ntfs->GetFileRecordStartSector());
     SetStoredSize(ntfs->GetStoredBytes() >= 0 ? static_cast<uint64_t>(ntfs->GetStoredBytes()) : UINT64_MAX);
     SetSizeDamaged(ntfs->IsSizeDamaged());
+    if (ntfs->IsContentUnsure()) SetContentUnsure(true);
   }
   // The properties keep the runs packed; the node's list is unpacked from
   // them when it is first asked for.

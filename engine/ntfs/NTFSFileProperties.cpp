@@ -45,7 +45,8 @@ CNTFSFileProperties::CNTFSFileProperties(const CNTFSFileProperties& other)
       m_nameLength(other.m_nameLength),
       m_attribute(other.m_attribute),
       m_state(other.m_state),
-      m_sizeDamaged(other.m_sizeDamaged) {
+      m_sizeDamaged(other.m_sizeDamaged),
+      m_contentUnsure(other.m_contentUnsure) {
   if (other.m_extensions != nullptr) m_extensions = std::make_unique<CExtendFileRecordInfoList>(*other.m_extensions);
 }
 

@@ -95,6 +95,10 @@ class CNTFSFileProperties : public IFileProperties {
   void SetStoredBytes(int64_t bytes) { m_storedBytes = bytes; }
   bool IsSizeDamaged() const { return m_sizeDamaged; }
   void SetSizeDamaged(bool damaged) { m_sizeDamaged = damaged; }
+  // Whether the runs were cut where the volume ends (a damaged length): the
+  // copy cannot be vouched for, whatever the size.
+  bool IsContentUnsure() const { return m_contentUnsure; }
+  void SetContentUnsure(bool unsure) { m_contentUnsure = unsure; }
   void SetAttribute(uint16_t attribute) { m_attribute = attribute; }
   // Packs `list` in place of the runs kept so far; null is ignored.
   void SetDataRunList(IDataRunList* list);
@@ -135,4 +139,5 @@ class CNTFSFileProperties : public IFileProperties {
   uint16_t m_state = 0;
   uint16_t m_tail = 0;  // bytes of room after the object
   bool m_sizeDamaged = false;
+  bool m_contentUnsure = false;
 };

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "RunBounds.h"
 #include "ntfs/CompressedDataRunList.h"
@@ -114,6 +115,7 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
 
   // The data.
   bool sizeDamaged = false;
+  bool runsCut = false;  // a run clipped at the volume's end
   int64_t storedBytes = -1;
   // The runs are packed straight into the properties from one of these.
   std::optional<CResidentNTFSDataRunList> residentRuns;
@@ -179,14 +181,30 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
       volume.clusterBytes = static_cast<uint64_t>(bytesPerCluster);
       volume.endByte = volumeBytes;
       volume.volumeBytes = volumeBytes;
-      if (FitRunsToVolume(fitted, volume).cut) {
+      const std::vector<DataRun> all = fitted;
+      const FittedRuns kept = FitRunsToVolume(fitted, volume);
+      if (kept.cut) {
+        // A stored run that starts inside the volume and runs past its end
+        // (a damaged length) still places the file's first bytes: it is kept
+        // up to the volume's end, so that what the size asks of it can be
+        // copied for the user to judge, never vouched for.
+        const DataRun& past = all[fitted.size()];
+        const auto volumeClusters = static_cast<int64_t>(volumeBytes / static_cast<uint64_t>(bytesPerCluster));
+        if (!past.IsSparse() && past.length > 0 && past.start < volumeClusters &&
+            kept.heldBytes / static_cast<uint64_t>(bytesPerCluster) +
+                    static_cast<uint64_t>(volumeClusters - past.start) <=
+                static_cast<uint64_t>(volumeClusters)) {
+          fitted.push_back(DataRun{past.start, volumeClusters - past.start});
+          runsCut = true;
+        } else {
+          sizeDamaged = true;
+        }
         laidOut.emplace();
         clusters = 0;
         for (const DataRun& run : fitted) {
           laidOut->AddDataRun(run);
           clusters += run.length;
         }
-        sizeDamaged = true;
       }
     }
     int64_t storedClusters = 0;
@@ -225,6 +243,7 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
   CNTFSFileProperties* properties = CNTFSFileProperties::Create(s, name.c_str(), nameBytes, runs);
   properties->SetStoredBytes(storedBytes);
   properties->SetSizeDamaged(sizeDamaged);
+  properties->SetContentUnsure(runsCut);
   return properties;
 }
 

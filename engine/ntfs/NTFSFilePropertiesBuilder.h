@@ -38,7 +38,10 @@ class CNTFSFilePropertiesBuilder {
   // `volumeBytes` (0: unknown) is the volume's size: runs are kept up to the
   // first one it cannot hold (a cluster past its end, a hole that makes the
   // file larger than the volume), the size is cut to what the kept runs
-  // hold, and the file is marked size-damaged (RunBounds.h).
+  // hold, and the file is marked size-damaged (RunBounds.h). A stored run
+  // that starts inside the volume and runs past its end is kept up to the
+  // end instead (a damaged length leaves the file's first bytes in place),
+  // and the file is marked content-unsure.
   static CNTFSFileProperties* BuildFileProperties(int64_t recordStartSector, CNTFSMultiFileRecord& record,
                                                   int64_t bytesPerCluster, int64_t* parent,
                                                   const char* nameWhenNone = nullptr, uint64_t volumeBytes = 0);

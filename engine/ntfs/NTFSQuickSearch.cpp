@@ -13,6 +13,7 @@
 #include "base/CatchExeception.h"
 #include "ntfs/FindFileFromLogFile.h"
 #include "ntfs/NTFSBytes.h"
+#include "ntfs/NTFSClusterBitmap.h"
 #include "ntfs/NTFSFileNode.h"
 #include "ntfs/NTFSFileProperties.h"
 #include "ntfs/NTFSFilePropertiesBuilder.h"
@@ -108,6 +109,10 @@ ResultCode CNTFSQuickSearch::QuickSearchFiles(IStorageDevice* device, IProgress*
   m_partition.SetSectorsperCluster(spc);
 
   if (!GetMFTInfo()) return kNoMFTRuns;
+
+  m_bitmap = CNTFSClusterBitmap::Load(*device, 0, spc, recordBytes, m_mftRuns,
+                                      m_geometry.GetVolumeBytes() / m_geometry.GetClusterBytes());
+  m_bitmapLoaded = m_bitmap != nullptr;
 
   if (m_builder != nullptr) m_builder->AddSearcherInfo(SEARCHER_TYPE_NTFS, 5);
 
@@ -319,6 +324,7 @@ ResultCode CNTFSQuickSearch::BuildFileNodeFromMFTFileRecord() {
   }
   m_deferred.clear();
   m_extensionsByBase.clear();
+  m_bitmap.reset();
 
   if (m_builder != nullptr) {
     m_builder->SetPartitonDevice(&m_partition, m_device);
@@ -431,7 +437,10 @@ void CNTFSQuickSearch::BuildFileNode(uint8_t* record, int bytes, int64_t recordN
                                                                                           static_cast<uint8_t>(units));
   }
   properties->SetExtendFileRecordInfoList(std::move(extensions));
-  CreateFileNode(properties, info);
+  const bool taken =
+      deleted && !info.IsDirectory() && m_bitmap != nullptr && m_bitmap->ReachesClustersInUse(*properties);
+  if (taken) ++m_counters.clustersTaken;
+  CreateFileNode(properties, info, taken);
 }
 
 void CNTFSQuickSearch::BuildDeferredFileNodes() {
@@ -443,13 +452,14 @@ void CNTFSQuickSearch::BuildDeferredFileNodes() {
   m_extensionsByBase.clear();
 }
 
-void CNTFSQuickSearch::CreateFileNode(CNTFSFileProperties* properties, const CCommonFileRecordInfo& info) {
+void CNTFSQuickSearch::CreateFileNode(CNTFSFileProperties* properties, const CCommonFileRecordInfo& info, bool unsure) {
   auto* node = new (std::nothrow) CNTFSFileNode();
   if (node == nullptr) {
     delete properties;
     return;
   }
   node->SetFileProperties(properties);
+  if (unsure) node->SetContentUnsure(true);
   node->SetCurrentNodeID(info.GetMFTFileRecordNumber());
   node->SetParentNodeID(info.GetFileRecordNumberofParentDirectory());
   ++m_counters.nodesMade;

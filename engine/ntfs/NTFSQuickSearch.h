@@ -21,6 +21,11 @@
 // clusters or records are not whole device sectors, is refused with
 // kNoMFTRuns: the table cannot be walked record by record on such a device.
 //
+// A deleted file whose runs reach clusters that the volume's $Bitmap now
+// gives to other files (or to the volume's own) is marked content-unsure:
+// its copy is made for the user to judge, never reported recovered. Without
+// a believable $Bitmap no file is marked (CNTFSClusterBitmap).
+//
 // Unreadable parts of the table are read as zeros (their records are
 // skipped), logged once per failed read, and the last progress record then
 // carries kMFTReadFailed in its error field; the scan itself still answers
@@ -41,6 +46,7 @@
 
 class CCommonFileRecordInfo;
 class CFindFileFromLogFile;
+class CNTFSClusterBitmap;
 class CNTFSFileProperties;
 
 class CNTFSQuickSearch : public IQuickFileSystemSearchController {
@@ -65,6 +71,7 @@ class CNTFSQuickSearch : public IQuickFileSystemSearchController {
     int64_t nodesRefused = 0;    // of those, refused and released
     int64_t failedReads = 0;     // reads of the table that failed
     int64_t logFileQueries = 0;  // deleted files of size 0 offered to the log finder
+    int64_t clustersTaken = 0;   // deleted files whose clusters $Bitmap gives to others
   };
 
   CNTFSQuickSearch();
@@ -99,6 +106,9 @@ class CNTFSQuickSearch : public IQuickFileSystemSearchController {
   uint32_t GetSectorsPerFileRecord() const { return m_sectorsPerRecord; }
   uint32_t GetFileRecordsPerSector() const { return m_recordsPerSector; }
   const Counters& GetCounters() const { return m_counters; }
+  // Whether the volume's $Bitmap was read and believed (deleted files are
+  // then held against it).
+  bool HasClusterBitmap() const { return m_bitmapLoaded; }
 
  private:
   bool ReadBootSector();
@@ -114,7 +124,7 @@ class CNTFSQuickSearch : public IQuickFileSystemSearchController {
   void BuildFileNodeFromRecord(uint8_t* record, int bytes, int64_t recordNumber, int64_t sector);
   void BuildFileNode(uint8_t* record, int bytes, int64_t recordNumber, int64_t sector, bool withUnlistedExtensions);
   void BuildDeferredFileNodes();
-  void CreateFileNode(CNTFSFileProperties* properties, const CCommonFileRecordInfo& info);
+  void CreateFileNode(CNTFSFileProperties* properties, const CCommonFileRecordInfo& info, bool unsure);
   void Report(uint32_t status, uint64_t total, uint64_t current, ResultCode error);
 
   IDirecotryTreeBuilder* m_builder = nullptr;  // not owned
@@ -122,6 +132,10 @@ class CNTFSQuickSearch : public IQuickFileSystemSearchController {
   IProgress* m_progress = nullptr;             // not owned
   CSearchedPartitionInfo m_partition;
   std::unique_ptr<CFindFileFromLogFile> m_logFinder;
+  // The volume's allocation record, for the deleted files' runs; null when
+  // it cannot be believed.
+  std::unique_ptr<CNTFSClusterBitmap> m_bitmap;
+  bool m_bitmapLoaded = false;
   CNTFSDBR m_dbr;
   CNTFSGeometry m_geometry;
   CNTFSDataRunList m_mftRuns;

@@ -11,4 +11,15 @@ std::string EnsureFixtures() {
                                      FixtureDir());
 }
 
+#ifdef CLIPMENDER_NTFS_REUSE_FIXTURE_DIR
+std::filesystem::path ReuseFixtureDir() {
+  return conformance::FixtureDir("CLIPMENDER_NTFS_REUSE_FIXTURES", CLIPMENDER_NTFS_REUSE_FIXTURE_DIR);
+}
+
+std::string EnsureReuseFixtures() {
+  return conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/ntfs-reuse/make-ntfs-reuse-images.sh",
+                                     ReuseFixtureDir());
+}
+#endif
+
 }  // namespace ntfsfixtures

@@ -13,6 +13,9 @@ namespace ntfsfixtures {
 std::filesystem::path FixtureDir();
 // Builds the images unless they are ready; empty when they are, else why not.
 std::string EnsureFixtures();
+// The same for tests/fixtures/ntfs-reuse (CLIPMENDER_NTFS_REUSE_FIXTURES).
+std::filesystem::path ReuseFixtureDir();
+std::string EnsureReuseFixtures();
 
 }  // namespace ntfsfixtures
 

@@ -2,7 +2,8 @@
 // every cluster size, 4096-byte sectors, a loop device, inside an MBR disk,
 // cut short, with $MFT's first record zeroed (read through $MFTMirr), with a
 // file whose stream is larger than the volume, and the file spread over
-// thousands of runs in extension records.
+// thousands of runs in extension records; deleted files whose clusters newer
+// files took, and a live file whose run runs past the volume's end.
 #include <algorithm>
 
 #include "NtfsFixtures.h"
@@ -63,6 +64,41 @@ std::vector<Row> Rows() {
     cut.keep = 0.4;
     rows.push_back(cut);
   }
+  // The complete scan judges the stream larger than the volume as the quick
+  // scan does: listed, empty.
+  Row huge = row("hugesparse_complete", "hugesparse", "hugesparse");
+  huge.complete = true;
+  rows.push_back(huge);
+
+  // Deleted files whose clusters newer files took copy out but are reported
+  // failed; those whose clusters stayed free come back whole. Also from the
+  // disk whose table is gone, and with a live file whose run runs past the
+  // volume's end.
+  const auto reuse = ntfsfixtures::ReuseFixtureDir();
+  auto reuseRow = [&](std::string name, const std::string& image, bool complete) {
+    Row r;
+    r.name = std::move(name);
+    r.image = reuse / (image + ".img");
+    r.expect = reuse / (image + ".img.expect.tsv");
+    r.complete = complete;
+    r.prepare = ntfsfixtures::EnsureReuseFixtures;
+    return r;
+  };
+  rows.push_back(reuseRow("reuse", "reuse", false));
+  Row reuseWide = reuseRow("reuse_4096_loop", "reuse", false);
+  reuseWide.sectorSize = 4096;
+  reuseWide.through = Through::kLoop;
+  rows.push_back(reuseWide);
+  rows.push_back(reuseRow("reuse_complete", "reuse", true));
+  Row disk = reuseRow("reuse_disk_complete", "reuse-disk", true);
+  disk.volumeAt = 2048 * 512;
+  rows.push_back(disk);
+  // The same disk in an enclosure that shows 4096-byte sectors.
+  disk.name = "reuse_disk_complete_4096";
+  disk.sectorSize = 4096;
+  rows.push_back(disk);
+  rows.push_back(reuseRow("runpast", "runpast", false));
+  rows.push_back(reuseRow("runpast_complete", "runpast", true));
   return rows;
 }
 

@@ -1,0 +1,235 @@
+#include "ntfs/NTFSClusterBitmap.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "StorageDevice.h"
+#include "ntfs/NTFSDataRunList.h"
+#include "ntfs/NTFSFileProperties.h"
+#include "ntfs/NTFSFilePropertiesBuilder.h"
+#include "ntfs/NTFSFileRecord.h"
+#include "ntfs/NTFSMultiFileRecord.h"
+
+namespace {
+
+constexpr int64_t kBitmapRecord = 6;
+
+}  // namespace
+
+std::unique_ptr<CNTFSClusterBitmap> CNTFSClusterBitmap::Load(IStorageDevice& device, int64_t volumeStart,
+                                                             uint32_t sectorsPerCluster, uint32_t recordBytes,
+                                                             const CNTFSDataRunList& mftRuns, uint64_t clusters) {
+  const uint32_t sectorSize = device.GetSectorSize();
+  if (sectorSize == 0 || sectorsPerCluster == 0 || sectorsPerCluster > 255 || clusters == 0 || volumeStart < 0 ||
+      recordBytes < 1024 || recordBytes > 4096) {
+    return nullptr;
+  }
+  const uint64_t clusterBytes = uint64_t{sectorsPerCluster} * sectorSize;
+  uint64_t volumeBytes;
+  if (__builtin_mul_overflow(clusters, clusterBytes, &volumeBytes) || volumeBytes > INT64_MAX) return nullptr;
+
+  // Record 6, where the format puts the bitmap's record.
+  const bool shared = recordBytes < sectorSize;
+  if (shared ? sectorSize % recordBytes != 0 : recordBytes % sectorSize != 0) return nullptr;
+  const uint32_t spr = shared ? 0 : recordBytes / sectorSize;
+  const uint32_t rps = shared ? sectorSize / recordBytes : 1;
+  const auto spc = static_cast<uint8_t>(sectorsPerCluster);
+  const int64_t sector = CNTFSMultiFileRecord::GetFileRecordStartSectorfromMFTNumber(
+      kBitmapRecord, spc, volumeStart, &mftRuns, static_cast<uint8_t>(spr), rps);
+  if (sector < 0 || sector >= device.GetTotalSectors()) return nullptr;
+  std::vector<uint8_t> read(std::max(recordBytes, sectorSize), 0);
+  if (device.ReadSector(read.data(), sector, shared ? 1 : spr) == 0) return nullptr;
+  std::vector<uint8_t> record(read.begin() + (shared ? (kBitmapRecord % rps) * recordBytes : 0),
+                              read.begin() + (shared ? (kBitmapRecord % rps) * recordBytes : 0) + recordBytes);
+  const int size = static_cast<int>(recordBytes);
+  {
+    CNTFSFileRecord view(record.data(), size, 0);
+    if (!view.IsValid() || !view.IsUpdateSequenceUndone() || !view.IsinUse() || view.IsExtendFileRecord()) {
+      return nullptr;
+    }
+    if (view.HasXPNumberOfthisMFTRecord() && view.GetXPNumberOfthisMFTRecord() != kBitmapRecord) return nullptr;
+  }
+  auto extensions = CNTFSMultiFileRecord::InitExtendFileRecord(record.data(), recordBytes, sector, spc, volumeStart,
+                                                               device, &mftRuns, static_cast<uint8_t>(spr), rps);
+  CNTFSMultiFileRecord set(record.data(), recordBytes, sector, &device, extensions.get(), kBitmapRecord);
+  int64_t parent = -1;
+  std::unique_ptr<CNTFSFileProperties> properties(CNTFSFilePropertiesBuilder::BuildFileProperties(
+      sector, set, static_cast<int64_t>(clusterBytes), &parent, nullptr, volumeBytes));
+  if (properties == nullptr || properties->GetFileName() == nullptr ||
+      std::strcmp(properties->GetFileName(), "$Bitmap") != 0 || properties->IsSizeDamaged() ||
+      (properties->GetState() & CNTFSFileProperties::kStateDeleted) != 0) {
+    return nullptr;
+  }
+  const CCompressedDataRunList* packed = properties->GetCompressedDataRunList();
+  if (packed == nullptr || packed->GetResidentOffset() != 0) return nullptr;
+  // A bit for every cluster, and no more than a little padding beyond.
+  const uint64_t need = (clusters + 7) / 8;
+  const auto streamBytes = static_cast<uint64_t>(properties->GetSize());
+  if (streamBytes < need || streamBytes - need > clusterBytes + 8) return nullptr;
+
+  std::unique_ptr<CNTFSClusterBitmap> bitmap(new (std::nothrow) CNTFSClusterBitmap());
+  if (bitmap == nullptr) return nullptr;
+  bitmap->m_device = &device;
+  bitmap->m_volumeStart = volumeStart;
+  bitmap->m_sectorSize = sectorSize;
+  bitmap->m_sectorsPerCluster = sectorsPerCluster;
+  bitmap->m_clusters = clusters;
+  bitmap->m_streamBytes = streamBytes;
+  if (IDataRunList* list = properties->GetDataRunList()) {
+    for (const DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext()) {
+      // The bitmap has no holes: a hole is damage.
+      if (run->IsSparse() || run->length <= 0) {
+        list->Release();
+        return nullptr;
+      }
+      bitmap->m_runs.push_back(*run);
+    }
+    list->Release();
+  }
+  uint64_t held = 0;
+  for (const DataRun& run : bitmap->m_runs) held += static_cast<uint64_t>(run.length) * clusterBytes;
+  if (held < streamBytes) return nullptr;
+
+  // Believable only when what every volume holds is set: the boot sector,
+  // the first records of the table, the bitmap's own clusters.
+  if (bitmap->AllInUse(0, 1) != 1) return nullptr;
+  const int64_t mftFirst = mftRuns.GetLCN(0);
+  if (mftFirst < 0 || bitmap->AllInUse(mftFirst, 1) != 1) return nullptr;
+  for (const DataRun& run : bitmap->m_runs) {
+    if (bitmap->AllInUse(run.start, run.length) != 1) return nullptr;
+  }
+  return bitmap;
+}
+
+size_t CNTFSClusterBitmap::GetBytesHeld() const {
+  size_t bytes = 0;
+  for (const Piece& piece : m_pieces) bytes += piece.bytes.capacity();
+  return bytes;
+}
+
+bool CNTFSClusterBitmap::ReadStream(uint64_t offset, uint8_t* out, uint32_t bytes) {
+  const uint64_t clusterBytes = uint64_t{m_sectorsPerCluster} * m_sectorSize;
+  uint64_t runStart = 0;  // stream byte where the run begins
+  uint32_t done = 0;
+  for (const DataRun& run : m_runs) {
+    const uint64_t runBytes = static_cast<uint64_t>(run.length) * clusterBytes;
+    if (offset + done >= runStart + runBytes) {
+      runStart += runBytes;
+      continue;
+    }
+    while (done < bytes && offset + done < runStart + runBytes) {
+      const uint64_t inRun = offset + done - runStart;
+      // Whole sectors from the run; the stream offsets asked are sector
+      // aligned, and so are the pieces' lengths but the last.
+      const uint64_t sector = static_cast<uint64_t>(m_volumeStart) +
+                              static_cast<uint64_t>(run.start) * m_sectorsPerCluster + inRun / m_sectorSize;
+      const uint64_t left = std::min<uint64_t>(bytes - done, runStart + runBytes - (offset + done));
+      const uint64_t sectors = std::min<uint64_t>((left + m_sectorSize - 1) / m_sectorSize, 128);
+      if (sector + sectors > static_cast<uint64_t>(m_device->GetTotalSectors())) return false;
+      std::vector<uint8_t> buffer(sectors * m_sectorSize);
+      if (m_device->ReadSector(buffer.data(), static_cast<int64_t>(sector), static_cast<int64_t>(sectors)) == 0) {
+        return false;
+      }
+      const uint64_t take = std::min<uint64_t>(left, sectors * m_sectorSize);
+      std::memcpy(out + done, buffer.data(), take);
+      done += static_cast<uint32_t>(take);
+    }
+    if (done == bytes) return true;
+    runStart += runBytes;
+  }
+  return done == bytes;
+}
+
+const CNTFSClusterBitmap::Piece* CNTFSClusterBitmap::PieceAt(uint64_t index) {
+  auto known = m_byIndex.find(index);
+  if (known != m_byIndex.end()) {
+    m_pieces.splice(m_pieces.begin(), m_pieces, known->second);
+    return known->second->readable ? &*known->second : nullptr;
+  }
+  const uint64_t offset = index * kPieceBytes;
+  if (offset >= m_streamBytes) return nullptr;
+  if (m_pieces.size() >= kMaxPieces) {
+    m_byIndex.erase(m_pieces.back().index);
+    m_pieces.pop_back();
+  }
+  Piece piece;
+  piece.index = index;
+  const auto bytes = static_cast<uint32_t>(std::min<uint64_t>(kPieceBytes, m_streamBytes - offset));
+  try {
+    piece.bytes.assign(bytes, 0);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  ++m_piecesRead;
+  piece.readable = ReadStream(offset, piece.bytes.data(), bytes);
+  // An unreadable piece is remembered as such, without its bytes.
+  if (!piece.readable) piece.bytes = std::vector<uint8_t>();
+  if (piece.readable) {
+    piece.allClear = std::all_of(piece.bytes.begin(), piece.bytes.end(), [](uint8_t b) { return b == 0; });
+    piece.allSet = std::all_of(piece.bytes.begin(), piece.bytes.end(), [](uint8_t b) { return b == 0xFF; });
+  }
+  m_pieces.push_front(std::move(piece));
+  m_byIndex[index] = m_pieces.begin();
+  return m_pieces.front().readable ? &m_pieces.front() : nullptr;
+}
+
+int CNTFSClusterBitmap::Scan(int64_t lcn, int64_t count, bool any) {
+  if (lcn < 0 || count <= 0 || static_cast<uint64_t>(lcn) >= m_clusters ||
+      static_cast<uint64_t>(count) > m_clusters - static_cast<uint64_t>(lcn)) {
+    return -1;
+  }
+  constexpr uint64_t kPieceBits = uint64_t{kPieceBytes} * 8;
+  uint64_t bit = static_cast<uint64_t>(lcn);
+  const uint64_t end = bit + static_cast<uint64_t>(count);
+  while (bit < end) {
+    const Piece* piece = PieceAt(bit / kPieceBits);
+    if (piece == nullptr) return -1;
+    const uint64_t pieceEnd = std::min(end, (bit / kPieceBits + 1) * kPieceBits);
+    if (bit % kPieceBits == 0 && pieceEnd - bit == piece->bytes.size() * 8) {
+      if (any ? !piece->allClear : !piece->allSet) return any ? 1 : 0;
+      bit = pieceEnd;
+      continue;
+    }
+    for (; bit < pieceEnd; ++bit) {
+      const uint64_t at = bit % kPieceBits;
+      // Whole words, then whole bytes, at once where the range allows.
+      if (at % 64 == 0 && bit + 64 <= pieceEnd) {
+        uint64_t word;
+        std::memcpy(&word, piece->bytes.data() + at / 8, sizeof word);
+        if (any ? word != 0 : word != UINT64_MAX) return any ? 1 : 0;
+        bit += 63;
+        continue;
+      }
+      if (at % 8 == 0 && bit + 8 <= pieceEnd) {
+        const uint8_t byte = piece->bytes[at / 8];
+        if (any ? byte != 0 : byte != 0xFF) return any ? 1 : 0;
+        bit += 7;
+        continue;
+      }
+      const bool set = (piece->bytes[at / 8] >> (at % 8) & 1) != 0;
+      if (set == any) return any ? 1 : 0;
+    }
+  }
+  return any ? 0 : 1;
+}
+
+int CNTFSClusterBitmap::AnyInUse(int64_t lcn, int64_t count) { return Scan(lcn, count, true); }
+
+int CNTFSClusterBitmap::AllInUse(int64_t lcn, int64_t count) { return Scan(lcn, count, false); }
+
+bool CNTFSClusterBitmap::ReachesClustersInUse(CNTFSFileProperties& properties) {
+  const CCompressedDataRunList* packed = properties.GetCompressedDataRunList();
+  // Resident data lives in the file's own record: no cluster of its own.
+  if (packed == nullptr || packed->GetResidentOffset() != 0) return false;
+  IDataRunList* list = properties.GetDataRunList();
+  if (list == nullptr) return false;
+  bool reached = false;
+  if (list->IsResident() == 0) {
+    for (const DataRun* run = list->GetFirst(); run != nullptr && !reached; run = list->GetNext()) {
+      if (!run->IsSparse() && run->length > 0) reached = AnyInUse(run->start, run->length) == 1;
+    }
+  }
+  list->Release();
+  return reached;
+}
