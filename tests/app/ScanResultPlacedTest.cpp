@@ -90,6 +90,44 @@ std::vector<std::string> FileLines(const std::string& output) {
   return lines;
 }
 
+// A scan of `device` saved with its files copied out, then loaded in another
+// process and copied out again.
+struct RoundTrip {
+  testsupport::CommandResult scanned, recovered;
+  std::vector<std::string> before, after;  // the "ok"/"failed" lines
+  std::map<std::string, std::string> fresh, loaded;
+};
+
+RoundTrip ScanSaveLoad(const std::string& device, bool deep, const fs::path& work) {
+  const std::string tool = CLIPMENDER_RSF_ROUNDTRIP;
+  const fs::path fresh = work / "fresh", loaded = work / "loaded", rsf = work / "r.rsf";
+  RoundTrip out;
+  out.scanned =
+      testsupport::RunCommand(ShellQuote(tool) + " scan " + (deep ? "--deep " : "") + "--recover-to " +
+                              ShellQuote(fresh.string()) + " " + ShellQuote(device) + " " + ShellQuote(rsf.string()));
+  out.recovered = testsupport::RunCommand(ShellQuote(tool) + " recover " + ShellQuote(rsf.string()) + " " +
+                                          ShellQuote(loaded.string()));
+  out.before = FileLines(out.scanned.output);
+  out.after = FileLines(out.recovered.output);
+  out.fresh = conformance::HashAll(fresh);
+  out.loaded = conformance::HashAll(loaded);
+  return out;
+}
+
+// The same files, each copied out, with the same bytes.
+void ExpectSameCopies(const RoundTrip& trip) {
+  EXPECT_EQ(trip.after, trip.before);
+  EXPECT_EQ(trip.fresh.size(), trip.before.size());
+  for (const auto& [path, sha] : trip.fresh) {
+    const auto it = trip.loaded.find(path);
+    if (it == trip.loaded.end()) {
+      ADD_FAILURE() << path << " not copied out of the loaded result";
+    } else {
+      EXPECT_EQ(it->second, sha) << path << " differs once loaded";
+    }
+  }
+}
+
 class PlacedRoundTrip : public testing::TestWithParam<Case> {};
 
 TEST_P(PlacedRoundTrip, LoadedTreesCopyOutTheBytesTheScanCopiedOut) {
@@ -125,35 +163,16 @@ TEST_P(PlacedRoundTrip, LoadedTreesCopyOutTheBytesTheScanCopiedOut) {
     device = loop.Partition(number);
   }
 
-  const std::string tool = CLIPMENDER_RSF_ROUNDTRIP;
-  const fs::path fresh = work.path() / "fresh", loaded = work.path() / "loaded", rsf = work.path() / "r.rsf";
-  const auto scanned = testsupport::RunCommand(
-      ShellQuote(tool) + " scan " + (c.kind == Kind::kDeepZeroed ? "--deep " : "") + "--recover-to " +
-      ShellQuote(fresh.string()) + " " + ShellQuote(device) + " " + ShellQuote(rsf.string()));
-  ASSERT_EQ(scanned.exitCode, 0) << scanned.output;
-  const auto recovered = testsupport::RunCommand(ShellQuote(tool) + " recover " + ShellQuote(rsf.string()) + " " +
-                                                 ShellQuote(loaded.string()));
-  EXPECT_EQ(recovered.exitCode, 0) << recovered.output;
-
-  // The same files, each copied out, with the same bytes.
-  const std::vector<std::string> before = FileLines(scanned.output), after = FileLines(recovered.output);
-  EXPECT_EQ(after, before);
-  ASSERT_FALSE(before.empty());
-  const auto freshHashes = conformance::HashAll(fresh), loadedHashes = conformance::HashAll(loaded);
-  EXPECT_EQ(freshHashes.size(), before.size());
-  for (const auto& [path, sha] : freshHashes) {
-    const auto it = loadedHashes.find(path);
-    if (it == loadedHashes.end()) {
-      ADD_FAILURE() << path << " not copied out of the loaded result";
-    } else {
-      EXPECT_EQ(it->second, sha) << path << " differs once loaded";
-    }
-  }
+  const RoundTrip trip = ScanSaveLoad(device, c.kind == Kind::kDeepZeroed, work.path());
+  ASSERT_EQ(trip.scanned.exitCode, 0) << trip.scanned.output;
+  EXPECT_EQ(trip.recovered.exitCode, 0) << trip.recovered.output;
+  ASSERT_FALSE(trip.before.empty());
+  ExpectSameCopies(trip);
 
   // Every original of the volumes scanned is among them; a complete scan
   // needs only the live ones (deleted FAT entries lose their chains).
   std::set<std::string> copied;
-  for (const auto& [path, sha] : loadedHashes) copied.insert(sha);
+  for (const auto& [path, sha] : trip.loaded) copied.insert(sha);
   for (const Original& o : Originals(dir)) {
     if (c.kind == Kind::kOneVolume && o.fs != c.volume) continue;
     if (c.kind == Kind::kDeepZeroed && o.state != "live") continue;
@@ -197,30 +216,6 @@ TEST(PlacedRefused, ADiskWhoseTableMovedAVolumeIsNotReadFromTheWrongPlace) {
   EXPECT_NE(loaded.exitCode, 0);
   EXPECT_NE(loaded.output.find("load error 9"), std::string::npos) << loaded.output;
   EXPECT_TRUE(FileLines(loaded.output).empty());
-}
-
-// A scan of `device` saved with its files copied out, then loaded in another
-// process and copied out again.
-struct RoundTrip {
-  testsupport::CommandResult scanned, recovered;
-  std::vector<std::string> before, after;  // the "ok"/"failed" lines
-  std::map<std::string, std::string> fresh, loaded;
-};
-
-RoundTrip ScanSaveLoad(const std::string& device, bool deep, const fs::path& work) {
-  const std::string tool = CLIPMENDER_RSF_ROUNDTRIP;
-  const fs::path fresh = work / "fresh", loaded = work / "loaded", rsf = work / "r.rsf";
-  RoundTrip out;
-  out.scanned =
-      testsupport::RunCommand(ShellQuote(tool) + " scan " + (deep ? "--deep " : "") + "--recover-to " +
-                              ShellQuote(fresh.string()) + " " + ShellQuote(device) + " " + ShellQuote(rsf.string()));
-  out.recovered = testsupport::RunCommand(ShellQuote(tool) + " recover " + ShellQuote(rsf.string()) + " " +
-                                          ShellQuote(loaded.string()));
-  out.before = FileLines(out.scanned.output);
-  out.after = FileLines(out.recovered.output);
-  out.fresh = conformance::HashAll(fresh);
-  out.loaded = conformance::HashAll(loaded);
-  return out;
 }
 
 struct Case4k {
@@ -292,16 +287,7 @@ TEST_P(PlacedRoundTrip4k, LoadedResultsCopyOutWhatTheScanCopiedOut) {
 
   ASSERT_EQ(trip.scanned.exitCode, 0) << trip.scanned.output;
   EXPECT_EQ(trip.recovered.exitCode, 0) << trip.recovered.output;
-  EXPECT_EQ(trip.after, trip.before);
-  EXPECT_EQ(trip.fresh.size(), trip.before.size());
-  for (const auto& [path, sha] : trip.fresh) {
-    const auto it = trip.loaded.find(path);
-    if (it == trip.loaded.end()) {
-      ADD_FAILURE() << path << " not copied out of the loaded result";
-    } else {
-      EXPECT_EQ(it->second, sha) << path << " differs once loaded";
-    }
-  }
+  ExpectSameCopies(trip);
   // Every original of the volumes scanned is among them; a complete scan
   // needs only the live ones.
   std::set<std::string> copied;
