@@ -30,29 +30,38 @@ uint32_t Le32At(const uint8_t* bytes) {
 // A loaded node's record sector may hold several file records (records of
 // 1 KiB in a 4 KiB sector: a volume of 512-byte sectors on a device of larger
 // ones, scanned in the device's sectors). The node's own is the one at its
-// number's place, and it must carry that number (kept at 0x2C by records
-// whose update sequence starts at 0x30 or later): its byte position, or
-// false when the sector is not shared (`*shared` false) or holds no record
-// of that number. Node IDs carry the record number in their low 48 bits.
+// number's place for the record size the records there carry, and it must
+// carry that number (kept at 0x2C by records whose update sequence starts at
+// 0x30 or later): true with its byte position; false when no record there is
+// the node's, with `*shared` telling whether the sector begins with a record
+// smaller than itself (then none is read rather than another's). Node IDs
+// carry the record number in their low 48 bits.
 bool SharedRecordByte(IStorageDevice& device, int64_t sector, int64_t nodeID, bool* shared, uint64_t* byte) {
   *shared = false;
   const uint32_t sectorSize = device.GetSectorSize();
   if (sectorSize <= 512 || sector < 0 || sector >= device.GetTotalSectors()) return false;
   std::vector<uint8_t> bytes(sectorSize);
-  if (device.ReadSector(bytes.data(), sector, 1) == 0 || std::memcmp(bytes.data(), "FILE", 4) != 0) return false;
-  const uint32_t recordSize = Le32At(bytes.data() + 0x1C);
-  if (recordSize < 512 || recordSize >= sectorSize || sectorSize % recordSize != 0) return false;
-  *shared = true;
+  if (device.ReadSector(bytes.data(), sector, 1) == 0) return false;
+  const bool firstIsRecord = std::memcmp(bytes.data(), "FILE", 4) == 0;
+  // A record as large as the sector, or larger: nothing shares it.
+  if (firstIsRecord && Le32At(bytes.data() + 0x1C) >= sectorSize) return false;
+  *shared = firstIsRecord;
   if (nodeID < 0) return false;
   const uint64_t number = static_cast<uint64_t>(nodeID) & 0x0000FFFFFFFFFFFFULL;
-  const size_t slot = static_cast<size_t>(number % (sectorSize / recordSize)) * recordSize;
-  const uint8_t* record = bytes.data() + slot;
-  const uint32_t sequenceOffset = uint32_t{record[4]} | uint32_t{record[5]} << 8;
-  if (std::memcmp(record, "FILE", 4) != 0 || sequenceOffset < 0x30 || Le32At(record + 0x2C) != (number & 0xFFFFFFFF)) {
-    return false;
+  for (const uint32_t recordSize : {1024u, 512u, 2048u}) {
+    if (recordSize >= sectorSize || sectorSize % recordSize != 0) continue;
+    const size_t slot = static_cast<size_t>(number % (sectorSize / recordSize)) * recordSize;
+    const uint8_t* record = bytes.data() + slot;
+    const uint32_t sequenceOffset = uint32_t{record[4]} | uint32_t{record[5]} << 8;
+    if (std::memcmp(record, "FILE", 4) != 0 || Le32At(record + 0x1C) != recordSize || sequenceOffset < 0x30 ||
+        Le32At(record + 0x2C) != (number & 0xFFFFFFFF)) {
+      continue;
+    }
+    *shared = true;
+    *byte = static_cast<uint64_t>(sector) * sectorSize + slot;
+    return true;
   }
-  *byte = static_cast<uint64_t>(sector) * sectorSize + slot;
-  return true;
+  return false;
 }
 
 }  // namespace
