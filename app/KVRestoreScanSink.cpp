@@ -222,23 +222,24 @@ void KVRestoreScanSink::ReplayRoots(RecordReader& reader, IDirecotryTreeBuilder*
       partitions.push_back(std::move(partition));
     }
 
-    // Where each node's runs count from, as copy-out picks it: the record of
-    // its partition index, else the first one; none for the index of a
-    // record left out. Copies, kept for the tree: the records themselves go
-    // to the partition lists below.
-    std::vector<CSearchedPartitionInfo> judgedBy;
+    // Where each node's runs count from: the tree's record of its partition
+    // index, else the tree's first one; none for the index of a record left
+    // out. Each node keeps its copy, and copy-out reads it through that one
+    // (another tree of the searcher may have a record of the same index):
+    // the records themselves go to the partition lists below.
+    std::vector<std::shared_ptr<const CSearchedPartitionInfo>> judgedBy;
     std::map<uint16_t, size_t> byIndex;
     if (mine) {
       judgedBy.reserve(partitions.size());
       for (const auto& partition : partitions) {
         byIndex.try_emplace(partition->GetPartitionIndex(), judgedBy.size());
-        judgedBy.push_back(*partition);
+        judgedBy.push_back(std::make_shared<const CSearchedPartitionInfo>(*partition));
       }
     }
-    const auto partitionOf = [&](uint16_t index) -> const CSearchedPartitionInfo* {
+    const auto partitionOf = [&](uint16_t index) -> std::shared_ptr<const CSearchedPartitionInfo> {
       if (unplaced.count(index) != 0 || judgedBy.empty()) return nullptr;
       const auto at = byIndex.find(index);
-      return &judgedBy[at != byIndex.end() ? at->second : 0];
+      return judgedBy[at != byIndex.end() ? at->second : 0];
     };
 
     HFSPlusVolumes hfs;

@@ -196,12 +196,9 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
         std::error_code error;
         const uint64_t size = FileSize(node);
         const uint64_t copied = fs::file_size(destination, error);
-        if (result::IsFailure(result) && result::Error(result) == result::kErrNoReader && size == 0 && !error &&
-            copied == 0) {
-          // A file of no bytes has no runs to read: the empty copy the
-          // engine made is all of it.
-          result = 0;
-        } else if (!result::IsFailure(result) && (error || copied < size) && StopAsked()) {
+        // An empty file's copy answers 0; no reader for any other file (one a
+        // load cut to nothing included) fails it, whatever it left behind.
+        if (!result::IsFailure(result) && (error || copied < size) && StopAsked()) {
           // The user stopped in the middle of this file: the engine left
           // off where it was, and what it wrote is no recovered file.
           fs::remove(destination, error);

@@ -98,7 +98,8 @@ RestoreFileNode::RestoreFileNode(const RestoreFileNode& other)
       m_deleted(other.m_deleted),
       m_impossible(other.m_impossible),
       m_timeDropped(other.m_timeDropped),
-      m_hfsVolume(other.m_hfsVolume) {}
+      m_hfsVolume(other.m_hfsVolume),
+      m_judgedBy(other.m_judgedBy) {}
 
 RestoreFileNode::~RestoreFileNode() = default;
 
@@ -198,17 +199,23 @@ RestoreFileNode* RestoreFileNode::ReadFileNode(RecordReader& reader, RestoreFile
   return node;
 }
 
-RecordVerdict RestoreFileNode::Judge(const CSearchedPartitionInfo* partition, const DeviceExtent& device,
+RecordVerdict RestoreFileNode::Judge(std::shared_ptr<const CSearchedPartitionInfo> judgedBy, const DeviceExtent& device,
                                      bool decodedSize) {
+  m_judgedBy = std::move(judgedBy);
+  const CSearchedPartitionInfo* partition = m_judgedBy.get();
   if (m_impossible) return RecordVerdict::kLeftOut;
   bool cut = m_timeDropped;
   IDataRunList* list = GetDataRunList();
   if (list != nullptr && list->IsResident() != 0) {
-    // The first run's start is the device sector of the record that keeps
-    // the content.
+    // The first run's start is the sector of the record that keeps the
+    // content, in the partition record's sectors (a complete scan counts a
+    // volume of 512-byte sectors in them on a disk of larger ones): copy-out
+    // reads it there, and through no record at all when there is none.
     const DataRun* first = list->GetFirst();
-    if (first == nullptr || first->start < 0 ||
-        (device.sectors != 0 && static_cast<uint64_t>(first->start) >= device.sectors)) {
+    uint64_t byte = 0;
+    if (partition == nullptr || first == nullptr || first->start < 0 ||
+        __builtin_mul_overflow(static_cast<uint64_t>(first->start), uint64_t{partition->GetSectorSize()}, &byte) ||
+        (device.bytes != 0 && byte >= device.bytes)) {
       return RecordVerdict::kLeftOut;
     }
     if (m_directory == 0 && m_size > kMaxResidentBytes) {

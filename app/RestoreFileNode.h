@@ -15,6 +15,7 @@
 #include <string>
 
 #include "FileNode.h"
+#include "copyout/CDataRecovery.h"
 
 class CSearchedPartitionInfo;
 
@@ -53,7 +54,9 @@ class ReopenedHFSPlusVolume {
   std::unique_ptr<CHFSPlusVolume> m_volume;
 };
 
-class RestoreFileNode : public CFileNode {
+// Copy-out reads a node through the partition record it was judged against
+// (IJudgedPartitionNode), which it keeps.
+class RestoreFileNode : public CFileNode, public IJudgedPartitionNode {
  public:
   // Node and parent IDs 0, no run list, no name.
   RestoreFileNode();
@@ -93,14 +96,20 @@ class RestoreFileNode : public CFileNode {
   bool DroppedATime() const { return m_timeDropped; }
 
   // Judges the record against the device it was loaded on, through
-  // `partition` (where its runs count their clusters from; null when its
-  // tree has none): impossible fields, or runs that nothing places, leave it
-  // out; runs the device cannot hold are left out from the first such one
-  // on, a size above what the runs hold is cut to it (the node is then
-  // marked size-damaged), and so is a time no clock shows. Folders are not
-  // judged by size. `decodedSize`: the size is that of decompressed data,
-  // which its runs do not bound; it is bounded by the device.
-  RecordVerdict Judge(const CSearchedPartitionInfo* partition, const DeviceExtent& device, bool decodedSize);
+  // `partition` (where its runs count their clusters from, in the record's
+  // sectors, and the record sector of a resident list counts in the same
+  // sectors from the device's start; null when its tree has none), which
+  // the node keeps to be read through: impossible fields, or runs or a
+  // resident list that nothing places, leave it out; runs the device cannot
+  // hold are left out from the first such one on, a size above what the
+  // runs hold is cut to it (the node is then marked size-damaged), and so is
+  // a time no clock shows. Folders are not judged by size. `decodedSize`:
+  // the size is that of decompressed data, which its runs do not bound; it
+  // is bounded by the device.
+  RecordVerdict Judge(std::shared_ptr<const CSearchedPartitionInfo> partition, const DeviceExtent& device,
+                      bool decodedSize);
+  // The record of the last Judge (null before one).
+  const CSearchedPartitionInfo* GetJudgedPartition() const override { return m_judgedBy.get(); }
   // Write one file record of `node`, or the system record of a tree's root,
   // into the archive's open frame; 1, or 0 when the archive did not take it
   // (its own failures throw CRSException).
@@ -125,6 +134,7 @@ class RestoreFileNode : public CFileNode {
   bool m_impossible = false;
   bool m_timeDropped = false;
   std::shared_ptr<ReopenedHFSPlusVolume> m_hfsVolume;
+  std::shared_ptr<const CSearchedPartitionInfo> m_judgedBy;
 };
 
 // The root record of one saved tree.

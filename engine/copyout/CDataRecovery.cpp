@@ -159,6 +159,12 @@ bool CDataRecovery::IsClusterSuit(CFileNode* node, const CSearchedPartitionInfo*
 
 CSearchedPartitionInfo* CDataRecovery::GetNodePartition(CFileNode* node) {
   if (m_partitions.empty()) return nullptr;
+  // The record a loaded node was judged against, whatever the others say:
+  // records of two trees may share an index, and the node's runs were found
+  // to fit only its own. The node keeps it for as long as it lives.
+  if (const auto* judged = dynamic_cast<const IJudgedPartitionNode*>(node); judged != nullptr) {
+    return const_cast<CSearchedPartitionInfo*>(judged->GetJudgedPartition());
+  }
   if (m_partitions.size() == 1 || m_partitionCount == 0 || node == nullptr) return m_partitions.front();
   const uint16_t index = node->GetBelongedPartition();
   for (uint32_t i = 0; i < m_partitionCount && i < m_partitions.size(); ++i) {
@@ -178,11 +184,16 @@ IFileReader* CDataRecovery::SetRecoverNode(IFileNode* node) {
   autolocker<mutex_locker> hold(m_lock);
   // Whatever happens below, the previous file is no longer the one to copy.
   DropReader();
+  m_emptyFile = false;
   if (node == nullptr || node->IsDirectory()) {
     RECOVERY_LOG("SetRecoverNode");
     return nullptr;
   }
   auto* fileNode = dynamic_cast<CFileNode*>(node);
+  // A file of no bytes has nothing to read: its empty copy is all of it.
+  // One cut to nothing (its runs lie where the device has no sectors) is
+  // not that file.
+  m_emptyFile = fileNode != nullptr && fileNode->GetFileSize() == 0 && !fileNode->IsSizeDamaged();
   if (fileNode == nullptr || m_partitionCount == 0) {
     RECOVERY_LOG("SetRecoverNode");
     return nullptr;
@@ -239,9 +250,16 @@ ResultCode CDataRecovery::RecoverTo(const char* path, IProgress* progress, int b
   if (m_reader == nullptr) {
     CDestinationFile empty;
     const bool opened = empty.Open(path);
+    if (!opened) {
+      RECOVERY_LOG("RecoverTo");
+      return COPYOUT_FAILURE(result::kErrDestinationNotOpened);
+    }
+    if (!empty.Close()) {
+      RECOVERY_LOG("RecoverTo");
+      return COPYOUT_FAILURE(result::kErrIO);
+    }
+    if (m_emptyFile) return 0;
     RECOVERY_LOG("RecoverTo");
-    if (!opened) return COPYOUT_FAILURE(result::kErrDestinationNotOpened);
-    empty.Close();
     return COPYOUT_FAILURE(result::kErrNoReader);
   }
   if (m_ntfsCompressed != 0 && m_reader->IsCompressFile() != 0) {

@@ -12,6 +12,18 @@
 class CFileNode;
 class CSearchedPartitionInfo;
 
+// A node that was judged against one partition record before it was shown
+// (a loaded scan result's): its runs count from that record, so it is read
+// through that record alone, never through another tree's record that
+// carries the same index, and through none when it has none.
+class IJudgedPartitionNode {
+ public:
+  virtual const CSearchedPartitionInfo* GetJudgedPartition() const = 0;
+
+ protected:
+  ~IJudgedPartitionNode() = default;
+};
+
 class CDataRecovery final : public IDataRecovery {
  public:
   static constexpr int kBufferSize = 0x400000;  // one copy chunk: 4 MiB
@@ -54,7 +66,7 @@ class CDataRecovery final : public IDataRecovery {
   IStorageDevice* GetDevice() const { return m_device; }
 
   // The record that a node's data is read through (see the .cpp for the
-  // rules); null when there is none.
+  // rules; a judged node's own record); null when there is none.
   CSearchedPartitionInfo* GetNodePartition(CFileNode* node);
   // Whether the NTFS compressed-data reader prepared the current file.
   bool IsNTFSCompressed() const { return m_ntfsCompressed != 0; }
@@ -78,5 +90,6 @@ class CDataRecovery final : public IDataRecovery {
   uint32_t m_partitionCount = 0;
   IStorageDevice* m_device = nullptr;
   uint32_t m_ntfsCompressed = 0;
+  bool m_emptyFile = false;  // the file set to copy is empty, and not cut to nothing
   mutex_locker m_lock;
 };

@@ -23,6 +23,47 @@ std::atomic<const ResidentDataReader*> g_residentReader{nullptr};
 // this is far more than any record can hold.
 constexpr uint32_t kResidentCapacity = 64 * 1024;
 
+uint32_t Le32At(const uint8_t* bytes) {
+  return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+}
+
+// A loaded node's record sector may hold several file records (records of
+// 1 KiB in a 4 KiB sector: a volume of 512-byte sectors on a device of larger
+// ones, scanned in the device's sectors). The node's own is the one at its
+// number's place for the record size the records there carry, and it must
+// carry that number (kept at 0x2C by records whose update sequence starts at
+// 0x30 or later): true with its byte position; false when no record there is
+// the node's, with `*shared` telling whether the sector begins with a record
+// smaller than itself (then none is read rather than another's). Node IDs
+// carry the record number in their low 48 bits.
+bool SharedRecordByte(IStorageDevice& device, int64_t sector, int64_t nodeID, bool* shared, uint64_t* byte) {
+  *shared = false;
+  const uint32_t sectorSize = device.GetSectorSize();
+  if (sectorSize <= 512 || sector < 0 || sector >= device.GetTotalSectors()) return false;
+  std::vector<uint8_t> bytes(sectorSize);
+  if (device.ReadSector(bytes.data(), sector, 1) == 0) return false;
+  const bool firstIsRecord = std::memcmp(bytes.data(), "FILE", 4) == 0;
+  // A record as large as the sector, or larger: nothing shares it.
+  if (firstIsRecord && Le32At(bytes.data() + 0x1C) >= sectorSize) return false;
+  *shared = firstIsRecord;
+  if (nodeID < 0) return false;
+  const uint64_t number = static_cast<uint64_t>(nodeID) & 0x0000FFFFFFFFFFFFULL;
+  for (const uint32_t recordSize : {1024u, 512u, 2048u}) {
+    if (recordSize >= sectorSize || sectorSize % recordSize != 0) continue;
+    const size_t slot = static_cast<size_t>(number % (sectorSize / recordSize)) * recordSize;
+    const uint8_t* record = bytes.data() + slot;
+    const uint32_t sequenceOffset = uint32_t{record[4]} | uint32_t{record[5]} << 8;
+    if (std::memcmp(record, "FILE", 4) != 0 || Le32At(record + 0x1C) != recordSize || sequenceOffset < 0x30 ||
+        Le32At(record + 0x2C) != (number & 0xFFFFFFFF)) {
+      continue;
+    }
+    *shared = true;
+    *byte = static_cast<uint64_t>(sector) * sectorSize + slot;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void SetResidentDataReader(const ResidentDataReader* reader) {
@@ -210,8 +251,24 @@ int CFileReader::ReadResidentData(long long offset, unsigned char* buffer, int l
       READER_LOG("ReadResidentData");
       return 0;
     }
-    copied = hook->fromRecordSector(static_cast<uint64_t>(Runs().front().start), *device, &streamLength, stream.data(),
-                                    kResidentCapacity);
+    uint64_t sector = static_cast<uint64_t>(Runs().front().start);
+    bool shared = false;
+    uint64_t byte = 0;
+    std::unique_ptr<CSectorSizeDevice> fine;
+    if (SharedRecordByte(*device, static_cast<int64_t>(sector), m_node->GetCurrentNodeID(), &shared, &byte)) {
+      // The record is read where it starts, in 512-byte sectors.
+      fine.reset(new (std::nothrow) CSectorSizeDevice(device, 512, 0));
+      if (fine == nullptr) {
+        READER_LOG("ReadResidentData");
+        return 0;
+      }
+      device = fine.get();
+      sector = byte / 512;
+    } else if (shared) {
+      READER_LOG("ReadResidentData");
+      return 0;
+    }
+    copied = hook->fromRecordSector(sector, *device, &streamLength, stream.data(), kResidentCapacity);
   }
   if (copied == 0) {
     READER_LOG("ReadResidentData");

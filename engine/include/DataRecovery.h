@@ -44,10 +44,12 @@ class IDataRecovery {
   // Writes the prepared file to `path` (created or truncated, mode 0666 less
   // the umask). `byteLimit` > 0 copies at most that many bytes from the start;
   // 0 or a negative value copies the whole file. Answers 0 on success and when
-  // the sink stopped the copy; 0xD02 (with an empty file created) when no
-  // reader is prepared; 0xF when the destination cannot be opened (or a byte
-  // limit is asked of an NTFS-compressed file); 5 for a null path; 1 when the
-  // destination fails otherwise or the compressed-data reader fails; 0xD04
+  // the sink stopped the copy, and for an empty file (size 0, not cut to
+  // nothing: its empty copy is the whole file); 0xD02 (with an empty file
+  // created) when no reader is prepared for any other; 0xF when the
+  // destination cannot be opened (or a byte limit is asked of an
+  // NTFS-compressed file); 5 for a null path; 1 when the destination fails
+  // otherwise or the compressed-data reader fails; 0xD04
   // when the destination holds only part of the file (a damaged compressed
   // stream, or reads that stopped delivering anything). Nothing is written
   // past what the file's runs describe, and zeros it reads (holes of a

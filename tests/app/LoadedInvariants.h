@@ -1,12 +1,16 @@
 // What no loaded scan result may show, however damaged its file: a file
-// larger than its runs hold, or runs outside the device it was loaded on.
-// A builder that sits in front of another one checks every node the replay
-// hands over, through the partition records the replay gives copy-out (the
-// one of the node's index, else the first), and counts what breaks the
-// rule. No gtest: the loader's fuzz target uses it too.
+// larger than its runs hold, runs outside the device it was loaded on, or a
+// file read through a partition record that is not one of its own tree's
+// (two trees of one searcher may carry records of the same index). A
+// builder that sits in front of another one checks every node the replay
+// hands over, through the record that copy-out (CDataRecovery over the
+// records the replay gives it) picks for the node, and counts what breaks
+// the rule. No gtest: the loader's fuzz target uses it too.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +19,8 @@
 #include "FileNode.h"
 #include "SearchedPartitionInfo.h"
 #include "app/KVRestoreScanSink.h"
+#include "copyout/CDataRecovery.h"
+#include "support/BytesDevice.h"
 
 namespace rsftest {
 
@@ -32,7 +38,14 @@ class InvariantBuilder final : public IDirecotryTreeBuilder {
     ++nodes;
     return inner_->AddNode(node, type);
   }
-  int AddSearcherInfo(_tagSearcherType type, int64_t root) override { return inner_->AddSearcherInfo(type, root); }
+  int AddSearcherInfo(_tagSearcherType type, int64_t root) override {
+    // The replay hands the tree's records over right after this: they are
+    // the ones from here to the end of the searcher's list.
+    treeType_ = type;
+    treeFirst_ = sink_.GetSearchedPartition(type).size();
+    copyOut_.reset();
+    return inner_->AddSearcherInfo(type, root);
+  }
   void FlashBuild(_tagSearcherType type) override { inner_->FlashBuild(type); }
   void Release() override {}
   void SetPartitonDevice(CSearchedPartitionInfo* p, IStorageDevice* d) override { inner_->SetPartitonDevice(p, d); }
@@ -49,14 +62,16 @@ class InvariantBuilder final : public IDirecotryTreeBuilder {
     if (file == nullptr) return;
     const std::string name = node->GetFileName() != nullptr ? node->GetFileName() : "";
     std::vector<CSearchedPartitionInfo*>& partitions = sink_.GetSearchedPartition(type);
-    const CSearchedPartitionInfo* partition = nullptr;
-    for (const CSearchedPartitionInfo* p : partitions) {
-      if (p->GetPartitionIndex() == file->GetBelongedPartition()) {
-        partition = p;
-        break;
-      }
+    // Copy-out over every record of the searcher, as the replay gives them.
+    if (copyOut_ == nullptr) {
+      copyOut_ = std::make_unique<CDataRecovery>();
+      copyOut_->Initialize(partitions, &noBytes_);
     }
-    if (partition == nullptr && !partitions.empty()) partition = partitions.front();
+    const CSearchedPartitionInfo* partition = copyOut_->GetNodePartition(file);
+    if (partition != nullptr && !OfThisTree(*partition, partitions, type)) {
+      broken.push_back("read through another tree's record: " + name);
+      return;
+    }
     IDataRunList* list = file->GetDataRunList();
     const bool decoded = type == SEARCHER_TYPE_HFSPLUS && node->IsCompressed() != 0;
     if (list != nullptr && list->IsResident() != 0) {
@@ -93,9 +108,28 @@ class InvariantBuilder final : public IDirecotryTreeBuilder {
     }
   }
 
+  // Whether `record` is, field for field, one of the records the current
+  // tree handed over.
+  bool OfThisTree(const CSearchedPartitionInfo& record, const std::vector<CSearchedPartitionInfo*>& partitions,
+                  _tagSearcherType type) const {
+    if (type != treeType_) return false;
+    uint8_t bytes[CSearchedPartitionInfo::kRecordSize];
+    record.WriteRecord(bytes);
+    for (size_t i = treeFirst_; i < partitions.size(); ++i) {
+      uint8_t own[CSearchedPartitionInfo::kRecordSize];
+      partitions[i]->WriteRecord(own);
+      if (std::memcmp(bytes, own, sizeof own) == 0) return true;
+    }
+    return false;
+  }
+
   IDirecotryTreeBuilder* inner_;
   SaveRestoreResult::KVRestoreScanSink& sink_;
   uint64_t deviceBytes_;
+  _tagSearcherType treeType_ = SEARCHER_TYPE_NONE;
+  size_t treeFirst_ = 0;
+  std::unique_ptr<CDataRecovery> copyOut_;
+  testsupport::BytesDevice noBytes_{nullptr, 0};  // copy-out needs a device; nothing is read
 };
 
 }  // namespace rsftest

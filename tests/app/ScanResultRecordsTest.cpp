@@ -16,7 +16,9 @@
 #include "app/RestoreFileNode.h"
 #include "app/SaveRestoreProgress.h"
 #include "copyout/CCompressFileReader.h"
+#include "copyout/CDataRecovery.h"
 #include "engine/tree/TreeDoubles.h"
+#include "support/BytesDevice.h"
 #include "support/Recorders.h"
 #include "support/RecordingProgress.h"
 #include "support/ScratchWorkDir.h"
@@ -612,6 +614,53 @@ TEST(ScanResultReplay, EveryFolderListsItsChildrenInTheOrderSaved) {
                    }));
   EXPECT_TRUE(shown.problems.empty());
   builder->Release();
+}
+
+// Two trees of one searcher whose partition records carry the same index
+// but place their volumes apart (a file written so; a load must not mix
+// them): every file comes back with the bytes of its own tree's volume,
+// read through the record it was judged against, whatever its index says.
+TEST(ScanResultReplay, TreesWhoseRecordsShareAnIndexReadEachFileThroughItsOwnTreesRecord) {
+  std::vector<uint8_t> disk(1 << 20);
+  for (size_t i = 0; i < disk.size(); ++i) disk[i] = static_cast<uint8_t>(i * 7 + i / 512);
+  testsupport::BytesDevice device(disk.data(), disk.size());
+  struct File {
+    const char* name;
+    uint16_t partition;
+    int64_t firstDataSector;  // of the tree's record it must be read through
+  };
+  const File files[] = {{"a1", 0, 100}, {"a2", 0, 100}, {"b1", 0, 1000}, {"b2", 0, 1000}, {"b3", 7, 1000}};
+  std::vector<Bytes> a, b;
+  int64_t id = 10;
+  for (const File& f : files) {
+    FileRecord record;
+    record.id = id++;
+    record.name = f.name;
+    record.size = 700;
+    record.runs = {{static_cast<int64_t>(record.id), 2}};
+    record.partition = f.partition;
+    (f.firstDataSector == 100 ? a : b).push_back(record.Encode());
+  }
+  testsupport::TempDir dir;
+  WriteNodes(dir / "t.rsf", NodesPayload({Section(5, SEARCHER_TYPE_FAT, "v", {PartitionEntry(0, 4, 100)}, a),
+                                          Section(6, SEARCHER_TYPE_FAT, "v", {PartitionEntry(0, 4, 1000)}, b)}));
+  Replay replay(dir / "t.rsf");
+  replay.Run(&device);
+  ASSERT_EQ(replay.damage, 0) << replay.sink.GetDamage();
+  ASSERT_EQ(replay.builder.owned.size(), 5u);
+
+  CDataRecovery copyOut;
+  ASSERT_EQ(copyOut.Initialize(replay.sink.GetSearchedPartition(SEARCHER_TYPE_FAT), &device), 0u);
+  for (IFileNode* node : replay.builder.owned) {
+    const File& f = files[node->GetCurrentNodeID() - 10];
+    IFileReader* reader = copyOut.SetRecoverNode(node);
+    ASSERT_NE(reader, nullptr) << f.name;
+    std::vector<char> got(700);
+    EXPECT_EQ(reader->ReadData(0, got.data(), 700), 700u) << f.name;
+    const size_t at = static_cast<size_t>(f.firstDataSector + node->GetCurrentNodeID()) * 512;
+    EXPECT_EQ(std::memcmp(got.data(), disk.data() + at, 700), 0) << f.name << " read through another tree's record";
+    reader->Release();
+  }
 }
 
 // A device that counts the sectors read through it.

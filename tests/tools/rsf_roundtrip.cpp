@@ -15,8 +15,9 @@
 // `recover` loads IN.rsf as the windows load it, then copies every file of
 // every tree into DIR/<tree>/<path in the tree>, where <tree> is the tree's
 // number, searcher and volume name, and prints one line per file, "ok PATH"
-// or "failed PATH" (PATH below DIR). Both exit non-zero when the load or the
-// save reported an error or a file failed.
+// or "failed PATH" (PATH below DIR), also after a load that reported damage
+// (as the windows copy out what such a load shows). Both exit non-zero when
+// the load or the save reported an error or a file failed.
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -175,10 +176,9 @@ uint64_t RecoverEveryFile(KVUIScan& scan, KVUIDeviceData& devices, const fs::pat
           const ResultCode result = copyOut->RecoverTo(target.c_str(), &recovery, 0);
           if (reader != nullptr) reader->Release();
           const uint64_t copied = fs::file_size(target, error);
-          // A file of no bytes has no runs to read: the empty copy is all of it.
-          ok = !error && copied == node->GetFileSize() &&
-               (!result::IsFailure(result) ||
-                (node->GetFileSize() == 0 && result::Error(result) == result::kErrNoReader));
+          // Copy-out answers 0 for an empty file; a file without a reader,
+          // or one a load cut to nothing, fails.
+          ok = !error && copied == node->GetFileSize() && !result::IsFailure(result);
         }
         if (!ok) ++failed;
         std::printf("%s %s\n", ok ? "ok" : "failed", it->second.c_str());
@@ -227,8 +227,9 @@ int Recover(const std::string& in, const std::string& folder) {
   KVUIController::UseSaveDevices(&devices);
   const uint64_t loaded = RunSaveOrLoad(0, in);
   scan.WaitForThreads(std::chrono::seconds(60));
-  uint64_t failed = 0;
-  if (loaded == 0) failed = RecoverEveryFile(scan, devices, folder);
+  // A load that reports damage shows what it could read, and the windows let
+  // the user copy that out: so does this, still answering the error.
+  const uint64_t failed = RecoverEveryFile(scan, devices, folder);
   std::printf("load error %llu\n", static_cast<unsigned long long>(loaded));
   KVUIController::UseScan(nullptr);
   KVUIController::UseSaveDevices(nullptr);

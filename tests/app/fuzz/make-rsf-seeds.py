@@ -119,6 +119,19 @@ def main():
                           file_record(53, 1, "flag.bin", deleted=2),
                           file_record(54, 1, "far.bin", partition=1)])
     seeds["impossible-records"] = result([impossible])
+    # Two trees of one searcher whose records share an index but place their
+    # volumes apart: each file is read through its own tree's record, also
+    # one whose index names none. And records of a volume counted in 4096-byte
+    # sectors: a resident file's record sector counts in them too (one inside
+    # the 8 MiB device, one past its end).
+    shared = [section(9, 32, "v", [partition_entry(0, 1, 1, 4, 2048)],
+                      [file_record(40, 9, "x.txt"), file_record(42, 9, "z.txt", partition=7)]),
+              section(10, 32, "v", [partition_entry(0, 1, 1, 4, 12000)],
+                      [file_record(41, 10, "y.txt"), file_record(43, 10, "w.txt", partition=7)]),
+              section(11, 35, "v", [partition_entry(0, 0, 3, 1, 16, 4096, 2048)],
+                      [file_record(60, 11, "in.txt", size=300, runs=((1000, 1),), resident=1),
+                       file_record(61, 11, "out.txt", size=300, runs=((3000, 1),), resident=1)])]
+    seeds["shared-index.rsf"] = result(shared)
     for name, data in seeds.items():
         with open(os.path.join(out, name), "wb") as f:
             f.write(data)

@@ -124,12 +124,22 @@ TEST_F(Recovery, WithoutAReaderTheDestinationIsEmptyAndThePreviousFileNeverGoesO
   EXPECT_EQ(result::Error(CopyTo("no/such")), 0xFu) << "a destination that cannot be opened";
   EXPECT_EQ(result::Error(recovery_.RecoverTo(nullptr, nullptr, 0)), result::kErrBadArgument);
   TestNode folder("dir", true);
-  RunNode empty("empty", 0, {{16, 1}});
-  for (IFileNode* node : std::vector<IFileNode*>{&folder, &empty, nullptr}) {
+  // A file whose size was cut to nothing (its runs lie where the device has
+  // no sectors) is not an empty file: its empty copy is a failure.
+  RunNode cut("cut", 0, {{16, 1}});
+  cut.SetSizeDamaged(true);
+  for (IFileNode* node : std::vector<IFileNode*>{&folder, &cut, nullptr}) {
+    ASSERT_TRUE(Prepare(&recovery_, &good));
     EXPECT_EQ(recovery_.SetRecoverNode(node), nullptr);
     EXPECT_EQ(result::Error(CopyTo("out")), 0xD02u);
     EXPECT_EQ(fs::file_size(dir_ / "out"), 0u) << "the previous file's data went out under the new name";
   }
+  // A file of no bytes is copied whole as an empty file.
+  RunNode empty("empty", 0, {{16, 1}});
+  ASSERT_TRUE(Prepare(&recovery_, &good));
+  EXPECT_EQ(recovery_.SetRecoverNode(&empty), nullptr);
+  EXPECT_EQ(CopyTo("out"), 0u);
+  EXPECT_EQ(fs::file_size(dir_ / "out"), 0u);
 }
 
 TEST_F(Recovery, ACopyEndsWithItsRunsAndStopsWhenAsked) {
