@@ -86,7 +86,7 @@ class CRAWSearchController : public ICompleteFileSystemSearchController {
   std::vector<uint8_t> m_block;  // a block that could not be borrowed, with the padding
   std::vector<uint8_t> m_tail;   // a borrowed block's last sectors, with the padding
   bool m_inPass = false;         // between PreparetoSearch and the pass's end
-  uint32_t m_sectorSize = 512;  // the carver's
+  uint32_t m_sectorSize = 512;   // the carver's
   bool m_ownsProgress = false;
   // The sectors of the last file sized whole: [start, end).
   uint64_t m_wholeStart = 0, m_wholeEnd = 0;
