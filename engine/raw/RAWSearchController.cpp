@@ -29,13 +29,19 @@ void CRAWSearchController::SetDevice(IStorageDevice* device) {
   m_source = device;
   m_units = CSectorSizeDevice::In512ByteUnits(device, &m_unitsPerSector);
   m_device = m_units != nullptr ? m_units.get() : device;
-  SetBlockSize(m_sourceSectorsPerBlock);
+  CountBlockInUnits();
 }
 
 void CRAWSearchController::SetBlockSize(int sectors) {
+  assert(0 < sectors && "0 < iSectorsperBlock");
   m_sourceSectorsPerBlock = sectors;
+  CountBlockInUnits();
+}
+
+void CRAWSearchController::CountBlockInUnits() {
   // Blocks of the scan come in the source's sectors; a block of more than
   // 2^31 of the carver's is no block.
+  const int sectors = m_sourceSectorsPerBlock;
   int64_t units = 0;
   m_sectorsPerBlock =
       sectors > 0 && !__builtin_mul_overflow(int64_t{sectors}, m_unitsPerSector, &units) && units <= INT32_MAX

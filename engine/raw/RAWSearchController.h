@@ -58,6 +58,8 @@ class CRAWSearchController : public ICompleteFileSystemSearchController {
   CRAWFileManager* GetFileManager(uint32_t type);
   // The carver's sector (512 but on devices of smaller or odd sectors).
   uint32_t UnitBytes() const;
+  // The block size in the carver's sectors, from the source's.
+  void CountBlockInUnits();
   // Whether the record starts inside the last file that was sized whole.
   bool InsideWholeFile(const CRawFileInfo& info) const;
   struct Pending {
