@@ -22,11 +22,16 @@ IFileProperties* CRAWFileProperties::Clone() {
   return copy;
 }
 
-int CRAWFileProperties::InitRawFileProperties(const CRawFileInfo& info) {
+int CRAWFileProperties::InitRawFileProperties(const CRawFileInfo& info, uint32_t unitBytes) {
   m_size = info.m_size;
   m_timeText = info.m_timeText;
   m_runs = CreateDataRunList();
-  const DataRun run{static_cast<int64_t>(info.m_startSector), static_cast<int64_t>((info.m_size + 511) >> 9)};
+  // The run says the file's bytes and no more: a longer one would claim
+  // what follows the file, and past the device's end a saved result's load
+  // would take the file for damaged.
+  const uint64_t unit = unitBytes == 0 ? 512 : unitBytes;
+  const uint64_t units = info.m_size / unit + (info.m_size % unit != 0 ? 1 : 0);
+  const DataRun run{static_cast<int64_t>(info.m_startSector), static_cast<int64_t>(units)};
   m_runs->AddDataRun(&run);
   return 1;
 }
@@ -41,11 +46,12 @@ CRAWFileNode::CRAWFileNode(const CRAWFileNode& other) : CFileNode(other), m_name
 
 IFileNode* CRAWFileNode::Clone() { return new CRAWFileNode(*this); }
 
-int CRAWFileNode::Initilaize(const CRawFileInfo* info, uint32_t attribute, int64_t parentID, int64_t nodeID) {
+int CRAWFileNode::Initilaize(const CRawFileInfo* info, uint32_t attribute, int64_t parentID, int64_t nodeID,
+                             uint32_t unitBytes) {
   if (info == nullptr) return 0;
   CRAWFileProperties::Destory(m_properties);
   m_properties = CRAWFileProperties::Create();
-  m_properties->InitRawFileProperties(*info);
+  m_properties->InitRawFileProperties(*info, unitBytes);
   SetDataRunList(m_properties->TakeRuns());
   m_properties->SetAttribute(static_cast<uint16_t>(attribute));
   if ((attribute & 0x10) != 0) {
@@ -86,7 +92,7 @@ int CRAWFileManager::AddRawFileInfo(const CRawFileInfo* info) {
 
 int CRAWFileManager::AddNode(const CRawFileInfo* info, uint32_t attribute, int parent, int id) {
   auto* node = new CRAWFileNode();
-  if (node->Initilaize(info, attribute, parent, id) == 0 || m_builder == nullptr) {
+  if (node->Initilaize(info, attribute, parent, id, m_unitBytes) == 0 || m_builder == nullptr) {
     node->Release();
     return 0;
   }

@@ -51,8 +51,9 @@ class CRAWFileProperties : public IFileProperties {
   int GetFilePropertyiesType() const { return 3; }
 
   // Size and time text from the record, and one run from its start sector
-  // of (size + 511) / 512 units; the list goes to the node.
-  int InitRawFileProperties(const CRawFileInfo& info);
+  // of the sectors of `unitBytes` (the carver's, as its found-partition
+  // record says) that hold the size; the list goes to the node.
+  int InitRawFileProperties(const CRawFileInfo& info, uint32_t unitBytes = 512);
   void SetAttribute(uint16_t attribute) { m_attribute = attribute; }
   IDataRunList* TakeRuns() {
     IDataRunList* runs = m_runs;
@@ -72,8 +73,10 @@ class CRAWFileNode : public CFileNode {
   CRAWFileNode() = default;
   ~CRAWFileNode() override;
 
-  // 0 for a null record; otherwise builds properties, name and IDs.
-  int Initilaize(const CRawFileInfo* info, uint32_t attribute, int64_t parentID, int64_t nodeID);
+  // 0 for a null record; otherwise builds properties, name and IDs; runs
+  // count sectors of `unitBytes`.
+  int Initilaize(const CRawFileInfo* info, uint32_t attribute, int64_t parentID, int64_t nodeID,
+                 uint32_t unitBytes = 512);
   // Writes the generated name into `out` (1024 bytes) and advances the
   // type's counter.
   static void BuildFileName(char* out, uint16_t type, const char* prefix);
@@ -102,7 +105,9 @@ class CRAWFileManager {
  public:
   static uint32_t g_nID;  // next folder ID
 
-  CRAWFileManager(FILE_TYPE_ID category, IDirecotryTreeBuilder* builder) : m_category(category), m_builder(builder) {}
+  // `unitBytes`: the carver's sector, in which records count their start.
+  CRAWFileManager(FILE_TYPE_ID category, IDirecotryTreeBuilder* builder, uint32_t unitBytes = 512)
+      : m_category(category), m_builder(builder), m_unitBytes(unitBytes) {}
 
   // 0 for null; otherwise AddNode with the next file ID.
   int AddRawFileInfo(const CRawFileInfo* info);
@@ -117,5 +122,6 @@ class CRAWFileManager {
   uint32_t m_parentID = 1;
   FILE_TYPE_ID m_category;
   IDirecotryTreeBuilder* m_builder;
+  uint32_t m_unitBytes;
   std::map<std::string, int> m_folders;
 };

@@ -26,18 +26,39 @@ void CRAWSearchController::SetIProgressSink(IProgress* progress) {
 
 void CRAWSearchController::SetDevice(IStorageDevice* device) {
   assert(nullptr != device && "NULL != pDevice");
-  m_device = device;
+  m_source = device;
+  m_units = CSectorSizeDevice::In512ByteUnits(device, &m_unitsPerSector);
+  m_device = m_units != nullptr ? m_units.get() : device;
+  CountBlockInUnits();
 }
 
 void CRAWSearchController::SetBlockSize(int sectors) {
   assert(0 < sectors && "0 < iSectorsperBlock");
-  m_sectorsPerBlock = sectors;
+  m_sourceSectorsPerBlock = sectors;
+  CountBlockInUnits();
+}
+
+void CRAWSearchController::CountBlockInUnits() {
+  // Blocks of the scan come in the source's sectors; a block of more than
+  // 2^31 of the carver's is no block.
+  const int sectors = m_sourceSectorsPerBlock;
+  int64_t units = 0;
+  m_sectorsPerBlock =
+      sectors > 0 && !__builtin_mul_overflow(int64_t{sectors}, m_unitsPerSector, &units) && units <= INT32_MAX
+          ? static_cast<int>(units)
+          : 0;
+}
+
+uint32_t CRAWSearchController::UnitBytes() const {
+  const uint32_t size = m_device != nullptr ? m_device->GetSectorSize() : 0;
+  return size == 0 ? 512 : size;
 }
 
 int CRAWSearchController::GetSearchedPartitionInfo(CSearchedPartitionInfo** array, int capacity) {
   if (array == nullptr || capacity < 1) return 1;
-  const uint32_t size = m_device != nullptr ? m_device->GetSectorSize() : 0;
-  auto* record = new CSearchedPartitionInfo(size == 0 ? 512 : size);
+  // Carved files' runs count the carver's sectors: 512-byte ones on a
+  // device of larger sectors.
+  auto* record = new CSearchedPartitionInfo(UnitBytes());
   record->SetSectorsperCluster(1);
   record->SetFirstDataSector(0);
   record->SetStartSector(0);
@@ -52,8 +73,7 @@ void CRAWSearchController::PreparetoSearch() {
   registry->BuildRawFileAnalyserMapByRawFileType(nullptr);
   CRAWFileManager::g_nID = 10;
   m_pass = RawCarvingPass::NewPass();
-  const uint32_t size = m_device != nullptr ? m_device->GetSectorSize() : 0;
-  m_sectorSize = size == 0 ? 512 : size;
+  m_sectorSize = UnitBytes();
   m_ring.InitBufferDevice(m_device, 0, m_sectorSize, static_cast<uint32_t>(m_sectorsPerBlock), kRingBlocks);
   // Blocks are borrowed from the scan's cache; these are made when needed.
   m_block.clear();
@@ -72,7 +92,7 @@ CRAWFileManager* CRAWSearchController::GetFileManager(uint32_t type) {
   if (ext == nullptr) return nullptr;
   const FILE_TYPE_ID category = m_types.GetFileTypeID(ext);
   std::unique_ptr<CRAWFileManager>& manager = m_managers[category];
-  if (!manager) manager = std::make_unique<CRAWFileManager>(category, m_builder);
+  if (!manager) manager = std::make_unique<CRAWFileManager>(category, m_builder, m_sectorSize);
   return manager.get();
 }
 
@@ -117,8 +137,12 @@ const uint8_t* CRAWSearchController::TakeBlock(int64_t firstSector, int64_t coun
   // A whole block the cache lends is read in place. The analysers may look
   // past their sector into the padding: the last sectors, whose padding
   // would lie past the block, are looked at in a copy with the zeros behind.
-  const uint8_t* block =
-      count == m_sectorsPerBlock ? BorrowSectors(m_device, m_sectorSize, firstSector, count) : nullptr;
+  // The cache lends the source's sectors: a block of the carver's starts on
+  // one of them and holds whole ones.
+  const uint8_t* block = count == m_sectorsPerBlock
+                             ? BorrowSectors(m_source, m_sectorSize * static_cast<uint32_t>(m_unitsPerSector),
+                                             firstSector / m_unitsPerSector, count / m_unitsPerSector)
+                             : nullptr;
   if (block != nullptr) {
     const int64_t tail = std::min<int64_t>(count, (kPadding + m_sectorSize - 1) / m_sectorSize);
     *tailFrom = count - tail;
@@ -135,14 +159,19 @@ const uint8_t* CRAWSearchController::TakeBlock(int64_t firstSector, int64_t coun
   return m_block.data();
 }
 
-ResultCode CRAWSearchController::AnalyzeBlock(int64_t firstSector, int64_t sectorCount) {
+ResultCode CRAWSearchController::AnalyzeBlock(int64_t sourceFirst, int64_t sourceCount) {
   CRawFileAnalyserListSingle* registry = CRawFileAnalyserListSingle::CreateInstance();
   RawAnalyserList& noMagic = registry->GetAnalyserList(0);
   RawAnalyserMap& map = registry->GetAnalyserMap();
   if (noMagic.empty() || map.empty() || !m_inPass || m_device == nullptr) return 1;
   const RawCarvingPass pass(m_pass);
-  const int64_t count = std::min<int64_t>(sectorCount, m_sectorsPerBlock);
-  if (count <= 0) return 1;
+  // The block in the carver's sectors.
+  int64_t firstSector = 0;
+  if (sourceFirst < 0 || sourceCount <= 0 || __builtin_mul_overflow(sourceFirst, m_unitsPerSector, &firstSector)) {
+    return 1;
+  }
+  const int64_t count = std::min<int64_t>(sourceCount, m_sourceSectorsPerBlock) * m_unitsPerSector;
+  if (count <= 0 || count > m_sectorsPerBlock) return 1;
   CNotifyCenter& center = CNotifyCenter::Instance();
   int64_t tailFrom = count;
   const uint8_t* block = TakeBlock(firstSector, count, &tailFrom);

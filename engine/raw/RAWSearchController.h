@@ -2,6 +2,14 @@
 // is offered to the analysers; files whose header gives their length go to
 // the tree at once, the others wait in a queue until 20 blocks have passed
 // and are sized from the ring of recent blocks (or the device).
+//
+// A device of sectors larger than 512 bytes is carved through a 512-byte
+// view of it: file systems made for 512-byte sectors (and files laid by
+// them) start at any 512-byte boundary, and a disk behind a USB enclosure
+// shows such volumes in 4096-byte sectors. Heads are looked for, files sized
+// and their runs counted in 512-byte units there, exactly as on a device of
+// 512-byte sectors holding the same bytes; the found-partition record says
+// so.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +20,7 @@
 
 #include "FileSystemSearchController.h"
 #include "FileTypeManager.h"
+#include "device/SectorSizeDevice.h"
 #include "raw/BufferStorageDevice.h"
 #include "raw/RAWFileNode.h"
 #include "raw/RawFileInfo.h"
@@ -47,6 +56,10 @@ class CRAWSearchController : public ICompleteFileSystemSearchController {
   // `tailFrom` on are to be looked at in m_tail. Null when it cannot be read.
   const uint8_t* TakeBlock(int64_t firstSector, int64_t count, int64_t* tailFrom);
   CRAWFileManager* GetFileManager(uint32_t type);
+  // The carver's sector (512 but on devices of smaller or odd sectors).
+  uint32_t UnitBytes() const;
+  // The block size in the carver's sectors, from the source's.
+  void CountBlockInUnits();
   // Whether the record starts inside the last file that was sized whole.
   bool InsideWholeFile(const CRawFileInfo& info) const;
   struct Pending {
@@ -63,15 +76,19 @@ class CRAWSearchController : public ICompleteFileSystemSearchController {
 
   CFileTypeManager m_types;
   std::map<int, std::unique_ptr<CRAWFileManager>> m_managers;
-  IStorageDevice* m_device = nullptr;
-  int m_sectorsPerBlock = 0;
+  IStorageDevice* m_source = nullptr;  // the device the scan reads
+  std::unique_ptr<CSectorSizeDevice> m_units;
+  IStorageDevice* m_device = nullptr;  // read by the carver: the source, or its 512-byte view
+  int64_t m_unitsPerSector = 1;        // of the carver's sectors to one of the source's
+  int m_sourceSectorsPerBlock = 0;
+  int m_sectorsPerBlock = 0;  // in the carver's sectors
   IDirecotryTreeBuilder* m_builder = nullptr;
   CBufferStorageDevice m_ring;
   std::deque<Pending> m_pending;
   std::vector<uint8_t> m_block;  // a block that could not be borrowed, with the padding
   std::vector<uint8_t> m_tail;   // a borrowed block's last sectors, with the padding
   bool m_inPass = false;         // between PreparetoSearch and the pass's end
-  uint32_t m_sectorSize = 512;
+  uint32_t m_sectorSize = 512;   // the carver's
   bool m_ownsProgress = false;
   // The sectors of the last file sized whole: [start, end).
   uint64_t m_wholeStart = 0, m_wholeEnd = 0;

@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "DataRunList.h"
 #include "EngineTypes.h"
 #include "FileNode.h"
 #include "FileTime.h"
@@ -140,6 +141,34 @@ void CheckCarved(const Row& row, QuickScan& scan, const testsupport::TempDir& sc
   std::set<std::string> copies;
   for (const auto& [file, hash] : HashAll(dir)) copies.insert(hash);
   for (const std::string& hash : wanted) EXPECT_EQ(copies.count(hash), 1u) << "not carved whole: " << hash;
+}
+
+// A carved file's runs hold its bytes and no more, in the units its tree's
+// partition record counts, and lie on the device: a saved result judges
+// them so when it is loaded.
+void CheckCarvedRuns(QuickScan& scan) {
+  IStorageDevice* device = scan.device();
+  const uint64_t deviceBytes =
+      device != nullptr ? static_cast<uint64_t>(device->GetTotalSectors()) * device->GetSectorSize() : 0;
+  for (const Node& node : scan.nodes()) {
+    if (node.folder || quickprobe::TreeSearcherType(node.node) != SEARCHER_TYPE_RAW) continue;
+    auto* file = dynamic_cast<CFileNode*>(node.node);
+    auto* records = dynamic_cast<CDataRecovery*>(scan.Recovery(node.node));
+    ASSERT_TRUE(file != nullptr && records != nullptr && !records->GetSearchedPartition().empty()) << node.path;
+    const CSearchedPartitionInfo* partition = records->GetSearchedPartition().front();
+    const uint64_t unit = uint64_t{partition->GetSectorSize()} * partition->GetSectorsperCluster();
+    ASSERT_NE(unit, 0u) << node.path;
+    uint64_t held = 0;
+    IDataRunList* runs = file->GetDataRunList();
+    for (const DataRun* run = runs != nullptr ? runs->GetFirst() : nullptr; run != nullptr; run = runs->GetNext()) {
+      ASSERT_GE(run->start, 0) << node.path;
+      EXPECT_LE((static_cast<uint64_t>(run->start) + static_cast<uint64_t>(run->length)) * unit, deviceBytes)
+          << node.path << ": a run past the device's end";
+      held += static_cast<uint64_t>(run->length) * unit;
+    }
+    EXPECT_TRUE(held >= node.size && held < node.size + unit)
+        << node.path << ": runs of " << held << " bytes for a file of " << node.size;
+  }
 }
 
 void CheckListing(const Row& row, QuickScan& scan, const std::vector<Expected>& expected,
@@ -315,6 +344,7 @@ void Check(const Row& row) {
     }
     CheckListing(row, scan, expected, scratch);
     if (row.volumeAt >= 0) CheckVolumeStart(row, scan, expected);
+    if (row.complete) CheckCarvedRuns(scan);
   }
   QuickScan again(device, options);
   ASSERT_TRUE(again.Run());
