@@ -413,6 +413,8 @@ bool WriteResult(IRSData& file, const OperationPara& para, SaveRestoreProgress& 
   // partition records put it on the scanned device.
   IdentityRecord identity;
   const uint64_t sectorSize = storage->GetSectorSize();
+  // The medium open for the reads (the scan that read it may have ended).
+  const std::shared_ptr<const void> open = para.devices->HoldDevices(storage);
   for (size_t i = 0; i < place.roots.size(); ++i) {
     std::vector<VolumeIdentity>& list = identity.roots.emplace_back();
     uint64_t base;
@@ -552,7 +554,10 @@ bool StillInPlace(IStorageDevice* storage, const PlaceRecord& place, KVUIDeviceD
 
 // Whether every placed tree's volume still says of itself what it said when
 // the result was saved.
-bool SameVolumes(IStorageDevice* storage, const PlaceRecord& place, const IdentityRecord& identity) {
+// `open` holds the medium open for the reads.
+bool SameVolumes(IStorageDevice* storage, const PlaceRecord& place, const IdentityRecord& identity,
+                 const std::shared_ptr<const void>& open) {
+  if (open == nullptr) return false;
   const uint64_t sectorSize = storage->GetSectorSize();
   for (size_t i = 0; i < place.roots.size() && i < identity.roots.size(); ++i) {
     uint64_t base;
@@ -791,7 +796,8 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
     }
     // Another volume in the same place (formatted again, another card of
     // the same make) would give its own bytes for the saved runs.
-    if (placed && identityRead == FrameRead::kRead && !SameVolumes(storage, place, identity)) {
+    if (placed && identityRead == FrameRead::kRead &&
+        !SameVolumes(storage, place, identity, devices.HoldDevices(storage))) {
       fail(729, kLoadOtherVolume);
       break;
     }
