@@ -263,12 +263,14 @@ CheckRecord DecodeChecks(RecordReader& reader) {
 
 namespace {
 
-// The load's code for a frame it needs whole.
+// The load's code for a frame it needs whole: kLoadBadScanKind,
+// kLoadBadDevice, kLoadDamagedTrees (the frame is missing), else
+// kLoadBadHeader.
 uint64_t CodeOf(const tagGUIDSIGN& id) {
-  if (id == _frFileSystemSearchControllerList) return 4;  // kLoadBadScanKind
-  if (id == _frDiskDevice || id == _frVolumePlace || id == _frVolumeIdentity) return 5;  // kLoadBadDevice
-  if (id == _frFileSystemNode) return 7;  // kLoadDamagedTrees
-  return 3;                               // kLoadBadHeader
+  if (id == _frFileSystemSearchControllerList) return 4;
+  if (id == _frDiskDevice || id == _frVolumePlace || id == _frVolumeIdentity) return 5;
+  if (id == _frFileSystemNode) return 7;
+  return 3;
 }
 
 // Reads the open frame through, `piece` bytes at a time.

@@ -91,8 +91,7 @@ bool ReadBytes(IStorageDevice* device, uint64_t offset, size_t size, std::vector
 // `device` and whose data area begins at `dataOffset`: what the boot region
 // says, else the data area's fingerprint (taken at `dataOffset`). False when
 // neither could be read. Offsets on `device` are `base` + the record's.
-bool ReadIdentity(IStorageDevice* device, uint64_t base, uint64_t bootOffset, uint64_t dataOffset,
-                  VolumeIdentity& out);
+bool ReadIdentity(IStorageDevice* device, uint64_t base, uint64_t bootOffset, uint64_t dataOffset, VolumeIdentity& out);
 // Whether what `device` holds at `base` + `saved.offset` is still the volume
 // `saved` describes; an unreadable region is not.
 bool SameVolume(IStorageDevice* device, uint64_t base, const VolumeIdentity& saved);

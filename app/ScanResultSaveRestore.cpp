@@ -769,9 +769,8 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
     const bool placed = placeRead == FrameRead::kRead;
     // Files made before identities were kept have none.
     IdentityRecord identity;
-    const FrameRead identityRead = ReadFrame(*archive, _frVolumeIdentity, progress, [&identity](RecordReader& reader) {
-      identity = DecodeIdentity(reader);
-    });
+    const FrameRead identityRead = ReadFrame(*archive, _frVolumeIdentity, progress,
+                                             [&identity](RecordReader& reader) { identity = DecodeIdentity(reader); });
     if (identityRead == FrameRead::kDamaged ||
         (identityRead == FrameRead::kRead && placed && identity.roots.size() != place.roots.size())) {
       fail(721, kLoadBadDevice);

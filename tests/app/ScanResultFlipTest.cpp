@@ -35,12 +35,12 @@
 #include "app/ScanResultChecks.h"
 #include "app/ScanResultSaveRestore.h"
 #include "copyout/CDataRecovery.h"
-#include "scan/CRecoveryController.h"
-#include "tree/CDirectoryTreeBuilder.h"
 #include "engine/device/DeviceTestSupport.h"
 #include "engine/enumeration/EnumTestSupport.h"
+#include "scan/CRecoveryController.h"
 #include "support/Conformance.h"
 #include "support/TestSupport.h"
+#include "tree/CDirectoryTreeBuilder.h"
 
 namespace {
 
@@ -77,8 +77,8 @@ std::vector<std::vector<size_t>> PartitionRecords(const Bytes& file, size_t fram
   const uint64_t roots = ondisk::Le64(&file[at]);
   at += 8;
   for (uint64_t r = 0; r < roots; ++r) {
-    at = record(at + 4);                          // tag, system record's file record
-    at += 8 + ondisk::Le32(&file[at + 4]);        // searcher, volume name
+    at = record(at + 4);                    // tag, system record's file record
+    at += 8 + ondisk::Le32(&file[at + 4]);  // searcher, volume name
     const uint32_t count = ondisk::Le32(&file[at]);
     at += 4;
     auto& list = out.emplace_back();

@@ -33,7 +33,8 @@ struct Case {
 };
 
 std::string Label(const Case& c) {
-  return std::string(c.table) + (c.twin ? "Twin" : "SameCardElsewhere") + (c.partitionNodes ? "WithNodes" : "WithoutNodes");
+  return std::string(c.table) + (c.twin ? "Twin" : "SameCardElsewhere") +
+         (c.partitionNodes ? "WithNodes" : "WithoutNodes");
 }
 std::string Name(const testing::TestParamInfo<Case>& info) { return Label(info.param); }
 void PrintTo(const Case& c, std::ostream* out) { *out << Label(c); }

@@ -324,8 +324,8 @@ TEST_F(BlankDisks, ASaveWritesTheThreeFramesOrNoFileAtAll) {
   EXPECT_EQ(Bytes(saved.begin() + 366, saved.begin() + 410),
             signature + Hex("60E86B770AD449EB97CB42F95D9F02EC 08000000") + U64(0));
   Bytes checks = U32(5);
-  for (const auto& [frame, end] : std::vector<std::pair<size_t, size_t>>{
-           {132, 180}, {180, 247}, {247, 291}, {291, 366}, {366, 410}}) {
+  for (const auto& [frame, end] :
+       std::vector<std::pair<size_t, size_t>>{{132, 180}, {180, 247}, {247, 291}, {291, 366}, {366, 410}}) {
     const Bytes payload(saved.begin() + long(frame) + 36, saved.begin() + long(end));
     checks = checks + Bytes(saved.begin() + long(frame) + 16, saved.begin() + long(frame) + 32) +
              U32(static_cast<uint32_t>(payload.size())) +
