@@ -158,10 +158,11 @@ void EncodeIdentity(const IdentityRecord& record, std::vector<uint8_t>& out) {
 IdentityRecord DecodeIdentity(RecordReader& reader) {
   IdentityRecord record;
   const uint64_t roots = reader.U64("identity root count");
-  // Each root takes at least its entry count.
+  // Each root takes at least its entry count; the lists grow as they are
+  // read.
   if (roots > reader.Left() / 4) throw CRecordDamage{"identity root count"};
-  record.roots.resize(roots);
-  for (std::vector<VolumeIdentity>& root : record.roots) {
+  for (uint64_t r = 0; r < roots; ++r) {
+    std::vector<VolumeIdentity>& root = record.roots.emplace_back();
     const uint32_t count = reader.U32("identity count");
     if (count > kMaxIdentitiesPerRoot) throw CRecordDamage{"identity count"};
     for (uint32_t i = 0; i < count; ++i) {
@@ -232,6 +233,9 @@ class Kept {
 };
 
 constexpr size_t kFrameCheckBytes = 16 + 4 + 4;
+// A writer lists the five frames before its own; a few more leave room for
+// frames of later builds.
+constexpr uint32_t kMaxCheckedFrames = 64;
 constexpr size_t kSectionCheckBytes = 8 + 8 + 4;
 
 }  // namespace
@@ -240,7 +244,10 @@ CheckRecord DecodeChecks(RecordReader& reader) {
   Kept kept(reader);
   CheckRecord record;
   const uint32_t frames = kept.U32("checked frame count");
-  if (frames > kept.Left() / kFrameCheckBytes) throw CRecordDamage{"checked frame count"};
+  // Each listed frame is looked for from the start of the file.
+  if (frames > kMaxCheckedFrames || frames > kept.Left() / kFrameCheckBytes) {
+    throw CRecordDamage{"checked frame count"};
+  }
   record.frames.resize(frames);
   for (FrameCheck& frame : record.frames) {
     kept.Read(frame.id.bytes, sizeof frame.id.bytes, "checked frame");

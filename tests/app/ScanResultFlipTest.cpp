@@ -198,6 +198,53 @@ class PlacedDisk : public testing::Test {
   Bytes file_;
 };
 
+// What each volume of the disk says of itself, as blkid (FAT, exFAT, NTFS
+// serials) and fsstat (the HFS+ identifier) read it.
+TEST(VolumeIdentity, EachFileSystemsOwnSerialAsThePeersReadIt) {
+  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "the fixture needs root, loop devices and FUSE");
+  REQUIRE_TOOL("blkid");
+  const fs::path dir =
+      conformance::FixtureDir("CLIPMENDER_PLACED_FIXTURES", fs::path(CLIPMENDER_BUILD_FIXTURES) / "placed");
+  const std::string why =
+      conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/placed/make-placed-images.sh", dir);
+  REQUIRE_OR_SKIP(why.empty(), why);
+  const fs::path image = dir / "mbr.img";
+  const Bytes disk = testsupport::ReadFile(image);
+  std::ifstream parts(image.string() + ".parts.tsv");
+  size_t seen = 0;
+  for (std::string number, start, size, volume; parts >> number >> start >> size >> volume; ++seen) {
+    const uint64_t at = std::stoull(start) * 512;
+    ASSERT_LE(at + srr::kIdentityRegionBytes, disk.size());
+    srr::VolumeIdentity identity;
+    ASSERT_TRUE(srr::IdentityOf(&disk[at], srr::kIdentityRegionBytes, identity)) << volume;
+    char text[40];
+    if (volume == "hfs") {
+      ASSERT_EQ(identity.kind, uint32_t(srr::IdentityKind::kHfsPlus));
+      std::string hex;
+      for (size_t i = 4; i < identity.value.size(); ++i) {
+        std::snprintf(text, sizeof text, "%02x", identity.value[i]);
+        hex += text;
+      }
+      const auto fsstat = testsupport::RunCommand("fsstat -o " + start + " " + testsupport::ShellQuote(image.string()));
+      EXPECT_NE(fsstat.output.find("Volume Identifier: " + hex), std::string::npos) << fsstat.output;
+      continue;
+    }
+    const std::string blkid = testsupport::RunCommand("blkid -p -o value -s UUID --offset " + std::to_string(at) + " " +
+                                                      testsupport::ShellQuote(image.string()))
+                                  .output;
+    if (volume == "ntfs") {
+      ASSERT_EQ(identity.kind, uint32_t(srr::IdentityKind::kNtfs));
+      std::snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(ondisk::Le64(identity.value.data())));
+    } else {
+      ASSERT_EQ(identity.kind, uint32_t(volume == "exfat" ? srr::IdentityKind::kExfat : srr::IdentityKind::kFat));
+      const uint32_t serial = ondisk::Le32(identity.value.data());
+      std::snprintf(text, sizeof text, "%04X-%04X", serial >> 16, serial & 0xFFFF);
+    }
+    EXPECT_EQ(blkid, std::string(text) + "\n") << volume;
+  }
+  EXPECT_EQ(seen, 5u);
+}
+
 TEST_F(PlacedDisk, EveryFlippedBitOrSwapLoadsTheSameFilesOrIsDamageOrRefused) {
   if (IsSkipped()) return;
   ASSERT_EQ(Load(file_), 0u);
