@@ -268,6 +268,7 @@ TEST_F(PlacedDisk, EveryFlippedBitOrSwapLoadsTheSameFilesOrIsDamageOrRefused) {
   // files the file showed before, as they were.
   std::map<uint64_t, size_t> codes;
   size_t failures = 0;
+  std::vector<size_t> silent;  // bytes whose flip loads without a word
   const auto judge = [&](const Bytes& variant, const std::string& what) {
     const uint64_t code = Load(variant);
     ++codes[code];
@@ -294,13 +295,16 @@ TEST_F(PlacedDisk, EveryFlippedBitOrSwapLoadsTheSameFilesOrIsDamageOrRefused) {
   for (size_t at = 0; at < file_.size() && failures < 10; ++at) {
     Bytes variant = file_;
     variant[at] ^= static_cast<uint8_t>(1u << (at % 8));
+    const size_t before = codes[0];
     judge(variant, "byte " + std::to_string(at) + " bit " + std::to_string(at % 8));
+    if (codes[0] != before) silent.push_back(at);
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::printf("%zu bytes flipped in %.1f s; load codes:", file_.size(), seconds);
   for (const auto& [code, n] : codes) std::printf(" %llu x%zu", static_cast<unsigned long long>(code), n);
-  std::printf("\n");
-  EXPECT_EQ(codes[0], 0u + codes[0]);
+  std::printf("\nloaded whole and the same despite the flip, bytes:");
+  for (const size_t at : silent) std::printf(" %zu", at);
+  std::printf(" (of %zu)\n", file_.size());
   EXPECT_LT(codes[0], file_.size() / 50) << "almost every flipped bit is found";
 
   // Two trees' places swapped (NTFS, the second tree, and FAT32, the

@@ -240,4 +240,3 @@ CNGridViewItemBase* KVDeletailWindowController::itemAtIndex(CNGridView* grid, qi
   });
   return item;
 }
-

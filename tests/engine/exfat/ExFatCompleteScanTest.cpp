@@ -298,8 +298,7 @@ std::vector<conformance::Row> DiskRows() {
           row("noboot", "noboot", "disk", Through::kFile), row("noroot", "noroot", "noroot", Through::kFile),
           // A valid boot sector whose root is gone and whose backup differs
           // from it still places its volume.
-          row("stale", "stale", "stale", Through::kFile),
-          nofat,
+          row("stale", "stale", "stale", Through::kFile), nofat,
           // A volume image kept as a file in another volume is a volume too.
           row("nested", "nested", "nested", Through::kFile), row("nested_loop", "nested", "nested", Through::kLoop)};
 }
