@@ -1,5 +1,6 @@
 #include "app/KVRestoreScanSink.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <new>
 #include <set>
@@ -139,6 +140,23 @@ void KVRestoreScanSink::Judged(RecordVerdict verdict) {
   if (m_onDamage) m_onDamage();
 }
 
+void KVRestoreScanSink::SkipTree(RecordReader& reader, uint64_t index) {
+  if (index >= m_sections.size()) throw CRecordDamage{"tree without check value"};
+  uint8_t scrap[4096];
+  for (uint64_t left = m_sections[index].bytes; left > 0;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(left, sizeof scrap));
+    reader.Read(scrap, n, "tree section");
+    left -= n;
+  }
+  if (!m_skipped.insert(index).second) return;
+  m_counts.leftOut += m_sections[index].records;
+  CatchExeception::WriteLog("%s: the saved scan result is damaged (tree %llu fails its check)\r\n", "RestoreScanSink",
+                            static_cast<unsigned long long>(index));
+  if (m_announced) return;
+  m_announced = true;
+  if (m_onDamage) m_onDamage();
+}
+
 void KVRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IProgress* progress,
                                                 IStorageDevice* device) {
   if (builder == nullptr || progress == nullptr || m_archive == nullptr || !m_describe) return;
@@ -191,6 +209,11 @@ void KVRestoreScanSink::ReplayRoots(RecordReader& reader, IDirecotryTreeBuilder*
   bool stopped = false;
   uint64_t i = 0;
   for (; i < roots && !stopped && progress->Continued() != 0; ++i) {
+    if (m_checked && (i >= m_sound.size() || !m_sound[i])) {
+      SkipTree(reader, i);
+      continue;
+    }
+    const uint64_t sectionStart = reader.Left();
     if (reader.U32("section tag") != kSectionTag) throw CRecordDamage{"section tag"};
     std::unique_ptr<RestoreSystemNode> root(RestoreSystemNode::ReadSystemNode(reader));
     const _tagSearcherType type = root->GetSearcheType();
@@ -304,6 +327,10 @@ void KVRestoreScanSink::ReplayRoots(RecordReader& reader, IDirecotryTreeBuilder*
       throw;
     }
     build();
+    // A section that passed its check ends where its saved length says.
+    if (m_checked && !stopped && sectionStart - reader.Left() != m_sections[i].bytes) {
+      throw CRecordDamage{"tree length"};
+    }
   }
   if (i < roots || stopped) m_stopped = true;
   // Bytes past the last tree the count announces: the count is damaged (a

@@ -31,11 +31,13 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "RestoreScanSink.h"
+#include "app/ScanResultChecks.h"
 #include "app/ScanResultRecords.h"
 
 class IRSData;
@@ -79,6 +81,14 @@ class KVRestoreScanSink final : public RestoreScanSink {
     m_places = std::move(places);
     m_hasPlaces = true;
   }
+  // What the file's check values vouch for (ScanResultChecks.h): a tree
+  // whose section failed its check is passed over by its saved length and
+  // its records counted as left out; without them every tree is read.
+  void SetChecks(std::vector<bool> sound, std::vector<SectionCheck> sections) {
+    m_sound = std::move(sound);
+    m_sections = std::move(sections);
+    m_checked = true;
+  }
   // How to see where a volume lies (without it, nothing is known).
   void SetLocator(Locator locate) { m_locate = std::move(locate); }
   // Releases every partition record; answers 0.
@@ -96,6 +106,8 @@ class KVRestoreScanSink final : public RestoreScanSink {
   // The frame of the trees was not in the file at all.
   bool IsFrameMissing() const { return m_frameMissing; }
   size_t GetReplayedRoots() const { return m_replayedRoots; }
+  // Trees passed over because their sections failed their checks.
+  size_t GetSkippedRoots() const { return m_skipped.size(); }
   // Whether a stop ended a replay before its last tree.
   bool WasStopped() const { return m_stopped; }
 
@@ -108,6 +120,8 @@ class KVRestoreScanSink final : public RestoreScanSink {
   // A record left out or cut; the first one is announced.
   void Judged(RecordVerdict verdict);
   void Step();
+  // Passes over tree `index`, whose section failed its check.
+  void SkipTree(RecordReader& reader, uint64_t index);
 
   IRSData* m_archive;
   Describer m_describe;
@@ -124,6 +138,10 @@ class KVRestoreScanSink final : public RestoreScanSink {
   bool m_announced = false;
   size_t m_replayedRoots = 0;
   bool m_stopped = false;
+  bool m_checked = false;
+  std::vector<bool> m_sound;
+  std::vector<SectionCheck> m_sections;
+  std::set<uint64_t> m_skipped;
 };
 
 }  // namespace SaveRestoreResult

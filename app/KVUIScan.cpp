@@ -109,7 +109,7 @@ ResultCode KVUIScan::DoScan(IStorageDevice* storage, RestoreScanSink* restoreSin
     releaseRecovery = m_releaseRecoveryCopyOut;
     resetRecovery = m_resetRecovery;
   }
-  usleep(80000);
+  if (m_startPause != 0) usleep(m_startPause);
   ResultCode result = kNothingScanned;
   {
     std::lock_guard<std::mutex> scanning(m_scanLock);

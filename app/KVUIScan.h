@@ -86,6 +86,10 @@ class KVUIScan : public KVUIOperation, public IDrirectoryTree {
   // An operation over `devices` (the machine's model when null) that makes
   // its controllers with `factory` (the engine's when empty).
   explicit KVUIScan(KVUIDeviceData* devices = nullptr, ControllerFactory factory = {});
+  // The pause DoScan makes before it starts (80 ms), for the windows to
+  // take the new scan in; a program without windows loading thousands of
+  // results needs none.
+  void SetStartPause(uint32_t microseconds) { m_startPause = microseconds; }
   // Stops a running scan and waits for its worker, then lets the copy-out
   // objects and the controller go.
   ~KVUIScan() override;
@@ -199,6 +203,7 @@ class KVUIScan : public KVUIOperation, public IDrirectoryTree {
 
   KVUIDeviceData* m_devices;
   ControllerFactory m_factory;
+  uint32_t m_startPause = 80000;
   std::function<void()> m_releaseRecoveryCopyOut;
   std::function<void()> m_resetRecovery;
 

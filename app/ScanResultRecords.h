@@ -38,6 +38,9 @@
 //     per root, in the order of the trees frame, i64 where the volume the
 //     tree was read from begins on the scanned device, in its sectors (-1
 //     when unknown), and u64 that volume's sector count.
+//   frames _frVolumeIdentity and _frCheckValues (last; see
+//   ScanResultChecks.h): what each tree's volume said of itself, and CRC-32
+//   check values over every frame and every tree's section.
 //   The partition records of a tree count from the start of its volume, not
 //   of the scanned device: a whole disk is scanned volume by volume, so
 //   without the placement a loaded tree cannot tell which of the disk's

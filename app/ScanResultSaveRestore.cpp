@@ -29,6 +29,7 @@
 #include "app/KVUIScan.h"
 #include "app/RestoreFileNode.h"
 #include "app/SaveRestoreProgress.h"
+#include "app/ScanResultChecks.h"
 #include "base/CatchExeception.h"
 #include "copyout/CDataRecovery.h"
 #include "device/PartitionDevice.h"
@@ -77,6 +78,57 @@ void Log(const char* function, int point) { CatchExeception::WriteLog("%s %d\r\n
 void Put(IRSData& archive, const std::vector<uint8_t>& bytes) {
   if (!WriteRecord(&archive, bytes)) throw CRSException(RSErrorWriteFailed);
 }
+
+// The archive being written, summing what goes into each frame for the
+// check values: the whole frame's bytes and those of the part written since
+// the last TakeSection.
+class SummedArchive final : public IRSData {
+ public:
+  explicit SummedArchive(IRSData& inner) : m_inner(inner) {}
+  int CheckFile() override { return m_inner.CheckFile(); }
+  int StartRS(const char* path, int create) override { return m_inner.StartRS(path, create); }
+  int EndRS() override { return m_inner.EndRS(); }
+  int WriteFileHeader(const FILEHEADER& header) override { return m_inner.WriteFileHeader(header); }
+  int ReadFileHeader(FILEHEADER& header) override { return m_inner.ReadFileHeader(header); }
+  FileStatus GetStatus() override { return m_inner.GetStatus(); }
+  int SetStatus(FileStatus status) override { return m_inner.SetStatus(status); }
+  int SetFileDescription(const char* text) override { return m_inner.SetFileDescription(text); }
+  int GetFileDescription(char* buffer, int size) override { return m_inner.GetFileDescription(buffer, size); }
+  int OpenFrame(const tagGUIDSIGN& id) override {
+    const int opened = m_inner.OpenFrame(id);
+    m_frame = FrameCheck{id, 0, 0};
+    m_section = SectionCheck{};
+    return opened;
+  }
+  int CloseFrame() override { return m_inner.CloseFrame(); }
+  uint32_t GetFrameSize() override { return m_inner.GetFrameSize(); }
+  int ReadCurFrame(void* buffer, unsigned int n) override { return m_inner.ReadCurFrame(buffer, n); }
+  int WriteCurFrame(const void* data, unsigned int n) override {
+    const int written = m_inner.WriteCurFrame(data, n);
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    m_frame.crc = Crc32(m_frame.crc, bytes, n);
+    m_frame.length += n;
+    m_section.crc = Crc32(m_section.crc, bytes, n);
+    m_section.bytes += n;
+    return written;
+  }
+  int FlushBuffer() override { return m_inner.FlushBuffer(); }
+
+  // The open frame's sums so far.
+  const FrameCheck& Frame() const { return m_frame; }
+  // The part written since the last call, with `records` records.
+  SectionCheck TakeSection(uint64_t records) {
+    SectionCheck section = m_section;
+    section.records = records;
+    m_section = SectionCheck{};
+    return section;
+  }
+
+ private:
+  IRSData& m_inner;
+  FrameCheck m_frame;
+  SectionCheck m_section;
+};
 
 // A new, empty file beside `path` that nobody else can have opened.
 std::string TemporaryBeside(const std::string& path) {
@@ -188,10 +240,16 @@ IStorageDevice* FindVolumeByPlace(const DeviceRecord& record, const PlaceRecord&
 // keeps for it (quick scans), else those of a fresh copy-out object of the
 // controller for the tree's searcher; `device` becomes the device the records
 // place their volumes on.
+// Each record's boot region and data area, in bytes from the volume's start.
+struct VolumeRegions {
+  uint64_t boot = 0, data = 0;
+};
+
 void EncodePartitions(KVUIScan& scan, IFilesystemNode* root, std::vector<uint8_t>& out, uint32_t& count,
-                      IStorageDevice*& device) {
+                      IStorageDevice*& device, std::vector<VolumeRegions>& regions) {
   count = 0;
   device = nullptr;
+  regions.clear();
   IRecoveryController* controller = scan.GetRecoveryController();
   if (controller == nullptr) return;
   const _tagSearcherType type = KVCPPPublic::instance().GetNodeSearcheType(root);
@@ -213,6 +271,14 @@ void EncodePartitions(KVUIScan& scan, IFilesystemNode* root, std::vector<uint8_t
     if (partition == nullptr) continue;
     EncodePartitionEntry(*partition, out);
     ++count;
+    uint64_t boot, data;
+    const uint64_t unit = partition->GetSectorSize();
+    if (regions.size() < kMaxIdentitiesPerRoot && partition->GetStartSector() >= 0 &&
+        partition->GetFirstDataSector() >= 0 &&
+        !__builtin_mul_overflow(static_cast<uint64_t>(partition->GetStartSector()), unit, &boot) &&
+        !__builtin_mul_overflow(static_cast<uint64_t>(partition->GetFirstDataSector()), unit, &data)) {
+      regions.push_back({boot, data});
+    }
     CatchExeception::WriteLog("%s:%d partition index:%d fileSystemType%d start:%lld end:%lld\n",
                               "Static_SaveScanResult", 495, partition->GetPartitionIndex(),
                               partition->GetFileSystemType(), static_cast<long long>(partition->GetFirstDataSector()),
@@ -222,8 +288,11 @@ void EncodePartitions(KVUIScan& scan, IFilesystemNode* root, std::vector<uint8_t
 
 // Writes one root section: tag, system record, partitions, then the nodes
 // breadth-first by folder, each folder's children in sibling order.
+// `records` becomes the number of records written (the root's and its
+// files'), `regions` where its partitions place their volumes.
 void WriteRoot(IRSData& archive, KVUIScan& scan, IFilesystemNode* root, SaveRestoreProgress& progress,
-               IStorageDevice*& device) {
+               IStorageDevice*& device, uint64_t& written, std::vector<VolumeRegions>& regions) {
+  written = 1;
   std::vector<uint8_t> bytes;
   RecordBytes(bytes).U32(kSectionTag);
   Put(archive, bytes);
@@ -232,7 +301,7 @@ void WriteRoot(IRSData& archive, KVUIScan& scan, IFilesystemNode* root, SaveRest
 
   std::vector<uint8_t> partitions;
   uint32_t count = 0;
-  EncodePartitions(scan, root, partitions, count, device);
+  EncodePartitions(scan, root, partitions, count, device, regions);
   bytes.clear();
   RecordBytes(bytes).U32(count);
   Put(archive, bytes);
@@ -253,6 +322,7 @@ void WriteRoot(IRSData& archive, KVUIScan& scan, IFilesystemNode* root, SaveRest
           RecordBytes(bytes).U32(kFileEntryTag);
           Put(archive, bytes);
           if (RestoreFileNode::WriteFileNode(node, &archive) == 0) throw CRSException(RSErrorWriteFailed);
+          ++written;
           progress.IncProgress(false, false);
         }
         if (child->IsDirectory() != 0) folders.push_back(child);
@@ -267,10 +337,10 @@ void WriteRoot(IRSData& archive, KVUIScan& scan, IFilesystemNode* root, SaveRest
 
 // The header and the three frames; false (with the error noted) when the
 // result cannot be saved.
-bool WriteResult(IRSData& archive, const OperationPara& para, SaveRestoreProgress& progress) {
+bool WriteResult(IRSData& file, const OperationPara& para, SaveRestoreProgress& progress) {
   FILEHEADER header;
   header.status = FileStatusNormal;
-  if (archive.WriteFileHeader(header) != 1) {
+  if (file.WriteFileHeader(header) != 1) {
     progress.TipError(kSaveWriteFailed);
     return false;
   }
@@ -289,18 +359,25 @@ bool WriteResult(IRSData& archive, const OperationPara& para, SaveRestoreProgres
   kind.controllerType = static_cast<uint32_t>(scan.GetScanControllerType(storage));
   kind.deep = scan.IsDeepScan() ? 1 : 0;
 
+  SummedArchive archive(file);
+  CheckRecord checks;
+  const auto closeFrame = [&archive, &checks] {
+    archive.CloseFrame();
+    checks.frames.push_back(archive.Frame());
+  };
+
   std::vector<uint8_t> bytes;
   archive.OpenFrame(_frFileSystemSearchControllerList);
   EncodeScanKind(kind, bytes);
   Put(archive, bytes);
-  archive.CloseFrame();
+  closeFrame();
   progress.IncProgress(false, false);
 
   bytes.clear();
   archive.OpenFrame(_frDiskDevice);
   EncodeDevice(device, bytes);
   Put(archive, bytes);
-  archive.CloseFrame();
+  closeFrame();
   progress.IncProgress(false, false);
 
   const std::vector<IFilesystemNode*> roots = scan.GetFileSystemNode();
@@ -308,21 +385,60 @@ bool WriteResult(IRSData& archive, const OperationPara& para, SaveRestoreProgres
   archive.OpenFrame(_frFileSystemNode);
   RecordBytes(bytes).U64(roots.size());
   Put(archive, bytes);
+  archive.TakeSection(0);
   PlaceRecord place;
   place.deviceStart = DeviceStartOnDisk(storage, *para.devices, place.diskCapacity, place.diskName);
+  std::vector<std::vector<VolumeRegions>> regions;
   for (IFilesystemNode* root : roots) {
     StopWhenAsked(progress);
     IStorageDevice* read = nullptr;
-    WriteRoot(archive, scan, root, progress, read);
+    uint64_t records = 0;
+    regions.emplace_back();
+    WriteRoot(archive, scan, root, progress, read, records, regions.back());
+    checks.sections.push_back(archive.TakeSection(records));
     // A tree whose copy-out device is not known gets no place: a load
     // matches it by name, as files made before places were kept.
     place.roots.push_back(read != nullptr ? PlaceOn(read, storage, *para.devices) : VolumePlace{});
   }
-  archive.CloseFrame();
+  closeFrame();
 
   bytes.clear();
   archive.OpenFrame(_frVolumePlace);
   EncodePlace(place, bytes);
+  Put(archive, bytes);
+  closeFrame();
+  progress.IncProgress(false, false);
+
+  // What each tree's volume says of itself, read where its place and its
+  // partition records put it on the scanned device.
+  IdentityRecord identity;
+  const uint64_t sectorSize = storage->GetSectorSize();
+  // The medium open for the reads (the scan that read it may have ended).
+  const std::shared_ptr<const void> open = para.devices->HoldDevices(storage);
+  for (size_t i = 0; i < place.roots.size(); ++i) {
+    std::vector<VolumeIdentity>& list = identity.roots.emplace_back();
+    uint64_t base;
+    if (place.roots[i].start < 0 ||
+        __builtin_mul_overflow(static_cast<uint64_t>(place.roots[i].start), sectorSize, &base)) {
+      continue;
+    }
+    for (const VolumeRegions& region : regions[i]) {
+      VolumeIdentity one;
+      if (ReadIdentity(storage, base, region.boot, region.data, one) &&
+          std::find(list.begin(), list.end(), one) == list.end()) {
+        list.push_back(std::move(one));
+      }
+    }
+  }
+  bytes.clear();
+  archive.OpenFrame(_frVolumeIdentity);
+  EncodeIdentity(identity, bytes);
+  Put(archive, bytes);
+  closeFrame();
+
+  bytes.clear();
+  archive.OpenFrame(_frCheckValues);
+  EncodeChecks(checks, bytes);
   Put(archive, bytes);
   archive.CloseFrame();
   progress.IncProgress(false, false);
@@ -432,6 +548,31 @@ bool StillInPlace(IStorageDevice* storage, const PlaceRecord& place, KVUIDeviceD
   for (const VolumePlace& root : place.roots) {
     if (root.start < 0) continue;
     if (std::find(volumes.begin(), volumes.end(), root) == volumes.end()) return false;
+  }
+  return true;
+}
+
+// Whether every placed tree's volume still says of itself what it said when
+// the result was saved.
+// `open` holds the medium open for the reads.
+bool SameVolumes(IStorageDevice* storage, const PlaceRecord& place, const IdentityRecord& identity,
+                 const std::shared_ptr<const void>& open) {
+  if (open == nullptr) return false;
+  const uint64_t sectorSize = storage->GetSectorSize();
+  for (size_t i = 0; i < place.roots.size() && i < identity.roots.size(); ++i) {
+    uint64_t base;
+    if (place.roots[i].start < 0 ||
+        __builtin_mul_overflow(static_cast<uint64_t>(place.roots[i].start), sectorSize, &base)) {
+      continue;
+    }
+    for (const VolumeIdentity& saved : identity.roots[i]) {
+      if (!SameVolume(storage, base, saved)) {
+        CatchExeception::WriteLog("%s: tree %zu: another volume at its place (kind %u at byte %llu)\r\n",
+                                  "Static_RestoreScanResult", i, saved.kind,
+                                  static_cast<unsigned long long>(saved.offset));
+        return false;
+      }
+    }
   }
   return true;
 }
@@ -591,6 +732,14 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
     }
     progress.IncProgress(false, false);
 
+    // With check values, a frame the load needs whole must pass its check;
+    // a tree that fails its own is passed over.
+    const CheckVerdict checks = VerifyChecks(*archive);
+    if (checks.failure != 0) {
+      fail(669, checks.failure);
+      break;
+    }
+
     // Each frame: missing, or damaged (a length word that is not the
     // layout's, a record cut short), ends the load with its error.
     ScanKindRecord kind;
@@ -618,6 +767,15 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
       break;
     }
     const bool placed = placeRead == FrameRead::kRead;
+    // Files made before identities were kept have none.
+    IdentityRecord identity;
+    const FrameRead identityRead = ReadFrame(*archive, _frVolumeIdentity, progress,
+                                             [&identity](RecordReader& reader) { identity = DecodeIdentity(reader); });
+    if (identityRead == FrameRead::kDamaged ||
+        (identityRead == FrameRead::kRead && placed && identity.roots.size() != place.roots.size())) {
+      fail(721, kLoadBadDevice);
+      break;
+    }
 
     IStorageDevice* storage = GetFromDiskVolumeData(device, devices);
     if (placed && (storage == nullptr || !StillInPlace(storage, place, devices, kind))) {
@@ -635,6 +793,13 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
       fail(728, kLoadDeviceChanged);
       break;
     }
+    // Another volume in the same place (formatted again, another card of
+    // the same make) would give its own bytes for the saved runs.
+    if (placed && identityRead == FrameRead::kRead &&
+        !SameVolumes(storage, place, identity, devices.HoldDevices(storage))) {
+      fail(729, kLoadOtherVolume);
+      break;
+    }
     progress.IncProgress(false, false);
     const bool quick = kind.controllerType == RECOVERY_CONTROLLER_DELETED;
     // Known at once, before the scan body ends: a frame that is not there
@@ -644,13 +809,15 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
     });
     sink->SetLocator(LocatorOver(devices, storage, quick));
     if (placed) sink->SetPlaces(place.roots);
+    if (checks.present) sink->SetChecks(checks.treeSound, checks.sections);
     scan.SetDeepScan(static_cast<int>(kind.deep));
     scan.SetShouldBuildTree(1);
     scan.DoScan(storage, sink.get());
     scanned = true;
     // Every placed tree has a volume where it lay (checked above); one that
     // no replay took was not read from the right place.
-    if (placed && !sink->IsDamaged() && !sink->WasStopped() && sink->GetReplayedRoots() < place.roots.size()) {
+    if (placed && !sink->IsDamaged() && !sink->WasStopped() &&
+        sink->GetReplayedRoots() + sink->GetSkippedRoots() < place.roots.size()) {
       fail(736, kLoadDeviceChanged);
     }
     scan.SetOpTreeFinished(1);

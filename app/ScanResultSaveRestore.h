@@ -8,12 +8,14 @@
 // (a full disk, a write error) leaves no file behind, and an older file of
 // that name stays as it was.
 //
-// Loading checks the file, finds the device it was made on among this
+// Loading checks the file (the check values of every frame, when it has
+// them: a tree that fails its check is left out), finds the device it was made on among this
 // machine's devices (by its place in the device list and its capacity and
 // name, else by name, file system and capacity, else a volume without a
 // name by where it lies on a disk of the saved name), checks that the device is
-// still laid out as the file places its trees (refusing it otherwise: the
-// saved runs would read other bytes) and runs the ordinary scan
+// still laid out as the file places its trees and that each volume there is
+// the one its tree was read from (refusing it otherwise: the saved runs
+// would read other bytes) and runs the ordinary scan
 // body over that device with a KVRestoreScanSink: the recovery controller
 // replays the saved trees instead of reading the device, so the loaded
 // result fills the scan's indexes exactly as a scan would.
@@ -61,6 +63,11 @@ inline constexpr uint64_t kLoadDeviceChanged = 9;
 // The trees frame is damaged: records were left out or cut, or it ended
 // early (LastLoadDamage says how much). What could be read is loaded.
 inline constexpr uint64_t kLoadDamaged = 10;
+// The device is laid out as it was, but a volume where a tree lay is not the
+// one the tree was read from (its serial number or fingerprint differs: a
+// card formatted again, another card of the same make and size). Nothing
+// is loaded.
+inline constexpr uint64_t kLoadOtherVolume = 11;
 
 // What a save or a load works on.
 struct OperationPara {

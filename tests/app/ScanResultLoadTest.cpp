@@ -4,6 +4,7 @@
 // cannot finish leaves no file; the controller's save and load methods with
 // their notifications; quitting while a save or a load runs.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <signal.h>
 #include <sys/resource.h>
@@ -303,9 +304,10 @@ TEST_F(BlankDisks, ASaveWritesTheThreeFramesOrNoFileAtAll) {
   EXPECT_EQ(Save(out / "empty.rsf"), 0u);
   const Bytes saved = testsupport::ReadFile(out / "empty.rsf");
   // The file as the layout has it: the header, the three frames, then the
-  // places (the disk itself, at its start).
+  // places (the disk itself, at its start), the identities (no tree) and
+  // the check values of the five frames before them (zlib's CRC-32).
   const Bytes signature = Hex("EAF4B31C0543B64AB4B8244A33D913BB");
-  ASSERT_EQ(saved.size(), 132u + 36 + 12 + 36 + 24 + 7 + 36 + 8 + 36 + 4 + 27 + 8);
+  ASSERT_EQ(saved.size(), 132u + 36 + 12 + 36 + 24 + 7 + 36 + 8 + 36 + 4 + 27 + 8 + 36 + 8 + 36 + 4 + 5 * 24 + 8 + 4);
   EXPECT_EQ(Bytes(saved.begin(), saved.begin() + 16), signature);
   EXPECT_EQ(Bytes(saved.begin() + 16, saved.begin() + 20), U32(5800));
   EXPECT_EQ(Bytes(saved.begin() + 24, saved.begin() + 28), U32(1)) << "status";
@@ -316,9 +318,23 @@ TEST_F(BlankDisks, ASaveWritesTheThreeFramesOrNoFileAtAll) {
                 Hex("00000000 FFFFFFFF FFFFFFFF 07000000 537469636B2072"));  // "Stick r"
   EXPECT_EQ(Bytes(saved.begin() + 247, saved.begin() + 291),
             signature + Hex("6CF208D28C07344E9D71D91F535F7B57 08000000 0000000000000000"));
-  EXPECT_EQ(Bytes(saved.begin() + 291, saved.end()),
+  EXPECT_EQ(Bytes(saved.begin() + 291, saved.begin() + 366),
             signature + Hex("3E1B7A52C4094D8FB6215AE3904C17D8 27000000 1B000000 0000000000000000") + U64(8 << 20) +
                 Text("Stick r") + U64(0));
+  EXPECT_EQ(Bytes(saved.begin() + 366, saved.begin() + 410),
+            signature + Hex("60E86B770AD449EB97CB42F95D9F02EC 08000000") + U64(0));
+  Bytes checks = U32(5);
+  for (const auto& [frame, end] :
+       std::vector<std::pair<size_t, size_t>>{{132, 180}, {180, 247}, {247, 291}, {291, 366}, {366, 410}}) {
+    const Bytes payload(saved.begin() + long(frame) + 36, saved.begin() + long(end));
+    checks = checks + Bytes(saved.begin() + long(frame) + 16, saved.begin() + long(frame) + 32) +
+             U32(static_cast<uint32_t>(payload.size())) +
+             U32(static_cast<uint32_t>(crc32(0, payload.data(), static_cast<uInt>(payload.size()))));
+  }
+  checks = checks + U64(0);
+  checks = checks + U32(static_cast<uint32_t>(crc32(0, checks.data(), static_cast<uInt>(checks.size()))));
+  EXPECT_EQ(Bytes(saved.begin() + 410, saved.end()),
+            signature + Hex("232DB331B2CF4579B7AE227FFEDB9C7A") + U32(static_cast<uint32_t>(checks.size())) + checks);
 
   // Over an older file: a failed save leaves it as it was.
   ASSERT_EQ(Load(dir_ / "empty.rsf"), 0u);

@@ -15,6 +15,7 @@
 #include "app/KVRestoreScanSink.h"
 #include "app/RestoreFileNode.h"
 #include "app/SaveRestoreProgress.h"
+#include "app/ScanResultChecks.h"
 #include "copyout/CCompressFileReader.h"
 #include "copyout/CDataRecovery.h"
 #include "engine/tree/TreeDoubles.h"
@@ -508,6 +509,36 @@ TEST(ScanResultReplay, FilesWrittenFromTheLayoutElsewhereReplayWhole) {
     ++files;
   }
   EXPECT_GE(files, 6u);
+}
+
+// Check values and identities written from the layout by another program
+// (make-rsf-seeds.py, zlib's CRC-32): every frame and tree passes; with one
+// byte of the third tree's section changed, that tree alone fails. Both
+// replay: the changed tree passed over by its saved length, its records
+// counted as left out.
+TEST(ScanResultReplay, CheckValuesWrittenElsewhereVouchForTheirTreesAndNoMore) {
+  namespace srr = SaveRestoreResult;
+  const fs::path corpus = testsupport::SourceDir() / "tests/app/fuzz/corpus";
+  for (const char* name : {"checked.rsf", "checked-tree-changed"}) {
+    const bool changed = std::string(name) == "checked-tree-changed";
+    Replay replay(corpus / name);
+    const srr::CheckVerdict checks = srr::VerifyChecks(replay.frame.archive);
+    EXPECT_TRUE(checks.present) << name;
+    EXPECT_EQ(checks.failure, 0u) << name;
+    EXPECT_EQ(checks.treeSound, (std::vector<bool>{true, true, !changed})) << name;
+    replay.frame.archive.OpenFrame(srr::_frVolumeIdentity);
+    srr::RecordReader reader(&replay.frame.archive);
+    const srr::IdentityRecord identity = srr::DecodeIdentity(reader);
+    ASSERT_EQ(identity.roots.size(), 3u);
+    EXPECT_EQ(identity.roots[1].size(), 2u);
+    EXPECT_EQ(identity.roots[0][0].kind, static_cast<uint32_t>(srr::IdentityKind::kNtfs));
+    replay.frame.archive.CloseFrame();
+    replay.sink.SetChecks(checks.treeSound, checks.sections);
+    replay.Run();
+    EXPECT_EQ(replay.damage, changed ? 1 : 0) << name;
+    EXPECT_EQ(replay.sink.GetSkippedRoots(), changed ? 1u : 0u);
+    EXPECT_EQ(replay.sink.GetLoadDamage().leftOut, changed ? 2u : 0u) << "the root and its one file";
+  }
 }
 
 // A tree saved breadth-first as a scan leaves it: folders among files,

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "app/KVPublicUtilities.h"
+#include "app/ScanResultSaveRestore.h"
 #include "platform/Localized.h"
 #include "platform/NotificationCenter.h"
 #include "ui/widgets/KVProgressView.h"
@@ -107,6 +108,7 @@ void KVProgressWindow::ProgressFinish() {
     const DamageSource damage = damage_ ? damage_ : KVWizardServices::Default().getLoadDamage;
     if (damage && damage(&leftOut, &cut, &unread)) damageText_ = DamageText(leftOut, cut, unread);
   }
+  if (!bSave_ && error == SaveRestoreResult::kLoadOtherVolume) failureKey_ = "LOAD_RSF_OTHER_VOLUME";
   // A load the user gave up on counts as failed, however it ended.
   bSucess_ = (error == 0 || !damageText_.isEmpty()) && !(closeAsked_ && !bSave_);
   if (bSucess_ && progress != nullptr) progress->changeProgressValue(100);
@@ -132,7 +134,7 @@ void KVProgressWindow::onTimer() {
                               if (self) self->endWindow();
                             });
   } else if (!bSucess_ && !(closeAsked_ && !bSave_)) {
-    KVAlert::BeginWithTexts(nullptr, QString(), platform::Localized("READ_RSF_FAILED"),
+    KVAlert::BeginWithTexts(nullptr, QString(), platform::Localized(failureKey_),
                             platform::Localized("PAGE_FOUR_RECOVERY_NO_COMPETENCE_YES_BUTTON"), QString(),
                             [self = QPointer<KVProgressWindow>(this)](int) {
                               if (self) self->endWindow();

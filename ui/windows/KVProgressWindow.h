@@ -95,6 +95,9 @@ class KVProgressWindow : public QObject {
   std::function<void()> stop_;
   DamageSource damage_;
   QString damageText_;  // set when the load found its file damaged
+  // The failure alert's text: a load refused because another volume lies
+  // where a tree was read has its own.
+  const char* failureKey_ = "READ_RSF_FAILED";
   QPointer<KVSmallWindow> aWindow;
   QTimer* timer_ = nullptr;
   QString strPostName_;

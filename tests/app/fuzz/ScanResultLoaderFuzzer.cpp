@@ -5,7 +5,9 @@
 // into the real tree builder, on a device of 8 MiB. Whatever the bytes,
 // nothing may crash, hang or allocate more than the file holds, every node
 // shown must hang below a root, and no file may be larger than its runs hold
-// or have runs outside the device (LoadedInvariants.h).
+// or have runs outside the device (LoadedInvariants.h). The check values and
+// identities are read as a load reads them, and with check values the trees
+// are replayed once more, passing over those that fail theirs.
 #include <unistd.h>
 
 #include <cstdint>
@@ -17,6 +19,7 @@
 
 #include "app/KVRestoreScanSink.h"
 #include "app/LoadedInvariants.h"  // tests/app
+#include "app/ScanResultChecks.h"
 #include "app/ScanResultRecords.h"
 #include "archive/RSData.h"
 #include "engine/tree/TreeDoubles.h"
@@ -62,6 +65,13 @@ std::optional<SaveRestoreResult::PlaceRecord> ReadFrames(CRSData& archive) {
     }
   }
   try {
+    archive.OpenFrame(srr::_frVolumeIdentity);
+    srr::RecordReader reader(&archive);
+    srr::DecodeIdentity(reader);
+  } catch (const srr::CRecordDamage&) {
+  } catch (const CRSException&) {
+  }
+  try {
     archive.OpenFrame(srr::_frVolumePlace);
     srr::RecordReader reader(&archive);
     return srr::DecodePlace(reader);
@@ -82,6 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CRSData archive(RSModeRead);
   if (archive.StartRS(InputPath().c_str(), 0) == 0) return 0;
   const auto places = ReadFrames(archive);
+  const SaveRestoreResult::CheckVerdict checks = SaveRestoreResult::VerifyChecks(archive);
 
   treetest::RecordingTree shown;
   treetest::FakeFilter filter;
@@ -103,6 +114,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sink.SetPlaces(places->roots);
     const SaveRestoreResult::VolumePlace first = places->roots.front();
     sink.SetLocator([first](IStorageDevice*) { return SaveRestoreResult::KVRestoreScanSink::VolumeSeen{first, -1}; });
+    sink.SetDirecotryTreeBuilder(&checked, &progress, &device);
+  }
+  if (checks.present && checks.failure == 0) {
+    view = {true, true, ""};
+    sink.SetChecks(checks.treeSound, checks.sections);
     sink.SetDirecotryTreeBuilder(&checked, &progress, &device);
   }
   if (!shown.problems.empty() || !checked.broken.empty()) std::abort();

@@ -8,12 +8,15 @@ Usage: make-rsf-seeds.py OUTDIR
 import os
 import struct
 import sys
+import zlib
 
 SIGN = bytes.fromhex("EAF4B31C0543B64AB4B8244A33D913BB")
 SCAN_KIND = bytes.fromhex("94639B4081F6884EA20F5D635782ED75")
 DEVICE = bytes.fromhex("76A672B048058B46BA9E91093A63B517")
 NODES = bytes.fromhex("6CF208D28C07344E9D71D91F535F7B57")
 PLACE = bytes.fromhex("3E1B7A52C4094D8FB6215AE3904C17D8")
+IDENTITY = bytes.fromhex("60E86B770AD449EB97CB42F95D9F02EC")
+CHECKS = bytes.fromhex("232DB331B2CF4579B7AE227FFEDB9C7A")
 
 
 def crc16(data):
@@ -60,6 +63,11 @@ def partition_entry(index=0, kind=4, fs_type=6, spc=1, start=0, sector=512, tota
     return struct.pack("<I", kind) + bytes(rec)
 
 
+class Section(bytes):
+    """A root section's bytes, and how many records it holds."""
+    records = 0
+
+
 def section(root_id, searcher, volume, partitions, files):
     out = struct.pack("<I", 1)
     out += file_record(root_id, -1, "root", size=0, folder=True, runs=(), partition=0xFFFF)
@@ -67,10 +75,12 @@ def section(root_id, searcher, volume, partitions, files):
     out += struct.pack("<I", len(partitions)) + b"".join(partitions)
     for f in files:
         out += struct.pack("<I", 0) + f
-    return out + struct.pack("<I", 0xFFFFFFFF)
+    out = Section(out + struct.pack("<I", 0xFFFFFFFF))
+    out.records = 1 + len(files)
+    return out
 
 
-def result(sections, kind=(2, 1), device_name="stick", places=None):
+def result(sections, kind=(2, 1), device_name="stick", places=None, identities=None, checked=False):
     scan_kind = struct.pack("<III", 8, *kind)
     device = struct.pack("<QiiiI", 1 << 26, 0, -1, -1, len(device_name)) + device_name.encode()
     nodes = struct.pack("<Q", len(sections)) + b"".join(sections)
@@ -82,6 +92,24 @@ def result(sections, kind=(2, 1), device_name="stick", places=None):
         place += struct.pack("<Q", len(places))
         place += b"".join(struct.pack("<qQ", start, sectors) for start, sectors in places)
         out += frame(PLACE, place)
+    frames = [(SCAN_KIND, scan_kind), (DEVICE, device), (NODES, nodes)] + ([(PLACE, place)] if places else [])
+    if identities is not None:
+        # Per tree: where each volume's boot region lies, its kind, its value.
+        ident = struct.pack("<Q", len(identities))
+        for entries in identities:
+            ident += struct.pack("<I", len(entries))
+            ident += b"".join(struct.pack("<QII", at, kind, len(v)) + v for at, kind, v in entries)
+        out += frame(IDENTITY, ident)
+        frames.append((IDENTITY, ident))
+    if checked:
+        # zlib's CRC-32 of every frame, then of each tree's section.
+        checks = struct.pack("<I", len(frames))
+        checks += b"".join(g + struct.pack("<II", len(p), zlib.crc32(p)) for g, p in frames)
+        checks += struct.pack("<Q", len(sections))
+        checks += b"".join(struct.pack("<QQI", len(sec), sec.records, zlib.crc32(sec))
+                           for sec in sections)
+        checks += struct.pack("<I", zlib.crc32(checks))
+        out += frame(CHECKS, checks)
     return out
 
 
@@ -108,6 +136,14 @@ def main():
         "all.rsf": result([raw_tree, ntfs_tree] + fat_trees),
         "placed.rsf": result([ntfs_tree] + fat_trees, kind=(0, 0), places=[(2048, 4096), (8192, 1024), (-1, 0)]),
     }
+    # Identities of each kind and check values; the third tree's section
+    # changed after its check value was taken.
+    identities = [[(0, 3, bytes(range(8)))], [(0, 1, b"\x4d\x3c\x2b\x1a"), (4096, 5, bytes(8))], []]
+    checked = result([ntfs_tree] + fat_trees, kind=(0, 0), places=[(2048, 4096), (8192, 1024), (-1, 0)],
+                     identities=identities, checked=True)
+    seeds["checked.rsf"] = checked
+    at = checked.index(b"y.txt")
+    seeds["checked-tree-changed"] = checked[:at] + b"z" + checked[at + 1:]
     # Records that fit their frames but not the fuzz target's 8 MiB device: a
     # size of 4.5 PB, a run past the device's end, one hole of 2^40 clusters,
     # a deleted flag of 2 and a partition that starts past the end. Without

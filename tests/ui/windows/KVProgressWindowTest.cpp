@@ -15,6 +15,7 @@
 #include "QtTestSupport.h"
 #include "WizardTestSupport.h"
 #include "app/KVNode.h"
+#include "app/ScanResultSaveRestore.h"
 #include "platform/Localized.h"
 #include "platform/NotificationCenter.h"
 #include "ui/widgets/KVProgressView.h"
@@ -266,6 +267,21 @@ TEST(WizardImport, AFailedLoadShowsTheAlertAndTheWizardGoesOn) {
   QTest::mouseClick(wizard.root->selectDiskVC()->scanButton, Qt::LeftButton);
   ASSERT_EQ(wizard.results.scans.size(), 1u);
   EXPECT_EQ(wizard.results.scans[0]->name(), "one");
+}
+
+// Another volume where a tree was read: the alert names that, and nothing
+// is shown.
+TEST(WizardImport, ALoadRefusedForAnotherVolumeSaysSo) {
+  Importing wizard;
+  wizard.outcome = SaveRestoreResult::kLoadOtherVolume;
+  wizardtest::AlertAnswerer alerts(1);
+  wizard.Import();
+  ASSERT_EQ(alerts.texts.size(), 1);
+  EXPECT_TRUE(alerts.texts[0].contains(platform::Localized("LOAD_RSF_OTHER_VOLUME")));
+  EXPECT_NE(platform::Localized("LOAD_RSF_OTHER_VOLUME"), "LOAD_RSF_OTHER_VOLUME") << "the string table has it";
+  EXPECT_EQ(wizard.results.discards, 1);
+  EXPECT_EQ(wizard.results.shows, 0);
+  EXPECT_TRUE(wizard.root->window()->isVisible());
 }
 
 // A file found damaged: the alert says how much of it was left out, and the
