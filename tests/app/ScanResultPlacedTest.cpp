@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -336,5 +337,91 @@ std::vector<Case> Cases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Disks, PlacedRoundTrip, testing::ValuesIn(Cases()), Name);
+
+// Volumes whose deleted files' clusters newer files took (made by mkfs.fat +
+// mtools, mkntfs + ntfs-3g, mkfs.exfat + exfat-fuse): a file the scan
+// reported failed is failed once loaded too, and no other file changes its
+// answer or its bytes. The files the fixture scripts found taken (their
+// IMG.expect.fail, from TSK's istat) are among the failed ones.
+struct Reused {
+  const char* name;
+  const char* env;      // the set's folder variable
+  const char* builtIn;  // under the build's fixtures
+  const char* script;
+  const char* image;
+  const char* fail;  // the expectation listing the taken files
+  bool deep;
+};
+void PrintTo(const Reused& r, std::ostream* out) { *out << r.name; }
+
+class ReusedRoundTrip : public testing::TestWithParam<Reused> {};
+
+TEST_P(ReusedRoundTrip, FilesWhoseSpaceWasTakenStayFailedOnceLoaded) {
+  const Reused& r = GetParam();
+  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
+  fs::path dir = conformance::FixtureDir(r.env, fs::path(CLIPMENDER_BUILD_FIXTURES) / r.builtIn);
+  if (std::string(r.env) == "CLIPMENDER_FAT_REUSE_FIXTURES" && std::getenv(r.env) == nullptr) {
+    dir = conformance::FixtureDir("CLIPMENDER_FAT_FIXTURES", fs::path(CLIPMENDER_BUILD_FIXTURES) / "fat") / "reuse";
+  }
+  const std::string why = conformance::EnsureFixtures(testsupport::SourceDir() / r.script, dir);
+  REQUIRE_OR_SKIP(why.empty(), why);
+
+  testsupport::TempDir work;
+  const fs::path disk = work.path() / (std::string(r.name) + ".img");
+  testsupport::RunCommandOrFail("cp --sparse=always " + ShellQuote((dir / r.image).string()) + " " +
+                                ShellQuote(disk.string()));
+  devicetest::ImageGuard guard(disk);
+  devicetest::LoopDevice loop(disk, 0, false, true);
+  ASSERT_TRUE(loop.attached());
+  const RoundTrip trip = ScanSaveLoad(loop.path(), r.deep, work.path());
+  ASSERT_FALSE(trip.before.empty()) << trip.scanned.output;
+  ExpectSameCopies(trip);
+
+  std::ifstream in(dir / r.fail);
+  std::vector<std::string> taken;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty()) taken.push_back(line);
+  }
+  ASSERT_FALSE(taken.empty()) << "no taken files listed in " << r.fail;
+  // A line "ok PATH" or "failed PATH" naming the file at `path` in its
+  // volume. The peers show an erased FAT entry's first character as "_",
+  // which the copy's name does not keep.
+  auto names = [](const std::string& line, const std::string& answer, const std::string& path) {
+    if (line.rfind(answer + " ", 0) != 0 || line.size() < answer.size() + 2 + path.size()) return false;
+    const std::string tail = line.substr(line.size() - path.size() - 1);
+    const size_t first = path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1;
+    for (size_t i = 0; i < path.size(); ++i) {
+      if (tail[i + 1] != path[i] && !(i == first && path[i] == '_')) return false;
+    }
+    return tail[0] == '/';
+  };
+  for (const std::string& path : taken) {
+    const auto failed = std::count_if(trip.after.begin(), trip.after.end(),
+                                      [&](const std::string& line) { return names(line, "failed", path); });
+    const auto ok = std::count_if(trip.after.begin(), trip.after.end(),
+                                  [&](const std::string& line) { return names(line, "ok", path); });
+    EXPECT_EQ(ok, 0) << path << " is another file's bytes, yet recovered once loaded";
+    EXPECT_GE(failed, 1) << path << " not reported failed once loaded";
+  }
+}
+
+const Reused kReused[] = {
+    {"f16_quick", "CLIPMENDER_FAT_REUSE_FIXTURES", "fat/reuse", "tests/fixtures/fat/make-fat-reuse-images.sh",
+     "f16-reuse.img", "f16-reuse.img.expect.fail", false},
+    {"f32_quick", "CLIPMENDER_FAT_REUSE_FIXTURES", "fat/reuse", "tests/fixtures/fat/make-fat-reuse-images.sh",
+     "f32-reuse.img", "f32-reuse.img.expect.fail", false},
+    {"f32_deep", "CLIPMENDER_FAT_REUSE_FIXTURES", "fat/reuse", "tests/fixtures/fat/make-fat-reuse-images.sh",
+     "f32-reuse.img", "f32-reuse.img.expect.fail", true},
+    {"ntfs_quick", "CLIPMENDER_NTFS_REUSE_FIXTURES", "ntfs-reuse",
+     "tests/fixtures/ntfs-reuse/make-ntfs-reuse-images.sh", "reuse.img", "reuse.img.expect.fail", false},
+    {"ntfs_deep", "CLIPMENDER_NTFS_REUSE_FIXTURES", "ntfs-reuse", "tests/fixtures/ntfs-reuse/make-ntfs-reuse-images.sh",
+     "reuse.img", "reuse.img.expect.fail", true},
+    {"exfat_quick", "CLIPMENDER_EXFAT_FIXTURES", "exfat", "tests/fixtures/exfat/make-exfat-images.sh", "c4k.img",
+     "c4k.img.expect.fail", false},
+    {"exfat_deep", "CLIPMENDER_EXFAT_FIXTURES", "exfat", "tests/fixtures/exfat/make-exfat-images.sh", "c4k.img",
+     "c4k.img.expect.fail", true},
+};
+INSTANTIATE_TEST_SUITE_P(Volumes, ReusedRoundTrip, testing::ValuesIn(kReused),
+                         [](const testing::TestParamInfo<Reused>& info) { return std::string(info.param.name); });
 
 }  // namespace
