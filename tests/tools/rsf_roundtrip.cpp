@@ -17,7 +17,8 @@
 // number, searcher and volume name, and prints one line per file, "ok PATH"
 // or "failed PATH" (PATH below DIR), also after a load that reported damage
 // (as the windows copy out what such a load shows). Both exit non-zero when
-// the load or the save reported an error or a file failed.
+// the load or the save reported an error, a file failed, or the scan could
+// read its volume only in part (what it found is still saved and copied).
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -205,9 +206,16 @@ int Scan(bool deep, const std::string& recoverTo, const std::string& device, con
   scan.SetDeepScan(deep ? 1 : 0);
   scan.SetStatus(KVOperationRunning);
   const ResultCode scanned = scan.DoScan(storage, nullptr);
-  if (result::IsFailure(scanned) || scan.GetFileSystemNode().empty()) {
+  if (scan.GetFileSystemNode().empty()) {
     std::fprintf(stderr, "the scan found nothing (0x%llx)\n", static_cast<unsigned long long>(scanned));
     return 2;
+  }
+  // A volume read only in part (a damaged root) still gives what it found,
+  // as the windows show it; the exit status says the scan was not whole.
+  const bool partial = result::IsFailure(scanned);
+  if (partial) {
+    std::fprintf(stderr, "the scan could not read the volume whole (0x%llx)\n",
+                 static_cast<unsigned long long>(scanned));
   }
   const uint64_t saved = RunSaveOrLoad(1, out);
   saver.WaitForThreads(std::chrono::seconds(30));
@@ -217,7 +225,7 @@ int Scan(bool deep, const std::string& recoverTo, const std::string& device, con
   KVUIController::UseScan(nullptr);
   KVUIController::UseSaveDevices(nullptr);
   KVUIController::UseSaveOperation(nullptr);
-  return saved == 0 && failed == 0 ? 0 : 1;
+  return saved == 0 && failed == 0 && !partial ? 0 : 1;
 }
 
 int Recover(const std::string& in, const std::string& folder) {
