@@ -122,17 +122,23 @@ TEST_P(Twins, AResultLoadsOnlyFromTheVolumeItWasReadFrom) {
     return;
   }
 
-  // The card's old number taken by another image first (the kernel lets a
-  // detached loop device go a little later): the card comes back elsewhere.
-  std::vector<std::unique_ptr<devicetest::LoopDevice>> taken;
-  for (int i = 0; i < 8; ++i) {
-    const fs::path filler = work.path() / ("filler" + std::to_string(i) + ".img");
-    devicetest::MakeSparseImage(filler, 1 << 20);
-    taken.push_back(std::make_unique<devicetest::LoopDevice>(filler, 0, false, true));
-    ASSERT_TRUE(taken.back()->attached());
-    if (taken.back()->path() == scannedOn) break;
-    testsupport::RunCommand("sleep 0.2");
+  // The card's old number held by another image, asked for by name: other
+  // tests attach and detach loop devices all the time, and the kernel may let
+  // the detached one go a little later, so a free number may come and go.
+  const fs::path filler = work.path() / "filler.img";
+  devicetest::MakeSparseImage(filler, 1 << 20);
+  bool held = false;
+  for (int i = 0; i < 150 && !held; ++i) {
+    held = testsupport::RunCommand("losetup -r " + ShellQuote(scannedOn) + " " + ShellQuote(filler.string()) +
+                                   " 2>/dev/null")
+               .exitCode == 0;
+    if (!held) testsupport::RunCommand("sleep 0.2");
   }
+  ASSERT_TRUE(held) << scannedOn << " stayed taken for 30 s";
+  struct Release {
+    std::string device;
+    ~Release() { testsupport::RunCommand("losetup -d " + ShellQuote(device) + " 2>/dev/null"); }
+  } release{scannedOn};
   auto loop = Attach(card, c.partitionNodes);
   ASSERT_TRUE(loop->attached());
   ASSERT_NE(loop->path(), scannedOn);
