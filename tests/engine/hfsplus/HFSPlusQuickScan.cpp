@@ -20,13 +20,14 @@ namespace hfsquick {
 namespace fs = std::filesystem;
 
 fs::path Fixtures(std::string* why) {
+  // The folder CI made the set in once, as the rows use it; else the build's.
+  static const fs::path dir = conformance::FixtureDir("CLIPMENDER_HFSPLUS_FIXTURES", CLIPMENDER_HFSPLUS_QUICK_DIR);
   static std::string failure;
   static const int made = [] {
     const fs::path script = testsupport::SourceDir() / "tests/fixtures/hfsplus/make-hfsplus-images.sh";
     const auto run = testsupport::RunCommand(
         "CLIPMENDER_SHARED_FIXTURES=" + testsupport::ShellQuote(testsupport::SharedFixturesDir().string()) + " bash " +
-        testsupport::ShellQuote(script.string()) + " " + testsupport::ShellQuote(CLIPMENDER_HFSPLUS_QUICK_DIR) +
-        " 2>&1");
+        testsupport::ShellQuote(script.string()) + " " + testsupport::ShellQuote(dir.string()) + " 2>&1");
     if (run.exitCode != 0) failure = "HFS+ fixtures not made: " + run.output;
     return run.exitCode == 0 ? 0 : run.exitCode;
   }();
@@ -37,7 +38,7 @@ fs::path Fixtures(std::string* why) {
     if (why != nullptr) *why = failure;
     return {};
   }
-  return CLIPMENDER_HFSPLUS_QUICK_DIR;
+  return dir;
 }
 
 std::string Nfc(const std::string& utf8) {
