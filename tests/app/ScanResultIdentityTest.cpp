@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "RoundTripOutput.h"
 #include "engine/device/DeviceTestSupport.h"
 #include "support/Conformance.h"
 #include "support/TestSupport.h"
@@ -39,14 +40,7 @@ std::string Label(const Case& c) {
 std::string Name(const testing::TestParamInfo<Case>& info) { return Label(info.param); }
 void PrintTo(const Case& c, std::ostream* out) { *out << Label(c); }
 
-std::vector<std::string> FileLines(const std::string& output) {
-  std::vector<std::string> lines;
-  std::istringstream in(output);
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("ok ", 0) == 0 || line.rfind("failed ", 0) == 0) lines.push_back(line);
-  }
-  return lines;
-}
+using roundtrip::FileLines;
 
 // The pictures' SHA-256 (IMG.files.tsv).
 std::set<std::string> Pictures(const fs::path& image) {

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "RoundTripOutput.h"
 #include "engine/device/DeviceTestSupport.h"
 #include "support/Conformance.h"
 #include "support/ScratchWorkDir.h"
@@ -81,15 +82,7 @@ int PartitionOf(const fs::path& image, const std::string& volume) {
   return 0;
 }
 
-// The "ok"/"failed" lines of a run's output, in order.
-std::vector<std::string> FileLines(const std::string& output) {
-  std::vector<std::string> lines;
-  std::istringstream in(output);
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("ok ", 0) == 0 || line.rfind("failed ", 0) == 0) lines.push_back(line);
-  }
-  return lines;
-}
+using roundtrip::FileLines;
 
 // A scan of `device` saved with its files copied out, then loaded in another
 // process and copied out again.
