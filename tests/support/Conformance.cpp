@@ -48,8 +48,9 @@ std::vector<Expected> ReadExpectations(const fs::path& file) {
       continue;
     }
     const bool mustFail = f[4] == "fail";
-    out.push_back({f[0] == "d", f[1] == "deleted", number(f[2]), number(f[3]), mustFail ? std::string() : hash(f[4]),
-                   mustFail ? std::string() : hash(f[5]), f[6], mustFail});
+    const bool timeUnknown = f[3] == "unknown";
+    out.push_back({f[0] == "d", f[1] == "deleted", number(f[2]), timeUnknown ? -1 : number(f[3]), timeUnknown,
+                   mustFail ? std::string() : hash(f[4]), mustFail ? std::string() : hash(f[5]), f[6], mustFail});
   }
   return out;
 }
@@ -195,6 +196,9 @@ void CheckListing(const Row& row, QuickScan& scan, const std::vector<Expected>& 
     }
     if (e.mtime >= 0) {
       EXPECT_EQ(filetime::ToUnixSeconds(node.node->GetModificationTime()), e.mtime) << node.path;
+    }
+    if (e.timeUnknown) {
+      EXPECT_EQ(node.node->GetModificationTime(), 0u) << node.path << ": a time shown where none can be read";
     }
   }
   if (row.keep < 1.0) {
