@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -88,9 +89,14 @@ std::map<std::string, std::string> HashAll(const fs::path& dir) {
 
 namespace {
 
+// The listing two scans must share. FAT's made-up folders are numbered
+// DIR0, DIR1... by one count for the whole process, so a second scan names
+// the same lost folder with the next number: the numbers are left out.
 std::vector<std::string> Listing(const QuickScan& scan) {
+  static const std::regex kMadeUpFolder("(^|/|\t)DIR[0-9]+(?=/|$)");
   std::vector<std::string> lines;
-  for (const Node& node : scan.nodes()) lines.push_back(quickprobe::Line(node));
+  for (const Node& node : scan.nodes())
+    lines.push_back(std::regex_replace(quickprobe::Line(node), kMadeUpFolder, "$1DIR#"));
   std::sort(lines.begin(), lines.end());
   return lines;
 }
