@@ -16,7 +16,7 @@ struct tagFATDIRENTRY {
   static constexpr int kAttribute = 11;
   static constexpr int kCaseFlags = 12;
   static constexpr int kLongNameChecksum = 13;  // in a long-name piece
-  static constexpr int kCreationTenths = 13;     // in a short entry: 10 ms steps, 0-199
+  static constexpr int kCreationTenths = 13;    // in a short entry: 10 ms steps, 0-199
   static constexpr int kCreationTime = 14;
   static constexpr int kCreationDate = 16;
   static constexpr int kAccessDate = 18;

@@ -340,11 +340,11 @@ TEST(FatTimes, UnsetDatesStayUnknown) {
   // minute 60, 60 seconds.
   const uint16_t day = ((2021 - 1980) << 9) | (3 << 5) | 1;
   for (const auto& [date, time] : std::vector<std::pair<uint16_t, uint16_t>>{{((2021 - 1980) << 9) | (2 << 5) | 29, 0},
-                                                                            {((2021 - 1980) << 9) | (13 << 5) | 1, 0},
-                                                                            {((2021 - 1980) << 9) | (3 << 5), 0},
-                                                                            {day, 24 << 11},
-                                                                            {day, 60 << 5},
-                                                                            {day, 30}}) {
+                                                                             {((2021 - 1980) << 9) | (13 << 5) | 1, 0},
+                                                                             {((2021 - 1980) << 9) | (3 << 5), 0},
+                                                                             {day, 24 << 11},
+                                                                             {day, 60 << 5},
+                                                                             {day, 30}}) {
     t = 1;
     EXPECT_FALSE(DosDateTimeToFileTime(date, time, &t)) << date << " " << time;
     EXPECT_EQ(t, 0u);
