@@ -422,7 +422,7 @@ void CNTFSQuickSearch::BuildFileNode(uint8_t* record, int bytes, int64_t recordN
   if (info.GetFileRecordNumberofParentDirectory() == -1) info.SetFileRecordNumberofParentDirectory(parent);
 
   const bool deleted = (properties->GetState() & CNTFSFileProperties::kStateDeleted) != 0;
-  if (properties->GetSize() == 0 && !info.IsDirectory() && deleted) {
+  if ((properties->GetSize() == 0 || properties->IsDataLost()) && !info.IsDirectory() && deleted) {
     ++m_counters.logFileQueries;
     // The finder gets a copy of the record in its on-disk form, so nothing
     // it does can change what the walk goes on reading.
