@@ -1,5 +1,8 @@
 #include "raw/ImageAnalysers.h"
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstring>
 
 #include "OnDiskBytes.h"
@@ -43,14 +46,14 @@ uint32_t FileICOAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
 uint32_t FileWMFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   if (s[0] == 0x01 && s[1] == 0x00 && s[2] == 0x09 && s[3] == 0x00) {
     if (Le16(s + 16) != 0) return 0;
-    info.m_size = 2ull * Le32(s + 6);
   } else {
     if (Le16(s + 4) != 0 || Le32(s + 16) != 0 || Le32(s + 22) != 0x00090001u || Le16(s + 38) != 0) return 0;
     uint16_t sum = 0;
     for (int i = 0; i < 10; ++i) sum ^= Le16(s + 2 * i);
     if (sum != Le16(s + 20)) return 0;
-    info.m_size = 2ull * Le32(s + 28) + 22;
   }
+  // Sized by walking its records: writers leave the header's size 0, and a
+  // cut file's header still claims the whole.
   info.m_type = RAW_TYPE_WMF;
   return 1;
 }
@@ -76,6 +79,31 @@ uint32_t FilePNGAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   return 1;
 }
 
+namespace {
+
+// A chunk type is four ASCII letters.
+bool IsPngChunkType(const uint8_t* type) {
+  for (int i = 0; i < 4; ++i) {
+    const uint8_t c = type[i] | 0x20;
+    if (c < 'a' || c > 'z') return false;
+  }
+  return true;
+}
+
+// Whether the chunk at `at` (its length read already) carries the checksum
+// of its type and data.
+bool PngChunkSums(RawFileBuffer& buffer, uint64_t at, uint32_t length) {
+  uLong sum = crc32(0, nullptr, 0);
+  if (!buffer.ForEachPiece(at + 4, uint64_t{length} + 4,
+                           [&](const uint8_t* bytes, size_t n) { sum = crc32(sum, bytes, static_cast<uInt>(n)); })) {
+    return false;
+  }
+  const uint8_t* stored = buffer.Get(at + 8 + length, 4);
+  return stored != nullptr && Be32(stored) == static_cast<uint32_t>(sum);
+}
+
+}  // namespace
+
 uint32_t FilePNGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
   constexpr int64_t kLimit = 0x1400000;
   RawFileBuffer buffer(device, info.m_startSector);
@@ -83,25 +111,45 @@ uint32_t FilePNGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   if (head == nullptr || std::memcmp(head + 12, "IHDR", 4) != 0) return 0;
   if (static_cast<int32_t>(Be32(head + 16)) <= 0 || static_cast<int32_t>(Be32(head + 20)) <= 0) return 0;
   int64_t position = int64_t{Be32(head + 8)} + 20;
-  bool data = false;
+  // The last chunk stepped over, and whether image data came before it.
+  int64_t last = -1;
+  uint32_t lastLength = 0;
+  bool lastIsData = false, dataBefore = false;
   while (true) {
     if (position > kLimit) return 0;
     const uint8_t* chunk = buffer.Get(static_cast<uint64_t>(position), 8);
-    if (chunk == nullptr) return 0;
+    if (chunk == nullptr) break;
     const int32_t length = static_cast<int32_t>(Be32(chunk));
-    if (length < 0 || length > kLimit) {
-      if (!data) return 0;
-      info.m_size = static_cast<uint64_t>(position);
-      return 1;
-    }
+    if (length < 0 || length > kLimit || !IsPngChunkType(chunk + 4)) break;
     if (std::memcmp(chunk + 4, "IEND", 4) == 0) {
       info.m_size = static_cast<uint64_t>(position + length + 12);
       info.m_whole = true;
       return 1;
     }
-    if (std::memcmp(chunk + 4, "IDAT", 4) == 0) data = true;
+    dataBefore = dataBefore || lastIsData;
+    last = position;
+    lastLength = static_cast<uint32_t>(length);
+    lastIsData = std::memcmp(chunk + 4, "IDAT", 4) == 0;
     position += int64_t{length} + 12;
   }
+  // The walk lost its way before IEND: the file was cut, or other bytes lie
+  // in it. Its chunks hold checksums: the last one stepped over is kept only
+  // when its own checksum holds (it then ends where the file's bytes stop
+  // being a PNG); the ones before it were found where their lengths said.
+  if (last < 0) return 0;
+  const bool sound = PngChunkSums(buffer, static_cast<uint64_t>(last), lastLength);
+  info.m_endUnknown = true;
+  if (sound ? dataBefore || lastIsData : dataBefore) {
+    info.m_size = static_cast<uint64_t>(sound ? position : last);
+    info.m_whole = true;
+    return 1;
+  }
+  // The first image data are cut: their first bytes are the picture's top,
+  // so the chunk is kept as long as it says it is (not taken for whole:
+  // another file may start in what follows the cut).
+  if (!lastIsData) return 0;
+  info.m_size = static_cast<uint64_t>(position);
+  return 1;
 }
 
 uint32_t FileGIFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
@@ -138,7 +186,7 @@ uint32_t FileGIFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   RawFileBuffer buffer(device, info.m_startSector);
   const uint8_t* head = buffer.Get(0, 13);
   if (head == nullptr) return 0;
-  const bool version9 = head[4] == '9';
+  bool image = false;
   uint64_t p = 13 + ((head[10] & 0x80) != 0 ? 3u << ((head[10] & 7) + 1) : 0u);
   while (p < kWalkLimit) {
     const int b = ByteAt(buffer, p);
@@ -159,33 +207,62 @@ uint32_t FileGIFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
       q = SkipSubBlocks(buffer, q);
       if (q == 0) return 0;
       if (ByteAt(buffer, q) < 0) {
-        // The picture ends with the device: what came through is the file.
+        // The picture ends with the device: what came through is the file,
+        // but not the whole of it.
         info.m_size = q + 1;
+        info.m_endUnknown = true;
         return 1;
       }
+      image = true;
       p = q;
       continue;
     }
-    // Lost step: look for the next image or the trailer nearby.
-    bool found = false;
-    for (uint64_t q = p + 1; q < p + 1024; ++q) {
-      const int c = ByteAt(buffer, q);
-      if (c < 0) return 0;
-      // In a "9a" file an extension block (0x21) may come next as well as an
-      // image: the walk goes on from either.
-      if (c == 0x2C || (version9 && c == 0x21)) {
-        p = q;
-        found = true;
-        break;
-      }
-      if (c == 0x3B && ByteAt(buffer, q + 1) == 0) {
-        info.m_size = q + 1;
-        return 1;
-      }
-    }
-    if (!found) return 0;
+    // A byte that begins no block: the file was cut inside an image's data
+    // (which then ran on over what followed the cut up to a zero byte), or
+    // other bytes lie in it. What follows is no longer the picture's, and
+    // a marker found further on would be a stray byte of other data: the
+    // file ends here, its end not known, when it holds an image at all.
+    if (!image) return 0;
+    info.m_size = p;
+    info.m_endUnknown = true;
+    return 1;
   }
   return 0;
+}
+
+uint32_t FileWMFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  const uint8_t* head = buffer.Get(0, 40);
+  if (head == nullptr) return 0;
+  // The metafile's own header follows the placeable one.
+  const uint64_t base = head[0] == 0xD7 ? 22 : 0;
+  const uint8_t* header = head + base;
+  // Both sizes count 16-bit words; 0 where the writer left them out.
+  const uint64_t claimed = Le32(header + 6) != 0 ? base + 2 * uint64_t{Le32(header + 6)} : 0;
+  const uint32_t largest = Le32(header + 12);
+  const uint64_t limit = std::min(claimed != 0 ? claimed : kWalkLimit, buffer.BytesToDeviceEnd());
+  // Records from the header's end up to the end record (function 0): each
+  // of at least three words, none larger than the header says the largest
+  // is, none past what the header claims or the device holds.
+  uint64_t p = base + 18;
+  while (true) {
+    const uint8_t* record = buffer.Get(p, 6);
+    if (record == nullptr) break;
+    const uint64_t words = Le32(record);
+    if (words < 3 || (largest != 0 && words > largest) || 2 * words > limit - std::min(limit, p)) break;
+    p += 2 * words;
+    if (Le16(record + 4) == 0) {
+      info.m_size = p;
+      info.m_whole = true;
+      return 1;
+    }
+  }
+  // The records lost their way before the end record (a cut file, or other
+  // bytes in it): those walked are the file's, its end is not known.
+  if (p == base + 18) return 0;
+  info.m_size = p;
+  info.m_endUnknown = true;
+  return 1;
 }
 
 uint32_t FilePSDAnalyser::AnalyseBuffer(unsigned char*, CRawFileInfo& info) {
