@@ -139,12 +139,22 @@ enum ZipEntryCheck { kSoundEntry, kBrokenEntry, kUntold };
 
 // Whether the last local entry's data are still there: deflated data must
 // end within their bytes (at their end, with their checksum, where the
-// header gives both), stored ones must have their checksum.
-ZipEntryCheck CheckZipEntry(RawFileBuffer& buffer, const classZipSearch::Walk& walk) {
+// header gives both), stored ones must have their checksum. Deflated data
+// of a stream whose descriptor was not found must end of themselves:
+// `soundEnd` is then where they do.
+ZipEntryCheck CheckZipEntry(RawFileBuffer& buffer, const classZipSearch::Walk& walk, uint64_t& soundEnd) {
+  static thread_local RawRereadBudget budget;
+  if (walk.dataEnd == 0 && walk.method == 8) {
+    budget.Begin(buffer);
+    const RawInflated data = InflateRaw(buffer, walk.data, walk.data + kLimit, &budget);
+    if (data.kind == RawInflated::kBroken) return kBrokenEntry;
+    if (data.kind == RawInflated::kStopped) return kUntold;
+    soundEnd = data.end;
+    return kSoundEntry;
+  }
   if (walk.dataEnd <= walk.data) return kUntold;
   const uint64_t reach = std::min(walk.dataEnd, buffer.BytesToDeviceEnd());
   if (walk.method == 8) {
-    static thread_local RawRereadBudget budget;
     budget.Begin(buffer);
     const RawInflated data = InflateRaw(buffer, walk.data, walk.dataEnd, &budget);
     switch (data.kind) {
@@ -313,7 +323,9 @@ uint32_t FileZIPAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     // data hold (they then end where the archive's bytes stop being its
     // own), else the archive ends before it.
     info.m_endUnknown = true;
-    const ZipEntryCheck check = last == walk.entry && walk.data != 0 ? CheckZipEntry(buffer, walk) : kSoundEntry;
+    uint64_t soundEnd = 0;
+    const ZipEntryCheck check =
+        last == walk.entry && walk.data != 0 ? CheckZipEntry(buffer, walk, soundEnd) : kSoundEntry;
     if (check == kBrokenEntry && walk.entry > 0) {
       info.m_size = walk.entry;
       info.m_whole = true;
@@ -324,7 +336,7 @@ uint32_t FileZIPAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     } else {
       // Sound, or a broken first entry (kept as long as it says, not taken
       // for whole).
-      info.m_size = end;
+      info.m_size = std::max(end, soundEnd);
       info.m_whole = check == kSoundEntry;
     }
   }

@@ -244,12 +244,13 @@ uint32_t FileWMFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   // Records from the header's end up to the end record (function 0): each
   // of at least three words, none larger than the header says the largest
   // is, none past what the header claims or the device holds.
-  uint64_t p = base + 18;
+  uint64_t p = base + 18, last = p;
   while (true) {
     const uint8_t* record = buffer.Get(p, 6);
     if (record == nullptr) break;
     const uint64_t words = Le32(record);
     if (words < 3 || (largest != 0 && words > largest) || 2 * words > limit - std::min(limit, p)) break;
+    last = p;
     p += 2 * words;
     if (Le16(record + 4) == 0) {
       info.m_size = p;
@@ -257,10 +258,15 @@ uint32_t FileWMFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
       return 1;
     }
   }
-  // The records lost their way before the end record (a cut file, or other
-  // bytes in it): those walked are the file's, its end is not known.
+  // The records lost their way before the end record: the file was cut, or
+  // other bytes lie in it, and its end is not known. The last record walked
+  // is where that happened (nothing in it tells whether its bytes are all
+  // there): the file ends before it, with the records found where the ones
+  // before said; when it is the first, it is kept as long as it says, not
+  // taken for whole.
   if (p == base + 18) return 0;
-  info.m_size = p;
+  info.m_size = last == base + 18 ? p : last;
+  info.m_whole = last != base + 18;
   info.m_endUnknown = true;
   return 1;
 }

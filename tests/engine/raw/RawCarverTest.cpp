@@ -778,16 +778,19 @@ TEST(RawHeaders, EdgesOfTheHeaderTests) {
   ASSERT_EQ(wmf.GetRawFileSize(walked, &device), 1u);
   EXPECT_EQ(walked.m_size, at);
   EXPECT_FALSE(walked.m_endUnknown);
-  // Cut before its end record: the records walked, the end not known. A
-  // record larger than the header's largest loses the walk too.
-  std::memset(meta.data() + 50, 0, meta.size() - 50);
+  // Cut in its second record, before its end record: the file ends before
+  // the record the walk lost its way behind, its end not known. A record
+  // larger than the header's largest loses the walk too: behind the first
+  // record, that one is kept as long as it says.
+  std::memset(meta.data() + 100, 0, meta.size() - 100);
   CRawFileInfo cut;
   ASSERT_EQ(wmf.GetRawFileSize(cut, &device), 1u);
   EXPECT_EQ(cut.m_size, 50u);
   EXPECT_TRUE(cut.m_endUnknown);
-  meta[50] = 201;
+  meta[51] = 1;  // 256 + 200 words
   ASSERT_EQ(wmf.GetRawFileSize(cut, &device), 1u);
   EXPECT_EQ(cut.m_size, 50u);
+  EXPECT_FALSE(cut.m_whole);
   meta[20] ^= 1;
   EXPECT_EQ(wmf.AnalyseBuffer(meta.data(), info), 0u);
 }
