@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "OnDiskBytes.h"
 #include "raw/RawFileBuffer.h"
@@ -180,6 +181,68 @@ uint64_t SkipSubBlocks(RawFileBuffer& buffer, uint64_t at) {
   return 0;
 }
 
+// Where the LZW data of an image of `pixels` pixels (their code-size byte at
+// `at`, their sub-blocks behind it) stop being its own: the first byte of a
+// code no encoder writes there (one not yet in the table, or one that would
+// give more pixels than the image has), or a sub-block that goes on past the
+// end code; 0 when none does up to the sub-blocks' end.
+uint64_t GifDataGoWrong(RawFileBuffer& buffer, uint64_t at, uint64_t pixels) {
+  const int minimum = ByteAt(buffer, at);
+  if (minimum < 2 || minimum > 8) return at;
+  const uint32_t clear = 1u << minimum, endCode = clear + 1;
+  // Each table entry's length in pixels.
+  std::vector<uint16_t> lengths(4096, 1);
+  uint32_t next = clear + 2, width = minimum + 1, previous = UINT32_MAX;
+  uint64_t given = 0;
+  uint32_t bits = 0, held = 0;
+  bool ended = false;
+  for (uint64_t block = at + 1; block < kWalkLimit;) {
+    const uint8_t* sub = buffer.Get(block, 256);
+    if (sub == nullptr || sub[0] == 0) return 0;
+    if (ended) return block;
+    for (uint32_t i = 1; i <= sub[0]; ++i) {
+      bits |= uint32_t{sub[i]} << held;
+      held += 8;
+      while (held >= width && !ended) {
+        const uint32_t code = bits & ((1u << width) - 1);
+        bits >>= width;
+        held -= width;
+        if (code == clear) {
+          next = clear + 2;
+          width = minimum + 1;
+          previous = UINT32_MAX;
+          continue;
+        }
+        if (code == endCode) {
+          ended = true;
+          break;
+        }
+        uint32_t length = 0;
+        if (previous == UINT32_MAX) {
+          if (code >= clear) return block + i;
+          length = 1;
+        } else if (code < next) {
+          length = lengths[code];
+        } else if (code == next && next < 4096) {
+          length = lengths[previous] + 1u;
+        } else {
+          return block + i;
+        }
+        if (previous != UINT32_MAX && next < 4096) {
+          lengths[next] = static_cast<uint16_t>(std::min<uint32_t>(lengths[previous] + 1u, 4096));
+          ++next;
+          if (next == (1u << width) && width < 12) ++width;
+        }
+        given += length;
+        if (pixels != 0 && given > pixels) return block + i;
+        previous = code;
+      }
+    }
+    block += 1u + sub[0];
+  }
+  return 0;
+}
+
 }  // namespace
 
 uint32_t FileGIFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
@@ -187,6 +250,8 @@ uint32_t FileGIFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   const uint8_t* head = buffer.Get(0, 13);
   if (head == nullptr) return 0;
   bool image = false;
+  // The last image: its pixels, and where its code-size byte lies.
+  uint64_t pixels = 0, data = 0;
   uint64_t p = 13 + ((head[10] & 0x80) != 0 ? 3u << ((head[10] & 7) + 1) : 0u);
   while (p < kWalkLimit) {
     const int b = ByteAt(buffer, p);
@@ -201,10 +266,12 @@ uint32_t FileGIFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
       continue;
     }
     if (b == 0x2C) {
-      const int flags = ByteAt(buffer, p + 9);
-      if (flags < 0) return 0;
-      uint64_t q = p + 10 + ((flags & 0x80) != 0 ? 3u << ((flags & 7) + 1) : 0u) + 1;
-      q = SkipSubBlocks(buffer, q);
+      const uint8_t* descriptor = buffer.Get(p, 10);
+      if (descriptor == nullptr) return 0;
+      const int flags = descriptor[9];
+      pixels = uint64_t{Le16(descriptor + 5)} * Le16(descriptor + 7);
+      data = p + 10 + ((flags & 0x80) != 0 ? 3u << ((flags & 7) + 1) : 0u);
+      uint64_t q = SkipSubBlocks(buffer, data + 1);
       if (q == 0) return 0;
       if (ByteAt(buffer, q) < 0) {
         // The picture ends with the device: what came through is the file,
@@ -221,9 +288,11 @@ uint32_t FileGIFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     // (which then ran on over what followed the cut up to a zero byte), or
     // other bytes lie in it. What follows is no longer the picture's, and
     // a marker found further on would be a stray byte of other data: the
-    // file ends here, its end not known, when it holds an image at all.
+    // file ends here, its end not known, when it holds an image at all, or
+    // where the last image's data went wrong before.
     if (!image) return 0;
-    info.m_size = p;
+    const uint64_t wrong = GifDataGoWrong(buffer, data, pixels);
+    info.m_size = wrong != 0 && wrong < p ? wrong : p;
     info.m_endUnknown = true;
     return 1;
   }
