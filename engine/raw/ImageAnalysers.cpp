@@ -200,7 +200,8 @@ uint64_t GifDataGoWrong(RawFileBuffer& buffer, uint64_t at, uint64_t pixels) {
     const uint8_t* sub = buffer.Get(block, 256);
     if (sub == nullptr || sub[0] == 0) return 0;
     if (ended) return block;
-    for (uint32_t i = 1; i <= sub[0]; ++i) {
+    // Past the end code the rest of its sub-block is padding.
+    for (uint32_t i = 1; i <= sub[0] && !ended; ++i) {
       bits |= uint32_t{sub[i]} << held;
       held += 8;
       while (held >= width && !ended) {
