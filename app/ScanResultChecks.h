@@ -136,6 +136,15 @@ struct CheckVerdict {
   std::vector<SectionCheck> sections;
 };
 
+// The load's code for a frame it needs whole that is missing or damaged:
+// kLoadBadScanKind, kLoadBadDevice (the device, its places and identities),
+// kLoadDamagedTrees (the trees frame), else kLoadBadHeader.
+uint64_t LoadCodeOf(const tagGUIDSIGN& id);
+// The code of the first frame `promise` lists that the file does not hold
+// (LoadCodeOf), 0 when it holds all of them (the archive must be open in
+// read mode; no frame is left open).
+uint64_t MissingPromised(IRSData& archive, const PromiseRecord& promise);
+
 // Reads every frame the check frame lists and compares it with its check
 // values (the archive must be open in read mode; no frame is left open).
 // Without a check frame, nothing is vouched for and nothing refused.
