@@ -303,6 +303,7 @@ TEST_F(BlankDisks, ASaveWritesTheThreeFramesOrNoFileAtAll) {
   // A result without trees.
   WriteArchive(dir_ / "empty.rsf", Frames(records_[0], U64(0), 0));
   EXPECT_EQ(Load(dir_ / "empty.rsf"), 0u);
+  EXPECT_FALSE(srr::LastLoadUnverified()) << "no tree to verify";
   EXPECT_EQ(scan_.GetSavedStorage(), disks_[0]);
   EXPECT_FALSE(scan_.IsDeepScan());
   EXPECT_EQ(Save(out / "empty.rsf"), 0u);
@@ -350,6 +351,7 @@ TEST_F(BlankDisks, ASaveWritesTheThreeFramesOrNoFileAtAll) {
   ASSERT_EQ(Load(dir_ / "empty.rsf"), 0u);
   WriteArchive(dir_ / "raw.rsf", Frames(records_[1], RawTrees()));
   ASSERT_EQ(Load(dir_ / "raw.rsf"), 0u);
+  EXPECT_TRUE(srr::LastLoadUnverified()) << "a file without identities: its trees' volume cannot be told";
   testsupport::WriteFile(out / "old.rsf", std::string("older"));
   const auto child = testsupport::RunInChild([&] {
     // Files may not grow past 388 bytes: the trees frame runs into it.
@@ -364,10 +366,12 @@ TEST_F(BlankDisks, ASaveWritesTheThreeFramesOrNoFileAtAll) {
   ExpectOnly(out, {"empty.rsf", "old.rsf"});
   EXPECT_EQ(testsupport::ReadFile(out / "old.rsf"), (Bytes{'o', 'l', 'd', 'e', 'r'}));
 
-  // The same save with room: the loaded trees saved again load the same.
+  // The same save with room: the loaded trees saved again load the same,
+  // their volume told by what its data area holds.
   EXPECT_EQ(Save(out / "old.rsf"), 0u);
   ExpectOnly(out, {"empty.rsf", "old.rsf"});
   ASSERT_EQ(Load(out / "old.rsf"), 0u);
+  EXPECT_FALSE(srr::LastLoadUnverified());
   ASSERT_EQ(scan_.GetFileSystemNode().size(), 1u);
   EXPECT_EQ(scan_.GetScanFileCnt(), 2u);
 }
