@@ -28,9 +28,12 @@
 //   other, so that a tree whose section fails its check is passed over by
 //   its length, and the trees around it still load.
 //
-// Files made before either frame existed have neither, and load as before.
-// Builds that do not know them skip them: frames are found by GUID, and the
-// walk from one frame header to the next passes over any frame.
+// Files made before either frame existed have neither, and load as before,
+// with a warning that their volumes cannot be verified; a file whose first
+// frame promises them (_frPromisedFrames, ScanResultRecords.h) and lacks
+// them is damaged. Builds that do not know them skip them: frames are found
+// by GUID, and the walk from one frame header to the next passes over any
+// frame.
 #pragma once
 
 #include <cstddef>
