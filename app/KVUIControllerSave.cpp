@@ -125,6 +125,8 @@ bool KVUIController::GetLoadDamage(uint64_t* leftOut, uint64_t* cut, uint64_t* u
   return true;
 }
 
+bool KVUIController::IsLoadUnverified() { return SaveRestoreResult::LastLoadUnverified(); }
+
 bool KVUIController::IsSaveOrRestoreRunning(int save) {
   if (save == 0) return SaveRestoreResult::IsLoadRunning();
   KVSaveAndRestoreNodeOperate& saver = Saver();

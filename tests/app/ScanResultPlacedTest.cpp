@@ -13,7 +13,9 @@
 // sectors seen through such a device, and carved pictures near the end of an
 // image. And a volume cut short before its scan: once loaded, no file is
 // "ok" that was not "ok" and the same straight after the scan, and the files
-// of such a damaged load are copied out all the same.
+// of such a damaged load are copied out all the same. The NTFS fixture's
+// volume cut in the middle of a compressed file: every file The Sleuth Kit
+// places past the cut (istat) is failed, the compressed one too.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -212,16 +214,73 @@ TEST(PlacedRefused, ADiskWhoseTableMovedAVolumeIsNotReadFromTheWrongPlace) {
   EXPECT_TRUE(FileLines(loaded.output).empty());
 }
 
+// A set of fixture images: the variable that may name its folder, the build
+// tree's folder, its script.
+struct FixtureSet {
+  const char* env;
+  const char* builtIn;
+  const char* script;
+};
+constexpr FixtureSet kPlaced4k{"CLIPMENDER_PLACED4K_FIXTURES", "placed4k",
+                               "tests/fixtures/placed4k/make-placed4k-images.sh"};
+constexpr FixtureSet kNtfs{"CLIPMENDER_NTFS_FIXTURES", "ntfs", "tests/fixtures/ntfs/make-ntfs-images.sh"};
+
 struct Case4k {
   const char* label;
-  const char* image;      // in the placed4k set
+  const char* image;      // in the placed4k set, unless `set` names another
   unsigned sectorSize;    // the loop device's
   bool partitionNodes;    // losetup -P
   bool deep;              // a complete scan, else a quick one
   int volume;             // the partition a one-volume scan reads, 0 for the device
   const char* originals;  // the volumes whose originals must come back
   int cutPercent;         // the image cut to this share of itself before the scan, 0 for whole
+  // NTFS set: the image cut at the middle one of this file's clusters as
+  // The Sleuth Kit's istat lists them (IMG's V.istat/N), instead.
+  const char* cutInside = nullptr;
+  const FixtureSet* set = &kPlaced4k;
 };
+
+// A line "ok PATH" or "failed PATH" naming the file at `path` in its volume.
+// The peers show an erased FAT entry's first character as "_", which the
+// copy's name does not keep.
+bool Names(const std::string& line, const std::string& answer, const std::string& path) {
+  if (line.rfind(answer + " ", 0) != 0 || line.size() < answer.size() + 2 + path.size()) return false;
+  const std::string tail = line.substr(line.size() - path.size() - 1);
+  const size_t first = path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (tail[i + 1] != path[i] && !(i == first && path[i] == '_')) return false;
+  }
+  return tail[0] == '/';
+}
+
+// Each file fls lists (IMG.fls.txt) with the clusters that istat lists for
+// its unnamed $DATA stream (the fixture's V.istat/N), sparse ones left out.
+std::map<std::string, std::vector<uint64_t>> StoredClusters(const fs::path& dir, const std::string& variant) {
+  std::map<std::string, std::vector<uint64_t>> out;
+  std::ifstream fls(dir / (variant + ".img.fls.txt"));
+  for (std::string line; std::getline(fls, line);) {
+    const size_t tab = line.find('\t'), dash = line.find('-');
+    if (line.rfind("r/r ", 0) != 0 || tab == std::string::npos || dash == std::string::npos) continue;
+    std::string number = line.substr(4, dash - 4);
+    if (number.rfind("* ", 0) == 0) number = number.substr(2);
+    std::ifstream istat(dir / (variant + ".istat") / number);
+    std::vector<uint64_t>& clusters = out[line.substr(tab + 1)];
+    bool inData = false;
+    for (std::string row; std::getline(istat, row);) {
+      if (row.rfind("Type: ", 0) == 0) {
+        inData = row.rfind("Type: $DATA (128-", 0) == 0 && row.find("Name: N/A") != std::string::npos &&
+                 row.find("Non-Resident") != std::string::npos && clusters.empty();
+        continue;
+      }
+      if (!inData || row.find_first_not_of("0123456789 ") != std::string::npos) continue;
+      std::istringstream numbers(row);
+      for (uint64_t cluster; numbers >> cluster;) {
+        if (cluster != 0) clusters.push_back(cluster);
+      }
+    }
+  }
+  return out;
+}
 std::string Name4k(const testing::TestParamInfo<Case4k>& info) { return info.param.label; }
 void PrintTo(const Case4k& c, std::ostream* out) { *out << c.label; }
 
@@ -230,10 +289,8 @@ class PlacedRoundTrip4k : public testing::TestWithParam<Case4k> {};
 TEST_P(PlacedRoundTrip4k, LoadedResultsCopyOutWhatTheScanCopiedOut) {
   const Case4k& c = GetParam();
   REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
-  const fs::path dir =
-      conformance::FixtureDir("CLIPMENDER_PLACED4K_FIXTURES", fs::path(CLIPMENDER_BUILD_FIXTURES) / "placed4k");
-  const std::string why =
-      conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/placed4k/make-placed4k-images.sh", dir);
+  const fs::path dir = conformance::FixtureDir(c.set->env, fs::path(CLIPMENDER_BUILD_FIXTURES) / c.set->builtIn);
+  const std::string why = conformance::EnsureFixtures(testsupport::SourceDir() / c.set->script, dir);
   REQUIRE_OR_SKIP(why.empty(), why);
 
   // The HFS+ volume is the shared sample's, which not every machine has.
@@ -245,6 +302,31 @@ TEST_P(PlacedRoundTrip4k, LoadedResultsCopyOutWhatTheScanCopiedOut) {
   if (c.cutPercent != 0) {
     const auto size = fs::file_size(disk);
     fs::resize_file(disk, size / 100 * static_cast<unsigned>(c.cutPercent) / 4096 * 4096);
+  }
+  // The files the cut leaves with clusters past the device, by the peers'
+  // listing of the whole image: none of them can come back whole.
+  std::vector<std::string> pastTheCut;
+  if (c.cutInside != nullptr) {
+    const std::string variant = fs::path(c.image).stem().string();
+    const auto clusters = StoredClusters(dir, variant);
+    const auto inside = clusters.find(c.cutInside);
+    ASSERT_TRUE(inside != clusters.end() && inside->second.size() >= 2) << c.cutInside << " has no clusters listed";
+    std::vector<uint64_t> sorted = inside->second;
+    std::sort(sorted.begin(), sorted.end());
+    const uint64_t cut = sorted[sorted.size() / 2];
+    std::ifstream fsstat(dir / (variant + ".img.fsstat.txt"));
+    uint64_t clusterBytes = 0;
+    for (std::string line; std::getline(fsstat, line) && clusterBytes == 0;) {
+      if (line.rfind("Cluster Size: ", 0) == 0) clusterBytes = std::stoull(line.substr(14));
+    }
+    ASSERT_GT(clusterBytes, 0u) << "fsstat gives no cluster size";
+    fs::resize_file(disk, cut * clusterBytes);
+    for (const auto& [path, stored] : clusters) {
+      if (std::any_of(stored.begin(), stored.end(), [cut](uint64_t cluster) { return cluster >= cut; })) {
+        pastTheCut.push_back(path);
+      }
+    }
+    ASSERT_TRUE(std::find(pastTheCut.begin(), pastTheCut.end(), c.cutInside) != pastTheCut.end());
   }
   devicetest::ImageGuard guard(disk);
   devicetest::LoopDevice loop(disk, c.sectorSize, c.partitionNodes, true);
@@ -258,7 +340,7 @@ TEST_P(PlacedRoundTrip4k, LoadedResultsCopyOutWhatTheScanCopiedOut) {
   const RoundTrip trip = ScanSaveLoad(device, c.deep, work.path());
   ASSERT_FALSE(trip.before.empty()) << trip.scanned.output;
 
-  if (c.cutPercent != 0) {
+  if (c.cutPercent != 0 || c.cutInside != nullptr) {
     // The load judges the records against the shorter device and says so;
     // what it shows is copied out, and nothing the scan could not copy out
     // whole comes back "ok".
@@ -277,6 +359,16 @@ TEST_P(PlacedRoundTrip4k, LoadedResultsCopyOutWhatTheScanCopiedOut) {
       const auto fresh = trip.fresh.find(path), loaded = trip.loaded.find(path);
       EXPECT_TRUE(fresh != trip.fresh.end() && loaded != trip.loaded.end() && fresh->second == loaded->second)
           << path << " ok once loaded with other bytes";
+    }
+    // A file of which the device holds only part, plain or compressed, is
+    // reported failed, straight after the scan and once loaded.
+    for (const std::string& path : pastTheCut) {
+      for (const auto* lines : {&trip.before, &trip.after}) {
+        EXPECT_EQ(
+            std::count_if(lines->begin(), lines->end(), [&](const std::string& l) { return Names(l, "ok", path); }), 0)
+            << path << " reaches past the cut, yet recovered "
+            << (lines == &trip.before ? "after the scan" : "once loaded");
+      }
     }
     return;
   }
@@ -312,7 +404,12 @@ INSTANTIATE_TEST_SUITE_P(
                     Case4k{"carve512", "carve.img", 512, false, true, 0, "carve", 0},
                     Case4k{"carve4096", "carve.img", 4096, false, true, 0, "carve", 0},
                     Case4k{"ntfs512Cut", "ntfs512.img", 512, false, false, 0, "", 50},
-                    Case4k{"ntfs512CutThrough4096", "ntfs512.img", 4096, false, false, 0, "", 50}),
+                    Case4k{"ntfs512CutThrough4096", "ntfs512.img", 4096, false, false, 0, "", 50},
+                    // Cut in the middle of a compressed file's units.
+                    Case4k{"ntfsCompressedCut", "default.img", 512, false, false, 0, "", 0, "compressed/text-300k.txt",
+                           &kNtfs},
+                    Case4k{"ntfsCompressedCutThrough4096", "default.img", 4096, false, false, 0, "", 0,
+                           "compressed/text-300k.txt", &kNtfs}),
     Name4k);
 
 // Each disk: the whole disk, one volume behind others (FAT32 after NTFS on
@@ -376,23 +473,11 @@ TEST_P(ReusedRoundTrip, FilesWhoseSpaceWasTakenStayFailedOnceLoaded) {
     if (!line.empty()) taken.push_back(line);
   }
   ASSERT_FALSE(taken.empty()) << "no taken files listed in " << r.fail;
-  // A line "ok PATH" or "failed PATH" naming the file at `path` in its
-  // volume. The peers show an erased FAT entry's first character as "_",
-  // which the copy's name does not keep.
-  auto names = [](const std::string& line, const std::string& answer, const std::string& path) {
-    if (line.rfind(answer + " ", 0) != 0 || line.size() < answer.size() + 2 + path.size()) return false;
-    const std::string tail = line.substr(line.size() - path.size() - 1);
-    const size_t first = path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1;
-    for (size_t i = 0; i < path.size(); ++i) {
-      if (tail[i + 1] != path[i] && !(i == first && path[i] == '_')) return false;
-    }
-    return tail[0] == '/';
-  };
   for (const std::string& path : taken) {
     const auto failed = std::count_if(trip.after.begin(), trip.after.end(),
-                                      [&](const std::string& line) { return names(line, "failed", path); });
+                                      [&](const std::string& line) { return Names(line, "failed", path); });
     const auto ok = std::count_if(trip.after.begin(), trip.after.end(),
-                                  [&](const std::string& line) { return names(line, "ok", path); });
+                                  [&](const std::string& line) { return Names(line, "ok", path); });
     EXPECT_EQ(ok, 0) << path << " is another file's bytes, yet recovered once loaded";
     EXPECT_GE(failed, 1) << path << " not reported failed once loaded";
   }

@@ -16,7 +16,9 @@
 // every tree into DIR/<tree>/<path in the tree>, where <tree> is the tree's
 // number, searcher and volume name, and prints one line per file, "ok PATH"
 // or "failed PATH" (PATH below DIR), also after a load that reported damage
-// (as the windows copy out what such a load shows). Both exit non-zero when
+// (as the windows copy out what such a load shows), then "load error N" and,
+// for a file that keeps no identity of its volumes, "load warning: the
+// volumes cannot be verified" (the windows' sheet). Both exit non-zero when
 // the load or the save reported an error, a file failed, or the scan could
 // read its volume only in part (what it found is still saved and copied).
 #include <QCoreApplication>
@@ -239,6 +241,7 @@ int Recover(const std::string& in, const std::string& folder) {
   // the user copy that out: so does this, still answering the error.
   const uint64_t failed = RecoverEveryFile(scan, devices, folder);
   std::printf("load error %llu\n", static_cast<unsigned long long>(loaded));
+  if (KVUIController::IsLoadUnverified()) std::printf("load warning: the volumes cannot be verified\n");
   KVUIController::UseScan(nullptr);
   KVUIController::UseSaveDevices(nullptr);
   return loaded == 0 && failed == 0 ? 0 : 1;

@@ -206,9 +206,7 @@ void KVDeletailWindowController::setSelectDiskVolumeData(const DiskVolumeNodeDat
 
 // ---- Scans ----
 
-void KVDeletailWindowController::getData() {
-  // The rows, the file list and the loaders' nodes go with the scan that
-  // found them, before the next scan is asked for: it releases the nodes.
+void KVDeletailWindowController::dropResultRows() {
   // The date rows too, whose month rows hold files of their own.
   stopImageLoading();
   stopGridImageLoading();
@@ -218,6 +216,11 @@ void KVDeletailWindowController::getData() {
   gridMainView->reloadData();
   for (KVRowArray* rows : {&allDiskArr, &allTypeArr, &allCreatTimeArr, &allModifyTimeArr}) rows->clear();
   reloadOutlines();
+}
+
+void KVDeletailWindowController::getData() {
+  // Before the next scan is asked for: it releases the nodes.
+  dropResultRows();
   isDeepScan = 0;
   isCreateTimeTreeRebuild = isModifyTimeTreeRebuild = 1;
   damageSaid_ = false;
@@ -241,6 +244,13 @@ void KVDeletailWindowController::sayDamagedVolumes() {
              [this](int answer) {
                if (answer == 1 && !closing_ && !KVUIController::IsScanRunning()) deepSrcanButtonAction();
              });
+}
+
+void KVDeletailWindowController::sayUnverifiedLoad() {
+  if (unverifiedSaid_ || !KVUIController::IsLoadUnverified()) return;
+  unverifiedSaid_ = true;
+  beginSheet(
+      QStringLiteral("PAGE_FOUR_LOAD_UNVERIFIED"), [](int) {}, false);
 }
 
 // A scan that was refused (the device is gone from the list, or another
@@ -388,6 +398,7 @@ void KVDeletailWindowController::getScanProgress() {
     }
     setAllFilesSizeText();
     if (isDeepScan == 0 && isImport == 0) sayDamagedVolumes();
+    if (isImport != 0) sayUnverifiedLoad();
   }
   for (TCImageButton* button : {backHomeButton, pauseButton, stopButton}) button->setButtonEnabled(isCanClick != 0);
 }

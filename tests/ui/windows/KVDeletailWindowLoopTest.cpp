@@ -3,7 +3,10 @@
 // file written from the originals and The Sleuth Kit's listing): the quick
 // scan runs, the first root ends up chosen and open, and clicking through
 // every folder lists exactly the files, sizes and deleted marks the tools
-// put on the image; the result saved and loaded back lists the same. On
+// put on the image; the result saved and loaded back lists the same, holds
+// the device open until the user goes home and then no more, and saved as
+// a build before volume identities would have saved it, loads with the
+// warning that its volume cannot be verified. On
 // the FAT32 image whose root's first cluster holds random bytes, the window
 // lists what the rest of the root leads to, as the tools do, copies it out
 // identical and says in a sheet that the volume is damaged, offering the
@@ -26,12 +29,15 @@
 #include "KVDeletailWindowTestSupport.h"
 #include "KVWindowsTestSupport.h"
 #include "QuickScanProbe.h"
+#include "ScanResultFiles.h"
 #include "UiTestSupport.h"
 #include "WizardTestSupport.h"
 #include "app/KVUIDeviceData.h"
 #include "app/KVUIRecovery.h"
 #include "app/KVUIScan.h"
+#include "app/ScanResultChecks.h"
 #include "engine/device/DeviceTestSupport.h"
+#include "platform/Localized.h"
 #include "ui/widgets/CustomTableView.h"
 
 namespace {
@@ -82,6 +88,17 @@ void FilesBelow(KVDeletailWindowController& window, OpNodeData* row, const std::
 }
 
 // Whether the save (1) or load (0) ended well, waiting for it.
+// Whether a descriptor of this process is open on `device` or one of its
+// partitions.
+bool OpenHere(const std::string& device) {
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    const std::string target = fs::read_symlink(entry.path(), error).string();
+    if (!error && (target == device || target.rfind(device + "p", 0) == 0)) return true;
+  }
+  return false;
+}
+
 bool SaveOrLoadEnded(int save) {
   uint64_t total = 0, current = 0, error = 0;
   const bool ended = qttest::PumpUntil([&] {
@@ -141,6 +158,34 @@ TEST(ResultsWindowOnFat, ListsWhatTheToolsPutOnTheImage) {
     ASSERT_TRUE(Browsing(*window));
     ASSERT_TRUE(qttest::PumpUntil([&] { return window->opDataFile != nullptr; }));
     EXPECT_EQ(window->exportButton, nullptr);
+    ExpectListing(*window, expected);
+    // Its file tells its volume: nothing to warn of.
+    EXPECT_TRUE(window->currentSheet() == nullptr || !window->currentSheet()->isOpen());
+
+    // Home: the result goes, and no descriptor of the process is left on the
+    // device, which can then be detached (its copy-out reads it until then).
+    EXPECT_TRUE(OpenHere(loop.path())) << "the loaded result reads the device";
+    window->backButtonAction();
+    ASSERT_TRUE(qttest::PumpUntil([&] { return window.isNull(); }, 10)) << "home closes the window";
+    EXPECT_FALSE(OpenHere(loop.path())) << "the result left holds " << loop.path() << " open";
+
+    // The same file as a build before volume identities wrote it: it loads,
+    // the same, and the window says that its volume cannot be verified.
+    const fs::path older = dir / "older.rsf";
+    const rsftest::Bytes bytes =
+        rsftest::WithoutFrames(testsupport::ReadFile(fs::path(saved.toStdString())),
+                               {SaveRestoreResult::_frPromisedFrames, SaveRestoreResult::_frVolumeIdentity,
+                                SaveRestoreResult::_frCheckValues});
+    testsupport::WriteFile(older, bytes.data(), bytes.size());
+    ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(0, QString::fromStdString(older.string())));
+    window = KVDeletailWindowController::OpenForImport(QString::fromStdString(older.string()));
+    ASSERT_TRUE(SaveOrLoadEnded(0));
+    ASSERT_TRUE(Browsing(*window));
+    ASSERT_TRUE(
+        qttest::PumpUntil([&] { return window->currentSheet() != nullptr && window->currentSheet()->isOpen(); }, 10));
+    EXPECT_TRUE(SheetTexts(*window).contains(platform::Localized("PAGE_FOUR_LOAD_UNVERIFIED_TITLE")))
+        << SheetTexts(*window).join(u'|').toStdString();
+    ASSERT_TRUE(resultstest::Answer(*window, 1));
     ExpectListing(*window, expected);
     delete window.data();
     KVUIController::UseScan(nullptr);
