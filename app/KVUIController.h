@@ -244,6 +244,10 @@ class KVUIController {
   // read; then the records it left out and cut and the bytes at the end of
   // the file it could not read.
   static bool GetLoadDamage(uint64_t* leftOut, uint64_t* cut, uint64_t* unreadBytes);
+  // How many files of the last load had lost their clusters to other files
+  // since the scan (the volume was written to meanwhile): they stay listed
+  // and answer incomplete when copied. 0 for none.
+  static uint64_t GetLoadChangedFiles();
   // Whether a save (save 1) or a load (save 0) of a scan result is under
   // way. A load runs as the scan: IsScanRunning answers YES for it too.
   static bool IsSaveOrRestoreRunning(int save);
