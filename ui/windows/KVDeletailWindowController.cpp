@@ -243,6 +243,17 @@ void KVDeletailWindowController::sayDamagedVolumes() {
              });
 }
 
+void KVDeletailWindowController::sayVolumeChanged() {
+  if (changeSaid_) return;
+  const uint64_t changed = KVUIController::GetLoadChangedFiles();
+  if (changed == 0) return;
+  changeSaid_ = true;
+  sheet_ = KVAlert::BeginWithTexts(
+      aWindow, platform::Localized("PAGE_FOUR_VOLUME_CHANGED_TITLE"),
+      platform::LocalizedFormat("PAGE_FOUR_VOLUME_CHANGED_NODE", {QVariant::fromValue(static_cast<qlonglong>(changed))}),
+      platform::Localized("PAGE_FOUR_VOLUME_CHANGED_YES_BUTTON"), QString(), [](int) {});
+}
+
 // A scan that was refused (the device is gone from the list, or another
 // operation holds the engine) would leave the window waiting for news that
 // never comes: it says so, and the user goes back to choose again.
@@ -255,6 +266,7 @@ void KVDeletailWindowController::scanCouldNotStart() {
 
 void KVDeletailWindowController::getImportData(const QString& /*path*/) {
   isImport = 1;
+  changeSaid_ = false;
   SetVisible({findFilesLabel, remainTimeLabel, pauseButton, stopButton, progressView, loadImageView, continueButton,
               deepScanLabel},
              false);
@@ -388,6 +400,7 @@ void KVDeletailWindowController::getScanProgress() {
     }
     setAllFilesSizeText();
     if (isDeepScan == 0 && isImport == 0) sayDamagedVolumes();
+    if (isImport != 0) sayVolumeChanged();
   }
   for (TCImageButton* button : {backHomeButton, pauseButton, stopButton}) button->setButtonEnabled(isCanClick != 0);
 }

@@ -462,6 +462,11 @@ class KVDeletailWindowController : public QObject,
   // offers the deep scan. Once per scan.
   void sayDamagedVolumes();
   bool damageSaid_ = false;
+  // Once a loaded result is shown: when files of it lost their clusters to
+  // files written since the scan, a sheet says how many (they stay listed
+  // and copy out as failed). Once per load.
+  void sayVolumeChanged();
+  bool changeSaid_ = false;
   // Starts the polling that posts the loaded result's notifications.
   void startRestorePolling();
   void observeResults();
