@@ -19,9 +19,6 @@ namespace {
 
 using Wide = unsigned __int128;
 
-// An entry set is at most a File entry, its stream and 17 name entries.
-constexpr uint32_t kMaxSetBytes = 19 * exfat_entry::kEntrySize;
-
 uint32_t Log2(uint32_t value) { return value == 0 ? 0 : static_cast<uint32_t>(std::countr_zero(value)); }
 
 }  // namespace
@@ -187,29 +184,11 @@ bool CExFatAllocationJudge::Describes(CFileNode& node, uint32_t first, bool cons
   const Wide offset = (byte - m_volumeByte) / bytesPerSector;
   if (offset > INT64_MAX) return false;
   const int64_t at = m_volumeStart + static_cast<int64_t>(offset);
-  // From there to the end of its cluster, and into the folder's next one
-  // when a whole set may not fit.
-  const uint32_t spc = m_partition.GetSectorsPerCluster();
   if (at < m_partition.GetHeapFirstSector()) return false;
-  const uint64_t index = static_cast<uint64_t>(at - m_partition.GetHeapFirstSector()) / spc + 2;
+  const uint64_t index = static_cast<uint64_t>(at - m_partition.GetHeapFirstSector()) / m_partition.GetSectorsPerCluster() + 2;
   if (!m_partition.IsHeapCluster(index)) return false;
-  const auto cluster = static_cast<uint32_t>(index);
-  std::vector<uint8_t> bytes;
-  const int64_t clusterStart = m_partition.ConvertClusterNumToSector(cluster);
-  if (at < clusterStart || at >= clusterStart + spc) return false;
-  const auto left = static_cast<uint32_t>(clusterStart + spc - at);
-  if (!Read(at, left, bytes)) return false;
-  if (bytes.size() < kMaxSetBytes) {
-    uint32_t next = m_partition.GetNextCluster(cluster, false);
-    if (!m_partition.IsHeapCluster(next)) next = cluster + 1;
-    if (m_partition.IsHeapCluster(next)) Read(m_partition.ConvertClusterNumToSector(next), spc, bytes);
-  }
-  CEFDTAnalyze parser;
-  parser.PrepareAnayze(Log2(bytesPerSector), Log2(m_partition.GetBytesPerCluster()),
-                       static_cast<uint64_t>(std::max<int64_t>(m_read->GetTotalSectors(), 0)));
-  parser.Analyze(bytes.data(), bytes.size(), at, bytesPerSector);
   const char* saved = node.GetFileName();
-  for (const _tagFileBaseInfo& info : parser.GetFileList()) {
+  for (const _tagFileBaseInfo& info : SetsIn(static_cast<uint32_t>(index))) {
     if (info.sector != at || info.inUse == 0 || info.firstCluster != first || info.dataLength < 0 ||
         static_cast<uint64_t>(info.dataLength) != node.GetFileSize()) {
       continue;
@@ -222,6 +201,28 @@ bool CExFatAllocationJudge::Describes(CFileNode& node, uint32_t first, bool cons
     if (sameName || sameTimes) return true;
   }
   return false;
+}
+
+const std::vector<_tagFileBaseInfo>& CExFatAllocationJudge::SetsIn(uint32_t cluster) {
+  auto known = m_sets.find(cluster);
+  if (known != m_sets.end()) return known->second;
+  if (m_sets.size() >= kMaxClustersKept) m_sets.clear();
+  // The cluster, and the folder's next one for a set that goes on there.
+  const uint32_t spc = m_partition.GetSectorsPerCluster();
+  std::vector<uint8_t> bytes;
+  if (Read(m_partition.ConvertClusterNumToSector(cluster), spc, bytes)) {
+    uint32_t next = m_partition.GetNextCluster(cluster, false);
+    if (!m_partition.IsHeapCluster(next)) next = cluster + 1;
+    if (m_partition.IsHeapCluster(next)) Read(m_partition.ConvertClusterNumToSector(next), spc, bytes);
+  }
+  CEFDTAnalyze parser;
+  parser.PrepareAnayze(Log2(m_partition.GetBytesPerSector()), Log2(m_partition.GetBytesPerCluster()),
+                       static_cast<uint64_t>(std::max<int64_t>(m_read->GetTotalSectors(), 0)));
+  if (!bytes.empty()) {
+    parser.Analyze(bytes.data(), bytes.size(), m_partition.ConvertClusterNumToSector(cluster),
+                   m_partition.GetBytesPerSector());
+  }
+  return m_sets[cluster] = std::move(parser.GetFileList());
 }
 
 std::unique_ptr<IAllocationJudge> CreateExFatAllocationJudge(IStorageDevice* device,

@@ -15,6 +15,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
+#include <vector>
 
 #include "AllocationJudge.h"
 #include "exfat/ExFatPartition.h"
@@ -45,6 +47,10 @@ class CExFatAllocationJudge final : public IAllocationJudge {
   bool BitmapBelieved();
   bool Describes(CFileNode& node, uint32_t first, bool consecutive, bool chained);
   bool Read(int64_t sector, uint32_t sectors, std::vector<uint8_t>& out);
+  // The entry sets that start in folder cluster `cluster` (read with the
+  // folder's next cluster, where a set may end), kept for the files after.
+  const std::vector<_tagFileBaseInfo>& SetsIn(uint32_t cluster);
+  static constexpr size_t kMaxClustersKept = 1024;
 
   std::unique_ptr<CSectorSizeDevice> m_view;
   IStorageDevice* m_read = nullptr;  // the device, or the view in the volume's sectors
@@ -57,6 +63,7 @@ class CExFatAllocationJudge final : public IAllocationJudge {
   uint64_t m_recordClusterBytes = 0;
   uint32_t m_recordSectorSize = 512;
   int m_believed = -1;  // not judged yet
+  std::unordered_map<uint32_t, std::vector<_tagFileBaseInfo>> m_sets;
 };
 
 std::unique_ptr<IAllocationJudge> CreateExFatAllocationJudge(IStorageDevice* device,

@@ -92,7 +92,7 @@ bool CNTFSAllocationJudge::ReadRecord(int64_t number, Record& out) {
   const int64_t sectors = shared ? 1 : spr;
   if (sector < 0 || sector > m_volumeDevice->GetTotalSectors() - sectors) return false;
   std::vector<uint8_t> read(std::max<size_t>(size_t(sectors) * sectorSize, recordBytes), 0);
-  if (m_volumeDevice->ReadSector(read.data(), sector, sectors) == 0) return false;
+  if (!ReadSectors(sector, sectors, read.data())) return false;
   uint8_t* record = read.data() + (shared ? size_t(number % rps) * recordBytes : 0);
   const int bytes = static_cast<int>(recordBytes);
   {
@@ -115,6 +115,28 @@ bool CNTFSAllocationJudge::ReadRecord(int64_t number, Record& out) {
   if (out.properties == nullptr) return false;
   out.parent = info.GetFileRecordNumberofParentDirectory() != -1 ? info.GetFileRecordNumberofParentDirectory() : parent;
   out.sector = sector;
+  return true;
+}
+
+bool CNTFSAllocationJudge::ReadSectors(int64_t sector, int64_t count, uint8_t* out) {
+  const uint32_t sectorSize = m_volumeDevice->GetSectorSize();
+  const int64_t total = m_volumeDevice->GetTotalSectors();
+  if (sector < 0 || count <= 0 || sector > total - count) return false;
+  // Records are asked for in the order they lie: the table is read ahead in
+  // pieces, each once.
+  if (sector < m_cachedFirst || sector + count > m_cachedFirst + m_cachedCount) {
+    const int64_t ahead = std::max<int64_t>(count, kReadAheadBytes / sectorSize);
+    m_cachedCount = std::min<int64_t>(ahead, total - sector);
+    m_cache.resize(size_t(m_cachedCount) * sectorSize);
+    m_cachedFirst = sector;
+    if (m_volumeDevice->ReadSector(m_cache.data(), sector, m_cachedCount) == 0) {
+      // A piece that does not read whole: the record alone.
+      m_cachedCount = 0;
+      m_cachedFirst = -1;
+      return m_volumeDevice->ReadSector(out, sector, count) != 0;
+    }
+  }
+  std::memcpy(out, m_cache.data() + size_t(sector - m_cachedFirst) * sectorSize, size_t(count) * sectorSize);
   return true;
 }
 

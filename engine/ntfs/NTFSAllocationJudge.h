@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "AllocationJudge.h"
 #include "ntfs/NTFSQuickSearch.h"
@@ -52,6 +53,9 @@ class CNTFSAllocationJudge final : public IAllocationJudge {
     bool inUse = false;
   };
   bool ReadRecord(int64_t number, Record& out);
+  // Sectors of the volume through a read-ahead piece of the table.
+  bool ReadSectors(int64_t sector, int64_t count, uint8_t* out);
+  static constexpr int64_t kReadAheadBytes = 256 * 1024;
   bool Describes(CFileNode& node, Record& now);
   // Whether $Bitmap sets a cluster of the node's runs: 1, 0, or -1 when
   // it cannot say.
@@ -63,6 +67,8 @@ class CNTFSAllocationJudge final : public IAllocationJudge {
   int64_t m_start = 0;  // the volume's first sector on the record's device
   uint64_t m_recordClusterBytes = 0;
   CNTFSQuickSearch m_volume;
+  std::vector<uint8_t> m_cache;
+  int64_t m_cachedFirst = -1, m_cachedCount = 0;
 };
 
 std::unique_ptr<IAllocationJudge> CreateNTFSAllocationJudge(IStorageDevice* device,
