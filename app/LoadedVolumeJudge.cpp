@@ -96,6 +96,20 @@ bool LoadedVolumeJudge::Judge(RestoreFileNode& node, IStorageDevice* device, _ta
   return true;
 }
 
+uint64_t LoadedVolumeJudge::JudgeAll(std::vector<RestoreFileNode*>& files, IStorageDevice* device,
+                                     _tagSearcherType type) {
+  // In the order their records lie on the volume: each piece of it is read
+  // once.
+  std::sort(files.begin(), files.end(), [](RestoreFileNode* a, RestoreFileNode* b) {
+    return a->GetMetadataStartPosition() < b->GetMetadataStartPosition();
+  });
+  uint64_t marked = 0;
+  for (RestoreFileNode* file : files) {
+    if (Judge(*file, device, type)) ++marked;
+  }
+  return marked;
+}
+
 uint64_t JudgeLoadedResult(KVUIScan& scan, KVUIDeviceData& devices, IStorageDevice* storage) {
   g_changedFiles = 0;
   IRecoveryController* controller = scan.GetRecoveryController();
@@ -140,15 +154,7 @@ uint64_t JudgeLoadedResult(KVUIScan& scan, KVUIDeviceData& devices, IStorageDevi
   }
   LoadedVolumeJudge judge;
   uint64_t marked = 0;
-  for (auto& [root, tree] : trees) {
-    // In the order their records lie on the volume.
-    std::sort(tree.files.begin(), tree.files.end(), [](RestoreFileNode* a, RestoreFileNode* b) {
-      return a->GetMetadataStartPosition() < b->GetMetadataStartPosition();
-    });
-    for (RestoreFileNode* file : tree.files) {
-      if (judge.Judge(*file, tree.device, tree.type)) ++marked;
-    }
-  }
+  for (auto& [root, tree] : trees) marked += judge.JudgeAll(tree.files, tree.device, tree.type);
   if (marked != 0) {
     CatchExeception::WriteLog("Loaded result: %llu files lost their clusters to other files since the scan\r\n",
                               static_cast<unsigned long long>(marked));

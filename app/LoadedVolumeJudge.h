@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "EngineTypes.h"
 
@@ -42,6 +43,9 @@ class LoadedVolumeJudge {
   // was marked now (not before); the caller holds no tree lock (the mark is
   // set under it).
   bool Judge(RestoreFileNode& node, IStorageDevice* device, _tagSearcherType type);
+  // Judges the files of one tree (put in the order their records lie) as
+  // Judge does; answers how many it marked.
+  uint64_t JudgeAll(std::vector<RestoreFileNode*>& files, IStorageDevice* device, _tagSearcherType type);
 
  private:
   IAllocationJudge* JudgeOf(IStorageDevice* device, const CSearchedPartitionInfo* partition, _tagSearcherType type);

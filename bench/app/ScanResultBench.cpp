@@ -3,6 +3,16 @@
 // the save writes it, then read back three ways: a plain read of the file's
 // bytes, the records decoded into nodes that are merely kept, and the whole
 // replay into the real tree builder as a load runs it.
+//
+// Then what a load adds by holding every loaded file against its volume as
+// the volume is now: real results (the NTFS volumes of bench/ntfs, 100,000
+// small files in 100 folders, and 1,000,000 in 1,000, a tenth of them
+// deleted, made by make-bench-volume.sh into the folder given as the first
+// argument, or $TMPDIR, or /tmp, and kept there), quick scanned, written as
+// the save writes them, replayed on the image and judged file by file as a
+// load judges them. Both from the page cache, best of three.
+//
+//   bench_scanresult [FOLDER]
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,8 +24,12 @@
 #include "BenchArgs.h"
 #include "BenchDoubles.h"
 #include "DataRunList.h"
+#include "QuickScanBench.h"
 #include "app/KVRestoreScanSink.h"
+#include "app/LoadedVolumeJudge.h"
+#include "app/RestoreFileNode.h"
 #include "app/ScanResultRecords.h"
+#include "ntfs/NTFSQuickSearch.h"
 #include "engine/node/TestNode.h"
 #include "support/KeepingTreeBuilder.h"
 #include "tree/CDirectoryTreeBuilder.h"
@@ -23,6 +37,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 namespace srr = SaveRestoreResult;
 using Clock = std::chrono::steady_clock;
 
@@ -99,11 +114,96 @@ double Replay(const std::string& path, IDirecotryTreeBuilder* builder) {
   return Seconds(start);
 }
 
+// The quick scan of `device` written as the save writes one tree: its
+// partition record and every node, each folder's children after it.
+size_t WriteScannedResult(IStorageDevice* device, const std::string& path) {
+  testsupport::KeepingTreeBuilder kept;
+  bench::QuietSink sink;
+  CNTFSQuickSearch searcher;
+  searcher.SetDirecotryTreeBuilder(&kept);
+  searcher.QuickSearchFiles(device, &sink);
+  CSearchedPartitionInfo* partition = nullptr;
+  searcher.GetSearchedPartitionInfo(&partition, 1);
+  std::unique_ptr<CSearchedPartitionInfo> owned(partition);
+  if (partition == nullptr) return 0;
+  CRSData archive(RSModeWrite);
+  archive.StartRS(path.c_str(), 1);
+  FILEHEADER header;
+  header.status = FileStatusNormal;
+  archive.WriteFileHeader(header);
+  archive.OpenFrame(srr::_frFileSystemNode);
+  std::vector<uint8_t> bytes;
+  srr::RecordBytes out(bytes);
+  out.U64(1);
+  out.U32(srr::kSectionTag);
+  CFilesystemNode root(SEARCHER_TYPE_NTFS, "bench(NTFS)", "bench", 5);
+  srr::EncodeSystemRecord(&root, bytes);
+  out.U32(1);
+  srr::EncodePartitionEntry(*partition, bytes);
+  srr::WriteRecord(&archive, bytes);
+  size_t files = 0;
+  for (IFileNode* node : kept.nodes) {
+    bytes.clear();
+    out.U32(srr::kFileEntryTag);
+    srr::EncodeFileRecord(node, bytes);
+    srr::WriteRecord(&archive, bytes);
+    if (node->IsDirectory() == 0) ++files;
+  }
+  bytes.clear();
+  out.U32(srr::kEndMarker);
+  srr::WriteRecord(&archive, bytes);
+  archive.CloseFrame();
+  archive.EndRS();
+  return files;
+}
+
+// The replay of the result on `device`, into `kept`.
+void ReplayOn(const std::string& path, IStorageDevice* device, testsupport::KeepingTreeBuilder& kept) {
+  kept.Drop();
+  CRSData archive(RSModeRead);
+  archive.StartRS(path.c_str(), 0);
+  bench::QuietSink progress;
+  srr::KVRestoreScanSink sink(
+      &archive, [](IStorageDevice*) { return srr::KVRestoreScanSink::DeviceView{true, true, ""}; }, nullptr);
+  sink.SetDirecotryTreeBuilder(&kept, &progress, device);
+  if (sink.IsDamaged()) std::printf("damaged: %s\n", sink.GetDamage().c_str());
+}
+
+void JudgedLoads(const fs::path& folder, const std::string& path) {
+  std::printf("\n%9s %9s %9s %9s %22s\n", "volume", "files", "replay s", "judge s", "load with judging (x)");
+  const struct {
+    const char* name;
+    const char* folders;
+  } volumes[] = {{"clipmender-ntfs-bench-100k.img", "100"}, {"clipmender-ntfs-bench-1m.img", "1000"}};
+  for (const auto& volume : volumes) {
+    const fs::path image = bench::PrepareVolume(folder, volume.name, CLIPMENDER_NTFS_BENCH_SCRIPT,
+                                                "root, /dev/fuse, mkntfs, ntfs-3g", std::string(volume.folders) + " 1000 8G");
+    if (image.empty()) return;
+    bench::VolumeDevice device = bench::OpenVolume(image);
+    if (device == nullptr) return;
+    const size_t files = WriteScannedResult(device.get(), path);
+    testsupport::KeepingTreeBuilder kept;
+    const double replay = bench::BestOfThree([&] { ReplayOn(path, device.get(), kept); });
+    std::vector<srr::RestoreFileNode*> restored;
+    for (IFileNode* node : kept.nodes) {
+      if (auto* file = dynamic_cast<srr::RestoreFileNode*>(node); file != nullptr && file->IsDirectory() == 0) {
+        restored.push_back(file);
+      }
+    }
+    uint64_t marked = 0;
+    const double judge = bench::BestOfThree([&] {
+      srr::LoadedVolumeJudge judging;
+      marked = judging.JudgeAll(restored, device.get(), SEARCHER_TYPE_NTFS);
+    });
+    if (marked != 0) std::printf("%llu files judged taken on an unchanged volume\n", static_cast<unsigned long long>(marked));
+    std::printf("%9s %9zu %9.3f %9.3f %15.2f\n", volume.folders, files, replay, judge, (replay + judge) / replay);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Nothing to choose: everything it measures is made in memory or in $TMPDIR.
-  bench::ParseCommandLine(argc, argv, "", {}, 0);
+  const bench::CommandLine line = bench::ParseCommandLine(argc, argv, "[FOLDER]");
   const std::string path = (std::filesystem::temp_directory_path() / "scanresult-bench.rsf").string();
   std::printf("%9s %7s %8s %8s %18s %18s\n", "nodes", "MiB", "write s", "read s", "decode s (x read)",
               "replay s (x read)");
@@ -127,6 +227,7 @@ int main(int argc, char** argv) {
     std::printf("%9zu %7.1f %8.2f %8.3f %9.2f (%6.1f) %9.2f (%6.1f)\n", count, mib, write, plain, decode,
                 decode / plain, replay, replay / plain);
   }
+  JudgedLoads(bench::ImageFolder(line), path);
   std::filesystem::remove(path);
   return 0;
 }

@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -343,7 +344,8 @@ INSTANTIATE_TEST_SUITE_P(Disks, PlacedRoundTrip, testing::ValuesIn(Cases()), Nam
 // clusters changed hands since (the later image's expect.fail, from TSK's
 // istat and blkls) is reported failed, the load says how many changed, every
 // other file keeps its answer and its bytes, and every file recovered has
-// its original's bytes.
+// its original's bytes. And the same when the volume is written to after the
+// load, before the copies: each copy judges its file again.
 struct Reused {
   const char* name;
   const char* env;      // the set's folder variable
@@ -354,6 +356,9 @@ struct Reused {
   bool deep;
   const char* later = nullptr;      // the image written to after the scan, which the load reads
   const char* originals = nullptr;  // where the originals lie in the set, by their paths in the volume
+  // Loaded on the volume as scanned, written to between the load and the
+  // copies.
+  bool betweenLoadAndCopy = false;
 };
 void PrintTo(const Reused& r, std::ostream* out) { *out << r.name; }
 
@@ -381,22 +386,40 @@ std::vector<std::string> Lines(const fs::path& file) {
 
 // Scans and saves `scanned` (copying its files out), then loads the result
 // on `later`, the same volume written to since, under the same file name,
-// and copies out again.
-RoundTrip ScanThenLoadLater(const fs::path& scanned, const fs::path& later, bool deep, const fs::path& work) {
+// and copies out again. With `betweenLoadAndCopy`, the result is loaded on
+// `scanned` itself, and `later`'s bytes are written over it (behind the
+// read-only loop device, whose cached blocks are dropped) after the load and
+// before the copies.
+RoundTrip ScanThenLoadLater(const fs::path& scanned, const fs::path& later, bool deep, bool betweenLoadAndCopy,
+                            const fs::path& work) {
   const std::string tool = CLIPMENDER_RSF_ROUNDTRIP;
   const fs::path fresh = work / "fresh", loaded = work / "loaded", rsf = work / "r.rsf";
   RoundTrip out;
-  {
-    devicetest::LoopDevice loop(scanned, 0, false, true);
-    if (!loop.attached()) return out;
+  const auto scan = [&](const std::string& device) {
     out.scanned =
         testsupport::RunCommand(ShellQuote(tool) + " scan " + (deep ? "--deep " : "") + "--recover-to " +
-                                ShellQuote(fresh.string()) + " " + ShellQuote(loop.path()) + " " + ShellQuote(rsf.string()));
+                                ShellQuote(fresh.string()) + " " + ShellQuote(device) + " " + ShellQuote(rsf.string()));
+  };
+  std::unique_ptr<devicetest::LoopDevice> loop;
+  if (betweenLoadAndCopy) {
+    loop = std::make_unique<devicetest::LoopDevice>(scanned, 0, false, true);
+    if (!loop->attached()) return out;
+    scan(loop->path());
+    const std::string write = "cp " + ShellQuote(later.string()) + " " + ShellQuote(scanned.string()) +
+                              " && blockdev --flushbufs " + ShellQuote(loop->path());
+    out.recovered = testsupport::RunCommand(ShellQuote(tool) + " recover --before-copy " + ShellQuote(write) + " " +
+                                            ShellQuote(rsf.string()) + " " + ShellQuote(loaded.string()));
+  } else {
+    {
+      devicetest::LoopDevice first(scanned, 0, false, true);
+      if (!first.attached()) return out;
+      scan(first.path());
+    }
+    loop = std::make_unique<devicetest::LoopDevice>(later, 0, false, true);
+    if (!loop->attached()) return out;
+    out.recovered = testsupport::RunCommand(ShellQuote(tool) + " recover " + ShellQuote(rsf.string()) + " " +
+                                            ShellQuote(loaded.string()));
   }
-  devicetest::LoopDevice loop(later, 0, false, true);
-  if (!loop.attached()) return out;
-  out.recovered = testsupport::RunCommand(ShellQuote(tool) + " recover " + ShellQuote(rsf.string()) + " " +
-                                          ShellQuote(loaded.string()));
   out.before = FileLines(out.scanned.output);
   out.after = FileLines(out.recovered.output);
   out.fresh = conformance::HashAll(fresh);
@@ -415,8 +438,14 @@ void ExpectJudgedAgainstTheVolumeNow(const Reused& r, const fs::path& dir, const
                                 ShellQuote(scanned.string()));
   testsupport::RunCommandOrFail("cp --sparse=always " + ShellQuote((dir / r.later).string()) + " " +
                                 ShellQuote(later.string()));
-  devicetest::ImageGuard scannedGuard(scanned), laterGuard(later);
-  const RoundTrip trip = ScanThenLoadLater(scanned, later, r.deep, work);
+  // Written over while loaded, the scanned copy ends as the later image.
+  std::unique_ptr<devicetest::ImageGuard> scannedGuard;
+  if (!r.betweenLoadAndCopy) scannedGuard = std::make_unique<devicetest::ImageGuard>(scanned);
+  devicetest::ImageGuard laterGuard(later);
+  const RoundTrip trip = ScanThenLoadLater(scanned, later, r.deep, r.betweenLoadAndCopy, work);
+  if (r.betweenLoadAndCopy) {
+    EXPECT_EQ(testsupport::Sha256(scanned), testsupport::Sha256(later)) << "the card was written as the later image";
+  }
   ASSERT_FALSE(trip.before.empty()) << trip.scanned.output;
   ASSERT_FALSE(trip.after.empty()) << trip.recovered.output;
 
@@ -449,11 +478,16 @@ void ExpectJudgedAgainstTheVolumeNow(const Reused& r, const fs::path& dir, const
     EXPECT_TRUE(fresh != trip.fresh.end() && loaded != trip.loaded.end() && fresh->second == loaded->second)
         << path << " ok once loaded with other bytes";
   }
-  // The load says how many files changed hands since the scan.
+  // The load says how many files changed hands since the scan; written to
+  // after the load, nothing had changed then, and the copies judge again.
   EXPECT_NE(changed, 0u);
-  EXPECT_NE(trip.recovered.output.find("volume changed since the scan: " + std::to_string(changed) + " files"),
-            std::string::npos)
-      << trip.recovered.output;
+  if (r.betweenLoadAndCopy) {
+    EXPECT_EQ(trip.recovered.output.find("volume changed since the scan"), std::string::npos) << trip.recovered.output;
+  } else {
+    EXPECT_NE(trip.recovered.output.find("volume changed since the scan: " + std::to_string(changed) + " files"),
+              std::string::npos)
+        << trip.recovered.output;
+  }
   // What is recovered is the original, wherever the set keeps it, but for
   // the deleted files the scan already copies with another deleted one's
   // bytes (IMG.expect.unsure, first column).
@@ -554,6 +588,13 @@ const Reused kReused[] = {
      "c4k-later2.img", "originals/c4k"},
     {"exfat_later_deleted_deep", "CLIPMENDER_EXFAT_FIXTURES", "exfat", kExfat, "c4k.img", nullptr, true,
      "c4k-later2.img", "originals/c4k"},
+    // Written to between the load and the copies.
+    {"f32_written_before_copy", "CLIPMENDER_FAT_REUSE_FIXTURES", "fat/reuse", kFatReuse, "f32-reuse.img", nullptr,
+     false, "f32-reuse-later2.img", "originals", true},
+    {"ntfs_written_before_copy", "CLIPMENDER_NTFS_REUSE_FIXTURES", "ntfs-reuse", kNtfsReuse, "reuse.img", nullptr,
+     false, "reuse-later2.img", "originals", true},
+    {"exfat_written_before_copy", "CLIPMENDER_EXFAT_FIXTURES", "exfat", kExfat, "c4k.img", nullptr, false,
+     "c4k-later.img", "originals/c4k", true},
 };
 INSTANTIATE_TEST_SUITE_P(Volumes, ReusedRoundTrip, testing::ValuesIn(kReused),
                          [](const testing::TestParamInfo<Reused>& info) { return std::string(info.param.name); });
