@@ -100,11 +100,12 @@ uint64_t LoadedVolumeJudge::JudgeAll(std::vector<RestoreFileNode*>& files, IStor
                                      _tagSearcherType type) {
   // In the order their records lie on the volume: each piece of it is read
   // once.
-  std::sort(files.begin(), files.end(), [](RestoreFileNode* a, RestoreFileNode* b) {
-    return a->GetMetadataStartPosition() < b->GetMetadataStartPosition();
-  });
+  std::vector<std::pair<int64_t, RestoreFileNode*>> ordered;
+  ordered.reserve(files.size());
+  for (RestoreFileNode* file : files) ordered.emplace_back(file->GetMetadataStartPosition(), file);
+  std::sort(ordered.begin(), ordered.end());
   uint64_t marked = 0;
-  for (RestoreFileNode* file : files) {
+  for (const auto& [sector, file] : ordered) {
     if (Judge(*file, device, type)) ++marked;
   }
   return marked;

@@ -9,8 +9,9 @@
 // small files in 100 folders, and 1,000,000 in 1,000, a tenth of them
 // deleted, made by make-bench-volume.sh into the folder given as the first
 // argument, or $TMPDIR, or /tmp, and kept there), quick scanned, written as
-// the save writes them, replayed on the image and judged file by file as a
-// load judges them. Both from the page cache, best of three.
+// the save writes them, replayed on the image into the real tree builder
+// and judged file by file as a load judges them. Both from the page cache,
+// best of three.
 //
 //   bench_scanresult [FOLDER]
 #include <fcntl.h>
@@ -157,16 +158,36 @@ size_t WriteScannedResult(IStorageDevice* device, const std::string& path) {
   return files;
 }
 
-// The replay of the result on `device`, into `kept`.
-void ReplayOn(const std::string& path, IStorageDevice* device, testsupport::KeepingTreeBuilder& kept) {
-  kept.Drop();
+// What the real tree builder shows of a replay: the loaded files.
+class KeepingTree : public IDrirectoryTree {
+ public:
+  int ShowNodes(IFileNode** nodes, unsigned count, int) override {
+    for (unsigned i = 0; i < count; ++i) {
+      auto* file = dynamic_cast<srr::RestoreFileNode*>(nodes[i]);
+      if (file != nullptr && file->IsDirectory() == 0) files.push_back(file);
+    }
+    return 0;
+  }
+  int ShowFilesystemNode(IFilesystemNode*) override { return 0; }
+  std::vector<srr::RestoreFileNode*> files;
+};
+
+// The replay of the result on `device` into the real tree builder, as a load
+// runs it; the builder keeps the nodes until it is released.
+CDirectoryTreeBuilder* ReplayOn(const std::string& path, IStorageDevice* device, KeepingTree& tree) {
+  tree.files.clear();
+  bench::PassAll filter;
+  auto* builder = new CDirectoryTreeBuilder(true);
+  builder->SetPause([] {});
+  builder->Initialize("bench", &tree, &filter);
   CRSData archive(RSModeRead);
   archive.StartRS(path.c_str(), 0);
   bench::QuietSink progress;
   srr::KVRestoreScanSink sink(
       &archive, [](IStorageDevice*) { return srr::KVRestoreScanSink::DeviceView{true, true, ""}; }, nullptr);
-  sink.SetDirecotryTreeBuilder(&kept, &progress, device);
+  sink.SetDirecotryTreeBuilder(builder, &progress, device);
   if (sink.IsDamaged()) std::printf("damaged: %s\n", sink.GetDamage().c_str());
+  return builder;
 }
 
 void JudgedLoads(const fs::path& folder, const std::string& path) {
@@ -182,19 +203,18 @@ void JudgedLoads(const fs::path& folder, const std::string& path) {
     bench::VolumeDevice device = bench::OpenVolume(image);
     if (device == nullptr) return;
     const size_t files = WriteScannedResult(device.get(), path);
-    testsupport::KeepingTreeBuilder kept;
-    const double replay = bench::BestOfThree([&] { ReplayOn(path, device.get(), kept); });
-    std::vector<srr::RestoreFileNode*> restored;
-    for (IFileNode* node : kept.nodes) {
-      if (auto* file = dynamic_cast<srr::RestoreFileNode*>(node); file != nullptr && file->IsDirectory() == 0) {
-        restored.push_back(file);
-      }
-    }
+    KeepingTree tree;
+    CDirectoryTreeBuilder* builder = nullptr;
+    const double replay = bench::BestOfThree([&] {
+      if (builder != nullptr) builder->Release();
+      builder = ReplayOn(path, device.get(), tree);
+    });
     uint64_t marked = 0;
     const double judge = bench::BestOfThree([&] {
       srr::LoadedVolumeJudge judging;
-      marked = judging.JudgeAll(restored, device.get(), SEARCHER_TYPE_NTFS);
+      marked = judging.JudgeAll(tree.files, device.get(), SEARCHER_TYPE_NTFS);
     });
+    builder->Release();
     if (marked != 0) std::printf("%llu files judged taken on an unchanged volume\n", static_cast<unsigned long long>(marked));
     std::printf("%9s %9zu %9.3f %9.3f %15.2f\n", volume.folders, files, replay, judge, (replay + judge) / replay);
   }

@@ -9,6 +9,7 @@
 
 #include "DataRunList.h"
 #include "FileNode.h"
+#include "OnDiskBytes.h"
 #include "SearchedPartitionInfo.h"
 #include "StorageDevice.h"
 #include "device/PartitionDevice.h"
@@ -175,21 +176,103 @@ bool CNTFSAllocationJudge::RunsStillHeld(IDataRunList* saved, IDataRunList* now)
   return last.first == there.first && last.second <= there.second;
 }
 
+bool CNTFSAllocationJudge::Glance(int64_t number, Glimpse& out) {
+  const uint32_t sectorSize = m_volumeDevice->GetSectorSize();
+  const uint32_t recordBytes = m_volume.GetGeometry().GetFileRecordBytes();
+  const uint32_t spr = m_volume.GetSectorsPerFileRecord();
+  const uint32_t rps = m_volume.GetFileRecordsPerSector();
+  const bool shared = spr == 0;
+  const int64_t sector = CNTFSMultiFileRecord::GetFileRecordStartSectorfromMFTNumber(
+      number, static_cast<uint8_t>(m_volume.GetSectorsPerCluster()), 0, &m_volume.GetMFTDataRunList(),
+      static_cast<uint8_t>(spr), rps);
+  const int64_t sectors = shared ? 1 : spr;
+  m_record.resize(std::max<size_t>(size_t(sectors) * sectorSize, recordBytes));
+  if (sector < 0 || !ReadSectors(sector, sectors, m_record.data())) return false;
+  uint8_t* record = m_record.data() + (shared ? size_t(number % rps) * recordBytes : 0);
+  const int bytes = static_cast<int>(recordBytes);
+  // The header and the update sequence as the full test takes them; the
+  // attributes only as far as this needs them, each bounded by the record.
+  if (!CNTFSFileRecordHeader::IsValid(record, bytes - bytes % 512) ||
+      !CNTFSFileRecord::UnfixupFileRecord(record, bytes) || CNTFSFileRecord::IsExtendFileRecord(record)) {
+    return false;
+  }
+  if (CNTFSFileRecord::HasXPNumberOfthisMFTRecord(record) &&
+      CNTFSFileRecord::GetXPNumberOfthisMFTRecord(record) != number) {
+    return false;
+  }
+  const uint32_t used = std::min<uint32_t>(CNTFSFileRecord::GetLength(record), recordBytes);
+  out.sector = sector;
+  out.inUse = CNTFSFileRecord::IsinUse(record);
+  out.runs.ClearDataRunList();
+  out.resident = true;
+  bool created = false, data = false;
+  for (uint32_t at = CNTFSFileRecord::GetFirstAttibuteOffset(record); at + 16 <= used;) {
+    const uint8_t* attribute = record + at;
+    const uint32_t type = ondisk::Le32(attribute);
+    if (type == ntfs_record::kEndMarker) break;
+    const uint32_t length = ondisk::Le32(attribute + 4);
+    if (length < 24 || length % 8 != 0 || length > used - at) return false;
+    // A file whose attributes go on in other records is read whole.
+    if (type == ntfs_record::kAttributeList) return false;
+    const bool nonResident = attribute[8] != 0;
+    if (type == ntfs_record::kStandardInformation && !created) {
+      const uint16_t value = ondisk::Le16(attribute + 0x14);
+      if (nonResident || ondisk::Le32(attribute + 0x10) < 8 || uint32_t{value} + 8 > length) return false;
+      out.creation = ondisk::Le64(attribute + value);
+      created = true;
+    } else if (type == ntfs_record::kData && attribute[9] == 0 && !data) {
+      data = true;
+      out.resident = !nonResident;
+      if (nonResident) {
+        const uint16_t pairs = length >= 0x40 ? ondisk::Le16(attribute + 0x20) : 0;
+        if (pairs < 0x40 || pairs >= length || ondisk::LeI64(attribute + 0x10) != 0 ||
+            !out.runs.InitFromBuffer(attribute + pairs, static_cast<int>(length - pairs))) {
+          return false;
+        }
+      }
+    }
+    at += length;
+  }
+  return created;
+}
+
 bool CNTFSAllocationJudge::IsTaken(CFileNode& node) {
   if (node.IsDirectory() != 0) return false;
   IDataRunList* runs = node.GetDataRunList();
   if (runs == nullptr || runs->GetFirst() == nullptr) return false;
-  Record now;
-  const bool read =
-      IsRecordNumber(node.GetCurrentNodeID()) && ReadRecord(RecordNumberOf(node.GetCurrentNodeID()), now);
-  const bool described = read && Describes(node, now);
-  // Resident content is read from the record itself.
-  if (runs->IsResident() != 0) return !described;
+  const bool resident = runs->IsResident() != 0;
+  // Clusters $Bitmap leaves free are nobody's: no record is read for them.
   // The runs count in the volume's clusters only while they are the size
   // the scan saw.
-  const int inUse = m_volume.GetGeometry().GetClusterBytes() == m_recordClusterBytes ? RunsInUse(runs) : -1;
+  int inUse = -1;
+  if (!resident) {
+    inUse = m_volume.GetGeometry().GetClusterBytes() == m_recordClusterBytes ? RunsInUse(runs) : -1;
+    if (inUse == 0) return false;
+  }
+  const bool numbered = IsRecordNumber(node.GetCurrentNodeID());
+  const int64_t number = RecordNumberOf(node.GetCurrentNodeID());
+  // Most records are as the scan read them: their creation time tells them
+  // at a glance, and their runs lie in the record itself.
+  Glimpse glimpse;
+  if (numbered && node.GetCreationTime() != 0 && Glance(number, glimpse) &&
+      m_start + glimpse.sector == node.GetMetadataStartPosition() && glimpse.creation == node.GetCreationTime()) {
+    if (resident || inUse < 0) return false;
+    if (!glimpse.inUse) return true;
+    if (!glimpse.resident) {
+      CDataRunList now;
+      for (const CDataRun& run : glimpse.runs.GetRuns()) {
+        const DataRun piece{run.IsSparse() ? -1 : run.LCN, run.Length};
+        now.AddDataRun(&piece);
+      }
+      return !RunsStillHeld(runs, &now);
+    }
+  }
+  Record now;
+  const bool read = numbered && ReadRecord(number, now);
+  const bool described = read && Describes(node, now);
+  // Resident content is read from the record itself.
+  if (resident) return !described;
   if (inUse < 0) return read && now.inUse && !described;
-  if (inUse == 0) return false;
   if (!described || !now.inUse) return true;
   std::unique_ptr<IDataRunList, void (*)(IDataRunList*)> held(now.properties->GetDataRunList(),
                                                               [](IDataRunList* list) {

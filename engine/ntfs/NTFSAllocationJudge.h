@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "AllocationJudge.h"
+#include "ntfs/NTFSDataRunList.h"
 #include "ntfs/NTFSQuickSearch.h"
 
 class CNTFSFileProperties;
@@ -53,9 +54,19 @@ class CNTFSAllocationJudge final : public IAllocationJudge {
     bool inUse = false;
   };
   bool ReadRecord(int64_t number, Record& out);
+  // What a base record without an attribute list says at a glance: in use,
+  // its creation time and, for a non-resident unnamed $DATA, its runs.
+  struct Glimpse {
+    int64_t sector = -1;
+    bool inUse = false;
+    uint64_t creation = 0;
+    bool resident = true;
+    CNTFSDataRunList runs;
+  };
+  bool Glance(int64_t number, Glimpse& out);
   // Sectors of the volume through a read-ahead piece of the table.
   bool ReadSectors(int64_t sector, int64_t count, uint8_t* out);
-  static constexpr int64_t kReadAheadBytes = 256 * 1024;
+  static constexpr int64_t kReadAheadBytes = 1024 * 1024;
   bool Describes(CFileNode& node, Record& now);
   // Whether $Bitmap sets a cluster of the node's runs: 1, 0, or -1 when
   // it cannot say.
@@ -68,6 +79,7 @@ class CNTFSAllocationJudge final : public IAllocationJudge {
   uint64_t m_recordClusterBytes = 0;
   CNTFSQuickSearch m_volume;
   std::vector<uint8_t> m_cache;
+  std::vector<uint8_t> m_record;
   int64_t m_cachedFirst = -1, m_cachedCount = 0;
 };
 
