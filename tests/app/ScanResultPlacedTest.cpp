@@ -497,7 +497,7 @@ void ExpectJudgedAgainstTheVolumeNow(const Reused& r, const fs::path& dir, const
   }
   size_t compared = 0;
   for (const std::string& line : trip.after) {
-    if (line.rfind("ok ", 0) != 0) continue;
+    if (r.originals == nullptr || line.rfind("ok ", 0) != 0) continue;
     const std::string path = line.substr(3);
     const std::string inVolume = path.substr(path.find('/') + 1);
     const fs::path original = dir / r.originals / inVolume;
@@ -507,7 +507,9 @@ void ExpectJudgedAgainstTheVolumeNow(const Reused& r, const fs::path& dir, const
     EXPECT_EQ(loaded->second, testsupport::Sha256(original)) << path << " recovered with other bytes";
     ++compared;
   }
-  EXPECT_GT(compared, 3u) << "too few recovered files have an original to compare with";
+  if (r.originals != nullptr) {
+    EXPECT_GT(compared, 3u) << "too few recovered files have an original to compare with";
+  }
 }
 
 class ReusedRoundTrip : public testing::TestWithParam<Reused> {};
@@ -588,6 +590,10 @@ const Reused kReused[] = {
      "c4k-later2.img", "originals/c4k"},
     {"exfat_later_deleted_deep", "CLIPMENDER_EXFAT_FIXTURES", "exfat", kExfat, "c4k.img", nullptr, true,
      "c4k-later2.img", "originals/c4k"},
+    // The HFS+ journal sample before and after its fragmented file took
+    // three deleted fillers' blocks (no tool here writes HFS+).
+    {"hfs_later", "CLIPMENDER_HFSPLUS_FIXTURES", "hfsplus", "tests/fixtures/hfsplus/make-hfsplus-images.sh",
+     "lx-hfsplus-jhole-before.img", nullptr, false, "lx-hfsplus-jhole.img"},
     // Written to between the load and the copies.
     {"f32_written_before_copy", "CLIPMENDER_FAT_REUSE_FIXTURES", "fat/reuse", kFatReuse, "f32-reuse.img", nullptr,
      false, "f32-reuse-later2.img", "originals", true},
