@@ -137,7 +137,8 @@ uint64_t JudgeLoadedResult(KVUIScan& scan, KVUIDeviceData& devices, IStorageDevi
       auto it = made.find(tree.type);
       if (it == made.end()) {
         it = made.emplace(tree.type, std::unique_ptr<IDataRecovery, void (*)(IDataRecovery*)>(
-                                         controller->GetDataRecovery(tree.type), [](IDataRecovery* copyOut) {
+                                         controller->GetDataRecovery(tree.type),
+                                         [](IDataRecovery* copyOut) {
                                            if (copyOut != nullptr) copyOut->Release();
                                          }))
                  .first;

@@ -30,8 +30,8 @@
 #include "app/LoadedVolumeJudge.h"
 #include "app/RestoreFileNode.h"
 #include "app/ScanResultRecords.h"
-#include "ntfs/NTFSQuickSearch.h"
 #include "engine/node/TestNode.h"
+#include "ntfs/NTFSQuickSearch.h"
 #include "support/KeepingTreeBuilder.h"
 #include "tree/CDirectoryTreeBuilder.h"
 #include "tree/CFilesystemNode.h"
@@ -184,7 +184,11 @@ CDirectoryTreeBuilder* ReplayOn(const std::string& path, IStorageDevice* device,
   archive.StartRS(path.c_str(), 0);
   bench::QuietSink progress;
   srr::KVRestoreScanSink sink(
-      &archive, [](IStorageDevice*) { return srr::KVRestoreScanSink::DeviceView{true, true, ""}; }, nullptr);
+      &archive,
+      [](IStorageDevice*) {
+        return srr::KVRestoreScanSink::DeviceView{true, true, ""};
+      },
+      nullptr);
   sink.SetDirecotryTreeBuilder(builder, &progress, device);
   if (sink.IsDamaged()) std::printf("damaged: %s\n", sink.GetDamage().c_str());
   return builder;
@@ -197,8 +201,9 @@ void JudgedLoads(const fs::path& folder, const std::string& path) {
     const char* folders;
   } volumes[] = {{"clipmender-ntfs-bench-100k.img", "100"}, {"clipmender-ntfs-bench-1m.img", "1000"}};
   for (const auto& volume : volumes) {
-    const fs::path image = bench::PrepareVolume(folder, volume.name, CLIPMENDER_NTFS_BENCH_SCRIPT,
-                                                "root, /dev/fuse, mkntfs, ntfs-3g", std::string(volume.folders) + " 1000 8G");
+    const fs::path image =
+        bench::PrepareVolume(folder, volume.name, CLIPMENDER_NTFS_BENCH_SCRIPT, "root, /dev/fuse, mkntfs, ntfs-3g",
+                             std::string(volume.folders) + " 1000 8G");
     if (image.empty()) return;
     bench::VolumeDevice device = bench::OpenVolume(image);
     if (device == nullptr) return;
@@ -215,7 +220,8 @@ void JudgedLoads(const fs::path& folder, const std::string& path) {
       marked = judging.JudgeAll(tree.files, device.get(), SEARCHER_TYPE_NTFS);
     });
     builder->Release();
-    if (marked != 0) std::printf("%llu files judged taken on an unchanged volume\n", static_cast<unsigned long long>(marked));
+    if (marked != 0)
+      std::printf("%llu files judged taken on an unchanged volume\n", static_cast<unsigned long long>(marked));
     std::printf("%9s %9zu %9.3f %9.3f %15.2f\n", volume.folders, files, replay, judge, (replay + judge) / replay);
   }
 }

@@ -185,7 +185,8 @@ bool CExFatAllocationJudge::Describes(CFileNode& node, uint32_t first, bool cons
   if (offset > INT64_MAX) return false;
   const int64_t at = m_volumeStart + static_cast<int64_t>(offset);
   if (at < m_partition.GetHeapFirstSector()) return false;
-  const uint64_t index = static_cast<uint64_t>(at - m_partition.GetHeapFirstSector()) / m_partition.GetSectorsPerCluster() + 2;
+  const uint64_t index =
+      static_cast<uint64_t>(at - m_partition.GetHeapFirstSector()) / m_partition.GetSectorsPerCluster() + 2;
   if (!m_partition.IsHeapCluster(index)) return false;
   const char* saved = node.GetFileName();
   for (const _tagFileBaseInfo& info : SetsIn(static_cast<uint32_t>(index))) {

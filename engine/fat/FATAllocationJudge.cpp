@@ -52,7 +52,8 @@ std::unique_ptr<CFATAllocationJudge> CFATAllocationJudge::Open(IStorageDevice* d
   if (type != FILE_SYSTEM_TYPE_FAT16 && type != FILE_SYSTEM_TYPE_FAT32) return nullptr;
   const uint64_t sectorSize = judge->m_sectorSize;
   const uint64_t spc = dbr.GetSectorsperCluster();
-  const uint64_t tablesEnd = uint64_t{dbr.GetReservedSector()} + uint64_t{dbr.GetNumberOfFat()} * dbr.GetSectorsPerFat();
+  const uint64_t tablesEnd =
+      uint64_t{dbr.GetReservedSector()} + uint64_t{dbr.GetNumberOfFat()} * dbr.GetSectorsPerFat();
   const uint64_t rootSectors = uint64_t{dbr.GetRootEntries()} * 32 / sectorSize;
   const uint64_t dataStart = tablesEnd + (type == FILE_SYSTEM_TYPE_FAT16 ? rootSectors : 0);
   const uint64_t total = dbr.GetTotalSectors();
@@ -137,8 +138,7 @@ bool CFATAllocationJudge::StillDescribes(CFileNode& node, uint32_t first) {
     // A name the tree builder gave back (a recycled file's former one) is
     // not the entry's; its times still are.
     const bool sameName = entry.name == saved || CFileNode::FilterFileNameByDot(entry.name) == saved;
-    const bool sameTimes =
-        entry.creation == node.GetCreationTime() && entry.modification == node.GetModificationTime();
+    const bool sameTimes = entry.creation == node.GetCreationTime() && entry.modification == node.GetModificationTime();
     if (sameName || sameTimes) return true;
   }
   return false;

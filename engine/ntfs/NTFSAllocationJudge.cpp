@@ -46,7 +46,9 @@ Extents Normalised(IDataRunList* runs) {
 }
 
 bool IsRecordNumber(int64_t id) { return id >= 0; }
-int64_t RecordNumberOf(int64_t id) { return static_cast<int64_t>(static_cast<uint64_t>(id) & ntfs_bytes::kRecordNumberMask); }
+int64_t RecordNumberOf(int64_t id) {
+  return static_cast<int64_t>(static_cast<uint64_t>(id) & ntfs_bytes::kRecordNumberMask);
+}
 
 }  // namespace
 
@@ -111,8 +113,8 @@ bool CNTFSAllocationJudge::ReadRecord(int64_t number, Record& out) {
       &m_volume.GetMFTDataRunList(), static_cast<uint8_t>(spr), rps);
   CNTFSMultiFileRecord set(record, recordBytes, sector, m_volumeDevice, extensions.get(), number);
   int64_t parent = -1;
-  out.properties.reset(CNTFSFilePropertiesBuilder::BuildFileProperties(
-      sector, set, geometry.GetClusterBytes(), &parent, nullptr, geometry.GetVolumeBytes()));
+  out.properties.reset(CNTFSFilePropertiesBuilder::BuildFileProperties(sector, set, geometry.GetClusterBytes(), &parent,
+                                                                       nullptr, geometry.GetVolumeBytes()));
   if (out.properties == nullptr) return false;
   out.parent = info.GetFileRecordNumberofParentDirectory() != -1 ? info.GetFileRecordNumberofParentDirectory() : parent;
   out.sector = sector;
@@ -274,10 +276,9 @@ bool CNTFSAllocationJudge::IsTaken(CFileNode& node) {
   if (resident) return !described;
   if (inUse < 0) return read && now.inUse && !described;
   if (!described || !now.inUse) return true;
-  std::unique_ptr<IDataRunList, void (*)(IDataRunList*)> held(now.properties->GetDataRunList(),
-                                                              [](IDataRunList* list) {
-                                                                if (list != nullptr) list->Release();
-                                                              });
+  std::unique_ptr<IDataRunList, void (*)(IDataRunList*)> held(now.properties->GetDataRunList(), [](IDataRunList* list) {
+    if (list != nullptr) list->Release();
+  });
   return !RunsStillHeld(runs, held.get());
 }
 

@@ -586,8 +586,8 @@ const Reused kReused[] = {
      "reuse-later2.img", "originals"},
     {"exfat_later", "CLIPMENDER_EXFAT_FIXTURES", "exfat", kExfat, "c4k.img", nullptr, false, "c4k-later.img",
      "originals/c4k"},
-    {"exfat_later_deleted", "CLIPMENDER_EXFAT_FIXTURES", "exfat", kExfat, "c4k.img", nullptr, false,
-     "c4k-later2.img", "originals/c4k"},
+    {"exfat_later_deleted", "CLIPMENDER_EXFAT_FIXTURES", "exfat", kExfat, "c4k.img", nullptr, false, "c4k-later2.img",
+     "originals/c4k"},
     {"exfat_later_deleted_deep", "CLIPMENDER_EXFAT_FIXTURES", "exfat", kExfat, "c4k.img", nullptr, true,
      "c4k-later2.img", "originals/c4k"},
     // The HFS+ journal sample before and after its fragmented file took

@@ -248,10 +248,10 @@ void KVDeletailWindowController::sayVolumeChanged() {
   const uint64_t changed = KVUIController::GetLoadChangedFiles();
   if (changed == 0) return;
   changeSaid_ = true;
-  sheet_ = KVAlert::BeginWithTexts(
-      aWindow, platform::Localized("PAGE_FOUR_VOLUME_CHANGED_TITLE"),
-      platform::LocalizedFormat("PAGE_FOUR_VOLUME_CHANGED_NODE", {QVariant::fromValue(static_cast<qlonglong>(changed))}),
-      platform::Localized("PAGE_FOUR_VOLUME_CHANGED_YES_BUTTON"), QString(), [](int) {});
+  sheet_ = KVAlert::BeginWithTexts(aWindow, platform::Localized("PAGE_FOUR_VOLUME_CHANGED_TITLE"),
+                                   platform::LocalizedFormat("PAGE_FOUR_VOLUME_CHANGED_NODE",
+                                                             {QVariant::fromValue(static_cast<qlonglong>(changed))}),
+                                   platform::Localized("PAGE_FOUR_VOLUME_CHANGED_YES_BUTTON"), QString(), [](int) {});
 }
 
 // A scan that was refused (the device is gone from the list, or another

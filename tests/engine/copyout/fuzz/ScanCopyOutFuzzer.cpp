@@ -166,8 +166,8 @@ void Run(const std::vector<uint8_t>& image, uint32_t sectorSize, bool complete) 
     if (recovery == nullptr) continue;
     auto* records = dynamic_cast<CDataRecovery*>(recovery);
     auto* file = dynamic_cast<CFileNode*>(node);
-    if (const CSearchedPartitionInfo* partition = records != nullptr && file != nullptr ? records->GetNodePartition(file)
-                                                                                        : nullptr) {
+    if (const CSearchedPartitionInfo* partition =
+            records != nullptr && file != nullptr ? records->GetNodePartition(file) : nullptr) {
       auto judge = judges.find(partition);
       if (judge == judges.end()) {
         std::unique_ptr<IAllocationJudge> made;
