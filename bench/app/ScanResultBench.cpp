@@ -20,6 +20,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "BenchArgs.h"
@@ -44,8 +46,10 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
-// Writes `count` nodes, a tenth of them folders, each file with three runs.
-void WriteResult(const std::string& path, size_t count) {
+// Writes one NTFS tree as the save writes it: the root, `partition` and the
+// nodes `next` hands out (null when there are no more).
+void WriteTree(const std::string& path, const CSearchedPartitionInfo& partition,
+               const std::function<IFileNode*()>& next) {
   CRSData archive(RSModeWrite);
   archive.StartRS(path.c_str(), 1);
   FILEHEADER header;
@@ -58,28 +62,13 @@ void WriteResult(const std::string& path, size_t count) {
   out.U32(srr::kSectionTag);
   CFilesystemNode root(SEARCHER_TYPE_NTFS, "bench(NTFS)", "bench", 5);
   srr::EncodeSystemRecord(&root, bytes);
-  CSearchedPartitionInfo partition(512);
-  partition.SetSectorsperCluster(8);
   out.U32(1);
   srr::EncodePartitionEntry(partition, bytes);
   srr::WriteRecord(&archive, bytes);
-  const size_t folders = count / 10;
-  for (size_t i = 0; i < count; ++i) {
-    const bool folder = i < folders;
-    TestNode node(folder ? "folder " + std::to_string(i) : "photo " + std::to_string(i) + ".jpg", folder, 70000);
-    node.SetCurrentNodeID(static_cast<int64_t>(100 + i));
-    node.SetParentNodeID(i == 0 ? 5 : 100 + static_cast<int64_t>(i % (folders == 0 ? 1 : folders) / 2));
-    if (!folder) {
-      auto* runs = new CDataRunList();
-      for (int64_t r = 0; r < 3; ++r) {
-        const DataRun run{static_cast<int64_t>(i) * 64 + r * 20, 4};
-        runs->AddDataRun(&run);
-      }
-      node.SetDataRunList(runs);
-    }
+  for (IFileNode* node = next(); node != nullptr; node = next()) {
     bytes.clear();
     out.U32(srr::kFileEntryTag);
-    srr::EncodeFileRecord(&node, bytes);
+    srr::EncodeFileRecord(node, bytes);
     srr::WriteRecord(&archive, bytes);
   }
   bytes.clear();
@@ -87,6 +76,33 @@ void WriteResult(const std::string& path, size_t count) {
   srr::WriteRecord(&archive, bytes);
   archive.CloseFrame();
   archive.EndRS();
+}
+
+// Writes `count` nodes, a tenth of them folders, each file with three runs.
+void WriteResult(const std::string& path, size_t count) {
+  CSearchedPartitionInfo partition(512);
+  partition.SetSectorsperCluster(8);
+  const size_t folders = count / 10;
+  size_t i = 0;
+  std::unique_ptr<TestNode> node;
+  WriteTree(path, partition, [&]() -> IFileNode* {
+    if (i >= count) return nullptr;
+    const bool folder = i < folders;
+    node = std::make_unique<TestNode>(folder ? "folder " + std::to_string(i) : "photo " + std::to_string(i) + ".jpg",
+                                      folder, 70000);
+    node->SetCurrentNodeID(static_cast<int64_t>(100 + i));
+    node->SetParentNodeID(i == 0 ? 5 : 100 + static_cast<int64_t>(i % (folders == 0 ? 1 : folders) / 2));
+    if (!folder) {
+      auto* runs = new CDataRunList();
+      for (int64_t r = 0; r < 3; ++r) {
+        const DataRun run{static_cast<int64_t>(i) * 64 + r * 20, 4};
+        runs->AddDataRun(&run);
+      }
+      node->SetDataRunList(runs);
+    }
+    ++i;
+    return node.get();
+  });
 }
 
 double PlainRead(const std::string& path) {
@@ -115,8 +131,8 @@ double Replay(const std::string& path, IDirecotryTreeBuilder* builder) {
   return Seconds(start);
 }
 
-// The quick scan of `device` written as the save writes one tree: its
-// partition record and every node, each folder's children after it.
+// The quick scan of `device` written as the save writes one tree; answers
+// how many files it holds.
 size_t WriteScannedResult(IStorageDevice* device, const std::string& path) {
   testsupport::KeepingTreeBuilder kept;
   bench::QuietSink sink;
@@ -127,34 +143,13 @@ size_t WriteScannedResult(IStorageDevice* device, const std::string& path) {
   searcher.GetSearchedPartitionInfo(&partition, 1);
   std::unique_ptr<CSearchedPartitionInfo> owned(partition);
   if (partition == nullptr) return 0;
-  CRSData archive(RSModeWrite);
-  archive.StartRS(path.c_str(), 1);
-  FILEHEADER header;
-  header.status = FileStatusNormal;
-  archive.WriteFileHeader(header);
-  archive.OpenFrame(srr::_frFileSystemNode);
-  std::vector<uint8_t> bytes;
-  srr::RecordBytes out(bytes);
-  out.U64(1);
-  out.U32(srr::kSectionTag);
-  CFilesystemNode root(SEARCHER_TYPE_NTFS, "bench(NTFS)", "bench", 5);
-  srr::EncodeSystemRecord(&root, bytes);
-  out.U32(1);
-  srr::EncodePartitionEntry(*partition, bytes);
-  srr::WriteRecord(&archive, bytes);
-  size_t files = 0;
-  for (IFileNode* node : kept.nodes) {
-    bytes.clear();
-    out.U32(srr::kFileEntryTag);
-    srr::EncodeFileRecord(node, bytes);
-    srr::WriteRecord(&archive, bytes);
+  size_t at = 0, files = 0;
+  WriteTree(path, *partition, [&]() -> IFileNode* {
+    if (at >= kept.nodes.size()) return nullptr;
+    IFileNode* node = kept.nodes[at++];
     if (node->IsDirectory() == 0) ++files;
-  }
-  bytes.clear();
-  out.U32(srr::kEndMarker);
-  srr::WriteRecord(&archive, bytes);
-  archive.CloseFrame();
-  archive.EndRS();
+    return node;
+  });
   return files;
 }
 

@@ -82,21 +82,30 @@ std::unique_ptr<CNTFSAllocationJudge> CNTFSAllocationJudge::Open(IStorageDevice*
   return judge;
 }
 
-bool CNTFSAllocationJudge::ReadRecord(int64_t number, Record& out) {
-  const CNTFSGeometry& geometry = m_volume.GetGeometry();
+uint8_t* CNTFSAllocationJudge::RecordAt(int64_t number, int64_t* sector) {
   const uint32_t sectorSize = m_volumeDevice->GetSectorSize();
-  const uint32_t recordBytes = geometry.GetFileRecordBytes();
+  const uint32_t recordBytes = m_volume.GetGeometry().GetFileRecordBytes();
   const uint32_t spr = m_volume.GetSectorsPerFileRecord();
   const uint32_t rps = m_volume.GetFileRecordsPerSector();
+  // Several records share a sector when they are smaller than it.
   const bool shared = spr == 0;
-  const int64_t sector = CNTFSMultiFileRecord::GetFileRecordStartSectorfromMFTNumber(
+  *sector = CNTFSMultiFileRecord::GetFileRecordStartSectorfromMFTNumber(
       number, static_cast<uint8_t>(m_volume.GetSectorsPerCluster()), 0, &m_volume.GetMFTDataRunList(),
       static_cast<uint8_t>(spr), rps);
   const int64_t sectors = shared ? 1 : spr;
-  if (sector < 0 || sector > m_volumeDevice->GetTotalSectors() - sectors) return false;
-  std::vector<uint8_t> read(std::max<size_t>(size_t(sectors) * sectorSize, recordBytes), 0);
-  if (!ReadSectors(sector, sectors, read.data())) return false;
-  uint8_t* record = read.data() + (shared ? size_t(number % rps) * recordBytes : 0);
+  m_record.resize(std::max<size_t>(size_t(sectors) * sectorSize, recordBytes));
+  if (*sector < 0 || !ReadSectors(*sector, sectors, m_record.data())) return nullptr;
+  return m_record.data() + (shared ? size_t(number % rps) * recordBytes : 0);
+}
+
+bool CNTFSAllocationJudge::ReadRecord(int64_t number, Record& out) {
+  const CNTFSGeometry& geometry = m_volume.GetGeometry();
+  const uint32_t recordBytes = geometry.GetFileRecordBytes();
+  const uint32_t spr = m_volume.GetSectorsPerFileRecord();
+  const uint32_t rps = m_volume.GetFileRecordsPerSector();
+  int64_t sector = -1;
+  uint8_t* record = RecordAt(number, &sector);
+  if (record == nullptr) return false;
   const int bytes = static_cast<int>(recordBytes);
   {
     // As the scan takes a record: whole (its update sequence undone), a base
@@ -179,18 +188,10 @@ bool CNTFSAllocationJudge::RunsStillHeld(IDataRunList* saved, IDataRunList* now)
 }
 
 bool CNTFSAllocationJudge::Glance(int64_t number, Glimpse& out) {
-  const uint32_t sectorSize = m_volumeDevice->GetSectorSize();
   const uint32_t recordBytes = m_volume.GetGeometry().GetFileRecordBytes();
-  const uint32_t spr = m_volume.GetSectorsPerFileRecord();
-  const uint32_t rps = m_volume.GetFileRecordsPerSector();
-  const bool shared = spr == 0;
-  const int64_t sector = CNTFSMultiFileRecord::GetFileRecordStartSectorfromMFTNumber(
-      number, static_cast<uint8_t>(m_volume.GetSectorsPerCluster()), 0, &m_volume.GetMFTDataRunList(),
-      static_cast<uint8_t>(spr), rps);
-  const int64_t sectors = shared ? 1 : spr;
-  m_record.resize(std::max<size_t>(size_t(sectors) * sectorSize, recordBytes));
-  if (sector < 0 || !ReadSectors(sector, sectors, m_record.data())) return false;
-  uint8_t* record = m_record.data() + (shared ? size_t(number % rps) * recordBytes : 0);
+  int64_t sector = -1;
+  uint8_t* record = RecordAt(number, &sector);
+  if (record == nullptr) return false;
   const int bytes = static_cast<int>(recordBytes);
   // The header and the update sequence as the full test takes them; the
   // attributes only as far as this needs them, each bounded by the record.

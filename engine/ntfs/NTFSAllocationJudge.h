@@ -53,6 +53,9 @@ class CNTFSAllocationJudge final : public IAllocationJudge {
     int64_t sector = -1;  // on the volume
     bool inUse = false;
   };
+  // Record `number`'s bytes as they lie (in a buffer of the judge's, until
+  // the next read), and its sector; null when it cannot be read.
+  uint8_t* RecordAt(int64_t number, int64_t* sector);
   bool ReadRecord(int64_t number, Record& out);
   // What a base record without an attribute list says at a glance: in use,
   // its creation time and, for a non-resident unnamed $DATA, its runs.
