@@ -115,7 +115,9 @@ double PlainRead(const std::string& path) {
   return Seconds(start);
 }
 
-double Replay(const std::string& path, IDirecotryTreeBuilder* builder) {
+// The replay of the result into `builder`, on `device` (may be null) as a
+// whole disk; answers the seconds it took.
+double Replay(const std::string& path, IDirecotryTreeBuilder* builder, IStorageDevice* device = nullptr) {
   const auto start = Clock::now();
   CRSData archive(RSModeRead);
   archive.StartRS(path.c_str(), 0);
@@ -126,7 +128,7 @@ double Replay(const std::string& path, IDirecotryTreeBuilder* builder) {
         return srr::KVRestoreScanSink::DeviceView{true, true, ""};
       },
       nullptr);
-  sink.SetDirecotryTreeBuilder(builder, &progress, nullptr);
+  sink.SetDirecotryTreeBuilder(builder, &progress, device);
   if (sink.IsDamaged()) std::printf("damaged: %s\n", sink.GetDamage().c_str());
   return Seconds(start);
 }
@@ -171,21 +173,12 @@ class KeepingTree : public IDrirectoryTree {
 // runs it; the builder keeps the nodes until it is released.
 CDirectoryTreeBuilder* ReplayOn(const std::string& path, IStorageDevice* device, KeepingTree& tree) {
   tree.files.clear();
-  bench::PassAll filter;
+  // The builder keeps the filter for as long as it lives.
+  static bench::PassAll filter;
   auto* builder = new CDirectoryTreeBuilder(true);
   builder->SetPause([] {});
   builder->Initialize("bench", &tree, &filter);
-  CRSData archive(RSModeRead);
-  archive.StartRS(path.c_str(), 0);
-  bench::QuietSink progress;
-  srr::KVRestoreScanSink sink(
-      &archive,
-      [](IStorageDevice*) {
-        return srr::KVRestoreScanSink::DeviceView{true, true, ""};
-      },
-      nullptr);
-  sink.SetDirecotryTreeBuilder(builder, &progress, device);
-  if (sink.IsDamaged()) std::printf("damaged: %s\n", sink.GetDamage().c_str());
+  Replay(path, builder, device);
   return builder;
 }
 
