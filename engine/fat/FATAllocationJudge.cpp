@@ -162,6 +162,9 @@ bool CFATAllocationJudge::ReadVolume(uint64_t offset, uint64_t bytes, std::vecto
 const std::vector<CFATAllocationJudge::Entry>& CFATAllocationJudge::Folder(uint32_t cluster) {
   auto known = m_folders.find(cluster);
   if (known != m_folders.end()) return known->second;
+  // Files come folder by folder (by their metadata sector): a few folders
+  // kept are enough, and a volume of millions of files costs no more.
+  if (m_folders.size() >= kMaxFoldersKept) m_folders.clear();
   std::vector<uint8_t> bytes;
   if (cluster == 0 && m_type == FILE_SYSTEM_TYPE_FAT16) {
     ReadVolume(m_rootStart, m_rootBytes, bytes);

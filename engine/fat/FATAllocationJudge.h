@@ -39,6 +39,8 @@ class CFATAllocationJudge final : public IAllocationJudge {
 
   // Folders are read along their chain up to the format's 65,536 entries.
   static constexpr uint64_t kMaxFolderBytes = 65536 * 32;
+  // Folders whose entries are kept at a time.
+  static constexpr size_t kMaxFoldersKept = 64;
 
  private:
   CFATAllocationJudge() = default;
