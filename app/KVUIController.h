@@ -250,6 +250,10 @@ class KVUIController {
   // Whether the last load showed trees whose volumes its file could not
   // vouch for (a file made before volume identities were kept).
   static bool IsLoadUnverified();
+  // How many files of the last load had lost their clusters to other files
+  // since the scan (the volume was written to meanwhile): they stay listed
+  // and answer incomplete when copied. 0 for none.
+  static uint64_t GetLoadChangedFiles();
   // Whether a save (save 1) or a load (save 0) of a scan result is under
   // way. A load runs as the scan: IsScanRunning answers YES for it too.
   static bool IsSaveOrRestoreRunning(int save);

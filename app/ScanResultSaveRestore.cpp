@@ -26,6 +26,7 @@
 #include "app/KVUIRecovery.h"
 #include "app/KVUIScan.h"
 #include "app/LoadedResultPlace.h"
+#include "app/LoadedVolumeJudge.h"
 #include "app/RestoreFileNode.h"
 #include "app/SaveRestoreProgress.h"
 #include "app/ScanResultChecks.h"
@@ -469,6 +470,7 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
   KVUIDeviceData& devices = *para.devices;
   SaveRestoreProgress progress(&scan);
   SetLastLoadError(0);
+  ResetLoadChangedFiles();
   {
     std::lock_guard<std::mutex> held(g_damageLock);
     g_lastLoadDamage = LoadDamage();
@@ -589,6 +591,9 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
     scan.SetDeepScan(static_cast<int>(kind.deep));
     scan.SetShouldBuildTree(1);
     scan.DoRestore(storage, sink);
+    // The volume may have been written since the scan: files whose clusters
+    // went to others answer incomplete from now on.
+    JudgeLoadedResult(scan, devices, storage);
     // Every placed tree has a volume where it lay (checked above); one that
     // no replay took was not read from the right place.
     if (placed && !sink->IsDamaged() && !sink->WasStopped() &&

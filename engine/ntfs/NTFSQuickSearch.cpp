@@ -72,12 +72,27 @@ void CNTFSQuickSearch::Report(uint32_t status, uint64_t total, uint64_t current,
 
 ResultCode CNTFSQuickSearch::QuickSearchFiles(IStorageDevice* device, IProgress* progress) {
   if (device == nullptr || progress == nullptr) return kNullArgument;
-  RegisterNTFSResidentDataReader();
-  m_device = device;
   m_progress = progress;
   m_counters = Counters();
+  if (const ResultCode opened = OpenVolume(device); opened != 0) return opened;
+
+  if (m_builder != nullptr) m_builder->AddSearcherInfo(SEARCHER_TYPE_NTFS, 5);
+
+  if (m_logFinder->Init(device, &m_mftRuns, static_cast<uint8_t>(m_sectorsPerCluster), 0, m_recordBytes)) {
+    m_logFinder->Analyzer();
+  }
+
+  return BuildFileNodeFromMFTFileRecord();
+}
+
+ResultCode CNTFSQuickSearch::OpenVolume(IStorageDevice* device) {
+  if (device == nullptr) return kNullArgument;
+  RegisterNTFSResidentDataReader();
+  m_device = device;
   m_mftRuns.ClearDataRunList();
   m_fromMirror = false;
+  m_bitmap.reset();
+  m_bitmapLoaded = false;
 
   // Everything below counts in this device's sectors, taken afresh for
   // every scan.
@@ -113,12 +128,7 @@ ResultCode CNTFSQuickSearch::QuickSearchFiles(IStorageDevice* device, IProgress*
   m_bitmap = CNTFSClusterBitmap::Load(*device, 0, spc, recordBytes, m_mftRuns,
                                       m_geometry.GetVolumeBytes() / m_geometry.GetClusterBytes());
   m_bitmapLoaded = m_bitmap != nullptr;
-
-  if (m_builder != nullptr) m_builder->AddSearcherInfo(SEARCHER_TYPE_NTFS, 5);
-
-  if (m_logFinder->Init(device, &m_mftRuns, static_cast<uint8_t>(spc), 0, recordBytes)) m_logFinder->Analyzer();
-
-  return BuildFileNodeFromMFTFileRecord();
+  return 0;
 }
 
 bool CNTFSQuickSearch::ReadBootSector() {

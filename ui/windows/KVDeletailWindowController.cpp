@@ -247,10 +247,29 @@ void KVDeletailWindowController::sayDamagedVolumes() {
 }
 
 void KVDeletailWindowController::sayUnverifiedLoad() {
-  if (unverifiedSaid_ || !KVUIController::IsLoadUnverified()) return;
+  if (unverifiedSaid_ || !KVUIController::IsLoadUnverified()) {
+    sayVolumeChanged();
+    return;
+  }
   unverifiedSaid_ = true;
+  // One sheet at a time: the count of changed files follows this one.
   beginSheet(
-      QStringLiteral("PAGE_FOUR_LOAD_UNVERIFIED"), [](int) {}, false);
+      QStringLiteral("PAGE_FOUR_LOAD_UNVERIFIED"),
+      [this](int) {
+        if (!closing_) sayVolumeChanged();
+      },
+      false);
+}
+
+void KVDeletailWindowController::sayVolumeChanged() {
+  if (changeSaid_) return;
+  const uint64_t changed = KVUIController::GetLoadChangedFiles();
+  if (changed == 0) return;
+  changeSaid_ = true;
+  sheet_ = KVAlert::BeginWithTexts(aWindow, platform::Localized("PAGE_FOUR_VOLUME_CHANGED_TITLE"),
+                                   platform::LocalizedFormat("PAGE_FOUR_VOLUME_CHANGED_NODE",
+                                                             {QVariant::fromValue(static_cast<qlonglong>(changed))}),
+                                   platform::Localized("PAGE_FOUR_VOLUME_CHANGED_YES_BUTTON"), QString(), [](int) {});
 }
 
 // A scan that was refused (the device is gone from the list, or another
@@ -265,6 +284,7 @@ void KVDeletailWindowController::scanCouldNotStart() {
 
 void KVDeletailWindowController::getImportData(const QString& /*path*/) {
   isImport = 1;
+  unverifiedSaid_ = changeSaid_ = false;
   SetVisible({findFilesLabel, remainTimeLabel, pauseButton, stopButton, progressView, loadImageView, continueButton,
               deepScanLabel},
              false);

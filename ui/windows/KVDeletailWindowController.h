@@ -464,7 +464,14 @@ class KVDeletailWindowController : public QObject,
   // offers the deep scan. Once per scan.
   void sayDamagedVolumes();
   bool damageSaid_ = false;
+  // Once a loaded result is shown: a file that keeps no identity of its
+  // volumes says they cannot be verified; then, when files of it lost their
+  // clusters to files written since the scan, a sheet says how many (they
+  // stay listed and copy out as failed). Once per load each.
+  void sayUnverifiedLoad();
   bool unverifiedSaid_ = false;
+  void sayVolumeChanged();
+  bool changeSaid_ = false;
   // Starts the polling that posts the loaded result's notifications.
   void startRestorePolling();
   void observeResults();

@@ -11,7 +11,9 @@
 // lists what the rest of the root leads to, as the tools do, copies it out
 // identical and says in a sheet that the volume is damaged, offering the
 // deep scan; with the root zeroed whole, nothing is listed, the sheet says
-// the volume could not be read, and its Deep Scan button finds the files.
+// the volume could not be read, and its Deep Scan button finds the files. A
+// result loaded on its volume written to since the scan says in a sheet how
+// many files lost their clusters.
 // The images are unchanged afterwards.
 #include <QPointer>
 
@@ -19,6 +21,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <list>
 #include <map>
 #include <set>
@@ -285,6 +288,82 @@ TEST(ResultsWindowOnFat, AnUnreadableRootListsNothingAndItsSheetStartsTheDeepSca
     delete window.data();
     KVUIController::UseScan(nullptr);
   }
+}
+
+// The FAT16 volume of the reuse set (make-fat-reuse-images.sh) scanned and
+// saved, then written to: a live file deleted and a newcomer written over it.
+// The result loaded there lists as many files as the scan did, and a sheet
+// says how many of them lost their clusters since, as many as The Sleuth Kit
+// finds (the later image's expect.fail beyond the scanned one's).
+TEST(ResultsWindowOnFat, ALoadOnADiskWrittenToSinceSaysHowManyFilesLostTheirPlace) {
+  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
+  const std::string why = fatfixtures::ReuseReady();
+  REQUIRE_OR_SKIP(why.empty(), why);
+  resultstest::StartForScans();
+  const fs::path dir = fatfixtures::ReuseDir();
+  const auto lines = [](const fs::path& file) {
+    std::set<std::string> out;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty()) out.insert(line);
+    }
+    return out;
+  };
+  const std::set<std::string> before = lines(dir / "f16-reuse.img.expect.fail");
+  size_t changed = 0;
+  for (const std::string& path : lines(dir / "f16-reuse-later2.img.expect.fail")) changed += before.count(path) == 0;
+  ASSERT_GT(changed, 0u);
+
+  // One file name for both, as one card would have.
+  testsupport::TempDir work;
+  const fs::path scanned = work / "scanned" / "card-written.img", later = work / "later" / "card-written.img";
+  fs::create_directories(scanned.parent_path());
+  fs::create_directories(later.parent_path());
+  fs::copy_file(dir / "f16-reuse.img", scanned);
+  fs::copy_file(dir / "f16-reuse-later2.img", later);
+  devicetest::ImageGuard scannedUnchanged(scanned), laterUnchanged(later);
+  const QString saved = QString::fromStdString((work / "card.rsf").string());
+  uint64_t size = 0, found = 0;
+  {
+    devicetest::LoopDevice loop(scanned, 0, false, true);
+    ASSERT_TRUE(loop.attached());
+    KVUIScan scan;
+    KVUIController::UseScan(&scan);
+    QPointer<KVDeletailWindowController> window = resultstest::OpenOnDevice(loop.path());
+    ASSERT_NE(window, nullptr) << loop.path() << " is not in the device list";
+    ASSERT_TRUE(Browsing(*window));
+    KVUIController::GetScanFileSize(&size, &found);
+    ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(1, saved));
+    ASSERT_TRUE(SaveOrLoadEnded(1));
+    delete window.data();
+    KVUIController::UseScan(nullptr);
+  }
+  devicetest::LoopDevice loop(later, 0, false, true);
+  ASSERT_TRUE(loop.attached());
+  KVUIScan scan;
+  KVUIController::UseScan(&scan);
+  KVUIController::RefreshDeviceInfo();
+  ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(0, saved));
+  QPointer<KVDeletailWindowController> window = KVDeletailWindowController::OpenForImport(saved);
+  ASSERT_TRUE(SaveOrLoadEnded(0));
+  ASSERT_TRUE(Browsing(*window));
+  EXPECT_EQ(KVUIController::GetLoadChangedFiles(), changed);
+  uint64_t loadedSize = 0, loaded = 0;
+  KVUIController::GetScanFileSize(&loadedSize, &loaded);
+  EXPECT_EQ(loaded, found) << "the files stay listed";
+  ASSERT_TRUE(
+      qttest::PumpUntil([&] { return window->currentSheet() != nullptr && window->currentSheet()->isOpen(); }, 10));
+  const QStringList texts = SheetTexts(*window);
+  EXPECT_TRUE(texts.contains(QStringLiteral("The disk was written to since the scan")))
+      << texts.join(u'|').toStdString();
+  EXPECT_TRUE(texts.join(u' ').contains(QStringLiteral("(%1 in all)").arg(changed))) << texts.join(u'|').toStdString();
+  uitest::SaveArtifact(uitest::Grab(window->window()), QStringLiteral("results-loaded-disk-written-to"));
+  ASSERT_TRUE(resultstest::Answer(*window, 1));
+  // Said once.
+  qttest::PumpUntil([] { return false; }, 1);
+  EXPECT_TRUE(window->currentSheet() == nullptr || !window->currentSheet()->isOpen());
+  delete window.data();
+  KVUIController::UseScan(nullptr);
 }
 
 }  // namespace
