@@ -459,19 +459,6 @@ struct Reused {
 };
 void PrintTo(const Reused& r, std::ostream* out) { *out << r.name; }
 
-// A line "ok PATH" or "failed PATH" naming the file at `path` in its
-// volume. The peers show an erased FAT entry's first character as "_",
-// which the copy's name does not keep.
-bool Names(const std::string& line, const std::string& answer, const std::string& path) {
-  if (line.rfind(answer + " ", 0) != 0 || line.size() < answer.size() + 2 + path.size()) return false;
-  const std::string tail = line.substr(line.size() - path.size() - 1);
-  const size_t first = path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1;
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (tail[i + 1] != path[i] && !(i == first && path[i] == '_')) return false;
-  }
-  return tail[0] == '/';
-}
-
 std::vector<std::string> Lines(const fs::path& file) {
   std::ifstream in(file);
   std::vector<std::string> out;

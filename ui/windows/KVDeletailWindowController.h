@@ -168,7 +168,8 @@ class KVDeletailWindowController : public QObject,
   void getData();
   void getImportData(const QString& path);
   void clearImportData();
-  // A loaded result whose file could not vouch for its volumes: said once.
+  // A loaded result whose file could not vouch for its volumes: said once,
+  // then sayVolumeChanged.
   void sayUnverifiedLoad();
   // One scan notification: rows of the shown tree, outlines, progress.
   void DataInitFinished();
@@ -464,11 +465,9 @@ class KVDeletailWindowController : public QObject,
   // offers the deep scan. Once per scan.
   void sayDamagedVolumes();
   bool damageSaid_ = false;
-  // Once a loaded result is shown: a file that keeps no identity of its
-  // volumes says they cannot be verified; then, when files of it lost their
-  // clusters to files written since the scan, a sheet says how many (they
-  // stay listed and copy out as failed). Once per load each.
-  void sayUnverifiedLoad();
+  // Once a loaded result is shown, after sayUnverifiedLoad's sheet: when
+  // files of it lost their clusters to files written since the scan, a sheet
+  // says how many (they stay listed and copy out as failed). Once per load.
   bool unverifiedSaid_ = false;
   void sayVolumeChanged();
   bool changeSaid_ = false;
