@@ -15,8 +15,16 @@
 //
 // One judge serves one volume (one partition record of one device) and
 // reads its allocation record once, lazily and within bounds; it is asked
-// about the nodes of that volume only, from one thread at a time.
+// about the nodes of that volume only, from one thread at a time. A judge
+// that can be shared hands out judges of the same volume for other threads,
+// which read the same allocation record (not again) and the files' own
+// records into buffers of their own.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
 
 class CFileNode;
 
@@ -27,4 +35,33 @@ class IAllocationJudge {
   // Whether the node's content is no longer its own on the volume (see
   // above). Folders and files without runs on the volume are never taken.
   virtual bool IsTaken(CFileNode& node) = 0;
+
+  // Whether the file must still be described by its own entry or record on
+  // the volume even where its clusters are free: set when nothing tells
+  // that the volume is the one scanned (a result without identities), so
+  // that free clusters of another volume vouch for nothing.
+  virtual void SetOwnEntryRequired(bool required) { m_ownEntryRequired = required; }
+
+  // A judge of the same volume for another thread, sharing this one's
+  // allocation record and answering as this one; null when it cannot be
+  // shared (its files are then judged on one thread). This judge must
+  // outlive it.
+  virtual std::unique_ptr<IAllocationJudge> Share() { return nullptr; }
+
+ protected:
+  bool m_ownEntryRequired = false;
 };
+
+// Files judged by one worker at the least: fewer are not worth a thread.
+inline constexpr size_t kFilesPerJudgeThread = 10000;
+
+// How many threads judge `files` files: one per kFilesPerJudgeThread, no
+// more than the processors this process may run on.
+unsigned JudgeThreadsFor(size_t files);
+
+// Judges `files` of the judge's volume (in the order their records lie, so
+// that each piece of the volume is read once) and answers, file by file,
+// whether it is taken. With more than one thread, and a judge that can be
+// shared, each worker takes a contiguous range of the files; the answers are
+// those of one thread. The caller holds no lock the files need.
+std::vector<uint8_t> JudgeFiles(IAllocationJudge& judge, const std::vector<CFileNode*>& files, unsigned threads);
