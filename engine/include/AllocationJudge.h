@@ -24,9 +24,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class CFileNode;
+class IDataRunList;
 
 class IAllocationJudge {
  public:
@@ -51,6 +53,17 @@ class IAllocationJudge {
  protected:
   bool m_ownEntryRequired = false;
 };
+
+// Runs as (first cluster, clusters), neighbours joined; holes as (-1, n):
+// what a file's record says and what the scan saved, compared.
+using JoinedRuns = std::vector<std::pair<int64_t, int64_t>>;
+// Appends the run (start, length) to `out`, joined to the last one where it
+// goes on from it (start -1: a hole).
+void JoinRun(int64_t start, int64_t length, JoinedRuns& out);
+void JoinRuns(IDataRunList* runs, JoinedRuns& out);
+// Whether `now` begins with the runs `saved` (the file may have grown
+// since: its last run may be longer now, and more may follow).
+bool RunsBeginWith(const JoinedRuns& saved, const JoinedRuns& now);
 
 // Files judged by one worker at the least: fewer are not worth a thread.
 inline constexpr size_t kFilesPerJudgeThread = 10000;

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "DataRunList.h"
 #include "FileNode.h"
 
 namespace {
@@ -34,6 +35,37 @@ void JudgeRange(IAllocationJudge& judge, const std::vector<CFileNode*>& files, s
 }
 
 }  // namespace
+
+void JoinRun(int64_t start, int64_t length, JoinedRuns& out) {
+  if (length <= 0) return;
+  if (!out.empty()) {
+    auto& last = out.back();
+    const bool joins = start < 0 ? last.first < 0 : last.first >= 0 && last.first + last.second == start;
+    if (joins) {
+      last.second += length;
+      return;
+    }
+  }
+  out.emplace_back(start, length);
+}
+
+void JoinRuns(IDataRunList* runs, JoinedRuns& out) {
+  out.clear();
+  if (runs == nullptr) return;
+  for (DataRun* run = runs->GetFirst(); run != nullptr; run = runs->GetNext()) {
+    JoinRun(run->IsSparse() ? -1 : run->start, run->length, out);
+  }
+}
+
+bool RunsBeginWith(const JoinedRuns& saved, const JoinedRuns& now) {
+  if (saved.empty() || saved.size() > now.size()) return false;
+  for (size_t i = 0; i + 1 < saved.size(); ++i) {
+    if (saved[i] != now[i]) return false;
+  }
+  const auto& last = saved.back();
+  const auto& there = now[saved.size() - 1];
+  return last.first == there.first && last.second <= there.second;
+}
 
 unsigned JudgeThreadsFor(size_t files) {
   const size_t wanted = std::max<size_t>(1, files / kFilesPerJudgeThread);

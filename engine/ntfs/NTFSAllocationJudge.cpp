@@ -36,21 +36,6 @@ void CloseAndRelease(IStorageDevice* device) {
   device->Release();
 }
 
-// Appends the run (start, length) to `out`, joined to the last one where
-// it goes on from it.
-void Append(int64_t start, int64_t length, std::vector<std::pair<int64_t, int64_t>>& out) {
-  if (length <= 0) return;
-  if (!out.empty()) {
-    auto& last = out.back();
-    const bool joins = start < 0 ? last.first < 0 : last.first >= 0 && last.first + last.second == start;
-    if (joins) {
-      last.second += length;
-      return;
-    }
-  }
-  out.emplace_back(start, length);
-}
-
 // Undoes a record's update sequence in place for as long as it lives, and
 // puts it back: the bytes stay as they lie for whoever reads them next.
 class InPlaceFixup {
@@ -223,24 +208,9 @@ int CNTFSAllocationJudge::RunsInUse(IDataRunList* runs) {
   return 0;
 }
 
-void CNTFSAllocationJudge::Normalise(IDataRunList* runs, Extents& out) {
-  out.clear();
-  if (runs == nullptr) return;
-  for (DataRun* run = runs->GetFirst(); run != nullptr; run = runs->GetNext()) {
-    Append(run->IsSparse() ? -1 : run->start, run->length, out);
-  }
-}
-
-bool CNTFSAllocationJudge::RunsStillHeld(IDataRunList* saved, const Extents& now) {
-  Normalise(saved, m_saved);
-  const Extents& before = m_saved;
-  if (before.empty() || before.size() > now.size()) return false;
-  for (size_t i = 0; i + 1 < before.size(); ++i) {
-    if (before[i] != now[i]) return false;
-  }
-  const auto& last = before.back();
-  const auto& there = now[before.size() - 1];
-  return last.first == there.first && last.second <= there.second;
+bool CNTFSAllocationJudge::RunsStillHeld(IDataRunList* saved, const JoinedRuns& now) {
+  JoinRuns(saved, m_saved);
+  return RunsBeginWith(m_saved, now);
 }
 
 bool CNTFSAllocationJudge::Glance(int64_t number, Glimpse& out) {
@@ -319,7 +289,7 @@ bool CNTFSAllocationJudge::IsTaken(CFileNode& node) {
     if (!glimpse.inUse) return true;
     if (!glimpse.resident) {
       m_now.clear();
-      for (const CDataRun& run : glimpse.runs.GetRuns()) Append(run.IsSparse() ? -1 : run.LCN, run.Length, m_now);
+      for (const CDataRun& run : glimpse.runs.GetRuns()) JoinRun(run.IsSparse() ? -1 : run.LCN, run.Length, m_now);
       return !RunsStillHeld(runs, m_now);
     }
   }
@@ -335,7 +305,7 @@ bool CNTFSAllocationJudge::IsTaken(CFileNode& node) {
   std::unique_ptr<IDataRunList, void (*)(IDataRunList*)> held(now.properties->GetDataRunList(), [](IDataRunList* list) {
     if (list != nullptr) list->Release();
   });
-  Normalise(held.get(), m_now);
+  JoinRuns(held.get(), m_now);
   return !RunsStillHeld(runs, m_now);
 }
 

@@ -61,9 +61,6 @@ class CNTFSAllocationJudge final : public IAllocationJudge {
   struct Volume;
   explicit CNTFSAllocationJudge(std::shared_ptr<Volume> volume);
 
-  // Runs as (first cluster, clusters), neighbours joined; holes as (-1, n).
-  using Extents = std::vector<std::pair<int64_t, int64_t>>;
-
   // Record `number`'s bytes as they lie on the volume (in the judge's
   // read-ahead piece, until the next read), and its sector; null when it
   // cannot be read.
@@ -92,10 +89,8 @@ class CNTFSAllocationJudge final : public IAllocationJudge {
   // Whether $Bitmap sets a cluster of the node's runs: 1, 0, or -1 when
   // it cannot say.
   int RunsInUse(IDataRunList* runs);
-  // Whether `now` still begins with the runs `saved` (the file may have
-  // grown since).
-  bool RunsStillHeld(IDataRunList* saved, const Extents& now);
-  static void Normalise(IDataRunList* runs, Extents& out);
+  // Whether `now` still begins with the runs `saved`.
+  bool RunsStillHeld(IDataRunList* saved, const JoinedRuns& now);
 
   std::shared_ptr<Volume> m_volume;
   std::unique_ptr<CNTFSClusterBitmap::Reader> m_bitmap;  // null without a believable $Bitmap
@@ -103,7 +98,7 @@ class CNTFSAllocationJudge final : public IAllocationJudge {
   int64_t m_cachedFirst = -1, m_cachedCount = 0;
   std::vector<uint8_t> m_record;  // a record read alone
   Glimpse m_glimpse;
-  Extents m_saved, m_now;
+  JoinedRuns m_saved, m_now;
 };
 
 std::unique_ptr<IAllocationJudge> CreateNTFSAllocationJudge(IStorageDevice* device,

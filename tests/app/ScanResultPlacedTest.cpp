@@ -686,6 +686,10 @@ const Reused kReused[] = {
     // three deleted fillers' blocks (no tool here writes HFS+).
     {"hfs_later", "CLIPMENDER_HFSPLUS_FIXTURES", "hfsplus", "tests/fixtures/hfsplus/make-hfsplus-images.sh",
      "lx-hfsplus-jhole-before.img", nullptr, false, "lx-hfsplus-jhole.img"},
+    // The sample before and after two live files' blocks were given to each
+    // other (their catalog records edited).
+    {"hfs_later_live", "CLIPMENDER_HFSPLUS_FIXTURES", "hfsplus", "tests/fixtures/hfsplus/make-hfsplus-images.sh",
+     "lx-hfsplus-j.img", nullptr, false, "lx-hfsplus-jswap.img"},
     // Written to between the load and the copies.
     {"f32_written_before_copy", "CLIPMENDER_FAT_REUSE_FIXTURES", "fat/reuse", kFatReuse, "f32-reuse.img", nullptr,
      false, "f32-reuse-later2.img", "originals", true},
