@@ -91,17 +91,17 @@ bool CHFSPlusAllocationJudge::Describes(CFileNode& node) {
   if (thread == nullptr || thread->recordType != hfsplus::kFileThreadRecord) return false;
   key = BTKey{};
   key.catalog.parentID = thread->thread.parentID;
-  key.catalog.nodeName = thread->thread.nodeName;
-  key.catalog.nodeName.length =
-      static_cast<uint16_t>(std::min<uint32_t>(key.catalog.nodeName.length, hfsplus::kMaxNameUnits));
+  const HFSUniStr255& name = thread->thread.nodeName;
+  key.catalog.nodeName.length = static_cast<uint16_t>(std::min<uint32_t>(name.length, hfsplus::kMaxNameUnits));
+  std::copy_n(name.unicode, key.catalog.nodeName.length, key.catalog.nodeName.unicode);
   key.catalog.keyLength = static_cast<uint16_t>(6 + 2 * key.catalog.nodeName.length);
   const std::unique_ptr<uint8_t[]> fileBytes = Find(*volume, key);
   const auto* record = reinterpret_cast<const HFSPlusCatalogRecord*>(fileBytes.get());
   if (record == nullptr || record->recordType != hfsplus::kFileRecord || record->file.fileID != id) return false;
   HFSPlusCatalogFile file = record->file;
-  const std::string name = HFSPlusNameToUtf8(key.catalog.nodeName.unicode, key.catalog.nodeName.length);
+  const std::string text = HFSPlusNameToUtf8(key.catalog.nodeName.unicode, key.catalog.nodeName.length);
   const char* saved = node.GetFileName();
-  const bool sameName = saved != nullptr && name == saved && node.GetParentNodeID() == key.catalog.parentID;
+  const bool sameName = saved != nullptr && text == saved && node.GetParentNodeID() == key.catalog.parentID;
   if (!sameName && hfsplus::HFSTimeToFileTime(file.createDate) != node.GetCreationTime()) return false;
   // A hard link's bytes are its indirect node's.
   uint32_t linkID = 0;
