@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <new>
-#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "AllocationJudge.h"
@@ -103,43 +103,37 @@ uint64_t LoadedVolumeJudge::JudgeAll(std::vector<RestoreFileNode*>& files, IStor
                                      _tagSearcherType type) {
   if (device == nullptr) return 0;
   // The files to judge (a copy that fails already needs no other reason),
-  // volume by volume, in the order their records lie: each piece of a
-  // volume is read once.
-  struct Judged {
-    const CSearchedPartitionInfo* partition;
-    int64_t sector;
-    CFileNode* file;
-    bool operator<(const Judged& other) const {
-      return std::tie(partition, sector) < std::tie(other.partition, other.sector);
-    }
-  };
-  std::vector<Judged> ordered;
-  ordered.reserve(files.size());
+  // volume by volume, with where their records lie: each volume's are
+  // judged in that order, so that each piece of it is read once.
+  std::vector<std::pair<const CSearchedPartitionInfo*, std::vector<JudgedFile>>> volumes;
   {
     NodeTreeGuard tree;
+    size_t last = 0;
     for (RestoreFileNode* file : files) {
       if (file->IsDirectory() != 0 || file->IsContentUnsure() || file->IsSizeDamaged()) continue;
       const CSearchedPartitionInfo* partition = file->GetJudgedPartition();
-      if (partition != nullptr) ordered.push_back({partition, file->GetMetadataStartPosition(), file});
+      if (partition == nullptr) continue;
+      if (last >= volumes.size() || volumes[last].first != partition) {
+        last = 0;
+        while (last < volumes.size() && volumes[last].first != partition) ++last;
+        if (last == volumes.size()) {
+          volumes.emplace_back(partition, std::vector<JudgedFile>());
+          volumes.back().second.reserve(files.size());
+        }
+      }
+      volumes[last].second.push_back({file->GetMetadataStartPosition(), file});
     }
   }
-  if (!std::is_sorted(ordered.begin(), ordered.end())) std::sort(ordered.begin(), ordered.end());
   uint64_t marked = 0;
-  std::vector<CFileNode*> judged;
-  for (size_t first = 0, last = 0; first < ordered.size(); first = last) {
-    const CSearchedPartitionInfo* partition = ordered[first].partition;
-    judged.clear();
-    for (last = first; last < ordered.size() && ordered[last].partition == partition; ++last) {
-      judged.push_back(ordered[last].file);
-    }
+  for (const auto& [partition, judged] : volumes) {
     IAllocationJudge* judge = JudgeOf(device, partition, type);
     if (judge == nullptr) continue;
-    // A large volume's files on several threads, each a range of them.
+    // A large volume's files on several threads, each a part of them.
     const std::vector<uint8_t> taken = JudgeFiles(*judge, judged, JudgeThreadsFor(judged.size()));
     NodeTreeGuard tree;
     for (size_t i = 0; i < judged.size(); ++i) {
-      if (taken[i] == 0 || judged[i]->IsContentUnsure()) continue;
-      judged[i]->SetContentUnsure(true);
+      if (taken[i] == 0 || judged[i].file->IsContentUnsure()) continue;
+      judged[i].file->SetContentUnsure(true);
       ++marked;
     }
   }

@@ -72,9 +72,16 @@ inline constexpr size_t kFilesPerJudgeThread = 10000;
 // more than the processors this process may run on.
 unsigned JudgeThreadsFor(size_t files);
 
-// Judges `files` of the judge's volume (in the order their records lie, so
-// that each piece of the volume is read once) and answers, file by file,
-// whether it is taken. With more than one thread, and a judge that can be
-// shared, each worker takes a contiguous range of the files; the answers are
-// those of one thread. The caller holds no lock the files need.
-std::vector<uint8_t> JudgeFiles(IAllocationJudge& judge, const std::vector<CFileNode*>& files, unsigned threads);
+// A file to judge, and where its record lies (its metadata sector).
+struct JudgedFile {
+  int64_t sector = -1;
+  CFileNode* file = nullptr;
+};
+
+// Judges `files` of the judge's volume in the order their records lie (so
+// that each piece of the volume is read once) and answers, in the order
+// given, whether each is taken. With more than one thread, and a judge that
+// can be shared, each worker takes the files whose records lie in one part
+// of the volume; the answers are those of one thread. The caller holds no
+// lock the files need.
+std::vector<uint8_t> JudgeFiles(IAllocationJudge& judge, const std::vector<JudgedFile>& files, unsigned threads);

@@ -3,6 +3,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <climits>
 #include <exception>
 #include <new>
 #include <system_error>
@@ -21,13 +22,16 @@ unsigned Processors() {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
-// Judges files [first, last) with `judge`; a judge that runs out of memory
-// says no more than the scan said.
-void JudgeRange(IAllocationJudge& judge, const std::vector<CFileNode*>& files, size_t first, size_t last,
-                std::vector<uint8_t>& taken) {
-  for (size_t i = first; i < last; ++i) {
+// Judges the files `part` names with `judge`, in the order their records
+// lie; a judge that runs out of memory says no more than the scan said.
+void JudgePart(IAllocationJudge& judge, const std::vector<JudgedFile>& files, std::vector<size_t>& part,
+               std::vector<uint8_t>& taken) {
+  std::sort(part.begin(), part.end(), [&files](size_t a, size_t b) {
+    return files[a].sector != files[b].sector ? files[a].sector < files[b].sector : a < b;
+  });
+  for (const size_t i : part) {
     try {
-      taken[i] = judge.IsTaken(*files[i]) ? 1 : 0;
+      taken[i] = judge.IsTaken(*files[i].file) ? 1 : 0;
     } catch (const std::bad_alloc&) {
       taken[i] = 0;
     }
@@ -72,11 +76,11 @@ unsigned JudgeThreadsFor(size_t files) {
   return static_cast<unsigned>(std::min<size_t>(wanted, Processors()));
 }
 
-std::vector<uint8_t> JudgeFiles(IAllocationJudge& judge, const std::vector<CFileNode*>& files, unsigned threads) {
+std::vector<uint8_t> JudgeFiles(IAllocationJudge& judge, const std::vector<JudgedFile>& files, unsigned threads) {
   std::vector<uint8_t> taken(files.size(), 0);
   threads = static_cast<unsigned>(std::min<size_t>(std::max(threads, 1u), std::max<size_t>(files.size(), 1)));
-  // The workers' judges, made before any starts: the first thread keeps
-  // the judge it was given.
+  // The workers' judges, made before any starts: the first part is judged
+  // by the judge given, on this thread.
   std::vector<std::unique_ptr<IAllocationJudge>> shared;
   for (unsigned i = 1; i < threads; ++i) {
     std::unique_ptr<IAllocationJudge> worker;
@@ -88,24 +92,36 @@ std::vector<uint8_t> JudgeFiles(IAllocationJudge& judge, const std::vector<CFile
     if (worker == nullptr) break;
     shared.push_back(std::move(worker));
   }
+  // Each worker's part: the files whose records lie in an equal share of
+  // the range they span (a record that lies nowhere counts as the first).
   const size_t workers = shared.size() + 1;
-  const auto bound = [&](size_t w) { return files.size() * w / workers; };
+  std::vector<std::vector<size_t>> parts(workers);
+  int64_t low = INT64_MAX, high = 0;
+  for (const JudgedFile& file : files) {
+    low = std::min(low, std::max<int64_t>(file.sector, 0));
+    high = std::max(high, file.sector);
+  }
+  const auto span = static_cast<unsigned __int128>(high >= low ? high - low : 0) + 1;
+  for (std::vector<size_t>& part : parts) part.reserve(files.size() / workers + files.size() / 8 + 1);
+  for (size_t i = 0; i < files.size(); ++i) {
+    const auto into = static_cast<unsigned __int128>(std::max<int64_t>(files[i].sector, low) - low);
+    parts[static_cast<size_t>(into * workers / span)].push_back(i);
+  }
   std::vector<std::thread> running;
   running.reserve(shared.size());
   size_t started = 0;
   for (; started < shared.size(); ++started) {
     try {
-      IAllocationJudge* worker = shared[started].get();
-      running.emplace_back([worker, &files, &taken, from = bound(started + 1), to = bound(started + 2)] {
-        JudgeRange(*worker, files, from, to, taken);
+      running.emplace_back([worker = shared[started].get(), &files, &part = parts[started + 1], &taken] {
+        JudgePart(*worker, files, part, taken);
       });
     } catch (const std::system_error&) {
       break;  // no more threads: this one judges what is left
     }
   }
-  JudgeRange(judge, files, 0, bound(1), taken);
-  // Ranges no thread took.
-  if (started < shared.size()) JudgeRange(judge, files, bound(started + 1), files.size(), taken);
+  JudgePart(judge, files, parts[0], taken);
+  // Parts no thread took.
+  for (size_t w = started + 1; w < workers; ++w) JudgePart(judge, files, parts[w], taken);
   for (std::thread& thread : running) thread.join();
   return taken;
 }

@@ -54,7 +54,7 @@ class CNTFSAllocationJudge final : public IAllocationJudge {
   bool IsTaken(CFileNode& node) override;
   std::unique_ptr<IAllocationJudge> Share() override;
 
-  static constexpr int64_t kReadAheadBytes = 1024 * 1024;
+  static constexpr int64_t kReadAheadBytes = 256 * 1024;
 
  private:
   // The volume every judge of it reads: opened once, then only read.

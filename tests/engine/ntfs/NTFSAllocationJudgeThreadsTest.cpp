@@ -36,12 +36,12 @@ TEST(NtfsJudgeThreads, WorkersAnswerAsOneThreadDoes) {
   CSearchedPartitionInfo* record = nullptr;
   ASSERT_EQ(scan.searcher()->GetSearchedPartitionInfo(&record, 1), 1);
   const std::unique_ptr<CSearchedPartitionInfo> partition(record);
-  std::vector<CFileNode*> files;
+  std::vector<JudgedFile> files;
   std::vector<std::string> paths;
   for (const quickprobe::Node& node : scan.nodes()) {
     auto* file = dynamic_cast<CFileNode*>(node.node);
     if (node.folder || file == nullptr) continue;
-    files.push_back(file);
+    files.push_back({file->GetMetadataStartPosition(), file});
     paths.push_back(node.path);
   }
   ASSERT_GT(files.size(), 20u);
@@ -64,8 +64,8 @@ TEST(NtfsJudgeThreads, WorkersAnswerAsOneThreadDoes) {
     single->SetOwnEntryRequired(ownEntry);
     shared->SetOwnEntryRequired(ownEntry);
     std::vector<uint8_t> alone(files.size());
-    for (size_t i = 0; i < files.size(); ++i) alone[i] = single->IsTaken(*files[i]) ? 1 : 0;
-    // More workers than the volume would get, for ranges of a few files.
+    for (size_t i = 0; i < files.size(); ++i) alone[i] = single->IsTaken(*files[i].file) ? 1 : 0;
+    // More workers than the volume would get, for parts of a few files.
     for (const unsigned threads : {2u, 5u, 16u}) {
       EXPECT_EQ(JudgeFiles(*shared, files, threads), alone) << threads << " threads";
     }
