@@ -208,7 +208,7 @@ CFATClusterClaims::Verdicts CFATClusterClaims::Judge() {
     const std::vector<uint64_t> latest = claims::LargestOverlappingKey(std::move(runs), starts);
     for (size_t i = 0; i < starts.size(); ++i) {
       if (latest[i] == claims::kNoOverlap) continue;
-      if (!claims::ClearlyAfter(m_entries[starts[i].owner].times.created, latest[i], kTick)) {
+      if (!claims::ClearlyAfter(claims::TakenBy(m_entries[starts[i].owner].times), latest[i], kTick)) {
         reasons[starts[i].owner] |= kStartTaken;
       }
     }

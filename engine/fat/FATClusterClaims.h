@@ -19,9 +19,9 @@
 // - Deleted files that name the same clusters. Every deleted file's walk
 //   starts at its first cluster and takes every free cluster after it that
 //   its size needs, so two walks meet only where one file's first cluster
-//   lies in the other's runs. Files that start at one cluster: the one whose
-//   clusters were taken clearly last (created after every other's last
-//   write) holds its bytes there, the others were written over. A file
+//   lies in the other's runs. Files that start at one cluster all held it:
+//   the one last written clearly after every other (ClusterClaims.h) holds
+//   its bytes there, the others were written over. A file
 //   whose runs reach another's first cluster past its own: either the other
 //   was written over it, or it was written around the other while the other
 //   was live; no time tells which, so it is not vouched for, and the other

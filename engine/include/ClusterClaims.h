@@ -52,10 +52,11 @@ struct Times {
   uint64_t written = 0;
 };
 
-// The latest moment at which a file's clusters can have been given to it:
-// the later of its creation and its last write. kUnknownTime unless both are
+// When a file's clusters were last given to it, as far as its times say: the
+// later of its creation and its last write (a file takes clusters as it is
+// written, and is written after it is made). kUnknownTime unless both are
 // known: a write time can be carried over from another copy of the file and
-// come before the creation, so one alone bounds nothing.
+// come before the creation, so one alone says nothing.
 uint64_t TakenBy(const Times& times);
 
 // Whether `later` is known and comes after `earlier` by more than `tick`
@@ -65,10 +66,13 @@ uint64_t TakenBy(const Times& times);
 bool ClearlyAfter(uint64_t later, uint64_t earlier, uint64_t tick);
 
 // Deleted files whose runs (`spans`, owners 0 .. times.size() - 1) overlap
-// another's: the one created clearly after the other's clusters were last
-// taken is the newer and holds its bytes; the other was written over. Per
-// owner: whether its copy cannot be vouched for, because some file it
-// overlaps is not clearly older than its creation.
+// another's. Two files cannot hold a cluster at once, and a file takes its
+// clusters while it is written and holds them until it is deleted, after its
+// last write: so of two whose runs both name a cluster, the one last written
+// clearly later (TakenBy) took it after the other let it go, and holds its
+// bytes there; the other was written over. Per owner: whether its copy
+// cannot be vouched for, because some file it overlaps was not clearly
+// written before it.
 std::vector<bool> OverwrittenAmongOverlapping(std::vector<Span> spans, const std::vector<Times>& times, uint64_t tick);
 
 }  // namespace claims

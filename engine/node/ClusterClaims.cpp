@@ -109,7 +109,7 @@ std::vector<bool> OverwrittenAmongOverlapping(std::vector<Span> spans, const std
   for (size_t i = 0; i < spans.size(); ++i) {
     if (largest[i] == kNoOverlap) continue;
     const uint32_t owner = spans[i].owner;
-    if (!ClearlyAfter(times[owner].created, largest[i], tick)) out[owner] = true;
+    if (!ClearlyAfter(TakenBy(times[owner]), largest[i], tick)) out[owner] = true;
   }
   return out;
 }

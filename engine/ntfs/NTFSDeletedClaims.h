@@ -1,9 +1,9 @@
 // The clusters the deleted files of one NTFS volume name, gathered as their
 // records are read, and which of them the volume contradicts once all are
-// known: where two deleted files' runs overlap, the one created after the
-// other was last written took the clusters last and holds its bytes there;
-// the other was written over. Where the times do not say which came last,
-// neither copy is vouched for (claims::OverwrittenAmongOverlapping).
+// known: where two deleted files' runs overlap, the one last written clearly
+// later took the clusters last and holds its bytes there; the other was
+// written over. Where the times do not say which came last, neither copy is
+// vouched for (claims::OverwrittenAmongOverlapping).
 //
 // A record found twice (the same times and runs, as a copy of a table can
 // hold) is one file: it does not overlap itself.
