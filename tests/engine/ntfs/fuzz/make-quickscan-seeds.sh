@@ -4,8 +4,10 @@
 # $MFT record 0, the root folder's record and a few file records (deleted,
 # resident, non-resident, compressed, sparse), packed one after another.
 #
-# With REUSE_DIR (make-ntfs-reuse-images.sh's images), one more: reuse.img's
-# records 0 to 7 in their places ($Bitmap is 6) and its deleted files.
+# With REUSE_DIR (make-ntfs-reuse-images.sh's images), two more: reuse.img's
+# records 0 to 7 in their places ($Bitmap is 6) and its deleted files, and
+# claims.img's records 0 to 15 and its three deleted files whose runs
+# overlap (numbered from 16, so that they make nodes).
 #
 #   make-quickscan-seeds.sh FIXTURE_DIR [REUSE_DIR]
 set -euo pipefail
@@ -44,6 +46,17 @@ fls = subprocess.run(['fls', '-r', '-p', img], capture_output=True, text=True, c
 deleted = sorted({int(m.group(1)) for m in re.finditer(r'^\S+ \* (\d+)-128-\d+:\tgone/', fls, re.M)})
 data = open(img, 'rb').read(512)
 for n in list(range(8)) + deleted:
+    data += table[n * 1024:(n + 1) * 1024]
+open(out, 'wb').write(data)
+PY
+  python3 - "$2/claims.img" "$out/claims-overlap" <<'PY'
+import re, subprocess, sys
+img, out = sys.argv[1], sys.argv[2]
+table = subprocess.run(['icat', img, '0'], capture_output=True, check=True).stdout
+fls = subprocess.run(['fls', '-r', '-p', img], capture_output=True, text=True, check=True).stdout
+deleted = sorted({int(m.group(1)) for m in re.finditer(r'^\S+ \* (\d+)-128-\d+:\t(gone|new)/', fls, re.M)})
+data = open(img, 'rb').read(512)
+for n in list(range(16)) + deleted:
     data += table[n * 1024:(n + 1) * 1024]
 open(out, 'wb').write(data)
 PY
