@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <span>
 #include <utility>
 
 #include "DataRunList.h"
@@ -26,12 +27,11 @@ enum Reason : uint8_t {
   kReachesOther = 32,
 };
 
-// The clusters a sorted, joined list of spans covers, for "is all of this
-// span covered" questions.
+// The clusters spans in first-cluster order cover, for "is all of this span
+// covered" questions.
 class Coverage {
  public:
-  explicit Coverage(std::vector<Span> spans) {
-    std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.first < b.first; });
+  explicit Coverage(const std::vector<Span>& spans) {
     for (const Span& s : spans) {
       if (s.first >= s.end) continue;
       if (!m_spans.empty() && s.first <= m_spans.back().second) {
@@ -91,8 +91,9 @@ void CFATClusterClaims::WalkChain(uint64_t first, uint32_t owner, uint64_t first
   if (any) m_held.push_back(open);
 }
 
-CFATClusterClaims::Entry CFATClusterClaims::Read(CFATFileNode* node) const {
+CFATClusterClaims::Entry CFATClusterClaims::Read(CFATFileNode* node) {
   Entry entry;
+  m_read.clear();
   CFATFileProperties* p = node != nullptr ? node->GetFileProperties() : nullptr;
   if (p == nullptr) return entry;
   entry.node = node;
@@ -109,7 +110,7 @@ CFATClusterClaims::Entry CFATClusterClaims::Read(CFATFileNode* node) const {
     const uint64_t cluster = static_cast<uint64_t>(run->start) + 2;
     const uint64_t length = static_cast<uint64_t>(run->length);
     if (!InVolume(cluster) || length > m_clusters + 2 - cluster) continue;
-    entry.runs.push_back(Span{cluster, cluster + length, 0, 1});
+    m_read.push_back(Span{cluster, cluster + length, 0, 1});
   }
   return entry;
 }
@@ -121,14 +122,20 @@ void CFATClusterClaims::Keep(Entry&& entry, bool taken) {
   if (entry.node != nullptr && !m_entries.empty() && m_entries.back().node == entry.node) return;
   if (m_entries.size() >= kRootOwner) return;
   const auto owner = static_cast<uint32_t>(m_entries.size());
-  for (Span& run : entry.runs) run.owner = owner;
+  if (!entry.folder) {
+    entry.runsAt = m_runs.size();
+    entry.runCount = m_read.size();
+    for (Span run : m_read) {
+      run.owner = owner;
+      m_runs.push_back(run);
+    }
+  }
   if (!entry.erased) {
     // An entry outside a live folder vouches for its chain only where the
     // walk found the chain to be its own.
     const uint64_t key = entry.live || !entry.unsure ? claims::TakenBy(entry.times) : claims::kUnknownTime;
     WalkChain(entry.first, owner, key, entry.folder ? claims::kUnknownTime : key);
   }
-  if (entry.folder) entry.runs.clear();
   m_entries.push_back(std::move(entry));
 }
 
@@ -136,8 +143,11 @@ CFATClusterClaims::Verdicts CFATClusterClaims::Judge() {
   Verdicts verdicts;
   if (m_judged) return verdicts;
   m_judged = true;
+  // In first-cluster order once, for every question asked of the chains.
+  std::sort(m_held.begin(), m_held.end(), [](const Span& a, const Span& b) { return a.first < b.first; });
   std::vector<uint8_t> reasons(m_entries.size(), 0);
-  auto isFile = [&](const Entry& e) { return !e.folder && !e.runs.empty(); };
+  auto isFile = [&](const Entry& e) { return !e.folder && e.runCount > 0; };
+  auto runsOf = [&](const Entry& e) { return std::span<const Span>(m_runs.data() + e.runsAt, e.runCount); };
 
   // Live files whose runs reach another live entry's chain (or the root's).
   {
@@ -147,7 +157,7 @@ CFATClusterClaims::Verdicts CFATClusterClaims::Judge() {
     }
     std::vector<Span> queries;
     for (const Entry& e : m_entries) {
-      if (e.live && isFile(e)) queries.insert(queries.end(), e.runs.begin(), e.runs.end());
+      if (e.live && isFile(e)) queries.insert(queries.end(), runsOf(e).begin(), runsOf(e).end());
     }
     const std::vector<uint64_t> hit = claims::LargestOverlappingKey(std::move(keys), queries);
     for (size_t i = 0; i < queries.size(); ++i) {
@@ -162,9 +172,10 @@ CFATClusterClaims::Verdicts CFATClusterClaims::Judge() {
     for (size_t i = 0; i < m_entries.size(); ++i) {
       const Entry& e = m_entries[i];
       if (!e.erased || !isFile(e)) continue;
-      for (size_t k = 1; k < e.runs.size(); ++k) {
-        if (e.runs[k].first > e.runs[k - 1].end) {
-          gaps.push_back(Span{e.runs[k - 1].end, e.runs[k].first, static_cast<uint32_t>(i), 1});
+      const std::span<const Span> runs = runsOf(e);
+      for (size_t k = 1; k < runs.size(); ++k) {
+        if (runs[k].first > runs[k - 1].end) {
+          gaps.push_back(Span{runs[k - 1].end, runs[k].first, static_cast<uint32_t>(i), 1});
         }
       }
     }
@@ -193,7 +204,7 @@ CFATClusterClaims::Verdicts CFATClusterClaims::Judge() {
       if (!e.erased || !isFile(e)) continue;
       const auto owner = static_cast<uint32_t>(i);
       starts.push_back(Span{e.first, e.first + 1, owner, 1});
-      for (Span run : e.runs) {
+      for (Span run : runsOf(e)) {
         run.key = claims::TakenBy(e.times);
         runs.push_back(run);
         // The file's own first cluster is where others may start with it.
@@ -246,6 +257,8 @@ CFATClusterClaims::Verdicts CFATClusterClaims::Judge() {
   }
   m_entries.clear();
   m_entries.shrink_to_fit();
+  m_runs.clear();
+  m_runs.shrink_to_fit();
   m_held.clear();
   m_held.shrink_to_fit();
   return verdicts;

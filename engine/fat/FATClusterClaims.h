@@ -31,6 +31,7 @@
 // a step apart or less cannot be told apart.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -61,9 +62,10 @@ class CFATClusterClaims {
   CFATClusterClaims(IFATTable* table, uint64_t clusterCount, uint32_t rootCluster);
 
   // What a node names, read before the tree builder is asked to take it
-  // (nothing of it is read later); Keep records it, and keeps the node to
-  // mark only where the builder took it: a node it refused (a file the scan
-  // does not show) still names its clusters.
+  // (nothing of it is read later; its runs wait in the claims until Keep);
+  // Keep records it, and keeps the node to mark only where the builder took
+  // it: a node it refused (a file the scan does not show) still names its
+  // clusters.
   struct Entry {
     CFATFileNode* node = nullptr;  // null once refused: nothing to mark
     bool folder = false;
@@ -72,9 +74,10 @@ class CFATClusterClaims {
     bool unsure = false;  // already not vouched for
     uint64_t first = 0;   // first cluster; 0 when it names none of the volume's
     claims::Times times;
-    std::vector<claims::Span> runs;  // the clusters its copy reads, in file order
+    size_t runsAt = 0;  // the clusters its copy reads, in file order: m_runs from here
+    size_t runCount = 0;
   };
-  Entry Read(CFATFileNode* node) const;
+  Entry Read(CFATFileNode* node);
   void Keep(Entry&& entry, bool taken);
 
   // Marks every file the rules above condemn content-unsure (under the node
@@ -92,6 +95,10 @@ class CFATClusterClaims {
   IFATTable* m_table;
   uint64_t m_clusters;
   std::vector<Entry> m_entries;
+  // Every kept file's runs, one after another (owned by the entry's index),
+  // and those of the node read last.
+  std::vector<claims::Span> m_runs;
+  std::vector<claims::Span> m_read;
   // Chains of entries that are not erased (and the FAT32 root's), owned by
   // the entry's index (kRootOwner for the root) and keyed by when their
   // clusters were taken at the latest.
