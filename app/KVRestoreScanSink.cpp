@@ -103,6 +103,9 @@ void KVRestoreScanSink::DetachArchive() {
   m_archive = nullptr;
   m_progress = nullptr;
   m_onDamage = nullptr;
+  // What they saw of the device list is let go with them.
+  m_describe = nullptr;
+  m_locate = nullptr;
 }
 
 int KVRestoreScanSink::ClearMapCell() {

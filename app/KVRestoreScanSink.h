@@ -94,8 +94,8 @@ class KVRestoreScanSink final : public RestoreScanSink {
   // Releases every partition record; answers 0.
   int ClearMapCell();
 
-  // The load is over (its archive closed, its progress gone): later
-  // replays find nothing.
+  // The load is over (its archive closed, its progress gone, its look at
+  // the device list let go): later replays find nothing.
   void DetachArchive();
   // Whether damage ended a replay, and what it was ("" for none).
   bool IsDamaged() const { return !m_damage.empty(); }

@@ -141,6 +141,9 @@ class KVUIController {
   // waited for a moment (StopSave), so no partial file is left behind.
   [[noreturn]] static void CloseApp();
   static void ReleaseDataRecovery();
+  // The user has left the result shown (home): it goes with everything it
+  // held, its devices among them (KVUIScan::ReleaseResult).
+  static void ReleaseScanResult();
   static int GetCurrentScanRecoveryCnt();
 
   // Result trees.
@@ -244,6 +247,13 @@ class KVUIController {
   // read; then the records it left out and cut and the bytes at the end of
   // the file it could not read.
   static bool GetLoadDamage(uint64_t* leftOut, uint64_t* cut, uint64_t* unreadBytes);
+  // Whether the last load showed trees whose volumes its file could not
+  // vouch for (a file made before volume identities were kept).
+  static bool IsLoadUnverified();
+  // How many files of the last load had lost their clusters to other files
+  // since the scan (the volume was written to meanwhile): they stay listed
+  // and answer incomplete when copied. 0 for none.
+  static uint64_t GetLoadChangedFiles();
   // Whether a save (save 1) or a load (save 0) of a scan result is under
   // way. A load runs as the scan: IsScanRunning answers YES for it too.
   static bool IsSaveOrRestoreRunning(int save);

@@ -15,6 +15,7 @@
 #include "app/KVUIDeviceData.h"
 #include "app/KVUIPublic.h"
 #include "app/KVUIScan.h"
+#include "app/LoadedVolumeJudge.h"
 #include "app/ScanResultSaveRestore.h"
 #include "base/Utility.h"
 #include "platform/Resources.h"
@@ -124,6 +125,9 @@ bool KVUIController::GetLoadDamage(uint64_t* leftOut, uint64_t* cut, uint64_t* u
   if (unreadBytes != nullptr) *unreadBytes = damage.unreadBytes;
   return true;
 }
+
+bool KVUIController::IsLoadUnverified() { return SaveRestoreResult::LastLoadUnverified(); }
+uint64_t KVUIController::GetLoadChangedFiles() { return SaveRestoreResult::LastLoadChangedFiles(); }
 
 bool KVUIController::IsSaveOrRestoreRunning(int save) {
   if (save == 0) return SaveRestoreResult::IsLoadRunning();

@@ -214,6 +214,7 @@ void KVUIController::ReleaseDataRecovery() {
   Scan().ReleaseDataRecovery();
   Recovery().ReleaseDataRecovery();
 }
+void KVUIController::ReleaseScanResult() { Scan().ReleaseResult(); }
 int KVUIController::GetCurrentScanRecoveryCnt() { return Scan().GetCurrentScanRecoveryCnt(); }
 
 // Result trees.

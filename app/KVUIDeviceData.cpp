@@ -300,20 +300,30 @@ bool KVUIDeviceData::VolumeData(const Generation& g, IStorageDevice* volume, _Di
   return true;
 }
 
-void KVUIDeviceData::GetAllDeviceInfo(std::list<_DiskVolumeData>& out) {
-  const auto g = Current();
-  if (g == nullptr) return;
+KVUIDeviceData::ListedDevices KVUIDeviceData::ListDevices(IStorageDevice* member) {
+  ListedDevices listing;
+  const auto g = member != nullptr ? Listing(member) : Current();
+  if (g == nullptr) return listing;
+  listing.kept = g;
   for (IStorageDevice* disk : g->disks) {
-    _DiskVolumeData row;
-    if (!DiskData(*g, disk, row)) continue;
+    ListedDisk listed{disk, {}, {}};
+    if (!DiskData(*g, disk, listed.row)) continue;
     const auto it = g->volumes.find(disk);
     if (it != g->volumes.end()) {
       for (IStorageDevice* volume : it->second) {
-        _DiskVolumeData child;
-        if (VolumeData(*g, volume, child)) row.children.push_back(std::move(child));
+        ListedVolume child{volume, {}};
+        if (VolumeData(*g, volume, child.row)) listed.volumes.push_back(std::move(child));
       }
     }
-    out.push_back(std::move(row));
+    listing.disks.push_back(std::move(listed));
+  }
+  return listing;
+}
+
+void KVUIDeviceData::GetAllDeviceInfo(std::list<_DiskVolumeData>& out) {
+  for (ListedDisk& disk : ListDevices().disks) {
+    for (ListedVolume& volume : disk.volumes) disk.row.children.push_back(std::move(volume.row));
+    out.push_back(std::move(disk.row));
   }
 }
 

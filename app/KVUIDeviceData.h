@@ -108,6 +108,25 @@ class KVUIDeviceData {
   std::shared_ptr<IStorageDevice> HoldStorageByDiskVolumeIndex(int disk, int volume);
 
   void GetAllDeviceInfo(std::list<_DiskVolumeData>& out);
+  // One look at the list, for whoever must ask it many questions whose
+  // answers have to agree: every disk GetAllDeviceInfo shows with its row,
+  // and its volumes with theirs, each with its device. The list `member`
+  // belongs to (current, or older and still alive), else the current one.
+  // The devices stay alive (their media closed) while the answer lives.
+  struct ListedVolume {
+    IStorageDevice* device = nullptr;
+    _DiskVolumeData row;
+  };
+  struct ListedDisk {
+    IStorageDevice* device = nullptr;
+    _DiskVolumeData row;
+    std::vector<ListedVolume> volumes;
+  };
+  struct ListedDevices {
+    std::shared_ptr<const void> kept;
+    std::vector<ListedDisk> disks;
+  };
+  ListedDevices ListDevices(IStorageDevice* member = nullptr);
   int GetDiskDataByStorage(IStorageDevice* disk, _DiskVolumeData& out);
   int GetVolumeDataByStorage(IStorageDevice* volume, _DiskVolumeData& out);
   void GetDiskVolumeInfo(IStorageDevice* disk, std::list<_DiskVolumeData>& out);

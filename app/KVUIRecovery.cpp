@@ -14,7 +14,10 @@
 #include "app/KVRecoveryFilePath.h"
 #include "app/KVUIDeviceData.h"
 #include "app/KVUIScan.h"
+#include "app/LoadedVolumeJudge.h"
+#include "app/RestoreFileNode.h"
 #include "base/CatchExeception.h"
+#include "copyout/CDataRecovery.h"
 #include "enumeration/MountInfo.h"
 
 namespace fs = std::filesystem;
@@ -142,6 +145,9 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
   const std::string folder = GetRecoveryPath();
   ResultCode last = 0;
   std::string raw;
+  // A loaded result's files are held against their volumes as they are
+  // now: the card may have been written since the load.
+  SaveRestoreResult::LoadedVolumeJudge judge;
   for (const auto& [category, nodes] : Scan().GetTypeMap()) {
     if (Continued() == 0) break;
     for (IFileNode* node : nodes) {
@@ -178,6 +184,11 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
         continue;
       }
       std::lock_guard<std::mutex> copying(CopyOutLock(copyOut));
+      if (auto* restored = dynamic_cast<SaveRestoreResult::RestoreFileNode*>(node); restored != nullptr) {
+        auto* records = dynamic_cast<CDataRecovery*>(copyOut);
+        judge.Judge(*restored, records != nullptr ? records->GetDevice() : nullptr,
+                    KVCPPPublic::instance().GetNodeSearcheType(node));
+      }
       IFileReader* reader = copyOut->SetRecoverNode(node);
       {
         Lock held(m_fieldLock);

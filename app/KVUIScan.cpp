@@ -13,6 +13,7 @@
 #include "DataRecovery.h"
 #include "DeviceData.h"
 #include "FileNode.h"
+#include "RestoreScanSink.h"
 #include "StorageDevice.h"
 #include "app/KVCPPPublic.h"
 #include "app/KVUIDeviceData.h"
@@ -66,12 +67,41 @@ KVUIScan::~KVUIScan() {
   ClearData();
   IRecoveryController* controller;
   std::shared_ptr<const void> hold;
+  std::shared_ptr<RestoreScanSink> sink;
   {
     Lock held(OperationLock());
     controller = std::exchange(m_controller, nullptr);
     hold = std::move(m_controllerHold);
+    sink = std::move(m_controllerSink);
   }
-  ReleaseController(controller, std::move(hold));
+  ReleaseController(controller, std::move(hold), std::move(sink));
+}
+
+void KVUIScan::ReleaseResult() {
+  std::unique_lock<std::mutex> scanning(m_scanLock, std::try_to_lock);
+  if (!scanning.owns_lock()) return;
+  std::function<void()> releaseRecovery;
+  {
+    Lock held(OperationLock());
+    releaseRecovery = m_releaseRecoveryCopyOut;
+  }
+  // The recovery's copy-out objects read through the controller's devices.
+  if (releaseRecovery) releaseRecovery();
+  IRecoveryController* controller;
+  std::shared_ptr<const void> hold, savedHold;
+  std::shared_ptr<RestoreScanSink> sink;
+  {
+    // A search still marking the nodes ends first.
+    std::lock_guard<std::mutex> searching(m_searchLock);
+    ClearData();
+    Lock held(OperationLock());
+    controller = std::exchange(m_controller, nullptr);
+    hold = std::move(m_controllerHold);
+    sink = std::move(m_controllerSink);
+    m_savedStorage = nullptr;
+    savedHold = std::move(m_savedStorageHold);
+  }
+  ReleaseController(controller, std::move(hold), std::move(sink));
 }
 
 void KVUIScan::SetRecoveryHooks(std::function<void()> releaseCopyOut, std::function<void()> resetParameters) {
@@ -141,6 +171,7 @@ ResultCode KVUIScan::DoScan(IStorageDevice* storage, RestoreScanSink* restoreSin
     {
       Lock held(OperationLock());
       m_restoreSink = nullptr;
+      m_pendingSink.reset();
       m_volumesLeft = 0;
     }
     CatchExeception::WriteLog("%s:%d end!\r", "DoScan", 113);
@@ -150,6 +181,15 @@ ResultCode KVUIScan::DoScan(IStorageDevice* storage, RestoreScanSink* restoreSin
   SetEndTime(time(nullptr));
   EndOperation();
   return result;
+}
+
+ResultCode KVUIScan::DoRestore(IStorageDevice* storage, std::shared_ptr<RestoreScanSink> restoreSink) {
+  RestoreScanSink* sink = restoreSink.get();
+  {
+    Lock held(OperationLock());
+    m_pendingSink = std::move(restoreSink);
+  }
+  return DoScan(storage, sink);
 }
 
 ResultCode KVUIScan::DoDiskQuickScan(IStorageDevice* disk, IRecoveryFilter* filter) {
@@ -212,27 +252,34 @@ void KVUIScan::ResetRecoveryController(_RECOVERY_CONTROLLER_TYPE kind, IStorageD
   std::shared_ptr<const void> hold = Devices().HoldDevices(storage);
   IRecoveryController* old;
   std::shared_ptr<const void> oldHold;
+  std::shared_ptr<RestoreScanSink> oldSink;
   {
     Lock held(OperationLock());
     old = std::exchange(m_controller, nullptr);
     oldHold = std::exchange(m_controllerHold, nullptr);
+    oldSink = std::exchange(m_controllerSink, nullptr);
   }
-  ReleaseController(old, std::move(oldHold));
+  ReleaseController(old, std::move(oldHold), std::move(oldSink));
   IRecoveryController* controller = m_factory(kind);
   Lock held(OperationLock());
   m_controller = controller;
   m_controllerHold = controller != nullptr ? std::move(hold) : nullptr;
+  // A sink handed to DoRestore lives as long as the controller that asks it.
+  std::shared_ptr<RestoreScanSink> pending = std::exchange(m_pendingSink, nullptr);
   if (m_controller != nullptr && m_restoreSink != nullptr && kind <= RECOVERY_CONTROLLER_PARTITION) {
     m_controller->SetRestoreScanSink(m_restoreSink);
+    if (pending.get() == m_restoreSink) m_controllerSink = std::move(pending);
   }
 }
 
-void KVUIScan::ReleaseController(IRecoveryController* controller, std::shared_ptr<const void> hold) {
+void KVUIScan::ReleaseController(IRecoveryController* controller, std::shared_ptr<const void> hold,
+                                 std::shared_ptr<RestoreScanSink> sink) {
   if (controller != nullptr) {
     // Its nodes go with it: a walk on another thread finishes first.
     NodeTreeGuard tree;
     controller->Release();
   }
+  sink.reset();
   hold.reset();
 }
 

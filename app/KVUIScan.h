@@ -24,7 +24,9 @@
 // moment it is made until it is released, so a refresh of the list never
 // takes them from it, from its copy-out objects or from a scan still
 // stopping on a pulled disk, and their medium stays open as long; the saved
-// storage only keeps its device's record (KeepDevices).
+// storage only keeps its device's record (KeepDevices). The controller goes
+// when the next scan or load starts, or when the user leaves its result
+// (ReleaseResult), whichever comes first.
 #pragma once
 
 #include <cstdint>
@@ -104,6 +106,16 @@ class KVUIScan : public KVUIOperation, public IDrirectoryTree {
   // saved result instead of reading the device. Whatever way it returns,
   // the operation ends (idle, with news flagged).
   ResultCode DoScan(IStorageDevice* storage, RestoreScanSink* restoreSink);
+  // DoScan replaying a saved result through `restoreSink`, which the
+  // controller made for it keeps for as long as it lives (it asks the sink
+  // for partition records whenever it makes a copy-out object).
+  ResultCode DoRestore(IStorageDevice* storage, std::shared_ptr<RestoreScanSink> restoreSink);
+  // The user has left the result (home, another load): its indexes, its
+  // copy-out objects and those of the recovery operation, the controller
+  // with its nodes and replay sink, and the devices they held go now, so
+  // that no medium stays open for a result nobody looks at. Does nothing
+  // while a scan or load runs (it is that run's to end).
+  void ReleaseResult();
 
   void SaveScanSorage(IStorageDevice* storage);
   IStorageDevice* GetSavedStorage();
@@ -197,8 +209,10 @@ class KVUIScan : public KVUIOperation, public IDrirectoryTree {
   // The controller for a scan of `storage`, holding the devices listed with
   // it; the old one goes first, with its hold.
   void ResetRecoveryController(_RECOVERY_CONTROLLER_TYPE kind, IStorageDevice* storage);
-  // Releases the controller and then its hold; neither lock is held.
-  static void ReleaseController(IRecoveryController* controller, std::shared_ptr<const void> hold);
+  // Releases the controller, then its replay sink and its hold; neither
+  // lock is held.
+  static void ReleaseController(IRecoveryController* controller, std::shared_ptr<const void> hold,
+                                std::shared_ptr<RestoreScanSink> sink);
   void ReleaseCopyOutLocked();
 
   KVUIDeviceData* m_devices;
@@ -212,7 +226,9 @@ class KVUIScan : public KVUIOperation, public IDrirectoryTree {
   IStorageDevice* m_savedStorage = nullptr;
   std::shared_ptr<const void> m_savedStorageHold;  // keeps the device list's devices alive (not open)
   IRecoveryController* m_controller = nullptr;
-  std::shared_ptr<const void> m_controllerHold;  // the devices m_controller reads
+  std::shared_ptr<const void> m_controllerHold;       // the devices m_controller reads
+  std::shared_ptr<RestoreScanSink> m_controllerSink;  // the replay m_controller asks, kept for it
+  std::shared_ptr<RestoreScanSink> m_pendingSink;     // DoRestore's, until its controller is made
   uint32_t m_deep = 0;
   uint32_t m_treeFinished = 1;
   std::vector<IFilesystemNode*> m_roots;

@@ -233,7 +233,7 @@ class Kept {
 };
 
 constexpr size_t kFrameCheckBytes = 16 + 4 + 4;
-// A writer lists the five frames before its own; a few more leave room for
+// A writer lists the six frames before its own; a few more leave room for
 // frames of later builds.
 constexpr uint32_t kMaxCheckedFrames = 64;
 constexpr size_t kSectionCheckBytes = 8 + 8 + 4;
@@ -268,17 +268,26 @@ CheckRecord DecodeChecks(RecordReader& reader) {
   return record;
 }
 
-namespace {
-
-// The load's code for a frame it needs whole: kLoadBadScanKind,
-// kLoadBadDevice, kLoadDamagedTrees (the frame is missing), else
-// kLoadBadHeader.
-uint64_t CodeOf(const tagGUIDSIGN& id) {
+uint64_t LoadCodeOf(const tagGUIDSIGN& id) {
   if (id == _frFileSystemSearchControllerList) return 4;
   if (id == _frDiskDevice || id == _frVolumePlace || id == _frVolumeIdentity) return 5;
   if (id == _frFileSystemNode) return 7;
   return 3;
 }
+
+uint64_t MissingPromised(IRSData& archive, const PromiseRecord& promise) {
+  for (const tagGUIDSIGN& id : promise.frames) {
+    try {
+      archive.OpenFrame(id);
+      archive.CloseFrame();
+    } catch (const CRSException&) {
+      return LoadCodeOf(id);
+    }
+  }
+  return 0;
+}
+
+namespace {
 
 // Reads the open frame through, `piece` bytes at a time.
 template <typename Sink>
@@ -369,10 +378,10 @@ CheckVerdict VerifyChecks(IRSData& archive) {
       } else {
         uint32_t crc = 0;
         if (archive.GetFrameSize() != frame.length) {
-          verdict.failure = CodeOf(frame.id);
+          verdict.failure = LoadCodeOf(frame.id);
         } else {
           ReadThrough(archive, frame.length, [&crc](const uint8_t* data, size_t n) { crc = Crc32(crc, data, n); });
-          if (crc != frame.crc) verdict.failure = CodeOf(frame.id);
+          if (crc != frame.crc) verdict.failure = LoadCodeOf(frame.id);
         }
       }
       archive.CloseFrame();
@@ -381,7 +390,7 @@ CheckVerdict VerifyChecks(IRSData& archive) {
       if (trees) {
         verdict.treeSound.assign(record.sections.size(), false);
       } else {
-        verdict.failure = CodeOf(frame.id);
+        verdict.failure = LoadCodeOf(frame.id);
       }
     }
     if (verdict.failure != 0) return verdict;

@@ -28,9 +28,12 @@
 //   other, so that a tree whose section fails its check is passed over by
 //   its length, and the trees around it still load.
 //
-// Files made before either frame existed have neither, and load as before.
-// Builds that do not know them skip them: frames are found by GUID, and the
-// walk from one frame header to the next passes over any frame.
+// Files made before either frame existed have neither, and load as before,
+// with a warning that their volumes cannot be verified; a file whose first
+// frame promises them (_frPromisedFrames, ScanResultRecords.h) and lacks
+// them is damaged. Builds that do not know them skip them: frames are found
+// by GUID, and the walk from one frame header to the next passes over any
+// frame.
 #pragma once
 
 #include <cstddef>
@@ -135,6 +138,15 @@ struct CheckVerdict {
   std::vector<bool> treeSound;
   std::vector<SectionCheck> sections;
 };
+
+// The load's code for a frame it needs whole that is missing or damaged:
+// kLoadBadScanKind, kLoadBadDevice (the device, its places and identities),
+// kLoadDamagedTrees (the trees frame), else kLoadBadHeader.
+uint64_t LoadCodeOf(const tagGUIDSIGN& id);
+// The code of the first frame `promise` lists that the file does not hold
+// (LoadCodeOf), 0 when it holds all of them (the archive must be open in
+// read mode; no frame is left open).
+uint64_t MissingPromised(IRSData& archive, const PromiseRecord& promise);
 
 // Reads every frame the check frame lists and compares it with its check
 // values (the archive must be open in read mode; no frame is left open).

@@ -1,5 +1,6 @@
 #include "app/ScanResultRecords.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "DataRunList.h"
@@ -74,6 +75,13 @@ void EncodeDevice(const DeviceRecord& record, std::vector<uint8_t>& out) {
   bytes.I32(record.volumeIndex);
   bytes.I32(record.fileSystem);
   bytes.Text(record.name, kMaxDeviceNameBytes);
+}
+
+void EncodePromise(const PromiseRecord& record, std::vector<uint8_t>& out) {
+  RecordBytes bytes(out);
+  const size_t count = std::min<size_t>(record.frames.size(), kMaxPromisedFrames);
+  bytes.U32(static_cast<uint32_t>(count));
+  for (size_t i = 0; i < count; ++i) bytes.Raw(record.frames[i].bytes, sizeof record.frames[i].bytes);
 }
 
 void EncodePlace(const PlaceRecord& record, std::vector<uint8_t>& out) {
@@ -222,6 +230,17 @@ PlaceRecord DecodePlace(RecordReader& reader) {
     if (place.start < -1) throw CRecordDamage{"volume start"};
     record.roots.push_back(place);
   }
+  return record;
+}
+
+PromiseRecord DecodePromise(RecordReader& reader) {
+  PromiseRecord record;
+  const uint32_t count = reader.U32("promised frame count");
+  if (count > kMaxPromisedFrames || uint64_t{count} * sizeof(tagGUIDSIGN::bytes) != reader.Left()) {
+    throw CRecordDamage{"promised frame count"};
+  }
+  record.frames.resize(count);
+  for (tagGUIDSIGN& frame : record.frames) reader.Read(frame.bytes, sizeof frame.bytes, "promised frame");
   return record;
 }
 

@@ -5,6 +5,14 @@
 // followed by that many bytes of UTF-8, without a terminator. Times are
 // _FILETIME values as the nodes report them.
 //
+//   frame _frPromisedFrames (first; files made before it was added have
+//   none, and builds that do not know it skip it): the frames that must
+//   follow, so that a file cut short or stripped of one is never taken for
+//   a file made before that frame existed
+//     u32 frame count (at most kMaxPromisedFrames), then that many 16-byte
+//     GUIDs (a writer promises _frVolumePlace, _frVolumeIdentity and
+//     _frCheckValues; a reader requires every frame listed, known to it or
+//     not)
 //   frame _frFileSystemSearchControllerList: the scan kind
 //     u32 8 (the length of what follows), u32 controller type, u32 deep flag
 //   frame _frDiskDevice: the scanned device
@@ -85,6 +93,9 @@ inline constexpr tagGUIDSIGN _frFileSystemNode = {
 // Where the scanned device and the volume of each tree lie.
 inline constexpr tagGUIDSIGN _frVolumePlace = {
     {0x3E, 0x1B, 0x7A, 0x52, 0xC4, 0x09, 0x4D, 0x8F, 0xB6, 0x21, 0x5A, 0xE3, 0x90, 0x4C, 0x17, 0xD8}};
+// The frames a file must hold beyond the first three.
+inline constexpr tagGUIDSIGN _frPromisedFrames = {
+    {0xC5, 0xF7, 0x28, 0x7A, 0xDD, 0xC0, 0x41, 0xD6, 0xB3, 0x88, 0xFB, 0x81, 0xC7, 0xFE, 0x9F, 0xD4}};
 
 inline constexpr uint32_t kScanKindLength = 8;
 // The fixed part of the place frame's device part.
@@ -105,6 +116,7 @@ inline constexpr uint32_t kMaxPartitionKind = 4;
 inline constexpr uint32_t kMaxPartitions = 0xFFFF;
 inline constexpr size_t kPartitionEntryBytes = 4 + CSearchedPartitionInfo::kRecordSize;
 inline constexpr size_t kRunBytes = 16;
+inline constexpr uint32_t kMaxPromisedFrames = 16;
 
 struct ScanKindRecord {
   uint32_t controllerType = 3;  // _RECOVERY_CONTROLLER_TYPE; 3 none
@@ -124,6 +136,11 @@ struct VolumePlace {
   int64_t start = -1;  // -1: not known
   uint64_t sectors = 0;
   friend bool operator==(const VolumePlace&, const VolumePlace&) = default;
+};
+
+// The frames a file promises to hold.
+struct PromiseRecord {
+  std::vector<tagGUIDSIGN> frames;
 };
 
 struct PlaceRecord {
@@ -198,6 +215,7 @@ class RecordBytes {
 void EncodeScanKind(const ScanKindRecord& record, std::vector<uint8_t>& out);
 void EncodeDevice(const DeviceRecord& record, std::vector<uint8_t>& out);
 void EncodePlace(const PlaceRecord& record, std::vector<uint8_t>& out);
+void EncodePromise(const PromiseRecord& record, std::vector<uint8_t>& out);
 // The file record of `node`. A node that is no CFileNode is written without
 // runs, partition and metadata sector.
 void EncodeFileRecord(IFileNode* node, std::vector<uint8_t>& out);
@@ -237,6 +255,7 @@ ScanKindRecord DecodeScanKind(RecordReader& reader);
 DeviceRecord DecodeDevice(RecordReader& reader);
 // A root count the frame cannot hold is damage before anything is allocated.
 PlaceRecord DecodePlace(RecordReader& reader);
+PromiseRecord DecodePromise(RecordReader& reader);
 // A plain partition record (whatever its kind) without private data.
 std::unique_ptr<CSearchedPartitionInfo> DecodePartitionEntry(RecordReader& reader);
 

@@ -11,8 +11,6 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
-#include <list>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -27,12 +25,13 @@
 #include "app/KVUIDeviceData.h"
 #include "app/KVUIRecovery.h"
 #include "app/KVUIScan.h"
+#include "app/LoadedResultPlace.h"
+#include "app/LoadedVolumeJudge.h"
 #include "app/RestoreFileNode.h"
 #include "app/SaveRestoreProgress.h"
 #include "app/ScanResultChecks.h"
 #include "base/CatchExeception.h"
 #include "copyout/CDataRecovery.h"
-#include "device/PartitionDevice.h"
 #include "scan/CRecoveryController.h"
 
 namespace SaveRestoreResult {
@@ -44,14 +43,9 @@ namespace fs = std::filesystem;
 const char* const kFinishName = "QueryProgressFinish";
 
 std::atomic<uint64_t> g_lastLoadError{0};
+std::atomic<bool> g_lastLoadUnverified{false};
 std::mutex g_damageLock;
 LoadDamage g_lastLoadDamage;
-
-// The replay source of the latest load of each scan: the recovery controller
-// it was handed to asks it for partition records for as long as it lives,
-// which is until the scan's next run releases it.
-std::mutex g_sinkLock;
-std::map<KVUIScan*, std::unique_ptr<KVRestoreScanSink>> g_sinks;
 
 // The temporary file of the save being written, for a quit that cannot
 // wait for the save to take it away.
@@ -160,82 +154,6 @@ void GiveToInvokingUser(const std::string& path) {
   }
 }
 
-// Where `device` begins on `on`, in `on`'s sectors: 0 for the device
-// itself, the start of a volume or partition of the disk `on`; -1 when it
-// does not lie on it or cannot be told.
-int64_t StartOn(IStorageDevice* device, IStorageDevice* on, KVUIDeviceData& devices) {
-  if (device == nullptr || on == nullptr) return -1;
-  if (device == on) return 0;
-  if (device->GetSectorSize() != on->GetSectorSize()) return -1;
-  const CCollectedVolumeDeviceInfoStruct* info = VolumeRecordOf(device);
-  if (info != nullptr && info->parentDisk == on && info->startSector >= 0) {
-    // A whole medium shown as its own volume is the disk itself.
-    return info->partitionNumber < 0 ? 0 : info->startSector;
-  }
-  if (auto* window = dynamic_cast<CPartitionWindowDevice*>(device); window != nullptr) {
-    if (window->GetParentDevice() == on) return window->GetStartSector();
-  }
-  // Two devices of one list for the same medium (a refresh in between).
-  if (info != nullptr && info->parentDisk != nullptr && devices.IsDiskStorage(on) &&
-      devices.GetDiskStorageByVolumeStorage(device) == on && info->startSector >= 0) {
-    return info->partitionNumber < 0 ? 0 : info->startSector;
-  }
-  return -1;
-}
-
-VolumePlace PlaceOn(IStorageDevice* device, IStorageDevice* on, KVUIDeviceData& devices) {
-  VolumePlace place;
-  place.start = StartOn(device, on, devices);
-  if (place.start >= 0) {
-    const int64_t sectors = device->GetTotalSectors();
-    place.sectors = sectors > 0 ? static_cast<uint64_t>(sectors) : 0;
-  }
-  return place;
-}
-
-// Where the scanned device begins on its disk (0 for a disk, -1 when not
-// known), and the disk's capacity in bytes and name.
-int64_t DeviceStartOnDisk(IStorageDevice* device, KVUIDeviceData& devices, uint64_t& diskCapacity,
-                          std::string& diskName) {
-  diskCapacity = 0;
-  diskName.clear();
-  IStorageDevice* disk = devices.IsDiskStorage(device) ? device : devices.GetDiskStorageByVolumeStorage(device);
-  if (disk == nullptr) return -1;
-  const int64_t sectors = disk->GetTotalSectors();
-  if (sectors > 0) diskCapacity = static_cast<uint64_t>(sectors) * disk->GetSectorSize();
-  _DiskVolumeData data;
-  if (devices.GetDiskDataByStorage(disk, data) != 0) diskName = data.name;
-  return StartOn(device, disk, devices);
-}
-
-// A volume that the device list no longer shows where it was (disks attached
-// or detached meanwhile renumber them), when its name alone does not find it
-// (a partition the system does not show has none; volumes of several disks
-// may share one): the one volume of that name, capacity and file system at
-// the saved start of a disk of the saved name and capacity; null when none
-// or more than one is.
-IStorageDevice* FindVolumeByPlace(const DeviceRecord& record, const PlaceRecord& place, KVUIDeviceData& devices) {
-  if (record.volumeIndex == -1 || place.deviceStart < 0) return nullptr;
-  std::list<_DiskVolumeData> disks;
-  devices.GetAllDeviceInfo(disks);
-  IStorageDevice* found = nullptr;
-  for (const _DiskVolumeData& disk : disks) {
-    if (disk.size != place.diskCapacity || disk.name != place.diskName) continue;
-    IStorageDevice* diskDevice = devices.GetDiskStorageByIndex(disk.diskIndex);
-    for (const _DiskVolumeData& volume : disk.children) {
-      if (volume.size != record.capacity || volume.fileSystem != record.fileSystem ||
-          (!record.name.empty() && volume.name != record.name)) {
-        continue;
-      }
-      IStorageDevice* at = devices.GetStorageByDiskVolumeIndex(volume.diskIndex, volume.volumeIndex);
-      if (at == nullptr || StartOn(at, diskDevice, devices) != place.deviceStart) continue;
-      if (found != nullptr) return nullptr;
-      found = at;
-    }
-  }
-  return found;
-}
-
 // The partition records of a tree: those of the copy-out object the scan
 // keeps for it (quick scans), else those of a fresh copy-out object of the
 // controller for the tree's searcher; `device` becomes the device the records
@@ -335,8 +253,8 @@ void WriteRoot(IRSData& archive, KVUIScan& scan, IFilesystemNode* root, SaveRest
   progress.IncProgress(false, false);
 }
 
-// The header and the three frames; false (with the error noted) when the
-// result cannot be saved.
+// The header and the frames; false (with the error noted) when the result
+// cannot be saved.
 bool WriteResult(IRSData& file, const OperationPara& para, SaveRestoreProgress& progress) {
   FILEHEADER header;
   header.status = FileStatusNormal;
@@ -366,7 +284,14 @@ bool WriteResult(IRSData& file, const OperationPara& para, SaveRestoreProgress& 
     checks.frames.push_back(archive.Frame());
   };
 
+  // First, so that a file cut anywhere after it still says what it lacks.
   std::vector<uint8_t> bytes;
+  archive.OpenFrame(_frPromisedFrames);
+  EncodePromise(PromiseRecord{{_frVolumePlace, _frVolumeIdentity, _frCheckValues}}, bytes);
+  Put(archive, bytes);
+  closeFrame();
+
+  bytes.clear();
   archive.OpenFrame(_frFileSystemSearchControllerList);
   EncodeScanKind(kind, bytes);
   Put(archive, bytes);
@@ -386,8 +311,9 @@ bool WriteResult(IRSData& file, const OperationPara& para, SaveRestoreProgress& 
   RecordBytes(bytes).U64(roots.size());
   Put(archive, bytes);
   archive.TakeSection(0);
+  const LoadedResultPlace places(*para.devices, storage);
   PlaceRecord place;
-  place.deviceStart = DeviceStartOnDisk(storage, *para.devices, place.diskCapacity, place.diskName);
+  place.deviceStart = places.StartOnDisk(storage, place.diskCapacity, place.diskName);
   std::vector<std::vector<VolumeRegions>> regions;
   for (IFilesystemNode* root : roots) {
     StopWhenAsked(progress);
@@ -398,7 +324,7 @@ bool WriteResult(IRSData& file, const OperationPara& para, SaveRestoreProgress& 
     checks.sections.push_back(archive.TakeSection(records));
     // A tree whose copy-out device is not known gets no place: a load
     // matches it by name, as files made before places were kept.
-    place.roots.push_back(read != nullptr ? PlaceOn(read, storage, *para.devices) : VolumePlace{});
+    place.roots.push_back(read != nullptr ? places.PlaceOn(read, storage) : VolumePlace{});
   }
   closeFrame();
 
@@ -445,54 +371,6 @@ bool WriteResult(IRSData& file, const OperationPara& para, SaveRestoreProgress& 
   return true;
 }
 
-// How the replay sees the devices of the list: a volume by the name its
-// trees were given (the builder names an unnamed volume's trees "Disk"), a
-// disk as the owner of every tree.
-KVRestoreScanSink::Describer DescriberOver(KVUIDeviceData& devices) {
-  return [&devices](IStorageDevice* device) {
-    KVRestoreScanSink::DeviceView view;
-    _DiskVolumeData data;
-    if (device == nullptr) return view;
-    if (devices.GetVolumeDataByStorage(device, data) != 0) {
-      view.replay = true;
-      view.volumeName = CRecoveryControllerBase::DeviceDescription(device);
-      if (view.volumeName.empty()) view.volumeName = "Disk";
-    } else if (devices.IsDiskStorage(device)) {
-      view.replay = true;
-      view.everyRoot = true;
-    }
-    return view;
-  };
-}
-
-// A volume's place is where it lies on `loaded`, the device the result was
-// loaded on; a quick scan's volume also gives its searcher.
-KVRestoreScanSink::Locator LocatorOver(KVUIDeviceData& devices, IStorageDevice* loaded, bool quick) {
-  return [&devices, loaded, quick](IStorageDevice* device) {
-    KVRestoreScanSink::VolumeSeen seen;
-    seen.place = PlaceOn(device, loaded, devices);
-    const CCollectedVolumeDeviceInfoStruct* info = quick ? VolumeRecordOf(device) : nullptr;
-    if (info != nullptr) {
-      seen.searcherType = CDeletedRecoveryController::SearcherTypeOf(static_cast<int>(info->fileSystemType));
-    }
-    return seen;
-  };
-}
-
-// Keeps `sink` for as long as the scan's controller may ask it, and lets the
-// previous load's go once the scan no longer uses it.
-void KeepSink(KVUIScan* scan, std::unique_ptr<KVRestoreScanSink> sink, bool replaced) {
-  std::unique_ptr<KVRestoreScanSink> old;
-  std::lock_guard<std::mutex> held(g_sinkLock);
-  std::unique_ptr<KVRestoreScanSink>& slot = g_sinks[scan];
-  // The scan body released the controller of the previous load only when it
-  // ran; otherwise that controller keeps asking its own sink.
-  if (replaced) {
-    old = std::move(slot);
-    slot = std::move(sink);
-  }
-}
-
 enum class FrameRead { kRead, kMissing, kDamaged };
 
 // Opens the frame and decodes its record, with a step after each.
@@ -517,115 +395,15 @@ FrameRead ReadFrame(IRSData& archive, const tagGUIDSIGN& id, SaveRestoreProgress
   return FrameRead::kRead;
 }
 
-// Whether the device found for a result is still laid out as when it was
-// scanned: its disk of the same capacity, the device at the same start on it,
-// and a volume at the place of every tree (for a whole disk scanned volume by
-// volume, one the quick scan reads).
-bool StillInPlace(IStorageDevice* storage, const PlaceRecord& place, KVUIDeviceData& devices,
-                  const ScanKindRecord& kind) {
-  uint64_t capacity = 0;
-  std::string name;
-  const int64_t start = DeviceStartOnDisk(storage, devices, capacity, name);
-  if (place.deviceStart >= 0 && (start != place.deviceStart || capacity != place.diskCapacity)) return false;
-  // Another medium at the same place of the list.
-  if (!place.diskName.empty() && !name.empty() && name != place.diskName) return false;
-  const bool volumeByVolume = kind.controllerType == RECOVERY_CONTROLLER_DELETED && devices.IsDiskStorage(storage);
-  std::vector<VolumePlace> volumes;
-  if (volumeByVolume) {
-    std::list<IStorageDevice*> list;
-    devices.GetDiskVolumeStorage(storage, list);
-    for (IStorageDevice* volume : list) {
-      const CCollectedVolumeDeviceInfoStruct* info = devices.GetVolumeInfo(volume);
-      if (info == nullptr || !devices.IsVolumeStorageSupported(volume) ||
-          CDeletedRecoveryController::SearcherTypeOf(static_cast<int>(info->fileSystemType)) == SEARCHER_TYPE_NONE) {
-        continue;
-      }
-      volumes.push_back(PlaceOn(volume, storage, devices));
-    }
-  } else {
-    volumes.push_back(PlaceOn(storage, storage, devices));
-  }
-  for (const VolumePlace& root : place.roots) {
-    if (root.start < 0) continue;
-    if (std::find(volumes.begin(), volumes.end(), root) == volumes.end()) return false;
-  }
-  return true;
-}
-
-// Whether every placed tree's volume still says of itself what it said when
-// the result was saved.
-// `open` holds the medium open for the reads.
-bool SameVolumes(IStorageDevice* storage, const PlaceRecord& place, const IdentityRecord& identity,
-                 const std::shared_ptr<const void>& open) {
-  if (open == nullptr) return false;
-  const uint64_t sectorSize = storage->GetSectorSize();
-  for (size_t i = 0; i < place.roots.size() && i < identity.roots.size(); ++i) {
-    uint64_t base;
-    if (place.roots[i].start < 0 ||
-        __builtin_mul_overflow(static_cast<uint64_t>(place.roots[i].start), sectorSize, &base)) {
-      continue;
-    }
-    for (const VolumeIdentity& saved : identity.roots[i]) {
-      if (!SameVolume(storage, base, saved)) {
-        CatchExeception::WriteLog("%s: tree %zu: another volume at its place (kind %u at byte %llu)\r\n",
-                                  "Static_RestoreScanResult", i, saved.kind,
-                                  static_cast<unsigned long long>(saved.offset));
-        return false;
-      }
-    }
-  }
-  return true;
-}
-
-bool MatchesByName(const _DiskVolumeData& row, const DeviceRecord& record) {
-  return !row.name.empty() && row.name == record.name && row.fileSystem == record.fileSystem &&
-         row.size == record.capacity;
-}
-
 }  // namespace
 
 uint64_t LastLoadError() { return g_lastLoadError.load(); }
+bool LastLoadUnverified() { return g_lastLoadUnverified.load(); }
 void SetLastLoadError(uint64_t code) { g_lastLoadError.store(code); }
 
 LoadDamage LastLoadDamage() {
   std::lock_guard<std::mutex> held(g_damageLock);
   return g_lastLoadDamage;
-}
-
-bool DescribeDevice(IStorageDevice* device, KVUIDeviceData& devices, DeviceRecord& out) {
-  _DiskVolumeData data;
-  const bool known = devices.IsDiskStorage(device) ? devices.GetDiskDataByStorage(device, data) != 0
-                                                   : devices.GetVolumeDataByStorage(device, data) != 0;
-  if (!known) return false;
-  out.capacity = data.size;
-  out.diskIndex = data.diskIndex;
-  out.volumeIndex = data.volumeIndex;
-  out.fileSystem = data.fileSystem;
-  out.name = data.name;
-  return true;
-}
-
-IStorageDevice* GetFromDiskVolumeData(const DeviceRecord& record, KVUIDeviceData& devices) {
-  if (devices.GetInitState() != KVDeviceReady) devices.InitDeviceInfo();
-  // Where it was: the same place, capacity and kind, and the same name when
-  // one was saved (two sticks of one size are not the same stick).
-  if (IStorageDevice* at = devices.GetStorageByDiskVolumeIndex(record.diskIndex, record.volumeIndex)) {
-    DeviceRecord now;
-    if (DescribeDevice(at, devices, now) && now.capacity == record.capacity &&
-        (now.volumeIndex == -1) == (record.volumeIndex == -1) && (record.name.empty() || now.name == record.name)) {
-      return at;
-    }
-  }
-  std::list<_DiskVolumeData> disks;
-  devices.GetAllDeviceInfo(disks);
-  for (const _DiskVolumeData& disk : disks) {
-    if (MatchesByName(disk, record)) return devices.GetDiskStorageByIndex(disk.diskIndex);
-    for (const _DiskVolumeData& volume : disk.children) {
-      if (MatchesByName(volume, record))
-        return devices.GetStorageByDiskVolumeIndex(volume.diskIndex, volume.volumeIndex);
-    }
-  }
-  return nullptr;
 }
 
 uint64_t Static_SaveScanResult(const OperationPara& para) {
@@ -692,12 +470,15 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
   KVUIDeviceData& devices = *para.devices;
   SaveRestoreProgress progress(&scan);
   SetLastLoadError(0);
+  ResetLoadChangedFiles();
   {
     std::lock_guard<std::mutex> held(g_damageLock);
     g_lastLoadDamage = LoadDamage();
   }
+  g_lastLoadUnverified.store(false);
   std::unique_ptr<CRSData> archive(new (std::nothrow) CRSData(RSModeRead));
-  scan.ClearData();
+  // The result shown before is left: nothing of it may hold its medium.
+  scan.ReleaseResult();
   progress.IncProgress(false, true);
   Log("Static_RestoreScanResult", 641);
   const auto fail = [&progress](int point, uint64_t code) {
@@ -706,8 +487,7 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
     SetLastLoadError(code);
   };
 
-  std::unique_ptr<KVRestoreScanSink> sink;
-  bool scanned = false;
+  std::shared_ptr<KVRestoreScanSink> sink;
   do {
     if (archive == nullptr) {
       fail(648, kLoadNoArchive);
@@ -731,6 +511,17 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
       break;
     }
     progress.IncProgress(false, false);
+
+    // A frame the file's writer promised and the file lacks: the file was
+    // cut short or stripped, and is not to be taken for an older one.
+    PromiseRecord promise;
+    const FrameRead promiseRead = ReadFrame(*archive, _frPromisedFrames, progress,
+                                            [&promise](RecordReader& reader) { promise = DecodePromise(reader); });
+    const uint64_t missing = promiseRead == FrameRead::kDamaged ? kLoadBadHeader : MissingPromised(*archive, promise);
+    if (missing != 0) {
+      fail(668, missing);
+      break;
+    }
 
     // With check values, a frame the load needs whole must pass its check;
     // a tree that fails its own is passed over.
@@ -777,49 +568,41 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
       break;
     }
 
-    IStorageDevice* storage = GetFromDiskVolumeData(device, devices);
-    if (placed && (storage == nullptr || !StillInPlace(storage, place, devices, kind))) {
-      if (IStorageDevice* there = FindVolumeByPlace(device, place, devices)) storage = there;
-    }
-    // Until the scan body holds it: a refresh of the list meanwhile must not
-    // take it away.
-    const std::shared_ptr<const void> kept = devices.KeepDevices(storage);
-    if (storage == nullptr) {
-      fail(726, kLoadDeviceNotFound);
+    // The device list is looked at once, and its devices kept, until the
+    // scan body holds the one it reads.
+    const LoadedResultPlace places(devices);
+    const LoadedResultPlace::Found found = places.Find(
+        device, placed ? &place : nullptr, placed && identityRead == FrameRead::kRead ? &identity : nullptr, kind);
+    if (found.failure != 0) {
+      fail(found.failure == kLoadDeviceNotFound ? 726 : found.failure == kLoadDeviceChanged ? 728 : 729, found.failure);
       break;
     }
-    // Read from anywhere else, the saved runs would give other bytes.
-    if (placed && !StillInPlace(storage, place, devices, kind)) {
-      fail(728, kLoadDeviceChanged);
-      break;
-    }
-    // Another volume in the same place (formatted again, another card of
-    // the same make) would give its own bytes for the saved runs.
-    if (placed && identityRead == FrameRead::kRead &&
-        !SameVolumes(storage, place, identity, devices.HoldDevices(storage))) {
-      fail(729, kLoadOtherVolume);
-      break;
-    }
+    IStorageDevice* storage = found.device;
     progress.IncProgress(false, false);
     const bool quick = kind.controllerType == RECOVERY_CONTROLLER_DELETED;
     // Known at once, before the scan body ends: a frame that is not there
     // loads nothing; damage inside it loads what could be read.
-    sink = std::make_unique<KVRestoreScanSink>(archive.get(), DescriberOver(devices), &progress, [&fail, &sink] {
+    sink = std::make_shared<KVRestoreScanSink>(archive.get(), places.Describer(), &progress, [&fail, &sink] {
       fail(730, sink != nullptr && sink->IsFrameMissing() ? kLoadDamagedTrees : kLoadDamaged);
     });
-    sink->SetLocator(LocatorOver(devices, storage, quick));
+    sink->SetLocator(places.Locator(storage, quick));
     if (placed) sink->SetPlaces(place.roots);
     if (checks.present) sink->SetChecks(checks.treeSound, checks.sections);
     scan.SetDeepScan(static_cast<int>(kind.deep));
     scan.SetShouldBuildTree(1);
-    scan.DoScan(storage, sink.get());
-    scanned = true;
+    scan.DoRestore(storage, sink);
+    // The volume may have been written since the scan: files whose clusters
+    // went to others answer incomplete from now on.
+    JudgeLoadedResult(scan, devices, storage);
     // Every placed tree has a volume where it lay (checked above); one that
     // no replay took was not read from the right place.
     if (placed && !sink->IsDamaged() && !sink->WasStopped() &&
         sink->GetReplayedRoots() + sink->GetSkippedRoots() < place.roots.size()) {
       fail(736, kLoadDeviceChanged);
     }
+    // Nothing told that the volumes where the trees lay are the ones they
+    // were read from (a file made before identities were kept): said.
+    g_lastLoadUnverified.store(found.verified == 0 && sink->GetReplayedRoots() != 0);
     scan.SetOpTreeFinished(1);
     sink->DetachArchive();
     if (!sink->IsFrameMissing() && sink->GetLoadDamage().Any()) {
@@ -830,7 +613,8 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
 
   if (archive != nullptr) archive->EndRS();
   archive.reset();
-  KeepSink(&scan, std::move(sink), scanned);
+  // The scan's controller keeps the sink for as long as it asks it.
+  sink.reset();
   Log("Static_RestoreScanResult", 748);
   progress.IncProgress(true, false);
   return progress.GetError();

@@ -8,17 +8,18 @@
 // (a full disk, a write error) leaves no file behind, and an older file of
 // that name stays as it was.
 //
-// Loading checks the file (the check values of every frame, when it has
-// them: a tree that fails its check is left out), finds the device it was made on among this
-// machine's devices (by its place in the device list and its capacity and
-// name, else by name, file system and capacity, else a volume without a
-// name by where it lies on a disk of the saved name), checks that the device is
-// still laid out as the file places its trees and that each volume there is
-// the one its tree was read from (refusing it otherwise: the saved runs
-// would read other bytes) and runs the ordinary scan
-// body over that device with a KVRestoreScanSink: the recovery controller
-// replays the saved trees instead of reading the device, so the loaded
-// result fills the scan's indexes exactly as a scan would.
+// Loading checks the file (every frame its writer promised is there, and
+// the check values of every frame, when it has them: a tree that fails its
+// check is left out), finds the device it was made on among this machine's
+// devices and checks that it is still laid out as the file places its trees
+// and that each volume there is the one its tree was read from
+// (LoadedResultPlace: another disk of the same make is passed over, and
+// without such a device nothing is loaded: the saved runs would read other
+// bytes), and runs the ordinary scan body over that device with a
+// KVRestoreScanSink: the recovery controller replays the saved trees
+// instead of reading the device, so the loaded result fills the scan's
+// indexes exactly as a scan would. A file that keeps no identity of its
+// volumes (made before they were kept) loads with a warning.
 //
 // Each runs on a worker of its operation (KVUIController::DoOperation) and
 // reports through the operation's progress record: a start, steps, and one
@@ -32,6 +33,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/LoadedResultPlace.h"
 #include "app/ScanResultRecords.h"
 
 class IStorageDevice;
@@ -101,17 +103,14 @@ bool IsLoadRunning();
 // no save runs any more.
 bool StopSave(KVSaveAndRestoreNodeOperate& saver, std::chrono::milliseconds wait);
 
-// The device of this machine that a saved device record names, or null.
-// Enumerates the devices first when the list is not ready.
-IStorageDevice* GetFromDiskVolumeData(const DeviceRecord& record, KVUIDeviceData& devices);
-// The record of a device of the list; false for a device the list does not
-// show.
-bool DescribeDevice(IStorageDevice* device, KVUIDeviceData& devices, DeviceRecord& out);
-
 // The outcome of the latest load as soon as it is known (a damaged trees
 // frame is known before the scan body has finished); 0 while none is.
 uint64_t LastLoadError();
 void SetLastLoadError(uint64_t code);
+// Whether the latest load showed trees whose volumes nothing in its file
+// could tell from others (a file made before volume identities were kept):
+// the user is warned that they cannot be verified.
+bool LastLoadUnverified();
 // What the latest load left out or cut (all 0 before its end and for a load
 // without damage).
 LoadDamage LastLoadDamage();

@@ -3,33 +3,53 @@
 // the save writes it, then read back three ways: a plain read of the file's
 // bytes, the records decoded into nodes that are merely kept, and the whole
 // replay into the real tree builder as a load runs it.
+//
+// Then what a load adds by holding every loaded file against its volume as
+// the volume is now: real results (the NTFS volumes of bench/ntfs, 100,000
+// small files in 100 folders, and 1,000,000 in 1,000, a tenth of them
+// deleted, made by make-bench-volume.sh into the folder given as the first
+// argument, or $TMPDIR, or /tmp, and kept there), quick scanned, written as
+// the save writes them, replayed on the image into the real tree builder
+// and judged file by file as a load judges them. Both from the page cache,
+// best of three.
+//
+//   bench_scanresult [FOLDER]
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "BenchArgs.h"
 #include "BenchDoubles.h"
 #include "DataRunList.h"
+#include "QuickScanBench.h"
 #include "app/KVRestoreScanSink.h"
+#include "app/LoadedVolumeJudge.h"
+#include "app/RestoreFileNode.h"
 #include "app/ScanResultRecords.h"
 #include "engine/node/TestNode.h"
+#include "ntfs/NTFSQuickSearch.h"
 #include "support/KeepingTreeBuilder.h"
 #include "tree/CDirectoryTreeBuilder.h"
 #include "tree/CFilesystemNode.h"
 
 namespace {
 
+namespace fs = std::filesystem;
 namespace srr = SaveRestoreResult;
 using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
-// Writes `count` nodes, a tenth of them folders, each file with three runs.
-void WriteResult(const std::string& path, size_t count) {
+// Writes one NTFS tree as the save writes it: the root, `partition` and the
+// nodes `next` hands out (null when there are no more).
+void WriteTree(const std::string& path, const CSearchedPartitionInfo& partition,
+               const std::function<IFileNode*()>& next) {
   CRSData archive(RSModeWrite);
   archive.StartRS(path.c_str(), 1);
   FILEHEADER header;
@@ -42,28 +62,13 @@ void WriteResult(const std::string& path, size_t count) {
   out.U32(srr::kSectionTag);
   CFilesystemNode root(SEARCHER_TYPE_NTFS, "bench(NTFS)", "bench", 5);
   srr::EncodeSystemRecord(&root, bytes);
-  CSearchedPartitionInfo partition(512);
-  partition.SetSectorsperCluster(8);
   out.U32(1);
   srr::EncodePartitionEntry(partition, bytes);
   srr::WriteRecord(&archive, bytes);
-  const size_t folders = count / 10;
-  for (size_t i = 0; i < count; ++i) {
-    const bool folder = i < folders;
-    TestNode node(folder ? "folder " + std::to_string(i) : "photo " + std::to_string(i) + ".jpg", folder, 70000);
-    node.SetCurrentNodeID(static_cast<int64_t>(100 + i));
-    node.SetParentNodeID(i == 0 ? 5 : 100 + static_cast<int64_t>(i % (folders == 0 ? 1 : folders) / 2));
-    if (!folder) {
-      auto* runs = new CDataRunList();
-      for (int64_t r = 0; r < 3; ++r) {
-        const DataRun run{static_cast<int64_t>(i) * 64 + r * 20, 4};
-        runs->AddDataRun(&run);
-      }
-      node.SetDataRunList(runs);
-    }
+  for (IFileNode* node = next(); node != nullptr; node = next()) {
     bytes.clear();
     out.U32(srr::kFileEntryTag);
-    srr::EncodeFileRecord(&node, bytes);
+    srr::EncodeFileRecord(node, bytes);
     srr::WriteRecord(&archive, bytes);
   }
   bytes.clear();
@@ -71,6 +76,33 @@ void WriteResult(const std::string& path, size_t count) {
   srr::WriteRecord(&archive, bytes);
   archive.CloseFrame();
   archive.EndRS();
+}
+
+// Writes `count` nodes, a tenth of them folders, each file with three runs.
+void WriteResult(const std::string& path, size_t count) {
+  CSearchedPartitionInfo partition(512);
+  partition.SetSectorsperCluster(8);
+  const size_t folders = count / 10;
+  size_t i = 0;
+  std::unique_ptr<TestNode> node;
+  WriteTree(path, partition, [&]() -> IFileNode* {
+    if (i >= count) return nullptr;
+    const bool folder = i < folders;
+    node = std::make_unique<TestNode>(folder ? "folder " + std::to_string(i) : "photo " + std::to_string(i) + ".jpg",
+                                      folder, 70000);
+    node->SetCurrentNodeID(static_cast<int64_t>(100 + i));
+    node->SetParentNodeID(i == 0 ? 5 : 100 + static_cast<int64_t>(i % (folders == 0 ? 1 : folders) / 2));
+    if (!folder) {
+      auto* runs = new CDataRunList();
+      for (int64_t r = 0; r < 3; ++r) {
+        const DataRun run{static_cast<int64_t>(i) * 64 + r * 20, 4};
+        runs->AddDataRun(&run);
+      }
+      node->SetDataRunList(runs);
+    }
+    ++i;
+    return node.get();
+  });
 }
 
 double PlainRead(const std::string& path) {
@@ -83,7 +115,9 @@ double PlainRead(const std::string& path) {
   return Seconds(start);
 }
 
-double Replay(const std::string& path, IDirecotryTreeBuilder* builder) {
+// The replay of the result into `builder`, on `device` (may be null) as a
+// whole disk; answers the seconds it took.
+double Replay(const std::string& path, IDirecotryTreeBuilder* builder, IStorageDevice* device = nullptr) {
   const auto start = Clock::now();
   CRSData archive(RSModeRead);
   archive.StartRS(path.c_str(), 0);
@@ -94,16 +128,96 @@ double Replay(const std::string& path, IDirecotryTreeBuilder* builder) {
         return srr::KVRestoreScanSink::DeviceView{true, true, ""};
       },
       nullptr);
-  sink.SetDirecotryTreeBuilder(builder, &progress, nullptr);
+  sink.SetDirecotryTreeBuilder(builder, &progress, device);
   if (sink.IsDamaged()) std::printf("damaged: %s\n", sink.GetDamage().c_str());
   return Seconds(start);
+}
+
+// The quick scan of `device` written as the save writes one tree; answers
+// how many files it holds.
+size_t WriteScannedResult(IStorageDevice* device, const std::string& path) {
+  testsupport::KeepingTreeBuilder kept;
+  bench::QuietSink sink;
+  CNTFSQuickSearch searcher;
+  searcher.SetDirecotryTreeBuilder(&kept);
+  searcher.QuickSearchFiles(device, &sink);
+  CSearchedPartitionInfo* partition = nullptr;
+  searcher.GetSearchedPartitionInfo(&partition, 1);
+  std::unique_ptr<CSearchedPartitionInfo> owned(partition);
+  if (partition == nullptr) return 0;
+  size_t at = 0, files = 0;
+  WriteTree(path, *partition, [&]() -> IFileNode* {
+    if (at >= kept.nodes.size()) return nullptr;
+    IFileNode* node = kept.nodes[at++];
+    if (node->IsDirectory() == 0) ++files;
+    return node;
+  });
+  return files;
+}
+
+// What the real tree builder shows of a replay: the loaded files.
+class KeepingTree : public IDrirectoryTree {
+ public:
+  int ShowNodes(IFileNode** nodes, unsigned count, int) override {
+    for (unsigned i = 0; i < count; ++i) {
+      auto* file = dynamic_cast<srr::RestoreFileNode*>(nodes[i]);
+      if (file != nullptr && file->IsDirectory() == 0) files.push_back(file);
+    }
+    return 0;
+  }
+  int ShowFilesystemNode(IFilesystemNode*) override { return 0; }
+  std::vector<srr::RestoreFileNode*> files;
+};
+
+// The replay of the result on `device` into the real tree builder, as a load
+// runs it; the builder keeps the nodes until it is released.
+CDirectoryTreeBuilder* ReplayOn(const std::string& path, IStorageDevice* device, KeepingTree& tree) {
+  tree.files.clear();
+  // The builder keeps the filter for as long as it lives.
+  static bench::PassAll filter;
+  auto* builder = new CDirectoryTreeBuilder(true);
+  builder->SetPause([] {});
+  builder->Initialize("bench", &tree, &filter);
+  Replay(path, builder, device);
+  return builder;
+}
+
+void JudgedLoads(const fs::path& folder, const std::string& path) {
+  std::printf("\n%9s %9s %9s %9s %22s\n", "volume", "files", "replay s", "judge s", "load with judging (x)");
+  const struct {
+    const char* name;
+    const char* folders;
+  } volumes[] = {{"clipmender-ntfs-bench-100k.img", "100"}, {"clipmender-ntfs-bench-1m.img", "1000"}};
+  for (const auto& volume : volumes) {
+    const fs::path image =
+        bench::PrepareVolume(folder, volume.name, CLIPMENDER_NTFS_BENCH_SCRIPT, "root, /dev/fuse, mkntfs, ntfs-3g",
+                             std::string(volume.folders) + " 1000 8G");
+    if (image.empty()) return;
+    bench::VolumeDevice device = bench::OpenVolume(image);
+    if (device == nullptr) return;
+    const size_t files = WriteScannedResult(device.get(), path);
+    KeepingTree tree;
+    CDirectoryTreeBuilder* builder = nullptr;
+    const double replay = bench::BestOfThree([&] {
+      if (builder != nullptr) builder->Release();
+      builder = ReplayOn(path, device.get(), tree);
+    });
+    uint64_t marked = 0;
+    const double judge = bench::BestOfThree([&] {
+      srr::LoadedVolumeJudge judging;
+      marked = judging.JudgeAll(tree.files, device.get(), SEARCHER_TYPE_NTFS);
+    });
+    builder->Release();
+    if (marked != 0)
+      std::printf("%llu files judged taken on an unchanged volume\n", static_cast<unsigned long long>(marked));
+    std::printf("%9s %9zu %9.3f %9.3f %15.2f\n", volume.folders, files, replay, judge, (replay + judge) / replay);
+  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Nothing to choose: everything it measures is made in memory or in $TMPDIR.
-  bench::ParseCommandLine(argc, argv, "", {}, 0);
+  const bench::CommandLine line = bench::ParseCommandLine(argc, argv, "[FOLDER]");
   const std::string path = (std::filesystem::temp_directory_path() / "scanresult-bench.rsf").string();
   std::printf("%9s %7s %8s %8s %18s %18s\n", "nodes", "MiB", "write s", "read s", "decode s (x read)",
               "replay s (x read)");
@@ -127,6 +241,7 @@ int main(int argc, char** argv) {
     std::printf("%9zu %7.1f %8.2f %8.3f %9.2f (%6.1f) %9.2f (%6.1f)\n", count, mib, write, plain, decode,
                 decode / plain, replay, replay / plain);
   }
+  JudgedLoads(bench::ImageFolder(line), path);
   std::filesystem::remove(path);
   return 0;
 }

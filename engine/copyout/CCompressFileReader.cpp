@@ -318,7 +318,12 @@ ResultCode CCompressFileReader::RecoverToFile(const char* path, IProgress* sink,
     COMPRESS_LOG("Recovery");
     return RESULT_FAILURE(result::kModuleCopyOut, result::kErrIO);
   }
-  if (m_unitLost) return RESULT_FAILURE(result::kModuleCopyOut, result::kErrIncomplete);
+  // A unit that could not be read, runs that end before the file does, or
+  // runs or a size the scan could not vouch for (IsContentIncomplete, as
+  // the plain reader answers it): the copy is not the file.
+  if (m_unitLost || GetDescribedBytes() < size || IsContentIncomplete() != 0) {
+    return RESULT_FAILURE(result::kModuleCopyOut, result::kErrIncomplete);
+  }
   return 0;
 }
 

@@ -57,7 +57,10 @@ class CCompressFileReader : public CFileReader {
   bool Recovery(const char* path, IProgress* sink, bool& fallback);
   // File mode with the precise outcome: 0 written or stopped; the 0xD03 code
   // when the destination ran full without a sink; 0xF when `path` cannot be
-  // opened; 1 for any other failure (no runs, a failing destination).
+  // opened; 0xD04 when all was written but is not the file (a unit could
+  // not be read, the runs end before the file, or the node's runs or size
+  // were not vouched for); 1 for any other failure (no runs, a failing
+  // destination).
   ResultCode RecoverToFile(const char* path, IProgress* sink, bool& fallback);
   // Memory mode: fills `buffer` with the first min(capacity, file size) bytes
   // of the file. False for a null buffer, a negative capacity or a reader

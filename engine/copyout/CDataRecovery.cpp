@@ -185,6 +185,7 @@ IFileReader* CDataRecovery::SetRecoverNode(IFileNode* node) {
   // Whatever happens below, the previous file is no longer the one to copy.
   DropReader();
   m_emptyFile = false;
+  m_sizeDamaged = false;
   if (node == nullptr || node->IsDirectory()) {
     RECOVERY_LOG("SetRecoverNode");
     return nullptr;
@@ -194,6 +195,7 @@ IFileReader* CDataRecovery::SetRecoverNode(IFileNode* node) {
   // One cut to nothing (its runs lie where the device has no sectors) is
   // not that file.
   m_emptyFile = fileNode != nullptr && fileNode->GetFileSize() == 0 && !fileNode->IsSizeDamaged();
+  m_sizeDamaged = fileNode != nullptr && fileNode->IsSizeDamaged();
   if (fileNode == nullptr || m_partitionCount == 0) {
     RECOVERY_LOG("SetRecoverNode");
     return nullptr;
@@ -260,6 +262,9 @@ ResultCode CDataRecovery::RecoverTo(const char* path, IProgress* progress, int b
     }
     if (m_emptyFile) return 0;
     RECOVERY_LOG("RecoverTo");
+    // Damaged metadata left nothing to read (no runs at all): the empty
+    // copy is kept, and is not the file.
+    if (m_sizeDamaged) return COPYOUT_FAILURE(result::kErrIncomplete);
     return COPYOUT_FAILURE(result::kErrNoReader);
   }
   if (m_ntfsCompressed != 0 && m_reader->IsCompressFile() != 0) {

@@ -90,6 +90,7 @@ class CDataRecovery final : public IDataRecovery {
   uint32_t m_partitionCount = 0;
   IStorageDevice* m_device = nullptr;
   uint32_t m_ntfsCompressed = 0;
-  bool m_emptyFile = false;  // the file set to copy is empty, and not cut to nothing
+  bool m_emptyFile = false;    // the file set to copy is empty, and not cut to nothing
+  bool m_sizeDamaged = false;  // its metadata no longer says all of where its bytes are
   mutex_locker m_lock;
 };

@@ -12,26 +12,33 @@ using ondisk::Le64;
 namespace exfat_entry {
 namespace {
 
-// A timestamp that was never set (0) is allowed: it costs the file its
-// time, not its place in the results.
-bool IsValidTimestamp(uint32_t stamp) {
-  if (stamp == 0) return true;
-  const uint32_t month = (stamp >> 21) & 15;
-  return ((stamp >> 16) & 31) != 0 && (stamp & 31) <= 29 && ((stamp >> 5) & 63) <= 59 && ((stamp >> 11) & 31) <= 23 &&
-         month >= 1 && month <= 12;
-}
+bool IsLeapYear(uint32_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 }  // namespace
 
+bool IsPossibleTimestamp(uint32_t stamp) {
+  if (stamp == 0) return true;
+  static constexpr uint8_t kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const uint32_t day = (stamp >> 16) & 31;
+  const uint32_t month = (stamp >> 21) & 15;
+  if (month < 1 || month > 12 || day == 0 || day > kDays[month - 1]) return false;
+  if (month == 2 && day == 29 && !IsLeapYear(1980 + (stamp >> 25))) return false;
+  return (stamp & 31) <= 29 && ((stamp >> 5) & 63) <= 59 && ((stamp >> 11) & 31) <= 23;
+}
+
 bool IsValidNameChar(uint16_t unit) { return unit >= 0x1A && !IsForbiddenNameUnit(unit); }
 
-bool IsValidFileEntry(const uint8_t* e) {
+bool IsValidFileEntry(const uint8_t* e, size_t available) {
   if (e[1] < 2 || e[1] > 18) return false;
-  for (int at : {8, 12, 16}) {
-    if (!IsValidTimestamp(Le32(e + at))) return false;
-  }
-  if (e[20] > 199 || e[21] > 199) return false;
-  return e[6] == 0 && e[7] == 0 && ondisk::AllZero(e + 25, 7);
+  if (e[6] != 0 || e[7] != 0 || !ondisk::AllZero(e + 25, 7)) return false;
+  bool possible = e[20] <= 199 && e[21] <= 199;
+  for (int at : {8, 12, 16}) possible = possible && IsPossibleTimestamp(Le32(e + at));
+  if (possible) return true;
+  // Times no clock gives are what a clock gone wrong wrote, not what makes
+  // the set: a set whose checksum holds over its entries is the set (its
+  // time shows as unknown). Other data rarely passes that.
+  const size_t bytes = (size_t{e[1]} + 1) * kEntrySize;
+  return bytes <= available && CheckDirEntry(e, bytes, Le16(e + 2));
 }
 
 bool IsValidStreamEntry(const uint8_t* e, uint32_t sectorShift, uint32_t clusterShift, uint64_t totalSectors) {
@@ -173,12 +180,12 @@ bool CEFDTAnalyze::Analyze(const uint8_t* buffer, size_t length, int64_t sector,
       m_state = 0;
       return false;
     }
-    Entry(entry, bytesPerSector != 0 ? sector + static_cast<int64_t>(at / bytesPerSector) : sector);
+    Entry(entry, length - at, bytesPerSector != 0 ? sector + static_cast<int64_t>(at / bytesPerSector) : sector);
   }
   return true;
 }
 
-void CEFDTAnalyze::Entry(const uint8_t* e, int64_t sector) {
+void CEFDTAnalyze::Entry(const uint8_t* e, size_t available, int64_t sector) {
   using namespace exfat_entry;
   const uint8_t type = e[0];
   const uint8_t inUse = (type & kInUse) != 0 ? 1 : 0;
@@ -186,7 +193,7 @@ void CEFDTAnalyze::Entry(const uint8_t* e, int64_t sector) {
   switch (type & 0x7F) {
     case kFile & 0x7F:
       m_state = 0;
-      if (!IsValidFileEntry(e)) return;
+      if (!IsValidFileEntry(e, available)) return;
       m_info = _tagFileBaseInfo();
       m_units.clear();
       m_state = 1;

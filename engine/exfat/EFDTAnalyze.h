@@ -52,8 +52,13 @@ constexpr int kNameUnitsPerEntry = 15;
 // always are).
 bool IsValidNameChar(uint16_t unit);
 
-// The entry rules; the type byte itself is not tested.
-bool IsValidFileEntry(const uint8_t* entry);
+// Whether an exFAT timestamp holds a date and time a clock gives (0, never
+// set, included).
+bool IsPossibleTimestamp(uint32_t stamp);
+// The entry rules; the type byte itself is not tested. A File entry whose
+// times are impossible passes when its set's checksum holds over the
+// entries that follow it (`available` bytes from the entry on).
+bool IsValidFileEntry(const uint8_t* entry, size_t available);
 // `sectorShift` and `clusterShift` are log2 of the bytes per sector and per
 // cluster, `totalSectors` the device's.
 bool IsValidStreamEntry(const uint8_t* entry, uint32_t sectorShift, uint32_t clusterShift, uint64_t totalSectors);
@@ -109,7 +114,7 @@ class CEFDTAnalyze {
   bool GetAllocationBitmap(uint32_t* firstCluster, uint64_t* length) const;
 
  private:
-  void Entry(const uint8_t* entry, int64_t sector);
+  void Entry(const uint8_t* entry, size_t available, int64_t sector);
   void Finish();
 
   // 0 none, 1 File seen, 2 stream seen, 3 and up one more per name entry.

@@ -3,8 +3,12 @@
 #include <ctime>
 #include <new>
 
+#include "exfat/EFDTAnalyze.h"
+
 _FILETIME DosTime2FileTime(uint32_t stamp, uint8_t tenMs, uint8_t utcOffset) {
-  if (stamp == 0) return 0;
+  // An impossible field would be carried into the next hour, day or month:
+  // the time is not known.
+  if (stamp == 0 || !exfat_entry::IsPossibleTimestamp(stamp)) return 0;
   const uint32_t time = stamp & 0xFFFF;
   const uint32_t date = stamp >> 16;
   std::tm fields{};

@@ -13,7 +13,8 @@
 // and its UTC-offset byte. With the offset's valid bit (0x80) set, the
 // fields are the local time of a zone that many quarter hours east of UTC
 // and convert exactly; without it they are taken as this machine's local
-// time. A timestamp of 0 (never set) gives 0.
+// time. A timestamp of 0 (never set) gives 0, and so does one with an
+// impossible field (hour 24 or more, month 13, February 30th...).
 _FILETIME DosTime2FileTime(uint32_t stamp, uint8_t tenMs, uint8_t utcOffset);
 
 class CExFatFileNode : public CFileNode {

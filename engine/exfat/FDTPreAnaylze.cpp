@@ -117,7 +117,7 @@ bool CFDTPreAnaylze::Analyze(int64_t sector, const uint8_t* buffer, size_t avail
         break;
       case kFile:
       case kFile & 0x7F:
-        if (!IsValidFileEntry(e)) break;
+        if (!IsValidFileEntry(e, available - i * kEntry)) break;
         ok = true;
         split = CheckAndRecordNotEnd(e, m_entriesPerSector - i, sector, available - i * kEntry);
         if (!split) set.PushPrimaryEntry(e, sector);

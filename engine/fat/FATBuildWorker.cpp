@@ -80,7 +80,8 @@ uint32_t CFATBuildChildren::BuildChildrenFromBuffer(const uint8_t* bytes, uint32
   for (; o + 32 <= length; o += 32) {
     const uint8_t* raw = bytes + o;
     CTempFATDirEntry entry(raw);
-    if (!entry.IsValidFATDirEntry(0)) {
+    // Content no folder leads to must look written as a folder is.
+    if (stopAtInvalid != 0 ? !entry.IsLikelyFATDirEntry(0) : !entry.IsValidFATDirEntry(0)) {
       if (raw[0] != 0) ++m_invalidEntries;
       longStart = kNone;
       if (stopAtInvalid != 0) return length;

@@ -12,16 +12,23 @@ using E = tagFATDIRENTRY;
 
 namespace {
 
-bool DateHolds(uint16_t d) {
+// Dates and times of entries are what a clock said, not what makes an entry
+// a file: an impossible one costs the entry its time, never its place.
+bool IsLeapYear(unsigned year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+// Day bits 0-4, month 5-8, years since 1980 9-15; 0 is a date never set.
+bool DateIsPossible(uint16_t d) {
   if (d == 0) return true;
+  static constexpr uint8_t kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const unsigned day = d & 0x1F;
   const unsigned month = (d >> 5) & 0x0F;
-  return month >= 1 && month <= 12 && (d & 0x1F) != 0;
+  const unsigned year = 1980 + (d >> 9);
+  if (month < 1 || month > 12 || day == 0 || day > kDays[month - 1]) return false;
+  return month != 2 || day < 29 || IsLeapYear(year);
 }
 
-bool TimeHolds(uint16_t t) {
-  if (t == 0) return true;
-  return (t & 0x001E) != 0x001E && (t & 0x0780) != 0x0780 && t < 0xC000;
-}
+// Two-second count bits 0-4, minute 5-10, hour 11-15.
+bool TimeIsPossible(uint16_t t) { return (t & 0x1F) <= 29 && ((t >> 5) & 0x3F) <= 59 && (t >> 11) <= 23; }
 
 // Trailing blanks dropped, bytes from 0x80 up as '_', optionally lowered.
 std::string NamePart(const uint8_t* p, size_t n, bool lower) {
@@ -56,14 +63,24 @@ bool CTempFATDirEntry::IsValidFATDirEntry(int clusterCheck) const {
       return false;
     }
   }
-  if (!DateHolds(Le16(m_entry + E::kCreationDate)) || !DateHolds(Le16(m_entry + E::kAccessDate)) ||
-      !DateHolds(Le16(m_entry + E::kModificationDate))) {
-    return false;
-  }
-  if (!TimeHolds(Le16(m_entry + E::kCreationTime)) || !TimeHolds(Le16(m_entry + E::kModificationTime))) return false;
   if ((attribute & 0x40) != 0) return false;
   if ((attribute & kVolumeLabel) != 0) return true;
   return IsValidFileName(m_entry);
+}
+
+bool CTempFATDirEntry::HasPossibleTimes() const {
+  if (m_entry == nullptr) return false;
+  return DateIsPossible(Le16(m_entry + E::kCreationDate)) && DateIsPossible(Le16(m_entry + E::kAccessDate)) &&
+         DateIsPossible(Le16(m_entry + E::kModificationDate)) && TimeIsPossible(Le16(m_entry + E::kCreationTime)) &&
+         TimeIsPossible(Le16(m_entry + E::kModificationTime));
+}
+
+bool CTempFATDirEntry::IsLikelyFATDirEntry(int clusterCheck) const {
+  if (!IsValidFATDirEntry(clusterCheck)) return false;
+  if (IsLongFileNameEntry() || HasPossibleTimes()) return true;
+  // A clock gone wrong leaves the rest as writers write it: byte 12 holds
+  // only the lower-case flags, byte 13 a count of 10 ms below 200.
+  return (m_entry[E::kCaseFlags] & ~0x18) == 0 && m_entry[E::kCreationTenths] <= 199;
 }
 
 bool CTempFATDirEntry::IsValidFileName(const uint8_t* name) {
@@ -169,7 +186,7 @@ int CFATFolderAnalyser::AnalyseSector(const uint8_t* sector, CFatFolderAnalyzeCB
   for (uint32_t i = 0; i < entries; ++i) {
     const uint8_t* bytes = sector + size_t{i} * 32;
     CTempFATDirEntry entry(bytes);
-    if (!entry.IsValidFATDirEntry(1)) {
+    if (!entry.IsLikelyFATDirEntry(1)) {
       const bool cleanEnd = IsBlankFATDirEntry(bytes) && (m_count > 0 || (sawCurrent && sawParent));
       if (!cleanEnd) rejected = true;
       break;
@@ -223,6 +240,12 @@ bool DosDateTimeToFileTime(uint16_t date, uint16_t time, _FILETIME* out) {
   if (date == 0) {
     *out = 0;
     return true;
+  }
+  // An impossible field would be carried into the next hour, day or month:
+  // the time is not known.
+  if (!DateIsPossible(date) || !TimeIsPossible(time)) {
+    *out = 0;
+    return false;
   }
   // mktime is slow and the entries of one folder mostly share their times:
   // the last few conversions are kept (per thread, as mktime's own state).

@@ -15,7 +15,8 @@ struct tagFATDIRENTRY {
   static constexpr int kExtension = 8;
   static constexpr int kAttribute = 11;
   static constexpr int kCaseFlags = 12;
-  static constexpr int kLongNameChecksum = 13;
+  static constexpr int kLongNameChecksum = 13;  // in a long-name piece
+  static constexpr int kCreationTenths = 13;    // in a short entry: 10 ms steps, 0-199
   static constexpr int kCreationTime = 14;
   static constexpr int kCreationDate = 16;
   static constexpr int kAccessDate = 18;
@@ -52,8 +53,18 @@ class CTempFATDirEntry {
   bool InitFromBuffer(const uint8_t* entry);
 
   // With `clusterCheck`, a file must have both or neither of a size and a
-  // cluster, and a folder no size together with a high cluster word.
+  // cluster, and a folder no size together with a high cluster word. Dates
+  // and times are not tested: an entry whose clock was wrong is still the
+  // entry (its time shows as unknown).
   bool IsValidFATDirEntry(int clusterCheck) const;
+  // Whether its dates and times could have been written by a sound clock
+  // (0, never set, included).
+  bool HasPossibleTimes() const;
+  // The test for entries found where no folder leads (deep scans): the
+  // validity test, and either possible times or, where they are not, the
+  // reserved bytes 12 and 13 as writers leave them: other data passes
+  // hardly more often than when possible times were required.
+  bool IsLikelyFATDirEntry(int clusterCheck) const;
   bool IsErased() const { return m_entry != nullptr && m_entry[0] == kErased; }
   bool IsNeverUsed() const { return m_entry != nullptr && m_entry[0] == 0; }
   bool IsDirectory() const { return (Attribute() & kDirectory) != 0; }
@@ -135,5 +146,7 @@ class CFATFolderAnalyser {
 
 // Seconds since 1970 to _FILETIME.
 void SecondsSince1970ToFileTime(uint64_t seconds, _FILETIME* out);
-// A FAT date and time taken as local time; a date of 0 (never set) gives 0.
+// A FAT date and time taken as local time; a date of 0 (never set) gives 0,
+// and so does an impossible field (hour 24 or more, minute 60 or more,
+// February 30th...), answering false.
 bool DosDateTimeToFileTime(uint16_t date, uint16_t time, _FILETIME* out);

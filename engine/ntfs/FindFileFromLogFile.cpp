@@ -549,6 +549,15 @@ bool CFindFileFromLogFile::ReplaceFileRecordInfo(uint8_t* record, int recordByte
   int64_t capacity = 0;
   if (runs != nullptr && (clusters <= 0 || __builtin_mul_overflow(clusters, clusterBytes, &capacity))) runs.reset();
 
+  // Runs from the log stand for those the record lost.
+  const bool lost = properties.IsDataLost();
+  auto restored = [&] {
+    if (lost) {
+      properties.SetSizeDamaged(false);
+      properties.SetStoredBytes(-1);
+    }
+    return true;
+  };
   if (match != nullptr) {
     if (runs != nullptr) {
       properties.SetDataRunList(runs.get());
@@ -559,12 +568,12 @@ bool CFindFileFromLogFile::ReplaceFileRecordInfo(uint8_t* record, int recordByte
       properties.SetDataRunList(found.get());
     }
     properties.SetFileSize(match->properties->GetSize());
-    return true;
+    return restored();
   }
   if (runs == nullptr) return false;
   properties.SetDataRunList(runs.get());
   // The restored sizes give the exact length; without them the clusters
   // the runs hold are all that is known.
   properties.SetFileSize(realSize > 0 && realSize <= capacity ? realSize : capacity);
-  return true;
+  return restored();
 }

@@ -4,8 +4,9 @@
 // while the log keeps records whose data carry the record's earlier state.
 // A scan owns one finder per volume: Init locates the $LogFile through the
 // master file table, Analyzer reads the log once, and afterwards
-// ReplaceFileRecordInfo may give a deleted file of size 0 its size and runs
-// back. Reset forgets everything the finder gathered.
+// ReplaceFileRecordInfo may give a deleted file of size 0, or one whose
+// record lost its data attribute, its size and runs back. Reset forgets
+// everything the finder gathered.
 //
 // Two things are kept from the log: every FILE record image a log record
 // carries (as properties, the "found records"), and the undo data of the log
@@ -58,9 +59,10 @@ class CFindFileFromLogFile {
   virtual bool Analyzer();
   // Frees the log's buffers and the records found.
   virtual void Reset();
-  // For a deleted file (not a folder) whose properties say size 0: when the
-  // log holds the file's earlier record or the undo data of its $DATA, sets
-  // the properties' runs and size from them and answers true; otherwise
+  // For a deleted file (not a folder) whose properties say size 0 or that
+  // lost its data attribute: when the log holds the file's earlier record or
+  // the undo data of its $DATA, sets the properties' runs and size from them
+  // (the lost data's damage mark goes) and answers true; otherwise
   // changes nothing and answers false. `record` is the file's base record as
   // read from the device (`recordBytes` bytes, handed back unchanged),
   // `parent` its parent folder's record number (-1 unknown) and `extensions`

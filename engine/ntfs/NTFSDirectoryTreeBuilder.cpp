@@ -230,7 +230,7 @@ void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfo(uint8_t* bytes, int64_
   // would give it bytes it no longer holds (the finder turns live records
   // away for the same reason).
   const bool deleted = (properties->GetState() & CNTFSFileProperties::kStateDeleted) != 0;
-  if (properties->GetSize() == 0 && !info.IsDirectory() && deleted) {
+  if ((properties->GetSize() == 0 || properties->IsDataLost()) && !info.IsDirectory() && deleted) {
     ++m_counters.logFileQueries;
     // The first finder that knows the file gives it back its runs.
     for (auto& selected : m_selected) {

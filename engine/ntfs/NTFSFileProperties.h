@@ -95,6 +95,9 @@ class CNTFSFileProperties : public IFileProperties {
   void SetStoredBytes(int64_t bytes) { m_storedBytes = bytes; }
   bool IsSizeDamaged() const { return m_sizeDamaged; }
   void SetSizeDamaged(bool damaged) { m_sizeDamaged = damaged; }
+  // Whether the record lost the data attribute it had: a damaged size and
+  // no runs at all (the log may still hold them).
+  bool IsDataLost() const { return m_sizeDamaged && m_dataRuns.IsEmpty(); }
   // Whether the runs were cut where the volume ends (a damaged length): the
   // copy cannot be vouched for, whatever the size.
   bool IsContentUnsure() const { return m_contentUnsure; }

@@ -127,9 +127,11 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
   bool sizeFromStream = false;
   int64_t firstPieceVCN = INT64_MAX;
   int64_t firstPieceSize = -1;
+  bool hasData = false;  // an unnamed $DATA stands in the record set
   for (const CNTFSMultiFileRecord::FoundAttribute& found : record.FindAllAttributes(ntfs_record::kData)) {
     const uint8_t* data = found.attr;
     if (Attr::IsNamed(data)) continue;
+    hasData = true;
     if (Attr::IsCompressed(data)) attribute |= CNTFSFileProperties::kCompressed;
     if (Attr::IsEncrypted(data)) attribute |= CNTFSFileProperties::kEncrypted;
     if (Attr::IsResident(data)) {
@@ -230,6 +232,24 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
   }
   // Nothing to bring back under a made-up name.
   if (nameless && (runs == nullptr || size <= 0)) return nullptr;
+  // Every file has an unnamed $DATA, an empty one included. A file whose
+  // record has none, while an attribute of a type NTFS does not define
+  // stands there (a damaged type code) or its name gives it a size, has
+  // lost where its bytes lie, not its bytes: it is listed at the size its
+  // name gives (the allocation when the name kept no size, as ntfs-3g
+  // leaves it), with nothing to read, so that its copy can never pass for
+  // the file. A file whose name says it is empty stays an empty file.
+  if (!hasData && !nameless && (attribute & CNTFSFileProperties::kDirectory) == 0 &&
+      !CNTFSFileRecord::IsFolder(record.GetMainFileRecord())) {
+    const int64_t realSize = FileName::GetFileRealSize(chosen);
+    const int64_t allocated = FileName::GetFileAllocatedSize(chosen);
+    if (realSize > 0 || allocated > 0 || record.HasUnknownAttribute()) {
+      size = realSize > 0 ? realSize : std::max<int64_t>(allocated, 0);
+      if (volumeBytes != 0 && static_cast<uint64_t>(size) > volumeBytes) size = 0;
+      sizeDamaged = true;
+      storedBytes = 0;
+    }
+  }
   if ((attribute & CNTFSFileProperties::kCompressed) != 0 && (attribute & CNTFSFileProperties::kEncrypted) != 0) {
     attribute &= static_cast<uint16_t>(~CNTFSFileProperties::kCompressed);
   }

@@ -231,6 +231,15 @@ bool CNTFSFileRecord::HasAttributeList(const uint8_t* buffer, int size) {
   return GetAttributeOffset(buffer, size, ntfs_record::kAttributeList, 0) != ntfs_record::kNotFound;
 }
 
+bool CNTFSFileRecord::HasUnknownAttribute(const uint8_t* buffer, int size) {
+  bool unknown = false;
+  WalkAttributes(buffer, size, [&](int, uint32_t t, uint32_t) {
+    unknown = !ntfs_record::IsKnownAttributeType(t);
+    return !unknown;
+  });
+  return unknown;
+}
+
 // ---- header fields ---------------------------------------------------------
 
 uint64_t CNTFSFileRecord::GetBaseFileRecordNumber(const uint8_t* b) {

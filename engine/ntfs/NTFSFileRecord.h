@@ -27,6 +27,9 @@ inline constexpr uint32_t kData = 0x80;
 inline constexpr uint32_t kIndexRoot = 0x90;
 inline constexpr uint32_t kIndexAllocation = 0xA0;
 inline constexpr uint32_t kBitmap = 0xB0;
+// Every type NTFS defines is a multiple of 0x10 from $STANDARD_INFORMATION
+// up to $LOGGED_UTILITY_STREAM.
+inline constexpr bool IsKnownAttributeType(uint32_t type) { return type % 0x10 == 0 && type >= 0x10 && type <= 0x100; }
 
 // The bytes of `buffer` (of `size`) that make up the record; 0 when the
 // buffer is too small to hold one.
@@ -102,6 +105,9 @@ class CNTFSFileRecord {
   static uint32_t GetAttributeOffset(const uint8_t* buffer, int size, uint32_t type, uint32_t index);
   static uint32_t GetAttibuteCountofSpecifiedType(const uint8_t* buffer, int size, uint32_t type);
   static bool HasAttributeList(const uint8_t* buffer, int size);
+  // Whether an attribute of a type NTFS does not define stands in the chain
+  // (a damaged type code).
+  static bool HasUnknownAttribute(const uint8_t* buffer, int size);
 
   // Header fields; `buffer` holds at least the 48-byte header.
   static uint64_t GetBaseFileRecordNumber(const uint8_t* buffer);

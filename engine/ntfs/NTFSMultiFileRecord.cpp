@@ -301,3 +301,15 @@ std::vector<CNTFSMultiFileRecord::FoundAttribute> CNTFSMultiFileRecord::FindAllA
   }
   return found;
 }
+
+bool CNTFSMultiFileRecord::HasUnknownAttribute() {
+  if (!IsValid()) return false;
+  if (CNTFSFileRecord::HasUnknownAttribute(record_.data(), static_cast<int>(record_.size()))) return true;
+  for (auto& extension : extensions_) {
+    const uint8_t* buffer = extension->GetExtendFileRecordBuffer();
+    if (buffer != nullptr && CNTFSFileRecord::HasUnknownAttribute(buffer, extension->GetExtendFileRecordSize())) {
+      return true;
+    }
+  }
+  return false;
+}

@@ -142,6 +142,9 @@ class CNTFSMultiFileRecord {
     int bytesLeft;         // of its record from the attribute on
   };
   std::vector<FoundAttribute> FindAllAttributes(uint32_t type);
+  // Whether an attribute of a type NTFS does not define stands in the base
+  // record or an extension record.
+  bool HasUnknownAttribute();
 
  private:
   std::vector<uint8_t> record_;

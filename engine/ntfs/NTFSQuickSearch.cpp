@@ -76,14 +76,29 @@ void CNTFSQuickSearch::Report(uint32_t status, uint64_t total, uint64_t current,
 
 ResultCode CNTFSQuickSearch::QuickSearchFiles(IStorageDevice* device, IProgress* progress) {
   if (device == nullptr || progress == nullptr) return kNullArgument;
-  RegisterNTFSResidentDataReader();
-  m_device = device;
   m_progress = progress;
   m_counters = Counters();
   m_claims = std::make_unique<CNTFSDeletedClaims>();
   m_claimed.clear();
+  if (const ResultCode opened = OpenVolume(device); opened != 0) return opened;
+
+  if (m_builder != nullptr) m_builder->AddSearcherInfo(SEARCHER_TYPE_NTFS, 5);
+
+  if (m_logFinder->Init(device, &m_mftRuns, static_cast<uint8_t>(m_sectorsPerCluster), 0, m_recordBytes)) {
+    m_logFinder->Analyzer();
+  }
+
+  return BuildFileNodeFromMFTFileRecord();
+}
+
+ResultCode CNTFSQuickSearch::OpenVolume(IStorageDevice* device) {
+  if (device == nullptr) return kNullArgument;
+  RegisterNTFSResidentDataReader();
+  m_device = device;
   m_mftRuns.ClearDataRunList();
   m_fromMirror = false;
+  m_bitmap.reset();
+  m_bitmapLoaded = false;
 
   // Everything below counts in this device's sectors, taken afresh for
   // every scan.
@@ -119,12 +134,7 @@ ResultCode CNTFSQuickSearch::QuickSearchFiles(IStorageDevice* device, IProgress*
   m_bitmap = CNTFSClusterBitmap::Load(*device, 0, spc, recordBytes, m_mftRuns,
                                       m_geometry.GetVolumeBytes() / m_geometry.GetClusterBytes());
   m_bitmapLoaded = m_bitmap != nullptr;
-
-  if (m_builder != nullptr) m_builder->AddSearcherInfo(SEARCHER_TYPE_NTFS, 5);
-
-  if (m_logFinder->Init(device, &m_mftRuns, static_cast<uint8_t>(spc), 0, recordBytes)) m_logFinder->Analyzer();
-
-  return BuildFileNodeFromMFTFileRecord();
+  return 0;
 }
 
 bool CNTFSQuickSearch::ReadBootSector() {
@@ -429,7 +439,7 @@ void CNTFSQuickSearch::BuildFileNode(uint8_t* record, int bytes, int64_t recordN
   if (info.GetFileRecordNumberofParentDirectory() == -1) info.SetFileRecordNumberofParentDirectory(parent);
 
   const bool deleted = (properties->GetState() & CNTFSFileProperties::kStateDeleted) != 0;
-  if (properties->GetSize() == 0 && !info.IsDirectory() && deleted) {
+  if ((properties->GetSize() == 0 || properties->IsDataLost()) && !info.IsDirectory() && deleted) {
     ++m_counters.logFileQueries;
     // The finder gets a copy of the record in its on-disk form, so nothing
     // it does can change what the walk goes on reading.

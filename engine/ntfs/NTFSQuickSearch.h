@@ -116,6 +116,15 @@ class CNTFSQuickSearch : public IQuickFileSystemSearchController {
   // then held against it).
   bool HasClusterBitmap() const { return m_bitmapLoaded; }
 
+  // Opens the volume at the start of `device` as a scan opens it (boot
+  // sector, geometry, the table's runs, $Bitmap) without walking the table:
+  // QuickSearchFiles's answers for a device that holds no volume it can
+  // walk, else 0. The getters above then describe the volume, and the
+  // bitmap (null when not believed) stays until the next scan or opening.
+  ResultCode OpenVolume(IStorageDevice* device);
+  const CNTFSGeometry& GetGeometry() const { return m_geometry; }
+  CNTFSClusterBitmap* GetClusterBitmap() const { return m_bitmap.get(); }
+
  private:
   bool ReadBootSector();
   // Finds the table's runs from $MFT, else from $MFTMirr.

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -225,9 +226,42 @@ uint32_t CFileOggAnalyser::AnalyseBuffer(unsigned char*, CRawFileInfo& info) {
   return 1;
 }
 
+namespace {
+
+// The checksum of Ogg pages: CRC-32 of polynomial 0x04C11DB7, bits taken
+// from the top, starting from 0, not inverted.
+constexpr std::array<uint32_t, 256> OggCrcTable() {
+  std::array<uint32_t, 256> table{};
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t r = i << 24;
+    for (int bit = 0; bit < 8; ++bit) r = (r & 0x80000000u) != 0 ? (r << 1) ^ 0x04C11DB7u : r << 1;
+    table[i] = r;
+  }
+  return table;
+}
+
+// Whether the page at `at`, `length` bytes long, carries the checksum of
+// its bytes (taken with its checksum field as zeros).
+bool OggPageSums(RawFileBuffer& buffer, uint64_t at, uint64_t length) {
+  static constexpr std::array<uint32_t, 256> kTable = OggCrcTable();
+  const uint8_t* head = buffer.Get(at, 27);
+  if (head == nullptr) return false;
+  const uint32_t stored = Le32(head + 22);
+  uint32_t crc = 0;
+  uint64_t offset = 0;
+  return buffer.ForEachPiece(at, length, [&](const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i, ++offset) {
+      const uint8_t b = offset >= 22 && offset < 26 ? 0 : bytes[i];
+      crc = (crc << 8) ^ kTable[(crc >> 24) ^ b];
+    }
+  }) && crc == stored;
+}
+
+}  // namespace
+
 uint32_t CFileOggAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
   RawFileBuffer buffer(device, info.m_startSector);
-  uint64_t position = 0;
+  uint64_t position = 0, last = 0;
   bool endOfStream = false;
   while (position <= kWalkLimit) {
     const uint8_t* page = buffer.Get(position, 27 + 255);
@@ -235,12 +269,27 @@ uint32_t CFileOggAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* de
     endOfStream = (page[5] & 0x04) != 0;
     uint64_t length = 27 + uint64_t{page[26]};
     for (int i = 0; i < page[26]; ++i) length += page[27 + i];
+    last = position;
     position += length;
   }
   if (position == 0) return 0;
   info.m_size = position;
   // Pages walked up to one that closes the stream: the stream is whole.
-  info.m_whole = endOfStream;
+  info.m_whole = true;
+  if (endOfStream) return 1;
+  // The walk stopped before the stream's last page: the file was cut, or
+  // other bytes lie in it. Each page holds its checksum: the last one
+  // walked is kept when it holds (the file then ends where its pages stop),
+  // else the file ends before it; the pages before it were found where
+  // their lengths said.
+  info.m_endUnknown = true;
+  if (OggPageSums(buffer, last, position - last)) return 1;
+  if (last == 0) {
+    // Its first page is cut: kept as long as it says, not taken for whole.
+    info.m_whole = false;
+    return 1;
+  }
+  info.m_size = last;
   return 1;
 }
 

@@ -9,6 +9,7 @@
 
 #include "OnDiskBytes.h"
 #include "raw/RawFileBuffer.h"
+#include "raw/RawInflate.h"
 #include "raw/RawMarkSearch.h"
 #include "raw/RawRereadBudget.h"
 #include "raw/RawSectorScan.h"
@@ -224,51 +225,27 @@ bool ReadGzHeader(RawFileBuffer& buffer, uint64_t at, GzHeader& header) {
   return true;
 }
 
-// Inflates the deflate data from `at` to the end of their stream; the offset
-// just past the member's trailer when its checksum and length agree with
-// what came out, else 0. What inflating gives hangs on the stream's first
-// byte, so a search cannot go on from where an earlier one stopped: stored
-// blocks can chain over the heads that follow, and each head would inflate
-// all of them again. Reading again is taken from `budget`; a search refused
-// is one that met no end within its reach.
-uint64_t InflatedEnd(RawFileBuffer& buffer, uint64_t at, RawRereadBudget& budget) {
-  constexpr size_t kStep = 16 * 1024;
-  constexpr uint64_t kOutputLimit = uint64_t{1} << 32;
-  z_stream zs{};
-  if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) return 0;
-  std::vector<uint8_t> out(64 * 1024);
-  uLong sum = crc32(0, nullptr, 0);
-  uint64_t in = at, produced = 0;
-  const uint64_t deviceEnd = buffer.BytesToDeviceEnd();
-  bool ended = false;
-  while (!ended && in < deviceEnd && in - at <= kWalkLimit && produced <= kOutputLimit) {
-    const size_t step = static_cast<size_t>(std::min<uint64_t>(kStep, deviceEnd - in));
-    if (!budget.Take(in, in + step)) break;
-    const uint8_t* bytes = buffer.Get(in, step);
-    if (bytes == nullptr) break;
-    zs.next_in = const_cast<Bytef*>(bytes);
-    zs.avail_in = static_cast<uInt>(step);
-    int status = Z_OK;
-    do {
-      zs.next_out = out.data();
-      zs.avail_out = static_cast<uInt>(out.size());
-      status = inflate(&zs, Z_NO_FLUSH);
-      const size_t made = out.size() - zs.avail_out;
-      sum = crc32(sum, out.data(), static_cast<uInt>(made));
-      produced += made;
-    } while (status == Z_OK && (zs.avail_in > 0 || zs.avail_out == 0) && produced <= kOutputLimit);
-    if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) break;
-    in += step - zs.avail_in;
-    ended = status == Z_STREAM_END;
-  }
-  inflateEnd(&zs);
-  if (!ended) return 0;
-  const uint8_t* trailer = buffer.Get(in, 8);
-  if (trailer == nullptr || Le32(trailer) != static_cast<uint32_t>(sum) ||
-      Le32(trailer + 4) != static_cast<uint32_t>(produced)) {
-    return 0;
-  }
-  return in + 8;
+// Where the member whose deflate data begin at `at` ends. What inflating
+// gives hangs on the stream's first byte, so a search cannot go on from
+// where an earlier one stopped: stored blocks can chain over the heads that
+// follow, and each head would inflate all of them again. Reading again is
+// taken from `budget`; a search refused is one that met no end within its
+// reach.
+struct GzMemberEnd {
+  RawInflated data;
+  uint64_t end = 0;    // just past the trailer, when the data ended
+  bool sound = false;  // the trailer's checksum and length agree with what came out
+};
+
+GzMemberEnd InflatedEnd(RawFileBuffer& buffer, uint64_t at, RawRereadBudget& budget) {
+  GzMemberEnd member;
+  member.data = InflateRaw(buffer, at, at + kWalkLimit + 1, &budget);
+  if (member.data.kind != RawInflated::kEnded) return member;
+  member.end = member.data.end + 8;
+  const uint8_t* trailer = buffer.Get(member.data.end, 8);
+  member.sound = trailer != nullptr && Le32(trailer) == member.data.crc &&
+                 Le32(trailer + 4) == static_cast<uint32_t>(member.data.produced);
+  return member;
 }
 
 }  // namespace
@@ -290,27 +267,45 @@ uint32_t FileGZAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* devi
   if (!header.name.empty()) info.SetRawFileName(header.name);
   if (header.overrun) {
     info.m_size = header.end;
+    info.m_endUnknown = true;
     return 1;
   }
   // The compressed data end themselves: followed to their end, the member
   // ends at its trailer, and members right behind it belong to the file.
   static thread_local RawRereadBudget budget;
   budget.Begin(buffer);
-  uint64_t end = InflatedEnd(buffer, header.end, budget);
-  if (end != 0) {
+  GzMemberEnd member = InflatedEnd(buffer, header.end, budget);
+  if (member.sound) {
+    uint64_t end = member.end;
+    bool whole = true;
     while (true) {
       GzHeader next;
       if (!ReadGzHeader(buffer, end, next) || next.overrun) break;
-      const uint64_t more = InflatedEnd(buffer, next.end, budget);
-      if (more == 0) break;
-      end = more;
+      member = InflatedEnd(buffer, next.end, budget);
+      if (!member.sound) {
+        // A member that begins right behind but does not end whole: the file
+        // was cut in it.
+        whole = false;
+        break;
+      }
+      end = member.end;
     }
     info.m_size = end;
-    info.m_whole = true;
+    info.m_whole = whole;
+    info.m_endUnknown = !whole;
     return 1;
   }
-  // Data that do not inflate: the first sector after the header whose last
-  // eight bytes are zero is taken for the last.
+  // The data do not inflate to a sound end: the file was cut, or other bytes
+  // lie in it, and its end is not known. Data that ended give their trailer's
+  // end; data that broke off end at the first sector after the header whose
+  // last eight bytes are zero (behind a cut, the rest of its sector is
+  // zero) or just past the byte that broke them, whichever comes first;
+  // data that met no end within reach end at that sector.
+  info.m_endUnknown = true;
+  if (member.data.kind == RawInflated::kEnded) {
+    info.m_size = member.end;
+    return 1;
+  }
   const uint64_t s = buffer.SectorSize();
   static thread_local RawSearchMemo memo;
   const auto probe = [&](uint64_t p) {
@@ -318,8 +313,11 @@ uint32_t FileGZAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* devi
     if (sector == nullptr) return RawSectorProbe::Unreadable();
     return AllZero(sector + s - 8, 8) ? RawSectorProbe::End(p + s) : RawSectorProbe();
   };
-  const RawSectorScan scan = ScanRawSectors(buffer, (header.end / s + 1) * s, kWalkLimit, probe, memo);
-  info.m_size = scan.found ? scan.end : scan.reached;
+  const bool broken = member.data.kind == RawInflated::kBroken;
+  const uint64_t first = (header.end / s + 1) * s;
+  const uint64_t stop = broken ? std::max(first, member.data.end) : kWalkLimit;
+  const RawSectorScan scan = ScanRawSectors(buffer, first, stop, probe, memo);
+  info.m_size = scan.found ? scan.end : broken ? member.data.end : scan.reached;
   return 1;
 }
 

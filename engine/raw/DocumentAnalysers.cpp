@@ -210,6 +210,19 @@ namespace {
 
 bool IsRtfHead(const uint8_t* bytes) { return std::memcmp(bytes, "{\\rtf", 5) == 0; }
 
+// Whether a text may hold the byte: control characters other than tab,
+// line ends and form feed (zero among them) are held by none.
+bool IsText(uint8_t c) { return c >= 0x20 ? c != 0x7F : c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+// A text whose groups are still open where it stops being text: it was cut
+// there (or, at a sector's start, the next file begins), and what came
+// through is kept, its end not known.
+uint32_t CutText(CRawFileInfo& info, uint64_t at) {
+  info.m_size = at;
+  info.m_endUnknown = true;
+  return 1;
+}
+
 }  // namespace
 
 uint32_t FileRTFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
@@ -231,10 +244,7 @@ uint32_t FileRTFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
         looked = next;
         break;
       }
-      if (IsRtfHead(head)) {
-        info.m_size = looked;
-        return 0;
-      }
+      if (IsRtfHead(head)) return CutText(info, looked);
     }
     const uint8_t* bytes = buffer.Get(next, step + kLookAhead);
     if (bytes == nullptr) return Unended(info, buffer, {kNone, next, true}, true);
@@ -248,11 +258,7 @@ uint32_t FileRTFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     uint64_t i = 0;
     while (i < stop) {
       const uint8_t c = bytes[i];
-      if (c == 0) {
-        // A zero byte inside the groups: the text was cut off.
-        info.m_size = next + i;
-        return 0;
-      }
+      if (!IsText(c)) return CutText(info, next + i);
       if (c == '\\') {
         // An escaped brace or backslash is text, and binary data after
         // \binN is skipped whole: neither opens nor closes a group.
@@ -271,10 +277,7 @@ uint32_t FileRTFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
       if (c == '}' && --depth == 0) return EndAt(info, buffer, next + i, 1);
       ++i;
     }
-    if (stop < step && i >= stop) {
-      info.m_size = next + stop;
-      return 0;
-    }
+    if (stop < step && i >= stop) return CutText(info, next + stop);
     next += i;
   }
   // Groups still open at the limit.
@@ -294,8 +297,6 @@ uint32_t FileHTMAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
 }
 
 namespace {
-
-bool IsText(uint8_t c) { return c >= 0x20 ? c != 0x7F : c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
 // Where the text that runs from `from` stops before `limit`: the first byte
 // that no text holds (zeros, or foreign bytes), else `limit`.

@@ -1,5 +1,7 @@
 #include "raw/FileZIPAnalyser.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cassert>
 #include <cstring>
@@ -7,6 +9,8 @@
 
 #include "OnDiskBytes.h"
 #include "raw/RawFileBuffer.h"
+#include "raw/RawInflate.h"
+#include "raw/RawRereadBudget.h"
 
 using ondisk::Le16;
 using ondisk::Le32;
@@ -131,6 +135,71 @@ bool CompressedSize(const uint8_t* h, const uint8_t* extra, uint16_t extraLength
   return false;
 }
 
+enum ZipEntryCheck { kSoundEntry, kBrokenEntry, kUntold };
+
+// Whether the last local entry's data are still there: deflated data must
+// end within their bytes (at their end, with their checksum, where the
+// header gives both), stored ones must have their checksum. Deflated data
+// of a stream whose descriptor was not found must end of themselves:
+// `soundEnd` is then where they do.
+ZipEntryCheck CheckZipEntry(RawFileBuffer& buffer, const classZipSearch::Walk& walk, uint64_t& soundEnd) {
+  static thread_local RawRereadBudget budget;
+  if (walk.dataEnd == 0 && walk.method == 8) {
+    budget.Begin(buffer);
+    const RawInflated data = InflateRaw(buffer, walk.data, walk.data + kLimit, &budget);
+    if (data.kind == RawInflated::kBroken) return kBrokenEntry;
+    if (data.kind == RawInflated::kStopped) return kUntold;
+    soundEnd = data.end;
+    return kSoundEntry;
+  }
+  if (walk.dataEnd <= walk.data) return kUntold;
+  const uint64_t reach = std::min(walk.dataEnd, buffer.BytesToDeviceEnd());
+  if (walk.method == 8) {
+    budget.Begin(buffer);
+    const RawInflated data = InflateRaw(buffer, walk.data, walk.dataEnd, &budget);
+    switch (data.kind) {
+      case RawInflated::kBroken:
+        return kBrokenEntry;
+      case RawInflated::kStopped:
+        // Through all its bytes (or up to the device's end) without an end.
+        return data.end >= reach ? kBrokenEntry : kUntold;
+      case RawInflated::kEnded:
+        break;
+    }
+    if (!walk.hasCrc) return kSoundEntry;
+    return data.crc == walk.crc && data.end == walk.dataEnd ? kSoundEntry : kBrokenEntry;
+  }
+  if (walk.method != 0 || !walk.hasCrc) return kUntold;
+  if (reach < walk.dataEnd) return kBrokenEntry;
+  uLong sum = crc32(0, nullptr, 0);
+  if (!buffer.ForEachPiece(walk.data, walk.dataEnd - walk.data,
+                           [&](const uint8_t* bytes, size_t n) { sum = crc32(sum, bytes, static_cast<uInt>(n)); })) {
+    return kUntold;
+  }
+  return static_cast<uint32_t>(sum) == walk.crc ? kSoundEntry : kBrokenEntry;
+}
+
+// The end of the first sector from the one holding `end` on whose last
+// bytes are zero (the sector holding `end` when its last four are), at most
+// 5 MiB on.
+uint64_t ZeroTailedEnd(RawFileBuffer& buffer, uint64_t end) {
+  const uint64_t s = buffer.SectorSize();
+  const uint64_t rounded = end - end % s;
+  const uint8_t* sector = buffer.Get(rounded, s);
+  if (sector == nullptr) return rounded;
+  if (ondisk::AllZero(sector + s - 4, 4)) return end;
+  if (rounded > kLimit) return rounded;
+  uint64_t p = rounded + s;
+  while (true) {
+    sector = buffer.Get(p, s);
+    if (sector == nullptr || p > kLimit || p - rounded >= 0x500001) break;
+    p += s;
+    // That sector is the archive's last: its bytes belong to it.
+    if (ondisk::AllZero(sector + s - 16, 16)) break;
+  }
+  return p;
+}
+
 }  // namespace
 
 bool classZipSearch::IsValidLocalZipFileHeader(const uint8_t* r) {
@@ -164,10 +233,18 @@ uint64_t classZipSearch::GetBlockSize(RawFileBuffer& buffer, uint64_t offset, Wa
     const uint64_t data = offset + 30 + n + e;
     NoteOffice(walk, name);
     if (!walk.maybeOffice) TypeFromLocal(walk, name, buffer, offset + 30 + n);
+    walk.entry = offset;
+    walk.data = data;
+    walk.dataEnd = data + compressed;
+    walk.method = Le16(head + 8);
+    walk.hasCrc = (flags & 8) == 0;
+    walk.crc = Le32(head + 14);
     if ((flags & 8) == 0) return data + compressed - offset;
     if (compressed == 0) {
       // Written as a stream: the sizes follow the data.
       const uint64_t end = FindDescriptor(buffer, data, zip64);
+      // Where the data end is known only to lie before the descriptor.
+      walk.dataEnd = end;
       return (end != 0 ? end : data) - offset;
     }
     const uint8_t* d = buffer.Get(data + compressed, 4);
@@ -224,10 +301,11 @@ uint32_t FileZIPAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   JudgeMaybeOfficeType(firstName);
   classZipSearch::Walk walk;
   walk.maybeOffice = m_maybeOffice;
-  uint64_t end = 0;
+  uint64_t end = 0, last = 0;
   while (end < kLimit + 1 && !walk.ended) {
     const uint64_t length = classZipSearch::GetBlockSize(buffer, end, walk);
     if (length == 0) break;
+    last = end;
     end += length;
   }
   if (end == 0) return 0;
@@ -239,29 +317,27 @@ uint32_t FileZIPAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     info.m_size = end;
     info.m_whole = true;
   } else {
-    // The walk lost its way: end at the first sector that ends in zeros.
-    const uint64_t s = buffer.SectorSize();
-    const uint64_t rounded = end - end % s;
-    const uint8_t* sector = buffer.Get(rounded, s);
-    if (sector == nullptr) {
-      info.m_size = rounded;
-    } else if (ondisk::AllZero(sector + s - 4, 4)) {
-      info.m_size = end;
-    } else if (rounded > kLimit) {
-      info.m_size = rounded;
+    // The walk lost its way before the end record: the archive was cut, or
+    // other bytes lie in it, and its end is not known. Records were found
+    // where the ones before said; the last entry walked is kept when its
+    // data hold (they then end where the archive's bytes stop being its
+    // own), else the archive ends before it.
+    info.m_endUnknown = true;
+    uint64_t soundEnd = 0;
+    const ZipEntryCheck check =
+        last == walk.entry && walk.data != 0 ? CheckZipEntry(buffer, walk, soundEnd) : kSoundEntry;
+    if (check == kBrokenEntry && walk.entry > 0) {
+      info.m_size = walk.entry;
+      info.m_whole = true;
+    } else if (check == kUntold) {
+      // Nothing tells where the entry's data end (a stream whose descriptor
+      // was not found): up to the first sector that ends in zeros.
+      info.m_size = ZeroTailedEnd(buffer, end);
     } else {
-      uint64_t p = rounded + s;
-      while (true) {
-        sector = buffer.Get(p, s);
-        if (sector == nullptr || p > kLimit || p - rounded >= 0x500001) break;
-        if (ondisk::AllZero(sector + s - 16, 16)) {
-          // That sector is the archive's last: its bytes belong to it.
-          p += s;
-          break;
-        }
-        p += s;
-      }
-      info.m_size = p;
+      // Sound, or a broken first entry (kept as long as it says, not taken
+      // for whole).
+      info.m_size = std::max(end, soundEnd);
+      info.m_whole = check == kSoundEntry;
     }
   }
   info.m_type = walk.type;

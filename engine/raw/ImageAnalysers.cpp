@@ -1,6 +1,10 @@
 #include "raw/ImageAnalysers.h"
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "OnDiskBytes.h"
 #include "raw/RawFileBuffer.h"
@@ -43,14 +47,14 @@ uint32_t FileICOAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
 uint32_t FileWMFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   if (s[0] == 0x01 && s[1] == 0x00 && s[2] == 0x09 && s[3] == 0x00) {
     if (Le16(s + 16) != 0) return 0;
-    info.m_size = 2ull * Le32(s + 6);
   } else {
     if (Le16(s + 4) != 0 || Le32(s + 16) != 0 || Le32(s + 22) != 0x00090001u || Le16(s + 38) != 0) return 0;
     uint16_t sum = 0;
     for (int i = 0; i < 10; ++i) sum ^= Le16(s + 2 * i);
     if (sum != Le16(s + 20)) return 0;
-    info.m_size = 2ull * Le32(s + 28) + 22;
   }
+  // Sized by walking its records: writers leave the header's size 0, and a
+  // cut file's header still claims the whole.
   info.m_type = RAW_TYPE_WMF;
   return 1;
 }
@@ -76,6 +80,31 @@ uint32_t FilePNGAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   return 1;
 }
 
+namespace {
+
+// A chunk type is four ASCII letters.
+bool IsPngChunkType(const uint8_t* type) {
+  for (int i = 0; i < 4; ++i) {
+    const uint8_t c = type[i] | 0x20;
+    if (c < 'a' || c > 'z') return false;
+  }
+  return true;
+}
+
+// Whether the chunk at `at` (its length read already) carries the checksum
+// of its type and data.
+bool PngChunkSums(RawFileBuffer& buffer, uint64_t at, uint32_t length) {
+  uLong sum = crc32(0, nullptr, 0);
+  if (!buffer.ForEachPiece(at + 4, uint64_t{length} + 4,
+                           [&](const uint8_t* bytes, size_t n) { sum = crc32(sum, bytes, static_cast<uInt>(n)); })) {
+    return false;
+  }
+  const uint8_t* stored = buffer.Get(at + 8 + length, 4);
+  return stored != nullptr && Be32(stored) == static_cast<uint32_t>(sum);
+}
+
+}  // namespace
+
 uint32_t FilePNGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
   constexpr int64_t kLimit = 0x1400000;
   RawFileBuffer buffer(device, info.m_startSector);
@@ -83,25 +112,45 @@ uint32_t FilePNGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   if (head == nullptr || std::memcmp(head + 12, "IHDR", 4) != 0) return 0;
   if (static_cast<int32_t>(Be32(head + 16)) <= 0 || static_cast<int32_t>(Be32(head + 20)) <= 0) return 0;
   int64_t position = int64_t{Be32(head + 8)} + 20;
-  bool data = false;
+  // The last chunk stepped over, and whether image data came before it.
+  int64_t last = -1;
+  uint32_t lastLength = 0;
+  bool lastIsData = false, dataBefore = false;
   while (true) {
     if (position > kLimit) return 0;
     const uint8_t* chunk = buffer.Get(static_cast<uint64_t>(position), 8);
-    if (chunk == nullptr) return 0;
+    if (chunk == nullptr) break;
     const int32_t length = static_cast<int32_t>(Be32(chunk));
-    if (length < 0 || length > kLimit) {
-      if (!data) return 0;
-      info.m_size = static_cast<uint64_t>(position);
-      return 1;
-    }
+    if (length < 0 || length > kLimit || !IsPngChunkType(chunk + 4)) break;
     if (std::memcmp(chunk + 4, "IEND", 4) == 0) {
       info.m_size = static_cast<uint64_t>(position + length + 12);
       info.m_whole = true;
       return 1;
     }
-    if (std::memcmp(chunk + 4, "IDAT", 4) == 0) data = true;
+    dataBefore = dataBefore || lastIsData;
+    last = position;
+    lastLength = static_cast<uint32_t>(length);
+    lastIsData = std::memcmp(chunk + 4, "IDAT", 4) == 0;
     position += int64_t{length} + 12;
   }
+  // The walk lost its way before IEND: the file was cut, or other bytes lie
+  // in it. Its chunks hold checksums: the last one stepped over is kept only
+  // when its own checksum holds (it then ends where the file's bytes stop
+  // being a PNG); the ones before it were found where their lengths said.
+  if (last < 0) return 0;
+  const bool sound = PngChunkSums(buffer, static_cast<uint64_t>(last), lastLength);
+  info.m_endUnknown = true;
+  if (sound ? dataBefore || lastIsData : dataBefore) {
+    info.m_size = static_cast<uint64_t>(sound ? position : last);
+    info.m_whole = true;
+    return 1;
+  }
+  // The first image data are cut: their first bytes are the picture's top,
+  // so the chunk is kept as long as it says it is (not taken for whole:
+  // another file may start in what follows the cut).
+  if (!lastIsData) return 0;
+  info.m_size = static_cast<uint64_t>(position);
+  return 1;
 }
 
 uint32_t FileGIFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
@@ -132,13 +181,78 @@ uint64_t SkipSubBlocks(RawFileBuffer& buffer, uint64_t at) {
   return 0;
 }
 
+// Where the LZW data of an image of `pixels` pixels (their code-size byte at
+// `at`, their sub-blocks behind it) stop being its own: the first byte of a
+// code no encoder writes there (one not yet in the table, or one that would
+// give more pixels than the image has), or a sub-block that goes on past the
+// end code; 0 when none does up to the sub-blocks' end.
+uint64_t GifDataGoWrong(RawFileBuffer& buffer, uint64_t at, uint64_t pixels) {
+  const int minimum = ByteAt(buffer, at);
+  if (minimum < 2 || minimum > 8) return at;
+  const uint32_t clear = 1u << minimum, endCode = clear + 1;
+  // Each table entry's length in pixels.
+  std::vector<uint16_t> lengths(4096, 1);
+  uint32_t next = clear + 2, width = minimum + 1, previous = UINT32_MAX;
+  uint64_t given = 0;
+  uint32_t bits = 0, held = 0;
+  bool ended = false;
+  for (uint64_t block = at + 1; block < kWalkLimit;) {
+    const uint8_t* sub = buffer.Get(block, 256);
+    if (sub == nullptr || sub[0] == 0) return 0;
+    if (ended) return block;
+    // Past the end code the rest of its sub-block is padding.
+    for (uint32_t i = 1; i <= sub[0] && !ended; ++i) {
+      bits |= uint32_t{sub[i]} << held;
+      held += 8;
+      while (held >= width && !ended) {
+        const uint32_t code = bits & ((1u << width) - 1);
+        bits >>= width;
+        held -= width;
+        if (code == clear) {
+          next = clear + 2;
+          width = minimum + 1;
+          previous = UINT32_MAX;
+          continue;
+        }
+        if (code == endCode) {
+          ended = true;
+          break;
+        }
+        uint32_t length = 0;
+        if (previous == UINT32_MAX) {
+          if (code >= clear) return block + i;
+          length = 1;
+        } else if (code < next) {
+          length = lengths[code];
+        } else if (code == next && next < 4096) {
+          length = lengths[previous] + 1u;
+        } else {
+          return block + i;
+        }
+        if (previous != UINT32_MAX && next < 4096) {
+          lengths[next] = static_cast<uint16_t>(std::min<uint32_t>(lengths[previous] + 1u, 4096));
+          ++next;
+          if (next == (1u << width) && width < 12) ++width;
+        }
+        given += length;
+        if (pixels != 0 && given > pixels) return block + i;
+        previous = code;
+      }
+    }
+    block += 1u + sub[0];
+  }
+  return 0;
+}
+
 }  // namespace
 
 uint32_t FileGIFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
   RawFileBuffer buffer(device, info.m_startSector);
   const uint8_t* head = buffer.Get(0, 13);
   if (head == nullptr) return 0;
-  const bool version9 = head[4] == '9';
+  bool image = false;
+  // The last image: its pixels, and where its code-size byte lies.
+  uint64_t pixels = 0, data = 0;
   uint64_t p = 13 + ((head[10] & 0x80) != 0 ? 3u << ((head[10] & 7) + 1) : 0u);
   while (p < kWalkLimit) {
     const int b = ByteAt(buffer, p);
@@ -153,39 +267,78 @@ uint32_t FileGIFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
       continue;
     }
     if (b == 0x2C) {
-      const int flags = ByteAt(buffer, p + 9);
-      if (flags < 0) return 0;
-      uint64_t q = p + 10 + ((flags & 0x80) != 0 ? 3u << ((flags & 7) + 1) : 0u) + 1;
-      q = SkipSubBlocks(buffer, q);
+      const uint8_t* descriptor = buffer.Get(p, 10);
+      if (descriptor == nullptr) return 0;
+      const int flags = descriptor[9];
+      pixels = uint64_t{Le16(descriptor + 5)} * Le16(descriptor + 7);
+      data = p + 10 + ((flags & 0x80) != 0 ? 3u << ((flags & 7) + 1) : 0u);
+      uint64_t q = SkipSubBlocks(buffer, data + 1);
       if (q == 0) return 0;
       if (ByteAt(buffer, q) < 0) {
-        // The picture ends with the device: what came through is the file.
+        // The picture ends with the device: what came through is the file,
+        // but not the whole of it.
         info.m_size = q + 1;
+        info.m_endUnknown = true;
         return 1;
       }
+      image = true;
       p = q;
       continue;
     }
-    // Lost step: look for the next image or the trailer nearby.
-    bool found = false;
-    for (uint64_t q = p + 1; q < p + 1024; ++q) {
-      const int c = ByteAt(buffer, q);
-      if (c < 0) return 0;
-      // In a "9a" file an extension block (0x21) may come next as well as an
-      // image: the walk goes on from either.
-      if (c == 0x2C || (version9 && c == 0x21)) {
-        p = q;
-        found = true;
-        break;
-      }
-      if (c == 0x3B && ByteAt(buffer, q + 1) == 0) {
-        info.m_size = q + 1;
-        return 1;
-      }
-    }
-    if (!found) return 0;
+    // A byte that begins no block: the file was cut inside an image's data
+    // (which then ran on over what followed the cut up to a zero byte), or
+    // other bytes lie in it. What follows is no longer the picture's, and
+    // a marker found further on would be a stray byte of other data: the
+    // file ends here, its end not known, when it holds an image at all, or
+    // where the last image's data went wrong before.
+    if (!image) return 0;
+    const uint64_t wrong = GifDataGoWrong(buffer, data, pixels);
+    info.m_size = wrong != 0 && wrong < p ? wrong : p;
+    info.m_endUnknown = true;
+    return 1;
   }
   return 0;
+}
+
+uint32_t FileWMFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  const uint8_t* head = buffer.Get(0, 40);
+  if (head == nullptr) return 0;
+  // The metafile's own header follows the placeable one.
+  const uint64_t base = head[0] == 0xD7 ? 22 : 0;
+  const uint8_t* header = head + base;
+  // Both sizes count 16-bit words; 0 where the writer left them out.
+  const uint64_t claimed = Le32(header + 6) != 0 ? base + 2 * uint64_t{Le32(header + 6)} : 0;
+  const uint32_t largest = Le32(header + 12);
+  const uint64_t limit = std::min(claimed != 0 ? claimed : kWalkLimit, buffer.BytesToDeviceEnd());
+  // Records from the header's end up to the end record (function 0): each
+  // of at least three words, none larger than the header says the largest
+  // is, none past what the header claims or the device holds.
+  uint64_t p = base + 18, last = p;
+  while (true) {
+    const uint8_t* record = buffer.Get(p, 6);
+    if (record == nullptr) break;
+    const uint64_t words = Le32(record);
+    if (words < 3 || (largest != 0 && words > largest) || 2 * words > limit - std::min(limit, p)) break;
+    last = p;
+    p += 2 * words;
+    if (Le16(record + 4) == 0) {
+      info.m_size = p;
+      info.m_whole = true;
+      return 1;
+    }
+  }
+  // The records lost their way before the end record: the file was cut, or
+  // other bytes lie in it, and its end is not known. The last record walked
+  // is where that happened (nothing in it tells whether its bytes are all
+  // there): the file ends before it, with the records found where the ones
+  // before said; when it is the first, it is kept as long as it says, not
+  // taken for whole.
+  if (p == base + 18) return 0;
+  info.m_size = last == base + 18 ? p : last;
+  info.m_whole = last != base + 18;
+  info.m_endUnknown = true;
+  return 1;
 }
 
 uint32_t FilePSDAnalyser::AnalyseBuffer(unsigned char*, CRawFileInfo& info) {

@@ -31,6 +31,21 @@ class RawFileBuffer {
   // `length` readable bytes from `offset` (at most kWindowSectors sectors), or
   // null.
   const uint8_t* Get(uint64_t offset, size_t length);
+  // Hands `take` the `length` bytes from `offset` piece by piece (each piece
+  // good until the next read); false when a piece cannot be read.
+  template <typename Take>
+  bool ForEachPiece(uint64_t offset, uint64_t length, Take&& take) {
+    const uint64_t step = uint64_t{kWindowSectors / 2} * m_sectorSize;
+    while (length > 0) {
+      const size_t n = static_cast<size_t>(length < step ? length : step);
+      const uint8_t* bytes = Get(offset, n);
+      if (bytes == nullptr) return false;
+      take(bytes, n);
+      offset += n;
+      length -= n;
+    }
+    return true;
+  }
   // 512 when the device answers 0.
   uint32_t SectorSize() const { return m_sectorSize; }
   // Bytes from the file's start to the device's end.

@@ -165,8 +165,10 @@ class CRawFileInfo {
   uint64_t m_startSector = 0;  // in the scanned device's sectors
   uint64_t m_size = 0;         // bytes; 0 while unknown
   // Set by an analyser that followed the file's own structure from its first
-  // byte to the mark that ends it (not a length a header claims, not a
-  // guess): nothing that starts inside such a file is a file of its own.
+  // byte over every byte of its size (to the mark that ends it, or, for a
+  // file whose end was not found, to the last part whose own checks hold;
+  // not a length a header claims, not a guess): nothing that starts inside
+  // such a file is a file of its own.
   bool m_whole = false;
   // Set where the size is no end the file gives (its end mark was not found
   // before a limit, the next file's head or the device's end; a length

@@ -2,6 +2,7 @@
 // put into frames of the archive container, and read back frame by frame.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -143,6 +144,42 @@ inline std::vector<std::pair<tagGUIDSIGN, Bytes>> Frames(const SaveRestoreResult
   return {{SaveRestoreResult::_frFileSystemSearchControllerList, k},
           {SaveRestoreResult::_frDiskDevice, d},
           {SaveRestoreResult::_frFileSystemNode, nodes}};
+}
+
+// Where each frame of an archive file's bytes lies, walked by the
+// container's layout (132-byte header, then 36-byte frame headers: the
+// signature, the GUID, the payload's length); a walk that leaves the bytes
+// ends there.
+struct FrameSpan {
+  tagGUIDSIGN id{};
+  size_t at = 0;     // the frame header's offset
+  size_t bytes = 0;  // header and payload
+};
+inline std::vector<FrameSpan> FrameSpans(const Bytes& file) {
+  std::vector<FrameSpan> spans;
+  for (size_t at = 132; at + 36 <= file.size();) {
+    FrameSpan span;
+    std::copy(file.begin() + long(at) + 16, file.begin() + long(at) + 32, span.id.bytes);
+    const size_t payload =
+        size_t(file[at + 32]) | size_t(file[at + 33]) << 8 | size_t(file[at + 34]) << 16 | size_t(file[at + 35]) << 24;
+    span.at = at;
+    span.bytes = 36 + payload;
+    if (span.bytes > file.size() - at) break;
+    spans.push_back(span);
+    at += span.bytes;
+  }
+  return spans;
+}
+
+// The file without the frames `drop` names (as a build that did not write
+// them would have left it).
+inline Bytes WithoutFrames(const Bytes& file, const std::vector<tagGUIDSIGN>& drop) {
+  Bytes out(file.begin(), file.begin() + std::min<long>(132, long(file.size())));
+  for (const FrameSpan& span : FrameSpans(file)) {
+    if (std::find(drop.begin(), drop.end(), span.id) != drop.end()) continue;
+    out.insert(out.end(), file.begin() + long(span.at), file.begin() + long(span.at + span.bytes));
+  }
+  return out;
 }
 
 // An archive in read mode over a file, with one frame open.

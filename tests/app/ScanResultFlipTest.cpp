@@ -320,13 +320,18 @@ TEST_F(PlacedDisk, EveryFlippedBitOrSwapLoadsTheSameFilesOrIsDamageOrRefused) {
   codes.clear();
   judge(swapped, "places swapped");
   EXPECT_NE(codes.count(0), 1u);
-  // Without its check values, what each volume says of itself refuses it.
+  // Without its check values (and the frame that promises them, as a
+  // build that wrote neither), what each volume says of itself refuses it.
   const FrameAt checks = frames.at(Key(srr::_frCheckValues));
   ASSERT_EQ(checks.at + checks.size, file_.size()) << "the check values come last";
-  const Bytes unchecked(swapped.begin(), swapped.begin() + long(checks.at - 36));
-  EXPECT_EQ(Load(unchecked), srr::kLoadOtherVolume);
-  EXPECT_EQ(Load(Bytes(file_.begin(), file_.begin() + long(checks.at - 36))), 0u) << "a file without check values";
+  const auto unchecked = [](const Bytes& file) {
+    return rsftest::WithoutFrames(file, {srr::_frPromisedFrames, srr::_frCheckValues});
+  };
+  EXPECT_EQ(Load(unchecked(swapped)), srr::kLoadOtherVolume);
+  EXPECT_EQ(Load(unchecked(file_)), 0u) << "a file without check values";
   EXPECT_EQ(rsftest::DumpResult(loaded_), whole);
+  // Cut before the check values it promised: damage, not an older file.
+  EXPECT_EQ(Load(Bytes(file_.begin(), file_.begin() + long(checks.at - 36))), srr::kLoadBadHeader);
 
   const auto partitions = PartitionRecords(file_, frames.at(Key(srr::_frFileSystemNode)).at);
   ASSERT_EQ(partitions.size(), 5u);

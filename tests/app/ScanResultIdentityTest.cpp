@@ -1,23 +1,31 @@
 // A saved result loaded only from the volume it was read from
 // (tests/fixtures/twins): a 96 MiB card (MBR or GPT, one FAT32 partition,
-// six pictures) is scanned whole and saved by rsf_roundtrip, then its twin
-// (same file name in another folder, same size, table and disk identifiers,
-// its volume formatted again with another serial and other pictures) is
-// attached in its place: the load is refused with its own code and nothing
-// is copied out. The card itself attached again on another loop number
-// loads, and every file copies out with the bytes copied out straight after
-// the scan, every picture among them. With and without the kernel's
-// partition nodes; the images are unchanged.
+// six pictures) is scanned whole and saved by rsf_roundtrip, then loaded:
+// - its twin (same file name in another folder, same size, table and disk
+//   identifiers, its volume formatted again with another serial and other
+//   pictures) attached in its place: refused with its own code, nothing is
+//   copied out;
+// - the card itself attached again on another loop number: loaded;
+// - the card and its twin attached together, the twin listed first, then
+//   the card first: the card is found wherever it stands and loaded;
+// and on the twin, the file cut just before its identity frame: refused as
+// damaged; the file as a build before identities wrote it (no promised,
+// identity or check frames): loaded with the warning that its volumes
+// cannot be verified. Whatever loads copies out no file "ok" whose bytes are
+// not those copied out straight after the scan, every picture among them.
+// With and without the kernel's partition nodes; the images are unchanged.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "RoundTripOutput.h"
+#include "ScanResultFiles.h"
+#include "app/ScanResultChecks.h"
 #include "engine/device/DeviceTestSupport.h"
 #include "support/Conformance.h"
 #include "support/TestSupport.h"
@@ -25,17 +33,28 @@
 namespace {
 
 namespace fs = std::filesystem;
+namespace srr = SaveRestoreResult;
 using testsupport::ShellQuote;
+
+enum class Load {
+  kTwin,               // the twin alone
+  kCardElsewhere,      // the card alone, on another loop number
+  kTwinListedFirst,    // both, the twin listed before the card
+  kCardListedFirst,    // both, the card listed before the twin
+  kCutBeforeIdentity,  // the twin alone, the file cut just before its identity frame
+  kWithoutIdentity,    // the twin alone, the file without identities (an older build's)
+};
 
 struct Case {
   const char* table;    // mbr, gpt
   bool partitionNodes;  // losetup -P
-  bool twin;            // the twin attached for the load, else the card on another loop number
+  Load load;
 };
 
 std::string Label(const Case& c) {
-  return std::string(c.table) + (c.twin ? "Twin" : "SameCardElsewhere") +
-         (c.partitionNodes ? "WithNodes" : "WithoutNodes");
+  static const char* const kLoads[] = {
+      "Twin", "SameCardElsewhere", "TwinListedFirst", "CardListedFirst", "CutBeforeIdentity", "WithoutIdentity"};
+  return std::string(c.table) + kLoads[static_cast<int>(c.load)] + (c.partitionNodes ? "WithNodes" : "WithoutNodes");
 }
 std::string Name(const testing::TestParamInfo<Case>& info) { return Label(info.param); }
 void PrintTo(const Case& c, std::ostream* out) { *out << Label(c); }
@@ -50,13 +69,25 @@ std::set<std::string> Pictures(const fs::path& image) {
   return out;
 }
 
-// Attaches `image` as the test asked, its table read by the kernel or not.
-std::unique_ptr<devicetest::LoopDevice> Attach(const fs::path& image, bool partitionNodes) {
-  auto loop = std::make_unique<devicetest::LoopDevice>(image, 0, partitionNodes, true);
+// Attaches `image` on the first of `nodes` that takes it (any free node when
+// there are none), its table read by the kernel or not.
+std::unique_ptr<devicetest::LoopDevice> Attach(const fs::path& image, bool partitionNodes,
+                                               const std::vector<std::string>& nodes = {}) {
+  auto loop = nodes.empty() ? std::make_unique<devicetest::LoopDevice>(image, 0, partitionNodes, true)
+                            : std::make_unique<devicetest::LoopDevice>(image, nodes, partitionNodes, true);
   if (!loop->attached()) return loop;
   testsupport::RunCommand("udevadm settle 2>/dev/null");
   if (partitionNodes && !fs::exists(loop->Partition(1))) loop->Announce();
   return loop;
+}
+
+// The free loop nodes listed after `node`.
+std::vector<std::string> FreeNodesAfter(const std::string& node) {
+  std::vector<std::string> after;
+  for (const std::string& free : devicetest::FreeLoopNodes()) {
+    if (free > node) after.push_back(free);
+  }
+  return after;
 }
 
 class Twins : public testing::TestWithParam<Case> {};
@@ -92,9 +123,9 @@ TEST_P(Twins, AResultLoadsOnlyFromTheVolumeItWasReadFrom) {
     auto loop = Attach(card, c.partitionNodes);
     ASSERT_TRUE(loop->attached());
     ASSERT_EQ(fs::exists(loop->Partition(1)), c.partitionNodes) << "partition nodes as losetup was asked";
-    scannedOn = loop->path();
+    scannedOn = loop->name();
     const auto scanned = testsupport::RunCommand(ShellQuote(tool) + " scan --recover-to " + ShellQuote(fresh.string()) +
-                                                 " " + ShellQuote(scannedOn) + " " + ShellQuote(rsf.string()));
+                                                 " " + ShellQuote(loop->path()) + " " + ShellQuote(rsf.string()));
     ASSERT_EQ(scanned.exitCode, 0) << scanned.output;
     before = FileLines(scanned.output);
   }
@@ -104,16 +135,82 @@ TEST_P(Twins, AResultLoadsOnlyFromTheVolumeItWasReadFrom) {
   for (const auto& [path, sha] : freshHashes) copied.insert(sha);
   EXPECT_EQ(copied, Pictures(source)) << "the scan copies out the card's pictures";
 
-  if (c.twin) {
-    auto loop = Attach(twin, c.partitionNodes);
-    ASSERT_TRUE(loop->attached());
-    const auto recovered = testsupport::RunCommand(ShellQuote(tool) + " recover " + ShellQuote(rsf.string()) + " " +
-                                                   ShellQuote(loaded.string()));
-    EXPECT_NE(recovered.exitCode, 0);
-    EXPECT_NE(recovered.output.find("load error 11"), std::string::npos) << recovered.output;
-    EXPECT_TRUE(FileLines(recovered.output).empty()) << recovered.output;
-    EXPECT_TRUE(!fs::exists(loaded) || fs::is_empty(loaded)) << "nothing is copied out of the twin";
-    return;
+  // The file as the case loads it.
+  const rsftest::Bytes saved = testsupport::ReadFile(rsf);
+  if (c.load == Load::kCutBeforeIdentity) {
+    const auto spans = rsftest::FrameSpans(saved);
+    const auto identity = std::find_if(spans.begin(), spans.end(),
+                                       [](const rsftest::FrameSpan& s) { return s.id == srr::_frVolumeIdentity; });
+    ASSERT_NE(identity, spans.end());
+    testsupport::WriteFile(rsf, saved.data(), identity->at);
+  } else if (c.load == Load::kWithoutIdentity) {
+    const rsftest::Bytes older =
+        rsftest::WithoutFrames(saved, {srr::_frPromisedFrames, srr::_frVolumeIdentity, srr::_frCheckValues});
+    ASSERT_LT(older.size(), saved.size());
+    testsupport::WriteFile(rsf, older.data(), older.size());
+  }
+  const auto recover = [&] {
+    return testsupport::RunCommand(ShellQuote(tool) + " recover " + ShellQuote(rsf.string()) + " " +
+                                   ShellQuote(loaded.string()));
+  };
+  // Every file reported recovered holds the bytes the scan copied out.
+  const auto expectNoForeignBytes = [&](const testsupport::CommandResult& recovered) {
+    const auto loadedHashes = conformance::HashAll(loaded);
+    for (const std::string& line : FileLines(recovered.output)) {
+      if (line.rfind("ok ", 0) != 0) continue;
+      const std::string path = "./" + line.substr(3);
+      const auto was = freshHashes.find(path), is = loadedHashes.find(path);
+      EXPECT_TRUE(was != freshHashes.end() && is != loadedHashes.end() && was->second == is->second)
+          << path << " reported recovered with another volume's bytes";
+    }
+  };
+
+  switch (c.load) {
+    case Load::kTwin:
+    case Load::kCutBeforeIdentity:
+    case Load::kWithoutIdentity: {
+      // Where the card was scanned, when that node is still free.
+      std::vector<std::string> nodes = devicetest::FreeLoopNodes();
+      std::stable_partition(nodes.begin(), nodes.end(), [&](const std::string& n) { return n == scannedOn; });
+      auto loop = Attach(twin, c.partitionNodes, nodes);
+      ASSERT_TRUE(loop->attached());
+      const auto recovered = recover();
+      if (c.load == Load::kWithoutIdentity) {
+        // Nothing in the file tells the volumes apart: loaded, and said.
+        EXPECT_NE(recovered.output.find("load error 0"), std::string::npos) << recovered.output;
+        EXPECT_NE(recovered.output.find("load warning: the volumes cannot be verified"), std::string::npos)
+            << recovered.output;
+        expectNoForeignBytes(recovered);
+        return;
+      }
+      EXPECT_NE(recovered.exitCode, 0);
+      // Another volume; a file that lost the frames it promised is damaged,
+      // never taken for an older one.
+      const std::string code = c.load == Load::kTwin ? "load error 11" : "load error 5";
+      EXPECT_NE(recovered.output.find(code), std::string::npos) << recovered.output;
+      EXPECT_TRUE(FileLines(recovered.output).empty()) << recovered.output;
+      EXPECT_TRUE(!fs::exists(loaded) || fs::is_empty(loaded)) << "nothing is copied out of the twin";
+      return;
+    }
+    case Load::kTwinListedFirst:
+    case Load::kCardListedFirst: {
+      // The first where the card was scanned, when that node is still free;
+      // the second on a node listed after it.
+      const bool twinFirst = c.load == Load::kTwinListedFirst;
+      std::vector<std::string> nodes = devicetest::FreeLoopNodes();
+      std::stable_partition(nodes.begin(), nodes.end(), [&](const std::string& n) { return n == scannedOn; });
+      auto first = Attach(twinFirst ? twin : card, c.partitionNodes, nodes);
+      ASSERT_TRUE(first->attached());
+      auto second = Attach(twinFirst ? card : twin, c.partitionNodes, FreeNodesAfter(first->name()));
+      REQUIRE_OR_SKIP(second->attached(), "no free loop device listed after " + first->name());
+      const auto recovered = recover();
+      EXPECT_EQ(recovered.exitCode, 0) << recovered.output;
+      EXPECT_EQ(FileLines(recovered.output), before);
+      EXPECT_EQ(conformance::HashAll(loaded), freshHashes);
+      return;
+    }
+    case Load::kCardElsewhere:
+      break;
   }
 
   // The card's old number held by another image, asked for by name: other
@@ -123,8 +220,7 @@ TEST_P(Twins, AResultLoadsOnlyFromTheVolumeItWasReadFrom) {
   devicetest::MakeSparseImage(filler, 1 << 20);
   bool held = false;
   for (int i = 0; i < 150 && !held; ++i) {
-    held = testsupport::RunCommand("losetup -r " + ShellQuote(scannedOn) + " " + ShellQuote(filler.string()) +
-                                   " 2>/dev/null")
+    held = testsupport::RunCommand("losetup -r /dev/" + scannedOn + " " + ShellQuote(filler.string()) + " 2>/dev/null")
                .exitCode == 0;
     if (!held) testsupport::RunCommand("sleep 0.2");
   }
@@ -132,12 +228,11 @@ TEST_P(Twins, AResultLoadsOnlyFromTheVolumeItWasReadFrom) {
   struct Release {
     std::string device;
     ~Release() { testsupport::RunCommand("losetup -d " + ShellQuote(device) + " 2>/dev/null"); }
-  } release{scannedOn};
+  } release{"/dev/" + scannedOn};
   auto loop = Attach(card, c.partitionNodes);
   ASSERT_TRUE(loop->attached());
-  ASSERT_NE(loop->path(), scannedOn);
-  const auto recovered = testsupport::RunCommand(ShellQuote(tool) + " recover " + ShellQuote(rsf.string()) + " " +
-                                                 ShellQuote(loaded.string()));
+  ASSERT_NE(loop->name(), scannedOn);
+  const auto recovered = recover();
   EXPECT_EQ(recovered.exitCode, 0) << recovered.output;
   EXPECT_EQ(FileLines(recovered.output), before);
   EXPECT_EQ(conformance::HashAll(loaded), freshHashes);
@@ -147,7 +242,10 @@ std::vector<Case> Cases() {
   std::vector<Case> out;
   for (const char* table : {"mbr", "gpt"}) {
     for (const bool nodes : {false, true}) {
-      for (const bool twin : {true, false}) out.push_back({table, nodes, twin});
+      for (const Load load : {Load::kTwin, Load::kCardElsewhere, Load::kTwinListedFirst, Load::kCardListedFirst,
+                              Load::kCutBeforeIdentity, Load::kWithoutIdentity}) {
+        out.push_back({table, nodes, load});
+      }
     }
   }
   return out;

@@ -271,22 +271,26 @@ TEST_F(BlankDisks, ImpossibleRecordsAreLeftOutOrCutAndCounted) {
 }
 
 TEST_F(BlankDisks, TheDeviceIsFoundWhereItWasOrByNameFileSystemAndCapacity) {
+  // A file without places: the first candidate is taken.
+  const auto find = [this](const srr::DeviceRecord& record) {
+    return srr::LoadedResultPlace(model_).Find(record, nullptr, nullptr, srr::ScanKindRecord{}).device;
+  };
   const srr::DeviceRecord second = records_[1];
   srr::DeviceRecord record = second;
-  EXPECT_EQ(srr::GetFromDiskVolumeData(record, model_), disks_[1]);
+  EXPECT_EQ(find(record), disks_[1]);
   record.diskIndex = 0;  // the disks were listed in another order
-  EXPECT_EQ(srr::GetFromDiskVolumeData(record, model_), disks_[1]);
+  EXPECT_EQ(find(record), disks_[1]);
   record.diskIndex = 7;
-  EXPECT_EQ(srr::GetFromDiskVolumeData(record, model_), disks_[1]);
+  EXPECT_EQ(find(record), disks_[1]);
   record.capacity = records_[0].capacity;  // where the first disk is, but not it
-  EXPECT_EQ(srr::GetFromDiskVolumeData(record, model_), nullptr);
+  EXPECT_EQ(find(record), nullptr);
   record = records_[0];
   record.name = "another stick";  // same place and size, another medium
-  EXPECT_EQ(srr::GetFromDiskVolumeData(record, model_), nullptr);
+  EXPECT_EQ(find(record), nullptr);
   record.name.clear();  // no name saved: place and size decide
-  EXPECT_EQ(srr::GetFromDiskVolumeData(record, model_), disks_[0]);
+  EXPECT_EQ(find(record), disks_[0]);
   record.diskIndex = 1;
-  EXPECT_EQ(srr::GetFromDiskVolumeData(record, model_), nullptr) << "a record without a name never matches by name";
+  EXPECT_EQ(find(record), nullptr) << "a record without a name never matches by name";
 }
 
 TEST_F(BlankDisks, ASaveWritesTheThreeFramesOrNoFileAtAll) {
@@ -299,33 +303,40 @@ TEST_F(BlankDisks, ASaveWritesTheThreeFramesOrNoFileAtAll) {
   // A result without trees.
   WriteArchive(dir_ / "empty.rsf", Frames(records_[0], U64(0), 0));
   EXPECT_EQ(Load(dir_ / "empty.rsf"), 0u);
+  EXPECT_FALSE(srr::LastLoadUnverified()) << "no tree to verify";
   EXPECT_EQ(scan_.GetSavedStorage(), disks_[0]);
   EXPECT_FALSE(scan_.IsDeepScan());
   EXPECT_EQ(Save(out / "empty.rsf"), 0u);
   const Bytes saved = testsupport::ReadFile(out / "empty.rsf");
-  // The file as the layout has it: the header, the three frames, then the
+  // The file as the layout has it: the header, the frames it promises (the
+  // places, the identities, the check values), the three frames, then the
   // places (the disk itself, at its start), the identities (no tree) and
-  // the check values of the five frames before them (zlib's CRC-32).
+  // the check values of the six frames before them (zlib's CRC-32).
   const Bytes signature = Hex("EAF4B31C0543B64AB4B8244A33D913BB");
-  ASSERT_EQ(saved.size(), 132u + 36 + 12 + 36 + 24 + 7 + 36 + 8 + 36 + 4 + 27 + 8 + 36 + 8 + 36 + 4 + 5 * 24 + 8 + 4);
+  ASSERT_EQ(saved.size(), 132u + 36 + 4 + 3 * 16 + 36 + 12 + 36 + 24 + 7 + 36 + 8 + 36 + 4 + 27 + 8 + 36 + 8 + 36 + 4 +
+                              6 * 24 + 8 + 4);
   EXPECT_EQ(Bytes(saved.begin(), saved.begin() + 16), signature);
   EXPECT_EQ(Bytes(saved.begin() + 16, saved.begin() + 20), U32(5800));
   EXPECT_EQ(Bytes(saved.begin() + 24, saved.begin() + 28), U32(1)) << "status";
-  EXPECT_EQ(Bytes(saved.begin() + 132, saved.begin() + 180),
+  EXPECT_EQ(Bytes(saved.begin() + 132, saved.begin() + 220),
+            signature + Hex("C5F7287ADDC041D6B388FB81C7FE9FD4 34000000 03000000") +
+                Hex("3E1B7A52C4094D8FB6215AE3904C17D8 60E86B770AD449EB97CB42F95D9F02EC"
+                    "232DB331B2CF4579B7AE227FFEDB9C7A"));
+  EXPECT_EQ(Bytes(saved.begin() + 220, saved.begin() + 268),
             signature + Hex("94639B4081F6884EA20F5D635782ED75 0C000000 08000000 00000000 00000000"));
-  EXPECT_EQ(Bytes(saved.begin() + 180, saved.begin() + 247),
+  EXPECT_EQ(Bytes(saved.begin() + 268, saved.begin() + 335),
             signature + Hex("76A672B048058B46BA9E91093A63B517 1F000000") + U64(8 << 20) +
                 Hex("00000000 FFFFFFFF FFFFFFFF 07000000 537469636B2072"));  // "Stick r"
-  EXPECT_EQ(Bytes(saved.begin() + 247, saved.begin() + 291),
+  EXPECT_EQ(Bytes(saved.begin() + 335, saved.begin() + 379),
             signature + Hex("6CF208D28C07344E9D71D91F535F7B57 08000000 0000000000000000"));
-  EXPECT_EQ(Bytes(saved.begin() + 291, saved.begin() + 366),
+  EXPECT_EQ(Bytes(saved.begin() + 379, saved.begin() + 454),
             signature + Hex("3E1B7A52C4094D8FB6215AE3904C17D8 27000000 1B000000 0000000000000000") + U64(8 << 20) +
                 Text("Stick r") + U64(0));
-  EXPECT_EQ(Bytes(saved.begin() + 366, saved.begin() + 410),
+  EXPECT_EQ(Bytes(saved.begin() + 454, saved.begin() + 498),
             signature + Hex("60E86B770AD449EB97CB42F95D9F02EC 08000000") + U64(0));
-  Bytes checks = U32(5);
+  Bytes checks = U32(6);
   for (const auto& [frame, end] :
-       std::vector<std::pair<size_t, size_t>>{{132, 180}, {180, 247}, {247, 291}, {291, 366}, {366, 410}}) {
+       std::vector<std::pair<size_t, size_t>>{{132, 220}, {220, 268}, {268, 335}, {335, 379}, {379, 454}, {454, 498}}) {
     const Bytes payload(saved.begin() + long(frame) + 36, saved.begin() + long(end));
     checks = checks + Bytes(saved.begin() + long(frame) + 16, saved.begin() + long(frame) + 32) +
              U32(static_cast<uint32_t>(payload.size())) +
@@ -333,18 +344,19 @@ TEST_F(BlankDisks, ASaveWritesTheThreeFramesOrNoFileAtAll) {
   }
   checks = checks + U64(0);
   checks = checks + U32(static_cast<uint32_t>(crc32(0, checks.data(), static_cast<uInt>(checks.size()))));
-  EXPECT_EQ(Bytes(saved.begin() + 410, saved.end()),
+  EXPECT_EQ(Bytes(saved.begin() + 498, saved.end()),
             signature + Hex("232DB331B2CF4579B7AE227FFEDB9C7A") + U32(static_cast<uint32_t>(checks.size())) + checks);
 
   // Over an older file: a failed save leaves it as it was.
   ASSERT_EQ(Load(dir_ / "empty.rsf"), 0u);
   WriteArchive(dir_ / "raw.rsf", Frames(records_[1], RawTrees()));
   ASSERT_EQ(Load(dir_ / "raw.rsf"), 0u);
+  EXPECT_TRUE(srr::LastLoadUnverified()) << "a file without identities: its trees' volume cannot be told";
   testsupport::WriteFile(out / "old.rsf", std::string("older"));
   const auto child = testsupport::RunInChild([&] {
-    // Files may not grow past 300 bytes: the trees frame runs into it.
+    // Files may not grow past 388 bytes: the trees frame runs into it.
     signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{300, 300};
+    const rlimit limit{388, 388};
     setrlimit(RLIMIT_FSIZE, &limit);
     saver_.SetStatus(KVOperationRunning);
     return static_cast<int>(srr::Static_SaveScanResult(Para(out / "old.rsf")));
@@ -354,10 +366,12 @@ TEST_F(BlankDisks, ASaveWritesTheThreeFramesOrNoFileAtAll) {
   ExpectOnly(out, {"empty.rsf", "old.rsf"});
   EXPECT_EQ(testsupport::ReadFile(out / "old.rsf"), (Bytes{'o', 'l', 'd', 'e', 'r'}));
 
-  // The same save with room: the loaded trees saved again load the same.
+  // The same save with room: the loaded trees saved again load the same,
+  // their volume told by what its data area holds.
   EXPECT_EQ(Save(out / "old.rsf"), 0u);
   ExpectOnly(out, {"empty.rsf", "old.rsf"});
   ASSERT_EQ(Load(out / "old.rsf"), 0u);
+  EXPECT_FALSE(srr::LastLoadUnverified());
   ASSERT_EQ(scan_.GetFileSystemNode().size(), 1u);
   EXPECT_EQ(scan_.GetScanFileCnt(), 2u);
 }

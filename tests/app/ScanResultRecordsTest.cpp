@@ -16,6 +16,7 @@
 #include "app/RestoreFileNode.h"
 #include "app/SaveRestoreProgress.h"
 #include "app/ScanResultChecks.h"
+#include "app/ScanResultSaveRestore.h"
 #include "copyout/CCompressFileReader.h"
 #include "copyout/CDataRecovery.h"
 #include "engine/tree/TreeDoubles.h"
@@ -511,11 +512,12 @@ TEST(ScanResultReplay, FilesWrittenFromTheLayoutElsewhereReplayWhole) {
   EXPECT_GE(files, 6u);
 }
 
-// Check values and identities written from the layout by another program
-// (make-rsf-seeds.py, zlib's CRC-32): every frame and tree passes; with one
-// byte of the third tree's section changed, that tree alone fails. Both
-// replay: the changed tree passed over by its saved length, its records
-// counted as left out.
+// Check values, identities and promised frames written from the layout by
+// another program (make-rsf-seeds.py, zlib's CRC-32): every frame and tree
+// passes; with one byte of the third tree's section changed, that tree alone
+// fails. Both replay: the changed tree passed over by its saved length, its
+// records counted as left out. A file cut before a frame it promised lacks
+// it.
 TEST(ScanResultReplay, CheckValuesWrittenElsewhereVouchForTheirTreesAndNoMore) {
   namespace srr = SaveRestoreResult;
   const fs::path corpus = testsupport::SourceDir() / "tests/app/fuzz/corpus";
@@ -538,6 +540,20 @@ TEST(ScanResultReplay, CheckValuesWrittenElsewhereVouchForTheirTreesAndNoMore) {
     EXPECT_EQ(replay.damage, changed ? 1 : 0) << name;
     EXPECT_EQ(replay.sink.GetSkippedRoots(), changed ? 1u : 0u);
     EXPECT_EQ(replay.sink.GetLoadDamage().leftOut, changed ? 2u : 0u) << "the root and its one file";
+  }
+  // A file that promises its places, identities and check values holds
+  // them; cut just before its identities, it lacks what it promised, and the
+  // load's code for that is the device's.
+  for (const char* name : {"promised.rsf", "promised-cut"}) {
+    const bool cut = std::string(name) == "promised-cut";
+    OpenFrame frame(corpus / name, srr::_frPromisedFrames);
+    srr::RecordReader reader(&frame.archive);
+    const srr::PromiseRecord promise = srr::DecodePromise(reader);
+    frame.archive.CloseFrame();
+    EXPECT_EQ(promise.frames,
+              (std::vector<tagGUIDSIGN>{srr::_frVolumePlace, srr::_frVolumeIdentity, srr::_frCheckValues}))
+        << name;
+    EXPECT_EQ(srr::MissingPromised(frame.archive, promise), cut ? srr::kLoadBadDevice : 0u) << name;
   }
 }
 

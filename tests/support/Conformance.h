@@ -30,6 +30,9 @@ struct Expected {
   bool deleted = false;
   int64_t size = -1;   // -1: not known
   int64_t mtime = -1;  // Unix seconds UTC; -1: not known
+  // "unknown" in the time column: the entry's time cannot be read (an
+  // impossible one), and the scan must show none (0).
+  bool timeUnknown = false;
   std::string sha256;  // of the original; empty when none
   std::string peerSha256;
   std::string path;  // as the application shows it

@@ -2,7 +2,7 @@
 // application core on this machine's devices:
 //
 //   rsf_roundtrip scan [--deep] [--recover-to DIR] DEVICE OUT.rsf
-//   rsf_roundtrip recover IN.rsf DIR
+//   rsf_roundtrip recover [--before-copy COMMAND] IN.rsf DIR
 //
 // `scan` scans DEVICE as the results window does (a whole disk volume by
 // volume, or one volume; every sector with --deep) and saves the result as
@@ -16,13 +16,21 @@
 // every tree into DIR/<tree>/<path in the tree>, where <tree> is the tree's
 // number, searcher and volume name, and prints one line per file, "ok PATH"
 // or "failed PATH" (PATH below DIR), also after a load that reported damage
-// (as the windows copy out what such a load shows). Both exit non-zero when
+// (as the windows copy out what such a load shows), then "load error N" and,
+// for a file that keeps no identity of its volumes, "load warning: the
+// volumes cannot be verified" (the windows' sheet). A load that finds files
+// whose clusters went to other files since the scan says how many ("volume
+// changed since the scan: N files"); like a recovery in the windows, the
+// copies judge the files against the volume again, as it is when they are
+// made: COMMAND, given, runs (through the shell) between the load and the
+// copies. Both exit non-zero when
 // the load or the save reported an error, a file failed, or the scan could
 // read its volume only in part (what it found is still saved and copied).
 #include <QCoreApplication>
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <list>
@@ -40,6 +48,9 @@
 #include "app/KVUIDeviceData.h"
 #include "app/KVUIRecovery.h"
 #include "app/KVUIScan.h"
+#include "app/LoadedVolumeJudge.h"
+#include "app/RestoreFileNode.h"
+#include "copyout/CDataRecovery.h"
 #include "platform/NotificationCenter.h"
 #include "scan/CRecoveryController.h"
 #include "tree/CDirectoryTreeBuilder.h"
@@ -49,7 +60,9 @@ namespace {
 namespace fs = std::filesystem;
 
 int Usage(const char* self) {
-  std::fprintf(stderr, "usage: %s scan [--deep] [--recover-to DIR] DEVICE OUT.rsf\n       %s recover IN.rsf DIR\n",
+  std::fprintf(stderr,
+               "usage: %s scan [--deep] [--recover-to DIR] DEVICE OUT.rsf\n"
+               "       %s recover [--before-copy COMMAND] IN.rsf DIR\n",
                self, self);
   return 64;
 }
@@ -141,6 +154,9 @@ uint64_t RecoverEveryFile(KVUIScan& scan, KVUIDeviceData& devices, const fs::pat
   const bool quick = controller != nullptr && controller->thisType() == RECOVERY_CONTROLLER_DELETED;
   uint64_t failed = 0;
   int number = 0;
+  // As a recovery in the windows: a loaded result's files are judged
+  // against the volume as it is now.
+  SaveRestoreResult::LoadedVolumeJudge judge;
   for (IFilesystemNode* root : scan.GetFileSystemNode()) {
     ++number;
     const std::string tree =
@@ -173,6 +189,10 @@ uint64_t RecoverEveryFile(KVUIScan& scan, KVUIDeviceData& devices, const fs::pat
         bool ok = false;
         if (copyOut != nullptr && !error) {
           std::lock_guard<std::mutex> copying(KVUIRecovery::CopyOutLock(copyOut));
+          if (auto* restored = dynamic_cast<SaveRestoreResult::RestoreFileNode*>(node); restored != nullptr) {
+            auto* records = dynamic_cast<CDataRecovery*>(copyOut);
+            judge.Judge(*restored, records != nullptr ? records->GetDevice() : nullptr, root->GetSearcheType());
+          }
           IFileReader* reader = copyOut->SetRecoverNode(node);
           const ResultCode result = copyOut->RecoverTo(target.c_str(), &recovery, 0);
           if (reader != nullptr) reader->Release();
@@ -228,17 +248,25 @@ int Scan(bool deep, const std::string& recoverTo, const std::string& device, con
   return saved == 0 && failed == 0 && !partial ? 0 : 1;
 }
 
-int Recover(const std::string& in, const std::string& folder) {
+int Recover(const std::string& in, const std::string& folder, const std::string& beforeCopy) {
   KVUIDeviceData devices;
   KVUIScan scan(&devices, WithoutPause());
   KVUIController::UseScan(&scan);
   KVUIController::UseSaveDevices(&devices);
   const uint64_t loaded = RunSaveOrLoad(0, in);
   scan.WaitForThreads(std::chrono::seconds(60));
+  if (const uint64_t changed = KVUIController::GetLoadChangedFiles(); changed != 0) {
+    std::printf("volume changed since the scan: %llu files\n", static_cast<unsigned long long>(changed));
+  }
+  std::fflush(stdout);
+  if (!beforeCopy.empty() && std::system(beforeCopy.c_str()) != 0) {
+    std::fprintf(stderr, "the command before the copies failed: %s\n", beforeCopy.c_str());
+  }
   // A load that reports damage shows what it could read, and the windows let
   // the user copy that out: so does this, still answering the error.
   const uint64_t failed = RecoverEveryFile(scan, devices, folder);
   std::printf("load error %llu\n", static_cast<unsigned long long>(loaded));
+  if (KVUIController::IsLoadUnverified()) std::printf("load warning: the volumes cannot be verified\n");
   KVUIController::UseScan(nullptr);
   KVUIController::UseSaveDevices(nullptr);
   return loaded == 0 && failed == 0 ? 0 : 1;
@@ -250,7 +278,11 @@ int main(int argc, char** argv) {
   if (argc < 2) return Usage(argv[0]);
   QCoreApplication app(argc, argv);
   const std::string command = argv[1];
-  if (command == "recover") return argc == 4 ? Recover(argv[2], argv[3]) : Usage(argv[0]);
+  if (command == "recover") {
+    if (argc == 4) return Recover(argv[2], argv[3], "");
+    if (argc == 6 && std::strcmp(argv[2], "--before-copy") == 0) return Recover(argv[4], argv[5], argv[3]);
+    return Usage(argv[0]);
+  }
   if (command != "scan") return Usage(argv[0]);
   bool deep = false;
   std::string recoverTo;

@@ -142,8 +142,12 @@ KitSheet* BeginSheetWithTexts(TCImageWindow* window, const QString& title, const
   }
   const QMargins margins = row->contentsMargins();
   const int needed = margins.left() + icon->sizeHint().width() + row->spacing() + textWidth + margins.right();
-  panel->setFixedWidth(std::max(kAlertWidth, needed));
-  panel->adjustSize();
+  const int width = std::max(kAlertWidth, needed);
+  panel->setFixedWidth(width);
+  // As tall as its texts wrapped at that width: a height taken from the size
+  // hint, which wraps them at a width of its own, leaves a long text's first
+  // and last lines outside the panel.
+  panel->setFixedHeight(std::max(row->totalHeightForWidth(width), row->totalMinimumSize().height()));
 
   KitSheet* sheet = KitSheet::Begin(window, panel, std::move(completion));
   sheet->setKeyCodes(1, noButton != nullptr ? 0 : 1);

@@ -206,9 +206,7 @@ void KVDeletailWindowController::setSelectDiskVolumeData(const DiskVolumeNodeDat
 
 // ---- Scans ----
 
-void KVDeletailWindowController::getData() {
-  // The rows, the file list and the loaders' nodes go with the scan that
-  // found them, before the next scan is asked for: it releases the nodes.
+void KVDeletailWindowController::dropResultRows() {
   // The date rows too, whose month rows hold files of their own.
   stopImageLoading();
   stopGridImageLoading();
@@ -218,6 +216,11 @@ void KVDeletailWindowController::getData() {
   gridMainView->reloadData();
   for (KVRowArray* rows : {&allDiskArr, &allTypeArr, &allCreatTimeArr, &allModifyTimeArr}) rows->clear();
   reloadOutlines();
+}
+
+void KVDeletailWindowController::getData() {
+  // Before the next scan is asked for: it releases the nodes.
+  dropResultRows();
   isDeepScan = 0;
   isCreateTimeTreeRebuild = isModifyTimeTreeRebuild = 1;
   damageSaid_ = false;
@@ -243,6 +246,32 @@ void KVDeletailWindowController::sayDamagedVolumes() {
              });
 }
 
+void KVDeletailWindowController::sayUnverifiedLoad() {
+  if (unverifiedSaid_ || !KVUIController::IsLoadUnverified()) {
+    sayVolumeChanged();
+    return;
+  }
+  unverifiedSaid_ = true;
+  // One sheet at a time: the count of changed files follows this one.
+  beginSheet(
+      QStringLiteral("PAGE_FOUR_LOAD_UNVERIFIED"),
+      [this](int) {
+        if (!closing_) sayVolumeChanged();
+      },
+      false);
+}
+
+void KVDeletailWindowController::sayVolumeChanged() {
+  if (changeSaid_) return;
+  const uint64_t changed = KVUIController::GetLoadChangedFiles();
+  if (changed == 0) return;
+  changeSaid_ = true;
+  sheet_ = KVAlert::BeginWithTexts(aWindow, platform::Localized("PAGE_FOUR_VOLUME_CHANGED_TITLE"),
+                                   platform::LocalizedFormat("PAGE_FOUR_VOLUME_CHANGED_NODE",
+                                                             {QVariant::fromValue(static_cast<qlonglong>(changed))}),
+                                   platform::Localized("PAGE_FOUR_VOLUME_CHANGED_YES_BUTTON"), QString(), [](int) {});
+}
+
 // A scan that was refused (the device is gone from the list, or another
 // operation holds the engine) would leave the window waiting for news that
 // never comes: it says so, and the user goes back to choose again.
@@ -255,6 +284,7 @@ void KVDeletailWindowController::scanCouldNotStart() {
 
 void KVDeletailWindowController::getImportData(const QString& /*path*/) {
   isImport = 1;
+  unverifiedSaid_ = changeSaid_ = false;
   SetVisible({findFilesLabel, remainTimeLabel, pauseButton, stopButton, progressView, loadImageView, continueButton,
               deepScanLabel},
              false);
@@ -388,6 +418,7 @@ void KVDeletailWindowController::getScanProgress() {
     }
     setAllFilesSizeText();
     if (isDeepScan == 0 && isImport == 0) sayDamagedVolumes();
+    if (isImport != 0) sayUnverifiedLoad();
   }
   for (TCImageButton* button : {backHomeButton, pauseButton, stopButton}) button->setButtonEnabled(isCanClick != 0);
 }

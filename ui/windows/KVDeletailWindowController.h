@@ -168,6 +168,9 @@ class KVDeletailWindowController : public QObject,
   void getData();
   void getImportData(const QString& path);
   void clearImportData();
+  // A loaded result whose file could not vouch for its volumes: said once,
+  // then sayVolumeChanged.
+  void sayUnverifiedLoad();
   // One scan notification: rows of the shown tree, outlines, progress.
   void DataInitFinished();
   void getScanProgress();
@@ -462,6 +465,12 @@ class KVDeletailWindowController : public QObject,
   // offers the deep scan. Once per scan.
   void sayDamagedVolumes();
   bool damageSaid_ = false;
+  // Once a loaded result is shown, after sayUnverifiedLoad's sheet: when
+  // files of it lost their clusters to files written since the scan, a sheet
+  // says how many (they stay listed and copy out as failed). Once per load.
+  bool unverifiedSaid_ = false;
+  void sayVolumeChanged();
+  bool changeSaid_ = false;
   // Starts the polling that posts the loaded result's notifications.
   void startRestorePolling();
   void observeResults();
@@ -472,6 +481,9 @@ class KVDeletailWindowController : public QObject,
   void selectTreeRow(KitOutlineView* outline, OpNodeData* row);
   // Empties arrList and reloads both file tables.
   void clearFileList();
+  // Lets every row, the file list and the loaders' nodes go, with the
+  // result that found them: before the next scan, or home.
+  void dropResultRows();
   void reloadOutlines();
   void reloadTables();
   // The label texts with their values.

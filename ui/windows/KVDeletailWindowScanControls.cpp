@@ -123,8 +123,6 @@ void KVDeletailWindowController::doBackHomeAction(int save) {
   }
   if (save != 0 && !SaveScanResult()) return;
   untickAllRows();
-  stopImageLoading();
-  stopGridImageLoading();
   CatchExeception::WriteLog("begin back home\n");
   Center().Post(QStringLiteral("SetLangauageMemu"));
   if (refreshTimer != nullptr) {
@@ -132,12 +130,16 @@ void KVDeletailWindowController::doBackHomeAction(int save) {
     refreshTimer = nullptr;
     viewLoadCnt = 0;
   }
-  clearFileList();
   isSelectOutlineList = 1;
   selectTypeCount = kPathTree;
   KVUIController::SetViewType(kPathTree);
   ResetProgressLabels(*this);
   Center().RemoveObserver(this);
+  // The result is left: its rows first, then the result itself, so that no
+  // medium stays open for it (a loop device can be detached, a card pulled
+  // out and seen to go).
+  dropResultRows();
+  KVUIController::ReleaseScanResult();
   closing_ = true;
   if (aWindow != nullptr) aWindow->close();
   // The window and its controller are gone by then.

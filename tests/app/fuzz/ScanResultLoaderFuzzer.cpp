@@ -5,9 +5,10 @@
 // into the real tree builder, on a device of 8 MiB. Whatever the bytes,
 // nothing may crash, hang or allocate more than the file holds, every node
 // shown must hang below a root, and no file may be larger than its runs hold
-// or have runs outside the device (LoadedInvariants.h). The check values and
-// identities are read as a load reads them, and with check values the trees
-// are replayed once more, passing over those that fail theirs.
+// or have runs outside the device (LoadedInvariants.h). The check values,
+// the identities and the frames the file promises are read as a load reads
+// them, and with check values the trees are replayed once more, passing over
+// those that fail theirs.
 #include <unistd.h>
 
 #include <cstdint>
@@ -63,6 +64,15 @@ std::optional<SaveRestoreResult::PlaceRecord> ReadFrames(CRSData& archive) {
     } catch (const srr::CRecordDamage&) {
     } catch (const CRSException&) {
     }
+  }
+  try {
+    archive.OpenFrame(srr::_frPromisedFrames);
+    srr::RecordReader reader(&archive);
+    const srr::PromiseRecord promise = srr::DecodePromise(reader);
+    archive.CloseFrame();
+    srr::MissingPromised(archive, promise);
+  } catch (const srr::CRecordDamage&) {
+  } catch (const CRSException&) {
   }
   try {
     archive.OpenFrame(srr::_frVolumeIdentity);

@@ -17,6 +17,7 @@ NODES = bytes.fromhex("6CF208D28C07344E9D71D91F535F7B57")
 PLACE = bytes.fromhex("3E1B7A52C4094D8FB6215AE3904C17D8")
 IDENTITY = bytes.fromhex("60E86B770AD449EB97CB42F95D9F02EC")
 CHECKS = bytes.fromhex("232DB331B2CF4579B7AE227FFEDB9C7A")
+PROMISE = bytes.fromhex("C5F7287ADDC041D6B388FB81C7FE9FD4")
 
 
 def crc16(data):
@@ -80,11 +81,16 @@ def section(root_id, searcher, volume, partitions, files):
     return out
 
 
-def result(sections, kind=(2, 1), device_name="stick", places=None, identities=None, checked=False):
+def result(sections, kind=(2, 1), device_name="stick", places=None, identities=None, checked=False, promised=None):
     scan_kind = struct.pack("<III", 8, *kind)
     device = struct.pack("<QiiiI", 1 << 26, 0, -1, -1, len(device_name)) + device_name.encode()
     nodes = struct.pack("<Q", len(sections)) + b"".join(sections)
-    out = header() + frame(SCAN_KIND, scan_kind) + frame(DEVICE, device) + frame(NODES, nodes)
+    out = header()
+    if promised is not None:
+        # The frames the file must hold: their count, then their GUIDs.
+        promise = struct.pack("<I", len(promised)) + b"".join(promised)
+        out += frame(PROMISE, promise)
+    out += frame(SCAN_KIND, scan_kind) + frame(DEVICE, device) + frame(NODES, nodes)
     if places is not None:
         # Where the device lies on its disk, the disk's capacity and name,
         # then each tree's volume: its start on the device and its sectors.
@@ -93,6 +99,8 @@ def result(sections, kind=(2, 1), device_name="stick", places=None, identities=N
         place += b"".join(struct.pack("<qQ", start, sectors) for start, sectors in places)
         out += frame(PLACE, place)
     frames = [(SCAN_KIND, scan_kind), (DEVICE, device), (NODES, nodes)] + ([(PLACE, place)] if places else [])
+    if promised is not None:
+        frames.insert(0, (PROMISE, promise))
     if identities is not None:
         # Per tree: where each volume's boot region lies, its kind, its value.
         ident = struct.pack("<Q", len(identities))
@@ -142,6 +150,12 @@ def main():
     checked = result([ntfs_tree] + fat_trees, kind=(0, 0), places=[(2048, 4096), (8192, 1024), (-1, 0)],
                      identities=identities, checked=True)
     seeds["checked.rsf"] = checked
+    # A file that promises its places, identities and check values, whole,
+    # and the same cut just before its identities.
+    promised = result([ntfs_tree] + fat_trees, kind=(0, 0), places=[(2048, 4096), (8192, 1024), (-1, 0)],
+                      identities=identities, checked=True, promised=[PLACE, IDENTITY, CHECKS])
+    seeds["promised.rsf"] = promised
+    seeds["promised-cut"] = promised[:promised.index(SIGN + IDENTITY)]
     at = checked.index(b"y.txt")
     seeds["checked-tree-changed"] = checked[:at] + b"z" + checked[at + 1:]
     # Records that fit their frames but not the fuzz target's 8 MiB device: a

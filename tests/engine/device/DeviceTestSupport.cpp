@@ -1,5 +1,6 @@
 #include "engine/device/DeviceTestSupport.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -64,6 +65,32 @@ LoopDevice::LoopDevice(const fs::path& image, unsigned sectorSize, bool scanPart
   } else {
     ADD_FAILURE() << "losetup failed: " << command << "\n" << r.output;
   }
+}
+
+LoopDevice::LoopDevice(const fs::path& image, const std::vector<std::string>& nodes, bool scanPartitions,
+                       bool readOnly) {
+  std::string command = scanPartitions ? "losetup -P" : "losetup";
+  if (readOnly) command += " -r";
+  for (const std::string& node : nodes) {
+    if (RunCommand(command + " /dev/" + node + " " + ShellQuote(image.string()) + " 2>/dev/null").exitCode == 0) {
+      path_ = "/dev/" + node;
+      return;
+    }
+  }
+}
+
+std::vector<std::string> FreeLoopNodes() {
+  std::vector<std::string> free;
+  for (const auto& entry : fs::directory_iterator("/dev")) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() <= 4 || name.rfind("loop", 0) != 0 ||
+        !std::all_of(name.begin() + 4, name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      continue;
+    std::error_code none;
+    if (!fs::exists("/sys/block/" + name + "/loop/backing_file", none)) free.push_back(name);
+  }
+  std::sort(free.begin(), free.end());
+  return free;
 }
 
 LoopDevice::~LoopDevice() {

@@ -41,6 +41,11 @@ class LoopDevice {
   // every write (losetup -r).
   explicit LoopDevice(const std::filesystem::path& image, unsigned sectorSize = 0, bool scanPartitions = false,
                       bool readOnly = false);
+  // The same on a node of our choosing: the first of `nodes` ("loop7") that
+  // takes the image, in their order. Not attached, and no failure, when none
+  // does (other tests take nodes all the time).
+  LoopDevice(const std::filesystem::path& image, const std::vector<std::string>& nodes, bool scanPartitions,
+             bool readOnly);
   ~LoopDevice();
   LoopDevice(const LoopDevice&) = delete;
   LoopDevice& operator=(const LoopDevice&) = delete;
@@ -63,6 +68,10 @@ class LoopDevice {
  private:
   std::string path_;
 };
+
+// The loop nodes that hold nothing now ("loop3"), in the order the device
+// list shows disks (by their node's name).
+std::vector<std::string> FreeLoopNodes();
 
 // Bytes that dd reads: `count` blocks of `blockSize` from block `skip`.
 std::vector<uint8_t> DdRead(const std::string& path, uint64_t blockSize, uint64_t skip, uint64_t count);

@@ -6,7 +6,8 @@
 // an allocation bitmap written over (deleted files guessed through it are
 // said to be unsure). Every image holds a fragmented file deleted with its
 // chain kept, which must copy out whole, and deleted files whose clusters
-// live newcomers took, whose copies must be reported failed.
+// live newcomers took, whose copies must be reported failed; and a file
+// modified at an impossible hour, listed with no time.
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -75,6 +76,11 @@ std::vector<Row> Rows() {
     damaged.complete = damaged.name.ends_with("_complete");
     rows.push_back(damaged);
   }
+  // A file modified at an impossible hour: listed, with no time.
+  rows.push_back(row("badtime", "badtime", "badtime"));
+  Row badtime = row("badtime_complete", "badtime", "badtime");
+  badtime.complete = true;
+  rows.push_back(badtime);
   return rows;
 }
 

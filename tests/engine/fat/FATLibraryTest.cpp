@@ -174,6 +174,19 @@ TEST_F(FatLibrary, DirectorySectorsAreSortedIntoRootSubfolderAndOther) {
   EXPECT_EQ(analyser.GetParentFirstClusterNum(), 0u);
   const std::vector<uint8_t> zeros(512, 0);
   EXPECT_EQ(analyser.AnalyseSector(zeros.data(), nullptr, nullptr), 0);
+
+  // The root's first sector with one file modified at hour 25: still a
+  // folder sector. With byte 12 of that entry no writer's either, it is
+  // taken for other data.
+  std::vector<uint8_t> sector(img.begin() + root, img.begin() + root + 512);
+  size_t file = 0;
+  while (file < 512 && (sector[file + 11] & 0x18) != 0) file += 32;  // the label, folders and long names
+  ASSERT_LT(file, 512u);
+  ondisk::StoreLe16(sector.data() + file + 22, static_cast<uint16_t>((At16(sector, file + 22) & 0x07FF) | 25 << 11));
+  EXPECT_EQ(analyser.AnalyseSector(sector.data(), nullptr, nullptr), 1);
+  EXPECT_EQ(analyser.GetDirectoryEntryType(), CFATFolderAnalyser::kDirectorySector);
+  sector[file + 12] = 0xA5;
+  EXPECT_EQ(analyser.AnalyseSector(sector.data(), nullptr, nullptr), 0);
 }
 
 // The long name of "Long Name With Blanks.txt" as mtools wrote it, then
@@ -322,6 +335,20 @@ TEST(FatTimes, UnsetDatesStayUnknown) {
   // 2020-02-29 23:59:58 UTC.
   EXPECT_TRUE(DosDateTimeToFileTime(((2020 - 1980) << 9) | (2 << 5) | 29, (23 << 11) | (59 << 5) | 29, &t));
   EXPECT_EQ(t, filetime::FromUnixSeconds(1583020798));
+  // Fields no clock gives are not carried into the next minute, day or
+  // month: the time is not known. 2021-02-29, month 13, day 0, hour 24,
+  // minute 60, 60 seconds.
+  const uint16_t day = ((2021 - 1980) << 9) | (3 << 5) | 1;
+  for (const auto& [date, time] : std::vector<std::pair<uint16_t, uint16_t>>{{((2021 - 1980) << 9) | (2 << 5) | 29, 0},
+                                                                             {((2021 - 1980) << 9) | (13 << 5) | 1, 0},
+                                                                             {((2021 - 1980) << 9) | (3 << 5), 0},
+                                                                             {day, 24 << 11},
+                                                                             {day, 60 << 5},
+                                                                             {day, 30}}) {
+    t = 1;
+    EXPECT_FALSE(DosDateTimeToFileTime(date, time, &t)) << date << " " << time;
+    EXPECT_EQ(t, 0u);
+  }
 }
 
 }  // namespace

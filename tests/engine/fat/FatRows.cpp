@@ -5,8 +5,8 @@
 // 4096-byte one in a 512-byte image), a bad entry in each table copy, a
 // damaged root (a failure answer, and what the rest of the root leads to),
 // a zeroed root (a failure answer), random sectors over table entries in
-// one copy and in both, and a damaged entry size; built with CLIPMENDER_FAT_LOOP_ROWS, the rows
-// read through loop devices instead.
+// one copy and in both, a damaged entry size, and impossible times; built
+// with CLIPMENDER_FAT_LOOP_ROWS, the rows read through loop devices instead.
 #include "FatFixtures.h"
 
 namespace {
@@ -67,6 +67,17 @@ std::vector<Row> Rows() {
     bothComplete.name += "_complete";
     bothComplete.complete = true;
     rows.push_back(bothComplete);
+  }
+  // Impossible times in three entries (in the root, in a folder's first
+  // sector, in a folder only the complete scan finds, lost) cost them their
+  // times only.
+  for (const char* v : {"f16", "f32"}) {
+    const std::string t = std::string(v) + "-badtime";
+    rows.push_back(row(std::string(v) + "_badtime", t, t));
+    Row deep = row(std::string(v) + "_badtime_complete", t, t);
+    deep.expect = fatfixtures::Dir() / (t + ".img.complete.expect.tsv");
+    deep.complete = true;
+    rows.push_back(deep);
   }
   for (const char* v : {"f16", "f32"}) {
     Row mbr = row(std::string(v) + "_mbr", v, v);

@@ -1,7 +1,8 @@
 // The NTFS images of make-ntfs-images.sh through the conformance harness:
 // every cluster size, 4096-byte sectors, a loop device, inside an MBR disk,
 // cut short, with $MFT's first record zeroed (read through $MFTMirr), with a
-// file whose stream is larger than the volume, and the file spread over
+// file whose stream is larger than the volume, with records that lost their
+// data attribute, and the file spread over
 // thousands of runs in extension records; deleted files whose clusters newer
 // files took, and a live file whose run runs past the volume's end; deleted
 // files whose runs overlap.
@@ -68,6 +69,12 @@ std::vector<Row> Rows() {
   Row huge = row("hugesparse_complete", "hugesparse", "hugesparse");
   huge.complete = true;
   rows.push_back(huge);
+  // Records that lost their data attribute: listed at the size they give,
+  // and no empty file; their copies answer that they are incomplete.
+  rows.push_back(row("datalost", "datalost", "datalost"));
+  Row lost = row("datalost_complete", "datalost", "datalost");
+  lost.complete = true;
+  rows.push_back(lost);
 
   // Deleted files whose clusters newer files took copy out but are reported
   // failed; those whose clusters stayed free come back whole. Also from the

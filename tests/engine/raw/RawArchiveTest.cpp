@@ -169,22 +169,36 @@ TEST(RawGzip, MembersInARowAndDataThatDoNotInflate) {
   Bytes two = Gzip(5000);
   Append(two, Gzip(300, 1));
   EXPECT_EQ(Size(gz, Disk(two, 8192, true)).size, two.size());
-  // Extra field, name and comment, then no deflate stream: the first sector
-  // after the header whose last eight bytes are zero is the last.
+  // Extra field, name and comment, then no deflate stream: the data break
+  // off at their first byte (a reserved block type), where the file ends,
+  // its end not known.
   Bytes file = {0x1F, 0x8B, 8, 4 | 8 | 16, 0, 0, 0, 0, 2, 3, 600 & 0xFF, 600 >> 8};
   file.resize(file.size() + 600, 0x11);
   for (const char* text : {"name.txt", "a comment"}) file.insert(file.end(), text, text + std::strlen(text) + 1);
-  file.resize(3 * 512, 0xFF);  // the header ends at 637: the search starts at 1024
+  file.resize(3 * 512, 0xFF);  // the header ends at 631
   Bytes disk = Disk(file, 4096);
-  disk[1024 + 511] = 0x01;
   const auto sized = Size(gz, disk);
-  EXPECT_EQ(sized.size, 2048u);
+  EXPECT_EQ(sized.size, 632u);
   EXPECT_FALSE(sized.whole);
+  EXPECT_TRUE(sized.endUnknown);
   EXPECT_EQ(sized.prefix, "name.txt");
+  // Cut inside its data: followed by zeros, it ends with the sector the cut
+  // lies in (the first after the header whose last eight bytes are zero);
+  // followed by random bytes, where the data break off.
+  const Bytes whole = Gzip(60000);
+  const Bytes half(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2));
+  const auto inZeros = Size(gz, Disk(half, 8192));
+  EXPECT_EQ(inZeros.size, (half.size() + 511) / 512 * 512);
+  EXPECT_TRUE(inZeros.endUnknown);
+  const auto inRandom = Size(gz, Disk(half, 65536, true));
+  EXPECT_GT(inRandom.size, half.size());
+  EXPECT_LT(inRandom.size, half.size() + 4096);
+  EXPECT_TRUE(inRandom.endUnknown);
   // A trailer that disagrees with what came out.
   Bytes broken = Gzip(500);
   broken[broken.size() - 5] ^= 1;
   EXPECT_FALSE(Size(gz, Disk(broken, 4096)).whole);
+  EXPECT_TRUE(Size(gz, Disk(broken, 4096)).endUnknown);
   // Extra flags 0, 2 and 4 only; systems below 14.
   Bytes plain = Gzip(100, 6);
   EXPECT_TRUE(Size(gz, Disk(plain, 512)).matched);

@@ -371,7 +371,13 @@ TEST(RawContainers, OggPagesAndFlvTagsAreWalkedToTheirEnd) {
     pages[at + 26] = 1;
     pages[at + 27] = 5;
   }
+  pages[28 + 5 + 5] = 4;  // the second page closes the stream
   EXPECT_EQ(Carve(ogg, pages).info.m_size, 2u * 28 + 10);
+  // Not closed: the last page is kept only with its checksum.
+  pages[28 + 5 + 5] = 0;
+  const Sized open = Carve(ogg, pages);
+  EXPECT_EQ(open.info.m_size, 28u + 5);
+  EXPECT_TRUE(open.info.m_endUnknown);
   FileFLVAnalyser flv;
   Bytes tags(512, 0);
   Put(tags, 0, "FLV");

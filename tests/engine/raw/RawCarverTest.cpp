@@ -486,23 +486,24 @@ void OggPage(Bytes& disk, size_t at, uint8_t flags, const Bytes& lacing) {
 }
 
 TEST(RawSearch, NothingStartsInsideAFileSizedWholeButAFileNotSizedWholeIsLookedInto) {
-  for (const bool closed : {true, false}) {
-    SCOPED_TRACE(closed ? "closed stream" : "stream without its last page");
+  for (const int pages : {3, 2, 1}) {
+    SCOPED_TRACE(std::to_string(pages) + " pages");
     // Pages of 1,024 bytes at 0 and 1,024, the last of 128 bytes, each at a
-    // sector of its own; a BMP header at sector 1, inside the first page.
+    // sector of its own, none with its checksum; a BMP header at sector 1,
+    // inside the first page. Closed by its third page, the stream is whole;
+    // without it, its second page fails its checksum and the stream ends
+    // before it, what it kept still whole; cut in its first page, it is
+    // kept as long as that page says, and looked into.
     Bytes disk(64 * 512, 0x5A);
     OggPage(disk, 0, 2, {255, 255, 255, 228});
-    OggPage(disk, 1024, 0, {255, 255, 255, 228});
-    OggPage(disk, 2048, closed ? 4 : 0, {100});
+    if (pages > 1) OggPage(disk, 1024, 0, {255, 255, 255, 228});
+    if (pages > 2) OggPage(disk, 2048, 4, {100});
     PutBmp(disk, 512, 100);
     Carve carve(disk);
     carve.raw->EndSearch(1);
-    if (closed) {
-      EXPECT_EQ(carve.Files(), (std::vector<std::string>{"FILE000.OGG:2176"}));
-    } else {
-      EXPECT_EQ(carve.Files(), (std::vector<std::string>{"FILE000.OGG:2176", "FILE000.BMP:100", "FILE001.OGG:1152",
-                                                         "FILE002.OGG:128"}));
-    }
+    const std::vector<std::vector<std::string>> expected = {
+        {"FILE000.OGG:1024", "FILE000.BMP:100"}, {"FILE000.OGG:1024", "FILE001.OGG:1024"}, {"FILE000.OGG:2176"}};
+    EXPECT_EQ(carve.Files(), expected[static_cast<size_t>(pages - 1)]);
   }
 }
 
@@ -645,29 +646,31 @@ TEST(RawSearch, EndSearchesOfHeadsThatFollowEachOtherReadTheDeviceOnce) {
 // The same for the end searches that hang on where the file starts: a count
 // of nested sections or groups, or a search whose first sector is looked at
 // otherwise. Where the end is not one that hides the heads behind it, each
-// file ends at the same place; an RTF text that another one's head cuts off
-// is not carved. Each read all of the device's other half for each head.
+// file ends at the same place; an RTF text ends where another one's head
+// cuts it off, and gzip data that break off end there. Each read all of the
+// device's other half for each head.
 TEST(RawSearch, EndSearchesThatHangOnTheFileStartReadTheDeviceAFewTimes) {
   struct Kind {
     Heads heads;
-    size_t fileEnd;  // where each file ends, from the end's sector; 0: none is carved
+    size_t fileEnd;  // where each file ends, from the end's sector
     bool whole;
+    size_t own = 0;  // else each file's own size, but the last one's
   };
   constexpr size_t kUnended = SIZE_MAX;  // the end does not end them
   const std::string fh11 =
       std::string("\x1C\x01\0\0\x02\0\x04\x1C\x01\x14\0\x02\0\x14\x1C\x01", 16) + std::string(18, 'Z') + "11";
   const Kind kinds[] = {
       {{"%!PS-Adobe-3.0 EPSF-3.0\n", "EPS", "%%EOF"}, 105, true},
-      {{"{\\rtf1", "RTF", std::string(1, '\0')}, 0, false},
+      {{"{\\rtf1", "RTF", std::string(1, '\0')}, 100, false, 4096},
       {{"FOVb", "X3F", "SECd", 508}, 584, false},
       {{std::string("II\x1a\0\0\0HEAPCCDR\x02", 15), "CRW", std::string("\x07\x28\xA8\0\0\0", 6), 100, 4}, 170, false},
       {{fh11, "FH11", std::string("Decode\0\xFF\xFF\xFF\xFF", 11), 100, 2}, 120, false},
       {{"  0\r\nSECTION\r\n  2\r\nHEADER\r\n", "DXF", "EOF\r\n", 100, 2}, 105, false},
-      // Deflate data of a reserved block type: sized by the zero tail.
-      {{std::string("\x1F\x8B\x08\0\0\0\0\0\0\x03\x06", 11), "GZ", "", 0, 8}, 512, false},
+      // Deflate data of a reserved block type: they break off at once.
+      {{std::string("\x1F\x8B\x08\0\0\0\0\0\0\x03\x06", 11), "GZ", "", 0, 8}, 0, false, 11},
       // A name that never ends.
       {{std::string("\x1F\x8B\x08\x08\x5A\x5A\x5A\x5A\x02\x03", 10), "GZ", ""}, kUnended, false},
-      // A stored block from each head to the next one's: every head
+      // A stored block from each head over the next one's: every head
       // inflates over all the heads behind it, to the device's end.
       {{std::string("\x1F\x8B\x08\0\0\0\0\0\0\x03\0\xFB\x0F\x04\xF0", 15), "GZ", "", 0, 8}, 512, false},
   };
@@ -679,13 +682,18 @@ TEST(RawSearch, EndSearchesThatHangOnTheFileStartReadTheDeviceAFewTimes) {
       const std::vector<std::string> files = carve->Files();
       const size_t end = Heads::kEndSector + kind.fileEnd;
       const std::string last = "FILE1023." + ext + ":";
-      if (kind.fileEnd == 0) {
-        EXPECT_TRUE(files.empty());
+      auto size = [](const std::string& file) { return std::stoull(file.substr(file.rfind(':') + 1)); };
+      if (kind.own != 0) {
+        ASSERT_EQ(files.size(), Heads::kCount);
+        EXPECT_EQ(files.front(), "FILE000." + ext + ":" + std::to_string(kind.own));
+        if (kind.fileEnd != 0) {
+          // The last one runs on to its end, or to the device's.
+          EXPECT_EQ(size(files.back()), (ended ? end : Heads::kDisk) - (Heads::kCount - 1) * 4096);
+        }
       } else if (!ended || kind.fileEnd == kUnended) {
         // Each runs to the device's last sector (a gzip name is the files'
         // names).
         ASSERT_EQ(files.size(), Heads::kCount);
-        auto size = [](const std::string& file) { return std::stoull(file.substr(file.rfind(':') + 1)); };
         EXPECT_GE(size(files.front()), Heads::kDisk - 512);
         EXPECT_EQ(size(files.back()), size(files.front()) - (Heads::kCount - 1) * 4096);
       } else if (kind.whole) {
@@ -742,19 +750,47 @@ TEST(RawHeaders, EdgesOfTheHeaderTests) {
   EXPECT_EQ(ico.AnalyseBuffer(icon.data(), info), 0u);
 
   // A placeable metafile header; its checksum is the XOR of the words
-  // before it.
+  // before it. The metafile's own size left 0, as some writers leave it: the
+  // records, walked to the end record, size it.
   FileWMFAnalyser wmf;
-  Bytes meta(512);
+  Bytes meta(2048);
   const uint8_t head[] = {0xD7, 0xCD, 0xC6, 0x9A, 0, 0, 0, 0, 0, 0, 0x40, 1, 0xF0, 0, 0xA0, 5};
   std::memcpy(meta.data(), head, sizeof head);
   uint16_t sum = 0;
   for (int i = 0; i < 10; ++i) sum ^= static_cast<uint16_t>(meta[2 * i] | (meta[2 * i + 1] << 8));
   meta[20] = static_cast<uint8_t>(sum);
   meta[21] = static_cast<uint8_t>(sum >> 8);
-  const uint8_t record[] = {1, 0, 9, 0, 0, 3, 0x34, 0x12, 0, 0};
+  const uint8_t record[] = {1, 0, 9, 0, 0, 3, 0, 0, 0, 0, 0, 0, 200, 0, 0, 0, 0, 0};
   std::memcpy(meta.data() + 22, record, sizeof record);
-  ASSERT_EQ(wmf.AnalyseBuffer(meta.data(), info), 1u);
-  EXPECT_EQ(info.m_size, 2u * 0x1234 + 22);
+  // Records of 5, 200 and 3 words, the last the end record.
+  const size_t records[][2] = {{5, 0x0103}, {200, 0x0B41}, {3, 0}};
+  size_t at = 40;
+  for (const auto& [words, function] : records) {
+    meta[at] = static_cast<uint8_t>(words);
+    meta[at + 4] = static_cast<uint8_t>(function);
+    meta[at + 5] = static_cast<uint8_t>(function >> 8);
+    at += 2 * words;
+  }
+  CRawFileInfo walked;
+  ASSERT_EQ(wmf.AnalyseBuffer(meta.data(), walked), 1u);
+  EXPECT_EQ(walked.m_size, 0u);
+  testsupport::BytesDevice device(meta.data(), meta.size());
+  ASSERT_EQ(wmf.GetRawFileSize(walked, &device), 1u);
+  EXPECT_EQ(walked.m_size, at);
+  EXPECT_FALSE(walked.m_endUnknown);
+  // Cut in its second record, before its end record: the file ends before
+  // the record the walk lost its way behind, its end not known. A record
+  // larger than the header's largest loses the walk too: behind the first
+  // record, that one is kept as long as it says.
+  std::memset(meta.data() + 100, 0, meta.size() - 100);
+  CRawFileInfo cut;
+  ASSERT_EQ(wmf.GetRawFileSize(cut, &device), 1u);
+  EXPECT_EQ(cut.m_size, 50u);
+  EXPECT_TRUE(cut.m_endUnknown);
+  meta[51] = 1;  // 256 + 200 words
+  ASSERT_EQ(wmf.GetRawFileSize(cut, &device), 1u);
+  EXPECT_EQ(cut.m_size, 50u);
+  EXPECT_FALSE(cut.m_whole);
   meta[20] ^= 1;
   EXPECT_EQ(wmf.AnalyseBuffer(meta.data(), info), 0u);
 }

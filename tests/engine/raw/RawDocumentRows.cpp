@@ -1,7 +1,8 @@
 // The document images of make-docs-images.sh through the conformance
 // harness: a complete scan shows every document laid in once, under its
 // type's folder and the name its content gives, byte for byte the original
-// where its own structure gives its end, and nothing else: nothing carved
+// where its own structure gives its end, the ZIP, DOCX, ODF and RTF files
+// cut short copied but reported incomplete, and nothing else: nothing carved
 // again from inside a document, nothing made of the bytes between them; in
 // the rows rawfixtures::CarveRows makes.
 #include "DocFixtures.h"

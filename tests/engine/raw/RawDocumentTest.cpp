@@ -30,7 +30,7 @@ struct Carve {
   uint32_t matched = 0, answer = 0;
   uint64_t size = 0;
   uint32_t type = 0;
-  bool whole = false;
+  bool whole = false, endUnknown = false;
   std::string prefix;
 };
 
@@ -52,6 +52,7 @@ Carve Sized(IRawFileAnalyser& analyser, Bytes file, bool randomTail = false, uin
   out.size = info.m_size;
   out.type = info.m_type;
   out.whole = info.m_whole;
+  out.endUnknown = info.m_endUnknown;
   out.prefix = info.m_namePrefix;
   return out;
 }
@@ -64,16 +65,26 @@ TEST(RawDocuments, TextFilesEndAtTheirMarkWithTheirOwnLineEnd) {
   const Carve escaped = Sized(rtf, Text(binary), true);
   EXPECT_EQ(escaped.size, binary.size());
   EXPECT_TRUE(escaped.whole);
-  EXPECT_EQ(Sized(rtf, Text("{\\rtf1 {a}")).answer, 0u);  // cut off by zeros: not carved
+  // Cut off by zeros, or by bytes no text holds: what came through, its end
+  // not known.
+  for (const bool randomTail : {false, true}) {
+    const Carve cutShort = Sized(rtf, Text("{\\rtf1 {a}"), randomTail);
+    EXPECT_EQ(cutShort.answer, 1u);
+    EXPECT_TRUE(cutShort.endUnknown);
+    EXPECT_GE(cutShort.size, 10u);
+    EXPECT_LE(cutShort.size, randomTail ? 300u : 10u);
+  }
   // Another text's head at the start of a sector cuts one off, also inside
   // skipped binary data; elsewhere it is a group like any other.
   std::string cut = "{\\rtf1 {a" + std::string(503, 'x') + "{\\rtf1 b}}}";
-  EXPECT_EQ(Sized(rtf, Text(cut)).answer, 0u);
+  EXPECT_EQ(Sized(rtf, Text(cut)).size, 512u);
+  EXPECT_TRUE(Sized(rtf, Text(cut)).endUnknown);
   cut.replace(500, 2, "}}");
   EXPECT_EQ(Sized(rtf, Text(cut)).size, 502u);
+  EXPECT_FALSE(Sized(rtf, Text(cut)).endUnknown);
   std::string skipped = "{\\rtf1 \\bin600 " + std::string(600, 'x') + "}";
   skipped.replace(512, 5, "{\\rtf");
-  EXPECT_EQ(Sized(rtf, Text(skipped)).answer, 0u);
+  EXPECT_EQ(Sized(rtf, Text(skipped)).size, 512u);
   EXPECT_EQ(Sized(rtf, Text("{\\rtf1 {\\rtf1 x}}")).size, 17u);
   FileHTMAnalyser html;
   EXPECT_EQ(Sized(html, Text("<!doctype html><p>x</p></HTML>\n"), true).size, 31u);
@@ -516,13 +527,15 @@ TEST(RawZip, WalkedToItsEndRecordThroughDescriptorsAndComments) {
     wide.insert(wide.begin() + static_cast<std::ptrdiff_t>(sizes + 8), 4, 0);
     EXPECT_EQ(Sized(zip, wide, randomTail).size, wide.size());
   }
-  // A descriptor that cannot be found: the walk stops at the entry's data and
-  // the archive ends with the first sector that ends in zeros.
+  // A descriptor that cannot be found: the walk stops at the entry's data,
+  // nothing tells where they end, and the archive ends with the first
+  // sector that ends in zeros, its end not known.
   const std::string longer(3100, 'd');
   Bytes lost = Zip({{"a", longer, true}});
   std::memset(lost.data() + 31 + longer.size(), 0x77, 16);
   const Carve cut = Sized(zip, lost);
   EXPECT_FALSE(cut.whole);
+  EXPECT_TRUE(cut.endUnknown);
   EXPECT_EQ(cut.size, (lost.size() + 511) / 512 * 512);
 }
 

@@ -3,12 +3,17 @@
 // file written from the originals and The Sleuth Kit's listing): the quick
 // scan runs, the first root ends up chosen and open, and clicking through
 // every folder lists exactly the files, sizes and deleted marks the tools
-// put on the image; the result saved and loaded back lists the same. On
+// put on the image; the result saved and loaded back lists the same, holds
+// the device open until the user goes home and then no more, and saved as
+// a build before volume identities would have saved it, loads with the
+// warning that its volume cannot be verified. On
 // the FAT32 image whose root's first cluster holds random bytes, the window
 // lists what the rest of the root leads to, as the tools do, copies it out
 // identical and says in a sheet that the volume is damaged, offering the
 // deep scan; with the root zeroed whole, nothing is listed, the sheet says
-// the volume could not be read, and its Deep Scan button finds the files.
+// the volume could not be read, and its Deep Scan button finds the files. A
+// result loaded on its volume written to since the scan says in a sheet how
+// many files lost their clusters.
 // The images are unchanged afterwards.
 #include <QPointer>
 
@@ -16,6 +21,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <list>
 #include <map>
 #include <set>
@@ -26,12 +32,15 @@
 #include "KVDeletailWindowTestSupport.h"
 #include "KVWindowsTestSupport.h"
 #include "QuickScanProbe.h"
+#include "ScanResultFiles.h"
 #include "UiTestSupport.h"
 #include "WizardTestSupport.h"
 #include "app/KVUIDeviceData.h"
 #include "app/KVUIRecovery.h"
 #include "app/KVUIScan.h"
+#include "app/ScanResultChecks.h"
 #include "engine/device/DeviceTestSupport.h"
+#include "platform/Localized.h"
 #include "ui/widgets/CustomTableView.h"
 
 namespace {
@@ -82,6 +91,17 @@ void FilesBelow(KVDeletailWindowController& window, OpNodeData* row, const std::
 }
 
 // Whether the save (1) or load (0) ended well, waiting for it.
+// Whether a descriptor of this process is open on `device` or one of its
+// partitions.
+bool OpenHere(const std::string& device) {
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    const std::string target = fs::read_symlink(entry.path(), error).string();
+    if (!error && (target == device || target.rfind(device + "p", 0) == 0)) return true;
+  }
+  return false;
+}
+
 bool SaveOrLoadEnded(int save) {
   uint64_t total = 0, current = 0, error = 0;
   const bool ended = qttest::PumpUntil([&] {
@@ -141,6 +161,34 @@ TEST(ResultsWindowOnFat, ListsWhatTheToolsPutOnTheImage) {
     ASSERT_TRUE(Browsing(*window));
     ASSERT_TRUE(qttest::PumpUntil([&] { return window->opDataFile != nullptr; }));
     EXPECT_EQ(window->exportButton, nullptr);
+    ExpectListing(*window, expected);
+    // Its file tells its volume: nothing to warn of.
+    EXPECT_TRUE(window->currentSheet() == nullptr || !window->currentSheet()->isOpen());
+
+    // Home: the result goes, and no descriptor of the process is left on the
+    // device, which can then be detached (its copy-out reads it until then).
+    EXPECT_TRUE(OpenHere(loop.path())) << "the loaded result reads the device";
+    window->backButtonAction();
+    ASSERT_TRUE(qttest::PumpUntil([&] { return window.isNull(); }, 10)) << "home closes the window";
+    EXPECT_FALSE(OpenHere(loop.path())) << "the result left holds " << loop.path() << " open";
+
+    // The same file as a build before volume identities wrote it: it loads,
+    // the same, and the window says that its volume cannot be verified.
+    const fs::path older = dir / "older.rsf";
+    const rsftest::Bytes bytes =
+        rsftest::WithoutFrames(testsupport::ReadFile(fs::path(saved.toStdString())),
+                               {SaveRestoreResult::_frPromisedFrames, SaveRestoreResult::_frVolumeIdentity,
+                                SaveRestoreResult::_frCheckValues});
+    testsupport::WriteFile(older, bytes.data(), bytes.size());
+    ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(0, QString::fromStdString(older.string())));
+    window = KVDeletailWindowController::OpenForImport(QString::fromStdString(older.string()));
+    ASSERT_TRUE(SaveOrLoadEnded(0));
+    ASSERT_TRUE(Browsing(*window));
+    ASSERT_TRUE(
+        qttest::PumpUntil([&] { return window->currentSheet() != nullptr && window->currentSheet()->isOpen(); }, 10));
+    EXPECT_TRUE(SheetTexts(*window).contains(platform::Localized("PAGE_FOUR_LOAD_UNVERIFIED_TITLE")))
+        << SheetTexts(*window).join(u'|').toStdString();
+    ASSERT_TRUE(resultstest::Answer(*window, 1));
     ExpectListing(*window, expected);
     delete window.data();
     KVUIController::UseScan(nullptr);
@@ -240,6 +288,82 @@ TEST(ResultsWindowOnFat, AnUnreadableRootListsNothingAndItsSheetStartsTheDeepSca
     delete window.data();
     KVUIController::UseScan(nullptr);
   }
+}
+
+// The FAT16 volume of the reuse set (make-fat-reuse-images.sh) scanned and
+// saved, then written to: a live file deleted and a newcomer written over it.
+// The result loaded there lists as many files as the scan did, and a sheet
+// says how many of them lost their clusters since, as many as The Sleuth Kit
+// finds (the later image's expect.fail beyond the scanned one's).
+TEST(ResultsWindowOnFat, ALoadOnADiskWrittenToSinceSaysHowManyFilesLostTheirPlace) {
+  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
+  const std::string why = fatfixtures::ReuseReady();
+  REQUIRE_OR_SKIP(why.empty(), why);
+  resultstest::StartForScans();
+  const fs::path dir = fatfixtures::ReuseDir();
+  const auto lines = [](const fs::path& file) {
+    std::set<std::string> out;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty()) out.insert(line);
+    }
+    return out;
+  };
+  const std::set<std::string> before = lines(dir / "f16-reuse.img.expect.fail");
+  size_t changed = 0;
+  for (const std::string& path : lines(dir / "f16-reuse-later2.img.expect.fail")) changed += before.count(path) == 0;
+  ASSERT_GT(changed, 0u);
+
+  // One file name for both, as one card would have.
+  testsupport::TempDir work;
+  const fs::path scanned = work / "scanned" / "card-written.img", later = work / "later" / "card-written.img";
+  fs::create_directories(scanned.parent_path());
+  fs::create_directories(later.parent_path());
+  fs::copy_file(dir / "f16-reuse.img", scanned);
+  fs::copy_file(dir / "f16-reuse-later2.img", later);
+  devicetest::ImageGuard scannedUnchanged(scanned), laterUnchanged(later);
+  const QString saved = QString::fromStdString((work / "card.rsf").string());
+  uint64_t size = 0, found = 0;
+  {
+    devicetest::LoopDevice loop(scanned, 0, false, true);
+    ASSERT_TRUE(loop.attached());
+    KVUIScan scan;
+    KVUIController::UseScan(&scan);
+    QPointer<KVDeletailWindowController> window = resultstest::OpenOnDevice(loop.path());
+    ASSERT_NE(window, nullptr) << loop.path() << " is not in the device list";
+    ASSERT_TRUE(Browsing(*window));
+    KVUIController::GetScanFileSize(&size, &found);
+    ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(1, saved));
+    ASSERT_TRUE(SaveOrLoadEnded(1));
+    delete window.data();
+    KVUIController::UseScan(nullptr);
+  }
+  devicetest::LoopDevice loop(later, 0, false, true);
+  ASSERT_TRUE(loop.attached());
+  KVUIScan scan;
+  KVUIController::UseScan(&scan);
+  KVUIController::RefreshDeviceInfo();
+  ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(0, saved));
+  QPointer<KVDeletailWindowController> window = KVDeletailWindowController::OpenForImport(saved);
+  ASSERT_TRUE(SaveOrLoadEnded(0));
+  ASSERT_TRUE(Browsing(*window));
+  EXPECT_EQ(KVUIController::GetLoadChangedFiles(), changed);
+  uint64_t loadedSize = 0, loaded = 0;
+  KVUIController::GetScanFileSize(&loadedSize, &loaded);
+  EXPECT_EQ(loaded, found) << "the files stay listed";
+  ASSERT_TRUE(
+      qttest::PumpUntil([&] { return window->currentSheet() != nullptr && window->currentSheet()->isOpen(); }, 10));
+  const QStringList texts = SheetTexts(*window);
+  EXPECT_TRUE(texts.contains(QStringLiteral("The disk was written to since the scan")))
+      << texts.join(u'|').toStdString();
+  EXPECT_TRUE(texts.join(u' ').contains(QStringLiteral("(%1 in all)").arg(changed))) << texts.join(u'|').toStdString();
+  uitest::SaveArtifact(uitest::Grab(window->window()), QStringLiteral("results-loaded-disk-written-to"));
+  ASSERT_TRUE(resultstest::Answer(*window, 1));
+  // Said once.
+  qttest::PumpUntil([] { return false; }, 1);
+  EXPECT_TRUE(window->currentSheet() == nullptr || !window->currentSheet()->isOpen());
+  delete window.data();
+  KVUIController::UseScan(nullptr);
 }
 
 }  // namespace

@@ -279,6 +279,8 @@ TEST(WizardImport, ALoadRefusedForAnotherVolumeSaysSo) {
   ASSERT_EQ(alerts.texts.size(), 1);
   EXPECT_TRUE(alerts.texts[0].contains(platform::Localized("LOAD_RSF_OTHER_VOLUME")));
   EXPECT_NE(platform::Localized("LOAD_RSF_OTHER_VOLUME"), "LOAD_RSF_OTHER_VOLUME") << "the string table has it";
+  // Every line of it inside the alert's window.
+  EXPECT_TRUE(alerts.clipped.isEmpty()) << alerts.clipped.join(u'|').toStdString();
   EXPECT_EQ(wizard.results.discards, 1);
   EXPECT_EQ(wizard.results.shows, 0);
   EXPECT_TRUE(wizard.root->window()->isVisible());

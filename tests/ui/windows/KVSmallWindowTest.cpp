@@ -167,10 +167,10 @@ TEST(Alert, SheetOnAWindowOrAWindowOfItsOwn) {
   }
 }
 
-// In every shipped language, no question shows a button's text cut: each
-// stem's sheet, and the three-button question about saving onto the scanned
-// disk.
-TEST(Alert, ButtonsShowTheirWholeTextInEveryLanguage) {
+// In every shipped language, no question shows a button's text or a line of
+// its texts cut: each stem's sheet, on a window and in a window of its own,
+// and the three-button question about saving onto the scanned disk.
+TEST(Alert, ButtonsAndTextsShowWholeInEveryLanguage) {
   UseLinkTable(LinkTable(1, {}));
   TCImageWindow window;
   window.resize(1000, 640);
@@ -191,10 +191,15 @@ TEST(Alert, ButtonsShowTheirWholeTextInEveryLanguage) {
       if (!it.key().endsWith(QLatin1String("_YES_BUTTON"))) continue;
       const QString stem = it.key().chopped(int(qstrlen("_YES_BUTTON")));
       const bool withNo = table.contains(stem + QLatin1String("_NO_BUTTON"));
-      KitSheet* sheet = KVAlert::Begin(
-          &window, stem, [](int) {}, withNo);
-      EXPECT_EQ(windowtest::CutButtons(sheet->panel()).join(u'|'), QString()) << qPrintable(language + ": " + stem);
-      sheet->end(0);
+      // On a window, and in a window of its own: every line of its texts
+      // shows too.
+      for (TCImageWindow* host : {&window, static_cast<TCImageWindow*>(nullptr)}) {
+        KitSheet* sheet = KVAlert::Begin(
+            host, stem, [](int) {}, withNo);
+        EXPECT_EQ(windowtest::CutButtons(sheet->panel()).join(u'|'), QString()) << qPrintable(language + ": " + stem);
+        EXPECT_TRUE(windowtest::CutTexts(sheet->panel()).isEmpty()) << qPrintable(language + ": " + stem);
+        sheet->end(0);
+      }
       ++asked;
     }
     EXPECT_GT(asked, 5) << qPrintable(language);
@@ -204,6 +209,7 @@ TEST(Alert, ButtonsShowTheirWholeTextInEveryLanguage) {
         platform::Localized("PAGE_FOUR_SCAN_STOP_YES_BUTTON"));
     EXPECT_EQ(sheet->panel()->findChildren<QPushButton*>().size(), 3);
     EXPECT_EQ(windowtest::CutButtons(sheet->panel()).join(u'|'), QString()) << qPrintable(language);
+    EXPECT_TRUE(windowtest::CutTexts(sheet->panel()).isEmpty()) << qPrintable(language);
     sheet->end(0);
     qttest::PumpPending();
   }

@@ -1,6 +1,7 @@
 #include "KVWindowsTestSupport.h"
 
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -36,6 +37,19 @@ QStringList CutButtons(QWidget* panel) {
     option.text = button->text();
     const QRect room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
     if (button->fontMetrics().horizontalAdvance(button->text()) > room.width()) cut << button->text();
+  }
+  return cut;
+}
+
+QStringList CutTexts(QWidget* panel) {
+  QStringList cut;
+  for (QLabel* label : panel->findChildren<QLabel*>()) {
+    if (label->text().isEmpty()) continue;
+    const QRect area = label->contentsRect();
+    const int flags = static_cast<int>(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+    const QRect drawn = label->fontMetrics().boundingRect(area, flags, label->text());
+    const QRect inWindow(label->mapTo(label->window(), drawn.topLeft()), drawn.size());
+    if (!area.contains(drawn) || !label->window()->rect().contains(inWindow)) cut << label->text();
   }
   return cut;
 }

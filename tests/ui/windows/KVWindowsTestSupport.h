@@ -32,6 +32,9 @@ QString SourceDir();
 // The texts of the push buttons in `panel` that are wider than the room the
 // style gives a button's text (shown cut).
 QStringList CutButtons(QWidget* panel);
+// The texts of the labels in `panel` whose lines, wrapped as the label
+// draws them, do not all lie inside the label and its window (shown cut).
+QStringList CutTexts(QWidget* panel);
 
 // Records every link the windows open while it lives.
 class OpenedLinks {

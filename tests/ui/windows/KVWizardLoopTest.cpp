@@ -66,46 +66,6 @@ fs::path Copy(const fs::path& image, const testsupport::TempDir& dir, const std:
   return copy;
 }
 
-// A read-only loop device on a node of our choosing (the device list orders
-// disks by their node's name): the first free one of `nodes` ("loop7").
-class LoopOn {
- public:
-  LoopOn(const fs::path& image, const std::vector<std::string>& nodes) {
-    for (const std::string& node : nodes) {
-      if (testsupport::RunCommand("losetup -r /dev/" + node + " " + ShellQuote(image.string()) + " 2>/dev/null")
-              .exitCode == 0) {
-        name_ = node;
-        return;
-      }
-    }
-  }
-  ~LoopOn() {
-    if (!name_.empty()) testsupport::RunCommand("losetup -d /dev/" + name_);
-  }
-  LoopOn(const LoopOn&) = delete;
-  LoopOn& operator=(const LoopOn&) = delete;
-  const std::string& name() const { return name_; }
-  std::string path() const { return "/dev/" + name_; }
-
- private:
-  std::string name_;
-};
-
-// The loop nodes that hold nothing now, in the device list's order.
-std::vector<std::string> FreeLoopNodes() {
-  std::vector<std::string> free;
-  for (const auto& entry : fs::directory_iterator("/dev")) {
-    const std::string name = entry.path().filename().string();
-    if (name.size() <= 4 || name.rfind("loop", 0) != 0 ||
-        !std::all_of(name.begin() + 4, name.end(), [](char c) { return c >= '0' && c <= '9'; }))
-      continue;
-    std::error_code none;
-    if (!fs::exists("/sys/block/" + name + "/loop/backing_file", none)) free.push_back(name);
-  }
-  std::sort(free.begin(), free.end());
-  return free;
-}
-
 TEST(WizardOnLoopDevices, ACopyAttachedBetweenThePickAndContinueLeavesTheScanOnThePickedCopy) {
   REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
   const std::string why = fatfixtures::Ready();
@@ -125,17 +85,17 @@ TEST(WizardOnLoopDevices, ACopyAttachedBetweenThePickAndContinueLeavesTheScanOnT
   devicetest::ImageGuard guard(copies[1]);
   // The first two after a free node that the third takes later, so that
   // the third is listed before them and moves both down one disk.
-  std::vector<std::string> nodes = FreeLoopNodes();
+  std::vector<std::string> nodes = devicetest::FreeLoopNodes();
   REQUIRE_OR_SKIP(nodes.size() >= 3, "needs three free loop devices");
   const std::string first = nodes.front();
   nodes.erase(nodes.begin());
   KVUSBNotifier watcher;
   watcher.registerForUSBNotifications();
-  LoopOn a(copies[0], nodes);
-  ASSERT_FALSE(a.name().empty());
+  devicetest::LoopDevice a(copies[0], nodes, false, true);
+  ASSERT_TRUE(a.attached());
   nodes.erase(std::find(nodes.begin(), nodes.end(), a.name()));
-  LoopOn b(copies[1], nodes);
-  ASSERT_FALSE(b.name().empty());
+  devicetest::LoopDevice b(copies[1], nodes, false, true);
+  ASSERT_TRUE(b.attached());
 
   KVWizardServices services = KVWizardServices::Default();
   services.isAppRunning = [] { return false; };
@@ -171,15 +131,15 @@ TEST(WizardOnLoopDevices, ACopyAttachedBetweenThePickAndContinueLeavesTheScanOnT
 
   // The third copy comes, on a node listed before both.
   std::vector<std::string> before;
-  for (const std::string& node : FreeLoopNodes()) {
+  for (const std::string& node : devicetest::FreeLoopNodes()) {
     if (node < a.name()) before.push_back(node);
   }
   if (std::find(before.begin(), before.end(), first) != before.end()) {
     before.erase(std::find(before.begin(), before.end(), first));
     before.insert(before.begin(), first);
   }
-  LoopOn c(copies[2], before);
-  REQUIRE_OR_SKIP(!c.name().empty(), "no free loop device listed before " + a.name());
+  devicetest::LoopDevice c(copies[2], before, false, true);
+  REQUIRE_OR_SKIP(c.attached(), "no free loop device listed before " + a.name());
   ASSERT_TRUE(qttest::PumpUntil([&] { return rowOn(c.path()) != nullptr; }, 30)) << "relisted on attach";
   ASSERT_LT(DiskIndexOf(c.path()), DiskIndexOf(a.path()));
   EXPECT_EQ(root.selectVolumeData(), rowOn(b.path()));

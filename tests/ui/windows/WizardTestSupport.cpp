@@ -6,6 +6,7 @@
 
 #include <list>
 
+#include "KVWindowsTestSupport.h"
 #include "app/KVNode.h"
 #include "app/KVUIController.h"
 #include "platform/NotificationCenter.h"
@@ -78,6 +79,7 @@ AlertAnswerer::AlertAnswerer(int code) {
       for (QLabel* label : panel->findChildren<QLabel*>()) {
         if (!label->text().isEmpty()) words << label->text();
       }
+      clipped << windowtest::CutTexts(panel);
       auto* button =
           panel->findChild<QPushButton*>(code == 1 ? QStringLiteral("yesButton") : QStringLiteral("noButton"));
       if (button == nullptr) continue;

@@ -54,11 +54,14 @@ struct ResultsWindow {
 };
 
 // While it lives, answers every alert the windows show with the button
-// `code` (1 YES, 0 NO), keeping their texts.
+// `code` (1 YES, 0 NO), keeping their texts, and those of the texts whose
+// lines, wrapped as the alert shows them, did not all lie inside its label
+// and its window.
 class AlertAnswerer {
  public:
   explicit AlertAnswerer(int code);
   QStringList texts;
+  QStringList clipped;
 
  private:
   QTimer timer_;

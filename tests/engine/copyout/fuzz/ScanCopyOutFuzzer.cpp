@@ -8,7 +8,10 @@
 //   destination than the image has bytes (holes take none);
 // - a copy may not take longer than the fuzzer's time-out (a hang);
 // and stops any copy, without failing, once it holds kCopyCap bytes (a
-// compressed file may rightly be larger than the image).
+// compressed file may rightly be larger than the image). Every file is also
+// held against the image by its file system's allocation judge, as a loaded
+// result's files are: damaged tables, bitmaps, folders and records must not
+// crash or hang it either.
 //
 // Input: byte 0 holds flags (bit 0 a complete scan instead of the quick one,
 // bit 1 4096-byte sectors); bytes 1-2 the image's size in 64 KiB units (at
@@ -24,6 +27,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,6 +40,11 @@
 #include "RecoveryController.h"
 #include "RecoveryFilter.h"
 #include "VolumeAnalyze.h"
+#include "copyout/CDataRecovery.h"
+#include "exfat/ExFatAllocationJudge.h"
+#include "fat/FATAllocationJudge.h"
+#include "hfsplus/HFSPlusAllocationJudge.h"
+#include "ntfs/NTFSAllocationJudge.h"
 #include "recycle/CRecycleNameRestorer.h"
 #include "scan/CRecoveryController.h"
 #include "support/StubDevice.h"
@@ -144,6 +153,7 @@ void Run(const std::vector<uint8_t>& image, uint32_t sectorSize, bool complete) 
   controller->StartDataRecovery(&device, &sink, &sink);
 
   std::map<int, IDataRecovery*> recoveries;
+  std::map<const CSearchedPartitionInfo*, std::unique_ptr<IAllocationJudge>> judges;
   const std::string path = Scratch() + "/copy";
   for (IFileNode* node : sink.shown) {
     if (node->IsDirectory() != 0) continue;
@@ -154,6 +164,21 @@ void Run(const std::vector<uint8_t>& image, uint32_t sectorSize, bool complete) 
     }
     IDataRecovery* recovery = it->second;
     if (recovery == nullptr) continue;
+    auto* records = dynamic_cast<CDataRecovery*>(recovery);
+    auto* file = dynamic_cast<CFileNode*>(node);
+    if (const CSearchedPartitionInfo* partition =
+            records != nullptr && file != nullptr ? records->GetNodePartition(file) : nullptr) {
+      auto judge = judges.find(partition);
+      if (judge == judges.end()) {
+        std::unique_ptr<IAllocationJudge> made;
+        if (type == SEARCHER_TYPE_FAT) made = CreateFATAllocationJudge(&device, *partition);
+        if (type == SEARCHER_TYPE_EXFAT) made = CreateExFatAllocationJudge(&device, *partition);
+        if (type == SEARCHER_TYPE_NTFS) made = CreateNTFSAllocationJudge(&device, *partition);
+        if (type == SEARCHER_TYPE_HFSPLUS) made = CreateHFSPlusAllocationJudge(&device, *partition);
+        judge = judges.emplace(partition, std::move(made)).first;
+      }
+      if (judge->second != nullptr) judge->second->IsTaken(*file);
+    }
     if (IFileReader* clone = recovery->SetRecoverNode(node)) clone->Release();
     sink.copyPath = path;
     recovery->RecoverTo(path.c_str(), &sink, 0);
@@ -165,6 +190,7 @@ void Run(const std::vector<uint8_t>& image, uint32_t sectorSize, bool complete) 
     }
     ::unlink(path.c_str());
   }
+  judges.clear();
   for (auto& [type, recovery] : recoveries) {
     if (recovery != nullptr) recovery->Release();
   }

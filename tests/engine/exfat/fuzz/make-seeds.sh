@@ -2,7 +2,8 @@
 # Writes the seeds of the exFAT fuzz targets from the images of
 # tests/fixtures/exfat/make-exfat-images.sh:
 # - entries-corpus: a cluster-size byte and a folder's clusters (a folder
-#   of deleted entries, non-ASCII names, the folder of 200 files);
+#   of deleted entries, non-ASCII names, the folder of 200 files, and that
+#   folder with a set whose time is impossible);
 # - volume-corpus: the boot sector, the table's first 2 KiB and the cluster
 #   heap's first 60 KiB.
 #
@@ -31,3 +32,6 @@ PY
     } >"$here/entries-corpus/$variant-$path"
   done
 done
+# The folder of 200 files with one set's time impossible (badtime.img).
+{ printf '\003'; for s in $(folder_sectors "$fx/badtime.img" many); do dd if="$fx/badtime.img" bs=512 skip="$s" count=1 status=none; done
+} >"$here/entries-corpus/badtime-many"

@@ -4,7 +4,8 @@
 # a pipe, so that data descriptors follow its entries), a pandoc DOCX, a
 # Ghostscript PDF and pandoc's RTF and HTML; beside them a compound file of
 # 4096-byte sectors, a PDF with an incremental update and a short EPS and SVG
-# laid out as the formats describe.
+# laid out as the formats describe; some of them cut short, and a metafile
+# for raw_analysers.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 tmp=$(mktemp -d)
@@ -50,3 +51,14 @@ pandoc -s t.md --metadata title=T -o "$here/pdf/text.html"
 iconv -f UTF-8 -t UTF-16 "$here/pdf/text.html" >"$here/pdf/text-utf16.html"
 printf '%%!PS-Adobe-3.0 EPSF-3.0\n%%%%BeginProlog\n%%%%EOF\n%%%%EndProlog\nshowpage\n%%%%EOF\n' >"$here/pdf/nested.eps"
 printf '<?xml version="1.0"?>\n<svg width="4" height="4">\n<rect width="2" height="2"/>\n</svg>\n' >"$here/pdf/small.svg"
+# Cut short, as other data on a disk cut them off: the ZIP walk and the RTF
+# groups losing their way; and a metafile from LibreOffice, whole and cut
+# short, for raw_analysers.
+half() { head -c $(($(stat -c %s "$1") / 2)) "$1" >"$2"; }
+half plain.zip "$here/zip/cut.zip"
+half streamed.zip "$here/zip/cut-streamed.zip"
+half "$here/pdf/text.rtf" "$here/pdf/cut.rtf"
+convert -size 16x12 -seed 3 plasma: t.png
+HOME=$tmp soffice -env:UserInstallation=file://$tmp/profile --headless --convert-to wmf t.png >/dev/null 2>&1
+cp t.wmf "$here/corpus/small.wmf"
+half t.wmf "$here/corpus/cut.wmf"

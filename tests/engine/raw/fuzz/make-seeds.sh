@@ -1,7 +1,7 @@
 #!/bin/bash
 # Regenerates the seed corpora from real tools: for raw_analysers small
-# pictures, sound and films of each parsed kind and one EXIF block as the
-# EXIF parser sees it; for raw_boxes, raw_mpeg_audio and raw_tiff the files
+# pictures, sound and films of each parsed kind (some cut short) and one
+# EXIF block as the EXIF parser sees it; for raw_boxes, raw_mpeg_audio and raw_tiff the files
 # their walks take.
 set -euo pipefail
 out=$(dirname "$0")/corpus
@@ -22,6 +22,16 @@ convert "$tmp/p.ppm" "$out/small.png"
 convert "$tmp/p.ppm" BMP3:"$out/small.bmp"
 convert "$tmp/p.ppm" -colors 8 "$out/small.gif"
 convert "$tmp/p.ppm" "$out/small.psd"
+# Files cut short, as other data on a disk cut them off: walks that lose
+# their way before the file's end and hold its last part to its own checks.
+half() { head -c $(($(stat -c %s "$1") / 2)) "$1" >"$2"; }
+half "$out/small.png" "$out/cut.png"
+half "$out/small.gif" "$out/cut.gif"
+sox -n -r 8000 -c 1 -b 16 -e signed-integer "$tmp/t.wav" synth 0.5 sine 440
+oggenc -Q -s 1 -o "$tmp/t.ogg" "$tmp/t.wav"
+half "$tmp/t.ogg" "$out/cut.ogg"
+seq 1 3000 | gzip -9 -n >"$tmp/t.gz"
+half "$tmp/t.gz" "$out/cut.gz"
 convert "$tmp/p.ppm" -resize 16x16! "$tmp/i.png"
 icotool -c -o "$out/small.ico" "$tmp/i.png"
 icotool -c --cursor -o "$out/small.cur" "$tmp/i.png"

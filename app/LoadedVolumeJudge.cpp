@@ -1,0 +1,171 @@
+#include "app/LoadedVolumeJudge.h"
+
+#include <algorithm>
+#include <atomic>
+#include <new>
+#include <vector>
+
+#include "AllocationJudge.h"
+#include "FileNode.h"
+#include "RecoveryController.h"
+#include "app/KVCPPPublic.h"
+#include "app/KVUIDeviceData.h"
+#include "app/KVUIRecovery.h"
+#include "app/KVUIScan.h"
+#include "app/RestoreFileNode.h"
+#include "base/CatchExeception.h"
+#include "copyout/CDataRecovery.h"
+#include "exfat/ExFatAllocationJudge.h"
+#include "fat/FATAllocationJudge.h"
+#include "hfsplus/HFSPlusAllocationJudge.h"
+#include "ntfs/NTFSAllocationJudge.h"
+
+namespace SaveRestoreResult {
+
+namespace {
+
+std::atomic<uint64_t> g_changedFiles{0};
+
+std::unique_ptr<IAllocationJudge> MakeJudge(IStorageDevice* device, const CSearchedPartitionInfo& partition,
+                                            _tagSearcherType type) {
+  switch (type) {
+    case SEARCHER_TYPE_FAT:
+      return CreateFATAllocationJudge(device, partition);
+    case SEARCHER_TYPE_EXFAT:
+      return CreateExFatAllocationJudge(device, partition);
+    case SEARCHER_TYPE_NTFS:
+      return CreateNTFSAllocationJudge(device, partition);
+    case SEARCHER_TYPE_HFSPLUS:
+      return CreateHFSPlusAllocationJudge(device, partition);
+    default:
+      // Carved files have no file system to ask.
+      return nullptr;
+  }
+}
+
+// The device the copy-out object of a tree reads through.
+IStorageDevice* CopyOutDevice(IDataRecovery* copyOut) {
+  auto* records = dynamic_cast<CDataRecovery*>(copyOut);
+  return records != nullptr ? records->GetDevice() : nullptr;
+}
+
+}  // namespace
+
+LoadedVolumeJudge::LoadedVolumeJudge() = default;
+LoadedVolumeJudge::~LoadedVolumeJudge() = default;
+
+IAllocationJudge* LoadedVolumeJudge::JudgeOf(IStorageDevice* device, const CSearchedPartitionInfo* partition,
+                                             _tagSearcherType type) {
+  const auto key = std::make_pair(device, partition);
+  auto known = m_judges.find(key);
+  if (known == m_judges.end()) {
+    std::unique_ptr<IAllocationJudge> made;
+    try {
+      made = MakeJudge(device, *partition, type);
+    } catch (const std::bad_alloc&) {
+      made.reset();
+    }
+    if (made == nullptr && type != SEARCHER_TYPE_RAW) {
+      CatchExeception::WriteLog("Loaded result: a volume of searcher %d at sector %lld cannot be judged\r\n",
+                                static_cast<int>(type), static_cast<long long>(partition->GetStartSector()));
+    }
+    known = m_judges.emplace(key, std::move(made)).first;
+  }
+  return known->second.get();
+}
+
+bool LoadedVolumeJudge::Judge(RestoreFileNode& node, IStorageDevice* device, _tagSearcherType type) {
+  {
+    NodeTreeGuard tree;
+    // A copy that fails already needs no other reason.
+    if (node.IsDirectory() != 0 || node.IsContentUnsure() || node.IsSizeDamaged()) return false;
+  }
+  const CSearchedPartitionInfo* partition = node.GetJudgedPartition();
+  if (device == nullptr || partition == nullptr) return false;
+  IAllocationJudge* judge = JudgeOf(device, partition, type);
+  bool taken = false;
+  try {
+    taken = judge != nullptr && judge->IsTaken(node);
+  } catch (const std::bad_alloc&) {
+    taken = false;  // nothing more than the scan said
+  }
+  if (!taken) return false;
+  NodeTreeGuard tree;
+  if (node.IsContentUnsure()) return false;
+  node.SetContentUnsure(true);
+  return true;
+}
+
+uint64_t LoadedVolumeJudge::JudgeAll(std::vector<RestoreFileNode*>& files, IStorageDevice* device,
+                                     _tagSearcherType type) {
+  // In the order their records lie on the volume: each piece of it is read
+  // once.
+  std::vector<std::pair<int64_t, RestoreFileNode*>> ordered;
+  ordered.reserve(files.size());
+  for (RestoreFileNode* file : files) ordered.emplace_back(file->GetMetadataStartPosition(), file);
+  std::sort(ordered.begin(), ordered.end());
+  uint64_t marked = 0;
+  for (const auto& [sector, file] : ordered) {
+    if (Judge(*file, device, type)) ++marked;
+  }
+  return marked;
+}
+
+uint64_t JudgeLoadedResult(KVUIScan& scan, KVUIDeviceData& devices, IStorageDevice* storage) {
+  g_changedFiles = 0;
+  IRecoveryController* controller = scan.GetRecoveryController();
+  if (controller == nullptr || storage == nullptr) return 0;
+  const std::shared_ptr<const void> open = devices.HoldDevices(storage);
+  if (open == nullptr) return 0;
+  const bool quick = controller->thisType() == RECOVERY_CONTROLLER_DELETED;
+
+  // Each tree's files with the device its copy-out object reads; a complete
+  // scan's trees of one searcher share one object.
+  struct Tree {
+    IStorageDevice* device = nullptr;
+    _tagSearcherType type = SEARCHER_TYPE_NONE;
+    std::vector<RestoreFileNode*> files;
+  };
+  std::map<IFilesystemNode*, Tree> trees;
+  std::map<_tagSearcherType, std::unique_ptr<IDataRecovery, void (*)(IDataRecovery*)>> made;
+  for (IFilesystemNode* root : scan.GetFileSystemNode()) {
+    Tree& tree = trees[root];
+    tree.type = root->GetSearcheType();
+    if (quick) {
+      tree.device = CopyOutDevice(scan.GetFileNodeDataRecover(root));
+    } else {
+      auto it = made.find(tree.type);
+      if (it == made.end()) {
+        it = made.emplace(tree.type, std::unique_ptr<IDataRecovery, void (*)(IDataRecovery*)>(
+                                         controller->GetDataRecovery(tree.type),
+                                         [](IDataRecovery* copyOut) {
+                                           if (copyOut != nullptr) copyOut->Release();
+                                         }))
+                 .first;
+      }
+      tree.device = CopyOutDevice(it->second.get());
+    }
+  }
+  for (const auto& [category, nodes] : scan.GetTypeMap()) {
+    for (IFileNode* node : nodes) {
+      auto* restored = dynamic_cast<RestoreFileNode*>(node);
+      if (restored == nullptr) continue;
+      const auto tree = trees.find(KVCPPPublic::instance().GetFileSystemNode(node));
+      if (tree != trees.end() && tree->second.device != nullptr) tree->second.files.push_back(restored);
+    }
+  }
+  LoadedVolumeJudge judge;
+  uint64_t marked = 0;
+  for (auto& [root, tree] : trees) marked += judge.JudgeAll(tree.files, tree.device, tree.type);
+  if (marked != 0) {
+    CatchExeception::WriteLog("Loaded result: %llu files lost their clusters to other files since the scan\r\n",
+                              static_cast<unsigned long long>(marked));
+  }
+  g_changedFiles = marked;
+  return marked;
+}
+
+uint64_t LastLoadChangedFiles() { return g_changedFiles.load(); }
+void ResetLoadChangedFiles() { g_changedFiles = 0; }
+
+}  // namespace SaveRestoreResult

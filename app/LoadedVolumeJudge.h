@@ -1,0 +1,67 @@
+// The files of a loaded scan result judged against their volumes as they
+// are now (AllocationJudge.h): a card used since the scan may have given a
+// deleted file's clusters, or a live file's deleted since, to newer files,
+// and the saved runs would read those. A file taken so is marked
+// content-unsure, which every copy-out honours: it is copied for the user
+// to judge but answers incomplete, never recovered. It stays listed.
+//
+// The load judges every file once its trees are replayed, and says how many
+// it marked; each recovery judges the files it copies again, since the card
+// may have been written between the load and the copy. Each volume's judge
+// is made from the file system of its tree (by the tree's searcher), reads
+// the volume's allocation record once per load or recovery, and says
+// nothing of a volume it cannot open (nor of carved files).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "EngineTypes.h"
+
+class CSearchedPartitionInfo;
+class IAllocationJudge;
+class IStorageDevice;
+class KVUIDeviceData;
+class KVUIScan;
+
+namespace SaveRestoreResult {
+
+class RestoreFileNode;
+
+class LoadedVolumeJudge {
+ public:
+  LoadedVolumeJudge();
+  ~LoadedVolumeJudge();
+  LoadedVolumeJudge(const LoadedVolumeJudge&) = delete;
+  LoadedVolumeJudge& operator=(const LoadedVolumeJudge&) = delete;
+
+  // Judges `node`, a file of a tree of searcher `type` read through a
+  // copy-out object on `device`, and marks it when it is taken. True when it
+  // was marked now (not before); the caller holds no tree lock (the mark is
+  // set under it).
+  bool Judge(RestoreFileNode& node, IStorageDevice* device, _tagSearcherType type);
+  // Judges the files of one tree (put in the order their records lie) as
+  // Judge does; answers how many it marked.
+  uint64_t JudgeAll(std::vector<RestoreFileNode*>& files, IStorageDevice* device, _tagSearcherType type);
+
+ private:
+  IAllocationJudge* JudgeOf(IStorageDevice* device, const CSearchedPartitionInfo* partition, _tagSearcherType type);
+
+  // Made on first use; null for a volume that cannot be judged.
+  std::map<std::pair<IStorageDevice*, const CSearchedPartitionInfo*>, std::unique_ptr<IAllocationJudge>> m_judges;
+};
+
+// Judges every file of the trees `scan` replayed from a saved result, with
+// `storage` (the device the result was loaded on, of `devices`) held open,
+// and keeps the count of files it marked as the latest load's.
+uint64_t JudgeLoadedResult(KVUIScan& scan, KVUIDeviceData& devices, IStorageDevice* storage);
+
+// The files the latest load found taken since the scan (0 until one did,
+// and from the start of every load).
+uint64_t LastLoadChangedFiles();
+void ResetLoadChangedFiles();
+
+}  // namespace SaveRestoreResult

@@ -1,0 +1,232 @@
+#include "exfat/ExFatAllocationJudge.h"
+
+#include <algorithm>
+#include <bit>
+#include <new>
+#include <vector>
+
+#include "DataRunList.h"
+#include "FileNode.h"
+#include "OnDiskBytes.h"
+#include "SearchedPartitionInfo.h"
+#include "StorageDevice.h"
+#include "device/SectorSizeDevice.h"
+#include "exfat/EFDTAnalyze.h"
+#include "exfat/ExFatDBR.h"
+#include "exfat/ExFatFileNode.h"
+
+namespace {
+
+using Wide = unsigned __int128;
+
+uint32_t Log2(uint32_t value) { return value == 0 ? 0 : static_cast<uint32_t>(std::countr_zero(value)); }
+
+}  // namespace
+
+CExFatAllocationJudge::~CExFatAllocationJudge() = default;
+
+std::unique_ptr<CExFatAllocationJudge> CExFatAllocationJudge::Open(IStorageDevice* device,
+                                                                   const CSearchedPartitionInfo& record) {
+  if (device == nullptr || record.GetStartSector() < 0 || record.GetFirstDataSector() < 0 ||
+      record.GetSectorsperCluster() == 0) {
+    return nullptr;
+  }
+  const uint32_t deviceSector = device->GetSectorSize();
+  if (deviceSector < 512 || (deviceSector & (deviceSector - 1)) != 0) return nullptr;
+  const Wide volumeByte = Wide(static_cast<uint64_t>(record.GetStartSector())) * record.GetSectorSize();
+  const Wide recordBase = Wide(static_cast<uint64_t>(record.GetFirstDataSector())) * record.GetSectorSize();
+  if (volumeByte % deviceSector != 0 || recordBase > INT64_MAX) return nullptr;
+  std::unique_ptr<CExFatAllocationJudge> judge(new (std::nothrow) CExFatAllocationJudge());
+  if (judge == nullptr) return nullptr;
+  judge->m_volumeByte = static_cast<uint64_t>(volumeByte);
+  judge->m_recordBase = static_cast<uint64_t>(recordBase);
+  judge->m_recordClusterBytes = uint64_t{record.GetSectorsperCluster()} * record.GetSectorSize();
+  judge->m_recordSectorSize = record.GetSectorSize();
+
+  const auto start = static_cast<int64_t>(volumeByte / deviceSector);
+  std::vector<uint8_t> boot(std::max<uint32_t>(deviceSector, CExFatDBR::kSize), 0);
+  if (start >= device->GetTotalSectors() || device->ReadSector(boot.data(), start, 1) == 0) return nullptr;
+  const uint32_t own = CExFatDBR(boot.data()).GetVolumeSectorSize();
+  if (own == 0) return nullptr;
+  judge->m_read = device;
+  judge->m_volumeStart = start;
+  if (own != deviceSector) {
+    // Read in the volume's own sectors, as the scan reads it.
+    judge->m_view.reset(new (std::nothrow) CSectorSizeDevice(device, own, start));
+    if (judge->m_view == nullptr) return nullptr;
+    judge->m_read = judge->m_view.get();
+    judge->m_volumeStart = 0;
+    boot.assign(std::max<uint32_t>(own, CExFatDBR::kSize), 0);
+    if (judge->m_read->ReadSector(boot.data(), 0, 1) == 0) return nullptr;
+  }
+  const CExFatDBR dbr(boot.data());
+  if (!dbr.IsValid(own)) return nullptr;
+  // Without its table only the bitmap and contiguous streams can be told.
+  judge->m_partition.Init(dbr, judge->m_read, judge->m_volumeStart);
+  return judge;
+}
+
+bool CExFatAllocationJudge::Read(int64_t sector, uint32_t sectors, std::vector<uint8_t>& out) {
+  if (sector < 0 || sectors == 0 || sector > m_read->GetTotalSectors() - sectors) return false;
+  const size_t at = out.size();
+  out.resize(at + size_t{sectors} * m_partition.GetBytesPerSector());
+  if (m_read->ReadSector(out.data() + at, sector, sectors) == 0) {
+    out.resize(at);
+    return false;
+  }
+  return true;
+}
+
+bool CExFatAllocationJudge::BitmapBelieved() {
+  if (m_believed >= 0) return m_believed == 1;
+  m_believed = 0;
+  const uint32_t root = m_partition.GetRootCluster();
+  const uint32_t bytesPerCluster = m_partition.GetBytesPerCluster();
+  const uint32_t sectorShift = Log2(m_partition.GetBytesPerSector());
+  const uint32_t clusterShift = Log2(bytesPerCluster);
+  const auto total = static_cast<uint64_t>(std::max<int64_t>(m_read->GetTotalSectors(), 0));
+  uint32_t bitmapCluster = 0, upcaseCluster = 0;
+  uint64_t bitmapLength = 0, upcaseLength = 0;
+  std::vector<uint8_t> bytes;
+  uint32_t cluster = root;
+  for (uint32_t n = 0; n < kMaxRootClusters && m_partition.IsHeapCluster(cluster) && bitmapCluster == 0; ++n) {
+    bytes.clear();
+    if (!Read(m_partition.ConvertClusterNumToSector(cluster), m_partition.GetSectorsPerCluster(), bytes)) break;
+    bool ended = false;
+    for (size_t o = 0; o + exfat_entry::kEntrySize <= bytes.size(); o += exfat_entry::kEntrySize) {
+      const uint8_t* entry = bytes.data() + o;
+      if (entry[0] == exfat_entry::kEndOfDirectory) {
+        ended = true;
+        break;
+      }
+      if (entry[0] == exfat_entry::kBitmap && bitmapCluster == 0 &&
+          exfat_entry::IsValidBitmapEntry(entry, sectorShift, clusterShift, total)) {
+        bitmapCluster = ondisk::Le32(entry + 20);
+        bitmapLength = ondisk::Le64(entry + 24);
+      } else if (entry[0] == exfat_entry::kUpcase && upcaseCluster == 0 &&
+                 exfat_entry::IsValidUpcaseEntry(entry, sectorShift, clusterShift, total)) {
+        upcaseCluster = ondisk::Le32(entry + 20);
+        upcaseLength = ondisk::Le64(entry + 24);
+      }
+    }
+    if (ended) break;
+    cluster = m_partition.GetNextCluster(cluster, false);
+  }
+  if (bitmapCluster == 0) return false;
+  m_partition.SetAllocationBitmap(bitmapCluster, bitmapLength);
+  // A believable bitmap gives the volume's own clusters: its own, the
+  // up-case table's and the root's first.
+  const auto holds = [this, bytesPerCluster](uint32_t first, uint64_t length) {
+    const uint64_t clusters = std::max<uint64_t>(1, (length + bytesPerCluster - 1) / bytesPerCluster);
+    for (uint64_t i = 0; i < clusters && i < (uint64_t{1} << 20); ++i) {
+      if (m_partition.IsClusterAllocated(static_cast<uint32_t>(first + i)) != 1) return false;
+    }
+    return true;
+  };
+  if (!holds(root, 1) || !holds(bitmapCluster, bitmapLength)) return false;
+  if (upcaseCluster != 0 && !holds(upcaseCluster, upcaseLength)) return false;
+  m_believed = 1;
+  return true;
+}
+
+bool CExFatAllocationJudge::IsTaken(CFileNode& node) {
+  if (node.IsDirectory() != 0) return false;
+  IDataRunList* runs = node.GetDataRunList();
+  if (runs == nullptr || runs->IsResident() != 0) return false;
+  const uint64_t bytesPerSector = m_partition.GetBytesPerSector();
+  const uint64_t clusterBytes = m_partition.GetBytesPerCluster();
+  const Wide heap = Wide(static_cast<uint64_t>(m_partition.GetHeapFirstSector() - m_volumeStart)) * bytesPerSector;
+  const Wide heapEnd = heap + Wide(m_partition.GetClusterLimit() - 2) * clusterBytes;
+  const bool believed = BitmapBelieved();
+  bool aligned = m_recordClusterBytes == clusterBytes;
+  bool inUse = false;
+  bool consecutive = true, chained = true;
+  uint32_t first = 0, previous = 0;
+  for (DataRun* run = runs->GetFirst(); run != nullptr; run = runs->GetNext()) {
+    if (run->IsSparse() || run->length <= 0) continue;
+    const Wide begin = Wide(m_recordBase) + Wide(static_cast<uint64_t>(run->start)) * m_recordClusterBytes;
+    const Wide end = begin + Wide(static_cast<uint64_t>(run->length)) * m_recordClusterBytes;
+    if (end <= m_volumeByte) continue;
+    Wide from = begin > m_volumeByte ? begin - m_volumeByte : 0;
+    const Wide to = std::min(end - m_volumeByte, heapEnd);
+    if (from < heap) {
+      // The boot region or a table lies there now.
+      inUse = true;
+      aligned = false;
+      from = heap;
+    }
+    if (from >= to) continue;
+    if ((from - heap) % clusterBytes != 0 || (to - heap) % clusterBytes != 0) aligned = false;
+    const Wide last = (to - heap - 1) / clusterBytes + 2;
+    for (Wide c = (from - heap) / clusterBytes + 2; c <= last; ++c) {
+      const auto cluster = static_cast<uint32_t>(c);
+      if (believed && !inUse && m_partition.IsClusterAllocated(cluster) == 1) inUse = true;
+      if (first == 0) {
+        first = cluster;
+      } else {
+        if (cluster != previous + 1) consecutive = false;
+        if (chained && m_partition.GetNextCluster(previous, false) != cluster) chained = false;
+      }
+      previous = cluster;
+    }
+  }
+  if (!inUse) return false;
+  return !(aligned && first != 0 && Describes(node, first, consecutive, chained));
+}
+
+bool CExFatAllocationJudge::Describes(CFileNode& node, uint32_t first, bool consecutive, bool chained) {
+  // The sector the scan read the File entry in, in the volume's sectors.
+  const int64_t sector = node.GetMetadataStartPosition();
+  if (sector < 0) return false;
+  const Wide byte = Wide(static_cast<uint64_t>(sector)) * m_recordSectorSize;
+  const uint32_t bytesPerSector = m_partition.GetBytesPerSector();
+  if (byte < m_volumeByte || (byte - m_volumeByte) % bytesPerSector != 0) return false;
+  const Wide offset = (byte - m_volumeByte) / bytesPerSector;
+  if (offset > INT64_MAX) return false;
+  const int64_t at = m_volumeStart + static_cast<int64_t>(offset);
+  if (at < m_partition.GetHeapFirstSector()) return false;
+  const uint64_t index =
+      static_cast<uint64_t>(at - m_partition.GetHeapFirstSector()) / m_partition.GetSectorsPerCluster() + 2;
+  if (!m_partition.IsHeapCluster(index)) return false;
+  const char* saved = node.GetFileName();
+  for (const _tagFileBaseInfo& info : SetsIn(static_cast<uint32_t>(index))) {
+    if (info.sector != at || info.inUse == 0 || info.firstCluster != first || info.dataLength < 0 ||
+        static_cast<uint64_t>(info.dataLength) != node.GetFileSize()) {
+      continue;
+    }
+    if (!(info.contiguous != 0 ? consecutive : chained)) continue;
+    const bool sameName = saved != nullptr && info.name == saved;
+    const bool sameTimes =
+        DosTime2FileTime(info.createTime, info.create10ms, info.createUtcOffset) == node.GetCreationTime() &&
+        DosTime2FileTime(info.modifyTime, info.modify10ms, info.modifyUtcOffset) == node.GetModificationTime();
+    if (sameName || sameTimes) return true;
+  }
+  return false;
+}
+
+const std::vector<_tagFileBaseInfo>& CExFatAllocationJudge::SetsIn(uint32_t cluster) {
+  auto known = m_sets.find(cluster);
+  if (known != m_sets.end()) return known->second;
+  if (m_sets.size() >= kMaxClustersKept) m_sets.clear();
+  // The cluster, and the folder's next one for a set that goes on there.
+  const uint32_t spc = m_partition.GetSectorsPerCluster();
+  std::vector<uint8_t> bytes;
+  if (Read(m_partition.ConvertClusterNumToSector(cluster), spc, bytes)) {
+    uint32_t next = m_partition.GetNextCluster(cluster, false);
+    if (!m_partition.IsHeapCluster(next)) next = cluster + 1;
+    if (m_partition.IsHeapCluster(next)) Read(m_partition.ConvertClusterNumToSector(next), spc, bytes);
+  }
+  CEFDTAnalyze parser;
+  parser.PrepareAnayze(Log2(m_partition.GetBytesPerSector()), Log2(m_partition.GetBytesPerCluster()),
+                       static_cast<uint64_t>(std::max<int64_t>(m_read->GetTotalSectors(), 0)));
+  if (!bytes.empty()) {
+    parser.Analyze(bytes.data(), bytes.size(), m_partition.ConvertClusterNumToSector(cluster),
+                   m_partition.GetBytesPerSector());
+  }
+  return m_sets[cluster] = std::move(parser.GetFileList());
+}
+
+std::unique_ptr<IAllocationJudge> CreateExFatAllocationJudge(IStorageDevice* device,
+                                                             const CSearchedPartitionInfo& record) {
+  return CExFatAllocationJudge::Open(device, record);
+}

@@ -1,0 +1,70 @@
+// An exFAT volume as it is now, for the files an earlier scan of it found
+// (AllocationJudge.h): its boot sector, its first allocation table and the
+// allocation bitmap its root names, believed only when it gives the
+// volume's own clusters (the bitmap's, the up-case table's, the root's)
+// in use; otherwise nothing is said of the heap.
+//
+// A file's clusters are in use when the bitmap marks one, or when they now
+// lie in front of the heap (boot region, tables). Such a file is still its
+// own only when the entry set at its metadata sector (where the scan read
+// its File entry) is in use and still describes it (its first cluster and
+// length, and its name or both its times), and its clusters still follow
+// each other as the set says: one after the other for a NoFatChain stream,
+// along the table otherwise.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "AllocationJudge.h"
+#include "exfat/ExFatPartition.h"
+
+class CSearchedPartitionInfo;
+class CSectorSizeDevice;
+class IStorageDevice;
+
+class CExFatAllocationJudge final : public IAllocationJudge {
+ public:
+  // The volume `record` places on `device`; null when no exFAT boot sector
+  // is there.
+  static std::unique_ptr<CExFatAllocationJudge> Open(IStorageDevice* device, const CSearchedPartitionInfo& record);
+  ~CExFatAllocationJudge() override;
+  CExFatAllocationJudge(const CExFatAllocationJudge&) = delete;
+  CExFatAllocationJudge& operator=(const CExFatAllocationJudge&) = delete;
+
+  bool IsTaken(CFileNode& node) override;
+
+  // The root is read along its chain for its bitmap entry this far.
+  static constexpr uint32_t kMaxRootClusters = 64;
+
+ private:
+  CExFatAllocationJudge() = default;
+
+  // Reads the root's Allocation Bitmap and Up-case Table entries and judges
+  // the bitmap once.
+  bool BitmapBelieved();
+  bool Describes(CFileNode& node, uint32_t first, bool consecutive, bool chained);
+  bool Read(int64_t sector, uint32_t sectors, std::vector<uint8_t>& out);
+  // The entry sets that start in folder cluster `cluster` (read with the
+  // folder's next cluster, where a set may end), kept for the files after.
+  const std::vector<_tagFileBaseInfo>& SetsIn(uint32_t cluster);
+  static constexpr size_t kMaxClustersKept = 1024;
+
+  std::unique_ptr<CSectorSizeDevice> m_view;
+  IStorageDevice* m_read = nullptr;  // the device, or the view in the volume's sectors
+  int64_t m_volumeStart = 0;         // in m_read's sectors
+  CExFatPartition m_partition;
+  // Bytes on the record's device: the volume's start, the record's cluster
+  // 0 and cluster size, and the unit of its metadata sectors.
+  uint64_t m_volumeByte = 0;
+  uint64_t m_recordBase = 0;
+  uint64_t m_recordClusterBytes = 0;
+  uint32_t m_recordSectorSize = 512;
+  int m_believed = -1;  // not judged yet
+  std::unordered_map<uint32_t, std::vector<_tagFileBaseInfo>> m_sets;
+};
+
+std::unique_ptr<IAllocationJudge> CreateExFatAllocationJudge(IStorageDevice* device,
+                                                             const CSearchedPartitionInfo& record);
