@@ -6,7 +6,7 @@
 # quick and deep through quickscan_probe (as the application runs them) and
 # read by The Sleuth Kit's tsk_recover.
 #
-#   damaged-recovery.sh [--seeds N] [--fs LIST] PROBE [WORKDIR]
+#   damaged-recovery.sh [--seeds N] [--fs LIST] [--days-apart] PROBE [WORKDIR]
 #
 # PROBE is the build's tests/tools/quickscan_probe; LIST is a comma-separated
 # choice of fat16,fat32,exfat,ntfs. The volumes are made once into WORKDIR
@@ -14,6 +14,10 @@
 # loop devices and are left out without them. Files are written in rounds
 # with deletions between them, so that later files fill the holes of earlier
 # ones: some deleted files are fragmented, some were partly overwritten.
+# The rounds follow each other within seconds, which FAT's two-second times
+# cannot tell apart; with --days-apart the FAT volumes' rounds are written a
+# day apart instead (mtools under faketime), as a card is used, into
+# fat16-apart.img and fat32-apart.img.
 #
 # Where each deleted file's bytes lie is found on the intact volume from the
 # originals (every 512-byte piece of the file where it sits, or the file
@@ -29,16 +33,18 @@ set -euo pipefail
 usage() {
   local to=2
   [ "${1:-2}" != 0 ] || to=1
-  echo "usage: damaged-recovery.sh [--seeds N] [--fs fat16,fat32,exfat,ntfs] PROBE [WORKDIR]" >&$to
+  echo "usage: damaged-recovery.sh [--seeds N] [--fs fat16,fat32,exfat,ntfs] [--days-apart] PROBE [WORKDIR]" >&$to
   exit "${1:-2}"
 }
 nseeds=5
 fslist=fat16,fat32,exfat,ntfs
+apart=
 args=()
 while [ $# -gt 0 ]; do
   case $1 in
     --seeds) [ $# -ge 2 ] && [[ $2 =~ ^[1-9][0-9]*$ ]] || usage; nseeds=$2; shift 2 ;;
     --fs) [ $# -ge 2 ] || usage; fslist=$2; shift 2 ;;
+    --days-apart) apart=-apart; shift ;;
     -h | --help) usage 0 ;;
     --) shift; args+=("$@"); break ;;
     -*) echo "damaged-recovery.sh: unknown option $1" >&2; usage ;;
@@ -92,9 +98,9 @@ record_deleted() {  # SRCDIR LIST >> manifest
   done <"$2"
 }
 
-# make_fat 16|32
+# make_fat 16|32: with --days-apart, round R's writes and deletions on day R.
 make_fat() {
-  local bits=$1 img=$work/fat$1.img src=$work/fat$1-src
+  local bits=$1 img=$work/fat$1$apart.img src=$work/fat$1$apart-src clock=()
   [ -s "$img" ] && return 0
   rm -rf "$src" && mkdir -p "$src"
   truncate -s 128M "$img.part"
@@ -102,15 +108,16 @@ make_fat() {
   mkfs.fat -F "$bits" -s $((bits == 32 ? 2 : 8)) -n DAMAGED "$img.part" >/dev/null
   : >"$img.deleted"
   for round in 1 2 3; do
+    [ -z "$apart" ] || clock=(faketime -f "@2025-01-0$round 12:00:00")
     gen "$src" "$round"
     # Without the FSInfo hint mtools takes the first free clusters: later
     # rounds fill the holes earlier ones left (FAT16 has no hint).
     [ "$bits" = 16 ] || printf '\xff\xff\xff\xff' | dd of="$img.part" bs=1 seek=$((512 + 492)) conv=notrunc status=none
-    (cd "$src" && ls -d round"$round"-*) | while read -r d; do mcopy -s -i "$img.part" "$src/$d" ::/ || return 1; done
+    (cd "$src" && ls -d round"$round"-*) | while read -r d; do "${clock[@]}" mcopy -s -i "$img.part" "$src/$d" ::/ || return 1; done
     (cd "$src" && find . -path "./round$round-*" -type f | sed 's|^\./||' | sort) >"$work/list"
     pick "$work/list" 0.35 "$round" >"$work/gone"
     record_deleted "$src" "$work/gone" >>"$img.deleted"
-    while read -r rel; do mdel -i "$img.part" "::/$rel"; done <"$work/gone"
+    while read -r rel; do "${clock[@]}" mdel -i "$img.part" "::/$rel"; done <"$work/gone"
   done
   mv "$img.part" "$img"
 }
@@ -267,6 +274,7 @@ printf '%-6s %-6s %6s %5s %6s | %9s %6s %6s %7s | %13s %9s\n' volume scan damage
   "tsk identical" "tsk wrong"
 for fs in "${avail[@]}"; do
   img=$work/$fs.img
+  case $fs in fat*) img=$work/$fs$apart.img ;; esac
   locate "$img"
   for level in "${levels[@]}"; do
     declare -A sum=()

@@ -11,6 +11,7 @@
 #include "SearchedPartitionInfo.h"
 #include "StorageDevice.h"
 #include "fat/FATBuildDataRun.h"
+#include "fat/FATClusterClaims.h"
 #include "fat/FATDBR.h"
 #include "fat/FATDirEntry.h"
 #include "fat/FATFileNode.h"
@@ -430,10 +431,11 @@ bool CFATBuildWorker::WalkQueued(CFATBuildChildren& children, std::deque<FATFold
   return true;
 }
 
-std::unique_ptr<CFATFirstCluReviser> CFATBuildWorker::InstallRevision(CFATBuildChildren& children) const {
+std::unique_ptr<CFATFirstCluReviser> CFATBuildWorker::InstallRevision(CFATBuildChildren& children,
+                                                                      IDirecotryTreeBuilder* builder) const {
   std::unique_ptr<CFATFirstCluReviser> reviser;
   if (m_g.type != FILE_SYSTEM_TYPE_FAT32 || !IsFAT32RevisionOn()) return reviser;
-  reviser = std::make_unique<CFATFirstCluReviser>(m_builder, m_record, m_device, m_g, m_table);
+  reviser = std::make_unique<CFATFirstCluReviser>(builder, m_record, m_device, m_g, m_table);
   children.SetRevisionHook([r = reviser.get()](std::vector<CFATFileNode*>& folders, std::vector<CFATFileNode*>& files) {
     r->ReviseFAT32FileFirstClu(folders, files);
   });
@@ -441,11 +443,23 @@ std::unique_ptr<CFATFirstCluReviser> CFATBuildWorker::InstallRevision(CFATBuildC
 }
 
 ResultCode CFATBuildWorker::QuickBuildDirectoryTree() {
+  // Every node goes to the tree builder through the claims, which judge the
+  // files that name the same clusters once the walk is done; the searcher
+  // finishes the tree only after this returns, so every node the builder
+  // took is still there to be marked.
+  CFATClusterClaims claims(m_table, m_g.clusterCount, m_g.type == FILE_SYSTEM_TYPE_FAT32 ? m_g.rootCluster : 0);
+  CFATClaimingTreeBuilder builder(m_builder, claims);
+  const ResultCode result = QuickWalk(&builder);
+  claims.Judge();
+  return result;
+}
+
+ResultCode CFATBuildWorker::QuickWalk(IDirecotryTreeBuilder* builder) {
   GetEmptyFileVirtualClusterNumObject()->ResetVirtualClusterNum();
   // The reviser outlives the walk that calls it (declared first).
   std::unique_ptr<CFATFirstCluReviser> reviser;
-  auto children = std::make_unique<CFATBuildChildren>(m_builder, m_record, m_device, m_g, m_table);
-  reviser = InstallRevision(*children);
+  auto children = std::make_unique<CFATBuildChildren>(builder, m_record, m_device, m_g, m_table);
+  reviser = InstallRevision(*children, builder);
   std::deque<FATFolderToParse> live;
   std::deque<FATFolderToParse> deleted;
   if (!children->BuildRoot(live, deleted, 1)) {
@@ -463,12 +477,24 @@ ResultCode CFATBuildWorker::QuickBuildDirectoryTree() {
 }
 
 ResultCode CFATBuildWorker::CompleteBuildDirectoryTree(const FolderSectorSet& folderSectors, int readRoot) {
+  // As the quick scan's: judged once the walk is done. The root of a
+  // partition found without its boot sector is a guess, and dates nothing.
+  CFATClusterClaims claims(m_table, m_g.clusterCount,
+                           m_g.type == FILE_SYSTEM_TYPE_FAT32 && readRoot != 0 ? m_g.rootCluster : 0);
+  CFATClaimingTreeBuilder builder(m_builder, claims);
+  const ResultCode result = CompleteWalk(&builder, folderSectors, readRoot);
+  claims.Judge();
+  return result;
+}
+
+ResultCode CFATBuildWorker::CompleteWalk(IDirecotryTreeBuilder* builder, const FolderSectorSet& folderSectors,
+                                         int readRoot) {
   GetEmptyFileVirtualClusterNumObject()->ResetVirtualClusterNum();
   std::unique_ptr<CFATFirstCluReviser> reviser;
-  auto children = std::make_unique<CFATBuildChildren>(m_builder, m_record, m_device, m_g, m_table);
+  auto children = std::make_unique<CFATBuildChildren>(builder, m_record, m_device, m_g, m_table);
   // Found partitions get the same revision of first clusters as a quick
   // scan of the volume.
-  reviser = InstallRevision(*children);
+  reviser = InstallRevision(*children, builder);
   std::deque<FATFolderToParse> live;
   std::deque<FATFolderToParse> deleted;
   // The walk from the root first: folders reached from it get their own

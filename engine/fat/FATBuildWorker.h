@@ -191,8 +191,14 @@ class CFATBuildWorker {
 
  private:
   // The FAT32 first-cluster revision hooked into `children` when it is on
-  // (null otherwise); it must outlive the walk.
-  std::unique_ptr<CFATFirstCluReviser> InstallRevision(CFATBuildChildren& children) const;
+  // (null otherwise), handing its files to `builder`; it must outlive the
+  // walk.
+  std::unique_ptr<CFATFirstCluReviser> InstallRevision(CFATBuildChildren& children,
+                                                       IDirecotryTreeBuilder* builder) const;
+  // The walks of QuickBuildDirectoryTree and CompleteBuildDirectoryTree,
+  // feeding `builder`.
+  ResultCode QuickWalk(IDirecotryTreeBuilder* builder);
+  ResultCode CompleteWalk(IDirecotryTreeBuilder* builder, const FolderSectorSet& folderSectors, int readRoot);
   // Walks the queued folders, live ones first; false when cancelled.
   bool WalkQueued(CFATBuildChildren& children, std::deque<FATFolderToParse>& live,
                   std::deque<FATFolderToParse>& deleted, bool report);

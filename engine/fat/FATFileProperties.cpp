@@ -87,6 +87,7 @@ CFATFileProperties* CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntry(
   DosDateTimeToFileTime(Le16(entry + E::kAccessDate), 0, &t);
   p->SetLastAccessTime(t);
   p->SetState(e.IsErased() ? CFATFileProperties::kStateDeleted : 0);
+  p->SetEntryErased(e.IsErased());
   return p;
 }
 

@@ -21,6 +21,7 @@ struct CFATFilePropertiesStruct {
   int64_t firstCluster = 0;
   int64_t parentFirstCluster = 0;
   int64_t metaDataSector = 0;  // first sector of the parent folder's first cluster
+  bool erased = false;         // the entry itself was erased (not only shown deleted for its folder's sake)
 };
 
 class CFATFileProperties : public IFileProperties {
@@ -64,6 +65,10 @@ class CFATFileProperties : public IFileProperties {
     m_s.state = static_cast<uint8_t>(unsure ? (m_s.state | kStateContentUnsure) : (m_s.state & ~kStateContentUnsure));
   }
   bool IsContentUnsure() const { return (m_s.state & kStateContentUnsure) != 0; }
+  // Whether the directory entry was erased: its chain was freed. An entry
+  // that is only shown deleted (its folder is) kept its chain.
+  bool IsEntryErased() const { return m_s.erased; }
+  void SetEntryErased(bool erased) { m_s.erased = erased; }
   void SetAttribute(uint16_t attribute) { m_s.attribute = attribute; }
   void SetCreationTime(_FILETIME t) { m_s.creationTime = t; }
   void SetModificationTime(_FILETIME t) { m_s.modificationTime = t; }

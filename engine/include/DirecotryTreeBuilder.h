@@ -11,7 +11,10 @@
 // Ownership
 // - AddNode answering 1: the builder owns the node from then on. It may link
 //   it, hand it to IDrirectoryTree, merge it or release it; the caller never
-//   touches it again.
+//   touches it again, but for one thing: until its tree finishes
+//   (FlashBuild), the searcher that handed it over may still mark it
+//   content-unsure (CFileNode::SetContentUnsure), under NodeTreeLock(), once
+//   it has seen the whole volume.
 // - AddNode answering 0: the builder kept nothing of it (no pointer, no
 //   link); the node stays with its caller, who releases or keeps it. A
 //   refused duplicate may have given its data runs to the node it duplicates.

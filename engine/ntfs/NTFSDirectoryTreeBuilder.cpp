@@ -13,6 +13,7 @@
 #include "ntfs/MetaFileRecordTypeAnalyzer.h"
 #include "ntfs/NTFSBytes.h"
 #include "ntfs/NTFSClusterBitmap.h"
+#include "ntfs/NTFSDeletedClaims.h"
 #include "ntfs/NTFSFileNode.h"
 #include "ntfs/NTFSFileProperties.h"
 #include "ntfs/NTFSFilePropertiesBuilder.h"
@@ -33,7 +34,7 @@ struct CNTFSDirectoryTreeBuilder::Record {
   int64_t number = -1;
   int64_t parent = -1;
   bool folder = false;
-  bool unsure = false;  // a deleted file whose clusters others hold now
+  bool unsure = false;  // a deleted file whose clusters others hold now, or overwrote
   std::unique_ptr<CNTFSFileProperties> properties;
 };
 
@@ -94,6 +95,7 @@ void CNTFSDirectoryTreeBuilder::BuildDirectoryTree(const CNTFSIntelligentSearchI
     room = false;
   }
   if (room) ReadFileProperties(*info.positions);
+  JudgeDeletedClaims();
   for (auto& selected : m_selected) HandOver(selected->records);
   m_counters.orphans = static_cast<int64_t>(m_orphans.size());
   HandOver(m_orphans);
@@ -253,6 +255,31 @@ void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfo(uint8_t* bytes, int64_
   if (record.unsure) ++m_counters.clustersTaken;
   record.properties = std::move(properties);
   (owner != nullptr ? owner->records : m_orphans).push_back(std::move(record));
+}
+
+void CNTFSDirectoryTreeBuilder::JudgeDeletedClaims() {
+  // Every deleted file read back counts, also one the tree builder will
+  // refuse: its record still names its clusters.
+  CNTFSDeletedClaims claims;
+  std::vector<std::pair<Record*, uint32_t>> claimed;
+  auto add = [&](std::vector<Record>& records) {
+    for (Record& record : records) {
+      if (record.folder || record.properties == nullptr ||
+          (record.properties->GetState() & CNTFSFileProperties::kStateDeleted) == 0) {
+        continue;
+      }
+      const int64_t claim = claims.Add(*record.properties);
+      if (claim >= 0) claimed.emplace_back(&record, static_cast<uint32_t>(claim));
+    }
+  };
+  for (auto& selected : m_selected) add(selected->records);
+  add(m_orphans);
+  const std::vector<bool> overwritten = claims.Judge();
+  for (const auto& [record, claim] : claimed) {
+    if (claim >= overwritten.size() || !overwritten[claim]) continue;
+    ++m_counters.overwritten;
+    record->unsure = true;
+  }
 }
 
 int64_t CNTFSDirectoryTreeBuilder::NodeID(int64_t number) const {

@@ -14,7 +14,9 @@
 //
 // Sizes and runs are judged against the partition's size as the quick scan
 // judges them, and a deleted file whose runs reach clusters that the
-// partition's $Bitmap gives to others is marked content-unsure, as there.
+// partition's $Bitmap gives to others is marked content-unsure, as there; so
+// is one whose runs overlap another deleted file's of the partition and that
+// is not clearly the newer of the two.
 //
 // Every record that makes a node reaches the tree builder with its own
 // parent ID, also when its folder is gone (the builder puts those under
@@ -56,6 +58,7 @@ class CNTFSDirectoryTreeBuilder {
     int64_t orphans = 0;         // records in none of the partition's $MFTs
     int64_t logFileQueries = 0;  // deleted files of size 0 offered to a log finder
     int64_t clustersTaken = 0;   // deleted files whose clusters $Bitmap gives to others
+    int64_t overwritten = 0;     // deleted files another deleted file's runs overlap, not clearly the newer
     bool bitmap = false;         // the partition's $Bitmap was read and believed
   };
 
@@ -86,6 +89,9 @@ class CNTFSDirectoryTreeBuilder {
   // Records of `sectorsPerRecord` sectors each, `sectors` in all.
   void ReadFilePropertiesfromBlock(int64_t first, int64_t sectors, int64_t sectorsPerRecord);
   void BuildCommonFileRecordInfo(uint8_t* bytes, int64_t sector, int64_t sectorsPerRecord);
+  // Marks unsure the deleted files of the partition's records that another
+  // deleted file overwrote, or may have (CNTFSDeletedClaims).
+  void JudgeDeletedClaims();
   void HandOver(std::vector<Record>& records);
   // The node ID of MFT number `number` in this partition; -1 for none.
   int64_t NodeID(int64_t number) const;

@@ -14,6 +14,7 @@
 #include "ntfs/FindFileFromLogFile.h"
 #include "ntfs/NTFSBytes.h"
 #include "ntfs/NTFSClusterBitmap.h"
+#include "ntfs/NTFSDeletedClaims.h"
 #include "ntfs/NTFSFileNode.h"
 #include "ntfs/NTFSFileProperties.h"
 #include "ntfs/NTFSFilePropertiesBuilder.h"
@@ -40,7 +41,10 @@ int64_t ClusterSectors(int64_t clusters, uint32_t spc) {
 
 }  // namespace
 
-CNTFSQuickSearch::CNTFSQuickSearch() : m_partition(512), m_logFinder(std::make_unique<CFindFileFromLogFile>()) {}
+CNTFSQuickSearch::CNTFSQuickSearch()
+    : m_partition(512),
+      m_logFinder(std::make_unique<CFindFileFromLogFile>()),
+      m_claims(std::make_unique<CNTFSDeletedClaims>()) {}
 
 CNTFSQuickSearch::~CNTFSQuickSearch() = default;
 
@@ -74,6 +78,8 @@ ResultCode CNTFSQuickSearch::QuickSearchFiles(IStorageDevice* device, IProgress*
   if (device == nullptr || progress == nullptr) return kNullArgument;
   m_progress = progress;
   m_counters = Counters();
+  m_claims = std::make_unique<CNTFSDeletedClaims>();
+  m_claimed.clear();
   if (const ResultCode opened = OpenVolume(device); opened != 0) return opened;
 
   if (m_builder != nullptr) m_builder->AddSearcherInfo(SEARCHER_TYPE_NTFS, 5);
@@ -335,6 +341,7 @@ ResultCode CNTFSQuickSearch::BuildFileNodeFromMFTFileRecord() {
   m_deferred.clear();
   m_extensionsByBase.clear();
   m_bitmap.reset();
+  JudgeDeletedClaims();
 
   if (m_builder != nullptr) {
     m_builder->SetPartitonDevice(&m_partition, m_device);
@@ -450,7 +457,8 @@ void CNTFSQuickSearch::BuildFileNode(uint8_t* record, int bytes, int64_t recordN
   const bool taken =
       deleted && !info.IsDirectory() && m_bitmap != nullptr && m_bitmap->ReachesClustersInUse(*properties);
   if (taken) ++m_counters.clustersTaken;
-  CreateFileNode(properties, info, taken);
+  const int64_t claim = deleted && !info.IsDirectory() ? m_claims->Add(*properties) : -1;
+  CreateFileNode(properties, info, taken, claim);
 }
 
 void CNTFSQuickSearch::BuildDeferredFileNodes() {
@@ -462,7 +470,8 @@ void CNTFSQuickSearch::BuildDeferredFileNodes() {
   m_extensionsByBase.clear();
 }
 
-void CNTFSQuickSearch::CreateFileNode(CNTFSFileProperties* properties, const CCommonFileRecordInfo& info, bool unsure) {
+void CNTFSQuickSearch::CreateFileNode(CNTFSFileProperties* properties, const CCommonFileRecordInfo& info, bool unsure,
+                                      int64_t claim) {
   auto* node = new (std::nothrow) CNTFSFileNode();
   if (node == nullptr) {
     delete properties;
@@ -476,7 +485,23 @@ void CNTFSQuickSearch::CreateFileNode(CNTFSFileProperties* properties, const CCo
   if (m_builder == nullptr || m_builder->AddNode(node, SEARCHER_TYPE_NTFS) == 0) {
     ++m_counters.nodesRefused;
     node->Release();
+  } else if (claim >= 0) {
+    m_claimed.emplace_back(node, static_cast<uint32_t>(claim));
   }
+}
+
+void CNTFSQuickSearch::JudgeDeletedClaims() {
+  const std::vector<bool> overwritten = m_claims->Judge();
+  // The tree builder has every node it took until the tree finishes; they
+  // may be shown already.
+  NodeTreeGuard held;
+  for (const auto& [node, claim] : m_claimed) {
+    if (claim >= overwritten.size() || !overwritten[claim]) continue;
+    ++m_counters.overwritten;
+    node->SetContentUnsure(true);
+  }
+  m_claimed.clear();
+  m_claims = std::make_unique<CNTFSDeletedClaims>();
 }
 
 IQuickFileSystemSearchController* CreateNTFSQuickSearcher() {

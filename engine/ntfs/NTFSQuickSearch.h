@@ -24,7 +24,9 @@
 // A deleted file whose runs reach clusters that the volume's $Bitmap now
 // gives to other files (or to the volume's own) is marked content-unsure:
 // its copy is made for the user to judge, never reported recovered. Without
-// a believable $Bitmap no file is marked (CNTFSClusterBitmap).
+// a believable $Bitmap no file is marked (CNTFSClusterBitmap). Once the walk
+// is done, so is a deleted file whose runs overlap another deleted file's
+// and that is not clearly the newer of the two (CNTFSDeletedClaims).
 //
 // Unreadable parts of the table are read as zeros (their records are
 // skipped), logged once per failed read, and the last progress record then
@@ -36,6 +38,7 @@
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "FileSystemSearchController.h"
@@ -47,6 +50,8 @@
 class CCommonFileRecordInfo;
 class CFindFileFromLogFile;
 class CNTFSClusterBitmap;
+class CNTFSDeletedClaims;
+class CNTFSFileNode;
 class CNTFSFileProperties;
 
 class CNTFSQuickSearch : public IQuickFileSystemSearchController {
@@ -72,6 +77,7 @@ class CNTFSQuickSearch : public IQuickFileSystemSearchController {
     int64_t failedReads = 0;     // reads of the table that failed
     int64_t logFileQueries = 0;  // deleted files of size 0 offered to the log finder
     int64_t clustersTaken = 0;   // deleted files whose clusters $Bitmap gives to others
+    int64_t overwritten = 0;     // deleted files another deleted file's runs overlap, not clearly the newer
   };
 
   CNTFSQuickSearch();
@@ -133,7 +139,10 @@ class CNTFSQuickSearch : public IQuickFileSystemSearchController {
   void BuildFileNodeFromRecord(uint8_t* record, int bytes, int64_t recordNumber, int64_t sector);
   void BuildFileNode(uint8_t* record, int bytes, int64_t recordNumber, int64_t sector, bool withUnlistedExtensions);
   void BuildDeferredFileNodes();
-  void CreateFileNode(CNTFSFileProperties* properties, const CCommonFileRecordInfo& info, bool unsure);
+  // `claim`: the file's index among the deleted files' claims, or -1.
+  void CreateFileNode(CNTFSFileProperties* properties, const CCommonFileRecordInfo& info, bool unsure, int64_t claim);
+  // Marks the deleted files the claims condemn, before the tree finishes.
+  void JudgeDeletedClaims();
   void Report(uint32_t status, uint64_t total, uint64_t current, ResultCode error);
 
   IDirecotryTreeBuilder* m_builder = nullptr;  // not owned
@@ -173,4 +182,9 @@ class CNTFSQuickSearch : public IQuickFileSystemSearchController {
     int64_t sector;
   };
   std::vector<DeferredRecord> m_deferred;
+  // The clusters every deleted file names (also those the tree builder
+  // refused: they are on the volume all the same), and the nodes the
+  // builder took with their index there.
+  std::unique_ptr<CNTFSDeletedClaims> m_claims;
+  std::vector<std::pair<CNTFSFileNode*, uint32_t>> m_claimed;
 };

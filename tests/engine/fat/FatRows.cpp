@@ -116,7 +116,9 @@ CONFORMANCE_ROWS(Fat, Rows());
 // Volumes whose deleted files' clusters newer files took, and a live file
 // whose chain starts at a free cluster: those copy out as failed, the
 // deleted files whose clusters stayed free identical. Quick, deep, and deep
-// over a disk without a partition table.
+// over a disk without a partition table. And volumes of files that name the
+// same clusters (written around newer files, deleted files on one cluster,
+// cross-linked live files), quick and deep.
 std::vector<Row> ReuseRows() {
   std::vector<Row> rows;
   for (const char* v : {"f16", "f32"}) {
@@ -143,6 +145,15 @@ std::vector<Row> ReuseRows() {
     disk.image = fatfixtures::ReuseDir() / (std::string(v) + "-reuse-disk.img");
     disk.volumeAt = 1 << 20;
     rows.push_back(disk);
+    // Files that name the same clusters, judged by the volume's times.
+    Row claims = r;
+    claims.name = std::string(v) + "_claims";
+    claims.image = fatfixtures::ReuseDir() / (std::string(v) + "-claims.img");
+    claims.expect = fatfixtures::ReuseDir() / (std::string(v) + "-claims.img.expect.tsv");
+    rows.push_back(claims);
+    claims.name += "_complete";
+    claims.complete = true;
+    rows.push_back(claims);
   }
   return rows;
 }

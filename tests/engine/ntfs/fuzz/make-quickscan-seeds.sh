@@ -4,8 +4,10 @@
 # $MFT record 0, the root folder's record and a few file records (deleted,
 # resident, non-resident, compressed, sparse), packed one after another.
 #
-# With REUSE_DIR (make-ntfs-reuse-images.sh's images), one more: reuse.img's
-# records 0 to 7 in their places ($Bitmap is 6) and its deleted files.
+# With REUSE_DIR (make-ntfs-reuse-images.sh's images), two more: reuse.img's
+# records 0 to 7 in their places ($Bitmap is 6) and its deleted files, and
+# claims.img's records 0 to 15 and its three deleted files whose runs
+# overlap (numbered from 16, so that they make nodes).
 #
 #   make-quickscan-seeds.sh FIXTURE_DIR [REUSE_DIR]
 set -euo pipefail
@@ -34,17 +36,22 @@ seed default default-deleted gone gone/deleted-small.txt gone/deleted-big.bin go
 seed default default-compressed gone-compressed gone-compressed/text-200k.txt small/resident-500.bin
 seed c512 c512-fragmented gone gone/fragmented.bin names/😀\ smile.txt
 seed s4096 s4096-resident small/one-byte.txt
-if [ -n "${2:-}" ]; then
-  reuse=$2/reuse.img
-  python3 - "$reuse" "$out/reuse-bitmap" <<'PY'
+# deleted_seed IMG OUT FIRST FOLDERS: IMG's boot sector, its records 0 to
+# FIRST - 1, then its deleted files under FOLDERS (a regular expression).
+deleted_seed() {
+  python3 - "$@" <<'PY'
 import re, subprocess, sys
-img, out = sys.argv[1], sys.argv[2]
+img, out, first, folders = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
 table = subprocess.run(['icat', img, '0'], capture_output=True, check=True).stdout
 fls = subprocess.run(['fls', '-r', '-p', img], capture_output=True, text=True, check=True).stdout
-deleted = sorted({int(m.group(1)) for m in re.finditer(r'^\S+ \* (\d+)-128-\d+:\tgone/', fls, re.M)})
+deleted = sorted({int(m.group(1)) for m in re.finditer(r'^\S+ \* (\d+)-128-\d+:\t(?:%s)/' % folders, fls, re.M)})
 data = open(img, 'rb').read(512)
-for n in list(range(8)) + deleted:
+for n in list(range(first)) + deleted:
     data += table[n * 1024:(n + 1) * 1024]
 open(out, 'wb').write(data)
 PY
+}
+if [ -n "${2:-}" ]; then
+  deleted_seed "$2/reuse.img" "$out/reuse-bitmap" 8 gone
+  deleted_seed "$2/claims.img" "$out/claims-overlap" 16 'gone|new'
 fi
