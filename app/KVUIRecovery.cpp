@@ -16,6 +16,7 @@
 #include "app/KVUIScan.h"
 #include "app/LoadedVolumeJudge.h"
 #include "app/RestoreFileNode.h"
+#include "app/ScanResultSaveRestore.h"
 #include "base/CatchExeception.h"
 #include "copyout/CDataRecovery.h"
 #include "enumeration/MountInfo.h"
@@ -147,7 +148,7 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
   std::string raw;
   // A loaded result's files are held against their volumes as they are
   // now: the card may have been written since the load.
-  SaveRestoreResult::LoadedVolumeJudge judge;
+  SaveRestoreResult::LoadedVolumeJudge judge(SaveRestoreResult::LastLoadUnverified());
   for (const auto& [category, nodes] : Scan().GetTypeMap()) {
     if (Continued() == 0) break;
     for (IFileNode* node : nodes) {

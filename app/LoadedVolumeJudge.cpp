@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <atomic>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "AllocationJudge.h"
 #include "FileNode.h"
 #include "RecoveryController.h"
+#include "SearchedPartitionInfo.h"
 #include "app/KVCPPPublic.h"
 #include "app/KVUIDeviceData.h"
 #include "app/KVUIRecovery.h"
@@ -51,7 +53,7 @@ IStorageDevice* CopyOutDevice(IDataRecovery* copyOut) {
 
 }  // namespace
 
-LoadedVolumeJudge::LoadedVolumeJudge() = default;
+LoadedVolumeJudge::LoadedVolumeJudge(bool ownEntryRequired) : m_ownEntryRequired(ownEntryRequired) {}
 LoadedVolumeJudge::~LoadedVolumeJudge() = default;
 
 IAllocationJudge* LoadedVolumeJudge::JudgeOf(IStorageDevice* device, const CSearchedPartitionInfo* partition,
@@ -65,6 +67,7 @@ IAllocationJudge* LoadedVolumeJudge::JudgeOf(IStorageDevice* device, const CSear
     } catch (const std::bad_alloc&) {
       made.reset();
     }
+    if (made != nullptr) made->SetOwnEntryRequired(m_ownEntryRequired);
     if (made == nullptr && type != SEARCHER_TYPE_RAW) {
       CatchExeception::WriteLog("Loaded result: a volume of searcher %d at sector %lld cannot be judged\r\n",
                                 static_cast<int>(type), static_cast<long long>(partition->GetStartSector()));
@@ -98,20 +101,46 @@ bool LoadedVolumeJudge::Judge(RestoreFileNode& node, IStorageDevice* device, _ta
 
 uint64_t LoadedVolumeJudge::JudgeAll(std::vector<RestoreFileNode*>& files, IStorageDevice* device,
                                      _tagSearcherType type) {
-  // In the order their records lie on the volume: each piece of it is read
-  // once.
-  std::vector<std::pair<int64_t, RestoreFileNode*>> ordered;
-  ordered.reserve(files.size());
-  for (RestoreFileNode* file : files) ordered.emplace_back(file->GetMetadataStartPosition(), file);
-  std::sort(ordered.begin(), ordered.end());
+  if (device == nullptr) return 0;
+  // The files to judge (a copy that fails already needs no other reason),
+  // volume by volume, with where their records lie: each volume's are
+  // judged in that order, so that each piece of it is read once.
+  std::vector<std::pair<const CSearchedPartitionInfo*, std::vector<JudgedFile>>> volumes;
+  {
+    NodeTreeGuard tree;
+    size_t last = 0;
+    for (RestoreFileNode* file : files) {
+      if (file->IsDirectory() != 0 || file->IsContentUnsure() || file->IsSizeDamaged()) continue;
+      const CSearchedPartitionInfo* partition = file->GetJudgedPartition();
+      if (partition == nullptr) continue;
+      if (last >= volumes.size() || volumes[last].first != partition) {
+        last = 0;
+        while (last < volumes.size() && volumes[last].first != partition) ++last;
+        if (last == volumes.size()) {
+          volumes.emplace_back(partition, std::vector<JudgedFile>());
+          volumes.back().second.reserve(files.size());
+        }
+      }
+      volumes[last].second.push_back({file->GetMetadataStartPosition(), file});
+    }
+  }
   uint64_t marked = 0;
-  for (const auto& [sector, file] : ordered) {
-    if (Judge(*file, device, type)) ++marked;
+  for (const auto& [partition, judged] : volumes) {
+    IAllocationJudge* judge = JudgeOf(device, partition, type);
+    if (judge == nullptr) continue;
+    // A large volume's files on several threads, each a part of them.
+    const std::vector<uint8_t> taken = JudgeFiles(*judge, judged, JudgeThreadsFor(judged.size()));
+    NodeTreeGuard tree;
+    for (size_t i = 0; i < judged.size(); ++i) {
+      if (taken[i] == 0 || judged[i].file->IsContentUnsure()) continue;
+      judged[i].file->SetContentUnsure(true);
+      ++marked;
+    }
   }
   return marked;
 }
 
-uint64_t JudgeLoadedResult(KVUIScan& scan, KVUIDeviceData& devices, IStorageDevice* storage) {
+uint64_t JudgeLoadedResult(KVUIScan& scan, KVUIDeviceData& devices, IStorageDevice* storage, bool verified) {
   g_changedFiles = 0;
   IRecoveryController* controller = scan.GetRecoveryController();
   if (controller == nullptr || storage == nullptr) return 0;
@@ -154,7 +183,7 @@ uint64_t JudgeLoadedResult(KVUIScan& scan, KVUIDeviceData& devices, IStorageDevi
       if (tree != trees.end() && tree->second.device != nullptr) tree->second.files.push_back(restored);
     }
   }
-  LoadedVolumeJudge judge;
+  LoadedVolumeJudge judge(!verified);
   uint64_t marked = 0;
   for (auto& [root, tree] : trees) marked += judge.JudgeAll(tree.files, tree.device, tree.type);
   if (marked != 0) {

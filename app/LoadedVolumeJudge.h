@@ -33,7 +33,10 @@ class RestoreFileNode;
 
 class LoadedVolumeJudge {
  public:
-  LoadedVolumeJudge();
+  // With `ownEntryRequired` (a load that cannot tell its volumes are the
+  // ones scanned), a file is kept only while its own entry or record on the
+  // volume still describes it, wherever its clusters are free too.
+  explicit LoadedVolumeJudge(bool ownEntryRequired = false);
   ~LoadedVolumeJudge();
   LoadedVolumeJudge(const LoadedVolumeJudge&) = delete;
   LoadedVolumeJudge& operator=(const LoadedVolumeJudge&) = delete;
@@ -44,20 +47,23 @@ class LoadedVolumeJudge {
   // set under it).
   bool Judge(RestoreFileNode& node, IStorageDevice* device, _tagSearcherType type);
   // Judges the files of one tree (put in the order their records lie) as
-  // Judge does; answers how many it marked.
+  // Judge does, a large volume's on several threads; answers how many it
+  // marked.
   uint64_t JudgeAll(std::vector<RestoreFileNode*>& files, IStorageDevice* device, _tagSearcherType type);
 
  private:
   IAllocationJudge* JudgeOf(IStorageDevice* device, const CSearchedPartitionInfo* partition, _tagSearcherType type);
 
+  bool m_ownEntryRequired;
   // Made on first use; null for a volume that cannot be judged.
   std::map<std::pair<IStorageDevice*, const CSearchedPartitionInfo*>, std::unique_ptr<IAllocationJudge>> m_judges;
 };
 
 // Judges every file of the trees `scan` replayed from a saved result, with
 // `storage` (the device the result was loaded on, of `devices`) held open,
-// and keeps the count of files it marked as the latest load's.
-uint64_t JudgeLoadedResult(KVUIScan& scan, KVUIDeviceData& devices, IStorageDevice* storage);
+// and keeps the count of files it marked as the latest load's. `verified`:
+// the saved identities told that the volumes are the ones scanned.
+uint64_t JudgeLoadedResult(KVUIScan& scan, KVUIDeviceData& devices, IStorageDevice* storage, bool verified);
 
 // The files the latest load found taken since the scan (0 until one did,
 // and from the start of every load).

@@ -593,7 +593,7 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
     scan.DoRestore(storage, sink);
     // The volume may have been written since the scan: files whose clusters
     // went to others answer incomplete from now on.
-    JudgeLoadedResult(scan, devices, storage);
+    JudgeLoadedResult(scan, devices, storage, found.verified != 0);
     // Every placed tree has a volume where it lay (checked above); one that
     // no replay took was not read from the right place.
     if (placed && !sink->IsDamaged() && !sink->WasStopped() &&

@@ -10,8 +10,9 @@
 // deleted, made by make-bench-volume.sh into the folder given as the first
 // argument, or $TMPDIR, or /tmp, and kept there), quick scanned, written as
 // the save writes them, replayed on the image into the real tree builder
-// and judged file by file as a load judges them. Both from the page cache,
-// best of three.
+// and judged as a load judges them (a large volume's files on several
+// threads, JudgeThreadsFor), with the count of files marked, which must be
+// the one a single thread gives. Both from the page cache, best of three.
 //
 //   bench_scanresult [FOLDER]
 #include <fcntl.h>
@@ -24,6 +25,7 @@
 #include <memory>
 #include <vector>
 
+#include "AllocationJudge.h"
 #include "BenchArgs.h"
 #include "BenchDoubles.h"
 #include "DataRunList.h"
@@ -33,6 +35,7 @@
 #include "app/RestoreFileNode.h"
 #include "app/ScanResultRecords.h"
 #include "engine/node/TestNode.h"
+#include "ntfs/NTFSAllocationJudge.h"
 #include "ntfs/NTFSQuickSearch.h"
 #include "support/KeepingTreeBuilder.h"
 #include "tree/CDirectoryTreeBuilder.h"
@@ -183,7 +186,8 @@ CDirectoryTreeBuilder* ReplayOn(const std::string& path, IStorageDevice* device,
 }
 
 void JudgedLoads(const fs::path& folder, const std::string& path) {
-  std::printf("\n%9s %9s %9s %9s %22s\n", "volume", "files", "replay s", "judge s", "load with judging (x)");
+  std::printf("\n%9s %9s %9s %9s %8s %7s %22s\n", "volume", "files", "replay s", "judge s", "threads", "marked",
+              "load with judging (x)");
   const struct {
     const char* name;
     const char* folders;
@@ -207,10 +211,21 @@ void JudgedLoads(const fs::path& folder, const std::string& path) {
       srr::LoadedVolumeJudge judging;
       marked = judging.JudgeAll(tree.files, device.get(), SEARCHER_TYPE_NTFS);
     });
+    // The same verdicts from one thread, on nodes the load has not marked.
+    uint64_t alone = 0;
+    {
+      std::unique_ptr<IAllocationJudge> single;
+      for (srr::RestoreFileNode* file : tree.files) {
+        if (single == nullptr && file->GetJudgedPartition() != nullptr) {
+          single = CreateNTFSAllocationJudge(device.get(), *file->GetJudgedPartition());
+        }
+        if (single != nullptr && !file->IsContentUnsure() && !file->IsSizeDamaged() && single->IsTaken(*file)) ++alone;
+      }
+    }
     builder->Release();
-    if (marked != 0)
-      std::printf("%llu files judged taken on an unchanged volume\n", static_cast<unsigned long long>(marked));
-    std::printf("%9s %9zu %9.3f %9.3f %15.2f\n", volume.folders, files, replay, judge, (replay + judge) / replay);
+    if (alone != marked) std::printf("one thread marks %llu files\n", static_cast<unsigned long long>(alone));
+    std::printf("%9s %9zu %9.3f %9.3f %8u %7llu %15.2f\n", volume.folders, files, replay, judge,
+                JudgeThreadsFor(tree.files.size()), static_cast<unsigned long long>(marked), (replay + judge) / replay);
   }
 }
 

@@ -6,6 +6,7 @@
 // parent is not owned and must outlive the view.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -30,7 +31,7 @@ class CSectorSizeDevice final : public IStorageDevice {
   IStorageDeviceData* GetPrivateData() override;
   void SetPrivateData(IStorageDeviceData* data) override;
   uint32_t GetType() override;
-  ResultCode GetLastError() override { return m_lastError; }
+  ResultCode GetLastError() override { return m_lastError.load(std::memory_order_relaxed); }
 
   IStorageDevice* GetParent() const { return m_parent; }
   // A power of two a view may use.
@@ -45,5 +46,6 @@ class CSectorSizeDevice final : public IStorageDevice {
   IStorageDevice* m_parent;
   uint32_t m_sectorSize;
   int64_t m_parentStart;
-  ResultCode m_lastError = 0;
+  // Reads may come from several threads at once.
+  std::atomic<ResultCode> m_lastError{0};
 };

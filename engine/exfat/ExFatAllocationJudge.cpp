@@ -170,11 +170,12 @@ bool CExFatAllocationJudge::IsTaken(CFileNode& node) {
       previous = cluster;
     }
   }
-  if (!inUse) return false;
+  if (!inUse)
+    return m_ownEntryRequired && !(aligned && first != 0 && Describes(node, first, consecutive, chained, true));
   return !(aligned && first != 0 && Describes(node, first, consecutive, chained));
 }
 
-bool CExFatAllocationJudge::Describes(CFileNode& node, uint32_t first, bool consecutive, bool chained) {
+bool CExFatAllocationJudge::Describes(CFileNode& node, uint32_t first, bool consecutive, bool chained, bool erased) {
   // The sector the scan read the File entry in, in the volume's sectors.
   const int64_t sector = node.GetMetadataStartPosition();
   if (sector < 0) return false;
@@ -190,11 +191,13 @@ bool CExFatAllocationJudge::Describes(CFileNode& node, uint32_t first, bool cons
   if (!m_partition.IsHeapCluster(index)) return false;
   const char* saved = node.GetFileName();
   for (const _tagFileBaseInfo& info : SetsIn(static_cast<uint32_t>(index))) {
-    if (info.sector != at || info.inUse == 0 || info.firstCluster != first || info.dataLength < 0 ||
+    if (info.sector != at || (info.inUse == 0 && !erased) || info.firstCluster != first || info.dataLength < 0 ||
         static_cast<uint64_t>(info.dataLength) != node.GetFileSize()) {
       continue;
     }
-    if (!(info.contiguous != 0 ? consecutive : chained)) continue;
+    // A set no longer in use has given its chain back: only a contiguous
+    // stream still says where its clusters lie.
+    if (!(info.contiguous != 0 ? consecutive : (chained || info.inUse == 0))) continue;
     const bool sameName = saved != nullptr && info.name == saved;
     const bool sameTimes =
         DosTime2FileTime(info.createTime, info.create10ms, info.createUtcOffset) == node.GetCreationTime() &&

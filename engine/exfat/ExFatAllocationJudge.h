@@ -11,6 +11,10 @@
 // length, and its name or both its times), and its clusters still follow
 // each other as the set says: one after the other for a NoFatChain stream,
 // along the table otherwise.
+//
+// Where a file must be described by its own entry set (SetOwnEntryRequired),
+// free clusters keep it only while the set at its metadata sector, in use
+// or not, still describes it.
 #pragma once
 
 #include <cstdint>
@@ -45,7 +49,9 @@ class CExFatAllocationJudge final : public IAllocationJudge {
   // Reads the root's Allocation Bitmap and Up-case Table entries and judges
   // the bitmap once.
   bool BitmapBelieved();
-  bool Describes(CFileNode& node, uint32_t first, bool consecutive, bool chained);
+  // Whether the set at the node's metadata sector (in use, unless `erased`
+  // sets count too) still describes it.
+  bool Describes(CFileNode& node, uint32_t first, bool consecutive, bool chained, bool erased = false);
   bool Read(int64_t sector, uint32_t sectors, std::vector<uint8_t>& out);
   // The entry sets that start in folder cluster `cluster` (read with the
   // folder's next cluster, where a set may end), kept for the files after.

@@ -115,11 +115,11 @@ bool CFATAllocationJudge::IsTaken(CFileNode& node) {
       previous = cluster;
     }
   }
-  if (!inUse) return false;
+  if (!inUse) return m_ownEntryRequired && !(aligned && first != 0 && StillDescribes(node, first, true));
   return !(aligned && chained && first != 0 && StillDescribes(node, first));
 }
 
-bool CFATAllocationJudge::StillDescribes(CFileNode& node, uint32_t first) {
+bool CFATAllocationJudge::StillDescribes(CFileNode& node, uint32_t first, bool erased) {
   // The folder the scan read the entry in.
   const int64_t sector = node.GetMetadataStartPosition();
   if (sector < 0) return false;
@@ -134,7 +134,7 @@ bool CFATAllocationJudge::StillDescribes(CFileNode& node, uint32_t first) {
   const char* name = node.GetFileName();
   const std::string saved = name != nullptr ? name : "";
   for (const Entry& entry : Folder(folder)) {
-    if (entry.first != first || entry.size != node.GetFileSize()) continue;
+    if ((!entry.live && !erased) || entry.first != first || entry.size != node.GetFileSize()) continue;
     // A name the tree builder gave back (a recycled file's former one) is
     // not the entry's; its times still are.
     const bool sameName = entry.name == saved || CFileNode::FilterFileNameByDot(entry.name) == saved;
@@ -202,7 +202,7 @@ void CFATAllocationJudge::ParseEntries(const std::vector<uint8_t>& bytes, std::v
     }
     const uint32_t from = longStart != kNone ? longStart : o;
     longStart = kNone;
-    if (entry.IsVolumeLabel() || entry.IsErased() || entry.IsDirectory() || raw[0] == '.') continue;
+    if (entry.IsVolumeLabel() || entry.IsDirectory() || raw[0] == '.') continue;
     std::unique_ptr<CFATFileProperties, void (*)(CFATFileProperties*)> properties(
         CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(raw - (o - from), o + 32 - from),
         CFATFileProperties::Destory);
@@ -213,6 +213,7 @@ void CFATAllocationJudge::ParseEntries(const std::vector<uint8_t>& bytes, std::v
     kept.creation = properties->GetCreationTime();
     kept.modification = properties->GetModificationTime();
     kept.name = properties->GetFileName();
+    kept.live = !entry.IsErased();
     out.push_back(std::move(kept));
   }
 }

@@ -10,6 +10,11 @@
 // for cluster: a newer file written over a deleted one starts where it
 // started but is another entry, and a file rewritten in place has another
 // chain.
+//
+// Where a file must be described by its own entry (SetOwnEntryRequired),
+// free clusters keep it only while its folder holds an entry, live or
+// erased, that still describes it: a live file deleted since the scan still
+// is, a file of another volume formatted since is not.
 #pragma once
 
 #include <cstdint>
@@ -45,20 +50,21 @@ class CFATAllocationJudge final : public IAllocationJudge {
  private:
   CFATAllocationJudge() = default;
 
-  // One live entry of a folder.
+  // One entry of a folder, live or erased.
   struct Entry {
     uint32_t first = 0;
     uint64_t size = 0;
     uint64_t creation = 0, modification = 0;
     std::string name;
+    bool live = true;
   };
-  // The live entries of the folder starting at `cluster` (0: the root).
+  // The entries of the folder starting at `cluster` (0: the root).
   const std::vector<Entry>& Folder(uint32_t cluster);
   bool ReadVolume(uint64_t offset, uint64_t bytes, std::vector<uint8_t>& out);
   void ParseEntries(const std::vector<uint8_t>& bytes, std::vector<Entry>& out) const;
-  // Whether the node's folder holds a live entry that still describes it,
-  // starting at `first`.
-  bool StillDescribes(CFileNode& node, uint32_t first);
+  // Whether the node's folder holds an entry (a live one, unless `erased`
+  // ones do too) that still describes it, starting at `first`.
+  bool StillDescribes(CFileNode& node, uint32_t first, bool erased = false);
 
   CFATVolumeView m_view;
   IFATTable* m_table = nullptr;

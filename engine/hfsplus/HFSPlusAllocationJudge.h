@@ -1,11 +1,20 @@
 // An HFS+ or HFSX volume as it is now, for the files an earlier scan of it
-// found (AllocationJudge.h): the volume is opened without its catalog and
-// its allocation file is believed as the scan believes it
-// (CHFSPlusVolume::RunsReachBlocksInUse). A file the scan found deleted
-// (from the journal, or a catalog record the catalog no longer holds) is
-// taken once the allocation file marks one of its blocks: a deleted file
-// holds none of its own. Live files keep their answers: who holds a block
-// now is only told by the catalog, which this judge does not read.
+// found (AllocationJudge.h). Its allocation file is believed as the scan
+// believes it (CHFSPlusVolume::RunsReachBlocksInUse); its catalog is read
+// (once, when a file first needs it) to find a file's own record by its
+// catalog node ID: the thread record of the ID, then the file record it
+// names.
+// - A file the scan found deleted (from the journal, or a catalog record the
+//   catalog no longer held) holds none of its own blocks: it is taken once
+//   the allocation file marks one of them.
+// - A live file is its own while its record still describes it: the record
+//   of its ID, with its name under its parent or its creation date, whose
+//   fork (the resource fork of a compressed file, the indirect node's of a
+//   hard link) still begins with the saved runs. Otherwise, once one of its
+//   blocks is marked in use, another file holds it.
+// - Where a file must be described by its own record (SetOwnEntryRequired),
+//   free blocks keep only a live file whose record still describes it; a
+//   deleted one has no record to vouch for it.
 #pragma once
 
 #include <cstdint>
@@ -32,8 +41,18 @@ class CHFSPlusAllocationJudge final : public IAllocationJudge {
  private:
   CHFSPlusAllocationJudge() = default;
 
+  // The volume with its catalog, opened on first use; null when it cannot
+  // be.
+  CHFSPlusVolume* Catalog();
+  // Whether the file record of the node's ID still describes it.
+  bool Describes(CFileNode& node);
+
   IStorageDevice* m_window = nullptr;  // owned; null when the volume starts at sector 0
+  IStorageDevice* m_on = nullptr;      // the volume from its first sector
   std::unique_ptr<CHFSPlusVolume> m_volume;
+  std::unique_ptr<CHFSPlusVolume> m_catalog;
+  bool m_catalogTried = false;
+  JoinedRuns m_saved, m_now;
 };
 
 std::unique_ptr<IAllocationJudge> CreateHFSPlusAllocationJudge(IStorageDevice* device,

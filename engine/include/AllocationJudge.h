@@ -15,10 +15,20 @@
 //
 // One judge serves one volume (one partition record of one device) and
 // reads its allocation record once, lazily and within bounds; it is asked
-// about the nodes of that volume only, from one thread at a time.
+// about the nodes of that volume only, from one thread at a time. A judge
+// that can be shared hands out judges of the same volume for other threads,
+// which read the same allocation record (not again) and the files' own
+// records into buffers of their own.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
+
 class CFileNode;
+class IDataRunList;
 
 class IAllocationJudge {
  public:
@@ -27,4 +37,51 @@ class IAllocationJudge {
   // Whether the node's content is no longer its own on the volume (see
   // above). Folders and files without runs on the volume are never taken.
   virtual bool IsTaken(CFileNode& node) = 0;
+
+  // Whether the file must still be described by its own entry or record on
+  // the volume even where its clusters are free: set when nothing tells
+  // that the volume is the one scanned (a result without identities), so
+  // that free clusters of another volume vouch for nothing.
+  virtual void SetOwnEntryRequired(bool required) { m_ownEntryRequired = required; }
+
+  // A judge of the same volume for another thread, sharing this one's
+  // allocation record and answering as this one; null when it cannot be
+  // shared (its files are then judged on one thread). This judge must
+  // outlive it.
+  virtual std::unique_ptr<IAllocationJudge> Share() { return nullptr; }
+
+ protected:
+  bool m_ownEntryRequired = false;
 };
+
+// Runs as (first cluster, clusters), neighbours joined; holes as (-1, n):
+// what a file's record says and what the scan saved, compared.
+using JoinedRuns = std::vector<std::pair<int64_t, int64_t>>;
+// Appends the run (start, length) to `out`, joined to the last one where it
+// goes on from it (start -1: a hole).
+void JoinRun(int64_t start, int64_t length, JoinedRuns& out);
+void JoinRuns(IDataRunList* runs, JoinedRuns& out);
+// Whether `now` begins with the runs `saved` (the file may have grown
+// since: its last run may be longer now, and more may follow).
+bool RunsBeginWith(const JoinedRuns& saved, const JoinedRuns& now);
+
+// Files judged by one worker at the least: fewer are not worth a thread.
+inline constexpr size_t kFilesPerJudgeThread = 10000;
+
+// How many threads judge `files` files: one per kFilesPerJudgeThread, no
+// more than the processors this process may run on.
+unsigned JudgeThreadsFor(size_t files);
+
+// A file to judge, and where its record lies (its metadata sector).
+struct JudgedFile {
+  int64_t sector = -1;
+  CFileNode* file = nullptr;
+};
+
+// Judges `files` of the judge's volume in the order their records lie (so
+// that each piece of the volume is read once) and answers, in the order
+// given, whether each is taken. With more than one thread, and a judge that
+// can be shared, each worker takes the files whose records lie in one part
+// of the volume; the answers are those of one thread. The caller holds no
+// lock the files need.
+std::vector<uint8_t> JudgeFiles(IAllocationJudge& judge, const std::vector<JudgedFile>& files, unsigned threads);

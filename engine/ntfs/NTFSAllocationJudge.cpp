@@ -13,96 +13,130 @@
 #include "SearchedPartitionInfo.h"
 #include "StorageDevice.h"
 #include "device/PartitionDevice.h"
+#include "device/SectorSizeDevice.h"
 #include "ntfs/NTFSBytes.h"
 #include "ntfs/NTFSClusterBitmap.h"
 #include "ntfs/NTFSFileProperties.h"
 #include "ntfs/NTFSFilePropertiesBuilder.h"
 #include "ntfs/NTFSFileRecord.h"
 #include "ntfs/NTFSMultiFileRecord.h"
+#include "ntfs/NTFSQuickSearch.h"
 #include "ntfs/NTFSSearchInfo.h"
 
 namespace {
-
-// Runs as (first cluster, clusters), neighbours joined; holes as (-1, n).
-using Extents = std::vector<std::pair<int64_t, int64_t>>;
-
-Extents Normalised(IDataRunList* runs) {
-  Extents out;
-  if (runs == nullptr) return out;
-  for (DataRun* run = runs->GetFirst(); run != nullptr; run = runs->GetNext()) {
-    if (run->length <= 0) continue;
-    const int64_t start = run->IsSparse() ? -1 : run->start;
-    if (!out.empty()) {
-      auto& last = out.back();
-      const bool joins = start < 0 ? last.first < 0 : last.first >= 0 && last.first + last.second == start;
-      if (joins) {
-        last.second += run->length;
-        continue;
-      }
-    }
-    out.emplace_back(start, run->length);
-  }
-  return out;
-}
 
 bool IsRecordNumber(int64_t id) { return id >= 0; }
 int64_t RecordNumberOf(int64_t id) {
   return static_cast<int64_t>(static_cast<uint64_t>(id) & ntfs_bytes::kRecordNumberMask);
 }
 
+void CloseAndRelease(IStorageDevice* device) {
+  if (device == nullptr) return;
+  device->Close();
+  device->Release();
+}
+
+// Undoes a record's update sequence in place for as long as it lives, and
+// puts it back: the bytes stay as they lie for whoever reads them next.
+class InPlaceFixup {
+ public:
+  InPlaceFixup(uint8_t* record, int bytes)
+      : m_record(record), m_bytes(bytes), m_undone(CNTFSFileRecord::UnfixupFileRecord(record, bytes)) {}
+  ~InPlaceFixup() {
+    if (m_undone) CNTFSFileRecord::FixupFileRecord(m_record, m_bytes);
+  }
+  InPlaceFixup(const InPlaceFixup&) = delete;
+  InPlaceFixup& operator=(const InPlaceFixup&) = delete;
+  bool Undone() const { return m_undone; }
+
+ private:
+  uint8_t* m_record;
+  int m_bytes;
+  bool m_undone;
+};
+
 }  // namespace
 
-CNTFSAllocationJudge::~CNTFSAllocationJudge() {
-  if (m_window != nullptr) {
-    m_window->Close();
-    m_window->Release();
+struct CNTFSAllocationJudge::Volume {
+  // Released after the volume that reads through them.
+  std::unique_ptr<CSectorSizeDevice> view;
+  std::unique_ptr<IStorageDevice, void (*)(IStorageDevice*)> window{nullptr, CloseAndRelease};
+  IStorageDevice* device = nullptr;  // the volume from its first sector
+  int64_t start = 0;                 // the volume's first sector, in the record's sectors
+  uint64_t recordClusterBytes = 0;
+  CNTFSQuickSearch volume;
+};
+
+CNTFSAllocationJudge::CNTFSAllocationJudge(std::shared_ptr<Volume> volume) : m_volume(std::move(volume)) {
+  if (CNTFSClusterBitmap* bitmap = m_volume->volume.GetClusterBitmap()) {
+    m_bitmap = std::make_unique<CNTFSClusterBitmap::Reader>(*bitmap);
   }
 }
 
+CNTFSAllocationJudge::~CNTFSAllocationJudge() = default;
+
 std::unique_ptr<CNTFSAllocationJudge> CNTFSAllocationJudge::Open(IStorageDevice* device,
                                                                  const CSearchedPartitionInfo& record) {
-  if (device == nullptr || record.GetFirstDataSector() < 0 || record.GetSectorSize() != device->GetSectorSize()) {
+  if (device == nullptr || record.GetFirstDataSector() < 0) return nullptr;
+  std::shared_ptr<Volume> volume;
+  try {
+    volume = std::make_shared<Volume>();
+  } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  const int64_t start = record.GetFirstDataSector();
-  const int64_t total = device->GetTotalSectors();
-  if (start >= total) return nullptr;
-  std::unique_ptr<CNTFSAllocationJudge> judge(new (std::nothrow) CNTFSAllocationJudge());
-  if (judge == nullptr) return nullptr;
-  judge->m_start = start;
-  judge->m_recordClusterBytes = uint64_t{record.GetSectorsperCluster()} * record.GetSectorSize();
-  judge->m_volumeDevice = device;
-  if (start != 0) {
-    judge->m_window = CreatePartitionDevice(device, start, total - start);
-    if (judge->m_window == nullptr) return nullptr;
-    if (judge->m_window->Open() == 0) return nullptr;
-    judge->m_volumeDevice = judge->m_window;
+  IStorageDevice* on = device;
+  // The record counts sectors of its own size: read the device so.
+  if (record.GetSectorSize() != device->GetSectorSize()) {
+    if (!CSectorSizeDevice::IsUsableSectorSize(record.GetSectorSize())) return nullptr;
+    volume->view.reset(new (std::nothrow) CSectorSizeDevice(device, record.GetSectorSize(), 0));
+    if (volume->view == nullptr) return nullptr;
+    on = volume->view.get();
   }
-  if (judge->m_volume.OpenVolume(judge->m_volumeDevice) != 0) return nullptr;
+  const int64_t start = record.GetFirstDataSector();
+  const int64_t total = on->GetTotalSectors();
+  if (start >= total) return nullptr;
+  volume->start = start;
+  volume->recordClusterBytes = uint64_t{record.GetSectorsperCluster()} * record.GetSectorSize();
+  volume->device = on;
+  if (start != 0) {
+    volume->window.reset(CreatePartitionDevice(on, start, total - start));
+    if (volume->window == nullptr || volume->window->Open() == 0) return nullptr;
+    volume->device = volume->window.get();
+  }
+  if (volume->volume.OpenVolume(volume->device) != 0) return nullptr;
+  std::unique_ptr<CNTFSAllocationJudge> judge(new (std::nothrow) CNTFSAllocationJudge(std::move(volume)));
+  return judge;
+}
+
+std::unique_ptr<IAllocationJudge> CNTFSAllocationJudge::Share() {
+  std::unique_ptr<CNTFSAllocationJudge> judge(new (std::nothrow) CNTFSAllocationJudge(m_volume));
+  if (judge != nullptr) judge->m_ownEntryRequired = m_ownEntryRequired;
   return judge;
 }
 
 uint8_t* CNTFSAllocationJudge::RecordAt(int64_t number, int64_t* sector) {
-  const uint32_t sectorSize = m_volumeDevice->GetSectorSize();
-  const uint32_t recordBytes = m_volume.GetGeometry().GetFileRecordBytes();
-  const uint32_t spr = m_volume.GetSectorsPerFileRecord();
-  const uint32_t rps = m_volume.GetFileRecordsPerSector();
+  const CNTFSQuickSearch& volume = m_volume->volume;
+  const uint32_t recordBytes = volume.GetGeometry().GetFileRecordBytes();
+  const uint32_t spr = volume.GetSectorsPerFileRecord();
+  const uint32_t rps = volume.GetFileRecordsPerSector();
   // Several records share a sector when they are smaller than it.
   const bool shared = spr == 0;
   *sector = CNTFSMultiFileRecord::GetFileRecordStartSectorfromMFTNumber(
-      number, static_cast<uint8_t>(m_volume.GetSectorsPerCluster()), 0, &m_volume.GetMFTDataRunList(),
+      number, static_cast<uint8_t>(volume.GetSectorsPerCluster()), 0, &volume.GetMFTDataRunList(),
       static_cast<uint8_t>(spr), rps);
-  const int64_t sectors = shared ? 1 : spr;
-  m_record.resize(std::max<size_t>(size_t(sectors) * sectorSize, recordBytes));
-  if (*sector < 0 || !ReadSectors(*sector, sectors, m_record.data())) return nullptr;
-  return m_record.data() + (shared ? size_t(number % rps) * recordBytes : 0);
+  if (*sector < 0) return nullptr;
+  uint8_t* sectors = SectorsAt(*sector, shared ? 1 : spr);
+  if (sectors == nullptr) return nullptr;
+  return sectors + (shared ? size_t(number % rps) * recordBytes : 0);
 }
 
 bool CNTFSAllocationJudge::ReadRecord(int64_t number, Record& out) {
-  const CNTFSGeometry& geometry = m_volume.GetGeometry();
+  const CNTFSQuickSearch& volume = m_volume->volume;
+  IStorageDevice& device = *m_volume->device;
+  const CNTFSGeometry& geometry = volume.GetGeometry();
   const uint32_t recordBytes = geometry.GetFileRecordBytes();
-  const uint32_t spr = m_volume.GetSectorsPerFileRecord();
-  const uint32_t rps = m_volume.GetFileRecordsPerSector();
+  const uint32_t spr = volume.GetSectorsPerFileRecord();
+  const uint32_t rps = volume.GetFileRecordsPerSector();
   int64_t sector = -1;
   uint8_t* record = RecordAt(number, &sector);
   if (record == nullptr) return false;
@@ -118,9 +152,9 @@ bool CNTFSAllocationJudge::ReadRecord(int64_t number, Record& out) {
   CCommonFileRecordInfo info;
   if (!info.InitFromBuffer(record, bytes, sector)) return false;
   auto extensions = CNTFSMultiFileRecord::InitExtendFileRecord(
-      record, recordBytes, sector, static_cast<uint8_t>(m_volume.GetSectorsPerCluster()), 0, *m_volumeDevice,
-      &m_volume.GetMFTDataRunList(), static_cast<uint8_t>(spr), rps);
-  CNTFSMultiFileRecord set(record, recordBytes, sector, m_volumeDevice, extensions.get(), number);
+      record, recordBytes, sector, static_cast<uint8_t>(volume.GetSectorsPerCluster()), 0, device,
+      &volume.GetMFTDataRunList(), static_cast<uint8_t>(spr), rps);
+  CNTFSMultiFileRecord set(record, recordBytes, sector, &device, extensions.get(), number);
   int64_t parent = -1;
   out.properties.reset(CNTFSFilePropertiesBuilder::BuildFileProperties(sector, set, geometry.GetClusterBytes(), &parent,
                                                                        nullptr, geometry.GetVolumeBytes()));
@@ -130,31 +164,31 @@ bool CNTFSAllocationJudge::ReadRecord(int64_t number, Record& out) {
   return true;
 }
 
-bool CNTFSAllocationJudge::ReadSectors(int64_t sector, int64_t count, uint8_t* out) {
-  const uint32_t sectorSize = m_volumeDevice->GetSectorSize();
-  const int64_t total = m_volumeDevice->GetTotalSectors();
-  if (sector < 0 || count <= 0 || sector > total - count) return false;
-  // Records are asked for in the order they lie: the table is read ahead in
-  // pieces, each once.
-  if (sector < m_cachedFirst || sector + count > m_cachedFirst + m_cachedCount) {
-    const int64_t ahead = std::max<int64_t>(count, kReadAheadBytes / sectorSize);
-    m_cachedCount = std::min<int64_t>(ahead, total - sector);
-    m_cache.resize(size_t(m_cachedCount) * sectorSize);
-    m_cachedFirst = sector;
-    if (m_volumeDevice->ReadSector(m_cache.data(), sector, m_cachedCount) == 0) {
-      // A piece that does not read whole: the record alone.
-      m_cachedCount = 0;
-      m_cachedFirst = -1;
-      return m_volumeDevice->ReadSector(out, sector, count) != 0;
-    }
+uint8_t* CNTFSAllocationJudge::SectorsAt(int64_t sector, int64_t count) {
+  IStorageDevice& device = *m_volume->device;
+  const uint32_t sectorSize = device.GetSectorSize();
+  const int64_t total = device.GetTotalSectors();
+  if (sector < 0 || count <= 0 || sector > total - count || sectorSize == 0) return nullptr;
+  if (sector >= m_cachedFirst && sector + count <= m_cachedFirst + m_cachedCount) {
+    return m_cache.data() + size_t(sector - m_cachedFirst) * sectorSize;
   }
-  std::memcpy(out, m_cache.data() + size_t(sector - m_cachedFirst) * sectorSize, size_t(count) * sectorSize);
-  return true;
+  // Records are asked for in the order they lie: the table is read ahead in
+  // pieces, each once, and its records are read where they lie in them.
+  const int64_t ahead = std::max<int64_t>(count, kReadAheadBytes / sectorSize);
+  m_cachedCount = std::min<int64_t>(ahead, total - sector);
+  m_cache.resize(size_t(m_cachedCount) * sectorSize);
+  m_cachedFirst = sector;
+  if (device.ReadSector(m_cache.data(), sector, m_cachedCount) != 0) return m_cache.data();
+  // A piece that does not read whole: the record alone.
+  m_cachedCount = 0;
+  m_cachedFirst = -1;
+  m_record.resize(size_t(count) * sectorSize);
+  return device.ReadSector(m_record.data(), sector, count) != 0 ? m_record.data() : nullptr;
 }
 
 bool CNTFSAllocationJudge::Describes(CFileNode& node, Record& now) {
   // Read where the scan read it: a table that moved is another volume's.
-  if (now.properties == nullptr || m_start + now.sector != node.GetMetadataStartPosition()) return false;
+  if (now.properties == nullptr || m_volume->start + now.sector != node.GetMetadataStartPosition()) return false;
   CNTFSFileProperties& properties = *now.properties;
   if (node.GetCreationTime() != 0 && properties.GetCreationTime() == node.GetCreationTime()) return true;
   const char* name = properties.GetFileName();
@@ -165,40 +199,31 @@ bool CNTFSAllocationJudge::Describes(CFileNode& node, Record& now) {
 }
 
 int CNTFSAllocationJudge::RunsInUse(IDataRunList* runs) {
-  CNTFSClusterBitmap* bitmap = m_volume.GetClusterBitmap();
-  if (bitmap == nullptr) return -1;
+  if (m_bitmap == nullptr) return -1;
   for (DataRun* run = runs->GetFirst(); run != nullptr; run = runs->GetNext()) {
     if (run->IsSparse() || run->length <= 0) continue;
     // Runs count clusters from the volume's start, as $Bitmap does.
-    if (bitmap->AnyInUse(run->start, run->length) == 1) return 1;
+    if (m_bitmap->AnyInUse(run->start, run->length) == 1) return 1;
   }
   return 0;
 }
 
-bool CNTFSAllocationJudge::RunsStillHeld(IDataRunList* saved, IDataRunList* now) {
-  const Extents before = Normalised(saved);
-  const Extents after = Normalised(now);
-  if (before.empty() || before.size() > after.size()) return false;
-  for (size_t i = 0; i + 1 < before.size(); ++i) {
-    if (before[i] != after[i]) return false;
-  }
-  const auto& last = before.back();
-  const auto& there = after[before.size() - 1];
-  return last.first == there.first && last.second <= there.second;
+bool CNTFSAllocationJudge::RunsStillHeld(IDataRunList* saved, const JoinedRuns& now) {
+  JoinRuns(saved, m_saved);
+  return RunsBeginWith(m_saved, now);
 }
 
 bool CNTFSAllocationJudge::Glance(int64_t number, Glimpse& out) {
-  const uint32_t recordBytes = m_volume.GetGeometry().GetFileRecordBytes();
+  const uint32_t recordBytes = m_volume->volume.GetGeometry().GetFileRecordBytes();
   int64_t sector = -1;
   uint8_t* record = RecordAt(number, &sector);
   if (record == nullptr) return false;
   const int bytes = static_cast<int>(recordBytes);
   // The header and the update sequence as the full test takes them; the
   // attributes only as far as this needs them, each bounded by the record.
-  if (!CNTFSFileRecordHeader::IsValid(record, bytes - bytes % 512) ||
-      !CNTFSFileRecord::UnfixupFileRecord(record, bytes) || CNTFSFileRecord::IsExtendFileRecord(record)) {
-    return false;
-  }
+  if (!CNTFSFileRecordHeader::IsValid(record, bytes - bytes % 512)) return false;
+  const InPlaceFixup fixed(record, bytes);
+  if (!fixed.Undone() || CNTFSFileRecord::IsExtendFileRecord(record)) return false;
   if (CNTFSFileRecord::HasXPNumberOfthisMFTRecord(record) &&
       CNTFSFileRecord::GetXPNumberOfthisMFTRecord(record) != number) {
     return false;
@@ -244,43 +269,44 @@ bool CNTFSAllocationJudge::IsTaken(CFileNode& node) {
   IDataRunList* runs = node.GetDataRunList();
   if (runs == nullptr || runs->GetFirst() == nullptr) return false;
   const bool resident = runs->IsResident() != 0;
-  // Clusters $Bitmap leaves free are nobody's: no record is read for them.
-  // The runs count in the volume's clusters only while they are the size
-  // the scan saw.
+  // Clusters $Bitmap leaves free are nobody's: no record is read for them
+  // (unless the file must be described by its own). The runs count in the
+  // volume's clusters only while they are the size the scan saw.
   int inUse = -1;
   if (!resident) {
-    inUse = m_volume.GetGeometry().GetClusterBytes() == m_recordClusterBytes ? RunsInUse(runs) : -1;
-    if (inUse == 0) return false;
+    inUse = m_volume->volume.GetGeometry().GetClusterBytes() == m_volume->recordClusterBytes ? RunsInUse(runs) : -1;
+    if (inUse == 0 && !m_ownEntryRequired) return false;
   }
   const bool numbered = IsRecordNumber(node.GetCurrentNodeID());
   const int64_t number = RecordNumberOf(node.GetCurrentNodeID());
   // Most records are as the scan read them: their creation time tells them
   // at a glance, and their runs lie in the record itself.
-  Glimpse glimpse;
+  Glimpse& glimpse = m_glimpse;
   if (numbered && node.GetCreationTime() != 0 && Glance(number, glimpse) &&
-      m_start + glimpse.sector == node.GetMetadataStartPosition() && glimpse.creation == node.GetCreationTime()) {
-    if (resident || inUse < 0) return false;
+      m_volume->start + glimpse.sector == node.GetMetadataStartPosition() &&
+      glimpse.creation == node.GetCreationTime()) {
+    if (resident || inUse <= 0) return false;
     if (!glimpse.inUse) return true;
     if (!glimpse.resident) {
-      CDataRunList now;
-      for (const CDataRun& run : glimpse.runs.GetRuns()) {
-        const DataRun piece{run.IsSparse() ? -1 : run.LCN, run.Length};
-        now.AddDataRun(&piece);
-      }
-      return !RunsStillHeld(runs, &now);
+      m_now.clear();
+      for (const CDataRun& run : glimpse.runs.GetRuns()) JoinRun(run.IsSparse() ? -1 : run.LCN, run.Length, m_now);
+      return !RunsStillHeld(runs, m_now);
     }
   }
   Record now;
   const bool read = numbered && ReadRecord(number, now);
   const bool described = read && Describes(node, now);
-  // Resident content is read from the record itself.
-  if (resident) return !described;
-  if (inUse < 0) return read && now.inUse && !described;
+  // Resident content is read from the record itself; free clusters, or
+  // clusters nothing tells the state of, keep a file that must be described
+  // by its record only while it is.
+  if (resident || inUse == 0) return !described;
+  if (inUse < 0) return m_ownEntryRequired ? !described : read && now.inUse && !described;
   if (!described || !now.inUse) return true;
   std::unique_ptr<IDataRunList, void (*)(IDataRunList*)> held(now.properties->GetDataRunList(), [](IDataRunList* list) {
     if (list != nullptr) list->Release();
   });
-  return !RunsStillHeld(runs, held.get());
+  JoinRuns(held.get(), m_now);
+  return !RunsStillHeld(runs, m_now);
 }
 
 std::unique_ptr<IAllocationJudge> CreateNTFSAllocationJudge(IStorageDevice* device,

@@ -16,15 +16,25 @@
 //   file, or the volume, holds them.
 // - Without a believable $Bitmap only a record now in use for another file
 //   takes a file's clusters.
+// - Where the file must be described by its own record (SetOwnEntryRequired),
+//   free clusters, or an unknown $Bitmap, keep a file only while its record
+//   still describes it (in use or not).
+//
+// A record saved in other sectors than the device's (a volume of 512-byte
+// sectors seen through a device of 4096-byte ones) is read through a view in
+// the record's own sectors. Judges shared with other threads read the same
+// $Bitmap, and the table through read-ahead pieces of their own, in which
+// records are fixed up and read in place.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "AllocationJudge.h"
+#include "ntfs/NTFSClusterBitmap.h"
 #include "ntfs/NTFSDataRunList.h"
-#include "ntfs/NTFSQuickSearch.h"
 
 class CNTFSFileProperties;
 class IDataRunList;
@@ -33,19 +43,28 @@ class IStorageDevice;
 
 class CNTFSAllocationJudge final : public IAllocationJudge {
  public:
-  // The volume whose cluster 0 is `record`'s first data sector on `device`;
-  // null when no NTFS volume whose table can be found lies there, or the
-  // record counts in other sectors than the device's.
+  // The volume whose cluster 0 is `record`'s first data sector on `device`
+  // (counted in the record's sectors); null when no NTFS volume whose table
+  // can be found lies there.
   static std::unique_ptr<CNTFSAllocationJudge> Open(IStorageDevice* device, const CSearchedPartitionInfo& record);
   ~CNTFSAllocationJudge() override;
   CNTFSAllocationJudge(const CNTFSAllocationJudge&) = delete;
   CNTFSAllocationJudge& operator=(const CNTFSAllocationJudge&) = delete;
 
   bool IsTaken(CFileNode& node) override;
+  std::unique_ptr<IAllocationJudge> Share() override;
+
+  static constexpr int64_t kReadAheadBytes = 256 * 1024;
 
  private:
-  CNTFSAllocationJudge() = default;
+  // The volume every judge of it reads: opened once, then only read.
+  struct Volume;
+  explicit CNTFSAllocationJudge(std::shared_ptr<Volume> volume);
 
+  // Record `number`'s bytes as they lie on the volume (in the judge's
+  // read-ahead piece, until the next read), and its sector; null when it
+  // cannot be read.
+  uint8_t* RecordAt(int64_t number, int64_t* sector);
   // Record `number` as it is now.
   struct Record {
     std::unique_ptr<CNTFSFileProperties> properties;
@@ -53,9 +72,6 @@ class CNTFSAllocationJudge final : public IAllocationJudge {
     int64_t sector = -1;  // on the volume
     bool inUse = false;
   };
-  // Record `number`'s bytes as they lie (in a buffer of the judge's, until
-  // the next read), and its sector; null when it cannot be read.
-  uint8_t* RecordAt(int64_t number, int64_t* sector);
   bool ReadRecord(int64_t number, Record& out);
   // What a base record without an attribute list says at a glance: in use,
   // its creation time and, for a non-resident unnamed $DATA, its runs.
@@ -67,23 +83,22 @@ class CNTFSAllocationJudge final : public IAllocationJudge {
     CNTFSDataRunList runs;
   };
   bool Glance(int64_t number, Glimpse& out);
-  // Sectors of the volume through a read-ahead piece of the table.
-  bool ReadSectors(int64_t sector, int64_t count, uint8_t* out);
-  static constexpr int64_t kReadAheadBytes = 1024 * 1024;
+  // Sectors of the volume, through a read-ahead piece of the table.
+  uint8_t* SectorsAt(int64_t sector, int64_t count);
   bool Describes(CFileNode& node, Record& now);
   // Whether $Bitmap sets a cluster of the node's runs: 1, 0, or -1 when
   // it cannot say.
   int RunsInUse(IDataRunList* runs);
-  static bool RunsStillHeld(IDataRunList* saved, IDataRunList* now);
+  // Whether `now` still begins with the runs `saved`.
+  bool RunsStillHeld(IDataRunList* saved, const JoinedRuns& now);
 
-  IStorageDevice* m_window = nullptr;  // owned; null when the volume starts at sector 0
-  IStorageDevice* m_volumeDevice = nullptr;
-  int64_t m_start = 0;  // the volume's first sector on the record's device
-  uint64_t m_recordClusterBytes = 0;
-  CNTFSQuickSearch m_volume;
-  std::vector<uint8_t> m_cache;
-  std::vector<uint8_t> m_record;
+  std::shared_ptr<Volume> m_volume;
+  std::unique_ptr<CNTFSClusterBitmap::Reader> m_bitmap;  // null without a believable $Bitmap
+  std::vector<uint8_t> m_cache;                          // the read-ahead piece
   int64_t m_cachedFirst = -1, m_cachedCount = 0;
+  std::vector<uint8_t> m_record;  // a record read alone
+  Glimpse m_glimpse;
+  JoinedRuns m_saved, m_now;
 };
 
 std::unique_ptr<IAllocationJudge> CreateNTFSAllocationJudge(IStorageDevice* device,

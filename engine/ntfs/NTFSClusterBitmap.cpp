@@ -103,9 +103,15 @@ std::unique_ptr<CNTFSClusterBitmap> CNTFSClusterBitmap::Load(IStorageDevice& dev
 }
 
 size_t CNTFSClusterBitmap::GetBytesHeld() const {
+  std::lock_guard<std::mutex> held(m_lock);
   size_t bytes = 0;
-  for (const Piece& piece : m_pieces) bytes += piece.bytes.capacity();
+  for (const auto& piece : m_pieces) bytes += piece->bytes.capacity();
   return bytes;
+}
+
+size_t CNTFSClusterBitmap::GetPiecesRead() const {
+  std::lock_guard<std::mutex> held(m_lock);
+  return m_piecesRead;
 }
 
 bool CNTFSClusterBitmap::ReadStream(uint64_t offset, uint8_t* out, uint32_t bytes) {
@@ -141,40 +147,43 @@ bool CNTFSClusterBitmap::ReadStream(uint64_t offset, uint8_t* out, uint32_t byte
   return done == bytes;
 }
 
-const CNTFSClusterBitmap::Piece* CNTFSClusterBitmap::PieceAt(uint64_t index) {
+std::shared_ptr<const CNTFSClusterBitmap::Piece> CNTFSClusterBitmap::PieceAt(uint64_t index) {
+  std::lock_guard<std::mutex> held(m_lock);
   auto known = m_byIndex.find(index);
   if (known != m_byIndex.end()) {
     m_pieces.splice(m_pieces.begin(), m_pieces, known->second);
-    return known->second->readable ? &*known->second : nullptr;
+    return (*known->second)->readable ? *known->second : nullptr;
   }
   const uint64_t offset = index * kPieceBytes;
   if (offset >= m_streamBytes) return nullptr;
   if (m_pieces.size() >= kMaxPieces) {
-    m_byIndex.erase(m_pieces.back().index);
+    m_byIndex.erase(m_pieces.back()->index);
     m_pieces.pop_back();
   }
-  Piece piece;
-  piece.index = index;
+  std::shared_ptr<Piece> piece;
   const auto bytes = static_cast<uint32_t>(std::min<uint64_t>(kPieceBytes, m_streamBytes - offset));
   try {
-    piece.bytes.assign(bytes, 0);
+    piece = std::make_shared<Piece>();
+    piece->bytes.assign(bytes, 0);
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
+  piece->index = index;
   ++m_piecesRead;
-  piece.readable = ReadStream(offset, piece.bytes.data(), bytes);
+  piece->readable = ReadStream(offset, piece->bytes.data(), bytes);
   // An unreadable piece is remembered as such, without its bytes.
-  if (!piece.readable) piece.bytes = std::vector<uint8_t>();
-  if (piece.readable) {
-    piece.allClear = std::all_of(piece.bytes.begin(), piece.bytes.end(), [](uint8_t b) { return b == 0; });
-    piece.allSet = std::all_of(piece.bytes.begin(), piece.bytes.end(), [](uint8_t b) { return b == 0xFF; });
+  if (!piece->readable) piece->bytes = std::vector<uint8_t>();
+  if (piece->readable) {
+    piece->allClear = std::all_of(piece->bytes.begin(), piece->bytes.end(), [](uint8_t b) { return b == 0; });
+    piece->allSet = std::all_of(piece->bytes.begin(), piece->bytes.end(), [](uint8_t b) { return b == 0xFF; });
   }
-  m_pieces.push_front(std::move(piece));
+  m_pieces.push_front(piece);
   m_byIndex[index] = m_pieces.begin();
-  return m_pieces.front().readable ? &m_pieces.front() : nullptr;
+  return piece->readable ? piece : nullptr;
 }
 
-int CNTFSClusterBitmap::Scan(int64_t lcn, int64_t count, bool any) {
+template <typename PieceSource>
+int CNTFSClusterBitmap::Scan(int64_t lcn, int64_t count, bool any, PieceSource&& pieceAt) const {
   if (lcn < 0 || count <= 0 || static_cast<uint64_t>(lcn) >= m_clusters ||
       static_cast<uint64_t>(count) > m_clusters - static_cast<uint64_t>(lcn)) {
     return -1;
@@ -183,7 +192,7 @@ int CNTFSClusterBitmap::Scan(int64_t lcn, int64_t count, bool any) {
   uint64_t bit = static_cast<uint64_t>(lcn);
   const uint64_t end = bit + static_cast<uint64_t>(count);
   while (bit < end) {
-    const Piece* piece = PieceAt(bit / kPieceBits);
+    const Piece* piece = pieceAt(bit / kPieceBits);
     if (piece == nullptr) return -1;
     const uint64_t pieceEnd = std::min(end, (bit / kPieceBits + 1) * kPieceBits);
     if (bit % kPieceBits == 0 && pieceEnd - bit == piece->bytes.size() * 8) {
@@ -214,9 +223,33 @@ int CNTFSClusterBitmap::Scan(int64_t lcn, int64_t count, bool any) {
   return any ? 0 : 1;
 }
 
-int CNTFSClusterBitmap::AnyInUse(int64_t lcn, int64_t count) { return Scan(lcn, count, true); }
+int CNTFSClusterBitmap::AnyInUse(int64_t lcn, int64_t count) {
+  std::shared_ptr<const Piece> held;
+  return Scan(lcn, count, true, [this, &held](uint64_t index) { return (held = PieceAt(index)).get(); });
+}
 
-int CNTFSClusterBitmap::AllInUse(int64_t lcn, int64_t count) { return Scan(lcn, count, false); }
+int CNTFSClusterBitmap::AllInUse(int64_t lcn, int64_t count) {
+  std::shared_ptr<const Piece> held;
+  return Scan(lcn, count, false, [this, &held](uint64_t index) { return (held = PieceAt(index)).get(); });
+}
+
+int CNTFSClusterBitmap::Reader::AnyInUse(int64_t lcn, int64_t count) {
+  // The pieces held are looked at without touching their counts, which
+  // every thread's reader shares.
+  return m_bitmap->Scan(lcn, count, true, [this](uint64_t index) -> const Piece* {
+    for (size_t i = 0; i < m_held.size(); ++i) {
+      if (m_held[i]->index != index) continue;
+      const auto at = m_held.begin() + static_cast<std::ptrdiff_t>(i);
+      std::rotate(m_held.begin(), at, at + 1);
+      return m_held.front().get();
+    }
+    std::shared_ptr<const Piece> piece = m_bitmap->PieceAt(index);
+    if (piece == nullptr) return nullptr;
+    if (m_held.size() >= kMaxHeld) m_held.pop_back();
+    m_held.insert(m_held.begin(), std::move(piece));
+    return m_held.front().get();
+  });
+}
 
 bool CNTFSClusterBitmap::ReachesClustersInUse(CNTFSFileProperties& properties) {
   const CCompressedDataRunList* packed = properties.GetCompressedDataRunList();

@@ -12,11 +12,16 @@
 // clusters every volume holds are set in it (the boot sector's, the start of
 // the master file table, the bitmap's own). Otherwise Load answers null, and
 // nothing is said about any file.
+//
+// It may be asked from several threads at once: the pieces it keeps are
+// looked up under its lock, and a Reader of each thread keeps the last few
+// pieces it was handed, which it asks again without the lock.
 #pragma once
 
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -59,8 +64,27 @@ class CNTFSClusterBitmap {
 
   // What the last Load or the reads since cost, for benchmarks.
   uint64_t GetStreamBytes() const { return m_streamBytes; }
-  size_t GetPiecesRead() const { return m_piecesRead; }
+  size_t GetPiecesRead() const;
   size_t GetBytesHeld() const;
+
+ private:
+  struct Piece;
+
+ public:
+  // The bitmap as one thread asks it while others do too; it must not
+  // outlive the bitmap.
+  class Reader {
+   public:
+    explicit Reader(CNTFSClusterBitmap& bitmap) : m_bitmap(&bitmap) {}
+    int AnyInUse(int64_t lcn, int64_t count);
+
+    // Pieces a reader keeps besides those the bitmap keeps.
+    static constexpr size_t kMaxHeld = 4;
+
+   private:
+    CNTFSClusterBitmap* m_bitmap;
+    std::vector<std::shared_ptr<const Piece>> m_held;  // most recently used first
+  };
 
  private:
   CNTFSClusterBitmap() = default;
@@ -75,13 +99,15 @@ class CNTFSClusterBitmap {
     bool allSet = false;
     std::vector<uint8_t> bytes;
   };
-  // The piece holding bitmap byte `index` x kPieceBytes, read when needed;
-  // null when it cannot be.
-  const Piece* PieceAt(uint64_t index);
+  // The piece holding bitmap byte `index` x kPieceBytes, read when needed
+  // (under the lock); null when it cannot be.
+  std::shared_ptr<const Piece> PieceAt(uint64_t index);
   bool ReadStream(uint64_t offset, uint8_t* out, uint32_t bytes);
-  // Counts the set bits of [lcn, lcn + count): `any` stops at the first
-  // set, otherwise at the first clear one.
-  int Scan(int64_t lcn, int64_t count, bool any);
+  // Counts the set bits of [lcn, lcn + count) in the pieces `pieceAt` hands
+  // out (each kept until the next is asked): `any` stops at the first set,
+  // otherwise at the first clear one.
+  template <typename PieceSource>
+  int Scan(int64_t lcn, int64_t count, bool any, PieceSource&& pieceAt) const;
 
   IStorageDevice* m_device = nullptr;  // not owned
   int64_t m_volumeStart = 0;
@@ -89,8 +115,9 @@ class CNTFSClusterBitmap {
   uint32_t m_sectorsPerCluster = 1;
   uint64_t m_clusters = 0;
   uint64_t m_streamBytes = 0;
-  std::vector<DataRun> m_runs;  // the bitmap's own clusters, in order
-  std::list<Piece> m_pieces;    // most recently used first
-  std::unordered_map<uint64_t, std::list<Piece>::iterator> m_byIndex;
+  std::vector<DataRun> m_runs;                       // the bitmap's own clusters, in order
+  mutable std::mutex m_lock;                         // over the pieces kept and their count
+  std::list<std::shared_ptr<const Piece>> m_pieces;  // most recently used first
+  std::unordered_map<uint64_t, std::list<std::shared_ptr<const Piece>>::iterator> m_byIndex;
   size_t m_piecesRead = 0;
 };

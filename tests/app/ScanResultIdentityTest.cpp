@@ -11,8 +11,11 @@
 // and on the twin, the file cut just before its identity frame: refused as
 // damaged; the file as a build before identities wrote it (no promised,
 // identity or check frames): loaded with the warning that its volumes
-// cannot be verified. Whatever loads copies out no file "ok" whose bytes are
-// not those copied out straight after the scan, every picture among them.
+// cannot be verified, on the twin, on a twin formatted again whose free
+// clusters hold other pictures where the card's lay (written and deleted
+// there), and on the card itself, which still copies out every picture
+// "ok". Whatever loads copies out no file "ok" whose bytes are not those
+// copied out straight after the scan, every picture among them.
 // With and without the kernel's partition nodes; the images are unchanged.
 #include <gtest/gtest.h>
 
@@ -37,12 +40,14 @@ namespace srr = SaveRestoreResult;
 using testsupport::ShellQuote;
 
 enum class Load {
-  kTwin,               // the twin alone
-  kCardElsewhere,      // the card alone, on another loop number
-  kTwinListedFirst,    // both, the twin listed before the card
-  kCardListedFirst,    // both, the card listed before the twin
-  kCutBeforeIdentity,  // the twin alone, the file cut just before its identity frame
-  kWithoutIdentity,    // the twin alone, the file without identities (an older build's)
+  kTwin,                  // the twin alone
+  kCardElsewhere,         // the card alone, on another loop number
+  kTwinListedFirst,       // both, the twin listed before the card
+  kCardListedFirst,       // both, the card listed before the twin
+  kCutBeforeIdentity,     // the twin alone, the file cut just before its identity frame
+  kWithoutIdentity,       // the twin alone, the file without identities (an older build's)
+  kFreedWithoutIdentity,  // the freed twin alone, the file without identities
+  kCardWithoutIdentity,   // the card alone, the file without identities
 };
 
 struct Case {
@@ -52,8 +57,14 @@ struct Case {
 };
 
 std::string Label(const Case& c) {
-  static const char* const kLoads[] = {
-      "Twin", "SameCardElsewhere", "TwinListedFirst", "CardListedFirst", "CutBeforeIdentity", "WithoutIdentity"};
+  static const char* const kLoads[] = {"Twin",
+                                       "SameCardElsewhere",
+                                       "TwinListedFirst",
+                                       "CardListedFirst",
+                                       "CutBeforeIdentity",
+                                       "WithoutIdentity",
+                                       "FreedTwinWithoutIdentity",
+                                       "CardWithoutIdentity"};
   return std::string(c.table) + kLoads[static_cast<int>(c.load)] + (c.partitionNodes ? "WithNodes" : "WithoutNodes");
 }
 std::string Name(const testing::TestParamInfo<Case>& info) { return Label(info.param); }
@@ -109,9 +120,10 @@ TEST_P(Twins, AResultLoadsOnlyFromTheVolumeItWasReadFrom) {
   fs::create_directories(card.parent_path());
   fs::create_directories(twin.parent_path());
   const fs::path source = dir / c.table / "card.img";
+  const char* const twinSet = c.load == Load::kFreedWithoutIdentity ? "-freed" : "-other";
   testsupport::RunCommandOrFail("cp --sparse=always " + ShellQuote(source.string()) + " " + ShellQuote(card.string()));
   testsupport::RunCommandOrFail("cp --sparse=always " +
-                                ShellQuote((dir / (std::string(c.table) + "-other") / "card.img").string()) + " " +
+                                ShellQuote((dir / (std::string(c.table) + twinSet) / "card.img").string()) + " " +
                                 ShellQuote(twin.string()));
   devicetest::ImageGuard cardGuard(card), twinGuard(twin);
 
@@ -143,7 +155,8 @@ TEST_P(Twins, AResultLoadsOnlyFromTheVolumeItWasReadFrom) {
                                        [](const rsftest::FrameSpan& s) { return s.id == srr::_frVolumeIdentity; });
     ASSERT_NE(identity, spans.end());
     testsupport::WriteFile(rsf, saved.data(), identity->at);
-  } else if (c.load == Load::kWithoutIdentity) {
+  } else if (c.load == Load::kWithoutIdentity || c.load == Load::kFreedWithoutIdentity ||
+             c.load == Load::kCardWithoutIdentity) {
     const rsftest::Bytes older =
         rsftest::WithoutFrames(saved, {srr::_frPromisedFrames, srr::_frVolumeIdentity, srr::_frCheckValues});
     ASSERT_LT(older.size(), saved.size());
@@ -168,19 +181,26 @@ TEST_P(Twins, AResultLoadsOnlyFromTheVolumeItWasReadFrom) {
   switch (c.load) {
     case Load::kTwin:
     case Load::kCutBeforeIdentity:
-    case Load::kWithoutIdentity: {
+    case Load::kWithoutIdentity:
+    case Load::kFreedWithoutIdentity:
+    case Load::kCardWithoutIdentity: {
       // Where the card was scanned, when that node is still free.
       std::vector<std::string> nodes = devicetest::FreeLoopNodes();
       std::stable_partition(nodes.begin(), nodes.end(), [&](const std::string& n) { return n == scannedOn; });
-      auto loop = Attach(twin, c.partitionNodes, nodes);
+      auto loop = Attach(c.load == Load::kCardWithoutIdentity ? card : twin, c.partitionNodes, nodes);
       ASSERT_TRUE(loop->attached());
       const auto recovered = recover();
-      if (c.load == Load::kWithoutIdentity) {
+      if (c.load != Load::kTwin && c.load != Load::kCutBeforeIdentity) {
         // Nothing in the file tells the volumes apart: loaded, and said.
         EXPECT_NE(recovered.output.find("load error 0"), std::string::npos) << recovered.output;
         EXPECT_NE(recovered.output.find("load warning: the volumes cannot be verified"), std::string::npos)
             << recovered.output;
         expectNoForeignBytes(recovered);
+        // The card still holds every picture where its entries say.
+        if (c.load == Load::kCardWithoutIdentity) {
+          EXPECT_EQ(FileLines(recovered.output), before);
+          EXPECT_EQ(conformance::HashAll(loaded), freshHashes);
+        }
         return;
       }
       EXPECT_NE(recovered.exitCode, 0);
@@ -242,8 +262,9 @@ std::vector<Case> Cases() {
   std::vector<Case> out;
   for (const char* table : {"mbr", "gpt"}) {
     for (const bool nodes : {false, true}) {
-      for (const Load load : {Load::kTwin, Load::kCardElsewhere, Load::kTwinListedFirst, Load::kCardListedFirst,
-                              Load::kCutBeforeIdentity, Load::kWithoutIdentity}) {
+      for (const Load load :
+           {Load::kTwin, Load::kCardElsewhere, Load::kTwinListedFirst, Load::kCardListedFirst, Load::kCutBeforeIdentity,
+            Load::kWithoutIdentity, Load::kFreedWithoutIdentity, Load::kCardWithoutIdentity}) {
         out.push_back({table, nodes, load});
       }
     }

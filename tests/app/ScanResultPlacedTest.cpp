@@ -30,6 +30,8 @@
 #include <vector>
 
 #include "RoundTripOutput.h"
+#include "ScanResultFiles.h"
+#include "app/ScanResultChecks.h"
 #include "engine/device/DeviceTestSupport.h"
 #include "support/Conformance.h"
 #include "support/ScratchWorkDir.h"
@@ -442,7 +444,12 @@ INSTANTIATE_TEST_SUITE_P(Disks, PlacedRoundTrip, testing::ValuesIn(Cases()), Nam
 // istat and blkls) is reported failed, the load says how many changed, every
 // other file keeps its answer and its bytes, and every file recovered has
 // its original's bytes. And the same when the volume is written to after the
-// load, before the copies: each copy judges its file again.
+// load, before the copies: each copy judges its file again; and the NTFS
+// volume of 512-byte sectors scanned and loaded through loop devices of
+// 4096-byte sectors (a complete scan saves its records in 512-byte units);
+// and results saved without their volumes' identities, whose files are held
+// to their own entries: files deleted since the scan, whose erased entries
+// still describe them, keep their answers and bytes there too.
 struct Reused {
   const char* name;
   const char* env;      // the set's folder variable
@@ -456,6 +463,10 @@ struct Reused {
   // Loaded on the volume as scanned, written to between the load and the
   // copies.
   bool betweenLoadAndCopy = false;
+  unsigned sectorSize = 0;  // the loop devices', 0 for the image's own
+  // The result saved without its volumes' identities, as a build before
+  // them wrote it: nothing tells the load that the volume is the one scanned.
+  bool withoutIdentity = false;
 };
 void PrintTo(const Reused& r, std::ostream* out) { *out << r.name; }
 
@@ -475,7 +486,7 @@ std::vector<std::string> Lines(const fs::path& file) {
 // read-only loop device, whose cached blocks are dropped) after the load and
 // before the copies.
 RoundTrip ScanThenLoadLater(const fs::path& scanned, const fs::path& later, bool deep, bool betweenLoadAndCopy,
-                            const fs::path& work) {
+                            unsigned sectorSize, bool withoutIdentity, const fs::path& work) {
   const std::string tool = CLIPMENDER_RSF_ROUNDTRIP;
   const fs::path fresh = work / "fresh", loaded = work / "loaded", rsf = work / "r.rsf";
   RoundTrip out;
@@ -486,7 +497,7 @@ RoundTrip ScanThenLoadLater(const fs::path& scanned, const fs::path& later, bool
   };
   std::unique_ptr<devicetest::LoopDevice> loop;
   if (betweenLoadAndCopy) {
-    loop = std::make_unique<devicetest::LoopDevice>(scanned, 0, false, true);
+    loop = std::make_unique<devicetest::LoopDevice>(scanned, sectorSize, false, true);
     if (!loop->attached()) return out;
     scan(loop->path());
     const std::string write = "cp " + ShellQuote(later.string()) + " " + ShellQuote(scanned.string()) +
@@ -495,11 +506,17 @@ RoundTrip ScanThenLoadLater(const fs::path& scanned, const fs::path& later, bool
                                             ShellQuote(rsf.string()) + " " + ShellQuote(loaded.string()));
   } else {
     {
-      devicetest::LoopDevice first(scanned, 0, false, true);
+      devicetest::LoopDevice first(scanned, sectorSize, false, true);
       if (!first.attached()) return out;
       scan(first.path());
     }
-    loop = std::make_unique<devicetest::LoopDevice>(later, 0, false, true);
+    if (withoutIdentity) {
+      namespace srr = SaveRestoreResult;
+      const rsftest::Bytes older = rsftest::WithoutFrames(
+          testsupport::ReadFile(rsf), {srr::_frPromisedFrames, srr::_frVolumeIdentity, srr::_frCheckValues});
+      testsupport::WriteFile(rsf, older.data(), older.size());
+    }
+    loop = std::make_unique<devicetest::LoopDevice>(later, sectorSize, false, true);
     if (!loop->attached()) return out;
     out.recovered = testsupport::RunCommand(ShellQuote(tool) + " recover " + ShellQuote(rsf.string()) + " " +
                                             ShellQuote(loaded.string()));
@@ -526,7 +543,8 @@ void ExpectJudgedAgainstTheVolumeNow(const Reused& r, const fs::path& dir, const
   std::unique_ptr<devicetest::ImageGuard> scannedGuard;
   if (!r.betweenLoadAndCopy) scannedGuard = std::make_unique<devicetest::ImageGuard>(scanned);
   devicetest::ImageGuard laterGuard(later);
-  const RoundTrip trip = ScanThenLoadLater(scanned, later, r.deep, r.betweenLoadAndCopy, work);
+  const RoundTrip trip =
+      ScanThenLoadLater(scanned, later, r.deep, r.betweenLoadAndCopy, r.sectorSize, r.withoutIdentity, work);
   if (r.betweenLoadAndCopy) {
     EXPECT_EQ(testsupport::Sha256(scanned), testsupport::Sha256(later)) << "the card was written as the later image";
   }
@@ -668,6 +686,23 @@ const Reused kReused[] = {
      "reuse-later2.img", "originals"},
     {"ntfs_later_deleted_deep", "CLIPMENDER_NTFS_REUSE_FIXTURES", "ntfs-reuse", kNtfsReuse, "reuse.img", nullptr, true,
      "reuse-later2.img", "originals"},
+    // The volume of 512-byte sectors seen through a device of 4096-byte ones.
+    {"ntfs_later_through4096", "CLIPMENDER_NTFS_REUSE_FIXTURES", "ntfs-reuse", kNtfsReuse, "reuse.img", nullptr, false,
+     "reuse-later.img", "originals", false, 4096},
+    // Saved without identities.
+    {"f16_later_deleted_unverified", "CLIPMENDER_FAT_REUSE_FIXTURES", "fat/reuse", kFatReuse, "f16-reuse.img", nullptr,
+     false, "f16-reuse-later2.img", "originals", false, 0, true},
+    {"f32_later_deleted_unverified", "CLIPMENDER_FAT_REUSE_FIXTURES", "fat/reuse", kFatReuse, "f32-reuse.img", nullptr,
+     false, "f32-reuse-later2.img", "originals", false, 0, true},
+    {"ntfs_later_deleted_unverified", "CLIPMENDER_NTFS_REUSE_FIXTURES", "ntfs-reuse", kNtfsReuse, "reuse.img", nullptr,
+     false, "reuse-later2.img", "originals", false, 0, true},
+    {"exfat_later_deleted_unverified", "CLIPMENDER_EXFAT_FIXTURES", "exfat", kExfat, "c4k.img", nullptr, false,
+     "c4k-later2.img", "originals/c4k", false, 0, true},
+    {"hfs_later_live_unverified", "CLIPMENDER_HFSPLUS_FIXTURES", "hfsplus",
+     "tests/fixtures/hfsplus/make-hfsplus-images.sh", "lx-hfsplus-j.img", nullptr, false, "lx-hfsplus-jswap.img",
+     nullptr, false, 0, true},
+    {"ntfs_later_deleted_through4096_deep", "CLIPMENDER_NTFS_REUSE_FIXTURES", "ntfs-reuse", kNtfsReuse, "reuse.img",
+     nullptr, true, "reuse-later2.img", "originals", false, 4096},
     {"exfat_later", "CLIPMENDER_EXFAT_FIXTURES", "exfat", kExfat, "c4k.img", nullptr, false, "c4k-later.img",
      "originals/c4k"},
     {"exfat_later_deleted", "CLIPMENDER_EXFAT_FIXTURES", "exfat", kExfat, "c4k.img", nullptr, false, "c4k-later2.img",
@@ -678,6 +713,10 @@ const Reused kReused[] = {
     // three deleted fillers' blocks (no tool here writes HFS+).
     {"hfs_later", "CLIPMENDER_HFSPLUS_FIXTURES", "hfsplus", "tests/fixtures/hfsplus/make-hfsplus-images.sh",
      "lx-hfsplus-jhole-before.img", nullptr, false, "lx-hfsplus-jhole.img"},
+    // The sample before and after two live files' blocks were given to each
+    // other (their catalog records edited).
+    {"hfs_later_live", "CLIPMENDER_HFSPLUS_FIXTURES", "hfsplus", "tests/fixtures/hfsplus/make-hfsplus-images.sh",
+     "lx-hfsplus-j.img", nullptr, false, "lx-hfsplus-jswap.img"},
     // Written to between the load and the copies.
     {"f32_written_before_copy", "CLIPMENDER_FAT_REUSE_FIXTURES", "fat/reuse", kFatReuse, "f32-reuse.img", nullptr,
      false, "f32-reuse-later2.img", "originals", true},

@@ -156,7 +156,7 @@ uint64_t RecoverEveryFile(KVUIScan& scan, KVUIDeviceData& devices, const fs::pat
   int number = 0;
   // As a recovery in the windows: a loaded result's files are judged
   // against the volume as it is now.
-  SaveRestoreResult::LoadedVolumeJudge judge;
+  SaveRestoreResult::LoadedVolumeJudge judge(KVUIController::IsLoadUnverified());
   for (IFilesystemNode* root : scan.GetFileSystemNode()) {
     ++number;
     const std::string tree =

@@ -177,7 +177,14 @@ void Run(const std::vector<uint8_t>& image, uint32_t sectorSize, bool complete) 
         if (type == SEARCHER_TYPE_HFSPLUS) made = CreateHFSPlusAllocationJudge(&device, *partition);
         judge = judges.emplace(partition, std::move(made)).first;
       }
-      if (judge->second != nullptr) judge->second->IsTaken(*file);
+      // As a load judges it, and as a load that cannot tell its volume is
+      // the one scanned: held to its own entry.
+      if (judge->second != nullptr) {
+        for (const bool ownEntry : {false, true}) {
+          judge->second->SetOwnEntryRequired(ownEntry);
+          judge->second->IsTaken(*file);
+        }
+      }
     }
     if (IFileReader* clone = recovery->SetRecoverNode(node)) clone->Release();
     sink.copyPath = path;
