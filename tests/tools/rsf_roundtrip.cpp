@@ -16,9 +16,11 @@
 // every tree into DIR/<tree>/<path in the tree>, where <tree> is the tree's
 // number, searcher and volume name, and prints one line per file, "ok PATH"
 // or "failed PATH" (PATH below DIR), also after a load that reported damage
-// (as the windows copy out what such a load shows). Both exit non-zero when
-// the load or the save reported an error, a file failed, or the scan could
-// read its volume only in part (what it found is still saved and copied).
+// (as the windows copy out what such a load shows). A file the destination
+// has no room for is "failed" and the run goes on with the next: nothing
+// waits for a user. Both exit non-zero when the load or the save reported an
+// error, a file failed, or the scan could read its volume only in part (what
+// it found is still saved and copied).
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -174,7 +176,10 @@ uint64_t RecoverEveryFile(KVUIScan& scan, KVUIDeviceData& devices, const fs::pat
         if (copyOut != nullptr && !error) {
           std::lock_guard<std::mutex> copying(KVUIRecovery::CopyOutLock(copyOut));
           IFileReader* reader = copyOut->SetRecoverNode(node);
-          const ResultCode result = copyOut->RecoverTo(target.c_str(), &recovery, 0);
+          // No progress sink: the windows pause a copy on a full destination
+          // until the user makes room, but no one here would answer, so a
+          // full destination fails this file and the next one is tried.
+          const ResultCode result = copyOut->RecoverTo(target.c_str(), nullptr, 0);
           if (reader != nullptr) reader->Release();
           const uint64_t copied = fs::file_size(target, error);
           // Copy-out answers 0 for an empty file; a file without a reader,
@@ -247,6 +252,9 @@ int Recover(const std::string& in, const std::string& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A line per file as it ends, also into a pipe: a run killed or stuck
+  // midway still shows how far it came.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   if (argc < 2) return Usage(argv[0]);
   QCoreApplication app(argc, argv);
   const std::string command = argv[1];
