@@ -25,6 +25,11 @@ function(clipmender_add_test)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} test_support GTest::gmock GTest::gtest GTest::gtest_main)
+  # test_support's precompiled header serves only code compiled as it was:
+  # position-independent as a library's code (as Qt's users are anyway),
+  # not as an executable's.
+  target_compile_options(${T_NAME} PRIVATE -fPIC)
+  target_precompile_headers(${T_NAME} REUSE_FROM test_support)
   foreach(label ${T_LABELS})
     set_property(GLOBAL APPEND PROPERTY CLIPMENDER_TESTS_LABELLED_${label} ${T_NAME})
   endforeach()

@@ -15,7 +15,9 @@
 // "ok" that was not "ok" and the same straight after the scan, and the files
 // of such a damaged load are copied out all the same. The NTFS fixture's
 // volume cut in the middle of a compressed file: every file The Sleuth Kit
-// places past the cut (istat) is failed, the compressed one too.
+// places past the cut (istat) is failed, the compressed one too. And a
+// destination too small for the files: those without room fail, and the run
+// goes on.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -215,6 +217,65 @@ TEST(PlacedRefused, ADiskWhoseTableMovedAVolumeIsNotReadFromTheWrongPlace) {
   EXPECT_NE(loaded.exitCode, 0);
   EXPECT_NE(loaded.output.find("load error 9"), std::string::npos) << loaded.output;
   EXPECT_TRUE(FileLines(loaded.output).empty());
+}
+
+// A destination without room for every file (a tmpfs of 256 KiB for the
+// 1.4 MB the disk holds): no one is there to make room, so the copy-out ends
+// by itself, names every file the loaded result holds, in the scan's order,
+// and fails the files that did not fit; those it calls ok have the bytes
+// copied out to a roomy destination straight after the scan.
+TEST(PlacedFullDestination, FilesWithoutRoomFailAndTheRunGoesOn) {
+  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
+  const fs::path dir =
+      conformance::FixtureDir("CLIPMENDER_PLACED_FIXTURES", fs::path(CLIPMENDER_BUILD_FIXTURES) / "placed");
+  const std::string why =
+      conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/placed/make-placed-images.sh", dir);
+  REQUIRE_OR_SKIP(why.empty(), why);
+  testsupport::TempDir work;
+  const std::string tool = CLIPMENDER_RSF_ROUNDTRIP;
+  const fs::path disk = work / "fullDestination.img", rsf = work / "r.rsf", fresh = work / "fresh",
+                 small = work / "small";
+  testsupport::RunCommandOrFail("cp --sparse=always " + ShellQuote((dir / "mbr.img").string()) + " " +
+                                ShellQuote(disk.string()));
+  devicetest::ImageGuard guard(disk);
+  devicetest::LoopDevice loop(disk, 0, false, true);
+  ASSERT_TRUE(loop.attached());
+  const auto scanned = testsupport::RunCommand(ShellQuote(tool) + " scan --recover-to " + ShellQuote(fresh.string()) +
+                                               " " + ShellQuote(loop.path()) + " " + ShellQuote(rsf.string()));
+  ASSERT_EQ(scanned.exitCode, 0) << scanned.output;
+
+  fs::create_directories(small);
+  ASSERT_EQ(testsupport::RunCommand("mount -t tmpfs -o size=256k tmpfs " + ShellQuote(small.string())).exitCode, 0);
+  struct Unmount {
+    ~Unmount() { testsupport::RunCommand("umount " + ShellQuote(at.string())); }
+    fs::path at;
+  } unmount{small};
+  // Bounded, so that a run waiting for room fails here instead of hanging.
+  const auto recovered = testsupport::RunCommand("timeout -s KILL 120 " + ShellQuote(tool) + " recover " +
+                                                 ShellQuote(rsf.string()) + " " + ShellQuote(small.string()));
+  EXPECT_EQ(recovered.exitCode, 1) << "a failed file, and the run ended by itself\n" << recovered.output;
+
+  const std::vector<std::string> before = FileLines(scanned.output), after = FileLines(recovered.output);
+  const auto path = [](const std::string& line) { return line.substr(line.find(' ') + 1); };
+  ASSERT_EQ(after.size(), before.size()) << recovered.output;
+  const std::map<std::string, std::string> roomy = conformance::HashAll(fresh), full = conformance::HashAll(small);
+  uint64_t okBytes = 0;
+  size_t failed = 0;
+  for (size_t i = 0; i < after.size(); ++i) {
+    EXPECT_EQ(path(after[i]), path(before[i]));
+    EXPECT_EQ(before[i].rfind("ok ", 0), 0u) << before[i] << " with room";
+    const std::string key = "./" + path(after[i]);
+    if (after[i].rfind("ok ", 0) == 0) {
+      EXPECT_EQ(full.count(key) != 0 ? full.at(key) : "", roomy.count(key) != 0 ? roomy.at(key) : "-") << key;
+      okBytes += fs::file_size(small / path(after[i]));
+    } else {
+      ++failed;
+      EXPECT_NE(full.count(key) != 0 ? full.at(key) : "", roomy.count(key) != 0 ? roomy.at(key) : "")
+          << key << " failed with all its bytes";
+    }
+  }
+  EXPECT_GT(failed, 0u) << "the disk's files fit in 256 KiB";
+  EXPECT_LE(okBytes, 256u * 1024);
 }
 
 // A set of fixture images: the variable that may name its folder, the build

@@ -26,6 +26,8 @@ std::string RunCommandOrFail(const std::string& command);
 std::string ShellQuote(const std::string& text);
 
 bool HaveTool(const std::string& name);
+// "tool not installed: NAME", REQUIRE_TOOL's message.
+std::string ToolMissing(const std::string& name);
 bool IsRoot();
 bool HaveLoopDevices();  // root and /dev/loop-control
 bool HaveFuse();         // root and /dev/fuse
@@ -81,4 +83,4 @@ std::filesystem::path SharedFixturesDir();
     }                                                 \
   } while (0)
 
-#define REQUIRE_TOOL(name) REQUIRE_OR_SKIP(::testsupport::HaveTool(name), std::string("tool not installed: ") + (name))
+#define REQUIRE_TOOL(name) REQUIRE_OR_SKIP(::testsupport::HaveTool(name), ::testsupport::ToolMissing(name))

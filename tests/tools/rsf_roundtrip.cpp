@@ -23,7 +23,8 @@
 // changed since the scan: N files"); like a recovery in the windows, the
 // copies judge the files against the volume again, as it is when they are
 // made: COMMAND, given, runs (through the shell) between the load and the
-// copies. Both exit non-zero when
+// copies. A file the destination has no room for is "failed" and the run
+// goes on with the next: nothing waits for a user. Both exit non-zero when
 // the load or the save reported an error, a file failed, or the scan could
 // read its volume only in part (what it found is still saved and copied).
 #include <QCoreApplication>
@@ -194,7 +195,10 @@ uint64_t RecoverEveryFile(KVUIScan& scan, KVUIDeviceData& devices, const fs::pat
             judge.Judge(*restored, records != nullptr ? records->GetDevice() : nullptr, root->GetSearcheType());
           }
           IFileReader* reader = copyOut->SetRecoverNode(node);
-          const ResultCode result = copyOut->RecoverTo(target.c_str(), &recovery, 0);
+          // No progress sink: the windows pause a copy on a full destination
+          // until the user makes room, but no one here would answer, so a
+          // full destination fails this file and the next one is tried.
+          const ResultCode result = copyOut->RecoverTo(target.c_str(), nullptr, 0);
           if (reader != nullptr) reader->Release();
           const uint64_t copied = fs::file_size(target, error);
           // Copy-out answers 0 for an empty file; a file without a reader,
@@ -275,6 +279,9 @@ int Recover(const std::string& in, const std::string& folder, const std::string&
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A line per file as it ends, also into a pipe: a run killed or stuck
+  // midway still shows how far it came.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   if (argc < 2) return Usage(argv[0]);
   QCoreApplication app(argc, argv);
   const std::string command = argv[1];
