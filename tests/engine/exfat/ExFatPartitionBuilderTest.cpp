@@ -76,7 +76,13 @@ const std::u16string kLongName = u"a name long enough for three entries";
 // other two, then one more set and the end of the folder.
 std::vector<uint8_t> SplitFolder() {
   std::vector<uint8_t> dir;
-  for (char16_t c : std::u16string(u"abc")) AddSealedSet(dir, std::u16string(u"file-") + c, 2, {50u + c - u'a', 100});
+  for (char16_t c : std::u16string(u"abc")) {
+    // Appended, not `std::u16string(u"file-") + c`: g++ 12 warns falsely
+    // about that temporary's bounds at -O2.
+    std::u16string name = u"file-";
+    name += c;
+    AddSealedSet(dir, name, 2, {50u + c - u'a', 100});
+  }
   AddSealedSet(dir, u"a name of sixteen chars", 3, {20, 100});  // entries 9-12
   AddSealedSet(dir, kLongName, 4, {30, 5000});                  // entries 13-17
   AddSealedSet(dir, u"after", 2, {40, 100});
