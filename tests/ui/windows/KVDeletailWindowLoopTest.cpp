@@ -90,7 +90,6 @@ void FilesBelow(KVDeletailWindowController& window, OpNodeData* row, const std::
   }
 }
 
-// Whether the save (1) or load (0) ended well, waiting for it.
 // Whether a descriptor of this process is open on `device` or one of its
 // partitions.
 bool OpenHere(const std::string& device) {
@@ -102,6 +101,7 @@ bool OpenHere(const std::string& device) {
   return false;
 }
 
+// Whether the save (1) or load (0) ended well, waiting for it.
 bool SaveOrLoadEnded(int save) {
   uint64_t total = 0, current = 0, error = 0;
   const bool ended = qttest::PumpUntil([&] {
