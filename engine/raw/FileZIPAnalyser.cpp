@@ -171,6 +171,11 @@ ZipEntryCheck CheckZipEntry(RawFileBuffer& buffer, const classZipSearch::Walk& w
   }
   if (walk.method != 0 || !walk.hasCrc) return kUntold;
   if (reach < walk.dataEnd) return kBrokenEntry;
+  // A size read from a stray header may reach far over the device: the
+  // checksum is read within the walk's reach and the pass's budget, as the
+  // inflating is.
+  budget.Begin(buffer);
+  if (walk.dataEnd > kLimit || !budget.Take(walk.data, walk.dataEnd)) return kUntold;
   uLong sum = crc32(0, nullptr, 0);
   if (!buffer.ForEachPiece(walk.data, walk.dataEnd - walk.data,
                            [&](const uint8_t* bytes, size_t n) { sum = crc32(sum, bytes, static_cast<uInt>(n)); })) {
