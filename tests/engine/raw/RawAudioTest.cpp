@@ -378,6 +378,13 @@ TEST(RawContainers, OggPagesAndFlvTagsAreWalkedToTheirEnd) {
   const Sized open = Carve(ogg, pages);
   EXPECT_EQ(open.info.m_size, 28u + 5);
   EXPECT_TRUE(open.info.m_endUnknown);
+  // With the checksum libogg's ogg_page_checksum_set gives that page, it
+  // is kept, the stream's end still not known.
+  const uint8_t checksum[] = {0x8A, 0x4D, 0xDC, 0x1F};
+  std::memcpy(pages.data() + 28 + 5 + 22, checksum, sizeof checksum);
+  const Sized summed = Carve(ogg, pages);
+  EXPECT_EQ(summed.info.m_size, 2u * 28 + 10);
+  EXPECT_TRUE(summed.info.m_endUnknown);
   FileFLVAnalyser flv;
   Bytes tags(512, 0);
   Put(tags, 0, "FLV");
