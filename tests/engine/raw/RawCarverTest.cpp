@@ -2,6 +2,7 @@
 // recent blocks, the registry, the JPEG end search and EXIF bounds, and the
 // searcher's handling of files it cannot size or whose header lies.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstring>
 #include <memory>
@@ -380,13 +381,14 @@ struct Carve {
   ICompleteFileSystemSearchController* raw;
 };
 
-// PNG chunks: length, type, data, a CRC the carver does not check.
+// PNG chunks: length, type, data, and zlib's CRC-32 of type and data.
 void Chunk(Bytes& png, const char* type, const Bytes& data) {
   const uint32_t n = static_cast<uint32_t>(data.size());
   png.insert(png.end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
   png.insert(png.end(), type, type + 4);
   png.insert(png.end(), data.begin(), data.end());
-  png.insert(png.end(), 4, 0);
+  const uLong sum = crc32(0, png.data() + png.size() - data.size() - 4, static_cast<uInt>(data.size() + 4));
+  png.insert(png.end(), {uint8_t(sum >> 24), uint8_t(sum >> 16), uint8_t(sum >> 8), uint8_t(sum)});
 }
 const uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
@@ -430,6 +432,48 @@ TEST(RawSearch, AnUnsizableHeadDoesNotHoldBackLaterFiles) {
   EXPECT_EQ(carve.Files(), (std::vector<std::string>{"FILE000.PNG:" + std::to_string(8 + 25 + 15 + 13 + 12)}));
   carve.raw->EndSearch(0);
   EXPECT_TRUE(carve.builder.events == std::vector<std::string>{"info:34:1"});
+}
+
+// A PNG cut short before its IEND (zeros behind): it ends behind the last
+// chunk whose checksum holds, its end not known; cut in its first image
+// data, that chunk is kept as long as it says, not taken for whole; cut
+// before any image data, it is not carved.
+TEST(RawPng, ACutFileEndsBehindItsLastSoundChunk) {
+  Bytes png(kPngSignature, kPngSignature + 8);
+  Chunk(png, "IHDR", {0, 0, 0, 9, 0, 0, 0, 9, 8, 2, 0, 0, 0});
+  Chunk(png, "IDAT", Bytes(100, 7));  // at 33
+  Chunk(png, "IDAT", Bytes(300, 8));  // at 145, up to 457
+  Chunk(png, "IEND", {});
+  struct Row {
+    size_t kept, sets;  // bytes of the file left and of a second IDAT
+    uint64_t size;
+    bool whole;
+  };
+  const Row rows[] = {{457, 300, 457, true}, {300, 300, 145, true}, {200, 0, 345, false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.kept);
+    Bytes file(png.begin(), png.begin() + 33);
+    Chunk(file, "IDAT", Bytes(row.sets == 0 ? 300 : 100, 7));
+    if (row.sets != 0) Chunk(file, "IDAT", Bytes(row.sets, 8));
+    file.resize(row.kept);
+    file.resize(4096, 0);
+    FilePNGAnalyser analyser;
+    CRawFileInfo info;
+    ASSERT_EQ(analyser.AnalyseBuffer(file.data(), info), 1u);
+    testsupport::BytesDevice device(file.data(), file.size());
+    ASSERT_EQ(analyser.GetRawFileSize(info, &device), 1u);
+    EXPECT_EQ(info.m_size, row.size);
+    EXPECT_EQ(info.m_whole, row.whole);
+    EXPECT_TRUE(info.m_endUnknown);
+  }
+  Bytes early(png.begin(), png.begin() + 33);
+  Chunk(early, "tEXt", Bytes(300, 'a'));
+  early.resize(100);
+  early.resize(4096, 0);
+  FilePNGAnalyser analyser;
+  CRawFileInfo info;
+  testsupport::BytesDevice device(early.data(), early.size());
+  EXPECT_EQ(analyser.GetRawFileSize(info, &device), 0u);
 }
 
 TEST(RawSearch, ZeroKeyedSectorsAndCancelledScansAddNothing) {
