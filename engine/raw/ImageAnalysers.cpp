@@ -259,6 +259,11 @@ uint32_t FileGIFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     if (b < 0) return 0;
     if (b == 0x3B) {
       info.m_size = p + 1;
+      // A cut inside an image's data runs on over what followed the cut up
+      // to a zero byte; a 0x3B there reads as the trailer. Data that went
+      // wrong before it tell such a file: its bytes are kept, its end is
+      // not known.
+      if (image && GifDataGoWrong(buffer, data, pixels) != 0) info.m_endUnknown = true;
       return 1;
     }
     if (b == 0x21) {

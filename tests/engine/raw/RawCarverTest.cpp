@@ -476,6 +476,30 @@ TEST(RawPng, ACutFileEndsBehindItsLastSoundChunk) {
   EXPECT_EQ(analyser.GetRawFileSize(info, &device), 0u);
 }
 
+// A 2x2 picture (code size 2: clear 4, end 5, codes of 3 bits) whose data
+// are sound (clear, four pixels, end), and the same cut inside its data where
+// the bytes that followed hold a code no encoder writes first (7) and then a
+// zero byte and 0x3B, which read as the sub-blocks' end and the trailer.
+TEST(RawGif, ATrailerBehindDataThatWentWrongIsNoEnd) {
+  const Bytes head = {'G', 'I', 'F', '8', '9', 'a', 2, 0, 2, 0, 0, 0, 0, 0x2C, 0, 0, 0, 0, 2, 0, 2, 0, 0, 2};
+  // Codes 4 0 0 0 (3 bits) 0 5 (4 bits: the table reached 8), low bits
+  // first; and 4 7.
+  const Bytes sound = {3, 0x04, 0x00, 0x05, 0x00, 0x3B}, cut = {1, 0x3C, 0x00, 0x3B};
+  for (const Bytes* data : {&sound, &cut}) {
+    Bytes file = head;
+    file.insert(file.end(), data->begin(), data->end());
+    const uint64_t size = file.size();
+    file.resize(4096, 0);
+    FileGIFAnalyser analyser;
+    CRawFileInfo info;
+    ASSERT_EQ(analyser.AnalyseBuffer(file.data(), info), 1u);
+    testsupport::BytesDevice device(file.data(), file.size());
+    ASSERT_EQ(analyser.GetRawFileSize(info, &device), 1u);
+    EXPECT_EQ(info.m_size, size);
+    EXPECT_EQ(info.m_endUnknown, data == &cut);
+  }
+}
+
 TEST(RawSearch, ZeroKeyedSectorsAndCancelledScansAddNothing) {
   Bytes disk(64 * 512);
   PutBmp(disk, 32 * 512, 100);
