@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "FileTime.h"
 #include "OnDiskBytes.h"
 #include "base/TextConvert.h"
 
@@ -10,20 +11,10 @@ using ondisk::Le32;
 using ondisk::Le64;
 
 namespace exfat_entry {
-namespace {
-
-bool IsLeapYear(uint32_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-}  // namespace
 
 bool IsPossibleTimestamp(uint32_t stamp) {
-  if (stamp == 0) return true;
-  static constexpr uint8_t kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const uint32_t day = (stamp >> 16) & 31;
-  const uint32_t month = (stamp >> 21) & 15;
-  if (month < 1 || month > 12 || day == 0 || day > kDays[month - 1]) return false;
-  if (month == 2 && day == 29 && !IsLeapYear(1980 + (stamp >> 25))) return false;
-  return (stamp & 31) <= 29 && ((stamp >> 5) & 63) <= 59 && ((stamp >> 11) & 31) <= 23;
+  return stamp == 0 || (filetime::IsPossibleDosDate(static_cast<uint16_t>(stamp >> 16)) &&
+                        filetime::IsPossibleDosTime(static_cast<uint16_t>(stamp & 0xFFFF)));
 }
 
 bool IsValidNameChar(uint16_t unit) { return unit >= 0x1A && !IsForbiddenNameUnit(unit); }

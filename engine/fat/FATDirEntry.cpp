@@ -3,6 +3,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "FileTime.h"
 #include "OnDiskBytes.h"
 #include "base/TextConvert.h"
 
@@ -13,22 +14,10 @@ using E = tagFATDIRENTRY;
 namespace {
 
 // Dates and times of entries are what a clock said, not what makes an entry
-// a file: an impossible one costs the entry its time, never its place.
-bool IsLeapYear(unsigned year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-// Day bits 0-4, month 5-8, years since 1980 9-15; 0 is a date never set.
-bool DateIsPossible(uint16_t d) {
-  if (d == 0) return true;
-  static constexpr uint8_t kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const unsigned day = d & 0x1F;
-  const unsigned month = (d >> 5) & 0x0F;
-  const unsigned year = 1980 + (d >> 9);
-  if (month < 1 || month > 12 || day == 0 || day > kDays[month - 1]) return false;
-  return month != 2 || day < 29 || IsLeapYear(year);
-}
-
-// Two-second count bits 0-4, minute 5-10, hour 11-15.
-bool TimeIsPossible(uint16_t t) { return (t & 0x1F) <= 29 && ((t >> 5) & 0x3F) <= 59 && (t >> 11) <= 23; }
+// a file: an impossible one costs the entry its time, never its place. A
+// date of 0 was never set.
+bool DateIsPossible(uint16_t d) { return d == 0 || filetime::IsPossibleDosDate(d); }
+bool TimeIsPossible(uint16_t t) { return filetime::IsPossibleDosTime(t); }
 
 // Trailing blanks dropped, bytes from 0x80 up as '_', optionally lowered.
 std::string NamePart(const uint8_t* p, size_t n, bool lower) {

@@ -3,6 +3,7 @@
 // reverse conversions truncate towards the earlier second.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 using _FILETIME = uint64_t;
@@ -31,6 +32,20 @@ constexpr int64_t ToUnixSeconds(_FILETIME t) {
   __int128 q = d / kTicksPerSecond;
   if (d % kTicksPerSecond < 0) --q;
   return static_cast<int64_t>(q);
+}
+
+// The packed date and time FAT and exFAT entries keep (a date of day bits
+// 0-4, month 5-8 and years since 1980 9-15; a time of two-second steps 0-4,
+// minute 5-10 and hour 11-15): whether a sound clock could have written
+// them. A field no clock gives (February 30th, hour 24...) would otherwise
+// be carried into the next day or hour.
+constexpr bool IsPossibleDosDate(uint16_t date) {
+  const std::chrono::year_month_day ymd{std::chrono::year{1980 + (date >> 9)}, std::chrono::month{(date >> 5) & 0x0Fu},
+                                        std::chrono::day{date & 0x1Fu}};
+  return ymd.ok();
+}
+constexpr bool IsPossibleDosTime(uint16_t time) {
+  return (time & 0x1F) <= 29 && ((time >> 5) & 0x3F) <= 59 && (time >> 11) <= 23;
 }
 
 }  // namespace filetime

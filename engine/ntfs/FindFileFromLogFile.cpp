@@ -549,12 +549,14 @@ bool CFindFileFromLogFile::ReplaceFileRecordInfo(uint8_t* record, int recordByte
   int64_t capacity = 0;
   if (runs != nullptr && (clusters <= 0 || __builtin_mul_overflow(clusters, clusterBytes, &capacity))) runs.reset();
 
-  // Runs from the log stand for those the record lost.
+  // Runs from the log stand for those the record lost. The file is sound
+  // again only where the log also gives its exact size within those runs;
+  // otherwise its copy stays marked as one whose size cannot be vouched for.
   const bool lost = properties.IsDataLost();
-  auto restored = [&] {
+  auto restored = [&](bool exact) {
     if (lost) {
-      properties.SetSizeDamaged(false);
       properties.SetStoredBytes(-1);
+      properties.SetSizeDamaged(!exact);
     }
     return true;
   };
@@ -568,12 +570,14 @@ bool CFindFileFromLogFile::ReplaceFileRecordInfo(uint8_t* record, int recordByte
       properties.SetDataRunList(found.get());
     }
     properties.SetFileSize(match->properties->GetSize());
-    return restored();
+    return restored(!match->properties->IsSizeDamaged() && !match->properties->IsContentUnsure() &&
+                    (runs == nullptr || match->properties->GetSize() <= capacity));
   }
   if (runs == nullptr) return false;
   properties.SetDataRunList(runs.get());
   // The restored sizes give the exact length; without them the clusters
   // the runs hold are all that is known.
-  properties.SetFileSize(realSize > 0 && realSize <= capacity ? realSize : capacity);
-  return restored();
+  const bool exact = realSize > 0 && realSize <= capacity;
+  properties.SetFileSize(exact ? realSize : capacity);
+  return restored(exact);
 }

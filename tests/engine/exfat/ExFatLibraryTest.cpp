@@ -216,6 +216,16 @@ TEST(ExFatTimes, HonourTheUtcOffsetAndTheTenMillisecondCount) {
   // Without the valid bit: this machine's local time, as date(1) takes it.
   EXPECT_EQ(unix(DosTime2FileTime(stamp, 0, 0x04)), date("2021-03-04 05:06:06"));
   EXPECT_EQ(DosTime2FileTime(0, 0, 0x80), 0u);
+  // February 29th of leap years only (2000 is one, 2100 is not); a field no
+  // clock gives leaves the time unknown.
+  auto day = [](uint32_t year, uint32_t month, uint32_t day) {
+    return ((year - 1980) << 25) | month << 21 | day << 16;
+  };
+  EXPECT_EQ(unix(DosTime2FileTime(day(2000, 2, 29), 0, 0x80)), date("2000-02-29 00:00:00 +0000"));
+  for (const uint32_t impossible : {day(2021, 2, 29), day(2100, 2, 29), day(2021, 4, 31), day(2021, 13, 1),
+                                    day(2021, 3, 0), day(2021, 3, 1) | 24 << 11, day(2021, 3, 1) | 30}) {
+    EXPECT_EQ(DosTime2FileTime(impossible, 0, 0x80), 0u) << std::hex << impossible;
+  }
 }
 
 TEST(ExFatQuickScan, UnusableVolumesAndUnreadableFoldersAreFailures) {
