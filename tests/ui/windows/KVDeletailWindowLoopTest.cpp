@@ -111,6 +111,26 @@ bool SaveOrLoadEnded(int save) {
   return ended && error == 0;
 }
 
+// A results window that scanned the disk at `devicePath` to the end; null
+// when the device list does not hold it or the scan does not end.
+QPointer<KVDeletailWindowController> ScannedOn(const std::string& devicePath) {
+  QPointer<KVDeletailWindowController> window = resultstest::OpenOnDevice(devicePath);
+  return window != nullptr && Browsing(*window) ? window : nullptr;
+}
+
+// A window on the result saved in `file`, once the load has ended well and
+// the window shows what it holds; null otherwise.
+QPointer<KVDeletailWindowController> Loaded(const QString& file) {
+  if (!KVUIController::beginSaveOrRestoreNode(0, file)) return nullptr;
+  QPointer<KVDeletailWindowController> window = KVDeletailWindowController::OpenForImport(file);
+  return SaveOrLoadEnded(0) && Browsing(*window) ? window : nullptr;
+}
+
+// Whether a sheet opens on `window` within ten seconds.
+bool SheetOpens(KVDeletailWindowController& window) {
+  return qttest::PumpUntil([&] { return window.currentSheet() != nullptr && window.currentSheet()->isOpen(); }, 10);
+}
+
 TEST(ResultsWindowOnFat, ListsWhatTheToolsPutOnTheImage) {
   REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
   const std::string why = fatfixtures::Ready();
@@ -125,11 +145,10 @@ TEST(ResultsWindowOnFat, ListsWhatTheToolsPutOnTheImage) {
     ASSERT_TRUE(loop.attached());
     KVUIScan scan;
     KVUIController::UseScan(&scan);
-    QPointer<KVDeletailWindowController> window = resultstest::OpenOnDevice(loop.path());
-    ASSERT_NE(window, nullptr) << loop.path() << " is not in the device list";
+    QPointer<KVDeletailWindowController> window = ScannedOn(loop.path());
+    ASSERT_NE(window, nullptr) << loop.path() << " is not in the device list, or its scan does not end";
     // The disk the window watches is the loop device, named by its image.
     EXPECT_EQ(window->selectDiskVolumeDataRow()->parentName(), QStringLiteral("f16.img"));
-    ASSERT_TRUE(Browsing(*window));
     qttest::PumpUntil([] { return false; }, 1);  // the scan's last news
     uitest::SaveArtifact(uitest::Grab(window->window()), QStringLiteral("results-fat16"));
 
@@ -155,10 +174,8 @@ TEST(ResultsWindowOnFat, ListsWhatTheToolsPutOnTheImage) {
     const QString saved = QString::fromStdString((dir / "f16.rsf").string());
     ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(1, saved));
     ASSERT_TRUE(SaveOrLoadEnded(1));
-    ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(0, saved));
-    window = KVDeletailWindowController::OpenForImport(saved);
-    ASSERT_TRUE(SaveOrLoadEnded(0));
-    ASSERT_TRUE(Browsing(*window));
+    window = Loaded(saved);
+    ASSERT_NE(window, nullptr) << "the saved result does not load";
     ASSERT_TRUE(qttest::PumpUntil([&] { return window->opDataFile != nullptr; }));
     EXPECT_EQ(window->exportButton, nullptr);
     ExpectListing(*window, expected);
@@ -180,12 +197,9 @@ TEST(ResultsWindowOnFat, ListsWhatTheToolsPutOnTheImage) {
                                {SaveRestoreResult::_frPromisedFrames, SaveRestoreResult::_frVolumeIdentity,
                                 SaveRestoreResult::_frCheckValues});
     testsupport::WriteFile(older, bytes.data(), bytes.size());
-    ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(0, QString::fromStdString(older.string())));
-    window = KVDeletailWindowController::OpenForImport(QString::fromStdString(older.string()));
-    ASSERT_TRUE(SaveOrLoadEnded(0));
-    ASSERT_TRUE(Browsing(*window));
-    ASSERT_TRUE(
-        qttest::PumpUntil([&] { return window->currentSheet() != nullptr && window->currentSheet()->isOpen(); }, 10));
+    window = Loaded(QString::fromStdString(older.string()));
+    ASSERT_NE(window, nullptr) << "the result without identities does not load";
+    ASSERT_TRUE(SheetOpens(*window));
     EXPECT_TRUE(SheetTexts(*window).contains(platform::Localized("PAGE_FOUR_LOAD_UNVERIFIED_TITLE")))
         << SheetTexts(*window).join(u'|').toStdString();
     ASSERT_TRUE(resultstest::Answer(*window, 1));
@@ -209,13 +223,11 @@ TEST(ResultsWindowOnFat, ADamagedRootShowsWhatTheRestOfItLeadsToAndSaysSo) {
     ASSERT_TRUE(loop.attached());
     KVUIScan scan;
     KVUIController::UseScan(&scan);
-    QPointer<KVDeletailWindowController> window = resultstest::OpenOnDevice(loop.path());
-    ASSERT_NE(window, nullptr) << loop.path() << " is not in the device list";
-    ASSERT_TRUE(Browsing(*window));
+    QPointer<KVDeletailWindowController> window = ScannedOn(loop.path());
+    ASSERT_NE(window, nullptr) << loop.path() << " is not in the device list, or its scan does not end";
     EXPECT_EQ(KVUIController::GetDamagedVolumeCount(), 1u);
     // Said once the scan has ended, with the deep scan offered.
-    ASSERT_TRUE(
-        qttest::PumpUntil([&] { return window->currentSheet() != nullptr && window->currentSheet()->isOpen(); }, 10));
+    ASSERT_TRUE(SheetOpens(*window));
     const QStringList texts = SheetTexts(*window);
     EXPECT_TRUE(texts.contains(QStringLiteral("Some of the volume's folders could not be read")))
         << texts.join(u'|').toStdString();
@@ -267,14 +279,12 @@ TEST(ResultsWindowOnFat, AnUnreadableRootListsNothingAndItsSheetStartsTheDeepSca
     ASSERT_TRUE(loop.attached());
     KVUIScan scan;
     KVUIController::UseScan(&scan);
-    QPointer<KVDeletailWindowController> window = resultstest::OpenOnDevice(loop.path());
-    ASSERT_NE(window, nullptr) << loop.path() << " is not in the device list";
-    ASSERT_TRUE(Browsing(*window));
+    QPointer<KVDeletailWindowController> window = ScannedOn(loop.path());
+    ASSERT_NE(window, nullptr) << loop.path() << " is not in the device list, or its scan does not end";
     uint64_t size = 0, count = 0;
     KVUIController::GetScanFileSize(&size, &count);
     EXPECT_EQ(count, 0u);
-    ASSERT_TRUE(
-        qttest::PumpUntil([&] { return window->currentSheet() != nullptr && window->currentSheet()->isOpen(); }, 10));
+    ASSERT_TRUE(SheetOpens(*window));
     EXPECT_TRUE(SheetTexts(*window).contains(QStringLiteral("The volume could not be read")))
         << SheetTexts(*window).join(u'|').toStdString();
     ASSERT_TRUE(resultstest::Answer(*window, 1));
@@ -329,9 +339,8 @@ TEST(ResultsWindowOnFat, ALoadOnADiskWrittenToSinceSaysHowManyFilesLostTheirPlac
     ASSERT_TRUE(loop.attached());
     KVUIScan scan;
     KVUIController::UseScan(&scan);
-    QPointer<KVDeletailWindowController> window = resultstest::OpenOnDevice(loop.path());
-    ASSERT_NE(window, nullptr) << loop.path() << " is not in the device list";
-    ASSERT_TRUE(Browsing(*window));
+    QPointer<KVDeletailWindowController> window = ScannedOn(loop.path());
+    ASSERT_NE(window, nullptr) << loop.path() << " is not in the device list, or its scan does not end";
     KVUIController::GetScanFileSize(&size, &found);
     ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(1, saved));
     ASSERT_TRUE(SaveOrLoadEnded(1));
@@ -343,16 +352,13 @@ TEST(ResultsWindowOnFat, ALoadOnADiskWrittenToSinceSaysHowManyFilesLostTheirPlac
   KVUIScan scan;
   KVUIController::UseScan(&scan);
   KVUIController::RefreshDeviceInfo();
-  ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(0, saved));
-  QPointer<KVDeletailWindowController> window = KVDeletailWindowController::OpenForImport(saved);
-  ASSERT_TRUE(SaveOrLoadEnded(0));
-  ASSERT_TRUE(Browsing(*window));
+  QPointer<KVDeletailWindowController> window = Loaded(saved);
+  ASSERT_NE(window, nullptr) << "the saved result does not load";
   EXPECT_EQ(KVUIController::GetLoadChangedFiles(), changed);
   uint64_t loadedSize = 0, loaded = 0;
   KVUIController::GetScanFileSize(&loadedSize, &loaded);
   EXPECT_EQ(loaded, found) << "the files stay listed";
-  ASSERT_TRUE(
-      qttest::PumpUntil([&] { return window->currentSheet() != nullptr && window->currentSheet()->isOpen(); }, 10));
+  ASSERT_TRUE(SheetOpens(*window));
   const QStringList texts = SheetTexts(*window);
   EXPECT_TRUE(texts.contains(QStringLiteral("The disk was written to since the scan")))
       << texts.join(u'|').toStdString();
