@@ -111,6 +111,20 @@ bool SaveOrLoadEnded(int save) {
   return ended && error == 0;
 }
 
+// Loads `saved` as a build before volume identities wrote it (written to
+// `older`) into a window; null when the load or the window fails.
+QPointer<KVDeletailWindowController> LoadAsOlder(const QString& saved, const fs::path& older) {
+  const rsftest::Bytes bytes = rsftest::WithoutFrames(
+      testsupport::ReadFile(fs::path(saved.toStdString())),
+      {SaveRestoreResult::_frPromisedFrames, SaveRestoreResult::_frVolumeIdentity, SaveRestoreResult::_frCheckValues});
+  testsupport::WriteFile(older, bytes.data(), bytes.size());
+  const QString path = QString::fromStdString(older.string());
+  if (!KVUIController::beginSaveOrRestoreNode(0, path)) return nullptr;
+  QPointer<KVDeletailWindowController> window = KVDeletailWindowController::OpenForImport(path);
+  if (!SaveOrLoadEnded(0) || !Browsing(*window)) return nullptr;
+  return window;
+}
+
 TEST(ResultsWindowOnFat, ListsWhatTheToolsPutOnTheImage) {
   REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
   const std::string why = fatfixtures::Ready();
@@ -174,16 +188,8 @@ TEST(ResultsWindowOnFat, ListsWhatTheToolsPutOnTheImage) {
 
     // The same file as a build before volume identities wrote it: it loads,
     // the same, and the window says that its volume cannot be verified.
-    const fs::path older = dir / "older.rsf";
-    const rsftest::Bytes bytes =
-        rsftest::WithoutFrames(testsupport::ReadFile(fs::path(saved.toStdString())),
-                               {SaveRestoreResult::_frPromisedFrames, SaveRestoreResult::_frVolumeIdentity,
-                                SaveRestoreResult::_frCheckValues});
-    testsupport::WriteFile(older, bytes.data(), bytes.size());
-    ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(0, QString::fromStdString(older.string())));
-    window = KVDeletailWindowController::OpenForImport(QString::fromStdString(older.string()));
-    ASSERT_TRUE(SaveOrLoadEnded(0));
-    ASSERT_TRUE(Browsing(*window));
+    window = LoadAsOlder(saved, dir / "older.rsf");
+    ASSERT_NE(window, nullptr);
     ASSERT_TRUE(
         qttest::PumpUntil([&] { return window->currentSheet() != nullptr && window->currentSheet()->isOpen(); }, 10));
     EXPECT_TRUE(SheetTexts(*window).contains(platform::Localized("PAGE_FOUR_LOAD_UNVERIFIED_TITLE")))
@@ -367,15 +373,8 @@ TEST(ResultsWindowOnFat, ALoadOnADiskWrittenToSinceSaysHowManyFilesLostTheirPlac
   // The same file as a build before volume identities wrote it: one sheet at
   // a time, the one that it cannot be verified first, however often the
   // window hears of the load's end meanwhile, then the count.
-  const fs::path older = work / "older.rsf";
-  const rsftest::Bytes bytes = rsftest::WithoutFrames(
-      testsupport::ReadFile(fs::path(saved.toStdString())),
-      {SaveRestoreResult::_frPromisedFrames, SaveRestoreResult::_frVolumeIdentity, SaveRestoreResult::_frCheckValues});
-  testsupport::WriteFile(older, bytes.data(), bytes.size());
-  ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(0, QString::fromStdString(older.string())));
-  window = KVDeletailWindowController::OpenForImport(QString::fromStdString(older.string()));
-  ASSERT_TRUE(SaveOrLoadEnded(0));
-  ASSERT_TRUE(Browsing(*window));
+  window = LoadAsOlder(saved, work / "older.rsf");
+  ASSERT_NE(window, nullptr);
   ASSERT_TRUE(
       qttest::PumpUntil([&] { return window->currentSheet() != nullptr && window->currentSheet()->isOpen(); }, 10));
   window->getScanProgress();
