@@ -214,7 +214,11 @@ void KVUIController::ReleaseDataRecovery() {
   Scan().ReleaseDataRecovery();
   Recovery().ReleaseDataRecovery();
 }
-void KVUIController::ReleaseScanResult() { Scan().ReleaseResult(); }
+void KVUIController::ReleaseScanResult() {
+  // The type and date trees' rows point into the nodes that go.
+  EmptyResultTrees();
+  Scan().ReleaseResult();
+}
 int KVUIController::GetCurrentScanRecoveryCnt() { return Scan().GetCurrentScanRecoveryCnt(); }
 
 // Result trees.

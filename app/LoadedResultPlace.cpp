@@ -216,7 +216,12 @@ bool LoadedResultPlace::StillInPlace(IStorageDevice* storage, const PlaceRecord&
   std::vector<VolumePlace> volumes;
   if (kind.controllerType == RECOVERY_CONTROLLER_DELETED && disk != nullptr) {
     for (const auto& volume : disk->volumes) {
-      if (CDeletedRecoveryController::SearcherTypeOf(volume.row.fileSystem) == SEARCHER_TYPE_NONE) continue;
+      // Those the quick scan reads (KVUIScan::IsQuickScannable): a tree at
+      // the place of one it passes over would not be replayed.
+      if (!m_devices.IsVolumeStorageSupported(volume.device) ||
+          CDeletedRecoveryController::SearcherTypeOf(volume.row.fileSystem) == SEARCHER_TYPE_NONE) {
+        continue;
+      }
       volumes.push_back(PlaceOn(volume.device, storage));
     }
   } else {

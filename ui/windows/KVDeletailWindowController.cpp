@@ -247,6 +247,9 @@ void KVDeletailWindowController::sayDamagedVolumes() {
 }
 
 void KVDeletailWindowController::sayUnverifiedLoad() {
+  // Its sheet still open (the load's end heard again): its answer says the
+  // rest.
+  if (unverifiedSaid_ && sheet_ && sheet_->isOpen()) return;
   if (unverifiedSaid_ || !KVUIController::IsLoadUnverified()) {
     sayVolumeChanged();
     return;
