@@ -15,10 +15,8 @@
 #include "app/KVUIDeviceData.h"
 #include "app/KVUIScan.h"
 #include "app/LoadedVolumeJudge.h"
-#include "app/RestoreFileNode.h"
 #include "app/ScanResultSaveRestore.h"
 #include "base/CatchExeception.h"
-#include "copyout/CDataRecovery.h"
 #include "enumeration/MountInfo.h"
 
 namespace fs = std::filesystem;
@@ -185,11 +183,7 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
         continue;
       }
       std::lock_guard<std::mutex> copying(CopyOutLock(copyOut));
-      if (auto* restored = dynamic_cast<SaveRestoreResult::RestoreFileNode*>(node); restored != nullptr) {
-        auto* records = dynamic_cast<CDataRecovery*>(copyOut);
-        judge.Judge(*restored, records != nullptr ? records->GetDevice() : nullptr,
-                    KVCPPPublic::instance().GetNodeSearcheType(node));
-      }
+      judge.JudgeBeforeCopy(node, copyOut, KVCPPPublic::instance().GetNodeSearcheType(node));
       IFileReader* reader = copyOut->SetRecoverNode(node);
       {
         Lock held(m_fieldLock);

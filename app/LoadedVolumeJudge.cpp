@@ -99,6 +99,11 @@ bool LoadedVolumeJudge::Judge(RestoreFileNode& node, IStorageDevice* device, _ta
   return true;
 }
 
+bool LoadedVolumeJudge::JudgeBeforeCopy(IFileNode* node, IDataRecovery* copyOut, _tagSearcherType type) {
+  auto* restored = dynamic_cast<RestoreFileNode*>(node);
+  return restored != nullptr && Judge(*restored, CopyOutDevice(copyOut), type);
+}
+
 uint64_t LoadedVolumeJudge::JudgeAll(std::vector<RestoreFileNode*>& files, IStorageDevice* device,
                                      _tagSearcherType type) {
   if (device == nullptr) return 0;

@@ -23,6 +23,8 @@
 
 class CSearchedPartitionInfo;
 class IAllocationJudge;
+class IDataRecovery;
+class IFileNode;
 class IStorageDevice;
 class KVUIDeviceData;
 class KVUIScan;
@@ -46,6 +48,10 @@ class LoadedVolumeJudge {
   // was marked now (not before); the caller holds no tree lock (the mark is
   // set under it).
   bool Judge(RestoreFileNode& node, IStorageDevice* device, _tagSearcherType type);
+  // Judges `node` as Judge does, when it is a loaded result's file, on the
+  // device `copyOut` reads (a copy about to be made: the card may have been
+  // written since the load). Other files are left as they are.
+  bool JudgeBeforeCopy(IFileNode* node, IDataRecovery* copyOut, _tagSearcherType type);
   // Judges the files of one tree (put in the order their records lie) as
   // Judge does, a large volume's on several threads; answers how many it
   // marked.

@@ -27,23 +27,13 @@ CExFatAllocationJudge::~CExFatAllocationJudge() = default;
 
 std::unique_ptr<CExFatAllocationJudge> CExFatAllocationJudge::Open(IStorageDevice* device,
                                                                    const CSearchedPartitionInfo& record) {
-  if (device == nullptr || record.GetStartSector() < 0 || record.GetFirstDataSector() < 0 ||
-      record.GetSectorsperCluster() == 0) {
-    return nullptr;
-  }
+  if (device == nullptr) return nullptr;
   const uint32_t deviceSector = device->GetSectorSize();
   if (deviceSector < 512 || (deviceSector & (deviceSector - 1)) != 0) return nullptr;
-  const Wide volumeByte = Wide(static_cast<uint64_t>(record.GetStartSector())) * record.GetSectorSize();
-  const Wide recordBase = Wide(static_cast<uint64_t>(record.GetFirstDataSector())) * record.GetSectorSize();
-  if (volumeByte % deviceSector != 0 || recordBase > INT64_MAX) return nullptr;
   std::unique_ptr<CExFatAllocationJudge> judge(new (std::nothrow) CExFatAllocationJudge());
-  if (judge == nullptr) return nullptr;
-  judge->m_volumeByte = static_cast<uint64_t>(volumeByte);
-  judge->m_recordBase = static_cast<uint64_t>(recordBase);
-  judge->m_recordClusterBytes = uint64_t{record.GetSectorsperCluster()} * record.GetSectorSize();
-  judge->m_recordSectorSize = record.GetSectorSize();
+  if (judge == nullptr || !judge->m_record.Of(record, deviceSector)) return nullptr;
 
-  const auto start = static_cast<int64_t>(volumeByte / deviceSector);
+  const auto start = static_cast<int64_t>(judge->m_record.volumeByte / deviceSector);
   std::vector<uint8_t> boot(std::max<uint32_t>(deviceSector, CExFatDBR::kSize), 0);
   if (start >= device->GetTotalSectors() || device->ReadSector(boot.data(), start, 1) == 0) return nullptr;
   const uint32_t own = CExFatDBR(boot.data()).GetVolumeSectorSize();
@@ -138,38 +128,22 @@ bool CExFatAllocationJudge::IsTaken(CFileNode& node) {
   const Wide heap = Wide(static_cast<uint64_t>(m_partition.GetHeapFirstSector() - m_volumeStart)) * bytesPerSector;
   const Wide heapEnd = heap + Wide(m_partition.GetClusterLimit() - 2) * clusterBytes;
   const bool believed = BitmapBelieved();
-  bool aligned = m_recordClusterBytes == clusterBytes;
   bool inUse = false;
   bool consecutive = true, chained = true;
   uint32_t first = 0, previous = 0;
-  for (DataRun* run = runs->GetFirst(); run != nullptr; run = runs->GetNext()) {
-    if (run->IsSparse() || run->length <= 0) continue;
-    const Wide begin = Wide(m_recordBase) + Wide(static_cast<uint64_t>(run->start)) * m_recordClusterBytes;
-    const Wide end = begin + Wide(static_cast<uint64_t>(run->length)) * m_recordClusterBytes;
-    if (end <= m_volumeByte) continue;
-    Wide from = begin > m_volumeByte ? begin - m_volumeByte : 0;
-    const Wide to = std::min(end - m_volumeByte, heapEnd);
-    if (from < heap) {
-      // The boot region or a table lies there now.
-      inUse = true;
-      aligned = false;
-      from = heap;
+  const ClustersNow now = ForEachClusterNow(runs, m_record, heap, heapEnd, clusterBytes, [&](uint32_t cluster) {
+    if (believed && !inUse && m_partition.IsClusterAllocated(cluster) == 1) inUse = true;
+    if (first == 0) {
+      first = cluster;
+    } else {
+      if (cluster != previous + 1) consecutive = false;
+      if (chained && m_partition.GetNextCluster(previous, false) != cluster) chained = false;
     }
-    if (from >= to) continue;
-    if ((from - heap) % clusterBytes != 0 || (to - heap) % clusterBytes != 0) aligned = false;
-    const Wide last = (to - heap - 1) / clusterBytes + 2;
-    for (Wide c = (from - heap) / clusterBytes + 2; c <= last; ++c) {
-      const auto cluster = static_cast<uint32_t>(c);
-      if (believed && !inUse && m_partition.IsClusterAllocated(cluster) == 1) inUse = true;
-      if (first == 0) {
-        first = cluster;
-      } else {
-        if (cluster != previous + 1) consecutive = false;
-        if (chained && m_partition.GetNextCluster(previous, false) != cluster) chained = false;
-      }
-      previous = cluster;
-    }
-  }
+    previous = cluster;
+  });
+  // The boot region or a table lies in front of the heap.
+  inUse = inUse || now.beforeHeap;
+  const bool aligned = now.aligned;
   if (!inUse)
     return m_ownEntryRequired && !(aligned && first != 0 && Describes(node, first, consecutive, chained, true));
   return !(aligned && first != 0 && Describes(node, first, consecutive, chained));
@@ -179,10 +153,10 @@ bool CExFatAllocationJudge::Describes(CFileNode& node, uint32_t first, bool cons
   // The sector the scan read the File entry in, in the volume's sectors.
   const int64_t sector = node.GetMetadataStartPosition();
   if (sector < 0) return false;
-  const Wide byte = Wide(static_cast<uint64_t>(sector)) * m_recordSectorSize;
+  const Wide byte = Wide(static_cast<uint64_t>(sector)) * m_record.sectorSize;
   const uint32_t bytesPerSector = m_partition.GetBytesPerSector();
-  if (byte < m_volumeByte || (byte - m_volumeByte) % bytesPerSector != 0) return false;
-  const Wide offset = (byte - m_volumeByte) / bytesPerSector;
+  if (byte < m_record.volumeByte || (byte - m_record.volumeByte) % bytesPerSector != 0) return false;
+  const Wide offset = (byte - m_record.volumeByte) / bytesPerSector;
   if (offset > INT64_MAX) return false;
   const int64_t at = m_volumeStart + static_cast<int64_t>(offset);
   if (at < m_partition.GetHeapFirstSector()) return false;

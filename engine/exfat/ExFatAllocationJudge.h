@@ -62,12 +62,7 @@ class CExFatAllocationJudge final : public IAllocationJudge {
   IStorageDevice* m_read = nullptr;  // the device, or the view in the volume's sectors
   int64_t m_volumeStart = 0;         // in m_read's sectors
   CExFatPartition m_partition;
-  // Bytes on the record's device: the volume's start, the record's cluster
-  // 0 and cluster size, and the unit of its metadata sectors.
-  uint64_t m_volumeByte = 0;
-  uint64_t m_recordBase = 0;
-  uint64_t m_recordClusterBytes = 0;
-  uint32_t m_recordSectorSize = 512;
+  RecordPlace m_record;
   int m_believed = -1;  // not judged yet
   std::unordered_map<uint32_t, std::vector<_tagFileBaseInfo>> m_sets;
 };

@@ -27,23 +27,13 @@ CFATAllocationJudge::~CFATAllocationJudge() { IFATTableFactory::DestroyFATTable(
 
 std::unique_ptr<CFATAllocationJudge> CFATAllocationJudge::Open(IStorageDevice* device,
                                                                const CSearchedPartitionInfo& record) {
-  if (device == nullptr || record.GetStartSector() < 0 || record.GetFirstDataSector() < 0 ||
-      record.GetSectorsperCluster() == 0) {
+  if (device == nullptr) return nullptr;
+  const uint32_t deviceSector = device->GetSectorSize();
+  std::unique_ptr<CFATAllocationJudge> judge(new (std::nothrow) CFATAllocationJudge());
+  if (judge == nullptr || !judge->m_record.Of(record, deviceSector)) return nullptr;
+  if (!judge->m_view.Open(device, static_cast<int64_t>(judge->m_record.volumeByte / deviceSector), true)) {
     return nullptr;
   }
-  const uint32_t deviceSector = device->GetSectorSize();
-  const uint64_t recordSector = record.GetSectorSize();
-  if (deviceSector == 0) return nullptr;
-  std::unique_ptr<CFATAllocationJudge> judge(new (std::nothrow) CFATAllocationJudge());
-  if (judge == nullptr) return nullptr;
-  const Wide volumeByte = Wide(static_cast<uint64_t>(record.GetStartSector())) * recordSector;
-  const Wide recordBase = Wide(static_cast<uint64_t>(record.GetFirstDataSector())) * recordSector;
-  if (volumeByte % deviceSector != 0 || recordBase > INT64_MAX) return nullptr;
-  judge->m_volumeByte = static_cast<uint64_t>(volumeByte);
-  judge->m_recordBase = static_cast<uint64_t>(recordBase);
-  judge->m_recordClusterBytes = uint64_t{record.GetSectorsperCluster()} * recordSector;
-  judge->m_recordSectorSize = static_cast<uint32_t>(recordSector);
-  if (!judge->m_view.Open(device, static_cast<int64_t>(volumeByte / deviceSector), true)) return nullptr;
 
   IStorageDevice* read = judge->m_view.Device();
   judge->m_sectorSize = read->GetSectorSize();
@@ -78,43 +68,26 @@ bool CFATAllocationJudge::IsTaken(CFileNode& node) {
   if (node.IsDirectory() != 0) return false;
   IDataRunList* list = node.GetDataRunList();
   if (list == nullptr || list->IsResident() != 0) return false;
-  const uint64_t dataEnd = m_dataStart + Wide(m_clusterCount) * m_clusterBytes > UINT64_MAX
-                               ? UINT64_MAX
-                               : m_dataStart + m_clusterCount * m_clusterBytes;
   // The node's clusters in the volume's numbering now, in file order: in
-  // use when one is given, its own when they still chain as its runs do.
-  bool aligned = m_recordClusterBytes == m_clusterBytes;
+  // use when one is given, or when they lie in the volume's reserved
+  // sectors, tables or fixed root now; its own when they still chain as its
+  // runs do.
   bool inUse = false;
   bool chained = true;
   uint32_t first = 0, previous = 0;
-  for (DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext()) {
-    if (run->IsSparse() || run->length <= 0) continue;
-    const Wide begin = Wide(m_recordBase) + Wide(static_cast<uint64_t>(run->start)) * m_recordClusterBytes;
-    const Wide end = begin + Wide(static_cast<uint64_t>(run->length)) * m_recordClusterBytes;
-    // Bytes before the volume, or past its clusters, are not its to give.
-    if (end <= m_volumeByte) continue;
-    Wide from = begin > m_volumeByte ? begin - m_volumeByte : 0;
-    const Wide to = std::min<Wide>(end - m_volumeByte, dataEnd);
-    if (from < m_dataStart) {
-      // The volume's reserved sectors, tables or fixed root lie there now.
-      inUse = true;
-      aligned = false;
-      from = m_dataStart;
-    }
-    if (from >= to) continue;
-    if ((from - m_dataStart) % m_clusterBytes != 0 || (to - m_dataStart) % m_clusterBytes != 0) aligned = false;
-    const Wide last = (to - m_dataStart - 1) / m_clusterBytes + 2;
-    for (Wide c = (from - m_dataStart) / m_clusterBytes + 2; c <= last; ++c) {
-      const auto cluster = static_cast<uint32_t>(c);
-      if (CFATBuildDataRun::IsGiven(m_table, cluster)) inUse = true;
-      if (first == 0) {
-        first = cluster;
-      } else if (chained && m_table->GetNextCluster(previous) != cluster) {
-        chained = false;
-      }
-      previous = cluster;
-    }
-  }
+  const ClustersNow now =
+      ForEachClusterNow(list, m_record, m_dataStart, Wide(m_dataStart) + Wide(m_clusterCount) * m_clusterBytes,
+                        m_clusterBytes, [&](uint32_t cluster) {
+                          if (CFATBuildDataRun::IsGiven(m_table, cluster)) inUse = true;
+                          if (first == 0) {
+                            first = cluster;
+                          } else if (chained && m_table->GetNextCluster(previous) != cluster) {
+                            chained = false;
+                          }
+                          previous = cluster;
+                        });
+  inUse = inUse || now.beforeHeap;
+  const bool aligned = now.aligned;
   if (!inUse) return m_ownEntryRequired && !(aligned && first != 0 && StillDescribes(node, first, true));
   return !(aligned && chained && first != 0 && StillDescribes(node, first));
 }
@@ -125,9 +98,9 @@ bool CFATAllocationJudge::StillDescribes(CFileNode& node, uint32_t first, bool e
   if (sector < 0) return false;
   uint32_t folder = 0;
   if (sector != 0) {
-    const Wide byte = Wide(static_cast<uint64_t>(sector)) * m_recordSectorSize;
-    if (byte < Wide(m_volumeByte) + m_dataStart) return false;
-    const Wide offset = byte - m_volumeByte - m_dataStart;
+    const Wide byte = Wide(static_cast<uint64_t>(sector)) * m_record.sectorSize;
+    if (byte < Wide(m_record.volumeByte) + m_dataStart) return false;
+    const Wide offset = byte - m_record.volumeByte - m_dataStart;
     if (offset % m_clusterBytes != 0 || offset / m_clusterBytes >= m_clusterCount) return false;
     folder = static_cast<uint32_t>(offset / m_clusterBytes + 2);
   }

@@ -68,12 +68,7 @@ class CFATAllocationJudge final : public IAllocationJudge {
 
   CFATVolumeView m_view;
   IFATTable* m_table = nullptr;
-  // Bytes on the record's device: where the volume starts, the record's
-  // cluster 0 and its cluster size.
-  uint64_t m_volumeByte = 0;
-  uint64_t m_recordBase = 0;
-  uint64_t m_recordClusterBytes = 0;
-  uint32_t m_recordSectorSize = 512;
+  RecordPlace m_record;
   // The volume now, in bytes from its start.
   uint32_t m_sectorSize = 512;
   uint64_t m_clusterBytes = 0;

@@ -17,6 +17,7 @@ CHFSPlusCompressFileReader::CHFSPlusCompressFileReader(CHFSPlusVolume* volume, C
 bool CHFSPlusCompressFileReader::Open() {
   m_open = false;
   if (m_volume == nullptr || m_volume->GetVolumeHeader() == nullptr || m_node == nullptr) return false;
+  m_unsure = m_node->IsContentUnsure() || m_node->IsSizeDamaged();
   const uint64_t blockSize = m_volume->GetBlockSize();
   auto* hfsNode = dynamic_cast<CHFSPlusFileNode*>(m_node);
   const uint32_t fileID =
@@ -100,6 +101,6 @@ int64_t CHFSPlusCompressFileReader::GetDataSize() const {
   return m_node != nullptr ? static_cast<int64_t>(m_node->GetFileSize()) : 0;
 }
 
-int CHFSPlusCompressFileReader::IsContentIncomplete() { return m_content.IsIncomplete() ? 1 : 0; }
+int CHFSPlusCompressFileReader::IsContentIncomplete() { return m_unsure || m_content.IsIncomplete() ? 1 : 0; }
 
 int CHFSPlusCompressFileReader::IsCompressFile() { return m_node != nullptr ? m_node->IsCompressed() : 0; }

@@ -31,7 +31,9 @@ class CHFSPlusCompressFileReader final : public IFileReader {
   int IsCompressFile() override;
   void Release() override { delete this; }
   // Whether a read met a chunk that did not decode whole (its bytes were
-  // given as far as they decoded, zeros after).
+  // given as far as they decoded, zeros after), or the node's content was
+  // unsure at Open (CFileNode::IsContentUnsure, IsSizeDamaged): a fork whose
+  // blocks another file may hold now can still decode.
   int IsContentIncomplete() override;
   uint32_t GetCompressionType() const { return m_content.GetType(); }
 
@@ -39,5 +41,6 @@ class CHFSPlusCompressFileReader final : public IFileReader {
   CHFSPlusVolume* m_volume;
   CFileNode* m_node;
   bool m_open = false;
+  bool m_unsure = false;
   hfsplus::CDecmpfsContent m_content;
 };

@@ -21,14 +21,17 @@
 // records into buffers of their own.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include "DataRunList.h"
+
 class CFileNode;
-class IDataRunList;
+class CSearchedPartitionInfo;
 
 class IAllocationJudge {
  public:
@@ -64,6 +67,58 @@ void JoinRuns(IDataRunList* runs, JoinedRuns& out);
 // Whether `now` begins with the runs `saved` (the file may have grown
 // since: its last run may be longer now, and more may follow).
 bool RunsBeginWith(const JoinedRuns& saved, const JoinedRuns& now);
+
+// Where a saved result's runs lie: bytes on the record's device of the
+// volume's first sector and of the record's cluster 0, and the record's own
+// cluster and sector sizes.
+struct RecordPlace {
+  uint64_t volumeByte = 0;
+  uint64_t base = 0;
+  uint64_t clusterBytes = 0;
+  uint32_t sectorSize = 512;
+
+  // From `record`, on a device of `deviceSector`-byte sectors; false when it
+  // names no volume there (a negative sector, no cluster size, a volume that
+  // starts inside a device sector).
+  bool Of(const CSearchedPartitionInfo& record, uint32_t deviceSector);
+};
+
+// What the clusters of a file's saved runs are on a volume as it is now.
+struct ClustersNow {
+  bool beforeHeap = false;  // some lie in front of its clusters (its own sectors now)
+  bool aligned = true;      // they fall on its clusters, whole
+};
+
+// Calls `visit(cluster)` for each cluster of `runs` (counted as `place`
+// says) in the numbering of a volume whose cluster 2 starts `heap` bytes
+// from its start, `clusterBytes` each, up to `heapEnd`; in file order, past
+// bytes before the volume or after its last cluster.
+template <typename Visit>
+ClustersNow ForEachClusterNow(IDataRunList* runs, const RecordPlace& place, unsigned __int128 heap,
+                              unsigned __int128 heapEnd, uint64_t clusterBytes, Visit&& visit) {
+  using Wide = unsigned __int128;
+  ClustersNow now;
+  now.aligned = place.clusterBytes == clusterBytes;
+  if (runs == nullptr || clusterBytes == 0) return now;
+  for (DataRun* run = runs->GetFirst(); run != nullptr; run = runs->GetNext()) {
+    if (run->IsSparse() || run->length <= 0) continue;
+    const Wide begin = Wide(place.base) + Wide(static_cast<uint64_t>(run->start)) * place.clusterBytes;
+    const Wide end = begin + Wide(static_cast<uint64_t>(run->length)) * place.clusterBytes;
+    if (end <= place.volumeByte) continue;
+    Wide from = begin > place.volumeByte ? begin - place.volumeByte : 0;
+    const Wide to = std::min<Wide>(end - place.volumeByte, heapEnd);
+    if (from < heap) {
+      now.beforeHeap = true;
+      now.aligned = false;
+      from = heap;
+    }
+    if (from >= to) continue;
+    if ((from - heap) % clusterBytes != 0 || (to - heap) % clusterBytes != 0) now.aligned = false;
+    const Wide last = (to - heap - 1) / clusterBytes + 2;
+    for (Wide c = (from - heap) / clusterBytes + 2; c <= last; ++c) visit(static_cast<uint32_t>(c));
+  }
+  return now;
+}
 
 // Files judged by one worker at the least: fewer are not worth a thread.
 inline constexpr size_t kFilesPerJudgeThread = 10000;

@@ -11,6 +11,7 @@
 
 #include "DataRunList.h"
 #include "FileNode.h"
+#include "SearchedPartitionInfo.h"
 
 namespace {
 
@@ -39,6 +40,23 @@ void JudgePart(IAllocationJudge& judge, const std::vector<JudgedFile>& files, st
 }
 
 }  // namespace
+
+bool RecordPlace::Of(const CSearchedPartitionInfo& record, uint32_t deviceSector) {
+  if (deviceSector == 0 || record.GetStartSector() < 0 || record.GetFirstDataSector() < 0 ||
+      record.GetSectorsperCluster() == 0) {
+    return false;
+  }
+  using Wide = unsigned __int128;
+  const uint64_t sector = record.GetSectorSize();
+  const Wide volume = Wide(static_cast<uint64_t>(record.GetStartSector())) * sector;
+  const Wide first = Wide(static_cast<uint64_t>(record.GetFirstDataSector())) * sector;
+  if (volume % deviceSector != 0 || volume > INT64_MAX || first > INT64_MAX) return false;
+  volumeByte = static_cast<uint64_t>(volume);
+  base = static_cast<uint64_t>(first);
+  clusterBytes = uint64_t{record.GetSectorsperCluster()} * sector;
+  sectorSize = static_cast<uint32_t>(sector);
+  return true;
+}
 
 void JoinRun(int64_t start, int64_t length, JoinedRuns& out) {
   if (length <= 0) return;

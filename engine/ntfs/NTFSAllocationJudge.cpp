@@ -172,16 +172,22 @@ uint8_t* CNTFSAllocationJudge::SectorsAt(int64_t sector, int64_t count) {
   if (sector >= m_cachedFirst && sector + count <= m_cachedFirst + m_cachedCount) {
     return m_cache.data() + size_t(sector - m_cachedFirst) * sectorSize;
   }
-  // Records are asked for in the order they lie: the table is read ahead in
-  // pieces, each once, and its records are read where they lie in them.
-  const int64_t ahead = std::max<int64_t>(count, kReadAheadBytes / sectorSize);
+  // Records asked for in the order they lie (as a load judges them) are read
+  // ahead in pieces, each once, and read where they lie in them; one asked
+  // for out of that order (a recovery's, file by file as they are copied) is
+  // read alone, not with a piece it would not use.
+  const int64_t piece = std::max<int64_t>(count, kReadAheadBytes / sectorSize);
+  const int64_t end = m_cachedFirst + m_cachedCount;
+  const bool onward = m_cachedCount > 0 && sector >= end && sector - end < piece;
+  const int64_t ahead = onward ? piece : count;
   m_cachedCount = std::min<int64_t>(ahead, total - sector);
   m_cache.resize(size_t(m_cachedCount) * sectorSize);
   m_cachedFirst = sector;
   if (device.ReadSector(m_cache.data(), sector, m_cachedCount) != 0) return m_cache.data();
-  // A piece that does not read whole: the record alone.
   m_cachedCount = 0;
   m_cachedFirst = -1;
+  if (ahead == count) return nullptr;
+  // A piece that does not read whole: the record alone.
   m_record.resize(size_t(count) * sectorSize);
   return device.ReadSector(m_record.data(), sector, count) != 0 ? m_record.data() : nullptr;
 }

@@ -50,8 +50,6 @@
 #include "app/KVUIRecovery.h"
 #include "app/KVUIScan.h"
 #include "app/LoadedVolumeJudge.h"
-#include "app/RestoreFileNode.h"
-#include "copyout/CDataRecovery.h"
 #include "platform/NotificationCenter.h"
 #include "scan/CRecoveryController.h"
 #include "tree/CDirectoryTreeBuilder.h"
@@ -190,10 +188,7 @@ uint64_t RecoverEveryFile(KVUIScan& scan, KVUIDeviceData& devices, const fs::pat
         bool ok = false;
         if (copyOut != nullptr && !error) {
           std::lock_guard<std::mutex> copying(KVUIRecovery::CopyOutLock(copyOut));
-          if (auto* restored = dynamic_cast<SaveRestoreResult::RestoreFileNode*>(node); restored != nullptr) {
-            auto* records = dynamic_cast<CDataRecovery*>(copyOut);
-            judge.Judge(*restored, records != nullptr ? records->GetDevice() : nullptr, root->GetSearcheType());
-          }
+          judge.JudgeBeforeCopy(node, copyOut, root->GetSearcheType());
           IFileReader* reader = copyOut->SetRecoverNode(node);
           // No progress sink: the windows pause a copy on a full destination
           // until the user makes room, but no one here would answer, so a
