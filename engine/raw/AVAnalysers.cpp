@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "OnDiskBytes.h"
+#include "raw/RawCutCheck.h"
 #include "raw/RawFileBuffer.h"
 
 using ondisk::Be16;
@@ -209,15 +210,87 @@ uint32_t FileMIDAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   return 1;
 }
 
+namespace {
+
+// A variable-length quantity of at most four bytes, or -1.
+int64_t MidiNumber(RawByteCursor& events) {
+  int64_t value = 0;
+  for (int i = 0; i < 4; ++i) {
+    const int b = events.Next();
+    if (b < 0) return -1;
+    value = (value << 7) | (b & 0x7F);
+    if ((b & 0x80) == 0) return value;
+  }
+  return -1;
+}
+
+// Whether the events of the track at `at`, `length` bytes long, are events
+// and close with the end-of-track event at its last byte: a track cut short
+// runs on into other bytes, where its events stop making sense or its
+// length ends with no such event.
+bool MidiTrackCloses(RawFileBuffer& buffer, uint64_t at, uint64_t length) {
+  RawByteCursor events(buffer, at, at + length);
+  int running = -1;
+  // Every event takes at least two bytes: the walk always ends.
+  while (events.Left() > 0) {
+    if (MidiNumber(events) < 0) return false;
+    int status = events.Next();
+    int data = 0;  // data bytes still to read
+    if (status < 0) return false;
+    if (status < 0x80) {
+      // Running status: this is the first data byte of the last status.
+      if (running < 0) return false;
+      data = -1;
+      status = running;
+    }
+    if (status == 0xFF) {
+      const int kind = events.Next();
+      const int64_t size = MidiNumber(events);
+      if (kind < 0 || kind >= 0x80 || size < 0) return false;
+      if (kind == 0x2F) return size == 0 && events.Left() == 0;
+      if (!events.Skip(static_cast<uint64_t>(size))) return false;
+      continue;
+    }
+    if (status == 0xF0 || status == 0xF7) {
+      const int64_t size = MidiNumber(events);
+      if (size < 0 || !events.Skip(static_cast<uint64_t>(size))) return false;
+      continue;
+    }
+    if (status > 0xF0) return false;  // no system common or real-time message stands in a file
+    running = status;
+    data += (status & 0xE0) == 0xC0 ? 1 : 2;  // program change and channel pressure carry one
+    for (; data > 0; --data) {
+      const int b = events.Next();
+      if (b < 0 || b >= 0x80) return false;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 uint32_t FileMIDAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
   RawFileBuffer buffer(device, info.m_startSector);
+  const uint8_t* head = buffer.Get(0, 14);
+  if (head == nullptr) return 0;
+  const uint32_t tracks = Be16(head + 10);
   uint64_t position = 14;
+  // Where each track's events lie, for as many as a header can count.
+  std::vector<std::pair<uint64_t, uint64_t>> walked;
+  uint64_t count = 0;
   while (position < 0xD000001) {
     const uint8_t* chunk = buffer.Get(position, 8);
     if (chunk == nullptr || !SameFolded(chunk, "MTrk", 4)) break;
+    if (++count <= tracks) walked.emplace_back(position + 8, Be32(chunk + 4));
     position += 8 + uint64_t{Be32(chunk + 4)};
   }
   info.m_size = position;
+  // Every track the header counts, each closed by its end-of-track event.
+  bool closed = count == tracks;
+  for (size_t i = 0; closed && i < walked.size(); ++i) {
+    closed = MidiTrackCloses(buffer, walked[i].first, walked[i].second);
+  }
+  if (!closed) MarkEndUnknown(info);
   return 1;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "OnDiskBytes.h"
+#include "raw/RawCutCheck.h"
 #include "raw/RawFileBuffer.h"
 #include "raw/RawMarkSearch.h"
 #include "raw/RawSectorScan.h"
@@ -17,6 +18,26 @@ using ondisk::Le32;
 namespace {
 
 constexpr uint64_t kWalkLimit = 0xD000000;
+
+// The sum of a font table's 32-bit big-endian words, the bytes past its
+// length taken as zeros; -1 when it cannot be read. In the head table the
+// third word (the whole font's checksum adjustment) counts as 0.
+int64_t TtfTableSum(RawFileBuffer& buffer, uint64_t offset, uint64_t length, bool head) {
+  uint32_t sum = 0, word = 0;
+  uint64_t at = 0;
+  const bool read = buffer.ForEachPiece(offset, length, [&](const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i, ++at) {
+      word = (word << 8) | bytes[i];
+      if (at % 4 == 3) {
+        sum += head && at / 4 == 2 ? 0 : word;
+        word = 0;
+      }
+    }
+  });
+  if (!read) return -1;
+  if (at % 4 != 0) sum += word << (8 * (4 - at % 4));
+  return sum;
+}
 
 }  // namespace
 
@@ -55,7 +76,36 @@ uint32_t FileTTFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   }
   if (2 * known < tables) return 0;
   info.m_type = RAW_TYPE_TTF;
+  return 1;
+}
+
+uint32_t FileTTFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  const uint8_t* head = buffer.Get(0, 12);
+  if (head == nullptr) return 0;
+  const uint16_t tables = Be16(head + 4);
+  if (tables < 1 || tables > 31) return 0;
+  const uint64_t directoryEnd = 12 + 16 * uint64_t{tables};
+  const uint8_t* directory = buffer.Get(0, static_cast<size_t>(directoryEnd));
+  if (directory == nullptr) return 0;
+  uint8_t records[31 * 16];
+  std::memcpy(records, directory + 12, 16 * size_t{tables});
+  uint64_t size = directoryEnd;
+  for (unsigned i = 0; i < tables; ++i) size += (uint64_t{Be32(records + 16 * i + 12)} + 3) / 4 * 4;
   info.m_size = size;
+  // Each table lies past the directory and inside the font, and carries the
+  // checksum of its 32-bit words (the head table's with its checksum
+  // adjustment taken as 0): a font cut short has other bytes in the tables
+  // behind the cut.
+  for (unsigned i = 0; i < tables; ++i) {
+    const uint8_t* record = records + 16 * i;
+    const uint64_t offset = Be32(record + 8), length = Be32(record + 12);
+    if (offset < directoryEnd || offset > size || length > size - offset ||
+        TtfTableSum(buffer, offset, length, std::memcmp(record, "head", 4) == 0) != Be32(record + 4)) {
+      MarkEndUnknown(info);
+      break;
+    }
+  }
   return 1;
 }
 

@@ -10,7 +10,8 @@
 
 // Sized from their header in AnalyseBuffer.
 CLIPMENDER_RAW_ANALYSER(File3DSAnalyser, RAW_TYPE_3DS, )
-CLIPMENDER_RAW_ANALYSER(FileTTFAnalyser, RAW_TYPE_TTF, )
+// Sized from its table directory; its tables checked against their checksums.
+CLIPMENDER_RAW_ANALYSER(FileTTFAnalyser, RAW_TYPE_TTF, CLIPMENDER_RAW_SIZES)
 // Sized by reading the file.
 CLIPMENDER_RAW_ANALYSER(FileDXFAnalyser, RAW_TYPE_DXF, CLIPMENDER_RAW_SIZES)
 CLIPMENDER_RAW_ANALYSER(FileFH11Analyser, RAW_TYPE_FH11, CLIPMENDER_RAW_SIZES)

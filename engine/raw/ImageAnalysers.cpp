@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "OnDiskBytes.h"
+#include "raw/RawCutCheck.h"
 #include "raw/RawFileBuffer.h"
 #include "raw/RawSectorScan.h"
 
@@ -62,7 +63,34 @@ uint32_t FileWMFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
 uint32_t FileEMFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   if (std::memcmp(s + 40, " EMF", 4) != 0 || Le16(s + 58) != 0 || Le32(s + 48) == 0) return 0;
   info.m_type = RAW_TYPE_EMF;
-  info.m_size = Le32(s + 48);
+  return 1;
+}
+
+uint32_t FileEMFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  constexpr uint32_t kEof = 14, kLastType = 122;
+  RawFileBuffer buffer(device, info.m_startSector);
+  const uint8_t* head = buffer.Get(0, 60);
+  if (head == nullptr) return 0;
+  const uint64_t size = Le32(head + 48);
+  info.m_size = size;
+  // The records from the header on, each of whole 32-bit words, end with
+  // the end-of-file record exactly where the header says the file ends; the
+  // end record repeats its own size in its last word. A file cut short
+  // has other bytes where its last records were.
+  uint64_t p = 0;
+  while (p < size) {
+    const uint8_t* record = buffer.Get(p, 8);
+    if (record == nullptr) break;
+    const uint32_t type = Le32(record), length = Le32(record + 4);
+    if (type == 0 || type > kLastType || length < 8 || length % 4 != 0 || length > size - p) break;
+    if (type == kEof) {
+      const uint8_t* last = length >= 20 && p + length == size ? buffer.Get(p + length - 4, 4) : nullptr;
+      if (last != nullptr && Le32(last) == length) return 1;
+      break;
+    }
+    p += length;
+  }
+  MarkEndUnknown(info);
   return 1;
 }
 
