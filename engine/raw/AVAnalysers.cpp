@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -86,20 +87,189 @@ uint64_t EbmlValue(const uint8_t* p, int length) {
   return allOnes ? UINT64_MAX : value;
 }
 
-uint32_t FileMKVAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+namespace {
+
+// Where the Segment's data begin behind the EBML header of the first sector
+// `s`, and how long they are; false when the sector holds no Segment with a
+// known size.
+bool MatroskaSegment(const uint8_t* s, uint64_t* data, uint64_t* size) {
   const int headLength = EbmlLength(s[4]);
-  if (headLength == 0) return 0;
+  if (headLength == 0) return false;
   const uint64_t headSize = EbmlValue(s + 4, headLength);
-  const uint64_t segment = 4 + uint64_t(headLength) + headSize;
   // The Segment's identifier and its whole size field lie in the sector.
-  if (segment + 4 + 8 > 512 || std::memcmp(s + segment, "\x18\x53\x80\x67", 4) != 0) return 0;
+  if (headSize > 512) return false;
+  const uint64_t segment = 4 + uint64_t(headLength) + headSize;
+  if (segment + 4 + 8 > 512 || std::memcmp(s + segment, "\x18\x53\x80\x67", 4) != 0) return false;
   const int sizeLength = EbmlLength(s[segment + 4]);
-  if (sizeLength == 0) return 0;
-  const uint64_t size = EbmlValue(s + segment + 4, sizeLength);
+  if (sizeLength == 0) return false;
+  *size = EbmlValue(s + segment + 4, sizeLength);
+  *data = segment + 4 + uint64_t(sizeLength);
   // A stream written live leaves the size unknown: the header cannot size it.
-  if (size == UINT64_MAX || size > (uint64_t{1} << 48)) return 0;
+  return *size != UINT64_MAX && *size <= (uint64_t{1} << 48);
+}
+
+// Matroska's level-1 elements, and those that hold others.
+constexpr uint32_t kMkvSeekHead = 0x114D9B74, kMkvCluster = 0x1F43B675, kMkvCues = 0x1C53BB6B;
+constexpr uint32_t kMkvCrc = 0xBF, kMkvSeek = 0x4DBB, kMkvSeekId = 0x53AB, kMkvSeekPosition = 0x53AC;
+constexpr uint32_t kMkvCuePoint = 0xBB, kMkvCueTrackPositions = 0xB7, kMkvCueClusterPosition = 0xF1;
+
+struct EbmlElement {
+  uint32_t id = 0;
+  uint64_t at = 0, data = 0, size = 0;  // where it starts, its data, their length
+  uint64_t End() const { return data + size; }
+};
+
+// A Matroska file's Segment walked element by element to its size: its
+// level-1 elements end exactly where the Segment does, each one's children
+// end exactly where it does, those that carry a CRC-32 match it, and the
+// seek entries and cue points name elements that stand where they say. A
+// file cut short has other bytes behind the cut, where its last elements
+// (clusters, the cues, the tags) were.
+class MatroskaCheck {
+ public:
+  explicit MatroskaCheck(RawFileBuffer& buffer) : m_buffer(buffer) {}
+
+  bool Holds(uint64_t data, uint64_t size) {
+    m_segment = data;
+    std::vector<std::pair<uint64_t, uint32_t>> placed;  // level-1 elements: where, which
+    uint64_t p = data;
+    const uint64_t end = data + size;
+    while (p < end) {
+      EbmlElement e;
+      if (placed.size() >= kMaxElements || !Read(p, end, e)) return false;
+      placed.emplace_back(e.at, e.id);
+      // Void and CRC-32 elements hold no elements.
+      if (e.id != 0xEC && e.id != kMkvCrc && !Children(e)) return false;
+      p = e.End();
+    }
+    std::sort(placed.begin(), placed.end());
+    auto stands = [&](uint64_t at, uint32_t id) {
+      const auto found = std::lower_bound(placed.begin(), placed.end(), std::make_pair(at, uint32_t{0}));
+      return found != placed.end() && found->first == at && found->second == id;
+    };
+    for (const auto& [id, at] : m_seeks) {
+      if (!stands(at, id)) return false;
+    }
+    for (const uint64_t at : m_cues) {
+      if (!stands(at, kMkvCluster)) return false;
+    }
+    return true;
+  }
+
+ private:
+  static constexpr size_t kMaxElements = 1 << 20;
+
+  // The element at `p`, which must end by `end`.
+  bool Read(uint64_t p, uint64_t end, EbmlElement& e) {
+    const uint8_t* h = m_buffer.Get(p, 12);
+    if (h == nullptr) return false;
+    const int idLength = EbmlLength(h[0]);
+    if (idLength == 0 || idLength > 4) return false;
+    e.id = 0;
+    for (int i = 0; i < idLength; ++i) e.id = (e.id << 8) | h[i];
+    const int sizeLength = EbmlLength(h[idLength]);
+    if (sizeLength == 0) return false;
+    e.size = EbmlValue(h + idLength, sizeLength);
+    e.at = p;
+    e.data = p + static_cast<uint64_t>(idLength + sizeLength);
+    return e.size != UINT64_MAX && e.data <= end && e.size <= end - e.data;
+  }
+
+  // An unsigned integer element's value.
+  bool Number(const EbmlElement& e, uint64_t* value) {
+    if (e.size > 8) return false;
+    const uint8_t* bytes = e.size > 0 ? m_buffer.Get(e.data, static_cast<size_t>(e.size)) : nullptr;
+    if (e.size > 0 && bytes == nullptr) return false;
+    *value = 0;
+    for (uint64_t i = 0; i < e.size; ++i) *value = (*value << 8) | bytes[i];
+    return true;
+  }
+
+  // The children of a level-1 element, up to its end.
+  bool Children(const EbmlElement& parent) {
+    uint64_t p = parent.data;
+    bool first = true;
+    while (p < parent.End()) {
+      EbmlElement e;
+      if (!Read(p, parent.End(), e)) return false;
+      if (first && e.id == kMkvCrc && !CrcHolds(e, parent.End())) return false;
+      first = false;
+      if (parent.id == kMkvSeekHead && e.id == kMkvSeek && !Seek(e)) return false;
+      if (parent.id == kMkvCues && e.id == kMkvCuePoint && !CuePoint(e)) return false;
+      p = e.End();
+    }
+    return true;
+  }
+
+  // The CRC-32 element `crc` over the rest of its parent's data.
+  bool CrcHolds(const EbmlElement& crc, uint64_t end) {
+    const uint8_t* stored = crc.size == 4 ? m_buffer.Get(crc.data, 4) : nullptr;
+    if (stored == nullptr) return false;
+    const uint32_t want = Le32(stored);
+    uLong sum = crc32(0, nullptr, 0);
+    return m_buffer.ForEachPiece(crc.End(), end - crc.End(), [&](const uint8_t* bytes, size_t n) {
+      sum = crc32(sum, bytes, static_cast<uInt>(n));
+    }) && static_cast<uint32_t>(sum) == want;
+  }
+
+  bool Seek(const EbmlElement& seek) {
+    uint64_t id = 0, position = UINT64_MAX;
+    for (uint64_t p = seek.data; p < seek.End();) {
+      EbmlElement e;
+      if (!Read(p, seek.End(), e)) return false;
+      if (e.id == kMkvSeekId && !Number(e, &id)) return false;
+      if (e.id == kMkvSeekPosition && !Number(e, &position)) return false;
+      p = e.End();
+    }
+    if (id == 0 || id > UINT32_MAX || position > (uint64_t{1} << 48)) return false;
+    if (m_seeks.size() < kMaxElements) m_seeks.emplace_back(static_cast<uint32_t>(id), m_segment + position);
+    return true;
+  }
+
+  bool CuePoint(const EbmlElement& point) {
+    for (uint64_t p = point.data; p < point.End();) {
+      EbmlElement e;
+      if (!Read(p, point.End(), e)) return false;
+      if (e.id == kMkvCueTrackPositions) {
+        for (uint64_t q = e.data; q < e.End();) {
+          EbmlElement c;
+          if (!Read(q, e.End(), c)) return false;
+          uint64_t position = 0;
+          if (c.id == kMkvCueClusterPosition) {
+            if (!Number(c, &position) || position > (uint64_t{1} << 48)) return false;
+            if (m_cues.size() < kMaxElements) m_cues.push_back(m_segment + position);
+          }
+          q = c.End();
+        }
+      }
+      p = e.End();
+    }
+    return true;
+  }
+
+  RawFileBuffer& m_buffer;
+  uint64_t m_segment = 0;
+  std::vector<std::pair<uint32_t, uint64_t>> m_seeks;  // the element named, where it must stand
+  std::vector<uint64_t> m_cues;                        // where clusters must stand
+};
+
+}  // namespace
+
+uint32_t FileMKVAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
+  uint64_t data = 0, size = 0;
+  if (!MatroskaSegment(s, &data, &size)) return 0;
   info.m_type = RAW_TYPE_MKV;
-  info.m_size = segment + 4 + uint64_t(sizeLength) + size;
+  return 1;
+}
+
+uint32_t FileMKVAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  const uint8_t* head = buffer.Get(0, 512);
+  uint64_t data = 0, size = 0;
+  if (head == nullptr || !MatroskaSegment(head, &data, &size)) return 0;
+  info.m_size = data + size;
+  MatroskaCheck check(buffer);
+  if (!check.Holds(data, size)) MarkEndUnknown(info);
   return 1;
 }
 
@@ -143,6 +313,172 @@ uint32_t FileRIFFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* de
   return 1;
 }
 
+// ---- the ISO base media family: boxes within boxes ----
+
+namespace {
+
+// Whether four bytes can name a box: printable ASCII, or QuickTime's
+// metadata items, which begin with a copyright sign.
+bool IsBoxType(const uint8_t* type) {
+  for (int i = 0; i < 4; ++i) {
+    if ((type[i] < 0x20 || type[i] > 0x7E) && !(i == 0 && type[i] == 0xA9)) return false;
+  }
+  return true;
+}
+
+bool TypeIs(const uint8_t* type, const char* name) { return std::memcmp(type, name, 4) == 0; }
+
+// A film's boxes walked from its start to its size: every box inside the
+// one that holds it, the boxes that hold others walked in turn, the sample
+// tables as long as their counts say, and every chunk they place inside the
+// media data. A film cut short lost its movie box (written last by most
+// writers) or has other bytes where the boxes behind the cut were.
+class IsoMovieCheck {
+ public:
+  explicit IsoMovieCheck(RawFileBuffer& buffer) : m_buffer(buffer) {}
+
+  bool Holds(uint64_t size) {
+    if (!Boxes(0, size, 0) || !m_movie) return false;
+    for (const ChunkTable& table : m_chunks) {
+      if (!ChunksInMedia(table)) return false;
+    }
+    return true;
+  }
+
+ private:
+  struct ChunkTable {
+    uint64_t at;     // the first entry
+    uint64_t count;  // entries
+    uint32_t entry;  // 4 or 8 bytes
+  };
+  static constexpr int kMaxBoxes = 1 << 20;
+  static constexpr int kMaxDepth = 16;
+
+  static bool Holder(const uint8_t* type, const uint8_t* parent) {
+    static const char* const kHolders[] = {"moov", "trak", "mdia", "minf", "stbl", "dinf", "edts", "mvex",
+                                           "moof", "traf", "mfra", "udta", "meta", "ilst", "tref", "gmhd"};
+    for (const char* holder : kHolders) {
+      if (TypeIs(type, holder)) return true;
+    }
+    // A metadata item holds its data box.
+    return parent != nullptr && TypeIs(parent, "ilst");
+  }
+
+  // Bytes a sample table's entries take past its header, when its type has
+  // a table of counted entries: the entry count's offset and each entry's
+  // length.
+  static bool Table(const uint8_t* type, uint32_t* countAt, uint32_t* entry) {
+    static const struct {
+      const char* type;
+      uint32_t countAt, entry;
+    } kTables[] = {{"stco", 12, 4}, {"co64", 12, 8}, {"stsc", 12, 12}, {"stts", 12, 8},
+                   {"stss", 12, 4}, {"ctts", 12, 8}, {"stsz", 16, 4}};
+    for (const auto& table : kTables) {
+      if (TypeIs(type, table.type)) {
+        *countAt = table.countAt;
+        *entry = table.entry;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  bool Boxes(uint64_t from, uint64_t to, int depth, const uint8_t* parent = nullptr) {
+    uint8_t holder[4] = {};
+    if (parent != nullptr) std::memcpy(holder, parent, 4);
+    uint64_t p = from;
+    while (p < to) {
+      if (++m_boxes > kMaxBoxes) return false;
+      const uint64_t left = to - p;
+      const uint8_t* h = m_buffer.Get(p, static_cast<size_t>(std::min<uint64_t>(left, 16)));
+      if (h == nullptr) return false;
+      // QuickTime closes some holders with a zero word.
+      if (left < 8) return depth > 0 && ondisk::AllZero(h, static_cast<size_t>(left));
+      uint64_t size = Be32(h), header = 8;
+      if (size == 1) {
+        if (left < 16) return false;
+        size = Be64(h + 8);
+        header = 16;
+      } else if (size == 0) {
+        // To the end of the file, for the last box of all.
+        if (depth > 0) return ondisk::AllZero(h, 4) && left == 4;
+        size = left;
+      }
+      if (size < header || size > left || !IsBoxType(h + 4)) return false;
+      uint8_t type[4];
+      std::memcpy(type, h + 4, 4);
+      if (depth == 0 && TypeIs(type, "mdat")) m_media.emplace_back(p + header, p + size);
+      if (depth == 0 && (TypeIs(type, "moov") || TypeIs(type, "moof"))) m_movie = true;
+      uint32_t countAt = 0, entry = 0;
+      if (depth > 0 && Table(type, &countAt, &entry)) {
+        const uint8_t* t = size >= countAt + 4 ? m_buffer.Get(p + countAt, 4) : nullptr;
+        if (t == nullptr) return false;
+        uint64_t count = Be32(t);
+        // Samples of one size are counted without a table.
+        if (TypeIs(type, "stsz")) {
+          const uint8_t* fixed = m_buffer.Get(p + 12, 4);
+          if (fixed == nullptr) return false;
+          if (Be32(fixed) != 0) count = 0;
+        }
+        if (count > (size - countAt - 4) / entry) return false;
+        if (TypeIs(type, "stco") || TypeIs(type, "co64")) m_chunks.push_back({p + countAt + 4, count, entry});
+      }
+      if (Holder(type, depth > 0 ? holder : nullptr) && depth < kMaxDepth) {
+        uint64_t inside = p + header;
+        // The ISO metadata box is a full box (a version and flags word
+        // ahead of its boxes); QuickTime's is not.
+        if (TypeIs(type, "meta") && size >= header + 4) {
+          const uint8_t* word = m_buffer.Get(inside, 4);
+          if (word == nullptr) return false;
+          if (Be32(word) == 0) inside += 4;
+        }
+        if (!Boxes(inside, p + size, depth + 1, type)) return false;
+      }
+      p += size;
+    }
+    return true;
+  }
+
+  bool ChunksInMedia(const ChunkTable& table) {
+    if (m_media.empty()) return true;  // its media lie in other files
+    RawByteCursor entries(m_buffer, table.at, table.at + table.count * table.entry);
+    for (uint64_t i = 0; i < table.count; ++i) {
+      uint64_t offset = 0;
+      for (uint32_t b = 0; b < table.entry; ++b) {
+        const int byte = entries.Next();
+        if (byte < 0) return false;
+        offset = (offset << 8) | static_cast<uint64_t>(byte);
+      }
+      bool inside = false;
+      for (const auto& [first, end] : m_media) inside = inside || (offset >= first && offset < end);
+      if (!inside) return false;
+    }
+    return true;
+  }
+
+  RawFileBuffer& m_buffer;
+  std::vector<std::pair<uint64_t, uint64_t>> m_media;  // where the media data lie
+  std::vector<ChunkTable> m_chunks;
+  bool m_movie = false;
+  int m_boxes = 0;
+};
+
+// Marks a film sized to `info.m_size` end-unknown when its boxes do not
+// hold up to there.
+void CheckIsoMovie(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  IsoMovieCheck check(buffer);
+  if (!check.Holds(info.m_size)) MarkEndUnknown(info);
+}
+
+uint32_t SizeIsoMovie(CRawFileInfo& info, IStorageDevice* device) {
+  const uint32_t answer = CRawBoxFileAnalyser::GetFileSize(info, device);
+  if (answer != 0 && info.m_size != 0) CheckIsoMovie(info, device);
+  return answer;
+}
+
+}  // namespace
+
 uint32_t File3GPAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   if (!MaybeFileTypeBox(s) || !AnyOf(s + 4, {"ftyp3g2a", "ftyp3gp4", "ftyp3gp5", "ftypmmp4"})) return 0;
   info.m_type = RAW_TYPE_3GP;
@@ -150,7 +486,7 @@ uint32_t File3GPAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
 }
 
 uint32_t File3GPAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
-  return CRawBoxFileAnalyser::GetFileSize(info, device);
+  return SizeIsoMovie(info, device);
 }
 
 uint32_t FileMP4Analyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
@@ -167,7 +503,7 @@ uint32_t FileMP4Analyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
 }
 
 uint32_t FileMP4Analyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
-  return CRawBoxFileAnalyser::GetFileSize(info, device);
+  return SizeIsoMovie(info, device);
 }
 
 // "ftyp3gp5" is a 3GP brand (the 3GP analyser's), so it is not taken here.
@@ -201,6 +537,7 @@ uint32_t FileMOVAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   }
   if (position == 0) return 0;
   info.m_size = position;
+  CheckIsoMovie(info, device);
   return 1;
 }
 
