@@ -303,13 +303,93 @@ uint32_t FileRIFFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   return 1;
 }
 
+namespace {
+
+bool IsChunkId(const uint8_t* id) {
+  for (int i = 0; i < 4; ++i) {
+    if (id[i] < 0x20 || id[i] > 0x7E) return false;
+  }
+  return true;
+}
+
+struct RiffChunk {
+  uint64_t at = 0, size = 0;  // where its header starts, its data's length
+  uint64_t Next() const { return at + 8 + size + (size & 1); }
+};
+
+// The chunks from `from` up to `to`, each of a chunk's identifier, inside
+// `to` and followed by the next where its length (and the pad byte of an odd
+// one) says, the last one ending at `to` (its pad byte may lie past it);
+// `each` gets every chunk with its header's bytes. False when they do not
+// meet `to`.
+template <typename Each>
+bool WalkRiffChunks(RawFileBuffer& buffer, uint64_t from, uint64_t to, Each&& each) {
+  uint64_t p = from;
+  for (uint32_t n = 0; p + 8 <= to && n < (1u << 24); ++n) {
+    const uint8_t* h = buffer.Get(p, 12);
+    if (h == nullptr || !IsChunkId(h)) return false;
+    const RiffChunk chunk{p, Le32(h + 4)};
+    if (chunk.size > to - p - 8 || !each(chunk, h)) return false;
+    p = chunk.Next();
+  }
+  return p == to || p == to + 1;
+}
+
+// An AVI's stream data walked chunk by chunk, and its old index held
+// against them: each entry names a chunk of its length where its offset
+// points (from the "movi" list's type, or from the file's start).
+bool AviHolds(RawFileBuffer& buffer, const RiffChunk& movi, const RiffChunk* index) {
+  if (!WalkRiffChunks(buffer, movi.at + 12, movi.at + 8 + movi.size,
+                      [](const RiffChunk&, const uint8_t*) { return true; }))
+    return false;
+  if (index == nullptr) return true;
+  const uint64_t entries = index->size / 16;
+  uint64_t base = UINT64_MAX;
+  for (uint64_t i = 0; i < entries; ++i) {
+    const uint8_t* entry = buffer.Get(index->at + 8 + 16 * i, 16);
+    if (entry == nullptr) return false;
+    uint8_t id[4];
+    std::memcpy(id, entry, 4);
+    const uint64_t offset = Le32(entry + 8), length = Le32(entry + 12);
+    auto names = [&](uint64_t from) {
+      const uint8_t* chunk = from <= UINT64_MAX - offset ? buffer.Get(from + offset, 8) : nullptr;
+      return chunk != nullptr && std::memcmp(chunk, id, 4) == 0 && Le32(chunk + 4) == length;
+    };
+    if (base == UINT64_MAX) base = names(movi.at + 8) ? movi.at + 8 : 0;
+    if (!names(base)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 uint32_t FileRIFFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
   RawFileBuffer buffer(device, info.m_startSector);
-  const uint8_t* head = buffer.Get(0, 8);
+  const uint8_t* head = buffer.Get(0, 12);
   if (head == nullptr) return 0;
+  const bool avi = SameFolded(head + 8, "AVI ", 4);
   // The header gives the exact length: the rest of the last sector is not
   // part of the file.
   info.m_size = uint64_t{Le32(head + 4)} + 8;
+  // Its chunks meet the length the header gives; an AVI's stream data and
+  // index hold too. A file cut short has other bytes where the chunks behind
+  // the cut were (raw sound cut inside its data cannot tell: any bytes are
+  // samples).
+  RiffChunk movi, index;
+  bool hasMovi = false, hasIndex = false;
+  bool holds = WalkRiffChunks(buffer, 12, info.m_size, [&](const RiffChunk& chunk, const uint8_t* h) {
+    if (avi && std::memcmp(h, "LIST", 4) == 0 && std::memcmp(h + 8, "movi", 4) == 0 && !hasMovi) {
+      movi = chunk;
+      hasMovi = true;
+    }
+    if (avi && std::memcmp(h, "idx1", 4) == 0 && !hasIndex) {
+      index = chunk;
+      hasIndex = true;
+    }
+    return true;
+  });
+  if (holds && avi) holds = hasMovi && AviHolds(buffer, movi, hasIndex ? &index : nullptr);
+  if (!holds) MarkEndUnknown(info);
   return 1;
 }
 
@@ -740,6 +820,28 @@ uint32_t FileFLVAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   }
   info.m_type = RAW_TYPE_FLV;
   info.m_size = std::min<uint64_t>(end, kWalkLimit);
+  // Every tag up to the size is one (audio, video or script data of stream
+  // 0), and every back-pointer, the last one at the very end too, gives the
+  // length of the tag before it: a file cut short has other bytes where its
+  // last tags and back-pointers were.
+  uint64_t at = 9, before = 0;
+  while (true) {
+    const uint8_t* tag = buffer.Get(at, 15);
+    if (tag == nullptr || Be32(tag) != before) {
+      MarkEndUnknown(info);
+      break;
+    }
+    if (at + 4 == info.m_size) break;
+    const uint32_t kind = tag[4] & 0x1F;
+    const uint64_t data = (uint64_t{tag[5]} << 16) | (uint64_t{tag[6]} << 8) | tag[7];
+    if ((kind != 8 && kind != 9 && kind != 18) || (tag[12] | tag[13] | tag[14]) != 0 ||
+        data + 15 > info.m_size - std::min(info.m_size, at + 4)) {
+      MarkEndUnknown(info);
+      break;
+    }
+    before = data + 11;
+    at += data + 15;
+  }
   return 1;
 }
 
