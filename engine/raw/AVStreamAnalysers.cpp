@@ -6,6 +6,7 @@
 
 #include "OnDiskBytes.h"
 #include "raw/FileMP3Analyser.h"
+#include "raw/RawCutCheck.h"
 #include "raw/RawFileBuffer.h"
 
 using ondisk::Be16;
@@ -76,6 +77,145 @@ uint64_t AfterId3v1(RawFileBuffer& buffer, uint64_t at) {
 
 // ---- ASF ----
 
+namespace {
+
+const Guid kAsfFileProperties = MakeGuid("8CABDCA1-A947-11CF-8EE4-00C00C205365");
+
+// One field of a packet's parsing information, of the length its two-bit
+// type gives (none, a byte, a word, a double word).
+bool AsfField(const uint8_t* packet, uint32_t length, uint32_t& at, uint32_t type, uint32_t* value) {
+  static const uint32_t kBytes[4] = {0, 1, 2, 4};
+  const uint32_t n = kBytes[type & 3];
+  if (n > length - std::min(length, at)) return false;
+  *value = n == 0 ? 0 : n == 1 ? packet[at] : n == 2 ? Le16(packet + at) : Le32(packet + at);
+  at += n;
+  return true;
+}
+
+// Whether a data packet of `length` bytes parses: its error correction
+// data, its parsing information, and its payloads, each of one of the
+// file's streams (`streams`: bit n for stream n; none known, any), end
+// where the packet (less its padding) ends.
+bool AsfPacketHolds(const uint8_t* packet, uint32_t length, uint64_t streams) {
+  uint32_t at = 0;
+  if (length < 8) return false;
+  uint8_t flags = packet[at++];
+  if ((flags & 0x80) != 0) {
+    // Error correction data: no opaque data, a length of its own type.
+    if ((flags & 0x70) != 0) return false;
+    at += flags & 0x0F;
+    if (at >= length) return false;
+    flags = packet[at++];
+  }
+  if ((flags & 0x80) != 0 || at >= length) return false;
+  const uint8_t properties = packet[at++];
+  uint32_t packetLength = 0, sequence = 0, padding = 0;
+  if (!AsfField(packet, length, at, flags >> 5, &packetLength) ||
+      !AsfField(packet, length, at, flags >> 1, &sequence) || !AsfField(packet, length, at, flags >> 3, &padding)) {
+    return false;
+  }
+  const uint32_t end = (flags >> 5 & 3) != 0 ? packetLength : length;
+  if (end > length || padding > end) return false;
+  at += 6;  // send time and duration
+  const bool multiple = (flags & 1) != 0;
+  uint32_t payloads = 1, lengthType = 0;
+  if (multiple) {
+    if (at >= end) return false;
+    payloads = packet[at] & 0x3F;
+    lengthType = packet[at++] >> 6;
+    if (payloads == 0) return false;
+  }
+  for (uint32_t i = 0; i < payloads; ++i) {
+    if (at >= end) return false;
+    const uint32_t stream = packet[at++] & 0x7F;
+    if (stream == 0 || (streams != 0 && (streams >> stream & 1) == 0)) return false;
+    uint32_t object = 0, offset = 0, replicated = 0, size = 0;
+    if (!AsfField(packet, end, at, properties >> 4, &object) || !AsfField(packet, end, at, properties >> 2, &offset) ||
+        !AsfField(packet, end, at, properties, &replicated) || replicated > end - std::min(end, at)) {
+      return false;
+    }
+    at += replicated;
+    if (multiple) {
+      if (!AsfField(packet, end, at, lengthType, &size)) return false;
+    } else {
+      if (at > end - padding) return false;
+      size = end - padding - at;
+    }
+    if (size > end - padding - std::min(end - padding, at)) return false;
+    at += size;
+  }
+  // Padding is written as zeros.
+  return at == end - padding && ondisk::AllZero(packet + at, padding);
+}
+
+// An ASF file's data packets and indexes held against its header: the data
+// object as long as its packets, each packet parsed, and behind them only
+// indexes, a simple index's entries naming packets of the file. A file cut
+// short has other bytes where its last packets or its index were.
+bool AsfHolds(RawFileBuffer& buffer, uint64_t headerSize, uint64_t size) {
+  // The file's length, the packets' count and length, and the streams, from
+  // the header's objects.
+  uint64_t fileSize = 0, packetCount = UINT64_MAX;
+  uint32_t packetSize = 0;
+  uint64_t streams = 0;
+  const uint8_t* head = buffer.Get(0, 30);
+  if (head == nullptr) return false;
+  const uint32_t objects = Le32(head + 24);
+  uint64_t at = 30;
+  for (uint32_t i = 0; i < objects && i < 1024 && at + 24 <= headerSize; ++i) {
+    const uint8_t* object = buffer.Get(at, 100);
+    if (object == nullptr) return false;
+    const uint64_t length = Le64(object + 16);
+    if (length < 24 || length > headerSize - at) return false;
+    if (Is(object, kAsfFileProperties) && length >= 104) {
+      // Broadcast files leave their sizes unset: nothing to hold them to.
+      if ((Le32(object + 88) & 1) != 0) return true;
+      fileSize = Le64(object + 40);
+      packetCount = Le64(object + 56);
+      if (Le32(object + 92) == Le32(object + 96)) packetSize = Le32(object + 96);
+    }
+    if (Is(object, kAsfStreamProperties) && length >= 74) streams |= uint64_t{1} << (Le16(object + 72) & 0x3F);
+    at += length;
+  }
+  // The header says how long the whole file is (indexes too).
+  if (fileSize != 0 && fileSize != size) return false;
+  if (packetSize < 8 || packetSize > 64 * 1024) return true;  // packets of changing sizes: not walked
+  const uint8_t* data = buffer.Get(headerSize, 50);
+  if (data == nullptr) return false;
+  const uint64_t dataSize = Le64(data + 16), packets = Le64(data + 40);
+  if (dataSize < 50 || packets > (dataSize - 50) / packetSize || 50 + packets * packetSize != dataSize ||
+      (packetCount != UINT64_MAX && packetCount != packets)) {
+    return false;
+  }
+  for (uint64_t i = 0; i < packets; ++i) {
+    const uint8_t* packet = buffer.Get(headerSize + 50 + i * packetSize, packetSize);
+    if (packet == nullptr || !AsfPacketHolds(packet, packetSize, streams)) return false;
+  }
+  for (at = headerSize + dataSize; at < size;) {
+    const uint8_t* index = buffer.Get(at, 56);
+    if (index == nullptr) return false;
+    const uint64_t length = Le64(index + 16);
+    if (length < 24 || length > size - at ||
+        !std::any_of(std::begin(kAsfIndexes), std::end(kAsfIndexes), [&](const Guid& g) { return Is(index, g); })) {
+      return false;
+    }
+    if (Is(index, kAsfIndexes[0])) {
+      const uint64_t entries = Le32(index + 52);
+      if (length < 56 || entries != (length - 56) / 6) return false;
+      uint32_t last = 0;
+      for (uint64_t e = 0; e < entries; ++e) {
+        const uint8_t* entry = buffer.Get(at + 56 + 6 * e, 6);
+        if (entry == nullptr || Le32(entry) < last || Le32(entry) >= std::max<uint64_t>(packets, 1)) return false;
+        last = Le32(entry);
+      }
+    }
+    at += length;
+  }
+  return at == size;
+}
+
+}  // namespace
+
 uint32_t FileASFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   // The header object's GUID, a size that holds its own fields, and its two
   // reserved bytes.
@@ -120,6 +260,7 @@ uint32_t FileASFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   }
   info.m_type = type;
   info.m_size = position > kAsfImplausible ? kAsfDamagedSize : position;
+  if (!AsfHolds(buffer, headerSize, info.m_size)) MarkEndUnknown(info);
   return 1;
 }
 
