@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "OnDiskBytes.h"
+#include "raw/RawCutCheck.h"
 #include "raw/RawFileBuffer.h"
 #include "raw/RawInflate.h"
 #include "raw/RawMarkSearch.h"
@@ -33,7 +34,92 @@ uint32_t FileCABAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
     return 0;
   }
   info.m_type = RAW_TYPE_CAB;
-  info.m_size = Le32(s + 8);
+  return 1;
+}
+
+namespace {
+
+// The checksum of cabinet data blocks: the XOR of the bytes' little-endian
+// 32-bit words, the last one to three bytes taken high byte first, folded
+// into `seed`.
+uint32_t CabSum(const uint8_t* bytes, size_t n, uint32_t seed) {
+  uint32_t sum = seed;
+  size_t i = 0;
+  for (; i + 4 <= n; i += 4) sum ^= Le32(bytes + i);
+  uint32_t last = 0;
+  for (; i < n; ++i) last = (last << 8) | bytes[i];
+  return sum ^ last;
+}
+
+// A cabinet's folders walked to their data blocks: each block lies inside
+// the cabinet, takes 1 to 32 KiB uncompressed (exactly its own length when
+// stored), and carries the checksum of its bytes when it has one; the last
+// block ends where the cabinet does. A cabinet cut short has other bytes
+// where the blocks behind the cut were.
+bool CabinetHolds(RawFileBuffer& buffer, uint64_t size) {
+  const uint8_t* h = buffer.Get(0, 40);
+  if (h == nullptr) return false;
+  const uint16_t folders = Le16(h + 26), flags = Le16(h + 30);
+  uint64_t at = 36;
+  uint32_t folderReserve = 0, dataReserve = 0;
+  if ((flags & 4) != 0) {
+    folderReserve = h[38];
+    dataReserve = h[39];
+    at = 40 + uint64_t{Le16(h + 36)};
+  }
+  // The names of the previous and next cabinets of a set, and of their disks.
+  const int names = 2 * ((flags & 1) != 0) + 2 * ((flags & 2) != 0);
+  for (int k = 0; k < names; ++k) {
+    for (int n = 0;; ++n) {
+      const uint8_t* c = buffer.Get(at++, 1);
+      if (c == nullptr || n > 256) return false;
+      if (*c == 0) break;
+    }
+  }
+  // Folders may name the same blocks: what is read is bounded all the same.
+  uint64_t furthest = 0, walked = 0, summed = 0;
+  for (uint16_t f = 0; f < folders; ++f) {
+    const uint8_t* folder = buffer.Get(at + f * (8 + uint64_t{folderReserve}), 8);
+    if (folder == nullptr) return false;
+    uint64_t block = Le32(folder);
+    const uint16_t blocks = Le16(folder + 4);
+    const bool stored = (Le16(folder + 6) & 0x0F) == 0;
+    for (uint16_t b = 0; b < blocks; ++b) {
+      const uint8_t* head = buffer.Get(block, 8 + dataReserve);
+      if (head == nullptr || block + 8 + dataReserve > size) return false;
+      const uint32_t sum = Le32(head);
+      const uint16_t length = Le16(head + 4), plain = Le16(head + 6);
+      uint8_t fields[4 + 255];
+      std::memcpy(fields, head + 4, 4 + dataReserve);
+      const uint64_t data = block + 8 + dataReserve;
+      if (length == 0 || plain == 0 || plain > 32768 || (stored && length != plain) || length > size - data ||
+          ++walked > (1u << 20) || (summed += length) > 2 * size) {
+        return false;
+      }
+      if (sum != 0) {
+        // Pieces come in whole words but the last: their sums fold into one.
+        uint32_t computed = 0;
+        if (!buffer.ForEachPiece(data, length,
+                                 [&](const uint8_t* bytes, size_t n) { computed = CabSum(bytes, n, computed); })) {
+          return false;
+        }
+        if (CabSum(fields, 4 + dataReserve, computed) != sum) return false;
+      }
+      block = data + length;
+    }
+    furthest = std::max(furthest, block);
+  }
+  return furthest == size;
+}
+
+}  // namespace
+
+uint32_t FileCABAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  const uint8_t* h = buffer.Get(0, 12);
+  if (h == nullptr) return 0;
+  info.m_size = Le32(h + 8);
+  if (!CabinetHolds(buffer, info.m_size)) MarkEndUnknown(info);
   return 1;
 }
 

@@ -8,8 +8,8 @@
 
 #include "raw/RawFileAnalyser.h"
 
-// Sized from its header in AnalyseBuffer.
-CLIPMENDER_RAW_ANALYSER(FileCABAnalyser, RAW_TYPE_CAB, )
+// Sized from its header; its folders' data blocks walked and checked.
+CLIPMENDER_RAW_ANALYSER(FileCABAnalyser, RAW_TYPE_CAB, CLIPMENDER_RAW_SIZES)
 // Sized by reading the file.
 CLIPMENDER_RAW_ANALYSER(FileRARAnalyser, RAW_TYPE_RAR, CLIPMENDER_RAW_SIZES)
 CLIPMENDER_RAW_ANALYSER(FileGZAnalyser, RAW_TYPE_GZ, CLIPMENDER_RAW_SIZES)
