@@ -260,6 +260,225 @@ uint32_t FileFCPEVENTAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& inf
   return 1;
 }
 
+namespace {
+
+// A SQLite database's structure as far as its pages reach: its b-trees
+// walked from the schema's (every table and index the schema roots), their
+// pages of b-tree kinds with cells where their pointers say, the overflow
+// chains of large cells as long as their payloads need, and the free-page
+// list as long as the header counts. Every page named lies inside the
+// database and is named once. A database cut short has other bytes in the
+// pages behind the cut; where only free pages lie there, nothing of its
+// content was lost.
+class SqliteCheck {
+ public:
+  SqliteCheck(RawFileBuffer& buffer, uint32_t page, uint32_t usable, uint32_t pages)
+      : m_buffer(buffer), m_page(page), m_usable(usable), m_pages(pages), m_seen(pages + uint64_t{1}, false) {}
+
+  bool Holds() {
+    const uint8_t* h = m_buffer.Get(0, 100);
+    if (h == nullptr) return false;
+    const uint32_t trunk = Be32(h + 32), free = Be32(h + 36);
+    std::vector<uint32_t> roots{1};
+    for (size_t i = 0; i < roots.size(); ++i) {
+      if (!Tree(roots[i], i == 0 ? &roots : nullptr)) return false;
+    }
+    for (const auto& [first, bytes] : m_overflows) {
+      if (!Overflow(first, bytes)) return false;
+    }
+    return Freelist(trunk, free);
+  }
+
+ private:
+  static constexpr size_t kMaxRoots = 1 << 16;
+
+  // Marks a page as named; false for a page outside the database or named
+  // before.
+  bool Mark(uint32_t number) {
+    if (number < 1 || number > m_pages || m_seen[number]) return false;
+    m_seen[number] = true;
+    return true;
+  }
+
+  const uint8_t* Read(uint32_t number) { return m_buffer.Get(uint64_t{number - 1} * m_page, m_page); }
+
+  // A big-endian base-128 number of at most nine bytes at `at` (the ninth
+  // takes eight bits), below `end`.
+  static bool Varint(const uint8_t* page, uint32_t& at, uint32_t end, uint64_t* value) {
+    *value = 0;
+    for (int i = 0; i < 9; ++i) {
+      if (at >= end) return false;
+      const uint8_t b = page[at++];
+      if (i == 8) {
+        *value = (*value << 8) | b;
+        return true;
+      }
+      *value = (*value << 7) | (b & 0x7F);
+      if ((b & 0x80) == 0) return true;
+    }
+    return true;
+  }
+
+  // The part of a payload of `payload` bytes kept in its cell.
+  uint64_t Local(uint64_t payload, bool table) const {
+    const uint64_t u = m_usable;
+    const uint64_t most = table ? u - 35 : (u - 12) * 64 / 255 - 23;
+    if (payload <= most) return payload;
+    const uint64_t least = (u - 12) * 32 / 255 - 23;
+    const uint64_t k = least + (payload - least) % (u - 4);
+    return k <= most ? k : least;
+  }
+
+  // Whether the record of `payload` bytes whose local part is `record`
+  // (`length` bytes) has a header of serial types whose values take the
+  // rest of the payload; the schema's records (`roots` not null) must be a
+  // schema's row (type, name, table name, root page, text), and add the
+  // page its table or index is rooted at.
+  bool Record(const uint8_t* record, uint64_t length, uint64_t payload, std::vector<uint32_t>* roots) {
+    uint32_t at = 0;
+    const uint32_t end = static_cast<uint32_t>(length);
+    uint64_t headerSize = 0;
+    if (!Varint(record, at, end, &headerSize) || headerSize < 1 || headerSize > payload) return false;
+    // A header longer than the cell keeps (a table of thousands of
+    // columns) is not read.
+    if (headerSize > end) return roots == nullptr;
+    uint64_t body = 0, root = 0;
+    int columns = 0;
+    while (at < headerSize) {
+      uint64_t type = 0;
+      if (!Varint(record, at, static_cast<uint32_t>(headerSize), &type) || type == 10 || type == 11) return false;
+      static const uint8_t kIntBytes[10] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0};
+      const uint64_t bytes = type >= 12 ? (type - 12) / 2 : kIntBytes[type];
+      if (roots != nullptr) {
+        const bool text = type >= 13 && type % 2 == 1;
+        if ((columns < 3 && !text) || (columns == 3 && !(type <= 6 || type == 8 || type == 9)) ||
+            (columns == 4 && !text && type != 0)) {
+          return false;
+        }
+        if (columns == 3 && type >= 1 && type <= 6 && headerSize + body + bytes <= end) {
+          for (uint64_t i = 0; i < bytes; ++i) root = (root << 8) | record[headerSize + body + i];
+        }
+      }
+      if (bytes > payload) return false;
+      body += bytes;
+      ++columns;
+    }
+    if (at != headerSize || headerSize + body != payload) return false;
+    if (roots != nullptr) {
+      if (columns != 5) return false;
+      if (root >= 2 && root <= UINT32_MAX && roots->size() < kMaxRoots) roots->push_back(static_cast<uint32_t>(root));
+    }
+    return true;
+  }
+
+  // The b-tree rooted at `root`; the schema's (`roots` not null) adds the
+  // roots its records name.
+  bool Tree(uint32_t root, std::vector<uint32_t>* roots) {
+    std::vector<uint32_t> pending{root};
+    int family = -1;  // table (1) or index (0) pages, as the root's
+    while (!pending.empty()) {
+      const uint32_t number = pending.back();
+      pending.pop_back();
+      if (!Mark(number)) return false;
+      const uint8_t* page = Read(number);
+      if (page == nullptr) return false;
+      const uint32_t head = number == 1 ? 100 : 0;
+      const uint8_t kind = page[head];
+      if (kind != 2 && kind != 5 && kind != 10 && kind != 13) return false;
+      const bool table = kind == 5 || kind == 13, interior = kind == 2 || kind == 5;
+      if (family < 0) family = table;
+      if (family != static_cast<int>(table) || (roots != nullptr && !table)) return false;
+      const uint32_t headerEnd = head + (interior ? 12 : 8);
+      const uint32_t cells = Be16(page + head + 3);
+      const uint32_t content = Be16(page + head + 5) == 0 ? 65536 : Be16(page + head + 5);
+      if (headerEnd + 2 * cells > m_usable || (cells > 0 && content < headerEnd + 2 * cells) || page[head + 7] > 60) {
+        return false;
+      }
+      if (interior) pending.push_back(Be32(page + head + 8));
+      for (uint32_t i = 0; i < cells; ++i) {
+        uint32_t at = Be16(page + headerEnd + 2 * i);
+        if (at < headerEnd + 2 * cells || at >= m_usable) return false;
+        if (interior) {
+          if (at + 4 > m_usable) return false;
+          pending.push_back(Be32(page + at));
+          at += 4;
+        }
+        uint64_t payload = 0, key = 0;
+        if (kind == 5) {
+          if (!Varint(page, at, m_usable, &key)) return false;
+          continue;
+        }
+        if (!Varint(page, at, m_usable, &payload)) return false;
+        if (kind == 13 && !Varint(page, at, m_usable, &key)) return false;
+        const uint64_t local = Local(payload, table);
+        const bool spills = local < payload;
+        if (local + (spills ? 4 : 0) > m_usable - at) return false;
+        if (!Record(page + at, local, payload, kind == 13 ? roots : nullptr)) return false;
+        if (spills && m_overflows.size() < m_pages) {
+          m_overflows.emplace_back(Be32(page + at + local), payload - local);
+        }
+      }
+      if (pending.size() > m_pages) return false;
+    }
+    return true;
+  }
+
+  // An overflow chain holding `bytes` of a payload: as many pages as they
+  // need, the last one ending the chain.
+  bool Overflow(uint32_t number, uint64_t bytes) {
+    const uint64_t need = (bytes + m_usable - 5) / (m_usable - 4);
+    for (uint64_t i = 0; i < need; ++i) {
+      if (!Mark(number)) return false;
+      const uint8_t* page = m_buffer.Get(uint64_t{number - 1} * m_page, 4);
+      if (page == nullptr) return false;
+      number = Be32(page);
+    }
+    return number == 0;
+  }
+
+  // The free-page list: trunk pages, each naming the next one and its leaf
+  // pages, `count` pages in all.
+  bool Freelist(uint32_t trunk, uint32_t count) {
+    uint64_t listed = 0;
+    while (trunk != 0) {
+      if (!Mark(trunk)) return false;
+      const uint8_t* page = Read(trunk);
+      if (page == nullptr) return false;
+      const uint32_t leaves = Be32(page + 4);
+      if (leaves > m_usable / 4 - 2) return false;
+      listed += 1 + uint64_t{leaves};
+      for (uint32_t i = 0; i < leaves; ++i) {
+        if (!Mark(Be32(page + 8 + 4 * i))) return false;
+      }
+      trunk = Be32(page);
+    }
+    return listed == count;
+  }
+
+  RawFileBuffer& m_buffer;
+  uint32_t m_page, m_usable, m_pages;
+  std::vector<bool> m_seen;
+  std::vector<std::pair<uint32_t, uint64_t>> m_overflows;  // first page, bytes held there
+};
+
+// Pages a database may have for its structure to be walked.
+constexpr uint64_t kSqliteCheckedPages = 1 << 24;
+
+// Marks a database sized to `info.m_size` end-unknown when its structure
+// does not hold.
+void CheckSqlite(CRawFileInfo& info, RawFileBuffer& buffer, uint64_t page) {
+  const uint8_t* h = buffer.Get(0, 100);
+  if (h == nullptr) return;
+  const uint32_t reserved = h[20];
+  const uint64_t pages = info.m_size / page;
+  if (pages == 0 || pages > kSqliteCheckedPages || page - reserved < 480) return;
+  SqliteCheck check(buffer, static_cast<uint32_t>(page), static_cast<uint32_t>(page - reserved),
+                    static_cast<uint32_t>(pages));
+  if (!check.Holds()) MarkEndUnknown(info);
+}
+
+}  // namespace
+
 uint32_t FileFCPEVENTAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
   RawFileBuffer buffer(device, info.m_startSector);
   const uint8_t* h = buffer.Get(0, 100);
@@ -274,6 +493,7 @@ uint32_t FileFCPEVENTAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice
   if (pages != 0 && Be32(h + 24) == Be32(h + 92)) {
     info.m_size = pages * page;
     info.m_whole = true;
+    CheckSqlite(info, buffer, page);
     return 1;
   }
   // Older writers leave the count 0: pages are walked by their first byte.
@@ -296,5 +516,6 @@ uint32_t FileFCPEVENTAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice
     if (empty == 6) break;
   }
   info.m_size = position - empty * page;
+  CheckSqlite(info, buffer, page);
   return 1;
 }
