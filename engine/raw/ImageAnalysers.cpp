@@ -379,6 +379,159 @@ uint32_t FilePSDAnalyser::AnalyseBuffer(unsigned char*, CRawFileInfo& info) {
   return 1;
 }
 
+namespace {
+
+// A Photoshop file's sections held against its size: the image resources
+// walked block by block to their section's end, the layers' records and
+// channel data (each channel of a known compression; run-length ones whose
+// row counts take the channel and whose rows unpack to the layer's width),
+// and the picture's own data, whose run-length rows must unpack to its
+// width too. A file cut short has other bytes where its sections behind the
+// cut were; raw pixel data cut in their middle cannot tell.
+class PsdCheck {
+ public:
+  explicit PsdCheck(RawFileBuffer& buffer) : m_buffer(buffer) {}
+
+  bool Holds(uint64_t size) {
+    const uint8_t* h = m_buffer.Get(0, 26);
+    if (h == nullptr) return false;
+    const uint32_t channels = Be16(h + 12), height = Be32(h + 14), width = Be32(h + 18);
+    m_depth = Be16(h + 22);
+    if (channels < 1 || channels > 56 || (m_depth != 1 && m_depth != 8 && m_depth != 16 && m_depth != 32)) {
+      return false;
+    }
+    uint64_t p = 26;
+    if (!Section(p, size, nullptr)) return false;
+    if (!Section(p, size, &PsdCheck::Resources)) return false;
+    if (!Section(p, size, &PsdCheck::Layers)) return false;
+    const uint8_t* compression = m_buffer.Get(p, 2);
+    if (compression == nullptr) return false;
+    const uint16_t method = Be16(compression);
+    if (method == 0) return true;  // raw pixels: the size came from them
+    if (method != 1) return false;
+    return Rows(p + 2, size, uint64_t{height} * channels, width);
+  }
+
+ private:
+  // A section of a 32-bit length at `p`, walked by `walk` (from its data to
+  // its end); `p` moves past it.
+  bool Section(uint64_t& p, uint64_t size, bool (PsdCheck::*walk)(uint64_t, uint64_t)) {
+    const uint8_t* length = m_buffer.Get(p, 4);
+    if (length == nullptr || Be32(length) > size - std::min(size, p + 4)) return false;
+    const uint64_t from = p + 4, end = from + Be32(length);
+    p = end;
+    return walk == nullptr || (this->*walk)(from, end);
+  }
+
+  bool Resources(uint64_t p, uint64_t end) {
+    while (p < end) {
+      const uint8_t* block = m_buffer.Get(p, 8);
+      if (block == nullptr) return false;
+      if (std::memcmp(block, "8BIM", 4) != 0 && std::memcmp(block, "MeSa", 4) != 0 &&
+          std::memcmp(block, "AgHg", 4) != 0 && std::memcmp(block, "PHUT", 4) != 0 &&
+          std::memcmp(block, "DCSR", 4) != 0) {
+        return false;
+      }
+      // A Pascal name padded to an even length, then the data, padded too.
+      const uint64_t name = (uint64_t{block[6]} + 2) & ~uint64_t{1};
+      const uint8_t* length = m_buffer.Get(p + 6 + name, 4);
+      if (length == nullptr) return false;
+      const uint64_t data = Be32(length);
+      p += 6 + name + 4 + data + (data & 1);
+    }
+    return p == end;
+  }
+
+  bool Layers(uint64_t p, uint64_t end) {
+    if (p == end) return true;
+    const uint8_t* info = m_buffer.Get(p, 6);
+    if (info == nullptr) return false;
+    const uint64_t infoEnd = p + 4 + Be32(info);
+    if (Be32(info) == 0) return infoEnd <= end;
+    if (infoEnd > end) return false;
+    const int16_t count = static_cast<int16_t>(Be16(info + 4));
+    const uint32_t layers = count < 0 ? -static_cast<uint32_t>(count) : static_cast<uint32_t>(count);
+    struct Channel {
+      int16_t id;
+      uint64_t length, rows, width;
+    };
+    std::vector<Channel> all;
+    p += 6;
+    for (uint32_t l = 0; l < layers; ++l) {
+      const uint8_t* record = m_buffer.Get(p, 18);
+      if (record == nullptr) return false;
+      const int64_t top = static_cast<int32_t>(Be32(record)), left = static_cast<int32_t>(Be32(record + 4));
+      const int64_t bottom = static_cast<int32_t>(Be32(record + 8)), right = static_cast<int32_t>(Be32(record + 12));
+      const uint32_t channels = Be16(record + 16);
+      if (bottom < top || right < left || bottom - top > 300000 || right - left > 300000 || channels > 56) return false;
+      p += 18;
+      for (uint32_t c = 0; c < channels; ++c) {
+        const uint8_t* channel = m_buffer.Get(p, 6);
+        if (channel == nullptr) return false;
+        all.push_back({static_cast<int16_t>(Be16(channel)), Be32(channel + 2), static_cast<uint64_t>(bottom - top),
+                       static_cast<uint64_t>(right - left)});
+        p += 6;
+      }
+      const uint8_t* blend = m_buffer.Get(p, 16);
+      if (blend == nullptr || std::memcmp(blend, "8BIM", 4) != 0) return false;
+      p += 16 + uint64_t{Be32(blend + 12)};
+      if (p > infoEnd) return false;
+    }
+    for (const Channel& channel : all) {
+      const uint8_t* compression = channel.length >= 2 ? m_buffer.Get(p, 2) : nullptr;
+      if (compression == nullptr || channel.length > infoEnd - std::min(infoEnd, p)) return false;
+      const uint16_t method = Be16(compression);
+      if (method > 3) return false;
+      // Masks keep a rectangle of their own: only their compression is read.
+      if (method == 1 && channel.id >= -1 && !Rows(p + 2, p + channel.length, channel.rows, channel.width)) {
+        return false;
+      }
+      p += channel.length;
+    }
+    return p <= infoEnd;
+  }
+
+  // `rows` run-length rows from `p`: their byte counts, then the rows, each
+  // unpacking to `width` pixels, ending at `end` at the latest.
+  bool Rows(uint64_t p, uint64_t end, uint64_t rows, uint64_t width) {
+    const uint64_t rowBytes = m_depth == 1 ? (width + 7) / 8 : width * (m_depth / 8);
+    if (rows > (end - std::min(end, p)) / 2) return false;
+    uint64_t data = p + 2 * rows;
+    for (uint64_t row = 0; row < rows; ++row) {
+      const uint8_t* count = m_buffer.Get(p + 2 * row, 2);
+      if (count == nullptr) return false;
+      const uint64_t packed = Be16(count);
+      if (packed > end - std::min(end, data) || !Unpacks(data, packed, rowBytes)) return false;
+      data += packed;
+    }
+    return true;
+  }
+
+  // Whether the PackBits bytes at `p` unpack to exactly `bytes` bytes.
+  bool Unpacks(uint64_t p, uint64_t packed, uint64_t bytes) {
+    const uint8_t* in = packed > 0 ? m_buffer.Get(p, static_cast<size_t>(packed)) : nullptr;
+    if (packed > 0 && in == nullptr) return false;
+    uint64_t out = 0;
+    for (uint64_t i = 0; i < packed;) {
+      const int8_t n = static_cast<int8_t>(in[i++]);
+      if (n >= 0) {
+        out += uint64_t(n) + 1;
+        i += uint64_t(n) + 1;
+      } else if (n != -128) {
+        out += 1 - int64_t{n};
+        i += 1;
+      }
+      if (i > packed) return false;
+    }
+    return out == bytes;
+  }
+
+  RawFileBuffer& m_buffer;
+  uint32_t m_depth = 8;
+};
+
+}  // namespace
+
 uint32_t FilePSDAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
   RawFileBuffer buffer(device, info.m_startSector);
   const uint8_t* h = buffer.Get(0, 30);
@@ -401,9 +554,18 @@ uint32_t FilePSDAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     const unsigned __int128 bytes = static_cast<unsigned __int128>(height) * channels * width * depth / 8;
     if (bytes > kWalkLimit * 64) return 0;
     info.m_size = p + 2 + static_cast<uint64_t>(bytes);
+    PsdCheck check(buffer);
+    if (!check.Holds(info.m_size)) MarkEndUnknown(info);
     return 1;
   }
-  if (method != 1) return 0;
+  if (method != 1) {
+    // Other bytes where the picture's data begin: a file cut short inside
+    // its sections (or with data packed otherwise). What its sections hold
+    // is kept, its end not known.
+    info.m_size = p;
+    MarkEndUnknown(info);
+    return 1;
+  }
   uint64_t position = p + 2;
   uint64_t sum = 0;
   const uint64_t rows = height * channels;
@@ -416,6 +578,8 @@ uint32_t FilePSDAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     }
   }
   info.m_size = position + sum;
+  PsdCheck check(buffer);
+  if (!check.Holds(info.m_size)) MarkEndUnknown(info);
   return 1;
 }
 
