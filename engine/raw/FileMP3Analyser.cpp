@@ -2,10 +2,13 @@
 
 #include <iconv.h>
 
+#include <array>
 #include <atomic>
+#include <cctype>
 #include <cstring>
 
 #include "OnDiskBytes.h"
+#include "raw/RawCutCheck.h"
 #include "raw/RawFileBuffer.h"
 
 using ondisk::Be32;
@@ -87,7 +90,74 @@ bool CarriesVbrHeader(const uint8_t* frame, const CMPAHeader& h) {
          std::memcmp(frame + 36, "VBRI", 4) == 0;
 }
 
+// CRC-16 of polynomial 0x8005, bits taken from the bottom, starting from 0:
+// LAME's checksum of a stream's music.
+uint16_t MusicCrc(uint16_t crc, const uint8_t* bytes, size_t n) {
+  static const auto kTable = [] {
+    std::array<uint16_t, 256> table{};
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t r = i;
+      for (int bit = 0; bit < 8; ++bit) r = (r & 1) != 0 ? (r >> 1) ^ 0xA001u : r >> 1;
+      table[i] = static_cast<uint16_t>(r);
+    }
+    return table;
+  }();
+  for (size_t i = 0; i < n; ++i) crc = static_cast<uint16_t>((crc >> 8) ^ kTable[(crc ^ bytes[i]) & 0xFF]);
+  return crc;
+}
+
+// Whether a file that ends at `end` with an ID3v1 tag has text in its
+// fields (no control characters; the byte after a comment's closing zero
+// may be a track number): a tag cut short has other bytes in its last
+// fields. True when the file does not end with such a tag.
+bool ClosingTagHolds(RawFileBuffer& buffer, uint64_t end) {
+  const uint8_t* tag = end >= 128 ? buffer.Get(end - 128, 128) : nullptr;
+  if (tag == nullptr || !IsTagHead(tag)) return true;
+  for (int i = 3; i < 127; ++i) {
+    const bool track = i == 126 && tag[125] == 0;
+    if (tag[i] != 0 && tag[i] < 0x20 && !track) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+bool EncoderCountHolds(RawFileBuffer& buffer, uint64_t first) {
+  const uint8_t* f = buffer.Get(first, kFrameLook);
+  CMPAHeader stream;
+  if (f == nullptr || !IsMPAFrame(f, stream) || stream.m_layer != 3) return true;
+  const bool mono = stream.m_channelMode == 3;
+  const uint64_t tag =
+      first + 4 + (stream.m_crc ? 2 : 0) + (stream.m_version == 3 ? (mono ? 17 : 32) : (mono ? 9 : 17));
+  const uint8_t* t = buffer.Get(tag, 8 + 4 + 4 + 100 + 4 + 36);
+  if (t == nullptr || (std::memcmp(t, "Xing", 4) != 0 && std::memcmp(t, "Info", 4) != 0)) return true;
+  const uint32_t flags = Be32(t + 4);
+  if ((flags & 2) == 0) return true;  // no byte count
+  const uint64_t fields = 8 + ((flags & 1) != 0 ? 4 : 0);
+  const uint64_t bytes = Be32(t + fields);
+  const uint64_t lame = fields + 4 + ((flags & 4) != 0 ? 100 : 0) + ((flags & 8) != 0 ? 4 : 0);
+  // LAME's extension: the music's length and checksum, when its length is
+  // the byte count (the encoder's name first, in letters).
+  bool named = true;
+  for (int i = 0; i < 4; ++i) named = named && std::isalpha(t[lame + i]) != 0;
+  const bool summed = named && Be32(t + lame + 28) == bytes;
+  const uint16_t music = static_cast<uint16_t>(t[lame + 32] << 8 | t[lame + 33]);
+  // The frames of the stream, one straight after the other, up to the count.
+  const uint64_t end = first + bytes;
+  const uint64_t body = first + stream.CalcFrameSize();
+  uint64_t p = first;
+  while (p < end) {
+    const uint8_t* b = buffer.Get(p, 4);
+    CMPAHeader h;
+    if (b == nullptr || !IsMPAFrame(b, h) || !SameStream(stream, h)) return false;
+    p += h.CalcFrameSize();
+  }
+  if (p != end) return false;
+  if (!summed || body > end) return true;
+  uint16_t crc = 0;
+  return buffer.ForEachPiece(body, end - body, [&](const uint8_t* b, size_t n) { crc = MusicCrc(crc, b, n); }) &&
+         crc == music;
+}
 
 bool CMPAHeader::Init(const uint8_t* h) {
   m_version = (h[1] >> 3) & 3;
@@ -250,6 +320,7 @@ uint32_t FileMP3Analyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   info.m_type = RAW_TYPE_MP3;
   info.m_size = end;
   info.m_whole = !audio.limited;
+  if (!EncoderCountHolds(buffer, start) || !ClosingTagHolds(buffer, end)) MarkEndUnknown(info);
   return 1;
 }
 
@@ -366,6 +437,7 @@ uint32_t FileMP3Analyser::GetRawFileSizeXING(CRawFileInfo& info, IStorageDevice*
   // Its frames are no new files.
   m_lastStart = static_cast<int64_t>(info.m_startSector);
   m_lastCount = static_cast<int64_t>((info.m_size + buffer.SectorSize() - 1) / buffer.SectorSize());
+  if (!EncoderCountHolds(buffer, 0) || !ClosingTagHolds(buffer, info.m_size)) MarkEndUnknown(info);
   return 1;
 }
 
@@ -388,5 +460,6 @@ uint32_t FileMP3Analyser::GetRawFileSizeFromFrame(CRawFileInfo& info, IStorageDe
   info.m_type = RAW_TYPE_MP3;
   info.m_size = size;
   info.m_whole = !audio.limited;
+  if (!EncoderCountHolds(buffer, 0) || !ClosingTagHolds(buffer, size)) MarkEndUnknown(info);
   return 1;
 }

@@ -51,6 +51,14 @@ int64_t SynchsafeSize(const uint8_t* p);
 // footer), or `at` when no such tag is there.
 uint64_t ApeTagEnd(RawFileBuffer& buffer, uint64_t at);
 
+// Whether the stream whose first frame lies at `first` holds to the
+// encoder's header in that frame ("Xing" or "Info" with the stream's byte
+// count; LAME's with the checksum of its music): its frames, one straight
+// after the other, reach exactly the count, and the music's checksum
+// matches. True when the frame carries no such header (a stream without one
+// cannot tell where it ends).
+bool EncoderCountHolds(RawFileBuffer& buffer, uint64_t first);
+
 class FileMP3Analyser : public IRawFileAnalyser {
  public:
   FileMP3Analyser();
