@@ -45,6 +45,14 @@ bool MaybeFileTypeBox(const uint8_t* s) {
   return (Le32(s + 4) | 0x20202020u) == kFtyp;
 }
 
+// A chunk's identifier: four printable ASCII characters.
+bool IsChunkId(const uint8_t* id) {
+  for (int i = 0; i < 4; ++i) {
+    if (id[i] < 0x20 || id[i] > 0x7E) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 // ---- sized from the header ----
@@ -66,7 +74,27 @@ uint32_t FileAUAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
 uint32_t CFileAIFAnalyzer::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   if (std::memcmp(s + 8, "AIF", 3) != 0 || (s[11] != 'F' && s[11] != 'C')) return 0;
   info.m_type = RAW_TYPE_AIFF;
-  info.m_size = uint64_t{Be32(s + 4)} + 8;
+  return 1;
+}
+
+uint32_t CFileAIFAnalyzer::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  const uint8_t* head = buffer.Get(0, 12);
+  if (head == nullptr) return 0;
+  info.m_size = uint64_t{Be32(head + 4)} + 8;
+  // Its chunks (big-endian lengths, odd ones padded) meet the length the
+  // header gives, a common chunk among them: a file cut short has other
+  // bytes where the chunks behind the cut were (sound cut inside its sample
+  // data cannot tell: any bytes are samples).
+  bool common = false;
+  uint64_t p = 12;
+  for (uint32_t n = 0; p + 8 <= info.m_size && n < (1u << 24); ++n) {
+    const uint8_t* chunk = buffer.Get(p, 8);
+    if (chunk == nullptr || !IsChunkId(chunk) || Be32(chunk + 4) > info.m_size - p - 8) break;
+    common = common || std::memcmp(chunk, "COMM", 4) == 0;
+    p += 8 + uint64_t{Be32(chunk + 4)} + (Be32(chunk + 4) & 1);
+  }
+  if (!common || (p != info.m_size && p != info.m_size + 1)) MarkEndUnknown(info);
   return 1;
 }
 
@@ -304,13 +332,6 @@ uint32_t FileRIFFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
 }
 
 namespace {
-
-bool IsChunkId(const uint8_t* id) {
-  for (int i = 0; i < 4; ++i) {
-    if (id[i] < 0x20 || id[i] > 0x7E) return false;
-  }
-  return true;
-}
 
 struct RiffChunk {
   uint64_t at = 0, size = 0;  // where its header starts, its data's length

@@ -41,7 +41,6 @@ uint32_t FileICOAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   }
   if (size > 0x100000) return 0;
   info.m_type = kind == 1 ? RAW_TYPE_ICO : RAW_TYPE_CUR;
-  info.m_size = size;
   return 1;
 }
 
@@ -178,6 +177,76 @@ uint32_t FilePNGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   // another file may start in what follows the cut).
   if (!lastIsData) return 0;
   info.m_size = static_cast<uint64_t>(position);
+  return 1;
+}
+
+namespace {
+
+// Whether the PNG picture at `at` (its signature there) is walked chunk by
+// chunk, each carrying its checksum, to its end chunk exactly at `end`.
+bool IconPngHolds(RawFileBuffer& buffer, uint64_t at, uint64_t end) {
+  for (uint64_t p = at + 8; p + 12 <= end;) {
+    const uint8_t* chunk = buffer.Get(p, 8);
+    if (chunk == nullptr || !IsPngChunkType(chunk + 4)) return false;
+    const uint32_t length = Be32(chunk);
+    if (length > end - p - 12) return false;
+    const bool last = std::memcmp(chunk + 4, "IEND", 4) == 0;
+    if (!PngChunkSums(buffer, p, length)) return false;
+    p += uint64_t{length} + 12;
+    if (last) return p == end;
+  }
+  return false;
+}
+
+// Whether the bitmap at `at` (`bytes` long) is the one a directory entry of
+// `width` by `height` pixels names: its header of a known length, the same
+// size (its height counting the mask's rows too), a known colour depth, and
+// its colours, pixels and mask inside the entry.
+bool IconBitmapHolds(RawFileBuffer& buffer, uint64_t at, uint64_t bytes, uint64_t width, uint64_t height) {
+  const uint8_t* h = buffer.Get(at, 40);
+  if (h == nullptr) return false;
+  const uint32_t header = Le32(h), bits = Le16(h + 14), colours = Le32(h + 32);
+  if ((header != 40 && header != 108 && header != 124) || Le16(h + 12) != 1 || Le32(h + 4) != width ||
+      Le32(h + 8) != 2 * height) {
+    return false;
+  }
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
+  const uint64_t palette = bits <= 8 ? (colours != 0 && colours <= (1u << bits) ? colours : 1u << bits) : 0;
+  const uint64_t pixels = (width * bits + 31) / 32 * 4 * height, mask = (width + 31) / 32 * 4 * height;
+  return header + 4 * palette + pixels + mask <= bytes;
+}
+
+}  // namespace
+
+uint32_t FileICOAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  RawFileBuffer buffer(device, info.m_startSector);
+  const uint8_t* head = buffer.Get(0, 6 + 16 * 16);
+  if (head == nullptr) return 0;
+  const uint16_t images = Le16(head + 4);
+  if (images < 1 || images > 16) return 0;
+  uint8_t directory[16 * 16];
+  std::memcpy(directory, head + 6, 16 * size_t{images});
+  uint64_t size = 6;
+  for (unsigned i = 0; i < images; ++i) size += uint64_t{Le32(directory + 16 * i + 8)} + 16;
+  info.m_size = size;
+  // Each picture lies behind the directory and inside the file, and is the
+  // PNG picture or bitmap its entry names: a file cut before its last
+  // pictures has other bytes where they were. Pixels cut in their middle
+  // cannot tell.
+  const uint64_t first = 6 + 16 * uint64_t{images};
+  for (unsigned i = 0; i < images; ++i) {
+    const uint8_t* entry = directory + 16 * i;
+    const uint64_t bytes = Le32(entry + 8), at = Le32(entry + 12);
+    const uint64_t width = entry[0] == 0 ? 256 : entry[0], height = entry[1] == 0 ? 256 : entry[1];
+    const uint8_t* signature = at >= first && at <= size && bytes <= size - at ? buffer.Get(at, 8) : nullptr;
+    const bool holds = signature != nullptr && (std::memcmp(signature, "\x89PNG\r\n\x1a\n", 8) == 0
+                                                    ? IconPngHolds(buffer, at, at + bytes)
+                                                    : IconBitmapHolds(buffer, at, bytes, width, height));
+    if (!holds) {
+      MarkEndUnknown(info);
+      break;
+    }
+  }
   return 1;
 }
 

@@ -811,9 +811,15 @@ TEST(RawHeaders, EdgesOfTheHeaderTests) {
   icon[2] = 2;  // a cursor
   icon[4] = 16;
   for (int i = 0; i < 16; ++i) icon[6 + 16 * i + 8] = 10;
-  ASSERT_EQ(ico.AnalyseBuffer(icon.data(), info), 1u);
-  EXPECT_EQ(info.m_type, RAW_TYPE_CUR);
-  EXPECT_EQ(info.m_size, 6u + 16 * (10 + 16));
+  CRawFileInfo cursor;
+  ASSERT_EQ(ico.AnalyseBuffer(icon.data(), cursor), 1u);
+  EXPECT_EQ(cursor.m_type, RAW_TYPE_CUR);
+  testsupport::BytesDevice icons(icon.data(), icon.size());
+  ASSERT_EQ(ico.GetRawFileSize(cursor, &icons), 1u);
+  EXPECT_EQ(cursor.m_size, 6u + 16 * (10 + 16));
+  // Its entries name no pictures (no offsets past the directory, zeros
+  // where a bitmap's header would be): its end is not vouched for.
+  EXPECT_TRUE(cursor.m_endUnknown);
   icon[4] = 17;
   EXPECT_EQ(ico.AnalyseBuffer(icon.data(), info), 0u);
 
