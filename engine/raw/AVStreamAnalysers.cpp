@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cstring>
 
 #include "OnDiskBytes.h"
@@ -96,7 +97,7 @@ bool AsfField(const uint8_t* packet, uint32_t length, uint32_t& at, uint32_t typ
 // data, its parsing information, and its payloads, each of one of the
 // file's streams (`streams`: bit n for stream n; none known, any), end
 // where the packet (less its padding) ends.
-bool AsfPacketHolds(const uint8_t* packet, uint32_t length, uint64_t streams) {
+bool AsfPacketHolds(const uint8_t* packet, uint32_t length, const std::bitset<128>& streams) {
   uint32_t at = 0;
   if (length < 8) return false;
   uint8_t flags = packet[at++];
@@ -128,7 +129,7 @@ bool AsfPacketHolds(const uint8_t* packet, uint32_t length, uint64_t streams) {
   for (uint32_t i = 0; i < payloads; ++i) {
     if (at >= end) return false;
     const uint32_t stream = packet[at++] & 0x7F;
-    if (stream == 0 || (streams != 0 && (streams >> stream & 1) == 0)) return false;
+    if (stream == 0 || (streams.any() && !streams[stream])) return false;
     uint32_t object = 0, offset = 0, replicated = 0, size = 0;
     if (!AsfField(packet, end, at, properties >> 4, &object) || !AsfField(packet, end, at, properties >> 2, &offset) ||
         !AsfField(packet, end, at, properties, &replicated) || replicated > end - std::min(end, at)) {
@@ -157,7 +158,7 @@ bool AsfHolds(RawFileBuffer& buffer, uint64_t headerSize, uint64_t size) {
   // the header's objects.
   uint64_t fileSize = 0, packetCount = UINT64_MAX;
   uint32_t packetSize = 0;
-  uint64_t streams = 0;
+  std::bitset<128> streams;
   const uint8_t* head = buffer.Get(0, 30);
   if (head == nullptr) return false;
   const uint32_t objects = Le32(head + 24);
@@ -174,7 +175,7 @@ bool AsfHolds(RawFileBuffer& buffer, uint64_t headerSize, uint64_t size) {
       packetCount = Le64(object + 56);
       if (Le32(object + 92) == Le32(object + 96)) packetSize = Le32(object + 96);
     }
-    if (Is(object, kAsfStreamProperties) && length >= 74) streams |= uint64_t{1} << (Le16(object + 72) & 0x3F);
+    if (Is(object, kAsfStreamProperties) && length >= 74) streams.set(Le16(object + 72) & 0x7F);
     at += length;
   }
   // The header says how long the whole file is (indexes too).

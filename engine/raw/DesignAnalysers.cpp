@@ -63,7 +63,6 @@ uint32_t FileTTFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
   const uint16_t tables = Be16(s + 4);
   if (tables < 1 || tables > 31) return 0;
   unsigned known = 0;
-  uint64_t size = 12 + 16 * uint64_t{tables};
   for (unsigned i = 0; i < tables; ++i) {
     const unsigned char* record = s + 12 + 16 * i;
     for (const char* tag : kTags) {
@@ -72,7 +71,6 @@ uint32_t FileTTFAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
         break;
       }
     }
-    size += (uint64_t{Be32(record + 12)} + 3) / 4 * 4;
   }
   if (2 * known < tables) return 0;
   info.m_type = RAW_TYPE_TTF;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "RawSizing.h"
+#include "support/TestSupport.h"
 #include "raw/ArchiveAnalysers.h"
 
 namespace {
@@ -145,6 +146,40 @@ TEST(RawCab, SizedFromTheHeaderAndRefusedWithoutASize) {
   EXPECT_EQ(Size(cab, head).size, 70000u);
   Put32(head, 8, 0);
   EXPECT_FALSE(Size(cab, head).matched);
+}
+
+TEST(RawCab, DataBlocksCarryTheirChecksumsAndEndTheCabinet) {
+  FileCABAnalyser cab;
+  // A cabinet from gcab (the fuzz seed): two files compressed in one folder.
+  const Bytes made = testsupport::ReadFile(testsupport::SourceDir() / "tests/engine/raw/fuzz/cab/compressed.cab");
+  ASSERT_GT(made.size(), 100u);
+  const auto whole = Size(cab, Disk(made, 4096, true));
+  EXPECT_EQ(whole.size, made.size());
+  EXPECT_FALSE(whole.endUnknown);
+  Bytes changed = made;
+  changed[made.size() - 3] ^= 0x10;  // a byte of the last block
+  EXPECT_TRUE(Size(cab, Disk(changed, 4096)).endUnknown);
+  Bytes cut(made.begin(), made.begin() + static_cast<std::ptrdiff_t>(made.size() / 2));
+  const auto half = Size(cab, Disk(cut, 4096));
+  EXPECT_EQ(half.size, made.size());
+  EXPECT_TRUE(half.endUnknown);
+  // 65535 folders naming one stored block without a checksum: walked, and
+  // read no more than the blocks' bound allows.
+  Bytes many(36 + 8 * 65535 + 8 + 10, 0);
+  std::memcpy(many.data(), "MSCF", 4);
+  Put32(many, 8, static_cast<uint32_t>(many.size()));
+  Put16(many, 24, 0x0103);
+  Put16(many, 26, 65535);
+  const uint32_t block = 36 + 8 * 65535;
+  for (size_t f = 0; f < 65535; ++f) {
+    Put32(many, 36 + 8 * f, block);
+    Put16(many, 36 + 8 * f + 4, 1);
+  }
+  Put16(many, block + 4, 10);
+  Put16(many, block + 6, 10);
+  const auto walked = Size(cab, Disk(many, 4096));
+  EXPECT_EQ(walked.size, many.size());
+  EXPECT_FALSE(walked.endUnknown);
 }
 
 // A gzip member from zlib at the best level, or the default one.

@@ -3,6 +3,7 @@
 // frames of one file from becoming files of their own. Then the containers'
 // header tests and walks where their sizes are widest or missing.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstring>
 #include <vector>
@@ -406,6 +407,153 @@ TEST(RawContainers, OggPagesAndFlvTagsAreWalkedToTheirEnd) {
   const Sized s = Carve(flv, tags);
   ASSERT_EQ(s.answer, 1u);
   EXPECT_EQ(s.info.m_size, p + 4);
+  EXPECT_FALSE(s.info.m_endUnknown);
+  // A last back-pointer that is not the last tag's length: not vouched for.
+  Be32At(tags, p, previous + 1);
+  EXPECT_TRUE(Carve(flv, tags).info.m_endUnknown);
+}
+
+TEST(RawMp3, AStreamThatFallsShortOfItsXingCountIsNotVouchedFor) {
+  // Forty frames, the first carrying a Xing header with the stream's byte
+  // count alone (no encoder's extension behind it).
+  Bytes file;
+  Frames(file, 0, 40);
+  std::memcpy(file.data() + 36, "Xing", 4);
+  file[43] = 0x02;
+  auto count = [&](uint32_t bytes) {
+    Bytes f = file;
+    for (int i = 0; i < 4; ++i) f[44 + i] = uint8_t(bytes >> (24 - 8 * i));
+    FileMP3Analyser mp3;  // one that remembers no file before
+    const Sized s = Size(mp3, f);
+    EXPECT_EQ(s.answer, 1u);
+    return s;
+  };
+  EXPECT_FALSE(count(40 * 417).info.m_endUnknown);
+  EXPECT_TRUE(count(41 * 417).info.m_endUnknown);
+  EXPECT_TRUE(count(40 * 417 - 10).info.m_endUnknown);
+}
+
+TEST(RawContainers, MidiTracksCloseWithTheirEndEventAtTheirLength) {
+  FileMIDAnalyser mid;
+  auto file = [](const Bytes& events, uint8_t tracks = 1, uint32_t more = 0) {
+    Bytes b = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, tracks, 0, 96, 'M', 'T', 'r', 'k', 0, 0, 0, 0};
+    Be32At(b, 18, static_cast<uint32_t>(events.size()) + more);
+    b.insert(b.end(), events.begin(), events.end());
+    return b;
+  };
+  // A note on, its note off by running status, the end of the track.
+  const Bytes events = {0x00, 0x90, 0x3C, 0x40, 0x60, 0x3C, 0x00, 0x00, 0xFF, 0x2F, 0x00};
+  const Sized whole = Carve(mid, file(events));
+  EXPECT_EQ(whole.info.m_size, 22u + events.size());
+  EXPECT_FALSE(whole.info.m_endUnknown);
+  const struct {
+    const char* what;
+    Bytes file;
+  } damaged[] = {
+      {"two tracks counted", file(events, 2)},
+      {"a length past its events", file(events, 1, 40)},
+      {"data bytes with no status before them", file({0x00, 0x3C, 0x40, 0x00, 0xFF, 0x2F, 0x00})},
+      {"a meta event longer than the track", file({0x00, 0xFF, 0x01, 0x8F, 0xFF, 0x7F, 0x00, 0xFF, 0x2F, 0x00})},
+      {"a system message", file({0x00, 0xF1, 0x00, 0x00, 0xFF, 0x2F, 0x00})},
+      {"no end event", file({0x00, 0x90, 0x3C, 0x40, 0x60, 0x3C, 0x00})},
+  };
+  for (const auto& d : damaged) {
+    const Sized s = Carve(mid, d.file);
+    ASSERT_EQ(s.answer, 1u) << d.what;
+    EXPECT_TRUE(s.info.m_endUnknown) << d.what;
+  }
+}
+
+// An EBML element: its identifier's bytes, a one-byte size, its data.
+Bytes Ebml(const Bytes& id, const Bytes& data) {
+  Bytes b = id;
+  b.push_back(static_cast<uint8_t>(0x80 | data.size()));
+  b.insert(b.end(), data.begin(), data.end());
+  return b;
+}
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes b;
+  for (const Bytes& part : parts) b.insert(b.end(), part.begin(), part.end());
+  return b;
+}
+
+// A Matroska file: its header, then a Segment of a seek head that names
+// the Info element standing `seek` bytes into the Segment, and the Info
+// element (behind a CRC-32 element when `crc` is set).
+Bytes Matroska(uint8_t seek, bool crc = false, uint32_t sum = 0) {
+  const Bytes scale = Ebml({0x2A, 0xD7, 0xB1}, {0x0F, 0x42, 0x40});
+  Bytes info = scale;
+  if (crc) info = Cat({Ebml({0xBF}, {uint8_t(sum), uint8_t(sum >> 8), uint8_t(sum >> 16), uint8_t(sum >> 24)}), scale});
+  const Bytes entry = Cat({Ebml({0x53, 0xAB}, {0x15, 0x49, 0xA9, 0x66}), Ebml({0x53, 0xAC}, {seek})});
+  const Bytes segment =
+      Cat({Ebml({0x11, 0x4D, 0x9B, 0x74}, Ebml({0x4D, 0xBB}, entry)), Ebml({0x15, 0x49, 0xA9, 0x66}, info)});
+  Bytes file = Cat({Ebml({0x1A, 0x45, 0xDF, 0xA3}, Cat({Ebml({0x42, 0x82}, {'w', 'e', 'b', 'm'})})),
+                    {0x18, 0x53, 0x80, 0x67, 0x01, 0, 0, 0, 0, 0, 0, uint8_t(segment.size())},
+                    segment});
+  return file;
+}
+
+TEST(RawContainers, MatroskaElementsMeetTheirSegmentAndWhatNamesThem) {
+  FileMKVAnalyser mkv;
+  const Sized whole = Carve(mkv, Matroska(19));
+  EXPECT_EQ(whole.info.m_size, Matroska(19).size());
+  EXPECT_FALSE(whole.info.m_endUnknown);
+  // The seek head names a place where no Info element stands.
+  EXPECT_TRUE(Carve(mkv, Matroska(18)).info.m_endUnknown);
+  // A CRC-32 element over the Info element's other children: zlib's sum
+  // holds, another does not.
+  const Bytes scale = Ebml({0x2A, 0xD7, 0xB1}, {0x0F, 0x42, 0x40});
+  const uint32_t sum = static_cast<uint32_t>(crc32(0, scale.data(), static_cast<uInt>(scale.size())));
+  EXPECT_FALSE(Carve(mkv, Matroska(19, true, sum)).info.m_endUnknown);
+  EXPECT_TRUE(Carve(mkv, Matroska(19, true, sum ^ 1)).info.m_endUnknown);
+  // Cut inside the Info element: zeros where its last bytes were.
+  Bytes cut = Matroska(19);
+  std::fill(cut.end() - 4, cut.end(), 0);
+  EXPECT_TRUE(Carve(mkv, cut).info.m_endUnknown);
+}
+
+// A box: its 32-bit size, its type, its contents.
+Bytes Box(const char* type, const Bytes& contents) {
+  Bytes b(8, 0);
+  Be32At(b, 0, static_cast<uint32_t>(8 + contents.size()));
+  std::memcpy(b.data() + 4, type, 4);
+  b.insert(b.end(), contents.begin(), contents.end());
+  return b;
+}
+
+// A film of the ISO family: its type box, 16 bytes of media data, and a
+// movie box whose one chunk offset table holds `offsets` (`count` as its
+// entry count).
+Bytes IsoFilm(const std::vector<uint32_t>& offsets, uint32_t count) {
+  Bytes table(8, 0);
+  Be32At(table, 4, count);
+  for (uint32_t offset : offsets) {
+    table.resize(table.size() + 4);
+    Be32At(table, table.size() - 4, offset);
+  }
+  const Bytes type = {'i', 's', 'o', 'm', 0, 0, 2, 0, 'i', 's', 'o', 'm'};
+  return Cat({Box("ftyp", type), Box("mdat", Bytes(16, 0x55)),
+              Box("moov", Box("trak", Box("mdia", Box("minf", Box("stbl", Box("stco", table))))))});
+}
+
+TEST(RawContainers, IsoBoxesHoldInsideEachOtherAndPlaceChunksInTheMedia) {
+  FileMP4Analyser mp4;
+  const Bytes film = IsoFilm({28, 40}, 2);
+  const Sized whole = Carve(mp4, film);
+  EXPECT_EQ(whole.info.m_size, film.size());
+  EXPECT_FALSE(whole.info.m_endUnknown);
+  EXPECT_TRUE(Carve(mp4, IsoFilm({28, 44}, 2)).info.m_endUnknown);  // a chunk past the media
+  EXPECT_TRUE(Carve(mp4, IsoFilm({28, 40}, 9)).info.m_endUnknown);  // more entries than the table holds
+  // Cut inside the media data: no movie box behind it.
+  Bytes cut = film;
+  cut.resize(40);
+  Be32At(cut, 20, 8 + 16 + 60);
+  EXPECT_TRUE(Carve(mp4, cut).info.m_endUnknown);
+  // Movie boxes held inside each other far deeper than films nest them.
+  Bytes deep = Box("stco", Bytes(8, 0));
+  for (int i = 0; i < 300; ++i) deep = Box("moov", deep);
+  const Sized nested = Carve(mp4, Cat({Box("ftyp", {'i', 's', 'o', 'm', 0, 0, 2, 0}), deep}));
+  EXPECT_EQ(nested.answer, 1u);
 }
 
 }  // namespace

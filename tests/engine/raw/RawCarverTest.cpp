@@ -869,4 +869,67 @@ TEST(RawHeaders, EdgesOfTheHeaderTests) {
   EXPECT_EQ(wmf.AnalyseBuffer(meta.data(), info), 0u);
 }
 
+// The sizing of `analyser` on `file` (zeros behind it) when its first
+// sector matches.
+CRawFileInfo Sizing(IRawFileAnalyser& analyser, Bytes file) {
+  file.resize((file.size() + 511) / 512 * 512 + 4096, 0);
+  testsupport::BytesDevice device(file.data(), file.size());
+  CRawFileInfo info;
+  EXPECT_EQ(analyser.AnalyseBuffer(file.data(), info), 1u);
+  EXPECT_EQ(analyser.GetRawFileSize(info, &device), 1u);
+  return info;
+}
+
+void PutLe32(Bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+TEST(RawHeaders, MetafileRecordsEndWithTheEndRecordWhereTheHeaderSays) {
+  FileEMFAnalyser emf;
+  // The header record (108 bytes) and the end record (20 bytes, repeating
+  // its length in its last word).
+  Bytes file(128, 0);
+  PutLe32(file, 0, 1);
+  PutLe32(file, 4, 108);
+  std::memcpy(file.data() + 40, " EMF", 4);
+  PutLe32(file, 48, 128);
+  PutLe32(file, 108, 14);
+  PutLe32(file, 112, 20);
+  PutLe32(file, 120, 16);
+  PutLe32(file, 124, 20);
+  const CRawFileInfo whole = Sizing(emf, file);
+  EXPECT_EQ(whole.m_size, 128u);
+  EXPECT_FALSE(whole.m_endUnknown);
+  Bytes last = file;
+  PutLe32(last, 124, 0);  // the end record's last word lost
+  EXPECT_TRUE(Sizing(emf, last).m_endUnknown);
+  Bytes empty = file;
+  PutLe32(empty, 4, 0);  // a record of no length: the walk stops
+  EXPECT_TRUE(Sizing(emf, empty).m_endUnknown);
+  Bytes longer = file;
+  PutLe32(longer, 48, 0xFFFFFFF0u);  // more than the records hold
+  const CRawFileInfo claimed = Sizing(emf, longer);
+  EXPECT_EQ(claimed.m_size, 0xFFFFFFF0u);
+  EXPECT_TRUE(claimed.m_endUnknown);
+}
+
+TEST(RawHeaders, PhotoshopRowsUnpackToTheirWidth) {
+  FilePSDAnalyser psd;
+  // One channel of two rows of four pixels, packed: four literal bytes,
+  // then one byte repeated four times.
+  Bytes file(26 + 12, 0);
+  std::memcpy(file.data(), "8BPS\0\1", 6);
+  file[13] = 1, file[17] = 2, file[21] = 4, file[23] = 8;
+  file.insert(file.end(), {0, 1, 0, 5, 0, 2, 3, 'a', 'b', 'c', 'd', 0xFD, 'e'});
+  const CRawFileInfo whole = Sizing(psd, file);
+  EXPECT_EQ(whole.m_size, file.size());
+  EXPECT_FALSE(whole.m_endUnknown);
+  Bytes over = file;
+  over[38 + 6] = 4;  // five literal bytes in a row of four
+  EXPECT_TRUE(Sizing(psd, over).m_endUnknown);
+  Bytes counted = file;
+  counted[38 + 2 + 1] = 4;  // a count shorter than its row
+  EXPECT_TRUE(Sizing(psd, counted).m_endUnknown);
+}
+
 }  // namespace

@@ -75,6 +75,95 @@ TEST(RawSqlite, WithoutATrustedCountThePagesAreWalked) {
   EXPECT_EQ(Size(db, Disk(odd, 4096)).answer, 0u);
 }
 
+// A database of two 512-byte pages as SQLite lays one out: the schema on
+// page 1 with one row, table "t" rooted at page 2, a leaf page of no rows.
+Bytes TwoPages() {
+  Bytes b = Database("\x0D", 2, 512);
+  // The schema's row: record header (its length, then text "table", "t",
+  // "t", a one-byte integer, text "k x"), its values; a cell of its length
+  // and row ID 1, at the page's end.
+  const Bytes cell = {17, 1, 6, 23, 15, 15, 1, 19, 't', 'a', 'b', 'l', 'e', 't', 't', 2, 'k', ' ', 'x'};
+  std::copy(cell.begin(), cell.end(), b.begin() + 512 - cell.size());
+  const uint8_t leaf[] = {13, 0, 0, 0, 1, 0x01, 0xED, 0, 0x01, 0xED};
+  std::memcpy(b.data() + 100, leaf, sizeof leaf);
+  const uint8_t empty[] = {13, 0, 0, 0, 0, 0x02, 0x00, 0};
+  std::memcpy(b.data() + 512, empty, sizeof empty);
+  return b;
+}
+
+TEST(RawSqlite, PagesThatLoopOrLieOutsideAreNotVouchedFor) {
+  FileFCPEVENTAnalyser db;
+  const auto whole = Size(db, Disk(TwoPages(), 4096, true));
+  EXPECT_EQ(whole.size, 1024u);
+  EXPECT_TRUE(whole.whole);
+  EXPECT_FALSE(whole.endUnknown);
+  struct Damage {
+    const char* what;
+    size_t at;
+    Bytes bytes;
+  };
+  const Damage damages[] = {
+      {"an interior page whose last child is itself", 512, {5, 0, 0, 0, 0, 0x02, 0x00, 0, 0, 0, 0, 2}},
+      {"a table rooted past the database", 512 - 4, {3}},
+      {"a free list whose trunk names itself", 32, {0, 0, 0, 2, 0, 0, 0, 1}},
+      {"a free list longer than the header counts", 36, {0, 0, 0, 9}},
+      {"the schema's row cut off (zeros)", 512 - 19, Bytes(19, 0)},
+      {"page 2 cut off (zeros)", 512, Bytes(512, 0)},
+  };
+  for (const Damage& d : damages) {
+    Bytes file = TwoPages();
+    std::copy(d.bytes.begin(), d.bytes.end(), file.begin() + d.at);
+    const auto s = Size(db, Disk(file, 4096));
+    EXPECT_EQ(s.size, 1024u) << d.what;
+    EXPECT_TRUE(s.endUnknown) << d.what;
+    EXPECT_FALSE(s.whole) << d.what;
+  }
+}
+
+TEST(RawFont, TablesOutsideTheFontOrWithoutTheirChecksumsAreNotVouchedFor) {
+  FileTTFAnalyser ttf;
+  // Two tables (head, whose third word is the whole font's adjustment, and
+  // name) behind the directory; checksums summed as the format lays down,
+  // the last word of a table padded with zeros.
+  Bytes font(120, 0);
+  PutBe32(font, 0, 0x00010000);
+  PutBe16(font, 4, 2);
+  const struct {
+    const char* tag;
+    uint32_t offset, length;
+  } tables[] = {{"head", 44, 54}, {"name", 100, 19}};
+  for (uint32_t i = 0; i < 2; ++i) {
+    std::memcpy(font.data() + 12 + 16 * i, tables[i].tag, 4);
+    PutBe32(font, 12 + 16 * i + 8, tables[i].offset);
+    PutBe32(font, 12 + 16 * i + 12, tables[i].length);
+    uint32_t sum = 0;
+    for (uint32_t k = 0; k < tables[i].length; ++k) font[tables[i].offset + k] = static_cast<uint8_t>(3 * k + i);
+    PutBe32(font, 44 + 8, 0xB1B0AFBA);  // the adjustment: left out of head's sum
+    for (uint32_t w = 0; w < (tables[i].length + 3) / 4; ++w) {
+      if (i == 0 && w == 2) continue;
+      uint32_t word = 0;
+      for (uint32_t k = 0; k < 4; ++k) {
+        const uint32_t at = 4 * w + k;
+        word = word << 8 | (at < tables[i].length ? font[tables[i].offset + at] : 0u);
+      }
+      sum += word;
+    }
+    PutBe32(font, 12 + 16 * i + 4, sum);
+  }
+  const auto whole = Size(ttf, Disk(font, 4096, true));
+  EXPECT_EQ(whole.size, 120u);
+  EXPECT_FALSE(whole.endUnknown);
+  Bytes cut = font;
+  cut[118] ^= 1;
+  EXPECT_TRUE(Size(ttf, Disk(cut, 4096)).endUnknown);
+  Bytes inside = font;
+  PutBe32(inside, 12 + 16 + 8, 20);  // name inside the directory
+  EXPECT_TRUE(Size(ttf, Disk(inside, 4096)).endUnknown);
+  Bytes past = font;
+  PutBe32(past, 12 + 16 + 8, 104);  // name running past the font
+  EXPECT_TRUE(Size(ttf, Disk(past, 4096)).endUnknown);
+}
+
 Bytes Dwg(const char* version, size_t size) {
   Bytes b(size, 0x3C);
   std::memcpy(b.data(), version, 6);

@@ -105,6 +105,74 @@ TEST(RawStreams, AsfObjectsAreWalkedInSixtyFourBitsAndTypedByTheirStreams) {
   EXPECT_EQ(Carve(asf, headless).answer, 0u);
 }
 
+const Bytes kFileProperties{0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                            0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+
+// A sound file as ASF lays one out: file and stream properties (stream 1),
+// two data packets of 64 bytes, each one payload of stream 1 and ten bytes
+// of padding, and a simple index naming them.
+Bytes AsfSound() {
+  Bytes b;
+  Put(b, 0, kHeader);
+  Le(b, 16, 212, 8);
+  Le(b, 24, 2, 4);
+  Put(b, 28, {0x01, 0x02});
+  Put(b, 30, kFileProperties);
+  Le(b, 30 + 16, 104, 8);
+  Le(b, 30 + 56, 2, 8);   // packets
+  Le(b, 30 + 92, 64, 4);  // their least
+  Le(b, 30 + 96, 64, 4);  // and largest length
+  Put(b, 134, kStreamProperties);
+  Le(b, 134 + 16, 78, 8);
+  Put(b, 134 + 24, kAudio);
+  Le(b, 134 + 72, 1, 2);  // stream 1
+  Put(b, 212, kData);
+  Le(b, 212 + 16, 50 + 2 * 64, 8);
+  Le(b, 212 + 40, 2, 8);
+  for (size_t packet = 0; packet < 2; ++packet) {
+    const size_t at = 262 + 64 * packet;
+    // Error correction data, a byte of padding length, the properties of
+    // one payload: stream, object, offset, eight bytes replicated.
+    Put(b, at, {0x82, 0, 0, 0x08, 0x5D, 10});
+    Put(b, at + 12, {0x81, uint8_t(packet), 0, 0, 0, 0, 8});
+    Put(b, at + 27, Bytes(27, 0x33));
+    Put(b, at + 54, Bytes(10, 0));
+  }
+  Put(b, 390, kSimpleIndex);
+  Le(b, 390 + 16, 56 + 12, 8);
+  Le(b, 390 + 52, 2, 4);
+  Put(b, 390 + 56, {0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 1, 0});
+  Le(b, 30 + 40, b.size(), 8);  // the file's length
+  return b;
+}
+
+TEST(RawStreams, AsfPacketsAndIndexesHoldToTheHeader) {
+  FileASFAnalyser asf;
+  const Bytes sound = AsfSound();
+  const Sized whole = Carve(asf, sound, 0, true);
+  ASSERT_EQ(whole.answer, 1u);
+  EXPECT_EQ(whole.info.m_size, sound.size());
+  EXPECT_FALSE(whole.info.m_endUnknown);
+  const struct {
+    const char* what;
+    size_t at;
+    Bytes bytes;
+  } damages[] = {
+      {"an index entry past the packets", 390 + 56 + 6, {5}},
+      {"other bytes in a packet's padding", 262 + 64 + 60, {0x5A}},
+      {"a payload of a stream the header has not", 262 + 64 + 12, {0x83}},
+      {"a file length other than the walk's", 30 + 40, {0x99}},
+      {"more packets than the data object holds", 212 + 44, {1}},
+  };
+  for (const auto& d : damages) {
+    Bytes file = sound;
+    Put(file, d.at, d.bytes);
+    const Sized s = Carve(asf, file);
+    ASSERT_EQ(s.answer, 1u) << d.what;
+    EXPECT_TRUE(s.info.m_endUnknown) << d.what;
+  }
+}
+
 // An MPEG-1 pack with the clock at `clock` (in 256ths of the stream's
 // first), then a packet of `payload` bytes.
 void Pack(Bytes& b, int clock, size_t payload) {

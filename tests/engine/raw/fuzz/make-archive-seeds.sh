@@ -16,3 +16,6 @@ tar -C "$tmp" -b 1 --format=posix -cf "$here/tar/posix.tar" dir/b.txt
 cp "$samples/rar/fixture.rar" "$samples/rar/testfile.rar3.rar" "$here/rar/"
 sqlite3 "$here/sqlite/blob.db" "pragma page_size=512; create table t(b blob); insert into t values (randomblob(2000));"
 sqlite3 "$here/sqlite/small.db" "pragma page_size=512; create table t(k text); insert into t values ('x');"
+# Cut short: the cabinet's data blocks and the database's pages tell it.
+head -c 300 "$here/cab/compressed.cab" >"$here/cab/cut.cab"
+head -c 1536 "$here/sqlite/blob.db" >"$here/sqlite/cut.db"

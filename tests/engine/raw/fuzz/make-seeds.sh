@@ -101,3 +101,31 @@ end = 160 + len(jpeg)
 head[100:108] = end.to_bytes(4, "big") + (64).to_bytes(4, "big")
 open(sys.argv[2], "wb").write(bytes(head) + jpeg + bytes(64))
 PY
+# Files whose header gives their length, cut short, where their own
+# structure must tell it: MIDI tracks, AIFF chunks, FLV back-pointers, AVI
+# chunks and index, ASF packets, the rows of a packed Photoshop file, an
+# icon's PNG picture, lame's Info header, a font's tables and an enhanced
+# metafile's records (from LibreOffice); and films of the ISO and Matroska
+# families for raw_boxes.
+printf 'X:1\nT:Scale\nM:4/4\nL:1/4\nK:C\nCDEF|GABc|\n' >"$tmp/s.abc"
+abc2midi "$tmp/s.abc" -o "$tmp/s.mid" >/dev/null
+half "$tmp/s.mid" "$out/cut.mid"
+sox "$tmp/t.wav" "$tmp/t.aiff"
+half "$tmp/t.aiff" "$out/cut.aiff"
+film "$tmp/c.flv" flv -c:v flv1 -an
+half "$tmp/c.flv" "$out/cut.flv"
+film "$tmp/c.avi" avi -c:v mpeg4 -c:a pcm_s16le
+half "$tmp/c.avi" "$out/cut.avi"
+half "$out/clip.wmv" "$out/cut.wmv"
+convert "$tmp/p.ppm" -depth 8 -compress RLE "$tmp/p.psd"
+half "$tmp/p.psd" "$out/cut.psd"
+convert -size 256x256 gradient:navy-gold "$out/png.ico"
+half "$out/png.ico" "$out/cut.ico"
+lame --quiet -r -s 8 -b 8 "$tmp/t.raw" "$tmp/info.mp3"
+half "$tmp/info.mp3" "$out/cut-info.mp3"
+head -c 4096 /usr/share/fonts/truetype/liberation/LiberationMono-Regular.ttf >"$out/cut.ttf"
+convert "$tmp/p.ppm" "$tmp/p.png"
+(cd "$tmp" && soffice -env:UserInstallation="file://$tmp/office" --headless --convert-to emf p.png >/dev/null 2>&1)
+half "$tmp/p.emf" "$out/cut.emf"
+half "$boxes/clip.mp4" "$boxes/cut.mp4"
+half "$boxes/clip.mkv" "$boxes/cut.mkv"
