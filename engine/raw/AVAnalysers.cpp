@@ -366,18 +366,25 @@ bool AviHolds(RawFileBuffer& buffer, const RiffChunk& movi, const RiffChunk* ind
   if (index == nullptr) return true;
   const uint64_t entries = index->size / 16;
   uint64_t base = UINT64_MAX;
-  for (uint64_t i = 0; i < entries; ++i) {
-    const uint8_t* entry = buffer.Get(index->at + 8 + 16 * i, 16);
-    if (entry == nullptr) return false;
-    uint8_t id[4];
-    std::memcpy(id, entry, 4);
-    const uint64_t offset = Le32(entry + 8), length = Le32(entry + 12);
-    auto names = [&](uint64_t from) {
-      const uint8_t* chunk = from <= UINT64_MAX - offset ? buffer.Get(from + offset, 8) : nullptr;
-      return chunk != nullptr && std::memcmp(chunk, id, 4) == 0 && Le32(chunk + 4) == length;
-    };
-    if (base == UINT64_MAX) base = names(movi.at + 8) ? movi.at + 8 : 0;
-    if (!names(base)) return false;
+  // The entries a stretch at a time: the chunks they name are then read in
+  // their order rather than each after a look back at the index.
+  constexpr uint64_t kStretch = 2048;
+  std::vector<uint8_t> stretch(16 * kStretch);
+  for (uint64_t first = 0; first < entries; first += kStretch) {
+    const uint64_t n = std::min(kStretch, entries - first);
+    const uint8_t* read = buffer.Get(index->at + 8 + 16 * first, static_cast<size_t>(16 * n));
+    if (read == nullptr) return false;
+    std::memcpy(stretch.data(), read, static_cast<size_t>(16 * n));
+    for (uint64_t i = 0; i < n; ++i) {
+      const uint8_t* entry = stretch.data() + 16 * i;
+      const uint64_t offset = Le32(entry + 8), length = Le32(entry + 12);
+      auto names = [&](uint64_t from) {
+        const uint8_t* chunk = buffer.Get(from + offset, 8);
+        return chunk != nullptr && std::memcmp(chunk, entry, 4) == 0 && Le32(chunk + 4) == length;
+      };
+      if (base == UINT64_MAX) base = names(movi.at + 8) ? movi.at + 8 : 0;
+      if (!names(base)) return false;
+    }
   }
   return true;
 }

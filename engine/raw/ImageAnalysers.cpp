@@ -566,12 +566,20 @@ class PsdCheck {
     const uint64_t rowBytes = m_depth == 1 ? (width + 7) / 8 : width * (m_depth / 8);
     if (rows > (end - std::min(end, p)) / 2) return false;
     uint64_t data = p + 2 * rows;
-    for (uint64_t row = 0; row < rows; ++row) {
-      const uint8_t* count = m_buffer.Get(p + 2 * row, 2);
-      if (count == nullptr) return false;
-      const uint64_t packed = Be16(count);
-      if (packed > end - std::min(end, data) || !Unpacks(data, packed, rowBytes)) return false;
-      data += packed;
+    // The counts a stretch at a time, so that the rows are read in their
+    // order rather than each after a look back at its count.
+    constexpr uint64_t kStretch = 4096;
+    uint8_t counts[2 * kStretch];
+    for (uint64_t row = 0; row < rows; row += kStretch) {
+      const uint64_t n = std::min(kStretch, rows - row);
+      const uint8_t* read = m_buffer.Get(p + 2 * row, static_cast<size_t>(2 * n));
+      if (read == nullptr) return false;
+      std::memcpy(counts, read, static_cast<size_t>(2 * n));
+      for (uint64_t i = 0; i < n; ++i) {
+        const uint64_t packed = Be16(counts + 2 * i);
+        if (packed > end - std::min(end, data) || !Unpacks(data, packed, rowBytes)) return false;
+        data += packed;
+      }
     }
     return true;
   }

@@ -46,11 +46,12 @@ bool RawFileBuffer::Load(uint64_t offset) {
   const uint64_t count = std::min<uint64_t>(kWindowSectors + 1, static_cast<uint64_t>(total) - first);
   Window& w = t_window;
   if (w.bytes.size() < windowBytes) w.bytes.assign(windowBytes, 0);
-  std::memset(w.bytes.data(), 0, windowBytes);
   w.owner = 0;
   if (m_device->ReadSector(w.bytes.data(), static_cast<int64_t>(first), static_cast<int64_t>(count)) == 0) {
     return false;
   }
+  // Past the device's end the window reads as zeros; the rest was read.
+  std::memset(w.bytes.data() + count * m_sectorSize, 0, windowBytes - count * m_sectorSize);
   w.owner = m_token;
   w.first = offset - offset % m_sectorSize;
   w.end = w.first + windowBytes;
