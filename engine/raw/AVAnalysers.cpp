@@ -297,7 +297,8 @@ uint32_t FileMKVAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   if (head == nullptr || !MatroskaSegment(head, &data, &size)) return 0;
   info.m_size = data + size;
   MatroskaCheck check(buffer);
-  if (!check.Holds(data, size)) MarkEndUnknown(info);
+  static thread_local RawRereadBudget budget;
+  if (!MayReadForCheck(budget, buffer, info.m_size) || !check.Holds(data, size)) MarkEndUnknown(info);
   return 1;
 }
 
@@ -416,7 +417,11 @@ uint32_t FileRIFFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* de
     }
     return true;
   });
-  if (holds && avi) holds = hasMovi && AviHolds(buffer, movi, hasIndex ? &index : nullptr);
+  static thread_local RawRereadBudget budget;
+  if (holds && avi) {
+    holds =
+        hasMovi && MayReadForCheck(budget, buffer, info.m_size) && AviHolds(buffer, movi, hasIndex ? &index : nullptr);
+  }
   if (!holds) MarkEndUnknown(info);
   return 1;
 }
@@ -731,7 +736,8 @@ uint32_t FileMIDAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   }
   info.m_size = position;
   // Every track the header counts, each closed by its end-of-track event.
-  bool closed = count == tracks;
+  static thread_local RawRereadBudget budget;
+  bool closed = count == tracks && MayReadForCheck(budget, buffer, position);
   for (size_t i = 0; closed && i < walked.size(); ++i) {
     closed = MidiTrackCloses(buffer, walked[i].first, walked[i].second);
   }
@@ -852,6 +858,11 @@ uint32_t FileFLVAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   // 0), and every back-pointer, the last one at the very end too, gives the
   // length of the tag before it: a file cut short has other bytes where its
   // last tags and back-pointers were.
+  static thread_local RawRereadBudget budget;
+  if (!MayReadForCheck(budget, buffer, info.m_size)) {
+    MarkEndUnknown(info);
+    return 1;
+  }
   uint64_t at = 9, before = 0;
   while (true) {
     const uint8_t* tag = buffer.Get(at, 15);

@@ -261,7 +261,10 @@ uint32_t FileASFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   }
   info.m_type = type;
   info.m_size = position > kAsfImplausible ? kAsfDamagedSize : position;
-  if (!AsfHolds(buffer, headerSize, info.m_size)) MarkEndUnknown(info);
+  static thread_local RawRereadBudget budget;
+  if (!MayReadForCheck(budget, buffer, info.m_size) || !AsfHolds(buffer, headerSize, info.m_size)) {
+    MarkEndUnknown(info);
+  }
   return 1;
 }
 

@@ -119,7 +119,8 @@ uint32_t FileCABAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   const uint8_t* h = buffer.Get(0, 12);
   if (h == nullptr) return 0;
   info.m_size = Le32(h + 8);
-  if (!CabinetHolds(buffer, info.m_size)) MarkEndUnknown(info);
+  static thread_local RawRereadBudget budget;
+  if (!MayReadForCheck(budget, buffer, info.m_size) || !CabinetHolds(buffer, info.m_size)) MarkEndUnknown(info);
   return 1;
 }
 

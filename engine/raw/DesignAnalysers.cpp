@@ -94,6 +94,11 @@ uint32_t FileTTFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   uint64_t size = directoryEnd;
   for (unsigned i = 0; i < tables; ++i) size += (uint64_t{Be32(records + 16 * i + 12)} + 3) / 4 * 4;
   info.m_size = size;
+  static thread_local RawRereadBudget budget;
+  if (!MayReadForCheck(budget, buffer, size)) {
+    MarkEndUnknown(info);
+    return 1;
+  }
   // Each table lies past the directory and inside the font, and carries the
   // checksum of its 32-bit words (the head table's with its checksum
   // adjustment taken as 0): a font cut short has other bytes in the tables
@@ -475,7 +480,8 @@ void CheckSqlite(CRawFileInfo& info, RawFileBuffer& buffer, uint64_t page) {
   if (pages == 0 || pages > kSqliteCheckedPages || page - reserved < 480) return;
   SqliteCheck check(buffer, static_cast<uint32_t>(page), static_cast<uint32_t>(page - reserved),
                     static_cast<uint32_t>(pages));
-  if (!check.Holds()) MarkEndUnknown(info);
+  static thread_local RawRereadBudget budget;
+  if (!MayReadForCheck(budget, buffer, info.m_size) || !check.Holds()) MarkEndUnknown(info);
 }
 
 }  // namespace

@@ -153,7 +153,9 @@ bool EncoderCountHolds(RawFileBuffer& buffer, uint64_t first) {
     p += h.CalcFrameSize();
   }
   if (p != end) return false;
+  static thread_local RawRereadBudget budget;
   if (!summed || body > end) return true;
+  if (!MayReadForCheck(budget, buffer, end)) return false;
   uint16_t crc = 0;
   return buffer.ForEachPiece(body, end - body, [&](const uint8_t* b, size_t n) { crc = MusicCrc(crc, b, n); }) &&
          crc == music;

@@ -632,7 +632,8 @@ uint32_t FilePSDAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     if (bytes > kWalkLimit * 64) return 0;
     info.m_size = p + 2 + static_cast<uint64_t>(bytes);
     PsdCheck check(buffer);
-    if (!check.Holds(info.m_size)) MarkEndUnknown(info);
+    static thread_local RawRereadBudget budget;
+    if (!MayReadForCheck(budget, buffer, info.m_size) || !check.Holds(info.m_size)) MarkEndUnknown(info);
     return 1;
   }
   if (method != 1) {
@@ -656,7 +657,8 @@ uint32_t FilePSDAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   }
   info.m_size = position + sum;
   PsdCheck check(buffer);
-  if (!check.Holds(info.m_size)) MarkEndUnknown(info);
+  static thread_local RawRereadBudget budget;
+  if (!MayReadForCheck(budget, buffer, info.m_size) || !check.Holds(info.m_size)) MarkEndUnknown(info);
   return 1;
 }
 

@@ -11,12 +11,23 @@
 
 #include "raw/RawFileBuffer.h"
 #include "raw/RawFileInfo.h"
+#include "raw/RawRereadBudget.h"
 
 // The file's bytes are kept, its end is not vouched for: its copy answers
 // incomplete, and a file that starts inside it is still carved.
 inline void MarkEndUnknown(CRawFileInfo& info) {
   info.m_endUnknown = true;
   info.m_whole = false;
+}
+
+// Whether a check may read the first `size` bytes of the file `buffer`
+// shows: within a carving pass, what the checks of one kind (one `budget`
+// per kind) read again of what earlier ones read counts against twice the
+// device, as it does for searches (RawRereadBudget.h); a check refused
+// cannot vouch for its file.
+inline bool MayReadForCheck(RawRereadBudget& budget, const RawFileBuffer& buffer, uint64_t size) {
+  budget.Begin(buffer);
+  return budget.Take(0, size);
 }
 
 // The bytes of a file from `at` up to `end`, one after the other, read a
