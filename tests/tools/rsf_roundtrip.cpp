@@ -156,6 +156,11 @@ uint64_t RecoverEveryFile(KVUIScan& scan, KVUIDeviceData& devices, const fs::pat
   // As a recovery in the windows: a loaded result's files are judged
   // against the volume as it is now.
   SaveRestoreResult::LoadedVolumeJudge judge(KVUIController::IsLoadUnverified());
+  judge.UseTrees([&] {
+    return SaveRestoreResult::LoadedTreesOf(scan, [&](IFilesystemNode* root) {
+      return quick ? scan.GetFileNodeDataRecover(root) : recovery.GetDataRecoveryByType(root->GetSearcheType());
+    });
+  });
   for (IFilesystemNode* root : scan.GetFileSystemNode()) {
     ++number;
     const std::string tree =
