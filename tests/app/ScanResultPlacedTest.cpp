@@ -849,6 +849,15 @@ const Reused kReused[] = {
      true, "exfat-shots-later.img", "originals", true, 0, false, true},
     {"ntfs_shots_written_before_copy_deep", "CLIPMENDER_SHOTS_FIXTURES", "shots", kShots, "ntfs-shots.img", nullptr,
      true, "ntfs-shots-later.img", "originals", true, 0, false, true},
+    // The cards formatted again and shot a month later, loaded from results
+    // without identities: every picture's entry names its place, size and
+    // name, not its times.
+    {"f32_shots_month_later_unverified", "CLIPMENDER_SHOTS_FIXTURES", "shots", kShots, "f32-shots.img", nullptr, false,
+     "f32-shots-month.img", nullptr, false, 0, true},
+    {"exfat_shots_month_later_unverified", "CLIPMENDER_SHOTS_FIXTURES", "shots", kShots, "exfat-shots.img", nullptr,
+     false, "exfat-shots-month.img", nullptr, false, 0, true},
+    {"ntfs_shots_month_later_unverified", "CLIPMENDER_SHOTS_FIXTURES", "shots", kShots, "ntfs-shots.img", nullptr,
+     false, "ntfs-shots-month.img", nullptr, false, 0, true},
 };
 INSTANTIATE_TEST_SUITE_P(Volumes, ReusedRoundTrip, testing::ValuesIn(kReused),
                          [](const testing::TestParamInfo<Reused>& info) { return std::string(info.param.name); });
