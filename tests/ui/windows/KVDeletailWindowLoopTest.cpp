@@ -30,6 +30,7 @@
 #include <fstream>
 #include <list>
 #include <map>
+#include <memory>
 #include <set>
 
 #include "DataRecovery.h"
@@ -357,25 +358,39 @@ struct WrittenCard {
   }
 };
 
+// Results windows on the card's result, loaded on the card written to since
+// (attached read-only); both images are unchanged afterwards.
+class ResultsWindowOnWrittenFat : public testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
+    const std::string why = fatfixtures::ReuseReady();
+    REQUIRE_OR_SKIP(why.empty(), why);
+    resultstest::StartForScans();
+    ASSERT_EQ(card.Prepare(), "");
+    scannedUnchanged = std::make_unique<devicetest::ImageGuard>(card.scanned);
+    laterUnchanged = std::make_unique<devicetest::ImageGuard>(card.later);
+    loop = std::make_unique<devicetest::LoopDevice>(card.later, 0, false, true);
+    ASSERT_TRUE(loop->attached());
+    scan = std::make_unique<KVUIScan>();
+    KVUIController::UseScan(scan.get());
+    KVUIController::RefreshDeviceInfo();
+  }
+  void TearDown() override { KVUIController::UseScan(nullptr); }
+
+  WrittenCard card;
+  std::unique_ptr<devicetest::ImageGuard> scannedUnchanged, laterUnchanged;
+  std::unique_ptr<devicetest::LoopDevice> loop;
+  std::unique_ptr<KVUIScan> scan;
+};
+
 // The result loaded there lists as many files as the scan did, and a sheet
 // says how many of them lost their clusters since.
-TEST(ResultsWindowOnFat, ALoadOnADiskWrittenToSinceSaysHowManyFilesLostTheirPlace) {
-  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
-  const std::string why = fatfixtures::ReuseReady();
-  REQUIRE_OR_SKIP(why.empty(), why);
-  resultstest::StartForScans();
-  WrittenCard card;
-  ASSERT_EQ(card.Prepare(), "");
+TEST_F(ResultsWindowOnWrittenFat, ALoadOnADiskWrittenToSinceSaysHowManyFilesLostTheirPlace) {
   const size_t changed = card.changed;
   const uint64_t found = card.found;
   const QString& saved = card.saved;
   testsupport::TempDir& work = card.work;
-  devicetest::ImageGuard scannedUnchanged(card.scanned), laterUnchanged(card.later);
-  devicetest::LoopDevice loop(card.later, 0, false, true);
-  ASSERT_TRUE(loop.attached());
-  KVUIScan scan;
-  KVUIController::UseScan(&scan);
-  KVUIController::RefreshDeviceInfo();
   QPointer<KVDeletailWindowController> window = Loaded(saved);
   ASSERT_NE(window, nullptr) << "the saved result does not load";
   EXPECT_EQ(KVUIController::GetLoadChangedFiles(), changed);
@@ -412,7 +427,6 @@ TEST(ResultsWindowOnFat, ALoadOnADiskWrittenToSinceSaysHowManyFilesLostTheirPlac
   qttest::PumpUntil([] { return false; }, 1);
   EXPECT_TRUE(window->currentSheet() == nullptr || !window->currentSheet()->isOpen());
   delete window.data();
-  KVUIController::UseScan(nullptr);
 }
 
 // Whether the window's open sheet lies inside it (a sheet on it, not a window
@@ -447,24 +461,12 @@ void ExpectSheetAbove(KVDeletailWindowController& window, const QString& title, 
 // (ExpectSheetAbove); every fifth load is of the file as a build before
 // volume identities wrote it, whose sheet that it cannot be verified comes
 // first, above the window too.
-TEST(ResultsWindowOnFat, ALoadedResultSaysWhatChangedAboveItsWindowEveryTime) {
-  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
-  const std::string why = fatfixtures::ReuseReady();
-  REQUIRE_OR_SKIP(why.empty(), why);
-  resultstest::StartForScans();
-  WrittenCard card;
-  ASSERT_EQ(card.Prepare(), "");
+TEST_F(ResultsWindowOnWrittenFat, ALoadedResultSaysWhatChangedAboveItsWindowEveryTime) {
   const fs::path olderFile = card.work / "older.rsf";
   const rsftest::Bytes older = rsftest::WithoutFrames(
       testsupport::ReadFile(fs::path(card.saved.toStdString())),
       {SaveRestoreResult::_frPromisedFrames, SaveRestoreResult::_frVolumeIdentity, SaveRestoreResult::_frCheckValues});
   testsupport::WriteFile(olderFile, older.data(), older.size());
-  devicetest::ImageGuard scannedUnchanged(card.scanned), laterUnchanged(card.later);
-  devicetest::LoopDevice loop(card.later, 0, false, true);
-  ASSERT_TRUE(loop.attached());
-  KVUIScan scan;
-  KVUIController::UseScan(&scan);
-  KVUIController::RefreshDeviceInfo();
   const QString changedTitle = QStringLiteral("The disk was written to since the scan");
   int said = 0;
   for (int load = 1; load <= 20; ++load) {
@@ -508,7 +510,6 @@ TEST(ResultsWindowOnFat, ALoadedResultSaysWhatChangedAboveItsWindowEveryTime) {
     delete window.data();
   }
   EXPECT_EQ(said, 20);
-  KVUIController::UseScan(nullptr);
 }
 
 }  // namespace
