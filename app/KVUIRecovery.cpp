@@ -147,6 +147,19 @@ ResultCode KVUIRecovery::DoRecovery(std::string& rawFolders) {
   // A loaded result's files are held against their volumes as they are
   // now: the card may have been written since the load.
   SaveRestoreResult::LoadedVolumeJudge judge(SaveRestoreResult::LastLoadUnverified());
+  judge.UseTrees([this] {
+    return SaveRestoreResult::LoadedTreesOf(Scan(), [this](IFilesystemNode* root) {
+      IRecoveryController* controller;
+      {
+        Lock held(m_fieldLock);
+        controller = m_controller;
+      }
+      if (controller != nullptr && controller->thisType() == RECOVERY_CONTROLLER_DELETED) {
+        return Scan().GetFileNodeDataRecover(root);
+      }
+      return GetDataRecoveryByType(root->GetSearcheType());
+    });
+  });
   for (const auto& [category, nodes] : Scan().GetTypeMap()) {
     if (Continued() == 0) break;
     for (IFileNode* node : nodes) {

@@ -129,7 +129,7 @@ bool KVUIScan::IsQuickScannable(IStorageDevice* volume) {
          CDeletedRecoveryController::SearcherTypeOf(static_cast<int>(info->fileSystemType)) != SEARCHER_TYPE_NONE;
 }
 
-ResultCode KVUIScan::DoScan(IStorageDevice* storage, RestoreScanSink* restoreSink) {
+ResultCode KVUIScan::DoScan(IStorageDevice* storage, RestoreScanSink* restoreSink, bool endRun) {
   CatchExeception::WriteLog("%s:%d started!\r", "DoScan", 41);
   std::function<void()> releaseRecovery, resetRecovery;
   {
@@ -179,7 +179,7 @@ ResultCode KVUIScan::DoScan(IStorageDevice* storage, RestoreScanSink* restoreSin
   // Also when the engine failed without its final report, or nothing could
   // be scanned: the windows wait for the idle status.
   SetEndTime(time(nullptr));
-  EndOperation();
+  if (endRun) EndOperation();
   return result;
 }
 
@@ -189,7 +189,7 @@ ResultCode KVUIScan::DoRestore(IStorageDevice* storage, std::shared_ptr<RestoreS
     Lock held(OperationLock());
     m_pendingSink = std::move(restoreSink);
   }
-  return DoScan(storage, sink);
+  return DoScan(storage, sink, false);
 }
 
 ResultCode KVUIScan::DoDiskQuickScan(IStorageDevice* disk, IRecoveryFilter* filter) {

@@ -104,11 +104,15 @@ class KVUIScan : public KVUIOperation, public IDrirectoryTree {
   // The scan body. The operation must be running (KVUIController::
   // DoOperation sets it so). With `restoreSink`, the controller replays the
   // saved result instead of reading the device. Whatever way it returns,
-  // the operation ends (idle, with news flagged).
-  ResultCode DoScan(IStorageDevice* storage, RestoreScanSink* restoreSink);
+  // the operation ends (idle, with news flagged), unless `endRun` is false.
+  ResultCode DoScan(IStorageDevice* storage, RestoreScanSink* restoreSink, bool endRun = true);
   // DoScan replaying a saved result through `restoreSink`, which the
   // controller made for it keeps for as long as it lives (it asks the sink
-  // for partition records whenever it makes a copy-out object).
+  // for partition records whenever it makes a copy-out object). The
+  // operation goes on running: the load ends it once all it tells of the
+  // result (the files changed since the scan, whether its volumes could be
+  // verified, its damage) is known, so that no window that hears of its end
+  // reads these before they are.
   ResultCode DoRestore(IStorageDevice* storage, std::shared_ptr<RestoreScanSink> restoreSink);
   // The user has left the result (home, another load): its indexes, its
   // copy-out objects and those of the recovery operation, the controller

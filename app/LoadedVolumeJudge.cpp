@@ -45,6 +45,10 @@ std::unique_ptr<IAllocationJudge> MakeJudge(IStorageDevice* device, const CSearc
   }
 }
 
+void ReleaseCopyOut(IDataRecovery* copyOut) {
+  if (copyOut != nullptr) copyOut->Release();
+}
+
 // The device the copy-out object of a tree reads through.
 IStorageDevice* CopyOutDevice(IDataRecovery* copyOut) {
   auto* records = dynamic_cast<CDataRecovery*>(copyOut);
@@ -77,6 +81,22 @@ IAllocationJudge* LoadedVolumeJudge::JudgeOf(IStorageDevice* device, const CSear
   return known->second.get();
 }
 
+bool LoadedVolumeJudge::CarvedTaken(RestoreFileNode& node, IStorageDevice* device) {
+  if (!m_treesAsked) {
+    m_treesAsked = true;
+    if (m_trees) m_treeList = m_trees();
+  }
+  auto known = m_carved.find(device);
+  if (known == m_carved.end()) {
+    auto made = std::make_unique<LoadedCarvedJudge>(
+        device, m_treeList, [this, device](const CSearchedPartitionInfo* partition, _tagSearcherType type) {
+          return JudgeOf(device, partition, type);
+        });
+    known = m_carved.emplace(device, std::move(made)).first;
+  }
+  return known->second->IsTaken(node);
+}
+
 bool LoadedVolumeJudge::Judge(RestoreFileNode& node, IStorageDevice* device, _tagSearcherType type) {
   {
     NodeTreeGuard tree;
@@ -85,14 +105,21 @@ bool LoadedVolumeJudge::Judge(RestoreFileNode& node, IStorageDevice* device, _ta
   }
   const CSearchedPartitionInfo* partition = node.GetJudgedPartition();
   if (device == nullptr || partition == nullptr) return false;
-  IAllocationJudge* judge = JudgeOf(device, partition, type);
+  const bool carved = type == SEARCHER_TYPE_RAW;
   bool taken = false;
   try {
-    taken = judge != nullptr && judge->IsTaken(node);
+    if (carved) {
+      taken = CarvedTaken(node, device);
+    } else {
+      IAllocationJudge* judge = JudgeOf(device, partition, type);
+      taken = judge != nullptr && judge->IsTaken(node);
+    }
   } catch (const std::bad_alloc&) {
     taken = false;  // nothing more than the scan said
   }
-  if (!taken) return false;
+  // Where nothing tells that the device holds the volumes scanned, nothing
+  // vouches for a carved file's sectors.
+  if (!taken && !(carved && m_ownEntryRequired)) return false;
   NodeTreeGuard tree;
   if (node.IsContentUnsure()) return false;
   node.SetContentUnsure(true);
@@ -107,6 +134,26 @@ bool LoadedVolumeJudge::JudgeBeforeCopy(IFileNode* node, IDataRecovery* copyOut,
 uint64_t LoadedVolumeJudge::JudgeAll(std::vector<RestoreFileNode*>& files, IStorageDevice* device,
                                      _tagSearcherType type) {
   if (device == nullptr) return 0;
+  if (type == SEARCHER_TYPE_RAW) {
+    uint64_t taken = 0;
+    for (RestoreFileNode* file : files) {
+      {
+        NodeTreeGuard tree;
+        if (file->IsDirectory() != 0 || file->IsContentUnsure() || file->IsSizeDamaged()) continue;
+      }
+      bool carvedTaken = false;
+      try {
+        carvedTaken = file->GetJudgedPartition() != nullptr && CarvedTaken(*file, device);
+      } catch (const std::bad_alloc&) {
+        carvedTaken = false;
+      }
+      if (!carvedTaken && !m_ownEntryRequired) continue;
+      NodeTreeGuard tree;
+      file->SetContentUnsure(true);
+      if (carvedTaken) ++taken;
+    }
+    return taken;
+  }
   // The files to judge (a copy that fails already needs no other reason),
   // volume by volume, with where their records lie: each volume's are
   // judged in that order, so that each piece of it is read once.
@@ -145,6 +192,15 @@ uint64_t LoadedVolumeJudge::JudgeAll(std::vector<RestoreFileNode*>& files, IStor
   return marked;
 }
 
+std::vector<LoadedTree> LoadedTreesOf(KVUIScan& scan,
+                                      const std::function<IDataRecovery*(IFilesystemNode*)>& copyOutOf) {
+  std::vector<LoadedTree> out;
+  for (IFilesystemNode* root : scan.GetFileSystemNode()) {
+    out.push_back({root, root->GetSearcheType(), CopyOutDevice(copyOutOf(root))});
+  }
+  return out;
+}
+
 uint64_t JudgeLoadedResult(KVUIScan& scan, KVUIDeviceData& devices, IStorageDevice* storage, bool verified) {
   g_changedFiles = 0;
   IRecoveryController* controller = scan.GetRecoveryController();
@@ -153,44 +209,37 @@ uint64_t JudgeLoadedResult(KVUIScan& scan, KVUIDeviceData& devices, IStorageDevi
   if (open == nullptr) return 0;
   const bool quick = controller->thisType() == RECOVERY_CONTROLLER_DELETED;
 
-  // Each tree's files with the device its copy-out object reads; a complete
-  // scan's trees of one searcher share one object.
-  struct Tree {
-    IStorageDevice* device = nullptr;
-    _tagSearcherType type = SEARCHER_TYPE_NONE;
-    std::vector<RestoreFileNode*> files;
-  };
-  std::map<IFilesystemNode*, Tree> trees;
-  std::map<_tagSearcherType, std::unique_ptr<IDataRecovery, void (*)(IDataRecovery*)>> made;
-  for (IFilesystemNode* root : scan.GetFileSystemNode()) {
-    Tree& tree = trees[root];
-    tree.type = root->GetSearcheType();
-    if (quick) {
-      tree.device = CopyOutDevice(scan.GetFileNodeDataRecover(root));
-    } else {
-      auto it = made.find(tree.type);
-      if (it == made.end()) {
-        it = made.emplace(tree.type, std::unique_ptr<IDataRecovery, void (*)(IDataRecovery*)>(
-                                         controller->GetDataRecovery(tree.type),
-                                         [](IDataRecovery* copyOut) {
-                                           if (copyOut != nullptr) copyOut->Release();
-                                         }))
-                 .first;
-      }
-      tree.device = CopyOutDevice(it->second.get());
-    }
-  }
+  // Each tree with the device its copy-out object reads; a complete scan's
+  // trees of one searcher share one object.
+  using CopyOut = std::unique_ptr<IDataRecovery, void (*)(IDataRecovery*)>;
+  std::map<_tagSearcherType, CopyOut> made;
+  const std::vector<LoadedTree> trees = LoadedTreesOf(scan, [&](IFilesystemNode* root) -> IDataRecovery* {
+    if (quick) return scan.GetFileNodeDataRecover(root);
+    const _tagSearcherType type = root->GetSearcheType();
+    auto it = made.find(type);
+    if (it == made.end()) it = made.emplace(type, CopyOut(controller->GetDataRecovery(type), ReleaseCopyOut)).first;
+    return it->second.get();
+  });
+  std::map<IFilesystemNode*, std::vector<RestoreFileNode*>> files;
   for (const auto& [category, nodes] : scan.GetTypeMap()) {
     for (IFileNode* node : nodes) {
-      auto* restored = dynamic_cast<RestoreFileNode*>(node);
-      if (restored == nullptr) continue;
-      const auto tree = trees.find(KVCPPPublic::instance().GetFileSystemNode(node));
-      if (tree != trees.end() && tree->second.device != nullptr) tree->second.files.push_back(restored);
+      if (auto* restored = dynamic_cast<RestoreFileNode*>(node)) {
+        files[KVCPPPublic::instance().GetFileSystemNode(node)].push_back(restored);
+      }
     }
   }
   LoadedVolumeJudge judge(!verified);
+  judge.UseTrees([&trees] { return trees; });
   uint64_t marked = 0;
-  for (auto& [root, tree] : trees) marked += judge.JudgeAll(tree.files, tree.device, tree.type);
+  // Carved files last: they are held against what the other trees' files
+  // held at the scan and hold now.
+  for (const bool carved : {false, true}) {
+    for (const LoadedTree& tree : trees) {
+      if ((tree.type == SEARCHER_TYPE_RAW) != carved || tree.device == nullptr) continue;
+      const auto own = files.find(tree.root);
+      if (own != files.end()) marked += judge.JudgeAll(own->second, tree.device, tree.type);
+    }
+  }
   if (marked != 0) {
     CatchExeception::WriteLog("Loaded result: %llu files lost their clusters to other files since the scan\r\n",
                               static_cast<unsigned long long>(marked));

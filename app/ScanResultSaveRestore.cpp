@@ -617,6 +617,8 @@ uint64_t Static_RestoreScanResult(const OperationPara& para) {
   sink.reset();
   Log("Static_RestoreScanResult", 748);
   progress.IncProgress(true, false);
+  // Only now: whoever hears of the end reads all the load tells.
+  scan.EndOperation();
   return progress.GetError();
 }
 

@@ -13,6 +13,10 @@
 // and judged as a load judges them (a large volume's files on several
 // threads, JudgeThreadsFor), with the count of files marked, which must be
 // the one a single thread gives. Both from the page cache, best of three.
+// Then the carved files of a complete scan of the same volume held against
+// it (LoadedCarvedJudge): one of 64 KiB for every tenth file, spread evenly
+// over the volume, with the count of them found taken (lying where the
+// volume gives clusters now that no file of the result held).
 //
 //   bench_scanresult [FOLDER]
 #include <fcntl.h>
@@ -31,6 +35,7 @@
 #include "DataRunList.h"
 #include "QuickScanBench.h"
 #include "app/KVRestoreScanSink.h"
+#include "app/LoadedCarvedJudge.h"
 #include "app/LoadedVolumeJudge.h"
 #include "app/RestoreFileNode.h"
 #include "app/ScanResultRecords.h"
@@ -168,9 +173,57 @@ class KeepingTree : public IDrirectoryTree {
     }
     return 0;
   }
-  int ShowFilesystemNode(IFilesystemNode*) override { return 0; }
+  int ShowFilesystemNode(IFilesystemNode* node) override {
+    root = node;
+    return 0;
+  }
   std::vector<srr::RestoreFileNode*> files;
+  IFilesystemNode* root = nullptr;
 };
+
+// A carved file: its runs in 512-byte units from the device's start.
+class CarvedNode : public TestNode, public IJudgedPartitionNode {
+ public:
+  CarvedNode(const CSearchedPartitionInfo& raw, uint64_t size) : TestNode("carved.jpg", false, size), m_raw(raw) {}
+  const CSearchedPartitionInfo* GetJudgedPartition() const override { return &m_raw; }
+
+ private:
+  const CSearchedPartitionInfo& m_raw;
+};
+
+// One carved file of 64 KiB for every tenth of `files`, spread evenly over
+// `device`; with the seconds it takes to hold them all against the volume,
+// and how many of them are found taken.
+void JudgeCarved(const std::vector<srr::RestoreFileNode*>& files, IFilesystemNode* root, IStorageDevice* device,
+                 double& seconds, size_t& carved, size_t& taken) {
+  CSearchedPartitionInfo raw(512);
+  raw.SetSectorsperCluster(1);
+  raw.SetFirstDataSector(0);
+  raw.SetStartSector(0);
+  constexpr int64_t kUnits = 128;  // 64 KiB
+  const auto count = static_cast<int64_t>(files.size() / 10);
+  const int64_t units = device->GetTotalSectors() * device->GetSectorSize() / 512;
+  std::vector<std::unique_ptr<CarvedNode>> nodes;
+  for (int64_t i = 0; i < count && units > kUnits; ++i) {
+    auto node = std::make_unique<CarvedNode>(raw, kUnits * 512);
+    auto* list = new CDataRunList();
+    const DataRun run{i * ((units - kUnits) / count), kUnits};
+    list->AddDataRun(&run);
+    node->SetDataRunList(list);
+    nodes.push_back(std::move(node));
+  }
+  carved = nodes.size();
+  const auto start = Clock::now();
+  std::unique_ptr<IAllocationJudge> volume;
+  srr::LoadedCarvedJudge judge(device, {{root, SEARCHER_TYPE_NTFS, device}},
+                               [&](const CSearchedPartitionInfo* partition, _tagSearcherType) {
+                                 if (volume == nullptr) volume = CreateNTFSAllocationJudge(device, *partition);
+                                 return volume.get();
+                               });
+  taken = 0;
+  for (const auto& node : nodes) taken += judge.IsTaken(*node) ? 1 : 0;
+  seconds = Seconds(start);
+}
 
 // The replay of the result on `device` into the real tree builder, as a load
 // runs it; the builder keeps the nodes until it is released.
@@ -186,8 +239,8 @@ CDirectoryTreeBuilder* ReplayOn(const std::string& path, IStorageDevice* device,
 }
 
 void JudgedLoads(const fs::path& folder, const std::string& path) {
-  std::printf("\n%9s %9s %9s %9s %8s %7s %22s\n", "volume", "files", "replay s", "judge s", "threads", "marked",
-              "load with judging (x)");
+  std::printf("\n%9s %9s %9s %9s %8s %7s %22s %8s %9s %7s\n", "volume", "files", "replay s", "judge s", "threads",
+              "marked", "load with judging (x)", "carved", "carved s", "taken");
   const struct {
     const char* name;
     const char* folders;
@@ -222,10 +275,14 @@ void JudgedLoads(const fs::path& folder, const std::string& path) {
         if (single != nullptr && !file->IsContentUnsure() && !file->IsSizeDamaged() && single->IsTaken(*file)) ++alone;
       }
     }
+    double carvedSeconds = 0;
+    size_t carved = 0, taken = 0;
+    JudgeCarved(tree.files, tree.root, device.get(), carvedSeconds, carved, taken);
     builder->Release();
     if (alone != marked) std::printf("one thread marks %llu files\n", static_cast<unsigned long long>(alone));
-    std::printf("%9s %9zu %9.3f %9.3f %8u %7llu %15.2f\n", volume.folders, files, replay, judge,
-                JudgeThreadsFor(tree.files.size()), static_cast<unsigned long long>(marked), (replay + judge) / replay);
+    std::printf("%9s %9zu %9.3f %9.3f %8u %7llu %22.2f %8zu %9.3f %7zu\n", volume.folders, files, replay, judge,
+                JudgeThreadsFor(tree.files.size()), static_cast<unsigned long long>(marked), (replay + judge) / replay,
+                carved, carvedSeconds, taken);
   }
 }
 

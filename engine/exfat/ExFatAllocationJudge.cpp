@@ -149,6 +149,20 @@ bool CExFatAllocationJudge::IsTaken(CFileNode& node) {
   return !(aligned && first != 0 && Describes(node, first, consecutive, chained));
 }
 
+bool CExFatAllocationJudge::ForEachGiven(uint64_t begin, uint64_t end, const GivenPiece& given) {
+  if (!BitmapBelieved() || m_partition.GetHeapFirstSector() < m_volumeStart) return false;
+  const uint64_t bytesPerSector = m_partition.GetBytesPerSector();
+  const Wide first = Wide(m_record.volumeByte) +
+                     Wide(static_cast<uint64_t>(m_partition.GetHeapFirstSector() - m_volumeStart)) * bytesPerSector;
+  if (first > UINT64_MAX || m_partition.GetClusterLimit() < 2) return false;
+  const ClusterHeap heap{static_cast<uint64_t>(first), m_partition.GetBytesPerCluster(), 2,
+                         m_partition.GetClusterLimit() - 2};
+  ForEachGivenCluster(
+      begin, end, heap,
+      [this](uint64_t cluster) { return m_partition.IsClusterAllocated(static_cast<uint32_t>(cluster)) == 1; }, given);
+  return true;
+}
+
 bool CExFatAllocationJudge::Describes(CFileNode& node, uint32_t first, bool consecutive, bool chained, bool erased) {
   // The sector the scan read the File entry in, in the volume's sectors.
   const int64_t sector = node.GetMetadataStartPosition();
@@ -176,7 +190,10 @@ bool CExFatAllocationJudge::Describes(CFileNode& node, uint32_t first, bool cons
     const bool sameTimes =
         DosTime2FileTime(info.createTime, info.create10ms, info.createUtcOffset) == node.GetCreationTime() &&
         DosTime2FileTime(info.modifyTime, info.modify10ms, info.modifyUtcOffset) == node.GetModificationTime();
-    if (sameName || sameTimes) return true;
+    // Where nothing tells that the volume is the one scanned, a set of a
+    // card formatted again names the same file at the same place: its times
+    // are its own.
+    if (sameTimes || (sameName && !m_ownEntryRequired)) return true;
   }
   return false;
 }

@@ -14,7 +14,8 @@
 //
 // Where a file must be described by its own entry set (SetOwnEntryRequired),
 // free clusters keep it only while the set at its metadata sector, in use
-// or not, still describes it.
+// or not, still describes it, its times too (a card formatted again names
+// the same file at the same place, written another day).
 #pragma once
 
 #include <cstdint>
@@ -39,6 +40,7 @@ class CExFatAllocationJudge final : public IAllocationJudge {
   CExFatAllocationJudge& operator=(const CExFatAllocationJudge&) = delete;
 
   bool IsTaken(CFileNode& node) override;
+  bool ForEachGiven(uint64_t begin, uint64_t end, const GivenPiece& given) override;
 
   // The root is read along its chain for its bitmap entry this far.
   static constexpr uint32_t kMaxRootClusters = 64;

@@ -92,6 +92,14 @@ bool CFATAllocationJudge::IsTaken(CFileNode& node) {
   return !(aligned && chained && first != 0 && StillDescribes(node, first));
 }
 
+bool CFATAllocationJudge::ForEachGiven(uint64_t begin, uint64_t end, const GivenPiece& given) {
+  const ClusterHeap heap{m_record.volumeByte + m_dataStart, m_clusterBytes, 2, m_clusterCount};
+  ForEachGivenCluster(
+      begin, end, heap,
+      [this](uint64_t cluster) { return CFATBuildDataRun::IsGiven(m_table, static_cast<uint32_t>(cluster)); }, given);
+  return true;
+}
+
 bool CFATAllocationJudge::StillDescribes(CFileNode& node, uint32_t first, bool erased) {
   // The folder the scan read the entry in.
   const int64_t sector = node.GetMetadataStartPosition();
@@ -112,7 +120,10 @@ bool CFATAllocationJudge::StillDescribes(CFileNode& node, uint32_t first, bool e
     // not the entry's; its times still are.
     const bool sameName = entry.name == saved || CFileNode::FilterFileNameByDot(entry.name) == saved;
     const bool sameTimes = entry.creation == node.GetCreationTime() && entry.modification == node.GetModificationTime();
-    if (sameName || sameTimes) return true;
+    // Where nothing tells that the volume is the one scanned, a card
+    // formatted again and filled the same way names the same files at the
+    // same places: their times are their own.
+    if (sameTimes || (sameName && !m_ownEntryRequired)) return true;
   }
   return false;
 }

@@ -13,8 +13,9 @@
 //
 // Where a file must be described by its own entry (SetOwnEntryRequired),
 // free clusters keep it only while its folder holds an entry, live or
-// erased, that still describes it: a live file deleted since the scan still
-// is, a file of another volume formatted since is not.
+// erased, that still describes it, its times too: a live file deleted since
+// the scan still is, a file of another volume formatted since (the same name,
+// size and first cluster, written another day) is not.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +42,7 @@ class CFATAllocationJudge final : public IAllocationJudge {
   CFATAllocationJudge& operator=(const CFATAllocationJudge&) = delete;
 
   bool IsTaken(CFileNode& node) override;
+  bool ForEachGiven(uint64_t begin, uint64_t end, const GivenPiece& given) override;
 
   // Folders are read along their chain up to the format's 65,536 entries.
   static constexpr uint64_t kMaxFolderBytes = 65536 * 32;

@@ -317,6 +317,28 @@ bool CHFSPlusVolume::GetIndirectNodeFile(uint32_t linkID, HFSPlusCatalogFile& ou
   return true;
 }
 
+bool CHFSPlusVolume::BlockMarks(uint64_t first, uint64_t count, std::vector<uint8_t>& marks) {
+  marks.clear();
+  if (!AllocationBelieved() || count > m_header->totalBlocks || first > m_header->totalBlocks - count) return false;
+  if (count == 0) return true;
+  constexpr uint64_t kChunk = 64 * 1024;
+  std::vector<uint8_t> bytes;
+  marks.reserve(count);
+  const uint64_t last = first + count - 1;
+  for (uint64_t byte = first / 8; byte <= last / 8; byte += kChunk) {
+    const uint64_t length = std::min<uint64_t>(kChunk, last / 8 - byte + 1);
+    bytes.resize(length);
+    if (m_allocationFork->Read(byte, bytes.data(), length) != length) {
+      marks.clear();
+      return false;
+    }
+    for (uint64_t b = std::max(first, byte * 8); b <= std::min(last, (byte + length) * 8 - 1); ++b) {
+      marks.push_back(static_cast<uint8_t>((bytes[b / 8 - byte] >> (7 - b % 8)) & 1));
+    }
+  }
+  return true;
+}
+
 int CHFSPlusVolume::ScanAllocation(uint64_t first, uint64_t count, bool wantAll) {
   if (!m_allocationFork || count == 0) return wantAll ? 1 : 0;
   constexpr uint64_t kChunk = 64 * 1024;

@@ -81,6 +81,10 @@ class CHFSPlusVolume {
   // sound one marks the blocks of the volume header and of the volume's own
   // special files, which zeroed or random bytes do not).
   int RunsReachBlocksInUse(IDataRunList* runs);
+  // The allocation file's marks of blocks [first, first + count), one byte
+  // per block (1 marked), into `marks`; false when it cannot say, as above,
+  // or the blocks are not all the volume's.
+  bool BlockMarks(uint64_t first, uint64_t count, std::vector<uint8_t>& marks);
 
   IStorageDevice* GetDevice() const { return m_device; }
   uint32_t GetSectorSize() const { return m_sectorSize; }

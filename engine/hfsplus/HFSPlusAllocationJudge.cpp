@@ -58,6 +58,7 @@ std::unique_ptr<CHFSPlusAllocationJudge> CHFSPlusAllocationJudge::Open(IStorageD
     on = judge->m_window;
   }
   judge->m_on = on;
+  judge->m_volumeByte = static_cast<uint64_t>(byte);
   // Without its catalog the volume keeps its header and reads its
   // allocation file; the catalog is read only when a file needs it.
   judge->m_volume.reset(new (std::nothrow) CHFSPlusVolume(on, true));
@@ -103,9 +104,15 @@ bool CHFSPlusAllocationJudge::Describes(CFileNode& node) {
   const char* saved = node.GetFileName();
   const bool sameName = saved != nullptr && text == saved && node.GetParentNodeID() == key.catalog.parentID;
   if (!sameName && hfsplus::HFSTimeToFileTime(file.createDate) != node.GetCreationTime()) return false;
-  // A hard link's bytes are its indirect node's.
+  // A hard link's bytes (and times) are its indirect node's.
   uint32_t linkID = 0;
   if (IsHardLinkRecord(file, &linkID) && !volume->GetIndirectNodeFile(linkID, file)) return false;
+  // Where nothing tells that the volume is the one scanned, a record of
+  // another volume may give the same name and ID: its times are its own.
+  if (m_ownEntryRequired && (hfsplus::HFSTimeToFileTime(file.createDate) != node.GetCreationTime() ||
+                             hfsplus::HFSTimeToFileTime(file.contentModDate) != node.GetModificationTime())) {
+    return false;
+  }
   const bool compressed = (file.permissions.ownerFlags & hfsplus::kCompressedOwnerFlag) != 0;
   std::vector<HFSPlusExtentDescriptor> extents;
   hfsplus::CollectForkExtents(volume, file.fileID, compressed ? hfsplus::kResourceForkType : hfsplus::kDataForkType,
@@ -114,6 +121,24 @@ bool CHFSPlusAllocationJudge::Describes(CFileNode& node) {
   for (const HFSPlusExtentDescriptor& extent : extents) JoinRun(extent.startBlock, extent.blockCount, m_now);
   JoinRuns(node.GetDataRunList(), m_saved);
   return RunsBeginWith(m_saved, m_now);
+}
+
+bool CHFSPlusAllocationJudge::ForEachGiven(uint64_t begin, uint64_t end, const GivenPiece& given) {
+  const HFSPlusVolumeHeader* header = m_volume->GetVolumeHeader();
+  const uint64_t blockSize = m_volume->GetBlockSize();
+  if (header == nullptr || blockSize == 0) return false;
+  const ClusterHeap heap{m_volumeByte, blockSize, 0, header->totalBlocks};
+  // The marks of the blocks [begin, end) reaches, read at once.
+  const uint64_t from = std::max(begin, m_volumeByte);
+  if (end <= from) return m_volume->BlockMarks(0, 0, m_marks);
+  const uint64_t first = (from - m_volumeByte) / blockSize;
+  if (first >= header->totalBlocks) return m_volume->BlockMarks(0, 0, m_marks);
+  const uint64_t count = std::min<uint64_t>((end - m_volumeByte - 1) / blockSize + 1, header->totalBlocks) - first;
+  if (!m_volume->BlockMarks(first, count, m_marks)) return false;
+  ForEachGivenCluster(
+      begin, end, heap,
+      [this, first](uint64_t block) { return block - first < m_marks.size() && m_marks[block - first] != 0; }, given);
+  return true;
 }
 
 bool CHFSPlusAllocationJudge::IsTaken(CFileNode& node) {

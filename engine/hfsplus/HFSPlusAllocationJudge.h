@@ -13,12 +13,14 @@
 //   hard link) still begins with the saved runs. Otherwise, once one of its
 //   blocks is marked in use, another file holds it.
 // - Where a file must be described by its own record (SetOwnEntryRequired),
-//   free blocks keep only a live file whose record still describes it; a
-//   deleted one has no record to vouch for it.
+//   free blocks keep only a live file whose record still describes it, with
+//   its creation and content dates; a deleted one has no record to vouch
+//   for it.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "AllocationJudge.h"
 
@@ -37,6 +39,8 @@ class CHFSPlusAllocationJudge final : public IAllocationJudge {
   CHFSPlusAllocationJudge& operator=(const CHFSPlusAllocationJudge&) = delete;
 
   bool IsTaken(CFileNode& node) override;
+  // Blocks count from the volume's first byte, as its allocation file does.
+  bool ForEachGiven(uint64_t begin, uint64_t end, const GivenPiece& given) override;
 
  private:
   CHFSPlusAllocationJudge() = default;
@@ -49,10 +53,12 @@ class CHFSPlusAllocationJudge final : public IAllocationJudge {
 
   IStorageDevice* m_window = nullptr;  // owned; null when the volume starts at sector 0
   IStorageDevice* m_on = nullptr;      // the volume from its first sector
+  uint64_t m_volumeByte = 0;           // where it starts, in bytes of the device
   std::unique_ptr<CHFSPlusVolume> m_volume;
   std::unique_ptr<CHFSPlusVolume> m_catalog;
   bool m_catalogTried = false;
   JoinedRuns m_saved, m_now;
+  std::vector<uint8_t> m_marks;
 };
 
 std::unique_ptr<IAllocationJudge> CreateHFSPlusAllocationJudge(IStorageDevice* device,

@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -52,6 +53,17 @@ class IAllocationJudge {
   // shared (its files are then judged on one thread). This judge must
   // outlive it.
   virtual std::unique_ptr<IAllocationJudge> Share() { return nullptr; }
+
+  // Carved files belong to no entry of the volume: they are held against
+  // what it gives now, piece by piece. Calls `given(from, to)` for the
+  // pieces of [begin, end) (bytes of the judge's device) that lie on
+  // clusters the volume now gives to a file or to its own metadata,
+  // neighbouring ones joined. What lies in front of its clusters (boot
+  // sectors and tables, the same at any scan of the volume) or past them is
+  // given to nothing. False, with nothing called, when the allocation record
+  // cannot be believed.
+  using GivenPiece = std::function<void(uint64_t from, uint64_t to)>;
+  virtual bool ForEachGiven(uint64_t /*begin*/, uint64_t /*end*/, const GivenPiece& /*given*/) { return false; }
 
  protected:
   bool m_ownEntryRequired = false;
@@ -119,6 +131,21 @@ ClustersNow ForEachClusterNow(IDataRunList* runs, const RecordPlace& place, unsi
   }
   return now;
 }
+
+// The clusters of a volume as ForEachGiven counts them: `count` clusters of
+// `bytes` bytes each, numbered from `number` up, the first of them at byte
+// `first` of the judge's device.
+struct ClusterHeap {
+  uint64_t first = 0;
+  uint64_t bytes = 0;
+  uint64_t number = 0;
+  uint64_t count = 0;
+};
+
+// ForEachGiven over `heap`, asking `inUse(number)` of each cluster that
+// [begin, end) reaches, in order; a cluster it answers true for is given.
+void ForEachGivenCluster(uint64_t begin, uint64_t end, const ClusterHeap& heap,
+                         const std::function<bool(uint64_t)>& inUse, const IAllocationJudge::GivenPiece& given);
 
 // Files judged by one worker at the least: fewer are not worth a thread.
 inline constexpr size_t kFilesPerJudgeThread = 10000;

@@ -89,6 +89,33 @@ bool RunsBeginWith(const JoinedRuns& saved, const JoinedRuns& now) {
   return last.first == there.first && last.second <= there.second;
 }
 
+void ForEachGivenCluster(uint64_t begin, uint64_t end, const ClusterHeap& heap,
+                         const std::function<bool(uint64_t)>& inUse, const IAllocationJudge::GivenPiece& given) {
+  using Wide = unsigned __int128;
+  if (heap.bytes == 0 || heap.count == 0) return;
+  const Wide heapEnd = Wide(heap.first) + Wide(heap.bytes) * heap.count;
+  const uint64_t from = std::max(begin, heap.first);
+  const uint64_t to = static_cast<uint64_t>(std::min<Wide>(end, heapEnd));
+  if (from >= to) return;
+  // A piece given so far, joined while its clusters follow each other.
+  uint64_t pieceFrom = 0, pieceTo = 0;
+  for (uint64_t index = (from - heap.first) / heap.bytes; index < heap.count; ++index) {
+    const Wide clusterFrom = Wide(heap.first) + Wide(index) * heap.bytes;
+    if (clusterFrom >= to) break;
+    if (!inUse(heap.number + index)) continue;
+    const uint64_t a = static_cast<uint64_t>(std::max<Wide>(clusterFrom, from));
+    const uint64_t b = static_cast<uint64_t>(std::min<Wide>(clusterFrom + heap.bytes, to));
+    if (pieceTo > pieceFrom && pieceTo == a) {
+      pieceTo = b;
+      continue;
+    }
+    if (pieceTo > pieceFrom) given(pieceFrom, pieceTo);
+    pieceFrom = a;
+    pieceTo = b;
+  }
+  if (pieceTo > pieceFrom) given(pieceFrom, pieceTo);
+}
+
 unsigned JudgeThreadsFor(size_t files) {
   const size_t wanted = std::max<size_t>(1, files / kFilesPerJudgeThread);
   return static_cast<unsigned>(std::min<size_t>(wanted, Processors()));

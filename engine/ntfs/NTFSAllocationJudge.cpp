@@ -63,6 +63,7 @@ struct CNTFSAllocationJudge::Volume {
   std::unique_ptr<IStorageDevice, void (*)(IStorageDevice*)> window{nullptr, CloseAndRelease};
   IStorageDevice* device = nullptr;  // the volume from its first sector
   int64_t start = 0;                 // the volume's first sector, in the record's sectors
+  uint64_t startByte = 0;            // the same, in bytes of the device
   uint64_t recordClusterBytes = 0;
   CNTFSQuickSearch volume;
 };
@@ -96,6 +97,7 @@ std::unique_ptr<CNTFSAllocationJudge> CNTFSAllocationJudge::Open(IStorageDevice*
   const int64_t total = on->GetTotalSectors();
   if (start >= total) return nullptr;
   volume->start = start;
+  volume->startByte = static_cast<uint64_t>(start) * record.GetSectorSize();
   volume->recordClusterBytes = uint64_t{record.GetSectorsperCluster()} * record.GetSectorSize();
   volume->device = on;
   if (start != 0) {
@@ -196,12 +198,30 @@ bool CNTFSAllocationJudge::Describes(CFileNode& node, Record& now) {
   // Read where the scan read it: a table that moved is another volume's.
   if (now.properties == nullptr || m_volume->start + now.sector != node.GetMetadataStartPosition()) return false;
   CNTFSFileProperties& properties = *now.properties;
+  // Where nothing tells that the volume is the one scanned, a record of a
+  // volume formatted again and filled the same way gives the same name,
+  // number and place: its times are its own.
+  if (m_ownEntryRequired && (properties.GetCreationTime() != node.GetCreationTime() ||
+                             properties.GetModificationTime() != node.GetModificationTime())) {
+    return false;
+  }
   if (node.GetCreationTime() != 0 && properties.GetCreationTime() == node.GetCreationTime()) return true;
   const char* name = properties.GetFileName();
   const char* saved = node.GetFileName();
   const bool sameName = name != nullptr && saved != nullptr &&
                         (std::strcmp(name, saved) == 0 || CFileNode::FilterFileNameByDot(name) == saved);
   return sameName && IsRecordNumber(node.GetParentNodeID()) && now.parent == RecordNumberOf(node.GetParentNodeID());
+}
+
+bool CNTFSAllocationJudge::ForEachGiven(uint64_t begin, uint64_t end, const GivenPiece& given) {
+  const CNTFSGeometry& geometry = m_volume->volume.GetGeometry();
+  if (m_bitmap == nullptr || geometry.GetClusterBytes() == 0) return false;
+  const ClusterHeap heap{m_volume->startByte, geometry.GetClusterBytes(), 0,
+                         geometry.GetVolumeBytes() / geometry.GetClusterBytes()};
+  ForEachGivenCluster(
+      begin, end, heap, [this](uint64_t cluster) { return m_bitmap->AnyInUse(static_cast<int64_t>(cluster), 1) == 1; },
+      given);
+  return true;
 }
 
 int CNTFSAllocationJudge::RunsInUse(IDataRunList* runs) {
@@ -251,8 +271,10 @@ bool CNTFSAllocationJudge::Glance(int64_t number, Glimpse& out) {
     const bool nonResident = attribute[8] != 0;
     if (type == ntfs_record::kStandardInformation && !created) {
       const uint16_t value = ondisk::Le16(attribute + 0x14);
-      if (nonResident || ondisk::Le32(attribute + 0x10) < 8 || uint32_t{value} + 8 > length) return false;
+      // Its creation and modification times.
+      if (nonResident || ondisk::Le32(attribute + 0x10) < 16 || uint32_t{value} + 16 > length) return false;
       out.creation = ondisk::Le64(attribute + value);
+      out.modification = ondisk::Le64(attribute + value + 8);
       created = true;
     } else if (type == ntfs_record::kData && attribute[9] == 0 && !data) {
       data = true;
@@ -290,7 +312,8 @@ bool CNTFSAllocationJudge::IsTaken(CFileNode& node) {
   Glimpse& glimpse = m_glimpse;
   if (numbered && node.GetCreationTime() != 0 && Glance(number, glimpse) &&
       m_volume->start + glimpse.sector == node.GetMetadataStartPosition() &&
-      glimpse.creation == node.GetCreationTime()) {
+      glimpse.creation == node.GetCreationTime() &&
+      (!m_ownEntryRequired || glimpse.modification == node.GetModificationTime())) {
     if (resident || inUse <= 0) return false;
     if (!glimpse.inUse) return true;
     if (!glimpse.resident) {

@@ -18,7 +18,8 @@
 //   takes a file's clusters.
 // - Where the file must be described by its own record (SetOwnEntryRequired),
 //   free clusters, or an unknown $Bitmap, keep a file only while its record
-//   still describes it (in use or not).
+//   still describes it (in use or not), with its creation and modification
+//   times.
 //
 // A record saved in other sectors than the device's (a volume of 512-byte
 // sectors seen through a device of 4096-byte ones) is read through a view in
@@ -53,6 +54,8 @@ class CNTFSAllocationJudge final : public IAllocationJudge {
 
   bool IsTaken(CFileNode& node) override;
   std::unique_ptr<IAllocationJudge> Share() override;
+  // Clusters count from the volume's first sector, as $Bitmap counts them.
+  bool ForEachGiven(uint64_t begin, uint64_t end, const GivenPiece& given) override;
 
   static constexpr int64_t kReadAheadBytes = 256 * 1024;
 
@@ -78,7 +81,7 @@ class CNTFSAllocationJudge final : public IAllocationJudge {
   struct Glimpse {
     int64_t sector = -1;
     bool inUse = false;
-    uint64_t creation = 0;
+    uint64_t creation = 0, modification = 0;
     bool resident = true;
     CNTFSDataRunList runs;
   };

@@ -13,9 +13,11 @@
 // identity or check frames): loaded with the warning that its volumes
 // cannot be verified, on the twin, on a twin formatted again whose free
 // clusters hold other pictures where the card's lay (written and deleted
-// there), and on the card itself, which still copies out every picture
-// "ok". Whatever loads copies out no file "ok" whose bytes are not those
-// copied out straight after the scan, every picture among them.
+// there), on the card formatted again and shot a month later (pictures of
+// the same names and sizes in the same clusters, other bytes and times:
+// every picture failed), and on the card itself, which still copies out
+// every picture "ok". Whatever loads copies out no file "ok" whose bytes are
+// not those copied out straight after the scan, every picture among them.
 // With and without the kernel's partition nodes; the images are unchanged.
 #include <gtest/gtest.h>
 
@@ -48,6 +50,7 @@ enum class Load {
   kWithoutIdentity,       // the twin alone, the file without identities (an older build's)
   kFreedWithoutIdentity,  // the freed twin alone, the file without identities
   kCardWithoutIdentity,   // the card alone, the file without identities
+  kMonthWithoutIdentity,  // the card shot again a month later, the file without identities
 };
 
 struct Case {
@@ -64,7 +67,8 @@ std::string Label(const Case& c) {
                                        "CutBeforeIdentity",
                                        "WithoutIdentity",
                                        "FreedTwinWithoutIdentity",
-                                       "CardWithoutIdentity"};
+                                       "CardWithoutIdentity",
+                                       "MonthLaterTwinWithoutIdentity"};
   return std::string(c.table) + kLoads[static_cast<int>(c.load)] + (c.partitionNodes ? "WithNodes" : "WithoutNodes");
 }
 std::string Name(const testing::TestParamInfo<Case>& info) { return Label(info.param); }
@@ -120,7 +124,9 @@ TEST_P(Twins, AResultLoadsOnlyFromTheVolumeItWasReadFrom) {
   fs::create_directories(card.parent_path());
   fs::create_directories(twin.parent_path());
   const fs::path source = dir / c.table / "card.img";
-  const char* const twinSet = c.load == Load::kFreedWithoutIdentity ? "-freed" : "-other";
+  const char* const twinSet = c.load == Load::kFreedWithoutIdentity   ? "-freed"
+                              : c.load == Load::kMonthWithoutIdentity ? "-month"
+                                                                      : "-other";
   testsupport::RunCommandOrFail("cp --sparse=always " + ShellQuote(source.string()) + " " + ShellQuote(card.string()));
   testsupport::RunCommandOrFail("cp --sparse=always " +
                                 ShellQuote((dir / (std::string(c.table) + twinSet) / "card.img").string()) + " " +
@@ -156,7 +162,7 @@ TEST_P(Twins, AResultLoadsOnlyFromTheVolumeItWasReadFrom) {
     ASSERT_NE(identity, spans.end());
     testsupport::WriteFile(rsf, saved.data(), identity->at);
   } else if (c.load == Load::kWithoutIdentity || c.load == Load::kFreedWithoutIdentity ||
-             c.load == Load::kCardWithoutIdentity) {
+             c.load == Load::kCardWithoutIdentity || c.load == Load::kMonthWithoutIdentity) {
     const rsftest::Bytes older =
         rsftest::WithoutFrames(saved, {srr::_frPromisedFrames, srr::_frVolumeIdentity, srr::_frCheckValues});
     ASSERT_LT(older.size(), saved.size());
@@ -183,7 +189,8 @@ TEST_P(Twins, AResultLoadsOnlyFromTheVolumeItWasReadFrom) {
     case Load::kCutBeforeIdentity:
     case Load::kWithoutIdentity:
     case Load::kFreedWithoutIdentity:
-    case Load::kCardWithoutIdentity: {
+    case Load::kCardWithoutIdentity:
+    case Load::kMonthWithoutIdentity: {
       // Where the card was scanned, when that node is still free.
       std::vector<std::string> nodes = devicetest::FreeLoopNodes();
       std::stable_partition(nodes.begin(), nodes.end(), [&](const std::string& n) { return n == scannedOn; });
@@ -196,6 +203,13 @@ TEST_P(Twins, AResultLoadsOnlyFromTheVolumeItWasReadFrom) {
         EXPECT_NE(recovered.output.find("load warning: the volumes cannot be verified"), std::string::npos)
             << recovered.output;
         expectNoForeignBytes(recovered);
+        // Its entries name every picture where the card's lay, written
+        // another day: none is the card's.
+        if (c.load == Load::kMonthWithoutIdentity) {
+          const std::vector<std::string> lines = FileLines(recovered.output);
+          EXPECT_EQ(lines.size(), before.size()) << recovered.output;
+          for (const std::string& line : lines) EXPECT_EQ(line.rfind("failed ", 0), 0u) << line;
+        }
         // The card still holds every picture where its entries say.
         if (c.load == Load::kCardWithoutIdentity) {
           EXPECT_EQ(FileLines(recovered.output), before);
@@ -267,6 +281,7 @@ std::vector<Case> Cases() {
             Load::kWithoutIdentity, Load::kFreedWithoutIdentity, Load::kCardWithoutIdentity}) {
         out.push_back({table, nodes, load});
       }
+      if (std::string(table) == "mbr") out.push_back({table, nodes, Load::kMonthWithoutIdentity});
     }
   }
   return out;

@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "EngineTypes.h"
 #include "RoundTripOutput.h"
 #include "ScanResultFiles.h"
 #include "app/ScanResultChecks.h"
@@ -511,6 +512,14 @@ INSTANTIATE_TEST_SUITE_P(Disks, PlacedRoundTrip, testing::ValuesIn(Cases()), Nam
 // and results saved without their volumes' identities, whose files are held
 // to their own entries: files deleted since the scan, whose erased entries
 // still describe them, keep their answers and bytes there too.
+//
+// Camera cards (tests/fixtures/shots: FAT32, exFAT, NTFS) deep-scanned, then
+// shot on: every picture is carved too, and a carved copy of a picture
+// whose clusters changed hands since (known by its bytes, copied out
+// straight after the scan, and the original's place from TSK) is failed
+// once loaded and counted among the changed files; every other carved copy
+// keeps its answer and its bytes. Without identities no carved copy is
+// vouched for.
 struct Reused {
   const char* name;
   const char* env;      // the set's folder variable
@@ -528,8 +537,18 @@ struct Reused {
   // The result saved without its volumes' identities, as a build before
   // them wrote it: nothing tells the load that the volume is the one scanned.
   bool withoutIdentity = false;
+  // Every file carved is one of the originals, and some of them lost their
+  // clusters since the scan, some did not.
+  bool carved = false;
 };
 void PrintTo(const Reused& r, std::ostream* out) { *out << r.name; }
+
+// Whether PATH (below the copies' folder) is a carved file's: its tree is
+// "<number>-<searcher>-<volume>".
+bool Carved(const std::string& path) {
+  const size_t dash = path.find('-');
+  return dash != std::string::npos && path.compare(dash + 1, 3, std::to_string(SEARCHER_TYPE_RAW) + "-") == 0;
+}
 
 std::vector<std::string> Lines(const fs::path& file) {
   std::ifstream in(file);
@@ -627,11 +646,38 @@ void ExpectJudgedAgainstTheVolumeNow(const Reused& r, const fs::path& dir, const
   }
   // Every other file as straight after the scan, with the same bytes.
   const std::set<std::string> after(trip.after.begin(), trip.after.end());
-  size_t changed = 0;
+  // The originals by their bytes, to tell which one a carved file is.
+  std::map<std::string, std::string> originals;
+  if (r.originals != nullptr) {
+    for (const auto& entry : fs::recursive_directory_iterator(dir / r.originals)) {
+      if (entry.is_regular_file()) {
+        originals[testsupport::Sha256(entry.path())] = entry.path().lexically_relative(dir / r.originals).string();
+      }
+    }
+  }
+  size_t changed = 0, carvedTaken = 0, carvedKept = 0;
   for (const std::string& line : trip.before) {
     const bool ok = line.rfind("ok ", 0) == 0;
     const std::string path = line.substr(ok ? 3 : 7);
-    if (namesTaken("ok " + path, "ok")) {
+    if (Carved(path)) {
+      const auto fresh = trip.fresh.find("./" + path);
+      const auto original = fresh != trip.fresh.end() ? originals.find(fresh->second) : originals.end();
+      if (r.carved) {
+        EXPECT_TRUE(original != originals.end()) << path << " is none of the originals";
+      }
+      if (original != originals.end() && namesTaken("ok /" + original->second, "ok")) {
+        EXPECT_TRUE(after.count("failed " + path) != 0)
+            << path << " (" << original->second << ") recovered from clusters another file holds now";
+        if (ok) ++changed;
+        ++carvedTaken;
+        continue;
+      }
+      ++carvedKept;
+      if (r.withoutIdentity) {
+        EXPECT_TRUE(after.count("failed " + path) != 0) << path << " vouched for where the volume is not known";
+        continue;
+      }
+    } else if (namesTaken("ok " + path, "ok")) {
       if (ok) ++changed;
       continue;
     }
@@ -640,6 +686,10 @@ void ExpectJudgedAgainstTheVolumeNow(const Reused& r, const fs::path& dir, const
     const auto fresh = trip.fresh.find("./" + path), loaded = trip.loaded.find("./" + path);
     EXPECT_TRUE(fresh != trip.fresh.end() && loaded != trip.loaded.end() && fresh->second == loaded->second)
         << path << " ok once loaded with other bytes";
+  }
+  if (r.carved) {
+    EXPECT_GT(carvedTaken, 0u) << "no carved picture lost its clusters";
+    EXPECT_GT(carvedKept, 0u) << "every carved picture lost its clusters";
   }
   // The load says how many files changed hands since the scan; written to
   // after the load, nothing had changed then, and the copies judge again.
@@ -717,6 +767,7 @@ TEST_P(ReusedRoundTrip, FilesWhoseSpaceWasTakenStayFailedOnceLoaded) {
 const char* const kFatReuse = "tests/fixtures/fat/make-fat-reuse-images.sh";
 const char* const kNtfsReuse = "tests/fixtures/ntfs-reuse/make-ntfs-reuse-images.sh";
 const char* const kExfat = "tests/fixtures/exfat/make-exfat-images.sh";
+const char* const kShots = "tests/fixtures/shots/make-shots-images.sh";
 const Reused kReused[] = {
     {"f16_quick", "CLIPMENDER_FAT_REUSE_FIXTURES", "fat/reuse", kFatReuse, "f16-reuse.img", "f16-reuse.img.expect.fail",
      false},
@@ -785,6 +836,28 @@ const Reused kReused[] = {
      false, "reuse-later2.img", "originals", true},
     {"exfat_written_before_copy", "CLIPMENDER_EXFAT_FIXTURES", "exfat", kExfat, "c4k.img", nullptr, false,
      "c4k-later.img", "originals/c4k", true},
+    // Camera cards deep-scanned and shot on: their carved pictures.
+    {"f32_shots_later_deep", "CLIPMENDER_SHOTS_FIXTURES", "shots", kShots, "f32-shots.img", nullptr, true,
+     "f32-shots-later.img", "originals", false, 0, false, true},
+    {"exfat_shots_later_deep", "CLIPMENDER_SHOTS_FIXTURES", "shots", kShots, "exfat-shots.img", nullptr, true,
+     "exfat-shots-later.img", "originals", false, 0, false, true},
+    {"ntfs_shots_later_deep", "CLIPMENDER_SHOTS_FIXTURES", "shots", kShots, "ntfs-shots.img", nullptr, true,
+     "ntfs-shots-later.img", "originals", false, 0, false, true},
+    {"f32_shots_later_deep_unverified", "CLIPMENDER_SHOTS_FIXTURES", "shots", kShots, "f32-shots.img", nullptr, true,
+     "f32-shots-later.img", "originals", false, 0, true, true},
+    {"exfat_shots_written_before_copy_deep", "CLIPMENDER_SHOTS_FIXTURES", "shots", kShots, "exfat-shots.img", nullptr,
+     true, "exfat-shots-later.img", "originals", true, 0, false, true},
+    {"ntfs_shots_written_before_copy_deep", "CLIPMENDER_SHOTS_FIXTURES", "shots", kShots, "ntfs-shots.img", nullptr,
+     true, "ntfs-shots-later.img", "originals", true, 0, false, true},
+    // The cards formatted again and shot a month later, loaded from results
+    // without identities: every picture's entry names its place, size and
+    // name, not its times.
+    {"f32_shots_month_later_unverified", "CLIPMENDER_SHOTS_FIXTURES", "shots", kShots, "f32-shots.img", nullptr, false,
+     "f32-shots-month.img", nullptr, false, 0, true},
+    {"exfat_shots_month_later_unverified", "CLIPMENDER_SHOTS_FIXTURES", "shots", kShots, "exfat-shots.img", nullptr,
+     false, "exfat-shots-month.img", nullptr, false, 0, true},
+    {"ntfs_shots_month_later_unverified", "CLIPMENDER_SHOTS_FIXTURES", "shots", kShots, "ntfs-shots.img", nullptr,
+     false, "ntfs-shots-month.img", nullptr, false, 0, true},
 };
 INSTANTIATE_TEST_SUITE_P(Volumes, ReusedRoundTrip, testing::ValuesIn(kReused),
                          [](const testing::TestParamInfo<Reused>& info) { return std::string(info.param.name); });

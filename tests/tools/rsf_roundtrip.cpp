@@ -20,7 +20,8 @@
 // for a file that keeps no identity of its volumes, "load warning: the
 // volumes cannot be verified" (the windows' sheet). A load that finds files
 // whose clusters went to other files since the scan says how many ("volume
-// changed since the scan: N files"); like a recovery in the windows, the
+// changed since the scan: N files"); both are read when the load's end is
+// announced, as the windows read them. Like a recovery in the windows, the
 // copies judge the files against the volume again, as it is when they are
 // made: COMMAND, given, runs (through the shell) between the load and the
 // copies. A file the destination has no room for is "failed" and the run
@@ -156,6 +157,11 @@ uint64_t RecoverEveryFile(KVUIScan& scan, KVUIDeviceData& devices, const fs::pat
   // As a recovery in the windows: a loaded result's files are judged
   // against the volume as it is now.
   SaveRestoreResult::LoadedVolumeJudge judge(KVUIController::IsLoadUnverified());
+  judge.UseTrees([&] {
+    return SaveRestoreResult::LoadedTreesOf(scan, [&](IFilesystemNode* root) {
+      return quick ? scan.GetFileNodeDataRecover(root) : recovery.GetDataRecoveryByType(root->GetSearcheType());
+    });
+  });
   for (IFilesystemNode* root : scan.GetFileSystemNode()) {
     ++number;
     const std::string tree =
@@ -253,8 +259,11 @@ int Recover(const std::string& in, const std::string& folder, const std::string&
   KVUIController::UseScan(&scan);
   KVUIController::UseSaveDevices(&devices);
   const uint64_t loaded = RunSaveOrLoad(0, in);
+  // Read as the windows read them: when the load's end is announced.
+  const uint64_t changed = KVUIController::GetLoadChangedFiles();
+  const bool unverified = KVUIController::IsLoadUnverified();
   scan.WaitForThreads(std::chrono::seconds(60));
-  if (const uint64_t changed = KVUIController::GetLoadChangedFiles(); changed != 0) {
+  if (changed != 0) {
     std::printf("volume changed since the scan: %llu files\n", static_cast<unsigned long long>(changed));
   }
   std::fflush(stdout);
@@ -265,7 +274,7 @@ int Recover(const std::string& in, const std::string& folder, const std::string&
   // the user copy that out: so does this, still answering the error.
   const uint64_t failed = RecoverEveryFile(scan, devices, folder);
   std::printf("load error %llu\n", static_cast<unsigned long long>(loaded));
-  if (KVUIController::IsLoadUnverified()) std::printf("load warning: the volumes cannot be verified\n");
+  if (unverified) std::printf("load warning: the volumes cannot be verified\n");
   KVUIController::UseScan(nullptr);
   KVUIController::UseSaveDevices(nullptr);
   return loaded == 0 && failed == 0 ? 0 : 1;

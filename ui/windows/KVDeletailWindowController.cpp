@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <list>
+#include <utility>
 
 #include "app/KVNode.h"
 #include "app/KVPublicUtilities.h"
@@ -193,6 +194,7 @@ void KVDeletailWindowController::showWindow() {
   fader_->fadeIn();
   aWindow->raise();
   aWindow->activateWindow();
+  if (std::exchange(loadSheetsWaiting_, false) && !closing_) sayUnverifiedLoad();
 }
 
 void KVDeletailWindowController::setSelectDiskVolumeData(const DiskVolumeNodeData& row) {
@@ -247,6 +249,10 @@ void KVDeletailWindowController::sayDamagedVolumes() {
 }
 
 void KVDeletailWindowController::sayUnverifiedLoad() {
+  if (!aWindow->isVisible()) {
+    loadSheetsWaiting_ = true;
+    return;
+  }
   // Its sheet still open (the load's end heard again): its answer says the
   // rest.
   if (unverifiedSaid_ && sheet_ && sheet_->isOpen()) return;
@@ -287,7 +293,7 @@ void KVDeletailWindowController::scanCouldNotStart() {
 
 void KVDeletailWindowController::getImportData(const QString& /*path*/) {
   isImport = 1;
-  unverifiedSaid_ = changeSaid_ = false;
+  unverifiedSaid_ = changeSaid_ = loadSheetsWaiting_ = false;
   SetVisible({findFilesLabel, remainTimeLabel, pauseButton, stopButton, progressView, loadImageView, continueButton,
               deepScanLabel},
              false);

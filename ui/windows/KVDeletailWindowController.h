@@ -169,7 +169,9 @@ class KVDeletailWindowController : public QObject,
   void getImportData(const QString& path);
   void clearImportData();
   // A loaded result whose file could not vouch for its volumes: said once,
-  // then sayVolumeChanged.
+  // then sayVolumeChanged. Both are sheets on this window: while it is
+  // hidden (the load runs under the wizard's progress window), they wait
+  // until showWindow, rather than come in windows of their own behind it.
   void sayUnverifiedLoad();
   // One scan notification: rows of the shown tree, outlines, progress.
   void DataInitFinished();
@@ -471,6 +473,7 @@ class KVDeletailWindowController : public QObject,
   bool unverifiedSaid_ = false;
   void sayVolumeChanged();
   bool changeSaid_ = false;
+  bool loadSheetsWaiting_ = false;
   // Starts the polling that posts the loaded result's notifications.
   void startRestorePolling();
   void observeResults();

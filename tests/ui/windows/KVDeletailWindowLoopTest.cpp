@@ -13,9 +13,15 @@
 // deep scan; with the root zeroed whole, nothing is listed, the sheet says
 // the volume could not be read, and its Deep Scan button finds the files. A
 // result loaded on its volume written to since the scan says in a sheet how
-// many files lost their clusters.
+// many files lost their clusters: twenty times out of twenty loaded as the
+// application loads it (the window hidden until the load has ended well),
+// the sheet inside the window, above everything else of it, and no other
+// window in the way.
 // The images are unchanged afterwards.
+#include <QApplication>
+#include <QGuiApplication>
 #include <QPointer>
+#include <QScreen>
 
 #include <gtest/gtest.h>
 
@@ -24,6 +30,7 @@
 #include <fstream>
 #include <list>
 #include <map>
+#include <memory>
 #include <set>
 
 #include "DataRecovery.h"
@@ -42,6 +49,7 @@
 #include "engine/device/DeviceTestSupport.h"
 #include "platform/Localized.h"
 #include "ui/widgets/CustomTableView.h"
+#include "ui/windows/KVProgressWindow.h"
 
 namespace {
 
@@ -306,56 +314,83 @@ TEST(ResultsWindowOnFat, AnUnreadableRootListsNothingAndItsSheetStartsTheDeepSca
 
 // The FAT16 volume of the reuse set (make-fat-reuse-images.sh) scanned and
 // saved, then written to: a live file deleted and a newcomer written over it.
-// The result loaded there lists as many files as the scan did, and a sheet
-// says how many of them lost their clusters since, as many as The Sleuth Kit
-// finds (the later image's expect.fail beyond the scanned one's).
-TEST(ResultsWindowOnFat, ALoadOnADiskWrittenToSinceSaysHowManyFilesLostTheirPlace) {
-  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
-  const std::string why = fatfixtures::ReuseReady();
-  REQUIRE_OR_SKIP(why.empty(), why);
-  resultstest::StartForScans();
-  const fs::path dir = fatfixtures::ReuseDir();
-  const auto lines = [](const fs::path& file) {
-    std::set<std::string> out;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty()) out.insert(line);
-    }
-    return out;
-  };
-  const std::set<std::string> before = lines(dir / "f16-reuse.img.expect.fail");
-  size_t changed = 0;
-  for (const std::string& path : lines(dir / "f16-reuse-later2.img.expect.fail")) changed += before.count(path) == 0;
-  ASSERT_GT(changed, 0u);
-
-  // One file name for both, as one card would have.
+struct WrittenCard {
   testsupport::TempDir work;
-  const fs::path scanned = work / "scanned" / "card-written.img", later = work / "later" / "card-written.img";
-  fs::create_directories(scanned.parent_path());
-  fs::create_directories(later.parent_path());
-  fs::copy_file(dir / "f16-reuse.img", scanned);
-  fs::copy_file(dir / "f16-reuse-later2.img", later);
-  devicetest::ImageGuard scannedUnchanged(scanned), laterUnchanged(later);
-  const QString saved = QString::fromStdString((work / "card.rsf").string());
-  uint64_t size = 0, found = 0;
-  {
+  fs::path scanned, later;
+  QString saved;
+  size_t changed = 0;  // as many as The Sleuth Kit finds (the later expect.fail beyond the scanned one's)
+  uint64_t found = 0;  // files the scan found
+
+  // Scans and saves the card as it was; empty, or why it could not.
+  std::string Prepare() {
+    const fs::path dir = fatfixtures::ReuseDir();
+    const auto lines = [](const fs::path& file) {
+      std::set<std::string> out;
+      std::ifstream in(file);
+      for (std::string line; std::getline(in, line);) {
+        if (!line.empty()) out.insert(line);
+      }
+      return out;
+    };
+    const std::set<std::string> before = lines(dir / "f16-reuse.img.expect.fail");
+    for (const std::string& path : lines(dir / "f16-reuse-later2.img.expect.fail")) changed += before.count(path) == 0;
+    if (changed == 0) return "no file changed hands";
+    // One file name for both, as one card would have.
+    scanned = work / "scanned" / "card-written.img";
+    later = work / "later" / "card-written.img";
+    fs::create_directories(scanned.parent_path());
+    fs::create_directories(later.parent_path());
+    fs::copy_file(dir / "f16-reuse.img", scanned);
+    fs::copy_file(dir / "f16-reuse-later2.img", later);
+    saved = QString::fromStdString((work / "card.rsf").string());
+    devicetest::ImageGuard unchanged(scanned);
     devicetest::LoopDevice loop(scanned, 0, false, true);
-    ASSERT_TRUE(loop.attached());
+    if (!loop.attached()) return "no loop device";
     KVUIScan scan;
     KVUIController::UseScan(&scan);
     QPointer<KVDeletailWindowController> window = ScannedOn(loop.path());
-    ASSERT_NE(window, nullptr) << loop.path() << " is not in the device list, or its scan does not end";
+    uint64_t size = 0;
     KVUIController::GetScanFileSize(&size, &found);
-    ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(1, saved));
-    ASSERT_TRUE(SaveOrLoadEnded(1));
+    const bool savedWell = window != nullptr && KVUIController::beginSaveOrRestoreNode(1, saved) && SaveOrLoadEnded(1);
     delete window.data();
     KVUIController::UseScan(nullptr);
+    return savedWell ? "" : loop.path() + " is not in the device list, its scan does not end or its result not saved";
   }
-  devicetest::LoopDevice loop(later, 0, false, true);
-  ASSERT_TRUE(loop.attached());
-  KVUIScan scan;
-  KVUIController::UseScan(&scan);
-  KVUIController::RefreshDeviceInfo();
+};
+
+// Results windows on the card's result, loaded on the card written to since
+// (attached read-only); both images are unchanged afterwards.
+class ResultsWindowOnWrittenFat : public testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
+    const std::string why = fatfixtures::ReuseReady();
+    REQUIRE_OR_SKIP(why.empty(), why);
+    resultstest::StartForScans();
+    ASSERT_EQ(card.Prepare(), "");
+    scannedUnchanged = std::make_unique<devicetest::ImageGuard>(card.scanned);
+    laterUnchanged = std::make_unique<devicetest::ImageGuard>(card.later);
+    loop = std::make_unique<devicetest::LoopDevice>(card.later, 0, false, true);
+    ASSERT_TRUE(loop->attached());
+    scan = std::make_unique<KVUIScan>();
+    KVUIController::UseScan(scan.get());
+    KVUIController::RefreshDeviceInfo();
+  }
+  void TearDown() override { KVUIController::UseScan(nullptr); }
+
+  WrittenCard card;
+  std::unique_ptr<devicetest::ImageGuard> scannedUnchanged, laterUnchanged;
+  std::unique_ptr<devicetest::LoopDevice> loop;
+  std::unique_ptr<KVUIScan> scan;
+};
+
+// The result loaded there lists as many files as the scan did, and a sheet
+// says how many of them lost their clusters since.
+TEST_F(ResultsWindowOnWrittenFat, ALoadOnADiskWrittenToSinceSaysHowManyFilesLostTheirPlace) {
+  const size_t changed = card.changed;
+  const uint64_t found = card.found;
+  const QString& saved = card.saved;
+  testsupport::TempDir& work = card.work;
   QPointer<KVDeletailWindowController> window = Loaded(saved);
   ASSERT_NE(window, nullptr) << "the saved result does not load";
   EXPECT_EQ(KVUIController::GetLoadChangedFiles(), changed);
@@ -392,7 +427,89 @@ TEST(ResultsWindowOnFat, ALoadOnADiskWrittenToSinceSaysHowManyFilesLostTheirPlac
   qttest::PumpUntil([] { return false; }, 1);
   EXPECT_TRUE(window->currentSheet() == nullptr || !window->currentSheet()->isOpen());
   delete window.data();
-  KVUIController::UseScan(nullptr);
+}
+
+// Whether the window's open sheet lies inside it (a sheet on it, not a window
+// of its own that waits for an answer), above its content, and, under a real
+// X server (without a window manager, nothing stacks windows), on the
+// screen; it holds `title`. `shot` names the screenshots kept, if any.
+void ExpectSheetAbove(KVDeletailWindowController& window, const QString& title, const QString& shot) {
+  KitSheet* sheet = window.currentSheet();
+  ASSERT_TRUE(sheet != nullptr && sheet->isOpen()) << "no sheet";
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "another window waits for an answer";
+  ASSERT_EQ(sheet->window(), window.window()) << "the sheet came in a window of its own";
+  EXPECT_TRUE(SheetTexts(window).contains(title)) << SheetTexts(window).join(u'|').toStdString();
+  // What lies under the panel's middle is the panel.
+  QWidget* panel = sheet->panel();
+  QWidget* under = window.window()->childAt(panel->mapTo(window.window(), panel->rect().center()));
+  EXPECT_TRUE(under == panel || panel->isAncestorOf(under)) << "the sheet lies under the window's content";
+  if (QGuiApplication::platformName() == QStringLiteral("xcb")) {
+    qttest::PumpUntil([] { return false; }, 1);
+    const QImage screen = window.window()->screen()->grabWindow(0).toImage();
+    EXPECT_EQ(screen.pixelColor(panel->mapToGlobal(QPoint(4, panel->height() / 2))).rgb(),
+              panel->palette().color(QPalette::Window).rgb())
+        << "the screen does not show the sheet";
+    if (!shot.isEmpty()) uitest::SaveArtifact(screen, shot + QStringLiteral("-screen"));
+  }
+  if (!shot.isEmpty()) uitest::SaveArtifact(uitest::Grab(window.window()), shot);
+}
+
+// Loaded as the application loads it: the window opened hidden when the load
+// starts, under the wizard's progress window, and shown once that has closed
+// after a good load. Twenty times out of twenty the sheet that says how many
+// files changed comes, with the number The Sleuth Kit gives, above the window
+// (ExpectSheetAbove); every fifth load is of the file as a build before
+// volume identities wrote it, whose sheet that it cannot be verified comes
+// first, above the window too.
+TEST_F(ResultsWindowOnWrittenFat, ALoadedResultSaysWhatChangedAboveItsWindowEveryTime) {
+  const fs::path olderFile = card.work / "older.rsf";
+  const rsftest::Bytes older = rsftest::WithoutFrames(
+      testsupport::ReadFile(fs::path(card.saved.toStdString())),
+      {SaveRestoreResult::_frPromisedFrames, SaveRestoreResult::_frVolumeIdentity, SaveRestoreResult::_frCheckValues});
+  testsupport::WriteFile(olderFile, older.data(), older.size());
+  const QString changedTitle = QStringLiteral("The disk was written to since the scan");
+  int said = 0;
+  for (int load = 1; load <= 20; ++load) {
+    SCOPED_TRACE("load " + std::to_string(load));
+    const bool unverified = load % 5 == 0;
+    const QString file = unverified ? QString::fromStdString(olderFile.string()) : card.saved;
+    const QString shot = load == 1 || load == 20 ? QStringLiteral("results-loaded-sheet-%1").arg(load) : QString();
+    QPointer<KVDeletailWindowController> window;
+    QObject shower;
+    platform::NotificationCenter::DefaultCenter().AddObserver(QStringLiteral("ShowDetailWindow"), &shower,
+                                                              [&window](const platform::Notification&) {
+                                                                if (window) window->showWindow();
+                                                              });
+    KVProgressWindow progress(KVUIController::GetSaveorRestoreProgress);
+    progress.setStrPostName(QString::fromLatin1(KVDeletailWindowController::kScanNotification));
+    progress.setBSave(false);
+    progress.window();
+    ASSERT_TRUE(KVUIController::beginSaveOrRestoreNode(0, file));
+    window = KVDeletailWindowController::OpenForImport(file, {}, false);
+    progress.runModal();
+    platform::NotificationCenter::DefaultCenter().RemoveObserver(&shower);
+    ASSERT_EQ(progress.getResult(), 1);
+    ASSERT_TRUE(window->window()->isVisible());
+    ASSERT_TRUE(Browsing(*window));
+    bool above = SheetOpens(*window);
+    if (above && unverified) {
+      ExpectSheetAbove(*window, platform::Localized("PAGE_FOUR_LOAD_UNVERIFIED_TITLE"),
+                       shot.isEmpty() ? shot : shot + "-unverified");
+      above = !HasFatalFailure() && resultstest::Answer(*window, 1) && SheetOpens(*window);
+    }
+    if (above) {
+      ExpectSheetAbove(*window, changedTitle, shot);
+      above = !HasFatalFailure();
+      EXPECT_TRUE(SheetTexts(*window).join(u' ').contains(QStringLiteral("(%1 in all)").arg(card.changed)))
+          << SheetTexts(*window).join(u'|').toStdString();
+    } else {
+      ADD_FAILURE() << "no sheet; the load counted " << KVUIController::GetLoadChangedFiles() << " changed files";
+    }
+    said += above ? 1 : 0;
+    resultstest::Answer(*window, 1);
+    delete window.data();
+  }
+  EXPECT_EQ(said, 20);
 }
 
 }  // namespace

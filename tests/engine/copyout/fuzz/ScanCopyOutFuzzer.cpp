@@ -197,6 +197,16 @@ void Run(const std::vector<uint8_t>& image, uint32_t sectorSize, bool complete) 
     }
     ::unlink(path.c_str());
   }
+  // What each volume gives now over the whole image, as a carved file
+  // spanning it asks: pieces inside what was asked, in order, none empty.
+  for (const auto& [partition, judge] : judges) {
+    if (judge == nullptr) continue;
+    uint64_t last = 0;
+    judge->ForEachGiven(0, image.size(), [&](uint64_t from, uint64_t to) {
+      if (from < last || to <= from || to > image.size()) std::abort();
+      last = to;
+    });
+  }
   judges.clear();
   for (auto& [type, recovery] : recoveries) {
     if (recovery != nullptr) recovery->Release();

@@ -1,0 +1,138 @@
+#include "app/LoadedCarvedJudge.h"
+
+#include <algorithm>
+#include <new>
+#include <utility>
+
+#include "AllocationJudge.h"
+#include "DataRunList.h"
+#include "FileNode.h"
+#include "SearchedPartitionInfo.h"
+#include "StorageDevice.h"
+#include "copyout/CDataRecovery.h"
+
+namespace SaveRestoreResult {
+
+namespace {
+
+using Wide = unsigned __int128;
+
+// Where a loaded node's runs lie, counted as its record says.
+bool PlaceOf(const CFileNode& node, uint32_t deviceSector, RecordPlace& place) {
+  const auto* judged = dynamic_cast<const IJudgedPartitionNode*>(&node);
+  const CSearchedPartitionInfo* record = judged != nullptr ? judged->GetJudgedPartition() : nullptr;
+  return record != nullptr && place.Of(*record, deviceSector);
+}
+
+// Calls `span(begin, end)` for the bytes of the device each run of `runs`
+// covers (counted as `place` says), up to `size` bytes of the file in all;
+// holes and what does not fit 64 bits are left out.
+template <typename Span>
+void ForEachSpan(IDataRunList* runs, const RecordPlace& place, uint64_t size, Span&& span) {
+  if (runs == nullptr || runs->IsResident() != 0 || place.clusterBytes == 0) return;
+  Wide left = size;
+  for (DataRun* run = runs->GetFirst(); run != nullptr && left > 0; run = runs->GetNext()) {
+    if (run->length <= 0) continue;
+    const Wide bytes = std::min<Wide>(Wide(static_cast<uint64_t>(run->length)) * place.clusterBytes, left);
+    left -= bytes;
+    if (run->IsSparse() || run->start < 0) continue;
+    const Wide begin = Wide(place.base) + Wide(static_cast<uint64_t>(run->start)) * place.clusterBytes;
+    if (begin + bytes > UINT64_MAX) continue;
+    span(static_cast<uint64_t>(begin), static_cast<uint64_t>(begin + bytes));
+  }
+}
+
+}  // namespace
+
+LoadedCarvedJudge::LoadedCarvedJudge(IStorageDevice* device, const std::vector<LoadedTree>& trees, JudgeOf judgeOf)
+    : m_device(device), m_judgeOf(std::move(judgeOf)) {
+  if (m_device == nullptr) return;
+  // The nodes, gathered under the tree lock; a loaded node's record and runs
+  // no longer change, and the volumes are read without holding it.
+  std::vector<std::pair<CFileNode*, _tagSearcherType>> nodes;
+  {
+    NodeTreeGuard guard;
+    for (const LoadedTree& tree : trees) {
+      if (tree.root == nullptr || tree.device != m_device || tree.type == SEARCHER_TYPE_RAW) continue;
+      // Depth first; a folder's children are linked through their next node.
+      std::vector<IFileNode*> stack;
+      if (IFileNode* first = tree.root->GetFirstChild()) stack.push_back(first);
+      while (!stack.empty()) {
+        IFileNode* node = stack.back();
+        stack.pop_back();
+        if (IFileNode* next = node->GetNextNode()) stack.push_back(next);
+        if (IFileNode* child = node->GetFirstChild()) stack.push_back(child);
+        if (auto* file = dynamic_cast<CFileNode*>(node)) nodes.emplace_back(file, tree.type);
+      }
+    }
+  }
+  for (const auto& [node, type] : nodes) Keep(*node, type);
+  std::sort(m_held.begin(), m_held.end(), [](const Held& a, const Held& b) { return a.begin < b.begin; });
+  m_reach.reserve(m_held.size());
+  uint64_t reach = 0;
+  for (const Held& held : m_held) m_reach.push_back(reach = std::max(reach, held.end));
+}
+
+void LoadedCarvedJudge::Keep(CFileNode& node, _tagSearcherType type) {
+  const auto* judged = dynamic_cast<const IJudgedPartitionNode*>(&node);
+  const CSearchedPartitionInfo* record = judged != nullptr ? judged->GetJudgedPartition() : nullptr;
+  if (record == nullptr) return;
+  auto known = m_volumeOf.find(record);
+  if (known == m_volumeOf.end()) {
+    known = m_volumeOf.emplace(record, m_volumes.size()).first;
+    m_volumes.push_back({record, m_judgeOf(record, type)});
+  }
+  IAllocationJudge* judge = m_volumes[known->second].judge;
+  // Only what the volume gave at the scan: files deleted then held nothing.
+  RecordPlace place;
+  if (judge == nullptr || node.IsDeleted() != 0 || !PlaceOf(node, m_device->GetSectorSize(), place)) return;
+  // A folder holds its clusters whatever size it gives.
+  const uint64_t size = node.IsDirectory() != 0 ? UINT64_MAX : node.GetFileSize();
+  ForEachSpan(node.GetDataRunList(), place, size, [&](uint64_t begin, uint64_t end) {
+    m_held.push_back({begin, end, &node, judge});
+  });
+}
+
+bool LoadedCarvedJudge::StillHeld(const Held& held) {
+  const auto known = m_stillHeld.find(held.file);
+  if (known != m_stillHeld.end()) return known->second;
+  bool taken = false;
+  try {
+    taken = held.judge->IsTaken(*held.file);
+  } catch (const std::bad_alloc&) {
+    taken = false;  // no more than the scan said
+  }
+  m_stillHeld.emplace(held.file, !taken);
+  return !taken;
+}
+
+bool LoadedCarvedJudge::Covered(uint64_t from, uint64_t to) {
+  // The first piece that may reach past `from`: the furthest ends grow.
+  size_t i = static_cast<size_t>(std::upper_bound(m_reach.begin(), m_reach.end(), from) - m_reach.begin());
+  uint64_t covered = from;
+  for (; i < m_held.size() && m_held[i].begin <= covered && covered < to; ++i) {
+    if (m_held[i].end > covered && StillHeld(m_held[i])) covered = m_held[i].end;
+  }
+  return covered >= to;
+}
+
+bool LoadedCarvedJudge::IsTaken(CFileNode& carved) {
+  RecordPlace place;
+  if (m_device == nullptr || m_volumes.empty() || !PlaceOf(carved, m_device->GetSectorSize(), place)) return false;
+  std::vector<std::pair<uint64_t, uint64_t>> spans;
+  ForEachSpan(carved.GetDataRunList(), place, carved.GetFileSize(),
+              [&spans](uint64_t begin, uint64_t end) { spans.emplace_back(begin, end); });
+  bool taken = false;
+  for (const Volume& volume : m_volumes) {
+    if (volume.judge == nullptr) continue;
+    for (const auto& [begin, end] : spans) {
+      volume.judge->ForEachGiven(begin, end, [&](uint64_t from, uint64_t to) {
+        if (!taken && !Covered(from, to)) taken = true;
+      });
+      if (taken) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace SaveRestoreResult
