@@ -157,6 +157,7 @@ class CRawFileInfo {
     m_size = 0;
     m_whole = false;
     m_endUnknown = false;
+    m_provenTo = 0;
     m_type = RAW_TYPE_NONE;
     m_namePrefix.clear();
     m_timeText.clear();
@@ -165,11 +166,20 @@ class CRawFileInfo {
   uint64_t m_startSector = 0;  // in the scanned device's sectors
   uint64_t m_size = 0;         // bytes; 0 while unknown
   // Set by an analyser that followed the file's own structure from its first
-  // byte over every byte of its size (to the mark that ends it, or, for a
-  // file whose end was not found, to the last part whose own checks hold;
-  // not a length a header claims, not a guess): nothing that starts inside
+  // byte over every byte of its size: records each found where the one
+  // before said, up to one that ends the file or whose own checks hold (for
+  // a file whose end was not found, up to the last part whose checks hold).
+  // Not a length a header claims, not an end mark a search met (another
+  // file's mark reads the same), not a guess. Nothing that starts inside
   // such a file is a file of its own.
   bool m_whole = false;
+  // For a file not sized whole: how far from its first byte its own
+  // structure proves the bytes its own, the rest of its size being only
+  // claimed (a length in a header, a last record whose bytes nothing after
+  // it checks, a chain into data no check reads). What starts inside that
+  // stretch is part of it; a file that starts further on, at a sector
+  // boundary, ends it: its bytes run on over another file's.
+  uint64_t m_provenTo = 0;
   // Set where the size is no end the file gives (its end mark was not found
   // before a limit, the next file's head or the device's end; a length
   // claimed past the device): the carved bytes may stop short or run on
@@ -177,6 +187,8 @@ class CRawFileInfo {
   bool m_endUnknown = false;
   uint32_t m_type = RAW_TYPE_NONE;
   uint32_t m_analyserType = 0xFFFF;
+  // The bytes from the file's start that its structure proves its own.
+  uint64_t ProvenBytes() const { return m_whole ? m_size : m_provenTo < m_size ? m_provenTo : m_size; }
   std::string m_namePrefix;
   std::string m_timeText;
   IRawFileAnalyser* m_analyser = nullptr;  // not owned
