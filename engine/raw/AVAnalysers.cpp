@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -139,6 +140,20 @@ uint32_t FileRIFFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* de
   // The header gives the exact length: the rest of the last sector is not
   // part of the file.
   info.m_size = uint64_t{Le32(head + 4)} + 8;
+  // Its chunks, each found where the one before ends, show that one whole
+  // (a film's frames before its index, say); the last one's bytes are only
+  // claimed.
+  uint64_t at = 12, last = 0;
+  for (int chunks = 0; chunks < (1 << 20) && at + 8 <= info.m_size; ++chunks) {
+    const uint8_t* chunk = buffer.Get(at, 8);
+    if (chunk == nullptr) break;
+    bool named = true;
+    for (int i = 0; i < 4; ++i) named = named && chunk[i] >= 0x20 && chunk[i] <= 0x7E;
+    if (!named) break;
+    last = at;
+    at += 8 + uint64_t{Le32(chunk + 4)} + (Le32(chunk + 4) & 1);
+  }
+  info.m_provenTo = last + 8;
   return 1;
 }
 
@@ -196,6 +211,9 @@ uint32_t FileMOVAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
       position = kBoxLimit;
       break;
     }
+    // Each atom found where the one before ends shows that one whole; the
+    // last one's bytes are only claimed.
+    info.m_provenTo = position + 8;
     position += size;
   }
   if (position == 0) return 0;
@@ -261,35 +279,48 @@ bool OggPageSums(RawFileBuffer& buffer, uint64_t at, uint64_t length) {
 
 uint32_t CFileOggAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
   RawFileBuffer buffer(device, info.m_startSector);
-  uint64_t position = 0, last = 0;
-  bool endOfStream = false;
+  // Pages one behind the other, each holding the checksum of its bytes: a
+  // page cut short, or one that merely reads as a page in what follows a
+  // cut, fails it. The file is whole when every stream its pages opened (a
+  // film has one for its pictures and one for its sound, chained streams
+  // follow each other) was closed by a page that holds.
+  uint64_t position = 0;
+  std::vector<uint32_t> open;
+  bool opened = false, tooMany = false;
   while (position <= kWalkLimit) {
     const uint8_t* page = buffer.Get(position, 27 + 255);
     if (page == nullptr || std::memcmp(page, "OggS", 4) != 0) break;
-    endOfStream = (page[5] & 0x04) != 0;
+    const uint8_t flags = page[5];
+    const uint32_t serial = Le32(page + 14);
     uint64_t length = 27 + uint64_t{page[26]};
     for (int i = 0; i < page[26]; ++i) length += page[27 + i];
-    last = position;
+    if (!OggPageSums(buffer, position, length)) {
+      if (position == 0) {
+        // Its first page is cut: kept as long as it says, its end not
+        // known, nothing of it proven.
+        info.m_size = length;
+        info.m_endUnknown = true;
+        return 1;
+      }
+      break;
+    }
+    if ((flags & 0x02) != 0) {
+      opened = true;
+      if (open.size() < 64) {
+        open.push_back(serial);
+      } else {
+        tooMany = true;
+      }
+    }
+    if ((flags & 0x04) != 0) open.erase(std::remove(open.begin(), open.end(), serial), open.end());
     position += length;
   }
   if (position == 0) return 0;
   info.m_size = position;
-  // Pages walked up to one that closes the stream: the stream is whole.
+  // The pages walked hold; behind the last one that does the file was cut
+  // (or other bytes lie in it) unless its streams were all closed.
   info.m_whole = true;
-  if (endOfStream) return 1;
-  // The walk stopped before the stream's last page: the file was cut, or
-  // other bytes lie in it. Each page holds its checksum: the last one
-  // walked is kept when it holds (the file then ends where its pages stop),
-  // else the file ends before it; the pages before it were found where
-  // their lengths said.
-  info.m_endUnknown = true;
-  if (OggPageSums(buffer, last, position - last)) return 1;
-  if (last == 0) {
-    // Its first page is cut: kept as long as it says, not taken for whole.
-    info.m_whole = false;
-    return 1;
-  }
-  info.m_size = last;
+  info.m_endUnknown = !opened || tooMany || !open.empty();
   return 1;
 }
 

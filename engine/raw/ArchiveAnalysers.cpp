@@ -16,6 +16,7 @@
 
 using ondisk::AllZero;
 using ondisk::Be32;
+using ondisk::Be64;
 using ondisk::Le16;
 using ondisk::Le32;
 
@@ -488,9 +489,23 @@ uint32_t FileDMGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   RawFileBuffer buffer(device, info.m_startSector);
   static const uint8_t kMark[4] = {'k', 'o', 'l', 'y'};
   static thread_local RawSearchMemo memo;
-  const RawMarkFind find = FindRawEndMark(
+  RawMarkFind find = FindRawEndMark(
       buffer, 10, kSearchLimit, kMark, sizeof kMark, 0, 12,
       [](const uint8_t* p) { return Be32(p + 4) == 4 && Be32(p + 8) == 512; }, memo);
   SizeFromRawEndMark(info, find, 512);
+  // The trailer counts the image's property list from the image's first
+  // byte: the list ends right before it and starts as one. Another image's
+  // trailer, met behind an image cut short, counts from that image's start.
+  const uint8_t* koly = find.found ? buffer.Get(find.offset, 512) : nullptr;
+  if (koly != nullptr) {
+    const uint64_t list = Be64(koly + 216), length = Be64(koly + 224);
+    const uint64_t data = Be64(koly + 24), dataLength = Be64(koly + 32);
+    if (length != 0 && list <= find.offset && find.offset - list == length && data <= list &&
+        dataLength <= list - data) {
+      const uint8_t* xml = buffer.Get(list, 5);
+      if (xml != nullptr && std::memcmp(xml, "<?xml", 5) == 0) info.m_whole = true;
+    }
+    if (!info.m_whole) info.m_endUnknown = true;
+  }
   return 1;
 }

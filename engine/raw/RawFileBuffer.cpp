@@ -189,6 +189,9 @@ uint32_t CRawBoxFileAnalyser::GetFileSize(CRawFileInfo& info, IStorageDevice* de
       info.m_endUnknown = true;
       break;
     }
+    // Each box found where the one before ends shows that one whole; the
+    // last one's bytes are only claimed.
+    info.m_provenTo = position + 8;
     position += size;
   }
   if (position == 0) return 0;
