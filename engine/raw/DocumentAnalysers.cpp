@@ -439,13 +439,15 @@ uint32_t FileUnicodeHTMAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevi
         return 1;
       }
       if (unit == 0 || unit == 0xFFFF || unit == 0xFEFF) {
-        info.m_size = at + i;
-        return 1;
+        // It stops being text before its closing tag: cut there (zeros
+        // behind a cut, or other bytes), its end not known.
+        return CutText(info, at + i);
       }
     }
     at += step;
   }
   info.m_size = at;
+  info.m_endUnknown = true;
   return 1;
 }
 
