@@ -345,6 +345,7 @@ uint32_t FileLZHAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
 }
 
 uint32_t FileLZHAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  constexpr size_t kMaxMembers = size_t{1} << 16;
   RawFileBuffer buffer(device, info.m_startSector);
   uint64_t position = 0;
   bool first = true;
@@ -355,24 +356,27 @@ uint32_t FileLZHAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
       break;
     }
     const uint64_t packed = Le32(h + 7);
+    uint64_t header = uint64_t{h[0]} + 2;
     if (h[20] == 2) {
       // Level 2: a two-byte size of the whole header, extensions included.
-      const uint16_t size = Le16(h);
-      if (size < 26) {
+      header = Le16(h);
+      if (header < 26) {
         if (first) return 0;
         break;
       }
-      position += size + packed;
-    } else {
-      position += uint64_t{h[0]} + packed + 2;
     }
+    // The headers found where the members before them end prove those, and
+    // each member's data begin behind its header.
+    info.m_provenTo = position + header;
+    if (packed != 0 && info.m_ownHeads.size() < kMaxMembers) info.m_ownHeads.push_back(position + header);
+    position += header + packed;
     first = false;
   }
-  // A zero byte closes the archive.
+  // A zero byte closes the archive (and proves nothing: behind an archive
+  // cut short, zeros read the same).
   const uint8_t* end = buffer.Get(position, 1);
   const bool closed = end != nullptr && *end == 0 && position <= kWalkLimit;
   info.m_size = position + (closed ? 1 : 0);
-  info.m_whole = closed;
   return 1;
 }
 
@@ -439,6 +443,7 @@ uint32_t FileTARAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   // like any other: only a block of zeros ends the archive.
   constexpr uint64_t kBlock = 512;
   constexpr uint64_t kRecord = 10240;
+  constexpr size_t kMaxMembers = size_t{1} << 16;
   RawFileBuffer buffer(device, info.m_startSector);
   uint64_t position = 0;
   bool ended = false;
@@ -466,10 +471,15 @@ uint32_t FileTARAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
       if (position == 0) return 0;
       break;
     }
+    // The headers found where the members before them end prove those, and
+    // each member's data begin where its header says.
+    info.m_provenTo = position + kBlock;
+    if (size > 0 && info.m_ownHeads.size() < kMaxMembers) info.m_ownHeads.push_back(position + kBlock);
     position += kBlock + (static_cast<uint64_t>(size) + kBlock - 1) / kBlock * kBlock;
   }
+  // The end-of-archive blocks prove nothing of the last member's data:
+  // behind an archive cut short, zeros read as them.
   info.m_size = position;
-  info.m_whole = ended;
   // Members whole, but no end-of-archive block: more may have followed.
   info.m_endUnknown = !ended;
   return 1;

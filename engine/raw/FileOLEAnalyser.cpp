@@ -234,6 +234,8 @@ class CompoundCheck {
   bool Sound() const { return m_sound; }
   bool DirectoryHolds() const { return m_directoryHolds; }
   uint64_t ProvenTo() const { return m_provenTo; }
+  // Where its streams of whole sectors begin.
+  const std::vector<uint64_t>& Streams() const { return m_streams; }
 
  private:
   void Prove(uint32_t sector) { m_provenTo = std::max(m_provenTo, m_file.Offset(sector) + m_file.SectorSize()); }
@@ -342,6 +344,7 @@ class CompoundCheck {
     }
     const uint32_t per = m_file.PerTable();
     m_miniTable.reserve(uint64_t{count} * per);
+    m_miniSeen.assign(std::min<uint64_t>(m_miniSectors, uint64_t{count} * per), 0);
     for (const uint32_t s : chain) {
       const uint8_t* t = m_file.Sector(s);
       if (t == nullptr) {
@@ -367,6 +370,8 @@ class CompoundCheck {
     uint32_t s = first;
     for (uint64_t i = 0; i < count; ++i) {
       if (s >= m_miniSectors || s >= m_miniTable.size()) return false;
+      if (m_miniSeen[s] != 0) return false;
+      m_miniSeen[s] = 1;
       s = m_miniTable[s];
     }
     return s == kEndOfChain;
@@ -385,6 +390,14 @@ class CompoundCheck {
       const bool holds = regular ? Follow(first, (bytes + size - 1) / size, [](uint32_t) {})
                                  : FollowMini(first, (bytes + kMiniSector - 1) / kMiniSector);
       if (!holds) m_sound = false;
+      // A stream may hold a file of its own (an installer's cabinet, an
+      // embedded package): where it begins is the compound file's.
+      if (holds && regular && e[66] == 2) m_streams.push_back(m_file.Offset(first));
+    }
+    // The mini table marks no mini sector used that no stream reaches: what
+    // a cut leaves of a stream whose size it took away.
+    for (uint64_t s = 0; s < m_miniSeen.size() && m_sound; ++s) {
+      if ((m_miniTable[s] != kFree) != (m_miniSeen[s] != 0)) m_sound = false;
     }
   }
 
@@ -398,7 +411,9 @@ class CompoundCheck {
   std::vector<uint8_t> m_seen;  // per sector, with the table in memory
   std::vector<uint8_t> m_directory;
   std::vector<uint32_t> m_miniTable;
+  std::vector<uint8_t> m_miniSeen;
   uint64_t m_miniSectors = 0;
+  std::vector<uint64_t> m_streams;
 };
 
 }  // namespace
@@ -461,12 +476,18 @@ uint32_t FileOLEAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   }
   info.m_size = size;
   if (check.Sound()) {
-    info.m_whole = true;
+    // Its tables, directory and mini table prove the bytes up to the last
+    // of them its own. Stream data behind that hold nothing that shows them
+    // there: a file cut in them still holds, and what lies in its place may
+    // be another file, which ends it (unless it starts where a stream does).
+    info.m_provenTo = check.ProvenTo();
+    info.m_ownHeads = check.Streams();
   } else {
     // Its tables lead into bytes that are not its own: it was cut, and how
-    // much of what they claim came through is not known.
+    // much of what they claim came through is not known. Structures that
+    // seem to hold prove nothing then: zeros read as an empty directory
+    // sector, and a table sector's place is checked in another one.
     info.m_endUnknown = true;
-    info.m_provenTo = check.ProvenTo();
   }
   return 1;
 }

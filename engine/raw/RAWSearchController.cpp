@@ -1,5 +1,6 @@
 #include "raw/RAWSearchController.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstdio>
 #include <cstring>
@@ -83,6 +84,7 @@ void CRAWSearchController::PreparetoSearch() {
   m_pending.clear();
   m_open.reset();
   m_openEnd = m_provenStart = m_provenEnd = m_scannedTo = 0;
+  m_ownHeads.clear();
   m_managers.clear();
   m_types.Initialize();
   if (m_builder != nullptr) m_builder->AddSearcherInfo(SEARCHER_TYPE_RAW, 1);
@@ -98,7 +100,8 @@ CRAWFileManager* CRAWSearchController::GetFileManager(uint32_t type) {
 }
 
 bool CRAWSearchController::InsideProven(const CRawFileInfo& info) const {
-  return info.m_startSector > m_provenStart && info.m_startSector < m_provenEnd;
+  if (info.m_startSector > m_provenStart && info.m_startSector < m_provenEnd) return true;
+  return info.m_startSector < m_openEnd && std::binary_search(m_ownHeads.begin(), m_ownHeads.end(), info.m_startSector);
 }
 
 void CRAWSearchController::Settle(CRawFileInfo& info) {
@@ -133,6 +136,11 @@ void CRAWSearchController::Settle(CRawFileInfo& info) {
   m_openEnd = info.m_startSector + (info.m_size + m_sectorSize - 1) / m_sectorSize;
   m_provenStart = info.m_startSector;
   m_provenEnd = info.m_startSector + (info.ProvenBytes() + m_sectorSize - 1) / m_sectorSize;
+  m_ownHeads.clear();
+  for (const uint64_t at : info.m_ownHeads) {
+    if (at % m_sectorSize == 0 && at < info.m_size) m_ownHeads.push_back(info.m_startSector + at / m_sectorSize);
+  }
+  std::sort(m_ownHeads.begin(), m_ownHeads.end());
 }
 
 void CRAWSearchController::Emit() {

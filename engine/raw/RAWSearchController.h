@@ -101,8 +101,10 @@ class CRAWSearchController : public ICompleteFileSystemSearchController {
   // head ends before it. Its sectors: [start, m_openEnd).
   std::unique_ptr<CRawFileInfo> m_open;
   uint64_t m_openEnd = 0;
-  // What the last file settled proves its own, in sectors: [start, end).
+  // What the last file settled proves its own, in sectors: [start, end),
+  // and the sectors its structure says parts of it begin at.
   uint64_t m_provenStart = 0, m_provenEnd = 0;
+  std::vector<uint64_t> m_ownHeads;
   uint64_t m_scannedTo = 0;  // the first sector the pass has not looked at
   uint64_t m_pass = 0;       // RawCarvingPass
 };

@@ -305,7 +305,7 @@ TEST(RawOle, SizedInItsOwnSectorsUpToTheLastOneItsTableMarksUsed) {
   const Carve v3 = Sized(ole, Compound(9, {u"Root Entry", u"WordDocument"}, 3), true);
   EXPECT_EQ(v3.size, 512u + 3 * 512);  // the free tail of the table is cut
   EXPECT_EQ(v3.type, RAW_TYPE_DOC);
-  EXPECT_TRUE(v3.whole);
+  EXPECT_FALSE(v3.endUnknown);
   // Version 4: 4096-byte sectors, on 512- and 4096-byte devices alike.
   for (uint32_t sectorSize : {512u, 4096u}) {
     const Carve v4 = Sized(ole,
@@ -362,7 +362,7 @@ TEST(RawOle, TypedFromItsFirstEntriesOrItsRootStorage) {
   link(5, 68, 3);  // back to where the look began
   const Carve typed = Sized(ole, deck);
   EXPECT_EQ(typed.type, RAW_TYPE_PPT);
-  EXPECT_TRUE(typed.whole);
+  EXPECT_FALSE(typed.endUnknown);
   link(3, 72, 4);
   EXPECT_EQ(Sized(ole, deck).type, RAW_TYPE_MOF);  // "Pictures" counts as the first entry only
   // A link beyond the directory: it does not hold, and tells no kind.
@@ -412,9 +412,9 @@ TEST(RawOle, StructuresThatDoNotHoldLeaveItsEndUnknown) {
   uint8_t* entry = unused.data() + 2 * 512 + 128 * 2;
   std::memset(entry + 68, 0xFF, 12);
   Store32(entry + 116, kEndOfChain);
-  EXPECT_TRUE(Sized(ole, unused).whole);
+  EXPECT_FALSE(Sized(ole, unused).endUnknown);
   entry[0] = 'x';
-  EXPECT_FALSE(Sized(ole, unused).whole);
+  EXPECT_TRUE(Sized(ole, unused).endUnknown);
 }
 
 TEST(RawOle, HostileChainsAndTablesEndTheWalk) {
