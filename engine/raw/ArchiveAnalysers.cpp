@@ -368,7 +368,7 @@ uint32_t FileLZHAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     // The headers found where the members before them end prove those, and
     // each member's data begin behind its header.
     info.m_provenTo = position + header;
-    if (packed != 0 && info.m_ownHeads.size() < kMaxMembers) info.m_ownHeads.push_back(position + header);
+    if (packed != 0 && info.m_parts.size() < kMaxMembers) info.m_parts.push_back({position + header, packed});
     position += header + packed;
     first = false;
   }
@@ -474,7 +474,9 @@ uint32_t FileTARAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     // The headers found where the members before them end prove those, and
     // each member's data begin where its header says.
     info.m_provenTo = position + kBlock;
-    if (size > 0 && info.m_ownHeads.size() < kMaxMembers) info.m_ownHeads.push_back(position + kBlock);
+    if (size > 0 && info.m_parts.size() < kMaxMembers) {
+      info.m_parts.push_back({position + kBlock, static_cast<uint64_t>(size)});
+    }
     position += kBlock + (static_cast<uint64_t>(size) + kBlock - 1) / kBlock * kBlock;
   }
   // The end-of-archive blocks prove nothing of the last member's data:

@@ -235,7 +235,7 @@ class CompoundCheck {
   bool DirectoryHolds() const { return m_directoryHolds; }
   uint64_t ProvenTo() const { return m_provenTo; }
   // Where its streams of whole sectors begin.
-  const std::vector<uint64_t>& Streams() const { return m_streams; }
+  const std::vector<CRawFileInfo::Part>& Streams() const { return m_streams; }
 
  private:
   void Prove(uint32_t sector) { m_provenTo = std::max(m_provenTo, m_file.Offset(sector) + m_file.SectorSize()); }
@@ -392,7 +392,7 @@ class CompoundCheck {
       if (!holds) m_sound = false;
       // A stream may hold a file of its own (an installer's cabinet, an
       // embedded package): where it begins is the compound file's.
-      if (holds && regular && e[66] == 2) m_streams.push_back(m_file.Offset(first));
+      if (holds && regular && e[66] == 2) m_streams.push_back({m_file.Offset(first), bytes});
     }
     // The mini table marks no mini sector used that no stream reaches: what
     // a cut leaves of a stream whose size it took away.
@@ -413,7 +413,7 @@ class CompoundCheck {
   std::vector<uint32_t> m_miniTable;
   std::vector<uint8_t> m_miniSeen;
   uint64_t m_miniSectors = 0;
-  std::vector<uint64_t> m_streams;
+  std::vector<CRawFileInfo::Part> m_streams;
 };
 
 }  // namespace
@@ -481,7 +481,7 @@ uint32_t FileOLEAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     // there: a file cut in them still holds, and what lies in its place may
     // be another file, which ends it (unless it starts where a stream does).
     info.m_provenTo = check.ProvenTo();
-    info.m_ownHeads = check.Streams();
+    info.m_parts = check.Streams();
   } else {
     // Its tables lead into bytes that are not its own: it was cut, and how
     // much of what they claim came through is not known. Structures that

@@ -354,7 +354,7 @@ bool FileTIFAnalyser::WalkIfd(Reader& r, uint64_t at, uint64_t base, bool main, 
             m_thumbStart = base + o;
             m_thumbSize = l;
           }
-          if (m_pictures.size() < kMaxPictures) m_pictures.push_back(base + o);
+          if (m_pictures.size() < kMaxPictures) m_pictures.push_back({base + o, l});
         }
       }
     };
@@ -457,7 +457,7 @@ uint64_t FileTIFAnalyser::GetRafSize(RawFileBuffer& buffer) {
   if (jpeg > kTiffLimit || jpegLength > kTiffLimit) return 0;
   m_extent = 0;
   Reach(jpeg, jpegLength);
-  if (jpeg != 0) m_pictures.push_back(jpeg);
+  if (jpeg != 0) m_pictures.push_back({jpeg, jpegLength});
   Reach(ondisk::Be32(h + 92), ondisk::Be32(h + 96));
   Reach(ondisk::Be32(h + 100), ondisk::Be32(h + 104));
   // The second sensor's data follows the first.
@@ -511,6 +511,6 @@ uint32_t FileTIFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   info.m_type = type;
   info.m_size = size;
   // Its preview pictures lie where its directories say: they are its own.
-  info.m_ownHeads = m_pictures;
+  info.m_parts = m_pictures;
   return 1;
 }

@@ -53,7 +53,7 @@ class FileTIFAnalyser : public IRawFileAnalyser {
   uint64_t m_thumbStart = 0, m_thumbSize = 0;
   // Where the JPEG pictures it holds (previews, thumbnails) begin.
   static constexpr size_t kMaxPictures = 64;
-  std::vector<uint64_t> m_pictures;
+  std::vector<CRawFileInfo::Part> m_pictures;
   uint64_t m_rawDataOffset = 0, m_lastStripCount = 0;
   uint64_t m_a100Position = 0;
   int m_directories = 0;

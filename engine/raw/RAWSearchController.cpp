@@ -84,7 +84,7 @@ void CRAWSearchController::PreparetoSearch() {
   m_pending.clear();
   m_open.reset();
   m_openEnd = m_provenStart = m_provenEnd = m_scannedTo = 0;
-  m_ownHeads.clear();
+  m_parts.clear();
   m_managers.clear();
   m_types.Initialize();
   if (m_builder != nullptr) m_builder->AddSearcherInfo(SEARCHER_TYPE_RAW, 1);
@@ -100,14 +100,22 @@ CRAWFileManager* CRAWSearchController::GetFileManager(uint32_t type) {
 }
 
 bool CRAWSearchController::InsideProven(const CRawFileInfo& info) const {
-  if (info.m_startSector > m_provenStart && info.m_startSector < m_provenEnd) return true;
-  return info.m_startSector < m_openEnd && std::binary_search(m_ownHeads.begin(), m_ownHeads.end(), info.m_startSector);
+  return info.m_startSector > m_provenStart && info.m_startSector < m_provenEnd;
+}
+
+bool CRAWSearchController::OwnPart(const CRawFileInfo& info) const {
+  if (info.m_startSector >= m_openEnd) return false;
+  const auto part = std::lower_bound(m_parts.begin(), m_parts.end(), std::make_pair(info.m_startSector, uint64_t{0}));
+  // A file that merely starts there (one laid behind a file cut short, in
+  // the place of its part) is of another length.
+  return part != m_parts.end() && part->first == info.m_startSector && info.m_size <= part->second &&
+         part->second - info.m_size < m_sectorSize;
 }
 
 void CRAWSearchController::Settle(CRawFileInfo& info) {
   // Streams whose pages or frames start sectors of their own (Ogg, MP3)
   // would otherwise come back again from each such sector.
-  if (InsideProven(info)) return;
+  if (InsideProven(info) || OwnPart(info)) return;
   const int64_t total = m_device != nullptr ? m_device->GetTotalSectors() : 0;
   const uint64_t end = total > 0 ? static_cast<uint64_t>(total) * m_sectorSize : 0;
   const uint64_t start = info.m_startSector * m_sectorSize;
@@ -136,11 +144,13 @@ void CRAWSearchController::Settle(CRawFileInfo& info) {
   m_openEnd = info.m_startSector + (info.m_size + m_sectorSize - 1) / m_sectorSize;
   m_provenStart = info.m_startSector;
   m_provenEnd = info.m_startSector + (info.ProvenBytes() + m_sectorSize - 1) / m_sectorSize;
-  m_ownHeads.clear();
-  for (const uint64_t at : info.m_ownHeads) {
-    if (at % m_sectorSize == 0 && at < info.m_size) m_ownHeads.push_back(info.m_startSector + at / m_sectorSize);
+  m_parts.clear();
+  for (const CRawFileInfo::Part& part : info.m_parts) {
+    if (part.offset % m_sectorSize == 0 && part.offset < info.m_size) {
+      m_parts.emplace_back(info.m_startSector + part.offset / m_sectorSize, part.length);
+    }
   }
-  std::sort(m_ownHeads.begin(), m_ownHeads.end());
+  std::sort(m_parts.begin(), m_parts.end());
 }
 
 void CRAWSearchController::Emit() {

@@ -63,6 +63,9 @@ class CRAWSearchController : public ICompleteFileSystemSearchController {
   // Whether the record starts inside what the last file settled proves its
   // own.
   bool InsideProven(const CRawFileInfo& info) const;
+  // Whether the record, sized, is a part the last file's structure places
+  // where it starts.
+  bool OwnPart(const CRawFileInfo& info) const;
   struct Pending {
     std::unique_ptr<CRawFileInfo> info;
     bool sizedByHeader = false;
@@ -102,9 +105,9 @@ class CRAWSearchController : public ICompleteFileSystemSearchController {
   std::unique_ptr<CRawFileInfo> m_open;
   uint64_t m_openEnd = 0;
   // What the last file settled proves its own, in sectors: [start, end),
-  // and the sectors its structure says parts of it begin at.
+  // and the parts its structure places, by their first sector.
   uint64_t m_provenStart = 0, m_provenEnd = 0;
-  std::vector<uint64_t> m_ownHeads;
+  std::vector<std::pair<uint64_t, uint64_t>> m_parts;
   uint64_t m_scannedTo = 0;  // the first sector the pass has not looked at
   uint64_t m_pass = 0;       // RawCarvingPass
 };

@@ -159,7 +159,7 @@ class CRawFileInfo {
     m_whole = false;
     m_endUnknown = false;
     m_provenTo = 0;
-    m_ownHeads.clear();
+    m_parts.clear();
     m_type = RAW_TYPE_NONE;
     m_namePrefix.clear();
     m_timeText.clear();
@@ -183,10 +183,14 @@ class CRawFileInfo {
   // boundary, ends it: its bytes run on over another file's.
   uint64_t m_provenTo = 0;
   // Where, in bytes from the file's first byte, its structure says a part of
-  // it begins (a stream of a compound file, an archive's member, a preview
-  // picture), past what it proves: a file found starting exactly there is
+  // it lies (a stream of a compound file, an archive's member, a preview
+  // picture), and how long that part is: a file found starting exactly
+  // there, as long as the part (but for the rest of its last sector), is
   // that part, not another file.
-  std::vector<uint64_t> m_ownHeads;
+  struct Part {
+    uint64_t offset, length;
+  };
+  std::vector<Part> m_parts;
   // Set where the size is no end the file gives (its end mark was not found
   // before a limit, the next file's head or the device's end; a length
   // claimed past the device): the carved bytes may stop short or run on
