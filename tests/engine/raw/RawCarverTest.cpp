@@ -571,6 +571,27 @@ TEST(RawSearch, NothingStartsInsideWhatAFileProvesItsOwnAndAFileEndsAtAHeadItDoe
   }
 }
 
+// A tar of one member of 1,000 bytes whose data are a BMP: of the member's
+// length, the BMP is that member; of another length (a file laid where a
+// member of an archive cut short began), it ends the archive there.
+TEST(RawSearch, APartAStructurePlacesIsItsOwnOnlyAsLongAsThePart) {
+  for (const uint32_t bmp : {1000u, 3000u}) {
+    SCOPED_TRACE(bmp);
+    Bytes disk(64 * 512);
+    uint8_t* header = disk.data() + 2 * 512;
+    header[0] = 'p';
+    std::memcpy(header + 124, "00000001750", 11);
+    std::memcpy(header + 257, "ustar", 5);
+    PutBmp(disk, 3 * 512, bmp);
+    Carve carve(disk);
+    carve.raw->EndSearch(1);
+    const std::vector<std::string> expected = bmp == 1000
+                                                  ? std::vector<std::string>{"FILE000.TAR:10240"}
+                                                  : std::vector<std::string>{"FILE000.TAR:512", "FILE000.BMP:3000"};
+    EXPECT_EQ(carve.Files(), expected);
+  }
+}
+
 // A database header that counts more pages than the device holds: it is
 // not sized whole, so the files after it on the device are still found.
 TEST(RawSearch, AWholeSizeClaimedPastTheDeviceHidesNothing) {
