@@ -1,7 +1,11 @@
 // The complete-scan carver (searcher type 34): every sector of every block
-// is offered to the analysers; files whose header gives their length go to
-// the tree at once, the others wait in a queue until 20 blocks have passed
-// and are sized from the ring of recent blocks (or the device).
+// is offered to the analysers; files whose header gives their length are
+// sized at once, the others wait in a queue until 20 blocks have passed and
+// are sized from the ring of recent blocks (or the device). Files are
+// settled in the order they start, and each goes to the tree once no other
+// file can start inside it: a file that starts at a sector boundary inside
+// one whose own structure does not prove that sector its own ends that one
+// there.
 //
 // A device of sectors larger than 512 bytes is carved through a 512-byte
 // view of it: file systems made for 512-byte sectors (and files laid by
