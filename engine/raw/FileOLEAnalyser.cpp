@@ -33,6 +33,9 @@ constexpr uint32_t kMaxMiniTableSectors = 4096;
 // The allocation table is held in memory up to this many entries (files of
 // 1 GiB in 512-byte sectors); a longer one is read a sector at a time.
 constexpr uint64_t kHeldEntries = uint64_t{1} << 21;
+constexpr uint32_t kMaxTableReads = 1u << 16;
+// Steps taken along chains, at most.
+constexpr uint64_t kMaxSteps = uint64_t{1} << 26;
 
 // The compound file as far as sizing, typing and checking need it.
 class Compound {
@@ -77,6 +80,9 @@ class Compound {
     const uint64_t table = sector / m_perTable;
     if (table >= m_tables.size()) return kFree;
     if (table != m_cachedTable) {
+      // A table too long to hold, read in a hostile order, would be read
+      // sector by sector for ever: the reads are bounded.
+      if (++m_reads > kMaxTableReads) return kFree;
       const uint8_t* t = Sector(m_tables[table]);
       if (t == nullptr) return kFree;
       m_cached.assign(t, t + SectorSize());
@@ -111,6 +117,7 @@ class Compound {
   std::vector<uint32_t> m_held;
   std::vector<uint8_t> m_cached;
   uint64_t m_cachedTable = UINT64_MAX;
+  uint32_t m_reads = 0;
 };
 
 // Whether a directory entry's UTF-16 name is `text`, terminator included.
@@ -215,7 +222,7 @@ class CompoundCheck {
     if (!m_file.Held().empty() && m_sectors <= m_file.Held().size()) m_seen.assign(m_sectors, 0);
     // Chains may not take more steps than the file has sectors, twice over
     // for streams that (in a damaged file) share them.
-    m_steps = 2 * m_sectors + 65536;
+    m_steps = std::min(2 * m_sectors + 65536, kMaxSteps);
     const uint8_t* h = m_header;
     if (Le16(h + 28) != 0xFFFE || Le16(h + 32) != 6 || Le32(h + 56) != 4096 || Le32(h + 44) != m_file.Tables().size()) {
       m_sound = false;
