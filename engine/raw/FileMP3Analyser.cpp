@@ -401,6 +401,11 @@ uint32_t FileMP3Analyser::GetRawFileSizeFromFrame(CRawFileInfo& info, IStorageDe
   const uint32_t sector = buffer.SectorSize();
   const int64_t count = static_cast<int64_t>((size + sector - 1) / sector);
   if (m_lastStart >= 0 && start + count >= m_lastStart && start + count <= m_lastStart + m_lastCount) return 0;
+  // Told by its first frame's sync alone, unless that frame carries a VBR
+  // header.
+  CMPAHeader first;
+  const uint8_t* head = buffer.Get(0, kFrameLook);
+  info.m_weakHead = head == nullptr || !IsMPAFrame(head, first) || !CarriesVbrHeader(head, first);
   m_lastStart = start;
   m_lastCount = count;
   info.m_type = RAW_TYPE_MP3;

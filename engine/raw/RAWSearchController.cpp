@@ -129,6 +129,10 @@ void CRAWSearchController::Settle(CRawFileInfo& info) {
     info.m_provenTo = std::min(info.m_provenTo, info.m_size);
     info.m_endUnknown = true;
   }
+  if (m_open && info.m_startSector < m_openEnd && info.m_weakHead) {
+    if (CRAWFileManager* manager = GetFileManager(info.m_type)) manager->AddRawFileInfo(&info);
+    return;
+  }
   if (m_open) {
     if (info.m_startSector < m_openEnd) {
       // Another file starts at a sector boundary inside the open one, where

@@ -160,6 +160,7 @@ class CRawFileInfo {
     m_endUnknown = false;
     m_provenTo = 0;
     m_parts.clear();
+    m_weakHead = false;
     m_type = RAW_TYPE_NONE;
     m_namePrefix.clear();
     m_timeText.clear();
@@ -191,6 +192,11 @@ class CRawFileInfo {
     uint64_t offset, length;
   };
   std::vector<Part> m_parts;
+  // Set where a few bits alone tell the file's head (an MPEG audio frame's
+  // sync, with no tag): pixels and samples of other files read as such
+  // heads, and frames of them as a stream. Found inside another file, such
+  // a file is carved beside it but does not end it.
+  bool m_weakHead = false;
   // Set where the size is no end the file gives (its end mark was not found
   // before a limit, the next file's head or the device's end; a length
   // claimed past the device): the carved bytes may stop short or run on
