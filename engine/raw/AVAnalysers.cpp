@@ -9,6 +9,7 @@
 
 #include "OnDiskBytes.h"
 #include "raw/RawFileBuffer.h"
+#include "raw/RawMovieSamples.h"
 
 using ondisk::Be16;
 using ondisk::Be32;
@@ -212,8 +213,10 @@ uint32_t FileMOVAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
       break;
     }
     // Each atom found where the one before ends shows that one whole; the
-    // last one's bytes are only claimed.
+    // last one's bytes are only claimed, but for the samples the movie atom
+    // places in them.
     info.m_provenTo = position + 8;
+    if (std::memcmp(atom + 4, "moov", 4) == 0) AddRawMovieSamples(buffer, position, size, info.m_parts);
     position += size;
   }
   if (position == 0) return 0;

@@ -72,6 +72,8 @@ film "$boxes/clip.mp4" mp4 -c:v mpeg4 -c:a aac
 film "$boxes/clip.mov" mov -c:v mpeg4 -c:a pcm_s16be
 film "$boxes/clip.3gp" 3gp -c:v h263 -s 128x96 -c:a aac -ac 1
 film "$boxes/clip.mkv" matroska -c:v mpeg4 -c:a pcm_s16le
+# Motion JPEG with the movie atom first: its sample tables place the frames.
+film "$boxes/mjpeg.mov" mov -c:v mjpeg -c:a pcm_s16le -movflags +faststart
 ffmpeg -v error -nostdin -y -f lavfi -i sine=frequency=440:duration=0.2:sample_rate=8000 -fflags +bitexact \
   -c:a aac -f ipod "$boxes/tone.m4a"
 # MPEG audio: layer II, layer III tagged by eyeD3 (ID3v2.4 in UTF-16) and by
