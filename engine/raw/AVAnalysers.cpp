@@ -10,6 +10,7 @@
 #include "OnDiskBytes.h"
 #include "raw/RawCutCheck.h"
 #include "raw/RawFileBuffer.h"
+#include "raw/RawMovieSamples.h"
 
 using ondisk::Be16;
 using ondisk::Be32;
@@ -343,15 +344,18 @@ struct RiffChunk {
 // `to` and followed by the next where its length (and the pad byte of an odd
 // one) says, the last one ending at `to` (its pad byte may lie past it);
 // `each` gets every chunk with its header's bytes. False when they do not
-// meet `to`.
+// meet `to`. `found`, when given, gets where the last chunk was found, of an
+// identifier and a length inside `to` (left alone when none was).
 template <typename Each>
-bool WalkRiffChunks(RawFileBuffer& buffer, uint64_t from, uint64_t to, Each&& each) {
+bool WalkRiffChunks(RawFileBuffer& buffer, uint64_t from, uint64_t to, Each&& each, uint64_t* found = nullptr) {
   uint64_t p = from;
   for (uint32_t n = 0; p + 8 <= to && n < (1u << 24); ++n) {
     const uint8_t* h = buffer.Get(p, 12);
     if (h == nullptr || !IsChunkId(h)) return false;
     const RiffChunk chunk{p, Le32(h + 4)};
-    if (chunk.size > to - p - 8 || !each(chunk, h)) return false;
+    if (chunk.size > to - p - 8) return false;
+    if (found != nullptr) *found = p;
+    if (!each(chunk, h)) return false;
     p = chunk.Next();
   }
   return p == to || p == to + 1;
@@ -406,17 +410,26 @@ uint32_t FileRIFFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* de
   // samples).
   RiffChunk movi, index;
   bool hasMovi = false, hasIndex = false;
-  bool holds = WalkRiffChunks(buffer, 12, info.m_size, [&](const RiffChunk& chunk, const uint8_t* h) {
-    if (avi && std::memcmp(h, "LIST", 4) == 0 && std::memcmp(h + 8, "movi", 4) == 0 && !hasMovi) {
-      movi = chunk;
-      hasMovi = true;
-    }
-    if (avi && std::memcmp(h, "idx1", 4) == 0 && !hasIndex) {
-      index = chunk;
-      hasIndex = true;
-    }
-    return true;
-  });
+  uint64_t last = 0;  // the RIFF header itself, when no chunk follows it
+  bool holds = WalkRiffChunks(
+      buffer, 12, info.m_size,
+      [&](const RiffChunk& chunk, const uint8_t* h) {
+        if (avi && std::memcmp(h, "LIST", 4) == 0 && std::memcmp(h + 8, "movi", 4) == 0 && !hasMovi) {
+          movi = chunk;
+          hasMovi = true;
+        }
+        if (avi && std::memcmp(h, "idx1", 4) == 0 && !hasIndex) {
+          index = chunk;
+          hasIndex = true;
+        }
+        return true;
+      },
+      &last);
+  // Each chunk found where the one before ends (four letters and a length
+  // inside the file: other data behind a cut seldom read as one) shows that
+  // one whole, a film's frames before its index, say; the last one's bytes
+  // are only claimed.
+  info.m_provenTo = last + 8;
   static thread_local RawRereadBudget budget;
   if (holds && avi) {
     holds =
@@ -646,6 +659,11 @@ uint32_t FileMOVAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
       position = kBoxLimit;
       break;
     }
+    // Each atom found where the one before ends shows that one whole; the
+    // last one's bytes are only claimed, but for the samples the movie atom
+    // places in them.
+    info.m_provenTo = position + 8;
+    if (std::memcmp(atom + 4, "moov", 4) == 0) AddRawMovieSamples(buffer, position, size, info.m_parts);
     position += size;
   }
   if (position == 0) return 0;
@@ -785,35 +803,48 @@ bool OggPageSums(RawFileBuffer& buffer, uint64_t at, uint64_t length) {
 
 uint32_t CFileOggAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
   RawFileBuffer buffer(device, info.m_startSector);
-  uint64_t position = 0, last = 0;
-  bool endOfStream = false;
+  // Pages one behind the other, each holding the checksum of its bytes: a
+  // page cut short, or one that merely reads as a page in what follows a
+  // cut, fails it. The file is whole when every stream its pages opened (a
+  // film has one for its pictures and one for its sound, chained streams
+  // follow each other) was closed by a page that holds.
+  uint64_t position = 0;
+  std::vector<uint32_t> open;
+  bool opened = false, tooMany = false;
   while (position <= kWalkLimit) {
     const uint8_t* page = buffer.Get(position, 27 + 255);
     if (page == nullptr || std::memcmp(page, "OggS", 4) != 0) break;
-    endOfStream = (page[5] & 0x04) != 0;
+    const uint8_t flags = page[5];
+    const uint32_t serial = Le32(page + 14);
     uint64_t length = 27 + uint64_t{page[26]};
     for (int i = 0; i < page[26]; ++i) length += page[27 + i];
-    last = position;
+    if (!OggPageSums(buffer, position, length)) {
+      if (position == 0) {
+        // Its first page is cut: kept as long as it says, its end not
+        // known, nothing of it proven.
+        info.m_size = length;
+        info.m_endUnknown = true;
+        return 1;
+      }
+      break;
+    }
+    if ((flags & 0x02) != 0) {
+      opened = true;
+      if (open.size() < 64) {
+        open.push_back(serial);
+      } else {
+        tooMany = true;
+      }
+    }
+    if ((flags & 0x04) != 0) open.erase(std::remove(open.begin(), open.end(), serial), open.end());
     position += length;
   }
   if (position == 0) return 0;
   info.m_size = position;
-  // Pages walked up to one that closes the stream: the stream is whole.
+  // The pages walked hold; behind the last one that does the file was cut
+  // (or other bytes lie in it) unless its streams were all closed.
   info.m_whole = true;
-  if (endOfStream) return 1;
-  // The walk stopped before the stream's last page: the file was cut, or
-  // other bytes lie in it. Each page holds its checksum: the last one
-  // walked is kept when it holds (the file then ends where its pages stop),
-  // else the file ends before it; the pages before it were found where
-  // their lengths said.
-  info.m_endUnknown = true;
-  if (OggPageSums(buffer, last, position - last)) return 1;
-  if (last == 0) {
-    // Its first page is cut: kept as long as it says, not taken for whole.
-    info.m_whole = false;
-    return 1;
-  }
-  info.m_size = last;
+  info.m_endUnknown = !opened || tooMany || !open.empty();
   return 1;
 }
 

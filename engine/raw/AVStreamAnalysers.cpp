@@ -249,6 +249,9 @@ uint32_t FileASFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   uint64_t position = headerSize;
   const uint8_t* data = buffer.Get(position, 24);
   if (data == nullptr || !Is(data, kAsfData) || Le64(data + 16) < 50) return 0;
+  // Each object found where the one before says it ends shows that one
+  // whole; the last one's bytes are only claimed.
+  uint64_t last = position;
   position = Advance(position, Le64(data + 16));
   for (int i = 0; i < 64 && position <= kWalkLimit; ++i) {
     const uint8_t* index = buffer.Get(position, 24);
@@ -257,10 +260,12 @@ uint32_t FileASFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
         std::any_of(std::begin(kAsfIndexes), std::end(kAsfIndexes), [&](const Guid& g) { return Is(index, g); });
     const uint64_t size = Le64(index + 16);
     if (!known || size < 24) break;
+    last = position;
     position = Advance(position, size);
   }
   info.m_type = type;
   info.m_size = position > kAsfImplausible ? kAsfDamagedSize : position;
+  info.m_provenTo = last + 24;
   static thread_local RawRereadBudget budget;
   if (!MayReadForCheck(budget, buffer, info.m_size) || !AsfHolds(buffer, headerSize, info.m_size)) {
     MarkEndUnknown(info);

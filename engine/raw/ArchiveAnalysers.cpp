@@ -17,6 +17,7 @@
 
 using ondisk::AllZero;
 using ondisk::Be32;
+using ondisk::Be64;
 using ondisk::Le16;
 using ondisk::Le32;
 
@@ -431,6 +432,7 @@ uint32_t FileLZHAnalyser::AnalyseBuffer(unsigned char* s, CRawFileInfo& info) {
 }
 
 uint32_t FileLZHAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+  constexpr size_t kMaxMembers = size_t{1} << 16;
   RawFileBuffer buffer(device, info.m_startSector);
   uint64_t position = 0;
   bool first = true;
@@ -441,24 +443,27 @@ uint32_t FileLZHAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
       break;
     }
     const uint64_t packed = Le32(h + 7);
+    uint64_t header = uint64_t{h[0]} + 2;
     if (h[20] == 2) {
       // Level 2: a two-byte size of the whole header, extensions included.
-      const uint16_t size = Le16(h);
-      if (size < 26) {
+      header = Le16(h);
+      if (header < 26) {
         if (first) return 0;
         break;
       }
-      position += size + packed;
-    } else {
-      position += uint64_t{h[0]} + packed + 2;
     }
+    // The headers found where the members before them end prove those, and
+    // each member's data begin behind its header.
+    info.m_provenTo = position + header;
+    if (packed != 0 && info.m_parts.size() < kMaxMembers) info.m_parts.push_back({position + header, packed});
+    position += header + packed;
     first = false;
   }
-  // A zero byte closes the archive.
+  // A zero byte closes the archive (and proves nothing: behind an archive
+  // cut short, zeros read the same).
   const uint8_t* end = buffer.Get(position, 1);
   const bool closed = end != nullptr && *end == 0 && position <= kWalkLimit;
   info.m_size = position + (closed ? 1 : 0);
-  info.m_whole = closed;
   return 1;
 }
 
@@ -525,6 +530,7 @@ uint32_t FileTARAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   // like any other: only a block of zeros ends the archive.
   constexpr uint64_t kBlock = 512;
   constexpr uint64_t kRecord = 10240;
+  constexpr size_t kMaxMembers = size_t{1} << 16;
   RawFileBuffer buffer(device, info.m_startSector);
   uint64_t position = 0;
   bool ended = false;
@@ -552,10 +558,17 @@ uint32_t FileTARAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
       if (position == 0) return 0;
       break;
     }
+    // The headers found where the members before them end prove those, and
+    // each member's data begin where its header says.
+    info.m_provenTo = position + kBlock;
+    if (size > 0 && info.m_parts.size() < kMaxMembers) {
+      info.m_parts.push_back({position + kBlock, static_cast<uint64_t>(size)});
+    }
     position += kBlock + (static_cast<uint64_t>(size) + kBlock - 1) / kBlock * kBlock;
   }
+  // The end-of-archive blocks prove nothing of the last member's data:
+  // behind an archive cut short, zeros read as them.
   info.m_size = position;
-  info.m_whole = ended;
   // Members whole, but no end-of-archive block: more may have followed.
   info.m_endUnknown = !ended;
   return 1;
@@ -575,9 +588,23 @@ uint32_t FileDMGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   RawFileBuffer buffer(device, info.m_startSector);
   static const uint8_t kMark[4] = {'k', 'o', 'l', 'y'};
   static thread_local RawSearchMemo memo;
-  const RawMarkFind find = FindRawEndMark(
+  RawMarkFind find = FindRawEndMark(
       buffer, 10, kSearchLimit, kMark, sizeof kMark, 0, 12,
       [](const uint8_t* p) { return Be32(p + 4) == 4 && Be32(p + 8) == 512; }, memo);
   SizeFromRawEndMark(info, find, 512);
+  // The trailer counts the image's property list from the image's first
+  // byte: the list ends right before it and starts as one. Another image's
+  // trailer, met behind an image cut short, counts from that image's start.
+  const uint8_t* koly = find.found ? buffer.Get(find.offset, 512) : nullptr;
+  if (koly != nullptr) {
+    const uint64_t list = Be64(koly + 216), length = Be64(koly + 224);
+    const uint64_t data = Be64(koly + 24), dataLength = Be64(koly + 32);
+    if (length != 0 && list <= find.offset && find.offset - list == length && data <= list &&
+        dataLength <= list - data) {
+      const uint8_t* xml = buffer.Get(list, 5);
+      if (xml != nullptr && std::memcmp(xml, "<?xml", 5) == 0) info.m_whole = true;
+    }
+    if (!info.m_whole) info.m_endUnknown = true;
+  }
   return 1;
 }

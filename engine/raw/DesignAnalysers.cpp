@@ -497,9 +497,10 @@ uint32_t FileFCPEVENTAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice
   // The header counts the pages whenever its counter agrees with the one
   // the count was written with; overflow and free pages are counted too.
   const uint32_t pages = Be32(h + 28);
+  // (A count the header claims, not pages walked: behind a database cut
+  // short it takes in whatever follows.)
   if (pages != 0 && Be32(h + 24) == Be32(h + 92)) {
     info.m_size = pages * page;
-    info.m_whole = true;
     CheckSqlite(info, buffer, page);
     return 1;
   }

@@ -62,15 +62,19 @@ Found SearchForward(RawFileBuffer& buffer, uint64_t from, uint64_t limit, std::s
 }
 
 // SearchForward, going on from what the last search for `pattern` in this
-// carving pass saw where it can.
-Found FindForward(RawFileBuffer& buffer, uint64_t from, uint64_t limit, std::string_view pattern, bool fold) {
+// carving pass saw where it can. A search that goes on past a find it did
+// not take keeps a memo of its own (`further`): it would otherwise put
+// the first search's out of use for every file behind.
+Found FindForward(RawFileBuffer& buffer, uint64_t from, uint64_t limit, std::string_view pattern, bool fold,
+                  bool further = false) {
   // One memo per pattern (and way of comparing) met in this pass, for the
   // few a document type looks for.
-  static thread_local RawSearchMemo memos[4];
+  static thread_local RawSearchMemo memos[6];
   const uint64_t pass = RawCarvingPass::Current();
   if (pass == 0 || from >= limit) return SearchForward(buffer, from, limit, pattern, fold);
   std::string key(pattern);
   key.push_back(fold ? '\1' : '\0');
+  key.push_back(further ? '\1' : '\0');
   RawSearchMemo* memo = nullptr;
   for (RawSearchMemo& m : memos) {
     if (m.key == key) memo = &m;
@@ -123,9 +127,10 @@ uint32_t Unended(CRawFileInfo& info, RawFileBuffer& buffer, const Found& found, 
 }
 
 // Ends a text file at `mark` (its offset and length), with its line end.
+// A mark found by a search proves nothing of the bytes before it: behind a
+// text cut short, the next text's mark reads the same.
 uint32_t EndAt(CRawFileInfo& info, RawFileBuffer& buffer, uint64_t mark, uint64_t length) {
   info.m_size = mark + length + LineEnd(buffer, mark + length);
-  info.m_whole = true;
   return 1;
 }
 
@@ -169,6 +174,54 @@ bool PdfGoesOn(RawFileBuffer& buffer, uint64_t end) {
   return FilePDFAnalyser::IsContainPdfKeyWords(text) || std::strstr(text, "endobj") != nullptr;
 }
 
+bool IsPdfSpace(uint8_t c) { return c == ' ' || c == '\r' || c == '\n' || c == '\t' || c == '\f' || c == 0; }
+
+// The decimal number at `at` (at most `n` bytes), advancing `at`; false when
+// no digit stands there.
+bool PdfNumber(const uint8_t* b, size_t n, size_t& at, uint64_t& value) {
+  value = 0;
+  const size_t first = at;
+  while (at < n && at - first < 18 && b[at] >= '0' && b[at] <= '9') value = value * 10 + (b[at++] - '0');
+  return at > first;
+}
+
+// Whether the "startxref" before the "%%EOF" at `eof` points at this file's
+// cross-reference data: an "xref" table, or an object whose dictionary is a
+// cross-reference stream's, at that offset from the file's first byte and
+// before the mark. Another PDF's end, met behind a file cut short, counts
+// from that file's start, so it points at nothing of the sort here.
+bool PdfXrefHolds(RawFileBuffer& buffer, uint64_t eof) {
+  // "startxref", its offset and their line ends stand right before the mark.
+  constexpr uint64_t kBack = 64;
+  const uint64_t from = eof > kBack ? eof - kBack : 0;
+  const size_t n = static_cast<size_t>(eof - from);
+  const uint8_t* b = buffer.Get(from, n);
+  if (b == nullptr) return false;
+  size_t at = n;
+  for (size_t i = 0; i + 9 <= n; ++i) {
+    if (std::memcmp(b + i, "startxref", 9) == 0) at = i + 9;
+  }
+  if (at == n) return false;
+  while (at < n && IsPdfSpace(b[at])) ++at;
+  uint64_t offset = 0;
+  if (!PdfNumber(b, n, at, offset) || offset >= eof) return false;
+  constexpr size_t kLook = 1024;
+  const uint8_t* x = buffer.Get(offset, kLook);
+  if (x == nullptr) return false;
+  // Some writers point at the line end before the keyword.
+  size_t k = 0;
+  while (k < 4 && IsPdfSpace(x[k])) ++k;
+  if (std::memcmp(x + k, "xref", 4) == 0) return true;
+  uint64_t number = 0;
+  if (!PdfNumber(x, kLook, k, number) || x[k++] != ' ' || !PdfNumber(x, kLook, k, number)) return false;
+  while (k < 16 && IsPdfSpace(x[k])) ++k;
+  if (std::memcmp(x + k, "obj", 3) != 0) return false;
+  const uint8_t* type = Apimemstr(x + k, static_cast<int64_t>(kLook - k), reinterpret_cast<const uint8_t*>("/XRef"), 5);
+  const uint8_t* stream =
+      Apimemstr(x + k, static_cast<int64_t>(kLook - k), reinterpret_cast<const uint8_t*>("stream"), 6);
+  return type != nullptr && (stream == nullptr || type < stream);
+}
+
 }  // namespace
 
 uint32_t FilePDFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
@@ -188,12 +241,20 @@ uint32_t FilePDFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   }
   // From the first byte: a small file's "%%EOF" lies in its first KiB, and a
   // linearized file's early one is passed over because objects follow it.
+  // An end whose "startxref" points at nothing of this file is another
+  // file's: this one was cut, and the search goes on.
   uint64_t from = 0;
   while (true) {
-    const Found eof = FindForward(buffer, from, kPdfLimit, "%%EOF", false);
+    const Found eof = FindForward(buffer, from, kPdfLimit, "%%EOF", false, from != 0);
     if (eof.at == kNone) return Unended(info, buffer, eof, true);
     const uint64_t end = eof.at + 5 + LineEnd(buffer, eof.at + 5);
-    if (!PdfGoesOn(buffer, end)) return EndAt(info, buffer, eof.at, 5);
+    if (!PdfGoesOn(buffer, end) && PdfXrefHolds(buffer, eof.at)) {
+      EndAt(info, buffer, eof.at, 5);
+      // Its cross-reference data lie where its own offset says: the bytes
+      // up to its end are its own, the pictures they hold among them.
+      info.m_whole = true;
+      return 1;
+    }
     from = eof.at + 5;
   }
 }
@@ -375,17 +436,18 @@ uint32_t FileUnicodeHTMAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevi
         const uint8_t* after = units + i + 14;
         const uint64_t line = Le16(after) == '\r' ? (Le16(after + 2) == '\n' ? 4 : 2) : Le16(after) == '\n' ? 2 : 0;
         info.m_size = at + i + 14 + line;
-        info.m_whole = true;
         return 1;
       }
       if (unit == 0 || unit == 0xFFFF || unit == 0xFEFF) {
-        info.m_size = at + i;
-        return 1;
+        // It stops being text before its closing tag: cut there (zeros
+        // behind a cut, or other bytes), its end not known.
+        return CutText(info, at + i);
       }
     }
     at += step;
   }
   info.m_size = at;
+  info.m_endUnknown = true;
   return 1;
 }
 

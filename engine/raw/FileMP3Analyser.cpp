@@ -321,7 +321,8 @@ uint32_t FileMP3Analyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   m_lastCount = static_cast<int64_t>((end + buffer.SectorSize() - 1) / buffer.SectorSize());
   info.m_type = RAW_TYPE_MP3;
   info.m_size = end;
-  info.m_whole = !audio.limited;
+  info.m_whole = !audio.limited && audio.proven == end;
+  info.m_provenTo = audio.proven;
   if (!EncoderCountHolds(buffer, start) || !ClosingTagHolds(buffer, end)) MarkEndUnknown(info);
   return 1;
 }
@@ -342,45 +343,60 @@ FileMP3Analyser::AudioEnd FileMP3Analyser::FollowFrames(RawFileBuffer& buffer, u
   const uint32_t sector = buffer.SectorSize();
   CMPAHeader stream, h;
   bool started = false;
-  uint64_t end = p;
+  uint64_t end = p, last = p;
+  // Whether a frame (of another stream) begins right where the last one
+  // ends: that shows the last one whole.
+  bool adjoined = false;
   while (true) {
     // Frames one straight after the other.
     while (true) {
-      if (end > limit) return {end, true};
+      if (end > limit) return {end, true, last};
       const uint8_t* b = buffer.Get(end, kFrameLook);
       if (b == nullptr || !IsMPAFrame(b, h)) break;
       // A VBR header opens a file: the next one begins here.
-      if (started && CarriesVbrHeader(b, h)) return {end, false};
+      if (started && CarriesVbrHeader(b, h)) return {end, false, end};
+      adjoined = started;
       if (started ? !SameStream(stream, h) : !Confirmed(buffer, end, h)) break;
+      adjoined = false;
       if (!started) stream = h;
       started = true;
+      last = end;
       end += h.CalcFrameSize();  // at least 4 bytes further: the walk always moves on
     }
-    if (!started && firstAtP) return {p, false};
+    if (!started && firstAtP) return {p, false, p};
     if (started) {
       // Tags belong to the file only straight after its last frame.
       const uint8_t* b = buffer.Get(end, 32);
-      if (b != nullptr && IsTagHead(b)) return {ReadId3v1(buffer, end), false};
-      if (b != nullptr && IsApeHead(b)) return {ApeTail(buffer, end), false};
+      if (b != nullptr && IsTagHead(b)) {
+        const uint64_t tagged = ReadId3v1(buffer, end);
+        return {tagged, false, tagged};
+      }
+      if (b != nullptr && IsApeHead(b)) {
+        const uint64_t tagged = ApeTail(buffer, end);
+        return {tagged, false, tagged == end ? last : tagged};
+      }
     }
     // Across a gap, only a frame that a chain of frames confirms; a chain
     // that begins a sector of its own, or a frame with a VBR header, is the
     // next file.
     bool found = false;
+    const uint64_t shown = adjoined ? end : last;
     for (uint32_t k = 1; k < kSearchSpan && !found; ++k) {
       const uint64_t at = end + k;
-      if (at > limit) return {end, false};
+      if (at > limit) return {end, false, shown};
       const uint8_t* b = buffer.Get(at, kFrameLook);
-      if (b == nullptr) return {end, false};
-      if (IsId3Head(b) && at % sector == 0 && SynchsafeSize(b + 6) >= 0) return {end, false};
+      if (b == nullptr) return {end, false, shown};
+      if (IsId3Head(b) && at % sector == 0 && SynchsafeSize(b + 6) >= 0) return {end, false, shown};
       if (!IsMPAFrame(b, h) || (started && !SameStream(stream, h)) || !Confirmed(buffer, at, h)) continue;
-      if (started && (at % sector == 0 || CarriesVbrHeader(b, h))) return {end, false};
+      if (started && (at % sector == 0 || CarriesVbrHeader(b, h))) return {end, false, shown};
       if (!started) stream = h;
       started = true;
+      last = at;
       end = at + h.CalcFrameSize();
       found = true;
     }
-    if (!found) return {end, false};
+    if (!found) return {end, false, shown};
+    adjoined = false;
   }
 }
 
@@ -434,8 +450,10 @@ uint32_t FileMP3Analyser::GetRawFileSizeXING(CRawFileInfo& info, IStorageDevice*
   info.m_type = RAW_TYPE_MP3;
   info.m_size = IsTagHead(at) ? bytes + 128 : bytes;
   // The count is the encoder's word; the file is whole when its frames
-  // lead there too.
-  info.m_whole = FollowFrames(buffer, 0, kFrameWalkLimit, true).end == info.m_size;
+  // lead there too (the count then shows where the last one ends).
+  const AudioEnd walked = FollowFrames(buffer, 0, kFrameWalkLimit, true);
+  info.m_whole = walked.end == info.m_size;
+  info.m_provenTo = walked.proven;
   // Its frames are no new files.
   m_lastStart = static_cast<int64_t>(info.m_startSector);
   m_lastCount = static_cast<int64_t>((info.m_size + buffer.SectorSize() - 1) / buffer.SectorSize());
@@ -457,11 +475,17 @@ uint32_t FileMP3Analyser::GetRawFileSizeFromFrame(CRawFileInfo& info, IStorageDe
   const uint32_t sector = buffer.SectorSize();
   const int64_t count = static_cast<int64_t>((size + sector - 1) / sector);
   if (m_lastStart >= 0 && start + count >= m_lastStart && start + count <= m_lastStart + m_lastCount) return 0;
+  // Told by its first frame's sync alone, unless that frame carries a VBR
+  // header.
+  CMPAHeader first;
+  const uint8_t* head = buffer.Get(0, kFrameLook);
+  info.m_weakHead = head == nullptr || !IsMPAFrame(head, first) || !CarriesVbrHeader(head, first);
   m_lastStart = start;
   m_lastCount = count;
   info.m_type = RAW_TYPE_MP3;
   info.m_size = size;
-  info.m_whole = !audio.limited;
+  info.m_whole = !audio.limited && audio.proven == size;
+  info.m_provenTo = audio.proven;
   if (!EncoderCountHolds(buffer, 0) || !ClosingTagHolds(buffer, size)) MarkEndUnknown(info);
   return 1;
 }

@@ -76,6 +76,10 @@ class FileMP3Analyser : public IRawFileAnalyser {
   struct AudioEnd {
     uint64_t end;  // bytes from the file's start
     bool limited;  // the walk reached its limit
+    // Up to where a frame or tag right behind each frame shows it whole:
+    // the start of the last frame, whose length alone says where it ends,
+    // unless a tag or the next file's frame follows it.
+    uint64_t proven;
   };
   void InitMemValue();
   // The end of the audio that starts at `p` (or after it, unless

@@ -176,6 +176,7 @@ void FileTIFAnalyser::InitTifAnalyser() {
   m_dng = m_a100 = false;
   m_extent = 0;
   m_thumbStart = m_thumbSize = 0;
+  m_pictures.clear();
   m_rawDataOffset = m_lastStripCount = 0;
   m_a100Position = 0;
   m_directories = 0;
@@ -345,12 +346,15 @@ bool FileTIFAnalyser::WalkIfd(Reader& r, uint64_t at, uint64_t base, bool main, 
       if (!bothRead) return;
       Reach(base + o, l);
       if (&lengths == &stripCounts && i + 1 == n) m_lastStripCount = l;
-      if (n == 1 && m_thumbStart == 0 && l >= 4) {
+      if (n == 1 && l >= 4) {
         const uint8_t* jpeg = r.buffer.Get(base + o, 4);
         if (jpeg != nullptr && jpeg[0] == 0xFF && jpeg[1] == 0xD8 && jpeg[2] == 0xFF &&
             (jpeg[3] == 0xE0 || jpeg[3] == 0xE1 || jpeg[3] == 0xDB)) {
-          m_thumbStart = base + o;
-          m_thumbSize = l;
+          if (m_thumbStart == 0) {
+            m_thumbStart = base + o;
+            m_thumbSize = l;
+          }
+          if (m_pictures.size() < kMaxPictures) m_pictures.push_back({base + o, l});
         }
       }
     };
@@ -453,6 +457,7 @@ uint64_t FileTIFAnalyser::GetRafSize(RawFileBuffer& buffer) {
   if (jpeg > kTiffLimit || jpegLength > kTiffLimit) return 0;
   m_extent = 0;
   Reach(jpeg, jpegLength);
+  if (jpeg != 0) m_pictures.push_back({jpeg, jpegLength});
   Reach(ondisk::Be32(h + 92), ondisk::Be32(h + 96));
   Reach(ondisk::Be32(h + 100), ondisk::Be32(h + 104));
   // The second sensor's data follows the first.
@@ -505,5 +510,7 @@ uint32_t FileTIFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   info.m_timeText = m_time;
   info.m_type = type;
   info.m_size = size;
+  // Its preview pictures lie where its directories say: they are its own.
+  info.m_parts = m_pictures;
   return 1;
 }

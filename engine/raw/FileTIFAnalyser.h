@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "raw/RawFileAnalyser.h"
 
@@ -50,6 +51,9 @@ class FileTIFAnalyser : public IRawFileAnalyser {
   bool m_dng = false, m_a100 = false;
   uint64_t m_extent = 0;
   uint64_t m_thumbStart = 0, m_thumbSize = 0;
+  // Where the JPEG pictures it holds (previews, thumbnails) begin.
+  static constexpr size_t kMaxPictures = 64;
+  std::vector<CRawFileInfo::Part> m_pictures;
   uint64_t m_rawDataOffset = 0, m_lastStripCount = 0;
   uint64_t m_a100Position = 0;
   int m_directories = 0;

@@ -85,17 +85,24 @@ bool IsRecord(uint32_t sig) {
   return sig == kLocal || sig == kCentral || sig == kEnd || sig == kEnd64 || sig == kSignature;
 }
 
-// The end of the data descriptor behind an entry whose sizes follow its data
-// (`data` is where the data starts), or 0: a signed descriptor whose
-// compressed size is the distance from the data, or an unsigned one right
-// before the next header.
-uint64_t FindDescriptor(RawFileBuffer& buffer, uint64_t data, bool zip64) {
+// The data descriptor behind an entry whose sizes follow its data.
+struct ZipDescriptor {
+  uint64_t end = 0;      // just past it; 0 when none was found
+  uint64_t dataEnd = 0;  // where the entry's data end: where it begins
+  uint32_t crc = 0;
+  uint64_t unpacked = 0;
+};
+
+// The data descriptor behind an entry whose sizes follow its data (`data` is
+// where the data start): a signed descriptor whose compressed size is the
+// distance from the data, or an unsigned one right before the next header.
+ZipDescriptor FindDescriptor(RawFileBuffer& buffer, uint64_t data, bool zip64) {
   const uint64_t step = uint64_t{RawFileBuffer::kWindowSectors / 2} * buffer.SectorSize();
-  constexpr uint64_t kBack = 16;
+  constexpr uint64_t kBack = 24;
   for (uint64_t p = data; p < kLimit; p += step) {
     const uint64_t base = p - std::min(kBack, p - data);
     const uint8_t* bytes = buffer.Get(base, step + kBack + 32);
-    if (bytes == nullptr) return 0;
+    if (bytes == nullptr) return {};
     for (uint64_t i = p - base; i < p - base + step; ++i) {
       const void* hit = std::memchr(bytes + i, 'P', p - base + step - i);
       if (hit == nullptr) break;
@@ -103,20 +110,47 @@ uint64_t FindDescriptor(RawFileBuffer& buffer, uint64_t data, bool zip64) {
       const uint32_t sig = Le32(bytes + i);
       const uint64_t at = base + i;
       const uint64_t length = at - data;
-      if (sig == kDescriptor && (zip64 ? Le64(bytes + i + 8) : Le32(bytes + i + 8)) == length) {
+      const uint8_t* d = bytes + i;
+      if (sig == kDescriptor && (zip64 ? Le64(d + 8) : Le32(d + 8)) == length) {
         // Some writers give small entries the descriptor of large ones, with
         // 64-bit sizes: the next record tells.
-        if (!zip64 && !IsRecord(Le32(bytes + i + 16)) && IsRecord(Le32(bytes + i + 24))) return at + 24;
-        return at + (zip64 ? 24 : 16);
+        if (!zip64 && !IsRecord(Le32(d + 16)) && IsRecord(Le32(d + 24)))
+          return {at + 24, at, Le32(d + 4), Le64(d + 16)};
+        return {at + (zip64 ? 24 : 16), at, Le32(d + 4), zip64 ? Le64(d + 16) : Le32(d + 12)};
       }
       const uint64_t unsignedLength = zip64 ? 20 : 12;
-      if ((sig == kLocal || sig == kCentral) && length >= unsignedLength && i >= unsignedLength - 4 &&
-          (zip64 ? Le64(bytes + i - 16) : Le32(bytes + i - 8)) == length - unsignedLength) {
-        return at;
+      if ((sig == kLocal || sig == kCentral) && length >= unsignedLength && i >= unsignedLength &&
+          (zip64 ? Le64(d - 16) : Le32(d - 8)) == length - unsignedLength) {
+        const uint8_t* u = d - unsignedLength;
+        return {at, at - unsignedLength, Le32(u), zip64 ? Le64(u + 12) : Le32(u + 8)};
       }
     }
   }
-  return 0;
+  return {};
+}
+
+// Whether the data of an entry from `data` up to the descriptor found
+// behind them are what it says: deflated data that end right there,
+// inflating to its size and checksum, stored data of its checksum. Behind
+// an archive cut short, a descriptor of the same size found further on is
+// another archive's.
+bool DescriptorHolds(RawFileBuffer& buffer, uint64_t data, uint16_t method, const ZipDescriptor& d) {
+  static thread_local RawRereadBudget budget;
+  budget.Begin(buffer);
+  if (method == 8) {
+    const RawInflated inflated = InflateRaw(buffer, data, d.dataEnd + 1, &budget);
+    // Held back by the budget: what the search found stands.
+    if (inflated.kind == RawInflated::kStopped && inflated.end < d.dataEnd) return true;
+    return inflated.kind == RawInflated::kEnded && inflated.end == d.dataEnd && inflated.crc == d.crc &&
+           static_cast<uint32_t>(inflated.produced) == static_cast<uint32_t>(d.unpacked);
+  }
+  if (method != 0) return true;
+  if (d.dataEnd - data != d.unpacked) return false;
+  if (!budget.Take(data, d.dataEnd)) return true;
+  uLong sum = crc32(0, nullptr, 0);
+  return buffer.ForEachPiece(data, d.dataEnd - data, [&](const uint8_t* bytes, size_t n) {
+    sum = crc32(sum, bytes, static_cast<uInt>(n));
+  }) && static_cast<uint32_t>(sum) == d.crc;
 }
 
 // A local header's compressed size (also from a ZIP64 extra field); false
@@ -135,13 +169,15 @@ bool CompressedSize(const uint8_t* h, const uint8_t* extra, uint16_t extraLength
   return false;
 }
 
-enum ZipEntryCheck { kSoundEntry, kBrokenEntry, kUntold };
+// kUnconfirmed: deflated data of a stream that end of themselves, with no
+// descriptor behind them to confirm them.
+enum ZipEntryCheck { kSoundEntry, kBrokenEntry, kUntold, kUnconfirmed };
 
 // Whether the last local entry's data are still there: deflated data must
 // end within their bytes (at their end, with their checksum, where the
 // header gives both), stored ones must have their checksum. Deflated data
-// of a stream whose descriptor was not found must end of themselves:
-// `soundEnd` is then where they do.
+// of a stream whose descriptor was not found may end of themselves:
+// `soundEnd` is then where they do, but nothing there confirms them.
 ZipEntryCheck CheckZipEntry(RawFileBuffer& buffer, const classZipSearch::Walk& walk, uint64_t& soundEnd) {
   static thread_local RawRereadBudget budget;
   if (walk.dataEnd == 0 && walk.method == 8) {
@@ -150,7 +186,7 @@ ZipEntryCheck CheckZipEntry(RawFileBuffer& buffer, const classZipSearch::Walk& w
     if (data.kind == RawInflated::kBroken) return kBrokenEntry;
     if (data.kind == RawInflated::kStopped) return kUntold;
     soundEnd = data.end;
-    return kSoundEntry;
+    return kUnconfirmed;
   }
   if (walk.dataEnd <= walk.data) return kUntold;
   const uint64_t reach = std::min(walk.dataEnd, buffer.BytesToDeviceEnd());
@@ -246,11 +282,13 @@ uint64_t classZipSearch::GetBlockSize(RawFileBuffer& buffer, uint64_t offset, Wa
     walk.crc = Le32(head + 14);
     if ((flags & 8) == 0) return data + compressed - offset;
     if (compressed == 0) {
-      // Written as a stream: the sizes follow the data.
-      const uint64_t end = FindDescriptor(buffer, data, zip64);
+      // Written as a stream: the sizes follow the data, and hold only when
+      // the data between are the entry's.
+      ZipDescriptor descriptor = FindDescriptor(buffer, data, zip64);
+      if (descriptor.end != 0 && !DescriptorHolds(buffer, data, walk.method, descriptor)) descriptor = {};
       // Where the data end is known only to lie before the descriptor.
-      walk.dataEnd = end;
-      return (end != 0 ? end : data) - offset;
+      walk.dataEnd = descriptor.end;
+      return (descriptor.end != 0 ? descriptor.end : data) - offset;
     }
     const uint8_t* d = buffer.Get(data + compressed, 4);
     const uint64_t descriptor = (d != nullptr && Le32(d) == kDescriptor ? 4 : 0) + (zip64 ? 20 : 12);
@@ -329,18 +367,23 @@ uint32_t FileZIPAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     // own), else the archive ends before it.
     info.m_endUnknown = true;
     uint64_t soundEnd = 0;
-    const ZipEntryCheck check =
-        last == walk.entry && walk.data != 0 ? CheckZipEntry(buffer, walk, soundEnd) : kSoundEntry;
+    const bool entry = last == walk.entry && walk.data != 0;
+    const ZipEntryCheck check = entry ? CheckZipEntry(buffer, walk, soundEnd) : kUntold;
+    // Up to the last record walked, each was found where the one before
+    // said; nothing checks the last one's bytes but an entry's data.
+    info.m_provenTo = last;
     if (check == kBrokenEntry && walk.entry > 0) {
       info.m_size = walk.entry;
       info.m_whole = true;
-    } else if (check == kUntold) {
+    } else if (check == kUntold && entry) {
       // Nothing tells where the entry's data end (a stream whose descriptor
       // was not found): up to the first sector that ends in zeros.
       info.m_size = ZeroTailedEnd(buffer, end);
     } else {
-      // Sound, or a broken first entry (kept as long as it says, not taken
-      // for whole).
+      // A sound entry, a broken first one (kept as long as it says, not
+      // taken for whole), data that end of themselves but with no
+      // descriptor behind them, or a record of the central directory as
+      // long as it says.
       info.m_size = std::max(end, soundEnd);
       info.m_whole = check == kSoundEntry;
     }

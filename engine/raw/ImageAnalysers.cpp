@@ -626,6 +626,9 @@ uint32_t FilePSDAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   const uint8_t* compression = buffer.Get(p, 2);
   if (compression == nullptr) return 0;
   const uint16_t method = Be16(compression);
+  // The sections (the thumbnail among the resources) lie where their
+  // lengths say, up to a compression method; the pixels are only claimed.
+  info.m_provenTo = p + 2;
   if (method == 0) {
     // Each factor is below 2^32 or 2^16; the product is checked before use.
     const unsigned __int128 bytes = static_cast<unsigned __int128>(height) * channels * width * depth / 8;

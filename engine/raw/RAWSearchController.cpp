@@ -1,5 +1,6 @@
 #include "raw/RAWSearchController.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstdio>
 #include <cstring>
@@ -81,7 +82,9 @@ void CRAWSearchController::PreparetoSearch() {
   m_inPass = true;
   ResetRawNameCounters();
   m_pending.clear();
-  m_wholeStart = m_wholeEnd = 0;
+  m_open.reset();
+  m_openEnd = m_provenStart = m_provenEnd = m_scannedTo = 0;
+  m_parts.clear();
   m_managers.clear();
   m_types.Initialize();
   if (m_builder != nullptr) m_builder->AddSearcherInfo(SEARCHER_TYPE_RAW, 1);
@@ -96,12 +99,23 @@ CRAWFileManager* CRAWSearchController::GetFileManager(uint32_t type) {
   return manager.get();
 }
 
-bool CRAWSearchController::InsideWholeFile(const CRawFileInfo& info) const {
-  return info.m_startSector > m_wholeStart && info.m_startSector < m_wholeEnd;
+bool CRAWSearchController::InsideProven(const CRawFileInfo& info) const {
+  return info.m_startSector > m_provenStart && info.m_startSector < m_provenEnd;
+}
+
+bool CRAWSearchController::OwnPart(const CRawFileInfo& info) const {
+  if (info.m_startSector >= m_openEnd) return false;
+  const auto part = std::lower_bound(m_parts.begin(), m_parts.end(), std::make_pair(info.m_startSector, uint64_t{0}));
+  // A file that merely starts there (one laid behind a file cut short, in
+  // the place of its part) is of another length.
+  return part != m_parts.end() && part->first == info.m_startSector && info.m_size <= part->second &&
+         part->second - info.m_size < m_sectorSize;
 }
 
 void CRAWSearchController::Settle(CRawFileInfo& info) {
-  if (InsideWholeFile(info)) return;
+  // Streams whose pages or frames start sectors of their own (Ogg, MP3)
+  // would otherwise come back again from each such sector.
+  if (InsideProven(info) || OwnPart(info)) return;
   const int64_t total = m_device != nullptr ? m_device->GetTotalSectors() : 0;
   const uint64_t end = total > 0 ? static_cast<uint64_t>(total) * m_sectorSize : 0;
   const uint64_t start = info.m_startSector * m_sectorSize;
@@ -112,22 +126,55 @@ void CRAWSearchController::Settle(CRawFileInfo& info) {
   if (info.m_size > end - start) {
     info.m_size = end - start;
     info.m_whole = false;
+    info.m_provenTo = std::min(info.m_provenTo, info.m_size);
     info.m_endUnknown = true;
   }
-  if (info.m_whole) {
-    // Streams whose pages or frames start sectors of their own (Ogg, MP3)
-    // would otherwise come back again from each such sector.
-    m_wholeStart = info.m_startSector;
-    m_wholeEnd = info.m_startSector + (info.m_size + m_sectorSize - 1) / m_sectorSize;
+  if (m_open && info.m_startSector < m_openEnd && info.m_weakHead) {
+    if (CRAWFileManager* manager = GetFileManager(info.m_type)) manager->AddRawFileInfo(&info);
+    return;
   }
-  if (CRAWFileManager* manager = GetFileManager(info.m_type)) manager->AddRawFileInfo(&info);
+  if (m_open) {
+    if (info.m_startSector < m_openEnd) {
+      // Another file starts at a sector boundary inside the open one, where
+      // nothing in that one's structure shows the sector to be its own: the
+      // open file was cut, and its bytes from here on are the other's.
+      m_open->m_size = (info.m_startSector - m_open->m_startSector) * m_sectorSize;
+      m_open->m_whole = false;
+      m_open->m_endUnknown = true;
+    }
+    Emit();
+  }
+  m_open = std::make_unique<CRawFileInfo>(info);
+  m_openEnd = info.m_startSector + (info.m_size + m_sectorSize - 1) / m_sectorSize;
+  m_provenStart = info.m_startSector;
+  m_provenEnd = info.m_startSector + (info.ProvenBytes() + m_sectorSize - 1) / m_sectorSize;
+  m_parts.clear();
+  for (const CRawFileInfo::Part& part : info.m_parts) {
+    if (part.offset % m_sectorSize == 0 && part.offset < info.m_size) {
+      m_parts.emplace_back(info.m_startSector + part.offset / m_sectorSize, part.length);
+    }
+  }
+  std::sort(m_parts.begin(), m_parts.end());
+}
+
+void CRAWSearchController::Emit() {
+  if (!m_open) return;
+  if (CRAWFileManager* manager = GetFileManager(m_open->m_type)) manager->AddRawFileInfo(m_open.get());
+  m_open.reset();
+}
+
+void CRAWSearchController::EmitWhenPassed() {
+  if (m_open && m_openEnd <= m_scannedTo && (m_pending.empty() || m_pending.front().info->m_startSector >= m_openEnd)) {
+    Emit();
+  }
 }
 
 bool CRAWSearchController::SizeQueued(Pending& pending, IStorageDevice* device) {
   CRawFileInfo& info = *pending.info;
   if (pending.sizedByHeader) return true;
-  // A record inside a file sized whole is dropped before it costs a sizing.
-  if (info.m_analyser == nullptr || InsideWholeFile(info)) return false;
+  // A record inside what the last file proves its own is dropped before it
+  // costs a sizing.
+  if (info.m_analyser == nullptr || InsideProven(info)) return false;
   return info.m_analyser->GetRawFileSize(info, device) != 0 && info.m_size != 0;
 }
 
@@ -227,7 +274,9 @@ ResultCode CRAWSearchController::AnalyzeBlock(int64_t sourceFirst, int64_t sourc
     }
   }
   record.reset();
+  m_scannedTo = static_cast<uint64_t>(firstSector + count);
   if (m_ring.IsFullBuffer()) SettleFromRing(m_ring.GetDeviceStartSector() + m_sectorsPerBlock - 1);
+  EmitWhenPassed();
   // Files are sized from their first sector on: with nothing waiting, no
   // file will ever be sized from this block, and it is not copied.
   if (m_pending.empty()) {
@@ -239,6 +288,8 @@ ResultCode CRAWSearchController::AnalyzeBlock(int64_t sourceFirst, int64_t sourc
 }
 
 void CRAWSearchController::EndBlockPass() {
+  // A stop skips EndSearch: the open file is all it would add.
+  if (m_inPass && !CNotifyCenter::Instance().isContinue()) Emit();
   // Queued files are sized from the device from now on.
   m_inPass = false;
   m_ring.Close();
@@ -278,6 +329,7 @@ void CRAWSearchController::EndSearch(int build) {
     }
   }
   m_pending.clear();
+  Emit();
   std::printf("--------------%s:%d:--------\n", "EndSearch", 283);
   CNotifyCenter::Instance().Reset();
   m_ownsProgress = false;

@@ -1,7 +1,11 @@
 // The complete-scan carver (searcher type 34): every sector of every block
-// is offered to the analysers; files whose header gives their length go to
-// the tree at once, the others wait in a queue until 20 blocks have passed
-// and are sized from the ring of recent blocks (or the device).
+// is offered to the analysers; files whose header gives their length are
+// sized at once, the others wait in a queue until 20 blocks have passed and
+// are sized from the ring of recent blocks (or the device). Files are
+// settled in the order they start, and each goes to the tree once no other
+// file can start inside it: a file that starts at a sector boundary inside
+// one whose own structure does not prove that sector its own ends that one
+// there.
 //
 // A device of sectors larger than 512 bytes is carved through a 512-byte
 // view of it: file systems made for 512-byte sectors (and files laid by
@@ -60,8 +64,12 @@ class CRAWSearchController : public ICompleteFileSystemSearchController {
   uint32_t UnitBytes() const;
   // The block size in the carver's sectors, from the source's.
   void CountBlockInUnits();
-  // Whether the record starts inside the last file that was sized whole.
-  bool InsideWholeFile(const CRawFileInfo& info) const;
+  // Whether the record starts inside what the last file settled proves its
+  // own.
+  bool InsideProven(const CRawFileInfo& info) const;
+  // Whether the record, sized, is a part the last file's structure places
+  // where it starts.
+  bool OwnPart(const CRawFileInfo& info) const;
   struct Pending {
     std::unique_ptr<CRawFileInfo> info;
     bool sizedByHeader = false;
@@ -69,10 +77,15 @@ class CRAWSearchController : public ICompleteFileSystemSearchController {
   // Sizes a queued record (unless its header already did) from `device`;
   // false when it cannot be sized.
   bool SizeQueued(Pending& pending, IStorageDevice* device);
-  // Clamps the size to the device and hands the record to its category;
-  // a file sized whole hides what starts inside it.
+  // Clamps the size to the device and holds the record back as the open
+  // file, ending the one held before at its head where that one ran over it.
   void Settle(CRawFileInfo& info);
   void SettleFromRing(uint64_t lastRingSector);
+  // Hands the open file to its category.
+  void Emit();
+  // Emits the open file once no head can still start inside it: the pass
+  // has gone past its end and no queued record starts before that.
+  void EmitWhenPassed();
 
   CFileTypeManager m_types;
   std::map<int, std::unique_ptr<CRAWFileManager>> m_managers;
@@ -90,7 +103,15 @@ class CRAWSearchController : public ICompleteFileSystemSearchController {
   bool m_inPass = false;         // between PreparetoSearch and the pass's end
   uint32_t m_sectorSize = 512;   // the carver's
   bool m_ownsProgress = false;
-  // The sectors of the last file sized whole: [start, end).
-  uint64_t m_wholeStart = 0, m_wholeEnd = 0;
-  uint64_t m_pass = 0;  // RawCarvingPass
+  // The last file settled, kept from the tree until no head can start
+  // inside it: a file its structure does not prove to go on over such a
+  // head ends before it. Its sectors: [start, m_openEnd).
+  std::unique_ptr<CRawFileInfo> m_open;
+  uint64_t m_openEnd = 0;
+  // What the last file settled proves its own, in sectors: [start, end),
+  // and the parts its structure places, by their first sector.
+  uint64_t m_provenStart = 0, m_provenEnd = 0;
+  std::vector<std::pair<uint64_t, uint64_t>> m_parts;
+  uint64_t m_scannedTo = 0;  // the first sector the pass has not looked at
+  uint64_t m_pass = 0;       // RawCarvingPass
 };

@@ -9,6 +9,7 @@
 #include "StorageDevice.h"
 #include "raw/NotifyCenter.h"
 #include "raw/RawFileInfo.h"
+#include "raw/RawMovieSamples.h"
 #include "raw/RawSectorScan.h"
 
 namespace {
@@ -190,6 +191,11 @@ uint32_t CRawBoxFileAnalyser::GetFileSize(CRawFileInfo& info, IStorageDevice* de
       info.m_endUnknown = true;
       break;
     }
+    // Each box found where the one before ends shows that one whole; the
+    // last one's bytes are only claimed, but for the samples the movie box
+    // places in them.
+    info.m_provenTo = position + 8;
+    if (std::memcmp(b + 4, "moov", 4) == 0) AddRawMovieSamples(buffer, position, size, info.m_parts);
     position += size;
   }
   if (position == 0) return 0;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class IRawFileAnalyser;
 
@@ -157,6 +158,9 @@ class CRawFileInfo {
     m_size = 0;
     m_whole = false;
     m_endUnknown = false;
+    m_provenTo = 0;
+    m_parts.clear();
+    m_weakHead = false;
     m_type = RAW_TYPE_NONE;
     m_namePrefix.clear();
     m_timeText.clear();
@@ -165,11 +169,34 @@ class CRawFileInfo {
   uint64_t m_startSector = 0;  // in the scanned device's sectors
   uint64_t m_size = 0;         // bytes; 0 while unknown
   // Set by an analyser that followed the file's own structure from its first
-  // byte over every byte of its size (to the mark that ends it, or, for a
-  // file whose end was not found, to the last part whose own checks hold;
-  // not a length a header claims, not a guess): nothing that starts inside
+  // byte over every byte of its size: records each found where the one
+  // before said, up to one that ends the file or whose own checks hold (for
+  // a file whose end was not found, up to the last part whose checks hold).
+  // Not a length a header claims, not an end mark a search met (another
+  // file's mark reads the same), not a guess. Nothing that starts inside
   // such a file is a file of its own.
   bool m_whole = false;
+  // For a file not sized whole: how far from its first byte its own
+  // structure proves the bytes its own, the rest of its size being only
+  // claimed (a length in a header, a last record whose bytes nothing after
+  // it checks, a chain into data no check reads). What starts inside that
+  // stretch is part of it; a file that starts further on, at a sector
+  // boundary, ends it: its bytes run on over another file's.
+  uint64_t m_provenTo = 0;
+  // Where, in bytes from the file's first byte, its structure says a part of
+  // it lies (a stream of a compound file, an archive's member, a preview
+  // picture), and how long that part is: a file found starting exactly
+  // there, as long as the part (but for the rest of its last sector), is
+  // that part, not another file.
+  struct Part {
+    uint64_t offset, length;
+  };
+  std::vector<Part> m_parts;
+  // Set where a few bits alone tell the file's head (an MPEG audio frame's
+  // sync, with no tag): pixels and samples of other files read as such
+  // heads, and frames of them as a stream. Found inside another file, such
+  // a file is carved beside it but does not end it.
+  bool m_weakHead = false;
   // Set where the size is no end the file gives (its end mark was not found
   // before a limit, the next file's head or the device's end; a length
   // claimed past the device): the carved bytes may stop short or run on
@@ -177,6 +204,8 @@ class CRawFileInfo {
   bool m_endUnknown = false;
   uint32_t m_type = RAW_TYPE_NONE;
   uint32_t m_analyserType = 0xFFFF;
+  // The bytes from the file's start that its structure proves its own.
+  uint64_t ProvenBytes() const { return m_whole ? m_size : m_provenTo < m_size ? m_provenTo : m_size; }
   std::string m_namePrefix;
   std::string m_timeText;
   IRawFileAnalyser* m_analyser = nullptr;  // not owned

@@ -87,7 +87,8 @@ RawMarkFind FindRawEndMark(RawFileBuffer& buffer, uint64_t from, uint64_t limit,
 }
 
 void SizeFromRawEndMark(CRawFileInfo& info, const RawMarkFind& find, uint64_t tail) {
+  // A mark a search met proves nothing of the bytes before it: behind a
+  // file cut short, the next file's mark reads the same.
   info.m_size = find.found ? find.offset + tail : find.reached;
-  info.m_whole = find.found;
   info.m_endUnknown = !find.found;
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "RawSizing.h"
 #include "raw/AVAnalysers.h"
 #include "raw/FileMP3Analyser.h"
 #include "raw/RawFileBuffer.h"
@@ -369,27 +370,46 @@ TEST(RawContainers, MatroskaSizeFieldsAreDecodedWhole) {
 }
 
 TEST(RawContainers, OggPagesAndFlvTagsAreWalkedToTheirEnd) {
+  using rawsizing::OggPage;
   CFileOggAnalyser ogg;
+  // Pages of 28 + 5 bytes: the checksum libogg's ogg_page_checksum_set
+  // gives the second page of the stream as first laid out here.
   Bytes pages(512, 0);
-  for (size_t at : {size_t{0}, size_t{28 + 5}}) {
-    Put(pages, at, "OggS");
-    pages[at + 26] = 1;
-    pages[at + 27] = 5;
-  }
-  pages[28 + 5 + 5] = 4;  // the second page closes the stream
-  EXPECT_EQ(Carve(ogg, pages).info.m_size, 2u * 28 + 10);
-  // Not closed: the last page is kept only with its checksum.
-  pages[28 + 5 + 5] = 0;
-  const Sized open = Carve(ogg, pages);
-  EXPECT_EQ(open.info.m_size, 28u + 5);
+  OggPage(pages, 0, 0, {5}, 0);
+  OggPage(pages, 33, 0, {5}, 0);
+  EXPECT_EQ(std::vector<uint8_t>(pages.begin() + 33 + 22, pages.begin() + 33 + 26),
+            (std::vector<uint8_t>{0x8A, 0x4D, 0xDC, 0x1F}));
+  // Opened and closed by pages that hold: the stream is whole.
+  OggPage(pages, 0, 2, {5});
+  OggPage(pages, 33, 4, {5});
+  const Sized closed = Carve(ogg, pages);
+  EXPECT_EQ(closed.info.m_size, 2u * 33);
+  EXPECT_TRUE(closed.info.m_whole);
+  EXPECT_FALSE(closed.info.m_endUnknown);
+  // Cut inside its last page, which closes it: that page fails its
+  // checksum, and the file ends before it, its end not known.
+  pages[33 + 27 + 4] = 0x5A;
+  const Sized cut = Carve(ogg, pages);
+  EXPECT_EQ(cut.info.m_size, 33u);
+  EXPECT_TRUE(cut.info.m_endUnknown);
+  // A film: pictures and sound in streams of their own, the pictures'
+  // closed, the sound's last page cut off. Still open: not whole.
+  Bytes film(512, 0);
+  OggPage(film, 0, 2, {5}, 1);
+  OggPage(film, 33, 2, {5}, 2);
+  OggPage(film, 66, 4, {5}, 1);
+  OggPage(film, 99, 0, {5}, 2);
+  const Sized open = Carve(ogg, film);
+  EXPECT_EQ(open.info.m_size, 4u * 33);
   EXPECT_TRUE(open.info.m_endUnknown);
-  // With the checksum libogg's ogg_page_checksum_set gives that page, it
-  // is kept, the stream's end still not known.
-  const uint8_t checksum[] = {0x8A, 0x4D, 0xDC, 0x1F};
-  std::memcpy(pages.data() + 28 + 5 + 22, checksum, sizeof checksum);
-  const Sized summed = Carve(ogg, pages);
-  EXPECT_EQ(summed.info.m_size, 2u * 28 + 10);
-  EXPECT_TRUE(summed.info.m_endUnknown);
+  OggPage(film, 99, 4, {5}, 2);
+  EXPECT_FALSE(Carve(ogg, film).info.m_endUnknown);
+  // Its first page cut: kept as long as it says, nothing of it proven.
+  film[30] = 0x5A;
+  const Sized first = Carve(ogg, film);
+  EXPECT_EQ(first.info.m_size, 33u);
+  EXPECT_FALSE(first.info.m_whole);
+  EXPECT_TRUE(first.info.m_endUnknown);
   FileFLVAnalyser flv;
   Bytes tags(512, 0);
   Put(tags, 0, "FLV");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "FileSystemSearchController.h"
+#include "RawSizing.h"
 #include "raw/BufferStorageDevice.h"
 #include "raw/ExifParser.h"
 #include "raw/FileJPGAnalyser.h"
@@ -545,33 +546,49 @@ TEST(RawSearch, AnUnreadableBlockEntersTheRingAsZeros) {
   EXPECT_EQ(carve.Files(), (std::vector<std::string>{"FILE000.PNG:12300"}));
 }
 
-// An Ogg page at `at` of `lacing` segment lengths; `flags` 4 closes the stream.
-void OggPage(Bytes& disk, size_t at, uint8_t flags, const Bytes& lacing) {
-  std::memcpy(disk.data() + at, "OggS", 4);
-  disk[at + 5] = flags;
-  disk[at + 26] = static_cast<uint8_t>(lacing.size());
-  std::copy(lacing.begin(), lacing.end(), disk.begin() + static_cast<long>(at) + 27);
-}
-
-TEST(RawSearch, NothingStartsInsideAFileSizedWholeButAFileNotSizedWholeIsLookedInto) {
-  for (const int pages : {3, 2, 1}) {
-    SCOPED_TRACE(std::to_string(pages) + " pages");
+TEST(RawSearch, NothingStartsInsideWhatAFileProvesItsOwnAndAFileEndsAtAHeadItDoesNot) {
+  using rawsizing::OggPage;
+  for (const bool firstCut : {false, true}) {
+    SCOPED_TRACE(firstCut ? "first page cut" : "pages whole");
     // Pages of 1,024 bytes at 0 and 1,024, the last of 128 bytes, each at a
-    // sector of its own, none with its checksum; a BMP header at sector 1,
-    // inside the first page. Closed by its third page, the stream is whole;
-    // without it, its second page fails its checksum and the stream ends
-    // before it, what it kept still whole; cut in its first page, it is
-    // kept as long as that page says, and looked into.
+    // sector of its own; a BMP header at sector 1, inside the first page.
+    // Closed by its third page, the stream is whole and holds the BMP; cut
+    // in its first page (which then fails its checksum), it is kept as long
+    // as that page says, nothing of it proven: the BMP starting inside it
+    // ends it, and its second page is a file of its own.
     Bytes disk(64 * 512, 0x5A);
-    OggPage(disk, 0, 2, {255, 255, 255, 228});
-    if (pages > 1) OggPage(disk, 1024, 0, {255, 255, 255, 228});
-    if (pages > 2) OggPage(disk, 2048, 4, {100});
     PutBmp(disk, 512, 100);
+    OggPage(disk, 0, 2, {255, 255, 255, 228});
+    OggPage(disk, 1024, 0, {255, 255, 255, 228});
+    OggPage(disk, 2048, 4, {100});
+    if (firstCut) disk[600] ^= 1;
     Carve carve(disk);
     carve.raw->EndSearch(1);
-    const std::vector<std::vector<std::string>> expected = {
-        {"FILE000.OGG:1024", "FILE000.BMP:100"}, {"FILE000.OGG:1024", "FILE001.OGG:1024"}, {"FILE000.OGG:2176"}};
-    EXPECT_EQ(carve.Files(), expected[static_cast<size_t>(pages - 1)]);
+    const std::vector<std::string> expected =
+        firstCut ? std::vector<std::string>{"FILE000.OGG:512", "FILE000.BMP:100", "FILE001.OGG:1152"}
+                 : std::vector<std::string>{"FILE000.OGG:2176"};
+    EXPECT_EQ(carve.Files(), expected);
+  }
+}
+
+// A tar of one member of 1,000 bytes whose data are a BMP: of the member's
+// length, the BMP is that member; of another length (a file laid where a
+// member of an archive cut short began), it ends the archive there.
+TEST(RawSearch, APartAStructurePlacesIsItsOwnOnlyAsLongAsThePart) {
+  for (const uint32_t bmp : {1000u, 3000u}) {
+    SCOPED_TRACE(bmp);
+    Bytes disk(64 * 512);
+    uint8_t* header = disk.data() + 2 * 512;
+    header[0] = 'p';
+    std::memcpy(header + 124, "00000001750", 11);
+    std::memcpy(header + 257, "ustar", 5);
+    PutBmp(disk, 3 * 512, bmp);
+    Carve carve(disk);
+    carve.raw->EndSearch(1);
+    const std::vector<std::string> expected = bmp == 1000
+                                                  ? std::vector<std::string>{"FILE000.TAR:10240"}
+                                                  : std::vector<std::string>{"FILE000.TAR:512", "FILE000.BMP:3000"};
+    EXPECT_EQ(carve.Files(), expected);
   }
 }
 
@@ -604,8 +621,8 @@ TEST(RawSearch, ALentBlockCarvesWhatTheCarversOwnReadsCarve) {
   Chunk(png, "IDAT", Bytes(3000, 9));
   Chunk(png, "IEND", {});
   std::memcpy(disk.data() + 15 * 512, png.data(), png.size());
-  OggPage(disk, 47 * 512, 2, {255, 255, 255, 228});
-  OggPage(disk, 47 * 512 + 1024, 4, {100});
+  rawsizing::OggPage(disk, 47 * 512, 2, {255, 255, 255, 228});
+  rawsizing::OggPage(disk, 47 * 512 + 1024, 4, {100});
   // Matroska headers (sized by their segment) in blocks' last sectors.
   const uint8_t mkv[] = {0x1A, 0x45, 0xDF, 0xA3, 0x84, 0x42, 0x86, 0x81, 0x01, 0x18, 0x53,
                          0x80, 0x67, 0x01, 0,    0,    0,    0,    0,    0x10, 0};
@@ -679,97 +696,100 @@ struct Heads {
 };
 
 // Heads of one type one after the other, none with its end (every bzip2
-// stream of level 1 starts as a compressed disk image does): each file runs
-// to the device's end, and each search for the end goes on from where the
-// last one stopped instead of reading the device again. With its end, the
-// one file found whole holds the other heads.
+// stream of level 1 starts as a compressed disk image does): each search for
+// the end goes on from where the last one stopped instead of reading the
+// device again. An end mark proves nothing of the bytes before it (another
+// file's reads the same), so each file ends where the next head begins;
+// the last one runs to the device's end, or to an end whose own pointers
+// (the image's property list, the PDF's cross-reference table) count from
+// its start, which makes it whole.
 TEST(RawSearch, EndSearchesOfHeadsThatFollowEachOtherReadTheDeviceOnce) {
+  constexpr size_t kLast = (Heads::kCount - 1) * 4096;
+  // The property list, then the trailer that gives where it lies.
+  std::string image = "<?xml" + std::string(95, ' ') + std::string("koly\0\0\0\x04\0\0\x02\0", 12);
+  image.resize(100 + 512, '\0');
+  auto be64 = [&image](size_t at, uint64_t v) {
+    for (int i = 0; i < 8; ++i) image[100 + at + i] = static_cast<char>(v >> (56 - 8 * i));
+  };
+  be64(32, Heads::kEndSector - kLast);   // the data fork, from the image's start
+  be64(216, Heads::kEndSector - kLast);  // the property list
+  be64(224, 100);
+  const std::string pdf =
+      "xref\n0 1\ntrailer\n<<>>\nstartxref\n" + std::to_string(Heads::kEndSector - kLast) + "\n%%EOF";
   struct Kind {
     Heads heads;
-    size_t tail;  // bytes of the file from its end's first byte on
+    size_t tail;  // bytes of the last file from its end's first byte on
   };
-  const Kind kinds[] = {{{"BZh11AY&SY", "DMG", std::string("koly\0\0\0\x04\0\0\x02\0", 12)}, 512},
-                        {{"%PDF-1.4\n", "PDF", "%%EOF"}, 5}};
+  const Kind kinds[] = {{{"BZh11AY&SY", "DMG", image, 0}, 100 + 512}, {{"%PDF-1.4\n", "PDF", pdf, 0}, pdf.size()}};
   for (const Kind& kind : kinds) {
     const char* ext = kind.heads.ext;
     for (const bool ended : {false, true}) {
       SCOPED_TRACE(std::string(ext) + (ended ? " ended near the device's end" : " without an end"));
       const std::unique_ptr<Carve> carve = kind.heads.Carved(ended);
       const std::vector<std::string> files = carve->Files();
-      const size_t end = Heads::kEndSector + kind.heads.at;
-      ASSERT_EQ(files.size(), ended ? 1 : Heads::kCount);
-      EXPECT_EQ(files.front(),
-                std::string("FILE000.") + ext + ":" + std::to_string(ended ? end + kind.tail : Heads::kDisk));
-      if (!ended) {
-        EXPECT_EQ(files.back(),
-                  "FILE1023." + std::string(ext) + ":" + std::to_string(Heads::kDisk - (Heads::kCount - 1) * 4096));
-      }
-      // The device about once, and a window at each head.
+      ASSERT_EQ(files.size(), Heads::kCount);
+      EXPECT_EQ(files.front(), std::string("FILE000.") + ext + ":4096");
+      EXPECT_EQ(files.back(), "FILE1023." + std::string(ext) + ":" +
+                                  std::to_string((ended ? Heads::kEndSector + kind.tail : Heads::kDisk) - kLast));
+      // The device about once, and a few windows at each head (its own, and
+      // where the end it met points).
       EXPECT_LT(carve->owned->sectorsRead,
-                static_cast<int64_t>(3 * Heads::kDisk / 512 + Heads::kCount * (RawFileBuffer::kWindowSectors + 1)));
+                static_cast<int64_t>(3 * Heads::kDisk / 512 + 3 * Heads::kCount * (RawFileBuffer::kWindowSectors + 1)));
     }
   }
 }
 
 // The same for the end searches that hang on where the file starts: a count
 // of nested sections or groups, or a search whose first sector is looked at
-// otherwise. Where the end is not one that hides the heads behind it, each
-// file ends at the same place; an RTF text ends where another one's head
-// cuts it off, and gzip data that break off end there. Each read all of the
-// device's other half for each head.
+// otherwise. Each file ends where the next head begins, but an RTF text,
+// which another one's head cuts off, and gzip data that break off at once;
+// the last one at its end or the device's. Each read all of the device's
+// other half for each head.
 TEST(RawSearch, EndSearchesThatHangOnTheFileStartReadTheDeviceAFewTimes) {
   struct Kind {
     Heads heads;
-    size_t fileEnd;  // where each file ends, from the end's sector
-    bool whole;
+    size_t fileEnd;  // where the last file ends, from the end's sector
     size_t own = 0;  // else each file's own size, but the last one's
+    // Whether its searches read again what the last one read: once they
+    // have read twice the device, the last one may be refused its end.
+    bool budgeted = false;
   };
   constexpr size_t kUnended = SIZE_MAX;  // the end does not end them
   const std::string fh11 =
       std::string("\x1C\x01\0\0\x02\0\x04\x1C\x01\x14\0\x02\0\x14\x1C\x01", 16) + std::string(18, 'Z') + "11";
   const Kind kinds[] = {
-      {{"%!PS-Adobe-3.0 EPSF-3.0\n", "EPS", "%%EOF"}, 105, true},
-      {{"{\\rtf1", "RTF", std::string(1, '\0')}, 100, false, 4096},
-      {{"FOVb", "X3F", "SECd", 508}, 584, false},
-      {{std::string("II\x1a\0\0\0HEAPCCDR\x02", 15), "CRW", std::string("\x07\x28\xA8\0\0\0", 6), 100, 4}, 170, false},
-      {{fh11, "FH11", std::string("Decode\0\xFF\xFF\xFF\xFF", 11), 100, 2}, 120, false},
-      {{"  0\r\nSECTION\r\n  2\r\nHEADER\r\n", "DXF", "EOF\r\n", 100, 2}, 105, false},
+      {{"%!PS-Adobe-3.0 EPSF-3.0\n", "EPS", "%%EOF"}, 105, 0, true},
+      {{"{\\rtf1", "RTF", std::string(1, '\0')}, 100, 4096},
+      {{"FOVb", "X3F", "SECd", 508}, 584},
+      {{std::string("II\x1a\0\0\0HEAPCCDR\x02", 15), "CRW", std::string("\x07\x28\xA8\0\0\0", 6), 100, 4}, 170},
+      {{fh11, "FH11", std::string("Decode\0\xFF\xFF\xFF\xFF", 11), 100, 2}, 120},
+      {{"  0\r\nSECTION\r\n  2\r\nHEADER\r\n", "DXF", "EOF\r\n", 100, 2}, 105},
       // Deflate data of a reserved block type: they break off at once.
-      {{std::string("\x1F\x8B\x08\0\0\0\0\0\0\x03\x06", 11), "GZ", "", 0, 8}, 0, false, 11},
+      {{std::string("\x1F\x8B\x08\0\0\0\0\0\0\x03\x06", 11), "GZ", "", 0, 8}, 0, 11},
       // A name that never ends.
-      {{std::string("\x1F\x8B\x08\x08\x5A\x5A\x5A\x5A\x02\x03", 10), "GZ", ""}, kUnended, false},
-      // A stored block from each head over the next one's: every head
-      // inflates over all the heads behind it, to the device's end.
-      {{std::string("\x1F\x8B\x08\0\0\0\0\0\0\x03\0\xFB\x0F\x04\xF0", 15), "GZ", "", 0, 8}, 512, false},
+      {{std::string("\x1F\x8B\x08\x08\x5A\x5A\x5A\x5A\x02\x03", 10), "GZ", ""}, kUnended},
+      // A stored block from each head over the next one's.
+      {{std::string("\x1F\x8B\x08\0\0\0\0\0\0\x03\0\xFB\x0F\x04\xF0", 15), "GZ", "", 0, 8}, 512},
   };
+  constexpr size_t kLast = (Heads::kCount - 1) * 4096;
   for (const Kind& kind : kinds) {
     const std::string ext = kind.heads.ext;
     for (const bool ended : {false, true}) {
       SCOPED_TRACE(ext + (ended ? " ended near the device's end" : " without an end"));
       const std::unique_ptr<Carve> carve = kind.heads.Carved(ended);
       const std::vector<std::string> files = carve->Files();
-      const size_t end = Heads::kEndSector + kind.fileEnd;
-      const std::string last = "FILE1023." + ext + ":";
       auto size = [](const std::string& file) { return std::stoull(file.substr(file.rfind(':') + 1)); };
-      if (kind.own != 0) {
-        ASSERT_EQ(files.size(), Heads::kCount);
-        EXPECT_EQ(files.front(), "FILE000." + ext + ":" + std::to_string(kind.own));
-        if (kind.fileEnd != 0) {
-          // The last one runs on to its end, or to the device's.
-          EXPECT_EQ(size(files.back()), (ended ? end : Heads::kDisk) - (Heads::kCount - 1) * 4096);
+      ASSERT_EQ(files.size(), Heads::kCount);
+      // (A gzip name is the files' names.)
+      EXPECT_EQ(size(files.front()), kind.own != 0 ? kind.own : 4096);
+      if (kind.own == 0 || kind.fileEnd != 0) {
+        // The last one runs on to its end, or to the device's.
+        const bool reached = ended && kind.fileEnd != kUnended;
+        const size_t last = size(files.back()) + kLast;
+        if (!kind.budgeted || last != Heads::kDisk) {
+          EXPECT_LE(last, reached ? Heads::kEndSector + kind.fileEnd : Heads::kDisk);
+          EXPECT_GE(last, reached ? Heads::kEndSector + kind.fileEnd : Heads::kDisk - 512);
         }
-      } else if (!ended || kind.fileEnd == kUnended) {
-        // Each runs to the device's last sector (a gzip name is the files'
-        // names).
-        ASSERT_EQ(files.size(), Heads::kCount);
-        EXPECT_GE(size(files.front()), Heads::kDisk - 512);
-        EXPECT_EQ(size(files.back()), size(files.front()) - (Heads::kCount - 1) * 4096);
-      } else if (kind.whole) {
-        EXPECT_EQ(files, std::vector<std::string>{"FILE000." + ext + ":" + std::to_string(end)});
-      } else {
-        ASSERT_EQ(files.size(), Heads::kCount);
-        EXPECT_EQ(files.front(), "FILE000." + ext + ":" + std::to_string(end));
-        EXPECT_EQ(files.back(), last + std::to_string(end - (Heads::kCount - 1) * 4096));
       }
       // The device a few times (EPS and gzip read again up to twice), and a
       // window or two at each head.

@@ -3,6 +3,7 @@
 // files of 4096-byte sectors and beyond 4 GiB, hostile tables and chains, ZIP
 // records that lie, and the text ends behind which other bytes lie.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -64,7 +65,10 @@ TEST(RawDocuments, TextFilesEndAtTheirMarkWithTheirOwnLineEnd) {
   const std::string binary = std::string("{\\rtf1 \\{x\\} {\\bin4 }{") + '\0' + "}} b}\r\n";
   const Carve escaped = Sized(rtf, Text(binary), true);
   EXPECT_EQ(escaped.size, binary.size());
-  EXPECT_TRUE(escaped.whole);
+  EXPECT_FALSE(escaped.endUnknown);
+  // A text's end proves none of its bytes its own: another text's end,
+  // behind one cut short, reads the same.
+  EXPECT_FALSE(escaped.whole);
   // Cut off by zeros, or by bytes no text holds: what came through, its end
   // not known.
   for (const bool randomTail : {false, true}) {
@@ -103,17 +107,42 @@ TEST(RawDocuments, TextFilesEndAtTheirMarkWithTheirOwnLineEnd) {
   EXPECT_EQ(Sized(wide, {0xFF, 0xFE, '<', 0, 'p', 0, '>', 0}).answer, 0u);
 }
 
-TEST(RawDocuments, PdfEndsAtTheTrailerThatNothingOfItsOwnFollows) {
+// A PDF of one object: its cross-reference table, and a trailer whose
+// "startxref" gives where the table lies, counted from `base` bytes before
+// the text (the start of the file it is part of).
+std::string Pdf(const std::string& version = "1.4", size_t base = 0, const std::string& table = "xref\n0 1\n",
+                const std::string& dictionary = "<<>>") {
+  const std::string body = "%PDF-" + version + "\n1 0 obj\n" + dictionary + "\nendobj\n";
+  return body + table + "trailer\n<<>>\nstartxref\n" + std::to_string(base + body.size()) + "\n%%EOF\r\n";
+}
+
+TEST(RawDocuments, PdfEndsAtTheTrailerWhoseCrossReferenceIsItsOwn) {
   FilePDFAnalyser pdf;
-  const std::string body = "%PDF-1.4\n1 0 obj\n<<>>\nendobj\ntrailer\n<<>>\n%%EOF\r\n";
-  // An incremental update follows the first trailer: the file goes on.
-  const std::string update = body + "2 0 obj\n<<>>\nendobj\nxref\n0 1\nstartxref\n9\n%%EOF\n";
+  const std::string body = Pdf();
+  const Carve alone = Sized(pdf, Text(body), true);
+  EXPECT_EQ(alone.size, body.size());
+  EXPECT_TRUE(alone.whole);  // the table lies where its own offset says
+  // An incremental update follows the first trailer: the file goes on to
+  // the second, whose table lies in the update.
+  const std::string update = body + Pdf("1.4", body.size() - 9).substr(9);
   const Carve updated = Sized(pdf, Text(update), true);
   EXPECT_EQ(updated.size, update.size());
   EXPECT_TRUE(updated.whole);
   // Another PDF right behind is another file.
   EXPECT_EQ(Sized(pdf, Text(body + body)).size, body.size());
-  EXPECT_EQ(Sized(pdf, Text("%PDF-1.4\n%%EOF")).size, 14u);  // a trailer in the first KiB, no line end
+  // A cross-reference stream at the offset serves as well.
+  const std::string streamed = Pdf("1.5", 0, "2 0 obj\n<</Type/XRef/Size 3>>stream\nxx\nendstream\nendobj\n");
+  EXPECT_TRUE(Sized(pdf, Text(streamed)).whole);
+  // Cut short in front of another PDF: that one's trailer counts from its
+  // own start and points at nothing of the first one, so the first runs on
+  // to the device's end, its end not known.
+  std::string cut = body.substr(0, body.size() / 2);
+  cut.resize(512, ' ');
+  const std::string other = Pdf("1.4", 0, "xref\n0 1\n", "<</Title (another)>>");
+  const Carve runOn = Sized(pdf, Text(cut + other), true);
+  EXPECT_GT(runOn.size, cut.size() + other.size());
+  EXPECT_TRUE(runOn.endUnknown);
+  EXPECT_FALSE(runOn.whole);
   // No trailer: the limit, or the device's end, not a whole file.
   const Carve endless = Sized(pdf, Text("%PDF-1.7\n"), true);
   EXPECT_EQ(endless.answer, 1u);
@@ -224,29 +253,49 @@ TEST(RawDocuments, DatabasesEndAtTheirFirstEmptyPage) {
 
 // ---- compound files ----
 
-// A compound file: header, then sectors 0.. of `shift`-sized sectors. Sector
-// 0 is the allocation table, sector 1 the directory (4 entries named
-// `names`, entry 0 the root), the rest stream data; `used` sectors are
-// marked in use.
+void Store32(uint8_t* p, uint32_t v) {
+  ondisk::StoreLe16(p, static_cast<uint16_t>(v));
+  ondisk::StoreLe16(p + 2, static_cast<uint16_t>(v >> 16));
+}
+constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
+
+// A compound file as writers lay it out: header, then sectors 0.. of
+// `shift`-sized sectors. Sector 0 is the allocation table, sector 1 the
+// directory (entries named `names`: entry 0 the root storage, the others
+// empty streams), the `used` - 2 sectors behind them the root's mini
+// stream; the rest of the table is free.
 Bytes Compound(int shift, const std::vector<std::u16string>& names, uint32_t used, uint32_t data = 4) {
   const size_t s = size_t{1} << shift;
   Bytes b(s * (2 + 2 + data), 0);
   const uint8_t magic[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
   std::memcpy(b.data(), magic, 8);
+  b[24] = 0x3E;
   b[26] = shift == 12 ? 4 : 3;
+  ondisk::StoreLe16(b.data() + 28, 0xFFFE);
   b[30] = static_cast<uint8_t>(shift);
-  std::memset(b.data() + 68, 0xFF, 4);
-  ondisk::StoreLe16(b.data() + 44, 1);  // one table sector
+  b[32] = 6;
+  Store32(b.data() + 44, 1);  // one table sector
+  b[48] = 1;                  // the directory in sector 1
+  Store32(b.data() + 56, 4096);
+  Store32(b.data() + 60, kEndOfChain);  // no mini table
+  Store32(b.data() + 68, kEndOfChain);  // no DIFAT sector
   std::memset(b.data() + 76, 0xFF, 512 - 76);
   std::memset(b.data() + 76, 0, 4);  // ... sector 0
-  b[48] = 1;                         // the directory in sector 1
   uint8_t* table = b.data() + s;
   std::memset(table, 0xFF, s);
-  for (uint32_t i = 0; i < used; ++i) std::memset(table + 4 * i, i == 1 ? 0xFE : 0x00, 4);
+  Store32(table, 0xFFFFFFFD);  // the table's own sector
+  Store32(table + 4, kEndOfChain);
+  for (uint32_t i = 2; i < used; ++i) Store32(table + 4 * i, i + 1 < used ? i + 1 : kEndOfChain);
   uint8_t* dir = b.data() + 2 * s;
   for (size_t k = 0; k < names.size(); ++k) {
-    for (size_t i = 0; i < names[k].size(); ++i) ondisk::StoreLe16(dir + 128 * k + 2 * i, names[k][i]);
-    std::memset(dir + 128 * k + 68, 0xFF, 12);  // no siblings, no child
+    uint8_t* e = dir + 128 * k;
+    for (size_t i = 0; i < names[k].size(); ++i) ondisk::StoreLe16(e + 2 * i, names[k][i]);
+    ondisk::StoreLe16(e + 64, static_cast<uint16_t>(2 * (names[k].size() + 1)));
+    e[66] = k == 0 ? 5 : 2;
+    e[67] = 1;
+    std::memset(e + 68, 0xFF, 12);  // no siblings, no child
+    Store32(e + 116, k == 0 && used > 2 ? 2 : kEndOfChain);
+    if (k == 0) Store32(e + 120, static_cast<uint32_t>((used > 2 ? used - 2 : 0) * s));
   }
   return b;
 }
@@ -256,7 +305,7 @@ TEST(RawOle, SizedInItsOwnSectorsUpToTheLastOneItsTableMarksUsed) {
   const Carve v3 = Sized(ole, Compound(9, {u"Root Entry", u"WordDocument"}, 3), true);
   EXPECT_EQ(v3.size, 512u + 3 * 512);  // the free tail of the table is cut
   EXPECT_EQ(v3.type, RAW_TYPE_DOC);
-  EXPECT_TRUE(v3.whole);
+  EXPECT_FALSE(v3.endUnknown);
   // Version 4: 4096-byte sectors, on 512- and 4096-byte devices alike.
   for (uint32_t sectorSize : {512u, 4096u}) {
     const Carve v4 = Sized(ole,
@@ -310,11 +359,62 @@ TEST(RawOle, TypedFromItsFirstEntriesOrItsRootStorage) {
   link(0, 76, 3);
   link(3, 68, 1);
   link(3, 72, 5);
-  link(5, 68, 3);    // back to where the look began
-  link(1, 72, 999);  // beyond the directory
-  EXPECT_EQ(Sized(ole, deck).type, RAW_TYPE_PPT);
+  link(5, 68, 3);  // back to where the look began
+  const Carve typed = Sized(ole, deck);
+  EXPECT_EQ(typed.type, RAW_TYPE_PPT);
+  EXPECT_FALSE(typed.endUnknown);
   link(3, 72, 4);
   EXPECT_EQ(Sized(ole, deck).type, RAW_TYPE_MOF);  // "Pictures" counts as the first entry only
+  // A link beyond the directory: it does not hold, and tells no kind.
+  link(3, 72, 5);
+  link(1, 72, 999);
+  const Carve broken = Sized(ole, deck);
+  EXPECT_EQ(broken.type, RAW_TYPE_MOF);
+  EXPECT_FALSE(broken.whole);
+  EXPECT_TRUE(broken.endUnknown);
+}
+
+// Cut short, a compound file's directory or the end of its table lies in
+// what follows the cut: zeros or foreign bytes. It then answers that its end
+// is not known, typed from no directory, and proves no more than the
+// structures that hold.
+TEST(RawOle, StructuresThatDoNotHoldLeaveItsEndUnknown) {
+  FileOLEAnalyser ole;
+  const Bytes sound = Compound(9, {u"Root Entry", u"WordDocument"}, 4);
+  for (const bool randomTail : {false, true}) {
+    SCOPED_TRACE(randomTail ? "random bytes" : "zeros");
+    // Cut in the directory sector.
+    Bytes cut(sound.begin(), sound.begin() + 2 * 512 + 100);
+    const Carve lost = Sized(ole, cut, randomTail);
+    EXPECT_EQ(lost.type, RAW_TYPE_MOF);
+    EXPECT_EQ(lost.size, 512u + 4 * 512);  // as its table claims
+    EXPECT_FALSE(lost.whole);
+    EXPECT_TRUE(lost.endUnknown);
+  }
+  // The table marks sectors used that no chain reaches: what a cut in the
+  // table's own sector leaves (its free entries read as zeros).
+  Bytes orphans = sound;
+  std::memset(orphans.data() + 512 + 4 * 6, 0, 8);
+  const Carve stray = Sized(ole, orphans);
+  EXPECT_EQ(stray.type, RAW_TYPE_DOC);  // its directory holds
+  EXPECT_TRUE(stray.endUnknown);
+  // A chain that runs on past its stream's size, or shares a sector.
+  Bytes longer = sound;
+  Store32(longer.data() + 2 * 512 + 120, 512);
+  EXPECT_TRUE(Sized(ole, longer).endUnknown);
+  // The table's own sector not marked as one.
+  Bytes unmarked = sound;
+  Store32(unmarked.data() + 512, kEndOfChain);
+  EXPECT_TRUE(Sized(ole, unmarked).endUnknown);
+  // Unused entries of either form writers leave hold; one with a name does
+  // not.
+  Bytes unused = sound;
+  uint8_t* entry = unused.data() + 2 * 512 + 128 * 2;
+  std::memset(entry + 68, 0xFF, 12);
+  Store32(entry + 116, kEndOfChain);
+  EXPECT_FALSE(Sized(ole, unused).endUnknown);
+  entry[0] = 'x';
+  EXPECT_TRUE(Sized(ole, unused).endUnknown);
 }
 
 TEST(RawOle, HostileChainsAndTablesEndTheWalk) {
@@ -456,6 +556,7 @@ struct Entry {
   std::string data;
   bool streamed = false;  // sizes in a descriptor after the data
   bool signedDescriptor = true;
+  bool badSum = false;  // the descriptor's checksum is not the data's
 };
 
 void Put16(Bytes& b, uint16_t v) { b.insert(b.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}); }
@@ -475,7 +576,9 @@ Bytes Zip(const std::vector<Entry>& entries, const std::string& comment = "") {
     Put16(b, e.streamed ? 8 : 0);
     Put16(b, 0);
     Put32(b, 0);
-    Put32(b, 0x12345678);
+    const uint32_t sum = static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())));
+    Put32(b, sum);
     Put32(b, e.streamed ? 0 : size);
     Put32(b, e.streamed ? 0 : size);
     Put16(b, static_cast<uint16_t>(e.name.size()));
@@ -484,7 +587,7 @@ Bytes Zip(const std::vector<Entry>& entries, const std::string& comment = "") {
     b.insert(b.end(), e.data.begin(), e.data.end());
     if (e.streamed) {
       if (e.signedDescriptor) Put32(b, 0x08074B50);
-      Put32(b, 0x12345678);
+      Put32(b, e.badSum ? sum ^ 1 : sum);
       Put32(b, size);
       Put32(b, size);
     }
@@ -527,6 +630,14 @@ TEST(RawZip, WalkedToItsEndRecordThroughDescriptorsAndComments) {
     wide.insert(wide.begin() + static_cast<std::ptrdiff_t>(sizes + 8), 4, 0);
     EXPECT_EQ(Sized(zip, wide, randomTail).size, wide.size());
   }
+  // A descriptor of the right size whose checksum is not the data's (one of
+  // another archive, met behind one cut short) is not taken: the walk
+  // stops at the entry.
+  const Bytes lying = Zip({{"a.txt", data}, {"b", data, true, true, true}});
+  const Carve stopped = Sized(zip, lying);
+  EXPECT_FALSE(stopped.whole);
+  EXPECT_TRUE(stopped.endUnknown);
+  EXPECT_EQ(stopped.size, (lying.size() + 511) / 512 * 512);
   // A descriptor that cannot be found: the walk stops at the entry's data,
   // nothing tells where they end, and the archive ends with the first
   // sector that ends in zeros, its end not known.
@@ -576,7 +687,7 @@ TEST(RawZip, RecordsThatLieEndTheWalk) {
   Bytes record = {0x50, 0x4B, 0x06, 0x06, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F};
   end64.insert(end64.begin() + at, record.begin(), record.end());
   const Carve stopped = Sized(zip, end64);
-  EXPECT_FALSE(stopped.whole);
+  EXPECT_TRUE(stopped.endUnknown);
   EXPECT_GE(stopped.size, at);
   EXPECT_LT(stopped.size, 4096u);
   // A ZIP64 size that added to the entry's offset would wrap round to its
@@ -598,7 +709,7 @@ TEST(RawZip, RecordsThatLieEndTheWalk) {
   const uint64_t back = 0 - uint64_t{wrap.size() + 8 - 62};  // from the data's start back to the name
   for (int i = 0; i < 8; ++i) wrap.push_back(static_cast<uint8_t>(back >> (8 * i)));
   const Carve wrapped = Sized(zip, wrap);
-  EXPECT_FALSE(wrapped.whole);
+  EXPECT_TRUE(wrapped.endUnknown);
   EXPECT_EQ(wrapped.size, 32u);
 }
 

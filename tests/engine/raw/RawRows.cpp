@@ -4,7 +4,8 @@
 // its end (the cut JPEG at most its first piece, checked beside these rows),
 // the files whose end is not there (JPEGs cut in two or short; PNG, GIF and
 // Ogg files cut short at 512-byte offsets) copied but reported incomplete,
-// and nothing else: no file twice, none made of the
+// the whole files laid right behind those cut short identical, and nothing
+// else: no file twice (no frame of a motion JPEG film), none made of the
 // bytes between them. In
 // zeros and in random surroundings, inside an MBR disk, cut short, with
 // 4096-byte sectors; built with CLIPMENDER_RAW_LOOP_ROWS, through loop

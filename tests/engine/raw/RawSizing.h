@@ -55,4 +55,29 @@ inline Sized Size(IRawFileAnalyser& analyser, const Bytes& disk, uint32_t sector
   return out;
 }
 
+// An Ogg page at `at` of `disk` of stream `serial`, its body the bytes that
+// stand behind its lacing values, with `flags` (2 opens the stream, 4
+// closes it) and, when `summed`, the checksum the format gives it: CRC-32
+// of polynomial 04C11DB7, from the top bit, over the page with its
+// checksum field zero.
+inline void OggPage(Bytes& disk, size_t at, uint8_t flags, const Bytes& lacing, uint32_t serial = 1,
+                    bool summed = true) {
+  uint8_t* page = disk.data() + at;
+  std::copy_n("OggS", 4, page);
+  page[4] = 0;
+  page[5] = flags;
+  std::fill_n(page + 6, 20, uint8_t{0});
+  for (int i = 0; i < 4; ++i) page[14 + i] = static_cast<uint8_t>(serial >> (8 * i));
+  page[26] = static_cast<uint8_t>(lacing.size());
+  std::copy(lacing.begin(), lacing.end(), page + 27);
+  size_t length = 27 + lacing.size();
+  for (const uint8_t l : lacing) length += l;
+  uint32_t crc = 0;
+  for (size_t i = 0; summed && i < length; ++i) {
+    crc ^= uint32_t{page[i]} << 24;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x80000000u) != 0 ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+  }
+  for (int i = 0; i < 4; ++i) page[22 + i] = static_cast<uint8_t>(crc >> (8 * i));
+}
+
 }  // namespace rawsizing

@@ -4,8 +4,8 @@
 # a pipe, so that data descriptors follow its entries), a pandoc DOCX, a
 # Ghostscript PDF and pandoc's RTF and HTML; beside them a compound file of
 # 4096-byte sectors, a PDF with an incremental update and a short EPS and SVG
-# laid out as the formats describe; some of them cut short, and a metafile
-# for raw_analysers.
+# laid out as the formats describe; some of them cut short (for raw_carver
+# right in front of a whole one), and a metafile for raw_analysers.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 tmp=$(mktemp -d)
@@ -58,6 +58,22 @@ half() { head -c $(($(stat -c %s "$1") / 2)) "$1" >"$2"; }
 half plain.zip "$here/zip/cut.zip"
 half streamed.zip "$here/zip/cut-streamed.zip"
 half "$here/pdf/text.rtf" "$here/pdf/cut.rtf"
+half "$here/ole/text.doc" "$here/ole/cut.doc"
+# A PDF whose cross-reference data are a stream, laid out as the format
+# describes; for raw_carver, a compound file and a PDF each cut short right
+# in front of a whole one (the next file's head must end the cut one).
+python3 - "$here/pdf/xref-stream.pdf" <<'PY'
+import sys
+body = b"%PDF-1.5\n1 0 obj\n<<>>\nendobj\n"
+xref = b"2 0 obj\n<</Type/XRef/Size 3/W[1 1 1]/Length 9>>stream\n\0\0\0\1\x09\0\1\x1d\0\nendstream\nendobj\n"
+open(sys.argv[1], "wb").write(body + xref + b"startxref\n%d\n%%%%EOF\n" % len(body))
+PY
+front() {  # FILE OUT: FILE cut to half, the rest of its sector zeros, then FILE whole
+  local n=$(($(stat -c %s "$1") / 2))
+  { head -c $n "$1"; head -c $(((512 - n % 512) % 512)) /dev/zero; cat "$1"; } >"$2"
+}
+front "$here/ole/text.doc" "$here/carver/doc-cut-in-front-of-a-whole-one"
+front "$here/pdf/page.pdf" "$here/carver/pdf-cut-in-front-of-a-whole-one"
 convert -size 16x12 -seed 3 plasma: t.png
 HOME=$tmp soffice -env:UserInstallation=file://$tmp/profile --headless --convert-to wmf t.png >/dev/null 2>&1
 cp t.wmf "$here/corpus/small.wmf"

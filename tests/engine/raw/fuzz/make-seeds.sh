@@ -30,6 +30,13 @@ half "$out/small.gif" "$out/cut.gif"
 sox -n -r 8000 -c 1 -b 16 -e signed-integer "$tmp/t.wav" synth 0.5 sine 440
 oggenc -Q -s 1 -o "$tmp/t.ogg" "$tmp/t.wav"
 half "$tmp/t.ogg" "$out/cut.ogg"
+# Ogg streams of other kinds: Opus, and a film whose Theora and Vorbis
+# streams close one after the other.
+ffmpeg -v error -nostdin -y -f lavfi -i sine=frequency=440:duration=0.1:sample_rate=48000 -fflags +bitexact \
+  -c:a libopus -b:a 8k -f ogg "$out/tiny.opus"
+ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=16x16:rate=10:duration=0.2 -f lavfi \
+  -i sine=frequency=440:duration=0.2:sample_rate=8000 -fflags +bitexact -shortest -c:v libtheora -c:a libvorbis \
+  -f ogg "$out/tiny.ogv"
 seq 1 3000 | gzip -9 -n >"$tmp/t.gz"
 half "$tmp/t.gz" "$out/cut.gz"
 convert "$tmp/p.ppm" -resize 16x16! "$tmp/i.png"
@@ -65,6 +72,8 @@ film "$boxes/clip.mp4" mp4 -c:v mpeg4 -c:a aac
 film "$boxes/clip.mov" mov -c:v mpeg4 -c:a pcm_s16be
 film "$boxes/clip.3gp" 3gp -c:v h263 -s 128x96 -c:a aac -ac 1
 film "$boxes/clip.mkv" matroska -c:v mpeg4 -c:a pcm_s16le
+# Motion JPEG with the movie atom first: its sample tables place the frames.
+film "$boxes/mjpeg.mov" mov -c:v mjpeg -c:a pcm_s16le -movflags +faststart
 ffmpeg -v error -nostdin -y -f lavfi -i sine=frequency=440:duration=0.2:sample_rate=8000 -fflags +bitexact \
   -c:a aac -f ipod "$boxes/tone.m4a"
 # MPEG audio: layer II, layer III tagged by eyeD3 (ID3v2.4 in UTF-16) and by
