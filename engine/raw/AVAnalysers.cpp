@@ -88,13 +88,17 @@ uint32_t CFileAIFAnalyzer::GetRawFileSize(CRawFileInfo& info, IStorageDevice* de
   // bytes where the chunks behind the cut were (sound cut inside its sample
   // data cannot tell: any bytes are samples).
   bool common = false;
-  uint64_t p = 12;
+  uint64_t p = 12, last = 0;
   for (uint32_t n = 0; p + 8 <= info.m_size && n < (1u << 24); ++n) {
     const uint8_t* chunk = buffer.Get(p, 8);
     if (chunk == nullptr || !IsChunkId(chunk) || Be32(chunk + 4) > info.m_size - p - 8) break;
+    last = p;
     common = common || std::memcmp(chunk, "COMM", 4) == 0;
     p += 8 + uint64_t{Be32(chunk + 4)} + (Be32(chunk + 4) & 1);
   }
+  // Each chunk found where the one before ends shows that one whole; the
+  // last one's bytes (the sound data, mostly) are only claimed.
+  info.m_provenTo = last + 8;
   if (!common || (p != info.m_size && p != info.m_size + 1)) MarkEndUnknown(info);
   return 1;
 }
@@ -185,6 +189,13 @@ class MatroskaCheck {
     return true;
   }
 
+  // Once the Segment holds: how far the file is its own, up to the last
+  // element header read (each element found where the one before ends
+  // shows that one whole), or the end of the last element whose CRC-32
+  // holds, whichever lies further; the data of the last element read are
+  // only claimed.
+  uint64_t Reached() const { return m_reached; }
+
  private:
   static constexpr size_t kMaxElements = 1 << 20;
 
@@ -201,7 +212,9 @@ class MatroskaCheck {
     e.size = EbmlValue(h + idLength, sizeLength);
     e.at = p;
     e.data = p + static_cast<uint64_t>(idLength + sizeLength);
-    return e.size != UINT64_MAX && e.data <= end && e.size <= end - e.data;
+    if (e.size == UINT64_MAX || e.data > end || e.size > end - e.data) return false;
+    m_reached = std::max(m_reached, e.data);
+    return true;
   }
 
   // An unsigned integer element's value.
@@ -221,7 +234,10 @@ class MatroskaCheck {
     while (p < parent.End()) {
       EbmlElement e;
       if (!Read(p, parent.End(), e)) return false;
-      if (first && e.id == kMkvCrc && !CrcHolds(e, parent.End())) return false;
+      if (first && e.id == kMkvCrc) {
+        if (!CrcHolds(e, parent.End())) return false;
+        m_reached = std::max(m_reached, parent.End());
+      }
       first = false;
       if (parent.id == kMkvSeekHead && e.id == kMkvSeek && !Seek(e)) return false;
       if (parent.id == kMkvCues && e.id == kMkvCuePoint && !CuePoint(e)) return false;
@@ -277,7 +293,7 @@ class MatroskaCheck {
   }
 
   RawFileBuffer& m_buffer;
-  uint64_t m_segment = 0;
+  uint64_t m_segment = 0, m_reached = 0;
   std::vector<std::pair<uint32_t, uint64_t>> m_seeks;  // the element named, where it must stand
   std::vector<uint64_t> m_cues;                        // where clusters must stand
 };
@@ -299,7 +315,11 @@ uint32_t FileMKVAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   info.m_size = data + size;
   MatroskaCheck check(buffer);
   static thread_local RawRereadBudget budget;
-  if (!MayReadForCheck(budget, buffer, info.m_size) || !check.Holds(data, size)) MarkEndUnknown(info);
+  if (!MayReadForCheck(budget, buffer, info.m_size) || !check.Holds(data, size)) {
+    MarkEndUnknown(info);
+    return 1;
+  }
+  info.m_provenTo = check.Reached();
   return 1;
 }
 
@@ -425,16 +445,17 @@ uint32_t FileRIFFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* de
         return true;
       },
       &last);
-  // Each chunk found where the one before ends (four letters and a length
-  // inside the file: other data behind a cut seldom read as one) shows that
-  // one whole, a film's frames before its index, say; the last one's bytes
-  // are only claimed.
-  info.m_provenTo = last + 8;
   static thread_local RawRereadBudget budget;
   if (holds && avi) {
     holds =
         hasMovi && MayReadForCheck(budget, buffer, info.m_size) && AviHolds(buffer, movi, hasIndex ? &index : nullptr);
   }
+  // Each chunk found where the one before ends (four letters and a length
+  // inside the file: other data behind a cut seldom read as one) shows that
+  // one whole, a film's frames before its index, say; the last one's bytes
+  // are only claimed, unless it is a film's index whose every entry names a
+  // chunk of the film.
+  info.m_provenTo = holds && hasIndex && index.at == last ? info.m_size : last + 8;
   if (!holds) MarkEndUnknown(info);
   return 1;
 }
@@ -470,6 +491,14 @@ class IsoMovieCheck {
     }
     return true;
   }
+
+  // Once the boxes hold: how far the film is its own, up to the header of
+  // the last box walked or the end of a chunk offset table whose entries
+  // all point into the media (each box found where the one before ends,
+  // and every box inside a box that holds others, show those whole; the
+  // last one's data, the media data of a film whose movie box comes first
+  // among them, are only claimed).
+  uint64_t Reached() const { return m_reached; }
 
  private:
   struct ChunkTable {
@@ -531,6 +560,7 @@ class IsoMovieCheck {
         size = left;
       }
       if (size < header || size > left || !IsBoxType(h + 4)) return false;
+      m_reached = std::max(m_reached, p + header);
       uint8_t type[4];
       std::memcpy(type, h + 4, 4);
       if (depth == 0 && TypeIs(type, "mdat")) m_media.emplace_back(p + header, p + size);
@@ -579,6 +609,7 @@ class IsoMovieCheck {
       for (const auto& [first, end] : m_media) inside = inside || (offset >= first && offset < end);
       if (!inside) return false;
     }
+    m_reached = std::max(m_reached, entries.Position());
     return true;
   }
 
@@ -587,14 +618,20 @@ class IsoMovieCheck {
   std::vector<ChunkTable> m_chunks;
   bool m_movie = false;
   int m_boxes = 0;
+  uint64_t m_reached = 0;
 };
 
 // Marks a film sized to `info.m_size` end-unknown when its boxes do not
-// hold up to there.
+// hold up to there; where they do, they prove it up to the last box's
+// header.
 void CheckIsoMovie(CRawFileInfo& info, IStorageDevice* device) {
   RawFileBuffer buffer(device, info.m_startSector);
   IsoMovieCheck check(buffer);
-  if (!check.Holds(info.m_size)) MarkEndUnknown(info);
+  if (!check.Holds(info.m_size)) {
+    MarkEndUnknown(info);
+    return;
+  }
+  info.m_provenTo = std::max(info.m_provenTo, check.Reached());
 }
 
 uint32_t SizeIsoMovie(CRawFileInfo& info, IStorageDevice* device) {
@@ -759,7 +796,12 @@ uint32_t FileMIDAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   for (size_t i = 0; closed && i < walked.size(); ++i) {
     closed = MidiTrackCloses(buffer, walked[i].first, walked[i].second);
   }
-  if (!closed) MarkEndUnknown(info);
+  // Events read to the last byte of every track prove the whole file.
+  if (closed) {
+    info.m_provenTo = info.m_size;
+  } else {
+    MarkEndUnknown(info);
+  }
   return 1;
 }
 
@@ -901,7 +943,12 @@ uint32_t FileFLVAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
       MarkEndUnknown(info);
       break;
     }
-    if (at + 4 == info.m_size) break;
+    if (at + 4 == info.m_size) {
+      // The last back-pointer, at the very end, shows the last tag whole:
+      // every byte is the file's own.
+      info.m_provenTo = info.m_size;
+      break;
+    }
     const uint32_t kind = tag[4] & 0x1F;
     const uint64_t data = (uint64_t{tag[5]} << 16) | (uint64_t{tag[6]} << 8) | tag[7];
     if ((kind != 8 && kind != 9 && kind != 18) || (tag[12] | tag[13] | tag[14]) != 0 ||

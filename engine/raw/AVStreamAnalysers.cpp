@@ -152,8 +152,12 @@ bool AsfPacketHolds(const uint8_t* packet, uint32_t length, const std::bitset<12
 // An ASF file's data packets and indexes held against its header: the data
 // object as long as its packets, each packet parsed, and behind them only
 // indexes, a simple index's entries naming packets of the file. A file cut
-// short has other bytes where its last packets or its index were.
-bool AsfHolds(RawFileBuffer& buffer, uint64_t headerSize, uint64_t size) {
+// short has other bytes where its last packets or its index were. Where it
+// holds, `proven` gets how far the file is its own: each packet or index
+// found where the one before ends shows that one whole; the last packet's
+// payload (its first byte read as its flags) or the last index's entries
+// but a simple index's are only claimed.
+bool AsfHolds(RawFileBuffer& buffer, uint64_t headerSize, uint64_t size, uint64_t* proven) {
   // The file's length, the packets' count and length, and the streams, from
   // the header's objects.
   uint64_t fileSize = 0, packetCount = UINT64_MAX;
@@ -180,6 +184,7 @@ bool AsfHolds(RawFileBuffer& buffer, uint64_t headerSize, uint64_t size) {
   }
   // The header says how long the whole file is (indexes too).
   if (fileSize != 0 && fileSize != size) return false;
+  *proven = headerSize + 24;
   if (packetSize < 8 || packetSize > 64 * 1024) return true;  // packets of changing sizes: not walked
   const uint8_t* data = buffer.Get(headerSize, 50);
   if (data == nullptr) return false;
@@ -192,6 +197,7 @@ bool AsfHolds(RawFileBuffer& buffer, uint64_t headerSize, uint64_t size) {
     const uint8_t* packet = buffer.Get(headerSize + 50 + i * packetSize, packetSize);
     if (packet == nullptr || !AsfPacketHolds(packet, packetSize, streams)) return false;
   }
+  *proven = headerSize + 50 + (packets > 0 ? (packets - 1) * packetSize + 1 : 0);
   for (at = headerSize + dataSize; at < size;) {
     const uint8_t* index = buffer.Get(at, 56);
     if (index == nullptr) return false;
@@ -200,6 +206,7 @@ bool AsfHolds(RawFileBuffer& buffer, uint64_t headerSize, uint64_t size) {
         !std::any_of(std::begin(kAsfIndexes), std::end(kAsfIndexes), [&](const Guid& g) { return Is(index, g); })) {
       return false;
     }
+    *proven = at + 24;
     if (Is(index, kAsfIndexes[0])) {
       const uint64_t entries = Le32(index + 52);
       if (length < 56 || entries != (length - 56) / 6) return false;
@@ -209,6 +216,7 @@ bool AsfHolds(RawFileBuffer& buffer, uint64_t headerSize, uint64_t size) {
         if (entry == nullptr || Le32(entry) < last || Le32(entry) >= std::max<uint64_t>(packets, 1)) return false;
         last = Le32(entry);
       }
+      *proven = at + length;
     }
     at += length;
   }
@@ -265,10 +273,14 @@ uint32_t FileASFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   }
   info.m_type = type;
   info.m_size = position > kAsfImplausible ? kAsfDamagedSize : position;
+  // Where the packets and indexes hold, they show more of the file its own.
   info.m_provenTo = last + 24;
   static thread_local RawRereadBudget budget;
-  if (!MayReadForCheck(budget, buffer, info.m_size) || !AsfHolds(buffer, headerSize, info.m_size)) {
+  uint64_t proven = 0;
+  if (!MayReadForCheck(budget, buffer, info.m_size) || !AsfHolds(buffer, headerSize, info.m_size, &proven)) {
     MarkEndUnknown(info);
+  } else {
+    info.m_provenTo = std::max(info.m_provenTo, proven);
   }
   return 1;
 }

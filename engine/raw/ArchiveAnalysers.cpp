@@ -56,8 +56,11 @@ uint32_t CabSum(const uint8_t* bytes, size_t n, uint32_t seed) {
 // the cabinet, takes 1 to 32 KiB uncompressed (exactly its own length when
 // stored), and carries the checksum of its bytes when it has one; the last
 // block ends where the cabinet does. A cabinet cut short has other bytes
-// where the blocks behind the cut were.
-bool CabinetHolds(RawFileBuffer& buffer, uint64_t size) {
+// where the blocks behind the cut were. Where it holds, `proven` gets how far
+// the blocks prove the cabinet its own: to the end of the last block whose
+// checksum holds, or to the header of the last block without one (its data
+// only claimed).
+bool CabinetHolds(RawFileBuffer& buffer, uint64_t size, uint64_t* proven) {
   const uint8_t* h = buffer.Get(0, 40);
   if (h == nullptr) return false;
   const uint16_t folders = Le16(h + 26), flags = Le16(h + 30);
@@ -78,7 +81,7 @@ bool CabinetHolds(RawFileBuffer& buffer, uint64_t size) {
     }
   }
   // Folders may name the same blocks: what is read is bounded all the same.
-  uint64_t furthest = 0, walked = 0, summed = 0;
+  uint64_t furthest = 0, walked = 0, summed = 0, reached = 0;
   for (uint16_t f = 0; f < folders; ++f) {
     const uint8_t* folder = buffer.Get(at + f * (8 + uint64_t{folderReserve}), 8);
     if (folder == nullptr) return false;
@@ -106,11 +109,14 @@ bool CabinetHolds(RawFileBuffer& buffer, uint64_t size) {
         }
         if (CabSum(fields, 4 + dataReserve, computed) != sum) return false;
       }
+      reached = std::max(reached, sum != 0 ? data + length : data);
       block = data + length;
     }
     furthest = std::max(furthest, block);
   }
-  return furthest == size;
+  if (furthest != size) return false;
+  *proven = reached;
+  return true;
 }
 
 }  // namespace
@@ -121,7 +127,12 @@ uint32_t FileCABAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   if (h == nullptr) return 0;
   info.m_size = Le32(h + 8);
   static thread_local RawRereadBudget budget;
-  if (!MayReadForCheck(budget, buffer, info.m_size) || !CabinetHolds(buffer, info.m_size)) MarkEndUnknown(info);
+  uint64_t proven = 0;
+  if (!MayReadForCheck(budget, buffer, info.m_size) || !CabinetHolds(buffer, info.m_size, &proven)) {
+    MarkEndUnknown(info);
+  } else {
+    info.m_provenTo = proven;
+  }
   return 1;
 }
 

@@ -1,5 +1,6 @@
 #include "raw/DesignAnalysers.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -103,15 +104,19 @@ uint32_t FileTTFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   // checksum of its 32-bit words (the head table's with its checksum
   // adjustment taken as 0): a font cut short has other bytes in the tables
   // behind the cut.
+  uint64_t summed = directoryEnd;
   for (unsigned i = 0; i < tables; ++i) {
     const uint8_t* record = records + 16 * i;
     const uint64_t offset = Be32(record + 8), length = Be32(record + 12);
     if (offset < directoryEnd || offset > size || length > size - offset ||
         TtfTableSum(buffer, offset, length, std::memcmp(record, "head", 4) == 0) != Be32(record + 4)) {
       MarkEndUnknown(info);
-      break;
+      return 1;
     }
+    summed = std::max(summed, offset + length);
   }
+  // The tables' checksums prove their bytes the font's own.
+  info.m_provenTo = summed;
   return 1;
 }
 
@@ -295,6 +300,12 @@ class SqliteCheck {
     return Freelist(trunk, free);
   }
 
+  // Once the structure holds: how far the database is its own, up to the
+  // end of the last b-tree or free-list trunk page walked (their cells and
+  // entries lie to their pages' ends) or the link of the last overflow page
+  // (whose payload bytes, like free pages, are only claimed).
+  uint64_t Reached() const { return m_reached; }
+
  private:
   static constexpr size_t kMaxRoots = 1 << 16;
 
@@ -306,7 +317,10 @@ class SqliteCheck {
     return true;
   }
 
-  const uint8_t* Read(uint32_t number) { return m_buffer.Get(uint64_t{number - 1} * m_page, m_page); }
+  const uint8_t* Read(uint32_t number) {
+    m_reached = std::max(m_reached, uint64_t{number} * m_page);
+    return m_buffer.Get(uint64_t{number - 1} * m_page, m_page);
+  }
 
   // A big-endian base-128 number of at most nine bytes at `at` (the ninth
   // takes eight bits), below `end`.
@@ -437,6 +451,7 @@ class SqliteCheck {
       if (!Mark(number)) return false;
       const uint8_t* page = m_buffer.Get(uint64_t{number - 1} * m_page, 4);
       if (page == nullptr) return false;
+      m_reached = std::max(m_reached, uint64_t{number - 1} * m_page + 4);
       number = Be32(page);
     }
     return number == 0;
@@ -465,13 +480,14 @@ class SqliteCheck {
   uint32_t m_page, m_usable, m_pages;
   std::vector<bool> m_seen;
   std::vector<std::pair<uint32_t, uint64_t>> m_overflows;  // first page, bytes held there
+  uint64_t m_reached = 0;
 };
 
 // Pages a database may have for its structure to be walked.
 constexpr uint64_t kSqliteCheckedPages = 1 << 24;
 
 // Marks a database sized to `info.m_size` end-unknown when its structure
-// does not hold.
+// does not hold; where it holds, it proves the pages it walked.
 void CheckSqlite(CRawFileInfo& info, RawFileBuffer& buffer, uint64_t page) {
   const uint8_t* h = buffer.Get(0, 100);
   if (h == nullptr) return;
@@ -481,7 +497,11 @@ void CheckSqlite(CRawFileInfo& info, RawFileBuffer& buffer, uint64_t page) {
   SqliteCheck check(buffer, static_cast<uint32_t>(page), static_cast<uint32_t>(page - reserved),
                     static_cast<uint32_t>(pages));
   static thread_local RawRereadBudget budget;
-  if (!MayReadForCheck(budget, buffer, info.m_size) || !check.Holds()) MarkEndUnknown(info);
+  if (!MayReadForCheck(budget, buffer, info.m_size) || !check.Holds()) {
+    MarkEndUnknown(info);
+    return;
+  }
+  info.m_provenTo = check.Reached();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cctype>
@@ -122,7 +123,7 @@ bool ClosingTagHolds(RawFileBuffer& buffer, uint64_t end) {
 
 }  // namespace
 
-bool EncoderCountHolds(RawFileBuffer& buffer, uint64_t first) {
+bool EncoderCountHolds(RawFileBuffer& buffer, uint64_t first, uint64_t* musicEnd) {
   const uint8_t* f = buffer.Get(first, kFrameLook);
   CMPAHeader stream;
   if (f == nullptr || !IsMPAFrame(f, stream) || stream.m_layer != 3) return true;
@@ -157,9 +158,32 @@ bool EncoderCountHolds(RawFileBuffer& buffer, uint64_t first) {
   if (!summed || body > end) return true;
   if (!MayReadForCheck(budget, buffer, end)) return false;
   uint16_t crc = 0;
-  return buffer.ForEachPiece(body, end - body, [&](const uint8_t* b, size_t n) { crc = MusicCrc(crc, b, n); }) &&
-         crc == music;
+  if (!buffer.ForEachPiece(body, end - body, [&](const uint8_t* b, size_t n) { crc = MusicCrc(crc, b, n); }) ||
+      crc != music) {
+    return false;
+  }
+  if (musicEnd != nullptr) *musicEnd = end;
+  return true;
 }
+
+namespace {
+
+// Holds a stream sized to `info.m_size`, whose first frame lies at `first`,
+// to its encoder's count and checksum and to its closing tag: one that does
+// not hold is marked end-unknown; one whose music the checksum covers is its
+// own up to the count's end (and whole when that is its end and the walk
+// met no limit).
+void HoldToEncoder(CRawFileInfo& info, RawFileBuffer& buffer, uint64_t first, bool limited) {
+  uint64_t summed = 0;
+  if (!EncoderCountHolds(buffer, first, &summed) || !ClosingTagHolds(buffer, info.m_size)) {
+    MarkEndUnknown(info);
+    return;
+  }
+  info.m_provenTo = std::max(info.m_provenTo, summed);
+  if (!limited && info.m_provenTo >= info.m_size) info.m_whole = true;
+}
+
+}  // namespace
 
 bool CMPAHeader::Init(const uint8_t* h) {
   m_version = (h[1] >> 3) & 3;
@@ -323,7 +347,7 @@ uint32_t FileMP3Analyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   info.m_size = end;
   info.m_whole = !audio.limited && audio.proven == end;
   info.m_provenTo = audio.proven;
-  if (!EncoderCountHolds(buffer, start) || !ClosingTagHolds(buffer, end)) MarkEndUnknown(info);
+  HoldToEncoder(info, buffer, start, audio.limited);
   return 1;
 }
 
@@ -457,7 +481,7 @@ uint32_t FileMP3Analyser::GetRawFileSizeXING(CRawFileInfo& info, IStorageDevice*
   // Its frames are no new files.
   m_lastStart = static_cast<int64_t>(info.m_startSector);
   m_lastCount = static_cast<int64_t>((info.m_size + buffer.SectorSize() - 1) / buffer.SectorSize());
-  if (!EncoderCountHolds(buffer, 0) || !ClosingTagHolds(buffer, info.m_size)) MarkEndUnknown(info);
+  HoldToEncoder(info, buffer, 0, walked.limited);
   return 1;
 }
 
@@ -486,6 +510,6 @@ uint32_t FileMP3Analyser::GetRawFileSizeFromFrame(CRawFileInfo& info, IStorageDe
   info.m_size = size;
   info.m_whole = !audio.limited && audio.proven == size;
   info.m_provenTo = audio.proven;
-  if (!EncoderCountHolds(buffer, 0) || !ClosingTagHolds(buffer, size)) MarkEndUnknown(info);
+  HoldToEncoder(info, buffer, 0, audio.limited);
   return 1;
 }

@@ -56,8 +56,9 @@ uint64_t ApeTagEnd(RawFileBuffer& buffer, uint64_t at);
 // count; LAME's with the checksum of its music): its frames, one straight
 // after the other, reach exactly the count, and the music's checksum
 // matches. True when the frame carries no such header (a stream without one
-// cannot tell where it ends).
-bool EncoderCountHolds(RawFileBuffer& buffer, uint64_t first);
+// cannot tell where it ends). Where the checksum matched, `musicEnd` (when
+// given) gets where the music it covers ends.
+bool EncoderCountHolds(RawFileBuffer& buffer, uint64_t first, uint64_t* musicEnd = nullptr);
 
 class FileMP3Analyser : public IRawFileAnalyser {
  public:

@@ -84,8 +84,12 @@ uint32_t FileEMFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     if (type == 0 || type > kLastType || length < 8 || length % 4 != 0 || length > size - p) break;
     if (type == kEof) {
       const uint8_t* last = length >= 20 && p + length == size ? buffer.Get(p + length - 4, 4) : nullptr;
-      if (last != nullptr && Le32(last) == length) return 1;
-      break;
+      if (last == nullptr || Le32(last) != length) break;
+      // Each record found where the one before ends, up to the end record
+      // that repeats its size in the file's last word: every byte is the
+      // file's own.
+      info.m_provenTo = size;
+      return 1;
     }
     p += length;
   }
@@ -233,20 +237,28 @@ uint32_t FileICOAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   // PNG picture or bitmap its entry names: a file cut before its last
   // pictures has other bytes where they were. Pixels cut in their middle
   // cannot tell.
+  // The pictures are the icon's parts (a PNG picture at a sector boundary is
+  // no picture of its own); those that hold prove the icon its own up to
+  // where their checks reach: a PNG picture to its end, a bitmap to its
+  // header (its pixels and mask are only claimed).
   const uint64_t first = 6 + 16 * uint64_t{images};
+  uint64_t reached = first;
   for (unsigned i = 0; i < images; ++i) {
     const uint8_t* entry = directory + 16 * i;
     const uint64_t bytes = Le32(entry + 8), at = Le32(entry + 12);
     const uint64_t width = entry[0] == 0 ? 256 : entry[0], height = entry[1] == 0 ? 256 : entry[1];
     const uint8_t* signature = at >= first && at <= size && bytes <= size - at ? buffer.Get(at, 8) : nullptr;
-    const bool holds = signature != nullptr && (std::memcmp(signature, "\x89PNG\r\n\x1a\n", 8) == 0
-                                                    ? IconPngHolds(buffer, at, at + bytes)
-                                                    : IconBitmapHolds(buffer, at, bytes, width, height));
+    if (signature != nullptr && bytes != 0) info.m_parts.push_back({at, bytes});
+    const bool png = signature != nullptr && std::memcmp(signature, "\x89PNG\r\n\x1a\n", 8) == 0;
+    const bool holds = signature != nullptr &&
+                       (png ? IconPngHolds(buffer, at, at + bytes) : IconBitmapHolds(buffer, at, bytes, width, height));
     if (!holds) {
       MarkEndUnknown(info);
-      break;
+      return 1;
     }
+    reached = std::max(reached, png ? at + bytes : at + 40);
   }
+  info.m_provenTo = reached;
   return 1;
 }
 
@@ -476,10 +488,18 @@ class PsdCheck {
     const uint8_t* compression = m_buffer.Get(p, 2);
     if (compression == nullptr) return false;
     const uint16_t method = Be16(compression);
+    if (method > 1) return false;
+    m_reached = p + 2;
     if (method == 0) return true;  // raw pixels: the size came from them
-    if (method != 1) return false;
-    return Rows(p + 2, size, uint64_t{height} * channels, width);
+    if (!Rows(p + 2, size, uint64_t{height} * channels, width)) return false;
+    m_reached = size;
+    return true;
   }
+
+  // How far the file is its own, as far as the check got: its sections
+  // (the thumbnail among the resources) up to the picture's compression
+  // method, and packed rows that all unpack; raw pixels are only claimed.
+  uint64_t Reached() const { return m_reached; }
 
  private:
   // A section of a 32-bit length at `p`, walked by `walk` (from its data to
@@ -605,6 +625,7 @@ class PsdCheck {
 
   RawFileBuffer& m_buffer;
   uint32_t m_depth = 8;
+  uint64_t m_reached = 0;
 };
 
 }  // namespace
@@ -626,9 +647,6 @@ uint32_t FilePSDAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   const uint8_t* compression = buffer.Get(p, 2);
   if (compression == nullptr) return 0;
   const uint16_t method = Be16(compression);
-  // The sections (the thumbnail among the resources) lie where their
-  // lengths say, up to a compression method; the pixels are only claimed.
-  info.m_provenTo = p + 2;
   if (method == 0) {
     // Each factor is below 2^32 or 2^16; the product is checked before use.
     const unsigned __int128 bytes = static_cast<unsigned __int128>(height) * channels * width * depth / 8;
@@ -637,6 +655,7 @@ uint32_t FilePSDAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     PsdCheck check(buffer);
     static thread_local RawRereadBudget budget;
     if (!MayReadForCheck(budget, buffer, info.m_size) || !check.Holds(info.m_size)) MarkEndUnknown(info);
+    info.m_provenTo = check.Reached();
     return 1;
   }
   if (method != 1) {
@@ -662,6 +681,7 @@ uint32_t FilePSDAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   PsdCheck check(buffer);
   static thread_local RawRereadBudget budget;
   if (!MayReadForCheck(budget, buffer, info.m_size) || !check.Holds(info.m_size)) MarkEndUnknown(info);
+  info.m_provenTo = check.Reached();
   return 1;
 }
 

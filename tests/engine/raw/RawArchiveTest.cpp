@@ -8,8 +8,8 @@
 #include <string>
 
 #include "RawSizing.h"
-#include "support/TestSupport.h"
 #include "raw/ArchiveAnalysers.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -157,6 +157,7 @@ TEST(RawCab, DataBlocksCarryTheirChecksumsAndEndTheCabinet) {
   ASSERT_GT(made.size(), 100u);
   const auto whole = Size(cab, Disk(made, 4096, true));
   EXPECT_EQ(whole.size, made.size());
+  EXPECT_EQ(whole.proven, made.size());  // its last block's checksum holds
   EXPECT_FALSE(whole.endUnknown);
   Bytes changed = made;
   changed[made.size() - 3] ^= 0x10;  // a byte of the last block
@@ -165,6 +166,7 @@ TEST(RawCab, DataBlocksCarryTheirChecksumsAndEndTheCabinet) {
   const auto half = Size(cab, Disk(cut, 4096));
   EXPECT_EQ(half.size, made.size());
   EXPECT_TRUE(half.endUnknown);
+  EXPECT_EQ(half.proven, 0u);
   // 65535 folders naming one stored block without a checksum: walked, and
   // read no more than the blocks' bound allows.
   Bytes many(36 + 8 * 65535 + 8 + 10, 0);
@@ -182,6 +184,7 @@ TEST(RawCab, DataBlocksCarryTheirChecksumsAndEndTheCabinet) {
   const auto walked = Size(cab, Disk(many, 4096));
   EXPECT_EQ(walked.size, many.size());
   EXPECT_FALSE(walked.endUnknown);
+  EXPECT_EQ(walked.proven, many.size() - 10);  // a block without a checksum: its data only claimed
 }
 
 // A gzip member from zlib at the best level, or the default one.

@@ -428,6 +428,7 @@ TEST(RawContainers, OggPagesAndFlvTagsAreWalkedToTheirEnd) {
   ASSERT_EQ(s.answer, 1u);
   EXPECT_EQ(s.info.m_size, p + 4);
   EXPECT_FALSE(s.info.m_endUnknown);
+  EXPECT_EQ(s.info.ProvenBytes(), p + 4);
   // A last back-pointer that is not the last tag's length: not vouched for.
   Be32At(tags, p, previous + 1);
   EXPECT_TRUE(Carve(flv, tags).info.m_endUnknown);
@@ -466,6 +467,7 @@ TEST(RawContainers, MidiTracksCloseWithTheirEndEventAtTheirLength) {
   const Sized whole = Carve(mid, file(events));
   EXPECT_EQ(whole.info.m_size, 22u + events.size());
   EXPECT_FALSE(whole.info.m_endUnknown);
+  EXPECT_EQ(whole.info.ProvenBytes(), whole.info.m_size);
   const struct {
     const char* what;
     Bytes file;
@@ -481,6 +483,7 @@ TEST(RawContainers, MidiTracksCloseWithTheirEndEventAtTheirLength) {
     const Sized s = Carve(mid, d.file);
     ASSERT_EQ(s.answer, 1u) << d.what;
     EXPECT_TRUE(s.info.m_endUnknown) << d.what;
+    EXPECT_EQ(s.info.ProvenBytes(), 0u) << d.what;
   }
 }
 
@@ -518,13 +521,17 @@ TEST(RawContainers, MatroskaElementsMeetTheirSegmentAndWhatNamesThem) {
   const Sized whole = Carve(mkv, Matroska(19));
   EXPECT_EQ(whole.info.m_size, Matroska(19).size());
   EXPECT_FALSE(whole.info.m_endUnknown);
+  // Up to the last element's data, which nothing behind them checks.
+  EXPECT_EQ(whole.info.ProvenBytes(), whole.info.m_size - 3);
   // The seek head names a place where no Info element stands.
   EXPECT_TRUE(Carve(mkv, Matroska(18)).info.m_endUnknown);
   // A CRC-32 element over the Info element's other children: zlib's sum
   // holds, another does not.
   const Bytes scale = Ebml({0x2A, 0xD7, 0xB1}, {0x0F, 0x42, 0x40});
   const uint32_t sum = static_cast<uint32_t>(crc32(0, scale.data(), static_cast<uInt>(scale.size())));
-  EXPECT_FALSE(Carve(mkv, Matroska(19, true, sum)).info.m_endUnknown);
+  const Sized summed = Carve(mkv, Matroska(19, true, sum));
+  EXPECT_FALSE(summed.info.m_endUnknown);
+  EXPECT_EQ(summed.info.ProvenBytes(), summed.info.m_size);
   EXPECT_TRUE(Carve(mkv, Matroska(19, true, sum ^ 1)).info.m_endUnknown);
   // Cut inside the Info element: zeros where its last bytes were.
   Bytes cut = Matroska(19);
@@ -562,6 +569,8 @@ TEST(RawContainers, IsoBoxesHoldInsideEachOtherAndPlaceChunksInTheMedia) {
   const Sized whole = Carve(mp4, film);
   EXPECT_EQ(whole.info.m_size, film.size());
   EXPECT_FALSE(whole.info.m_endUnknown);
+  // Its movie box, last, walked to its chunk offsets' last entry.
+  EXPECT_EQ(whole.info.ProvenBytes(), film.size());
   EXPECT_TRUE(Carve(mp4, IsoFilm({28, 44}, 2)).info.m_endUnknown);  // a chunk past the media
   EXPECT_TRUE(Carve(mp4, IsoFilm({28, 40}, 9)).info.m_endUnknown);  // more entries than the table holds
   // Cut inside the media data: no movie box behind it.
@@ -569,6 +578,7 @@ TEST(RawContainers, IsoBoxesHoldInsideEachOtherAndPlaceChunksInTheMedia) {
   cut.resize(40);
   Be32At(cut, 20, 8 + 16 + 60);
   EXPECT_TRUE(Carve(mp4, cut).info.m_endUnknown);
+  EXPECT_EQ(Carve(mp4, cut).info.ProvenBytes(), 28u);  // the media data's header
   // Movie boxes held inside each other far deeper than films nest them.
   Bytes deep = Box("stco", Bytes(8, 0));
   for (int i = 0; i < 300; ++i) deep = Box("moov", deep);

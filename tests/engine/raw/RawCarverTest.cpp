@@ -920,9 +920,11 @@ TEST(RawHeaders, MetafileRecordsEndWithTheEndRecordWhereTheHeaderSays) {
   const CRawFileInfo whole = Sizing(emf, file);
   EXPECT_EQ(whole.m_size, 128u);
   EXPECT_FALSE(whole.m_endUnknown);
+  EXPECT_EQ(whole.ProvenBytes(), 128u);
   Bytes last = file;
   PutLe32(last, 124, 0);  // the end record's last word lost
   EXPECT_TRUE(Sizing(emf, last).m_endUnknown);
+  EXPECT_EQ(Sizing(emf, last).ProvenBytes(), 0u);
   Bytes empty = file;
   PutLe32(empty, 4, 0);  // a record of no length: the walk stops
   EXPECT_TRUE(Sizing(emf, empty).m_endUnknown);
@@ -931,6 +933,36 @@ TEST(RawHeaders, MetafileRecordsEndWithTheEndRecordWhereTheHeaderSays) {
   const CRawFileInfo claimed = Sizing(emf, longer);
   EXPECT_EQ(claimed.m_size, 0xFFFFFFF0u);
   EXPECT_TRUE(claimed.m_endUnknown);
+}
+
+// An enhanced metafile of 2,048 bytes whose comment record holds a BMP
+// header at a sector boundary: with its end record where its header says,
+// its records prove every byte its own and the BMP is no file; with that
+// record lost (a metafile cut short, a BMP laid behind it), nothing proves
+// the sector its own, and the metafile ends at the BMP, which is carved.
+TEST(RawSearch, ACheckThatHoldsProvesTheFileAndOneThatFailsEndsItAtTheNextHead) {
+  for (const bool ended : {true, false}) {
+    SCOPED_TRACE(ended ? "with its end record" : "its end record lost");
+    constexpr size_t kAt = 4 * 512;
+    Bytes file(2048, 0);
+    PutLe32(file, 0, 1);  // the header record
+    PutLe32(file, 4, 108);
+    std::memcpy(file.data() + 40, " EMF", 4);
+    PutLe32(file, 48, 2048);
+    PutLe32(file, 108, 70);  // a comment record up to the end record
+    PutLe32(file, 112, 2048 - 20 - 108);
+    PutLe32(file, 2028, 14);  // the end record
+    PutLe32(file, 2032, 20);
+    PutLe32(file, 2044, ended ? 20 : 0);
+    Bytes disk(64 * 512);
+    std::copy(file.begin(), file.end(), disk.begin() + kAt);
+    PutBmp(disk, kAt + 512, 1000);
+    Carve carve(disk);
+    carve.raw->EndSearch(1);
+    const std::vector<std::string> expected = ended ? std::vector<std::string>{"FILE000.EMF:2048"}
+                                                    : std::vector<std::string>{"FILE000.EMF:512", "FILE000.BMP:1000"};
+    EXPECT_EQ(carve.Files(), expected);
+  }
 }
 
 TEST(RawHeaders, PhotoshopRowsUnpackToTheirWidth) {
@@ -944,9 +976,11 @@ TEST(RawHeaders, PhotoshopRowsUnpackToTheirWidth) {
   const CRawFileInfo whole = Sizing(psd, file);
   EXPECT_EQ(whole.m_size, file.size());
   EXPECT_FALSE(whole.m_endUnknown);
+  EXPECT_EQ(whole.ProvenBytes(), file.size());
   Bytes over = file;
   over[38 + 6] = 4;  // five literal bytes in a row of four
   EXPECT_TRUE(Sizing(psd, over).m_endUnknown);
+  EXPECT_EQ(Sizing(psd, over).ProvenBytes(), 40u);  // its sections and its compression method
   Bytes counted = file;
   counted[38 + 2 + 1] = 4;  // a count shorter than its row
   EXPECT_TRUE(Sizing(psd, counted).m_endUnknown);

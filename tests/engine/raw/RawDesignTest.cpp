@@ -95,6 +95,7 @@ TEST(RawSqlite, PagesThatLoopOrLieOutsideAreNotVouchedFor) {
   FileFCPEVENTAnalyser db;
   const auto whole = Size(db, Disk(TwoPages(), 4096, true));
   EXPECT_EQ(whole.size, 1024u);
+  EXPECT_EQ(whole.proven, 1024u);  // both pages walked
   EXPECT_FALSE(whole.endUnknown);
   struct Damage {
     const char* what;
@@ -115,7 +116,7 @@ TEST(RawSqlite, PagesThatLoopOrLieOutsideAreNotVouchedFor) {
     const auto s = Size(db, Disk(file, 4096));
     EXPECT_EQ(s.size, 1024u) << d.what;
     EXPECT_TRUE(s.endUnknown) << d.what;
-    EXPECT_FALSE(s.whole) << d.what;
+    EXPECT_EQ(s.proven, 0u) << d.what;
   }
 }
 
@@ -151,10 +152,12 @@ TEST(RawFont, TablesOutsideTheFontOrWithoutTheirChecksumsAreNotVouchedFor) {
   }
   const auto whole = Size(ttf, Disk(font, 4096, true));
   EXPECT_EQ(whole.size, 120u);
+  EXPECT_EQ(whole.proven, 119u);  // to the last table's last byte
   EXPECT_FALSE(whole.endUnknown);
   Bytes cut = font;
   cut[118] ^= 1;
   EXPECT_TRUE(Size(ttf, Disk(cut, 4096)).endUnknown);
+  EXPECT_EQ(Size(ttf, Disk(cut, 4096)).proven, 0u);
   Bytes inside = font;
   PutBe32(inside, 12 + 16 + 8, 20);  // name inside the directory
   EXPECT_TRUE(Size(ttf, Disk(inside, 4096)).endUnknown);

@@ -21,6 +21,7 @@ struct Sized {
   uint32_t answer = 0;  // GetRawFileSize's
   uint64_t size = 0;
   bool whole = false;
+  uint64_t proven = 0;  // the bytes from its start its structure proves its own
   bool endUnknown = false;
   uint32_t type = 0;
   std::string prefix;
@@ -49,6 +50,7 @@ inline Sized Size(IRawFileAnalyser& analyser, const Bytes& disk, uint32_t sector
   }
   out.size = info.m_size;
   out.whole = info.m_whole;
+  out.proven = info.ProvenBytes();
   out.endUnknown = info.m_endUnknown;
   out.type = info.m_type;
   out.prefix = info.m_namePrefix;

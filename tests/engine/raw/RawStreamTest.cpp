@@ -151,6 +151,8 @@ TEST(RawStreams, AsfPacketsAndIndexesHoldToTheHeader) {
   Le(sound, 30 + 40, sound.size(), 8);  // the file's length, in its properties
   EXPECT_FALSE(Carve(asf, sound, 0, true).info.m_endUnknown);
   EXPECT_EQ(Carve(asf, sound).info.m_size, sound.size());
+  // Its simple index, last, names its packets.
+  EXPECT_EQ(Carve(asf, sound).info.ProvenBytes(), sound.size());
   const struct {
     const char* what;
     size_t at;
