@@ -549,20 +549,14 @@ class IsoMovieCheck {
       if (h == nullptr) return false;
       // QuickTime closes some holders with a zero word.
       if (left < 8) return depth > 0 && ondisk::AllZero(h, static_cast<size_t>(left));
-      uint64_t size = Be32(h), header = 8;
-      if (size == 1) {
-        if (left < 16) return false;
-        size = Be64(h + 8);
-        header = 16;
-      } else if (size == 0) {
-        // To the end of the file, for the last box of all.
-        if (depth > 0) return ondisk::AllZero(h, 4) && left == 4;
-        size = left;
-      }
-      if (size < header || size > left || !IsBoxType(h + 4)) return false;
+      // Only the last box of all runs to the end of the file.
+      if (depth > 0 && Be32(h) == 0) return false;
+      RawBox box;
+      if (!ReadRawBox(m_buffer, p, to, box) || !IsBoxType(box.type)) return false;
+      const uint64_t size = box.size, header = box.header;
       m_reached = std::max(m_reached, p + header);
       uint8_t type[4];
-      std::memcpy(type, h + 4, 4);
+      std::memcpy(type, box.type, 4);
       if (depth == 0 && TypeIs(type, "mdat")) m_media.emplace_back(p + header, p + size);
       if (depth == 0 && (TypeIs(type, "moov") || TypeIs(type, "moof"))) m_movie = true;
       uint32_t countAt = 0, entry = 0;

@@ -14,22 +14,14 @@ constexpr uint32_t kMaxEntries = 1u << 20;
 constexpr size_t kMaxParts = size_t{1} << 16;
 constexpr int kMaxDepth = 6;
 
-struct Box {
-  uint64_t at = 0, size = 0, header = 0;
-  char type[4] = {};
-  bool Is(const char* t) const { return std::memcmp(type, t, 4) == 0; }
-  uint64_t Body() const { return at + header; }
-  uint64_t End() const { return at + size; }
-};
-
 class Samples {
  public:
   Samples(RawFileBuffer& buffer, std::vector<CRawFileInfo::Part>& parts) : m_buffer(buffer), m_parts(parts) {}
 
   // The boxes in [at, end), and those inside the ones that hold boxes.
   void Walk(uint64_t at, uint64_t end, int depth) {
-    Box box;
-    while (depth < kMaxDepth && Read(at, end, box)) {
+    RawBox box;
+    while (depth < kMaxDepth && ReadRawBox(m_buffer, at, end, box)) {
       if (box.Is("trak") || box.Is("mdia") || box.Is("minf")) Walk(box.Body(), box.End(), depth + 1);
       if (box.Is("stbl")) Table(box);
       at = box.End();
@@ -37,24 +29,6 @@ class Samples {
   }
 
  private:
-  bool Read(uint64_t at, uint64_t end, Box& box) {
-    if (at >= end || end - at < 8) return false;
-    const uint8_t* b = m_buffer.Get(at, 16);
-    if (b == nullptr) return false;
-    uint64_t size = ondisk::Be32(b), header = 8;
-    if (size == 1) {
-      size = ondisk::Be64(b + 8);
-      header = 16;
-    } else if (size == 0) {
-      size = end - at;
-    }
-    if (size < header || size > end - at) return false;
-    box.at = at;
-    box.size = size;
-    box.header = header;
-    std::memcpy(box.type, b + 4, 4);
-    return true;
-  }
   bool U32(uint64_t at, uint32_t& out) {
     const uint8_t* b = m_buffer.Get(at, 4);
     if (b == nullptr) return false;
@@ -70,20 +44,20 @@ class Samples {
   // The count of a table that starts `skip` bytes into the box's body (past
   // its version and flags), its entries `width` bytes each: 0 when they do
   // not fit in the box.
-  uint32_t Count(const Box& box, uint64_t skip, uint64_t width) {
+  uint32_t Count(const RawBox& box, uint64_t skip, uint64_t width) {
     uint32_t count = 0;
     if (box.size < box.header + skip + 4 || !U32(box.Body() + skip, count) || count > kMaxEntries) return 0;
     return count * width <= box.End() - (box.Body() + skip + 4) ? count : 0;
   }
 
   // One track's sample table: chunk offsets, samples per chunk, sizes.
-  void Table(const Box& stbl) {
+  void Table(const RawBox& stbl) {
     std::vector<uint64_t> chunks;
     std::vector<std::pair<uint32_t, uint32_t>> runs;  // first chunk (from 1), samples per chunk
     std::vector<uint32_t> sizes;
     uint32_t fixed = 0, samples = 0;
-    Box box;
-    for (uint64_t at = stbl.Body(); Read(at, stbl.End(), box); at = box.End()) {
+    RawBox box;
+    for (uint64_t at = stbl.Body(); ReadRawBox(m_buffer, at, stbl.End(), box); at = box.End()) {
       if (box.Is("stco") || box.Is("co64")) {
         const uint64_t width = box.Is("co64") ? 8 : 4;
         const uint32_t count = Count(box, 4, width);
@@ -135,6 +109,25 @@ class Samples {
 };
 
 }  // namespace
+
+bool ReadRawBox(RawFileBuffer& buffer, uint64_t at, uint64_t end, RawBox& box) {
+  if (at >= end || end - at < 8) return false;
+  const uint8_t* b = buffer.Get(at, 16);
+  if (b == nullptr) return false;
+  uint64_t size = ondisk::Be32(b), header = 8;
+  if (size == 1) {
+    size = ondisk::Be64(b + 8);
+    header = 16;
+  } else if (size == 0) {
+    size = end - at;
+  }
+  if (size < header || size > end - at) return false;
+  box.at = at;
+  box.size = size;
+  box.header = header;
+  std::memcpy(box.type, b + 4, 4);
+  return true;
+}
 
 void AddRawMovieSamples(RawFileBuffer& buffer, uint64_t at, uint64_t size, std::vector<CRawFileInfo::Part>& parts) {
   if (size > kMaxMovie) return;
