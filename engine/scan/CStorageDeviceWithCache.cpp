@@ -12,6 +12,9 @@ namespace {
 // underlying device's code.
 constexpr ResultCode kBadArgument = RESULT_FAILURE(result::kModuleStorageDevice, result::kErrBadArgument);
 constexpr ResultCode kUnreadable = RESULT_FAILURE(result::kModuleStorageDevice, result::kErrIO);
+// A request that met sectors of the block that could not be read: the rest
+// of the caller's buffer holds the block's bytes, those sectors are zeros.
+constexpr ResultCode kLostSectors = RESULT_FAILURE(result::kModuleStorageDevice, result::kErrUnreadableSectors);
 
 }  // namespace
 
@@ -72,25 +75,41 @@ CStorageDeviceWithCache::Block CStorageDeviceWithCache::ReadBlock(int64_t index,
 void CStorageDeviceWithCache::ReadPieces(uint8_t* out, int64_t blockFirst, int64_t first, int64_t count, Block& block) {
   uint8_t* at = out + static_cast<size_t>(first - blockFirst) * m_sectorSize;
   if (m_underlying->ReadSector(at, first, count) != 0) return;
+  const ResultCode code = m_underlying->GetLastError();
+  if (unreadable::IsSalvaged(code)) {
+    // The device read around its damage already (past the page cache, down
+    // to single sectors): the buffer holds all it could give, and it names
+    // what it could not.
+    const SectorRuns lost = unreadable::Find(m_underlying, first, count);
+    if (!lost.empty()) {
+      if (block.error == 0) block.error = code;
+      for (const auto& [lostFirst, lostCount] : lost) {
+        const int64_t from = std::max(lostFirst, first);
+        const int64_t to = std::min(lostFirst + lostCount, first + count);
+        if (to > from) AddBad(block, from - blockFirst, to - from);
+      }
+      return;
+    }
+  }
   if (count == 1) {
     // Only a sector the device cannot read on its own becomes zeros.
     std::memset(at, 0, m_sectorSize);
-    if (block.error == 0) {
-      const ResultCode code = m_underlying->GetLastError();
-      block.error = result::IsFailure(code) ? code : kUnreadable;
-    }
-    const int64_t offset = first - blockFirst;
-    if (!block.bad.empty() && block.bad.back().first + block.bad.back().second == offset) {
-      ++block.bad.back().second;
-    } else {
-      block.bad.emplace_back(offset, 1);
-    }
+    if (block.error == 0) block.error = result::IsFailure(code) ? code : kUnreadable;
+    AddBad(block, first - blockFirst, 1);
     return;
   }
   // Halving finds a few bad sectors in a block with a few dozen reads.
   const int64_t half = count / 2;
   ReadPieces(out, blockFirst, first, half, block);
   ReadPieces(out, blockFirst, first + half, count - half, block);
+}
+
+void CStorageDeviceWithCache::AddBad(Block& block, int64_t offset, int64_t count) {
+  if (!block.bad.empty() && block.bad.back().first + block.bad.back().second >= offset) {
+    block.bad.back().second = std::max(block.bad.back().second, offset + count - block.bad.back().first);
+  } else {
+    block.bad.emplace_back(offset, count);
+  }
 }
 
 CStorageDeviceWithCache::Buffer CStorageDeviceWithCache::TakeSpareLocked() {
@@ -357,8 +376,9 @@ int CStorageDeviceWithCache::ReadSector(void* buffer, int64_t firstSector, int64
                 static_cast<size_t>(inBlock) * sectorSize);
     for (const BadRange& bad : current->bad) {
       if (bad.first < offset + inBlock && offset < bad.first + bad.second) {
+        // The block holds zeros there and the read bytes everywhere else.
         ok = false;
-        failure = current->error;
+        failure = kLostSectors;
         break;
       }
     }
@@ -378,10 +398,36 @@ int CStorageDeviceWithCache::ReadSector(void* buffer, int64_t firstSector, int64
       // itself, give zeros there.
       std::memset(restOut, 0, static_cast<size_t>(rest) * sectorSize);
     } else if (m_underlying->ReadSector(restOut, restFirst, rest) == 0) {
-      if (ok) failure = m_underlying->GetLastError();
+      const ResultCode code = m_underlying->GetLastError();
+      // A lost sector in the block and a hard failure behind it: the hard
+      // failure is what the caller must hear.
+      if (ok || !unreadable::IsSalvaged(code)) failure = code;
       ok = false;
     }
   }
   SetLastError(ok ? 0 : (result::IsFailure(failure) ? failure : kUnreadable));
   return ok ? 1 : 0;
+}
+
+void CStorageDeviceWithCache::FindUnreadable(int64_t first, int64_t count, SectorRuns& out) {
+  if (m_underlying == nullptr || first < 0 || count <= 0) return;
+  SectorRuns found = unreadable::Find(m_underlying, first, count);
+  // Sectors the block's own halving gave up on (an underlying device that
+  // keeps no account of them).
+  const CurrentRef current = TakeCurrent();
+  if (current != nullptr && current->sectorSize == m_underlying->GetSectorSize()) {
+    for (const BadRange& bad : current->bad) {
+      const int64_t from = std::max(first, current->first + bad.first);
+      const int64_t to = std::min(first + count, current->first + bad.first + bad.second);
+      if (to > from) found.emplace_back(from, to - from);
+    }
+  }
+  std::sort(found.begin(), found.end());
+  for (const auto& run : found) {
+    if (!out.empty() && out.back().first + out.back().second >= run.first) {
+      out.back().second = std::max(out.back().second, run.first + run.second - out.back().first);
+    } else {
+      out.push_back(run);
+    }
+  }
 }

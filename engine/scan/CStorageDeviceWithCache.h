@@ -8,11 +8,12 @@
 // thus examines the same 4 MiB read once, while the next reads overlap with
 // the searchers' work.
 //
-// Every block is queued exactly once, whatever its read gives: a read that
-// fails is retried in halves down to single sectors, so that only sectors
-// the device cannot read become zeros; ReadSector then fails for requests
-// that touch one of them (the rest of the request is still filled). Reads
-// never run past the underlying device's end.
+// Every block is queued exactly once, whatever its read gives: only sectors
+// the device cannot read become zeros. A device that reads around its own
+// damage names them (UnreadableSectors.h); any other read that fails is
+// retried in halves down to single sectors. ReadSector then fails for
+// requests that touch one of them with the lost-sectors code, the rest of
+// the request filled. Reads never run past the underlying device's end.
 //
 // Blocks are meant to be asked for in ascending order. A block asked out of
 // order is still served with the right bytes: queued blocks before it are
@@ -48,8 +49,9 @@
 
 #include "SectorLender.h"
 #include "StorageDevice.h"
+#include "UnreadableSectors.h"
 
-class CStorageDeviceWithCache final : public IStorageDevice, public ISectorLender {
+class CStorageDeviceWithCache final : public IStorageDevice, public ISectorLender, public IUnreadableSectors {
  public:
   static constexpr uint32_t kDefaultBlockSize = 1000;  // sectors
   static constexpr uint32_t kQueueCapacity = 10;       // blocks read ahead
@@ -85,8 +87,12 @@ class CStorageDeviceWithCache final : public IStorageDevice, public ISectorLende
   // Sectors inside the current block come from memory, the rest from the
   // underlying device; a request that starts outside the current block goes
   // to the underlying device whole. Non-zero when every part was read;
-  // sectors past the device's end read as zeros.
+  // sectors past the device's end read as zeros. A request that meets
+  // sectors that could not be read fails with result::kErrUnreadableSectors
+  // and the rest of the buffer filled (UnreadableSectors.h).
   int ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) override;
+  // The current block's unreadable sectors and the underlying device's.
+  void FindUnreadable(int64_t first, int64_t count, SectorRuns& out) override;
   // Sectors of the current block in place (see SectorLender.h): null unless
   // the whole range lies in the current block, every sector of it was read,
   // and the block was read with the sector size the device reports now. Good
@@ -148,6 +154,7 @@ class CStorageDeviceWithCache final : public IStorageDevice, public ISectorLende
   // new buffer when `data` is null.
   Block ReadBlock(int64_t index, Buffer data);
   void ReadPieces(uint8_t* out, int64_t blockFirst, int64_t first, int64_t count, Block& block);
+  static void AddBad(Block& block, int64_t offset, int64_t count);
   Buffer NewBuffer();
 
   // With m_queueLock held.
