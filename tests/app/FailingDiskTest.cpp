@@ -1,0 +1,268 @@
+// A disk that answers I/O errors for a few sectors, as a failing card or disk
+// answers: the NTFS fixture's volume served through a FUSE file that fails
+// every read meeting a chosen cluster of one file (tests/support/
+// failing_file_fuse.py), attached read-only as a loop device, whose page
+// cache gathers the sectors around a read into large folios as it does for
+// any disk. Scanned, saved, loaded and copied out by rsf_roundtrip: every
+// file whose own clusters (The Sleuth Kit's istat) miss the bad one copies
+// out with the original's bytes after the quick scan, after the load and
+// after a deep scan; the file on it answers failed, its copy holding every
+// other cluster's bytes. The same image read straight through a FUSE file
+// that refuses O_DIRECT gives every sector but the bad ones too.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "RoundTripOutput.h"
+#include "UnreadableSectors.h"
+#include "device/DiskDevice.h"
+#include "engine/device/DeviceTestSupport.h"
+#include "support/Conformance.h"
+#include "support/TestSupport.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using roundtrip::FileLines;
+using roundtrip::Names;
+using testsupport::ShellQuote;
+
+constexpr const char* kPython = "/usr/bin/python3";
+
+// The FUSE server of `image` as MOUNT/disk.img, failing reads that meet any
+// of `bad` (byte offset, length), for the object's lifetime; unmounted and
+// waited for even when the test fails.
+class FailingFile {
+ public:
+  FailingFile(const fs::path& image, const fs::path& mount, const std::vector<std::pair<uint64_t, uint64_t>>& bad,
+              bool refuseDirect)
+      : mount_(mount) {
+    fs::create_directories(mount);
+    std::vector<std::string> args = {kPython,
+                                     (testsupport::SourceDir() / "tests/support/failing_file_fuse.py").string()};
+    if (refuseDirect) args.push_back("--refuse-direct");
+    args.push_back(image.string());
+    args.push_back(mount.string());
+    for (const auto& [at, length] : bad) args.push_back(std::to_string(at) + ":" + std::to_string(length));
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, kPython, nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    for (int i = 0; i < 200 && pid_ > 0 && !Mounted(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+  ~FailingFile() {
+    if (Mounted()) testsupport::RunCommand("umount " + ShellQuote(mount_.string()));
+    if (pid_ <= 0) return;
+    for (int i = 0; i < 100; ++i) {
+      if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  FailingFile(const FailingFile&) = delete;
+  FailingFile& operator=(const FailingFile&) = delete;
+
+  bool Mounted() const { return testsupport::RunCommand("mountpoint -q " + ShellQuote(mount_.string())).exitCode == 0; }
+  fs::path File() const { return mount_ / "disk.img"; }
+
+ private:
+  fs::path mount_;
+  pid_t pid_ = -1;
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The fixture's default NTFS volume and where its files lie.
+struct Volume {
+  fs::path dir;
+  std::map<std::string, std::vector<uint64_t>> clusters;  // by path, from istat
+  uint64_t clusterBytes = 0;
+  std::vector<conformance::Expected> expected;
+};
+
+Volume DefaultVolume(std::string& why) {
+  Volume v;
+  v.dir = conformance::FixtureDir("CLIPMENDER_NTFS_FIXTURES", fs::path(CLIPMENDER_BUILD_FIXTURES) / "ntfs");
+  why = conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/ntfs/make-ntfs-images.sh", v.dir);
+  if (!why.empty()) return v;
+  v.clusters = roundtrip::StoredClusters(v.dir, "default");
+  v.clusterBytes = roundtrip::ClusterBytes(v.dir, "default");
+  v.expected = conformance::ReadExpectations(v.dir / "default.img.expect.tsv");
+  return v;
+}
+
+// What a run said of the file at `path`: "ok", "failed", or "" when nothing.
+std::string Answer(const std::vector<std::string>& lines, const std::string& path) {
+  for (const std::string& line : lines) {
+    if (Names(line, "ok", path)) return "ok";
+    if (Names(line, "failed", path)) return "failed";
+  }
+  return "";
+}
+
+// The copy of `path` among `copies` (HashAll's map), by its tail.
+const std::string* CopyOf(const std::map<std::string, std::string>& copies, const std::string& path) {
+  for (const auto& [copy, sha] : copies) {
+    if (copy.size() > path.size() && copy.compare(copy.size() - path.size() - 1, path.size() + 1, "/" + path) == 0) {
+      return &sha;
+    }
+  }
+  return nullptr;
+}
+
+TEST(FailingDisk, EveryFileOffTheBadClusterComesBackAfterAScanALoadAndADeepScan) {
+  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
+  REQUIRE_OR_SKIP(testsupport::HaveFuse(), "needs root and FUSE");
+  REQUIRE_OR_SKIP(testsupport::RunCommand(std::string(kPython) + " -c 'import fusepy'").exitCode == 0,
+                  "python3-fusepy is not installed");
+  std::string why;
+  const Volume volume = DefaultVolume(why);
+  REQUIRE_OR_SKIP(why.empty(), why);
+  ASSERT_GT(volume.clusterBytes, 0u);
+
+  // The bad cluster: the middle one of a file of many.
+  const std::string victim = "big/random-300k.bin";
+  const auto it = volume.clusters.find(victim);
+  ASSERT_TRUE(it != volume.clusters.end() && it->second.size() > 8) << victim << " has no clusters listed";
+  const uint64_t bad = it->second[it->second.size() / 2];
+  std::vector<std::string> onBad;
+  for (const auto& [path, stored] : volume.clusters) {
+    if (std::find(stored.begin(), stored.end(), bad) != stored.end()) onBad.push_back(path);
+  }
+  ASSERT_EQ(onBad, std::vector<std::string>{victim});
+
+  testsupport::TempDir work;
+  const fs::path image = work.path() / "default.img";
+  testsupport::RunCommandOrFail("cp --sparse=always " + ShellQuote((volume.dir / "default.img").string()) + " " +
+                                ShellQuote(image.string()));
+  devicetest::ImageGuard guard(image);
+  FailingFile failing(image, work.path() / "mnt", {{bad * volume.clusterBytes, volume.clusterBytes}}, false);
+  ASSERT_TRUE(failing.Mounted()) << "the FUSE server did not mount";
+  {
+    devicetest::LoopDevice loop(failing.File(), 0, false, true);
+    ASSERT_TRUE(loop.attached());
+    const std::string tool = CLIPMENDER_RSF_ROUNDTRIP;
+    const fs::path rsf = work.path() / "r.rsf";
+    const auto quick = testsupport::RunCommand(ShellQuote(tool) + " scan --recover-to " +
+                                               ShellQuote((work.path() / "quick").string()) + " " + loop.path() + " " +
+                                               ShellQuote(rsf.string()));
+    const auto loaded = testsupport::RunCommand(ShellQuote(tool) + " recover " + ShellQuote(rsf.string()) + " " +
+                                                ShellQuote((work.path() / "loaded").string()));
+    const auto deep = testsupport::RunCommand(ShellQuote(tool) + " scan --deep --recover-to " +
+                                              ShellQuote((work.path() / "deep").string()) + " " + loop.path() + " " +
+                                              ShellQuote((work.path() / "d.rsf").string()));
+    const struct {
+      const char* what;
+      const testsupport::CommandResult& run;
+      fs::path copies;
+      bool deep;
+    } runs[] = {{"after the quick scan", quick, work.path() / "quick", false},
+                {"once loaded", loaded, work.path() / "loaded", false},
+                {"after the deep scan", deep, work.path() / "deep", true}};
+
+    // The bad file's copy: every cluster the medium still gives, zeros for
+    // the bad one.
+    std::string original = ReadFile(image);
+    std::string wanted;
+    for (const uint64_t cluster : it->second) {
+      wanted += cluster == bad ? std::string(volume.clusterBytes, '\0')
+                               : original.substr(cluster * volume.clusterBytes, volume.clusterBytes);
+    }
+    for (const auto& e : volume.expected) {
+      if (e.path == victim) wanted.resize(static_cast<size_t>(e.size));
+    }
+
+    for (const auto& r : runs) {
+      SCOPED_TRACE(r.what);
+      const std::vector<std::string> lines = FileLines(r.run.output);
+      ASSERT_FALSE(lines.empty()) << r.run.output;
+      const auto copies = conformance::HashAll(r.copies);
+      int whole = 0;
+      for (const auto& e : volume.expected) {
+        if (e.folder || e.sha256.empty() || e.mustFail || (r.deep && e.deleted)) continue;
+        const std::string answer = Answer(lines, e.path);
+        if (e.path == victim) {
+          EXPECT_EQ(answer, "failed") << e.path << " lies on the bad cluster";
+          continue;
+        }
+        EXPECT_EQ(answer, "ok") << e.path << " lies off the bad cluster";
+        const std::string* sha = CopyOf(copies, e.path);
+        EXPECT_TRUE(sha != nullptr && *sha == e.sha256) << e.path << " copied out with other bytes";
+        ++whole;
+      }
+      EXPECT_GT(whole, 200);
+      // What could be read of the bad file was kept.
+      for (const auto& entry : fs::recursive_directory_iterator(r.copies)) {
+        const std::string path = entry.path().string();
+        if (path.size() > victim.size() && path.compare(path.size() - victim.size(), victim.size(), victim) == 0) {
+          EXPECT_TRUE(ReadFile(entry.path()) == wanted) << path << " lost more than the bad cluster";
+        }
+      }
+    }
+  }
+}
+
+// An image on a file system that refuses O_DIRECT, read as an image file:
+// the retries go through the page cache with read-ahead off, and still lose
+// only the bad sectors.
+TEST(FailingDisk, AnImageWhereODirectIsRefusedStillLosesOnlyItsBadSectors) {
+  REQUIRE_OR_SKIP(testsupport::HaveFuse(), "needs root and FUSE");
+  REQUIRE_OR_SKIP(testsupport::RunCommand(std::string(kPython) + " -c 'import fusepy'").exitCode == 0,
+                  "python3-fusepy is not installed");
+  std::string why;
+  const Volume volume = DefaultVolume(why);
+  REQUIRE_OR_SKIP(why.empty(), why);
+  const fs::path image = volume.dir / "default.img";
+  devicetest::ImageGuard guard(image);
+  testsupport::TempDir work;
+  // A sector in the middle of a 64 KiB stretch, and a whole 4 KiB.
+  const uint64_t sector = 9000, cluster = 5000;
+  FailingFile failing(image, work.path() / "mnt", {{sector * 512, 512}, {cluster * 4096, 4096}}, true);
+  ASSERT_TRUE(failing.Mounted());
+  std::unique_ptr<IStorageDevice, devicetest::DeviceReleaser> device(CreateDiskDevice(failing.File().c_str()));
+  ASSERT_EQ(device->Open(), 1);
+  const std::string original = ReadFile(image);
+  const int64_t total = device->GetTotalSectors();
+  ASSERT_EQ(total * 512, static_cast<int64_t>(original.size()));
+  std::string got(original.size(), '\x55');
+  int failed = 0;
+  for (int64_t first = 0; first < total; first += 8192) {
+    if (device->ReadSector(got.data() + first * 512, first, std::min<int64_t>(8192, total - first)) == 0) {
+      EXPECT_TRUE(unreadable::IsSalvaged(device->GetLastError())) << first;
+      ++failed;
+    }
+  }
+  EXPECT_EQ(failed, 2);
+  std::string wanted = original;
+  std::fill_n(wanted.begin() + static_cast<std::ptrdiff_t>(sector * 512), 512, '\0');
+  std::fill_n(wanted.begin() + static_cast<std::ptrdiff_t>(cluster * 4096), 4096, '\0');
+  EXPECT_TRUE(got == wanted) << "only the bad sectors are zeros";
+  EXPECT_EQ(unreadable::Find(device.get(), 0, total), (SectorRuns{{9000, 1}, {40000, 8}}));
+  auto* raw = dynamic_cast<CRawDevice*>(device.get());
+  ASSERT_NE(raw, nullptr);
+  auto* medium = dynamic_cast<CDescriptorMedium*>(raw->Reader()->Medium());
+  ASSERT_NE(medium, nullptr);
+  EXPECT_FALSE(medium->IsDirect()) << "the server refused O_DIRECT";
+  device.reset();
+}
+
+}  // namespace

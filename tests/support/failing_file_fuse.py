@@ -1,0 +1,77 @@
+#!/usr/bin/python3
+"""Serves a copy of an image that answers an I/O error where a failing disk would.
+
+usage: failing_file_fuse.py [--refuse-direct] IMAGE MOUNTPOINT [START:LENGTH ...]
+
+MOUNTPOINT/disk.img reads as IMAGE, except that a read meeting any of the
+byte ranges START:LENGTH answers EIO (the whole read, as a block device
+answers a request holding one unreadable sector). Reads go straight to this
+server (direct_io), so the only page cache in front of the file is that of
+whatever reads it (a loop device on it). O_DIRECT opens are served too,
+unless --refuse-direct says to refuse them with EINVAL, as some file systems
+do. The file is read-only; the server runs in the foreground until the
+mount point is unmounted.
+"""
+import errno
+import os
+import stat
+import sys
+
+try:
+    from fusepy import FUSE, FuseOSError, Operations
+except ImportError:  # the module under its upstream name
+    from fuse import FUSE, FuseOSError, Operations
+
+
+class FailingFile(Operations):
+    NAME = "/disk.img"
+
+    def __init__(self, image, bad, refuse_direct):
+        self.fd = os.open(image, os.O_RDONLY)
+        self.size = os.fstat(self.fd).st_size
+        self.bad = bad
+        self.refuse_direct = refuse_direct
+
+    def getattr(self, path, fh=None):
+        if path == "/":
+            return {"st_mode": stat.S_IFDIR | 0o555, "st_nlink": 2}
+        if path == self.NAME:
+            return {"st_mode": stat.S_IFREG | 0o444, "st_nlink": 1, "st_size": self.size}
+        raise FuseOSError(errno.ENOENT)
+
+    def readdir(self, path, fh):
+        return [".", "..", self.NAME[1:]]
+
+    def open(self, path, flags):
+        if path != self.NAME:
+            raise FuseOSError(errno.ENOENT)
+        if flags & (os.O_WRONLY | os.O_RDWR):
+            raise FuseOSError(errno.EROFS)
+        if self.refuse_direct and flags & os.O_DIRECT:
+            raise FuseOSError(errno.EINVAL)
+        return 0
+
+    def read(self, path, size, offset, fh):
+        for start, length in self.bad:
+            if offset < start + length and start < offset + size:
+                raise FuseOSError(errno.EIO)
+        return os.pread(self.fd, size, offset)
+
+
+def main(argv):
+    refuse_direct = "--refuse-direct" in argv
+    args = [a for a in argv if a != "--refuse-direct"]
+    if len(args) < 2:
+        sys.stderr.write(__doc__)
+        return 64
+    bad = []
+    for spec in args[2:]:
+        start, length = spec.split(":")
+        bad.append((int(start), int(length)))
+    FUSE(FailingFile(args[0], bad, refuse_direct), args[1], foreground=True, ro=True, direct_io=True,
+         nothreads=False)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
