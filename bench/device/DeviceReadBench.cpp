@@ -1,8 +1,8 @@
 // Reads of a healthy image through the disk device beside plain pread, from
 // the page cache: what reading around damage costs a medium that has none.
 // A 512 MiB image of random bytes is made once (in the folder given, else
-// $TMPDIR or /tmp) and kept. Each figure is the best of five passes over the
-// whole image; printed in MB/s, with the ratio to pread of the same pieces.
+// $TMPDIR or /tmp) and kept. Each figure is the best of three passes over the
+// whole image, after one more; printed in MB/s, with the ratio to pread of the same pieces.
 //
 //   pieces of 4 MiB   (the complete scan's blocks, read by its cache's thread)
 //   pieces of 1 MiB   (copy-out's chunks)
@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "BenchArgs.h"
+#include "BenchDoubles.h"
 #include "device/DiskDevice.h"
 #include "scan/CStorageDeviceWithCache.h"
 
@@ -42,17 +43,6 @@ fs::path MakeImage(const fs::path& folder) {
   return image;
 }
 
-template <class Pass>
-double Best(Pass pass) {
-  double best = 1e30;
-  for (int round = 0; round < 5; ++round) {
-    const auto start = std::chrono::steady_clock::now();
-    pass();
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  }
-  return best;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -68,12 +58,12 @@ int main(int argc, char** argv) {
 
   const double mb = static_cast<double>(kImageBytes) / 1e6;
   for (const int64_t piece : {int64_t{4} << 20, int64_t{1} << 20, int64_t{4096}}) {
-    const double plain = Best([&] {
+    const double plain = bench::BestOfThree([&] {
       for (int64_t at = 0; at < kImageBytes; at += piece) {
         if (::pread(fd, buffer.data(), static_cast<size_t>(piece), at) != piece) std::fprintf(stderr, "short\n");
       }
     });
-    const double ours = Best([&] {
+    const double ours = bench::BestOfThree([&] {
       for (int64_t at = 0; at < kImageBytes; at += piece) {
         if (device.ReadSector(buffer.data(), at / 512, piece / 512) == 0) std::fprintf(stderr, "failed\n");
       }
@@ -81,10 +71,10 @@ int main(int argc, char** argv) {
     std::printf("pieces of %7lld bytes: pread %8.0f MB/s, device %8.0f MB/s, ratio %.3f\n",
                 static_cast<long long>(piece), mb / plain, mb / ours, plain / ours);
   }
-  const double plain = Best([&] {
+  const double plain = bench::BestOfThree([&] {
     for (int64_t at = 0; at < kImageBytes; at += 4 << 20) (void)::pread(fd, buffer.data(), 4 << 20, at);
   });
-  const double cached = Best([&] {
+  const double cached = bench::BestOfThree([&] {
     CStorageDeviceWithCache cache(&device);
     cache.SetBlockSize(8192);
     cache.BeginCache();

@@ -99,8 +99,18 @@ struct Volume {
   std::vector<conformance::Expected> expected;
 };
 
+// The volume, with `why` empty; otherwise what is missing to serve it
+// failing (FUSE, python3-fusepy, the fixture).
 Volume DefaultVolume(std::string& why) {
   Volume v;
+  if (!testsupport::HaveFuse()) {
+    why = "needs root and FUSE";
+    return v;
+  }
+  if (testsupport::RunCommand(std::string(kPython) + " -c 'import fusepy'").exitCode != 0) {
+    why = "python3-fusepy is not installed";
+    return v;
+  }
   v.dir = conformance::FixtureDir("CLIPMENDER_NTFS_FIXTURES", fs::path(CLIPMENDER_BUILD_FIXTURES) / "ntfs");
   why = conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/ntfs/make-ntfs-images.sh", v.dir);
   if (!why.empty()) return v;
@@ -131,9 +141,6 @@ const std::string* CopyOf(const std::map<std::string, std::string>& copies, cons
 
 TEST(FailingDisk, EveryFileOffTheBadClusterComesBackAfterAScanALoadAndADeepScan) {
   REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
-  REQUIRE_OR_SKIP(testsupport::HaveFuse(), "needs root and FUSE");
-  REQUIRE_OR_SKIP(testsupport::RunCommand(std::string(kPython) + " -c 'import fusepy'").exitCode == 0,
-                  "python3-fusepy is not installed");
   std::string why;
   const Volume volume = DefaultVolume(why);
   REQUIRE_OR_SKIP(why.empty(), why);
@@ -225,9 +232,6 @@ TEST(FailingDisk, EveryFileOffTheBadClusterComesBackAfterAScanALoadAndADeepScan)
 // the retries go through the page cache with read-ahead off, and still lose
 // only the bad sectors.
 TEST(FailingDisk, AnImageWhereODirectIsRefusedStillLosesOnlyItsBadSectors) {
-  REQUIRE_OR_SKIP(testsupport::HaveFuse(), "needs root and FUSE");
-  REQUIRE_OR_SKIP(testsupport::RunCommand(std::string(kPython) + " -c 'import fusepy'").exitCode == 0,
-                  "python3-fusepy is not installed");
   std::string why;
   const Volume volume = DefaultVolume(why);
   REQUIRE_OR_SKIP(why.empty(), why);
