@@ -20,6 +20,7 @@
 // seconds over each attempt), so it stays zeros for every later read.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -61,5 +62,44 @@ inline SectorRuns Find(IStorageDevice* device, int64_t first, int64_t count) {
 // Whether any sector of [first, first + count) of `device` is known to be
 // unreadable.
 inline bool Any(IStorageDevice* device, int64_t first, int64_t count) { return !Find(device, first, count).empty(); }
+
+// Whether `sector` lies in one of `runs`.
+inline bool Any(const SectorRuns& runs, int64_t sector) {
+  for (const auto& [first, count] : runs) {
+    if (first <= sector && sector < first + count) return true;
+  }
+  return false;
+}
+
+// Reads as `device->ReadSector` does, and takes what a read around damage
+// gave: true when `buffer` holds the sectors, those the medium could not
+// give as zeros and appended to `lost` (device sectors, ascending); false
+// on any other failure. A device that says it lost sectors but names none
+// lost them all, as far as the caller can tell.
+inline bool ReadAround(IStorageDevice* device, void* buffer, int64_t first, int64_t count, SectorRuns& lost) {
+  if (device->ReadSector(buffer, first, count) != 0) return true;
+  if (!IsSalvaged(device->GetLastError())) return false;
+  const size_t before = lost.size();
+  if (auto* known = dynamic_cast<IUnreadableSectors*>(device); known != nullptr) {
+    known->FindUnreadable(first, count, lost);
+  }
+  if (lost.size() == before) lost.emplace_back(first, count);
+  return true;
+}
+
+// Calls `visit(first, count)` for each stretch of [first, first + count)
+// that none of `lost` (ascending) meets, in order.
+template <typename Visit>
+void ForEachReadable(int64_t first, int64_t count, const SectorRuns& lost, Visit&& visit) {
+  int64_t at = first;
+  const int64_t end = first + count;
+  for (const auto& [from, length] : lost) {
+    if (from + length <= at) continue;
+    if (from >= end) break;
+    if (from > at) visit(at, from - at);
+    at = from + length;
+  }
+  if (at < end) visit(at, end - at);
+}
 
 }  // namespace unreadable
