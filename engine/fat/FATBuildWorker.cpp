@@ -582,13 +582,17 @@ bool CFATBuildWorker::IsFullValidDBR(const uint8_t* bootSector, int64_t volumeSt
   if (uint64_t{dbr.GetSectorsPerFat()} * dbr.GetNumberOfFat() > dbr.GetTotalSectors()) return false;
   std::vector<uint8_t> sector(std::max<uint32_t>(4096, sectorSize), 0);
   const int64_t firstTable = volumeStart + dbr.GetReservedSector();
+  bool lost = false;
   for (int copy = 0; copy < 2; ++copy) {
     std::fill(sector.begin(), sector.end(), 0);
     int type = 0;
-    if (device->ReadSector(sector.data(), firstTable + int64_t{copy} * dbr.GetSectorsPerFat(), 1) != 0 &&
-        CFATTableAnalyser::IsValidFATTableFirstSector(sector.data(), sectorSize, &type)) {
-      return true;
+    if (device->ReadSector(sector.data(), firstTable + int64_t{copy} * dbr.GetSectorsPerFat(), 1) != 0) {
+      if (CFATTableAnalyser::IsValidFATTableFirstSector(sector.data(), sectorSize, &type)) return true;
+    } else if (unreadable::IsSalvaged(device->GetLastError())) {
+      // A sector a failing medium could not give tells nothing against the
+      // boot sector, which holds.
+      lost = true;
     }
   }
-  return false;
+  return lost;
 }

@@ -160,7 +160,8 @@ uint32_t CFAT16Table::GetNextCluster(uint32_t cluster) {
   return v;
 }
 
-bool CFAT16Table::IsValidFATTable() { return m_buffer.size() >= 4 && Fat16Header(m_buffer.data()); }
+// A first sector the medium could not give tells nothing against the copy.
+bool CFAT16Table::IsValidFATTable() { return m_buffer.size() >= 4 && (Fat16Header(m_buffer.data()) || EntryLost(0)); }
 
 CFAT32Table::CFAT32Table(IStorageDevice* device, int64_t startSector, uint32_t sectors)
     : IRealFATTable(device, startSector, sectors, 4) {
@@ -181,7 +182,7 @@ uint32_t CFAT32Table::GetNextCluster(uint32_t cluster) {
   return v > fatchain::kBadCluster ? std::max(v, fatchain::kEndOfChain) : v;
 }
 
-bool CFAT32Table::IsValidFATTable() { return m_buffer.size() >= 8 && Fat32Header(m_buffer.data()); }
+bool CFAT32Table::IsValidFATTable() { return m_buffer.size() >= 8 && (Fat32Header(m_buffer.data()) || EntryLost(0)); }
 
 CDoubleFATTable::~CDoubleFATTable() {
   delete m_first;

@@ -49,7 +49,8 @@ class IRealFATTable : public IFATTable {
  public:
   IRealFATTable(IStorageDevice* device, int64_t startSector, uint32_t sectors, uint32_t entryWidth);
   ~IRealFATTable() override = default;
-  // The copy was read whole and begins with its width's header.
+  // The copy was read whole and begins with its width's header (or its
+  // first sector is one the medium could not give).
   virtual bool IsValidFATTable() = 0;
 
   uint32_t GetEntryCount() const { return m_entries; }
