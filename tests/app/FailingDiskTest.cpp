@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,7 +49,7 @@ constexpr const char* kPython = "/usr/bin/python3";
 class FailingFile {
  public:
   FailingFile(const fs::path& image, const fs::path& mount, const std::vector<std::pair<uint64_t, uint64_t>>& bad,
-              bool refuseDirect)
+              bool refuseDirect, const fs::path& badList = {})
       : mount_(mount) {
     fs::create_directories(mount);
     std::vector<std::string> args = {kPython,
@@ -57,6 +58,7 @@ class FailingFile {
     args.push_back(image.string());
     args.push_back(mount.string());
     for (const auto& [at, length] : bad) args.push_back(std::to_string(at) + ":" + std::to_string(length));
+    if (!badList.empty()) args.push_back("@" + badList.string());
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -114,7 +116,7 @@ Volume DefaultVolume(std::string& why) {
   v.dir = conformance::FixtureDir("CLIPMENDER_NTFS_FIXTURES", fs::path(CLIPMENDER_BUILD_FIXTURES) / "ntfs");
   why = conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/ntfs/make-ntfs-images.sh", v.dir);
   if (!why.empty()) return v;
-  v.clusters = roundtrip::StoredClusters(v.dir, "default");
+  v.clusters = roundtrip::StoredClusters(v.dir, "default", true);
   v.clusterBytes = roundtrip::ClusterBytes(v.dir, "default");
   v.expected = conformance::ReadExpectations(v.dir / "default.img.expect.tsv");
   return v;
@@ -139,93 +141,186 @@ const std::string* CopyOf(const std::map<std::string, std::string>& copies, cons
   return nullptr;
 }
 
-TEST(FailingDisk, EveryFileOffTheBadClusterComesBackAfterAScanALoadAndADeepScan) {
-  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
-  std::string why;
-  const Volume volume = DefaultVolume(why);
-  REQUIRE_OR_SKIP(why.empty(), why);
-  ASSERT_GT(volume.clusterBytes, 0u);
+// Where the medium fails, and what that costs.
+struct Damage {
+  std::string what;
+  std::vector<std::pair<uint64_t, uint64_t>> bad;  // bytes
+  // The medium goes bad once the quick scan is saved: the load and the deep
+  // scan meet it.
+  bool afterScan = false;
+  std::set<std::string> failed;      // answer failed after the quick scan and the load
+  std::set<std::string> lostInDeep;  // not "ok" after the deep scan
+  std::string keptWhole;             // its copy holds every cluster off the bad ranges
+};
 
-  // The bad cluster: the middle one of a file of many.
-  const std::string victim = "big/random-300k.bin";
-  const auto it = volume.clusters.find(victim);
-  ASSERT_TRUE(it != volume.clusters.end() && it->second.size() > 8) << victim << " has no clusters listed";
-  const uint64_t bad = it->second[it->second.size() / 2];
-  std::vector<std::string> onBad;
-  for (const auto& [path, stored] : volume.clusters) {
-    if (std::find(stored.begin(), stored.end(), bad) != stored.end()) onBad.push_back(path);
-  }
-  ASSERT_EQ(onBad, std::vector<std::string>{victim});
-
+// Scanned, saved, loaded and copied out, and deep-scanned, with `damage`:
+// every other file comes back whole.
+void ScanLoadAndDeepScan(const Volume& volume, const Damage& damage) {
+  SCOPED_TRACE(damage.what);
   testsupport::TempDir work;
   const fs::path image = work.path() / "default.img";
   testsupport::RunCommandOrFail("cp --sparse=always " + ShellQuote((volume.dir / "default.img").string()) + " " +
                                 ShellQuote(image.string()));
   devicetest::ImageGuard guard(image);
-  FailingFile failing(image, work.path() / "mnt", {{bad * volume.clusterBytes, volume.clusterBytes}}, false);
+  // The bad ranges, listed in a file the server reads again when it changes.
+  const fs::path ranges = work.path() / "bad.txt";
+  const auto fail = [&] {
+    std::ofstream out(ranges);
+    for (const auto& [at, length] : damage.bad) out << at << ":" << length << "\n";
+  };
+  if (!damage.afterScan) fail();
+  FailingFile failing(image, work.path() / "mnt", {}, false, ranges);
   ASSERT_TRUE(failing.Mounted()) << "the FUSE server did not mount";
-  {
-    devicetest::LoopDevice loop(failing.File(), 0, false, true);
-    ASSERT_TRUE(loop.attached());
-    const std::string tool = CLIPMENDER_RSF_ROUNDTRIP;
-    const fs::path rsf = work.path() / "r.rsf";
-    const auto quick = testsupport::RunCommand(ShellQuote(tool) + " scan --recover-to " +
-                                               ShellQuote((work.path() / "quick").string()) + " " + loop.path() + " " +
-                                               ShellQuote(rsf.string()));
-    const auto loaded = testsupport::RunCommand(ShellQuote(tool) + " recover " + ShellQuote(rsf.string()) + " " +
-                                                ShellQuote((work.path() / "loaded").string()));
-    const auto deep = testsupport::RunCommand(ShellQuote(tool) + " scan --deep --recover-to " +
-                                              ShellQuote((work.path() / "deep").string()) + " " + loop.path() + " " +
-                                              ShellQuote((work.path() / "d.rsf").string()));
-    const struct {
-      const char* what;
-      const testsupport::CommandResult& run;
-      fs::path copies;
-      bool deep;
-    } runs[] = {{"after the quick scan", quick, work.path() / "quick", false},
-                {"once loaded", loaded, work.path() / "loaded", false},
-                {"after the deep scan", deep, work.path() / "deep", true}};
+  devicetest::LoopDevice loop(failing.File(), 0, false, true);
+  ASSERT_TRUE(loop.attached());
+  const std::string tool = ShellQuote(CLIPMENDER_RSF_ROUNDTRIP);
+  const fs::path rsf = work.path() / "r.rsf";
+  const auto quick =
+      testsupport::RunCommand(tool + " scan --recover-to " + ShellQuote((work.path() / "quick").string()) + " " +
+                              loop.path() + " " + ShellQuote(rsf.string()));
+  if (damage.afterScan) {
+    fail();
+    // What the page cache keeps of the healthy medium is gone with it.
+    testsupport::RunCommand("blockdev --flushbufs " + loop.path());
+  }
+  const auto loaded = testsupport::RunCommand(tool + " recover " + ShellQuote(rsf.string()) + " " +
+                                              ShellQuote((work.path() / "loaded").string()));
+  const auto deep =
+      testsupport::RunCommand(tool + " scan --deep --recover-to " + ShellQuote((work.path() / "deep").string()) + " " +
+                              loop.path() + " " + ShellQuote((work.path() / "d.rsf").string()));
+  const struct {
+    const char* what;
+    const testsupport::CommandResult& run;
+    fs::path copies;
+    bool deep;
+  } runs[] = {{"after the quick scan", quick, work.path() / "quick", false},
+              {"once loaded", loaded, work.path() / "loaded", false},
+              {"after the deep scan", deep, work.path() / "deep", true}};
 
-    // The bad file's copy: every cluster the medium still gives, zeros for
-    // the bad one.
-    std::string original = ReadFile(image);
-    std::string wanted;
-    for (const uint64_t cluster : it->second) {
-      wanted += cluster == bad ? std::string(volume.clusterBytes, '\0')
-                               : original.substr(cluster * volume.clusterBytes, volume.clusterBytes);
+  // The copy of a file on a bad range: every cluster the medium still gives,
+  // zeros for the bad ones.
+  const std::string original = ReadFile(image);
+  std::string wanted;
+  if (!damage.keptWhole.empty()) {
+    for (const uint64_t cluster : volume.clusters.at(damage.keptWhole)) {
+      const uint64_t at = cluster * volume.clusterBytes;
+      const bool bad = std::any_of(damage.bad.begin(), damage.bad.end(), [&](const auto& range) {
+        return range.first < at + volume.clusterBytes && at < range.first + range.second;
+      });
+      wanted += bad ? std::string(volume.clusterBytes, '\0') : original.substr(at, volume.clusterBytes);
     }
     for (const auto& e : volume.expected) {
-      if (e.path == victim) wanted.resize(static_cast<size_t>(e.size));
+      if (e.path == damage.keptWhole) wanted.resize(static_cast<size_t>(e.size));
     }
+  }
 
-    for (const auto& r : runs) {
-      SCOPED_TRACE(r.what);
-      const std::vector<std::string> lines = FileLines(r.run.output);
-      ASSERT_FALSE(lines.empty()) << r.run.output;
-      const auto copies = conformance::HashAll(r.copies);
-      int whole = 0;
-      for (const auto& e : volume.expected) {
-        if (e.folder || e.sha256.empty() || e.mustFail || (r.deep && e.deleted)) continue;
-        const std::string answer = Answer(lines, e.path);
-        if (e.path == victim) {
-          EXPECT_EQ(answer, "failed") << e.path << " lies on the bad cluster";
-          continue;
+  for (const auto& r : runs) {
+    SCOPED_TRACE(r.what);
+    const std::vector<std::string> lines = FileLines(r.run.output);
+    ASSERT_FALSE(lines.empty()) << r.run.output;
+    const auto copies = conformance::HashAll(r.copies);
+    int whole = 0;
+    for (const auto& e : volume.expected) {
+      if (e.folder || e.sha256.empty() || e.mustFail || (r.deep && e.deleted)) continue;
+      const std::string answer = Answer(lines, e.path);
+      const bool medium = !damage.afterScan || r.copies != work.path() / "quick";
+      if (medium && (r.deep ? damage.lostInDeep : damage.failed).count(e.path) != 0) {
+        if (r.deep) {
+          EXPECT_NE(answer, "ok") << e.path << " lies on a bad range";
+        } else {
+          EXPECT_EQ(answer, "failed") << e.path << " lies on a bad range";
         }
-        EXPECT_EQ(answer, "ok") << e.path << " lies off the bad cluster";
-        const std::string* sha = CopyOf(copies, e.path);
-        EXPECT_TRUE(sha != nullptr && *sha == e.sha256) << e.path << " copied out with other bytes";
-        ++whole;
+        continue;
       }
-      EXPECT_GT(whole, 200);
-      // What could be read of the bad file was kept.
-      for (const auto& entry : fs::recursive_directory_iterator(r.copies)) {
-        const std::string path = entry.path().string();
-        if (path.size() > victim.size() && path.compare(path.size() - victim.size(), victim.size(), victim) == 0) {
-          EXPECT_TRUE(ReadFile(entry.path()) == wanted) << path << " lost more than the bad cluster";
-        }
+      EXPECT_EQ(answer, "ok") << e.path << " lies off the bad ranges";
+      const std::string* sha = CopyOf(copies, e.path);
+      EXPECT_TRUE(sha != nullptr && *sha == e.sha256) << e.path << " copied out with other bytes";
+      ++whole;
+    }
+    EXPECT_GT(whole, 200);
+    if (damage.keptWhole.empty()) continue;
+    // What could be read of the bad file was kept.
+    for (const auto& entry : fs::recursive_directory_iterator(r.copies)) {
+      const std::string path = entry.path().string();
+      const std::string& kept = damage.keptWhole;
+      if (path.size() > kept.size() && path.compare(path.size() - kept.size(), kept.size(), kept) == 0) {
+        EXPECT_TRUE(ReadFile(entry.path()) == wanted) << path << " lost more than its bad clusters";
       }
     }
   }
+}
+
+TEST(FailingDisk, EveryFileOffTheBadRangesComesBackAfterAScanALoadAndADeepScan) {
+  REQUIRE_OR_SKIP(testsupport::HaveLoopDevices(), "needs root and loop devices");
+  std::string why;
+  const Volume volume = DefaultVolume(why);
+  REQUIRE_OR_SKIP(why.empty(), why);
+  ASSERT_GT(volume.clusterBytes, 0u);
+  const auto clustersOf = [&](const std::string& path) {
+    const auto it = volume.clusters.find(path);
+    return it != volume.clusters.end() ? it->second : std::vector<uint64_t>();
+  };
+
+  // A cluster in the middle of a file of many, and no other file's.
+  Damage cluster;
+  cluster.what = "a cluster of one file";
+  cluster.keptWhole = "big/random-300k.bin";
+  const std::vector<uint64_t> victim = clustersOf(cluster.keptWhole);
+  ASSERT_GT(victim.size(), 8u);
+  const uint64_t bad = victim[victim.size() / 2];
+  cluster.bad = {{bad * volume.clusterBytes, volume.clusterBytes}};
+  for (const auto& [path, stored] : volume.clusters) {
+    if (std::find(stored.begin(), stored.end(), bad) != stored.end()) cluster.failed.insert(path);
+  }
+  ASSERT_EQ(cluster.failed, std::set<std::string>{cluster.keptWhole});
+  cluster.lostInDeep = cluster.failed;
+
+  // The first sector of $Bitmap (istat 6), whose bits stand for the first
+  // 4096 clusters: a deleted file with a cluster there may have lost it to
+  // another file, and is not vouched for; a live one is, by its record.
+  Damage bitmap;
+  bitmap.what = "the first sector of $Bitmap";
+  const std::vector<uint64_t> bitmapClusters = roundtrip::DataClusters(volume.dir / "default.istat" / "6");
+  ASSERT_FALSE(bitmapClusters.empty());
+  bitmap.bad = {{bitmapClusters.front() * volume.clusterBytes, 512}};
+  for (const auto& e : volume.expected) {
+    const std::vector<uint64_t> own = clustersOf(e.path);
+    if (e.deleted && std::any_of(own.begin(), own.end(), [](uint64_t c) { return c < 512 * 8; })) {
+      bitmap.failed.insert(e.path);
+    }
+  }
+  ASSERT_GE(bitmap.failed.size(), 3u);
+
+  // The first sector of the record of a live file in clusters of its own
+  // (its number from fls, the table's clusters from istat 0), once the scan
+  // is saved: the loaded result's file lost the record that vouches for its
+  // clusters, which still read.
+  Damage record;
+  record.what = "a live file's record, after the scan";
+  record.afterScan = true;
+  std::string owner;
+  uint64_t number = 0;
+  std::ifstream fls(volume.dir / "default.img.fls.txt");
+  for (std::string line; owner.empty() && std::getline(fls, line);) {
+    const size_t dash = line.find('-', 4), tab = line.find('\t');
+    if (line.rfind("r/r ", 0) != 0 || line.rfind("r/r *", 0) == 0 || dash == std::string::npos ||
+        tab == std::string::npos) {
+      continue;
+    }
+    const std::string path = line.substr(tab + 1);
+    if (path != cluster.keptWhole && clustersOf(path).size() > 1) {
+      owner = path;
+      number = std::stoull(line.substr(4, dash - 4));
+    }
+  }
+  ASSERT_FALSE(owner.empty()) << "no live file in clusters of its own";
+  const std::vector<uint64_t> table = roundtrip::DataClusters(volume.dir / "default.istat" / "0");
+  ASSERT_GT(table.size(), number * 1024 / volume.clusterBytes);
+  record.bad = {
+      {table[number * 1024 / volume.clusterBytes] * volume.clusterBytes + number * 1024 % volume.clusterBytes, 512}};
+  record.failed = record.lostInDeep = {owner};
+
+  for (const Damage& damage : {cluster, bitmap, record}) ScanLoadAndDeepScan(volume, damage);
 }
 
 // An image on a file system that refuses O_DIRECT, read as an image file:

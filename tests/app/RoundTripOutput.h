@@ -34,32 +34,42 @@ inline bool Names(const std::string& line, const std::string& answer, const std:
   return tail[0] == '/';
 }
 
+// The clusters istat lists (the file `istat`) for the unnamed $DATA stream of
+// a record, sparse ones left out.
+inline std::vector<uint64_t> DataClusters(const std::filesystem::path& istat) {
+  std::vector<uint64_t> clusters;
+  std::ifstream in(istat);
+  bool inData = false;
+  for (std::string row; std::getline(in, row);) {
+    if (row.rfind("Type: ", 0) == 0) {
+      inData = row.rfind("Type: $DATA (128-", 0) == 0 && row.find("Name: N/A") != std::string::npos &&
+               row.find("Non-Resident") != std::string::npos && clusters.empty();
+      continue;
+    }
+    if (!inData || row.find_first_not_of("0123456789 ") != std::string::npos) continue;
+    std::istringstream numbers(row);
+    for (uint64_t cluster; numbers >> cluster;) {
+      if (cluster != 0) clusters.push_back(cluster);
+    }
+  }
+  return clusters;
+}
+
 // Each file fls lists (IMG.fls.txt) with the clusters that istat lists for
-// its unnamed $DATA stream (the fixture's V.istat/N), sparse ones left out.
+// its unnamed $DATA stream (the fixture's V.istat/N); with `untyped`, also
+// the deleted files whose type fls no longer gives ("-/r").
 inline std::map<std::string, std::vector<uint64_t>> StoredClusters(const std::filesystem::path& dir,
-                                                                   const std::string& variant) {
+                                                                   const std::string& variant, bool untyped = false) {
   std::map<std::string, std::vector<uint64_t>> out;
   std::ifstream fls(dir / (variant + ".img.fls.txt"));
   for (std::string line; std::getline(fls, line);) {
-    const size_t tab = line.find('\t'), dash = line.find('-');
-    if (line.rfind("r/r ", 0) != 0 || tab == std::string::npos || dash == std::string::npos) continue;
+    const size_t tab = line.find('\t'), dash = line.find('-', 4);
+    const bool listed = line.rfind("r/r ", 0) == 0 || (untyped && line.rfind("-/r ", 0) == 0);
+    if (!listed || tab == std::string::npos || dash == std::string::npos) continue;
     std::string number = line.substr(4, dash - 4);
     if (number.rfind("* ", 0) == 0) number = number.substr(2);
-    std::ifstream istat(dir / (variant + ".istat") / number);
     std::vector<uint64_t>& clusters = out[line.substr(tab + 1)];
-    bool inData = false;
-    for (std::string row; std::getline(istat, row);) {
-      if (row.rfind("Type: ", 0) == 0) {
-        inData = row.rfind("Type: $DATA (128-", 0) == 0 && row.find("Name: N/A") != std::string::npos &&
-                 row.find("Non-Resident") != std::string::npos && clusters.empty();
-        continue;
-      }
-      if (!inData || row.find_first_not_of("0123456789 ") != std::string::npos) continue;
-      std::istringstream numbers(row);
-      for (uint64_t cluster; numbers >> cluster;) {
-        if (cluster != 0) clusters.push_back(cluster);
-      }
-    }
+    if (clusters.empty()) clusters = DataClusters(dir / (variant + ".istat") / number);
   }
   return out;
 }
