@@ -73,6 +73,16 @@ int64_t CDamageMap::UnreadableBytes() const {
   return total;
 }
 
+// ---- the watch ---------------------------------------------------------------
+
+namespace {
+thread_local ISalvageWatch* t_watch = nullptr;
+}  // namespace
+
+SalvageScope::SalvageScope(ISalvageWatch* watch) : m_previous(t_watch) { t_watch = watch; }
+SalvageScope::~SalvageScope() { t_watch = m_previous; }
+ISalvageWatch* SalvageScope::Current() { return t_watch; }
+
 // ---- the salvaging reader ----------------------------------------------------
 
 namespace {
@@ -141,6 +151,8 @@ CSalvagingReader::Result CSalvagingReader::SalvageRange(uint8_t* out, int64_t of
   Salvage s{out, offset, unit, std::max<uint32_t>(m_medium->UncachedAlignment(), 1)};
   // A unit is never smaller than what one unbuffered read can ask for.
   s.unit = std::max(unit, s.align);
+  s.watch = SalvageScope::Current();
+  s.total = static_cast<int64_t>(bytes);
   ReadAround(s, offset, static_cast<int64_t>(bytes));
 
   Result result;
@@ -170,6 +182,7 @@ void CSalvagingReader::ReadAround(Salvage& s, int64_t offset, int64_t bytes) {
     // Known unreadable: zeros, and the medium is not asked again.
     std::memset(s.out + (badStart - s.offset), 0, static_cast<size_t>(badBytes));
     s.lost = true;
+    s.settled += badBytes;
     at = badStart + badBytes;
   }
   if (at < end && s.error == 0) ReadHalving(s, at, end - at);
@@ -179,6 +192,7 @@ void CSalvagingReader::ReadHalving(Salvage& s, int64_t offset, int64_t bytes) {
   if (bytes <= 0 || s.error != 0) return;
   if (s.end >= 0 && offset >= s.end) {
     std::memset(s.out + (offset - s.offset), 0, static_cast<size_t>(bytes));
+    s.settled += bytes;
     return;
   }
   // Large ranges go in bounded pieces first; each piece halves on its own.
@@ -198,6 +212,7 @@ void CSalvagingReader::ReadHalving(Salvage& s, int64_t offset, int64_t bytes) {
     std::memset(s.out + (offset - s.offset), 0, static_cast<size_t>(bytes));
     m_damage.AddUnreadable(firstUnit, s.unit);
     s.lost = true;
+    s.settled += bytes;
     return;
   }
   const int64_t middle = firstUnit + (units / 2) * s.unit;
@@ -224,6 +239,11 @@ bool CSalvagingReader::ReadOnce(Salvage& s, int64_t offset, int64_t bytes) {
     s.bounce = std::unique_ptr<uint8_t, void (*)(void*)>(static_cast<uint8_t*>(memory), std::free);
     s.bounceBytes = size;
   }
+  // Before every read of the medium: the thread's watch may stop here.
+  if (s.watch != nullptr && !s.watch->Salvaging(s.settled, s.total)) {
+    s.error = ECANCELED;
+    return true;
+  }
   size_t done = 0;
   while (done < span) {
     m_uncachedReads.fetch_add(1, std::memory_order_relaxed);
@@ -247,6 +267,7 @@ bool CSalvagingReader::ReadOnce(Salvage& s, int64_t offset, int64_t bytes) {
     std::memset(s.bounce.get() + done, 0, span - done);
   }
   std::memcpy(s.out + (offset - s.offset), s.bounce.get() + (offset - from), static_cast<size_t>(bytes));
+  s.settled += bytes;
   return true;
 }
 

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -72,6 +73,48 @@ class CDamageMap {
   std::map<int64_t, int64_t> m_bad;  // start -> end, apart and not touching
 };
 
+// What a thread that reads around damage is told of it, between two reads
+// of the medium: a failing disk may take seconds over each, so a scan shows
+// that it still moves and may stop it. Installed per thread (SalvageScope);
+// reads on threads without one go on to the end.
+class ISalvageWatch {
+ public:
+  // `done` of the `total` bytes of the range being read around damage are
+  // settled (read, or given up). False stops the read at once: what it had
+  // not settled is neither read nor taken for lost, and the read fails
+  // (ECANCELED).
+  virtual bool Salvaging(int64_t done, int64_t total) = 0;
+
+ protected:
+  ~ISalvageWatch() = default;
+};
+
+// Installs a watch for the reads of this thread while it lives (the one
+// before it comes back after).
+class SalvageScope {
+ public:
+  explicit SalvageScope(ISalvageWatch* watch);
+  ~SalvageScope();
+  SalvageScope(const SalvageScope&) = delete;
+  SalvageScope& operator=(const SalvageScope&) = delete;
+
+  // The watch of this thread, or null.
+  static ISalvageWatch* Current();
+
+ private:
+  ISalvageWatch* m_previous;
+};
+
+// A watch that only asks whether to go on (a scan's or a copy's stop).
+class CSalvageStop final : public ISalvageWatch {
+ public:
+  explicit CSalvageStop(std::function<bool()> keepGoing) : m_keepGoing(std::move(keepGoing)) {}
+  bool Salvaging(int64_t, int64_t) override { return !m_keepGoing || m_keepGoing(); }
+
+ private:
+  std::function<bool()> m_keepGoing;
+};
+
 // Reads byte ranges of a medium around its damage.
 class CSalvagingReader {
  public:
@@ -113,6 +156,8 @@ class CSalvagingReader {
     int64_t end = -1;  // where the medium ended, -1 while not seen
     bool lost = false;
     int error = 0;  // a hard error stops the salvage
+    ISalvageWatch* watch = nullptr;
+    int64_t settled = 0, total = 0;  // bytes, for the watch
   };
 
   Result SalvageRange(uint8_t* out, int64_t offset, size_t bytes, uint32_t unit);

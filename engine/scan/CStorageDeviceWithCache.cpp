@@ -1,5 +1,7 @@
 #include "scan/CStorageDeviceWithCache.h"
 
+#include "device/SectorSalvage.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -58,7 +60,37 @@ CStorageDeviceWithCache::Buffer CStorageDeviceWithCache::NewBuffer() {
   return Buffer(new (std::nothrow) uint8_t[m_bufferBytes]);
 }
 
-CStorageDeviceWithCache::Block CStorageDeviceWithCache::ReadBlock(int64_t index, Buffer data) {
+// Told how far a read around damage is, between the medium's reads: keeps
+// the share of the block settled for the waiting thread, and on that thread
+// asks its hook now and then whether to go on.
+class CStorageDeviceWithCache::Watch final : public ISalvageWatch {
+ public:
+  Watch(CStorageDeviceWithCache& cache, int64_t block, bool waiting)
+      : m_cache(cache), m_block(block), m_waiting(waiting) {}
+  bool Salvaging(int64_t done, int64_t total) override {
+    const double settled = total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0;
+    m_cache.m_salvaged.store(settled, std::memory_order_relaxed);
+    m_cache.m_salvageBlock.store(m_block, std::memory_order_relaxed);
+    if (m_waiting && m_cache.m_waitHook) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now - m_asked >= kWaitReport) {
+        m_asked = now;
+        if (!m_cache.m_waitHook(m_block, settled)) m_cache.m_stopSalvage.store(true);
+      }
+    }
+    return !m_cache.m_stopSalvage.load(std::memory_order_relaxed);
+  }
+
+ private:
+  CStorageDeviceWithCache& m_cache;
+  int64_t m_block;
+  bool m_waiting;
+  std::chrono::steady_clock::time_point m_asked = std::chrono::steady_clock::now();
+};
+
+CStorageDeviceWithCache::Block CStorageDeviceWithCache::ReadBlock(int64_t index, Buffer data, bool waiting) {
+  Watch watch(*this, index, waiting);
+  const SalvageScope scope(&watch);
   Block block;
   block.index = index;
   const int64_t first = index * m_blockSize;
@@ -76,6 +108,13 @@ void CStorageDeviceWithCache::ReadPieces(uint8_t* out, int64_t blockFirst, int64
   uint8_t* at = out + static_cast<size_t>(first - blockFirst) * m_sectorSize;
   if (m_underlying->ReadSector(at, first, count) != 0) return;
   const ResultCode code = m_underlying->GetLastError();
+  if (m_stopSalvage.load(std::memory_order_relaxed)) {
+    // Given up: the scan is stopping, and what is left is read no more.
+    std::memset(at, 0, static_cast<size_t>(count) * m_sectorSize);
+    if (block.error == 0) block.error = result::IsFailure(code) ? code : kUnreadable;
+    AddBad(block, first - blockFirst, count);
+    return;
+  }
   if (unreadable::IsSalvaged(code)) {
     // The device read around its damage already (past the page cache, down
     // to single sectors): the buffer holds all it could give, and it names
@@ -175,11 +214,16 @@ void CStorageDeviceWithCache::BeginCache() {
   if (m_blockSize == 0) return;
 
   // The first blocks are read before the scan starts, so that the pass
-  // begins with a full queue.
+  // begins with a full queue (the rest of them too once a stop is asked:
+  // none of those is read).
+  m_stopSalvage = false;
+  m_salvageBlock = -1;
   const int64_t count = BlockCount();
   std::deque<Block> first;
   int64_t next = 0;
-  for (; next < std::min<int64_t>(count, kQueueCapacity); ++next) first.push_back(ReadBlock(next, nullptr));
+  for (; next < std::min<int64_t>(count, kQueueCapacity) && !m_stopSalvage; ++next) {
+    first.push_back(ReadBlock(next, nullptr, true));
+  }
 
   bool startReader = false;
   {
@@ -242,7 +286,20 @@ int CStorageDeviceWithCache::SetCurCacheBlock(int64_t block) {
       m_nextBlock = block;
     }
     m_blockWanted.notify_one();
-    m_blockReady.wait(held, [this] { return !m_queue.empty() || !m_running || !m_readerAlive; });
+    const auto ready = [this] { return !m_queue.empty() || !m_running || !m_readerAlive; };
+    // A block that takes long (read around damage, or off a slow medium):
+    // the hook hears how far it is, and may stop.
+    while (!m_blockReady.wait_for(held, kWaitReport, ready)) {
+      if (!m_waitHook) continue;
+      const double settled = m_salvageBlock.load() == block ? m_salvaged.load() : 0.0;
+      held.unlock();
+      const bool go = m_waitHook(block, settled);
+      held.lock();
+      if (!go) {
+        m_stopSalvage = true;
+        return 0;
+      }
+    }
     DropBeforeLocked(block);
   }
 
@@ -258,7 +315,7 @@ int CStorageDeviceWithCache::SetCurCacheBlock(int64_t block) {
   held.unlock();
 
   // A block behind the queue (asked again, or never queued) is read now.
-  if (!queued || taken.data == nullptr) taken = ReadBlock(block, std::move(spare));
+  if (!queued || taken.data == nullptr) taken = ReadBlock(block, std::move(spare), true);
   if (taken.data == nullptr) return 0;
 
   auto* current = new (std::nothrow) Current;
@@ -293,6 +350,8 @@ void CStorageDeviceWithCache::EndCache() {
     std::lock_guard<std::mutex> hold(m_queueLock);
     m_running = false;
   }
+  // A block read around damage is given up at the medium's next read.
+  m_stopSalvage = true;
   m_blockWanted.notify_all();
   m_blockReady.notify_all();
   // The reader may still be filling a buffer: join it before anything it

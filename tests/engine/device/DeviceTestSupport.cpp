@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "device/DiskDevice.h"
 
@@ -227,6 +229,9 @@ ssize_t FailingMedium::ReadCached(void* buffer, size_t bytes, int64_t offset) {
 
 ssize_t FailingMedium::ReadUncached(void* buffer, size_t bytes, int64_t offset) {
   ++counters_->uncached;
+  if (const int millis = uncachedMillis.load(); millis > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(millis));
+  }
   if (failAll_ != 0) {
     errno = failAll_;
     return -1;

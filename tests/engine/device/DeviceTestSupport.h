@@ -161,6 +161,8 @@ class FailingMedium final : public IRawMedium {
 
   // Every read fails with `error` from now on (0: none).
   void FailAllWith(int error) { failAll_ = error; }
+  // Each uncached read takes this long first, as on a disk that retries.
+  std::atomic<int> uncachedMillis{0};
   const std::shared_ptr<Counters>& Count() const { return counters_; }
 
  private:

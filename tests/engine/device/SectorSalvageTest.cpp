@@ -149,6 +149,42 @@ TEST(SectorSalvage, LosesWholeUnbufferedUnitsAtMostAndStopsAtOtherErrors) {
   EXPECT_EQ(unreadable::Find(&disk.device, 0, 2050), (SectorRuns{{1000, 8}, {2040, 10}}));
 }
 
+// A thread's watch hears how far a read around damage is before every read
+// of the medium, and may stop it there: the read fails, and what it had not
+// settled is not taken for lost (a later read gives it all).
+TEST(SectorSalvage, AWatchHearsTheReadAroundDamageAndMayStopIt) {
+  Disk disk(1 << 20, {{100 * 512, 512}, {900 * 512, 512}});
+  struct Watch : ISalvageWatch {
+    bool Salvaging(int64_t done, int64_t total) override {
+      heard.emplace_back(done, total);
+      return static_cast<int>(heard.size()) < stopAt;
+    }
+    std::vector<std::pair<int64_t, int64_t>> heard;
+    int stopAt = 6;
+  } watch;
+  int answer = -1;
+  {
+    const SalvageScope scope(&watch);
+    ReadOf(disk.device, 0, 2048, &answer);
+  }
+  EXPECT_EQ(answer, 0);
+  EXPECT_EQ(disk.device.GetLastError(), devicecode::kReadFailed);
+  ASSERT_EQ(watch.heard.size(), 6u);
+  for (size_t i = 1; i < watch.heard.size(); ++i) {
+    EXPECT_GE(watch.heard[i].first, watch.heard[i - 1].first);
+    EXPECT_EQ(watch.heard[i].second, int64_t{1} << 20);
+  }
+  const int asked = disk.medium->Count()->uncached.load();
+  EXPECT_EQ(asked, 5) << "no read of the medium once stopped";
+  const SectorRuns known = unreadable::Find(&disk.device, 0, 2048);
+  EXPECT_LE(known.size(), 1u) << "only what was settled is known";
+
+  // Without a watch the read goes on to the end.
+  const Bytes got = ReadOf(disk.device, 0, 2048, &answer);
+  EXPECT_EQ(answer, 0);
+  EXPECT_TRUE(got == disk.Expected(0, 2048, {{100, 1}, {900, 1}}));
+}
+
 TEST(SectorSalvage, ThreadsReadingAroundTheSameDamageAgree) {
   Disk disk(4 << 20, {{3000 * 512, 4096}, {6000 * 512, 512}});
   std::vector<std::thread> threads;
