@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -102,6 +103,18 @@ struct Volume {
   }
 };
 
+// The fixture set `set` (made by tests/fixtures/`script` when missing, into
+// CLIPMENDER_<SET>_FIXTURES or the build's folder); `why` says what is
+// missing when it cannot be.
+fs::path FixtureSet(const std::string& set, const std::string& script, std::string& why) {
+  std::string variable = "CLIPMENDER_" + set + "_FIXTURES";
+  std::transform(variable.begin(), variable.end(), variable.begin(), [](unsigned char c) { return std::toupper(c); });
+  const fs::path dir = conformance::FixtureDir(variable.c_str(), fs::path(CLIPMENDER_BUILD_FIXTURES) / set);
+  why = conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures" / script, dir);
+  if (why.empty() && testsupport::RunCommand("command -v istat").exitCode != 0) why = "needs The Sleuth Kit";
+  return dir;
+}
+
 Volume Load(const fs::path& dir, const std::string& name) {
   Volume v;
   v.image = dir / name;
@@ -149,6 +162,23 @@ std::map<std::string, bool> Judged(quickprobe::QuickScan& scan, IStorageDevice* 
   return taken;
 }
 
+// Every file judged on the failing medium (`after`) is taken exactly where
+// it needs what was lost or was taken on the healthy one (`before`); answers
+// how many need it.
+template <typename Needs>
+size_t ExpectTakenWhereNeeded(const Volume& v, const std::map<std::string, bool>& before,
+                              const std::map<std::string, bool>& after, Needs needs) {
+  EXPECT_EQ(after.size(), before.size());
+  size_t needing = 0;
+  for (const conformance::Expected& e : v.expected) {
+    if (e.folder || after.count(e.path) == 0 || before.count(e.path) == 0 || v.inodes.count(e.path) == 0) continue;
+    const bool lost = needs(e);
+    needing += lost ? 1 : 0;
+    EXPECT_EQ(after.at(e.path), lost || before.at(e.path)) << e.path;
+  }
+  return needing;
+}
+
 std::unique_ptr<IStorageDevice, devicetest::DeviceReleaser> Device(IStorageDevice* device) {
   return std::unique_ptr<IStorageDevice, devicetest::DeviceReleaser>(device);
 }
@@ -188,11 +218,9 @@ void FolderGoesOnAfterALostSector(const Volume& v, int64_t firstDataSector, cons
 }
 
 TEST(LostSectors, AFatFolderAndTableLoseOnlyWhatLiesOnTheSector) {
-  const fs::path dir = conformance::FixtureDir("CLIPMENDER_FAT_FIXTURES", fs::path(CLIPMENDER_BUILD_FIXTURES) / "fat");
-  const std::string why =
-      conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/fat/make-fat-images.sh", dir);
+  std::string why;
+  const fs::path dir = FixtureSet("fat", "fat/make-fat-images.sh", why);
   REQUIRE_OR_SKIP(why.empty(), why);
-  REQUIRE_OR_SKIP(testsupport::RunCommand("command -v istat").exitCode == 0, "needs The Sleuth Kit");
   const Volume v = Load(dir, "f16.img");
   devicetest::ImageGuard guard(v.image);
   const int64_t dataStart = FsstatStart(v.fsstat, "Data Area");
@@ -247,28 +275,20 @@ TEST(LostSectors, AFatFolderAndTableLoseOnlyWhatLiesOnTheSector) {
   const auto before = Judged(healthy, healthy.device(), CreateFATAllocationJudge);
   const auto failing = Device(Failing(v.bytes, {fat0 + tableSector, fat1 + tableSector}));
   const auto after = Judged(healthy, failing.get(), CreateFATAllocationJudge);
-  ASSERT_EQ(after.size(), before.size());
   ASSERT_FALSE(after.empty());
-  size_t lostFiles = 0;
-  for (const conformance::Expected& e : v.expected) {
-    if (e.folder || clusters.count(e.path) == 0 || after.count(e.path) == 0) continue;
+  const size_t needing = ExpectTakenWhereNeeded(v, before, after, [&](const conformance::Expected& e) {
+    if (clusters.count(e.path) == 0) return false;
     const std::vector<int64_t>& own = clusters.at(e.path);
-    const bool needs = e.deleted
-                           ? std::any_of(own.begin(), own.end(), entryLost)
-                           : std::any_of(own.begin(), own.end() - (own.empty() ? 0 : 1), entryLost) || !reached(e.path);
-    lostFiles += needs ? 1 : 0;
-    EXPECT_EQ(after.at(e.path), needs || before.at(e.path)) << e.path;
-  }
-  EXPECT_GT(lostFiles, 0u);
+    if (e.deleted) return std::any_of(own.begin(), own.end(), entryLost);
+    return std::any_of(own.begin(), own.end() - (own.empty() ? 0 : 1), entryLost) || !reached(e.path);
+  });
+  EXPECT_GT(needing, 0u);
 }
 
 TEST(LostSectors, AnExFatFolderAndBitmapLoseOnlyWhatLiesOnTheSector) {
-  const fs::path dir =
-      conformance::FixtureDir("CLIPMENDER_EXFAT_FIXTURES", fs::path(CLIPMENDER_BUILD_FIXTURES) / "exfat");
-  const std::string why =
-      conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/exfat/make-exfat-images.sh", dir);
+  std::string why;
+  const fs::path dir = FixtureSet("exfat", "exfat/make-exfat-images.sh", why);
   REQUIRE_OR_SKIP(why.empty(), why);
-  REQUIRE_OR_SKIP(testsupport::RunCommand("command -v istat").exitCode == 0, "needs The Sleuth Kit");
   const Volume v = Load(dir, "c4k.img");
   devicetest::ImageGuard guard(v.image);
   const int64_t heap = FsstatStart(v.fsstat, "Data Area");
@@ -293,17 +313,13 @@ TEST(LostSectors, AnExFatFolderAndBitmapLoseOnlyWhatLiesOnTheSector) {
   const auto failing = Device(Failing(v.bytes, {bitmap.front()}));
   const auto after = Judged(healthy, failing.get(), CreateExFatAllocationJudge);
   ASSERT_FALSE(after.empty());
-  size_t lostFiles = 0;
-  for (const conformance::Expected& e : v.expected) {
-    if (e.folder || after.count(e.path) == 0 || v.inodes.count(e.path) == 0) continue;
-    bool needs = false;
-    for (const int64_t sector : IstatSectors(v.image, v.inodes.at(e.path))) {
-      needs = needs || (e.deleted && (sector - heap) / kSectorsPerCluster + 2 <= lastLostCluster);
-    }
-    lostFiles += needs ? 1 : 0;
-    EXPECT_EQ(after.at(e.path), needs || before.at(e.path)) << e.path;
-  }
-  EXPECT_GT(lostFiles, 3u);
+  const size_t needing = ExpectTakenWhereNeeded(v, before, after, [&](const conformance::Expected& e) {
+    if (!e.deleted) return false;
+    const std::vector<int64_t> own = IstatSectors(v.image, v.inodes.at(e.path));
+    return std::any_of(own.begin(), own.end(),
+                       [&](int64_t sector) { return (sector - heap) / kSectorsPerCluster + 2 <= lastLostCluster; });
+  });
+  EXPECT_GT(needing, 3u);
 }
 
 // The HFS+ sample whose journal remembers deleted files (three of them lost
@@ -311,10 +327,8 @@ TEST(LostSectors, AnExFatFolderAndBitmapLoseOnlyWhatLiesOnTheSector) {
 // file with blocks may have lost them, and none is vouched for (an
 // allocation file that could not be read vouched for every one).
 TEST(LostSectors, AnHfsPlusAllocationFileLostVouchesForNoDeletedFile) {
-  const fs::path dir =
-      conformance::FixtureDir("CLIPMENDER_HFSPLUS_FIXTURES", fs::path(CLIPMENDER_BUILD_FIXTURES) / "hfsplus");
-  const std::string why =
-      conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/hfsplus/make-hfsplus-images.sh", dir);
+  std::string why;
+  const fs::path dir = FixtureSet("hfsplus", "hfsplus/make-hfsplus-images.sh", why);
   REQUIRE_OR_SKIP(why.empty(), why);
   const fs::path image = dir / "lx-hfsplus-jhole.img";
   devicetest::ImageGuard guard(image);
