@@ -215,25 +215,22 @@ std::shared_ptr<const CNTFSClusterBitmap::Piece> CNTFSClusterBitmap::PieceAt(uin
 namespace {
 
 // Whether bits [from, to) of `bytes` (bit 0 the low bit of byte 0) hold a
-// set bit (`any`) or a clear one (otherwise).
+// set bit (`any`) or a clear one (otherwise): single bits up to a whole
+// word, then whole words, then the bits left.
 bool FindsBit(const std::vector<uint8_t>& bytes, uint64_t from, uint64_t to, bool any) {
-  for (uint64_t at = from; at < to; ++at) {
-    // Whole words, then whole bytes, at once where the range allows.
-    if (at % 64 == 0 && at + 64 <= to) {
-      uint64_t word;
-      std::memcpy(&word, bytes.data() + at / 8, sizeof word);
-      if (any ? word != 0 : word != UINT64_MAX) return true;
-      at += 63;
-      continue;
-    }
-    if (at % 8 == 0 && at + 8 <= to) {
-      const uint8_t byte = bytes[at / 8];
-      if (any ? byte != 0 : byte != 0xFF) return true;
-      at += 7;
-      continue;
-    }
-    const bool set = (bytes[at / 8] >> (at % 8) & 1) != 0;
-    if (set == any) return true;
+  const auto bitAt = [&bytes](uint64_t at) { return (bytes[at / 8] >> (at % 8) & 1) != 0; };
+  uint64_t at = from;
+  for (; at < to && at % 64 != 0; ++at) {
+    if (bitAt(at) == any) return true;
+  }
+  const uint64_t none = any ? 0 : UINT64_MAX;
+  for (; at + 64 <= to; at += 64) {
+    uint64_t word;
+    std::memcpy(&word, bytes.data() + at / 8, sizeof word);
+    if (word != none) return true;
+  }
+  for (; at < to; ++at) {
+    if (bitAt(at) == any) return true;
   }
   return false;
 }
