@@ -186,21 +186,35 @@ std::unique_ptr<IStorageDevice, devicetest::DeviceReleaser> Device(IStorageDevic
 // A folder of 200 files with long names (each entry with its long-name or
 // name entries in slots of its own): one of its sectors lost costs the
 // entries in it, and every entry after it in the folder still comes back.
-// `slots(inode)` gives the slots of the entry whose inode number is given.
-template <typename Slots>
-void FolderGoesOnAfterALostSector(const Volume& v, int64_t firstDataSector, const std::string& folder, Slots slots) {
+// `slots(inode)` gives the slots of the entry whose inode number is given,
+// `vouching(inode)` those the judge (made by `make`) needs to find it by:
+// the result `healthy` scanned before the sector was lost, judged once it
+// is, holds against the volume only the files whose entries are gone.
+template <typename Slots, typename Vouching, typename Make>
+void FolderGoesOnAfterALostSector(const Volume& v, int64_t firstDataSector, const std::string& folder, Slots slots,
+                                  Vouching vouching, quickprobe::QuickScan& healthy, Make make) {
   const auto files = v.FilesIn(folder);
   ASSERT_EQ(files.size(), 200u);
   const auto sectorOf = [&](uint64_t slot) { return firstDataSector + static_cast<int64_t>((slot - 3) / 16); };
   const int64_t lost = sectorOf(files[100].first);
-  std::set<std::string> gone;
+  std::set<std::string> gone, unvouched;
   for (const auto& [inode, path] : files) {
     for (const uint64_t slot : slots(inode)) {
       if (sectorOf(slot) == lost) gone.insert(path);
     }
+    for (const uint64_t slot : vouching(inode)) {
+      if (sectorOf(slot) == lost) unvouched.insert(path);
+    }
   }
   ASSERT_GE(gone.size(), 3u);
   ASSERT_LE(gone.size(), 6u);
+  ASSERT_FALSE(unvouched.empty());
+
+  const auto device = Device(Failing(v.bytes, {lost}));
+  const size_t needing =
+      ExpectTakenWhereNeeded(v, Judged(healthy, healthy.device(), make), Judged(healthy, device.get(), make),
+                             [&](const conformance::Expected& e) { return unvouched.count(e.path) != 0; });
+  EXPECT_EQ(needing, unvouched.size());
 
   const auto scan = ScanFailing(v, {lost});
   const std::set<std::string> shown = Shown(*scan);
@@ -230,10 +244,16 @@ TEST(LostSectors, AFatFolderAndTableLoseOnlyWhatLiesOnTheSector) {
   constexpr int64_t kSectorsPerCluster = 4;  // "Cluster Size: 2048"
   ASSERT_NE(v.fsstat.find("Cluster Size: 2048"), std::string::npos);
 
-  // A short entry and the three long-name entries before it.
-  FolderGoesOnAfterALostSector(v, dataStart, "many", [](uint64_t inode) {
-    return std::vector<uint64_t>{inode - 3, inode - 2, inode - 1, inode};
-  });
+  // A short entry and the three long-name entries before it; the judge
+  // finds an entry that lost its long name by its times.
+  quickprobe::QuickScan healthy(v.image);
+  ASSERT_TRUE(healthy.Run());
+  FolderGoesOnAfterALostSector(
+      v, dataStart, "many",
+      [](uint64_t inode) {
+        return std::vector<uint64_t>{inode - 3, inode - 2, inode - 1, inode};
+      },
+      [](uint64_t inode) { return std::vector<uint64_t>{inode}; }, healthy, CreateFATAllocationJudge);
 
   // One table sector lost in both copies: its entries are known nowhere. A
   // live file needs the entries of all its clusters but the last (which
@@ -270,8 +290,6 @@ TEST(LostSectors, AFatFolderAndTableLoseOnlyWhatLiesOnTheSector) {
     return false;
   };
 
-  quickprobe::QuickScan healthy(v.image);
-  ASSERT_TRUE(healthy.Run());
   const auto before = Judged(healthy, healthy.device(), CreateFATAllocationJudge);
   const auto failing = Device(Failing(v.bytes, {fat0 + tableSector, fat1 + tableSector}));
   const auto after = Judged(healthy, failing.get(), CreateFATAllocationJudge);
@@ -296,10 +314,12 @@ TEST(LostSectors, AnExFatFolderAndBitmapLoseOnlyWhatLiesOnTheSector) {
   constexpr int64_t kSectorsPerCluster = 8;  // "Cluster Size: 4096"
   ASSERT_NE(v.fsstat.find("Cluster Size: 4096"), std::string::npos);
 
-  // A File entry and the Stream and Name entries after it.
-  FolderGoesOnAfterALostSector(v, heap, "many", [](uint64_t inode) {
-    return std::vector<uint64_t>{inode, inode + 1, inode + 2};
-  });
+  // A File entry and the Stream and Name entries after it, a set the judge
+  // needs whole.
+  quickprobe::QuickScan healthy(v.image);
+  ASSERT_TRUE(healthy.Run());
+  const auto set = [](uint64_t inode) { return std::vector<uint64_t>{inode, inode + 1, inode + 2}; };
+  FolderGoesOnAfterALostSector(v, heap, "many", set, set, healthy, CreateExFatAllocationJudge);
 
   // The allocation bitmap's first sector lost: the clusters it stands for
   // may be anybody's. A live file's entry set still vouches for it; a
@@ -307,8 +327,6 @@ TEST(LostSectors, AnExFatFolderAndBitmapLoseOnlyWhatLiesOnTheSector) {
   const std::vector<int64_t> bitmap = IstatSectors(v.image, v.inodes.at("$ALLOC_BITMAP"));
   ASSERT_FALSE(bitmap.empty());
   const int64_t lastLostCluster = 2 + 512 * 8 - 1;
-  quickprobe::QuickScan healthy(v.image);
-  ASSERT_TRUE(healthy.Run());
   const auto before = Judged(healthy, healthy.device(), CreateExFatAllocationJudge);
   const auto failing = Device(Failing(v.bytes, {bitmap.front()}));
   const auto after = Judged(healthy, failing.get(), CreateExFatAllocationJudge);
