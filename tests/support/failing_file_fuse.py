@@ -77,8 +77,8 @@ class FailingFile(Operations):
         return os.pread(self.fd, size, offset)
 
 
-def parse(spec):
-    start, length = spec.strip().split(":")
+def parse(text):
+    start, length = text.strip().split(":")
     return int(start), int(length)
 
 
@@ -88,8 +88,8 @@ def main(argv):
     if len(args) < 2:
         sys.stderr.write(__doc__)
         return 64
-    bad = [parse(spec) for spec in args[2:] if not spec.startswith("@")]
-    bad_files = [spec[1:] for spec in args[2:] if spec.startswith("@")]
+    bad = [parse(arg) for arg in args[2:] if not arg.startswith("@")]
+    bad_files = [arg[1:] for arg in args[2:] if arg.startswith("@")]
     FUSE(FailingFile(args[0], bad, bad_files, refuse_direct), args[1], foreground=True, ro=True, direct_io=True,
          nothreads=False)
     return 0
