@@ -13,6 +13,7 @@
 #include "copyout/CCompressFileReader.h"
 #include "copyout/CFileReader.h"
 #include "copyout/DestinationFile.h"
+#include "device/SectorSalvage.h"
 
 #define RECOVERY_LOG(op) CatchExeception::WriteLog("%s %d\r\n", (op), __LINE__)
 
@@ -242,6 +243,9 @@ IFileReader* CDataRecovery::SetRecoverNode(IFileNode* node) {
 
 ResultCode CDataRecovery::RecoverTo(const char* path, IProgress* progress, int byteLimit) {
   autolocker<mutex_locker> hold(m_lock);
+  // A stop is heard between two reads of a failing medium's damage.
+  CSalvageStop stop([progress] { return progress == nullptr || progress->Continued() != 0; });
+  const SalvageScope scope(&stop);
   _PROGRESS_INFO record;
   record.status = PROGRESS_STATUS_RUNNING;
   if (progress != nullptr) progress->UpdateProgress(&record);

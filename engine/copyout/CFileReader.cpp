@@ -10,6 +10,7 @@
 #include "FileNode.h"
 #include "SearchedPartitionInfo.h"
 #include "StorageDevice.h"
+#include "UnreadableSectors.h"
 #include "base/CatchExeception.h"
 #include "device/SectorSizeDevice.h"
 
@@ -128,6 +129,15 @@ uint32_t CFileReader::DeviceSectorSize() const {
   return size != 0 ? size : 512;
 }
 
+bool CFileReader::ReadSectors(uint8_t* out, int64_t sector, int64_t count) {
+  if (m_device->ReadSector(out, sector, count) != 0) return true;
+  // A failing medium gave all but a few sectors: the file gets what could be
+  // read, zeros for the rest, and is not vouched for.
+  if (!unreadable::IsSalvaged(m_device->GetLastError())) return false;
+  m_lost.flag.store(true, std::memory_order_relaxed);
+  return true;
+}
+
 bool CFileReader::ReadFromDataArea(uint64_t byteOffset, uint8_t* out, size_t count) {
   if (m_device == nullptr || m_firstDataSector < 0) return false;
   const uint64_t sectorSize = DeviceSectorSize();
@@ -146,7 +156,7 @@ bool CFileReader::ReadFromDataArea(uint64_t byteOffset, uint8_t* out, size_t cou
       // A partial sector goes through a scratch sector, so that nothing is
       // written past the caller's bytes.
       if (scratch.empty()) scratch.resize(sectorSize);
-      if (m_device->ReadSector(scratch.data(), sector, 1) == 0) return false;
+      if (!ReadSectors(scratch.data(), sector, 1)) return false;
       const size_t n = std::min<size_t>(sectorSize - skip, count);
       std::memcpy(out, scratch.data() + skip, n);
       out += n;
@@ -156,7 +166,7 @@ bool CFileReader::ReadFromDataArea(uint64_t byteOffset, uint8_t* out, size_t cou
       continue;
     }
     const uint64_t whole = count / sectorSize;
-    if (m_device->ReadSector(out, sector, static_cast<int64_t>(whole)) == 0) return false;
+    if (!ReadSectors(out, sector, static_cast<int64_t>(whole))) return false;
     out += whole * sectorSize;
     count -= whole * sectorSize;
     sector += static_cast<int64_t>(whole);
@@ -337,7 +347,7 @@ IFileReader* CFileReader::Clone() { return new (std::nothrow) CFileReader(*this)
 
 int64_t CFileReader::GetDataSize() const { return m_node != nullptr ? m_fileSize : 0; }
 
-int CFileReader::IsContentIncomplete() { return m_unsure ? 1 : 0; }
+int CFileReader::IsContentIncomplete() { return m_unsure || m_lost.flag.load(std::memory_order_relaxed) ? 1 : 0; }
 
 int CFileReader::IsCompressFile() { return m_node != nullptr ? m_node->IsCompressed() : 0; }
 

@@ -3,6 +3,7 @@
 // record, through the resident-data hook (FileReader.h).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -46,7 +47,9 @@ class CFileReader : public IFileReader {
   IFileReader* Clone() override;
   int64_t GetDataSize() const override;  // the node's size at Open; 0 before
   int IsCompressFile() override;         // the node's IsCompressed()
-  // The node's content was unsure at Open (CFileNode::IsContentUnsure).
+  // The node's content was unsure at Open (CFileNode::IsContentUnsure), or
+  // a read of this reader met sectors the medium could not give (they were
+  // delivered as zeros).
   int IsContentIncomplete() override;
   void Release() override;
 
@@ -77,8 +80,11 @@ class CFileReader : public IFileReader {
   // first data sector (any alignment) into `out`. The first data sector
   // counts in the partition record's sectors, which are the device's own
   // unless the volume was read in sectors of its own size. Fails on
-  // overflow, on a position before the device or on a failing device read.
+  // overflow, on a position before the device or on a failing device read;
+  // a read that lost sectors delivers zeros for them (IsContentIncomplete).
   bool ReadFromDataArea(uint64_t byteOffset, uint8_t* out, size_t count);
+  // ReadSector on the device, taking what a read around damage gave.
+  bool ReadSectors(uint8_t* out, int64_t sector, int64_t count);
 
   IDataRunList* m_dataRunList = nullptr;
   IStorageDevice* m_device = nullptr;
@@ -95,4 +101,11 @@ class CFileReader : public IFileReader {
   std::shared_ptr<const std::vector<DataRun>> m_runs;
   bool m_resident = false;
   bool m_unsure = false;
+  // Set by a read that met unreadable sectors; a clone starts without.
+  struct LostFlag {
+    LostFlag() = default;
+    LostFlag(const LostFlag&) {}
+    LostFlag& operator=(const LostFlag&) = delete;
+    std::atomic<bool> flag{false};
+  } m_lost;
 };

@@ -14,13 +14,17 @@
 
 CRawDevice::CRawDevice(const char* path) : path_(path != nullptr ? path : "") {}
 
-CRawDevice::~CRawDevice() {
-  if (fd_ >= 0) ::close(fd_);
+CRawDevice::~CRawDevice() = default;
+
+void CRawDevice::OpenOn(std::unique_ptr<IRawMedium> medium, uint32_t sectorSize, int64_t totalSectors) {
+  reader_ = medium != nullptr ? std::make_unique<CSalvagingReader>(std::move(medium)) : nullptr;
+  SetSectorSize(sectorSize);
+  SetTotalSectors(totalSectors);
 }
 
 int CRawDevice::Open() {
   SetLastError(0);
-  if (fd_ >= 0) return 1;
+  if (reader_ != nullptr) return 1;
   int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st {};
   if (fd >= 0 && ::fstat(fd, &st) != 0) {
@@ -56,17 +60,22 @@ int CRawDevice::Open() {
   } else {
     total = static_cast<int64_t>(st.st_size) / sectorSize;
   }
+  try {
+    reader_ = std::make_unique<CSalvagingReader>(std::make_unique<CDescriptorMedium>(fd, path_));
+  } catch (const std::bad_alloc&) {
+    ::close(fd);
+    SetLastError(devicecode::kOpenFailed);
+    return 0;
+  }
   SetSectorSize(sectorSize);
   SetTotalSectors(total);
-  fd_ = fd;
   return 1;
 }
 
 int CRawDevice::Close() {
   SetLastError(0);
-  if (fd_ < 0) return 0;
-  ::close(fd_);
-  fd_ = -1;
+  if (reader_ == nullptr) return 0;
+  reader_.reset();
   return 1;
 }
 
@@ -81,30 +90,41 @@ int CRawDevice::ReadSector(void* buffer, int64_t firstSector, int64_t sectorCoun
     return 0;
   }
 
-  auto* out = static_cast<unsigned char*>(buffer);
-  const size_t wanted = static_cast<size_t>(bytes);
-  size_t done = 0;
-  while (done < wanted) {
-    // One call moves at most about 2 GiB on Linux; ask for whole pieces.
-    const size_t piece = std::min<size_t>(wanted - done, size_t{1} << 30);
-    const ssize_t n = ::pread(fd_, out + done, piece, static_cast<off_t>(offset + static_cast<int64_t>(done)));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const bool badPosition = done == 0 && (errno == EINVAL || errno == EOVERFLOW || errno == ESPIPE);
-      SetLastError(badPosition ? devicecode::kReadPositionFailed : devicecode::kReadFailed);
-      return 0;
-    }
-    if (n == 0) break;  // end of the device
-    done += static_cast<size_t>(n);
-  }
-  if (done == 0) {
+  if (reader_ == nullptr) {
     SetLastError(devicecode::kReadFailed);
     return 0;
   }
-  // Past the end of the device there is nothing: hand back zeros, never what
-  // the caller's buffer held before.
-  std::memset(out + done, 0, wanted - done);
-  return 1;
+  const CSalvagingReader::Result read = reader_->Read(static_cast<uint8_t*>(buffer), offset, static_cast<size_t>(bytes),
+                                                      static_cast<uint32_t>(sectorSize));
+  switch (read.outcome) {
+    case CSalvagingReader::Outcome::kRead:
+      return 1;
+    case CSalvagingReader::Outcome::kLostBytes:
+      SetLastError(devicecode::kReadBadSectors);
+      return 0;
+    case CSalvagingReader::Outcome::kFailed:
+      break;
+  }
+  const int e = read.error;
+  const bool badPosition = read.bytes == 0 && (e == EINVAL || e == EOVERFLOW || e == ESPIPE);
+  SetLastError(badPosition ? devicecode::kReadPositionFailed : devicecode::kReadFailed);
+  return 0;
+}
+
+void CRawDevice::FindUnreadable(int64_t first, int64_t count, SectorRuns& out) {
+  const int64_t sectorSize = GetSectorSize();
+  int64_t offset = 0;
+  int64_t bytes = 0;
+  if (reader_ == nullptr || !geometry::ByteRange(first, count, sectorSize, offset, bytes)) return;
+  for (const auto& [at, length] : reader_->Damage().Unreadable(offset, bytes)) {
+    const int64_t from = at / sectorSize;
+    const int64_t to = (at + length + sectorSize - 1) / sectorSize;
+    if (!out.empty() && out.back().first + out.back().second >= from) {
+      out.back().second = std::max(out.back().second, to - out.back().first);
+    } else {
+      out.emplace_back(from, to - from);
+    }
+  }
 }
 
 int CRawDevice::IOCtl(uint64_t, void*) {

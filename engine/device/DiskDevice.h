@@ -4,13 +4,16 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "UnreadableSectors.h"
 #include "device/RecordDevice.h"
+#include "device/SectorSalvage.h"
 #include "device/StorageDeviceCodes.h"
 
 // The shape that disks and volumes share.
-class CRawDevice : public CRecordDevice<IStorageDevice> {
+class CRawDevice : public CRecordDevice<IStorageDevice>, public IUnreadableSectors {
  public:
   explicit CRawDevice(const char* path);
   ~CRawDevice() override;
@@ -22,19 +25,28 @@ class CRawDevice : public CRecordDevice<IStorageDevice> {
   int Close() override;
   // Reads whole sectors at their own offset (no shared file position). Short
   // reads and interruptions are retried; bytes past the end of the device
-  // read as zeros; a read that starts at or past the end, or that an I/O
-  // error stops, fails.
+  // read as zeros; a read that starts at or past the end fails. A range the
+  // medium answers with an I/O error is read around the damage
+  // (SectorSalvage.h): the read then fails with devicecode::kReadBadSectors,
+  // every sector the medium gave in the buffer and zeros for the others,
+  // which FindUnreadable names. Other errors fail the read as they come.
   int ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) override;
   int IOCtl(uint64_t code, void* data) override;
+  void FindUnreadable(int64_t first, int64_t count, SectorRuns& out) override;
 
   const char* GetDevicePath() const { return path_.c_str(); }
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return reader_ != nullptr; }
+  // The salvaging reader of an open device (null when closed).
+  const CSalvagingReader* Reader() const { return reader_.get(); }
+  // Opens the device on `medium` instead of its path, with the given
+  // geometry: how tests put a medium that fails on chosen ranges under it.
+  void OpenOn(std::unique_ptr<IRawMedium> medium, uint32_t sectorSize, int64_t totalSectors);
 
  protected:
   static constexpr RecordCodes kCodes = {devicecode::kDiskNoData, devicecode::kDiskWrongData, devicecode::kDiskNoInfo};
 
  private:
-  int fd_ = -1;
+  std::unique_ptr<CSalvagingReader> reader_;
   // The whole path is kept: a cut path would name another file.
   std::string path_;
 };

@@ -1,5 +1,6 @@
 #include "device/PartitionDevice.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -74,14 +75,27 @@ int CPartitionWindowDevice::ReadSector(void* buffer, int64_t firstSector, int64_
     return 0;
   }
   const int answer = parent_->ReadSector(buffer, startSector_ + firstSector, readable);
-  if (answer == 0) {
-    const ResultCode parentCode = parent_->GetLastError();
+  const ResultCode parentCode = answer == 0 ? parent_->GetLastError() : 0;
+  if (answer == 0 && !unreadable::IsSalvaged(parentCode)) {
     SetLastError(result::IsFailure(parentCode) ? parentCode : devicecode::kReadFailed);
     return 0;
   }
   std::memset(static_cast<unsigned char*>(buffer) + readable * sectorSize, 0,
               static_cast<size_t>((sectorCount - readable) * sectorSize));
+  SetLastError(parentCode);
   return answer;
+}
+
+void CPartitionWindowDevice::FindUnreadable(int64_t first, int64_t count, SectorRuns& out) {
+  const int64_t total = GetTotalSectors();
+  if (parent_ == nullptr || first < 0 || count <= 0 || first >= total || startSector_ < 0 ||
+      first > std::numeric_limits<int64_t>::max() - startSector_ || parent_->GetSectorSize() != GetSectorSize()) {
+    return;
+  }
+  count = std::min(count, total - first);
+  for (const auto& [at, length] : unreadable::Find(parent_, startSector_ + first, count)) {
+    out.emplace_back(at - startSector_, length);
+  }
 }
 
 int CPartitionWindowDevice::IOCtl(uint64_t, void*) {

@@ -5,11 +5,12 @@
 
 #include <cstdint>
 
+#include "UnreadableSectors.h"
 #include "device/RecordDevice.h"
 #include "device/StorageDeviceCodes.h"
 
 // The shape that partition windows and virtual volumes share.
-class CPartitionWindowDevice : public CRecordDevice<IPartitionStorageDevice> {
+class CPartitionWindowDevice : public CRecordDevice<IPartitionStorageDevice>, public IUnreadableSectors {
  public:
   CPartitionWindowDevice(IStorageDevice* parent, int64_t startSector, int64_t totalSectors);
 
@@ -21,9 +22,12 @@ class CPartitionWindowDevice : public CRecordDevice<IPartitionStorageDevice> {
   // Reads through the parent. A range that runs past the window's end gives
   // the sectors inside it followed by zeros; a start outside the window, a
   // count that is not positive or exceeds the window, or a window whose sector
-  // size differs from the parent's, is refused.
+  // size differs from the parent's, is refused. A parent read that lost
+  // sectors (UnreadableSectors.h) passes its code and its buffer on.
   int ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) override;
   int IOCtl(uint64_t code, void* data) override;
+  // The parent's unreadable sectors that lie in the window, in its sectors.
+  void FindUnreadable(int64_t first, int64_t count, SectorRuns& out) override;
   // A record sets the sector size and count; the start never changes.
   int64_t GetStartSector() override { return startSector_; }
 

@@ -2,6 +2,7 @@
 
 #include "DeviceData.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -15,8 +16,7 @@ CSectorSizeDevice::CSectorSizeDevice(IStorageDevice* parent, uint32_t sectorSize
       m_sectorSize(IsUsableSectorSize(sectorSize) ? sectorSize : 512),
       m_parentStart(parentStart > 0 ? parentStart : 0) {}
 
-std::unique_ptr<CSectorSizeDevice> CSectorSizeDevice::In512ByteUnits(IStorageDevice* device,
-                                                                     int64_t* unitsPerSector) {
+std::unique_ptr<CSectorSizeDevice> CSectorSizeDevice::In512ByteUnits(IStorageDevice* device, int64_t* unitsPerSector) {
   if (unitsPerSector != nullptr) *unitsPerSector = 1;
   if (device == nullptr) return nullptr;
   const uint32_t own = device->GetSectorSize();
@@ -67,13 +67,41 @@ int CSectorSizeDevice::ReadSector(void* buffer, int64_t firstSector, int64_t sec
       return 0;
     }
     answer = m_parent->ReadSector(scratch.data(), first, last - first + 1);
-    if (answer != 0) std::memcpy(buffer, scratch.data() + (offset - first * parentSize), static_cast<size_t>(bytes));
+    if (answer != 0 || unreadable::IsSalvaged(m_parent->GetLastError())) {
+      std::memcpy(buffer, scratch.data() + (offset - first * parentSize), static_cast<size_t>(bytes));
+    }
   }
   if (answer == 0) {
     const ResultCode code = m_parent->GetLastError();
     m_lastError = result::IsFailure(code) ? code : devicecode::kReadFailed;
   }
   return answer;
+}
+
+void CSectorSizeDevice::FindUnreadable(int64_t first, int64_t count, SectorRuns& out) {
+  const int64_t parentSize = m_parent != nullptr ? m_parent->GetSectorSize() : 0;
+  int64_t offset = 0;
+  int64_t bytes = 0;
+  int64_t base = 0;
+  if (parentSize <= 0 || !geometry::ByteRange(first, count, m_sectorSize, offset, bytes) ||
+      __builtin_mul_overflow(m_parentStart, parentSize, &base) || __builtin_add_overflow(offset, base, &offset) ||
+      offset > std::numeric_limits<int64_t>::max() - bytes) {
+    return;
+  }
+  const int64_t parentFirst = offset / parentSize;
+  const int64_t parentLast = (offset + bytes - 1) / parentSize;
+  for (const auto& [at, length] : unreadable::Find(m_parent, parentFirst, parentLast - parentFirst + 1)) {
+    // The view's sectors that meet these parent sectors, cut to the request.
+    const int64_t from = std::max(offset, at * parentSize) - base;
+    const int64_t to = std::min(offset + bytes, (at + length) * parentSize) - base;
+    const int64_t viewFrom = from / m_sectorSize;
+    const int64_t viewTo = (to + m_sectorSize - 1) / m_sectorSize;
+    if (!out.empty() && out.back().first + out.back().second >= viewFrom) {
+      out.back().second = std::max(out.back().second, viewTo - out.back().first);
+    } else {
+      out.emplace_back(viewFrom, viewTo - viewFrom);
+    }
+  }
 }
 
 int CSectorSizeDevice::IOCtl(uint64_t code, void* data) {

@@ -11,8 +11,9 @@
 #include <memory>
 
 #include "StorageDevice.h"
+#include "UnreadableSectors.h"
 
-class CSectorSizeDevice final : public IStorageDevice {
+class CSectorSizeDevice final : public IStorageDevice, public IUnreadableSectors {
  public:
   // `sectorSize`: a power of two from 512 to 64 KiB (else 512).
   CSectorSizeDevice(IStorageDevice* parent, uint32_t sectorSize, int64_t parentStart = 0);
@@ -21,7 +22,11 @@ class CSectorSizeDevice final : public IStorageDevice {
   int Close() override { return 1; }
   // Whole parent sectors go straight to the caller; a view sector smaller
   // than the parent's goes through a copy of the parent sectors it lies in.
+  // A parent read that lost sectors (UnreadableSectors.h) passes its code
+  // and what it read on.
   int ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) override;
+  // The view sectors that lie on the parent's unreadable ones.
+  void FindUnreadable(int64_t first, int64_t count, SectorRuns& out) override;
   uint32_t GetSectorSize() override { return m_sectorSize; }
   // The view sectors that lie wholly on the parent from its start.
   int64_t GetTotalSectors() override;

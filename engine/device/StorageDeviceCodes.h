@@ -14,6 +14,9 @@ inline constexpr ResultCode kOpenFailed = MakeResult(kModule, 0x41, result::kErr
 inline constexpr ResultCode kReadBadArgument = MakeResult(kModule, 0x79, result::kErrBadArgument);
 inline constexpr ResultCode kReadPositionFailed = MakeResult(kModule, 0x80, result::kErrIO);
 inline constexpr ResultCode kReadFailed = MakeResult(kModule, 0x88, result::kErrIO);
+// The read went around sectors the medium could not give: they are zeros, the
+// rest of the buffer is good, and the device names them (UnreadableSectors.h).
+inline constexpr ResultCode kReadBadSectors = MakeResult(kModule, 0x8A, result::kErrUnreadableSectors);
 inline constexpr ResultCode kDiskIOCtl = MakeResult(kModule, 0xA2, result::kErrNotSupported);
 inline constexpr ResultCode kDiskNoData = MakeResult(kModule, 0xB4, result::kErrMissingData);
 inline constexpr ResultCode kDiskWrongData = MakeResult(kModule, 0xB9, result::kErrMissingData);

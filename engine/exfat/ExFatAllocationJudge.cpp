@@ -10,6 +10,7 @@
 #include "OnDiskBytes.h"
 #include "SearchedPartitionInfo.h"
 #include "StorageDevice.h"
+#include "UnreadableSectors.h"
 #include "device/SectorSizeDevice.h"
 #include "exfat/EFDTAnalyze.h"
 #include "exfat/ExFatDBR.h"
@@ -56,11 +57,11 @@ std::unique_ptr<CExFatAllocationJudge> CExFatAllocationJudge::Open(IStorageDevic
   return judge;
 }
 
-bool CExFatAllocationJudge::Read(int64_t sector, uint32_t sectors, std::vector<uint8_t>& out) {
+bool CExFatAllocationJudge::Read(int64_t sector, uint32_t sectors, std::vector<uint8_t>& out, SectorRuns& lost) {
   if (sector < 0 || sectors == 0 || sector > m_read->GetTotalSectors() - sectors) return false;
   const size_t at = out.size();
   out.resize(at + size_t{sectors} * m_partition.GetBytesPerSector());
-  if (m_read->ReadSector(out.data() + at, sector, sectors) == 0) {
+  if (!unreadable::ReadAround(m_read, out.data() + at, sector, sectors, lost)) {
     out.resize(at);
     return false;
   }
@@ -78,12 +79,17 @@ bool CExFatAllocationJudge::BitmapBelieved() {
   uint32_t bitmapCluster = 0, upcaseCluster = 0;
   uint64_t bitmapLength = 0, upcaseLength = 0;
   std::vector<uint8_t> bytes;
+  SectorRuns lost;
   uint32_t cluster = root;
   for (uint32_t n = 0; n < kMaxRootClusters && m_partition.IsHeapCluster(cluster) && bitmapCluster == 0; ++n) {
     bytes.clear();
-    if (!Read(m_partition.ConvertClusterNumToSector(cluster), m_partition.GetSectorsPerCluster(), bytes)) break;
+    lost.clear();
+    const int64_t first = m_partition.ConvertClusterNumToSector(cluster);
+    if (!Read(first, m_partition.GetSectorsPerCluster(), bytes, lost)) break;
     bool ended = false;
     for (size_t o = 0; o + exfat_entry::kEntrySize <= bytes.size(); o += exfat_entry::kEntrySize) {
+      // Entries on sectors the medium could not give are no end.
+      if (unreadable::Any(lost, first + static_cast<int64_t>(o / m_partition.GetBytesPerSector()))) continue;
       const uint8_t* entry = bytes.data() + o;
       if (entry[0] == exfat_entry::kEndOfDirectory) {
         ended = true;
@@ -109,7 +115,9 @@ bool CExFatAllocationJudge::BitmapBelieved() {
   const auto holds = [this, bytesPerCluster](uint32_t first, uint64_t length) {
     const uint64_t clusters = std::max<uint64_t>(1, (length + bytesPerCluster - 1) / bytesPerCluster);
     for (uint64_t i = 0; i < clusters && i < (uint64_t{1} << 20); ++i) {
-      if (m_partition.IsClusterAllocated(static_cast<uint32_t>(first + i)) != 1) return false;
+      // Bits a failing medium lost neither confirm nor disprove it.
+      const int allocated = m_partition.IsClusterAllocated(static_cast<uint32_t>(first + i));
+      if (allocated != 1 && allocated != CExFatPartition::kBitLost) return false;
     }
     return true;
   };
@@ -132,7 +140,11 @@ bool CExFatAllocationJudge::IsTaken(CFileNode& node) {
   bool consecutive = true, chained = true;
   uint32_t first = 0, previous = 0;
   const ClustersNow now = ForEachClusterNow(runs, m_record, heap, heapEnd, clusterBytes, [&](uint32_t cluster) {
-    if (believed && !inUse && m_partition.IsClusterAllocated(cluster) == 1) inUse = true;
+    if (believed && !inUse) {
+      // A bit the medium lost may be set: the entry set must vouch.
+      const int allocated = m_partition.IsClusterAllocated(cluster);
+      inUse = allocated == 1 || allocated == CExFatPartition::kBitLost;
+    }
     if (first == 0) {
       first = cluster;
     } else {
@@ -204,19 +216,40 @@ const std::vector<_tagFileBaseInfo>& CExFatAllocationJudge::SetsIn(uint32_t clus
   if (m_sets.size() >= kMaxClustersKept) m_sets.clear();
   // The cluster, and the folder's next one for a set that goes on there.
   const uint32_t spc = m_partition.GetSectorsPerCluster();
+  const uint32_t bytesPerSector = m_partition.GetBytesPerSector();
   std::vector<uint8_t> bytes;
-  if (Read(m_partition.ConvertClusterNumToSector(cluster), spc, bytes)) {
+  SectorRuns lost;
+  // The sector each buffer sector came from: the next cluster need not
+  // follow this one on disk.
+  const int64_t first = m_partition.ConvertClusterNumToSector(cluster);
+  int64_t second = -1;
+  if (Read(first, spc, bytes, lost)) {
     uint32_t next = m_partition.GetNextCluster(cluster, false);
     if (!m_partition.IsHeapCluster(next)) next = cluster + 1;
-    if (m_partition.IsHeapCluster(next)) Read(m_partition.ConvertClusterNumToSector(next), spc, bytes);
+    if (m_partition.IsHeapCluster(next)) {
+      second = m_partition.ConvertClusterNumToSector(next);
+      if (!Read(second, spc, bytes, lost)) second = -1;
+    }
   }
   CEFDTAnalyze parser;
-  parser.PrepareAnayze(Log2(m_partition.GetBytesPerSector()), Log2(m_partition.GetBytesPerCluster()),
+  parser.PrepareAnayze(Log2(bytesPerSector), Log2(m_partition.GetBytesPerCluster()),
                        static_cast<uint64_t>(std::max<int64_t>(m_read->GetTotalSectors(), 0)));
-  if (!bytes.empty()) {
-    parser.Analyze(bytes.data(), bytes.size(), m_partition.ConvertClusterNumToSector(cluster),
-                   m_partition.GetBytesPerSector());
-  }
+  // Each stretch the medium gave on its own (a set cut by a lost sector is
+  // dropped; its zeros are no end of the folder); one that runs on into the
+  // next cluster goes on there.
+  bool ended = false, cut = false;
+  const auto analyze = [&](int64_t start, size_t offset) {
+    unreadable::ForEachReadable(start, spc, lost, [&](int64_t from, int64_t count) {
+      if (ended) return;
+      if (cut || from != start) parser.ResetSet();
+      cut = false;
+      ended = !parser.Analyze(bytes.data() + offset + size_t(from - start) * bytesPerSector,
+                              size_t(count) * bytesPerSector, from, bytesPerSector);
+    });
+    cut = unreadable::Any(lost, start + spc - 1);
+  };
+  if (!bytes.empty()) analyze(first, 0);
+  if (second >= 0 && !ended) analyze(second, size_t{spc} * bytesPerSector);
   return m_sets[cluster] = std::move(parser.GetFileList());
 }
 

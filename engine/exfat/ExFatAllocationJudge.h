@@ -4,8 +4,9 @@
 // volume's own clusters (the bitmap's, the up-case table's, the root's)
 // in use; otherwise nothing is said of the heap.
 //
-// A file's clusters are in use when the bitmap marks one, or when they now
-// lie in front of the heap (boot region, tables). Such a file is still its
+// A file's clusters are in use when the bitmap marks one (or its bit lies on
+// a sector a failing medium could not give), or when they now lie in front
+// of the heap (boot region, tables). Such a file is still its
 // own only when the entry set at its metadata sector (where the scan read
 // its File entry) is in use and still describes it (its first cluster and
 // length, and its name or both its times), and its clusters still follow
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "AllocationJudge.h"
+#include "UnreadableSectors.h"
 #include "exfat/ExFatPartition.h"
 
 class CSearchedPartitionInfo;
@@ -54,7 +56,9 @@ class CExFatAllocationJudge final : public IAllocationJudge {
   // Whether the set at the node's metadata sector (in use, unless `erased`
   // sets count too) still describes it.
   bool Describes(CFileNode& node, uint32_t first, bool consecutive, bool chained, bool erased = false);
-  bool Read(int64_t sector, uint32_t sectors, std::vector<uint8_t>& out);
+  // Appends the sectors to `out`, and to `lost` those a failing medium
+  // could not give (zeros in `out`).
+  bool Read(int64_t sector, uint32_t sectors, std::vector<uint8_t>& out, SectorRuns& lost);
   // The entry sets that start in folder cluster `cluster` (read with the
   // folder's next cluster, where a set may end), kept for the files after.
   const std::vector<_tagFileBaseInfo>& SetsIn(uint32_t cluster);

@@ -11,6 +11,7 @@
 #include "DataRunList.h"
 #include "OnDiskBytes.h"
 #include "StorageDevice.h"
+#include "UnreadableSectors.h"
 #include "exfat/ExFatDBR.h"
 #include "exfat/ExFatFileNode.h"
 
@@ -41,6 +42,7 @@ bool CFatTable::CreateFatTable(IStorageDevice* device, int64_t fatStartSector, u
 
 void CFatTable::ClearFatData() {
   m_windows.clear();
+  m_lostSectors.clear();
   m_device = nullptr;
   m_fatStart = 0;
   m_fatSectors = 0;
@@ -60,10 +62,15 @@ std::vector<uint8_t>* CFatTable::LoadWindow(int64_t start) {
     return nullptr;
   }
   // Only the table's own sectors are read; the rest of the window stays 0.
+  // Sectors a failing medium could not give cost only their own entries.
   const int64_t count = std::min<int64_t>(m_windowSectors, m_fatStart + m_fatSectors - start);
-  if (count <= 0 || m_device->ReadSector(buffer.data(), start, count) == 0) {
+  SectorRuns lost;
+  if (count <= 0 || !unreadable::ReadAround(m_device, buffer.data(), start, count, lost)) {
     m_readFailed = true;
     return nullptr;
+  }
+  for (const auto& [first, length] : lost) {
+    for (int64_t sector = first; sector < first + length; ++sector) m_lostSectors.insert(sector);
   }
   return &(m_windows[start] = std::move(buffer));
 }
@@ -77,6 +84,11 @@ uint32_t CFatTable::GetNextCluster(uint32_t cluster) {
   auto found = m_windows.find(start);
   std::vector<uint8_t>* window = found != m_windows.end() ? &found->second : LoadWindow(start);
   if (window == nullptr) return kEndOfChain;
+  if (!m_lostSectors.empty() && m_lostSectors.count(m_fatStart + tableSector) != 0) {
+    // Lost with its sector, as an gone window is.
+    m_readFailed = true;
+    return kEndOfChain;
+  }
   const uint64_t offset = byte - uint64_t(start - m_fatStart) * m_sectorSize;
   return ondisk::Le32(window->data() + offset);
 }
@@ -88,6 +100,7 @@ void CExFatPartition::ForgetBitmap() {
   m_bitmapLength = 0;
   m_bitmapTried = false;
   m_bitmap.clear();
+  m_bitmapLost.clear();
   m_inUse.clear();
   m_pieceSound.clear();
   m_bitmapJudged = false;
@@ -151,6 +164,7 @@ void CExFatPartition::SetAllocationBitmap(uint32_t firstCluster, uint64_t length
   m_bitmapLength = length;
   m_bitmapTried = false;
   m_bitmap.clear();
+  m_bitmapLost.clear();
   m_pieceSound.clear();
   m_bitmapJudged = false;
 }
@@ -172,10 +186,20 @@ bool CExFatPartition::LoadBitmap() {
   // no chain for them.
   uint32_t cluster = m_bitmapCluster;
   ClusterSpans taken;
+  std::vector<std::pair<uint64_t, uint64_t>> lost;
+  SectorRuns gone;
   for (uint64_t at = 0; at < bytes.size(); at += m_bytesPerCluster) {
+    const int64_t first = ConvertClusterNumToSector(cluster);
+    gone.clear();
     if (!IsHeapCluster(cluster) || !taken.Take(cluster) ||
-        m_device->ReadSector(bytes.data() + at, ConvertClusterNumToSector(cluster), m_sectorsPerCluster) == 0) {
+        !unreadable::ReadAround(m_device, bytes.data() + at, first, m_sectorsPerCluster, gone)) {
       return false;
+    }
+    // Bits on sectors a failing medium could not give say nothing.
+    for (const auto& [from, count] : gone) {
+      const int64_t a = std::max(from, first) - first;
+      const int64_t b = std::min<int64_t>(from + count, first + m_sectorsPerCluster) - first;
+      if (b > a) lost.emplace_back(at + uint64_t(a) * m_bytesPerSector, at + uint64_t(b) * m_bytesPerSector);
     }
     NoteClusterInUse(cluster);
     const uint32_t next = GetNextCluster(cluster);
@@ -183,13 +207,22 @@ bool CExFatPartition::LoadBitmap() {
   }
   bytes.resize(length);
   m_bitmap.swap(bytes);
+  m_bitmapLost.swap(lost);
   return true;
+}
+
+bool CExFatPartition::BitmapLost(uint64_t from, uint64_t to) const {
+  for (const auto& [a, b] : m_bitmapLost) {
+    if (a * 8 < to && from < b * 8) return true;
+  }
+  return false;
 }
 
 int CExFatPartition::IsClusterAllocated(uint32_t cluster) {
   if (!IsHeapCluster(cluster) || !LoadBitmap()) return -1;
   const uint64_t bit = uint64_t{cluster} - 2;
   if (bit / 8 >= m_bitmap.size()) return -1;
+  if (!m_bitmapLost.empty() && BitmapLost(bit, bit + 1)) return kBitLost;
   return (m_bitmap[bit / 8] >> (bit % 8)) & 1;
 }
 
@@ -241,7 +274,8 @@ void CExFatPartition::JudgeBitmap() {
       const auto mask = static_cast<uint8_t>(valid >= 8 ? 0xFF : (1u << valid) - 1);
       disagree += static_cast<uint64_t>(std::popcount(static_cast<uint8_t>((m_bitmap[byte] ^ known) & mask)));
     }
-    m_pieceSound[piece] = disagree * kDisagreeShare <= to - from ? 1 : 0;
+    // A piece with bits a failing medium lost is not believed either.
+    m_pieceSound[piece] = disagree * kDisagreeShare <= to - from && !BitmapLost(from, to) ? 1 : 0;
   }
 }
 
@@ -290,6 +324,8 @@ bool CExFatPartition::RunsReachClustersInUse(IDataRunList* runs) {
     const uint64_t to = std::min<uint64_t>(from + uint64_t(run->length), m_clusterLimit - 2);
     if (from >= to) continue;
     if (AnyBitSet(m_inUse, from, to)) return true;
+    // Bits the medium lost may give the clusters to anybody.
+    if (m_bitmapJudged && BitmapLost(from, to)) return true;
     // The bitmap only where its piece was judged sound: bytes written over
     // it would fail intact files.
     if (!m_bitmapJudged) continue;

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "exfat/EFDTAnalyze.h"
@@ -35,7 +37,7 @@ class CFatTable {
   bool CreateFatTable(IStorageDevice* device, int64_t fatStartSector, uint32_t fatSectors, uint32_t clusterCount);
   // The raw table entry of `cluster`; kEndOfChain when no window is loaded,
   // the cluster is outside 2..clusterCount + 1 or past the table, or its
-  // window cannot be read.
+  // window or sector cannot be read.
   uint32_t GetNextCluster(uint32_t cluster);
   void ClearFatData();
   bool IsValid() const { return !m_windows.empty(); }
@@ -53,6 +55,7 @@ class CFatTable {
   uint32_t m_clusterCount = 0;
   bool m_readFailed = false;
   std::map<int64_t, std::vector<uint8_t>> m_windows;
+  std::set<int64_t> m_lostSectors;  // table sectors a failing medium could not give
 };
 
 class CExFatPartition : public CFatTable {
@@ -102,7 +105,9 @@ class CExFatPartition : public CFatTable {
   void SetAllocationBitmap(uint32_t firstCluster, uint64_t length);
   bool HasAllocationBitmap() const { return m_bitmapCluster != 0; }
   // 1 when the bitmap gives `cluster` to a file, 0 when it is free, -1 when
-  // that is not known.
+  // that is not known, kBitLost when its bit lies on a sector a failing
+  // medium could not give (UnreadableSectors.h): it may be set.
+  static constexpr int kBitLost = -2;
   int IsClusterAllocated(uint32_t cluster);
 
   // The bitmap is judged by 512-byte piece against the clusters the scan
@@ -126,7 +131,8 @@ class CExFatPartition : public CFatTable {
   // bitmap take, or one the bitmap marks in use where its piece is believed.
   // A deleted file's runs that do hold another file's bytes (or the
   // volume's own) there: a copy would pass them off as the file's. Where
-  // the bitmap is not believed only what the scan saw counts.
+  // the bitmap is not believed only what the scan saw counts; bits a
+  // failing medium lost count as set.
   bool RunsReachClustersInUse(IDataRunList* runs);
 
   uint32_t GetBytesPerSector() const { return m_bytesPerSector; }
@@ -154,6 +160,8 @@ class CExFatPartition : public CFatTable {
   // Whether the deleted chain from `first` still holds `clusters` clusters.
   bool DeletedChainHolds(uint32_t first, uint64_t clusters);
   bool LoadBitmap();
+  // Whether bits [from, to) (from cluster 2) meet bytes the medium lost.
+  bool BitmapLost(uint64_t from, uint64_t to) const;
 
   void ForgetBitmap();
 
@@ -167,6 +175,7 @@ class CExFatPartition : public CFatTable {
   uint64_t m_bitmapLength = 0;
   bool m_bitmapTried = false;
   std::vector<uint8_t> m_bitmap;
+  std::vector<std::pair<uint64_t, uint64_t>> m_bitmapLost;  // bytes [from, to) of it a failing medium lost
   uint32_t m_bytesPerSector = 512;
   uint32_t m_sectorsPerCluster = 1;
   uint64_t m_clusterLimit = 0;

@@ -7,6 +7,7 @@
 #include "DirecotryTreeBuilder.h"
 #include "Progress.h"
 #include "StorageDevice.h"
+#include "UnreadableSectors.h"
 #include "base/CatchExeception.h"
 #include "device/SectorSizeDevice.h"
 #include "exfat/ExFatDBR.h"
@@ -212,9 +213,13 @@ bool CExFatQuickSearch::BuildChildren(uint32_t cluster, uint64_t length, bool co
   bool ok = true;
   m_parser.ResetSet();
   uint64_t left = length;
+  const uint32_t bytesPerSector = m_partition.GetBytesPerSector();
+  SectorRuns lost;
+  bool cut = false;  // the last sectors read before were lost
   while (m_partition.IsHeapCluster(cluster) && m_read.insert(cluster).second) {
     const int64_t sector = m_partition.ConvertClusterNumToSector(cluster);
-    if (m_device->ReadSector(m_cluster.data(), sector, spc) == 0) {
+    lost.clear();
+    if (!unreadable::ReadAround(m_device, m_cluster.data(), sector, spc, lost)) {
       ok = false;
       m_readFailed = true;
       ++m_counters.failedReads;
@@ -224,7 +229,25 @@ bool CExFatQuickSearch::BuildChildren(uint32_t cluster, uint64_t length, bool co
     }
     ++m_counters.clustersRead;
     if (!deleted) m_partition.NoteClusterInUse(cluster);
-    if (!m_parser.Analyze(m_cluster.data(), bytesPerCluster, sector, m_partition.GetBytesPerSector())) break;
+    if (!lost.empty()) {
+      m_readFailed = true;
+      ++m_counters.failedReads;
+      CatchExeception::WriteLog("CExFatQuickSearch: lost sectors of folder cluster %u (sector %lld)\r\n", cluster,
+                                static_cast<long long>(sector));
+    }
+    // The entries on sectors a failing medium could not give are gone (their
+    // zeros are no end of the folder); a set they cut is dropped, and the
+    // folder goes on after them.
+    bool ended = false;
+    unreadable::ForEachReadable(sector, spc, lost, [&](int64_t from, int64_t count) {
+      if (ended) return;
+      if (cut || from != sector) m_parser.ResetSet();
+      cut = false;
+      ended = !m_parser.Analyze(m_cluster.data() + size_t(from - sector) * bytesPerSector,
+                                size_t(count) * bytesPerSector, from, bytesPerSector);
+    });
+    if (ended) break;
+    cut = !lost.empty() && lost.back().first + lost.back().second >= sector + spc;
     if (left <= bytesPerCluster) break;
     left -= bytesPerCluster;
     cluster = m_partition.GetNextCluster(cluster, contiguous);

@@ -9,6 +9,7 @@
 #include "SearchedPartitionInfo.h"
 #include "SectorLender.h"
 #include "StorageDevice.h"
+#include "UnreadableSectors.h"
 #include "exfat/ExFatDBR.h"
 #include "exfat/ExFatFileNode.h"
 
@@ -103,7 +104,10 @@ const uint8_t* CExFatSearchController::ReadBlock(int64_t firstSector, int64_t se
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  if (m_device->ReadSector(m_block.data(), firstSector, sectorCount) == 0) {
+  // A read around sectors a failing medium could not give holds all the
+  // others already.
+  if (m_device->ReadSector(m_block.data(), firstSector, sectorCount) == 0 &&
+      !unreadable::IsSalvaged(m_device->GetLastError())) {
     // One unreadable sector costs only itself.
     for (int64_t i = 0; i < sectorCount; ++i) {
       uint8_t* at = m_block.data() + static_cast<size_t>(i) * sector;

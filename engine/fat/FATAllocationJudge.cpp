@@ -8,6 +8,7 @@
 #include "FileNode.h"
 #include "SearchedPartitionInfo.h"
 #include "StorageDevice.h"
+#include "UnreadableSectors.h"
 #include "fat/FATBuildDataRun.h"
 #include "fat/FATDBR.h"
 #include "fat/FATDirEntry.h"
@@ -78,7 +79,11 @@ bool CFATAllocationJudge::IsTaken(CFileNode& node) {
   const ClustersNow now =
       ForEachClusterNow(list, m_record, m_dataStart, Wide(m_dataStart) + Wide(m_clusterCount) * m_clusterBytes,
                         m_clusterBytes, [&](uint32_t cluster) {
-                          if (CFATBuildDataRun::IsGiven(m_table, cluster)) inUse = true;
+                          // An entry no copy holds (lost with its sector,
+                          // or written over) may give the cluster away.
+                          if (CFATBuildDataRun::IsGiven(m_table, cluster) || m_table->IsEntryUnknown(cluster)) {
+                            inUse = true;
+                          }
                           if (first == 0) {
                             first = cluster;
                           } else if (chained && m_table->GetNextCluster(previous) != cluster) {
@@ -128,7 +133,8 @@ bool CFATAllocationJudge::StillDescribes(CFileNode& node, uint32_t first, bool e
   return false;
 }
 
-bool CFATAllocationJudge::ReadVolume(uint64_t offset, uint64_t bytes, std::vector<uint8_t>& out) {
+bool CFATAllocationJudge::ReadVolume(uint64_t offset, uint64_t bytes, std::vector<uint8_t>& out,
+                                     std::vector<std::pair<size_t, size_t>>& lost) {
   if (bytes == 0 || offset % m_sectorSize != 0 || bytes % m_sectorSize != 0) return false;
   const int64_t first = m_view.Start() + static_cast<int64_t>(offset / m_sectorSize);
   const auto count = static_cast<int64_t>(bytes / m_sectorSize);
@@ -136,9 +142,16 @@ bool CFATAllocationJudge::ReadVolume(uint64_t offset, uint64_t bytes, std::vecto
   if (first + count > read->GetTotalSectors()) return false;
   const size_t at = out.size();
   out.resize(at + bytes);
-  if (read->ReadSector(out.data() + at, first, count) == 0) {
+  SectorRuns gone;
+  if (!unreadable::ReadAround(read, out.data() + at, first, count, gone)) {
     out.resize(at);
     return false;
+  }
+  // The entries on sectors the medium could not give are gone; those after
+  // them are still read.
+  for (const auto& [from, length] : gone) {
+    const int64_t a = std::max(from, first) - first, b = std::min(from + length, first + count) - first;
+    if (b > a) lost.emplace_back(at + size_t(a) * m_sectorSize, at + size_t(b) * m_sectorSize);
   }
   return true;
 }
@@ -150,28 +163,40 @@ const std::vector<CFATAllocationJudge::Entry>& CFATAllocationJudge::Folder(uint3
   // kept are enough, and a volume of millions of files costs no more.
   if (m_folders.size() >= kMaxFoldersKept) m_folders.clear();
   std::vector<uint8_t> bytes;
+  std::vector<std::pair<size_t, size_t>> lost;
   if (cluster == 0 && m_type == FILE_SYSTEM_TYPE_FAT16) {
-    ReadVolume(m_rootStart, m_rootBytes, bytes);
+    ReadVolume(m_rootStart, m_rootBytes, bytes, lost);
   } else {
     // Along the folder's chain; a deleted folder's first cluster alone.
     uint64_t c = cluster == 0 ? m_rootCluster : cluster;
     ClusterSpans seen;
     while (c >= 2 && c <= m_clusterCount + 1 && bytes.size() < kMaxFolderBytes && seen.Take(c)) {
-      if (!ReadVolume(m_dataStart + (c - 2) * m_clusterBytes, m_clusterBytes, bytes)) break;
+      if (!ReadVolume(m_dataStart + (c - 2) * m_clusterBytes, m_clusterBytes, bytes, lost)) break;
       const uint32_t next = m_table->GetNextCluster(static_cast<uint32_t>(c));
       if (next >= fatchain::kBadCluster) break;
       c = next;
     }
   }
   std::vector<Entry>& entries = m_folders[cluster];
-  ParseEntries(bytes, entries);
+  ParseEntries(bytes, lost, entries);
   return entries;
 }
 
-void CFATAllocationJudge::ParseEntries(const std::vector<uint8_t>& bytes, std::vector<Entry>& out) const {
+void CFATAllocationJudge::ParseEntries(const std::vector<uint8_t>& bytes,
+                                       const std::vector<std::pair<size_t, size_t>>& lost,
+                                       std::vector<Entry>& out) const {
   constexpr uint32_t kNone = UINT32_MAX;
   uint32_t longStart = kNone;
+  auto gap = lost.begin();
   for (uint32_t o = 0; o + 32 <= bytes.size(); o += 32) {
+    // Lost entries are neither entries nor the folder's end: a name that
+    // ran into them is broken.
+    while (gap != lost.end() && gap->second <= o) ++gap;
+    if (gap != lost.end() && gap->first <= o) {
+      longStart = kNone;
+      o = static_cast<uint32_t>(gap->second) - 32;
+      continue;
+    }
     const uint8_t* raw = bytes.data() + o;
     if (raw[0] == 0) break;  // the end of the folder's entries
     const CTempFATDirEntry entry(raw);

@@ -1,8 +1,10 @@
 // A FAT16 or FAT32 volume as it is now, for the files an earlier scan of it
 // found (AllocationJudge.h). The table is read as the scan reads it (either
 // copy, entry by entry; what neither copy holds says nothing). A file's
-// clusters are in use when the table gives one of them to a file, or when
-// they now lie in the volume's own reserved sectors, tables or fixed root.
+// clusters are in use when the table gives one of them to a file, when no
+// copy holds the entry of one (a sector written over, or one the medium
+// could not give), or when they now lie in the volume's own reserved
+// sectors, tables or fixed root.
 // Such a file is still its own only when its folder (the parent the node's
 // metadata sector names: the root for sector 0) holds a live entry that
 // still describes it (its first cluster and size, and its name or both its
@@ -22,6 +24,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "AllocationJudge.h"
@@ -62,8 +65,12 @@ class CFATAllocationJudge final : public IAllocationJudge {
   };
   // The entries of the folder starting at `cluster` (0: the root).
   const std::vector<Entry>& Folder(uint32_t cluster);
-  bool ReadVolume(uint64_t offset, uint64_t bytes, std::vector<uint8_t>& out);
-  void ParseEntries(const std::vector<uint8_t>& bytes, std::vector<Entry>& out) const;
+  // Appends volume bytes [offset, offset + bytes) to `out`, and to `lost`
+  // the ranges of `out` on sectors the medium could not give.
+  bool ReadVolume(uint64_t offset, uint64_t bytes, std::vector<uint8_t>& out,
+                  std::vector<std::pair<size_t, size_t>>& lost);
+  void ParseEntries(const std::vector<uint8_t>& bytes, const std::vector<std::pair<size_t, size_t>>& lost,
+                    std::vector<Entry>& out) const;
   // Whether the node's folder holds an entry (a live one, unless `erased`
   // ones do too) that still describes it, starting at `first`.
   bool StillDescribes(CFileNode& node, uint32_t first, bool erased = false);

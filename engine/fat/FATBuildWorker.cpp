@@ -10,6 +10,7 @@
 #include "Progress.h"
 #include "SearchedPartitionInfo.h"
 #include "StorageDevice.h"
+#include "UnreadableSectors.h"
 #include "fat/FATBuildDataRun.h"
 #include "fat/FATClusterClaims.h"
 #include "fat/FATDBR.h"
@@ -203,7 +204,11 @@ bool CFATBuildChildren::BuildChildren(const FATFolderToParse* folder, uint32_t f
     }
     const uint64_t runBytes = runClusters * m_g.sectorsPerCluster * m_sectorSize;
     uint8_t* at = m_work.data() + carried;
-    if (m_device->ReadSector(at, SectorOfCluster(c), static_cast<int64_t>(runClusters * m_g.sectorsPerCluster)) == 0) {
+    // Entries on sectors a failing medium could not give read as zeros,
+    // which are no entries: those after them are still read.
+    SectorRuns lost;
+    if (!unreadable::ReadAround(m_device, at, SectorOfCluster(c),
+                                static_cast<int64_t>(runClusters * m_g.sectorsPerCluster), lost)) {
       broken = true;
       break;
     }
@@ -256,7 +261,8 @@ bool CFATBuildChildren::BuildRoot(std::deque<FATFolderToParse>& live, std::deque
   } catch (const std::bad_alloc&) {
     return false;
   }
-  if (m_device->ReadSector(root.data(), m_g.rootStart, m_g.rootSectors) == 0) return false;
+  SectorRuns lost;
+  if (!unreadable::ReadAround(m_device, root.data(), m_g.rootStart, m_g.rootSectors, lost)) return false;
   const uint64_t invalidBefore = m_invalidEntries;
   const uint32_t used =
       BuildChildrenFromBuffer(root.data(), static_cast<uint32_t>(root.size()), nullptr, live, deleted, 0);
@@ -392,12 +398,18 @@ void CFATBuildChildren::BuildLostNode(uint32_t cluster, std::deque<FATFolderToPa
   if (!ClusterInVolume(cluster) || m_parsed[cluster] || m_device == nullptr) return;
   const uint32_t sectors = std::min(m_g.sectorsPerCluster, kRunSectors);
   std::vector<uint8_t> buffer(size_t{sectors} * m_sectorSize, 0);
-  if (m_device->ReadSector(buffer.data(), SectorOfCluster(cluster), sectors) == 0) return;
+  const int64_t first = SectorOfCluster(cluster);
+  SectorRuns lost;
+  if (!unreadable::ReadAround(m_device, buffer.data(), first, sectors, lost)) return;
   m_parsed[cluster] = true;
   // A transient parent: the content's folder is not known, so it is not
-  // shown; what it holds goes to the lost files as deleted.
+  // shown; what it holds goes to the lost files as deleted. The sectors a
+  // failing medium gave are each looked at, around those it could not.
   const FATFolderToParse parent{cluster, true, nullptr, unsure};
-  BuildChildrenFromBuffer(buffer.data(), static_cast<uint32_t>(buffer.size()), &parent, live, deleted, 1);
+  unreadable::ForEachReadable(first, sectors, lost, [&](int64_t from, int64_t count) {
+    BuildChildrenFromBuffer(buffer.data() + size_t(from - first) * m_sectorSize,
+                            static_cast<uint32_t>(size_t(count) * m_sectorSize), &parent, live, deleted, 1);
+  });
   if (m_revision) {
     m_revision(m_revisionFolders, m_revisionFiles);
     m_revisionFolders.clear();
@@ -570,13 +582,17 @@ bool CFATBuildWorker::IsFullValidDBR(const uint8_t* bootSector, int64_t volumeSt
   if (uint64_t{dbr.GetSectorsPerFat()} * dbr.GetNumberOfFat() > dbr.GetTotalSectors()) return false;
   std::vector<uint8_t> sector(std::max<uint32_t>(4096, sectorSize), 0);
   const int64_t firstTable = volumeStart + dbr.GetReservedSector();
+  bool lost = false;
   for (int copy = 0; copy < 2; ++copy) {
     std::fill(sector.begin(), sector.end(), 0);
     int type = 0;
-    if (device->ReadSector(sector.data(), firstTable + int64_t{copy} * dbr.GetSectorsPerFat(), 1) != 0 &&
-        CFATTableAnalyser::IsValidFATTableFirstSector(sector.data(), sectorSize, &type)) {
-      return true;
+    if (device->ReadSector(sector.data(), firstTable + int64_t{copy} * dbr.GetSectorsPerFat(), 1) != 0) {
+      if (CFATTableAnalyser::IsValidFATTableFirstSector(sector.data(), sectorSize, &type)) return true;
+    } else if (unreadable::IsSalvaged(device->GetLastError())) {
+      // A sector a failing medium could not give tells nothing against the
+      // boot sector, which holds.
+      lost = true;
     }
   }
-  return false;
+  return lost;
 }

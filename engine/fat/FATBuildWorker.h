@@ -182,7 +182,8 @@ class CFATBuildWorker {
   static void CompleteSweepRange(const FATGeometry& geometry, int readRoot, uint32_t sectorSize, int64_t* from,
                                  int64_t* to);
 
-  // The boot sector at `volumeStart` and one of its tables' first sectors.
+  // The boot sector at `volumeStart` and one of its tables' first sectors
+  // (or, where neither looks like one, one the medium could not give).
   static bool IsFullValidDBR(const uint8_t* bootSector, int64_t volumeStart, IStorageDevice* device);
 
   static constexpr ResultCode kRootFailed = 0x010A008B00000001;

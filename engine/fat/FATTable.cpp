@@ -1,10 +1,13 @@
 #include "fat/FATTable.h"
 
 #include <algorithm>
+#include <climits>
+#include <iterator>
 #include <new>
 
 #include "OnDiskBytes.h"
 #include "StorageDevice.h"
+#include "UnreadableSectors.h"
 
 using ondisk::Le16;
 using ondisk::Le32;
@@ -58,16 +61,28 @@ void IRealFATTable::Load(uint64_t minSectors, uint64_t maxSectors) {
     return;
   }
   const uint64_t piece = std::max<uint64_t>(1, kReadPieceBytes / m_sectorSize);
+  SectorRuns lost;
   for (uint64_t done = 0; done < sectors; done += piece) {
     const uint64_t count = std::min<uint64_t>(piece, sectors - done);
     // A copy we could not read whole is no copy: stale bytes would pass for
-    // chains.
-    if (m_device->ReadSector(buffer.data() + done * m_sectorSize, m_startSector + static_cast<int64_t>(done),
-                             static_cast<int64_t>(count)) == 0) {
+    // chains. Sectors a failing medium could not give cost only their own
+    // entries, which this copy then does not hold (judged by sector).
+    if (!unreadable::ReadAround(m_device, buffer.data() + done * m_sectorSize,
+                                m_startSector + static_cast<int64_t>(done), static_cast<int64_t>(count), lost) ||
+        (!lost.empty() && !m_bySector)) {
       return;
     }
   }
+  for (auto& [first, count] : lost) first -= m_startSector;
+  m_lost.swap(lost);
   m_buffer.swap(buffer);
+}
+
+bool IRealFATTable::EntryLost(uint32_t cluster) const {
+  if (m_lost.empty()) return false;
+  const auto sector = static_cast<int64_t>(uint64_t{cluster} * m_entryWidth / m_sectorSize);
+  auto after = std::upper_bound(m_lost.begin(), m_lost.end(), std::make_pair(sector, INT64_MAX));
+  return after != m_lost.begin() && std::prev(after)->first + std::prev(after)->second > sector;
 }
 
 bool IRealFATTable::EntryFits(uint32_t cluster, uint32_t v) const {
@@ -102,7 +117,7 @@ bool IRealFATTable::SectorOverwritten(uint32_t cluster) {
 bool IRealFATTable::EntryHolds(uint32_t cluster, uint32_t* next) {
   const uint32_t v = GetNextCluster(cluster);
   *next = v;
-  return EntryFits(cluster, v) && !SectorOverwritten(cluster);
+  return EntryFits(cluster, v) && !EntryLost(cluster) && !SectorOverwritten(cluster);
 }
 
 CFAT12Table::CFAT12Table(IStorageDevice* device, int64_t startSector, uint32_t sectors)
@@ -145,7 +160,8 @@ uint32_t CFAT16Table::GetNextCluster(uint32_t cluster) {
   return v;
 }
 
-bool CFAT16Table::IsValidFATTable() { return m_buffer.size() >= 4 && Fat16Header(m_buffer.data()); }
+// A first sector the medium could not give tells nothing against the copy.
+bool CFAT16Table::IsValidFATTable() { return m_buffer.size() >= 4 && (Fat16Header(m_buffer.data()) || EntryLost(0)); }
 
 CFAT32Table::CFAT32Table(IStorageDevice* device, int64_t startSector, uint32_t sectors)
     : IRealFATTable(device, startSector, sectors, 4) {
@@ -166,7 +182,7 @@ uint32_t CFAT32Table::GetNextCluster(uint32_t cluster) {
   return v > fatchain::kBadCluster ? std::max(v, fatchain::kEndOfChain) : v;
 }
 
-bool CFAT32Table::IsValidFATTable() { return m_buffer.size() >= 8 && Fat32Header(m_buffer.data()); }
+bool CFAT32Table::IsValidFATTable() { return m_buffer.size() >= 8 && (Fat32Header(m_buffer.data()) || EntryLost(0)); }
 
 CDoubleFATTable::~CDoubleFATTable() {
   delete m_first;

@@ -14,14 +14,16 @@
 // clusters of the volume (on FAT16 a quarter of random values do). The
 // pair asks the other copy where the first does not hold, and where neither
 // does the entry tells nothing (IsEntryUnknown): it answers kBadCluster,
-// which ends that chain only. Loops and cross links are left to the walks,
-// which are all bounded.
+// which ends that chain only. Sectors a failing medium could not give
+// (UnreadableSectors.h) hold no entry of their copy, as sectors written over
+// do. Loops and cross links are left to the walks, which are all bounded.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "EngineTypes.h"
+#include "UnreadableSectors.h"
 
 class IStorageDevice;
 
@@ -47,7 +49,8 @@ class IRealFATTable : public IFATTable {
  public:
   IRealFATTable(IStorageDevice* device, int64_t startSector, uint32_t sectors, uint32_t entryWidth);
   ~IRealFATTable() override = default;
-  // The copy was read whole and begins with its width's header.
+  // The copy was read whole and begins with its width's header (or its
+  // first sector is one the medium could not give).
   virtual bool IsValidFATTable() = 0;
 
   uint32_t GetEntryCount() const { return m_entries; }
@@ -76,6 +79,8 @@ class IRealFATTable : public IFATTable {
   // Whether the table sector holding `cluster`'s entry was written over;
   // judged once per sector.
   bool SectorOverwritten(uint32_t cluster);
+  // Whether `cluster`'s entry lies on a sector the medium could not give.
+  bool EntryLost(uint32_t cluster) const;
 
   IStorageDevice* m_device;
   int64_t m_startSector;
@@ -89,6 +94,8 @@ class IRealFATTable : public IFATTable {
   bool m_bySector = false;
   // Per table sector: 0 not judged yet, 1 sound, 2 written over.
   std::vector<uint8_t> m_sectorState;
+  // Table sectors (from the copy's first) a failing medium could not give.
+  SectorRuns m_lost;
 };
 
 class CFAT12Table final : public IRealFATTable {

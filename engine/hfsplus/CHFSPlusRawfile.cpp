@@ -74,6 +74,10 @@ uint64_t CHFSPlusRawfile::GetMappedBytes() const {
 }
 
 uint64_t CHFSPlusRawfile::Read(uint64_t offset, uint8_t* buffer, uint64_t length) {
+  return Read(offset, buffer, length, nullptr);
+}
+
+uint64_t CHFSPlusRawfile::Read(uint64_t offset, uint8_t* buffer, uint64_t length, hfsplus::ByteRanges* lost) {
   const uint64_t blockSize = m_volume != nullptr ? m_volume->GetBlockSize() : 0;
   if (buffer == nullptr || blockSize == 0) {
     m_lastError = HFSPLUS_ERROR(result::kErrBadArgument);
@@ -89,7 +93,11 @@ uint64_t CHFSPlusRawfile::Read(uint64_t offset, uint8_t* buffer, uint64_t length
       const uint64_t inside = want - extentStart;
       const uint64_t n = std::min(length - done, extentBytes - inside);
       const uint64_t at = uint64_t{e.startBlock} * blockSize + inside;
-      const uint64_t got = m_volume->Read(at, buffer + done, n);
+      const size_t known = lost != nullptr ? lost->size() : 0;
+      const uint64_t got = m_volume->Read(at, buffer + done, n, lost);
+      if (lost != nullptr) {
+        for (size_t i = known; i < lost->size(); ++i) (*lost)[i] = {(*lost)[i].first + done, (*lost)[i].second + done};
+      }
       done += got;
       if (got != n) {
         m_lastError = HFSPLUS_ERROR(result::kErrShortRead);
@@ -121,13 +129,16 @@ CHFSPlusFileCache::CHFSPlusFileCache(CHFSPlusVolume* volume, uint32_t fileID, co
   if (size != 0) {
     try {
       m_cache.resize(size);
-      held = CHFSPlusRawfile::Read(0, m_cache.data(), size) == size;
+      // Held also around sectors a failing medium could not give: only the
+      // nodes on them are lost.
+      held = CHFSPlusRawfile::Read(0, m_cache.data(), size, &m_lost) == size;
     } catch (...) {
     }
   }
   if (!held) {
     // Reads go to the device instead.
     std::vector<uint8_t>().swap(m_cache);
+    m_lost.clear();
     hfsplus::CatalogMemory::Give(m_taken);
     m_taken = 0;
     m_lastError = 0;
@@ -141,6 +152,15 @@ uint64_t CHFSPlusFileCache::Read(uint64_t offset, uint8_t* buffer, uint64_t leng
   uint64_t done = 0;
   if (offset < m_cache.size()) {
     done = std::min<uint64_t>(length, m_cache.size() - offset);
+    for (const auto& [from, to] : m_lost) {
+      if (from < offset + done && offset < to) {
+        // Delivered up to what was lost, as the device would.
+        done = from > offset ? from - offset : 0;
+        std::memcpy(buffer, m_cache.data() + offset, done);
+        m_lastError = HFSPLUS_ERROR(result::kErrShortRead);
+        return done;
+      }
+    }
     std::memcpy(buffer, m_cache.data() + offset, done);
   }
   // What lies past the held part (a catalog above 256 MiB) comes from the

@@ -24,6 +24,9 @@ class CHFSPlusRawfile {
   // Bytes of the fork from `offset`; answers the bytes delivered (fewer on
   // failure, with the last error set).
   virtual uint64_t Read(uint64_t offset, uint8_t* buffer, uint64_t length);
+  // As Read, taking sectors a failing medium could not give as zeros: their
+  // bytes [from, to) in the request are appended to `lost`.
+  uint64_t Read(uint64_t offset, uint8_t* buffer, uint64_t length, hfsplus::ByteRanges* lost);
 
   ResultCode GetLastError() const { return m_lastError; }
   uint32_t GetFileID() const { return m_fileID; }
@@ -48,12 +51,14 @@ class CHFSPlusFileCache final : public CHFSPlusRawfile {
 
   CHFSPlusFileCache(CHFSPlusVolume* volume, uint32_t fileID, const HFSPlusForkData& fork);
   ~CHFSPlusFileCache() override;
+  // A range that meets bytes the medium could not give stops there.
   uint64_t Read(uint64_t offset, uint8_t* buffer, uint64_t length) override;
   uint64_t GetCachedBytes() const { return m_cache.size(); }
 
  private:
   std::vector<uint8_t> m_cache;
-  uint64_t m_taken = 0;  // of the shared catalog memory
+  hfsplus::ByteRanges m_lost;  // of the held part, ascending
+  uint64_t m_taken = 0;        // of the shared catalog memory
 };
 
 // Overflow records a fork may chain through before its reader gives up;

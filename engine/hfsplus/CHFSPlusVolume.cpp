@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "UnreadableSectors.h"
 #include "hfsplus/CHFSPlusJournal.h"
 #include "hfsplus/CHFSPlusRawfile.h"
 #include "hfsplus/HFSPlusError.h"
@@ -132,7 +133,7 @@ bool CHFSPlusVolume::IsValidVolumeHeader(const uint8_t* bytes, uint16_t length) 
   return uint64_t{h.blockSize} * h.catalogFile.totalBlocks == h.catalogFile.logicalSize;
 }
 
-uint64_t CHFSPlusVolume::Read(uint64_t byteOffset, void* buffer, uint64_t length) {
+uint64_t CHFSPlusVolume::Read(uint64_t byteOffset, void* buffer, uint64_t length, hfsplus::ByteRanges* lost) {
   auto* out = static_cast<uint8_t*>(buffer);
   const uint32_t s = m_sectorSize;
   if (out == nullptr || s == 0 || m_device == nullptr) {
@@ -147,9 +148,26 @@ uint64_t CHFSPlusVolume::Read(uint64_t byteOffset, void* buffer, uint64_t length
   };
   if (byteOffset > INT64_MAX || length > INT64_MAX - byteOffset) return fail(result::kErrBadArgument);
   std::vector<uint8_t> bounce;
+  SectorRuns gone;
+  // Reads sectors [first, first + count) to `to`, which holds the request's
+  // bytes from `from`; with `lost`, sectors a failing medium could not give
+  // are taken as zeros and named there.
+  auto readSectors = [&](uint8_t* to, uint64_t first, uint64_t count, uint64_t from) {
+    if (lost == nullptr) return m_device->ReadSector(to, static_cast<int64_t>(first), static_cast<int64_t>(count)) != 0;
+    gone.clear();
+    if (!unreadable::ReadAround(m_device, to, static_cast<int64_t>(first), static_cast<int64_t>(count), gone)) {
+      return false;
+    }
+    for (const auto& [at, n] : gone) {
+      const uint64_t a = std::max(uint64_t(at) * s, byteOffset + from);
+      const uint64_t b = std::min<uint64_t>(uint64_t(at + n) * s, byteOffset + length);
+      if (b > a) lost->emplace_back(a - byteOffset, b - byteOffset);
+    }
+    return true;
+  };
   auto readPart = [&](uint64_t sector, uint32_t skip, uint64_t n) {
     if (bounce.empty()) bounce.resize(s);
-    if (m_device->ReadSector(bounce.data(), static_cast<int64_t>(sector), 1) == 0) return false;
+    if (!readSectors(bounce.data(), sector, 1, done)) return false;
     std::memcpy(out + done, bounce.data() + skip, n);
     done += n;
     return true;
@@ -161,10 +179,7 @@ uint64_t CHFSPlusVolume::Read(uint64_t byteOffset, void* buffer, uint64_t length
   }
   const uint64_t whole = (length - done) / s;
   if (whole != 0) {
-    if (m_device->ReadSector(out + done, static_cast<int64_t>((byteOffset + done) / s), static_cast<int64_t>(whole)) ==
-        0) {
-      return fail(hfsplus::kErrDeviceRead);
-    }
+    if (!readSectors(out + done, (byteOffset + done) / s, whole, done)) return fail(hfsplus::kErrDeviceRead);
     done += whole * s;
   }
   if (done < length && !readPart((byteOffset + done) / s, 0, length - done)) return fail(hfsplus::kErrDeviceRead);
@@ -343,11 +358,16 @@ int CHFSPlusVolume::ScanAllocation(uint64_t first, uint64_t count, bool wantAll)
   if (!m_allocationFork || count == 0) return wantAll ? 1 : 0;
   constexpr uint64_t kChunk = 64 * 1024;
   std::vector<uint8_t> bytes;
+  hfsplus::ByteRanges lost;
   const uint64_t last = first + count - 1;
   for (uint64_t byte = first / 8; byte <= last / 8; byte += kChunk) {
     const uint64_t length = std::min<uint64_t>(kChunk, last / 8 - byte + 1);
     bytes.resize(length);
-    if (m_allocationFork->Read(byte, bytes.data(), length) != length) return -1;
+    lost.clear();
+    if (m_allocationFork->Read(byte, bytes.data(), length, &lost) != length) return -1;
+    // Bits on sectors a failing medium could not give may be set, and do
+    // not disprove the file either.
+    for (const auto& [from, to] : lost) std::fill(bytes.begin() + ptrdiff_t(from), bytes.begin() + ptrdiff_t(to), 0xFF);
     for (uint64_t i = 0; i < length; ++i) {
       const uint64_t from = std::max(first, (byte + i) * 8);
       const uint64_t to = std::min(last, (byte + i) * 8 + 7);
@@ -397,14 +417,14 @@ bool CHFSPlusVolume::AllocationBelieved() {
 int CHFSPlusVolume::RunsReachBlocksInUse(IDataRunList* runs) {
   if (runs == nullptr || !AllocationBelieved()) return -1;
   const uint64_t totalBlocks = m_header->totalBlocks;
-  bool unreadable = false;
+  bool unknown = false;
   for (DataRun* run = runs->GetFirst(); run != nullptr; run = runs->GetNext()) {
     if (run->start < 0 || run->length <= 0 || static_cast<uint64_t>(run->start) >= totalBlocks) continue;
     const auto start = static_cast<uint64_t>(run->start);
     const uint64_t count = std::min<uint64_t>(static_cast<uint64_t>(run->length), totalBlocks - start);
     const int marked = ScanAllocation(start, count, false);
     if (marked == 1) return 1;
-    if (marked < 0) unreadable = true;
+    if (marked < 0) unknown = true;
   }
-  return unreadable ? -1 : 0;
+  return unknown ? -1 : 0;
 }

@@ -37,7 +37,10 @@ class CHFSPlusVolume {
   static bool IsValidVolumeHeader(const uint8_t* bytes, uint16_t length);
 
   // Bytes of the device by byte position; answers the bytes delivered.
-  uint64_t Read(uint64_t byteOffset, void* buffer, uint64_t length);
+  // With `lost`, sectors a failing medium could not give read as zeros, and
+  // their bytes in the request are appended there (UnreadableSectors.h);
+  // without, the read stops at them.
+  uint64_t Read(uint64_t byteOffset, void* buffer, uint64_t length, hfsplus::ByteRanges* lost = nullptr);
 
   // Looks `key` up in tree 3, 4 or 8 (others: error 3).
   ResultCode Search(int fileID, const BTKey* key, HFSPlusSearchResult& result, uint8_t** record);
@@ -76,7 +79,8 @@ class CHFSPlusVolume {
 
   // Whether the allocation file (the volume's bitmap: a bit per block, the
   // first block's the high bit of the first byte) marks a block of `runs`
-  // (blocks from the volume's start) in use: 1 marked, 0 none, -1 when it
+  // (blocks from the volume's start) in use: 1 marked (or may be: its bit
+  // lies on a sector a failing medium could not give), 0 none, -1 when it
   // cannot say (no header, the file does not read, or it is not believed: a
   // sound one marks the blocks of the volume header and of the volume's own
   // special files, which zeroed or random bytes do not).

@@ -6,8 +6,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace hfsplus {
+
+// Byte ranges [from, to) of a read that a failing medium could not give.
+using ByteRanges = std::vector<std::pair<uint64_t, uint64_t>>;
 
 inline constexpr uint16_t kSignatureHFSPlus = 0x482B;  // "H+"
 inline constexpr uint16_t kSignatureHFSX = 0x4858;     // "HX"

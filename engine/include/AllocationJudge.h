@@ -11,7 +11,10 @@
 // scanner set them) no longer describes it there. A file whose clusters are
 // free, or still its own, is not taken: one deleted since the scan and not
 // written over is still recovered whole. Where the allocation record cannot
-// be read or believed, a judge says no more than a scan would.
+// be read or believed, a judge says no more than a scan would; the part of
+// it on sectors a failing medium could not give (UnreadableSectors.h) may
+// give any cluster away, so a file that needs it is taken unless its own
+// record vouches for it.
 //
 // One judge serves one volume (one partition record of one device) and
 // reads its allocation record once, lazily and within bounds; it is asked

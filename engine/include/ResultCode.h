@@ -27,18 +27,22 @@ inline constexpr uint8_t kModulePartitionTable = 0x10;
 inline constexpr uint8_t kModuleNTFSQuickScan = 0x12;
 
 // Error numbers (bits 0-31).
-inline constexpr uint32_t kErrIO = 1;               // a system call or read failed
+inline constexpr uint32_t kErrIO = 1;  // a system call or read failed
 inline constexpr uint32_t kErrNotInitialized = 2;
 inline constexpr uint32_t kErrNotSupported = 3;
-inline constexpr uint32_t kErrCreateFailed = 4;     // an object could not be made
-inline constexpr uint32_t kErrBadArgument = 5;      // bad argument or range
-inline constexpr uint32_t kErrBadData = 6;          // bad on-disk data
-inline constexpr uint32_t kErrMissingData = 7;      // no device record, no parent
+inline constexpr uint32_t kErrCreateFailed = 4;  // an object could not be made
+inline constexpr uint32_t kErrBadArgument = 5;   // bad argument or range
+inline constexpr uint32_t kErrBadData = 6;       // bad on-disk data
+inline constexpr uint32_t kErrMissingData = 7;   // no device record, no parent
 inline constexpr uint32_t kErrBufferTooSmall = 8;
-inline constexpr uint32_t kErrArrayTooSmall = 9;    // the caller's array is too small
+inline constexpr uint32_t kErrArrayTooSmall = 9;  // the caller's array is too small
 inline constexpr uint32_t kErrUnsupportedFS = 0xC;
 inline constexpr uint32_t kErrCancelled = 0xD;
 inline constexpr uint32_t kErrShortRead = 0xE;
+// Some sectors of a read could not be read from the medium: they are zeros in
+// the caller's buffer, and every other sector holds what the medium gave
+// (see UnreadableSectors.h).
+inline constexpr uint32_t kErrUnreadableSectors = 0x10;
 // Scan drivers.
 inline constexpr uint32_t kErrNoSearcherForFS = 0x401;
 inline constexpr uint32_t kErrSearcherNotMade = 0x402;
@@ -47,7 +51,7 @@ inline constexpr uint32_t kErrDeviceKindRefused = 0x404;
 // Copy-out.
 inline constexpr uint32_t kErrNoFileSystem = 0xD01;
 inline constexpr uint32_t kErrNoReader = 0xD02;
-inline constexpr uint32_t kErrShortWrite = 0xD03;   // destination full: pause and retry
+inline constexpr uint32_t kErrShortWrite = 0xD03;  // destination full: pause and retry
 // The copy holds only part of the file: what could be read or decoded was
 // written, the rest is missing (a damaged compressed stream, reads that
 // stopped making progress). The destination file stays.
@@ -61,8 +65,7 @@ inline constexpr uint32_t kErrDestinationNotOpened = 0xF;
 inline constexpr uint8_t kFailureFlag = 0x01;
 
 constexpr ResultCode MakeResult(uint8_t module, uint16_t line, uint32_t error) {
-  return (ResultCode{kFailureFlag} << 56) | (ResultCode{module} << 48) |
-         (ResultCode{line} << 32) | ResultCode{error};
+  return (ResultCode{kFailureFlag} << 56) | (ResultCode{module} << 48) | (ResultCode{line} << 32) | ResultCode{error};
 }
 
 constexpr bool IsSuccess(ResultCode code) { return (code >> 56) == 0; }
@@ -75,5 +78,4 @@ constexpr uint32_t Error(ResultCode code) { return static_cast<uint32_t>(code); 
 
 // A failure of `module` at the current source line; for modules whose codes
 // are not fixed by callers.
-#define RESULT_FAILURE(module, error) \
-  (::result::MakeResult((module), static_cast<uint16_t>(__LINE__), (error)))
+#define RESULT_FAILURE(module, error) (::result::MakeResult((module), static_cast<uint16_t>(__LINE__), (error)))

@@ -12,6 +12,7 @@
 #include "OnDiskBytes.h"
 #include "SearchedPartitionInfo.h"
 #include "StorageDevice.h"
+#include "UnreadableSectors.h"
 #include "device/PartitionDevice.h"
 #include "device/SectorSizeDevice.h"
 #include "ntfs/NTFSBytes.h"
@@ -172,7 +173,7 @@ uint8_t* CNTFSAllocationJudge::SectorsAt(int64_t sector, int64_t count) {
   const int64_t total = device.GetTotalSectors();
   if (sector < 0 || count <= 0 || sector > total - count || sectorSize == 0) return nullptr;
   if (sector >= m_cachedFirst && sector + count <= m_cachedFirst + m_cachedCount) {
-    return m_cache.data() + size_t(sector - m_cachedFirst) * sectorSize;
+    return Lost(sector, count) ? nullptr : m_cache.data() + size_t(sector - m_cachedFirst) * sectorSize;
   }
   // Records asked for in the order they lie (as a load judges them) are read
   // ahead in pieces, each once, and read where they lie in them; one asked
@@ -185,13 +186,25 @@ uint8_t* CNTFSAllocationJudge::SectorsAt(int64_t sector, int64_t count) {
   m_cachedCount = std::min<int64_t>(ahead, total - sector);
   m_cache.resize(size_t(m_cachedCount) * sectorSize);
   m_cachedFirst = sector;
-  if (device.ReadSector(m_cache.data(), sector, m_cachedCount) != 0) return m_cache.data();
+  m_cachedLost.clear();
+  // A piece read around sectors the medium could not give is kept: only
+  // the records on them are not there.
+  if (unreadable::ReadAround(&device, m_cache.data(), sector, m_cachedCount, m_cachedLost)) {
+    return Lost(sector, count) ? nullptr : m_cache.data();
+  }
   m_cachedCount = 0;
   m_cachedFirst = -1;
   if (ahead == count) return nullptr;
   // A piece that does not read whole: the record alone.
   m_record.resize(size_t(count) * sectorSize);
   return device.ReadSector(m_record.data(), sector, count) != 0 ? m_record.data() : nullptr;
+}
+
+bool CNTFSAllocationJudge::Lost(int64_t sector, int64_t count) const {
+  for (const auto& [first, length] : m_cachedLost) {
+    if (first < sector + count && sector < first + length) return true;
+  }
+  return false;
 }
 
 bool CNTFSAllocationJudge::Describes(CFileNode& node, Record& now) {
@@ -228,8 +241,10 @@ int CNTFSAllocationJudge::RunsInUse(IDataRunList* runs) {
   if (m_bitmap == nullptr) return -1;
   for (DataRun* run = runs->GetFirst(); run != nullptr; run = runs->GetNext()) {
     if (run->IsSparse() || run->length <= 0) continue;
-    // Runs count clusters from the volume's start, as $Bitmap does.
-    if (m_bitmap->AnyInUse(run->start, run->length) == 1) return 1;
+    // Runs count clusters from the volume's start, as $Bitmap does. Bits
+    // the medium lost may be set: the record must vouch for the file.
+    const int inUse = m_bitmap->AnyInUse(run->start, run->length);
+    if (inUse == 1 || inUse == CNTFSClusterBitmap::kLost) return 1;
   }
   return 0;
 }

@@ -15,7 +15,8 @@
 //   have grown since: they are the first of its runs); otherwise another
 //   file, or the volume, holds them.
 // - Without a believable $Bitmap only a record now in use for another file
-//   takes a file's clusters.
+//   takes a file's clusters. Bits on sectors the medium could not give are
+//   taken for set: only a record that still describes the file keeps it.
 // - Where the file must be described by its own record (SetOwnEntryRequired),
 //   free clusters, or an unknown $Bitmap, keep a file only while its record
 //   still describes it (in use or not), with its creation and modification
@@ -34,6 +35,7 @@
 #include <vector>
 
 #include "AllocationJudge.h"
+#include "UnreadableSectors.h"
 #include "ntfs/NTFSClusterBitmap.h"
 #include "ntfs/NTFSDataRunList.h"
 
@@ -86,8 +88,12 @@ class CNTFSAllocationJudge final : public IAllocationJudge {
     CNTFSDataRunList runs;
   };
   bool Glance(int64_t number, Glimpse& out);
-  // Sectors of the volume, through a read-ahead piece of the table.
+  // Sectors of the volume, through a read-ahead piece of the table; null
+  // where one of them could not be read (a record on a sector the medium
+  // lost costs only its own file).
   uint8_t* SectorsAt(int64_t sector, int64_t count);
+  // Whether the piece lost one of these sectors.
+  bool Lost(int64_t sector, int64_t count) const;
   bool Describes(CFileNode& node, Record& now);
   // Whether $Bitmap sets a cluster of the node's runs: 1, 0, or -1 when
   // it cannot say.
@@ -99,6 +105,7 @@ class CNTFSAllocationJudge final : public IAllocationJudge {
   std::unique_ptr<CNTFSClusterBitmap::Reader> m_bitmap;  // null without a believable $Bitmap
   std::vector<uint8_t> m_cache;                          // the read-ahead piece
   int64_t m_cachedFirst = -1, m_cachedCount = 0;
+  SectorRuns m_cachedLost;        // the piece's sectors the medium could not give
   std::vector<uint8_t> m_record;  // a record read alone
   Glimpse m_glimpse;
   JoinedRuns m_saved, m_now;

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "StorageDevice.h"
+#include "UnreadableSectors.h"
 #include "ntfs/NTFSDataRunList.h"
 #include "ntfs/NTFSFileProperties.h"
 #include "ntfs/NTFSFilePropertiesBuilder.h"
@@ -39,7 +40,17 @@ std::unique_ptr<CNTFSClusterBitmap> CNTFSClusterBitmap::Load(IStorageDevice& dev
       kBitmapRecord, spc, volumeStart, &mftRuns, static_cast<uint8_t>(spr), rps);
   if (sector < 0 || sector >= device.GetTotalSectors()) return nullptr;
   std::vector<uint8_t> read(std::max(recordBytes, sectorSize), 0);
-  if (device.ReadSector(read.data(), sector, shared ? 1 : spr) == 0) return nullptr;
+  if (device.ReadSector(read.data(), sector, shared ? 1 : spr) == 0) {
+    // The record lies on sectors the medium could not give: every bit is
+    // lost, which is not the same as a bitmap nobody can believe.
+    if (!unreadable::IsSalvaged(device.GetLastError())) return nullptr;
+    std::unique_ptr<CNTFSClusterBitmap> lost(new (std::nothrow) CNTFSClusterBitmap());
+    if (lost != nullptr) {
+      lost->m_clusters = clusters;
+      lost->m_allLost = true;
+    }
+    return lost;
+  }
   std::vector<uint8_t> record(read.begin() + (shared ? (kBitmapRecord % rps) * recordBytes : 0),
                               read.begin() + (shared ? (kBitmapRecord % rps) * recordBytes : 0) + recordBytes);
   const int size = static_cast<int>(recordBytes);
@@ -93,11 +104,16 @@ std::unique_ptr<CNTFSClusterBitmap> CNTFSClusterBitmap::Load(IStorageDevice& dev
 
   // Believable only when what every volume holds is set: the boot sector,
   // the first records of the table, the bitmap's own clusters.
-  if (bitmap->AllInUse(0, 1) != 1) return nullptr;
+  // Bits the medium lost neither confirm nor disprove it.
+  const auto holds = [&bitmap](int64_t lcn, int64_t count) {
+    const int all = bitmap->AllInUse(lcn, count);
+    return all == 1 || all == kLost;
+  };
+  if (!holds(0, 1)) return nullptr;
   const int64_t mftFirst = mftRuns.GetLCN(0);
-  if (mftFirst < 0 || bitmap->AllInUse(mftFirst, 1) != 1) return nullptr;
+  if (mftFirst < 0 || !holds(mftFirst, 1)) return nullptr;
   for (const DataRun& run : bitmap->m_runs) {
-    if (bitmap->AllInUse(run.start, run.length) != 1) return nullptr;
+    if (!holds(run.start, run.length)) return nullptr;
   }
   return bitmap;
 }
@@ -114,10 +130,13 @@ size_t CNTFSClusterBitmap::GetPiecesRead() const {
   return m_piecesRead;
 }
 
-bool CNTFSClusterBitmap::ReadStream(uint64_t offset, uint8_t* out, uint32_t bytes) {
+bool CNTFSClusterBitmap::ReadStream(uint64_t offset, uint8_t* out, uint32_t bytes,
+                                    std::vector<std::pair<uint32_t, uint32_t>>* lost) {
   const uint64_t clusterBytes = uint64_t{m_sectorsPerCluster} * m_sectorSize;
   uint64_t runStart = 0;  // stream byte where the run begins
   uint32_t done = 0;
+  std::vector<uint8_t> buffer;
+  SectorRuns gone;
   for (const DataRun& run : m_runs) {
     const uint64_t runBytes = static_cast<uint64_t>(run.length) * clusterBytes;
     if (offset + done >= runStart + runBytes) {
@@ -133,12 +152,22 @@ bool CNTFSClusterBitmap::ReadStream(uint64_t offset, uint8_t* out, uint32_t byte
       const uint64_t left = std::min<uint64_t>(bytes - done, runStart + runBytes - (offset + done));
       const uint64_t sectors = std::min<uint64_t>((left + m_sectorSize - 1) / m_sectorSize, 128);
       if (sector + sectors > static_cast<uint64_t>(m_device->GetTotalSectors())) return false;
-      std::vector<uint8_t> buffer(sectors * m_sectorSize);
-      if (m_device->ReadSector(buffer.data(), static_cast<int64_t>(sector), static_cast<int64_t>(sectors)) == 0) {
-        return false;
-      }
+      buffer.resize(sectors * m_sectorSize);
+      gone.clear();
+      const bool read = lost != nullptr ? unreadable::ReadAround(m_device, buffer.data(), static_cast<int64_t>(sector),
+                                                                 static_cast<int64_t>(sectors), gone)
+                                        : m_device->ReadSector(buffer.data(), static_cast<int64_t>(sector),
+                                                               static_cast<int64_t>(sectors)) != 0;
+      if (!read) return false;
       const uint64_t take = std::min<uint64_t>(left, sectors * m_sectorSize);
       std::memcpy(out + done, buffer.data(), take);
+      // The bytes of the sectors the medium could not give, in `out`.
+      for (const auto& [first, count] : gone) {
+        const uint64_t from = static_cast<uint64_t>(std::max<int64_t>(first - static_cast<int64_t>(sector), 0));
+        const uint64_t to = static_cast<uint64_t>(first + count - static_cast<int64_t>(sector));
+        const uint64_t a = std::min(from * m_sectorSize, take), b = std::min(to * m_sectorSize, take);
+        if (b > a) lost->emplace_back(done + static_cast<uint32_t>(a), done + static_cast<uint32_t>(b));
+      }
       done += static_cast<uint32_t>(take);
     }
     if (done == bytes) return true;
@@ -170,10 +199,11 @@ std::shared_ptr<const CNTFSClusterBitmap::Piece> CNTFSClusterBitmap::PieceAt(uin
   }
   piece->index = index;
   ++m_piecesRead;
-  piece->readable = ReadStream(offset, piece->bytes.data(), bytes);
-  // An unreadable piece is remembered as such, without its bytes.
+  piece->readable = ReadStream(offset, piece->bytes.data(), bytes, &piece->lost);
+  // An gone piece is remembered as such, without its bytes.
   if (!piece->readable) piece->bytes = std::vector<uint8_t>();
-  if (piece->readable) {
+  // A piece with lost bytes is looked at bit by bit, around them.
+  if (piece->readable && piece->lost.empty()) {
     piece->allClear = std::all_of(piece->bytes.begin(), piece->bytes.end(), [](uint8_t b) { return b == 0; });
     piece->allSet = std::all_of(piece->bytes.begin(), piece->bytes.end(), [](uint8_t b) { return b == 0xFF; });
   }
@@ -182,44 +212,67 @@ std::shared_ptr<const CNTFSClusterBitmap::Piece> CNTFSClusterBitmap::PieceAt(uin
   return piece->readable ? piece : nullptr;
 }
 
+namespace {
+
+// Whether bits [from, to) of `bytes` (bit 0 the low bit of byte 0) hold a
+// set bit (`any`) or a clear one (otherwise): single bits up to a whole
+// word, then whole words, then the bits left.
+bool FindsBit(const std::vector<uint8_t>& bytes, uint64_t from, uint64_t to, bool any) {
+  const auto bitAt = [&bytes](uint64_t at) { return (bytes[at / 8] >> (at % 8) & 1) != 0; };
+  uint64_t at = from;
+  for (; at < to && at % 64 != 0; ++at) {
+    if (bitAt(at) == any) return true;
+  }
+  const uint64_t none = any ? 0 : UINT64_MAX;
+  for (; at + 64 <= to; at += 64) {
+    uint64_t word;
+    std::memcpy(&word, bytes.data() + at / 8, sizeof word);
+    if (word != none) return true;
+  }
+  for (; at < to; ++at) {
+    if (bitAt(at) == any) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 template <typename PieceSource>
 int CNTFSClusterBitmap::Scan(int64_t lcn, int64_t count, bool any, PieceSource&& pieceAt) const {
   if (lcn < 0 || count <= 0 || static_cast<uint64_t>(lcn) >= m_clusters ||
       static_cast<uint64_t>(count) > m_clusters - static_cast<uint64_t>(lcn)) {
     return -1;
   }
+  if (m_allLost) return kLost;
   constexpr uint64_t kPieceBits = uint64_t{kPieceBytes} * 8;
   uint64_t bit = static_cast<uint64_t>(lcn);
   const uint64_t end = bit + static_cast<uint64_t>(count);
+  bool lost = false;
   while (bit < end) {
     const Piece* piece = pieceAt(bit / kPieceBits);
     if (piece == nullptr) return -1;
-    const uint64_t pieceEnd = std::min(end, (bit / kPieceBits + 1) * kPieceBits);
-    if (bit % kPieceBits == 0 && pieceEnd - bit == piece->bytes.size() * 8) {
+    const uint64_t pieceStart = bit / kPieceBits * kPieceBits;
+    const uint64_t pieceEnd = std::min(end, pieceStart + kPieceBits);
+    if (bit == pieceStart && pieceEnd - bit == piece->bytes.size() * 8 && piece->lost.empty()) {
       if (any ? !piece->allClear : !piece->allSet) return any ? 1 : 0;
       bit = pieceEnd;
       continue;
     }
-    for (; bit < pieceEnd; ++bit) {
-      const uint64_t at = bit % kPieceBits;
-      // Whole words, then whole bytes, at once where the range allows.
-      if (at % 64 == 0 && bit + 64 <= pieceEnd) {
-        uint64_t word;
-        std::memcpy(&word, piece->bytes.data() + at / 8, sizeof word);
-        if (any ? word != 0 : word != UINT64_MAX) return any ? 1 : 0;
-        bit += 63;
-        continue;
-      }
-      if (at % 8 == 0 && bit + 8 <= pieceEnd) {
-        const uint8_t byte = piece->bytes[at / 8];
-        if (any ? byte != 0 : byte != 0xFF) return any ? 1 : 0;
-        bit += 7;
-        continue;
-      }
-      const bool set = (piece->bytes[at / 8] >> (at % 8) & 1) != 0;
-      if (set == any) return any ? 1 : 0;
+    // The bits read, between those the medium lost.
+    uint64_t at = bit - pieceStart;
+    const uint64_t to = pieceEnd - pieceStart;
+    for (const auto& [lostFrom, lostTo] : piece->lost) {
+      const uint64_t a = uint64_t{lostFrom} * 8, b = uint64_t{lostTo} * 8;
+      if (b <= at) continue;
+      if (a >= to) break;
+      if (a > at && FindsBit(piece->bytes, at, a, any)) return any ? 1 : 0;
+      lost = true;
+      at = std::min(b, to);
     }
+    if (at < to && FindsBit(piece->bytes, at, to, any)) return any ? 1 : 0;
+    bit = pieceEnd;
   }
+  if (lost) return kLost;
   return any ? 0 : 1;
 }
 
@@ -260,7 +313,9 @@ bool CNTFSClusterBitmap::ReachesClustersInUse(CNTFSFileProperties& properties) {
   bool reached = false;
   if (list->IsResident() == 0) {
     for (const DataRun* run = list->GetFirst(); run != nullptr && !reached; run = list->GetNext()) {
-      if (!run->IsSparse() && run->length > 0) reached = AnyInUse(run->start, run->length) == 1;
+      if (run->IsSparse() || run->length <= 0) continue;
+      const int inUse = AnyInUse(run->start, run->length);
+      reached = inUse == 1 || inUse == kLost;
     }
   }
   list->Release();

@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "DataRunList.h"
@@ -45,21 +46,30 @@ class CNTFSClusterBitmap {
   // The bitmap of the volume whose cluster 0 is device sector `volumeStart`
   // of `device`, with `sectorsPerCluster` device sectors per cluster,
   // `recordBytes`-byte FILE records and `clusters` clusters, its table laid
-  // out by `mftRuns`. Null when the bitmap cannot be read or believed.
+  // out by `mftRuns`. Null when the bitmap cannot be read or believed; one
+  // whose every bit is lost when its record lies on sectors the medium could
+  // not give.
   static std::unique_ptr<CNTFSClusterBitmap> Load(IStorageDevice& device, int64_t volumeStart,
                                                   uint32_t sectorsPerCluster, uint32_t recordBytes,
                                                   const CNTFSDataRunList& mftRuns, uint64_t clusters);
 
+  // What a failing medium left of some bits: they lie in sectors it could
+  // not give (UnreadableSectors.h), so the clusters they stand for may be
+  // anybody's, and only the rest of the bitmap is read.
+  static constexpr int kLost = -2;
+
   // 1 when some cluster of [lcn, lcn + count) is set, 0 when none is, -1
-  // when it cannot be said (outside the volume, or unreadable).
+  // when it cannot be said (outside the volume, or unreadable), kLost when
+  // none of those read is set but some bits were lost.
   int AnyInUse(int64_t lcn, int64_t count);
-  // 1 when every cluster of the range is set, 0 when one is not, -1 as
-  // above.
+  // 1 when every cluster of the range is set, 0 when one is not, -1 and
+  // kLost as above.
   int AllInUse(int64_t lcn, int64_t count);
 
   // Whether a deleted file's stored runs (resident data and holes have no
-  // clusters) reach a cluster the volume now gives to something else. A
-  // range that cannot be read says nothing.
+  // clusters) reach a cluster the volume now gives to something else, or
+  // may (their bits were lost). A range that cannot be read otherwise says
+  // nothing.
   bool ReachesClustersInUse(CNTFSFileProperties& properties);
 
   // What the last Load or the reads since cost, for benchmarks.
@@ -98,11 +108,17 @@ class CNTFSClusterBitmap {
     bool allClear = false;
     bool allSet = false;
     std::vector<uint8_t> bytes;
+    // Bytes [first, end) of the piece the medium could not give, ascending.
+    std::vector<std::pair<uint32_t, uint32_t>> lost;
   };
   // The piece holding bitmap byte `index` x kPieceBytes, read when needed
   // (under the lock); null when it cannot be.
   std::shared_ptr<const Piece> PieceAt(uint64_t index);
-  bool ReadStream(uint64_t offset, uint8_t* out, uint32_t bytes);
+  // Reads `bytes` of the stream from `offset` into `out`; byte ranges of
+  // `out` the medium could not give are appended to `lost` when it is
+  // given (otherwise such a read fails).
+  bool ReadStream(uint64_t offset, uint8_t* out, uint32_t bytes,
+                  std::vector<std::pair<uint32_t, uint32_t>>* lost = nullptr);
   // Counts the set bits of [lcn, lcn + count) in the pieces `pieceAt` hands
   // out (each kept until the next is asked): `any` stops at the first set,
   // otherwise at the first clear one.
@@ -120,4 +136,5 @@ class CNTFSClusterBitmap {
   std::list<std::shared_ptr<const Piece>> m_pieces;  // most recently used first
   std::unordered_map<uint64_t, std::list<std::shared_ptr<const Piece>>::iterator> m_byIndex;
   size_t m_piecesRead = 0;
+  bool m_allLost = false;  // the bitmap's own record lies on lost sectors
 };

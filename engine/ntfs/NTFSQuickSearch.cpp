@@ -10,6 +10,7 @@
 #include "OnDiskBytes.h"
 #include "Progress.h"
 #include "StorageDevice.h"
+#include "UnreadableSectors.h"
 #include "base/CatchExeception.h"
 #include "ntfs/FindFileFromLogFile.h"
 #include "ntfs/NTFSBytes.h"
@@ -314,8 +315,22 @@ ResultCode CNTFSQuickSearch::BuildFileNodeFromMFTFileRecord() {
       uint8_t* at = buffer.data() + size_t(filled) * m_sectorSize;
       const int64_t sector = piece.deviceSector + position;
       if (m_device->ReadSector(at, sector, count) == 0) {
-        // Zeros fail the record test: the records here are skipped.
-        std::memset(at, 0, size_t(count) * m_sectorSize);
+        // Zeros fail the record test: the records here are skipped. A read
+        // that went around a few unreadable sectors costs only the records
+        // that lie on them.
+        if (unreadable::IsSalvaged(m_device->GetLastError())) {
+          for (const auto& [badFirst, badCount] : unreadable::Find(m_device, sector, count)) {
+            const uint64_t from = uint64_t(filled + (badFirst - sector)) * m_sectorSize;
+            const uint64_t to = std::min<uint64_t>(uint64_t(filled + (badFirst - sector) + badCount) * m_sectorSize,
+                                                   uint64_t(filled + count) * m_sectorSize);
+            const uint64_t recordStart = from - from % m_recordBytes;
+            const uint64_t recordEnd = std::min<uint64_t>((to + m_recordBytes - 1) / m_recordBytes * m_recordBytes,
+                                                          uint64_t(filled + count) * m_sectorSize);
+            std::memset(buffer.data() + recordStart, 0, size_t(recordEnd - recordStart));
+          }
+        } else {
+          std::memset(at, 0, size_t(count) * m_sectorSize);
+        }
         readFailed = true;
         ++m_counters.failedReads;
         CatchExeception::WriteLog("CNTFSQuickSearch: cannot read MFT sectors %lld-%lld\r\n",

@@ -9,6 +9,7 @@
 #include "SearchedPartitionInfo.h"
 #include "SectorLender.h"
 #include "StorageDevice.h"
+#include "UnreadableSectors.h"
 #include "raw/NotifyCenter.h"
 #include "raw/RawFileAnalyserList.h"
 #include "raw/RawMarkSearch.h"
@@ -199,7 +200,13 @@ const uint8_t* CRAWSearchController::TakeBlock(int64_t firstSector, int64_t coun
     return block;
   }
   if (m_block.empty()) m_block.assign(blockBytes + kPadding, 0);
-  if (m_device->ReadSector(m_block.data(), firstSector, count) == 0) return nullptr;
+  // A block read around a few unreadable sectors holds zeros there, which
+  // start no file: the rest is looked at (a file carved over them copies
+  // out incomplete).
+  if (m_device->ReadSector(m_block.data(), firstSector, count) == 0 &&
+      !unreadable::IsSalvaged(m_device->GetLastError())) {
+    return nullptr;
+  }
   if (count < m_sectorsPerBlock) {
     std::memset(m_block.data() + count * m_sectorSize, 0, m_block.size() - count * m_sectorSize);
   }

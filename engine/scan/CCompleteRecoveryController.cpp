@@ -77,6 +77,18 @@ ResultCode CCompleteRecoveryController::Run(IStorageDevice* device, IProgress* p
   const int64_t blockSectors = BlockSectors(device->GetSectorSize());
   std::unique_ptr<CStorageDeviceWithCache> cache(new CStorageDeviceWithCache(device));
   cache->SetBlockSize(static_cast<uint32_t>(blockSectors));
+  // While a block is read around a failing medium's damage (or off a slow
+  // one) the bar still moves, in thousandths of a block, and a stop is
+  // heard between two reads of the medium.
+  const int64_t total = device->GetTotalSectors();
+  const uint64_t blocks = total > 0 ? static_cast<uint64_t>((total - 1) / blockSectors + 1) : 1;
+  cache->SetWaitHook([progress, blocks](int64_t block, double settled) {
+    constexpr uint64_t kSteps = 1000;
+    const auto within = static_cast<uint64_t>(std::clamp(settled, 0.0, 1.0) * (kSteps - 1));
+    ReportProgress(progress, PROGRESS_STATUS_RUNNING, blocks * kSteps,
+                   (static_cast<uint64_t>(block) * kSteps + within) * 4 / 5);
+    return progress->Continued() != 0;
+  });
   // A replay reads nothing of the device, so nothing is read ahead.
   if (!replaying) cache->BeginCache();
 
@@ -116,6 +128,7 @@ ResultCode CCompleteRecoveryController::Run(IStorageDevice* device, IProgress* p
   // searchers finish. Reads through the cache go on working (found volumes
   // read through it later).
   cacheDevice->EndCache();
+  cacheDevice->SetWaitHook(nullptr);
   if (!replaying) {
     for (const _SEARCHER_INFO& entry : list) entry.searcher->EndBlockPass();
   }
@@ -159,7 +172,8 @@ ResultCode CCompleteRecoveryController::SearchBlocks(IProgress* progress, CStora
   uint64_t done = 0;
   for (int64_t block = firstBlock; block <= lastBlock; ++block) {
     if (progress->Continued() == 0) return 0;
-    cache->SetCurCacheBlock(block);
+    // A stop heard while the block was read around damage.
+    if (cache->SetCurCacheBlock(block) == 0 && progress->Continued() == 0) return 0;
     const int64_t blockFirst = block * blockSectors;
     const int64_t count = std::min(blockFirst + blockSectors - 1, last) - blockFirst + 1;
     for (size_t i = 0; i < searchers.size(); ++i) {

@@ -5,6 +5,7 @@
 #include "RestoreScanSink.h"
 #include "StorageDevice.h"
 #include "base/CatchExeception.h"
+#include "device/SectorSalvage.h"
 #include "scan/CRecoveryController.h"
 #include "scan/ScanDriverCodes.h"
 
@@ -85,6 +86,9 @@ ResultCode CDeletedRecoveryController::Run(IStorageDevice* device, IProgress* pr
     return 0;
   }
   m_parts.flushFileBuffers();
+  // A stop is heard between two reads of a failing medium's damage.
+  CSalvageStop stop([progress] { return progress == nullptr || progress->Continued() != 0; });
+  const SalvageScope scope(&stop);
   const ResultCode code = current->QuickSearchFiles(device, progress);
   // A volume the searcher could not read (no readable header, no readable
   // root folder) must not pass for an empty one: the application says so

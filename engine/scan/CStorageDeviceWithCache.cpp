@@ -1,5 +1,7 @@
 #include "scan/CStorageDeviceWithCache.h"
 
+#include "device/SectorSalvage.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -12,6 +14,9 @@ namespace {
 // underlying device's code.
 constexpr ResultCode kBadArgument = RESULT_FAILURE(result::kModuleStorageDevice, result::kErrBadArgument);
 constexpr ResultCode kUnreadable = RESULT_FAILURE(result::kModuleStorageDevice, result::kErrIO);
+// A request that met sectors of the block that could not be read: the rest
+// of the caller's buffer holds the block's bytes, those sectors are zeros.
+constexpr ResultCode kLostSectors = RESULT_FAILURE(result::kModuleStorageDevice, result::kErrUnreadableSectors);
 
 }  // namespace
 
@@ -55,7 +60,37 @@ CStorageDeviceWithCache::Buffer CStorageDeviceWithCache::NewBuffer() {
   return Buffer(new (std::nothrow) uint8_t[m_bufferBytes]);
 }
 
-CStorageDeviceWithCache::Block CStorageDeviceWithCache::ReadBlock(int64_t index, Buffer data) {
+// Told how far a read around damage is, between the medium's reads: keeps
+// the share of the block settled for the waiting thread, and on that thread
+// asks its hook now and then whether to go on.
+class CStorageDeviceWithCache::Watch final : public ISalvageWatch {
+ public:
+  Watch(CStorageDeviceWithCache& cache, int64_t block, bool waiting)
+      : m_cache(cache), m_block(block), m_waiting(waiting) {}
+  bool Salvaging(int64_t done, int64_t total) override {
+    const double settled = total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0;
+    m_cache.m_salvaged.store(settled, std::memory_order_relaxed);
+    m_cache.m_salvageBlock.store(m_block, std::memory_order_relaxed);
+    if (m_waiting && m_cache.m_waitHook) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now - m_asked >= kWaitReport) {
+        m_asked = now;
+        if (!m_cache.m_waitHook(m_block, settled)) m_cache.m_stopSalvage.store(true);
+      }
+    }
+    return !m_cache.m_stopSalvage.load(std::memory_order_relaxed);
+  }
+
+ private:
+  CStorageDeviceWithCache& m_cache;
+  int64_t m_block;
+  bool m_waiting;
+  std::chrono::steady_clock::time_point m_asked = std::chrono::steady_clock::now();
+};
+
+CStorageDeviceWithCache::Block CStorageDeviceWithCache::ReadBlock(int64_t index, Buffer data, bool waiting) {
+  Watch watch(*this, index, waiting);
+  const SalvageScope scope(&watch);
   Block block;
   block.index = index;
   const int64_t first = index * m_blockSize;
@@ -72,25 +107,48 @@ CStorageDeviceWithCache::Block CStorageDeviceWithCache::ReadBlock(int64_t index,
 void CStorageDeviceWithCache::ReadPieces(uint8_t* out, int64_t blockFirst, int64_t first, int64_t count, Block& block) {
   uint8_t* at = out + static_cast<size_t>(first - blockFirst) * m_sectorSize;
   if (m_underlying->ReadSector(at, first, count) != 0) return;
+  const ResultCode code = m_underlying->GetLastError();
+  if (m_stopSalvage.load(std::memory_order_relaxed)) {
+    // Given up: the scan is stopping, and what is left is read no more.
+    std::memset(at, 0, static_cast<size_t>(count) * m_sectorSize);
+    if (block.error == 0) block.error = result::IsFailure(code) ? code : kUnreadable;
+    AddBad(block, first - blockFirst, count);
+    return;
+  }
+  if (unreadable::IsSalvaged(code)) {
+    // The device read around its damage already (past the page cache, down
+    // to single sectors): the buffer holds all it could give, and it names
+    // what it could not.
+    const SectorRuns lost = unreadable::Find(m_underlying, first, count);
+    if (!lost.empty()) {
+      if (block.error == 0) block.error = code;
+      for (const auto& [lostFirst, lostCount] : lost) {
+        const int64_t from = std::max(lostFirst, first);
+        const int64_t to = std::min(lostFirst + lostCount, first + count);
+        if (to > from) AddBad(block, from - blockFirst, to - from);
+      }
+      return;
+    }
+  }
   if (count == 1) {
     // Only a sector the device cannot read on its own becomes zeros.
     std::memset(at, 0, m_sectorSize);
-    if (block.error == 0) {
-      const ResultCode code = m_underlying->GetLastError();
-      block.error = result::IsFailure(code) ? code : kUnreadable;
-    }
-    const int64_t offset = first - blockFirst;
-    if (!block.bad.empty() && block.bad.back().first + block.bad.back().second == offset) {
-      ++block.bad.back().second;
-    } else {
-      block.bad.emplace_back(offset, 1);
-    }
+    if (block.error == 0) block.error = result::IsFailure(code) ? code : kUnreadable;
+    AddBad(block, first - blockFirst, 1);
     return;
   }
   // Halving finds a few bad sectors in a block with a few dozen reads.
   const int64_t half = count / 2;
   ReadPieces(out, blockFirst, first, half, block);
   ReadPieces(out, blockFirst, first + half, count - half, block);
+}
+
+void CStorageDeviceWithCache::AddBad(Block& block, int64_t offset, int64_t count) {
+  if (!block.bad.empty() && block.bad.back().first + block.bad.back().second >= offset) {
+    block.bad.back().second = std::max(block.bad.back().second, offset + count - block.bad.back().first);
+  } else {
+    block.bad.emplace_back(offset, count);
+  }
 }
 
 CStorageDeviceWithCache::Buffer CStorageDeviceWithCache::TakeSpareLocked() {
@@ -156,11 +214,16 @@ void CStorageDeviceWithCache::BeginCache() {
   if (m_blockSize == 0) return;
 
   // The first blocks are read before the scan starts, so that the pass
-  // begins with a full queue.
+  // begins with a full queue (the rest of them too once a stop is asked:
+  // none of those is read).
+  m_stopSalvage = false;
+  m_salvageBlock = -1;
   const int64_t count = BlockCount();
   std::deque<Block> first;
   int64_t next = 0;
-  for (; next < std::min<int64_t>(count, kQueueCapacity); ++next) first.push_back(ReadBlock(next, nullptr));
+  for (; next < std::min<int64_t>(count, kQueueCapacity) && !m_stopSalvage; ++next) {
+    first.push_back(ReadBlock(next, nullptr, true));
+  }
 
   bool startReader = false;
   {
@@ -223,7 +286,20 @@ int CStorageDeviceWithCache::SetCurCacheBlock(int64_t block) {
       m_nextBlock = block;
     }
     m_blockWanted.notify_one();
-    m_blockReady.wait(held, [this] { return !m_queue.empty() || !m_running || !m_readerAlive; });
+    const auto ready = [this] { return !m_queue.empty() || !m_running || !m_readerAlive; };
+    // A block that takes long (read around damage, or off a slow medium):
+    // the hook hears how far it is, and may stop.
+    while (!m_blockReady.wait_for(held, kWaitReport, ready)) {
+      if (!m_waitHook) continue;
+      const double settled = m_salvageBlock.load() == block ? m_salvaged.load() : 0.0;
+      held.unlock();
+      const bool go = m_waitHook(block, settled);
+      held.lock();
+      if (!go) {
+        m_stopSalvage = true;
+        return 0;
+      }
+    }
     DropBeforeLocked(block);
   }
 
@@ -239,7 +315,7 @@ int CStorageDeviceWithCache::SetCurCacheBlock(int64_t block) {
   held.unlock();
 
   // A block behind the queue (asked again, or never queued) is read now.
-  if (!queued || taken.data == nullptr) taken = ReadBlock(block, std::move(spare));
+  if (!queued || taken.data == nullptr) taken = ReadBlock(block, std::move(spare), true);
   if (taken.data == nullptr) return 0;
 
   auto* current = new (std::nothrow) Current;
@@ -274,6 +350,8 @@ void CStorageDeviceWithCache::EndCache() {
     std::lock_guard<std::mutex> hold(m_queueLock);
     m_running = false;
   }
+  // A block read around damage is given up at the medium's next read.
+  m_stopSalvage = true;
   m_blockWanted.notify_all();
   m_blockReady.notify_all();
   // The reader may still be filling a buffer: join it before anything it
@@ -357,8 +435,9 @@ int CStorageDeviceWithCache::ReadSector(void* buffer, int64_t firstSector, int64
                 static_cast<size_t>(inBlock) * sectorSize);
     for (const BadRange& bad : current->bad) {
       if (bad.first < offset + inBlock && offset < bad.first + bad.second) {
+        // The block holds zeros there and the read bytes everywhere else.
         ok = false;
-        failure = current->error;
+        failure = kLostSectors;
         break;
       }
     }
@@ -378,10 +457,36 @@ int CStorageDeviceWithCache::ReadSector(void* buffer, int64_t firstSector, int64
       // itself, give zeros there.
       std::memset(restOut, 0, static_cast<size_t>(rest) * sectorSize);
     } else if (m_underlying->ReadSector(restOut, restFirst, rest) == 0) {
-      if (ok) failure = m_underlying->GetLastError();
+      const ResultCode code = m_underlying->GetLastError();
+      // A lost sector in the block and a hard failure behind it: the hard
+      // failure is what the caller must hear.
+      if (ok || !unreadable::IsSalvaged(code)) failure = code;
       ok = false;
     }
   }
   SetLastError(ok ? 0 : (result::IsFailure(failure) ? failure : kUnreadable));
   return ok ? 1 : 0;
+}
+
+void CStorageDeviceWithCache::FindUnreadable(int64_t first, int64_t count, SectorRuns& out) {
+  if (m_underlying == nullptr || first < 0 || count <= 0) return;
+  SectorRuns found = unreadable::Find(m_underlying, first, count);
+  // Sectors the block's own halving gave up on (an underlying device that
+  // keeps no account of them).
+  const CurrentRef current = TakeCurrent();
+  if (current != nullptr && current->sectorSize == m_underlying->GetSectorSize()) {
+    for (const BadRange& bad : current->bad) {
+      const int64_t from = std::max(first, current->first + bad.first);
+      const int64_t to = std::min(first + count, current->first + bad.first + bad.second);
+      if (to > from) found.emplace_back(from, to - from);
+    }
+  }
+  std::sort(found.begin(), found.end());
+  for (const auto& run : found) {
+    if (!out.empty() && out.back().first + out.back().second >= run.first) {
+      out.back().second = std::max(out.back().second, run.first + run.second - out.back().first);
+    } else {
+      out.push_back(run);
+    }
+  }
 }

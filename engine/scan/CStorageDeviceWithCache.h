@@ -8,11 +8,12 @@
 // thus examines the same 4 MiB read once, while the next reads overlap with
 // the searchers' work.
 //
-// Every block is queued exactly once, whatever its read gives: a read that
-// fails is retried in halves down to single sectors, so that only sectors
-// the device cannot read become zeros; ReadSector then fails for requests
-// that touch one of them (the rest of the request is still filled). Reads
-// never run past the underlying device's end.
+// Every block is queued exactly once, whatever its read gives: only sectors
+// the device cannot read become zeros. A device that reads around its own
+// damage names them (UnreadableSectors.h); any other read that fails is
+// retried in halves down to single sectors. ReadSector then fails for
+// requests that touch one of them with the lost-sectors code, the rest of
+// the request filled. Reads never run past the underlying device's end.
 //
 // Blocks are meant to be asked for in ascending order. A block asked out of
 // order is still served with the right bytes: queued blocks before it are
@@ -37,9 +38,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -48,8 +51,9 @@
 
 #include "SectorLender.h"
 #include "StorageDevice.h"
+#include "UnreadableSectors.h"
 
-class CStorageDeviceWithCache final : public IStorageDevice, public ISectorLender {
+class CStorageDeviceWithCache final : public IStorageDevice, public ISectorLender, public IUnreadableSectors {
  public:
   static constexpr uint32_t kDefaultBlockSize = 1000;  // sectors
   static constexpr uint32_t kQueueCapacity = 10;       // blocks read ahead
@@ -72,8 +76,18 @@ class CStorageDeviceWithCache final : public IStorageDevice, public ISectorLende
   // ceil(total / B), or when no memory could be had for it.
   int SetCurCacheBlock(int64_t block);
   // Stops and joins the reader and frees the queued blocks. The current
-  // block stays, and reads go on working.
+  // block stays, and reads go on working. A block being read around damage
+  // is given up at the medium's next read.
   void EndCache();
+  // Called on the thread that makes blocks current while it waits for a
+  // block that takes long (a failing medium read around its damage, or a
+  // slow one), every kWaitReport at most, with the block and the share of
+  // it settled so far; and while BeginCache reads the first blocks. False
+  // stops: the read under way is given up at the medium's next read and
+  // SetCurCacheBlock answers 0. Set before BeginCache; null for none.
+  using WaitHook = std::function<bool(int64_t block, double settled)>;
+  void SetWaitHook(WaitHook hook) { m_waitHook = std::move(hook); }
+  static constexpr std::chrono::milliseconds kWaitReport{200};
   // Frees the current block once the cache has ended: every read goes to the
   // underlying device from then on. Readers on other threads that still hold
   // the block finish with it first.
@@ -85,8 +99,12 @@ class CStorageDeviceWithCache final : public IStorageDevice, public ISectorLende
   // Sectors inside the current block come from memory, the rest from the
   // underlying device; a request that starts outside the current block goes
   // to the underlying device whole. Non-zero when every part was read;
-  // sectors past the device's end read as zeros.
+  // sectors past the device's end read as zeros. A request that meets
+  // sectors that could not be read fails with result::kErrUnreadableSectors
+  // and the rest of the buffer filled (UnreadableSectors.h).
   int ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) override;
+  // The current block's unreadable sectors and the underlying device's.
+  void FindUnreadable(int64_t first, int64_t count, SectorRuns& out) override;
   // Sectors of the current block in place (see SectorLender.h): null unless
   // the whole range lies in the current block, every sector of it was read,
   // and the block was read with the sector size the device reports now. Good
@@ -145,9 +163,12 @@ class CStorageDeviceWithCache final : public IStorageDevice, public ISectorLende
   void TakeGeometry();
   int64_t BlockCount() const;
   // Reads block `index` (cut at the device's end) into `data`, or into a
-  // new buffer when `data` is null.
-  Block ReadBlock(int64_t index, Buffer data);
+  // new buffer when `data` is null; `waiting` on the thread that makes
+  // blocks current (which the wait hook may stop), else on the reader.
+  Block ReadBlock(int64_t index, Buffer data, bool waiting = false);
+  class Watch;
   void ReadPieces(uint8_t* out, int64_t blockFirst, int64_t first, int64_t count, Block& block);
+  static void AddBad(Block& block, int64_t offset, int64_t count);
   Buffer NewBuffer();
 
   // With m_queueLock held.
@@ -194,4 +215,10 @@ class CStorageDeviceWithCache final : public IStorageDevice, public ISectorLende
   int64_t m_inFlight = -1;      // the block the reader is reading now
   uint64_t m_generation = 0;    // bumped when the reader's position moves
   std::thread m_reader;
+
+  // Reads around damage: given up once set; which block, how far.
+  std::atomic<bool> m_stopSalvage{false};
+  std::atomic<int64_t> m_salvageBlock{-1};
+  std::atomic<double> m_salvaged{0};
+  WaitHook m_waitHook;
 };

@@ -305,47 +305,9 @@ struct Case4k {
   const FixtureSet* set = &kPlaced4k;
 };
 
-// A line "ok PATH" or "failed PATH" naming the file at `path` in its volume.
-// The peers show an erased FAT entry's first character as "_", which the
-// copy's name does not keep.
-bool Names(const std::string& line, const std::string& answer, const std::string& path) {
-  if (line.rfind(answer + " ", 0) != 0 || line.size() < answer.size() + 2 + path.size()) return false;
-  const std::string tail = line.substr(line.size() - path.size() - 1);
-  const size_t first = path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1;
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (tail[i + 1] != path[i] && !(i == first && path[i] == '_')) return false;
-  }
-  return tail[0] == '/';
-}
+using roundtrip::Names;
+using roundtrip::StoredClusters;
 
-// Each file fls lists (IMG.fls.txt) with the clusters that istat lists for
-// its unnamed $DATA stream (the fixture's V.istat/N), sparse ones left out.
-std::map<std::string, std::vector<uint64_t>> StoredClusters(const fs::path& dir, const std::string& variant) {
-  std::map<std::string, std::vector<uint64_t>> out;
-  std::ifstream fls(dir / (variant + ".img.fls.txt"));
-  for (std::string line; std::getline(fls, line);) {
-    const size_t tab = line.find('\t'), dash = line.find('-');
-    if (line.rfind("r/r ", 0) != 0 || tab == std::string::npos || dash == std::string::npos) continue;
-    std::string number = line.substr(4, dash - 4);
-    if (number.rfind("* ", 0) == 0) number = number.substr(2);
-    std::ifstream istat(dir / (variant + ".istat") / number);
-    std::vector<uint64_t>& clusters = out[line.substr(tab + 1)];
-    bool inData = false;
-    for (std::string row; std::getline(istat, row);) {
-      if (row.rfind("Type: ", 0) == 0) {
-        inData = row.rfind("Type: $DATA (128-", 0) == 0 && row.find("Name: N/A") != std::string::npos &&
-                 row.find("Non-Resident") != std::string::npos && clusters.empty();
-        continue;
-      }
-      if (!inData || row.find_first_not_of("0123456789 ") != std::string::npos) continue;
-      std::istringstream numbers(row);
-      for (uint64_t cluster; numbers >> cluster;) {
-        if (cluster != 0) clusters.push_back(cluster);
-      }
-    }
-  }
-  return out;
-}
 std::string Name4k(const testing::TestParamInfo<Case4k>& info) { return info.param.label; }
 void PrintTo(const Case4k& c, std::ostream* out) { *out << c.label; }
 
@@ -379,11 +341,7 @@ TEST_P(PlacedRoundTrip4k, LoadedResultsCopyOutWhatTheScanCopiedOut) {
     std::vector<uint64_t> sorted = inside->second;
     std::sort(sorted.begin(), sorted.end());
     const uint64_t cut = sorted[sorted.size() / 2];
-    std::ifstream fsstat(dir / (variant + ".img.fsstat.txt"));
-    uint64_t clusterBytes = 0;
-    for (std::string line; std::getline(fsstat, line) && clusterBytes == 0;) {
-      if (line.rfind("Cluster Size: ", 0) == 0) clusterBytes = std::stoull(line.substr(14));
-    }
+    const uint64_t clusterBytes = roundtrip::ClusterBytes(dir, variant);
     ASSERT_GT(clusterBytes, 0u) << "fsstat gives no cluster size";
     fs::resize_file(disk, cut * clusterBytes);
     for (const auto& [path, stored] : clusters) {

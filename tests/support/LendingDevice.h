@@ -2,7 +2,9 @@
 // cache lends its block (SectorLender.h), from read-only pages: a searcher or
 // analyser that wrote to a borrowed sector faults at once. Sectors in
 // `refused` are never lent (as the cache refuses a block with a bad sector),
-// so that the borrower's own reads can be tested on the same bytes.
+// so that the borrower's own reads can be tested on the same bytes; sectors
+// in `lost` read as zeros, and a read that meets one fails as a read around
+// a failing medium's damage fails (UnreadableSectors.h).
 #pragma once
 
 #include <sys/mman.h>
@@ -41,7 +43,12 @@ class LendingDevice final : public StubDevice, public ISectorLender {
     if (buffer == nullptr || !Holds(first, count)) return 0;
     ++reads;
     std::memcpy(buffer, Bytes() + first * sectorSize_, static_cast<size_t>(count) * sectorSize_);
-    return 1;
+    lastError_ = 0;
+    for (auto it = lost.lower_bound(first); it != lost.end() && *it < first + count; ++it) {
+      std::memset(static_cast<uint8_t*>(buffer) + (*it - first) * sectorSize_, 0, sectorSize_);
+      lastError_ = RESULT_FAILURE(result::kModuleStorageDevice, result::kErrUnreadableSectors);
+    }
+    return lastError_ == 0 ? 1 : 0;
   }
   const uint8_t* BorrowSectors(int64_t first, int64_t count) override {
     if (!Holds(first, count) || count == 0) return nullptr;
@@ -53,9 +60,9 @@ class LendingDevice final : public StubDevice, public ISectorLender {
   uint32_t GetSectorSize() override { return sectorSize_; }
   int64_t GetTotalSectors() override { return static_cast<int64_t>(size_ / sectorSize_); }
   uint32_t GetType() override { return STORAGE_DEVICE_CACHED; }
-  ResultCode GetLastError() override { return 0; }
+  ResultCode GetLastError() override { return lastError_; }
 
-  std::set<int64_t> refused;
+  std::set<int64_t> refused, lost;
   int reads = 0, borrows = 0;
 
  private:
@@ -66,6 +73,7 @@ class LendingDevice final : public StubDevice, public ISectorLender {
   }
 
   void* mapped_ = nullptr;
+  ResultCode lastError_ = 0;
   size_t size_;
   uint32_t sectorSize_;
 };

@@ -95,7 +95,7 @@ int QuickScan::UpdateProgress(_PROGRESS_INFO* info) {
 bool QuickScan::Run() {
   // As the application does, before its first scan.
   CRecycleNameRestorer::Register();
-  device_ = CreateVolumeDevice(path_.c_str());
+  device_ = options_.open ? options_.open() : CreateVolumeDevice(path_.c_str());
   if (device_ == nullptr || device_->Open() == 0) return false;
   if (options_.offset != 0) {
     disk_ = device_;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -67,6 +68,9 @@ class QuickScan : private IDrirectoryTree, private IProgress {
     uint64_t offset = 0;
     // A complete scan (every sector) instead of the quick one.
     bool complete = false;
+    // Opens the device in place of the path's (a medium that fails on
+    // chosen sectors); the scan owns what it answers.
+    std::function<IStorageDevice*()> open;
   };
 
   explicit QuickScan(std::filesystem::path device, Options options);

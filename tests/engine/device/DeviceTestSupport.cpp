@@ -1,8 +1,12 @@
 #include "engine/device/DeviceTestSupport.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "device/DiskDevice.h"
 
@@ -191,6 +195,58 @@ int CMemoryDevice::ReadSector(void* buffer, int64_t firstSector, int64_t sectorC
   const uint64_t n = static_cast<uint64_t>(sectorCount) * sectorSize_;
   for (uint64_t i = 0; i < n; ++i) out[i] = (from + i < bytes_.size()) ? bytes_[from + i] : 0;
   return 1;
+}
+
+bool FailingMedium::MeetsBad(int64_t from, int64_t to) const {
+  for (const auto& [at, length] : bad_) {
+    if (at < to && from < at + length) return true;
+  }
+  return false;
+}
+
+ssize_t FailingMedium::Copy(void* buffer, size_t bytes, int64_t offset) const {
+  const int64_t size = static_cast<int64_t>(bytes_.size());
+  if (offset >= size) return 0;
+  const size_t n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(bytes), size - offset));
+  std::memcpy(buffer, bytes_.data() + offset, n);
+  return static_cast<ssize_t>(n);
+}
+
+ssize_t FailingMedium::ReadCached(void* buffer, size_t bytes, int64_t offset) {
+  ++counters_->cached;
+  if (failAll_ != 0) {
+    errno = failAll_;
+    return -1;
+  }
+  const int64_t from = offset - offset % folio_;
+  const int64_t end = offset + static_cast<int64_t>(bytes);
+  if (MeetsBad(from, end + (folio_ - end % folio_) % folio_)) {
+    errno = EIO;
+    return -1;
+  }
+  return Copy(buffer, bytes, offset);
+}
+
+ssize_t FailingMedium::ReadUncached(void* buffer, size_t bytes, int64_t offset) {
+  ++counters_->uncached;
+  if (const int millis = uncachedMillis.load(); millis > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(millis));
+  }
+  if (failAll_ != 0) {
+    errno = failAll_;
+    return -1;
+  }
+  // Misaligned unbuffered reads are refused, as O_DIRECT refuses them.
+  if (offset % align_ != 0 || bytes % align_ != 0 || reinterpret_cast<uintptr_t>(buffer) % align_ != 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  if (MeetsBad(offset, offset + static_cast<int64_t>(bytes))) {
+    ++counters_->badAsked;
+    errno = EIO;
+    return -1;
+  }
+  return Copy(buffer, bytes, offset);
 }
 
 }  // namespace devicetest

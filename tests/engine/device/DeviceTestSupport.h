@@ -10,8 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <utility>
+
 #include "DeviceData.h"
 #include "StorageDevice.h"
+#include "device/SectorSalvage.h"
 #include "support/StubDevice.h"
 #include "support/TestSupport.h"
 
@@ -131,6 +137,44 @@ class CMemoryDevice final : public testsupport::StubDevice {
   uint32_t kind_;
   ResultCode lastError_ = 0;
   ResultCode failWith_ = 0;
+};
+
+// A medium that fails as a failing disk behind the page cache does: a read
+// through the cache fails when its folio (the `folio`-aligned span around it)
+// holds a bad byte; an uncached read fails only when it meets one itself.
+// Bytes come from `bytes`; past them the medium ends. Thread-safe.
+class FailingMedium final : public IRawMedium {
+ public:
+  struct Counters {
+    std::atomic<int> cached{0}, uncached{0};
+    // Uncached reads that met a bad byte.
+    std::atomic<int> badAsked{0};
+  };
+
+  FailingMedium(std::vector<uint8_t> bytes, std::vector<std::pair<int64_t, int64_t>> bad, uint32_t align = 512,
+                int64_t folio = 64 * 1024, std::shared_ptr<Counters> counters = std::make_shared<Counters>())
+      : bytes_(std::move(bytes)), bad_(std::move(bad)), align_(align), folio_(folio), counters_(std::move(counters)) {}
+
+  ssize_t ReadCached(void* buffer, size_t bytes, int64_t offset) override;
+  ssize_t ReadUncached(void* buffer, size_t bytes, int64_t offset) override;
+  uint32_t UncachedAlignment() override { return align_; }
+
+  // Every read fails with `error` from now on (0: none).
+  void FailAllWith(int error) { failAll_ = error; }
+  // Each uncached read takes this long first, as on a disk that retries.
+  std::atomic<int> uncachedMillis{0};
+  const std::shared_ptr<Counters>& Count() const { return counters_; }
+
+ private:
+  bool MeetsBad(int64_t from, int64_t to) const;
+  ssize_t Copy(void* buffer, size_t bytes, int64_t offset) const;
+
+  std::vector<uint8_t> bytes_;
+  std::vector<std::pair<int64_t, int64_t>> bad_;  // (offset, length)
+  uint32_t align_;
+  int64_t folio_;
+  std::shared_ptr<Counters> counters_;
+  std::atomic<int> failAll_{0};
 };
 
 }  // namespace devicetest

@@ -13,6 +13,9 @@
 #include <vector>
 
 #include "SectorLender.h"
+#include "UnreadableSectors.h"
+#include "device/DiskDevice.h"
+#include "engine/device/DeviceTestSupport.h"
 #include "engine/scan/ScanTestSupport.h"
 #include "scan/CStorageDeviceWithCache.h"
 #include "support/HeapInUse.h"
@@ -114,7 +117,8 @@ TEST(CacheDevice, UnreadableSectorsBecomeZerosAndReadsOfThemFail) {
   std::memset(expected.data() + 512, 0, 2 * 512);
   EXPECT_EQ(Read(*cache, 4, 4, &answer), expected);
   EXPECT_EQ(answer, 0);
-  EXPECT_EQ(cache->GetLastError(), scantest::kUnreadableCode);
+  EXPECT_TRUE(unreadable::IsSalvaged(cache->GetLastError())) << "the buffer is good but for the zeros";
+  EXPECT_EQ(unreadable::Find(cache.get(), 0, kBlock), (SectorRuns{{5, 2}}));
   ASSERT_EQ(cache->SetCurCacheBlock(1), 1);
   EXPECT_EQ(Read(*cache, kBlock, kBlock - 1, &answer), PatternDevice::Expected(kBlock, kBlock - 1));
   EXPECT_EQ(answer + cache->GetLastError(), 1u);
@@ -130,6 +134,37 @@ TEST(CacheDevice, UnreadableSectorsBecomeZerosAndReadsOfThemFail) {
     EXPECT_EQ(Read(*deadCache, block * 32, 32, &answer), Bytes(32 * 512, 0));
     EXPECT_EQ(answer, 0);
   }
+}
+
+// A device that reads around its own damage is read once per block: the
+// cache takes the sectors it names instead of halving.
+TEST(CacheDevice, TakesTheLostSectorsADeviceNamesWithoutReadingAgain) {
+  constexpr int64_t kBlock = 256;
+  std::vector<uint8_t> bytes(12 * kBlock * 512);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 512);
+  auto owned = std::make_unique<devicetest::FailingMedium>(
+      bytes, std::vector<std::pair<int64_t, int64_t>>{{(3 * kBlock + 17) * 512, 1024}});
+  const auto counters = owned->Count();
+  CDiskDevice disk("a failing disk");
+  disk.OpenOn(std::move(owned), 512, 12 * kBlock);
+  CStorageDeviceWithCache cache(&disk);
+  cache.SetBlockSize(kBlock);
+  cache.BeginCache();
+  for (int64_t block = 0; block < 12; ++block) {
+    ASSERT_EQ(cache.SetCurCacheBlock(block), 1);
+    Bytes expected(bytes.begin() + block * kBlock * 512, bytes.begin() + (block + 1) * kBlock * 512);
+    if (block == 3) std::memset(expected.data() + 17 * 512, 0, 1024);
+    int answer = -1;
+    EXPECT_EQ(Read(cache, block * kBlock, kBlock, &answer), expected) << block;
+    EXPECT_EQ(answer, block == 3 ? 0 : 1);
+    EXPECT_EQ(cache.BorrowSectors(block * kBlock, kBlock) != nullptr, block != 3);
+  }
+  EXPECT_EQ(unreadable::Find(&cache, 0, 12 * kBlock), (SectorRuns{{3 * kBlock + 17, 2}}));
+  // Blocks 0-3 through the page cache; from the failure on, its zone goes
+  // past it, each block in one read once the damage is known.
+  EXPECT_EQ(counters->cached.load(), 4);
+  EXPECT_LE(counters->uncached.load(), 30) << "one read per later block, halving within block 3 only";
+  cache.EndCache();
 }
 
 // What is lent must be what ReadSector would give, and only that: a range

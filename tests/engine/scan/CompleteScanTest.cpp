@@ -3,9 +3,12 @@
 // checked on real images (RealImageScanTest.cpp).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
 #include <thread>
 
+#include "device/DiskDevice.h"
+#include "engine/device/DeviceTestSupport.h"
 #include "engine/scan/ScanTestSupport.h"
 #include "engine/tree/TreeTestSupport.h"
 #include "scan/CStorageDeviceWithCache.h"
@@ -45,6 +48,62 @@ TEST_F(CompleteScan, CancellingMidPassSkipsOnlyTheCarversEnd) {
   }
   EXPECT_EQ(sink.Reports(), PassReports(13, 3));
   EXPECT_EQ(controller->GetCacheDevice()->GetCurCacheBlock(), -1) << "no block held while the results are shown";
+}
+
+// A failing disk that takes a while over every read past the page cache:
+// a block with many bad sectors is read around them for seconds. Meanwhile
+// the bar moves (reports in thousandths of a block), and a stop ends the
+// read within one more read of the medium, whether the block is one of the
+// first ones read before the pass or one the reader thread reads ahead.
+TEST_F(CompleteScan, AStopWhileABlockIsReadAroundDamageEndsItAtOnceAndTheBarMovesMeanwhile) {
+  constexpr int64_t kBlock = 8192, kBlocks = 12;
+  for (const int64_t damaged : {int64_t{1}, int64_t{11}}) {
+    SCOPED_TRACE(damaged);
+    std::vector<std::pair<int64_t, int64_t>> bad;
+    for (int64_t sector = damaged * kBlock + 5; sector < (damaged + 1) * kBlock; sector += 32)
+      bad.emplace_back(sector * 512, 512);
+    auto owned = std::make_unique<devicetest::FailingMedium>(std::vector<uint8_t>(kBlocks * kBlock * 512, 0x5A), bad);
+    devicetest::FailingMedium* medium = owned.get();
+    medium->uncachedMillis = 2;
+    CDiskDevice disk("a slow failing disk");
+    disk.OpenOn(std::move(owned), 512, kBlocks * kBlock);
+
+    ScriptedSink watching;
+    std::atomic<int> readsAtStop{-1};
+    const auto fine = [&watching] {
+      std::vector<_PROGRESS_INFO> out;
+      for (const _PROGRESS_INFO& r : watching.Records()) {
+        if (r.status == PROGRESS_STATUS_RUNNING && r.total == kBlocks * 1000) out.push_back(r);
+      }
+      return out;
+    };
+    watching.onContinued = [&](int) {
+      if (readsAtStop >= 0) return 0;
+      if (fine().size() < 3) return 1;
+      readsAtStop = medium->Count()->uncached.load();
+      return 0;
+    };
+    CCompleteRecoveryController* scan = new CCompleteRecoveryController();
+    FakeParts made;
+    scan->SetParts(made.Parts());
+    scan->Initialize(&filter);
+    EXPECT_EQ(scan->StartDataRecovery(&disk, &watching, &tree), 0u) << "a stop is not an error";
+    ASSERT_GE(readsAtStop.load(), 0) << "the stop was never asked";
+    EXPECT_LE(medium->Count()->uncached.load() - readsAtStop.load(), 2) << "reads of the medium after the stop";
+    const std::vector<_PROGRESS_INFO> moving = fine();
+    ASSERT_GE(moving.size(), 3u);
+    for (size_t i = 0; i < moving.size(); ++i) {
+      EXPECT_GE(moving[i].current, static_cast<uint64_t>(damaged * 1000 * 4 / 5));
+      EXPECT_LT(moving[i].current, static_cast<uint64_t>((damaged + 1) * 1000 * 4 / 5));
+      if (i > 0) {
+        EXPECT_GE(moving[i].current, moving[i - 1].current);
+      }
+    }
+    EXPECT_GT(moving.back().current, moving.front().current) << "the bar moves while the block is read";
+    EXPECT_TRUE(made.made[SEARCHER_TYPE_NTFS]->Calls("block:" + std::to_string(damaged * kBlock)).empty())
+        << "the damaged block was never examined";
+    scan->Release();
+  }
 }
 
 TEST_F(CompleteScan, PausingMidPassHoldsTheSearchersUntilResumed) {
