@@ -1,0 +1,214 @@
+#include "FileHeads.h"
+
+#include <array>
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "StorageDevice.h"
+
+namespace fileheads {
+
+namespace {
+
+using claims::Head;
+
+enum class Kind { kNone, kJpeg, kMedia, kTiff, kPng, kGif, kBmp, kRiff, kMatroska, kRaf };
+
+struct Type {
+  const char* extension;
+  Kind kind;
+  const char* riffForm;  // kRiff: the form at offset 8
+};
+
+constexpr std::array<Type, 28> kTypes{{
+    {"jpg", Kind::kJpeg, nullptr},   {"jpeg", Kind::kJpeg, nullptr},    {"jpe", Kind::kJpeg, nullptr},
+    {"mov", Kind::kMedia, nullptr},  {"mp4", Kind::kMedia, nullptr},    {"m4v", Kind::kMedia, nullptr},
+    {"m4a", Kind::kMedia, nullptr},  {"3gp", Kind::kMedia, nullptr},    {"3g2", Kind::kMedia, nullptr},
+    {"heic", Kind::kMedia, nullptr}, {"heif", Kind::kMedia, nullptr},   {"tif", Kind::kTiff, nullptr},
+    {"tiff", Kind::kTiff, nullptr},  {"dng", Kind::kTiff, nullptr},     {"nef", Kind::kTiff, nullptr},
+    {"nrw", Kind::kTiff, nullptr},   {"cr2", Kind::kTiff, nullptr},     {"arw", Kind::kTiff, nullptr},
+    {"pef", Kind::kTiff, nullptr},   {"srw", Kind::kTiff, nullptr},     {"png", Kind::kPng, nullptr},
+    {"gif", Kind::kGif, nullptr},    {"bmp", Kind::kBmp, nullptr},      {"avi", Kind::kRiff, "AVI "},
+    {"wav", Kind::kRiff, "WAVE"},    {"mkv", Kind::kMatroska, nullptr}, {"webm", Kind::kMatroska, nullptr},
+    {"raf", Kind::kRaf, nullptr},
+}};
+
+const Type* TypeOf(const char* name) {
+  if (name == nullptr) return nullptr;
+  const char* dot = std::strrchr(name, '.');
+  if (dot == nullptr || dot[1] == '\0') return nullptr;
+  std::string extension;
+  for (const char* c = dot + 1; *c != '\0' && extension.size() <= 4; ++c) {
+    extension.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(*c))));
+  }
+  for (const Type& type : kTypes) {
+    if (extension == type.extension) return &type;
+  }
+  return nullptr;
+}
+
+uint32_t Be32(const uint8_t* b) {
+  return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | uint32_t{b[3]};
+}
+
+Head Both(bool present) { return present ? Head::kPresent : Head::kMissing; }
+
+// A QuickTime or ISO media file is a row of boxes: a 32-bit size (8 or
+// more, 1 for a 64-bit size, 0 for "to the end") and a type of four
+// printable characters. Its first box is one of a few.
+Head MediaHead(const uint8_t* b) {
+  for (int i = 4; i < 8; ++i) {
+    if (b[i] < 0x20 || b[i] > 0x7E) return Head::kMissing;
+  }
+  const uint32_t size = Be32(b);
+  if (size != 0 && size != 1 && size < 8) return Head::kMissing;
+  static constexpr const char* kFirstBoxes[] = {"ftyp", "moov", "mdat", "wide", "free", "skip", "pnot"};
+  for (const char* box : kFirstBoxes) {
+    if (std::memcmp(b + 4, box, 4) == 0) return Head::kPresent;
+  }
+  return Head::kUnknown;
+}
+
+}  // namespace
+
+bool HasHead(const char* name) { return TypeOf(name) != nullptr; }
+
+Head JudgeHead(const char* name, const uint8_t* b, size_t length) {
+  const Type* type = TypeOf(name);
+  if (type == nullptr || b == nullptr || length < kHeadBytes) return Head::kUnknown;
+  switch (type->kind) {
+    case Kind::kJpeg:
+      // Start of image, then a marker.
+      if (b[0] != 0xFF || b[1] != 0xD8 || b[2] != 0xFF) return Head::kMissing;
+      return b[3] >= 0xC0 && b[3] != 0xFF ? Head::kPresent : Head::kUnknown;
+    case Kind::kMedia:
+      return MediaHead(b);
+    case Kind::kTiff:
+      return Both(std::memcmp(b, "II*\0", 4) == 0 || std::memcmp(b, "MM\0*", 4) == 0);
+    case Kind::kPng:
+      return Both(std::memcmp(b, "\x89PNG\r\n\x1a\n", 8) == 0);
+    case Kind::kGif:
+      return Both(std::memcmp(b, "GIF87a", 6) == 0 || std::memcmp(b, "GIF89a", 6) == 0);
+    case Kind::kBmp: {
+      if (b[0] != 'B' || b[1] != 'M') return Head::kMissing;
+      // Reserved words of 0 and a header of one of the known sizes.
+      const bool known = b[14] == 12 || b[14] == 40 || b[14] == 52 || b[14] == 56 || b[14] == 108 || b[14] == 124;
+      return std::memcmp(b + 6, "\0\0\0\0", 4) == 0 && known ? Head::kPresent : Head::kUnknown;
+    }
+    case Kind::kRiff:
+      // Large files of the same forms say RF64 or BW64 instead.
+      if (std::memcmp(b, "RIFF", 4) != 0 && std::memcmp(b, "RF64", 4) != 0 && std::memcmp(b, "BW64", 4) != 0) {
+        return Head::kMissing;
+      }
+      return std::memcmp(b + 8, type->riffForm, 4) == 0 ? Head::kPresent : Head::kUnknown;
+    case Kind::kMatroska:
+      return Both(std::memcmp(b, "\x1A\x45\xDF\xA3", 4) == 0);
+    case Kind::kRaf:
+      return Both(std::memcmp(b, "FUJIFILMCCD-RAW", 15) == 0);
+    case Kind::kNone:
+      break;
+  }
+  return Head::kUnknown;
+}
+
+namespace {
+
+// The device sector that holds byte `offset` of the cluster at `cluster`
+// (from 2), or -1 past what clusters may number.
+int64_t SectorOf(const ClusterPlace& place, uint64_t cluster, uint64_t offset, uint32_t sectorSize) {
+  if (cluster < 2 || cluster > UINT32_MAX || place.base < 0) return -1;
+  return place.base + static_cast<int64_t>((cluster - 2) * place.sectorsPerCluster + offset / sectorSize);
+}
+
+uint32_t SectorSizeOf(const ClusterPlace& place) {
+  if (place.device == nullptr || place.sectorsPerCluster == 0 || place.sectorsPerCluster > (1u << 16)) return 0;
+  const uint32_t size = place.device->GetSectorSize();
+  return size >= 512 && size <= (1u << 16) ? size : 0;
+}
+
+}  // namespace
+
+Head ReadHead(const ClusterPlace& place, uint64_t cluster, const char* name) {
+  const uint32_t size = SectorSizeOf(place);
+  const int64_t sector = SectorOf(place, cluster, 0, size == 0 ? 1 : size);
+  if (size == 0 || sector < 0 || !HasHead(name)) return Head::kUnknown;
+  std::vector<uint8_t> bytes(size, 0);
+  if (place.device->ReadSector(bytes.data(), sector, 1) == 0) return Head::kUnknown;
+  return JudgeHead(name, bytes.data(), bytes.size());
+}
+
+Head JudgeTail(const char* name, uint64_t size, const FileBytes& read) {
+  const Type* type = TypeOf(name);
+  if (type == nullptr || !read) return Head::kUnknown;
+  uint8_t b[16] = {};
+  switch (type->kind) {
+    case Kind::kJpeg:
+      return size >= 4 && read(size - 2, b, 2) && b[0] == 0xFF && b[1] == 0xD9 ? Head::kPresent : Head::kUnknown;
+    case Kind::kPng:
+      return size >= 20 && read(size - 12, b, 12) && std::memcmp(b, "\0\0\0\0IEND\xAE\x42\x60\x82", 12) == 0
+                 ? Head::kPresent
+                 : Head::kUnknown;
+    case Kind::kMedia: {
+      // Box after box from the start: each of four printable characters,
+      // the last one ending at the file's size.
+      uint64_t at = 0;
+      for (int boxes = 0; boxes < 64 && at + 8 <= size; ++boxes) {
+        if (!read(at, b, 8)) return Head::kUnknown;
+        for (int i = 4; i < 8; ++i) {
+          if (b[i] < 0x20 || b[i] > 0x7E) return Head::kUnknown;
+        }
+        uint64_t length = Be32(b);
+        if (length == 0) return Head::kPresent;  // the last box, to the file's end
+        if (length == 1) {
+          if (at + 16 > size || !read(at + 8, b + 8, 8)) return Head::kUnknown;
+          length = (uint64_t{Be32(b + 8)} << 32) | Be32(b + 12);
+          if (length < 16) return Head::kUnknown;
+        } else if (length < 8) {
+          return Head::kUnknown;
+        }
+        if (length > size - at) return Head::kUnknown;
+        at += length;
+        if (at == size) return Head::kPresent;
+      }
+      return Head::kUnknown;
+    }
+    default:
+      return Head::kUnknown;
+  }
+}
+
+Head ReadTail(const ClusterPlace& place, std::span<const claims::Span> runs, uint64_t size, const char* name) {
+  const uint32_t sectorSize = SectorSizeOf(place);
+  if (sectorSize == 0 || TypeOf(name) == nullptr) return Head::kUnknown;
+  const uint64_t clusterBytes = uint64_t{place.sectorsPerCluster} * sectorSize;
+  std::vector<uint8_t> sector(sectorSize);
+  int64_t loaded = -1;
+  // The device sector that holds byte `offset` of the file, or -1.
+  auto sectorOf = [&](uint64_t offset) -> int64_t {
+    uint64_t index = offset / clusterBytes;
+    for (const claims::Span& run : runs) {
+      if (run.end <= run.first) return -1;
+      if (index < run.end - run.first) return SectorOf(place, run.first + index, offset % clusterBytes, sectorSize);
+      index -= run.end - run.first;
+    }
+    return -1;
+  };
+  auto read = [&](uint64_t offset, uint8_t* out, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+      const int64_t at = sectorOf(offset + i);
+      if (at < 0) return false;
+      if (at != loaded) {
+        if (place.device->ReadSector(sector.data(), at, 1) == 0) return false;
+        loaded = at;
+      }
+      out[i] = sector[(offset + i) % sectorSize];
+    }
+    return true;
+  };
+  return JudgeTail(name, size, read);
+}
+
+}  // namespace fileheads
