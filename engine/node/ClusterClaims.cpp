@@ -205,19 +205,19 @@ class Coverage {
 
 namespace {
 
-// The files that name each of a set of clusters, the three newest first
-// (one span per owner at any cluster: JoinByOwner): enough to name the
-// newest that is neither of two given files.
+// The files that name each of a set of clusters, the two newest first (one
+// span per owner at any cluster: JoinByOwner): enough to name the newest
+// that is not a given file.
 struct Namers {
   struct One {
     uint64_t key = kNoOverlap;
     uint32_t owner = kNoOwner;
   };
-  std::array<One, 3> top;
-  // The newest key among them that is neither `a` nor `b`.
-  uint64_t NewestBut(uint32_t a, uint32_t b = kNoOwner) const {
+  std::array<One, 2> top;
+  // The newest key among them that is not `owner`'s.
+  uint64_t NewestBut(uint32_t owner) const {
     for (const One& one : top) {
-      if (one.key != kNoOverlap && one.owner != a && one.owner != b) return one.key;
+      if (one.key != kNoOverlap && one.owner != owner) return one.key;
     }
     return kNoOverlap;
   }
@@ -244,7 +244,7 @@ std::vector<Namers> NamersAt(std::vector<Span> spans, const std::vector<uint64_t
       ending.pop();
     }
     size_t k = 0;
-    for (auto it = live.rbegin(); it != live.rend() && k < 3; ++it) {
+    for (auto it = live.rbegin(); it != live.rend() && k < out[i].top.size(); ++it) {
       if (k > 0 && out[i].top[k - 1].owner == it->second) continue;
       out[i].top[k++] = {it->first, it->second};
     }
@@ -406,10 +406,9 @@ std::vector<uint16_t> JudgeClaims(const std::vector<Claim>& claims, const std::v
           // Its head there: this file is not. Otherwise this file was
           // written over the other, not around it, only where its own end
           // says its walk is right (a walk) and it is the newest of all that
-          // name the cluster.
-          const uint64_t newest = std::max(TakenBy(claims[other].times), named[k].NewestBut(self, other));
+          // name the cluster (the other among them).
           fails = headOf(other) == Head::kPresent || (c.walked && !tailPresent(i)) ||
-                  !ClearlyAfter(TakenBy(c.times), newest, tick);
+                  !ClearlyAfter(TakenBy(c.times), named[k].NewestBut(self), tick);
         }
         if (fails) break;
       }

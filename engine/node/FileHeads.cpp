@@ -153,7 +153,9 @@ Head JudgeTail(const char* name, uint64_t size, const FileBytes& read) {
                  : Head::kUnknown;
     case Kind::kMedia: {
       // Box after box from the start: each of four printable characters,
-      // the last one ending at the file's size.
+      // the last one ending at the file's size, whose last byte is there
+      // (a box "to the end" says nothing of where that is).
+      if (size < 16 || !read(size - 1, b, 1)) return Head::kUnknown;
       uint64_t at = 0;
       for (int boxes = 0; boxes < 64 && at + 8 <= size; ++boxes) {
         if (!read(at, b, 8)) return Head::kUnknown;
@@ -161,7 +163,6 @@ Head JudgeTail(const char* name, uint64_t size, const FileBytes& read) {
           if (b[i] < 0x20 || b[i] > 0x7E) return Head::kUnknown;
         }
         uint64_t length = Be32(b);
-        if (length == 0) return Head::kPresent;  // the last box, to the file's end
         if (length == 1) {
           if (at + 16 > size || !read(at + 8, b + 8, 8)) return Head::kUnknown;
           length = (uint64_t{Be32(b + 8)} << 32) | Be32(b + 12);
