@@ -24,11 +24,9 @@
 // the volume does not say: beside times with one, they may be a day off.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <string>
-#include <vector>
 
+#include "ClaimsLedger.h"
 #include "ClusterClaims.h"
 
 class CExFatFileNode;
@@ -51,15 +49,7 @@ class CExFatClusterClaims {
   // What a node names, read before the tree builder is asked to take it;
   // Keep records it, and keeps the node to mark only where the builder took
   // it.
-  struct Entry {
-    CExFatFileNode* node = nullptr;  // null once refused: nothing to mark
-    claims::Claim claim;
-    bool unsure = false;  // already not vouched for
-    bool local = false;   // its times carry no UTC offset
-    uint64_t size = 0;
-    bool contiguous = false;
-    std::string headName;  // its name, where its type has a head
-  };
+  using Entry = CClaimsLedger::Entry;
   Entry Read(CExFatFileNode* node);
   void Keep(Entry&& entry, bool taken);
 
@@ -78,9 +68,8 @@ class CExFatClusterClaims {
 
   CExFatPartition& m_partition;
   IStorageDevice* m_device;
-  std::vector<Entry> m_entries;
-  std::vector<claims::Span> m_runs;  // every kept file's runs, one after another
-  std::vector<claims::Span> m_read;  // those of the node read last
-  std::vector<claims::Span> m_held;
+  CClaimsLedger m_ledger;
+  bool m_local = false;  // some file's times carry no UTC offset
+  bool m_zoned = false;  // some file's do
   bool m_judged = false;
 };

@@ -20,9 +20,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
+#include "ClaimsLedger.h"
 #include "ClusterClaims.h"
 #include "DirecotryTreeBuilder.h"
 #include "FileHeads.h"
@@ -42,24 +42,11 @@ class CFATClusterClaims {
   CFATClusterClaims(IFATTable* table, uint64_t clusterCount, uint32_t rootCluster,
                     const fileheads::ClusterPlace& place = {});
 
-  // What a node names, read before the tree builder is asked to take it
-  // (nothing of it is read later; its runs wait in the claims until Keep);
+  // What a node names, read before the tree builder is asked to take it;
   // Keep records it, and keeps the node to mark only where the builder took
   // it: a node it refused (a file the scan does not show) still names its
   // clusters.
-  struct Entry {
-    CFATFileNode* node = nullptr;  // null once refused: nothing to mark
-    bool folder = false;
-    bool erased = false;  // the entry's chain was freed
-    bool live = false;    // in a live folder, not erased
-    bool unsure = false;  // already not vouched for
-    uint64_t first = 0;   // first cluster; 0 when it names none of the volume's
-    claims::Times times;
-    size_t runsAt = 0;  // the clusters its copy reads, in file order: m_runs from here
-    size_t runCount = 0;
-    uint64_t size = 0;
-    std::string headName;  // its name, where its type has a head
-  };
+  using Entry = CClaimsLedger::Entry;
   Entry Read(CFATFileNode* node);
   void Keep(Entry&& entry, bool taken);
 
@@ -71,23 +58,19 @@ class CFATClusterClaims {
   bool InVolume(uint64_t cluster) const { return cluster >= 2 && cluster <= m_clusters + 1; }
   // The clusters of the chain from `first` that the table gives out and no
   // chain walked before took (the first taken one ends the walk, kept as the
-  // meeting point), as spans of `owner`; folders' spans past their first
-  // cluster get an unknown time as their key.
+  // meeting point), as held spans of `owner`; folders' spans past their
+  // first cluster get an unknown time as their key.
   void WalkChain(uint64_t first, uint32_t owner, uint64_t firstKey, uint64_t restKey);
 
   IFATTable* m_table;
   uint64_t m_clusters;
   fileheads::ClusterPlace m_place;
-  std::vector<Entry> m_entries;
-  // Every kept file's runs, one after another (owned by the entry's index),
-  // and those of the node read last.
-  std::vector<claims::Span> m_runs;
-  std::vector<claims::Span> m_read;
-  // Chains of entries that are not erased (and the FAT32 root's), owned by
-  // the entry's index (the volume for the root) and keyed by when their
-  // clusters were taken at the latest.
-  std::vector<claims::Span> m_held;
-  std::vector<bool> m_taken;  // clusters some chain walk took
+  // The files, their runs, and the chains of entries that are not erased
+  // (and the FAT32 root's), owned by the entry's index (the volume for the
+  // root) and keyed by when their clusters were taken at the latest.
+  CClaimsLedger m_ledger;
+  CFATFileNode* m_last = nullptr;  // the node kept last
+  std::vector<bool> m_taken;       // clusters some chain walk took
   bool m_judged = false;
 };
 
