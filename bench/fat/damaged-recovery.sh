@@ -31,9 +31,11 @@
 # have vouched for), how many came out with other bytes yet reported as
 # recovered (must be 0), and how many were not shown; then how many deleted
 # files of all, kept or not, came out with other bytes yet reported as
-# recovered ("all wrong": must be 0); tsk_recover beside them (it reports no
-# failures: a wrong copy of its counts as wrong). A file counts once, by its
-# name, wherever it is put.
+# recovered ("all wrong"): undamaged, files whose clusters other files took
+# since (where no entry names them any more, nothing on the volume tells);
+# damaged, also files whose own blocks the damage hit. tsk_recover beside
+# them (it reports no failures: a wrong copy of its counts as wrong). A file
+# counts once, by its name, wherever it is put.
 set -euo pipefail
 . "$(dirname "$0")/../../tests/fixtures/lib.sh"
 usage() {

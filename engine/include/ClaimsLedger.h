@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <functional>
 #include <span>
-#include <string>
 #include <vector>
 
 #include "ClusterClaims.h"
@@ -21,18 +20,19 @@ class CFileNode;
 class CClaimsLedger {
  public:
   struct Entry {
-    CFileNode* node = nullptr;  // null once refused: nothing to mark
-    claims::Claim claim;        // the scanner fills its flags, first cluster and times
-    bool unsure = false;        // already not vouched for
+    // Null once refused: nothing to mark, and nothing of its own bytes read
+    // (its name is asked of the node only when the rules need its head).
+    CFileNode* node = nullptr;
+    claims::Claim claim;  // the scanner fills its flags, first cluster and times
+    bool unsure = false;  // already not vouched for
     uint64_t size = 0;
-    std::string headName;  // its name, where its type has a head (FileHeads.h)
   };
 
   // `end`: one past the volume's last cluster (clusters count from 2).
   explicit CClaimsLedger(uint64_t end) : m_end(end) {}
 
-  // A new entry of `node` (null: an empty one): its size, name and state,
-  // and its runs within the volume, in file order, waiting for Keep.
+  // A new entry of `node` (null: an empty one): its size and state, and its
+  // runs within the volume, in file order, waiting for Keep.
   Entry Read(CFileNode* node);
   // Keeps the entry read last (its runs its index's), the node only where
   // the builder took it; a file without a first cluster on the volume, or an

@@ -13,9 +13,7 @@ CClaimsLedger::Entry CClaimsLedger::Read(CFileNode* node) {
   entry.node = node;
   entry.unsure = node->IsContentUnsure();
   entry.size = node->GetFileSize();
-  const bool folder = node->IsDirectory() != 0;
-  if (const char* name = node->GetFileName(); !folder && fileheads::HasHead(name)) entry.headName = name;
-  IDataRunList* runs = folder ? nullptr : node->GetDataRunList();
+  IDataRunList* runs = node->IsDirectory() != 0 ? nullptr : node->GetDataRunList();
   for (DataRun* run = runs != nullptr ? runs->GetFirst() : nullptr; run != nullptr; run = runs->GetNext()) {
     if (run->IsSparse() || run->length <= 0) continue;
     const uint64_t cluster = static_cast<uint64_t>(run->start) + 2;
@@ -49,16 +47,9 @@ claims::Verdicts CClaimsLedger::Judge(const char* system, uint64_t tick, const f
   for (const Entry& e : m_entries) files.push_back(e.claim);
   claims::Evidence evidence;
   if (place.device != nullptr) {
-    evidence.head = [&](size_t i) {
-      const Entry& e = m_entries[i];
-      return e.headName.empty() ? claims::Head::kUnknown
-                                : fileheads::ReadHead(place, e.claim.first, e.headName.c_str());
-    };
-    evidence.tail = [&](size_t i) {
-      const Entry& e = m_entries[i];
-      return e.headName.empty() ? claims::Head::kUnknown
-                                : fileheads::ReadTail(place, RunsOf(i), e.size, e.headName.c_str());
-    };
+    auto name = [&](size_t i) { return m_entries[i].node != nullptr ? m_entries[i].node->GetFileName() : nullptr; };
+    evidence.head = [&](size_t i) { return fileheads::ReadHead(place, m_entries[i].claim.first, name(i)); };
+    evidence.tail = [&](size_t i) { return fileheads::ReadTail(place, RunsOf(i), m_entries[i].size, name(i)); };
   }
   const std::vector<uint16_t> reasons =
       claims::JudgeClaims(files, m_runs, std::move(m_held), claims::Volume{2, m_end}, tick, evidence);
