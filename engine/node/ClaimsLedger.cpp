@@ -45,9 +45,9 @@ claims::Verdicts CClaimsLedger::Judge(const char* system, uint64_t tick, const f
   std::vector<claims::Claim> files;
   files.reserve(m_entries.size());
   for (const Entry& e : m_entries) files.push_back(e.claim);
+  auto name = [&](size_t i) { return m_entries[i].node != nullptr ? m_entries[i].node->GetFileName() : nullptr; };
   claims::Evidence evidence;
   if (place.device != nullptr) {
-    auto name = [&](size_t i) { return m_entries[i].node != nullptr ? m_entries[i].node->GetFileName() : nullptr; };
     evidence.head = [&](size_t i) { return fileheads::ReadHead(place, m_entries[i].claim.first, name(i)); };
     evidence.tail = [&](size_t i) { return fileheads::ReadTail(place, RunsOf(i), m_entries[i].size, name(i)); };
   }
