@@ -44,9 +44,11 @@ claims::Head ReadHead(const ClusterPlace& place, uint64_t cluster, const char* n
 
 // Whether a file of `size` bytes named `name` ends as its type ends, as
 // `read(offset, bytes, count)` (false where it cannot) gives its bytes: a
-// JPEG's end of image in its last two bytes, a PNG's end chunk in its last
-// twelve, a media file's boxes, walked from its start, ending at its size.
-// kPresent or kUnknown (a type without such an end, or not that end).
+// JPEG that holds together from its start to its end of image in its last
+// two bytes (its segments and the markers in its data as its format allows
+// them), a PNG's end chunk in its last twelve bytes, a media file's boxes,
+// walked from its start, ending at its size. kPresent or kUnknown (a type
+// without such an end, or not that end).
 using FileBytes = std::function<bool(uint64_t offset, uint8_t* bytes, size_t count)>;
 claims::Head JudgeTail(const char* name, uint64_t size, const FileBytes& read);
 // JudgeTail of the file whose runs (clusters) are `runs`.

@@ -1,5 +1,6 @@
 #include "FileHeads.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdint>
@@ -140,13 +141,91 @@ Head ReadHead(const ClusterPlace& place, uint64_t cluster, const char* name) {
   return JudgeHead(name, bytes.data(), bytes.size());
 }
 
+namespace {
+
+// A file's bytes front to back, a window at a time.
+class Scanner {
+ public:
+  Scanner(const FileBytes& read, uint64_t size) : m_read(read), m_size(size) {}
+  // The byte at `at` (from the start), or -1 past the end or where it cannot
+  // be read.
+  int At(uint64_t at) {
+    if (at >= m_size) return -1;
+    if (at < m_from || at >= m_from + m_window.size()) {
+      const uint64_t length = std::min<uint64_t>(kWindow, m_size - at);
+      m_window.resize(static_cast<size_t>(length));
+      if (!m_read(at, m_window.data(), m_window.size())) {
+        m_window.clear();
+        return -1;
+      }
+      m_from = at;
+    }
+    return m_window[static_cast<size_t>(at - m_from)];
+  }
+
+ private:
+  static constexpr uint64_t kWindow = 64 * 1024;
+  const FileBytes& m_read;
+  uint64_t m_size;
+  uint64_t m_from = 0;
+  std::vector<uint8_t> m_window;
+};
+
+// Whether a JPEG holds together from its start of image to its end of
+// image in its last two bytes: its segments each where the last one's
+// length ends, and in its entropy-coded data no marker that may not stand
+// there (any other byte after 0xFF than a stuffed 0, a restart, fill, or
+// the start of a table, a scan, a comment or application data between
+// scans). Another file's bytes, or random ones, break it within a few
+// hundred bytes.
+bool JpegHolds(const FileBytes& read, uint64_t size) {
+  Scanner s(read, size);
+  if (size < 4 || s.At(0) != 0xFF || s.At(1) != 0xD8) return false;
+  uint64_t at = 2;
+  bool scanned = false;  // past a start of scan: entropy-coded data until the next marker
+  while (at + 1 < size) {
+    const int b = s.At(at);
+    if (b < 0) return false;
+    if (scanned && b != 0xFF) {
+      ++at;
+      continue;
+    }
+    if (b != 0xFF) return false;
+    const int m = s.At(at + 1);
+    if (m < 0) return false;
+    if (m == 0xFF) {  // fill
+      ++at;
+      continue;
+    }
+    if (scanned && (m == 0x00 || (m >= 0xD0 && m <= 0xD7))) {
+      at += 2;
+      continue;
+    }
+    if (m == 0xD9) return at + 2 == size;
+    // A segment with its length. Frames start only before the first scan.
+    const bool frame = m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
+    const bool between = m == 0xC4 || m == 0xCC || (m >= 0xDA && m <= 0xDF) || (m >= 0xE0 && m <= 0xEF) || m == 0xFE;
+    if (!(between || (frame && !scanned))) return false;
+    const int high = s.At(at + 2);
+    const int low = s.At(at + 3);
+    if (high < 0 || low < 0) return false;
+    const uint64_t length = (uint64_t(high) << 8) | uint64_t(low);
+    if (length < 2) return false;
+    at += 2 + length;
+    scanned = scanned || m == 0xDA;
+  }
+  return false;
+}
+
+}  // namespace
+
 Head JudgeTail(const char* name, uint64_t size, const FileBytes& read) {
   const Type* type = TypeOf(name);
   if (type == nullptr || !read) return Head::kUnknown;
   uint8_t b[16] = {};
   switch (type->kind) {
     case Kind::kJpeg:
-      return size >= 4 && read(size - 2, b, 2) && b[0] == 0xFF && b[1] == 0xD9 ? Head::kPresent : Head::kUnknown;
+      return JpegHolds(read, size) ? Head::kPresent : Head::kUnknown;
     case Kind::kPng:
       return size >= 20 && read(size - 12, b, 12) && std::memcmp(b, "\0\0\0\0IEND\xAE\x42\x60\x82", 12) == 0
                  ? Head::kPresent
@@ -185,27 +264,35 @@ Head ReadTail(const ClusterPlace& place, std::span<const claims::Span> runs, uin
   const uint32_t sectorSize = SectorSizeOf(place);
   if (sectorSize == 0 || TypeOf(name) == nullptr) return Head::kUnknown;
   const uint64_t clusterBytes = uint64_t{place.sectorsPerCluster} * sectorSize;
-  std::vector<uint8_t> sector(sectorSize);
-  int64_t loaded = -1;
-  // The device sector that holds byte `offset` of the file, or -1.
-  auto sectorOf = [&](uint64_t offset) -> int64_t {
-    uint64_t index = offset / clusterBytes;
-    for (const claims::Span& run : runs) {
-      if (run.end <= run.first) return -1;
-      if (index < run.end - run.first) return SectorOf(place, run.first + index, offset % clusterBytes, sectorSize);
-      index -= run.end - run.first;
-    }
-    return -1;
-  };
+  std::vector<uint8_t> sectors;
+  // `count` bytes from `offset` of the file: each piece from the sectors of
+  // the run that holds it, read whole.
   auto read = [&](uint64_t offset, uint8_t* out, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-      const int64_t at = sectorOf(offset + i);
-      if (at < 0) return false;
-      if (at != loaded) {
-        if (place.device->ReadSector(sector.data(), at, 1) == 0) return false;
-        loaded = at;
+    while (count > 0) {
+      uint64_t index = offset / clusterBytes;
+      const claims::Span* run = nullptr;
+      for (const claims::Span& r : runs) {
+        if (r.end <= r.first) return false;
+        if (index < r.end - r.first) {
+          run = &r;
+          break;
+        }
+        index -= r.end - r.first;
       }
-      out[i] = sector[(offset + i) % sectorSize];
+      if (run == nullptr) return false;
+      const uint64_t within = offset % clusterBytes;
+      const uint64_t left = (run->end - run->first - index) * clusterBytes - within;
+      const size_t piece = static_cast<size_t>(std::min<uint64_t>({count, left, uint64_t{1} << 20}));
+      const int64_t first = SectorOf(place, run->first + index, within, sectorSize);
+      const uint64_t skip = within % sectorSize;
+      const uint64_t whole = (skip + piece + sectorSize - 1) / sectorSize;
+      if (first < 0) return false;
+      sectors.resize(static_cast<size_t>(whole * sectorSize));
+      if (place.device->ReadSector(sectors.data(), first, static_cast<int64_t>(whole)) == 0) return false;
+      std::memcpy(out, sectors.data() + skip, piece);
+      out += piece;
+      offset += piece;
+      count -= piece;
     }
     return true;
   };

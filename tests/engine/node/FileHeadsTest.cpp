@@ -33,14 +33,15 @@ const std::vector<Made>& Files() {
     auto at = [&](const std::string& name) { return ShellQuote((dir / name).string()); };
     const std::string noise = "convert -seed 5 -size 96x64 xc: +noise Random ";
     const std::string clip = "ffmpeg -v error -nostdin -f lavfi -i testsrc=size=64x48:rate=5:duration=1 ";
-    testsupport::RunCommandOrFail(noise + "-quality 90 " + at("a.jpg") + " && " + noise + at("b.png") + " && " + noise +
-                                  at("c.tif") + " && " + noise + at("d.gif") + " && " + noise + at("e.bmp") + " && " +
-                                  clip + "-c:v mjpeg -f mov " + at("f.mov") + " && " + clip + "-c:v mpeg4 -f mp4 " +
-                                  at("g.mp4") + " && " + clip + "-c:v mjpeg -f avi " + at("h.avi") + " && " + clip +
-                                  "-c:v mjpeg -f matroska " + at("i.mkv") + " && sox -n -r 8000 " + at("j.wav") +
-                                  " synth 0.2 sine 440");
+    testsupport::RunCommandOrFail(
+        noise + "-quality 90 " + at("a.jpg") + " && " + noise + "-interlace Plane " + at("k.jpeg") + " && " + noise +
+        at("b.png") + " && " + noise + at("c.tif") + " && " + noise + at("d.gif") + " && " + noise + at("e.bmp") +
+        " && " + clip + "-c:v mjpeg -f mov " + at("f.mov") + " && " + clip + "-c:v mpeg4 -f mp4 " + at("g.mp4") +
+        " && " + clip + "-c:v mjpeg -f avi " + at("h.avi") + " && " + clip + "-c:v mjpeg -f matroska " + at("i.mkv") +
+        " && sox -n -r 8000 " + at("j.wav") + " synth 0.2 sine 440");
     std::vector<Made> out;
     for (const auto& [name, end] : std::vector<std::pair<std::string, bool>>{{"a.jpg", true},
+                                                                             {"k.jpeg", true},
                                                                              {"b.png", true},
                                                                              {"c.tif", false},
                                                                              {"d.gif", false},
@@ -85,12 +86,22 @@ TEST(FileHeads, FilesBeginAndEndAsTheirTypesSay) {
         << f.name;
     // Files of one family (QuickTime and ISO media, RIFF) share their head.
     auto family = [](const std::string& name) {
-      return name.ends_with("mp4") ? std::string("mov") : name.ends_with("wav") ? std::string("avi") : name.substr(2);
+      return name.ends_with("mp4")    ? std::string("mov")
+             : name.ends_with("wav")  ? std::string("avi")
+             : name.ends_with("jpeg") ? std::string("jpg")
+                                      : name.substr(2);
     };
     for (const Made& other : Files()) {
       if (family(other.name) == family(f.name)) continue;
       EXPECT_EQ(fileheads::JudgeHead(f.name.c_str(), other.bytes.data(), other.bytes.size()), Head::kMissing)
           << other.name << " under the name " << f.name;
+    }
+    // Random bytes over its middle, as damage leaves them: a JPEG no longer
+    // holds together.
+    if (f.name.find(".jp") != std::string::npos) {
+      std::vector<uint8_t> damaged = f.bytes;
+      for (size_t i = damaged.size() / 2; i < damaged.size() / 2 + 600; ++i) damaged[i] = static_cast<uint8_t>(rng());
+      EXPECT_EQ(Tail(f.name, damaged), Head::kUnknown) << f.name;
     }
     // Its end cut off, or moved by a byte.
     EXPECT_EQ(Tail(f.name, std::vector<uint8_t>(f.bytes.begin(), f.bytes.end() - 700)), Head::kUnknown) << f.name;
