@@ -108,15 +108,16 @@ std::vector<bool> OverwrittenAmongOverlapping(std::vector<Span> spans, const std
 // - What the files' own bytes say (FileHeads.h), read only of deleted files
 //   that meet others. One whose type requires a head and whose first
 //   cluster does not begin with one is not there any more. One whose first
-//   cluster does begin with its head is
-//   there: another walk that puts the middle of its own file in that
-//   cluster is wrong there, and does not count against it. A walk whose
-//   file's own end lies where the walk ends (a JPEG's end of image in its
-//   last two bytes, a media file's boxes ending at its size) laid the file
-//   as it was written, as far as its length goes: the clusters it passed
-//   over were never the file's, and a first cluster it reaches was written
-//   over by it, not around; it stands there where it is clearly newer than
-//   every other file that names that cluster.
+//   cluster does begin with its head, and whose end (where its type has
+//   one) does not say it breaks up, is there: another walk that puts the
+//   middle of its own file in that cluster is wrong there, and does not
+//   count against it. A walk whose file holds together up to its own end
+//   where the walk ends (a JPEG's segments and data up to its end of image
+//   in its last two bytes, a media file's boxes ending at its size) laid
+//   the file as it was written, as far as its length goes: the clusters it
+//   passed over were never the file's, and a first cluster it reaches was
+//   written over by it, not around; it stands there where it is clearly
+//   newer than every other file that names that cluster.
 
 // What a file's first cluster (or the end of its runs) holds, as the file's
 // type reads it.
@@ -131,7 +132,7 @@ enum class Head : uint8_t {
 // known.
 struct Evidence {
   std::function<Head(size_t)> head;  // the first cluster
-  std::function<Head(size_t)> tail;  // the last bytes the file's runs reach (kPresent or kUnknown)
+  std::function<Head(size_t)> tail;  // the file through its runs, up to the end its type has
 };
 
 // A volume's data clusters [first, end): a deleted file's walk that reaches

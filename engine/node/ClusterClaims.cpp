@@ -286,10 +286,11 @@ std::vector<uint16_t> JudgeClaims(const std::vector<Claim>& claims, const std::v
     return static_cast<Head>(heads[i]);
   };
   std::vector<int8_t> tails(claims.size(), -1);
-  auto tailPresent = [&](size_t i) {
-    if (tails[i] < 0) tails[i] = evidence.tail && evidence.tail(i) == Head::kPresent ? 1 : 0;
-    return tails[i] == 1;
+  auto tailOf = [&](size_t i) {
+    if (tails[i] < 0) tails[i] = static_cast<int8_t>(evidence.tail ? evidence.tail(i) : Head::kUnknown);
+    return static_cast<Head>(tails[i]);
   };
+  auto tailPresent = [&](size_t i) { return tailOf(i) == Head::kPresent; };
 
   // Live files whose runs reach another live entry's chain (or the volume's).
   {
@@ -379,7 +380,10 @@ std::vector<uint16_t> JudgeClaims(const std::vector<Claim>& claims, const std::v
     for (size_t k = 0; k < starts.size(); ++k) {
       const uint32_t owner = starts[k].owner;
       if (named[k].NewestBut(owner) == kNoOverlap) continue;
-      const Namers& against = headOf(owner) == Head::kPresent ? namedStarting[k] : named[k];
+      // Its head counts where the rest of it does not say otherwise (a
+      // JPEG whose data breaks up is no longer all there).
+      const bool head = headOf(owner) == Head::kPresent && tailOf(owner) != Head::kMissing;
+      const Namers& against = head ? namedStarting[k] : named[k];
       const uint64_t newest = against.NewestBut(owner);
       if (newest != kNoOverlap && !ClearlyAfter(TakenBy(claims[owner].times), newest, tick)) {
         reasons[owner] |= kStartTaken;

@@ -219,42 +219,48 @@ bool JpegHolds(const FileBytes& read, uint64_t size) {
 
 }  // namespace
 
+namespace {
+
+// Whether a QuickTime or ISO media file's boxes, walked from its start, each
+// of four printable characters, end at its size, whose last byte is there
+// (a box "to the end" says nothing of where that is).
+bool BoxesHold(const FileBytes& read, uint64_t size) {
+  uint8_t b[16] = {};
+  if (size < 16 || !read(size - 1, b, 1)) return false;
+  uint64_t at = 0;
+  for (int boxes = 0; boxes < 64 && at + 8 <= size; ++boxes) {
+    if (!read(at, b, 8)) return false;
+    for (int i = 4; i < 8; ++i) {
+      if (b[i] < 0x20 || b[i] > 0x7E) return false;
+    }
+    uint64_t length = Be32(b);
+    if (length == 1) {
+      if (at + 16 > size || !read(at + 8, b + 8, 8)) return false;
+      length = (uint64_t{Be32(b + 8)} << 32) | Be32(b + 12);
+      if (length < 16) return false;
+    } else if (length < 8) {
+      return false;
+    }
+    if (length > size - at) return false;
+    at += length;
+    if (at == size) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 Head JudgeTail(const char* name, uint64_t size, const FileBytes& read) {
   const Type* type = TypeOf(name);
   if (type == nullptr || !read) return Head::kUnknown;
-  uint8_t b[16] = {};
+  uint8_t b[12] = {};
   switch (type->kind) {
     case Kind::kJpeg:
-      return JpegHolds(read, size) ? Head::kPresent : Head::kUnknown;
+      return Both(JpegHolds(read, size));
     case Kind::kPng:
-      return size >= 20 && read(size - 12, b, 12) && std::memcmp(b, "\0\0\0\0IEND\xAE\x42\x60\x82", 12) == 0
-                 ? Head::kPresent
-                 : Head::kUnknown;
-    case Kind::kMedia: {
-      // Box after box from the start: each of four printable characters,
-      // the last one ending at the file's size, whose last byte is there
-      // (a box "to the end" says nothing of where that is).
-      if (size < 16 || !read(size - 1, b, 1)) return Head::kUnknown;
-      uint64_t at = 0;
-      for (int boxes = 0; boxes < 64 && at + 8 <= size; ++boxes) {
-        if (!read(at, b, 8)) return Head::kUnknown;
-        for (int i = 4; i < 8; ++i) {
-          if (b[i] < 0x20 || b[i] > 0x7E) return Head::kUnknown;
-        }
-        uint64_t length = Be32(b);
-        if (length == 1) {
-          if (at + 16 > size || !read(at + 8, b + 8, 8)) return Head::kUnknown;
-          length = (uint64_t{Be32(b + 8)} << 32) | Be32(b + 12);
-          if (length < 16) return Head::kUnknown;
-        } else if (length < 8) {
-          return Head::kUnknown;
-        }
-        if (length > size - at) return Head::kUnknown;
-        at += length;
-        if (at == size) return Head::kPresent;
-      }
-      return Head::kUnknown;
-    }
+      return Both(size >= 20 && read(size - 12, b, 12) && std::memcmp(b, "\0\0\0\0IEND\xAE\x42\x60\x82", 12) == 0);
+    case Kind::kMedia:
+      return Both(BoxesHold(read, size));
     default:
       return Head::kUnknown;
   }

@@ -100,7 +100,7 @@ struct Volume {
   std::vector<Span> runs;
   std::vector<Span> held;
   std::vector<claims::Head> heads;
-  std::vector<bool> tails;
+  std::vector<claims::Head> tails;
 };
 constexpr claims::Volume kVolume{2, 42};
 
@@ -152,7 +152,7 @@ Volume RandomVolume(std::mt19937& rng) {
     }
     v.claims.push_back(c);
     v.heads.push_back(static_cast<claims::Head>(pick(0, 2)));
-    v.tails.push_back(pick(0, 1) == 1);
+    v.tails.push_back(static_cast<claims::Head>(pick(0, 2)));
   }
   for (uint64_t k = pick(0, 2); k > 0; --k) {
     const uint64_t first = pick(kVolume.first, kVolume.end - 3);
@@ -220,7 +220,7 @@ std::vector<uint16_t> PairwiseJudgement(const Volume& v, uint64_t tick) {
                                                                                         : claims::kAroundUntold;
         }
       }
-      if (!v.tails[i]) out[i] |= around;
+      if (v.tails[i] != claims::Head::kPresent) out[i] |= around;
     }
   }
   for (size_t i = 0; i < c.size(); ++i) {
@@ -231,9 +231,11 @@ std::vector<uint16_t> PairwiseJudgement(const Volume& v, uint64_t tick) {
     }
     if (!naming.empty()) {
       if (v.heads[i] == claims::Head::kMissing) out[i] |= claims::kHeadMissing;
+      // Its head stands for it unless its end says it breaks up.
+      const bool head = v.heads[i] == claims::Head::kPresent && v.tails[i] != claims::Head::kMissing;
       uint64_t latest = claims::kNoOverlap;
       for (size_t j : naming) {
-        if (v.heads[i] != claims::Head::kPresent || c[j].first == c[i].first) latest = std::max(latest, taken(j));
+        if (!head || c[j].first == c[i].first) latest = std::max(latest, taken(j));
       }
       if (latest != claims::kNoOverlap && !after(taken(i), latest)) out[i] |= claims::kStartTaken;
     }
@@ -243,7 +245,8 @@ std::vector<uint16_t> PairwiseJudgement(const Volume& v, uint64_t tick) {
       for (size_t z = 0; z < c.size(); ++z) {
         if (z != i && z != j && erased(z) && covers(z, c[j].first)) newest = std::max(newest, taken(z));
       }
-      if (v.heads[j] == claims::Head::kPresent || (c[i].walked && !v.tails[i]) || !after(taken(i), newest)) {
+      if (v.heads[j] == claims::Head::kPresent || (c[i].walked && v.tails[i] != claims::Head::kPresent) ||
+          !after(taken(i), newest)) {
         out[i] |= claims::kReachesOther;
       }
     }
@@ -262,7 +265,7 @@ TEST(ClusterClaims, JudgeClaimsIsThePairwiseJudgement) {
       ++headAsked[i];
       return v.heads[i];
     };
-    evidence.tail = [&](size_t i) { return v.tails[i] ? claims::Head::kPresent : claims::Head::kUnknown; };
+    evidence.tail = [&](size_t i) { return v.tails[i]; };
     const std::vector<uint16_t> got = claims::JudgeClaims(v.claims, v.runs, v.held, kVolume, tick, evidence);
     const std::vector<uint16_t> want = PairwiseJudgement(v, tick);
     ASSERT_EQ(got.size(), want.size());

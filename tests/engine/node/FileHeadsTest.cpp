@@ -23,7 +23,7 @@ using testsupport::ShellQuote;
 struct Made {
   std::string name;
   std::vector<uint8_t> bytes;
-  bool hasEnd;  // its type ends with a mark JudgeTail knows
+  bool hasEnd;  // its type has an end JudgeTail knows
 };
 
 // Every file once per test program: the tools take a while.
@@ -77,6 +77,7 @@ TEST(FileHeads, FilesBeginAndEndAsTheirTypesSay) {
     std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
     EXPECT_EQ(fileheads::JudgeHead(upper.c_str(), f.bytes.data(), f.bytes.size()), Head::kPresent) << upper;
     EXPECT_EQ(Tail(f.name, f.bytes), f.hasEnd ? Head::kPresent : Head::kUnknown) << f.name;
+    const Head broken = f.hasEnd ? Head::kMissing : Head::kUnknown;
 
     // Another file's bytes, or its own middle, under its name.
     std::vector<uint8_t> noise(f.bytes.size());
@@ -101,11 +102,11 @@ TEST(FileHeads, FilesBeginAndEndAsTheirTypesSay) {
     if (f.name.find(".jp") != std::string::npos) {
       std::vector<uint8_t> damaged = f.bytes;
       for (size_t i = damaged.size() / 2; i < damaged.size() / 2 + 600; ++i) damaged[i] = static_cast<uint8_t>(rng());
-      EXPECT_EQ(Tail(f.name, damaged), Head::kUnknown) << f.name;
+      EXPECT_EQ(Tail(f.name, damaged), Head::kMissing) << f.name;
     }
     // Its end cut off, or moved by a byte.
-    EXPECT_EQ(Tail(f.name, std::vector<uint8_t>(f.bytes.begin(), f.bytes.end() - 700)), Head::kUnknown) << f.name;
-    EXPECT_EQ(Tail(f.name, std::vector<uint8_t>(f.bytes.begin(), f.bytes.end() - 1)), Head::kUnknown) << f.name;
+    EXPECT_EQ(Tail(f.name, std::vector<uint8_t>(f.bytes.begin(), f.bytes.end() - 700)), broken) << f.name;
+    EXPECT_EQ(Tail(f.name, std::vector<uint8_t>(f.bytes.begin(), f.bytes.end() - 1)), broken) << f.name;
   }
   // Types without a head, and too few bytes.
   const std::vector<uint8_t>& jpeg = Files().front().bytes;
@@ -143,11 +144,11 @@ TEST(FileHeads, HeadsAndEndsAreReadWhereTheRunsPutTheFile) {
     if (!f.hasEnd) continue;
     // In file order the clusters read straight on, not as they lie.
     std::vector<claims::Span> straight{{runs.back().first, runs.back().first + clusters, 0, 1}};
-    EXPECT_EQ(fileheads::ReadTail(place, straight, f.bytes.size(), f.name.c_str()), Head::kUnknown) << f.name;
+    EXPECT_EQ(fileheads::ReadTail(place, straight, f.bytes.size(), f.name.c_str()), Head::kMissing) << f.name;
     runs.pop_back();
-    EXPECT_EQ(fileheads::ReadTail(place, runs, f.bytes.size(), f.name.c_str()), Head::kUnknown) << f.name;
+    EXPECT_EQ(fileheads::ReadTail(place, runs, f.bytes.size(), f.name.c_str()), Head::kMissing) << f.name;
     runs.push_back(claims::Span{uint64_t{1} << 40, (uint64_t{1} << 40) + 1, 0, 1});
-    EXPECT_EQ(fileheads::ReadTail(place, runs, f.bytes.size(), f.name.c_str()), Head::kUnknown) << f.name;
+    EXPECT_EQ(fileheads::ReadTail(place, runs, f.bytes.size(), f.name.c_str()), Head::kMissing) << f.name;
     EXPECT_EQ(fileheads::ReadHead(place, uint64_t{1} << 40, f.name.c_str()), Head::kUnknown) << f.name;
   }
   EXPECT_EQ(fileheads::ReadHead(fileheads::ClusterPlace{}, 2, "a.jpg"), Head::kUnknown);
