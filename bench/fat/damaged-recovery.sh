@@ -6,7 +6,7 @@
 # quick and deep through quickscan_probe (as the application runs them) and
 # read by The Sleuth Kit's tsk_recover.
 #
-#   damaged-recovery.sh [--seeds N] [--fs LIST] [--days-apart] PROBE [WORKDIR]
+#   damaged-recovery.sh [--seeds N] [--fs LIST] [--days-apart] [--photos] PROBE [WORKDIR]
 #
 # PROBE is the build's tests/tools/quickscan_probe; LIST is a comma-separated
 # choice of fat16,fat32,exfat,ntfs. The volumes are made once into WORKDIR
@@ -17,34 +17,44 @@
 # The rounds follow each other within seconds, which FAT's two-second times
 # cannot tell apart; with --days-apart the FAT volumes' rounds are written a
 # day apart instead (mtools under faketime), as a card is used, into
-# fat16-apart.img and fat32-apart.img.
+# fat16-apart.img and fat32-apart.img. With --photos a third of the files
+# are JPEG pictures (ImageMagick, noise of their own), whose heads and ends
+# say where they lie, as on a card, into IMG-photos.img volumes of their own.
 #
 # Where each deleted file's bytes lie is found on the intact volume from the
 # originals (every 512-byte piece of the file where it sits, or the file
 # whole for small ones). A deleted file counts when all its bytes still lie
 # on the intact volume and none in a damaged block ("kept"). Per file system,
 # scan and level: how many kept files came out byte-identical, how many were
-# reported failed (a copy-out that answered an error), how many came out with
-# other bytes yet reported as recovered (must be 0), and how many were not
-# shown; tsk_recover beside them (it reports no failures: a wrong copy of its
-# counts as wrong). A file counts once, by its name, wherever it is put.
+# reported failed (a copy-out that answered an error) and of those how many
+# copies were byte-identical all the same ("whole": files the scan could
+# have vouched for), how many came out with other bytes yet reported as
+# recovered (must be 0), and how many were not shown; then how many deleted
+# files of all, kept or not, came out with other bytes yet reported as
+# recovered ("all wrong"): undamaged, files whose clusters other files took
+# since (where no entry names them any more, nothing on the volume tells);
+# damaged, also files whose own blocks the damage hit. tsk_recover beside
+# them (it reports no failures: a wrong copy of its counts as wrong). A file
+# counts once, by its name, wherever it is put.
 set -euo pipefail
 . "$(dirname "$0")/../../tests/fixtures/lib.sh"
 usage() {
   local to=2
   [ "${1:-2}" != 0 ] || to=1
-  echo "usage: damaged-recovery.sh [--seeds N] [--fs fat16,fat32,exfat,ntfs] [--days-apart] PROBE [WORKDIR]" >&$to
+  echo "usage: damaged-recovery.sh [--seeds N] [--fs fat16,fat32,exfat,ntfs] [--days-apart] [--photos] PROBE [WORKDIR]" >&$to
   exit "${1:-2}"
 }
 nseeds=5
 fslist=fat16,fat32,exfat,ntfs
 apart=
+photos=
 args=()
 while [ $# -gt 0 ]; do
   case $1 in
     --seeds) [ $# -ge 2 ] && [[ $2 =~ ^[1-9][0-9]*$ ]] || usage; nseeds=$2; shift 2 ;;
     --fs) [ $# -ge 2 ] || usage; fslist=$2; shift 2 ;;
     --days-apart) apart=-apart; shift ;;
+    --photos) photos=-photos; shift ;;
     -h | --help) usage 0 ;;
     --) shift; args+=("$@"); break ;;
     -*) echo "damaged-recovery.sh: unknown option $1" >&2; usage ;;
@@ -65,17 +75,25 @@ levels=(0 1 5 20)
 # gen DIR ROUND: writes this round's files into DIR ("name size" lines of the
 # manifest on standard output) and prints nothing else.
 gen() {
-  python3 - "$1" "$2" <<'PY'
-import os, random, sys
-root, rnd = sys.argv[1], int(sys.argv[2])
+  python3 - "$1" "$2" "$photos" <<'PY'
+import os, random, subprocess, sys
+root, rnd, photos = sys.argv[1], int(sys.argv[2]), sys.argv[3] != ''
 r = random.Random(1000 + rnd)
 for d in range(6):
     folder = os.path.join(root, 'round%d-folder%d' % (rnd, d))
     os.makedirs(folder, exist_ok=True)
     for f in range(25):
-        name = 'file %d-%d-%02d.%s' % (rnd, d, f, r.choice(['txt', 'bin', 'dat']))
+        kinds = ['txt', 'bin', 'dat'] + (['jpg'] * 2 if photos else [])
+        name = 'file %d-%d-%02d.%s' % (rnd, d, f, r.choice(kinds))
         size = r.choice([r.randrange(1, 4096), r.randrange(4096, 40000), r.randrange(40000, 200000)])
-        data = r.randbytes(size)
+        if name.endswith('.jpg'):
+            # Noise of its own, about as large: some 1.6 bytes a pixel.
+            side = max(16, int((size / 1.6) ** 0.5))
+            data = subprocess.run(['convert', '-seed', str(r.randrange(1 << 30)), '-size', '%dx%d' % (side, side),
+                                   'xc:', '+noise', 'Random', '-quality', '85', '-strip', 'jpg:-'],
+                                  capture_output=True, check=True).stdout
+        else:
+            data = r.randbytes(size)
         with open(os.path.join(folder, name), 'wb') as out:
             out.write(data)
 PY
@@ -100,7 +118,7 @@ record_deleted() {  # SRCDIR LIST >> manifest
 
 # make_fat 16|32: with --days-apart, round R's writes and deletions on day R.
 make_fat() {
-  local bits=$1 img=$work/fat$1$apart.img src=$work/fat$1$apart-src clock=()
+  local bits=$1 img=$work/fat$1$apart$photos.img src=$work/fat$1$apart$photos-src clock=()
   [ -s "$img" ] && return 0
   rm -rf "$src" && mkdir -p "$src"
   truncate -s 128M "$img.part"
@@ -125,7 +143,7 @@ make_fat() {
 # make_fuse NAME: exFAT through exfat-fuse on a loop device, NTFS through
 # ntfs-3g on the file.
 make_fuse() {
-  local fs=$1 img=$work/$1.img src=$work/$1-src
+  local fs=$1 img=$work/$1$photos.img src=$work/$1$photos-src
   [ -s "$img" ] && return 0
   [ "$(id -u)" -eq 0 ] && [ -w /dev/fuse ] && [ -w /dev/loop-control ] || return 1
   rm -rf "$src" && mkdir -p "$src"
@@ -213,10 +231,10 @@ with open(path + '.blocks', 'w') as out:
 PY
 }
 
-# judge IMG COPY DIR [LOG]: "kept identical failed wrong missing" over the
-# deleted files kept whole on COPY. LOG is the probe's output (its copy lines
-# say which copies answered an error); without it every copy under DIR counts
-# as reported recovered.
+# judge IMG COPY DIR [LOG]: "kept identical failed whole wrong missing" over
+# the deleted files kept whole on COPY, then "all-wrong" over every deleted
+# file. LOG is the probe's output (its copy lines say which copies answered
+# an error); without it every copy under DIR counts as reported recovered.
 judge() {
   python3 - "$1" "$2" "$3" "${4:-}" <<'PY'
 import hashlib, os, sys
@@ -238,16 +256,25 @@ if log:
         if len(f) == 3 and f[0] == 'copy' and int(f[1], 16) >> 56 != 0:
             failed_paths.add(os.path.normpath(os.path.join(folder, f[2])))
 seen = {}
+whole = set()
+wrong_anywhere = set()
 for top, _, names in os.walk(folder):
     for name in names:
-        if name not in kept:
+        if name not in want:
             continue
         path = os.path.normpath(os.path.join(top, name))
+        with open(path, 'rb') as f:
+            same = hashlib.sha256(f.read()).hexdigest() == want[name]
+        if path not in failed_paths and not same:
+            wrong_anywhere.add(name)
+        if name not in kept:
+            continue
         if path in failed_paths:
             verdict = 'failed'
+            if same:
+                whole.add(name)
         else:
-            with open(path, 'rb') as f:
-                verdict = 'identical' if hashlib.sha256(f.read()).hexdigest() == kept[name] else 'wrong'
+            verdict = 'identical' if same else 'wrong'
         rank = {'identical': 3, 'failed': 2, 'wrong': 1}
         if rank[verdict] > rank.get(seen.get(name), 0):
             seen[name] = verdict
@@ -258,7 +285,8 @@ if log:
         if name in kept and name not in seen:
             seen[name] = 'failed'
 counts = [list(seen.values()).count(v) for v in ('identical', 'failed', 'wrong')]
-print(len(kept), *counts, len(kept) - sum(counts))
+failed_whole = sum(1 for name, v in seen.items() if v == 'failed' and name in whole)
+print(len(kept), counts[0], counts[1], failed_whole, counts[2], len(kept) - sum(counts), len(wrong_anywhere))
 PY
 }
 
@@ -270,11 +298,15 @@ for fs in ${fslist//,/ }; do
     *) if make_fuse "$fs"; then avail+=("$fs"); else echo "$fs left out: needs root, /dev/fuse and loop devices" >&2; fi ;;
   esac
 done
-printf '%-6s %-6s %6s %5s %6s | %9s %6s %6s %7s | %13s %9s\n' volume scan damage runs kept identical failed wrong missing \
-  "tsk identical" "tsk wrong"
+row() {  # FS SCAN LEVEL RUNS, then the sums' keys: kept identical failed whole wrong missing all-wrong
+  printf '%-6s %-6s %5s%% %5d %6d | %9d %6d %5d %6d %7d | %9d | %13d %9d %9d\n' "$1" "$2" "$3" "$4" "${sum[$5]}" \
+    "${sum[$6]}" "${sum[$7]}" "${sum[$8]}" "${sum[$9]}" "${sum[${10}]}" "${sum[${11}]}" "${sum[ti]}" "${sum[tw]}" "${sum[ta]}"
+}
+printf '%-6s %-6s %6s %5s %6s | %9s %6s %5s %6s %7s | %9s | %13s %9s %9s\n' volume scan damage runs kept identical failed whole \
+  wrong missing "all wrong" "tsk identical" "tsk wrong" "tsk all w"
 for fs in "${avail[@]}"; do
-  img=$work/$fs.img
-  case $fs in fat*) img=$work/$fs$apart.img ;; esac
+  img=$work/$fs$photos.img
+  case $fs in fat*) img=$work/$fs$apart$photos.img ;; esac
   locate "$img"
   for level in "${levels[@]}"; do
     declare -A sum=()
@@ -288,17 +320,15 @@ for fs in "${avail[@]}"; do
       "$probe" --copy "$work/quick" --deleted-only "$copy" >"$work/quick.log" 2>/dev/null || true
       "$probe" --complete --copy "$work/deep" --deleted-only "$copy" >"$work/deep.log" 2>/dev/null || true
       tsk_recover "$copy" "$work/peer" >/dev/null 2>&1 || true
-      read -r k qi qf qw qm < <(judge "$img" "$copy" "$work/quick" "$work/quick.log")
-      read -r _ di df dw dm < <(judge "$img" "$copy" "$work/deep" "$work/deep.log")
-      read -r _ ti _ tw _ < <(judge "$img" "$copy" "$work/peer")
-      for v in k qi qf qw qm di df dw dm ti tw; do sum[$v]=$((${sum[$v]:-0} + ${!v})); done
+      read -r k qi qf qh qw qm qa < <(judge "$img" "$copy" "$work/quick" "$work/quick.log")
+      read -r _ di df dh dw dm da < <(judge "$img" "$copy" "$work/deep" "$work/deep.log")
+      read -r _ ti _ _ tw _ ta < <(judge "$img" "$copy" "$work/peer")
+      for v in k qi qf qh qw qm qa di df dh dw dm da ti tw ta; do sum[$v]=$((${sum[$v]:-0} + ${!v})); done
       runs=$((runs + 1))
       rm -f "$copy" "$copy.blocks"
     done
-    printf '%-6s %-6s %5s%% %5d %6d | %9d %6d %6d %7d | %13d %9d\n' "$fs" quick "$level" "$runs" "${sum[k]}" \
-      "${sum[qi]}" "${sum[qf]}" "${sum[qw]}" "${sum[qm]}" "${sum[ti]}" "${sum[tw]}"
-    printf '%-6s %-6s %5s%% %5d %6d | %9d %6d %6d %7d | %13d %9d\n' "$fs" deep "$level" "$runs" "${sum[k]}" \
-      "${sum[di]}" "${sum[df]}" "${sum[dw]}" "${sum[dm]}" "${sum[ti]}" "${sum[tw]}"
+    row "$fs" quick "$level" "$runs" k qi qf qh qw qm qa
+    row "$fs" deep "$level" "$runs" k di df dh dw dm da
     unset sum
   done
 done

@@ -3,9 +3,11 @@
 // clusters, a tenth as many deleted files whose walks pass over them, the
 // whole set asked as the FAT judgement asks it (the deleted files' gaps
 // against the chains, the chains against each other) and the deleted files'
-// runs against each other as NTFS's is. Printed per N, best of three: the
-// time of each and of a plain sort of as many spans beside it, and the heap
-// the inputs and the answers take per span.
+// runs against each other as NTFS's is, and the whole judgement of a FAT or
+// exFAT volume of them (JudgeClaims: cross-links, walks around others, walks
+// that meet). Printed per N, best of three: the time of each and of a plain
+// sort of as many spans beside it, and the heap the inputs and the answers
+// take per span.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -37,15 +39,15 @@ double BestOfThree(F&& run) {
 }  // namespace
 
 int main() {
-  std::printf("%10s %10s %10s | %10s %10s %10s %10s | %s\n", "files", "spans", "deleted", "gaps s", "chains s",
-              "deleted s", "sort s", "heap B/span");
-  for (const uint32_t files : {100'000u, 1'000'000u, 4'000'000u}) {
-    std::mt19937_64 rng(files);
-    const uint64_t clusters = uint64_t{files} * 8;
+  std::printf("%10s %10s %10s | %10s %10s %10s %10s %10s | %s\n", "files", "spans", "deleted", "gaps s", "chains s",
+              "deleted s", "judge s", "sort s", "heap B/span");
+  for (const uint32_t count : {100'000u, 1'000'000u, 4'000'000u}) {
+    std::mt19937_64 rng(count);
+    const uint64_t clusters = uint64_t{count} * 8;
     const int64_t heapBefore = testsupport::HeapInUse();
     std::vector<Span> chains;
     uint64_t at = 2;
-    for (uint32_t f = 0; f < files; ++f) {
+    for (uint32_t f = 0; f < count; ++f) {
       const int runs = 1 + static_cast<int>(rng() % 8);
       for (int r = 0; r < runs && at < clusters; ++r) {
         const uint64_t length = 1 + rng() % 3;
@@ -55,8 +57,8 @@ int main() {
     }
     std::vector<Span> gaps;
     std::vector<Span> deleted;
-    std::vector<claims::Times> times(files / 10);
-    for (uint32_t d = 0; d < files / 10; ++d) {
+    std::vector<claims::Times> times(count / 10);
+    for (uint32_t d = 0; d < count / 10; ++d) {
       const uint64_t first = 2 + rng() % clusters;
       gaps.push_back(Span{first, first + 1 + rng() % 16, claims::kNoOwner, 1});
       deleted.push_back(Span{first, first + 1 + rng() % 64, d, 1});
@@ -67,14 +69,32 @@ int main() {
     const double chainTime = BestOfThree([&] { answers = claims::LargestOverlappingKey(chains, chains); });
     std::vector<bool> lost;
     const double deletedTime = BestOfThree([&] { lost = claims::OverwrittenAmongOverlapping(deleted, times, 0); });
+    // The volume as its scanner gives it: live files holding their chains,
+    // deleted files walked from their first clusters.
+    std::vector<claims::Claim> files(chains.empty() ? 0 : chains.back().owner + 1 + deleted.size());
+    std::vector<Span> runs = chains;
+    for (size_t i = 0; i < chains.size(); ++i) {
+      claims::Claim& c = files[chains[i].owner];
+      if (c.runCount == 0) c = claims::Claim{chains[i].first, claims::Times{1, 1}, false, true, false, false, i, 0};
+      ++c.runCount;
+    }
+    for (size_t d = 0; d < deleted.size(); ++d) {
+      files[files.size() - deleted.size() + d] =
+          claims::Claim{deleted[d].first, times[d], false, false, true, true, runs.size(), 1};
+      runs.push_back(deleted[d]);
+    }
+    std::vector<uint16_t> reasons;
+    const double judgeTime = BestOfThree([&] {
+      reasons = claims::JudgeClaims(files, runs, chains, claims::Volume{2, clusters + 64}, 0, {});
+    });
     const int64_t heapAfter = testsupport::HeapInUse();
     const double sortTime = BestOfThree([&] {
       std::vector<Span> copy = chains;
       std::sort(copy.begin(), copy.end(), [](const Span& a, const Span& b) { return a.first < b.first; });
     });
     const size_t spans = chains.size() + gaps.size() + deleted.size();
-    std::printf("%10u %10zu %10zu | %10.3f %10.3f %10.3f %10.3f | %.0f\n", files, chains.size(), deleted.size(),
-                gapTime, chainTime, deletedTime, sortTime,
+    std::printf("%10u %10zu %10zu | %10.3f %10.3f %10.3f %10.3f %10.3f | %.0f\n", count, chains.size(), deleted.size(),
+                gapTime, chainTime, deletedTime, judgeTime, sortTime,
                 heapBefore < 0 ? -1.0 : static_cast<double>(heapAfter - heapBefore) / static_cast<double>(spans));
   }
   return 0;

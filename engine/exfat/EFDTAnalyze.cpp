@@ -154,12 +154,21 @@ void CEFDTAnalyze::PrepareAnayze(uint32_t sectorShift, uint32_t clusterShift, ui
   m_state = 0;
   m_bitmapCluster = 0;
   m_bitmapLength = 0;
+  m_upcaseCluster = 0;
+  m_upcaseLength = 0;
 }
 
 bool CEFDTAnalyze::GetAllocationBitmap(uint32_t* firstCluster, uint64_t* length) const {
   if (m_bitmapCluster < 2) return false;
   *firstCluster = m_bitmapCluster;
   *length = m_bitmapLength;
+  return true;
+}
+
+bool CEFDTAnalyze::GetUpcaseTable(uint32_t* firstCluster, uint64_t* length) const {
+  if (m_upcaseCluster < 2) return false;
+  *firstCluster = m_upcaseCluster;
+  *length = m_upcaseLength;
   return true;
 }
 
@@ -227,6 +236,10 @@ void CEFDTAnalyze::Entry(const uint8_t* e, size_t available, int64_t sector) {
       if (type == kBitmap && m_bitmapCluster == 0 && Le32(e + 20) >= 2) {
         m_bitmapCluster = Le32(e + 20);
         m_bitmapLength = Le64(e + 24);
+      }
+      if (type == kUpcase && m_upcaseCluster == 0 && Le32(e + 20) >= 2) {
+        m_upcaseCluster = Le32(e + 20);
+        m_upcaseLength = Le64(e + 24);
       }
       return;
   }

@@ -112,6 +112,8 @@ class CEFDTAnalyze {
   // root folder holds it): its first cluster and length in bytes; false
   // when none was met.
   bool GetAllocationBitmap(uint32_t* firstCluster, uint64_t* length) const;
+  // The first in-use Up-case Table entry likewise.
+  bool GetUpcaseTable(uint32_t* firstCluster, uint64_t* length) const;
 
  private:
   void Entry(const uint8_t* entry, size_t available, int64_t sector);
@@ -129,4 +131,6 @@ class CEFDTAnalyze {
   uint32_t m_sectorShift = 9;
   uint32_t m_bitmapCluster = 0;
   uint64_t m_bitmapLength = 0;
+  uint32_t m_upcaseCluster = 0;
+  uint64_t m_upcaseLength = 0;
 };

@@ -24,6 +24,9 @@ class CExFatFileNode : public CFileNode {
   // A deleted file whose chain is no longer in the table: its clusters are
   // taken to follow each other, which they may not.
   static constexpr uint32_t kContentGuessed = 1u << 29;
+  // Its creation or modification time carries no UTC offset: a local time
+  // of a zone the volume does not say.
+  static constexpr uint32_t kTimesLocal = 1u << 28;
   static constexpr uint32_t kFatInvalid = 1u << 30;  // clusters contiguous (NoFatChain)
   static constexpr uint32_t kDeleted = 1u << 31;
 
@@ -54,6 +57,8 @@ class CExFatFileNode : public CFileNode {
   bool IsFatInvalid() const { return (m_attribute & kFatInvalid) != 0; }
   void SetContentGuessed() { m_attribute |= kContentGuessed; }
   bool IsContentGuessed() const { return (m_attribute & kContentGuessed) != 0; }
+  void SetTimesLocal() { m_attribute |= kTimesLocal; }
+  bool AreTimesLocal() const { return (m_attribute & kTimesLocal) != 0; }
   void SetFirstCluster(int64_t cluster) { m_firstCluster = cluster; }
   int64_t GetFirstCluster() const { return m_firstCluster; }
   void SetID(int64_t id) { SetCurrentNodeID(id); }

@@ -98,6 +98,8 @@ uint32_t CFatTable::GetNextCluster(uint32_t cluster) {
 void CExFatPartition::ForgetBitmap() {
   m_bitmapCluster = 0;
   m_bitmapLength = 0;
+  m_upcaseCluster = 0;
+  m_upcaseLength = 0;
   m_bitmapTried = false;
   m_bitmap.clear();
   m_bitmapLost.clear();
@@ -226,6 +228,15 @@ int CExFatPartition::IsClusterAllocated(uint32_t cluster) {
   return (m_bitmap[bit / 8] >> (bit % 8)) & 1;
 }
 
+int CExFatPartition::IsClusterGiven(uint32_t cluster) {
+  const int allocated = IsClusterAllocated(cluster);
+  if (!m_bitmapJudged || allocated < 0) return allocated;
+  const uint64_t bit = uint64_t{cluster} - 2;
+  if (bit / 8 < m_inUse.size() && ((m_inUse[bit / 8] >> (bit % 8)) & 1) != 0) return 1;
+  const uint64_t piece = bit / (uint64_t{kBitmapPieceBytes} * 8);
+  return piece < m_pieceSound.size() && m_pieceSound[piece] != 0 ? allocated : 0;
+}
+
 void CExFatPartition::NoteClusterInUse(uint32_t cluster) {
   if (!IsHeapCluster(cluster)) return;
   if (m_inUse.empty()) {
@@ -344,7 +355,7 @@ bool CExFatPartition::DeletedChainHolds(uint32_t first, uint64_t clusters) {
   ClusterSpans taken;
   uint32_t cluster = first;
   for (uint64_t step = 0; step < clusters; ++step) {
-    if (!IsHeapCluster(cluster) || !taken.Take(cluster) || IsClusterAllocated(cluster) == 1) return false;
+    if (!IsHeapCluster(cluster) || !taken.Take(cluster) || IsClusterGiven(cluster) == 1) return false;
     const bool readFailed = HasReadFailed();
     const uint32_t next = GetNextCluster(cluster);
     if (HasReadFailed() != readFailed) return false;
@@ -371,11 +382,19 @@ IDataRunList* CExFatPartition::BuildFileDataRun(const _tagFileBaseInfo& info, bo
     if (unsure != nullptr) *unsure = clusters > 1;
     if (IsClusterAllocated(info.firstCluster) >= 0) {
       // A file that needed a chain lay in pieces between others' clusters;
-      // those still given to live files are passed over.
+      // those still given to live files are passed over. Past the heap's
+      // last cluster it went on at the first, as the allocator wrapped.
       uint64_t taken = 0;
       uint64_t last = info.firstCluster;
-      for (uint64_t c = info.firstCluster; taken < clusters && IsHeapCluster(c); ++c) {
-        if (c != info.firstCluster && IsClusterAllocated(static_cast<uint32_t>(c)) == 1) continue;
+      bool wrapped = false;
+      for (uint64_t c = info.firstCluster; taken < clusters; ++c) {
+        if (!IsHeapCluster(c)) {
+          if (wrapped) break;
+          wrapped = true;
+          c = 2;
+        }
+        if (wrapped && c >= info.firstCluster) break;
+        if (c != info.firstCluster && IsClusterGiven(static_cast<uint32_t>(c)) == 1) continue;
         const DataRun run{static_cast<int64_t>(c) - 2, 1};
         list->AddDataRun(&run);
         ++taken;
@@ -383,7 +402,10 @@ IDataRunList* CExFatPartition::BuildFileDataRun(const _tagFileBaseInfo& info, bo
       }
       // The clusters passed over are only those of live files where the
       // bitmap there can be believed.
-      if (unsure != nullptr) *unsure = clusters > 1 && !BitmapHolds(info.firstCluster, static_cast<uint32_t>(last));
+      const auto end = static_cast<uint32_t>(m_clusterLimit - 1);
+      const bool believed = wrapped ? BitmapHolds(info.firstCluster, end) && BitmapHolds(2, static_cast<uint32_t>(last))
+                                    : BitmapHolds(info.firstCluster, static_cast<uint32_t>(last));
+      if (unsure != nullptr) *unsure = clusters > 1 && !believed;
       return list;
     }
   }
@@ -419,6 +441,7 @@ CExFatFileNode* CExFatPartition::BuildFile(const _tagFileBaseInfo& info) {
   node->SetMetaDataSector(info.sector);
   if (info.inUse == 0) node->SetFileDeleted();
   if (info.contiguous != 0) node->SetFileFatInvalid();
+  if ((info.createUtcOffset & 0x80) == 0 || (info.modifyUtcOffset & 0x80) == 0) node->SetTimesLocal();
   bool guessed = false;
   bool unsure = false;
   IDataRunList* runs = BuildFileDataRun(info, &guessed, &unsure);

@@ -83,10 +83,11 @@ class CExFatPartition : public CFatTable {
   //
   // A deleted file's chain is followed only while it still holds in the
   // table: as long as the length needs, ending with the end-of-chain mark,
-  // no cluster twice and none the allocation bitmap gives to a live file.
-  // Otherwise (writers free the chain with the file) `guessed` is set and
-  // its clusters are taken to follow each other from the first, passing over
-  // those the bitmap gives to live files when it is known.
+  // no cluster twice and none the volume gives to a live file
+  // (IsClusterGiven). Otherwise (writers free the chain with the file)
+  // `guessed` is set and its clusters are taken to follow each other from
+  // the first, passing over those given to live files when the bitmap is
+  // known, and going on at the heap's first cluster past its last.
   //
   // Such a guess is only as good as the bitmap under it: `unsure` is set
   // when the file needs more than one cluster and the bitmap is unknown or
@@ -104,11 +105,26 @@ class CExFatPartition : public CFatTable {
   static constexpr uint64_t kMaxBitmapBytes = 32u << 20;
   void SetAllocationBitmap(uint32_t firstCluster, uint64_t length);
   bool HasAllocationBitmap() const { return m_bitmapCluster != 0; }
+  // The volume's own structures (from the root's entries): the bitmap's and
+  // the up-case table's first cluster and length in bytes; 0 where unknown.
+  void SetUpcaseTable(uint32_t firstCluster, uint64_t length) {
+    m_upcaseCluster = IsHeapCluster(firstCluster) ? firstCluster : 0;
+    m_upcaseLength = length;
+  }
+  uint32_t GetBitmapCluster() const { return m_bitmapCluster; }
+  uint64_t GetBitmapLength() const { return m_bitmapLength; }
+  uint32_t GetUpcaseCluster() const { return m_upcaseCluster; }
+  uint64_t GetUpcaseLength() const { return m_upcaseLength; }
   // 1 when the bitmap gives `cluster` to a file, 0 when it is free, -1 when
   // that is not known, kBitLost when its bit lies on a sector a failing
   // medium could not give (UnreadableSectors.h): it may be set.
   static constexpr int kBitLost = -2;
   int IsClusterAllocated(uint32_t cluster);
+  // Once the bitmap is judged, whether the volume gives `cluster` to
+  // something as far as can be believed: where the scan saw a live file or
+  // folder take it, or where the bitmap's piece over it is believed and
+  // says so; 0 where it is not (IsClusterAllocated before).
+  int IsClusterGiven(uint32_t cluster);
 
   // The bitmap is judged by 512-byte piece against the clusters the scan
   // knows are in use: those of live files and folders, noted here before
@@ -173,6 +189,8 @@ class CExFatPartition : public CFatTable {
   bool m_bitmapJudged = false;
   uint32_t m_bitmapCluster = 0;
   uint64_t m_bitmapLength = 0;
+  uint32_t m_upcaseCluster = 0;
+  uint64_t m_upcaseLength = 0;
   bool m_bitmapTried = false;
   std::vector<uint8_t> m_bitmap;
   std::vector<std::pair<uint64_t, uint64_t>> m_bitmapLost;  // bytes [from, to) of it a failing medium lost

@@ -10,6 +10,7 @@
 #include "UnreadableSectors.h"
 #include "base/CatchExeception.h"
 #include "device/SectorSizeDevice.h"
+#include "exfat/ExFatClusterClaims.h"
 #include "exfat/ExFatDBR.h"
 #include "exfat/ExFatFileNode.h"
 
@@ -63,10 +64,12 @@ ResultCode CExFatQuickSearch::QuickSearchFiles(IStorageDevice* device, IProgress
     Finish(kRootRefused);
     return kRootRefused;
   }
+  m_claims = std::make_unique<CExFatClusterClaims>(m_partition, m_device);
   QuickSearch();
-  const ResultCode answer = m_readFailed                          ? kReadFailed
-                            : !m_partition.HasAllocationBitmap() ? kRootNotAFolder
-                                                                  : 0;
+  // Every folder is read: the files that name the same clusters are judged
+  // while every node the builder took is still there to be marked.
+  m_claims->Judge();
+  const ResultCode answer = m_readFailed ? kReadFailed : !m_partition.HasAllocationBitmap() ? kRootNotAFolder : 0;
   Finish(answer);
   return answer;
 }
@@ -177,7 +180,10 @@ void CExFatQuickSearch::AddFile(_tagFileBaseInfo& info, int64_t folderID, bool l
   const bool folder = node->IsDirectory() != 0;
   if (live && !folder) m_partition.NoteClustersInUse(node->GetDataRunList());
   const FolderToRead next{info.firstCluster, node->GetFileSize(), info.contiguous != 0, node->GetCurrentNodeID()};
-  if (m_builder->AddNode(node, SEARCHER_TYPE_EXFAT) == 0) {
+  CExFatClusterClaims::Entry claim = m_claims != nullptr ? m_claims->Read(node) : CExFatClusterClaims::Entry();
+  const bool taken = m_builder->AddNode(node, SEARCHER_TYPE_EXFAT) != 0;
+  if (m_claims != nullptr) m_claims->Keep(std::move(claim), taken);
+  if (!taken) {
     ++m_counters.nodesRefused;
     node->Release();
   } else if (folder) {
@@ -260,6 +266,7 @@ bool CExFatQuickSearch::BuildChildren(uint32_t cluster, uint64_t length, bool co
   if (folderID == m_partition.ConvertClusterNumToSector(m_partition.GetRootCluster()) &&
       !m_partition.HasAllocationBitmap() && m_parser.GetAllocationBitmap(&bitmapCluster, &bitmapLength)) {
     m_partition.SetAllocationBitmap(bitmapCluster, bitmapLength);
+    if (m_parser.GetUpcaseTable(&bitmapCluster, &bitmapLength)) m_partition.SetUpcaseTable(bitmapCluster, bitmapLength);
   }
 
   std::vector<_tagFileBaseInfo>& records = m_parser.GetFileList();

@@ -5,6 +5,9 @@
 // sector of its first cluster (0 without clusters); the root's is the sector
 // of the root folder's first cluster.
 //
+// Once every folder is read, the files that name the same clusters are held
+// against each other and the volume's times (CExFatClusterClaims).
+//
 // Every cluster is read at most once per scan. Live folders are all read
 // before any deleted one: a folder removed and a new one made since may share
 // a cluster, which then belongs to the live folder, whose files stay live.
@@ -40,6 +43,7 @@
 #include "exfat/EFDTAnalyze.h"
 #include "exfat/ExFatPartition.h"
 
+class CExFatClusterClaims;
 class CExFatFileNode;
 class CSectorSizeDevice;
 
@@ -136,5 +140,7 @@ class CExFatQuickSearch : public IQuickFileSystemSearchController {
   void EndLiveWalk();
   void AddFile(_tagFileBaseInfo& info, int64_t folderID, bool live);
   int64_t m_nextClaimedID = kClaimedFolderIDs;
+  // What the scan's files name of the volume's clusters (on m_partition).
+  std::unique_ptr<CExFatClusterClaims> m_claims;
   Counters m_counters;
 };

@@ -10,6 +10,7 @@
 #include "SectorLender.h"
 #include "StorageDevice.h"
 #include "UnreadableSectors.h"
+#include "exfat/ExFatClusterClaims.h"
 #include "exfat/ExFatDBR.h"
 #include "exfat/ExFatFileNode.h"
 
@@ -284,6 +285,11 @@ void CExFatSearchController::BuildeFileNode() {
       }
       nodes.clear();
       m_builder.BuildFileTree(partition, nodes);
+      // The files that name the same clusters, judged before they are handed
+      // over.
+      CExFatClusterClaims claims(partition, m_device);
+      for (CExFatFileNode* node : nodes) claims.Keep(claims.Read(node), true);
+      claims.Judge();
       for (CExFatFileNode* node : nodes) {
         node->SetBelongedPartition(static_cast<uint16_t>(i));
         if (m_treeBuilder->AddNode(node, SEARCHER_TYPE_EXFAT) == 0) node->Release();

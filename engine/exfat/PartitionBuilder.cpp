@@ -778,8 +778,10 @@ void CPartitionBuilder::BuildFileTree(CExFatPartitionEx& partition, std::vector<
   const int64_t rootSector = partition.IsHeapCluster(rootCluster) ? partition.SectorOf(rootCluster) : -1;
   if (rootSector >= 0) {
     const CFileSet* root = FindFileSet(rootSector);
-    if (root != nullptr && root->IsRoot())
+    if (root != nullptr && root->IsRoot()) {
       partition.SetAllocationBitmap(root->GetBitmapCluster(), root->GetBitmapLength());
+      partition.SetUpcaseTable(root->GetUpcaseCluster(), root->GetUpcaseSize());
+    }
   }
   std::vector<CFileSet*> runs;
   for (const int64_t sector : partition.m_alignedSectors) {

@@ -113,6 +113,14 @@ bool CFATBuildDataRun::BuildDeleteFileDataRunList(IDataRunList* list, uint32_t f
   // Clusters the table gives to files are passed over while this many
   // look-ups last; then the walk simply goes on, and the copy is a guess.
   uint64_t skipBudget = kSkipBudget;
+  // A walk that reaches the volume's end with clusters still to go goes on
+  // at its first cluster, as the allocator that wrote the file did; once.
+  bool wrapped = false;
+  auto onward = [&](uint64_t next) {
+    if (InVolume(next, clusterCount) || wrapped) return next;
+    wrapped = true;
+    return uint64_t{2};
+  };
   // Each step adds one cluster of the volume not taken before, so the walk
   // is bounded by the size and the volume.
   bool guessed = firstTaken;
@@ -126,7 +134,7 @@ bool CFATBuildDataRun::BuildDeleteFileDataRunList(IDataRunList* list, uint32_t f
     }
     ++clusters;
     covered += clusterBytes;
-    uint64_t next = c + 1;
+    uint64_t next = onward(c + 1);
     if (!firstTaken) {
       // A file written in pieces lay between others' clusters: those the
       // table gives to files are not its own. One whose entry the table
@@ -135,7 +143,7 @@ bool CFATBuildDataRun::BuildDeleteFileDataRunList(IDataRunList* list, uint32_t f
              table->GetNextCluster(static_cast<uint32_t>(next)) != 0 &&
              !table->IsEntryUnknown(static_cast<uint32_t>(next))) {
         --skipBudget;
-        ++next;
+        next = onward(next + 1);
       }
     }
     c = next;

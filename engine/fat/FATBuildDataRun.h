@@ -1,10 +1,12 @@
 // The extents of a FAT file: a live file's follow its chain in the table; a
 // deleted file's chain was freed, so the file is taken to go on from its
 // first cluster in the next clusters the table does not give to other files
-// (a file written in pieces lay between others'). A deleted file never
-// follows a chain: where its first cluster is given to a file now, a newer
-// file took it, and the copy from there is a guess. Runs count clusters from
-// cluster 2 (run start = cluster - 2) and are bounded by the volume.
+// (a file written in pieces lay between others'), and past the volume's
+// last cluster at its first one, as the allocator that wrote it wrapped. A
+// deleted file never follows a chain: where its first cluster is given to a
+// file now, a newer file took it, and the copy from there is a guess. Runs
+// count clusters from cluster 2 (run start = cluster - 2) and are bounded by
+// the volume.
 //
 // A size is judged against what the runs can hold: a live file whose chain
 // ends where the table says it ends holds no more than its chain (a larger

@@ -459,7 +459,8 @@ ResultCode CFATBuildWorker::QuickBuildDirectoryTree() {
   // files that name the same clusters once the walk is done; the searcher
   // finishes the tree only after this returns, so every node the builder
   // took is still there to be marked.
-  CFATClusterClaims claims(m_table, m_g.clusterCount, m_g.type == FILE_SYSTEM_TYPE_FAT32 ? m_g.rootCluster : 0);
+  CFATClusterClaims claims(m_table, m_g.clusterCount, m_g.type == FILE_SYSTEM_TYPE_FAT32 ? m_g.rootCluster : 0,
+                           Place());
   CFATClaimingTreeBuilder builder(m_builder, claims);
   const ResultCode result = QuickWalk(&builder);
   claims.Judge();
@@ -492,7 +493,7 @@ ResultCode CFATBuildWorker::CompleteBuildDirectoryTree(const FolderSectorSet& fo
   // As the quick scan's: judged once the walk is done. The root of a
   // partition found without its boot sector is a guess, and dates nothing.
   CFATClusterClaims claims(m_table, m_g.clusterCount,
-                           m_g.type == FILE_SYSTEM_TYPE_FAT32 && readRoot != 0 ? m_g.rootCluster : 0);
+                           m_g.type == FILE_SYSTEM_TYPE_FAT32 && readRoot != 0 ? m_g.rootCluster : 0, Place());
   CFATClaimingTreeBuilder builder(m_builder, claims);
   const ResultCode result = CompleteWalk(&builder, folderSectors, readRoot);
   claims.Judge();

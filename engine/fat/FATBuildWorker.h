@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "ResultCode.h"
+#include "fat/FATClusterClaims.h"
 
 class CFATFileNode;
 class CFATFirstCluReviser;
@@ -200,6 +201,8 @@ class CFATBuildWorker {
   // feeding `builder`.
   ResultCode QuickWalk(IDirecotryTreeBuilder* builder);
   ResultCode CompleteWalk(IDirecotryTreeBuilder* builder, const FolderSectorSet& folderSectors, int readRoot);
+  // Where the volume's clusters lie on its device.
+  fileheads::ClusterPlace Place() const { return {m_device, m_g.dataStart, m_g.sectorsPerCluster}; }
   // Walks the queued folders, live ones first; false when cancelled.
   bool WalkQueued(CFATBuildChildren& children, std::deque<FATFolderToParse>& live,
                   std::deque<FATFolderToParse>& deleted, bool report);

@@ -11,7 +11,9 @@
 // words per span, however many files overlap.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace claims {
@@ -74,5 +76,125 @@ bool ClearlyAfter(uint64_t later, uint64_t earlier, uint64_t tick);
 // cannot be vouched for, because some file it overlaps was not clearly
 // written before it.
 std::vector<bool> OverwrittenAmongOverlapping(std::vector<Span> spans, const std::vector<Times>& times, uint64_t tick);
+
+// ---- The files of a volume whose entries name its clusters (FAT, exFAT) ----
+//
+// Once a volume's folders are walked, each file's copy is held against what
+// the other entries name (JudgeClaims):
+//
+// - A live file whose runs reach another live entry's chain (a damaged entry
+//   pointing into another file's chain): both copies, as fsck.fat flags
+//   both files.
+// - A deleted file whose walk passed over clusters that entries hold (it was
+//   taken to have been written around them): only where every holder's
+//   clusters were all taken clearly before the deleted file's last write.
+//   A holder made after it did not exist then, so those clusters were the
+//   deleted file's own before a newer file took them; one whose times are
+//   within a tick of it, or not recorded, or a cluster no entry reaches,
+//   cannot tell.
+// - Deleted files that name the same clusters. A deleted file's walk starts
+//   at its first cluster and goes on over the clusters free now, so two
+//   walks meet only where one file's first cluster lies in the other's
+//   runs. Files that start at one cluster all held it: the one last written
+//   clearly after every other holds its bytes there, the others were
+//   written over. A walk that reaches another's first cluster past its own:
+//   either the other was written over it, or it was written around the
+//   other while the other was live; no time tells which, so it is not
+//   vouched for, and the other stands only where it is clearly the newer.
+//   Where the volume says where a deleted file lay (a chain the table still
+//   holds, a flag that its clusters follow each other), it was not written
+//   around anything: of it and a file whose first cluster it covers, the
+//   one written clearly later holds the cluster.
+// - What the files' own bytes say (FileHeads.h), read only of deleted files
+//   that meet others. One whose type requires a head and whose first
+//   cluster does not begin with one is not there any more. One whose first
+//   cluster does begin with its head, and whose end (where its type has
+//   one) does not say it breaks up, is there: another walk that puts the
+//   middle of its own file in that cluster is wrong there, and does not
+//   count against it. A walk whose file holds together up to its own end
+//   where the walk ends (a JPEG's segments and data up to its end of image
+//   in its last two bytes, a media file's boxes ending at its size) laid
+//   the file as it was written, as far as its length goes: the clusters it
+//   passed over were never the file's, and a first cluster it reaches was
+//   written over by it, not around; it stands there where it is clearly
+//   newer than every other file that names that cluster.
+
+// What a file's first cluster (or the end of its runs) holds, as the file's
+// type reads it.
+enum class Head : uint8_t {
+  kUnknown,  // its type requires no head (end), or it could not be read
+  kPresent,  // the head (end) its type requires
+  kMissing,  // not the head its type requires: other bytes
+};
+
+// What a volume's bytes say of its files, asked by JudgeClaims only where a
+// rule needs it, at most once per file (by the claim's index); null: not
+// known.
+struct Evidence {
+  std::function<Head(size_t)> head;  // the first cluster
+  std::function<Head(size_t)> tail;  // the file through its runs, up to the end its type has
+};
+
+// A volume's data clusters [first, end): a deleted file's walk that reaches
+// the end with clusters still to go goes on at the first, as every
+// allocator wraps.
+struct Volume {
+  uint64_t first = 2;
+  uint64_t end = 2;
+};
+
+// The owner of clusters that the volume's own structures hold (the root,
+// the allocation bitmap): live, and as old as the volume.
+inline constexpr uint32_t kVolumeOwner = kNoOwner - 1;
+
+// One file or folder of the volume as its scanner read it.
+struct Claim {
+  uint64_t first = 0;  // its first cluster; 0 when it names none of the volume's
+  Times times;
+  bool folder = false;
+  bool live = false;    // a live entry in a live folder
+  bool erased = false;  // deleted: its runs are taken from its first cluster on
+  // Erased files: whether its runs past the first cluster are a walk over
+  // the clusters free now (a guess), rather than what the volume says.
+  bool walked = true;
+  size_t runsAt = 0;  // its runs, in file order: the caller's runs from here
+  size_t runCount = 0;
+};
+
+// Why a file is not vouched for (bits; a file may have several).
+enum Reason : uint16_t {
+  kCrossLinked = 1,    // a live file another live entry's chain runs into
+  kAroundNewer = 2,    // a deleted file whose walk passed over a newer file's clusters
+  kAroundUntold = 4,   // ... over clusters whose holder's times cannot tell
+  kAroundUnheld = 8,   // ... over clusters that no entry holds
+  kStartTaken = 16,    // a deleted file not clearly the newest of those naming its first cluster
+  kReachesOther = 32,  // a deleted file whose runs reach another deleted file's first cluster
+  kHeadMissing = 64,   // a deleted file whose first cluster does not begin with its type's head
+};
+
+// Per claim, why it is not vouched for (0: nothing against it). `runs`: the
+// files' runs (owners ignored); `held`: the clusters that the chains of
+// entries that are not erased hold, owned by their claim's index (or
+// kVolumeOwner) and keyed by when they were taken at the latest; `tick`:
+// the resolution of the volume's times.
+std::vector<uint16_t> JudgeClaims(const std::vector<Claim>& claims, const std::vector<Span>& runs,
+                                  std::vector<Span> held, const Volume& volume, uint64_t tick,
+                                  const Evidence& evidence);
+
+// How many claims each reason condemned, for the log and for tests;
+// `marked` is the caller's (the files it marked that were not already).
+struct Verdicts {
+  uint64_t crossLinked = 0;
+  uint64_t aroundNewer = 0;
+  uint64_t aroundUntold = 0;  // not also around a newer file
+  uint64_t aroundUnheld = 0;  // nor around a file of untold times
+  uint64_t startTaken = 0;
+  uint64_t reachesOther = 0;
+  uint64_t headMissing = 0;
+  uint64_t marked = 0;
+};
+Verdicts CountReasons(const std::vector<uint16_t>& reasons);
+// One line on standard output when anything was marked: "SYSTEM claims: ...".
+void PrintVerdicts(const char* system, const Verdicts& verdicts);
 
 }  // namespace claims

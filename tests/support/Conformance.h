@@ -84,6 +84,10 @@ struct Row {
   // incomplete (the scanner could not vouch for its bytes); one copied
   // without a failure must still be identical.
   bool mayFail = false;
+  // With mayFail: at most this many of the copies that answer incomplete may
+  // hold their originals byte for byte (files the scan could have vouched
+  // for); -1: any number.
+  int identicalMayFail = -1;
   // Sizes cut to the runs (damaged size fields): such copies answer that
   // they are incomplete, and must still hold the bytes expected.
   bool cutSizes = false;

@@ -178,6 +178,11 @@ TEST(ExFatTable, ChainsStayInTheHeapAndLoopsEnd) {
   image[heap + (bitmap - 2) * 4096 + (501 - 2) / 8] |= 1 << ((501 - 2) % 8);
   again.SetAllocationBitmap(bitmap, ondisk::Le64(image.data() + entry + 24));
   EXPECT_EQ(deleted(500, 8000), (Runs{{498, 1}, {500, 1}, {-1, 8000}}));
+  // Past the heap's last cluster it goes on at the first, passing over the
+  // clusters mkfs.exfat gave the bitmap, the up-case table and the root.
+  int64_t free = 0;
+  while ((image[heap + (bitmap - 2) * 4096 + free / 8] >> (free % 8)) & 1) ++free;
+  EXPECT_EQ(deleted(uint32_t(count), 4 * 4096), (Runs{{int64_t(count) - 2, 2}, {free, 2}, {-1, 4 * 4096}}));
 }
 
 TEST(ExFatEntrySets, OneBadSetCostsOnlyItselfAndNamesEndAtTheirLength) {

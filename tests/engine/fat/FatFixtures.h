@@ -66,3 +66,15 @@ inline std::string ReuseReady() {
 }
 
 }  // namespace fatfixtures
+
+namespace fatfixtures {
+
+// The camera cards of make-fat-camera-images.sh, next to the other images
+// (CI makes them once into the same folder).
+inline std::filesystem::path CameraDir() { return Dir() / "camera"; }
+inline std::string CameraReady() {
+  return conformance::EnsureFixtures(testsupport::SourceDir() / "tests/fixtures/fat/make-fat-camera-images.sh",
+                                     CameraDir());
+}
+
+}  // namespace fatfixtures

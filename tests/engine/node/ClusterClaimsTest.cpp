@@ -1,12 +1,15 @@
-// The sweeps over claimed clusters against the plain pairwise answer, on
-// random spans crowded into few clusters: equal starts, touching and nested
-// spans, an owner's own spans meeting, times equal or a tick apart.
+// The sweeps over claimed clusters, and the rules that judge a volume's
+// files by them, against the plain pairwise answer, on random spans crowded
+// into few clusters: equal starts, touching and nested spans, an owner's own
+// spans meeting, walks that wrap, times equal or a tick apart, heads and
+// ends present, missing or unknown.
 #include "ClusterClaims.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
+#include <set>
 
 namespace {
 
@@ -88,6 +91,192 @@ TEST(ClusterClaims, OverwrittenAmongOverlappingIsThePairwiseAnswer) {
       }
       EXPECT_EQ(got[f], lost) << "round " << round << " file " << f;
     }
+  }
+}
+
+// A volume of 40 clusters crowded with live, deleted and orphaned entries.
+struct Volume {
+  std::vector<claims::Claim> claims;
+  std::vector<Span> runs;
+  std::vector<Span> held;
+  std::vector<claims::Head> heads;
+  std::vector<claims::Head> tails;
+};
+constexpr claims::Volume kVolume{2, 42};
+
+Volume RandomVolume(std::mt19937& rng) {
+  auto pick = [&](uint64_t lo, uint64_t hi) { return std::uniform_int_distribution<uint64_t>(lo, hi)(rng); };
+  Volume v;
+  const size_t count = pick(1, 11);
+  for (size_t i = 0; i < count; ++i) {
+    claims::Claim c;
+    const uint64_t kind = pick(0, 9);
+    c.erased = kind < 6;
+    c.live = kind >= 6 && kind < 9;
+    c.folder = !c.erased && pick(0, 4) == 0;
+    c.walked = pick(0, 3) != 0;
+    c.first = pick(kVolume.first, kVolume.end - 1);
+    c.times = claims::Times{pick(0, 19) == 0 ? 0 : pick(1, 12), pick(1, 12)};
+    c.runsAt = v.runs.size();
+    if (!c.folder) {
+      // A walk from the first cluster on, passing over some clusters, and
+      // going on at the volume's start past its end.
+      uint64_t at = c.first;
+      bool wrapped = false;
+      for (uint64_t left = pick(1, 9); left > 0 && !(wrapped && at >= c.first);) {
+        const uint64_t length = std::min<uint64_t>({pick(1, 4), left, kVolume.end - at});
+        v.runs.push_back(Span{at, at + length, static_cast<uint32_t>(i), 1});
+        left -= length;
+        at += length + (pick(0, 2) == 0 ? pick(1, 3) : 0);
+        if (at >= kVolume.end) {
+          if (wrapped) break;
+          wrapped = true;
+          at = kVolume.first + pick(0, 3);
+        }
+      }
+      c.runCount = v.runs.size() - c.runsAt;
+    }
+    if (!c.erased) {
+      const uint64_t key = claims::TakenBy(c.times);
+      if (c.folder) {
+        v.held.push_back(Span{c.first, c.first + 1, static_cast<uint32_t>(i), key});
+        if (c.first + 1 < kVolume.end)
+          v.held.push_back(Span{c.first + 1, c.first + 2, static_cast<uint32_t>(i), claims::kUnknownTime});
+      } else {
+        for (size_t k = 0; k < c.runCount; ++k) {
+          Span held = v.runs[c.runsAt + k];
+          held.key = key;
+          v.held.push_back(held);
+        }
+      }
+    }
+    v.claims.push_back(c);
+    v.heads.push_back(static_cast<claims::Head>(pick(0, 2)));
+    v.tails.push_back(static_cast<claims::Head>(pick(0, 2)));
+  }
+  for (uint64_t k = pick(0, 2); k > 0; --k) {
+    const uint64_t first = pick(kVolume.first, kVolume.end - 3);
+    v.held.push_back(Span{first, first + pick(1, 2), claims::kVolumeOwner, pick(0, 1) == 0 ? 1 : claims::kUnknownTime});
+  }
+  return v;
+}
+
+// The rules of ClusterClaims.h, file by file and cluster by cluster.
+std::vector<uint16_t> PairwiseJudgement(const Volume& v, uint64_t tick) {
+  const std::vector<claims::Claim>& c = v.claims;
+  auto runsOf = [&](size_t i) {
+    return std::vector<Span>(v.runs.begin() + c[i].runsAt, v.runs.begin() + c[i].runsAt + c[i].runCount);
+  };
+  auto covers = [&](size_t i, uint64_t cluster) {
+    for (const Span& r : runsOf(i)) {
+      if (r.first <= cluster && cluster < r.end) return true;
+    }
+    return false;
+  };
+  auto isFile = [&](size_t i) { return !c[i].folder && c[i].runCount > 0; };
+  auto erased = [&](size_t i) { return c[i].erased && isFile(i); };
+  auto taken = [&](size_t i) { return claims::TakenBy(c[i].times); };
+  auto after = [&](uint64_t later, uint64_t earlier) { return claims::ClearlyAfter(later, earlier, tick); };
+  std::vector<uint16_t> out(c.size(), 0);
+  for (size_t i = 0; i < c.size(); ++i) {
+    if (c[i].live && isFile(i)) {
+      for (const Span& r : runsOf(i)) {
+        for (const Span& h : v.held) {
+          const bool liveHolder = h.owner == claims::kVolumeOwner || (h.owner != i && c[h.owner].live);
+          if (liveHolder && Overlap(r, h)) out[i] |= claims::kCrossLinked;
+        }
+      }
+    }
+    if (c[i].erased && c[i].walked && isFile(i)) {
+      const std::vector<Span> walk = runsOf(i);
+      std::vector<Span> gaps;
+      for (size_t k = 1; k < walk.size(); ++k) {
+        if (walk[k].first > walk[k - 1].end) {
+          gaps.push_back(Span{walk[k - 1].end, walk[k].first, 0, 1});
+        } else if (walk[k].first < walk[k - 1].first) {
+          gaps.push_back(Span{walk[k - 1].end, kVolume.end, 0, 1});
+          gaps.push_back(Span{kVolume.first, walk[k].first, 0, 1});
+        }
+      }
+      uint16_t around = 0;
+      for (const Span& g : gaps) {
+        uint64_t latest = claims::kNoOverlap;
+        bool held = true;
+        for (uint64_t cluster = g.first; cluster < g.end; ++cluster) {
+          bool any = false;
+          for (const Span& h : v.held) {
+            if (h.first <= cluster && cluster < h.end) {
+              any = true;
+              latest = std::max(latest, h.key);
+            }
+          }
+          held = held && any;
+        }
+        if (g.first >= g.end) continue;
+        if (!held) {
+          around |= claims::kAroundUnheld;
+        } else if (!after(c[i].times.written, latest)) {
+          around |= latest != claims::kUnknownTime && after(latest, c[i].times.written) ? claims::kAroundNewer
+                                                                                        : claims::kAroundUntold;
+        }
+      }
+      if (v.tails[i] != claims::Head::kPresent) out[i] |= around;
+    }
+  }
+  for (size_t i = 0; i < c.size(); ++i) {
+    if (!erased(i)) continue;
+    std::vector<size_t> naming;  // the others whose runs name its first cluster
+    for (size_t j = 0; j < c.size(); ++j) {
+      if (j != i && erased(j) && covers(j, c[i].first)) naming.push_back(j);
+    }
+    if (!naming.empty()) {
+      if (v.heads[i] == claims::Head::kMissing) out[i] |= claims::kHeadMissing;
+      // Its head stands for it unless its end says it breaks up.
+      const bool head = v.heads[i] == claims::Head::kPresent && v.tails[i] != claims::Head::kMissing;
+      uint64_t latest = claims::kNoOverlap;
+      for (size_t j : naming) {
+        if (!head || c[j].first == c[i].first) latest = std::max(latest, taken(j));
+      }
+      if (latest != claims::kNoOverlap && !after(taken(i), latest)) out[i] |= claims::kStartTaken;
+    }
+    for (size_t j = 0; j < c.size(); ++j) {
+      if (j == i || !erased(j) || c[j].first == c[i].first || !covers(i, c[j].first)) continue;
+      uint64_t newest = taken(j);
+      for (size_t z = 0; z < c.size(); ++z) {
+        if (z != i && z != j && erased(z) && covers(z, c[j].first)) newest = std::max(newest, taken(z));
+      }
+      if (v.heads[j] == claims::Head::kPresent || (c[i].walked && v.tails[i] != claims::Head::kPresent) ||
+          !after(taken(i), newest)) {
+        out[i] |= claims::kReachesOther;
+      }
+    }
+  }
+  return out;
+}
+
+TEST(ClusterClaims, JudgeClaimsIsThePairwiseJudgement) {
+  std::mt19937 rng(87);
+  for (int round = 0; round < 3000; ++round) {
+    const Volume v = RandomVolume(rng);
+    const uint64_t tick = round % 3;
+    std::vector<int> headAsked(v.claims.size(), 0);
+    claims::Evidence evidence;
+    evidence.head = [&](size_t i) {
+      ++headAsked[i];
+      return v.heads[i];
+    };
+    evidence.tail = [&](size_t i) { return v.tails[i]; };
+    const std::vector<uint16_t> got = claims::JudgeClaims(v.claims, v.runs, v.held, kVolume, tick, evidence);
+    const std::vector<uint16_t> want = PairwiseJudgement(v, tick);
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i], want[i]) << "round " << round << " file " << i;
+      EXPECT_LE(headAsked[i], 1) << "round " << round << " file " << i;
+      if (!v.claims[i].erased) {
+        EXPECT_EQ(headAsked[i], 0) << "round " << round << " file " << i;
+      }
+    }
+    if (::testing::Test::HasFailure()) break;
   }
 }
 
