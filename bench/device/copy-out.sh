@@ -24,7 +24,9 @@ out=$(mktemp -d /dev/shm/clipmender-copy-out.XXXXXX)
 loop=
 cleanup() {
   [ -z "$loop" ] || losetup -d "$loop" 2>/dev/null || true
-  mountpoint -q "$work/fill" 2>/dev/null && umount "$work/fill" || true
+  # A driver still busy is detached lazily, so that it ends and the wait
+  # below returns.
+  if mountpoint -q "$work/fill" 2>/dev/null; then umount "$work/fill" 2>/dev/null || umount -l "$work/fill" || true; fi
   wait 2>/dev/null || true
   rm -rf "$work" "$out"
 }

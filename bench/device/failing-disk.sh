@@ -29,9 +29,22 @@ here=$(cd "$(dirname "$0")" && pwd)
 server=$here/../../tests/support/failing_file_fuse.py
 work=$(mktemp -d /tmp/clipmender-failing-disk.XXXXXX)
 loop= mnt=$work/mnt
+# unmount DIR: a loop device lets go of its file a moment after it is
+# detached; a mount still busy then is detached lazily, so that its driver
+# ends and nothing below $work stays mounted.
+unmount() {
+  local _
+  for _ in $(seq 50); do
+    mountpoint -q "$1" || return 0
+    umount "$1" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  umount -l "$1" 2>/dev/null || true
+}
 cleanup() {
   [ -z "$loop" ] || losetup -d "$loop" 2>/dev/null || true
-  mountpoint -q "$mnt" && umount "$mnt" || true
+  unmount "$mnt"
+  unmount "$work/fill"
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -77,7 +90,7 @@ with open(manifest, "w") as f:
         name, _, deleted = path.partition("\t")
         f.write(f"{sums[path]}  {name}{'  (deleted)' if deleted else ''}\n")
 PY
-  umount "$at"
+  unmount "$at"
   wait "$driver"
 }
 
@@ -150,5 +163,5 @@ for n in 0 1 ${#clusters[@]}; do
       "$(identical "$work/tsk")" "$(wc -l <"$manifest")" "$(echo "$t1 - $t0" | bc)"
   fi
   losetup -d "$loop"; loop=
-  umount "$mnt"; wait
+  unmount "$mnt"; wait
 done
