@@ -232,7 +232,9 @@ void CStorageDeviceWithCache::BeginCache() {
     m_nextBlock = next;
     m_inFlight = -1;
     ++m_generation;
-    startReader = next < count;
+    // After a stop heard there, nothing more is read ahead of a scan that
+    // ends: a failing medium may take seconds over each read.
+    startReader = next < count && !m_stopSalvage;
     m_readerAlive = startReader;
   }
   if (!startReader) return;

@@ -69,7 +69,7 @@ TEST_F(CompleteScan, AStopWhileABlockIsReadAroundDamageEndsItAtOnceAndTheBarMove
     disk.OpenOn(std::move(owned), 512, kBlocks * kBlock);
 
     ScriptedSink watching;
-    std::atomic<int> readsAtStop{-1};
+    std::atomic<int> readsAtStop{-1}, cachedAtStop{-1};
     const auto fine = [&watching] {
       std::vector<_PROGRESS_INFO> out;
       for (const _PROGRESS_INFO& r : watching.Records()) {
@@ -81,6 +81,7 @@ TEST_F(CompleteScan, AStopWhileABlockIsReadAroundDamageEndsItAtOnceAndTheBarMove
       if (readsAtStop >= 0) return 0;
       if (fine().size() < 3) return 1;
       readsAtStop = medium->Count()->uncached.load();
+      cachedAtStop = medium->Count()->cached.load();
       return 0;
     };
     CCompleteRecoveryController* scan = new CCompleteRecoveryController();
@@ -90,6 +91,7 @@ TEST_F(CompleteScan, AStopWhileABlockIsReadAroundDamageEndsItAtOnceAndTheBarMove
     EXPECT_EQ(scan->StartDataRecovery(&disk, &watching, &tree), 0u) << "a stop is not an error";
     ASSERT_GE(readsAtStop.load(), 0) << "the stop was never asked";
     EXPECT_LE(medium->Count()->uncached.load() - readsAtStop.load(), 2) << "reads of the medium after the stop";
+    EXPECT_EQ(medium->Count()->cached.load(), cachedAtStop.load()) << "blocks read ahead after the stop";
     const std::vector<_PROGRESS_INFO> moving = fine();
     ASSERT_GE(moving.size(), 3u);
     for (size_t i = 0; i < moving.size(); ++i) {
