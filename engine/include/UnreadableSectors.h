@@ -59,10 +59,6 @@ inline SectorRuns Find(IStorageDevice* device, int64_t first, int64_t count) {
   return runs;
 }
 
-// Whether any sector of [first, first + count) of `device` is known to be
-// unreadable.
-inline bool Any(IStorageDevice* device, int64_t first, int64_t count) { return !Find(device, first, count).empty(); }
-
 // Whether `sector` lies in one of `runs`.
 inline bool Any(const SectorRuns& runs, int64_t sector) {
   for (const auto& [first, count] : runs) {
