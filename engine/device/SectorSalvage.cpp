@@ -142,7 +142,6 @@ CSalvagingReader::Result CSalvagingReader::Read(uint8_t* out, int64_t offset, si
   }
   result.outcome = done > 0 ? Outcome::kRead : Outcome::kFailed;
   result.bytes = done;
-  if (done == 0) result.error = 0;
   std::memset(out + done, 0, bytes - done);
   return result;
 }
@@ -382,10 +381,8 @@ ssize_t CDescriptorMedium::ReadUncached(void* buffer, size_t bytes, int64_t offs
   }
   // Whatever the page cache holds of the zone is dropped first: a folio
   // that failed would answer the error again without asking the medium.
-  const int64_t zone = CDamageMap::kZoneBytes;
-  const int64_t from = offset - offset % zone;
-  const int64_t to = offset + static_cast<int64_t>(bytes);
-  ::posix_fadvise(fd, static_cast<off_t>(from), static_cast<off_t>(to - from + zone - (to - from) % zone),
-                  POSIX_FADV_DONTNEED);
+  const int64_t from = AlignDown(offset, CDamageMap::kZoneBytes);
+  const int64_t to = AlignUp(offset + static_cast<int64_t>(bytes), CDamageMap::kZoneBytes);
+  ::posix_fadvise(fd, static_cast<off_t>(from), static_cast<off_t>(to - from), POSIX_FADV_DONTNEED);
   return ::pread(fd, buffer, bytes, static_cast<off_t>(offset));
 }
