@@ -7,6 +7,7 @@
 
 #include "DeviceData.h"
 #include "StorageDevice.h"
+#include "ThreadLastError.h"
 #include "device/StorageGeometry.h"
 
 // The failure codes of one device family for a missing record holder, a
@@ -29,7 +30,8 @@ class CRecordDevice : public Interface {
   uint32_t GetSectorSize() override { return sectorSize_.load(std::memory_order_relaxed); }
   int64_t GetTotalSectors() override { return totalSectors_.load(std::memory_order_relaxed); }
   IStorageDeviceData* GetPrivateData() override { return data_; }
-  ResultCode GetLastError() override { return lastError_.load(std::memory_order_relaxed); }
+  // The code of this thread's latest call (ThreadLastError.h).
+  ResultCode GetLastError() override { return lastError_.Get(); }
 
   // Keeps `data` (releasing the old holder) and takes the sector size and
   // count from its record when it is of this device's kind; otherwise the
@@ -75,12 +77,12 @@ class CRecordDevice : public Interface {
     return 0;
   }
 
-  void SetLastError(ResultCode code) { lastError_.store(code, std::memory_order_relaxed); }
+  void SetLastError(ResultCode code) { lastError_.Set(code); }
   void SetSectorSize(uint32_t size) { sectorSize_.store(size, std::memory_order_relaxed); }
   void SetTotalSectors(int64_t total) { totalSectors_.store(total, std::memory_order_relaxed); }
 
  private:
-  std::atomic<ResultCode> lastError_{0};
+  CThreadLastError lastError_;
   std::atomic<uint32_t> sectorSize_{512};
   std::atomic<int64_t> totalSectors_;
   IStorageDeviceData* data_ = nullptr;

@@ -41,7 +41,7 @@ int64_t CSectorSizeDevice::GetTotalSectors() {
 }
 
 int CSectorSizeDevice::ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) {
-  m_lastError = 0;
+  m_lastError.Set(0);
   const int64_t parentSize = m_parent != nullptr ? m_parent->GetSectorSize() : 0;
   int64_t offset = 0;
   int64_t bytes = 0;
@@ -50,7 +50,7 @@ int CSectorSizeDevice::ReadSector(void* buffer, int64_t firstSector, int64_t sec
       !geometry::ByteRange(firstSector, sectorCount, m_sectorSize, offset, bytes) ||
       __builtin_mul_overflow(m_parentStart, parentSize, &base) || __builtin_add_overflow(offset, base, &offset) ||
       offset > std::numeric_limits<int64_t>::max() - bytes) {
-    m_lastError = devicecode::kReadBadArgument;
+    m_lastError.Set(devicecode::kReadBadArgument);
     return 0;
   }
   const int64_t first = offset / parentSize;
@@ -63,7 +63,7 @@ int CSectorSizeDevice::ReadSector(void* buffer, int64_t firstSector, int64_t sec
     try {
       scratch.resize(static_cast<size_t>((last - first + 1) * parentSize));
     } catch (const std::bad_alloc&) {
-      m_lastError = devicecode::kReadFailed;
+      m_lastError.Set(devicecode::kReadFailed);
       return 0;
     }
     answer = m_parent->ReadSector(scratch.data(), first, last - first + 1);
@@ -73,7 +73,7 @@ int CSectorSizeDevice::ReadSector(void* buffer, int64_t firstSector, int64_t sec
   }
   if (answer == 0) {
     const ResultCode code = m_parent->GetLastError();
-    m_lastError = result::IsFailure(code) ? code : devicecode::kReadFailed;
+    m_lastError.Set(result::IsFailure(code) ? code : devicecode::kReadFailed);
   }
   return answer;
 }

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "StorageDevice.h"
+#include "ThreadLastError.h"
 #include "UnreadableSectors.h"
 
 class CSectorSizeDevice final : public IStorageDevice, public IUnreadableSectors {
@@ -36,7 +37,8 @@ class CSectorSizeDevice final : public IStorageDevice, public IUnreadableSectors
   IStorageDeviceData* GetPrivateData() override;
   void SetPrivateData(IStorageDeviceData* data) override;
   uint32_t GetType() override;
-  ResultCode GetLastError() override { return m_lastError.load(std::memory_order_relaxed); }
+  // The code of this thread's latest call (ThreadLastError.h).
+  ResultCode GetLastError() override { return m_lastError.Get(); }
 
   IStorageDevice* GetParent() const { return m_parent; }
   // A power of two a view may use.
@@ -52,5 +54,5 @@ class CSectorSizeDevice final : public IStorageDevice, public IUnreadableSectors
   uint32_t m_sectorSize;
   int64_t m_parentStart;
   // Reads may come from several threads at once.
-  std::atomic<ResultCode> m_lastError{0};
+  CThreadLastError m_lastError;
 };

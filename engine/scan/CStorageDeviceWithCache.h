@@ -51,6 +51,7 @@
 
 #include "SectorLender.h"
 #include "StorageDevice.h"
+#include "ThreadLastError.h"
 #include "UnreadableSectors.h"
 
 class CStorageDeviceWithCache final : public IStorageDevice, public ISectorLender, public IUnreadableSectors {
@@ -123,7 +124,8 @@ class CStorageDeviceWithCache final : public IStorageDevice, public ISectorLende
   uint32_t GetType() override { return STORAGE_DEVICE_CACHED; }
   // 0 after a ReadSector that succeeded; after one that failed, the code of
   // its failure (the underlying device's when it could not read a sector).
-  ResultCode GetLastError() override { return m_lastError.load(std::memory_order_relaxed); }
+  // The code of this thread's latest call (ThreadLastError.h).
+  ResultCode GetLastError() override { return m_lastError.Get(); }
 
   IStorageDevice* GetUnderlyingDevice() const { return m_underlying; }
   uint32_t GetBlockSize() const { return m_blockSize; }
@@ -185,11 +187,11 @@ class CStorageDeviceWithCache final : public IStorageDevice, public ISectorLende
   CurrentRef SwapCurrent(CurrentRef next);
   // The deleter of a current block: its buffer goes back to the spares.
   void Recycle(Current* current);
-  void SetLastError(ResultCode code) { m_lastError.store(code, std::memory_order_relaxed); }
+  void SetLastError(ResultCode code) { m_lastError.Set(code); }
 
   IStorageDeviceData* m_privateData = nullptr;
   IStorageDevice* m_underlying;
-  std::atomic<ResultCode> m_lastError{0};
+  CThreadLastError m_lastError;
 
   // Geometry, taken from the underlying device by the constructor,
   // SetBlockSize and BeginCache, while no reader runs.

@@ -209,4 +209,31 @@ TEST(SectorSalvage, ThreadsReadingAroundTheSameDamageAgree) {
   EXPECT_EQ(runs, (SectorRuns{{3000, 8}, {6000, 1}}));
 }
 
+// Whether a read lost sectors (its buffer good but for them) or failed is
+// told by the device's last error: each reading thread hears its own read's,
+// whatever other threads' reads of the same device set meanwhile, through a
+// partition window and a sector-size view too.
+TEST(SectorSalvage, EachThreadHearsTheCodeOfItsOwnRead) {
+  Disk disk(1 << 20, {{1000 * 512, 512}});
+  CPartitionDevice window(&disk.device, 0, 2048);
+  CSectorSizeDevice view(&window, 4096);
+  for (IStorageDevice* device : std::initializer_list<IStorageDevice*>{&disk.device, &window, &view}) {
+    const int64_t unit = device->GetSectorSize() / 512;
+    std::atomic<bool> done{false};
+    std::thread healthy([&] {
+      Bytes out(64 * 512);
+      while (!done) device->ReadSector(out.data(), 0, 64 / unit);
+    });
+    int misheard = 0;
+    for (int i = 0; i < 20000; ++i) {
+      int answer = -1;
+      ReadOf(*device, 992 / unit, 16 / unit, &answer);
+      if (answer != 0 || !unreadable::IsSalvaged(device->GetLastError())) ++misheard;
+    }
+    done = true;
+    healthy.join();
+    EXPECT_EQ(misheard, 0) << device->GetSectorSize();
+  }
+}
+
 }  // namespace
