@@ -34,7 +34,9 @@ class IStorageDevice {
   virtual int Close() = 0;
   // Reads `sectorCount` whole sectors from `firstSector` into `buffer`, which
   // holds sectorCount x GetSectorSize() bytes. Non-zero on success; 0 on
-  // failure, and then the buffer's content is unspecified and must not be used.
+  // failure, and then the buffer's content is unspecified and must not be
+  // used, unless the error says that only some sectors could not be read
+  // (result::kErrUnreadableSectors, UnreadableSectors.h).
   virtual int ReadSector(void* buffer, int64_t firstSector, int64_t sectorCount) = 0;
   virtual uint32_t GetSectorSize() = 0;
   virtual int64_t GetTotalSectors() = 0;
@@ -46,7 +48,8 @@ class IStorageDevice {
   // STORAGE_DEVICE_DISK, _PARTITION, _VOLUME or _CACHED.
   virtual uint32_t GetType() = 0;
   // The result code of the last Open, Close, ReadSector, IOCtl or
-  // SetPrivateData call.
+  // SetPrivateData call (of this thread's, for devices that threads share:
+  // ThreadLastError.h).
   virtual ResultCode GetLastError() = 0;
 
   // Gives back an object made by a Create... function.
