@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -71,7 +72,7 @@ inline bool Any(const SectorRuns& runs, int64_t sector) {
 // gave: true when `buffer` holds the sectors, those the medium could not
 // give as zeros and appended to `lost` (device sectors, ascending); false
 // on any other failure. A device that says it lost sectors but names none
-// lost them all, as far as the caller can tell.
+// lost them all, as far as the caller can tell: they read as zeros too.
 inline bool ReadAround(IStorageDevice* device, void* buffer, int64_t first, int64_t count, SectorRuns& lost) {
   if (device->ReadSector(buffer, first, count) != 0) return true;
   if (!IsSalvaged(device->GetLastError())) return false;
@@ -79,7 +80,10 @@ inline bool ReadAround(IStorageDevice* device, void* buffer, int64_t first, int6
   if (auto* known = dynamic_cast<IUnreadableSectors*>(device); known != nullptr) {
     known->FindUnreadable(first, count, lost);
   }
-  if (lost.size() == before) lost.emplace_back(first, count);
+  if (lost.size() == before) {
+    std::memset(buffer, 0, static_cast<size_t>(count) * device->GetSectorSize());
+    lost.emplace_back(first, count);
+  }
   return true;
 }
 

@@ -236,4 +236,19 @@ TEST(SectorSalvage, EachThreadHearsTheCodeOfItsOwnRead) {
   }
 }
 
+// A device that says a read lost sectors but names none (it keeps no
+// account of them): as far as a caller can tell the whole range is lost,
+// and it reads as zeros, never as what the buffer held before.
+TEST(SectorSalvage, ReadAroundADeviceThatNamesNoLostSectorTakesTheWholeRangeAsZeros) {
+  devicetest::CMemoryDevice device(Random(64 * 512), 512, 64);
+  device.FailReads(devicecode::kReadBadSectors);
+  Bytes out(8 * 512, 0xCC);
+  SectorRuns lost{{1, 1}};
+  EXPECT_TRUE(unreadable::ReadAround(&device, out.data(), 16, 8, lost));
+  EXPECT_EQ(lost, (SectorRuns{{1, 1}, {16, 8}}));
+  EXPECT_TRUE(out == Bytes(8 * 512, 0));
+  device.FailReads(devicecode::kReadFailed);
+  EXPECT_FALSE(unreadable::ReadAround(&device, out.data(), 16, 8, lost));
+}
+
 }  // namespace
