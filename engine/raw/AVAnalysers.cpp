@@ -198,9 +198,14 @@ class MatroskaCheck {
 
  private:
   static constexpr size_t kMaxElements = 1 << 20;
+  // Elements read at all levels, at most: a film of hours holds a few
+  // million blocks, while a hostile cluster of two-byte elements as long as
+  // the device would be read two bytes at a time.
+  static constexpr uint64_t kMaxReads = uint64_t{1} << 24;
 
   // The element at `p`, which must end by `end`.
   bool Read(uint64_t p, uint64_t end, EbmlElement& e) {
+    if (++m_reads > kMaxReads) return false;
     const uint8_t* h = m_buffer.Get(p, 12);
     if (h == nullptr) return false;
     const int idLength = EbmlLength(h[0]);
@@ -293,7 +298,7 @@ class MatroskaCheck {
   }
 
   RawFileBuffer& m_buffer;
-  uint64_t m_segment = 0, m_reached = 0;
+  uint64_t m_segment = 0, m_reached = 0, m_reads = 0;
   std::vector<std::pair<uint32_t, uint64_t>> m_seeks;  // the element named, where it must stand
   std::vector<uint64_t> m_cues;                        // where clusters must stand
 };

@@ -537,6 +537,19 @@ TEST(RawContainers, MatroskaElementsMeetTheirSegmentAndWhatNamesThem) {
   Bytes cut = Matroska(19);
   std::fill(cut.end() - 4, cut.end(), 0);
   EXPECT_TRUE(Carve(mkv, cut).info.m_endUnknown);
+  // A cluster of 2^24 empty Void elements, two bytes each: more elements
+  // than any film holds are not walked, and the file is not vouched for.
+  constexpr size_t kVoids = size_t{1} << 24;
+  Bytes hostile = {0x1A, 0x45, 0xDF, 0xA3, 0x80, 0x18, 0x53, 0x80, 0x67, 0x01, 0, 0, 0, 0, 0, 0, 0};
+  Be32At(hostile, 13, static_cast<uint32_t>(12 + 2 * kVoids));
+  const uint8_t cluster[] = {0x1F, 0x43, 0xB6, 0x75, 0x01, 0, 0, 0, 0, 0, 0, 0};
+  hostile.insert(hostile.end(), cluster, cluster + sizeof cluster);
+  Be32At(hostile, hostile.size() - 4, static_cast<uint32_t>(2 * kVoids));
+  hostile.resize(hostile.size() + 2 * kVoids, 0x80);
+  for (size_t i = hostile.size() - 2 * kVoids; i < hostile.size(); i += 2) hostile[i] = 0xEC;
+  const Sized bounded = Carve(mkv, hostile);
+  EXPECT_EQ(bounded.info.m_size, hostile.size());
+  EXPECT_TRUE(bounded.info.m_endUnknown);
 }
 
 // A box: its 32-bit size, its type, its contents.
