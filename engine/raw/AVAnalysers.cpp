@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "OnDiskBytes.h"
@@ -604,9 +605,9 @@ class IsoMovieCheck {
         if (byte < 0) return false;
         offset = (offset << 8) | static_cast<uint64_t>(byte);
       }
-      bool inside = false;
-      for (const auto& [first, end] : m_media) inside = inside || (offset >= first && offset < end);
-      if (!inside) return false;
+      // The media boxes stand one behind the other, in the order walked.
+      const auto after = std::upper_bound(m_media.begin(), m_media.end(), std::make_pair(offset, UINT64_MAX));
+      if (after == m_media.begin() || offset >= std::prev(after)->second) return false;
     }
     m_reached = std::max(m_reached, entries.Position());
     return true;

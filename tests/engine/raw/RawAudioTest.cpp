@@ -586,6 +586,21 @@ TEST(RawContainers, IsoBoxesHoldInsideEachOtherAndPlaceChunksInTheMedia) {
   EXPECT_EQ(whole.info.ProvenBytes(), film.size());
   EXPECT_TRUE(Carve(mp4, IsoFilm({28, 44}, 2)).info.m_endUnknown);  // a chunk past the media
   EXPECT_TRUE(Carve(mp4, IsoFilm({28, 40}, 9)).info.m_endUnknown);  // more entries than the table holds
+  // Media data in two boxes (their data at 28 and 60) with an empty box
+  // between them: chunks in either box's data, none in the second one's
+  // header (56) or the movie box (76).
+  for (const uint32_t second : {60u, 75u, 56u, 76u}) {
+    SCOPED_TRACE(second);
+    Bytes table(8, 0);
+    Be32At(table, 4, 2);
+    table.resize(16);
+    Be32At(table, 8, 28);
+    Be32At(table, 12, second);
+    const Bytes split = Cat({Box("ftyp", {'i', 's', 'o', 'm', 0, 0, 2, 0, 'i', 's', 'o', 'm'}),
+                             Box("mdat", Bytes(16, 0x55)), Box("free", Bytes(0)), Box("mdat", Bytes(16, 0x66)),
+                             Box("moov", Box("trak", Box("mdia", Box("minf", Box("stbl", Box("stco", table))))))});
+    EXPECT_EQ(Carve(mp4, split).info.m_endUnknown, second == 56 || second == 76);
+  }
   // Cut inside the media data: no movie box behind it.
   Bytes cut = film;
   cut.resize(40);
