@@ -894,13 +894,11 @@ TEST(RawHeaders, EdgesOfTheHeaderTests) {
 
 // The sizing of `analyser` on `file` (zeros behind it) when its first
 // sector matches.
-CRawFileInfo Sizing(IRawFileAnalyser& analyser, Bytes file) {
-  file.resize((file.size() + 511) / 512 * 512 + 4096, 0);
-  testsupport::BytesDevice device(file.data(), file.size());
-  CRawFileInfo info;
-  EXPECT_EQ(analyser.AnalyseBuffer(file.data(), info), 1u);
-  EXPECT_EQ(analyser.GetRawFileSize(info, &device), 1u);
-  return info;
+rawsizing::Sized Sizing(IRawFileAnalyser& analyser, const Bytes& file) {
+  const rawsizing::Sized sized = rawsizing::Size(analyser, rawsizing::Disk(file, 4096));
+  EXPECT_TRUE(sized.matched);
+  EXPECT_EQ(sized.answer, 1u);
+  return sized;
 }
 
 void PutLe32(Bytes& b, size_t at, uint32_t v) {
@@ -920,22 +918,22 @@ TEST(RawHeaders, MetafileRecordsEndWithTheEndRecordWhereTheHeaderSays) {
   PutLe32(file, 112, 20);
   PutLe32(file, 120, 16);
   PutLe32(file, 124, 20);
-  const CRawFileInfo whole = Sizing(emf, file);
-  EXPECT_EQ(whole.m_size, 128u);
-  EXPECT_FALSE(whole.m_endUnknown);
-  EXPECT_EQ(whole.ProvenBytes(), 128u);
+  const rawsizing::Sized whole = Sizing(emf, file);
+  EXPECT_EQ(whole.size, 128u);
+  EXPECT_FALSE(whole.endUnknown);
+  EXPECT_EQ(whole.proven, 128u);
   Bytes last = file;
   PutLe32(last, 124, 0);  // the end record's last word lost
-  EXPECT_TRUE(Sizing(emf, last).m_endUnknown);
-  EXPECT_EQ(Sizing(emf, last).ProvenBytes(), 0u);
+  EXPECT_TRUE(Sizing(emf, last).endUnknown);
+  EXPECT_EQ(Sizing(emf, last).proven, 0u);
   Bytes empty = file;
   PutLe32(empty, 4, 0);  // a record of no length: the walk stops
-  EXPECT_TRUE(Sizing(emf, empty).m_endUnknown);
+  EXPECT_TRUE(Sizing(emf, empty).endUnknown);
   Bytes longer = file;
   PutLe32(longer, 48, 0xFFFFFFF0u);  // more than the records hold
-  const CRawFileInfo claimed = Sizing(emf, longer);
-  EXPECT_EQ(claimed.m_size, 0xFFFFFFF0u);
-  EXPECT_TRUE(claimed.m_endUnknown);
+  const rawsizing::Sized claimed = Sizing(emf, longer);
+  EXPECT_EQ(claimed.size, 0xFFFFFFF0u);
+  EXPECT_TRUE(claimed.endUnknown);
 }
 
 // An enhanced metafile of 2,048 bytes whose comment record holds a BMP
@@ -976,17 +974,17 @@ TEST(RawHeaders, PhotoshopRowsUnpackToTheirWidth) {
   std::memcpy(file.data(), "8BPS\0\1", 6);
   file[13] = 1, file[17] = 2, file[21] = 4, file[23] = 8;
   file.insert(file.end(), {0, 1, 0, 5, 0, 2, 3, 'a', 'b', 'c', 'd', 0xFD, 'e'});
-  const CRawFileInfo whole = Sizing(psd, file);
-  EXPECT_EQ(whole.m_size, file.size());
-  EXPECT_FALSE(whole.m_endUnknown);
-  EXPECT_EQ(whole.ProvenBytes(), file.size());
+  const rawsizing::Sized whole = Sizing(psd, file);
+  EXPECT_EQ(whole.size, file.size());
+  EXPECT_FALSE(whole.endUnknown);
+  EXPECT_EQ(whole.proven, file.size());
   Bytes over = file;
   over[38 + 6] = 4;  // five literal bytes in a row of four
-  EXPECT_TRUE(Sizing(psd, over).m_endUnknown);
-  EXPECT_EQ(Sizing(psd, over).ProvenBytes(), 40u);  // its sections and its compression method
+  EXPECT_TRUE(Sizing(psd, over).endUnknown);
+  EXPECT_EQ(Sizing(psd, over).proven, 40u);  // its sections and its compression method
   Bytes counted = file;
   counted[38 + 2 + 1] = 4;  // a count shorter than its row
-  EXPECT_TRUE(Sizing(psd, counted).m_endUnknown);
+  EXPECT_TRUE(Sizing(psd, counted).endUnknown);
 }
 
 }  // namespace
