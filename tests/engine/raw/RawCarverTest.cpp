@@ -25,6 +25,7 @@
 #include "support/Recorders.h"
 #include "support/RecordingProgress.h"
 #include "support/StubDevice.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -569,6 +570,29 @@ TEST(RawSearch, NothingStartsInsideWhatAFileProvesItsOwnAndAFileEndsAtAHeadItDoe
                  : std::vector<std::string>{"FILE000.OGG:2176"};
     EXPECT_EQ(carve.Files(), expected);
   }
+}
+
+// A PDF Ghostscript linearized, cut to half, the rest of its sector zeros,
+// then the same file whole (the fuzz seed). The whole one's last
+// "startxref" points at its first page's cross-reference table, which the
+// cut one holds at the same offset; but that end lies past the length the
+// cut one's linearization gives, so it is not the cut one's: the cut one
+// ends at the whole one's head, and the whole one is carved whole.
+TEST(RawSearch, ALinearizedPdfCutShortEndsAtTheHeadOfTheOneBehindIt) {
+  Bytes disk = testsupport::ReadFile(testsupport::SourceDir() /
+                                     "tests/engine/raw/fuzz/carver/linearized-pdf-cut-in-front-of-a-whole-one");
+  ASSERT_GT(disk.size(), 2048u);
+  const std::string head(disk.begin(), disk.begin() + 1024);
+  ASSERT_NE(head.find("/Linearized"), std::string::npos);
+  size_t behind = 512;
+  while (behind < disk.size() && std::memcmp(disk.data() + behind, "%PDF-", 5) != 0) behind += 512;
+  ASSERT_LT(behind, disk.size());
+  const size_t whole = disk.size() - behind;
+  disk.resize(disk.size() + 64 * 512, 0);
+  Carve carve(disk);
+  carve.raw->EndSearch(1);
+  EXPECT_EQ(carve.Files(), (std::vector<std::string>{"FILE000.PDF:" + std::to_string(behind),
+                                                     "FILE001.PDF:" + std::to_string(whole)}));
 }
 
 // A tar of one member of 1,000 bytes whose data are a BMP: of the member's

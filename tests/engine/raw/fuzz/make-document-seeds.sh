@@ -62,8 +62,9 @@ half streamed.zip "$here/zip/cut-streamed.zip"
 half "$here/pdf/text.rtf" "$here/pdf/cut.rtf"
 half "$here/ole/text.doc" "$here/ole/cut.doc"
 # A PDF whose cross-reference data are a stream, laid out as the format
-# describes; for raw_carver, a compound file and a PDF each cut short right
-# in front of a whole one (the next file's head must end the cut one).
+# describes; for raw_carver, a compound file and two PDFs (one linearized)
+# each cut short right in front of a whole one (the next file's head must
+# end the cut one).
 python3 - "$here/pdf/xref-stream.pdf" <<'PY'
 import sys
 body = b"%PDF-1.5\n1 0 obj\n<<>>\nendobj\n"
@@ -76,6 +77,10 @@ front() {  # FILE OUT: FILE cut to half, the rest of its sector zeros, then FILE
 }
 front "$here/ole/text.doc" "$here/carver/doc-cut-in-front-of-a-whole-one"
 front "$here/pdf/page.pdf" "$here/carver/pdf-cut-in-front-of-a-whole-one"
+# Linearized by Ghostscript: its last "startxref" points at its first page's
+# cross-reference table, where every such file has it.
+gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE=pdfwrite -dFastWebView=true -o web.pdf t.ps >/dev/null
+front web.pdf "$here/carver/linearized-pdf-cut-in-front-of-a-whole-one"
 convert -size 16x12 -seed 3 plasma: t.png
 HOME=$tmp soffice -env:UserInstallation=file://$tmp/profile --headless --convert-to wmf t.png >/dev/null 2>&1
 cp t.wmf "$here/corpus/small.wmf"
