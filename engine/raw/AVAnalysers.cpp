@@ -389,14 +389,19 @@ bool WalkRiffChunks(RawFileBuffer& buffer, uint64_t from, uint64_t to, Each&& ea
 
 // An AVI's stream data walked chunk by chunk, and its old index held
 // against them: each entry names a chunk of its length where its offset
-// points (from the "movi" list's type, or from the file's start).
+// points (from the "movi" list's type, or from the file's start), inside the
+// "movi" list and no earlier than the chunk the entry before names (writers
+// list the chunks in the order they lie: a hostile index that leaps back and
+// forth would read a window for each entry, and one that names chunks
+// behind the list names another file's).
 bool AviHolds(RawFileBuffer& buffer, const RiffChunk& movi, const RiffChunk* index) {
   if (!WalkRiffChunks(buffer, movi.at + 12, movi.at + 8 + movi.size,
                       [](const RiffChunk&, const uint8_t*) { return true; }))
     return false;
   if (index == nullptr) return true;
   const uint64_t entries = index->size / 16;
-  uint64_t base = UINT64_MAX;
+  const uint64_t moviEnd = movi.at + 8 + movi.size;
+  uint64_t base = UINT64_MAX, previous = 0;
   // The entries a stretch at a time: the chunks they name are then read in
   // their order rather than each after a look back at the index.
   constexpr uint64_t kStretch = 2048;
@@ -410,11 +415,13 @@ bool AviHolds(RawFileBuffer& buffer, const RiffChunk& movi, const RiffChunk* ind
       const uint8_t* entry = stretch.data() + 16 * i;
       const uint64_t offset = Le32(entry + 8), length = Le32(entry + 12);
       auto names = [&](uint64_t from) {
-        const uint8_t* chunk = buffer.Get(from + offset, 8);
+        const uint64_t at = from + offset;
+        const uint8_t* chunk = at >= previous && at + 8 <= moviEnd ? buffer.Get(at, 8) : nullptr;
         return chunk != nullptr && std::memcmp(chunk, entry, 4) == 0 && Le32(chunk + 4) == length;
       };
       if (base == UINT64_MAX) base = names(movi.at + 8) ? movi.at + 8 : 0;
       if (!names(base)) return false;
+      previous = base + offset;
     }
   }
   return true;

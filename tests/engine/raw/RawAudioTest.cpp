@@ -552,6 +552,61 @@ TEST(RawContainers, MatroskaElementsMeetTheirSegmentAndWhatNamesThem) {
   EXPECT_TRUE(bounded.info.m_endUnknown);
 }
 
+void Le32At(Bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
+}
+
+// A RIFF chunk: its identifier, its length, its data.
+Bytes Chunk(const char* id, const Bytes& data) {
+  Bytes b(8, 0);
+  std::memcpy(b.data(), id, 4);
+  Le32At(b, 4, static_cast<uint32_t>(data.size()));
+  b.insert(b.end(), data.begin(), data.end());
+  return b;
+}
+
+// An AVI whose "movi" list holds video chunks of 10, 20 and 10 bytes (at 4,
+// 22 and 50 from the list's type), then, when `outside`, a chunk of 10
+// bytes behind the list (at 68), and an old index whose entries name chunks
+// of those lengths at `offsets`.
+Bytes Avi(const std::vector<uint32_t>& offsets, bool outside = false) {
+  const uint32_t lengths[] = {10, 20, 10};
+  Bytes movi = {'m', 'o', 'v', 'i'};
+  for (const uint32_t length : lengths) {
+    const Bytes chunk = Chunk("00dc", Bytes(length, 0x3C));
+    movi.insert(movi.end(), chunk.begin(), chunk.end());
+  }
+  Bytes index;
+  for (size_t i = 0; i < offsets.size(); ++i) {
+    Bytes entry = {'0', '0', 'd', 'c', 0x10, 0, 0, 0};
+    entry.resize(16);
+    Le32At(entry, 8, offsets[i]);
+    Le32At(entry, 12, lengths[i % 3]);
+    index.insert(index.end(), entry.begin(), entry.end());
+  }
+  return Chunk("RIFF", Cat({{'A', 'V', 'I', ' '},
+                            Chunk("LIST", {'h', 'd', 'r', 'l'}),
+                            Chunk("LIST", movi),
+                            outside ? Chunk("00dc", Bytes(10, 0x3C)) : Bytes(),
+                            Chunk("idx1", index)}));
+}
+
+TEST(RawContainers, AviIndexEntriesNameTheFilmsChunksInTheirOrder) {
+  FileRIFFAnalyser riff;
+  const Sized whole = Carve(riff, Avi({4, 22, 50}));
+  EXPECT_EQ(whole.info.m_type, RAW_TYPE_AVI);
+  EXPECT_EQ(whole.info.m_size, Avi({4, 22, 50}).size());
+  EXPECT_FALSE(whole.info.m_endUnknown);
+  // The index, last, names its chunks: every byte is the film's.
+  EXPECT_EQ(whole.info.ProvenBytes(), whole.info.m_size);
+  EXPECT_FALSE(Carve(riff, Avi({4, 22, 50}, true)).info.m_endUnknown);
+  // Entries that leap back to a chunk of the same length, or name one
+  // behind the "movi" list (where another file's would stand behind a film
+  // cut short), are no index of this film.
+  EXPECT_TRUE(Carve(riff, Avi({4, 22, 4})).info.m_endUnknown);
+  EXPECT_TRUE(Carve(riff, Avi({4, 22, 50, 68}, true)).info.m_endUnknown);
+}
+
 // A box: its 32-bit size, its type, its contents.
 Bytes Box(const char* type, const Bytes& contents) {
   Bytes b(8, 0);
