@@ -990,6 +990,32 @@ TEST(RawSearch, ACheckThatHoldsProvesTheFileAndOneThatFailsEndsItAtTheNextHead) 
   }
 }
 
+// Enhanced metafile heads one behind the other, each a header record as
+// long as the 4,096 bytes up to the next one and claiming the device up to
+// its end, none with an end record: each head's walk goes on over the
+// records of all the heads behind it. The walks share a budget: the device
+// is read a few times, not once for each head.
+TEST(RawSearch, MetafileWalksOfHeadsThatFollowEachOtherReadTheDeviceAFewTimes) {
+  constexpr size_t kDisk = 8 << 20, kCount = kDisk / 2 / 4096;
+  Bytes disk(kDisk, 0x5A);
+  for (size_t i = 0; i < kCount; ++i) {
+    const size_t at = i * 4096;
+    PutLe32(disk, at, 1);
+    PutLe32(disk, at + 4, 4096);
+    std::memcpy(disk.data() + at + 40, " EMF", 4);
+    PutLe32(disk, at + 48, static_cast<uint32_t>(kDisk - at));
+    std::memset(disk.data() + at + 52, 0, 8);
+  }
+  Carve carve(disk, 2048);
+  carve.raw->EndSearch(1);
+  const std::vector<std::string> files = carve.Files();
+  ASSERT_EQ(files.size(), kCount);
+  EXPECT_EQ(files.front(), "FILE000.EMF:4096");  // ended at the next head
+  // The device a few times, and a window at each head.
+  EXPECT_LT(carve.owned->sectorsRead,
+            static_cast<int64_t>(3 * kDisk / 512 + kCount * (RawFileBuffer::kWindowSectors + 1)));
+}
+
 TEST(RawHeaders, PhotoshopRowsUnpackToTheirWidth) {
   FilePSDAnalyser psd;
   // One channel of two rows of four pixels, packed: four literal bytes,
