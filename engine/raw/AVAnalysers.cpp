@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "OnDiskBytes.h"
@@ -198,9 +199,14 @@ class MatroskaCheck {
 
  private:
   static constexpr size_t kMaxElements = 1 << 20;
+  // Elements read at all levels, at most: a film of hours holds a few
+  // million blocks, while a hostile cluster of two-byte elements as long as
+  // the device would be read two bytes at a time.
+  static constexpr uint64_t kMaxReads = uint64_t{1} << 24;
 
   // The element at `p`, which must end by `end`.
   bool Read(uint64_t p, uint64_t end, EbmlElement& e) {
+    if (++m_reads > kMaxReads) return false;
     const uint8_t* h = m_buffer.Get(p, 12);
     if (h == nullptr) return false;
     const int idLength = EbmlLength(h[0]);
@@ -293,7 +299,7 @@ class MatroskaCheck {
   }
 
   RawFileBuffer& m_buffer;
-  uint64_t m_segment = 0, m_reached = 0;
+  uint64_t m_segment = 0, m_reached = 0, m_reads = 0;
   std::vector<std::pair<uint32_t, uint64_t>> m_seeks;  // the element named, where it must stand
   std::vector<uint64_t> m_cues;                        // where clusters must stand
 };
@@ -383,14 +389,19 @@ bool WalkRiffChunks(RawFileBuffer& buffer, uint64_t from, uint64_t to, Each&& ea
 
 // An AVI's stream data walked chunk by chunk, and its old index held
 // against them: each entry names a chunk of its length where its offset
-// points (from the "movi" list's type, or from the file's start).
+// points (from the "movi" list's type, or from the file's start), inside the
+// "movi" list and no earlier than the chunk the entry before names (writers
+// list the chunks in the order they lie: a hostile index that leaps back and
+// forth would read a window for each entry, and one that names chunks
+// behind the list names another file's).
 bool AviHolds(RawFileBuffer& buffer, const RiffChunk& movi, const RiffChunk* index) {
   if (!WalkRiffChunks(buffer, movi.at + 12, movi.at + 8 + movi.size,
                       [](const RiffChunk&, const uint8_t*) { return true; }))
     return false;
   if (index == nullptr) return true;
   const uint64_t entries = index->size / 16;
-  uint64_t base = UINT64_MAX;
+  const uint64_t moviEnd = movi.at + 8 + movi.size;
+  uint64_t base = UINT64_MAX, previous = 0;
   // The entries a stretch at a time: the chunks they name are then read in
   // their order rather than each after a look back at the index.
   constexpr uint64_t kStretch = 2048;
@@ -404,11 +415,13 @@ bool AviHolds(RawFileBuffer& buffer, const RiffChunk& movi, const RiffChunk* ind
       const uint8_t* entry = stretch.data() + 16 * i;
       const uint64_t offset = Le32(entry + 8), length = Le32(entry + 12);
       auto names = [&](uint64_t from) {
-        const uint8_t* chunk = buffer.Get(from + offset, 8);
+        const uint64_t at = from + offset;
+        const uint8_t* chunk = at >= previous && at + 8 <= moviEnd ? buffer.Get(at, 8) : nullptr;
         return chunk != nullptr && std::memcmp(chunk, entry, 4) == 0 && Le32(chunk + 4) == length;
       };
       if (base == UINT64_MAX) base = names(movi.at + 8) ? movi.at + 8 : 0;
       if (!names(base)) return false;
+      previous = base + offset;
     }
   }
   return true;
@@ -599,9 +612,9 @@ class IsoMovieCheck {
         if (byte < 0) return false;
         offset = (offset << 8) | static_cast<uint64_t>(byte);
       }
-      bool inside = false;
-      for (const auto& [first, end] : m_media) inside = inside || (offset >= first && offset < end);
-      if (!inside) return false;
+      // The media boxes stand one behind the other, in the order walked.
+      const auto after = std::upper_bound(m_media.begin(), m_media.end(), std::make_pair(offset, UINT64_MAX));
+      if (after == m_media.begin() || offset >= std::prev(after)->second) return false;
     }
     m_reached = std::max(m_reached, entries.Position());
     return true;

@@ -189,8 +189,9 @@ bool PdfNumber(const uint8_t* b, size_t n, size_t& at, uint64_t& value) {
 // cross-reference data: an "xref" table, or an object whose dictionary is a
 // cross-reference stream's, at that offset from the file's first byte and
 // before the mark. Another PDF's end, met behind a file cut short, counts
-// from that file's start, so it points at nothing of the sort here.
-bool PdfXrefHolds(RawFileBuffer& buffer, uint64_t eof) {
+// from that file's start, so it points at nothing of the sort here (but see
+// PdfLinearizedEndHolds). `offset` gets where it points.
+bool PdfXrefHolds(RawFileBuffer& buffer, uint64_t eof, uint64_t& offset) {
   // "startxref", its offset and their line ends stand right before the mark.
   constexpr uint64_t kBack = 64;
   const uint64_t from = eof > kBack ? eof - kBack : 0;
@@ -203,7 +204,6 @@ bool PdfXrefHolds(RawFileBuffer& buffer, uint64_t eof) {
   }
   if (at == n) return false;
   while (at < n && IsPdfSpace(b[at])) ++at;
-  uint64_t offset = 0;
   if (!PdfNumber(b, n, at, offset) || offset >= eof) return false;
   constexpr size_t kLook = 1024;
   const uint8_t* x = buffer.Get(offset, kLook);
@@ -220,6 +220,39 @@ bool PdfXrefHolds(RawFileBuffer& buffer, uint64_t eof) {
   const uint8_t* stream =
       Apimemstr(x + k, static_cast<int64_t>(kLook - k), reinterpret_cast<const uint8_t*>("stream"), 6);
   return type != nullptr && (stream == nullptr || type < stream);
+}
+
+// The file's length a linearized file gives in its first object ("/L" in
+// the dictionary that holds "/Linearized"), or 0 for a file that is not
+// linearized.
+uint64_t PdfLinearizedLength(RawFileBuffer& buffer) {
+  constexpr size_t kLook = 1024;
+  const uint8_t* b = buffer.Get(0, kLook);
+  if (b == nullptr) return 0;
+  const uint8_t* mark = Apimemstr(b, kLook, reinterpret_cast<const uint8_t*>("/Linearized"), 11);
+  if (mark == nullptr) return 0;
+  const uint8_t* close = Apimemstr(mark, b + kLook - mark, reinterpret_cast<const uint8_t*>(">>"), 2);
+  if (close == nullptr) return 0;
+  for (size_t i = 0; b + i + 2 < close; ++i) {
+    if (b[i] != '/' || b[i + 1] != 'L' || !(IsPdfSpace(b[i + 2]) || (b[i + 2] >= '0' && b[i + 2] <= '9'))) continue;
+    size_t at = i + 2;
+    while (at < kLook && IsPdfSpace(b[at])) ++at;
+    uint64_t length = 0;
+    return PdfNumber(b, kLook, at, length) ? length : 0;
+  }
+  return 0;
+}
+
+// Whether a linearized file of `length` bytes (0: not linearized) may end
+// at the "%%EOF" at `eof` whose line ends at `end`, its "startxref" pointing
+// at `offset`. Its last "startxref" points at its first page's
+// cross-reference table near its start, where every file a writer
+// linearizes has it (the same offset in each): another linearized file's
+// end, met behind one cut short, points there too. So such an end is its
+// own only at the length it gives; one that points past that length is an
+// incremental update's.
+bool PdfLinearizedEndHolds(uint64_t length, uint64_t offset, uint64_t eof, uint64_t end) {
+  return length == 0 || offset >= length || (length >= eof + 5 && length <= end);
 }
 
 }  // namespace
@@ -243,12 +276,15 @@ uint32_t FilePDFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   // linearized file's early one is passed over because objects follow it.
   // An end whose "startxref" points at nothing of this file is another
   // file's: this one was cut, and the search goes on.
+  const uint64_t linearized = PdfLinearizedLength(buffer);
   uint64_t from = 0;
   while (true) {
     const Found eof = FindForward(buffer, from, kPdfLimit, "%%EOF", false, from != 0);
     if (eof.at == kNone) return Unended(info, buffer, eof, true);
     const uint64_t end = eof.at + 5 + LineEnd(buffer, eof.at + 5);
-    if (!PdfGoesOn(buffer, end) && PdfXrefHolds(buffer, eof.at)) {
+    uint64_t xref = 0;
+    if (!PdfGoesOn(buffer, end) && PdfXrefHolds(buffer, eof.at, xref) &&
+        PdfLinearizedEndHolds(linearized, xref, eof.at, end)) {
       EndAt(info, buffer, eof.at, 5);
       // Its cross-reference data lie where its own offset says: the bytes
       // up to its end are its own, the pictures they hold among them.

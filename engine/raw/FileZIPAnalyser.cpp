@@ -133,8 +133,11 @@ ZipDescriptor FindDescriptor(RawFileBuffer& buffer, uint64_t data, bool zip64) {
 // behind them are what it says: deflated data that end right there,
 // inflating to its size and checksum, stored data of its checksum. Behind
 // an archive cut short, a descriptor of the same size found further on is
-// another archive's.
-bool DescriptorHolds(RawFileBuffer& buffer, uint64_t data, uint16_t method, const ZipDescriptor& d) {
+// another archive's. Encrypted data (`flags` bit 0) neither inflate nor sum
+// before they are decrypted: of them only a stored entry's length, its
+// 12-byte encryption header ahead of its bytes, is held to the descriptor.
+bool DescriptorHolds(RawFileBuffer& buffer, uint64_t data, uint16_t method, uint16_t flags, const ZipDescriptor& d) {
+  if ((flags & 1) != 0) return method != 0 || (flags & 0x40) != 0 || d.dataEnd - data == d.unpacked + 12;
   static thread_local RawRereadBudget budget;
   budget.Begin(buffer);
   if (method == 8) {
@@ -285,7 +288,7 @@ uint64_t classZipSearch::GetBlockSize(RawFileBuffer& buffer, uint64_t offset, Wa
       // Written as a stream: the sizes follow the data, and hold only when
       // the data between are the entry's.
       ZipDescriptor descriptor = FindDescriptor(buffer, data, zip64);
-      if (descriptor.end != 0 && !DescriptorHolds(buffer, data, walk.method, descriptor)) descriptor = {};
+      if (descriptor.end != 0 && !DescriptorHolds(buffer, data, walk.method, flags, descriptor)) descriptor = {};
       // Where the data end is known only to lie before the descriptor.
       walk.dataEnd = descriptor.end;
       return (descriptor.end != 0 ? descriptor.end : data) - offset;

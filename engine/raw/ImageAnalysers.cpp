@@ -75,7 +75,14 @@ uint32_t FileEMFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   // The records from the header on, each of whole 32-bit words, end with
   // the end-of-file record exactly where the header says the file ends; the
   // end record repeats its own size in its last word. A file cut short
-  // has other bytes where its last records were.
+  // has other bytes where its last records were. Heads one behind the other
+  // would each walk the records of all behind them: the walks share a
+  // budget.
+  static thread_local RawRereadBudget budget;
+  if (!MayReadForCheck(budget, buffer, size)) {
+    MarkEndUnknown(info);
+    return 1;
+  }
   uint64_t p = 0;
   while (p < size) {
     const uint8_t* record = buffer.Get(p, 8);

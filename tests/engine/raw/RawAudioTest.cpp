@@ -537,6 +537,74 @@ TEST(RawContainers, MatroskaElementsMeetTheirSegmentAndWhatNamesThem) {
   Bytes cut = Matroska(19);
   std::fill(cut.end() - 4, cut.end(), 0);
   EXPECT_TRUE(Carve(mkv, cut).info.m_endUnknown);
+  // A cluster of 2^24 empty Void elements, two bytes each: more elements
+  // than any film holds are not walked, and the file is not vouched for.
+  constexpr size_t kVoids = size_t{1} << 24;
+  Bytes hostile = {0x1A, 0x45, 0xDF, 0xA3, 0x80, 0x18, 0x53, 0x80, 0x67, 0x01, 0, 0, 0, 0, 0, 0, 0};
+  Be32At(hostile, 13, static_cast<uint32_t>(12 + 2 * kVoids));
+  const uint8_t cluster[] = {0x1F, 0x43, 0xB6, 0x75, 0x01, 0, 0, 0, 0, 0, 0, 0};
+  hostile.insert(hostile.end(), cluster, cluster + sizeof cluster);
+  Be32At(hostile, hostile.size() - 4, static_cast<uint32_t>(2 * kVoids));
+  hostile.resize(hostile.size() + 2 * kVoids, 0x80);
+  for (size_t i = hostile.size() - 2 * kVoids; i < hostile.size(); i += 2) hostile[i] = 0xEC;
+  const Sized bounded = Carve(mkv, hostile);
+  EXPECT_EQ(bounded.info.m_size, hostile.size());
+  EXPECT_TRUE(bounded.info.m_endUnknown);
+}
+
+void Le32At(Bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
+}
+
+// A RIFF chunk: its identifier, its length, its data.
+Bytes Chunk(const char* id, const Bytes& data) {
+  Bytes b(8, 0);
+  std::memcpy(b.data(), id, 4);
+  Le32At(b, 4, static_cast<uint32_t>(data.size()));
+  b.insert(b.end(), data.begin(), data.end());
+  return b;
+}
+
+// An AVI whose "movi" list holds video chunks of 10, 20 and 10 bytes (at 4,
+// 22 and 50 from the list's type), then, when `outside`, a chunk of 10
+// bytes behind the list (at 68), and an old index whose entries name chunks
+// of those lengths at `offsets`.
+Bytes Avi(const std::vector<uint32_t>& offsets, bool outside = false) {
+  const uint32_t lengths[] = {10, 20, 10};
+  Bytes movi = {'m', 'o', 'v', 'i'};
+  for (const uint32_t length : lengths) {
+    const Bytes chunk = Chunk("00dc", Bytes(length, 0x3C));
+    movi.insert(movi.end(), chunk.begin(), chunk.end());
+  }
+  Bytes index;
+  for (size_t i = 0; i < offsets.size(); ++i) {
+    Bytes entry = {'0', '0', 'd', 'c', 0x10, 0, 0, 0};
+    entry.resize(16);
+    Le32At(entry, 8, offsets[i]);
+    Le32At(entry, 12, lengths[i % 3]);
+    index.insert(index.end(), entry.begin(), entry.end());
+  }
+  return Chunk("RIFF", Cat({{'A', 'V', 'I', ' '},
+                            Chunk("LIST", {'h', 'd', 'r', 'l'}),
+                            Chunk("LIST", movi),
+                            outside ? Chunk("00dc", Bytes(10, 0x3C)) : Bytes(),
+                            Chunk("idx1", index)}));
+}
+
+TEST(RawContainers, AviIndexEntriesNameTheFilmsChunksInTheirOrder) {
+  FileRIFFAnalyser riff;
+  const Sized whole = Carve(riff, Avi({4, 22, 50}));
+  EXPECT_EQ(whole.info.m_type, RAW_TYPE_AVI);
+  EXPECT_EQ(whole.info.m_size, Avi({4, 22, 50}).size());
+  EXPECT_FALSE(whole.info.m_endUnknown);
+  // The index, last, names its chunks: every byte is the film's.
+  EXPECT_EQ(whole.info.ProvenBytes(), whole.info.m_size);
+  EXPECT_FALSE(Carve(riff, Avi({4, 22, 50}, true)).info.m_endUnknown);
+  // Entries that leap back to a chunk of the same length, or name one
+  // behind the "movi" list (where another file's would stand behind a film
+  // cut short), are no index of this film.
+  EXPECT_TRUE(Carve(riff, Avi({4, 22, 4})).info.m_endUnknown);
+  EXPECT_TRUE(Carve(riff, Avi({4, 22, 50, 68}, true)).info.m_endUnknown);
 }
 
 // A box: its 32-bit size, its type, its contents.
@@ -573,6 +641,21 @@ TEST(RawContainers, IsoBoxesHoldInsideEachOtherAndPlaceChunksInTheMedia) {
   EXPECT_EQ(whole.info.ProvenBytes(), film.size());
   EXPECT_TRUE(Carve(mp4, IsoFilm({28, 44}, 2)).info.m_endUnknown);  // a chunk past the media
   EXPECT_TRUE(Carve(mp4, IsoFilm({28, 40}, 9)).info.m_endUnknown);  // more entries than the table holds
+  // Media data in two boxes (their data at 28 and 60) with an empty box
+  // between them: chunks in either box's data, none in the second one's
+  // header (56) or the movie box (76).
+  for (const uint32_t second : {60u, 75u, 56u, 76u}) {
+    SCOPED_TRACE(second);
+    Bytes table(8, 0);
+    Be32At(table, 4, 2);
+    table.resize(16);
+    Be32At(table, 8, 28);
+    Be32At(table, 12, second);
+    const Bytes split = Cat({Box("ftyp", {'i', 's', 'o', 'm', 0, 0, 2, 0, 'i', 's', 'o', 'm'}),
+                             Box("mdat", Bytes(16, 0x55)), Box("free", Bytes(0)), Box("mdat", Bytes(16, 0x66)),
+                             Box("moov", Box("trak", Box("mdia", Box("minf", Box("stbl", Box("stco", table))))))});
+    EXPECT_EQ(Carve(mp4, split).info.m_endUnknown, second == 56 || second == 76);
+  }
   // Cut inside the media data: no movie box behind it.
   Bytes cut = film;
   cut.resize(40);

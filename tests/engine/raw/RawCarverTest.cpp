@@ -25,6 +25,7 @@
 #include "support/Recorders.h"
 #include "support/RecordingProgress.h"
 #include "support/StubDevice.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -571,6 +572,29 @@ TEST(RawSearch, NothingStartsInsideWhatAFileProvesItsOwnAndAFileEndsAtAHeadItDoe
   }
 }
 
+// A PDF Ghostscript linearized, cut to half, the rest of its sector zeros,
+// then the same file whole (the fuzz seed). The whole one's last
+// "startxref" points at its first page's cross-reference table, which the
+// cut one holds at the same offset; but that end lies past the length the
+// cut one's linearization gives, so it is not the cut one's: the cut one
+// ends at the whole one's head, and the whole one is carved whole.
+TEST(RawSearch, ALinearizedPdfCutShortEndsAtTheHeadOfTheOneBehindIt) {
+  Bytes disk = testsupport::ReadFile(testsupport::SourceDir() /
+                                     "tests/engine/raw/fuzz/carver/linearized-pdf-cut-in-front-of-a-whole-one");
+  ASSERT_GT(disk.size(), 2048u);
+  const std::string head(disk.begin(), disk.begin() + 1024);
+  ASSERT_NE(head.find("/Linearized"), std::string::npos);
+  size_t behind = 512;
+  while (behind < disk.size() && std::memcmp(disk.data() + behind, "%PDF-", 5) != 0) behind += 512;
+  ASSERT_LT(behind, disk.size());
+  const size_t whole = disk.size() - behind;
+  disk.resize(disk.size() + 64 * 512, 0);
+  Carve carve(disk);
+  carve.raw->EndSearch(1);
+  EXPECT_EQ(carve.Files(), (std::vector<std::string>{"FILE000.PDF:" + std::to_string(behind),
+                                                     "FILE001.PDF:" + std::to_string(whole)}));
+}
+
 // A tar of one member of 1,000 bytes whose data are a BMP: of the member's
 // length, the BMP is that member; of another length (a file laid where a
 // member of an archive cut short began), it ends the archive there.
@@ -894,13 +918,11 @@ TEST(RawHeaders, EdgesOfTheHeaderTests) {
 
 // The sizing of `analyser` on `file` (zeros behind it) when its first
 // sector matches.
-CRawFileInfo Sizing(IRawFileAnalyser& analyser, Bytes file) {
-  file.resize((file.size() + 511) / 512 * 512 + 4096, 0);
-  testsupport::BytesDevice device(file.data(), file.size());
-  CRawFileInfo info;
-  EXPECT_EQ(analyser.AnalyseBuffer(file.data(), info), 1u);
-  EXPECT_EQ(analyser.GetRawFileSize(info, &device), 1u);
-  return info;
+rawsizing::Sized Sizing(IRawFileAnalyser& analyser, const Bytes& file) {
+  const rawsizing::Sized sized = rawsizing::Size(analyser, rawsizing::Disk(file, 4096));
+  EXPECT_TRUE(sized.matched);
+  EXPECT_EQ(sized.answer, 1u);
+  return sized;
 }
 
 void PutLe32(Bytes& b, size_t at, uint32_t v) {
@@ -920,22 +942,22 @@ TEST(RawHeaders, MetafileRecordsEndWithTheEndRecordWhereTheHeaderSays) {
   PutLe32(file, 112, 20);
   PutLe32(file, 120, 16);
   PutLe32(file, 124, 20);
-  const CRawFileInfo whole = Sizing(emf, file);
-  EXPECT_EQ(whole.m_size, 128u);
-  EXPECT_FALSE(whole.m_endUnknown);
-  EXPECT_EQ(whole.ProvenBytes(), 128u);
+  const rawsizing::Sized whole = Sizing(emf, file);
+  EXPECT_EQ(whole.size, 128u);
+  EXPECT_FALSE(whole.endUnknown);
+  EXPECT_EQ(whole.proven, 128u);
   Bytes last = file;
   PutLe32(last, 124, 0);  // the end record's last word lost
-  EXPECT_TRUE(Sizing(emf, last).m_endUnknown);
-  EXPECT_EQ(Sizing(emf, last).ProvenBytes(), 0u);
+  EXPECT_TRUE(Sizing(emf, last).endUnknown);
+  EXPECT_EQ(Sizing(emf, last).proven, 0u);
   Bytes empty = file;
   PutLe32(empty, 4, 0);  // a record of no length: the walk stops
-  EXPECT_TRUE(Sizing(emf, empty).m_endUnknown);
+  EXPECT_TRUE(Sizing(emf, empty).endUnknown);
   Bytes longer = file;
   PutLe32(longer, 48, 0xFFFFFFF0u);  // more than the records hold
-  const CRawFileInfo claimed = Sizing(emf, longer);
-  EXPECT_EQ(claimed.m_size, 0xFFFFFFF0u);
-  EXPECT_TRUE(claimed.m_endUnknown);
+  const rawsizing::Sized claimed = Sizing(emf, longer);
+  EXPECT_EQ(claimed.size, 0xFFFFFFF0u);
+  EXPECT_TRUE(claimed.endUnknown);
 }
 
 // An enhanced metafile of 2,048 bytes whose comment record holds a BMP
@@ -968,6 +990,32 @@ TEST(RawSearch, ACheckThatHoldsProvesTheFileAndOneThatFailsEndsItAtTheNextHead) 
   }
 }
 
+// Enhanced metafile heads one behind the other, each a header record as
+// long as the 4,096 bytes up to the next one and claiming the device up to
+// its end, none with an end record: each head's walk goes on over the
+// records of all the heads behind it. The walks share a budget: the device
+// is read a few times, not once for each head.
+TEST(RawSearch, MetafileWalksOfHeadsThatFollowEachOtherReadTheDeviceAFewTimes) {
+  constexpr size_t kDisk = 8 << 20, kCount = kDisk / 2 / 4096;
+  Bytes disk(kDisk, 0x5A);
+  for (size_t i = 0; i < kCount; ++i) {
+    const size_t at = i * 4096;
+    PutLe32(disk, at, 1);
+    PutLe32(disk, at + 4, 4096);
+    std::memcpy(disk.data() + at + 40, " EMF", 4);
+    PutLe32(disk, at + 48, static_cast<uint32_t>(kDisk - at));
+    std::memset(disk.data() + at + 52, 0, 8);
+  }
+  Carve carve(disk, 2048);
+  carve.raw->EndSearch(1);
+  const std::vector<std::string> files = carve.Files();
+  ASSERT_EQ(files.size(), kCount);
+  EXPECT_EQ(files.front(), "FILE000.EMF:4096");  // ended at the next head
+  // The device a few times, and a window at each head.
+  EXPECT_LT(carve.owned->sectorsRead,
+            static_cast<int64_t>(3 * kDisk / 512 + kCount * (RawFileBuffer::kWindowSectors + 1)));
+}
+
 TEST(RawHeaders, PhotoshopRowsUnpackToTheirWidth) {
   FilePSDAnalyser psd;
   // One channel of two rows of four pixels, packed: four literal bytes,
@@ -976,17 +1024,17 @@ TEST(RawHeaders, PhotoshopRowsUnpackToTheirWidth) {
   std::memcpy(file.data(), "8BPS\0\1", 6);
   file[13] = 1, file[17] = 2, file[21] = 4, file[23] = 8;
   file.insert(file.end(), {0, 1, 0, 5, 0, 2, 3, 'a', 'b', 'c', 'd', 0xFD, 'e'});
-  const CRawFileInfo whole = Sizing(psd, file);
-  EXPECT_EQ(whole.m_size, file.size());
-  EXPECT_FALSE(whole.m_endUnknown);
-  EXPECT_EQ(whole.ProvenBytes(), file.size());
+  const rawsizing::Sized whole = Sizing(psd, file);
+  EXPECT_EQ(whole.size, file.size());
+  EXPECT_FALSE(whole.endUnknown);
+  EXPECT_EQ(whole.proven, file.size());
   Bytes over = file;
   over[38 + 6] = 4;  // five literal bytes in a row of four
-  EXPECT_TRUE(Sizing(psd, over).m_endUnknown);
-  EXPECT_EQ(Sizing(psd, over).ProvenBytes(), 40u);  // its sections and its compression method
+  EXPECT_TRUE(Sizing(psd, over).endUnknown);
+  EXPECT_EQ(Sizing(psd, over).proven, 40u);  // its sections and its compression method
   Bytes counted = file;
   counted[38 + 2 + 1] = 4;  // a count shorter than its row
-  EXPECT_TRUE(Sizing(psd, counted).m_endUnknown);
+  EXPECT_TRUE(Sizing(psd, counted).endUnknown);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "raw/RawFileAnalyserList.h"
 #include "support/BytesDevice.h"
 #include "support/StubDevice.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -648,6 +649,37 @@ TEST(RawZip, WalkedToItsEndRecordThroughDescriptorsAndComments) {
   EXPECT_FALSE(cut.whole);
   EXPECT_TRUE(cut.endUnknown);
   EXPECT_EQ(cut.size, (lost.size() + 511) / 512 * 512);
+}
+
+// An archive zip encrypted through a pipe (the fuzz seed): its entries'
+// sizes follow their data, which do not inflate before they are decrypted.
+// Its descriptors lead to the end record all the same.
+TEST(RawZip, EncryptedStreamedEntriesAreWalkedThroughTheirDescriptors) {
+  FileZIPAnalyser zip;
+  const Bytes locked = testsupport::ReadFile(testsupport::SourceDir() / "tests/engine/raw/fuzz/zip/locked.zip");
+  ASSERT_GT(locked.size(), 100u);
+  ASSERT_EQ(ondisk::Le16(locked.data() + 6), 9);  // encrypted, sizes after the data
+  for (const bool randomTail : {false, true}) {
+    SCOPED_TRACE(randomTail);
+    const Carve carved = Sized(zip, locked, randomTail);
+    EXPECT_EQ(carved.size, locked.size());
+    EXPECT_TRUE(carved.whole);
+    EXPECT_FALSE(carved.endUnknown);
+  }
+  // A stored encrypted entry's data are the encryption header's 12 bytes
+  // and its plain bytes: a descriptor whose sizes say so is taken, one of
+  // another length is not.
+  std::string sealed(12, 'k');
+  sealed += "plain bytes";
+  for (const uint32_t header : {12u, 11u}) {
+    SCOPED_TRACE(header);
+    Bytes stored = Zip({{"-", sealed, true}});
+    stored[6] |= 1;
+    const size_t descriptor = 30 + 1 + 12 + 11;
+    ASSERT_EQ(ondisk::Le32(stored.data() + descriptor), 0x08074B50u);
+    stored[descriptor + 12] = static_cast<uint8_t>(23 - header);  // the plain size
+    EXPECT_EQ(Sized(zip, stored).whole, header == 12);
+  }
 }
 
 TEST(RawZip, TypedFromEntryNamesAndData) {

@@ -1,11 +1,12 @@
 #!/bin/bash
 # Regenerates the seed corpora of raw_ole, raw_zip and raw_pdf from real
-# tools: small LibreOffice compound files, zip archives (one streamed through
-# a pipe, so that data descriptors follow its entries), a pandoc DOCX, a
-# Ghostscript PDF and pandoc's RTF and HTML; beside them a compound file of
-# 4096-byte sectors, a PDF with an incremental update and a short EPS and SVG
-# laid out as the formats describe; some of them cut short (for raw_carver
-# right in front of a whole one), and a metafile for raw_analysers.
+# tools: small LibreOffice compound files, zip archives (two streamed through
+# a pipe, so that data descriptors follow their entries, one of them
+# encrypted), a pandoc DOCX, a Ghostscript PDF and pandoc's RTF and HTML;
+# beside them a compound file of 4096-byte sectors, a PDF with an incremental
+# update and a short EPS and SVG laid out as the formats describe; some of
+# them cut short (for raw_carver right in front of a whole one), and a
+# metafile for raw_analysers.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 tmp=$(mktemp -d)
@@ -40,8 +41,9 @@ for k, name in enumerate(["Root Entry", "Workbook"]):
 open(sys.argv[1], "wb").write(bytes(head) + bytes(s - 512) + bytes(table) + bytes(directory) + b"data" * 1024)
 PY
 mkdir z && (cd z && seq 1 200 >a.txt && seq 1 50 >b.txt && zip -q ../plain.zip a.txt b.txt &&
-  echo "a comment" | zip -q -z ../plain.zip && zip -q - a.txt b.txt | cat >../streamed.zip)
-cp plain.zip streamed.zip "$here/zip/"
+  echo "a comment" | zip -q -z ../plain.zip && zip -q - a.txt b.txt | cat >../streamed.zip &&
+  zip -q -X -e -P secret - a.txt b.txt | cat >../locked.zip)
+cp plain.zip streamed.zip locked.zip "$here/zip/"
 pandoc -s t.md -o "$here/zip/text.docx"
 printf '%%!PS\n72 700 moveto /Helvetica findfont 12 scalefont setfont (x) show showpage\n' >t.ps
 ps2pdf t.ps "$here/pdf/page.pdf"
@@ -60,8 +62,9 @@ half streamed.zip "$here/zip/cut-streamed.zip"
 half "$here/pdf/text.rtf" "$here/pdf/cut.rtf"
 half "$here/ole/text.doc" "$here/ole/cut.doc"
 # A PDF whose cross-reference data are a stream, laid out as the format
-# describes; for raw_carver, a compound file and a PDF each cut short right
-# in front of a whole one (the next file's head must end the cut one).
+# describes; for raw_carver, a compound file and two PDFs (one linearized)
+# each cut short right in front of a whole one (the next file's head must
+# end the cut one).
 python3 - "$here/pdf/xref-stream.pdf" <<'PY'
 import sys
 body = b"%PDF-1.5\n1 0 obj\n<<>>\nendobj\n"
@@ -74,6 +77,10 @@ front() {  # FILE OUT: FILE cut to half, the rest of its sector zeros, then FILE
 }
 front "$here/ole/text.doc" "$here/carver/doc-cut-in-front-of-a-whole-one"
 front "$here/pdf/page.pdf" "$here/carver/pdf-cut-in-front-of-a-whole-one"
+# Linearized by Ghostscript: its last "startxref" points at its first page's
+# cross-reference table, where every such file has it.
+gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE=pdfwrite -dFastWebView=true -o web.pdf t.ps >/dev/null
+front web.pdf "$here/carver/linearized-pdf-cut-in-front-of-a-whole-one"
 convert -size 16x12 -seed 3 plasma: t.png
 HOME=$tmp soffice -env:UserInstallation=file://$tmp/profile --headless --convert-to wmf t.png >/dev/null 2>&1
 cp t.wmf "$here/corpus/small.wmf"
