@@ -96,12 +96,19 @@ void LoadedCarvedJudge::Keep(CFileNode& node, _tagSearcherType type) {
 bool LoadedCarvedJudge::StillHeld(const Held& held) {
   const auto known = m_stillHeld.find(held.file);
   if (known != m_stillHeld.end()) return known->second;
+  // A file written again in place since the scan (its name, size and
+  // clusters kept) still holds them, but no longer the bytes the carver read
+  // there: only its own entry with the scan's times vouches for those.
+  IAllocationJudge& judge = *held.judge;
+  const bool required = judge.OwnEntryRequired();
+  judge.SetOwnEntryRequired(true);
   bool taken = false;
   try {
-    taken = held.judge->IsTaken(*held.file);
+    taken = judge.IsTaken(*held.file);
   } catch (const std::bad_alloc&) {
     taken = false;  // no more than the scan said
   }
+  judge.SetOwnEntryRequired(required);
   m_stillHeld.emplace(held.file, !taken);
   return !taken;
 }

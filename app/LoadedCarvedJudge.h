@@ -5,9 +5,12 @@
 // clusters a volume now gives to a file or to its own metadata was written
 // over since the scan, unless a file of the result's own trees (live at the
 // scan: its clusters were given then, and the carver read its bytes there)
-// held those clusters then and still holds them now. New shots written where
-// a deleted picture lay, a folder grown into its space, or a picture live at
-// the scan, deleted since and written over: each takes the carved copy.
+// held those clusters then and still holds them now, its entry or record
+// with the times it had then (a file written again in place keeps its
+// clusters, not its bytes). New shots written where a deleted picture lay,
+// a folder grown into its space, a picture live at the scan, deleted since
+// and written over, or a file written again in place: each takes the carved
+// copy.
 //
 // Sectors outside every volume of the result's trees, or on a volume whose
 // allocation record no judge reads or believes, say nothing: such a carved

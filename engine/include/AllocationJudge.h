@@ -50,6 +50,7 @@ class IAllocationJudge {
   // that the volume is the one scanned (a result without identities), so
   // that free clusters of another volume vouch for nothing.
   virtual void SetOwnEntryRequired(bool required) { m_ownEntryRequired = required; }
+  bool OwnEntryRequired() const { return m_ownEntryRequired; }
 
   // A judge of the same volume for another thread, sharing this one's
   // allocation record and answering as this one; null when it cannot be
