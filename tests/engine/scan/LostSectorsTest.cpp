@@ -24,6 +24,7 @@
 #include "FileNode.h"
 #include "FileSystemSearchController.h"
 #include "QuickScanProbe.h"
+#include "RoundTripOutput.h"
 #include "SearchedPartitionInfo.h"
 #include "device/DiskDevice.h"
 #include "engine/device/DeviceTestSupport.h"
@@ -32,6 +33,7 @@
 #include "hfsplus/CHFSPlusQuickFileSystemSearchProgress.h"
 #include "hfsplus/CHFSPlusVolume.h"
 #include "hfsplus/HFSPlusAllocationJudge.h"
+#include "ntfs/NTFSAllocationJudge.h"
 #include "support/Conformance.h"
 #include "support/KeepingTreeBuilder.h"
 #include "support/PeerOutput.h"
@@ -176,6 +178,21 @@ uint64_t GivenBytes(IAllocationJudge* judge, uint64_t begin, uint64_t end) {
   return given;
 }
 
+// A carved file has no entry or record to vouch for it: the judge of a
+// medium that lost the allocation marks of [from, to) (bytes of the device;
+// the volume's last clusters, mostly free) gives all of it, the judge of
+// the healthy one does not, and both give the same of the 64 clusters of
+// `clusterBytes` in front, whose marks were read.
+void ExpectLostMarksGiven(IAllocationJudge* healthy, IAllocationJudge* failing, uint64_t from, uint64_t to,
+                          uint64_t clusterBytes) {
+  ASSERT_TRUE(healthy != nullptr && failing != nullptr);
+  ASSERT_GT(from, 64 * clusterBytes);
+  const uint64_t ahead = from - 64 * clusterBytes;
+  EXPECT_LT(GivenBytes(healthy, from, to), to - from) << "every cluster there is in use";
+  EXPECT_EQ(GivenBytes(failing, from, to), to - from);
+  EXPECT_EQ(GivenBytes(failing, ahead, from), GivenBytes(healthy, ahead, from));
+}
+
 // Every file judged on the failing medium (`after`) is taken exactly where
 // it needs what was lost or was taken on the healthy one (`before`); answers
 // how many need it.
@@ -316,21 +333,16 @@ TEST(LostSectors, AFatFolderAndTableLoseOnlyWhatLiesOnTheSector) {
   });
   EXPECT_GT(needing, 0u);
 
-  // A carved file has no entry to vouch for it: every cluster whose entry
-  // was lost may be given away. The table's last sector, in both copies,
-  // where the volume's last clusters are mostly free.
+  // Nor a carved file in the clusters whose entries were lost: the table's
+  // last sector, in both copies.
   std::smatch range;
   ASSERT_TRUE(std::regex_search(v.fsstat, range, std::regex("Total Cluster Range: 2 - ([0-9]+)")));
   const int64_t lastCluster = std::stoll(range[1]), lastSector = lastCluster * 2 / 512;
-  const int64_t from = (clusterArea + (lastSector * 256 - 2) * kSectorsPerCluster) * 512;
-  const int64_t to = (clusterArea + (lastCluster - 1) * kSectorsPerCluster) * 512;
   const auto lastLost = Device(Failing(v.bytes, {fat0 + lastSector, fat1 + lastSector}));
-  const auto healthyJudge = JudgeOf(healthy, healthy.device(), CreateFATAllocationJudge);
-  const auto failingJudge = JudgeOf(healthy, lastLost.get(), CreateFATAllocationJudge);
-  const uint64_t ahead = from - 64 * 2048;
-  EXPECT_LT(GivenBytes(healthyJudge.get(), from, to), uint64_t(to - from)) << "every cluster there is in use";
-  EXPECT_EQ(GivenBytes(failingJudge.get(), from, to), uint64_t(to - from));
-  EXPECT_EQ(GivenBytes(failingJudge.get(), ahead, from), GivenBytes(healthyJudge.get(), ahead, from));
+  ExpectLostMarksGiven(JudgeOf(healthy, healthy.device(), CreateFATAllocationJudge).get(),
+                       JudgeOf(healthy, lastLost.get(), CreateFATAllocationJudge).get(),
+                       (clusterArea + (lastSector * 256 - 2) * kSectorsPerCluster) * 512,
+                       (clusterArea + (lastCluster - 1) * kSectorsPerCluster) * 512, 2048);
 }
 
 TEST(LostSectors, AnExFatFolderAndBitmapLoseOnlyWhatLiesOnTheSector) {
@@ -370,20 +382,16 @@ TEST(LostSectors, AnExFatFolderAndBitmapLoseOnlyWhatLiesOnTheSector) {
   EXPECT_GT(needing, 3u);
 
   // Nor does one vouch for a carved file in the clusters whose bits were
-  // lost: the bitmap's last sector, where the volume's last clusters are
-  // mostly free.
+  // lost: the bitmap's last sector.
   std::smatch range;
   ASSERT_TRUE(std::regex_search(v.fsstat, range, std::regex("Cluster Range: 2 - ([0-9]+)")));
   ASSERT_GT(bitmap.size(), 1u);
   const int64_t firstLast = 2 + static_cast<int64_t>(bitmap.size() - 1) * 512 * 8, lastCluster = std::stoll(range[1]);
-  const uint64_t from = (heap + (firstLast - 2) * kSectorsPerCluster) * 512;
-  const uint64_t to = (heap + (lastCluster - 1) * kSectorsPerCluster) * 512, ahead = from - 64 * 4096;
   const auto lastLost = Device(Failing(v.bytes, {bitmap.back()}));
-  const auto healthyJudge = JudgeOf(healthy, healthy.device(), CreateExFatAllocationJudge);
-  const auto failingJudge = JudgeOf(healthy, lastLost.get(), CreateExFatAllocationJudge);
-  EXPECT_LT(GivenBytes(healthyJudge.get(), from, to), to - from) << "every cluster there is in use";
-  EXPECT_EQ(GivenBytes(failingJudge.get(), from, to), to - from);
-  EXPECT_EQ(GivenBytes(failingJudge.get(), ahead, from), GivenBytes(healthyJudge.get(), ahead, from));
+  ExpectLostMarksGiven(JudgeOf(healthy, healthy.device(), CreateExFatAllocationJudge).get(),
+                       JudgeOf(healthy, lastLost.get(), CreateExFatAllocationJudge).get(),
+                       (heap + (firstLast - 2) * kSectorsPerCluster) * 512,
+                       (heap + (lastCluster - 1) * kSectorsPerCluster) * 512, 4096);
 }
 
 // The HFS+ sample whose journal remembers deleted files (three of them lost
@@ -450,6 +458,31 @@ TEST(LostSectors, AnHfsPlusAllocationFileLostVouchesForNoDeletedFile) {
   ASSERT_TRUE(healthyJudge != nullptr && failingJudge != nullptr);
   EXPECT_LT(GivenBytes(healthyJudge.get(), 0, to), to) << "every block there is in use";
   EXPECT_EQ(GivenBytes(failingJudge.get(), 0, to), to);
+}
+
+// An NTFS volume whose $Bitmap lost its last sector (istat places it): no
+// record vouches for a carved file in the clusters it stands for.
+TEST(LostSectors, AnNtfsBitmapSectorLostVouchesForNoCarvedFileThere) {
+  std::string why;
+  const fs::path dir = FixtureSet("ntfs", "ntfs/make-ntfs-images.sh", why);
+  REQUIRE_OR_SKIP(why.empty(), why);
+  const Volume v = Load(dir, "default.img");
+  devicetest::ImageGuard guard(v.image);
+  std::smatch range;
+  ASSERT_TRUE(std::regex_search(v.fsstat, range, std::regex("Total Cluster Range: 0 - ([0-9]+)")));
+  ASSERT_NE(v.fsstat.find("Cluster Size: 4096"), std::string::npos);
+  const int64_t clusters = std::stoll(range[1]) + 1;
+  const std::vector<uint64_t> bitmap = roundtrip::DataClusters(dir / "default.istat" / "6");
+  ASSERT_FALSE(bitmap.empty());
+  // Its 512-byte sectors, each the marks of 4096 clusters.
+  const int64_t lastSector = (clusters - 1) / 4096;
+  ASSERT_LT(lastSector, 8) << "the bitmap's sectors lie in its first cluster";
+  quickprobe::QuickScan healthy(v.image);
+  ASSERT_TRUE(healthy.Run());
+  const auto lastLost = Device(Failing(v.bytes, {static_cast<int64_t>(bitmap.front()) * 8 + lastSector}));
+  ExpectLostMarksGiven(JudgeOf(healthy, healthy.device(), CreateNTFSAllocationJudge).get(),
+                       JudgeOf(healthy, lastLost.get(), CreateNTFSAllocationJudge).get(),
+                       uint64_t(lastSector) * 4096 * 4096, uint64_t(clusters) * 4096, 4096);
 }
 
 }  // namespace
