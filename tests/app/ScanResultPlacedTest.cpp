@@ -479,7 +479,9 @@ INSTANTIATE_TEST_SUITE_P(Disks, PlacedRoundTrip, testing::ValuesIn(Cases()), Nam
 // picture written again in place (its entry's copy is the picture now);
 // every other carved copy keeps its answer and its bytes. Without
 // identities no carved copy is vouched for. So too on a card formatted
-// again before the scan, whose file system held no file then (no tree).
+// again before the scan, whose file system held no file then (no tree), and
+// on one whose file system was lost before the scan and that was formatted
+// since (its partition table places the new one).
 struct Reused {
   const char* name;
   const char* env;      // the set's folder variable
@@ -841,6 +843,10 @@ const Reused kReused[] = {
      "f32-root-later.img", "originals", false, 0, false, true},
     {"f32_root_formatted_written_before_copy_deep", "CLIPMENDER_SHOTS_FIXTURES", "shots", kShots, "f32-root.img",
      nullptr, true, "f32-root-later.img", "originals", true, 0, false, true},
+    // A card whose file system was lost before the scan (only carving finds
+    // its pictures), formatted since: the partition its table names.
+    {"f32_mbr_lost_then_formatted_deep", "CLIPMENDER_SHOTS_FIXTURES", "shots", kShots, "f32-mbr.img", nullptr, true,
+     "f32-mbr-later.img", "originals", false, 0, false, true},
     // The cards formatted again and shot a month later, loaded from results
     // without identities: every picture's entry names its place, size and
     // name, not its times.
