@@ -1,21 +1,30 @@
 #include "app/LoadedCarvedJudge.h"
 
 #include <algorithm>
+#include <list>
 #include <new>
+#include <set>
 #include <utility>
 
 #include "AllocationJudge.h"
 #include "DataRunList.h"
 #include "FileNode.h"
+#include "OnDiskBytes.h"
+#include "ResultCode.h"
 #include "SearchedPartitionInfo.h"
 #include "StorageDevice.h"
+#include "app/ScanResultChecks.h"
 #include "copyout/CDataRecovery.h"
+#include "partition/PartitionTableAnalyze.h"
 
 namespace SaveRestoreResult {
 
 namespace {
 
 using Wide = unsigned __int128;
+
+// The volumes a device's table names are looked at up to this many.
+constexpr size_t kMaxVolumesNow = 128;
 
 // Where a loaded node's runs lie, counted as its record says.
 bool PlaceOf(const CFileNode& node, uint32_t deviceSector, RecordPlace& place) {
@@ -67,6 +76,7 @@ LoadedCarvedJudge::LoadedCarvedJudge(IStorageDevice* device, const std::vector<L
     }
   }
   for (const auto& [node, type] : nodes) Keep(*node, type);
+  AddVolumesNow();
   std::sort(m_held.begin(), m_held.end(), [](const Held& a, const Held& b) { return a.begin < b.begin; });
   m_reach.reserve(m_held.size());
   uint64_t reach = 0;
@@ -93,15 +103,87 @@ void LoadedCarvedJudge::Keep(CFileNode& node, _tagSearcherType type) {
   });
 }
 
+void LoadedCarvedJudge::AddVolumesNow() {
+  const uint32_t deviceSector = m_device->GetSectorSize();
+  if (deviceSector == 0) return;
+  std::vector<int64_t> starts{0};
+  if (IPartitionTableAnalyze* tables = CreatePartitionTableAnalyze()) {
+    std::list<PartitionEntry> partitions;
+    if (result::IsSuccess(tables->AnalyzePartitionTable(m_device, partitions))) {
+      for (const PartitionEntry& entry : partitions) {
+        if (starts.size() >= kMaxVolumesNow) break;
+        if (entry.startSector > 0) starts.push_back(entry.startSector);
+      }
+    }
+    tables->Release();
+  }
+  // Where the trees' volumes begin, as their records count.
+  std::set<uint64_t> known;
+  for (const Volume& volume : m_volumes) {
+    for (const int64_t sector : {volume.record->GetStartSector(), volume.record->GetFirstDataSector()}) {
+      if (sector >= 0) known.insert(static_cast<uint64_t>(sector) * volume.record->GetSectorSize());
+    }
+  }
+  for (const int64_t start : starts) {
+    const uint64_t byte = static_cast<uint64_t>(start) * deviceSector;
+    std::vector<uint8_t> region;
+    VolumeIdentity identity;
+    if (!known.insert(byte).second || !ReadBytes(m_device, byte, kIdentityRegionBytes, region) ||
+        !IdentityOf(region.data(), region.size(), identity)) {
+      continue;
+    }
+    // A record of the volume as a scan of it would place it: its runs count
+    // from its first sector, in the device's sectors (an HFS+ volume's in
+    // its blocks).
+    auto record = std::make_unique<CSearchedPartitionInfo>(deviceSector);
+    record->SetStartSector(start);
+    record->SetFirstDataSector(start);
+    record->SetSectorsperCluster(1);
+    _tagSearcherType type = SEARCHER_TYPE_NONE;
+    switch (static_cast<IdentityKind>(identity.kind)) {
+      case IdentityKind::kFat:
+        type = SEARCHER_TYPE_FAT;
+        break;
+      case IdentityKind::kExfat:
+        type = SEARCHER_TYPE_EXFAT;
+        break;
+      case IdentityKind::kNtfs:
+        type = SEARCHER_TYPE_NTFS;
+        break;
+      case IdentityKind::kHfsPlus: {
+        // The volume header's block size.
+        const uint32_t blockSize = region.size() >= 1024 + 44 ? ondisk::Be32(region.data() + 1024 + 40) : 0;
+        if (blockSize == 0 || blockSize % deviceSector != 0) continue;
+        record->SetSectorsperCluster(blockSize / deviceSector);
+        type = SEARCHER_TYPE_HFSPLUS;
+        break;
+      }
+      default:
+        continue;
+    }
+    if (IAllocationJudge* judge = m_judgeOf(record.get(), type)) {
+      m_volumes.push_back({record.get(), judge});
+      m_recordsNow.push_back(std::move(record));
+    }
+  }
+}
+
 bool LoadedCarvedJudge::StillHeld(const Held& held) {
   const auto known = m_stillHeld.find(held.file);
   if (known != m_stillHeld.end()) return known->second;
+  // A file written again in place since the scan (its name, size and
+  // clusters kept) still holds them, but no longer the bytes the carver read
+  // there: only its own entry with the scan's times vouches for those.
+  IAllocationJudge& judge = *held.judge;
+  const bool required = judge.OwnEntryRequired();
+  judge.SetOwnEntryRequired(true);
   bool taken = false;
   try {
-    taken = held.judge->IsTaken(*held.file);
+    taken = judge.IsTaken(*held.file);
   } catch (const std::bad_alloc&) {
     taken = false;  // no more than the scan said
   }
+  judge.SetOwnEntryRequired(required);
   m_stillHeld.emplace(held.file, !taken);
   return !taken;
 }

@@ -5,11 +5,18 @@
 // clusters a volume now gives to a file or to its own metadata was written
 // over since the scan, unless a file of the result's own trees (live at the
 // scan: its clusters were given then, and the carver read its bytes there)
-// held those clusters then and still holds them now. New shots written where
-// a deleted picture lay, a folder grown into its space, or a picture live at
-// the scan, deleted since and written over: each takes the carved copy.
+// held those clusters then and still holds them now, its entry or record
+// with the times it had then (a file written again in place keeps its
+// clusters, not its bytes). New shots written where a deleted picture lay,
+// a folder grown into its space, a picture live at the scan, deleted since
+// and written over, or a file written again in place: each takes the carved
+// copy.
 //
-// Sectors outside every volume of the result's trees, or on a volume whose
+// The volumes are those of the result's trees and those the device holds
+// now where its partition table (or its first sector) puts them: a file
+// system that held no file at the scan has no tree (a card formatted by a
+// computer, its pictures in the root folder), and what it gives now was
+// written since. Sectors outside every such volume, or on a volume whose
 // allocation record no judge reads or believes, say nothing: such a carved
 // file keeps the answer of the scan. A complete scan reads one device for
 // all its searchers; a carved file is held against the trees read through
@@ -18,6 +25,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -70,6 +78,9 @@ class LoadedCarvedJudge {
 
   // Adds what `node` (of a tree of `type`) held at the scan, and its volume.
   void Keep(CFileNode& node, _tagSearcherType type);
+  // Adds the file systems the device holds now at its first sector and
+  // where its partition table puts them, but those of the trees.
+  void AddVolumesNow();
   // Whether [from, to) lies whole on files that held it at the scan and
   // hold it still.
   bool Covered(uint64_t from, uint64_t to);
@@ -79,6 +90,8 @@ class LoadedCarvedJudge {
   IStorageDevice* m_device;
   JudgeOf m_judgeOf;
   std::vector<Volume> m_volumes;
+  // The records of the volumes no tree names.
+  std::vector<std::unique_ptr<CSearchedPartitionInfo>> m_recordsNow;
   std::vector<Held> m_held;       // by where they begin
   std::vector<uint64_t> m_reach;  // the furthest end of m_held[0..i]
   std::unordered_map<const CFileNode*, bool> m_stillHeld;

@@ -169,9 +169,14 @@ bool CExFatAllocationJudge::ForEachGiven(uint64_t begin, uint64_t end, const Giv
   if (first > UINT64_MAX || m_partition.GetClusterLimit() < 2) return false;
   const ClusterHeap heap{static_cast<uint64_t>(first), m_partition.GetBytesPerCluster(), 2,
                          m_partition.GetClusterLimit() - 2};
+  // A bit the medium lost may be set: no entry set vouches for a carved file.
   ForEachGivenCluster(
       begin, end, heap,
-      [this](uint64_t cluster) { return m_partition.IsClusterAllocated(static_cast<uint32_t>(cluster)) == 1; }, given);
+      [this](uint64_t cluster) {
+        const int allocated = m_partition.IsClusterAllocated(static_cast<uint32_t>(cluster));
+        return allocated == 1 || allocated == CExFatPartition::kBitLost;
+      },
+      given);
   return true;
 }
 

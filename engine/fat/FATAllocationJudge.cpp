@@ -99,9 +99,15 @@ bool CFATAllocationJudge::IsTaken(CFileNode& node) {
 
 bool CFATAllocationJudge::ForEachGiven(uint64_t begin, uint64_t end, const GivenPiece& given) {
   const ClusterHeap heap{m_record.volumeByte + m_dataStart, m_clusterBytes, 2, m_clusterCount};
+  // A carved file has no entry to vouch for it: an entry no copy holds may
+  // give its cluster away.
   ForEachGivenCluster(
       begin, end, heap,
-      [this](uint64_t cluster) { return CFATBuildDataRun::IsGiven(m_table, static_cast<uint32_t>(cluster)); }, given);
+      [this](uint64_t cluster) {
+        const auto number = static_cast<uint32_t>(cluster);
+        return CFATBuildDataRun::IsGiven(m_table, number) || m_table->IsEntryUnknown(number);
+      },
+      given);
   return true;
 }
 

@@ -332,30 +332,9 @@ bool CHFSPlusVolume::GetIndirectNodeFile(uint32_t linkID, HFSPlusCatalogFile& ou
   return true;
 }
 
-bool CHFSPlusVolume::BlockMarks(uint64_t first, uint64_t count, std::vector<uint8_t>& marks) {
-  marks.clear();
-  if (!AllocationBelieved() || count > m_header->totalBlocks || first > m_header->totalBlocks - count) return false;
-  if (count == 0) return true;
-  constexpr uint64_t kChunk = 64 * 1024;
-  std::vector<uint8_t> bytes;
-  marks.reserve(count);
-  const uint64_t last = first + count - 1;
-  for (uint64_t byte = first / 8; byte <= last / 8; byte += kChunk) {
-    const uint64_t length = std::min<uint64_t>(kChunk, last / 8 - byte + 1);
-    bytes.resize(length);
-    if (m_allocationFork->Read(byte, bytes.data(), length) != length) {
-      marks.clear();
-      return false;
-    }
-    for (uint64_t b = std::max(first, byte * 8); b <= std::min(last, (byte + length) * 8 - 1); ++b) {
-      marks.push_back(static_cast<uint8_t>((bytes[b / 8 - byte] >> (7 - b % 8)) & 1));
-    }
-  }
-  return true;
-}
-
-int CHFSPlusVolume::ScanAllocation(uint64_t first, uint64_t count, bool wantAll) {
-  if (!m_allocationFork || count == 0) return wantAll ? 1 : 0;
+bool CHFSPlusVolume::ForEachAllocationChunk(
+    uint64_t first, uint64_t count,
+    const std::function<bool(uint64_t byte, const std::vector<uint8_t>& bytes)>& visit) {
   constexpr uint64_t kChunk = 64 * 1024;
   std::vector<uint8_t> bytes;
   hfsplus::ByteRanges lost;
@@ -364,22 +343,51 @@ int CHFSPlusVolume::ScanAllocation(uint64_t first, uint64_t count, bool wantAll)
     const uint64_t length = std::min<uint64_t>(kChunk, last / 8 - byte + 1);
     bytes.resize(length);
     lost.clear();
-    if (m_allocationFork->Read(byte, bytes.data(), length, &lost) != length) return -1;
+    if (m_allocationFork->Read(byte, bytes.data(), length, &lost) != length) return false;
     // Bits on sectors a failing medium could not give may be set, and do
-    // not disprove the file either.
+    // not disprove a file either.
     for (const auto& [from, to] : lost) std::fill(bytes.begin() + ptrdiff_t(from), bytes.begin() + ptrdiff_t(to), 0xFF);
-    for (uint64_t i = 0; i < length; ++i) {
+    if (!visit(byte, bytes)) break;
+  }
+  return true;
+}
+
+bool CHFSPlusVolume::BlockMarks(uint64_t first, uint64_t count, std::vector<uint8_t>& marks) {
+  marks.clear();
+  if (!AllocationBelieved() || count > m_header->totalBlocks || first > m_header->totalBlocks - count) return false;
+  if (count == 0) return true;
+  marks.reserve(count);
+  const uint64_t last = first + count - 1;
+  const bool read = ForEachAllocationChunk(first, count, [&](uint64_t byte, const std::vector<uint8_t>& bytes) {
+    for (uint64_t b = std::max(first, byte * 8); b <= std::min(last, (byte + bytes.size()) * 8 - 1); ++b) {
+      marks.push_back(static_cast<uint8_t>((bytes[b / 8 - byte] >> (7 - b % 8)) & 1));
+    }
+    return true;
+  });
+  if (!read) marks.clear();
+  return read;
+}
+
+int CHFSPlusVolume::ScanAllocation(uint64_t first, uint64_t count, bool wantAll) {
+  if (!m_allocationFork || count == 0) return wantAll ? 1 : 0;
+  const uint64_t last = first + count - 1;
+  int answer = wantAll ? 1 : 0;
+  const bool read = ForEachAllocationChunk(first, count, [&](uint64_t byte, const std::vector<uint8_t>& bytes) {
+    for (uint64_t i = 0; i < bytes.size(); ++i) {
       const uint64_t from = std::max(first, (byte + i) * 8);
       const uint64_t to = std::min(last, (byte + i) * 8 + 7);
       // The block's bit counts from the byte's high end.
       uint8_t mask = 0;
       for (uint64_t b = from; b <= to; ++b) mask = static_cast<uint8_t>(mask | (0x80u >> (b % 8)));
       const uint8_t marked = bytes[i] & mask;
-      if (wantAll && marked != mask) return 0;
-      if (!wantAll && marked != 0) return 1;
+      if (wantAll ? marked != mask : marked != 0) {
+        answer = wantAll ? 0 : 1;
+        return false;
+      }
     }
-  }
-  return wantAll ? 1 : 0;
+    return true;
+  });
+  return read ? answer : -1;
 }
 
 bool CHFSPlusVolume::AllocationBelieved() {

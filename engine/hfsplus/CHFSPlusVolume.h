@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -86,8 +87,9 @@ class CHFSPlusVolume {
   // special files, which zeroed or random bytes do not).
   int RunsReachBlocksInUse(IDataRunList* runs);
   // The allocation file's marks of blocks [first, first + count), one byte
-  // per block (1 marked), into `marks`; false when it cannot say, as above,
-  // or the blocks are not all the volume's.
+  // per block (1 marked, or its bit lies on a sector a failing medium could
+  // not give), into `marks`; false when it cannot say, as above, or the
+  // blocks are not all the volume's.
   bool BlockMarks(uint64_t first, uint64_t count, std::vector<uint8_t>& marks);
 
   IStorageDevice* GetDevice() const { return m_device; }
@@ -109,6 +111,12 @@ class CHFSPlusVolume {
   // Over blocks [first, first + count) of the allocation file: whether any
   // (wantAll false) or every one (wantAll true) is marked; -1 unreadable.
   int ScanAllocation(uint64_t first, uint64_t count, bool wantAll);
+  // Calls `visit(byte, bytes)` for the allocation file's bytes that hold the
+  // marks of blocks [first, first + count), a piece at a time from byte
+  // `byte`, the bytes on sectors a failing medium could not give set, until
+  // it answers false; false when a piece cannot be read.
+  bool ForEachAllocationChunk(uint64_t first, uint64_t count,
+                              const std::function<bool(uint64_t byte, const std::vector<uint8_t>& bytes)>& visit);
   bool AllocationBelieved();
   ResultCode FindIn(const CHFSPlusJournalRecords& records, uint8_t* (*clone)(const uint8_t*), const BTKey* key,
                     HFSPlusSearchResult& result, uint8_t** record);

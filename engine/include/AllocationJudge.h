@@ -50,6 +50,7 @@ class IAllocationJudge {
   // that the volume is the one scanned (a result without identities), so
   // that free clusters of another volume vouch for nothing.
   virtual void SetOwnEntryRequired(bool required) { m_ownEntryRequired = required; }
+  bool OwnEntryRequired() const { return m_ownEntryRequired; }
 
   // A judge of the same volume for another thread, sharing this one's
   // allocation record and answering as this one; null when it cannot be
@@ -63,7 +64,9 @@ class IAllocationJudge {
   // clusters the volume now gives to a file or to its own metadata,
   // neighbouring ones joined. What lies in front of its clusters (boot
   // sectors and tables, the same at any scan of the volume) or past them is
-  // given to nothing. False, with nothing called, when the allocation record
+  // given to nothing; a cluster whose mark lies on a part of the allocation
+  // record a failing medium could not give is given (nothing vouches for a
+  // carved file). False, with nothing called, when the allocation record
   // cannot be believed.
   using GivenPiece = std::function<void(uint64_t from, uint64_t to)>;
   virtual bool ForEachGiven(uint64_t /*begin*/, uint64_t /*end*/, const GivenPiece& /*given*/) { return false; }

@@ -231,8 +231,13 @@ bool CNTFSAllocationJudge::ForEachGiven(uint64_t begin, uint64_t end, const Give
   if (m_bitmap == nullptr || geometry.GetClusterBytes() == 0) return false;
   const ClusterHeap heap{m_volume->startByte, geometry.GetClusterBytes(), 0,
                          geometry.GetVolumeBytes() / geometry.GetClusterBytes()};
+  // A bit the medium lost may be set: no record vouches for a carved file.
   ForEachGivenCluster(
-      begin, end, heap, [this](uint64_t cluster) { return m_bitmap->AnyInUse(static_cast<int64_t>(cluster), 1) == 1; },
+      begin, end, heap,
+      [this](uint64_t cluster) {
+        const int inUse = m_bitmap->AnyInUse(static_cast<int64_t>(cluster), 1);
+        return inUse == 1 || inUse == CNTFSClusterBitmap::kLost;
+      },
       given);
   return true;
 }

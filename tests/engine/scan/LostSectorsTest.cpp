@@ -24,6 +24,7 @@
 #include "FileNode.h"
 #include "FileSystemSearchController.h"
 #include "QuickScanProbe.h"
+#include "RoundTripOutput.h"
 #include "SearchedPartitionInfo.h"
 #include "device/DiskDevice.h"
 #include "engine/device/DeviceTestSupport.h"
@@ -31,6 +32,8 @@
 #include "fat/FATAllocationJudge.h"
 #include "hfsplus/CHFSPlusQuickFileSystemSearchProgress.h"
 #include "hfsplus/CHFSPlusVolume.h"
+#include "hfsplus/HFSPlusAllocationJudge.h"
+#include "ntfs/NTFSAllocationJudge.h"
 #include "support/Conformance.h"
 #include "support/KeepingTreeBuilder.h"
 #include "support/PeerOutput.h"
@@ -145,21 +148,49 @@ std::unique_ptr<quickprobe::QuickScan> ScanFailing(const Volume& v, const std::s
   return scan;
 }
 
-// The judge of the scanned volume `scan` made by `make`, on `device`, and
-// its answer for every file the scan shows, by path.
+// The judge of the scanned volume `scan` made by `make`, on `device`.
+template <typename Make>
+std::unique_ptr<IAllocationJudge> JudgeOf(quickprobe::QuickScan& scan, IStorageDevice* device, Make make) {
+  CSearchedPartitionInfo* record = nullptr;
+  if (scan.searcher() == nullptr || scan.searcher()->GetSearchedPartitionInfo(&record, 1) != 1) return nullptr;
+  const std::unique_ptr<CSearchedPartitionInfo> partition(record);
+  return make(device, *partition);
+}
+
+// That judge's answer for every file the scan shows, by path.
 template <typename Make>
 std::map<std::string, bool> Judged(quickprobe::QuickScan& scan, IStorageDevice* device, Make make) {
-  CSearchedPartitionInfo* record = nullptr;
   std::map<std::string, bool> taken;
-  if (scan.searcher() == nullptr || scan.searcher()->GetSearchedPartitionInfo(&record, 1) != 1) return taken;
-  const std::unique_ptr<CSearchedPartitionInfo> partition(record);
-  std::unique_ptr<IAllocationJudge> judge = make(device, *partition);
+  std::unique_ptr<IAllocationJudge> judge = JudgeOf(scan, device, make);
   if (judge == nullptr) return taken;
   for (const quickprobe::Node& n : scan.nodes()) {
     if (auto* file = dynamic_cast<CFileNode*>(n.node); file != nullptr && !n.folder)
       taken[n.path] = judge->IsTaken(*file);
   }
   return taken;
+}
+
+// How many bytes of [begin, end) `judge` says its volume gives to a file or
+// to its metadata (what a carved file lying there is held against).
+uint64_t GivenBytes(IAllocationJudge* judge, uint64_t begin, uint64_t end) {
+  uint64_t given = 0;
+  if (judge != nullptr) judge->ForEachGiven(begin, end, [&given](uint64_t from, uint64_t to) { given += to - from; });
+  return given;
+}
+
+// A carved file has no entry or record to vouch for it: the judge of a
+// medium that lost the allocation marks of [from, to) (bytes of the device;
+// the volume's last clusters, mostly free) gives all of it, the judge of
+// the healthy one does not, and both give the same of the 64 clusters of
+// `clusterBytes` in front, whose marks were read.
+void ExpectLostMarksGiven(IAllocationJudge* healthy, IAllocationJudge* failing, uint64_t from, uint64_t to,
+                          uint64_t clusterBytes) {
+  ASSERT_TRUE(healthy != nullptr && failing != nullptr);
+  ASSERT_GT(from, 64 * clusterBytes);
+  const uint64_t ahead = from - 64 * clusterBytes;
+  EXPECT_LT(GivenBytes(healthy, from, to), to - from) << "every cluster there is in use";
+  EXPECT_EQ(GivenBytes(failing, from, to), to - from);
+  EXPECT_EQ(GivenBytes(failing, ahead, from), GivenBytes(healthy, ahead, from));
 }
 
 // Every file judged on the failing medium (`after`) is taken exactly where
@@ -301,6 +332,17 @@ TEST(LostSectors, AFatFolderAndTableLoseOnlyWhatLiesOnTheSector) {
     return std::any_of(own.begin(), own.end() - (own.empty() ? 0 : 1), entryLost) || !reached(e.path);
   });
   EXPECT_GT(needing, 0u);
+
+  // Nor a carved file in the clusters whose entries were lost: the table's
+  // last sector, in both copies.
+  std::smatch range;
+  ASSERT_TRUE(std::regex_search(v.fsstat, range, std::regex("Total Cluster Range: 2 - ([0-9]+)")));
+  const int64_t lastCluster = std::stoll(range[1]), lastSector = lastCluster * 2 / 512;
+  const auto lastLost = Device(Failing(v.bytes, {fat0 + lastSector, fat1 + lastSector}));
+  ExpectLostMarksGiven(JudgeOf(healthy, healthy.device(), CreateFATAllocationJudge).get(),
+                       JudgeOf(healthy, lastLost.get(), CreateFATAllocationJudge).get(),
+                       (clusterArea + (lastSector * 256 - 2) * kSectorsPerCluster) * 512,
+                       (clusterArea + (lastCluster - 1) * kSectorsPerCluster) * 512, 2048);
 }
 
 TEST(LostSectors, AnExFatFolderAndBitmapLoseOnlyWhatLiesOnTheSector) {
@@ -338,6 +380,18 @@ TEST(LostSectors, AnExFatFolderAndBitmapLoseOnlyWhatLiesOnTheSector) {
                        [&](int64_t sector) { return (sector - heap) / kSectorsPerCluster + 2 <= lastLostCluster; });
   });
   EXPECT_GT(needing, 3u);
+
+  // Nor does one vouch for a carved file in the clusters whose bits were
+  // lost: the bitmap's last sector.
+  std::smatch range;
+  ASSERT_TRUE(std::regex_search(v.fsstat, range, std::regex("Cluster Range: 2 - ([0-9]+)")));
+  ASSERT_GT(bitmap.size(), 1u);
+  const int64_t firstLast = 2 + static_cast<int64_t>(bitmap.size() - 1) * 512 * 8, lastCluster = std::stoll(range[1]);
+  const auto lastLost = Device(Failing(v.bytes, {bitmap.back()}));
+  ExpectLostMarksGiven(JudgeOf(healthy, healthy.device(), CreateExFatAllocationJudge).get(),
+                       JudgeOf(healthy, lastLost.get(), CreateExFatAllocationJudge).get(),
+                       (heap + (firstLast - 2) * kSectorsPerCluster) * 512,
+                       (heap + (lastCluster - 1) * kSectorsPerCluster) * 512, 4096);
 }
 
 // The HFS+ sample whose journal remembers deleted files (three of them lost
@@ -390,6 +444,45 @@ TEST(LostSectors, AnHfsPlusAllocationFileLostVouchesForNoDeletedFile) {
   for (const std::string& name : deletedWithBlocks) EXPECT_EQ(deleted.count(name), 1u) << name;
   EXPECT_EQ(unsure, withBlocks) << "every deleted file with blocks may have lost them";
   EXPECT_GT(withBlocks.size(), 10u);
+
+  // Nor a carved file: every block whose mark was lost may be in use (the
+  // two sectors mark the volume's first 8192 blocks).
+  CSearchedPartitionInfo record(512);
+  record.SetStartSector(0);
+  record.SetFirstDataSector(0);
+  record.SetSectorsperCluster(blockSize / 512);
+  const uint64_t to = std::min<uint64_t>(8192, be32(1024 + 0x2C)) * blockSize;
+  const auto healthy = Device(Failing(bytes, {}));
+  const auto healthyJudge = CreateHFSPlusAllocationJudge(healthy.get(), record);
+  const auto failingJudge = CreateHFSPlusAllocationJudge(failing.get(), record);
+  ASSERT_TRUE(healthyJudge != nullptr && failingJudge != nullptr);
+  EXPECT_LT(GivenBytes(healthyJudge.get(), 0, to), to) << "every block there is in use";
+  EXPECT_EQ(GivenBytes(failingJudge.get(), 0, to), to);
+}
+
+// An NTFS volume whose $Bitmap lost its last sector (istat places it): no
+// record vouches for a carved file in the clusters it stands for.
+TEST(LostSectors, AnNtfsBitmapSectorLostVouchesForNoCarvedFileThere) {
+  std::string why;
+  const fs::path dir = FixtureSet("ntfs", "ntfs/make-ntfs-images.sh", why);
+  REQUIRE_OR_SKIP(why.empty(), why);
+  const Volume v = Load(dir, "default.img");
+  devicetest::ImageGuard guard(v.image);
+  std::smatch range;
+  ASSERT_TRUE(std::regex_search(v.fsstat, range, std::regex("Total Cluster Range: 0 - ([0-9]+)")));
+  ASSERT_NE(v.fsstat.find("Cluster Size: 4096"), std::string::npos);
+  const int64_t clusters = std::stoll(range[1]) + 1;
+  const std::vector<uint64_t> bitmap = roundtrip::DataClusters(dir / "default.istat" / "6");
+  ASSERT_FALSE(bitmap.empty());
+  // Its 512-byte sectors, each the marks of 4096 clusters.
+  const int64_t lastSector = (clusters - 1) / 4096;
+  ASSERT_LT(lastSector, 8) << "the bitmap's sectors lie in its first cluster";
+  quickprobe::QuickScan healthy(v.image);
+  ASSERT_TRUE(healthy.Run());
+  const auto lastLost = Device(Failing(v.bytes, {static_cast<int64_t>(bitmap.front()) * 8 + lastSector}));
+  ExpectLostMarksGiven(JudgeOf(healthy, healthy.device(), CreateNTFSAllocationJudge).get(),
+                       JudgeOf(healthy, lastLost.get(), CreateNTFSAllocationJudge).get(),
+                       uint64_t(lastSector) * 4096 * 4096, uint64_t(clusters) * 4096, 4096);
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include <QScreen>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -32,6 +33,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <string>
 
 #include "DataRecovery.h"
 #include "FatFixtures.h"
@@ -335,9 +337,12 @@ struct WrittenCard {
     const std::set<std::string> before = lines(dir / "f16-reuse.img.expect.fail");
     for (const std::string& path : lines(dir / "f16-reuse-later2.img.expect.fail")) changed += before.count(path) == 0;
     if (changed == 0) return "no file changed hands";
-    // One file name for both, as one card would have.
-    scanned = work / "scanned" / "card-written.img";
-    later = work / "later" / "card-written.img";
+    // One file name for both, as one card would have, and its own: a load
+    // of a file without identities takes any disk of that name, such as the
+    // card another test of this program attaches meanwhile.
+    const std::string name = "card-written-" + std::to_string(getpid()) + ".img";
+    scanned = work / "scanned" / name;
+    later = work / "later" / name;
     fs::create_directories(scanned.parent_path());
     fs::create_directories(later.parent_path());
     fs::copy_file(dir / "f16-reuse.img", scanned);
