@@ -401,7 +401,15 @@ std::vector<uint16_t> JudgeClaims(const std::vector<Claim>& claims, const std::v
         auto k = static_cast<size_t>(std::lower_bound(at.begin(), at.end(), run.first) - at.begin());
         for (; k < at.size() && at[k] < run.end && !fails; ++k) {
           const uint32_t other = starts[k].owner;
-          if (other == self || at[k] == c.first) continue;
+          if (at[k] == c.first) {
+            // The files that start with it (itself among them), passed over
+            // at once: however many there are, each walk costs only the
+            // first clusters it reaches.
+            k = static_cast<size_t>(std::upper_bound(at.begin() + static_cast<std::ptrdiff_t>(k), at.end(), c.first) -
+                                    at.begin()) -
+                1;
+            continue;
+          }
           if (budget == 0) {
             fails = true;
             break;
