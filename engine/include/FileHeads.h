@@ -52,7 +52,10 @@ claims::Head ReadHead(const ClusterPlace& place, uint64_t cluster, const char* n
 // kUnknown for a type without one.
 using FileBytes = std::function<bool(uint64_t offset, uint8_t* bytes, size_t count)>;
 claims::Head JudgeTail(const char* name, uint64_t size, const FileBytes& read);
-// JudgeTail of the file whose runs (clusters) are `runs`.
-claims::Head ReadTail(const ClusterPlace& place, std::span<const claims::Span> runs, uint64_t size, const char* name);
+// JudgeTail of the file whose runs (clusters) are `runs`. With `budget`, the
+// bytes it may still read, less what it reads: past them its bytes cannot
+// be read (kMissing for a type with an end).
+claims::Head ReadTail(const ClusterPlace& place, std::span<const claims::Span> runs, uint64_t size, const char* name,
+                      uint64_t* budget = nullptr);
 
 }  // namespace fileheads

@@ -266,33 +266,43 @@ Head JudgeTail(const char* name, uint64_t size, const FileBytes& read) {
   }
 }
 
-Head ReadTail(const ClusterPlace& place, std::span<const claims::Span> runs, uint64_t size, const char* name) {
+Head ReadTail(const ClusterPlace& place, std::span<const claims::Span> runs, uint64_t size, const char* name,
+              uint64_t* budget) {
   const uint32_t sectorSize = SectorSizeOf(place);
   if (sectorSize == 0 || TypeOf(name) == nullptr) return Head::kUnknown;
   const uint64_t clusterBytes = uint64_t{place.sectorsPerCluster} * sectorSize;
   std::vector<uint8_t> sectors;
+  // The run the last piece came from and the file's cluster it starts at:
+  // a file is read front to back, so finding the next piece's run costs
+  // nothing, however many runs a walk has.
+  size_t at = 0;
+  uint64_t atIndex = 0;
   // `count` bytes from `offset` of the file: each piece from the sectors of
   // the run that holds it, read whole.
   auto read = [&](uint64_t offset, uint8_t* out, size_t count) {
     while (count > 0) {
-      uint64_t index = offset / clusterBytes;
-      const claims::Span* run = nullptr;
-      for (const claims::Span& r : runs) {
+      const uint64_t index = offset / clusterBytes;
+      if (index < atIndex) at = 0, atIndex = 0;
+      for (; at < runs.size(); ++at) {
+        const claims::Span& r = runs[at];
         if (r.end <= r.first) return false;
-        if (index < r.end - r.first) {
-          run = &r;
-          break;
-        }
-        index -= r.end - r.first;
+        if (index - atIndex < r.end - r.first) break;
+        atIndex += r.end - r.first;
       }
-      if (run == nullptr) return false;
+      if (at == runs.size()) return false;
+      const claims::Span* run = &runs[at];
+      const uint64_t inRun = index - atIndex;
       const uint64_t within = offset % clusterBytes;
-      const uint64_t left = (run->end - run->first - index) * clusterBytes - within;
+      const uint64_t left = (run->end - run->first - inRun) * clusterBytes - within;
       const size_t piece = static_cast<size_t>(std::min<uint64_t>({count, left, uint64_t{1} << 20}));
-      const int64_t first = SectorOf(place, run->first + index, within, sectorSize);
+      const int64_t first = SectorOf(place, run->first + inRun, within, sectorSize);
       const uint64_t skip = within % sectorSize;
       const uint64_t whole = (skip + piece + sectorSize - 1) / sectorSize;
       if (first < 0) return false;
+      if (budget != nullptr) {
+        if (*budget < whole * sectorSize) return false;
+        *budget -= whole * sectorSize;
+      }
       sectors.resize(static_cast<size_t>(whole * sectorSize));
       if (place.device->ReadSector(sectors.data(), first, static_cast<int64_t>(whole)) == 0) return false;
       std::memcpy(out, sectors.data() + skip, piece);
