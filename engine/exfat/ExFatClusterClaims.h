@@ -28,6 +28,7 @@
 
 #include "ClaimsLedger.h"
 #include "ClusterClaims.h"
+#include "ClusterSpans.h"
 
 class CExFatFileNode;
 class CExFatPartition;
@@ -60,7 +61,8 @@ class CExFatClusterClaims {
  private:
   // The `count` clusters of a chain from `first` (next ones on disk for a
   // contiguous chain, by the table otherwise, where the table has none for
-  // a structure of the volume's), as held spans of `owner`.
+  // a structure of the volume's), as held spans of `owner`, up to the first
+  // cluster a chain walked before took (kept as the meeting point).
   enum class Follow { kContiguous, kTable, kTableElseNext };
   // The root's chain, the bitmap's and the up-case table's clusters.
   void HoldVolume();
@@ -69,6 +71,7 @@ class CExFatClusterClaims {
   CExFatPartition& m_partition;
   IStorageDevice* m_device;
   CClaimsLedger m_ledger;
+  ClusterSpans m_taken;  // the clusters some chain walk took
   bool m_local = false;  // some file's times carry no UTC offset
   bool m_zoned = false;  // some file's do
   bool m_judged = false;
