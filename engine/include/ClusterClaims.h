@@ -114,7 +114,8 @@ std::vector<bool> OverwrittenAmongOverlapping(std::vector<Span> spans, const std
 //   middle of its own file in that cluster is wrong there, and does not
 //   count against it. A walk whose file holds together up to its own end
 //   where the walk ends (a JPEG's segments and data up to its end of image
-//   in its last two bytes, a media file's boxes ending at its size) laid
+//   in its last two bytes, a media file's boxes ending at its size, the
+//   last not its media data) laid
 //   the file as it was written, as far as its length goes: the clusters it
 //   passed over were never the file's, and a first cluster it reaches was
 //   written over by it, not around; it stands there where it is clearly

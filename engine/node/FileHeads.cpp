@@ -223,29 +223,33 @@ namespace {
 
 // Whether a QuickTime or ISO media file's boxes, walked from its start, each
 // of four printable characters, end at its size, whose last byte is there
-// (a box "to the end" says nothing of where that is).
-bool BoxesHold(const FileBytes& read, uint64_t size) {
+// (a box "to the end" says nothing of where that is). Only the boxes' heads
+// are read: a file whose last box is its media data (written for streaming,
+// its index first) says no more of where its data lie than its first
+// clusters do, whatever lies past them: kUnknown.
+Head BoxesHold(const FileBytes& read, uint64_t size) {
   uint8_t b[16] = {};
-  if (size < 16 || !read(size - 1, b, 1)) return false;
+  if (size < 16 || !read(size - 1, b, 1)) return Head::kMissing;
   uint64_t at = 0;
   for (int boxes = 0; boxes < 64 && at + 8 <= size; ++boxes) {
-    if (!read(at, b, 8)) return false;
+    if (!read(at, b, 8)) return Head::kMissing;
     for (int i = 4; i < 8; ++i) {
-      if (b[i] < 0x20 || b[i] > 0x7E) return false;
+      if (b[i] < 0x20 || b[i] > 0x7E) return Head::kMissing;
     }
+    const bool data = std::memcmp(b + 4, "mdat", 4) == 0;
     uint64_t length = Be32(b);
     if (length == 1) {
-      if (at + 16 > size || !read(at + 8, b + 8, 8)) return false;
+      if (at + 16 > size || !read(at + 8, b + 8, 8)) return Head::kMissing;
       length = (uint64_t{Be32(b + 8)} << 32) | Be32(b + 12);
-      if (length < 16) return false;
+      if (length < 16) return Head::kMissing;
     } else if (length < 8) {
-      return false;
+      return Head::kMissing;
     }
-    if (length > size - at) return false;
+    if (length > size - at) return Head::kMissing;
     at += length;
-    if (at == size) return true;
+    if (at == size) return data ? Head::kUnknown : Head::kPresent;
   }
-  return false;
+  return Head::kMissing;
 }
 
 }  // namespace
@@ -260,7 +264,7 @@ Head JudgeTail(const char* name, uint64_t size, const FileBytes& read) {
     case Kind::kPng:
       return Both(size >= 20 && read(size - 12, b, 12) && std::memcmp(b, "\0\0\0\0IEND\xAE\x42\x60\x82", 12) == 0);
     case Kind::kMedia:
-      return Both(BoxesHold(read, size));
+      return BoxesHold(read, size);
     default:
       return Head::kUnknown;
   }

@@ -118,6 +118,28 @@ TEST(FileHeads, FilesBeginAndEndAsTheirTypesSay) {
   EXPECT_EQ(fileheads::JudgeHead(nullptr, jpeg.data(), jpeg.size()), Head::kUnknown);
 }
 
+// A film written for streaming (ffmpeg's faststart: its index before its
+// data) ends in its media data, whose boxes say nothing of the clusters
+// behind its first: bytes of another file over its middle change nothing
+// its end can tell, so it tells nothing. Its index moved to the end, it
+// does.
+TEST(FileHeads, AFilmThatEndsInItsDataTellsNothingOfItsEnd) {
+  testsupport::TempDir dir;
+  const std::string clip = "ffmpeg -v error -nostdin -f lavfi -i testsrc=size=64x48:rate=5:duration=2 -c:v mjpeg ";
+  const std::string streamed = ShellQuote((dir / "s.mp4").string());
+  const std::string plain = ShellQuote((dir / "p.mp4").string());
+  testsupport::RunCommandOrFail(clip + "-movflags +faststart -f mp4 " + streamed + " && " + clip + "-f mp4 " + plain);
+  const std::vector<uint8_t> film = testsupport::ReadFile(dir / "s.mp4");
+  ASSERT_GT(film.size(), 8192u);
+  EXPECT_EQ(fileheads::JudgeHead("s.mp4", film.data(), film.size()), Head::kPresent);
+  EXPECT_EQ(Tail("s.mp4", film), Head::kUnknown);
+  std::vector<uint8_t> overwritten = film;
+  std::fill(overwritten.begin() + 4096, overwritten.begin() + 8192, uint8_t{0x5A});
+  EXPECT_EQ(Tail("s.mp4", overwritten), Head::kUnknown);
+  EXPECT_EQ(Tail("s.mp4", std::vector<uint8_t>(film.begin(), film.end() - 100)), Head::kMissing);
+  EXPECT_EQ(Tail("p.mp4", testsupport::ReadFile(dir / "p.mp4")), Head::kPresent);
+}
+
 // The clusters of each file laid on a device in another order, its runs
 // saying where: head and end are read where the runs put them (within a
 // budget of bytes, when given one), and runs that stop short or point past
