@@ -46,12 +46,12 @@ claims::Head ReadHead(const ClusterPlace& place, uint64_t cluster, const char* n
 // `read(offset, bytes, count)` (false where it cannot) gives its bytes: a
 // JPEG that holds together from its start to its end of image in its last
 // two bytes (its segments and the markers in its data as its format allows
-// them), a PNG's end chunk in its last twelve bytes, a media file's boxes,
-// walked from its start, ending at its size (its last box not its media
-// data, whose clusters no head read lies behind). kPresent, kMissing where
-// the type has such an end and the bytes do not (or cannot be read so far),
-// or kUnknown for a type without one (or a media file that ends in its
-// data).
+// them), a PNG's chunks with their checksums up to its end chunk in its
+// last twelve bytes, a media file's boxes, walked from its start, ending at
+// its size (its last box not its media data, whose clusters no head read
+// lies behind). kPresent, kMissing where the type has such an end and the
+// bytes do not (or cannot be read so far), or kUnknown for a type without
+// one (or a media file that ends in its data).
 using FileBytes = std::function<bool(uint64_t offset, uint8_t* bytes, size_t count)>;
 claims::Head JudgeTail(const char* name, uint64_t size, const FileBytes& read);
 // JudgeTail of the file whose runs (clusters) are `runs`. With `budget`, the

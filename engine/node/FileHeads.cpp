@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "StorageDevice.h"
 
 namespace fileheads {
@@ -221,6 +223,37 @@ bool JpegHolds(const FileBytes& read, uint64_t size) {
 
 namespace {
 
+// Whether a PNG holds together from its signature to its end chunk in its
+// last twelve bytes: each chunk where the last one's length ends, its type
+// four letters and its CRC-32 over its type and data as stored. Every byte
+// is covered, so another file's bytes anywhere break it.
+bool PngHolds(const FileBytes& read, uint64_t size) {
+  uint8_t b[8] = {};
+  if (size < 20 || !read(0, b, 8) || std::memcmp(b, "\x89PNG\r\n\x1a\n", 8) != 0) return false;
+  std::vector<uint8_t> piece;
+  for (uint64_t at = 8; at + 12 <= size;) {
+    if (!read(at, b, 8)) return false;
+    const uint64_t length = Be32(b);
+    for (int i = 4; i < 8; ++i) {
+      if (!std::isalpha(b[i])) return false;
+    }
+    if (length > 0x7FFFFFFF || length > size - at - 12) return false;
+    uLong sum = crc32(0, b + 4, 4);
+    for (uint64_t done = 0; done < length;) {
+      piece.resize(static_cast<size_t>(std::min<uint64_t>(length - done, 64 * 1024)));
+      if (!read(at + 8 + done, piece.data(), piece.size())) return false;
+      sum = crc32(sum, piece.data(), static_cast<uInt>(piece.size()));
+      done += piece.size();
+    }
+    uint8_t stored[4];
+    if (!read(at + 8 + length, stored, 4) || Be32(stored) != static_cast<uint32_t>(sum)) return false;
+    const bool end = std::memcmp(b + 4, "IEND", 4) == 0;
+    at += 12 + length;
+    if (end) return at == size;
+  }
+  return false;
+}
+
 // Whether a QuickTime or ISO media file's boxes, walked from its start, each
 // of four printable characters, end at its size, whose last byte is there
 // (a box "to the end" says nothing of where that is). Only the boxes' heads
@@ -257,12 +290,11 @@ Head BoxesHold(const FileBytes& read, uint64_t size) {
 Head JudgeTail(const char* name, uint64_t size, const FileBytes& read) {
   const Type* type = TypeOf(name);
   if (type == nullptr || !read) return Head::kUnknown;
-  uint8_t b[12] = {};
   switch (type->kind) {
     case Kind::kJpeg:
       return Both(JpegHolds(read, size));
     case Kind::kPng:
-      return Both(size >= 20 && read(size - 12, b, 12) && std::memcmp(b, "\0\0\0\0IEND\xAE\x42\x60\x82", 12) == 0);
+      return Both(PngHolds(read, size));
     case Kind::kMedia:
       return BoxesHold(read, size);
     default:
