@@ -12,8 +12,8 @@
 
 using claims::Span;
 
-CExFatClusterClaims::CExFatClusterClaims(CExFatPartition& partition, IStorageDevice* device)
-    : m_partition(partition), m_device(device), m_ledger(partition.GetClusterLimit()) {}
+CExFatClusterClaims::CExFatClusterClaims(CExFatPartition& partition, IStorageDevice* device, IProgress* progress)
+    : m_partition(partition), m_device(device), m_progress(progress), m_ledger(partition.GetClusterLimit()) {}
 
 void CExFatClusterClaims::HoldVolume() {
   const uint64_t bytes = m_partition.GetBytesPerCluster();
@@ -102,8 +102,8 @@ claims::Verdicts CExFatClusterClaims::Judge() {
   // Times of an unknown zone beside times with their offset may be a day
   // off either way.
   const uint64_t tick = kTick + (m_local && m_zoned ? kZoneSpread : 0);
-  return m_ledger.Judge(
-      "exFAT", tick,
-      fileheads::ClusterPlace{m_device, m_partition.GetHeapFirstSector(), m_partition.GetSectorsPerCluster()},
-      IsNodeTraceOn());
+  return m_ledger.Judge("exFAT", tick,
+                        fileheads::ClusterPlace{m_device, m_partition.GetHeapFirstSector(),
+                                                m_partition.GetSectorsPerCluster(), m_progress},
+                        IsNodeTraceOn());
 }

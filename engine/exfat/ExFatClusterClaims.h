@@ -32,6 +32,7 @@
 
 class CExFatFileNode;
 class CExFatPartition;
+class IProgress;
 class IStorageDevice;
 
 class CExFatClusterClaims {
@@ -43,9 +44,9 @@ class CExFatClusterClaims {
 
   // Claims on the clusters of `partition` (its geometry, its table, and the
   // structures its root names, as it knows them when judging); heads are
-  // read through `device` (null: none are). Both must outlive the
-  // judgement.
-  CExFatClusterClaims(CExFatPartition& partition, IStorageDevice* device);
+  // read through `device` (null: none are) while `progress` (null: none)
+  // does not say stop. All must outlive the judgement.
+  CExFatClusterClaims(CExFatPartition& partition, IStorageDevice* device, IProgress* progress = nullptr);
 
   // What a node names, read before the tree builder is asked to take it;
   // Keep records it, and keeps the node to mark only where the builder took
@@ -70,6 +71,7 @@ class CExFatClusterClaims {
 
   CExFatPartition& m_partition;
   IStorageDevice* m_device;
+  IProgress* m_progress;
   CClaimsLedger m_ledger;
   ClusterSpans m_taken;  // the clusters some chain walk took
   bool m_local = false;  // some file's times carry no UTC offset

@@ -17,6 +17,7 @@
 
 #include "ClusterClaims.h"
 
+class IProgress;
 class IStorageDevice;
 
 namespace fileheads {
@@ -31,11 +32,14 @@ bool HasHead(const char* name);
 // start, kUnknown when its type has no head here (or too few bytes).
 claims::Head JudgeHead(const char* name, const uint8_t* bytes, size_t length);
 // Where a volume's clusters lie: cluster c (from 2) at sector
-// base + (c - 2) * sectorsPerCluster of `device`.
+// base + (c - 2) * sectorsPerCluster of `device`; `progress`, where given,
+// is asked before each read (it holds a paused scan): once it says stop,
+// nothing more is read, and what was not read tells nothing.
 struct ClusterPlace {
   IStorageDevice* device = nullptr;
   int64_t base = 0;
   uint32_t sectorsPerCluster = 0;
+  IProgress* progress = nullptr;
 };
 
 // JudgeHead of the first sector of `cluster`, read only where files named

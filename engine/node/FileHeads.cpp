@@ -10,6 +10,7 @@
 
 #include <zlib.h>
 
+#include "Progress.h"
 #include "StorageDevice.h"
 
 namespace fileheads {
@@ -126,6 +127,10 @@ int64_t SectorOf(const ClusterPlace& place, uint64_t cluster, uint64_t offset, u
   return place.base + static_cast<int64_t>((cluster - 2) * place.sectorsPerCluster + offset / sectorSize);
 }
 
+// Whether the scan the place is read for was stopped (asked once more
+// each time: a stop is for good).
+bool Stopped(const ClusterPlace& place) { return place.progress != nullptr && place.progress->Continued() == 0; }
+
 uint32_t SectorSizeOf(const ClusterPlace& place) {
   if (place.device == nullptr || place.sectorsPerCluster == 0 || place.sectorsPerCluster > (1u << 16)) return 0;
   const uint32_t size = place.device->GetSectorSize();
@@ -137,7 +142,7 @@ uint32_t SectorSizeOf(const ClusterPlace& place) {
 Head ReadHead(const ClusterPlace& place, uint64_t cluster, const char* name) {
   const uint32_t size = SectorSizeOf(place);
   const int64_t sector = SectorOf(place, cluster, 0, size == 0 ? 1 : size);
-  if (size == 0 || sector < 0 || !HasHead(name)) return Head::kUnknown;
+  if (size == 0 || sector < 0 || !HasHead(name) || Stopped(place)) return Head::kUnknown;
   std::vector<uint8_t> bytes(size, 0);
   if (place.device->ReadSector(bytes.data(), sector, 1) == 0) return Head::kUnknown;
   return JudgeHead(name, bytes.data(), bytes.size());
@@ -334,7 +339,7 @@ Head ReadTail(const ClusterPlace& place, std::span<const claims::Span> runs, uin
       const int64_t first = SectorOf(place, run->first + inRun, within, sectorSize);
       const uint64_t skip = within % sectorSize;
       const uint64_t whole = (skip + piece + sectorSize - 1) / sectorSize;
-      if (first < 0) return false;
+      if (first < 0 || Stopped(place)) return false;
       if (budget != nullptr) {
         if (*budget < whole * sectorSize) return false;
         *budget -= whole * sectorSize;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/BytesDevice.h"
+#include "support/RecordingProgress.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -142,8 +143,8 @@ TEST(FileHeads, AFilmThatEndsInItsDataTellsNothingOfItsEnd) {
 
 // The clusters of each file laid on a device in another order, its runs
 // saying where: head and end are read where the runs put them (within a
-// budget of bytes, when given one), and runs that stop short or point past
-// the device read nothing.
+// budget of bytes, when given one, and while the scan is not stopped), and
+// runs that stop short or point past the device read nothing.
 TEST(FileHeads, HeadsAndEndsAreReadWhereTheRunsPutTheFile) {
   constexpr uint32_t kSpc = 2;  // 1 KiB clusters of 512-byte sectors
   constexpr size_t kCluster = 1024;
@@ -176,6 +177,14 @@ TEST(FileHeads, HeadsAndEndsAreReadWhereTheRunsPutTheFile) {
     EXPECT_EQ(budget, 0u) << f.name;
     budget = used - 1;
     EXPECT_EQ(fileheads::ReadTail(place, runs, f.bytes.size(), f.name.c_str(), &budget), Head::kMissing) << f.name;
+    // A scan stopped while its files are judged reads nothing more: the
+    // second read is refused.
+    testsupport::RecordingProgress stop;
+    stop.onContinued = [](int call) { return call < 2 ? 1 : 0; };
+    const fileheads::ClusterPlace stopping{&device, 5, kSpc, &stop};
+    EXPECT_EQ(fileheads::ReadHead(stopping, runs.front().first, f.name.c_str()), Head::kPresent) << f.name;
+    EXPECT_EQ(fileheads::ReadHead(stopping, runs.front().first, f.name.c_str()), Head::kUnknown) << f.name;
+    EXPECT_EQ(fileheads::ReadTail(stopping, runs, f.bytes.size(), f.name.c_str()), Head::kMissing) << f.name;
     // In file order the clusters read straight on, not as they lie.
     std::vector<claims::Span> straight{{runs.back().first, runs.back().first + clusters, 0, 1}};
     EXPECT_EQ(fileheads::ReadTail(place, straight, f.bytes.size(), f.name.c_str()), Head::kMissing) << f.name;
