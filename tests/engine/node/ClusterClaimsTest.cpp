@@ -278,23 +278,23 @@ TEST(ClusterClaims, FilesTheVolumePlacesMeetWhereverTheirRunsDo) {
   claims::Evidence present;
   present.head = [](size_t) { return claims::Head::kPresent; };
   present.tail = [](size_t) { return claims::Head::kUnknown; };
-  for (const claims::Evidence& evidence : {claims::Evidence{}, present}) {
-    EXPECT_EQ(claims::JudgeClaims({chain, flat}, runs, {}, kVolume, 1, evidence),
-              (std::vector<uint16_t>{claims::kMeetsPlaced, 0}));
-    claims::Claim older = flat;
-    older.times = claims::Times{50, 50};
-    EXPECT_EQ(claims::JudgeClaims({chain, older}, runs, {}, kVolume, 1, evidence),
-              (std::vector<uint16_t>{0, claims::kMeetsPlaced}));
-    // The newer one a walk over the chain's second piece, or the chain the
-    // newer one.
-    claims::Claim walk = flat;
-    walk.walked = true;
-    EXPECT_EQ(claims::JudgeClaims({chain, walk}, runs, {}, kVolume, 1, evidence),
-              (std::vector<uint16_t>{claims::kMeetsPlaced, 0}));
-    claims::Claim newer = chain;
-    newer.times = claims::Times{300, 300};
-    EXPECT_EQ(claims::JudgeClaims({newer, walk}, runs, {}, kVolume, 1, evidence),
-              (std::vector<uint16_t>{0, claims::kMeetsPlaced}));
+  claims::Claim older = flat;
+  older.times = claims::Times{50, 50};
+  // The newer one a walk over the chain's second piece, or the chain the
+  // newer one.
+  claims::Claim walk = flat;
+  walk.walked = true;
+  claims::Claim newer = chain;
+  newer.times = claims::Times{300, 300};
+  struct Case {
+    claims::Claim first, second;
+    std::vector<uint16_t> want;
+  };
+  for (const Case& c : {Case{chain, flat, {claims::kMeetsPlaced, 0}}, Case{chain, older, {0, claims::kMeetsPlaced}},
+                        Case{chain, walk, {claims::kMeetsPlaced, 0}}, Case{newer, walk, {0, claims::kMeetsPlaced}}}) {
+    for (const claims::Evidence& evidence : {claims::Evidence{}, present}) {
+      EXPECT_EQ(claims::JudgeClaims({c.first, c.second}, runs, {}, kVolume, 1, evidence), c.want);
+    }
   }
   // A photo whose head is at its first cluster, in the middle of a newer
   // contiguous file: the newer file's bytes are there.
