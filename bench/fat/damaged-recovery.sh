@@ -89,9 +89,12 @@ for d in range(6):
         if name.endswith('.jpg'):
             # Noise of its own, about as large: some 1.6 bytes a pixel.
             side = max(16, int((size / 1.6) ** 0.5))
+            # On one thread: the noise a seed gives depends on how many
+            # threads share the rows.
             data = subprocess.run(['convert', '-seed', str(r.randrange(1 << 30)), '-size', '%dx%d' % (side, side),
                                    'xc:', '+noise', 'Random', '-quality', '85', '-strip', 'jpg:-'],
-                                  capture_output=True, check=True).stdout
+                                  capture_output=True, check=True,
+                                  env=dict(os.environ, MAGICK_THREAD_LIMIT='1')).stdout
         else:
             data = r.randbytes(size)
         with open(os.path.join(folder, name), 'wb') as out:

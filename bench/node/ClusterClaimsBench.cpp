@@ -7,7 +7,8 @@
 // exFAT volume of them (JudgeClaims: cross-links, walks around others, walks
 // that meet). Printed per N, best of three: the time of each and of a plain
 // sort of as many spans beside it, and the heap the inputs and the answers
-// take per span.
+// take per span; then the judgement of a hostile volume whose deleted
+// entries all name one first cluster.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -96,6 +97,25 @@ int main() {
     std::printf("%10u %10zu %10zu | %10.3f %10.3f %10.3f %10.3f %10.3f | %.0f\n", count, chains.size(), deleted.size(),
                 gapTime, chainTime, deletedTime, judgeTime, sortTime,
                 heapBefore < 0 ? -1.0 : static_cast<double>(heapAfter - heapBefore) / static_cast<double>(spans));
+  }
+  // A hostile volume: N deleted entries that all name one first cluster and
+  // the next seven (a folder of copies of one entry), and a walk from the
+  // cluster before over all of them. Each walk costs only the first
+  // clusters it reaches.
+  std::printf("\n%10s | %10s\n", "same first", "judge s");
+  for (const uint32_t count : {65'536u, 262'144u}) {
+    std::vector<claims::Claim> files;
+    std::vector<Span> runs;
+    for (uint32_t i = 0; i <= count; ++i) {
+      const uint64_t first = i == count ? 99 : 100;
+      files.push_back(claims::Claim{first, claims::Times{1, 1}, false, false, true, true, runs.size(), 1});
+      runs.push_back(Span{first, 108, i, 1});
+    }
+    std::vector<uint16_t> reasons;
+    const double judgeTime = BestOfThree([&] {
+      reasons = claims::JudgeClaims(files, runs, {}, claims::Volume{2, 1000}, 0, {});
+    });
+    std::printf("%10u | %10.3f\n", count, judgeTime);
   }
   return 0;
 }

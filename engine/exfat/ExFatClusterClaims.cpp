@@ -12,8 +12,8 @@
 
 using claims::Span;
 
-CExFatClusterClaims::CExFatClusterClaims(CExFatPartition& partition, IStorageDevice* device)
-    : m_partition(partition), m_device(device), m_ledger(partition.GetClusterLimit()) {}
+CExFatClusterClaims::CExFatClusterClaims(CExFatPartition& partition, IStorageDevice* device, IProgress* progress)
+    : m_partition(partition), m_device(device), m_progress(progress), m_ledger(partition.GetClusterLimit()) {}
 
 void CExFatClusterClaims::HoldVolume() {
   const uint64_t bytes = m_partition.GetBytesPerCluster();
@@ -31,17 +31,23 @@ void CExFatClusterClaims::HoldVolume() {
 void CExFatClusterClaims::Hold(uint32_t first, uint64_t count, Follow follow, uint32_t owner, uint64_t firstKey,
                                uint64_t restKey) {
   std::vector<Span>& held = m_ledger.Held();
-  ClusterSpans taken;
   uint32_t c = first;
   count = std::min<uint64_t>(count, m_partition.GetClusterLimit());
-  // Each step takes a cluster of the heap not taken before.
-  for (uint64_t i = 0; i < count && m_partition.IsHeapCluster(c) && taken.Take(c); ++i) {
+  // Each step takes a cluster of the heap no chain walked before took, so
+  // the chains of a volume cost its clusters together, however many
+  // entries name one. A chain that meets a taken cluster (another's, or
+  // its own come back round) keeps it as the meeting point; the chain
+  // walked first holds the rest (with no date of its own past its first
+  // cluster, as a folder's and the root's).
+  for (uint64_t i = 0; i < count && m_partition.IsHeapCluster(c); ++i) {
     const uint64_t key = i == 0 ? firstKey : restKey;
+    const bool fresh = m_taken.Take(c);
     if (!held.empty() && held.back().owner == owner && held.back().end == c && held.back().key == key) {
       ++held.back().end;
     } else {
       held.push_back(Span{c, uint64_t{c} + 1, owner, key});
     }
+    if (!fresh) break;
     uint32_t next = m_partition.GetNextCluster(c, follow == Follow::kContiguous);
     if (follow == Follow::kTableElseNext && !m_partition.IsHeapCluster(next)) next = c + 1;
     c = next;
@@ -96,8 +102,8 @@ claims::Verdicts CExFatClusterClaims::Judge() {
   // Times of an unknown zone beside times with their offset may be a day
   // off either way.
   const uint64_t tick = kTick + (m_local && m_zoned ? kZoneSpread : 0);
-  return m_ledger.Judge(
-      "exFAT", tick,
-      fileheads::ClusterPlace{m_device, m_partition.GetHeapFirstSector(), m_partition.GetSectorsPerCluster()},
-      IsNodeTraceOn());
+  return m_ledger.Judge("exFAT", tick,
+                        fileheads::ClusterPlace{m_device, m_partition.GetHeapFirstSector(),
+                                                m_partition.GetSectorsPerCluster(), m_progress},
+                        IsNodeTraceOn());
 }

@@ -28,9 +28,11 @@
 
 #include "ClaimsLedger.h"
 #include "ClusterClaims.h"
+#include "ClusterSpans.h"
 
 class CExFatFileNode;
 class CExFatPartition;
+class IProgress;
 class IStorageDevice;
 
 class CExFatClusterClaims {
@@ -42,9 +44,9 @@ class CExFatClusterClaims {
 
   // Claims on the clusters of `partition` (its geometry, its table, and the
   // structures its root names, as it knows them when judging); heads are
-  // read through `device` (null: none are). Both must outlive the
-  // judgement.
-  CExFatClusterClaims(CExFatPartition& partition, IStorageDevice* device);
+  // read through `device` (null: none are) while `progress` (null: none)
+  // does not say stop. All must outlive the judgement.
+  CExFatClusterClaims(CExFatPartition& partition, IStorageDevice* device, IProgress* progress = nullptr);
 
   // What a node names, read before the tree builder is asked to take it;
   // Keep records it, and keeps the node to mark only where the builder took
@@ -60,7 +62,8 @@ class CExFatClusterClaims {
  private:
   // The `count` clusters of a chain from `first` (next ones on disk for a
   // contiguous chain, by the table otherwise, where the table has none for
-  // a structure of the volume's), as held spans of `owner`.
+  // a structure of the volume's), as held spans of `owner`, up to the first
+  // cluster a chain walked before took (kept as the meeting point).
   enum class Follow { kContiguous, kTable, kTableElseNext };
   // The root's chain, the bitmap's and the up-case table's clusters.
   void HoldVolume();
@@ -68,7 +71,9 @@ class CExFatClusterClaims {
 
   CExFatPartition& m_partition;
   IStorageDevice* m_device;
+  IProgress* m_progress;
   CClaimsLedger m_ledger;
+  ClusterSpans m_taken;  // the clusters some chain walk took
   bool m_local = false;  // some file's times carry no UTC offset
   bool m_zoned = false;  // some file's do
   bool m_judged = false;

@@ -64,7 +64,7 @@ ResultCode CExFatQuickSearch::QuickSearchFiles(IStorageDevice* device, IProgress
     Finish(kRootRefused);
     return kRootRefused;
   }
-  m_claims = std::make_unique<CExFatClusterClaims>(m_partition, m_device);
+  m_claims = std::make_unique<CExFatClusterClaims>(m_partition, m_device, m_progress);
   QuickSearch();
   // Every folder is read: the files that name the same clusters are judged
   // while every node the builder took is still there to be marked.

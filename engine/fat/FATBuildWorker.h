@@ -201,8 +201,9 @@ class CFATBuildWorker {
   // feeding `builder`.
   ResultCode QuickWalk(IDirecotryTreeBuilder* builder);
   ResultCode CompleteWalk(IDirecotryTreeBuilder* builder, const FolderSectorSet& folderSectors, int readRoot);
-  // Where the volume's clusters lie on its device.
-  fileheads::ClusterPlace Place() const { return {m_device, m_g.dataStart, m_g.sectorsPerCluster}; }
+  // Where the volume's clusters lie on its device (read while the scan is
+  // not stopped).
+  fileheads::ClusterPlace Place() const { return {m_device, m_g.dataStart, m_g.sectorsPerCluster, m_progress}; }
   // Walks the queued folders, live ones first; false when cancelled.
   bool WalkQueued(CFATBuildChildren& children, std::deque<FATFolderToParse>& live,
                   std::deque<FATFolderToParse>& deleted, bool report);

@@ -103,8 +103,9 @@ std::vector<bool> OverwrittenAmongOverlapping(std::vector<Span> spans, const std
 //   vouched for, and the other stands only where it is clearly the newer.
 //   Where the volume says where a deleted file lay (a chain the table still
 //   holds, a flag that its clusters follow each other), it was not written
-//   around anything: of it and a file whose first cluster it covers, the
-//   one written clearly later holds the cluster.
+//   around anything, and it meets others wherever their runs name its
+//   clusters (a chain in pieces, not only at first clusters): of it and a
+//   file whose clusters it names, the one written clearly later holds them.
 // - What the files' own bytes say (FileHeads.h), read only of deleted files
 //   that meet others. One whose type requires a head and whose first
 //   cluster does not begin with one is not there any more. One whose first
@@ -113,7 +114,8 @@ std::vector<bool> OverwrittenAmongOverlapping(std::vector<Span> spans, const std
 //   middle of its own file in that cluster is wrong there, and does not
 //   count against it. A walk whose file holds together up to its own end
 //   where the walk ends (a JPEG's segments and data up to its end of image
-//   in its last two bytes, a media file's boxes ending at its size) laid
+//   in its last two bytes, a media file's boxes ending at its size, the
+//   last not its media data) laid
 //   the file as it was written, as far as its length goes: the clusters it
 //   passed over were never the file's, and a first cluster it reaches was
 //   written over by it, not around; it stands there where it is clearly
@@ -170,6 +172,7 @@ enum Reason : uint16_t {
   kStartTaken = 16,    // a deleted file not clearly the newest of those naming its first cluster
   kReachesOther = 32,  // a deleted file whose runs reach another deleted file's first cluster
   kHeadMissing = 64,   // a deleted file whose first cluster does not begin with its type's head
+  kMeetsPlaced = 128,  // a deleted file whose runs meet those the volume places another in, not clearly the later
 };
 
 // Per claim, why it is not vouched for (0: nothing against it). `runs`: the
@@ -191,6 +194,7 @@ struct Verdicts {
   uint64_t startTaken = 0;
   uint64_t reachesOther = 0;
   uint64_t headMissing = 0;
+  uint64_t meetsPlaced = 0;
   uint64_t marked = 0;
 };
 Verdicts CountReasons(const std::vector<uint16_t>& reasons);

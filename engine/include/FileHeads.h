@@ -17,6 +17,7 @@
 
 #include "ClusterClaims.h"
 
+class IProgress;
 class IStorageDevice;
 
 namespace fileheads {
@@ -31,11 +32,14 @@ bool HasHead(const char* name);
 // start, kUnknown when its type has no head here (or too few bytes).
 claims::Head JudgeHead(const char* name, const uint8_t* bytes, size_t length);
 // Where a volume's clusters lie: cluster c (from 2) at sector
-// base + (c - 2) * sectorsPerCluster of `device`.
+// base + (c - 2) * sectorsPerCluster of `device`; `progress`, where given,
+// is asked before each read (it holds a paused scan): once it says stop,
+// nothing more is read, and what was not read tells nothing.
 struct ClusterPlace {
   IStorageDevice* device = nullptr;
   int64_t base = 0;
   uint32_t sectorsPerCluster = 0;
+  IProgress* progress = nullptr;
 };
 
 // JudgeHead of the first sector of `cluster`, read only where files named
@@ -46,13 +50,18 @@ claims::Head ReadHead(const ClusterPlace& place, uint64_t cluster, const char* n
 // `read(offset, bytes, count)` (false where it cannot) gives its bytes: a
 // JPEG that holds together from its start to its end of image in its last
 // two bytes (its segments and the markers in its data as its format allows
-// them), a PNG's end chunk in its last twelve bytes, a media file's boxes,
-// walked from its start, ending at its size. kPresent, kMissing where the
-// type has such an end and the bytes do not (or cannot be read so far), or
-// kUnknown for a type without one.
+// them), a PNG's chunks with their checksums up to its end chunk in its
+// last twelve bytes, a media file's boxes, walked from its start, ending at
+// its size (its last box not its media data, whose clusters no head read
+// lies behind). kPresent, kMissing where the type has such an end and the
+// bytes do not (or cannot be read so far), or kUnknown for a type without
+// one (or a media file that ends in its data).
 using FileBytes = std::function<bool(uint64_t offset, uint8_t* bytes, size_t count)>;
 claims::Head JudgeTail(const char* name, uint64_t size, const FileBytes& read);
-// JudgeTail of the file whose runs (clusters) are `runs`.
-claims::Head ReadTail(const ClusterPlace& place, std::span<const claims::Span> runs, uint64_t size, const char* name);
+// JudgeTail of the file whose runs (clusters) are `runs`. With `budget`, the
+// bytes it may still read, less what it reads: past them its bytes cannot
+// be read (kMissing for a type with an end).
+claims::Head ReadTail(const ClusterPlace& place, std::span<const claims::Span> runs, uint64_t size, const char* name,
+                      uint64_t* budget = nullptr);
 
 }  // namespace fileheads

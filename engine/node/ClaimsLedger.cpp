@@ -5,6 +5,7 @@
 
 #include "DataRunList.h"
 #include "FileNode.h"
+#include "StorageDevice.h"
 
 CClaimsLedger::Entry CClaimsLedger::Read(CFileNode* node) {
   Entry entry;
@@ -47,9 +48,17 @@ claims::Verdicts CClaimsLedger::Judge(const char* system, uint64_t tick, const f
   for (const Entry& e : m_entries) files.push_back(e.claim);
   auto name = [&](size_t i) { return m_entries[i].node != nullptr ? m_entries[i].node->GetFileName() : nullptr; };
   claims::Evidence evidence;
+  // A file's end is read through it whole (a JPEG's data): the ends read
+  // for one volume together cost at most twice its bytes and a little,
+  // however many entries name its clusters; past that they are not there.
+  uint64_t tailBudget = 0;
   if (place.device != nullptr) {
+    const uint64_t clusterBytes = uint64_t{place.sectorsPerCluster} * place.device->GetSectorSize();
+    tailBudget = 2 * (m_end > 2 ? m_end - 2 : 0) * clusterBytes + (uint64_t{256} << 20);
     evidence.head = [&](size_t i) { return fileheads::ReadHead(place, m_entries[i].claim.first, name(i)); };
-    evidence.tail = [&](size_t i) { return fileheads::ReadTail(place, RunsOf(i), m_entries[i].size, name(i)); };
+    evidence.tail = [&](size_t i) {
+      return fileheads::ReadTail(place, RunsOf(i), m_entries[i].size, name(i), &tailBudget);
+    };
   }
   const std::vector<uint16_t> reasons =
       claims::JudgeClaims(files, m_runs, std::move(m_held), claims::Volume{2, m_end}, tick, evidence);

@@ -401,7 +401,15 @@ std::vector<uint16_t> JudgeClaims(const std::vector<Claim>& claims, const std::v
         auto k = static_cast<size_t>(std::lower_bound(at.begin(), at.end(), run.first) - at.begin());
         for (; k < at.size() && at[k] < run.end && !fails; ++k) {
           const uint32_t other = starts[k].owner;
-          if (other == self || at[k] == c.first) continue;
+          if (at[k] == c.first) {
+            // The files that start with it (itself among them), passed over
+            // at once: however many there are, each walk costs only the
+            // first clusters it reaches.
+            k = static_cast<size_t>(std::upper_bound(at.begin() + static_cast<std::ptrdiff_t>(k), at.end(), c.first) -
+                                    at.begin()) -
+                1;
+            continue;
+          }
           if (budget == 0) {
             fails = true;
             break;
@@ -419,6 +427,46 @@ std::vector<uint16_t> JudgeClaims(const std::vector<Claim>& claims, const std::v
       if (fails) reasons[i] |= kReachesOther;
     }
   }
+
+  // Deleted files the volume places: they lay where it says at every
+  // cluster, and a chain meets another file's clusters anywhere, not only
+  // at a first cluster. Of two deleted files whose runs name a cluster, one
+  // of them placed, the one that took its clusters clearly later holds it,
+  // whatever heads say: if the placed file is the later, its bytes are
+  // there. A placed file in one piece meets a walk only where one of them
+  // starts inside the other (the rules above decide the walk there, by the
+  // placed file's head too); one in pieces is held against walks as well.
+  {
+    std::vector<Span> placed;     // keyed by when they were taken
+    std::vector<Span> walks;      // likewise
+    std::vector<Span> anyRuns;    // asked of the placed ones
+    std::vector<Span> pieceRuns;  // those of placed files in pieces, asked of the walks
+    for (size_t i = 0; i < claims.size(); ++i) {
+      const Claim& c = claims[i];
+      if (!c.erased || !isFile(c)) continue;
+      const uint64_t taken = TakenBy(c.times);
+      const std::span<const Span> own = runsOf(c);
+      for (const Span& run : own) {
+        const Span r = owned(run, i, taken);
+        (c.walked ? walks : placed).push_back(r);
+        anyRuns.push_back(r);
+        if (!c.walked && own.size() > 1) pieceRuns.push_back(r);
+      }
+    }
+    auto judge = [&](std::vector<Span> keys, const std::vector<Span>& queries) {
+      const std::vector<uint64_t> latest = LargestOverlappingKey(std::move(keys), queries);
+      for (size_t q = 0; q < queries.size(); ++q) {
+        const uint32_t owner = queries[q].owner;
+        if (latest[q] != kNoOverlap && !ClearlyAfter(TakenBy(claims[owner].times), latest[q], tick)) {
+          reasons[owner] |= kMeetsPlaced;
+        }
+      }
+    };
+    if (!placed.empty()) {
+      judge(std::move(placed), anyRuns);
+      if (!pieceRuns.empty()) judge(std::move(walks), pieceRuns);
+    }
+  }
   return reasons;
 }
 
@@ -432,6 +480,7 @@ Verdicts CountReasons(const std::vector<uint16_t>& reasons) {
     v.startTaken += (r & kStartTaken) != 0;
     v.reachesOther += (r & kReachesOther) != 0;
     v.headMissing += (r & kHeadMissing) != 0;
+    v.meetsPlaced += (r & kMeetsPlaced) != 0;
   }
   return v;
 }
@@ -441,11 +490,11 @@ void PrintVerdicts(const char* system, const Verdicts& v) {
   std::printf(
       "%s claims: %llu cross-linked, %llu written around newer files, %llu around files of untold times, "
       "%llu around clusters no entry holds, %llu first clusters taken, %llu reaching others' first clusters, "
-      "%llu without their heads\n",
+      "%llu without their heads, %llu meeting files the volume places\n",
       system, static_cast<unsigned long long>(v.crossLinked), static_cast<unsigned long long>(v.aroundNewer),
       static_cast<unsigned long long>(v.aroundUntold), static_cast<unsigned long long>(v.aroundUnheld),
       static_cast<unsigned long long>(v.startTaken), static_cast<unsigned long long>(v.reachesOther),
-      static_cast<unsigned long long>(v.headMissing));
+      static_cast<unsigned long long>(v.headMissing), static_cast<unsigned long long>(v.meetsPlaced));
 }
 
 }  // namespace claims

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
+#include "Progress.h"
 #include "StorageDevice.h"
 
 namespace fileheads {
@@ -124,6 +127,10 @@ int64_t SectorOf(const ClusterPlace& place, uint64_t cluster, uint64_t offset, u
   return place.base + static_cast<int64_t>((cluster - 2) * place.sectorsPerCluster + offset / sectorSize);
 }
 
+// Whether the scan the place is read for was stopped (asked once more
+// each time: a stop is for good).
+bool Stopped(const ClusterPlace& place) { return place.progress != nullptr && place.progress->Continued() == 0; }
+
 uint32_t SectorSizeOf(const ClusterPlace& place) {
   if (place.device == nullptr || place.sectorsPerCluster == 0 || place.sectorsPerCluster > (1u << 16)) return 0;
   const uint32_t size = place.device->GetSectorSize();
@@ -135,7 +142,7 @@ uint32_t SectorSizeOf(const ClusterPlace& place) {
 Head ReadHead(const ClusterPlace& place, uint64_t cluster, const char* name) {
   const uint32_t size = SectorSizeOf(place);
   const int64_t sector = SectorOf(place, cluster, 0, size == 0 ? 1 : size);
-  if (size == 0 || sector < 0 || !HasHead(name)) return Head::kUnknown;
+  if (size == 0 || sector < 0 || !HasHead(name) || Stopped(place)) return Head::kUnknown;
   std::vector<uint8_t> bytes(size, 0);
   if (place.device->ReadSector(bytes.data(), sector, 1) == 0) return Head::kUnknown;
   return JudgeHead(name, bytes.data(), bytes.size());
@@ -221,31 +228,66 @@ bool JpegHolds(const FileBytes& read, uint64_t size) {
 
 namespace {
 
-// Whether a QuickTime or ISO media file's boxes, walked from its start, each
-// of four printable characters, end at its size, whose last byte is there
-// (a box "to the end" says nothing of where that is).
-bool BoxesHold(const FileBytes& read, uint64_t size) {
-  uint8_t b[16] = {};
-  if (size < 16 || !read(size - 1, b, 1)) return false;
-  uint64_t at = 0;
-  for (int boxes = 0; boxes < 64 && at + 8 <= size; ++boxes) {
+// Whether a PNG holds together from its signature to its end chunk in its
+// last twelve bytes: each chunk where the last one's length ends, its type
+// four letters and its CRC-32 over its type and data as stored. Every byte
+// is covered, so another file's bytes anywhere break it.
+bool PngHolds(const FileBytes& read, uint64_t size) {
+  uint8_t b[8] = {};
+  if (size < 20 || !read(0, b, 8) || std::memcmp(b, "\x89PNG\r\n\x1a\n", 8) != 0) return false;
+  std::vector<uint8_t> piece;
+  for (uint64_t at = 8; at + 12 <= size;) {
     if (!read(at, b, 8)) return false;
+    const uint64_t length = Be32(b);
     for (int i = 4; i < 8; ++i) {
-      if (b[i] < 0x20 || b[i] > 0x7E) return false;
+      if (!std::isalpha(b[i])) return false;
     }
-    uint64_t length = Be32(b);
-    if (length == 1) {
-      if (at + 16 > size || !read(at + 8, b + 8, 8)) return false;
-      length = (uint64_t{Be32(b + 8)} << 32) | Be32(b + 12);
-      if (length < 16) return false;
-    } else if (length < 8) {
-      return false;
+    if (length > 0x7FFFFFFF || length > size - at - 12) return false;
+    uLong sum = crc32(0, b + 4, 4);
+    for (uint64_t done = 0; done < length;) {
+      piece.resize(static_cast<size_t>(std::min<uint64_t>(length - done, 64 * 1024)));
+      if (!read(at + 8 + done, piece.data(), piece.size())) return false;
+      sum = crc32(sum, piece.data(), static_cast<uInt>(piece.size()));
+      done += piece.size();
     }
-    if (length > size - at) return false;
-    at += length;
-    if (at == size) return true;
+    uint8_t stored[4];
+    if (!read(at + 8 + length, stored, 4) || Be32(stored) != static_cast<uint32_t>(sum)) return false;
+    const bool end = std::memcmp(b + 4, "IEND", 4) == 0;
+    at += 12 + length;
+    if (end) return at == size;
   }
   return false;
+}
+
+// Whether a QuickTime or ISO media file's boxes, walked from its start, each
+// of four printable characters, end at its size, whose last byte is there
+// (a box "to the end" says nothing of where that is). Only the boxes' heads
+// are read: a file whose last box is its media data (written for streaming,
+// its index first) says no more of where its data lie than its first
+// clusters do, whatever lies past them: kUnknown.
+Head BoxesHold(const FileBytes& read, uint64_t size) {
+  uint8_t b[16] = {};
+  if (size < 16 || !read(size - 1, b, 1)) return Head::kMissing;
+  uint64_t at = 0;
+  for (int boxes = 0; boxes < 64 && at + 8 <= size; ++boxes) {
+    if (!read(at, b, 8)) return Head::kMissing;
+    for (int i = 4; i < 8; ++i) {
+      if (b[i] < 0x20 || b[i] > 0x7E) return Head::kMissing;
+    }
+    const bool data = std::memcmp(b + 4, "mdat", 4) == 0;
+    uint64_t length = Be32(b);
+    if (length == 1) {
+      if (at + 16 > size || !read(at + 8, b + 8, 8)) return Head::kMissing;
+      length = (uint64_t{Be32(b + 8)} << 32) | Be32(b + 12);
+      if (length < 16) return Head::kMissing;
+    } else if (length < 8) {
+      return Head::kMissing;
+    }
+    if (length > size - at) return Head::kMissing;
+    at += length;
+    if (at == size) return data ? Head::kUnknown : Head::kPresent;
+  }
+  return Head::kMissing;
 }
 
 }  // namespace
@@ -253,46 +295,55 @@ bool BoxesHold(const FileBytes& read, uint64_t size) {
 Head JudgeTail(const char* name, uint64_t size, const FileBytes& read) {
   const Type* type = TypeOf(name);
   if (type == nullptr || !read) return Head::kUnknown;
-  uint8_t b[12] = {};
   switch (type->kind) {
     case Kind::kJpeg:
       return Both(JpegHolds(read, size));
     case Kind::kPng:
-      return Both(size >= 20 && read(size - 12, b, 12) && std::memcmp(b, "\0\0\0\0IEND\xAE\x42\x60\x82", 12) == 0);
+      return Both(PngHolds(read, size));
     case Kind::kMedia:
-      return Both(BoxesHold(read, size));
+      return BoxesHold(read, size);
     default:
       return Head::kUnknown;
   }
 }
 
-Head ReadTail(const ClusterPlace& place, std::span<const claims::Span> runs, uint64_t size, const char* name) {
+Head ReadTail(const ClusterPlace& place, std::span<const claims::Span> runs, uint64_t size, const char* name,
+              uint64_t* budget) {
   const uint32_t sectorSize = SectorSizeOf(place);
   if (sectorSize == 0 || TypeOf(name) == nullptr) return Head::kUnknown;
   const uint64_t clusterBytes = uint64_t{place.sectorsPerCluster} * sectorSize;
   std::vector<uint8_t> sectors;
+  // The run the last piece came from and the file's cluster it starts at:
+  // a file is read front to back, so finding the next piece's run costs
+  // nothing, however many runs a walk has.
+  size_t at = 0;
+  uint64_t atIndex = 0;
   // `count` bytes from `offset` of the file: each piece from the sectors of
   // the run that holds it, read whole.
   auto read = [&](uint64_t offset, uint8_t* out, size_t count) {
     while (count > 0) {
-      uint64_t index = offset / clusterBytes;
-      const claims::Span* run = nullptr;
-      for (const claims::Span& r : runs) {
+      const uint64_t index = offset / clusterBytes;
+      if (index < atIndex) at = 0, atIndex = 0;
+      for (; at < runs.size(); ++at) {
+        const claims::Span& r = runs[at];
         if (r.end <= r.first) return false;
-        if (index < r.end - r.first) {
-          run = &r;
-          break;
-        }
-        index -= r.end - r.first;
+        if (index - atIndex < r.end - r.first) break;
+        atIndex += r.end - r.first;
       }
-      if (run == nullptr) return false;
+      if (at == runs.size()) return false;
+      const claims::Span* run = &runs[at];
+      const uint64_t inRun = index - atIndex;
       const uint64_t within = offset % clusterBytes;
-      const uint64_t left = (run->end - run->first - index) * clusterBytes - within;
+      const uint64_t left = (run->end - run->first - inRun) * clusterBytes - within;
       const size_t piece = static_cast<size_t>(std::min<uint64_t>({count, left, uint64_t{1} << 20}));
-      const int64_t first = SectorOf(place, run->first + index, within, sectorSize);
+      const int64_t first = SectorOf(place, run->first + inRun, within, sectorSize);
       const uint64_t skip = within % sectorSize;
       const uint64_t whole = (skip + piece + sectorSize - 1) / sectorSize;
-      if (first < 0) return false;
+      if (first < 0 || Stopped(place)) return false;
+      if (budget != nullptr) {
+        if (*budget < whole * sectorSize) return false;
+        *budget -= whole * sectorSize;
+      }
       sectors.resize(static_cast<size_t>(whole * sectorSize));
       if (place.device->ReadSector(sectors.data(), first, static_cast<int64_t>(whole)) == 0) return false;
       std::memcpy(out, sectors.data() + skip, piece);

@@ -4,6 +4,7 @@
 // volumes.
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -285,4 +286,59 @@ TEST(ExFatEntrySets, ChecksumsOfRealLiveAndDeletedSetsHold) {
     }
   }
   EXPECT_EQ(sets, 7);
+}
+
+// Two deleted files in the root of a volume mkfs.exfat made, laid as
+// writers that keep a deleted file's chain leave them: one in two pieces,
+// its chain still in the table, and a contiguous one (its entry says so)
+// whose clusters hold the chain's second piece; neither starts inside the
+// other. The one written later holds those clusters: the other's copy is
+// not vouched for.
+TEST(ExFatQuickScan, DeletedFilesMeetingAwayFromTheirFirstClustersAreJudgedByTheirTimes) {
+  uint64_t rootCluster = 0;
+  const std::vector<uint8_t> made = MakeImage("mkfs.exfat -c 4K IMG", "Root Cluster", &rootCluster);
+  const size_t fat = size_t{ondisk::Le32(made.data() + 80)} * 512;
+  const size_t heap = size_t{ondisk::Le32(made.data() + 88)} * 512;
+  const size_t root = heap + (rootCluster - 2) * 4096;
+  constexpr uint32_t kFirst = 1000;
+  for (const bool chainLater : {false, true}) {
+    std::vector<uint8_t> image = made;
+    // The chain: 1000, 1001, then 1010, 1011.
+    for (auto [from, to] : {std::pair<uint32_t, uint32_t>{kFirst, kFirst + 1},
+                            {kFirst + 1, kFirst + 10},
+                            {kFirst + 10, kFirst + 11},
+                            {kFirst + 11, 0xFFFFFFFF}}) {
+      std::memcpy(image.data() + fat + size_t{from} * 4, &to, 4);
+    }
+    // 2021-03-04 for the one written first, 2021-03-05 for the other.
+    std::vector<uint8_t> sets;
+    auto add = [&](const std::u16string& name, const exfattest::SetFields& fields, bool later) {
+      const size_t at = sets.size();
+      AddSet(sets, name, static_cast<uint8_t>(name.size()), 2, 0, fields);
+      if (later) {
+        for (int stamp : {8, 12, 16}) ondisk::StoreLe16(sets.data() + at + stamp + 2, 0x5265);
+      }
+      exfattest::SealSet(sets, at);
+    };
+    add(u"chain.bin", exfattest::SetFields{kFirst, 4 * 4096, false, false}, chainLater);
+    add(u"flat.bin", exfattest::SetFields{kFirst + 8, 5 * 4096, false, true}, !chainLater);
+    size_t end = root;
+    while (image[end] != 0) end += 32;
+    std::memcpy(image.data() + end, sets.data(), sets.size());
+
+    testsupport::BytesDevice device(image.data(), image.size());
+    testsupport::RecordingBuilder builder;
+    testsupport::RecordingProgress sink;
+    CExFatQuickSearch searcher;
+    searcher.SetDirecotryTreeBuilder(&builder);
+    ASSERT_EQ(searcher.QuickSearchFiles(&device, &sink), 0);
+    std::map<std::string, bool> unsure;
+    for (IFileNode* node : builder.owned) {
+      if (node->IsDeleted() != 0) unsure[node->GetFileName()] = static_cast<CFileNode*>(node)->IsContentUnsure();
+    }
+    EXPECT_EQ(unsure, (std::map<std::string, bool>{{"chain.bin", !chainLater}, {"flat.bin", chainLater}}));
+    CSearchedPartitionInfo* record = nullptr;
+    searcher.GetSearchedPartitionInfo(&record, 1);
+    delete record;
+  }
 }

@@ -250,8 +250,60 @@ std::vector<uint16_t> PairwiseJudgement(const Volume& v, uint64_t tick) {
         out[i] |= claims::kReachesOther;
       }
     }
+    // Where the volume places one of two deleted files whose runs name a
+    // cluster, the later holds it; a placed file in one piece is left to the
+    // rules above against walks.
+    for (size_t j = 0; j < c.size(); ++j) {
+      if (j == i || !erased(j)) continue;
+      const bool held = !c[j].walked || (!c[i].walked && c[i].runCount > 1);
+      bool meet = false;
+      for (const Span& r : runsOf(i)) {
+        for (const Span& o : runsOf(j)) meet = meet || Overlap(r, o);
+      }
+      if (held && meet && !after(taken(i), taken(j))) out[i] |= claims::kMeetsPlaced;
+    }
   }
   return out;
+}
+
+// Two deleted files the volume places (a chain still in the table, a
+// contiguous file's flag) that meet away from their first clusters: the
+// chain's second piece lies in the middle of the contiguous file. The later
+// holds the clusters, whatever heads say; a walk over a file in pieces is
+// held against it too.
+TEST(ClusterClaims, FilesTheVolumePlacesMeetWhereverTheirRunsDo) {
+  const std::vector<Span> runs{{10, 12, 0, 1}, {50, 53, 0, 1}, {45, 60, 1, 1}};
+  claims::Claim chain{10, claims::Times{100, 100}, false, false, true, false, 0, 2};
+  claims::Claim flat{45, claims::Times{200, 200}, false, false, true, false, 2, 1};
+  claims::Evidence present;
+  present.head = [](size_t) { return claims::Head::kPresent; };
+  present.tail = [](size_t) { return claims::Head::kUnknown; };
+  claims::Claim older = flat;
+  older.times = claims::Times{50, 50};
+  // The newer one a walk over the chain's second piece, or the chain the
+  // newer one.
+  claims::Claim walk = flat;
+  walk.walked = true;
+  claims::Claim newer = chain;
+  newer.times = claims::Times{300, 300};
+  struct Case {
+    claims::Claim first, second;
+    std::vector<uint16_t> want;
+  };
+  for (const Case& c : {Case{chain, flat, {claims::kMeetsPlaced, 0}}, Case{chain, older, {0, claims::kMeetsPlaced}},
+                        Case{chain, walk, {claims::kMeetsPlaced, 0}}, Case{newer, walk, {0, claims::kMeetsPlaced}}}) {
+    for (const claims::Evidence& evidence : {claims::Evidence{}, present}) {
+      EXPECT_EQ(claims::JudgeClaims({c.first, c.second}, runs, {}, kVolume, 1, evidence), c.want);
+    }
+  }
+  // A photo whose head is at its first cluster, in the middle of a newer
+  // contiguous file: the newer file's bytes are there.
+  const std::vector<Span> inside{{20, 24, 0, 1}, {16, 30, 1, 1}};
+  claims::Claim photo{20, claims::Times{100, 100}, false, false, true, true, 0, 1};
+  claims::Claim clip{16, claims::Times{200, 200}, false, false, true, false, 1, 1};
+  const std::vector<uint16_t> judged = claims::JudgeClaims({photo, clip}, inside, {}, kVolume, 1, present);
+  EXPECT_NE(judged[0] & claims::kMeetsPlaced, 0);
+  EXPECT_NE(judged[1] & claims::kReachesOther, 0);  // and the head says the clip is not there either
 }
 
 TEST(ClusterClaims, JudgeClaimsIsThePairwiseJudgement) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/BytesDevice.h"
+#include "support/RecordingProgress.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -97,9 +98,9 @@ TEST(FileHeads, FilesBeginAndEndAsTheirTypesSay) {
       EXPECT_EQ(fileheads::JudgeHead(f.name.c_str(), other.bytes.data(), other.bytes.size()), Head::kMissing)
           << other.name << " under the name " << f.name;
     }
-    // Random bytes over its middle, as damage leaves them: a JPEG no longer
-    // holds together.
-    if (f.name.find(".jp") != std::string::npos) {
+    // Random bytes over its middle, as damage (or a walk through another
+    // file's clusters) leaves them: a JPEG or a PNG no longer holds together.
+    if (f.name.find(".jp") != std::string::npos || f.name.ends_with(".png")) {
       std::vector<uint8_t> damaged = f.bytes;
       for (size_t i = damaged.size() / 2; i < damaged.size() / 2 + 600; ++i) damaged[i] = static_cast<uint8_t>(rng());
       EXPECT_EQ(Tail(f.name, damaged), Head::kMissing) << f.name;
@@ -118,9 +119,32 @@ TEST(FileHeads, FilesBeginAndEndAsTheirTypesSay) {
   EXPECT_EQ(fileheads::JudgeHead(nullptr, jpeg.data(), jpeg.size()), Head::kUnknown);
 }
 
+// A film written for streaming (ffmpeg's faststart: its index before its
+// data) ends in its media data, whose boxes say nothing of the clusters
+// behind its first: bytes of another file over its middle change nothing
+// its end can tell, so it tells nothing. Its index moved to the end, it
+// does.
+TEST(FileHeads, AFilmThatEndsInItsDataTellsNothingOfItsEnd) {
+  testsupport::TempDir dir;
+  const std::string clip = "ffmpeg -v error -nostdin -f lavfi -i testsrc=size=64x48:rate=5:duration=2 -c:v mjpeg ";
+  const std::string streamed = ShellQuote((dir / "s.mp4").string());
+  const std::string plain = ShellQuote((dir / "p.mp4").string());
+  testsupport::RunCommandOrFail(clip + "-movflags +faststart -f mp4 " + streamed + " && " + clip + "-f mp4 " + plain);
+  const std::vector<uint8_t> film = testsupport::ReadFile(dir / "s.mp4");
+  ASSERT_GT(film.size(), 8192u);
+  EXPECT_EQ(fileheads::JudgeHead("s.mp4", film.data(), film.size()), Head::kPresent);
+  EXPECT_EQ(Tail("s.mp4", film), Head::kUnknown);
+  std::vector<uint8_t> overwritten = film;
+  std::fill(overwritten.begin() + 4096, overwritten.begin() + 8192, uint8_t{0x5A});
+  EXPECT_EQ(Tail("s.mp4", overwritten), Head::kUnknown);
+  EXPECT_EQ(Tail("s.mp4", std::vector<uint8_t>(film.begin(), film.end() - 100)), Head::kMissing);
+  EXPECT_EQ(Tail("p.mp4", testsupport::ReadFile(dir / "p.mp4")), Head::kPresent);
+}
+
 // The clusters of each file laid on a device in another order, its runs
-// saying where: head and end are read where the runs put them, and runs
-// that stop short or point past the device read nothing.
+// saying where: head and end are read where the runs put them (within a
+// budget of bytes, when given one, and while the scan is not stopped), and
+// runs that stop short or point past the device read nothing.
 TEST(FileHeads, HeadsAndEndsAreReadWhereTheRunsPutTheFile) {
   constexpr uint32_t kSpc = 2;  // 1 KiB clusters of 512-byte sectors
   constexpr size_t kCluster = 1024;
@@ -142,6 +166,25 @@ TEST(FileHeads, HeadsAndEndsAreReadWhereTheRunsPutTheFile) {
               f.hasEnd ? Head::kPresent : Head::kUnknown)
         << f.name;
     if (!f.hasEnd) continue;
+    // Read within a budget of bytes: one too few for the sectors it needs
+    // is no end; what it reads is taken off.
+    uint64_t budget = 1 << 30;
+    EXPECT_EQ(fileheads::ReadTail(place, runs, f.bytes.size(), f.name.c_str(), &budget), Head::kPresent) << f.name;
+    const uint64_t used = (uint64_t{1} << 30) - budget;
+    EXPECT_GT(used, 0u) << f.name;
+    budget = used;
+    EXPECT_EQ(fileheads::ReadTail(place, runs, f.bytes.size(), f.name.c_str(), &budget), Head::kPresent) << f.name;
+    EXPECT_EQ(budget, 0u) << f.name;
+    budget = used - 1;
+    EXPECT_EQ(fileheads::ReadTail(place, runs, f.bytes.size(), f.name.c_str(), &budget), Head::kMissing) << f.name;
+    // A scan stopped while its files are judged reads nothing more: the
+    // second read is refused.
+    testsupport::RecordingProgress stop;
+    stop.onContinued = [](int call) { return call < 2 ? 1 : 0; };
+    const fileheads::ClusterPlace stopping{&device, 5, kSpc, &stop};
+    EXPECT_EQ(fileheads::ReadHead(stopping, runs.front().first, f.name.c_str()), Head::kPresent) << f.name;
+    EXPECT_EQ(fileheads::ReadHead(stopping, runs.front().first, f.name.c_str()), Head::kUnknown) << f.name;
+    EXPECT_EQ(fileheads::ReadTail(stopping, runs, f.bytes.size(), f.name.c_str()), Head::kMissing) << f.name;
     // In file order the clusters read straight on, not as they lie.
     std::vector<claims::Span> straight{{runs.back().first, runs.back().first + clusters, 0, 1}};
     EXPECT_EQ(fileheads::ReadTail(place, straight, f.bytes.size(), f.name.c_str()), Head::kMissing) << f.name;
