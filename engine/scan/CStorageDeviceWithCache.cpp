@@ -216,7 +216,6 @@ void CStorageDeviceWithCache::BeginCache() {
   // The first blocks are read before the scan starts, so that the pass
   // begins with a full queue (the rest of them too once a stop is asked:
   // none of those is read).
-  m_stopSalvage = false;
   m_salvageBlock = -1;
   const int64_t count = BlockCount();
   std::deque<Block> first;
@@ -359,6 +358,9 @@ void CStorageDeviceWithCache::EndCache() {
   // The reader may still be filling a buffer: join it before anything it
   // could touch is freed.
   if (m_reader.joinable()) m_reader.join();
+  // Only the reads under way are given up: a block made current from now on
+  // (reads go on working) is read around its damage again.
+  m_stopSalvage = false;
   std::lock_guard<std::mutex> hold(m_queueLock);
   m_readerAlive = false;
   m_queue.clear();

@@ -165,6 +165,20 @@ TEST(CacheDevice, TakesTheLostSectorsADeviceNamesWithoutReadingAgain) {
   EXPECT_EQ(counters->cached.load(), 4);
   EXPECT_LE(counters->uncached.load(), 30) << "one read per later block, halving within block 3 only";
   cache.EndCache();
+
+  // A block made current once the pass has ended, or by a cache whose pass
+  // never began, is read around the damage too: only a pass under way gives
+  // its reads up.
+  CStorageDeviceWithCache idle(&disk);
+  idle.SetBlockSize(kBlock);
+  for (CStorageDeviceWithCache* after : {&cache, &idle}) {
+    ASSERT_EQ(after->SetCurCacheBlock(3), 1);
+    Bytes expected(bytes.begin() + 3 * kBlock * 512, bytes.begin() + 4 * kBlock * 512);
+    std::memset(expected.data() + 17 * 512, 0, 1024);
+    int answer = -1;
+    EXPECT_EQ(Read(*after, 3 * kBlock, kBlock, &answer), expected) << (after == &cache ? "ended" : "never begun");
+    EXPECT_EQ(answer, 0);
+  }
 }
 
 // What is lent must be what ReadSector would give, and only that: a range
