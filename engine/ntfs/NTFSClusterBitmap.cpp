@@ -200,7 +200,7 @@ std::shared_ptr<const CNTFSClusterBitmap::Piece> CNTFSClusterBitmap::PieceAt(uin
   piece->index = index;
   ++m_piecesRead;
   piece->readable = ReadStream(offset, piece->bytes.data(), bytes, &piece->lost);
-  // An gone piece is remembered as such, without its bytes.
+  // An unreadable piece is remembered as such, without its bytes.
   if (!piece->readable) piece->bytes = std::vector<uint8_t>();
   // A piece with lost bytes is looked at bit by bit, around them.
   if (piece->readable && piece->lost.empty()) {
