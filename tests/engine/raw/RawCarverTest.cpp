@@ -616,6 +616,36 @@ TEST(RawSearch, APartAStructurePlacesIsItsOwnOnlyAsLongAsThePart) {
   }
 }
 
+// An icon's head is four bytes and a few small numbers: pixels of a BMP
+// (index 0 around a few 1s) read as a directory of one picture. Where that
+// picture is not there, the head is carved beside the BMP, which stays
+// whole; a real icon there (a bitmap of one pixel as its directory says)
+// ends the BMP, cut in front of it.
+TEST(RawSearch, AnIconHeadWhosePictureIsNotThereEndsNothing) {
+  for (const bool real : {false, true}) {
+    SCOPED_TRACE(real ? "an icon" : "pixels");
+    Bytes disk(64 * 512);
+    PutBmp(disk, 512, 8000);
+    uint8_t* icon = disk.data() + 6 * 512;
+    const uint8_t head[] = {0, 0, 1, 0, 1, 0};
+    std::memcpy(icon, head, sizeof head);
+    icon[40] = 1;  // more pixels
+    if (real) {
+      // One entry of 1 by 1 pixels, 56 bytes at 22: a 40-byte header (twice
+      // the height for the mask), two colours, a row of pixels, a row of mask.
+      const uint8_t entry[] = {1, 1, 0, 0, 1, 0, 1, 0, 56, 0, 0, 0, 22, 0, 0, 0};
+      std::memcpy(icon + 6, entry, sizeof entry);
+      const uint8_t bitmap[] = {40, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 1, 0, 1, 0};
+      std::memcpy(icon + 22, bitmap, sizeof bitmap);
+    }
+    Carve carve(disk);
+    carve.raw->EndSearch(1);
+    const std::vector<std::string> expected = real ? std::vector<std::string>{"FILE000.BMP:2560", "FILE000.ICO:78"}
+                                                   : std::vector<std::string>{"FILE000.ICO:22", "FILE000.BMP:8000"};
+    EXPECT_EQ(carve.Files(), expected);
+  }
+}
+
 // A database header that counts more pages than the device holds: it is
 // not sized whole, so the files after it on the device are still found.
 TEST(RawSearch, AWholeSizeClaimedPastTheDeviceHidesNothing) {
