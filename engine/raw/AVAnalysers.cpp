@@ -393,10 +393,12 @@ bool WalkRiffChunks(RawFileBuffer& buffer, uint64_t from, uint64_t to, Each&& ea
 // "movi" list and no earlier than the chunk the entry before names (writers
 // list the chunks in the order they lie: a hostile index that leaps back and
 // forth would read a window for each entry, and one that names chunks
-// behind the list names another file's).
-bool AviHolds(RawFileBuffer& buffer, const RiffChunk& movi, const RiffChunk* index) {
-  if (!WalkRiffChunks(buffer, movi.at + 12, movi.at + 8 + movi.size,
-                      [](const RiffChunk&, const uint8_t*) { return true; }))
+// behind the list names another file's). `lastChunk` gets where the list's
+// last chunk was found.
+bool AviHolds(RawFileBuffer& buffer, const RiffChunk& movi, const RiffChunk* index, uint64_t* lastChunk) {
+  if (!WalkRiffChunks(
+          buffer, movi.at + 12, movi.at + 8 + movi.size, [](const RiffChunk&, const uint8_t*) { return true; },
+          lastChunk))
     return false;
   if (index == nullptr) return true;
   const uint64_t entries = index->size / 16;
@@ -459,16 +461,17 @@ uint32_t FileRIFFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* de
       },
       &last);
   static thread_local RawRereadBudget budget;
+  uint64_t lastFrame = 0;
   if (holds && avi) {
-    holds =
-        hasMovi && MayReadForCheck(budget, buffer, info.m_size) && AviHolds(buffer, movi, hasIndex ? &index : nullptr);
+    holds = hasMovi && MayReadForCheck(budget, buffer, info.m_size) &&
+            AviHolds(buffer, movi, hasIndex ? &index : nullptr, &lastFrame);
   }
   // Each chunk found where the one before ends (four letters and a length
   // inside the file: other data behind a cut seldom read as one) shows that
-  // one whole, a film's frames before its index, say; the last one's bytes
-  // are only claimed, unless it is a film's index whose every entry names a
-  // chunk of the film.
-  info.m_provenTo = holds && hasIndex && index.at == last ? info.m_size : last + 8;
+  // one whole, a film's frames before its index, or before its last frame
+  // where it has no index, say; the last one's bytes are only claimed,
+  // unless it is a film's index whose every entry names a chunk of the film.
+  info.m_provenTo = holds && hasIndex && index.at == last ? info.m_size : std::max(last, holds ? lastFrame : 0) + 8;
   if (!holds) MarkEndUnknown(info);
   return 1;
 }

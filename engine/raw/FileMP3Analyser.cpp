@@ -121,45 +121,68 @@ bool ClosingTagHolds(RawFileBuffer& buffer, uint64_t end) {
   return true;
 }
 
-}  // namespace
+// The encoder's header in the layer III frame at `first`, as far as the
+// check of its byte count needs it.
+struct EncoderCount {
+  bool present = false;  // "Xing" or "Info" with the stream's byte count
+  CMPAHeader stream;     // the frame's
+  uint64_t bytes = 0;
+  bool summed = false;  // LAME's checksum covers the music up to the count
+  uint16_t music = 0;
+};
 
-bool EncoderCountHolds(RawFileBuffer& buffer, uint64_t first, uint64_t* musicEnd) {
+EncoderCount ReadEncoderCount(RawFileBuffer& buffer, uint64_t first) {
+  EncoderCount out;
   const uint8_t* f = buffer.Get(first, kFrameLook);
-  CMPAHeader stream;
-  if (f == nullptr || !IsMPAFrame(f, stream) || stream.m_layer != 3) return true;
+  if (f == nullptr || !IsMPAFrame(f, out.stream) || out.stream.m_layer != 3) return out;
+  const CMPAHeader& stream = out.stream;
   const bool mono = stream.m_channelMode == 3;
   const uint64_t tag =
       first + 4 + (stream.m_crc ? 2 : 0) + (stream.m_version == 3 ? (mono ? 17 : 32) : (mono ? 9 : 17));
   const uint8_t* t = buffer.Get(tag, 8 + 4 + 4 + 100 + 4 + 36);
-  if (t == nullptr || (std::memcmp(t, "Xing", 4) != 0 && std::memcmp(t, "Info", 4) != 0)) return true;
+  if (t == nullptr || (std::memcmp(t, "Xing", 4) != 0 && std::memcmp(t, "Info", 4) != 0)) return out;
   const uint32_t flags = Be32(t + 4);
-  if ((flags & 2) == 0) return true;  // no byte count
+  if ((flags & 2) == 0) return out;  // no byte count
   const uint64_t fields = 8 + ((flags & 1) != 0 ? 4 : 0);
-  const uint64_t bytes = Be32(t + fields);
+  out.present = true;
+  out.bytes = Be32(t + fields);
   const uint64_t lame = fields + 4 + ((flags & 4) != 0 ? 100 : 0) + ((flags & 8) != 0 ? 4 : 0);
   // LAME's extension: the music's length and checksum, when its length is
   // the byte count (the encoder's name first, in letters).
   bool named = true;
   for (int i = 0; i < 4; ++i) named = named && std::isalpha(t[lame + i]) != 0;
-  const bool summed = named && Be32(t + lame + 28) == bytes;
-  const uint16_t music = static_cast<uint16_t>(t[lame + 32] << 8 | t[lame + 33]);
+  out.summed = named && Be32(t + lame + 28) == out.bytes;
+  out.music = static_cast<uint16_t>(t[lame + 32] << 8 | t[lame + 33]);
+  return out;
+}
+
+}  // namespace
+
+uint64_t EncoderCountEnd(RawFileBuffer& buffer, uint64_t first) {
+  const EncoderCount count = ReadEncoderCount(buffer, first);
+  return count.present ? first + count.bytes : 0;
+}
+
+bool EncoderCountHolds(RawFileBuffer& buffer, uint64_t first, uint64_t* musicEnd, bool framesMeetCount) {
+  const EncoderCount count = ReadEncoderCount(buffer, first);
+  if (!count.present) return true;
   // The frames of the stream, one straight after the other, up to the count.
-  const uint64_t end = first + bytes;
-  const uint64_t body = first + stream.CalcFrameSize();
-  uint64_t p = first;
+  const uint64_t end = first + count.bytes;
+  const uint64_t body = first + count.stream.CalcFrameSize();
+  uint64_t p = framesMeetCount ? end : first;
   while (p < end) {
     const uint8_t* b = buffer.Get(p, 4);
     CMPAHeader h;
-    if (b == nullptr || !IsMPAFrame(b, h) || !SameStream(stream, h)) return false;
+    if (b == nullptr || !IsMPAFrame(b, h) || !SameStream(count.stream, h)) return false;
     p += h.CalcFrameSize();
   }
   if (p != end) return false;
   static thread_local RawRereadBudget budget;
-  if (!summed || body > end) return true;
+  if (!count.summed || body > end) return true;
   if (!MayReadForCheck(budget, buffer, end)) return false;
   uint16_t crc = 0;
   if (!buffer.ForEachPiece(body, end - body, [&](const uint8_t* b, size_t n) { crc = MusicCrc(crc, b, n); }) ||
-      crc != music) {
+      crc != count.music) {
     return false;
   }
   if (musicEnd != nullptr) *musicEnd = end;
@@ -172,10 +195,11 @@ namespace {
 // to its encoder's count and checksum and to its closing tag: one that does
 // not hold is marked end-unknown; one whose music the checksum covers is its
 // own up to the count's end (and whole when that is its end and the walk
-// met no limit).
-void HoldToEncoder(CRawFileInfo& info, RawFileBuffer& buffer, uint64_t first, bool limited) {
+// met no limit). `framesMeetCount`: the walk that sized it already found
+// its frames one straight after the other from `first` to the count.
+void HoldToEncoder(CRawFileInfo& info, RawFileBuffer& buffer, uint64_t first, bool limited, bool framesMeetCount) {
   uint64_t summed = 0;
-  if (!EncoderCountHolds(buffer, first, &summed) || !ClosingTagHolds(buffer, info.m_size)) {
+  if (!EncoderCountHolds(buffer, first, &summed, framesMeetCount) || !ClosingTagHolds(buffer, info.m_size)) {
     MarkEndUnknown(info);
     return;
   }
@@ -330,7 +354,8 @@ uint32_t FileMP3Analyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     at += 10 + static_cast<uint64_t>(size);
   }
   const uint64_t start = static_cast<uint64_t>(tagSize) + 10;
-  const AudioEnd audio = FollowFrames(buffer, start, kAudioLimit, false);
+  bool met = false;
+  const AudioEnd audio = FollowFrames(buffer, start, kAudioLimit, false, EncoderCountEnd(buffer, start), &met);
   const uint64_t end = audio.end;
   if (end <= start) return 0;
   if (m_time.size() > 4) m_time.resize(4);
@@ -347,7 +372,7 @@ uint32_t FileMP3Analyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
   info.m_size = end;
   info.m_whole = !audio.limited && audio.proven == end;
   info.m_provenTo = audio.proven;
-  HoldToEncoder(info, buffer, start, audio.limited);
+  HoldToEncoder(info, buffer, start, audio.limited, met);
   return 1;
 }
 
@@ -363,10 +388,12 @@ bool FileMP3Analyser::Confirmed(RawFileBuffer& buffer, uint64_t at, const CMPAHe
 }
 
 FileMP3Analyser::AudioEnd FileMP3Analyser::FollowFrames(RawFileBuffer& buffer, uint64_t p, uint64_t limit,
-                                                        bool firstAtP) {
+                                                        bool firstAtP, uint64_t target, bool* metTarget) {
   const uint32_t sector = buffer.SectorSize();
   CMPAHeader stream, h;
   bool started = false;
+  // Whether every frame so far followed the one before, from `p` on.
+  bool straight = true;
   uint64_t end = p, last = p;
   // Whether a frame (of another stream) begins right where the last one
   // ends: that shows the last one whole.
@@ -386,7 +413,9 @@ FileMP3Analyser::AudioEnd FileMP3Analyser::FollowFrames(RawFileBuffer& buffer, u
       started = true;
       last = end;
       end += h.CalcFrameSize();  // at least 4 bytes further: the walk always moves on
+      if (straight && end == target && metTarget != nullptr) *metTarget = true;
     }
+    straight = false;
     if (!started && firstAtP) return {p, false, p};
     if (started) {
       // Tags belong to the file only straight after its last frame.
@@ -475,13 +504,14 @@ uint32_t FileMP3Analyser::GetRawFileSizeXING(CRawFileInfo& info, IStorageDevice*
   info.m_size = IsTagHead(at) ? bytes + 128 : bytes;
   // The count is the encoder's word; the file is whole when its frames
   // lead there too (the count then shows where the last one ends).
-  const AudioEnd walked = FollowFrames(buffer, 0, kFrameWalkLimit, true);
+  bool met = false;
+  const AudioEnd walked = FollowFrames(buffer, 0, kFrameWalkLimit, true, EncoderCountEnd(buffer, 0), &met);
   info.m_whole = walked.end == info.m_size;
   info.m_provenTo = walked.proven;
   // Its frames are no new files.
   m_lastStart = static_cast<int64_t>(info.m_startSector);
   m_lastCount = static_cast<int64_t>((info.m_size + buffer.SectorSize() - 1) / buffer.SectorSize());
-  HoldToEncoder(info, buffer, 0, walked.limited);
+  HoldToEncoder(info, buffer, 0, walked.limited, met);
   return 1;
 }
 
@@ -493,7 +523,8 @@ uint32_t FileMP3Analyser::GetRawFileSizeFromFrame(CRawFileInfo& info, IStorageDe
   const int64_t start = static_cast<int64_t>(info.m_startSector);
   if (m_lastStart >= 0 && start > m_lastStart && start < m_lastStart + m_lastCount) return 0;
   RawFileBuffer buffer(device, info.m_startSector);
-  const AudioEnd audio = FollowFrames(buffer, 0, kFrameWalkLimit, true);
+  bool met = false;
+  const AudioEnd audio = FollowFrames(buffer, 0, kFrameWalkLimit, true, EncoderCountEnd(buffer, 0), &met);
   const uint64_t size = audio.end;
   if (size == 0 || (!audio.limited && size < kMinFrameWalkSize)) return 0;
   const uint32_t sector = buffer.SectorSize();
@@ -510,6 +541,6 @@ uint32_t FileMP3Analyser::GetRawFileSizeFromFrame(CRawFileInfo& info, IStorageDe
   info.m_size = size;
   info.m_whole = !audio.limited && audio.proven == size;
   info.m_provenTo = audio.proven;
-  HoldToEncoder(info, buffer, 0, audio.limited);
+  HoldToEncoder(info, buffer, 0, audio.limited, met);
   return 1;
 }

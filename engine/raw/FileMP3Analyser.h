@@ -57,8 +57,13 @@ uint64_t ApeTagEnd(RawFileBuffer& buffer, uint64_t at);
 // after the other, reach exactly the count, and the music's checksum
 // matches. True when the frame carries no such header (a stream without one
 // cannot tell where it ends). Where the checksum matched, `musicEnd` (when
-// given) gets where the music it covers ends.
-bool EncoderCountHolds(RawFileBuffer& buffer, uint64_t first, uint64_t* musicEnd = nullptr);
+// given) gets where the music it covers ends. `framesMeetCount`: a walk
+// already found the frames one straight after the other up to the count.
+bool EncoderCountHolds(RawFileBuffer& buffer, uint64_t first, uint64_t* musicEnd = nullptr,
+                       bool framesMeetCount = false);
+// Where the byte count of the encoder's header in the frame at `first`
+// ends the stream, or 0 where it carries none.
+uint64_t EncoderCountEnd(RawFileBuffer& buffer, uint64_t first);
 
 class FileMP3Analyser : public IRawFileAnalyser {
  public:
@@ -87,8 +92,10 @@ class FileMP3Analyser : public IRawFileAnalyser {
   // `firstAtP`): frames of one stream that follow each other without a gap
   // (or, across a gap, that a chain of frames confirms), and an ID3v1 or APE
   // tag right after the last; `p` when there is none. Fills missing names
-  // from an ID3v1 tag.
-  AudioEnd FollowFrames(RawFileBuffer& buffer, uint64_t p, uint64_t limit, bool firstAtP);
+  // from an ID3v1 tag. `metTarget` (when given) is set where frames one
+  // straight after the other from `p` on end exactly at `target`.
+  AudioEnd FollowFrames(RawFileBuffer& buffer, uint64_t p, uint64_t limit, bool firstAtP, uint64_t target = 0,
+                        bool* metTarget = nullptr);
   // Whether the frame at `at` is followed by a chain of frames of its stream.
   static bool Confirmed(RawFileBuffer& buffer, uint64_t at, const CMPAHeader& first);
   // The end of the ID3v1 tag at `at`, whose fields fill missing names.

@@ -335,9 +335,12 @@ class CompoundCheck {
     // Version 3 files leave the high half to chance.
     return m_file.SectorSize() == 512 ? Le32(e + 120) : ondisk::Le64(e + 120);
   }
+  // The units of `unit` bytes that `bytes` take: a 64-bit size near its
+  // top would wrap to a chain of none if rounded up by adding.
+  static uint64_t Units(uint64_t bytes, uint64_t unit) { return bytes / unit + (bytes % unit != 0 ? 1 : 0); }
   void ReadMiniTable() {
     const uint8_t* root = m_directory.data();
-    m_miniSectors = (StreamSize(root) + kMiniSector - 1) / kMiniSector;
+    m_miniSectors = Units(StreamSize(root), kMiniSector);
     const uint32_t first = Le32(m_header + 60), count = Le32(m_header + 64);
     if (count == 0) return;
     if (count > kMaxMiniTableSectors) {
@@ -394,8 +397,8 @@ class CompoundCheck {
       if (bytes == 0) continue;
       const uint32_t first = Le32(e + 116);
       const bool regular = e[66] == 5 || bytes >= cutoff;
-      const bool holds = regular ? Follow(first, (bytes + size - 1) / size, [](uint32_t) {})
-                                 : FollowMini(first, (bytes + kMiniSector - 1) / kMiniSector);
+      const bool holds =
+          regular ? Follow(first, Units(bytes, size), [](uint32_t) {}) : FollowMini(first, Units(bytes, kMiniSector));
       if (!holds) m_sound = false;
       // A stream may hold a file of its own (an installer's cabinet, an
       // embedded package): where it begins is the compound file's.

@@ -261,6 +261,10 @@ uint32_t FileICOAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
                        (png ? IconPngHolds(buffer, at, at + bytes) : IconBitmapHolds(buffer, at, bytes, width, height));
     if (!holds) {
       MarkEndUnknown(info);
+      // Four bytes and a few small numbers tell an icon's head: pixels of a
+      // bitmap or quiet sound read as one. One whose first picture is not
+      // there does not end the file it starts in.
+      info.m_weakHead = i == 0;
       return 1;
     }
     reached = std::max(reached, png ? at + bytes : at + 40);

@@ -193,9 +193,10 @@ class CRawFileInfo {
   };
   std::vector<Part> m_parts;
   // Set where a few bits alone tell the file's head (an MPEG audio frame's
-  // sync, with no tag): pixels and samples of other files read as such
-  // heads, and frames of them as a stream. Found inside another file, such
-  // a file is carved beside it but does not end it.
+  // sync, with no tag; an icon directory whose first picture is not there):
+  // pixels and samples of other files read as such heads, and frames of
+  // them as a stream. Found inside another file, such a file is carved
+  // beside it but does not end it.
   bool m_weakHead = false;
   // Set where the size is no end the file gives (its end mark was not found
   // before a limit, the next file's head or the device's end; a length

@@ -616,6 +616,72 @@ TEST(RawSearch, APartAStructurePlacesIsItsOwnOnlyAsLongAsThePart) {
   }
 }
 
+// An icon's head is four bytes and a few small numbers: pixels of a BMP
+// (index 0 around a few 1s) read as a directory of one picture. Where that
+// picture is not there, the head is carved beside the BMP, which stays
+// whole; a real icon there (a bitmap of one pixel as its directory says)
+// ends the BMP, cut in front of it.
+TEST(RawSearch, AnIconHeadWhosePictureIsNotThereEndsNothing) {
+  for (const bool real : {false, true}) {
+    SCOPED_TRACE(real ? "an icon" : "pixels");
+    Bytes disk(64 * 512);
+    PutBmp(disk, 512, 8000);
+    uint8_t* icon = disk.data() + 6 * 512;
+    const uint8_t head[] = {0, 0, 1, 0, 1, 0};
+    std::memcpy(icon, head, sizeof head);
+    icon[40] = 1;  // more pixels
+    if (real) {
+      // One entry of 1 by 1 pixels, 56 bytes at 22: a 40-byte header (twice
+      // the height for the mask), two colours, a row of pixels, a row of mask.
+      const uint8_t entry[] = {1, 1, 0, 0, 1, 0, 1, 0, 56, 0, 0, 0, 22, 0, 0, 0};
+      std::memcpy(icon + 6, entry, sizeof entry);
+      const uint8_t bitmap[] = {40, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 1, 0, 1, 0};
+      std::memcpy(icon + 22, bitmap, sizeof bitmap);
+    }
+    Carve carve(disk);
+    carve.raw->EndSearch(1);
+    const std::vector<std::string> expected = real ? std::vector<std::string>{"FILE000.BMP:2560", "FILE000.ICO:78"}
+                                                   : std::vector<std::string>{"FILE000.ICO:22", "FILE000.BMP:8000"};
+    EXPECT_EQ(carve.Files(), expected);
+  }
+}
+
+// A motion-JPEG film without an index, its second frame at a sector
+// boundary: its stream data walked chunk by chunk to the end of their list
+// show every frame but the last its own, so the film stays whole and its
+// frame is not carved again.
+TEST(RawSearch, AFilmWithoutAnIndexHoldsItsFramesBeforeTheLast) {
+  Bytes frame = Jpeg(Plain(300));
+  frame.insert(frame.end(), {0xFF, 0xD9});
+  auto chunk = [](Bytes& avi, const char* id, const Bytes& data) {
+    avi.insert(avi.end(), id, id + 4);
+    const uint32_t n = static_cast<uint32_t>(data.size());
+    avi.insert(avi.end(), {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24)});
+    avi.insert(avi.end(), data.begin(), data.end());
+    if (n % 2 != 0) avi.push_back(0);
+  };
+  Bytes header(4 + 8 + 56, 0);  // "hdrl" and a main header
+  std::memcpy(header.data(), "hdrlavih", 8);
+  header[8] = 56;
+  Bytes frames(4, 0);
+  std::memcpy(frames.data(), "movi", 4);
+  chunk(frames, "00dc", Plain(396));  // the next frame's data at 512
+  chunk(frames, "00dc", frame);
+  chunk(frames, "00dc", Plain(600));
+  Bytes avi(4, 0);
+  std::memcpy(avi.data(), "AVI ", 4);
+  chunk(avi, "LIST", header);
+  chunk(avi, "LIST", frames);
+  Bytes riff;
+  chunk(riff, "RIFF", avi);
+  ASSERT_EQ(std::memcmp(riff.data() + 512, frame.data(), 4), 0);
+  Bytes disk(64 * 512);
+  std::memcpy(disk.data() + 2 * 512, riff.data(), riff.size());
+  Carve carve(disk);
+  carve.raw->EndSearch(1);
+  EXPECT_EQ(carve.Files(), (std::vector<std::string>{"FILE000.AVI:" + std::to_string(riff.size())}));
+}
+
 // A database header that counts more pages than the device holds: it is
 // not sized whole, so the files after it on the device are still found.
 TEST(RawSearch, AWholeSizeClaimedPastTheDeviceHidesNothing) {

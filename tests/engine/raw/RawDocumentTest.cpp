@@ -440,6 +440,13 @@ TEST(RawOle, HostileChainsAndTablesEndTheWalk) {
   Bytes far = Compound(9, {u"Root Entry"}, 2);
   far[76] = 200;
   EXPECT_EQ(Sized(ole, far, false, 512, 0).answer, 0u);
+  // A version 4 stream whose 64-bit size lies near its top, with no
+  // sectors: rounded up to whole sectors, it would take none.
+  Bytes huge = Compound(12, {u"Root Entry", u"Workbook"}, 5);
+  ASSERT_FALSE(Sized(ole, huge).endUnknown);
+  std::memset(huge.data() + 2 * 4096 + 128 + 120, 0xFF, 8);
+  huge[2 * 4096 + 128 + 120] = 0x01;
+  EXPECT_TRUE(Sized(ole, huge).endUnknown);
 }
 
 // A compound file of more than 4 GiB, made up as it is read: its DIFAT
