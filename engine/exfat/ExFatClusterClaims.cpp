@@ -30,28 +30,17 @@ void CExFatClusterClaims::HoldVolume() {
 
 void CExFatClusterClaims::Hold(uint32_t first, uint64_t count, Follow follow, uint32_t owner, uint64_t firstKey,
                                uint64_t restKey) {
-  std::vector<Span>& held = m_ledger.Held();
-  uint32_t c = first;
-  count = std::min<uint64_t>(count, m_partition.GetClusterLimit());
-  // Each step takes a cluster of the heap no chain walked before took, so
-  // the chains of a volume cost its clusters together, however many
-  // entries name one. A chain that meets a taken cluster (another's, or
-  // its own come back round) keeps it as the meeting point; the chain
-  // walked first holds the rest (with no date of its own past its first
-  // cluster, as a folder's and the root's).
-  for (uint64_t i = 0; i < count && m_partition.IsHeapCluster(c); ++i) {
-    const uint64_t key = i == 0 ? firstKey : restKey;
-    const bool fresh = m_taken.Take(c);
-    if (!held.empty() && held.back().owner == owner && held.back().end == c && held.back().key == key) {
-      ++held.back().end;
-    } else {
-      held.push_back(Span{c, uint64_t{c} + 1, owner, key});
-    }
-    if (!fresh) break;
-    uint32_t next = m_partition.GetNextCluster(c, follow == Follow::kContiguous);
-    if (follow == Follow::kTableElseNext && !m_partition.IsHeapCluster(next)) next = c + 1;
-    c = next;
-  }
+  m_ledger.HoldChain(
+      first, std::min<uint64_t>(count, m_partition.GetClusterLimit()), owner, firstKey, restKey,
+      [&](uint64_t c) { return m_taken.Take(c); },
+      [&](uint64_t c, uint64_t* next) {
+        if (!m_partition.IsHeapCluster(c)) return false;
+        const auto cluster = static_cast<uint32_t>(c);
+        uint32_t after = m_partition.GetNextCluster(cluster, follow == Follow::kContiguous);
+        if (follow == Follow::kTableElseNext && !m_partition.IsHeapCluster(after)) after = cluster + 1;
+        *next = after;
+        return true;
+      });
 }
 
 CExFatClusterClaims::Entry CExFatClusterClaims::Read(CExFatFileNode* node) {

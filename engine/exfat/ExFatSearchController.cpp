@@ -287,7 +287,7 @@ void CExFatSearchController::BuildeFileNode() {
       m_builder.BuildFileTree(partition, nodes);
       // The files that name the same clusters, judged before they are handed
       // over.
-      CExFatClusterClaims claims(partition, m_device);
+      CExFatClusterClaims claims(partition, m_device, m_progress);
       for (CExFatFileNode* node : nodes) claims.Keep(claims.Read(node), true);
       claims.Judge();
       for (CExFatFileNode* node : nodes) {

@@ -33,6 +33,9 @@ class CExFatSearchController final : public ICompleteFileSystemSearchController 
   CExFatSearchController& operator=(const CExFatSearchController&) = delete;
 
   void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) override { m_treeBuilder = builder; }
+  // Heard while the files that name the same clusters are judged: their
+  // heads and ends are read off the medium, which a user may not wait for.
+  void SetIProgressSink(IProgress* progress) override { m_progress = progress; }
   // The number of volumes settled; when `array` has room for all of them,
   // first a new record per volume (disk order, its index its place), owned
   // by the caller.
@@ -77,6 +80,7 @@ class CExFatSearchController final : public ICompleteFileSystemSearchController 
   void BuildeFileNode();
 
   IDirecotryTreeBuilder* m_treeBuilder = nullptr;  // not owned
+  IProgress* m_progress = nullptr;                 // not owned
   // The device the pass hands its blocks from (the scan's cache, not owned),
   // and what the searcher reads and counts in: the same device, or, when its
   // sectors are larger, a view of it in 512-byte sectors, so that boot

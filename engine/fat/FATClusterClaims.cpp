@@ -10,8 +10,6 @@
 #include "fat/FATFileProperties.h"
 #include "fat/FATTable.h"
 
-using claims::Span;
-
 CFATClusterClaims::CFATClusterClaims(IFATTable* table, uint64_t clusterCount, uint32_t rootCluster,
                                      const fileheads::ClusterPlace& place)
     : m_table(table), m_clusters(clusterCount), m_place(place), m_ledger(clusterCount + 2) {
@@ -25,32 +23,21 @@ CFATClusterClaims::CFATClusterClaims(IFATTable* table, uint64_t clusterCount, ui
 
 void CFATClusterClaims::WalkChain(uint64_t first, uint32_t owner, uint64_t firstKey, uint64_t restKey) {
   if (m_table == nullptr) return;
-  std::vector<Span>& held = m_ledger.Held();
-  Span open;
-  bool any = false;
-  uint64_t c = first;
-  // Each step takes a cluster no walk took before, so the walks of a volume
-  // are bounded by its clusters together.
-  while (InVolume(c) && c < m_taken.size() && CFATBuildDataRun::IsGiven(m_table, static_cast<uint32_t>(c))) {
-    const uint64_t key = c == first ? firstKey : restKey;
-    if (m_taken[c]) {
-      // Another chain (or this one, come back round) holds the rest.
-      held.push_back(Span{c, c + 1, owner, key});
-      break;
-    }
-    m_taken[c] = true;
-    if (any && open.end == c && open.key == key) {
-      ++open.end;
-    } else {
-      if (any) held.push_back(open);
-      open = Span{c, c + 1, owner, key};
-      any = true;
-    }
-    const uint32_t next = m_table->GetNextCluster(static_cast<uint32_t>(c));
-    if (next < 2 || next >= fatchain::kBadCluster) break;
-    c = next;
-  }
-  if (any) held.push_back(open);
+  m_ledger.HoldChain(
+      first, m_clusters + 1, owner, firstKey, restKey,
+      [&](uint64_t c) {
+        if (m_taken[c]) return false;
+        m_taken[c] = true;
+        return true;
+      },
+      [&](uint64_t c, uint64_t* next) {
+        if (!InVolume(c) || c >= m_taken.size() || !CFATBuildDataRun::IsGiven(m_table, static_cast<uint32_t>(c))) {
+          return false;
+        }
+        const uint32_t after = m_table->GetNextCluster(static_cast<uint32_t>(c));
+        *next = after < 2 || after >= fatchain::kBadCluster ? 0 : after;
+        return true;
+      });
 }
 
 CFATClusterClaims::Entry CFATClusterClaims::Read(CFATFileNode* node) {

@@ -47,6 +47,19 @@ class CClaimsLedger {
   }
   // The chains entries hold (see JudgeClaims), filled by the scanner.
   std::vector<claims::Span>& Held() { return m_held; }
+  // Holds for `owner` the chain from `first`, at most `count` clusters,
+  // keyed `firstKey` at its first cluster and `restKey` past it: `step(c,
+  // &next)` says whether the volume gives c to the chain, and the cluster
+  // after it (0: the chain ends at c); `take(c)` takes c for the chains
+  // walked so far, false where one took it before. The first taken cluster
+  // a chain meets (another's, or its own come back round) is kept as the
+  // meeting point and ends it: the chain walked first holds the rest, so
+  // that the chains of a volume cost its clusters together, however many
+  // entries name one.
+  using Take = std::function<bool(uint64_t cluster)>;
+  using Step = std::function<bool(uint64_t cluster, uint64_t* next)>;
+  void HoldChain(uint64_t first, uint64_t count, uint32_t owner, uint64_t firstKey, uint64_t restKey, const Take& take,
+                 const Step& step);
 
   // Judges the kept files (what their bytes say read through `place`, no
   // device: nothing), marks every one the rules condemn content-unsure

@@ -6,7 +6,7 @@
 // searchers start no threads and take no locks):
 // - quick: factory, SetDirecotryTreeBuilder, QuickSearchFiles (once), then
 //   any number of GetSearchedPartitionInfo calls, destruction;
-// - complete: factory, SetIProgressSink (HFS+ and RAW), SetDevice,
+// - complete: factory, SetIProgressSink (HFS+, exFAT and RAW), SetDevice,
 //   SetBlockSize, SetDirecotryTreeBuilder, PreparetoSearch, AnalyzeBlock for
 //   consecutive blocks from sector 0 upward (each block once), EndBlockPass,
 //   EndSearch, then GetSearchedPartitionInfo, destruction. When a saved scan

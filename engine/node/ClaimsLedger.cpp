@@ -41,6 +41,24 @@ uint32_t CClaimsLedger::Keep(Entry&& entry, bool taken) {
   return owner;
 }
 
+void CClaimsLedger::HoldChain(uint64_t first, uint64_t count, uint32_t owner, uint64_t firstKey, uint64_t restKey,
+                              const Take& take, const Step& step) {
+  uint64_t c = first;
+  for (uint64_t i = 0; i < count && c != 0; ++i) {
+    uint64_t next = 0;
+    if (!step(c, &next)) break;
+    const bool fresh = take(c);
+    const uint64_t key = c == first ? firstKey : restKey;
+    if (!m_held.empty() && m_held.back().owner == owner && m_held.back().end == c && m_held.back().key == key) {
+      ++m_held.back().end;
+    } else {
+      m_held.push_back(claims::Span{c, c + 1, owner, key});
+    }
+    if (!fresh) break;
+    c = next;
+  }
+}
+
 claims::Verdicts CClaimsLedger::Judge(const char* system, uint64_t tick, const fileheads::ClusterPlace& place,
                                       bool trace, const std::function<void(CFileNode*)>& mark) {
   std::vector<claims::Claim> files;

@@ -65,7 +65,9 @@ ResultCode CCompleteRecoveryController::Run(IStorageDevice* device, IProgress* p
       delete searcher;
       throw;
     }
-    if (type == SEARCHER_TYPE_HFSPLUS || type == SEARCHER_TYPE_RAW) searcher->SetIProgressSink(progress);
+    if (type == SEARCHER_TYPE_HFSPLUS || type == SEARCHER_TYPE_RAW || type == SEARCHER_TYPE_EXFAT) {
+      searcher->SetIProgressSink(progress);
+    }
   }
   if (searchers.entries.empty()) {
     // The application waits for a finished report to end the scan.
