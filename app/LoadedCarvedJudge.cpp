@@ -94,11 +94,15 @@ void LoadedCarvedJudge::Keep(CFileNode& node, _tagSearcherType type) {
   }
   IAllocationJudge* judge = m_volumes[known->second].judge;
   // Only what the volume gave at the scan: files deleted then held nothing.
+  // A folder vouches for nothing either: its clusters change with every
+  // entry written in it (a new shot's in its camera folder), and no judge
+  // tells that they have not.
   RecordPlace place;
-  if (judge == nullptr || node.IsDeleted() != 0 || !PlaceOf(node, m_device->GetSectorSize(), place)) return;
-  // A folder holds its clusters whatever size it gives.
-  const uint64_t size = node.IsDirectory() != 0 ? UINT64_MAX : node.GetFileSize();
-  ForEachSpan(node.GetDataRunList(), place, size, [&](uint64_t begin, uint64_t end) {
+  if (judge == nullptr || node.IsDeleted() != 0 || node.IsDirectory() != 0 ||
+      !PlaceOf(node, m_device->GetSectorSize(), place)) {
+    return;
+  }
+  ForEachSpan(node.GetDataRunList(), place, node.GetFileSize(), [&](uint64_t begin, uint64_t end) {
     m_held.push_back({begin, end, &node, judge});
   });
 }

@@ -7,7 +7,8 @@
 // scan: its clusters were given then, and the carver read its bytes there)
 // held those clusters then and still holds them now, its entry or record
 // with the times it had then (a file written again in place keeps its
-// clusters, not its bytes). New shots written where a deleted picture lay,
+// clusters, not its bytes; a folder's change with every entry written in
+// it, so a folder vouches for nothing). New shots written where a deleted picture lay,
 // a folder grown into its space, a picture live at the scan, deleted since
 // and written over, or a file written again in place: each takes the carved
 // copy.
@@ -55,7 +56,7 @@ class LoadedCarvedJudge {
   using JudgeOf = std::function<IAllocationJudge*(const CSearchedPartitionInfo*, _tagSearcherType)>;
 
   // What the volumes of `trees` (those read through `device`, carved ones
-  // left out) held at the scan: each live file's and folder's clusters.
+  // left out) held at the scan: each live file's clusters.
   // The caller holds no tree lock.
   LoadedCarvedJudge(IStorageDevice* device, const std::vector<LoadedTree>& trees, JudgeOf judgeOf);
 

@@ -126,18 +126,26 @@ bool CHFSPlusAllocationJudge::Describes(CFileNode& node) {
 bool CHFSPlusAllocationJudge::ForEachGiven(uint64_t begin, uint64_t end, const GivenPiece& given) {
   const HFSPlusVolumeHeader* header = m_volume->GetVolumeHeader();
   const uint64_t blockSize = m_volume->GetBlockSize();
-  if (header == nullptr || blockSize == 0) return false;
-  const ClusterHeap heap{m_volumeByte, blockSize, 0, header->totalBlocks};
-  // The marks of the blocks [begin, end) reaches, read at once.
-  const uint64_t from = std::max(begin, m_volumeByte);
-  if (end <= from) return m_volume->BlockMarks(0, 0, m_marks);
-  const uint64_t first = (from - m_volumeByte) / blockSize;
-  if (first >= header->totalBlocks) return m_volume->BlockMarks(0, 0, m_marks);
-  const uint64_t count = std::min<uint64_t>((end - m_volumeByte - 1) / blockSize + 1, header->totalBlocks) - first;
-  if (!m_volume->BlockMarks(first, count, m_marks)) return false;
+  if (header == nullptr || blockSize == 0 || !m_volume->BlockMarks(0, 0, m_marks)) return false;
+  const uint64_t totalBlocks = header->totalBlocks;
+  const ClusterHeap heap{m_volumeByte, blockSize, 0, totalBlocks};
+  // The marks are read a window at a time, as the blocks are asked for in
+  // order: a range as long as the volume (a saved size is not to be
+  // trusted) holds no more of them at once. A window that cannot be read
+  // says nothing of its blocks.
+  uint64_t marksFirst = 0;
+  m_marks.clear();
   ForEachGivenCluster(
       begin, end, heap,
-      [this, first](uint64_t block) { return block - first < m_marks.size() && m_marks[block - first] != 0; }, given);
+      [&](uint64_t block) {
+        if (block < marksFirst || block - marksFirst >= m_marks.size()) {
+          marksFirst = block;
+          const uint64_t count = std::min(kMarksAtOnce, totalBlocks - block);
+          if (!m_volume->BlockMarks(block, count, m_marks)) m_marks.assign(count, 0);
+        }
+        return m_marks[block - marksFirst] != 0;
+      },
+      given);
   return true;
 }
 

@@ -42,6 +42,9 @@ class CHFSPlusAllocationJudge final : public IAllocationJudge {
   // Blocks count from the volume's first byte, as its allocation file does.
   bool ForEachGiven(uint64_t begin, uint64_t end, const GivenPiece& given) override;
 
+  // The allocation file's marks ForEachGiven holds at once, in blocks.
+  static constexpr uint64_t kMarksAtOnce = uint64_t{1} << 20;
+
  private:
   CHFSPlusAllocationJudge() = default;
 
